@@ -1,0 +1,198 @@
+#include "VerifiedFileCopy.h"
+
+#include <cerrno>
+#include <memory>
+#include <thread>
+
+#include <unistd.h>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr qint64 chunkSize = 1024 * 1024;
+
+/// Copies one chunk of up to `chunkSize` bytes in the kernel. Returns the bytes copied (0 at end
+/// of file), or -1 with `errno` set when the kernel cannot copy between these files.
+qint64 kernelCopyChunk(int from, int to)
+{
+    qint64 copied = 0;
+    while (copied < chunkSize) {
+        const ssize_t n = ::copy_file_range(
+            from, nullptr, to, nullptr, static_cast<size_t>(chunkSize - copied), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return copied > 0 ? copied : -1;
+        }
+        if (n == 0)
+            break;
+        copied += n;
+    }
+    return copied;
+}
+
+bool kernelCopyUnsupported(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP
+           || error == EBADF || error == ETXTBSY;
+}
+
+/// Reads up to `chunkSize` bytes, looping over short reads so each call fills one chunk.
+Result<qint64> readChunk(FileHandle &source, char *buffer)
+{
+    qint64 filled = 0;
+    while (filled < chunkSize) {
+        Result<qint64> n = source.read(buffer + filled, chunkSize - filled);
+        if (!n)
+            return n;
+        if (*n == 0)
+            break;
+        filled += *n;
+    }
+    return filled;
+}
+
+Result<void> copyBytes(FileHandle &source,
+                       FileHandle &partial,
+                       const QString &sourcePath,
+                       const QString &partialPath,
+                       const std::function<void(qint64)> &didCopyBytes)
+{
+    qint64 total = 0;
+    const int from = source.nativeDescriptor();
+    const int to = partial.nativeDescriptor();
+    bool useKernel = from >= 0 && to >= 0;
+    std::unique_ptr<char[]> buffer;
+
+    for (;;) {
+        qint64 n = 0;
+        if (useKernel) {
+            n = kernelCopyChunk(from, to);
+            if (n < 0) {
+                const int error = errno;
+                if (total == 0 && kernelCopyUnsupported(error)) {
+                    useKernel = false; // e.g. across file systems on older kernels
+                    continue;
+                }
+                return fileSystemFailure(QStringLiteral("copy"), partialPath, error);
+            }
+        } else {
+            if (!buffer)
+                buffer = std::make_unique<char[]>(chunkSize);
+            Result<qint64> read = readChunk(source, buffer.get());
+            if (!read)
+                return tl::unexpected<Error>(std::move(read).error());
+            n = *read;
+            if (n > 0)
+                PELLWICK_TRY(partial.write(buffer.get(), n));
+        }
+        if (n == 0)
+            break;
+        total += n;
+        if (didCopyBytes)
+            didCopyBytes(total);
+    }
+    Q_UNUSED(sourcePath);
+    return {};
+}
+
+/// Hashes source then copy. With the production hasher both are read at once on two threads;
+/// the result is the same, only faster. Any other hasher is called in order, source first.
+Result<std::pair<QString, QString>>
+hashBoth(const ContentHashing &hasher, const QString &source, const QString &copy)
+{
+    if (dynamic_cast<const SHA256ContentHasher *>(&hasher) != nullptr) {
+        std::optional<Result<QString>> sourceHash;
+        std::thread worker([&] { sourceHash.emplace(hasher.contentHash(source)); });
+        Result<QString> copyHash = hasher.contentHash(copy);
+        worker.join();
+        if (!*sourceHash)
+            return tl::unexpected<Error>(std::move(*sourceHash).error());
+        if (!copyHash)
+            return tl::unexpected<Error>(std::move(copyHash).error());
+        return std::make_pair(std::move(**sourceHash), std::move(*copyHash));
+    }
+    Result<QString> sourceHash = hasher.contentHash(source);
+    if (!sourceHash)
+        return tl::unexpected<Error>(std::move(sourceHash).error());
+    Result<QString> copyHash = hasher.contentHash(copy);
+    if (!copyHash)
+        return tl::unexpected<Error>(std::move(copyHash).error());
+    return std::make_pair(std::move(*sourceHash), std::move(*copyHash));
+}
+
+} // namespace
+
+QString VerifiedFileCopy::partialURL(const QString &destination)
+{
+    return parentPath(destination) + QStringLiteral("/.") + lastPathComponent(destination)
+           + QStringLiteral(".pellwick-partial");
+}
+
+Result<void> VerifiedFileCopy::copy(const QString &source,
+                                    const QString &destination,
+                                    const FileManager &fileManager,
+                                    const ContentHashing &contentHasher,
+                                    const std::function<void()> &willVerify,
+                                    const std::function<void(qint64)> &didCopyBytes)
+{
+    const QString partial = partialURL(destination);
+    const QString folder = parentPath(destination);
+
+    PELLWICK_TRY(fileManager.createDirectory(folder));
+    (void) fileManager.removeItem(partial); // a leftover of an interrupted copy, if any
+    if (!fileManager.createFile(partial))
+        return failure(
+            VerifiedFileCopyError{VerifiedFileCopyError::UnableToCreatePartial{partial}});
+
+    std::unique_ptr<FileHandle> sourceHandle;
+    std::unique_ptr<FileHandle> partialHandle;
+    bool moved = false;
+
+    auto run = [&]() -> Result<void> {
+        Result<std::unique_ptr<FileHandle>> opened = fileManager.openForReading(source);
+        if (!opened)
+            return tl::unexpected<Error>(std::move(opened).error());
+        sourceHandle = std::move(*opened);
+        opened = fileManager.openForWriting(partial);
+        if (!opened)
+            return tl::unexpected<Error>(std::move(opened).error());
+        partialHandle = std::move(*opened);
+
+        PELLWICK_TRY(copyBytes(*sourceHandle, *partialHandle, source, partial, didCopyBytes));
+        PELLWICK_TRY(partialHandle->synchronize());
+        // Verify what reached storage, not what is still in the page cache.
+        partialHandle->dropCachedPages();
+
+        if (willVerify)
+            willVerify();
+
+        Result<std::pair<QString, QString>> hashes = hashBoth(contentHasher, source, partial);
+        if (!hashes)
+            return tl::unexpected<Error>(std::move(hashes).error());
+        if (hashes->first != hashes->second)
+            return failure(VerifiedFileCopyError{VerifiedFileCopyError::ContentHashMismatch{}});
+
+        sourceHandle->close();
+        partialHandle->close();
+        PELLWICK_TRY(fileManager.moveItem(partial, destination));
+        moved = true;
+        // Make the new name durable: the caller treats the copy as verified from here on. The
+        // copy is in place whatever this reports, so a failure to flush the folder is not one of
+        // the copy's.
+        (void) fileManager.synchronizeDirectory(folder);
+        return {};
+    };
+
+    Result<void> result = run();
+    if (sourceHandle)
+        sourceHandle->close();
+    if (partialHandle)
+        partialHandle->close();
+    if (!moved)
+        (void) fileManager.removeItem(partial);
+    return result;
+}
+
+} // namespace Pellwick

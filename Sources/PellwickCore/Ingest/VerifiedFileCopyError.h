@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <variant>
+
+namespace Pellwick {
+
+/// The verified copy's own failures, in this order.
+struct VerifiedFileCopyError
+{
+    /// The hidden partial file could not be created; carries its path.
+    struct UnableToCreatePartial
+    {
+        QString partialPath;
+        bool operator==(const UnableToCreatePartial &) const = default;
+    };
+
+    /// The copy's content hash differs from the source's.
+    struct ContentHashMismatch
+    {
+        bool operator==(const ContentHashMismatch &) const = default;
+    };
+
+    std::variant<UnableToCreatePartial, ContentHashMismatch> value;
+
+    bool operator==(const VerifiedFileCopyError &) const = default;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,35 @@
+#include "AtomicFile.h"
+
+#include <QUuid>
+
+namespace Pellwick {
+
+Result<void>
+writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data)
+{
+    const QString folder = parentPath(path);
+    const QString temporary
+        = folder + QStringLiteral("/.") + lastPathComponent(path) + QLatin1Char('.')
+          + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp");
+
+    auto write = [&]() -> Result<void> {
+        if (!fileManager.createFile(temporary))
+            return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
+        Result<std::unique_ptr<FileHandle>> handle = fileManager.openForWriting(temporary);
+        if (!handle)
+            return tl::unexpected<Error>(std::move(handle).error());
+        PELLWICK_TRY((*handle)->write(data.constData(), data.size()));
+        PELLWICK_TRY((*handle)->synchronize());
+        (*handle)->close();
+        return fileManager.replaceItem(temporary, path);
+    };
+
+    if (Result<void> written = write(); !written) {
+        (void) fileManager.removeItem(temporary);
+        return written;
+    }
+    // The new name is in place; a failure to flush the folder is reported, the file is kept.
+    return fileManager.synchronizeDirectory(folder);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QByteArray>
+
+namespace Pellwick {
+
+/// Replaces the file at `path` with `data` so that a crash leaves either the old file or the new
+/// one: hidden temporary file in the same folder, write, flush, rename over, flush the folder.
+/// The folder must exist. On failure the temporary file is removed and `path` is untouched.
+[[nodiscard]] Result<void>
+writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data);
+
+} // namespace Pellwick

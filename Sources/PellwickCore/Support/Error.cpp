@@ -1,0 +1,70 @@
+#include "Error.h"
+
+#include "Overloaded.h"
+#include "Result.h"
+
+#include <cstring>
+
+namespace Pellwick {
+
+namespace {
+
+QString describeDecodingKind(DecodingError::Kind kind)
+{
+    switch (kind) {
+    case DecodingError::Kind::DataCorrupted:
+        return QStringLiteral("data corrupted");
+    case DecodingError::Kind::KeyNotFound:
+        return QStringLiteral("key not found");
+    case DecodingError::Kind::ValueNotFound:
+        return QStringLiteral("value not found");
+    case DecodingError::Kind::TypeMismatch:
+        return QStringLiteral("type mismatch");
+    }
+    return {};
+}
+
+} // namespace
+
+tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code)
+{
+    return failure(FileSystemError{operation, path, code});
+}
+
+QString describe(const Error &error)
+{
+    return std::visit(
+        Overloaded{
+            [](const FileSystemError &e) {
+                return QStringLiteral("%1 %2: %3 (errno %4)")
+                    .arg(e.operation, e.path, QString::fromLocal8Bit(std::strerror(e.code)))
+                    .arg(e.code);
+            },
+            [](const DecodingError &e) {
+                return QStringLiteral("decoding failed (%1) at \"%2\": %3")
+                    .arg(describeDecodingKind(e.kind), e.keyPath, e.description);
+            },
+            [](const TransportError &e) {
+                return QStringLiteral("transport error %1%2%3: %4")
+                    .arg(e.curlCode)
+                    .arg(e.cancelled ? QStringLiteral(" (cancelled)") : QString())
+                    .arg(e.timedOut ? QStringLiteral(" (timed out)") : QString())
+                    .arg(e.message);
+            },
+            [](const CancellationError &) { return QStringLiteral("cancelled"); },
+            [](const VerifiedFileCopyError &e) {
+                return std::visit(
+                    Overloaded{[](const VerifiedFileCopyError::UnableToCreatePartial &c) {
+                                   return QStringLiteral("unable to create partial file %1")
+                                       .arg(c.partialPath);
+                               },
+                               [](const VerifiedFileCopyError::ContentHashMismatch &) {
+                                   return QStringLiteral("content hash mismatch");
+                               }},
+                    e.value);
+            },
+        },
+        error.value);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <PellwickCore/Ingest/VerifiedFileCopyError.h>
+
+#include <QString>
+
+#include <variant>
+
+namespace Pellwick {
+
+/// A failure reported by the operating system's file interface.
+struct FileSystemError
+{
+    QString operation; ///< what was attempted, e.g. "open", "rename"
+    QString path;
+    int code = 0; ///< errno value
+
+    bool operator==(const FileSystemError &) const = default;
+};
+
+/// A JSON value that could not be read into the expected type.
+struct DecodingError
+{
+    enum class Kind {
+        DataCorrupted, ///< not JSON, or a value that breaks a rule of its type
+        KeyNotFound,   ///< a required key is absent
+        ValueNotFound, ///< a required key is null
+        TypeMismatch,  ///< a key holds a value of another JSON type
+    };
+
+    Kind kind = Kind::DataCorrupted;
+    QString keyPath; ///< dotted path of the offending key, e.g. "user.id" or "items[3].size"
+    QString description;
+
+    bool operator==(const DecodingError &) const = default;
+};
+
+/// A failure of an HTTP exchange below the level of HTTP status codes.
+struct TransportError
+{
+    int curlCode = 0;
+    bool cancelled = false;
+    bool timedOut = false;
+    QString message;
+
+    bool operator==(const TransportError &) const = default;
+};
+
+/// The operation stopped because its caller asked it to.
+struct CancellationError
+{
+    bool operator==(const CancellationError &) const = default;
+};
+
+/// The one failure type of Core: a platform kind or one of the domain error enumerations.
+struct Error
+{
+    using Value = std::variant<FileSystemError,
+                               DecodingError,
+                               TransportError,
+                               CancellationError,
+                               VerifiedFileCopyError>;
+
+    Value value;
+
+    template<typename T>
+
+    requires std::is_constructible_v<Value, T &&>
+    Error(T &&v) // NOLINT(google-explicit-constructor): errors convert implicitly
+        : value(std::forward<T>(v))
+    {}
+
+    template<typename T>
+    bool is() const
+    {
+        return std::holds_alternative<T>(value);
+    }
+
+    template<typename T>
+    const T *as() const
+    {
+        return std::get_if<T>(&value);
+    }
+
+    bool operator==(const Error &) const = default;
+};
+
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const Error &error);
+
+} // namespace Pellwick

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <PellwickCore/Support/Date.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace Pellwick {
+
+/// What `FileManager::attributesOfItem` reports of one directory entry (symbolic links are not
+/// followed).
+struct FileAttributes
+{
+    enum class Type {
+        Regular,
+        Directory,
+        SymbolicLink,
+        Other,
+    };
+
+    Type type = Type::Other;
+    qint64 size = 0;
+    Date modificationDate;
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator==(const FileAttributes &) const = default;
+};
+
+/// An open file. Used by one thread at a time; closing is idempotent and ignores errors, and the
+/// destructor closes.
+class FileHandle
+{
+public:
+    FileHandle() = default;
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    virtual ~FileHandle() = default;
+
+    /// Reads up to `maxSize` bytes at the current position; 0 means end of file.
+    [[nodiscard]] virtual Result<qint64> read(char *buffer, qint64 maxSize) = 0;
+    /// Writes all `size` bytes at the current position.
+    [[nodiscard]] virtual Result<void> write(const char *data, qint64 size) = 0;
+    [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
+    /// Flushes written bytes to permanent storage.
+    [[nodiscard]] virtual Result<void> synchronize() = 0;
+
+    /// Asks the kernel to forget the file's cached pages, so the next read comes from storage.
+    /// Best effort; only meaningful after `synchronize`.
+    virtual void dropCachedPages() {}
+
+    virtual void close() = 0;
+
+    /// The POSIX descriptor for kernel-side fast paths, or -1 when the handle must be used only
+    /// through its own operations (wrappers that observe or inject faults return -1).
+    virtual int nativeDescriptor() const { return -1; }
+};
+
+/// The file-system operations Core uses, behind a seam so tests can inject failures (CI runs as
+/// root, so permission failures can only be injected). Thread-safe. Paths are absolute.
+class FileManager
+{
+public:
+    FileManager() = default;
+    FileManager(const FileManager &) = delete;
+    FileManager &operator=(const FileManager &) = delete;
+    virtual ~FileManager() = default;
+
+    /// Creates the folder and any missing parents; an existing folder is not an error.
+    [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
+    /// Creates an empty regular file, replacing a file already at `path`. False when it could not.
+    virtual bool createFile(const QString &path) const = 0;
+    /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
+    [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
+    /// Renames `from` to `to` on one file system, never replacing an existing `to` (EEXIST).
+    [[nodiscard]] virtual Result<void> moveItem(const QString &from, const QString &to) const = 0;
+    /// Renames `from` over `to` atomically, replacing it (for record files).
+    [[nodiscard]] virtual Result<void> replaceItem(const QString &from,
+                                                   const QString &to) const = 0;
+    /// True when something exists at `path` (symbolic links followed).
+    virtual bool fileExists(const QString &path) const = 0;
+    [[nodiscard]] virtual Result<FileAttributes> attributesOfItem(const QString &path) const = 0;
+    /// Names of the folder's entries, hidden ones included, in no particular order.
+    [[nodiscard]] virtual Result<QStringList> contentsOfDirectory(const QString &path) const = 0;
+    /// The path with every symbolic link resolved; the item must exist.
+    [[nodiscard]] virtual Result<QString> resolvingSymlinks(const QString &path) const = 0;
+    [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
+    openForReading(const QString &path) const = 0;
+    /// Opens an existing file for writing from its start, without truncating it.
+    [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
+    openForWriting(const QString &path) const = 0;
+    /// Flushes a folder's entries (new names, renames) to permanent storage.
+    [[nodiscard]] virtual Result<void> synchronizeDirectory(const QString &path) const = 0;
+};
+
+/// The production file manager over POSIX calls.
+class LocalFileManager final : public FileManager
+{
+public:
+    Result<void> createDirectory(const QString &path) const override;
+    bool createFile(const QString &path) const override;
+    Result<void> removeItem(const QString &path) const override;
+    Result<void> moveItem(const QString &from, const QString &to) const override;
+    Result<void> replaceItem(const QString &from, const QString &to) const override;
+    bool fileExists(const QString &path) const override;
+    Result<FileAttributes> attributesOfItem(const QString &path) const override;
+    Result<QStringList> contentsOfDirectory(const QString &path) const override;
+    Result<QString> resolvingSymlinks(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
+    Result<void> synchronizeDirectory(const QString &path) const override;
+};
+
+/// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
+QString parentPath(const QString &path);
+/// The last component of a path.
+QString lastPathComponent(const QString &path);
+/// True when `name` is usable as one path component: not empty, no "/", no NUL, not "." or "..".
+bool isSafePathComponent(const QString &name);
+
+} // namespace Pellwick

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <PellwickCore/Support/Result.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+
+#include <optional>
+
+namespace Pellwick::Json {
+
+/// Parses a JSON document whose top level must be an object.
+[[nodiscard]] Result<QJsonObject> parseObject(const QByteArray &data);
+/// Parses a JSON document of any top-level value.
+[[nodiscard]] Result<QJsonValue> parseValue(const QByteArray &data);
+
+enum class Format {
+    Compact,
+    Pretty, ///< indented; keys are always written in sorted order
+};
+
+/// Serialises `value`. Fails with a `DecodingError` (data corrupted) naming the key path of the
+/// first non-finite number instead of silently writing `null` for it.
+[[nodiscard]] Result<QByteArray> serialize(const QJsonValue &value,
+                                           Format format = Format::Compact);
+
+/// Builds the decoding failures used by the readers, for callers with rules of their own.
+DecodingError typeMismatch(const QString &keyPath, const QString &expected);
+DecodingError dataCorrupted(const QString &keyPath, const QString &description);
+
+QString childPath(const QString &path, const QString &key);
+QString elementPath(const QString &path, qsizetype index);
+
+// Readers of single values; `path` names the value in failures.
+[[nodiscard]] Result<QString> readString(const QJsonValue &value, const QString &path);
+/// A whole number within 64 bits; 3.0 is accepted, 3.5 is not.
+[[nodiscard]] Result<qint64> readInteger(const QJsonValue &value, const QString &path);
+/// A finite number.
+[[nodiscard]] Result<double> readNumber(const QJsonValue &value, const QString &path);
+[[nodiscard]] Result<bool> readBoolean(const QJsonValue &value, const QString &path);
+[[nodiscard]] Result<QJsonObject> readObject(const QJsonValue &value, const QString &path);
+[[nodiscard]] Result<QJsonArray> readArray(const QJsonValue &value, const QString &path);
+
+/// Reads every element of `array` with `readElement(value, elementPath)`; stops at the first failure.
+template<typename T, typename F>
+[[nodiscard]] Result<QList<T>>
+readElements(const QJsonArray &array, const QString &path, F &&readElement)
+{
+    QList<T> out;
+    out.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        Result<T> element = readElement(array.at(i), elementPath(path, i));
+        if (!element)
+            return tl::unexpected<Error>(std::move(element).error());
+        out.append(std::move(*element));
+    }
+    return out;
+}
+
+/// Strict, path-aware access to the keys of one JSON object.
+/// Required keys fail when absent (key not found) or null (value not found); optional keys give
+/// no value when absent or null; a key of the wrong JSON type fails with a type mismatch; keys
+/// the reader is not asked about are ignored.
+class ObjectReader
+{
+public:
+    explicit ObjectReader(QJsonObject object, QString path = {});
+
+    const QJsonObject &jsonObject() const { return m_object; }
+
+    const QString &path() const { return m_path; }
+
+    QString keyPath(const QString &key) const { return childPath(m_path, key); }
+
+    /// True when the key is present and not null.
+    bool has(const QString &key) const;
+
+    [[nodiscard]] Result<QJsonValue> value(const QString &key) const;
+
+    [[nodiscard]] Result<QString> string(const QString &key) const;
+    [[nodiscard]] Result<qint64> integer(const QString &key) const;
+    [[nodiscard]] Result<double> number(const QString &key) const;
+    [[nodiscard]] Result<bool> boolean(const QString &key) const;
+    [[nodiscard]] Result<ObjectReader> object(const QString &key) const;
+    [[nodiscard]] Result<QJsonArray> array(const QString &key) const;
+
+    [[nodiscard]] Result<std::optional<QString>> optionalString(const QString &key) const;
+    [[nodiscard]] Result<std::optional<qint64>> optionalInteger(const QString &key) const;
+    [[nodiscard]] Result<std::optional<double>> optionalNumber(const QString &key) const;
+    [[nodiscard]] Result<std::optional<bool>> optionalBoolean(const QString &key) const;
+    [[nodiscard]] Result<std::optional<ObjectReader>> optionalObject(const QString &key) const;
+    [[nodiscard]] Result<std::optional<QJsonArray>> optionalArray(const QString &key) const;
+
+    /// Reads the array under `key` element by element.
+    template<typename T, typename F>
+    [[nodiscard]] Result<QList<T>> elements(const QString &key, F &&readElement) const
+    {
+        Result<QJsonArray> items = array(key);
+        if (!items)
+            return tl::unexpected<Error>(std::move(items).error());
+        return readElements<T>(*items, keyPath(key), std::forward<F>(readElement));
+    }
+
+private:
+    template<typename T>
+    Result<std::optional<T>> optional(const QString &key,
+                                      Result<T> (ObjectReader::*read)(const QString &) const) const;
+
+    template<typename T>
+    Result<T> required(const QString &key,
+                       Result<T> (*read)(const QJsonValue &, const QString &)) const;
+
+    QJsonObject m_object;
+    QString m_path;
+};
+
+} // namespace Pellwick::Json

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace Pellwick {
+
+/// Builds one visitor from several lambdas, for exhaustive `std::visit` over a variant.
+template<class... Ts>
+struct Overloaded : Ts...
+{
+    using Ts::operator()...;
+};
+
+} // namespace Pellwick

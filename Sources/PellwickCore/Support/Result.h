@@ -1,0 +1,44 @@
+#pragma once
+
+#include <PellwickCore/Support/Error.h>
+
+#include <tl/expected.hpp>
+
+#include <utility>
+
+namespace Pellwick {
+
+/// The outcome of an operation that can fail: a value, or the `Error` that stopped it.
+template<typename T = void>
+class [[nodiscard]] Result : public tl::expected<T, Error>
+{
+public:
+    using tl::expected<T, Error>::expected;
+
+    Result(const tl::expected<T, Error> &other)
+        : tl::expected<T, Error>(other)
+    {}
+
+    Result(tl::expected<T, Error> &&other)
+        : tl::expected<T, Error>(std::move(other))
+    {}
+};
+
+/// Wraps any error alternative as the failure of a `Result`.
+template<typename E>
+tl::unexpected<Error> failure(E &&error)
+{
+    return tl::unexpected<Error>(Error(std::forward<E>(error)));
+}
+
+/// A `FileSystemError` from the current `errno`.
+tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code);
+
+} // namespace Pellwick
+
+/// Returns the error of `expr` from the enclosing function when it failed.
+#define PELLWICK_TRY(expr)                                                                         \
+    do {                                                                                           \
+        if (auto pellwickTryResult = (expr); !pellwickTryResult)                                   \
+            return tl::unexpected<::Pellwick::Error>(std::move(pellwickTryResult).error());        \
+    } while (false)

@@ -1,0 +1,260 @@
+#include "FaultInjectingFileManager.h"
+
+#include <QMutexLocker>
+
+#include <csignal>
+
+#include <unistd.h>
+
+namespace Pellwick::Test {
+
+namespace {
+
+class FaultInjectingFileHandle final : public FileHandle
+{
+public:
+    FaultInjectingFileHandle(std::unique_ptr<FileHandle> inner,
+                             const FaultInjectingFileManager *manager,
+                             QString path)
+        : m_inner(std::move(inner))
+        , m_manager(manager)
+        , m_path(std::move(path))
+    {}
+
+    Result<qint64> read(char *buffer, qint64 maxSize) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Read, m_path))
+            return fileSystemFailure(QStringLiteral("read"), m_path, *code);
+        return m_inner->read(buffer, maxSize);
+    }
+
+    Result<void> write(const char *data, qint64 size) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Write, m_path))
+            return fileSystemFailure(QStringLiteral("write"), m_path, *code);
+        return m_inner->write(data, size);
+    }
+
+    Result<void> seek(qint64 offset) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Seek, m_path))
+            return fileSystemFailure(QStringLiteral("seek"), m_path, *code);
+        return m_inner->seek(offset);
+    }
+
+    Result<void> synchronize() override
+    {
+        if (auto code = m_manager->begin(FileOperation::Synchronize, m_path))
+            return fileSystemFailure(QStringLiteral("fsync"), m_path, *code);
+        return m_inner->synchronize();
+    }
+
+    void dropCachedPages() override { m_inner->dropCachedPages(); }
+
+    void close() override { m_inner->close(); }
+
+private:
+    std::unique_ptr<FileHandle> m_inner;
+    const FaultInjectingFileManager *m_manager;
+    QString m_path;
+};
+
+} // namespace
+
+QString operationName(FileOperation operation)
+{
+    switch (operation) {
+    case FileOperation::CreateDirectory:
+        return QStringLiteral("createDirectory");
+    case FileOperation::CreateFile:
+        return QStringLiteral("createFile");
+    case FileOperation::RemoveItem:
+        return QStringLiteral("removeItem");
+    case FileOperation::MoveItem:
+        return QStringLiteral("moveItem");
+    case FileOperation::ReplaceItem:
+        return QStringLiteral("replaceItem");
+    case FileOperation::FileExists:
+        return QStringLiteral("fileExists");
+    case FileOperation::AttributesOfItem:
+        return QStringLiteral("attributesOfItem");
+    case FileOperation::ContentsOfDirectory:
+        return QStringLiteral("contentsOfDirectory");
+    case FileOperation::ResolvingSymlinks:
+        return QStringLiteral("resolvingSymlinks");
+    case FileOperation::OpenForReading:
+        return QStringLiteral("openForReading");
+    case FileOperation::OpenForWriting:
+        return QStringLiteral("openForWriting");
+    case FileOperation::SynchronizeDirectory:
+        return QStringLiteral("synchronizeDirectory");
+    case FileOperation::Read:
+        return QStringLiteral("read");
+    case FileOperation::Write:
+        return QStringLiteral("write");
+    case FileOperation::Seek:
+        return QStringLiteral("seek");
+    case FileOperation::Synchronize:
+        return QStringLiteral("synchronize");
+    }
+    return {};
+}
+
+FaultInjectingFileManager::FaultInjectingFileManager(std::shared_ptr<const FileManager> inner)
+    : m_inner(std::move(inner))
+{}
+
+FaultInjectingFileManager::~FaultInjectingFileManager() = default;
+
+void FaultInjectingFileManager::failOperation(FileOperation operation,
+                                              int code,
+                                              const QString &pathFragment,
+                                              int occurrence)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_rules.append(Rule{operation, code, pathFragment, occurrence});
+}
+
+void FaultInjectingFileManager::killAtOperation(int n)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_killAt = n;
+}
+
+void FaultInjectingFileManager::killAtOperation(FileOperation operation,
+                                                const QString &pathFragment)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_killAtOperation = std::make_pair(operation, pathFragment);
+}
+
+int FaultInjectingFileManager::operationCount() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_count;
+}
+
+QStringList FaultInjectingFileManager::log() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_log;
+}
+
+std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
+                                                    const QString &path) const
+{
+    const QMutexLocker lock(&m_mutex);
+    ++m_count;
+    m_log.append(operationName(operation) + QLatin1Char(' ') + path);
+    const bool killHere = (m_killAt > 0 && m_count == m_killAt)
+                          || (m_killAtOperation && m_killAtOperation->first == operation
+                              && path.contains(m_killAtOperation->second));
+    if (killHere)
+        ::kill(::getpid(), SIGKILL);
+    for (Rule &rule : m_rules) {
+        if (rule.operation != operation || !path.contains(rule.pathFragment))
+            continue;
+        ++rule.seen;
+        if (rule.occurrence == 0 || rule.occurrence == rule.seen)
+            return rule.code;
+    }
+    return std::nullopt;
+}
+
+Result<std::unique_ptr<FileHandle>>
+FaultInjectingFileManager::wrap(Result<std::unique_ptr<FileHandle>> handle,
+                                const QString &path) const
+{
+    if (!handle)
+        return handle;
+    return std::unique_ptr<FileHandle>(
+        std::make_unique<FaultInjectingFileHandle>(std::move(*handle), this, path));
+}
+
+Result<void> FaultInjectingFileManager::createDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::CreateDirectory, path))
+        return fileSystemFailure(QStringLiteral("mkdir"), path, *code);
+    return m_inner->createDirectory(path);
+}
+
+bool FaultInjectingFileManager::createFile(const QString &path) const
+{
+    if (begin(FileOperation::CreateFile, path))
+        return false;
+    return m_inner->createFile(path);
+}
+
+Result<void> FaultInjectingFileManager::removeItem(const QString &path) const
+{
+    if (auto code = begin(FileOperation::RemoveItem, path))
+        return fileSystemFailure(QStringLiteral("remove"), path, *code);
+    return m_inner->removeItem(path);
+}
+
+Result<void> FaultInjectingFileManager::moveItem(const QString &from, const QString &to) const
+{
+    if (auto code = begin(FileOperation::MoveItem, to))
+        return fileSystemFailure(QStringLiteral("rename"), to, *code);
+    return m_inner->moveItem(from, to);
+}
+
+Result<void> FaultInjectingFileManager::replaceItem(const QString &from, const QString &to) const
+{
+    if (auto code = begin(FileOperation::ReplaceItem, to))
+        return fileSystemFailure(QStringLiteral("rename"), to, *code);
+    return m_inner->replaceItem(from, to);
+}
+
+bool FaultInjectingFileManager::fileExists(const QString &path) const
+{
+    if (begin(FileOperation::FileExists, path))
+        return false;
+    return m_inner->fileExists(path);
+}
+
+Result<FileAttributes> FaultInjectingFileManager::attributesOfItem(const QString &path) const
+{
+    if (auto code = begin(FileOperation::AttributesOfItem, path))
+        return fileSystemFailure(QStringLiteral("stat"), path, *code);
+    return m_inner->attributesOfItem(path);
+}
+
+Result<QStringList> FaultInjectingFileManager::contentsOfDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::ContentsOfDirectory, path))
+        return fileSystemFailure(QStringLiteral("opendir"), path, *code);
+    return m_inner->contentsOfDirectory(path);
+}
+
+Result<QString> FaultInjectingFileManager::resolvingSymlinks(const QString &path) const
+{
+    if (auto code = begin(FileOperation::ResolvingSymlinks, path))
+        return fileSystemFailure(QStringLiteral("realpath"), path, *code);
+    return m_inner->resolvingSymlinks(path);
+}
+
+Result<std::unique_ptr<FileHandle>>
+FaultInjectingFileManager::openForReading(const QString &path) const
+{
+    if (auto code = begin(FileOperation::OpenForReading, path))
+        return fileSystemFailure(QStringLiteral("open"), path, *code);
+    return wrap(m_inner->openForReading(path), path);
+}
+
+Result<std::unique_ptr<FileHandle>>
+FaultInjectingFileManager::openForWriting(const QString &path) const
+{
+    if (auto code = begin(FileOperation::OpenForWriting, path))
+        return fileSystemFailure(QStringLiteral("open"), path, *code);
+    return wrap(m_inner->openForWriting(path), path);
+}
+
+Result<void> FaultInjectingFileManager::synchronizeDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::SynchronizeDirectory, path))
+        return fileSystemFailure(QStringLiteral("fsync"), path, *code);
+    return m_inner->synchronizeDirectory(path);
+}
+
+} // namespace Pellwick::Test

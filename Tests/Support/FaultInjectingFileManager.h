@@ -1,0 +1,100 @@
+#pragma once
+
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QMutex>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace Pellwick::Test {
+
+/// Every operation the file manager seam offers, including those of its file handles.
+enum class FileOperation {
+    CreateDirectory,
+    CreateFile,
+    RemoveItem,
+    MoveItem,
+    ReplaceItem,
+    FileExists,
+    AttributesOfItem,
+    ContentsOfDirectory,
+    ResolvingSymlinks,
+    OpenForReading,
+    OpenForWriting,
+    SynchronizeDirectory,
+    Read,
+    Write,
+    Seek,
+    Synchronize,
+};
+
+QString operationName(FileOperation operation);
+
+/// Wraps a file manager and injects failures at chosen operations and paths, or ends the process
+/// at its N-th operation (for crash tests). Thread-safe. Handles it opens report no native
+/// descriptor, so every byte goes through `read` and `write`, where faults can be injected.
+class FaultInjectingFileManager final : public FileManager
+{
+public:
+    explicit FaultInjectingFileManager(std::shared_ptr<const FileManager> inner
+                                       = std::make_shared<LocalFileManager>());
+    ~FaultInjectingFileManager() override;
+
+    /// Fails calls of `operation` on a path containing `pathFragment` (any path when empty) with
+    /// errno `code` (EEXIST stands for "exists"). `occurrence` counts matching calls from 1; 0
+    /// fails every one.
+    void failOperation(FileOperation operation,
+                       int code,
+                       const QString &pathFragment = {},
+                       int occurrence = 0);
+    /// Sends SIGKILL to this process when its `n`-th operation (from 1) begins.
+    void killAtOperation(int n);
+    /// Ends the process when `operation` is next called on a matching path.
+    void killAtOperation(FileOperation operation, const QString &pathFragment = {});
+
+    int operationCount() const;
+    /// One line per call: "<operation> <path>".
+    QStringList log() const;
+
+    /// Called by handles and the manager before each operation: counts, logs, maybe kills, and
+    /// returns the errno to fail with, if any.
+    std::optional<int> begin(FileOperation operation, const QString &path) const;
+
+    Result<void> createDirectory(const QString &path) const override;
+    bool createFile(const QString &path) const override;
+    Result<void> removeItem(const QString &path) const override;
+    Result<void> moveItem(const QString &from, const QString &to) const override;
+    Result<void> replaceItem(const QString &from, const QString &to) const override;
+    bool fileExists(const QString &path) const override;
+    Result<FileAttributes> attributesOfItem(const QString &path) const override;
+    Result<QStringList> contentsOfDirectory(const QString &path) const override;
+    Result<QString> resolvingSymlinks(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
+    Result<void> synchronizeDirectory(const QString &path) const override;
+
+private:
+    struct Rule
+    {
+        FileOperation operation;
+        int code;
+        QString pathFragment;
+        int occurrence;
+        int seen = 0;
+    };
+
+    Result<std::unique_ptr<FileHandle>> wrap(Result<std::unique_ptr<FileHandle>> handle,
+                                             const QString &path) const;
+
+    std::shared_ptr<const FileManager> m_inner;
+    mutable QMutex m_mutex;
+    mutable QList<Rule> m_rules;
+    mutable QStringList m_log;
+    mutable int m_count = 0;
+    int m_killAt = 0;
+    std::optional<std::pair<FileOperation, QString>> m_killAtOperation;
+};
+
+} // namespace Pellwick::Test

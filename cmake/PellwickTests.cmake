@@ -1,0 +1,20 @@
+# pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>])
+# Builds one QTest executable for one test class and registers it with CTest.
+function(pellwick_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE PellwickTestSupport Qt6::Test ${ARG_LIBRARIES})
+    add_test(NAME ${name} COMMAND ${name})
+    if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/Tests/PellwickCore")
+        set(label core)
+    else()
+        set(label app)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${ARG_TIMEOUT}
+        LABELS ${label}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support")
+endfunction()
