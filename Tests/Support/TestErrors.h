@@ -26,6 +26,10 @@ QByteArray failureText(const Result<T> &result)
 
 } // namespace Pellwick
 
-/// Verifies that a `Result` holds a value, printing its error otherwise.
-#define PELLWICK_VERIFY_SUCCESS(result)                                                            \
-    QVERIFY2(static_cast<bool>(result), ::Pellwick::Test::failureText(result).constData())
+/// Verifies that a `Result` holds a value (evaluating it once), printing its error otherwise.
+#define PELLWICK_VERIFY_SUCCESS(expr)                                                              \
+    do {                                                                                           \
+        const auto &pellwickVerifiedResult = (expr);                                               \
+        QVERIFY2(static_cast<bool>(pellwickVerifiedResult),                                        \
+                 ::Pellwick::Test::failureText(pellwickVerifiedResult).constData());               \
+    } while (false)

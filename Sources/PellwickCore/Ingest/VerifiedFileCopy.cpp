@@ -116,9 +116,8 @@ Result<void> copyBytes(FileHandle &source,
     return {};
 }
 
-Result<std::pair<QString, QString>> hashInOrder(const ContentHashing &hasher,
-                                                const QString &source,
-                                                const QString &copy)
+Result<std::pair<QString, QString>>
+hashInOrder(const ContentHashing &hasher, const QString &source, const QString &copy)
 {
     Result<QString> sourceHash = hasher.contentHash(source);
     if (!sourceHash)
@@ -158,7 +157,10 @@ hashBoth(const ContentHashing &hasher, const QString &source, const QString &cop
 
 QString VerifiedFileCopy::partialURL(const QString &destination)
 {
-    return parentPath(destination) + QStringLiteral("/.") + lastPathComponent(destination)
+    QString folder = parentPath(destination);
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QLatin1Char('.') + lastPathComponent(destination)
            + QStringLiteral(".pellwick-partial");
 }
 
