@@ -1,13 +1,13 @@
 #include <PellwickCore/Ingest/ContentHashing.h>
 
-#include <Support/TestErrors.h>
-#include <Support/TestFiles.h>
-
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
+
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -31,9 +31,11 @@ void SHA256ContentHasherTests::knownDigests_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("hash");
     QTest::newRow("empty file")
-        << QByteArray() << QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+        << QByteArray()
+        << QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     QTest::newRow("abc") << QByteArray("abc")
-                         << QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+                         << QStringLiteral(
+                                "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     QTest::newRow("two blocks")
         << QByteArray("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
         << QStringLiteral("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
