@@ -73,6 +73,11 @@ public:
         return {};
     }
 
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        ::sync_file_range(m_fd, offset, length, SYNC_FILE_RANGE_WRITE);
+    }
+
     void dropCachedPages() override { ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED); }
 
     void close() override
@@ -159,8 +164,7 @@ bool LocalFileManager::createFile(const QString &path) const
     // (hard link) it has, and would write through a symbolic link.
     const QByteArray target = encoded(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd
-            = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
             return true;
