@@ -29,6 +29,7 @@ enum class FileOperation {
     Write,
     Seek,
     Synchronize,
+    DropCachedPages,
 };
 
 QString operationName(FileOperation operation);
