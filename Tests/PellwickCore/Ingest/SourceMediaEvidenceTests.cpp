@@ -2,10 +2,11 @@
 #include <PellwickCore/Support/Json.h>
 
 #include <QDir>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <Support/ContentHasherFakes.h>
+#include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 
 using namespace Pellwick;
@@ -45,35 +46,7 @@ namespace {
 
 const QByteArray rawBytes = patternBytes(64 * 1024, 11);
 const QByteArray sidecarBytes = "<x:xmpmeta>rating 5</x:xmpmeta>";
-
-/// Hashes like the production hasher, records every path it is asked about and fails for paths
-/// containing a chosen fragment.
-class RecordingHasher final : public ContentHashing
-{
-public:
-    Result<QString> contentHash(const QString &path) const override
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_paths.append(path);
-        }
-        if (!failingFragment.isEmpty() && path.contains(failingFragment))
-            return fileSystemFailure(QStringLiteral("read"), path, EIO);
-        return SHA256ContentHasher().contentHash(path);
-    }
-
-    QStringList paths() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_paths;
-    }
-
-    QString failingFragment;
-
-private:
-    mutable QMutex m_mutex;
-    mutable QStringList m_paths;
-};
+const Error readError = FileSystemError{QStringLiteral("read"), QString(), EIO};
 
 QJsonObject parsedObject(const QByteArray &json)
 {
@@ -158,7 +131,7 @@ void SourceMediaEvidenceTests::readsBackEqual()
         Result<QByteArray> written = Json::serialize(evidence.toJson(), Json::Format::Pretty);
         QVERIFY(written);
         Result<SourceMediaEvidence> read = SourceMediaEvidence::fromJson(parsedObject(*written));
-        QVERIFY2(read, qPrintable(read ? QString() : describe(read.error())));
+        PELLWICK_VERIFY_SUCCESS(read);
         QCOMPARE(*read, evidence);
     }
 }
@@ -251,19 +224,19 @@ void SourceMediaEvidenceTests::refusesBrokenRecords()
 void SourceMediaEvidenceTests::evidenceAlreadyChangedIsNotExamined()
 {
     SourceMediaEvidence evidence = evidenceForCard();
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     QVERIFY(!evidence.detectsChange({}, m_fileManager, hasher));
-    QCOMPARE(hasher.paths().size(), 2);
+    QCOMPARE(hasher.hashedPaths().size(), 2);
 
     evidence.safety = SourceMediaSafety::Changed;
-    RecordingHasher untouched;
+    CountingContentHasher untouched;
     QVERIFY(!evidence.detectsChange({}, m_fileManager, untouched));
-    QVERIFY(untouched.paths().isEmpty());
+    QVERIFY(untouched.hashedPaths().isEmpty());
 }
 
 void SourceMediaEvidenceTests::unavailableSourceIsNoChange()
 {
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     // A volume that is neither listed nor at its recorded root: the card is not inserted.
     SourceMediaEvidence volume = evidenceForCard();
     volume.sourceRootURL = m_dir->filePath(QStringLiteral("EJECTED"));
@@ -279,25 +252,24 @@ void SourceMediaEvidenceTests::unavailableSourceIsNoChange()
     QVERIFY(!folder.detectsChange({}, m_fileManager, hasher));
     QVERIFY(QDir().rename(m_card, m_dir->filePath(QStringLiteral("moved"))));
     QVERIFY(!folder.detectsChange({}, m_fileManager, hasher));
-    QCOMPARE(hasher.paths().size(), 2); // only the one check that found the folder
+    QCOMPARE(hasher.hashedPaths().size(), 2); // only the one check that found the folder
 }
 
 void SourceMediaEvidenceTests::rawOriginalIsComparedByContent()
 {
     const SourceMediaEvidence evidence = evidenceForCard(false);
     const QString raw = m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3");
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     QVERIFY(!evidence.detectsChange({}, m_fileManager, hasher));
-    QCOMPARE(hasher.paths(), QStringList{raw});
+    QCOMPARE(hasher.hashedPaths(), QStringList{raw});
 
     // Rewritten with identical bytes: dates changed, content did not.
     QFile::remove(raw);
     writeFile(raw, rawBytes);
     QVERIFY(!evidence.detectsChange({}, m_fileManager, hasher));
 
-    hasher.failingFragment = QStringLiteral("IMG_0001.CR3");
-    QVERIFY(evidence.detectsChange({}, m_fileManager, hasher));
-    hasher.failingFragment.clear();
+    const FailingContentHasher failing(QStringLiteral("IMG_0001.CR3"), readError);
+    QVERIFY(evidence.detectsChange({}, m_fileManager, failing));
 
     QByteArray changed = rawBytes;
     changed[1000] = static_cast<char>(changed[1000] ^ 1);
@@ -318,9 +290,9 @@ void SourceMediaEvidenceTests::sidecarIsComparedAfterTheRawOriginal()
     const QString raw = m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3");
     const QString sidecar = m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.xmp");
     const SourceMediaEvidence evidence = evidenceForCard();
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     QVERIFY(!evidence.detectsChange({}, m_fileManager, hasher));
-    QCOMPARE(hasher.paths(), (QStringList{raw, sidecar}));
+    QCOMPARE(hasher.hashedPaths(), (QStringList{raw, sidecar}));
 
     // Only one of path and hash recorded: a broken record counts as a change.
     SourceMediaEvidence pathOnly = evidence;
@@ -330,9 +302,8 @@ void SourceMediaEvidenceTests::sidecarIsComparedAfterTheRawOriginal()
     hashOnly.sidecarRelativePath.reset();
     QVERIFY(hashOnly.detectsChange({}, m_fileManager, hasher));
 
-    hasher.failingFragment = QStringLiteral(".xmp");
-    QVERIFY(evidence.detectsChange({}, m_fileManager, hasher));
-    hasher.failingFragment.clear();
+    const FailingContentHasher failing(QStringLiteral(".xmp"), readError);
+    QVERIFY(evidence.detectsChange({}, m_fileManager, failing));
 
     writeFile(sidecar, sidecarBytes + "rating 1");
     QVERIFY(evidence.detectsChange({}, m_fileManager, hasher));
@@ -341,9 +312,9 @@ void SourceMediaEvidenceTests::sidecarIsComparedAfterTheRawOriginal()
 
     // The sidecar is not read when the RAW original already differs.
     writeFile(raw, "other");
-    RecordingHasher rawOnly;
+    CountingContentHasher rawOnly;
     QVERIFY(evidence.detectsChange({}, m_fileManager, rawOnly));
-    QCOMPARE(rawOnly.paths(), QStringList{raw});
+    QCOMPARE(rawOnly.hashedPaths(), QStringList{raw});
 }
 
 void SourceMediaEvidenceTests::volumeIsFoundByItsUuidWhereverMounted()
@@ -354,9 +325,9 @@ void SourceMediaEvidenceTests::volumeIsFoundByItsUuidWhereverMounted()
         {QStringLiteral("USB"), m_dir->filePath(QStringLiteral("USB")), std::nullopt},
         {QStringLiteral("CARD"), m_card, QStringLiteral("0A1B-2C3D")},
     };
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     QVERIFY(!evidence.detectsChange(sources, m_fileManager, hasher));
-    QCOMPARE(hasher.paths().value(0), m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3"));
+    QCOMPARE(hasher.hashedPaths().value(0), m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3"));
 
     writeFile(m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.xmp"), "edited");
     QVERIFY(evidence.detectsChange(sources, m_fileManager, hasher));
@@ -379,7 +350,7 @@ void SourceMediaEvidenceTests::anotherCardAtTheRecordedRootIsNotCompared()
     // hold the recorded files, but it says nothing about the recorded card.
     const SourceMediaEvidence evidence = evidenceForCard();
     QVERIFY(QFile::remove(m_card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3")));
-    RecordingHasher hasher;
+    CountingContentHasher hasher;
     const QList<ImportScanVolume> otherCard{
         {QStringLiteral("CARD"), m_card, QStringLiteral("9999-0000")}};
     QVERIFY(!evidence.detectsChange(otherCard, m_fileManager, hasher));
@@ -387,7 +358,7 @@ void SourceMediaEvidenceTests::anotherCardAtTheRecordedRootIsNotCompared()
     const QList<ImportScanVolume> trailingSlash{
         {QStringLiteral("CARD"), m_card + QLatin1Char('/'), QStringLiteral("9999-0000")}};
     QVERIFY(!evidence.detectsChange(trailingSlash, m_fileManager, hasher));
-    QVERIFY(hasher.paths().isEmpty());
+    QVERIFY(hasher.hashedPaths().isEmpty());
 
     // A source at the recorded root without a UUID cannot be told apart: the recorded root is
     // compared, as it is when no list is given.
