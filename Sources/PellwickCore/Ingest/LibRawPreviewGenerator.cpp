@@ -11,7 +11,6 @@
 #include <exception>
 
 #include <libraw/libraw.h>
-#include <stb_image_resize.h>
 
 namespace Pellwick {
 
@@ -62,7 +61,7 @@ public:
             }
             if (!m_decoded)
                 return std::nullopt;
-            return downscaled(*m_decoded, maxPixelSize);
+            return m_decoded->downscaled(maxPixelSize);
         } catch (...) {
             return std::nullopt;
         }
@@ -130,35 +129,6 @@ private:
                 pixels[3 * i] = pixels[3 * i + 1] = pixels[3 * i + 2] = pixels[i];
         }
         return image;
-    }
-
-    static std::optional<PreviewImage> downscaled(const PreviewImage &image, qint64 maxPixelSize)
-    {
-        const qint64 longest = longSide(image);
-        if (longest <= maxPixelSize)
-            return image;
-        const double scale = double(maxPixelSize) / double(longest);
-        const auto scaledSide = [&](int side) {
-            return side == longest ? int(maxPixelSize)
-                                   : std::max(1, int(std::lround(side * scale)));
-        };
-        PreviewImage result{scaledSide(image.width), scaledSide(image.height), {}};
-        result.pixels = QByteArray(qsizetype(result.width) * result.height * 3, Qt::Uninitialized);
-        const int ok = stbir_resize_uint8_srgb(
-            reinterpret_cast<const unsigned char *>(image.pixels.constData()),
-            image.width,
-            image.height,
-            0,
-            reinterpret_cast<unsigned char *>(result.pixels.data()),
-            result.width,
-            result.height,
-            0,
-            3,
-            STBIR_ALPHA_CHANNEL_NONE,
-            0);
-        if (!ok)
-            return std::nullopt;
-        return result;
     }
 
     QByteArray m_path;

@@ -1,20 +1,12 @@
 #pragma once
 
+#include <PellwickCore/Ingest/PreviewImage.h>
+
 #include <QByteArray>
 
 #include <optional>
 
 namespace Pellwick {
-
-/// An 8-bit RGB image, three bytes per pixel, rows packed without padding.
-struct PreviewImage
-{
-    int width = 0;
-    int height = 0;
-    QByteArray pixels; ///< `width * height * 3` bytes
-
-    bool operator==(const PreviewImage &) const = default;
-};
 
 /// Encodes preview images as JPEG in memory.
 class PreviewJpegEncoding

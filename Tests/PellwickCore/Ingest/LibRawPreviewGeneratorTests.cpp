@@ -8,7 +8,10 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
+#include <limits>
 
+#include <Support/DngWriter.h>
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/TestFiles.h>
 #include <turbojpeg.h>
@@ -49,7 +52,8 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir m_sources;
-    QString m_landscape; ///< 4000 x 2666, orientation 1
+    QString m_landscape; ///< 4000 x 2666, upright, with an embedded 160 x 120 preview
+    QString m_large;     ///< 6000 x 4000 with sensor noise
 };
 
 namespace {
@@ -125,6 +129,11 @@ private:
     mutable QList<std::pair<int, qint64>> m_sizes;
 };
 
+QByteArray failureText(const Result<PreviewGenerationResult> &result)
+{
+    return result ? QByteArray() : describe(result.error()).toUtf8();
+}
+
 const QList<double> ladder{0.82, 0.72, 0.62, 0.52, 0.42, 0.32, 0.24, 0.18, 0.12};
 
 QList<qint64> repeated(qint64 size, int count)
@@ -165,7 +174,7 @@ struct JpegHeader
     int subsampling = -1;
 };
 
-[[maybe_unused]] std::optional<JpegHeader> readJpegHeader(const QByteArray &jpeg)
+std::optional<JpegHeader> readJpegHeader(const QByteArray &jpeg)
 {
     tjhandle decompressor = tjInitDecompress();
     JpegHeader header;
@@ -183,11 +192,94 @@ struct JpegHeader
     return header;
 }
 
+/// The decoded pixels of a JPEG file, RGB.
+std::optional<PreviewImage> decodeJpeg(const QByteArray &jpeg)
+{
+    const std::optional<JpegHeader> header = readJpegHeader(jpeg);
+    if (!header)
+        return std::nullopt;
+    PreviewImage image{header->width, header->height, {}};
+    image.pixels = QByteArray(qsizetype(image.width) * image.height * 3, Qt::Uninitialized);
+    tjhandle decompressor = tjInitDecompress();
+    const int rc = tjDecompress2(decompressor,
+                                 reinterpret_cast<const unsigned char *>(jpeg.constData()),
+                                 static_cast<unsigned long>(jpeg.size()),
+                                 reinterpret_cast<unsigned char *>(image.pixels.data()),
+                                 image.width,
+                                 0,
+                                 image.height,
+                                 TJPF_RGB,
+                                 0);
+    tjDestroy(decompressor);
+    if (rc != 0)
+        return std::nullopt;
+    return image;
+}
+
+/// The average colour of the 5 x 5 pixels around (fx * width, fy * height).
+std::array<int, 3> colourAt(const PreviewImage &image, double fx, double fy)
+{
+    const int cx = std::clamp(int(fx * image.width), 2, image.width - 3);
+    const int cy = std::clamp(int(fy * image.height), 2, image.height - 3);
+    std::array<int, 3> sum{};
+    for (int y = cy - 2; y <= cy + 2; ++y) {
+        for (int x = cx - 2; x <= cx + 2; ++x) {
+            for (int c = 0; c < 3; ++c)
+                sum[c] += quint8(image.pixels[(qsizetype(y) * image.width + x) * 3 + c]);
+        }
+    }
+    return {sum[0] / 25, sum[1] / 25, sum[2] / 25};
+}
+
+bool isDark(const std::array<int, 3> &rgb)
+{
+    return rgb[0] < 60 && rgb[1] < 60 && rgb[2] < 60;
+}
+
+/// The scene's top left corner; the other corners are magenta, cyan and yellow.
+bool isBlue(const std::array<int, 3> &rgb)
+{
+    return rgb[2] > 200 && rgb[0] < 150 && rgb[1] < 80;
+}
+
+/// Sets the value of every one-value SHORT or LONG entry with `tag` in the IFDs at the start of
+/// a generated DNG.
+void patchTiffEntries(QByteArray &tiff, quint16 tag, quint32 value)
+{
+    for (qsizetype i = 8; i + 12 <= std::min<qsizetype>(tiff.size(), 2048); i += 2) {
+        const auto *entry = reinterpret_cast<const quint8 *>(tiff.constData() + i);
+        const quint16 entryTag = quint16(entry[0] | entry[1] << 8);
+        const quint16 type = quint16(entry[2] | entry[3] << 8);
+        const quint32 count = quint32(entry[4] | entry[5] << 8 | entry[6] << 16 | entry[7] << 24);
+        if (entryTag != tag || count != 1 || (type != 3 && type != 4))
+            continue;
+        if (type == 3) {
+            tiff[i + 8] = char(value & 0xff);
+            tiff[i + 9] = char((value >> 8) & 0xff);
+        } else {
+            for (int b = 0; b < 4; ++b)
+                tiff[i + 8 + b] = char((value >> (8 * b)) & 0xff);
+        }
+    }
+}
+
 } // namespace
 
 void LibRawPreviewGeneratorTests::initTestCase()
 {
     QVERIFY(m_sources.isValid());
+    Test::DngOptions landscape;
+    landscape.width = 4000;
+    landscape.height = 2666;
+    m_landscape = m_sources.filePath(QStringLiteral("landscape.dng"));
+    Test::DngWriter::write(m_landscape, landscape);
+
+    Test::DngOptions large;
+    large.width = 6000;
+    large.height = 4000;
+    large.noiseAmplitude = 60;
+    m_large = m_sources.filePath(QStringLiteral("large.dng"));
+    Test::DngWriter::write(m_large, large);
 }
 
 void LibRawPreviewGeneratorTests::fallbackSizeFollowsTheDefaultRule_data()
@@ -246,7 +338,7 @@ void LibRawPreviewGeneratorTests::firstQualityWithinTargetWinsAfterOneEncoding()
 
     const auto result = generator(encoder).generatePreview(m_landscape, destination);
 
-    QVERIFY2(result, qPrintable(describe(result.error())));
+    QVERIFY2(result, failureText(result).constData());
     QCOMPARE(*result, PreviewGenerationResult::success());
     const QList<EncodeCall> calls = encoder->calls();
     QCOMPARE(calls.size(), 1);
@@ -307,7 +399,8 @@ void LibRawPreviewGeneratorTests::encoderFailureMovesOnToTheFallbackSize()
     const QString destination = dir.filePath(QStringLiteral("a.jpg"));
     // A kept encoding within the absolute maximum is dropped with the failed size.
     auto encoder = std::make_shared<ScriptedJpegEncoder>(
-        QList<qint64>{absoluteMax, -1, absoluteMax - 10, absoluteMax - 20});
+        QList<qint64>{absoluteMax, -1, absoluteMax - 10, absoluteMax - 20}
+        + repeated(absoluteMax + 1, 7));
 
     const auto result = generator(encoder).generatePreview(m_landscape, destination);
 
@@ -426,30 +519,156 @@ void LibRawPreviewGeneratorTests::folderCreationFailureIsReturned()
 
 void LibRawPreviewGeneratorTests::realPreviewFitsTheBudget()
 {
-    QSKIP("needs generated DNG files");
+    QTemporaryDir dir;
+    const QString destination = dir.filePath(QStringLiteral("previews/large.jpg"));
+    const LibRawPreviewGenerator generator(1600, target, absoluteMax, std::nullopt);
+
+    const auto result = generator.generatePreview(m_large, destination);
+
+    QVERIFY2(result, failureText(result).constData());
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const QByteArray jpeg = Test::readFile(destination);
+    QVERIFY(jpeg.size() > 0);
+    QVERIFY(jpeg.size() <= absoluteMax);
+    const std::optional<JpegHeader> header = readJpegHeader(jpeg);
+    QVERIFY(header);
+    QCOMPARE(header->width, 1600);
+    QCOMPARE(header->height, 1067);
+    QCOMPARE(header->subsampling, int(TJSAMP_420));
+    // Made from the raw image, upright: the scene is blue at the top left, with a dark bar
+    // across its lower part.
+    const std::optional<PreviewImage> pixels = decodeJpeg(jpeg);
+    QVERIFY(pixels);
+    QVERIFY(isBlue(colourAt(*pixels, 0, 0)));
+    QVERIFY(isDark(colourAt(*pixels, 0.2, 0.82)));
+    QVERIFY(isDark(colourAt(*pixels, 0.8, 0.82)));
+    QVERIFY(!isDark(colourAt(*pixels, 0.5, 0.18)));
+    QCOMPARE(leftovers(dir.filePath(QStringLiteral("previews")), {QStringLiteral("large.jpg")}),
+             QStringList());
+
+    // The embedded 160 x 120 preview is never taken instead of the raw image.
+    const QString second = dir.filePath(QStringLiteral("previews/landscape.jpg"));
+    QVERIFY(generator.generatePreview(m_landscape, second));
+    QCOMPARE(readJpegHeader(Test::readFile(second))->width, 1600);
 }
 
 void LibRawPreviewGeneratorTests::orientationSixGivesAPortraitPreview()
 {
-    QSKIP("needs generated DNG files");
+    QTemporaryDir dir;
+    Test::DngOptions options;
+    options.width = 4000;
+    options.height = 2666;
+    options.orientation = 6; // shown turned 90 degrees clockwise
+    const QString source = dir.filePath(QStringLiteral("portrait.dng"));
+    Test::DngWriter::write(source, options);
+    const QString destination = dir.filePath(QStringLiteral("portrait.jpg"));
+
+    const auto result = LibRawPreviewGenerator(1600, target, absoluteMax, std::nullopt)
+                            .generatePreview(source, destination);
+
+    QVERIFY(result);
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const std::optional<PreviewImage> preview = decodeJpeg(Test::readFile(destination));
+    QVERIFY(preview);
+    QCOMPARE(preview->width, 1066);
+    QCOMPARE(preview->height, 1600);
+    // Turned clockwise (neither counter-clockwise nor mirrored): the stored top left is at the
+    // top right and the bar across the lower part runs down the left side.
+    QVERIFY(isBlue(colourAt(*preview, 1, 0)));
+    QVERIFY(!isBlue(colourAt(*preview, 0, 0)));
+    QVERIFY(isDark(colourAt(*preview, 0.18, 0.2)));
+    QVERIFY(isDark(colourAt(*preview, 0.18, 0.8)));
+    QVERIFY(!isDark(colourAt(*preview, 0.82, 0.5)));
 }
 
 void LibRawPreviewGeneratorTests::smallByteBudgetReachesTheFallbackSize()
 {
-    QSKIP("needs generated DNG files");
+    QTemporaryDir dir;
+    const QString destination = dir.filePath(QStringLiteral("a.jpg"));
+    auto probe = std::make_shared<RecordingJpegEncoder>();
+    const auto nothing = generator(probe, std::make_shared<LocalFileManager>(), 1600, 1, 1, 800)
+                             .generatePreview(m_large, destination);
+    QVERIFY(nothing);
+    QCOMPARE(nothing->failureReason(), QStringLiteral("Preview exceeds 300 KB budget"));
+    qint64 smallestAtFullSize = std::numeric_limits<qint64>::max();
+    for (const auto &[side, byteCount] : probe->sizes()) {
+        if (side == 1600)
+            smallestAtFullSize = std::min(smallestAtFullSize, byteCount);
+    }
+    QCOMPARE(probe->sizes().size(), 18);
+
+    // A budget just below every 1600-pixel encoding.
+    const qint64 budget = smallestAtFullSize - 1;
+    auto encoder = std::make_shared<RecordingJpegEncoder>();
+    const auto result
+        = generator(encoder, std::make_shared<LocalFileManager>(), 1600, budget, budget, 800)
+              .generatePreview(m_large, destination);
+
+    QVERIFY(result);
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const QByteArray jpeg = Test::readFile(destination);
+    QVERIFY(jpeg.size() <= budget);
+    QCOMPARE(readJpegHeader(jpeg)->width, 800);
+    QCOMPARE(readJpegHeader(jpeg)->height, 533);
+    QCOMPARE(encoder->sizes().at(9).first, 800);
+    QCOMPARE(leftovers(dir.path(), {QStringLiteral("a.jpg")}), QStringList());
 }
 
 void LibRawPreviewGeneratorTests::smallOriginalIsNeverUpscaled()
 {
-    QSKIP("needs generated DNG files");
+    QTemporaryDir dir;
+    Test::DngOptions options;
+    options.width = 1200;
+    options.height = 800;
+    const QString source = dir.filePath(QStringLiteral("small.dng"));
+    Test::DngWriter::write(source, options);
+    const QString destination = dir.filePath(QStringLiteral("small.jpg"));
+
+    const auto result = LibRawPreviewGenerator(1600, target, absoluteMax, std::nullopt)
+                            .generatePreview(source, destination);
+
+    QVERIFY(result);
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const std::optional<JpegHeader> header = readJpegHeader(Test::readFile(destination));
+    QVERIFY(header);
+    QCOMPARE(header->width, 1200);
+    QCOMPARE(header->height, 800);
 }
 
 void LibRawPreviewGeneratorTests::badInputFailsAndKeepsTheDestination_data()
 {
     QTest::addColumn<QByteArray>("content");
+    Test::DngOptions options;
+    options.width = 1200;
+    options.height = 800;
+    const QByteArray dng = Test::DngWriter::bytes(options);
+
     QTest::newRow("zero bytes") << QByteArray();
     QTest::newRow("text with a RAW extension")
         << QByteArray("These are not the pixels you are looking for.\n").repeated(200);
+    QTest::newRow("truncated in the pixel data") << dng.left(dng.size() * 3 / 4);
+    QTest::newRow("truncated in the header") << dng.left(200);
+
+    QByteArray offsetsBeyondEnd = dng;
+    patchTiffEntries(offsetsBeyondEnd, 273, 0x7ffffff0); // StripOffsets
+    QTest::newRow("pixel data beyond the end of the file") << offsetsBeyondEnd;
+
+    QByteArray hugeFrame = dng;
+    patchTiffEntries(hugeFrame, 256, 60000); // ImageWidth
+    patchTiffEntries(hugeFrame, 257, 60000); // ImageLength
+    QTest::newRow("huge frame with little data") << hugeFrame;
+
+    QByteArray firstIfdBeyondEnd = dng;
+    firstIfdBeyondEnd.replace(4, 4, QByteArray("\xf0\xff\xff\x7f", 4));
+    QTest::newRow("first directory beyond the end") << firstIfdBeyondEnd;
+
+    QByteArray subIfdLoop = dng;
+    patchTiffEntries(subIfdLoop, 330, 8); // SubIFDs pointing back at the first directory
+    QTest::newRow("directories in a loop") << subIfdLoop;
+
+    QByteArray garbageDirectory("II*\0\x08\0\0\0\xff\xff", 10);
+    garbageDirectory.append(Test::patternBytes(4000, 7));
+    QTest::newRow("directory of random entries") << garbageDirectory;
 }
 
 void LibRawPreviewGeneratorTests::badInputFailsAndKeepsTheDestination()
