@@ -35,6 +35,7 @@ private Q_SLOTS:
     void smallestWithinAbsoluteMaximumWins();
     void fallbackLadderRunsWhenNothingFitsAtFullSize();
     void encoderFailureMovesOnToTheFallbackSize();
+    void largerFallbackDecodesTheFullImage();
     void nothingFittingRemovesTheDestination();
     void noCandidateSizeRemovesTheDestination();
     void aFolderAtTheDestinationIsNeverRemoved();
@@ -413,6 +414,28 @@ void LibRawPreviewGeneratorTests::encoderFailureMovesOnToTheFallbackSize()
     QCOMPARE(leftovers(dir.path(), {QStringLiteral("a.jpg")}), QStringList());
 }
 
+void LibRawPreviewGeneratorTests::largerFallbackDecodesTheFullImage()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.filePath(QStringLiteral("a.jpg"));
+    auto encoder
+        = std::make_shared<ScriptedJpegEncoder>(repeated(absoluteMax + 1, 9) + QList<qint64>{1});
+
+    // The half-size image (2000 pixels) serves 1000 but not 2500.
+    const auto result
+        = generator(encoder, std::make_shared<LocalFileManager>(), 1000, target, absoluteMax, 2500)
+              .generatePreview(m_landscape, destination);
+
+    QVERIFY(result);
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const QList<EncodeCall> calls = encoder->calls();
+    QCOMPARE(calls.size(), 10);
+    QCOMPARE(calls.at(0).width, 1000);
+    QCOMPARE(calls.at(0).height, 667);
+    QCOMPARE(calls.at(9).width, 2500);
+    QCOMPARE(calls.at(9).height, 1666);
+}
+
 void LibRawPreviewGeneratorTests::nothingFittingRemovesTheDestination()
 {
     QTemporaryDir dir;
@@ -587,7 +610,7 @@ void LibRawPreviewGeneratorTests::smallByteBudgetReachesTheFallbackSize()
     const QString destination = dir.filePath(QStringLiteral("a.jpg"));
     auto probe = std::make_shared<RecordingJpegEncoder>();
     const auto nothing = generator(probe, std::make_shared<LocalFileManager>(), 1600, 1, 1, 800)
-                             .generatePreview(m_large, destination);
+                             .generatePreview(m_landscape, destination);
     QVERIFY(nothing);
     QCOMPARE(nothing->failureReason(), QStringLiteral("Preview exceeds 300 KB budget"));
     qint64 smallestAtFullSize = std::numeric_limits<qint64>::max();
@@ -602,7 +625,7 @@ void LibRawPreviewGeneratorTests::smallByteBudgetReachesTheFallbackSize()
     auto encoder = std::make_shared<RecordingJpegEncoder>();
     const auto result
         = generator(encoder, std::make_shared<LocalFileManager>(), 1600, budget, budget, 800)
-              .generatePreview(m_large, destination);
+              .generatePreview(m_landscape, destination);
 
     QVERIFY(result);
     QCOMPARE(*result, PreviewGenerationResult::success());
