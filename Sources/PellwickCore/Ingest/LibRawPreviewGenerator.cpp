@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <exception>
 
 #include <libraw/libraw.h>
 

@@ -158,6 +158,24 @@ LibRawPreviewGenerator generator(std::shared_ptr<const PreviewJpegEncoding> enco
                                   std::move(encoder));
 }
 
+/// Writes a generated DNG of the scene into `dir`; returns its path.
+QString writeDng(const QTemporaryDir &dir,
+                 const QString &name,
+                 int width,
+                 int height,
+                 quint16 orientation = 1,
+                 int noiseAmplitude = 0)
+{
+    Test::DngOptions options;
+    options.width = width;
+    options.height = height;
+    options.orientation = orientation;
+    options.noiseAmplitude = noiseAmplitude;
+    const QString path = dir.filePath(name);
+    Test::DngWriter::write(path, options);
+    return path;
+}
+
 /// Names in `folder` other than `expected`: what a call left behind.
 QStringList leftovers(const QString &folder, const QStringList &expected)
 {
@@ -269,18 +287,8 @@ void patchTiffEntries(QByteArray &tiff, quint16 tag, quint32 value)
 void LibRawPreviewGeneratorTests::initTestCase()
 {
     QVERIFY(m_sources.isValid());
-    Test::DngOptions landscape;
-    landscape.width = 4000;
-    landscape.height = 2666;
-    m_landscape = m_sources.filePath(QStringLiteral("landscape.dng"));
-    Test::DngWriter::write(m_landscape, landscape);
-
-    Test::DngOptions large;
-    large.width = 6000;
-    large.height = 4000;
-    large.noiseAmplitude = 60;
-    m_large = m_sources.filePath(QStringLiteral("large.dng"));
-    Test::DngWriter::write(m_large, large);
+    m_landscape = writeDng(m_sources, QStringLiteral("landscape.dng"), 4000, 2666);
+    m_large = writeDng(m_sources, QStringLiteral("large.dng"), 6000, 4000, 1, 60);
 }
 
 void LibRawPreviewGeneratorTests::fallbackSizeFollowsTheDefaultRule_data()
@@ -578,12 +586,8 @@ void LibRawPreviewGeneratorTests::realPreviewFitsTheBudget()
 void LibRawPreviewGeneratorTests::orientationSixGivesAPortraitPreview()
 {
     QTemporaryDir dir;
-    Test::DngOptions options;
-    options.width = 4000;
-    options.height = 2666;
-    options.orientation = 6; // shown turned 90 degrees clockwise
-    const QString source = dir.filePath(QStringLiteral("portrait.dng"));
-    Test::DngWriter::write(source, options);
+    // Orientation 6: shown turned 90 degrees clockwise.
+    const QString source = writeDng(dir, QStringLiteral("portrait.dng"), 4000, 2666, 6);
     const QString destination = dir.filePath(QStringLiteral("portrait.jpg"));
 
     const auto result = LibRawPreviewGenerator(1600, target, absoluteMax, std::nullopt)
@@ -640,11 +644,7 @@ void LibRawPreviewGeneratorTests::smallByteBudgetReachesTheFallbackSize()
 void LibRawPreviewGeneratorTests::smallOriginalIsNeverUpscaled()
 {
     QTemporaryDir dir;
-    Test::DngOptions options;
-    options.width = 1200;
-    options.height = 800;
-    const QString source = dir.filePath(QStringLiteral("small.dng"));
-    Test::DngWriter::write(source, options);
+    const QString source = writeDng(dir, QStringLiteral("small.dng"), 1200, 800);
     const QString destination = dir.filePath(QStringLiteral("small.jpg"));
 
     const auto result = LibRawPreviewGenerator(1600, target, absoluteMax, std::nullopt)
