@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/HttpFetch.h>
 #include <PellwickCore/Backend/LibrarySessionTypes.h>
+#include <PellwickCore/Restore/RestoreAPI.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonValue>
@@ -25,7 +26,7 @@ namespace Pellwick {
 /// `LibrarySessionClientError` from the status of the reply (`unexpectedStatus(-1)` when the reply
 /// was not HTTP); or, for an accepted reply whose body cannot be read, the `DecodingError` naming
 /// the offending key. Nothing is retried.
-class LibrarySessionClient
+class LibrarySessionClient final : public RestoreAPI
 {
 public:
     enum class RestoreFailureHandling {
@@ -84,6 +85,43 @@ public:
                                               const QString &password,
                                               const QString &passwordConfirmation,
                                               std::stop_token stop = {}) const;
+
+    // Restore requests: the operations of `RestoreAPI`, each with restore failure handling on.
+
+    /// Creates a Restore Request for the library items, sent in the order given (an empty list
+    /// is sent as it is); succeeds on exactly 201.
+    [[nodiscard]] Result<RestoreRequest> createRestoreRequest(const QString &token,
+                                                              const QList<qint64> &libraryItemIDs,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> restoreRequest(const QString &token,
+                                                        qint64 restoreRequestID,
+                                                        std::stop_token stop = {}) const override;
+    /// No value when the reply holds no request; a 404 is a failure, not "none active".
+    [[nodiscard]] Result<std::optional<RestoreRequest>>
+    activeRestoreRequest(const QString &token, std::stop_token stop = {}) const override;
+    /// A "DELETE" whose reply still carries the request.
+    [[nodiscard]] Result<RestoreRequest> cancelRestoreRequest(const QString &token,
+                                                              qint64 restoreRequestID,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> retryRestoreRequest(const QString &token,
+                                                             qint64 restoreRequestID,
+                                                             std::stop_token stop
+                                                             = {}) const override;
+    /// The ready request's download URLs, without expiries or sidecars.
+    [[nodiscard]] Result<RestoreDownloads> restoreDownloads(const QString &token,
+                                                            qint64 restoreRequestID,
+                                                            std::stop_token stop
+                                                            = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> completeRestoreRequest(const QString &token,
+                                                                qint64 restoreRequestID,
+                                                                std::stop_token stop
+                                                                = {}) const override;
+    /// The ready request's download URLs with their expiries (the distant past when the backend
+    /// gave none) and sidecars. Every call asks anew and may return new URLs.
+    [[nodiscard]] Result<RestoreTransferCapabilities> restoreTransferCapabilities(
+        const QString &token, qint64 restoreRequestID, std::stop_token stop = {}) const override;
 
     // The frame every operation is built on.
 

@@ -1,93 +1,99 @@
+// The JSON wire forms of the restore request endpoints.
+
+#include "LibrarySessionClient_p.h"
 #include "RestoreResponses_p.h"
 
 #include <PellwickCore/Support/Iso8601.h>
 
-#include <QUrl>
+namespace Pellwick::BackendWire {
 
-namespace Pellwick::RestoreResponses {
+using Json::ObjectReader;
 
 namespace {
 
-template<typename T>
-tl::unexpected<Error> passOn(Result<T> &&result)
+Result<RestoreRequestStatus> restoreRequestStatus(const ObjectReader &reader)
 {
-    return tl::unexpected<Error>(std::move(result).error());
-}
-
-#define RESTORE_READ(variable, expr)                                                               \
-    auto variable = (expr);                                                                        \
-    if (!variable)                                                                                 \
-    return passOn(std::move(variable))
-
-Result<RestoreRequestStatus> readStatus(const Json::ObjectReader &object, const QString &key)
-{
-    RESTORE_READ(word, object.string(key));
+    const QString key = QStringLiteral("status");
+    Result<QString> word = reader.string(key);
+    PELLWICK_TRY(word);
     if (std::optional<RestoreRequestStatus> status = restoreRequestStatusFromRaw(*word))
         return *status;
     return failure(Json::dataCorrupted(
-        object.keyPath(key),
+        reader.keyPath(key),
         QStringLiteral("Cannot initialize RestoreRequestStatus from invalid String value %1")
             .arg(*word)));
 }
 
-/// An absolute URL with a scheme and a host, kept as the exact text received.
-Result<QString> readURL(const Json::ObjectReader &object, const QString &key)
-{
-    RESTORE_READ(text, object.string(key));
-    const QUrl url(*text, QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
-        return failure(
-            Json::dataCorrupted(object.keyPath(key), QStringLiteral("Invalid URL string.")));
-    return *text;
-}
-
-Result<std::optional<Date>> readOptionalExpiry(const Json::ObjectReader &object)
+/// "capability_expires_at": absent or null gives no value.
+Result<std::optional<Date>> capabilityExpiresAt(const ObjectReader &reader)
 {
     const QString key = QStringLiteral("capability_expires_at");
-    if (!object.has(key))
+    if (!reader.has(key))
         return std::optional<Date>();
-    RESTORE_READ(date, Iso8601::readDate(object.jsonObject().value(key), object.keyPath(key)));
+    Result<Date> date = Iso8601::readDate(reader.jsonObject().value(key), reader.keyPath(key));
+    PELLWICK_TRY(date);
     return std::optional<Date>(*date);
 }
 
-Result<RestoreRequestItem> readItem(const QJsonValue &value, const QString &path)
+Result<RestoreRequestItem> decodeItem(const QJsonValue &value, const QString &path)
 {
-    RESTORE_READ(json, Json::readObject(value, path));
-    const Json::ObjectReader item(*json, path);
-    RESTORE_READ(libraryItemID, item.integer(QStringLiteral("library_item_id")));
-    RESTORE_READ(canonicalFilename, item.string(QStringLiteral("canonical_filename")));
-    RESTORE_READ(byteCount, item.integer(QStringLiteral("byte_count")));
-    RESTORE_READ(status, readStatus(item, QStringLiteral("status")));
-    RESTORE_READ(attentionReason, item.optionalString(QStringLiteral("attention_reason")));
+    Result<QJsonObject> object = Json::readObject(value, path);
+    PELLWICK_TRY(object);
+    const ObjectReader reader(*object, path);
+    Result<qint64> libraryItemID = reader.integer(QStringLiteral("library_item_id"));
+    PELLWICK_TRY(libraryItemID);
+    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
+    PELLWICK_TRY(canonicalFilename);
+    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    PELLWICK_TRY(byteCount);
+    Result<RestoreRequestStatus> status = restoreRequestStatus(reader);
+    PELLWICK_TRY(status);
+    Result<std::optional<QString>> attentionReason
+        = reader.optionalString(QStringLiteral("attention_reason"));
+    PELLWICK_TRY(attentionReason);
     return RestoreRequestItem{
         *libraryItemID, *canonicalFilename, *byteCount, *status, *attentionReason};
 }
 
-Result<RestoreDownloadSidecarResponse> readSidecar(const Json::ObjectReader &sidecar)
+Result<RestoreDownloadSidecarResponse> decodeSidecar(const ObjectReader &reader)
 {
-    RESTORE_READ(canonicalFilename, sidecar.string(QStringLiteral("canonical_filename")));
-    RESTORE_READ(byteCount, sidecar.integer(QStringLiteral("byte_count")));
-    RESTORE_READ(contentHash, sidecar.string(QStringLiteral("content_hash")));
-    RESTORE_READ(downloadURL, readURL(sidecar, QStringLiteral("download_url")));
-    RESTORE_READ(expiresAt, readOptionalExpiry(sidecar));
+    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
+    PELLWICK_TRY(canonicalFilename);
+    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    PELLWICK_TRY(byteCount);
+    Result<QString> contentHash = reader.string(QStringLiteral("content_hash"));
+    PELLWICK_TRY(contentHash);
+    Result<QString> downloadURL = urlString(reader, QStringLiteral("download_url"));
+    PELLWICK_TRY(downloadURL);
+    Result<std::optional<Date>> expiresAt = capabilityExpiresAt(reader);
+    PELLWICK_TRY(expiresAt);
     return RestoreDownloadSidecarResponse{
         *canonicalFilename, *byteCount, *contentHash, *downloadURL, *expiresAt};
 }
 
-Result<RestoreDownloadResponse> readDownload(const QJsonValue &value, const QString &path)
+Result<RestoreDownloadResponse> decodeDownload(const QJsonValue &value, const QString &path)
 {
-    RESTORE_READ(json, Json::readObject(value, path));
-    const Json::ObjectReader download(*json, path);
-    RESTORE_READ(libraryItemID, download.integer(QStringLiteral("library_item_id")));
-    RESTORE_READ(canonicalFilename, download.string(QStringLiteral("canonical_filename")));
-    RESTORE_READ(byteCount, download.integer(QStringLiteral("byte_count")));
-    RESTORE_READ(downloadURL, readURL(download, QStringLiteral("download_url")));
-    RESTORE_READ(expiresAt, readOptionalExpiry(download));
-    RESTORE_READ(sidecarObject, download.optionalObject(QStringLiteral("sidecar")));
+    Result<QJsonObject> object = Json::readObject(value, path);
+    PELLWICK_TRY(object);
+    const ObjectReader reader(*object, path);
+    Result<qint64> libraryItemID = reader.integer(QStringLiteral("library_item_id"));
+    PELLWICK_TRY(libraryItemID);
+    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
+    PELLWICK_TRY(canonicalFilename);
+    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    PELLWICK_TRY(byteCount);
+    Result<QString> downloadURL = urlString(reader, QStringLiteral("download_url"));
+    PELLWICK_TRY(downloadURL);
+    Result<std::optional<Date>> expiresAt = capabilityExpiresAt(reader);
+    PELLWICK_TRY(expiresAt);
+    Result<std::optional<ObjectReader>> sidecarObject
+        = reader.optionalObject(QStringLiteral("sidecar"));
+    PELLWICK_TRY(sidecarObject);
     std::optional<RestoreDownloadSidecarResponse> sidecar;
     if (*sidecarObject) {
-        RESTORE_READ(read, readSidecar(**sidecarObject));
-        sidecar = std::move(*read);
+        Result<RestoreDownloadSidecarResponse> decoded = decodeSidecar(**sidecarObject);
+        PELLWICK_TRY(decoded);
+        sidecar = std::move(*decoded);
     }
     return RestoreDownloadResponse{*libraryItemID,
                                    *canonicalFilename,
@@ -99,55 +105,63 @@ Result<RestoreDownloadResponse> readDownload(const QJsonValue &value, const QStr
 
 } // namespace
 
-QJsonObject restoreRequestBody(const QList<qint64> &libraryItemIDs)
+Result<RestoreRequest> decodeRestoreRequest(const ObjectReader &reader)
 {
-    QJsonArray ids;
-    for (const qint64 id : libraryItemIDs)
-        ids.append(id);
-    return QJsonObject{{QStringLiteral("library_item_ids"), ids}};
-}
-
-Result<RestoreRequest> readRestoreRequest(const Json::ObjectReader &response)
-{
-    RESTORE_READ(id, response.integer(QStringLiteral("id")));
-    RESTORE_READ(status, readStatus(response, QStringLiteral("status")));
-    RESTORE_READ(byteCount, response.integer(QStringLiteral("byte_count")));
-    RESTORE_READ(attentionReason, response.optionalString(QStringLiteral("attention_reason")));
-    RESTORE_READ(preparationEstimate,
-                 response.optionalString(QStringLiteral("preparation_estimate")));
-    RESTORE_READ(items, response.elements<RestoreRequestItem>(QStringLiteral("items"), &readItem));
+    Result<qint64> id = reader.integer(QStringLiteral("id"));
+    PELLWICK_TRY(id);
+    Result<RestoreRequestStatus> status = restoreRequestStatus(reader);
+    PELLWICK_TRY(status);
+    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    PELLWICK_TRY(byteCount);
+    Result<std::optional<QString>> attentionReason
+        = reader.optionalString(QStringLiteral("attention_reason"));
+    PELLWICK_TRY(attentionReason);
+    Result<std::optional<QString>> preparationEstimate
+        = reader.optionalString(QStringLiteral("preparation_estimate"));
+    PELLWICK_TRY(preparationEstimate);
+    Result<QList<RestoreRequestItem>> items
+        = reader.elements<RestoreRequestItem>(QStringLiteral("items"), &decodeItem);
+    PELLWICK_TRY(items);
     return RestoreRequest{
         *id, *status, *byteCount, *attentionReason, *preparationEstimate, std::move(*items)};
 }
 
 Result<RestoreRequest> decodeRestoreRequestEnvelope(const QByteArray &body)
 {
-    RESTORE_READ(json, Json::parseObject(body));
-    RESTORE_READ(request, Json::ObjectReader(*json).object(QStringLiteral("restore_request")));
-    return readRestoreRequest(*request);
+    return decodeObject(body, [](const ObjectReader &reader) -> Result<RestoreRequest> {
+        Result<ObjectReader> request = reader.object(QStringLiteral("restore_request"));
+        PELLWICK_TRY(request);
+        return decodeRestoreRequest(*request);
+    });
 }
 
 Result<std::optional<RestoreRequest>> decodeActiveRestoreRequestEnvelope(const QByteArray &body)
 {
-    RESTORE_READ(json, Json::parseObject(body));
-    RESTORE_READ(request,
-                 Json::ObjectReader(*json).optionalObject(QStringLiteral("restore_request")));
-    if (!*request)
-        return std::optional<RestoreRequest>();
-    RESTORE_READ(mapped, readRestoreRequest(**request));
-    return std::optional<RestoreRequest>(std::move(*mapped));
+    return decodeObject(body,
+                        [](const ObjectReader &reader) -> Result<std::optional<RestoreRequest>> {
+                            Result<std::optional<ObjectReader>> request
+                                = reader.optionalObject(QStringLiteral("restore_request"));
+                            PELLWICK_TRY(request);
+                            if (!*request)
+                                return std::optional<RestoreRequest>();
+                            Result<RestoreRequest> decoded = decodeRestoreRequest(**request);
+                            PELLWICK_TRY(decoded);
+                            return std::optional<RestoreRequest>(std::move(*decoded));
+                        });
 }
 
 Result<RestoreDownloadsEnvelope> decodeRestoreDownloadsEnvelope(const QByteArray &body)
 {
-    RESTORE_READ(json, Json::parseObject(body));
-    const Json::ObjectReader envelope(*json);
-    RESTORE_READ(requestObject, envelope.object(QStringLiteral("restore_request")));
-    RESTORE_READ(request, readRestoreRequest(*requestObject));
-    RESTORE_READ(
-        downloads,
-        envelope.elements<RestoreDownloadResponse>(QStringLiteral("downloads"), &readDownload));
-    return RestoreDownloadsEnvelope{std::move(*request), std::move(*downloads)};
+    return decodeObject(body, [](const ObjectReader &reader) -> Result<RestoreDownloadsEnvelope> {
+        Result<ObjectReader> requestObject = reader.object(QStringLiteral("restore_request"));
+        PELLWICK_TRY(requestObject);
+        Result<RestoreRequest> request = decodeRestoreRequest(*requestObject);
+        PELLWICK_TRY(request);
+        Result<QList<RestoreDownloadResponse>> downloads = reader.elements<RestoreDownloadResponse>(
+            QStringLiteral("downloads"), &decodeDownload);
+        PELLWICK_TRY(downloads);
+        return RestoreDownloadsEnvelope{std::move(*request), std::move(*downloads)};
+    });
 }
 
 RestoreDownloads restoreDownloads(const RestoreDownloadsEnvelope &envelope)
@@ -169,13 +183,13 @@ RestoreTransferCapabilities restoreTransferCapabilities(const RestoreDownloadsEn
     result.transfers.reserve(envelope.downloads.size());
     for (const RestoreDownloadResponse &download : envelope.downloads) {
         std::optional<RestoreTransferCapabilityFile> sidecar;
-        if (download.sidecar) {
+        if (const std::optional<RestoreDownloadSidecarResponse> &file = download.sidecar) {
             sidecar = RestoreTransferCapabilityFile{
-                download.sidecar->canonicalFilename,
-                download.sidecar->byteCount,
-                download.sidecar->contentHash,
-                download.sidecar->downloadURL,
-                download.sidecar->capabilityExpiresAt.value_or(Date::distantPast())};
+                file->canonicalFilename,
+                file->byteCount,
+                file->contentHash,
+                file->downloadURL,
+                file->capabilityExpiresAt.value_or(Date::distantPast())};
         }
         result.transfers.append(
             RestoreTransferCapability{download.libraryItemID,
@@ -188,6 +202,4 @@ RestoreTransferCapabilities restoreTransferCapabilities(const RestoreDownloadsEn
     return result;
 }
 
-#undef RESTORE_READ
-
-} // namespace Pellwick::RestoreResponses
+} // namespace Pellwick::BackendWire

@@ -1,25 +1,23 @@
 #pragma once
 
-// The restore endpoints' wire forms and how they are read. Private to the backend client.
+// The JSON wire forms of the restore request endpoints. Private to the backend client.
 
 #include <PellwickCore/Backend/RestoreDownloads.h>
 #include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
-#include <QJsonArray>
+#include <QList>
+#include <QString>
 
 #include <optional>
 
-namespace Pellwick::RestoreResponses {
+namespace Pellwick::BackendWire {
 
-/// The create request's body: exactly {"library_item_ids":[...]}, in the caller's order, also
-/// when empty.
-QJsonObject restoreRequestBody(const QList<qint64> &libraryItemIDs);
-
-/// A "restore_request" object read into the public value; every field is taken unchanged.
-[[nodiscard]] Result<RestoreRequest> readRestoreRequest(const Json::ObjectReader &response);
+/// A "restore_request" object; every field is taken unchanged, items in the backend's order.
+[[nodiscard]] Result<RestoreRequest> decodeRestoreRequest(const Json::ObjectReader &reader);
 
 /// The reply of create, get, cancel, retry and complete: "restore_request" is required.
 [[nodiscard]] Result<RestoreRequest> decodeRestoreRequestEnvelope(const QByteArray &body);
@@ -52,15 +50,15 @@ struct RestoreDownloadsEnvelope
     QList<RestoreDownloadResponse> downloads;
 };
 
-/// The downloads reply, with every "capability_expires_at" read by the strict ISO 8601 rule; a
-/// single bad date or URL fails the whole reply.
+/// The downloads reply, every "capability_expires_at" read by the strict ISO 8601 rule; one bad
+/// date or URL fails the whole reply.
 [[nodiscard]] Result<RestoreDownloadsEnvelope>
 decodeRestoreDownloadsEnvelope(const QByteArray &body);
 
 /// The plain form: expiries and sidecars dropped.
 RestoreDownloads restoreDownloads(const RestoreDownloadsEnvelope &envelope);
-/// The transfer form: a missing expiry becomes the distant past, for the RAW original and the
+/// The transfer form: a missing expiry becomes the distant past, for the RAW original and its
 /// sidecar independently.
 RestoreTransferCapabilities restoreTransferCapabilities(const RestoreDownloadsEnvelope &envelope);
 
-} // namespace Pellwick::RestoreResponses
+} // namespace Pellwick::BackendWire
