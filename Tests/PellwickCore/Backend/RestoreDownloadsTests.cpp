@@ -1,11 +1,11 @@
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
-#include <Support/ScriptedFetch.h>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <Support/ScriptedFetch.h>
 
 using namespace Pellwick;
 using E = LibrarySessionClientError;
@@ -95,9 +95,8 @@ void RestoreDownloadsTests::expiryDates_data()
                                    << utc(QStringLiteral("2025-03-01T12:00:00Z")) << ok;
     QTest::newRow("offset") << QJsonValue(QStringLiteral("2025-03-01T12:00:00+02:00")) << true
                             << utc(QStringLiteral("2025-03-01T10:00:00Z")) << ok;
-    QTest::newRow("date without time")
-        << QJsonValue(QStringLiteral("2025-03-01")) << false << Date{}
-        << DecodingError::Kind::DataCorrupted;
+    QTest::newRow("date without time") << QJsonValue(QStringLiteral("2025-03-01")) << false
+                                       << Date{} << DecodingError::Kind::DataCorrupted;
     QTest::newRow("blank separator, no zone")
         << QJsonValue(QStringLiteral("2025-03-01 12:00:00")) << false << Date{}
         << DecodingError::Kind::DataCorrupted;
@@ -122,7 +121,8 @@ void RestoreDownloadsTests::expiryDates()
     fetch.reply(200, body).reply(200, body);
     const LibrarySessionClient client(baseURL, fetch.function());
 
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     Result<RestoreDownloads> downloads = client.restoreDownloads(token, 12);
     QCOMPARE(bool(capabilities), accepted);
     QCOMPARE(bool(downloads), accepted);
@@ -160,7 +160,8 @@ void RestoreDownloadsTests::missingExpiriesAreTheDistantPast()
     Test::ScriptedFetch fetch;
     fetch.reply(200, reply({rawOnly, sidecarOnly, neither}));
     const LibrarySessionClient client(baseURL, fetch.function());
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     QVERIFY2(capabilities, qPrintable(capabilities ? QString() : describe(capabilities.error())));
     const QList<RestoreTransferCapability> &transfers = capabilities->transfers;
     QCOMPARE(transfers.size(), 3);
@@ -192,7 +193,8 @@ void RestoreDownloadsTests::sidecarsAreOptionalButComplete()
         .reply(200, reply({withSidecar, withIncomplete}));
     const LibrarySessionClient client(baseURL, fetch.function());
 
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     QVERIFY(capabilities);
     QCOMPARE(capabilities->transfers.at(0).sidecar, std::nullopt);
     QCOMPARE(capabilities->transfers.at(2).sidecar, std::nullopt);
@@ -216,7 +218,8 @@ void RestoreDownloadsTests::emptyDownloadsKeepTheRequest()
     const LibrarySessionClient client(baseURL, fetch.function());
 
     Result<RestoreDownloads> downloads = client.restoreDownloads(token, 12);
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     QVERIFY(downloads && capabilities);
     QVERIFY(downloads->downloads.isEmpty());
     QVERIFY(capabilities->transfers.isEmpty());
@@ -236,7 +239,8 @@ void RestoreDownloadsTests::bothFormsAgree()
     const LibrarySessionClient client(baseURL, fetch.function());
 
     Result<RestoreDownloads> downloads = client.restoreDownloads(token, 12);
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     QVERIFY(downloads && capabilities);
     QCOMPARE(downloads->restoreRequest, capabilities->restoreRequest);
     QCOMPARE(downloads->downloads.size(), 3);
@@ -263,7 +267,8 @@ void RestoreDownloadsTests::bothFormsSendTheSameRequest()
     const LibrarySessionClient client(baseURL, fetch.function());
 
     Result<RestoreDownloads> downloads = client.restoreDownloads(token, 12);
-    Result<RestoreTransferCapabilities> capabilities = client.restoreTransferCapabilities(token, 12);
+    Result<RestoreTransferCapabilities> capabilities
+        = client.restoreTransferCapabilities(token, 12);
     // Only 200 is accepted; the 201 body is no restore failure body either.
     QVERIFY(!downloads && !capabilities);
     QCOMPARE(downloads.error(), Error(E{E::UnexpectedStatus{201}}));

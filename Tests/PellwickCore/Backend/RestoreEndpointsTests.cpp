@@ -1,13 +1,13 @@
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
-#include <Support/ScriptedFetch.h>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
 #include <functional>
+
+#include <Support/ScriptedFetch.h>
 
 using namespace Pellwick;
 using E = LibrarySessionClientError;
@@ -144,10 +144,13 @@ void RestoreEndpointsTests::createSendsTheIdsInOrder_data()
 {
     QTest::addColumn<QList<qint64>>("ids");
     QTest::addColumn<QByteArray>("body");
-    QTest::newRow("order kept") << QList<qint64>{7, 3} << QByteArray(R"({"library_item_ids":[7,3]})");
-    QTest::newRow("empty list is sent") << QList<qint64>{} << QByteArray(R"({"library_item_ids":[]})");
+    QTest::newRow("order kept") << QList<qint64>{7, 3}
+                                << QByteArray(R"({"library_item_ids":[7,3]})");
+    QTest::newRow("empty list is sent")
+        << QList<qint64>{} << QByteArray(R"({"library_item_ids":[]})");
     QTest::newRow("large ids keep every digit")
-        << QList<qint64>{9007199254740993LL} << QByteArray(R"({"library_item_ids":[9007199254740993]})");
+        << QList<qint64>{9007199254740993LL}
+        << QByteArray(R"({"library_item_ids":[9007199254740993]})");
 }
 
 void RestoreEndpointsTests::createSendsTheIdsInOrder()
@@ -316,7 +319,8 @@ void RestoreEndpointsTests::itemsComeBackAsListed()
     QCOMPARE(request->items.at(0).libraryItemID, 9);
     QCOMPARE(request->items.at(0).status, RestoreRequestStatus::Ready);
     QCOMPARE(request->items.at(1).status, RestoreRequestStatus::NeedsAttention);
-    QCOMPARE(request->items.at(1).attentionReason, std::optional<QString>(QStringLiteral("checksum")));
+    QCOMPARE(request->items.at(1).attentionReason,
+             std::optional<QString>(QStringLiteral("checksum")));
     QCOMPARE(request->items.at(2).libraryItemID, 9);
 }
 
@@ -409,15 +413,16 @@ void RestoreEndpointsTests::restoreFailuresReachTheCaller_data()
         << QStringLiteral("create") << 422
         << QByteArray(R"({"error":"not_verified_backup","reason":"item 7"})")
         << failed("not_verified_backup", QStringLiteral("item 7"), 422);
-    QTest::newRow("empty request") << QStringLiteral("create") << 422
-                                   << QByteArray(R"({"error":"empty_restore_request"})")
-                                   << failed("empty_restore_request", std::nullopt, 422);
+    QTest::newRow("empty request")
+        << QStringLiteral("create") << 422 << QByteArray(R"({"error":"empty_restore_request"})")
+        << failed("empty_restore_request", std::nullopt, 422);
     QTest::newRow("not found") << QStringLiteral("get") << 404
                                << QByteArray(R"({"error":"not_found"})")
                                << failed("not_found", std::nullopt, 404);
-    QTest::newRow("not cancellable") << QStringLiteral("cancel") << 422
-                                     << QByteArray(R"({"error":"restore_request_not_cancellable"})")
-                                     << failed("restore_request_not_cancellable", std::nullopt, 422);
+    QTest::newRow("not cancellable")
+        << QStringLiteral("cancel") << 422
+        << QByteArray(R"({"error":"restore_request_not_cancellable"})")
+        << failed("restore_request_not_cancellable", std::nullopt, 422);
     QTest::newRow("not retryable") << QStringLiteral("retry") << 422
                                    << QByteArray(R"({"error":"restore_request_not_retryable"})")
                                    << failed("restore_request_not_retryable", std::nullopt, 422);
@@ -485,7 +490,8 @@ void RestoreEndpointsTests::undecodableAcceptedReplyFailsWhole_data()
     missingSize.remove(QStringLiteral("byte_count"));
     QTest::newRow("item without a size")
         << envelope(requestJson(1, QStringLiteral("ready"), {itemJson(7), missingSize}))
-        << DecodingError::Kind::KeyNotFound << QStringLiteral("restore_request.items[1].byte_count");
+        << DecodingError::Kind::KeyNotFound
+        << QStringLiteral("restore_request.items[1].byte_count");
     QJsonObject nullItems = requestJson(1);
     nullItems.insert(QStringLiteral("items"), QJsonValue::Null);
     QTest::newRow("null items") << envelope(nullItems) << DecodingError::Kind::ValueNotFound
@@ -496,9 +502,9 @@ void RestoreEndpointsTests::undecodableAcceptedReplyFailsWhole_data()
                                 << QStringLiteral("restore_request.id");
     QJsonObject fractionalSize = requestJson(1);
     fractionalSize.insert(QStringLiteral("byte_count"), 1.5);
-    QTest::newRow("fractional size") << envelope(fractionalSize)
-                                     << DecodingError::Kind::DataCorrupted
-                                     << QStringLiteral("restore_request.byte_count");
+    QTest::newRow("fractional size")
+        << envelope(fractionalSize) << DecodingError::Kind::DataCorrupted
+        << QStringLiteral("restore_request.byte_count");
     QJsonObject numericReason = requestJson(1);
     numericReason.insert(QStringLiteral("attention_reason"), 4);
     QTest::newRow("optional of the wrong type")
@@ -506,9 +512,9 @@ void RestoreEndpointsTests::undecodableAcceptedReplyFailsWhole_data()
         << QStringLiteral("restore_request.attention_reason");
     QTest::newRow("no envelope") << json(requestJson(1)) << DecodingError::Kind::KeyNotFound
                                  << QStringLiteral("restore_request");
-    QTest::newRow("null envelope") << QByteArray(R"({"restore_request":null})")
-                                   << DecodingError::Kind::ValueNotFound
-                                   << QStringLiteral("restore_request");
+    QTest::newRow("null envelope")
+        << QByteArray(R"({"restore_request":null})") << DecodingError::Kind::ValueNotFound
+        << QStringLiteral("restore_request");
     QTest::newRow("empty body") << QByteArray() << DecodingError::Kind::DataCorrupted << QString();
 }
 
