@@ -5,7 +5,14 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <thread>
+
+#include <PellwickCore/Backend/CurlFetch.h>
+
 #include <Support/ScriptedFetch.h>
+#include <Support/TestBackend/TestBackend.h>
+#include <Support/TestFiles.h>
+#include <Support/TestObjectStore.h>
 
 using namespace Pellwick;
 using E = LibrarySessionClientError;
@@ -15,6 +22,7 @@ class RestoreDownloadsTests : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void expiryDates_data();
     void expiryDates();
     void missingExpiriesAreTheDistantPast();
@@ -24,6 +32,13 @@ private Q_SLOTS:
     void bothFormsSendTheSameRequest();
     void invalidURLsFailTheReply_data();
     void invalidURLsFailTheReply();
+    void capabilitiesThroughCurl();
+    void missingExpiriesThroughCurl();
+    void rangedGetsReturnExactlyTheRange_data();
+    void rangedGetsReturnExactlyTheRange();
+    void objectStoreFaultsAreObservable();
+    void stalledGetCanBeCancelled();
+    void expiredOrAlteredURLsAreRefused();
 };
 
 namespace {
@@ -80,6 +95,11 @@ const DecodingError *decodingError(const Result<T> &result)
 }
 
 } // namespace
+
+void RestoreDownloadsTests::initTestCase()
+{
+    CurlFetch::initializeGlobally();
+}
 
 void RestoreDownloadsTests::expiryDates_data()
 {
@@ -309,6 +329,263 @@ void RestoreDownloadsTests::invalidURLsFailTheReply()
     QVERIFY(decodingError(downloads));
     QCOMPARE(decodingError(downloads)->kind, kind);
     QCOMPARE(decodingError(downloads)->keyPath, QStringLiteral("downloads[1].download_url"));
+}
+
+namespace {
+
+const QString email = QStringLiteral("ada@example.test");
+
+/// A ready Restore Request of two archived RAW originals, the first with a sidecar, on a test
+/// backend whose downloads point at a test object store.
+struct LiveRestore
+{
+    Test::TestObjectStore store;
+    Test::TestBackend backend{Test::TestBackend::Options{{}, &store}};
+    LibrarySessionClient client{backend.baseURL(), CurlFetch()};
+    QString token;
+    Test::TestBackend::ArchivedItem withSidecar;
+    Test::TestBackend::ArchivedItem plain;
+    qint64 requestID = 0;
+
+    LiveRestore()
+    {
+        backend.addAccount({0, email, QStringLiteral("pw")});
+        token = backend.issueToken(email);
+        withSidecar = backend.addArchivedItem(
+            email,
+            {0,
+             QStringLiteral("2024-06-01_0001.NEF"),
+             Test::patternBytes(300'000, 1),
+             Test::TestBackend::ArchivedItem::Sidecar{QStringLiteral("2024-06-01_0001.xmp"),
+                                                      Test::patternBytes(700, 2)}});
+        plain = backend.addArchivedItem(
+            email, {0, QStringLiteral("2024-06-01_0002.NEF"), Test::patternBytes(5000, 3), {}});
+        Result<RestoreRequest> created
+            = client.createRestoreRequest(token, {withSidecar.libraryItemID, plain.libraryItemID});
+        if (!created)
+            qFatal("%s", qPrintable(describe(created.error())));
+        requestID = created->id;
+        backend.setRestoreRequestStatus(requestID, RestoreRequestStatus::Ready);
+    }
+
+    RestoreTransferCapability capability()
+    {
+        Result<RestoreTransferCapabilities> capabilities
+            = client.restoreTransferCapabilities(token, requestID);
+        if (!capabilities)
+            qFatal("%s", qPrintable(describe(capabilities.error())));
+        return capabilities->transfers.first();
+    }
+};
+
+Result<HttpResponse> get(const QString &url,
+                         const std::optional<QByteArray> &range = std::nullopt,
+                         std::stop_token stop = {})
+{
+    HttpRequest request;
+    request.url = url;
+    if (range)
+        request.headers.set("Range", *range);
+    return CurlFetch()(request, std::move(stop));
+}
+
+} // namespace
+
+void RestoreDownloadsTests::capabilitiesThroughCurl()
+{
+    LiveRestore live;
+    const Date before = Date::now();
+    Result<RestoreTransferCapabilities> capabilities
+        = live.client.restoreTransferCapabilities(live.token, live.requestID);
+    const Date after = Date::now();
+    QVERIFY2(capabilities, qPrintable(capabilities ? QString() : describe(capabilities.error())));
+    QCOMPARE(capabilities->restoreRequest, *live.backend.restoreRequest(live.requestID));
+    QCOMPARE(capabilities->transfers.size(), 2);
+
+    const RestoreTransferCapability &first = capabilities->transfers.at(0);
+    QCOMPARE(first.libraryItemID, live.withSidecar.libraryItemID);
+    QCOMPARE(first.canonicalFilename, live.withSidecar.canonicalFilename);
+    QCOMPARE(first.byteCount, live.withSidecar.content.size());
+    // Fifteen minutes from the reply, written to the millisecond.
+    QVERIFY(first.expiresAt >= before.addingSeconds(900 - 0.001));
+    QVERIFY(first.expiresAt <= after.addingSeconds(900 + 0.001));
+    QVERIFY(first.sidecar);
+    QCOMPARE(first.sidecar->canonicalFilename, live.withSidecar.sidecar->canonicalFilename);
+    QCOMPARE(first.sidecar->byteCount, 700);
+    QCOMPARE(first.sidecar->contentHash, Test::referenceSha256(live.withSidecar.sidecar->content));
+    QCOMPARE(first.sidecar->expiresAt, first.expiresAt);
+    QCOMPARE(capabilities->transfers.at(1).sidecar, std::nullopt);
+
+    // The URLs are used exactly as handed out; the store refuses any that were re-encoded.
+    Result<HttpResponse> raw = get(first.transferURL);
+    QVERIFY(raw);
+    QCOMPARE(raw->statusCode, std::optional(200));
+    QCOMPARE(raw->body, live.withSidecar.content);
+    Result<HttpResponse> sidecar = get(first.sidecar->transferURL);
+    QVERIFY(sidecar);
+    QCOMPARE(sidecar->body, live.withSidecar.sidecar->content);
+
+    Result<RestoreDownloads> downloads = live.client.restoreDownloads(live.token, live.requestID);
+    QVERIFY(downloads);
+    QCOMPARE(downloads->downloads.size(), 2);
+    QCOMPARE(downloads->downloads.at(1).libraryItemID, live.plain.libraryItemID);
+    QCOMPARE(downloads->downloads.at(1).byteCount, 5000);
+    Result<HttpResponse> plain = get(downloads->downloads.at(1).downloadURL);
+    QVERIFY(plain);
+    QCOMPARE(plain->body, live.plain.content);
+}
+
+void RestoreDownloadsTests::missingExpiriesThroughCurl()
+{
+    LiveRestore live;
+    live.backend.setDownloadLifetime(std::nullopt);
+    const RestoreTransferCapability capability = live.capability();
+    QCOMPARE(capability.expiresAt, Date::distantPast());
+    QCOMPARE(capability.sidecar->expiresAt, Date::distantPast());
+    Result<HttpResponse> raw = get(capability.transferURL, "bytes=0-0");
+    QVERIFY(raw);
+    QCOMPARE(raw->statusCode, std::optional(206));
+}
+
+void RestoreDownloadsTests::rangedGetsReturnExactlyTheRange_data()
+{
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("contentRange");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("length");
+    const qint64 size = 300'000;
+    QTest::newRow("first bytes") << QByteArray("bytes=0-9") << 206
+                                 << QByteArray("bytes 0-9/300000") << qint64(0) << qint64(10);
+    QTest::newRow("middle") << QByteArray("bytes=65536-131071") << 206
+                            << QByteArray("bytes 65536-131071/300000") << qint64(65536)
+                            << qint64(65536);
+    QTest::newRow("last byte") << QByteArray("bytes=299999-299999") << 206
+                               << QByteArray("bytes 299999-299999/300000") << size - 1 << qint64(1);
+    QTest::newRow("open end") << QByteArray("bytes=250000-") << 206
+                              << QByteArray("bytes 250000-299999/300000") << qint64(250000)
+                              << qint64(50000);
+    QTest::newRow("suffix") << QByteArray("bytes=-100") << 206
+                            << QByteArray("bytes 299900-299999/300000") << size - 100
+                            << qint64(100);
+    QTest::newRow("end past the size is cut") << QByteArray("bytes=299990-400000") << 206
+                                              << QByteArray("bytes 299990-299999/300000")
+                                              << size - 10 << qint64(10);
+    QTest::newRow("start at the size") << QByteArray("bytes=300000-300009") << 416
+                                       << QByteArray("bytes */300000") << qint64(0) << qint64(0);
+    QTest::newRow("start far past the end") << QByteArray("bytes=900000-") << 416
+                                            << QByteArray("bytes */300000") << qint64(0)
+                                            << qint64(0);
+    QTest::newRow("empty suffix") << QByteArray("bytes=-0") << 416
+                                  << QByteArray("bytes */300000") << qint64(0) << qint64(0);
+    QTest::newRow("reversed") << QByteArray("bytes=20-10") << 416
+                              << QByteArray("bytes */300000") << qint64(0) << qint64(0);
+    QTest::newRow("several ranges") << QByteArray("bytes=0-1,5-6") << 416
+                                    << QByteArray("bytes */300000") << qint64(0) << qint64(0);
+}
+
+void RestoreDownloadsTests::rangedGetsReturnExactlyTheRange()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(int, status);
+    QFETCH(QByteArray, contentRange);
+    QFETCH(qint64, offset);
+    QFETCH(qint64, length);
+    LiveRestore live;
+    const RestoreTransferCapability capability = live.capability();
+
+    Result<HttpResponse> reply = get(capability.transferURL, range);
+    QVERIFY2(reply, qPrintable(reply ? QString() : describe(reply.error())));
+    QCOMPARE(reply->statusCode, std::optional(status));
+    QCOMPARE(reply->headers.value("Content-Range"), std::optional(contentRange));
+    if (status == 206) {
+        QCOMPARE(reply->headers.value("Content-Length"),
+                 std::optional(QByteArray::number(length)));
+        QCOMPARE(reply->body, live.withSidecar.content.mid(offset, length));
+    }
+}
+
+void RestoreDownloadsTests::objectStoreFaultsAreObservable()
+{
+    using Fault = Test::TestObjectStore::GetFault;
+    LiveRestore live;
+    const QString url = live.capability().transferURL;
+    const QByteArray expected = live.withSidecar.content.mid(1000, 5000);
+
+    live.store.setGetFault(Fault::IgnoreRange);
+    Result<HttpResponse> whole = get(url, "bytes=1000-5999");
+    QVERIFY(whole);
+    QCOMPARE(whole->statusCode, std::optional(200));
+    QVERIFY(!whole->headers.contains("Content-Range"));
+    QCOMPARE(whole->body, live.withSidecar.content);
+
+    live.store.setGetFault(Fault::WrongBytes);
+    Result<HttpResponse> wrong = get(url, "bytes=1000-5999");
+    QVERIFY(wrong);
+    QCOMPARE(wrong->statusCode, std::optional(206));
+    QCOMPARE(wrong->headers.value("Content-Range"),
+             std::optional<QByteArray>("bytes 1000-5999/300000"));
+    QCOMPARE(wrong->body.size(), expected.size());
+    QVERIFY(wrong->body != expected);
+
+    live.store.setGetFault(Fault::ShortBody);
+    Result<HttpResponse> shortBody = get(url, "bytes=1000-5999");
+    QVERIFY(!shortBody);
+    QVERIFY(shortBody.error().is<TransportError>());
+    QCOMPARE(shortBody.error().as<TransportError>()->curlCode, 18); // a partial transfer
+
+    live.store.setGetFault(Fault::Expired);
+    Result<HttpResponse> expired = get(url, "bytes=1000-5999");
+    QVERIFY(expired);
+    QCOMPARE(expired->statusCode, std::optional(403));
+
+    live.store.setGetFault(Fault::None);
+    Result<HttpResponse> healed = get(url, "bytes=1000-5999");
+    QVERIFY(healed);
+    QCOMPARE(healed->statusCode, std::optional(206));
+    QCOMPARE(healed->body, expected);
+}
+
+void RestoreDownloadsTests::stalledGetCanBeCancelled()
+{
+    LiveRestore live;
+    const QString url = live.capability().transferURL;
+    live.store.setGetFault(Test::TestObjectStore::GetFault::Stall);
+
+    std::stop_source stop;
+    Result<HttpResponse> stalled = HttpResponse::notHttp();
+    std::thread worker([&] { stalled = get(url, "bytes=0-99999", stop.get_token()); });
+    live.store.waitUntilStalled();
+    stop.request_stop();
+    worker.join();
+    live.store.releaseStalls();
+
+    QVERIFY(!stalled);
+    QVERIFY(stalled.error().is<TransportError>());
+    QVERIFY(stalled.error().as<TransportError>()->cancelled);
+}
+
+void RestoreDownloadsTests::expiredOrAlteredURLsAreRefused()
+{
+    LiveRestore live;
+    live.backend.setDownloadLifetime(std::chrono::seconds(0));
+    const RestoreTransferCapability capability = live.capability();
+    QVERIFY(capability.expiresAt <= Date::now());
+    Result<HttpResponse> expired = get(capability.transferURL, "bytes=0-9");
+    QVERIFY(expired);
+    QCOMPARE(expired->statusCode, std::optional(403));
+
+    live.backend.setDownloadLifetime(std::chrono::minutes(5));
+    const QString url = live.capability().transferURL;
+    QVERIFY(url.contains(QStringLiteral("%2F")));
+    QString reencoded = url;
+    reencoded.replace(QStringLiteral("%2F"), QStringLiteral("/"));
+    Result<HttpResponse> altered = get(reencoded, "bytes=0-9");
+    QVERIFY(altered);
+    QCOMPARE(altered->statusCode, std::optional(403));
+    Result<HttpResponse> intact = get(url, "bytes=0-9");
+    QVERIFY(intact);
+    QCOMPARE(intact->statusCode, std::optional(206));
 }
 
 QTEST_GUILESS_MAIN(RestoreDownloadsTests)

@@ -7,7 +7,10 @@
 
 #include <functional>
 
+#include <PellwickCore/Backend/CurlFetch.h>
+
 #include <Support/ScriptedFetch.h>
+#include <Support/TestBackend/TestBackend.h>
 
 using namespace Pellwick;
 using E = LibrarySessionClientError;
@@ -19,6 +22,7 @@ class RestoreEndpointsTests : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void createSendsTheIdsInOrder_data();
     void createSendsTheIdsInOrder();
     void createAcceptsOnly201();
@@ -35,6 +39,8 @@ private Q_SLOTS:
     void transportFailurePassesThrough();
     void undecodableAcceptedReplyFailsWhole_data();
     void undecodableAcceptedReplyFailsWhole();
+    void lifecycleThroughCurl();
+    void refusalsThroughCurl();
 };
 
 namespace {
@@ -139,6 +145,11 @@ RequestOperation operation(const QString &name)
 }
 
 } // namespace
+
+void RestoreEndpointsTests::initTestCase()
+{
+    CurlFetch::initializeGlobally();
+}
 
 void RestoreEndpointsTests::createSendsTheIdsInOrder_data()
 {
@@ -531,6 +542,143 @@ void RestoreEndpointsTests::undecodableAcceptedReplyFailsWhole()
     QVERIFY(decodingError(request));
     QCOMPARE(decodingError(request)->kind, kind);
     QCOMPARE(decodingError(request)->keyPath, keyPath);
+}
+
+namespace {
+
+/// A test backend with one signed-in account holding three archived items.
+struct LiveBackend
+{
+    Test::TestBackend backend;
+    QString token;
+    QList<qint64> items;
+    LibrarySessionClient client{backend.baseURL(), CurlFetch()};
+
+    LiveBackend()
+    {
+        backend.addAccount({0, QStringLiteral("ada@example.test"), QStringLiteral("pw")});
+        token = backend.issueToken(QStringLiteral("ada@example.test"));
+        for (const char *name : {"A.NEF", "B.NEF", "C.NEF"}) {
+            const Test::TestBackend::ArchivedItem item = backend.addArchivedItem(
+                QStringLiteral("ada@example.test"),
+                {0, QString::fromLatin1(name), QByteArray(100, 'x'), std::nullopt});
+            items.append(item.libraryItemID);
+        }
+    }
+
+    Test::RecordedRequest lastRequest() const { return backend.requests().constLast(); }
+};
+
+} // namespace
+
+void RestoreEndpointsTests::lifecycleThroughCurl()
+{
+    LiveBackend live;
+    const LibrarySessionClient &client = live.client;
+    const QString &token = live.token;
+
+    Result<std::optional<RestoreRequest>> none = client.activeRestoreRequest(token);
+    QVERIFY2(none, qPrintable(none ? QString() : describe(none.error())));
+    QCOMPARE(*none, std::nullopt);
+    QCOMPARE(live.lastRequest().method, QByteArray("GET"));
+
+    Result<RestoreRequest> created = client.createRestoreRequest(token, {live.items[2], live.items[0]});
+    QVERIFY2(created, qPrintable(created ? QString() : describe(created.error())));
+    QCOMPARE(live.lastRequest().body,
+             QStringLiteral(R"({"library_item_ids":[%1,%2]})").arg(live.items[2]).arg(live.items[0]).toUtf8());
+    QCOMPARE(live.lastRequest().headers.value("Content-Type"), std::optional<QByteArray>("application/json"));
+    QCOMPARE(created->status, RestoreRequestStatus::Preparing);
+    QCOMPARE(created->byteCount, 200);
+    QCOMPARE(created->items.size(), 2);
+    QCOMPARE(created->items[0].libraryItemID, live.items[2]);
+    QCOMPARE(created->items[0].canonicalFilename, QStringLiteral("C.NEF"));
+    QCOMPARE(created->items[1].libraryItemID, live.items[0]);
+    QCOMPARE(*created, *live.backend.restoreRequest(created->id));
+
+    Result<std::optional<RestoreRequest>> active = client.activeRestoreRequest(token);
+    QVERIFY(active && active->has_value());
+    QCOMPARE(active->value(), *created);
+
+    live.backend.setRestoreRequestStatus(created->id, RestoreRequestStatus::NeedsAttention);
+    live.backend.setRestoreItemStatus(
+        created->id, live.items[0], RestoreRequestStatus::NeedsAttention, QStringLiteral("object missing"));
+    Result<RestoreRequest> attention = client.restoreRequest(token, created->id);
+    QVERIFY(attention);
+    QCOMPARE(attention->status, RestoreRequestStatus::NeedsAttention);
+    QCOMPARE(attention->items[1].attentionReason, std::optional<QString>(QStringLiteral("object missing")));
+
+    Result<RestoreRequest> retried = client.retryRestoreRequest(token, created->id);
+    QVERIFY(retried);
+    QCOMPARE(retried->status, RestoreRequestStatus::Preparing);
+    QCOMPARE(live.lastRequest().method, QByteArray("POST"));
+    QVERIFY(live.lastRequest().body.isEmpty());
+    QVERIFY(!live.lastRequest().headers.contains("Content-Type"));
+
+    live.backend.setRestoreRequestStatus(created->id, RestoreRequestStatus::Ready);
+    Result<RestoreRequest> completed = client.completeRestoreRequest(token, created->id);
+    QVERIFY(completed);
+    QCOMPARE(completed->status, RestoreRequestStatus::Downloaded);
+    QCOMPARE(completed->items[0].status, RestoreRequestStatus::Downloaded);
+    none = client.activeRestoreRequest(token);
+    QVERIFY(none);
+    QCOMPARE(*none, std::nullopt);
+
+    Result<RestoreRequest> second = client.createRestoreRequest(token, {live.items[1]});
+    QVERIFY(second);
+    Result<RestoreRequest> cancelled = client.cancelRestoreRequest(token, second->id);
+    QVERIFY(cancelled);
+    QCOMPARE(live.lastRequest().method, QByteArray("DELETE"));
+    QCOMPARE(live.lastRequest().path,
+             QStringLiteral("/api/library/restore_requests/%1").arg(second->id).toUtf8());
+    QCOMPARE(cancelled->status, RestoreRequestStatus::Cancelled);
+    QCOMPARE(cancelled->id, second->id);
+}
+
+void RestoreEndpointsTests::refusalsThroughCurl()
+{
+    LiveBackend live;
+    const LibrarySessionClient &client = live.client;
+    const QString &token = live.token;
+    const auto failed = [](const char *error, std::optional<QString> reason, int status) {
+        return Error(E{E::RestoreRequestFailed{QString::fromLatin1(error), std::move(reason), status}});
+    };
+
+    QCOMPARE(client.createRestoreRequest(token, {}).error(),
+             failed("empty_restore_request", std::nullopt, 422));
+    QCOMPARE(client.createRestoreRequest(token, {live.items[0], 999}).error(),
+             failed("not_verified_backup", QStringLiteral("999"), 422));
+    QCOMPARE(client.restoreRequest(token, 77).error(), failed("not_found", std::nullopt, 404));
+
+    Result<RestoreRequest> created = client.createRestoreRequest(token, {live.items[0]});
+    QVERIFY(created);
+    QCOMPARE(client.createRestoreRequest(token, {live.items[1]}).error(),
+             failed("active_restore_request", std::nullopt, 409));
+    QCOMPARE(client.retryRestoreRequest(token, created->id).error(),
+             failed("restore_request_not_retryable", std::nullopt, 422));
+    QCOMPARE(client.restoreTransferCapabilities(token, created->id).error(),
+             failed("restore_not_ready", std::nullopt, 409));
+    QVERIFY(client.cancelRestoreRequest(token, created->id));
+    QCOMPARE(client.cancelRestoreRequest(token, created->id).error(),
+             failed("restore_request_not_cancellable", std::nullopt, 422));
+
+    // The allowance left is smaller than the three items together.
+    live.backend.updateAccount(QStringLiteral("ada@example.test"), [](Test::TestBackend::Account &account) {
+        account.library.paidPlan.restoreAllowance = {50, 250};
+    });
+    QCOMPARE(client.createRestoreRequest(token, live.items).error(),
+             Error(E{E::RestoreAllowanceExceeded{RestoreAllowanceKind::Trial}}));
+
+    // Replies the in-memory backend does not make on its own.
+    const QByteArray activePath = "/api/library/restore_requests/active";
+    live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(403,
+        R"({"error":"restore_unavailable","reason":"billing_grace_period_ended"})"), 1);
+    QCOMPARE(client.activeRestoreRequest(token).error(), Error(E{E::RestoreUnavailableAfterGracePeriod{}}));
+    live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(404), 1);
+    QCOMPARE(client.activeRestoreRequest(token).error(), Error(E{E::UnexpectedStatus{404}}));
+    live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(200, "{}"), 1);
+    Result<std::optional<RestoreRequest>> none = client.activeRestoreRequest(token);
+    QVERIFY(none);
+    QCOMPARE(*none, std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(RestoreEndpointsTests)

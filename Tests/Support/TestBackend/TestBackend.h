@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Backend/HttpFetch.h>
+#include <PellwickCore/Backend/RestoreRequest.h>
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +16,8 @@
 #include <optional>
 
 namespace Pellwick::Test {
+
+class TestObjectStore;
 
 /// One request as the test backend received it.
 struct RecordedRequest
@@ -78,6 +81,24 @@ public:
     {
         /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
         QByteArray pathPrefix;
+        /// Where archived items are kept and download URLs point; none: downloads answer 500.
+        TestObjectStore *objectStore = nullptr;
+    };
+
+    /// A RAW original archived in an account's library, restorable. Its bytes, and its sidecar's,
+    /// are put into the object store when it is added.
+    struct ArchivedItem
+    {
+        struct Sidecar
+        {
+            QString canonicalFilename;
+            QByteArray content;
+        };
+
+        qint64 libraryItemID = 0; ///< assigned when 0
+        QString canonicalFilename;
+        QByteArray content;
+        std::optional<Sidecar> sidecar;
     };
 
     TestBackend();
@@ -107,6 +128,26 @@ public:
     QStringList passwordResetEmails() const;
     /// How many verification e-mails were re-sent to the address.
     int resentVerificationCount(const QString &email) const;
+
+    // Restore requests. Created requests start preparing; the test moves them on.
+
+    /// Adds an archived item and returns it with its id assigned.
+    ArchivedItem addArchivedItem(const QString &email, ArchivedItem item);
+    /// The Restore Request as the backend holds it.
+    std::optional<RestoreRequest> restoreRequest(qint64 id) const;
+    /// Moves a request and all its items to `status`, as preparation finishing or failing would.
+    void setRestoreRequestStatus(qint64 id,
+                                 RestoreRequestStatus status,
+                                 const std::optional<QString> &attentionReason = std::nullopt);
+    /// Moves one item of a request.
+    void setRestoreItemStatus(qint64 id,
+                              qint64 libraryItemID,
+                              RestoreRequestStatus status,
+                              const std::optional<QString> &attentionReason = std::nullopt);
+    /// How long the download URLs handed out from now on stay valid (15 minutes unless set); no
+    /// value: replies carry no "capability_expires_at" while the URLs still work for an hour. A
+    /// lifetime of zero or less hands out URLs that have already expired.
+    void setDownloadLifetime(std::optional<std::chrono::seconds> lifetime);
 
     // Faults. `method` empty matches any method; `path` is the full request path.
 

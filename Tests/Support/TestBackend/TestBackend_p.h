@@ -3,6 +3,7 @@
 // Internals of the test backend shared by its endpoint units.
 
 #include "TestBackend.h"
+#include "TestBackend_Restore_p.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -64,12 +65,15 @@ struct TestBackend::Private
     QStringList passwordResetEmails;
     QHash<QString, int> resentVerifications;
     quint64 nextBillingSession = 1;
+    RestoreRequestStore restore;
+    TestObjectStore *objectStore = nullptr;
 };
 
 // Endpoint families.
 void registerAccountRoutes(TestBackend::Private &backend);
 void registerLibraryRoutes(TestBackend::Private &backend);
 void registerHealthRoutes(TestBackend::Private &backend);
+void registerRestoreRoutes(TestBackend::Private &backend);
 
 // Reply helpers.
 void replyJson(httplib::Response &response, int status, const QJsonObject &body);
