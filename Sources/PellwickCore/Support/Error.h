@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Backend/PresignedURLUploadError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
 #include <QString>
@@ -59,7 +60,8 @@ struct Error
                                DecodingError,
                                TransportError,
                                CancellationError,
-                               VerifiedFileCopyError>;
+                               VerifiedFileCopyError,
+                               PresignedURLUploadError>;
 
     Value value;
 
