@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMultiMap>
+#include <QString>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+class ContentReader;
+} // namespace httplib
+
+namespace Pellwick::Test {
+
+/// An in-memory object store on its own loopback HTTP server (127.0.0.1, ephemeral port), reached
+/// through presigned-style URLs. A PUT to a URL made by `presignedPutURL` stores its body under
+/// the key and answers 200 with a quoted ETag (the MD5 of the body in hex, as object stores do).
+/// A URL whose query does not arrive byte for byte as it was handed out is refused with 403, so a
+/// client that re-encodes presigned URLs fails here as it would against real storage.
+/// Fault switches change every following PUT until they are changed again. Thread-safe.
+class TestObjectStore
+{
+public:
+    enum class BodyStorage {
+        Keep,    ///< bodies are kept and can be read back with `object`
+        Discard, ///< only sizes are recorded, for large transfers
+    };
+
+    enum class ETagMode {
+        Quoted,  ///< "\"<md5 hex>\""
+        Missing, ///< no ETag field
+        Empty,   ///< an ETag field with an empty value
+    };
+
+    /// How the store answers PUTs.
+    struct PutBehaviour
+    {
+        int status = 200; ///< any status; the body is stored only for 2xx
+        ETagMode etag = ETagMode::Quoted;
+        std::optional<qint64> stallAfterBytes; ///< read this much, then stop reading until released
+        std::optional<qint64> resetAfterBytes; ///< read this much, then reset the connection
+    };
+
+    /// One request as it arrived.
+    struct RecordedRequest
+    {
+        QByteArray method;
+        QByteArray target;                         ///< path and query, exactly as sent
+        QMultiMap<QByteArray, QByteArray> headers; ///< names in lower case
+        qint64 bodyByteCount = 0;
+    };
+
+    explicit TestObjectStore(BodyStorage storage = BodyStorage::Keep);
+    ~TestObjectStore();
+    TestObjectStore(const TestObjectStore &) = delete;
+    TestObjectStore &operator=(const TestObjectStore &) = delete;
+
+    /// "http://127.0.0.1:<port>"
+    QString baseURL() const;
+
+    quint16 port() const { return m_port; }
+
+    /// A presigned-style PUT URL for `key` (a path below the store, e.g. "upload-1/part-2").
+    QString presignedPutURL(const QString &key) const;
+
+    void setPutBehaviour(const PutBehaviour &behaviour);
+
+    /// The stored body of `key`, if a PUT stored one.
+    std::optional<QByteArray> object(const QString &key) const;
+    /// The ETag the store answered for `key`'s stored body.
+    std::optional<QString> etag(const QString &key) const;
+    QList<RecordedRequest> requests() const;
+
+    /// Blocks until a PUT has stopped reading because of `stallAfterBytes`.
+    void waitUntilStalled();
+    /// Lets every stalled PUT go on reading.
+    void releaseStalls();
+
+private:
+    struct StoredObject
+    {
+        QByteArray body;
+        qint64 byteCount = 0;
+        QString etag;
+    };
+
+    void handlePut(const httplib::Request &request,
+                   httplib::Response &response,
+                   const httplib::ContentReader &reader);
+    QByteArray signature(const QByteArray &path) const;
+
+    BodyStorage m_storage;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    quint16 m_port = 0;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stallChanged;
+    PutBehaviour m_behaviour;
+    std::map<QString, StoredObject> m_objects;
+    QList<RecordedRequest> m_requests;
+    int m_stalledCount = 0;
+    quint64 m_stallGeneration = 0;
+    bool m_stopping = false;
+};
+
+} // namespace Pellwick::Test
