@@ -1,7 +1,9 @@
 #include "TestObjectStore.h"
 
 #include <QCryptographicHash>
+#include <QUrl>
 
+#include <cmath>
 #include <csignal>
 
 #include <arpa/inet.h>
@@ -17,6 +19,44 @@ namespace {
 
 const QByteArray objectPrefix = "/objects/";
 const QByteArray signatureKey = "X-Pellwick-Signature";
+const QByteArray expiresKey = "X-Pellwick-Expires";
+
+/// The first and last byte of the one range `header` asks for, or no value when it cannot be
+/// served: not a single "bytes=" range, or one that starts at or past the end.
+std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &header, qint64 size)
+{
+    const QByteArray text = QByteArray::fromStdString(header);
+    if (!text.startsWith("bytes=") || text.contains(','))
+        return std::nullopt;
+    const QByteArray spec = text.mid(6);
+    const qsizetype dash = spec.indexOf('-');
+    if (dash < 0)
+        return std::nullopt;
+    const QByteArray first = spec.left(dash);
+    const QByteArray last = spec.mid(dash + 1);
+    auto number = [](const QByteArray &digits) -> std::optional<qint64> {
+        bool ok = false;
+        const qint64 value = digits.toLongLong(&ok);
+        if (!ok || digits.isEmpty() || digits.front() < '0' || digits.front() > '9')
+            return std::nullopt;
+        return value;
+    };
+    if (first.isEmpty()) {
+        const std::optional<qint64> suffix = number(last);
+        if (!suffix || *suffix == 0 || size == 0)
+            return std::nullopt;
+        return std::pair{std::max<qint64>(0, size - *suffix), size - 1};
+    }
+    const std::optional<qint64> start = number(first);
+    if (!start || *start >= size)
+        return std::nullopt;
+    if (last.isEmpty())
+        return std::pair{*start, size - 1};
+    const std::optional<qint64> end = number(last);
+    if (!end || *end < *start)
+        return std::nullopt;
+    return std::pair{*start, std::min(*end, size - 1)};
+}
 
 quint16 socketPort(int fd, bool peer)
 {
@@ -75,6 +115,10 @@ TestObjectStore::TestObjectStore(BodyStorage storage)
         [this](const httplib::Request &request,
                httplib::Response &response,
                const httplib::ContentReader &reader) { handlePut(request, response, reader); });
+    m_server->Get(objectPrefix.toStdString() + ".*",
+                  [this](const httplib::Request &request, httplib::Response &response) {
+                      handleGet(request, response);
+                  });
     const int port = m_server->bind_to_any_port("127.0.0.1");
     if (port <= 0)
         qFatal("object store: cannot bind a loopback port");
@@ -112,6 +156,38 @@ QString TestObjectStore::presignedPutURL(const QString &key) const
 {
     const QByteArray path = objectPrefix + key.toUtf8();
     return baseURL() + QString::fromLatin1(path + '?' + signatureKey + '=' + signature(path));
+}
+
+void TestObjectStore::putObject(const QString &key, const QByteArray &body)
+{
+    const std::lock_guard lock(m_mutex);
+    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body)};
+}
+
+QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) const
+{
+    const QByteArray path = objectPrefix + QUrl::toPercentEncoding(key, "/");
+    const auto expiresMs = static_cast<qint64>(std::floor(expiresAt.unixSeconds() * 1000));
+    const QByteArray signedPart = path + '?' + expiresKey + '=' + QByteArray::number(expiresMs);
+    return baseURL()
+           + QString::fromLatin1(signedPart + '&' + signatureKey + '=' + signature(signedPart));
+}
+
+void TestObjectStore::setGetFault(GetFault fault)
+{
+    const std::lock_guard lock(m_mutex);
+    m_getFault = fault;
+}
+
+bool TestObjectStore::stallUntilReleased()
+{
+    std::unique_lock lock(m_mutex);
+    const quint64 generation = m_stallGeneration;
+    ++m_stalledCount;
+    m_stallChanged.notify_all();
+    m_stallChanged.wait(lock, [&] { return m_stopping || m_stallGeneration != generation; });
+    --m_stalledCount;
+    return m_stopping;
 }
 
 void TestObjectStore::setPutBehaviour(const PutBehaviour &behaviour)
@@ -184,14 +260,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
         const auto size = static_cast<qint64>(length);
         if (!stalled && behaviour.stallAfterBytes && received + size > *behaviour.stallAfterBytes) {
             stalled = true;
-            std::unique_lock lock(m_mutex);
-            const quint64 generation = m_stallGeneration;
-            ++m_stalledCount;
-            m_stallChanged.notify_all();
-            m_stallChanged.wait(lock,
-                                [&] { return m_stopping || m_stallGeneration != generation; });
-            --m_stalledCount;
-            if (m_stopping)
+            if (stallUntilReleased())
                 return false;
         }
         if (behaviour.resetAfterBytes && received + size > *behaviour.resetAfterBytes) {
@@ -239,6 +308,110 @@ void TestObjectStore::handlePut(const httplib::Request &request,
     case ETagMode::Empty:
         response.set_header("ETag", "");
         break;
+    }
+}
+
+void TestObjectStore::handleGet(const httplib::Request &request, httplib::Response &response)
+{
+    // Ranges are answered here. The library would slice the body again by its own parse of the
+    // Range header, answering a range past the end with 206 and a nonsensical length; with its
+    // parsed ranges cleared it sends what this handler sets. (A malformed Range header never gets
+    // here: the library answers it with a bare 416.)
+    const_cast<httplib::Request &>(request).ranges.clear();
+
+    RecordedRequest recorded;
+    recorded.method = QByteArray::fromStdString(request.method);
+    recorded.target = QByteArray::fromStdString(request.target);
+    for (const auto &[name, value] : request.headers)
+        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
+                                QByteArray::fromStdString(value));
+
+    const qsizetype question = recorded.target.indexOf('?');
+    const QByteArray path = recorded.target.left(question);
+    const QByteArray query = question < 0 ? QByteArray() : recorded.target.mid(question + 1);
+    const qsizetype ampersand = query.indexOf('&');
+    const QByteArray signedPart = path + '?' + query.left(ampersand);
+    const bool signatureValid
+        = query.startsWith(QByteArray(expiresKey + "=")) && ampersand > 0
+          && query.mid(ampersand + 1) == QByteArray(signatureKey + "=" + signature(signedPart));
+    const qint64 expiresMs = query.left(ampersand).mid(expiresKey.size() + 1).toLongLong();
+    const bool expired = static_cast<double>(expiresMs) / 1000 <= Date::now().unixSeconds();
+    const QString key = QUrl::fromPercentEncoding(path.mid(objectPrefix.size()));
+
+    GetFault fault = GetFault::None;
+    std::optional<QByteArray> stored;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.append(recorded);
+        fault = m_getFault;
+        if (const auto found = m_objects.find(key); found != m_objects.end())
+            stored = found->second.body;
+    }
+
+    if (!signatureValid) {
+        response.status = 403;
+        response.set_content("SignatureDoesNotMatch", "text/plain");
+        return;
+    }
+    if (expired || fault == GetFault::Expired) {
+        response.status = 403;
+        response.set_content("AccessDenied: Request has expired", "text/plain");
+        return;
+    }
+    if (!stored) {
+        response.status = 404;
+        response.set_content("NoSuchKey", "text/plain");
+        return;
+    }
+
+    const auto size = static_cast<qint64>(stored->size());
+    QByteArray body = *stored;
+    response.status = 200;
+    if (request.has_header("Range") && fault != GetFault::IgnoreRange) {
+        const auto range = satisfiableRange(request.get_header_value("Range"), size);
+        if (!range) {
+            response.status = 416;
+            response.set_header("Content-Range",
+                                QStringLiteral("bytes */%1").arg(size).toStdString());
+            return;
+        }
+        response.status = 206;
+        response.set_header("Content-Range",
+                            QStringLiteral("bytes %1-%2/%3")
+                                .arg(range->first)
+                                .arg(range->second)
+                                .arg(size)
+                                .toStdString());
+        body = stored->mid(range->first, range->second - range->first + 1);
+    }
+
+    switch (fault) {
+    case GetFault::None:
+    case GetFault::IgnoreRange:
+    case GetFault::Expired:
+        response.set_content(body.toStdString(), "application/octet-stream");
+        break;
+    case GetFault::WrongBytes:
+        for (char &byte : body)
+            byte = static_cast<char>(~byte);
+        response.set_content(body.toStdString(), "application/octet-stream");
+        break;
+    case GetFault::ShortBody:
+    case GetFault::Stall: {
+        const bool stall = fault == GetFault::Stall;
+        response.set_content_provider(
+            static_cast<size_t>(body.size()),
+            "application/octet-stream",
+            [this, body, stall](size_t offset, size_t, httplib::DataSink &sink) {
+                const auto half = static_cast<size_t>(body.size() / 2);
+                if (offset == 0 && half > 0)
+                    return sink.write(body.constData(), half);
+                if (stall)
+                    stallUntilReleased();
+                return false; // closes the connection short of the announced length
+            });
+        break;
+    }
     }
 }
 

@@ -1,3 +1,4 @@
+#include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
 #include <QJsonArray>
@@ -6,8 +7,6 @@
 #include <QTest>
 
 #include <thread>
-
-#include <PellwickCore/Backend/CurlFetch.h>
 
 #include <Support/ScriptedFetch.h>
 #include <Support/TestBackend/TestBackend.h>
@@ -349,7 +348,9 @@ struct LiveRestore
 
     LiveRestore()
     {
-        backend.addAccount({0, email, QStringLiteral("pw")});
+        Test::TestBackend::Account account;
+        account.email = email;
+        backend.addAccount(account);
         token = backend.issueToken(email);
         withSidecar = backend.addArchivedItem(
             email,
@@ -455,8 +456,8 @@ void RestoreDownloadsTests::rangedGetsReturnExactlyTheRange_data()
     QTest::addColumn<qint64>("offset");
     QTest::addColumn<qint64>("length");
     const qint64 size = 300'000;
-    QTest::newRow("first bytes") << QByteArray("bytes=0-9") << 206
-                                 << QByteArray("bytes 0-9/300000") << qint64(0) << qint64(10);
+    QTest::newRow("first bytes") << QByteArray("bytes=0-9") << 206 << QByteArray("bytes 0-9/300000")
+                                 << qint64(0) << qint64(10);
     QTest::newRow("middle") << QByteArray("bytes=65536-131071") << 206
                             << QByteArray("bytes 65536-131071/300000") << qint64(65536)
                             << qint64(65536);
@@ -468,18 +469,20 @@ void RestoreDownloadsTests::rangedGetsReturnExactlyTheRange_data()
     QTest::newRow("suffix") << QByteArray("bytes=-100") << 206
                             << QByteArray("bytes 299900-299999/300000") << size - 100
                             << qint64(100);
-    QTest::newRow("end past the size is cut") << QByteArray("bytes=299990-400000") << 206
-                                              << QByteArray("bytes 299990-299999/300000")
-                                              << size - 10 << qint64(10);
+    QTest::newRow("end past the size is cut")
+        << QByteArray("bytes=299990-400000") << 206 << QByteArray("bytes 299990-299999/300000")
+        << size - 10 << qint64(10);
     QTest::newRow("start at the size") << QByteArray("bytes=300000-300009") << 416
                                        << QByteArray("bytes */300000") << qint64(0) << qint64(0);
-    QTest::newRow("start far past the end") << QByteArray("bytes=900000-") << 416
-                                            << QByteArray("bytes */300000") << qint64(0)
-                                            << qint64(0);
-    QTest::newRow("empty suffix") << QByteArray("bytes=-0") << 416
-                                  << QByteArray("bytes */300000") << qint64(0) << qint64(0);
-    QTest::newRow("reversed") << QByteArray("bytes=20-10") << 416
-                              << QByteArray("bytes */300000") << qint64(0) << qint64(0);
+    QTest::newRow("start far past the end")
+        << QByteArray("bytes=900000-") << 416 << QByteArray("bytes */300000") << qint64(0)
+        << qint64(0);
+    QTest::newRow("empty suffix") << QByteArray("bytes=-0") << 416 << QByteArray("bytes */300000")
+                                  << qint64(0) << qint64(0);
+    // The server library refuses a malformed range before the store sees it, without a
+    // Content-Range.
+    QTest::newRow("reversed") << QByteArray("bytes=20-10") << 416 << QByteArray() << qint64(0)
+                              << qint64(0);
     QTest::newRow("several ranges") << QByteArray("bytes=0-1,5-6") << 416
                                     << QByteArray("bytes */300000") << qint64(0) << qint64(0);
 }
@@ -497,10 +500,10 @@ void RestoreDownloadsTests::rangedGetsReturnExactlyTheRange()
     Result<HttpResponse> reply = get(capability.transferURL, range);
     QVERIFY2(reply, qPrintable(reply ? QString() : describe(reply.error())));
     QCOMPARE(reply->statusCode, std::optional(status));
-    QCOMPARE(reply->headers.value("Content-Range"), std::optional(contentRange));
+    QCOMPARE(reply->headers.value("Content-Range"),
+             contentRange.isEmpty() ? std::nullopt : std::optional(contentRange));
     if (status == 206) {
-        QCOMPARE(reply->headers.value("Content-Length"),
-                 std::optional(QByteArray::number(length)));
+        QCOMPARE(reply->headers.value("Content-Length"), std::optional(QByteArray::number(length)));
         QCOMPARE(reply->body, live.withSidecar.content.mid(offset, length));
     }
 }
@@ -568,7 +571,7 @@ void RestoreDownloadsTests::stalledGetCanBeCancelled()
 void RestoreDownloadsTests::expiredOrAlteredURLsAreRefused()
 {
     LiveRestore live;
-    live.backend.setDownloadLifetime(std::chrono::seconds(0));
+    live.backend.setDownloadLifetime(std::chrono::seconds(-60));
     const RestoreTransferCapability capability = live.capability();
     QVERIFY(capability.expiresAt <= Date::now());
     Result<HttpResponse> expired = get(capability.transferURL, "bytes=0-9");

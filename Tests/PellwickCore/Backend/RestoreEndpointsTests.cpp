@@ -1,3 +1,4 @@
+#include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
 #include <QJsonArray>
@@ -6,8 +7,6 @@
 #include <QTest>
 
 #include <functional>
-
-#include <PellwickCore/Backend/CurlFetch.h>
 
 #include <Support/ScriptedFetch.h>
 #include <Support/TestBackend/TestBackend.h>
@@ -556,7 +555,9 @@ struct LiveBackend
 
     LiveBackend()
     {
-        backend.addAccount({0, QStringLiteral("ada@example.test"), QStringLiteral("pw")});
+        Test::TestBackend::Account account;
+        account.email = QStringLiteral("ada@example.test");
+        backend.addAccount(account);
         token = backend.issueToken(QStringLiteral("ada@example.test"));
         for (const char *name : {"A.NEF", "B.NEF", "C.NEF"}) {
             const Test::TestBackend::ArchivedItem item = backend.addArchivedItem(
@@ -582,11 +583,16 @@ void RestoreEndpointsTests::lifecycleThroughCurl()
     QCOMPARE(*none, std::nullopt);
     QCOMPARE(live.lastRequest().method, QByteArray("GET"));
 
-    Result<RestoreRequest> created = client.createRestoreRequest(token, {live.items[2], live.items[0]});
+    Result<RestoreRequest> created
+        = client.createRestoreRequest(token, {live.items[2], live.items[0]});
     QVERIFY2(created, qPrintable(created ? QString() : describe(created.error())));
     QCOMPARE(live.lastRequest().body,
-             QStringLiteral(R"({"library_item_ids":[%1,%2]})").arg(live.items[2]).arg(live.items[0]).toUtf8());
-    QCOMPARE(live.lastRequest().headers.value("Content-Type"), std::optional<QByteArray>("application/json"));
+             QStringLiteral(R"({"library_item_ids":[%1,%2]})")
+                 .arg(live.items[2])
+                 .arg(live.items[0])
+                 .toUtf8());
+    QCOMPARE(live.lastRequest().headers.value("Content-Type"),
+             std::optional<QByteArray>("application/json"));
     QCOMPARE(created->status, RestoreRequestStatus::Preparing);
     QCOMPARE(created->byteCount, 200);
     QCOMPARE(created->items.size(), 2);
@@ -600,12 +606,15 @@ void RestoreEndpointsTests::lifecycleThroughCurl()
     QCOMPARE(active->value(), *created);
 
     live.backend.setRestoreRequestStatus(created->id, RestoreRequestStatus::NeedsAttention);
-    live.backend.setRestoreItemStatus(
-        created->id, live.items[0], RestoreRequestStatus::NeedsAttention, QStringLiteral("object missing"));
+    live.backend.setRestoreItemStatus(created->id,
+                                      live.items[0],
+                                      RestoreRequestStatus::NeedsAttention,
+                                      QStringLiteral("object missing"));
     Result<RestoreRequest> attention = client.restoreRequest(token, created->id);
     QVERIFY(attention);
     QCOMPARE(attention->status, RestoreRequestStatus::NeedsAttention);
-    QCOMPARE(attention->items[1].attentionReason, std::optional<QString>(QStringLiteral("object missing")));
+    QCOMPARE(attention->items[1].attentionReason,
+             std::optional<QString>(QStringLiteral("object missing")));
 
     Result<RestoreRequest> retried = client.retryRestoreRequest(token, created->id);
     QVERIFY(retried);
@@ -640,7 +649,8 @@ void RestoreEndpointsTests::refusalsThroughCurl()
     const LibrarySessionClient &client = live.client;
     const QString &token = live.token;
     const auto failed = [](const char *error, std::optional<QString> reason, int status) {
-        return Error(E{E::RestoreRequestFailed{QString::fromLatin1(error), std::move(reason), status}});
+        return Error(
+            E{E::RestoreRequestFailed{QString::fromLatin1(error), std::move(reason), status}});
     };
 
     QCOMPARE(client.createRestoreRequest(token, {}).error(),
@@ -662,17 +672,23 @@ void RestoreEndpointsTests::refusalsThroughCurl()
              failed("restore_request_not_cancellable", std::nullopt, 422));
 
     // The allowance left is smaller than the three items together.
-    live.backend.updateAccount(QStringLiteral("ada@example.test"), [](Test::TestBackend::Account &account) {
-        account.library.paidPlan.restoreAllowance = {50, 250};
-    });
+    live.backend.updateAccount(QStringLiteral("ada@example.test"),
+                               [](Test::TestBackend::Account &account) {
+                                   account.library.paidPlan.restoreAllowance = {50, 250};
+                               });
     QCOMPARE(client.createRestoreRequest(token, live.items).error(),
              Error(E{E::RestoreAllowanceExceeded{RestoreAllowanceKind::Trial}}));
 
     // Replies the in-memory backend does not make on its own.
     const QByteArray activePath = "/api/library/restore_requests/active";
-    live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(403,
-        R"({"error":"restore_unavailable","reason":"billing_grace_period_ended"})"), 1);
-    QCOMPARE(client.activeRestoreRequest(token).error(), Error(E{E::RestoreUnavailableAfterGracePeriod{}}));
+    live.backend.injectFault(
+        "GET",
+        activePath,
+        Test::TestBackend::Fault::reply(
+            403, R"({"error":"restore_unavailable","reason":"billing_grace_period_ended"})"),
+        1);
+    QCOMPARE(client.activeRestoreRequest(token).error(),
+             Error(E{E::RestoreUnavailableAfterGracePeriod{}}));
     live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(404), 1);
     QCOMPARE(client.activeRestoreRequest(token).error(), Error(E{E::UnexpectedStatus{404}}));
     live.backend.injectFault("GET", activePath, Test::TestBackend::Fault::reply(200, "{}"), 1);

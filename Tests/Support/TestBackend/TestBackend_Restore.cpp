@@ -3,17 +3,15 @@
 
 #include "TestBackend_p.h"
 
-#include <Support/TestObjectStore.h>
-
-#include <Support/TestFiles.h>
-
 #include <QDateTime>
 #include <QJsonArray>
+
+#include <Support/TestFiles.h>
+#include <Support/TestObjectStore.h>
 
 namespace Pellwick::Test {
 
 namespace {
-
 
 /// The wire words, written out independently of the client's own table.
 QString word(RestoreRequestStatus status)
@@ -57,7 +55,8 @@ QString sidecarObjectKey(const TestBackend::ArchivedItem &item)
         .arg(item.sidecar->canonicalFilename);
 }
 
-RestoreRequest toValue(const RestoreRequestStore &state, const RestoreRequestStore::RequestRecord &record)
+RestoreRequest toValue(const RestoreRequestStore &state,
+                       const RestoreRequestStore::RequestRecord &record)
 {
     RestoreRequest request{record.id, record.status, 0, record.attentionReason, {}, {}};
     for (const RestoreRequestStore::ItemRecord &item : record.items) {
@@ -65,8 +64,11 @@ RestoreRequest toValue(const RestoreRequestStore &state, const RestoreRequestSto
             = state.findArchived(record.email, item.libraryItemID)->item;
         const qint64 size = archived.content.size();
         request.byteCount += size;
-        request.items.append(RestoreRequestItem{
-            item.libraryItemID, archived.canonicalFilename, size, item.status, item.attentionReason});
+        request.items.append(RestoreRequestItem{item.libraryItemID,
+                                                archived.canonicalFilename,
+                                                size,
+                                                item.status,
+                                                item.attentionReason});
     }
     if (record.status == RestoreRequestStatus::Preparing)
         request.preparationEstimate = QStringLiteral("about 4 hours");
@@ -98,7 +100,9 @@ void replyRequest(httplib::Response &response,
                   const RestoreRequestStore &state,
                   const RestoreRequestStore::RequestRecord &record)
 {
-    replyJson(response, status, {{QStringLiteral("restore_request"), requestJson(toValue(state, record))}});
+    replyJson(response,
+              status,
+              {{QStringLiteral("restore_request"), requestJson(toValue(state, record))}});
 }
 
 } // namespace
@@ -112,8 +116,8 @@ void registerRestoreRoutes(TestBackend::Private &backend)
     const std::string withID = base + "/(-?[0-9]+)";
 
     // The request named in the path, owned by the token's account; otherwise a 401 or 404 reply.
-    auto ownedRequest = [d](const httplib::Request &request,
-                            httplib::Response &response) -> RequestRecord * {
+    auto ownedRequest
+        = [d](const httplib::Request &request, httplib::Response &response) -> RequestRecord * {
         const Account *account = d->authorizedAccount(request, response);
         if (!account)
             return nullptr;
@@ -143,11 +147,13 @@ void registerRestoreRoutes(TestBackend::Private &backend)
             const RestoreRequestStore::ArchivedRecord *archived
                 = id.isDouble() ? state.findArchived(account->email, id.toInteger()) : nullptr;
             if (!archived) {
-                QJsonObject refusal{{QStringLiteral("error"), QStringLiteral("not_verified_backup")},
-                                    {QStringLiteral("reason"), id.toVariant().toString()}};
+                QJsonObject refusal{
+                    {QStringLiteral("error"), QStringLiteral("not_verified_backup")},
+                    {QStringLiteral("reason"), id.toVariant().toString()}};
                 return replyJson(response, 422, refusal);
             }
-            record.items.append({archived->item.libraryItemID, RestoreRequestStatus::Preparing, {}});
+            record.items.append(
+                {archived->item.libraryItemID, RestoreRequestStatus::Preparing, {}});
             byteCount += archived->item.content.size();
         }
         if (record.items.isEmpty())
@@ -159,11 +165,12 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         RestoreAllowanceState &allowance = account->library.paidPlan.restoreAllowance;
         if (allowance.usedBytes + byteCount > allowance.limitBytes) {
             const bool trial = account->library.paidPlan.status == PaidPlanStatus::Trial;
-            return replyJson(response,
-                             422,
-                             {{QStringLiteral("error"), QStringLiteral("restore_allowance_exceeded")},
-                              {QStringLiteral("allowance_kind"),
-                               trial ? QStringLiteral("trial") : QStringLiteral("paid")}});
+            return replyJson(
+                response,
+                422,
+                {{QStringLiteral("error"), QStringLiteral("restore_allowance_exceeded")},
+                 {QStringLiteral("allowance_kind"),
+                  trial ? QStringLiteral("trial") : QStringLiteral("paid")}});
         }
         allowance.usedBytes += byteCount;
         ++state.nextRequestID;
@@ -171,18 +178,19 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         replyRequest(response, 201, state, record);
     });
 
-    d->route("GET", base + "/active", [d](const httplib::Request &request, httplib::Response &response) {
-        std::lock_guard lock(d->mutex);
-        const Account *account = d->authorizedAccount(request, response);
-        if (!account)
-            return;
-        const RestoreRequestStore &state = d->restore;
-        for (auto it = state.requests.crbegin(); it != state.requests.crend(); ++it) {
-            if (it->email == account->email && isActive(it->status))
-                return replyRequest(response, 200, state, *it);
-        }
-        replyJson(response, 200, {{QStringLiteral("restore_request"), QJsonValue::Null}});
-    });
+    d->route(
+        "GET", base + "/active", [d](const httplib::Request &request, httplib::Response &response) {
+            std::lock_guard lock(d->mutex);
+            const Account *account = d->authorizedAccount(request, response);
+            if (!account)
+                return;
+            const RestoreRequestStore &state = d->restore;
+            for (auto it = state.requests.crbegin(); it != state.requests.crend(); ++it) {
+                if (it->email == account->email && isActive(it->status))
+                    return replyRequest(response, 200, state, *it);
+            }
+            replyJson(response, 200, {{QStringLiteral("restore_request"), QJsonValue::Null}});
+        });
 
     d->route("GET", withID, [d, ownedRequest](const auto &request, auto &response) {
         std::lock_guard lock(d->mutex);
@@ -249,7 +257,8 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         const Date expiresAt = Date::now().addingSeconds(
             static_cast<double>(lifetime.value_or(std::chrono::hours(1)).count()));
         auto withExpiry = [&](QJsonObject json, const QString &key) {
-            json.insert(QStringLiteral("download_url"), d->objectStore->presignedGetURL(key, expiresAt));
+            json.insert(QStringLiteral("download_url"),
+                        d->objectStore->presignedGetURL(key, expiresAt));
             if (lifetime) {
                 json.insert(QStringLiteral("capability_expires_at"),
                             expiresAt.toDateTime().toString(Qt::ISODateWithMs));
