@@ -1,7 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
-#include <PellwickCore/Support/Error.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
 
@@ -47,6 +47,14 @@ inline QByteArray shellJson(const QByteArray &library = libraryJson(),
 inline const LibrarySessionClientError *clientError(const Error &error)
 {
     return error.as<LibrarySessionClientError>();
+}
+
+/// The failure's description for test messages, or an empty text on success. (QVERIFY2 evaluates
+/// its message even when the check passes, so it must not touch the error of a success.)
+template<typename T>
+QByteArray failureText(const Result<T> &result)
+{
+    return result ? QByteArray() : describe(result.error()).toUtf8();
 }
 
 inline Error unexpectedStatusError(int statusCode)
