@@ -93,6 +93,17 @@ void resetConnection(const httplib::Request &request)
     ::closedir(fds);
 }
 
+TestObjectStore::RecordedRequest record(const httplib::Request &request)
+{
+    TestObjectStore::RecordedRequest recorded;
+    recorded.method = QByteArray::fromStdString(request.method);
+    recorded.target = QByteArray::fromStdString(request.target);
+    for (const auto &[name, value] : request.headers)
+        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
+                                QByteArray::fromStdString(value));
+    return recorded;
+}
+
 QString quotedMD5(const QByteArray &body)
 {
     return QLatin1Char('"')
@@ -239,12 +250,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
                                 httplib::Response &response,
                                 const httplib::ContentReader &reader)
 {
-    RecordedRequest recorded;
-    recorded.method = QByteArray::fromStdString(request.method);
-    recorded.target = QByteArray::fromStdString(request.target);
-    for (const auto &[name, value] : request.headers)
-        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
-                                QByteArray::fromStdString(value));
+    RecordedRequest recorded = record(request);
 
     PutBehaviour behaviour;
     {
@@ -319,12 +325,7 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     // here: the library answers it with a bare 416.)
     const_cast<httplib::Request &>(request).ranges.clear();
 
-    RecordedRequest recorded;
-    recorded.method = QByteArray::fromStdString(request.method);
-    recorded.target = QByteArray::fromStdString(request.target);
-    for (const auto &[name, value] : request.headers)
-        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
-                                QByteArray::fromStdString(value));
+    RecordedRequest recorded = record(request);
 
     const qsizetype question = recorded.target.indexOf('?');
     const QByteArray path = recorded.target.left(question);

@@ -22,6 +22,33 @@ QString restoreRequestPath(qint64 restoreRequestID, QStringView suffix = {})
     return restoreRequestsPath + QLatin1Char('/') + QString::number(restoreRequestID) + suffix;
 }
 
+/// Sends a request whose reply carries one Restore Request, accepted only with `acceptedStatus`.
+Result<RestoreRequest> exchangeRestoreRequest(const LibrarySessionClient &client,
+                                              const HttpRequest &request,
+                                              int acceptedStatus,
+                                              std::stop_token stop)
+{
+    return client.send(request,
+                       {acceptedStatus},
+                       &BackendWire::decodeRestoreRequestEnvelope,
+                       LibrarySessionClient::RestoreFailureHandling::On,
+                       std::move(stop));
+}
+
+/// The one request behind both readings of a ready request's downloads.
+Result<BackendWire::RestoreDownloadsEnvelope> downloadsEnvelope(const LibrarySessionClient &client,
+                                                                const QString &token,
+                                                                qint64 restoreRequestID,
+                                                                std::stop_token stop)
+{
+    return client.send(
+        client.makeRequest(restoreRequestPath(restoreRequestID, u"/downloads"), post, token),
+        {200},
+        &BackendWire::decodeRestoreDownloadsEnvelope,
+        LibrarySessionClient::RestoreFailureHandling::On,
+        std::move(stop));
+}
+
 } // namespace
 
 Result<RestoreRequest> LibrarySessionClient::createRestoreRequest(
@@ -33,22 +60,15 @@ Result<RestoreRequest> LibrarySessionClient::createRestoreRequest(
     Result<HttpRequest> request = makeRequest(
         restoreRequestsPath, post, token, {{QStringLiteral("library_item_ids"), ids}});
     PELLWICK_TRY(request);
-    return send(*request,
-                {201},
-                &BackendWire::decodeRestoreRequestEnvelope,
-                RestoreFailureHandling::On,
-                std::move(stop));
+    return exchangeRestoreRequest(*this, *request, 201, std::move(stop));
 }
 
 Result<RestoreRequest> LibrarySessionClient::restoreRequest(const QString &token,
                                                             qint64 restoreRequestID,
                                                             std::stop_token stop) const
 {
-    return send(makeRequest(restoreRequestPath(restoreRequestID), get, token),
-                {200},
-                &BackendWire::decodeRestoreRequestEnvelope,
-                RestoreFailureHandling::On,
-                std::move(stop));
+    const HttpRequest request = makeRequest(restoreRequestPath(restoreRequestID), get, token);
+    return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 
 Result<std::optional<RestoreRequest>>
@@ -66,33 +86,27 @@ Result<RestoreRequest> LibrarySessionClient::cancelRestoreRequest(const QString 
                                                                   qint64 restoreRequestID,
                                                                   std::stop_token stop) const
 {
-    return send(makeRequest(restoreRequestPath(restoreRequestID), deleteMethod, token),
-                {200},
-                &BackendWire::decodeRestoreRequestEnvelope,
-                RestoreFailureHandling::On,
-                std::move(stop));
+    const HttpRequest request
+        = makeRequest(restoreRequestPath(restoreRequestID), deleteMethod, token);
+    return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 
 Result<RestoreRequest> LibrarySessionClient::retryRestoreRequest(const QString &token,
                                                                  qint64 restoreRequestID,
                                                                  std::stop_token stop) const
 {
-    return send(makeRequest(restoreRequestPath(restoreRequestID, u"/retry"), post, token),
-                {200},
-                &BackendWire::decodeRestoreRequestEnvelope,
-                RestoreFailureHandling::On,
-                std::move(stop));
+    const HttpRequest request
+        = makeRequest(restoreRequestPath(restoreRequestID, u"/retry"), post, token);
+    return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 
 Result<RestoreRequest> LibrarySessionClient::completeRestoreRequest(const QString &token,
                                                                     qint64 restoreRequestID,
                                                                     std::stop_token stop) const
 {
-    return send(makeRequest(restoreRequestPath(restoreRequestID, u"/complete"), post, token),
-                {200},
-                &BackendWire::decodeRestoreRequestEnvelope,
-                RestoreFailureHandling::On,
-                std::move(stop));
+    const HttpRequest request
+        = makeRequest(restoreRequestPath(restoreRequestID, u"/complete"), post, token);
+    return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 
 Result<RestoreDownloads> LibrarySessionClient::restoreDownloads(const QString &token,
@@ -100,11 +114,7 @@ Result<RestoreDownloads> LibrarySessionClient::restoreDownloads(const QString &t
                                                                 std::stop_token stop) const
 {
     Result<BackendWire::RestoreDownloadsEnvelope> envelope
-        = send(makeRequest(restoreRequestPath(restoreRequestID, u"/downloads"), post, token),
-               {200},
-               &BackendWire::decodeRestoreDownloadsEnvelope,
-               RestoreFailureHandling::On,
-               std::move(stop));
+        = downloadsEnvelope(*this, token, restoreRequestID, std::move(stop));
     PELLWICK_TRY(envelope);
     return BackendWire::restoreDownloads(*envelope);
 }
@@ -113,11 +123,7 @@ Result<RestoreTransferCapabilities> LibrarySessionClient::restoreTransferCapabil
     const QString &token, qint64 restoreRequestID, std::stop_token stop) const
 {
     Result<BackendWire::RestoreDownloadsEnvelope> envelope
-        = send(makeRequest(restoreRequestPath(restoreRequestID, u"/downloads"), post, token),
-               {200},
-               &BackendWire::decodeRestoreDownloadsEnvelope,
-               RestoreFailureHandling::On,
-               std::move(stop));
+        = downloadsEnvelope(*this, token, restoreRequestID, std::move(stop));
     PELLWICK_TRY(envelope);
     return BackendWire::restoreTransferCapabilities(*envelope);
 }

@@ -24,6 +24,22 @@ Result<RestoreRequestStatus> restoreRequestStatus(const ObjectReader &reader)
             .arg(*word)));
 }
 
+/// "canonical_filename" and "byte_count", which every file entry carries.
+struct FileEntry
+{
+    QString canonicalFilename;
+    qint64 byteCount = 0;
+};
+
+Result<FileEntry> fileEntry(const ObjectReader &reader)
+{
+    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
+    PELLWICK_TRY(canonicalFilename);
+    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    PELLWICK_TRY(byteCount);
+    return FileEntry{*canonicalFilename, *byteCount};
+}
+
 /// "capability_expires_at": absent or null gives no value.
 Result<std::optional<Date>> capabilityExpiresAt(const ObjectReader &reader)
 {
@@ -42,25 +58,21 @@ Result<RestoreRequestItem> decodeItem(const QJsonValue &value, const QString &pa
     const ObjectReader reader(*object, path);
     Result<qint64> libraryItemID = reader.integer(QStringLiteral("library_item_id"));
     PELLWICK_TRY(libraryItemID);
-    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
-    PELLWICK_TRY(canonicalFilename);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
-    PELLWICK_TRY(byteCount);
+    Result<FileEntry> file = fileEntry(reader);
+    PELLWICK_TRY(file);
     Result<RestoreRequestStatus> status = restoreRequestStatus(reader);
     PELLWICK_TRY(status);
     Result<std::optional<QString>> attentionReason
         = reader.optionalString(QStringLiteral("attention_reason"));
     PELLWICK_TRY(attentionReason);
     return RestoreRequestItem{
-        *libraryItemID, *canonicalFilename, *byteCount, *status, *attentionReason};
+        *libraryItemID, file->canonicalFilename, file->byteCount, *status, *attentionReason};
 }
 
 Result<RestoreDownloadSidecarResponse> decodeSidecar(const ObjectReader &reader)
 {
-    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
-    PELLWICK_TRY(canonicalFilename);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
-    PELLWICK_TRY(byteCount);
+    Result<FileEntry> file = fileEntry(reader);
+    PELLWICK_TRY(file);
     Result<QString> contentHash = reader.string(QStringLiteral("content_hash"));
     PELLWICK_TRY(contentHash);
     Result<QString> downloadURL = urlString(reader, QStringLiteral("download_url"));
@@ -68,7 +80,7 @@ Result<RestoreDownloadSidecarResponse> decodeSidecar(const ObjectReader &reader)
     Result<std::optional<Date>> expiresAt = capabilityExpiresAt(reader);
     PELLWICK_TRY(expiresAt);
     return RestoreDownloadSidecarResponse{
-        *canonicalFilename, *byteCount, *contentHash, *downloadURL, *expiresAt};
+        file->canonicalFilename, file->byteCount, *contentHash, *downloadURL, *expiresAt};
 }
 
 Result<RestoreDownloadResponse> decodeDownload(const QJsonValue &value, const QString &path)
@@ -78,10 +90,8 @@ Result<RestoreDownloadResponse> decodeDownload(const QJsonValue &value, const QS
     const ObjectReader reader(*object, path);
     Result<qint64> libraryItemID = reader.integer(QStringLiteral("library_item_id"));
     PELLWICK_TRY(libraryItemID);
-    Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
-    PELLWICK_TRY(canonicalFilename);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
-    PELLWICK_TRY(byteCount);
+    Result<FileEntry> file = fileEntry(reader);
+    PELLWICK_TRY(file);
     Result<QString> downloadURL = urlString(reader, QStringLiteral("download_url"));
     PELLWICK_TRY(downloadURL);
     Result<std::optional<Date>> expiresAt = capabilityExpiresAt(reader);
@@ -96,8 +106,8 @@ Result<RestoreDownloadResponse> decodeDownload(const QJsonValue &value, const QS
         sidecar = std::move(*decoded);
     }
     return RestoreDownloadResponse{*libraryItemID,
-                                   *canonicalFilename,
-                                   *byteCount,
+                                   file->canonicalFilename,
+                                   file->byteCount,
                                    *downloadURL,
                                    *expiresAt,
                                    std::move(sidecar)};
