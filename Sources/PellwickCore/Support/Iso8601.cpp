@@ -139,8 +139,9 @@ std::optional<Date> parseInternetDateTime(QStringView text, FractionalSeconds fr
         return std::nullopt;
 
     static const qint64 referenceDay = QDate(2001, 1, 1).toJulianDay();
-    const qint64 wholeSeconds = (date.toJulianDay() - referenceDay) * 86400 + *hour * 3600
-                                + *minute * 60 + *second - *offset;
+    const qint64 secondsOfDay = qint64(*hour) * 3600 + qint64(*minute) * 60 + *second;
+    const qint64 wholeSeconds
+        = (date.toJulianDay() - referenceDay) * 86400 + secondsOfDay - *offset;
     return Date{static_cast<double>(wholeSeconds) + fractionOfSecond};
 }
 

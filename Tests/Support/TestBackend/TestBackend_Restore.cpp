@@ -143,7 +143,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         RestoreRequestStore &state = d->restore;
         RequestRecord record{state.nextRequestID, account->email, {}, {}, {}};
         qint64 byteCount = 0;
-        for (const QJsonValue &id : ids.toArray()) {
+        for (const QJsonValue id : ids.toArray()) {
             const RestoreRequestStore::ArchivedRecord *archived
                 = id.isDouble() ? state.findArchived(account->email, id.toInteger()) : nullptr;
             if (!archived) {
