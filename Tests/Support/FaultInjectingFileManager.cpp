@@ -56,7 +56,12 @@ public:
         return m_inner->synchronize();
     }
 
-    void dropCachedPages() override { m_inner->dropCachedPages(); }
+    void dropCachedPages() override
+    {
+        // Cannot fail; counted and logged so tests see where it happens (and can end there).
+        (void) m_manager->begin(FileOperation::DropCachedPages, m_path);
+        m_inner->dropCachedPages();
+    }
 
     void close() override { m_inner->close(); }
 
@@ -103,6 +108,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("seek");
     case FileOperation::Synchronize:
         return QStringLiteral("synchronize");
+    case FileOperation::DropCachedPages:
+        return QStringLiteral("dropCachedPages");
     }
     return {};
 }

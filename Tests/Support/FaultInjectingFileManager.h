@@ -28,6 +28,7 @@ enum class FileOperation {
     Write,
     Seek,
     Synchronize,
+    DropCachedPages,
 };
 
 QString operationName(FileOperation operation);

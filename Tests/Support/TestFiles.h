@@ -12,5 +12,7 @@ void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 /// SHA-256 of `bytes` as lowercase hex, computed independently of the code under test.
 QString referenceSha256(const QByteArray &bytes);
+/// How many file descriptors this process has open, to check that files are closed again.
+int openDescriptorCount();
 
 } // namespace Pellwick::Test

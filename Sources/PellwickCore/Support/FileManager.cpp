@@ -1,5 +1,7 @@
 #include "FileManager.h"
 
+#include "FileManager_p.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -153,19 +155,31 @@ Result<void> LocalFileManager::createDirectory(const QString &path) const
     const QString parent = parentPath(path);
     if (parent != path && !parent.isEmpty())
         PELLWICK_TRY(createDirectory(parent));
-    if (::mkdir(target.constData(), 0777) != 0 && errno != EEXIST)
+    if (::mkdir(target.constData(), 0777) != 0) {
+        if (errno == EEXIST)
+            return {}; // made meanwhile by someone else
         return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
-    return {};
+    }
+    // The new folder's own name must survive a power cut, or so would nothing put into it.
+    return synchronizeDirectory(parent);
 }
 
 bool LocalFileManager::createFile(const QString &path) const
 {
-    const int fd
-        = ::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    // Always a new file: truncating an existing one in place would also empty every other name
+    // (hard link) it has, and would write through a symbolic link.
+    const QByteArray target = encoded(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd
+            = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST || ::unlink(target.constData()) != 0)
+            return false;
+    }
+    return false;
 }
 
 Result<void> LocalFileManager::removeItem(const QString &path) const
@@ -175,35 +189,7 @@ Result<void> LocalFileManager::removeItem(const QString &path) const
 
 Result<void> LocalFileManager::moveItem(const QString &from, const QString &to) const
 {
-    const QByteArray source = encoded(from);
-    const QByteArray target = encoded(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
-        == 0)
-        return {};
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
-
-    // The file system refuses the flag: a hard link fails on an existing name, so it cannot
-    // replace one either.
-    if (::link(source.constData(), target.constData()) == 0) {
-        ::unlink(source.constData());
-        return {};
-    }
-    if (errno == EEXIST)
-        return fileSystemFailure(QStringLiteral("link"), to, EEXIST);
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EXDEV
-        && errno != ENOSYS)
-        return fileSystemFailure(QStringLiteral("link"), to, errno);
-
-    // No hard links either: check, then rename, as the last resort.
-    struct stat st
-    {};
-
-    if (::lstat(target.constData(), &st) == 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, EEXIST);
-    if (::rename(source.constData(), target.constData()) != 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
-    return {};
+    return Detail::moveWithoutReplacing(from, to, Detail::systemNoReplaceMoveCalls());
 }
 
 Result<void> LocalFileManager::replaceItem(const QString &from, const QString &to) const
@@ -293,6 +279,60 @@ Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const
         return fileSystemFailure(QStringLiteral("fsync"), path, syncError);
     return {};
 }
+
+namespace Detail {
+
+NoReplaceMoveCalls systemNoReplaceMoveCalls()
+{
+    return NoReplaceMoveCalls{
+        [](const char *from, const char *to) {
+            return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+        },
+        [](const char *from, const char *to) { return ::link(from, to); },
+        [](const char *path) { return ::unlink(path); },
+        [](const char *path) {
+            struct stat st
+            {};
+
+            return ::lstat(path, &st);
+        },
+        [](const char *from, const char *to) { return ::rename(from, to); },
+    };
+}
+
+Result<void>
+moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMoveCalls &calls)
+{
+    const QByteArray source = encoded(from);
+    const QByteArray target = encoded(to);
+    if (calls.renameNoReplace(source.constData(), target.constData()) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+
+    // The file system refuses the flag (some FUSE file systems): a hard link fails on an
+    // existing name, so it cannot replace one either.
+    if (calls.link(source.constData(), target.constData()) == 0) {
+        // Should the old name stay, it is only a second name of the moved file.
+        (void) calls.unlink(source.constData());
+        return {};
+    }
+    if (errno == EEXIST)
+        return fileSystemFailure(QStringLiteral("link"), to, EEXIST);
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EXDEV)
+        return fileSystemFailure(QStringLiteral("link"), to, errno);
+
+    // No hard links either (FAT): check, then rename, as the last resort.
+    if (calls.exists(target.constData()) == 0)
+        return fileSystemFailure(QStringLiteral("rename"), to, EEXIST);
+    if (errno != ENOENT)
+        return fileSystemFailure(QStringLiteral("stat"), to, errno);
+    if (calls.rename(source.constData(), target.constData()) != 0)
+        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+    return {};
+}
+
+} // namespace Detail
 
 QString parentPath(const QString &path)
 {

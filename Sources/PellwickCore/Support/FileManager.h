@@ -78,9 +78,11 @@ public:
     FileManager &operator=(const FileManager &) = delete;
     virtual ~FileManager() = default;
 
-    /// Creates the folder and any missing parents; an existing folder is not an error.
+    /// Creates the folder and any missing parents, each flushed into its parent folder; an
+    /// existing folder is not an error.
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
-    /// Creates an empty regular file, replacing a file already at `path`. False when it could not.
+    /// Creates a new, empty regular file, replacing a file already at `path` by a new one (the old
+    /// file is unlinked, never emptied in place). False when it could not.
     virtual bool createFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
