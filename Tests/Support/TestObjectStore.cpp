@@ -138,7 +138,7 @@ std::optional<QString> TestObjectStore::etag(const QString &key) const
     return found->second.etag;
 }
 
-QList<TestObjectStore::RecordedRequest> TestObjectStore::requests() const
+QList<RecordedRequest> TestObjectStore::requests() const
 {
     const std::lock_guard lock(m_mutex);
     return m_requests;
@@ -165,10 +165,10 @@ void TestObjectStore::handlePut(const httplib::Request &request,
 {
     RecordedRequest recorded;
     recorded.method = QByteArray::fromStdString(request.method);
+    recorded.path = QByteArray::fromStdString(request.path);
     recorded.target = QByteArray::fromStdString(request.target);
     for (const auto &[name, value] : request.headers)
-        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
-                                QByteArray::fromStdString(value));
+        recorded.headers.append(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
 
     PutBehaviour behaviour;
     {
@@ -204,7 +204,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
             body.append(data, size);
         return true;
     });
-    recorded.bodyByteCount = received;
+    recorded.body = body;
 
     const QByteArray path = recorded.target.left(recorded.target.indexOf('?'));
     const QString key = QString::fromUtf8(path.mid(objectPrefix.size()));

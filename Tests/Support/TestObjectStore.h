@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMultiMap>
 #include <QString>
 
 #include <condition_variable>
@@ -11,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include <Support/TestBackend/TestBackend.h>
 
 namespace httplib {
 class Server;
@@ -26,7 +27,8 @@ namespace Pellwick::Test {
 /// the key and answers 200 with a quoted ETag (the MD5 of the body in hex, as object stores do).
 /// A URL whose query does not arrive byte for byte as it was handed out is refused with 403, so a
 /// client that re-encodes presigned URLs fails here as it would against real storage.
-/// Fault switches change every following PUT until they are changed again. Thread-safe.
+/// Every request is recorded (with its body only when bodies are kept). Fault switches change
+/// every following PUT until they are changed again. Thread-safe.
 class TestObjectStore
 {
 public:
@@ -48,15 +50,6 @@ public:
         ETagMode etag = ETagMode::Quoted;
         std::optional<qint64> stallAfterBytes; ///< read this much, then stop reading until released
         std::optional<qint64> resetAfterBytes; ///< read this much, then reset the connection
-    };
-
-    /// One request as it arrived.
-    struct RecordedRequest
-    {
-        QByteArray method;
-        QByteArray target;                         ///< path and query, exactly as sent
-        QMultiMap<QByteArray, QByteArray> headers; ///< names in lower case
-        qint64 bodyByteCount = 0;
     };
 
     explicit TestObjectStore(BodyStorage storage = BodyStorage::Keep);

@@ -2,6 +2,7 @@
 
 #include "PresignedURLUploadReply_p.h"
 
+#include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
 
 #include <curl/curl.h>
@@ -120,6 +121,11 @@ struct EasyHandleDeleter
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
 
+struct HeaderListDeleter
+{
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+
 TransportError transportError(CURLcode code, const char *detail, const ProgressState &state)
 {
     QString message = QString::fromUtf8(curl_easy_strerror(code));
@@ -162,6 +168,7 @@ Result<Reply> put(FileHandle &file,
                   const UploadProgress *progress,
                   std::stop_token stopToken)
 {
+    CurlFetch::initializeGlobally();
     std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
     if (!handle)
         return failure(
@@ -174,7 +181,15 @@ Result<Reply> put(FileHandle &file,
     const QByteArray target = url.toUtf8();
     const long idleSeconds = static_cast<long>(idleLimit.count());
 
+    // curl announces large bodies with "Expect: 100-continue"; an empty value removes the field,
+    // so the request carries no field beyond what HTTP itself needs.
+    std::unique_ptr<curl_slist, HeaderListDeleter> fields(curl_slist_append(nullptr, "Expect:"));
+    if (!fields)
+        return failure(
+            TransportError{CURLE_OUT_OF_MEMORY, false, false, QStringLiteral("Out of memory.")});
+
     curl_easy_setopt(curl, CURLOPT_URL, target.constData());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields.get());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);

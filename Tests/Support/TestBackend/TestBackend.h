@@ -16,6 +16,8 @@
 
 namespace Pellwick::Test {
 
+class TestObjectStore;
+
 /// One request as the test backend received it.
 struct RecordedRequest
 {
@@ -74,10 +76,30 @@ public:
         Fault withHeader(const QByteArray &name, const QByteArray &value) const;
     };
 
+    /// A library item as the backend keeps it: wire words and numbers.
+    struct LibraryItem
+    {
+        qint64 id = 0; ///< assigned when added with 0
+        QString originalFilename;
+        QString canonicalFilename;
+        QString contentHash;
+        std::optional<qint64> byteCount;
+        std::optional<QString> sidecarFilename;
+        std::optional<qint64> sidecarByteCount;
+        std::optional<QString> sidecarContentHash;
+        QString importStatus = QStringLiteral("verified_backup");
+        double importedAt = 0; ///< seconds since 1970
+        std::optional<QString> importSourceName;
+        std::optional<QString> sourceRelativePath;
+        std::optional<QString> cacheRelativePath;
+    };
+
     struct Options
     {
         /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
         QByteArray pathPrefix;
+        /// The part size of the multipart uploads the verified backup endpoints open.
+        qint64 partSizeBytes = 5 * 1024 * 1024;
     };
 
     TestBackend();
@@ -107,6 +129,16 @@ public:
     QStringList passwordResetEmails() const;
     /// How many verification e-mails were re-sent to the address.
     int resentVerificationCount(const QString &email) const;
+
+    /// Adds an item to the account's library and returns it with its id assigned.
+    LibraryItem addLibraryItem(const QString &email, LibraryItem item);
+    /// The account's library items, in the order they were added.
+    QList<LibraryItem> libraryItems(const QString &email) const;
+    /// The ids of the account's open import capacity reservations.
+    QStringList reservationIDs(const QString &email) const;
+    /// The object store the verified backup endpoints hand out presigned URLs for; it runs on a
+    /// port of its own, as object storage is a host of its own.
+    TestObjectStore &objectStore() const;
 
     // Faults. `method` empty matches any method; `path` is the full request path.
 
