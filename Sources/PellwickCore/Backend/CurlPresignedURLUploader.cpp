@@ -16,9 +16,6 @@ namespace Pellwick {
 
 namespace {
 
-/// Large enough that a fast link needs few reads per second, small enough to stay cheap.
-constexpr long uploadBufferSize = 1024 * 1024;
-
 tl::unexpected<Error> unexpectedStatus(int status)
 {
     return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{status}});
@@ -198,7 +195,6 @@ Result<Reply> put(FileHandle &file,
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(range.length()));
-    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferSize);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &BodySource::read);
     curl_easy_setopt(curl, CURLOPT_READDATA, &body);
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, &BodySource::seek);
