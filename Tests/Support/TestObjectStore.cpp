@@ -93,14 +93,14 @@ void resetConnection(const httplib::Request &request)
     ::closedir(fds);
 }
 
-TestObjectStore::RecordedRequest record(const httplib::Request &request)
+RecordedRequest record(const httplib::Request &request)
 {
-    TestObjectStore::RecordedRequest recorded;
+    RecordedRequest recorded;
     recorded.method = QByteArray::fromStdString(request.method);
+    recorded.path = QByteArray::fromStdString(request.path);
     recorded.target = QByteArray::fromStdString(request.target);
     for (const auto &[name, value] : request.headers)
-        recorded.headers.insert(QByteArray::fromStdString(name).toLower(),
-                                QByteArray::fromStdString(value));
+        recorded.headers.append(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     return recorded;
 }
 
@@ -225,7 +225,7 @@ std::optional<QString> TestObjectStore::etag(const QString &key) const
     return found->second.etag;
 }
 
-QList<TestObjectStore::RecordedRequest> TestObjectStore::requests() const
+QList<RecordedRequest> TestObjectStore::requests() const
 {
     const std::lock_guard lock(m_mutex);
     return m_requests;
@@ -279,7 +279,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
             body.append(data, size);
         return true;
     });
-    recorded.bodyByteCount = received;
+    recorded.body = body;
 
     const QByteArray path = recorded.target.left(recorded.target.indexOf('?'));
     const QString key = QString::fromUtf8(path.mid(objectPrefix.size()));

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMultiMap>
 #include <QString>
 
 #include <condition_variable>
@@ -13,6 +12,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include <Support/TestBackend/TestBackend.h>
 
 namespace httplib {
 class Server;
@@ -31,7 +32,8 @@ namespace Pellwick::Test {
 /// A GET of a URL made by `presignedGetURL` answers the object, or exactly one byte range of it:
 /// 206 with "Content-Range: bytes first-last/size", or 416 with "Content-Range: bytes */size"
 /// when the range starts at or past the end; past its expiry the URL is refused with 403.
-/// Fault switches change every following PUT or GET until they are changed again. Thread-safe.
+/// Every request is recorded (with its body only when bodies are kept). Fault switches change
+/// every following PUT or GET until they are changed again. Thread-safe.
 class TestObjectStore
 {
 public:
@@ -63,15 +65,6 @@ public:
         WrongBytes,  ///< the right headers and length, every byte inverted
         Stall,       ///< the right headers and half the bytes, then silence until released
         Expired,     ///< 403 as for an expired URL, whatever its expiry says
-    };
-
-    /// One request as it arrived.
-    struct RecordedRequest
-    {
-        QByteArray method;
-        QByteArray target;                         ///< path and query, exactly as sent
-        QMultiMap<QByteArray, QByteArray> headers; ///< names in lower case
-        qint64 bodyByteCount = 0;
     };
 
     explicit TestObjectStore(BodyStorage storage = BodyStorage::Keep);

@@ -1,10 +1,10 @@
 #include "CurlPresignedURLUploader.h"
 
+#include "CurlTransfer_p.h"
 #include "PresignedURLUploadReply_p.h"
 
+#include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,9 +14,6 @@
 namespace Pellwick {
 
 namespace {
-
-/// Large enough that a fast link needs few reads per second, small enough to stay cheap.
-constexpr long uploadBufferSize = 1024 * 1024;
 
 tl::unexpected<Error> unexpectedStatus(int status)
 {
@@ -64,21 +61,12 @@ struct BodySource
     }
 };
 
-/// Reports progress, and stops the transfer when asked to or when no byte has moved in either
-/// direction for the idle limit. curl's own low-speed check averages over several seconds, so a
-/// burst into the socket buffers would stretch the limit.
+/// Reports the body bytes sent, never going backwards, and stops the transfer as its watch says.
 struct ProgressState
 {
-    using Clock = std::chrono::steady_clock;
-
     const UploadProgress *progress = nullptr;
-    std::stop_token stopToken;
-    std::chrono::seconds idleLimit{};
+    CurlTransfer::Watch watch;
     qint64 reported = 0;
-    curl_off_t moved = 0;
-    Clock::time_point lastMovement = Clock::now();
-    bool cancelled = false;
-    bool idle = false;
 
     void report(qint64 sent)
     {
@@ -93,18 +81,8 @@ struct ProgressState
     update(void *context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
     {
         auto *self = static_cast<ProgressState *>(context);
-        if (self->stopToken.stop_requested()) {
-            self->cancelled = true;
+        if (!self->watch.proceed(downloaded, uploaded))
             return 1;
-        }
-        const Clock::time_point now = Clock::now();
-        if (downloaded + uploaded != self->moved) {
-            self->moved = downloaded + uploaded;
-            self->lastMovement = now;
-        } else if (now - self->lastMovement >= self->idleLimit) {
-            self->idle = true;
-            return 1;
-        }
         self->report(static_cast<qint64>(uploaded));
         return 0;
     }
@@ -113,26 +91,6 @@ struct ProgressState
 size_t discardResponseBody(char *, size_t size, size_t count, void *)
 {
     return size * count;
-}
-
-struct EasyHandleDeleter
-{
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-
-TransportError transportError(CURLcode code, const char *detail, const ProgressState &state)
-{
-    QString message = QString::fromUtf8(curl_easy_strerror(code));
-    if (detail[0] != '\0')
-        message += QStringLiteral(": ") + QString::fromUtf8(detail);
-    if (state.idle) {
-        return TransportError{CURLE_OPERATION_TIMEDOUT,
-                              false,
-                              true,
-                              QStringLiteral("no data moved for the idle limit")};
-    }
-    return TransportError{
-        static_cast<int>(code), state.cancelled, code == CURLE_OPERATION_TIMEDOUT, message};
 }
 
 /// A field value without the surrounding whitespace of the HTTP syntax. curl leaves the line's
@@ -162,19 +120,28 @@ Result<Reply> put(FileHandle &file,
                   const UploadProgress *progress,
                   std::stop_token stopToken)
 {
-    std::unique_ptr<CURL, EasyHandleDeleter> handle(curl_easy_init());
+    CurlFetch::initializeGlobally();
+    CurlTransfer::EasyHandle handle(curl_easy_init());
     if (!handle)
-        return failure(
-            TransportError{CURLE_FAILED_INIT, false, false, QStringLiteral("no handle")});
+        return CurlTransfer::transportFailure(
+            CURLE_FAILED_INIT, false, QStringLiteral("No curl handle."));
     CURL *curl = handle.get();
 
     BodySource body{&file, range.lowerBound, range.lowerBound, range.upperBound, std::nullopt};
-    ProgressState state{progress, std::move(stopToken), idleLimit};
+    ProgressState state{progress, {std::move(stopToken), idleLimit}};
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const QByteArray target = url.toUtf8();
     const long idleSeconds = static_cast<long>(idleLimit.count());
 
+    // curl announces large bodies with "Expect: 100-continue"; an empty value removes the field,
+    // so the request carries no field beyond what HTTP itself needs.
+    CurlTransfer::HeaderList fields(curl_slist_append(nullptr, "Expect:"));
+    if (!fields)
+        return CurlTransfer::transportFailure(
+            CURLE_OUT_OF_MEMORY, false, QStringLiteral("Out of memory."));
+
     curl_easy_setopt(curl, CURLOPT_URL, target.constData());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields.get());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -183,7 +150,6 @@ Result<Reply> put(FileHandle &file,
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(range.length()));
-    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferSize);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &BodySource::read);
     curl_easy_setopt(curl, CURLOPT_READDATA, &body);
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, &BodySource::seek);
@@ -197,7 +163,7 @@ Result<Reply> put(FileHandle &file,
     if (body.failure)
         return tl::unexpected<Error>(std::move(*body.failure));
     if (code != CURLE_OK)
-        return failure(transportError(code, errorBuffer, state));
+        return CurlTransfer::transferFailure(code, state.watch, errorBuffer);
 
     curl_off_t sent = 0;
     if (curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK)

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <stop_token>
+
 namespace Pellwick {
 
 /// Cancels an import on the backend before an un-archived package that already has a backend
@@ -18,7 +20,9 @@ public:
     virtual ~VerifiedBackupImportCancelling() = default;
 
     [[nodiscard]] virtual Result<void> cancelVerifiedBackupImport(const QString &token,
-                                                                  qint64 libraryItemID) const = 0;
+                                                                  qint64 libraryItemID,
+                                                                  std::stop_token stop
+                                                                  = {}) const = 0;
 };
 
 } // namespace Pellwick

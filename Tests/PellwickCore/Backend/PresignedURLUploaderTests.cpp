@@ -8,11 +8,13 @@
 #include <thread>
 
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <Support/TestObjectStore.h>
 
 using namespace Pellwick;
 using Test::TestObjectStore;
+using Test::failureText;
 
 namespace {
 
@@ -25,13 +27,6 @@ answering(int status, TestObjectStore::ETagMode etag = TestObjectStore::ETagMode
     behaviour.status = status;
     behaviour.etag = etag;
     return behaviour;
-}
-
-/// The failure of `result` for test messages; empty on success.
-template<typename T>
-QByteArray failureText(const Result<T> &result)
-{
-    return result ? QByteArray() : describe(result.error()).toUtf8();
 }
 
 std::optional<int> uploadStatus(const Error &error)
@@ -156,11 +151,12 @@ void PresignedURLUploaderTests::partIsSentByteForByteAndReturnsTheETagVerbatim()
     QCOMPARE(*etag, *m_store->etag(QStringLiteral("upload-1/part-2")));
     QVERIFY(etag->startsWith(QLatin1Char('"')) && etag->endsWith(QLatin1Char('"')));
 
-    const QList<TestObjectStore::RecordedRequest> requests = m_store->requests();
+    const QList<Test::RecordedRequest> requests = m_store->requests();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].method, QByteArray("PUT"));
-    QCOMPARE(requests[0].headers.value("content-length"), QByteArray::number(upper - lower));
-    for (const char *ours : {"authorization", "content-type", "content-md5", "x-amz-checksum"})
+    QCOMPARE(requests[0].headers.value("Content-Length"), QByteArray::number(upper - lower));
+    for (const char *ours :
+         {"authorization", "content-type", "content-md5", "x-amz-checksum", "expect"})
         QVERIFY2(!requests[0].headers.contains(ours), ours);
 }
 
@@ -172,7 +168,7 @@ void PresignedURLUploaderTests::emptyRangeSendsAnEmptyBodyAndStillNeedsAnETag()
     Result<QString> etag = m_uploader.uploadPart(file, ByteRange{100, 100}, url);
     QVERIFY(etag);
     QCOMPARE(m_store->object(QStringLiteral("empty")), std::optional(QByteArray()));
-    QCOMPARE(m_store->requests().at(0).headers.value("content-length"), QByteArray("0"));
+    QCOMPARE(m_store->requests().at(0).headers.value("Content-Length"), QByteArray("0"));
 
     m_store->setPutBehaviour(answering(200, TestObjectStore::ETagMode::Missing));
     etag = m_uploader.uploadPart(file, ByteRange{0, 0}, url);

@@ -334,16 +334,25 @@ namespace {
 
 const QString email = QStringLiteral("ada@example.test");
 
+/// An archived RAW original as the test put it into the backend.
+struct Archived
+{
+    qint64 libraryItemID = 0;
+    QString canonicalFilename;
+    QByteArray content;
+    std::optional<Test::TestBackend::ArchivedFile> sidecar;
+};
+
 /// A ready Restore Request of two archived RAW originals, the first with a sidecar, on a test
-/// backend whose downloads point at a test object store.
+/// backend whose downloads point at its object store.
 struct LiveRestore
 {
-    Test::TestObjectStore store;
-    Test::TestBackend backend{Test::TestBackend::Options{{}, &store}};
+    Test::TestBackend backend;
+    Test::TestObjectStore &store = backend.objectStore();
     LibrarySessionClient client{backend.baseURL(), CurlFetch()};
     QString token;
-    Test::TestBackend::ArchivedItem withSidecar;
-    Test::TestBackend::ArchivedItem plain;
+    Archived withSidecar;
+    Archived plain;
     qint64 requestID = 0;
 
     LiveRestore()
@@ -352,21 +361,26 @@ struct LiveRestore
         account.email = email;
         backend.addAccount(account);
         token = backend.issueToken(email);
-        withSidecar = backend.addArchivedItem(
-            email,
-            {0,
-             QStringLiteral("2024-06-01_0001.NEF"),
-             Test::patternBytes(300'000, 1),
-             Test::TestBackend::ArchivedItem::Sidecar{QStringLiteral("2024-06-01_0001.xmp"),
-                                                      Test::patternBytes(700, 2)}});
-        plain = backend.addArchivedItem(
-            email, {0, QStringLiteral("2024-06-01_0002.NEF"), Test::patternBytes(5000, 3), {}});
+        withSidecar = archive(QStringLiteral("2024-06-01_0001.NEF"),
+                              Test::patternBytes(300'000, 1),
+                              Test::TestBackend::ArchivedFile{QStringLiteral("2024-06-01_0001.xmp"),
+                                                              Test::patternBytes(700, 2)});
+        plain = archive(QStringLiteral("2024-06-01_0002.NEF"), Test::patternBytes(5000, 3));
         Result<RestoreRequest> created
             = client.createRestoreRequest(token, {withSidecar.libraryItemID, plain.libraryItemID});
         if (!created)
             qFatal("%s", qPrintable(describe(created.error())));
         requestID = created->id;
         backend.setRestoreRequestStatus(requestID, RestoreRequestStatus::Ready);
+    }
+
+    Archived archive(const QString &name,
+                     const QByteArray &content,
+                     const std::optional<Test::TestBackend::ArchivedFile> &sidecar = std::nullopt)
+    {
+        const Test::TestBackend::LibraryItem item
+            = backend.addArchivedItem(email, {name, content}, sidecar);
+        return Archived{item.id, name, content, sidecar};
     }
 
     RestoreTransferCapability capability()

@@ -560,10 +560,10 @@ struct LiveBackend
         backend.addAccount(account);
         token = backend.issueToken(QStringLiteral("ada@example.test"));
         for (const char *name : {"A.NEF", "B.NEF", "C.NEF"}) {
-            const Test::TestBackend::ArchivedItem item = backend.addArchivedItem(
-                QStringLiteral("ada@example.test"),
-                {0, QString::fromLatin1(name), QByteArray(100, 'x'), std::nullopt});
-            items.append(item.libraryItemID);
+            const Test::TestBackend::LibraryItem item
+                = backend.addArchivedItem(QStringLiteral("ada@example.test"),
+                                          {QString::fromLatin1(name), QByteArray(100, 'x')});
+            items.append(item.id);
         }
     }
 

@@ -77,28 +77,37 @@ public:
         Fault withHeader(const QByteArray &name, const QByteArray &value) const;
     };
 
+    /// A library item as the backend keeps it: wire words and numbers.
+    struct LibraryItem
+    {
+        qint64 id = 0; ///< assigned when added with 0
+        QString originalFilename;
+        QString canonicalFilename;
+        QString contentHash;
+        std::optional<qint64> byteCount;
+        std::optional<QString> sidecarFilename;
+        std::optional<qint64> sidecarByteCount;
+        std::optional<QString> sidecarContentHash;
+        QString importStatus = QStringLiteral("verified_backup");
+        double importedAt = 0; ///< seconds since 1970
+        std::optional<QString> importSourceName;
+        std::optional<QString> sourceRelativePath;
+        std::optional<QString> cacheRelativePath;
+    };
+
     struct Options
     {
         /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
         QByteArray pathPrefix;
-        /// Where archived items are kept and download URLs point; none: downloads answer 500.
-        TestObjectStore *objectStore = nullptr;
+        /// The part size of the multipart uploads the verified backup endpoints open.
+        qint64 partSizeBytes = 5 * 1024 * 1024;
     };
 
-    /// A RAW original archived in an account's library, restorable. Its bytes, and its sidecar's,
-    /// are put into the object store when it is added.
-    struct ArchivedItem
+    /// A file of an archived item, as restores read it back.
+    struct ArchivedFile
     {
-        struct Sidecar
-        {
-            QString canonicalFilename;
-            QByteArray content;
-        };
-
-        qint64 libraryItemID = 0; ///< assigned when 0
         QString canonicalFilename;
         QByteArray content;
-        std::optional<Sidecar> sidecar;
     };
 
     TestBackend();
@@ -129,10 +138,23 @@ public:
     /// How many verification e-mails were re-sent to the address.
     int resentVerificationCount(const QString &email) const;
 
+    /// Adds an item to the account's library and returns it with its id assigned.
+    LibraryItem addLibraryItem(const QString &email, LibraryItem item);
+    /// The account's library items, in the order they were added.
+    QList<LibraryItem> libraryItems(const QString &email) const;
+    /// The ids of the account's open import capacity reservations.
+    QStringList reservationIDs(const QString &email) const;
+    /// The object store the verified backup endpoints hand out presigned URLs for; it runs on a
+    /// port of its own, as object storage is a host of its own.
+    TestObjectStore &objectStore() const;
+
     // Restore requests. Created requests start preparing; the test moves them on.
 
-    /// Adds an archived item and returns it with its id assigned.
-    ArchivedItem addArchivedItem(const QString &email, ArchivedItem item);
+    /// Adds a verified backup to the account's library, its RAW original's bytes (and its
+    /// sidecar's) in the object store, and returns it with its id assigned.
+    LibraryItem addArchivedItem(const QString &email,
+                                const ArchivedFile &raw,
+                                const std::optional<ArchivedFile> &sidecar = std::nullopt);
     /// The Restore Request as the backend holds it.
     std::optional<RestoreRequest> restoreRequest(qint64 id) const;
     /// Moves a request and all its items to `status`, as preparation finishing or failing would.

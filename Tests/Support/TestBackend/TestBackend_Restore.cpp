@@ -43,32 +43,33 @@ void putOptional(QJsonObject &object, const QString &key, const std::optional<QS
         object.insert(key, *value);
 }
 
-QString rawObjectKey(const TestBackend::ArchivedItem &item)
+QString rawObjectKey(const TestBackend::LibraryItem &item)
 {
-    return QStringLiteral("archive/%1/%2").arg(item.libraryItemID).arg(item.canonicalFilename);
+    return QStringLiteral("library/%1/%2").arg(item.id).arg(item.canonicalFilename);
 }
 
-QString sidecarObjectKey(const TestBackend::ArchivedItem &item)
+QString sidecarObjectKey(const TestBackend::LibraryItem &item)
 {
-    return QStringLiteral("archive/%1/sidecar/%2")
-        .arg(item.libraryItemID)
-        .arg(item.sidecar->canonicalFilename);
+    return QStringLiteral("library/%1/sidecar/%2").arg(item.id).arg(*item.sidecarFilename);
 }
 
-RestoreRequest toValue(const RestoreRequestStore &state,
-                       const RestoreRequestStore::RequestRecord &record)
+/// The library item behind a request's item; requests only ever hold the owner's items.
+const TestBackend::LibraryItem &libraryItem(TestBackend::Private &d,
+                                            const RestoreRequestStore::RequestRecord &record,
+                                            qint64 libraryItemID)
+{
+    return d.findItem(record.email, libraryItemID)->item;
+}
+
+RestoreRequest toValue(TestBackend::Private &d, const RestoreRequestStore::RequestRecord &record)
 {
     RestoreRequest request{record.id, record.status, 0, record.attentionReason, {}, {}};
     for (const RestoreRequestStore::ItemRecord &item : record.items) {
-        const TestBackend::ArchivedItem &archived
-            = state.findArchived(record.email, item.libraryItemID)->item;
-        const qint64 size = archived.content.size();
+        const TestBackend::LibraryItem &stored = libraryItem(d, record, item.libraryItemID);
+        const qint64 size = stored.byteCount.value_or(0);
         request.byteCount += size;
-        request.items.append(RestoreRequestItem{item.libraryItemID,
-                                                archived.canonicalFilename,
-                                                size,
-                                                item.status,
-                                                item.attentionReason});
+        request.items.append(RestoreRequestItem{
+            item.libraryItemID, stored.canonicalFilename, size, item.status, item.attentionReason});
     }
     if (record.status == RestoreRequestStatus::Preparing)
         request.preparationEstimate = QStringLiteral("about 4 hours");
@@ -97,12 +98,11 @@ QJsonObject requestJson(const RestoreRequest &request)
 
 void replyRequest(httplib::Response &response,
                   int status,
-                  const RestoreRequestStore &state,
+                  TestBackend::Private &d,
                   const RestoreRequestStore::RequestRecord &record)
 {
-    replyJson(response,
-              status,
-              {{QStringLiteral("restore_request"), requestJson(toValue(state, record))}});
+    replyJson(
+        response, status, {{QStringLiteral("restore_request"), requestJson(toValue(d, record))}});
 }
 
 } // namespace
@@ -144,17 +144,16 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         RequestRecord record{state.nextRequestID, account->email, {}, {}, {}};
         qint64 byteCount = 0;
         for (const QJsonValue id : ids.toArray()) {
-            const RestoreRequestStore::ArchivedRecord *archived
-                = id.isDouble() ? state.findArchived(account->email, id.toInteger()) : nullptr;
-            if (!archived) {
+            const TestBackend::Private::StoredItem *stored
+                = id.isDouble() ? d->findItem(account->email, id.toInteger()) : nullptr;
+            if (!stored || stored->item.importStatus != QLatin1String("verified_backup")) {
                 QJsonObject refusal{
                     {QStringLiteral("error"), QStringLiteral("not_verified_backup")},
                     {QStringLiteral("reason"), id.toVariant().toString()}};
                 return replyJson(response, 422, refusal);
             }
-            record.items.append(
-                {archived->item.libraryItemID, RestoreRequestStatus::Preparing, {}});
-            byteCount += archived->item.content.size();
+            record.items.append({stored->item.id, RestoreRequestStatus::Preparing, {}});
+            byteCount += stored->item.byteCount.value_or(0);
         }
         if (record.items.isEmpty())
             return replyError(response, 422, QStringLiteral("empty_restore_request"));
@@ -175,7 +174,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         allowance.usedBytes += byteCount;
         ++state.nextRequestID;
         state.requests.append(record);
-        replyRequest(response, 201, state, record);
+        replyRequest(response, 201, *d, record);
     });
 
     d->route(
@@ -184,10 +183,10 @@ void registerRestoreRoutes(TestBackend::Private &backend)
             const Account *account = d->authorizedAccount(request, response);
             if (!account)
                 return;
-            const RestoreRequestStore &state = d->restore;
-            for (auto it = state.requests.crbegin(); it != state.requests.crend(); ++it) {
+            const QList<RequestRecord> &requests = d->restore.requests;
+            for (auto it = requests.crbegin(); it != requests.crend(); ++it) {
                 if (it->email == account->email && isActive(it->status))
-                    return replyRequest(response, 200, state, *it);
+                    return replyRequest(response, 200, *d, *it);
             }
             replyJson(response, 200, {{QStringLiteral("restore_request"), QJsonValue::Null}});
         });
@@ -195,7 +194,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
     d->route("GET", withID, [d, ownedRequest](const auto &request, auto &response) {
         std::lock_guard lock(d->mutex);
         if (const RequestRecord *record = ownedRequest(request, response))
-            replyRequest(response, 200, d->restore, *record);
+            replyRequest(response, 200, *d, *record);
     });
 
     d->route("DELETE", withID, [d, ownedRequest](const auto &request, auto &response) {
@@ -208,7 +207,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         record->status = RestoreRequestStatus::Cancelled;
         for (RestoreRequestStore::ItemRecord &item : record->items)
             item.status = RestoreRequestStatus::Cancelled;
-        replyRequest(response, 200, d->restore, *record);
+        replyRequest(response, 200, *d, *record);
     });
 
     d->route("POST", withID + "/retry", [d, ownedRequest](const auto &request, auto &response) {
@@ -226,7 +225,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
                 item.attentionReason.reset();
             }
         }
-        replyRequest(response, 200, d->restore, *record);
+        replyRequest(response, 200, *d, *record);
     });
 
     d->route("POST", withID + "/complete", [d, ownedRequest](const auto &request, auto &response) {
@@ -239,7 +238,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         record->status = RestoreRequestStatus::Downloaded;
         for (RestoreRequestStore::ItemRecord &item : record->items)
             item.status = RestoreRequestStatus::Downloaded;
-        replyRequest(response, 200, d->restore, *record);
+        replyRequest(response, 200, *d, *record);
     });
 
     d->route("POST", withID + "/downloads", [d, ownedRequest](const auto &request, auto &response) {
@@ -249,10 +248,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
             return;
         if (record->status != RestoreRequestStatus::Ready)
             return replyError(response, 409, QStringLiteral("restore_not_ready"));
-        if (!d->objectStore)
-            return replyError(response, 500, QStringLiteral("no_object_store"));
-        const RestoreRequestStore &state = d->restore;
-        const std::optional<std::chrono::seconds> lifetime = state.downloadLifetime;
+        const std::optional<std::chrono::seconds> lifetime = d->restore.downloadLifetime;
         // Without a stated expiry the URLs still work for a while, as a lax backend's would.
         const Date expiresAt = Date::now().addingSeconds(
             static_cast<double>(lifetime.value_or(std::chrono::hours(1)).count()));
@@ -267,45 +263,50 @@ void registerRestoreRoutes(TestBackend::Private &backend)
         };
         QJsonArray downloads;
         for (const RestoreRequestStore::ItemRecord &item : record->items) {
-            const TestBackend::ArchivedItem &archived
-                = state.findArchived(record->email, item.libraryItemID)->item;
+            const TestBackend::LibraryItem &stored = libraryItem(*d, *record, item.libraryItemID);
             QJsonObject download
-                = withExpiry({{QStringLiteral("library_item_id"), archived.libraryItemID},
-                              {QStringLiteral("canonical_filename"), archived.canonicalFilename},
-                              {QStringLiteral("byte_count"), archived.content.size()}},
-                             rawObjectKey(archived));
-            if (archived.sidecar) {
+                = withExpiry({{QStringLiteral("library_item_id"), stored.id},
+                              {QStringLiteral("canonical_filename"), stored.canonicalFilename},
+                              {QStringLiteral("byte_count"), stored.byteCount.value_or(0)}},
+                             rawObjectKey(stored));
+            if (stored.sidecarFilename) {
                 download.insert(
                     QStringLiteral("sidecar"),
-                    withExpiry({{QStringLiteral("canonical_filename"),
-                                 archived.sidecar->canonicalFilename},
-                                {QStringLiteral("byte_count"), archived.sidecar->content.size()},
+                    withExpiry({{QStringLiteral("canonical_filename"), *stored.sidecarFilename},
+                                {QStringLiteral("byte_count"), stored.sidecarByteCount.value_or(0)},
                                 {QStringLiteral("content_hash"),
-                                 referenceSha256(archived.sidecar->content)}},
-                               sidecarObjectKey(archived)));
+                                 stored.sidecarContentHash.value_or(QString())}},
+                               sidecarObjectKey(stored)));
             }
             downloads.append(download);
         }
         replyJson(response,
                   200,
-                  {{QStringLiteral("restore_request"), requestJson(toValue(state, *record))},
+                  {{QStringLiteral("restore_request"), requestJson(toValue(*d, *record))},
                    {QStringLiteral("downloads"), downloads}});
     });
 }
 
 // --- Test controls ------------------------------------------------------------------------------
 
-TestBackend::ArchivedItem TestBackend::addArchivedItem(const QString &email, ArchivedItem item)
+TestBackend::LibraryItem TestBackend::addArchivedItem(const QString &email,
+                                                      const ArchivedFile &raw,
+                                                      const std::optional<ArchivedFile> &sidecar)
 {
-    std::lock_guard lock(d->mutex);
-    if (item.libraryItemID == 0)
-        item.libraryItemID = d->nextId++;
-    if (d->objectStore) {
-        d->objectStore->putObject(rawObjectKey(item), item.content);
-        if (item.sidecar)
-            d->objectStore->putObject(sidecarObjectKey(item), item.sidecar->content);
+    LibraryItem item;
+    item.originalFilename = raw.canonicalFilename;
+    item.canonicalFilename = raw.canonicalFilename;
+    item.contentHash = referenceSha256(raw.content);
+    item.byteCount = raw.content.size();
+    if (sidecar) {
+        item.sidecarFilename = sidecar->canonicalFilename;
+        item.sidecarByteCount = sidecar->content.size();
+        item.sidecarContentHash = referenceSha256(sidecar->content);
     }
-    d->restore.archived.append({email, item});
+    item = addLibraryItem(email, item);
+    d->objectStore->putObject(rawObjectKey(item), raw.content);
+    if (sidecar)
+        d->objectStore->putObject(sidecarObjectKey(item), sidecar->content);
     return item;
 }
 
@@ -313,7 +314,7 @@ std::optional<RestoreRequest> TestBackend::restoreRequest(qint64 id) const
 {
     std::lock_guard lock(d->mutex);
     if (const RestoreRequestStore::RequestRecord *record = d->restore.findRequest(id))
-        return toValue(d->restore, *record);
+        return toValue(*d, *record);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The restore requests of the test backend, guarded by the backend's mutex.
+// The restore requests of the test backend, guarded by the backend's mutex. Their items are the
+// account's library items.
 
 #include "TestBackend.h"
 
@@ -16,12 +17,6 @@ namespace Pellwick::Test {
 
 struct RestoreRequestStore
 {
-    struct ArchivedRecord
-    {
-        QString email;
-        TestBackend::ArchivedItem item;
-    };
-
     struct ItemRecord
     {
         qint64 libraryItemID = 0;
@@ -38,19 +33,9 @@ struct RestoreRequestStore
         QList<ItemRecord> items;
     };
 
-    QList<ArchivedRecord> archived;
     QList<RequestRecord> requests;
     qint64 nextRequestID = 1;
     std::optional<std::chrono::seconds> downloadLifetime = std::chrono::minutes(15);
-
-    const ArchivedRecord *findArchived(const QString &email, qint64 libraryItemID) const
-    {
-        for (const ArchivedRecord &record : archived) {
-            if (record.email == email && record.item.libraryItemID == libraryItemID)
-                return &record;
-        }
-        return nullptr;
-    }
 
     RequestRecord *findRequest(qint64 id)
     {
