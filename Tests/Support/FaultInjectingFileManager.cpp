@@ -28,6 +28,13 @@ public:
         return m_inner->read(buffer, maxSize);
     }
 
+    Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Read, m_path))
+            return fileSystemFailure(QStringLiteral("read"), m_path, *code);
+        return m_inner->readAt(buffer, maxSize, offset);
+    }
+
     Result<void> write(const char *data, qint64 size) override
     {
         if (auto code = m_manager->begin(FileOperation::Write, m_path))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
+#include <PellwickCore/Backend/PresignedURLUploadError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
 #include <QString>
@@ -61,7 +62,8 @@ struct Error
                                TransportError,
                                CancellationError,
                                VerifiedFileCopyError,
-                               LibrarySessionClientError>;
+                               LibrarySessionClientError,
+                               PresignedURLUploadError>;
 
     Value value;
 

@@ -47,6 +47,17 @@ public:
         }
     }
 
+    Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset) override
+    {
+        for (;;) {
+            const ssize_t n = ::pread(m_fd, buffer, static_cast<size_t>(maxSize), offset);
+            if (n >= 0)
+                return static_cast<qint64>(n);
+            if (errno != EINTR)
+                return fileSystemFailure(QStringLiteral("read"), m_path, errno);
+        }
+    }
+
     Result<void> write(const char *data, qint64 size) override
     {
         qint64 done = 0;

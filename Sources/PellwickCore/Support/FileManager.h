@@ -56,6 +56,15 @@ public:
 
     /// Reads up to `maxSize` bytes at the current position; 0 means end of file.
     [[nodiscard]] virtual Result<qint64> read(char *buffer, qint64 maxSize) = 0;
+
+    /// Reads up to `maxSize` bytes at `offset`; 0 means end of file. The current position
+    /// afterwards is unspecified. Lets several readers of one file avoid seeking.
+    [[nodiscard]] virtual Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset)
+    {
+        PELLWICK_TRY(seek(offset));
+        return read(buffer, maxSize);
+    }
+
     /// Writes all `size` bytes at the current position.
     [[nodiscard]] virtual Result<void> write(const char *data, qint64 size) = 0;
     [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
