@@ -1,9 +1,11 @@
 #pragma once
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
-#include <PellwickCore/Support/Error.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
+
+#include <Support/TestErrors.h>
 
 namespace Pellwick::Test {
 

@@ -49,6 +49,11 @@ public:
         return m_inner->synchronize();
     }
 
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        m_inner->startWriteBack(offset, length);
+    }
+
     void dropCachedPages() override
     {
         // Cannot fail; counted and logged so tests see where it happens (and can end there).
@@ -85,6 +90,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("attributesOfItem");
     case FileOperation::ContentsOfDirectory:
         return QStringLiteral("contentsOfDirectory");
+    case FileOperation::EntriesOfDirectory:
+        return QStringLiteral("entriesOfDirectory");
     case FileOperation::ResolvingSymlinks:
         return QStringLiteral("resolvingSymlinks");
     case FileOperation::OpenForReading:
@@ -232,6 +239,14 @@ Result<QStringList> FaultInjectingFileManager::contentsOfDirectory(const QString
     if (auto code = begin(FileOperation::ContentsOfDirectory, path))
         return fileSystemFailure(QStringLiteral("opendir"), path, *code);
     return m_inner->contentsOfDirectory(path);
+}
+
+Result<QList<DirectoryEntry>>
+FaultInjectingFileManager::entriesOfDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::EntriesOfDirectory, path))
+        return fileSystemFailure(QStringLiteral("opendir"), path, *code);
+    return m_inner->entriesOfDirectory(path);
 }
 
 Result<QString> FaultInjectingFileManager::resolvingSymlinks(const QString &path) const

@@ -20,6 +20,7 @@ enum class FileOperation {
     FileExists,
     AttributesOfItem,
     ContentsOfDirectory,
+    EntriesOfDirectory,
     ResolvingSymlinks,
     OpenForReading,
     OpenForWriting,
@@ -71,6 +72,7 @@ public:
     bool fileExists(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
+    Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
