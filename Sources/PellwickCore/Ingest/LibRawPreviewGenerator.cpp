@@ -140,7 +140,8 @@ private:
         if (width <= 0 || height <= 0 || bitsPerSample != 8 || (colors != 1 && colors != 3))
             return std::nullopt;
 
-        PreviewImage image{width, height, QByteArray(qsizetype(width) * height * 3, '\0')};
+        PreviewImage image{
+            width, height, QByteArray(qsizetype(width) * height * 3, Qt::Uninitialized)};
         auto *pixels = reinterpret_cast<unsigned char *>(image.pixels.data());
         if (raw.copy_mem_image(pixels, width * colors, 0) != 0)
             return std::nullopt;
