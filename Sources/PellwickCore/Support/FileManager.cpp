@@ -2,6 +2,7 @@
 
 #include "FileManager_p.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 
@@ -239,8 +240,7 @@ bool LocalFileManager::createFile(const QString &path) const
     // (hard link) it has, and would write through a symbolic link.
     const QByteArray target = encoded(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd
-            = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
             return true;
@@ -429,6 +429,39 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
 }
 
 } // namespace Detail
+
+Result<QByteArray> readFileContents(const FileManager &fileManager, const QString &path)
+{
+    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
+    if (!handle)
+        return tl::unexpected<Error>(std::move(handle).error());
+    QByteArray data;
+    constexpr qint64 chunk = 16384;
+    for (;;) {
+        const qsizetype filled = data.size();
+        data.resize(filled + chunk);
+        Result<qint64> n = (*handle)->read(data.data() + filled, chunk);
+        if (!n)
+            return tl::unexpected<Error>(std::move(n).error());
+        data.resize(filled + *n);
+        if (*n == 0)
+            return data;
+    }
+}
+
+QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (Result<QString> resolved = fileManager.resolvingSymlinks(clean))
+        return *resolved;
+    const QString parent = parentPath(clean);
+    if (parent == clean || parent == QLatin1String("."))
+        return clean;
+    QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
+    if (!resolvedParent.endsWith(QLatin1Char('/')))
+        resolvedParent += QLatin1Char('/');
+    return resolvedParent + lastPathComponent(clean);
+}
 
 QString parentPath(const QString &path)
 {
