@@ -12,6 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <sys/statvfs.h>
 
@@ -23,6 +28,10 @@ const QString IngestCache::copyOperationName = QStringLiteral("Add to Ingest Cac
 namespace {
 
 using ItemGroup = QList<const ImportReviewItem *>;
+
+/// How many files of a source are copied at once (see `CopyIn::copyFiles`): enough to keep the
+/// disk writing while earlier copies are read back and hashed.
+constexpr size_t filesInFlight = 4;
 
 /// root/YYYY/MM/DD-<12 hex digits of a new random UUID>, dated in the local time zone.
 QString newBatchRelativePath(const QDate &now)
@@ -62,6 +71,165 @@ groupsBySource(const QList<const ImportScanVolume *> &sources, const ItemGroup &
     }
     return result;
 }
+
+/// One file of a source's copy-in, in order: a RAW original or its sidecar.
+struct FileStep
+{
+    QString file;
+    qint64 reviewByteCount = 0;
+    bool endsPackage = false;
+};
+
+/// What the copy of one file went through, for its progress rows.
+struct FileCopyEvent
+{
+    enum class Kind {
+        VerifyingExisting, ///< a copy of an interrupted copy-in is there and is being hashed
+        CopyStarted,
+        Written, ///< `written` bytes so far
+        WillVerify,
+        Verified, ///< the copy, old or new, holds the source's bytes
+    };
+
+    Kind kind = Kind::CopyStarted;
+    QString name;
+    qint64 size = 0;
+    qint64 written = 0;
+};
+
+/// Copies and verifies one file on a thread of its own, recording its events for the copy-in's
+/// thread to turn into progress rows.
+class FileCopyTask
+{
+public:
+    FileCopyTask(const IngestCache &cache, QString file, QString sourceRoot, QString batch)
+        : m_cache(cache)
+        , m_file(std::move(file))
+        , m_sourceRoot(std::move(sourceRoot))
+        , m_batch(std::move(batch))
+    {}
+
+    FileCopyTask(const FileCopyTask &) = delete;
+    FileCopyTask &operator=(const FileCopyTask &) = delete;
+
+    ~FileCopyTask() { wait(); }
+
+    void start()
+    {
+        if (m_started)
+            return;
+        m_started = true;
+        try {
+            m_thread = std::thread([this] { finish(run()); });
+        } catch (const std::system_error &) {
+            finish(run()); // no thread to spare: the same work, on this thread
+        }
+    }
+
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    /// Hands each event to `handle` as it arrives, on the calling thread, until the task has
+    /// finished; then waits for its thread.
+    template<typename F>
+    void takeEventsUntilFinished(F &&handle)
+    {
+        for (;;) {
+            std::vector<FileCopyEvent> events;
+            bool finished = false;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_events.empty() || m_finished; });
+                events.swap(m_events);
+                finished = m_finished;
+            }
+            for (const FileCopyEvent &event : events)
+                handle(event);
+            if (finished) {
+                wait();
+                return;
+            }
+        }
+    }
+
+    const Result<void> &result() const { return m_result; }
+
+private:
+    void record(FileCopyEvent::Kind kind, qint64 size, qint64 written = 0)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_events.push_back({kind, m_name, size, written});
+        m_changed.notify_one();
+    }
+
+    void finish(Result<void> result)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_result = std::move(result);
+        m_finished = true;
+        m_changed.notify_one();
+    }
+
+    Result<void> run()
+    {
+        m_name = lastPathComponent(m_file);
+        const std::optional<QString> relativePath = CacheRelativePath::value(m_file, m_sourceRoot);
+        if (!relativePath)
+            return failure(IngestCacheError::verificationFailed(m_name));
+        const QString destination = appendingPathComponent(m_batch, *relativePath);
+        const FileManager &fileManager = m_cache.fileManager();
+        const ContentHashing &hasher = m_cache.contentHasher();
+
+        Result<FileAttributes> attributes = fileManager.attributesOfItem(m_file);
+        if (!attributes)
+            return tl::unexpected<Error>(std::move(attributes).error());
+        const qint64 size = attributes->size;
+
+        if (fileManager.fileExists(destination)) {
+            // Copied by an interrupted copy-in: count it only when its bytes are the source's.
+            record(FileCopyEvent::Kind::VerifyingExisting, size);
+            Result<QString> sourceHash = hasher.contentHash(m_file);
+            if (!sourceHash)
+                return tl::unexpected<Error>(std::move(sourceHash).error());
+            Result<QString> destinationHash = hasher.contentHash(destination);
+            if (!destinationHash)
+                return tl::unexpected<Error>(std::move(destinationHash).error());
+            if (*sourceHash != *destinationHash)
+                return failure(IngestCacheError::verificationFailed(*relativePath));
+            record(FileCopyEvent::Kind::Verified, size);
+            return {};
+        }
+
+        record(FileCopyEvent::Kind::CopyStarted, size);
+        const Result<void> copied = VerifiedFileCopy::copy(
+            m_file,
+            destination,
+            fileManager,
+            hasher,
+            [&] { record(FileCopyEvent::Kind::WillVerify, size); },
+            [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); });
+        if (!copied)
+            return failure(IngestCacheError::verificationFailed(*relativePath));
+        record(FileCopyEvent::Kind::Verified, size);
+        return {};
+    }
+
+    const IngestCache &m_cache;
+    const QString m_file;
+    const QString m_sourceRoot;
+    const QString m_batch;
+    QString m_name;
+    bool m_started = false;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<FileCopyEvent> m_events;
+    bool m_finished = false;
+    Result<void> m_result;
+};
 
 } // namespace
 
@@ -117,22 +285,20 @@ public:
         PELLWICK_TRY(m_cache.fileManager().createDirectory(batch));
         PELLWICK_TRY(m_cache.writeIncompleteCopyMarker(batch, {*identity, std::nullopt}));
 
-        qint64 copiedBytes = 0;
+        QList<FileStep> steps;
         for (const ImportReviewItem *item : items) {
-            PELLWICK_TRY(copyAndVerify(item->url, source.url, batch));
-            copiedBytes += item->byteCount;
-            if (item->sidecar) {
-                PELLWICK_TRY(copyAndVerify(item->sidecar->url, source.url, batch));
-                copiedBytes += item->sidecar->byteCount;
-            }
-            ++m_state.completedPackages;
-            emitRow(TransferProgressPhase::Copying);
+            steps.append({item->url, item->byteCount, !item->sidecar});
+            if (item->sidecar)
+                steps.append({item->sidecar->url, item->sidecar->byteCount, true});
         }
+        Result<qint64> copiedBytes = copyFiles(steps, source.url, batch);
+        if (!copiedBytes)
+            return tl::unexpected<Error>(std::move(copiedBytes).error());
 
         PELLWICK_TRY(m_cache.fileManager().removeItem(
             appendingPathComponent(batch, incompleteCopyMarkerName)));
         return IngestCacheCopy{
-            source.name, batch, source.url, *identity, items.size(), copiedBytes};
+            source.name, batch, source.url, *identity, items.size(), *copiedBytes};
     }
 
 private:
@@ -191,63 +357,70 @@ private:
                                       newBatchRelativePath(QDate::currentDate()));
     }
 
-    Result<void>
-    copyAndVerify(const QString &file, const QString &sourceRoot, const QString &destinationRoot)
+    /// Copies and verifies the files of a source in order, up to `filesInFlight` at a time: while
+    /// one file is read back and hashed, the next ones are written, so the disk is never idle.
+    /// Each file's progress rows are sent on this thread exactly as a copy of one file after the
+    /// other would send them: live for the oldest file in flight, a later one's as soon as it
+    /// becomes the oldest. A failure ends the copy once the files in flight beside it have
+    /// finished (each of them is either verified in place or absent). Returns the review byte
+    /// count of the files copied.
+    Result<qint64>
+    copyFiles(const QList<FileStep> &steps, const QString &sourceRoot, const QString &batch)
     {
-        const std::optional<QString> relativePath = CacheRelativePath::value(file, sourceRoot);
-        if (!relativePath)
-            return failure(IngestCacheError::verificationFailed(lastPathComponent(file)));
-        const QString destination = appendingPathComponent(destinationRoot, *relativePath);
-        const QString name = lastPathComponent(file);
-        const FileManager &fileManager = m_cache.fileManager();
-        const ContentHashing &hasher = m_cache.contentHasher();
+        std::vector<std::unique_ptr<FileCopyTask>> tasks;
+        tasks.reserve(static_cast<size_t>(steps.size()));
+        for (const FileStep &step : steps)
+            tasks.push_back(std::make_unique<FileCopyTask>(m_cache, step.file, sourceRoot, batch));
 
-        Result<FileAttributes> attributes = fileManager.attributesOfItem(file);
-        if (!attributes)
-            return tl::unexpected<Error>(std::move(attributes).error());
-        const qint64 size = attributes->size;
-
-        if (fileManager.fileExists(destination)) {
-            // Copied by an interrupted copy-in: count it only when its bytes are the source's.
-            emitRow(TransferProgressPhase::Verifying, name);
-            Result<QString> sourceHash = hasher.contentHash(file);
-            if (!sourceHash)
-                return tl::unexpected<Error>(std::move(sourceHash).error());
-            Result<QString> destinationHash = hasher.contentHash(destination);
-            if (!destinationHash)
-                return tl::unexpected<Error>(std::move(destinationHash).error());
-            if (*sourceHash != *destinationHash)
-                return failure(IngestCacheError::verificationFailed(*relativePath));
-            m_state.completedBytes += size;
-            emitRow(TransferProgressPhase::Copying, name, size, size);
-            return {};
+        qint64 copiedBytes = 0;
+        for (size_t i = 0; i < tasks.size(); ++i) {
+            for (size_t j = i; j < std::min(tasks.size(), i + filesInFlight); ++j)
+                tasks[j]->start();
+            tasks[i]->takeEventsUntilFinished([this](const FileCopyEvent &e) { emitRowFor(e); });
+            if (!tasks[i]->result()) {
+                for (size_t j = i + 1; j < std::min(tasks.size(), i + filesInFlight); ++j)
+                    tasks[j]->wait();
+                return tl::unexpected<Error>(tasks[i]->result().error());
+            }
+            const FileStep &step = steps.at(static_cast<qsizetype>(i));
+            copiedBytes += step.reviewByteCount;
+            if (step.endsPackage) {
+                ++m_state.completedPackages;
+                emitRow(TransferProgressPhase::Copying);
+            }
         }
+        return copiedBytes;
+    }
 
-        emitRow(TransferProgressPhase::Copying, name, 0, size);
-        const Result<void> copied = VerifiedFileCopy::copy(
-            file,
-            destination,
-            fileManager,
-            hasher,
-            [&] {
-                emitRow(TransferProgressPhase::Verifying,
-                        name,
-                        std::nullopt,
-                        std::nullopt,
-                        m_state.completedBytes + size);
-            },
-            [&](qint64 written) {
-                emitRow(TransferProgressPhase::Copying,
-                        name,
-                        written,
-                        size,
-                        m_state.completedBytes + written);
-            });
-        if (!copied)
-            return failure(IngestCacheError::verificationFailed(*relativePath));
-        m_state.completedBytes += size;
-        emitRow(TransferProgressPhase::Copying, name, size, size);
-        return {};
+    void emitRowFor(const FileCopyEvent &event)
+    {
+        using Kind = FileCopyEvent::Kind;
+        switch (event.kind) {
+        case Kind::VerifyingExisting:
+            emitRow(TransferProgressPhase::Verifying, event.name);
+            return;
+        case Kind::CopyStarted:
+            emitRow(TransferProgressPhase::Copying, event.name, 0, event.size);
+            return;
+        case Kind::Written:
+            emitRow(TransferProgressPhase::Copying,
+                    event.name,
+                    event.written,
+                    event.size,
+                    m_state.completedBytes + event.written);
+            return;
+        case Kind::WillVerify:
+            emitRow(TransferProgressPhase::Verifying,
+                    event.name,
+                    std::nullopt,
+                    std::nullopt,
+                    m_state.completedBytes + event.size);
+            return;
+        case Kind::Verified:
+            m_state.completedBytes += event.size;
+            emitRow(TransferProgressPhase::Copying, event.name, event.size, event.size);
+            return;
+        }
     }
 
     const IngestCache &m_cache;

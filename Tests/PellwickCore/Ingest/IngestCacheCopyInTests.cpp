@@ -505,7 +505,9 @@ void IngestCacheCopyInTests::interruptedCopyInResumesInItsBatch()
     const QStringList batches = batchFolders(root);
     QCOMPARE(batches.size(), 1);
     const QString batch = batches.first();
-    QCOMPARE(visibleFiles(batch).size(), 3);
+    // The file after the failing one may have been copied alongside it.
+    QVERIFY(!QFileInfo::exists(batch + QStringLiteral("/DCIM/IMG_0004.CR3")));
+    QVERIFY(visibleFiles(batch).size() == 3 || visibleFiles(batch).size() == 4);
     QCOMPARE(hiddenEntries(batch), QStringList{IngestCache::incompleteCopyMarkerName});
     QCOMPARE(*cacheAt(root).incompleteSourceFolderURLs(), QSet<QString>{batch});
 
@@ -523,10 +525,13 @@ void IngestCacheCopyInTests::interruptedCopyInResumesInItsBatch()
     QVERIFY(hiddenEntries(root).isEmpty());
     QVERIFY(cacheAt(root).incompleteSourceFolderURLs()->isEmpty());
 
-    // The three copies already there are verified, source then copy, and counted as done.
-    QCOMPARE(hasher->hashedPaths().mid(0, 2),
-             QStringList({card + QStringLiteral("/DCIM/IMG_0001.CR3"),
-                          batch + QStringLiteral("/DCIM/IMG_0001.CR3")}));
+    // The three copies already there are verified, source before copy, and counted as done.
+    const QStringList hashed = hasher->hashedPaths();
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = QStringLiteral("/DCIM/IMG_000%1.CR3").arg(i);
+        QVERIFY(hashed.contains(card + name));
+        QVERIFY(hashed.indexOf(card + name) < hashed.indexOf(batch + name));
+    }
     const TransferProgress &verifying = progress.rows.at(1);
     QCOMPARE(verifying.phase, TransferProgressPhase::Verifying);
     QCOMPARE(verifying.currentFilename, QStringLiteral("IMG_0001.CR3"));
@@ -560,7 +565,9 @@ void IngestCacheCopyInTests::changedCachedFileFailsTheResume()
              Error(IngestCacheError::verificationFailed(QStringLiteral("DCIM/IMG_0002.NEF"))));
     QCOMPARE(readFile(changed), QByteArray("edited meanwhile"));
     QVERIFY(QFileInfo::exists(markerIn(batch)));
-    QVERIFY(!QFileInfo::exists(batch + QStringLiteral("/DCIM/IMG_0003.NEF")));
+    // The next file may have been copied alongside; if it is there, it is complete.
+    const QString next = batch + QStringLiteral("/DCIM/IMG_0003.NEF");
+    QVERIFY(!QFileInfo::exists(next) || readFile(next) == patternBytes(500, 3));
 }
 
 void IngestCacheCopyInTests::markerHoldsTheSourceIdentity()
@@ -819,6 +826,10 @@ void IngestCacheCopyInTests::killedAtRandomMoments()
             ++killedRuns;
             const QString afterCrash = scene.problemAfterCrash();
             QVERIFY2(afterCrash.isEmpty(), qPrintable(context + afterCrash));
+            // Killed after its marker was removed: the copy-in had finished, and the next one
+            // would be a new import of the card.
+            if (scene.problemWhenComplete().isEmpty())
+                QDir(scene.cache).removeRecursively();
         } else {
             QCOMPARE(run.exitCode, 0);
             const QString complete = scene.problemWhenComplete();
