@@ -17,6 +17,7 @@ public:
     Result<QString> contentHash(const QString &path) const override;
 
     QStringList hashedPaths() const;
+
     qsizetype callCount() const { return hashedPaths().size(); }
 
 private:

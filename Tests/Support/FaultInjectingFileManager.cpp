@@ -49,6 +49,11 @@ public:
         return m_inner->synchronize();
     }
 
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        m_inner->startWriteBack(offset, length);
+    }
+
     void dropCachedPages() override
     {
         // Cannot fail; counted and logged so tests see where it happens (and can end there).

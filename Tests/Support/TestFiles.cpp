@@ -47,8 +47,9 @@ QString referenceSha256(const QByteArray &bytes)
 
 int openDescriptorCount()
 {
-    return static_cast<int>(
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .size());
 }
 
 } // namespace Pellwick::Test

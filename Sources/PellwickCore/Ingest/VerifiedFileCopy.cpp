@@ -1,5 +1,7 @@
 #include "VerifiedFileCopy.h"
 
+#include <PellwickCore/Support/PageAlignedBuffer.h>
+
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -80,7 +82,7 @@ Result<void> copyBytes(FileHandle &source,
     const int from = source.nativeDescriptor();
     const int to = partial.nativeDescriptor();
     bool useKernel = from >= 0 && to >= 0;
-    std::unique_ptr<char[]> buffer;
+    std::optional<PageAlignedBuffer> buffer;
 
     for (;;) {
         qint64 n = 0;
@@ -99,16 +101,18 @@ Result<void> copyBytes(FileHandle &source,
             }
         } else {
             if (!buffer)
-                buffer = std::make_unique<char[]>(chunkSize);
-            Result<qint64> read = readChunk(source, buffer.get());
+                buffer.emplace(chunkSize);
+            Result<qint64> read = readChunk(source, buffer->data());
             if (!read)
                 return tl::unexpected<Error>(std::move(read).error());
             n = *read;
             if (n > 0)
-                PELLWICK_TRY(partial.write(buffer.get(), n));
+                PELLWICK_TRY(partial.write(buffer->data(), n));
         }
         if (n == 0)
             break;
+        // Let the disk work while the next chunk is copied, not only when the copy is flushed.
+        partial.startWriteBack(total, n);
         total += n;
         if (didCopyBytes)
             didCopyBytes(total);

@@ -7,10 +7,18 @@ namespace Pellwick {
 Result<void>
 writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data)
 {
-    const QString folder = parentPath(path);
     const QString temporary
-        = folder + QStringLiteral("/.") + lastPathComponent(path) + QLatin1Char('.')
+        = parentPath(path) + QStringLiteral("/.") + lastPathComponent(path) + QLatin1Char('.')
           + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp");
+    return writeFileAtomically(fileManager, path, data, temporary);
+}
+
+Result<void> writeFileAtomically(const FileManager &fileManager,
+                                 const QString &path,
+                                 const QByteArray &data,
+                                 const QString &temporary)
+{
+    const QString folder = parentPath(path);
 
     auto write = [&]() -> Result<void> {
         if (!fileManager.createFile(temporary))

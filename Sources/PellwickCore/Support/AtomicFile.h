@@ -13,4 +13,10 @@ namespace Pellwick {
 [[nodiscard]] Result<void>
 writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data);
 
+/// As above, through the given temporary path, which must be in the same folder as `path`.
+[[nodiscard]] Result<void> writeFileAtomically(const FileManager &fileManager,
+                                               const QString &path,
+                                               const QByteArray &data,
+                                               const QString &temporaryPath);
+
 } // namespace Pellwick

@@ -77,6 +77,11 @@ public:
         return {};
     }
 
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        ::sync_file_range(m_fd, offset, length, SYNC_FILE_RANGE_WRITE);
+    }
+
     void dropCachedPages() override { ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED); }
 
     void close() override

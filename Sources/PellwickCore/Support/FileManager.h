@@ -62,6 +62,14 @@ public:
     /// Flushes written bytes to permanent storage.
     [[nodiscard]] virtual Result<void> synchronize() = 0;
 
+    /// Asks the kernel to start writing the given bytes to storage now, so that a later
+    /// `synchronize` has less to wait for. Best effort; it promises nothing about durability.
+    virtual void startWriteBack(qint64 offset, qint64 length)
+    {
+        Q_UNUSED(offset);
+        Q_UNUSED(length);
+    }
+
     /// Asks the kernel to forget the file's cached pages, so the next read comes from storage.
     /// Best effort; only meaningful after `synchronize`.
     virtual void dropCachedPages() {}

@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <Support/TestErrors.h>
+
 using namespace Pellwick;
 
 class ImportSourceIdentityTests : public QObject
@@ -52,7 +54,7 @@ void ImportSourceIdentityTests::readsBackWhatItWrites()
         Result<QJsonValue> value = Json::parseValue(*written);
         QVERIFY(value);
         Result<ImportSourceIdentity> read = ImportSourceIdentity::fromJson(*value);
-        QVERIFY2(read, qPrintable(read ? QString() : describe(read.error())));
+        PELLWICK_VERIFY_SUCCESS(read);
         QCOMPARE(*read, identity);
     }
     // A folder and a volume never compare equal, even with equal texts.

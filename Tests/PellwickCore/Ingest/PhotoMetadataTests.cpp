@@ -8,8 +8,11 @@
 #include <QTimeZone>
 
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include <Support/DngWriter.h>
+#include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 
 using namespace Pellwick;
@@ -42,6 +45,7 @@ private Q_SLOTS:
     void cameraModelIsKeptAsStored();
     void formatIsDetectedByContentNotName();
     void unreadableFilesGiveAllUnknown();
+    void readsFromManyThreadsAtOnce();
 
 private:
     PhotoMetadata extract(const DngOptions &options,
@@ -115,7 +119,7 @@ void PhotoMetadataTests::valuesReadBackEqual()
         Result<QByteArray> written = Json::serialize(metadata.toJson(), Json::Format::Pretty);
         QVERIFY(written);
         Result<PhotoMetadata> read = PhotoMetadata::fromJson(parsed(*written));
-        QVERIFY2(read, qPrintable(read ? QString() : describe(read.error())));
+        PELLWICK_VERIFY_SUCCESS(read);
         QCOMPARE(*read, metadata);
     }
     // Other keys, at every level, are ignored.
@@ -416,6 +420,37 @@ void PhotoMetadataTests::unreadableFilesGiveAllUnknown()
         Result<PhotoMetadata> metadata = extractor.metadata(path);
         QVERIFY2(metadata, qPrintable(path));
         QCOMPARE(*metadata, PhotoMetadata::unknown());
+    }
+}
+
+void PhotoMetadataTests::readsFromManyThreadsAtOnce()
+{
+    QStringList paths;
+    QList<PhotoMetadata> expected;
+    for (int i = 0; i < 8; ++i) {
+        DngOptions options;
+        options.model = QByteArray("PW-") + QByteArray::number(i);
+        paths.append(m_dir.filePath(QStringLiteral("thread-%1.dng").arg(i)));
+        DngWriter::write(paths.last(), options);
+        expected.append(*Exiv2PhotoMetadataExtractor().metadata(paths.last()));
+    }
+    const Exiv2PhotoMetadataExtractor extractor;
+    std::vector<QList<PhotoMetadata>> results(4);
+    std::vector<std::thread> threads;
+    for (auto &result : results) {
+        threads.emplace_back([&extractor, &paths, &result] {
+            for (int round = 0; round < 10; ++round) {
+                for (const QString &path : paths)
+                    result.append(extractor.metadata(path).value_or(PhotoMetadata::unknown()));
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const auto &result : results) {
+        QCOMPARE(result.size(), 80);
+        for (qsizetype i = 0; i < result.size(); ++i)
+            QCOMPARE(result[i], expected[i % 8]);
     }
 }
 

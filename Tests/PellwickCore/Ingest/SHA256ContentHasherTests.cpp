@@ -105,12 +105,15 @@ void SHA256ContentHasherTests::fileIsClosedOnEveryPath()
 {
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("file"));
+    const QString large = dir.filePath(QStringLiteral("large")); // read ahead on a second thread
     writeFile(path, patternBytes(100));
+    writeFile(large, patternBytes(3 * 1024 * 1024));
     const SHA256ContentHasher hasher;
     const int before = openDescriptorCount();
 
     for (int i = 0; i < 20; ++i) {
         QVERIFY(hasher.contentHash(path));
+        QVERIFY(hasher.contentHash(large));
         QVERIFY(!hasher.contentHash(dir.path()));
         QVERIFY(!hasher.contentHash(dir.filePath(QStringLiteral("missing"))));
     }
