@@ -100,4 +100,9 @@ private:
     std::optional<std::pair<FileOperation, QString>> m_killAtOperation;
 };
 
+/// For crash-test children: a file manager over the local one that ends the process as the
+/// operation numbered by `argument` (a positive whole number) begins, or nothing when `argument`
+/// is not such a number.
+std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument);
+
 } // namespace Pellwick::Test

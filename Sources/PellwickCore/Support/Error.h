@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
+#include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
 #include <QString>
@@ -63,7 +64,8 @@ struct Error
                                CancellationError,
                                VerifiedFileCopyError,
                                LibrarySessionClientError,
-                               PresignedURLUploadError>;
+                               PresignedURLUploadError,
+                               IngestCacheError>;
 
     Value value;
 

@@ -152,6 +152,13 @@ public:
     Result<void> synchronizeDirectory(const QString &path) const override;
 };
 
+/// The whole contents of a file, read through `fileManager`.
+[[nodiscard]] Result<QByteArray> readFileContents(const FileManager &fileManager,
+                                                  const QString &path);
+/// `path` without "." and ".." components and with the symbolic links of its existing part
+/// resolved; a part that does not exist is kept as written. Never fails.
+QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
+
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
 QString parentPath(const QString &path);
 /// The last component of a path.

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QString>
+
+#include <variant>
+
+namespace Pellwick {
+
+/// The failures of the Ingest Cache's copy-in, package, migration and retained-cache operations,
+/// in this order.
+struct IngestCacheError
+{
+    /// Free space is below the bytes to copy.
+    struct InsufficientCapacity
+    {
+        qint64 requiredBytes = 0;
+        qint64 availableBytes = 0;
+        bool operator==(const InsufficientCapacity &) const = default;
+    };
+
+    /// A file could not be placed or verified; carries its path relative to the batch folder
+    /// (or the file's name when it lies outside its source).
+    struct VerificationFailed
+    {
+        QString relativePath;
+        bool operator==(const VerificationFailed &) const = default;
+    };
+
+    struct UnsupportedMigrationItem
+    {
+        QString relativePath;
+        bool operator==(const UnsupportedMigrationItem &) const = default;
+    };
+
+    struct MigrationSourceChangedTooOften
+    {
+        QString relativePath;
+        bool operator==(const MigrationSourceChangedTooOften &) const = default;
+    };
+
+    /// The volume reported no free space figure.
+    struct UnableToDetermineCapacity
+    {
+        bool operator==(const UnableToDetermineCapacity &) const = default;
+    };
+
+    struct MigrationTargetIsNotEmpty
+    {
+        bool operator==(const MigrationTargetIsNotEmpty &) const = default;
+    };
+
+    struct RetainedCacheConflicts
+    {
+        bool operator==(const RetainedCacheConflicts &) const = default;
+    };
+
+    struct InvalidMigrationTarget
+    {
+        bool operator==(const InvalidMigrationTarget &) const = default;
+    };
+
+    struct MigrationSourceIsUnavailable
+    {
+        bool operator==(const MigrationSourceIsUnavailable &) const = default;
+    };
+
+    /// A package to remove has a file outside the active cache root.
+    struct PackageOutsideActiveRoot
+    {
+        bool operator==(const PackageOutsideActiveRoot &) const = default;
+    };
+
+    std::variant<InsufficientCapacity,
+                 VerificationFailed,
+                 UnsupportedMigrationItem,
+                 MigrationSourceChangedTooOften,
+                 UnableToDetermineCapacity,
+                 MigrationTargetIsNotEmpty,
+                 RetainedCacheConflicts,
+                 InvalidMigrationTarget,
+                 MigrationSourceIsUnavailable,
+                 PackageOutsideActiveRoot>
+        value;
+
+    static IngestCacheError insufficientCapacity(qint64 requiredBytes, qint64 availableBytes)
+    {
+        return {InsufficientCapacity{requiredBytes, availableBytes}};
+    }
+
+    static IngestCacheError verificationFailed(QString relativePath)
+    {
+        return {VerificationFailed{std::move(relativePath)}};
+    }
+
+    static IngestCacheError unsupportedMigrationItem(QString relativePath)
+    {
+        return {UnsupportedMigrationItem{std::move(relativePath)}};
+    }
+
+    static IngestCacheError migrationSourceChangedTooOften(QString relativePath)
+    {
+        return {MigrationSourceChangedTooOften{std::move(relativePath)}};
+    }
+
+    bool operator==(const IngestCacheError &) const = default;
+};
+
+} // namespace Pellwick
