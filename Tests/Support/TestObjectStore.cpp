@@ -62,26 +62,37 @@ QString quotedMD5(const QByteArray &body)
 
 } // namespace
 
+struct TestObjectStore::Server
+{
+    httplib::Server http;
+
+    static void handlePut(TestObjectStore &store,
+                          const httplib::Request &request,
+                          httplib::Response &response,
+                          const httplib::ContentReader &reader);
+};
+
 TestObjectStore::TestObjectStore(BodyStorage storage)
     : m_storage(storage)
-    , m_server(std::make_unique<httplib::Server>())
+    , m_server(std::make_unique<Server>())
 {
     // The server writes to sockets without MSG_NOSIGNAL; a client that goes away must not end
     // the test process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    m_server->Put(
-        objectPrefix.toStdString() + ".*",
-        [this](const httplib::Request &request,
-               httplib::Response &response,
-               const httplib::ContentReader &reader) { handlePut(request, response, reader); });
-    const int port = m_server->bind_to_any_port("127.0.0.1");
+    m_server->http.Put(objectPrefix.toStdString() + ".*",
+                       [this](const httplib::Request &request,
+                              httplib::Response &response,
+                              const httplib::ContentReader &reader) {
+                           Server::handlePut(*this, request, response, reader);
+                       });
+    const int port = m_server->http.bind_to_any_port("127.0.0.1");
     if (port <= 0)
         qFatal("object store: cannot bind a loopback port");
     m_port = static_cast<quint16>(port);
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    m_thread = std::thread([this] { m_server->http.listen_after_bind(); });
     // `stop` is ignored until the server runs, so it must be running before anyone can stop it.
-    while (!m_server->is_running())
+    while (!m_server->http.is_running())
         std::this_thread::yield();
 }
 
@@ -92,7 +103,7 @@ TestObjectStore::~TestObjectStore()
         m_stopping = true;
     }
     m_stallChanged.notify_all();
-    m_server->stop();
+    m_server->http.stop();
     m_thread.join();
 }
 
@@ -159,9 +170,10 @@ void TestObjectStore::releaseStalls()
     m_stallChanged.notify_all();
 }
 
-void TestObjectStore::handlePut(const httplib::Request &request,
-                                httplib::Response &response,
-                                const httplib::ContentReader &reader)
+void TestObjectStore::Server::handlePut(TestObjectStore &store,
+                                        const httplib::Request &request,
+                                        httplib::Response &response,
+                                        const httplib::ContentReader &reader)
 {
     RecordedRequest recorded;
     recorded.method = QByteArray::fromStdString(request.method);
@@ -172,8 +184,8 @@ void TestObjectStore::handlePut(const httplib::Request &request,
 
     PutBehaviour behaviour;
     {
-        const std::lock_guard lock(m_mutex);
-        behaviour = m_behaviour;
+        const std::lock_guard lock(store.m_mutex);
+        behaviour = store.m_behaviour;
     }
 
     QByteArray body;
@@ -184,14 +196,14 @@ void TestObjectStore::handlePut(const httplib::Request &request,
         const auto size = static_cast<qint64>(length);
         if (!stalled && behaviour.stallAfterBytes && received + size > *behaviour.stallAfterBytes) {
             stalled = true;
-            std::unique_lock lock(m_mutex);
-            const quint64 generation = m_stallGeneration;
-            ++m_stalledCount;
-            m_stallChanged.notify_all();
-            m_stallChanged.wait(lock,
-                                [&] { return m_stopping || m_stallGeneration != generation; });
-            --m_stalledCount;
-            if (m_stopping)
+            std::unique_lock lock(store.m_mutex);
+            const quint64 generation = store.m_stallGeneration;
+            ++store.m_stalledCount;
+            store.m_stallChanged.notify_all();
+            store.m_stallChanged.wait(
+                lock, [&] { return store.m_stopping || store.m_stallGeneration != generation; });
+            --store.m_stalledCount;
+            if (store.m_stopping)
                 return false;
         }
         if (behaviour.resetAfterBytes && received + size > *behaviour.resetAfterBytes) {
@@ -200,7 +212,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
             return false;
         }
         received += size;
-        if (m_storage == BodyStorage::Keep)
+        if (store.m_storage == BodyStorage::Keep)
             body.append(data, size);
         return true;
     });
@@ -209,15 +221,15 @@ void TestObjectStore::handlePut(const httplib::Request &request,
     const QByteArray path = recorded.target.left(recorded.target.indexOf('?'));
     const QString key = QString::fromUtf8(path.mid(objectPrefix.size()));
     const bool signatureValid
-        = recorded.target == path + '?' + signatureKey + '=' + signature(path);
-    const QString etag = m_storage == BodyStorage::Keep
+        = recorded.target == path + '?' + signatureKey + '=' + store.signature(path);
+    const QString etag = store.m_storage == BodyStorage::Keep
                              ? quotedMD5(body)
                              : QStringLiteral("\"%1-bytes\"").arg(received);
 
-    const std::lock_guard lock(m_mutex);
-    m_requests.append(recorded);
+    const std::lock_guard lock(store.m_mutex);
+    store.m_requests.append(recorded);
     // A body cut short is never stored, whatever the status switch says.
-    if (reset || m_stopping || !complete
+    if (reset || store.m_stopping || !complete
         || received
                != QByteArray::fromStdString(request.get_header_value("Content-Length"))
                       .toLongLong())
@@ -229,7 +241,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
     }
     response.status = behaviour.status;
     if (behaviour.status >= 200 && behaviour.status <= 299)
-        m_objects[key] = StoredObject{body, received, etag};
+        store.m_objects[key] = StoredObject{body, etag};
     switch (behaviour.etag) {
     case ETagMode::Quoted:
         response.set_header("ETag", etag.toStdString());

@@ -13,13 +13,6 @@
 
 #include <Support/TestBackend/TestBackend.h>
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-class ContentReader;
-} // namespace httplib
-
 namespace Pellwick::Test {
 
 /// An in-memory object store on its own loopback HTTP server (127.0.0.1, ephemeral port), reached
@@ -28,7 +21,8 @@ namespace Pellwick::Test {
 /// A URL whose query does not arrive byte for byte as it was handed out is refused with 403, so a
 /// client that re-encodes presigned URLs fails here as it would against real storage.
 /// Every request is recorded (with its body only when bodies are kept). Fault switches change
-/// every following PUT until they are changed again. Thread-safe.
+/// every following PUT until they are changed again. Thread-safe. Stored objects are kept by key,
+/// so other methods (a ranged GET) can serve them from the same server.
 class TestObjectStore
 {
 public:
@@ -82,17 +76,16 @@ private:
     struct StoredObject
     {
         QByteArray body;
-        qint64 byteCount = 0;
         QString etag;
     };
 
-    void handlePut(const httplib::Request &request,
-                   httplib::Response &response,
-                   const httplib::ContentReader &reader);
+    /// The HTTP server and its PUT handler; kept out of this header.
+    struct Server;
+
     QByteArray signature(const QByteArray &path) const;
 
     BodyStorage m_storage;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<Server> m_server;
     std::thread m_thread;
     quint16 m_port = 0;
 
