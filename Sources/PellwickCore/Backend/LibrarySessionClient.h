@@ -6,6 +6,7 @@
 #include <PellwickCore/Backend/RemoteLibraryItem.h>
 #include <PellwickCore/Backend/VerifiedBackupAPI.h>
 #include <PellwickCore/Import/VerifiedBackupImportCancelling.h>
+#include <PellwickCore/Restore/RestoreAPI.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonValue>
@@ -32,6 +33,7 @@ namespace Pellwick {
 class LibrarySessionClient final
     : public VerifiedBackupAPI
     , public VerifiedBackupImportCancelling
+    , public RestoreAPI
 {
 public:
     enum class RestoreFailureHandling {
@@ -142,6 +144,43 @@ public:
     Result<void> cancelVerifiedBackupImport(const QString &token,
                                             qint64 libraryItemID,
                                             std::stop_token stop = {}) const override;
+
+    // Restore requests: the operations of `RestoreAPI`, each with restore failure handling on.
+
+    /// Creates a Restore Request for the library items, sent in the order given (an empty list
+    /// is sent as it is); succeeds on exactly 201.
+    [[nodiscard]] Result<RestoreRequest> createRestoreRequest(const QString &token,
+                                                              const QList<qint64> &libraryItemIDs,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> restoreRequest(const QString &token,
+                                                        qint64 restoreRequestID,
+                                                        std::stop_token stop = {}) const override;
+    /// No value when the reply holds no request; a 404 is a failure, not "none active".
+    [[nodiscard]] Result<std::optional<RestoreRequest>>
+    activeRestoreRequest(const QString &token, std::stop_token stop = {}) const override;
+    /// A "DELETE" whose reply still carries the request.
+    [[nodiscard]] Result<RestoreRequest> cancelRestoreRequest(const QString &token,
+                                                              qint64 restoreRequestID,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> retryRestoreRequest(const QString &token,
+                                                             qint64 restoreRequestID,
+                                                             std::stop_token stop
+                                                             = {}) const override;
+    /// The ready request's download URLs, without expiries or sidecars.
+    [[nodiscard]] Result<RestoreDownloads> restoreDownloads(const QString &token,
+                                                            qint64 restoreRequestID,
+                                                            std::stop_token stop
+                                                            = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> completeRestoreRequest(const QString &token,
+                                                                qint64 restoreRequestID,
+                                                                std::stop_token stop
+                                                                = {}) const override;
+    /// The ready request's download URLs with their expiries (the distant past when the backend
+    /// gave none) and sidecars. Every call asks anew and may return new URLs.
+    [[nodiscard]] Result<RestoreTransferCapabilities> restoreTransferCapabilities(
+        const QString &token, qint64 restoreRequestID, std::stop_token stop = {}) const override;
 
     // The frame every operation is built on.
 

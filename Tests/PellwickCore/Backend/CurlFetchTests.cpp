@@ -164,7 +164,9 @@ void CurlFetchTests::onlyHttpAndHttpsAreFetched()
     TestBackend backend;
     const QString url = urlPattern.isEmpty()
                             ? QString()
-                            : urlPattern.arg(QString::number(backend.port()), secret);
+                            : QString(urlPattern)
+                                  .replace(u"%1"_s, QString::number(backend.port()))
+                                  .replace(u"%2"_s, secret);
 
     Result<HttpResponse> response = CurlFetch()(requestFor(url), {});
     PELLWICK_VERIFY_SUCCESS(response);

@@ -262,6 +262,7 @@ TestBackend::TestBackend(Options options)
     registerAccountRoutes(*d);
     registerLibraryRoutes(*d);
     registerVerifiedBackupRoutes(*d);
+    registerRestoreRoutes(*d);
     // Everything else is recorded, may carry a fault, and is otherwise not found.
     for (const char *method : {"GET", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"}) {
         auto notFound = [](const httplib::Request &, httplib::Response &response) {

@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Backend/HttpFetch.h>
+#include <PellwickCore/Backend/RestoreRequest.h>
 
 #include <QByteArray>
 #include <QList>
@@ -102,6 +103,13 @@ public:
         qint64 partSizeBytes = qint64(5) * 1024 * 1024;
     };
 
+    /// A file of an archived item, as restores read it back.
+    struct ArchivedFile
+    {
+        QString canonicalFilename;
+        QByteArray content;
+    };
+
     TestBackend();
     explicit TestBackend(Options options);
     ~TestBackend();
@@ -139,6 +147,29 @@ public:
     /// The object store the verified backup endpoints hand out presigned URLs for; it runs on a
     /// port of its own, as object storage is a host of its own.
     TestObjectStore &objectStore() const;
+
+    // Restore requests. Created requests start preparing; the test moves them on.
+
+    /// Adds a verified backup to the account's library, its RAW original's bytes (and its
+    /// sidecar's) in the object store, and returns it with its id assigned.
+    LibraryItem addArchivedItem(const QString &email,
+                                const ArchivedFile &raw,
+                                const std::optional<ArchivedFile> &sidecar = std::nullopt);
+    /// The Restore Request as the backend holds it.
+    std::optional<RestoreRequest> restoreRequest(qint64 id) const;
+    /// Moves a request and all its items to `status`, as preparation finishing or failing would.
+    void setRestoreRequestStatus(qint64 id,
+                                 RestoreRequestStatus status,
+                                 const std::optional<QString> &attentionReason = std::nullopt);
+    /// Moves one item of a request.
+    void setRestoreItemStatus(qint64 id,
+                              qint64 libraryItemID,
+                              RestoreRequestStatus status,
+                              const std::optional<QString> &attentionReason = std::nullopt);
+    /// How long the download URLs handed out from now on stay valid (15 minutes unless set); no
+    /// value: replies carry no "capability_expires_at" while the URLs still work for an hour. A
+    /// lifetime of zero or less hands out URLs that have already expired.
+    void setDownloadLifetime(std::optional<std::chrono::seconds> lifetime);
 
     // Faults. `method` empty matches any method; `path` is the full request path.
 

@@ -3,6 +3,7 @@
 // Internals of the test backend shared by its endpoint units.
 
 #include "TestBackend.h"
+#include "TestBackend_Restore_p.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -100,12 +101,14 @@ struct TestBackend::Private
     quint64 nextUpload = 1;
     QHash<QString, int> resentVerifications;
     quint64 nextBillingSession = 1;
+    RestoreRequestStore restore;
 };
 
 // Endpoint families.
 void registerAccountRoutes(TestBackend::Private &backend);
 void registerLibraryRoutes(TestBackend::Private &backend);
 void registerHealthRoutes(TestBackend::Private &backend);
+void registerRestoreRoutes(TestBackend::Private &backend);
 void registerVerifiedBackupRoutes(TestBackend::Private &backend);
 
 // Reply helpers.
