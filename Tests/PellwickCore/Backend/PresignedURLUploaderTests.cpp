@@ -13,12 +13,12 @@
 #include <Support/TestObjectStore.h>
 
 using namespace Pellwick;
-using Test::TestObjectStore;
 using Test::failureText;
+using Test::TestObjectStore;
 
 namespace {
 
-constexpr qint64 mebibyte = 1024 * 1024;
+constexpr qint64 mebibyte = qint64(1024) * 1024;
 
 TestObjectStore::PutBehaviour
 answering(int status, TestObjectStore::ETagMode etag = TestObjectStore::ETagMode::Quoted)

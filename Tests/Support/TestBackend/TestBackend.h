@@ -100,7 +100,7 @@ public:
         /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
         QByteArray pathPrefix;
         /// The part size of the multipart uploads the verified backup endpoints open.
-        qint64 partSizeBytes = 5 * 1024 * 1024;
+        qint64 partSizeBytes = qint64(5) * 1024 * 1024;
     };
 
     /// A file of an archived item, as restores read it back.

@@ -133,7 +133,7 @@ void registerReservationRoutes(TestBackend::Private &backend)
             if (!body)
                 return;
             qint64 requested = 0;
-            for (const QJsonValue &value : body->value(QStringLiteral("packages")).toArray()) {
+            for (const auto &value : body->value(QStringLiteral("packages")).toArray()) {
                 const auto raw = integerMember(value.toObject(), "raw_byte_count");
                 const auto sidecar = integerMember(value.toObject(), "sidecar_byte_count");
                 if (!raw || !sidecar)
