@@ -87,6 +87,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("createFile");
     case FileOperation::RemoveItem:
         return QStringLiteral("removeItem");
+    case FileOperation::RemoveDirectory:
+        return QStringLiteral("removeDirectory");
     case FileOperation::MoveItem:
         return QStringLiteral("moveItem");
     case FileOperation::ReplaceItem:
@@ -136,6 +138,14 @@ void FaultInjectingFileManager::failOperation(FileOperation operation,
     m_rules.append(Rule{operation, code, pathFragment, occurrence});
 }
 
+void FaultInjectingFileManager::beforeOperation(FileOperation operation,
+                                                const QString &pathFragment,
+                                                std::function<void(const QString &)> hook)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_hooks.append(Hook{operation, pathFragment, std::move(hook)});
+}
+
 void FaultInjectingFileManager::killAtOperation(int n)
 {
     const QMutexLocker lock(&m_mutex);
@@ -164,22 +174,34 @@ QStringList FaultInjectingFileManager::log() const
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
                                                     const QString &path) const
 {
-    const QMutexLocker lock(&m_mutex);
-    ++m_count;
-    m_log.append(operationName(operation) + QLatin1Char(' ') + path);
-    const bool killHere = (m_killAt > 0 && m_count == m_killAt)
-                          || (m_killAtOperation && m_killAtOperation->first == operation
-                              && path.contains(m_killAtOperation->second));
-    if (killHere)
-        ::kill(::getpid(), SIGKILL);
-    for (Rule &rule : m_rules) {
-        if (rule.operation != operation || !path.contains(rule.pathFragment))
-            continue;
-        ++rule.seen;
-        if (rule.occurrence == 0 || rule.occurrence == rule.seen)
-            return rule.code;
+    std::optional<int> code;
+    QList<std::function<void(const QString &)>> hooks;
+    {
+        const QMutexLocker lock(&m_mutex);
+        ++m_count;
+        m_log.append(operationName(operation) + QLatin1Char(' ') + path);
+        const bool killHere = (m_killAt > 0 && m_count == m_killAt)
+                              || (m_killAtOperation && m_killAtOperation->first == operation
+                                  && path.contains(m_killAtOperation->second));
+        if (killHere)
+            ::kill(::getpid(), SIGKILL);
+        for (Rule &rule : m_rules) {
+            if (rule.operation != operation || !path.contains(rule.pathFragment))
+                continue;
+            ++rule.seen;
+            if (rule.occurrence == 0 || rule.occurrence == rule.seen) {
+                code = rule.code;
+                break;
+            }
+        }
+        for (const Hook &hook : m_hooks) {
+            if (hook.operation == operation && path.contains(hook.pathFragment))
+                hooks.append(hook.run);
+        }
     }
-    return std::nullopt;
+    for (const auto &hook : hooks)
+        hook(path);
+    return code;
 }
 
 Result<std::unique_ptr<FileHandle>>
@@ -211,6 +233,13 @@ Result<void> FaultInjectingFileManager::removeItem(const QString &path) const
     if (auto code = begin(FileOperation::RemoveItem, path))
         return fileSystemFailure(QStringLiteral("remove"), path, *code);
     return m_inner->removeItem(path);
+}
+
+Result<void> FaultInjectingFileManager::removeDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::RemoveDirectory, path))
+        return fileSystemFailure(QStringLiteral("rmdir"), path, *code);
+    return m_inner->removeDirectory(path);
 }
 
 Result<void> FaultInjectingFileManager::moveItem(const QString &from, const QString &to) const
