@@ -76,6 +76,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("replaceItem");
     case FileOperation::FileExists:
         return QStringLiteral("fileExists");
+    case FileOperation::IsReadableFile:
+        return QStringLiteral("isReadableFile");
     case FileOperation::AttributesOfItem:
         return QStringLiteral("attributesOfItem");
     case FileOperation::ContentsOfDirectory:
@@ -211,6 +213,13 @@ bool FaultInjectingFileManager::fileExists(const QString &path) const
     if (begin(FileOperation::FileExists, path))
         return false;
     return m_inner->fileExists(path);
+}
+
+bool FaultInjectingFileManager::isReadableFile(const QString &path) const
+{
+    if (begin(FileOperation::IsReadableFile, path))
+        return false;
+    return m_inner->isReadableFile(path);
 }
 
 Result<FileAttributes> FaultInjectingFileManager::attributesOfItem(const QString &path) const

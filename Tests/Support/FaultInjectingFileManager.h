@@ -18,6 +18,7 @@ enum class FileOperation {
     MoveItem,
     ReplaceItem,
     FileExists,
+    IsReadableFile,
     AttributesOfItem,
     ContentsOfDirectory,
     ResolvingSymlinks,
@@ -68,6 +69,7 @@ public:
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
+    bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;

@@ -13,4 +13,8 @@ namespace Pellwick {
 [[nodiscard]] Result<void>
 writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data);
 
+/// True when `name` is the temporary file that an interrupted `writeFileAtomically` to a file named
+/// `targetName` left in the same folder.
+bool isTemporaryFileOfAtomicWrite(const QString &name, const QString &targetName);
+
 } // namespace Pellwick

@@ -24,6 +24,48 @@ QString describeDecodingKind(DecodingError::Kind kind)
     return {};
 }
 
+QString describeIngestCacheError(const IngestCacheError &error)
+{
+    using E = IngestCacheError;
+    return std::visit(
+        Overloaded{
+            [](const E::InsufficientCapacity &c) {
+                return QStringLiteral("insufficient capacity: %1 bytes required, %2 available")
+                    .arg(c.requiredBytes)
+                    .arg(c.availableBytes);
+            },
+            [](const E::VerificationFailed &c) {
+                return QStringLiteral("verification failed: %1").arg(c.relativePath);
+            },
+            [](const E::UnsupportedMigrationItem &c) {
+                return QStringLiteral("unsupported item in the cache: %1").arg(c.relativePath);
+            },
+            [](const E::MigrationSourceChangedTooOften &c) {
+                return QStringLiteral("cache kept changing during the move: %1")
+                    .arg(c.relativePath);
+            },
+            [](const E::UnableToDetermineCapacity &) {
+                return QStringLiteral("unable to determine free capacity");
+            },
+            [](const E::MigrationTargetIsNotEmpty &) {
+                return QStringLiteral("move target is not empty");
+            },
+            [](const E::RetainedCacheConflicts &) {
+                return QStringLiteral("retained cache has unresolved conflicts");
+            },
+            [](const E::InvalidMigrationTarget &) {
+                return QStringLiteral("move target overlaps the cache");
+            },
+            [](const E::MigrationSourceIsUnavailable &) {
+                return QStringLiteral("cache folder is unavailable");
+            },
+            [](const E::PackageOutsideActiveRoot &) {
+                return QStringLiteral("package is outside the cache");
+            },
+        },
+        error.value);
+}
+
 } // namespace
 
 tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code)
@@ -63,6 +105,7 @@ QString describe(const Error &error)
                                }},
                     e.value);
             },
+            [](const IngestCacheError &e) { return describeIngestCacheError(e); },
         },
         error.value);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
 #include <QString>
@@ -59,7 +60,8 @@ struct Error
                                DecodingError,
                                TransportError,
                                CancellationError,
-                               VerifiedFileCopyError>;
+                               VerifiedFileCopyError,
+                               IngestCacheError>;
 
     Value value;
 

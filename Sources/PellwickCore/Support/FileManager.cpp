@@ -210,6 +210,11 @@ bool LocalFileManager::fileExists(const QString &path) const
     return ::stat(encoded(path).constData(), &st) == 0;
 }
 
+bool LocalFileManager::isReadableFile(const QString &path) const
+{
+    return ::access(encoded(path).constData(), R_OK) == 0;
+}
+
 Result<FileAttributes> LocalFileManager::attributesOfItem(const QString &path) const
 {
     struct stat st
@@ -281,6 +286,25 @@ Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const
     if (rc != 0 && syncError != EINVAL)
         return fileSystemFailure(QStringLiteral("fsync"), path, syncError);
     return {};
+}
+
+Result<QByteArray> readContents(const FileManager &fileManager, const QString &path)
+{
+    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
+    if (!handle)
+        return tl::unexpected<Error>(std::move(handle).error());
+    QByteArray contents;
+    constexpr qint64 chunkSize = 64 * 1024;
+    for (;;) {
+        const qsizetype used = contents.size();
+        contents.resize(used + chunkSize);
+        Result<qint64> n = (*handle)->read(contents.data() + used, chunkSize);
+        if (!n)
+            return tl::unexpected<Error>(std::move(n).error());
+        contents.resize(used + *n);
+        if (*n == 0)
+            return contents;
+    }
 }
 
 QString parentPath(const QString &path)

@@ -82,6 +82,8 @@ public:
                                                    const QString &to) const = 0;
     /// True when something exists at `path` (symbolic links followed).
     virtual bool fileExists(const QString &path) const = 0;
+    /// True when this process may read the item at `path` (a folder: list it).
+    virtual bool isReadableFile(const QString &path) const = 0;
     [[nodiscard]] virtual Result<FileAttributes> attributesOfItem(const QString &path) const = 0;
     /// Names of the folder's entries, hidden ones included, in no particular order.
     [[nodiscard]] virtual Result<QStringList> contentsOfDirectory(const QString &path) const = 0;
@@ -106,6 +108,7 @@ public:
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
+    bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
@@ -113,6 +116,9 @@ public:
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
 };
+
+/// The whole content of a file, read through `fileManager`.
+[[nodiscard]] Result<QByteArray> readContents(const FileManager &fileManager, const QString &path);
 
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
 QString parentPath(const QString &path);

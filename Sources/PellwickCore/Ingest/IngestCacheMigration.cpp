@@ -1,0 +1,409 @@
+#include "IngestCacheMigration.h"
+
+#include "IngestCacheMigration_p.h"
+#include "MigrationTransferProgressReporter.h"
+#include "ParallelHashing_p.h"
+
+#include <PellwickCore/Support/AtomicFile.h>
+
+#include <QDir>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace Pellwick {
+
+namespace {
+
+/// Maps a UTF-16 code unit so that comparing mapped units orders strings by code point.
+char16_t codePointOrder(char16_t unit)
+{
+    if (unit >= 0xE000)
+        return static_cast<char16_t>(unit - 0x800);
+    if (unit >= 0xD800)
+        return static_cast<char16_t>(unit + 0x2000);
+    return unit;
+}
+
+/// An entry that disappeared between its folder's listing and the look at it: the cache changed
+/// under the listing, which the snapshot's comparisons detect.
+bool vanished(const Error &error)
+{
+    const auto *fileError = error.as<FileSystemError>();
+    return fileError && (fileError->code == ENOENT || fileError->code == ENOTDIR);
+}
+
+/// The path with every symbolic link of its nearest existing ancestor resolved; the components
+/// that do not exist yet are appended unchanged.
+QString resolvedThroughExistingAncestor(const FileManager &fileManager, const QString &path)
+{
+    QString existing = path;
+    QStringList missing;
+    while (!fileManager.fileExists(existing)) {
+        const QString parent = parentPath(existing);
+        if (parent == existing)
+            return path;
+        missing.prepend(lastPathComponent(existing));
+        existing = parent;
+    }
+    Result<QString> resolved = fileManager.resolvingSymlinks(existing);
+    if (!resolved)
+        return path;
+    QString result = *resolved;
+    for (const QString &component : std::as_const(missing))
+        result = appendingPath(result, component);
+    return standardizedPath(result);
+}
+
+} // namespace
+
+QString standardizedPath(const QString &path)
+{
+    return QDir::cleanPath(path);
+}
+
+QString appendingPath(const QString &root, const QString &relativePath)
+{
+    if (relativePath.isEmpty())
+        return root;
+    if (root.endsWith(QLatin1Char('/')))
+        return root + relativePath;
+    return root + QLatin1Char('/') + relativePath;
+}
+
+bool pathLess(const QString &a, const QString &b)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a.at(i).unicode();
+        const char16_t y = b.at(i).unicode();
+        if (x != y)
+            return codePointOrder(x) < codePointOrder(y);
+    }
+    return a.size() < b.size();
+}
+
+void sortByPath(QStringList &paths)
+{
+    std::stable_sort(paths.begin(), paths.end(), pathLess);
+}
+
+std::optional<QString> firstPath(const QSet<QString> &paths)
+{
+    if (paths.isEmpty())
+        return std::nullopt;
+    return *std::min_element(paths.cbegin(), paths.cend(), pathLess);
+}
+
+QSet<QString> symmetricDifference(const QSet<QString> &a, const QSet<QString> &b)
+{
+    QSet<QString> result;
+    for (const QString &path : a) {
+        if (!b.contains(path))
+            result.insert(path);
+    }
+    for (const QString &path : b) {
+        if (!a.contains(path))
+            result.insert(path);
+    }
+    return result;
+}
+
+bool pathsOverlap(const QString &a, const QString &b)
+{
+    auto inside = [](const QString &item, const QString &folder) {
+        const QString prefix
+            = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        return item.startsWith(prefix);
+    };
+    return a == b || inside(a, b) || inside(b, a);
+}
+
+QString IngestCacheMigrator::markerName()
+{
+    return QStringLiteral(".pellwick-migration-in-progress");
+}
+
+IngestCacheMigrator::IngestCacheMigrator(QString rootURL,
+                                         std::shared_ptr<const FileManager> fileManager,
+                                         std::shared_ptr<const ContentHashing> contentHasher,
+                                         AvailableCapacity availableCapacity)
+    : m_rootURL(std::move(rootURL))
+    , m_fileManager(std::move(fileManager))
+    , m_contentHasher(std::move(contentHasher))
+    , m_availableCapacity(std::move(availableCapacity))
+{}
+
+Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRootURL,
+                                                          const ProgressCallback &progress,
+                                                          const QUuid &transferID) const
+{
+    PELLWICK_TRY(validateTarget(newRootURL));
+    PELLWICK_TRY(createEmptySourceRootIfItsParentIsAvailable());
+    if (!isReadableDirectory(m_rootURL))
+        return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
+
+    Result<MigrationContents> source = migrationContents(m_rootURL, std::nullopt);
+    if (!source)
+        return tl::unexpected<Error>(std::move(source).error());
+
+    QList<MigrationTransferProgressReporter::File> files;
+    files.reserve(source->files.size());
+    for (const QString &file : std::as_const(source->files)) {
+        Result<qint64> size = fileSize(file);
+        if (!size)
+            return tl::unexpected<Error>(std::move(size).error());
+        files.append({relativePath(file, m_rootURL), *size});
+    }
+    MigrationTransferProgressReporter reporter(transferID, files, progress);
+
+    Result<qint64> needed = additionalBytesNeeded(source->files, newRootURL);
+    if (!needed)
+        return tl::unexpected<Error>(std::move(needed).error());
+    PELLWICK_TRY(preflightCapacity(*needed, newRootURL));
+    PELLWICK_TRY(prepareTarget(newRootURL));
+
+    Result<QHash<QString, QString>> snapshot = copyStableSnapshot(newRootURL, &reporter);
+    if (!snapshot)
+        return tl::unexpected<Error>(std::move(snapshot).error());
+    return IngestCacheMigration{m_rootURL, newRootURL, *needed, std::move(*snapshot)};
+}
+
+Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) const
+{
+    const QString marker = appendingPath(newRootURL, markerName());
+    if (!m_fileManager->fileExists(marker))
+        return {};
+    return m_fileManager->removeItem(marker);
+}
+
+Result<void> IngestCacheMigrator::validateTarget(const QString &target) const
+{
+    // Refused by text first, then once more with symbolic links resolved: a target that reaches
+    // the cache through a link would otherwise receive copies of itself until the disk is full.
+    return refuseOverlapWithRoot(target);
+}
+
+Result<void> IngestCacheMigrator::refuseOverlapWithRoot(const QString &other) const
+{
+    const QString root = standardizedPath(m_rootURL);
+    const QString path = standardizedPath(other);
+    if (pathsOverlap(root, path))
+        return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
+    if (pathsOverlap(resolvedThroughExistingAncestor(*m_fileManager, root),
+                     resolvedThroughExistingAncestor(*m_fileManager, path)))
+        return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
+    return {};
+}
+
+Result<void> IngestCacheMigrator::createEmptySourceRootIfItsParentIsAvailable() const
+{
+    if (m_fileManager->fileExists(m_rootURL) || !isReadableDirectory(parentPath(m_rootURL)))
+        return {};
+    return m_fileManager->createDirectory(m_rootURL);
+}
+
+bool IngestCacheMigrator::isReadableDirectory(const QString &url) const
+{
+    if (!m_fileManager->fileExists(url) || !m_fileManager->isReadableFile(url))
+        return false;
+    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(url);
+    return attributes && attributes->type == FileAttributes::Type::Directory;
+}
+
+Result<MigrationContents>
+IngestCacheMigrator::migrationContents(const QString &root,
+                                       const std::optional<QString> &ignoringRootItemNamed) const
+{
+    MigrationContents contents;
+    if (!m_fileManager->fileExists(root))
+        return contents;
+
+    Result<QStringList> topLevel = m_fileManager->contentsOfDirectory(root);
+    if (!topLevel)
+        return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
+
+    // Depth first, each folder's entries in ascending name order, so "the first unsupported item"
+    // is the same on every run.
+    struct Folder
+    {
+        QString path;
+        QStringList names;
+        qsizetype next = 0;
+    };
+
+    sortByPath(*topLevel);
+    std::vector<Folder> stack;
+    stack.push_back({root, std::move(*topLevel)});
+
+    while (!stack.empty()) {
+        Folder &folder = stack.back();
+        if (folder.next == folder.names.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const QString &name = folder.names.at(folder.next++);
+        const QString path = appendingPath(folder.path, name);
+        const bool ignored
+            = stack.size() == 1 && ignoringRootItemNamed && name == *ignoringRootItemNamed;
+
+        Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
+        if (!attributes) {
+            if (ignored || vanished(attributes.error()))
+                continue;
+            return tl::unexpected<Error>(std::move(attributes).error());
+        }
+        switch (attributes->type) {
+        case FileAttributes::Type::SymbolicLink:
+        case FileAttributes::Type::Other:
+            if (ignored)
+                continue;
+            return ingestCacheFailure(
+                IngestCacheError::UnsupportedMigrationItem{relativePath(path, root)});
+        case FileAttributes::Type::Regular:
+            if (!ignored)
+                contents.files.append(path);
+            continue;
+        case FileAttributes::Type::Directory:
+            break;
+        }
+
+        if (!ignored)
+            contents.directories.append(path);
+        Result<QStringList> names = m_fileManager->contentsOfDirectory(path);
+        if (!names) {
+            // Passing over a folder that cannot be listed would move the cache without its files.
+            if (vanished(names.error()))
+                continue;
+            return tl::unexpected<Error>(std::move(names).error());
+        }
+        sortByPath(*names);
+        stack.push_back({path, std::move(*names)});
+    }
+
+    sortByPath(contents.directories);
+    sortByPath(contents.files);
+    return contents;
+}
+
+QString IngestCacheMigrator::relativePath(const QString &url, const QString &root)
+{
+    const QStringList itemComponents
+        = standardizedPath(url).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const qsizetype rootComponents
+        = standardizedPath(root).split(QLatin1Char('/'), Qt::SkipEmptyParts).size();
+    return itemComponents.mid(rootComponents).join(QLatin1Char('/'));
+}
+
+QSet<QString> IngestCacheMigrator::relativePaths(const QStringList &urls, const QString &root)
+{
+    QSet<QString> paths;
+    paths.reserve(urls.size());
+    for (const QString &url : urls)
+        paths.insert(relativePath(url, root));
+    return paths;
+}
+
+Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &files,
+                                                          const QString &target) const
+{
+    auto needed = [&](const QString &file) -> Result<qint64> {
+        const QString copy = appendingPath(target, relativePath(file, m_rootURL));
+        // Only a regular file can be an earlier copy; anything else in its place (a folder left
+        // by an earlier pass) will be replaced and its bytes are needed.
+        Result<FileAttributes> existing = m_fileManager->attributesOfItem(copy);
+        if (existing && existing->type == FileAttributes::Type::Regular) {
+            Result<std::pair<QString, QString>> hashes
+                = contentHashPair(*m_contentHasher, copy, file);
+            if (!hashes)
+                return tl::unexpected<Error>(std::move(hashes).error());
+            if (hashes->first == hashes->second)
+                return 0;
+        }
+        return fileSize(file);
+    };
+
+    std::vector<std::optional<Result<qint64>>> results(static_cast<size_t>(files.size()));
+    if (hashesConcurrently(*m_contentHasher)) {
+        forEachConcurrently(files.size(), [&](qsizetype i) {
+            results[static_cast<size_t>(i)].emplace(needed(files.at(i)));
+        });
+    }
+    qint64 total = 0;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        std::optional<Result<qint64>> &result = results[static_cast<size_t>(i)];
+        if (!result)
+            result.emplace(needed(files.at(i)));
+        if (!*result)
+            return tl::unexpected<Error>(std::move(*result).error());
+        total += **result;
+    }
+    return total;
+}
+
+Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
+                                                    const QString &target) const
+{
+    const QString probe = m_fileManager->fileExists(target) ? target : parentPath(target);
+    Result<qint64> available = m_availableCapacity(probe);
+    if (!available)
+        return tl::unexpected<Error>(std::move(available).error());
+    if (*available < requiredBytes)
+        return ingestCacheFailure(
+            IngestCacheError::InsufficientCapacity{requiredBytes, *available});
+    return {};
+}
+
+Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
+{
+    const QString marker = appendingPath(target, markerName());
+    if (!m_fileManager->fileExists(target)) {
+        PELLWICK_TRY(m_fileManager->createDirectory(target));
+    } else {
+        Result<QStringList> entries = m_fileManager->contentsOfDirectory(target);
+        if (!entries)
+            return tl::unexpected<Error>(std::move(entries).error());
+        // A move ended while it wrote the marker leaves only the marker's temporary file: that
+        // target is still ours and empty (the leftover is removed as a stale entry).
+        const bool onlyMarkerLeftovers
+            = std::all_of(entries->cbegin(), entries->cend(), [](const QString &name) {
+                  return isTemporaryFileOfAtomicWrite(name, markerName());
+              });
+        const bool hasMarker = m_fileManager->fileExists(marker);
+        if (!onlyMarkerLeftovers && !hasMarker)
+            return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
+        if (hasMarker) {
+            Result<QByteArray> bytes = readContents(*m_fileManager, marker);
+            if (!bytes)
+                return tl::unexpected<Error>(std::move(bytes).error());
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString text = decoder.decode(*bytes);
+            if (decoder.hasError())
+                return failure(DecodingError{DecodingError::Kind::DataCorrupted,
+                                             QString(),
+                                             QStringLiteral("The marker is not UTF-8 text.")});
+            if (text != m_rootURL)
+                return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
+        }
+    }
+    if (m_fileManager->fileExists(marker))
+        return {};
+    return writeFileAtomically(*m_fileManager, marker, m_rootURL.toUtf8());
+}
+
+Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const
+{
+    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
+    if (!attributes)
+        return tl::unexpected<Error>(std::move(attributes).error());
+    return attributes->size;
+}
+
+Result<QString> IngestCacheMigrator::contentHash(const QString &path) const
+{
+    return m_contentHasher->contentHash(path);
+}
+
+} // namespace Pellwick
