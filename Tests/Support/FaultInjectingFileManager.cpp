@@ -130,6 +130,13 @@ void FaultInjectingFileManager::killAtOperation(FileOperation operation,
     m_killAtOperation = std::make_pair(operation, pathFragment);
 }
 
+void FaultInjectingFileManager::setObserver(
+    std::function<void(FileOperation, const QString &)> observer)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_observer = std::move(observer);
+}
+
 int FaultInjectingFileManager::operationCount() const
 {
     const QMutexLocker lock(&m_mutex);
@@ -145,6 +152,14 @@ QStringList FaultInjectingFileManager::log() const
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
                                                     const QString &path) const
 {
+    std::function<void(FileOperation, const QString &)> observer;
+    {
+        const QMutexLocker lock(&m_mutex);
+        observer = m_observer;
+    }
+    if (observer)
+        observer(operation, path);
+
     const QMutexLocker lock(&m_mutex);
     ++m_count;
     m_log.append(operationName(operation) + QLatin1Char(' ') + path);

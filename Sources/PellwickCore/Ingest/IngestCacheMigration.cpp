@@ -309,36 +309,53 @@ QSet<QString> IngestCacheMigrator::relativePaths(const QStringList &urls, const 
 Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &files,
                                                           const QString &target) const
 {
-    auto needed = [&](const QString &file) -> Result<qint64> {
-        const QString copy = appendingPath(target, relativePath(file, m_rootURL));
-        // Only a regular file can be an earlier copy; anything else in its place (a folder left
-        // by an earlier pass) will be replaced and its bytes are needed.
+    // Only a regular file can be an earlier copy; anything else in its place (a folder left by
+    // an earlier pass) will be replaced and its bytes are needed.
+    auto hasCopy = [&](const QString &copy) {
         Result<FileAttributes> existing = m_fileManager->attributesOfItem(copy);
-        if (existing && existing->type == FileAttributes::Type::Regular) {
-            Result<std::pair<QString, QString>> hashes
-                = contentHashPair(*m_contentHasher, copy, file);
-            if (!hashes)
-                return tl::unexpected<Error>(std::move(hashes).error());
-            if (hashes->first == hashes->second)
-                return 0;
-        }
-        return fileSize(file);
+        return existing && existing->type == FileAttributes::Type::Regular;
     };
+    const QStringList copies = targetFiles(files, target);
 
-    std::vector<std::optional<Result<qint64>>> results(static_cast<size_t>(files.size()));
+    // With the production hasher every pair is hashed up front, on several threads. Any other
+    // hasher is asked file after file, the copy before its source, as the sum goes.
+    QHash<qsizetype, std::pair<Result<QString>, Result<QString>>> prehashed;
     if (hashesConcurrently(*m_contentHasher)) {
-        forEachConcurrently(files.size(), [&](qsizetype i) {
-            results[static_cast<size_t>(i)].emplace(needed(files.at(i)));
-        });
+        QList<qsizetype> withCopy;
+        QStringList pairs;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            if (hasCopy(copies.at(i))) {
+                withCopy.append(i);
+                pairs << copies.at(i) << files.at(i);
+            }
+        }
+        std::vector<Result<QString>> results = contentHashResults(*m_contentHasher, pairs);
+        for (qsizetype k = 0; k < withCopy.size(); ++k) {
+            prehashed.insert(withCopy.at(k),
+                             {std::move(results[static_cast<size_t>(2 * k)]),
+                              std::move(results[static_cast<size_t>(2 * k + 1)])});
+        }
     }
+
     qint64 total = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        std::optional<Result<qint64>> &result = results[static_cast<size_t>(i)];
-        if (!result)
-            result.emplace(needed(files.at(i)));
-        if (!*result)
-            return tl::unexpected<Error>(std::move(*result).error());
-        total += **result;
+        const bool known = prehashed.contains(i);
+        if (known || (!hashesConcurrently(*m_contentHasher) && hasCopy(copies.at(i)))) {
+            Result<QString> copyHash
+                = known ? prehashed.value(i).first : m_contentHasher->contentHash(copies.at(i));
+            if (!copyHash)
+                return tl::unexpected<Error>(std::move(copyHash).error());
+            Result<QString> sourceHash
+                = known ? prehashed.value(i).second : m_contentHasher->contentHash(files.at(i));
+            if (!sourceHash)
+                return tl::unexpected<Error>(std::move(sourceHash).error());
+            if (*copyHash == *sourceHash)
+                continue;
+        }
+        Result<qint64> size = fileSize(files.at(i));
+        if (!size)
+            return tl::unexpected<Error>(std::move(size).error());
+        total += *size;
     }
     return total;
 }

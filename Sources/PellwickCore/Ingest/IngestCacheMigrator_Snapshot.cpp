@@ -237,7 +237,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         }
 
         if (progress)
-            progress->verifying(path);
+            progress->verifying(path, *size);
         Result<std::pair<QString, QString>> after
             = contentHashPair(*m_contentHasher, destination, file);
         if (!after)

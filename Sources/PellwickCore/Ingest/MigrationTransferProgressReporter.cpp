@@ -41,9 +41,15 @@ void MigrationTransferProgressReporter::copying(const QString &path,
          m_completedBytes + completedFileBytes);
 }
 
-void MigrationTransferProgressReporter::verifying(const QString &path)
+void MigrationTransferProgressReporter::verifying(const QString &path, qint64 fileByteCount)
 {
-    send(TransferProgressPhase::Verifying, path, std::nullopt, std::nullopt, m_completedBytes);
+    // The file's bytes are in place while they are checked: the bar does not step back.
+    const qint64 pending = m_completedPaths.contains(path) ? 0 : fileByteCount;
+    send(TransferProgressPhase::Verifying,
+         path,
+         std::nullopt,
+         std::nullopt,
+         m_completedBytes + pending);
 }
 
 void MigrationTransferProgressReporter::send(TransferProgressPhase phase,

@@ -37,8 +37,8 @@ public:
     void completed(const QString &path, qint64 byteCount);
     /// `completedFileBytes` of the `fileByteCount` bytes of `path` are copied.
     void copying(const QString &path, qint64 completedFileBytes, qint64 fileByteCount);
-    /// `path` is being checked against its copy.
-    void verifying(const QString &path);
+    /// `path`, of `fileByteCount` bytes, is being checked against its copy.
+    void verifying(const QString &path, qint64 fileByteCount);
 
     const QUuid &id() const { return m_id; }
 

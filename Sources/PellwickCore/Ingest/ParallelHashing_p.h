@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace Pellwick {
 
@@ -17,13 +18,23 @@ namespace Pellwick {
 /// order the algorithm names.
 bool hashesConcurrently(const ContentHashing &hasher);
 
-/// Runs `body(i)` for every `i` below `count` on at most as many threads as the machine has
-/// cores; returns when all have finished.
-void forEachConcurrently(qsizetype count, const std::function<void(qsizetype)> &body);
+/// Runs `body(i)` for every `i` below `count` on at most `maxWorkers` threads (the calling one
+/// included) and no more than the machine has cores; returns when all have finished.
+void forEachConcurrently(qsizetype count,
+                         qsizetype maxWorkers,
+                         const std::function<void(qsizetype)> &body);
 
-/// The content hash of each path, in list order. The first failure in list order is returned; a
-/// hasher that must be called in order is called one path after the other and not again after
-/// a failure.
+/// How many threads are worth starting to read `paths`: one per few MiB, so that small files
+/// are not slowed down by thread start-up.
+qsizetype hashingWorkers(const QStringList &paths);
+
+/// The content hash of each path, in list order, one result per path. A hasher that must be
+/// called in order is called one path after the other and not again after a failure (the
+/// remaining results repeat that failure).
+std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
+                                                const QStringList &paths);
+
+/// The content hash of each path, in list order, or the first failure in list order.
 [[nodiscard]] Result<QStringList> contentHashes(const ContentHashing &hasher,
                                                 const QStringList &paths);
 
