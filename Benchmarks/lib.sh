@@ -35,3 +35,22 @@ name, baseline = sys.argv[2], sys.argv[3]
 print(f"{name}: pellwick/{baseline} = {results['pellwick'] / results[baseline]:.3f}")
 PY
 }
+
+# bench_generate_file PATH MIB
+# Writes MIB mebibytes of reproducible incompressible bytes to PATH, unless it already holds them.
+bench_generate_file() {
+    local path="$1" mib="$2"
+    local size=$((mib * 1024 * 1024))
+    if [ -f "$path" ] && [ "$(stat -c %s "$path")" -eq "$size" ]; then
+        return
+    fi
+    # openssl ends on SIGPIPE once head has enough.
+    { openssl enc -aes-128-ctr -nosalt -pbkdf2 -pass pass:pellwick-bench </dev/zero 2>/dev/null || true; } \
+        | head -c "$size" >"$path.tmp"
+    mv "$path.tmp" "$path"
+}
+
+# bench_quote ARG... — the arguments quoted for a shell command line.
+bench_quote() {
+    printf '%q ' "$@"
+}

@@ -49,7 +49,17 @@ public:
         return m_inner->synchronize();
     }
 
-    void dropCachedPages() override { m_inner->dropCachedPages(); }
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        m_inner->startWriteBack(offset, length);
+    }
+
+    void dropCachedPages() override
+    {
+        // Cannot fail; counted and logged so tests see where it happens (and can end there).
+        (void) m_manager->begin(FileOperation::DropCachedPages, m_path);
+        m_inner->dropCachedPages();
+    }
 
     void close() override { m_inner->close(); }
 
@@ -82,6 +92,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("attributesOfItem");
     case FileOperation::ContentsOfDirectory:
         return QStringLiteral("contentsOfDirectory");
+    case FileOperation::EntriesOfDirectory:
+        return QStringLiteral("entriesOfDirectory");
     case FileOperation::ResolvingSymlinks:
         return QStringLiteral("resolvingSymlinks");
     case FileOperation::OpenForReading:
@@ -98,6 +110,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("seek");
     case FileOperation::Synchronize:
         return QStringLiteral("synchronize");
+    case FileOperation::DropCachedPages:
+        return QStringLiteral("dropCachedPages");
     }
     return {};
 }
@@ -249,6 +263,14 @@ Result<QStringList> FaultInjectingFileManager::contentsOfDirectory(const QString
     if (auto code = begin(FileOperation::ContentsOfDirectory, path))
         return fileSystemFailure(QStringLiteral("opendir"), path, *code);
     return m_inner->contentsOfDirectory(path);
+}
+
+Result<QList<DirectoryEntry>>
+FaultInjectingFileManager::entriesOfDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::EntriesOfDirectory, path))
+        return fileSystemFailure(QStringLiteral("opendir"), path, *code);
+    return m_inner->entriesOfDirectory(path);
 }
 
 Result<QString> FaultInjectingFileManager::resolvingSymlinks(const QString &path) const

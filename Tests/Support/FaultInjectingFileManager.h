@@ -22,6 +22,7 @@ enum class FileOperation {
     IsReadableFile,
     AttributesOfItem,
     ContentsOfDirectory,
+    EntriesOfDirectory,
     ResolvingSymlinks,
     OpenForReading,
     OpenForWriting,
@@ -30,6 +31,7 @@ enum class FileOperation {
     Write,
     Seek,
     Synchronize,
+    DropCachedPages,
 };
 
 QString operationName(FileOperation operation);
@@ -77,6 +79,7 @@ public:
     bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
+    Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;

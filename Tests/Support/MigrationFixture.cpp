@@ -13,17 +13,26 @@ MigrationFixture::MigrationFixture()
     , hasher(std::make_shared<ScriptedContentHasher>())
     , availableBytes(std::make_shared<qint64>(std::numeric_limits<qint64>::max()))
     , capacityProbes(std::make_shared<QStringList>())
+    , m_hashActions(std::make_shared<QHash<QString, HashAction>>())
 {
     QDir().mkpath(root);
+    auto actions = m_hashActions;
+    hasher->setBeforeEachCall([actions](const QString &path) {
+        const auto found = actions->find(path);
+        if (found != actions->end())
+            found->action(++found->calls);
+    });
 }
 
-IngestCacheMigrator MigrationFixture::migrator(const QString &cacheRoot) const
+IngestCacheMigrator
+MigrationFixture::migrator(const QString &cacheRoot,
+                           std::shared_ptr<const ContentHashing> contentHasher) const
 {
     auto probes = capacityProbes;
     auto available = availableBytes;
     return IngestCacheMigrator(cacheRoot.isEmpty() ? root : cacheRoot,
                                fileManager,
-                               hasher,
+                               contentHasher ? std::move(contentHasher) : hasher,
                                [probes, available](const QString &path) -> Result<qint64> {
                                    probes->append(path);
                                    return *available;
@@ -35,6 +44,16 @@ MigrationFixture::migrate(const IngestCacheMigrator::ProgressCallback &progress,
                           const QUuid &transferID) const
 {
     return migrator().migrate(target, progress, transferID);
+}
+
+void MigrationFixture::beforeHashing(const QString &path, std::function<void(int)> action)
+{
+    m_hashActions->insert(path, HashAction{std::move(action), 0});
+}
+
+int MigrationFixture::hashCount(const QString &path) const
+{
+    return static_cast<int>(hasher->hashedPaths().count(path));
 }
 
 int MigrationFixture::fileSystemCode(const Error &error)

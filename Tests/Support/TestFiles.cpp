@@ -107,4 +107,11 @@ QString referenceSha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+int openDescriptorCount()
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
+                                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                .size());
+}
+
 } // namespace Pellwick::Test

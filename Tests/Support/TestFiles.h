@@ -26,5 +26,7 @@ void writeGeneratedCache(const QString &root, int fileCount, qint64 maxBytes, qu
 
 /// SHA-256 of `bytes` as lowercase hex, computed independently of the code under test.
 QString referenceSha256(const QByteArray &bytes);
+/// How many file descriptors this process has open, to check that files are closed again.
+int openDescriptorCount();
 
 } // namespace Pellwick::Test

@@ -1,13 +1,20 @@
 #include "ContentHashing.h"
 
+#include <PellwickCore/Support/PageAlignedBuffer.h>
+
 #include <QFile>
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Pellwick {
@@ -55,6 +62,104 @@ private:
     int m_fd;
 };
 
+/// One read of up to `chunkSize` bytes: the byte count, 0 at the end, or -1 with `errno` set.
+ssize_t readChunk(int fd, char *buffer)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, chunkSize);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+/// Reads and digests chunk after chunk on this thread. Returns 0, or the errno of a failed read.
+int digestInTurn(int fd, EVP_MD_CTX *context)
+{
+    const PageAlignedBuffer buffer(chunkSize);
+    for (;;) {
+        const ssize_t n = readChunk(fd, buffer.data());
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        EVP_DigestUpdate(context, buffer.data(), static_cast<size_t>(n));
+    }
+}
+
+/// Like `digestInTurn`, but a helper thread reads the next chunk while this one digests the
+/// last, so the kernel's copying (or the storage) and the digest overlap. Two chunks in memory.
+int digestPipelined(int fd, EVP_MD_CTX *context)
+{
+    struct Chunk
+    {
+        PageAlignedBuffer bytes{chunkSize};
+        ssize_t size = 0;
+        int error = 0;
+        bool full = false;
+    };
+
+    std::array<Chunk, 2> chunks;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool abandoned = false;
+
+    auto readAhead = [&] {
+        for (std::size_t i = 0;; ++i) {
+            Chunk &chunk = chunks[i % 2];
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return !chunk.full || abandoned; });
+                if (abandoned)
+                    return;
+            }
+            const ssize_t n = readChunk(fd, chunk.bytes.data());
+            const int error = n < 0 ? errno : 0;
+            {
+                const std::lock_guard lock(mutex);
+                chunk.size = n;
+                chunk.error = error;
+                chunk.full = true;
+            }
+            changed.notify_all();
+            if (n <= 0)
+                return;
+        }
+    };
+
+    std::thread reader;
+    try {
+        reader = std::thread(readAhead);
+    } catch (const std::system_error &) {
+        return digestInTurn(fd, context); // no thread to spare: the same digest, in turn
+    }
+
+    int result = 0;
+    for (std::size_t i = 0;; ++i) {
+        Chunk &chunk = chunks[i % 2];
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return chunk.full; });
+        }
+        if (chunk.size <= 0) {
+            result = chunk.size < 0 ? chunk.error : 0;
+            break;
+        }
+        EVP_DigestUpdate(context, chunk.bytes.data(), static_cast<size_t>(chunk.size));
+        {
+            const std::lock_guard lock(mutex);
+            chunk.full = false;
+        }
+        changed.notify_all();
+    }
+    {
+        const std::lock_guard lock(mutex);
+        abandoned = true;
+    }
+    changed.notify_all();
+    reader.join();
+    return result;
+}
+
 } // namespace
 
 Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
@@ -68,18 +173,15 @@ Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         return fileSystemFailure(QStringLiteral("digest"), path, ENOMEM);
 
-    const auto buffer = std::make_unique<char[]>(chunkSize);
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer.get(), chunkSize);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fileSystemFailure(QStringLiteral("read"), path, errno);
-        }
-        if (n == 0)
-            break;
-        EVP_DigestUpdate(context.get(), buffer.get(), static_cast<size_t>(n));
-    }
+    // Only worth a thread when there are several chunks to overlap.
+    struct stat status
+    {};
+
+    const bool large = ::fstat(file.get(), &status) == 0 && status.st_size > 2 * chunkSize;
+    const int readError = large ? digestPipelined(file.get(), context.get())
+                                : digestInTurn(file.get(), context.get());
+    if (readError != 0)
+        return fileSystemFailure(QStringLiteral("read"), path, readError);
 
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;

@@ -5,6 +5,7 @@
 #include "ParallelHashing_p.h"
 
 #include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/DirectoryWalk.h>
 
 #include <QDir>
 #include <QStringDecoder>
@@ -27,14 +28,6 @@ char16_t codePointOrder(char16_t unit)
     return unit;
 }
 
-/// An entry that disappeared between its folder's listing and the look at it: the cache changed
-/// under the listing, which the snapshot's comparisons detect.
-bool vanished(const Error &error)
-{
-    const auto *fileError = error.as<FileSystemError>();
-    return fileError && (fileError->code == ENOENT || fileError->code == ENOTDIR);
-}
-
 /// The path with every symbolic link of its nearest existing ancestor resolved; the components
 /// that do not exist yet are appended unchanged.
 QString resolvedThroughExistingAncestor(const FileManager &fileManager, const QString &path)
@@ -53,7 +46,7 @@ QString resolvedThroughExistingAncestor(const FileManager &fileManager, const QS
         return path;
     QString result = *resolved;
     for (const QString &component : std::as_const(missing))
-        result = appendingPath(result, component);
+        result = appendingPathComponent(result, component);
     return standardizedPath(result);
 }
 
@@ -62,15 +55,6 @@ QString resolvedThroughExistingAncestor(const FileManager &fileManager, const QS
 QString standardizedPath(const QString &path)
 {
     return QDir::cleanPath(path);
-}
-
-QString appendingPath(const QString &root, const QString &relativePath)
-{
-    if (relativePath.isEmpty())
-        return root;
-    if (root.endsWith(QLatin1Char('/')))
-        return root + relativePath;
-    return root + QLatin1Char('/') + relativePath;
 }
 
 bool pathLess(const QString &a, const QString &b)
@@ -126,6 +110,11 @@ QString IngestCacheMigrator::markerName()
     return QStringLiteral(".pellwick-migration-in-progress");
 }
 
+QString IngestCacheMigrator::markerTemporaryName()
+{
+    return markerName() + QStringLiteral(".tmp");
+}
+
 IngestCacheMigrator::IngestCacheMigrator(QString rootURL,
                                          std::shared_ptr<const FileManager> fileManager,
                                          std::shared_ptr<const ContentHashing> contentHasher,
@@ -173,7 +162,7 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
 
 Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) const
 {
-    const QString marker = appendingPath(newRootURL, markerName());
+    const QString marker = appendingPathComponent(newRootURL, markerName());
     if (!m_fileManager->fileExists(marker))
         return {};
     return m_fileManager->removeItem(marker);
@@ -221,66 +210,42 @@ IngestCacheMigrator::migrationContents(const QString &root,
     if (!m_fileManager->fileExists(root))
         return contents;
 
-    Result<QStringList> topLevel = m_fileManager->contentsOfDirectory(root);
-    if (!topLevel)
-        return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
-
-    // Depth first, each folder's entries in ascending name order, so "the first unsupported item"
-    // is the same on every run.
-    struct Folder
-    {
-        QString path;
-        QStringList names;
-        qsizetype next = 0;
-    };
-
-    sortByPath(*topLevel);
-    std::vector<Folder> stack;
-    stack.push_back({root, std::move(*topLevel)});
-
-    while (!stack.empty()) {
-        Folder &folder = stack.back();
-        if (folder.next == folder.names.size()) {
-            stack.pop_back();
-            continue;
-        }
-        const QString &name = folder.names.at(folder.next++);
-        const QString path = appendingPath(folder.path, name);
-        const bool ignored
-            = stack.size() == 1 && ignoringRootItemNamed && name == *ignoringRootItemNamed;
-
-        Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
-        if (!attributes) {
-            if (ignored || vanished(attributes.error()))
-                continue;
-            return tl::unexpected<Error>(std::move(attributes).error());
-        }
-        switch (attributes->type) {
-        case FileAttributes::Type::SymbolicLink:
-        case FileAttributes::Type::Other:
-            if (ignored)
-                continue;
-            return ingestCacheFailure(
-                IngestCacheError::UnsupportedMigrationItem{relativePath(path, root)});
-        case FileAttributes::Type::Regular:
-            if (!ignored)
+    // A folder below the root that cannot be listed fails the listing: passing over it would move
+    // the cache without its files.
+    const DirectoryWalkOptions options;
+    Result<void> walked = walkDirectoryTree(
+        *m_fileManager,
+        root,
+        options,
+        [&](const QString &folder, const DirectoryEntry &entry) -> Result<bool> {
+            const QString path = appendingPathComponent(folder, entry.name);
+            if (ignoringRootItemNamed && entry.name == *ignoringRootItemNamed
+                && standardizedPath(folder) == standardizedPath(root))
+                return true;
+            switch (entry.attributes.type) {
+            case FileAttributes::Type::SymbolicLink:
+            case FileAttributes::Type::Other:
+                return ingestCacheFailure(
+                    IngestCacheError::UnsupportedMigrationItem{relativePath(path, root)});
+            case FileAttributes::Type::Regular:
+            case FileAttributes::Type::Directory:
+                break;
+            }
+            // A name that is not valid UTF-8 cannot be reached to be copied.
+            if (!entry.hasValidName)
+                return ingestCacheFailure(
+                    IngestCacheError::UnsupportedMigrationItem{relativePath(path, root)});
+            if (entry.attributes.type == FileAttributes::Type::Directory)
+                contents.directories.append(path);
+            else
                 contents.files.append(path);
-            continue;
-        case FileAttributes::Type::Directory:
-            break;
-        }
-
-        if (!ignored)
-            contents.directories.append(path);
-        Result<QStringList> names = m_fileManager->contentsOfDirectory(path);
-        if (!names) {
-            // Passing over a folder that cannot be listed would move the cache without its files.
-            if (vanished(names.error()))
-                continue;
-            return tl::unexpected<Error>(std::move(names).error());
-        }
-        sortByPath(*names);
-        stack.push_back({path, std::move(*names)});
+            return true;
+        });
+    if (!walked) {
+        const auto *fileError = walked.error().as<FileSystemError>();
+        if (fileError && fileError->path == root)
+            return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
+        return tl::unexpected<Error>(std::move(walked).error());
     }
 
     sortByPath(contents.directories);
@@ -375,7 +340,7 @@ Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
 
 Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
 {
-    const QString marker = appendingPath(target, markerName());
+    const QString marker = appendingPathComponent(target, markerName());
     if (!m_fileManager->fileExists(target)) {
         PELLWICK_TRY(m_fileManager->createDirectory(target));
     } else {
@@ -386,7 +351,7 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
         // target is still ours and empty (the leftover is removed as a stale entry).
         const bool onlyMarkerLeftovers
             = std::all_of(entries->cbegin(), entries->cend(), [](const QString &name) {
-                  return isTemporaryFileOfAtomicWrite(name, markerName());
+                  return name == markerTemporaryName();
               });
         const bool hasMarker = m_fileManager->fileExists(marker);
         if (!onlyMarkerLeftovers && !hasMarker)
@@ -407,7 +372,10 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
     }
     if (m_fileManager->fileExists(marker))
         return {};
-    return writeFileAtomically(*m_fileManager, marker, m_rootURL.toUtf8());
+    return writeFileAtomically(*m_fileManager,
+                               marker,
+                               m_rootURL.toUtf8(),
+                               appendingPathComponent(target, markerTemporaryName()));
 }
 
 Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const

@@ -88,6 +88,8 @@ public:
 
     /// Name of the marker in the new root that records which cache is being copied into it.
     static QString markerName();
+    /// Name of the temporary file through which the marker is written.
+    static QString markerTemporaryName();
 
     IngestCacheMigrator(QString rootURL,
                         std::shared_ptr<const FileManager> fileManager,

@@ -14,8 +14,6 @@ namespace Pellwick {
 /// The path with "." and ".." components, repeated and trailing slashes removed; symbolic links
 /// are not resolved.
 QString standardizedPath(const QString &path);
-/// `root` joined with a relative path.
-QString appendingPath(const QString &root, const QString &relativePath);
 /// Ascending string order of paths: by Unicode scalar values, case-sensitive (byte order of the
 /// UTF-8 names).
 bool pathLess(const QString &a, const QString &b);

@@ -3,6 +3,8 @@
 #include "ParallelHashing_p.h"
 #include "VerifiedFileCopy.h"
 
+#include <PellwickCore/Support/DirectoryWalk.h>
+
 #include <cerrno>
 
 namespace Pellwick {
@@ -31,7 +33,7 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
     IngestCacheMigrationReconciliation reconciliation;
     for (const QString &oldURL : std::as_const(retained->files)) {
         const QString path = relativePath(oldURL, oldRootURL);
-        const QString activeURL = appendingPath(m_rootURL, path);
+        const QString activeURL = appendingPathComponent(m_rootURL, path);
         if (!m_fileManager->fileExists(activeURL)) {
             PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_rootURL));
             ++reconciliation.synchronizedFileCount;
@@ -101,7 +103,7 @@ Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
                                                 const QString &otherRoot) const
 {
     const QString path = relativePath(file, root);
-    const QString destination = appendingPath(otherRoot, path);
+    const QString destination = appendingPathComponent(otherRoot, path);
     PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));
     if (!m_fileManager->fileExists(destination) && !copyVerifiedFile(file, destination))
         return verificationFailure(lastPathComponent(destination));
@@ -155,7 +157,7 @@ QString IngestCacheMigrator::conflictCopyURL(const QString &activeURL)
     QString copyName = stem + QStringLiteral(".old-cache-conflict");
     if (hasExtension)
         copyName += name.mid(dot);
-    return appendingPath(parentPath(activeURL), copyName);
+    return appendingPathComponent(parentPath(activeURL), copyName);
 }
 
 } // namespace Pellwick

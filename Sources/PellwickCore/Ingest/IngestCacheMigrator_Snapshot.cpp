@@ -4,6 +4,8 @@
 #include "ParallelHashing_p.h"
 #include "VerifiedFileCopy.h"
 
+#include <PellwickCore/Support/DirectoryWalk.h>
+
 #include <algorithm>
 
 namespace Pellwick {
@@ -187,7 +189,7 @@ QStringList IngestCacheMigrator::targetFiles(const QStringList &files, const QSt
     QStringList copies;
     copies.reserve(files.size());
     for (const QString &file : files)
-        copies.append(appendingPath(target, relativePath(file, m_rootURL)));
+        copies.append(appendingPathComponent(target, relativePath(file, m_rootURL)));
     return copies;
 }
 
@@ -196,7 +198,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                                                  MigrationTransferProgressReporter *progress) const
 {
     const QString path = relativePath(file, m_rootURL);
-    const QString destination = appendingPath(target, path);
+    const QString destination = appendingPathComponent(target, path);
     // The last try's failure when it was not the source changing: a full disk or an unreadable
     // file is reported as what it is, not as a cache that kept changing.
     std::optional<Error> lastFailure;
@@ -290,7 +292,7 @@ Result<void> IngestCacheMigrator::createTargetDirectories(const QStringList &dir
 {
     for (const QString &directory : directories)
         PELLWICK_TRY(m_fileManager->createDirectory(
-            appendingPath(target, relativePath(directory, m_rootURL))));
+            appendingPathComponent(target, relativePath(directory, m_rootURL))));
     return {};
 }
 

@@ -1,7 +1,11 @@
 #include "VerifiedFileCopy.h"
 
+#include <PellwickCore/Support/PageAlignedBuffer.h>
+
 #include <cerrno>
 #include <memory>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -53,6 +57,21 @@ Result<qint64> readChunk(FileHandle &source, char *buffer)
     return filled;
 }
 
+/// Where a failed kernel copy most likely failed: a full or read-only destination is the copy's,
+/// anything else (an I/O error on a card, say) is reported against the source.
+QString kernelCopyFailurePath(int error, const QString &source, const QString &partial)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EROFS:
+        return partial;
+    default:
+        return source;
+    }
+}
+
 Result<void> copyBytes(FileHandle &source,
                        FileHandle &partial,
                        const QString &sourcePath,
@@ -63,7 +82,7 @@ Result<void> copyBytes(FileHandle &source,
     const int from = source.nativeDescriptor();
     const int to = partial.nativeDescriptor();
     bool useKernel = from >= 0 && to >= 0;
-    std::unique_ptr<char[]> buffer;
+    std::optional<PageAlignedBuffer> buffer;
 
     for (;;) {
         qint64 n = 0;
@@ -72,47 +91,38 @@ Result<void> copyBytes(FileHandle &source,
             if (n < 0) {
                 const int error = errno;
                 if (total == 0 && kernelCopyUnsupported(error)) {
-                    useKernel = false; // e.g. across file systems on older kernels
+                    // Nothing copied yet and both offsets still at 0: carry on through the handles.
+                    useKernel = false;
                     continue;
                 }
-                return fileSystemFailure(QStringLiteral("copy"), partialPath, error);
+                return fileSystemFailure(QStringLiteral("copy_file_range"),
+                                         kernelCopyFailurePath(error, sourcePath, partialPath),
+                                         error);
             }
         } else {
             if (!buffer)
-                buffer = std::make_unique<char[]>(chunkSize);
-            Result<qint64> read = readChunk(source, buffer.get());
+                buffer.emplace(chunkSize);
+            Result<qint64> read = readChunk(source, buffer->data());
             if (!read)
                 return tl::unexpected<Error>(std::move(read).error());
             n = *read;
             if (n > 0)
-                PELLWICK_TRY(partial.write(buffer.get(), n));
+                PELLWICK_TRY(partial.write(buffer->data(), n));
         }
         if (n == 0)
             break;
+        // Let the disk work while the next chunk is copied, not only when the copy is flushed.
+        partial.startWriteBack(total, n);
         total += n;
         if (didCopyBytes)
             didCopyBytes(total);
     }
-    Q_UNUSED(sourcePath);
     return {};
 }
 
-/// Hashes source then copy. With the production hasher both are read at once on two threads;
-/// the result is the same, only faster. Any other hasher is called in order, source first.
 Result<std::pair<QString, QString>>
-hashBoth(const ContentHashing &hasher, const QString &source, const QString &copy)
+hashInOrder(const ContentHashing &hasher, const QString &source, const QString &copy)
 {
-    if (dynamic_cast<const SHA256ContentHasher *>(&hasher) != nullptr) {
-        std::optional<Result<QString>> sourceHash;
-        std::thread worker([&] { sourceHash.emplace(hasher.contentHash(source)); });
-        Result<QString> copyHash = hasher.contentHash(copy);
-        worker.join();
-        if (!*sourceHash)
-            return tl::unexpected<Error>(std::move(*sourceHash).error());
-        if (!copyHash)
-            return tl::unexpected<Error>(std::move(copyHash).error());
-        return std::make_pair(std::move(**sourceHash), std::move(*copyHash));
-    }
     Result<QString> sourceHash = hasher.contentHash(source);
     if (!sourceHash)
         return tl::unexpected<Error>(std::move(sourceHash).error());
@@ -122,11 +132,39 @@ hashBoth(const ContentHashing &hasher, const QString &source, const QString &cop
     return std::make_pair(std::move(*sourceHash), std::move(*copyHash));
 }
 
+/// Hashes source then copy. With the production hasher both files are read at once on two
+/// threads (the copy from storage, the source most likely from the page cache): the result is the
+/// same, only sooner. Any other hasher is called in order, source first, on this thread.
+Result<std::pair<QString, QString>>
+hashBoth(const ContentHashing &hasher, const QString &source, const QString &copy)
+{
+    if (dynamic_cast<const SHA256ContentHasher *>(&hasher) == nullptr)
+        return hashInOrder(hasher, source, copy);
+
+    std::optional<Result<QString>> sourceHash;
+    std::thread worker;
+    try {
+        worker = std::thread([&] { sourceHash.emplace(hasher.contentHash(source)); });
+    } catch (const std::system_error &) {
+        return hashInOrder(hasher, source, copy); // no thread to spare: same result, in turn
+    }
+    Result<QString> copyHash = hasher.contentHash(copy);
+    worker.join();
+    if (!*sourceHash)
+        return tl::unexpected<Error>(std::move(*sourceHash).error());
+    if (!copyHash)
+        return tl::unexpected<Error>(std::move(copyHash).error());
+    return std::make_pair(std::move(**sourceHash), std::move(*copyHash));
+}
+
 } // namespace
 
 QString VerifiedFileCopy::partialURL(const QString &destination)
 {
-    return parentPath(destination) + QStringLiteral("/.") + lastPathComponent(destination)
+    QString folder = parentPath(destination);
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QLatin1Char('.') + lastPathComponent(destination)
            + QStringLiteral(".pellwick-partial");
 }
 

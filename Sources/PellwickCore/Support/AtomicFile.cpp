@@ -4,24 +4,21 @@
 
 namespace Pellwick {
 
-namespace {
-
-QString temporaryPrefix(const QString &targetName)
-{
-    return QLatin1Char('.') + targetName + QLatin1Char('.');
-}
-
-const QString temporarySuffix = QStringLiteral(".tmp");
-
-} // namespace
-
 Result<void>
 writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data)
 {
+    const QString temporary
+        = parentPath(path) + QStringLiteral("/.") + lastPathComponent(path) + QLatin1Char('.')
+          + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp");
+    return writeFileAtomically(fileManager, path, data, temporary);
+}
+
+Result<void> writeFileAtomically(const FileManager &fileManager,
+                                 const QString &path,
+                                 const QByteArray &data,
+                                 const QString &temporary)
+{
     const QString folder = parentPath(path);
-    const QString temporary = folder + QLatin1Char('/') + temporaryPrefix(lastPathComponent(path))
-                              + QUuid::createUuid().toString(QUuid::WithoutBraces)
-                              + temporarySuffix;
 
     auto write = [&]() -> Result<void> {
         if (!fileManager.createFile(temporary))
@@ -41,13 +38,6 @@ writeFileAtomically(const FileManager &fileManager, const QString &path, const Q
     }
     // The new name is in place; a failure to flush the folder is reported, the file is kept.
     return fileManager.synchronizeDirectory(folder);
-}
-
-bool isTemporaryFileOfAtomicWrite(const QString &name, const QString &targetName)
-{
-    const QString prefix = temporaryPrefix(targetName);
-    return name.size() > prefix.size() + temporarySuffix.size() && name.startsWith(prefix)
-           && name.endsWith(temporarySuffix);
 }
 
 } // namespace Pellwick

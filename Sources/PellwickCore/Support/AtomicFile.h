@@ -13,8 +13,10 @@ namespace Pellwick {
 [[nodiscard]] Result<void>
 writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data);
 
-/// True when `name` is the temporary file that an interrupted `writeFileAtomically` to a file named
-/// `targetName` left in the same folder.
-bool isTemporaryFileOfAtomicWrite(const QString &name, const QString &targetName);
+/// As above, through the given temporary path, which must be in the same folder as `path`.
+[[nodiscard]] Result<void> writeFileAtomically(const FileManager &fileManager,
+                                               const QString &path,
+                                               const QByteArray &data,
+                                               const QString &temporaryPath);
 
 } // namespace Pellwick

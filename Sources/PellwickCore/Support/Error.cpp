@@ -66,6 +66,37 @@ QString describeIngestCacheError(const IngestCacheError &error)
         error.value);
 }
 
+QString describeLibrarySessionClientError(const LibrarySessionClientError &error)
+{
+    using E = LibrarySessionClientError;
+    return std::visit(
+        Overloaded{
+            [](const E::UnexpectedStatus &c) {
+                return QStringLiteral("unexpected status %1").arg(c.statusCode);
+            },
+            [](const E::StorageFull &c) {
+                return QStringLiteral("storage full (used %1 of %2, %3 remaining): %4")
+                    .arg(c.state.usedBytes)
+                    .arg(c.state.limitBytes)
+                    .arg(c.state.remainingBytes)
+                    .arg(c.state.message);
+            },
+            [](const E::RestoreAllowanceExceeded &c) {
+                return QStringLiteral("restore allowance exceeded (%1)").arg(toRaw(c.kind));
+            },
+            [](const E::RestoreRequestFailed &c) {
+                return QStringLiteral("restore request failed with status %1: %2 (%3)")
+                    .arg(c.statusCode)
+                    .arg(c.error, c.reason.value_or(QStringLiteral("no reason")));
+            },
+            [](const E::ImportUnavailable &) { return QStringLiteral("import unavailable"); },
+            [](const E::RestoreUnavailableAfterGracePeriod &) {
+                return QStringLiteral("restore unavailable after the billing grace period");
+            },
+        },
+        error.value);
+}
+
 } // namespace
 
 tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code)
@@ -105,6 +136,7 @@ QString describe(const Error &error)
                                }},
                     e.value);
             },
+            [](const LibrarySessionClientError &e) { return describeLibrarySessionClientError(e); },
             [](const IngestCacheError &e) { return describeIngestCacheError(e); },
         },
         error.value);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Backend/LibrarySessionClientError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
@@ -61,6 +62,7 @@ struct Error
                                TransportError,
                                CancellationError,
                                VerifiedFileCopyError,
+                               LibrarySessionClientError,
                                IngestCacheError>;
 
     Value value;

@@ -1,11 +1,16 @@
 #include "FileManager.h"
 
-#include <QFile>
+#include "FileManager_p.h"
 
+#include <QFile>
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -71,6 +76,11 @@ public:
         return {};
     }
 
+    void startWriteBack(qint64 offset, qint64 length) override
+    {
+        ::sync_file_range(m_fd, offset, length, SYNC_FILE_RANGE_WRITE);
+    }
+
     void dropCachedPages() override { ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED); }
 
     void close() override
@@ -126,6 +136,83 @@ Result<void> removeRecursively(const QByteArray &path)
     return {};
 }
 
+FileAttributes attributesFromStat(const struct stat &st)
+{
+    FileAttributes attributes;
+    if (S_ISREG(st.st_mode))
+        attributes.type = FileAttributes::Type::Regular;
+    else if (S_ISDIR(st.st_mode))
+        attributes.type = FileAttributes::Type::Directory;
+    else if (S_ISLNK(st.st_mode))
+        attributes.type = FileAttributes::Type::SymbolicLink;
+    attributes.size = static_cast<qint64>(st.st_size);
+    attributes.modificationDate = Date::fromUnixSeconds(
+        static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9);
+    attributes.device = static_cast<quint64>(st.st_dev);
+    attributes.inode = static_cast<quint64>(st.st_ino);
+    return attributes;
+}
+
+/// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when there is none.
+qsizetype utf8SequenceLength(const unsigned char *s, qsizetype available)
+{
+    const unsigned char lead = s[0];
+    if (lead < 0x80)
+        return 1;
+    qsizetype length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0)
+            low = 0xa0; // overlong
+        else if (lead == 0xed)
+            high = 0x9f; // surrogates
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0)
+            low = 0x90; // overlong
+        else if (lead == 0xf4)
+            high = 0x8f; // beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (available < length || s[1] < low || s[1] > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if (s[i] < 0x80 || s[i] > 0xbf)
+            return 0;
+    }
+    return length;
+}
+
+/// Decodes a directory entry's name; bytes that are not valid UTF-8 are written as "\xNN".
+std::pair<QString, bool> decodeEntryName(const char *raw)
+{
+    const QByteArrayView bytes(raw);
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        return {QString::fromLatin1(bytes), true};
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString name = decoder(bytes);
+    if (!decoder.hasError())
+        return {name, true};
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    QByteArray escaped;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = utf8SequenceLength(s + i, bytes.size() - i);
+        if (length == 0) {
+            escaped += "\\x" + QByteArray::number(s[i], 16).toUpper().rightJustified(2, '0');
+            ++i;
+        } else {
+            escaped.append(bytes.data() + i, length);
+            i += length;
+        }
+    }
+    return {QString::fromUtf8(escaped), false};
+}
+
 } // namespace
 
 Result<void> LocalFileManager::createDirectory(const QString &path) const
@@ -142,19 +229,30 @@ Result<void> LocalFileManager::createDirectory(const QString &path) const
     const QString parent = parentPath(path);
     if (parent != path && !parent.isEmpty())
         PELLWICK_TRY(createDirectory(parent));
-    if (::mkdir(target.constData(), 0777) != 0 && errno != EEXIST)
+    if (::mkdir(target.constData(), 0777) != 0) {
+        if (errno == EEXIST)
+            return {}; // made meanwhile by someone else
         return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
-    return {};
+    }
+    // The new folder's own name must survive a power cut, or so would nothing put into it.
+    return synchronizeDirectory(parent);
 }
 
 bool LocalFileManager::createFile(const QString &path) const
 {
-    const int fd
-        = ::open(encoded(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    // Always a new file: truncating an existing one in place would also empty every other name
+    // (hard link) it has, and would write through a symbolic link.
+    const QByteArray target = encoded(path);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST || ::unlink(target.constData()) != 0)
+            return false;
+    }
+    return false;
 }
 
 Result<void> LocalFileManager::removeItem(const QString &path) const
@@ -164,35 +262,7 @@ Result<void> LocalFileManager::removeItem(const QString &path) const
 
 Result<void> LocalFileManager::moveItem(const QString &from, const QString &to) const
 {
-    const QByteArray source = encoded(from);
-    const QByteArray target = encoded(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
-        == 0)
-        return {};
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
-
-    // The file system refuses the flag: a hard link fails on an existing name, so it cannot
-    // replace one either.
-    if (::link(source.constData(), target.constData()) == 0) {
-        ::unlink(source.constData());
-        return {};
-    }
-    if (errno == EEXIST)
-        return fileSystemFailure(QStringLiteral("link"), to, EEXIST);
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EXDEV
-        && errno != ENOSYS)
-        return fileSystemFailure(QStringLiteral("link"), to, errno);
-
-    // No hard links either: check, then rename, as the last resort.
-    struct stat st
-    {};
-
-    if (::lstat(target.constData(), &st) == 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, EEXIST);
-    if (::rename(source.constData(), target.constData()) != 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
-    return {};
+    return Detail::moveWithoutReplacing(from, to, Detail::systemNoReplaceMoveCalls());
 }
 
 Result<void> LocalFileManager::replaceItem(const QString &from, const QString &to) const
@@ -222,19 +292,7 @@ Result<FileAttributes> LocalFileManager::attributesOfItem(const QString &path) c
 
     if (::lstat(encoded(path).constData(), &st) != 0)
         return fileSystemFailure(QStringLiteral("stat"), path, errno);
-    FileAttributes attributes;
-    if (S_ISREG(st.st_mode))
-        attributes.type = FileAttributes::Type::Regular;
-    else if (S_ISDIR(st.st_mode))
-        attributes.type = FileAttributes::Type::Directory;
-    else if (S_ISLNK(st.st_mode))
-        attributes.type = FileAttributes::Type::SymbolicLink;
-    attributes.size = static_cast<qint64>(st.st_size);
-    attributes.modificationDate = Date::fromUnixSeconds(
-        static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9);
-    attributes.device = static_cast<quint64>(st.st_dev);
-    attributes.inode = static_cast<quint64>(st.st_ino);
-    return attributes;
+    return attributesFromStat(st);
 }
 
 Result<QStringList> LocalFileManager::contentsOfDirectory(const QString &path) const
@@ -255,6 +313,45 @@ Result<QStringList> LocalFileManager::contentsOfDirectory(const QString &path) c
     if (readError != 0)
         return fileSystemFailure(QStringLiteral("readdir"), path, readError);
     return names;
+}
+
+Result<QList<DirectoryEntry>> LocalFileManager::entriesOfDirectory(const QString &path) const
+{
+    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return fileSystemFailure(QStringLiteral("opendir"), path, errno);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int openError = errno;
+        ::close(fd);
+        return fileSystemFailure(QStringLiteral("opendir"), path, openError);
+    }
+    QList<DirectoryEntry> entries;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+            struct stat st
+            {};
+
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                auto [decoded, valid] = decodeEntryName(name);
+                entries.append(DirectoryEntry{std::move(decoded), valid, attributesFromStat(st)});
+            } else if (errno != ENOENT) { // an entry removed meanwhile is simply not listed
+                const int statError = errno;
+                ::closedir(dir);
+                return fileSystemFailure(QStringLiteral("stat"),
+                                         path + QLatin1Char('/') + decodeEntryName(name).first,
+                                         statError);
+            }
+        }
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return fileSystemFailure(QStringLiteral("readdir"), path, readError);
+    return entries;
 }
 
 Result<QString> LocalFileManager::resolvingSymlinks(const QString &path) const
@@ -306,6 +403,60 @@ Result<QByteArray> readContents(const FileManager &fileManager, const QString &p
             return contents;
     }
 }
+
+namespace Detail {
+
+NoReplaceMoveCalls systemNoReplaceMoveCalls()
+{
+    return NoReplaceMoveCalls{
+        [](const char *from, const char *to) {
+            return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+        },
+        [](const char *from, const char *to) { return ::link(from, to); },
+        [](const char *path) { return ::unlink(path); },
+        [](const char *path) {
+            struct stat st
+            {};
+
+            return ::lstat(path, &st);
+        },
+        [](const char *from, const char *to) { return ::rename(from, to); },
+    };
+}
+
+Result<void>
+moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMoveCalls &calls)
+{
+    const QByteArray source = encoded(from);
+    const QByteArray target = encoded(to);
+    if (calls.renameNoReplace(source.constData(), target.constData()) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+
+    // The file system refuses the flag (some FUSE file systems): a hard link fails on an
+    // existing name, so it cannot replace one either.
+    if (calls.link(source.constData(), target.constData()) == 0) {
+        // Should the old name stay, it is only a second name of the moved file.
+        (void) calls.unlink(source.constData());
+        return {};
+    }
+    if (errno == EEXIST)
+        return fileSystemFailure(QStringLiteral("link"), to, EEXIST);
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EXDEV)
+        return fileSystemFailure(QStringLiteral("link"), to, errno);
+
+    // No hard links either (FAT): check, then rename, as the last resort.
+    if (calls.exists(target.constData()) == 0)
+        return fileSystemFailure(QStringLiteral("rename"), to, EEXIST);
+    if (errno != ENOENT)
+        return fileSystemFailure(QStringLiteral("stat"), to, errno);
+    if (calls.rename(source.constData(), target.constData()) != 0)
+        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+    return {};
+}
+
+} // namespace Detail
 
 QString parentPath(const QString &path)
 {

@@ -30,6 +30,20 @@ struct FileAttributes
     bool operator==(const FileAttributes &) const = default;
 };
 
+/// One entry of a folder as `FileManager::entriesOfDirectory` reports it.
+struct DirectoryEntry
+{
+    /// The entry's name. A name whose bytes are not valid UTF-8 cannot be used to reach the entry;
+    /// its invalid bytes are written as "\xNN" so that it can be shown.
+    QString name;
+    /// False when the name's bytes are not valid UTF-8.
+    bool hasValidName = true;
+    /// The entry itself, symbolic links not followed.
+    FileAttributes attributes;
+
+    bool operator==(const DirectoryEntry &) const = default;
+};
+
 /// An open file. Used by one thread at a time; closing is idempotent and ignores errors, and the
 /// destructor closes.
 class FileHandle
@@ -47,6 +61,14 @@ public:
     [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
     /// Flushes written bytes to permanent storage.
     [[nodiscard]] virtual Result<void> synchronize() = 0;
+
+    /// Asks the kernel to start writing the given bytes to storage now, so that a later
+    /// `synchronize` has less to wait for. Best effort; it promises nothing about durability.
+    virtual void startWriteBack(qint64 offset, qint64 length)
+    {
+        Q_UNUSED(offset);
+        Q_UNUSED(length);
+    }
 
     /// Asks the kernel to forget the file's cached pages, so the next read comes from storage.
     /// Best effort; only meaningful after `synchronize`.
@@ -69,9 +91,11 @@ public:
     FileManager &operator=(const FileManager &) = delete;
     virtual ~FileManager() = default;
 
-    /// Creates the folder and any missing parents; an existing folder is not an error.
+    /// Creates the folder and any missing parents, each flushed into its parent folder; an
+    /// existing folder is not an error.
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
-    /// Creates an empty regular file, replacing a file already at `path`. False when it could not.
+    /// Creates a new, empty regular file, replacing a file already at `path` by a new one (the old
+    /// file is unlinked, never emptied in place). False when it could not.
     virtual bool createFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
@@ -87,6 +111,10 @@ public:
     [[nodiscard]] virtual Result<FileAttributes> attributesOfItem(const QString &path) const = 0;
     /// Names of the folder's entries, hidden ones included, in no particular order.
     [[nodiscard]] virtual Result<QStringList> contentsOfDirectory(const QString &path) const = 0;
+    /// The folder's entries with their attributes, hidden ones included, in no particular order.
+    /// An entry that disappears while the folder is read is left out.
+    [[nodiscard]] virtual Result<QList<DirectoryEntry>>
+    entriesOfDirectory(const QString &path) const = 0;
     /// The path with every symbolic link resolved; the item must exist.
     [[nodiscard]] virtual Result<QString> resolvingSymlinks(const QString &path) const = 0;
     [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
@@ -111,6 +139,7 @@ public:
     bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
+    Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;

@@ -134,6 +134,26 @@ Result<QByteArray> serialize(const QJsonValue &value, Format format)
     return wrapped.mid(1, wrapped.size() - 2);
 }
 
+Result<QString>
+readCaseKey(const QJsonObject &object, const QStringList &cases, const QString &path)
+{
+    QString found;
+    int count = 0;
+    for (const QString &key : cases) {
+        if (object.contains(key)) {
+            found = key;
+            ++count;
+        }
+    }
+    if (count != 1) {
+        return failure(
+            DecodingError{DecodingError::Kind::TypeMismatch,
+                          path,
+                          QStringLiteral("Invalid number of keys found, expected one.")});
+    }
+    return found;
+}
+
 Result<QString> readString(const QJsonValue &value, const QString &path)
 {
     if (!value.isString())

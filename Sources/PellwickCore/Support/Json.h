@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
+#include <QStringList>
 
 #include <optional>
 
@@ -43,6 +44,12 @@ QString elementPath(const QString &path, qsizetype index);
 [[nodiscard]] Result<bool> readBoolean(const QJsonValue &value, const QString &path);
 [[nodiscard]] Result<QJsonObject> readObject(const QJsonValue &value, const QString &path);
 [[nodiscard]] Result<QJsonArray> readArray(const QJsonValue &value, const QString &path);
+
+/// Names the one case of an enumeration with payloads stored as {"<case>": {...}}: of the keys
+/// listed in `cases`, exactly one must be present (other keys are neither counted nor read);
+/// otherwise a type mismatch at `path` with "Invalid number of keys found, expected one.".
+[[nodiscard]] Result<QString>
+readCaseKey(const QJsonObject &object, const QStringList &cases, const QString &path);
 
 /// Reads every element of `array` with `readElement(value, elementPath)`; stops at the first failure.
 template<typename T, typename F>

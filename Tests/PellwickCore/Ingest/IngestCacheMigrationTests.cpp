@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
@@ -126,7 +127,7 @@ void IngestCacheMigrationTests::targetsOverlappingTheCacheAreRefused()
         QVERIFY(!loggedAnyWrite(*fixture.fileManager));
         QVERIFY(fixture.capacityProbes->isEmpty());
     } else {
-        QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+        QVERIFY2(moved, failureText(moved).constData());
         verifyMirror(fixture.root, target);
     }
     QCOMPARE(fileManifest(fixture.root), before);
@@ -180,7 +181,7 @@ void IngestCacheMigrationTests::targetsWithUnrelatedEntriesAreRefused()
 
     // An empty folder is accepted and receives the marker naming the cache root as given.
     QVERIFY(QFile::remove(fixture.target + QStringLiteral("/.directory")));
-    fixture.hasher->beforeHashing(
+    fixture.beforeHashing(
         fixture.root + QStringLiteral("/2024/04/01-ffeeddccbbaa/IMG_0002.CR3"), [&](int) {
             QCOMPARE(readFile(fixture.target + QLatin1Char('/') + marker), fixture.root.toUtf8());
         });
@@ -193,7 +194,7 @@ void IngestCacheMigrationTests::movesResumeOnlyFromTheCacheNamedByTheMarker()
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
     Result<IngestCacheMigration> first = fixture.migrate();
-    QVERIFY2(first, MigrationFixture::failureText(first).constData());
+    QVERIFY2(first, failureText(first).constData());
     QCOMPARE(first->copiedByteCount, 8200);
     QCOMPARE(first->oldRootURL, fixture.root);
     QCOMPARE(first->newRootURL, fixture.target);
@@ -206,7 +207,7 @@ void IngestCacheMigrationTests::movesResumeOnlyFromTheCacheNamedByTheMarker()
     QVERIFY(
         QFile::remove(fixture.root + QStringLiteral("/2024/03/05-0a1b2c3d4e5f/DCIM/IMG_0001.xmp")));
     Result<IngestCacheMigration> second = fixture.migrate();
-    QVERIFY2(second, MigrationFixture::failureText(second).constData());
+    QVERIFY2(second, failureText(second).constData());
     QCOMPARE(second->copiedByteCount, 4700);
     verifyMirror(fixture.root, fixture.target);
 
@@ -233,19 +234,19 @@ void IngestCacheMigrationTests::interruptedMarkerWriteLeavesAResumableTarget()
 {
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
-    const QString leftover = fixture.target + QStringLiteral("/.") + marker
-                             + QStringLiteral(".0f4c2a8e-1111-4d2e-9c3b-5a6b7c8d9e0f.tmp");
-    writeFile(leftover, QByteArray());
+    const QString leftover
+        = fixture.target + QLatin1Char('/') + IngestCacheMigrator::markerTemporaryName();
+    writeFile(leftover, fixture.root.left(5).toUtf8());
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QVERIFY(!QFileInfo::exists(leftover));
     QCOMPARE(readFile(fixture.target + QLatin1Char('/') + marker), fixture.root.toUtf8());
     verifyMirror(fixture.root, fixture.target);
 
     // Anything else beside such a leftover is still someone else's.
     MigrationFixture busy;
-    writeFile(busy.target + QStringLiteral("/.") + marker + QStringLiteral(".x.tmp"), "");
+    writeFile(busy.target + QLatin1Char('/') + IngestCacheMigrator::markerTemporaryName(), "");
     writeFile(busy.target + QStringLiteral("/notes.txt"), "mine");
     Result<IngestCacheMigration> refused = busy.migrate();
     QVERIFY(!refused);
@@ -259,7 +260,7 @@ void IngestCacheMigrationTests::deletedCacheRootIsRecreatedEmptyWhileItsParentEx
     QVERIFY(QDir(fixture.root).removeRecursively());
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QVERIFY(QFileInfo(fixture.root).isDir());
     QCOMPARE(moved->copiedByteCount, 0);
     QVERIFY(moved->fileHashes.isEmpty());
@@ -316,7 +317,7 @@ void IngestCacheMigrationTests::unsupportedItemsAreRefusedBeforeAnythingIsWritte
     const auto *unsupported
         = MigrationFixture::ingestCacheError<IngestCacheError::UnsupportedMigrationItem>(
             moved.error());
-    QVERIFY2(unsupported, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(unsupported, failureText(moved).constData());
     QCOMPARE(unsupported->relativePath, relativePath);
     QVERIFY(!QFileInfo::exists(fixture.target));
     QVERIFY(!loggedAnyWrite(*fixture.fileManager));
@@ -327,13 +328,13 @@ void IngestCacheMigrationTests::identicalTargetNeedsNoBytes()
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
     QVERIFY(fixture.migrate());
-    const qsizetype callsBefore = fixture.hasher->calls().size();
+    const qsizetype callsBefore = fixture.hasher->hashedPaths().size();
 
     Result<IngestCacheMigration> again = fixture.migrate();
     QVERIFY(again);
     QCOMPARE(again->copiedByteCount, 0);
     // Every file is still verified by its hash.
-    const QStringList calls = fixture.hasher->calls().mid(callsBefore);
+    const QStringList calls = fixture.hasher->hashedPaths().mid(callsBefore);
     for (const QString &path : fileManifest(fixture.root).keys()) {
         QVERIFY(calls.contains(fixture.root + QLatin1Char('/') + path));
         QVERIFY(calls.contains(fixture.target + QLatin1Char('/') + path));
@@ -505,7 +506,7 @@ void IngestCacheMigrationTests::folderThatCannotBeListedFailsTheMove()
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
     fixture.fileManager->failOperation(
-        FileOperation::ContentsOfDirectory, EIO, QStringLiteral("/Cache/2024/04"));
+        FileOperation::EntriesOfDirectory, EIO, QStringLiteral("/Cache/2024/04"));
 
     Result<IngestCacheMigration> moved = fixture.migrate();
     QVERIFY(!moved);
@@ -664,9 +665,9 @@ void IngestCacheMigrationTests::killedMovesResumeToAnIdenticalCopy()
     int kills = 0;
     auto resumeAndCompare = [&](const QString &label) {
         Result<IngestCacheMigration> resumed = resumer.migrate(target, {}, QUuid::createUuid());
-        QVERIFY2(resumed,
-                 qPrintable(label + QLatin1String(": ")
-                            + QString::fromLocal8Bit(MigrationFixture::failureText(resumed))));
+        QVERIFY2(
+            resumed,
+            qPrintable(label + QLatin1String(": ") + QString::fromLocal8Bit(failureText(resumed))));
         QCOMPARE(resumed->fileHashes, asHash(source));
         QMap<QString, QString> copied = fileManifest(target);
         copied.remove(marker);

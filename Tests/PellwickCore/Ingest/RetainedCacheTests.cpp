@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
@@ -120,7 +121,7 @@ void RetainedCacheTests::synchronisationFollowsTheTable()
         fixture.baseline.insert(imagePath, baselines.value(baseline));
 
     Result<IngestCacheMigrationReconciliation> reconciliation = fixture.synchronize();
-    QVERIFY2(reconciliation, MigrationFixture::failureText(reconciliation).constData());
+    QVERIFY2(reconciliation, failureText(reconciliation).constData());
     QCOMPARE(reconciliation->synchronizedFileCount, synchronized);
     if (conflict) {
         const IngestCacheMigrationConflict expected{
@@ -374,12 +375,14 @@ void RetainedCacheTests::listingAndHashingFailuresAreReported()
     QVERIFY(QFileInfo::exists(fixture.oldFile()));
 
     QVERIFY(QFile::remove(fixture.oldFile(QStringLiteral("2024/link.CR3"))));
-    fixture.hasher->failHashing(fixture.oldFile(), EIO);
-    Result<IngestCacheMigrationReconciliation> unreadable = fixture.synchronize();
+    auto failing = std::make_shared<FailingContentHasher>(
+        QStringLiteral("/OldCache/"), Error(FileSystemError{QStringLiteral("read"), {}, EIO}));
+    Result<IngestCacheMigrationReconciliation> unreadable
+        = fixture.migrator({}, failing).synchronizeRetainedCache(fixture.old, {});
     QVERIFY(!unreadable);
     QCOMPARE(MigrationFixture::fileSystemCode(unreadable.error()), EIO);
     // The retained file is hashed first: the active one was never read.
-    QCOMPARE(fixture.hasher->callCount(fixture.activeFile()), 0);
+    QCOMPARE(failing->hashedPaths(), QStringList{fixture.oldFile()});
 }
 
 QTEST_GUILESS_MAIN(RetainedCacheTests)

@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
@@ -75,7 +76,7 @@ struct RootListings
         const QString root = fixture.root;
         fixture.fileManager->setObserver(
             [count, root, beforeListing](FileOperation operation, const QString &path) {
-                if (operation != FileOperation::ContentsOfDirectory || path != root)
+                if (operation != FileOperation::EntriesOfDirectory || path != root)
                     return;
                 ++*count;
                 if (beforeListing)
@@ -92,7 +93,7 @@ void StableSnapshotTests::emptyCacheTakesOnePass()
 {
     MigrationFixture fixture;
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QVERIFY(moved->fileHashes.isEmpty());
     // The move's own capacity check, then one per pass.
     QCOMPARE(fixture.capacityProbes->size(), 2);
@@ -106,7 +107,7 @@ void StableSnapshotTests::fileCopiedWithProgressRecords()
     QList<TransferProgress> records;
     Result<IngestCacheMigration> moved
         = fixture.migrate([&](const TransferProgress &record) { records.append(record); });
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
 
     struct Expected
     {
@@ -144,8 +145,8 @@ void StableSnapshotTests::fileChangingOnEveryTryFailsTheMove()
     writeFile(at(fixture.root, "a/X.CR3"), patternBytes(1000, 1));
     writeFile(at(fixture.root, "b.CR3"), patternBytes(300, 2));
     // Each time the copy is checked, the source has grown since it was copied.
-    fixture.hasher->beforeHashing(at(fixture.target, "a/X.CR3"),
-                                  [&](int) { appendToFile(at(fixture.root, "a/X.CR3"), "more"); });
+    fixture.beforeHashing(at(fixture.target, "a/X.CR3"),
+                          [&](int) { appendToFile(at(fixture.root, "a/X.CR3"), "more"); });
     QList<TransferProgress> records;
     Result<IngestCacheMigration> moved
         = fixture.migrate([&](const TransferProgress &record) { records.append(record); });
@@ -154,7 +155,7 @@ void StableSnapshotTests::fileChangingOnEveryTryFailsTheMove()
     const auto *changed
         = MigrationFixture::ingestCacheError<IngestCacheError::MigrationSourceChangedTooOften>(
             moved.error());
-    QVERIFY2(changed, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(changed, failureText(moved).constData());
     QCOMPARE(changed->relativePath, QStringLiteral("a/X.CR3"));
     QCOMPARE(retryingNames(records), QStringList(3, QStringLiteral("Retrying a/X.CR3")));
     // The move ends at once: no second pass was started.
@@ -168,7 +169,7 @@ void StableSnapshotTests::fileChangingOnceIsCopiedAgainAndCountedOnce()
     MigrationFixture fixture;
     writeFile(at(fixture.root, "a/X.CR3"), patternBytes(1000, 1));
     writeFile(at(fixture.root, "b.CR3"), patternBytes(300, 2));
-    fixture.hasher->beforeHashing(at(fixture.target, "a/X.CR3"), [&](int occurrence) {
+    fixture.beforeHashing(at(fixture.target, "a/X.CR3"), [&](int occurrence) {
         if (occurrence == 1)
             appendToFile(at(fixture.root, "a/X.CR3"), "!");
     });
@@ -176,7 +177,7 @@ void StableSnapshotTests::fileChangingOnceIsCopiedAgainAndCountedOnce()
     Result<IngestCacheMigration> moved
         = fixture.migrate([&](const TransferProgress &record) { records.append(record); });
 
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     verifyMirror(fixture.root, fixture.target);
     QCOMPARE(moved->fileHashes.value(QStringLiteral("a/X.CR3")),
              referenceSha256(readFile(at(fixture.root, "a/X.CR3"))));
@@ -192,13 +193,13 @@ void StableSnapshotTests::fileCreatedDuringAPassIsIncludedInTheNext()
 {
     MigrationFixture fixture;
     writeFile(at(fixture.root, "a/X.CR3"), patternBytes(1000, 1));
-    fixture.hasher->beforeHashing(at(fixture.target, "a/X.CR3"), [&](int occurrence) {
+    fixture.beforeHashing(at(fixture.target, "a/X.CR3"), [&](int occurrence) {
         if (occurrence == 1)
             writeFile(at(fixture.root, "c/new.CR3"), patternBytes(50, 3));
     });
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QCOMPARE(fixture.capacityProbes->size(), 3);
     QVERIFY(moved->fileHashes.contains(QStringLiteral("c/new.CR3")));
     verifyMirror(fixture.root, fixture.target);
@@ -213,7 +214,7 @@ void StableSnapshotTests::cacheChangingInEveryPassNamesTheLastChange()
     writeFile(at(fixture.root, "b.CR3"), patternBytes(300, 2));
     RootListings listings(fixture);
     auto changedInListing = std::make_shared<int>(0);
-    fixture.hasher->beforeHashing(at(fixture.root, "b.CR3"), [&, changedInListing](int) {
+    fixture.beforeHashing(at(fixture.root, "b.CR3"), [&, changedInListing](int) {
         const int listing = *listings.count;
         if (listing >= 3 && listing % 2 == 1 && *changedInListing != listing) {
             *changedInListing = listing;
@@ -226,7 +227,7 @@ void StableSnapshotTests::cacheChangingInEveryPassNamesTheLastChange()
     const auto *changed
         = MigrationFixture::ingestCacheError<IngestCacheError::MigrationSourceChangedTooOften>(
             moved.error());
-    QVERIFY2(changed, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(changed, failureText(moved).constData());
     QCOMPARE(changed->relativePath, QStringLiteral("b.CR3"));
     QCOMPARE(*listings.count, 7);
 
@@ -271,7 +272,7 @@ void StableSnapshotTests::changesWithoutANameFailWithTheCacheName()
     const auto *changed
         = MigrationFixture::ingestCacheError<IngestCacheError::MigrationSourceChangedTooOften>(
             moved.error());
-    QVERIFY2(changed, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(changed, failureText(moved).constData());
     QCOMPARE(changed->relativePath, QStringLiteral("Ingest Cache"));
 }
 
@@ -286,7 +287,7 @@ void StableSnapshotTests::staleTargetEntriesAreRemovedDeepestFirst()
     QDir().mkpath(at(fixture.target, "a/empty"));
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     verifyMirror(fixture.root, fixture.target);
     QCOMPARE(readFile(at(fixture.target, marker)), fixture.root.toUtf8());
 
@@ -316,7 +317,7 @@ void StableSnapshotTests::targetEntriesOfTheWrongKindAreReplaced()
     writeFile(at(fixture.target, "b.CR3/inside.CR3"), "was a folder");
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QCOMPARE(moved->copiedByteCount, 300);
     verifyMirror(fixture.root, fixture.target);
 }
@@ -333,7 +334,7 @@ void StableSnapshotTests::identicalCopiesStayAndDifferentOnesAreReplaced()
     const quint64 identicalInode = local.attributesOfItem(at(fixture.target, "a/X.CR3"))->inode;
 
     Result<IngestCacheMigration> moved = fixture.migrate();
-    QVERIFY2(moved, MigrationFixture::failureText(moved).constData());
+    QVERIFY2(moved, failureText(moved).constData());
     QCOMPARE(moved->copiedByteCount, 200);
     QCOMPARE(local.attributesOfItem(at(fixture.target, "a/X.CR3"))->inode, identicalInode);
     verifyMirror(fixture.root, fixture.target);
@@ -412,11 +413,13 @@ void StableSnapshotTests::listHashingReportsTheFirstFailureInListOrder()
     QCOMPARE(some->value(QStringLiteral("big2.CR3")), referenceSha256(patternBytes(6 << 20, 2)));
 
     // Any other hasher is called in list order and not again after a failure.
-    fixture.hasher->failHashing(files.at(0), EIO);
-    Result<QHash<QString, QString>> scripted = fixture.migrator().hashes(files, fixture.root);
+    auto failing = std::make_shared<FailingContentHasher>(
+        QStringLiteral("big1.CR3"), Error(FileSystemError{QStringLiteral("read"), {}, EIO}));
+    Result<QHash<QString, QString>> scripted
+        = fixture.migrator({}, failing).hashes(files, fixture.root);
     QVERIFY(!scripted);
     QCOMPARE(MigrationFixture::fileSystemCode(scripted.error()), EIO);
-    QCOMPARE(fixture.hasher->calls(), QStringList{files.at(0)});
+    QCOMPARE(failing->hashedPaths(), QStringList{files.at(0)});
 }
 
 QTEST_GUILESS_MAIN(StableSnapshotTests)

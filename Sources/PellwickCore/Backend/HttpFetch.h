@@ -1,0 +1,97 @@
+#pragma once
+
+#include <PellwickCore/Support/Result.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <utility>
+
+namespace Pellwick {
+
+/// Header fields in the order they were set or received. Names compare without regard to case.
+class HttpHeaders
+{
+public:
+    using Field = std::pair<QByteArray, QByteArray>;
+
+    /// Replaces the value of an existing field of that name, else appends the field.
+    void set(const QByteArray &name, const QByteArray &value);
+    /// Appends a field even when one of that name exists (for repeated response fields).
+    void append(const QByteArray &name, const QByteArray &value);
+    /// The first value of the field, or no value when absent.
+    std::optional<QByteArray> value(const QByteArray &name) const;
+
+    bool contains(const QByteArray &name) const { return value(name).has_value(); }
+
+    const QList<Field> &fields() const { return m_fields; }
+
+    bool isEmpty() const { return m_fields.isEmpty(); }
+
+    void clear() { m_fields.clear(); }
+
+    bool operator==(const HttpHeaders &) const = default;
+
+private:
+    QList<Field> m_fields;
+};
+
+/// One HTTP request as the backend client hands it to a fetch function.
+struct HttpRequest
+{
+    /// The exact URL text; URLs received from the backend are passed on unchanged.
+    QString url;
+    /// The method word; no value means GET.
+    std::optional<QByteArray> method;
+    HttpHeaders headers;
+    /// The body; no value means the request carries none (and no "Content-Type").
+    std::optional<QByteArray> body;
+    /// How long the exchange may go without any bytes moving before it fails as timed out.
+    std::chrono::milliseconds timeoutInterval = std::chrono::seconds(60);
+
+    QByteArray effectiveMethod() const { return method.value_or(QByteArrayLiteral("GET")); }
+
+    bool operator==(const HttpRequest &) const = default;
+};
+
+/// The reply to one request.
+struct HttpResponse
+{
+    /// The HTTP status code; no value when the reply was not an HTTP response (a URL of any scheme
+    /// other than http or https is never fetched and answers this way).
+    std::optional<int> statusCode;
+    HttpHeaders headers;
+    QByteArray body;
+
+    static HttpResponse http(int statusCode, QByteArray body = {}, HttpHeaders headers = {})
+    {
+        return HttpResponse{statusCode, std::move(headers), std::move(body)};
+    }
+
+    static HttpResponse notHttp() { return HttpResponse{}; }
+
+    bool operator==(const HttpResponse &) const = default;
+};
+
+/// Performs one HTTP exchange; safe to call from any thread, also concurrently. Fails with a
+/// `TransportError` (network failure, time-out, cancellation through `stop`).
+using HttpFetch = std::function<Result<HttpResponse>(const HttpRequest &, std::stop_token)>;
+
+/// Performs a GET of a URL with the fetch function's defaults; the same contract as `HttpFetch`.
+using UrlFetch = std::function<Result<HttpResponse>(const QString &url, std::stop_token)>;
+
+/// `base` with the slash-separated `path` appended as path components: a path of `base`'s own is
+/// kept in front, its query is kept, and characters that may not stand in a path are
+/// percent-encoded.
+QUrl appendingPath(const QUrl &base, const QString &path);
+
+/// True when `url` names the http or https scheme (in any letter case): the only URLs fetched.
+bool isHttpUrl(const QString &url);
+
+} // namespace Pellwick

@@ -1,0 +1,77 @@
+#pragma once
+
+// The private JSON wire forms of the backend client, shared by its source units.
+
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+#include <PellwickCore/Backend/LibrarySessionTypes.h>
+#include <PellwickCore/Support/Json.h>
+
+#include <QString>
+
+#include <optional>
+
+namespace Pellwick::BackendWire {
+
+/// The failure `LibrarySessionClientError::UnexpectedStatus` with `statusCode`.
+inline tl::unexpected<Error> unexpectedStatus(int statusCode)
+{
+    return failure(
+        LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{statusCode}});
+}
+
+/// Writes the members compactly, in the given order.
+[[nodiscard]] Result<QByteArray> encodeObject(const LibrarySessionClient::JsonFields &fields);
+
+/// Reads a top-level JSON object and hands it to `read`.
+template<typename F>
+[[nodiscard]] auto decodeObject(const QByteArray &body, F &&read)
+    -> std::invoke_result_t<F, const Json::ObjectReader &>
+{
+    Result<QJsonObject> object = Json::parseObject(body);
+    if (!object)
+        return tl::unexpected<Error>(std::move(object).error());
+    return std::forward<F>(read)(Json::ObjectReader(*object));
+}
+
+/// A string under `key` that must form a URL; kept as the exact text received.
+[[nodiscard]] Result<QString> urlString(const Json::ObjectReader &reader, const QString &key);
+
+/// "user": id, email, optional display name.
+[[nodiscard]] Result<LibraryUser> decodeUser(const Json::ObjectReader &reader);
+/// "library": id, trial quota and paid plan.
+[[nodiscard]] Result<UserLibrary> decodeLibrary(const Json::ObjectReader &reader);
+/// "paid_plan", with the billing period kept only when both of its dates are present.
+[[nodiscard]] Result<PaidPlanState> decodePaidPlan(const Json::ObjectReader &reader);
+
+/// The reply to a sign-in.
+struct SessionResponse
+{
+    QString token;
+    std::optional<QString> emailVerification;
+    std::optional<LibraryUser> user;
+    std::optional<UserLibrary> library;
+};
+
+[[nodiscard]] Result<SessionResponse> decodeSessionResponse(const QByteArray &body);
+/// The reply to reading the library: both "user" and "library" required.
+[[nodiscard]] Result<LibraryShell> decodeShellResponse(const QByteArray &body);
+[[nodiscard]] Result<CheckoutSession> decodeCheckoutSessionResponse(const QByteArray &body);
+/// "portal_url".
+[[nodiscard]] Result<QString> decodeCustomerPortalResponse(const QByteArray &body);
+
+/// The reply to a registration.
+struct PendingVerificationResponse
+{
+    QString token;
+    QString emailVerification;
+};
+
+[[nodiscard]] Result<PendingVerificationResponse>
+decodePendingVerificationResponse(const QByteArray &body);
+[[nodiscard]] Result<EmailVerificationStatus>
+decodeVerificationStatusResponse(const QByteArray &body);
+
+/// The word that announces an unverified account, compared exactly.
+inline const QString pendingVerificationWord = QStringLiteral("pending");
+
+} // namespace Pellwick::BackendWire

@@ -1,0 +1,283 @@
+#include "ImportReviewBuilder.h"
+
+#include <PellwickCore/Support/DirectoryWalk.h>
+
+#include <QDir>
+#include <QHash>
+
+#include <algorithm>
+#include <cerrno>
+#include <numeric>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr QLatin1String sidecarExtension("xmp");
+
+enum class FileKind {
+    Raw,
+    Excluded,
+    Sidecar,
+};
+
+/// A regular file of a source whose extension makes it part of the review.
+struct ListedFile
+{
+    QString url;
+    QString filename;
+    qint64 byteCount = 0;
+    FileKind kind = FileKind::Raw;
+    QString pairingKey; ///< RAW originals and sidecars only
+    QString sourceRelativePath;
+};
+
+std::optional<FileKind> kindOf(const QString &filename)
+{
+    const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return std::nullopt;
+    const QString extension = filename.mid(dot + 1).toLower();
+    if (extension == sidecarExtension)
+        return FileKind::Sidecar;
+    if (ImportReviewBuilder::supportedRawExtensions().contains(extension))
+        return FileKind::Raw;
+    if (ImportReviewBuilder::excludedBackupTargetExtensions().contains(extension))
+        return FileKind::Excluded;
+    return std::nullopt;
+}
+
+QStringList pathComponents(const QString &standardizedPath)
+{
+    QStringList components;
+    if (standardizedPath.startsWith(QLatin1Char('/')))
+        components.append(QStringLiteral("/"));
+    components += standardizedPath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return components;
+}
+
+/// What the listing of one source needs to know of the folder being read; worked out once per
+/// folder, not per file.
+struct FolderContext
+{
+    QString folder;
+    QString pairingKeyPrefix;   ///< standardized folder path, lowercased, with "/"
+    QString relativePathPrefix; ///< folder path below the source root, with "/" unless empty
+};
+
+class SourceLister
+{
+public:
+    SourceLister(const FileManager &fileManager, const QString &root)
+        : m_fileManager(fileManager)
+        , m_root(root)
+        , m_rootComponentCount(pathComponents(QDir::cleanPath(root)).size())
+    {}
+
+    Result<QList<ListedFile>> list()
+    {
+        const DirectoryWalkOptions options{.skipHiddenEntries = true,
+                                           .passOverUnreadableRoot = true,
+                                           .passOverUnreadableSubfolders = false};
+        PELLWICK_TRY(walkDirectoryTree(m_fileManager,
+                                       m_root,
+                                       options,
+                                       [this](const QString &folder, const DirectoryEntry &entry)
+                                           -> Result<bool> { return visit(folder, entry); }));
+        return std::move(m_files);
+    }
+
+private:
+    Result<bool> visit(const QString &folder, const DirectoryEntry &entry)
+    {
+        if (entry.attributes.type == FileAttributes::Type::Directory) {
+            // Every ext4 volume has one, readable only by the administrator.
+            const bool isLostAndFound
+                = entry.name == QLatin1String("lost+found") && folder == m_root;
+            return !isLostAndFound;
+        }
+        if (entry.attributes.type != FileAttributes::Type::Regular)
+            return false;
+        const std::optional<FileKind> kind = kindOf(entry.name);
+        if (!kind)
+            return false;
+        if (!entry.hasValidName) {
+            // Such a name cannot be stored in the library or used to reach the file again.
+            return fileSystemFailure(
+                QStringLiteral("read name"), appendingPathComponent(folder, entry.name), EILSEQ);
+        }
+        const FolderContext &context = contextFor(folder);
+        ListedFile file;
+        file.url = appendingPathComponent(folder, entry.name);
+        file.filename = entry.name;
+        file.byteCount = entry.attributes.size;
+        file.kind = *kind;
+        if (*kind != FileKind::Excluded) {
+            const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
+            file.pairingKey = context.pairingKeyPrefix + entry.name.left(dot).toLower();
+        }
+        file.sourceRelativePath = context.relativePathPrefix + entry.name;
+        m_files.append(std::move(file));
+        return false;
+    }
+
+    const FolderContext &contextFor(const QString &folder)
+    {
+        if (m_context && m_context->folder == folder)
+            return *m_context;
+        const QString standardized = QDir::cleanPath(folder);
+        QString relative
+            = pathComponents(standardized).mid(m_rootComponentCount).join(QLatin1Char('/'));
+        if (!relative.isEmpty())
+            relative.append(QLatin1Char('/'));
+        QString keyPrefix = standardized.toLower();
+        keyPrefix.append(QLatin1Char('/'));
+        m_context = FolderContext{folder, std::move(keyPrefix), std::move(relative)};
+        return *m_context;
+    }
+
+    const FileManager &m_fileManager;
+    const QString &m_root;
+    const qsizetype m_rootComponentCount;
+    std::optional<FolderContext> m_context;
+    QList<ListedFile> m_files;
+};
+
+void appendItems(const ImportScanVolume &source,
+                 const QList<ListedFile> &files,
+                 QList<ImportReviewItem> &items)
+{
+    QHash<QString, ImportReviewSidecar> sidecars;
+    QSet<QString> rawKeys;
+    for (const ListedFile &file : files) {
+        if (file.kind == FileKind::Sidecar)
+            sidecars.insert(file.pairingKey,
+                            ImportReviewSidecar{file.url, file.filename, file.byteCount});
+        else if (file.kind == FileKind::Raw)
+            rawKeys.insert(file.pairingKey);
+    }
+
+    for (const ListedFile &file : files) {
+        if (file.kind == FileKind::Sidecar)
+            continue;
+        std::optional<ImportReviewSidecar> sidecar;
+        ImportReviewItemStatus status = ImportReviewItemStatus::supported();
+        if (file.kind == FileKind::Raw) {
+            const auto found = sidecars.constFind(file.pairingKey);
+            if (found != sidecars.cend())
+                sidecar = *found;
+        } else {
+            status = ImportReviewItemStatus::unsupported(
+                ImportReviewUnsupportedReason::ExcludedBackupTarget);
+        }
+        items.append(ImportReviewItem(source.name,
+                                      file.url,
+                                      file.filename,
+                                      file.byteCount,
+                                      status,
+                                      std::move(sidecar),
+                                      file.sourceRelativePath));
+    }
+
+    for (const ListedFile &file : files) {
+        if (file.kind != FileKind::Sidecar || rawKeys.contains(file.pairingKey))
+            continue;
+        items.append(ImportReviewItem(
+            source.name,
+            file.url,
+            file.filename,
+            file.byteCount,
+            ImportReviewItemStatus::unsupported(ImportReviewUnsupportedReason::UnpairedSidecar),
+            std::nullopt,
+            std::nullopt));
+    }
+}
+
+/// A key whose plain code-unit order is the file-browser order of paths: case-insensitive, runs
+/// of ASCII digits compared by numeric value (fewer leading zeros first among equal values), and
+/// independent of the process locale. Equal keys mean paths that tie.
+QString fileBrowserSortKey(const QString &path)
+{
+    const QString folded = path.toCaseFolded();
+    QString key;
+    key.reserve(folded.size() + 8);
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    for (qsizetype i = 0; i < folded.size();) {
+        if (!isDigit(folded.at(i))) {
+            key.append(folded.at(i++));
+            continue;
+        }
+        qsizetype end = i;
+        while (end < folded.size() && isDigit(folded.at(end)))
+            ++end;
+        qsizetype significant = i;
+        while (significant < end - 1 && folded.at(significant) == QLatin1Char('0'))
+            ++significant;
+        // A digit marker keeps digits where they sort among other characters; then the number's
+        // length decides, then its digits, then the count of leading zeros.
+        key.append(QLatin1Char('0'));
+        key.append(QChar(static_cast<char16_t>(std::min<qsizetype>(end - significant, 0xffff))));
+        key.append(QStringView(folded).sliced(significant, end - significant));
+        key.append(QChar(static_cast<char16_t>(std::min<qsizetype>(significant - i, 0xffff))));
+        i = end;
+    }
+    return key;
+}
+
+QList<ImportReviewItem> sortedByPath(QList<ImportReviewItem> items)
+{
+    QList<QString> keys;
+    keys.reserve(items.size());
+    for (const ImportReviewItem &item : items)
+        keys.append(fileBrowserSortKey(item.url));
+    std::vector<qsizetype> order(static_cast<size_t>(items.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&keys](qsizetype a, qsizetype b) {
+        return keys.at(a) < keys.at(b);
+    });
+    QList<ImportReviewItem> sorted;
+    sorted.reserve(items.size());
+    for (qsizetype index : order)
+        sorted.append(std::move(items[index]));
+    return sorted;
+}
+
+} // namespace
+
+ImportReviewBuilder::ImportReviewBuilder(std::shared_ptr<const FileManager> fileManager)
+    : m_fileManager(std::move(fileManager))
+{}
+
+const QSet<QString> &ImportReviewBuilder::supportedRawExtensions()
+{
+    static const QSet<QString> extensions{QStringLiteral("cr2"),
+                                          QStringLiteral("cr3"),
+                                          QStringLiteral("nef"),
+                                          QStringLiteral("arw"),
+                                          QStringLiteral("raf"),
+                                          QStringLiteral("orf"),
+                                          QStringLiteral("rw2"),
+                                          QStringLiteral("dng")};
+    return extensions;
+}
+
+const QSet<QString> &ImportReviewBuilder::excludedBackupTargetExtensions()
+{
+    static const QSet<QString> extensions{
+        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("heic")};
+    return extensions;
+}
+
+Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolume> &sources) const
+{
+    QList<ImportReviewItem> items;
+    for (const ImportScanVolume &source : sources) {
+        Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url).list();
+        if (!files)
+            return tl::unexpected<Error>(std::move(files).error());
+        appendItems(source, *files, items);
+    }
+    return ImportReview{sources, sortedByPath(std::move(items))};
+}
+
+} // namespace Pellwick

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <PellwickCore/Support/Result.h>
+
+#include <QString>
+
+namespace Pellwick::Detail {
+
+/// The system calls behind a move that never replaces its target. Tests swap single calls to
+/// reach the fallbacks that only some file systems (FUSE, FAT) need.
+struct NoReplaceMoveCalls
+{
+    int (*renameNoReplace)(const char *from, const char *to);
+    int (*link)(const char *from, const char *to);
+    int (*unlink)(const char *path);
+    /// 0 when something (even a dangling symbolic link) is at `path`, else -1 with `errno`.
+    int (*exists)(const char *path);
+    int (*rename)(const char *from, const char *to);
+};
+
+NoReplaceMoveCalls systemNoReplaceMoveCalls();
+
+/// `renameat2(RENAME_NOREPLACE)`; where the file system refuses the flag, link then unlink;
+/// where it has no hard links either, an existence check then rename. The first two never
+/// replace a target that appears meanwhile; all three fail with EEXIST on an existing target.
+[[nodiscard]] Result<void>
+moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMoveCalls &calls);
+
+} // namespace Pellwick::Detail

@@ -1,0 +1,452 @@
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+#include <PellwickCore/Support/Json.h>
+
+#include <QTest>
+
+#include <functional>
+
+#include <Support/BackendReplies.h>
+#include <Support/ScriptedFetch.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using E = LibrarySessionClientError;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+/// The outcome a reply must map to: a failure, or (no value) success.
+struct Outcome
+{
+    std::optional<Error> error;
+};
+
+Outcome success()
+{
+    return {};
+}
+
+Outcome failsWith(E error)
+{
+    return {Error(std::move(error))};
+}
+
+Outcome failsWith(Error error)
+{
+    return {std::move(error)};
+}
+
+Result<qint64> decodeValue(const QByteArray &body)
+{
+    Result<QJsonObject> object = Json::parseObject(body);
+    PELLWICK_TRY(object);
+    return Json::ObjectReader(*object).integer(QStringLiteral("value"));
+}
+
+const QByteArray storageFullBody = QByteArrayLiteral(
+    R"({"error":"storage_full","storage":{"state":"storage_full","used_bytes":90,)"
+    R"("limit_bytes":100,"remaining_bytes":10,"message":"Archive storage is full."}})");
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+class LibrarySessionClientTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void urlsKeepTheBaseURLsOwnPath_data();
+    void urlsKeepTheBaseURLsOwnPath();
+    void everyOperationBuildsItsRequest();
+    void bodiesAreWrittenInMemberOrder();
+    void failedEncodingSendsNothing();
+    void repliesMapInOneDecisionOrder_data();
+    void repliesMapInOneDecisionOrder();
+    void transportFailuresPassThroughUnchanged();
+};
+
+void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath_data()
+{
+    QTest::addColumn<QString>("baseURL");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bare host") << "https://api.example.test"
+                               << "api/library"
+                               << "https://api.example.test/api/library";
+    QTest::newRow("host with slash") << "https://api.example.test/"
+                                     << "api/library"
+                                     << "https://api.example.test/api/library";
+    QTest::newRow("own path") << "https://api.example.test/v1"
+                              << "api/library"
+                              << "https://api.example.test/v1/api/library";
+    QTest::newRow("own path with slash") << "http://127.0.0.1:8080/v1/"
+                                         << "api/auth/sessions"
+                                         << "http://127.0.0.1:8080/v1/api/auth/sessions";
+    QTest::newRow("id with characters a path cannot hold")
+        << "https://api.example.test"
+        << "api/library/import_capacity_reservations/a b?c#d%"
+        << "https://api.example.test/api/library/import_capacity_reservations/a%20b%3Fc%23d%25";
+}
+
+void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath()
+{
+    QFETCH(QString, baseURL);
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    const LibrarySessionClient client(QUrl(baseURL), ScriptedFetch().function());
+    QCOMPARE(client.makeRequest(path, std::nullopt, std::nullopt).url, expected);
+}
+
+void LibrarySessionClientTests::everyOperationBuildsItsRequest()
+{
+    struct Expected
+    {
+        const char *name;
+        std::function<void(const LibrarySessionClient &)> call;
+        std::optional<QByteArray> method;
+        QString path;
+        bool token;
+        bool body;
+    };
+
+    const QString token = QStringLiteral("tok en/1");
+    const QList<Expected> operations{
+        {"signInResult",
+         [](auto &c) { (void) c.signInResult(u"a@example.test"_s, u"pw"_s); },
+         "POST",
+         u"api/auth/sessions"_s,
+         false,
+         true},
+        {"currentLibrary",
+         [&](auto &c) { (void) c.currentLibrary(token); },
+         "GET",
+         u"api/library"_s,
+         true,
+         false},
+        {"requestCheckout",
+         [&](auto &c) { (void) c.requestCheckout(token); },
+         "POST",
+         u"api/billing/checkout_sessions"_s,
+         true,
+         false},
+        {"requestCustomerPortal",
+         [&](auto &c) { (void) c.requestCustomerPortal(token); },
+         "POST",
+         u"api/billing/customer_portal_sessions"_s,
+         true,
+         false},
+        {"registerAccount",
+         [](auto &c) { (void) c.registerAccount(u"a@example.test"_s, u"pw"_s, u"pw"_s); },
+         "POST",
+         u"api/auth/registrations"_s,
+         false,
+         true},
+        {"requestPasswordReset",
+         [](auto &c) { (void) c.requestPasswordReset(u"a@example.test"_s); },
+         "POST",
+         u"api/auth/password_resets"_s,
+         false,
+         true},
+        {"emailVerificationStatus",
+         [&](auto &c) { (void) c.emailVerificationStatus(token); },
+         std::nullopt,
+         u"api/auth/email_verification"_s,
+         true,
+         false},
+        {"resendEmailVerification",
+         [&](auto &c) { (void) c.resendEmailVerification(token); },
+         "POST",
+         u"api/auth/email_verification/resend"_s,
+         true,
+         false},
+        {"changePassword",
+         [&](auto &c) { (void) c.changePassword(token, u"old"_s, u"new"_s, u"new"_s); },
+         "PATCH",
+         u"api/auth/password"_s,
+         true,
+         true},
+    };
+
+    for (const Expected &operation : operations) {
+        ScriptedFetch fetch;
+        fetch.reply(599);
+        const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test/v2")),
+                                          fetch.function());
+        operation.call(client);
+        const HttpRequest request = fetch.onlyRequest();
+        const QByteArray message = operation.name;
+        QVERIFY2(request.url == u"https://api.example.test/v2/"_s + operation.path, message);
+        QVERIFY2(request.method == operation.method, message);
+        QVERIFY2(request.timeoutInterval == std::chrono::seconds(60), message);
+        QVERIFY2(request.headers.value("Authorization")
+                     == (operation.token ? std::optional<QByteArray>("Bearer " + token.toUtf8())
+                                         : std::nullopt),
+                 message);
+        QVERIFY2(request.body.has_value() == operation.body, message);
+        QVERIFY2(
+            request.headers.value("Content-Type")
+                == (operation.body ? std::optional<QByteArray>("application/json") : std::nullopt),
+            message);
+        // Authorization is set before Content-Type, and nothing else is set.
+        QStringList names;
+        for (const auto &field : request.headers.fields())
+            names.append(QString::fromLatin1(field.first));
+        QStringList expectedNames;
+        if (operation.token)
+            expectedNames.append(QStringLiteral("Authorization"));
+        if (operation.body)
+            expectedNames.append(QStringLiteral("Content-Type"));
+        QVERIFY2(names == expectedNames, message);
+    }
+}
+
+void LibrarySessionClientTests::bodiesAreWrittenInMemberOrder()
+{
+    ScriptedFetch fetch;
+    fetch.reply(599).reply(599).reply(599).reply(599);
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test")),
+                                      fetch.function());
+    (void) client.signInResult(QStringLiteral("ada@example.test"), QStringLiteral("p\"w\\"));
+    (void) client.registerAccount(
+        QStringLiteral("ada@example.test"), QStringLiteral("pw"), QStringLiteral("pw2"));
+    (void) client.requestPasswordReset(QStringLiteral("ada@example.test"));
+    (void) client.changePassword(
+        QStringLiteral("t"), QStringLiteral("old"), QStringLiteral("new"), QStringLiteral("new!"));
+    const QList<HttpRequest> requests = fetch.requests();
+    QCOMPARE(requests.size(), 4);
+    QCOMPARE(*requests[0].body, QByteArray(R"({"email":"ada@example.test","password":"p\"w\\"})"));
+    QCOMPARE(*requests[1].body,
+             QByteArray(
+                 R"({"email":"ada@example.test","password":"pw","password_confirmation":"pw2"})"));
+    QCOMPARE(*requests[2].body, QByteArray(R"({"email":"ada@example.test"})"));
+    QCOMPARE(*requests[3].body,
+             QByteArray(
+                 R"({"current_password":"old","password":"new","password_confirmation":"new!"})"));
+}
+
+void LibrarySessionClientTests::failedEncodingSendsNothing()
+{
+    ScriptedFetch fetch;
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test")),
+                                      fetch.function());
+    Result<HttpRequest> request
+        = client.makeRequest(QStringLiteral("api/x"),
+                             QByteArrayLiteral("POST"),
+                             std::nullopt,
+                             {{QStringLiteral("ok"), 1},
+                              {QStringLiteral("size"), std::numeric_limits<double>::infinity()}});
+    QVERIFY(!request);
+    QCOMPARE(request.error().as<DecodingError>()->keyPath, QStringLiteral("size"));
+    QVERIFY(fetch.requests().isEmpty());
+}
+
+void LibrarySessionClientTests::repliesMapInOneDecisionOrder_data()
+{
+    QTest::addColumn<bool>("bodyLess");
+    QTest::addColumn<QList<int>>("accepted");
+    QTest::addColumn<bool>("restoreHandling");
+    QTest::addColumn<int>("status"); // -1: not an HTTP response
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Outcome>("outcome");
+
+    const QList<int> ok{200};
+    const QList<int> created{200, 201};
+    const QByteArray value = R"({"value":7})";
+
+    // Replies that are not HTTP, and accepted statuses.
+    QTest::newRow("not HTTP, decoding step")
+        << false << ok << false << -1 << value << failsWith(E{E::UnexpectedStatus{-1}});
+    QTest::newRow("not HTTP, body-less step")
+        << true << QList<int>{204} << false << -1 << QByteArray()
+        << failsWith(E{E::UnexpectedStatus{-1}});
+    QTest::newRow("201 of the accepted 200 and 201")
+        << false << created << false << 201 << value << success();
+    QTest::newRow("accepted 200 with an empty body")
+        << false << ok << true << 200 << QByteArray() << failsWith(Json::dataCorrupted({}, {}));
+    QTest::newRow("accepted reply with an error body is only decoded")
+        << false << ok << true << 200 << QByteArray(R"({"error":"import_unavailable"})")
+        << failsWith(DecodingError{DecodingError::Kind::KeyNotFound, u"value"_s, {}});
+    QTest::newRow("body-less step ignores the body")
+        << true << QList<int>{204} << false << 204 << QByteArray("not json") << success();
+    QTest::newRow("body-less step answered 200 instead of 204")
+        << true << QList<int>{204} << false << 200 << QByteArray()
+        << failsWith(E{E::UnexpectedStatus{200}});
+
+    // 403.
+    const QByteArray importUnavailable = R"({"error":"import_unavailable","detail":1})";
+    QTest::newRow("403 import_unavailable")
+        << false << ok << false << 403 << importUnavailable << failsWith(E{E::ImportUnavailable{}});
+    QTest::newRow("403 import_unavailable before restore handling")
+        << false << ok << true << 403 << importUnavailable << failsWith(E{E::ImportUnavailable{}});
+    QTest::newRow("403 import_unavailable, body-less step")
+        << true << QList<int>{204} << false << 403 << importUnavailable
+        << failsWith(E{E::UnexpectedStatus{403}});
+    QTest::newRow("403 import_unavailable in other letter case")
+        << false << ok << false << 403 << QByteArray(R"({"error":"Import_Unavailable"})")
+        << failsWith(E{E::UnexpectedStatus{403}});
+    QTest::newRow("403 other word")
+        << false << ok << false << 403 << QByteArray(R"({"error":"forbidden"})")
+        << failsWith(E{E::UnexpectedStatus{403}});
+    QTest::newRow("403 other word, restore handling")
+        << false << ok << true << 403 << QByteArray(R"({"error":"forbidden"})")
+        << failsWith(E{E::RestoreRequestFailed{u"forbidden"_s, std::nullopt, 403}});
+    QTest::newRow("import_unavailable under another status")
+        << false << ok << false << 400 << importUnavailable
+        << failsWith(E{E::UnexpectedStatus{400}});
+
+    // 409.
+    const StorageFullState full{90, 100, 10, QStringLiteral("Archive storage is full.")};
+    QByteArray otherState = storageFullBody;
+    otherState.replace(R"("state":"storage_full")", R"("state":"nearly_full")");
+    QByteArray noMessage = storageFullBody;
+    noMessage.replace(R"(,"message":"Archive storage is full.")", "");
+    QTest::newRow("409 storage full")
+        << false << ok << false << 409 << storageFullBody << failsWith(E{E::StorageFull{full}});
+    QTest::newRow("409 storage full before restore handling")
+        << false << ok << true << 409 << storageFullBody << failsWith(E{E::StorageFull{full}});
+    QTest::newRow("409 storage full, body-less step")
+        << true << QList<int>{204} << false << 409 << storageFullBody
+        << failsWith(E{E::UnexpectedStatus{409}});
+    QTest::newRow("409 with another storage state")
+        << false << ok << false << 409 << otherState << failsWith(E{E::UnexpectedStatus{409}});
+    QTest::newRow("409 with another storage state, restore handling")
+        << false << ok << true << 409 << otherState
+        << failsWith(E{E::RestoreRequestFailed{u"storage_full"_s, std::nullopt, 409}});
+    QTest::newRow("409 storage full without message")
+        << false << ok << false << 409 << noMessage << failsWith(E{E::UnexpectedStatus{409}});
+    QTest::newRow("409 storage full without message, restore handling")
+        << false << ok << true << 409 << noMessage
+        << failsWith(E{E::RestoreRequestFailed{u"storage_full"_s, std::nullopt, 409}});
+    QTest::newRow("storage full body under another status")
+        << false << ok << false << 507 << storageFullBody << failsWith(E{E::UnexpectedStatus{507}});
+
+    // Restore failure handling.
+    QTest::newRow("allowance exceeded, trial")
+        << false << ok << true << 422
+        << QByteArray(R"({"error":"restore_allowance_exceeded","allowance_kind":"trial"})")
+        << failsWith(E{E::RestoreAllowanceExceeded{RestoreAllowanceKind::Trial}});
+    QTest::newRow("allowance exceeded, paid")
+        << false << ok << true << 402
+        << QByteArray(R"({"error":"restore_allowance_exceeded","allowance_kind":"paid"})")
+        << failsWith(E{E::RestoreAllowanceExceeded{RestoreAllowanceKind::Paid}});
+    QTest::newRow("allowance exceeded without a kind")
+        << false << ok << true << 422 << QByteArray(R"({"error":"restore_allowance_exceeded"})")
+        << failsWith(
+               E{E::RestoreRequestFailed{u"restore_allowance_exceeded"_s, std::nullopt, 422}});
+    QTest::newRow("allowance exceeded with a null kind")
+        << false << ok << true << 422
+        << QByteArray(R"({"error":"restore_allowance_exceeded","allowance_kind":null})")
+        << failsWith(
+               E{E::RestoreRequestFailed{u"restore_allowance_exceeded"_s, std::nullopt, 422}});
+    QTest::newRow("unknown allowance kind")
+        << false << ok << true << 422
+        << QByteArray(R"({"error":"restore_allowance_exceeded","allowance_kind":"Paid"})")
+        << failsWith(E{E::UnexpectedStatus{422}});
+    QTest::newRow("unavailable after the grace period")
+        << false << ok << true << 403
+        << QByteArray(R"({"error":"restore_unavailable","reason":"billing_grace_period_ended"})")
+        << failsWith(E{E::RestoreUnavailableAfterGracePeriod{}});
+    QTest::newRow("unavailable without a reason")
+        << false << ok << true << 403 << QByteArray(R"({"error":"restore_unavailable"})")
+        << failsWith(E{E::RestoreRequestFailed{u"restore_unavailable"_s, std::nullopt, 403}});
+    QTest::newRow("unavailable for another reason")
+        << false << ok << true << 403
+        << QByteArray(R"({"error":"restore_unavailable","reason":"maintenance"})")
+        << failsWith(E{E::RestoreRequestFailed{u"restore_unavailable"_s, u"maintenance"_s, 403}});
+    QTest::newRow("reason of the wrong type")
+        << false << ok << true << 403 << QByteArray(R"({"error":"restore_unavailable","reason":5})")
+        << failsWith(E{E::UnexpectedStatus{403}});
+    QTest::newRow("restore words with handling off")
+        << false << ok << false << 422
+        << QByteArray(R"({"error":"restore_allowance_exceeded","allowance_kind":"trial"})")
+        << failsWith(E{E::UnexpectedStatus{422}});
+    QTest::newRow("500 with a failure body, restore handling")
+        << false << ok << true << 500 << QByteArray(R"({"error":"internal","reason":"db"})")
+        << failsWith(E{E::RestoreRequestFailed{u"internal"_s, u"db"_s, 500}});
+    QTest::newRow("500 with an empty body")
+        << false << ok << false << 500 << QByteArray() << failsWith(E{E::UnexpectedStatus{500}});
+    QTest::newRow("500 with an empty body, restore handling")
+        << false << ok << true << 500 << QByteArray() << failsWith(E{E::UnexpectedStatus{500}});
+    QTest::newRow("404 with an HTML page, restore handling")
+        << false << ok << true << 404 << QByteArray("<html>not found</html>")
+        << failsWith(E{E::UnexpectedStatus{404}});
+    QTest::newRow("error word of the wrong type, restore handling")
+        << false << ok << true << 400 << QByteArray(R"({"error":{"code":1}})")
+        << failsWith(E{E::UnexpectedStatus{400}});
+}
+
+void LibrarySessionClientTests::repliesMapInOneDecisionOrder()
+{
+    QFETCH(bool, bodyLess);
+    QFETCH(QList<int>, accepted);
+    QFETCH(bool, restoreHandling);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(Outcome, outcome);
+
+    ScriptedFetch fetch;
+    if (status == -1)
+        fetch.replyNotHttp();
+    else
+        fetch.reply(status, body);
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test")),
+                                      fetch.function());
+    const HttpRequest request
+        = client.makeRequest(QStringLiteral("api/test"), QByteArrayLiteral("POST"), u"token"_s);
+
+    std::optional<Error> error;
+    if (bodyLess) {
+        Result<void> result = client.sendEmpty(request, accepted.first());
+        if (!result)
+            error = result.error();
+    } else {
+        const auto handling = restoreHandling ? LibrarySessionClient::RestoreFailureHandling::On
+                                              : LibrarySessionClient::RestoreFailureHandling::Off;
+        Result<qint64> result = client.send(request, accepted, &decodeValue, handling);
+        if (result)
+            QCOMPARE(*result, 7);
+        else
+            error = result.error();
+    }
+    QCOMPARE(fetch.requests().size(), 1);
+
+    QCOMPARE(error.has_value(), outcome.error.has_value());
+    if (!error)
+        return;
+    if (const DecodingError *expected = outcome.error->as<DecodingError>()) {
+        // The decoder's own error: its kind and key path, whatever its wording.
+        const DecodingError *actual = error->as<DecodingError>();
+        QVERIFY2(actual, qPrintable(describe(*error)));
+        QCOMPARE(actual->kind, expected->kind);
+        QCOMPARE(actual->keyPath, expected->keyPath);
+        return;
+    }
+    QVERIFY2(*error == *outcome.error,
+             qPrintable(describe(*error) + QStringLiteral(" != ") + describe(*outcome.error)));
+}
+
+void LibrarySessionClientTests::transportFailuresPassThroughUnchanged()
+{
+    const TransportError timedOut{28, false, true, QStringLiteral("Operation timed out")};
+    ScriptedFetch fetch;
+    fetch.fail(timedOut).fail(timedOut).fail(CancellationError{});
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test")),
+                                      fetch.function());
+
+    Result<LibraryShell> library = client.currentLibrary(QStringLiteral("t"));
+    QVERIFY(!library);
+    QCOMPARE(library.error(), Error(timedOut));
+
+    Result<void> resend = client.resendEmailVerification(QStringLiteral("t"));
+    QVERIFY(!resend);
+    QCOMPARE(resend.error(), Error(timedOut));
+
+    Result<SignInResult> signIn = client.signInResult(QStringLiteral("a"), QStringLiteral("b"));
+    QVERIFY(!signIn);
+    QCOMPARE(signIn.error(), Error(CancellationError{}));
+    QCOMPARE(fetch.requests().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(LibrarySessionClientTests)
+#include "LibrarySessionClientTests.moc"

@@ -1,0 +1,432 @@
+#include <PellwickCore/Ingest/VerifiedFileCopy.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+#include <Support/ContentHasherFakes.h>
+#include <Support/FaultInjectingFileManager.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+#include <unistd.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+
+namespace {
+
+constexpr qint64 mebibyte = 1024 * 1024;
+
+const Error contentHashMismatch{
+    VerifiedFileCopyError{VerifiedFileCopyError::ContentHashMismatch{}}};
+
+/// Every entry of a folder, hidden ones included, sorted.
+QStringList entries(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                               | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+/// Overwrites the first bytes of a file in place, keeping its size.
+void scribble(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.write("changed") != 7)
+        qFatal("cannot change %s", qPrintable(path));
+}
+
+/// A source file in a temporary folder and a destination one folder down.
+struct Scene
+{
+    explicit Scene(qint64 size = 2 * mebibyte + mebibyte / 2)
+        : sourceBytes(patternBytes(size, 7))
+        , source(dir.filePath(QStringLiteral("card/DCIM/IMG_0001.CR3")))
+        , folder(dir.filePath(QStringLiteral("cache/2026-05-01")))
+        , destination(folder + QStringLiteral("/IMG_0001.CR3"))
+        , partial(VerifiedFileCopy::partialURL(destination))
+    {
+        writeFile(source, sourceBytes);
+    }
+
+    QTemporaryDir dir;
+    QByteArray sourceBytes;
+    QString source;
+    QString folder;
+    QString destination;
+    QString partial;
+};
+
+} // namespace
+
+class VerifiedFileCopyTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void partialFileIsHiddenBesideTheDestination();
+    void copiesTheBytesAndReportsEachMiB_data();
+    void copiesTheBytesAndReportsEachMiB();
+    void copyIsFlushedAndUncachedBeforeSourceThenCopyAreHashed();
+    void missingFolderChainIsCreated();
+    void leftoverPartialIsReplaced();
+    void leftoverPartialThatCannotBeRemovedIsStillReplaced();
+    void existingDestinationIsNeverTouched();
+    void sourceChangingDuringTheCopyIsAMismatch_data();
+    void sourceChangingDuringTheCopyIsAMismatch();
+    void failureAtEachStepLeavesNothingBehind_data();
+    void failureAtEachStepLeavesNothingBehind();
+    void hashingFailuresArePassedOnUnchanged_data();
+    void hashingFailuresArePassedOnUnchanged();
+    void folderIsFlushedAfterTheMove();
+};
+
+void VerifiedFileCopyTests::partialFileIsHiddenBesideTheDestination()
+{
+    QCOMPARE(VerifiedFileCopy::partialURL(QStringLiteral("/cache/2026/IMG_0001.CR3")),
+             QStringLiteral("/cache/2026/.IMG_0001.CR3.pellwick-partial"));
+    QCOMPARE(VerifiedFileCopy::partialURL(QStringLiteral("/IMG_0001.CR3")),
+             QStringLiteral("/.IMG_0001.CR3.pellwick-partial"));
+}
+
+void VerifiedFileCopyTests::copiesTheBytesAndReportsEachMiB_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QList<qint64>>("progress");
+    QTest::addColumn<bool>("throughHandles");
+
+    const QList<std::tuple<const char *, qint64, QList<qint64>>> sizes{
+        {"empty file", 0, {}},
+        {"one byte", 1, {1}},
+        {"exactly one MiB", mebibyte, {mebibyte}},
+        {"one MiB and one byte", mebibyte + 1, {mebibyte, mebibyte + 1}},
+        {"three MiB and a bit",
+         3 * mebibyte + 5,
+         {mebibyte, 2 * mebibyte, 3 * mebibyte, 3 * mebibyte + 5}},
+    };
+    for (const auto &[name, size, progress] : sizes) {
+        // The local file manager lets the kernel copy; the wrapper's handles force read and write.
+        QTest::addRow("%s, kernel copy", name) << size << progress << false;
+        QTest::addRow("%s, read and write", name) << size << progress << true;
+    }
+}
+
+void VerifiedFileCopyTests::copiesTheBytesAndReportsEachMiB()
+{
+    QFETCH(qint64, size);
+    QFETCH(QList<qint64>, progress);
+    QFETCH(bool, throughHandles);
+    const Scene scene(size);
+    const LocalFileManager local;
+    const FaultInjectingFileManager wrapped;
+    const FileManager &fileManager
+        = throughHandles ? static_cast<const FileManager &>(wrapped) : local;
+    QList<qint64> reported;
+    int willVerifyCalls = 0;
+    qsizetype reportedBeforeVerify = -1;
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        scene.source,
+        scene.destination,
+        fileManager,
+        SHA256ContentHasher(),
+        [&] {
+            ++willVerifyCalls;
+            reportedBeforeVerify = reported.size();
+        },
+        [&](qint64 total) { reported.append(total); });
+
+    PELLWICK_VERIFY_SUCCESS(result);
+    QCOMPARE(reported, progress);
+    QCOMPARE(willVerifyCalls, 1);
+    QCOMPARE(reportedBeforeVerify, progress.size());
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::copyIsFlushedAndUncachedBeforeSourceThenCopyAreHashed()
+{
+    const Scene scene(0);
+    const FaultInjectingFileManager fileManager;
+    ScriptedContentHasher hasher;
+    QStringList events;
+    hasher.setBeforeEachCall([&](const QString &path) {
+        events.append(QStringLiteral("hash ") + path);
+        // What the file manager did last before this hash.
+        events.append(QStringLiteral("after ") + fileManager.log().constLast());
+    });
+
+    const Result<void> result
+        = VerifiedFileCopy::copy(scene.source, scene.destination, fileManager, hasher, [&] {
+              events.append(QStringLiteral("willVerify"));
+          });
+
+    PELLWICK_VERIFY_SUCCESS(result);
+    const QStringList log = fileManager.log();
+    const qsizetype flushed = log.indexOf(QStringLiteral("synchronize ") + scene.partial);
+    QVERIFY(flushed >= 0);
+    QCOMPARE(log.at(flushed + 1), QStringLiteral("dropCachedPages ") + scene.partial);
+    QCOMPARE(events,
+             (QStringList{QStringLiteral("willVerify"),
+                          QStringLiteral("hash ") + scene.source,
+                          QStringLiteral("after dropCachedPages ") + scene.partial,
+                          QStringLiteral("hash ") + scene.partial,
+                          QStringLiteral("after dropCachedPages ") + scene.partial}));
+    QCOMPARE(hasher.hashedPaths(), (QStringList{scene.source, scene.partial}));
+    // Both hashes are of empty input, so the empty copy is verified and moved into place.
+    QCOMPARE(QFileInfo(scene.destination).size(), 0);
+}
+
+void VerifiedFileCopyTests::missingFolderChainIsCreated()
+{
+    const Scene scene(10);
+    const QString destination = scene.dir.filePath(QStringLiteral("a/b/c/d/IMG_0001.CR3"));
+
+    PELLWICK_VERIFY_SUCCESS(VerifiedFileCopy::copy(
+        scene.source, destination, LocalFileManager(), SHA256ContentHasher()));
+
+    QCOMPARE(readFile(destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.dir.filePath(QStringLiteral("a/b/c/d"))),
+             QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::leftoverPartialIsReplaced()
+{
+    const Scene scene;
+    const QByteArray leftover = patternBytes(4 * mebibyte, 99);
+    writeFile(scene.partial, leftover);
+
+    PELLWICK_VERIFY_SUCCESS(VerifiedFileCopy::copy(
+        scene.source, scene.destination, LocalFileManager(), SHA256ContentHasher()));
+
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::leftoverPartialThatCannotBeRemovedIsStillReplaced()
+{
+    // After an interrupted move on a file system without rename flags, the leftover partial can
+    // be a second name of a finished file; emptying it in place would empty that file too.
+    const Scene scene;
+    const QString finished = scene.folder + QStringLiteral("/IMG_0000.CR3");
+    const QByteArray finishedBytes = patternBytes(mebibyte, 5);
+    writeFile(finished, finishedBytes);
+    QCOMPARE(::link(QFile::encodeName(finished).constData(),
+                    QFile::encodeName(scene.partial).constData()),
+             0);
+    FaultInjectingFileManager fileManager;
+    fileManager.failOperation(FileOperation::RemoveItem, EBUSY, scene.partial, 1);
+
+    PELLWICK_VERIFY_SUCCESS(VerifiedFileCopy::copy(
+        scene.source, scene.destination, fileManager, SHA256ContentHasher()));
+
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QCOMPARE(readFile(finished), finishedBytes);
+    QCOMPARE(entries(scene.folder),
+             (QStringList{QStringLiteral("IMG_0000.CR3"), QStringLiteral("IMG_0001.CR3")}));
+}
+
+void VerifiedFileCopyTests::existingDestinationIsNeverTouched()
+{
+    const Scene scene;
+    const QByteArray existing = patternBytes(1000, 3);
+    writeFile(scene.destination, existing);
+    bool verified = false;
+    qint64 copied = 0;
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        scene.source,
+        scene.destination,
+        LocalFileManager(),
+        SHA256ContentHasher(),
+        [&] { verified = true; },
+        [&](qint64 total) { copied = total; });
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(),
+             Error(FileSystemError{QStringLiteral("rename"), scene.destination, EEXIST}));
+    // The copy was made and verified in full before the move refused to replace.
+    QVERIFY(verified);
+    QCOMPARE(copied, scene.sourceBytes.size());
+    QCOMPARE(readFile(scene.destination), existing);
+    QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::sourceChangingDuringTheCopyIsAMismatch_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::newRow("changed after its first MiB was copied") << QStringLiteral("copying");
+    QTest::newRow("changed before verification") << QStringLiteral("willVerify");
+    QTest::newRow("hasher reads different bytes") << QStringLiteral("hasher");
+}
+
+void VerifiedFileCopyTests::sourceChangingDuringTheCopyIsAMismatch()
+{
+    QFETCH(QString, when);
+    const Scene scene;
+    ScriptedContentHasher hasher;
+    if (when == QLatin1String("hasher")) {
+        hasher.setBeforeEachCall([&](const QString &path) {
+            if (path == scene.source)
+                scribble(scene.source);
+        });
+    }
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        scene.source,
+        scene.destination,
+        LocalFileManager(),
+        hasher,
+        [&] {
+            if (when == QLatin1String("willVerify"))
+                scribble(scene.source);
+        },
+        [&](qint64 total) {
+            if (when == QLatin1String("copying") && total == mebibyte)
+                scribble(scene.source);
+        });
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(), contentHashMismatch);
+    QCOMPARE(entries(scene.folder), QStringList());
+}
+
+void VerifiedFileCopyTests::failureAtEachStepLeavesNothingBehind_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QString>("on"); // "folder", "source", "partial" or "destination"
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("reportedOperation"); // empty: unableToCreatePartial
+    QTest::addColumn<bool>("verified");
+
+    auto row = [](const char *name,
+                  FileOperation operation,
+                  const char *on,
+                  int occurrence,
+                  int code,
+                  const char *reported,
+                  bool verified) {
+        QTest::newRow(name) << static_cast<int>(operation) << QString::fromLatin1(on) << occurrence
+                            << code << QString::fromLatin1(reported) << verified;
+    };
+    row("folder cannot be created",
+        FileOperation::CreateDirectory,
+        "folder",
+        0,
+        EACCES,
+        "mkdir",
+        false);
+    row("partial cannot be created", FileOperation::CreateFile, "partial", 0, ENOSPC, "", false);
+    row("source cannot be opened",
+        FileOperation::OpenForReading,
+        "source",
+        0,
+        EACCES,
+        "open",
+        false);
+    row("partial cannot be opened",
+        FileOperation::OpenForWriting,
+        "partial",
+        0,
+        EACCES,
+        "open",
+        false);
+    row("source read fails midway", FileOperation::Read, "source", 2, EIO, "read", false);
+    row("disk full while writing", FileOperation::Write, "partial", 2, ENOSPC, "write", false);
+    row("flush to storage fails", FileOperation::Synchronize, "partial", 0, EIO, "fsync", false);
+    row("move fails", FileOperation::MoveItem, "destination", 0, EIO, "rename", true);
+    row("destination appears before the move",
+        FileOperation::MoveItem,
+        "destination",
+        0,
+        EEXIST,
+        "rename",
+        true);
+}
+
+void VerifiedFileCopyTests::failureAtEachStepLeavesNothingBehind()
+{
+    QFETCH(int, operation);
+    QFETCH(QString, on);
+    QFETCH(int, occurrence);
+    QFETCH(int, code);
+    QFETCH(QString, reportedOperation);
+    QFETCH(bool, verified);
+    const Scene scene;
+    const QString path = on == QLatin1String("folder")    ? scene.folder
+                         : on == QLatin1String("source")  ? scene.source
+                         : on == QLatin1String("partial") ? scene.partial
+                                                          : scene.destination;
+    FaultInjectingFileManager fileManager;
+    fileManager.failOperation(static_cast<FileOperation>(operation), code, path, occurrence);
+    bool willVerifyCalled = false;
+    const int descriptors = openDescriptorCount();
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        scene.source, scene.destination, fileManager, CountingContentHasher(), [&] {
+            willVerifyCalled = true;
+        });
+
+    QVERIFY(!result);
+    const Error expected
+        = reportedOperation.isEmpty() ? Error(
+              VerifiedFileCopyError{VerifiedFileCopyError::UnableToCreatePartial{scene.partial}})
+                                      : Error(FileSystemError{reportedOperation, path, code});
+    QCOMPARE(result.error(), expected);
+    QCOMPARE(willVerifyCalled, verified);
+    QCOMPARE(entries(scene.folder), QStringList());
+    QCOMPARE(openDescriptorCount(), descriptors);
+    QCOMPARE(readFile(scene.source), scene.sourceBytes);
+}
+
+void VerifiedFileCopyTests::hashingFailuresArePassedOnUnchanged_data()
+{
+    QTest::addColumn<bool>("failSource");
+    QTest::newRow("source cannot be hashed") << true;
+    QTest::newRow("copy cannot be hashed") << false;
+}
+
+void VerifiedFileCopyTests::hashingFailuresArePassedOnUnchanged()
+{
+    QFETCH(bool, failSource);
+    const Scene scene;
+    const QString failing = failSource ? scene.source : scene.partial;
+    const Error error = FileSystemError{QStringLiteral("read"), failing, EIO};
+    const FailingContentHasher hasher(failing, error);
+
+    const Result<void> result
+        = VerifiedFileCopy::copy(scene.source, scene.destination, LocalFileManager(), hasher);
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(), error);
+    // An injected hasher is asked in order and not asked again after a failure.
+    QCOMPARE(hasher.hashedPaths(),
+             failSource ? QStringList{scene.source} : (QStringList{scene.source, scene.partial}));
+    QCOMPARE(entries(scene.folder), QStringList());
+}
+
+void VerifiedFileCopyTests::folderIsFlushedAfterTheMove()
+{
+    const Scene scene(100);
+    FaultInjectingFileManager fileManager;
+    // The copy is in place and verified when the flush runs: its failure cannot undo that.
+    fileManager.failOperation(FileOperation::SynchronizeDirectory, EIO, scene.folder);
+
+    PELLWICK_VERIFY_SUCCESS(VerifiedFileCopy::copy(
+        scene.source, scene.destination, fileManager, SHA256ContentHasher()));
+
+    const QStringList log = fileManager.log();
+    QCOMPARE(log.mid(log.size() - 2),
+             (QStringList{QStringLiteral("moveItem ") + scene.destination,
+                          QStringLiteral("synchronizeDirectory ") + scene.folder}));
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+QTEST_GUILESS_MAIN(VerifiedFileCopyTests)
+#include "VerifiedFileCopyTests.moc"

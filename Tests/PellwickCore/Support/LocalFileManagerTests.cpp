@@ -1,0 +1,217 @@
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/FileManager_p.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+#include <unistd.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+
+namespace {
+
+int renameCalls = 0;
+int linkCalls = 0;
+
+/// The system's calls, with the rename flag or hard links refused as some file systems do.
+Detail::NoReplaceMoveCalls callsRefusing(bool renameFlag, bool hardLinks)
+{
+    Detail::NoReplaceMoveCalls calls = Detail::systemNoReplaceMoveCalls();
+    if (renameFlag) {
+        calls.renameNoReplace = [](const char *, const char *) {
+            errno = EINVAL;
+            return -1;
+        };
+    }
+    if (hardLinks) {
+        calls.link = [](const char *, const char *) {
+            ++linkCalls;
+            errno = EPERM;
+            return -1;
+        };
+    } else {
+        calls.link = [](const char *from, const char *to) {
+            ++linkCalls;
+            return ::link(from, to);
+        };
+    }
+    calls.rename = [](const char *from, const char *to) {
+        ++renameCalls;
+        return ::rename(from, to);
+    };
+    return calls;
+}
+
+} // namespace
+
+class LocalFileManagerTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void moveNeverReplacesAnExistingItem_data();
+    void moveNeverReplacesAnExistingItem();
+    void moveRenamesIntoAFreeName_data();
+    void moveRenamesIntoAFreeName();
+    void moveFailureOtherThanARefusedFlagIsFinal();
+    void createFileMakesANewFileInsteadOfEmptyingTheOld();
+    void createDirectoryMakesTheChainButNotOverAFile();
+};
+
+void LocalFileManagerTests::init()
+{
+    renameCalls = 0;
+    linkCalls = 0;
+}
+
+void LocalFileManagerTests::moveNeverReplacesAnExistingItem_data()
+{
+    QTest::addColumn<bool>("refuseFlag");
+    QTest::addColumn<bool>("refuseLinks");
+    QTest::addColumn<bool>("danglingLink");
+    QTest::addColumn<QString>("reportedOperation");
+    for (const bool danglingLink : {false, true}) {
+        const char *target = danglingLink ? "dangling symbolic link" : "file";
+        QTest::addRow("rename flag, over a %s", target)
+            << false << false << danglingLink << QStringLiteral("rename");
+        QTest::addRow("hard link, over a %s", target)
+            << true << false << danglingLink << QStringLiteral("link");
+        QTest::addRow("existence check, over a %s", target)
+            << true << true << danglingLink << QStringLiteral("rename");
+    }
+}
+
+void LocalFileManagerTests::moveNeverReplacesAnExistingItem()
+{
+    QFETCH(bool, refuseFlag);
+    QFETCH(bool, refuseLinks);
+    QFETCH(bool, danglingLink);
+    QFETCH(QString, reportedOperation);
+    const QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral(".IMG_0001.CR3.pellwick-partial"));
+    const QString to = dir.filePath(QStringLiteral("IMG_0001.CR3"));
+    writeFile(from, "new");
+    if (danglingLink)
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), to));
+    else
+        writeFile(to, "old");
+
+    const Result<void> result
+        = Detail::moveWithoutReplacing(from, to, callsRefusing(refuseFlag, refuseLinks));
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(), Error(FileSystemError{reportedOperation, to, EEXIST}));
+    QCOMPARE(renameCalls, 0);
+    QCOMPARE(readFile(from), QByteArray("new"));
+    if (danglingLink)
+        QVERIFY(QFileInfo(to).isSymLink());
+    else
+        QCOMPARE(readFile(to), QByteArray("old"));
+}
+
+void LocalFileManagerTests::moveRenamesIntoAFreeName_data()
+{
+    QTest::addColumn<bool>("refuseFlag");
+    QTest::addColumn<bool>("refuseLinks");
+    QTest::addColumn<int>("expectedLinks");
+    QTest::addColumn<int>("expectedRenames");
+    QTest::newRow("rename flag") << false << false << 0 << 0;
+    QTest::newRow("hard link then unlink") << true << false << 1 << 0;
+    QTest::newRow("existence check then rename") << true << true << 1 << 1;
+}
+
+void LocalFileManagerTests::moveRenamesIntoAFreeName()
+{
+    QFETCH(bool, refuseFlag);
+    QFETCH(bool, refuseLinks);
+    QFETCH(int, expectedLinks);
+    QFETCH(int, expectedRenames);
+    const QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral(".IMG_0001.CR3.pellwick-partial"));
+    const QString to = dir.filePath(QStringLiteral("IMG_0001.CR3"));
+    writeFile(from, "new");
+
+    PELLWICK_VERIFY_SUCCESS(
+        Detail::moveWithoutReplacing(from, to, callsRefusing(refuseFlag, refuseLinks)));
+
+    QCOMPARE(readFile(to), QByteArray("new"));
+    QVERIFY(!QFileInfo::exists(from));
+    QCOMPARE(linkCalls, expectedLinks);
+    QCOMPARE(renameCalls, expectedRenames);
+
+    // And the production calls, on this file system.
+    writeFile(from, "newer");
+    const QString other = dir.filePath(QStringLiteral("IMG_0002.CR3"));
+    PELLWICK_VERIFY_SUCCESS(LocalFileManager().moveItem(from, other));
+    QCOMPARE(readFile(other), QByteArray("newer"));
+    QVERIFY(!QFileInfo::exists(from));
+}
+
+void LocalFileManagerTests::moveFailureOtherThanARefusedFlagIsFinal()
+{
+    const QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("missing"));
+    const QString to = dir.filePath(QStringLiteral("IMG_0001.CR3"));
+    Detail::NoReplaceMoveCalls calls = callsRefusing(false, false);
+
+    const Result<void> result = Detail::moveWithoutReplacing(from, to, calls);
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("rename"), to, ENOENT}));
+    QCOMPARE(linkCalls, 0);
+    QCOMPARE(renameCalls, 0);
+}
+
+void LocalFileManagerTests::createFileMakesANewFileInsteadOfEmptyingTheOld()
+{
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("partial"));
+    const QString otherName = dir.filePath(QStringLiteral("finished"));
+    const QString linkTarget = dir.filePath(QStringLiteral("target"));
+    const LocalFileManager fileManager;
+
+    writeFile(otherName, "keep me");
+    QCOMPARE(::link(QFile::encodeName(otherName).constData(), QFile::encodeName(path).constData()),
+             0);
+    QVERIFY(fileManager.createFile(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(readFile(otherName), QByteArray("keep me"));
+
+    QVERIFY(QFile::remove(path));
+    writeFile(linkTarget, "keep me too");
+    QVERIFY(QFile::link(linkTarget, path));
+    QVERIFY(fileManager.createFile(path));
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(readFile(linkTarget), QByteArray("keep me too"));
+
+    QVERIFY(!fileManager.createFile(dir.filePath(QStringLiteral("no/such/folder/file"))));
+}
+
+void LocalFileManagerTests::createDirectoryMakesTheChainButNotOverAFile()
+{
+    const QTemporaryDir dir;
+    const LocalFileManager fileManager;
+    const QString chain = dir.filePath(QStringLiteral("a/b/c"));
+
+    PELLWICK_VERIFY_SUCCESS(fileManager.createDirectory(chain));
+    QVERIFY(QFileInfo(chain).isDir());
+    PELLWICK_VERIFY_SUCCESS(fileManager.createDirectory(chain));
+
+    const QString file = dir.filePath(QStringLiteral("a/file"));
+    writeFile(file, "x");
+    const Result<void> result = fileManager.createDirectory(file + QStringLiteral("/d"));
+    QVERIFY(!result);
+    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("mkdir"), file, EEXIST}));
+}
+
+QTEST_GUILESS_MAIN(LocalFileManagerTests)
+#include "LocalFileManagerTests.moc"

@@ -1,0 +1,72 @@
+#include "ContentHasherFakes.h"
+
+#include <QMutexLocker>
+
+namespace Pellwick::Test {
+
+Result<QString> CountingContentHasher::contentHash(const QString &path) const
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_paths.append(path);
+    }
+    return SHA256ContentHasher().contentHash(path);
+}
+
+QStringList CountingContentHasher::hashedPaths() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_paths;
+}
+
+FailingContentHasher::FailingContentHasher(QString pathFragment, Error error)
+    : m_pathFragment(std::move(pathFragment))
+    , m_error(std::move(error))
+{}
+
+Result<QString> FailingContentHasher::contentHash(const QString &path) const
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_paths.append(path);
+    }
+    if (path.contains(m_pathFragment))
+        return tl::unexpected<Error>(m_error);
+    return SHA256ContentHasher().contentHash(path);
+}
+
+QStringList FailingContentHasher::hashedPaths() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_paths;
+}
+
+ScriptedContentHasher::ScriptedContentHasher(QList<Result<QString>> script)
+    : m_script(std::move(script))
+{}
+
+Result<QString> ScriptedContentHasher::contentHash(const QString &path) const
+{
+    if (m_beforeEachCall)
+        m_beforeEachCall(path);
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_paths.append(path);
+        if (!m_script.isEmpty())
+            return m_script.takeFirst();
+    }
+    return SHA256ContentHasher().contentHash(path);
+}
+
+void ScriptedContentHasher::setBeforeEachCall(std::function<void(const QString &)> hook)
+{
+    m_beforeEachCall = std::move(hook);
+}
+
+QStringList ScriptedContentHasher::hashedPaths() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_paths;
+}
+
+} // namespace Pellwick::Test

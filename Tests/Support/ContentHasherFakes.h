@@ -1,0 +1,65 @@
+#pragma once
+
+#include <PellwickCore/Ingest/ContentHashing.h>
+
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+#include <functional>
+
+namespace Pellwick::Test {
+
+/// The real SHA-256 hasher that records every path it is asked for, in call order.
+class CountingContentHasher final : public ContentHashing
+{
+public:
+    Result<QString> contentHash(const QString &path) const override;
+
+    QStringList hashedPaths() const;
+
+    qsizetype callCount() const { return hashedPaths().size(); }
+
+private:
+    mutable QMutex m_mutex;
+    mutable QStringList m_paths;
+};
+
+/// Fails for every path containing `pathFragment` with `error` and hashes the others for real.
+/// Records every path asked for, in call order.
+class FailingContentHasher final : public ContentHashing
+{
+public:
+    explicit FailingContentHasher(QString pathFragment, Error error);
+
+    Result<QString> contentHash(const QString &path) const override;
+
+    QStringList hashedPaths() const;
+
+private:
+    QString m_pathFragment;
+    Error m_error;
+    mutable QMutex m_mutex;
+    mutable QStringList m_paths;
+};
+
+/// Answers calls in order from a script of results; once the script is used up it hashes for
+/// real. `beforeEachCall` runs first on every call (to change a file between two hashes, say).
+class ScriptedContentHasher final : public ContentHashing
+{
+public:
+    explicit ScriptedContentHasher(QList<Result<QString>> script = {});
+
+    Result<QString> contentHash(const QString &path) const override;
+
+    void setBeforeEachCall(std::function<void(const QString &path)> hook);
+    QStringList hashedPaths() const;
+
+private:
+    mutable QMutex m_mutex;
+    mutable QList<Result<QString>> m_script;
+    mutable QStringList m_paths;
+    std::function<void(const QString &)> m_beforeEachCall;
+};
+
+} // namespace Pellwick::Test

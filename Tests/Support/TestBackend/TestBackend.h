@@ -1,0 +1,131 @@
+#pragma once
+
+#include <PellwickCore/Backend/EntitlementState.h>
+#include <PellwickCore/Backend/HttpFetch.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Pellwick::Test {
+
+/// One request as the test backend received it.
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray path;   ///< decoded path, without the query
+    QByteArray target; ///< the request target exactly as sent
+    HttpHeaders headers;
+    QByteArray body;
+};
+
+/// An in-process HTTP server on 127.0.0.1 (an ephemeral port, its own threads) that implements the
+/// backend's JSON endpoints with in-memory accounts and libraries. Every request is recorded;
+/// faults (any reply, stalls, dropped connections, slow bodies) can be injected per method and
+/// path, also on paths no endpoint serves. Stops when destroyed.
+class TestBackend
+{
+public:
+    /// An account with its user and library state. Ids of 0 are assigned when added.
+    struct Account
+    {
+        qint64 userId = 0;
+        QString email;
+        QString password;
+        std::optional<QString> displayName;
+        bool emailVerified = true;
+        UserLibrary library = defaultLibrary();
+    };
+
+    /// A canned misbehaviour that replaces the endpoint's own reply.
+    struct Fault
+    {
+        enum class Kind {
+            Reply,             ///< `status` with `body` and `headers`
+            Stall,             ///< no reply until `releaseStalls()` or the backend stops
+            CloseConnection,   ///< headers announcing more bytes than `body`, then a closed socket
+            Trickle,           ///< `body` in `chunkSize` pieces, `interval` apart
+            StallAfterHeaders, ///< headers and `body`, then silence until released or stopped
+        };
+
+        Kind kind = Kind::Reply;
+        int status = 200;
+        QByteArray body;
+        HttpHeaders headers;
+        qint64 chunkSize = 0;
+        std::chrono::milliseconds interval{0};
+
+        /// Any status with any body (malformed JSON, wrong types, an empty body, ...).
+        static Fault reply(int status,
+                           QByteArray body = {},
+                           QByteArray contentType = QByteArrayLiteral("application/json"));
+        static Fault stall();
+        static Fault closeConnection(int status = 200, QByteArray partialBody = {});
+        static Fault trickle(QByteArray body, qint64 chunkSize, std::chrono::milliseconds interval);
+        static Fault stallAfterHeaders(int status, QByteArray firstBytes, qint64 announcedLength);
+
+        Fault withHeader(const QByteArray &name, const QByteArray &value) const;
+    };
+
+    struct Options
+    {
+        /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
+        QByteArray pathPrefix;
+    };
+
+    TestBackend();
+    explicit TestBackend(Options options);
+    ~TestBackend();
+
+    TestBackend(const TestBackend &) = delete;
+    TestBackend &operator=(const TestBackend &) = delete;
+
+    int port() const;
+    /// "http://127.0.0.1:<port>" followed by the path prefix.
+    QUrl baseURL() const;
+    /// The full URL of `path` (absolute, starting with "/") on this server, prefix not applied.
+    QString url(const QString &path) const;
+
+    static UserLibrary defaultLibrary();
+
+    // In-memory state.
+
+    /// Adds an account and returns it with its ids assigned.
+    Account addAccount(Account account);
+    std::optional<Account> account(const QString &email) const;
+    void updateAccount(const QString &email, const std::function<void(Account &)> &change);
+    /// A fresh session token for the account, as a sign-in would issue.
+    QString issueToken(const QString &email);
+    /// The e-mail addresses of every password-reset request, in order.
+    QStringList passwordResetEmails() const;
+    /// How many verification e-mails were re-sent to the address.
+    int resentVerificationCount(const QString &email) const;
+
+    // Faults. `method` empty matches any method; `path` is the full request path.
+
+    /// Applies `fault` to the next `times` matching requests (0: to every one until cleared).
+    void injectFault(const QByteArray &method,
+                     const QByteArray &path,
+                     const Fault &fault,
+                     int times = 0);
+    void clearFaults();
+    /// Lets every stalled reply go: a stall answers 503, a stall after headers closes the connection.
+    void releaseStalls();
+
+    QList<RecordedRequest> requests() const;
+    void clearRequests();
+
+    struct Private;
+
+private:
+    std::unique_ptr<Private> d;
+};
+
+} // namespace Pellwick::Test

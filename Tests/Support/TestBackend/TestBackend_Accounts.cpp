@@ -1,0 +1,130 @@
+// Sessions, registration, password and e-mail verification endpoints of the test backend.
+
+#include "TestBackend_p.h"
+
+namespace Pellwick::Test {
+
+namespace {
+
+QString stringMember(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toString();
+}
+
+bool hasStrings(const QJsonObject &object, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        if (!object.value(QLatin1String(key)).isString())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void registerAccountRoutes(TestBackend::Private &backend)
+{
+    using Account = TestBackend::Account;
+    TestBackend::Private *d = &backend;
+
+    d->route("POST", "/api/auth/sessions", [d](const auto &request, auto &response) {
+        const std::optional<QJsonObject> body = requestObject(request, response);
+        if (!body)
+            return;
+        if (!hasStrings(*body, {"email", "password"}))
+            return replyError(response, 422, QStringLiteral("validation_failed"));
+        std::lock_guard lock(d->mutex);
+        const Account *account = d->findAccount(stringMember(*body, "email"));
+        if (!account || account->password != stringMember(*body, "password"))
+            return replyError(response, 401, QStringLiteral("invalid_credentials"));
+        QJsonObject reply{{QStringLiteral("token"), d->newToken(account->email)}};
+        if (account->emailVerified) {
+            reply.insert(QStringLiteral("user"), userJson(*account));
+            reply.insert(QStringLiteral("library"), libraryJson(account->library));
+        } else {
+            reply.insert(QStringLiteral("email_verification"), QStringLiteral("pending"));
+        }
+        replyJson(response, 201, reply);
+    });
+
+    d->route("POST", "/api/auth/registrations", [d](const auto &request, auto &response) {
+        const std::optional<QJsonObject> body = requestObject(request, response);
+        if (!body)
+            return;
+        if (!hasStrings(*body, {"email", "password", "password_confirmation"})
+            || stringMember(*body, "password").isEmpty()
+            || stringMember(*body, "password") != stringMember(*body, "password_confirmation")) {
+            return replyError(response, 422, QStringLiteral("validation_failed"));
+        }
+        std::lock_guard lock(d->mutex);
+        const QString email = stringMember(*body, "email");
+        if (d->findAccount(email))
+            return replyError(response, 422, QStringLiteral("email_taken"));
+        Account account;
+        account.userId = d->nextId++;
+        account.email = email;
+        account.password = stringMember(*body, "password");
+        account.emailVerified = false;
+        account.library.id = d->nextId++;
+        d->accounts.append(account);
+        replyJson(response,
+                  201,
+                  {{QStringLiteral("token"), d->newToken(email)},
+                   {QStringLiteral("email_verification"), QStringLiteral("pending")}});
+    });
+
+    d->route("POST", "/api/auth/password_resets", [d](const auto &request, auto &response) {
+        const std::optional<QJsonObject> body = requestObject(request, response);
+        if (!body)
+            return;
+        if (!hasStrings(*body, {"email"}))
+            return replyError(response, 422, QStringLiteral("validation_failed"));
+        std::lock_guard lock(d->mutex);
+        // Answered alike whether or not the address has an account.
+        d->passwordResetEmails.append(stringMember(*body, "email"));
+        replyJson(response, 202, {});
+    });
+
+    d->route("GET", "/api/auth/email_verification", [d](const auto &request, auto &response) {
+        std::lock_guard lock(d->mutex);
+        const Account *account = d->authorizedAccount(request, response);
+        if (!account)
+            return;
+        replyJson(
+            response,
+            200,
+            {{QStringLiteral("email_verification"),
+              account->emailVerified ? QStringLiteral("verified") : QStringLiteral("pending")},
+             {QStringLiteral("email"), account->email}});
+    });
+
+    d->route(
+        "POST", "/api/auth/email_verification/resend", [d](const auto &request, auto &response) {
+            std::lock_guard lock(d->mutex);
+            const Account *account = d->authorizedAccount(request, response);
+            if (!account)
+                return;
+            ++d->resentVerifications[account->email];
+            replyJson(response, 202, {});
+        });
+
+    d->route("PATCH", "/api/auth/password", [d](const auto &request, auto &response) {
+        std::lock_guard lock(d->mutex);
+        Account *account = d->authorizedAccount(request, response);
+        if (!account)
+            return;
+        const std::optional<QJsonObject> body = requestObject(request, response);
+        if (!body)
+            return;
+        if (!hasStrings(*body, {"current_password", "password", "password_confirmation"})
+            || stringMember(*body, "current_password") != account->password
+            || stringMember(*body, "password").isEmpty()
+            || stringMember(*body, "password") != stringMember(*body, "password_confirmation")) {
+            return replyError(response, 422, QStringLiteral("validation_failed"));
+        }
+        account->password = stringMember(*body, "password");
+        response.status = 204;
+    });
+}
+
+} // namespace Pellwick::Test

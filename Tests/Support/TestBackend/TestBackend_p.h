@@ -1,0 +1,85 @@
+#pragma once
+
+// Internals of the test backend shared by its endpoint units.
+
+#include "TestBackend.h"
+
+#include <QHash>
+#include <QJsonObject>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <httplib.h>
+
+namespace Pellwick::Test {
+
+struct TestBackend::Private
+{
+    using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
+
+    /// Serves `handler` for `method` on the prefix followed by `pattern` (a regular expression),
+    /// after recording the request and applying any matching fault.
+    void route(const char *method, const std::string &pattern, Handler handler);
+    /// The same with a pattern for the whole path, prefix not applied.
+    void addRoute(const char *method, const std::string &fullPattern, Handler handler);
+    /// Records the request and answers it with a matching fault; false when none matched.
+    bool recordAndApplyFault(const httplib::Request &request, httplib::Response &response);
+    /// Blocks until stalls are released or the backend stops; true when stopping.
+    bool waitWhileStalled(std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+    // Everything below is guarded by `mutex`.
+
+    /// The account of the request's bearer token, or null after answering 401.
+    Account *authorizedAccount(const httplib::Request &request, httplib::Response &response);
+    Account *findAccount(const QString &email);
+    QString newToken(const QString &email);
+
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    QByteArray prefix;
+
+    mutable std::mutex mutex;
+    std::condition_variable stallChanged;
+    bool stopping = false;
+    quint64 stallGeneration = 0;
+
+    struct FaultRule
+    {
+        QByteArray method;
+        QByteArray path;
+        Fault fault;
+        int remaining = 0; ///< 0: unlimited
+    };
+
+    QList<FaultRule> faults;
+    QList<RecordedRequest> requests;
+
+    QList<Account> accounts;
+    QHash<QString, QString> sessions; ///< token -> e-mail
+    qint64 nextId = 1;
+    quint64 nextToken = 1;
+    QStringList passwordResetEmails;
+    QHash<QString, int> resentVerifications;
+    quint64 nextBillingSession = 1;
+};
+
+// Endpoint families.
+void registerAccountRoutes(TestBackend::Private &backend);
+void registerLibraryRoutes(TestBackend::Private &backend);
+void registerHealthRoutes(TestBackend::Private &backend);
+
+// Reply helpers.
+void replyJson(httplib::Response &response, int status, const QJsonObject &body);
+void replyError(httplib::Response &response, int status, const QString &error);
+/// The request body as a JSON object, or no value after answering 400.
+std::optional<QJsonObject> requestObject(const httplib::Request &request,
+                                         httplib::Response &response);
+
+QJsonObject userJson(const TestBackend::Account &account);
+QJsonObject libraryJson(const UserLibrary &library);
+QJsonObject paidPlanJson(const PaidPlanState &plan);
+
+} // namespace Pellwick::Test
