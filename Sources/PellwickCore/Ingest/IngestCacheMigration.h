@@ -200,6 +200,12 @@ private:
                                           const QString &target,
                                           const MigrationContents &sourceContents) const;
     QStringList targetFiles(const QStringList &files, const QString &target) const;
+    /// As the public one; the first try takes `presumedHash`, taken shortly before, as the
+    /// source's hash instead of hashing it again.
+    Result<void> copyStableFile(const QString &file,
+                                const QString &target,
+                                MigrationTransferProgressReporter *progress,
+                                const std::optional<QString> &presumedHash) const;
 
     QString m_rootURL;
     std::shared_ptr<const FileManager> m_fileManager;

@@ -149,8 +149,16 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
         return tl::unexpected<Error>(std::move(sourceHashes).error());
     pass.sourceHashes = std::move(*sourceHashes);
 
-    for (const QString &file : std::as_const(pass.sourceBefore.files))
-        PELLWICK_TRY(copyStableFile(file, target, progress));
+    // While a file is copied, the next one's first hash is taken: a file that changes meanwhile
+    // fails that first try's comparison with its fresh hash and is copied again.
+    ContentHashPrefetch prefetch(*m_contentHasher);
+    const QStringList &files = pass.sourceBefore.files;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        std::optional<QString> presumedHash = prefetch.take(files.at(i));
+        if (i + 1 < files.size())
+            prefetch.start(files.at(i + 1));
+        PELLWICK_TRY(copyStableFile(files.at(i), target, progress, presumedHash));
+    }
 
     Result<MigrationContents> after = migrationContents(m_rootURL, std::nullopt);
     if (!after)
@@ -197,6 +205,14 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                                                  const QString &target,
                                                  MigrationTransferProgressReporter *progress) const
 {
+    return copyStableFile(file, target, progress, std::nullopt);
+}
+
+Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
+                                                 const QString &target,
+                                                 MigrationTransferProgressReporter *progress,
+                                                 const std::optional<QString> &presumedHash) const
+{
     const QString path = relativePath(file, m_rootURL);
     const QString destination = appendingPathComponent(target, path);
     // The last try's failure when it was not the source changing: a full disk or an unreadable
@@ -209,7 +225,8 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
             return tl::unexpected<Error>(std::move(size).error());
         if (progress)
             progress->copying(path, 0, *size);
-        Result<QString> sourceHash = contentHash(file);
+        Result<QString> sourceHash
+            = attempt == 1 && presumedHash ? Result<QString>(*presumedHash) : contentHash(file);
         if (!sourceHash)
             return tl::unexpected<Error>(std::move(sourceHash).error());
         PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));

@@ -15,6 +15,15 @@ namespace {
 
 constexpr qint64 bytesPerWorker = 4 * 1024 * 1024;
 
+qint64 sizeOf(const QString &path)
+{
+    struct stat st
+    {};
+
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<qint64>(st.st_size)
+                                                                 : 0;
+}
+
 } // namespace
 
 bool hashesConcurrently(const ContentHashing &hasher)
@@ -50,13 +59,8 @@ void forEachConcurrently(qsizetype count,
 qsizetype hashingWorkers(const QStringList &paths)
 {
     qint64 total = 0;
-    for (const QString &path : paths) {
-        struct stat st
-        {};
-
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-            total += static_cast<qint64>(st.st_size);
-    }
+    for (const QString &path : paths)
+        total += sizeOf(path);
     return std::max<qsizetype>(1, static_cast<qsizetype>(total / bytesPerWorker));
 }
 
@@ -107,6 +111,43 @@ contentHashPair(const ContentHashing &hasher, const QString &first, const QStrin
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     return std::make_pair(hashes->at(0), hashes->at(1));
+}
+
+ContentHashPrefetch::ContentHashPrefetch(const ContentHashing &hasher)
+    : m_hasher(hasher)
+{}
+
+ContentHashPrefetch::~ContentHashPrefetch()
+{
+    join();
+}
+
+void ContentHashPrefetch::start(const QString &path)
+{
+    join();
+    m_path.clear();
+    m_result.reset();
+    if (!hashesConcurrently(m_hasher) || sizeOf(path) < bytesPerWorker)
+        return;
+    m_path = path;
+    m_worker = std::thread([this, path] { m_result.emplace(m_hasher.contentHash(path)); });
+}
+
+std::optional<QString> ContentHashPrefetch::take(const QString &path)
+{
+    join();
+    if (path != m_path || !m_result || !*m_result)
+        return std::nullopt;
+    std::optional<QString> hash = std::move(**m_result);
+    m_result.reset();
+    m_path.clear();
+    return hash;
+}
+
+void ContentHashPrefetch::join()
+{
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 } // namespace Pellwick

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -42,5 +44,31 @@ std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
 /// otherwise `first`, then `second`. A failure of `first` is reported before one of `second`.
 [[nodiscard]] Result<std::pair<QString, QString>>
 contentHashPair(const ContentHashing &hasher, const QString &first, const QString &second);
+
+/// Hashes the next file of a sequence on a thread of its own while the current one is worked
+/// on, for the production hasher and files large enough to be worth a thread; otherwise does
+/// nothing. The hash is taken ahead of time, so a caller may use it only where a stale hash
+/// leads to nothing worse than doing the work again (a verified copy that is then compared with
+/// a fresh hash of the source).
+class ContentHashPrefetch
+{
+public:
+    explicit ContentHashPrefetch(const ContentHashing &hasher);
+    ContentHashPrefetch(const ContentHashPrefetch &) = delete;
+    ContentHashPrefetch &operator=(const ContentHashPrefetch &) = delete;
+    ~ContentHashPrefetch();
+
+    void start(const QString &path);
+    /// The hash of `path` if it was prefetched and could be taken.
+    std::optional<QString> take(const QString &path);
+
+private:
+    void join();
+
+    const ContentHashing &m_hasher;
+    std::thread m_worker;
+    QString m_path;
+    std::optional<Result<QString>> m_result;
+};
 
 } // namespace Pellwick

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void fileChangingOnEveryTryFailsTheMove();
     void fileChangingOnceIsCopiedAgainAndCountedOnce();
     void fileCreatedDuringAPassIsIncludedInTheNext();
+    void fileChangedBeforeItsTurnIsCopiedAsItIsThen();
     void cacheChangingInEveryPassNamesTheLastChange();
     void changesWithoutANameFailWithTheCacheName();
     void staleTargetEntriesAreRemovedDeepestFirst();
@@ -204,6 +205,34 @@ void StableSnapshotTests::fileCreatedDuringAPassIsIncludedInTheNext()
     QVERIFY(moved->fileHashes.contains(QStringLiteral("c/new.CR3")));
     verifyMirror(fixture.root, fixture.target);
     QCOMPARE(readFile(at(fixture.target, marker)), fixture.root.toUtf8());
+}
+
+void StableSnapshotTests::fileChangedBeforeItsTurnIsCopiedAsItIsThen()
+{
+    // With the production hasher a file's first hash may be taken while the one before it is
+    // copied; a change after that hash must still end with the file as it is now.
+    MigrationFixture fixture;
+    const qint64 size = 5 * 1024 * 1024;
+    writeFile(at(fixture.root, "a.CR3"), patternBytes(size, 1));
+    writeFile(at(fixture.root, "b.CR3"), patternBytes(size, 2));
+    const QString copyOfA = at(fixture.target, "a.CR3");
+    auto changed = std::make_shared<bool>(false);
+    fixture.fileManager->setObserver([&, changed](FileOperation operation, const QString &path) {
+        if (operation == FileOperation::MoveItem && path == copyOfA && !*changed) {
+            *changed = true;
+            writeFile(at(fixture.root, "b.CR3"), patternBytes(size, 3));
+        }
+    });
+
+    Result<IngestCacheMigration> moved
+        = fixture.migrator({}, std::make_shared<SHA256ContentHasher>())
+              .migrate(fixture.target, {}, QUuid());
+    QVERIFY2(moved, failureText(moved).constData());
+    QVERIFY(*changed);
+    QCOMPARE(readFile(at(fixture.target, "b.CR3")), patternBytes(size, 3));
+    QCOMPARE(moved->fileHashes.value(QStringLiteral("b.CR3")),
+             referenceSha256(patternBytes(size, 3)));
+    verifyMirror(fixture.root, fixture.target);
 }
 
 void StableSnapshotTests::cacheChangingInEveryPassNamesTheLastChange()
