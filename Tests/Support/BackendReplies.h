@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <Support/TestErrors.h>
+
 namespace Pellwick::Test {
 
 // JSON bodies of well-formed backend replies, written out by hand so that the client's decoding is
@@ -47,14 +49,6 @@ inline QByteArray shellJson(const QByteArray &library = libraryJson(),
 inline const LibrarySessionClientError *clientError(const Error &error)
 {
     return error.as<LibrarySessionClientError>();
-}
-
-/// The failure's description for test messages, or an empty text on success. (QVERIFY2 evaluates
-/// its message even when the check passes, so it must not touch the error of a success.)
-template<typename T>
-QByteArray failureText(const Result<T> &result)
-{
-    return result ? QByteArray() : describe(result.error()).toUtf8();
 }
 
 inline Error unexpectedStatusError(int statusCode)

@@ -303,4 +303,15 @@ Result<void> FaultInjectingFileManager::synchronizeDirectory(const QString &path
     return m_inner->synchronizeDirectory(path);
 }
 
+std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument)
+{
+    bool valid = false;
+    const int killAt = QString::fromLocal8Bit(argument).toInt(&valid);
+    if (!valid || killAt < 1)
+        return nullptr;
+    auto fileManager = std::make_shared<FaultInjectingFileManager>();
+    fileManager->killAtOperation(killAt);
+    return fileManager;
+}
+
 } // namespace Pellwick::Test

@@ -108,4 +108,9 @@ private:
     std::function<void(FileOperation, const QString &)> m_observer;
 };
 
+/// For crash-test children: a file manager over the local one that ends the process as the
+/// operation numbered by `argument` (a positive whole number) begins, or nothing when `argument`
+/// is not such a number.
+std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument);
+
 } // namespace Pellwick::Test

@@ -30,13 +30,14 @@ MigrationFixture::migrator(const QString &cacheRoot,
 {
     auto probes = capacityProbes;
     auto available = availableBytes;
-    return IngestCacheMigrator(cacheRoot.isEmpty() ? root : cacheRoot,
-                               fileManager,
-                               contentHasher ? std::move(contentHasher) : hasher,
-                               [probes, available](const QString &path) -> Result<qint64> {
-                                   probes->append(path);
-                                   return *available;
-                               });
+    return IngestCacheMigrator(
+        IngestCache(cacheRoot.isEmpty() ? root : cacheRoot,
+                    fileManager,
+                    contentHasher ? std::move(contentHasher) : hasher,
+                    [probes, available](const QString &path) -> Result<qint64> {
+                        probes->append(path);
+                        return *available;
+                    }));
 }
 
 Result<IngestCacheMigration>

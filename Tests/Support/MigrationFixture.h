@@ -3,7 +3,7 @@
 #include "ContentHasherFakes.h"
 #include "FaultInjectingFileManager.h"
 
-#include <PellwickCore/Ingest/IngestCacheMigration.h>
+#include <PellwickCore/Ingest/IngestCacheMigrator.h>
 
 #include <QHash>
 #include <QStringList>

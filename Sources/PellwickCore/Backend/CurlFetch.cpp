@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -30,9 +31,13 @@ using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
 struct Exchange
 {
     std::stop_token stop;
+    std::chrono::milliseconds idleLimit{0};
     QByteArray body;
     HttpHeaders headers;
     bool outOfMemory = false;
+    bool idleExpired = false;
+    curl_off_t bytesMoved = 0;
+    std::chrono::steady_clock::time_point lastMovement = std::chrono::steady_clock::now();
 };
 
 size_t receiveBody(char *data, size_t size, size_t count, void *context)
@@ -67,9 +72,22 @@ size_t receiveHeader(char *data, size_t size, size_t count, void *context)
     return length;
 }
 
-int reportProgress(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int reportProgress(void *context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
 {
-    return static_cast<Exchange *>(context)->stop.stop_requested() ? 1 : 0;
+    auto *exchange = static_cast<Exchange *>(context);
+    if (exchange->stop.stop_requested())
+        return 1;
+    // curl's low-speed check averages over several seconds, so a stall right after some bytes is
+    // only noticed late; measure the time since the last byte moved directly as well.
+    const auto now = std::chrono::steady_clock::now();
+    if (received + sent != exchange->bytesMoved) {
+        exchange->bytesMoved = received + sent;
+        exchange->lastMovement = now;
+    } else if (now - exchange->lastMovement >= exchange->idleLimit) {
+        exchange->idleExpired = true;
+        return 1;
+    }
+    return 0;
 }
 
 tl::unexpected<Error> transportFailure(CURLcode code, bool cancelled, const QString &message)
@@ -176,12 +194,14 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     if (!headers)
         return tl::unexpected<Error>(std::move(headers).error());
 
-    Exchange exchange{stop, {}, {}, false};
+    const auto idleLimit = std::max(std::min(request.timeoutInterval, m_options.idleLimit),
+                                    std::chrono::milliseconds(1));
+    Exchange exchange;
+    exchange.stop = stop;
+    exchange.idleLimit = idleLimit;
     char errorText[CURL_ERROR_SIZE] = {};
     const QByteArray url = request.url.toUtf8();
 
-    const auto idleLimit = std::max(std::min(request.timeoutInterval, m_options.idleLimit),
-                                    std::chrono::milliseconds(1));
     const long idleSeconds = static_cast<long>(
         std::max<qint64>(1, std::chrono::ceil<std::chrono::seconds>(idleLimit).count()));
 
@@ -211,6 +231,12 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     if (code != CURLE_OK) {
         if (exchange.outOfMemory)
             return transportFailure(CURLE_OUT_OF_MEMORY, false, QStringLiteral("Out of memory."));
+        if (exchange.idleExpired && !stop.stop_requested()) {
+            return transportFailure(
+                CURLE_OPERATION_TIMEDOUT,
+                false,
+                QStringLiteral("No data moved for %1 ms.").arg(exchange.idleLimit.count()));
+        }
         const bool cancelled = code == CURLE_ABORTED_BY_CALLBACK && stop.stop_requested();
         const QString message = errorText[0] != '\0' ? QString::fromLocal8Bit(errorText)
                                                      : QString::fromUtf8(curl_easy_strerror(code));

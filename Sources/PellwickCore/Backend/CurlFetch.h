@@ -20,8 +20,8 @@ class CurlFetch
 public:
     struct Options
     {
-        /// The longest time without progress; a request's own `timeoutInterval` may shorten it.
-        /// Counted in whole seconds once connected (at least one second).
+        /// The longest time connecting may take or no byte may move; a request's own shorter
+        /// `timeoutInterval` wins. An expired limit is noticed within about a second.
         std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
     };
 

@@ -1,5 +1,7 @@
 #include "EntitlementState.h"
 
+#include <PellwickCore/Ingest/ImportReview.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -55,8 +57,10 @@ qint64 UserLibrary::remainingStorageBytes() const
     return std::max<qint64>(remaining, 0);
 }
 
-std::optional<ImportReviewStorageWarning> UserLibrary::storageWarning(qint64 selectedBytes) const
+std::optional<ImportReviewStorageWarning>
+UserLibrary::storageWarning(const ImportReview &review) const
 {
+    const qint64 selectedBytes = review.totalSupportedBytes();
     const qint64 remaining = remainingStorageBytes();
     if (remaining < selectedBytes)
         return ImportReviewStorageWarning{selectedBytes, remaining};

@@ -6,6 +6,8 @@
 
 namespace Pellwick {
 
+struct ImportReview;
+
 /// Bytes used and allowed by the trial.
 struct TrialQuotaState
 {
@@ -88,9 +90,9 @@ struct UserLibrary
     /// Limit minus used, never below zero; saturates instead of overflowing on hostile figures.
     qint64 remainingStorageBytes() const;
 
-    /// A warning when `selectedBytes` (an Import Review's supported byte total: RAW originals and
-    /// their sidecars) exceeds the remaining storage; no value when it fits.
-    std::optional<ImportReviewStorageWarning> storageWarning(qint64 selectedBytes) const;
+    /// A warning when the review's supported bytes (RAW originals and their sidecars) exceed the
+    /// remaining storage; no value when they fit.
+    std::optional<ImportReviewStorageWarning> storageWarning(const ImportReview &review) const;
 
     bool operator==(const UserLibrary &) const = default;
 };

@@ -6,9 +6,11 @@
 
 namespace Pellwick {
 
-/// The failures of the Ingest Cache's copy-in, package, move and retained-cache operations.
+/// The failures of the Ingest Cache's copy-in, package, migration and retained-cache operations,
+/// in this order.
 struct IngestCacheError
 {
+    /// Free space is below the bytes to copy.
     struct InsufficientCapacity
     {
         qint64 requiredBytes = 0;
@@ -16,6 +18,8 @@ struct IngestCacheError
         bool operator==(const InsufficientCapacity &) const = default;
     };
 
+    /// A file could not be placed or verified; carries its path relative to the batch folder
+    /// (or the file's name when it lies outside its source).
     struct VerificationFailed
     {
         QString relativePath;
@@ -34,6 +38,7 @@ struct IngestCacheError
         bool operator==(const MigrationSourceChangedTooOften &) const = default;
     };
 
+    /// The volume reported no free space figure.
     struct UnableToDetermineCapacity
     {
         bool operator==(const UnableToDetermineCapacity &) const = default;
@@ -59,6 +64,7 @@ struct IngestCacheError
         bool operator==(const MigrationSourceIsUnavailable &) const = default;
     };
 
+    /// A package to remove has a file outside the active cache root.
     struct PackageOutsideActiveRoot
     {
         bool operator==(const PackageOutsideActiveRoot &) const = default;
@@ -75,6 +81,26 @@ struct IngestCacheError
                  MigrationSourceIsUnavailable,
                  PackageOutsideActiveRoot>
         value;
+
+    static IngestCacheError insufficientCapacity(qint64 requiredBytes, qint64 availableBytes)
+    {
+        return {InsufficientCapacity{requiredBytes, availableBytes}};
+    }
+
+    static IngestCacheError verificationFailed(QString relativePath)
+    {
+        return {VerificationFailed{std::move(relativePath)}};
+    }
+
+    static IngestCacheError unsupportedMigrationItem(QString relativePath)
+    {
+        return {UnsupportedMigrationItem{std::move(relativePath)}};
+    }
+
+    static IngestCacheError migrationSourceChangedTooOften(QString relativePath)
+    {
+        return {MigrationSourceChangedTooOften{std::move(relativePath)}};
+    }
 
     bool operator==(const IngestCacheError &) const = default;
 };

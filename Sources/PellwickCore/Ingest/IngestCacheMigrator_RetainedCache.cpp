@@ -1,5 +1,5 @@
-#include "IngestCacheMigration.h"
-#include "IngestCacheMigration_p.h"
+#include "IngestCacheMigrator.h"
+#include "IngestCacheMigrator_p.h"
 #include "ParallelHashing_p.h"
 #include "VerifiedFileCopy.h"
 
@@ -19,6 +19,26 @@ tl::unexpected<Error> verificationFailure(const QString &relativePath)
 } // namespace
 
 Result<IngestCacheMigrationReconciliation>
+IngestCache::synchronizeRetainedCache(const QString &oldRootURL,
+                                      const QHash<QString, QString> &baselineHashes) const
+{
+    return IngestCacheMigrator(*this).synchronizeRetainedCache(oldRootURL, baselineHashes);
+}
+
+Result<void> IngestCache::removeRetainedCache(const QString &oldRootURL,
+                                              const QHash<QString, QString> &baselineHashes) const
+{
+    return IngestCacheMigrator(*this).removeRetainedCache(oldRootURL, baselineHashes);
+}
+
+Result<void>
+IngestCache::resolveRetainedCacheConflict(const IngestCacheMigrationConflict &conflict,
+                                          IngestCacheMigrationConflictResolution keeping) const
+{
+    return IngestCacheMigrator(*this).resolveRetainedCacheConflict(conflict, keeping);
+}
+
+Result<IngestCacheMigrationReconciliation>
 IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
                                               const QHash<QString, QString> &baselineHashes) const
 {
@@ -33,15 +53,15 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
     IngestCacheMigrationReconciliation reconciliation;
     for (const QString &oldURL : std::as_const(retained->files)) {
         const QString path = relativePath(oldURL, oldRootURL);
-        const QString activeURL = appendingPathComponent(m_rootURL, path);
-        if (!m_fileManager->fileExists(activeURL)) {
-            PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_rootURL));
+        const QString activeURL = appendingPathComponent(m_cache.rootURL(), path);
+        if (!m_cache.fileManager().fileExists(activeURL)) {
+            PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
             ++reconciliation.synchronizedFileCount;
             continue;
         }
 
         Result<std::pair<QString, QString>> hashes
-            = contentHashPair(*m_contentHasher, oldURL, activeURL);
+            = contentHashPair(m_cache.contentHasher(), oldURL, activeURL);
         if (!hashes)
             return tl::unexpected<Error>(std::move(hashes).error());
         const auto &[retainedHash, activeHash] = *hashes;
@@ -72,11 +92,11 @@ IngestCacheMigrator::removeRetainedCache(const QString &oldRootURL,
 
     // A folder the user already deleted is removed; its volume being away is not, so the
     // application keeps it until it can be reconciled.
-    Result<FileAttributes> retained = m_fileManager->attributesOfItem(oldRootURL);
+    Result<FileAttributes> retained = m_cache.fileManager().attributesOfItem(oldRootURL);
     const auto *missing = retained ? nullptr : retained.error().as<FileSystemError>();
     if (missing && missing->code == ENOENT && isReadableDirectory(parentPath(oldRootURL)))
         return {};
-    return m_fileManager->removeItem(oldRootURL);
+    return m_cache.fileManager().removeItem(oldRootURL);
 }
 
 Result<void> IngestCacheMigrator::resolveRetainedCacheConflict(
@@ -104,12 +124,12 @@ Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
 {
     const QString path = relativePath(file, root);
     const QString destination = appendingPathComponent(otherRoot, path);
-    PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));
-    if (!m_fileManager->fileExists(destination) && !copyVerifiedFile(file, destination))
+    PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
+    if (!m_cache.fileManager().fileExists(destination) && !copyVerifiedFile(file, destination))
         return verificationFailure(lastPathComponent(destination));
 
     Result<std::pair<QString, QString>> hashes
-        = contentHashPair(*m_contentHasher, file, destination);
+        = contentHashPair(m_cache.contentHasher(), file, destination);
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     if (hashes->first != hashes->second)
@@ -122,16 +142,16 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
 {
     // The destination goes only once its replacement is known to be there: removing it for a
     // source that vanished meanwhile would lose both versions.
-    Result<FileAttributes> replacement = m_fileManager->attributesOfItem(source);
+    Result<FileAttributes> replacement = m_cache.fileManager().attributesOfItem(source);
     if (!replacement)
         return tl::unexpected<Error>(std::move(replacement).error());
 
-    PELLWICK_TRY(m_fileManager->removeItem(destination));
+    PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
     if (!copyVerifiedFile(source, destination))
         return verificationFailure(lastPathComponent(destination));
 
     Result<std::pair<QString, QString>> hashes
-        = contentHashPair(*m_contentHasher, destination, source);
+        = contentHashPair(m_cache.contentHasher(), destination, source);
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     if (hashes->first != hashes->second)
@@ -145,7 +165,7 @@ IngestCacheMigrator::copyVerifiedFile(const QString &source,
                                       const std::function<void(qint64)> &didCopyBytes) const
 {
     return VerifiedFileCopy::copy(
-        source, destination, *m_fileManager, *m_contentHasher, {}, didCopyBytes);
+        source, destination, m_cache.fileManager(), m_cache.contentHasher(), {}, didCopyBytes);
 }
 
 QString IngestCacheMigrator::conflictCopyURL(const QString &activeURL)

@@ -1,5 +1,5 @@
-#include "IngestCacheMigration.h"
-#include "IngestCacheMigration_p.h"
+#include "IngestCacheMigrator.h"
+#include "IngestCacheMigrator_p.h"
 #include "MigrationTransferProgressReporter.h"
 #include "ParallelHashing_p.h"
 #include "VerifiedFileCopy.h"
@@ -74,10 +74,11 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
         return tl::unexpected<Error>(std::move(pass).error());
 
     const QSet<QString> directoriesBefore
-        = relativePaths(pass->sourceBefore.directories, m_rootURL);
-    const QSet<QString> filesBefore = relativePaths(pass->sourceBefore.files, m_rootURL);
-    const QSet<QString> directoriesAfter = relativePaths(pass->sourceAfter.directories, m_rootURL);
-    const QSet<QString> filesAfter = relativePaths(pass->sourceAfter.files, m_rootURL);
+        = relativePaths(pass->sourceBefore.directories, m_cache.rootURL());
+    const QSet<QString> filesBefore = relativePaths(pass->sourceBefore.files, m_cache.rootURL());
+    const QSet<QString> directoriesAfter
+        = relativePaths(pass->sourceAfter.directories, m_cache.rootURL());
+    const QSet<QString> filesAfter = relativePaths(pass->sourceAfter.files, m_cache.rootURL());
     const QSet<QString> pathsBefore = unitedWith(directoriesBefore, filesBefore);
 
     if (directoriesBefore != directoriesAfter || filesBefore != filesAfter) {
@@ -102,14 +103,14 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
     // order sees exactly that order.
     const QStringList copies = targetFiles(pass->sourceBefore.files, target);
     Result<QStringList> allHashes
-        = contentHashes(*m_contentHasher, pass->sourceAfter.files + copies);
+        = contentHashes(m_cache.contentHasher(), pass->sourceAfter.files + copies);
     if (!allHashes)
         return tl::unexpected<Error>(std::move(allHashes).error());
     QHash<QString, QString> afterHashes;
     QHash<QString, QString> copyHashes;
     const qsizetype afterCount = pass->sourceAfter.files.size();
     for (qsizetype i = 0; i < afterCount; ++i)
-        afterHashes.insert(relativePath(pass->sourceAfter.files.at(i), m_rootURL),
+        afterHashes.insert(relativePath(pass->sourceAfter.files.at(i), m_cache.rootURL()),
                            allHashes->at(i));
     for (qsizetype i = 0; i < copies.size(); ++i)
         copyHashes.insert(relativePath(copies.at(i), target), allHashes->at(afterCount + i));
@@ -128,7 +129,7 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
                                                MigrationTransferProgressReporter *progress) const
 {
     SnapshotCopyAttempt pass;
-    Result<MigrationContents> before = migrationContents(m_rootURL, std::nullopt);
+    Result<MigrationContents> before = migrationContents(m_cache.rootURL(), std::nullopt);
     if (!before)
         return tl::unexpected<Error>(std::move(before).error());
     pass.sourceBefore = std::move(*before);
@@ -144,14 +145,15 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
     PELLWICK_TRY(preflightCapacity(*needed, target));
     PELLWICK_TRY(createTargetDirectories(pass.sourceBefore.directories, target));
 
-    Result<QHash<QString, QString>> sourceHashes = hashes(pass.sourceBefore.files, m_rootURL);
+    Result<QHash<QString, QString>> sourceHashes
+        = hashes(pass.sourceBefore.files, m_cache.rootURL());
     if (!sourceHashes)
         return tl::unexpected<Error>(std::move(sourceHashes).error());
     pass.sourceHashes = std::move(*sourceHashes);
 
     // While a file is copied, the next one's first hash is taken: a file that changes meanwhile
     // fails that first try's comparison with its fresh hash and is copied again.
-    ContentHashPrefetch prefetch(*m_contentHasher);
+    ContentHashPrefetch prefetch(m_cache.contentHasher());
     const QStringList &files = pass.sourceBefore.files;
     for (qsizetype i = 0; i < files.size(); ++i) {
         std::optional<QString> presumedHash = prefetch.take(files.at(i));
@@ -160,7 +162,7 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
         PELLWICK_TRY(copyStableFile(files.at(i), target, progress, presumedHash));
     }
 
-    Result<MigrationContents> after = migrationContents(m_rootURL, std::nullopt);
+    Result<MigrationContents> after = migrationContents(m_cache.rootURL(), std::nullopt);
     if (!after)
         return tl::unexpected<Error>(std::move(after).error());
     pass.sourceAfter = std::move(*after);
@@ -172,12 +174,13 @@ IngestCacheMigrator::removeStaleTargetEntries(const MigrationContents &targetCon
                                               const QString &target,
                                               const MigrationContents &sourceContents) const
 {
-    const QSet<QString> sourceDirectories = relativePaths(sourceContents.directories, m_rootURL);
-    const QSet<QString> sourceFiles = relativePaths(sourceContents.files, m_rootURL);
+    const QSet<QString> sourceDirectories
+        = relativePaths(sourceContents.directories, m_cache.rootURL());
+    const QSet<QString> sourceFiles = relativePaths(sourceContents.files, m_cache.rootURL());
 
     for (const QString &file : targetContents.files) {
         if (!sourceFiles.contains(relativePath(file, target)))
-            PELLWICK_TRY(m_fileManager->removeItem(file));
+            PELLWICK_TRY(m_cache.fileManager().removeItem(file));
     }
 
     // Deepest first, so a folder goes after the folders inside it.
@@ -187,7 +190,7 @@ IngestCacheMigrator::removeStaleTargetEntries(const MigrationContents &targetCon
                      [](const QString &a, const QString &b) { return a.size() > b.size(); });
     for (const QString &directory : std::as_const(directories)) {
         if (!sourceDirectories.contains(relativePath(directory, target)))
-            PELLWICK_TRY(m_fileManager->removeItem(directory));
+            PELLWICK_TRY(m_cache.fileManager().removeItem(directory));
     }
     return {};
 }
@@ -197,7 +200,7 @@ QStringList IngestCacheMigrator::targetFiles(const QStringList &files, const QSt
     QStringList copies;
     copies.reserve(files.size());
     for (const QString &file : files)
-        copies.append(appendingPathComponent(target, relativePath(file, m_rootURL)));
+        copies.append(appendingPathComponent(target, relativePath(file, m_cache.rootURL())));
     return copies;
 }
 
@@ -213,7 +216,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                                                  MigrationTransferProgressReporter *progress,
                                                  const std::optional<QString> &presumedHash) const
 {
-    const QString path = relativePath(file, m_rootURL);
+    const QString path = relativePath(file, m_cache.rootURL());
     const QString destination = appendingPathComponent(target, path);
     // The last try's failure when it was not the source changing: a full disk or an unreadable
     // file is reported as what it is, not as a cache that kept changing.
@@ -229,22 +232,27 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
             = attempt == 1 && presumedHash ? Result<QString>(*presumedHash) : contentHash(file);
         if (!sourceHash)
             return tl::unexpected<Error>(std::move(sourceHash).error());
-        PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
 
-        if (m_fileManager->fileExists(destination)) {
+        if (m_cache.fileManager().fileExists(destination)) {
             Result<QString> existingHash = contentHash(destination);
             if (!existingHash)
                 return tl::unexpected<Error>(std::move(existingHash).error());
             if (*existingHash != *sourceHash)
-                PELLWICK_TRY(m_fileManager->removeItem(destination));
+                PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
         }
-        if (!m_fileManager->fileExists(destination)) {
+        if (!m_cache.fileManager().fileExists(destination)) {
             const qint64 byteCount = *size;
-            Result<void> copied = VerifiedFileCopy::copy(
-                file, destination, *m_fileManager, *m_contentHasher, {}, [&](qint64 bytes) {
-                    if (progress)
-                        progress->copying(path, bytes, byteCount);
-                });
+            Result<void> copied
+                = VerifiedFileCopy::copy(file,
+                                         destination,
+                                         m_cache.fileManager(),
+                                         m_cache.contentHasher(),
+                                         {},
+                                         [&](qint64 bytes) {
+                                             if (progress)
+                                                 progress->copying(path, bytes, byteCount);
+                                         });
             if (!copied) {
                 lastFailure = isContentChange(copied.error())
                                   ? std::nullopt
@@ -258,7 +266,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         if (progress)
             progress->verifying(path, *size);
         Result<std::pair<QString, QString>> after
-            = contentHashPair(*m_contentHasher, destination, file);
+            = contentHashPair(m_cache.contentHasher(), destination, file);
         if (!after)
             return tl::unexpected<Error>(std::move(after).error());
         if (after->first == *sourceHash && after->second == *sourceHash) {
@@ -266,7 +274,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                 progress->completed(path, *size);
             return {};
         }
-        (void) m_fileManager->removeItem(destination);
+        (void) m_cache.fileManager().removeItem(destination);
         lastFailure.reset();
         if (progress)
             progress->retrying(path);
@@ -279,7 +287,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
 Result<QHash<QString, QString>> IngestCacheMigrator::hashes(const QStringList &files,
                                                             const QString &root) const
 {
-    Result<QStringList> contentHashList = contentHashes(*m_contentHasher, files);
+    Result<QStringList> contentHashList = contentHashes(m_cache.contentHasher(), files);
     if (!contentHashList)
         return tl::unexpected<Error>(std::move(contentHashList).error());
     QHash<QString, QString> result;
@@ -308,8 +316,8 @@ Result<void> IngestCacheMigrator::createTargetDirectories(const QStringList &dir
                                                           const QString &target) const
 {
     for (const QString &directory : directories)
-        PELLWICK_TRY(m_fileManager->createDirectory(
-            appendingPathComponent(target, relativePath(directory, m_rootURL))));
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(
+            appendingPathComponent(target, relativePath(directory, m_cache.rootURL()))));
     return {};
 }
 

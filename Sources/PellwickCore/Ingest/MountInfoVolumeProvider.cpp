@@ -158,24 +158,6 @@ QString unescapeDiskLinkName(const QString &name)
     return QString::fromUtf8(out);
 }
 
-Result<QByteArray> readWholeFile(const FileManager &fileManager, const QString &path)
-{
-    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
-    QByteArray data;
-    std::array<char, 16384> buffer{};
-    for (;;) {
-        Result<qint64> n = (*handle)->read(buffer.data(), static_cast<qint64>(buffer.size()));
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        if (*n == 0)
-            break;
-        data.append(buffer.data(), *n);
-    }
-    return data;
-}
-
 Result<QList<MountEntry>> parseMountInfo(const QByteArray &table, const QString &tablePath)
 {
     QList<MountEntry> entries;
@@ -282,7 +264,7 @@ private:
         const bool isPartition = m_fileManager.fileExists(*path + QStringLiteral("/partition"));
         const QString disk = isPartition ? parentPath(*path) : *path;
         Result<QByteArray> removable
-            = readWholeFile(m_fileManager, disk + QStringLiteral("/removable"));
+            = readFileContents(m_fileManager, disk + QStringLiteral("/removable"));
         device.removableMedia = removable && removable->trimmed() == "1";
 
         // Judge the bus by the path below the sysfs root only, whatever that root is called.
@@ -318,7 +300,7 @@ MountInfoVolumeProvider::MountInfoVolumeProvider(std::shared_ptr<const FileManag
 
 Result<QList<MountedVolume>> MountInfoVolumeProvider::mountedVolumes() const
 {
-    Result<QByteArray> table = readWholeFile(*m_fileManager, m_paths.mountInfo);
+    Result<QByteArray> table = readFileContents(*m_fileManager, m_paths.mountInfo);
     if (!table)
         return tl::unexpected<Error>(std::move(table).error());
     Result<QList<MountEntry>> mounts = parseMountInfo(*table, m_paths.mountInfo);

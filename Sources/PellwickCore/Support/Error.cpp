@@ -24,48 +24,6 @@ QString describeDecodingKind(DecodingError::Kind kind)
     return {};
 }
 
-QString describeIngestCacheError(const IngestCacheError &error)
-{
-    using E = IngestCacheError;
-    return std::visit(
-        Overloaded{
-            [](const E::InsufficientCapacity &c) {
-                return QStringLiteral("insufficient capacity: %1 bytes required, %2 available")
-                    .arg(c.requiredBytes)
-                    .arg(c.availableBytes);
-            },
-            [](const E::VerificationFailed &c) {
-                return QStringLiteral("verification failed: %1").arg(c.relativePath);
-            },
-            [](const E::UnsupportedMigrationItem &c) {
-                return QStringLiteral("unsupported item in the cache: %1").arg(c.relativePath);
-            },
-            [](const E::MigrationSourceChangedTooOften &c) {
-                return QStringLiteral("cache kept changing during the move: %1")
-                    .arg(c.relativePath);
-            },
-            [](const E::UnableToDetermineCapacity &) {
-                return QStringLiteral("unable to determine free capacity");
-            },
-            [](const E::MigrationTargetIsNotEmpty &) {
-                return QStringLiteral("move target is not empty");
-            },
-            [](const E::RetainedCacheConflicts &) {
-                return QStringLiteral("retained cache has unresolved conflicts");
-            },
-            [](const E::InvalidMigrationTarget &) {
-                return QStringLiteral("move target overlaps the cache");
-            },
-            [](const E::MigrationSourceIsUnavailable &) {
-                return QStringLiteral("cache folder is unavailable");
-            },
-            [](const E::PackageOutsideActiveRoot &) {
-                return QStringLiteral("package is outside the cache");
-            },
-        },
-        error.value);
-}
-
 QString describeLibrarySessionClientError(const LibrarySessionClientError &error)
 {
     using E = LibrarySessionClientError;
@@ -92,6 +50,47 @@ QString describeLibrarySessionClientError(const LibrarySessionClientError &error
             [](const E::ImportUnavailable &) { return QStringLiteral("import unavailable"); },
             [](const E::RestoreUnavailableAfterGracePeriod &) {
                 return QStringLiteral("restore unavailable after the billing grace period");
+            },
+        },
+        error.value);
+}
+
+QString describeIngestCacheError(const IngestCacheError &error)
+{
+    using E = IngestCacheError;
+    return std::visit(
+        Overloaded{
+            [](const E::InsufficientCapacity &c) {
+                return QStringLiteral("insufficient capacity: %1 bytes required, %2 available")
+                    .arg(c.requiredBytes)
+                    .arg(c.availableBytes);
+            },
+            [](const E::VerificationFailed &c) {
+                return QStringLiteral("verification failed for %1").arg(c.relativePath);
+            },
+            [](const E::UnsupportedMigrationItem &c) {
+                return QStringLiteral("unsupported migration item %1").arg(c.relativePath);
+            },
+            [](const E::MigrationSourceChangedTooOften &c) {
+                return QStringLiteral("migration source changed too often: %1").arg(c.relativePath);
+            },
+            [](const E::UnableToDetermineCapacity &) {
+                return QStringLiteral("unable to determine capacity");
+            },
+            [](const E::MigrationTargetIsNotEmpty &) {
+                return QStringLiteral("migration target is not empty");
+            },
+            [](const E::RetainedCacheConflicts &) {
+                return QStringLiteral("retained cache conflicts");
+            },
+            [](const E::InvalidMigrationTarget &) {
+                return QStringLiteral("invalid migration target");
+            },
+            [](const E::MigrationSourceIsUnavailable &) {
+                return QStringLiteral("migration source is unavailable");
+            },
+            [](const E::PackageOutsideActiveRoot &) {
+                return QStringLiteral("package outside the active cache root");
             },
         },
         error.value);

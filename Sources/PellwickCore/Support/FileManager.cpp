@@ -2,6 +2,7 @@
 
 #include "FileManager_p.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 
@@ -385,25 +386,6 @@ Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const
     return {};
 }
 
-Result<QByteArray> readContents(const FileManager &fileManager, const QString &path)
-{
-    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
-    QByteArray contents;
-    constexpr qint64 chunkSize = 64 * 1024;
-    for (;;) {
-        const qsizetype used = contents.size();
-        contents.resize(used + chunkSize);
-        Result<qint64> n = (*handle)->read(contents.data() + used, chunkSize);
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        contents.resize(used + *n);
-        if (*n == 0)
-            return contents;
-    }
-}
-
 namespace Detail {
 
 NoReplaceMoveCalls systemNoReplaceMoveCalls()
@@ -457,6 +439,39 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
 }
 
 } // namespace Detail
+
+Result<QByteArray> readFileContents(const FileManager &fileManager, const QString &path)
+{
+    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
+    if (!handle)
+        return tl::unexpected<Error>(std::move(handle).error());
+    QByteArray data;
+    constexpr qint64 chunk = 16384;
+    for (;;) {
+        const qsizetype filled = data.size();
+        data.resize(filled + chunk);
+        Result<qint64> n = (*handle)->read(data.data() + filled, chunk);
+        if (!n)
+            return tl::unexpected<Error>(std::move(n).error());
+        data.resize(filled + *n);
+        if (*n == 0)
+            return data;
+    }
+}
+
+QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    if (Result<QString> resolved = fileManager.resolvingSymlinks(clean))
+        return *resolved;
+    const QString parent = parentPath(clean);
+    if (parent == clean || parent == QLatin1String("."))
+        return clean;
+    QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
+    if (!resolvedParent.endsWith(QLatin1Char('/')))
+        resolvedParent += QLatin1Char('/');
+    return resolvedParent + lastPathComponent(clean);
+}
 
 QString parentPath(const QString &path)
 {

@@ -146,8 +146,12 @@ public:
     Result<void> synchronizeDirectory(const QString &path) const override;
 };
 
-/// The whole content of a file, read through `fileManager`.
-[[nodiscard]] Result<QByteArray> readContents(const FileManager &fileManager, const QString &path);
+/// The whole contents of a file, read through `fileManager`.
+[[nodiscard]] Result<QByteArray> readFileContents(const FileManager &fileManager,
+                                                  const QString &path);
+/// `path` without "." and ".." components and with the symbolic links of its existing part
+/// resolved; a part that does not exist is kept as written. Never fails.
+QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
 
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
 QString parentPath(const QString &path);

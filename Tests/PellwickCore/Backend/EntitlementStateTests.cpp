@@ -1,4 +1,5 @@
 #include <PellwickCore/Backend/EntitlementState.h>
+#include <PellwickCore/Ingest/ImportReview.h>
 
 #include <QTest>
 
@@ -19,6 +20,32 @@ UserLibrary library(PaidPlanStatus status, TrialQuotaState trial, StorageEntitle
     library.paidPlan.storageEntitlement = paid;
     library.paidPlan.restoreAllowance = {1'000, 2'000}; // never part of the storage figures
     return library;
+}
+
+/// A review whose supported items (a RAW original and its sidecar) hold `bytes` in all, beside
+/// an unsupported file that never counts.
+ImportReview reviewOf(qint64 bytes)
+{
+    ImportReview review;
+    const qint64 sidecarBytes = bytes / 4;
+    review.items.append(ImportReviewItem(QStringLiteral("CARD"),
+                                         QStringLiteral("/media/CARD/A.NEF"),
+                                         QStringLiteral("A.NEF"),
+                                         bytes - sidecarBytes,
+                                         ImportReviewItemStatus::supported(),
+                                         ImportReviewSidecar{QStringLiteral("/media/CARD/A.XMP"),
+                                                             QStringLiteral("A.XMP"),
+                                                             sidecarBytes},
+                                         QStringLiteral("A.NEF")));
+    review.items.append(ImportReviewItem(
+        QStringLiteral("CARD"),
+        QStringLiteral("/media/CARD/B.JPG"),
+        QStringLiteral("B.JPG"),
+        1'000'000,
+        ImportReviewItemStatus::unsupported(ImportReviewUnsupportedReason::ExcludedBackupTarget),
+        std::nullopt,
+        QStringLiteral("B.JPG")));
+    return review;
 }
 
 } // namespace
@@ -87,17 +114,17 @@ void EntitlementStateTests::remainingStorageNeverGoesNegativeOrOverflows()
 void EntitlementStateTests::storageWarningStartsOneByteBeyondTheRemainder()
 {
     const UserLibrary paid = library(PaidPlanStatus::Paid, {5, 10}, {50, 100});
-    QCOMPARE(paid.storageWarning(0), std::nullopt);
-    QCOMPARE(paid.storageWarning(50), std::nullopt);
-    QCOMPARE(paid.storageWarning(51), (ImportReviewStorageWarning{51, 50}));
+    QCOMPARE(paid.storageWarning(reviewOf(0)), std::nullopt);
+    QCOMPARE(paid.storageWarning(reviewOf(50)), std::nullopt);
+    QCOMPARE(paid.storageWarning(reviewOf(51)), (ImportReviewStorageWarning{51, 50}));
 
     // The trial quota counts once the plan is not paid, even with a roomy entitlement.
     const UserLibrary expired = library(PaidPlanStatus::Expired, {10, 10}, {0, 100});
-    QCOMPARE(expired.storageWarning(0), std::nullopt);
-    QCOMPARE(expired.storageWarning(1), (ImportReviewStorageWarning{1, 0}));
+    QCOMPARE(expired.storageWarning(reviewOf(0)), std::nullopt);
+    QCOMPARE(expired.storageWarning(reviewOf(1)), (ImportReviewStorageWarning{1, 0}));
 
     const UserLibrary overdrawn = library(PaidPlanStatus::Paid, {}, {200, 100});
-    QCOMPARE(overdrawn.storageWarning(1), (ImportReviewStorageWarning{1, 0}));
+    QCOMPARE(overdrawn.storageWarning(reviewOf(1)), (ImportReviewStorageWarning{1, 0}));
 }
 
 QTEST_GUILESS_MAIN(EntitlementStateTests)

@@ -68,7 +68,7 @@ void verifySignInResult(const Result<SignInResult> &result, const Expected &expe
         verifyFailure(result.error(), *expected.error);
         return;
     }
-    QVERIFY2(result, failureText(result).constData());
+    PELLWICK_VERIFY_SUCCESS(result);
     if (expected.kind == Expected::Kind::Pending) {
         const auto *pendingResult = std::get_if<SignInResult::PendingVerification>(&result->value);
         QVERIFY(pendingResult);

@@ -75,7 +75,7 @@ void LibrarySessionClientHttpTests::signInOpensASession()
     const LibrarySessionClient client = clientFor(backend.baseURL());
 
     Result<SignInResult> result = client.signInResult(account.email, account.password);
-    QVERIFY2(result, failureText(result).constData());
+    PELLWICK_VERIFY_SUCCESS(result);
     const auto *authenticated = std::get_if<SignInResult::Authenticated>(&result->value);
     QVERIFY(authenticated);
     QVERIFY(!authenticated->session.token.isEmpty());
@@ -95,7 +95,7 @@ void LibrarySessionClientHttpTests::signInOpensASession()
 
     // The token works for the calls that take one.
     Result<LibraryShell> shell = client.currentLibrary(authenticated->session.token);
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
     QCOMPARE(shell->library, account.library);
 }
 
@@ -108,7 +108,7 @@ void LibrarySessionClientHttpTests::signInOfAnUnverifiedAccountIsPending()
     const LibrarySessionClient client = clientFor(backend.baseURL());
 
     Result<SignInResult> result = client.signInResult(account.email, account.password);
-    QVERIFY2(result, failureText(result).constData());
+    PELLWICK_VERIFY_SUCCESS(result);
     QVERIFY(std::holds_alternative<SignInResult::PendingVerification>(result->value));
 
     Result<AuthenticatedLibrarySession> session = client.signIn(account.email, account.password);
@@ -144,17 +144,17 @@ void LibrarySessionClientHttpTests::libraryAndBillingLinksAreRead()
     const LibrarySessionClient client = clientFor(backend.baseURL());
 
     Result<LibraryShell> shell = client.currentLibrary(token);
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
     QCOMPARE(shell->user.email, account.email);
     QCOMPARE(shell->library.paidPlan.billingPeriod, account.library.paidPlan.billingPeriod);
 
     Result<CheckoutSession> checkout = client.requestCheckout(token);
-    QVERIFY2(checkout, failureText(checkout).constData());
+    PELLWICK_VERIFY_SUCCESS(checkout);
     QCOMPARE(checkout->url, u"https://billing.test.invalid/checkout/cs_1?step=pay"_s);
     QCOMPARE(checkout->paidPlan, account.library.paidPlan);
 
     Result<QString> portal = client.requestCustomerPortal(token);
-    QVERIFY2(portal, failureText(portal).constData());
+    PELLWICK_VERIFY_SUCCESS(portal);
     QCOMPARE(*portal, u"https://billing.test.invalid/portal/ps_2"_s);
 
     const QList<RecordedRequest> received = backend.requests();
@@ -179,7 +179,7 @@ void LibrarySessionClientHttpTests::registrationThroughVerification()
 
     Result<SignInResult> registered
         = client.registerAccount(u"new@example.test"_s, u"pw1"_s, u"pw1"_s);
-    QVERIFY2(registered, failureText(registered).constData());
+    PELLWICK_VERIFY_SUCCESS(registered);
     const auto *pending = std::get_if<SignInResult::PendingVerification>(&registered->value);
     QVERIFY(pending);
     const RecordedRequest registration = backend.requests().value(0);
@@ -190,7 +190,7 @@ void LibrarySessionClientHttpTests::registrationThroughVerification()
     QVERIFY(!registration.headers.contains("Authorization"));
 
     Result<EmailVerificationStatus> status = client.emailVerificationStatus(pending->token);
-    QVERIFY2(status, failureText(status).constData());
+    PELLWICK_VERIFY_SUCCESS(status);
     QCOMPARE(*status, (EmailVerificationStatus{u"pending"_s, u"new@example.test"_s}));
     QCOMPARE(backend.requests().value(1).method, QByteArray("GET"));
 
@@ -200,7 +200,7 @@ void LibrarySessionClientHttpTests::registrationThroughVerification()
     QCOMPARE(tooEarly.error(), unexpectedStatusError(403));
 
     Result<void> resent = client.resendEmailVerification(pending->token);
-    QVERIFY2(resent, failureText(resent).constData());
+    PELLWICK_VERIFY_SUCCESS(resent);
     QCOMPARE(backend.resentVerificationCount(u"new@example.test"_s), 1);
     const RecordedRequest resend = backend.requests().last();
     QCOMPARE(resend.method, QByteArray("POST"));
@@ -210,10 +210,10 @@ void LibrarySessionClientHttpTests::registrationThroughVerification()
     backend.updateAccount(u"new@example.test"_s,
                           [](TestBackend::Account &account) { account.emailVerified = true; });
     status = client.emailVerificationStatus(pending->token);
-    QVERIFY2(status, failureText(status).constData());
+    PELLWICK_VERIFY_SUCCESS(status);
     QCOMPARE(status->status, u"verified"_s);
     Result<LibraryShell> shell = client.currentLibrary(pending->token);
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
     QCOMPARE(shell->user.email, u"new@example.test"_s);
     QCOMPARE(shell->user.displayName, std::nullopt);
 
@@ -230,7 +230,7 @@ void LibrarySessionClientHttpTests::passwordResetAndChange()
     const LibrarySessionClient client = clientFor(backend.baseURL());
 
     Result<void> reset = client.requestPasswordReset(account.email);
-    QVERIFY2(reset, failureText(reset).constData());
+    PELLWICK_VERIFY_SUCCESS(reset);
     QCOMPARE(backend.passwordResetEmails(), QStringList{account.email});
     QVERIFY(!backend.requests().value(0).headers.contains("Authorization"));
 
@@ -239,7 +239,7 @@ void LibrarySessionClientHttpTests::passwordResetAndChange()
     QCOMPARE(wrongCurrent.error(), unexpectedStatusError(422));
 
     Result<void> changed = client.changePassword(token, account.password, u"n3w"_s, u"n3w"_s);
-    QVERIFY2(changed, failureText(changed).constData());
+    PELLWICK_VERIFY_SUCCESS(changed);
     const RecordedRequest change = backend.requests().last();
     QCOMPARE(change.method, QByteArray("PATCH"));
     QCOMPARE(change.path, QByteArray("/api/auth/password"));

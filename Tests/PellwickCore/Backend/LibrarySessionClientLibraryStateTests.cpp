@@ -55,7 +55,7 @@ private Q_SLOTS:
 void LibrarySessionClientLibraryStateTests::libraryIsReadFieldByField()
 {
     Result<LibraryShell> shell = libraryFrom(shellJson());
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
 
     LibraryShell expected;
     expected.user = LibraryUser{4, u"ada@example.test"_s, u"Ada"_s};
@@ -88,24 +88,24 @@ void LibrarySessionClientLibraryStateTests::billingPeriodOnlyWithBothDates()
     QFETCH(bool, present);
     Result<LibraryShell> shell
         = libraryFrom(shellJson(libraryJson(paidPlanJson("paid", billingPeriod))));
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
     QCOMPARE(shell->library.paidPlan.billingPeriod.has_value(), present);
 }
 
 void LibrarySessionClientLibraryStateTests::displayNameMayBeAbsentOrNull()
 {
     Result<LibraryShell> absent = libraryFrom(shellJson(libraryJson(), userJson({})));
-    QVERIFY2(absent, failureText(absent).constData());
+    PELLWICK_VERIFY_SUCCESS(absent);
     QCOMPARE(absent->user.displayName, std::nullopt);
 
     Result<LibraryShell> null
         = libraryFrom(shellJson(libraryJson(), userJson(R"("display_name":null)")));
-    QVERIFY2(null, failureText(null).constData());
+    PELLWICK_VERIFY_SUCCESS(null);
     QCOMPARE(null->user.displayName, std::nullopt);
 
     Result<LibraryShell> empty
         = libraryFrom(shellJson(libraryJson(), userJson(R"("display_name":"")")));
-    QVERIFY2(empty, failureText(empty).constData());
+    PELLWICK_VERIFY_SUCCESS(empty);
     QCOMPARE(empty->user.displayName, std::optional<QString>(QString()));
 }
 
@@ -135,7 +135,7 @@ void LibrarySessionClientLibraryStateTests::planStatusWords()
             shell.error(), DecodingError::Kind::DataCorrupted, u"library.paid_plan.status"_s);
         return;
     }
-    QVERIFY2(shell, failureText(shell).constData());
+    PELLWICK_VERIFY_SUCCESS(shell);
     QCOMPARE(int(shell->library.paidPlan.status), status);
 }
 
@@ -204,7 +204,7 @@ void LibrarySessionClientLibraryStateTests::checkoutReturnsTheURLAsSentWithThePl
     const LibrarySessionClient client = clientWith(fetch);
 
     Result<CheckoutSession> checkout = client.requestCheckout(u"t"_s);
-    QVERIFY2(checkout, failureText(checkout).constData());
+    PELLWICK_VERIFY_SUCCESS(checkout);
     QCOMPARE(checkout->url, QString::fromLatin1(url));
     QCOMPARE(checkout->paidPlan.status, PaidPlanStatus::Trial);
     QCOMPARE(checkout->paidPlan.storageEntitlement, (StorageEntitlementState{50, 100}));
@@ -242,7 +242,7 @@ void LibrarySessionClientLibraryStateTests::portalLinkMustFormAURL()
         verifyDecodingFailure(portal.error(), DecodingError::Kind::DataCorrupted, u"portal_url"_s);
         return;
     }
-    QVERIFY2(portal, failureText(portal).constData());
+    PELLWICK_VERIFY_SUCCESS(portal);
     QCOMPARE(*portal, url);
 }
 

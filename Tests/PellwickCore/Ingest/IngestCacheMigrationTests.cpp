@@ -2,7 +2,7 @@
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
-#include <PellwickCore/Ingest/IngestCacheMigration.h>
+#include <PellwickCore/Ingest/IngestCacheMigrator.h>
 #include <PellwickCore/Ingest/MigrationTransferProgressReporter.h>
 
 #include <QCoreApplication>
@@ -367,13 +367,13 @@ void IngestCacheMigrationTests::capacityIsCheckedBeforeWriting()
 
     // The probe is asked even when nothing is needed, and its failure ends the move.
     MigrationFixture failing;
-    const IngestCacheMigrator migrator(failing.root,
-                                       failing.fileManager,
-                                       failing.hasher,
-                                       [](const QString &path) -> Result<qint64> {
-                                           return fileSystemFailure(
-                                               QStringLiteral("statvfs"), path, EIO);
-                                       });
+    const IngestCacheMigrator migrator(IngestCache(failing.root,
+                                                   failing.fileManager,
+                                                   failing.hasher,
+                                                   [](const QString &path) -> Result<qint64> {
+                                                       return fileSystemFailure(
+                                                           QStringLiteral("statvfs"), path, EIO);
+                                                   }));
     Result<IngestCacheMigration> probeFailed = migrator.migrate(failing.target, {}, QUuid());
     QVERIFY(!probeFailed);
     QCOMPARE(MigrationFixture::fileSystemCode(probeFailed.error()), EIO);
@@ -581,11 +581,11 @@ int runMoveChild(int argc, char **argv)
             ::kill(::getpid(), SIGKILL);
         }).detach();
     }
-    const IngestCacheMigrator migrator(
-        root, fileManager, std::make_shared<SHA256ContentHasher>(), [](const QString &) {
-            return Result<qint64>(qint64(1) << 40);
-        });
-    Result<IngestCacheMigration> moved = migrator.migrate(target, {}, QUuid::createUuid());
+    const IngestCache cache(root,
+                            fileManager,
+                            std::make_shared<SHA256ContentHasher>(),
+                            [](const QString &) { return Result<qint64>(qint64(1) << 40); });
+    Result<IngestCacheMigration> moved = cache.migrate(target, {}, QUuid::createUuid());
     if (!moved) {
         std::fprintf(stderr, "%s\n", qPrintable(describe(moved.error())));
         return 3;
@@ -645,10 +645,10 @@ void IngestCacheMigrationTests::killedMovesResumeToAnIdenticalCopy()
     const int operations = complete.output.split(' ').value(1).trimmed().toInt();
     QVERIFY(operations > 100);
 
-    const IngestCacheMigrator resumer(root,
-                                      std::make_shared<LocalFileManager>(),
-                                      std::make_shared<SHA256ContentHasher>(),
-                                      [](const QString &) { return Result<qint64>(1LL << 40); });
+    const IngestCache resumer(root,
+                              std::make_shared<LocalFileManager>(),
+                              std::make_shared<SHA256ContentHasher>(),
+                              [](const QString &) { return Result<qint64>(1LL << 40); });
 
     // An even spread of 120 operations in turn, covering every step of the move;
     // PELLWICK_KILL_EVERY_OPERATION=1 ends the child at every single one (a long run).

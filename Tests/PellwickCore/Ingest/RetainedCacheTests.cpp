@@ -2,7 +2,7 @@
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
-#include <PellwickCore/Ingest/IngestCacheMigration.h>
+#include <PellwickCore/Ingest/IngestCacheMigrator.h>
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
-#include <PellwickCore/Ingest/IngestCacheMigration.h>
+#include <PellwickCore/Ingest/IngestCacheMigrator.h>
 #include <PellwickCore/Ingest/ParallelHashing_p.h>
 
 #include <QDir>
@@ -374,11 +374,11 @@ void StableSnapshotTests::shrinkingSpaceIsCheckedInEveryPass()
     MigrationFixture fixture;
     writeFile(at(fixture.root, "a/X.CR3"), patternBytes(100, 1));
     auto probes = std::make_shared<int>(0);
-    const IngestCacheMigrator migrator(
+    const IngestCacheMigrator migrator(IngestCache(
         fixture.root,
         fixture.fileManager,
         fixture.hasher,
-        [probes](const QString &) -> Result<qint64> { return ++*probes == 1 ? 1000 : 60; });
+        [probes](const QString &) -> Result<qint64> { return ++*probes == 1 ? 1000 : 60; }));
     Result<IngestCacheMigration> moved = migrator.migrate(fixture.target, {}, QUuid());
     QVERIFY(!moved);
     const auto *capacity
@@ -425,10 +425,11 @@ void StableSnapshotTests::listHashingReportsTheFirstFailureInListOrder()
                             at(fixture.root, "gone2.CR3")};
     QVERIFY(hashingWorkers(files) > 1);
 
-    const IngestCacheMigrator production(fixture.root,
-                                         fixture.fileManager,
-                                         std::make_shared<SHA256ContentHasher>(),
-                                         [](const QString &) { return Result<qint64>(0); });
+    const IngestCacheMigrator production(
+        IngestCache(fixture.root,
+                    fixture.fileManager,
+                    std::make_shared<SHA256ContentHasher>(),
+                    [](const QString &) { return Result<qint64>(0); }));
     for (int run = 0; run < 5; ++run) {
         Result<QHash<QString, QString>> hashes = production.hashes(files, fixture.root);
         QVERIFY(!hashes);

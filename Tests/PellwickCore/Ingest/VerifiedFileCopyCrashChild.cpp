@@ -28,13 +28,9 @@ int main(int argc, char **argv)
 
     std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
     if (argc == 4) {
-        bool valid = false;
-        const int killAt = QString::fromLocal8Bit(argv[3]).toInt(&valid);
-        if (!valid || killAt < 1)
+        fileManager = Test::fileManagerKilledAtOperation(argv[3]);
+        if (!fileManager)
             return 2;
-        auto faulty = std::make_shared<Test::FaultInjectingFileManager>();
-        faulty->killAtOperation(killAt);
-        fileManager = faulty;
     }
 
     std::fputs("ready\n", stdout);

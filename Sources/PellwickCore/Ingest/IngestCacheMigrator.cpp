@@ -1,6 +1,6 @@
-#include "IngestCacheMigration.h"
+#include "IngestCacheMigrator.h"
 
-#include "IngestCacheMigration_p.h"
+#include "IngestCacheMigrator_p.h"
 #include "MigrationTransferProgressReporter.h"
 #include "ParallelHashing_p.h"
 
@@ -26,28 +26,6 @@ char16_t codePointOrder(char16_t unit)
     if (unit >= 0xD800)
         return static_cast<char16_t>(unit + 0x2000);
     return unit;
-}
-
-/// The path with every symbolic link of its nearest existing ancestor resolved; the components
-/// that do not exist yet are appended unchanged.
-QString resolvedThroughExistingAncestor(const FileManager &fileManager, const QString &path)
-{
-    QString existing = path;
-    QStringList missing;
-    while (!fileManager.fileExists(existing)) {
-        const QString parent = parentPath(existing);
-        if (parent == existing)
-            return path;
-        missing.prepend(lastPathComponent(existing));
-        existing = parent;
-    }
-    Result<QString> resolved = fileManager.resolvingSymlinks(existing);
-    if (!resolved)
-        return path;
-    QString result = *resolved;
-    for (const QString &component : std::as_const(missing))
-        result = appendingPathComponent(result, component);
-    return standardizedPath(result);
 }
 
 } // namespace
@@ -115,15 +93,21 @@ QString IngestCacheMigrator::markerTemporaryName()
     return markerName() + QStringLiteral(".tmp");
 }
 
-IngestCacheMigrator::IngestCacheMigrator(QString rootURL,
-                                         std::shared_ptr<const FileManager> fileManager,
-                                         std::shared_ptr<const ContentHashing> contentHasher,
-                                         AvailableCapacity availableCapacity)
-    : m_rootURL(std::move(rootURL))
-    , m_fileManager(std::move(fileManager))
-    , m_contentHasher(std::move(contentHasher))
-    , m_availableCapacity(std::move(availableCapacity))
+IngestCacheMigrator::IngestCacheMigrator(IngestCache cache)
+    : m_cache(std::move(cache))
 {}
+
+Result<IngestCacheMigration> IngestCache::migrate(const QString &newRootURL,
+                                                  const TransferProgressSink &progress,
+                                                  const QUuid &transferID) const
+{
+    return IngestCacheMigrator(*this).migrate(newRootURL, progress, transferID);
+}
+
+Result<void> IngestCache::completeMigration(const QString &newRootURL) const
+{
+    return IngestCacheMigrator(*this).completeMigration(newRootURL);
+}
 
 Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRootURL,
                                                           const ProgressCallback &progress,
@@ -131,10 +115,10 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
 {
     PELLWICK_TRY(validateTarget(newRootURL));
     PELLWICK_TRY(createEmptySourceRootIfItsParentIsAvailable());
-    if (!isReadableDirectory(m_rootURL))
+    if (!isReadableDirectory(m_cache.rootURL()))
         return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
 
-    Result<MigrationContents> source = migrationContents(m_rootURL, std::nullopt);
+    Result<MigrationContents> source = migrationContents(m_cache.rootURL(), std::nullopt);
     if (!source)
         return tl::unexpected<Error>(std::move(source).error());
 
@@ -144,7 +128,7 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
         Result<qint64> size = fileSize(file);
         if (!size)
             return tl::unexpected<Error>(std::move(size).error());
-        files.append({relativePath(file, m_rootURL), *size});
+        files.append({relativePath(file, m_cache.rootURL()), *size});
     }
     MigrationTransferProgressReporter reporter(transferID, files, progress);
 
@@ -157,15 +141,15 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
     Result<QHash<QString, QString>> snapshot = copyStableSnapshot(newRootURL, &reporter);
     if (!snapshot)
         return tl::unexpected<Error>(std::move(snapshot).error());
-    return IngestCacheMigration{m_rootURL, newRootURL, *needed, std::move(*snapshot)};
+    return IngestCacheMigration{m_cache.rootURL(), newRootURL, *needed, std::move(*snapshot)};
 }
 
 Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) const
 {
     const QString marker = appendingPathComponent(newRootURL, markerName());
-    if (!m_fileManager->fileExists(marker))
+    if (!m_cache.fileManager().fileExists(marker))
         return {};
-    return m_fileManager->removeItem(marker);
+    return m_cache.fileManager().removeItem(marker);
 }
 
 Result<void> IngestCacheMigrator::validateTarget(const QString &target) const
@@ -177,28 +161,29 @@ Result<void> IngestCacheMigrator::validateTarget(const QString &target) const
 
 Result<void> IngestCacheMigrator::refuseOverlapWithRoot(const QString &other) const
 {
-    const QString root = standardizedPath(m_rootURL);
+    const QString root = standardizedPath(m_cache.rootURL());
     const QString path = standardizedPath(other);
     if (pathsOverlap(root, path))
         return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
-    if (pathsOverlap(resolvedThroughExistingAncestor(*m_fileManager, root),
-                     resolvedThroughExistingAncestor(*m_fileManager, path)))
+    if (pathsOverlap(resolvingSymlinksInPath(m_cache.fileManager(), root),
+                     resolvingSymlinksInPath(m_cache.fileManager(), path)))
         return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
     return {};
 }
 
 Result<void> IngestCacheMigrator::createEmptySourceRootIfItsParentIsAvailable() const
 {
-    if (m_fileManager->fileExists(m_rootURL) || !isReadableDirectory(parentPath(m_rootURL)))
+    if (m_cache.fileManager().fileExists(m_cache.rootURL())
+        || !isReadableDirectory(parentPath(m_cache.rootURL())))
         return {};
-    return m_fileManager->createDirectory(m_rootURL);
+    return m_cache.fileManager().createDirectory(m_cache.rootURL());
 }
 
 bool IngestCacheMigrator::isReadableDirectory(const QString &url) const
 {
-    if (!m_fileManager->fileExists(url) || !m_fileManager->isReadableFile(url))
+    if (!m_cache.fileManager().fileExists(url) || !m_cache.fileManager().isReadableFile(url))
         return false;
-    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(url);
+    Result<FileAttributes> attributes = m_cache.fileManager().attributesOfItem(url);
     return attributes && attributes->type == FileAttributes::Type::Directory;
 }
 
@@ -207,14 +192,14 @@ IngestCacheMigrator::migrationContents(const QString &root,
                                        const std::optional<QString> &ignoringRootItemNamed) const
 {
     MigrationContents contents;
-    if (!m_fileManager->fileExists(root))
+    if (!m_cache.fileManager().fileExists(root))
         return contents;
 
     // A folder below the root that cannot be listed fails the listing: passing over it would move
     // the cache without its files.
     const DirectoryWalkOptions options;
     Result<void> walked = walkDirectoryTree(
-        *m_fileManager,
+        m_cache.fileManager(),
         root,
         options,
         [&](const QString &folder, const DirectoryEntry &entry) -> Result<bool> {
@@ -277,7 +262,7 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     // Only a regular file can be an earlier copy; anything else in its place (a folder left by
     // an earlier pass) will be replaced and its bytes are needed.
     auto hasCopy = [&](const QString &copy) {
-        Result<FileAttributes> existing = m_fileManager->attributesOfItem(copy);
+        Result<FileAttributes> existing = m_cache.fileManager().attributesOfItem(copy);
         return existing && existing->type == FileAttributes::Type::Regular;
     };
     const QStringList copies = targetFiles(files, target);
@@ -285,7 +270,7 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     // With the production hasher every pair is hashed up front, on several threads. Any other
     // hasher is asked file after file, the copy before its source, as the sum goes.
     QHash<qsizetype, std::pair<Result<QString>, Result<QString>>> prehashed;
-    if (hashesConcurrently(*m_contentHasher)) {
+    if (hashesConcurrently(m_cache.contentHasher())) {
         QList<qsizetype> withCopy;
         QStringList pairs;
         for (qsizetype i = 0; i < files.size(); ++i) {
@@ -294,7 +279,7 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
                 pairs << copies.at(i) << files.at(i);
             }
         }
-        std::vector<Result<QString>> results = contentHashResults(*m_contentHasher, pairs);
+        std::vector<Result<QString>> results = contentHashResults(m_cache.contentHasher(), pairs);
         for (qsizetype k = 0; k < withCopy.size(); ++k) {
             prehashed.insert(withCopy.at(k),
                              {std::move(results[static_cast<size_t>(2 * k)]),
@@ -305,13 +290,13 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     qint64 total = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const bool known = prehashed.contains(i);
-        if (known || (!hashesConcurrently(*m_contentHasher) && hasCopy(copies.at(i)))) {
-            Result<QString> copyHash
-                = known ? prehashed.value(i).first : m_contentHasher->contentHash(copies.at(i));
+        if (known || (!hashesConcurrently(m_cache.contentHasher()) && hasCopy(copies.at(i)))) {
+            Result<QString> copyHash = known ? prehashed.value(i).first
+                                             : m_cache.contentHasher().contentHash(copies.at(i));
             if (!copyHash)
                 return tl::unexpected<Error>(std::move(copyHash).error());
-            Result<QString> sourceHash
-                = known ? prehashed.value(i).second : m_contentHasher->contentHash(files.at(i));
+            Result<QString> sourceHash = known ? prehashed.value(i).second
+                                               : m_cache.contentHasher().contentHash(files.at(i));
             if (!sourceHash)
                 return tl::unexpected<Error>(std::move(sourceHash).error());
             if (*copyHash == *sourceHash)
@@ -328,8 +313,8 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
 Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
                                                     const QString &target) const
 {
-    const QString probe = m_fileManager->fileExists(target) ? target : parentPath(target);
-    Result<qint64> available = m_availableCapacity(probe);
+    const QString probe = m_cache.fileManager().fileExists(target) ? target : parentPath(target);
+    Result<qint64> available = m_cache.availableCapacity()(probe);
     if (!available)
         return tl::unexpected<Error>(std::move(available).error());
     if (*available < requiredBytes)
@@ -341,10 +326,10 @@ Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
 Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
 {
     const QString marker = appendingPathComponent(target, markerName());
-    if (!m_fileManager->fileExists(target)) {
-        PELLWICK_TRY(m_fileManager->createDirectory(target));
+    if (!m_cache.fileManager().fileExists(target)) {
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(target));
     } else {
-        Result<QStringList> entries = m_fileManager->contentsOfDirectory(target);
+        Result<QStringList> entries = m_cache.fileManager().contentsOfDirectory(target);
         if (!entries)
             return tl::unexpected<Error>(std::move(entries).error());
         // A move ended while it wrote the marker leaves only the marker's temporary file: that
@@ -353,11 +338,11 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
             = std::all_of(entries->cbegin(), entries->cend(), [](const QString &name) {
                   return name == markerTemporaryName();
               });
-        const bool hasMarker = m_fileManager->fileExists(marker);
+        const bool hasMarker = m_cache.fileManager().fileExists(marker);
         if (!onlyMarkerLeftovers && !hasMarker)
             return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
         if (hasMarker) {
-            Result<QByteArray> bytes = readContents(*m_fileManager, marker);
+            Result<QByteArray> bytes = readFileContents(m_cache.fileManager(), marker);
             if (!bytes)
                 return tl::unexpected<Error>(std::move(bytes).error());
             QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -366,21 +351,21 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
                 return failure(DecodingError{DecodingError::Kind::DataCorrupted,
                                              QString(),
                                              QStringLiteral("The marker is not UTF-8 text.")});
-            if (text != m_rootURL)
+            if (text != m_cache.rootURL())
                 return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
         }
     }
-    if (m_fileManager->fileExists(marker))
+    if (m_cache.fileManager().fileExists(marker))
         return {};
-    return writeFileAtomically(*m_fileManager,
+    return writeFileAtomically(m_cache.fileManager(),
                                marker,
-                               m_rootURL.toUtf8(),
+                               m_cache.rootURL().toUtf8(),
                                appendingPathComponent(target, markerTemporaryName()));
 }
 
 Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const
 {
-    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
+    Result<FileAttributes> attributes = m_cache.fileManager().attributesOfItem(path);
     if (!attributes)
         return tl::unexpected<Error>(std::move(attributes).error());
     return attributes->size;
@@ -388,7 +373,7 @@ Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const
 
 Result<QString> IngestCacheMigrator::contentHash(const QString &path) const
 {
-    return m_contentHasher->contentHash(path);
+    return m_cache.contentHasher().contentHash(path);
 }
 
 } // namespace Pellwick

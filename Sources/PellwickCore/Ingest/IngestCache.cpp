@@ -1,0 +1,565 @@
+#include "IngestCache.h"
+
+#include <PellwickCore/Ingest/CacheRelativePath.h>
+#include <PellwickCore/Ingest/VerifiedFileCopy.h>
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/DirectoryWalk.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <sys/statvfs.h>
+
+namespace Pellwick {
+
+const QString IngestCache::incompleteCopyMarkerName = QStringLiteral(".pellwick-copy-in-progress");
+const QString IngestCache::copyOperationName = QStringLiteral("Add to Ingest Cache");
+
+namespace {
+
+using ItemGroup = QList<const ImportReviewItem *>;
+
+/// How many files of a source are copied at once (see `CopyIn::copyFiles`): enough to keep the
+/// disk writing while earlier copies are read back and hashed.
+constexpr size_t filesInFlight = 4;
+
+/// root/YYYY/MM/DD-<12 hex digits of a new random UUID>, dated in the local time zone.
+QString newBatchRelativePath(const QDate &now)
+{
+    const QString batchID = QUuid::createUuid()
+                                .toString(QUuid::WithoutBraces)
+                                .remove(QLatin1Char('-'))
+                                .toLower()
+                                .left(12);
+    return QString::asprintf("%04d/%02d/%02d-", now.year(), now.month(), now.day()) + batchID;
+}
+
+/// The items of one name, each given to the source of that name whose root holds it (the
+/// deepest such root), so that two cards with one volume name are never copied relative to the
+/// same root. An item under none of them stays with the first source, which then reports it as
+/// not under its root. Returns one group per source, in review order, empty ones left out.
+QList<std::pair<const ImportScanVolume *, ItemGroup>>
+groupsBySource(const QList<const ImportScanVolume *> &sources, const ItemGroup &items)
+{
+    QList<ItemGroup> groups(sources.size());
+    for (const ImportReviewItem *item : items) {
+        qsizetype chosen = 0;
+        qsizetype chosenRootLength = -1;
+        for (qsizetype i = 0; i < sources.size(); ++i) {
+            const QString root = QDir::cleanPath(sources.at(i)->url);
+            if (root.size() > chosenRootLength && CacheRelativePath::value(item->url, root)) {
+                chosen = i;
+                chosenRootLength = root.size();
+            }
+        }
+        groups[chosen].append(item);
+    }
+    QList<std::pair<const ImportScanVolume *, ItemGroup>> result;
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        if (!groups.at(i).isEmpty())
+            result.append({sources.at(i), groups.at(i)});
+    }
+    return result;
+}
+
+/// One file of a source's copy-in, in order: a RAW original or its sidecar.
+struct FileStep
+{
+    QString file;
+    qint64 reviewByteCount = 0;
+    bool endsPackage = false;
+};
+
+/// What the copy of one file went through, for its progress rows.
+struct FileCopyEvent
+{
+    enum class Kind {
+        VerifyingExisting, ///< a copy of an interrupted copy-in is there and is being hashed
+        CopyStarted,
+        Written, ///< `written` bytes so far
+        WillVerify,
+        Verified, ///< the copy, old or new, holds the source's bytes
+    };
+
+    Kind kind = Kind::CopyStarted;
+    QString name;
+    qint64 size = 0;
+    qint64 written = 0;
+};
+
+/// Copies and verifies one file on a thread of its own, recording its events for the copy-in's
+/// thread to turn into progress rows.
+class FileCopyTask
+{
+public:
+    FileCopyTask(const IngestCache &cache, QString file, QString sourceRoot, QString batch)
+        : m_cache(cache)
+        , m_file(std::move(file))
+        , m_sourceRoot(std::move(sourceRoot))
+        , m_batch(std::move(batch))
+    {}
+
+    FileCopyTask(const FileCopyTask &) = delete;
+    FileCopyTask &operator=(const FileCopyTask &) = delete;
+
+    ~FileCopyTask() { wait(); }
+
+    void start()
+    {
+        if (m_started)
+            return;
+        m_started = true;
+        try {
+            m_thread = std::thread([this] { finish(run()); });
+        } catch (const std::system_error &) {
+            finish(run()); // no thread to spare: the same work, on this thread
+        }
+    }
+
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    /// Hands each event to `handle` as it arrives, on the calling thread, until the task has
+    /// finished; then waits for its thread.
+    template<typename F>
+    void takeEventsUntilFinished(F &&handle)
+    {
+        for (;;) {
+            std::vector<FileCopyEvent> events;
+            bool finished = false;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_events.empty() || m_finished; });
+                events.swap(m_events);
+                finished = m_finished;
+            }
+            for (const FileCopyEvent &event : events)
+                handle(event);
+            if (finished) {
+                wait();
+                return;
+            }
+        }
+    }
+
+    const Result<void> &result() const { return m_result; }
+
+private:
+    void record(FileCopyEvent::Kind kind, qint64 size, qint64 written = 0)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_events.push_back({kind, m_name, size, written});
+        m_changed.notify_one();
+    }
+
+    void finish(Result<void> result)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_result = std::move(result);
+        m_finished = true;
+        m_changed.notify_one();
+    }
+
+    Result<void> run()
+    {
+        m_name = lastPathComponent(m_file);
+        const std::optional<QString> relativePath = CacheRelativePath::value(m_file, m_sourceRoot);
+        if (!relativePath)
+            return failure(IngestCacheError::verificationFailed(m_name));
+        const QString destination = appendingPathComponent(m_batch, *relativePath);
+        const FileManager &fileManager = m_cache.fileManager();
+        const ContentHashing &hasher = m_cache.contentHasher();
+
+        Result<FileAttributes> attributes = fileManager.attributesOfItem(m_file);
+        if (!attributes)
+            return tl::unexpected<Error>(std::move(attributes).error());
+        const qint64 size = attributes->size;
+
+        if (fileManager.fileExists(destination)) {
+            // Copied by an interrupted copy-in: count it only when its bytes are the source's.
+            record(FileCopyEvent::Kind::VerifyingExisting, size);
+            Result<QString> sourceHash = hasher.contentHash(m_file);
+            if (!sourceHash)
+                return tl::unexpected<Error>(std::move(sourceHash).error());
+            Result<QString> destinationHash = hasher.contentHash(destination);
+            if (!destinationHash)
+                return tl::unexpected<Error>(std::move(destinationHash).error());
+            if (*sourceHash != *destinationHash)
+                return failure(IngestCacheError::verificationFailed(*relativePath));
+            record(FileCopyEvent::Kind::Verified, size);
+            return {};
+        }
+
+        record(FileCopyEvent::Kind::CopyStarted, size);
+        const Result<void> copied = VerifiedFileCopy::copy(
+            m_file,
+            destination,
+            fileManager,
+            hasher,
+            [&] { record(FileCopyEvent::Kind::WillVerify, size); },
+            [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); });
+        if (!copied)
+            return failure(IngestCacheError::verificationFailed(*relativePath));
+        record(FileCopyEvent::Kind::Verified, size);
+        return {};
+    }
+
+    const IngestCache &m_cache;
+    const QString m_file;
+    const QString m_sourceRoot;
+    const QString m_batch;
+    QString m_name;
+    bool m_started = false;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<FileCopyEvent> m_events;
+    bool m_finished = false;
+    Result<void> m_result;
+};
+
+} // namespace
+
+struct IngestCache::CopyProgressState
+{
+    qint64 completedBytes = 0;
+    qint64 completedPackages = 0;
+};
+
+/// One run of `copy`: the cache, the progress sink and the totals shared by all sources.
+class IngestCache::CopyIn
+{
+public:
+    CopyIn(const IngestCache &cache,
+           const TransferProgressSink &progress,
+           const QUuid &transferID,
+           qint64 totalBytes,
+           qint64 totalPackages)
+        : m_cache(cache)
+        , m_progress(progress)
+        , m_transferID(transferID)
+        , m_totalBytes(totalBytes)
+        , m_totalPackages(totalPackages)
+    {}
+
+    void emitRow(TransferProgressPhase phase,
+                 const std::optional<QString> &currentFilename = std::nullopt,
+                 std::optional<qint64> currentCompleted = std::nullopt,
+                 std::optional<qint64> currentTotal = std::nullopt,
+                 std::optional<qint64> completedBytesOverride = std::nullopt) const
+    {
+        if (!m_progress)
+            return;
+        m_progress(TransferProgress{m_transferID,
+                                    copyOperationName,
+                                    phase,
+                                    std::nullopt,
+                                    currentFilename,
+                                    currentCompleted,
+                                    currentTotal,
+                                    completedBytesOverride.value_or(m_state.completedBytes),
+                                    m_totalBytes,
+                                    m_state.completedPackages,
+                                    m_totalPackages});
+    }
+
+    Result<IngestCacheCopy> copySource(const ItemGroup &items, const ImportScanVolume &source)
+    {
+        Result<ImportSourceIdentity> identity = importSourceIdentity(items, source);
+        if (!identity)
+            return tl::unexpected<Error>(std::move(identity).error());
+        const QString batch = incompleteDestinationRoot(*identity);
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(batch));
+        PELLWICK_TRY(m_cache.writeIncompleteCopyMarker(batch, {*identity, std::nullopt}));
+
+        QList<FileStep> steps;
+        for (const ImportReviewItem *item : items) {
+            steps.append({item->url, item->byteCount, !item->sidecar});
+            if (item->sidecar)
+                steps.append({item->sidecar->url, item->sidecar->byteCount, true});
+        }
+        Result<qint64> copiedBytes = copyFiles(steps, source.url, batch);
+        if (!copiedBytes)
+            return tl::unexpected<Error>(std::move(copiedBytes).error());
+
+        PELLWICK_TRY(m_cache.fileManager().removeItem(
+            appendingPathComponent(batch, incompleteCopyMarkerName)));
+        return IngestCacheCopy{
+            source.name, batch, source.url, *identity, items.size(), *copiedBytes};
+    }
+
+private:
+    Result<ImportSourceIdentity> importSourceIdentity(const ItemGroup &items,
+                                                      const ImportScanVolume &source) const
+    {
+        if (source.volumeUUID)
+            return ImportSourceIdentity::volume(*source.volumeUUID);
+
+        // Always SHA-256, whatever hasher the cache verifies copies with: the identity is stored.
+        const SHA256ContentHasher sha256;
+        QStringList lines;
+        const auto addLine = [&](const QString &file) -> Result<void> {
+            Result<QString> hash = sha256.contentHash(file);
+            if (!hash)
+                return tl::unexpected<Error>(std::move(hash).error());
+            lines.append(
+                CacheRelativePath::value(file, source.url).value_or(lastPathComponent(file))
+                + QLatin1Char(':') + *hash);
+            return {};
+        };
+        for (const ImportReviewItem *item : items) {
+            PELLWICK_TRY(addLine(item->url));
+            if (item->sidecar)
+                PELLWICK_TRY(addLine(item->sidecar->url));
+        }
+        return ImportSourceIdentity::folder(
+            resolvingSymlinksInPath(m_cache.fileManager(), source.url),
+            folderManifestHash(std::move(lines)));
+    }
+
+    /// The batch of an interrupted copy-in of the same source, or a new one dated today.
+    QString incompleteDestinationRoot(const ImportSourceIdentity &identity) const
+    {
+        Result<QSet<QString>> incomplete = m_cache.incompleteSourceFolderURLs();
+        QStringList folders
+            = incomplete ? QStringList(incomplete->cbegin(), incomplete->cend()) : QStringList();
+        folders.sort(); // the same choice every time, should several match
+        for (const QString &folder : folders) {
+            Result<IncompleteCopyMarker> marker = m_cache.readIncompleteCopyMarker(folder);
+            if (!marker)
+                continue;
+            if (marker->sourceIdentity) {
+                if (*marker->sourceIdentity == identity)
+                    return folder;
+                continue;
+            }
+            const auto *folderIdentity = std::get_if<ImportSourceIdentity::Folder>(&identity.value);
+            if (folderIdentity && marker->sourceURL
+                && resolvingSymlinksInPath(m_cache.fileManager(), *marker->sourceURL)
+                       == folderIdentity->canonicalPath) {
+                return folder;
+            }
+        }
+        return appendingPathComponent(m_cache.rootURL(),
+                                      newBatchRelativePath(QDate::currentDate()));
+    }
+
+    /// Copies and verifies the files of a source in order, up to `filesInFlight` at a time: while
+    /// one file is read back and hashed, the next ones are written, so the disk is never idle.
+    /// Each file's progress rows are sent on this thread exactly as a copy of one file after the
+    /// other would send them: live for the oldest file in flight, a later one's as soon as it
+    /// becomes the oldest. A failure ends the copy once the files in flight beside it have
+    /// finished (each of them is either verified in place or absent). Returns the review byte
+    /// count of the files copied.
+    Result<qint64>
+    copyFiles(const QList<FileStep> &steps, const QString &sourceRoot, const QString &batch)
+    {
+        std::vector<std::unique_ptr<FileCopyTask>> tasks;
+        tasks.reserve(static_cast<size_t>(steps.size()));
+        for (const FileStep &step : steps)
+            tasks.push_back(std::make_unique<FileCopyTask>(m_cache, step.file, sourceRoot, batch));
+
+        qint64 copiedBytes = 0;
+        for (size_t i = 0; i < tasks.size(); ++i) {
+            for (size_t j = i; j < std::min(tasks.size(), i + filesInFlight); ++j)
+                tasks[j]->start();
+            tasks[i]->takeEventsUntilFinished([this](const FileCopyEvent &e) { emitRowFor(e); });
+            if (!tasks[i]->result()) {
+                for (size_t j = i + 1; j < std::min(tasks.size(), i + filesInFlight); ++j)
+                    tasks[j]->wait();
+                return tl::unexpected<Error>(tasks[i]->result().error());
+            }
+            const FileStep &step = steps.at(static_cast<qsizetype>(i));
+            copiedBytes += step.reviewByteCount;
+            if (step.endsPackage) {
+                ++m_state.completedPackages;
+                emitRow(TransferProgressPhase::Copying);
+            }
+        }
+        return copiedBytes;
+    }
+
+    void emitRowFor(const FileCopyEvent &event)
+    {
+        using Kind = FileCopyEvent::Kind;
+        switch (event.kind) {
+        case Kind::VerifyingExisting:
+            emitRow(TransferProgressPhase::Verifying, event.name);
+            return;
+        case Kind::CopyStarted:
+            emitRow(TransferProgressPhase::Copying, event.name, 0, event.size);
+            return;
+        case Kind::Written:
+            emitRow(TransferProgressPhase::Copying,
+                    event.name,
+                    event.written,
+                    event.size,
+                    m_state.completedBytes + event.written);
+            return;
+        case Kind::WillVerify:
+            emitRow(TransferProgressPhase::Verifying,
+                    event.name,
+                    std::nullopt,
+                    std::nullopt,
+                    m_state.completedBytes + event.size);
+            return;
+        case Kind::Verified:
+            m_state.completedBytes += event.size;
+            emitRow(TransferProgressPhase::Copying, event.name, event.size, event.size);
+            return;
+        }
+    }
+
+    const IngestCache &m_cache;
+    const TransferProgressSink &m_progress;
+    QUuid m_transferID;
+    qint64 m_totalBytes;
+    qint64 m_totalPackages;
+    CopyProgressState m_state;
+};
+
+IngestCache::IngestCache(QString rootURL,
+                         std::shared_ptr<const FileManager> fileManager,
+                         std::shared_ptr<const ContentHashing> contentHasher,
+                         AvailableCapacityProbe availableCapacity)
+    : m_rootURL(std::move(rootURL))
+    , m_fileManager(std::move(fileManager))
+    , m_contentHasher(std::move(contentHasher))
+    , m_availableCapacity(std::move(availableCapacity))
+{}
+
+Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
+                                                 const TransferProgressSink &progress,
+                                                 const QUuid &transferID) const
+{
+    ItemGroup supported;
+    qint64 totalBytes = 0;
+    for (const ImportReviewItem &item : review.items) {
+        if (!item.status.isSupported())
+            continue;
+        supported.append(&item);
+        totalBytes += item.byteCount + (item.sidecar ? item.sidecar->byteCount : 0);
+    }
+    CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size());
+    copyIn.emitRow(TransferProgressPhase::Preparing, std::nullopt, std::nullopt, std::nullopt, 0);
+
+    Result<qint64> available = m_availableCapacity(m_rootURL);
+    if (!available)
+        return tl::unexpected<Error>(std::move(available).error());
+    if (*available < totalBytes)
+        return failure(IngestCacheError::insufficientCapacity(totalBytes, *available));
+    PELLWICK_TRY(m_fileManager->createDirectory(m_rootURL));
+
+    QMap<QString, ItemGroup> byName; // ordered by plain string comparison
+    for (const ImportReviewItem *item : supported)
+        byName[item->volumeName].append(item);
+
+    QList<IngestCacheCopy> copies;
+    for (auto group = byName.cbegin(); group != byName.cend(); ++group) {
+        QList<const ImportScanVolume *> sources;
+        for (const ImportScanVolume &volume : review.volumes) {
+            if (volume.name == group.key())
+                sources.append(&volume);
+        }
+        if (sources.isEmpty())
+            continue; // items of a source that is not part of the review are left alone
+        for (const auto &[source, items] : groupsBySource(sources, group.value())) {
+            Result<IngestCacheCopy> copied = copyIn.copySource(items, *source);
+            if (!copied)
+                return tl::unexpected<Error>(std::move(copied).error());
+            copies.append(std::move(*copied));
+        }
+    }
+    return copies;
+}
+
+Result<QSet<QString>> IngestCache::incompleteSourceFolderURLs() const
+{
+    QSet<QString> folders;
+    if (!m_fileManager->fileExists(m_rootURL))
+        return folders;
+    const DirectoryWalkOptions options{.skipHiddenEntries = false,
+                                       .passOverUnreadableRoot = true,
+                                       .passOverUnreadableSubfolders = true};
+    const Result<void> walked = walkDirectoryTree(
+        *m_fileManager,
+        m_rootURL,
+        options,
+        [&folders](const QString &folder, const DirectoryEntry &entry) -> Result<bool> {
+            if (entry.name == incompleteCopyMarkerName)
+                folders.insert(folder);
+            return true;
+        });
+    Q_UNUSED(walked); // nothing but listing failures could end the walk, and those are passed over
+    return folders;
+}
+
+Result<IncompleteCopyMarker> IngestCache::readIncompleteCopyMarker(const QString &folder) const
+{
+    Result<QByteArray> data = readFileContents(
+        *m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName));
+    if (!data)
+        return tl::unexpected<Error>(std::move(data).error());
+    return IncompleteCopyMarker::fromJson(*data);
+}
+
+Result<void> IngestCache::writeIncompleteCopyMarker(const QString &folder,
+                                                    const IncompleteCopyMarker &marker) const
+{
+    Result<QByteArray> json = marker.toJson();
+    if (!json)
+        return tl::unexpected<Error>(std::move(json).error());
+    // An atomic write that was interrupted leaves its hidden temporary file; it would keep the
+    // batch folder from ever being pruned.
+    const QString leftoverPrefix = QLatin1Char('.') + incompleteCopyMarkerName + QLatin1Char('.');
+    if (Result<QStringList> names = m_fileManager->contentsOfDirectory(folder)) {
+        for (const QString &name : *names) {
+            if (name.startsWith(leftoverPrefix) && name.endsWith(QLatin1String(".tmp")))
+                (void) m_fileManager->removeItem(appendingPathComponent(folder, name));
+        }
+    }
+    return writeFileAtomically(
+        *m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName), *json);
+}
+
+Result<qint64> IngestCache::systemAvailableCapacity(const QString &path)
+{
+    // The root does not exist before the first copy-in: ask the file system that will hold it.
+    QString current = QDir::cleanPath(path);
+    for (;;) {
+        struct statvfs info
+        {};
+
+        if (::statvfs(QFile::encodeName(current).constData(), &info) == 0) {
+            if (info.f_frsize == 0)
+                return failure(IngestCacheError{IngestCacheError::UnableToDetermineCapacity{}});
+            return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
+        }
+        const int error = errno;
+        const QString parent = parentPath(current);
+        if ((error != ENOENT && error != ENOTDIR) || parent == current)
+            return fileSystemFailure(QStringLiteral("statvfs"), current, error);
+        current = parent;
+    }
+}
+
+QString IngestCache::folderManifestHash(QStringList manifestLines)
+{
+    std::sort(manifestLines.begin(), manifestLines.end());
+    return SHA256ContentHasher::contentHash(manifestLines.join(QLatin1Char('\n')).toUtf8());
+}
+
+} // namespace Pellwick

@@ -1,0 +1,118 @@
+// Package checks and removal of the Ingest Cache.
+#include "IngestCache.h"
+
+#include <QDir>
+
+#include <cerrno>
+
+namespace Pellwick {
+
+namespace {
+
+QStringList packageFiles(const QString &rawURL, const std::optional<QString> &sidecarURL)
+{
+    QStringList files{rawURL};
+    if (sidecarURL)
+        files.append(*sidecarURL);
+    return files;
+}
+
+/// The folder with a trailing "/", so that "/cache-old" does not count as under "/cache".
+QString folderPrefix(const QString &folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+} // namespace
+
+bool IngestCache::isInsideActiveRoot(const QString &path) const
+{
+    const QString root = resolvingSymlinksInPath(*m_fileManager, m_rootURL);
+    return resolvingSymlinksInPath(*m_fileManager, path).startsWith(folderPrefix(root));
+}
+
+bool IngestCache::matchesArchivedPackage(const QString &rawURL,
+                                         const std::optional<QString> &sidecarURL,
+                                         const QString &contentHash,
+                                         const std::optional<QString> &sidecarContentHash) const
+{
+    if (!isInsideActiveRoot(rawURL) || (sidecarURL && !isInsideActiveRoot(*sidecarURL)))
+        return false;
+
+    const auto hashEquals = [this](const QString &path, const QString &expected) {
+        const Result<QString> hash = m_contentHasher->contentHash(path);
+        return hash && *hash == expected;
+    };
+    const auto sidecarMatches = [&](bool missingIsAcceptable) {
+        if (!sidecarURL && !sidecarContentHash)
+            return true;
+        if (!sidecarURL || !sidecarContentHash)
+            return false;
+        if (!m_fileManager->fileExists(*sidecarURL))
+            return missingIsAcceptable;
+        return hashEquals(*sidecarURL, *sidecarContentHash);
+    };
+
+    if (m_fileManager->fileExists(rawURL))
+        return hashEquals(rawURL, contentHash) && sidecarMatches(false);
+    return sidecarMatches(true);
+}
+
+Result<void> IngestCache::removeArchivedPackage(const QString &rawURL,
+                                                const std::optional<QString> &sidecarURL) const
+{
+    const QStringList files = packageFiles(rawURL, sidecarURL);
+    for (const QString &file : files) {
+        if (!isInsideActiveRoot(file))
+            return {};
+    }
+    return removePackageFiles(files);
+}
+
+Result<void> IngestCache::removeUnarchivedPackage(const QString &rawURL,
+                                                  const std::optional<QString> &sidecarURL) const
+{
+    const QStringList files = packageFiles(rawURL, sidecarURL);
+    for (const QString &file : files) {
+        if (!isInsideActiveRoot(file))
+            return failure(IngestCacheError{IngestCacheError::PackageOutsideActiveRoot{}});
+    }
+    return removePackageFiles(files);
+}
+
+Result<void> IngestCache::removePackageFiles(const QStringList &files) const
+{
+    for (const QString &file : files) {
+        if (!m_fileManager->fileExists(file))
+            continue;
+        // A package names files; a record pointing at a folder must not empty a whole batch.
+        Result<FileAttributes> attributes = m_fileManager->attributesOfItem(file);
+        if (!attributes)
+            return tl::unexpected<Error>(std::move(attributes).error());
+        if (attributes->type == FileAttributes::Type::Directory)
+            return fileSystemFailure(QStringLiteral("remove"), file, EISDIR);
+        PELLWICK_TRY(m_fileManager->removeItem(file));
+        PELLWICK_TRY(removeEmptyParentFolders(parentPath(QDir::cleanPath(file))));
+    }
+    return {};
+}
+
+Result<void> IngestCache::removeEmptyParentFolders(const QString &folder) const
+{
+    const QString root = QDir::cleanPath(m_rootURL);
+    const QString rootPrefix = folderPrefix(root);
+    QString current = QDir::cleanPath(folder);
+    // Climb only inside the root: a sibling such as "<root>-old" is never touched.
+    while (current.startsWith(rootPrefix)) {
+        Result<QStringList> entries = m_fileManager->contentsOfDirectory(current);
+        if (!entries)
+            return tl::unexpected<Error>(std::move(entries).error());
+        if (!entries->isEmpty())
+            return {};
+        PELLWICK_TRY(m_fileManager->removeItem(current));
+        current = parentPath(current);
+    }
+    return {};
+}
+
+} // namespace Pellwick

@@ -1,0 +1,846 @@
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+
+#include <QDate>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+#include <Support/ChildProcess.h>
+#include <Support/ContentHasherFakes.h>
+#include <Support/FaultInjectingFileManager.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+
+class IngestCacheCopyInTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyReviewCreatesOnlyTheRoot();
+    void capacityMustCoverTheTotal();
+    void copiesSupportedItemsIntoDatedBatches();
+    void sourcesAreCopiedInNameOrder();
+    void sameNamedCardsGetOneBatchEach();
+    void progressRowsFollowEachFile();
+    void interruptedCopyInResumesInItsBatch();
+    void changedCachedFileFailsTheResume();
+    void markerHoldsTheSourceIdentity();
+    void markerWithOnlySourceURLMatchesFolderSources();
+    void folderIdentityIsAManifestOfContents();
+    void incompleteFoldersAtAnyDepth();
+    void injectedFailuresLeaveAResumableCache_data();
+    void injectedFailuresLeaveAResumableCache();
+    void systemCapacityOfAMissingRoot();
+    void killedAtEachOperation();
+    void killedAtRandomMoments();
+};
+
+namespace {
+
+const QString cardUUID = QStringLiteral("3A21-0C5F");
+
+Result<qint64> plentyOfSpace(const QString &)
+{
+    return qint64(1) << 50;
+}
+
+IngestCache cacheAt(const QString &root,
+                    std::shared_ptr<const FileManager> files = std::make_shared<LocalFileManager>(),
+                    std::shared_ptr<const ContentHashing> hasher
+                    = std::make_shared<SHA256ContentHasher>(),
+                    AvailableCapacityProbe probe = &plentyOfSpace)
+{
+    return IngestCache(root, std::move(files), std::move(hasher), std::move(probe));
+}
+
+ImportReview reviewOf(const QList<ImportScanVolume> &sources)
+{
+    Result<ImportReview> review
+        = ImportReviewBuilder(std::make_shared<LocalFileManager>()).buildReview(sources);
+    if (!review)
+        qFatal("scan failed: %s", qPrintable(describe(review.error())));
+    return *review;
+}
+
+/// Collects the progress rows of a copy-in.
+struct ProgressLog
+{
+    QList<TransferProgress> rows;
+
+    TransferProgressSink sink()
+    {
+        return [this](const TransferProgress &row) { rows.append(row); };
+    }
+};
+
+/// Visible regular files below `folder`, as sorted relative paths.
+QStringList visibleFiles(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+/// Every entry whose name begins with "." below `folder`, as relative paths.
+QStringList hiddenEntries(const QString &folder)
+{
+    QStringList hidden;
+    QDirIterator it(folder,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (QFileInfo(path).fileName().startsWith(QLatin1Char('.')))
+            hidden.append(QDir(folder).relativeFilePath(path));
+    }
+    return hidden;
+}
+
+/// Batch folders (root/YYYY/MM/DD-<id>) below a cache root, sorted.
+QStringList batchFolders(const QString &root)
+{
+    static const QRegularExpression layout(QStringLiteral("^\\d{4}/\\d{2}/\\d{2}-[0-9a-f]{12}$"));
+    QStringList batches;
+    QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (layout.match(QDir(root).relativeFilePath(path)).hasMatch())
+            batches.append(path);
+    }
+    batches.sort();
+    return batches;
+}
+
+QString markerIn(const QString &folder)
+{
+    return folder + QLatin1Char('/') + IngestCache::incompleteCopyMarkerName;
+}
+
+const IngestCacheError *cacheError(const Error &error)
+{
+    return error.as<IngestCacheError>();
+}
+
+/// A kill keeps the page cache, so the flushes of a copy only cost time in these tests: run them
+/// in memory where the system offers a memory file system.
+QString memoryBackedTemporaryFolder()
+{
+    const QString shared = QStringLiteral("/dev/shm");
+    const QFileInfo info(shared);
+    const QString base = info.isDir() && info.isWritable() ? shared : QDir::tempPath();
+    return base + QStringLiteral("/pellwick-copy-in-XXXXXX");
+}
+
+/// A generated card of 20 files: fourteen RAW originals (one of them over 1 MiB), six with
+/// sidecars, and JPEGs that are never copied.
+struct CrashScene
+{
+    CrashScene()
+        : dir(memoryBackedTemporaryFolder())
+        , card(dir.filePath(QStringLiteral("card")))
+        , cache(dir.filePath(QStringLiteral("cache")))
+    {
+        for (int i = 1; i <= 14; ++i) {
+            const QString stem = QStringLiteral("DCIM/%1MEDIA/IMG_%2")
+                                     .arg(100 + i % 2)
+                                     .arg(i, 4, 10, QLatin1Char('0'));
+            const qint64 size = i == 7 ? 1024 * 1024 + 4096 : 2000 + 977 * i;
+            add(stem + QStringLiteral(".CR3"), patternBytes(size, quint32(i)));
+            if (i % 7 == 0 || i % 3 == 0)
+                add(stem + QStringLiteral(".xmp"), patternBytes(300 + i, quint32(100 + i)));
+            if (i % 5 == 0)
+                writeFile(card + QLatin1Char('/') + stem + QStringLiteral(".JPG"),
+                          patternBytes(500));
+        }
+    }
+
+    void add(const QString &relativePath, const QByteArray &bytes)
+    {
+        writeFile(card + QLatin1Char('/') + relativePath, bytes);
+        sourceBytes.insert(relativePath, bytes);
+    }
+
+    /// Batches holding a visible file or a marker.
+    QStringList usedBatches() const
+    {
+        QStringList used;
+        for (const QString &batch : batchFolders(cache)) {
+            if (!visibleFiles(batch).isEmpty() || QFileInfo::exists(markerIn(batch)))
+                used.append(batch);
+        }
+        return used;
+    }
+
+    /// What a crash may leave: at most one batch in use; every visible file in it complete with
+    /// its source's bytes; a marker whenever files are missing. Empty when so.
+    QString problemAfterCrash() const
+    {
+        const QStringList used = usedBatches();
+        if (used.size() > 1)
+            return QStringLiteral("several batches: ") + used.join(QLatin1Char(' '));
+        if (used.isEmpty())
+            return {};
+        const QStringList files = visibleFiles(used.first());
+        for (const QString &file : files) {
+            if (!sourceBytes.contains(file))
+                return QStringLiteral("unexpected file ") + file;
+            // Byte for byte: stronger than comparing hashes, and faster in a loop of hundreds.
+            if (readFile(used.first() + QLatin1Char('/') + file) != sourceBytes.value(file))
+                return QStringLiteral("wrong bytes in ") + file;
+        }
+        if (files.size() < sourceBytes.size() && !QFileInfo::exists(markerIn(used.first())))
+            return QStringLiteral("unfinished batch without its marker");
+        return {};
+    }
+
+    /// A complete, verified batch and nothing else. Empty when so.
+    QString problemWhenComplete() const
+    {
+        const QStringList used = usedBatches();
+        if (used.size() != 1)
+            return QStringLiteral("%1 batches in use").arg(used.size());
+        if (visibleFiles(used.first()) != QStringList(sourceBytes.keys()))
+            return QStringLiteral("files: ") + visibleFiles(used.first()).join(QLatin1Char(' '));
+        if (!hiddenEntries(used.first()).isEmpty())
+            return QStringLiteral("left behind: ")
+                   + hiddenEntries(used.first()).join(QLatin1Char(' '));
+        return problemAfterCrash();
+    }
+
+    /// The next copy-in resumes the batch in use, if any, and completes it. Empty when so.
+    QString problemWithNextCopyIn() const
+    {
+        const QStringList before = usedBatches();
+        const Result<QList<IngestCacheCopy>> copied = cacheAt(cache).copy(
+            reviewOf({ImportScanVolume{
+                QStringLiteral("CARD"), card, QStringLiteral("CRASH-TEST-UUID")}}),
+            {},
+            QUuid::createUuid());
+        if (!copied)
+            return QStringLiteral("next copy-in failed: ") + describe(copied.error());
+        if (copied->size() != 1 || copied->first().copiedPackageCount != 14)
+            return QStringLiteral("unexpected result of the next copy-in");
+        if (!before.isEmpty() && copied->first().sourceFolderURL != before.first())
+            return QStringLiteral("did not resume ") + before.first();
+        return problemWhenComplete();
+    }
+
+    QTemporaryDir dir;
+    QString card;
+    QString cache;
+    QMap<QString, QByteArray> sourceBytes;
+};
+
+ChildRun runCopyInChild(const CrashScene &scene,
+                        const QStringList &extraArguments = {},
+                        std::optional<std::chrono::microseconds> killAfter = std::nullopt,
+                        qint64 *runTime = nullptr)
+{
+    return runChildProcess(QStringLiteral(PELLWICK_COPY_IN_CRASH_CHILD),
+                           QStringList{scene.card, scene.cache} + extraArguments,
+                           killAfter,
+                           runTime);
+}
+
+} // namespace
+
+void IngestCacheCopyInTests::emptyReviewCreatesOnlyTheRoot()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("cache/nested"));
+    writeFile(dir.filePath(QStringLiteral("card/DCIM/PIC.JPG")), "jpeg");
+    const ImportReview review
+        = reviewOf({{QStringLiteral("CARD"), dir.filePath(QStringLiteral("card")), cardUUID}});
+    ProgressLog progress;
+    const QUuid transfer = QUuid::createUuid();
+    const Result<QList<IngestCacheCopy>> copied
+        = cacheAt(root).copy(review, progress.sink(), transfer);
+    PELLWICK_VERIFY_SUCCESS(copied);
+    QVERIFY(copied->isEmpty());
+    QVERIFY(QFileInfo(root).isDir());
+    QVERIFY(QDir(root).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QCOMPARE(progress.rows,
+             QList<TransferProgress>({TransferProgress{transfer,
+                                                       QStringLiteral("Add to Ingest Cache"),
+                                                       TransferProgressPhase::Preparing,
+                                                       std::nullopt,
+                                                       std::nullopt,
+                                                       std::nullopt,
+                                                       std::nullopt,
+                                                       0,
+                                                       0,
+                                                       0,
+                                                       0}}));
+}
+
+void IngestCacheCopyInTests::capacityMustCoverTheTotal()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0001.CR3"), patternBytes(1000));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0001.xmp"), patternBytes(24));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0002.NEF"), patternBytes(500));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0003.JPG"), patternBytes(7000));
+    const ImportReview review = reviewOf({{QStringLiteral("CARD"), card, cardUUID}});
+    const QString root = dir.filePath(QStringLiteral("cache"));
+
+    QStringList probed;
+    const auto probeWith = [&probed](qint64 free) {
+        return [&probed, free](const QString &path) -> Result<qint64> {
+            probed.append(path);
+            return free;
+        };
+    };
+    const Result<QList<IngestCacheCopy>> short_ = cacheAt(root,
+                                                          std::make_shared<LocalFileManager>(),
+                                                          std::make_shared<SHA256ContentHasher>(),
+                                                          probeWith(1523))
+                                                      .copy(review, {}, QUuid::createUuid());
+    QVERIFY(!short_);
+    QCOMPARE(short_.error(), Error(IngestCacheError::insufficientCapacity(1524, 1523)));
+    QCOMPARE(probed, QStringList{root});
+    QVERIFY(!QFileInfo::exists(root));
+
+    const Error probeError = FileSystemError{QStringLiteral("statvfs"), root, EIO};
+    const Result<QList<IngestCacheCopy>> unknown
+        = cacheAt(root,
+                  std::make_shared<LocalFileManager>(),
+                  std::make_shared<SHA256ContentHasher>(),
+                  [&](const QString &) -> Result<qint64> { return tl::unexpected(probeError); })
+              .copy(review, {}, QUuid::createUuid());
+    QVERIFY(!unknown);
+    QCOMPARE(unknown.error(), probeError);
+    QVERIFY(!QFileInfo::exists(root));
+
+    const Result<QList<IngestCacheCopy>> exact = cacheAt(root,
+                                                         std::make_shared<LocalFileManager>(),
+                                                         std::make_shared<SHA256ContentHasher>(),
+                                                         probeWith(1524))
+                                                     .copy(review, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(exact);
+    QCOMPARE(exact->first().copiedByteCount, 1524);
+}
+
+void IngestCacheCopyInTests::copiesSupportedItemsIntoDatedBatches()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    writeFile(card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3"), patternBytes(3000, 1));
+    writeFile(card + QStringLiteral("/DCIM/100MEDIA/IMG_0001.XMP"), patternBytes(40, 2));
+    writeFile(card + QStringLiteral("/DCIM/101MEDIA/IMG_0002.DNG"), patternBytes(2000, 3));
+    writeFile(card + QStringLiteral("/DCIM/101MEDIA/IMG_0002.JPG"), patternBytes(900, 4));
+    writeFile(card + QStringLiteral("/DCIM/101MEDIA/orphan.xmp"), patternBytes(10, 5));
+    const ImportScanVolume source{QStringLiteral("EOS DIGITAL"), card, cardUUID};
+    const ImportReview review = reviewOf({source});
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    const IngestCache cache = cacheAt(root);
+
+    const Result<QList<IngestCacheCopy>> first = cache.copy(review, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(first);
+    QCOMPARE(first->size(), 1);
+    const IngestCacheCopy &copy = first->first();
+    const QString datePrefix
+        = root + QLatin1Char('/') + QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd-"));
+    QVERIFY2(copy.sourceFolderURL.startsWith(datePrefix), qPrintable(copy.sourceFolderURL));
+    QCOMPARE(batchFolders(root), QStringList{copy.sourceFolderURL});
+    QCOMPARE(copy,
+             (IngestCacheCopy{QStringLiteral("EOS DIGITAL"),
+                              copy.sourceFolderURL,
+                              card,
+                              ImportSourceIdentity::volume(cardUUID),
+                              2,
+                              5040}));
+    QCOMPARE(visibleFiles(copy.sourceFolderURL),
+             QStringList({QStringLiteral("DCIM/100MEDIA/IMG_0001.CR3"),
+                          QStringLiteral("DCIM/100MEDIA/IMG_0001.XMP"),
+                          QStringLiteral("DCIM/101MEDIA/IMG_0002.DNG")}));
+    QCOMPARE(readFile(copy.sourceFolderURL + QStringLiteral("/DCIM/100MEDIA/IMG_0001.CR3")),
+             patternBytes(3000, 1));
+    QVERIFY(hiddenEntries(root).isEmpty());
+    QCOMPARE(*cache.incompleteSourceFolderURLs(), QSet<QString>());
+
+    // A finished card copied again the same day gets a batch of its own, differing only in id.
+    const Result<QList<IngestCacheCopy>> second = cache.copy(review, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(second);
+    const QString other = second->first().sourceFolderURL;
+    QVERIFY(other != copy.sourceFolderURL);
+    QCOMPARE(other.size(), copy.sourceFolderURL.size());
+    QCOMPARE(other.left(other.size() - 12), copy.sourceFolderURL.left(other.size() - 12));
+    QCOMPARE(batchFolders(root).size(), 2);
+}
+
+void IngestCacheCopyInTests::sourcesAreCopiedInNameOrder()
+{
+    QTemporaryDir dir;
+    QList<ImportScanVolume> sources;
+    for (const QString &name : {QStringLiteral("B"), QStringLiteral("a"), QStringLiteral("A")}) {
+        const QString root = dir.filePath(QStringLiteral("cards/") + name + QStringLiteral("x"));
+        writeFile(root + QStringLiteral("/IMG_1.ARW"), patternBytes(10));
+        sources.append({name, root, std::nullopt});
+    }
+    ImportReview review = reviewOf(sources);
+    // An item whose volume is not part of the review is left alone.
+    review.items.append(review.items.first());
+    review.items.last().volumeName = QStringLiteral("Unknown");
+
+    const Result<QList<IngestCacheCopy>> copied
+        = cacheAt(dir.filePath(QStringLiteral("cache"))).copy(review, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(copied);
+    QStringList order;
+    for (const IngestCacheCopy &copy : *copied)
+        order.append(copy.sourceName);
+    QCOMPARE(order, QStringList({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("a")}));
+}
+
+void IngestCacheCopyInTests::sameNamedCardsGetOneBatchEach()
+{
+    // Two bodies of one model: both cards are labelled "CARD"; the second is mounted at CARD1.
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("media/CARD"));
+    const QString second = dir.filePath(QStringLiteral("media/CARD1"));
+    writeFile(first + QStringLiteral("/DCIM/100EOS/IMG_0001.CR3"), patternBytes(100, 1));
+    writeFile(second + QStringLiteral("/DCIM/100EOS/IMG_0001.CR3"), patternBytes(200, 2));
+    writeFile(second + QStringLiteral("/DCIM/100EOS/IMG_0002.CR3"), patternBytes(300, 3));
+    const ImportReview review = reviewOf({{QStringLiteral("CARD"), first, QStringLiteral("U1")},
+                                          {QStringLiteral("CARD"), second, QStringLiteral("U2")}});
+
+    const Result<QList<IngestCacheCopy>> copied
+        = cacheAt(dir.filePath(QStringLiteral("cache"))).copy(review, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(copied);
+    QCOMPARE(copied->size(), 2);
+    QCOMPARE(copied->at(0).sourceRootURL, first);
+    QCOMPARE(copied->at(0).sourceIdentity, ImportSourceIdentity::volume(QStringLiteral("U1")));
+    QCOMPARE(copied->at(0).copiedPackageCount, 1);
+    QCOMPARE(copied->at(1).sourceRootURL, second);
+    QCOMPARE(copied->at(1).sourceIdentity, ImportSourceIdentity::volume(QStringLiteral("U2")));
+    QCOMPARE(copied->at(1).copiedByteCount, 500);
+    QCOMPARE(readFile(copied->at(0).sourceFolderURL + QStringLiteral("/DCIM/100EOS/IMG_0001.CR3")),
+             patternBytes(100, 1));
+    QCOMPARE(readFile(copied->at(1).sourceFolderURL + QStringLiteral("/DCIM/100EOS/IMG_0001.CR3")),
+             patternBytes(200, 2));
+    QCOMPARE(visibleFiles(copied->at(1).sourceFolderURL).size(), 2);
+}
+
+void IngestCacheCopyInTests::progressRowsFollowEachFile()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    writeFile(card + QStringLiteral("/IMG_1.RAF"), patternBytes(10));
+    writeFile(card + QStringLiteral("/IMG_1.xmp"), patternBytes(3));
+    ProgressLog progress;
+    const QUuid transfer = QUuid::createUuid();
+    PELLWICK_VERIFY_SUCCESS(
+        cacheAt(dir.filePath(QStringLiteral("cache")))
+            .copy(reviewOf({{QStringLiteral("CARD"), card, cardUUID}}), progress.sink(), transfer));
+
+    using P = TransferProgressPhase;
+    const auto row = [&](P phase,
+                         std::optional<QString> file,
+                         std::optional<qint64> done,
+                         std::optional<qint64> size,
+                         qint64 completed,
+                         qint64 packages) {
+        return TransferProgress{transfer,
+                                QStringLiteral("Add to Ingest Cache"),
+                                phase,
+                                std::nullopt,
+                                std::move(file),
+                                done,
+                                size,
+                                completed,
+                                13,
+                                packages,
+                                1};
+    };
+    const QString raw = QStringLiteral("IMG_1.RAF");
+    const QString xmp = QStringLiteral("IMG_1.xmp");
+    const QList<TransferProgress> expected{
+        row(P::Preparing, std::nullopt, std::nullopt, std::nullopt, 0, 0),
+        row(P::Copying, raw, 0, 10, 0, 0),
+        row(P::Copying, raw, 10, 10, 10, 0),
+        row(P::Verifying, raw, std::nullopt, std::nullopt, 10, 0),
+        row(P::Copying, raw, 10, 10, 10, 0),
+        row(P::Copying, xmp, 0, 3, 10, 0),
+        row(P::Copying, xmp, 3, 3, 13, 0),
+        row(P::Verifying, xmp, std::nullopt, std::nullopt, 13, 0),
+        row(P::Copying, xmp, 3, 3, 13, 0),
+        row(P::Copying, std::nullopt, std::nullopt, std::nullopt, 13, 1),
+    };
+    QCOMPARE(progress.rows.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        QVERIFY2(progress.rows.at(i) == expected.at(i), qPrintable(QString::number(i)));
+}
+
+void IngestCacheCopyInTests::interruptedCopyInResumesInItsBatch()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    for (int i = 1; i <= 5; ++i)
+        writeFile(card + QStringLiteral("/DCIM/IMG_000%1.CR3").arg(i), patternBytes(1000 * i, i));
+    const ImportReview review = reviewOf({{QStringLiteral("CARD"), card, cardUUID}});
+    const QString root = dir.filePath(QStringLiteral("cache"));
+
+    auto failing = std::make_shared<FaultInjectingFileManager>();
+    failing->failOperation(
+        FileOperation::OpenForReading, EIO, QStringLiteral("card/DCIM/IMG_0004"));
+    const Result<QList<IngestCacheCopy>> interrupted
+        = cacheAt(root, failing).copy(review, {}, QUuid::createUuid());
+    QVERIFY(!interrupted);
+    QCOMPARE(interrupted.error(),
+             Error(IngestCacheError::verificationFailed(QStringLiteral("DCIM/IMG_0004.CR3"))));
+    const QStringList batches = batchFolders(root);
+    QCOMPARE(batches.size(), 1);
+    const QString batch = batches.first();
+    // The file after the failing one may have been copied alongside it.
+    QVERIFY(!QFileInfo::exists(batch + QStringLiteral("/DCIM/IMG_0004.CR3")));
+    QVERIFY(visibleFiles(batch).size() == 3 || visibleFiles(batch).size() == 4);
+    QCOMPARE(hiddenEntries(batch), QStringList{IngestCache::incompleteCopyMarkerName});
+    QCOMPARE(*cacheAt(root).incompleteSourceFolderURLs(), QSet<QString>{batch});
+
+    auto hasher = std::make_shared<CountingContentHasher>();
+    ProgressLog progress;
+    const Result<QList<IngestCacheCopy>> resumed
+        = cacheAt(root, std::make_shared<LocalFileManager>(), hasher)
+              .copy(review, progress.sink(), QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(resumed);
+    QCOMPARE(resumed->first().sourceFolderURL, batch);
+    QCOMPARE(resumed->first().copiedPackageCount, 5);
+    QCOMPARE(resumed->first().copiedByteCount, 15000);
+    QCOMPARE(batchFolders(root), QStringList{batch});
+    QCOMPARE(visibleFiles(batch).size(), 5);
+    QVERIFY(hiddenEntries(root).isEmpty());
+    QVERIFY(cacheAt(root).incompleteSourceFolderURLs()->isEmpty());
+
+    // The three copies already there are verified, source before copy, and counted as done.
+    const QStringList hashed = hasher->hashedPaths();
+    for (int i = 1; i <= 3; ++i) {
+        const QString name = QStringLiteral("/DCIM/IMG_000%1.CR3").arg(i);
+        QVERIFY(hashed.contains(card + name));
+        QVERIFY(hashed.indexOf(card + name) < hashed.indexOf(batch + name));
+    }
+    const TransferProgress &verifying = progress.rows.at(1);
+    QCOMPARE(verifying.phase, TransferProgressPhase::Verifying);
+    QCOMPARE(verifying.currentFilename, QStringLiteral("IMG_0001.CR3"));
+    QCOMPARE(verifying.currentFileTotalByteCount, std::nullopt);
+    const TransferProgress &counted = progress.rows.at(2);
+    QCOMPARE(counted.phase, TransferProgressPhase::Copying);
+    QCOMPARE(counted.currentFileCompletedByteCount, 1000);
+    QCOMPARE(counted.currentFileTotalByteCount, 1000);
+    QCOMPARE(counted.completedByteCount, 1000);
+}
+
+void IngestCacheCopyInTests::changedCachedFileFailsTheResume()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    for (int i = 1; i <= 3; ++i)
+        writeFile(card + QStringLiteral("/DCIM/IMG_000%1.NEF").arg(i), patternBytes(500, i));
+    const ImportReview review = reviewOf({{QStringLiteral("CARD"), card, cardUUID}});
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    auto failing = std::make_shared<FaultInjectingFileManager>();
+    failing->failOperation(FileOperation::CreateFile, ENOSPC, QStringLiteral("IMG_0003"));
+    QVERIFY(!cacheAt(root, failing).copy(review, {}, QUuid::createUuid()));
+    const QString batch = batchFolders(root).first();
+
+    const QString changed = batch + QStringLiteral("/DCIM/IMG_0002.NEF");
+    writeFile(changed, "edited meanwhile");
+    const Result<QList<IngestCacheCopy>> resumed
+        = cacheAt(root).copy(review, {}, QUuid::createUuid());
+    QVERIFY(!resumed);
+    QCOMPARE(resumed.error(),
+             Error(IngestCacheError::verificationFailed(QStringLiteral("DCIM/IMG_0002.NEF"))));
+    QCOMPARE(readFile(changed), QByteArray("edited meanwhile"));
+    QVERIFY(QFileInfo::exists(markerIn(batch)));
+    // The next file may have been copied alongside; if it is there, it is complete.
+    const QString next = batch + QStringLiteral("/DCIM/IMG_0003.NEF");
+    QVERIFY(!QFileInfo::exists(next) || readFile(next) == patternBytes(500, 3));
+}
+
+void IngestCacheCopyInTests::markerHoldsTheSourceIdentity()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    writeFile(card + QStringLiteral("/a.cr3"), patternBytes(64, 1));
+    writeFile(card + QStringLiteral("/a.xmp"), patternBytes(8, 2));
+    const QString root = dir.filePath(QStringLiteral("cache"));
+
+    // Read the marker while the first file is being copied.
+    const auto markerDuringCopy = [&](const ImportScanVolume &source) {
+        QByteArray marker;
+        ProgressLog progress;
+        const IngestCache cache = cacheAt(root);
+        const Result<QList<IngestCacheCopy>> copied = cache.copy(
+            reviewOf({source}),
+            [&](const TransferProgress &row) {
+                if (marker.isEmpty() && row.currentFilename) {
+                    for (const QString &batch : batchFolders(root)) {
+                        if (QFileInfo::exists(markerIn(batch)))
+                            marker = readFile(markerIn(batch));
+                    }
+                }
+            },
+            QUuid::createUuid());
+        if (!copied)
+            qFatal("copy-in failed");
+        return marker;
+    };
+
+    QCOMPARE(markerDuringCopy({QStringLiteral("CARD"), card, cardUUID}),
+             QByteArray("{\"sourceIdentity\":{\"volume\":{\"uuid\":\"3A21-0C5F\"}}}"));
+
+    const QString manifest
+        = referenceSha256("a.cr3:" + referenceSha256(patternBytes(64, 1)).toLatin1()
+                          + "\na.xmp:" + referenceSha256(patternBytes(8, 2)).toLatin1());
+    QCOMPARE(markerDuringCopy({QStringLiteral("card"), card, std::nullopt}),
+             QByteArray("{\"sourceIdentity\":{\"folder\":{\"canonicalPath\":\"")
+                 + QFile::encodeName(QFileInfo(card).canonicalFilePath()) + "\",\"manifestHash\":\""
+                 + manifest.toLatin1() + "\"}}}");
+}
+
+void IngestCacheCopyInTests::markerWithOnlySourceURLMatchesFolderSources()
+{
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0001.CR2"), patternBytes(100, 1));
+    writeFile(card + QStringLiteral("/DCIM/IMG_0002.CR2"), patternBytes(100, 2));
+    QVERIFY(QFile::link(card, dir.filePath(QStringLiteral("card-link"))));
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    const QString older = root + QStringLiteral("/2024/02/29-0123456789ab");
+    writeFile(older + QStringLiteral("/DCIM/IMG_0001.CR2"), patternBytes(100, 1));
+    writeFile(markerIn(older),
+              "{\"sourceURL\":\""
+                  + QUrl::fromLocalFile(dir.filePath(QStringLiteral("card-link")))
+                        .toString(QUrl::FullyEncoded)
+                        .toUtf8()
+                  + "\"}");
+    const QString broken = root + QStringLiteral("/2024/03/01-ba9876543210");
+    writeFile(markerIn(broken), "{not json");
+
+    // A card with a UUID never matches a marker without an identity.
+    const Result<QList<IngestCacheCopy>> asCard = cacheAt(root).copy(
+        reviewOf({{QStringLiteral("CARD"), card, cardUUID}}), {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(asCard);
+    QVERIFY(asCard->first().sourceFolderURL != older);
+    QVERIFY(QFileInfo::exists(markerIn(older)));
+
+    const Result<QList<IngestCacheCopy>> asFolder = cacheAt(root).copy(
+        reviewOf({{QStringLiteral("card"), card, std::nullopt}}), {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(asFolder);
+    QCOMPARE(asFolder->first().sourceFolderURL, older);
+    QCOMPARE(visibleFiles(older).size(), 2);
+    QVERIFY(!QFileInfo::exists(markerIn(older)));
+    QCOMPARE(*cacheAt(root).incompleteSourceFolderURLs(), QSet<QString>{broken});
+}
+
+void IngestCacheCopyInTests::folderIdentityIsAManifestOfContents()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("photos"));
+    writeFile(folder + QStringLiteral("/a.cr3"), patternBytes(64, 1));
+    writeFile(folder + QStringLiteral("/a.xmp"), patternBytes(8, 2));
+    QVERIFY(QFile::link(folder, dir.filePath(QStringLiteral("alias"))));
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    auto hasher = std::make_shared<CountingContentHasher>();
+
+    const auto identityOf = [&](const QString &sourceRoot) {
+        const Result<QList<IngestCacheCopy>> copied
+            = cacheAt(root, std::make_shared<LocalFileManager>(), hasher)
+                  .copy(reviewOf({{QStringLiteral("photos"), sourceRoot, std::nullopt}}),
+                        {},
+                        QUuid::createUuid());
+        if (!copied)
+            qFatal("copy-in failed");
+        return copied->first().sourceIdentity;
+    };
+
+    const QString lines = QStringLiteral("a.cr3:") + referenceSha256(patternBytes(64, 1))
+                          + QStringLiteral("\na.xmp:") + referenceSha256(patternBytes(8, 2));
+    const ImportSourceIdentity expected = ImportSourceIdentity::folder(
+        QFileInfo(folder).canonicalFilePath(), referenceSha256(lines.toUtf8()));
+    QCOMPARE(identityOf(dir.filePath(QStringLiteral("alias"))), expected);
+    // The manifest is hashed with SHA-256 directly; the cache's hasher only verifies copies.
+    QCOMPARE(hasher->callCount(), 4);
+
+    QVERIFY(QFile::rename(folder + QStringLiteral("/a.xmp"), folder + QStringLiteral("/A.xmp")));
+    QVERIFY(identityOf(folder) != expected);
+}
+
+void IngestCacheCopyInTests::incompleteFoldersAtAnyDepth()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    QVERIFY(cacheAt(root).incompleteSourceFolderURLs()->isEmpty());
+
+    writeFile(markerIn(root), "{}");
+    writeFile(markerIn(root + QStringLiteral("/2026/03/07-3f9a1c0b2d4e")), "{}");
+    writeFile(markerIn(root + QStringLiteral("/2026/03/07-3f9a1c0b2d4e/DCIM/.hidden")), "{}");
+    writeFile(markerIn(root + QStringLiteral("/2026/04/01-000000000000/unreadable")), "{}");
+    writeFile(root + QStringLiteral("/2026/03/07-3f9a1c0b2d4e/DCIM/IMG.CR3"), "raw");
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    files->failOperation(FileOperation::EntriesOfDirectory, EACCES, QStringLiteral("/unreadable"));
+    const Result<QSet<QString>> found = cacheAt(root, files).incompleteSourceFolderURLs();
+    PELLWICK_VERIFY_SUCCESS(found);
+    QCOMPARE(*found,
+             QSet<QString>({root,
+                            root + QStringLiteral("/2026/03/07-3f9a1c0b2d4e"),
+                            root + QStringLiteral("/2026/03/07-3f9a1c0b2d4e/DCIM/.hidden")}));
+}
+
+void IngestCacheCopyInTests::injectedFailuresLeaveAResumableCache_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("pathFragment");
+    QTest::addColumn<bool>("isVerificationFailure");
+    const QString year = QDate::currentDate().toString(QStringLiteral("/yyyy/"));
+    QTest::newRow("create the root")
+        << int(FileOperation::CreateDirectory) << EACCES << QStringLiteral("/cache") << false;
+    QTest::newRow("create the batch folder")
+        << int(FileOperation::CreateDirectory) << EIO << year << false;
+    QTest::newRow("write the marker") << int(FileOperation::Synchronize) << EIO
+                                      << QStringLiteral(".pellwick-copy-in-progress") << false;
+    QTest::newRow("read a source")
+        << int(FileOperation::Read) << EIO << QStringLiteral("/IMG_0003.CR3") << true;
+    QTest::newRow("disk full") << int(FileOperation::Write) << ENOSPC
+                               << QStringLiteral(".IMG_0002.CR3.pellwick-partial") << true;
+    QTest::newRow("move into place")
+        << int(FileOperation::MoveItem) << EIO << QStringLiteral("IMG_0003.xmp") << true;
+    QTest::newRow("remove the marker") << int(FileOperation::RemoveItem) << EIO
+                                       << QStringLiteral("/.pellwick-copy-in-progress") << false;
+}
+
+void IngestCacheCopyInTests::injectedFailuresLeaveAResumableCache()
+{
+    QFETCH(int, operation);
+    QFETCH(int, code);
+    QFETCH(QString, pathFragment);
+    QFETCH(bool, isVerificationFailure);
+    CrashScene scene;
+    const ImportReview review
+        = reviewOf({{QStringLiteral("CARD"), scene.card, QStringLiteral("CRASH-TEST-UUID")}});
+    auto failing = std::make_shared<FaultInjectingFileManager>();
+    failing->failOperation(FileOperation(operation), code, pathFragment);
+
+    const Result<QList<IngestCacheCopy>> failed
+        = cacheAt(scene.cache, failing).copy(review, {}, QUuid::createUuid());
+    QVERIFY(!failed);
+    if (isVerificationFailure) {
+        QVERIFY2(cacheError(failed.error()), qPrintable(describe(failed.error())));
+        QVERIFY(std::holds_alternative<IngestCacheError::VerificationFailed>(
+            cacheError(failed.error())->value));
+    } else {
+        const FileSystemError *error = failed.error().as<FileSystemError>();
+        QVERIFY2(error, qPrintable(describe(failed.error())));
+        QCOMPARE(error->code, code);
+    }
+    const QString afterFailure = scene.problemAfterCrash();
+    QVERIFY2(afterFailure.isEmpty(), qPrintable(afterFailure));
+    const QString nextCopyIn = scene.problemWithNextCopyIn();
+    QVERIFY2(nextCopyIn.isEmpty(), qPrintable(nextCopyIn));
+}
+
+void IngestCacheCopyInTests::systemCapacityOfAMissingRoot()
+{
+    QTemporaryDir dir;
+    const Result<qint64> existing = IngestCache::systemAvailableCapacity(dir.path());
+    PELLWICK_VERIFY_SUCCESS(existing);
+    QVERIFY(*existing > 0);
+    const QString missing = dir.filePath(QStringLiteral("Pellwick/Ingest Cache"));
+    const Result<qint64> firstUse = IngestCache::systemAvailableCapacity(missing);
+    PELLWICK_VERIFY_SUCCESS(firstUse);
+    QVERIFY(*firstUse > 0);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("Pellwick"))));
+}
+
+void IngestCacheCopyInTests::killedAtEachOperation()
+{
+    const CrashScene scene;
+    QCOMPARE(scene.sourceBytes.size(), 20);
+    int killedRuns = 0;
+    bool completed = false;
+    for (int operation = 1; operation <= 3000 && !completed; ++operation) {
+        QDir(scene.cache).removeRecursively();
+        const ChildRun run = runCopyInChild(scene, {QString::number(operation)});
+        const QString context = QStringLiteral("killed at operation %1: ").arg(operation);
+        if (run.killed) {
+            ++killedRuns;
+        } else {
+            QCOMPARE(run.exitCode, 0);
+            completed = true;
+            const QString complete = scene.problemWhenComplete();
+            QVERIFY2(complete.isEmpty(), qPrintable(context + complete));
+            break;
+        }
+        const QString afterCrash = scene.problemAfterCrash();
+        QVERIFY2(afterCrash.isEmpty(), qPrintable(context + afterCrash));
+        const QString nextCopyIn = scene.problemWithNextCopyIn();
+        QVERIFY2(nextCopyIn.isEmpty(), qPrintable(context + nextCopyIn));
+    }
+    QVERIFY(completed);
+    QVERIFY2(killedRuns >= 100, qPrintable(QString::number(killedRuns)));
+    qInfo("%d copy-ins killed, one at each operation", killedRuns);
+}
+
+void IngestCacheCopyInTests::killedAtRandomMoments()
+{
+    const CrashScene scene;
+    QList<qint64> runTimes;
+    for (int i = 0; i < 3; ++i) {
+        QDir(scene.cache).removeRecursively();
+        qint64 runTime = 0;
+        const ChildRun run = runCopyInChild(scene, {}, std::nullopt, &runTime);
+        QVERIFY(!run.killed);
+        QCOMPARE(run.exitCode, 0);
+        runTimes.append(runTime);
+    }
+    std::sort(runTimes.begin(), runTimes.end());
+    const qint64 window = runTimes.at(1);
+    QDir(scene.cache).removeRecursively();
+
+    // Kills follow one another on the same cache: each run resumes what the last one left.
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    int killedRuns = 0;
+    for (int i = 0; i < 40; ++i) {
+        const std::chrono::microseconds delay(random.bounded(window + 1));
+        const ChildRun run = runCopyInChild(scene, {}, delay);
+        const QString context = QStringLiteral("seed %1, run %2, killed after %3 us: ")
+                                    .arg(seed)
+                                    .arg(i)
+                                    .arg(delay.count());
+        if (run.killed) {
+            ++killedRuns;
+            const QString afterCrash = scene.problemAfterCrash();
+            QVERIFY2(afterCrash.isEmpty(), qPrintable(context + afterCrash));
+            // Killed after its marker was removed: the copy-in had finished, and the next one
+            // would be a new import of the card.
+            if (scene.problemWhenComplete().isEmpty())
+                QDir(scene.cache).removeRecursively();
+        } else {
+            QCOMPARE(run.exitCode, 0);
+            const QString complete = scene.problemWhenComplete();
+            QVERIFY2(complete.isEmpty(), qPrintable(context + complete));
+            QDir(scene.cache).removeRecursively();
+        }
+    }
+    const QString nextCopyIn = scene.problemWithNextCopyIn();
+    QVERIFY2(nextCopyIn.isEmpty(), qPrintable(nextCopyIn));
+    qInfo("%d of 40 copy-ins killed midway (seed %u, window %lld us)", killedRuns, seed, window);
+}
+
+QTEST_GUILESS_MAIN(IngestCacheCopyInTests)
+#include "IngestCacheCopyInTests.moc"
