@@ -151,6 +151,10 @@ private:
                                           const QString &target,
                                           const MigrationContents &sourceContents) const;
     QStringList targetFiles(const QStringList &files, const QString &target) const;
+    /// Hashes `first`, then `second`; `verificationFailed(failurePath)` when they differ.
+    Result<void> verifySameContent(const QString &first,
+                                   const QString &second,
+                                   const QString &failurePath) const;
     /// As the public one; the first try takes `presumedHash`, taken shortly before, as the
     /// source's hash instead of hashing it again.
     Result<void> copyStableFile(const QString &file,

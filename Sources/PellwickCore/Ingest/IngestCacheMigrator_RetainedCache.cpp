@@ -128,13 +128,7 @@ Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
     if (!m_cache.fileManager().fileExists(destination) && !copyVerifiedFile(file, destination))
         return verificationFailure(lastPathComponent(destination));
 
-    Result<std::pair<QString, QString>> hashes
-        = contentHashPair(m_cache.contentHasher(), file, destination);
-    if (!hashes)
-        return tl::unexpected<Error>(std::move(hashes).error());
-    if (hashes->first != hashes->second)
-        return verificationFailure(path);
-    return {};
+    return verifySameContent(file, destination, path);
 }
 
 Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
@@ -150,12 +144,19 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
     if (!copyVerifiedFile(source, destination))
         return verificationFailure(lastPathComponent(destination));
 
+    return verifySameContent(destination, source, lastPathComponent(destination));
+}
+
+Result<void> IngestCacheMigrator::verifySameContent(const QString &first,
+                                                    const QString &second,
+                                                    const QString &failurePath) const
+{
     Result<std::pair<QString, QString>> hashes
-        = contentHashPair(m_cache.contentHasher(), destination, source);
+        = contentHashPair(m_cache.contentHasher(), first, second);
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     if (hashes->first != hashes->second)
-        return verificationFailure(lastPathComponent(destination));
+        return verificationFailure(failurePath);
     return {};
 }
 
