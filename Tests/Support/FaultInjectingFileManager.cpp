@@ -95,6 +95,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("replaceItem");
     case FileOperation::FileExists:
         return QStringLiteral("fileExists");
+    case FileOperation::IsReadableFile:
+        return QStringLiteral("isReadableFile");
     case FileOperation::AttributesOfItem:
         return QStringLiteral("attributesOfItem");
     case FileOperation::ContentsOfDirectory:
@@ -159,6 +161,13 @@ void FaultInjectingFileManager::killAtOperation(FileOperation operation,
     m_killAtOperation = std::make_pair(operation, pathFragment);
 }
 
+void FaultInjectingFileManager::setObserver(
+    std::function<void(FileOperation, const QString &)> observer)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_observer = std::move(observer);
+}
+
 int FaultInjectingFileManager::operationCount() const
 {
     const QMutexLocker lock(&m_mutex);
@@ -174,6 +183,14 @@ QStringList FaultInjectingFileManager::log() const
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
                                                     const QString &path) const
 {
+    std::function<void(FileOperation, const QString &)> observer;
+    {
+        const QMutexLocker lock(&m_mutex);
+        observer = m_observer;
+    }
+    if (observer)
+        observer(operation, path);
+
     std::optional<int> code;
     QList<std::function<void(const QString &)>> hooks;
     {
@@ -261,6 +278,13 @@ bool FaultInjectingFileManager::fileExists(const QString &path) const
     if (begin(FileOperation::FileExists, path))
         return false;
     return m_inner->fileExists(path);
+}
+
+bool FaultInjectingFileManager::isReadableFile(const QString &path) const
+{
+    if (begin(FileOperation::IsReadableFile, path))
+        return false;
+    return m_inner->isReadableFile(path);
 }
 
 Result<FileAttributes> FaultInjectingFileManager::attributesOfItem(const QString &path) const

@@ -20,6 +20,7 @@ enum class FileOperation {
     MoveItem,
     ReplaceItem,
     FileExists,
+    IsReadableFile,
     AttributesOfItem,
     ContentsOfDirectory,
     EntriesOfDirectory,
@@ -64,6 +65,10 @@ public:
     /// Ends the process when `operation` is next called on a matching path.
     void killAtOperation(FileOperation operation, const QString &pathFragment = {});
 
+    /// Calls `observer` before each operation (outside the manager's lock), so a test can change
+    /// the file system at a chosen moment, as another writer would.
+    void setObserver(std::function<void(FileOperation, const QString &path)> observer);
+
     int operationCount() const;
     /// One line per call: "<operation> <path>".
     QStringList log() const;
@@ -79,6 +84,7 @@ public:
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
+    bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
@@ -115,6 +121,7 @@ private:
     mutable int m_count = 0;
     int m_killAt = 0;
     std::optional<std::pair<FileOperation, QString>> m_killAtOperation;
+    std::function<void(FileOperation, const QString &)> m_observer;
 };
 
 /// For crash-test children: a file manager over the local one that ends the process as the

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -38,6 +39,67 @@ QByteArray readFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+void appendToFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size())
+        qFatal("cannot append to test file %s", qPrintable(path));
+}
+
+QMap<QString, QString> fileManifest(const QString &root)
+{
+    QMap<QString, QString> manifest;
+    const QDir base(root);
+    QDirIterator it(root,
+                    QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        manifest.insert(base.relativeFilePath(path), referenceSha256(readFile(path)));
+    }
+    return manifest;
+}
+
+QStringList folderList(const QString &root)
+{
+    QStringList folders;
+    const QDir base(root);
+    QDirIterator it(
+        root, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        folders.append(base.relativeFilePath(it.next()));
+    folders.sort();
+    return folders;
+}
+
+void writeGeneratedCache(const QString &root, int fileCount, qint64 maxBytes, quint32 seed)
+{
+    QDir().mkpath(root);
+    quint32 state = seed * 2246822519U + 7U;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int i = 0; i < fileCount; ++i) {
+        const QString batch = QStringLiteral("2024/%1/%2-%3")
+                                  .arg(3 + i % 2, 2, 10, QLatin1Char('0'))
+                                  .arg(5 + i % 3, 2, 10, QLatin1Char('0'))
+                                  .arg(QStringLiteral("0a1b2c3d4e5f").left(6 + i % 3));
+        const QString folder = QStringLiteral("DCIM/%1MEDIA").arg(100 + i % 4);
+        const qint64 size = i % 7 == 0 ? 0 : static_cast<qint64>(next() % (maxBytes + 1));
+        const QString name = i % 5 == 4
+                                 ? QStringLiteral("IMG_%1.xmp").arg(i, 4, 10, QLatin1Char('0'))
+                                 : QStringLiteral("IMG_%1.CR3").arg(i, 4, 10, QLatin1Char('0'));
+        writeFile(root + QLatin1Char('/') + batch + QLatin1Char('/') + folder + QLatin1Char('/')
+                      + name,
+                  patternBytes(size, next()));
+    }
+    writeFile(root + QStringLiteral("/2024/03/05-0a1b2c/.pellwick-copy-in-progress"),
+              QByteArrayLiteral("{\"sourceIdentity\":{\"volume\":{\"uuid\":\"A1\"}}}"));
 }
 
 QString referenceSha256(const QByteArray &bytes)

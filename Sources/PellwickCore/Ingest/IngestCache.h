@@ -4,6 +4,7 @@
 #include <PellwickCore/Ingest/ImportReview.h>
 #include <PellwickCore/Ingest/ImportSourceIdentity.h>
 #include <PellwickCore/Ingest/IncompleteCopyMarker.h>
+#include <PellwickCore/Ingest/IngestCacheMigration.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
@@ -66,6 +67,8 @@ public:
 
     const ContentHashing &contentHasher() const { return *m_contentHasher; }
 
+    const AvailableCapacityProbe &availableCapacity() const { return m_availableCapacity; }
+
     /// Copies every supported item of `review`, with its sidecar, into one batch folder per scan
     /// source, resuming an interrupted batch of the same source. Returns one result per source
     /// copied, in the order copied (sources sorted by name). Fails with
@@ -119,6 +122,31 @@ public:
     /// Removes `folder` and its parents while they are empty (hidden entries count), never the
     /// root and never anything that is not below it.
     [[nodiscard]] Result<void> removeEmptyParentFolders(const QString &folder) const;
+
+    /// Copies every file of the cache into `newRootURL` with verification, as a snapshot taken
+    /// while nothing changed, and returns the relative paths and hashes copied. The cache itself
+    /// is left as it is. A move interrupted in any way is resumed by calling this again with the
+    /// same target. See `IngestCacheMigrator::migrate` for the failures.
+    [[nodiscard]] Result<IngestCacheMigration> migrate(const QString &newRootURL,
+                                                       const TransferProgressSink &progress,
+                                                       const QUuid &transferID) const;
+    /// Ends a move into `newRootURL` by removing its marker; the new root is then an ordinary
+    /// cache root.
+    [[nodiscard]] Result<void> completeMigration(const QString &newRootURL) const;
+    /// Brings changes made only in the retained old cache at `oldRootURL` into this cache and
+    /// reports files changed on both sides (see `IngestCacheMigrator`).
+    [[nodiscard]] Result<IngestCacheMigrationReconciliation>
+    synchronizeRetainedCache(const QString &oldRootURL,
+                             const QHash<QString, QString> &baselineHashes) const;
+    /// Synchronises, then deletes the retained cache; `retainedCacheConflicts` while conflicts
+    /// remain.
+    [[nodiscard]] Result<void>
+    removeRetainedCache(const QString &oldRootURL,
+                        const QHash<QString, QString> &baselineHashes) const;
+    /// Makes both files of a conflict equal according to the user's choice.
+    [[nodiscard]] Result<void>
+    resolveRetainedCacheConflict(const IngestCacheMigrationConflict &conflict,
+                                 IngestCacheMigrationConflictResolution keeping) const;
 
 private:
     struct CopyProgressState;

@@ -299,6 +299,11 @@ bool LocalFileManager::fileExists(const QString &path) const
     return ::stat(encoded(path).constData(), &st) == 0;
 }
 
+bool LocalFileManager::isReadableFile(const QString &path) const
+{
+    return ::access(encoded(path).constData(), R_OK) == 0;
+}
+
 Result<FileAttributes> LocalFileManager::attributesOfItem(const QString &path) const
 {
     struct stat st

@@ -118,6 +118,8 @@ public:
                                                    const QString &to) const = 0;
     /// True when something exists at `path` (symbolic links followed).
     virtual bool fileExists(const QString &path) const = 0;
+    /// True when this process may read the item at `path` (a folder: list it).
+    virtual bool isReadableFile(const QString &path) const = 0;
     [[nodiscard]] virtual Result<FileAttributes> attributesOfItem(const QString &path) const = 0;
     /// Names of the folder's entries, hidden ones included, in no particular order.
     [[nodiscard]] virtual Result<QStringList> contentsOfDirectory(const QString &path) const = 0;
@@ -147,6 +149,7 @@ public:
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
+    bool isReadableFile(const QString &path) const override;
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;

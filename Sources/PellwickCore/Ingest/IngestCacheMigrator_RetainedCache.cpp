@@ -1,0 +1,184 @@
+#include "IngestCacheMigrator.h"
+#include "IngestCacheMigrator_p.h"
+#include "ParallelHashing_p.h"
+#include "VerifiedFileCopy.h"
+
+#include <PellwickCore/Support/DirectoryWalk.h>
+
+#include <cerrno>
+
+namespace Pellwick {
+
+namespace {
+
+tl::unexpected<Error> verificationFailure(const QString &relativePath)
+{
+    return ingestCacheFailure(IngestCacheError::VerificationFailed{relativePath});
+}
+
+} // namespace
+
+Result<IngestCacheMigrationReconciliation>
+IngestCache::synchronizeRetainedCache(const QString &oldRootURL,
+                                      const QHash<QString, QString> &baselineHashes) const
+{
+    return IngestCacheMigrator(*this).synchronizeRetainedCache(oldRootURL, baselineHashes);
+}
+
+Result<void> IngestCache::removeRetainedCache(const QString &oldRootURL,
+                                              const QHash<QString, QString> &baselineHashes) const
+{
+    return IngestCacheMigrator(*this).removeRetainedCache(oldRootURL, baselineHashes);
+}
+
+Result<void>
+IngestCache::resolveRetainedCacheConflict(const IngestCacheMigrationConflict &conflict,
+                                          IngestCacheMigrationConflictResolution keeping) const
+{
+    return IngestCacheMigrator(*this).resolveRetainedCacheConflict(conflict, keeping);
+}
+
+Result<IngestCacheMigrationReconciliation>
+IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
+                                              const QHash<QString, QString> &baselineHashes) const
+{
+    // The retained cache is deleted once it is reconciled: it must never be the active cache or
+    // hold it.
+    PELLWICK_TRY(refuseOverlapWithRoot(oldRootURL));
+
+    Result<MigrationContents> retained = migrationContents(oldRootURL, std::nullopt);
+    if (!retained)
+        return tl::unexpected<Error>(std::move(retained).error());
+
+    IngestCacheMigrationReconciliation reconciliation;
+    for (const QString &oldURL : std::as_const(retained->files)) {
+        const QString path = relativePath(oldURL, oldRootURL);
+        const QString activeURL = appendingPathComponent(m_cache.rootURL(), path);
+        if (!m_cache.fileManager().fileExists(activeURL)) {
+            PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
+            ++reconciliation.synchronizedFileCount;
+            continue;
+        }
+
+        Result<std::pair<QString, QString>> hashes
+            = contentHashPair(m_cache.contentHasher(), oldURL, activeURL);
+        if (!hashes)
+            return tl::unexpected<Error>(std::move(hashes).error());
+        const auto &[retainedHash, activeHash] = *hashes;
+        if (retainedHash == activeHash)
+            continue;
+
+        const auto baseline = baselineHashes.constFind(path);
+        if (baseline != baselineHashes.cend() && activeHash == *baseline) {
+            PELLWICK_TRY(replaceAndVerify(activeURL, oldURL));
+            ++reconciliation.synchronizedFileCount;
+        } else if (baseline == baselineHashes.cend() || retainedHash != *baseline) {
+            reconciliation.conflicts.append({path, oldURL, activeURL});
+        }
+    }
+    return reconciliation;
+}
+
+Result<void>
+IngestCacheMigrator::removeRetainedCache(const QString &oldRootURL,
+                                         const QHash<QString, QString> &baselineHashes) const
+{
+    Result<IngestCacheMigrationReconciliation> reconciliation
+        = synchronizeRetainedCache(oldRootURL, baselineHashes);
+    if (!reconciliation)
+        return tl::unexpected<Error>(std::move(reconciliation).error());
+    if (!reconciliation->conflicts.isEmpty())
+        return ingestCacheFailure(IngestCacheError::RetainedCacheConflicts{});
+
+    // A folder the user already deleted is removed; its volume being away is not, so the
+    // application keeps it until it can be reconciled.
+    Result<FileAttributes> retained = m_cache.fileManager().attributesOfItem(oldRootURL);
+    const auto *missing = retained ? nullptr : retained.error().as<FileSystemError>();
+    if (missing && missing->code == ENOENT && isReadableDirectory(parentPath(oldRootURL)))
+        return {};
+    return m_cache.fileManager().removeItem(oldRootURL);
+}
+
+Result<void> IngestCacheMigrator::resolveRetainedCacheConflict(
+    const IngestCacheMigrationConflict &conflict,
+    IngestCacheMigrationConflictResolution keeping) const
+{
+    switch (keeping) {
+    case IngestCacheMigrationConflictResolution::KeepOld:
+        return replaceAndVerify(conflict.activeURL, conflict.oldURL);
+    case IngestCacheMigrationConflictResolution::KeepNew:
+        return replaceAndVerify(conflict.oldURL, conflict.activeURL);
+    case IngestCacheMigrationConflictResolution::KeepBoth: {
+        const QString copy = conflictCopyURL(conflict.activeURL);
+        if (!copyVerifiedFile(conflict.oldURL, copy))
+            return verificationFailure(lastPathComponent(copy));
+        return replaceAndVerify(conflict.oldURL, conflict.activeURL);
+    }
+    }
+    return {};
+}
+
+Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
+                                                const QString &root,
+                                                const QString &otherRoot) const
+{
+    const QString path = relativePath(file, root);
+    const QString destination = appendingPathComponent(otherRoot, path);
+    PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
+    if (!m_cache.fileManager().fileExists(destination) && !copyVerifiedFile(file, destination))
+        return verificationFailure(lastPathComponent(destination));
+
+    return verifySameContent(file, destination, path);
+}
+
+Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
+                                                   const QString &source) const
+{
+    // The destination goes only once its replacement is known to be there: removing it for a
+    // source that vanished meanwhile would lose both versions.
+    Result<FileAttributes> replacement = m_cache.fileManager().attributesOfItem(source);
+    if (!replacement)
+        return tl::unexpected<Error>(std::move(replacement).error());
+
+    PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
+    if (!copyVerifiedFile(source, destination))
+        return verificationFailure(lastPathComponent(destination));
+
+    return verifySameContent(destination, source, lastPathComponent(destination));
+}
+
+Result<void> IngestCacheMigrator::verifySameContent(const QString &first,
+                                                    const QString &second,
+                                                    const QString &failurePath) const
+{
+    Result<std::pair<QString, QString>> hashes
+        = contentHashPair(m_cache.contentHasher(), first, second);
+    if (!hashes)
+        return tl::unexpected<Error>(std::move(hashes).error());
+    if (hashes->first != hashes->second)
+        return verificationFailure(failurePath);
+    return {};
+}
+
+Result<void>
+IngestCacheMigrator::copyVerifiedFile(const QString &source,
+                                      const QString &destination,
+                                      const std::function<void(qint64)> &didCopyBytes) const
+{
+    return VerifiedFileCopy::copy(
+        source, destination, m_cache.fileManager(), m_cache.contentHasher(), {}, didCopyBytes);
+}
+
+QString IngestCacheMigrator::conflictCopyURL(const QString &activeURL)
+{
+    const QString name = lastPathComponent(activeURL);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot > 0 && dot < name.size() - 1;
+    const QString stem = hasExtension ? name.left(dot) : name;
+    QString copyName = stem + QStringLiteral(".old-cache-conflict");
+    if (hasExtension)
+        copyName += name.mid(dot);
+    return appendingPathComponent(parentPath(activeURL), copyName);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,324 @@
+#include "IngestCacheMigrator.h"
+#include "IngestCacheMigrator_p.h"
+#include "MigrationTransferProgressReporter.h"
+#include "ParallelHashing_p.h"
+#include "VerifiedFileCopy.h"
+
+#include <PellwickCore/Support/DirectoryWalk.h>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr int snapshotAttempts = 3;
+constexpr int triesPerFile = 3;
+
+QSet<QString> unitedWith(QSet<QString> a, const QSet<QString> &b)
+{
+    a.unite(b);
+    return a;
+}
+
+/// True for a failed verified copy that says the source changed while it was copied.
+bool isContentChange(const Error &error)
+{
+    const auto *copyError = error.as<VerifiedFileCopyError>();
+    return copyError
+           && std::holds_alternative<VerifiedFileCopyError::ContentHashMismatch>(copyError->value);
+}
+
+} // namespace
+
+/// One pass of copying: the cache's hashes and listing before the copy, and its listing after.
+struct IngestCacheMigrator::SnapshotCopyAttempt
+{
+    QHash<QString, QString> sourceHashes;
+    MigrationContents sourceBefore;
+    MigrationContents sourceAfter;
+};
+
+/// The hashes of a stable pass, or what changed during an unstable one.
+struct IngestCacheMigrator::SnapshotCopyOutcome
+{
+    std::optional<QHash<QString, QString>> hashes;
+    std::optional<QString> mismatch;
+};
+
+Result<QHash<QString, QString>>
+IngestCacheMigrator::copyStableSnapshot(const QString &target,
+                                        MigrationTransferProgressReporter *progress) const
+{
+    std::optional<QString> fallback;
+    for (int attempt = 1; attempt <= snapshotAttempts; ++attempt) {
+        Result<SnapshotCopyOutcome> outcome = copyStableSnapshotAttempt(target, fallback, progress);
+        if (!outcome)
+            return tl::unexpected<Error>(std::move(outcome).error());
+        if (outcome->hashes)
+            return std::move(*outcome->hashes);
+        if (outcome->mismatch)
+            fallback = outcome->mismatch;
+    }
+    return ingestCacheFailure(IngestCacheError::MigrationSourceChangedTooOften{
+        fallback.value_or(QStringLiteral("Ingest Cache"))});
+}
+
+Result<IngestCacheMigrator::SnapshotCopyOutcome>
+IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
+                                               const std::optional<QString> &fallbackMismatch,
+                                               MigrationTransferProgressReporter *progress) const
+{
+    Result<SnapshotCopyAttempt> pass = prepareStableSnapshotCopy(target, progress);
+    if (!pass)
+        return tl::unexpected<Error>(std::move(pass).error());
+
+    const QSet<QString> directoriesBefore
+        = relativePaths(pass->sourceBefore.directories, m_cache.rootURL());
+    const QSet<QString> filesBefore = relativePaths(pass->sourceBefore.files, m_cache.rootURL());
+    const QSet<QString> directoriesAfter
+        = relativePaths(pass->sourceAfter.directories, m_cache.rootURL());
+    const QSet<QString> filesAfter = relativePaths(pass->sourceAfter.files, m_cache.rootURL());
+    const QSet<QString> pathsBefore = unitedWith(directoriesBefore, filesBefore);
+
+    if (directoriesBefore != directoriesAfter || filesBefore != filesAfter) {
+        return SnapshotCopyOutcome{
+            std::nullopt,
+            firstPath(symmetricDifference(pathsBefore, unitedWith(directoriesAfter, filesAfter)))};
+    }
+
+    Result<MigrationContents> copied = migrationContents(target, markerName());
+    if (!copied)
+        return tl::unexpected<Error>(std::move(copied).error());
+    const QSet<QString> targetDirectories = relativePaths(copied->directories, target);
+    const QSet<QString> targetFilePaths = relativePaths(copied->files, target);
+    if (targetDirectories != directoriesBefore || targetFilePaths != filesBefore) {
+        return SnapshotCopyOutcome{
+            std::nullopt,
+            firstPath(
+                symmetricDifference(pathsBefore, unitedWith(targetDirectories, targetFilePaths)))};
+    }
+
+    // The cache after the pass, then the copies: one list, so a hasher that must be called in
+    // order sees exactly that order.
+    const QStringList copies = targetFiles(pass->sourceBefore.files, target);
+    Result<QStringList> allHashes
+        = contentHashes(m_cache.contentHasher(), pass->sourceAfter.files + copies);
+    if (!allHashes)
+        return tl::unexpected<Error>(std::move(allHashes).error());
+    QHash<QString, QString> afterHashes;
+    QHash<QString, QString> copyHashes;
+    const qsizetype afterCount = pass->sourceAfter.files.size();
+    for (qsizetype i = 0; i < afterCount; ++i)
+        afterHashes.insert(relativePath(pass->sourceAfter.files.at(i), m_cache.rootURL()),
+                           allHashes->at(i));
+    for (qsizetype i = 0; i < copies.size(); ++i)
+        copyHashes.insert(relativePath(copies.at(i), target), allHashes->at(afterCount + i));
+
+    if (pass->sourceHashes == afterHashes && afterHashes == copyHashes)
+        return SnapshotCopyOutcome{std::move(afterHashes), std::nullopt};
+
+    const std::optional<QString> copyMismatch
+        = firstMismatchedPath(afterHashes, copyHashes, fallbackMismatch);
+    return SnapshotCopyOutcome{std::nullopt,
+                               firstMismatchedPath(pass->sourceHashes, afterHashes, copyMismatch)};
+}
+
+Result<IngestCacheMigrator::SnapshotCopyAttempt>
+IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
+                                               MigrationTransferProgressReporter *progress) const
+{
+    SnapshotCopyAttempt pass;
+    Result<MigrationContents> before = migrationContents(m_cache.rootURL(), std::nullopt);
+    if (!before)
+        return tl::unexpected<Error>(std::move(before).error());
+    pass.sourceBefore = std::move(*before);
+
+    Result<MigrationContents> existing = migrationContents(target, markerName());
+    if (!existing)
+        return tl::unexpected<Error>(std::move(existing).error());
+    PELLWICK_TRY(removeStaleTargetEntries(*existing, target, pass.sourceBefore));
+
+    Result<qint64> needed = additionalBytesNeeded(pass.sourceBefore.files, target);
+    if (!needed)
+        return tl::unexpected<Error>(std::move(needed).error());
+    PELLWICK_TRY(preflightCapacity(*needed, target));
+    PELLWICK_TRY(createTargetDirectories(pass.sourceBefore.directories, target));
+
+    Result<QHash<QString, QString>> sourceHashes
+        = hashes(pass.sourceBefore.files, m_cache.rootURL());
+    if (!sourceHashes)
+        return tl::unexpected<Error>(std::move(sourceHashes).error());
+    pass.sourceHashes = std::move(*sourceHashes);
+
+    // While a file is copied, the next one's first hash is taken: a file that changes meanwhile
+    // fails that first try's comparison with its fresh hash and is copied again.
+    ContentHashPrefetch prefetch(m_cache.contentHasher());
+    const QStringList &files = pass.sourceBefore.files;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        std::optional<QString> presumedHash = prefetch.take(files.at(i));
+        if (i + 1 < files.size())
+            prefetch.start(files.at(i + 1));
+        PELLWICK_TRY(copyStableFile(files.at(i), target, progress, presumedHash));
+    }
+
+    Result<MigrationContents> after = migrationContents(m_cache.rootURL(), std::nullopt);
+    if (!after)
+        return tl::unexpected<Error>(std::move(after).error());
+    pass.sourceAfter = std::move(*after);
+    return pass;
+}
+
+Result<void>
+IngestCacheMigrator::removeStaleTargetEntries(const MigrationContents &targetContents,
+                                              const QString &target,
+                                              const MigrationContents &sourceContents) const
+{
+    const QSet<QString> sourceDirectories
+        = relativePaths(sourceContents.directories, m_cache.rootURL());
+    const QSet<QString> sourceFiles = relativePaths(sourceContents.files, m_cache.rootURL());
+
+    for (const QString &file : targetContents.files) {
+        if (!sourceFiles.contains(relativePath(file, target)))
+            PELLWICK_TRY(m_cache.fileManager().removeItem(file));
+    }
+
+    // Deepest first, so a folder goes after the folders inside it.
+    QStringList directories = targetContents.directories;
+    std::stable_sort(directories.begin(),
+                     directories.end(),
+                     [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &directory : std::as_const(directories)) {
+        if (!sourceDirectories.contains(relativePath(directory, target)))
+            PELLWICK_TRY(m_cache.fileManager().removeItem(directory));
+    }
+    return {};
+}
+
+QStringList IngestCacheMigrator::targetFiles(const QStringList &files, const QString &target) const
+{
+    QStringList copies;
+    copies.reserve(files.size());
+    for (const QString &file : files)
+        copies.append(appendingPathComponent(target, relativePath(file, m_cache.rootURL())));
+    return copies;
+}
+
+Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
+                                                 const QString &target,
+                                                 MigrationTransferProgressReporter *progress) const
+{
+    return copyStableFile(file, target, progress, std::nullopt);
+}
+
+Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
+                                                 const QString &target,
+                                                 MigrationTransferProgressReporter *progress,
+                                                 const std::optional<QString> &presumedHash) const
+{
+    const QString path = relativePath(file, m_cache.rootURL());
+    const QString destination = appendingPathComponent(target, path);
+    // The last try's failure when it was not the source changing: a full disk or an unreadable
+    // file is reported as what it is, not as a cache that kept changing.
+    std::optional<Error> lastFailure;
+
+    for (int attempt = 1; attempt <= triesPerFile; ++attempt) {
+        Result<qint64> size = fileSize(file);
+        if (!size)
+            return tl::unexpected<Error>(std::move(size).error());
+        if (progress)
+            progress->copying(path, 0, *size);
+        Result<QString> sourceHash
+            = attempt == 1 && presumedHash ? Result<QString>(*presumedHash) : contentHash(file);
+        if (!sourceHash)
+            return tl::unexpected<Error>(std::move(sourceHash).error());
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
+
+        if (m_cache.fileManager().fileExists(destination)) {
+            Result<QString> existingHash = contentHash(destination);
+            if (!existingHash)
+                return tl::unexpected<Error>(std::move(existingHash).error());
+            if (*existingHash != *sourceHash)
+                PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
+        }
+        if (!m_cache.fileManager().fileExists(destination)) {
+            const qint64 byteCount = *size;
+            Result<void> copied
+                = VerifiedFileCopy::copy(file,
+                                         destination,
+                                         m_cache.fileManager(),
+                                         m_cache.contentHasher(),
+                                         {},
+                                         [&](qint64 bytes) {
+                                             if (progress)
+                                                 progress->copying(path, bytes, byteCount);
+                                         });
+            if (!copied) {
+                lastFailure = isContentChange(copied.error())
+                                  ? std::nullopt
+                                  : std::optional<Error>(std::move(copied).error());
+                if (progress)
+                    progress->retrying(path);
+                continue;
+            }
+        }
+
+        if (progress)
+            progress->verifying(path, *size);
+        Result<std::pair<QString, QString>> after
+            = contentHashPair(m_cache.contentHasher(), destination, file);
+        if (!after)
+            return tl::unexpected<Error>(std::move(after).error());
+        if (after->first == *sourceHash && after->second == *sourceHash) {
+            if (progress)
+                progress->completed(path, *size);
+            return {};
+        }
+        (void) m_cache.fileManager().removeItem(destination);
+        lastFailure.reset();
+        if (progress)
+            progress->retrying(path);
+    }
+    if (lastFailure)
+        return tl::unexpected<Error>(std::move(*lastFailure));
+    return ingestCacheFailure(IngestCacheError::MigrationSourceChangedTooOften{path});
+}
+
+Result<QHash<QString, QString>> IngestCacheMigrator::hashes(const QStringList &files,
+                                                            const QString &root) const
+{
+    Result<QStringList> contentHashList = contentHashes(m_cache.contentHasher(), files);
+    if (!contentHashList)
+        return tl::unexpected<Error>(std::move(contentHashList).error());
+    QHash<QString, QString> result;
+    result.reserve(files.size());
+    for (qsizetype i = 0; i < files.size(); ++i)
+        result.insert(relativePath(files.at(i), root), contentHashList->at(i));
+    return result;
+}
+
+std::optional<QString>
+IngestCacheMigrator::firstMismatchedPath(const QHash<QString, QString> &a,
+                                         const QHash<QString, QString> &b,
+                                         const std::optional<QString> &fallback)
+{
+    QStringList keys = a.keys();
+    sortByPath(keys);
+    for (const QString &key : std::as_const(keys)) {
+        const auto other = b.constFind(key);
+        if (other == b.cend() || *other != a.value(key))
+            return key;
+    }
+    return fallback;
+}
+
+Result<void> IngestCacheMigrator::createTargetDirectories(const QStringList &directories,
+                                                          const QString &target) const
+{
+    for (const QString &directory : directories)
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(
+            appendingPathComponent(target, relativePath(directory, m_cache.rootURL()))));
+    return {};
+}
+
+} // namespace Pellwick
