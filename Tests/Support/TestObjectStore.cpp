@@ -28,12 +28,12 @@ std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &hea
     const QByteArray text = QByteArray::fromStdString(header);
     if (!text.startsWith("bytes=") || text.contains(','))
         return std::nullopt;
-    const QByteArray spec = text.mid(6);
-    const qsizetype dash = spec.indexOf('-');
+    const QByteArray rangeText = text.mid(6);
+    const qsizetype dash = rangeText.indexOf('-');
     if (dash < 0)
         return std::nullopt;
-    const QByteArray first = spec.left(dash);
-    const QByteArray last = spec.mid(dash + 1);
+    const QByteArray first = rangeText.left(dash);
+    const QByteArray last = rangeText.mid(dash + 1);
     auto number = [](const QByteArray &digits) -> std::optional<qint64> {
         bool ok = false;
         const qint64 value = digits.toLongLong(&ok);
