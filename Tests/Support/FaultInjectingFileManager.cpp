@@ -28,6 +28,13 @@ public:
         return m_inner->read(buffer, maxSize);
     }
 
+    Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Read, m_path))
+            return fileSystemFailure(QStringLiteral("read"), m_path, *code);
+        return m_inner->readAt(buffer, maxSize, offset);
+    }
+
     Result<void> write(const char *data, qint64 size) override
     {
         if (auto code = m_manager->begin(FileOperation::Write, m_path))
@@ -80,6 +87,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("createFile");
     case FileOperation::RemoveItem:
         return QStringLiteral("removeItem");
+    case FileOperation::RemoveDirectory:
+        return QStringLiteral("removeDirectory");
     case FileOperation::MoveItem:
         return QStringLiteral("moveItem");
     case FileOperation::ReplaceItem:
@@ -131,6 +140,14 @@ void FaultInjectingFileManager::failOperation(FileOperation operation,
     m_rules.append(Rule{operation, code, pathFragment, occurrence});
 }
 
+void FaultInjectingFileManager::beforeOperation(FileOperation operation,
+                                                const QString &pathFragment,
+                                                std::function<void(const QString &)> hook)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_hooks.append(Hook{operation, pathFragment, std::move(hook)});
+}
+
 void FaultInjectingFileManager::killAtOperation(int n)
 {
     const QMutexLocker lock(&m_mutex);
@@ -142,13 +159,6 @@ void FaultInjectingFileManager::killAtOperation(FileOperation operation,
 {
     const QMutexLocker lock(&m_mutex);
     m_killAtOperation = std::make_pair(operation, pathFragment);
-}
-
-void FaultInjectingFileManager::setObserver(
-    std::function<void(FileOperation, const QString &)> observer)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_observer = std::move(observer);
 }
 
 int FaultInjectingFileManager::operationCount() const
@@ -166,30 +176,34 @@ QStringList FaultInjectingFileManager::log() const
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
                                                     const QString &path) const
 {
-    std::function<void(FileOperation, const QString &)> observer;
+    std::optional<int> code;
+    QList<std::function<void(const QString &)>> hooks;
     {
         const QMutexLocker lock(&m_mutex);
-        observer = m_observer;
+        ++m_count;
+        m_log.append(operationName(operation) + QLatin1Char(' ') + path);
+        const bool killHere = (m_killAt > 0 && m_count == m_killAt)
+                              || (m_killAtOperation && m_killAtOperation->first == operation
+                                  && path.contains(m_killAtOperation->second));
+        if (killHere)
+            ::kill(::getpid(), SIGKILL);
+        for (Rule &rule : m_rules) {
+            if (rule.operation != operation || !path.contains(rule.pathFragment))
+                continue;
+            ++rule.seen;
+            if (rule.occurrence == 0 || rule.occurrence == rule.seen) {
+                code = rule.code;
+                break;
+            }
+        }
+        for (const Hook &hook : m_hooks) {
+            if (hook.operation == operation && path.contains(hook.pathFragment))
+                hooks.append(hook.run);
+        }
     }
-    if (observer)
-        observer(operation, path);
-
-    const QMutexLocker lock(&m_mutex);
-    ++m_count;
-    m_log.append(operationName(operation) + QLatin1Char(' ') + path);
-    const bool killHere = (m_killAt > 0 && m_count == m_killAt)
-                          || (m_killAtOperation && m_killAtOperation->first == operation
-                              && path.contains(m_killAtOperation->second));
-    if (killHere)
-        ::kill(::getpid(), SIGKILL);
-    for (Rule &rule : m_rules) {
-        if (rule.operation != operation || !path.contains(rule.pathFragment))
-            continue;
-        ++rule.seen;
-        if (rule.occurrence == 0 || rule.occurrence == rule.seen)
-            return rule.code;
-    }
-    return std::nullopt;
+    for (const auto &hook : hooks)
+        hook(path);
+    return code;
 }
 
 Result<std::unique_ptr<FileHandle>>
@@ -221,6 +235,13 @@ Result<void> FaultInjectingFileManager::removeItem(const QString &path) const
     if (auto code = begin(FileOperation::RemoveItem, path))
         return fileSystemFailure(QStringLiteral("remove"), path, *code);
     return m_inner->removeItem(path);
+}
+
+Result<void> FaultInjectingFileManager::removeDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::RemoveDirectory, path))
+        return fileSystemFailure(QStringLiteral("rmdir"), path, *code);
+    return m_inner->removeDirectory(path);
 }
 
 Result<void> FaultInjectingFileManager::moveItem(const QString &from, const QString &to) const

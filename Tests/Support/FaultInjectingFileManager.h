@@ -16,6 +16,7 @@ enum class FileOperation {
     CreateDirectory,
     CreateFile,
     RemoveItem,
+    RemoveDirectory,
     MoveItem,
     ReplaceItem,
     FileExists,
@@ -53,14 +54,16 @@ public:
                        int code,
                        const QString &pathFragment = {},
                        int occurrence = 0);
+    /// Runs `hook` with the path as each call of `operation` on a path containing `pathFragment`
+    /// begins, after its fault rules are applied and outside the manager's lock (to change the
+    /// file system between two operations, as another thread could).
+    void beforeOperation(FileOperation operation,
+                         const QString &pathFragment,
+                         std::function<void(const QString &path)> hook);
     /// Sends SIGKILL to this process when its `n`-th operation (from 1) begins.
     void killAtOperation(int n);
     /// Ends the process when `operation` is next called on a matching path.
     void killAtOperation(FileOperation operation, const QString &pathFragment = {});
-
-    /// Calls `observer` before each operation (outside the manager's lock), so a test can change
-    /// the file system at a chosen moment, as another writer would.
-    void setObserver(std::function<void(FileOperation, const QString &path)> observer);
 
     int operationCount() const;
     /// One line per call: "<operation> <path>".
@@ -73,6 +76,7 @@ public:
     Result<void> createDirectory(const QString &path) const override;
     bool createFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
+    Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
@@ -98,14 +102,21 @@ private:
     Result<std::unique_ptr<FileHandle>> wrap(Result<std::unique_ptr<FileHandle>> handle,
                                              const QString &path) const;
 
+    struct Hook
+    {
+        FileOperation operation;
+        QString pathFragment;
+        std::function<void(const QString &)> run;
+    };
+
     std::shared_ptr<const FileManager> m_inner;
     mutable QMutex m_mutex;
     mutable QList<Rule> m_rules;
+    QList<Hook> m_hooks;
     mutable QStringList m_log;
     mutable int m_count = 0;
     int m_killAt = 0;
     std::optional<std::pair<FileOperation, QString>> m_killAtOperation;
-    std::function<void(FileOperation, const QString &)> m_observer;
 };
 
 /// For crash-test children: a file manager over the local one that ends the process as the

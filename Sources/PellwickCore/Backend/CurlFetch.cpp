@@ -1,5 +1,7 @@
 #include "CurlFetch.h"
 
+#include "CurlTransfer_p.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -14,30 +16,17 @@ namespace {
 
 constexpr long maximumRedirects = 16;
 
-struct EasyDeleter
-{
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-
-struct HeaderListDeleter
-{
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
-};
-
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+using CurlTransfer::EasyHandle;
+using CurlTransfer::HeaderList;
+using CurlTransfer::transportFailure;
 
 /// What the callbacks of one exchange fill in; lives on the calling thread's stack.
 struct Exchange
 {
-    std::stop_token stop;
-    std::chrono::milliseconds idleLimit{0};
+    CurlTransfer::Watch watch;
     QByteArray body;
     HttpHeaders headers;
     bool outOfMemory = false;
-    bool idleExpired = false;
-    curl_off_t bytesMoved = 0;
-    std::chrono::steady_clock::time_point lastMovement = std::chrono::steady_clock::now();
 };
 
 size_t receiveBody(char *data, size_t size, size_t count, void *context)
@@ -74,26 +63,7 @@ size_t receiveHeader(char *data, size_t size, size_t count, void *context)
 
 int reportProgress(void *context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
 {
-    auto *exchange = static_cast<Exchange *>(context);
-    if (exchange->stop.stop_requested())
-        return 1;
-    // curl's low-speed check averages over several seconds, so a stall right after some bytes is
-    // only noticed late; measure the time since the last byte moved directly as well.
-    const auto now = std::chrono::steady_clock::now();
-    if (received + sent != exchange->bytesMoved) {
-        exchange->bytesMoved = received + sent;
-        exchange->lastMovement = now;
-    } else if (now - exchange->lastMovement >= exchange->idleLimit) {
-        exchange->idleExpired = true;
-        return 1;
-    }
-    return 0;
-}
-
-tl::unexpected<Error> transportFailure(CURLcode code, bool cancelled, const QString &message)
-{
-    return failure(TransportError{
-        static_cast<int>(code), cancelled, code == CURLE_OPERATION_TIMEDOUT, message});
+    return static_cast<Exchange *>(context)->watch.proceed(received, sent) ? 0 : 1;
 }
 
 bool isSafeHeaderText(const QByteArray &text)
@@ -197,8 +167,8 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     const auto idleLimit = std::max(std::min(request.timeoutInterval, m_options.idleLimit),
                                     std::chrono::milliseconds(1));
     Exchange exchange;
-    exchange.stop = stop;
-    exchange.idleLimit = idleLimit;
+    exchange.watch.stop = stop;
+    exchange.watch.idleLimit = idleLimit;
     char errorText[CURL_ERROR_SIZE] = {};
     const QByteArray url = request.url.toUtf8();
 
@@ -231,16 +201,7 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     if (code != CURLE_OK) {
         if (exchange.outOfMemory)
             return transportFailure(CURLE_OUT_OF_MEMORY, false, QStringLiteral("Out of memory."));
-        if (exchange.idleExpired && !stop.stop_requested()) {
-            return transportFailure(
-                CURLE_OPERATION_TIMEDOUT,
-                false,
-                QStringLiteral("No data moved for %1 ms.").arg(exchange.idleLimit.count()));
-        }
-        const bool cancelled = code == CURLE_ABORTED_BY_CALLBACK && stop.stop_requested();
-        const QString message = errorText[0] != '\0' ? QString::fromLocal8Bit(errorText)
-                                                     : QString::fromUtf8(curl_easy_strerror(code));
-        return transportFailure(code, cancelled, message);
+        return CurlTransfer::transferFailure(code, exchange.watch, errorText);
     }
 
     long status = 0;

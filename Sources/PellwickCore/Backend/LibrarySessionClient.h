@@ -1,7 +1,12 @@
 #pragma once
 
 #include <PellwickCore/Backend/HttpFetch.h>
+#include <PellwickCore/Backend/ImportCapacityReservationPackage.h>
 #include <PellwickCore/Backend/LibrarySessionTypes.h>
+#include <PellwickCore/Backend/RemoteLibraryItem.h>
+#include <PellwickCore/Backend/VerifiedBackupAPI.h>
+#include <PellwickCore/Import/VerifiedBackupImportCancelling.h>
+#include <PellwickCore/Restore/RestoreAPI.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonValue>
@@ -25,7 +30,10 @@ namespace Pellwick {
 /// `LibrarySessionClientError` from the status of the reply (`unexpectedStatus(-1)` when the reply
 /// was not HTTP); or, for an accepted reply whose body cannot be read, the `DecodingError` naming
 /// the offending key. Nothing is retried.
-class LibrarySessionClient
+class LibrarySessionClient final
+    : public VerifiedBackupAPI
+    , public VerifiedBackupImportCancelling
+    , public RestoreAPI
 {
 public:
     enum class RestoreFailureHandling {
@@ -84,6 +92,95 @@ public:
                                               const QString &password,
                                               const QString &passwordConfirmation,
                                               std::stop_token stop = {}) const;
+
+    // Library items.
+
+    /// The backend's whole list of archived items, in its order; one item that cannot be read
+    /// fails the call (no partial list), as do byte counts whose sum leaves 64 bits.
+    [[nodiscard]] Result<QList<RemoteLibraryItem>> libraryItems(const QString &token,
+                                                                std::stop_token stop = {}) const;
+
+    // Import capacity reservations.
+
+    /// Reserves room for `packages` (an empty list is sent as such) and returns the backend's
+    /// reservation id, unchanged. Accepts exactly 201.
+    [[nodiscard]] Result<QString>
+    createImportCapacityReservation(const QString &token,
+                                    const QList<ImportCapacityReservationPackage> &packages,
+                                    std::stop_token stop = {}) const;
+    /// Gives a reservation back; succeeds on exactly 204 (a 404 is a failure like any other).
+    [[nodiscard]] Result<void> releaseImportCapacityReservation(const QString &token,
+                                                                const QString &reservationID,
+                                                                std::stop_token stop = {}) const;
+
+    // Verified backup uploads. The completions and the cancel succeed on exactly 204 and never
+    // read an error body, so a 403 or 409 there is `unexpectedStatus`.
+
+    /// A reply naming neither a duplicate nor the RAW original's upload fails as a
+    /// `DecodingError` (value not found); a duplicate wins over upload instructions.
+    Result<VerifiedBackupUploadDecision>
+    requestVerifiedBackupUpload(const QString &token,
+                                const VerifiedBackupUploadRequest &request,
+                                std::stop_token stop = {}) const override;
+    /// The state of the library item the reply names.
+    Result<VerifiedBackupUploadState> verifiedBackupUploadState(const QString &token,
+                                                                qint64 libraryItemID,
+                                                                std::stop_token stop
+                                                                = {}) const override;
+    Result<void> completeVerifiedBackupUpload(const QString &token,
+                                              qint64 libraryItemID,
+                                              const QString &uploadID,
+                                              const QList<UploadedMultipartPart> &parts,
+                                              std::stop_token stop = {}) const override;
+    Result<void> completeVerifiedBackupSidecarUpload(const QString &token,
+                                                     qint64 libraryItemID,
+                                                     const QString &uploadID,
+                                                     const QList<UploadedMultipartPart> &parts,
+                                                     std::stop_token stop = {}) const override;
+    Result<VerifiedBackupFinalization> finalizeVerifiedBackupUpload(const QString &token,
+                                                                    qint64 libraryItemID,
+                                                                    std::stop_token stop
+                                                                    = {}) const override;
+    Result<void> cancelVerifiedBackupImport(const QString &token,
+                                            qint64 libraryItemID,
+                                            std::stop_token stop = {}) const override;
+
+    // Restore requests: the operations of `RestoreAPI`, each with restore failure handling on.
+
+    /// Creates a Restore Request for the library items, sent in the order given (an empty list
+    /// is sent as it is); succeeds on exactly 201.
+    [[nodiscard]] Result<RestoreRequest> createRestoreRequest(const QString &token,
+                                                              const QList<qint64> &libraryItemIDs,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> restoreRequest(const QString &token,
+                                                        qint64 restoreRequestID,
+                                                        std::stop_token stop = {}) const override;
+    /// No value when the reply holds no request; a 404 is a failure, not "none active".
+    [[nodiscard]] Result<std::optional<RestoreRequest>>
+    activeRestoreRequest(const QString &token, std::stop_token stop = {}) const override;
+    /// A "DELETE" whose reply still carries the request.
+    [[nodiscard]] Result<RestoreRequest> cancelRestoreRequest(const QString &token,
+                                                              qint64 restoreRequestID,
+                                                              std::stop_token stop
+                                                              = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> retryRestoreRequest(const QString &token,
+                                                             qint64 restoreRequestID,
+                                                             std::stop_token stop
+                                                             = {}) const override;
+    /// The ready request's download URLs, without expiries or sidecars.
+    [[nodiscard]] Result<RestoreDownloads> restoreDownloads(const QString &token,
+                                                            qint64 restoreRequestID,
+                                                            std::stop_token stop
+                                                            = {}) const override;
+    [[nodiscard]] Result<RestoreRequest> completeRestoreRequest(const QString &token,
+                                                                qint64 restoreRequestID,
+                                                                std::stop_token stop
+                                                                = {}) const override;
+    /// The ready request's download URLs with their expiries (the distant past when the backend
+    /// gave none) and sidecars. Every call asks anew and may return new URLs.
+    [[nodiscard]] Result<RestoreTransferCapabilities> restoreTransferCapabilities(
+        const QString &token, qint64 restoreRequestID, std::stop_token stop = {}) const override;
 
     // The frame every operation is built on.
 

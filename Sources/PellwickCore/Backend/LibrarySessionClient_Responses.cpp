@@ -22,15 +22,7 @@ Result<std::pair<qint64, qint64>> usedAndLimit(const ObjectReader &reader, const
 
 Result<PaidPlanStatus> paidPlanStatus(const ObjectReader &reader)
 {
-    const QString key = QStringLiteral("status");
-    Result<QString> word = reader.string(key);
-    PELLWICK_TRY(word);
-    if (std::optional<PaidPlanStatus> status = paidPlanStatusFromRaw(*word))
-        return *status;
-    return failure(Json::dataCorrupted(
-        reader.keyPath(key),
-        QStringLiteral("Cannot initialize PaidPlanStatus from invalid String value %1")
-            .arg(*word)));
+    return enumeration(reader, QStringLiteral("status"), "PaidPlanStatus", &paidPlanStatusFromRaw);
 }
 
 } // namespace

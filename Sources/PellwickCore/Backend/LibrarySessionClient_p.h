@@ -33,6 +33,23 @@ template<typename F>
     return std::forward<F>(read)(Json::ObjectReader(*object));
 }
 
+/// The word under `key` turned into a value by `fromRaw`; a word it does not know fails decoding
+/// as data corrupted, naming `typeName`.
+template<typename F>
+[[nodiscard]] auto
+enumeration(const Json::ObjectReader &reader, const QString &key, const char *typeName, F &&fromRaw)
+    -> Result<typename std::invoke_result_t<F, const QString &>::value_type>
+{
+    Result<QString> word = reader.string(key);
+    PELLWICK_TRY(word);
+    if (auto value = std::forward<F>(fromRaw)(*word))
+        return *value;
+    return failure(
+        Json::dataCorrupted(reader.keyPath(key),
+                            QStringLiteral("Cannot initialize %1 from invalid String value %2")
+                                .arg(QLatin1String(typeName), *word)));
+}
+
 /// A string under `key` that must form a URL; kept as the exact text received.
 [[nodiscard]] Result<QString> urlString(const Json::ObjectReader &reader, const QString &key);
 
@@ -70,6 +87,13 @@ struct PendingVerificationResponse
 decodePendingVerificationResponse(const QByteArray &body);
 [[nodiscard]] Result<EmailVerificationStatus>
 decodeVerificationStatusResponse(const QByteArray &body);
+
+/// The library item's status words of the library items endpoint: "staging", "uploading",
+/// "verified_backup", "needs_attention".
+std::optional<LibraryItemImportStatus> libraryItemStatusFromWord(const QString &word);
+/// The status words of the verified backup endpoints: those of the library items endpoint and
+/// "duplicate".
+std::optional<LibraryItemImportStatus> verifiedBackupStatusFromWord(const QString &word);
 
 /// The word that announces an unverified account, compared exactly.
 inline const QString pendingVerificationWord = QStringLiteral("pending");

@@ -7,7 +7,8 @@
 namespace Pellwick {
 
 /// Computes a file's content hash: SHA-256 of its bytes as 64 lowercase hexadecimal characters.
-/// Two files are the same when their content hashes are equal.
+/// Two files are the same when their content hashes are equal. Implementations must be
+/// thread-safe: the Ingest Cache hashes several files at once.
 class ContentHashing
 {
 public:

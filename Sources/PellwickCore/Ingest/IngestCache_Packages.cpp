@@ -27,6 +27,8 @@ QString folderPrefix(const QString &folder)
 
 bool IngestCache::isInsideActiveRoot(const QString &path) const
 {
+    if (m_rootURL.isEmpty())
+        return false; // no root configured: "/" would make everything count as inside
     const QString root = resolvingSymlinksInPath(*m_fileManager, m_rootURL);
     return resolvingSymlinksInPath(*m_fileManager, path).startsWith(folderPrefix(root));
 }
@@ -99,6 +101,8 @@ Result<void> IngestCache::removePackageFiles(const QStringList &files) const
 
 Result<void> IngestCache::removeEmptyParentFolders(const QString &folder) const
 {
+    if (m_rootURL.isEmpty())
+        return {};
     const QString root = QDir::cleanPath(m_rootURL);
     const QString rootPrefix = folderPrefix(root);
     QString current = QDir::cleanPath(folder);
@@ -109,7 +113,15 @@ Result<void> IngestCache::removeEmptyParentFolders(const QString &folder) const
             return tl::unexpected<Error>(std::move(entries).error());
         if (!entries->isEmpty())
             return {};
-        PELLWICK_TRY(m_fileManager->removeItem(current));
+        // Only while still empty, never with everything in it: a copy-in may have started a batch
+        // here since the listing. A link that merely leads to an empty folder is left too.
+        if (Result<void> removed = m_fileManager->removeDirectory(current); !removed) {
+            const FileSystemError *error = removed.error().as<FileSystemError>();
+            if (error
+                && (error->code == ENOTEMPTY || error->code == EEXIST || error->code == ENOTDIR))
+                return {};
+            return removed;
+        }
         current = parentPath(current);
     }
     return {};

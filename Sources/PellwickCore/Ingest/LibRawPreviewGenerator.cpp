@@ -9,6 +9,7 @@
 #include <array>
 
 #include <libraw/libraw.h>
+#include <omp.h>
 
 namespace Pellwick {
 
@@ -23,6 +24,27 @@ constexpr std::array<double, 9> compressionQualities
 constexpr qint64 maximumSourcePixelCount = 600'000'000;
 
 void ignoreDataError(void *, const char *, int) {}
+
+/// Keeps LibRaw's OpenMP loops on the calling thread while it lives. Previews are made one per
+/// worker thread, so the parallelism belongs to the caller; a team of threads per decode gains
+/// little here and, with the cores busy, only spins and slows every preview down.
+class SingleThreadedDecoding
+{
+public:
+    SingleThreadedDecoding()
+        : m_previous(omp_get_max_threads())
+    {
+        omp_set_num_threads(1);
+    }
+
+    SingleThreadedDecoding(const SingleThreadedDecoding &) = delete;
+    SingleThreadedDecoding &operator=(const SingleThreadedDecoding &) = delete;
+
+    ~SingleThreadedDecoding() { omp_set_num_threads(m_previous); }
+
+private:
+    int m_previous;
+};
 
 /// The full image of one RAW file, decoded on first use at the smallest scale that still serves
 /// the thumbnail asked for, turned upright, and kept for the next, smaller thumbnail.
@@ -88,6 +110,7 @@ private:
             return std::nullopt;
         m_parsed = false; // whatever happens below, the next decode parses the file afresh
 
+        const SingleThreadedDecoding singleThreaded;
         LibRaw &raw = *m_processor;
         libraw_output_params_t &params = raw.imgdata.params;
         params.half_size = halfSize ? 1 : 0;
@@ -117,7 +140,8 @@ private:
         if (width <= 0 || height <= 0 || bitsPerSample != 8 || (colors != 1 && colors != 3))
             return std::nullopt;
 
-        PreviewImage image{width, height, QByteArray(qsizetype(width) * height * 3, '\0')};
+        PreviewImage image{
+            width, height, QByteArray(qsizetype(width) * height * 3, Qt::Uninitialized)};
         auto *pixels = reinterpret_cast<unsigned char *>(image.pixels.data());
         if (raw.copy_mem_image(pixels, width * colors, 0) != 0)
             return std::nullopt;

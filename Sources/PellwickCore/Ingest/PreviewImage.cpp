@@ -67,34 +67,46 @@ PreviewImage PreviewImage::downscaled(qint64 maxPixelSize) const
     const auto *input = reinterpret_cast<const quint8 *>(pixels.constData());
     auto *output = reinterpret_cast<quint8 *>(result.pixels.data());
 
-    // One input row reduced horizontally, in 8 + intermediateBits bits per channel.
+    // Reduces one input row horizontally, to 8 + intermediateBits bits per channel.
+    const auto reduceRow = [&](int row, std::vector<quint32> &reduced) {
+        const quint8 *inputRow = input + qsizetype(row) * width * 3;
+        for (int x = 0; x < result.width; ++x) {
+            const Footprint &horizontal = columns[x];
+            const quint8 *pixel = inputRow + horizontal.first * 3;
+            quint32 r = 0;
+            quint32 g = 0;
+            quint32 b = 0;
+            for (const quint32 weight : horizontal.weights) {
+                r += pixel[0] * weight;
+                g += pixel[1] * weight;
+                b += pixel[2] * weight;
+                pixel += 3;
+            }
+            constexpr int shift = weightBits - intermediateBits;
+            reduced[3 * x] = r >> shift;
+            reduced[3 * x + 1] = g >> shift;
+            reduced[3 * x + 2] = b >> shift;
+        }
+    };
+
     std::vector<quint32> reducedRow(outputRowLength);
+    // Neighbouring output rows share the input row on their boundary: it is reduced once.
+    std::vector<quint32> lastReducedRow(outputRowLength);
+    int lastReducedIndex = -1;
     std::vector<quint64> accumulated(outputRowLength);
     for (int y = 0; y < result.height; ++y) {
         const Footprint &vertical = rows[y];
         std::fill(accumulated.begin(), accumulated.end(), 0);
         for (size_t k = 0; k < vertical.weights.size(); ++k) {
-            const quint8 *inputRow = input + qsizetype(vertical.first + int(k)) * width * 3;
-            for (int x = 0; x < result.width; ++x) {
-                const Footprint &horizontal = columns[x];
-                const quint8 *pixel = inputRow + horizontal.first * 3;
-                quint32 r = 0;
-                quint32 g = 0;
-                quint32 b = 0;
-                for (const quint32 weight : horizontal.weights) {
-                    r += pixel[0] * weight;
-                    g += pixel[1] * weight;
-                    b += pixel[2] * weight;
-                    pixel += 3;
-                }
-                constexpr int shift = weightBits - intermediateBits;
-                reducedRow[3 * x] = r >> shift;
-                reducedRow[3 * x + 1] = g >> shift;
-                reducedRow[3 * x + 2] = b >> shift;
+            const int row = vertical.first + int(k);
+            if (row != lastReducedIndex) {
+                reduceRow(row, reducedRow);
+                std::swap(reducedRow, lastReducedRow);
+                lastReducedIndex = row;
             }
             const quint64 weight = vertical.weights[k];
             for (int i = 0; i < outputRowLength; ++i)
-                accumulated[i] += reducedRow[i] * weight;
+                accumulated[i] += lastReducedRow[i] * weight;
         }
         constexpr int shift = weightBits + intermediateBits;
         constexpr quint64 half = quint64(1) << (shift - 1);

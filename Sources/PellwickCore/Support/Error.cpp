@@ -136,6 +136,13 @@ QString describe(const Error &error)
                     e.value);
             },
             [](const LibrarySessionClientError &e) { return describeLibrarySessionClientError(e); },
+            [](const PresignedURLUploadError &e) {
+                return std::visit(
+                    Overloaded{[](const PresignedURLUploadError::UnexpectedStatus &c) {
+                        return QStringLiteral("upload_http_status=%1").arg(c.status);
+                    }},
+                    e.value);
+            },
             [](const IngestCacheError &e) { return describeIngestCacheError(e); },
         },
         error.value);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
+#include <PellwickCore/Backend/PresignedURLUploadError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
@@ -63,6 +64,7 @@ struct Error
                                CancellationError,
                                VerifiedFileCopyError,
                                LibrarySessionClientError,
+                               PresignedURLUploadError,
                                IngestCacheError>;
 
     Value value;

@@ -48,6 +48,17 @@ public:
         }
     }
 
+    Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset) override
+    {
+        for (;;) {
+            const ssize_t n = ::pread(m_fd, buffer, static_cast<size_t>(maxSize), offset);
+            if (n >= 0)
+                return static_cast<qint64>(n);
+            if (errno != EINTR)
+                return fileSystemFailure(QStringLiteral("read"), m_path, errno);
+        }
+    }
+
     Result<void> write(const char *data, qint64 size) override
     {
         qint64 done = 0;
@@ -261,6 +272,13 @@ Result<void> LocalFileManager::removeItem(const QString &path) const
     return removeRecursively(encoded(path));
 }
 
+Result<void> LocalFileManager::removeDirectory(const QString &path) const
+{
+    if (::rmdir(encoded(path).constData()) != 0)
+        return fileSystemFailure(QStringLiteral("rmdir"), path, errno);
+    return {};
+}
+
 Result<void> LocalFileManager::moveItem(const QString &from, const QString &to) const
 {
     return Detail::moveWithoutReplacing(from, to, Detail::systemNoReplaceMoveCalls());
@@ -461,16 +479,22 @@ Result<QByteArray> readFileContents(const FileManager &fileManager, const QStrin
 
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)
 {
-    const QString clean = QDir::cleanPath(path);
-    if (Result<QString> resolved = fileManager.resolvingSymlinks(clean))
+    // Resolved step by step as the system does, never by dropping ".." from the text first: after
+    // a symbolic link, ".." leads to the parent of the link's target, not of the link.
+    if (Result<QString> resolved = fileManager.resolvingSymlinks(path))
         return *resolved;
-    const QString parent = parentPath(clean);
-    if (parent == clean || parent == QLatin1String("."))
-        return clean;
-    QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
-    if (!resolvedParent.endsWith(QLatin1Char('/')))
-        resolvedParent += QLatin1Char('/');
-    return resolvedParent + lastPathComponent(clean);
+    const QString parent = parentPath(path);
+    if (parent == path || parent == QLatin1String("."))
+        return QDir::cleanPath(path);
+    const QString name = lastPathComponent(path);
+    const QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
+    if (name == QLatin1String("."))
+        return resolvedParent;
+    if (name == QLatin1String(".."))
+        return parentPath(resolvedParent);
+    if (resolvedParent.endsWith(QLatin1Char('/')))
+        return resolvedParent + name;
+    return resolvedParent + QLatin1Char('/') + name;
 }
 
 QString parentPath(const QString &path)

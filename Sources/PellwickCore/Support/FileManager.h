@@ -56,6 +56,15 @@ public:
 
     /// Reads up to `maxSize` bytes at the current position; 0 means end of file.
     [[nodiscard]] virtual Result<qint64> read(char *buffer, qint64 maxSize) = 0;
+
+    /// Reads up to `maxSize` bytes at `offset`; 0 means end of file. The current position
+    /// afterwards is unspecified. Lets several readers of one file avoid seeking.
+    [[nodiscard]] virtual Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset)
+    {
+        PELLWICK_TRY(seek(offset));
+        return read(buffer, maxSize);
+    }
+
     /// Writes all `size` bytes at the current position.
     [[nodiscard]] virtual Result<void> write(const char *data, qint64 size) = 0;
     [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
@@ -99,6 +108,9 @@ public:
     virtual bool createFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
+    /// Removes a folder only while it is empty; fails (ENOTEMPTY) when anything is in it, even
+    /// an entry that appeared a moment ago, and (ENOTDIR) on anything but a folder.
+    [[nodiscard]] virtual Result<void> removeDirectory(const QString &path) const = 0;
     /// Renames `from` to `to` on one file system, never replacing an existing `to` (EEXIST).
     [[nodiscard]] virtual Result<void> moveItem(const QString &from, const QString &to) const = 0;
     /// Renames `from` over `to` atomically, replacing it (for record files).
@@ -133,6 +145,7 @@ public:
     Result<void> createDirectory(const QString &path) const override;
     bool createFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
+    Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;
     Result<void> replaceItem(const QString &from, const QString &to) const override;
     bool fileExists(const QString &path) const override;
@@ -150,7 +163,8 @@ public:
 [[nodiscard]] Result<QByteArray> readFileContents(const FileManager &fileManager,
                                                   const QString &path);
 /// `path` without "." and ".." components and with the symbolic links of its existing part
-/// resolved; a part that does not exist is kept as written. Never fails.
+/// resolved, naming what the system would reach (".." after a link leads to the parent of the
+/// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
 
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").

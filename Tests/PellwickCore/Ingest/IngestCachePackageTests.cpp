@@ -25,8 +25,10 @@ private Q_SLOTS:
     void removingOneOfTwoPackagesKeepsTheBatch();
     void hiddenLeftoverKeepsItsFolder();
     void containmentFollowsSymbolicLinks();
+    void parentStepAfterALinkLeavesTheCache();
     void filesOutsideTheRootAreNeverRemoved();
     void pruningNeverLeavesTheRoot();
+    void pruningKeepsWhatArrivesMeanwhile();
     void removalStopsAtTheFirstFailure();
 };
 
@@ -196,6 +198,31 @@ void IngestCachePackageTests::containmentFollowsSymbolicLinks()
     QVERIFY(QFileInfo::exists(scene.sidecar));
 }
 
+void IngestCachePackageTests::parentStepAfterALinkLeavesTheCache()
+{
+    // "<batch>/away/../keep.CR3" reads as a file of the batch, but the system takes ".." from the
+    // link's target: it names <elsewhere>/keep.CR3, outside the cache.
+    const CacheScene scene;
+    const QString outside = scene.dir.filePath(QStringLiteral("elsewhere/keep.CR3"));
+    writeFile(outside, rawBytes);
+    QVERIFY(QDir().mkpath(scene.dir.filePath(QStringLiteral("elsewhere/sub"))));
+    QVERIFY(QFile::link(scene.dir.filePath(QStringLiteral("elsewhere/sub")),
+                        scene.batch + QStringLiteral("/away")));
+    const QString tricky = scene.batch + QStringLiteral("/away/../keep.CR3");
+    const IngestCache cache = scene.cache();
+
+    QVERIFY(!cache.isInsideActiveRoot(tricky));
+    QVERIFY(!cache.isInsideActiveRoot(scene.batch + QStringLiteral("/away/../not-there.CR3")));
+    QVERIFY(!cache.matchesArchivedPackage(
+        tricky, std::nullopt, referenceSha256(rawBytes), std::nullopt));
+    QVERIFY(!cache.removeUnarchivedPackage(tricky, std::nullopt));
+    PELLWICK_VERIFY_SUCCESS(cache.removeArchivedPackage(tricky, std::nullopt));
+    QVERIFY(QFileInfo::exists(outside));
+
+    // A ".." between real folders of the cache stays inside.
+    QVERIFY(cache.isInsideActiveRoot(scene.batch + QStringLiteral("/DCIM/../DCIM/IMG_0001.CR3")));
+}
+
 void IngestCachePackageTests::filesOutsideTheRootAreNeverRemoved()
 {
     const CacheScene scene;
@@ -214,6 +241,12 @@ void IngestCachePackageTests::filesOutsideTheRootAreNeverRemoved()
     const Result<void> folder = scene.cache().removeUnarchivedPackage(scene.batch, std::nullopt);
     QVERIFY(!folder);
     QCOMPARE(folder.error().as<FileSystemError>()->code, EISDIR);
+    QVERIFY(QFileInfo::exists(scene.raw));
+
+    // A cache whose root was never configured holds nothing.
+    const IngestCache unconfigured(
+        QString(), std::make_shared<LocalFileManager>(), std::make_shared<SHA256ContentHasher>());
+    QVERIFY(!unconfigured.removeUnarchivedPackage(scene.raw, std::nullopt));
     QVERIFY(QFileInfo::exists(scene.raw));
 }
 
@@ -234,6 +267,26 @@ void IngestCachePackageTests::pruningNeverLeavesTheRoot()
     QVERIFY(QFileInfo(sibling).isSymLink());
     PELLWICK_VERIFY_SUCCESS(scene.cache().removeEmptyParentFolders(scene.root));
     QVERIFY(QFileInfo(scene.root).isDir());
+}
+
+void IngestCachePackageTests::pruningKeepsWhatArrivesMeanwhile()
+{
+    // A copy-in may start a new batch in the month folder after pruning found it empty and before
+    // pruning removes it: the new batch and its copies must stay.
+    const CacheScene scene;
+    const QString month = scene.root + QStringLiteral("/2026/03");
+    const QString arrived = month + QStringLiteral("/08-0123456789ab/IMG_0002.CR3");
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    const auto arrive = [&](const QString &path) {
+        if (path == month && !QFileInfo::exists(arrived))
+            writeFile(arrived, rawBytes);
+    };
+    files->beforeOperation(FileOperation::RemoveItem, month, arrive);
+    files->beforeOperation(FileOperation::RemoveDirectory, month, arrive);
+
+    PELLWICK_VERIFY_SUCCESS(scene.cache(files).removeArchivedPackage(scene.raw, scene.sidecar));
+    QVERIFY(!QFileInfo::exists(scene.batch));
+    QCOMPARE(readFile(arrived), rawBytes);
 }
 
 void IngestCachePackageTests::removalStopsAtTheFirstFailure()

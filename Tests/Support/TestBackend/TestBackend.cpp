@@ -255,10 +255,14 @@ TestBackend::TestBackend(Options options)
     : d(std::make_unique<Private>())
 {
     d->prefix = options.pathPrefix;
+    d->partSizeBytes = options.partSizeBytes;
+    d->objectStore = std::make_unique<TestObjectStore>();
     d->server.set_keep_alive_timeout(1);
     registerHealthRoutes(*d);
     registerAccountRoutes(*d);
     registerLibraryRoutes(*d);
+    registerVerifiedBackupRoutes(*d);
+    registerRestoreRoutes(*d);
     // Everything else is recorded, may carry a fault, and is otherwise not found.
     for (const char *method : {"GET", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"}) {
         auto notFound = [](const httplib::Request &, httplib::Response &response) {

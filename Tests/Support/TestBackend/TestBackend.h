@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Backend/HttpFetch.h>
+#include <PellwickCore/Backend/RestoreRequest.h>
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +16,8 @@
 #include <optional>
 
 namespace Pellwick::Test {
+
+class TestObjectStore;
 
 /// One request as the test backend received it.
 struct RecordedRequest
@@ -74,10 +77,37 @@ public:
         Fault withHeader(const QByteArray &name, const QByteArray &value) const;
     };
 
+    /// A library item as the backend keeps it: wire words and numbers.
+    struct LibraryItem
+    {
+        qint64 id = 0; ///< assigned when added with 0
+        QString originalFilename;
+        QString canonicalFilename;
+        QString contentHash;
+        std::optional<qint64> byteCount;
+        std::optional<QString> sidecarFilename;
+        std::optional<qint64> sidecarByteCount;
+        std::optional<QString> sidecarContentHash;
+        QString importStatus = QStringLiteral("verified_backup");
+        double importedAt = 0; ///< seconds since 1970
+        std::optional<QString> importSourceName;
+        std::optional<QString> sourceRelativePath;
+        std::optional<QString> cacheRelativePath;
+    };
+
     struct Options
     {
         /// A path in front of every endpoint, e.g. "/v1", as served under a base URL with a path.
         QByteArray pathPrefix;
+        /// The part size of the multipart uploads the verified backup endpoints open.
+        qint64 partSizeBytes = qint64(5) * 1024 * 1024;
+    };
+
+    /// A file of an archived item, as restores read it back.
+    struct ArchivedFile
+    {
+        QString canonicalFilename;
+        QByteArray content;
     };
 
     TestBackend();
@@ -107,6 +137,39 @@ public:
     QStringList passwordResetEmails() const;
     /// How many verification e-mails were re-sent to the address.
     int resentVerificationCount(const QString &email) const;
+
+    /// Adds an item to the account's library and returns it with its id assigned.
+    LibraryItem addLibraryItem(const QString &email, LibraryItem item);
+    /// The account's library items, in the order they were added.
+    QList<LibraryItem> libraryItems(const QString &email) const;
+    /// The ids of the account's open import capacity reservations.
+    QStringList reservationIDs(const QString &email) const;
+    /// The object store the verified backup endpoints hand out presigned URLs for; it runs on a
+    /// port of its own, as object storage is a host of its own.
+    TestObjectStore &objectStore() const;
+
+    // Restore requests. Created requests start preparing; the test moves them on.
+
+    /// Adds a verified backup to the account's library, its RAW original's bytes (and its
+    /// sidecar's) in the object store, and returns it with its id assigned.
+    LibraryItem addArchivedItem(const QString &email,
+                                const ArchivedFile &raw,
+                                const std::optional<ArchivedFile> &sidecar = std::nullopt);
+    /// The Restore Request as the backend holds it.
+    std::optional<RestoreRequest> restoreRequest(qint64 id) const;
+    /// Moves a request and all its items to `status`, as preparation finishing or failing would.
+    void setRestoreRequestStatus(qint64 id,
+                                 RestoreRequestStatus status,
+                                 const std::optional<QString> &attentionReason = std::nullopt);
+    /// Moves one item of a request.
+    void setRestoreItemStatus(qint64 id,
+                              qint64 libraryItemID,
+                              RestoreRequestStatus status,
+                              const std::optional<QString> &attentionReason = std::nullopt);
+    /// How long the download URLs handed out from now on stay valid (15 minutes unless set); no
+    /// value: replies carry no "capability_expires_at" while the URLs still work for an hour. A
+    /// lifetime of zero or less hands out URLs that have already expired.
+    void setDownloadLifetime(std::optional<std::chrono::seconds> lifetime);
 
     // Faults. `method` empty matches any method; `path` is the full request path.
 

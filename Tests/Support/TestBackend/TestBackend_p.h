@@ -3,6 +3,7 @@
 // Internals of the test backend shared by its endpoint units.
 
 #include "TestBackend.h"
+#include "TestBackend_Restore_p.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include <Support/TestObjectStore.h>
 #include <httplib.h>
 
 namespace Pellwick::Test {
@@ -62,14 +64,52 @@ struct TestBackend::Private
     qint64 nextId = 1;
     quint64 nextToken = 1;
     QStringList passwordResetEmails;
+
+    // Verified backup state.
+
+    /// A multipart upload opened for a library item.
+    struct MultipartUpload
+    {
+        QString uploadID;
+        qint64 partCount = 0;
+        bool complete = false;
+    };
+
+    struct StoredItem
+    {
+        QString email;
+        LibraryItem item;
+        std::optional<MultipartUpload> rawUpload;
+        std::optional<MultipartUpload> sidecarUpload;
+        QString previewKey;
+    };
+
+    struct Reservation
+    {
+        QString id;
+        QString email;
+        qint64 byteCount = 0;
+    };
+
+    /// The account's item with `id`, or null.
+    StoredItem *findItem(const QString &email, qint64 id);
+
+    std::unique_ptr<TestObjectStore> objectStore;
+    qint64 partSizeBytes = 0;
+    QList<StoredItem> items;
+    QList<Reservation> reservations;
+    quint64 nextUpload = 1;
     QHash<QString, int> resentVerifications;
     quint64 nextBillingSession = 1;
+    RestoreRequestStore restore;
 };
 
 // Endpoint families.
 void registerAccountRoutes(TestBackend::Private &backend);
 void registerLibraryRoutes(TestBackend::Private &backend);
 void registerHealthRoutes(TestBackend::Private &backend);
+void registerRestoreRoutes(TestBackend::Private &backend);
+void registerVerifiedBackupRoutes(TestBackend::Private &backend);
 
 // Reply helpers.
 void replyJson(httplib::Response &response, int status, const QJsonObject &body);

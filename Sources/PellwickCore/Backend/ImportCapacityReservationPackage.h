@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QJsonObject>
+
+namespace Pellwick {
+
+/// One package (a RAW original and its optional sidecar) to reserve archive capacity for.
+struct ImportCapacityReservationPackage
+{
+    qint64 rawByteCount = 0;
+    qint64 sidecarByteCount = 0; ///< 0 when there is no sidecar
+
+    bool operator==(const ImportCapacityReservationPackage &) const = default;
+};
+
+/// {"raw_byte_count": ..., "sidecar_byte_count": ...}; both always written, also a 0.
+inline QJsonObject toJson(const ImportCapacityReservationPackage &package)
+{
+    return QJsonObject{{QStringLiteral("raw_byte_count"), package.rawByteCount},
+                       {QStringLiteral("sidecar_byte_count"), package.sidecarByteCount}};
+}
+
+} // namespace Pellwick

@@ -1,0 +1,419 @@
+#include "TestObjectStore.h"
+
+#include <QCryptographicHash>
+#include <QUrl>
+
+#include <cmath>
+#include <csignal>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Pellwick::Test {
+
+namespace {
+
+const QByteArray objectPrefix = "/objects/";
+const QByteArray signatureKey = "X-Pellwick-Signature";
+const QByteArray expiresKey = "X-Pellwick-Expires";
+
+/// The first and last byte of the one range `header` asks for, or no value when it cannot be
+/// served: not a single "bytes=" range, or one that starts at or past the end.
+std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &header, qint64 size)
+{
+    const QByteArray text = QByteArray::fromStdString(header);
+    if (!text.startsWith("bytes=") || text.contains(','))
+        return std::nullopt;
+    const QByteArray spec = text.mid(6);
+    const qsizetype dash = spec.indexOf('-');
+    if (dash < 0)
+        return std::nullopt;
+    const QByteArray first = spec.left(dash);
+    const QByteArray last = spec.mid(dash + 1);
+    auto number = [](const QByteArray &digits) -> std::optional<qint64> {
+        bool ok = false;
+        const qint64 value = digits.toLongLong(&ok);
+        if (!ok || digits.isEmpty() || digits.front() < '0' || digits.front() > '9')
+            return std::nullopt;
+        return value;
+    };
+    if (first.isEmpty()) {
+        const std::optional<qint64> suffix = number(last);
+        if (!suffix || *suffix == 0 || size == 0)
+            return std::nullopt;
+        return std::pair{std::max<qint64>(0, size - *suffix), size - 1};
+    }
+    const std::optional<qint64> start = number(first);
+    if (!start || *start >= size)
+        return std::nullopt;
+    if (last.isEmpty())
+        return std::pair{*start, size - 1};
+    const std::optional<qint64> end = number(last);
+    if (!end || *end < *start)
+        return std::nullopt;
+    return std::pair{*start, std::min(*end, size - 1)};
+}
+
+quint16 socketPort(int fd, bool peer)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    auto *generic = reinterpret_cast<sockaddr *>(&address);
+    const int result
+        = peer ? ::getpeername(fd, generic, &length) : ::getsockname(fd, generic, &length);
+    if (result != 0 || address.sin_family != AF_INET)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+/// Ends the server side of the connection of `request` with a TCP reset. The server runs in this
+/// process, so its socket is found among our own descriptors by its two port numbers.
+void resetConnection(const httplib::Request &request)
+{
+    DIR *fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr)
+        return;
+    while (const dirent *entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= 2 || fd == ::dirfd(fds))
+            continue;
+        if (socketPort(fd, false) != request.local_port
+            || socketPort(fd, true) != request.remote_port)
+            continue;
+        const linger abortive{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        // Shut down rather than close: the server still owns the descriptor and closes it,
+        // which with a zero linger time sends the reset.
+        ::shutdown(fd, SHUT_RDWR);
+    }
+    ::closedir(fds);
+}
+
+RecordedRequest record(const httplib::Request &request)
+{
+    RecordedRequest recorded;
+    recorded.method = QByteArray::fromStdString(request.method);
+    recorded.path = QByteArray::fromStdString(request.path);
+    recorded.target = QByteArray::fromStdString(request.target);
+    for (const auto &[name, value] : request.headers)
+        recorded.headers.append(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+    return recorded;
+}
+
+QString quotedMD5(const QByteArray &body)
+{
+    return QLatin1Char('"')
+           + QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Md5).toHex())
+           + QLatin1Char('"');
+}
+
+} // namespace
+
+TestObjectStore::TestObjectStore(BodyStorage storage)
+    : m_storage(storage)
+    , m_server(std::make_unique<httplib::Server>())
+{
+    // The server writes to sockets without MSG_NOSIGNAL; a client that goes away must not end
+    // the test process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    m_server->Put(
+        objectPrefix.toStdString() + ".*",
+        [this](const httplib::Request &request,
+               httplib::Response &response,
+               const httplib::ContentReader &reader) { handlePut(request, response, reader); });
+    m_server->Get(objectPrefix.toStdString() + ".*",
+                  [this](const httplib::Request &request, httplib::Response &response) {
+                      handleGet(request, response);
+                  });
+    const int port = m_server->bind_to_any_port("127.0.0.1");
+    if (port <= 0)
+        qFatal("object store: cannot bind a loopback port");
+    m_port = static_cast<quint16>(port);
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // `stop` is ignored until the server runs, so it must be running before anyone can stop it.
+    while (!m_server->is_running())
+        std::this_thread::yield();
+}
+
+TestObjectStore::~TestObjectStore()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stallChanged.notify_all();
+    m_server->stop();
+    m_thread.join();
+}
+
+QString TestObjectStore::baseURL() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QByteArray TestObjectStore::signature(const QByteArray &path) const
+{
+    // Percent-escapes that a re-encoding client would turn into other text.
+    return QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(16)
+           + "%2F%2B%3D";
+}
+
+QString TestObjectStore::presignedPutURL(const QString &key) const
+{
+    const QByteArray path = objectPrefix + key.toUtf8();
+    return baseURL() + QString::fromLatin1(path + '?' + signatureKey + '=' + signature(path));
+}
+
+void TestObjectStore::putObject(const QString &key, const QByteArray &body)
+{
+    const std::lock_guard lock(m_mutex);
+    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body)};
+}
+
+QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) const
+{
+    const QByteArray path = objectPrefix + QUrl::toPercentEncoding(key, "/");
+    const auto expiresMs = static_cast<qint64>(std::floor(expiresAt.unixSeconds() * 1000));
+    const QByteArray signedPart = path + '?' + expiresKey + '=' + QByteArray::number(expiresMs);
+    return baseURL()
+           + QString::fromLatin1(signedPart + '&' + signatureKey + '=' + signature(signedPart));
+}
+
+void TestObjectStore::setGetFault(GetFault fault)
+{
+    const std::lock_guard lock(m_mutex);
+    m_getFault = fault;
+}
+
+bool TestObjectStore::stallUntilReleased()
+{
+    std::unique_lock lock(m_mutex);
+    const quint64 generation = m_stallGeneration;
+    ++m_stalledCount;
+    m_stallChanged.notify_all();
+    m_stallChanged.wait(lock, [&] { return m_stopping || m_stallGeneration != generation; });
+    --m_stalledCount;
+    return m_stopping;
+}
+
+void TestObjectStore::setPutBehaviour(const PutBehaviour &behaviour)
+{
+    const std::lock_guard lock(m_mutex);
+    m_behaviour = behaviour;
+}
+
+std::optional<QByteArray> TestObjectStore::object(const QString &key) const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_objects.find(key);
+    if (found == m_objects.end())
+        return std::nullopt;
+    return found->second.body;
+}
+
+std::optional<QString> TestObjectStore::etag(const QString &key) const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_objects.find(key);
+    if (found == m_objects.end())
+        return std::nullopt;
+    return found->second.etag;
+}
+
+QList<RecordedRequest> TestObjectStore::requests() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void TestObjectStore::waitUntilStalled()
+{
+    std::unique_lock lock(m_mutex);
+    m_stallChanged.wait(lock, [this] { return m_stalledCount > 0 || m_stopping; });
+}
+
+void TestObjectStore::releaseStalls()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_stallGeneration;
+    }
+    m_stallChanged.notify_all();
+}
+
+void TestObjectStore::handlePut(const httplib::Request &request,
+                                httplib::Response &response,
+                                const httplib::ContentReader &reader)
+{
+    RecordedRequest recorded = record(request);
+
+    PutBehaviour behaviour;
+    {
+        const std::lock_guard lock(m_mutex);
+        behaviour = m_behaviour;
+    }
+
+    QByteArray body;
+    qint64 received = 0;
+    bool stalled = false;
+    bool reset = false;
+    const bool complete = reader([&](const char *data, size_t length) {
+        const auto size = static_cast<qint64>(length);
+        if (!stalled && behaviour.stallAfterBytes && received + size > *behaviour.stallAfterBytes) {
+            stalled = true;
+            if (stallUntilReleased())
+                return false;
+        }
+        if (behaviour.resetAfterBytes && received + size > *behaviour.resetAfterBytes) {
+            reset = true;
+            resetConnection(request);
+            return false;
+        }
+        received += size;
+        if (m_storage == BodyStorage::Keep)
+            body.append(data, size);
+        return true;
+    });
+    recorded.body = body;
+
+    const QByteArray path = recorded.target.left(recorded.target.indexOf('?'));
+    const QString key = QString::fromUtf8(path.mid(objectPrefix.size()));
+    const bool signatureValid
+        = recorded.target == path + '?' + signatureKey + '=' + signature(path);
+    const QString etag = m_storage == BodyStorage::Keep
+                             ? quotedMD5(body)
+                             : QStringLiteral("\"%1-bytes\"").arg(received);
+
+    const std::lock_guard lock(m_mutex);
+    m_requests.append(recorded);
+    // A body cut short is never stored, whatever the status switch says.
+    if (reset || m_stopping || !complete
+        || received
+               != QByteArray::fromStdString(request.get_header_value("Content-Length"))
+                      .toLongLong())
+        return;
+    if (!signatureValid) {
+        response.status = 403;
+        response.set_content("SignatureDoesNotMatch", "text/plain");
+        return;
+    }
+    response.status = behaviour.status;
+    if (behaviour.status >= 200 && behaviour.status <= 299)
+        m_objects[key] = StoredObject{body, received, etag};
+    switch (behaviour.etag) {
+    case ETagMode::Quoted:
+        response.set_header("ETag", etag.toStdString());
+        break;
+    case ETagMode::Missing:
+        break;
+    case ETagMode::Empty:
+        response.set_header("ETag", "");
+        break;
+    }
+}
+
+void TestObjectStore::handleGet(const httplib::Request &request, httplib::Response &response)
+{
+    // Ranges are answered here. The library would slice the body again by its own parse of the
+    // Range header, answering a range past the end with 206 and a nonsensical length; with its
+    // parsed ranges cleared it sends what this handler sets. (A malformed Range header never gets
+    // here: the library answers it with a bare 416.)
+    const_cast<httplib::Request &>(request).ranges.clear();
+
+    RecordedRequest recorded = record(request);
+
+    const qsizetype question = recorded.target.indexOf('?');
+    const QByteArray path = recorded.target.left(question);
+    const QByteArray query = question < 0 ? QByteArray() : recorded.target.mid(question + 1);
+    const qsizetype ampersand = query.indexOf('&');
+    const QByteArray signedPart = path + '?' + query.left(ampersand);
+    const bool signatureValid
+        = query.startsWith(QByteArray(expiresKey + "=")) && ampersand > 0
+          && query.mid(ampersand + 1) == QByteArray(signatureKey + "=" + signature(signedPart));
+    const qint64 expiresMs = query.left(ampersand).mid(expiresKey.size() + 1).toLongLong();
+    const bool expired = static_cast<double>(expiresMs) / 1000 <= Date::now().unixSeconds();
+    const QString key = QUrl::fromPercentEncoding(path.mid(objectPrefix.size()));
+
+    GetFault fault = GetFault::None;
+    std::optional<QByteArray> stored;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_requests.append(recorded);
+        fault = m_getFault;
+        if (const auto found = m_objects.find(key); found != m_objects.end())
+            stored = found->second.body;
+    }
+
+    if (!signatureValid) {
+        response.status = 403;
+        response.set_content("SignatureDoesNotMatch", "text/plain");
+        return;
+    }
+    if (expired || fault == GetFault::Expired) {
+        response.status = 403;
+        response.set_content("AccessDenied: Request has expired", "text/plain");
+        return;
+    }
+    if (!stored) {
+        response.status = 404;
+        response.set_content("NoSuchKey", "text/plain");
+        return;
+    }
+
+    const auto size = static_cast<qint64>(stored->size());
+    QByteArray body = *stored;
+    response.status = 200;
+    if (request.has_header("Range") && fault != GetFault::IgnoreRange) {
+        const auto range = satisfiableRange(request.get_header_value("Range"), size);
+        if (!range) {
+            response.status = 416;
+            response.set_header("Content-Range",
+                                QStringLiteral("bytes */%1").arg(size).toStdString());
+            return;
+        }
+        response.status = 206;
+        response.set_header("Content-Range",
+                            QStringLiteral("bytes %1-%2/%3")
+                                .arg(range->first)
+                                .arg(range->second)
+                                .arg(size)
+                                .toStdString());
+        body = stored->mid(range->first, range->second - range->first + 1);
+    }
+
+    switch (fault) {
+    case GetFault::None:
+    case GetFault::IgnoreRange:
+    case GetFault::Expired:
+        response.set_content(body.toStdString(), "application/octet-stream");
+        break;
+    case GetFault::WrongBytes:
+        for (char &byte : body)
+            byte = static_cast<char>(~byte);
+        response.set_content(body.toStdString(), "application/octet-stream");
+        break;
+    case GetFault::ShortBody:
+    case GetFault::Stall: {
+        const bool stall = fault == GetFault::Stall;
+        response.set_content_provider(
+            static_cast<size_t>(body.size()),
+            "application/octet-stream",
+            [this, body, stall](size_t offset, size_t, httplib::DataSink &sink) {
+                const auto half = static_cast<size_t>(body.size() / 2);
+                if (offset == 0 && half > 0)
+                    return sink.write(body.constData(), half);
+                if (stall)
+                    stallUntilReleased();
+                return false; // closes the connection short of the announced length
+            });
+        break;
+    }
+    }
+}
+
+} // namespace Pellwick::Test
