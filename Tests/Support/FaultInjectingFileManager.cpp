@@ -161,13 +161,6 @@ void FaultInjectingFileManager::killAtOperation(FileOperation operation,
     m_killAtOperation = std::make_pair(operation, pathFragment);
 }
 
-void FaultInjectingFileManager::setObserver(
-    std::function<void(FileOperation, const QString &)> observer)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_observer = std::move(observer);
-}
-
 int FaultInjectingFileManager::operationCount() const
 {
     const QMutexLocker lock(&m_mutex);
@@ -183,14 +176,6 @@ QStringList FaultInjectingFileManager::log() const
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
                                                     const QString &path) const
 {
-    std::function<void(FileOperation, const QString &)> observer;
-    {
-        const QMutexLocker lock(&m_mutex);
-        observer = m_observer;
-    }
-    if (observer)
-        observer(operation, path);
-
     std::optional<int> code;
     QList<std::function<void(const QString &)>> hooks;
     {

@@ -65,10 +65,6 @@ public:
     /// Ends the process when `operation` is next called on a matching path.
     void killAtOperation(FileOperation operation, const QString &pathFragment = {});
 
-    /// Calls `observer` before each operation (outside the manager's lock), so a test can change
-    /// the file system at a chosen moment, as another writer would.
-    void setObserver(std::function<void(FileOperation, const QString &path)> observer);
-
     int operationCount() const;
     /// One line per call: "<operation> <path>".
     QStringList log() const;
@@ -121,7 +117,6 @@ private:
     mutable int m_count = 0;
     int m_killAt = 0;
     std::optional<std::pair<FileOperation, QString>> m_killAtOperation;
-    std::function<void(FileOperation, const QString &)> m_observer;
 };
 
 /// For crash-test children: a file manager over the local one that ends the process as the

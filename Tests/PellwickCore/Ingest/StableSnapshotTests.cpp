@@ -86,14 +86,15 @@ struct RootListings
     {
         auto count = this->count;
         const QString root = fixture.root;
-        fixture.fileManager->setObserver(
-            [count, root, beforeListing](FileOperation operation, const QString &path) {
-                if (operation != FileOperation::EntriesOfDirectory || path != root)
-                    return;
-                ++*count;
-                if (beforeListing)
-                    beforeListing(*count);
-            });
+        fixture.fileManager->beforeOperation(FileOperation::EntriesOfDirectory,
+                                             root,
+                                             [count, root, beforeListing](const QString &path) {
+                                                 if (path != root)
+                                                     return;
+                                                 ++*count;
+                                                 if (beforeListing)
+                                                     beforeListing(*count);
+                                             });
     }
 
     std::shared_ptr<int> count = std::make_shared<int>(0);
@@ -223,12 +224,13 @@ void StableSnapshotTests::fileChangedBeforeItsTurnIsCopiedAsItIsThen()
     writeFile(at(fixture.root, "b.CR3"), patternBytes(size, 2));
     const QString copyOfA = at(fixture.target, "a.CR3");
     auto changed = std::make_shared<bool>(false);
-    fixture.fileManager->setObserver([&, changed](FileOperation operation, const QString &path) {
-        if (operation == FileOperation::MoveItem && path == copyOfA && !*changed) {
-            *changed = true;
-            writeFile(at(fixture.root, "b.CR3"), patternBytes(size, 3));
-        }
-    });
+    fixture.fileManager->beforeOperation(
+        FileOperation::MoveItem, copyOfA, [&, changed](const QString &path) {
+            if (path == copyOfA && !*changed) {
+                *changed = true;
+                writeFile(at(fixture.root, "b.CR3"), patternBytes(size, 3));
+            }
+        });
 
     Result<IngestCacheMigration> moved
         = fixture.migrator({}, std::make_shared<SHA256ContentHasher>())
