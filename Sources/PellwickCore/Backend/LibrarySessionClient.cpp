@@ -78,11 +78,10 @@ Result<RestoreRequestFailureResponse> decodeRestoreRequestFailure(const QByteArr
             if (*kindWord) {
                 kind = restoreAllowanceKindFromRaw(**kindWord);
                 if (!kind) {
-                    return failure(Json::dataCorrupted(
-                        reader.keyPath(QStringLiteral("allowance_kind")),
-                        QStringLiteral("Cannot initialize RestoreAllowanceKind from invalid "
-                                       "String value %1")
-                            .arg(**kindWord)));
+                    return failure(
+                        Json::invalidRawValue(reader.keyPath(QStringLiteral("allowance_kind")),
+                                              QStringLiteral("RestoreAllowanceKind"),
+                                              **kindWord));
                 }
             }
             Result<std::optional<QString>> reason = reader.optionalString(QStringLiteral("reason"));

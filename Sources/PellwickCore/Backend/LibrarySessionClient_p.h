@@ -40,14 +40,7 @@ template<typename F>
 enumeration(const Json::ObjectReader &reader, const QString &key, const char *typeName, F &&fromRaw)
     -> Result<typename std::invoke_result_t<F, const QString &>::value_type>
 {
-    Result<QString> word = reader.string(key);
-    PELLWICK_TRY(word);
-    if (auto value = std::forward<F>(fromRaw)(*word))
-        return *value;
-    return failure(
-        Json::dataCorrupted(reader.keyPath(key),
-                            QStringLiteral("Cannot initialize %1 from invalid String value %2")
-                                .arg(QLatin1String(typeName), *word)));
+    return Json::readRawValue(reader, key, QLatin1String(typeName), std::forward<F>(fromRaw));
 }
 
 /// A string under `key` that must form a URL; kept as the exact text received.

@@ -13,15 +13,10 @@ namespace {
 
 Result<RestoreRequestStatus> restoreRequestStatus(const ObjectReader &reader)
 {
-    const QString key = QStringLiteral("status");
-    Result<QString> word = reader.string(key);
-    PELLWICK_TRY(word);
-    if (std::optional<RestoreRequestStatus> status = restoreRequestStatusFromRaw(*word))
-        return *status;
-    return failure(Json::dataCorrupted(
-        reader.keyPath(key),
-        QStringLiteral("Cannot initialize RestoreRequestStatus from invalid String value %1")
-            .arg(*word)));
+    return Json::readRawValue(reader,
+                              QStringLiteral("status"),
+                              QStringLiteral("RestoreRequestStatus"),
+                              restoreRequestStatusFromRaw);
 }
 
 /// "canonical_filename" and "byte_count", which every file entry carries.

@@ -179,16 +179,10 @@ Result<SourceMediaEvidence> SourceMediaEvidence::fromJson(const QJsonValue &json
         *target = *text;
     }
 
-    Result<QString> safetyText = reader.string(safetyKey);
-    if (!safetyText)
-        return tl::unexpected<Error>(std::move(safetyText).error());
-    const std::optional<SourceMediaSafety> safety = sourceMediaSafetyFromRaw(*safetyText);
-    if (!safety) {
-        return failure(Json::dataCorrupted(
-            reader.keyPath(safetyKey),
-            QStringLiteral("Cannot initialize SourceMediaSafety from invalid String value %1")
-                .arg(*safetyText)));
-    }
+    Result<SourceMediaSafety> safety = Json::readRawValue(
+        reader, safetyKey, QStringLiteral("SourceMediaSafety"), sourceMediaSafetyFromRaw);
+    if (!safety)
+        return tl::unexpected<Error>(std::move(safety).error());
     evidence.safety = *safety;
     return evidence;
 }

@@ -90,6 +90,13 @@ DecodingError dataCorrupted(const QString &keyPath, const QString &description)
     return DecodingError{DecodingError::Kind::DataCorrupted, keyPath, description};
 }
 
+DecodingError invalidRawValue(const QString &keyPath, const QString &typeName, const QString &word)
+{
+    return dataCorrupted(
+        keyPath,
+        QStringLiteral("Cannot initialize %1 from invalid String value %2").arg(typeName, word));
+}
+
 Result<QJsonValue> parseValue(const QByteArray &data)
 {
     // QJsonDocument only accepts arrays and objects at the top level; wrap to accept any value.

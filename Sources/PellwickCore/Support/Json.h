@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <type_traits>
 
 namespace Pellwick::Json {
 
@@ -31,6 +32,8 @@ enum class Format {
 /// Builds the decoding failures used by the readers, for callers with rules of their own.
 DecodingError typeMismatch(const QString &keyPath, const QString &expected);
 DecodingError dataCorrupted(const QString &keyPath, const QString &description);
+/// The failure for a string that names no case of the enumeration `typeName`.
+DecodingError invalidRawValue(const QString &keyPath, const QString &typeName, const QString &word);
 
 QString childPath(const QString &path, const QString &key);
 QString elementPath(const QString &path, qsizetype index);
@@ -123,5 +126,20 @@ private:
     QJsonObject m_object;
     QString m_path;
 };
+
+/// Reads the string under `key` and turns it into an enumeration case with `fromRaw`; a word
+/// that names no case fails with `invalidRawValue`.
+template<typename F>
+[[nodiscard]] auto
+readRawValue(const ObjectReader &reader, const QString &key, const QString &typeName, F &&fromRaw)
+    -> Result<typename std::invoke_result_t<F, const QString &>::value_type>
+{
+    Result<QString> word = reader.string(key);
+    if (!word)
+        return tl::unexpected<Error>(std::move(word).error());
+    if (auto value = std::forward<F>(fromRaw)(*word))
+        return *value;
+    return tl::unexpected<Error>(invalidRawValue(reader.keyPath(key), typeName, *word));
+}
 
 } // namespace Pellwick::Json
