@@ -167,7 +167,7 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     const auto idleLimit = std::max(std::min(request.timeoutInterval, m_options.idleLimit),
                                     std::chrono::milliseconds(1));
     Exchange exchange;
-    exchange.watch.stop = stop;
+    exchange.watch.stop = std::move(stop);
     exchange.watch.idleLimit = idleLimit;
     char errorText[CURL_ERROR_SIZE] = {};
     const QByteArray url = request.url.toUtf8();

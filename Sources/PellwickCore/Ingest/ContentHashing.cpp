@@ -21,7 +21,7 @@ namespace Pellwick {
 
 namespace {
 
-constexpr qint64 chunkSize = 1024 * 1024;
+constexpr qint64 chunkSize = qint64{1024} * 1024;
 
 struct DigestDeleter
 {

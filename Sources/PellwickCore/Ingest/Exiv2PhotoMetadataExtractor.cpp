@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTimeZone>
 
+#include <memory>
 #include <optional>
 
 #include <exiv2/exiv2.hpp>
@@ -128,9 +129,10 @@ Exiv2PhotoMetadataExtractor::Exiv2PhotoMetadataExtractor()
 Result<PhotoMetadata> Exiv2PhotoMetadataExtractor::metadata(const QString &path) const
 {
     try {
-        Exiv2::Image::AutoPtr image
-            = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
-        if (image.get() == nullptr)
+        // The library hands out a deprecated auto_ptr; own the image without naming that type.
+        const std::unique_ptr<Exiv2::Image> image(
+            Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString()).release());
+        if (!image)
             return PhotoMetadata::unknown();
         image->readMetadata();
         const Exiv2::ExifData &exif = image->exifData();

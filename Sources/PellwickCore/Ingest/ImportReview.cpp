@@ -2,21 +2,21 @@
 
 namespace Pellwick {
 
-ImportReviewItem::ImportReviewItem(QString volumeName,
-                                   QString url,
-                                   QString filename,
-                                   qint64 byteCount,
-                                   ImportReviewItemStatus status,
-                                   std::optional<ImportReviewSidecar> sidecar,
-                                   std::optional<QString> sourceRelativePath)
-    : id(url)
-    , volumeName(std::move(volumeName))
-    , url(std::move(url))
-    , filename(std::move(filename))
-    , byteCount(byteCount)
-    , status(status)
-    , sidecar(std::move(sidecar))
-    , sourceRelativePath(std::move(sourceRelativePath))
+ImportReviewItem::ImportReviewItem(QString itemVolumeName,
+                                   QString itemURL,
+                                   QString itemFilename,
+                                   qint64 itemByteCount,
+                                   ImportReviewItemStatus itemStatus,
+                                   std::optional<ImportReviewSidecar> itemSidecar,
+                                   std::optional<QString> itemSourceRelativePath)
+    : id(itemURL)
+    , volumeName(std::move(itemVolumeName))
+    , url(std::move(itemURL))
+    , filename(std::move(itemFilename))
+    , byteCount(itemByteCount)
+    , status(itemStatus)
+    , sidecar(std::move(itemSidecar))
+    , sourceRelativePath(std::move(itemSourceRelativePath))
 {}
 
 qint64 ImportReviewItem::supportedByteCount() const

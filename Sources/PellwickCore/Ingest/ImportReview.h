@@ -19,9 +19,11 @@ enum class ImportReviewUnsupportedReason {
 /// Whether a review item is archived.
 struct ImportReviewItemStatus
 {
+    // No default member initializer: clang then finds the variant not default-constructible
+    // inside this class. The variant value-initializes it to the first reason.
     struct Unsupported
     {
-        ImportReviewUnsupportedReason reason = ImportReviewUnsupportedReason::ExcludedBackupTarget;
+        ImportReviewUnsupportedReason reason;
         bool operator==(const Unsupported &) const = default;
     };
 

@@ -13,7 +13,7 @@ namespace Pellwick {
 
 namespace {
 
-constexpr qint64 bytesPerWorker = 4 * 1024 * 1024;
+constexpr qint64 bytesPerWorker = qint64{4} * 1024 * 1024;
 
 qint64 sizeOf(const QString &path)
 {

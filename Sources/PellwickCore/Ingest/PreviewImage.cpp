@@ -72,7 +72,7 @@ PreviewImage PreviewImage::downscaled(qint64 maxPixelSize) const
         const quint8 *inputRow = input + qsizetype(row) * width * 3;
         for (int x = 0; x < result.width; ++x) {
             const Footprint &horizontal = columns[x];
-            const quint8 *pixel = inputRow + horizontal.first * 3;
+            const quint8 *pixel = inputRow + qsizetype(horizontal.first) * 3;
             quint32 r = 0;
             quint32 g = 0;
             quint32 b = 0;
@@ -83,9 +83,10 @@ PreviewImage PreviewImage::downscaled(qint64 maxPixelSize) const
                 pixel += 3;
             }
             constexpr int shift = weightBits - intermediateBits;
-            reduced[3 * x] = r >> shift;
-            reduced[3 * x + 1] = g >> shift;
-            reduced[3 * x + 2] = b >> shift;
+            const std::size_t at = std::size_t{3} * std::size_t(x);
+            reduced[at] = r >> shift;
+            reduced[at + 1] = g >> shift;
+            reduced[at + 2] = b >> shift;
         }
     };
 

@@ -72,7 +72,9 @@ struct Error
     template<typename T>
 
     requires std::is_constructible_v<Value, T &&>
-    Error(T &&v) // NOLINT(google-explicit-constructor): errors convert implicitly
+    // Errors convert implicitly; the constraint keeps Error itself on the copy and move constructors.
+    // NOLINTNEXTLINE(google-explicit-constructor,bugprone-forwarding-reference-overload)
+    Error(T &&v)
         : value(std::forward<T>(v))
     {}
 

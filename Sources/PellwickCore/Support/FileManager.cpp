@@ -487,7 +487,7 @@ QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &p
     if (parent == path || parent == QLatin1String("."))
         return QDir::cleanPath(path);
     const QString name = lastPathComponent(path);
-    const QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
+    QString resolvedParent = resolvingSymlinksInPath(fileManager, parent);
     if (name == QLatin1String("."))
         return resolvedParent;
     if (name == QLatin1String(".."))

@@ -205,7 +205,7 @@ void LibraryItemsTests::oneUnreadableItemFailsTheWholeList()
         = itemsFromReply(listJson({itemJson({}, 1), itemJson(members, 2), itemJson({}, 3)}));
     QVERIFY(!items);
     const DecodingError *error = items.error().as<DecodingError>();
-    QVERIFY2(error, failureText(items));
+    QVERIFY2(error, failureText(items).constData());
     QCOMPARE(error->keyPath, keyPath);
     QCOMPARE(error->kind, kind);
 }

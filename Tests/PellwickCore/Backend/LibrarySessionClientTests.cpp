@@ -229,7 +229,7 @@ void LibrarySessionClientTests::everyOperationBuildsItsRequest()
                                           fetch.function());
         operation.call(client);
         const HttpRequest request = fetch.onlyRequest();
-        const QByteArray message = operation.name;
+        const char *const message = operation.name;
         QVERIFY2(request.url == u"https://api.example.test/v2/"_s + operation.path, message);
         QVERIFY2(request.method == operation.method, message);
         QVERIFY2(request.timeoutInterval == std::chrono::seconds(60), message);

@@ -144,7 +144,7 @@ void PresignedURLUploaderTests::partIsSentByteForByteAndReturnsTheETagVerbatim()
     const QString url = m_store->presignedPutURL(QStringLiteral("upload-1/part-2"));
 
     Result<QString> etag = m_uploader.uploadPart(file, ByteRange{lower, upper}, url);
-    QVERIFY2(etag, failureText(etag));
+    QVERIFY2(etag, failureText(etag).constData());
 
     const QByteArray expected = Test::patternBytes(fileSize, 7).mid(lower, upper - lower);
     QCOMPARE(m_store->object(QStringLiteral("upload-1/part-2")), std::optional(expected));
@@ -225,7 +225,7 @@ void PresignedURLUploaderTests::replyStatusAndETagDecideThePartOutcome()
     Result<QString> etag = m_uploader.uploadPart(
         file, ByteRange{0, 5000}, m_store->presignedPutURL(QStringLiteral("part")));
     if (expectedFailure == 0) {
-        QVERIFY2(etag, failureText(etag));
+        QVERIFY2(etag, failureText(etag).constData());
         QCOMPARE(*etag, *m_store->etag(QStringLiteral("part")));
     } else {
         QVERIFY(!etag);
@@ -260,7 +260,7 @@ void PresignedURLUploaderTests::wholeFileIsStreamedAndNeedsNoETag()
 
     Result<void> uploaded
         = m_uploader.uploadFile(file, m_store->presignedPutURL(QStringLiteral("preview.jpg")));
-    QVERIFY2(uploaded, failureText(uploaded));
+    QVERIFY2(uploaded, failureText(uploaded).constData());
     QCOMPARE(m_store->object(QStringLiteral("preview.jpg")),
              std::optional(Test::patternBytes(3 * mebibyte + 5, 11)));
 

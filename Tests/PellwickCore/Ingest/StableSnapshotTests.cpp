@@ -84,16 +84,16 @@ struct RootListings
 {
     explicit RootListings(MigrationFixture &fixture, std::function<void(int)> beforeListing = {})
     {
-        auto count = this->count;
+        auto counter = count;
         const QString root = fixture.root;
         fixture.fileManager->beforeOperation(FileOperation::EntriesOfDirectory,
                                              root,
-                                             [count, root, beforeListing](const QString &path) {
+                                             [counter, root, beforeListing](const QString &path) {
                                                  if (path != root)
                                                      return;
-                                                 ++*count;
+                                                 ++*counter;
                                                  if (beforeListing)
-                                                     beforeListing(*count);
+                                                     beforeListing(*counter);
                                              });
     }
 

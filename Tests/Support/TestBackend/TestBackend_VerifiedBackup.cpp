@@ -311,10 +311,10 @@ void registerUploadRoutes(TestBackend::Private &backend)
     d->route("POST",
              itemPattern + "/finalize",
              withItem([d](const auto &, auto &response, StoredItem &stored) {
-                 const bool complete = stored.rawUpload && stored.rawUpload->complete
+                 const bool uploaded = stored.rawUpload && stored.rawUpload->complete
                                        && (!stored.sidecarUpload || stored.sidecarUpload->complete)
                                        && d->objectStore->object(stored.previewKey);
-                 if (!complete)
+                 if (!uploaded)
                      return replyError(response, 409, QStringLiteral("upload_incomplete"));
                  stored.item.importStatus = QStringLiteral("verified_backup");
                  replyJson(
