@@ -8,14 +8,24 @@ namespace {
 
 QUuid uuidFor(int n, quint16 salt)
 {
-    return QUuid(static_cast<uint>(n), salt, 0x4a11, 0x8c, 0x3e, 0x51, 0x02, 0x77, 0x19,
-                 static_cast<uchar>(n >> 8), static_cast<uchar>(n));
+    return QUuid(static_cast<uint>(n),
+                 salt,
+                 0x4a11,
+                 0x8c,
+                 0x3e,
+                 0x51,
+                 0x02,
+                 0x77,
+                 0x19,
+                 static_cast<uchar>(n >> 8),
+                 static_cast<uchar>(n));
 }
 
 QString hashFor(int n, const char *kind)
 {
     return QString::fromLatin1(
-        QCryptographicHash::hash(QByteArray(QByteArray(kind) + QByteArray::number(n)), QCryptographicHash::Sha256)
+        QCryptographicHash::hash(QByteArray(QByteArray(kind) + QByteArray::number(n)),
+                                 QCryptographicHash::Sha256)
             .toHex());
 }
 
@@ -41,13 +51,16 @@ LocalLibraryItem filledLibraryItem(int n, const QString &cacheRoot)
                                       QStringLiteral("NIKON Z 8"),
                                       QStringLiteral("ILCE-7RM5"),
                                       QStringLiteral("X-T5")};
-    static const QString extensions[] = {QStringLiteral("CR3"), QStringLiteral("NEF"),
-                                         QStringLiteral("ARW"), QStringLiteral("RAF")};
-    static const LibraryItemImportStatus statuses[] = {
-        LibraryItemImportStatus::VerifiedBackup, LibraryItemImportStatus::VerifiedBackup,
-        LibraryItemImportStatus::VerifiedBackup, LibraryItemImportStatus::LocalCacheReady,
-        LibraryItemImportStatus::CleanupPending, LibraryItemImportStatus::Duplicate,
-        LibraryItemImportStatus::NeedsAttention, LibraryItemImportStatus::Uploading};
+    static const QString extensions[] = {
+        QStringLiteral("CR3"), QStringLiteral("NEF"), QStringLiteral("ARW"), QStringLiteral("RAF")};
+    static const LibraryItemImportStatus statuses[] = {LibraryItemImportStatus::VerifiedBackup,
+                                                       LibraryItemImportStatus::VerifiedBackup,
+                                                       LibraryItemImportStatus::VerifiedBackup,
+                                                       LibraryItemImportStatus::LocalCacheReady,
+                                                       LibraryItemImportStatus::CleanupPending,
+                                                       LibraryItemImportStatus::Duplicate,
+                                                       LibraryItemImportStatus::NeedsAttention,
+                                                       LibraryItemImportStatus::Uploading};
     const int card = n / 500;
     const int kind = card % 4;
     const QString stem = QStringLiteral("IMG_%1").arg(n % 10000, 4, 10, QLatin1Char('0'));
@@ -93,8 +106,10 @@ LocalLibraryItem filledLibraryItem(int n, const QString &cacheRoot)
     item.sourceRelativePath = sourceRelative;
     SourceMediaEvidence evidence;
     evidence.sourceRootURL = QStringLiteral("/media/ana/") + sourceName;
-    evidence.sourceIdentity = ImportSourceIdentity::volume(
-        QStringLiteral("%1-4C2D-9E11-%2").arg(card, 8, 16, QLatin1Char('0')).arg(card, 12, 16, QLatin1Char('0')).toUpper());
+    evidence.sourceIdentity = ImportSourceIdentity::volume(QStringLiteral("%1-4C2D-9E11-%2")
+                                                               .arg(card, 8, 16, QLatin1Char('0'))
+                                                               .arg(card, 12, 16, QLatin1Char('0'))
+                                                               .toUpper());
     evidence.rawRelativePath = sourceRelative;
     evidence.rawContentHash = rawHash;
     evidence.sidecarRelativePath = QStringLiteral("DCIM/%1MEDIA/").arg(100 + n % 7) + sidecarName;
@@ -104,13 +119,13 @@ LocalLibraryItem filledLibraryItem(int n, const QString &cacheRoot)
     item.cacheRelativePath = cacheRelative;
     item.metadata.captureTime = n % 13 == 0 ? CaptureTimeMetadata::unknown()
                                             : CaptureTimeMetadata::known(Date{7.1e8 + n * 29.5});
-    item.metadata.captureLocation = n % 3 == 0 ? CaptureLocationMetadata::unknown()
-                                               : CaptureLocationMetadata::known(
-                                                   {47.0 + (n % 1000) * 0.00123,
-                                                    8.0 + (n % 777) * 0.00217});
+    item.metadata.captureLocation
+        = n % 3 == 0 ? CaptureLocationMetadata::unknown()
+                     : CaptureLocationMetadata::known(
+                         {47.0 + (n % 1000) * 0.00123, 8.0 + (n % 777) * 0.00217});
     item.metadata.cameraModel = CameraModelMetadata::known(cameras[kind]);
-    item.preview = LocalPreviewState::available(QStringLiteral("previews/")
-                                                + item.canonicalFilename + QStringLiteral(".jpg"));
+    item.preview = LocalPreviewState::available(QStringLiteral("previews/") + item.canonicalFilename
+                                                + QStringLiteral(".jpg"));
     return item;
 }
 

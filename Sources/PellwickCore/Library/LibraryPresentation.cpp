@@ -2,7 +2,6 @@
 
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
-
 #include <algorithm>
 #include <cmath>
 
@@ -41,8 +40,10 @@ qsizetype needsAttentionCount(const std::optional<ImportReview> &review)
 {
     if (!review)
         return 0;
-    return std::count_if(review->items.cbegin(), review->items.cend(),
-                         [](const ImportReviewItem &item) { return isUnpairedSidecar(item.status); });
+    return std::count_if(
+        review->items.cbegin(), review->items.cend(), [](const ImportReviewItem &item) {
+            return isUnpairedSidecar(item.status);
+        });
 }
 
 bool hasVolumes(const std::optional<ImportReview> &review)
@@ -172,19 +173,20 @@ LibraryPresentationTone restoreStatusTone(std::optional<RestoreRequestStatus> st
     return LibraryPresentationTone::Secondary;
 }
 
-RestoreActionAvailability restoreActionAvailability(qint64 selectedItemCount,
-                                                    std::optional<RestoreRequestStatus> restoreStatus,
-                                                    bool isRestoreTransferActive,
-                                                    bool hasPausedRestoreTransfer,
-                                                    bool hasTransferFailures)
+RestoreActionAvailability
+restoreActionAvailability(qint64 selectedItemCount,
+                          std::optional<RestoreRequestStatus> restoreStatus,
+                          bool isRestoreTransferActive,
+                          bool hasPausedRestoreTransfer,
+                          bool hasTransferFailures)
 {
     RestoreActionAvailability availability;
     availability.canCreateRestoreRequest
         = selectedItemCount >= 1
           && (!restoreStatus || *restoreStatus == RestoreRequestStatus::Downloaded);
     availability.canRefreshRestoreRequest = true;
-    availability.canStartRestoreTransfer = restoreStatus == RestoreRequestStatus::Ready
-                                           && !isRestoreTransferActive;
+    availability.canStartRestoreTransfer
+        = restoreStatus == RestoreRequestStatus::Ready && !isRestoreTransferActive;
     if (hasPausedRestoreTransfer)
         availability.transferTitle = QStringLiteral("Continue Restore Transfer");
     else if (hasTransferFailures)
@@ -275,7 +277,8 @@ QString importReviewConfirmHelpText(const std::optional<ImportReview> &review,
                                     const std::optional<ImportReviewStorageWarning> &storageWarning)
 {
     if (!review)
-        return QStringLiteral("Choose a folder or insert removable media to build an Import Review.");
+        return QStringLiteral(
+            "Choose a folder or insert removable media to build an Import Review.");
     if (storageWarning)
         return QStringLiteral(
             "Confirm Import is disabled while Storage Full would block Verified Backup.");
@@ -295,7 +298,8 @@ QString importReviewNeedsAttentionText(const std::optional<ImportReview> &review
     return QString::number(count) + QStringLiteral(" items");
 }
 
-std::optional<QString> importReviewNeedsAttentionWarningText(const std::optional<ImportReview> &review)
+std::optional<QString>
+importReviewNeedsAttentionWarningText(const std::optional<ImportReview> &review)
 {
     const qsizetype count = needsAttentionCount(review);
     if (count < 1)
@@ -327,9 +331,9 @@ QString byteText(qint64 byteCount)
 
 QString byteProgressText(qint64 usedBytes, qint64 limitBytes, const QString &unit)
 {
-    return byteText(usedBytes) + QStringLiteral(" of ") + byteText(limitBytes)
-           + QLatin1Char(' ') + unit + QStringLiteral(" (")
-           + QString::number(progressPercent(usedBytes, limitBytes)) + QStringLiteral("%)");
+    return byteText(usedBytes) + QStringLiteral(" of ") + byteText(limitBytes) + QLatin1Char(' ')
+           + unit + QStringLiteral(" (") + QString::number(progressPercent(usedBytes, limitBytes))
+           + QStringLiteral("%)");
 }
 
 double progressFraction(qint64 usedBytes, qint64 limitBytes)

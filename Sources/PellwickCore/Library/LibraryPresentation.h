@@ -1,9 +1,9 @@
 #pragma once
 
 #include <PellwickCore/Backend/EntitlementState.h>
-#include <PellwickCore/Backend/RestoreRequest.h>
 #include <PellwickCore/Ingest/ImportReview.h>
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 
 #include <QString>
 
@@ -49,11 +49,12 @@ QString safetyTitle(const LocalLibraryItem &item);
 
 std::optional<QString> restoreStatusTitle(std::optional<RestoreRequestStatus> status);
 LibraryPresentationTone restoreStatusTone(std::optional<RestoreRequestStatus> status);
-RestoreActionAvailability restoreActionAvailability(qint64 selectedItemCount,
-                                                    std::optional<RestoreRequestStatus> restoreStatus,
-                                                    bool isRestoreTransferActive,
-                                                    bool hasPausedRestoreTransfer,
-                                                    bool hasTransferFailures);
+RestoreActionAvailability
+restoreActionAvailability(qint64 selectedItemCount,
+                          std::optional<RestoreRequestStatus> restoreStatus,
+                          bool isRestoreTransferActive,
+                          bool hasPausedRestoreTransfer,
+                          bool hasTransferFailures);
 
 QString importReviewStatusTitle(const ImportReviewItemStatus &status);
 LibraryPresentationTone importReviewStatusTone(const ImportReviewItemStatus &status);
@@ -62,10 +63,12 @@ QString importReviewSidecarText(const ImportReviewItem &item);
 QString importReviewSupportedBytesText(const ImportReviewItem &item);
 QString importReviewSourceTitle(const std::optional<ImportReview> &review);
 QString importReviewSourceDetail(const std::optional<ImportReview> &review);
-QString importReviewConfirmHelpText(const std::optional<ImportReview> &review,
-                                    const std::optional<ImportReviewStorageWarning> &storageWarning);
+QString
+importReviewConfirmHelpText(const std::optional<ImportReview> &review,
+                            const std::optional<ImportReviewStorageWarning> &storageWarning);
 QString importReviewNeedsAttentionText(const std::optional<ImportReview> &review);
-std::optional<QString> importReviewNeedsAttentionWarningText(const std::optional<ImportReview> &review);
+std::optional<QString>
+importReviewNeedsAttentionWarningText(const std::optional<ImportReview> &review);
 
 /// 1024-based, up to GB, one decimal at most ("1.5 KB", "1024 KB", "0 B"); never localized.
 QString byteText(qint64 byteCount);

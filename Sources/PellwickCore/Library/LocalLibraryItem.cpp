@@ -150,10 +150,10 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         return tl::unexpected<Error>(std::move(idText).error());
     item.id = QUuid::fromString(*idText);
     if (idText->size() != 36
-        || (item.id.isNull()
-            && *idText != QLatin1String("00000000-0000-0000-0000-000000000000"))) {
+        || (item.id.isNull() && *idText != QLatin1String("00000000-0000-0000-0000-000000000000"))) {
         return failure(Json::dataCorrupted(
-            reader.keyPath(idKey), QStringLiteral("Attempted to decode UUID from invalid UUID string.")));
+            reader.keyPath(idKey),
+            QStringLiteral("Attempted to decode UUID from invalid UUID string.")));
     }
 
     const std::pair<const QString *, QString *> requiredTexts[] = {
@@ -202,20 +202,24 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
     for (const auto &[key, target] : optionalTexts)
         PELLWICK_TRY(readOptional(reader, *key, *target, Json::readString));
 
-    PELLWICK_TRY(readOptional(reader, ingestCacheOriginalURLKey, item.ingestCacheOriginalURL,
-                              Json::readFileURL));
-    PELLWICK_TRY(readOptional(reader, ingestCacheSidecarURLKey, item.ingestCacheSidecarURL,
-                              Json::readFileURL));
+    PELLWICK_TRY(readOptional(
+        reader, ingestCacheOriginalURLKey, item.ingestCacheOriginalURL, Json::readFileURL));
+    PELLWICK_TRY(readOptional(
+        reader, ingestCacheSidecarURLKey, item.ingestCacheSidecarURL, Json::readFileURL));
 
     if (reader.has(restoreStatusKey)) {
-        Result<RestoreRequestStatus> restore = Json::readRawValue(
-            reader, restoreStatusKey, QStringLiteral("RestoreRequestStatus"),
-            restoreRequestStatusFromRaw);
+        Result<RestoreRequestStatus> restore
+            = Json::readRawValue(reader,
+                                 restoreStatusKey,
+                                 QStringLiteral("RestoreRequestStatus"),
+                                 restoreRequestStatusFromRaw);
         if (!restore)
             return tl::unexpected<Error>(std::move(restore).error());
         item.restoreStatus = *restore;
     }
-    PELLWICK_TRY(readOptional(reader, sourceMediaEvidenceKey, item.sourceMediaEvidence,
+    PELLWICK_TRY(readOptional(reader,
+                              sourceMediaEvidenceKey,
+                              item.sourceMediaEvidence,
                               [](const QJsonValue &value, const QString &keyPath) {
                                   return SourceMediaEvidence::fromJson(value, keyPath);
                               }));
@@ -243,7 +247,8 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         if (item.sourceMediaEvidence->rawContentHash == item.contentHash)
             item.sourceMediaEvidence->rawContentHash = item.contentHash;
         if (item.ingestCacheSidecarContentHash)
-            share(item.sourceMediaEvidence->sidecarContentHash, *item.ingestCacheSidecarContentHash);
+            share(item.sourceMediaEvidence->sidecarContentHash,
+                  *item.ingestCacheSidecarContentHash);
     }
     return item;
 }

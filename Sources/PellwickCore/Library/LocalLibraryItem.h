@@ -1,11 +1,11 @@
 #pragma once
 
-#include <PellwickCore/Backend/RestoreRequest.h>
 #include <PellwickCore/Ingest/PhotoMetadata.h>
 #include <PellwickCore/Ingest/SourceMediaEvidence.h>
 #include <PellwickCore/Library/IngestCachePackage.h>
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
 #include <PellwickCore/Library/LocalPreviewState.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
@@ -63,7 +63,8 @@ struct LocalLibraryItem
                                             std::optional<QString> attentionReason) const;
     /// Sets the three Ingest Cache fields from `package` (all cleared without one) and takes its
     /// relative path when it carries one; `cacheRelativePath` is never cleared.
-    LocalLibraryItem replacingIngestCachePackage(const std::optional<IngestCachePackage> &package) const;
+    LocalLibraryItem
+    replacingIngestCachePackage(const std::optional<IngestCachePackage> &package) const;
     /// Sets the three Ingest Cache fields from `package`; `cacheRelativePath` stays.
     LocalLibraryItem attachingIngestCachePackageForCleanup(const IngestCachePackage &package) const;
     /// Takes `other`'s Ingest Cache package (reading its sidecar size) and its evidence when it

@@ -20,8 +20,8 @@ void applyPackage(LocalLibraryItem &item,
                   const std::optional<IngestCachePackage> &package,
                   bool updatingCacheRelativePath)
 {
-    item.ingestCacheOriginalURL = package ? std::optional<QString>(package->originalURL)
-                                          : std::nullopt;
+    item.ingestCacheOriginalURL
+        = package ? std::optional<QString>(package->originalURL) : std::nullopt;
     item.ingestCacheSidecarURL = package ? package->sidecarURL : std::nullopt;
     item.ingestCacheSidecarContentHash = package ? package->sidecarContentHash : std::nullopt;
     if (updatingCacheRelativePath && package && package->relativePath)
@@ -75,7 +75,8 @@ LocalLibraryItem LocalLibraryItem::replacingArchiveSidecar(std::optional<QString
     return item;
 }
 
-LocalLibraryItem LocalLibraryItem::replacingBackendLibraryItemID(std::optional<qint64> backendID) const
+LocalLibraryItem
+LocalLibraryItem::replacingBackendLibraryItemID(std::optional<qint64> backendID) const
 {
     LocalLibraryItem item = *this;
     item.backendLibraryItemID = backendID;
@@ -92,8 +93,8 @@ LocalLibraryItem::replacingRestoreStatus(std::optional<RestoreRequestStatus> sta
     return item;
 }
 
-LocalLibraryItem
-LocalLibraryItem::replacingIngestCachePackage(const std::optional<IngestCachePackage> &package) const
+LocalLibraryItem LocalLibraryItem::replacingIngestCachePackage(
+    const std::optional<IngestCachePackage> &package) const
 {
     LocalLibraryItem item = *this;
     applyPackage(item, package, true);
@@ -165,7 +166,8 @@ bool LocalLibraryItem::matchesArchivedPackage(const LocalLibraryItem &candidate,
         return !candidate.ingestCacheSidecarURL;
     if (!(hasName && hasSize && hasHash) || !candidate.ingestCacheSidecarURL)
         return false;
-    const std::optional<qint64> size = regularFileSize(candidate.ingestCacheSidecarURL, fileManager);
+    const std::optional<qint64> size
+        = regularFileSize(candidate.ingestCacheSidecarURL, fileManager);
     return lastPathComponent(*candidate.ingestCacheSidecarURL) == *archiveSidecarFilename
            && size == archiveSidecarByteCount
            && candidate.ingestCacheSidecarContentHash == archiveSidecarContentHash;

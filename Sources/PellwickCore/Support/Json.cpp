@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QJsonParseError>
-#include <QUrl>
 #include <QMetaType>
+#include <QUrl>
 #include <QVariant>
 
 #include <cmath>

@@ -116,7 +116,8 @@ void LibraryItemTransitionsTests::packageApplication()
                      : item.replacingIngestCachePackage(hasPackage ? std::optional(package)
                                                                    : std::nullopt);
     LocalLibraryItem expected = item;
-    expected.ingestCacheOriginalURL = hasPackage ? std::optional(package.originalURL) : std::nullopt;
+    expected.ingestCacheOriginalURL
+        = hasPackage ? std::optional(package.originalURL) : std::nullopt;
     expected.ingestCacheSidecarURL.reset();
     expected.ingestCacheSidecarContentHash.reset();
     if (pathTaken)
@@ -182,14 +183,34 @@ void LibraryItemTransitionsTests::relocation_data()
     QTest::addColumn<QString>("expectedOriginal"); // "=" unchanged
     QTest::addColumn<QString>("expectedSidecar");
 
-    QTest::newRow("two folders below the root") << "old/2024/05/IMG_1.CR3" << "old/2024/05/IMG_1.xmp"
-                                                << "new root/2024/05/IMG_1.CR3" << "new root/2024/05/IMG_1.xmp";
-    QTest::newRow("the root itself") << "old" << "" << "new root" << "";
-    QTest::newRow("root with trailing slash") << "old/" << "" << "new root" << "";
-    QTest::newRow("sibling sharing the name prefix") << "old-copy/IMG_1.CR3" << "" << "=" << "";
-    QTest::newRow("file elsewhere") << "elsewhere/IMG_1.CR3" << "old/IMG_1.xmp" << "=" << "new root/IMG_1.xmp";
-    QTest::newRow("dot segments stay outside") << "old/../elsewhere/IMG_1.CR3" << "" << "=" << "";
-    QTest::newRow("no URLs") << "" << "" << "" << "";
+    QTest::newRow("two folders below the root") << "old/2024/05/IMG_1.CR3"
+                                                << "old/2024/05/IMG_1.xmp"
+                                                << "new root/2024/05/IMG_1.CR3"
+                                                << "new root/2024/05/IMG_1.xmp";
+    QTest::newRow("the root itself") << "old"
+                                     << ""
+                                     << "new root"
+                                     << "";
+    QTest::newRow("root with trailing slash") << "old/"
+                                              << ""
+                                              << "new root"
+                                              << "";
+    QTest::newRow("sibling sharing the name prefix") << "old-copy/IMG_1.CR3"
+                                                     << ""
+                                                     << "="
+                                                     << "";
+    QTest::newRow("file elsewhere") << "elsewhere/IMG_1.CR3"
+                                    << "old/IMG_1.xmp"
+                                    << "="
+                                    << "new root/IMG_1.xmp";
+    QTest::newRow("dot segments stay outside") << "old/../elsewhere/IMG_1.CR3"
+                                               << ""
+                                               << "="
+                                               << "";
+    QTest::newRow("no URLs") << ""
+                             << ""
+                             << ""
+                             << "";
 }
 
 void LibraryItemTransitionsTests::relocation()
@@ -206,13 +227,15 @@ void LibraryItemTransitionsTests::relocation()
     LocalLibraryItem item = filledLibraryItem(4);
     item.ingestCacheOriginalURL = absolute(original);
     item.ingestCacheSidecarURL = absolute(sidecar);
-    const LocalLibraryItem result
-        = item.relocatingIngestCacheURLs(base + QStringLiteral("old"), base + QStringLiteral("new root"), m_fileManager);
+    const LocalLibraryItem result = item.relocatingIngestCacheURLs(
+        base + QStringLiteral("old"), base + QStringLiteral("new root"), m_fileManager);
     LocalLibraryItem expected = item;
-    expected.ingestCacheOriginalURL
-        = expectedOriginal == QStringLiteral("=") ? item.ingestCacheOriginalURL : absolute(expectedOriginal);
-    expected.ingestCacheSidecarURL
-        = expectedSidecar == QStringLiteral("=") ? item.ingestCacheSidecarURL : absolute(expectedSidecar);
+    expected.ingestCacheOriginalURL = expectedOriginal == QStringLiteral("=")
+                                          ? item.ingestCacheOriginalURL
+                                          : absolute(expectedOriginal);
+    expected.ingestCacheSidecarURL = expectedSidecar == QStringLiteral("=")
+                                         ? item.ingestCacheSidecarURL
+                                         : absolute(expectedSidecar);
     QCOMPARE(result.ingestCacheOriginalURL, expected.ingestCacheOriginalURL);
     QCOMPARE(result, expected);
 }
@@ -234,17 +257,19 @@ void LibraryItemTransitionsTests::relocationThroughSymbolicLinks()
     writeFile(real + QStringLiteral("/2024/IMG_1.CR3"), "raw");
 
     LocalLibraryItem item = filledLibraryItem(6);
-    item.ingestCacheOriginalURL = (recordThroughLink ? link : real) + QStringLiteral("/2024/IMG_1.CR3");
+    item.ingestCacheOriginalURL
+        = (recordThroughLink ? link : real) + QStringLiteral("/2024/IMG_1.CR3");
     item.ingestCacheSidecarURL.reset();
     const QString newRoot = m_dir->filePath(QStringLiteral("moved"));
     const LocalLibraryItem result
         = item.relocatingIngestCacheURLs(recordThroughLink ? real : link, newRoot, m_fileManager);
-    QCOMPARE(result.ingestCacheOriginalURL, std::optional(newRoot + QStringLiteral("/2024/IMG_1.CR3")));
+    QCOMPARE(result.ingestCacheOriginalURL,
+             std::optional(newRoot + QStringLiteral("/2024/IMG_1.CR3")));
 }
 
 void LibraryItemTransitionsTests::matchesArchivedPackage_data()
 {
-    QTest::addColumn<int>("archivedFacts"); // 0 none, 1 name only, 3 all
+    QTest::addColumn<int>("archivedFacts");            // 0 none, 1 name only, 3 all
     QTest::addColumn<QString>("candidateSidecarName"); // empty: no sidecar URL
     QTest::addColumn<QByteArray>("candidateBytes");    // empty: file deleted
     QTest::addColumn<QString>("candidateHash");
@@ -252,14 +277,21 @@ void LibraryItemTransitionsTests::matchesArchivedPackage_data()
     QTest::addColumn<bool>("matches");
 
     QTest::newRow("no facts, no sidecar") << 0 << "" << QByteArray() << "" << true << true;
-    QTest::newRow("no facts, candidate has sidecar") << 0 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << false;
-    QTest::newRow("all facts agree") << 3 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << true;
-    QTest::newRow("all facts, no candidate sidecar") << 3 << "" << QByteArray() << "" << true << false;
+    QTest::newRow("no facts, candidate has sidecar")
+        << 0 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << false;
+    QTest::newRow("all facts agree")
+        << 3 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << true;
+    QTest::newRow("all facts, no candidate sidecar")
+        << 3 << "" << QByteArray() << "" << true << false;
     QTest::newRow("other name") << 3 << "IMG_2.xmp" << sidecarBytes << sidecarHash << true << false;
-    QTest::newRow("other size") << 3 << "IMG_1.xmp" << QByteArray(sidecarBytes + "!") << sidecarHash << true << false;
-    QTest::newRow("other hash") << 3 << "IMG_1.xmp" << sidecarBytes << QString(64, QLatin1Char('e')) << true << false;
-    QTest::newRow("candidate sidecar deleted") << 3 << "IMG_1.xmp" << QByteArray() << sidecarHash << true << false;
-    QTest::newRow("some facts only") << 1 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << false;
+    QTest::newRow("other size") << 3 << "IMG_1.xmp" << QByteArray(sidecarBytes + "!") << sidecarHash
+                                << true << false;
+    QTest::newRow("other hash") << 3 << "IMG_1.xmp" << sidecarBytes << QString(64, QLatin1Char('e'))
+                                << true << false;
+    QTest::newRow("candidate sidecar deleted")
+        << 3 << "IMG_1.xmp" << QByteArray() << sidecarHash << true << false;
+    QTest::newRow("some facts only")
+        << 1 << "IMG_1.xmp" << sidecarBytes << sidecarHash << true << false;
     QTest::newRow("candidate without package") << 0 << "" << QByteArray() << "" << false << false;
 }
 

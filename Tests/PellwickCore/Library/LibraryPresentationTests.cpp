@@ -4,9 +4,9 @@
 #include <QLocale>
 #include <QTest>
 
-#include <Support/LibraryFixtures.h>
-
 #include <clocale>
+
+#include <Support/LibraryFixtures.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -48,8 +48,13 @@ ImportReviewItem reviewItem(ImportReviewItemStatus status,
                             std::optional<ImportReviewSidecar> sidecar = std::nullopt,
                             qint64 bytes = 1000)
 {
-    return ImportReviewItem(QStringLiteral("CARD"), QStringLiteral("/media/CARD/a"),
-                            QStringLiteral("a"), bytes, status, sidecar, QStringLiteral("a"));
+    return ImportReviewItem(QStringLiteral("CARD"),
+                            QStringLiteral("/media/CARD/a"),
+                            QStringLiteral("a"),
+                            bytes,
+                            status,
+                            sidecar,
+                            QStringLiteral("a"));
 }
 
 const ImportReviewItemStatus supported = ImportReviewItemStatus::supported();
@@ -63,7 +68,8 @@ ImportReview review(int volumes, QList<ImportReviewItemStatus> statuses)
     ImportReview result;
     for (int i = 0; i < volumes; ++i) {
         result.volumes.append({QStringLiteral("Card %1").arg(i + 1),
-                               QStringLiteral("/media/ana/Card %1").arg(i + 1), std::nullopt});
+                               QStringLiteral("/media/ana/Card %1").arg(i + 1),
+                               std::nullopt});
     }
     for (const ImportReviewItemStatus &status : statuses)
         result.items.append(reviewItem(status));
@@ -79,13 +85,20 @@ void LibraryPresentationTests::importStatusTexts_data()
     QTest::addColumn<Tone>("tone");
     QTest::addColumn<QString>("symbol");
 
-    QTest::newRow("ready") << S::LocalCacheReady << "Local Cache — Ready to Import" << Tone::Active << "tray.full";
-    QTest::newRow("uploading") << S::Uploading << "Local Cache — Uploading" << Tone::Active << "arrow.up.circle";
-    QTest::newRow("verifying") << S::Verifying << "Online Archive — Verifying" << Tone::Active << "arrow.up.circle";
-    QTest::newRow("verified") << S::VerifiedBackup << "Online Archive — Verified" << Tone::Positive << "checkmark.icloud";
-    QTest::newRow("cleanup") << S::CleanupPending << "Online Archive — Cache Cleanup Pending" << Tone::Attention << "exclamationmark.triangle";
-    QTest::newRow("attention") << S::NeedsAttention << "Local Cache — Needs Attention" << Tone::Attention << "exclamationmark.triangle";
-    QTest::newRow("duplicate") << S::Duplicate << "Online Archive — Already Archived" << Tone::Secondary << "doc.on.doc";
+    QTest::newRow("ready") << S::LocalCacheReady << "Local Cache — Ready to Import" << Tone::Active
+                           << "tray.full";
+    QTest::newRow("uploading") << S::Uploading << "Local Cache — Uploading" << Tone::Active
+                               << "arrow.up.circle";
+    QTest::newRow("verifying") << S::Verifying << "Online Archive — Verifying" << Tone::Active
+                               << "arrow.up.circle";
+    QTest::newRow("verified") << S::VerifiedBackup << "Online Archive — Verified" << Tone::Positive
+                              << "checkmark.icloud";
+    QTest::newRow("cleanup") << S::CleanupPending << "Online Archive — Cache Cleanup Pending"
+                             << Tone::Attention << "exclamationmark.triangle";
+    QTest::newRow("attention") << S::NeedsAttention << "Local Cache — Needs Attention"
+                               << Tone::Attention << "exclamationmark.triangle";
+    QTest::newRow("duplicate") << S::Duplicate << "Online Archive — Already Archived"
+                               << Tone::Secondary << "doc.on.doc";
 }
 
 void LibraryPresentationTests::importStatusTexts()
@@ -113,8 +126,9 @@ void LibraryPresentationTests::safetyTitles_data()
     const QString cleanup = QStringLiteral("Archive verified; cache cleanup pending");
     QTest::newRow("verified without evidence") << S::VerifiedBackup << 0 << safe << safe;
     QTest::newRow("verified, current") << S::VerifiedBackup << 1 << safe << safe;
-    QTest::newRow("verified, changed") << S::VerifiedBackup << 2 << safe
-                                       << QStringLiteral("Do not erase source media — source changed");
+    QTest::newRow("verified, changed")
+        << S::VerifiedBackup << 2 << safe
+        << QStringLiteral("Do not erase source media — source changed");
     QTest::newRow("cleanup pending, changed") << S::CleanupPending << 2 << cleanup << cleanup;
     QTest::newRow("duplicate") << S::Duplicate << 0 << keep << keep;
     QTest::newRow("ready") << S::LocalCacheReady << 1 << keep << keep;
@@ -145,11 +159,20 @@ void LibraryPresentationTests::restoreStatusTexts_data()
     QTest::addColumn<std::optional<QString>>("title");
     QTest::addColumn<Tone>("tone");
 
-    QTest::newRow("preparing") << std::optional(R::Preparing) << std::optional(QStringLiteral("Restore Preparing")) << Tone::Active;
-    QTest::newRow("ready") << std::optional(R::Ready) << std::optional(QStringLiteral("Restore Ready")) << Tone::Positive;
-    QTest::newRow("downloaded") << std::optional(R::Downloaded) << std::optional(QStringLiteral("Restore Downloaded")) << Tone::Positive;
-    QTest::newRow("attention") << std::optional(R::NeedsAttention) << std::optional(QStringLiteral("Restore Needs Attention")) << Tone::Attention;
-    QTest::newRow("cancelled") << std::optional(R::Cancelled) << std::optional(QStringLiteral("Restore Cancelled")) << Tone::Positive;
+    QTest::newRow("preparing") << std::optional(R::Preparing)
+                               << std::optional(QStringLiteral("Restore Preparing"))
+                               << Tone::Active;
+    QTest::newRow("ready") << std::optional(R::Ready)
+                           << std::optional(QStringLiteral("Restore Ready")) << Tone::Positive;
+    QTest::newRow("downloaded") << std::optional(R::Downloaded)
+                                << std::optional(QStringLiteral("Restore Downloaded"))
+                                << Tone::Positive;
+    QTest::newRow("attention") << std::optional(R::NeedsAttention)
+                               << std::optional(QStringLiteral("Restore Needs Attention"))
+                               << Tone::Attention;
+    QTest::newRow("cancelled") << std::optional(R::Cancelled)
+                               << std::optional(QStringLiteral("Restore Cancelled"))
+                               << Tone::Positive;
     QTest::newRow("none") << std::optional<R>() << std::optional<QString>() << Tone::Secondary;
 }
 
@@ -175,30 +198,46 @@ void LibraryPresentationTests::restoreActions_data()
     QTest::addColumn<QString>("help");
 
     const QString start = QStringLiteral("Start Restore Transfer");
-    const QString select = QStringLiteral("Select Verified Backup RAW Originals to create a Restore Request.");
-    const QString later = QStringLiteral("Restore Transfer becomes available when Restore Request is ready.");
-    const QString retryHelp = QStringLiteral("Retry RAW Originals that could not be saved using a confirmed Restore Destination.");
+    const QString select
+        = QStringLiteral("Select Verified Backup RAW Originals to create a Restore Request.");
+    const QString later
+        = QStringLiteral("Restore Transfer becomes available when Restore Request is ready.");
+    const QString retryHelp = QStringLiteral(
+        "Retry RAW Originals that could not be saved using a confirmed Restore Destination.");
     const std::optional<R> none;
-    QTest::newRow("nothing selected, no request") << 0 << none << false << false << false << false << false << start << select;
-    QTest::newRow("selection, no request") << 2 << none << false << false << false << true << false << start << later;
-    QTest::newRow("selection, downloaded") << 1 << std::optional(R::Downloaded) << false << false << false << true << false << start << later;
-    QTest::newRow("selection, preparing") << 1 << std::optional(R::Preparing) << false << false << false << false << false << start << later;
-    QTest::newRow("ready") << 0 << std::optional(R::Ready) << false << false << false << false << true << start
+    QTest::newRow("nothing selected, no request")
+        << 0 << none << false << false << false << false << false << start << select;
+    QTest::newRow("selection, no request")
+        << 2 << none << false << false << false << true << false << start << later;
+    QTest::newRow("selection, downloaded") << 1 << std::optional(R::Downloaded) << false << false
+                                           << false << true << false << start << later;
+    QTest::newRow("selection, preparing") << 1 << std::optional(R::Preparing) << false << false
+                                          << false << false << false << start << later;
+    QTest::newRow("ready") << 0 << std::optional(R::Ready) << false << false << false << false
+                           << true << start
                            << QStringLiteral("Save ready RAW Originals using Canonical Filenames.");
-    QTest::newRow("ready, transfer active") << 0 << std::optional(R::Ready) << true << false << false << false << false << start
-                                            << QStringLiteral("Save ready RAW Originals using Canonical Filenames.");
-    QTest::newRow("ready, paused") << 0 << std::optional(R::Ready) << false << true << false << false << true
-                                   << QStringLiteral("Continue Restore Transfer")
-                                   << QStringLiteral("Save ready RAW Originals using Canonical Filenames.");
-    QTest::newRow("paused with failures") << 0 << std::optional(R::Ready) << false << true << true << false << true
-                                          << QStringLiteral("Continue Restore Transfer") << retryHelp;
-    QTest::newRow("failures") << 0 << std::optional(R::Ready) << false << false << true << false << true
-                              << QStringLiteral("Retry Failed Restore") << retryHelp;
-    QTest::newRow("failures, nothing selected, no request") << 0 << none << false << false << true << false << false
-                                                            << QStringLiteral("Retry Failed Restore") << select;
-    QTest::newRow("needs attention") << 0 << std::optional(R::NeedsAttention) << false << false << false << false << false << start
-                                     << QStringLiteral("Restore preparation needs attention. Review the reason, then retry preparation.");
-    QTest::newRow("cancelled") << 3 << std::optional(R::Cancelled) << false << false << false << false << false << start << later;
+    QTest::newRow("ready, transfer active")
+        << 0 << std::optional(R::Ready) << true << false << false << false << false << start
+        << QStringLiteral("Save ready RAW Originals using Canonical Filenames.");
+    QTest::newRow("ready, paused")
+        << 0 << std::optional(R::Ready) << false << true << false << false << true
+        << QStringLiteral("Continue Restore Transfer")
+        << QStringLiteral("Save ready RAW Originals using Canonical Filenames.");
+    QTest::newRow("paused with failures")
+        << 0 << std::optional(R::Ready) << false << true << true << false << true
+        << QStringLiteral("Continue Restore Transfer") << retryHelp;
+    QTest::newRow("failures") << 0 << std::optional(R::Ready) << false << false << true << false
+                              << true << QStringLiteral("Retry Failed Restore") << retryHelp;
+    QTest::newRow("failures, nothing selected, no request")
+        << 0 << none << false << false << true << false << false
+        << QStringLiteral("Retry Failed Restore") << select;
+    QTest::newRow("needs attention")
+        << 0 << std::optional(R::NeedsAttention) << false << false << false << false << false
+        << start
+        << QStringLiteral(
+               "Restore preparation needs attention. Review the reason, then retry preparation.");
+    QTest::newRow("cancelled") << 3 << std::optional(R::Cancelled) << false << false << false
+                               << false << false << start << later;
 }
 
 void LibraryPresentationTests::restoreActions()
@@ -226,15 +265,24 @@ void LibraryPresentationTests::importReviewRows_data()
     QTest::addColumn<QString>("sidecar");
     QTest::addColumn<QString>("bytes");
 
-    const ImportReviewSidecar xmp{QStringLiteral("/media/CARD/a.xmp"), QStringLiteral("a.xmp"), 536};
-    QTest::newRow("supported with sidecar") << reviewItem(supported, xmp, 1000) << "Ready" << Tone::Positive
-                                            << "Supported RAW Original" << "a.xmp" << "1.5 KB";
-    QTest::newRow("supported alone") << reviewItem(supported, std::nullopt, 1023) << "Ready" << Tone::Positive
-                                     << "Supported RAW Original" << "No Sidecar" << "1023 B";
-    QTest::newRow("unpaired sidecar") << reviewItem(unpaired) << "Needs Attention" << Tone::Attention
-                                      << "Unpaired Sidecar" << "Unpaired Sidecar" << "Not counted";
+    const ImportReviewSidecar xmp{
+        QStringLiteral("/media/CARD/a.xmp"), QStringLiteral("a.xmp"), 536};
+    QTest::newRow("supported with sidecar")
+        << reviewItem(supported, xmp, 1000) << "Ready" << Tone::Positive << "Supported RAW Original"
+        << "a.xmp"
+        << "1.5 KB";
+    QTest::newRow("supported alone") << reviewItem(supported, std::nullopt, 1023) << "Ready"
+                                     << Tone::Positive << "Supported RAW Original"
+                                     << "No Sidecar"
+                                     << "1023 B";
+    QTest::newRow("unpaired sidecar")
+        << reviewItem(unpaired) << "Needs Attention" << Tone::Attention << "Unpaired Sidecar"
+        << "Unpaired Sidecar"
+        << "Not counted";
     QTest::newRow("excluded") << reviewItem(excluded) << "Excluded" << Tone::Secondary
-                              << "Excluded from Import" << "Not used" << "Not counted";
+                              << "Excluded from Import"
+                              << "Not used"
+                              << "Not counted";
 }
 
 void LibraryPresentationTests::importReviewRows()
@@ -265,29 +313,39 @@ void LibraryPresentationTests::importReviewHeaderAndFooter_data()
 
     const QString noSource = QStringLiteral("No Import Source selected");
     const QString scan = QStringLiteral("Scan removable media or choose a folder.");
-    const QString begins = QStringLiteral("Confirm Import begins backup work. Pellwick never deletes source media.");
+    const QString begins
+        = QStringLiteral("Confirm Import begins backup work. Pellwick never deletes source media.");
     const QString noneFound = QStringLiteral("No supported RAW Originals found.");
-    const QString disabled = QStringLiteral("Confirm Import is disabled while Storage Full would block Verified Backup.");
-    QTest::newRow("no review") << std::optional<ImportReview>() << false << noSource << scan
-                               << "Choose a folder or insert removable media to build an Import Review."
-                               << "None" << std::optional<QString>();
-    QTest::newRow("review without volumes") << std::optional(review(0, {supported})) << false << noSource << scan
-                                            << begins << "None" << std::optional<QString>();
-    QTest::newRow("one unpaired sidecar") << std::optional(review(1, {supported, unpaired, excluded})) << false
-                                          << "Import Source: Card 1" << "/media/ana/Card 1" << begins << "1 item"
-                                          << std::optional(QStringLiteral("Needs Attention: 1 item has an unpaired Sidecar. Review before confirming Import."));
-    QTest::newRow("three unpaired sidecars") << std::optional(review(1, {unpaired, supported, unpaired, unpaired})) << true
-                                             << "Import Source: Card 1" << "/media/ana/Card 1" << disabled << "3 items"
-                                             << std::optional(QStringLiteral("Needs Attention: 3 items have unpaired Sidecars. Review before confirming Import."));
-    QTest::newRow("only excluded items") << std::optional(review(1, {excluded, excluded})) << false
-                                         << "Import Source: Card 1" << "/media/ana/Card 1" << noneFound << "None"
-                                         << std::optional<QString>();
-    QTest::newRow("two volumes, nothing supported") << std::optional(review(2, {excluded})) << false
-                                                    << "Import Sources: Card 1, Card 2" << "2 Import Sources selected"
-                                                    << noneFound << "None" << std::optional<QString>();
-    QTest::newRow("two volumes, storage warning") << std::optional(review(2, {excluded})) << true
-                                                  << "Import Sources: Card 1, Card 2" << "2 Import Sources selected"
-                                                  << disabled << "None" << std::optional<QString>();
+    const QString disabled = QStringLiteral(
+        "Confirm Import is disabled while Storage Full would block Verified Backup.");
+    QTest::newRow("no review")
+        << std::optional<ImportReview>() << false << noSource << scan
+        << "Choose a folder or insert removable media to build an Import Review."
+        << "None" << std::optional<QString>();
+    QTest::newRow("review without volumes")
+        << std::optional(review(0, {supported})) << false << noSource << scan << begins << "None"
+        << std::optional<QString>();
+    QTest::newRow("one unpaired sidecar")
+        << std::optional(review(1, {supported, unpaired, excluded})) << false
+        << "Import Source: Card 1"
+        << "/media/ana/Card 1" << begins << "1 item"
+        << std::optional(QStringLiteral("Needs Attention: 1 item has an unpaired Sidecar. Review "
+                                        "before confirming Import."));
+    QTest::newRow("three unpaired sidecars")
+        << std::optional(review(1, {unpaired, supported, unpaired, unpaired})) << true
+        << "Import Source: Card 1"
+        << "/media/ana/Card 1" << disabled << "3 items"
+        << std::optional(QStringLiteral("Needs Attention: 3 items have unpaired Sidecars. Review "
+                                        "before confirming Import."));
+    QTest::newRow("only excluded items")
+        << std::optional(review(1, {excluded, excluded})) << false << "Import Source: Card 1"
+        << "/media/ana/Card 1" << noneFound << "None" << std::optional<QString>();
+    QTest::newRow("two volumes, nothing supported")
+        << std::optional(review(2, {excluded})) << false << "Import Sources: Card 1, Card 2"
+        << "2 Import Sources selected" << noneFound << "None" << std::optional<QString>();
+    QTest::newRow("two volumes, storage warning")
+        << std::optional(review(2, {excluded})) << true << "Import Sources: Card 1, Card 2"
+        << "2 Import Sources selected" << disabled << "None" << std::optional<QString>();
 }
 
 void LibraryPresentationTests::importReviewHeaderAndFooter()
@@ -335,7 +393,8 @@ void LibraryPresentationTests::byteTexts()
 
 void LibraryPresentationTests::byteTextsIgnoreLocales()
 {
-    QCOMPARE(P::byteProgressText(0, 0, QStringLiteral("archive")), QStringLiteral("0 B of 0 B archive (0%)"));
+    QCOMPARE(P::byteProgressText(0, 0, QStringLiteral("archive")),
+             QStringLiteral("0 B of 0 B archive (0%)"));
     QCOMPARE(P::byteProgressText(3072, 2048, QStringLiteral("restore")),
              QStringLiteral("3 KB of 2 KB restore (100%)"));
     QCOMPARE(P::byteProgressText(1536, 1048576 * 3, QStringLiteral("archive")),
@@ -360,8 +419,8 @@ void LibraryPresentationTests::byteTextsIgnoreLocales()
 void LibraryPresentationTests::paidPlan()
 {
     PaidPlanState plan;
-    for (const PaidPlanStatus status : {PaidPlanStatus::Trial, PaidPlanStatus::Expired,
-                                        PaidPlanStatus::PaymentFailed}) {
+    for (const PaidPlanStatus status :
+         {PaidPlanStatus::Trial, PaidPlanStatus::Expired, PaidPlanStatus::PaymentFailed}) {
         plan.status = status;
         QCOMPARE(P::paidPlanTitle(plan), QStringLiteral("No active Paid Plan"));
     }

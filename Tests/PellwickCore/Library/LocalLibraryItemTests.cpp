@@ -53,10 +53,14 @@ void LocalLibraryItemTests::recordWithoutOptionalsWritesEightKeys()
     const LocalLibraryItem item = minimalLibraryItem(7);
     const QJsonObject json = item.toJson();
     QCOMPARE(json.keys(),
-             QStringList({QStringLiteral("canonicalFilename"), QStringLiteral("contentHash"),
-                          QStringLiteral("id"), QStringLiteral("importDate"),
-                          QStringLiteral("importStatus"), QStringLiteral("metadata"),
-                          QStringLiteral("originalFilename"), QStringLiteral("preview")}));
+             QStringList({QStringLiteral("canonicalFilename"),
+                          QStringLiteral("contentHash"),
+                          QStringLiteral("id"),
+                          QStringLiteral("importDate"),
+                          QStringLiteral("importStatus"),
+                          QStringLiteral("metadata"),
+                          QStringLiteral("originalFilename"),
+                          QStringLiteral("preview")}));
     QCOMPARE(json.value(QStringLiteral("id")).toString(),
              item.id.toString(QUuid::WithoutBraces).toUpper());
     QCOMPARE(json.value(QStringLiteral("preview")).toObject(),
@@ -102,7 +106,8 @@ void LocalLibraryItemTests::filledRecordRoundTripsThroughText()
     const Result<LocalLibraryItem> decoded = decodeText(*text);
     PELLWICK_VERIFY_SUCCESS(decoded);
     QCOMPARE(*decoded, item);
-    QCOMPARE(decoded->importDate.secondsSinceReferenceDate, item.importDate.secondsSinceReferenceDate);
+    QCOMPARE(decoded->importDate.secondsSinceReferenceDate,
+             item.importDate.secondsSinceReferenceDate);
 }
 
 void LocalLibraryItemTests::statusRawValues_data()
@@ -113,9 +118,12 @@ void LocalLibraryItemTests::statusRawValues_data()
     QTest::newRow("localCacheReady") << "staging" << int(LibraryItemImportStatus::LocalCacheReady);
     QTest::newRow("uploading") << "uploading" << int(LibraryItemImportStatus::Uploading);
     QTest::newRow("verifying") << "verifying" << int(LibraryItemImportStatus::Verifying);
-    QTest::newRow("verifiedBackup") << "verifiedBackup" << int(LibraryItemImportStatus::VerifiedBackup);
-    QTest::newRow("cleanupPending") << "cleanupPending" << int(LibraryItemImportStatus::CleanupPending);
-    QTest::newRow("needsAttention") << "needsAttention" << int(LibraryItemImportStatus::NeedsAttention);
+    QTest::newRow("verifiedBackup")
+        << "verifiedBackup" << int(LibraryItemImportStatus::VerifiedBackup);
+    QTest::newRow("cleanupPending")
+        << "cleanupPending" << int(LibraryItemImportStatus::CleanupPending);
+    QTest::newRow("needsAttention")
+        << "needsAttention" << int(LibraryItemImportStatus::NeedsAttention);
     QTest::newRow("duplicate") << "duplicate" << int(LibraryItemImportStatus::Duplicate);
     QTest::newRow("case name of the first case") << "localCacheReady" << -1;
     QTest::newRow("other case") << "Duplicate" << -1;
@@ -149,11 +157,20 @@ void LocalLibraryItemTests::statusRawValues()
 void LocalLibraryItemTests::nullOptionalReadsAsAbsent_data()
 {
     QTest::addColumn<QString>("key");
-    for (const char *key : {"archiveByteCount", "archiveSidecarFilename", "archiveSidecarByteCount",
-                            "archiveSidecarContentHash", "backendLibraryItemID", "restoreStatus",
-                            "restoreAttentionReason", "ingestCacheOriginalURL", "ingestCacheSidecarURL",
-                            "ingestCacheSidecarContentHash", "ingestSourceName", "sourceRelativePath",
-                            "sourceMediaEvidence", "cacheRelativePath"})
+    for (const char *key : {"archiveByteCount",
+                            "archiveSidecarFilename",
+                            "archiveSidecarByteCount",
+                            "archiveSidecarContentHash",
+                            "backendLibraryItemID",
+                            "restoreStatus",
+                            "restoreAttentionReason",
+                            "ingestCacheOriginalURL",
+                            "ingestCacheSidecarURL",
+                            "ingestCacheSidecarContentHash",
+                            "ingestSourceName",
+                            "sourceRelativePath",
+                            "sourceMediaEvidence",
+                            "cacheRelativePath"})
         QTest::newRow(key) << QString::fromLatin1(key);
 }
 
@@ -183,33 +200,71 @@ void LocalLibraryItemTests::refusesHostileValues_data()
 
     using Kind = DecodingError::Kind;
     const QString invalidKeys = QStringLiteral("Invalid number of keys found, expected one.");
-    QTest::newRow("no preview") << "preview" << QByteArray() << int(Kind::KeyNotFound) << "[3].preview" << QString();
-    QTest::newRow("no metadata") << "metadata" << QByteArray() << int(Kind::KeyNotFound) << "[3].metadata" << QString();
-    QTest::newRow("no id") << "id" << QByteArray() << int(Kind::KeyNotFound) << "[3].id" << QString();
-    QTest::newRow("null content hash") << "contentHash" << QByteArray("null") << int(Kind::ValueNotFound) << "[3].contentHash" << QString();
-    QTest::newRow("empty preview") << "preview" << QByteArray("{}") << int(Kind::TypeMismatch) << "[3].preview" << invalidKeys;
-    QTest::newRow("preview with both keys") << "preview"
+    QTest::newRow("no preview") << "preview" << QByteArray() << int(Kind::KeyNotFound)
+                                << "[3].preview" << QString();
+    QTest::newRow("no metadata") << "metadata" << QByteArray() << int(Kind::KeyNotFound)
+                                 << "[3].metadata" << QString();
+    QTest::newRow("no id") << "id" << QByteArray() << int(Kind::KeyNotFound) << "[3].id"
+                           << QString();
+    QTest::newRow("null content hash")
+        << "contentHash" << QByteArray("null") << int(Kind::ValueNotFound) << "[3].contentHash"
+        << QString();
+    QTest::newRow("empty preview")
+        << "preview" << QByteArray("{}") << int(Kind::TypeMismatch) << "[3].preview" << invalidKeys;
+    QTest::newRow("preview with both keys")
+        << "preview"
         << QByteArray(R"({"available":{"relativePath":"previews/a.jpg"},"failed":{"reason":"x"}})")
         << int(Kind::TypeMismatch) << "[3].preview" << invalidKeys;
-    QTest::newRow("preview payload without path") << "preview" << QByteArray(R"({"available":{}})")
-        << int(Kind::KeyNotFound) << "[3].preview.available.relativePath" << QString();
-    QTest::newRow("preview as text") << "preview" << QByteArray(R"("available")") << int(Kind::TypeMismatch) << "[3].preview" << QString();
-    QTest::newRow("name as number") << "originalFilename" << QByteArray("42") << int(Kind::TypeMismatch) << "[3].originalFilename" << QString();
-    QTest::newRow("date as text") << "importDate" << QByteArray(R"("2024-01-01")") << int(Kind::TypeMismatch) << "[3].importDate" << QString();
-    QTest::newRow("byte count with fraction") << "archiveByteCount" << QByteArray("12.5") << int(Kind::DataCorrupted) << "[3].archiveByteCount" << QString();
-    QTest::newRow("byte count beyond 64 bits") << "archiveByteCount" << QByteArray("1e19") << int(Kind::DataCorrupted) << "[3].archiveByteCount" << QString();
-    QTest::newRow("backend id as text") << "backendLibraryItemID" << QByteArray(R"("17")") << int(Kind::TypeMismatch) << "[3].backendLibraryItemID" << QString();
-    QTest::newRow("unknown restore status") << "restoreStatus" << QByteArray(R"("needsAttention")") << int(Kind::DataCorrupted) << "[3].restoreStatus" << QString();
-    QTest::newRow("id not a UUID") << "id" << QByteArray(R"("not-a-uuid")") << int(Kind::DataCorrupted) << "[3].id" << QString();
-    QTest::newRow("id in braces") << "id" << QByteArray(R"("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")") << int(Kind::DataCorrupted) << "[3].id" << QString();
-    QTest::newRow("http URL") << "ingestCacheOriginalURL" << QByteArray(R"("http://example.invalid/a.CR3")") << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL" << QString();
-    QTest::newRow("relative reference") << "ingestCacheSidecarURL" << QByteArray(R"("cache/a.xmp")") << int(Kind::DataCorrupted) << "[3].ingestCacheSidecarURL" << QString();
-    QTest::newRow("file URL with host") << "ingestCacheOriginalURL" << QByteArray(R"("file://server/share/a.CR3")") << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL" << QString();
-    QTest::newRow("file URL with NUL") << "ingestCacheOriginalURL" << QByteArray(R"("file:///cache/a%00.CR3")") << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL" << QString();
-    QTest::newRow("URL as number") << "ingestCacheOriginalURL" << QByteArray("1") << int(Kind::TypeMismatch) << "[3].ingestCacheOriginalURL" << QString();
-    QTest::newRow("evidence as array") << "sourceMediaEvidence" << QByteArray("[]") << int(Kind::TypeMismatch) << "[3].sourceMediaEvidence" << QString();
-    QTest::newRow("evidence with http root") << "sourceMediaEvidence"
-        << QByteArray(R"({"sourceRootURL":"http://x/","sourceIdentity":{"volume":{"uuid":"A"}},"rawRelativePath":"a","rawContentHash":"b","safety":"current"})")
+    QTest::newRow("preview payload without path")
+        << "preview" << QByteArray(R"({"available":{}})") << int(Kind::KeyNotFound)
+        << "[3].preview.available.relativePath" << QString();
+    QTest::newRow("preview as text") << "preview" << QByteArray(R"("available")")
+                                     << int(Kind::TypeMismatch) << "[3].preview" << QString();
+    QTest::newRow("name as number")
+        << "originalFilename" << QByteArray("42") << int(Kind::TypeMismatch)
+        << "[3].originalFilename" << QString();
+    QTest::newRow("date as text") << "importDate" << QByteArray(R"("2024-01-01")")
+                                  << int(Kind::TypeMismatch) << "[3].importDate" << QString();
+    QTest::newRow("byte count with fraction")
+        << "archiveByteCount" << QByteArray("12.5") << int(Kind::DataCorrupted)
+        << "[3].archiveByteCount" << QString();
+    QTest::newRow("byte count beyond 64 bits")
+        << "archiveByteCount" << QByteArray("1e19") << int(Kind::DataCorrupted)
+        << "[3].archiveByteCount" << QString();
+    QTest::newRow("backend id as text")
+        << "backendLibraryItemID" << QByteArray(R"("17")") << int(Kind::TypeMismatch)
+        << "[3].backendLibraryItemID" << QString();
+    QTest::newRow("unknown restore status")
+        << "restoreStatus" << QByteArray(R"("needsAttention")") << int(Kind::DataCorrupted)
+        << "[3].restoreStatus" << QString();
+    QTest::newRow("id not a UUID") << "id" << QByteArray(R"("not-a-uuid")")
+                                   << int(Kind::DataCorrupted) << "[3].id" << QString();
+    QTest::newRow("id in braces") << "id"
+                                  << QByteArray(R"("{6F9619FF-8B86-D011-B42D-00C04FC964FF}")")
+                                  << int(Kind::DataCorrupted) << "[3].id" << QString();
+    QTest::newRow("http URL") << "ingestCacheOriginalURL"
+                              << QByteArray(R"("http://example.invalid/a.CR3")")
+                              << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL"
+                              << QString();
+    QTest::newRow("relative reference")
+        << "ingestCacheSidecarURL" << QByteArray(R"("cache/a.xmp")") << int(Kind::DataCorrupted)
+        << "[3].ingestCacheSidecarURL" << QString();
+    QTest::newRow("file URL with host")
+        << "ingestCacheOriginalURL" << QByteArray(R"("file://server/share/a.CR3")")
+        << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL" << QString();
+    QTest::newRow("file URL with NUL")
+        << "ingestCacheOriginalURL" << QByteArray(R"("file:///cache/a%00.CR3")")
+        << int(Kind::DataCorrupted) << "[3].ingestCacheOriginalURL" << QString();
+    QTest::newRow("URL as number")
+        << "ingestCacheOriginalURL" << QByteArray("1") << int(Kind::TypeMismatch)
+        << "[3].ingestCacheOriginalURL" << QString();
+    QTest::newRow("evidence as array")
+        << "sourceMediaEvidence" << QByteArray("[]") << int(Kind::TypeMismatch)
+        << "[3].sourceMediaEvidence" << QString();
+    QTest::newRow("evidence with http root")
+        << "sourceMediaEvidence"
+        << QByteArray(
+               R"({"sourceRootURL":"http://x/","sourceIdentity":{"volume":{"uuid":"A"}},"rawRelativePath":"a","rawContentHash":"b","safety":"current"})")
         << int(Kind::DataCorrupted) << "[3].sourceMediaEvidence.sourceRootURL" << QString();
 }
 
@@ -249,8 +304,12 @@ void LocalLibraryItemTests::safeToEraseSourceMedia_data()
     QTest::newRow("verified, no evidence") << int(S::VerifiedBackup) << 0 << true;
     QTest::newRow("verified, current") << int(S::VerifiedBackup) << 1 << true;
     QTest::newRow("verified, changed") << int(S::VerifiedBackup) << 2 << false;
-    for (const S status : {S::LocalCacheReady, S::Uploading, S::Verifying, S::CleanupPending,
-                           S::NeedsAttention, S::Duplicate}) {
+    for (const S status : {S::LocalCacheReady,
+                           S::Uploading,
+                           S::Verifying,
+                           S::CleanupPending,
+                           S::NeedsAttention,
+                           S::Duplicate}) {
         for (int evidence : {0, 1, 2}) {
             QTest::addRow("%s, evidence %d", qPrintable(toRaw(status)), evidence)
                 << int(status) << evidence << false;
@@ -269,8 +328,8 @@ void LocalLibraryItemTests::safeToEraseSourceMedia()
     if (evidence == 0)
         item.sourceMediaEvidence.reset();
     else
-        item.sourceMediaEvidence->safety = evidence == 2 ? SourceMediaSafety::Changed
-                                                         : SourceMediaSafety::Current;
+        item.sourceMediaEvidence->safety
+            = evidence == 2 ? SourceMediaSafety::Changed : SourceMediaSafety::Current;
     QCOMPARE(item.isSafeToEraseSourceMedia(), safe);
 }
 
