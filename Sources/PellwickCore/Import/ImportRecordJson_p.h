@@ -2,7 +2,7 @@
 
 // Readers shared by the stored forms of the import record and its upload states.
 
-#include <PellwickCore/Backend/VerifiedBackupUpload.h>
+#include <PellwickCore/Import/VerifiedBackupUpload.h>
 #include <PellwickCore/Support/Json.h>
 
 #include <QList>

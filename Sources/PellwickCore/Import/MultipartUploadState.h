@@ -1,7 +1,7 @@
 #pragma once
 
-#include <PellwickCore/Backend/VerifiedBackupUpload.h>
 #include <PellwickCore/Import/StagedUploadPart.h>
+#include <PellwickCore/Import/VerifiedBackupUpload.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonObject>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <PellwickCore/Backend/VerifiedBackupUpload.h>
 #include <PellwickCore/Import/MultipartUploadState.h>
 #include <PellwickCore/Import/StagedImportPhase.h>
+#include <PellwickCore/Import/VerifiedBackupUpload.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonObject>
