@@ -175,10 +175,10 @@ StagedImportRecord::applyingAuthorization(const VerifiedBackupUploadAuthorizatio
     return next;
 }
 
-StagedImportRecord StagedImportRecord::markingDuplicate(qint64 backendLibraryItemID) const
+StagedImportRecord StagedImportRecord::markingDuplicate(qint64 duplicateLibraryItemID) const
 {
     StagedImportRecord next = *this;
-    next.backendLibraryItemID = backendLibraryItemID;
+    next.backendLibraryItemID = duplicateLibraryItemID;
     next.previewUploadURL.reset();
     next.multipartUpload.reset();
     next.sidecarMultipartUpload.reset();

@@ -65,7 +65,7 @@ struct StagedImportRecord
     applyingAuthorization(const VerifiedBackupUploadAuthorization &authorization,
                           bool previewAlreadyUploaded) const;
     /// The backend already holds these bytes: no upload state, no preview URL.
-    [[nodiscard]] StagedImportRecord markingDuplicate(qint64 backendLibraryItemID) const;
+    [[nodiscard]] StagedImportRecord markingDuplicate(qint64 duplicateLibraryItemID) const;
     // The four marks below return the record unchanged, phase included, without the state
     // they would change.
     [[nodiscard]] StagedImportRecord

@@ -57,7 +57,7 @@ struct LocalLibraryItem
     LocalLibraryItem replacingImportStatus(LibraryItemImportStatus status) const;
     LocalLibraryItem replacingArchiveSidecar(std::optional<QString> filename,
                                              std::optional<qint64> byteCount,
-                                             std::optional<QString> contentHash) const;
+                                             std::optional<QString> sidecarContentHash) const;
     LocalLibraryItem replacingBackendLibraryItemID(std::optional<qint64> backendID) const;
     LocalLibraryItem replacingRestoreStatus(std::optional<RestoreRequestStatus> status,
                                             std::optional<QString> attentionReason) const;

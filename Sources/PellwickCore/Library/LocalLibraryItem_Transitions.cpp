@@ -64,14 +64,15 @@ LocalLibraryItem LocalLibraryItem::replacingImportStatus(LibraryItemImportStatus
     return item;
 }
 
-LocalLibraryItem LocalLibraryItem::replacingArchiveSidecar(std::optional<QString> filename,
-                                                           std::optional<qint64> byteCount,
-                                                           std::optional<QString> contentHash) const
+LocalLibraryItem
+LocalLibraryItem::replacingArchiveSidecar(std::optional<QString> filename,
+                                          std::optional<qint64> byteCount,
+                                          std::optional<QString> sidecarContentHash) const
 {
     LocalLibraryItem item = *this;
     item.archiveSidecarFilename = std::move(filename);
     item.archiveSidecarByteCount = byteCount;
-    item.archiveSidecarContentHash = std::move(contentHash);
+    item.archiveSidecarContentHash = std::move(sidecarContentHash);
     return item;
 }
 
