@@ -1,5 +1,7 @@
 #include "LocalLibraryItem.h"
 
+#include "LocalLibraryItem_p.h"
+
 #include <PellwickCore/Support/Json.h>
 
 namespace Pellwick {
@@ -51,12 +53,10 @@ Result<void> readOptional(const Json::ObjectReader &reader,
     return {};
 }
 
-/// Lets equal texts of one record share their storage (the same hash is often stored three
-/// times), which keeps a large library small in memory.
-void share(std::optional<QString> &text, const QString &with)
+void share(std::optional<QString> &text, const std::optional<QString> &with)
 {
-    if (text && *text == with)
-        *text = with;
+    if (text && with && *text == *with)
+        *text = *with;
 }
 
 } // namespace
@@ -86,6 +86,19 @@ Result<LocalPreviewState> LocalPreviewState::fromJson(const QJsonValue &json, co
     if (*caseKey == availableKey)
         return payload->string(relativePathKey).map(&LocalPreviewState::available);
     return payload->string(reasonKey).map(&LocalPreviewState::failed);
+}
+
+void shareEqualTexts(LocalLibraryItem &item)
+{
+    share(item.archiveSidecarContentHash, item.ingestCacheSidecarContentHash);
+    if (item.sourceMediaEvidence) {
+        SourceMediaEvidence &evidence = *item.sourceMediaEvidence;
+        if (evidence.rawContentHash == item.contentHash)
+            evidence.rawContentHash = item.contentHash;
+        if (item.sourceRelativePath && evidence.rawRelativePath == *item.sourceRelativePath)
+            evidence.rawRelativePath = *item.sourceRelativePath;
+        share(evidence.sidecarContentHash, item.ingestCacheSidecarContentHash);
+    }
 }
 
 bool LocalLibraryItem::isSafeToEraseSourceMedia() const
@@ -242,14 +255,7 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         return tl::unexpected<Error>(std::move(previewState).error());
     item.preview = std::move(*previewState);
 
-    share(item.archiveSidecarContentHash, item.ingestCacheSidecarContentHash.value_or(QString()));
-    if (item.sourceMediaEvidence) {
-        if (item.sourceMediaEvidence->rawContentHash == item.contentHash)
-            item.sourceMediaEvidence->rawContentHash = item.contentHash;
-        if (item.ingestCacheSidecarContentHash)
-            share(item.sourceMediaEvidence->sidecarContentHash,
-                  *item.ingestCacheSidecarContentHash);
-    }
+    shareEqualTexts(item);
     return item;
 }
 
