@@ -1,6 +1,8 @@
 #include "LibraryRecordDecoder_p.h"
 #include "LocalLibraryItem_p.h"
 
+#include <PellwickCore/Support/UuidText.h>
+
 #include <QDir>
 #include <QSet>
 
@@ -405,11 +407,12 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
 
     LocalLibraryItem item;
     QString id;
-    if (!text(fields[Id], id) || id.size() != 36)
+    if (!text(fields[Id], id))
         return std::nullopt;
-    item.id = QUuid::fromString(id);
-    if (item.id.isNull())
+    const std::optional<QUuid> uuid = uuidFromText(id);
+    if (!uuid)
         return std::nullopt;
+    item.id = *uuid;
     QString status;
     if (!text(fields[OriginalFilename], item.originalFilename)
         || !text(fields[CanonicalFilename], item.canonicalFilename)

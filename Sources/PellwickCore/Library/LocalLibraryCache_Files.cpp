@@ -6,6 +6,7 @@
 #include "LocalLibraryCache_p.h"
 
 #include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
 
 #include <QUuid>
 
@@ -22,11 +23,6 @@ const QString removedKey = QStringLiteral("removed");
 const QString setKey = QStringLiteral("set");
 const QString positionKey = QStringLiteral("position");
 const QString recordKey = QStringLiteral("record");
-
-QString uuidText(const QUuid &id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
 
 Result<QByteArray> encodeChange(const QSet<QUuid> &removedIDs,
                                 const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments,
@@ -60,10 +56,10 @@ Result<LocalLibraryCacheRecords> applyEntry(const LocalLibraryCacheRecords &reco
         return damaged();
     QSet<QUuid> removedIDs;
     for (const QJsonValue &id : *removed) {
-        const QUuid uuid = QUuid::fromString(id.toString());
-        if (uuid.isNull())
+        const std::optional<QUuid> uuid = uuidFromText(id.toString());
+        if (!uuid)
             return damaged();
-        removedIDs.insert(uuid);
+        removedIDs.insert(*uuid);
     }
     QList<std::pair<qsizetype, LocalLibraryItem>> assignments;
     qsizetype size = records.size();

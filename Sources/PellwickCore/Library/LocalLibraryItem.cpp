@@ -3,6 +3,7 @@
 #include "LocalLibraryItem_p.h"
 
 #include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
 
 namespace Pellwick {
 
@@ -123,7 +124,7 @@ QJsonObject LocalLibraryItem::toJson() const
             json.insert(key, Json::fileURLText(*path));
     };
 
-    json.insert(idKey, id.toString(QUuid::WithoutBraces).toUpper());
+    json.insert(idKey, uuidText(id));
     json.insert(originalFilenameKey, originalFilename);
     json.insert(canonicalFilenameKey, canonicalFilename);
     json.insert(contentHashKey, contentHash);
@@ -161,13 +162,13 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
     Result<QString> idText = reader.string(idKey);
     if (!idText)
         return tl::unexpected<Error>(std::move(idText).error());
-    item.id = QUuid::fromString(*idText);
-    if (idText->size() != 36
-        || (item.id.isNull() && *idText != QLatin1String("00000000-0000-0000-0000-000000000000"))) {
+    const std::optional<QUuid> id = uuidFromText(*idText);
+    if (!id) {
         return failure(Json::dataCorrupted(
             reader.keyPath(idKey),
             QStringLiteral("Attempted to decode UUID from invalid UUID string.")));
     }
+    item.id = *id;
 
     const std::pair<const QString *, QString *> requiredTexts[] = {
         {&originalFilenameKey, &item.originalFilename},

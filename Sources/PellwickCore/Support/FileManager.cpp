@@ -27,6 +27,8 @@ QByteArray encoded(const QString &path)
     return QFile::encodeName(path);
 }
 
+FileAttributes attributesFromStat(const struct stat &st);
+
 class LocalFileHandle final : public FileHandle
 {
 public:
@@ -103,6 +105,16 @@ public:
             if (errno != EINTR)
                 return fileSystemFailure(QStringLiteral("ftruncate"), m_path, errno);
         }
+    }
+
+    Result<FileAttributes> attributes() const override
+    {
+        struct stat st
+        {};
+
+        if (::fstat(m_fd, &st) != 0)
+            return fileSystemFailure(QStringLiteral("fstat"), m_path, errno);
+        return attributesFromStat(st);
     }
 
     void startWriteBack(qint64 offset, qint64 length) override
@@ -217,34 +229,7 @@ qsizetype utf8SequenceLength(const unsigned char *s, qsizetype available)
     return length;
 }
 
-/// Decodes a directory entry's name; bytes that are not valid UTF-8 are written as "\xNN".
-std::pair<QString, bool> decodeEntryName(const char *raw)
-{
-    const QByteArrayView bytes(raw);
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
-        return {QString::fromLatin1(bytes), true};
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString name = decoder(bytes);
-    if (!decoder.hasError())
-        return {name, true};
-    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
-    QByteArray escaped;
-    for (qsizetype i = 0; i < bytes.size();) {
-        const qsizetype length = utf8SequenceLength(s + i, bytes.size() - i);
-        if (length == 0) {
-            escaped += "\\x" + QByteArray::number(s[i], 16).toUpper().rightJustified(2, '0');
-            ++i;
-        } else {
-            escaped.append(bytes.data() + i, length);
-            i += length;
-        }
-    }
-    return {QString::fromUtf8(escaped), false};
-}
-
-} // namespace
-
-Result<void> LocalFileManager::createDirectory(const QString &path) const
+Result<void> makeDirectory(const LocalFileManager &fileManager, const QString &path, mode_t mode)
 {
     struct stat st
     {};
@@ -257,23 +242,23 @@ Result<void> LocalFileManager::createDirectory(const QString &path) const
     }
     const QString parent = parentPath(path);
     if (parent != path && !parent.isEmpty())
-        PELLWICK_TRY(createDirectory(parent));
-    if (::mkdir(target.constData(), 0777) != 0) {
+        PELLWICK_TRY(fileManager.createDirectory(parent));
+    if (::mkdir(target.constData(), mode) != 0) {
         if (errno == EEXIST)
             return {}; // made meanwhile by someone else
         return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
     }
     // The new folder's own name must survive a power cut, or so would nothing put into it.
-    return synchronizeDirectory(parent);
+    return fileManager.synchronizeDirectory(parent);
 }
 
-bool LocalFileManager::createFile(const QString &path) const
+bool makeFile(const QString &path, mode_t mode)
 {
     // Always a new file: truncating an existing one in place would also empty every other name
     // (hard link) it has, and would write through a symbolic link.
     const QByteArray target = encoded(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::close(fd);
             return true;
@@ -282,6 +267,28 @@ bool LocalFileManager::createFile(const QString &path) const
             return false;
     }
     return false;
+}
+
+} // namespace
+
+Result<void> LocalFileManager::createDirectory(const QString &path) const
+{
+    return makeDirectory(*this, path, 0777);
+}
+
+Result<void> LocalFileManager::createPrivateDirectory(const QString &path) const
+{
+    return makeDirectory(*this, path, 0700);
+}
+
+bool LocalFileManager::createFile(const QString &path) const
+{
+    return makeFile(path, 0666);
+}
+
+bool LocalFileManager::createPrivateFile(const QString &path) const
+{
+    return makeFile(path, 0600);
 }
 
 Result<void> LocalFileManager::removeItem(const QString &path) const
@@ -371,13 +378,13 @@ Result<QList<DirectoryEntry>> LocalFileManager::entriesOfDirectory(const QString
             {};
 
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                auto [decoded, valid] = decodeEntryName(name);
+                auto [decoded, valid] = decodeFileName(name);
                 entries.append(DirectoryEntry{std::move(decoded), valid, attributesFromStat(st)});
             } else if (errno != ENOENT) { // an entry removed meanwhile is simply not listed
                 const int statError = errno;
                 ::closedir(dir);
                 return fileSystemFailure(QStringLiteral("stat"),
-                                         path + QLatin1Char('/') + decodeEntryName(name).first,
+                                         path + QLatin1Char('/') + decodeFileName(name).first,
                                          statError);
             }
         }
@@ -400,7 +407,7 @@ Result<QString> LocalFileManager::resolvingSymlinks(const QString &path) const
 
 Result<std::unique_ptr<FileHandle>> LocalFileManager::openForReading(const QString &path) const
 {
-    return openHandle(path, O_RDONLY, "open");
+    return openHandle(path, O_RDONLY | O_NONBLOCK, "open");
 }
 
 Result<std::unique_ptr<FileHandle>> LocalFileManager::openForWriting(const QString &path) const
@@ -524,6 +531,37 @@ QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &p
     if (resolvedParent.endsWith(QLatin1Char('/')))
         return resolvedParent + name;
     return resolvedParent + QLatin1Char('/') + name;
+}
+
+std::pair<QString, bool> decodeFileName(QByteArrayView bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        return {QString::fromLatin1(bytes), true};
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString name = decoder(bytes);
+    if (!decoder.hasError())
+        return {name, true};
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    QByteArray escaped;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = utf8SequenceLength(s + i, bytes.size() - i);
+        if (length == 0) {
+            escaped += "\\x" + QByteArray::number(s[i], 16).toUpper().rightJustified(2, '0');
+            ++i;
+        } else {
+            escaped.append(bytes.data() + i, length);
+            i += length;
+        }
+    }
+    return {QString::fromUtf8(escaped), false};
+}
+
+Result<void> requireRegularFile(FileAttributes::Type type, const QString &path)
+{
+    if (type == FileAttributes::Type::Regular)
+        return {};
+    return fileSystemFailure(
+        QStringLiteral("read"), path, type == FileAttributes::Type::Directory ? EISDIR : EINVAL);
 }
 
 QString parentPath(const QString &path)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 
 namespace Pellwick {
 
@@ -75,6 +76,8 @@ public:
     [[nodiscard]] virtual Result<void> synchronizeData() = 0;
     /// Cuts the file to `size` bytes.
     [[nodiscard]] virtual Result<void> truncate(qint64 size) = 0;
+    /// What the open file is now (fstat): its type and size, whatever its path names meanwhile.
+    [[nodiscard]] virtual Result<FileAttributes> attributes() const = 0;
 
     /// Asks the kernel to start writing the given bytes to storage now, so that a later
     /// `synchronize` has less to wait for. Best effort; it promises nothing about durability.
@@ -108,9 +111,14 @@ public:
     /// Creates the folder and any missing parents, each flushed into its parent folder; an
     /// existing folder is not an error.
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
+    /// As `createDirectory`, but a folder at `path` that this call makes may be used by its owner
+    /// only (for folders holding credentials); an existing folder is left as it is.
+    [[nodiscard]] virtual Result<void> createPrivateDirectory(const QString &path) const = 0;
     /// Creates a new, empty regular file, replacing a file already at `path` by a new one (the old
     /// file is unlinked, never emptied in place). False when it could not.
     virtual bool createFile(const QString &path) const = 0;
+    /// As `createFile`, with a file that only its owner may read and write.
+    virtual bool createPrivateFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
     /// Removes a folder only while it is empty; fails (ENOTEMPTY) when anything is in it, even
@@ -134,6 +142,8 @@ public:
     entriesOfDirectory(const QString &path) const = 0;
     /// The path with every symbolic link resolved; the item must exist.
     [[nodiscard]] virtual Result<QString> resolvingSymlinks(const QString &path) const = 0;
+    /// Opens for reading without waiting for a writer: a FIFO opens at once (and reads nothing),
+    /// so that callers can refuse it by its `attributes`.
     [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
     openForReading(const QString &path) const = 0;
     /// Opens an existing file for writing from its start, without truncating it.
@@ -154,7 +164,9 @@ class LocalFileManager final : public FileManager
 {
 public:
     Result<void> createDirectory(const QString &path) const override;
+    Result<void> createPrivateDirectory(const QString &path) const override;
     bool createFile(const QString &path) const override;
+    bool createPrivateFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
     Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;
@@ -179,6 +191,16 @@ public:
 /// resolved, naming what the system would reach (".." after a link leads to the parent of the
 /// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
+
+/// Decodes a file name or path from its bytes. Bytes that are not valid UTF-8 are written as
+/// "\xNN" so that it can be shown, and the second value is false: such a text cannot be used to
+/// reach the file.
+std::pair<QString, bool> decodeFileName(QByteArrayView bytes);
+
+/// Refuses anything but a regular file as a source of bytes, as `read` reports an object it cannot
+/// read: a folder with EISDIR, anything else (FIFO, device, socket) with EINVAL, naming `path`.
+/// A FIFO would never end and a device such as /dev/zero never stops giving bytes.
+[[nodiscard]] Result<void> requireRegularFile(FileAttributes::Type type, const QString &path);
 
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
 QString parentPath(const QString &path);
