@@ -17,8 +17,8 @@ ImportTransferProgressReporter::ImportTransferProgressReporter(QUuid transferID,
 void ImportTransferProgressReporter::stage(const QString &filename)
 {
     const std::lock_guard lock(m_mutex);
-    send(TransferProgressPhase::Staging, filename, std::nullopt, std::nullopt,
-         m_completedByteCount);
+    send(
+        TransferProgressPhase::Staging, filename, std::nullopt, std::nullopt, m_completedByteCount);
 }
 
 void ImportTransferProgressReporter::upload(const QString &filename,
@@ -30,7 +30,10 @@ void ImportTransferProgressReporter::upload(const QString &filename,
     if (m_lastUpload == position)
         return;
     m_lastUpload = std::move(position);
-    send(TransferProgressPhase::Uploading, filename, completedBytes, totalBytes,
+    send(TransferProgressPhase::Uploading,
+         filename,
+         completedBytes,
+         totalBytes,
          m_completedByteCount + m_completedCurrentPackageByteCount + completedBytes);
 }
 
@@ -39,7 +42,10 @@ void ImportTransferProgressReporter::uploadPreview(const QString &filename,
                                                    qint64 totalBytes)
 {
     const std::lock_guard lock(m_mutex);
-    send(TransferProgressPhase::Uploading, filename, completedBytes, totalBytes,
+    send(TransferProgressPhase::Uploading,
+         filename,
+         completedBytes,
+         totalBytes,
          m_completedByteCount + m_completedCurrentPackageByteCount);
 }
 
@@ -53,7 +59,10 @@ void ImportTransferProgressReporter::completeFile(qint64 byteCount)
 void ImportTransferProgressReporter::verify(const QString &filename)
 {
     const std::lock_guard lock(m_mutex);
-    send(TransferProgressPhase::Verifying, filename, std::nullopt, std::nullopt,
+    send(TransferProgressPhase::Verifying,
+         filename,
+         std::nullopt,
+         std::nullopt,
          m_completedByteCount);
 }
 
@@ -63,7 +72,10 @@ void ImportTransferProgressReporter::finishPackage(qint64 byteCount)
     m_completedByteCount += std::max(byteCount, m_completedCurrentPackageByteCount);
     m_completedCurrentPackageByteCount = 0;
     ++m_completedPackageCount;
-    send(TransferProgressPhase::Verifying, std::nullopt, std::nullopt, std::nullopt,
+    send(TransferProgressPhase::Verifying,
+         std::nullopt,
+         std::nullopt,
+         std::nullopt,
          m_completedByteCount);
 }
 

@@ -36,26 +36,23 @@ Rows rowsOf(const Steps &steps, qint64 totalBytes = 160, qint64 totalPackages = 
 {
     Rows rows;
     bool sharedFieldsHold = true;
-    ImportTransferProgressReporter reporter(transferID, totalBytes, totalPackages,
-                                            [&](const TransferProgress &row) {
-                                                sharedFieldsHold = sharedFieldsHold
-                                                                   && row.id == transferID
-                                                                   && row.operationName
-                                                                          == u"Import to Archive"
-                                                                   && !row.detail
-                                                                   && row.totalByteCount
-                                                                          == totalBytes
-                                                                   && row.totalPackageCount
-                                                                          == totalPackages;
-                                                rows.append(Row{row.phase, row.currentFilename,
-                                                                row.currentFileCompletedByteCount,
-                                                                row.currentFileTotalByteCount,
-                                                                row.completedByteCount,
-                                                                row.completedPackageCount});
-                                            });
+    ImportTransferProgressReporter reporter(
+        transferID, totalBytes, totalPackages, [&](const TransferProgress &row) {
+            sharedFieldsHold = sharedFieldsHold && row.id == transferID
+                               && row.operationName == u"Import to Archive" && !row.detail
+                               && row.totalByteCount == totalBytes
+                               && row.totalPackageCount == totalPackages;
+            rows.append(Row{row.phase,
+                            row.currentFilename,
+                            row.currentFileCompletedByteCount,
+                            row.currentFileTotalByteCount,
+                            row.completedByteCount,
+                            row.completedPackageCount});
+        });
     steps(reporter);
     if (!sharedFieldsHold)
-        rows.append(Row{TransferProgressPhase::Preparing, u"shared fields wrong"_s, {}, {}, -1, -1});
+        rows.append(
+            Row{TransferProgressPhase::Preparing, u"shared fields wrong"_s, {}, {}, -1, -1});
     return rows;
 }
 
@@ -101,18 +98,19 @@ void ImportTransferProgressReporterTests::rows_data()
         r.completeFile(50);
         r.verify(b);
         r.finishPackage(50);
-    }) << Rows{{staging, a, {}, {}, 0, 0},
-               {uploading, a, 40, 100, 40, 0},
-               {uploading, a, 100, 100, 100, 0},
-               {uploading, ax, 5, 10, 105, 0},
-               {uploading, ap, 0, 30, 110, 0},
-               {uploading, ap, 30, 30, 110, 0},
-               {verifying, a, {}, {}, 0, 0},
-               {verifying, {}, {}, {}, 110, 1},
-               {staging, b, {}, {}, 110, 1},
-               {uploading, b, 50, 50, 160, 1},
-               {verifying, b, {}, {}, 110, 1},
-               {verifying, {}, {}, {}, 160, 2}};
+    })
+                                             << Rows{{staging, a, {}, {}, 0, 0},
+                                                     {uploading, a, 40, 100, 40, 0},
+                                                     {uploading, a, 100, 100, 100, 0},
+                                                     {uploading, ax, 5, 10, 105, 0},
+                                                     {uploading, ap, 0, 30, 110, 0},
+                                                     {uploading, ap, 30, 30, 110, 0},
+                                                     {verifying, a, {}, {}, 0, 0},
+                                                     {verifying, {}, {}, {}, 110, 1},
+                                                     {staging, b, {}, {}, 110, 1},
+                                                     {uploading, b, 50, 50, 160, 1},
+                                                     {verifying, b, {}, {}, 110, 1},
+                                                     {verifying, {}, {}, {}, 160, 2}};
 
     QTest::newRow("identical positions once, again after completeFile")
         << Steps([=](ImportTransferProgressReporter &r) {
@@ -126,9 +124,10 @@ void ImportTransferProgressReporterTests::rows_data()
         r.upload(a, 10, 100);
         r.upload(a, 10, 101);
         r.upload(ax, 10, 101);
-    }) << Rows{{uploading, a, 10, 100, 10, 0},
-               {uploading, a, 10, 101, 10, 0},
-               {uploading, ax, 10, 101, 10, 0}};
+    })
+                                            << Rows{{uploading, a, 10, 100, 10, 0},
+                                                    {uploading, a, 10, 101, 10, 0},
+                                                    {uploading, ax, 10, 101, 10, 0}};
     QTest::newRow("preview positions never suppressed")
         << Steps([=](ImportTransferProgressReporter &r) {
                r.uploadPreview(ap, 5, 30);
@@ -150,11 +149,13 @@ void ImportTransferProgressReporterTests::rows_data()
                r.finishPackage(100);
            })
         << Rows{{verifying, {}, {}, {}, 120, 1}, {verifying, {}, {}, {}, 220, 2}};
-    QTest::newRow("finish leaves the last position") << Steps([=](ImportTransferProgressReporter &r) {
-        r.upload(a, 10, 10);
-        r.finishPackage(10);
-        r.upload(a, 10, 10);
-    }) << Rows{{uploading, a, 10, 10, 10, 0}, {verifying, {}, {}, {}, 10, 1}};
+    QTest::newRow("finish leaves the last position")
+        << Steps([=](ImportTransferProgressReporter &r) {
+               r.upload(a, 10, 10);
+               r.finishPackage(10);
+               r.upload(a, 10, 10);
+           })
+        << Rows{{uploading, a, 10, 10, 10, 0}, {verifying, {}, {}, {}, 10, 1}};
     QTest::newRow("three packages count 0, 1, 2, 3")
         << Steps([=](ImportTransferProgressReporter &r) {
                for (int i = 0; i < 3; ++i) {
@@ -162,9 +163,12 @@ void ImportTransferProgressReporterTests::rows_data()
                    r.finishPackage(1);
                }
            })
-        << Rows{{staging, a, {}, {}, 0, 0}, {verifying, {}, {}, {}, 1, 1},
-                {staging, a, {}, {}, 1, 1}, {verifying, {}, {}, {}, 2, 2},
-                {staging, a, {}, {}, 2, 2}, {verifying, {}, {}, {}, 3, 3}};
+        << Rows{{staging, a, {}, {}, 0, 0},
+                {verifying, {}, {}, {}, 1, 1},
+                {staging, a, {}, {}, 1, 1},
+                {verifying, {}, {}, {}, 2, 2},
+                {staging, a, {}, {}, 2, 2},
+                {verifying, {}, {}, {}, 3, 3}};
 }
 
 void ImportTransferProgressReporterTests::rows()
@@ -195,11 +199,11 @@ void ImportTransferProgressReporterTests::twoThreadsAddUp()
     constexpr qint64 fileBytes = 1000;
     QMutex mutex;
     QList<TransferProgress> rows;
-    ImportTransferProgressReporter reporter(transferID, packages * fileBytes, packages,
-                                            [&](const TransferProgress &row) {
-                                                const QMutexLocker lock(&mutex);
-                                                rows.append(row);
-                                            });
+    ImportTransferProgressReporter reporter(
+        transferID, packages * fileBytes, packages, [&](const TransferProgress &row) {
+            const QMutexLocker lock(&mutex);
+            rows.append(row);
+        });
     std::atomic<bool> done = false;
     std::thread progress([&] {
         qint64 position = 0;
