@@ -46,8 +46,12 @@ int main(int argc, char **argv)
     const VerifiedBackupImporter importer(
         LocalLibraryCache(QString::fromLocal8Bit(argv[4]), fileManager),
         StagingArea(QString::fromLocal8Bit(argv[5]), fileManager, hasher),
-        std::make_shared<NoMetadata>(), std::make_shared<RefusingPreviewGenerator>(), hasher,
-        nullptr, nullptr, std::make_shared<SystemImportClock>());
+        std::make_shared<NoMetadata>(),
+        std::make_shared<RefusingPreviewGenerator>(),
+        hasher,
+        nullptr,
+        nullptr,
+        std::make_shared<SystemImportClock>());
 
     LocalLibraryItem cached;
     cached.id = QUuid::createUuid();

@@ -1,8 +1,8 @@
 #include "ImporterFakes.h"
 
-#include <Support/TestFiles.h>
-
 #include <QFile>
+
+#include <Support/TestFiles.h>
 
 namespace Pellwick::Test {
 
@@ -27,8 +27,8 @@ std::shared_ptr<StubPreviewGenerator> StubPreviewGenerator::failing(Error error)
     return generator;
 }
 
-Result<PreviewGenerationResult> StubPreviewGenerator::generatePreview(const QString &source,
-                                                                      const QString &destination) const
+Result<PreviewGenerationResult>
+StubPreviewGenerator::generatePreview(const QString &source, const QString &destination) const
 {
     {
         const QMutexLocker lock(&m_mutex);
@@ -48,8 +48,6 @@ QStringList StubPreviewGenerator::sources() const
     return m_sources;
 }
 
-
-
 QStringList EventLog::matching(const QString &prefix) const
 {
     QStringList out;
@@ -67,22 +65,17 @@ T ScriptedVerifiedBackupAPI::next(const QList<T> &script, int &calls)
     return script.at(index);
 }
 
-Result<VerifiedBackupUploadDecision>
-ScriptedVerifiedBackupAPI::requestVerifiedBackupUpload(const QString &,
-                                                       const VerifiedBackupUploadRequest &request,
-                                                       std::stop_token) const
+Result<VerifiedBackupUploadDecision> ScriptedVerifiedBackupAPI::requestVerifiedBackupUpload(
+    const QString &, const VerifiedBackupUploadRequest &request, std::stop_token) const
 {
     m_log->add(QStringLiteral("request"));
     const QMutexLocker lock(&m_mutex);
     m_requests.append(request);
-    return next(decisions,
-                m_decisionCalls);
+    return next(decisions, m_decisionCalls);
 }
 
-Result<VerifiedBackupUploadState>
-ScriptedVerifiedBackupAPI::verifiedBackupUploadState(const QString &,
-                                                     qint64 libraryItemID,
-                                                     std::stop_token) const
+Result<VerifiedBackupUploadState> ScriptedVerifiedBackupAPI::verifiedBackupUploadState(
+    const QString &, qint64 libraryItemID, std::stop_token) const
 {
     m_log->add(QStringLiteral("state %1").arg(libraryItemID));
     const QMutexLocker lock(&m_mutex);
@@ -108,7 +101,8 @@ ScriptedVerifiedBackupAPI::completeVerifiedBackupUpload(const QString &,
                                                         const QList<UploadedMultipartPart> &parts,
                                                         std::stop_token) const
 {
-    m_log->add(QStringLiteral("complete %1 %2 %3").arg(libraryItemID).arg(uploadID, partList(parts)));
+    m_log->add(QStringLiteral("complete ") + QString::number(libraryItemID) + QLatin1Char(' ')
+               + uploadID + QLatin1Char(' ') + partList(parts));
     const QMutexLocker lock(&m_mutex);
     return next(completions, m_completionCalls);
 }
@@ -120,22 +114,18 @@ Result<void> ScriptedVerifiedBackupAPI::completeVerifiedBackupSidecarUpload(
     const QList<UploadedMultipartPart> &parts,
     std::stop_token) const
 {
-    m_log->add(QStringLiteral("complete_sidecar %1 %2 %3")
-                   .arg(libraryItemID)
-                   .arg(uploadID, partList(parts)));
+    m_log->add(QStringLiteral("complete_sidecar ") + QString::number(libraryItemID)
+               + QLatin1Char(' ') + uploadID + QLatin1Char(' ') + partList(parts));
     const QMutexLocker lock(&m_mutex);
     return next(completions, m_completionCalls);
 }
 
-Result<VerifiedBackupFinalization>
-ScriptedVerifiedBackupAPI::finalizeVerifiedBackupUpload(const QString &,
-                                                        qint64 libraryItemID,
-                                                        std::stop_token) const
+Result<VerifiedBackupFinalization> ScriptedVerifiedBackupAPI::finalizeVerifiedBackupUpload(
+    const QString &, qint64 libraryItemID, std::stop_token) const
 {
     m_log->add(QStringLiteral("finalize %1").arg(libraryItemID));
     const QMutexLocker lock(&m_mutex);
-    return next(finalizations,
-                m_finalizationCalls);
+    return next(finalizations, m_finalizationCalls);
 }
 
 QList<VerifiedBackupUploadRequest> ScriptedVerifiedBackupAPI::requests() const
@@ -152,8 +142,8 @@ std::optional<Error> RecordingUploader::failureFor(const QString &url) const
     return std::nullopt;
 }
 
-Result<void> RecordingUploader::uploadFile(const QString &file, const QString &url,
-                                           std::stop_token) const
+Result<void>
+RecordingUploader::uploadFile(const QString &file, const QString &url, std::stop_token) const
 {
     m_log->add(QStringLiteral("file ") + url);
     if (std::optional<Error> error = failureFor(url))
@@ -171,7 +161,8 @@ Result<QString> RecordingUploader::uploadPart(const QString &file,
                                               const QString &url,
                                               std::stop_token) const
 {
-    m_log->add(QStringLiteral("part %1 %2-%3").arg(url).arg(range.lowerBound).arg(range.upperBound));
+    m_log->add(QStringLiteral("part ") + url + QLatin1Char(' ') + QString::number(range.lowerBound)
+               + QLatin1Char('-') + QString::number(range.upperBound));
     if (std::optional<Error> error = failureFor(url))
         return tl::unexpected<Error>(*error);
     QFile source(file);

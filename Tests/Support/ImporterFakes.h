@@ -11,8 +11,8 @@
 #include <QMutex>
 #include <QStringList>
 
-#include <optional>
 #include <memory>
+#include <optional>
 
 namespace Pellwick::Test {
 

@@ -78,10 +78,9 @@ Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord
             = m_api->verifiedBackupUploadState(token, *record.backendLibraryItemID, stop);
         // A backend that no longer knows the upload (404) gets it anew, as any unfinished one
         // would: failing here would block every later recovery at this package.
-        const bool forgotten = !state && state.error().as<LibrarySessionClientError>()
-                               && state.error().as<LibrarySessionClientError>()
-                                          ->unexpectedStatusCode()
-                                      == 404;
+        const bool forgotten
+            = !state && state.error().as<LibrarySessionClientError>()
+              && state.error().as<LibrarySessionClientError>()->unexpectedStatusCode() == 404;
         if (!state && !forgotten)
             return tl::unexpected<Error>(state.error());
         if (state
@@ -117,12 +116,14 @@ Result<LocalLibraryItem> VerifiedBackupImporter::finalize(const StagedImportReco
     Result<VerifiedBackupFinalization> finalization
         = m_api->finalizeVerifiedBackupUpload(token, *record.backendLibraryItemID, stop);
     if (!finalization)
-        return tl::unexpected<Error>(closedOnRefusal(record, finalization.error(), statusDidChange));
+        return tl::unexpected<Error>(
+            closedOnRefusal(record, finalization.error(), statusDidChange));
     PELLWICK_TRY(setBackendLibraryItemID(record.localLibraryItemID, finalization->libraryItemID));
-    Result<LocalLibraryItem> item = markRecord(
-        record, finalization->importStatus == LibraryItemImportStatus::VerifiedBackup
-                    ? LibraryItemImportStatus::VerifiedBackup
-                    : LibraryItemImportStatus::NeedsAttention);
+    Result<LocalLibraryItem> item
+        = markRecord(record,
+                     finalization->importStatus == LibraryItemImportStatus::VerifiedBackup
+                         ? LibraryItemImportStatus::VerifiedBackup
+                         : LibraryItemImportStatus::NeedsAttention);
     PELLWICK_TRY(item);
     if (statusDidChange)
         statusDidChange();

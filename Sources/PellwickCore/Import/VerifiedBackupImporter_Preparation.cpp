@@ -43,11 +43,16 @@ Result<ImportReviewItem> VerifiedBackupImporter::cacheReviewItem(const LocalLibr
         Result<qint64> sidecarSize = cachedFileSize(fileManager, *item.ingestCacheSidecarURL);
         PELLWICK_TRY(sidecarSize);
         sidecar = ImportReviewSidecar{*item.ingestCacheSidecarURL,
-                                      lastPathComponent(*item.ingestCacheSidecarURL), *sidecarSize};
+                                      lastPathComponent(*item.ingestCacheSidecarURL),
+                                      *sidecarSize};
     }
-    return ImportReviewItem(item.ingestSourceName.value_or(QStringLiteral("Ingest Cache")), raw,
-                            item.originalFilename, *rawSize, ImportReviewItemStatus::supported(),
-                            sidecar, item.sourceRelativePath);
+    return ImportReviewItem(item.ingestSourceName.value_or(QStringLiteral("Ingest Cache")),
+                            raw,
+                            item.originalFilename,
+                            *rawSize,
+                            ImportReviewItemStatus::supported(),
+                            sidecar,
+                            item.sourceRelativePath);
 }
 
 Result<PreparedBackup>
@@ -105,7 +110,8 @@ VerifiedBackupImporter::prepareStaged(const ImportReviewItem &item,
             return unrecoverable();
         canonicalFilename = existingItem->canonicalFilename;
         Result<GeneratedPreview> preview = previewState(
-            staged.url, previewName(canonicalFilename, existingItem->contentHash, existingItem->id));
+            staged.url,
+            previewName(canonicalFilename, existingItem->contentHash, existingItem->id));
         PELLWICK_TRY(preview);
         out.preview = *preview;
         out.item = *existingItem;
@@ -114,8 +120,8 @@ VerifiedBackupImporter::prepareStaged(const ImportReviewItem &item,
         const PhotoMetadata known = metadata ? *metadata : PhotoMetadata::unknown();
         canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
             item.filename, known, contentHash->left(shortHashLength), usedCanonicalFilenames);
-        Result<GeneratedPreview> preview = previewState(
-            staged.url, previewName(canonicalFilename, *contentHash, std::nullopt));
+        Result<GeneratedPreview> preview
+            = previewState(staged.url, previewName(canonicalFilename, *contentHash, std::nullopt));
         PELLWICK_TRY(preview);
         out.preview = *preview;
 
@@ -192,7 +198,8 @@ Result<GeneratedPreview> VerifiedBackupImporter::previewState(const QString &sou
     PELLWICK_TRY(attributes);
     return GeneratedPreview{
         LocalPreviewState::available(QStringLiteral("previews/") + lastPathComponent(*previewURL)),
-        *previewURL, attributes->size};
+        *previewURL,
+        attributes->size};
 }
 
 } // namespace Pellwick

@@ -42,8 +42,8 @@ qint64 VerifiedBackupImporter::uploadedByteCount(const MultipartUploadState &sta
 {
     qint64 total = 0;
     for (const UploadedMultipartPart &part : state.uploadedParts)
-        total += std::max<qint64>(0, partRange(part.partNumber, state.partSizeBytes, byteCount)
-                                         .length());
+        total += std::max<qint64>(
+            0, partRange(part.partNumber, state.partSizeBytes, byteCount).length());
     return total;
 }
 
@@ -106,8 +106,8 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
 
     StagedImportRecord next;
     qint64 backendID = 0;
-    if (const auto *duplicate = std::get_if<VerifiedBackupUploadDecision::Duplicate>(
-            &decision->value)) {
+    if (const auto *duplicate
+        = std::get_if<VerifiedBackupUploadDecision::Duplicate>(&decision->value)) {
         backendID = duplicate->duplicate.libraryItemID;
         next = record.markingDuplicate(backendID);
     } else {
@@ -123,11 +123,12 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
     return next;
 }
 
-Result<StagedImportRecord> VerifiedBackupImporter::uploadParts(StagedImportRecord record,
-                                                               UploadKind kind,
-                                                               const QString &file,
-                                                               ImportTransferProgressReporter *progress,
-                                                               std::stop_token stop) const
+Result<StagedImportRecord>
+VerifiedBackupImporter::uploadParts(StagedImportRecord record,
+                                    UploadKind kind,
+                                    const QString &file,
+                                    ImportTransferProgressReporter *progress,
+                                    std::stop_token stop) const
 {
     const bool raw = kind == UploadKind::RawOriginal;
     const std::optional<MultipartUploadState> &state
@@ -135,7 +136,8 @@ Result<StagedImportRecord> VerifiedBackupImporter::uploadParts(StagedImportRecor
     if (!state)
         return record;
     const qint64 byteCount = raw ? record.byteCount : record.sidecarByteCount;
-    const QString filename = raw ? record.originalFilename : record.sidecarFilename.value_or(QString());
+    const QString filename
+        = raw ? record.originalFilename : record.sidecarFilename.value_or(QString());
     const qint64 partSize = state->partSizeBytes;
 
     QSet<qint64> uploaded;
@@ -145,7 +147,8 @@ Result<StagedImportRecord> VerifiedBackupImporter::uploadParts(StagedImportRecor
     std::stable_sort(parts.begin(), parts.end(), [](const auto &a, const auto &b) {
         return a.partNumber < b.partNumber;
     });
-    parts.removeIf([&](const StagedUploadPart &part) { return uploaded.contains(part.partNumber); });
+    parts.removeIf(
+        [&](const StagedUploadPart &part) { return uploaded.contains(part.partNumber); });
     // A part the file cannot fill would send an object with a hole or fail on the wire halfway
     // through the package; refuse before anything is sent.
     for (const StagedUploadPart &part : parts) {
@@ -166,7 +169,8 @@ Result<StagedImportRecord> VerifiedBackupImporter::uploadParts(StagedImportRecor
         Result<QString> etag = m_uploader->uploadPart(file, range, part.url, report, stop);
         PELLWICK_TRY(etag);
         const UploadedMultipartPart done{part.partNumber, *etag};
-        record = raw ? record.markingRawPartUploaded(done) : record.markingSidecarPartUploaded(done);
+        record
+            = raw ? record.markingRawPartUploaded(done) : record.markingSidecarPartUploaded(done);
         PELLWICK_TRY(m_stagingArea.writeRecord(record));
         completed += range.length();
         if (progress)
@@ -200,9 +204,11 @@ VerifiedBackupImporter::completeRawUploadIfNeeded(const StagedImportRecord &reco
     PELLWICK_TRY(sent);
     if (!sent->multipartUpload || !sent->backendLibraryItemID)
         return std::optional<StagedImportRecord>();
-    PELLWICK_TRY(m_api->completeVerifiedBackupUpload(token, *sent->backendLibraryItemID,
+    PELLWICK_TRY(m_api->completeVerifiedBackupUpload(token,
+                                                     *sent->backendLibraryItemID,
                                                      sent->multipartUpload->uploadID,
-                                                     sent->multipartUpload->uploadedParts, stop));
+                                                     sent->multipartUpload->uploadedParts,
+                                                     stop));
     const StagedImportRecord next = sent->markingRawUploadCompleted();
     PELLWICK_TRY(m_stagingArea.writeRecord(next));
     if (progress)
@@ -210,12 +216,12 @@ VerifiedBackupImporter::completeRawUploadIfNeeded(const StagedImportRecord &reco
     return std::optional(next);
 }
 
-Result<std::optional<StagedImportRecord>>
-VerifiedBackupImporter::completeSidecarUploadIfNeeded(const StagedImportRecord &record,
-                                                      const std::optional<QString> &stagedSidecarURL,
-                                                      const QString &token,
-                                                      ImportTransferProgressReporter *progress,
-                                                      std::stop_token stop) const
+Result<std::optional<StagedImportRecord>> VerifiedBackupImporter::completeSidecarUploadIfNeeded(
+    const StagedImportRecord &record,
+    const std::optional<QString> &stagedSidecarURL,
+    const QString &token,
+    ImportTransferProgressReporter *progress,
+    std::stop_token stop) const
 {
     if (!record.sidecarFilename)
         return std::optional(record);
@@ -231,9 +237,12 @@ VerifiedBackupImporter::completeSidecarUploadIfNeeded(const StagedImportRecord &
     PELLWICK_TRY(sent);
     if (!sent->sidecarMultipartUpload)
         return std::optional<StagedImportRecord>();
-    PELLWICK_TRY(m_api->completeVerifiedBackupSidecarUpload(
-        token, *sent->backendLibraryItemID, sent->sidecarMultipartUpload->uploadID,
-        sent->sidecarMultipartUpload->uploadedParts, stop));
+    PELLWICK_TRY(
+        m_api->completeVerifiedBackupSidecarUpload(token,
+                                                   *sent->backendLibraryItemID,
+                                                   sent->sidecarMultipartUpload->uploadID,
+                                                   sent->sidecarMultipartUpload->uploadedParts,
+                                                   stop));
     const StagedImportRecord next = sent->markingSidecarUploadCompleted();
     PELLWICK_TRY(m_stagingArea.writeRecord(next));
     if (progress)
@@ -290,7 +299,8 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
     PELLWICK_TRY(updated);
     if (phase != StagedImportPhase::NeedsAttention) {
         updated = m_cache.updateArchiveSidecar(
-            terminal.localLibraryItemID, terminal.sidecarFilename,
+            terminal.localLibraryItemID,
+            terminal.sidecarFilename,
             terminal.sidecarByteCount > 0 ? std::optional(terminal.sidecarByteCount) : std::nullopt,
             terminal.sidecarContentHash);
         PELLWICK_TRY(updated);

@@ -55,7 +55,11 @@ struct Scene
     {
         return VerifiedBackupImporter(LocalLibraryCache(libraryRoot, fileManager),
                                       StagingArea(stagingRoot, fileManager, stagingHasher),
-                                      metadata, previews, hasher, nullptr, nullptr,
+                                      metadata,
+                                      previews,
+                                      hasher,
+                                      nullptr,
+                                      nullptr,
                                       std::make_shared<FixedImportClock>(importDate));
     }
 
@@ -66,7 +70,8 @@ struct Scene
 
     bool libraryWritten() const
     {
-        return !QDir(libraryRoot).entryList({u"library-items*"_s}, QDir::Files | QDir::Hidden)
+        return !QDir(libraryRoot)
+                    .entryList({u"library-items*"_s}, QDir::Files | QDir::Hidden)
                     .isEmpty();
     }
 
@@ -122,13 +127,12 @@ void BackupPreparationTests::reviewItemOfCachedItem_data()
     QTest::addColumn<bool>("unrecoverable");
 
     QTest::newRow("with sidecar") << Setup([](Scene &) {}) << false;
-    QTest::newRow("no source name") << Setup([](Scene &s) { s.cached.ingestSourceName.reset(); })
-                                    << false;
+    QTest::newRow("no source name")
+        << Setup([](Scene &s) { s.cached.ingestSourceName.reset(); }) << false;
     QTest::newRow("no sidecar") << Setup([](Scene &s) { s.cached.ingestCacheSidecarURL.reset(); })
                                 << false;
-    QTest::newRow("cached file named differently") << Setup([](Scene &s) {
-        s.cached.originalFilename = u"DSC_7777.CR3"_s;
-    }) << false;
+    QTest::newRow("cached file named differently")
+        << Setup([](Scene &s) { s.cached.originalFilename = u"DSC_7777.CR3"_s; }) << false;
     QTest::newRow("no cached original")
         << Setup([](Scene &s) { s.cached.ingestCacheOriginalURL.reset(); }) << true;
     QTest::newRow("sidecar without size") << Setup([](Scene &s) {
@@ -165,8 +169,9 @@ void BackupPreparationTests::reviewItemOfCachedItem()
     QVERIFY(item->status.isSupported());
     QCOMPARE(item->sourceRelativePath, scene.cached.sourceRelativePath);
     if (scene.cached.ingestCacheSidecarURL)
-        QCOMPARE(item->sidecar, std::optional(ImportReviewSidecar{scene.sidecar, u"IMG_0001.xmp"_s,
-                                                                  scene.sidecarBytes.size()}));
+        QCOMPARE(item->sidecar,
+                 std::optional(ImportReviewSidecar{
+                     scene.sidecar, u"IMG_0001.xmp"_s, scene.sidecarBytes.size()}));
     else
         QCOMPARE(item->sidecar, std::optional<ImportReviewSidecar>());
     // Sizes only: no file is opened.
@@ -191,8 +196,8 @@ void BackupPreparationTests::existingItemKeepsItsName()
     const QString name = scene.cached.canonicalFilename;
     QCOMPARE(prepared->preview.state,
              LocalPreviewState::available(u"previews/"_s + name + u".jpg"_s));
-    QCOMPARE(prepared->preview.url, std::optional(QString(scene.libraryRoot + u"/previews/"_s
-                                                          + name + u".jpg"_s)));
+    QCOMPARE(prepared->preview.url,
+             std::optional(QString(scene.libraryRoot + u"/previews/"_s + name + u".jpg"_s)));
     QCOMPARE(prepared->preview.byteCount, previewBytes.size());
     QCOMPARE(readFile(*prepared->preview.url), previewBytes);
 
@@ -250,9 +255,8 @@ void BackupPreparationTests::newItemFields_data()
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<QString>("expectedSourcePath");
     QTest::newRow("with source path") << Setup([](Scene &) {}) << u"DCIM/100CANON/IMG_0001.CR3"_s;
-    QTest::newRow("source path falls back to the filename") << Setup([](Scene &s) {
-        s.cached.sourceRelativePath.reset();
-    }) << u"IMG_0001.CR3"_s;
+    QTest::newRow("source path falls back to the filename")
+        << Setup([](Scene &s) { s.cached.sourceRelativePath.reset(); }) << u"IMG_0001.CR3"_s;
     QTest::newRow("metadata unreadable") << Setup([](Scene &s) {
         s.metadata = std::make_shared<FixedMetadataExtractor>(
             Result<PhotoMetadata>(failure(FileSystemError{u"open"_s, s.raw, EIO})));
@@ -275,8 +279,8 @@ void BackupPreparationTests::newItemFields()
     const LocalLibraryItem &item = prepared->item;
     QVERIFY(!item.id.isNull() && item.id != scene.cached.id);
     QCOMPARE(item.originalFilename, u"IMG_0001.CR3"_s);
-    QVERIFY(item.canonicalFilename.endsWith(
-        u"_img_0001_"_s + scene.cached.contentHash.left(12) + u".cr3"_s));
+    QVERIFY(item.canonicalFilename.endsWith(u"_img_0001_"_s + scene.cached.contentHash.left(12)
+                                            + u".cr3"_s));
     QCOMPARE(item.contentHash, scene.cached.contentHash);
     QCOMPARE(item.archiveByteCount,
              std::optional<qint64>(scene.rawBytes.size() + scene.sidecarBytes.size()));
@@ -299,13 +303,13 @@ void BackupPreparationTests::refusedPreview()
     scene.previews = StubPreviewGenerator::refusing(u"Preview exceeds its size budget"_s);
     const VerifiedBackupImporter importer = scene.importer();
     QSet<QString> used;
-    const Result<PreparedBackup> prepared
-        = importer.prepareBackup(*importer.cacheReviewItem(scene.cached), std::nullopt, used,
-                                 scene.cached);
+    const Result<PreparedBackup> prepared = importer.prepareBackup(
+        *importer.cacheReviewItem(scene.cached), std::nullopt, used, scene.cached);
     PELLWICK_VERIFY_SUCCESS(prepared);
     QCOMPARE(prepared->preview,
              (GeneratedPreview{LocalPreviewState::failed(u"Preview exceeds its size budget"_s),
-                               std::nullopt, 0}));
+                               std::nullopt,
+                               0}));
     QCOMPARE(prepared->record.previewByteCount, 0);
     QCOMPARE(prepared->record.previewRelativePath, std::optional<QString>());
 }
@@ -320,8 +324,8 @@ void BackupPreparationTests::hashesOnlyTheStagedCopies()
     const Result<PreparedBackup> prepared
         = importer.prepareBackup(*importer.cacheReviewItem(scene.cached), std::nullopt, used, {});
     PELLWICK_VERIFY_SUCCESS(prepared);
-    QCOMPARE(counting->hashedPaths(), (QStringList{prepared->stagedOriginal.url,
-                                                   *prepared->stagedOriginal.sidecarURL}));
+    QCOMPARE(counting->hashedPaths(),
+             (QStringList{prepared->stagedOriginal.url, *prepared->stagedOriginal.sidecarURL}));
 }
 
 void BackupPreparationTests::failuresLeaveNothing_data()
@@ -378,10 +382,10 @@ void BackupPreparationTests::previewOfAnotherPhotoIsNotOverwritten()
     LocalLibraryItem other = scene.cached;
     other.id = QUuid::createUuid();
     other.contentHash = QString(64, u'e');
-    PELLWICK_VERIFY_SUCCESS(LocalLibraryCache(scene.libraryRoot, scene.fileManager)
-                                .appendItems({other, scene.cached}));
-    const QString shared = scene.libraryRoot + u"/previews/"_s + scene.cached.canonicalFilename
-                           + u".jpg"_s;
+    PELLWICK_VERIFY_SUCCESS(
+        LocalLibraryCache(scene.libraryRoot, scene.fileManager).appendItems({other, scene.cached}));
+    const QString shared
+        = scene.libraryRoot + u"/previews/"_s + scene.cached.canonicalFilename + u".jpg"_s;
     writeFile(shared, "the other photo");
 
     const VerifiedBackupImporter importer = scene.importer();
@@ -389,8 +393,8 @@ void BackupPreparationTests::previewOfAnotherPhotoIsNotOverwritten()
     const Result<PreparedBackup> prepared = importer.prepareBackup(
         *importer.cacheReviewItem(scene.cached), std::nullopt, used, scene.cached);
     PELLWICK_VERIFY_SUCCESS(prepared);
-    const QString name = scene.cached.canonicalFilename + u'-' + scene.cached.contentHash.left(12)
-                         + u".jpg"_s;
+    const QString name
+        = scene.cached.canonicalFilename + u'-' + scene.cached.contentHash.left(12) + u".jpg"_s;
     QCOMPARE(prepared->preview.state, LocalPreviewState::available(u"previews/"_s + name));
     QCOMPARE(prepared->record.previewRelativePath, std::optional(name));
     QCOMPARE(prepared->record.canonicalFilename, scene.cached.canonicalFilename);

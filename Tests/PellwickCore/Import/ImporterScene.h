@@ -3,12 +3,13 @@
 // A staged package with its written record, its library item in a real store, and an importer
 // over scripted backend and uploader fakes that log every call in one event log.
 
+#include "ImportFixtures.h"
+
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "ImportFixtures.h"
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/ImporterFakes.h>
 #include <Support/TestFiles.h>
@@ -28,11 +29,16 @@ struct ImporterScene
             sidecarBytes = patternBytes(sidecarSize, 8);
             writeFile(card + QStringLiteral("/IMG_0001.xmp"), sidecarBytes);
             sidecar = ImportReviewSidecar{card + QStringLiteral("/IMG_0001.xmp"),
-                                          QStringLiteral("IMG_0001.xmp"), sidecarSize};
+                                          QStringLiteral("IMG_0001.xmp"),
+                                          sidecarSize};
         }
-        const ImportReviewItem item(QStringLiteral("CARD"), card + QStringLiteral("/IMG_0001.CR3"),
-                                    QStringLiteral("IMG_0001.CR3"), rawSize,
-                                    ImportReviewItemStatus::supported(), sidecar, std::nullopt);
+        const ImportReviewItem item(QStringLiteral("CARD"),
+                                    card + QStringLiteral("/IMG_0001.CR3"),
+                                    QStringLiteral("IMG_0001.CR3"),
+                                    rawSize,
+                                    ImportReviewItemStatus::supported(),
+                                    sidecar,
+                                    std::nullopt);
         staged = *stagingArea().stage(item);
         const QString folder = staged.relativePath.section(QLatin1Char('/'), 0, 0);
         record = preparedRecord(folder);
@@ -58,17 +64,22 @@ struct ImporterScene
         (void) cache().appendItems({item0});
         (void) stagingArea().writeRecord(record);
         // Record and library writes join the log from here on.
-        fileManager->beforeOperation(FileOperation::ReplaceItem, QStringLiteral("import-state"),
-                                     [this](const QString &) { log->add(QStringLiteral("record")); });
-        fileManager->beforeOperation(FileOperation::Write, QStringLiteral("library-items"),
-                                     [this](const QString &) { log->add(QStringLiteral("library")); });
+        fileManager->beforeOperation(
+            FileOperation::ReplaceItem, QStringLiteral("import-state"), [this](const QString &) {
+                log->add(QStringLiteral("record"));
+            });
+        fileManager->beforeOperation(
+            FileOperation::Write, QStringLiteral("library-items"), [this](const QString &) {
+                log->add(QStringLiteral("library"));
+            });
     }
 
     QString libraryRoot() const { return dir.filePath(QStringLiteral("library")); }
 
     StagingArea stagingArea() const
     {
-        return StagingArea(dir.filePath(QStringLiteral("staging")), fileManager,
+        return StagingArea(dir.filePath(QStringLiteral("staging")),
+                           fileManager,
                            std::make_shared<SHA256ContentHasher>());
     }
 
@@ -76,10 +87,13 @@ struct ImporterScene
 
     VerifiedBackupImporter importer() const
     {
-        return VerifiedBackupImporter(cache(), stagingArea(),
+        return VerifiedBackupImporter(cache(),
+                                      stagingArea(),
                                       std::make_shared<FixedMetadataExtractor>(PhotoMetadata()),
                                       StubPreviewGenerator::writing(previewBytes),
-                                      std::make_shared<SHA256ContentHasher>(), api, uploader,
+                                      std::make_shared<SHA256ContentHasher>(),
+                                      api,
+                                      uploader,
                                       std::make_shared<FixedImportClock>(Date{}));
     }
 
@@ -87,7 +101,8 @@ struct ImporterScene
     StagedImportRecord storedRecord() const
     {
         const Result<StagingRecoveryReport> report = stagingArea().readRecoverableRecords();
-        return report && !report->records.isEmpty() ? report->records.first() : StagedImportRecord();
+        return report && !report->records.isEmpty() ? report->records.first()
+                                                    : StagedImportRecord();
     }
 
     LocalLibraryItem storedItem() const

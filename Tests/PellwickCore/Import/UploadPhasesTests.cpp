@@ -1,9 +1,10 @@
+#include "ImporterScene.h"
+
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 
 #include <QTest>
 
-#include "ImporterScene.h"
 #include <Support/TestErrors.h>
 
 using namespace Pellwick;
@@ -15,11 +16,6 @@ namespace {
 Error status(int code)
 {
     return LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{code}};
-}
-
-VerifiedBackupUploadDecision upload(const VerifiedBackupUploadAuthorization &authorization)
-{
-    return {VerifiedBackupUploadDecision::Upload{authorization}};
 }
 
 QStringList partEvents(const EventLog &log)
@@ -62,18 +58,17 @@ void UploadPhasesTests::rawParts_data()
 
     QTest::newRow("out of order, sent ascending, each recorded before the next")
         << qint64(2500) << qint64(1000) << QList<qint64>{3, 1, 2} << QList<qint64>()
-        << QStringList{u"0-1000"_s, u"record"_s, u"1000-2000"_s, u"record"_s, u"2000-2500"_s,
-                       u"record"_s};
-    QTest::newRow("exact multiple") << qint64(2000) << qint64(1000) << QList<qint64>{1, 2}
-                                    << QList<qint64>()
-                                    << QStringList{u"0-1000"_s, u"record"_s, u"1000-2000"_s,
-                                                   u"record"_s};
-    QTest::newRow("part larger than the file") << qint64(2500) << qint64(4096) << QList<qint64>{1}
-                                               << QList<qint64>()
-                                               << QStringList{u"0-2500"_s, u"record"_s};
-    QTest::newRow("only the missing part") << qint64(2500) << qint64(1000)
-                                           << QList<qint64>{1, 2, 3} << QList<qint64>{1, 3}
-                                           << QStringList{u"1000-2000"_s, u"record"_s};
+        << QStringList{
+               u"0-1000"_s, u"record"_s, u"1000-2000"_s, u"record"_s, u"2000-2500"_s, u"record"_s};
+    QTest::newRow("exact multiple")
+        << qint64(2000) << qint64(1000) << QList<qint64>{1, 2} << QList<qint64>()
+        << QStringList{u"0-1000"_s, u"record"_s, u"1000-2000"_s, u"record"_s};
+    QTest::newRow("part larger than the file")
+        << qint64(2500) << qint64(4096) << QList<qint64>{1} << QList<qint64>()
+        << QStringList{u"0-2500"_s, u"record"_s};
+    QTest::newRow("only the missing part")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3} << QList<qint64>{1, 3}
+        << QStringList{u"1000-2000"_s, u"record"_s};
     QTest::newRow("every part recorded: nothing sent")
         << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3} << QList<qint64>{1, 2, 3}
         << QStringList();
@@ -90,16 +85,18 @@ void UploadPhasesTests::rawParts()
     QFETCH(QList<qint64>, alreadyUploaded);
     QFETCH(QStringList, expected);
     ImporterScene scene(fileSize, 0);
-    StagedImportRecord record = scene.record.replacingAuthorization(scene.authorizationFor(partSize, order));
+    StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(partSize, order));
     for (qint64 part : alreadyUploaded)
         record = record.markingRawPartUploaded({part, u"\"old\""_s});
     QList<TransferProgress> rows;
-    ImportTransferProgressReporter progress(QUuid::createUuid(), fileSize, 1,
-                                            [&](const TransferProgress &row) { rows.append(row); });
+    ImportTransferProgressReporter progress(
+        QUuid::createUuid(), fileSize, 1, [&](const TransferProgress &row) { rows.append(row); });
     scene.api->completions = {Result<void>()};
 
-    const Result<std::optional<StagedImportRecord>> completed = scene.importer().completeRawUploadIfNeeded(
-        record, scene.staged.url, u"token"_s, &progress);
+    const Result<std::optional<StagedImportRecord>> completed
+        = scene.importer().completeRawUploadIfNeeded(
+            record, scene.staged.url, u"token"_s, &progress);
     PELLWICK_VERIFY_SUCCESS(completed);
     QVERIFY(completed->has_value());
     QCOMPARE(partEvents(*scene.log), expected + QStringList{u"record"_s});
@@ -128,9 +125,9 @@ void UploadPhasesTests::rawParts()
 void UploadPhasesTests::completedStateSendsNothing()
 {
     ImporterScene scene;
-    const StagedImportRecord record = scene.record
-                                          .replacingAuthorization(scene.authorizationFor(1000, {1, 2, 3}))
-                                          .markingRawUploadCompleted();
+    const StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1, 2, 3}))
+              .markingRawUploadCompleted();
     ImportTransferProgressReporter progress(QUuid::createUuid(), 10000, 1);
     const Result<std::optional<StagedImportRecord>> completed
         = scene.importer().completeRawUploadIfNeeded(record, scene.staged.url, u"t"_s, &progress);
@@ -149,9 +146,8 @@ void UploadPhasesTests::sidecarPhase_data()
     QTest::newRow("no sidecar") << 0 << true << QStringList();
     QTest::newRow("sidecar name without state") << 1 << false << QStringList();
     QTest::newRow("no staged sidecar url") << 2 << false << QStringList();
-    QTest::newRow("sidecar sent and completed") << 3 << true
-                                                << QStringList{u"part"_s, u"record"_s,
-                                                               u"complete_sidecar"_s, u"record"_s};
+    QTest::newRow("sidecar sent and completed")
+        << 3 << true << QStringList{u"part"_s, u"record"_s, u"complete_sidecar"_s, u"record"_s};
 }
 
 void UploadPhasesTests::sidecarPhase()
@@ -160,7 +156,8 @@ void UploadPhasesTests::sidecarPhase()
     QFETCH(bool, returnsRecord);
     QFETCH(QStringList, calls);
     ImporterScene scene(2500, variant == 0 ? 0 : 300);
-    StagedImportRecord record = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1, 2, 3}));
+    StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1, 2, 3}));
     std::optional<QString> sidecarURL = scene.staged.sidecarURL;
     if (variant == 1)
         record.sidecarMultipartUpload.reset();
@@ -178,8 +175,9 @@ void UploadPhasesTests::sidecarPhase()
     if (variant == 0)
         QCOMPARE(**result, record);
     if (variant == 3)
-        QCOMPARE(scene.uploader->received(record.sidecarMultipartUpload->authorizedParts.first().url),
-                 scene.sidecarBytes);
+        QCOMPARE(
+            scene.uploader->received(record.sidecarMultipartUpload->authorizedParts.first().url),
+            scene.sidecarBytes);
 }
 
 void UploadPhasesTests::authorizationFailures_data()
@@ -189,9 +187,9 @@ void UploadPhasesTests::authorizationFailures_data()
     QTest::addColumn<bool>("marked");
     const StorageFullState full{900, 1000, 100, u"Archive storage is full."_s};
     QTest::newRow("500 leaves everything") << status(500) << status(500) << false;
-    QTest::newRow("transport failure") << Error(TransportError{7, false, false, u"refused"_s})
-                                       << Error(TransportError{7, false, false, u"refused"_s})
-                                       << false;
+    QTest::newRow("transport failure")
+        << Error(TransportError{7, false, false, u"refused"_s})
+        << Error(TransportError{7, false, false, u"refused"_s}) << false;
     QTest::newRow("422 closes the package") << status(422) << status(422) << true;
     QTest::newRow("storage full closes the package")
         << Error(LibrarySessionClientError{LibrarySessionClientError::StorageFull{full}})
@@ -211,8 +209,9 @@ void UploadPhasesTests::authorizationFailures()
     QCOMPARE(result.error(), expected);
     QCOMPARE(scene.storedRecord().phase,
              marked ? StagedImportPhase::NeedsAttention : StagedImportPhase::NotStarted);
-    QCOMPARE(scene.storedItem().importStatus, marked ? LibraryItemImportStatus::NeedsAttention
-                                                     : LibraryItemImportStatus::LocalCacheReady);
+    QCOMPARE(scene.storedItem().importStatus,
+             marked ? LibraryItemImportStatus::NeedsAttention
+                    : LibraryItemImportStatus::LocalCacheReady);
     const QStringList events = scene.log->events();
     if (marked) {
         // Record, then library, then the callback.
@@ -238,13 +237,15 @@ void UploadPhasesTests::previewWithoutTarget()
     QFETCH(bool, withName);
     QFETCH(bool, withURL);
     ImporterScene scene;
-    StagedImportRecord record = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1}));
+    StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1}));
     record.previewUploaded = false;
     if (!withName)
         record.previewRelativePath.reset();
     if (!withURL)
         record.previewUploadURL.reset();
-    const Result<StagedImportRecord> result = scene.importer().uploadPreviewIfNeeded(record, nullptr);
+    const Result<StagedImportRecord> result
+        = scene.importer().uploadPreviewIfNeeded(record, nullptr);
     PELLWICK_VERIFY_SUCCESS(result);
     QVERIFY(result->previewUploaded);
     QCOMPARE(scene.log->events(), QStringList{u"record"_s});
@@ -253,20 +254,25 @@ void UploadPhasesTests::previewWithoutTarget()
 void UploadPhasesTests::previewUpload()
 {
     ImporterScene scene;
-    const StagedImportRecord record = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1}));
+    const StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(1000, {1}));
     QList<TransferProgress> rows;
-    ImportTransferProgressReporter progress(QUuid::createUuid(), 10, 1,
-                                            [&](const TransferProgress &row) { rows.append(row); });
-    const Result<StagedImportRecord> result = scene.importer().uploadPreviewIfNeeded(record, &progress);
+    ImportTransferProgressReporter progress(
+        QUuid::createUuid(), 10, 1, [&](const TransferProgress &row) { rows.append(row); });
+    const Result<StagedImportRecord> result
+        = scene.importer().uploadPreviewIfNeeded(record, &progress);
     PELLWICK_VERIFY_SUCCESS(result);
-    QCOMPARE(scene.log->events(), (QStringList{u"file "_s + *record.previewUploadURL, u"record"_s}));
+    QCOMPARE(scene.log->events(),
+             (QStringList{u"file "_s + *record.previewUploadURL, u"record"_s}));
     QCOMPARE(scene.uploader->received(*record.previewUploadURL), scene.previewBytes);
     QCOMPARE(rows.first().currentFilename, std::optional(u"IMG_0001.CR3.jpg"_s));
     QCOMPARE(rows.first().currentFileCompletedByteCount, std::optional<qint64>(0));
-    QCOMPARE(rows.last().currentFileCompletedByteCount, std::optional<qint64>(scene.previewBytes.size()));
+    QCOMPARE(rows.last().currentFileCompletedByteCount,
+             std::optional<qint64>(scene.previewBytes.size()));
     QCOMPARE(rows.last().completedByteCount, 0);
     // A second call finds the preview uploaded.
-    const Result<StagedImportRecord> again = scene.importer().uploadPreviewIfNeeded(*result, &progress);
+    const Result<StagedImportRecord> again
+        = scene.importer().uploadPreviewIfNeeded(*result, &progress);
     QCOMPARE(*again, *result);
     QCOMPARE(scene.log->events().size(), 2);
 }
@@ -280,12 +286,14 @@ void UploadPhasesTests::markRecord_data()
     using S = LibraryItemImportStatus;
     using P = StagedImportPhase;
     QTest::newRow("verified") << S::VerifiedBackup << P::VerifiedBackup << true << true;
-    QTest::newRow("verified without sidecar") << S::VerifiedBackup << P::VerifiedBackup << true << false;
+    QTest::newRow("verified without sidecar")
+        << S::VerifiedBackup << P::VerifiedBackup << true << false;
     QTest::newRow("duplicate") << S::Duplicate << P::Duplicate << true << true;
     QTest::newRow("cleanup pending") << S::CleanupPending << P::NeedsAttention << true << true;
     QTest::newRow("uploading") << S::Uploading << P::NeedsAttention << true << true;
     QTest::newRow("unknown id") << S::VerifiedBackup << P::VerifiedBackup << false << true;
-    QTest::newRow("unknown id, no sidecar") << S::NeedsAttention << P::NeedsAttention << false << false;
+    QTest::newRow("unknown id, no sidecar")
+        << S::NeedsAttention << P::NeedsAttention << false << false;
 }
 
 void UploadPhasesTests::markRecord()

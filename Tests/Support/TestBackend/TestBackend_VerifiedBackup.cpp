@@ -91,7 +91,9 @@ qint64 partCountOf(qint64 byteCount, qint64 partSize)
 MultipartUpload openUpload(TestBackend::Private &d, qint64 byteCount)
 {
     return {QStringLiteral("upload-%1").arg(d.nextUpload++),
-            partCountOf(byteCount, d.partSizeBytes), false, d.partSizeBytes};
+            partCountOf(byteCount, d.partSizeBytes),
+            false,
+            d.partSizeBytes};
 }
 
 QString assembledKey(const MultipartUpload &upload)
@@ -100,7 +102,8 @@ QString assembledKey(const MultipartUpload &upload)
 }
 
 /// The upload answered again for an open upload of the same bytes, as the backend is set to.
-MultipartUpload reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byteCount)
+MultipartUpload
+reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byteCount)
 {
     switch (d.reauthorization) {
     case TestBackend::Reauthorization::SameUpload:
@@ -108,7 +111,9 @@ MultipartUpload reopenedUpload(TestBackend::Private &d, const MultipartUpload &o
     case TestBackend::Reauthorization::NewUploadID:
         return openUpload(d, byteCount);
     case TestBackend::Reauthorization::OtherPartSize:
-        return {open.uploadID, partCountOf(byteCount, d.reauthorizationPartSize), false,
+        return {open.uploadID,
+                partCountOf(byteCount, d.reauthorizationPartSize),
+                false,
                 d.reauthorizationPartSize};
     }
     return open;
@@ -279,8 +284,8 @@ void requestUpload(TestBackend::Private &d,
             && open.item.importStatus == QLatin1String("uploading") && open.rawUpload) {
             open.rawUpload = reopenedUpload(d, *open.rawUpload, *byteCount);
             if (open.sidecarUpload)
-                open.sidecarUpload = reopenedUpload(d, *open.sidecarUpload,
-                                                    open.item.sidecarByteCount.value_or(0));
+                open.sidecarUpload = reopenedUpload(
+                    d, *open.sidecarUpload, open.item.sidecarByteCount.value_or(0));
             return replyJson(response, 201, uploadReply(d, open));
         }
     }
@@ -377,34 +382,36 @@ void registerUploadRoutes(TestBackend::Private &backend)
     d->route("POST", itemPattern + "/complete", complete(false));
     d->route("POST", itemPattern + "/complete_sidecar", complete(true));
 
-    d->route("POST",
-             itemPattern + "/finalize",
-             withItem([d](const auto &, auto &response, StoredItem &stored) {
-                 const bool complete = stored.rawUpload && stored.rawUpload->complete
-                                       && (!stored.sidecarUpload || stored.sidecarUpload->complete)
-                                       && d->objectStore->object(stored.previewKey);
-                 if (!complete)
-                     return replyError(response, 409, QStringLiteral("upload_incomplete"));
-                 // The archive holds what was assembled: it must be the bytes announced.
-                 const bool verified
-                     = assembledMatches(*d, stored.rawUpload, stored.item.byteCount,
-                                        stored.item.contentHash)
-                       && assembledMatches(*d, stored.sidecarUpload, stored.item.sidecarByteCount,
-                                           stored.item.sidecarContentHash);
-                 stored.item.importStatus = verified ? QStringLiteral("verified_backup")
-                                                     : QStringLiteral("needs_attention");
-                 replyJson(
-                     response,
-                     200,
-                     {{QStringLiteral("library_item"),
-                       libraryItemMember(stored.item.id, stored.item.importStatus)},
-                      {QStringLiteral("preview"),
-                       QJsonObject{{QStringLiteral("access_url"),
-                                    QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
-                                            + stored.previewKey + QStringLiteral("?expires=1"))},
-                                   {QStringLiteral("expires_at"),
-                                    QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
-             }));
+    d->route(
+        "POST",
+        itemPattern + "/finalize",
+        withItem([d](const auto &, auto &response, StoredItem &stored) {
+            const bool complete = stored.rawUpload && stored.rawUpload->complete
+                                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
+                                  && d->objectStore->object(stored.previewKey);
+            if (!complete)
+                return replyError(response, 409, QStringLiteral("upload_incomplete"));
+            // The archive holds what was assembled: it must be the bytes announced.
+            const bool verified
+                = assembledMatches(
+                      *d, stored.rawUpload, stored.item.byteCount, stored.item.contentHash)
+                  && assembledMatches(*d,
+                                      stored.sidecarUpload,
+                                      stored.item.sidecarByteCount,
+                                      stored.item.sidecarContentHash);
+            stored.item.importStatus
+                = verified ? QStringLiteral("verified_backup") : QStringLiteral("needs_attention");
+            replyJson(response,
+                      200,
+                      {{QStringLiteral("library_item"),
+                        libraryItemMember(stored.item.id, stored.item.importStatus)},
+                       {QStringLiteral("preview"),
+                        QJsonObject{{QStringLiteral("access_url"),
+                                     QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
+                                             + stored.previewKey + QStringLiteral("?expires=1"))},
+                                    {QStringLiteral("expires_at"),
+                                     QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
+        }));
 
     d->route("DELETE", itemPattern, withItem([d](const auto &, auto &response, StoredItem &stored) {
                  if (stored.item.importStatus == QLatin1String("verified_backup"))
