@@ -17,7 +17,7 @@ namespace Pellwick::LibraryFile {
 
 namespace {
 
-constexpr qint64 blockSize = 4 * 1024 * 1024;
+constexpr qint64 blockSize = qint64{4} * 1024 * 1024;
 constexpr qsizetype batchRecords = 512;
 
 DecodingError notValidJson(const QString &detail)
@@ -310,7 +310,8 @@ void runOnThreads(int count, const std::function<void()> &work)
 /// One thread per 4 MiB of file, up to the machine's cores (at most 8).
 int decodingThreads(qint64 fileSize)
 {
-    const int wanted = static_cast<int>(std::min<qint64>(8, 1 + fileSize / (4 * 1024 * 1024)));
+    const int wanted
+        = static_cast<int>(std::min<qint64>(8, 1 + fileSize / (qint64{4} * 1024 * 1024)));
     return std::clamp(
         wanted, 1, std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
 }
@@ -437,7 +438,7 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
     Sha256 hash;
     qint64 length = 0;
     QByteArray buffer;
-    buffer.reserve(blockSize + 64 * 1024);
+    buffer.reserve(blockSize + qint64{64} * 1024);
     const auto flush = [&]() -> Result<void> {
         PELLWICK_TRY((*file)->write(buffer.constData(), buffer.size()));
         hash.addData(buffer);

@@ -6,7 +6,8 @@
 #include <QDir>
 #include <QSet>
 
-#define SIMDJSON_EXCEPTIONS 0
+// The parser library reports failures as codes, never by throwing.
+#define SIMDJSON_EXCEPTIONS 0 // NOLINT(readability-identifier-naming): the library's switch
 #include <array>
 #include <cstring>
 #include <string_view>

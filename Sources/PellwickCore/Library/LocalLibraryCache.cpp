@@ -12,7 +12,7 @@ LocalLibraryCacheStorage::LocalLibraryCacheStorage()
 
 LocalLibraryCacheStorage::~LocalLibraryCacheStorage() = default;
 
-LocalLibraryCache::LocalLibraryCache(QString rootURL,
+LocalLibraryCache::LocalLibraryCache(const QString &rootURL,
                                      std::shared_ptr<const FileManager> fileManager,
                                      Options options)
     : m_rootURL(QDir::cleanPath(rootURL))

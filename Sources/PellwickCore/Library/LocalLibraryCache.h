@@ -47,7 +47,7 @@ class LocalLibraryCache
 public:
     using Options = LocalLibraryCacheOptions;
 
-    LocalLibraryCache(QString rootURL,
+    LocalLibraryCache(const QString &rootURL,
                       std::shared_ptr<const FileManager> fileManager,
                       Options options = {});
 

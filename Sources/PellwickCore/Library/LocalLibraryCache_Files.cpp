@@ -14,7 +14,7 @@ namespace Pellwick {
 
 namespace {
 
-constexpr qint64 minimumFoldBytes = 8 * 1024 * 1024;
+constexpr qint64 minimumFoldBytes = qint64{8} * 1024 * 1024;
 /// Hidden files of the store start with this; leftovers are removed by the next fold.
 const QString temporaryPrefix = QStringLiteral(".library-items.");
 
@@ -55,7 +55,7 @@ Result<LocalLibraryCacheRecords> applyEntry(const LocalLibraryCacheRecords &reco
     if (!count || !removed || !set)
         return damaged();
     QSet<QUuid> removedIDs;
-    for (const QJsonValue &id : *removed) {
+    for (const QJsonValue id : std::as_const(*removed)) {
         const std::optional<QUuid> uuid = uuidFromText(id.toString());
         if (!uuid)
             return damaged();
@@ -65,7 +65,7 @@ Result<LocalLibraryCacheRecords> applyEntry(const LocalLibraryCacheRecords &reco
     qsizetype size = records.size();
     for (const QUuid &id : std::as_const(removedIDs))
         size -= records.positions(id).size();
-    for (const QJsonValue &value : *set) {
+    for (const QJsonValue value : std::as_const(*set)) {
         const Json::ObjectReader assignment(value.toObject());
         Result<qint64> position = assignment.integer(positionKey);
         Result<QJsonValue> record = assignment.value(recordKey);
@@ -260,7 +260,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
         return tl::unexpected<Error>(std::move(name).error());
     }
     const QByteArray header = LibraryJournal::header(*name);
-    const Result<void> journalWritten = [&]() -> Result<void> {
+    Result<void> journalWritten = [&]() -> Result<void> {
         if (!m_fileManager->createFile(journalTemporary))
             return fileSystemFailure(QStringLiteral("create"), journalTemporary, EIO);
         Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForWriting(journalTemporary);

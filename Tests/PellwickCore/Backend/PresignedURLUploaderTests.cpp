@@ -410,7 +410,7 @@ void PresignedURLUploaderTests::onlyHttpTargetsAreUsed()
 
     // An http target that cannot be reached is a transport failure.
     etag = m_uploader.uploadPart(file, ByteRange{0, 10}, QStringLiteral("http://127.0.0.1:1/x"));
-    QVERIFY2(!etag && etag.error().is<TransportError>(), failureText(etag));
+    QVERIFY2(!etag && etag.error().is<TransportError>(), failureText(etag).constData());
 }
 
 void PresignedURLUploaderTests::redirectsKeepThePut_data()
@@ -452,7 +452,7 @@ void PresignedURLUploaderTests::redirectsKeepThePut()
         QVERIFY(m_store->requests().isEmpty());
         return;
     }
-    QVERIFY2(etag, failureText(etag));
+    QVERIFY2(etag, failureText(etag).constData());
     QCOMPARE(*etag, *m_store->etag(QStringLiteral("upload-1/part-1")));
     QCOMPARE(m_store->object(QStringLiteral("upload-1/part-1")),
              std::optional(Test::patternBytes(length + 100, 7).mid(100)));
