@@ -28,11 +28,13 @@ Result<QString> LibrarySessionClient::createImportCapacityReservation(
     const QList<ImportCapacityReservationPackage> &packages,
     std::stop_token stop) const
 {
-    QJsonArray list;
+    Json::OrderedJson::Array list;
     for (const ImportCapacityReservationPackage &package : packages)
-        list.append(toJson(package));
-    Result<HttpRequest> request = makeRequest(
-        reservationsPath, QByteArrayLiteral("POST"), token, {{QStringLiteral("packages"), list}});
+        list.push_back(toJson(package));
+    Result<HttpRequest> request = makeRequest(reservationsPath,
+                                              QByteArrayLiteral("POST"),
+                                              token,
+                                              {{QStringLiteral("packages"), std::move(list)}});
     PELLWICK_TRY(request);
     return send(
         *request, {201}, &decodeReservationResponse, RestoreFailureHandling::Off, std::move(stop));

@@ -183,15 +183,15 @@ LibrarySessionClient::JsonFields uploadRequestBody(const VerifiedBackupUploadReq
     };
     auto optional = [&fields](const QString &key, const std::optional<QString> &value) {
         if (value)
-            fields.append({key, *value});
+            fields.push_back({key, *value});
     };
     optional(QStringLiteral("import_source_name"), request.importSourceName);
     optional(QStringLiteral("source_relative_path"), request.sourceRelativePath);
     optional(QStringLiteral("cache_relative_path"), request.cacheRelativePath);
     if (request.sidecar) {
-        fields.append({QStringLiteral("sidecar_filename"), request.sidecar->filename});
-        fields.append({QStringLiteral("sidecar_byte_count"), request.sidecar->byteCount});
-        fields.append({QStringLiteral("sidecar_content_hash"), request.sidecar->contentHash});
+        fields.push_back({QStringLiteral("sidecar_filename"), request.sidecar->filename});
+        fields.push_back({QStringLiteral("sidecar_byte_count"), request.sidecar->byteCount});
+        fields.push_back({QStringLiteral("sidecar_content_hash"), request.sidecar->contentHash});
     }
     optional(QStringLiteral("reservation_id"), request.reservationID);
     return fields;
@@ -200,10 +200,10 @@ LibrarySessionClient::JsonFields uploadRequestBody(const VerifiedBackupUploadReq
 LibrarySessionClient::JsonFields completionBody(const QString &uploadID,
                                                 const QList<UploadedMultipartPart> &parts)
 {
-    QJsonArray list;
+    Json::OrderedJson::Array list;
     for (const UploadedMultipartPart &part : parts)
-        list.append(toJson(part));
-    return {{QStringLiteral("upload_id"), uploadID}, {QStringLiteral("parts"), list}};
+        list.push_back(toOrderedJson(part));
+    return {{QStringLiteral("upload_id"), uploadID}, {QStringLiteral("parts"), std::move(list)}};
 }
 
 } // namespace

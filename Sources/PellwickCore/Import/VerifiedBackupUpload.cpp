@@ -4,10 +4,15 @@
 
 namespace Pellwick {
 
+Json::OrderedJson toOrderedJson(const UploadedMultipartPart &part)
+{
+    return Json::OrderedJson::object(
+        {{QStringLiteral("part_number"), part.partNumber}, {QStringLiteral("etag"), part.etag}});
+}
+
 QJsonObject toJson(const UploadedMultipartPart &part)
 {
-    return QJsonObject{{QStringLiteral("part_number"), part.partNumber},
-                       {QStringLiteral("etag"), part.etag}};
+    return toOrderedJson(part).toJsonValue().toObject();
 }
 
 Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &value,

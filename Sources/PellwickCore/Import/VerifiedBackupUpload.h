@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
+#include <PellwickCore/Support/OrderedJson.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonObject>
@@ -122,7 +123,9 @@ struct UploadedMultipartPart
     bool operator==(const UploadedMultipartPart &) const = default;
 };
 
-/// Both keys, always.
+/// Both keys, always, "part_number" first.
+Json::OrderedJson toOrderedJson(const UploadedMultipartPart &part);
+/// The same as Qt's JSON object (whose keys are sorted).
 QJsonObject toJson(const UploadedMultipartPart &part);
 /// Both keys are required; other keys are ignored. `path` names the value in failures.
 [[nodiscard]] Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &value,
