@@ -131,7 +131,7 @@ HttpRequest LibrarySessionClient::makeRequest(const QString &path,
                                               const std::optional<QString> &token) const
 {
     HttpRequest request;
-    request.url = appendingPath(m_baseURL, path).toString(QUrl::FullyEncoded);
+    request.url = appendingPath(m_baseURL, path);
     request.timeoutInterval = requestTimeout;
     request.method = std::move(method);
     if (token)

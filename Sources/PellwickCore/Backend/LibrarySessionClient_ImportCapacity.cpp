@@ -44,8 +44,10 @@ Result<void> LibrarySessionClient::releaseImportCapacityReservation(const QStrin
                                                                     const QString &reservationID,
                                                                     std::stop_token stop) const
 {
-    const HttpRequest request = makeRequest(
-        reservationsPath + QLatin1Char('/') + reservationID, QByteArrayLiteral("DELETE"), token);
+    const HttpRequest request
+        = makeRequest(reservationsPath + QLatin1Char('/') + pathSegment(reservationID),
+                      QByteArrayLiteral("DELETE"),
+                      token);
     return sendEmpty(request, 204, std::move(stop));
 }
 

@@ -13,9 +13,9 @@ Result<std::pair<qint64, qint64>> usedAndLimit(const ObjectReader &reader, const
 {
     Result<ObjectReader> object = reader.object(key);
     PELLWICK_TRY(object);
-    Result<qint64> used = object->integer(QStringLiteral("used_bytes"));
+    Result<qint64> used = object->byteCount(QStringLiteral("used_bytes"));
     PELLWICK_TRY(used);
-    Result<qint64> limit = object->integer(QStringLiteral("limit_bytes"));
+    Result<qint64> limit = object->byteCount(QStringLiteral("limit_bytes"));
     PELLWICK_TRY(limit);
     return std::pair{*used, *limit};
 }

@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <limits>
+
 namespace Pellwick {
 
 namespace BackendWire {
@@ -56,7 +58,8 @@ Result<PresignedUploadPart> decodePart(const QJsonValue &value, const QString &p
     Result<QJsonObject> object = Json::readObject(value, path);
     PELLWICK_TRY(object);
     const ObjectReader reader(*object, path);
-    Result<qint64> number = reader.integer(QStringLiteral("part_number"));
+    Result<qint64> number = reader.integer(
+        QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber);
     PELLWICK_TRY(number);
     Result<QString> url = BackendWire::urlString(reader, QStringLiteral("url"));
     PELLWICK_TRY(url);
@@ -74,7 +77,8 @@ Result<std::optional<PresignedMultipartUpload>> decodeMultipartUpload(const Obje
     const ObjectReader &reader = **object;
     Result<QString> uploadID = reader.string(QStringLiteral("upload_id"));
     PELLWICK_TRY(uploadID);
-    Result<qint64> partSize = reader.integer(QStringLiteral("part_size_bytes"));
+    Result<qint64> partSize
+        = reader.integer(QStringLiteral("part_size_bytes"), 1, std::numeric_limits<qint64>::max());
     PELLWICK_TRY(partSize);
     Result<QList<PresignedUploadPart>> parts
         = reader.elements<PresignedUploadPart>(QStringLiteral("parts"), &decodePart);
@@ -94,7 +98,7 @@ Result<std::optional<DuplicateVerifiedBackup>> decodeDuplicate(const ObjectReade
     PELLWICK_TRY(filename);
     Result<QString> hash = reader.string(QStringLiteral("content_hash"));
     PELLWICK_TRY(hash);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    Result<qint64> byteCount = reader.byteCount(QStringLiteral("byte_count"));
     PELLWICK_TRY(byteCount);
     return std::optional(DuplicateVerifiedBackup{libraryItemID, *filename, *hash, *byteCount});
 }

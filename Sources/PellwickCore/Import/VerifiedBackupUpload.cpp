@@ -22,7 +22,8 @@ Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &va
     if (!object)
         return tl::unexpected<Error>(std::move(object).error());
     const Json::ObjectReader reader(*object, path);
-    Result<qint64> partNumber = reader.integer(QStringLiteral("part_number"));
+    Result<qint64> partNumber = reader.integer(
+        QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber);
     if (!partNumber)
         return tl::unexpected<Error>(std::move(partNumber).error());
     Result<QString> etag = reader.string(QStringLiteral("etag"));

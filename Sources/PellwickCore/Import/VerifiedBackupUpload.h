@@ -117,6 +117,9 @@ struct VerifiedBackupUploadDecision
 /// Stored as {"part_number": <integer>, "etag": <string>} in completion bodies and import records.
 struct UploadedMultipartPart
 {
+    /// Part numbers run from 1 to this, as object storage numbers them.
+    static constexpr qint64 maximumPartNumber = 10'000;
+
     qint64 partNumber = 0;
     QString etag;
 

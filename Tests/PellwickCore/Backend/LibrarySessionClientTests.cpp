@@ -89,8 +89,13 @@ void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath_data()
                                          << "http://127.0.0.1:8080/v1/api/auth/sessions";
     QTest::newRow("id with characters a path cannot hold")
         << "https://api.example.test"
-        << "api/library/import_capacity_reservations/a b?c#d%"
-        << "https://api.example.test/api/library/import_capacity_reservations/a%20b%3Fc%23d%25";
+        << QString(u"api/library/import_capacity_reservations/"_s + pathSegment(u"a b?c#d%/.."_s))
+        << "https://api.example.test/api/library/import_capacity_reservations/"
+           "a%20b%3Fc%23d%25%2F..";
+    QTest::newRow("dot segments stay segments")
+        << "https://api.example.test/v1?key=1"
+        << QString(u"api/x/"_s + pathSegment(u".."_s) + u"/"_s + pathSegment(u"."_s) + u"/y"_s)
+        << "https://api.example.test/v1/api/x/%2E%2E/%2E/y?key=1";
 }
 
 void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath()
