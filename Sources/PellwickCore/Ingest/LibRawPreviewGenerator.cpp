@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stop_token>
 
 #include <libraw/libraw.h>
 #include <omp.h>
@@ -24,6 +25,12 @@ constexpr std::array<double, 9> compressionQualities
 constexpr qint64 maximumSourcePixelCount = 600'000'000;
 
 void ignoreDataError(void *, const char *, int) {}
+
+/// Asks LibRaw to give up decoding once a stop is requested.
+int cancelOnStop(void *stop, enum LibRaw_progress, int, int)
+{
+    return static_cast<const std::stop_token *>(stop)->stop_requested() ? 1 : 0;
+}
 
 /// Keeps LibRaw's OpenMP loops on the calling thread while it lives. Previews are made one per
 /// worker thread, so the parallelism belongs to the caller; a team of threads per decode gains
@@ -52,12 +59,19 @@ class RawImageSource
 {
 public:
     /// False when the file is not a RAW image LibRaw can read.
+    /// Decoding gives up soon after a request on `stop`, which must outlive this source.
+    explicit RawImageSource(const std::stop_token &stop)
+        : m_stop(stop)
+    {}
+
     bool open(const QString &path)
     {
         m_path = QFile::encodeName(path);
         try {
             m_processor = std::make_unique<LibRaw>();
             m_processor->set_dataerror_handler(ignoreDataError, nullptr);
+            // LibRaw passes the pointer back unchanged; the handler only reads through it.
+            m_processor->set_progress_handler(cancelOnStop, const_cast<std::stop_token *>(&m_stop));
             if (!parse())
                 return false;
             const libraw_image_sizes_t &sizes = m_processor->imgdata.sizes;
@@ -153,6 +167,7 @@ private:
         return image;
     }
 
+    const std::stop_token &m_stop;
     QByteArray m_path;
     std::unique_ptr<LibRaw> m_processor;
     bool m_parsed = false;
@@ -213,10 +228,13 @@ namespace {
 std::optional<QByteArray> encodeBestPreview(const PreviewJpegEncoding &encoder,
                                             const PreviewImage &thumbnail,
                                             qint64 targetByteCount,
-                                            qint64 absoluteMaxByteCount)
+                                            qint64 absoluteMaxByteCount,
+                                            const std::stop_token &stop)
 {
     std::optional<QByteArray> kept;
     for (const double quality : compressionQualities) {
+        if (stop.stop_requested())
+            return std::nullopt; // the caller sees the stop
         std::optional<QByteArray> encoded = encoder.encode(thumbnail, quality);
         if (!encoded || encoded->isEmpty())
             return std::nullopt;
@@ -231,21 +249,31 @@ std::optional<QByteArray> encodeBestPreview(const PreviewJpegEncoding &encoder,
 
 } // namespace
 
-Result<PreviewGenerationResult>
-LibRawPreviewGenerator::generatePreview(const QString &source, const QString &destination) const
+Result<PreviewGenerationResult> LibRawPreviewGenerator::generatePreview(const QString &source,
+                                                                        const QString &destination,
+                                                                        std::stop_token stop) const
 {
-    RawImageSource image;
-    if (!image.open(source))
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    RawImageSource image(stop);
+    const bool opened = image.open(source);
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    if (!opened)
         return PreviewGenerationResult::failure(generationFailedReason());
 
     PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));
 
     for (const qint64 size : candidatePixelSizes()) {
         const std::optional<PreviewImage> thumbnail = image.thumbnail(size);
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         if (!thumbnail)
             return PreviewGenerationResult::failure(generationFailedReason());
-        const std::optional<QByteArray> chosen
-            = encodeBestPreview(*m_encoder, *thumbnail, m_targetByteCount, m_absoluteMaxByteCount);
+        const std::optional<QByteArray> chosen = encodeBestPreview(
+            *m_encoder, *thumbnail, m_targetByteCount, m_absoluteMaxByteCount, stop);
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         if (!chosen)
             continue;
         // One rename over the old preview: a failure leaves the old one in place.

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -20,14 +21,16 @@ struct VerifiedFileCopy
     /// destination (the move's "file exists" error). Failures: `FileSystemError` from the file
     /// system and the hasher, unchanged; `VerifiedFileCopyError` for a partial file that cannot
     /// be created or hashes that differ. `didCopyBytes` receives the cumulative byte count once
-    /// per MiB; both callbacks run on the calling thread. Callers must not copy to the same
-    /// destination concurrently.
+    /// per MiB; both callbacks run on the calling thread. A request on `stop` ends the copy with
+    /// `CancellationError` within about a MiB, as any failure ends it. Callers must not copy to
+    /// the same destination concurrently.
     [[nodiscard]] static Result<void> copy(const QString &source,
                                            const QString &destination,
                                            const FileManager &fileManager,
                                            const ContentHashing &contentHasher,
                                            const std::function<void()> &willVerify = {},
-                                           const std::function<void(qint64)> &didCopyBytes = {});
+                                           const std::function<void(qint64)> &didCopyBytes = {},
+                                           std::stop_token stop = {});
 
     /// ".<name>.pellwick-partial" in the destination's folder.
     static QString partialURL(const QString &destination);
