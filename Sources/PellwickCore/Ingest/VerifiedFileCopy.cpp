@@ -71,10 +71,14 @@ QString kernelCopyFailurePath(int error, const QString &source, const QString &p
     }
 }
 
+/// Copies the source's bytes to the partial file. The source may not grow past `sourceSize`, its
+/// size when it was opened: a file still being written (or one swapped for an endless one) stops
+/// the copy with EFBIG as soon as more has arrived.
 Result<void> copyBytes(FileHandle &source,
                        FileHandle &partial,
                        const QString &sourcePath,
                        const QString &partialPath,
+                       qint64 sourceSize,
                        const std::function<void(qint64)> &didCopyBytes,
                        const std::stop_token &stop)
 {
@@ -113,6 +117,8 @@ Result<void> copyBytes(FileHandle &source,
         }
         if (n == 0)
             break;
+        if (total + n > sourceSize)
+            return fileSystemFailure(QStringLiteral("read"), sourcePath, EFBIG);
         // Let the disk work while the next chunk is copied, not only when the copy is flushed.
         partial.startWriteBack(total, n);
         total += n;
@@ -190,12 +196,17 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         if (!opened)
             return tl::unexpected<Error>(std::move(opened).error());
         sourceHandle = std::move(*opened);
+        Result<FileAttributes> opensAs = sourceHandle->attributes();
+        if (!opensAs)
+            return tl::unexpected<Error>(std::move(opensAs).error());
+        PELLWICK_TRY(requireRegularFile(opensAs->type, source));
         opened = fileManager.openForWriting(partial);
         if (!opened)
             return tl::unexpected<Error>(std::move(opened).error());
         partialHandle = std::move(*opened);
 
-        PELLWICK_TRY(copyBytes(*sourceHandle, *partialHandle, source, partial, didCopyBytes, stop));
+        PELLWICK_TRY(copyBytes(
+            *sourceHandle, *partialHandle, source, partial, opensAs->size, didCopyBytes, stop));
         PELLWICK_TRY(partialHandle->synchronize());
         // Verify what reached storage, not what is still in the page cache.
         partialHandle->dropCachedPages();
