@@ -279,6 +279,8 @@ Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolu
     for (const ImportScanVolume &source : sources) {
         if (stop.stop_requested())
             return failure(CancellationError{});
+        if (!source.hasValidURL) // its files could not be reached, nor the volume shown empty
+            return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
         Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url, stop).list();
         if (!files)
             return tl::unexpected<Error>(std::move(files).error());
