@@ -229,6 +229,7 @@ private:
             hasher,
             [&] { record(FileCopyEvent::Kind::WillVerify, size); },
             [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); },
+            nullptr,
             m_stop);
         if (!copied && copied.error().is<CancellationError>())
             return copied;

@@ -171,6 +171,7 @@ IngestCacheMigrator::copyVerifiedFile(const QString &source,
                                   m_cache.contentHasher(),
                                   {},
                                   didCopyBytes,
+                                  nullptr,
                                   m_stop);
 }
 

@@ -257,6 +257,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                     if (progress)
                         progress->copying(path, bytes, byteCount);
                 },
+                nullptr,
                 m_stop);
             if (!copied && copied.error().is<CancellationError>())
                 return copied;

@@ -174,6 +174,7 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
                                     const ContentHashing &contentHasher,
                                     const std::function<void()> &willVerify,
                                     const std::function<void(qint64)> &didCopyBytes,
+                                    QString *verifiedContentHash,
                                     std::stop_token stop)
 {
     if (stop.stop_requested())
@@ -228,6 +229,8 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         // copy is in place whatever this reports, so a failure to flush the folder is not one of
         // the copy's.
         (void) fileManager.synchronizeDirectory(folder);
+        if (verifiedContentHash)
+            *verifiedContentHash = hashes->second;
         return {};
     };
 

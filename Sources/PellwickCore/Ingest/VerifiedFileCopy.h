@@ -24,14 +24,17 @@ struct VerifiedFileCopy
     /// any byte is read (`FileSystemError` "read" naming it, EISDIR for a folder, EINVAL for
     /// anything else); one that grows past its size at opening fails with EFBIG. `didCopyBytes`
     /// receives the cumulative byte count once per MiB; both callbacks run on the calling
-    /// thread. A request on `stop` ends the copy with `CancellationError` within about a MiB, as
-    /// any failure ends it. Callers must not copy to the same destination concurrently.
+    /// thread. On success `verifiedContentHash`, when given, receives the content hash that
+    /// source and copy were found to share. A request on `stop` ends the copy with
+    /// `CancellationError` within about a MiB, as any failure ends it. Callers must not copy to
+    /// the same destination concurrently.
     [[nodiscard]] static Result<void> copy(const QString &source,
                                            const QString &destination,
                                            const FileManager &fileManager,
                                            const ContentHashing &contentHasher,
                                            const std::function<void()> &willVerify = {},
                                            const std::function<void(qint64)> &didCopyBytes = {},
+                                           QString *verifiedContentHash = nullptr,
                                            std::stop_token stop = {});
 
     /// ".<name>.pellwick-partial" in the destination's folder.

@@ -506,6 +506,7 @@ void VerifiedFileCopyTests::stopEndsTheCopyAndTheNextOneCompletes()
             hasher,
             [&] { stop.checkpoint(); },
             [&](qint64) { stop.checkpoint(); },
+            nullptr,
             stop.token());
     });
 
