@@ -36,9 +36,14 @@ tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString 
 
 } // namespace Pellwick
 
-/// Returns the error of `expr` from the enclosing function when it failed.
-#define PELLWICK_TRY(expr)                                                                         \
+#define PELLWICK_CONCAT_IMPL(a, b) a##b
+#define PELLWICK_CONCAT(a, b) PELLWICK_CONCAT_IMPL(a, b)
+
+/// Returns the error of `expr` from the enclosing function when it failed. The temporary's name is
+/// unique, so the macro nests (in a lambda inside `expr`) without shadowing.
+#define PELLWICK_TRY(expr) PELLWICK_TRY_IMPL(expr, PELLWICK_CONCAT(pellwickTryResult, __COUNTER__))
+#define PELLWICK_TRY_IMPL(expr, result)                                                            \
     do {                                                                                           \
-        if (auto pellwickTryResult = (expr); !pellwickTryResult)                                   \
-            return tl::unexpected<::Pellwick::Error>(std::move(pellwickTryResult).error());        \
+        if (auto result = (expr); !result)                                                         \
+            return tl::unexpected<::Pellwick::Error>(std::move(result).error());                   \
     } while (false)

@@ -278,7 +278,7 @@ void VerifiedBackupTests::numbersOutsideTheirRangeFailNamingTheKey()
         return;
     }
     QVERIFY(!decision);
-    QVERIFY2(decodingError(decision.error()), failureText(decision));
+    QVERIFY2(decodingError(decision.error()), failureText(decision).constData());
     QCOMPARE(decodingError(decision.error())->kind, DecodingError::Kind::DataCorrupted);
     QCOMPARE(decodingError(decision.error())->keyPath, keyPath);
 

@@ -167,7 +167,8 @@ void CoreExecutorTests::neverMoreThanTheBoundAtOnce()
     QCOMPARE(done.load(), 160);
     // The bound counts other threads; the caller works beside them. Each running body may
     // also be nested in one other.
-    QVERIFY2(overlap.most.load() <= 2 * (bound + 1), QByteArray::number(overlap.most.load()));
+    QVERIFY2(overlap.most.load() <= 2 * (bound + 1),
+             QByteArray::number(overlap.most.load()).constData());
 
     // With every slot held, nothing more is started on another thread.
     Gate gate;
