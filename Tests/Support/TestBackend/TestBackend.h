@@ -23,8 +23,9 @@ class TestObjectStore;
 struct RecordedRequest
 {
     QByteArray method;
-    QByteArray path;   ///< decoded path, without the query
-    QByteArray target; ///< the request target exactly as sent
+    QByteArray path;        ///< decoded path, without the query
+    QByteArray target;      ///< the request target exactly as sent
+    quint16 clientPort = 0; ///< the client's port: one per connection
     HttpHeaders headers;
     QByteArray body;
 };
