@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 
@@ -75,7 +76,8 @@ struct Error
                                VerifiedFileCopyError,
                                LibrarySessionClientError,
                                PresignedURLUploadError,
-                               IngestCacheError>;
+                               IngestCacheError,
+                               VerifiedBackupImporterError>;
 
     Value value;
 
