@@ -32,9 +32,9 @@ public:
     /// effect but their results); otherwise does nothing and each file is hashed when needed.
     void prefetch(const QStringList &paths)
     {
-        if (!hashesConcurrently(m_hasher))
+        if (!m_hasher.allowsConcurrentCalls())
             return;
-        std::vector<Result<QString>> results = contentHashResults(m_hasher, paths);
+        std::vector<Result<QString>> results = contentHashResults(m_hasher, paths, {});
         for (qsizetype i = 0; i < paths.size(); ++i)
             m_hashes.insert(paths.at(i), std::move(results[static_cast<size_t>(i)]));
     }
