@@ -27,8 +27,9 @@ std::shared_ptr<StubPreviewGenerator> StubPreviewGenerator::failing(Error error)
     return generator;
 }
 
-Result<PreviewGenerationResult>
-StubPreviewGenerator::generatePreview(const QString &source, const QString &destination) const
+Result<PreviewGenerationResult> StubPreviewGenerator::generatePreview(const QString &source,
+                                                                      const QString &destination,
+                                                                      std::stop_token) const
 {
     {
         const QMutexLocker lock(&m_mutex);

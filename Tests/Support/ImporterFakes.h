@@ -29,7 +29,8 @@ public:
     static std::shared_ptr<StubPreviewGenerator> failing(Error error);
 
     Result<PreviewGenerationResult> generatePreview(const QString &source,
-                                                    const QString &destination) const override;
+                                                    const QString &destination,
+                                                    std::stop_token stop) const override;
 
     QStringList sources() const;
 
