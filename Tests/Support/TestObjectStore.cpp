@@ -99,6 +99,7 @@ RecordedRequest record(const httplib::Request &request)
     recorded.method = QByteArray::fromStdString(request.method);
     recorded.path = QByteArray::fromStdString(request.path);
     recorded.target = QByteArray::fromStdString(request.target);
+    recorded.remotePort = static_cast<quint16>(request.remote_port);
     for (const auto &[name, value] : request.headers)
         recorded.headers.append(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     return recorded;
@@ -130,6 +131,8 @@ TestObjectStore::TestObjectStore(BodyStorage storage)
                   [this](const httplib::Request &request, httplib::Response &response) {
                       handleGet(request, response);
                   });
+    // Clients keep connections alive across many ranges and parts, as against real storage.
+    m_server->set_keep_alive_max_count(100000);
     const int port = m_server->bind_to_any_port("127.0.0.1");
     if (port <= 0)
         qFatal("object store: cannot bind a loopback port");

@@ -4,6 +4,7 @@
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
+#include <PellwickCore/Restore/RestoreTransferError.h>
 
 #include <QString>
 
@@ -65,7 +66,8 @@ struct Error
                                VerifiedFileCopyError,
                                LibrarySessionClientError,
                                PresignedURLUploadError,
-                               IngestCacheError>;
+                               IngestCacheError,
+                               RestoreTransferError>;
 
     Value value;
 

@@ -27,6 +27,8 @@ struct RecordedRequest
     QByteArray target; ///< the request target exactly as sent
     HttpHeaders headers;
     QByteArray body;
+    /// The client's port: requests with the same port came over one connection.
+    quint16 remotePort = 0;
 };
 
 /// An in-process HTTP server on 127.0.0.1 (an ephemeral port, its own threads) that implements the
