@@ -5,7 +5,7 @@
 //   pellwick-bench-metadata read FOLDER
 
 #include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
-#include <PellwickCore/Support/ImageLibraries.h>
+#include <PellwickCore/Ingest/ImageLibraries.h>
 
 #include <QCoreApplication>
 #include <QDir>

@@ -56,6 +56,8 @@ public:
         return m_inner->synchronize();
     }
 
+    Result<FileAttributes> attributes() const override { return m_inner->attributes(); }
+
     void startWriteBack(qint64 offset, qint64 length) override
     {
         m_inner->startWriteBack(offset, length);

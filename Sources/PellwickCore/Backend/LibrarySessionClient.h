@@ -4,7 +4,7 @@
 #include <PellwickCore/Backend/ImportCapacityReservationPackage.h>
 #include <PellwickCore/Backend/LibrarySessionTypes.h>
 #include <PellwickCore/Backend/RemoteLibraryItem.h>
-#include <PellwickCore/Backend/VerifiedBackupAPI.h>
+#include <PellwickCore/Import/VerifiedBackupAPI.h>
 #include <PellwickCore/Import/VerifiedBackupImportCancelling.h>
 #include <PellwickCore/Restore/RestoreAPI.h>
 #include <PellwickCore/Support/Result.h>

@@ -2,8 +2,8 @@
 
 // The JSON wire forms of the restore request endpoints. Private to the backend client.
 
-#include <PellwickCore/Backend/RestoreDownloads.h>
-#include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreDownloads.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/Result.h>

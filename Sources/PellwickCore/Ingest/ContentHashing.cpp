@@ -1,5 +1,6 @@
 #include "ContentHashing.h"
 
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/PageAlignedBuffer.h>
 
 #include <QFile>
@@ -164,9 +165,21 @@ int digestPipelined(int fd, EVP_MD_CTX *context)
 
 Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
 {
-    const FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    // Without waiting for a writer: a FIFO put where a file was is refused below, not read.
+    const FileDescriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0)
         return fileSystemFailure(QStringLiteral("open"), path, errno);
+
+    struct stat status
+    {};
+
+    if (::fstat(file.get(), &status) != 0)
+        return fileSystemFailure(QStringLiteral("fstat"), path, errno);
+    PELLWICK_TRY(requireRegularFile(S_ISREG(status.st_mode)   ? FileAttributes::Type::Regular
+                                    : S_ISDIR(status.st_mode) ? FileAttributes::Type::Directory
+                                                              : FileAttributes::Type::Other,
+                                    path));
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
@@ -174,10 +187,7 @@ Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
         return fileSystemFailure(QStringLiteral("digest"), path, ENOMEM);
 
     // Only worth a thread when there are several chunks to overlap.
-    struct stat status
-    {};
-
-    const bool large = ::fstat(file.get(), &status) == 0 && status.st_size > 2 * chunkSize;
+    const bool large = status.st_size > 2 * chunkSize;
     const int readError = large ? digestPipelined(file.get(), context.get())
                                 : digestInTurn(file.get(), context.get());
     if (readError != 0)

@@ -1,6 +1,6 @@
 #include "Exiv2PhotoMetadataExtractor.h"
 
-#include <PellwickCore/Support/ImageLibraries.h>
+#include <PellwickCore/Ingest/ImageLibraries.h>
 
 #include <QDateTime>
 #include <QFile>

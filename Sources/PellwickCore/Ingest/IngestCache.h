@@ -40,9 +40,6 @@ struct IngestCacheCopy
 /// The free bytes of the volume holding a path; may fail. Must be thread-safe.
 using AvailableCapacityProbe = std::function<Result<qint64>(const QString &path)>;
 
-/// Receives the progress rows of a copy-in on the copying thread. Must be thread-safe.
-using TransferProgressSink = std::function<void(const TransferProgress &)>;
-
 /// The local folder into which the supported RAW originals of a confirmed review, with their
 /// sidecars, are copied and verified before anything is archived. Layout:
 /// root/YYYY/MM/DD-<batch id>/<path relative to the scan source>. A batch whose copy-in has not

@@ -36,20 +36,6 @@ bool holdsUnchanged(const QString &path,
     return hash && *hash == expected;
 }
 
-Result<QString> readFileURL(const Json::ObjectReader &reader, const QString &key)
-{
-    Result<QString> text = reader.string(key);
-    if (!text)
-        return text;
-    const QUrl url(*text, QUrl::StrictMode);
-    const QString path = url.isValid() && url.isLocalFile() ? url.toLocalFile() : QString();
-    if (!path.startsWith(QLatin1Char('/'))) {
-        return failure(Json::dataCorrupted(
-            reader.keyPath(key), QStringLiteral("Invalid file URL string \"%1\".").arg(*text)));
-    }
-    return QDir::cleanPath(path);
-}
-
 } // namespace
 
 QString toRaw(SourceMediaSafety safety)
@@ -122,7 +108,7 @@ bool SourceMediaEvidence::detectsChange(const QList<ImportScanVolume> &available
 QJsonObject SourceMediaEvidence::toJson() const
 {
     QJsonObject json{
-        {sourceRootURLKey, QUrl::fromLocalFile(sourceRootURL).toString(QUrl::FullyEncoded)},
+        {sourceRootURLKey, Json::fileURLText(sourceRootURL)},
         {sourceIdentityKey, sourceIdentity.toJson()},
         {rawRelativePathKey, rawRelativePath},
         {rawContentHashKey, rawContentHash},
@@ -144,7 +130,10 @@ Result<SourceMediaEvidence> SourceMediaEvidence::fromJson(const QJsonValue &json
     const Json::ObjectReader reader(*object, path);
 
     SourceMediaEvidence evidence;
-    Result<QString> root = readFileURL(reader, sourceRootURLKey);
+    Result<QJsonValue> rootValue = reader.value(sourceRootURLKey);
+    if (!rootValue)
+        return tl::unexpected<Error>(std::move(rootValue).error());
+    Result<QString> root = Json::readFileURL(*rootValue, reader.keyPath(sourceRootURLKey));
     if (!root)
         return tl::unexpected<Error>(std::move(root).error());
     evidence.sourceRootURL = *root;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 namespace Pellwick {
@@ -43,5 +44,8 @@ struct TransferProgress
 
     bool operator==(const TransferProgress &) const = default;
 };
+
+/// Receives the progress rows of a long operation on its working thread. Must be thread-safe.
+using TransferProgressSink = std::function<void(const TransferProgress &)>;
 
 } // namespace Pellwick

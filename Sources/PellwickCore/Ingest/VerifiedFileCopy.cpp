@@ -87,13 +87,17 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         if (!opened)
             return tl::unexpected<Error>(std::move(opened).error());
         sourceHandle = std::move(*opened);
+        Result<FileAttributes> opensAs = sourceHandle->attributes();
+        if (!opensAs)
+            return tl::unexpected<Error>(std::move(opensAs).error());
+        PELLWICK_TRY(requireRegularFile(opensAs->type, source));
         opened = fileManager.openForWriting(partial);
         if (!opened)
             return tl::unexpected<Error>(std::move(opened).error());
         partialHandle = std::move(*opened);
 
-        PELLWICK_TRY(
-            copyFileContents(*sourceHandle, *partialHandle, source, partial, didCopyBytes));
+        PELLWICK_TRY(copyFileContents(
+            *sourceHandle, *partialHandle, source, partial, didCopyBytes, opensAs->size));
         PELLWICK_TRY(partialHandle->synchronize());
         // Verify what reached storage, not what is still in the page cache.
         partialHandle->dropCachedPages();

@@ -19,7 +19,9 @@ struct VerifiedFileCopy
     /// Copies `source` to `destination`, creating missing folders. Never replaces an existing
     /// destination (the move's "file exists" error). Failures: `FileSystemError` from the file
     /// system and the hasher, unchanged; `VerifiedFileCopyError` for a partial file that cannot
-    /// be created or hashes that differ. `didCopyBytes` receives the cumulative byte count once
+    /// be created or hashes that differ. A source that is not a regular file is refused before
+    /// any byte is read (`FileSystemError` "read" naming it, EISDIR for a folder, EINVAL for
+    /// anything else); one that grows past its size at opening fails with EFBIG. `didCopyBytes` receives the cumulative byte count once
     /// per MiB; both callbacks run on the calling thread. Callers must not copy to the same
     /// destination concurrently.
     [[nodiscard]] static Result<void> copy(const QString &source,

@@ -1,9 +1,15 @@
 #pragma once
 
+#include <QList>
+#include <QString>
+
+#include <optional>
+
 namespace Pellwick {
 
-/// Where a local library item stands in its import. The backend client only constructs values of
-/// it from the backend's status words; it never reads or writes a stored form.
+/// Where a local library item stands in its import. The library file stores the raw values
+/// ("staging" for `LocalCacheReady`, the case name for the others); the backend client maps its
+/// own wire words separately.
 enum class LibraryItemImportStatus {
     LocalCacheReady,
     Uploading,
@@ -13,5 +19,11 @@ enum class LibraryItemImportStatus {
     NeedsAttention,
     Duplicate,
 };
+
+QString toRaw(LibraryItemImportStatus status);
+/// Exact, case-sensitive match against the seven raw values.
+std::optional<LibraryItemImportStatus> libraryItemImportStatusFromRaw(const QString &raw);
+/// Every case in declaration order.
+QList<LibraryItemImportStatus> allLibraryItemImportStatuses();
 
 } // namespace Pellwick

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <PellwickCore/Backend/RestoreDownloads.h>
-#include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreDownloads.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QList>

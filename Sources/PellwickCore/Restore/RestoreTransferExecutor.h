@@ -1,8 +1,8 @@
 #pragma once
 
-#include <PellwickCore/Backend/RestoreDownloads.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
+#include <PellwickCore/Restore/RestoreDownloads.h>
 #include <PellwickCore/Restore/RestoreRangeFetching.h>
 #include <PellwickCore/Restore/RestoreTransferClock.h>
 #include <PellwickCore/Restore/RestoreTransferManifest.h>

@@ -75,7 +75,8 @@ Result<void> copyFileContents(FileHandle &source,
                               FileHandle &partial,
                               const QString &sourcePath,
                               const QString &partialPath,
-                              const std::function<void(qint64)> &didCopyBytes)
+                              const std::function<void(qint64)> &didCopyBytes,
+                              qint64 sourceLimit)
 {
     qint64 total = 0;
     const int from = source.nativeDescriptor();
@@ -110,6 +111,8 @@ Result<void> copyFileContents(FileHandle &source,
         }
         if (n == 0)
             break;
+        if (total + n > sourceLimit)
+            return fileSystemFailure(QStringLiteral("read"), sourcePath, EFBIG);
         // Let the disk work while the next chunk is copied, not only when the copy is flushed.
         partial.startWriteBack(total, n);
         total += n;

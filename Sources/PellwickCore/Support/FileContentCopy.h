@@ -6,18 +6,22 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 
 namespace Pellwick {
 
 /// Copies what remains of `source` from its current position to `destination` at its current
 /// position, in the kernel when both handles have descriptors and the file systems allow it,
 /// else through the handles in 1 MiB chunks. `didCopyBytes` gets the running total after each
-/// chunk. Failures name `sourcePath`, or `destinationPath` when the destination is full or
-/// read-only.
+/// chunk. The source may not yield more than `sourceLimit` bytes: a file still being written (or
+/// one swapped for an endless one) stops the copy with EFBIG as soon as more has arrived.
+/// Failures name `sourcePath`, or `destinationPath` when the destination is full or read-only.
 [[nodiscard]] Result<void> copyFileContents(FileHandle &source,
                                             FileHandle &destination,
                                             const QString &sourcePath,
                                             const QString &destinationPath,
-                                            const std::function<void(qint64)> &didCopyBytes = {});
+                                            const std::function<void(qint64)> &didCopyBytes = {},
+                                            qint64 sourceLimit
+                                            = std::numeric_limits<qint64>::max());
 
 } // namespace Pellwick

@@ -27,6 +27,8 @@ QByteArray encoded(const QString &path)
     return QFile::encodeName(path);
 }
 
+FileAttributes attributesFromStat(const struct stat &st);
+
 class LocalFileHandle final : public FileHandle
 {
 public:
@@ -86,6 +88,16 @@ public:
         if (::fsync(m_fd) != 0)
             return fileSystemFailure(QStringLiteral("fsync"), m_path, errno);
         return {};
+    }
+
+    Result<FileAttributes> attributes() const override
+    {
+        struct stat st
+        {};
+
+        if (::fstat(m_fd, &st) != 0)
+            return fileSystemFailure(QStringLiteral("fstat"), m_path, errno);
+        return attributesFromStat(st);
     }
 
     void startWriteBack(qint64 offset, qint64 length) override
@@ -383,7 +395,7 @@ Result<QString> LocalFileManager::resolvingSymlinks(const QString &path) const
 
 Result<std::unique_ptr<FileHandle>> LocalFileManager::openForReading(const QString &path) const
 {
-    return openHandle(path, O_RDONLY, "open");
+    return openHandle(path, O_RDONLY | O_NONBLOCK, "open");
 }
 
 Result<std::unique_ptr<FileHandle>> LocalFileManager::openForWriting(const QString &path) const
@@ -495,6 +507,14 @@ QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &p
     if (resolvedParent.endsWith(QLatin1Char('/')))
         return resolvedParent + name;
     return resolvedParent + QLatin1Char('/') + name;
+}
+
+Result<void> requireRegularFile(FileAttributes::Type type, const QString &path)
+{
+    if (type == FileAttributes::Type::Regular)
+        return {};
+    return fileSystemFailure(
+        QStringLiteral("read"), path, type == FileAttributes::Type::Directory ? EISDIR : EINVAL);
 }
 
 QString parentPath(const QString &path)

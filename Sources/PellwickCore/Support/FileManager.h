@@ -70,6 +70,8 @@ public:
     [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
     /// Flushes written bytes to permanent storage.
     [[nodiscard]] virtual Result<void> synchronize() = 0;
+    /// What the open file is now (fstat): its type and size, whatever its path names meanwhile.
+    [[nodiscard]] virtual Result<FileAttributes> attributes() const = 0;
 
     /// Asks the kernel to start writing the given bytes to storage now, so that a later
     /// `synchronize` has less to wait for. Best effort; it promises nothing about durability.
@@ -129,6 +131,8 @@ public:
     entriesOfDirectory(const QString &path) const = 0;
     /// The path with every symbolic link resolved; the item must exist.
     [[nodiscard]] virtual Result<QString> resolvingSymlinks(const QString &path) const = 0;
+    /// Opens for reading without waiting for a writer: a FIFO opens at once (and reads nothing),
+    /// so that callers can refuse it by its `attributes`.
     [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
     openForReading(const QString &path) const = 0;
     /// Opens an existing file for writing from its start, without truncating it.
@@ -166,6 +170,11 @@ public:
 /// resolved, naming what the system would reach (".." after a link leads to the parent of the
 /// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
+
+/// Refuses anything but a regular file as a source of bytes, as `read` reports an object it cannot
+/// read: a folder with EISDIR, anything else (FIFO, device, socket) with EINVAL, naming `path`.
+/// A FIFO would never end and a device such as /dev/zero never stops giving bytes.
+[[nodiscard]] Result<void> requireRegularFile(FileAttributes::Type type, const QString &path);
 
 /// The parent folder of an absolute path ("/a/b/c" -> "/a/b").
 QString parentPath(const QString &path);

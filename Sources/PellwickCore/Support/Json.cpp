@@ -1,7 +1,9 @@
 #include "Json.h"
 
+#include <QDir>
 #include <QJsonParseError>
 #include <QMetaType>
+#include <QUrl>
 #include <QVariant>
 
 #include <cmath>
@@ -159,6 +161,27 @@ readCaseKey(const QJsonObject &object, const QStringList &cases, const QString &
                           QStringLiteral("Invalid number of keys found, expected one.")});
     }
     return found;
+}
+
+QString fileURLText(const QString &path)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
+Result<QString> readFileURL(const QJsonValue &value, const QString &path)
+{
+    Result<QString> text = readString(value, path);
+    if (!text)
+        return text;
+    const QUrl url(*text, QUrl::StrictMode);
+    const QString local = url.isValid() && url.isLocalFile() && url.host().isEmpty()
+                              ? url.toLocalFile()
+                              : QString();
+    if (!local.startsWith(QLatin1Char('/')) || local.contains(QChar(0))) {
+        return failure(
+            dataCorrupted(path, QStringLiteral("Invalid file URL string \"%1\".").arg(*text)));
+    }
+    return QDir::cleanPath(local);
 }
 
 Result<QString> readString(const QJsonValue &value, const QString &path)

@@ -48,6 +48,13 @@ QString elementPath(const QString &path, qsizetype index);
 [[nodiscard]] Result<QJsonObject> readObject(const QJsonValue &value, const QString &path);
 [[nodiscard]] Result<QJsonArray> readArray(const QJsonValue &value, const QString &path);
 
+/// The stored text of a file URL: the absolute `path` as a fully encoded "file://" URL.
+QString fileURLText(const QString &path);
+/// Reads a "file:" URL with no host and an absolute path without NUL; gives the path cleaned of
+/// "." and ".." components. Anything else (an "http:" URL, a relative reference) is corrupted
+/// data: such a URL could later name files that are removed.
+[[nodiscard]] Result<QString> readFileURL(const QJsonValue &value, const QString &path);
+
 /// Names the one case of an enumeration with payloads stored as {"<case>": {...}}: of the keys
 /// listed in `cases`, exactly one must be present (other keys are neither counted nor read);
 /// otherwise a type mismatch at `path` with "Invalid number of keys found, expected one.".

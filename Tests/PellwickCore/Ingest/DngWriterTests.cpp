@@ -1,4 +1,4 @@
-#include <PellwickCore/Support/ImageLibraries.h>
+#include <PellwickCore/Ingest/ImageLibraries.h>
 
 #include <QTemporaryDir>
 #include <QTest>

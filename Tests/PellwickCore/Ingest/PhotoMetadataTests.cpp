@@ -1,6 +1,6 @@
 #include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
+#include <PellwickCore/Ingest/ImageLibraries.h>
 #include <PellwickCore/Ingest/PhotoMetadata.h>
-#include <PellwickCore/Support/ImageLibraries.h>
 #include <PellwickCore/Support/Json.h>
 
 #include <QTemporaryDir>

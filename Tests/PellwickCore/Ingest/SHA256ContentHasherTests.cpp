@@ -1,5 +1,6 @@
 #include <PellwickCore/Ingest/ContentHashing.h>
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -8,6 +9,7 @@
 
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <sys/stat.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -22,7 +24,8 @@ private Q_SLOTS:
     void sizesAroundTheReadSizeMatchAReference_data();
     void sizesAroundTheReadSizeMatchAReference();
     void missingFileFailsWithTheOpenError();
-    void unreadableFileFailsWithTheReadError();
+    void whatIsNotARegularFileIsRefused_data();
+    void whatIsNotARegularFileIsRefused();
     void fileIsClosedOnEveryPath();
 };
 
@@ -91,14 +94,32 @@ void SHA256ContentHasherTests::missingFileFailsWithTheOpenError()
     QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("open"), path, ENOENT}));
 }
 
-void SHA256ContentHasherTests::unreadableFileFailsWithTheReadError()
+void SHA256ContentHasherTests::whatIsNotARegularFileIsRefused_data()
 {
-    // A folder opens for reading but fails on the first read.
-    const QTemporaryDir dir;
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    QTest::newRow("folder") << QStringLiteral("folder") << EISDIR;
+    // Neither waits for a writer nor reads an endless device.
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << EINVAL;
+    QTest::newRow("endless device") << QStringLiteral("/dev/zero") << EINVAL;
+}
 
-    const Result<QString> result = SHA256ContentHasher().contentHash(dir.path());
+void SHA256ContentHasherTests::whatIsNotARegularFileIsRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    const QTemporaryDir dir;
+    QString path = dir.path();
+    if (kind == QLatin1String("fifo")) {
+        path = dir.filePath(QStringLiteral("IMG_0001.CR3"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind != QLatin1String("folder")) {
+        path = kind;
+    }
+
+    const Result<QString> result = SHA256ContentHasher().contentHash(path);
     QVERIFY(!result);
-    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("read"), dir.path(), EISDIR}));
+    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("read"), path, code}));
 }
 
 void SHA256ContentHasherTests::fileIsClosedOnEveryPath()

@@ -11,6 +11,7 @@
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Pellwick;
@@ -83,6 +84,10 @@ private Q_SLOTS:
     void hashingFailuresArePassedOnUnchanged_data();
     void hashingFailuresArePassedOnUnchanged();
     void folderIsFlushedAfterTheMove();
+    void sourceThatIsNotARegularFileIsRefused_data();
+    void sourceThatIsNotARegularFileIsRefused();
+    void sourceGrowingPastItsSizeStopsTheCopy_data();
+    void sourceGrowingPastItsSizeStopsTheCopy();
 };
 
 void VerifiedFileCopyTests::partialFileIsHiddenBesideTheDestination()
@@ -430,3 +435,81 @@ void VerifiedFileCopyTests::folderIsFlushedAfterTheMove()
 
 QTEST_GUILESS_MAIN(VerifiedFileCopyTests)
 #include "VerifiedFileCopyTests.moc"
+
+void VerifiedFileCopyTests::sourceThatIsNotARegularFileIsRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    // A FIFO would wait for a writer for ever, and a device never ends or is not the photo.
+    QTest::newRow("FIFO put where the file was") << QStringLiteral("fifo") << EINVAL;
+    QTest::newRow("character device") << QStringLiteral("/dev/null") << EINVAL;
+    QTest::newRow("folder") << QStringLiteral("folder") << EISDIR;
+}
+
+void VerifiedFileCopyTests::sourceThatIsNotARegularFileIsRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    const Scene scene;
+    QString source = scene.source;
+    QVERIFY(QFile::remove(source));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    else if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(source));
+    else
+        source = kind;
+    const CountingContentHasher hasher;
+    qint64 copied = 0;
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        source, scene.destination, LocalFileManager(), hasher, {}, [&](qint64 total) {
+            copied = total;
+        });
+
+    QVERIFY(!result);
+    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("read"), source, code}));
+    QCOMPARE(copied, qint64(0));
+    QCOMPARE(hasher.callCount(), 0);
+    QCOMPARE(entries(scene.folder), QStringList());
+}
+
+void VerifiedFileCopyTests::sourceGrowingPastItsSizeStopsTheCopy_data()
+{
+    QTest::addColumn<bool>("throughHandles");
+    QTest::newRow("kernel copy") << false;
+    QTest::newRow("copy through the file handles") << true;
+}
+
+void VerifiedFileCopyTests::sourceGrowingPastItsSizeStopsTheCopy()
+{
+    QFETCH(bool, throughHandles);
+    const Scene scene;
+    FaultInjectingFileManager faulty;
+    const LocalFileManager local;
+    const FileManager &fileManager = throughHandles ? static_cast<const FileManager &>(faulty)
+                                                    : static_cast<const FileManager &>(local);
+    // Still being written: more bytes arrive once the first MiB has been copied.
+    bool grown = false;
+    const auto grow = [&] {
+        if (grown)
+            return;
+        grown = true;
+        QFile file(scene.source);
+        QVERIFY(file.open(QIODevice::Append));
+        QCOMPARE(file.write(patternBytes(mebibyte, 3)), mebibyte);
+    };
+    const CountingContentHasher hasher;
+
+    const Result<void> result = VerifiedFileCopy::copy(
+        scene.source, scene.destination, fileManager, hasher, {}, [&](qint64 total) {
+            if (total == mebibyte)
+                grow();
+        });
+
+    QVERIFY(grown);
+    QVERIFY(!result);
+    QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("read"), scene.source, EFBIG}));
+    QCOMPARE(hasher.callCount(), 0);
+    QCOMPARE(entries(scene.folder), QStringList());
+}

@@ -145,6 +145,34 @@ struct Fixture
     }
 };
 
+/// A run on a thread of its own that is always joined, also when a check fails first.
+struct BackgroundRun
+{
+    BackgroundRun(Fixture &fixture, const RestoreTransfer &transfer, std::stop_token stop = {})
+        : fixture(fixture)
+        , thread([this, transfer, stop] { result = this->fixture.run(transfer, stop); })
+    {}
+
+    ~BackgroundRun()
+    {
+        fixture.fetcher->setGated(false);
+        join();
+    }
+
+    BackgroundRun(const BackgroundRun &) = delete;
+    BackgroundRun &operator=(const BackgroundRun &) = delete;
+
+    void join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+
+    Fixture &fixture;
+    std::optional<Result<RestoreTransferManifest>> result;
+    std::thread thread;
+};
+
 QList<RestoreByteRange> ranges(std::initializer_list<std::pair<qint64, qint64>> list)
 {
     QList<RestoreByteRange> out;
@@ -247,8 +275,8 @@ void RestoreTransferExecutorTests::parallelFetchesAreBounded()
     const RestoreTransfer transfer = fixture.transfer();
     fixture.fetcher->setGated(true);
 
-    std::optional<Result<RestoreTransferManifest>> result;
-    std::thread run([&] { result = fixture.run(transfer); });
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(std::min(rangeCount, 4)));
     QCOMPARE(fixture.fetcher->calls().size(), std::min(rangeCount, 4));
     for (int finished = 1; finished <= rangeCount; ++finished) {
@@ -280,8 +308,8 @@ void RestoreTransferExecutorTests::outOfOrderChunksSaveSortedManifests()
             saved.append(manifest->completedRanges);
     });
 
-    std::optional<Result<RestoreTransferManifest>> result;
-    std::thread run([&] { result = fixture.run(transfer); });
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(4));
     qsizetype done = 0;
     for (qint64 start : {3000, 1000, 2000, 0}) {
@@ -343,8 +371,8 @@ void RestoreTransferExecutorTests::pauseDropsTheArrivingChunk()
     fixture.raw = patternBytes(6 * smallChunk, 8);
     const RestoreTransfer transfer = fixture.transfer();
     fixture.fetcher->setGated(true);
-    std::optional<Result<RestoreTransferManifest>> result;
-    std::thread run([&] { result = fixture.run(transfer); });
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(4));
     fixture.fetcher->release(RestoreByteRange{1000, 1999});
     QTRY_COMPARE(fixture.fetcher->calls().size(), 5);
@@ -371,8 +399,8 @@ void RestoreTransferExecutorTests::stopEndsTheRunAsCancellation()
     const RestoreTransfer transfer = fixture.transfer();
     fixture.fetcher->setGated(true);
     std::stop_source stop;
-    std::optional<Result<RestoreTransferManifest>> result;
-    std::thread run([&] { result = fixture.run(transfer, stop.get_token()); });
+    BackgroundRun run(fixture, transfer, stop.get_token());
+    auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(4));
     fixture.fetcher->release();
     QTRY_COMPARE(fixture.fetcher->calls().size(), 5);
@@ -447,14 +475,14 @@ void RestoreTransferExecutorTests::manifestOfAnotherChunkSize()
     writeFile(fixture.partsPath() + u"/1000-1999.part"_s, fixture.raw.mid(1000, 1000));
 
     fixture.fetcher->setGated(true);
-    std::optional<Result<RestoreTransferManifest>> result;
-    std::thread run([&] { result = fixture.run(transfer); });
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(2));
     fixture.fetcher->release(RestoreByteRange{0, 999});
     QTRY_VERIFY(fixture.manifest()->completedRanges.size() == 3);
     // Old entries stay and still count in the progress rows.
     QCOMPARE(fixture.manifest()->completedRanges, ranges({{0, 1499}, {0, 999}, {1000, 1999}}));
-    QCOMPARE(fixture.progress.rows().last().currentFileCompletedByteCount, qint64(3500));
+    QTRY_COMPARE(fixture.progress.rows().last().currentFileCompletedByteCount, qint64(3500));
     fixture.fetcher->release();
     run.join();
     PELLWICK_VERIFY_SUCCESS(*result);

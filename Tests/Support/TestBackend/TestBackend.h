@@ -2,7 +2,7 @@
 
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Backend/HttpFetch.h>
-#include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 
 #include <QByteArray>
 #include <QList>

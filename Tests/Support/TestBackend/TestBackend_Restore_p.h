@@ -5,7 +5,7 @@
 
 #include "TestBackend.h"
 
-#include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickCore/Backend/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Date.h>
 
 #include <QList>

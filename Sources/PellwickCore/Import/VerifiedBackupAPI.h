@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickCore/Backend/VerifiedBackupUpload.h>
+#include <PellwickCore/Import/VerifiedBackupUpload.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QList>

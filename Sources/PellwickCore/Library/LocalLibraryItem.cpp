@@ -1,0 +1,256 @@
+#include "LocalLibraryItem.h"
+
+#include <PellwickCore/Support/Json.h>
+
+namespace Pellwick {
+
+namespace {
+
+const QString idKey = QStringLiteral("id");
+const QString originalFilenameKey = QStringLiteral("originalFilename");
+const QString canonicalFilenameKey = QStringLiteral("canonicalFilename");
+const QString contentHashKey = QStringLiteral("contentHash");
+const QString archiveByteCountKey = QStringLiteral("archiveByteCount");
+const QString archiveSidecarFilenameKey = QStringLiteral("archiveSidecarFilename");
+const QString archiveSidecarByteCountKey = QStringLiteral("archiveSidecarByteCount");
+const QString archiveSidecarContentHashKey = QStringLiteral("archiveSidecarContentHash");
+const QString importDateKey = QStringLiteral("importDate");
+const QString importStatusKey = QStringLiteral("importStatus");
+const QString backendLibraryItemIDKey = QStringLiteral("backendLibraryItemID");
+const QString restoreStatusKey = QStringLiteral("restoreStatus");
+const QString restoreAttentionReasonKey = QStringLiteral("restoreAttentionReason");
+const QString ingestCacheOriginalURLKey = QStringLiteral("ingestCacheOriginalURL");
+const QString ingestCacheSidecarURLKey = QStringLiteral("ingestCacheSidecarURL");
+const QString ingestCacheSidecarContentHashKey = QStringLiteral("ingestCacheSidecarContentHash");
+const QString ingestSourceNameKey = QStringLiteral("ingestSourceName");
+const QString sourceRelativePathKey = QStringLiteral("sourceRelativePath");
+const QString sourceMediaEvidenceKey = QStringLiteral("sourceMediaEvidence");
+const QString cacheRelativePathKey = QStringLiteral("cacheRelativePath");
+const QString metadataKey = QStringLiteral("metadata");
+const QString previewKey = QStringLiteral("preview");
+const QString availableKey = QStringLiteral("available");
+const QString failedKey = QStringLiteral("failed");
+const QString relativePathKey = QStringLiteral("relativePath");
+const QString reasonKey = QStringLiteral("reason");
+
+/// Reads an optional key with `read(value, keyPath)` into `target`; absent and null give none.
+template<typename T, typename F>
+Result<void> readOptional(const Json::ObjectReader &reader,
+                          const QString &key,
+                          std::optional<T> &target,
+                          F &&read)
+{
+    if (!reader.has(key)) {
+        target.reset();
+        return {};
+    }
+    Result<T> value = read(reader.jsonObject().value(key), reader.keyPath(key));
+    if (!value)
+        return tl::unexpected<Error>(std::move(value).error());
+    target = std::move(*value);
+    return {};
+}
+
+/// Lets equal texts of one record share their storage (the same hash is often stored three
+/// times), which keeps a large library small in memory.
+void share(std::optional<QString> &text, const QString &with)
+{
+    if (text && *text == with)
+        *text = with;
+}
+
+} // namespace
+
+QJsonObject LocalPreviewState::toJson() const
+{
+    QJsonObject json;
+    if (const auto *available = std::get_if<Available>(&value))
+        json.insert(availableKey, QJsonObject{{relativePathKey, available->relativePath}});
+    else if (const auto *failed = std::get_if<Failed>(&value))
+        json.insert(failedKey, QJsonObject{{reasonKey, failed->reason}});
+    return json;
+}
+
+Result<LocalPreviewState> LocalPreviewState::fromJson(const QJsonValue &json, const QString &path)
+{
+    Result<QJsonObject> object = Json::readObject(json, path);
+    if (!object)
+        return tl::unexpected<Error>(std::move(object).error());
+    Result<QString> caseKey = Json::readCaseKey(*object, {availableKey, failedKey}, path);
+    if (!caseKey)
+        return tl::unexpected<Error>(std::move(caseKey).error());
+    const Json::ObjectReader reader(*object, path);
+    Result<Json::ObjectReader> payload = reader.object(*caseKey);
+    if (!payload)
+        return tl::unexpected<Error>(std::move(payload).error());
+    if (*caseKey == availableKey)
+        return payload->string(relativePathKey).map(&LocalPreviewState::available);
+    return payload->string(reasonKey).map(&LocalPreviewState::failed);
+}
+
+bool LocalLibraryItem::isSafeToEraseSourceMedia() const
+{
+    return importStatus == LibraryItemImportStatus::VerifiedBackup
+           && (!sourceMediaEvidence || sourceMediaEvidence->safety != SourceMediaSafety::Changed);
+}
+
+QJsonObject LocalLibraryItem::toJson() const
+{
+    QJsonObject json;
+    const auto insertText = [&](const QString &key, const std::optional<QString> &text) {
+        if (text)
+            json.insert(key, *text);
+    };
+    const auto insertInteger = [&](const QString &key, const std::optional<qint64> &number) {
+        if (number)
+            json.insert(key, *number);
+    };
+    const auto insertURL = [&](const QString &key, const std::optional<QString> &path) {
+        if (path)
+            json.insert(key, Json::fileURLText(*path));
+    };
+
+    json.insert(idKey, id.toString(QUuid::WithoutBraces).toUpper());
+    json.insert(originalFilenameKey, originalFilename);
+    json.insert(canonicalFilenameKey, canonicalFilename);
+    json.insert(contentHashKey, contentHash);
+    insertInteger(archiveByteCountKey, archiveByteCount);
+    insertText(archiveSidecarFilenameKey, archiveSidecarFilename);
+    insertInteger(archiveSidecarByteCountKey, archiveSidecarByteCount);
+    insertText(archiveSidecarContentHashKey, archiveSidecarContentHash);
+    json.insert(importDateKey, importDate.secondsSinceReferenceDate);
+    json.insert(importStatusKey, toRaw(importStatus));
+    insertInteger(backendLibraryItemIDKey, backendLibraryItemID);
+    if (restoreStatus)
+        json.insert(restoreStatusKey, toRaw(*restoreStatus));
+    insertText(restoreAttentionReasonKey, restoreAttentionReason);
+    insertURL(ingestCacheOriginalURLKey, ingestCacheOriginalURL);
+    insertURL(ingestCacheSidecarURLKey, ingestCacheSidecarURL);
+    insertText(ingestCacheSidecarContentHashKey, ingestCacheSidecarContentHash);
+    insertText(ingestSourceNameKey, ingestSourceName);
+    insertText(sourceRelativePathKey, sourceRelativePath);
+    if (sourceMediaEvidence)
+        json.insert(sourceMediaEvidenceKey, sourceMediaEvidence->toJson());
+    insertText(cacheRelativePathKey, cacheRelativePath);
+    json.insert(metadataKey, metadata.toJson());
+    json.insert(previewKey, preview.toJson());
+    return json;
+}
+
+Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, const QString &path)
+{
+    Result<QJsonObject> object = Json::readObject(json, path);
+    if (!object)
+        return tl::unexpected<Error>(std::move(object).error());
+    const Json::ObjectReader reader(*object, path);
+    LocalLibraryItem item;
+
+    Result<QString> idText = reader.string(idKey);
+    if (!idText)
+        return tl::unexpected<Error>(std::move(idText).error());
+    item.id = QUuid::fromString(*idText);
+    if (idText->size() != 36
+        || (item.id.isNull() && *idText != QLatin1String("00000000-0000-0000-0000-000000000000"))) {
+        return failure(Json::dataCorrupted(
+            reader.keyPath(idKey),
+            QStringLiteral("Attempted to decode UUID from invalid UUID string.")));
+    }
+
+    const std::pair<const QString *, QString *> requiredTexts[] = {
+        {&originalFilenameKey, &item.originalFilename},
+        {&canonicalFilenameKey, &item.canonicalFilename},
+        {&contentHashKey, &item.contentHash},
+    };
+    for (const auto &[key, target] : requiredTexts) {
+        Result<QString> text = reader.string(*key);
+        if (!text)
+            return tl::unexpected<Error>(std::move(text).error());
+        *target = std::move(*text);
+    }
+
+    Result<double> importDate = reader.number(importDateKey);
+    if (!importDate)
+        return tl::unexpected<Error>(std::move(importDate).error());
+    item.importDate = Date{*importDate};
+
+    Result<LibraryItemImportStatus> status
+        = Json::readRawValue(reader,
+                             importStatusKey,
+                             QStringLiteral("LibraryItemImportStatus"),
+                             libraryItemImportStatusFromRaw);
+    if (!status)
+        return tl::unexpected<Error>(std::move(status).error());
+    item.importStatus = *status;
+
+    const std::pair<const QString *, std::optional<qint64> *> optionalIntegers[] = {
+        {&archiveByteCountKey, &item.archiveByteCount},
+        {&archiveSidecarByteCountKey, &item.archiveSidecarByteCount},
+        {&backendLibraryItemIDKey, &item.backendLibraryItemID},
+    };
+    for (const auto &[key, target] : optionalIntegers)
+        PELLWICK_TRY(readOptional(reader, *key, *target, Json::readInteger));
+
+    const std::pair<const QString *, std::optional<QString> *> optionalTexts[] = {
+        {&archiveSidecarFilenameKey, &item.archiveSidecarFilename},
+        {&archiveSidecarContentHashKey, &item.archiveSidecarContentHash},
+        {&restoreAttentionReasonKey, &item.restoreAttentionReason},
+        {&ingestCacheSidecarContentHashKey, &item.ingestCacheSidecarContentHash},
+        {&ingestSourceNameKey, &item.ingestSourceName},
+        {&sourceRelativePathKey, &item.sourceRelativePath},
+        {&cacheRelativePathKey, &item.cacheRelativePath},
+    };
+    for (const auto &[key, target] : optionalTexts)
+        PELLWICK_TRY(readOptional(reader, *key, *target, Json::readString));
+
+    PELLWICK_TRY(readOptional(
+        reader, ingestCacheOriginalURLKey, item.ingestCacheOriginalURL, Json::readFileURL));
+    PELLWICK_TRY(readOptional(
+        reader, ingestCacheSidecarURLKey, item.ingestCacheSidecarURL, Json::readFileURL));
+
+    if (reader.has(restoreStatusKey)) {
+        Result<RestoreRequestStatus> restore
+            = Json::readRawValue(reader,
+                                 restoreStatusKey,
+                                 QStringLiteral("RestoreRequestStatus"),
+                                 restoreRequestStatusFromRaw);
+        if (!restore)
+            return tl::unexpected<Error>(std::move(restore).error());
+        item.restoreStatus = *restore;
+    }
+    PELLWICK_TRY(readOptional(reader,
+                              sourceMediaEvidenceKey,
+                              item.sourceMediaEvidence,
+                              [](const QJsonValue &value, const QString &keyPath) {
+                                  return SourceMediaEvidence::fromJson(value, keyPath);
+                              }));
+
+    Result<QJsonValue> metadata = reader.value(metadataKey);
+    if (!metadata)
+        return tl::unexpected<Error>(std::move(metadata).error());
+    Result<PhotoMetadata> photoMetadata
+        = PhotoMetadata::fromJson(*metadata, reader.keyPath(metadataKey));
+    if (!photoMetadata)
+        return tl::unexpected<Error>(std::move(photoMetadata).error());
+    item.metadata = std::move(*photoMetadata);
+
+    Result<QJsonValue> preview = reader.value(previewKey);
+    if (!preview)
+        return tl::unexpected<Error>(std::move(preview).error());
+    Result<LocalPreviewState> previewState
+        = LocalPreviewState::fromJson(*preview, reader.keyPath(previewKey));
+    if (!previewState)
+        return tl::unexpected<Error>(std::move(previewState).error());
+    item.preview = std::move(*previewState);
+
+    share(item.archiveSidecarContentHash, item.ingestCacheSidecarContentHash.value_or(QString()));
+    if (item.sourceMediaEvidence) {
+        if (item.sourceMediaEvidence->rawContentHash == item.contentHash)
+            item.sourceMediaEvidence->rawContentHash = item.contentHash;
+        if (item.ingestCacheSidecarContentHash)
+            share(item.sourceMediaEvidence->sidecarContentHash,
+                  *item.ingestCacheSidecarContentHash);
+    }
+    return item;
+}
+
+} // namespace Pellwick

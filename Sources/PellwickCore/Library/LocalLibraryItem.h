@@ -1,0 +1,101 @@
+#pragma once
+
+#include <PellwickCore/Ingest/PhotoMetadata.h>
+#include <PellwickCore/Ingest/SourceMediaEvidence.h>
+#include <PellwickCore/Library/IngestCachePackage.h>
+#include <PellwickCore/Library/LibraryItemImportStatus.h>
+#include <PellwickCore/Library/LocalPreviewState.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Support/Date.h>
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QJsonObject>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace Pellwick {
+
+/// One library record per RAW original. A plain value: every change is a copy-with-change
+/// operation returning a new record, which the caller persists through the library store.
+/// File URLs are held as absolute paths.
+struct LocalLibraryItem
+{
+    QUuid id;
+    QString originalFilename;
+    QString canonicalFilename;
+    QString contentHash;
+    std::optional<qint64> archiveByteCount;
+    std::optional<QString> archiveSidecarFilename;
+    std::optional<qint64> archiveSidecarByteCount;
+    std::optional<QString> archiveSidecarContentHash;
+    Date importDate;
+    LibraryItemImportStatus importStatus = LibraryItemImportStatus::LocalCacheReady;
+    std::optional<qint64> backendLibraryItemID;
+    std::optional<RestoreRequestStatus> restoreStatus;
+    std::optional<QString> restoreAttentionReason;
+    std::optional<QString> ingestCacheOriginalURL;
+    std::optional<QString> ingestCacheSidecarURL;
+    std::optional<QString> ingestCacheSidecarContentHash;
+    std::optional<QString> ingestSourceName;
+    std::optional<QString> sourceRelativePath;
+    std::optional<SourceMediaEvidence> sourceMediaEvidence;
+    std::optional<QString> cacheRelativePath;
+    PhotoMetadata metadata;
+    LocalPreviewState preview;
+
+    bool operator==(const LocalLibraryItem &) const = default;
+
+    /// True exactly for a Verified Backup whose source-media evidence is absent or not changed.
+    bool isSafeToEraseSourceMedia() const;
+
+    // Copy-with-change operations: each returns a record equal to this one except in the fields
+    // it names.
+
+    LocalLibraryItem replacingImportStatus(LibraryItemImportStatus status) const;
+    LocalLibraryItem replacingArchiveSidecar(std::optional<QString> filename,
+                                             std::optional<qint64> byteCount,
+                                             std::optional<QString> contentHash) const;
+    LocalLibraryItem replacingBackendLibraryItemID(std::optional<qint64> backendID) const;
+    LocalLibraryItem replacingRestoreStatus(std::optional<RestoreRequestStatus> status,
+                                            std::optional<QString> attentionReason) const;
+    /// Sets the three Ingest Cache fields from `package` (all cleared without one) and takes its
+    /// relative path when it carries one; `cacheRelativePath` is never cleared.
+    LocalLibraryItem
+    replacingIngestCachePackage(const std::optional<IngestCachePackage> &package) const;
+    /// Sets the three Ingest Cache fields from `package`; `cacheRelativePath` stays.
+    LocalLibraryItem attachingIngestCachePackageForCleanup(const IngestCachePackage &package) const;
+    /// Takes `other`'s Ingest Cache package (reading its sidecar size) and its evidence when it
+    /// has one; everything else stays this record's.
+    LocalLibraryItem replacingIngestCacheItem(const LocalLibraryItem &other,
+                                              const FileManager &fileManager) const;
+    /// Sets the evidence's safety to changed; a record without evidence comes back equal.
+    LocalLibraryItem markingSourceMediaChanged() const;
+    /// Re-roots the two Ingest Cache URLs that lie in `oldRoot` (compared with symbolic links
+    /// resolved) under `newRoot`, used as given; URLs elsewhere are returned byte-identical.
+    LocalLibraryItem relocatingIngestCacheURLs(const QString &oldRoot,
+                                               const QString &newRoot,
+                                               const FileManager &fileManager) const;
+
+    /// The record's Ingest Cache package, or nothing without a cached original. The sidecar's
+    /// size is read now; a missing sidecar, a failure or anything but a regular file gives none.
+    std::optional<IngestCachePackage> ingestCachePackage(const FileManager &fileManager) const;
+    /// True when `candidate`'s cached package is the one this archived record describes (the
+    /// content hashes are not compared). Reads the candidate's sidecar size; never fails.
+    bool matchesArchivedPackage(const LocalLibraryItem &candidate,
+                                const FileManager &fileManager) const;
+
+    /// The JSON object of one record: the eight required keys always, the optional ones only with
+    /// a value.
+    QJsonObject toJson() const;
+    /// Reads one record; a missing required key, a wrong JSON type, an unknown status word, a
+    /// broken preview or a file URL that is not an absolute "file:" URL fails with a
+    /// `DecodingError` whose key path begins with `path`. Null optional keys read as absent and
+    /// unknown keys are ignored.
+    [[nodiscard]] static Result<LocalLibraryItem> fromJson(const QJsonValue &json,
+                                                           const QString &path = {});
+};
+
+} // namespace Pellwick

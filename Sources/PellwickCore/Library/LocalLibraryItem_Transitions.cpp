@@ -1,0 +1,176 @@
+#include "LocalLibraryItem.h"
+
+namespace Pellwick {
+
+namespace {
+
+/// The size of the regular file at `path`, or nothing.
+std::optional<qint64> regularFileSize(const std::optional<QString> &path,
+                                      const FileManager &fileManager)
+{
+    if (!path)
+        return std::nullopt;
+    const Result<FileAttributes> attributes = fileManager.attributesOfItem(*path);
+    if (!attributes || attributes->type != FileAttributes::Type::Regular)
+        return std::nullopt;
+    return attributes->size;
+}
+
+void applyPackage(LocalLibraryItem &item,
+                  const std::optional<IngestCachePackage> &package,
+                  bool updatingCacheRelativePath)
+{
+    item.ingestCacheOriginalURL
+        = package ? std::optional<QString>(package->originalURL) : std::nullopt;
+    item.ingestCacheSidecarURL = package ? package->sidecarURL : std::nullopt;
+    item.ingestCacheSidecarContentHash = package ? package->sidecarContentHash : std::nullopt;
+    if (updatingCacheRelativePath && package && package->relativePath)
+        item.cacheRelativePath = package->relativePath;
+}
+
+/// `url` re-rooted from `oldRoot` (already resolved) to `newRoot`, or unchanged outside it.
+std::optional<QString> relocated(const std::optional<QString> &url,
+                                 const QString &resolvedOldRoot,
+                                 const QString &newRoot,
+                                 const FileManager &fileManager)
+{
+    if (!url)
+        return url;
+    const QString resolved = resolvingSymlinksInPath(fileManager, *url);
+    if (resolved != resolvedOldRoot
+        && !(resolved.startsWith(resolvedOldRoot)
+             && (resolvedOldRoot.endsWith(QLatin1Char('/'))
+                 || resolved.at(resolvedOldRoot.size()) == QLatin1Char('/')))) {
+        return url;
+    }
+    QString rest = resolved.mid(resolvedOldRoot.size());
+    while (rest.startsWith(QLatin1Char('/')))
+        rest.remove(0, 1);
+    while (rest.endsWith(QLatin1Char('/')))
+        rest.chop(1);
+    if (rest.isEmpty())
+        return newRoot;
+    if (newRoot.endsWith(QLatin1Char('/')))
+        return newRoot + rest;
+    return newRoot + QLatin1Char('/') + rest;
+}
+
+} // namespace
+
+LocalLibraryItem LocalLibraryItem::replacingImportStatus(LibraryItemImportStatus status) const
+{
+    LocalLibraryItem item = *this;
+    item.importStatus = status;
+    return item;
+}
+
+LocalLibraryItem LocalLibraryItem::replacingArchiveSidecar(std::optional<QString> filename,
+                                                           std::optional<qint64> byteCount,
+                                                           std::optional<QString> contentHash) const
+{
+    LocalLibraryItem item = *this;
+    item.archiveSidecarFilename = std::move(filename);
+    item.archiveSidecarByteCount = byteCount;
+    item.archiveSidecarContentHash = std::move(contentHash);
+    return item;
+}
+
+LocalLibraryItem
+LocalLibraryItem::replacingBackendLibraryItemID(std::optional<qint64> backendID) const
+{
+    LocalLibraryItem item = *this;
+    item.backendLibraryItemID = backendID;
+    return item;
+}
+
+LocalLibraryItem
+LocalLibraryItem::replacingRestoreStatus(std::optional<RestoreRequestStatus> status,
+                                         std::optional<QString> attentionReason) const
+{
+    LocalLibraryItem item = *this;
+    item.restoreStatus = status;
+    item.restoreAttentionReason = std::move(attentionReason);
+    return item;
+}
+
+LocalLibraryItem LocalLibraryItem::replacingIngestCachePackage(
+    const std::optional<IngestCachePackage> &package) const
+{
+    LocalLibraryItem item = *this;
+    applyPackage(item, package, true);
+    return item;
+}
+
+LocalLibraryItem
+LocalLibraryItem::attachingIngestCachePackageForCleanup(const IngestCachePackage &package) const
+{
+    LocalLibraryItem item = *this;
+    applyPackage(item, package, false);
+    return item;
+}
+
+LocalLibraryItem LocalLibraryItem::replacingIngestCacheItem(const LocalLibraryItem &other,
+                                                            const FileManager &fileManager) const
+{
+    LocalLibraryItem item = *this;
+    applyPackage(item, other.ingestCachePackage(fileManager), true);
+    if (other.sourceMediaEvidence)
+        item.sourceMediaEvidence = other.sourceMediaEvidence;
+    return item;
+}
+
+LocalLibraryItem LocalLibraryItem::markingSourceMediaChanged() const
+{
+    LocalLibraryItem item = *this;
+    if (item.sourceMediaEvidence)
+        item.sourceMediaEvidence->safety = SourceMediaSafety::Changed;
+    return item;
+}
+
+LocalLibraryItem LocalLibraryItem::relocatingIngestCacheURLs(const QString &oldRoot,
+                                                             const QString &newRoot,
+                                                             const FileManager &fileManager) const
+{
+    if (!ingestCacheOriginalURL && !ingestCacheSidecarURL)
+        return *this;
+    const QString resolvedOldRoot = resolvingSymlinksInPath(fileManager, oldRoot);
+    LocalLibraryItem item = *this;
+    item.ingestCacheOriginalURL
+        = relocated(ingestCacheOriginalURL, resolvedOldRoot, newRoot, fileManager);
+    item.ingestCacheSidecarURL
+        = relocated(ingestCacheSidecarURL, resolvedOldRoot, newRoot, fileManager);
+    return item;
+}
+
+std::optional<IngestCachePackage>
+LocalLibraryItem::ingestCachePackage(const FileManager &fileManager) const
+{
+    if (!ingestCacheOriginalURL)
+        return std::nullopt;
+    return IngestCachePackage{*ingestCacheOriginalURL,
+                              ingestCacheSidecarURL,
+                              ingestCacheSidecarContentHash,
+                              regularFileSize(ingestCacheSidecarURL, fileManager),
+                              cacheRelativePath};
+}
+
+bool LocalLibraryItem::matchesArchivedPackage(const LocalLibraryItem &candidate,
+                                              const FileManager &fileManager) const
+{
+    if (!candidate.ingestCacheOriginalURL)
+        return false;
+    const bool hasName = archiveSidecarFilename.has_value();
+    const bool hasSize = archiveSidecarByteCount.has_value();
+    const bool hasHash = archiveSidecarContentHash.has_value();
+    if (!hasName && !hasSize && !hasHash)
+        return !candidate.ingestCacheSidecarURL;
+    if (!(hasName && hasSize && hasHash) || !candidate.ingestCacheSidecarURL)
+        return false;
+    const std::optional<qint64> size
+        = regularFileSize(candidate.ingestCacheSidecarURL, fileManager);
+    return lastPathComponent(*candidate.ingestCacheSidecarURL) == *archiveSidecarFilename
+           && size == archiveSidecarByteCount
+           && candidate.ingestCacheSidecarContentHash == archiveSidecarContentHash;
+}
+
+} // namespace Pellwick
