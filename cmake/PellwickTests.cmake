@@ -1,13 +1,15 @@
-# pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>])
-# Builds one QTest executable for one test class and registers it with CTest.
+# pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>]
+#                   [WRAPPER <command...>])
+# Builds one QTest executable for one test class and registers it with CTest. A WRAPPER command
+# runs the test executable as its last argument (for tests that need a prepared session).
 function(pellwick_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE PellwickTestSupport Qt6::Test ${ARG_LIBRARIES})
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${ARG_WRAPPER} $<TARGET_FILE:${name}>)
     if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/Tests/PellwickCore")
         set(label core)
     else()

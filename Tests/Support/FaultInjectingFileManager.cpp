@@ -225,11 +225,25 @@ Result<void> FaultInjectingFileManager::createDirectory(const QString &path) con
     return m_inner->createDirectory(path);
 }
 
+Result<void> FaultInjectingFileManager::createPrivateDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::CreateDirectory, path))
+        return fileSystemFailure(QStringLiteral("mkdir"), path, *code);
+    return m_inner->createPrivateDirectory(path);
+}
+
 bool FaultInjectingFileManager::createFile(const QString &path) const
 {
     if (begin(FileOperation::CreateFile, path))
         return false;
     return m_inner->createFile(path);
+}
+
+bool FaultInjectingFileManager::createPrivateFile(const QString &path) const
+{
+    if (begin(FileOperation::CreateFile, path))
+        return false;
+    return m_inner->createPrivateFile(path);
 }
 
 Result<void> FaultInjectingFileManager::removeItem(const QString &path) const

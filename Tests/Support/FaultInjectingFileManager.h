@@ -74,7 +74,9 @@ public:
     std::optional<int> begin(FileOperation operation, const QString &path) const;
 
     Result<void> createDirectory(const QString &path) const override;
+    Result<void> createPrivateDirectory(const QString &path) const override;
     bool createFile(const QString &path) const override;
+    bool createPrivateFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
     Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;

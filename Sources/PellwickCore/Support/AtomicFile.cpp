@@ -4,24 +4,30 @@
 
 namespace Pellwick {
 
-Result<void>
-writeFileAtomically(const FileManager &fileManager, const QString &path, const QByteArray &data)
+Result<void> writeFileAtomically(const FileManager &fileManager,
+                                 const QString &path,
+                                 const QByteArray &data,
+                                 FileAccess access)
 {
     const QString temporary
         = parentPath(path) + QStringLiteral("/.") + lastPathComponent(path) + QLatin1Char('.')
           + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".tmp");
-    return writeFileAtomically(fileManager, path, data, temporary);
+    return writeFileAtomically(fileManager, path, data, temporary, access);
 }
 
 Result<void> writeFileAtomically(const FileManager &fileManager,
                                  const QString &path,
                                  const QByteArray &data,
-                                 const QString &temporary)
+                                 const QString &temporary,
+                                 FileAccess access)
 {
     const QString folder = parentPath(path);
 
     auto write = [&]() -> Result<void> {
-        if (!fileManager.createFile(temporary))
+        const bool created = access == FileAccess::OwnerOnly
+                                 ? fileManager.createPrivateFile(temporary)
+                                 : fileManager.createFile(temporary);
+        if (!created)
             return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
         Result<std::unique_ptr<FileHandle>> handle = fileManager.openForWriting(temporary);
         if (!handle)

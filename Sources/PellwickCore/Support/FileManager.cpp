@@ -237,9 +237,7 @@ std::pair<QString, bool> decodeEntryName(const char *raw)
     return {QString::fromUtf8(escaped), false};
 }
 
-} // namespace
-
-Result<void> LocalFileManager::createDirectory(const QString &path) const
+Result<void> makeDirectory(const LocalFileManager &fileManager, const QString &path, mode_t mode)
 {
     struct stat st
     {};
@@ -252,23 +250,23 @@ Result<void> LocalFileManager::createDirectory(const QString &path) const
     }
     const QString parent = parentPath(path);
     if (parent != path && !parent.isEmpty())
-        PELLWICK_TRY(createDirectory(parent));
-    if (::mkdir(target.constData(), 0777) != 0) {
+        PELLWICK_TRY(fileManager.createDirectory(parent));
+    if (::mkdir(target.constData(), mode) != 0) {
         if (errno == EEXIST)
             return {}; // made meanwhile by someone else
         return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
     }
     // The new folder's own name must survive a power cut, or so would nothing put into it.
-    return synchronizeDirectory(parent);
+    return fileManager.synchronizeDirectory(parent);
 }
 
-bool LocalFileManager::createFile(const QString &path) const
+bool makeFile(const QString &path, mode_t mode)
 {
     // Always a new file: truncating an existing one in place would also empty every other name
     // (hard link) it has, and would write through a symbolic link.
     const QByteArray target = encoded(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::close(fd);
             return true;
@@ -277,6 +275,28 @@ bool LocalFileManager::createFile(const QString &path) const
             return false;
     }
     return false;
+}
+
+} // namespace
+
+Result<void> LocalFileManager::createDirectory(const QString &path) const
+{
+    return makeDirectory(*this, path, 0777);
+}
+
+Result<void> LocalFileManager::createPrivateDirectory(const QString &path) const
+{
+    return makeDirectory(*this, path, 0700);
+}
+
+bool LocalFileManager::createFile(const QString &path) const
+{
+    return makeFile(path, 0666);
+}
+
+bool LocalFileManager::createPrivateFile(const QString &path) const
+{
+    return makeFile(path, 0600);
 }
 
 Result<void> LocalFileManager::removeItem(const QString &path) const

@@ -105,9 +105,14 @@ public:
     /// Creates the folder and any missing parents, each flushed into its parent folder; an
     /// existing folder is not an error.
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
+    /// As `createDirectory`, but a folder at `path` that this call makes may be used by its owner
+    /// only (for folders holding credentials); an existing folder is left as it is.
+    [[nodiscard]] virtual Result<void> createPrivateDirectory(const QString &path) const = 0;
     /// Creates a new, empty regular file, replacing a file already at `path` by a new one (the old
     /// file is unlinked, never emptied in place). False when it could not.
     virtual bool createFile(const QString &path) const = 0;
+    /// As `createFile`, with a file that only its owner may read and write.
+    virtual bool createPrivateFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
     /// Removes a folder only while it is empty; fails (ENOTEMPTY) when anything is in it, even
@@ -147,7 +152,9 @@ class LocalFileManager final : public FileManager
 {
 public:
     Result<void> createDirectory(const QString &path) const override;
+    Result<void> createPrivateDirectory(const QString &path) const override;
     bool createFile(const QString &path) const override;
+    bool createPrivateFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
     Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;

@@ -1,0 +1,148 @@
+#include "AppConfiguration.h"
+
+#include <PellwickApp/Composition/AbsoluteFilePath.h>
+#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Composition/StandardSettings.h>
+#include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
+#include <PellwickApp/Stores/InMemorySessionTokenStore.h>
+#include <PellwickApp/Stores/IngestCacheLocationStore.h>
+#include <PellwickApp/Stores/SessionTokenStore.h>
+#include <PellwickCore/Support/Json.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace Pellwick {
+
+namespace {
+
+QJsonObject readCompiledPropertyList()
+{
+    QFile file(QStringLiteral(":/pellwick/Info.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return Json::parseObject(file.readAll()).value_or(QJsonObject());
+}
+
+QString standardLocation(QStandardPaths::StandardLocation location)
+{
+    const QString path = QStandardPaths::writableLocation(location);
+    return path.isEmpty() ? QDir::homePath() : path;
+}
+
+/// A URL for a backend base: one that parses strictly and is not empty.
+std::optional<QUrl> parsedURL(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (text.isEmpty() || !url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+AppConfiguration::Sources AppConfiguration::processSources()
+{
+    return Sources{
+        [] { return QProcessEnvironment::systemEnvironment(); },
+        readCompiledPropertyList,
+        openStandardSettings,
+    };
+}
+
+AppConfiguration::AppConfiguration(Sources sources)
+    : m_sources(std::move(sources))
+{}
+
+QString AppConfiguration::builtInBackendURL()
+{
+    return QStringLiteral("https://api.pellwick.example/");
+}
+
+QUrl AppConfiguration::backendURL() const
+{
+    const QProcessEnvironment environment = m_sources.environment();
+    QString candidate = builtInBackendURL();
+    if (environment.contains(QStringLiteral("PELL_WICK_BACKEND_URL"))) {
+        candidate = environment.value(QStringLiteral("PELL_WICK_BACKEND_URL"));
+    } else {
+        const QJsonValue listed
+            = m_sources.propertyList().value(QStringLiteral("PellwickBackendURL"));
+        if (listed.isString())
+            candidate = listed.toString();
+    }
+    // An unusable candidate falls back to the built-in URL, never to the property list.
+    return parsedURL(candidate).value_or(QUrl(builtInBackendURL(), QUrl::StrictMode));
+}
+
+QString AppConfiguration::localLibraryCacheURL() const
+{
+    return folderRoot("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT", QStringLiteral("LocalLibraryCache"));
+}
+
+QString AppConfiguration::ingestCacheURL() const
+{
+    const QProcessEnvironment environment = m_sources.environment();
+    if (environment.contains(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")))
+        return absoluteFilePath(environment.value(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")));
+    // Always the persistent location, whichever store the application runs with.
+    const IngestCacheLocationStore store(m_sources.standardSettings());
+    return store.load(picturesDirectory() + QStringLiteral("/Pellwick Ingest Cache"));
+}
+
+QString AppConfiguration::stagingAreaURL() const
+{
+    return folderRoot("PELL_WICK_STAGING_AREA_ROOT", QStringLiteral("StagingArea"));
+}
+
+QString AppConfiguration::restoreTransferStateURL() const
+{
+    return folderRoot("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT", QStringLiteral("RestoreTransfers"));
+}
+
+QString AppConfiguration::restoreDestinationDirectoryURL() const
+{
+    return applicationSupportDirectory() + QStringLiteral("/RestoredRAWOriginals");
+}
+
+std::shared_ptr<const SessionTokenStoring> AppConfiguration::sessionTokenStore() const
+{
+    if (switchIsOn("PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE"))
+        return std::make_shared<InMemorySessionTokenStore>();
+    return std::make_shared<SessionTokenStore>();
+}
+
+std::shared_ptr<const IngestCacheLocationStoring> AppConfiguration::ingestCacheLocationStore() const
+{
+    if (switchIsOn("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"))
+        return std::make_shared<InMemoryIngestCacheLocationStore>();
+    return std::make_shared<IngestCacheLocationStore>(m_sources.standardSettings());
+}
+
+QString AppConfiguration::applicationSupportDirectory()
+{
+    return standardLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
+           + PellwickIdentity::applicationSupportDirectoryName();
+}
+
+QString AppConfiguration::picturesDirectory()
+{
+    return standardLocation(QStandardPaths::PicturesLocation);
+}
+
+QString AppConfiguration::folderRoot(const char *variable, const QString &defaultName) const
+{
+    const QProcessEnvironment environment = m_sources.environment();
+    const QString name = QString::fromLatin1(variable);
+    if (environment.contains(name))
+        return absoluteFilePath(environment.value(name));
+    return applicationSupportDirectory() + QLatin1Char('/') + defaultName;
+}
+
+bool AppConfiguration::switchIsOn(const char *variable) const
+{
+    return m_sources.environment().value(QString::fromLatin1(variable)) == QLatin1String("1");
+}
+
+} // namespace Pellwick

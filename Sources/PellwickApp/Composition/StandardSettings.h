@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QSettings>
+
+#include <memory>
+
+namespace Pellwick {
+
+/// The application's own settings store: an INI file under the user's XDG configuration folder
+/// ("Pellwick/Pellwick.ini"). Each call opens a new handle on the same file.
+std::unique_ptr<QSettings> openStandardSettings();
+
+} // namespace Pellwick

@@ -1,0 +1,213 @@
+#include "StagingArea.h"
+
+#include <PellwickCore/Ingest/VerifiedFileCopy.h>
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
+
+#include <cerrno>
+
+namespace Pellwick {
+
+namespace {
+
+const QString stateFileName = QStringLiteral("import-state.json");
+
+/// True when `relativePath` is "<folder>/<name>" with a name usable as one path component.
+bool isInFolder(const QString &relativePath, const QString &folder)
+{
+    const QString prefix = folder + QLatin1Char('/');
+    return relativePath.startsWith(prefix) && isSafePathComponent(relativePath.mid(prefix.size()));
+}
+
+/// The package folder named by a staged path "<folder>/<name>", or nothing for any other form.
+std::optional<QString> packageFolderOf(const QString &relativePath)
+{
+    const qsizetype slash = relativePath.indexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return std::nullopt;
+    const QString folder = relativePath.left(slash);
+    if (!isSafePathComponent(folder) || !isInFolder(relativePath, folder))
+        return std::nullopt;
+    return folder;
+}
+
+/// True when every path of the record stays inside `folder` (the preview's inside its own
+/// folder of the library).
+bool staysInFolder(const StagedImportRecord &record, const QString &folder)
+{
+    return isInFolder(record.stagedOriginalRelativePath, folder)
+           && (!record.stagedSidecarRelativePath
+               || isInFolder(*record.stagedSidecarRelativePath, folder))
+           && (!record.previewRelativePath || isSafePathComponent(*record.previewRelativePath));
+}
+
+tl::unexpected<Error> invalidName(const QString &name)
+{
+    return failure(FileSystemError{QStringLiteral("stage"), name, EINVAL});
+}
+
+} // namespace
+
+StagingArea::StagingArea(QString rootURL,
+                         std::shared_ptr<const FileManager> fileManager,
+                         std::shared_ptr<const ContentHashing> contentHasher)
+    : m_rootURL(std::move(rootURL))
+    , m_fileManager(std::move(fileManager))
+    , m_contentHasher(std::move(contentHasher))
+{}
+
+Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
+{
+    if (!isSafePathComponent(item.filename))
+        return invalidName(item.filename);
+    if (item.sidecar && !isSafePathComponent(item.sidecar->filename))
+        return invalidName(item.sidecar->filename);
+
+    const QString folderName = uuidText(QUuid::createUuid());
+    const QString folder = m_rootURL + QLatin1Char('/') + folderName;
+    PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
+
+    // Nothing refers to the new folder yet, so a failure takes it away again.
+    auto staged = [&]() -> Result<StagedRawOriginal> {
+        StagedRawOriginal out;
+        out.url = folder + QLatin1Char('/') + item.filename;
+        PELLWICK_TRY(VerifiedFileCopy::copy(item.url, out.url, *m_fileManager, *m_contentHasher));
+        Result<FileAttributes> rawAttributes = m_fileManager->attributesOfItem(out.url);
+        PELLWICK_TRY(rawAttributes);
+        out.byteCount = rawAttributes->size;
+        out.relativePath = folderName + QLatin1Char('/') + item.filename;
+        out.stateURL = folder + QLatin1Char('/') + stateFileName;
+        if (item.sidecar) {
+            const QString sidecar = folder + QLatin1Char('/') + item.sidecar->filename;
+            PELLWICK_TRY(VerifiedFileCopy::copy(
+                item.sidecar->url, sidecar, *m_fileManager, *m_contentHasher));
+            Result<FileAttributes> sidecarAttributes = m_fileManager->attributesOfItem(sidecar);
+            PELLWICK_TRY(sidecarAttributes);
+            out.sidecarURL = sidecar;
+            out.sidecarByteCount = sidecarAttributes->size;
+            out.sidecarRelativePath = folderName + QLatin1Char('/') + item.sidecar->filename;
+        }
+        return out;
+    }();
+    if (!staged)
+        (void) m_fileManager->removeItem(folder);
+    return staged;
+}
+
+QString StagingArea::resolved(const QString &relativePath) const
+{
+    return m_rootURL + QLatin1Char('/') + relativePath;
+}
+
+QString StagingArea::recordURL(const StagedImportRecord &record) const
+{
+    return parentPath(resolved(record.stagedOriginalRelativePath)) + QLatin1Char('/')
+           + stateFileName;
+}
+
+QString StagingArea::stagedOriginalURL(const StagedImportRecord &record) const
+{
+    return resolved(record.stagedOriginalRelativePath);
+}
+
+std::optional<QString> StagingArea::stagedSidecarURL(const StagedImportRecord &record) const
+{
+    if (!record.stagedSidecarRelativePath)
+        return std::nullopt;
+    return resolved(*record.stagedSidecarRelativePath);
+}
+
+Result<void> StagingArea::writeRecord(const StagedImportRecord &record) const
+{
+    const std::optional<QString> folderName = packageFolderOf(record.stagedOriginalRelativePath);
+    if (!folderName || !staysInFolder(record, *folderName))
+        return failure(
+            FileSystemError{QStringLiteral("write"), record.stagedOriginalRelativePath, EINVAL});
+    const QString folder = m_rootURL + QLatin1Char('/') + *folderName;
+    PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
+    Result<QByteArray> bytes = Json::serialize(toJson(record), Json::Format::Pretty);
+    PELLWICK_TRY(bytes);
+    return writeFileAtomically(
+        *m_fileManager, folder + QLatin1Char('/') + stateFileName, *bytes, FileAccess::OwnerOnly);
+}
+
+Result<QStringList> StagingArea::packageFolders() const
+{
+    if (!m_fileManager->fileExists(m_rootURL))
+        return QStringList();
+    Result<QList<DirectoryEntry>> entries = m_fileManager->entriesOfDirectory(m_rootURL);
+    PELLWICK_TRY(entries);
+    QStringList folders;
+    for (const DirectoryEntry &entry : *entries)
+        if (entry.hasValidName && entry.attributes.type == FileAttributes::Type::Directory)
+            folders.append(entry.name);
+    return folders;
+}
+
+Result<StagingRecoveryReport> StagingArea::readRecoverableRecords() const
+{
+    Result<QStringList> folders = packageFolders();
+    PELLWICK_TRY(folders);
+    StagingRecoveryReport report;
+    for (const QString &folder : *folders) {
+        const QString state
+            = m_rootURL + QLatin1Char('/') + folder + QLatin1Char('/') + stateFileName;
+        if (!m_fileManager->fileExists(state))
+            continue;
+        Result<QByteArray> bytes = readFileContents(*m_fileManager, state);
+        if (!bytes) {
+            report.issues.append(StagingRecoveryIssue{state, std::nullopt});
+            continue;
+        }
+        Result<QJsonObject> object = Json::parseObject(*bytes);
+        Result<StagedImportRecord> record
+            = object ? stagedImportRecordFromJson(*object)
+                     : Result<StagedImportRecord>(tl::unexpected<Error>(std::move(object).error()));
+        if (record && staysInFolder(*record, folder))
+            report.records.append(*record);
+        else
+            report.issues.append(StagingRecoveryIssue{state, localLibraryItemID(*bytes)});
+    }
+    return report;
+}
+
+Result<void> StagingArea::removeRecord(const QUuid &localLibraryItemID) const
+{
+    Result<QStringList> folders = packageFolders();
+    PELLWICK_TRY(folders);
+    for (const QString &folder : *folders) {
+        const QString path = m_rootURL + QLatin1Char('/') + folder;
+        Result<QByteArray> bytes
+            = readFileContents(*m_fileManager, path + QLatin1Char('/') + stateFileName);
+        if (!bytes)
+            continue;
+        if (StagingArea::localLibraryItemID(*bytes) == localLibraryItemID)
+            return removePackageFolder(path);
+    }
+    return {};
+}
+
+Result<void> StagingArea::removePackageFolder(const QString &folder) const
+{
+    Result<QStringList> names = m_fileManager->contentsOfDirectory(folder);
+    PELLWICK_TRY(names);
+    for (const QString &name : *names)
+        if (name != stateFileName)
+            PELLWICK_TRY(m_fileManager->removeItem(folder + QLatin1Char('/') + name));
+    PELLWICK_TRY(m_fileManager->removeItem(folder + QLatin1Char('/') + stateFileName));
+    return m_fileManager->removeDirectory(folder);
+}
+
+std::optional<QUuid> StagingArea::localLibraryItemID(const QByteArray &data)
+{
+    Result<QJsonObject> object = Json::parseObject(data);
+    if (!object)
+        return std::nullopt;
+    const QJsonValue value = object->value(QStringLiteral("localLibraryItemID"));
+    if (!value.isString())
+        return std::nullopt;
+    return uuidFromText(value.toString());
+}
+
+} // namespace Pellwick
