@@ -156,6 +156,10 @@ QByteArray rawImage(const DngOptions &options)
 {
     const int w = options.width;
     const int h = options.height;
+    if (options.omitRawData)
+        return {};
+    if (options.blackFrame)
+        return QByteArray(static_cast<qint64>(w) * h * 2, '\0');
     QByteArray raw(static_cast<qint64>(w) * h * 2, Qt::Uninitialized);
     auto *out = reinterpret_cast<uchar *>(raw.data());
     quint32 state = options.noiseSeed * 2654435761U + 1U;
@@ -303,7 +307,7 @@ buildIfds(const DngOptions &options, const Layout &at, qint64 jpegSize, qint64 r
         longs(256, {w}),
         longs(257, {h}),
         shorts(258, {16}),
-        shorts(259, {1}),     // uncompressed
+        shorts(259, {options.rawCompression}),
         shorts(262, {32803}), // CFA
         longs(273, {at.rawData}),
         shorts(277, {1}),
@@ -391,7 +395,7 @@ QByteArray bytes(const DngOptions &options)
 
     QByteArray out("II*\0", 4);
     append32(out, static_cast<quint32>(offsets[0]));
-    out.reserve(at.rawData + rawSize);
+    out.reserve(at.rawData + (options.omitRawData ? 0 : rawSize));
     for (std::size_t i = 0; i < ifds.size(); ++i) {
         padTo(out, offsets[i]);
         appendIfd(out, ifds[i]);

@@ -47,6 +47,15 @@ struct DngOptions
     std::optional<QByteArray> longitudeRef = QByteArray("E");
     std::optional<QList<DngRational>> longitude = degreesMinutesSeconds(2.2945);
 
+    /// The raw image's Compression tag. Its bytes are written uncompressed whatever the tag says,
+    /// so any other value makes a file whose data is not what it claims.
+    quint16 rawCompression = 1;
+    /// Every raw sample 0: a black frame.
+    bool blackFrame = false;
+    /// Leaves the raw image's bytes out: the file ends where they would begin. Extended with
+    /// zeros (sparse) to the size the strip claims, it is a black frame of any size at no cost.
+    bool omitRawData = false;
+
     /// Embeds a baseline JPEG preview of the scene as IFD0's image (the raw is a SubIFD).
     bool embeddedPreview = true;
     int previewWidth = 160;

@@ -272,6 +272,8 @@ Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolu
 {
     QList<ImportReviewItem> items;
     for (const ImportScanVolume &source : sources) {
+        if (!source.hasValidURL) // its files could not be reached, nor the volume shown empty
+            return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
         Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url).list();
         if (!files)
             return tl::unexpected<Error>(std::move(files).error());

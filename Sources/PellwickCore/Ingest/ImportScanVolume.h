@@ -15,6 +15,9 @@ struct ImportScanVolume
     QString url;
     /// Absent for chosen folders and for the Ingest Cache root.
     std::optional<QString> volumeUUID;
+    /// False when the root's bytes are not valid UTF-8 (a mount point named so): `url` shows them
+    /// as "\xNN", and a scan of the source fails as it does for a folder named so.
+    bool hasValidURL = true;
 
     bool operator==(const ImportScanVolume &) const = default;
 };

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstring>
 
 #include <libraw/libraw.h>
+#include <malloc.h>
 #include <omp.h>
 
 namespace Pellwick {
@@ -19,9 +22,15 @@ namespace {
 constexpr std::array<double, 9> compressionQualities
     = {0.82, 0.72, 0.62, 0.52, 0.42, 0.32, 0.24, 0.18, 0.12};
 
-/// Larger originals are refused rather than decoded: no camera comes near this, and a hostile
-/// header must not make the decoder allocate gigabytes.
-constexpr qint64 maximumSourcePixelCount = 600'000'000;
+/// What one decode may allocate for its raw buffer and developed image. Today's largest sensors
+/// (about 150 MP) need some 600 MB at half size; a hostile header must not make the decoder
+/// allocate gigabytes and work for half a minute.
+constexpr qint64 maximumDecodeByteCount = qint64(1) << 30;
+
+/// Fewer bytes than one per this many pixels of the frame cannot hold its image, whatever the
+/// compression: a lossless one needs at least a bit per pixel, and even a lossy JPEG of a black
+/// frame some bits per block of 64. A decoder that gave up reads next to nothing.
+constexpr qint64 pixelsPerLeastByte = 1024;
 
 void ignoreDataError(void *, const char *, int) {}
 
@@ -44,6 +53,69 @@ public:
 
 private:
     int m_previous;
+};
+
+/// Reads the RAW file for LibRaw and counts the bytes its decoder takes while it unpacks the raw
+/// image. `unpack` allocates the raw buffer and then seeks to the image data: the first call
+/// after `startUnpacking` zeroes that buffer, so what a decoder leaves unwritten is black, never
+/// the pixels of a photo decoded before, and counting starts there. LibRaw calls it from one
+/// thread at a time (its decoders run single-threaded here).
+class CountingDataStream final : public LibRaw_file_datastream
+{
+public:
+    CountingDataStream(const char *path, const LibRaw &processor)
+        : LibRaw_file_datastream(path)
+        , m_processor(processor)
+    {}
+
+    void startUnpacking()
+    {
+        m_unpacking = true;
+        m_bytesRead = 0;
+    }
+
+    /// Bytes read since the raw buffer was allocated.
+    qint64 bytesRead() const { return m_bytesRead; }
+
+    int read(void *buffer, size_t size, size_t count) override
+    {
+        beginUnpacking();
+        const int items = LibRaw_file_datastream::read(buffer, size, count);
+        if (items > 0)
+            m_bytesRead += qint64(items) * qint64(size);
+        return items;
+    }
+
+    int get_char() override
+    {
+        beginUnpacking();
+        const int c = LibRaw_file_datastream::get_char();
+        if (c != EOF)
+            ++m_bytesRead;
+        return c;
+    }
+
+    int seek(INT64 offset, int whence) override
+    {
+        beginUnpacking();
+        return LibRaw_file_datastream::seek(offset, whence);
+    }
+
+private:
+    void beginUnpacking()
+    {
+        if (!m_unpacking)
+            return;
+        m_unpacking = false;
+        m_bytesRead = 0;
+        void *raw = m_processor.imgdata.rawdata.raw_alloc;
+        if (raw)
+            std::memset(raw, 0, malloc_usable_size(raw));
+    }
+
+    const LibRaw &m_processor;
+    bool m_unpacking = false;
+    qint64 m_bytesRead = 0;
 };
 
 /// The full image of one RAW file, decoded on first use at the smallest scale that still serves
@@ -95,13 +167,39 @@ private:
 
     bool parse()
     {
-        if (m_processor->open_file(m_path.constData()) != LIBRAW_SUCCESS)
+        m_processor->recycle(); // lets go of the stream of the last parse, if any
+        m_stream = std::make_unique<CountingDataStream>(m_path.constData(), *m_processor);
+        if (!m_stream->valid() || m_processor->open_datastream(m_stream.get()) != LIBRAW_SUCCESS)
             return false;
         const libraw_image_sizes_t &sizes = m_processor->imgdata.sizes;
         m_parsed = sizes.width > 0 && sizes.height > 0 && sizes.raw_width > 0
-                   && sizes.raw_height > 0
-                   && qint64(sizes.raw_width) * sizes.raw_height <= maximumSourcePixelCount;
+                   && sizes.raw_height > 0 && decodeByteCount(true) <= maximumDecodeByteCount;
         return m_parsed;
+    }
+
+    /// What unpacking and developing the frame allocates: the raw buffer (with the rows LibRaw
+    /// adds, one sample per pixel, four for a frame without a colour filter array) and the
+    /// developed image of four 16-bit channels per pixel, at half size or not.
+    qint64 decodeByteCount(bool halfSize) const
+    {
+        const libraw_image_sizes_t &sizes = m_processor->imgdata.sizes;
+        const libraw_iparams_t &image = m_processor->imgdata.idata;
+        const qint64 samplesPerPixel = image.filters != 0 || image.colors == 1 ? 1 : 4;
+        const qint64 rawWidth = std::max<qint64>(sizes.raw_width, sizes.width + sizes.left_margin);
+        const qint64 rawHeight
+            = std::max<qint64>(sizes.raw_height, sizes.height + sizes.top_margin);
+        const qint64 rawBytes = rawWidth * (rawHeight + 8) * 2 * samplesPerPixel;
+        const qint64 width = halfSize ? (sizes.width + 1) / 2 : sizes.width;
+        const qint64 height = halfSize ? (sizes.height + 1) / 2 : sizes.height;
+        return rawBytes + width * height * 8;
+    }
+
+    /// True when the decoder read at least the least the frame's image can take.
+    bool readImageData() const
+    {
+        const libraw_image_sizes_t &sizes = m_processor->imgdata.sizes;
+        return m_stream->bytesRead() * pixelsPerLeastByte
+               >= qint64(sizes.raw_width) * sizes.raw_height;
     }
 
     std::optional<PreviewImage> decode(bool halfSize)
@@ -109,6 +207,8 @@ private:
         if (!m_parsed && !parse())
             return std::nullopt;
         m_parsed = false; // whatever happens below, the next decode parses the file afresh
+        if (decodeByteCount(halfSize) > maximumDecodeByteCount)
+            return std::nullopt;
 
         const SingleThreadedDecoding singleThreaded;
         LibRaw &raw = *m_processor;
@@ -119,10 +219,14 @@ private:
         params.user_flip = -1;
         params.use_fuji_rotate = 1;
 
+        params.max_raw_memory_mb = unsigned(maximumDecodeByteCount >> 20);
+
         std::optional<PreviewImage> image;
         // Missing or corrupt pixel data counts as a decoding failure: the decoder would
-        // otherwise fill the gaps and report success.
-        if (raw.unpack() == LIBRAW_SUCCESS && raw.error_count() == 0
+        // otherwise fill the gaps and report success. So does image data it never read, as when
+        // the file claims a compression its data does not have and the decoder gives up at once.
+        m_stream->startUnpacking();
+        if (raw.unpack() == LIBRAW_SUCCESS && raw.error_count() == 0 && readImageData()
             && raw.dcraw_process() == LIBRAW_SUCCESS && raw.error_count() == 0)
             image = upright(raw);
         raw.recycle();
@@ -154,6 +258,8 @@ private:
     }
 
     QByteArray m_path;
+    // Declared before the processor that reads through it, so that it outlives the processor.
+    std::unique_ptr<CountingDataStream> m_stream;
     std::unique_ptr<LibRaw> m_processor;
     bool m_parsed = false;
     qint64 m_longSide = 0;

@@ -2,7 +2,6 @@
 
 #include <PellwickCore/Support/DirectoryWalk.h>
 
-#include <QFile>
 #include <QHash>
 #include <QSet>
 
@@ -16,6 +15,7 @@ struct MountEntry
 {
     QString deviceNumber; ///< "major:minor"
     QString mountPoint;
+    bool hasValidMountPoint = true; ///< false when its bytes are not valid UTF-8
     QString fileSystemType;
     QString source;
 };
@@ -120,8 +120,9 @@ int hexValue(char c)
     return -1;
 }
 
-/// The kernel writes space, tab, newline and backslash in mount table fields as "\ooo".
-QString unescapeMountField(QByteArrayView field)
+/// The kernel writes space, tab, newline and backslash in mount table fields as "\ooo". Bytes
+/// that are not valid UTF-8 are written as "\xNN" and the second value is false.
+std::pair<QString, bool> unescapeMountField(QByteArrayView field)
 {
     QByteArray out;
     out.reserve(field.size());
@@ -137,7 +138,7 @@ QString unescapeMountField(QByteArrayView field)
             out.append(c);
         }
     }
-    return QFile::decodeName(out);
+    return decodeFileName(out);
 }
 
 /// udev writes unsafe characters of label and UUID link names as "\xHH".
@@ -175,10 +176,12 @@ Result<QList<MountEntry>> parseMountInfo(const QByteArray &table, const QString 
                                          tablePath + QStringLiteral(" line %1").arg(lineIndex + 1),
                                          QStringLiteral("The mount table line is malformed.")});
         }
+        auto [mountPoint, isValid] = unescapeMountField(fields.at(4));
         entries.append(MountEntry{QString::fromLatin1(fields.at(2)),
-                                  unescapeMountField(fields.at(4)),
-                                  unescapeMountField(fields.at(separator + 1)),
-                                  unescapeMountField(fields.at(separator + 2))});
+                                  std::move(mountPoint),
+                                  isValid,
+                                  unescapeMountField(fields.at(separator + 1)).first,
+                                  unescapeMountField(fields.at(separator + 2)).first});
     }
     return entries;
 }
@@ -200,6 +203,7 @@ public:
     {
         MountedVolume volume;
         volume.url = mount.mountPoint;
+        volume.hasValidURL = mount.hasValidMountPoint;
         volume.isLocal = !networkFileSystemTypes().contains(mount.fileSystemType);
         std::optional<BlockDevice> device = blockDevice(mount);
         if (device) {

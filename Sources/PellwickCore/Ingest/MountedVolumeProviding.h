@@ -20,6 +20,9 @@ struct MountedVolume
     bool isLocal = false;
     bool isInternal = false;
     std::optional<QString> volumeUUID;
+    /// False when the mount point's bytes are not valid UTF-8: `url` shows them as "\xNN" and
+    /// cannot be used to reach the volume.
+    bool hasValidURL = true;
 
     bool operator==(const MountedVolume &) const = default;
 };

@@ -28,7 +28,8 @@ Result<QList<ImportScanVolume>> RemovableVolumeDetector::removableVolumes() cons
     QList<ImportScanVolume> sources;
     for (const MountedVolume &volume : *volumes) {
         if (isRemovableMedia(volume))
-            sources.append(ImportScanVolume{volume.name, volume.url, volume.volumeUUID});
+            sources.append(
+                ImportScanVolume{volume.name, volume.url, volume.volumeUUID, volume.hasValidURL});
     }
     return sources;
 }

@@ -6,50 +6,12 @@ namespace Pellwick {
 
 namespace {
 
-class Walker
+/// One folder being walked: its entries and the next one to visit.
+struct OpenFolder
 {
-public:
-    Walker(const FileManager &fileManager,
-           const DirectoryWalkOptions &options,
-           const DirectoryWalkVisitor &visit)
-        : m_fileManager(fileManager)
-        , m_options(options)
-        , m_visit(visit)
-    {}
-
-    Result<void> walk(const QString &folder, bool isRoot)
-    {
-        Result<QList<DirectoryEntry>> entries = m_fileManager.entriesOfDirectory(folder);
-        if (!entries) {
-            const bool passOver = isRoot ? m_options.passOverUnreadableRoot
-                                         : m_options.passOverUnreadableSubfolders;
-            if (passOver)
-                return {};
-            return tl::unexpected<Error>(std::move(entries).error());
-        }
-        for (const DirectoryEntry &entry : *entries) {
-            if (m_options.skipHiddenEntries && entry.name.startsWith(QLatin1Char('.')))
-                continue;
-            Result<bool> descend = m_visit(folder, entry);
-            if (!descend)
-                return tl::unexpected<Error>(std::move(descend).error());
-            if (!*descend || entry.attributes.type != FileAttributes::Type::Directory)
-                continue;
-            const QString path = appendingPathComponent(folder, entry.name);
-            if (!entry.hasValidName) {
-                if (m_options.passOverUnreadableSubfolders)
-                    continue;
-                return fileSystemFailure(QStringLiteral("read name"), path, EILSEQ);
-            }
-            PELLWICK_TRY(walk(path, false));
-        }
-        return {};
-    }
-
-private:
-    const FileManager &m_fileManager;
-    const DirectoryWalkOptions &m_options;
-    const DirectoryWalkVisitor &m_visit;
+    QString path;
+    QList<DirectoryEntry> entries;
+    qsizetype next = 0;
 };
 
 } // namespace
@@ -59,7 +21,46 @@ Result<void> walkDirectoryTree(const FileManager &fileManager,
                                const DirectoryWalkOptions &options,
                                const DirectoryWalkVisitor &visit)
 {
-    return Walker(fileManager, options, visit).walk(root, true);
+    // An explicit stack instead of recursion: the depth of a tree is for its owner to choose,
+    // and a worker thread's stack is small.
+    QList<OpenFolder> stack;
+    const auto open = [&](const QString &folder, bool isRoot) -> Result<void> {
+        Result<QList<DirectoryEntry>> entries = fileManager.entriesOfDirectory(folder);
+        if (!entries) {
+            const bool passOver
+                = isRoot ? options.passOverUnreadableRoot : options.passOverUnreadableSubfolders;
+            if (passOver)
+                return {};
+            return tl::unexpected<Error>(std::move(entries).error());
+        }
+        stack.append(OpenFolder{folder, std::move(*entries)});
+        return {};
+    };
+
+    PELLWICK_TRY(open(root, true));
+    while (!stack.isEmpty()) {
+        OpenFolder &top = stack.last();
+        if (top.next == top.entries.size()) {
+            stack.removeLast();
+            continue;
+        }
+        const DirectoryEntry &entry = top.entries.at(top.next++);
+        if (options.skipHiddenEntries && entry.name.startsWith(QLatin1Char('.')))
+            continue;
+        Result<bool> descend = visit(top.path, entry);
+        if (!descend)
+            return tl::unexpected<Error>(std::move(descend).error());
+        if (!*descend || entry.attributes.type != FileAttributes::Type::Directory)
+            continue;
+        const QString path = appendingPathComponent(top.path, entry.name);
+        if (!entry.hasValidName) {
+            if (options.passOverUnreadableSubfolders)
+                continue;
+            return fileSystemFailure(QStringLiteral("read name"), path, EILSEQ);
+        }
+        PELLWICK_TRY(open(path, false)); // `top` and `entry` are not used after this
+    }
+    return {};
 }
 
 QString appendingPathComponent(const QString &folder, const QString &name)

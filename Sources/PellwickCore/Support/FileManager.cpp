@@ -212,31 +212,6 @@ qsizetype utf8SequenceLength(const unsigned char *s, qsizetype available)
     return length;
 }
 
-/// Decodes a directory entry's name; bytes that are not valid UTF-8 are written as "\xNN".
-std::pair<QString, bool> decodeEntryName(const char *raw)
-{
-    const QByteArrayView bytes(raw);
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
-        return {QString::fromLatin1(bytes), true};
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString name = decoder(bytes);
-    if (!decoder.hasError())
-        return {name, true};
-    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
-    QByteArray escaped;
-    for (qsizetype i = 0; i < bytes.size();) {
-        const qsizetype length = utf8SequenceLength(s + i, bytes.size() - i);
-        if (length == 0) {
-            escaped += "\\x" + QByteArray::number(s[i], 16).toUpper().rightJustified(2, '0');
-            ++i;
-        } else {
-            escaped.append(bytes.data() + i, length);
-            i += length;
-        }
-    }
-    return {QString::fromUtf8(escaped), false};
-}
-
 Result<void> makeDirectory(const LocalFileManager &fileManager, const QString &path, mode_t mode)
 {
     struct stat st
@@ -386,13 +361,13 @@ Result<QList<DirectoryEntry>> LocalFileManager::entriesOfDirectory(const QString
             {};
 
             if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                auto [decoded, valid] = decodeEntryName(name);
+                auto [decoded, valid] = decodeFileName(name);
                 entries.append(DirectoryEntry{std::move(decoded), valid, attributesFromStat(st)});
             } else if (errno != ENOENT) { // an entry removed meanwhile is simply not listed
                 const int statError = errno;
                 ::closedir(dir);
                 return fileSystemFailure(QStringLiteral("stat"),
-                                         path + QLatin1Char('/') + decodeEntryName(name).first,
+                                         path + QLatin1Char('/') + decodeFileName(name).first,
                                          statError);
             }
         }
@@ -527,6 +502,29 @@ QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &p
     if (resolvedParent.endsWith(QLatin1Char('/')))
         return resolvedParent + name;
     return resolvedParent + QLatin1Char('/') + name;
+}
+
+std::pair<QString, bool> decodeFileName(QByteArrayView bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        return {QString::fromLatin1(bytes), true};
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString name = decoder(bytes);
+    if (!decoder.hasError())
+        return {name, true};
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    QByteArray escaped;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = utf8SequenceLength(s + i, bytes.size() - i);
+        if (length == 0) {
+            escaped += "\\x" + QByteArray::number(s[i], 16).toUpper().rightJustified(2, '0');
+            ++i;
+        } else {
+            escaped.append(bytes.data() + i, length);
+            i += length;
+        }
+    }
+    return {QString::fromUtf8(escaped), false};
 }
 
 Result<void> requireRegularFile(FileAttributes::Type type, const QString &path)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 
 namespace Pellwick {
 
@@ -177,6 +178,11 @@ public:
 /// resolved, naming what the system would reach (".." after a link leads to the parent of the
 /// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
+
+/// Decodes a file name or path from its bytes. Bytes that are not valid UTF-8 are written as
+/// "\xNN" so that it can be shown, and the second value is false: such a text cannot be used to
+/// reach the file.
+std::pair<QString, bool> decodeFileName(QByteArrayView bytes);
 
 /// Refuses anything but a regular file as a source of bytes, as `read` reports an object it cannot
 /// read: a folder with EISDIR, anything else (FIFO, device, socket) with EINVAL, naming `path`.

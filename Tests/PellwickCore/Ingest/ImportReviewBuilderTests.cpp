@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/TestFiles.h>
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void emptyAndMissingSources();
     void unreadableSubfolderFailsTheScan();
     void nameThatIsNotUtf8FailsTheScan();
+    void deepTreeIsScannedOnASmallStack();
     void reviewStateConfirmation();
 };
 
@@ -408,6 +410,34 @@ void ImportReviewBuilderTests::nameThatIsNotUtf8FailsTheScan()
     QCOMPARE(badFolder.error().as<FileSystemError>()->code, EILSEQ);
     QCOMPARE(badFolder.error().as<FileSystemError>()->path,
              dir.path() + QStringLiteral("/DCIM/\\xFF"));
+}
+
+void ImportReviewBuilderTests::deepTreeIsScannedOnASmallStack()
+{
+    // Folders named "d" four hundred levels deep, one in the other, a RAW original in each of the
+    // deepest; the scan runs on a worker thread with a small stack.
+    QTemporaryDir dir;
+    QString folder = dir.path();
+    QStringList expected;
+    for (int depth = 1; depth <= 400; ++depth) {
+        folder += QStringLiteral("/d");
+        QVERIFY(QDir().mkdir(folder));
+        if (depth > 397) {
+            touch(folder + QStringLiteral("/IMG.CR2"), 3);
+            expected.append(QStringLiteral("IMG.CR2"));
+        }
+    }
+    std::optional<Result<ImportReview>> review;
+    QThread *worker
+        = QThread::create([&] { review = scan({source(QStringLiteral("CARD"), dir.path())}); });
+    worker->setStackSize(64 * 1024);
+    worker->start();
+    QVERIFY(worker->wait());
+    delete worker;
+
+    QVERIFY(review && *review);
+    QCOMPARE(filenames(**review), expected);
+    QCOMPARE((*review)->items.first().url, folder + QStringLiteral("/IMG.CR2"));
 }
 
 void ImportReviewBuilderTests::reviewStateConfirmation()

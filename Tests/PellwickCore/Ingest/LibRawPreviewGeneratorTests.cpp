@@ -50,6 +50,8 @@ private Q_SLOTS:
 
     void badInputFailsAndKeepsTheDestination_data();
     void badInputFailsAndKeepsTheDestination();
+    void imageDataNeverDecodedFails_data();
+    void imageDataNeverDecodedFails();
 
 private:
     QTemporaryDir m_sources;
@@ -713,6 +715,85 @@ void LibRawPreviewGeneratorTests::badInputFailsAndKeepsTheDestination()
     QCOMPARE(Test::readFile(destination), QByteArray("old preview"));
     QCOMPARE(leftovers(dir.filePath(QStringLiteral("previews")), {QStringLiteral("bad.jpg")}),
              QStringList());
+}
+
+void LibRawPreviewGeneratorTests::imageDataNeverDecodedFails_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("compression"); // the tag; the data is always plain
+    QTest::addColumn<double>("keptData"); // share of the raw image's bytes in the file
+    QTest::addColumn<bool>("blackFrame");
+    QTest::addColumn<bool>("sparse"); // the data a hole of zeros, as long as the strip says
+    QTest::addColumn<bool>("decodes");
+
+    QTest::newRow("lossless JPEG claimed over plain data")
+        << 1200 << 800 << 7 << 1.0 << false << false << false;
+    QTest::newRow("lossless JPEG claimed over a black frame")
+        << 1200 << 800 << 7 << 1.0 << true << false << false;
+    QTest::newRow("lossless JPEG claimed, strips cut short")
+        << 1200 << 800 << 7 << 0.3 << false << false << false;
+    QTest::newRow("strips cut to their first row")
+        << 1200 << 800 << 1 << 1.0 / 800 << false << false << false;
+    QTest::newRow("no image data at all") << 1200 << 800 << 1 << 0.0 << false << false << false;
+    // 384 MP: the raw buffer and the half-size image alone pass 1 GiB.
+    QTest::newRow("frame too large to decode")
+        << 24000 << 16000 << 1 << 1.0 << true << true << false;
+    QTest::newRow("all-zero data is a black frame")
+        << 1200 << 800 << 1 << 1.0 << true << false << true;
+    QTest::newRow("sparse all-zero data is a black frame")
+        << 4000 << 3000 << 1 << 1.0 << true << true << true;
+}
+
+void LibRawPreviewGeneratorTests::imageDataNeverDecodedFails()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, compression);
+    QFETCH(double, keptData);
+    QFETCH(bool, blackFrame);
+    QFETCH(bool, sparse);
+    QFETCH(bool, decodes);
+    QTemporaryDir dir;
+    Test::DngOptions options;
+    options.width = width;
+    options.height = height;
+    options.rawCompression = quint16(compression);
+    options.blackFrame = blackFrame;
+    options.omitRawData = sparse;
+    const qint64 rawSize = qint64(width) * height * 2;
+    QByteArray dng = Test::DngWriter::bytes(options);
+    if (!sparse)
+        dng.chop(rawSize - qint64(double(rawSize) * keptData));
+    const QString source = dir.filePath(QStringLiteral("photo.dng"));
+    Test::writeFile(source, dng);
+    if (sparse)
+        QVERIFY(QFile::resize(source, dng.size() + rawSize));
+    const QString destination = dir.filePath(QStringLiteral("photo.jpg"));
+    Test::writeFile(destination, "old preview");
+    // A photo decoded just before in this process leaves its pixels in freed memory.
+    QVERIFY(generator(std::make_shared<TurboJpegEncoder>())
+                .generatePreview(m_landscape, dir.filePath(QStringLiteral("before.jpg"))));
+    auto encoder = std::make_shared<RecordingJpegEncoder>();
+
+    const auto result = generator(encoder).generatePreview(source, destination);
+
+    QVERIFY2(result, failureText(result).constData());
+    if (!decodes) {
+        QCOMPARE(*result,
+                 PreviewGenerationResult::failure(QStringLiteral("Preview generation failed")));
+        QCOMPARE(encoder->sizes().size(), 0);
+        QCOMPARE(Test::readFile(destination), QByteArray("old preview"));
+        return;
+    }
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const std::optional<PreviewImage> preview = decodeJpeg(Test::readFile(destination));
+    QVERIFY(preview);
+    QCOMPARE(std::max(preview->width, preview->height), std::min(std::max(width, height), 1600));
+    for (const double fx : {0.02, 0.5, 0.98}) {
+        for (const double fy : {0.02, 0.5, 0.98})
+            QVERIFY(isDark(colourAt(*preview, fx, fy)));
+    }
 }
 
 QTEST_GUILESS_MAIN(LibRawPreviewGeneratorTests)

@@ -1,9 +1,13 @@
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
+#include <PellwickCore/Ingest/RemovableVolumeDetector.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
 
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/TestFiles.h>
@@ -23,6 +27,8 @@ private Q_SLOTS:
     void hiddenMountsAreSkipped_data();
     void hiddenMountsAreSkipped();
     void unreadableOrMalformedTableFails();
+    void mountPointThatIsNotUtf8IsOfferedAndItsScanFails_data();
+    void mountPointThatIsNotUtf8IsOfferedAndItsScanFails();
     void realMountTableCanBeRead();
 };
 
@@ -79,6 +85,9 @@ public:
     {
         Test::writeFile(mountInfo(), lines.join(QLatin1Char('\n')).toUtf8() + '\n');
     }
+
+    /// One line as the kernel writes it: any bytes but space, tab, newline and backslash raw.
+    void writeMountInfo(const QByteArray &line) { Test::writeFile(mountInfo(), line + '\n'); }
 
 private:
     QTemporaryDir m_dir;
@@ -299,6 +308,41 @@ void MountedVolumeProviderTests::hiddenMountsAreSkipped()
         QVERIFY(volumes->first().isInternal);
         QVERIFY(!volumes->first().isEjectable);
     }
+}
+
+void MountedVolumeProviderTests::mountPointThatIsNotUtf8IsOfferedAndItsScanFails_data()
+{
+    QTest::addColumn<QByteArray>("mountPoint"); // as the mount table holds it
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Latin-1 letter")
+        << QByteArray("/media/ann/caf\xe9") << QStringLiteral("/media/ann/caf\\xE9");
+    QTest::newRow("lone byte after valid text") << QByteArray("/media/ann/\xc3\xa9t\xc3\xa9\xff")
+                                                << QStringLiteral("/media/ann/\u00e9t\u00e9\\xFF");
+    QTest::newRow("cut sequence and an escaped space")
+        << QByteArray("/media/ann/EOS\\040\xe2\x82") << QStringLiteral("/media/ann/EOS \\xE2\\x82");
+}
+
+void MountedVolumeProviderTests::mountPointThatIsNotUtf8IsOfferedAndItsScanFails()
+{
+    QFETCH(QByteArray, mountPoint);
+    QFETCH(QString, shown);
+    SystemFixture fixture;
+    fixture.addBlockDevice(QStringLiteral("8:17"), usbPartition, true, "1");
+    fixture.writeMountInfo("40 1 8:17 / " + mountPoint + " rw shared:40 - exfat /dev/sdb1 rw");
+    auto files = std::make_shared<LocalFileManager>();
+    const auto provider = std::make_shared<MountInfoVolumeProvider>(files, fixture.paths());
+
+    Result<QList<ImportScanVolume>> offered = RemovableVolumeDetector(provider).removableVolumes();
+
+    QVERIFY(offered);
+    QCOMPARE(offered->size(), 1);
+    QCOMPARE(offered->first().url, shown);
+    QCOMPARE(offered->first().name, lastPathComponent(shown));
+    QVERIFY(!offered->first().hasValidURL);
+    // Its files cannot be reached by that name: the scan says so instead of showing nothing.
+    Result<ImportReview> review = ImportReviewBuilder(files).buildReview(*offered);
+    QVERIFY(!review);
+    QCOMPARE(review.error(), Error(FileSystemError{QStringLiteral("read name"), shown, EILSEQ}));
 }
 
 void MountedVolumeProviderTests::unreadableOrMalformedTableFails()
