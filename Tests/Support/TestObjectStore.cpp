@@ -5,13 +5,10 @@
 
 #include <cmath>
 #include <csignal>
+#include <limits>
 
-#include <arpa/inet.h>
-#include <dirent.h>
+#include <Support/LoopbackConnections.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace Pellwick::Test {
 
@@ -58,48 +55,13 @@ std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &hea
     return std::pair{*start, std::min(*end, size - 1)};
 }
 
-quint16 socketPort(int fd, bool peer)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    auto *generic = reinterpret_cast<sockaddr *>(&address);
-    const int result
-        = peer ? ::getpeername(fd, generic, &length) : ::getsockname(fd, generic, &length);
-    if (result != 0 || address.sin_family != AF_INET)
-        return 0;
-    return ntohs(address.sin_port);
-}
-
-/// Ends the server side of the connection of `request` with a TCP reset. The server runs in this
-/// process, so its socket is found among our own descriptors by its two port numbers.
-void resetConnection(const httplib::Request &request)
-{
-    DIR *fds = ::opendir("/proc/self/fd");
-    if (fds == nullptr)
-        return;
-    while (const dirent *entry = ::readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd <= 2 || fd == ::dirfd(fds))
-            continue;
-        if (socketPort(fd, false) != request.local_port
-            || socketPort(fd, true) != request.remote_port)
-            continue;
-        const linger abortive{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        // Shut down rather than close: the server still owns the descriptor and closes it,
-        // which with a zero linger time sends the reset.
-        ::shutdown(fd, SHUT_RDWR);
-    }
-    ::closedir(fds);
-}
-
 RecordedRequest record(const httplib::Request &request)
 {
     RecordedRequest recorded;
     recorded.method = QByteArray::fromStdString(request.method);
     recorded.path = QByteArray::fromStdString(request.path);
     recorded.target = QByteArray::fromStdString(request.target);
-    recorded.remotePort = static_cast<quint16>(request.remote_port);
+    recorded.clientPort = static_cast<quint16>(request.remote_port);
     for (const auto &[name, value] : request.headers)
         recorded.headers.append(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
     return recorded;
@@ -131,8 +93,8 @@ TestObjectStore::TestObjectStore(BodyStorage storage)
                   [this](const httplib::Request &request, httplib::Response &response) {
                       handleGet(request, response);
                   });
-    // Clients keep connections alive across many ranges and parts, as against real storage.
-    m_server->set_keep_alive_max_count(100000);
+    // Clients keep connections for reuse; the server never ends one after a number of requests.
+    m_server->set_keep_alive_max_count(std::numeric_limits<int>::max());
     const int port = m_server->bind_to_any_port("127.0.0.1");
     if (port <= 0)
         qFatal("object store: cannot bind a loopback port");
@@ -151,6 +113,7 @@ TestObjectStore::~TestObjectStore()
     }
     m_stallChanged.notify_all();
     m_server->stop();
+    shutDownConnections(m_port);
     m_thread.join();
 }
 
@@ -274,7 +237,9 @@ void TestObjectStore::handlePut(const httplib::Request &request,
         }
         if (behaviour.resetAfterBytes && received + size > *behaviour.resetAfterBytes) {
             reset = true;
-            resetConnection(request);
+            shutDownConnections(static_cast<quint16>(request.local_port),
+                                static_cast<quint16>(request.remote_port),
+                                true);
             return false;
         }
         received += size;

@@ -6,15 +6,14 @@
 
 namespace Pellwick {
 
-/// The production fetch function over libcurl. Each call uses its own easy handle on the calling
-/// thread, so calls may run concurrently. Only http and https are fetched, also when following
-/// redirects: any other URL answers `HttpResponse::notHttp()` without any I/O. TLS peer and host
-/// are verified. The time limit is an idle limit (connecting, or no byte moving in either
-/// direction), never a limit on the whole exchange, so long transfers that keep moving finish.
-/// No "Expect: 100-continue" is sent, nor a "Content-Type" the request does not set.
+/// The production fetch function: one `CurlTransfer` per call, on the calling thread, so calls
+/// may run concurrently and successive calls from a thread reuse its connection. Only http and
+/// https are fetched, also when following redirects: any other URL answers
+/// `HttpResponse::notHttp()` without any I/O. The reply body is kept in memory up to
+/// `Options::maximumBodySize`.
 ///
-/// Failures are `TransportError`s: `timedOut` when the idle limit passed, `cancelled` when `stop`
-/// was requested (checked before starting and throughout the exchange).
+/// Failures are `TransportError`s (see `CurlTransfer`): `timedOut` when the idle limit passed,
+/// `cancelled` when `stop` was requested, curl code 63 for a body larger than the cap.
 class CurlFetch
 {
 public:
@@ -23,6 +22,8 @@ public:
         /// The longest time connecting may take or no byte may move; a request's own shorter
         /// `timeoutInterval` wins. An expired limit is noticed within about a second.
         std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
+        /// The longest reply body kept; a longer one fails the exchange.
+        qint64 maximumBodySize = qint64(256) * 1024 * 1024;
     };
 
     CurlFetch() = default;
@@ -37,8 +38,7 @@ public:
     /// Performs a GET of `url` with the default limits (a `UrlFetch`).
     [[nodiscard]] Result<HttpResponse> operator()(const QString &url, std::stop_token stop) const;
 
-    /// Initialises libcurl for the process; the first call does the work, later calls nothing.
-    /// Call it once from `main` (and from each test program) before any other thread starts.
+    /// `CurlTransfer::initializeGlobally()`.
     static void initializeGlobally();
 
 private:

@@ -8,10 +8,13 @@
 
 namespace Pellwick {
 
-/// The production uploader over libcurl: one easy handle per call, http and https only, no
-/// redirects followed. The body is streamed from the file with positioned reads, so a part of
-/// any size costs a small fixed buffer. A connection that moves no bytes for `idleLimit` fails
-/// with a timed-out `TransportError`; there is no limit on the whole transfer.
+/// The production uploader: one `CurlTransfer` per call, so successive parts sent from a thread
+/// reuse its connection. A URL of any scheme but http or https is refused before any I/O with
+/// status -1. Redirects 307 and 308 are followed (at most a few hops), the part re-sent from its
+/// start; a redirect to anything but http or https gives status -1, any other redirect is a
+/// reply outside 200 to 299. The body is streamed from the file with positioned reads, so a part
+/// of any size costs a small fixed buffer. A connection that moves no bytes for `idleLimit`
+/// fails with a timed-out `TransportError`; there is no limit on the whole transfer.
 class CurlPresignedURLUploader final : public ProgressReportingPresignedURLUploading
 {
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Support/HttpHeaders.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
@@ -14,33 +15,6 @@
 #include <utility>
 
 namespace Pellwick {
-
-/// Header fields in the order they were set or received. Names compare without regard to case.
-class HttpHeaders
-{
-public:
-    using Field = std::pair<QByteArray, QByteArray>;
-
-    /// Replaces the value of an existing field of that name, else appends the field.
-    void set(const QByteArray &name, const QByteArray &value);
-    /// Appends a field even when one of that name exists (for repeated response fields).
-    void append(const QByteArray &name, const QByteArray &value);
-    /// The first value of the field, or no value when absent.
-    std::optional<QByteArray> value(const QByteArray &name) const;
-
-    bool contains(const QByteArray &name) const { return value(name).has_value(); }
-
-    const QList<Field> &fields() const { return m_fields; }
-
-    bool isEmpty() const { return m_fields.isEmpty(); }
-
-    void clear() { m_fields.clear(); }
-
-    bool operator==(const HttpHeaders &) const = default;
-
-private:
-    QList<Field> m_fields;
-};
 
 /// One HTTP request as the backend client hands it to a fetch function.
 struct HttpRequest
@@ -90,8 +64,5 @@ using UrlFetch = std::function<Result<HttpResponse>(const QString &url, std::sto
 /// kept in front, its query is kept, and characters that may not stand in a path are
 /// percent-encoded.
 QUrl appendingPath(const QUrl &base, const QString &path);
-
-/// True when `url` names the http or https scheme (in any letter case): the only URLs fetched.
-bool isHttpUrl(const QString &url);
 
 } // namespace Pellwick

@@ -3,15 +3,14 @@
 #include <PellwickCore/Restore/RestoreRangeFetching.h>
 
 #include <chrono>
-#include <memory>
 
 namespace Pellwick {
 
-/// Ranged GETs over libcurl. Each call sends one GET of the URL exactly as given with one added
-/// header, "Range: bytes=<start>-<endInclusive>". Only http and https are fetched, also on
-/// redirects; any other URL fails with `UnexpectedRangeResponse` without any I/O. The time limit
-/// is an idle limit (connecting, or no byte moving). Connections are kept alive in a cache shared
-/// by every call of one fetcher, so successive ranges to one host reuse them. Thread-safe.
+/// Ranged GETs over the program's curl transfer layer. Each call sends one GET of the URL exactly
+/// as given with one added header, "Range: bytes=<start>-<endInclusive>". Only http and https are
+/// fetched, also on redirects; any other URL fails with `UnexpectedRangeResponse` without any I/O.
+/// The time limit is an idle limit (connecting, or no byte moving). Successive calls from one
+/// thread reuse its kept-alive connection. Thread-safe; holds no state.
 class CurlRestoreRangeFetcher final : public RestoreRangeFetching
 {
 public:
@@ -20,9 +19,11 @@ public:
         std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
     };
 
-    CurlRestoreRangeFetcher();
-    explicit CurlRestoreRangeFetcher(Options options);
-    ~CurlRestoreRangeFetcher() override;
+    CurlRestoreRangeFetcher() = default;
+
+    explicit CurlRestoreRangeFetcher(Options options)
+        : m_options(options)
+    {}
 
     Result<QByteArray>
     data(const QString &url, const RestoreByteRange &range, std::stop_token stop) const override;
@@ -33,10 +34,7 @@ public:
                             std::stop_token stop) const override;
 
 private:
-    struct Shared;
-
     Options m_options;
-    std::shared_ptr<Shared> m_shared;
 };
 
 } // namespace Pellwick

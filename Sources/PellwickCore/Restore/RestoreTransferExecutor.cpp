@@ -114,10 +114,11 @@ struct RestoreTransferExecutor::ProgressContext
     qint64 completedPackageFileCount = 0;
 };
 
-/// The fetches of one artifact in flight, each on a worker thread of its own that streams the
-/// range's body into a hidden file in the parts folder and flushes it. Results are taken in
-/// completion order by the one thread that owns the manifest. Destroying it stops the fetches
-/// still running, removes their files and joins their threads.
+/// The fetches of one artifact in flight. Up to `parallel` worker threads take started ranges in
+/// turn, each streaming a range's body into a hidden file in the parts folder and flushing it; a
+/// worker keeps its connection from one range to the next. Results are taken in completion order
+/// by the one thread that owns the manifest. Destroying it stops the fetches still running,
+/// removes their files and joins the workers.
 class RestoreTransferExecutor::RangeDownload
 {
 public:
@@ -131,10 +132,12 @@ public:
     RangeDownload(const RestoreTransferExecutor &executor,
                   QString url,
                   QString partsPath,
+                  int parallel,
                   const std::stop_token &runStop)
         : m_executor(executor)
         , m_url(std::move(url))
         , m_partsPath(std::move(partsPath))
+        , m_parallel(parallel)
         , m_forwardStop(runStop, [this] { m_stop.request_stop(); })
     {}
 
@@ -146,6 +149,11 @@ public:
         m_stop.request_stop();
         while (m_inFlight > 0)
             discard(next());
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
         for (std::thread &worker : m_workers)
             worker.join();
     }
@@ -160,14 +168,19 @@ public:
                                         .arg(range.start)
                                         .arg(range.endInclusive)
                                         .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
-        auto work = [this, range, temporary] {
-            finish({range, temporary, fetch(range, temporary)});
-        };
-        try {
-            m_workers.emplace_back(work);
-        } catch (const std::system_error &) {
-            // No thread to be had: the fetch runs here, which only costs parallelism.
-            work();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_jobs.push_back({range, temporary});
+        }
+        m_changed.notify_all();
+        if (static_cast<int>(m_workers.size()) < std::min(m_inFlight, m_parallel)) {
+            try {
+                m_workers.emplace_back([this] { work(); });
+            } catch (const std::system_error &) {
+                // No thread to be had: this fetch runs here, which only costs parallelism.
+                if (std::optional<Job> job = takeJob(false))
+                    finish({job->range, job->temporaryPath, fetch(*job)});
+            }
         }
     }
 
@@ -175,7 +188,7 @@ public:
     Outcome next()
     {
         std::unique_lock lock(m_mutex);
-        m_finished.wait(lock, [this] { return !m_outcomes.empty(); });
+        m_changed.wait(lock, [this] { return !m_outcomes.empty(); });
         Outcome outcome = std::move(m_outcomes.front());
         m_outcomes.pop_front();
         --m_inFlight;
@@ -188,21 +201,47 @@ public:
     }
 
 private:
-    Result<qint64> fetch(const RestoreByteRange &range, const QString &temporary) const
+    struct Job
+    {
+        RestoreByteRange range;
+        QString temporaryPath;
+    };
+
+    std::optional<Job> takeJob(bool wait)
+    {
+        std::unique_lock lock(m_mutex);
+        if (wait)
+            m_changed.wait(lock, [this] { return !m_jobs.empty() || m_closing; });
+        if (m_jobs.empty())
+            return std::nullopt;
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        return job;
+    }
+
+    void work()
+    {
+        while (std::optional<Job> job = takeJob(true))
+            finish({job->range, job->temporaryPath, fetch(*job)});
+    }
+
+    Result<qint64> fetch(const Job &job) const
     {
         if (m_stop.get_token().stop_requested())
             return cancelled();
         const FileManager &files = *m_executor.m_fileManager;
-        if (!files.createFile(temporary))
-            return fileSystemFailure(QStringLiteral("create"), temporary, errno != 0 ? errno : EIO);
-        Result<std::unique_ptr<FileHandle>> file = files.openForWriting(temporary);
+        if (!files.createFile(job.temporaryPath))
+            return fileSystemFailure(QStringLiteral("create"), job.temporaryPath, EIO);
+        Result<std::unique_ptr<FileHandle>> file = files.openForWriting(job.temporaryPath);
         if (!file)
             return tl::unexpected<Error>(std::move(file).error());
         Result<qint64> length
-            = m_executor.m_rangeFetcher->download(m_url, range, **file, m_stop.get_token());
+            = m_executor.m_rangeFetcher->download(m_url, job.range, **file, m_stop.get_token());
         // A body of the right length must be on storage before the manifest may name it.
-        if (length && *length == range.byteCount())
-            PELLWICK_TRY((*file)->synchronize());
+        if (length && *length == job.range.byteCount()) {
+            if (Result<void> synchronized = (*file)->synchronize(); !synchronized)
+                return tl::unexpected<Error>(std::move(synchronized).error());
+        }
         (*file)->close();
         return length;
     }
@@ -213,19 +252,22 @@ private:
             const std::lock_guard lock(m_mutex);
             m_outcomes.push_back(std::move(outcome));
         }
-        m_finished.notify_one();
+        m_changed.notify_all();
     }
 
     const RestoreTransferExecutor &m_executor;
     const QString m_url;
     const QString m_partsPath;
+    const int m_parallel;
     std::stop_source m_stop;
     std::stop_callback<std::function<void()>> m_forwardStop;
     std::vector<std::thread> m_workers;
     int m_inFlight = 0; // touched by the owning thread only
     std::mutex m_mutex;
-    std::condition_variable m_finished;
+    std::condition_variable m_changed;
+    std::deque<Job> m_jobs;
     std::deque<Outcome> m_outcomes;
+    bool m_closing = false;
 };
 
 RestoreTransferExecutor::RestoreTransferExecutor(
@@ -386,8 +428,8 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
         return {};
 
     const QString partsPath = m_layout.partsPath(manifest.id);
-    RangeDownload download(*this, manifest.transferURL, partsPath, stop);
     const int parallel = std::max(m_configuration.maximumParallelChunks, 1);
+    RangeDownload download(*this, manifest.transferURL, partsPath, parallel, stop);
     while (!missing.isEmpty() && download.inFlight() < parallel)
         download.start(missing.take());
     if (stop.stop_requested())

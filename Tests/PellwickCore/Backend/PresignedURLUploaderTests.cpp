@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/TestBackend/TestBackend.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <Support/TestObjectStore.h>
@@ -91,7 +92,10 @@ private Q_SLOTS:
     void fileFailingDuringTheUploadStopsIt();
     void resetConnectionIsATransportError();
     void stalledUploadEndsByCancellationOrIdleLimit();
-    void onlyReachableHttpTargetsAreUsed();
+    void onlyHttpTargetsAreUsed_data();
+    void onlyHttpTargetsAreUsed();
+    void redirectsKeepThePut_data();
+    void redirectsKeepThePut();
     void uploaderWithoutProgressReportsOnceAfterSuccess();
 
 private:
@@ -373,18 +377,90 @@ void PresignedURLUploaderTests::stalledUploadEndsByCancellationOrIdleLimit()
     QCOMPARE(m_store->object(QStringLiteral("part")), std::nullopt);
 }
 
-void PresignedURLUploaderTests::onlyReachableHttpTargetsAreUsed()
+void PresignedURLUploaderTests::onlyHttpTargetsAreUsed_data()
 {
+    QTest::addColumn<QString>("url"); // %1: a file beside the source; %2: the store's port
+    QTest::newRow("file") << QStringLiteral("file://%1");
+    QTest::newRow("ftp to a listening port") << QStringLiteral("ftp://127.0.0.1:%2/x");
+    QTest::newRow("no scheme") << QStringLiteral("127.0.0.1:%2/objects/x");
+    QTest::newRow("scheme-relative") << QStringLiteral("//127.0.0.1:%2/objects/x");
+    QTest::newRow("empty") << QString();
+}
+
+void PresignedURLUploaderTests::onlyHttpTargetsAreUsed()
+{
+    QFETCH(QString, url);
     const QString file = writeSource(10);
     const QString other = m_folder->filePath(QStringLiteral("other"));
-    const QStringList urls{QStringLiteral("file://") + other,
-                           QStringLiteral("ftp://127.0.0.1/x"),
-                           QStringLiteral("http://127.0.0.1:1/unreachable")};
-    for (const QString &url : urls) {
-        Result<QString> etag = m_uploader.uploadPart(file, ByteRange{0, 10}, url);
-        QVERIFY2(!etag && etag.error().is<TransportError>(), qPrintable(url));
-    }
+    url.replace(QStringLiteral("%1"), other)
+        .replace(QStringLiteral("%2"), QString::number(m_store->port()));
+    // Refused before the file is even opened.
+    auto files = std::make_shared<Test::FaultInjectingFileManager>();
+    files->failOperation(Test::FileOperation::OpenForReading, EIO, QStringLiteral("IMG_0001"));
+    const CurlPresignedURLUploader uploader(files);
+
+    Result<QString> etag = uploader.uploadPart(file, ByteRange{0, 10}, url);
+    QVERIFY(!etag);
+    QCOMPARE(uploadStatus(etag.error()), -1);
+    Result<void> whole = uploader.uploadFile(file, url);
+    QVERIFY(!whole);
+    QCOMPARE(uploadStatus(whole.error()), -1);
     QVERIFY(!QFile::exists(other));
+    QVERIFY(m_store->requests().isEmpty());
+
+    // An http target that cannot be reached is a transport failure.
+    etag = m_uploader.uploadPart(file, ByteRange{0, 10}, QStringLiteral("http://127.0.0.1:1/x"));
+    QVERIFY2(!etag && etag.error().is<TransportError>(), failureText(etag));
+}
+
+void PresignedURLUploaderTests::redirectsKeepThePut_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("location");    // empty: the store's presigned URL
+    QTest::addColumn<int>("expectedFailure"); // 0: success
+    QTest::newRow("307 to the store") << 307 << QString() << 0;
+    QTest::newRow("308 to the store") << 308 << QString() << 0;
+    QTest::newRow("302 is not followed") << 302 << QString() << 302;
+    QTest::newRow("307 to ftp") << 307 << QStringLiteral("ftp://127.0.0.1/x") << -1;
+    QTest::newRow("308 to a file") << 308 << QStringLiteral("file:///tmp/x") << -1;
+}
+
+void PresignedURLUploaderTests::redirectsKeepThePut()
+{
+    QFETCH(int, status);
+    QFETCH(QString, location);
+    QFETCH(int, expectedFailure);
+    const qint64 length = 3 * mebibyte + 17;
+    const QString file = writeSource(length + 100);
+    const QString stored = m_store->presignedPutURL(QStringLiteral("upload-1/part-1"));
+    Test::TestBackend redirecting;
+    redirecting.injectFault("PUT",
+                            "/moved",
+                            Test::TestBackend::Fault::reply(status).withHeader(
+                                "Location", (location.isEmpty() ? stored : location).toUtf8()));
+    QList<qint64> reports;
+
+    Result<QString> etag = m_uploader.uploadPart(file,
+                                                 ByteRange{100, 100 + length},
+                                                 redirecting.url(QStringLiteral("/moved")),
+                                                 [&](qint64 sent) { reports.append(sent); });
+    QCOMPARE(redirecting.requests().size(), 1);
+    QCOMPARE(redirecting.requests()[0].body.size(), length);
+    if (expectedFailure != 0) {
+        QVERIFY(!etag);
+        QCOMPARE(uploadStatus(etag.error()), expectedFailure);
+        QVERIFY(m_store->requests().isEmpty());
+        return;
+    }
+    QVERIFY2(etag, failureText(etag));
+    QCOMPARE(*etag, *m_store->etag(QStringLiteral("upload-1/part-1")));
+    QCOMPARE(m_store->object(QStringLiteral("upload-1/part-1")),
+             std::optional(Test::patternBytes(length + 100, 7).mid(100)));
+    QCOMPARE(m_store->requests().at(0).method, QByteArray("PUT"));
+    // The part went twice, but progress never went backwards.
+    QCOMPARE(reports.last(), length);
+    for (qsizetype i = 1; i < reports.size(); ++i)
+        QVERIFY(reports[i] > reports[i - 1]);
 }
 
 void PresignedURLUploaderTests::uploaderWithoutProgressReportsOnceAfterSuccess()

@@ -4,7 +4,10 @@
 
 #include <QJsonDocument>
 
+#include <limits>
 #include <regex>
+
+#include <Support/LoopbackConnections.h>
 
 namespace Pellwick::Test {
 
@@ -110,6 +113,7 @@ bool TestBackend::Private::recordAndApplyFault(const httplib::Request &request,
         recorded.method = toBytes(request.method);
         recorded.path = toBytes(request.path);
         recorded.target = toBytes(request.target);
+        recorded.clientPort = static_cast<quint16>(request.remote_port);
         for (const auto &[name, value] : request.headers)
             recorded.headers.append(toBytes(name), toBytes(value));
         recorded.body = toBytes(request.body);
@@ -258,6 +262,8 @@ TestBackend::TestBackend(Options options)
     d->partSizeBytes = options.partSizeBytes;
     d->objectStore = std::make_unique<TestObjectStore>();
     d->server.set_keep_alive_timeout(1);
+    // Clients keep connections for reuse; the server never ends one after a number of requests.
+    d->server.set_keep_alive_max_count(std::numeric_limits<int>::max());
     registerHealthRoutes(*d);
     registerAccountRoutes(*d);
     registerLibraryRoutes(*d);
@@ -288,6 +294,7 @@ TestBackend::~TestBackend()
     }
     d->stallChanged.notify_all();
     d->server.stop();
+    shutDownConnections(static_cast<quint16>(d->port));
     d->thread.join();
 }
 

@@ -23,12 +23,11 @@ class TestObjectStore;
 struct RecordedRequest
 {
     QByteArray method;
-    QByteArray path;   ///< decoded path, without the query
-    QByteArray target; ///< the request target exactly as sent
+    QByteArray path;        ///< decoded path, without the query
+    QByteArray target;      ///< the request target exactly as sent
+    quint16 clientPort = 0; ///< the client's port: one per connection
     HttpHeaders headers;
     QByteArray body;
-    /// The client's port: requests with the same port came over one connection.
-    quint16 remotePort = 0;
 };
 
 /// An in-process HTTP server on 127.0.0.1 (an ephemeral port, its own threads) that implements the
