@@ -68,11 +68,24 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
     const QString folder = m_rootURL + QLatin1Char('/') + folderName;
     PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
 
+    const bool productionHasher
+        = dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()) != nullptr;
+    auto copy = [&](const QString &source,
+                    const QString &destination,
+                    std::optional<QString> &verifiedHash) -> Result<void> {
+        QString hash;
+        PELLWICK_TRY(VerifiedFileCopy::copy(
+            source, destination, *m_fileManager, *m_contentHasher, {}, {}, &hash));
+        if (productionHasher)
+            verifiedHash = hash;
+        return {};
+    };
+
     // Nothing refers to the new folder yet, so a failure takes it away again.
     auto staged = [&]() -> Result<StagedRawOriginal> {
         StagedRawOriginal out;
         out.url = folder + QLatin1Char('/') + item.filename;
-        PELLWICK_TRY(VerifiedFileCopy::copy(item.url, out.url, *m_fileManager, *m_contentHasher));
+        PELLWICK_TRY(copy(item.url, out.url, out.verifiedContentHash));
         Result<FileAttributes> rawAttributes = m_fileManager->attributesOfItem(out.url);
         PELLWICK_TRY(rawAttributes);
         out.byteCount = rawAttributes->size;
@@ -80,8 +93,7 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
         out.stateURL = folder + QLatin1Char('/') + stateFileName;
         if (item.sidecar) {
             const QString sidecar = folder + QLatin1Char('/') + item.sidecar->filename;
-            PELLWICK_TRY(VerifiedFileCopy::copy(
-                item.sidecar->url, sidecar, *m_fileManager, *m_contentHasher));
+            PELLWICK_TRY(copy(item.sidecar->url, sidecar, out.verifiedSidecarContentHash));
             Result<FileAttributes> sidecarAttributes = m_fileManager->attributesOfItem(sidecar);
             PELLWICK_TRY(sidecarAttributes);
             out.sidecarURL = sidecar;

@@ -26,6 +26,10 @@ struct StagedRawOriginal
     std::optional<QString> sidecarURL;
     qint64 sidecarByteCount = 0; ///< 0 without a sidecar
     std::optional<QString> sidecarRelativePath;
+    /// The content hashes the verified copies were checked with, present only when the Staging
+    /// Area hashes with the production hasher, so that they equal what it would compute again.
+    std::optional<QString> verifiedContentHash;
+    std::optional<QString> verifiedSidecarContentHash;
 
     bool operator==(const StagedRawOriginal &) const = default;
 };

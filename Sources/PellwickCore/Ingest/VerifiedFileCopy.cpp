@@ -67,7 +67,8 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
                                     const FileManager &fileManager,
                                     const ContentHashing &contentHasher,
                                     const std::function<void()> &willVerify,
-                                    const std::function<void(qint64)> &didCopyBytes)
+                                    const std::function<void(qint64)> &didCopyBytes,
+                                    QString *verifiedContentHash)
 {
     const QString partial = partialURL(destination);
     const QString folder = parentPath(destination);
@@ -119,6 +120,8 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         // copy is in place whatever this reports, so a failure to flush the folder is not one of
         // the copy's.
         (void) fileManager.synchronizeDirectory(folder);
+        if (verifiedContentHash)
+            *verifiedContentHash = hashes->second;
         return {};
     };
 

@@ -23,13 +23,15 @@ struct VerifiedFileCopy
     /// any byte is read (`FileSystemError` "read" naming it, EISDIR for a folder, EINVAL for
     /// anything else); one that grows past its size at opening fails with EFBIG. `didCopyBytes` receives the cumulative byte count once
     /// per MiB; both callbacks run on the calling thread. Callers must not copy to the same
-    /// destination concurrently.
+    /// destination concurrently. On success `verifiedContentHash`, when given, receives the
+    /// content hash that source and copy were found to share.
     [[nodiscard]] static Result<void> copy(const QString &source,
                                            const QString &destination,
                                            const FileManager &fileManager,
                                            const ContentHashing &contentHasher,
                                            const std::function<void()> &willVerify = {},
-                                           const std::function<void(qint64)> &didCopyBytes = {});
+                                           const std::function<void(qint64)> &didCopyBytes = {},
+                                           QString *verifiedContentHash = nullptr);
 
     /// ".<name>.pellwick-partial" in the destination's folder.
     static QString partialURL(const QString &destination);

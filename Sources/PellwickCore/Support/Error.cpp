@@ -182,6 +182,19 @@ QString describe(const Error &error)
             },
             [](const IngestCacheError &e) { return describeIngestCacheError(e); },
             [](const RestoreTransferError &e) { return describeRestoreTransferError(e); },
+            [](const VerifiedBackupImporterError &e) {
+                return std::visit(
+                    Overloaded{[](const VerifiedBackupImporterError::StorageFull &c) {
+                                   return QStringLiteral("verified_backup_importer_error="
+                                                         "storage_full (%1 of %2 bytes used)")
+                                       .arg(c.state.usedBytes)
+                                       .arg(c.state.limitBytes);
+                               },
+                               [](const VerifiedBackupImporterError::UnrecoverableStagedImport &) {
+                                   return QStringLiteral("unrecoverable staged import");
+                               }},
+                    e.value);
+            },
         },
         error.value);
 }

@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Backend/LibrarySessionClientError.h>
 #include <PellwickCore/Backend/PresignedURLUploadError.h>
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
 #include <PellwickCore/Restore/RestoreTransferError.h>
@@ -67,7 +68,8 @@ struct Error
                                LibrarySessionClientError,
                                PresignedURLUploadError,
                                IngestCacheError,
-                               RestoreTransferError>;
+                               RestoreTransferError,
+                               VerifiedBackupImporterError>;
 
     Value value;
 

@@ -155,6 +155,9 @@ void StagingAreaTests::stagingLayout()
     QCOMPARE(staged->relativePath, folder + u"/IMG_0001.CR3"_s);
     QCOMPARE(staged->stateURL, packagePath + u'/' + stateName);
     QCOMPARE(readFile(staged->url), readFile(item.url));
+    // The production hasher's verdict is handed on, so the copy need not be read again.
+    QCOMPARE(staged->verifiedContentHash, std::optional(referenceSha256(readFile(item.url))));
+    QCOMPARE(staged->verifiedSidecarContentHash.has_value(), withSidecar);
     QStringList expectedEntries{u"IMG_0001.CR3"_s};
     if (withSidecar) {
         QCOMPARE(staged->sidecarURL, std::optional(QString(packagePath + u"/IMG_0001.xmp"_s)));
@@ -190,6 +193,15 @@ void StagingAreaTests::twoStagingsOfOneItem()
     QVERIFY(first->stateURL != second->stateURL);
     QCOMPARE(scene.rootEntries().size(), 2);
     QCOMPARE(readFile(first->url), readFile(second->url));
+
+    // Another hasher's results are not handed on.
+    const Result<StagedRawOriginal> counted
+        = scene
+              .area(std::make_shared<LocalFileManager>(), std::make_shared<CountingContentHasher>())
+              .stage(scene.item());
+    PELLWICK_VERIFY_SUCCESS(counted);
+    QCOMPARE(counted->verifiedContentHash, std::optional<QString>());
+    QCOMPARE(counted->verifiedSidecarContentHash, std::optional<QString>());
 }
 
 void StagingAreaTests::unsafeNamesAreRefused_data()
