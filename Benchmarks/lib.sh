@@ -54,3 +54,55 @@ bench_generate_file() {
 bench_quote() {
     printf '%q ' "$@"
 }
+
+# bench_library_data — a deterministic 100,000-record library in $bench_data/library (the
+# store's own files), the same records as a SQLite table in $bench_data/library.sqlite (one
+# column per field, nested objects as JSON text, `id` primary key) and 500 random
+# "<id> <status>" updates in $bench_data/library-updates.txt.
+bench_library_data() {
+    library="$bench_data/library"
+    library_db="$bench_data/library.sqlite"
+    library_updates="$bench_data/library-updates.txt"
+    if [ -f "$bench_data/library.complete" ]; then
+        return
+    fi
+    rm -rf "$library" "$library_db" "$library_db"-*
+    "$(bench_driver pellwick-bench-library)" generate "$library" 100000
+    python3 - "$library/library-items.json" "$library_db" "$library_updates" <<'PY'
+import json, random, sqlite3, sys
+items = json.load(open(sys.argv[1]))
+fields = ["id", "originalFilename", "canonicalFilename", "contentHash", "archiveByteCount",
+          "archiveSidecarFilename", "archiveSidecarByteCount", "archiveSidecarContentHash",
+          "importDate", "importStatus", "backendLibraryItemID", "restoreStatus",
+          "restoreAttentionReason", "ingestCacheOriginalURL", "ingestCacheSidecarURL",
+          "ingestCacheSidecarContentHash", "ingestSourceName", "sourceRelativePath",
+          "sourceMediaEvidence", "cacheRelativePath", "metadata", "preview"]
+nested = {"sourceMediaEvidence", "metadata", "preview"}
+db = sqlite3.connect(sys.argv[2])
+db.execute("PRAGMA journal_mode=WAL")
+db.execute("CREATE TABLE items (" + ", ".join(
+    f"{f} TEXT PRIMARY KEY" if f == "id" else f for f in fields) + ")")
+db.executemany("INSERT INTO items VALUES (" + ",".join("?" * len(fields)) + ")",
+               [[json.dumps(i[f], sort_keys=True) if f in nested and f in i else i.get(f)
+                 for f in fields] for i in items])
+db.commit()
+db.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+db.close()
+rng = random.Random(20261207)
+statuses = ["staging", "uploading", "verifying", "verifiedBackup", "cleanupPending",
+            "needsAttention", "duplicate"]
+with open(sys.argv[3], "w") as out:
+    for _ in range(500):
+        out.write(f"{rng.choice(items)['id']} {rng.choice(statuses)}\n")
+PY
+    touch "$bench_data/library.complete"
+}
+
+# bench_peak_rss LABEL COMMAND... — runs COMMAND once and prints "LABEL peak RSS: <N> MiB".
+bench_peak_rss() {
+    local label="$1"
+    shift
+    local rss
+    rss="$(PELLWICK_BENCH_REPORT_RSS=1 "$@" 2>&1 >/dev/null | sed -n 's/^peak RSS: //p')"
+    echo "$label peak RSS: $rss"
+}

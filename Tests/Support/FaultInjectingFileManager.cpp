@@ -56,6 +56,20 @@ public:
         return m_inner->synchronize();
     }
 
+    Result<void> synchronizeData() override
+    {
+        if (auto code = m_manager->begin(FileOperation::SynchronizeData, m_path))
+            return fileSystemFailure(QStringLiteral("fdatasync"), m_path, *code);
+        return m_inner->synchronizeData();
+    }
+
+    Result<void> truncate(qint64 size) override
+    {
+        if (auto code = m_manager->begin(FileOperation::Truncate, m_path))
+            return fileSystemFailure(QStringLiteral("ftruncate"), m_path, *code);
+        return m_inner->truncate(size);
+    }
+
     Result<FileAttributes> attributes() const override { return m_inner->attributes(); }
 
     void startWriteBack(qint64 offset, qint64 length) override
@@ -123,6 +137,14 @@ QString operationName(FileOperation operation)
         return QStringLiteral("synchronize");
     case FileOperation::DropCachedPages:
         return QStringLiteral("dropCachedPages");
+    case FileOperation::OpenForAppending:
+        return QStringLiteral("openForAppending");
+    case FileOperation::LinkItem:
+        return QStringLiteral("linkItem");
+    case FileOperation::SynchronizeData:
+        return QStringLiteral("synchronizeData");
+    case FileOperation::Truncate:
+        return QStringLiteral("truncate");
     }
     return {};
 }
@@ -331,6 +353,21 @@ FaultInjectingFileManager::openForWriting(const QString &path) const
     if (auto code = begin(FileOperation::OpenForWriting, path))
         return fileSystemFailure(QStringLiteral("open"), path, *code);
     return wrap(m_inner->openForWriting(path), path);
+}
+
+Result<std::unique_ptr<FileHandle>>
+FaultInjectingFileManager::openForAppending(const QString &path) const
+{
+    if (auto code = begin(FileOperation::OpenForAppending, path))
+        return fileSystemFailure(QStringLiteral("open"), path, *code);
+    return wrap(m_inner->openForAppending(path), path);
+}
+
+Result<void> FaultInjectingFileManager::linkItem(const QString &from, const QString &to) const
+{
+    if (auto code = begin(FileOperation::LinkItem, to))
+        return fileSystemFailure(QStringLiteral("link"), to, *code);
+    return m_inner->linkItem(from, to);
 }
 
 Result<void> FaultInjectingFileManager::synchronizeDirectory(const QString &path) const

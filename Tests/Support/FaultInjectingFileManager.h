@@ -33,6 +33,10 @@ enum class FileOperation {
     Seek,
     Synchronize,
     DropCachedPages,
+    OpenForAppending,
+    LinkItem,
+    SynchronizeData,
+    Truncate,
 };
 
 QString operationName(FileOperation operation);
@@ -89,6 +93,8 @@ public:
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
+    Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
 
 private:

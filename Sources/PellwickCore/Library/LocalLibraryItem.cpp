@@ -1,6 +1,9 @@
 #include "LocalLibraryItem.h"
 
+#include "LocalLibraryItem_p.h"
+
 #include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
 
 namespace Pellwick {
 
@@ -51,12 +54,10 @@ Result<void> readOptional(const Json::ObjectReader &reader,
     return {};
 }
 
-/// Lets equal texts of one record share their storage (the same hash is often stored three
-/// times), which keeps a large library small in memory.
-void share(std::optional<QString> &text, const QString &with)
+void share(std::optional<QString> &text, const std::optional<QString> &with)
 {
-    if (text && *text == with)
-        *text = with;
+    if (text && with && *text == *with)
+        *text = *with;
 }
 
 } // namespace
@@ -88,6 +89,19 @@ Result<LocalPreviewState> LocalPreviewState::fromJson(const QJsonValue &json, co
     return payload->string(reasonKey).map(&LocalPreviewState::failed);
 }
 
+void shareEqualTexts(LocalLibraryItem &item)
+{
+    share(item.archiveSidecarContentHash, item.ingestCacheSidecarContentHash);
+    if (item.sourceMediaEvidence) {
+        SourceMediaEvidence &evidence = *item.sourceMediaEvidence;
+        if (evidence.rawContentHash == item.contentHash)
+            evidence.rawContentHash = item.contentHash;
+        if (item.sourceRelativePath && evidence.rawRelativePath == *item.sourceRelativePath)
+            evidence.rawRelativePath = *item.sourceRelativePath;
+        share(evidence.sidecarContentHash, item.ingestCacheSidecarContentHash);
+    }
+}
+
 bool LocalLibraryItem::isSafeToEraseSourceMedia() const
 {
     return importStatus == LibraryItemImportStatus::VerifiedBackup
@@ -110,7 +124,7 @@ QJsonObject LocalLibraryItem::toJson() const
             json.insert(key, Json::fileURLText(*path));
     };
 
-    json.insert(idKey, id.toString(QUuid::WithoutBraces).toUpper());
+    json.insert(idKey, uuidText(id));
     json.insert(originalFilenameKey, originalFilename);
     json.insert(canonicalFilenameKey, canonicalFilename);
     json.insert(contentHashKey, contentHash);
@@ -148,13 +162,13 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
     Result<QString> idText = reader.string(idKey);
     if (!idText)
         return tl::unexpected<Error>(std::move(idText).error());
-    item.id = QUuid::fromString(*idText);
-    if (idText->size() != 36
-        || (item.id.isNull() && *idText != QLatin1String("00000000-0000-0000-0000-000000000000"))) {
+    const std::optional<QUuid> id = uuidFromText(*idText);
+    if (!id) {
         return failure(Json::dataCorrupted(
             reader.keyPath(idKey),
             QStringLiteral("Attempted to decode UUID from invalid UUID string.")));
     }
+    item.id = *id;
 
     const std::pair<const QString *, QString *> requiredTexts[] = {
         {&originalFilenameKey, &item.originalFilename},
@@ -242,14 +256,7 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         return tl::unexpected<Error>(std::move(previewState).error());
     item.preview = std::move(*previewState);
 
-    share(item.archiveSidecarContentHash, item.ingestCacheSidecarContentHash.value_or(QString()));
-    if (item.sourceMediaEvidence) {
-        if (item.sourceMediaEvidence->rawContentHash == item.contentHash)
-            item.sourceMediaEvidence->rawContentHash = item.contentHash;
-        if (item.ingestCacheSidecarContentHash)
-            share(item.sourceMediaEvidence->sidecarContentHash,
-                  *item.ingestCacheSidecarContentHash);
-    }
+    shareEqualTexts(item);
     return item;
 }
 

@@ -90,6 +90,23 @@ public:
         return {};
     }
 
+    Result<void> synchronizeData() override
+    {
+        if (::fdatasync(m_fd) != 0)
+            return fileSystemFailure(QStringLiteral("fdatasync"), m_path, errno);
+        return {};
+    }
+
+    Result<void> truncate(qint64 size) override
+    {
+        for (;;) {
+            if (::ftruncate(m_fd, size) == 0)
+                return {};
+            if (errno != EINTR)
+                return fileSystemFailure(QStringLiteral("ftruncate"), m_path, errno);
+        }
+    }
+
     Result<FileAttributes> attributes() const override
     {
         struct stat st
@@ -396,6 +413,18 @@ Result<std::unique_ptr<FileHandle>> LocalFileManager::openForReading(const QStri
 Result<std::unique_ptr<FileHandle>> LocalFileManager::openForWriting(const QString &path) const
 {
     return openHandle(path, O_WRONLY, "open");
+}
+
+Result<std::unique_ptr<FileHandle>> LocalFileManager::openForAppending(const QString &path) const
+{
+    return openHandle(path, O_WRONLY | O_APPEND, "open");
+}
+
+Result<void> LocalFileManager::linkItem(const QString &from, const QString &to) const
+{
+    if (::link(encoded(from).constData(), encoded(to).constData()) != 0)
+        return fileSystemFailure(QStringLiteral("link"), to, errno);
+    return {};
 }
 
 Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const

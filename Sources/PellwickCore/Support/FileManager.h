@@ -71,6 +71,11 @@ public:
     [[nodiscard]] virtual Result<void> seek(qint64 offset) = 0;
     /// Flushes written bytes to permanent storage.
     [[nodiscard]] virtual Result<void> synchronize() = 0;
+    /// Flushes written bytes, and the size when it grew, to permanent storage without the other
+    /// metadata (modification time): enough for appended records.
+    [[nodiscard]] virtual Result<void> synchronizeData() = 0;
+    /// Cuts the file to `size` bytes.
+    [[nodiscard]] virtual Result<void> truncate(qint64 size) = 0;
     /// What the open file is now (fstat): its type and size, whatever its path names meanwhile.
     [[nodiscard]] virtual Result<FileAttributes> attributes() const = 0;
 
@@ -144,6 +149,12 @@ public:
     /// Opens an existing file for writing from its start, without truncating it.
     [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
     openForWriting(const QString &path) const = 0;
+    /// Opens an existing file so that every write goes to its end.
+    [[nodiscard]] virtual Result<std::unique_ptr<FileHandle>>
+    openForAppending(const QString &path) const = 0;
+    /// Gives the file at `from` the second name `to` (a hard link), never replacing an existing
+    /// `to` (EEXIST).
+    [[nodiscard]] virtual Result<void> linkItem(const QString &from, const QString &to) const = 0;
     /// Flushes a folder's entries (new names, renames) to permanent storage.
     [[nodiscard]] virtual Result<void> synchronizeDirectory(const QString &path) const = 0;
 };
@@ -168,6 +179,8 @@ public:
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;
+    Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
+    Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
 };
 

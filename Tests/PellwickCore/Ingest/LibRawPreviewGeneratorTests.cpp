@@ -735,6 +735,10 @@ void LibRawPreviewGeneratorTests::imageDataNeverDecodedFails_data()
         << 1200 << 800 << 7 << 0.3 << false << false << false;
     QTest::newRow("strips cut to their first row")
         << 1200 << 800 << 1 << 1.0 / 800 << false << false << false;
+    QTest::newRow("lossy JPEG claimed over plain data")
+        << 1200 << 800 << 34892 << 1.0 << false << false << false;
+    QTest::newRow("deflate claimed over plain data")
+        << 1200 << 800 << 8 << 1.0 << false << false << false;
     QTest::newRow("no image data at all") << 1200 << 800 << 1 << 0.0 << false << false << false;
     // 384 MP: the raw buffer and the half-size image alone pass 1 GiB.
     QTest::newRow("frame too large to decode")

@@ -1,0 +1,97 @@
+// pellwick-bench-library generate ROOT COUNT
+//     Writes a deterministic library of COUNT fully filled records to ROOT/library-items.json.
+// pellwick-bench-library load ROOT
+//     Loads the library and prints its record count.
+// pellwick-bench-library update ROOT UPDATES
+//     Loads the library, then makes one durable import-status change per line "<id> <status>" of
+//     the file UPDATES.
+// Every mode prints "peak RSS: <N> MiB" to standard error when PELLWICK_BENCH_REPORT_RSS is set.
+
+#include <PellwickCore/Library/LocalLibraryCache.h>
+
+#include <QFile>
+#include <QString>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <Support/LibraryFixtures.h>
+
+using namespace Pellwick;
+
+namespace {
+
+int fail(const Error &error)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(describe(error)));
+    return 1;
+}
+
+void reportPeakRss()
+{
+    if (!qEnvironmentVariableIsSet("PELLWICK_BENCH_REPORT_RSS"))
+        return;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            const qint64 kib = line.mid(6).trimmed().split(' ').first().toLongLong();
+            std::fprintf(stderr, "peak RSS: %lld MiB\n", static_cast<long long>(kib / 1024));
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fputs("usage: pellwick-bench-library generate|load|update ROOT [COUNT [SEED]]\n",
+                   stderr);
+        return 2;
+    }
+    const QByteArray mode = argv[1];
+    const LocalLibraryCache cache(QString::fromLocal8Bit(argv[2]),
+                                  std::make_shared<LocalFileManager>());
+    if (mode == "generate" && argc == 4) {
+        const int count = std::atoi(argv[3]);
+        QList<LocalLibraryItem> items;
+        items.reserve(count);
+        for (int n = 0; n < count; ++n)
+            items.append(Test::filledLibraryItem(n));
+        if (Result<void> written = cache.writeItems(items); !written)
+            return fail(written.error());
+    } else if (mode == "load" && argc == 3) {
+        Result<LocalLibraryCacheRecords> records = cache.cachedRecords();
+        if (!records)
+            return fail(records.error());
+        std::printf("%lld records\n", static_cast<long long>(records->size()));
+    } else if (mode == "update" && argc == 4) {
+        QFile updates(QString::fromLocal8Bit(argv[3]));
+        if (!updates.open(QIODevice::ReadOnly)) {
+            std::fputs("cannot read the updates\n", stderr);
+            return 2;
+        }
+        Result<LocalLibraryCacheRecords> records = cache.cachedRecords();
+        if (!records)
+            return fail(records.error());
+        for (const QByteArray &line : updates.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() != 2)
+                continue;
+            const auto status = libraryItemImportStatusFromRaw(QString::fromLatin1(fields[1]));
+            Result<std::optional<LocalLibraryItem>> updated = cache.updateImportStatus(
+                QUuid::fromString(QLatin1String(fields[0])), status.value());
+            if (!updated)
+                return fail(updated.error());
+        }
+    } else {
+        std::fputs("usage: pellwick-bench-library generate|load|update ROOT [COUNT [SEED]]\n",
+                   stderr);
+        return 2;
+    }
+    reportPeakRss();
+    return 0;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <PellwickCore/Library/LibraryJournal_p.h>
+#include <PellwickCore/Library/LocalLibraryCacheRecords.h>
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QByteArray>
+#include <QList>
+
+#include <vector>
+
+namespace Pellwick::LibraryFile {
+
+// "library-items.json": a JSON array of records, pretty-printed with sorted keys.
+
+struct Loaded
+{
+    /// The records in file order, in consecutive batches.
+    std::vector<QList<LocalLibraryItem>> batches;
+    LibraryJournal::SnapshotName name;
+};
+
+/// Reads and decodes the library file at `path` while streaming it, decoding records on several
+/// threads; failures carry the record's key path ("[3].preview") as a whole-file read would.
+[[nodiscard]] Result<Loaded> read(const FileManager &fileManager, const QString &path);
+
+/// The same through one whole-document parse: the reference the streaming reader must agree with.
+[[nodiscard]] Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes);
+
+/// Writes `records` as a new file at `path` (which must not be in use), flushed to storage, and
+/// returns the name of what it wrote.
+[[nodiscard]] Result<LibraryJournal::SnapshotName>
+write(const FileManager &fileManager, const QString &path, const LocalLibraryCacheRecords &records);
+
+} // namespace Pellwick::LibraryFile

@@ -1,0 +1,101 @@
+#include "LibraryJournal_p.h"
+
+#include <PellwickCore/Support/Sha256.h>
+
+#include <QtEndian>
+
+#include <cstring>
+
+namespace Pellwick::LibraryJournal {
+
+namespace {
+
+constexpr char headerMagic[] = "PWLJRNL1";
+constexpr char entryMagic[] = "PWJE";
+constexpr qsizetype magicSize = 4;
+constexpr qsizetype digestSize = 32;
+
+/// The payload length of a sound entry at `offset`, or nothing.
+std::optional<qsizetype> soundEntryAt(const QByteArray &journal, qsizetype offset)
+{
+    const qsizetype available = journal.size() - offset;
+    if (available < entryOverhead
+        || std::memcmp(journal.constData() + offset, entryMagic, magicSize) != 0)
+        return std::nullopt;
+    const auto length = static_cast<qsizetype>(
+        qFromLittleEndian<quint32>(journal.constData() + offset + magicSize));
+    if (length > available - entryOverhead)
+        return std::nullopt;
+    const qsizetype checked = 8 + length;
+    const QByteArray digest = Sha256::hash(journal.constData() + offset, checked);
+    if (std::memcmp(digest.constData(), journal.constData() + offset + checked, digestSize) != 0)
+        return std::nullopt;
+    return length;
+}
+
+} // namespace
+
+DecodingError damaged(qint64 offset, const QString &what)
+{
+    return DecodingError{DecodingError::Kind::DataCorrupted,
+                         QStringLiteral("library-items.journal"),
+                         QStringLiteral("Damaged %1 at byte offset %2 of library-items.journal.")
+                             .arg(what)
+                             .arg(offset)};
+}
+
+QByteArray header(const SnapshotName &snapshot)
+{
+    QByteArray bytes(headerMagic, 8);
+    char length[8];
+    qToLittleEndian<quint64>(static_cast<quint64>(snapshot.length), length);
+    bytes.append(length, 8);
+    bytes.append(snapshot.sha256);
+    bytes.append(Sha256::hash(bytes.constData(), bytes.size()));
+    return bytes;
+}
+
+QByteArray entry(const QByteArray &payload)
+{
+    QByteArray bytes;
+    bytes.reserve(entryOverhead + payload.size());
+    bytes.append(entryMagic, magicSize);
+    char length[4];
+    qToLittleEndian<quint32>(static_cast<quint32>(payload.size()), length);
+    bytes.append(length, 4);
+    bytes.append(payload);
+    bytes.append(Sha256::hash(bytes.constData(), bytes.size()));
+    return bytes;
+}
+
+Result<Contents> parse(const QByteArray &journal)
+{
+    if (journal.size() < headerSize || std::memcmp(journal.constData(), headerMagic, 8) != 0
+        || Sha256::hash(journal.constData(), 48) != journal.mid(48, digestSize)) {
+        return failure(damaged(0, QStringLiteral("journal header")));
+    }
+    Contents contents;
+    contents.snapshot.length
+        = static_cast<qint64>(qFromLittleEndian<quint64>(journal.constData() + 8));
+    contents.snapshot.sha256 = journal.mid(16, digestSize);
+
+    qsizetype offset = headerSize;
+    while (offset < journal.size()) {
+        if (const std::optional<qsizetype> length = soundEntryAt(journal, offset)) {
+            contents.entries.append({offset, journal.mid(offset + 8, *length)});
+            offset += entryOverhead + *length;
+            continue;
+        }
+        // A damaged entry is a torn tail only when no sound entry follows it.
+        for (qsizetype next = journal.indexOf(entryMagic, offset + 1); next >= 0;
+             next = journal.indexOf(entryMagic, next + 1)) {
+            if (soundEntryAt(journal, next))
+                return failure(damaged(offset, QStringLiteral("journal entry")));
+        }
+        break;
+    }
+    contents.validLength = offset;
+    return contents;
+}
+
+} // namespace Pellwick::LibraryJournal

@@ -1,0 +1,466 @@
+#include "LibraryRecordDecoder_p.h"
+#include "LocalLibraryItem_p.h"
+
+#include <PellwickCore/Support/UuidText.h>
+
+#include <QDir>
+#include <QSet>
+
+#define SIMDJSON_EXCEPTIONS 0
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include <simdjson.h>
+
+namespace Pellwick::LibraryRecordDecoder {
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+using simdjson::dom::object;
+
+/// Collects the fields named in `keys` of `source`; false when one of them occurs twice or the
+/// value is not an object.
+template<size_t N>
+bool collect(element source,
+             const std::array<std::string_view, N> &keys,
+             std::array<std::optional<element>, N> &fields)
+{
+    object fieldsObject;
+    if (source.get_object().get(fieldsObject) != simdjson::SUCCESS)
+        return false;
+    for (const auto field : fieldsObject) {
+        for (size_t i = 0; i < N; ++i) {
+            if (field.key == keys[i]) {
+                if (fields[i])
+                    return false;
+                fields[i] = field.value;
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+bool text(const std::optional<element> &value, QString &out)
+{
+    std::string_view view;
+    if (!value || value->get_string().get(view) != simdjson::SUCCESS)
+        return false;
+    out = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+    return true;
+}
+
+bool optionalText(const std::optional<element> &value, std::optional<QString> &out)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    QString result;
+    if (!text(value, result))
+        return false;
+    out = std::move(result);
+    return true;
+}
+
+bool optionalInteger(const std::optional<element> &value, std::optional<qint64> &out)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    if (value->type() != element_type::INT64)
+        return false;
+    int64_t number = 0;
+    if (value->get_int64().get(number) != simdjson::SUCCESS)
+        return false;
+    out = number;
+    return true;
+}
+
+bool number(const std::optional<element> &value, double &out)
+{
+    if (!value)
+        return false;
+    if (value->type() == element_type::INT64) {
+        int64_t integer = 0;
+        if (value->get_int64().get(integer) != simdjson::SUCCESS)
+            return false;
+        out = static_cast<double>(integer);
+        return true;
+    }
+    return value->type() == element_type::DOUBLE
+           && value->get_double().get(out) == simdjson::SUCCESS;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool allowedInPath(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+           || std::strchr("-._~!$&'()*+,;=:@/", c) != nullptr;
+}
+
+/// A "file:///" URL whose decoded path is absolute, clean and valid UTF-8 without NUL.
+bool fileURL(const std::optional<element> &value, QString &out)
+{
+    std::string_view view;
+    if (!value || value->get_string().get(view) != simdjson::SUCCESS)
+        return false;
+    constexpr std::string_view prefix = "file:///";
+    if (view.substr(0, prefix.size()) != prefix)
+        return false;
+    QByteArray path;
+    path.reserve(static_cast<qsizetype>(view.size()));
+    for (size_t i = prefix.size() - 1; i < view.size(); ++i) {
+        const char c = view[i];
+        if (c == '%') {
+            if (i + 2 >= view.size())
+                return false;
+            const int high = hexDigit(view[i + 1]);
+            const int low = hexDigit(view[i + 2]);
+            if (high < 0 || low < 0 || (high == 0 && low == 0))
+                return false;
+            path.append(static_cast<char>(high * 16 + low));
+            i += 2;
+        } else if (allowedInPath(c)) {
+            path.append(c);
+        } else {
+            return false;
+        }
+    }
+    out = QString::fromUtf8(path);
+    if (out.contains(QChar::ReplacementCharacter) || out.contains(QStringLiteral("//"))
+        || out.contains(QStringLiteral("/./")) || out.contains(QStringLiteral("/../"))
+        || out.endsWith(QStringLiteral("/.")) || out.endsWith(QStringLiteral("/.."))
+        || (out.size() > 1 && out.endsWith(QLatin1Char('/')))) {
+        return false;
+    }
+    return true;
+}
+
+bool optionalFileURL(const std::optional<element> &value, std::optional<QString> &out)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    QString path;
+    if (!fileURL(value, path))
+        return false;
+    out = std::move(path);
+    return true;
+}
+
+/// A {"<case>": {...}} value of which exactly one of `cases` is present; its index and payload.
+template<size_t N>
+bool caseOf(const std::optional<element> &value,
+            const std::array<std::string_view, N> &cases,
+            size_t &index,
+            element &payload)
+{
+    if (!value)
+        return false;
+    std::array<std::optional<element>, N> found;
+    if (!collect(*value, cases, found))
+        return false;
+    int count = 0;
+    for (size_t i = 0; i < N; ++i) {
+        if (found[i]) {
+            ++count;
+            index = i;
+        }
+    }
+    if (count != 1 || found[index]->type() != element_type::OBJECT)
+        return false;
+    payload = *found[index];
+    return true;
+}
+
+/// A known-or-unknown wrapper: false on a malformed one; `known` is the payload, if any.
+bool wrapper(const std::optional<element> &value, std::optional<element> &known)
+{
+    size_t index = 0;
+    element payload;
+    if (!caseOf<2>(value, {"known", "unknown"}, index, payload))
+        return false;
+    if (index == 1) {
+        known.reset();
+        return true;
+    }
+    std::array<std::optional<element>, 1> fields;
+    if (!collect<1>(payload, {"_0"}, fields) || !fields[0] || fields[0]->is_null())
+        return false;
+    known = fields[0];
+    return true;
+}
+
+bool metadata(const std::optional<element> &value, PhotoMetadata &out)
+{
+    std::array<std::optional<element>, 3> fields;
+    if (!value || !collect<3>(*value, {"captureTime", "captureLocation", "cameraModel"}, fields))
+        return false;
+    std::optional<element> known;
+    if (!wrapper(fields[0], known))
+        return false;
+    if (known) {
+        double seconds = 0;
+        if (!number(known, seconds))
+            return false;
+        out.captureTime = CaptureTimeMetadata::known(Date{seconds});
+    }
+    if (!wrapper(fields[1], known))
+        return false;
+    if (known) {
+        std::array<std::optional<element>, 2> coordinates;
+        CaptureLocation location;
+        if (!collect<2>(*known, {"latitude", "longitude"}, coordinates)
+            || !number(coordinates[0], location.latitude)
+            || !number(coordinates[1], location.longitude)) {
+            return false;
+        }
+        out.captureLocation = CaptureLocationMetadata::known(location);
+    }
+    if (!wrapper(fields[2], known))
+        return false;
+    if (known) {
+        QString model;
+        if (!text(known, model))
+            return false;
+        out.cameraModel = CameraModelMetadata::known(std::move(model));
+    }
+    return true;
+}
+
+bool evidence(const std::optional<element> &value, std::optional<SourceMediaEvidence> &out)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    std::array<std::optional<element>, 7> fields;
+    if (!collect<7>(*value,
+                    {"sourceRootURL",
+                     "sourceIdentity",
+                     "rawRelativePath",
+                     "rawContentHash",
+                     "sidecarRelativePath",
+                     "sidecarContentHash",
+                     "safety"},
+                    fields)) {
+        return false;
+    }
+    SourceMediaEvidence result;
+    if (!fileURL(fields[0], result.sourceRootURL) || !text(fields[2], result.rawRelativePath)
+        || !text(fields[3], result.rawContentHash)
+        || !optionalText(fields[4], result.sidecarRelativePath)
+        || !optionalText(fields[5], result.sidecarContentHash)) {
+        return false;
+    }
+    QString safety;
+    if (!text(fields[6], safety))
+        return false;
+    const std::optional<SourceMediaSafety> parsedSafety = sourceMediaSafetyFromRaw(safety);
+    if (!parsedSafety)
+        return false;
+    result.safety = *parsedSafety;
+
+    size_t index = 0;
+    element payload;
+    if (!caseOf<2>(fields[1], {"volume", "folder"}, index, payload))
+        return false;
+    if (index == 0) {
+        std::array<std::optional<element>, 1> uuid;
+        QString text;
+        if (!collect<1>(payload, {"uuid"}, uuid) || !LibraryRecordDecoder::text(uuid[0], text))
+            return false;
+        result.sourceIdentity = ImportSourceIdentity::volume(std::move(text));
+    } else {
+        std::array<std::optional<element>, 2> folder;
+        QString canonicalPath;
+        QString manifestHash;
+        if (!collect<2>(payload, {"canonicalPath", "manifestHash"}, folder)
+            || !text(folder[0], canonicalPath) || !text(folder[1], manifestHash)) {
+            return false;
+        }
+        result.sourceIdentity
+            = ImportSourceIdentity::folder(std::move(canonicalPath), std::move(manifestHash));
+    }
+    out = std::move(result);
+    return true;
+}
+
+bool preview(const std::optional<element> &value, LocalPreviewState &out)
+{
+    size_t index = 0;
+    element payload;
+    if (!caseOf<2>(value, {"available", "failed"}, index, payload))
+        return false;
+    std::array<std::optional<element>, 1> field;
+    QString text;
+    if (!collect<1>(payload, {index == 0 ? "relativePath" : "reason"}, field)
+        || !LibraryRecordDecoder::text(field[0], text)) {
+        return false;
+    }
+    out = index == 0 ? LocalPreviewState::available(std::move(text))
+                     : LocalPreviewState::failed(std::move(text));
+    return true;
+}
+
+enum Key : size_t {
+    Id,
+    OriginalFilename,
+    CanonicalFilename,
+    ContentHash,
+    ArchiveByteCount,
+    ArchiveSidecarFilename,
+    ArchiveSidecarByteCount,
+    ArchiveSidecarContentHash,
+    ImportDate,
+    ImportStatus,
+    BackendLibraryItemID,
+    RestoreStatus,
+    RestoreAttentionReason,
+    IngestCacheOriginalURL,
+    IngestCacheSidecarURL,
+    IngestCacheSidecarContentHash,
+    IngestSourceName,
+    SourceRelativePath,
+    SourceMediaEvidenceKey,
+    CacheRelativePath,
+    Metadata,
+    Preview,
+    KeyCount,
+};
+
+const std::array<std::string_view, KeyCount> keys = {"id",
+                                                     "originalFilename",
+                                                     "canonicalFilename",
+                                                     "contentHash",
+                                                     "archiveByteCount",
+                                                     "archiveSidecarFilename",
+                                                     "archiveSidecarByteCount",
+                                                     "archiveSidecarContentHash",
+                                                     "importDate",
+                                                     "importStatus",
+                                                     "backendLibraryItemID",
+                                                     "restoreStatus",
+                                                     "restoreAttentionReason",
+                                                     "ingestCacheOriginalURL",
+                                                     "ingestCacheSidecarURL",
+                                                     "ingestCacheSidecarContentHash",
+                                                     "ingestSourceName",
+                                                     "sourceRelativePath",
+                                                     "sourceMediaEvidence",
+                                                     "cacheRelativePath",
+                                                     "metadata",
+                                                     "preview"};
+
+/// Lets the many records naming one card, camera or reason share one text.
+void intern(QString &text)
+{
+    thread_local QSet<QString> pool;
+    if (const auto found = pool.constFind(text); found != pool.constEnd())
+        text = *found;
+    else if (pool.size() < 4096)
+        pool.insert(text);
+}
+
+void intern(std::optional<QString> &text)
+{
+    if (text)
+        intern(*text);
+}
+
+} // namespace
+
+qsizetype padding()
+{
+    return static_cast<qsizetype>(simdjson::SIMDJSON_PADDING);
+}
+
+std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
+{
+    // Escaped code points are left to the reference reader, which decides how lone surrogates
+    // read.
+    if (std::string_view(data, static_cast<size_t>(size)).find("\\u") != std::string_view::npos)
+        return std::nullopt;
+    thread_local simdjson::dom::parser parser;
+    element root;
+    if (parser.parse(data, static_cast<size_t>(size), false).get(root) != simdjson::SUCCESS)
+        return std::nullopt;
+    std::array<std::optional<element>, KeyCount> fields;
+    if (!collect(root, keys, fields))
+        return std::nullopt;
+
+    LocalLibraryItem item;
+    QString id;
+    if (!text(fields[Id], id))
+        return std::nullopt;
+    const std::optional<QUuid> uuid = uuidFromText(id);
+    if (!uuid)
+        return std::nullopt;
+    item.id = *uuid;
+    QString status;
+    if (!text(fields[OriginalFilename], item.originalFilename)
+        || !text(fields[CanonicalFilename], item.canonicalFilename)
+        || !text(fields[ContentHash], item.contentHash)
+        || !number(fields[ImportDate], item.importDate.secondsSinceReferenceDate)
+        || !text(fields[ImportStatus], status)
+        || !optionalInteger(fields[ArchiveByteCount], item.archiveByteCount)
+        || !optionalText(fields[ArchiveSidecarFilename], item.archiveSidecarFilename)
+        || !optionalInteger(fields[ArchiveSidecarByteCount], item.archiveSidecarByteCount)
+        || !optionalText(fields[ArchiveSidecarContentHash], item.archiveSidecarContentHash)
+        || !optionalInteger(fields[BackendLibraryItemID], item.backendLibraryItemID)
+        || !optionalText(fields[RestoreAttentionReason], item.restoreAttentionReason)
+        || !optionalFileURL(fields[IngestCacheOriginalURL], item.ingestCacheOriginalURL)
+        || !optionalFileURL(fields[IngestCacheSidecarURL], item.ingestCacheSidecarURL)
+        || !optionalText(fields[IngestCacheSidecarContentHash], item.ingestCacheSidecarContentHash)
+        || !optionalText(fields[IngestSourceName], item.ingestSourceName)
+        || !optionalText(fields[SourceRelativePath], item.sourceRelativePath)
+        || !optionalText(fields[CacheRelativePath], item.cacheRelativePath)
+        || !evidence(fields[SourceMediaEvidenceKey], item.sourceMediaEvidence)
+        || !metadata(fields[Metadata], item.metadata) || !preview(fields[Preview], item.preview)) {
+        return std::nullopt;
+    }
+    const std::optional<LibraryItemImportStatus> importStatus
+        = libraryItemImportStatusFromRaw(status);
+    if (!importStatus)
+        return std::nullopt;
+    item.importStatus = *importStatus;
+    if (fields[RestoreStatus] && !fields[RestoreStatus]->is_null()) {
+        QString restore;
+        if (!text(fields[RestoreStatus], restore))
+            return std::nullopt;
+        item.restoreStatus = restoreRequestStatusFromRaw(restore);
+        if (!item.restoreStatus)
+            return std::nullopt;
+    }
+
+    shareEqualTexts(item);
+    intern(item.ingestSourceName);
+    intern(item.restoreAttentionReason);
+    if (auto *model = std::get_if<CameraModelMetadata::Known>(&item.metadata.cameraModel.value))
+        intern(model->model);
+    if (item.sourceMediaEvidence) {
+        intern(item.sourceMediaEvidence->sourceRootURL);
+        if (auto *volume = std::get_if<ImportSourceIdentity::Volume>(
+                &item.sourceMediaEvidence->sourceIdentity.value))
+            intern(volume->uuid);
+    }
+    return item;
+}
+
+} // namespace Pellwick::LibraryRecordDecoder

@@ -1,0 +1,314 @@
+#include "LocalLibraryCache.h"
+
+#include "LocalLibraryCache_p.h"
+
+#include <QDir>
+
+namespace Pellwick {
+
+LocalLibraryCacheStorage::LocalLibraryCacheStorage()
+    : disk(std::make_unique<Detail::LibraryDiskState>())
+{}
+
+LocalLibraryCacheStorage::~LocalLibraryCacheStorage() = default;
+
+LocalLibraryCache::LocalLibraryCache(QString rootURL,
+                                     std::shared_ptr<const FileManager> fileManager,
+                                     Options options)
+    : m_rootURL(QDir::cleanPath(rootURL))
+    , m_fileManager(std::move(fileManager))
+    , m_storage(std::make_shared<LocalLibraryCacheStorage>())
+    , m_options(options)
+{}
+
+QString LocalLibraryCache::path(const QString &name) const
+{
+    return m_rootURL + QLatin1Char('/') + name;
+}
+
+Result<LocalLibraryCacheRecords> LocalLibraryCache::cachedRecords() const
+{
+    const std::lock_guard guard(m_storage->lock);
+    if (m_storage->records)
+        return *m_storage->records;
+    Result<LocalLibraryCacheRecords> loaded = load();
+    if (loaded)
+        m_storage->records = *loaded;
+    return loaded;
+}
+
+Result<QList<LocalLibraryItem>> LocalLibraryCache::readItems() const
+{
+    Result<LocalLibraryCacheRecords> records = cachedRecords();
+    if (!records)
+        return tl::unexpected<Error>(std::move(records).error());
+    return records->items();
+}
+
+void LocalLibraryCache::publish(const LocalLibraryCacheRecords &records) const
+{
+    const std::lock_guard guard(m_storage->lock);
+    m_storage->records = records;
+}
+
+template<typename T, typename F>
+Result<T> LocalLibraryCache::mutate(F &&compute) const
+{
+    const std::lock_guard guard(m_storage->mutationLock);
+    Result<LocalLibraryCacheRecords> current = cachedRecords();
+    if (!current)
+        return tl::unexpected<Error>(std::move(current).error());
+    Change change;
+    T result = compute(*current, change);
+    PELLWICK_TRY(commit(*current, change));
+    return result;
+}
+
+Result<void> LocalLibraryCache::writeItems(const QList<LocalLibraryItem> &items) const
+{
+    const std::lock_guard guard(m_storage->mutationLock);
+    return replaceAll(LocalLibraryCacheRecords(items));
+}
+
+Result<void> LocalLibraryCache::writeItemsLocked(const QList<LocalLibraryItem> &items) const
+{
+    const std::lock_guard guard(m_storage->mutationLock);
+    Result<LocalLibraryCacheRecords> current = cachedRecords();
+    if (!current || items.size() < current->size())
+        return replaceAll(LocalLibraryCacheRecords(items));
+    Change change;
+    for (qsizetype p = 0; p < items.size(); ++p) {
+        if (p >= current->size() || !(current->at(p) == items[p]))
+            change.assignments.append({p, items[p]});
+    }
+    return commit(*current, change);
+}
+
+Result<bool>
+LocalLibraryCache::writeItemsIfUnchangedLocked(const QList<LocalLibraryItem> &items,
+                                               const QList<LocalLibraryItem> &expectedItems) const
+{
+    const std::lock_guard guard(m_storage->mutationLock);
+    Result<LocalLibraryCacheRecords> current = cachedRecords();
+    if (!current)
+        return tl::unexpected<Error>(std::move(current).error());
+    if (current->size() != expectedItems.size())
+        return false;
+    for (qsizetype p = 0; p < expectedItems.size(); ++p) {
+        if (!(current->at(p) == expectedItems[p]))
+            return false;
+    }
+    PELLWICK_TRY(writeItemsLocked(items));
+    return true;
+}
+
+Result<void> LocalLibraryCache::appendItems(const QList<LocalLibraryItem> &items) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               for (qsizetype i = 0; i < items.size(); ++i)
+                   change.assignments.append({current.size() + i, items[i]});
+               return true;
+           })
+        .map([](bool) {});
+}
+
+Result<void> LocalLibraryCache::removeItems(const QSet<QUuid> &ids) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               for (const QUuid &id : ids) {
+                   if (!current.positions(id).isEmpty())
+                       change.removedIDs.insert(id);
+               }
+               return true;
+           })
+        .map([](bool) {});
+}
+
+Result<QList<LocalLibraryItem>>
+LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) const
+{
+    return mutate<QList<LocalLibraryItem>>(
+        [&](const LocalLibraryCacheRecords &current, Change &change) {
+            QHash<QString, qsizetype> firstWithHash;
+            firstWithHash.reserve(current.size());
+            for (qsizetype p = current.size() - 1; p >= 0; --p)
+                firstWithHash.insert(current.at(p).contentHash, p);
+            // The working array is `current` with `replaced` over it, followed by `appended`.
+            QHash<qsizetype, LocalLibraryItem> replaced;
+            QList<LocalLibraryItem> appended;
+            const auto working = [&](qsizetype p) -> LocalLibraryItem & {
+                if (p >= current.size())
+                    return appended[p - current.size()];
+                auto it = replaced.find(p);
+                if (it == replaced.end())
+                    it = replaced.insert(p, current.at(p));
+                return *it;
+            };
+            QList<LocalLibraryItem> results;
+            for (const LocalLibraryItem &input : items) {
+                const auto found = firstWithHash.constFind(input.contentHash);
+                if (found == firstWithHash.constEnd()) {
+                    firstWithHash.insert(input.contentHash, current.size() + appended.size());
+                    appended.append(input);
+                    results.append(input);
+                    continue;
+                }
+                LocalLibraryItem &record = working(*found);
+                const bool archived = record.importStatus == LibraryItemImportStatus::VerifiedBackup
+                                      || record.importStatus == LibraryItemImportStatus::Duplicate;
+                if (archived && !record.matchesArchivedPackage(input, *m_fileManager)) {
+                    appended.append(input);
+                    results.append(input);
+                    continue;
+                }
+                record = record.replacingIngestCacheItem(input, *m_fileManager);
+                results.append(record);
+            }
+            for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {
+                if (!(current.at(it.key()) == it.value()))
+                    change.assignments.append({it.key(), it.value()});
+            }
+            std::sort(change.assignments.begin(),
+                      change.assignments.end(),
+                      [](const auto &a, const auto &b) { return a.first < b.first; });
+            for (qsizetype i = 0; i < appended.size(); ++i)
+                change.assignments.append({current.size() + i, appended[i]});
+            return results;
+        });
+}
+
+Result<void> LocalLibraryCache::relocateIngestCacheItems(const QString &oldRoot,
+                                                         const QString &newRoot) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               for (qsizetype p = 0; p < current.size(); ++p) {
+                   const LocalLibraryItem &item = current.at(p);
+                   LocalLibraryItem moved
+                       = item.relocatingIngestCacheURLs(oldRoot, newRoot, *m_fileManager);
+                   if (!(moved == item))
+                       change.assignments.append({p, std::move(moved)});
+               }
+               return true;
+           })
+        .map([](bool) {});
+}
+
+Result<void> LocalLibraryCache::removeIngestCachePackages(const QSet<QUuid> &ids) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               QList<qsizetype> positions;
+               for (const QUuid &id : ids)
+                   positions.append(current.positions(id));
+               std::sort(positions.begin(), positions.end());
+               for (const qsizetype p : positions) {
+                   LocalLibraryItem cleared
+                       = current.at(p).replacingIngestCachePackage(std::nullopt);
+                   if (!(cleared == current.at(p)))
+                       change.assignments.append({p, std::move(cleared)});
+               }
+               return true;
+           })
+        .map([](bool) {});
+}
+
+namespace {
+
+/// Replaces every record with `id` by `transform(record)`; the last replacement, or none.
+template<typename F>
+std::optional<LocalLibraryItem> updateRecords(const LocalLibraryCacheRecords &current,
+                                              const QUuid &id,
+                                              QList<std::pair<qsizetype, LocalLibraryItem>> &out,
+                                              F &&transform)
+{
+    std::optional<LocalLibraryItem> last;
+    for (const qsizetype p : current.positions(id)) {
+        LocalLibraryItem updated = transform(current.at(p));
+        if (!(updated == current.at(p)))
+            out.append({p, updated});
+        last = std::move(updated);
+    }
+    return last;
+}
+
+} // namespace
+
+Result<std::optional<LocalLibraryItem>>
+LocalLibraryCache::updateImportStatus(const QUuid &id, LibraryItemImportStatus status) const
+{
+    return mutate<std::optional<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                                       Change &change) {
+        return updateRecords(current, id, change.assignments, [&](const LocalLibraryItem &item) {
+            return item.replacingImportStatus(status);
+        });
+    });
+}
+
+Result<std::optional<LocalLibraryItem>>
+LocalLibraryCache::updateArchiveSidecar(const QUuid &id,
+                                        const std::optional<QString> &filename,
+                                        std::optional<qint64> byteCount,
+                                        const std::optional<QString> &contentHash) const
+{
+    return mutate<std::optional<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                                       Change &change) {
+        return updateRecords(current, id, change.assignments, [&](const LocalLibraryItem &item) {
+            return item.replacingArchiveSidecar(filename, byteCount, contentHash);
+        });
+    });
+}
+
+Result<std::optional<LocalLibraryItem>>
+LocalLibraryCache::updateBackendLibraryItemID(const QUuid &id,
+                                              std::optional<qint64> backendID) const
+{
+    return mutate<std::optional<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                                       Change &change) {
+        return updateRecords(current, id, change.assignments, [&](const LocalLibraryItem &item) {
+            return item.replacingBackendLibraryItemID(backendID);
+        });
+    });
+}
+
+Result<void>
+LocalLibraryCache::updateRestoreStatus(const QSet<qint64> &backendIDs,
+                                       std::optional<RestoreRequestStatus> status,
+                                       const QHash<qint64, QString> &attentionReasons) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               for (qsizetype p = 0; p < current.size(); ++p) {
+                   const LocalLibraryItem &item = current.at(p);
+                   if (!item.backendLibraryItemID
+                       || !backendIDs.contains(*item.backendLibraryItemID))
+                       continue;
+                   const auto reason = attentionReasons.constFind(*item.backendLibraryItemID);
+                   LocalLibraryItem updated = item.replacingRestoreStatus(
+                       status,
+                       reason == attentionReasons.constEnd() ? std::nullopt
+                                                             : std::optional(*reason));
+                   if (!(updated == item))
+                       change.assignments.append({p, std::move(updated)});
+               }
+               return true;
+           })
+        .map([](bool) {});
+}
+
+std::optional<QString> LocalLibraryCache::previewURL(const QString &canonicalFilename) const
+{
+    if (!isSafePathComponent(canonicalFilename))
+        return std::nullopt;
+    return m_rootURL + QStringLiteral("/previews/") + canonicalFilename + QStringLiteral(".jpg");
+}
+
+std::optional<QString> LocalLibraryCache::absolutePreviewURL(const LocalLibraryItem &item) const
+{
+    const QString *relativePath = item.preview.availablePath();
+    const QString folder = QStringLiteral("previews/");
+    if (!relativePath || !relativePath->startsWith(folder)
+        || !isSafePathComponent(relativePath->mid(folder.size()))) {
+        return std::nullopt;
+    }
+    return m_rootURL + QLatin1Char('/') + *relativePath;
+}
+
+} // namespace Pellwick

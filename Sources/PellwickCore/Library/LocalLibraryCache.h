@@ -1,0 +1,147 @@
+#pragma once
+
+#include <PellwickCore/Library/LocalLibraryCacheRecords.h>
+#include <PellwickCore/Library/LocalLibraryCacheStorage.h>
+#include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+namespace Pellwick {
+
+/// Tuning of a `LocalLibraryCache`.
+struct LocalLibraryCacheOptions
+{
+    /// Journal size beyond which it is folded into a new "library-items.json"; 0 chooses
+    /// max(8 MiB, a quarter of the file).
+    qint64 journalFoldBytes = 0;
+};
+
+/// The persistent library: one record per RAW original in "library-items.json" under `rootURL`,
+/// with the preview files in "previews/". Loaded once, then served from memory; copies share one
+/// storage and so one set of records and locks. Thread-safe.
+///
+/// On disk, each change becomes durable by appending one checksummed entry to
+/// "library-items.journal" beside the file and flushing it before the change returns; the entries
+/// are folded into a freshly written "library-items.json" when the journal grows past a bound, and
+/// on whole-library writes. "library-items.json" alone may therefore lag behind the library: the
+/// two files belong together. A journal that names another "library-items.json" (one replaced
+/// from outside) is ignored. When the files were deleted, edited or replaced from outside, the
+/// next change writes the whole library again. A change that leaves every record as it was writes
+/// nothing while the files are the store's own.
+///
+/// Failures are the file system's `FileSystemError`s and the `DecodingError`s of a damaged file
+/// (with the record's key path, or naming the journal and the byte offset of a damaged entry);
+/// after a failed change the store and the files keep the previous library.
+class LocalLibraryCache
+{
+public:
+    using Options = LocalLibraryCacheOptions;
+
+    LocalLibraryCache(QString rootURL,
+                      std::shared_ptr<const FileManager> fileManager,
+                      Options options = {});
+
+    const QString &rootURL() const { return m_rootURL; }
+
+    const std::shared_ptr<const FileManager> &fileManager() const { return m_fileManager; }
+
+    const std::shared_ptr<LocalLibraryCacheStorage> &storage() const { return m_storage; }
+
+    /// The loaded records (read from disk on first use); cheap to copy, never changes.
+    [[nodiscard]] Result<LocalLibraryCacheRecords> cachedRecords() const;
+    /// Every record in stored order.
+    [[nodiscard]] Result<QList<LocalLibraryItem>> readItems() const;
+
+    /// Replaces the whole library, whatever the file held before.
+    [[nodiscard]] Result<void> writeItems(const QList<LocalLibraryItem> &items) const;
+    [[nodiscard]] Result<void> appendItems(const QList<LocalLibraryItem> &items) const;
+    [[nodiscard]] Result<void> removeItems(const QSet<QUuid> &ids) const;
+    /// Merges freshly copied packages: an input whose content hash the library holds replaces the
+    /// first record with it (`replacingIngestCacheItem`), unless that record is archived
+    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. One
+    /// resulting record per input, in input order.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    upsertIngestCacheItems(const QList<LocalLibraryItem> &items) const;
+    [[nodiscard]] Result<void> relocateIngestCacheItems(const QString &oldRoot,
+                                                        const QString &newRoot) const;
+    /// Clears the Ingest Cache package of the records; `cacheRelativePath` (the library tree's
+    /// folder) stays.
+    [[nodiscard]] Result<void> removeIngestCachePackages(const QSet<QUuid> &ids) const;
+    /// The updated record (the last, were an id stored twice), or none for an unknown id.
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updateImportStatus(const QUuid &id, LibraryItemImportStatus status) const;
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updateArchiveSidecar(const QUuid &id,
+                         const std::optional<QString> &filename,
+                         std::optional<qint64> byteCount,
+                         const std::optional<QString> &contentHash) const;
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updateBackendLibraryItemID(const QUuid &id, std::optional<qint64> backendID) const;
+    /// Sets the restore status of every record whose backend id is in `backendIDs`, with the
+    /// attention reason `attentionReasons` holds for it (none otherwise).
+    [[nodiscard]] Result<void>
+    updateRestoreStatus(const QSet<qint64> &backendIDs,
+                        std::optional<RestoreRequestStatus> status,
+                        const QHash<qint64, QString> &attentionReasons) const;
+
+    /// Runs `body` (returning a `Result`) with the mutation lock held, released on every path.
+    /// `body` may call the store's operations on the same thread.
+    template<typename F>
+    auto withExclusiveAccess(F &&body) const -> std::invoke_result_t<F &&>
+    {
+        const std::lock_guard guard(m_storage->mutationLock);
+        return std::forward<F>(body)();
+    }
+
+    /// Writes the complete item array. For callers inside `withExclusiveAccess`.
+    [[nodiscard]] Result<void> writeItemsLocked(const QList<LocalLibraryItem> &items) const;
+    /// Writes `items` only while the stored records still equal `expectedItems` (every field);
+    /// false, writing nothing, otherwise.
+    [[nodiscard]] Result<bool>
+    writeItemsIfUnchangedLocked(const QList<LocalLibraryItem> &items,
+                                const QList<LocalLibraryItem> &expectedItems) const;
+
+    /// `rootURL`/previews/<name>.jpg, or none when `canonicalFilename` is not one safe path
+    /// component (it may come from the backend).
+    std::optional<QString> previewURL(const QString &canonicalFilename) const;
+    /// The absolute path of an available preview, or none when it failed or its path is not
+    /// "previews/" followed by one safe component.
+    std::optional<QString> absolutePreviewURL(const LocalLibraryItem &item) const;
+
+    static QString libraryFileName() { return QStringLiteral("library-items.json"); }
+
+    static QString journalFileName() { return QStringLiteral("library-items.journal"); }
+
+private:
+    struct Change;
+
+    template<typename T, typename F>
+    Result<T> mutate(F &&compute) const;
+    Result<void> commit(const LocalLibraryCacheRecords &current, const Change &change) const;
+    Result<void> replaceAll(const LocalLibraryCacheRecords &records) const;
+    Result<void> writeSnapshot(const LocalLibraryCacheRecords &records) const;
+    Result<void> appendToJournal(const QByteArray &entry) const;
+    Result<void> createJournal(const QByteArray &entry) const;
+    Result<void> replaceCommitting(const QString &temporary, const QString &target) const;
+    bool filesAreOurs() const;
+    void publish(const LocalLibraryCacheRecords &records) const;
+    Result<LocalLibraryCacheRecords> load() const;
+    QString path(const QString &name) const;
+
+    QString m_rootURL;
+    std::shared_ptr<const FileManager> m_fileManager;
+    std::shared_ptr<LocalLibraryCacheStorage> m_storage;
+    Options m_options;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,177 @@
+#include "LocalLibraryCacheRecords.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Pellwick {
+
+LocalLibraryCacheRecords::IdKey::IdKey(const QUuid &id)
+{
+    const QByteArray bytes = id.toRfc4122();
+    std::memcpy(&high, bytes.constData(), 8);
+    std::memcpy(&low, bytes.constData() + 8, 8);
+}
+
+size_t qHash(const LocalLibraryCacheRecords::IdKey &key, size_t seed) noexcept
+{
+    // splitmix64 finaliser over both halves
+    quint64 x = key.high ^ (key.low * 0x9E3779B97F4A7C15ULL) ^ seed;
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    return static_cast<size_t>(x);
+}
+
+LocalLibraryCacheRecords::LocalLibraryCacheRecords()
+    : m_positionsByID(std::make_shared<const QMultiHash<IdKey, qsizetype>>())
+{}
+
+LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem> &items)
+{
+    for (qsizetype start = 0; start < items.size(); start += chunkSize) {
+        const qsizetype end = std::min(items.size(), start + chunkSize);
+        m_chunks.push_back(
+            std::make_shared<const Chunk>(items.cbegin() + start, items.cbegin() + end));
+    }
+    m_size = items.size();
+    rebuildIDs();
+}
+
+LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&items)
+{
+    for (qsizetype start = 0; start < items.size(); start += chunkSize) {
+        const qsizetype end = std::min(items.size(), start + chunkSize);
+        m_chunks.push_back(
+            std::make_shared<const Chunk>(std::make_move_iterator(items.begin() + start),
+                                          std::make_move_iterator(items.begin() + end)));
+    }
+    m_size = items.size();
+    items = {};
+    rebuildIDs();
+}
+
+LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibraryItem>> &&batches)
+{
+    std::shared_ptr<Chunk> chunk;
+    for (QList<LocalLibraryItem> &batch : batches) {
+        for (LocalLibraryItem &item : batch) {
+            if (!chunk || static_cast<qsizetype>(chunk->size()) == chunkSize) {
+                chunk = std::make_shared<Chunk>();
+                chunk->reserve(chunkSize);
+                m_chunks.push_back(chunk);
+            }
+            chunk->push_back(std::move(item));
+            ++m_size;
+        }
+        batch = {};
+    }
+    rebuildIDs();
+}
+
+void LocalLibraryCacheRecords::rebuildIDs()
+{
+    auto ids = std::make_shared<QMultiHash<IdKey, qsizetype>>();
+    ids->reserve(m_size);
+    qsizetype position = 0;
+    forEach([&](const LocalLibraryItem &item) { ids->insert(IdKey(item.id), position++); });
+    m_positionsByID = std::move(ids);
+}
+
+QList<LocalLibraryItem> LocalLibraryCacheRecords::items() const
+{
+    QList<LocalLibraryItem> result;
+    result.reserve(m_size);
+    forEach([&](const LocalLibraryItem &item) { result.append(item); });
+    return result;
+}
+
+QList<qsizetype> LocalLibraryCacheRecords::positions(const QUuid &id) const
+{
+    QList<qsizetype> result = m_positionsByID->values(IdKey(id));
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
+    const QSet<QUuid> &removedIDs,
+    const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments) const
+{
+    LocalLibraryCacheRecords result = *this;
+    bool positionsMoved = false;
+    if (!removedIDs.isEmpty()) {
+        QList<qsizetype> removed;
+        for (const QUuid &id : removedIDs)
+            removed.append(positions(id));
+        if (!removed.isEmpty()) {
+            std::sort(removed.begin(), removed.end());
+            // Chunks before the first removal stay shared; the rest are rebuilt.
+            const qsizetype firstChunk = removed.first() / chunkSize;
+            std::vector<LocalLibraryItem> tail;
+            qsizetype next = 0;
+            for (qsizetype p = firstChunk * chunkSize; p < m_size; ++p) {
+                if (next < removed.size() && removed[next] == p) {
+                    ++next;
+                    continue;
+                }
+                tail.push_back(at(p));
+            }
+            result.m_chunks.resize(static_cast<size_t>(firstChunk));
+            for (size_t start = 0; start < tail.size(); start += static_cast<size_t>(chunkSize)) {
+                const size_t end = std::min(tail.size(), start + static_cast<size_t>(chunkSize));
+                result.m_chunks.push_back(std::make_shared<const Chunk>(
+                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(start)),
+                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(end))));
+            }
+            result.m_size = m_size - removed.size();
+            positionsMoved = true;
+        }
+    }
+
+    // Copy each touched chunk once, then assign into the copies.
+    std::vector<std::shared_ptr<Chunk>> copies(result.m_chunks.size() + 1);
+    bool idsChanged = positionsMoved;
+    for (const auto &[position, item] : assignments) {
+        Q_ASSERT(position >= 0 && position <= result.m_size);
+        const auto chunkIndex = static_cast<size_t>(position / chunkSize);
+        if (position == result.m_size) {
+            if (chunkIndex == result.m_chunks.size()) {
+                result.m_chunks.push_back(std::make_shared<const Chunk>());
+                copies.resize(result.m_chunks.size() + 1);
+            }
+            if (!copies[chunkIndex]) {
+                copies[chunkIndex] = std::make_shared<Chunk>(*result.m_chunks[chunkIndex]);
+                copies[chunkIndex]->reserve(chunkSize);
+                result.m_chunks[chunkIndex] = copies[chunkIndex];
+            }
+            copies[chunkIndex]->push_back(item);
+            ++result.m_size;
+            idsChanged = true;
+            continue;
+        }
+        if (!copies[chunkIndex]) {
+            copies[chunkIndex] = std::make_shared<Chunk>(*result.m_chunks[chunkIndex]);
+            result.m_chunks[chunkIndex] = copies[chunkIndex];
+        }
+        LocalLibraryItem &slot = (*copies[chunkIndex])[static_cast<size_t>(position % chunkSize)];
+        idsChanged = idsChanged || slot.id != item.id;
+        slot = item;
+    }
+    if (idsChanged)
+        result.rebuildIDs();
+    return result;
+}
+
+bool LocalLibraryCacheRecords::operator==(const LocalLibraryCacheRecords &other) const
+{
+    if (m_size != other.m_size)
+        return false;
+    for (qsizetype p = 0; p < m_size; ++p) {
+        if (!(at(p) == other.at(p)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace Pellwick

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <PellwickCore/Library/LocalLibraryItem.h>
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QUuid>
+
+#include <memory>
+#include <vector>
+
+namespace Pellwick {
+
+/// The library's records in stored order: an immutable value that is cheap to copy. The records
+/// are held in shared chunks, so a changed copy shares every chunk it did not change, and a
+/// reader keeps the library it was handed however the store changes afterwards.
+class LocalLibraryCacheRecords
+{
+public:
+    LocalLibraryCacheRecords();
+    explicit LocalLibraryCacheRecords(const QList<LocalLibraryItem> &items);
+    explicit LocalLibraryCacheRecords(QList<LocalLibraryItem> &&items);
+    /// The records of consecutive batches, moved in and each released once moved (keeps a
+    /// loader's peak memory near one copy of the library).
+    explicit LocalLibraryCacheRecords(std::vector<QList<LocalLibraryItem>> &&batches);
+
+    qsizetype size() const { return m_size; }
+
+    bool isEmpty() const { return m_size == 0; }
+
+    const LocalLibraryItem &at(qsizetype position) const
+    {
+        return (*m_chunks[static_cast<size_t>(position / chunkSize)])[static_cast<size_t>(
+            position % chunkSize)];
+    }
+
+    /// Every record in stored order (a copy of the list).
+    QList<LocalLibraryItem> items() const;
+    /// The positions of the records with `id`, ascending (more than one only when an id was
+    /// stored twice).
+    QList<qsizetype> positions(const QUuid &id) const;
+
+    /// Calls `visit(item)` for every record in stored order.
+    template<typename F>
+    void forEach(F &&visit) const
+    {
+        for (const auto &chunk : m_chunks) {
+            for (const LocalLibraryItem &item : *chunk)
+                visit(item);
+        }
+    }
+
+    /// A copy in which the records with ids in `removedIDs` are left out, then each
+    /// (position, record) is assigned in order: a position below the size replaces that record,
+    /// the size itself appends.
+    LocalLibraryCacheRecords
+    changed(const QSet<QUuid> &removedIDs,
+            const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments) const;
+
+    /// Equal when both hold equal records in the same order.
+    bool operator==(const LocalLibraryCacheRecords &other) const;
+
+    static constexpr qsizetype chunkSize = 256;
+
+private:
+    using Chunk = std::vector<LocalLibraryItem>;
+
+    /// An id as a key with a well-mixed hash: the platform's hash of a UUID folds its halves
+    /// together, so some sets of ids (crafted or sequential) would all collide.
+    struct IdKey
+    {
+        quint64 high = 0;
+        quint64 low = 0;
+
+        explicit IdKey(const QUuid &id);
+        bool operator==(const IdKey &) const = default;
+    };
+
+    friend size_t qHash(const IdKey &key, size_t seed) noexcept;
+
+    void rebuildIDs();
+
+    std::vector<std::shared_ptr<const Chunk>> m_chunks;
+    qsizetype m_size = 0;
+    std::shared_ptr<const QMultiHash<IdKey, qsizetype>> m_positionsByID;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,363 @@
+// How the store's changes reach the disk: journal entries, folds into a new library file, and
+// the first load of both files.
+
+#include "LibraryFile_p.h"
+#include "LocalLibraryCache.h"
+#include "LocalLibraryCache_p.h"
+
+#include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
+
+#include <QUuid>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr qint64 minimumFoldBytes = 8 * 1024 * 1024;
+/// Hidden files of the store start with this; leftovers are removed by the next fold.
+const QString temporaryPrefix = QStringLiteral(".library-items.");
+
+const QString countKey = QStringLiteral("count");
+const QString removedKey = QStringLiteral("removed");
+const QString setKey = QStringLiteral("set");
+const QString positionKey = QStringLiteral("position");
+const QString recordKey = QStringLiteral("record");
+
+Result<QByteArray> encodeChange(const QSet<QUuid> &removedIDs,
+                                const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments,
+                                qsizetype count)
+{
+    QJsonArray removed;
+    for (const QUuid &id : removedIDs)
+        removed.append(uuidText(id));
+    QJsonArray set;
+    for (const auto &[position, item] : assignments)
+        set.append(QJsonObject{{positionKey, position}, {recordKey, item.toJson()}});
+    return Json::serialize(QJsonObject{{countKey, count}, {removedKey, removed}, {setKey, set}},
+                           Json::Format::Compact);
+}
+
+/// Applies one journal entry; any fault is damage of the entry at `offset`.
+Result<LocalLibraryCacheRecords> applyEntry(const LocalLibraryCacheRecords &records,
+                                            const LibraryJournal::Entry &entry)
+{
+    const auto damaged = [&] {
+        return failure(LibraryJournal::damaged(entry.offset, QStringLiteral("journal entry")));
+    };
+    Result<QJsonObject> object = Json::parseObject(entry.payload);
+    if (!object)
+        return damaged();
+    const Json::ObjectReader reader(*object);
+    Result<qint64> count = reader.integer(countKey);
+    Result<QJsonArray> removed = reader.array(removedKey);
+    Result<QJsonArray> set = reader.array(setKey);
+    if (!count || !removed || !set)
+        return damaged();
+    QSet<QUuid> removedIDs;
+    for (const QJsonValue &id : *removed) {
+        const std::optional<QUuid> uuid = uuidFromText(id.toString());
+        if (!uuid)
+            return damaged();
+        removedIDs.insert(*uuid);
+    }
+    QList<std::pair<qsizetype, LocalLibraryItem>> assignments;
+    qsizetype size = records.size();
+    for (const QUuid &id : std::as_const(removedIDs))
+        size -= records.positions(id).size();
+    for (const QJsonValue &value : *set) {
+        const Json::ObjectReader assignment(value.toObject());
+        Result<qint64> position = assignment.integer(positionKey);
+        Result<QJsonValue> record = assignment.value(recordKey);
+        if (!position || !record || *position < 0 || *position > size)
+            return damaged();
+        Result<LocalLibraryItem> item = LocalLibraryItem::fromJson(*record);
+        if (!item)
+            return damaged();
+        if (*position == size)
+            ++size;
+        assignments.append({*position, std::move(*item)});
+    }
+    if (size != *count)
+        return damaged();
+    return records.changed(removedIDs, assignments);
+}
+
+} // namespace
+
+bool LocalLibraryCache::filesAreOurs() const
+{
+    const Detail::LibraryDiskState &disk = *m_storage->disk;
+    if (!disk.snapshotIsOurs)
+        return false;
+    const Result<FileAttributes> snapshot
+        = m_fileManager->attributesOfItem(path(libraryFileName()));
+    if (!snapshot || Detail::FileStamp::of(*snapshot) != disk.snapshotStamp)
+        return false;
+    if (!disk.journalIsOurs)
+        return true;
+    const Result<FileAttributes> journal = m_fileManager->attributesOfItem(path(journalFileName()));
+    return journal && Detail::FileStamp::of(*journal) == disk.journalStamp;
+}
+
+Result<void> LocalLibraryCache::commit(const LocalLibraryCacheRecords &current,
+                                       const Change &change) const
+{
+    Detail::LibraryDiskState &disk = *m_storage->disk;
+    if (!filesAreOurs())
+        return replaceAll(current.changed(change.removedIDs, change.assignments));
+    if (change.isEmpty())
+        return {};
+    const LocalLibraryCacheRecords next = current.changed(change.removedIDs, change.assignments);
+    const qsizetype changedCount = change.removedIDs.size() + change.assignments.size();
+    if (next.size() >= 1024 && changedCount * 4 > next.size())
+        return replaceAll(next);
+
+    Result<QByteArray> payload = encodeChange(change.removedIDs, change.assignments, next.size());
+    if (!payload)
+        return tl::unexpected<Error>(std::move(payload).error());
+    const QByteArray entry = LibraryJournal::entry(*payload);
+    const qint64 bound = m_options.journalFoldBytes > 0
+                             ? m_options.journalFoldBytes
+                             : std::max(minimumFoldBytes, disk.snapshotName.length / 4);
+    const qint64 journalAfter
+        = (disk.journalIsOurs ? disk.journalLength : LibraryJournal::headerSize) + entry.size();
+    if (journalAfter > bound)
+        return replaceAll(next);
+    PELLWICK_TRY(disk.journalIsOurs ? appendToJournal(entry) : createJournal(entry));
+    publish(next);
+    return {};
+}
+
+Result<void> LocalLibraryCache::replaceAll(const LocalLibraryCacheRecords &records) const
+{
+    PELLWICK_TRY(writeSnapshot(records));
+    publish(records);
+    return {};
+}
+
+Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
+{
+    Detail::LibraryDiskState &disk = *m_storage->disk;
+    const QString journal = path(journalFileName());
+    Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForAppending(journal);
+    if (!file)
+        return tl::unexpected<Error>(std::move(file).error());
+    Result<void> written = [&]() -> Result<void> {
+        if (disk.journalStamp.size != disk.journalLength)
+            PELLWICK_TRY((*file)->truncate(disk.journalLength)); // a torn tail
+        PELLWICK_TRY((*file)->write(entry.constData(), entry.size()));
+        return (*file)->synchronizeData();
+    }();
+    if (!written) {
+        // Take back what may have reached the file, so that it loads to the previous library.
+        if (!(*file)->truncate(disk.journalLength) || !(*file)->synchronizeData())
+            disk.snapshotIsOurs = false; // unsure: the next change writes everything
+        else
+            disk.journalStamp.size = disk.journalLength;
+        const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
+        if (attributes)
+            disk.journalStamp = Detail::FileStamp::of(*attributes);
+        return written;
+    }
+    (*file)->close();
+    disk.journalLength += entry.size();
+    const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
+    if (!attributes) {
+        disk.journalIsOurs = false;
+        return {};
+    }
+    disk.journalStamp = Detail::FileStamp::of(*attributes);
+    return {};
+}
+
+Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
+{
+    Detail::LibraryDiskState &disk = *m_storage->disk;
+    const QString temporary = path(temporaryPrefix + QStringLiteral("journal.")
+                                   + uuidText(QUuid::createUuid()) + QStringLiteral(".tmp"));
+    const QByteArray contents = LibraryJournal::header(disk.snapshotName) + entry;
+    Result<void> written = [&]() -> Result<void> {
+        if (!m_fileManager->createFile(temporary))
+            return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
+        Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForWriting(temporary);
+        if (!file)
+            return tl::unexpected<Error>(std::move(file).error());
+        PELLWICK_TRY((*file)->write(contents.constData(), contents.size()));
+        PELLWICK_TRY((*file)->synchronize());
+        (*file)->close();
+        return replaceCommitting(temporary, path(journalFileName()));
+    }();
+    if (!written) {
+        (void) m_fileManager->removeItem(temporary);
+        return written;
+    }
+    const Result<FileAttributes> attributes
+        = m_fileManager->attributesOfItem(path(journalFileName()));
+    disk.journalIsOurs = attributes.has_value();
+    if (attributes)
+        disk.journalStamp = Detail::FileStamp::of(*attributes);
+    disk.journalLength = contents.size();
+    return {};
+}
+
+Result<void> LocalLibraryCache::replaceCommitting(const QString &temporary,
+                                                  const QString &target) const
+{
+    // The rename is the commit point. Should the folder flush after it fail, the old file comes
+    // back from a second name it got beforehand, so that the files still load to the previous
+    // library.
+    const QString backup
+        = path(temporaryPrefix + lastPathComponent(target) + QStringLiteral(".previous"));
+    const bool hadTarget = m_fileManager->fileExists(target);
+    if (hadTarget) {
+        if (m_fileManager->fileExists(backup))
+            PELLWICK_TRY(m_fileManager->removeItem(backup));
+        PELLWICK_TRY(m_fileManager->linkItem(target, backup));
+    }
+    PELLWICK_TRY(m_fileManager->replaceItem(temporary, target));
+    Result<void> flushed = m_fileManager->synchronizeDirectory(m_rootURL);
+    if (!flushed) {
+        if (hadTarget)
+            (void) m_fileManager->replaceItem(backup, target);
+        else
+            (void) m_fileManager->removeItem(target);
+        (void) m_fileManager->synchronizeDirectory(m_rootURL);
+        return flushed;
+    }
+    if (hadTarget)
+        (void) m_fileManager->removeItem(backup);
+    return {};
+}
+
+Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &records) const
+{
+    Detail::LibraryDiskState &disk = *m_storage->disk;
+    PELLWICK_TRY(m_fileManager->createDirectory(m_rootURL));
+    if (Result<QStringList> names = m_fileManager->contentsOfDirectory(m_rootURL)) {
+        for (const QString &name : *names) {
+            if (name.startsWith(temporaryPrefix))
+                (void) m_fileManager->removeItem(path(name));
+        }
+    }
+
+    const QString id = uuidText(QUuid::createUuid());
+    const QString snapshotTemporary
+        = path(temporaryPrefix + QStringLiteral("json.") + id + QStringLiteral(".tmp"));
+    const QString journalTemporary
+        = path(temporaryPrefix + QStringLiteral("journal.") + id + QStringLiteral(".tmp"));
+    const QString snapshot = path(libraryFileName());
+    const QString journal = path(journalFileName());
+    const auto cleanUp = [&] {
+        (void) m_fileManager->removeItem(snapshotTemporary);
+        (void) m_fileManager->removeItem(journalTemporary);
+    };
+
+    Result<LibraryJournal::SnapshotName> name
+        = LibraryFile::write(*m_fileManager, snapshotTemporary, records);
+    if (!name) {
+        cleanUp();
+        return tl::unexpected<Error>(std::move(name).error());
+    }
+    const QByteArray header = LibraryJournal::header(*name);
+    const Result<void> journalWritten = [&]() -> Result<void> {
+        if (!m_fileManager->createFile(journalTemporary))
+            return fileSystemFailure(QStringLiteral("create"), journalTemporary, EIO);
+        Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForWriting(journalTemporary);
+        if (!file)
+            return tl::unexpected<Error>(std::move(file).error());
+        PELLWICK_TRY((*file)->write(header.constData(), header.size()));
+        return (*file)->synchronize();
+    }();
+    if (!journalWritten) {
+        cleanUp();
+        return journalWritten;
+    }
+
+    // A new file with the very bytes of the current one would let the old journal apply to it
+    // again: then the fresh journal itself is the commit.
+    const bool sameBytes = filesAreOurs() && *name == disk.snapshotName;
+    if (sameBytes) {
+        (void) m_fileManager->removeItem(snapshotTemporary);
+        Result<void> committed = replaceCommitting(journalTemporary, journal);
+        if (!committed) {
+            cleanUp();
+            return committed;
+        }
+    } else {
+        Result<void> committed = replaceCommitting(snapshotTemporary, snapshot);
+        if (!committed) {
+            cleanUp();
+            return committed;
+        }
+        // The old journal names the old file, so it no longer applies; a fresh one is only
+        // needed for the next entry, which creates it should this fail.
+        disk.journalIsOurs = m_fileManager->replaceItem(journalTemporary, journal)
+                             && m_fileManager->synchronizeDirectory(m_rootURL);
+    }
+    if (sameBytes)
+        disk.journalIsOurs = true;
+    cleanUp();
+
+    disk.snapshotName = *name;
+    const Result<FileAttributes> snapshotAttributes = m_fileManager->attributesOfItem(snapshot);
+    disk.snapshotIsOurs = snapshotAttributes.has_value();
+    if (snapshotAttributes)
+        disk.snapshotStamp = Detail::FileStamp::of(*snapshotAttributes);
+    if (disk.journalIsOurs) {
+        const Result<FileAttributes> journalAttributes = m_fileManager->attributesOfItem(journal);
+        disk.journalIsOurs = journalAttributes.has_value();
+        if (journalAttributes)
+            disk.journalStamp = Detail::FileStamp::of(*journalAttributes);
+        disk.journalLength = LibraryJournal::headerSize;
+    }
+    return {};
+}
+
+Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
+{
+    Detail::LibraryDiskState disk;
+    const QString snapshot = path(libraryFileName());
+    const QString journal = path(journalFileName());
+    if (!m_fileManager->fileExists(snapshot)) {
+        *m_storage->disk = disk;
+        return LocalLibraryCacheRecords();
+    }
+    Result<FileAttributes> snapshotAttributes = m_fileManager->attributesOfItem(snapshot);
+    if (!snapshotAttributes)
+        return tl::unexpected<Error>(std::move(snapshotAttributes).error());
+    Result<LibraryFile::Loaded> loaded = LibraryFile::read(*m_fileManager, snapshot);
+    if (!loaded)
+        return tl::unexpected<Error>(std::move(loaded).error());
+    LocalLibraryCacheRecords records(std::move(loaded->batches));
+    disk.snapshotIsOurs = true;
+    disk.snapshotStamp = Detail::FileStamp::of(*snapshotAttributes);
+    disk.snapshotName = loaded->name;
+
+    if (m_fileManager->fileExists(journal)) {
+        Result<FileAttributes> journalAttributes = m_fileManager->attributesOfItem(journal);
+        if (!journalAttributes)
+            return tl::unexpected<Error>(std::move(journalAttributes).error());
+        Result<QByteArray> bytes = readFileContents(*m_fileManager, journal);
+        if (!bytes)
+            return tl::unexpected<Error>(std::move(bytes).error());
+        Result<LibraryJournal::Contents> contents = LibraryJournal::parse(*bytes);
+        if (!contents)
+            return tl::unexpected<Error>(std::move(contents).error());
+        if (contents->snapshot == disk.snapshotName) {
+            for (const LibraryJournal::Entry &entry : contents->entries) {
+                Result<LocalLibraryCacheRecords> applied = applyEntry(records, entry);
+                if (!applied)
+                    return tl::unexpected<Error>(std::move(applied).error());
+                records = std::move(*applied);
+            }
+            disk.journalIsOurs = true;
+            disk.journalStamp = Detail::FileStamp::of(*journalAttributes);
+            disk.journalLength = contents->validLength;
+        }
+    }
+    *m_storage->disk = disk;
+    return records;
+}
+
+} // namespace Pellwick

@@ -1,0 +1,269 @@
+#include <PellwickCore/Library/LibraryFile_p.h>
+#include <PellwickCore/Library/LibraryJournal_p.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Support/Json.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <Support/LibraryFixtures.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+
+class LibraryJournalTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void tornOrFlippedLastEntryLoadsAsBefore_data();
+    void tornOrFlippedLastEntryLoadsAsBefore();
+    void damagedEntryFollowedByOthersFailsTheLoad_data();
+    void damagedEntryFollowedByOthersFailsTheLoad();
+    void journalIsFoldedPastItsBound();
+    void rewritingTheSameBytesRetiresTheJournal();
+    void readersAgree_data();
+    void readersAgree();
+
+private:
+    LocalLibraryCache store(qint64 foldBytes = 0) const
+    {
+        return LocalLibraryCache(m_root, std::make_shared<LocalFileManager>(), {foldBytes});
+    }
+
+    QString journalPath() const { return m_root + QStringLiteral("/library-items.journal"); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_root;
+};
+
+namespace {
+
+QList<LocalLibraryItem> library(int count)
+{
+    QList<LocalLibraryItem> items;
+    for (int n = 0; n < count; ++n)
+        items.append(filledLibraryItem(n));
+    return items;
+}
+
+} // namespace
+
+void LibraryJournalTests::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_root = m_dir->filePath(QStringLiteral("library"));
+}
+
+void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore_data()
+{
+    QTest::addColumn<bool>("flip");
+    QTest::newRow("cut at every byte of the last entry") << false;
+    QTest::newRow("every byte of the last entry flipped") << true;
+}
+
+void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore()
+{
+    QFETCH(bool, flip);
+    const QList<LocalLibraryItem> items = library(3);
+    {
+        const LocalLibraryCache cache = store();
+        PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
+        PELLWICK_VERIFY_SUCCESS(
+            cache.updateImportStatus(items[0].id, LibraryItemImportStatus::Uploading));
+    }
+    const QList<LocalLibraryItem> before = store().readItems().value();
+    const qint64 lastEntry = readFile(journalPath()).size();
+    PELLWICK_VERIFY_SUCCESS(store().appendItems({filledLibraryItem(40)}));
+    const QByteArray whole = readFile(journalPath());
+    QVERIFY(whole.size() > lastEntry);
+
+    for (qint64 at = lastEntry; at < whole.size(); ++at) {
+        QByteArray damaged = whole;
+        if (flip)
+            damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
+        else
+            damaged.truncate(at);
+        writeFile(journalPath(), damaged);
+        const LocalLibraryCache cache = store();
+        const Result<QList<LocalLibraryItem>> loaded = cache.readItems();
+        QVERIFY2(loaded,
+                 qPrintable(QStringLiteral("byte %1: ").arg(at)
+                            + QString::fromLocal8Bit(failureText(loaded))));
+        QCOMPARE(*loaded, before);
+        if (at % 499 != 0)
+            continue;
+        // The torn tail is cut off before the next entry, which then loads.
+        PELLWICK_VERIFY_SUCCESS(
+            cache.updateImportStatus(items[1].id, LibraryItemImportStatus::Duplicate));
+        QList<LocalLibraryItem> expected = before;
+        expected[1] = expected[1].replacingImportStatus(LibraryItemImportStatus::Duplicate);
+        QCOMPARE(store().readItems().value(), expected);
+    }
+}
+
+void LibraryJournalTests::damagedEntryFollowedByOthersFailsTheLoad_data()
+{
+    QTest::addColumn<int>("offsetInEntry");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("flipped magic") << 1 << false;
+    QTest::newRow("flipped length") << 5 << false;
+    QTest::newRow("flipped payload") << 60 << false;
+    QTest::newRow("entry cut short in the middle") << 60 << true;
+}
+
+void LibraryJournalTests::damagedEntryFollowedByOthersFailsTheLoad()
+{
+    QFETCH(int, offsetInEntry);
+    QFETCH(bool, cut);
+    const QList<LocalLibraryItem> items = library(3);
+    qint64 secondEntry = 0;
+    {
+        const LocalLibraryCache cache = store();
+        PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
+        PELLWICK_VERIFY_SUCCESS(
+            cache.updateImportStatus(items[0].id, LibraryItemImportStatus::Uploading));
+        secondEntry = readFile(journalPath()).size();
+        PELLWICK_VERIFY_SUCCESS(
+            cache.updateImportStatus(items[1].id, LibraryItemImportStatus::Uploading));
+        PELLWICK_VERIFY_SUCCESS(
+            cache.updateImportStatus(items[2].id, LibraryItemImportStatus::Uploading));
+    }
+    QByteArray journal = readFile(journalPath());
+    const qint64 at = secondEntry + offsetInEntry;
+    if (cut)
+        journal.remove(at, 10);
+    else
+        journal[at] = static_cast<char>(journal[at] ^ 0x01);
+    writeFile(journalPath(), journal);
+    const QByteArray file = readFile(m_root + QStringLiteral("/library-items.json"));
+
+    const LocalLibraryCache cache = store();
+    const Result<QList<LocalLibraryItem>> loaded = cache.readItems();
+    QVERIFY(!loaded);
+    const DecodingError *error = loaded.error().as<DecodingError>();
+    QVERIFY(error);
+    QCOMPARE(error->keyPath, QStringLiteral("library-items.journal"));
+    QVERIFY2(error->description.contains(QStringLiteral("offset %1 ").arg(secondEntry)),
+             qPrintable(error->description));
+    QVERIFY(!cache.appendItems({filledLibraryItem(9)}));
+    QCOMPARE(readFile(journalPath()), journal);
+    QCOMPARE(readFile(m_root + QStringLiteral("/library-items.json")), file);
+}
+
+void LibraryJournalTests::journalIsFoldedPastItsBound()
+{
+    const qint64 bound = 16 * 1024;
+    const LocalLibraryCache cache = store(bound);
+    PELLWICK_VERIFY_SUCCESS(cache.writeItems(library(4)));
+    const QByteArray firstFile = readFile(m_root + QStringLiteral("/library-items.json"));
+    int folds = 0;
+    qint64 previousJournal = readFile(journalPath()).size();
+    QCOMPARE(previousJournal, LibraryJournal::headerSize);
+    for (int n = 0; n < 20; ++n) {
+        PELLWICK_VERIFY_SUCCESS(cache.appendItems({filledLibraryItem(100 + n)}));
+        const qint64 journal = readFile(journalPath()).size();
+        QVERIFY(journal <= bound);
+        if (journal < previousJournal)
+            ++folds;
+        previousJournal = journal;
+    }
+    QVERIFY2(folds >= 2, qPrintable(QString::number(folds)));
+    QVERIFY(readFile(m_root + QStringLiteral("/library-items.json")) != firstFile);
+    QCOMPARE(store().readItems().value(), cache.readItems().value());
+    QCOMPARE(cache.readItems()->size(), 24);
+    const QStringList hidden = QDir(m_root).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(hidden,
+             QStringList(
+                 {QStringLiteral("library-items.journal"), QStringLiteral("library-items.json")}));
+}
+
+void LibraryJournalTests::rewritingTheSameBytesRetiresTheJournal()
+{
+    const QList<LocalLibraryItem> items = library(2);
+    const LocalLibraryCache cache = store();
+    PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
+    PELLWICK_VERIFY_SUCCESS(
+        cache.updateImportStatus(items[0].id, LibraryItemImportStatus::Duplicate));
+    // The same file bytes again: the old entries must not apply to them.
+    PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
+    QCOMPARE(store().readItems().value(), items);
+    QCOMPARE(readFile(journalPath()).size(), LibraryJournal::headerSize);
+}
+
+void LibraryJournalTests::readersAgree_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("sameError"); // false: both fail, each in its own words
+
+    QJsonArray array;
+    for (int n = 0; n < 700; ++n)
+        array.append(filledLibraryItem(n).toJson());
+    LocalLibraryItem odd
+        = filledLibraryItem(3, QStringLiteral("/home/zoë/it's (1) a+b=c;d@e$f!g*h~i 100%"));
+    odd.originalFilename = QStringLiteral("Köln \"quoted\" \\ tab\t line\n 北京 🎞.CR3");
+    odd.restoreAttentionReason = QString(QChar(0)) + QStringLiteral("nul");
+    array.append(odd.toJson());
+    QJsonObject withExtras = minimalLibraryItem(4).toJson();
+    withExtras.insert(QStringLiteral("futureKey"), QJsonObject{{QStringLiteral("x"), 1}});
+    withExtras.insert(QStringLiteral("archiveByteCount"), 12.0);
+    withExtras.insert(QStringLiteral("cacheRelativePath"), QJsonValue::Null);
+    withExtras.insert(QStringLiteral("ingestCacheOriginalURL"),
+                      QStringLiteral("file:///a/./b/../c%20d"));
+    array.append(withExtras);
+    const QByteArray pretty = Json::serialize(array, Json::Format::Pretty).value();
+    const QByteArray compact = Json::serialize(array, Json::Format::Compact).value();
+    QTest::newRow("pretty") << pretty << true;
+    QTest::newRow("compact") << compact << true;
+    QTest::newRow("empty array") << QByteArray(" [ ] \n") << true;
+    QTest::newRow("escaped code points")
+        << QByteArray(compact).replace("IMG_", "\\u0049MG_") << true;
+
+    QByteArray badStatus = pretty;
+    badStatus.replace("\"importStatus\": \"duplicate\"", "\"importStatus\": \"Duplicate\"");
+    QTest::newRow("unknown status deep in the file") << badStatus << true;
+    QByteArray badURL = compact;
+    badURL.replace("file:///home", "https://home");
+    QTest::newRow("http URL") << badURL << true;
+    QTest::newRow("not an array") << QByteArray("{\"id\": 1}") << true;
+    QTest::newRow("element not an object") << QByteArray("[1]") << true;
+    QTest::newRow("trailing comma") << QByteArray(compact).insert(compact.size() - 1, ",") << false;
+    QTest::newRow("cut short") << compact.left(compact.size() / 2) << false;
+    QTest::newRow("text after the array") << compact + "x" << false;
+    QTest::newRow("bad token inside a record")
+        << QByteArray(compact).replace("true", "tru").replace("\"known\"", "\"known\" x") << false;
+    QTest::newRow("invalid UTF-8")
+        << QByteArray(compact).replace("IMG_0001", "IMG_\xff\xfe") << false;
+}
+
+void LibraryJournalTests::readersAgree()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, sameError);
+
+    const QString path = m_dir->filePath(QStringLiteral("library-items.json"));
+    writeFile(path, file);
+    const Result<LibraryFile::Loaded> streamed = LibraryFile::read(LocalFileManager(), path);
+    const Result<QList<LocalLibraryItem>> whole = LibraryFile::decodeDocument(file);
+    QCOMPARE(streamed.has_value(), whole.has_value());
+    if (!whole) {
+        if (sameError)
+            QCOMPARE(streamed.error(), whole.error());
+        return;
+    }
+    QList<LocalLibraryItem> items;
+    for (const QList<LocalLibraryItem> &batch : streamed->batches)
+        items.append(batch);
+    QCOMPARE(items, *whole);
+    QCOMPARE(streamed->name.length, file.size());
+}
+
+QTEST_GUILESS_MAIN(LibraryJournalTests)
+#include "LibraryJournalTests.moc"
