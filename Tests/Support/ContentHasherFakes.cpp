@@ -4,13 +4,18 @@
 
 namespace Pellwick::Test {
 
-Result<QString> CountingContentHasher::contentHash(const QString &path) const
+CountingContentHasher::CountingContentHasher(bool allowsConcurrentCalls)
+    : m_allowsConcurrentCalls(allowsConcurrentCalls)
+{}
+
+Result<QString> CountingContentHasher::contentHash(const QString &path, std::stop_token stop) const
 {
     {
         const QMutexLocker lock(&m_mutex);
         m_paths.append(path);
+        m_threads.append(std::this_thread::get_id());
     }
-    return SHA256ContentHasher().contentHash(path);
+    return SHA256ContentHasher().contentHash(path, std::move(stop));
 }
 
 QStringList CountingContentHasher::hashedPaths() const
@@ -19,12 +24,18 @@ QStringList CountingContentHasher::hashedPaths() const
     return m_paths;
 }
 
+QList<std::thread::id> CountingContentHasher::callingThreads() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_threads;
+}
+
 FailingContentHasher::FailingContentHasher(QString pathFragment, Error error)
     : m_pathFragment(std::move(pathFragment))
     , m_error(std::move(error))
 {}
 
-Result<QString> FailingContentHasher::contentHash(const QString &path) const
+Result<QString> FailingContentHasher::contentHash(const QString &path, std::stop_token stop) const
 {
     {
         const QMutexLocker lock(&m_mutex);
@@ -32,7 +43,7 @@ Result<QString> FailingContentHasher::contentHash(const QString &path) const
     }
     if (path.contains(m_pathFragment))
         return tl::unexpected<Error>(m_error);
-    return SHA256ContentHasher().contentHash(path);
+    return SHA256ContentHasher().contentHash(path, std::move(stop));
 }
 
 QStringList FailingContentHasher::hashedPaths() const
@@ -45,7 +56,7 @@ ScriptedContentHasher::ScriptedContentHasher(QList<Result<QString>> script)
     : m_script(std::move(script))
 {}
 
-Result<QString> ScriptedContentHasher::contentHash(const QString &path) const
+Result<QString> ScriptedContentHasher::contentHash(const QString &path, std::stop_token stop) const
 {
     if (m_beforeEachCall)
         m_beforeEachCall(path);
@@ -55,7 +66,7 @@ Result<QString> ScriptedContentHasher::contentHash(const QString &path) const
         if (!m_script.isEmpty())
             return m_script.takeFirst();
     }
-    return SHA256ContentHasher().contentHash(path);
+    return SHA256ContentHasher().contentHash(path, std::move(stop));
 }
 
 void ScriptedContentHasher::setBeforeEachCall(std::function<void(const QString &)> hook)

@@ -7,22 +7,32 @@
 #include <QStringList>
 
 #include <functional>
+#include <thread>
 
 namespace Pellwick::Test {
 
-/// The real SHA-256 hasher that records every path it is asked for, in call order.
+/// The real SHA-256 hasher that records every path it is asked for, in call order, and the
+/// thread of each call. Declares concurrent calls allowed only when constructed so.
 class CountingContentHasher final : public ContentHashing
 {
 public:
-    Result<QString> contentHash(const QString &path) const override;
+    explicit CountingContentHasher(bool allowsConcurrentCalls = false);
+
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override;
+
+    bool allowsConcurrentCalls() const override { return m_allowsConcurrentCalls; }
 
     QStringList hashedPaths() const;
+    /// The thread of each call, in call order.
+    QList<std::thread::id> callingThreads() const;
 
     qsizetype callCount() const { return hashedPaths().size(); }
 
 private:
+    bool m_allowsConcurrentCalls;
     mutable QMutex m_mutex;
     mutable QStringList m_paths;
+    mutable QList<std::thread::id> m_threads;
 };
 
 /// Fails for every path containing `pathFragment` with `error` and hashes the others for real.
@@ -32,7 +42,7 @@ class FailingContentHasher final : public ContentHashing
 public:
     explicit FailingContentHasher(QString pathFragment, Error error);
 
-    Result<QString> contentHash(const QString &path) const override;
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override;
 
     QStringList hashedPaths() const;
 
@@ -50,7 +60,7 @@ class ScriptedContentHasher final : public ContentHashing
 public:
     explicit ScriptedContentHasher(QList<Result<QString>> script = {});
 
-    Result<QString> contentHash(const QString &path) const override;
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override;
 
     void setBeforeEachCall(std::function<void(const QString &path)> hook);
     QStringList hashedPaths() const;

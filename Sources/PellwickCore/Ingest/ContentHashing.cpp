@@ -1,5 +1,6 @@
 #include "ContentHashing.h"
 
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/PageAlignedBuffer.h>
 
@@ -10,8 +11,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <optional>
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -73,11 +73,16 @@ ssize_t readChunk(int fd, char *buffer)
     }
 }
 
-/// Reads and digests chunk after chunk on this thread. Returns 0, or the errno of a failed read.
-int digestInTurn(int fd, EVP_MD_CTX *context)
+/// What ended a digest: 0 at the end of the file, the errno of a failed read, or `cancelled`.
+constexpr int cancelled = -1;
+
+/// Reads and digests chunk after chunk on this thread.
+int digestInTurn(int fd, EVP_MD_CTX *context, const std::stop_token &stop)
 {
     const PageAlignedBuffer buffer(chunkSize);
     for (;;) {
+        if (stop.stop_requested())
+            return cancelled;
         const ssize_t n = readChunk(fd, buffer.data());
         if (n < 0)
             return errno;
@@ -89,7 +94,7 @@ int digestInTurn(int fd, EVP_MD_CTX *context)
 
 /// Like `digestInTurn`, but a helper thread reads the next chunk while this one digests the
 /// last, so the kernel's copying (or the storage) and the digest overlap. Two chunks in memory.
-int digestPipelined(int fd, EVP_MD_CTX *context)
+int digestPipelined(int fd, EVP_MD_CTX *context, const std::stop_token &stop)
 {
     struct Chunk
     {
@@ -127,15 +132,16 @@ int digestPipelined(int fd, EVP_MD_CTX *context)
         }
     };
 
-    std::thread reader;
-    try {
-        reader = std::thread(readAhead);
-    } catch (const std::system_error &) {
-        return digestInTurn(fd, context); // no thread to spare: the same digest, in turn
-    }
+    std::optional<Executor::Task> reader = Executor::shared()->tryStart(readAhead);
+    if (!reader)
+        return digestInTurn(fd, context, stop); // no thread to spare: the same digest, in turn
 
     int result = 0;
     for (std::size_t i = 0;; ++i) {
+        if (stop.stop_requested()) {
+            result = cancelled;
+            break;
+        }
         Chunk &chunk = chunks[i % 2];
         {
             std::unique_lock lock(mutex);
@@ -157,14 +163,16 @@ int digestPipelined(int fd, EVP_MD_CTX *context)
         abandoned = true;
     }
     changed.notify_all();
-    reader.join();
+    reader->wait();
     return result;
 }
 
 } // namespace
 
-Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
+Result<QString> SHA256ContentHasher::contentHash(const QString &path, std::stop_token stop) const
 {
+    if (stop.stop_requested())
+        return failure(CancellationError{});
     // Without waiting for a writer: a FIFO put where a file was is refused below, not read.
     const FileDescriptor file(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -188,8 +196,10 @@ Result<QString> SHA256ContentHasher::contentHash(const QString &path) const
 
     // Only worth a thread when there are several chunks to overlap.
     const bool large = status.st_size > 2 * chunkSize;
-    const int readError = large ? digestPipelined(file.get(), context.get())
-                                : digestInTurn(file.get(), context.get());
+    const int readError = large ? digestPipelined(file.get(), context.get(), stop)
+                                : digestInTurn(file.get(), context.get(), stop);
+    if (readError == cancelled)
+        return failure(CancellationError{});
     if (readError != 0)
         return fileSystemFailure(QStringLiteral("read"), path, readError);
 

@@ -68,9 +68,10 @@ struct FolderContext
 class SourceLister
 {
 public:
-    SourceLister(const FileManager &fileManager, const QString &root)
+    SourceLister(const FileManager &fileManager, const QString &root, std::stop_token stop)
         : m_fileManager(fileManager)
         , m_root(root)
+        , m_stop(std::move(stop))
         , m_rootComponentCount(pathComponents(QDir::cleanPath(root)).size())
     {}
 
@@ -90,6 +91,8 @@ public:
 private:
     Result<bool> visit(const QString &folder, const DirectoryEntry &entry)
     {
+        if (m_stop.stop_requested())
+            return failure(CancellationError{});
         if (entry.attributes.type == FileAttributes::Type::Directory) {
             // Every ext4 volume has one, readable only by the administrator.
             const bool isLostAndFound
@@ -138,6 +141,7 @@ private:
 
     const FileManager &m_fileManager;
     const QString &m_root;
+    const std::stop_token m_stop;
     const qsizetype m_rootComponentCount;
     std::optional<FolderContext> m_context;
     QList<ListedFile> m_files;
@@ -268,13 +272,16 @@ const QSet<QString> &ImportReviewBuilder::excludedBackupTargetExtensions()
     return extensions;
 }
 
-Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolume> &sources) const
+Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolume> &sources,
+                                                      std::stop_token stop) const
 {
     QList<ImportReviewItem> items;
     for (const ImportScanVolume &source : sources) {
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         if (!source.hasValidURL) // its files could not be reached, nor the volume shown empty
             return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
-        Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url).list();
+        Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url, stop).list();
         if (!files)
             return tl::unexpected<Error>(std::move(files).error());
         appendItems(source, *files, items);

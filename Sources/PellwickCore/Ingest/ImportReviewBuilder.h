@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <memory>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -23,8 +24,11 @@ public:
     /// directly under a source root. A source root that is missing or cannot be listed
     /// contributes no items. Fails with the file system's error when a folder below a root
     /// cannot be listed, and with a `FileSystemError` (EILSEQ) naming the file when a file that
-    /// would be listed has a name that is not valid UTF-8; no partial review is returned.
-    [[nodiscard]] Result<ImportReview> buildReview(const QList<ImportScanVolume> &sources) const;
+    /// would be listed has a name that is not valid UTF-8; no partial review is returned. A
+    /// request on `stop` ends the scan soon, between two directory entries, with
+    /// `CancellationError`.
+    [[nodiscard]] Result<ImportReview> buildReview(const QList<ImportScanVolume> &sources,
+                                                   std::stop_token stop = {}) const;
 
     /// Lowercase extensions of the RAW originals that are archived.
     static const QSet<QString> &supportedRawExtensions();

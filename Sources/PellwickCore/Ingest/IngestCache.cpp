@@ -4,18 +4,19 @@
 #include <PellwickCore/Ingest/VerifiedFileCopy.h>
 #include <PellwickCore/Support/AtomicFile.h>
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/Executor.h>
 
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QMap>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <optional>
 #include <vector>
 
 #include <sys/statvfs.h>
@@ -97,16 +98,22 @@ struct FileCopyEvent
     qint64 written = 0;
 };
 
-/// Copies and verifies one file on a thread of its own, recording its events for the copy-in's
-/// thread to turn into progress rows.
+/// Copies and verifies one file, on a thread of the shared `Executor` when one is free, recording
+/// its events for the copy-in's thread to turn into progress rows; otherwise on the copy-in's
+/// thread once it is the oldest file, its events handled as they occur.
 class FileCopyTask
 {
 public:
-    FileCopyTask(const IngestCache &cache, QString file, QString sourceRoot, QString batch)
+    FileCopyTask(const IngestCache &cache,
+                 QString file,
+                 QString sourceRoot,
+                 QString batch,
+                 std::stop_token stop)
         : m_cache(cache)
         , m_file(std::move(file))
         , m_sourceRoot(std::move(sourceRoot))
         , m_batch(std::move(batch))
+        , m_stop(std::move(stop))
     {}
 
     FileCopyTask(const FileCopyTask &) = delete;
@@ -114,29 +121,34 @@ public:
 
     ~FileCopyTask() { wait(); }
 
-    void start()
+    /// Starts the copy on another thread if it has not started and a thread is free.
+    void tryStart()
     {
         if (m_started)
             return;
-        m_started = true;
-        try {
-            m_thread = std::thread([this] { finish(run()); });
-        } catch (const std::system_error &) {
-            finish(run()); // no thread to spare: the same work, on this thread
-        }
+        m_task = Executor::shared()->tryStart([this] { finish(run()); });
+        m_started = m_task.has_value();
     }
 
+    /// Waits for a copy started on another thread.
     void wait()
     {
-        if (m_thread.joinable())
-            m_thread.join();
+        if (m_task)
+            m_task->wait();
     }
 
-    /// Hands each event to `handle` as it arrives, on the calling thread, until the task has
-    /// finished; then waits for its thread.
+    /// Runs the copy here if it has not started, handing each event to `handle` as it occurs;
+    /// otherwise hands over each event of the other thread as it arrives, until the copy has
+    /// finished. Either way on the calling thread.
     template<typename F>
-    void takeEventsUntilFinished(F &&handle)
+    void finishHere(F &&handle)
     {
+        if (!m_started) {
+            m_started = true;
+            m_handleHere = std::forward<F>(handle);
+            m_result = run();
+            return;
+        }
         for (;;) {
             std::vector<FileCopyEvent> events;
             bool finished = false;
@@ -160,6 +172,10 @@ public:
 private:
     void record(FileCopyEvent::Kind kind, qint64 size, qint64 written = 0)
     {
+        if (m_handleHere) {
+            m_handleHere({kind, m_name, size, written});
+            return;
+        }
         const std::lock_guard lock(m_mutex);
         m_events.push_back({kind, m_name, size, written});
         m_changed.notify_one();
@@ -175,6 +191,8 @@ private:
 
     Result<void> run()
     {
+        if (m_stop.stop_requested())
+            return failure(CancellationError{});
         m_name = lastPathComponent(m_file);
         const std::optional<QString> relativePath = CacheRelativePath::value(m_file, m_sourceRoot);
         if (!relativePath)
@@ -191,10 +209,10 @@ private:
         if (fileManager.fileExists(destination)) {
             // Copied by an interrupted copy-in: count it only when its bytes are the source's.
             record(FileCopyEvent::Kind::VerifyingExisting, size);
-            Result<QString> sourceHash = hasher.contentHash(m_file);
+            Result<QString> sourceHash = hasher.contentHash(m_file, m_stop);
             if (!sourceHash)
                 return tl::unexpected<Error>(std::move(sourceHash).error());
-            Result<QString> destinationHash = hasher.contentHash(destination);
+            Result<QString> destinationHash = hasher.contentHash(destination, m_stop);
             if (!destinationHash)
                 return tl::unexpected<Error>(std::move(destinationHash).error());
             if (*sourceHash != *destinationHash)
@@ -210,7 +228,11 @@ private:
             fileManager,
             hasher,
             [&] { record(FileCopyEvent::Kind::WillVerify, size); },
-            [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); });
+            [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); },
+            nullptr,
+            m_stop);
+        if (!copied && copied.error().is<CancellationError>())
+            return copied;
         if (!copied)
             return failure(IngestCacheError::verificationFailed(*relativePath));
         record(FileCopyEvent::Kind::Verified, size);
@@ -221,9 +243,11 @@ private:
     const QString m_file;
     const QString m_sourceRoot;
     const QString m_batch;
+    const std::stop_token m_stop;
     QString m_name;
     bool m_started = false;
-    std::thread m_thread;
+    std::optional<Executor::Task> m_task;
+    std::function<void(const FileCopyEvent &)> m_handleHere;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<FileCopyEvent> m_events;
@@ -247,12 +271,14 @@ public:
            const TransferProgressSink &progress,
            const QUuid &transferID,
            qint64 totalBytes,
-           qint64 totalPackages)
+           qint64 totalPackages,
+           std::stop_token stop)
         : m_cache(cache)
         , m_progress(progress)
         , m_transferID(transferID)
         , m_totalBytes(totalBytes)
         , m_totalPackages(totalPackages)
+        , m_stop(std::move(stop))
     {}
 
     void emitRow(TransferProgressPhase phase,
@@ -312,7 +338,7 @@ private:
         const SHA256ContentHasher sha256;
         QStringList lines;
         const auto addLine = [&](const QString &file) -> Result<void> {
-            Result<QString> hash = sha256.contentHash(file);
+            Result<QString> hash = sha256.contentHash(file, m_stop);
             if (!hash)
                 return tl::unexpected<Error>(std::move(hash).error());
             lines.append(
@@ -357,28 +383,44 @@ private:
                                       newBatchRelativePath(QDate::currentDate()));
     }
 
-    /// Copies and verifies the files of a source in order, up to `filesInFlight` at a time: while
-    /// one file is read back and hashed, the next ones are written, so the disk is never idle.
-    /// Each file's progress rows are sent on this thread exactly as a copy of one file after the
-    /// other would send them: live for the oldest file in flight, a later one's as soon as it
-    /// becomes the oldest. A failure ends the copy once the files in flight beside it have
-    /// finished (each of them is either verified in place or absent). Returns the review byte
-    /// count of the files copied.
+    /// Copies and verifies the files of a source in order, up to `filesInFlight` at a time when
+    /// the hasher allows concurrent calls: while one file is read back and hashed, the next ones
+    /// are written, so the disk is never idle. Each file's progress rows are sent on this thread
+    /// exactly as a copy of one file after the other would send them: live for the oldest file in
+    /// flight, a later one's as soon as it becomes the oldest. A file listed again (a sidecar
+    /// shared by two RAW originals) waits until its first copy has finished and then finds it in
+    /// place, as it would one file after the other. A failure ends the copy once the files in
+    /// flight beside it have finished (each of them is either verified in place or absent).
+    /// Returns the review byte count of the files copied.
     Result<qint64>
     copyFiles(const QList<FileStep> &steps, const QString &sourceRoot, const QString &batch)
     {
         std::vector<std::unique_ptr<FileCopyTask>> tasks;
         tasks.reserve(static_cast<size_t>(steps.size()));
-        for (const FileStep &step : steps)
-            tasks.push_back(std::make_unique<FileCopyTask>(m_cache, step.file, sourceRoot, batch));
+        // For each file, the last earlier step with the same destination, if any.
+        std::vector<std::optional<size_t>> previousCopy(static_cast<size_t>(steps.size()));
+        QHash<QString, size_t> lastCopy;
+        for (const FileStep &step : steps) {
+            const size_t index = tasks.size();
+            const QString key = QDir::cleanPath(step.file);
+            if (const auto earlier = lastCopy.constFind(key); earlier != lastCopy.cend())
+                previousCopy[index] = *earlier;
+            lastCopy.insert(key, index);
+            tasks.push_back(
+                std::make_unique<FileCopyTask>(m_cache, step.file, sourceRoot, batch, m_stop));
+        }
 
+        const size_t inFlight
+            = m_cache.contentHasher().allowsConcurrentCalls() ? filesInFlight : size_t{1};
         qint64 copiedBytes = 0;
         for (size_t i = 0; i < tasks.size(); ++i) {
-            for (size_t j = i; j < std::min(tasks.size(), i + filesInFlight); ++j)
-                tasks[j]->start();
-            tasks[i]->takeEventsUntilFinished([this](const FileCopyEvent &e) { emitRowFor(e); });
+            for (size_t j = i + 1; j < std::min(tasks.size(), i + inFlight); ++j) {
+                if (!previousCopy[j] || *previousCopy[j] < i)
+                    tasks[j]->tryStart();
+            }
+            tasks[i]->finishHere([this](const FileCopyEvent &e) { emitRowFor(e); });
             if (!tasks[i]->result()) {
-                for (size_t j = i + 1; j < std::min(tasks.size(), i + filesInFlight); ++j)
+                for (size_t j = i + 1; j < std::min(tasks.size(), i + inFlight); ++j)
                     tasks[j]->wait();
                 return tl::unexpected<Error>(tasks[i]->result().error());
             }
@@ -428,6 +470,7 @@ private:
     QUuid m_transferID;
     qint64 m_totalBytes;
     qint64 m_totalPackages;
+    std::stop_token m_stop;
     CopyProgressState m_state;
 };
 
@@ -443,7 +486,8 @@ IngestCache::IngestCache(QString rootURL,
 
 Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
                                                  const TransferProgressSink &progress,
-                                                 const QUuid &transferID) const
+                                                 const QUuid &transferID,
+                                                 std::stop_token stop) const
 {
     ItemGroup supported;
     qint64 totalBytes = 0;
@@ -453,7 +497,7 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
         supported.append(&item);
         totalBytes += item.byteCount + (item.sidecar ? item.sidecar->byteCount : 0);
     }
-    CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size());
+    CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size(), stop);
     copyIn.emitRow(TransferProgressPhase::Preparing, std::nullopt, std::nullopt, std::nullopt, 0);
 
     Result<qint64> available = m_availableCapacity(m_rootURL);
@@ -477,6 +521,8 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
         if (sources.isEmpty())
             continue; // items of a source that is not part of the review are left alone
         for (const auto &[source, items] : groupsBySource(sources, group.value())) {
+            if (stop.stop_requested())
+                return failure(CancellationError{});
             Result<IngestCacheCopy> copied = copyIn.copySource(items, *source);
             if (!copied)
                 return tl::unexpected<Error>(std::move(copied).error());

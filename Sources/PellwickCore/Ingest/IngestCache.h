@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -72,10 +73,13 @@ public:
     /// `IngestCacheError::insufficientCapacity` before creating anything when free space is
     /// short, `verificationFailed` when a file cannot be placed or verified, and the file
     /// system's, capacity probe's or hasher's error otherwise; the current batch keeps its marker
-    /// so the next copy-in resumes. Two copy-ins of one source must not run at the same time.
+    /// so the next copy-in resumes. A request on `stop` ends it soon (within about a MiB per file
+    /// in flight) with `CancellationError`, leaving what a failure leaves: the marker, the files
+    /// verified so far, no partial file. Two copy-ins of one source must not run at the same time.
     [[nodiscard]] Result<QList<IngestCacheCopy>> copy(const ImportReview &review,
                                                       const TransferProgressSink &progress,
-                                                      const QUuid &transferID) const;
+                                                      const QUuid &transferID,
+                                                      std::stop_token stop = {}) const;
 
     /// The folders holding a copy-in marker, at any depth below the root (the root included).
     /// A missing root gives the empty set and unreadable folders are passed over.
@@ -123,13 +127,16 @@ public:
     /// Copies every file of the cache into `newRootURL` with verification, as a snapshot taken
     /// while nothing changed, and returns the relative paths and hashes copied. The cache itself
     /// is left as it is. A move interrupted in any way is resumed by calling this again with the
-    /// same target. See `IngestCacheMigrator::migrate` for the failures.
+    /// same target. See `IngestCacheMigrator::migrate` for the failures. A request on `stop` ends
+    /// it soon with `CancellationError`, leaving the target and its marker for a later call.
     [[nodiscard]] Result<IngestCacheMigration> migrate(const QString &newRootURL,
                                                        const TransferProgressSink &progress,
-                                                       const QUuid &transferID) const;
+                                                       const QUuid &transferID,
+                                                       std::stop_token stop = {}) const;
     /// Ends a move into `newRootURL` by removing its marker; the new root is then an ordinary
-    /// cache root.
-    [[nodiscard]] Result<void> completeMigration(const QString &newRootURL) const;
+    /// cache root. `CancellationError`, with the marker left, when `stop` was requested.
+    [[nodiscard]] Result<void> completeMigration(const QString &newRootURL,
+                                                 std::stop_token stop = {}) const;
     /// Brings changes made only in the retained old cache at `oldRootURL` into this cache and
     /// reports files changed on both sides (see `IngestCacheMigrator`).
     [[nodiscard]] Result<IngestCacheMigrationReconciliation>

@@ -93,26 +93,30 @@ QString IngestCacheMigrator::markerTemporaryName()
     return markerName() + QStringLiteral(".tmp");
 }
 
-IngestCacheMigrator::IngestCacheMigrator(IngestCache cache)
+IngestCacheMigrator::IngestCacheMigrator(IngestCache cache, std::stop_token stop)
     : m_cache(std::move(cache))
+    , m_stop(std::move(stop))
 {}
 
 Result<IngestCacheMigration> IngestCache::migrate(const QString &newRootURL,
                                                   const TransferProgressSink &progress,
-                                                  const QUuid &transferID) const
+                                                  const QUuid &transferID,
+                                                  std::stop_token stop) const
 {
-    return IngestCacheMigrator(*this).migrate(newRootURL, progress, transferID);
+    return IngestCacheMigrator(*this, std::move(stop)).migrate(newRootURL, progress, transferID);
 }
 
-Result<void> IngestCache::completeMigration(const QString &newRootURL) const
+Result<void> IngestCache::completeMigration(const QString &newRootURL, std::stop_token stop) const
 {
-    return IngestCacheMigrator(*this).completeMigration(newRootURL);
+    return IngestCacheMigrator(*this, std::move(stop)).completeMigration(newRootURL);
 }
 
 Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRootURL,
                                                           const ProgressCallback &progress,
                                                           const QUuid &transferID) const
 {
+    if (m_stop.stop_requested())
+        return failure(CancellationError{});
     PELLWICK_TRY(validateTarget(newRootURL));
     PELLWICK_TRY(createEmptySourceRootIfItsParentIsAvailable());
     if (!isReadableDirectory(m_cache.rootURL()))
@@ -146,6 +150,8 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
 
 Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) const
 {
+    if (m_stop.stop_requested())
+        return failure(CancellationError{});
     const QString marker = appendingPathComponent(newRootURL, markerName());
     if (!m_cache.fileManager().fileExists(marker))
         return {};
@@ -270,7 +276,8 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     // With the production hasher every pair is hashed up front, on several threads. Any other
     // hasher is asked file after file, the copy before its source, as the sum goes.
     QHash<qsizetype, std::pair<Result<QString>, Result<QString>>> prehashed;
-    if (hashesConcurrently(m_cache.contentHasher())) {
+    const bool concurrently = m_cache.contentHasher().allowsConcurrentCalls();
+    if (concurrently) {
         QList<qsizetype> withCopy;
         QStringList pairs;
         for (qsizetype i = 0; i < files.size(); ++i) {
@@ -279,7 +286,8 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
                 pairs << copies.at(i) << files.at(i);
             }
         }
-        std::vector<Result<QString>> results = contentHashResults(m_cache.contentHasher(), pairs);
+        std::vector<Result<QString>> results
+            = contentHashResults(m_cache.contentHasher(), pairs, m_stop);
         for (qsizetype k = 0; k < withCopy.size(); ++k) {
             prehashed.insert(withCopy.at(k),
                              {std::move(results[static_cast<size_t>(2 * k)]),
@@ -290,13 +298,12 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     qint64 total = 0;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const bool known = prehashed.contains(i);
-        if (known || (!hashesConcurrently(m_cache.contentHasher()) && hasCopy(copies.at(i)))) {
-            Result<QString> copyHash = known ? prehashed.value(i).first
-                                             : m_cache.contentHasher().contentHash(copies.at(i));
+        if (known || (!concurrently && hasCopy(copies.at(i)))) {
+            Result<QString> copyHash = known ? prehashed.value(i).first : contentHash(copies.at(i));
             if (!copyHash)
                 return tl::unexpected<Error>(std::move(copyHash).error());
-            Result<QString> sourceHash = known ? prehashed.value(i).second
-                                               : m_cache.contentHasher().contentHash(files.at(i));
+            Result<QString> sourceHash
+                = known ? prehashed.value(i).second : contentHash(files.at(i));
             if (!sourceHash)
                 return tl::unexpected<Error>(std::move(sourceHash).error());
             if (*copyHash == *sourceHash)
@@ -373,7 +380,7 @@ Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const
 
 Result<QString> IngestCacheMigrator::contentHash(const QString &path) const
 {
-    return m_cache.contentHasher().contentHash(path);
+    return m_cache.contentHasher().contentHash(path, m_stop);
 }
 
 } // namespace Pellwick

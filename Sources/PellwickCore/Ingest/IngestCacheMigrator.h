@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -45,7 +46,9 @@ public:
 
     /// A migrator for `cache`: its root is the source of a move and the active cache of the
     /// retained-cache operations; its file manager, hasher and capacity probe do all the work.
-    explicit IngestCacheMigrator(IngestCache cache);
+    /// A request on `stop` ends any operation soon with `CancellationError`: between files, and
+    /// within a file after about a MiB; what is on disk is then what an interruption leaves.
+    explicit IngestCacheMigrator(IngestCache cache, std::stop_token stop = {});
 
     /// Copies every file of the cache root into `newRootURL` as a stable snapshot. Refuses a
     /// target that overlaps the root (`invalidMigrationTarget`) or holds unrelated entries
@@ -163,6 +166,7 @@ private:
                                 const std::optional<QString> &presumedHash) const;
 
     IngestCache m_cache;
+    std::stop_token m_stop;
 };
 
 } // namespace Pellwick

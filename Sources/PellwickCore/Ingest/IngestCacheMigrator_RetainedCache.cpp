@@ -61,7 +61,7 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
         }
 
         Result<std::pair<QString, QString>> hashes
-            = contentHashPair(m_cache.contentHasher(), oldURL, activeURL);
+            = contentHashPair(m_cache.contentHasher(), oldURL, activeURL, m_stop);
         if (!hashes)
             return tl::unexpected<Error>(std::move(hashes).error());
         const auto &[retainedHash, activeHash] = *hashes;
@@ -152,7 +152,7 @@ Result<void> IngestCacheMigrator::verifySameContent(const QString &first,
                                                     const QString &failurePath) const
 {
     Result<std::pair<QString, QString>> hashes
-        = contentHashPair(m_cache.contentHasher(), first, second);
+        = contentHashPair(m_cache.contentHasher(), first, second, m_stop);
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     if (hashes->first != hashes->second)
@@ -165,8 +165,14 @@ IngestCacheMigrator::copyVerifiedFile(const QString &source,
                                       const QString &destination,
                                       const std::function<void(qint64)> &didCopyBytes) const
 {
-    return VerifiedFileCopy::copy(
-        source, destination, m_cache.fileManager(), m_cache.contentHasher(), {}, didCopyBytes);
+    return VerifiedFileCopy::copy(source,
+                                  destination,
+                                  m_cache.fileManager(),
+                                  m_cache.contentHasher(),
+                                  {},
+                                  didCopyBytes,
+                                  nullptr,
+                                  m_stop);
 }
 
 QString IngestCacheMigrator::conflictCopyURL(const QString &activeURL)

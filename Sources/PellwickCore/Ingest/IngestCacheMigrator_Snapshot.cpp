@@ -52,6 +52,8 @@ IngestCacheMigrator::copyStableSnapshot(const QString &target,
 {
     std::optional<QString> fallback;
     for (int attempt = 1; attempt <= snapshotAttempts; ++attempt) {
+        if (m_stop.stop_requested())
+            return failure(CancellationError{});
         Result<SnapshotCopyOutcome> outcome = copyStableSnapshotAttempt(target, fallback, progress);
         if (!outcome)
             return tl::unexpected<Error>(std::move(outcome).error());
@@ -103,7 +105,7 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
     // order sees exactly that order.
     const QStringList copies = targetFiles(pass->sourceBefore.files, target);
     Result<QStringList> allHashes
-        = contentHashes(m_cache.contentHasher(), pass->sourceAfter.files + copies);
+        = contentHashes(m_cache.contentHasher(), pass->sourceAfter.files + copies, m_stop);
     if (!allHashes)
         return tl::unexpected<Error>(std::move(allHashes).error());
     QHash<QString, QString> afterHashes;
@@ -153,7 +155,7 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
 
     // While a file is copied, the next one's first hash is taken: a file that changes meanwhile
     // fails that first try's comparison with its fresh hash and is copied again.
-    ContentHashPrefetch prefetch(m_cache.contentHasher());
+    ContentHashPrefetch prefetch(m_cache.contentHasher(), m_stop);
     const QStringList &files = pass.sourceBefore.files;
     for (qsizetype i = 0; i < files.size(); ++i) {
         std::optional<QString> presumedHash = prefetch.take(files.at(i));
@@ -223,6 +225,8 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
     std::optional<Error> lastFailure;
 
     for (int attempt = 1; attempt <= triesPerFile; ++attempt) {
+        if (m_stop.stop_requested())
+            return failure(CancellationError{});
         Result<qint64> size = fileSize(file);
         if (!size)
             return tl::unexpected<Error>(std::move(size).error());
@@ -243,16 +247,20 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         }
         if (!m_cache.fileManager().fileExists(destination)) {
             const qint64 byteCount = *size;
-            Result<void> copied
-                = VerifiedFileCopy::copy(file,
-                                         destination,
-                                         m_cache.fileManager(),
-                                         m_cache.contentHasher(),
-                                         {},
-                                         [&](qint64 bytes) {
-                                             if (progress)
-                                                 progress->copying(path, bytes, byteCount);
-                                         });
+            Result<void> copied = VerifiedFileCopy::copy(
+                file,
+                destination,
+                m_cache.fileManager(),
+                m_cache.contentHasher(),
+                {},
+                [&](qint64 bytes) {
+                    if (progress)
+                        progress->copying(path, bytes, byteCount);
+                },
+                nullptr,
+                m_stop);
+            if (!copied && copied.error().is<CancellationError>())
+                return copied;
             if (!copied) {
                 lastFailure = isContentChange(copied.error())
                                   ? std::nullopt
@@ -266,7 +274,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         if (progress)
             progress->verifying(path, *size);
         Result<std::pair<QString, QString>> after
-            = contentHashPair(m_cache.contentHasher(), destination, file);
+            = contentHashPair(m_cache.contentHasher(), destination, file, m_stop);
         if (!after)
             return tl::unexpected<Error>(std::move(after).error());
         if (after->first == *sourceHash && after->second == *sourceHash) {
@@ -287,7 +295,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
 Result<QHash<QString, QString>> IngestCacheMigrator::hashes(const QStringList &files,
                                                             const QString &root) const
 {
-    Result<QStringList> contentHashList = contentHashes(m_cache.contentHasher(), files);
+    Result<QStringList> contentHashList = contentHashes(m_cache.contentHasher(), files, m_stop);
     if (!contentHashList)
         return tl::unexpected<Error>(std::move(contentHashList).error());
     QHash<QString, QString> result;

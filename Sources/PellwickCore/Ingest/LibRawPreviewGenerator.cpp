@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <stop_token>
 
 #include <libraw/libraw.h>
 #include <malloc.h>
@@ -33,6 +34,12 @@ constexpr qint64 maximumDecodeByteCount = qint64(1) << 30;
 constexpr qint64 pixelsPerLeastByte = 1024;
 
 void ignoreDataError(void *, const char *, int) {}
+
+/// Asks LibRaw to give up decoding once a stop is requested.
+int cancelOnStop(void *stop, enum LibRaw_progress, int, int)
+{
+    return static_cast<const std::stop_token *>(stop)->stop_requested() ? 1 : 0;
+}
 
 /// Keeps LibRaw's OpenMP loops on the calling thread while it lives. Previews are made one per
 /// worker thread, so the parallelism belongs to the caller; a team of threads per decode gains
@@ -123,6 +130,11 @@ private:
 class RawImageSource
 {
 public:
+    /// Decoding gives up soon after a request on `stop`, which must outlive this source.
+    explicit RawImageSource(const std::stop_token &stop)
+        : m_stop(stop)
+    {}
+
     /// False when the file is not a RAW image LibRaw can read.
     bool open(const QString &path)
     {
@@ -130,6 +142,8 @@ public:
         try {
             m_processor = std::make_unique<LibRaw>();
             m_processor->set_dataerror_handler(ignoreDataError, nullptr);
+            // LibRaw passes the pointer back unchanged; the handler only reads through it.
+            m_processor->set_progress_handler(cancelOnStop, const_cast<std::stop_token *>(&m_stop));
             if (!parse())
                 return false;
             const libraw_image_sizes_t &sizes = m_processor->imgdata.sizes;
@@ -257,6 +271,7 @@ private:
         return image;
     }
 
+    const std::stop_token &m_stop;
     QByteArray m_path;
     // Declared before the processor that reads through it, so that it outlives the processor.
     std::unique_ptr<CountingDataStream> m_stream;
@@ -319,10 +334,13 @@ namespace {
 std::optional<QByteArray> encodeBestPreview(const PreviewJpegEncoding &encoder,
                                             const PreviewImage &thumbnail,
                                             qint64 targetByteCount,
-                                            qint64 absoluteMaxByteCount)
+                                            qint64 absoluteMaxByteCount,
+                                            const std::stop_token &stop)
 {
     std::optional<QByteArray> kept;
     for (const double quality : compressionQualities) {
+        if (stop.stop_requested())
+            return std::nullopt; // the caller sees the stop
         std::optional<QByteArray> encoded = encoder.encode(thumbnail, quality);
         if (!encoded || encoded->isEmpty())
             return std::nullopt;
@@ -337,21 +355,31 @@ std::optional<QByteArray> encodeBestPreview(const PreviewJpegEncoding &encoder,
 
 } // namespace
 
-Result<PreviewGenerationResult>
-LibRawPreviewGenerator::generatePreview(const QString &source, const QString &destination) const
+Result<PreviewGenerationResult> LibRawPreviewGenerator::generatePreview(const QString &source,
+                                                                        const QString &destination,
+                                                                        std::stop_token stop) const
 {
-    RawImageSource image;
-    if (!image.open(source))
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    RawImageSource image(stop);
+    const bool opened = image.open(source);
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    if (!opened)
         return PreviewGenerationResult::failure(generationFailedReason());
 
     PELLWICK_TRY(m_fileManager->createDirectory(parentPath(destination)));
 
     for (const qint64 size : candidatePixelSizes()) {
         const std::optional<PreviewImage> thumbnail = image.thumbnail(size);
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         if (!thumbnail)
             return PreviewGenerationResult::failure(generationFailedReason());
-        const std::optional<QByteArray> chosen
-            = encodeBestPreview(*m_encoder, *thumbnail, m_targetByteCount, m_absoluteMaxByteCount);
+        const std::optional<QByteArray> chosen = encodeBestPreview(
+            *m_encoder, *thumbnail, m_targetByteCount, m_absoluteMaxByteCount, stop);
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         if (!chosen)
             continue;
         // One rename over the old preview: a failure leaves the old one in place.

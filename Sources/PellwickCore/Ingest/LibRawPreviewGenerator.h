@@ -55,9 +55,19 @@ public:
     /// A source that cannot be decoded gives the generation-failed reason and leaves the
     /// destination as it was. When no candidate size fits the absolute maximum, the destination
     /// is removed and the budget reason given. Errors: creating the destination's folder or
-    /// putting the file in place (`FileSystemError`, the temporary file removed first).
+    /// putting the file in place (`FileSystemError`, the temporary file removed first);
+    /// `CancellationError` after a request on `stop`, checked between the stages (reading the
+    /// header, decoding, each encoding) and during decoding, the destination left as it was.
     Result<PreviewGenerationResult> generatePreview(const QString &source,
-                                                    const QString &destination) const override;
+                                                    const QString &destination,
+                                                    std::stop_token stop) const override;
+
+    /// As above, never stopped: for callers holding this type rather than the interface.
+    [[nodiscard]] Result<PreviewGenerationResult> generatePreview(const QString &source,
+                                                                  const QString &destination) const
+    {
+        return generatePreview(source, destination, {});
+    }
 
     /// ".<destination name>.<UUID in upper case>.tmp" in the destination's folder: the name the
     /// chosen encoding is written under before it is renamed over the destination.

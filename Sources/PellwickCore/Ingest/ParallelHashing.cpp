@@ -3,9 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
-#include <thread>
 
 #include <sys/stat.h>
 
@@ -26,36 +24,6 @@ qint64 sizeOf(const QString &path)
 
 } // namespace
 
-bool hashesConcurrently(const ContentHashing &hasher)
-{
-    return dynamic_cast<const SHA256ContentHasher *>(&hasher) != nullptr;
-}
-
-void forEachConcurrently(qsizetype count,
-                         qsizetype maxWorkers,
-                         const std::function<void(qsizetype)> &body)
-{
-    const qsizetype cores = std::max<qsizetype>(1, std::thread::hardware_concurrency());
-    const qsizetype workers = std::min({cores, count, maxWorkers});
-    if (workers <= 1) {
-        for (qsizetype i = 0; i < count; ++i)
-            body(i);
-        return;
-    }
-    std::atomic<qsizetype> next{0};
-    auto work = [&] {
-        for (qsizetype i = next++; i < count; i = next++)
-            body(i);
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(static_cast<size_t>(workers - 1));
-    for (qsizetype i = 1; i < workers; ++i)
-        threads.emplace_back(work);
-    work();
-    for (std::thread &thread : threads)
-        thread.join();
-}
-
 qsizetype hashingWorkers(const QStringList &paths)
 {
     qint64 total = 0;
@@ -64,13 +32,13 @@ qsizetype hashingWorkers(const QStringList &paths)
     return std::max<qsizetype>(1, static_cast<qsizetype>(total / bytesPerWorker));
 }
 
-std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
-                                                const QStringList &paths)
+std::vector<Result<QString>>
+contentHashResults(const ContentHashing &hasher, const QStringList &paths, std::stop_token stop)
 {
     std::vector<std::optional<Result<QString>>> results(static_cast<size_t>(paths.size()));
-    if (hashesConcurrently(hasher)) {
-        forEachConcurrently(paths.size(), hashingWorkers(paths), [&](qsizetype i) {
-            results[static_cast<size_t>(i)].emplace(hasher.contentHash(paths.at(i)));
+    if (hasher.allowsConcurrentCalls()) {
+        Executor::shared()->forEach(paths.size(), hashingWorkers(paths), [&](qsizetype i) {
+            results[static_cast<size_t>(i)].emplace(hasher.contentHash(paths.at(i), stop));
         });
     } else {
         std::optional<Error> failed;
@@ -80,7 +48,7 @@ std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
                 result.emplace(tl::unexpected<Error>(*failed));
                 continue;
             }
-            result.emplace(hasher.contentHash(paths.at(i)));
+            result.emplace(hasher.contentHash(paths.at(i), stop));
             if (!*result)
                 failed = result->error();
         }
@@ -92,11 +60,12 @@ std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
     return hashes;
 }
 
-Result<QStringList> contentHashes(const ContentHashing &hasher, const QStringList &paths)
+Result<QStringList>
+contentHashes(const ContentHashing &hasher, const QStringList &paths, std::stop_token stop)
 {
     QStringList hashes;
     hashes.reserve(paths.size());
-    for (Result<QString> &result : contentHashResults(hasher, paths)) {
+    for (Result<QString> &result : contentHashResults(hasher, paths, std::move(stop))) {
         if (!result)
             return tl::unexpected<Error>(std::move(result).error());
         hashes.append(std::move(*result));
@@ -104,17 +73,20 @@ Result<QStringList> contentHashes(const ContentHashing &hasher, const QStringLis
     return hashes;
 }
 
-Result<std::pair<QString, QString>>
-contentHashPair(const ContentHashing &hasher, const QString &first, const QString &second)
+Result<std::pair<QString, QString>> contentHashPair(const ContentHashing &hasher,
+                                                    const QString &first,
+                                                    const QString &second,
+                                                    std::stop_token stop)
 {
-    Result<QStringList> hashes = contentHashes(hasher, QStringList{first, second});
+    Result<QStringList> hashes = contentHashes(hasher, QStringList{first, second}, std::move(stop));
     if (!hashes)
         return tl::unexpected<Error>(std::move(hashes).error());
     return std::make_pair(hashes->at(0), hashes->at(1));
 }
 
-ContentHashPrefetch::ContentHashPrefetch(const ContentHashing &hasher)
+ContentHashPrefetch::ContentHashPrefetch(const ContentHashing &hasher, std::stop_token stop)
     : m_hasher(hasher)
+    , m_stop(std::move(stop))
 {}
 
 ContentHashPrefetch::~ContentHashPrefetch()
@@ -127,10 +99,12 @@ void ContentHashPrefetch::start(const QString &path)
     join();
     m_path.clear();
     m_result.reset();
-    if (!hashesConcurrently(m_hasher) || sizeOf(path) < bytesPerWorker)
+    if (!m_hasher.allowsConcurrentCalls() || sizeOf(path) < bytesPerWorker)
         return;
-    m_path = path;
-    m_worker = std::thread([this, path] { m_result.emplace(m_hasher.contentHash(path)); });
+    m_worker = Executor::shared()->tryStart(
+        [this, path] { m_result.emplace(m_hasher.contentHash(path, m_stop)); });
+    if (m_worker)
+        m_path = path;
 }
 
 std::optional<QString> ContentHashPrefetch::take(const QString &path)
@@ -146,8 +120,9 @@ std::optional<QString> ContentHashPrefetch::take(const QString &path)
 
 void ContentHashPrefetch::join()
 {
-    if (m_worker.joinable())
-        m_worker.join();
+    if (m_worker)
+        m_worker->wait();
+    m_worker.reset();
 }
 
 } // namespace Pellwick

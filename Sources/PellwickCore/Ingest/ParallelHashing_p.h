@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QString>
@@ -8,52 +9,43 @@
 
 #include <functional>
 #include <optional>
-#include <thread>
+#include <stop_token>
 #include <utility>
 #include <vector>
 
 namespace Pellwick {
 
-/// True when hashes may be taken on several threads at once without changing what a caller can
-/// observe: only the production hasher, whose calls have no effect but their result. Any other
-/// hasher (a test's, which may count calls or change files on chosen ones) is called in the
-/// order the algorithm names.
-bool hashesConcurrently(const ContentHashing &hasher);
-
-/// Runs `body(i)` for every `i` below `count` on at most `maxWorkers` threads (the calling one
-/// included) and no more than the machine has cores; returns when all have finished.
-void forEachConcurrently(qsizetype count,
-                         qsizetype maxWorkers,
-                         const std::function<void(qsizetype)> &body);
-
 /// How many threads are worth starting to read `paths`: one per few MiB, so that small files
 /// are not slowed down by thread start-up.
 qsizetype hashingWorkers(const QStringList &paths);
 
-/// The content hash of each path, in list order, one result per path. A hasher that must be
-/// called in order is called one path after the other and not again after a failure (the
-/// remaining results repeat that failure).
-std::vector<Result<QString>> contentHashResults(const ContentHashing &hasher,
-                                                const QStringList &paths);
+/// The content hash of each path, in list order, one result per path, taken on several threads
+/// of the shared `Executor` where the hasher allows concurrent calls. Otherwise the hasher is
+/// called one path after the other and not again after a failure (the remaining results repeat
+/// that failure).
+std::vector<Result<QString>>
+contentHashResults(const ContentHashing &hasher, const QStringList &paths, std::stop_token stop);
 
 /// The content hash of each path, in list order, or the first failure in list order.
-[[nodiscard]] Result<QStringList> contentHashes(const ContentHashing &hasher,
-                                                const QStringList &paths);
+[[nodiscard]] Result<QStringList>
+contentHashes(const ContentHashing &hasher, const QStringList &paths, std::stop_token stop);
 
 /// The hashes of `first` and `second`, taken at the same time where the hasher allows it;
 /// otherwise `first`, then `second`. A failure of `first` is reported before one of `second`.
-[[nodiscard]] Result<std::pair<QString, QString>>
-contentHashPair(const ContentHashing &hasher, const QString &first, const QString &second);
+[[nodiscard]] Result<std::pair<QString, QString>> contentHashPair(const ContentHashing &hasher,
+                                                                  const QString &first,
+                                                                  const QString &second,
+                                                                  std::stop_token stop);
 
-/// Hashes the next file of a sequence on a thread of its own while the current one is worked
-/// on, for the production hasher and files large enough to be worth a thread; otherwise does
-/// nothing. The hash is taken ahead of time, so a caller may use it only where a stale hash
+/// Hashes the next file of a sequence on a thread of the shared `Executor` while the current one
+/// is worked on, for a hasher that allows concurrent calls and files large enough to be worth a
+/// thread, when a thread is free; otherwise does nothing. The hash is taken ahead of time, so a caller may use it only where a stale hash
 /// leads to nothing worse than doing the work again (a verified copy that is then compared with
 /// a fresh hash of the source).
 class ContentHashPrefetch
 {
 public:
-    explicit ContentHashPrefetch(const ContentHashing &hasher);
+    ContentHashPrefetch(const ContentHashing &hasher, std::stop_token stop);
     ContentHashPrefetch(const ContentHashPrefetch &) = delete;
     ContentHashPrefetch &operator=(const ContentHashPrefetch &) = delete;
     ~ContentHashPrefetch();
@@ -66,7 +58,8 @@ private:
     void join();
 
     const ContentHashing &m_hasher;
-    std::thread m_worker;
+    std::stop_token m_stop;
+    std::optional<Executor::Task> m_worker;
     QString m_path;
     std::optional<Result<QString>> m_result;
 };

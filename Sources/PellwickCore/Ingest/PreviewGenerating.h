@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <stop_token>
 #include <variant>
 
 namespace Pellwick {
@@ -55,9 +56,10 @@ public:
     /// Writes the preview of `source` to `destination`, creating its folder. After a success the
     /// destination is the preview; after a failure result the reason says why there is none.
     /// File-system errors (folder creation, putting the file in place) are returned as errors.
-    /// Thread-safe; concurrent calls must use different destinations.
-    [[nodiscard]] virtual Result<PreviewGenerationResult>
-    generatePreview(const QString &source, const QString &destination) const = 0;
+    /// A request on `stop` ends the work soon with `CancellationError`, the destination left as
+    /// it was. Thread-safe; concurrent calls must use different destinations.
+    [[nodiscard]] virtual Result<PreviewGenerationResult> generatePreview(
+        const QString &source, const QString &destination, std::stop_token stop = {}) const = 0;
 };
 
 } // namespace Pellwick

@@ -1,12 +1,11 @@
 #include "VerifiedFileCopy.h"
 
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileContentCopy.h>
 
 #include <cerrno>
 #include <memory>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include <unistd.h>
 
@@ -14,36 +13,28 @@ namespace Pellwick {
 
 namespace {
 
-Result<std::pair<QString, QString>>
-hashInOrder(const ContentHashing &hasher, const QString &source, const QString &copy)
+/// Hashes source then copy. With a hasher that allows it, both files are read at once (the copy
+/// from storage, the source most likely from the page cache), the source on a thread of the
+/// shared `Executor` when one is free: the result is the same, only sooner. Otherwise the hasher
+/// is called in order, source first, on this thread.
+Result<std::pair<QString, QString>> hashBoth(const ContentHashing &hasher,
+                                             const QString &source,
+                                             const QString &copy,
+                                             const std::stop_token &stop)
 {
-    Result<QString> sourceHash = hasher.contentHash(source);
-    if (!sourceHash)
-        return tl::unexpected<Error>(std::move(sourceHash).error());
-    Result<QString> copyHash = hasher.contentHash(copy);
-    if (!copyHash)
-        return tl::unexpected<Error>(std::move(copyHash).error());
-    return std::make_pair(std::move(*sourceHash), std::move(*copyHash));
-}
-
-/// Hashes source then copy. With the production hasher both files are read at once on two
-/// threads (the copy from storage, the source most likely from the page cache): the result is the
-/// same, only sooner. Any other hasher is called in order, source first, on this thread.
-Result<std::pair<QString, QString>>
-hashBoth(const ContentHashing &hasher, const QString &source, const QString &copy)
-{
-    if (dynamic_cast<const SHA256ContentHasher *>(&hasher) == nullptr)
-        return hashInOrder(hasher, source, copy);
-
     std::optional<Result<QString>> sourceHash;
-    std::thread worker;
-    try {
-        worker = std::thread([&] { sourceHash.emplace(hasher.contentHash(source)); });
-    } catch (const std::system_error &) {
-        return hashInOrder(hasher, source, copy); // no thread to spare: same result, in turn
+    auto hashSource = [&] { sourceHash.emplace(hasher.contentHash(source, stop)); };
+    std::optional<Executor::Task> worker;
+    if (hasher.allowsConcurrentCalls())
+        worker = Executor::shared()->tryStart(hashSource);
+    if (!worker) {
+        hashSource();
+        if (!*sourceHash)
+            return tl::unexpected<Error>(std::move(*sourceHash).error());
     }
-    Result<QString> copyHash = hasher.contentHash(copy);
-    worker.join();
+    Result<QString> copyHash = hasher.contentHash(copy, stop);
+    if (worker)
+        worker->wait();
     if (!*sourceHash)
         return tl::unexpected<Error>(std::move(*sourceHash).error());
     if (!copyHash)
@@ -68,8 +59,11 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
                                     const ContentHashing &contentHasher,
                                     const std::function<void()> &willVerify,
                                     const std::function<void(qint64)> &didCopyBytes,
-                                    QString *verifiedContentHash)
+                                    QString *verifiedContentHash,
+                                    std::stop_token stop)
 {
+    if (stop.stop_requested())
+        return failure(CancellationError{});
     const QString partial = partialURL(destination);
     const QString folder = parentPath(destination);
 
@@ -98,7 +92,7 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         partialHandle = std::move(*opened);
 
         PELLWICK_TRY(copyFileContents(
-            *sourceHandle, *partialHandle, source, partial, didCopyBytes, opensAs->size));
+            *sourceHandle, *partialHandle, source, partial, didCopyBytes, opensAs->size, stop));
         PELLWICK_TRY(partialHandle->synchronize());
         // Verify what reached storage, not what is still in the page cache.
         partialHandle->dropCachedPages();
@@ -106,7 +100,7 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         if (willVerify)
             willVerify();
 
-        Result<std::pair<QString, QString>> hashes = hashBoth(contentHasher, source, partial);
+        Result<std::pair<QString, QString>> hashes = hashBoth(contentHasher, source, partial, stop);
         if (!hashes)
             return tl::unexpected<Error>(std::move(hashes).error());
         if (hashes->first != hashes->second)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -21,17 +22,20 @@ struct VerifiedFileCopy
     /// system and the hasher, unchanged; `VerifiedFileCopyError` for a partial file that cannot
     /// be created or hashes that differ. A source that is not a regular file is refused before
     /// any byte is read (`FileSystemError` "read" naming it, EISDIR for a folder, EINVAL for
-    /// anything else); one that grows past its size at opening fails with EFBIG. `didCopyBytes` receives the cumulative byte count once
-    /// per MiB; both callbacks run on the calling thread. Callers must not copy to the same
-    /// destination concurrently. On success `verifiedContentHash`, when given, receives the
-    /// content hash that source and copy were found to share.
+    /// anything else); one that grows past its size at opening fails with EFBIG. `didCopyBytes`
+    /// receives the cumulative byte count once per MiB; both callbacks run on the calling
+    /// thread. On success `verifiedContentHash`, when given, receives the content hash that
+    /// source and copy were found to share. A request on `stop` ends the copy with
+    /// `CancellationError` within about a MiB, as any failure ends it. Callers must not copy to
+    /// the same destination concurrently.
     [[nodiscard]] static Result<void> copy(const QString &source,
                                            const QString &destination,
                                            const FileManager &fileManager,
                                            const ContentHashing &contentHasher,
                                            const std::function<void()> &willVerify = {},
                                            const std::function<void(qint64)> &didCopyBytes = {},
-                                           QString *verifiedContentHash = nullptr);
+                                           QString *verifiedContentHash = nullptr,
+                                           std::stop_token stop = {});
 
     /// ".<name>.pellwick-partial" in the destination's folder.
     static QString partialURL(const QString &destination);

@@ -125,7 +125,7 @@ bool fileURL(const std::optional<element> &value, QString &out)
     QByteArray path;
     path.reserve(static_cast<qsizetype>(view.size()));
     for (size_t i = prefix.size() - 1; i < view.size(); ++i) {
-        const char c = view[i];
+        char c = view[i];
         if (c == '%') {
             if (i + 2 >= view.size())
                 return false;
@@ -133,22 +133,22 @@ bool fileURL(const std::optional<element> &value, QString &out)
             const int low = hexDigit(view[i + 2]);
             if (high < 0 || low < 0 || (high == 0 && low == 0))
                 return false;
-            path.append(static_cast<char>(high * 16 + low));
+            c = static_cast<char>(high * 16 + low);
             i += 2;
-        } else if (allowedInPath(c)) {
-            path.append(c);
-        } else {
+        } else if (!allowedInPath(c)) {
             return false;
         }
+        // Only clean paths: no empty, "." or ".." component and no trailing "/".
+        if (c == '/' && !path.isEmpty()
+            && (path.endsWith('/') || path.endsWith("/.") || path.endsWith("/.."))) {
+            return false;
+        }
+        path.append(c);
     }
-    out = QString::fromUtf8(path);
-    if (out.contains(QChar::ReplacementCharacter) || out.contains(QStringLiteral("//"))
-        || out.contains(QStringLiteral("/./")) || out.contains(QStringLiteral("/../"))
-        || out.endsWith(QStringLiteral("/.")) || out.endsWith(QStringLiteral("/.."))
-        || (out.size() > 1 && out.endsWith(QLatin1Char('/')))) {
+    if (path.size() > 1 && (path.endsWith('/') || path.endsWith("/.") || path.endsWith("/..")))
         return false;
-    }
-    return true;
+    out = QString::fromUtf8(path);
+    return !out.contains(QChar::ReplacementCharacter);
 }
 
 bool optionalFileURL(const std::optional<element> &value, std::optional<QString> &out)

@@ -76,7 +76,8 @@ Result<void> copyFileContents(FileHandle &source,
                               const QString &sourcePath,
                               const QString &partialPath,
                               const std::function<void(qint64)> &didCopyBytes,
-                              qint64 sourceLimit)
+                              qint64 sourceLimit,
+                              const std::stop_token &stop)
 {
     qint64 total = 0;
     const int from = source.nativeDescriptor();
@@ -85,6 +86,8 @@ Result<void> copyFileContents(FileHandle &source,
     std::optional<PageAlignedBuffer> buffer;
 
     for (;;) {
+        if (stop.stop_requested())
+            return failure(CancellationError{});
         qint64 n = 0;
         if (useKernel) {
             n = kernelCopyChunk(from, to);

@@ -7,6 +7,8 @@
 #include <QThread>
 
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/StopAtCheckpoint.h>
+#include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 using namespace Pellwick;
 using Pellwick::Test::FaultInjectingFileManager;
 using Pellwick::Test::FileOperation;
+using Pellwick::Test::StopAtCheckpoint;
 
 class ImportReviewBuilderTests : public QObject
 {
@@ -33,6 +36,8 @@ private Q_SLOTS:
     void nameThatIsNotUtf8FailsTheScan();
     void deepTreeIsScannedOnASmallStack();
     void reviewStateConfirmation();
+    void stoppedScanEndsAndTheNextOneIsComplete_data();
+    void stoppedScanEndsAndTheNextOneIsComplete();
 };
 
 namespace {
@@ -457,6 +462,50 @@ void ImportReviewBuilderTests::reviewStateConfirmation()
     state.confirmReview();
     state.clearReview();
     QCOMPARE(state, ImportReviewState{});
+}
+
+void ImportReviewBuilderTests::stoppedScanEndsAndTheNextOneIsComplete_data()
+{
+    // Checkpoints are the folder listings: the first root, then its folders, then the second.
+    QTest::addColumn<int>("stopAt");
+    QTest::newRow("before the scan") << 0;
+    QTest::newRow("listing the first root") << 1;
+    QTest::newRow("inside the first source") << 3;
+    QTest::newRow("last folder of the first source") << 5;
+    QTest::newRow("listing the second root") << 6;
+    QTest::newRow("inside the second source") << 7;
+}
+
+void ImportReviewBuilderTests::stoppedScanEndsAndTheNextOneIsComplete()
+{
+    QFETCH(int, stopAt);
+    QTemporaryDir dir;
+    for (int folder = 100; folder < 104; ++folder) {
+        touch(dir.path() + QStringLiteral("/card/DCIM/%1MEDIA/IMG_0001.CR3").arg(folder), 10);
+        touch(dir.path() + QStringLiteral("/card/DCIM/%1MEDIA/IMG_0001.xmp").arg(folder), 3);
+    }
+    touch(dir.path() + QStringLiteral("/folder/Day 1/DSC_0001.NEF"), 20);
+    touch(dir.path() + QStringLiteral("/folder/Day 2/DSC_0002.NEF"), 20);
+    const QList<ImportScanVolume> sources{
+        source(QStringLiteral("CARD"), dir.path() + QStringLiteral("/card")),
+        source(QStringLiteral("Folder"), dir.path() + QStringLiteral("/folder"))};
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    StopAtCheckpoint stop(stopAt);
+    files->beforeOperation(
+        FileOperation::EntriesOfDirectory, QString(), [&](const QString &) { stop.checkpoint(); });
+    const ImportReviewBuilder builder(files);
+
+    const Result<ImportReview> stopped
+        = stop.run([&] { return builder.buildReview(sources, stop.token()); });
+
+    QVERIFY(stop.stopped());
+    QVERIFY(!stopped);
+    QCOMPARE(stopped.error(), Error(CancellationError{}));
+    // Nothing of a stopped scan remains: the next one lists everything.
+    const Result<ImportReview> again = builder.buildReview(sources);
+    PELLWICK_VERIFY_SUCCESS(again);
+    QCOMPARE(*again, scanned(sources));
+    QCOMPARE(again->items.size(), 6);
 }
 
 QTEST_GUILESS_MAIN(ImportReviewBuilderTests)

@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/StopAtCheckpoint.h"
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
@@ -50,6 +51,8 @@ private Q_SLOTS:
     void injectedFaultsEndTheMoveWithTheirError_data();
     void injectedFaultsEndTheMoveWithTheirError();
     void killedMovesResumeToAnIdenticalCopy();
+    void stoppedMoveLeavesAResumableTarget_data();
+    void stoppedMoveLeavesAResumableTarget();
 };
 
 namespace {
@@ -696,6 +699,71 @@ void IngestCacheMigrationTests::killedMovesResumeToAnIdenticalCopy()
             return;
     }
     QVERIFY(kills >= 50);
+}
+
+void IngestCacheMigrationTests::stoppedMoveLeavesAResumableTarget_data()
+{
+    // Checkpoints are the progress rows of the move; 0 stops it before it starts.
+    QTest::addColumn<int>("stopAt");
+    QTest::addColumn<bool>("concurrentHasher");
+    for (const int stopAt : {0, 1, 3, 8, 20, 40}) {
+        QTest::addRow("at row %d, hashes at once", stopAt) << stopAt << true;
+        QTest::addRow("at row %d, hashes in order", stopAt) << stopAt << false;
+    }
+}
+
+void IngestCacheMigrationTests::stoppedMoveLeavesAResumableTarget()
+{
+    QFETCH(int, stopAt);
+    QFETCH(bool, concurrentHasher);
+    QTemporaryDir directory;
+    const QString root = directory.path() + QStringLiteral("/Cache");
+    const QString target = directory.path() + QStringLiteral("/Moved");
+    writeGeneratedCache(root, 12, 64 * 1024, 5);
+    writeFile(root + QStringLiteral("/2024/06/01-aabbccddeeff/DCIM/IMG_9999.CR3"),
+              patternBytes(3 * 1024 * 1024 + 17, 99));
+    const QMap<QString, QString> source = fileManifest(root);
+    const IngestCache cache(root,
+                            std::make_shared<LocalFileManager>(),
+                            std::make_shared<CountingContentHasher>(concurrentHasher),
+                            [](const QString &) { return Result<qint64>(1LL << 40); });
+    StopAtCheckpoint stop(stopAt);
+
+    const Result<IngestCacheMigration> stopped = stop.run([&] {
+        return cache.migrate(
+            target,
+            [&](const TransferProgress &) { stop.checkpoint(); },
+            QUuid::createUuid(),
+            stop.token());
+    });
+
+    QVERIFY(stop.stopped());
+    QVERIFY(!stopped);
+    QCOMPARE(stopped.error(), Error(CancellationError{}));
+    QCOMPARE(fileManifest(root), source);
+    // What an interruption leaves: the marker once the target was prepared, and every copy in
+    // place complete, with no partial file beside it.
+    QMap<QString, QString> copied = fileManifest(target);
+    if (!copied.isEmpty())
+        QVERIFY(copied.contains(marker));
+    copied.remove(marker);
+    for (auto file = copied.cbegin(); file != copied.cend(); ++file) {
+        QVERIFY2(!file.key().endsWith(QLatin1String(".pellwick-partial")), qPrintable(file.key()));
+        QCOMPARE(file.value(), source.value(file.key()));
+    }
+
+    // The next move finishes; completing it is stopped the same way, keeping the marker.
+    const Result<IngestCacheMigration> resumed = cache.migrate(target, {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(resumed);
+    QCOMPARE(resumed->fileHashes, asHash(source));
+    verifyMirror(root, target);
+    std::stop_source stopNow;
+    stopNow.request_stop();
+    QCOMPARE(cache.completeMigration(target, stopNow.get_token()).error(),
+             Error(CancellationError{}));
+    QVERIFY(QFileInfo::exists(target + QLatin1Char('/') + marker));
+    PELLWICK_VERIFY_SUCCESS(cache.completeMigration(target));
+    QVERIFY(!QFileInfo::exists(target + QLatin1Char('/') + marker));
 }
 
 int main(int argc, char **argv)

@@ -13,6 +13,7 @@
 
 #include <Support/DngWriter.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/StopAtCheckpoint.h>
 #include <Support/TestFiles.h>
 #include <turbojpeg.h>
 
@@ -52,6 +53,9 @@ private Q_SLOTS:
     void badInputFailsAndKeepsTheDestination();
     void imageDataNeverDecodedFails_data();
     void imageDataNeverDecodedFails();
+
+    void stopKeepsThePreviousPreview_data();
+    void stopKeepsThePreviousPreview();
 
 private:
     QTemporaryDir m_sources;
@@ -130,6 +134,27 @@ private:
     TurboJpegEncoder m_inner;
     mutable QMutex m_mutex;
     mutable QList<std::pair<int, qint64>> m_sizes;
+};
+
+/// Runs `beforeEachCall` and then passes the call on.
+class HookedJpegEncoder final : public PreviewJpegEncoding
+{
+public:
+    HookedJpegEncoder(std::shared_ptr<const PreviewJpegEncoding> inner,
+                      std::function<void()> beforeEachCall)
+        : m_inner(std::move(inner))
+        , m_beforeEachCall(std::move(beforeEachCall))
+    {}
+
+    std::optional<QByteArray> encode(const PreviewImage &image, double quality) const override
+    {
+        m_beforeEachCall();
+        return m_inner->encode(image, quality);
+    }
+
+private:
+    std::shared_ptr<const PreviewJpegEncoding> m_inner;
+    std::function<void()> m_beforeEachCall;
 };
 
 QByteArray failureText(const Result<PreviewGenerationResult> &result)
@@ -798,6 +823,53 @@ void LibRawPreviewGeneratorTests::imageDataNeverDecodedFails()
         for (const double fy : {0.02, 0.5, 0.98})
             QVERIFY(isDark(colourAt(*preview, fx, fy)));
     }
+}
+
+void LibRawPreviewGeneratorTests::stopKeepsThePreviousPreview_data()
+{
+    // Checkpoints: creating the folder (after the header is read, before decoding), then each
+    // encoding: nine at full size that are all too large, then the first at the fallback size.
+    QTest::addColumn<int>("stopAt");
+    QTest::newRow("before the header is read") << 0;
+    QTest::newRow("before decoding") << 1;
+    QTest::newRow("first encoding") << 2;
+    QTest::newRow("in the middle of the ladder") << 6;
+    QTest::newRow("last encoding at full size") << 10;
+    QTest::newRow("encoding that would be written") << 11;
+}
+
+void LibRawPreviewGeneratorTests::stopKeepsThePreviousPreview()
+{
+    QFETCH(int, stopAt);
+    QTemporaryDir dir;
+    const QString destination = dir.filePath(QStringLiteral("previews/a.jpg"));
+    Test::writeFile(destination, "old preview");
+    QList<qint64> sizes = repeated(absoluteMax + 1, 9);
+    sizes.append(target);
+    auto scripted = std::make_shared<ScriptedJpegEncoder>(sizes + sizes);
+    Test::StopAtCheckpoint stop(stopAt);
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    files->beforeOperation(
+        FileOperation::CreateDirectory, QString(), [&](const QString &) { stop.checkpoint(); });
+    const LibRawPreviewGenerator stoppable = generator(
+        std::make_shared<HookedJpegEncoder>(scripted, [&] { stop.checkpoint(); }), files);
+
+    const Result<PreviewGenerationResult> stopped = stop.run(
+        [&] { return stoppable.generatePreview(m_landscape, destination, stop.token()); });
+
+    QVERIFY(stop.stopped());
+    QVERIFY(!stopped);
+    QCOMPARE(stopped.error(), Error(CancellationError{}));
+    QCOMPARE(Test::readFile(destination), QByteArray("old preview"));
+    QCOMPARE(leftovers(dir.filePath(QStringLiteral("previews")), {QStringLiteral("a.jpg")}),
+             QStringList());
+
+    // The next run makes the preview: the fallback size's first encoding.
+    const auto result = generator(scripted).generatePreview(m_landscape, destination);
+    QVERIFY2(result, failureText(result).constData());
+    QCOMPARE(*result, PreviewGenerationResult::success());
+    const qsizetype calls = scripted->calls().size();
+    QCOMPARE(Test::readFile(destination), ScriptedJpegEncoder::marker(int(calls - 1), target));
 }
 
 QTEST_GUILESS_MAIN(LibRawPreviewGeneratorTests)

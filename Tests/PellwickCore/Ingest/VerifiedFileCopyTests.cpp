@@ -9,6 +9,8 @@
 
 #include <Support/ContentHasherFakes.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/ScopedSharedExecutor.h>
+#include <Support/StopAtCheckpoint.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <sys/stat.h>
@@ -84,6 +86,10 @@ private Q_SLOTS:
     void hashingFailuresArePassedOnUnchanged_data();
     void hashingFailuresArePassedOnUnchanged();
     void folderIsFlushedAfterTheMove();
+    void hashesAtOnceOnlyWhereTheHasherAllows_data();
+    void hashesAtOnceOnlyWhereTheHasherAllows();
+    void stopEndsTheCopyAndTheNextOneCompletes_data();
+    void stopEndsTheCopyAndTheNextOneCompletes();
     void sourceThatIsNotARegularFileIsRefused_data();
     void sourceThatIsNotARegularFileIsRefused();
     void sourceGrowingPastItsSizeStopsTheCopy_data();
@@ -429,6 +435,90 @@ void VerifiedFileCopyTests::folderIsFlushedAfterTheMove()
     QCOMPARE(log.mid(log.size() - 2),
              (QStringList{QStringLiteral("moveItem ") + scene.destination,
                           QStringLiteral("synchronizeDirectory ") + scene.folder}));
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::hashesAtOnceOnlyWhereTheHasherAllows_data()
+{
+    QTest::addColumn<bool>("optsIn");
+    QTest::addColumn<bool>("threadsAvailable");
+    QTest::addColumn<bool>("expectConcurrent");
+    QTest::newRow("hasher keeps its call order") << false << true << false;
+    QTest::newRow("hasher allows concurrent calls") << true << true << true;
+    QTest::newRow("allowed, but no thread to be had") << true << false << false;
+}
+
+void VerifiedFileCopyTests::hashesAtOnceOnlyWhereTheHasherAllows()
+{
+    QFETCH(bool, optsIn);
+    QFETCH(bool, threadsAvailable);
+    QFETCH(bool, expectConcurrent);
+    const ScopedSharedExecutor executor(threadsAvailable ? std::make_shared<const Executor>()
+                                                         : ScopedSharedExecutor::withoutThreads());
+    const Scene scene;
+    const CountingContentHasher hasher(optsIn);
+
+    PELLWICK_VERIFY_SUCCESS(
+        VerifiedFileCopy::copy(scene.source, scene.destination, LocalFileManager(), hasher));
+
+    QCOMPARE(readFile(scene.destination), scene.sourceBytes);
+    QStringList paths = hasher.hashedPaths();
+    const QList<std::thread::id> threads = hasher.callingThreads();
+    QCOMPARE(threads.size(), 2);
+    if (expectConcurrent) {
+        // The source on a thread of the executor, the copy on the caller's, in either order.
+        paths.sort();
+        QCOMPARE(paths, (QStringList{scene.partial, scene.source}));
+        QCOMPARE(threads.count(std::this_thread::get_id()), 1);
+    } else {
+        QCOMPARE(paths, (QStringList{scene.source, scene.partial}));
+        QCOMPARE(threads, (QList<std::thread::id>(2, std::this_thread::get_id())));
+    }
+}
+
+void VerifiedFileCopyTests::stopEndsTheCopyAndTheNextOneCompletes_data()
+{
+    // Checkpoints: one per MiB written (three for 2.5 MiB), then one just before hashing.
+    QTest::addColumn<int>("stopAt");
+    QTest::addColumn<bool>("optsIn");
+    QTest::newRow("before the copy starts") << 0 << true;
+    QTest::newRow("after the first MiB") << 1 << true;
+    QTest::newRow("after the second MiB, hasher in order") << 2 << false;
+    QTest::newRow("after the last chunk") << 3 << true;
+    QTest::newRow("before hashing") << 4 << true;
+    QTest::newRow("before hashing, hasher in order") << 4 << false;
+}
+
+void VerifiedFileCopyTests::stopEndsTheCopyAndTheNextOneCompletes()
+{
+    QFETCH(int, stopAt);
+    QFETCH(bool, optsIn);
+    const Scene scene;
+    const CountingContentHasher hasher(optsIn);
+    StopAtCheckpoint stop(stopAt);
+
+    const Result<void> stopped = stop.run([&] {
+        return VerifiedFileCopy::copy(
+            scene.source,
+            scene.destination,
+            LocalFileManager(),
+            hasher,
+            [&] { stop.checkpoint(); },
+            [&](qint64) { stop.checkpoint(); },
+            nullptr,
+            stop.token());
+    });
+
+    QVERIFY(stop.stopped());
+    QVERIFY(!stopped);
+    QCOMPARE(stopped.error(), Error(CancellationError{}));
+    // As after any failure: nothing at the destination, no partial file.
+    QCOMPARE(entries(scene.folder), QStringList());
+    QCOMPARE(stop.reached(), stopAt);
+
+    PELLWICK_VERIFY_SUCCESS(
+        VerifiedFileCopy::copy(scene.source, scene.destination, LocalFileManager(), hasher));
     QCOMPARE(readFile(scene.destination), scene.sourceBytes);
     QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
 }

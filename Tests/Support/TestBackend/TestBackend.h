@@ -145,6 +145,19 @@ public:
     QList<LibraryItem> libraryItems(const QString &email) const;
     /// The ids of the account's open import capacity reservations.
     QStringList reservationIDs(const QString &email) const;
+    /// What an upload request for bytes with an open, unverified upload of the same account
+    /// answers: always the same library item, with fresh part URLs for
+    enum class Reauthorization {
+        SameUpload,   ///< the same upload id and part size
+        NewUploadID,  ///< a new upload (the parts sent before are forgotten)
+        OtherPartSize ///< the same upload id cut at another part size
+    };
+    /// `partSize` is used by `OtherPartSize`.
+    void setReauthorization(Reauthorization mode, qint64 partSize = 0);
+    /// The bytes a completed multipart upload assembled from its parts, in part-number order;
+    /// `sidecar` picks the item's sidecar upload.
+    std::optional<QByteArray> assembledObject(qint64 libraryItemID, bool sidecar = false) const;
+
     /// The object store the verified backup endpoints hand out presigned URLs for; it runs on a
     /// port of its own, as object storage is a host of its own.
     TestObjectStore &objectStore() const;

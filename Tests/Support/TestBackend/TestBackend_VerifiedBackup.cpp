@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <Support/TestFiles.h>
+
 namespace Pellwick::Test {
 
 namespace {
@@ -77,14 +79,70 @@ QJsonObject multipartJson(TestBackend::Private &d, const MultipartUpload &upload
                          d.objectStore->presignedPutURL(partKey(upload.uploadID, number))}});
     }
     return {{QStringLiteral("upload_id"), upload.uploadID},
-            {QStringLiteral("part_size_bytes"), d.partSizeBytes},
+            {QStringLiteral("part_size_bytes"), upload.partSize},
             {QStringLiteral("parts"), parts}};
+}
+
+qint64 partCountOf(qint64 byteCount, qint64 partSize)
+{
+    return std::max<qint64>(1, (byteCount + partSize - 1) / partSize);
 }
 
 MultipartUpload openUpload(TestBackend::Private &d, qint64 byteCount)
 {
-    const qint64 parts = std::max<qint64>(1, (byteCount + d.partSizeBytes - 1) / d.partSizeBytes);
-    return {QStringLiteral("upload-%1").arg(d.nextUpload++), parts, false};
+    return {QStringLiteral("upload-%1").arg(d.nextUpload++),
+            partCountOf(byteCount, d.partSizeBytes),
+            false,
+            d.partSizeBytes};
+}
+
+QString assembledKey(const MultipartUpload &upload)
+{
+    return upload.uploadID + QStringLiteral("/assembled");
+}
+
+/// The upload answered again for an open upload of the same bytes, as the backend is set to.
+MultipartUpload
+reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byteCount)
+{
+    switch (d.reauthorization) {
+    case TestBackend::Reauthorization::SameUpload:
+        return open;
+    case TestBackend::Reauthorization::NewUploadID:
+        return openUpload(d, byteCount);
+    case TestBackend::Reauthorization::OtherPartSize:
+        return {open.uploadID,
+                partCountOf(byteCount, d.reauthorizationPartSize),
+                false,
+                d.reauthorizationPartSize};
+    }
+    return open;
+}
+
+/// The upload reply of an item whose uploads are open.
+QJsonObject uploadReply(TestBackend::Private &d, const StoredItem &stored)
+{
+    QJsonObject reply{
+        {QStringLiteral("library_item"),
+         libraryItemMember(stored.item.id, stored.item.importStatus)},
+        {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)},
+        {QStringLiteral("preview_upload"),
+         QJsonObject{{QStringLiteral("url"), d.objectStore->presignedPutURL(stored.previewKey)}}}};
+    if (stored.sidecarUpload)
+        reply.insert(QStringLiteral("sidecar_upload"), multipartJson(d, *stored.sidecarUpload));
+    return reply;
+}
+
+/// True when the assembled object of `upload` has `byteCount` bytes with `contentHash`.
+bool assembledMatches(const TestBackend::Private &d,
+                      const std::optional<MultipartUpload> &upload,
+                      std::optional<qint64> byteCount,
+                      const std::optional<QString> &contentHash)
+{
+    if (!upload)
+        return true;
+    const std::optional<QByteArray> object = d.objectStore->object(assembledKey(*upload));
+    return object && byteCount == object->size() && contentHash == referenceSha256(*object);
 }
 
 /// True when `parts` names every part of `upload` once, in order, each with the ETag the object
@@ -221,6 +279,17 @@ void requestUpload(TestBackend::Private &d,
         }
     }
 
+    for (StoredItem &open : d.items) {
+        if (open.email == account.email && open.item.contentHash == *contentHash
+            && open.item.importStatus == QLatin1String("uploading") && open.rawUpload) {
+            open.rawUpload = reopenedUpload(d, *open.rawUpload, *byteCount);
+            if (open.sidecarUpload)
+                open.sidecarUpload = reopenedUpload(
+                    d, *open.sidecarUpload, open.item.sidecarByteCount.value_or(0));
+            return replyJson(response, 201, uploadReply(d, open));
+        }
+    }
+
     StoredItem stored;
     stored.email = account.email;
     LibraryItem &item = stored.item;
@@ -237,20 +306,14 @@ void requestUpload(TestBackend::Private &d,
     stored.rawUpload = openUpload(d, *byteCount);
     stored.previewKey = QStringLiteral("preview-%1.jpg").arg(item.id);
 
-    QJsonObject reply{
-        {QStringLiteral("library_item"), libraryItemMember(item.id, item.importStatus)},
-        {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)},
-        {QStringLiteral("preview_upload"),
-         QJsonObject{{QStringLiteral("url"), d.objectStore->presignedPutURL(stored.previewKey)}}}};
     if (const auto sidecarBytes = integerMember(body, "sidecar_byte_count")) {
         item.sidecarFilename = stringMember(body, "sidecar_filename");
         item.sidecarByteCount = *sidecarBytes;
         item.sidecarContentHash = stringMember(body, "sidecar_content_hash");
         stored.sidecarUpload = openUpload(d, *sidecarBytes);
-        reply.insert(QStringLiteral("sidecar_upload"), multipartJson(d, *stored.sidecarUpload));
     }
     d.items.append(stored);
-    replyJson(response, 201, reply);
+    replyJson(response, 201, uploadReply(d, stored));
 }
 
 void registerUploadRoutes(TestBackend::Private &backend)
@@ -297,10 +360,21 @@ void registerUploadRoutes(TestBackend::Private &backend)
                 return;
             std::optional<MultipartUpload> &upload
                 = sidecar ? stored.sidecarUpload : stored.rawUpload;
-            if (!upload || stringMember(*body, "upload_id") != upload->uploadID
-                || !partsMatch(*d, *upload, body->value(QStringLiteral("parts")).toArray())) {
+            if (!upload || stringMember(*body, "upload_id") != upload->uploadID)
                 return replyError(response, 422, QStringLiteral("invalid_parts"));
+            // Completing a completed upload answers as the first completion did: a client
+            // that lost the answer completes again.
+            if (upload->complete) {
+                response.status = 204;
+                return;
             }
+            if (!partsMatch(*d, *upload, body->value(QStringLiteral("parts")).toArray()))
+                return replyError(response, 422, QStringLiteral("invalid_parts"));
+            QByteArray assembled;
+            for (qint64 number = 1; number <= upload->partCount; ++number)
+                assembled += d->objectStore->object(partKey(upload->uploadID, number))
+                                 .value_or(QByteArray());
+            d->objectStore->putObject(assembledKey(*upload), assembled);
             upload->complete = true;
             response.status = 204;
         });
@@ -308,27 +382,36 @@ void registerUploadRoutes(TestBackend::Private &backend)
     d->route("POST", itemPattern + "/complete", complete(false));
     d->route("POST", itemPattern + "/complete_sidecar", complete(true));
 
-    d->route("POST",
-             itemPattern + "/finalize",
-             withItem([d](const auto &, auto &response, StoredItem &stored) {
-                 const bool complete = stored.rawUpload && stored.rawUpload->complete
-                                       && (!stored.sidecarUpload || stored.sidecarUpload->complete)
-                                       && d->objectStore->object(stored.previewKey);
-                 if (!complete)
-                     return replyError(response, 409, QStringLiteral("upload_incomplete"));
-                 stored.item.importStatus = QStringLiteral("verified_backup");
-                 replyJson(
-                     response,
-                     200,
-                     {{QStringLiteral("library_item"),
-                       libraryItemMember(stored.item.id, stored.item.importStatus)},
-                      {QStringLiteral("preview"),
-                       QJsonObject{{QStringLiteral("access_url"),
-                                    QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
-                                            + stored.previewKey + QStringLiteral("?expires=1"))},
-                                   {QStringLiteral("expires_at"),
-                                    QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
-             }));
+    d->route(
+        "POST",
+        itemPattern + "/finalize",
+        withItem([d](const auto &, auto &response, StoredItem &stored) {
+            const bool complete = stored.rawUpload && stored.rawUpload->complete
+                                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
+                                  && d->objectStore->object(stored.previewKey);
+            if (!complete)
+                return replyError(response, 409, QStringLiteral("upload_incomplete"));
+            // The archive holds what was assembled: it must be the bytes announced.
+            const bool verified
+                = assembledMatches(
+                      *d, stored.rawUpload, stored.item.byteCount, stored.item.contentHash)
+                  && assembledMatches(*d,
+                                      stored.sidecarUpload,
+                                      stored.item.sidecarByteCount,
+                                      stored.item.sidecarContentHash);
+            stored.item.importStatus
+                = verified ? QStringLiteral("verified_backup") : QStringLiteral("needs_attention");
+            replyJson(response,
+                      200,
+                      {{QStringLiteral("library_item"),
+                        libraryItemMember(stored.item.id, stored.item.importStatus)},
+                       {QStringLiteral("preview"),
+                        QJsonObject{{QStringLiteral("access_url"),
+                                     QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
+                                             + stored.previewKey + QStringLiteral("?expires=1"))},
+                                    {QStringLiteral("expires_at"),
+                                     QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
+        }));
 
     d->route("DELETE", itemPattern, withItem([d](const auto &, auto &response, StoredItem &stored) {
                  if (stored.item.importStatus == QLatin1String("verified_backup"))
@@ -398,6 +481,28 @@ QStringList TestBackend::reservationIDs(const QString &email) const
             out.append(reservation.id);
     }
     return out;
+}
+
+void TestBackend::setReauthorization(Reauthorization mode, qint64 partSize)
+{
+    std::lock_guard lock(d->mutex);
+    d->reauthorization = mode;
+    d->reauthorizationPartSize = partSize;
+}
+
+std::optional<QByteArray> TestBackend::assembledObject(qint64 libraryItemID, bool sidecar) const
+{
+    std::lock_guard lock(d->mutex);
+    for (const StoredItem &stored : d->items) {
+        if (stored.item.id != libraryItemID)
+            continue;
+        const std::optional<MultipartUpload> &upload
+            = sidecar ? stored.sidecarUpload : stored.rawUpload;
+        if (!upload || !upload->complete)
+            return std::nullopt;
+        return d->objectStore->object(assembledKey(*upload));
+    }
+    return std::nullopt;
 }
 
 TestObjectStore &TestBackend::objectStore() const

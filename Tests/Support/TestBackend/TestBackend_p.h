@@ -73,6 +73,7 @@ struct TestBackend::Private
         QString uploadID;
         qint64 partCount = 0;
         bool complete = false;
+        qint64 partSize = 0;
     };
 
     struct StoredItem
@@ -96,6 +97,8 @@ struct TestBackend::Private
 
     std::unique_ptr<TestObjectStore> objectStore;
     qint64 partSizeBytes = 0;
+    TestBackend::Reauthorization reauthorization = TestBackend::Reauthorization::SameUpload;
+    qint64 reauthorizationPartSize = 0;
     QList<StoredItem> items;
     QList<Reservation> reservations;
     quint64 nextUpload = 1;

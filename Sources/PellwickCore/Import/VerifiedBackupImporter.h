@@ -1,0 +1,199 @@
+#pragma once
+
+#include <PellwickCore/Backend/PresignedURLUploading.h>
+#include <PellwickCore/Import/ImportTransferProgressReporter.h>
+#include <PellwickCore/Import/PreparedBackup.h>
+#include <PellwickCore/Import/StagingArea.h>
+#include <PellwickCore/Import/VerifiedBackupAPI.h>
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Ingest/ImportReview.h>
+#include <PellwickCore/Ingest/PhotoMetadata.h>
+#include <PellwickCore/Ingest/PreviewGenerating.h>
+#include <PellwickCore/Library/ImportClock.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace Pellwick {
+
+/// How a fresh upload authorization is folded into a record that may already hold one.
+enum class AuthorizationRefresh {
+    Replace, ///< an import that continues: a preview once uploaded stays uploaded
+    Restart, ///< a resumed import: the preview is sent again
+};
+
+/// Tells the caller, on the importer's thread and with no lock held, that a library item's
+/// import status changed; the importer goes on when it returns.
+using StatusDidChange = std::function<void()>;
+
+/// Carries packages (a RAW original with its optional XMP sidecar) from the Local Library Cache
+/// through the Staging Area to Verified Backups. A value holding its collaborators; copies are
+/// interchangeable. Every operation runs synchronously on the caller's thread, one package at a
+/// time.
+class VerifiedBackupImporter
+{
+public:
+    VerifiedBackupImporter(LocalLibraryCache cache,
+                           StagingArea stagingArea,
+                           std::shared_ptr<const PhotoMetadataExtracting> metadataExtractor,
+                           std::shared_ptr<const PreviewGenerating> previewGenerator,
+                           std::shared_ptr<const ContentHashing> contentHasher,
+                           std::shared_ptr<const VerifiedBackupAPI> api,
+                           std::shared_ptr<const PresignedURLUploading> uploader,
+                           std::shared_ptr<const ImportClock> clock);
+
+    const LocalLibraryCache &cache() const { return m_cache; }
+
+    const StagingArea &stagingArea() const { return m_stagingArea; }
+
+    /// Describes a cached library item as the review item that staging takes, from file sizes
+    /// only. Fails with `VerifiedBackupImporterError::unrecoverableStagedImport` when the item
+    /// has no cached original or a cached file is not a regular file, and with the file
+    /// system's error when a size cannot be read.
+    [[nodiscard]] Result<ImportReviewItem> cacheReviewItem(const LocalLibraryItem &item) const;
+
+    /// Stages the package, hashes the staged copies, settles the canonical filename (a new one
+    /// is added to `usedCanonicalFilenames`), makes the preview and builds the library item and
+    /// the first record. Writes no record and no library item. With `existingItem`, the staged
+    /// RAW original must have the item's content hash (`unrecoverableStagedImport` otherwise).
+    /// Any failure after staging removes the new package folder again.
+    [[nodiscard]] Result<PreparedBackup>
+    prepareBackup(const ImportReviewItem &item,
+                  const std::optional<QString> &reservationID,
+                  QSet<QString> &usedCanonicalFilenames,
+                  const std::optional<LocalLibraryItem> &existingItem) const;
+
+    /// Makes the preview of `sourceURL` as "previews/<previewName>.jpg" in the library. A
+    /// generator's refusal is a failed state, not an error; a name the library refuses as a path
+    /// component fails with a `FileSystemError` (EINVAL).
+    [[nodiscard]] Result<GeneratedPreview> previewState(const QString &sourceURL,
+                                                        const QString &previewName) const;
+
+    // The upload road of one package. Every step writes the package's record before it touches
+    // the library or returns; `stop` reaches every backend call and upload, and a stop ends the
+    // package like any other failure, leaving it resumable. `progress` may be null.
+
+    /// Asks the backend to authorize the package (or learns that it is a duplicate), writes the
+    /// new record and records the backend's id on the library item. A 422 or a storage-full
+    /// answer first closes the package as needing attention.
+    [[nodiscard]] Result<StagedImportRecord>
+    authorizingRecord(const StagedImportRecord &record,
+                      const QString &token,
+                      AuthorizationRefresh refresh,
+                      const StatusDidChange &statusDidChange,
+                      std::stop_token stop = {}) const;
+    /// Sends the RAW original's parts not yet recorded, in ascending part number, writing the
+    /// record after each part. A part that would start past the end of the file, or a part size
+    /// below 1, fails with `PresignedURLUploadError` -1 before anything is sent.
+    [[nodiscard]] Result<StagedImportRecord>
+    uploadRawParts(const StagedImportRecord &record,
+                   const QString &stagedOriginalURL,
+                   ImportTransferProgressReporter *progress,
+                   std::stop_token stop = {}) const;
+    /// No record back: the record lacks what completion needs.
+    [[nodiscard]] Result<std::optional<StagedImportRecord>>
+    completeRawUploadIfNeeded(const StagedImportRecord &record,
+                              const QString &stagedOriginalURL,
+                              const QString &token,
+                              ImportTransferProgressReporter *progress,
+                              std::stop_token stop = {}) const;
+    [[nodiscard]] Result<std::optional<StagedImportRecord>>
+    completeSidecarUploadIfNeeded(const StagedImportRecord &record,
+                                  const std::optional<QString> &stagedSidecarURL,
+                                  const QString &token,
+                                  ImportTransferProgressReporter *progress,
+                                  std::stop_token stop = {}) const;
+    [[nodiscard]] Result<StagedImportRecord>
+    uploadPreviewIfNeeded(const StagedImportRecord &record,
+                          ImportTransferProgressReporter *progress,
+                          std::stop_token stop = {}) const;
+    /// The preview file in the library, without checking that it exists.
+    std::optional<QString> previewURL(const StagedImportRecord &record) const;
+    /// Makes the record terminal for `status`, writes it, then sets the library item's status
+    /// (and for an archived package its archive sidecar facts). The item, or a stand-in built
+    /// from the record when the library has none.
+    [[nodiscard]] Result<LocalLibraryItem> markRecord(const StagedImportRecord &record,
+                                                      LibraryItemImportStatus status) const;
+    LocalLibraryItem fallbackItem(const StagedImportRecord &record,
+                                  LibraryItemImportStatus status) const;
+    /// The bytes of a file of `byteCount` bytes covered by the state's uploaded parts.
+    static qint64 uploadedByteCount(const MultipartUploadState &state, qint64 byteCount);
+
+    /// Carries a package whose record is written from wherever it stands to its end.
+    [[nodiscard]] Result<LocalLibraryItem>
+    continueImport(const StagedImportRecord &record,
+                   const QString &stagedOriginalURL,
+                   const std::optional<QString> &stagedSidecarURL,
+                   const QString &token,
+                   const StatusDidChange &statusDidChange,
+                   ImportTransferProgressReporter *progress,
+                   std::stop_token stop = {}) const;
+    /// Carries on a package found in the Staging Area after an interruption.
+    [[nodiscard]] Result<LocalLibraryItem> resume(const StagedImportRecord &record,
+                                                  const QString &token,
+                                                  const StatusDidChange &statusDidChange,
+                                                  ImportTransferProgressReporter *progress,
+                                                  std::stop_token stop = {}) const;
+    /// Has the backend verify an uploaded package and records the outcome.
+    [[nodiscard]] Result<LocalLibraryItem> finalize(const StagedImportRecord &record,
+                                                    const QString &token,
+                                                    const StatusDidChange &statusDidChange,
+                                                    ImportTransferProgressReporter *progress,
+                                                    std::stop_token stop = {}) const;
+
+private:
+    enum class UploadKind {
+        RawOriginal,
+        Sidecar,
+    };
+
+    Result<StagedImportRecord> uploadParts(StagedImportRecord record,
+                                           UploadKind kind,
+                                           const QString &file,
+                                           ImportTransferProgressReporter *progress,
+                                           std::stop_token stop) const;
+    /// Closes the package as `status`: the terminal mark, then the callback.
+    Result<LocalLibraryItem> close(const StagedImportRecord &record,
+                                   LibraryItemImportStatus status,
+                                   const StatusDidChange &statusDidChange) const;
+    /// Maps a 422 or storage-full refusal: the package closes as needing attention and the error
+    /// to return is given; other errors come back as they are, with nothing marked.
+    Error closedOnRefusal(const StagedImportRecord &record,
+                          Error error,
+                          const StatusDidChange &statusDidChange) const;
+    Result<void> setImportStatus(const QUuid &id, LibraryItemImportStatus status) const;
+    Result<void> setBackendLibraryItemID(const QUuid &id, qint64 backendID) const;
+    bool hasRequiredStagedSidecar(const StagedImportRecord &record,
+                                  const std::optional<QString> &stagedSidecarURL) const;
+
+    Result<PreparedBackup> prepareStaged(const ImportReviewItem &item,
+                                         const StagedRawOriginal &staged,
+                                         const std::optional<QString> &reservationID,
+                                         QSet<QString> &usedCanonicalFilenames,
+                                         const std::optional<LocalLibraryItem> &existingItem) const;
+    Result<QString> stagedHash(const QString &path, const std::optional<QString> &verified) const;
+    /// The canonical filename, or it with the start of the content hash when another record
+    /// of the library with other bytes already uses that name.
+    QString previewName(const QString &canonicalFilename,
+                        const QString &contentHash,
+                        const std::optional<QUuid> &itemID) const;
+
+    LocalLibraryCache m_cache;
+    StagingArea m_stagingArea;
+    std::shared_ptr<const PhotoMetadataExtracting> m_metadataExtractor;
+    std::shared_ptr<const PreviewGenerating> m_previewGenerator;
+    std::shared_ptr<const ContentHashing> m_contentHasher;
+    std::shared_ptr<const VerifiedBackupAPI> m_api;
+    std::shared_ptr<const PresignedURLUploading> m_uploader;
+    std::shared_ptr<const ImportClock> m_clock;
+};
+
+} // namespace Pellwick

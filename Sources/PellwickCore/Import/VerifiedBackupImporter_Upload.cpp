@@ -1,0 +1,340 @@
+// The upload phases of one package: authorization, RAW and sidecar parts with their completion,
+// the preview, and the terminal mark.
+
+#include "VerifiedBackupImporter.h"
+
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+bool isUnexpectedStatus(const Error &error, int status)
+{
+    const auto *client = error.as<LibrarySessionClientError>();
+    return client && client->unexpectedStatusCode() == status;
+}
+
+const StorageFullState *storageFullState(const Error &error)
+{
+    const auto *client = error.as<LibrarySessionClientError>();
+    if (!client)
+        return nullptr;
+    const auto *full = std::get_if<LibrarySessionClientError::StorageFull>(&client->value);
+    return full ? &full->state : nullptr;
+}
+
+/// The byte range of part `partNumber` of a file of `byteCount` bytes cut at `partSize`.
+ByteRange partRange(qint64 partNumber, qint64 partSize, qint64 byteCount)
+{
+    const qint64 start = (partNumber - 1) * partSize;
+    return {start, std::min(start + partSize, byteCount)};
+}
+
+} // namespace
+
+qint64 VerifiedBackupImporter::uploadedByteCount(const MultipartUploadState &state,
+                                                 qint64 byteCount)
+{
+    qint64 total = 0;
+    for (const UploadedMultipartPart &part : state.uploadedParts)
+        total += std::max<qint64>(
+            0, partRange(part.partNumber, state.partSizeBytes, byteCount).length());
+    return total;
+}
+
+Result<void> VerifiedBackupImporter::setImportStatus(const QUuid &id,
+                                                     LibraryItemImportStatus status) const
+{
+    return m_cache.withExclusiveAccess([&]() -> Result<void> {
+        PELLWICK_TRY(m_cache.updateImportStatus(id, status));
+        return {};
+    });
+}
+
+Result<void> VerifiedBackupImporter::setBackendLibraryItemID(const QUuid &id,
+                                                             qint64 backendID) const
+{
+    return m_cache.withExclusiveAccess([&]() -> Result<void> {
+        PELLWICK_TRY(m_cache.updateBackendLibraryItemID(id, backendID));
+        return {};
+    });
+}
+
+Result<LocalLibraryItem> VerifiedBackupImporter::close(const StagedImportRecord &record,
+                                                       LibraryItemImportStatus status,
+                                                       const StatusDidChange &statusDidChange) const
+{
+    Result<LocalLibraryItem> item = markRecord(record, status);
+    PELLWICK_TRY(item);
+    if (statusDidChange)
+        statusDidChange();
+    return item;
+}
+
+Error VerifiedBackupImporter::closedOnRefusal(const StagedImportRecord &record,
+                                              Error error,
+                                              const StatusDidChange &statusDidChange) const
+{
+    const StorageFullState *full = storageFullState(error);
+    if (!full && !isUnexpectedStatus(error, 422))
+        return error;
+    Error mapped = full ? Error(VerifiedBackupImporterError::storageFull(*full)) : error;
+    if (Result<LocalLibraryItem> closed
+        = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
+        !closed) {
+        return closed.error();
+    }
+    return mapped;
+}
+
+Result<StagedImportRecord>
+VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
+                                          const QString &token,
+                                          AuthorizationRefresh refresh,
+                                          const StatusDidChange &statusDidChange,
+                                          std::stop_token stop) const
+{
+    Result<VerifiedBackupUploadDecision> decision
+        = m_api->requestVerifiedBackupUpload(token, record.uploadRequest(), stop);
+    if (!decision)
+        return tl::unexpected<Error>(closedOnRefusal(record, decision.error(), statusDidChange));
+
+    StagedImportRecord next;
+    qint64 backendID = 0;
+    if (const auto *duplicate
+        = std::get_if<VerifiedBackupUploadDecision::Duplicate>(&decision->value)) {
+        backendID = duplicate->duplicate.libraryItemID;
+        next = record.markingDuplicate(backendID);
+    } else {
+        const auto &authorization
+            = std::get<VerifiedBackupUploadDecision::Upload>(decision->value).authorization;
+        backendID = authorization.libraryItemID;
+        next = refresh == AuthorizationRefresh::Restart
+                   ? record.restartingAuthorization(authorization)
+                   : record.replacingAuthorization(authorization);
+    }
+    PELLWICK_TRY(m_stagingArea.writeRecord(next));
+    PELLWICK_TRY(setBackendLibraryItemID(next.localLibraryItemID, backendID));
+    return next;
+}
+
+Result<StagedImportRecord>
+VerifiedBackupImporter::uploadParts(StagedImportRecord record,
+                                    UploadKind kind,
+                                    const QString &file,
+                                    ImportTransferProgressReporter *progress,
+                                    std::stop_token stop) const
+{
+    const bool raw = kind == UploadKind::RawOriginal;
+    const std::optional<MultipartUploadState> &state
+        = raw ? record.multipartUpload : record.sidecarMultipartUpload;
+    if (!state)
+        return record;
+    const qint64 byteCount = raw ? record.byteCount : record.sidecarByteCount;
+    const QString filename
+        = raw ? record.originalFilename : record.sidecarFilename.value_or(QString());
+    const qint64 partSize = state->partSizeBytes;
+
+    QSet<qint64> uploaded;
+    for (const UploadedMultipartPart &part : state->uploadedParts)
+        uploaded.insert(part.partNumber);
+    QList<StagedUploadPart> parts = state->authorizedParts;
+    std::stable_sort(parts.begin(), parts.end(), [](const auto &a, const auto &b) {
+        return a.partNumber < b.partNumber;
+    });
+    parts.removeIf(
+        [&](const StagedUploadPart &part) { return uploaded.contains(part.partNumber); });
+    // A part the file cannot fill would send an object with a hole or fail on the wire halfway
+    // through the package; refuse before anything is sent.
+    for (const StagedUploadPart &part : parts) {
+        if (partSize <= 0 || partRange(part.partNumber, partSize, byteCount).lowerBound > byteCount)
+            return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
+    }
+
+    qint64 completed = uploadedByteCount(*state, byteCount);
+    if (progress)
+        progress->upload(filename, completed, byteCount);
+    for (const StagedUploadPart &part : parts) {
+        const ByteRange range = partRange(part.partNumber, partSize, byteCount);
+        const qint64 before = completed;
+        const UploadProgress report = [&](qint64 sent) {
+            if (progress)
+                progress->upload(filename, before + sent, byteCount);
+        };
+        Result<QString> etag = m_uploader->uploadPart(file, range, part.url, report, stop);
+        PELLWICK_TRY(etag);
+        const UploadedMultipartPart done{part.partNumber, *etag};
+        record
+            = raw ? record.markingRawPartUploaded(done) : record.markingSidecarPartUploaded(done);
+        PELLWICK_TRY(m_stagingArea.writeRecord(record));
+        completed += range.length();
+        if (progress)
+            progress->upload(filename, completed, byteCount);
+    }
+    return record;
+}
+
+Result<StagedImportRecord>
+VerifiedBackupImporter::uploadRawParts(const StagedImportRecord &record,
+                                       const QString &stagedOriginalURL,
+                                       ImportTransferProgressReporter *progress,
+                                       std::stop_token stop) const
+{
+    return uploadParts(record, UploadKind::RawOriginal, stagedOriginalURL, progress, stop);
+}
+
+Result<std::optional<StagedImportRecord>>
+VerifiedBackupImporter::completeRawUploadIfNeeded(const StagedImportRecord &record,
+                                                  const QString &stagedOriginalURL,
+                                                  const QString &token,
+                                                  ImportTransferProgressReporter *progress,
+                                                  std::stop_token stop) const
+{
+    if (record.multipartUpload && record.multipartUpload->isCompleted) {
+        if (progress)
+            progress->completeFile(record.byteCount);
+        return std::optional(record);
+    }
+    Result<StagedImportRecord> sent = uploadRawParts(record, stagedOriginalURL, progress, stop);
+    PELLWICK_TRY(sent);
+    if (!sent->multipartUpload || !sent->backendLibraryItemID)
+        return std::optional<StagedImportRecord>();
+    PELLWICK_TRY(m_api->completeVerifiedBackupUpload(token,
+                                                     *sent->backendLibraryItemID,
+                                                     sent->multipartUpload->uploadID,
+                                                     sent->multipartUpload->uploadedParts,
+                                                     stop));
+    const StagedImportRecord next = sent->markingRawUploadCompleted();
+    PELLWICK_TRY(m_stagingArea.writeRecord(next));
+    if (progress)
+        progress->completeFile(next.byteCount);
+    return std::optional(next);
+}
+
+Result<std::optional<StagedImportRecord>> VerifiedBackupImporter::completeSidecarUploadIfNeeded(
+    const StagedImportRecord &record,
+    const std::optional<QString> &stagedSidecarURL,
+    const QString &token,
+    ImportTransferProgressReporter *progress,
+    std::stop_token stop) const
+{
+    if (!record.sidecarFilename)
+        return std::optional(record);
+    if (!record.sidecarMultipartUpload || !stagedSidecarURL || !record.backendLibraryItemID)
+        return std::optional<StagedImportRecord>();
+    if (record.sidecarMultipartUpload->isCompleted) {
+        if (progress)
+            progress->completeFile(record.sidecarByteCount);
+        return std::optional(record);
+    }
+    Result<StagedImportRecord> sent
+        = uploadParts(record, UploadKind::Sidecar, *stagedSidecarURL, progress, stop);
+    PELLWICK_TRY(sent);
+    if (!sent->sidecarMultipartUpload)
+        return std::optional<StagedImportRecord>();
+    PELLWICK_TRY(
+        m_api->completeVerifiedBackupSidecarUpload(token,
+                                                   *sent->backendLibraryItemID,
+                                                   sent->sidecarMultipartUpload->uploadID,
+                                                   sent->sidecarMultipartUpload->uploadedParts,
+                                                   stop));
+    const StagedImportRecord next = sent->markingSidecarUploadCompleted();
+    PELLWICK_TRY(m_stagingArea.writeRecord(next));
+    if (progress)
+        progress->completeFile(next.sidecarByteCount);
+    return std::optional(next);
+}
+
+std::optional<QString> VerifiedBackupImporter::previewURL(const StagedImportRecord &record) const
+{
+    if (!record.previewRelativePath)
+        return std::nullopt;
+    return m_cache.rootURL() + QStringLiteral("/previews/") + *record.previewRelativePath;
+}
+
+Result<StagedImportRecord>
+VerifiedBackupImporter::uploadPreviewIfNeeded(const StagedImportRecord &record,
+                                              ImportTransferProgressReporter *progress,
+                                              std::stop_token stop) const
+{
+    if (record.previewUploaded)
+        return record;
+    const std::optional<QString> local = previewURL(record);
+    if (local && record.previewUploadURL) {
+        const qint64 total = record.previewByteCount;
+        const QString name = lastPathComponent(*local);
+        if (progress)
+            progress->upload(name, 0, total);
+        const UploadProgress report = [&](qint64 sent) {
+            if (progress)
+                progress->uploadPreview(name, sent, total);
+        };
+        PELLWICK_TRY(m_uploader->uploadFile(*local, *record.previewUploadURL, report, stop));
+        if (progress)
+            progress->uploadPreview(name, total, total);
+    }
+    const StagedImportRecord next = record.markingPreviewUploaded();
+    PELLWICK_TRY(m_stagingArea.writeRecord(next));
+    return next;
+}
+
+Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRecord &record,
+                                                            LibraryItemImportStatus status) const
+{
+    StagedImportPhase phase = StagedImportPhase::NeedsAttention;
+    if (status == LibraryItemImportStatus::VerifiedBackup)
+        phase = StagedImportPhase::VerifiedBackup;
+    else if (status == LibraryItemImportStatus::Duplicate)
+        phase = StagedImportPhase::Duplicate;
+    const StagedImportRecord terminal = record.markingTerminal(phase);
+    PELLWICK_TRY(m_stagingArea.writeRecord(terminal));
+
+    Result<std::optional<LocalLibraryItem>> updated = m_cache.withExclusiveAccess(
+        [&] { return m_cache.updateImportStatus(terminal.localLibraryItemID, status); });
+    PELLWICK_TRY(updated);
+    if (phase != StagedImportPhase::NeedsAttention) {
+        updated = m_cache.updateArchiveSidecar(
+            terminal.localLibraryItemID,
+            terminal.sidecarFilename,
+            terminal.sidecarByteCount > 0 ? std::optional(terminal.sidecarByteCount) : std::nullopt,
+            terminal.sidecarContentHash);
+        PELLWICK_TRY(updated);
+    }
+    if (*updated)
+        return **updated;
+    return fallbackItem(terminal, status);
+}
+
+LocalLibraryItem VerifiedBackupImporter::fallbackItem(const StagedImportRecord &record,
+                                                      LibraryItemImportStatus status) const
+{
+    LocalLibraryItem item;
+    item.id = record.localLibraryItemID;
+    item.originalFilename = record.originalFilename;
+    item.canonicalFilename = record.canonicalFilename;
+    item.contentHash = record.contentHash;
+    item.archiveByteCount = record.byteCount + record.sidecarByteCount;
+    item.archiveSidecarFilename = record.sidecarFilename;
+    if (record.sidecarByteCount > 0)
+        item.archiveSidecarByteCount = record.sidecarByteCount;
+    item.archiveSidecarContentHash = record.sidecarContentHash;
+    item.importDate = m_clock->now();
+    item.importStatus = status;
+    item.backendLibraryItemID = record.backendLibraryItemID;
+    item.ingestSourceName = record.importSourceName;
+    item.sourceRelativePath = record.sourceRelativePath;
+    item.cacheRelativePath = record.cacheRelativePath;
+    item.metadata = PhotoMetadata::unknown();
+    item.preview = record.previewRelativePath
+                       ? LocalPreviewState::available(QStringLiteral("previews/")
+                                                      + *record.previewRelativePath)
+                       : LocalPreviewState::failed(QStringLiteral("Preview unavailable"));
+    return item;
+}
+
+} // namespace Pellwick
