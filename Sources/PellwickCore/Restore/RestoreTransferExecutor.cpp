@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Restore/RestoreTransferError.h>
 #include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileContentCopy.h>
 
 #include <algorithm>
@@ -11,8 +12,6 @@
 #include <limits>
 #include <mutex>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace Pellwick {
@@ -154,8 +153,7 @@ public:
             m_closing = true;
         }
         m_changed.notify_all();
-        for (std::thread &worker : m_workers)
-            worker.join();
+        m_workers.clear(); // waits for each worker
     }
 
     int inFlight() const { return m_inFlight; }
@@ -174,13 +172,16 @@ public:
         }
         m_changed.notify_all();
         if (static_cast<int>(m_workers.size()) < std::min(m_inFlight, m_parallel)) {
-            try {
-                m_workers.emplace_back([this] { work(); });
-            } catch (const std::system_error &) {
-                // No thread to be had: this fetch runs here, which only costs parallelism.
-                if (std::optional<Job> job = takeJob(false))
-                    finish({job->range, job->temporaryPath, fetch(*job)});
+            if (std::optional<Executor::Task> worker
+                = Executor::shared()->tryStart([this] { work(); })) {
+                m_workers.push_back(std::move(*worker));
+                return;
             }
+        }
+        if (m_workers.empty()) {
+            // No thread to be had: this fetch runs here, which only costs parallelism.
+            if (std::optional<Job> job = takeJob(false))
+                finish({job->range, job->temporaryPath, fetch(*job)});
         }
     }
 
@@ -261,7 +262,7 @@ private:
     const int m_parallel;
     std::stop_source m_stop;
     std::stop_callback<std::function<void()>> m_forwardStop;
-    std::vector<std::thread> m_workers;
+    std::vector<Executor::Task> m_workers;
     int m_inFlight = 0; // touched by the owning thread only
     std::mutex m_mutex;
     std::condition_variable m_changed;
