@@ -16,7 +16,8 @@ namespace {
 class RefusingPreviewGenerator final : public PreviewGenerating
 {
 public:
-    Result<PreviewGenerationResult> generatePreview(const QString &, const QString &) const override
+    Result<PreviewGenerationResult>
+    generatePreview(const QString &, const QString &, std::stop_token) const override
     {
         return PreviewGenerationResult::failure(QStringLiteral("no preview in this benchmark"));
     }

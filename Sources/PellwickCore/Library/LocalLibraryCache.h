@@ -85,6 +85,9 @@ public:
                          const std::optional<QString> &filename,
                          std::optional<qint64> byteCount,
                          const std::optional<QString> &contentHash) const;
+    /// Sets the item's preview (one journal entry); none for an unknown id.
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updatePreview(const QUuid &id, const LocalPreviewState &preview) const;
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateBackendLibraryItemID(const QUuid &id, std::optional<qint64> backendID) const;
     /// Sets the restore status of every record whose backend id is in `backendIDs`, with the
