@@ -43,6 +43,8 @@ private Q_SLOTS:
     void createAcceptsOnly201();
     void releaseAcceptsOnly204_data();
     void releaseAcceptsOnly204();
+    void reservationIdIsOnePathSegment_data();
+    void reservationIdIsOnePathSegment();
     void reservationsHoldRoomOnTheBackend();
 };
 
@@ -139,6 +141,43 @@ void ImportCapacityReservationTests::releaseAcceptsOnly204()
     else
         QCOMPARE(released.error(), unexpectedStatusError(expectedFailure));
     QCOMPARE(fetch.onlyRequest().body, std::nullopt);
+}
+
+void ImportCapacityReservationTests::reservationIdIsOnePathSegment_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("segment");
+    QTest::newRow("plain") << QStringLiteral("res_1-a.b~") << QStringLiteral("res_1-a.b~");
+    QTest::newRow("climbing out") << QStringLiteral("../../auth/password")
+                                  << QStringLiteral("..%2F..%2Fauth%2Fpassword");
+    QTest::newRow("parent") << QStringLiteral("..") << QStringLiteral("%2E%2E");
+    QTest::newRow("self") << QStringLiteral(".") << QStringLiteral("%2E");
+    QTest::newRow("query and fragment") << QStringLiteral("a?b#c") << QStringLiteral("a%3Fb%23c");
+    QTest::newRow("escape-like text") << QStringLiteral("%2F") << QStringLiteral("%252F");
+    QTest::newRow("non-ASCII") << QStringLiteral("r\u00e9s") << QStringLiteral("r%C3%A9s");
+}
+
+void ImportCapacityReservationTests::reservationIdIsOnePathSegment()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, segment);
+    ScriptedFetch fetch;
+    fetch.reply(204);
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test/v1")),
+                                      fetch.function());
+    PELLWICK_VERIFY_SUCCESS(client.releaseImportCapacityReservation(token, id));
+    QCOMPARE(fetch.onlyRequest().url,
+             QStringLiteral("https://api.example.test/v1/api/library/import_capacity_reservations/")
+                 + segment);
+
+    // Through curl too: the backend receives one segment under the reservations path.
+    TestBackend backend;
+    const QString email = QStringLiteral("ada@example.test");
+    backend.addAccount({0, email, QStringLiteral("pw"), std::nullopt, true, {}});
+    const LibrarySessionClient real(backend.baseURL(), CurlFetch());
+    (void) real.releaseImportCapacityReservation(backend.issueToken(email), id);
+    const QByteArray target = backend.requests().value(0).target;
+    QCOMPARE(target, QByteArray("/api/library/import_capacity_reservations/" + segment.toUtf8()));
 }
 
 void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend()

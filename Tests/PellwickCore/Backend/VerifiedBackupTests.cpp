@@ -14,6 +14,7 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 using E = LibrarySessionClientError;
 using Decision = VerifiedBackupUploadDecision;
 
@@ -92,6 +93,8 @@ private Q_SLOTS:
     void requestBodyWritesPresentKeysOnly();
     void duplicateEvidenceWinsOverUploadInstructions();
     void uploadInstructionsAreMappedAsListed();
+    void numbersOutsideTheirRangeFailNamingTheKey_data();
+    void numbersOutsideTheirRangeFailNamingTheKey();
     void replyWithoutDecisionFails_data();
     void replyWithoutDecisionFails();
     void uploadRequestUsesTheDecodingStatusRules_data();
@@ -236,6 +239,56 @@ void VerifiedBackupTests::uploadInstructionsAreMappedAsListed()
     const auto &bare = std::get<Decision::Upload>(decision->value).authorization;
     QCOMPARE(bare.previewUpload, std::nullopt);
     QCOMPARE(bare.sidecarUpload, std::nullopt);
+}
+
+void VerifiedBackupTests::numbersOutsideTheirRangeFailNamingTheKey_data()
+{
+    QTest::addColumn<QByteArray>("members");
+    QTest::addColumn<QString>("keyPath"); // empty: decodes
+    auto raw = [](const QByteArray &partSize, const QByteArray &partNumber) -> QByteArray {
+        return R"("raw_original_upload":{"upload_id":"raw-1","part_size_bytes":)" + partSize
+               + R"(,"parts":[{"part_number":)" + partNumber
+               + R"(,"url":"https://store.test/raw?p=1"}]})";
+    };
+    QTest::newRow("smallest part size and number") << raw("1", "1") << QString();
+    QTest::newRow("largest part number") << raw("8388608", "10000") << QString();
+    QTest::newRow("part size zero") << raw("0", "1") << u"raw_original_upload.part_size_bytes"_s;
+    QTest::newRow("negative part size")
+        << raw("-8388608", "1") << u"raw_original_upload.part_size_bytes"_s;
+    QTest::newRow("part number zero")
+        << raw("8388608", "0") << u"raw_original_upload.parts[0].part_number"_s;
+    QTest::newRow("part number past 10000")
+        << raw("8388608", "10001") << u"raw_original_upload.parts[0].part_number"_s;
+    QTest::newRow("negative part number in the sidecar upload")
+        << raw("1", "1") + R"(,"sidecar_upload":)"
+               + multipartJson("side-1", R"([{"part_number":-1,"url":"https://s.test/x"}])")
+        << u"sidecar_upload.parts[0].part_number"_s;
+    QTest::newRow("negative duplicate size")
+        << QByteArray(R"("duplicate":{"original_filename":"a","content_hash":"b","byte_count":-1})")
+        << u"duplicate.byte_count"_s;
+}
+
+void VerifiedBackupTests::numbersOutsideTheirRangeFailNamingTheKey()
+{
+    QFETCH(QByteArray, members);
+    QFETCH(QString, keyPath);
+    Result<Decision> decision = requestWithReply(201, uploadReply(members));
+    if (keyPath.isEmpty()) {
+        PELLWICK_VERIFY_SUCCESS(decision);
+        return;
+    }
+    QVERIFY(!decision);
+    QVERIFY2(decodingError(decision.error()), failureText(decision));
+    QCOMPARE(decodingError(decision.error())->kind, DecodingError::Kind::DataCorrupted);
+    QCOMPARE(decodingError(decision.error())->keyPath, keyPath);
+
+    // The import record's receipts obey the same range.
+    for (const qint64 number : {0, -1, 10'001}) {
+        Result<UploadedMultipartPart> stored = uploadedMultipartPartFromJson(
+            QJsonObject{{u"part_number"_s, number}, {u"etag"_s, u"e"_s}}, u"parts[0]"_s);
+        QVERIFY(!stored);
+        QCOMPARE(decodingError(stored.error())->keyPath, u"parts[0].part_number"_s);
+    }
 }
 
 void VerifiedBackupTests::replyWithoutDecisionFails_data()
