@@ -45,6 +45,7 @@ private Q_SLOTS:
     void releaseAcceptsOnly204();
     void reservationIdIsOnePathSegment_data();
     void reservationIdIsOnePathSegment();
+    void reservationsHoldRoomOnTheBackend_data();
     void reservationsHoldRoomOnTheBackend();
 };
 
@@ -180,12 +181,26 @@ void ImportCapacityReservationTests::reservationIdIsOnePathSegment()
     QCOMPARE(target, QByteArray("/api/library/import_capacity_reservations/" + segment.toUtf8()));
 }
 
+void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend_data()
+{
+    QTest::addColumn<bool>("paid");
+    QTest::newRow("paid plan: its storage entitlement") << true;
+    QTest::newRow("trial: the trial quota") << false;
+}
+
 void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend()
 {
+    QFETCH(bool, paid);
     TestBackend backend;
     TestBackend::Account account;
     account.email = QStringLiteral("ada@example.test");
-    account.library.paidPlan.storageEntitlement = {400, 1000};
+    // The storage not in use is far larger, so only the right one refuses.
+    if (paid) {
+        account.library.paidPlan.status = PaidPlanStatus::Paid;
+        account.library.paidPlan.storageEntitlement = {400, 1000};
+    } else {
+        account.library.trialQuota = {400, 1000};
+    }
     backend.addAccount(account);
     const QString session = backend.issueToken(account.email);
     const LibrarySessionClient client(backend.baseURL(), CurlFetch());
@@ -196,6 +211,7 @@ void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend()
 
     // 400 used and 500 reserved leave 100.
     Result<QString> refused = client.createImportCapacityReservation(session, {{101, 0}});
+    QVERIFY(!refused);
     QCOMPARE(
         refused.error(),
         Error(E{E::StorageFull{{900, 1000, 100, QStringLiteral("Archive storage is full.")}}}));
