@@ -16,7 +16,7 @@ namespace Pellwick {
 namespace {
 
 constexpr long maximumFollowedRedirects = 16;
-constexpr qint64 failureBodyCap = 64 * 1024;
+constexpr qint64 failureBodyCap = qint64(64) * 1024;
 
 struct EasyDeleter
 {
@@ -44,7 +44,7 @@ struct ThreadHandle
     bool busy = false;
 };
 
-thread_local ThreadHandle t_threadHandle;
+thread_local ThreadHandle threadHandle;
 
 /// The calling thread's own handle for the time of one transfer, or a fresh one when a transfer
 /// already runs on this thread (one started from inside another's callback).
@@ -53,15 +53,15 @@ class HandleLease
 public:
     HandleLease()
     {
-        if (t_threadHandle.busy) {
+        if (threadHandle.busy) {
             m_ownHandle.reset(curl_easy_init());
             m_handle = m_ownHandle.get();
             return;
         }
-        if (!t_threadHandle.handle)
-            t_threadHandle.handle.reset(curl_easy_init());
-        m_handle = t_threadHandle.handle.get();
-        t_threadHandle.busy = m_handle != nullptr;
+        if (!threadHandle.handle)
+            threadHandle.handle.reset(curl_easy_init());
+        m_handle = threadHandle.handle.get();
+        threadHandle.busy = m_handle != nullptr;
     }
 
     ~HandleLease()
@@ -69,7 +69,7 @@ public:
         if (m_handle && !m_ownHandle) {
             // Forgets every option pointing into the finished transfer; connections stay.
             curl_easy_reset(m_handle);
-            t_threadHandle.busy = false;
+            threadHandle.busy = false;
         }
     }
 
@@ -154,8 +154,8 @@ size_t readBody(char *buffer, size_t size, size_t count, void *context)
 {
     auto *exchange = static_cast<Exchange *>(context);
     const CurlTransfer::Source &source = exchange->request.body;
-    const qint64 wanted
-        = std::min(static_cast<qint64>(size * count), source.length() - exchange->nextSourceByte);
+    const qint64 wanted = std::min(static_cast<qint64>(size) * static_cast<qint64>(count),
+                                   source.length() - exchange->nextSourceByte);
     if (wanted <= 0)
         return 0;
     if (source.kind == CurlTransfer::Source::Kind::Memory) {
@@ -199,7 +199,7 @@ size_t receiveBody(char *data, size_t size, size_t count, void *context)
 {
     auto *exchange = static_cast<Exchange *>(context);
     const CurlTransfer::Sink &sink = exchange->request.sink;
-    const auto length = static_cast<qint64>(size * count);
+    const qint64 length = static_cast<qint64>(size) * static_cast<qint64>(count);
     CurlTransfer::Reply &reply = exchange->reply;
     try {
         switch (sink.kind) {
@@ -508,7 +508,8 @@ void CurlTransfer::initializeGlobally()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request, std::stop_token stop)
+Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request,
+                                                  const std::stop_token &stop)
 {
     if (!isHttpUrl(request.url))
         return Reply{};
@@ -528,7 +529,7 @@ Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request, std::s
         Result<Reply> reply = performOnce(lease.handle(), request, url, headers->get(), stop);
         if (!reply || request.redirects != Redirects::KeepMethod)
             return reply;
-        if (reply->status != 307 && reply->status != 308)
+        if (const int status = reply->status.value_or(0); status != 307 && status != 308)
             return reply;
         char *location = nullptr;
         if (curl_easy_getinfo(lease.handle(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK

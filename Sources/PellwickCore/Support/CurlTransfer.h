@@ -154,7 +154,7 @@ public:
 
     /// Performs `request` on the calling thread. A URL of any scheme but http or https answers a
     /// reply without status, without any I/O.
-    [[nodiscard]] static Result<Reply> perform(const Request &request, std::stop_token stop);
+    [[nodiscard]] static Result<Reply> perform(const Request &request, const std::stop_token &stop);
 
     /// Initialises libcurl for the process; the first call does the work, later calls nothing.
     /// Call it once from `main` (and from each test program) before any other thread starts.

@@ -9,4 +9,7 @@ struct Overloaded : Ts...
     using Ts::operator()...;
 };
 
+template<class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
 } // namespace Pellwick
