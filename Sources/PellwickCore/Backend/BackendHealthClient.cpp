@@ -5,7 +5,7 @@
 namespace Pellwick {
 
 BackendHealthClient::BackendHealthClient(const QUrl &baseURL, UrlFetch fetch)
-    : m_healthURL(appendingPath(baseURL, QStringLiteral("api/health")))
+    : m_healthURL(QUrl(appendingPath(baseURL, QStringLiteral("api/health"))))
     , m_fetch(std::move(fetch))
 {
     Q_ASSERT_X(m_fetch, "BackendHealthClient", "a fetch function is required");

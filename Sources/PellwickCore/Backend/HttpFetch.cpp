@@ -1,16 +1,36 @@
 #include "HttpFetch.h"
 
+#include <cctype>
+#include <cstring>
+
 namespace Pellwick {
 
-QUrl appendingPath(const QUrl &base, const QString &path)
+QString appendingPath(const QUrl &base, const QString &path)
 {
-    QString joined = base.path(QUrl::FullyEncoded);
-    if (!joined.endsWith(QLatin1Char('/')))
-        joined += QLatin1Char('/');
-    joined += QString::fromLatin1(QUrl::toPercentEncoding(path, QByteArrayLiteral("/")));
-    QUrl url = base;
-    url.setPath(joined, QUrl::TolerantMode);
+    // Built as text: a round trip of the path through QUrl would decode "%2E" to ".".
+    QString url = base.toString(QUrl::FullyEncoded | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    if (!url.endsWith(QLatin1Char('/')))
+        url += QLatin1Char('/');
+    for (const char byte : path.toUtf8()) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (std::isalnum(c) || std::strchr("-._~/%", byte) != nullptr) {
+            url += QLatin1Char(byte);
+        } else {
+            url += QStringLiteral("%%1").arg(uint(c), 2, 16, QLatin1Char('0')).toUpper();
+        }
+    }
+    if (base.hasQuery())
+        url += QLatin1Char('?') + base.query(QUrl::FullyEncoded);
     return url;
+}
+
+QString pathSegment(const QString &text)
+{
+    if (text == QLatin1String("."))
+        return QStringLiteral("%2E");
+    if (text == QLatin1String(".."))
+        return QStringLiteral("%2E%2E");
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
 } // namespace Pellwick

@@ -60,9 +60,14 @@ using HttpFetch = std::function<Result<HttpResponse>(const HttpRequest &, std::s
 /// Performs a GET of a URL with the fetch function's defaults; the same contract as `HttpFetch`.
 using UrlFetch = std::function<Result<HttpResponse>(const QString &url, std::stop_token)>;
 
-/// `base` with the slash-separated `path` appended as path components: a path of `base`'s own is
-/// kept in front, its query is kept, and characters that may not stand in a path are
-/// percent-encoded.
-QUrl appendingPath(const QUrl &base, const QString &path);
+/// The exact URL text of `base` with the slash-separated `path` appended: a path of `base`'s own
+/// is kept in front, its query is kept, and characters that may not stand in a path are
+/// percent-encoded. A "%" is kept as the escape it starts: `path` is made of literal segments
+/// and of segments made by `pathSegment`.
+QString appendingPath(const QUrl &base, const QString &path);
+
+/// `text` as one path segment: every character but letters, digits and "-._~" percent-encoded
+/// ("/" included), and "." and ".." written as escapes, so an identifier can reach no other path.
+QString pathSegment(const QString &text);
 
 } // namespace Pellwick

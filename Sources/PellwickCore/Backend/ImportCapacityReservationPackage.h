@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QJsonObject>
+#include <PellwickCore/Support/OrderedJson.h>
 
 namespace Pellwick {
 
@@ -14,10 +14,11 @@ struct ImportCapacityReservationPackage
 };
 
 /// {"raw_byte_count": ..., "sidecar_byte_count": ...}; both always written, also a 0.
-inline QJsonObject toJson(const ImportCapacityReservationPackage &package)
+inline Json::OrderedJson toJson(const ImportCapacityReservationPackage &package)
 {
-    return QJsonObject{{QStringLiteral("raw_byte_count"), package.rawByteCount},
-                       {QStringLiteral("sidecar_byte_count"), package.sidecarByteCount}};
+    return Json::OrderedJson::object(
+        {{QStringLiteral("raw_byte_count"), package.rawByteCount},
+         {QStringLiteral("sidecar_byte_count"), package.sidecarByteCount}});
 }
 
 } // namespace Pellwick

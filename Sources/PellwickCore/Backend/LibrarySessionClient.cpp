@@ -131,7 +131,7 @@ HttpRequest LibrarySessionClient::makeRequest(const QString &path,
                                               const std::optional<QString> &token) const
 {
     HttpRequest request;
-    request.url = appendingPath(m_baseURL, path).toString(QUrl::FullyEncoded);
+    request.url = appendingPath(m_baseURL, path);
     request.timeoutInterval = requestTimeout;
     request.method = std::move(method);
     if (token)
@@ -146,7 +146,7 @@ Result<HttpRequest> LibrarySessionClient::makeRequest(const QString &path,
 {
     HttpRequest request = makeRequest(path, std::move(method), token);
     request.headers.set(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
-    Result<QByteArray> encoded = BackendWire::encodeObject(body);
+    Result<QByteArray> encoded = Json::OrderedJson(body).serialize();
     PELLWICK_TRY(encoded);
     request.body = std::move(*encoded);
     return request;

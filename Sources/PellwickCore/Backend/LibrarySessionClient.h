@@ -7,6 +7,7 @@
 #include <PellwickCore/Import/VerifiedBackupAPI.h>
 #include <PellwickCore/Import/VerifiedBackupImportCancelling.h>
 #include <PellwickCore/Restore/RestoreAPI.h>
+#include <PellwickCore/Support/OrderedJson.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonValue>
@@ -42,7 +43,7 @@ public:
     };
 
     /// JSON object members in the order they are written.
-    using JsonFields = QList<std::pair<QString, QJsonValue>>;
+    using JsonFields = Json::OrderedJson::Object;
 
     /// Stores both; nothing else happens.
     LibrarySessionClient(QUrl baseURL, HttpFetch fetch);

@@ -28,11 +28,13 @@ Result<QString> LibrarySessionClient::createImportCapacityReservation(
     const QList<ImportCapacityReservationPackage> &packages,
     std::stop_token stop) const
 {
-    QJsonArray list;
+    Json::OrderedJson::Array list;
     for (const ImportCapacityReservationPackage &package : packages)
-        list.append(toJson(package));
-    Result<HttpRequest> request = makeRequest(
-        reservationsPath, QByteArrayLiteral("POST"), token, {{QStringLiteral("packages"), list}});
+        list.push_back(toJson(package));
+    Result<HttpRequest> request = makeRequest(reservationsPath,
+                                              QByteArrayLiteral("POST"),
+                                              token,
+                                              {{QStringLiteral("packages"), std::move(list)}});
     PELLWICK_TRY(request);
     return send(
         *request, {201}, &decodeReservationResponse, RestoreFailureHandling::Off, std::move(stop));
@@ -42,8 +44,10 @@ Result<void> LibrarySessionClient::releaseImportCapacityReservation(const QStrin
                                                                     const QString &reservationID,
                                                                     std::stop_token stop) const
 {
-    const HttpRequest request = makeRequest(
-        reservationsPath + QLatin1Char('/') + reservationID, QByteArrayLiteral("DELETE"), token);
+    const HttpRequest request
+        = makeRequest(reservationsPath + QLatin1Char('/') + pathSegment(reservationID),
+                      QByteArrayLiteral("DELETE"),
+                      token);
     return sendEmpty(request, 204, std::move(stop));
 }
 

@@ -56,9 +56,10 @@ Result<RemoteLibraryItem> decodeItem(const QJsonValue &value, const QString &pat
     }
 
     const QString sidecarKey = QStringLiteral("sidecar_byte_count");
-    Result<std::optional<qint64>> byteCount = reader.optionalInteger(QStringLiteral("byte_count"));
+    Result<std::optional<qint64>> byteCount
+        = reader.optionalByteCount(QStringLiteral("byte_count"));
     PELLWICK_TRY(byteCount);
-    Result<std::optional<qint64>> sidecarByteCount = reader.optionalInteger(sidecarKey);
+    Result<std::optional<qint64>> sidecarByteCount = reader.optionalByteCount(sidecarKey);
     PELLWICK_TRY(sidecarByteCount);
     if (__builtin_add_overflow(
             byteCount->value_or(0), sidecarByteCount->value_or(0), &item.archiveByteCount)) {
@@ -87,9 +88,9 @@ Result<RemoteLibraryItem> decodeItem(const QJsonValue &value, const QString &pat
     item.importStatus = *status;
 
     // Seconds since 1970 as a plain number, fractions kept.
-    Result<double> importedAt = reader.number(QStringLiteral("imported_at"));
+    Result<Date> importedAt = reader.unixDate(QStringLiteral("imported_at"));
     PELLWICK_TRY(importedAt);
-    item.importedAt = Date::fromUnixSeconds(*importedAt);
+    item.importedAt = *importedAt;
 
     Result<std::optional<QString>> sourceName
         = reader.optionalString(QStringLiteral("import_source_name"));

@@ -13,9 +13,9 @@ Result<std::pair<qint64, qint64>> usedAndLimit(const ObjectReader &reader, const
 {
     Result<ObjectReader> object = reader.object(key);
     PELLWICK_TRY(object);
-    Result<qint64> used = object->integer(QStringLiteral("used_bytes"));
+    Result<qint64> used = object->byteCount(QStringLiteral("used_bytes"));
     PELLWICK_TRY(used);
-    Result<qint64> limit = object->integer(QStringLiteral("limit_bytes"));
+    Result<qint64> limit = object->byteCount(QStringLiteral("limit_bytes"));
     PELLWICK_TRY(limit);
     return std::pair{*used, *limit};
 }
@@ -26,28 +26,6 @@ Result<PaidPlanStatus> paidPlanStatus(const ObjectReader &reader)
 }
 
 } // namespace
-
-Result<QByteArray> encodeObject(const LibrarySessionClient::JsonFields &fields)
-{
-    QByteArray out = "{";
-    for (const auto &[key, value] : fields) {
-        if (out.size() > 1)
-            out += ',';
-        Result<QByteArray> encodedKey = Json::serialize(QJsonValue(key));
-        PELLWICK_TRY(encodedKey);
-        Result<QByteArray> encodedValue = Json::serialize(value);
-        if (!encodedValue) {
-            // Name the member in the failure; the serializer only knows the value.
-            DecodingError error = *encodedValue.error().as<DecodingError>();
-            const bool nested = !error.keyPath.isEmpty() && !error.keyPath.startsWith(u'[');
-            error.keyPath = nested ? Json::childPath(key, error.keyPath) : key + error.keyPath;
-            return failure(error);
-        }
-        out += *encodedKey + ':' + *encodedValue;
-    }
-    out += '}';
-    return out;
-}
 
 Result<QString> urlString(const ObjectReader &reader, const QString &key)
 {

@@ -54,11 +54,11 @@ Result<BackendWire::RestoreDownloadsEnvelope> downloadsEnvelope(const LibrarySes
 Result<RestoreRequest> LibrarySessionClient::createRestoreRequest(
     const QString &token, const QList<qint64> &libraryItemIDs, std::stop_token stop) const
 {
-    QJsonArray ids;
+    Json::OrderedJson::Array ids;
     for (const qint64 id : libraryItemIDs)
-        ids.append(id);
+        ids.emplace_back(id);
     Result<HttpRequest> request = makeRequest(
-        restoreRequestsPath, post, token, {{QStringLiteral("library_item_ids"), ids}});
+        restoreRequestsPath, post, token, {{QStringLiteral("library_item_ids"), std::move(ids)}});
     PELLWICK_TRY(request);
     return exchangeRestoreRequest(*this, *request, 201, std::move(stop));
 }

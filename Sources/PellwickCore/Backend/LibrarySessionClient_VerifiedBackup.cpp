@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <limits>
+
 namespace Pellwick {
 
 namespace BackendWire {
@@ -56,7 +58,8 @@ Result<PresignedUploadPart> decodePart(const QJsonValue &value, const QString &p
     Result<QJsonObject> object = Json::readObject(value, path);
     PELLWICK_TRY(object);
     const ObjectReader reader(*object, path);
-    Result<qint64> number = reader.integer(QStringLiteral("part_number"));
+    Result<qint64> number = reader.integer(
+        QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber);
     PELLWICK_TRY(number);
     Result<QString> url = BackendWire::urlString(reader, QStringLiteral("url"));
     PELLWICK_TRY(url);
@@ -74,7 +77,8 @@ Result<std::optional<PresignedMultipartUpload>> decodeMultipartUpload(const Obje
     const ObjectReader &reader = **object;
     Result<QString> uploadID = reader.string(QStringLiteral("upload_id"));
     PELLWICK_TRY(uploadID);
-    Result<qint64> partSize = reader.integer(QStringLiteral("part_size_bytes"));
+    Result<qint64> partSize
+        = reader.integer(QStringLiteral("part_size_bytes"), 1, std::numeric_limits<qint64>::max());
     PELLWICK_TRY(partSize);
     Result<QList<PresignedUploadPart>> parts
         = reader.elements<PresignedUploadPart>(QStringLiteral("parts"), &decodePart);
@@ -94,7 +98,7 @@ Result<std::optional<DuplicateVerifiedBackup>> decodeDuplicate(const ObjectReade
     PELLWICK_TRY(filename);
     Result<QString> hash = reader.string(QStringLiteral("content_hash"));
     PELLWICK_TRY(hash);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    Result<qint64> byteCount = reader.byteCount(QStringLiteral("byte_count"));
     PELLWICK_TRY(byteCount);
     return std::optional(DuplicateVerifiedBackup{libraryItemID, *filename, *hash, *byteCount});
 }
@@ -183,15 +187,15 @@ LibrarySessionClient::JsonFields uploadRequestBody(const VerifiedBackupUploadReq
     };
     auto optional = [&fields](const QString &key, const std::optional<QString> &value) {
         if (value)
-            fields.append({key, *value});
+            fields.push_back({key, *value});
     };
     optional(QStringLiteral("import_source_name"), request.importSourceName);
     optional(QStringLiteral("source_relative_path"), request.sourceRelativePath);
     optional(QStringLiteral("cache_relative_path"), request.cacheRelativePath);
     if (request.sidecar) {
-        fields.append({QStringLiteral("sidecar_filename"), request.sidecar->filename});
-        fields.append({QStringLiteral("sidecar_byte_count"), request.sidecar->byteCount});
-        fields.append({QStringLiteral("sidecar_content_hash"), request.sidecar->contentHash});
+        fields.push_back({QStringLiteral("sidecar_filename"), request.sidecar->filename});
+        fields.push_back({QStringLiteral("sidecar_byte_count"), request.sidecar->byteCount});
+        fields.push_back({QStringLiteral("sidecar_content_hash"), request.sidecar->contentHash});
     }
     optional(QStringLiteral("reservation_id"), request.reservationID);
     return fields;
@@ -200,10 +204,10 @@ LibrarySessionClient::JsonFields uploadRequestBody(const VerifiedBackupUploadReq
 LibrarySessionClient::JsonFields completionBody(const QString &uploadID,
                                                 const QList<UploadedMultipartPart> &parts)
 {
-    QJsonArray list;
+    Json::OrderedJson::Array list;
     for (const UploadedMultipartPart &part : parts)
-        list.append(toJson(part));
-    return {{QStringLiteral("upload_id"), uploadID}, {QStringLiteral("parts"), list}};
+        list.push_back(toOrderedJson(part));
+    return {{QStringLiteral("upload_id"), uploadID}, {QStringLiteral("parts"), std::move(list)}};
 }
 
 } // namespace

@@ -19,9 +19,6 @@ inline tl::unexpected<Error> unexpectedStatus(int statusCode)
         LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{statusCode}});
 }
 
-/// Writes the members compactly, in the given order.
-[[nodiscard]] Result<QByteArray> encodeObject(const LibrarySessionClient::JsonFields &fields);
-
 /// Reads a top-level JSON object and hands it to `read`.
 template<typename F>
 [[nodiscard]] auto decodeObject(const QByteArray &body, F &&read)

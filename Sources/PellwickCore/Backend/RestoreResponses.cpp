@@ -30,7 +30,7 @@ Result<FileEntry> fileEntry(const ObjectReader &reader)
 {
     Result<QString> canonicalFilename = reader.string(QStringLiteral("canonical_filename"));
     PELLWICK_TRY(canonicalFilename);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    Result<qint64> byteCount = reader.byteCount(QStringLiteral("byte_count"));
     PELLWICK_TRY(byteCount);
     return FileEntry{*canonicalFilename, *byteCount};
 }
@@ -116,7 +116,7 @@ Result<RestoreRequest> decodeRestoreRequest(const ObjectReader &reader)
     PELLWICK_TRY(id);
     Result<RestoreRequestStatus> status = restoreRequestStatus(reader);
     PELLWICK_TRY(status);
-    Result<qint64> byteCount = reader.integer(QStringLiteral("byte_count"));
+    Result<qint64> byteCount = reader.byteCount(QStringLiteral("byte_count"));
     PELLWICK_TRY(byteCount);
     Result<std::optional<QString>> attentionReason
         = reader.optionalString(QStringLiteral("attention_reason"));

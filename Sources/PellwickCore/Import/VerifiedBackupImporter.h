@@ -77,6 +77,42 @@ public:
     [[nodiscard]] Result<GeneratedPreview> previewState(const QString &sourceURL,
                                                         const QString &previewName) const;
 
+    /// Archives cached library items, one package after the other in the given order: every
+    /// review item is built before anything is staged, then each package is prepared (keeping
+    /// the item's canonical filename), its first record written, its preview stored on the item,
+    /// `statusDidChange` called, and the package carried to its end. The first error ends the
+    /// run; earlier packages stay done and the current one resumable unless it was closed.
+    /// An item whose cached bytes no longer have its hash is set to need attention first.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    importVerifiedBackups(const QList<LocalLibraryItem> &cacheItems,
+                          const QString &token,
+                          const std::optional<QString> &reservationID,
+                          const StatusDidChange &statusDidChange,
+                          const TransferProgressSink &progressDidChange,
+                          const QUuid &transferID,
+                          std::stop_token stop = {}) const;
+    /// As above for the supported items of a confirmed review, each becoming a new library item
+    /// (with a canonical filename unique in the library) stored before its first record.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    importVerifiedBackups(const ImportReview &review,
+                          const QString &token,
+                          const std::optional<QString> &reservationID,
+                          const StatusDidChange &statusDidChange,
+                          const TransferProgressSink &progressDidChange,
+                          const QUuid &transferID,
+                          std::stop_token stop = {}) const;
+    /// Carries on every package whose record shows an unfinished import, in listing order; sets
+    /// the items of unreadable records to need attention; settles items left uploading or
+    /// verifying by a package whose terminal record the library never heard of. An unreadable
+    /// record that names no item fails the call with `unrecoverableStagedImport` after all
+    /// other work.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    resumeInterruptedImports(const QString &token,
+                             const StatusDidChange &statusDidChange,
+                             const TransferProgressSink &progressDidChange,
+                             const QUuid &transferID,
+                             std::stop_token stop = {}) const;
+
     // The upload road of one package. Every step writes the package's record before it touches
     // the library or returns; `stop` reaches every backend call and upload, and a stop ends the
     // package like any other failure, leaving it resumable. `progress` may be null.
@@ -173,6 +209,21 @@ private:
     Result<void> setBackendLibraryItemID(const QUuid &id, qint64 backendID) const;
     bool hasRequiredStagedSidecar(const StagedImportRecord &record,
                                   const std::optional<QString> &stagedSidecarURL) const;
+
+    /// Prepares, writes the first record, stores the preview, calls back and continues.
+    Result<LocalLibraryItem> importPackage(const ImportReviewItem &review,
+                                           const std::optional<LocalLibraryItem> &cached,
+                                           const std::optional<QString> &reservationID,
+                                           QSet<QString> &usedCanonicalFilenames,
+                                           const QString &token,
+                                           const StatusDidChange &statusDidChange,
+                                           ImportTransferProgressReporter &progress,
+                                           std::stop_token stop) const;
+    /// Re-applies the library half of the terminal marks that the library never received.
+    Result<QList<LocalLibraryItem>>
+    settleTerminalRecords(const StagingRecoveryReport &report,
+                          const QSet<QUuid> &resumedItems,
+                          const StatusDidChange &statusDidChange) const;
 
     Result<PreparedBackup> prepareStaged(const ImportReviewItem &item,
                                          const StagedRawOriginal &staged,

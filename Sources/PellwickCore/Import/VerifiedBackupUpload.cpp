@@ -4,10 +4,15 @@
 
 namespace Pellwick {
 
+Json::OrderedJson toOrderedJson(const UploadedMultipartPart &part)
+{
+    return Json::OrderedJson::object(
+        {{QStringLiteral("part_number"), part.partNumber}, {QStringLiteral("etag"), part.etag}});
+}
+
 QJsonObject toJson(const UploadedMultipartPart &part)
 {
-    return QJsonObject{{QStringLiteral("part_number"), part.partNumber},
-                       {QStringLiteral("etag"), part.etag}};
+    return toOrderedJson(part).toJsonValue().toObject();
 }
 
 Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &value,
@@ -17,7 +22,8 @@ Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &va
     if (!object)
         return tl::unexpected<Error>(std::move(object).error());
     const Json::ObjectReader reader(*object, path);
-    Result<qint64> partNumber = reader.integer(QStringLiteral("part_number"));
+    Result<qint64> partNumber = reader.integer(
+        QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber);
     if (!partNumber)
         return tl::unexpected<Error>(std::move(partNumber).error());
     Result<QString> etag = reader.string(QStringLiteral("etag"));

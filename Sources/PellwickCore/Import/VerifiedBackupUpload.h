@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
+#include <PellwickCore/Support/OrderedJson.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonObject>
@@ -116,13 +117,18 @@ struct VerifiedBackupUploadDecision
 /// Stored as {"part_number": <integer>, "etag": <string>} in completion bodies and import records.
 struct UploadedMultipartPart
 {
+    /// Part numbers run from 1 to this, as object storage numbers them.
+    static constexpr qint64 maximumPartNumber = 10'000;
+
     qint64 partNumber = 0;
     QString etag;
 
     bool operator==(const UploadedMultipartPart &) const = default;
 };
 
-/// Both keys, always.
+/// Both keys, always, "part_number" first.
+Json::OrderedJson toOrderedJson(const UploadedMultipartPart &part);
+/// The same as Qt's JSON object (whose keys are sorted).
 QJsonObject toJson(const UploadedMultipartPart &part);
 /// Both keys are required; other keys are ignored. `path` names the value in failures.
 [[nodiscard]] Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &value,

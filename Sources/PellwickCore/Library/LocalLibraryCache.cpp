@@ -258,6 +258,19 @@ LocalLibraryCache::updateArchiveSidecar(const QUuid &id,
 }
 
 Result<std::optional<LocalLibraryItem>>
+LocalLibraryCache::updatePreview(const QUuid &id, const LocalPreviewState &preview) const
+{
+    return mutate<std::optional<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                                       Change &change) {
+        return updateRecords(current, id, change.assignments, [&](const LocalLibraryItem &item) {
+            LocalLibraryItem next = item;
+            next.preview = preview;
+            return next;
+        });
+    });
+}
+
+Result<std::optional<LocalLibraryItem>>
 LocalLibraryCache::updateBackendLibraryItemID(const QUuid &id,
                                               std::optional<qint64> backendID) const
 {

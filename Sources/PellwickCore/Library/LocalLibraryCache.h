@@ -1,5 +1,10 @@
 #pragma once
 
+#include <PellwickCore/Backend/RemoteLibraryItem.h>
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Ingest/ImportReview.h>
+#include <PellwickCore/Ingest/ImportScanVolume.h>
+#include <PellwickCore/Library/IngestCacheReconciliation.h>
 #include <PellwickCore/Library/LocalLibraryCacheRecords.h>
 #include <PellwickCore/Library/LocalLibraryCacheStorage.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
@@ -14,6 +19,7 @@
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <type_traits>
 
 namespace Pellwick {
@@ -85,6 +91,9 @@ public:
                          const std::optional<QString> &filename,
                          std::optional<qint64> byteCount,
                          const std::optional<QString> &contentHash) const;
+    /// Sets the item's preview (one journal entry); none for an unknown id.
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updatePreview(const QUuid &id, const LocalPreviewState &preview) const;
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateBackendLibraryItemID(const QUuid &id, std::optional<qint64> backendID) const;
     /// Sets the restore status of every record whose backend id is in `backendIDs`, with the
@@ -93,6 +102,37 @@ public:
     updateRestoreStatus(const QSet<qint64> &backendIDs,
                         std::optional<RestoreRequestStatus> status,
                         const QHash<qint64, QString> &attentionReasons) const;
+
+    /// Brings the library in line with `review`, a review of the Ingest Cache root: ready records
+    /// follow their packages by content (moved) or by path (overwritten in place: needs
+    /// attention), ready records whose package is gone are dropped, archived records take over
+    /// leftover copies of their packages, and every unclaimed package becomes a new record (needs
+    /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted). Each
+    /// file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only
+    /// while the library still holds what was read (`didApply` false otherwise). Fails with the
+    /// hasher's first error, or the store's, writing nothing.
+    [[nodiscard]] Result<IngestCacheReconciliation>
+    reconcileIngestCache(const ImportReview &review,
+                         const QSet<QString> &blockedSourceFolders,
+                         const ContentHashing &contentHasher,
+                         Date now) const;
+
+    /// Replaces the archive side of the library with the backend's `items` (in the backend's
+    /// order), keeping each linked record's id, package, evidence, metadata and preview; records
+    /// without backend id that no item links stay in front. A backend id listed twice counts
+    /// once. One write, under the mutation lock.
+    [[nodiscard]] Result<void> rebuild(const QList<RemoteLibraryItem> &items) const;
+
+    /// Marks the evidence of every record whose available source no longer holds the recorded
+    /// files as changed, and returns how many records it changed. The sources are examined with
+    /// no lock held; only records still equal to the examined copies are marked. Fails with
+    /// `CancellationError` when `stop` is requested (checked between records), writing nothing,
+    /// or with the store's errors.
+    [[nodiscard]] Result<qsizetype>
+    revalidateSourceMedia(const QList<ImportScanVolume> &availableSources,
+                          const FileManager &fileManager,
+                          const ContentHashing &contentHasher,
+                          std::stop_token stop = {}) const;
 
     /// Runs `body` (returning a `Result`) with the mutation lock held, released on every path.
     /// `body` may call the store's operations on the same thread.

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <cmath>
+#include <limits>
 
 namespace Pellwick::Json {
 
@@ -299,6 +300,38 @@ Result<qint64> ObjectReader::integer(const QString &key) const
     return required(key, &readInteger);
 }
 
+Result<qint64> ObjectReader::integer(const QString &key, qint64 minimum, qint64 maximum) const
+{
+    Result<qint64> value = integer(key);
+    PELLWICK_TRY(value);
+    if (*value < minimum || *value > maximum) {
+        return failure(dataCorrupted(
+            keyPath(key),
+            QStringLiteral("%1 is outside %2 to %3.").arg(*value).arg(minimum).arg(maximum)));
+    }
+    return value;
+}
+
+Result<qint64> ObjectReader::byteCount(const QString &key) const
+{
+    return integer(key, 0, std::numeric_limits<qint64>::max());
+}
+
+Result<Date> ObjectReader::unixDate(const QString &key) const
+{
+    // 0001-01-01T00:00:00Z and 10000-01-01T00:00:00Z in seconds since 1970.
+    constexpr double earliest = -62'135'596'800.0;
+    constexpr double end = 253'402'300'800.0;
+    Result<double> seconds = number(key);
+    PELLWICK_TRY(seconds);
+    if (!(*seconds >= earliest && *seconds < end)) {
+        return failure(dataCorrupted(
+            keyPath(key),
+            QStringLiteral("%1 is not a date within the years 1 to 9999.").arg(*seconds)));
+    }
+    return Date::fromUnixSeconds(*seconds);
+}
+
 Result<double> ObjectReader::number(const QString &key) const
 {
     return required(key, &readNumber);
@@ -333,6 +366,11 @@ Result<std::optional<QString>> ObjectReader::optionalString(const QString &key) 
 Result<std::optional<qint64>> ObjectReader::optionalInteger(const QString &key) const
 {
     return optional<qint64>(key, &ObjectReader::integer);
+}
+
+Result<std::optional<qint64>> ObjectReader::optionalByteCount(const QString &key) const
+{
+    return optional<qint64>(key, &ObjectReader::byteCount);
 }
 
 Result<std::optional<double>> ObjectReader::optionalNumber(const QString &key) const

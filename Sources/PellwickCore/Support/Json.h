@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QJsonArray>
@@ -104,8 +105,16 @@ public:
     [[nodiscard]] Result<ObjectReader> object(const QString &key) const;
     [[nodiscard]] Result<QJsonArray> array(const QString &key) const;
 
+    /// A whole number within [`minimum`, `maximum`]; outside it is data corrupted at the key.
+    [[nodiscard]] Result<qint64> integer(const QString &key, qint64 minimum, qint64 maximum) const;
+    /// A byte count or size: a whole number of zero or more.
+    [[nodiscard]] Result<qint64> byteCount(const QString &key) const;
+    /// Seconds since 1970 as a finite number within the years 1 to 9999.
+    [[nodiscard]] Result<Date> unixDate(const QString &key) const;
+
     [[nodiscard]] Result<std::optional<QString>> optionalString(const QString &key) const;
     [[nodiscard]] Result<std::optional<qint64>> optionalInteger(const QString &key) const;
+    [[nodiscard]] Result<std::optional<qint64>> optionalByteCount(const QString &key) const;
     [[nodiscard]] Result<std::optional<double>> optionalNumber(const QString &key) const;
     [[nodiscard]] Result<std::optional<bool>> optionalBoolean(const QString &key) const;
     [[nodiscard]] Result<std::optional<ObjectReader>> optionalObject(const QString &key) const;

@@ -43,6 +43,9 @@ private Q_SLOTS:
     void createAcceptsOnly201();
     void releaseAcceptsOnly204_data();
     void releaseAcceptsOnly204();
+    void reservationIdIsOnePathSegment_data();
+    void reservationIdIsOnePathSegment();
+    void reservationsHoldRoomOnTheBackend_data();
     void reservationsHoldRoomOnTheBackend();
 };
 
@@ -141,12 +144,63 @@ void ImportCapacityReservationTests::releaseAcceptsOnly204()
     QCOMPARE(fetch.onlyRequest().body, std::nullopt);
 }
 
+void ImportCapacityReservationTests::reservationIdIsOnePathSegment_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("segment");
+    QTest::newRow("plain") << QStringLiteral("res_1-a.b~") << QStringLiteral("res_1-a.b~");
+    QTest::newRow("climbing out") << QStringLiteral("../../auth/password")
+                                  << QStringLiteral("..%2F..%2Fauth%2Fpassword");
+    QTest::newRow("parent") << QStringLiteral("..") << QStringLiteral("%2E%2E");
+    QTest::newRow("self") << QStringLiteral(".") << QStringLiteral("%2E");
+    QTest::newRow("query and fragment") << QStringLiteral("a?b#c") << QStringLiteral("a%3Fb%23c");
+    QTest::newRow("escape-like text") << QStringLiteral("%2F") << QStringLiteral("%252F");
+    QTest::newRow("non-ASCII") << QStringLiteral("r\u00e9s") << QStringLiteral("r%C3%A9s");
+}
+
+void ImportCapacityReservationTests::reservationIdIsOnePathSegment()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, segment);
+    ScriptedFetch fetch;
+    fetch.reply(204);
+    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test/v1")),
+                                      fetch.function());
+    PELLWICK_VERIFY_SUCCESS(client.releaseImportCapacityReservation(token, id));
+    QCOMPARE(fetch.onlyRequest().url,
+             QStringLiteral("https://api.example.test/v1/api/library/import_capacity_reservations/")
+                 + segment);
+
+    // Through curl too: the backend receives one segment under the reservations path.
+    TestBackend backend;
+    const QString email = QStringLiteral("ada@example.test");
+    backend.addAccount({0, email, QStringLiteral("pw"), std::nullopt, true, {}});
+    const LibrarySessionClient real(backend.baseURL(), CurlFetch());
+    (void) real.releaseImportCapacityReservation(backend.issueToken(email), id);
+    const QByteArray target = backend.requests().value(0).target;
+    QCOMPARE(target, QByteArray("/api/library/import_capacity_reservations/" + segment.toUtf8()));
+}
+
+void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend_data()
+{
+    QTest::addColumn<bool>("paid");
+    QTest::newRow("paid plan: its storage entitlement") << true;
+    QTest::newRow("trial: the trial quota") << false;
+}
+
 void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend()
 {
+    QFETCH(bool, paid);
     TestBackend backend;
     TestBackend::Account account;
     account.email = QStringLiteral("ada@example.test");
-    account.library.paidPlan.storageEntitlement = {400, 1000};
+    // The storage not in use is far larger, so only the right one refuses.
+    if (paid) {
+        account.library.paidPlan.status = PaidPlanStatus::Paid;
+        account.library.paidPlan.storageEntitlement = {400, 1000};
+    } else {
+        account.library.trialQuota = {400, 1000};
+    }
     backend.addAccount(account);
     const QString session = backend.issueToken(account.email);
     const LibrarySessionClient client(backend.baseURL(), CurlFetch());
@@ -157,6 +211,7 @@ void ImportCapacityReservationTests::reservationsHoldRoomOnTheBackend()
 
     // 400 used and 500 reserved leave 100.
     Result<QString> refused = client.createImportCapacityReservation(session, {{101, 0}});
+    QVERIFY(!refused);
     QCOMPARE(
         refused.error(),
         Error(E{E::StorageFull{{900, 1000, 100, QStringLiteral("Archive storage is full.")}}}));

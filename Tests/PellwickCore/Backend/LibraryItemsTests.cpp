@@ -110,9 +110,6 @@ void LibraryItemsTests::itemsMapToLocalTerms_data()
            });
     QTest::newRow("zero sidecar bytes") << QByteArray(R"("byte_count":1000,"sidecar_byte_count":0)")
                                         << with([](auto &i) { i.archiveByteCount = 1000; });
-    QTest::newRow("negative sidecar bytes")
-        << QByteArray(R"("byte_count":1000,"sidecar_byte_count":-5)")
-        << with([](auto &i) { i.archiveByteCount = 995; });
     QTest::newRow("sidecar bytes only")
         << QByteArray(R"("sidecar_byte_count":24)") << with([](auto &i) {
                i.archiveByteCount = 24;
@@ -134,6 +131,12 @@ void LibraryItemsTests::itemsMapToLocalTerms_data()
            });
     QTest::newRow("epoch") << QByteArray(R"("imported_at":0)")
                            << with([](auto &i) { i.importedAt = Date::fromUnixSeconds(0); });
+    QTest::newRow("first second of year 1")
+        << QByteArray(R"("imported_at":-62135596800)")
+        << with([](auto &i) { i.importedAt = Date::fromUnixSeconds(-62135596800.0); });
+    QTest::newRow("last second of year 9999")
+        << QByteArray(R"("imported_at":253402300799)")
+        << with([](auto &i) { i.importedAt = Date::fromUnixSeconds(253402300799.0); });
     QTest::newRow("half a second keeps its fraction")
         << QByteArray(R"("imported_at":0.5)")
         << with([](auto &i) { i.importedAt = Date::fromUnixSeconds(0.5); });
@@ -190,9 +193,18 @@ void LibraryItemsTests::oneUnreadableItemFailsTheWholeList_data()
     QTest::newRow("sum beyond 64 bits")
         << QByteArray(R"("byte_count":9223372036854775807,"sidecar_byte_count":1)")
         << QStringLiteral("library_items[1].sidecar_byte_count") << K::DataCorrupted;
-    QTest::newRow("sum below 64 bits")
-        << QByteArray(R"("byte_count":-9223372036854775807,"sidecar_byte_count":-2)")
+    QTest::newRow("negative byte count")
+        << QByteArray(R"("byte_count":-1)") << QStringLiteral("library_items[1].byte_count")
+        << K::DataCorrupted;
+    QTest::newRow("negative sidecar byte count")
+        << QByteArray(R"("byte_count":1000,"sidecar_byte_count":-5)")
         << QStringLiteral("library_items[1].sidecar_byte_count") << K::DataCorrupted;
+    QTest::newRow("date before year 1")
+        << QByteArray(R"("imported_at":-62135596801)")
+        << QStringLiteral("library_items[1].imported_at") << K::DataCorrupted;
+    QTest::newRow("date after year 9999")
+        << QByteArray(R"("imported_at":253402300800)")
+        << QStringLiteral("library_items[1].imported_at") << K::DataCorrupted;
 }
 
 void LibraryItemsTests::oneUnreadableItemFailsTheWholeList()

@@ -61,6 +61,8 @@ private Q_SLOTS:
     void hostileRepliesNeverCrash();
     void stalledBackendTimesOut();
     void cancellationReachesTheExchange();
+    void jsonRoutesNeedAJsonBody_data();
+    void jsonRoutesNeedAJsonBody();
 };
 
 void LibrarySessionClientHttpTests::initTestCase()
@@ -424,6 +426,58 @@ void LibrarySessionClientHttpTests::cancellationReachesTheExchange()
     const TransportError *error = result->error().as<TransportError>();
     QVERIFY(error);
     QVERIFY(error->cancelled);
+}
+
+void LibrarySessionClientHttpTests::jsonRoutesNeedAJsonBody_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("contentType"); // empty: no field
+    QTest::addColumn<bool>("refused");
+    const QList<std::pair<QByteArray, QByteArray>> routes{
+        {"POST", "/api/auth/sessions"},
+        {"POST", "/api/auth/registrations"},
+        {"POST", "/api/auth/password_resets"},
+        {"PATCH", "/api/auth/password"},
+        {"POST", "/api/library/import_capacity_reservations"},
+        {"POST", "/api/library/verified_backup_uploads"},
+        {"POST", "/api/library/restore_requests"},
+    };
+    for (const auto &[method, path] : routes) {
+        QTest::addRow("%s without a type", path.constData())
+            << method << path << QByteArray() << true;
+        QTest::addRow("%s as text", path.constData())
+            << method << path << QByteArray("text/plain") << true;
+        QTest::addRow("%s as a form", path.constData())
+            << method << path << QByteArray("application/x-www-form-urlencoded") << true;
+        QTest::addRow("%s as JSON with a charset", path.constData())
+            << method << path << QByteArray("Application/JSON; charset=utf-8") << false;
+    }
+}
+
+void LibrarySessionClientHttpTests::jsonRoutesNeedAJsonBody()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, contentType);
+    QFETCH(bool, refused);
+    TestBackend backend;
+    const TestBackend::Account account = backend.addAccount(ada());
+    HttpRequest request;
+    request.url = backend.url(QString::fromLatin1(path));
+    request.method = method;
+    request.body = QByteArray(R"({"email":"ada@example.test"})");
+    request.headers.set("Authorization", "Bearer " + backend.issueToken(account.email).toUtf8());
+    if (!contentType.isEmpty())
+        request.headers.set("Content-Type", contentType);
+    Result<HttpResponse> response = CurlFetch()(request, {});
+    QVERIFY(response && response->statusCode);
+    if (refused) {
+        QCOMPARE(*response->statusCode, 415);
+        QCOMPARE(response->body, QByteArray(R"({"error":"unsupported_media_type"})"));
+    } else {
+        QVERIFY2(*response->statusCode != 415, response->body.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(LibrarySessionClientHttpTests)

@@ -169,6 +169,14 @@ void LibrarySessionClientLibraryStateTests::malformedLibrariesNameTheKey_data()
     QTest::newRow("byte count beyond 64 bits")
         << huge << DecodingError::Kind::DataCorrupted
         << u"library.paid_plan.storage_entitlement.limit_bytes"_s;
+    QByteArray negativeUsed = shellJson();
+    negativeUsed.replace(R"("trial_quota":{"used_bytes":5)", R"("trial_quota":{"used_bytes":-5)");
+    QTest::newRow("negative used bytes") << negativeUsed << DecodingError::Kind::DataCorrupted
+                                         << u"library.trial_quota.used_bytes"_s;
+    QByteArray negativeLimit = shellJson();
+    negativeLimit.replace(R"("limit_bytes":70})", R"("limit_bytes":-1})");
+    QTest::newRow("negative limit") << negativeLimit << DecodingError::Kind::DataCorrupted
+                                    << u"library.paid_plan.restore_allowance.limit_bytes"_s;
     QTest::newRow("no user") << QByteArray(R"({"library":)" + libraryJson() + "}")
                              << DecodingError::Kind::KeyNotFound << u"user"_s;
     QTest::newRow("no library") << QByteArray(R"({"user":)" + userJson() + "}")

@@ -47,9 +47,12 @@ const QByteArray storageFullBody = QByteArrayLiteral(
     R"({"error":"storage_full","storage":{"state":"storage_full","used_bytes":90,)"
     R"("limit_bytes":100,"remaining_bytes":10,"message":"Archive storage is full."}})");
 
+using ClientCall = std::function<void(const LibrarySessionClient &)>;
+
 } // namespace
 
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(ClientCall)
 
 class LibrarySessionClientTests : public QObject
 {
@@ -59,7 +62,8 @@ private Q_SLOTS:
     void urlsKeepTheBaseURLsOwnPath_data();
     void urlsKeepTheBaseURLsOwnPath();
     void everyOperationBuildsItsRequest();
-    void bodiesAreWrittenInMemberOrder();
+    void everyJsonBodyIsWrittenByteForByte_data();
+    void everyJsonBodyIsWrittenByteForByte();
     void failedEncodingSendsNothing();
     void repliesMapInOneDecisionOrder_data();
     void repliesMapInOneDecisionOrder();
@@ -85,8 +89,13 @@ void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath_data()
                                          << "http://127.0.0.1:8080/v1/api/auth/sessions";
     QTest::newRow("id with characters a path cannot hold")
         << "https://api.example.test"
-        << "api/library/import_capacity_reservations/a b?c#d%"
-        << "https://api.example.test/api/library/import_capacity_reservations/a%20b%3Fc%23d%25";
+        << QString(u"api/library/import_capacity_reservations/"_s + pathSegment(u"a b?c#d%/.."_s))
+        << "https://api.example.test/api/library/import_capacity_reservations/"
+           "a%20b%3Fc%23d%25%2F..";
+    QTest::newRow("dot segments stay segments")
+        << "https://api.example.test/v1?key=1"
+        << QString(u"api/x/"_s + pathSegment(u".."_s) + u"/"_s + pathSegment(u"."_s) + u"/y"_s)
+        << "https://api.example.test/v1/api/x/%2E%2E/%2E/y?key=1";
 }
 
 void LibrarySessionClientTests::urlsKeepTheBaseURLsOwnPath()
@@ -255,28 +264,92 @@ void LibrarySessionClientTests::everyOperationBuildsItsRequest()
     }
 }
 
-void LibrarySessionClientTests::bodiesAreWrittenInMemberOrder()
+void LibrarySessionClientTests::everyJsonBodyIsWrittenByteForByte_data()
 {
+    QTest::addColumn<ClientCall>("call");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("sign-in, text escaped")
+        << ClientCall([](auto &c) { (void) c.signInResult(u"ada@example.test"_s, u"p\"w\\"_s); })
+        << QByteArray(R"({"email":"ada@example.test","password":"p\"w\\"})");
+    QTest::newRow("registration")
+        << ClientCall(
+               [](auto &c) { (void) c.registerAccount(u"ada@example.test"_s, u"pw"_s, u"pw2"_s); })
+        << QByteArray(
+               R"({"email":"ada@example.test","password":"pw","password_confirmation":"pw2"})");
+    QTest::newRow("password reset")
+        << ClientCall([](auto &c) { (void) c.requestPasswordReset(u"ada@example.test"_s); })
+        << QByteArray(R"({"email":"ada@example.test"})");
+    QTest::newRow("password change")
+        << ClientCall(
+               [](auto &c) { (void) c.changePassword(u"t"_s, u"old"_s, u"new"_s, u"new!"_s); })
+        << QByteArray(
+               R"({"current_password":"old","password":"new","password_confirmation":"new!"})");
+    QTest::newRow("restore request") << ClientCall([](auto &c) {
+        (void) c.createRestoreRequest(u"t"_s, {42, 7, -1});
+    }) << QByteArray(R"({"library_item_ids":[42,7,-1]})");
+    QTest::newRow("restore request without items")
+        << ClientCall([](auto &c) { (void) c.createRestoreRequest(u"t"_s, {}); })
+        << QByteArray(R"({"library_item_ids":[]})");
+    QTest::newRow("capacity reservation")
+        << ClientCall([](auto &c) {
+               (void) c.createImportCapacityReservation(u"t"_s, {{25'000'000'000, 4096}, {10, 0}});
+           })
+        << QByteArray(R"({"packages":[{"raw_byte_count":25000000000,"sidecar_byte_count":4096},)"
+                      R"({"raw_byte_count":10,"sidecar_byte_count":0}]})");
+    QTest::newRow("upload request, mandatory keys only")
+        << ClientCall([](auto &c) {
+               (void) c.requestVerifiedBackupUpload(
+                   u"t"_s,
+                   {u"IMG_1.CR3"_s, u"2026-01-01-a.CR3"_s, 123, u"ab"_s, 45, {}, {}, {}, {}, {}});
+           })
+        << QByteArray(R"({"original_filename":"IMG_1.CR3","canonical_filename":"2026-01-01-a.CR3",)"
+                      R"("byte_count":123,"content_hash":"ab","preview_byte_count":45})");
+    QTest::newRow("upload request, every key")
+        << ClientCall([](auto &c) {
+               (void) c.requestVerifiedBackupUpload(
+                   u"t"_s,
+                   {u"IMG_1.CR3"_s,
+                    u"2026-01-01-a.CR3"_s,
+                    123,
+                    u"ab"_s,
+                    45,
+                    u"EOS_DIGITAL"_s,
+                    u"DCIM/IMG_1.CR3"_s,
+                    u"2026-01-01/IMG_1.CR3"_s,
+                    VerifiedBackupSidecar{u"IMG_1.xmp"_s, 6, u"cd"_s},
+                    u"res/1"_s});
+           })
+        << QByteArray(
+               R"({"original_filename":"IMG_1.CR3","canonical_filename":"2026-01-01-a.CR3",)"
+               R"("byte_count":123,"content_hash":"ab","preview_byte_count":45,)"
+               R"("import_source_name":"EOS_DIGITAL","source_relative_path":"DCIM/IMG_1.CR3",)"
+               R"("cache_relative_path":"2026-01-01/IMG_1.CR3","sidecar_filename":"IMG_1.xmp",)"
+               R"("sidecar_byte_count":6,"sidecar_content_hash":"cd","reservation_id":"res/1"})");
+    QTest::newRow("raw completion, part number before ETag")
+        << ClientCall([](auto &c) {
+               (void) c.completeVerifiedBackupUpload(
+                   u"t"_s, 42, u"up-1"_s, {{2, u"\"b2\""_s}, {1, u"\"a1\""_s}});
+           })
+        << QByteArray(R"({"upload_id":"up-1","parts":[{"part_number":2,"etag":"\"b2\""},)"
+                      R"({"part_number":1,"etag":"\"a1\""}]})");
+    QTest::newRow("sidecar completion") << ClientCall([](auto &c) {
+        (void) c.completeVerifiedBackupSidecarUpload(u"t"_s, 42, u"up-2"_s, {{1, u"e"_s}});
+    }) << QByteArray(R"({"upload_id":"up-2","parts":[{"part_number":1,"etag":"e"}]})");
+}
+
+void LibrarySessionClientTests::everyJsonBodyIsWrittenByteForByte()
+{
+    QFETCH(ClientCall, call);
+    QFETCH(QByteArray, body);
     ScriptedFetch fetch;
-    fetch.reply(599).reply(599).reply(599).reply(599);
-    const LibrarySessionClient client(QUrl(QStringLiteral("https://api.example.test")),
-                                      fetch.function());
-    (void) client.signInResult(QStringLiteral("ada@example.test"), QStringLiteral("p\"w\\"));
-    (void) client.registerAccount(
-        QStringLiteral("ada@example.test"), QStringLiteral("pw"), QStringLiteral("pw2"));
-    (void) client.requestPasswordReset(QStringLiteral("ada@example.test"));
-    (void) client.changePassword(
-        QStringLiteral("t"), QStringLiteral("old"), QStringLiteral("new"), QStringLiteral("new!"));
-    const QList<HttpRequest> requests = fetch.requests();
-    QCOMPARE(requests.size(), 4);
-    QCOMPARE(*requests[0].body, QByteArray(R"({"email":"ada@example.test","password":"p\"w\\"})"));
-    QCOMPARE(*requests[1].body,
-             QByteArray(
-                 R"({"email":"ada@example.test","password":"pw","password_confirmation":"pw2"})"));
-    QCOMPARE(*requests[2].body, QByteArray(R"({"email":"ada@example.test"})"));
-    QCOMPARE(*requests[3].body,
-             QByteArray(
-                 R"({"current_password":"old","password":"new","password_confirmation":"new!"})"));
+    fetch.reply(599);
+    const LibrarySessionClient client(QUrl(u"https://api.example.test"_s), fetch.function());
+    call(client);
+    const HttpRequest request = fetch.onlyRequest();
+    QVERIFY(request.body);
+    QCOMPARE(*request.body, body);
+    QCOMPARE(request.headers.value("Content-Type"), QByteArray("application/json"));
 }
 
 void LibrarySessionClientTests::failedEncodingSendsNothing()

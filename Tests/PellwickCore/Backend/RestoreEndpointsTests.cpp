@@ -515,6 +515,16 @@ void RestoreEndpointsTests::undecodableAcceptedReplyFailsWhole_data()
     QTest::newRow("fractional size")
         << envelope(fractionalSize) << DecodingError::Kind::DataCorrupted
         << QStringLiteral("restore_request.byte_count");
+    QJsonObject negativeSize = requestJson(1);
+    negativeSize.insert(QStringLiteral("byte_count"), -1);
+    QTest::newRow("negative size") << envelope(negativeSize) << DecodingError::Kind::DataCorrupted
+                                   << QStringLiteral("restore_request.byte_count");
+    QJsonObject negativeItem = itemJson(3);
+    negativeItem.insert(QStringLiteral("byte_count"), -25);
+    QTest::newRow("negative item size")
+        << envelope(requestJson(1, QStringLiteral("ready"), {itemJson(7), negativeItem}))
+        << DecodingError::Kind::DataCorrupted
+        << QStringLiteral("restore_request.items[1].byte_count");
     QJsonObject numericReason = requestJson(1);
     numericReason.insert(QStringLiteral("attention_reason"), 4);
     QTest::newRow("optional of the wrong type")

@@ -8,12 +8,14 @@
 
 #include <Support/BackendReplies.h>
 #include <Support/ScriptedFetch.h>
+#include <Support/TestBackend/TestBackend.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <Support/TestObjectStore.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 using E = LibrarySessionClientError;
 using Decision = VerifiedBackupUploadDecision;
 
@@ -78,6 +80,45 @@ const DecodingError *decodingError(const Error &error)
     return error.as<DecodingError>();
 }
 
+/// One RAW original of `raw` bytes (one part, no sidecar) taken through the test backend up to
+/// the step `until`: "requested", "completed" or "finalized". `announcedHash` defaults to the
+/// bytes' own hash. Gives the backend's library item id, or 0 when a step failed.
+qint64 archive(const LibrarySessionClient &client,
+               const QString &session,
+               const QByteArray &raw,
+               const QString &until,
+               const std::optional<QString> &announcedHash = std::nullopt)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(u"IMG.CR3"_s);
+    Test::writeFile(path, raw);
+    VerifiedBackupUploadRequest request = minimalRequest();
+    request.byteCount = raw.size();
+    request.contentHash = announcedHash.value_or(Test::referenceSha256(raw));
+    request.previewByteCount = raw.size();
+    Result<Decision> decision = client.requestVerifiedBackupUpload(session, request);
+    if (!decision || !std::holds_alternative<Decision::Upload>(decision->value))
+        return 0;
+    const VerifiedBackupUploadAuthorization authorization
+        = std::get<Decision::Upload>(decision->value).authorization;
+    if (until == u"requested")
+        return authorization.libraryItemID;
+    const CurlPresignedURLUploader uploader;
+    const PresignedUploadPart part = authorization.rawOriginalUpload.parts.value(0);
+    Result<QString> etag = uploader.uploadPart(path, ByteRange{0, raw.size()}, part.url);
+    if (!etag || !uploader.uploadFile(path, authorization.previewUpload->url)
+        || !client.completeVerifiedBackupUpload(session,
+                                                authorization.libraryItemID,
+                                                authorization.rawOriginalUpload.uploadID,
+                                                {{part.partNumber, *etag}})) {
+        return 0;
+    }
+    if (until == u"finalized"
+        && !client.finalizeVerifiedBackupUpload(session, authorization.libraryItemID))
+        return 0;
+    return authorization.libraryItemID;
+}
+
 } // namespace
 
 class VerifiedBackupTests : public QObject
@@ -92,6 +133,8 @@ private Q_SLOTS:
     void requestBodyWritesPresentKeysOnly();
     void duplicateEvidenceWinsOverUploadInstructions();
     void uploadInstructionsAreMappedAsListed();
+    void numbersOutsideTheirRangeFailNamingTheKey_data();
+    void numbersOutsideTheirRangeFailNamingTheKey();
     void replyWithoutDecisionFails_data();
     void replyWithoutDecisionFails();
     void uploadRequestUsesTheDecodingStatusRules_data();
@@ -103,6 +146,10 @@ private Q_SLOTS:
     void bodylessCallsAcceptOnly204();
     void completionBodyListsPartsInCallerOrder();
     void packageArchivesThroughBackendAndObjectStore();
+    void usedStorageFollowsFinalizedAndCancelledItems_data();
+    void usedStorageFollowsFinalizedAndCancelledItems();
+    void anotherAccountsReservationsAndUploadsAreNotFound_data();
+    void anotherAccountsReservationsAndUploadsAreNotFound();
 };
 
 void VerifiedBackupTests::initTestCase()
@@ -236,6 +283,56 @@ void VerifiedBackupTests::uploadInstructionsAreMappedAsListed()
     const auto &bare = std::get<Decision::Upload>(decision->value).authorization;
     QCOMPARE(bare.previewUpload, std::nullopt);
     QCOMPARE(bare.sidecarUpload, std::nullopt);
+}
+
+void VerifiedBackupTests::numbersOutsideTheirRangeFailNamingTheKey_data()
+{
+    QTest::addColumn<QByteArray>("members");
+    QTest::addColumn<QString>("keyPath"); // empty: decodes
+    auto raw = [](const QByteArray &partSize, const QByteArray &partNumber) -> QByteArray {
+        return R"("raw_original_upload":{"upload_id":"raw-1","part_size_bytes":)" + partSize
+               + R"(,"parts":[{"part_number":)" + partNumber
+               + R"(,"url":"https://store.test/raw?p=1"}]})";
+    };
+    QTest::newRow("smallest part size and number") << raw("1", "1") << QString();
+    QTest::newRow("largest part number") << raw("8388608", "10000") << QString();
+    QTest::newRow("part size zero") << raw("0", "1") << u"raw_original_upload.part_size_bytes"_s;
+    QTest::newRow("negative part size")
+        << raw("-8388608", "1") << u"raw_original_upload.part_size_bytes"_s;
+    QTest::newRow("part number zero")
+        << raw("8388608", "0") << u"raw_original_upload.parts[0].part_number"_s;
+    QTest::newRow("part number past 10000")
+        << raw("8388608", "10001") << u"raw_original_upload.parts[0].part_number"_s;
+    QTest::newRow("negative part number in the sidecar upload")
+        << raw("1", "1") + R"(,"sidecar_upload":)"
+               + multipartJson("side-1", R"([{"part_number":-1,"url":"https://s.test/x"}])")
+        << u"sidecar_upload.parts[0].part_number"_s;
+    QTest::newRow("negative duplicate size")
+        << QByteArray(R"("duplicate":{"original_filename":"a","content_hash":"b","byte_count":-1})")
+        << u"duplicate.byte_count"_s;
+}
+
+void VerifiedBackupTests::numbersOutsideTheirRangeFailNamingTheKey()
+{
+    QFETCH(QByteArray, members);
+    QFETCH(QString, keyPath);
+    Result<Decision> decision = requestWithReply(201, uploadReply(members));
+    if (keyPath.isEmpty()) {
+        PELLWICK_VERIFY_SUCCESS(decision);
+        return;
+    }
+    QVERIFY(!decision);
+    QVERIFY2(decodingError(decision.error()), failureText(decision));
+    QCOMPARE(decodingError(decision.error())->kind, DecodingError::Kind::DataCorrupted);
+    QCOMPARE(decodingError(decision.error())->keyPath, keyPath);
+
+    // The import record's receipts obey the same range.
+    for (const qint64 number : {0, -1, 10'001}) {
+        Result<UploadedMultipartPart> stored = uploadedMultipartPartFromJson(
+            QJsonObject{{u"part_number"_s, number}, {u"etag"_s, u"e"_s}}, u"parts[0]"_s);
+        QVERIFY(!stored);
+        QCOMPARE(decodingError(stored.error())->keyPath, u"parts[0].part_number"_s);
+    }
 }
 
 void VerifiedBackupTests::replyWithoutDecisionFails_data()
@@ -532,6 +629,116 @@ void VerifiedBackupTests::packageArchivesThroughBackendAndObjectStore()
 
     PELLWICK_VERIFY_SUCCESS(client.releaseImportCapacityReservation(session, *reservation));
     QCOMPARE(backend.libraryItems(account.email).size(), 1);
+}
+
+void VerifiedBackupTests::usedStorageFollowsFinalizedAndCancelledItems_data()
+{
+    QTest::addColumn<bool>("paid");
+    QTest::newRow("paid plan") << true;
+    QTest::newRow("trial") << false;
+}
+
+void VerifiedBackupTests::usedStorageFollowsFinalizedAndCancelledItems()
+{
+    QFETCH(bool, paid);
+    TestBackend backend;
+    TestBackend::Account account;
+    account.email = u"ada@example.test"_s;
+    account.library.paidPlan.status = paid ? PaidPlanStatus::Paid : PaidPlanStatus::Trial;
+    account.library.paidPlan.storageEntitlement = {1000, 1'000'000};
+    account.library.trialQuota = {1000, 1'000'000};
+    backend.addAccount(account);
+    const QString session = backend.issueToken(account.email);
+    const LibrarySessionClient client(backend.baseURL(), CurlFetch());
+    auto used
+        = [&] { return client.currentLibrary(session).value().library.activeStorageUsedBytes(); };
+    auto untouched = [&] {
+        const UserLibrary library = backend.account(account.email)->library;
+        return paid ? library.trialQuota.usedBytes : library.paidPlan.storageEntitlement.usedBytes;
+    };
+
+    // Requested and completed uploads hold no archive storage yet.
+    const qint64 pending = archive(client, session, Test::patternBytes(300, 1), u"completed"_s);
+    QVERIFY(pending != 0);
+    QCOMPARE(used(), 1000);
+    const qint64 kept = archive(client, session, Test::patternBytes(500, 2), u"finalized"_s);
+    QVERIFY(kept != 0);
+    QCOMPARE(used(), 1500);
+    // Bytes that arrived other than announced are archived for attention, and counted.
+    const qint64 damaged
+        = archive(client, session, Test::patternBytes(70, 3), u"finalized"_s, u"00"_s);
+    QVERIFY(damaged != 0);
+    QCOMPARE(used(), 1570);
+    // A second finalization counts nothing again.
+    QVERIFY(client.finalizeVerifiedBackupUpload(session, kept));
+    QCOMPARE(used(), 1570);
+
+    PELLWICK_VERIFY_SUCCESS(client.cancelVerifiedBackupImport(session, damaged));
+    QCOMPARE(used(), 1500);
+    PELLWICK_VERIFY_SUCCESS(client.cancelVerifiedBackupImport(session, pending));
+    QCOMPARE(used(), 1500);
+    QCOMPARE(untouched(), 1000);
+}
+
+void VerifiedBackupTests::anotherAccountsReservationsAndUploadsAreNotFound_data()
+{
+    QTest::addColumn<QString>("operation");
+    for (const char *operation : {"release reservation",
+                                  "upload under reservation",
+                                  "upload state",
+                                  "complete",
+                                  "complete sidecar",
+                                  "finalize",
+                                  "cancel"}) {
+        QTest::newRow(operation) << QString::fromLatin1(operation);
+    }
+}
+
+void VerifiedBackupTests::anotherAccountsReservationsAndUploadsAreNotFound()
+{
+    QFETCH(QString, operation);
+    TestBackend backend;
+    for (const QString &email : {u"ada@example.test"_s, u"bob@example.test"_s}) {
+        TestBackend::Account account;
+        account.email = email;
+        backend.addAccount(account);
+    }
+    const QString ada = backend.issueToken(u"ada@example.test"_s);
+    const QString bob = backend.issueToken(u"bob@example.test"_s);
+    const LibrarySessionClient client(backend.baseURL(), CurlFetch());
+    const QString reservation = client.createImportCapacityReservation(ada, {{100, 0}}).value();
+    const qint64 item = archive(client, ada, Test::patternBytes(100, 1), u"requested"_s);
+    QVERIFY(item != 0);
+
+    Result<void> outcome;
+    if (operation == u"release reservation") {
+        outcome = client.releaseImportCapacityReservation(bob, reservation);
+    } else if (operation == u"upload under reservation") {
+        VerifiedBackupUploadRequest request = minimalRequest();
+        request.reservationID = reservation;
+        Result<Decision> decision = client.requestVerifiedBackupUpload(bob, request);
+        outcome = decision ? Result<void>() : tl::unexpected<Error>(decision.error());
+    } else if (operation == u"upload state") {
+        Result<VerifiedBackupUploadState> state = client.verifiedBackupUploadState(bob, item);
+        outcome = state ? Result<void>() : tl::unexpected<Error>(state.error());
+    } else if (operation == u"complete") {
+        outcome = client.completeVerifiedBackupUpload(bob, item, u"upload-1"_s, {{1, u"e"_s}});
+    } else if (operation == u"complete sidecar") {
+        outcome = client.completeVerifiedBackupSidecarUpload(bob, item, u"upload-1"_s, {});
+    } else if (operation == u"finalize") {
+        Result<VerifiedBackupFinalization> done = client.finalizeVerifiedBackupUpload(bob, item);
+        outcome = done ? Result<void>() : tl::unexpected<Error>(done.error());
+    } else {
+        outcome = client.cancelVerifiedBackupImport(bob, item);
+    }
+    QVERIFY(!outcome);
+    QCOMPARE(outcome.error(), unexpectedStatusError(404));
+    // Nothing of Ada's changed.
+    QCOMPARE(backend.reservationIDs(u"ada@example.test"_s), QStringList{reservation});
+    QCOMPARE(backend.libraryItems(u"ada@example.test"_s).size(), 1);
+    QVERIFY(backend.libraryItems(u"bob@example.test"_s).isEmpty());
+    QCOMPARE(client.verifiedBackupUploadState(ada, item).value().importStatus,
+             LibraryItemImportStatus::Uploading);
 }
 
 QTEST_GUILESS_MAIN(VerifiedBackupTests)

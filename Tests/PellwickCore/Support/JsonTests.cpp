@@ -1,5 +1,6 @@
 #include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/OrderedJson.h>
 
 #include <QTest>
 
@@ -7,6 +8,9 @@
 #include <limits>
 
 using namespace Pellwick;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(Json::OrderedJson)
 
 class JsonTests : public QObject
 {
@@ -22,6 +26,8 @@ private Q_SLOTS:
     void arraysNameTheFailingElement();
     void nonFiniteNumbersAreRefused();
     void prettyOutputHasSortedKeys();
+    void orderedObjectsKeepTheirMemberOrder_data();
+    void orderedObjectsKeepTheirMemberOrder();
     void datesRoundTripExactly();
 };
 
@@ -161,6 +167,49 @@ void JsonTests::prettyOutputHasSortedKeys()
     QVERIFY(written);
     QVERIFY(written->indexOf("alpha") < written->indexOf("zeta"));
     QVERIFY(written->contains('\n'));
+}
+
+void JsonTests::orderedObjectsKeepTheirMemberOrder_data()
+{
+    using Json::OrderedJson;
+    QTest::addColumn<OrderedJson>("value");
+    QTest::addColumn<QByteArray>("text");    // empty: refused
+    QTest::addColumn<QString>("failedPath"); // the non-finite number's place
+    const double infinity = std::numeric_limits<double>::infinity();
+    QTest::newRow("unsorted keys") << OrderedJson::object({{u"z"_s, 1}, {u"a"_s, true}})
+                                   << QByteArray(R"({"z":1,"a":true})") << QString();
+    QTest::newRow("nested") << OrderedJson::object(
+        {{u"b"_s, OrderedJson::Array{OrderedJson::object({{u"y"_s, u"\"q\""_s}, {u"x"_s, 2.5}})}},
+         {u"a"_s, OrderedJson::Object{}}})
+                            << QByteArray(R"({"b":[{"y":"\"q\"","x":2.5}],"a":{}})") << QString();
+    QTest::newRow("large integers stay exact")
+        << OrderedJson::object({{u"n"_s, qint64(9'007'199'254'740'993)}})
+        << QByteArray(R"({"n":9007199254740993})") << QString();
+    QTest::newRow("non-finite member")
+        << OrderedJson::object({{u"size"_s, infinity}}) << QByteArray() << u"size"_s;
+    QTest::newRow("non-finite in a nested element") << OrderedJson::object(
+        {{u"parts"_s, OrderedJson::Array{1, OrderedJson::object({{u"n"_s, -infinity}})}}})
+                                                    << QByteArray() << u"parts[1].n"_s;
+    QTest::newRow("NaN inside a Qt object")
+        << OrderedJson::object({{u"q"_s, QJsonValue(QJsonObject{{u"k"_s, std::nan("")}})}})
+        << QByteArray() << u"q.k"_s;
+}
+
+void JsonTests::orderedObjectsKeepTheirMemberOrder()
+{
+    QFETCH(Json::OrderedJson, value);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, failedPath);
+    Result<QByteArray> written = value.serialize();
+    if (text.isEmpty()) {
+        QVERIFY(!written);
+        QCOMPARE(written.error().as<DecodingError>()->keyPath, failedPath);
+        return;
+    }
+    QVERIFY(written);
+    QCOMPARE(*written, text);
+    // Qt's form holds the same members.
+    QCOMPARE(Json::parseValue(text).value(), value.toJsonValue());
 }
 
 void JsonTests::datesRoundTripExactly()

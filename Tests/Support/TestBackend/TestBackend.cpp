@@ -421,6 +421,12 @@ void replyError(httplib::Response &response, int status, const QString &error)
 std::optional<QJsonObject> requestObject(const httplib::Request &request,
                                          httplib::Response &response)
 {
+    // The media type, without parameters such as "; charset=utf-8", in any letter case.
+    const QByteArray type = toBytes(request.get_header_value("Content-Type")).split(';').front();
+    if (type.trimmed().compare("application/json", Qt::CaseInsensitive) != 0) {
+        replyError(response, 415, QStringLiteral("unsupported_media_type"));
+        return std::nullopt;
+    }
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(toBytes(request.body), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {

@@ -179,47 +179,47 @@ void registerReservationRoutes(TestBackend::Private &backend)
 {
     TestBackend::Private *d = &backend;
 
-    d->route(
-        "POST",
-        "/api/library/import_capacity_reservations",
-        [d](const auto &request, auto &response) {
-            std::lock_guard lock(d->mutex);
-            const Account *account = d->authorizedAccount(request, response);
-            if (!account)
-                return;
-            const std::optional<QJsonObject> body = requestObject(request, response);
-            if (!body)
-                return;
-            qint64 requested = 0;
-            for (const auto &value : body->value(QStringLiteral("packages")).toArray()) {
-                const auto raw = integerMember(value.toObject(), "raw_byte_count");
-                const auto sidecar = integerMember(value.toObject(), "sidecar_byte_count");
-                if (!raw || !sidecar)
-                    return replyError(response, 422, QStringLiteral("validation_failed"));
-                requested += *raw + *sidecar;
-            }
-            const StorageEntitlementState &storage = account->library.paidPlan.storageEntitlement;
-            const qint64 used = storage.usedBytes + reservedBytes(*d, account->email);
-            const qint64 remaining = std::max<qint64>(0, storage.limitBytes - used);
-            if (requested > remaining) {
-                return replyJson(
-                    response,
-                    409,
-                    {{QStringLiteral("error"), QStringLiteral("storage_full")},
-                     {QStringLiteral("storage"),
-                      QJsonObject{{QStringLiteral("state"), QStringLiteral("storage_full")},
-                                  {QStringLiteral("used_bytes"), used},
-                                  {QStringLiteral("limit_bytes"), storage.limitBytes},
-                                  {QStringLiteral("remaining_bytes"), remaining},
-                                  {QStringLiteral("message"),
-                                   QStringLiteral("Archive storage is full.")}}}});
-            }
-            const QString id = QStringLiteral("res_%1").arg(d->nextUpload++);
-            d->reservations.append({id, account->email, requested});
-            replyJson(response,
-                      201,
-                      {{QStringLiteral("reservation"), QJsonObject{{QStringLiteral("id"), id}}}});
-        });
+    d->route("POST",
+             "/api/library/import_capacity_reservations",
+             [d](const auto &request, auto &response) {
+                 std::lock_guard lock(d->mutex);
+                 Account *account = d->authorizedAccount(request, response);
+                 if (!account)
+                     return;
+                 const std::optional<QJsonObject> body = requestObject(request, response);
+                 if (!body)
+                     return;
+                 qint64 requested = 0;
+                 for (const auto &value : body->value(QStringLiteral("packages")).toArray()) {
+                     const auto raw = integerMember(value.toObject(), "raw_byte_count");
+                     const auto sidecar = integerMember(value.toObject(), "sidecar_byte_count");
+                     if (!raw || !sidecar)
+                         return replyError(response, 422, QStringLiteral("validation_failed"));
+                     requested += *raw + *sidecar;
+                 }
+                 const auto [usedBytes, limitBytes] = activeStorage(*account);
+                 const qint64 used = usedBytes + reservedBytes(*d, account->email);
+                 const qint64 remaining = std::max<qint64>(0, limitBytes - used);
+                 if (requested > remaining) {
+                     return replyJson(
+                         response,
+                         409,
+                         {{QStringLiteral("error"), QStringLiteral("storage_full")},
+                          {QStringLiteral("storage"),
+                           QJsonObject{{QStringLiteral("state"), QStringLiteral("storage_full")},
+                                       {QStringLiteral("used_bytes"), used},
+                                       {QStringLiteral("limit_bytes"), limitBytes},
+                                       {QStringLiteral("remaining_bytes"), remaining},
+                                       {QStringLiteral("message"),
+                                        QStringLiteral("Archive storage is full.")}}}});
+                 }
+                 const QString id = QStringLiteral("res_%1").arg(d->nextUpload++);
+                 d->reservations.append({id, account->email, requested});
+                 replyJson(
+                     response,
+                     201,
+                     {{QStringLiteral("reservation"), QJsonObject{{QStringLiteral("id"), id}}}});
+             });
 
     d->route("DELETE",
              "/api/library/import_capacity_reservations/([^/]+)",
@@ -257,11 +257,12 @@ void requestUpload(TestBackend::Private &d,
         return replyError(response, 422, QStringLiteral("validation_failed"));
     }
     if (const auto reservation = stringMember(body, "reservation_id")) {
-        const bool known = std::any_of(d.reservations.begin(),
-                                       d.reservations.end(),
-                                       [&](const auto &r) { return r.id == *reservation; });
-        if (!known)
-            return replyError(response, 422, QStringLiteral("unknown_reservation"));
+        // Another account's reservation is not found, as an unknown one.
+        const bool owned = std::any_of(d.reservations.begin(), d.reservations.end(), [&](auto &r) {
+            return r.id == *reservation && r.email == account.email;
+        });
+        if (!owned)
+            return replyError(response, 404, QStringLiteral("not_found"));
     }
 
     for (const StoredItem &stored : d.items) {
@@ -325,14 +326,15 @@ void registerUploadRoutes(TestBackend::Private &backend)
     auto withItem = [d](auto handle) {
         return [d, handle](const httplib::Request &request, httplib::Response &response) {
             std::lock_guard lock(d->mutex);
-            const Account *account = d->authorizedAccount(request, response);
+            Account *account = d->authorizedAccount(request, response);
             if (!account)
                 return;
+            // Another account's item is not found, as an unknown one.
             StoredItem *stored
                 = d->findItem(account->email, std::stoll(std::string(request.matches[1])));
             if (!stored)
                 return replyError(response, 404, QStringLiteral("not_found"));
-            handle(request, response, *stored);
+            handle(request, response, *stored, *account);
         };
     };
 
@@ -346,7 +348,9 @@ void registerUploadRoutes(TestBackend::Private &backend)
                 requestUpload(*d, *account, *body, response);
         });
 
-    d->route("GET", itemPattern, withItem([](const auto &, auto &response, StoredItem &stored) {
+    d->route("GET",
+             itemPattern,
+             withItem([](const auto &, auto &response, StoredItem &stored, Account &) {
                  replyJson(response,
                            200,
                            {{QStringLiteral("library_item"),
@@ -354,30 +358,31 @@ void registerUploadRoutes(TestBackend::Private &backend)
              }));
 
     auto complete = [d, withItem](bool sidecar) {
-        return withItem([d, sidecar](const auto &request, auto &response, StoredItem &stored) {
-            const std::optional<QJsonObject> body = requestObject(request, response);
-            if (!body)
-                return;
-            std::optional<MultipartUpload> &upload
-                = sidecar ? stored.sidecarUpload : stored.rawUpload;
-            if (!upload || stringMember(*body, "upload_id") != upload->uploadID)
-                return replyError(response, 422, QStringLiteral("invalid_parts"));
-            // Completing a completed upload answers as the first completion did: a client
-            // that lost the answer completes again.
-            if (upload->complete) {
+        return withItem(
+            [d, sidecar](const auto &request, auto &response, StoredItem &stored, Account &) {
+                const std::optional<QJsonObject> body = requestObject(request, response);
+                if (!body)
+                    return;
+                std::optional<MultipartUpload> &upload
+                    = sidecar ? stored.sidecarUpload : stored.rawUpload;
+                if (!upload || stringMember(*body, "upload_id") != upload->uploadID)
+                    return replyError(response, 422, QStringLiteral("invalid_parts"));
+                // Completing a completed upload answers as the first completion did: a client
+                // that lost the answer completes again.
+                if (upload->complete) {
+                    response.status = 204;
+                    return;
+                }
+                if (!partsMatch(*d, *upload, body->value(QStringLiteral("parts")).toArray()))
+                    return replyError(response, 422, QStringLiteral("invalid_parts"));
+                QByteArray assembled;
+                for (qint64 number = 1; number <= upload->partCount; ++number)
+                    assembled += d->objectStore->object(partKey(upload->uploadID, number))
+                                     .value_or(QByteArray());
+                d->objectStore->putObject(assembledKey(*upload), assembled);
+                upload->complete = true;
                 response.status = 204;
-                return;
-            }
-            if (!partsMatch(*d, *upload, body->value(QStringLiteral("parts")).toArray()))
-                return replyError(response, 422, QStringLiteral("invalid_parts"));
-            QByteArray assembled;
-            for (qint64 number = 1; number <= upload->partCount; ++number)
-                assembled += d->objectStore->object(partKey(upload->uploadID, number))
-                                 .value_or(QByteArray());
-            d->objectStore->putObject(assembledKey(*upload), assembled);
-            upload->complete = true;
-            response.status = 204;
-        });
+            });
     };
     d->route("POST", itemPattern + "/complete", complete(false));
     d->route("POST", itemPattern + "/complete_sidecar", complete(true));
@@ -385,7 +390,7 @@ void registerUploadRoutes(TestBackend::Private &backend)
     d->route(
         "POST",
         itemPattern + "/finalize",
-        withItem([d](const auto &, auto &response, StoredItem &stored) {
+        withItem([d](const auto &, auto &response, StoredItem &stored, Account &account) {
             const bool complete = stored.rawUpload && stored.rawUpload->complete
                                   && (!stored.sidecarUpload || stored.sidecarUpload->complete)
                                   && d->objectStore->object(stored.previewKey);
@@ -401,6 +406,12 @@ void registerUploadRoutes(TestBackend::Private &backend)
                                       stored.item.sidecarContentHash);
             stored.item.importStatus
                 = verified ? QStringLiteral("verified_backup") : QStringLiteral("needs_attention");
+            // The archive now holds the item's bytes, counted once however often it finalizes.
+            if (stored.countedBytes == 0) {
+                stored.countedBytes
+                    = stored.item.byteCount.value_or(0) + stored.item.sidecarByteCount.value_or(0);
+                activeStorage(account).first += stored.countedBytes;
+            }
             replyJson(response,
                       200,
                       {{QStringLiteral("library_item"),
@@ -413,9 +424,12 @@ void registerUploadRoutes(TestBackend::Private &backend)
                                      QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
         }));
 
-    d->route("DELETE", itemPattern, withItem([d](const auto &, auto &response, StoredItem &stored) {
+    d->route("DELETE",
+             itemPattern,
+             withItem([d](const auto &, auto &response, StoredItem &stored, Account &account) {
                  if (stored.item.importStatus == QLatin1String("verified_backup"))
                      return replyError(response, 409, QStringLiteral("already_archived"));
+                 activeStorage(account).first -= stored.countedBytes;
                  const qint64 id = stored.item.id;
                  d->items.removeIf([id](const StoredItem &s) { return s.item.id == id; });
                  response.status = 204;

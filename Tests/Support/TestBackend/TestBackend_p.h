@@ -83,6 +83,8 @@ struct TestBackend::Private
         std::optional<MultipartUpload> rawUpload;
         std::optional<MultipartUpload> sidecarUpload;
         QString previewKey;
+        /// The bytes a finalization added to the account's used storage.
+        qint64 countedBytes = 0;
     };
 
     struct Reservation
@@ -113,6 +115,16 @@ void registerLibraryRoutes(TestBackend::Private &backend);
 void registerHealthRoutes(TestBackend::Private &backend);
 void registerRestoreRoutes(TestBackend::Private &backend);
 void registerVerifiedBackupRoutes(TestBackend::Private &backend);
+
+/// The account's storage in use: the plan's entitlement when paid, the trial quota otherwise.
+inline std::pair<qint64 &, qint64> activeStorage(TestBackend::Account &account)
+{
+    UserLibrary &library = account.library;
+    if (library.paidPlan.status == PaidPlanStatus::Paid)
+        return {library.paidPlan.storageEntitlement.usedBytes,
+                library.paidPlan.storageEntitlement.limitBytes};
+    return {library.trialQuota.usedBytes, library.trialQuota.limitBytes};
+}
 
 // Reply helpers.
 void replyJson(httplib::Response &response, int status, const QJsonObject &body);

@@ -1,0 +1,288 @@
+// The importer's entry points: imports of cached items or of a confirmed review, and the
+// recovery of interrupted imports.
+
+#include "VerifiedBackupImporter.h"
+
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+bool isUnrecoverable(const Error &error)
+{
+    return error == Error(VerifiedBackupImporterError::unrecoverableStagedImport());
+}
+
+bool isResumable(StagedImportPhase phase)
+{
+    return phase == StagedImportPhase::NotStarted || phase == StagedImportPhase::Uploading
+           || phase == StagedImportPhase::Uploaded;
+}
+
+LibraryItemImportStatus statusOfTerminalPhase(StagedImportPhase phase)
+{
+    switch (phase) {
+    case StagedImportPhase::VerifiedBackup:
+        return LibraryItemImportStatus::VerifiedBackup;
+    case StagedImportPhase::Duplicate:
+        return LibraryItemImportStatus::Duplicate;
+    case StagedImportPhase::NotStarted:
+    case StagedImportPhase::Uploading:
+    case StagedImportPhase::Uploaded:
+    case StagedImportPhase::NeedsAttention:
+        break;
+    }
+    return LibraryItemImportStatus::NeedsAttention;
+}
+
+tl::unexpected<Error> cancelled()
+{
+    return failure(CancellationError{});
+}
+
+} // namespace
+
+Result<LocalLibraryItem>
+VerifiedBackupImporter::importPackage(const ImportReviewItem &review,
+                                      const std::optional<LocalLibraryItem> &cached,
+                                      const std::optional<QString> &reservationID,
+                                      QSet<QString> &usedCanonicalFilenames,
+                                      const QString &token,
+                                      const StatusDidChange &statusDidChange,
+                                      ImportTransferProgressReporter &progress,
+                                      std::stop_token stop) const
+{
+    if (stop.stop_requested())
+        return cancelled();
+    progress.stage(review.filename);
+    Result<PreparedBackup> prepared
+        = prepareBackup(review, reservationID, usedCanonicalFilenames, cached);
+    if (!prepared) {
+        // The cached bytes are not those the library knows: the item cannot be archived as is.
+        if (cached && isUnrecoverable(prepared.error())) {
+            PELLWICK_TRY(setImportStatus(cached->id, LibraryItemImportStatus::NeedsAttention));
+            if (statusDidChange)
+                statusDidChange();
+        }
+        return tl::unexpected<Error>(prepared.error());
+    }
+    if (!cached)
+        PELLWICK_TRY(m_cache.appendItems({prepared->item}));
+    PELLWICK_TRY(m_stagingArea.writeRecord(prepared->record));
+    // The preview made now is the item's thumbnail, unless making it failed while the item
+    // already shows one.
+    if (cached) {
+        const bool keepShown = !prepared->preview.url && cached->preview.availablePath();
+        if (!keepShown) {
+            PELLWICK_TRY(m_cache.withExclusiveAccess([&]() -> Result<void> {
+                PELLWICK_TRY(m_cache.updatePreview(cached->id, prepared->preview.state));
+                return {};
+            }));
+        }
+    }
+    if (statusDidChange)
+        statusDidChange();
+    return continueImport(prepared->record,
+                          prepared->stagedOriginal.url,
+                          prepared->stagedOriginal.sidecarURL,
+                          token,
+                          statusDidChange,
+                          &progress,
+                          stop);
+}
+
+Result<QList<LocalLibraryItem>>
+VerifiedBackupImporter::importVerifiedBackups(const QList<LocalLibraryItem> &cacheItems,
+                                              const QString &token,
+                                              const std::optional<QString> &reservationID,
+                                              const StatusDidChange &statusDidChange,
+                                              const TransferProgressSink &progressDidChange,
+                                              const QUuid &transferID,
+                                              std::stop_token stop) const
+{
+    Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+    PELLWICK_TRY(records);
+    QSet<QString> used;
+    records->forEach([&](const LocalLibraryItem &item) { used.insert(item.canonicalFilename); });
+
+    QList<ImportReviewItem> reviews;
+    qint64 totalBytes = 0;
+    for (const LocalLibraryItem &item : cacheItems) {
+        Result<ImportReviewItem> review = cacheReviewItem(item);
+        PELLWICK_TRY(review);
+        totalBytes += review->supportedByteCount();
+        reviews.append(*review);
+    }
+    ImportTransferProgressReporter progress(
+        transferID, totalBytes, cacheItems.size(), progressDidChange);
+    QList<LocalLibraryItem> result;
+    for (qsizetype i = 0; i < cacheItems.size(); ++i) {
+        Result<LocalLibraryItem> item = importPackage(reviews.at(i),
+                                                      cacheItems.at(i),
+                                                      reservationID,
+                                                      used,
+                                                      token,
+                                                      statusDidChange,
+                                                      progress,
+                                                      stop);
+        PELLWICK_TRY(item);
+        result.append(*item);
+    }
+    return result;
+}
+
+Result<QList<LocalLibraryItem>>
+VerifiedBackupImporter::importVerifiedBackups(const ImportReview &review,
+                                              const QString &token,
+                                              const std::optional<QString> &reservationID,
+                                              const StatusDidChange &statusDidChange,
+                                              const TransferProgressSink &progressDidChange,
+                                              const QUuid &transferID,
+                                              std::stop_token stop) const
+{
+    Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+    PELLWICK_TRY(records);
+    QSet<QString> used;
+    records->forEach([&](const LocalLibraryItem &item) { used.insert(item.canonicalFilename); });
+
+    QList<ImportReviewItem> candidates;
+    qint64 totalBytes = 0;
+    for (const ImportReviewItem &item : review.items) {
+        if (!item.status.isSupported())
+            continue;
+        candidates.append(item);
+        totalBytes += item.supportedByteCount();
+    }
+    ImportTransferProgressReporter progress(
+        transferID, totalBytes, candidates.size(), progressDidChange);
+    QList<LocalLibraryItem> result;
+    for (const ImportReviewItem &candidate : candidates) {
+        Result<LocalLibraryItem> item = importPackage(
+            candidate, std::nullopt, reservationID, used, token, statusDidChange, progress, stop);
+        PELLWICK_TRY(item);
+        result.append(*item);
+    }
+    return result;
+}
+
+Result<QList<LocalLibraryItem>>
+VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
+                                                 const StatusDidChange &statusDidChange,
+                                                 const TransferProgressSink &progressDidChange,
+                                                 const QUuid &transferID,
+                                                 std::stop_token stop) const
+{
+    Result<StagingRecoveryReport> report = m_stagingArea.readRecoverableRecords();
+    PELLWICK_TRY(report);
+    QList<StagedImportRecord> resumable;
+    qint64 totalBytes = 0;
+    for (const StagedImportRecord &record : report->records) {
+        if (!isResumable(record.phase))
+            continue;
+        resumable.append(record);
+        totalBytes += record.byteCount + record.sidecarByteCount;
+    }
+    ImportTransferProgressReporter progress(
+        transferID, totalBytes, resumable.size(), progressDidChange);
+    QList<LocalLibraryItem> result;
+    QSet<QUuid> resumedItems;
+    for (const StagedImportRecord &record : resumable) {
+        if (stop.stop_requested())
+            return cancelled();
+        progress.stage(record.originalFilename);
+        Result<LocalLibraryItem> item = resume(record, token, statusDidChange, &progress, stop);
+        PELLWICK_TRY(item);
+        result.append(*item);
+        resumedItems.insert(record.localLibraryItemID);
+    }
+
+    Result<QList<LocalLibraryItem>> settled
+        = settleTerminalRecords(*report, resumedItems, statusDidChange);
+    PELLWICK_TRY(settled);
+    result += *settled;
+
+    bool anonymousIssue = false;
+    for (const StagingRecoveryIssue &issue : report->issues) {
+        if (!issue.localLibraryItemID) {
+            anonymousIssue = true;
+            continue;
+        }
+        Result<std::optional<LocalLibraryItem>> updated = m_cache.withExclusiveAccess([&] {
+            return m_cache.updateImportStatus(*issue.localLibraryItemID,
+                                              LibraryItemImportStatus::NeedsAttention);
+        });
+        PELLWICK_TRY(updated);
+        if (!*updated)
+            continue;
+        result.append(**updated);
+        if (statusDidChange)
+            statusDidChange();
+    }
+    if (anonymousIssue)
+        return failure(VerifiedBackupImporterError::unrecoverableStagedImport());
+    return result;
+}
+
+Result<QList<LocalLibraryItem>>
+VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &report,
+                                              const QSet<QUuid> &resumedItems,
+                                              const StatusDidChange &statusDidChange) const
+{
+    // A kill or a failed library write between a terminal record and its library update leaves
+    // the item uploading or verifying for good, since terminal records are never resumed.
+    QList<QUuid> order;
+    QHash<QUuid, QList<StagedImportRecord>> terminal;
+    for (const StagedImportRecord &record : report.records) {
+        if (isResumable(record.phase))
+            continue;
+        if (!terminal.contains(record.localLibraryItemID))
+            order.append(record.localLibraryItemID);
+        terminal[record.localLibraryItemID].append(record);
+    }
+    Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+    PELLWICK_TRY(records);
+    QList<LocalLibraryItem> settled;
+    for (const QUuid &id : order) {
+        if (resumedItems.contains(id))
+            continue;
+        const QList<qsizetype> positions = records->positions(id);
+        if (positions.isEmpty())
+            continue;
+        const LibraryItemImportStatus current = records->at(positions.first()).importStatus;
+        if (current != LibraryItemImportStatus::Uploading
+            && current != LibraryItemImportStatus::Verifying) {
+            continue;
+        }
+        const QList<StagedImportRecord> &named = terminal.value(id);
+        const StagedImportRecord &record = named.first();
+        const bool agree = std::all_of(named.begin(), named.end(), [&](const auto &other) {
+            return other.phase == record.phase;
+        });
+        // Never "Verified" on doubt.
+        const LibraryItemImportStatus status
+            = agree ? statusOfTerminalPhase(record.phase) : LibraryItemImportStatus::NeedsAttention;
+        Result<std::optional<LocalLibraryItem>> updated
+            = m_cache.withExclusiveAccess([&] { return m_cache.updateImportStatus(id, status); });
+        PELLWICK_TRY(updated);
+        if (status != LibraryItemImportStatus::NeedsAttention) {
+            updated = m_cache.updateArchiveSidecar(
+                id,
+                record.sidecarFilename,
+                record.sidecarByteCount > 0 ? std::optional(record.sidecarByteCount) : std::nullopt,
+                record.sidecarContentHash);
+            PELLWICK_TRY(updated);
+        }
+        if (*updated)
+            settled.append(**updated);
+        if (statusDidChange)
+            statusDidChange();
+    }
+    return settled;
+}
+
+} // namespace Pellwick

@@ -1,0 +1,20 @@
+#pragma once
+
+namespace Pellwick {
+
+/// The outcome of `LocalLibraryCache::reconcileIngestCache`.
+struct IngestCacheReconciliation
+{
+    /// New records appended to the library.
+    int addedCount = 0;
+    /// Existing records set to needs attention because the file at their package's path now
+    /// holds other bytes.
+    int needsAttentionCount = 0;
+    /// True when the resulting records are in the library (written now, or nothing needed
+    /// writing); false when the library changed since it was read, and nothing was written.
+    bool didApply = false;
+
+    bool operator==(const IngestCacheReconciliation &) const = default;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,125 @@
+// Rebuild of the library's archive side from the backend's items.
+#include "LocalLibraryCache.h"
+
+namespace Pellwick {
+
+namespace {
+
+/// The local record refreshed with what the backend knows of it.
+LocalLibraryItem rebuilding(const LocalLibraryItem &local, const RemoteLibraryItem &remote)
+{
+    LocalLibraryItem item = local;
+    item.originalFilename = remote.originalFilename;
+    item.canonicalFilename = remote.canonicalFilename;
+    item.contentHash = remote.contentHash;
+    item.archiveByteCount = remote.archiveByteCount;
+    item.archiveSidecarFilename = remote.archiveSidecarFilename;
+    item.archiveSidecarByteCount = remote.archiveSidecarByteCount;
+    item.archiveSidecarContentHash = remote.archiveSidecarContentHash;
+    item.importStatus = remote.importStatus;
+    item.backendLibraryItemID = remote.id;
+    item.restoreStatus.reset();
+    item.restoreAttentionReason.reset();
+    item.ingestSourceName = remote.importSourceName;
+    item.sourceRelativePath = remote.sourceRelativePath;
+    if (remote.cacheRelativePath)
+        item.cacheRelativePath = remote.cacheRelativePath;
+    return item;
+}
+
+/// A record for a backend item that no local record matches.
+LocalLibraryItem newRecord(const RemoteLibraryItem &remote)
+{
+    LocalLibraryItem item;
+    item.id = QUuid::createUuid();
+    item.originalFilename = remote.originalFilename;
+    item.canonicalFilename = remote.canonicalFilename;
+    item.contentHash = remote.contentHash;
+    item.archiveByteCount = remote.archiveByteCount;
+    item.archiveSidecarFilename = remote.archiveSidecarFilename;
+    item.archiveSidecarByteCount = remote.archiveSidecarByteCount;
+    item.archiveSidecarContentHash = remote.archiveSidecarContentHash;
+    item.importDate = remote.importedAt;
+    item.importStatus = remote.importStatus;
+    item.backendLibraryItemID = remote.id;
+    item.ingestSourceName = remote.importSourceName;
+    item.sourceRelativePath = remote.sourceRelativePath;
+    item.cacheRelativePath = remote.cacheRelativePath;
+    item.metadata = PhotoMetadata::unknown();
+    item.preview = LocalPreviewState::failed(QStringLiteral("Preview needs refresh"));
+    return item;
+}
+
+} // namespace
+
+Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) const
+{
+    const std::lock_guard guard(m_storage->mutationLock);
+    Result<LocalLibraryCacheRecords> records = cachedRecords();
+    PELLWICK_TRY(records);
+
+    QHash<qint64, QList<qsizetype>> knownByBackendID;
+    QHash<QString, QList<qsizetype>> unlinkedByHash;
+    QList<qsizetype> unlinked;
+    for (qsizetype p = 0; p < records->size(); ++p) {
+        const LocalLibraryItem &record = records->at(p);
+        if (record.backendLibraryItemID) {
+            knownByBackendID[*record.backendLibraryItemID].append(p);
+        } else {
+            unlinkedByHash[record.contentHash].append(p);
+            unlinked.append(p);
+        }
+    }
+
+    QSet<QUuid> linkedIDs;
+    QSet<qint64> seenBackendIDs;
+    QList<LocalLibraryItem> rebuilt;
+    rebuilt.reserve(items.size());
+    for (const RemoteLibraryItem &remote : items) {
+        // A list naming an item twice would link one record twice and repeat its id.
+        if (seenBackendIDs.contains(remote.id))
+            continue;
+        seenBackendIDs.insert(remote.id);
+
+        qsizetype match = -1;
+        int matches = 0;
+        for (const qsizetype p : knownByBackendID.value(remote.id)) {
+            const LocalLibraryItem &record = records->at(p);
+            if (record.originalFilename == remote.originalFilename
+                && record.canonicalFilename == remote.canonicalFilename
+                && record.contentHash == remote.contentHash) {
+                match = p;
+                ++matches;
+            }
+        }
+        if (matches == 1) {
+            rebuilt.append(rebuilding(records->at(match), remote));
+            continue;
+        }
+        match = -1;
+        matches = 0;
+        for (const qsizetype p : unlinkedByHash.value(remote.contentHash)) {
+            if (linkedIDs.contains(records->at(p).id))
+                continue;
+            match = p;
+            ++matches;
+        }
+        if (matches == 1) {
+            linkedIDs.insert(records->at(match).id);
+            rebuilt.append(rebuilding(records->at(match), remote));
+            continue;
+        }
+        rebuilt.append(newRecord(remote));
+    }
+
+    QList<LocalLibraryItem> result;
+    result.reserve(unlinked.size() + rebuilt.size());
+    for (const qsizetype p : unlinked) {
+        if (!linkedIDs.contains(records->at(p).id))
+            result.append(records->at(p));
+    }
+    result.append(rebuilt);
+    return writeItemsLocked(result);
+}
+
+} // namespace Pellwick

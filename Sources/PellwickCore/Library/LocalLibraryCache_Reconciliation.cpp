@@ -1,0 +1,388 @@
+// Reconciliation of the library with what the Ingest Cache really holds.
+#include "LocalLibraryCache.h"
+#include "LocalLibraryCache_p.h"
+
+#include <PellwickCore/Ingest/ParallelHashing_p.h>
+#include <PellwickCore/Support/UuidText.h>
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+bool isArchived(LibraryItemImportStatus status)
+{
+    return status == LibraryItemImportStatus::VerifiedBackup
+           || status == LibraryItemImportStatus::Duplicate;
+}
+
+/// Content hashes of one call, each file hashed at most once; failures are kept too, so that
+/// they are reported where the files are first needed.
+class HashMemo
+{
+public:
+    explicit HashMemo(const ContentHashing &hasher)
+        : m_hasher(hasher)
+    {}
+
+    /// Hashes `paths` ahead, in parallel, when the hasher allows it (its calls then have no
+    /// effect but their results); otherwise does nothing and each file is hashed when needed.
+    void prefetch(const QStringList &paths)
+    {
+        if (!m_hasher.allowsConcurrentCalls())
+            return;
+        std::vector<Result<QString>> results = contentHashResults(m_hasher, paths, {});
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            m_hashes.insert(paths.at(i), std::move(results[static_cast<size_t>(i)]));
+    }
+
+    Result<QString> hash(const QString &path)
+    {
+        auto it = m_hashes.find(path);
+        if (it == m_hashes.end())
+            it = m_hashes.insert(path, m_hasher.contentHash(path));
+        return *it;
+    }
+
+private:
+    const ContentHashing &m_hasher;
+    QHash<QString, Result<QString>> m_hashes;
+};
+
+/// The supported items of a review, claimed one by one by the library's ready records.
+class UnclaimedItems
+{
+public:
+    UnclaimedItems(const ImportReview &review, HashMemo &hashes)
+        : m_hashes(hashes)
+    {
+        for (const ImportReviewItem &item : review.items) {
+            if (!item.status.isSupported())
+                continue;
+            m_byPath[QDir::cleanPath(item.url)].append(m_items.size());
+            m_items.append(&item);
+        }
+        m_claimed.resize(m_items.size(), false);
+    }
+
+    const ImportReviewItem &item(qsizetype index) const { return *m_items.at(index); }
+
+    /// Every file of the items, RAW original before sidecar, in review order.
+    QStringList files() const
+    {
+        QStringList paths;
+        for (const ImportReviewItem *item : m_items) {
+            paths.append(item->url);
+            if (item->sidecar)
+                paths.append(item->sidecar->url);
+        }
+        return paths;
+    }
+
+    void claim(qsizetype index)
+    {
+        m_claimed[static_cast<size_t>(index)] = true;
+        if (index < m_hashedCount) {
+            const Result<QString> hash = m_hashes.hash(item(index).url);
+            if (hash)
+                m_byHash[*hash].removeOne(index);
+        }
+    }
+
+    /// The first unclaimed item, from the front, whose RAW original holds `record`'s bytes and
+    /// whose sidecar is the record's (by hash; none on both sides also matches). RAW originals
+    /// are hashed front to back as the walk first reaches them, so the walk over the items
+    /// already hashed is a lookup.
+    Result<std::optional<qsizetype>> contentMatch(const LocalLibraryItem &record)
+    {
+        const auto sidecarMatches = [&](qsizetype index) -> Result<bool> {
+            const ImportReviewItem &candidate = item(index);
+            if (!candidate.sidecar)
+                return !record.ingestCacheSidecarURL.has_value();
+            const Result<QString> hash = m_hashes.hash(candidate.sidecar->url);
+            PELLWICK_TRY(hash);
+            return record.ingestCacheSidecarContentHash == *hash;
+        };
+        const auto known = m_byHash.constFind(record.contentHash);
+        if (known != m_byHash.constEnd()) {
+            for (const qsizetype index : *known) {
+                Result<bool> matches = sidecarMatches(index);
+                PELLWICK_TRY(matches);
+                if (*matches)
+                    return std::optional(index);
+            }
+        }
+        while (m_hashedCount < m_items.size()) {
+            const qsizetype index = m_hashedCount++;
+            const Result<QString> hash = m_hashes.hash(item(index).url);
+            PELLWICK_TRY(hash);
+            m_byHash[*hash].append(index);
+            if (*hash != record.contentHash)
+                continue;
+            Result<bool> matches = sidecarMatches(index);
+            PELLWICK_TRY(matches);
+            if (*matches)
+                return std::optional(index);
+        }
+        return std::optional<qsizetype>();
+    }
+
+    /// The first unclaimed item at `path` (standardised).
+    std::optional<qsizetype> pathMatch(const QString &path) const
+    {
+        const auto found = m_byPath.constFind(QDir::cleanPath(path));
+        if (found == m_byPath.constEnd())
+            return std::nullopt;
+        for (const qsizetype index : *found) {
+            if (!m_claimed[static_cast<size_t>(index)])
+                return index;
+        }
+        return std::nullopt;
+    }
+
+    QList<qsizetype> remaining() const
+    {
+        QList<qsizetype> indexes;
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            if (!m_claimed[static_cast<size_t>(i)])
+                indexes.append(i);
+        }
+        return indexes;
+    }
+
+private:
+    HashMemo &m_hashes;
+    QList<const ImportReviewItem *> m_items;
+    std::vector<bool> m_claimed;
+    /// Items [0, m_hashedCount) have had their RAW original hashed.
+    qsizetype m_hashedCount = 0;
+    /// Unclaimed hashed items by RAW hash, in review order.
+    QHash<QString, QList<qsizetype>> m_byHash;
+    QHash<QString, QList<qsizetype>> m_byPath;
+};
+
+/// The package of a review item; its sidecar is hashed (through the memo) and its size read now.
+Result<IngestCachePackage>
+packageOf(const ImportReviewItem &item, HashMemo &hashes, const FileManager &fileManager)
+{
+    IngestCachePackage package;
+    package.originalURL = item.url;
+    package.relativePath = item.sourceRelativePath;
+    if (item.sidecar) {
+        const Result<QString> hash = hashes.hash(item.sidecar->url);
+        PELLWICK_TRY(hash);
+        package.sidecarURL = item.sidecar->url;
+        package.sidecarContentHash = *hash;
+        const Result<FileAttributes> attributes = fileManager.attributesOfItem(item.sidecar->url);
+        if (attributes && attributes->type == FileAttributes::Type::Regular)
+            package.sidecarByteCount = attributes->size;
+    }
+    return package;
+}
+
+bool isUnderBlockedFolder(const QString &url, const QSet<QString> &blockedSourceFolders)
+{
+    return std::any_of(
+        blockedSourceFolders.cbegin(), blockedSourceFolders.cend(), [&](const QString &folder) {
+            return url.startsWith(folder + QLatin1Char('/'));
+        });
+}
+
+/// New records for the review items no record claimed, in review order.
+Result<QList<LocalLibraryItem>> discoveredIngestCacheItems(const UnclaimedItems &unclaimed,
+                                                           const QSet<QString> &blockedFolders,
+                                                           HashMemo &hashes,
+                                                           Date now)
+{
+    QList<LocalLibraryItem> discovered;
+    for (const qsizetype index : unclaimed.remaining()) {
+        const ImportReviewItem &item = unclaimed.item(index);
+        const Result<QString> rawHash = hashes.hash(item.url);
+        PELLWICK_TRY(rawHash);
+        LocalLibraryItem record;
+        if (item.sidecar) {
+            const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
+            PELLWICK_TRY(sidecarHash);
+            record.ingestCacheSidecarURL = item.sidecar->url;
+            record.ingestCacheSidecarContentHash = *sidecarHash;
+        }
+        record.id = QUuid::createUuid();
+        record.originalFilename = item.filename;
+        record.canonicalFilename = item.filename;
+        record.contentHash = *rawHash;
+        record.importDate = now;
+        record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
+                                  ? LibraryItemImportStatus::NeedsAttention
+                                  : LibraryItemImportStatus::LocalCacheReady;
+        record.ingestCacheOriginalURL = item.url;
+        record.ingestSourceName = item.volumeName;
+        record.sourceRelativePath = item.sourceRelativePath;
+        record.cacheRelativePath = item.sourceRelativePath;
+        record.metadata = PhotoMetadata::unknown();
+        record.preview = LocalPreviewState::failed(QStringLiteral("Discovered in Ingest Cache"));
+        discovered.append(std::move(record));
+    }
+    return discovered;
+}
+
+/// Hands the packages of ready records holding an archived record's bytes to that record (when
+/// the package facts match), dropping the ready records; the smallest id text goes first.
+QList<LocalLibraryItem> archiveBackedCleanupItems(const QList<LocalLibraryItem> &records,
+                                                  const FileManager &fileManager)
+{
+    QList<std::pair<QString, qsizetype>> candidates;
+    QHash<QString, QList<qsizetype>> archivedByHash;
+    for (qsizetype p = 0; p < records.size(); ++p) {
+        const LocalLibraryItem &record = records.at(p);
+        if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
+            && record.ingestCacheOriginalURL) {
+            candidates.append({uuidText(record.id), p});
+        } else if (isArchived(record.importStatus) && !record.ingestCacheOriginalURL) {
+            archivedByHash[record.contentHash].append(p);
+        }
+    }
+    if (candidates.isEmpty() || archivedByHash.isEmpty())
+        return records;
+    std::stable_sort(candidates.begin(), candidates.end(), [](const auto &a, const auto &b) {
+        return a.first < b.first;
+    });
+    QList<LocalLibraryItem> result = records;
+    std::vector<bool> removed(static_cast<size_t>(records.size()), false);
+    for (const auto &[idText, position] : candidates) {
+        const LocalLibraryItem &candidate = result.at(position);
+        const auto archived = archivedByHash.constFind(candidate.contentHash);
+        if (archived == archivedByHash.constEnd())
+            continue;
+        for (const qsizetype a : *archived) {
+            const LocalLibraryItem &record = result.at(a);
+            if (record.ingestCacheOriginalURL
+                || !record.matchesArchivedPackage(candidate, fileManager))
+                continue;
+            const std::optional<IngestCachePackage> package
+                = candidate.ingestCachePackage(fileManager);
+            if (package) {
+                result[a] = record.attachingIngestCachePackageForCleanup(*package);
+                removed[static_cast<size_t>(position)] = true;
+            }
+            break;
+        }
+    }
+    QList<LocalLibraryItem> kept;
+    kept.reserve(result.size());
+    for (qsizetype p = 0; p < result.size(); ++p) {
+        if (!removed[static_cast<size_t>(p)])
+            kept.append(std::move(result[p]));
+    }
+    return kept;
+}
+
+/// Merges each discovered record into the first record with its bytes, or appends it (as the
+/// store's upsert does); returns how many were appended.
+int mergeDiscovered(QList<LocalLibraryItem> &records,
+                    const QList<LocalLibraryItem> &discovered,
+                    const FileManager &fileManager)
+{
+    QHash<QString, qsizetype> firstWithHash;
+    for (qsizetype p = records.size() - 1; p >= 0; --p)
+        firstWithHash.insert(records.at(p).contentHash, p);
+    int added = 0;
+    for (const LocalLibraryItem &item : discovered) {
+        const auto found = firstWithHash.constFind(item.contentHash);
+        if (found == firstWithHash.constEnd()
+            || (isArchived(records.at(*found).importStatus)
+                && !records.at(*found).matchesArchivedPackage(item, fileManager))) {
+            if (found == firstWithHash.constEnd())
+                firstWithHash.insert(item.contentHash, records.size());
+            records.append(item);
+            ++added;
+            continue;
+        }
+        records[*found] = records.at(*found).replacingIngestCacheItem(item, fileManager);
+    }
+    return added;
+}
+
+bool holdsEqualRecords(const QList<LocalLibraryItem> &items,
+                       const LocalLibraryCacheRecords &records)
+{
+    if (items.size() != records.size())
+        return false;
+    for (qsizetype p = 0; p < items.size(); ++p) {
+        if (!(items.at(p) == records.at(p)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Result<IngestCacheReconciliation>
+LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
+                                        const QSet<QString> &blockedSourceFolders,
+                                        const ContentHashing &contentHasher,
+                                        Date now) const
+{
+    Result<LocalLibraryCacheRecords> expected = cachedRecords();
+    PELLWICK_TRY(expected);
+
+    HashMemo hashes(contentHasher);
+    UnclaimedItems unclaimed(review, hashes);
+    hashes.prefetch(unclaimed.files());
+
+    IngestCacheReconciliation outcome;
+    QList<LocalLibraryItem> reconciled;
+    reconciled.reserve(expected->size());
+    for (qsizetype p = 0; p < expected->size(); ++p) {
+        const LocalLibraryItem &record = expected->at(p);
+        if (record.importStatus != LibraryItemImportStatus::LocalCacheReady
+            || !record.ingestCacheOriginalURL) {
+            reconciled.append(record);
+            continue;
+        }
+        Result<std::optional<qsizetype>> byContent = unclaimed.contentMatch(record);
+        PELLWICK_TRY(byContent);
+        if (*byContent) {
+            const qsizetype index = **byContent;
+            unclaimed.claim(index);
+            const ImportReviewItem &item = unclaimed.item(index);
+            if (QDir::cleanPath(item.url) == QDir::cleanPath(*record.ingestCacheOriginalURL)) {
+                reconciled.append(record);
+                continue;
+            }
+            Result<IngestCachePackage> package = packageOf(item, hashes, *m_fileManager);
+            PELLWICK_TRY(package);
+            reconciled.append(record.replacingIngestCachePackage(*package));
+            continue;
+        }
+        if (unclaimed.pathMatch(*record.ingestCacheOriginalURL)) {
+            reconciled.append(
+                record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention));
+            ++outcome.needsAttentionCount;
+        }
+        // Otherwise the package is gone and so is the record.
+    }
+
+    Result<QList<LocalLibraryItem>> discovered
+        = discoveredIngestCacheItems(unclaimed, blockedSourceFolders, hashes, now);
+    PELLWICK_TRY(discovered);
+    QList<LocalLibraryItem> cleaned = archiveBackedCleanupItems(reconciled, *m_fileManager);
+    outcome.addedCount = mergeDiscovered(cleaned, *discovered, *m_fileManager);
+
+    if (holdsEqualRecords(cleaned, *expected)) {
+        outcome.didApply = true;
+        return outcome;
+    }
+    const std::lock_guard guard(m_storage->mutationLock);
+    Result<LocalLibraryCacheRecords> current = cachedRecords();
+    PELLWICK_TRY(current);
+    if (!(*current == *expected))
+        return outcome;
+    PELLWICK_TRY(writeItemsLocked(cleaned));
+    outcome.didApply = true;
+    return outcome;
+}
+
+} // namespace Pellwick

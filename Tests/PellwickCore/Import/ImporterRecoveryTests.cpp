@@ -1,0 +1,204 @@
+#include "ImporterRunScene.h"
+
+#include <PellwickCore/Import/VerifiedBackupImporter.h>
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
+#include <PellwickCore/Support/UuidText.h>
+
+#include <QTest>
+
+#include <Support/TestErrors.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using S = LibraryItemImportStatus;
+using P = StagedImportPhase;
+
+/// Stages cached item `index` of the scene and writes its first record changed by `change`.
+StagedImportRecord stagePackage(
+    ImporterRunScene &scene,
+    int index,
+    const std::function<StagedImportRecord(StagedImportRecord)> &change
+    = [](StagedImportRecord r) { return r; })
+{
+    const VerifiedBackupImporter importer = scene.importer();
+    QSet<QString> used;
+    const Result<PreparedBackup> prepared = importer.prepareBackup(
+        *importer.cacheReviewItem(scene.items[index]), std::nullopt, used, scene.items[index]);
+    const StagedImportRecord record = change(prepared->record);
+    (void) scene.stagingArea().writeRecord(record);
+    return record;
+}
+
+void setStatus(ImporterRunScene &scene, int index, S status)
+{
+    (void) scene.cache().updateImportStatus(scene.items[index].id, status);
+}
+
+/// Writes `bytes` as the record of a new package folder.
+void writeBrokenRecord(ImporterRunScene &scene, const QString &folder, const QByteArray &bytes)
+{
+    writeFile(scene.stagingRoot() + u'/' + folder + u"/import-state.json"_s, bytes);
+}
+
+QByteArray namingOnly(const QUuid &id)
+{
+    return "{\"localLibraryItemID\": \"" + uuidText(id).toUtf8() + "\"}";
+}
+
+} // namespace
+
+class ImporterRecoveryTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void onlyTerminalRecords();
+    void resumableRecordsInListingOrder();
+    void unreadableRecords_data();
+    void unreadableRecords();
+    void terminalRecordsTheLibraryMissed_data();
+    void terminalRecordsTheLibraryMissed();
+};
+
+void ImporterRecoveryTests::onlyTerminalRecords()
+{
+    ImporterRunScene scene;
+    stagePackage(scene, 0, [](auto r) { return r.markingTerminal(P::VerifiedBackup); });
+    stagePackage(scene, 1, [](auto r) { return r.markingDuplicate(9); });
+    setStatus(scene, 0, S::VerifiedBackup);
+    setStatus(scene, 1, S::Duplicate);
+    const qsizetype before = scene.log->events().size();
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(items);
+    QVERIFY(items->isEmpty());
+    QCOMPARE(scene.log->events().mid(before), QStringList());
+}
+
+void ImporterRecoveryTests::resumableRecordsInListingOrder()
+{
+    ImporterRunScene scene;
+    stagePackage(scene, 0);
+    stagePackage(scene, 2, [&](StagedImportRecord r) {
+        VerifiedBackupUploadAuthorization a;
+        a.libraryItemID = 43;
+        a.rawOriginalUpload = multipartUpload(u"raw-3"_s, 1000, {1, 2});
+        a.sidecarUpload = multipartUpload(u"xmp-3"_s, 1000, {1});
+        return r.replacingAuthorization(a)
+            .markingRawUploadCompleted()
+            .markingSidecarUploadCompleted()
+            .markingPreviewUploaded()
+            .markingUploaded();
+    });
+    scene.api->states = {VerifiedBackupUploadState{43, S::Verifying}};
+    const StagingRecoveryReport report = *scene.stagingArea().readRecoverableRecords();
+
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(items);
+    QCOMPARE(items->size(), 2);
+    for (qsizetype i = 0; i < 2; ++i) {
+        QCOMPARE(items->at(i).id, report.records.at(i).localLibraryItemID);
+        QCOMPARE(items->at(i).importStatus, S::VerifiedBackup);
+    }
+    qint64 total = 0;
+    for (const StagedImportRecord &record : report.records)
+        total += record.byteCount + record.sidecarByteCount;
+    QCOMPARE(scene.rows.first().totalByteCount, total);
+    QCOMPARE(scene.rows.first().totalPackageCount, 2);
+    QCOMPARE(scene.rows.first().phase, TransferProgressPhase::Staging);
+    QCOMPARE(scene.rows.first().currentFilename,
+             std::optional(report.records.first().originalFilename));
+    // The uploaded package is not authorized again; the other one is, once.
+    QCOMPARE(scene.log->matching(u"request"_s).size(), 1);
+    QCOMPARE(scene.log->matching(u"state "_s).size(), 1);
+}
+
+void ImporterRecoveryTests::unreadableRecords_data()
+{
+    QTest::addColumn<bool>("anonymousIssue");
+    QTest::newRow("every issue names an item") << false;
+    QTest::newRow("one issue names none") << true;
+}
+
+void ImporterRecoveryTests::unreadableRecords()
+{
+    QFETCH(bool, anonymousIssue);
+    ImporterRunScene scene;
+    writeBrokenRecord(scene, u"A"_s, namingOnly(scene.items[1].id));
+    writeBrokenRecord(scene, u"B"_s, namingOnly(scene.items[1].id));
+    writeBrokenRecord(scene, u"C"_s, namingOnly(QUuid::createUuid()));
+    if (anonymousIssue)
+        writeBrokenRecord(scene, u"D"_s, "not json");
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), {}, QUuid::createUuid());
+    // Two issues naming one item set it twice; an unknown id changes nothing.
+    QCOMPARE(scene.log->matching(u"statusDidChange"_s).size(), 2);
+    QCOMPARE(scene.storedItem(scene.items[1].id).importStatus, S::NeedsAttention);
+    QCOMPARE(scene.cache().readItems()->size(), 3);
+    if (anonymousIssue) {
+        QVERIFY(!items);
+        QCOMPARE(items.error(), Error(VerifiedBackupImporterError::unrecoverableStagedImport()));
+    } else {
+        PELLWICK_VERIFY_SUCCESS(items);
+        QCOMPARE(items->size(), 2);
+        QCOMPARE(items->at(0).id, scene.items[1].id);
+        QCOMPARE(items->at(1).id, scene.items[1].id);
+    }
+    // The record files stay.
+    QVERIFY(QFileInfo::exists(scene.stagingRoot() + u"/A/import-state.json"_s));
+}
+
+void ImporterRecoveryTests::terminalRecordsTheLibraryMissed_data()
+{
+    QTest::addColumn<QList<P>>("phases");
+    QTest::addColumn<S>("libraryStatus");
+    QTest::addColumn<S>("expected");
+    QTest::newRow("verified record, item verifying")
+        << QList<P>{P::VerifiedBackup} << S::Verifying << S::VerifiedBackup;
+    QTest::newRow("duplicate record, item uploading")
+        << QList<P>{P::Duplicate} << S::Uploading << S::Duplicate;
+    QTest::newRow("records disagree: never verified on doubt")
+        << QList<P>{P::VerifiedBackup, P::NeedsAttention} << S::Verifying << S::NeedsAttention;
+    QTest::newRow("item already settled: untouched")
+        << QList<P>{P::NeedsAttention} << S::VerifiedBackup << S::VerifiedBackup;
+}
+
+void ImporterRecoveryTests::terminalRecordsTheLibraryMissed()
+{
+    QFETCH(QList<P>, phases);
+    QFETCH(S, libraryStatus);
+    QFETCH(S, expected);
+    ImporterRunScene scene;
+    for (const P phase : phases)
+        stagePackage(scene, 0, [phase](auto r) { return r.markingTerminal(phase); });
+    setStatus(scene, 0, libraryStatus);
+    const qsizetype before = scene.log->matching(u"statusDidChange"_s).size();
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(items);
+    const LocalLibraryItem stored = scene.storedItem(scene.items[0].id);
+    QCOMPARE(stored.importStatus, expected);
+    const bool settled = libraryStatus != expected;
+    QCOMPARE(items->size(), settled ? 1 : 0);
+    QCOMPARE(scene.log->matching(u"statusDidChange"_s).size() - before, settled ? 1 : 0);
+    QCOMPARE(scene.log->matching(u"request"_s), QStringList());
+    if (expected == S::VerifiedBackup && settled) {
+        QCOMPARE(stored.archiveSidecarFilename, std::optional(u"IMG_0001.xmp"_s));
+        QCOMPARE(stored.archiveSidecarByteCount, std::optional<qint64>(200));
+    }
+    // A second recovery does nothing.
+    const qsizetype events = scene.log->events().size();
+    const Result<QList<LocalLibraryItem>> again = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), {}, QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(again);
+    QVERIFY(again->isEmpty());
+    QCOMPARE(scene.log->events().size(), events);
+}
+
+QTEST_GUILESS_MAIN(ImporterRecoveryTests)
+#include "ImporterRecoveryTests.moc"

@@ -1,0 +1,267 @@
+#include "ImporterRunScene.h"
+
+#include <PellwickCore/Import/VerifiedBackupImporter.h>
+#include <PellwickCore/Import/VerifiedBackupImporterError.h>
+
+#include <QFile>
+#include <QTest>
+
+#include <Support/TestErrors.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QUuid transferID = QUuid::fromString(u"AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE");
+
+Error unrecoverable()
+{
+    return VerifiedBackupImporterError::unrecoverableStagedImport();
+}
+
+} // namespace
+
+class VerifiedBackupImporterTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyImport();
+    void missingCachedOriginalFailsBeforeStaging();
+    void threeCachedItems();
+    void failureMidUploadLeavesTheRestResumable();
+    void previewReachesTheItem_data();
+    void previewReachesTheItem();
+    void changedCachedBytesNeedAttention();
+    void confirmedReview();
+    void storageFullEquality_data();
+    void storageFullEquality();
+};
+
+void VerifiedBackupImporterTests::emptyImport()
+{
+    ImporterRunScene scene;
+    const Result<QList<LocalLibraryItem>> items
+        = scene.importer().importVerifiedBackups(QList<LocalLibraryItem>(),
+                                                 u"t"_s,
+                                                 std::nullopt,
+                                                 scene.callback(),
+                                                 scene.rowSink(),
+                                                 transferID);
+    PELLWICK_VERIFY_SUCCESS(items);
+    QVERIFY(items->isEmpty());
+    QCOMPARE(scene.log->events(), QStringList());
+}
+
+void VerifiedBackupImporterTests::missingCachedOriginalFailsBeforeStaging()
+{
+    ImporterRunScene scene;
+    scene.items[1].ingestCacheOriginalURL.reset();
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, std::nullopt, scene.callback(), scene.rowSink(), transferID);
+    QVERIFY(!items);
+    QCOMPARE(items.error(), unrecoverable());
+    QCOMPARE(scene.stagedFolders(), QStringList());
+    QCOMPARE(scene.log->events(), QStringList());
+}
+
+void VerifiedBackupImporterTests::threeCachedItems()
+{
+    ImporterRunScene scene;
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, u"res-1"_s, scene.callback(), scene.rowSink(), transferID);
+    PELLWICK_VERIFY_SUCCESS(items);
+    QCOMPARE(items->size(), 3);
+    for (qsizetype i = 0; i < 3; ++i) {
+        QCOMPARE(items->at(i).id, scene.items.at(i).id);
+        QCOMPARE(items->at(i).importStatus, LibraryItemImportStatus::VerifiedBackup);
+        // Names of cached items are kept.
+        QCOMPARE(items->at(i).canonicalFilename, scene.items.at(i).canonicalFilename);
+    }
+    // Every row has the run's id and totals; each package starts with its staging row.
+    qint64 totalBytes = 0;
+    for (const QString &path : {*scene.items[0].ingestCacheOriginalURL,
+                                *scene.items[0].ingestCacheSidecarURL,
+                                *scene.items[1].ingestCacheOriginalURL,
+                                *scene.items[2].ingestCacheOriginalURL,
+                                *scene.items[2].ingestCacheSidecarURL})
+        totalBytes += QFileInfo(path).size();
+    for (const TransferProgress &row : scene.rows) {
+        QCOMPARE(row.id, transferID);
+        QCOMPARE(row.totalByteCount, totalBytes);
+        QCOMPARE(row.totalPackageCount, 3);
+    }
+    QCOMPARE(scene.rows.last().completedByteCount, totalBytes);
+    QCOMPARE(scene.rows.last().completedPackageCount, 3);
+    // Per package: staging row, first record, callback finished before its first backend call.
+    const QStringList events = scene.log->events();
+    qsizetype from = 0;
+    for (int n = 0; n < 3; ++n) {
+        const qsizetype staging = events.indexOf(u"row staging"_s, from);
+        const qsizetype record = events.indexOf(u"record"_s, staging);
+        const qsizetype callback = events.indexOf(u"statusDidChange"_s, record);
+        const qsizetype request = events.indexOf(u"request"_s, staging);
+        QVERIFY(staging >= 0 && staging < record && record < callback && callback < request);
+        from = request;
+    }
+    const QList<VerifiedBackupUploadRequest> requests = scene.api->requests();
+    QCOMPARE(requests.first().reservationID, std::optional(u"res-1"_s));
+    QCOMPARE(requests.at(1).sidecar, std::optional<VerifiedBackupSidecar>());
+}
+
+void VerifiedBackupImporterTests::failureMidUploadLeavesTheRestResumable()
+{
+    ImporterRunScene scene;
+    scene.uploader->failures
+        = {{u"raw-2/2"_s, Error(TransportError{56, false, false, u"reset"_s})}};
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
+    QVERIFY(!items);
+    QVERIFY(items.error().is<TransportError>());
+    QCOMPARE(scene.storedItem(scene.items[0].id).importStatus,
+             LibraryItemImportStatus::VerifiedBackup);
+    QCOMPARE(scene.storedItem(scene.items[1].id).importStatus, LibraryItemImportStatus::Uploading);
+    QCOMPARE(scene.storedItem(scene.items[2].id).importStatus,
+             LibraryItemImportStatus::LocalCacheReady);
+    QCOMPARE(scene.stagedFolders().size(), 2);
+    const StagingRecoveryReport report = *scene.stagingArea().readRecoverableRecords();
+    QList<StagedImportPhase> phases;
+    for (const StagedImportRecord &record : report.records)
+        phases.append(record.phase);
+    QVERIFY(phases.contains(StagedImportPhase::Uploading));
+    QVERIFY(phases.contains(StagedImportPhase::VerifiedBackup));
+
+    // Recovery resumes the second package only.
+    scene.uploader->failures.clear();
+    scene.api->states = {VerifiedBackupUploadState{42, LibraryItemImportStatus::Uploading}};
+    scene.api->decisions = {scene.api->decisions.at(1)};
+    scene.api->finalizations = {scene.api->finalizations.at(1)};
+    const Result<QList<LocalLibraryItem>> resumed
+        = scene.importer().resumeInterruptedImports(u"t"_s, {}, {}, transferID);
+    PELLWICK_VERIFY_SUCCESS(resumed);
+    QCOMPARE(resumed->size(), 1);
+    QCOMPARE(resumed->first().id, scene.items[1].id);
+    QCOMPARE(resumed->first().importStatus, LibraryItemImportStatus::VerifiedBackup);
+    QCOMPARE(scene.storedItem(scene.items[2].id).importStatus,
+             LibraryItemImportStatus::LocalCacheReady);
+}
+
+void VerifiedBackupImporterTests::previewReachesTheItem_data()
+{
+    QTest::addColumn<bool>("generatorSucceeds");
+    QTest::addColumn<bool>("alreadyShown");
+    QTest::addColumn<QString>("expectedPreview");
+    QTest::newRow("made now") << true << false << u"previews/img_0001.cr3.jpg"_s;
+    QTest::newRow("refused: its reason is stored") << false << false << u"failed: too large"_s;
+    QTest::newRow("refused while one is shown: kept") << false << true << u"previews/old.jpg"_s;
+}
+
+void VerifiedBackupImporterTests::previewReachesTheItem()
+{
+    QFETCH(bool, generatorSucceeds);
+    QFETCH(bool, alreadyShown);
+    QFETCH(QString, expectedPreview);
+    ImporterRunScene scene;
+    if (!generatorSucceeds)
+        scene.previews = StubPreviewGenerator::refusing(u"too large"_s);
+    if (alreadyShown) {
+        scene.items[0].preview = LocalPreviewState::available(u"previews/old.jpg"_s);
+        PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(scene.items));
+    }
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        {scene.items[0]}, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
+    PELLWICK_VERIFY_SUCCESS(items);
+    const LocalPreviewState expected = expectedPreview.startsWith(u"failed: "_s)
+                                           ? LocalPreviewState::failed(expectedPreview.mid(8))
+                                           : LocalPreviewState::available(expectedPreview);
+    QCOMPARE(items->first().preview, expected);
+    QCOMPARE(scene.storedItem(scene.items[0].id).preview, expected);
+}
+
+void VerifiedBackupImporterTests::changedCachedBytesNeedAttention()
+{
+    ImporterRunScene scene;
+    writeFile(*scene.items[0].ingestCacheOriginalURL, "other bytes");
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
+    QVERIFY(!items);
+    QCOMPARE(items.error(), unrecoverable());
+    QCOMPARE(scene.storedItem(scene.items[0].id).importStatus,
+             LibraryItemImportStatus::NeedsAttention);
+    QCOMPARE(scene.log->events(), QStringList{u"statusDidChange"_s});
+    QCOMPARE(scene.stagedFolders(), QStringList());
+}
+
+void VerifiedBackupImporterTests::confirmedReview()
+{
+    ImporterRunScene scene;
+    const QString card = scene.dir.filePath(u"card"_s);
+    writeFile(card + u"/a/IMG_0001.CR3"_s, patternBytes(1200, 31));
+    writeFile(card + u"/b/IMG_0001.CR3"_s, patternBytes(1300, 32));
+    writeFile(card + u"/IMG_0009.JPG"_s, "jpeg");
+    auto supported = [&](const QString &path, qint64 size) {
+        return ImportReviewItem(u"CARD"_s,
+                                path,
+                                u"IMG_0001.CR3"_s,
+                                size,
+                                ImportReviewItemStatus::supported(),
+                                std::nullopt,
+                                std::nullopt);
+    };
+    ImportReview review;
+    review.items = {supported(card + u"/a/IMG_0001.CR3"_s, 1200),
+                    ImportReviewItem(u"CARD"_s,
+                                     card + u"/IMG_0009.JPG"_s,
+                                     u"IMG_0009.JPG"_s,
+                                     4,
+                                     ImportReviewItemStatus::unsupported(
+                                         ImportReviewUnsupportedReason::ExcludedBackupTarget),
+                                     std::nullopt,
+                                     std::nullopt),
+                    supported(card + u"/b/IMG_0001.CR3"_s, 1300)};
+    // Each new item is in the library before its first record is written.
+    bool itemBeforeRecord = true;
+    scene.fileManager->beforeOperation(
+        FileOperation::ReplaceItem, u"import-state"_s, [&](const QString &) {
+            itemBeforeRecord
+                = itemBeforeRecord && scene.cache().readItems()->size() > scene.items.size();
+        });
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        review, u"t"_s, std::nullopt, scene.callback(), scene.rowSink(), transferID);
+    PELLWICK_VERIFY_SUCCESS(items);
+    QCOMPARE(items->size(), 2);
+    QVERIFY(itemBeforeRecord);
+    QVERIFY(items->at(0).canonicalFilename != items->at(1).canonicalFilename);
+    for (const LocalLibraryItem &cached : scene.items)
+        QVERIFY(items->at(0).canonicalFilename != cached.canonicalFilename);
+    QCOMPARE(scene.rows.first().totalByteCount, 2500);
+    QCOMPARE(scene.rows.first().totalPackageCount, 2);
+    QCOMPARE(scene.cache().readItems()->size(), 5);
+}
+
+void VerifiedBackupImporterTests::storageFullEquality_data()
+{
+    QTest::addColumn<Error>("a");
+    QTest::addColumn<Error>("b");
+    QTest::addColumn<bool>("equal");
+    const auto full = [](QString message) {
+        return Error(VerifiedBackupImporterError::storageFull({1, 2, 1, message}));
+    };
+    QTest::newRow("same") << full(u"m"_s) << full(u"m"_s) << true;
+    QTest::newRow("other message") << full(u"m"_s) << full(u"n"_s) << false;
+    QTest::newRow("unrecoverable twice") << unrecoverable() << unrecoverable() << true;
+    QTest::newRow("full and unrecoverable") << full(u"m"_s) << unrecoverable() << false;
+}
+
+void VerifiedBackupImporterTests::storageFullEquality()
+{
+    QFETCH(Error, a);
+    QFETCH(Error, b);
+    QFETCH(bool, equal);
+    QCOMPARE(a == b, equal);
+}
+
+QTEST_GUILESS_MAIN(VerifiedBackupImporterTests)
+#include "VerifiedBackupImporterTests.moc"

@@ -1,0 +1,274 @@
+#include <PellwickCore/Library/LocalLibraryCache.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <Support/FaultInjectingFileManager.h>
+#include <Support/LibraryFixtures.h>
+#include <Support/TestErrors.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList texts(std::initializer_list<const char *> values)
+{
+    QStringList list;
+    for (const char *value : values)
+        list.append(QString::fromUtf8(value));
+    return list;
+}
+
+} // namespace
+
+class LibraryRebuildTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void linking_data();
+    void linking();
+    void linkedRecordKeepsWhatOnlyThisMachineKnows_data();
+    void linkedRecordKeepsWhatOnlyThisMachineKnows();
+    void newRecordIsTheBackendItem();
+    void failedWriteKeepsTheLibrary();
+
+private:
+    LocalLibraryCache store(std::shared_ptr<const FileManager> fileManager = nullptr) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+namespace {
+
+/// A local record "label backendID|- hash [canonical]".
+LocalLibraryItem localRecord(const QString &spec, int n)
+{
+    const QStringList words = spec.split(QLatin1Char(' '));
+    LocalLibraryItem item = filledLibraryItem(n);
+    item.originalFilename = words.at(0);
+    item.backendLibraryItemID = words.at(1) == QStringLiteral("-")
+                                    ? std::nullopt
+                                    : std::optional<qint64>(words.at(1).toLongLong());
+    item.contentHash = words.at(2);
+    item.canonicalFilename = words.value(3, QStringLiteral("c"));
+    return item;
+}
+
+/// A backend item "id hash [canonical]", named like the local record "a".
+RemoteLibraryItem remoteItem(const QString &spec)
+{
+    const QStringList words = spec.split(QLatin1Char(' '));
+    RemoteLibraryItem item;
+    item.id = words.at(0).toLongLong();
+    item.contentHash = words.at(1);
+    item.canonicalFilename = words.value(2, QStringLiteral("c"));
+    item.originalFilename = QStringLiteral("a");
+    item.archiveByteCount = 1000 + item.id;
+    item.importStatus = LibraryItemImportStatus::VerifiedBackup;
+    item.importedAt = Date{6e8 + static_cast<double>(item.id)};
+    item.importSourceName = QStringLiteral("Card ") + words.at(0);
+    return item;
+}
+
+} // namespace
+
+void LibraryRebuildTests::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+LocalLibraryCache LibraryRebuildTests::store(std::shared_ptr<const FileManager> fileManager) const
+{
+    return LocalLibraryCache(
+        m_dir->path(), fileManager ? std::move(fileManager) : std::make_shared<LocalFileManager>());
+}
+
+void LibraryRebuildTests::linking_data()
+{
+    QTest::addColumn<QStringList>("local");
+    QTest::addColumn<QStringList>("remote");
+    // "label:backendID" per resulting record; "new" for a record made from a backend item.
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("linked record kept")
+        << texts({"a 7 h1 c1"}) << texts({"7 h1 c1"}) << texts({"a:7"});
+    QTest::newRow("linked record whose names differ is replaced")
+        << texts({"a 7 h1 c1"}) << texts({"7 h1 c2"}) << texts({"new:7"});
+    QTest::newRow("linked record whose hash differs is replaced")
+        << texts({"a 7 h1"}) << texts({"7 h2"}) << texts({"new:7"});
+    QTest::newRow("record unknown to the backend is dropped")
+        << texts({"a 7 h1", "b 8 h2"}) << texts({"8 h2"}) << texts({"new:8"});
+    QTest::newRow("unlinked record linked by content")
+        << texts({"a - h1 c1"}) << texts({"7 h1 other"}) << texts({"a:7"});
+    QTest::newRow("two unlinked records with the bytes: neither linked")
+        << texts({"a - h1", "b - h1"}) << texts({"7 h1"}) << texts({"a:-", "b:-", "new:7"});
+    QTest::newRow("two records with the backend id: content decides")
+        << texts({"a 7 h1", "a 7 h1", "c - h1"}) << texts({"7 h1"}) << texts({"c:7"});
+    QTest::newRow("two backend items with one hash")
+        << texts({"a - h1"}) << texts({"7 h1", "8 h1"}) << texts({"a:7", "new:8"});
+    QTest::newRow("empty backend list keeps only unlinked records")
+        << texts({"a 7 h1", "b - h2", "c 8 h3", "d - h4"}) << QStringList{}
+        << texts({"b:-", "d:-"});
+    QTest::newRow("unlinked records first, then the backend's order")
+        << texts({"x 5 h9", "a - h1", "b - h2", "y 4 h7"}) << texts({"3 h2", "4 h7"})
+        << texts({"a:-", "b:3", "new:4"});
+    QTest::newRow("repeated backend id counts once")
+        << texts({"a 7 h1"}) << texts({"7 h1", "9 h5", "7 h1", "9 h5"}) << texts({"a:7", "new:9"});
+    QTest::newRow("repeated backend id of a content link counts once")
+        << texts({"a - h1"}) << texts({"7 h1", "7 h1"}) << texts({"a:7"});
+}
+
+void LibraryRebuildTests::linking()
+{
+    QFETCH(QStringList, local);
+    QFETCH(QStringList, remote);
+    QFETCH(QStringList, expected);
+
+    QList<LocalLibraryItem> records;
+    for (const QString &spec : local)
+        records.append(localRecord(spec, static_cast<int>(records.size())));
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(records));
+    QList<RemoteLibraryItem> items;
+    for (const QString &spec : remote)
+        items.append(remoteItem(spec));
+
+    PELLWICK_VERIFY_SUCCESS(store().rebuild(items));
+
+    const QList<LocalLibraryItem> rebuilt = store().readItems().value();
+    QStringList summary;
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &item : rebuilt) {
+        const bool isNew
+            = item.preview == LocalPreviewState::failed(QStringLiteral("Preview needs refresh"));
+        QString label = QStringLiteral("?");
+        for (const LocalLibraryItem &record : records) {
+            if (record.id == item.id)
+                label = record.originalFilename;
+        }
+        summary.append((isNew ? QStringLiteral("new") : label) + QLatin1Char(':')
+                       + (item.backendLibraryItemID ? QString::number(*item.backendLibraryItemID)
+                                                    : QStringLiteral("-")));
+        ids.insert(item.id);
+        if (!item.backendLibraryItemID) // unlinked records stay exactly as they were
+            QVERIFY(records.contains(item));
+        else
+            QCOMPARE(item.restoreStatus, std::nullopt);
+    }
+    QCOMPARE(summary, expected);
+    QCOMPARE(ids.size(), rebuilt.size());
+}
+
+void LibraryRebuildTests::linkedRecordKeepsWhatOnlyThisMachineKnows_data()
+{
+    QTest::addColumn<bool>("remoteHasPaths");
+    QTest::addColumn<bool>("linkedByID");
+
+    QTest::newRow("by backend id, paths given") << true << true;
+    QTest::newRow("by backend id, paths absent") << false << true;
+    QTest::newRow("by content, paths given") << true << false;
+    QTest::newRow("by content, paths absent") << false << false;
+}
+
+void LibraryRebuildTests::linkedRecordKeepsWhatOnlyThisMachineKnows()
+{
+    QFETCH(bool, remoteHasPaths);
+    QFETCH(bool, linkedByID);
+
+    LocalLibraryItem local = filledLibraryItem(3);
+    local.backendLibraryItemID = linkedByID ? std::optional<qint64>(7) : std::nullopt;
+    local.restoreStatus = RestoreRequestStatus::NeedsAttention;
+    local.restoreAttentionReason = QStringLiteral("Object missing");
+    local.importStatus = LibraryItemImportStatus::Uploading;
+    PELLWICK_VERIFY_SUCCESS(store().writeItems({local}));
+
+    RemoteLibraryItem remote;
+    remote.id = 7;
+    remote.originalFilename = local.originalFilename;
+    remote.canonicalFilename = local.canonicalFilename;
+    remote.contentHash = local.contentHash;
+    remote.archiveByteCount = 123456;
+    remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
+    remote.archiveSidecarByteCount = 456;
+    remote.archiveSidecarContentHash = QStringLiteral("ab");
+    remote.importStatus = LibraryItemImportStatus::VerifiedBackup;
+    remote.importedAt = Date{1.5e8};
+    remote.importSourceName = QStringLiteral("Card B");
+    if (remoteHasPaths) {
+        remote.sourceRelativePath = QStringLiteral("DCIM/remote.CR3");
+        remote.cacheRelativePath = QStringLiteral("remote/cache.CR3");
+    }
+    PELLWICK_VERIFY_SUCCESS(store().rebuild({remote}));
+
+    LocalLibraryItem expected = local;
+    expected.archiveByteCount = 123456;
+    expected.archiveSidecarFilename = remote.archiveSidecarFilename;
+    expected.archiveSidecarByteCount = 456;
+    expected.archiveSidecarContentHash = remote.archiveSidecarContentHash;
+    expected.importStatus = LibraryItemImportStatus::VerifiedBackup;
+    expected.backendLibraryItemID = 7;
+    expected.restoreStatus.reset();
+    expected.restoreAttentionReason.reset();
+    expected.ingestSourceName = QStringLiteral("Card B");
+    expected.sourceRelativePath = remote.sourceRelativePath;
+    if (remoteHasPaths)
+        expected.cacheRelativePath = remote.cacheRelativePath;
+    QCOMPARE(store().readItems().value(), QList<LocalLibraryItem>{expected});
+}
+
+void LibraryRebuildTests::newRecordIsTheBackendItem()
+{
+    RemoteLibraryItem remote = remoteItem(QStringLiteral("12 h9 canon.cr3"));
+    remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
+    remote.archiveSidecarByteCount = 4;
+    remote.archiveSidecarContentHash = QStringLiteral("cd");
+    remote.importStatus = LibraryItemImportStatus::Duplicate;
+    remote.sourceRelativePath = QStringLiteral("DCIM/a");
+    remote.cacheRelativePath = QStringLiteral("b/a");
+    PELLWICK_VERIFY_SUCCESS(store().rebuild({remote}));
+
+    const QList<LocalLibraryItem> items = store().readItems().value();
+    QCOMPARE(items.size(), 1);
+    LocalLibraryItem expected;
+    expected.id = items.at(0).id;
+    expected.originalFilename = remote.originalFilename;
+    expected.canonicalFilename = remote.canonicalFilename;
+    expected.contentHash = remote.contentHash;
+    expected.archiveByteCount = remote.archiveByteCount;
+    expected.archiveSidecarFilename = remote.archiveSidecarFilename;
+    expected.archiveSidecarByteCount = remote.archiveSidecarByteCount;
+    expected.archiveSidecarContentHash = remote.archiveSidecarContentHash;
+    expected.importDate = remote.importedAt;
+    expected.importStatus = LibraryItemImportStatus::Duplicate;
+    expected.backendLibraryItemID = 12;
+    expected.ingestSourceName = remote.importSourceName;
+    expected.sourceRelativePath = remote.sourceRelativePath;
+    expected.cacheRelativePath = remote.cacheRelativePath;
+    expected.metadata = PhotoMetadata::unknown();
+    expected.preview = LocalPreviewState::failed(QStringLiteral("Preview needs refresh"));
+    QCOMPARE(items.at(0), expected);
+    QVERIFY(!expected.id.isNull());
+}
+
+void LibraryRebuildTests::failedWriteKeepsTheLibrary()
+{
+    const QList<LocalLibraryItem> records{localRecord(QStringLiteral("a 7 h1"), 1)};
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(records));
+    auto faults = std::make_shared<FaultInjectingFileManager>();
+    faults->failOperation(FileOperation::Write, ENOSPC);
+    const LocalLibraryCache failing = store(faults);
+    QCOMPARE(failing.readItems().value(), records);
+
+    const Result<void> rebuilt = failing.rebuild({});
+    QVERIFY(!rebuilt);
+    QCOMPARE(failing.readItems().value(), records);
+    QCOMPARE(store().readItems().value(), records);
+}
+
+QTEST_GUILESS_MAIN(LibraryRebuildTests)
+#include "LibraryRebuildTests.moc"

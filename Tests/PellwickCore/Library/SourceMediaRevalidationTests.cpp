@@ -1,0 +1,240 @@
+#include <PellwickCore/Library/LocalLibraryCache.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <Support/ContentHasherFakes.h>
+#include <Support/LibraryFixtures.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList texts(std::initializer_list<const char *> values)
+{
+    QStringList list;
+    for (const char *value : values)
+        list.append(QString::fromUtf8(value));
+    return list;
+}
+
+} // namespace
+
+/// A folder source holding "ok.CR3" (its "gone.CR3" deleted since the copy), a card with volume
+/// UUID "CARD" mounted at "mnt/card" (recorded at a mount point that no longer exists) that holds
+/// "ok.CR3" and lost "gone.CR3", and a card "AWAY" that is not mounted.
+///
+/// Records are given by kind: "none" (no evidence), "folder-ok", "folder-gone", "card-ok",
+/// "card-gone", "away", "changed" (folder-gone already marked changed).
+class SourceMediaRevalidationTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void revalidate_data();
+    void revalidate();
+    void recordChangedMeanwhileIsLeftAlone();
+    void recordRemovedMeanwhileStaysRemoved();
+    void stopWritesNothing();
+
+private:
+    LocalLibraryCache store() const;
+    LocalLibraryItem record(const QString &kind, int n) const;
+    QList<LocalLibraryItem> records(const QStringList &kinds) const;
+    ImportScanVolume card() const;
+    QByteArray storedBytes() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_folder;
+    QString m_card;
+};
+
+void SourceMediaRevalidationTests::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_folder = m_dir->filePath(QStringLiteral("folder"));
+    m_card = m_dir->filePath(QStringLiteral("mnt/card"));
+    writeFile(m_folder + QStringLiteral("/ok.CR3"), patternBytes(1000, 1));
+    writeFile(m_card + QStringLiteral("/ok.CR3"), patternBytes(1000, 2));
+}
+
+LocalLibraryCache SourceMediaRevalidationTests::store() const
+{
+    return LocalLibraryCache(m_dir->filePath(QStringLiteral("library")),
+                             std::make_shared<LocalFileManager>());
+}
+
+ImportScanVolume SourceMediaRevalidationTests::card() const
+{
+    return ImportScanVolume{QStringLiteral("CARD"), m_card, QStringLiteral("CARD")};
+}
+
+LocalLibraryItem SourceMediaRevalidationTests::record(const QString &kind, int n) const
+{
+    LocalLibraryItem item = filledLibraryItem(n);
+    item.originalFilename = kind;
+    item.importStatus = LibraryItemImportStatus::VerifiedBackup;
+    if (kind == QStringLiteral("none")) {
+        item.sourceMediaEvidence.reset();
+        return item;
+    }
+    SourceMediaEvidence evidence;
+    const bool onFolder
+        = kind.startsWith(QStringLiteral("folder")) || kind == QStringLiteral("changed");
+    if (onFolder) {
+        evidence.sourceRootURL = m_folder;
+        evidence.sourceIdentity = ImportSourceIdentity::folder(m_folder, QStringLiteral("0f"));
+        evidence.rawContentHash = referenceSha256(patternBytes(1000, 1));
+    } else {
+        evidence.sourceRootURL = m_dir->filePath(QStringLiteral("mnt/old-mount"));
+        evidence.sourceIdentity = ImportSourceIdentity::volume(
+            kind == QStringLiteral("away") ? QStringLiteral("AWAY") : QStringLiteral("CARD"));
+        evidence.rawContentHash = referenceSha256(patternBytes(1000, 2));
+    }
+    evidence.rawRelativePath = kind.endsWith(QStringLiteral("ok")) ? QStringLiteral("ok.CR3")
+                                                                   : QStringLiteral("gone.CR3");
+    if (kind == QStringLiteral("changed"))
+        evidence.safety = SourceMediaSafety::Changed;
+    item.sourceMediaEvidence = evidence;
+    return item;
+}
+
+QList<LocalLibraryItem> SourceMediaRevalidationTests::records(const QStringList &kinds) const
+{
+    QList<LocalLibraryItem> items;
+    for (const QString &kind : kinds)
+        items.append(record(kind, static_cast<int>(items.size())));
+    return items;
+}
+
+QByteArray SourceMediaRevalidationTests::storedBytes() const
+{
+    QByteArray bytes;
+    for (const QString &name :
+         {LocalLibraryCache::libraryFileName(), LocalLibraryCache::journalFileName()}) {
+        const QString path = m_dir->filePath(QStringLiteral("library/") + name);
+        if (QFileInfo::exists(path))
+            bytes += readFile(path);
+    }
+    return bytes;
+}
+
+void SourceMediaRevalidationTests::revalidate_data()
+{
+    QTest::addColumn<QStringList>("kinds");
+    QTest::addColumn<bool>("cardMounted");
+    QTest::addColumn<QStringList>("expectedChanged");
+
+    QTest::newRow("no records with evidence") << texts({"none", "none"}) << true << QStringList{};
+    QTest::newRow("empty source list still examines present roots")
+        << texts({"folder-gone", "card-gone", "folder-ok", "none"}) << false
+        << texts({"folder-gone"});
+    QTest::newRow("file deleted from a mounted card")
+        << texts({"card-ok", "card-gone", "folder-ok"}) << true << texts({"card-gone"});
+    QTest::newRow("card not mounted") << texts({"away", "card-gone"}) << false << QStringList{};
+    QTest::newRow("already changed") << texts({"changed", "folder-ok"}) << true << QStringList{};
+    QTest::newRow("every kind") << texts(
+        {"none", "folder-ok", "folder-gone", "card-ok", "card-gone", "away", "changed"})
+                                << true << texts({"folder-gone", "card-gone"});
+}
+
+void SourceMediaRevalidationTests::revalidate()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(bool, cardMounted);
+    QFETCH(QStringList, expectedChanged);
+
+    const QList<LocalLibraryItem> before = records(kinds);
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
+    const QByteArray storedBefore = storedBytes();
+    const QList<ImportScanVolume> sources = cardMounted ? QList{card()} : QList<ImportScanVolume>{};
+    const LocalFileManager fileManager;
+    const SHA256ContentHasher hasher;
+
+    const LocalLibraryCache cache = store();
+    QCOMPARE(cache.revalidateSourceMedia(sources, fileManager, hasher).value(),
+             expectedChanged.size());
+
+    const QList<LocalLibraryItem> after = store().readItems().value();
+    QCOMPARE(after.size(), before.size());
+    for (qsizetype i = 0; i < after.size(); ++i) {
+        const bool marked = expectedChanged.contains(before.at(i).originalFilename);
+        QCOMPARE(after.at(i), marked ? before.at(i).markingSourceMediaChanged() : before.at(i));
+        QCOMPARE(after.at(i).isSafeToEraseSourceMedia(),
+                 !marked && kinds.at(i) != QStringLiteral("changed"));
+    }
+    if (expectedChanged.isEmpty())
+        QCOMPARE(storedBytes(), storedBefore);
+    // A change is found once.
+    const QByteArray storedAfter = storedBytes();
+    QCOMPARE(cache.revalidateSourceMedia(sources, fileManager, hasher).value(), 0);
+    QCOMPARE(storedBytes(), storedAfter);
+}
+
+void SourceMediaRevalidationTests::recordChangedMeanwhileIsLeftAlone()
+{
+    const QList<LocalLibraryItem> before = records(texts({"folder-gone", "folder-ok"}));
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
+    const LocalLibraryCache cache = store();
+    ScriptedContentHasher hasher;
+    hasher.setBeforeEachCall([&](const QString &) {
+        QVERIFY(cache.updateImportStatus(before.at(0).id, LibraryItemImportStatus::CleanupPending)
+                    .has_value());
+    });
+
+    QCOMPARE(cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher).value(), 0);
+    const QList<LocalLibraryItem> after = store().readItems().value();
+    QCOMPARE(after.at(0),
+             before.at(0).replacingImportStatus(LibraryItemImportStatus::CleanupPending));
+    QCOMPARE(after.at(1), before.at(1));
+    // The next call examines it again.
+    QCOMPARE(
+        cache.revalidateSourceMedia({card()}, LocalFileManager(), SHA256ContentHasher()).value(),
+        1);
+}
+
+void SourceMediaRevalidationTests::recordRemovedMeanwhileStaysRemoved()
+{
+    const QList<LocalLibraryItem> before
+        = records(texts({"folder-gone", "card-gone", "folder-ok"}));
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
+    const LocalLibraryCache cache = store();
+    ScriptedContentHasher hasher;
+    hasher.setBeforeEachCall(
+        [&](const QString &) { QVERIFY(cache.removeItems({before.at(0).id}).has_value()); });
+
+    QCOMPARE(cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher).value(), 1);
+    QCOMPARE(store().readItems().value(),
+             (QList<LocalLibraryItem>{before.at(1).markingSourceMediaChanged(), before.at(2)}));
+}
+
+void SourceMediaRevalidationTests::stopWritesNothing()
+{
+    const QList<LocalLibraryItem> before
+        = records(texts({"folder-gone", "folder-ok", "card-gone"}));
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
+    const QByteArray storedBefore = storedBytes();
+    const LocalLibraryCache cache = store();
+    std::stop_source stop;
+    ScriptedContentHasher hasher;
+    hasher.setBeforeEachCall([&](const QString &) { stop.request_stop(); });
+
+    const Result<qsizetype> outcome
+        = cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher, stop.get_token());
+    QVERIFY(!outcome);
+    QCOMPARE(outcome.error(), Error(CancellationError{}));
+    QCOMPARE(hasher.hashedPaths().size(), 1);
+    QCOMPARE(storedBytes(), storedBefore);
+    QCOMPARE(store().readItems().value(), before);
+}
+
+QTEST_GUILESS_MAIN(SourceMediaRevalidationTests)
+#include "SourceMediaRevalidationTests.moc"
