@@ -1,9 +1,11 @@
 # pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>]
-#                   [WRAPPER <command...>])
+#                   [WRAPPER <command...>] [LABELS <labels...>])
 # Builds one QTest executable for one test class and registers it with CTest. A WRAPPER command
-# runs the test executable as its last argument (for tests that need a prepared session).
+# runs the test executable as its last argument (for tests that need a prepared session). Tests
+# are labelled "core" or "app" by their folder; LABELS adds more ("sanitize": also run in the
+# sanitizer pass of continuous integration).
 function(pellwick_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
@@ -15,8 +17,9 @@ function(pellwick_add_test name)
     else()
         set(label app)
     endif()
+    list(APPEND label ${ARG_LABELS})
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
-        LABELS ${label}
+        LABELS "${label}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support")
 endfunction()

@@ -124,6 +124,9 @@ QString describe(const Error &error)
                     .arg(e.message);
             },
             [](const CancellationError &) { return QStringLiteral("cancelled"); },
+            [](const UnexpectedExceptionError &e) {
+                return QStringLiteral("unexpected exception: %1").arg(e.message);
+            },
             [](const VerifiedFileCopyError &e) {
                 return std::visit(
                     Overloaded{[](const VerifiedFileCopyError::UnableToCreatePartial &c) {

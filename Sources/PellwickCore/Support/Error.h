@@ -56,6 +56,15 @@ struct CancellationError
     bool operator==(const CancellationError &) const = default;
 };
 
+/// An exception escaped third-party code called from a worker thread; caught at the worker's entry
+/// point so that nothing is thrown across our code.
+struct UnexpectedExceptionError
+{
+    QString message; ///< what the exception said
+
+    bool operator==(const UnexpectedExceptionError &) const = default;
+};
+
 /// The one failure type of Core: a platform kind or one of the domain error enumerations.
 struct Error
 {
@@ -63,6 +72,7 @@ struct Error
                                DecodingError,
                                TransportError,
                                CancellationError,
+                               UnexpectedExceptionError,
                                VerifiedFileCopyError,
                                LibrarySessionClientError,
                                PresignedURLUploadError,

@@ -1,0 +1,612 @@
+#pragma once
+
+#include <PellwickApp/Stores/IngestCacheLocationStoring.h>
+#include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Backend/BackendHealthClient.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+#include <PellwickCore/Backend/LibrarySessionTypes.h>
+#include <PellwickCore/Import/VerifiedBackupImporter.h>
+#include <PellwickCore/Ingest/ImportReview.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/ImportScanVolume.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Ingest/IngestCacheMigration.h>
+#include <PellwickCore/Ingest/RemovableVolumeDetector.h>
+#include <PellwickCore/Ingest/TransferProgress.h>
+#include <PellwickCore/Library/LibraryItemImportStatus.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Support/Date.h>
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Pellwick {
+
+/// What a confirmed Import would archive.
+struct ImportSelectionConfirmation
+{
+    int packageCount = 0;
+    qint64 byteCount = 0;
+    qint64 remainingByteCount = 0;
+
+    bool operator==(const ImportSelectionConfirmation &) const = default;
+};
+
+/// What a removal of cache packages would free.
+struct IngestCacheRemovalConfirmation
+{
+    int packageCount = 0;
+    qint64 byteCount = 0;
+
+    bool operator==(const IngestCacheRemovalConfirmation &) const = default;
+};
+
+/// The proposed folder of a first Ingest Cache.
+struct InitialIngestCacheCreation
+{
+    QString locationURL;
+
+    bool operator==(const InitialIngestCacheCreation &) const = default;
+};
+
+/// Newly mounted media proposed for import.
+struct MountProposal
+{
+    QList<ImportScanVolume> sources;
+
+    bool operator==(const MountProposal &) const = default;
+};
+
+/// A restored file whose name is taken in the destination folder; identified by `libraryItemID`.
+struct RestoreFilenameConflict
+{
+    qint64 libraryItemID = 0; ///< the backend's item id
+    QString destinationDirectory;
+    QString existingFilename;
+
+    qint64 id() const { return libraryItemID; }
+
+    bool operator==(const RestoreFilenameConflict &) const = default;
+};
+
+/// Cases in this order.
+enum class LocalLibraryCaptureTimeFilter {
+    Any,
+    DateRange,
+    Unknown,
+};
+
+/// Cases in this order.
+enum class LocalLibraryCaptureLocationFilter {
+    Any,
+    Known,
+    Unknown,
+};
+
+enum class LocalLibraryDuplicateVisibility {
+    Hidden,
+    Included,
+    Only,
+};
+
+/// The memo of the last folder tree of the library; its nodes come with the tree.
+struct LocalLibraryTreeCache
+{
+    qint64 revision = 0;
+    bool includePhysicalEntries = false;
+    QHash<QString, qint64> visibleFolderCounts;
+
+    bool operator==(const LocalLibraryTreeCache &) const = default;
+};
+
+/// What a restore of the selected items would bring back.
+struct RestoreSelectionSummary
+{
+    int itemCount = 0;
+    qint64 byteCount = 0;
+    QStringList filenames;
+
+    bool operator==(const RestoreSelectionSummary &) const = default;
+};
+
+/// The counter that tells a finished Ingest Cache refresh whether the cache moved meanwhile.
+/// Thread-safe.
+class IngestCacheRefreshGeneration
+{
+public:
+    qint64 value() const
+    {
+        const QMutexLocker locker(&m_mutex);
+        return m_value;
+    }
+
+    /// Adds 1 and returns the new value.
+    qint64 advance()
+    {
+        const QMutexLocker locker(&m_mutex);
+        return ++m_value;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    qint64 m_value = 0;
+};
+
+/// The one state object of the application's window: every Core service the user interface
+/// drives, all state the pages show and the bookkeeping of the tasks it starts. Main thread only.
+/// Every published field has a getter, a setter that notifies on every assignment (also of an
+/// equal value) and a change signal. Workflows that await Core follow the template of
+/// Workflows/Workflow.h.
+class LibraryShellViewModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Backend reachability shown in the toolbar.
+    enum class Status {
+        Checking,
+        Reachable,
+        Unreachable,
+    };
+
+    static QString toRaw(Status status);
+    /// Exact, case-sensitive match of the raw texts.
+    static std::optional<Status> statusFromRaw(const QString &raw);
+
+    /// The monotonic clock of the progress throttle; replaceable in tests.
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    /// Builds the state and does the start-up work that needs no network and no keychain: loads
+    /// the retained and pending Ingest Cache moves, snapshots the removable volumes mounted now
+    /// (a failure leaves the snapshot empty), finishes a due move and computes the visible library
+    /// items. Without `ingestCache`, the cache is "IngestCache" inside the Local Library Cache's
+    /// root.
+    LibraryShellViewModel(
+        BackendHealthClient healthClient,
+        std::shared_ptr<const LibrarySessionClient> sessionClient,
+        RemovableVolumeDetector volumeDetector,
+        ImportReviewBuilder importReviewBuilder,
+        LocalLibraryCache localLibraryCache,
+        std::optional<IngestCache> ingestCache,
+        VerifiedBackupImporter verifiedBackupImporter,
+        QString restoreDestinationDirectory,
+        std::shared_ptr<const SessionTokenStoring> tokenStore,
+        std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
+        SteadyClock steadyClock = &std::chrono::steady_clock::now,
+        QObject *parent = nullptr);
+    /// Cancels the restore polling task; other tasks are left to finish on their own.
+    ~LibraryShellViewModel() override;
+
+    // Published state.
+    const Status &status() const { return m_status; }
+
+    const std::optional<AuthenticatedLibrarySession> &session() const { return m_session; }
+
+    const QString &email() const { return m_email; }
+
+    const QString &password() const { return m_password; }
+
+    const QString &passwordConfirmation() const { return m_passwordConfirmation; }
+
+    const std::optional<QString> &pendingVerificationToken() const
+    {
+        return m_pendingVerificationToken;
+    }
+
+    const QString &displayName() const { return m_displayName; }
+
+    const QString &currentPassword() const { return m_currentPassword; }
+
+    const QString &newPassword() const { return m_newPassword; }
+
+    const QString &newPasswordConfirmation() const { return m_newPasswordConfirmation; }
+
+    const std::optional<QString> &passwordChangeErrorMessage() const
+    {
+        return m_passwordChangeErrorMessage;
+    }
+
+    const std::optional<QString> &authMessage() const { return m_authMessage; }
+
+    const std::optional<QString> &errorMessage() const { return m_errorMessage; }
+
+    const ImportReviewState &importReviewState() const { return m_importReviewState; }
+
+    const bool &isScanningImportSources() const { return m_isScanningImportSources; }
+
+    const bool &isImporting() const { return m_isImporting; }
+
+    const bool &isRecoveringInterruptedImports() const { return m_isRecoveringInterruptedImports; }
+
+    const bool &isMigratingIngestCache() const { return m_isMigratingIngestCache; }
+
+    const std::optional<QString> &ingestCacheMigrationMessage() const
+    {
+        return m_ingestCacheMigrationMessage;
+    }
+
+    const std::optional<QString> &retainedIngestCacheURL() const
+    {
+        return m_retainedIngestCacheURL;
+    }
+
+    const QList<IngestCacheMigrationConflict> &retainedIngestCacheConflicts() const
+    {
+        return m_retainedIngestCacheConflicts;
+    }
+
+    const std::optional<IngestCacheLocationStoring::PendingMigration> &
+    pendingIngestCacheMigration() const
+    {
+        return m_pendingIngestCacheMigration;
+    }
+
+    const std::optional<QString> &importErrorMessage() const { return m_importErrorMessage; }
+
+    const QList<TransferProgress> &transferProgresses() const { return m_transferProgresses; }
+
+    const std::optional<QString> &importRecoveryMessage() const { return m_importRecoveryMessage; }
+
+    const bool &hasLocalLibraryRecords() const { return m_hasLocalLibraryRecords; }
+
+    const QList<LocalLibraryItem> &localLibraryItems() const { return m_localLibraryItems; }
+
+    const qint64 &localLibraryItemsRevision() const { return m_localLibraryItemsRevision; }
+
+    const std::optional<QUuid> &inspectedLocalLibraryItemID() const
+    {
+        return m_inspectedLocalLibraryItemID;
+    }
+
+    const QSet<QUuid> &selectedLibraryItemIDs() const { return m_selectedLibraryItemIDs; }
+
+    const std::optional<ImportSelectionConfirmation> &importSelectionConfirmation() const
+    {
+        return m_importSelectionConfirmation;
+    }
+
+    const std::optional<IngestCacheRemovalConfirmation> &ingestCacheRemovalConfirmation() const
+    {
+        return m_ingestCacheRemovalConfirmation;
+    }
+
+    const std::optional<InitialIngestCacheCreation> &initialIngestCacheCreation() const
+    {
+        return m_initialIngestCacheCreation;
+    }
+
+    const std::optional<RestoreRequest> &activeRestoreRequest() const
+    {
+        return m_activeRestoreRequest;
+    }
+
+    const std::optional<QString> &restoreMessage() const { return m_restoreMessage; }
+
+    const std::optional<QString> &restoreErrorMessage() const { return m_restoreErrorMessage; }
+
+    const bool &needsLocalLibraryCacheRebuild() const { return m_needsLocalLibraryCacheRebuild; }
+
+    const std::optional<QString> &lastCompletedRestoreDestination() const
+    {
+        return m_lastCompletedRestoreDestination;
+    }
+
+    const bool &isRestoreTransferActive() const { return m_isRestoreTransferActive; }
+
+    const bool &isCancellingRestore() const { return m_isCancellingRestore; }
+
+    const bool &hasPausedRestoreTransfer() const { return m_hasPausedRestoreTransfer; }
+
+    const std::optional<MountProposal> &mountProposal() const { return m_mountProposal; }
+
+    const std::optional<RestoreFilenameConflict> &restoreFilenameConflict() const
+    {
+        return m_restoreFilenameConflict;
+    }
+
+    const QString &restoreConflictFilename() const { return m_restoreConflictFilename; }
+
+    const QString &localLibrarySearchText() const { return m_localLibrarySearchText; }
+
+    const LocalLibraryCaptureTimeFilter &localLibraryCaptureTimeFilter() const
+    {
+        return m_localLibraryCaptureTimeFilter;
+    }
+
+    const Date &localLibraryCaptureTimeStart() const { return m_localLibraryCaptureTimeStart; }
+
+    const Date &localLibraryCaptureTimeEnd() const { return m_localLibraryCaptureTimeEnd; }
+
+    const LocalLibraryCaptureLocationFilter &localLibraryCaptureLocationFilter() const
+    {
+        return m_localLibraryCaptureLocationFilter;
+    }
+
+    const std::optional<LibraryItemImportStatus> &localLibraryImportStatusFilter() const
+    {
+        return m_localLibraryImportStatusFilter;
+    }
+
+    const std::optional<QString> &localLibraryIngestSourceFilter() const
+    {
+        return m_localLibraryIngestSourceFilter;
+    }
+
+    const LocalLibraryDuplicateVisibility &localLibraryDuplicateVisibility() const
+    {
+        return m_localLibraryDuplicateVisibility;
+    }
+
+    void setStatus(Status value);
+    void setSession(std::optional<AuthenticatedLibrarySession> value);
+    void setEmail(QString value);
+    void setPassword(QString value);
+    void setPasswordConfirmation(QString value);
+    void setPendingVerificationToken(std::optional<QString> value);
+    void setDisplayName(QString value);
+    void setCurrentPassword(QString value);
+    void setNewPassword(QString value);
+    void setNewPasswordConfirmation(QString value);
+    void setPasswordChangeErrorMessage(std::optional<QString> value);
+    void setAuthMessage(std::optional<QString> value);
+    void setErrorMessage(std::optional<QString> value);
+    void setImportReviewState(ImportReviewState value);
+    void setIsScanningImportSources(bool value);
+    void setIsImporting(bool value);
+    void setIsRecoveringInterruptedImports(bool value);
+    void setIsMigratingIngestCache(bool value);
+    void setIngestCacheMigrationMessage(std::optional<QString> value);
+    void setRetainedIngestCacheURL(std::optional<QString> value);
+    void setRetainedIngestCacheConflicts(QList<IngestCacheMigrationConflict> value);
+    void setPendingIngestCacheMigration(
+        std::optional<IngestCacheLocationStoring::PendingMigration> value);
+    void setImportErrorMessage(std::optional<QString> value);
+    void setTransferProgresses(QList<TransferProgress> value);
+    void setImportRecoveryMessage(std::optional<QString> value);
+    void setHasLocalLibraryRecords(bool value);
+    void setLocalLibraryItems(QList<LocalLibraryItem> value);
+    void setLocalLibraryItemsRevision(qint64 value);
+    void setInspectedLocalLibraryItemID(std::optional<QUuid> value);
+    void setSelectedLibraryItemIDs(QSet<QUuid> value);
+    void setImportSelectionConfirmation(std::optional<ImportSelectionConfirmation> value);
+    void setIngestCacheRemovalConfirmation(std::optional<IngestCacheRemovalConfirmation> value);
+    void setInitialIngestCacheCreation(std::optional<InitialIngestCacheCreation> value);
+    void setActiveRestoreRequest(std::optional<RestoreRequest> value);
+    void setRestoreMessage(std::optional<QString> value);
+    void setRestoreErrorMessage(std::optional<QString> value);
+    void setNeedsLocalLibraryCacheRebuild(bool value);
+    void setLastCompletedRestoreDestination(std::optional<QString> value);
+    void setIsRestoreTransferActive(bool value);
+    void setIsCancellingRestore(bool value);
+    void setHasPausedRestoreTransfer(bool value);
+    void setMountProposal(std::optional<MountProposal> value);
+    void setRestoreFilenameConflict(std::optional<RestoreFilenameConflict> value);
+    void setRestoreConflictFilename(QString value);
+    void setLocalLibrarySearchText(QString value);
+    void setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter value);
+    void setLocalLibraryCaptureTimeStart(Date value);
+    void setLocalLibraryCaptureTimeEnd(Date value);
+    void setLocalLibraryCaptureLocationFilter(LocalLibraryCaptureLocationFilter value);
+    void setLocalLibraryImportStatusFilter(std::optional<LibraryItemImportStatus> value);
+    void setLocalLibraryIngestSourceFilter(std::optional<QString> value);
+    void setLocalLibraryDuplicateVisibility(LocalLibraryDuplicateVisibility value);
+
+    // Plain state.
+    const QHash<QString, QString> &retainedIngestCacheManifest() const
+    {
+        return m_retainedIngestCacheManifest;
+    }
+
+    const IngestCache &ingestCache() const { return m_ingestCache; }
+
+    const QSet<QString> &initialMountedImportSourceURLs() const
+    {
+        return m_initialMountedImportSourceURLs;
+    }
+
+    bool isApplicationActive() const { return m_isApplicationActive; }
+
+    void setApplicationActive(bool active) { m_isApplicationActive = active; }
+
+    const QSet<QUuid> &activeTransferProgressIDs() const { return m_activeTransferProgressIDs; }
+
+    /// The restore polling loop's handle, while one runs.
+    const std::optional<WorkflowTaskHandle> &restorePollingTask() const
+    {
+        return m_restorePollingTask;
+    }
+
+    // Transfer progress (LibraryShellViewModel_TransferProgress.cpp).
+
+    /// Opens a progress row: only open ids are published.
+    void openTransferProgress(const QUuid &id);
+    /// Publishes `progress` as the row of its id when the id is open: at once for a new row, a
+    /// new phase, current file or completed package count, or completion; other changes at most
+    /// every 0.1 s per id (the rest are dropped).
+    void updateTransferProgress(const TransferProgress &progress);
+    /// Closes the row: later updates for the id are ignored until it is opened again.
+    void removeTransferProgress(const QUuid &id);
+    /// A sink for Core's progress callbacks, callable from any thread: each report becomes one
+    /// queued call of `updateTransferProgress` on the main thread, dropped when this view model is
+    /// gone.
+    TransferProgressSink transferProgressSink();
+
+    // Operations of the workflows.
+
+    /// True while a move of the Ingest Cache is pending.
+    bool isIngestCacheMigrationPending() const { return m_pendingIngestCacheMigration.has_value(); }
+
+    /// Whether `item` can be imported now: never while a move of the Ingest Cache is pending or
+    /// running; otherwise when its package lies in the active Ingest Cache.
+    bool canStartImport(const LocalLibraryItem &item) const;
+    /// Discards a pending move whose two roots are the same place. A move whose target is the
+    /// active cache is finished by the migration workflow; any other stays pending.
+    void finalizePersistedMigrationIfNecessary();
+    /// Proposes the waiting mounted volumes when no scan, import, move or restore runs.
+    void presentPendingMountProposalIfPossible();
+    /// Recomputes the visible library items and advances their revision. Reads the library's
+    /// in-memory records; a failed read shows an empty library.
+    void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection);
+
+Q_SIGNALS:
+    void statusChanged();
+    void sessionChanged();
+    void emailChanged();
+    void passwordChanged();
+    void passwordConfirmationChanged();
+    void pendingVerificationTokenChanged();
+    void displayNameChanged();
+    void currentPasswordChanged();
+    void newPasswordChanged();
+    void newPasswordConfirmationChanged();
+    void passwordChangeErrorMessageChanged();
+    void authMessageChanged();
+    void errorMessageChanged();
+    void importReviewStateChanged();
+    void isScanningImportSourcesChanged();
+    void isImportingChanged();
+    void isRecoveringInterruptedImportsChanged();
+    void isMigratingIngestCacheChanged();
+    void ingestCacheMigrationMessageChanged();
+    void retainedIngestCacheURLChanged();
+    void retainedIngestCacheConflictsChanged();
+    void pendingIngestCacheMigrationChanged();
+    void importErrorMessageChanged();
+    void transferProgressesChanged();
+    void importRecoveryMessageChanged();
+    void hasLocalLibraryRecordsChanged();
+    void localLibraryItemsChanged();
+    void localLibraryItemsRevisionChanged();
+    void inspectedLocalLibraryItemIDChanged();
+    void selectedLibraryItemIDsChanged();
+    void importSelectionConfirmationChanged();
+    void ingestCacheRemovalConfirmationChanged();
+    void initialIngestCacheCreationChanged();
+    void activeRestoreRequestChanged();
+    void restoreMessageChanged();
+    void restoreErrorMessageChanged();
+    void needsLocalLibraryCacheRebuildChanged();
+    void lastCompletedRestoreDestinationChanged();
+    void isRestoreTransferActiveChanged();
+    void isCancellingRestoreChanged();
+    void hasPausedRestoreTransferChanged();
+    void mountProposalChanged();
+    void restoreFilenameConflictChanged();
+    void restoreConflictFilenameChanged();
+    void localLibrarySearchTextChanged();
+    void localLibraryCaptureTimeFilterChanged();
+    void localLibraryCaptureTimeStartChanged();
+    void localLibraryCaptureTimeEndChanged();
+    void localLibraryCaptureLocationFilterChanged();
+    void localLibraryImportStatusFilterChanged();
+    void localLibraryIngestSourceFilterChanged();
+    void localLibraryDuplicateVisibilityChanged();
+
+private:
+    bool isBusyForMountProposal() const;
+
+    Status m_status = Status::Checking;
+    std::optional<AuthenticatedLibrarySession> m_session;
+    QString m_email;
+    QString m_password;
+    QString m_passwordConfirmation;
+    std::optional<QString> m_pendingVerificationToken;
+    QString m_displayName;
+    QString m_currentPassword;
+    QString m_newPassword;
+    QString m_newPasswordConfirmation;
+    std::optional<QString> m_passwordChangeErrorMessage;
+    std::optional<QString> m_authMessage;
+    std::optional<QString> m_errorMessage;
+    ImportReviewState m_importReviewState;
+    bool m_isScanningImportSources = false;
+    bool m_isImporting = false;
+    bool m_isRecoveringInterruptedImports = false;
+    bool m_isMigratingIngestCache = false;
+    std::optional<QString> m_ingestCacheMigrationMessage;
+    std::optional<QString> m_retainedIngestCacheURL;
+    QList<IngestCacheMigrationConflict> m_retainedIngestCacheConflicts;
+    QHash<QString, QString> m_retainedIngestCacheManifest;
+    std::optional<IngestCacheLocationStoring::PendingMigration> m_pendingIngestCacheMigration;
+    std::optional<QString> m_importErrorMessage;
+    QList<TransferProgress> m_transferProgresses;
+    std::optional<QString> m_importRecoveryMessage;
+    bool m_hasLocalLibraryRecords = false;
+    QList<LocalLibraryItem> m_localLibraryItems;
+    qint64 m_localLibraryItemsRevision = 0;
+    std::optional<QUuid> m_inspectedLocalLibraryItemID;
+    QSet<QUuid> m_selectedLibraryItemIDs;
+    std::optional<ImportSelectionConfirmation> m_importSelectionConfirmation;
+    std::optional<IngestCacheRemovalConfirmation> m_ingestCacheRemovalConfirmation;
+    std::optional<InitialIngestCacheCreation> m_initialIngestCacheCreation;
+    std::optional<RestoreRequest> m_activeRestoreRequest;
+    std::optional<QString> m_restoreMessage;
+    std::optional<QString> m_restoreErrorMessage;
+    bool m_needsLocalLibraryCacheRebuild = false;
+    std::optional<QString> m_lastCompletedRestoreDestination;
+    bool m_isRestoreTransferActive = false;
+    bool m_isCancellingRestore = false;
+    bool m_hasPausedRestoreTransfer = false;
+    std::optional<MountProposal> m_mountProposal;
+    std::optional<RestoreFilenameConflict> m_restoreFilenameConflict;
+    QString m_restoreConflictFilename;
+    std::optional<qint64> m_cancellingRestoreRequestID;
+    QString m_localLibrarySearchText;
+    LocalLibraryCaptureTimeFilter m_localLibraryCaptureTimeFilter
+        = LocalLibraryCaptureTimeFilter::Any;
+    Date m_localLibraryCaptureTimeStart;
+    Date m_localLibraryCaptureTimeEnd;
+    LocalLibraryCaptureLocationFilter m_localLibraryCaptureLocationFilter
+        = LocalLibraryCaptureLocationFilter::Any;
+    std::optional<LibraryItemImportStatus> m_localLibraryImportStatusFilter;
+    std::optional<QString> m_localLibraryIngestSourceFilter;
+    LocalLibraryDuplicateVisibility m_localLibraryDuplicateVisibility
+        = LocalLibraryDuplicateVisibility::Hidden;
+    BackendHealthClient m_healthClient;
+    std::shared_ptr<const LibrarySessionClient> m_sessionClient;
+    std::shared_ptr<const SessionTokenStoring> m_tokenStore;
+    RemovableVolumeDetector m_volumeDetector;
+    ImportReviewBuilder m_importReviewBuilder;
+    LocalLibraryCache m_localLibraryCache;
+    IngestCache m_ingestCache;
+    VerifiedBackupImporter m_verifiedBackupImporter;
+    QString m_restoreDestinationDirectory;
+    std::shared_ptr<const IngestCacheLocationStoring> m_ingestCacheLocationStore;
+    std::optional<WorkflowTaskHandle> m_importScanTask;
+    std::optional<WorkflowTaskHandle> m_cacheCleanupRetryTask;
+    std::optional<WorkflowTaskHandle> m_ingestCacheRefreshTask;
+    bool m_isIngestCacheRefreshPending = false;
+    std::shared_ptr<IngestCacheRefreshGeneration> m_ingestCacheRefreshGeneration
+        = std::make_shared<IngestCacheRefreshGeneration>();
+    std::optional<WorkflowTaskHandle> m_sourceMediaSafetyTask;
+    std::optional<WorkflowTaskHandle> m_restorePollingTask;
+    std::optional<Date> m_restorePreparingStartedAt;
+    bool m_isApplicationActive = true;
+    std::optional<QUuid> m_restorePreparationProgressID;
+    QSet<QUuid> m_activeTransferProgressIDs;
+    QHash<QUuid, std::chrono::steady_clock::time_point> m_lastTransferProgressUpdateAt;
+    QMap<QString, ImportScanVolume> m_pendingMountedImportSources;
+    QSet<QString> m_initialMountedImportSourceURLs;
+    QSet<QString> m_dismissedMountedImportSourceURLs;
+    bool m_isResettingLocalLibraryFilters = false;
+    qint64 m_authenticationStateGeneration = 0;
+    std::optional<Date> m_lastSourceMediaSafetyCheckAt;
+    std::optional<LocalLibraryTreeCache> m_localLibraryTreeCache;
+    SteadyClock m_steadyClock;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,47 @@
+#include "Workflow.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+/// Blocking work needs more threads than cores to keep disks and network busy, but a bound.
+int blockingThreadCount()
+{
+    return std::clamp(QThread::idealThreadCount() * 2, 4, 16);
+}
+
+QThreadPool &makePool(QThreadPool &pool, int threads, const char *name)
+{
+    pool.setMaxThreadCount(threads);
+    pool.setObjectName(QString::fromLatin1(name));
+    return pool;
+}
+
+} // namespace
+
+QThreadPool &WorkflowPools::userInitiated()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured = makePool(pool, blockingThreadCount(), "UserInitiated");
+    return configured;
+}
+
+QThreadPool &WorkflowPools::utility()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured = makePool(pool, blockingThreadCount(), "Utility");
+    return configured;
+}
+
+QThreadPool &WorkflowPools::keychain()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured = makePool(pool, 1, "Keychain");
+    return configured;
+}
+
+} // namespace Pellwick
