@@ -17,18 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList texts(std::initializer_list<const char *> values)
-{
-    QStringList list;
-    for (const char *value : values)
-        list.append(QString::fromUtf8(value));
-    return list;
-}
-
-} // namespace
-
-namespace {
-
 /// The bytes of a RAW original or sidecar numbered `seed` in a scenario.
 QByteArray rawBytes(int seed)
 {

@@ -6,22 +6,11 @@
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QStringList texts(std::initializer_list<const char *> values)
-{
-    QStringList list;
-    for (const char *value : values)
-        list.append(QString::fromUtf8(value));
-    return list;
-}
-
-} // namespace
 
 class LibraryRebuildTests : public QObject
 {
