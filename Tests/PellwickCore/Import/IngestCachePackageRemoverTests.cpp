@@ -1,3 +1,5 @@
+#include "PackageRemovalScene.h"
+
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/IngestCachePackageRemover.h>
@@ -8,6 +10,7 @@
 #include <QTest>
 
 #include <Support/BackendReplies.h>
+#include <Support/ChildProcess.h>
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestBackend/TestBackend.h>
@@ -57,6 +60,7 @@ private Q_SLOTS:
     void failureLeavesTheRestForTheNextCall_data();
     void failureLeavesTheRestForTheNextCall();
     void cancelsOverHttp();
+    void removalKilledAtAnyOperationCompletesOnRetry();
 
 private:
     QList<LocalLibraryItem> writeScene(const QStringList &specs);
@@ -345,6 +349,61 @@ void IngestCachePackageRemoverTests::cancelsOverHttp()
         }
     }
     QCOMPARE(deleted, texts({"11", "12", "13"}));
+}
+
+void IngestCachePackageRemoverTests::removalKilledAtAnyOperationCompletesOnRetry()
+{
+    const QString child = QStringLiteral(PELLWICK_PACKAGE_REMOVER_CRASH_CHILD);
+    const auto scene = [&](int run) {
+        PackageRemovalScene made{m_dir->filePath(u"run-"_s + QString::number(run))};
+        made.write();
+        return made;
+    };
+    const PackageRemovalScene whole = scene(0);
+    QCOMPARE(runChildProcess(child, {whole.root}).exitCode, 0);
+    const int operations = readFile(whole.root + u"/operations"_s).toInt();
+    QVERIFY(operations > 10);
+
+    const auto hasher = std::make_shared<SHA256ContentHasher>();
+    const auto fileManager = std::make_shared<LocalFileManager>();
+    for (int killAt = 1; killAt <= operations; ++killAt) {
+        const PackageRemovalScene interrupted = scene(killAt);
+        const QList<LocalLibraryItem> records = interrupted.records();
+        const QMap<QString, QString> keptFiles = [&] {
+            QMap<QString, QString> files = fileManifest(interrupted.cache());
+            files.remove(u"b/sel1.CR3"_s);
+            files.remove(u"b/sel1.xmp"_s);
+            files.remove(u"b/sel2.CR3"_s);
+            files.remove(u"b/sel2.xmp"_s);
+            return files;
+        }();
+        const ChildRun run = runChildProcess(child, {interrupted.root, QString::number(killAt)});
+        QVERIFY2(run.killed, qPrintable(QString::number(killAt)));
+        for (const QString &kept : keptFiles.keys())
+            QVERIFY2(QFileInfo::exists(interrupted.cache() + u"/"_s + kept), qPrintable(kept));
+
+        const IngestCachePackageRemover retry(
+            LocalLibraryCache(interrupted.library(), fileManager),
+            StagingArea(interrupted.staging(), fileManager, hasher),
+            IngestCache(interrupted.cache(), fileManager, hasher),
+            std::make_shared<ScriptedCancelling>());
+        const Result<QSet<QUuid>> removed
+            = retry.removePackages(PackageRemovalScene::selectedIDs(), u"token"_s);
+        PELLWICK_VERIFY_SUCCESS(removed);
+        const LocalLibraryCache library(interrupted.library(), fileManager);
+        QCOMPARE(library.readItems().value(), (QList{records.at(1), records.at(4)}));
+        QCOMPARE(fileManifest(interrupted.cache()), keptFiles);
+        // A kill between the record's removal and its folder's may leave an empty folder, which
+        // recovery ignores; only the kept packages still have records.
+        QStringList recorded;
+        for (const QString &folder :
+             QDir(interrupted.staging()).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (QFileInfo::exists(interrupted.staging() + u"/"_s + folder
+                                  + u"/import-state.json"_s))
+                recorded.append(folder);
+        }
+        QCOMPARE(recorded.size(), 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(IngestCachePackageRemoverTests)
