@@ -63,7 +63,7 @@ private Q_SLOTS:
     void removalKilledAtAnyOperationCompletesOnRetry();
 
 private:
-    QList<LocalLibraryItem> writeScene(const QStringList &specs);
+    QList<LocalLibraryItem> writeScene(const QStringList &layouts);
     IngestCachePackageRemover remover(std::shared_ptr<const VerifiedBackupImportCancelling> api,
                                       std::shared_ptr<const FileManager> fileManager
                                       = std::make_shared<LocalFileManager>()) const;
@@ -89,10 +89,10 @@ void IngestCachePackageRemoverTests::init()
     m_records.clear();
 }
 
-QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QStringList &specs)
+QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QStringList &layouts)
 {
-    for (const QString &spec : specs) {
-        const QStringList words = spec.split(QLatin1Char(' '));
+    for (const QString &layout : layouts) {
+        const QStringList words = layout.split(QLatin1Char(' '));
         const QString label = words.at(0);
         LocalLibraryItem item = minimalLibraryItem(static_cast<int>(m_records.size()));
         item.originalFilename = label;
@@ -172,7 +172,7 @@ QSet<QUuid> IngestCachePackageRemoverTests::idsOf(const QStringList &labels) con
 
 void IngestCachePackageRemoverTests::removal_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("layouts");
     QTest::addColumn<QStringList>("selected");
     QTest::addColumn<QList<int>>("failingIDs"); // answered 404 for ids below 100, else 500
     QTest::addColumn<QStringList>("expectedRemoved");
@@ -217,14 +217,14 @@ void IngestCachePackageRemoverTests::removal_data()
 
 void IngestCachePackageRemoverTests::removal()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, layouts);
     QFETCH(QStringList, selected);
     QFETCH(QList<int>, failingIDs);
     QFETCH(QStringList, expectedRemoved);
     QFETCH(QList<qint64>, expectedCalls);
     QFETCH(int, expectedStatus);
 
-    const QList<LocalLibraryItem> records = writeScene(specs);
+    const QList<LocalLibraryItem> records = writeScene(layouts);
     const QMap<QString, QString> cacheBefore = fileManifest(m_cache);
     const QStringList stagedBefore = stagedLabels();
     auto api = std::make_shared<ScriptedCancelling>();
