@@ -5,6 +5,11 @@
 // pellwick-bench-library update ROOT UPDATES
 //     Loads the library, then makes one durable import-status change per line "<id> <status>" of
 //     the file UPDATES.
+// pellwick-bench-library search ROOT QUERIES
+//     Loads the library, runs every query of the file QUERIES (one a line, tab-separated: text,
+//     import status, source, capture-time start and end, capture time known, import-date start
+//     and end, duplicates hidden/included/only; empty fields are absent) and prints the total
+//     number of records found.
 // Every mode prints "peak RSS: <N> MiB" to standard error when PELLWICK_BENCH_REPORT_RSS is set.
 
 #include <PellwickCore/Library/LocalLibraryCache.h>
@@ -88,6 +93,44 @@ int main(int argc, char **argv)
             if (!updated)
                 return fail(updated.error());
         }
+    } else if (mode == "search" && argc == 4) {
+        QFile queries(QString::fromLocal8Bit(argv[3]));
+        if (!queries.open(QIODevice::ReadOnly)) {
+            std::fputs("cannot read the queries\n", stderr);
+            return 2;
+        }
+        qint64 total = 0;
+        for (const QByteArray &line : queries.readAll().split('\n')) {
+            const QList<QByteArray> f = line.split('\t');
+            if (f.size() != 9)
+                continue;
+            const auto text = [&](int i) {
+                return f[i].isEmpty() ? std::nullopt : std::optional(QString::fromUtf8(f[i]));
+            };
+            const auto range = [&](int i) -> std::optional<LocalLibraryDateRange> {
+                if (f[i].isEmpty())
+                    return std::nullopt;
+                return LocalLibraryDateRange{Date{f[i].toDouble()}, Date{f[i + 1].toDouble()}};
+            };
+            LocalLibrarySearchQuery query;
+            query.text = text(0);
+            if (!f[1].isEmpty())
+                query.importStatus = libraryItemImportStatusFromRaw(QString::fromLatin1(f[1]));
+            query.ingestSourceName = text(2);
+            query.captureTime = range(3);
+            if (!f[5].isEmpty())
+                query.captureTimeKnown = f[5] == "1";
+            query.importDate = range(6);
+            query.duplicateVisibility = f[8] == "included"
+                                            ? LocalLibraryDuplicateVisibility::Included
+                                        : f[8] == "only" ? LocalLibraryDuplicateVisibility::Only
+                                                         : LocalLibraryDuplicateVisibility::Hidden;
+            Result<QList<LocalLibraryItem>> found = cache.search(query);
+            if (!found)
+                return fail(found.error());
+            total += found->size();
+        }
+        std::printf("%lld records found\n", static_cast<long long>(total));
     } else {
         std::fputs("usage: pellwick-bench-library generate|load|update ROOT [COUNT [SEED]]\n",
                    stderr);

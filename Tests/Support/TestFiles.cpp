@@ -114,4 +114,12 @@ int openDescriptorCount()
                                 .size());
 }
 
+QStringList texts(std::initializer_list<const char *> values)
+{
+    QStringList list;
+    for (const char *value : values)
+        list.append(QString::fromUtf8(value));
+    return list;
+}
+
 } // namespace Pellwick::Test

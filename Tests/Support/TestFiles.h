@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+
 namespace Pellwick::Test {
 
 /// Deterministic pseudo-random bytes: the same seed gives the same bytes.
@@ -24,6 +26,8 @@ QStringList folderList(const QString &root);
 /// hidden marker file, all from `seed`.
 void writeGeneratedCache(const QString &root, int fileCount, qint64 maxBytes, quint32 seed = 1);
 
+/// The texts as a list (for data rows, where string literals do not convert implicitly).
+QStringList texts(std::initializer_list<const char *> values);
 /// SHA-256 of `bytes` as lowercase hex, computed independently of the code under test.
 QString referenceSha256(const QByteArray &bytes);
 /// How many file descriptors this process has open, to check that files are closed again.

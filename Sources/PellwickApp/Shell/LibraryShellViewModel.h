@@ -17,6 +17,7 @@
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Library/LocalLibrarySearchQuery.h>
 #include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Date.h>
 
@@ -95,12 +96,6 @@ enum class LocalLibraryCaptureLocationFilter {
     Any,
     Known,
     Unknown,
-};
-
-enum class LocalLibraryDuplicateVisibility {
-    Hidden,
-    Included,
-    Only,
 };
 
 /// The memo of the last folder tree of the library; its nodes come with the tree.

@@ -30,7 +30,7 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     transfer.sink = CurlTransfer::Sink::memory(m_options.maximumBodySize);
     transfer.idleLimit = std::min(request.timeoutInterval, m_options.idleLimit);
 
-    Result<CurlTransfer::Reply> reply = CurlTransfer::perform(transfer, std::move(stop));
+    Result<CurlTransfer::Reply> reply = CurlTransfer::perform(transfer, stop);
     if (!reply)
         return tl::unexpected<Error>(std::move(reply).error());
     if (!reply->status)

@@ -32,7 +32,7 @@ Result<Reply> put(FileHandle &file,
                   const QString &url,
                   std::chrono::seconds idleLimit,
                   const UploadProgress *progress,
-                  std::stop_token stopToken)
+                  const std::stop_token &stopToken)
 {
     CurlTransfer::Request request;
     request.url = url;
@@ -50,7 +50,7 @@ Result<Reply> put(FileHandle &file,
         }
     };
 
-    Result<CurlTransfer::Reply> answer = CurlTransfer::perform(request, std::move(stopToken));
+    Result<CurlTransfer::Reply> answer = CurlTransfer::perform(request, stopToken);
     if (!answer)
         return tl::unexpected<Error>(std::move(answer).error());
     Reply reply;
@@ -151,7 +151,7 @@ Result<QString> CurlPresignedURLUploader::uploadPart(const QString &file,
             return unexpectedStatus(-1);
     }
 
-    Result<Reply> reply = put(source, range, url, m_idleLimit, &progress, std::move(stopToken));
+    Result<Reply> reply = put(source, range, url, m_idleLimit, &progress, stopToken);
     source.close();
     if (!reply)
         return tl::unexpected<Error>(std::move(reply).error());

@@ -234,7 +234,8 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
                                               const StatusDidChange &statusDidChange) const
 {
     // A kill or a failed library write between a terminal record and its library update leaves
-    // the item uploading or verifying for good, since terminal records are never resumed.
+    // the item uploading or verifying (or archived without its sidecar facts) for good, since
+    // terminal records are never resumed.
     QList<QUuid> order;
     QHash<QUuid, QList<StagedImportRecord>> terminal;
     for (const StagedImportRecord &record : report.records) {
@@ -253,11 +254,7 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
         const QList<qsizetype> positions = records->positions(id);
         if (positions.isEmpty())
             continue;
-        const LibraryItemImportStatus current = records->at(positions.first()).importStatus;
-        if (current != LibraryItemImportStatus::Uploading
-            && current != LibraryItemImportStatus::Verifying) {
-            continue;
-        }
+        const LocalLibraryItem &item = records->at(positions.first());
         const QList<StagedImportRecord> &named = terminal.value(id);
         const StagedImportRecord &record = named.first();
         const bool agree = std::all_of(named.begin(), named.end(), [&](const auto &other) {
@@ -266,15 +263,25 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
         // Never "Verified" on doubt.
         const LibraryItemImportStatus status
             = agree ? statusOfTerminalPhase(record.phase) : LibraryItemImportStatus::NeedsAttention;
+        const std::optional<qint64> sidecarByteCount
+            = record.sidecarByteCount > 0 ? std::optional(record.sidecarByteCount) : std::nullopt;
+        const bool unfinished = item.importStatus == LibraryItemImportStatus::Uploading
+                                || item.importStatus == LibraryItemImportStatus::Verifying;
+        // A kill between the two library writes of the mark leaves the status without the
+        // archive sidecar facts.
+        const bool sidecarFactsMissing
+            = item.importStatus == status && status != LibraryItemImportStatus::NeedsAttention
+              && (item.archiveSidecarFilename != record.sidecarFilename
+                  || item.archiveSidecarByteCount != sidecarByteCount
+                  || item.archiveSidecarContentHash != record.sidecarContentHash);
+        if (!unfinished && !sidecarFactsMissing)
+            continue;
         Result<std::optional<LocalLibraryItem>> updated
             = m_cache.withExclusiveAccess([&] { return m_cache.updateImportStatus(id, status); });
         PELLWICK_TRY(updated);
         if (status != LibraryItemImportStatus::NeedsAttention) {
             updated = m_cache.updateArchiveSidecar(
-                id,
-                record.sidecarFilename,
-                record.sidecarByteCount > 0 ? std::optional(record.sidecarByteCount) : std::nullopt,
-                record.sidecarContentHash);
+                id, record.sidecarFilename, sidecarByteCount, record.sidecarContentHash);
             PELLWICK_TRY(updated);
         }
         if (*updated)

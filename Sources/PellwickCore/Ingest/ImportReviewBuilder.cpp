@@ -68,10 +68,10 @@ struct FolderContext
 class SourceLister
 {
 public:
-    SourceLister(const FileManager &fileManager, const QString &root, std::stop_token stop)
+    SourceLister(const FileManager &fileManager, const QString &root, const std::stop_token &stop)
         : m_fileManager(fileManager)
         , m_root(root)
-        , m_stop(std::move(stop))
+        , m_stop(stop)
         , m_rootComponentCount(pathComponents(QDir::cleanPath(root)).size())
     {}
 
@@ -141,7 +141,7 @@ private:
 
     const FileManager &m_fileManager;
     const QString &m_root;
-    const std::stop_token m_stop;
+    const std::stop_token &m_stop;
     const qsizetype m_rootComponentCount;
     std::optional<FolderContext> m_context;
     QList<ListedFile> m_files;
@@ -273,7 +273,7 @@ const QSet<QString> &ImportReviewBuilder::excludedBackupTargetExtensions()
 }
 
 Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolume> &sources,
-                                                      std::stop_token stop) const
+                                                      const std::stop_token &stop) const
 {
     QList<ImportReviewItem> items;
     for (const ImportScanVolume &source : sources) {

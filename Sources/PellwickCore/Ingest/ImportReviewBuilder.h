@@ -28,7 +28,7 @@ public:
     /// request on `stop` ends the scan soon, between two directory entries, with
     /// `CancellationError`.
     [[nodiscard]] Result<ImportReview> buildReview(const QList<ImportScanVolume> &sources,
-                                                   std::stop_token stop = {}) const;
+                                                   const std::stop_token &stop = {}) const;
 
     /// Lowercase extensions of the RAW originals that are archived.
     static const QSet<QString> &supportedRawExtensions();

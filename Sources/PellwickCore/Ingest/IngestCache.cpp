@@ -222,7 +222,7 @@ private:
         }
 
         record(FileCopyEvent::Kind::CopyStarted, size);
-        const Result<void> copied = VerifiedFileCopy::copy(
+        Result<void> copied = VerifiedFileCopy::copy(
             m_file,
             destination,
             fileManager,
@@ -301,6 +301,8 @@ public:
                                     m_state.completedPackages,
                                     m_totalPackages});
     }
+
+    bool stopRequested() const { return m_stop.stop_requested(); }
 
     Result<IngestCacheCopy> copySource(const ItemGroup &items, const ImportScanVolume &source)
     {
@@ -497,7 +499,7 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
         supported.append(&item);
         totalBytes += item.byteCount + (item.sidecar ? item.sidecar->byteCount : 0);
     }
-    CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size(), stop);
+    CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size(), std::move(stop));
     copyIn.emitRow(TransferProgressPhase::Preparing, std::nullopt, std::nullopt, std::nullopt, 0);
 
     Result<qint64> available = m_availableCapacity(m_rootURL);
@@ -521,7 +523,7 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
         if (sources.isEmpty())
             continue; // items of a source that is not part of the review are left alone
         for (const auto &[source, items] : groupsBySource(sources, group.value())) {
-            if (stop.stop_requested())
+            if (copyIn.stopRequested())
                 return failure(CancellationError{});
             Result<IngestCacheCopy> copied = copyIn.copySource(items, *source);
             if (!copied)

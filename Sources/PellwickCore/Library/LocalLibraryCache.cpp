@@ -45,6 +45,15 @@ Result<QList<LocalLibraryItem>> LocalLibraryCache::readItems() const
     return records->items();
 }
 
+Result<QList<LocalLibraryItem>>
+LocalLibraryCache::search(const LocalLibrarySearchQuery &query) const
+{
+    Result<LocalLibraryCacheRecords> records = cachedRecords();
+    if (!records)
+        return tl::unexpected<Error>(std::move(records).error());
+    return records->search(query);
+}
+
 void LocalLibraryCache::publish(const LocalLibraryCacheRecords &records) const
 {
     const std::lock_guard guard(m_storage->lock);

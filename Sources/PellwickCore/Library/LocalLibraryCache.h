@@ -67,6 +67,10 @@ public:
     [[nodiscard]] Result<LocalLibraryCacheRecords> cachedRecords() const;
     /// Every record in stored order.
     [[nodiscard]] Result<QList<LocalLibraryItem>> readItems() const;
+    /// The records matching `query`, in stored order (`LocalLibraryCacheRecords::search`); fails
+    /// only as loading does.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    search(const LocalLibrarySearchQuery &query) const;
 
     /// Replaces the whole library, whatever the file held before.
     [[nodiscard]] Result<void> writeItems(const QList<LocalLibraryItem> &items) const;

@@ -1,9 +1,37 @@
 #include "LocalLibraryCacheRecords.h"
 
+#include "LibrarySearchIndex_p.h"
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace Pellwick {
+
+struct LocalLibraryCacheRecords::SearchSlot
+{
+    explicit SearchSlot(qsizetype indexedCount)
+        : count(indexedCount)
+    {}
+
+    std::mutex mutex;
+    qsizetype count;
+    std::shared_ptr<const LibrarySearchIndex> index;
+};
+
+namespace {
+
+/// Records appended after the indexes were built that a search examines one by one, before the
+/// indexes are built anew.
+constexpr qsizetype maximumUnindexedRecords = 4096;
+
+bool sameSearchValues(const LocalLibraryItem &a, const LocalLibraryItem &b)
+{
+    return a.originalFilename == b.originalFilename && a.canonicalFilename == b.canonicalFilename
+           && a.metadata.cameraModel.knownModel() == b.metadata.cameraModel.knownModel();
+}
+
+} // namespace
 
 LocalLibraryCacheRecords::IdKey::IdKey(const QUuid &id)
 {
@@ -25,7 +53,8 @@ size_t qHash(const LocalLibraryCacheRecords::IdKey &key, size_t seed) noexcept
 }
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords()
-    : m_positionsByID(std::make_shared<const QMultiHash<IdKey, qsizetype>>())
+    : m_search(std::make_shared<SearchSlot>(0))
+    , m_positionsByID(std::make_shared<const QMultiHash<IdKey, qsizetype>>())
 {}
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem> &items)
@@ -37,6 +66,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem>
     }
     m_size = items.size();
     rebuildIDs();
+    m_search = std::make_shared<SearchSlot>(m_size);
 }
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&items)
@@ -50,6 +80,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&ite
     m_size = items.size();
     items = {};
     rebuildIDs();
+    m_search = std::make_shared<SearchSlot>(m_size);
 }
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibraryItem>> &&batches)
@@ -68,6 +99,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibrar
         batch = {};
     }
     rebuildIDs();
+    m_search = std::make_shared<SearchSlot>(m_size);
 }
 
 void LocalLibraryCacheRecords::rebuildIDs()
@@ -132,6 +164,7 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     // Copy each touched chunk once, then assign into the copies.
     std::vector<std::shared_ptr<Chunk>> copies(result.m_chunks.size() + 1);
     bool idsChanged = positionsMoved;
+    bool searchValuesMoved = positionsMoved;
     for (const auto &[position, item] : assignments) {
         Q_ASSERT(position >= 0 && position <= result.m_size);
         const auto chunkIndex = static_cast<size_t>(position / chunkSize);
@@ -156,10 +189,86 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
         }
         LocalLibraryItem &slot = (*copies[chunkIndex])[static_cast<size_t>(position % chunkSize)];
         idsChanged = idsChanged || slot.id != item.id;
+        searchValuesMoved = searchValuesMoved || !sameSearchValues(slot, item);
         slot = item;
     }
     if (idsChanged)
         result.rebuildIDs();
+    if (searchValuesMoved || result.m_size - m_search->count > maximumUnindexedRecords)
+        result.m_search = std::make_shared<SearchSlot>(result.m_size);
+    return result;
+}
+
+QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearchQuery &query) const
+{
+    std::shared_ptr<const LibrarySearchIndex> index;
+    {
+        const std::lock_guard lock(m_search->mutex);
+        if (!m_search->index)
+            m_search->index = std::make_shared<const LibrarySearchIndex>(*this, m_search->count);
+        index = m_search->index;
+    }
+    const qsizetype indexed = index->count();
+    std::vector<LibrarySearchKeys> tail;
+    for (qsizetype p = indexed; p < m_size; ++p)
+        tail.push_back(LibrarySearchKeys::of(at(p)));
+
+    const std::optional<QString> text = LocalLibrarySearchQuery::normalizedSearchText(query.text);
+    const QByteArray needle = text ? text->toUtf8() : QByteArray();
+    QList<LocalLibraryItem> result;
+    const auto addUnlessDuplicate = [&](qsizetype p) {
+        if (at(p).importStatus != LibraryItemImportStatus::Duplicate)
+            result.append(at(p));
+    };
+    const auto containing = [&] {
+        std::vector<quint32> positions = index->containing(needle);
+        for (size_t i = 0; i < tail.size(); ++i) {
+            if (tail[i].text.contains(needle))
+                positions.push_back(static_cast<quint32>(indexed + static_cast<qsizetype>(i)));
+        }
+        return positions;
+    };
+
+    if (query.hasNoFilters()) {
+        if (!text) {
+            for (qsizetype p = 0; p < m_size; ++p)
+                addUnlessDuplicate(p);
+            return result;
+        }
+        // An exact key, then a filename prefix, ends the search, even with nothing to show.
+        for (const bool exact : {true, false}) {
+            const std::optional<std::span<const quint32>> hits
+                = exact ? index->exact(needle) : index->prefix(needle);
+            bool found = hits.has_value();
+            if (hits) {
+                for (const quint32 p : *hits)
+                    addUnlessDuplicate(p);
+            }
+            for (size_t i = 0; i < tail.size(); ++i) {
+                if ((exact ? tail[i].exactKeys : tail[i].prefixKeys).contains(needle)) {
+                    found = true;
+                    addUnlessDuplicate(indexed + static_cast<qsizetype>(i));
+                }
+            }
+            if (found)
+                return result;
+        }
+        for (const quint32 p : containing())
+            addUnlessDuplicate(p);
+        return result;
+    }
+
+    const auto addIfMatching = [&](qsizetype p) {
+        if (query.matchesFilters(at(p)))
+            result.append(at(p));
+    };
+    if (text) {
+        for (const quint32 p : containing())
+            addIfMatching(p);
+    } else {
+        for (qsizetype p = 0; p < m_size; ++p)
+            addIfMatching(p);
+    }
     return result;
 }
 

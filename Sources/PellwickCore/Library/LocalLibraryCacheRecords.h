@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Library/LocalLibrarySearchQuery.h>
 
 #include <QHash>
 #include <QList>
@@ -58,6 +59,11 @@ public:
     changed(const QSet<QUuid> &removedIDs,
             const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments) const;
 
+    /// The records matching `query`, in stored order. The search indexes are built at the first
+    /// search of a library and kept while changes leave the records' search values in place;
+    /// records appended since are searched directly. Thread-safe.
+    QList<LocalLibraryItem> search(const LocalLibrarySearchQuery &query) const;
+
     /// Equal when both hold equal records in the same order.
     bool operator==(const LocalLibraryCacheRecords &other) const;
 
@@ -80,6 +86,11 @@ private:
     friend size_t qHash(const IdKey &key, size_t seed) noexcept;
 
     void rebuildIDs();
+
+    /// The search indexes of the first `count` records, shared by every library that holds the
+    /// same search values there; built on first use.
+    struct SearchSlot;
+    std::shared_ptr<SearchSlot> m_search;
 
     std::vector<std::shared_ptr<const Chunk>> m_chunks;
     qsizetype m_size = 0;

@@ -16,7 +16,7 @@ namespace Pellwick {
 namespace {
 
 constexpr long maximumFollowedRedirects = 16;
-constexpr qint64 failureBodyCap = qint64{64} * 1024;
+constexpr qint64 failureBodyCap = qint64(64) * 1024;
 
 struct EasyDeleter
 {
@@ -109,6 +109,17 @@ struct Exchange
     CurlTransfer::Reply reply;
     std::optional<Error> failure; ///< of the source's or the sink's file
     bool overflow = false;
+    /// The body reached the cap of a sink that ends there; the transfer stopped on purpose.
+    bool endedAtCap = false;
+
+    /// Keeps `kept` more bytes and makes curl stop (with a write error) without failing.
+    size_t endAtCap(qint64 kept)
+    {
+        reply.bodyLength += kept;
+        endedAtCap = true;
+        return 0;
+    }
+
     bool outOfMemory = false;
 
     /// False when the transfer must stop: stopping was asked for, or the idle limit passed.
@@ -143,8 +154,8 @@ size_t readBody(char *buffer, size_t size, size_t count, void *context)
 {
     auto *exchange = static_cast<Exchange *>(context);
     const CurlTransfer::Source &source = exchange->request.body;
-    const qint64 wanted
-        = std::min(static_cast<qint64>(size * count), source.length() - exchange->nextSourceByte);
+    const qint64 wanted = std::min(static_cast<qint64>(size) * static_cast<qint64>(count),
+                                   source.length() - exchange->nextSourceByte);
     if (wanted <= 0)
         return 0;
     if (source.kind == CurlTransfer::Source::Kind::Memory) {
@@ -196,6 +207,11 @@ size_t receiveBody(char *data, size_t size, size_t count, void *context)
             break;
         case CurlTransfer::Sink::Kind::Memory:
             if (reply.bodyLength + length > sink.cap) {
+                if (sink.endsAtCap) {
+                    const qint64 kept = std::max<qint64>(sink.cap - reply.bodyLength, 0);
+                    reply.body.append(data, kept);
+                    return exchange->endAtCap(kept);
+                }
                 exchange->overflow = true;
                 return 0; // makes curl stop with a write error
             }
@@ -220,6 +236,14 @@ size_t receiveBody(char *data, size_t size, size_t count, void *context)
                 break;
             }
             if (reply.bodyLength + length > sink.cap) {
+                if (sink.endsAtCap) {
+                    const qint64 kept = std::max<qint64>(sink.cap - reply.bodyLength, 0);
+                    if (Result<void> written = sink.file->write(data, kept); !written) {
+                        exchange->failure = std::move(written).error();
+                        return 0;
+                    }
+                    return exchange->endAtCap(kept);
+                }
                 exchange->overflow = true;
                 return 0;
             }
@@ -400,8 +424,11 @@ Result<CurlTransfer::Reply> performOnce(CURL *handle,
     setMethodAndBody(handle, request, exchange);
 
     const CURLcode code = curl_easy_perform(handle);
-    if (code != CURLE_OK || exchange.failure || exchange.overflow || exchange.outOfMemory)
+    const bool endedAtCap = code == CURLE_WRITE_ERROR && exchange.endedAtCap;
+    if ((code != CURLE_OK && !endedAtCap) || exchange.failure || exchange.overflow
+        || exchange.outOfMemory)
         return transferFailure(code, exchange, errorText);
+    exchange.reply.endedAtCap = exchange.endedAtCap;
 
     curl_off_t sent = 0;
     curl_off_t received = 0;
@@ -481,7 +508,8 @@ void CurlTransfer::initializeGlobally()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request, std::stop_token stop)
+Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request,
+                                                  const std::stop_token &stop)
 {
     if (!isHttpUrl(request.url))
         return Reply{};
@@ -501,7 +529,7 @@ Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request, std::s
         Result<Reply> reply = performOnce(lease.handle(), request, url, headers->get(), stop);
         if (!reply || request.redirects != Redirects::KeepMethod)
             return reply;
-        if (reply->status.value_or(0) != 307 && reply->status.value_or(0) != 308)
+        if (const int status = reply->status.value_or(0); status != 307 && status != 308)
             return reply;
         char *location = nullptr;
         if (curl_easy_getinfo(lease.handle(), CURLINFO_REDIRECT_URL, &location) != CURLE_OK

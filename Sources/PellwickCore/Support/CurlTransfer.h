@@ -90,8 +90,20 @@ public:
         /// `file` must outlive the transfer and be used by nothing else meanwhile.
         static Sink toFile(FileHandle &file, qint64 offset, qint64 cap);
 
+        /// This sink with its cap as the end of what is wanted: a longer body is cut off after its
+        /// first `cap` bytes and the transfer succeeds with `Reply::endedAtCap` set, instead of
+        /// failing (for a reply that may hold more than was asked for, like a whole object sent
+        /// for a range).
+        Sink endingAtCap() const
+        {
+            Sink sink = *this;
+            sink.endsAtCap = true;
+            return sink;
+        }
+
         Kind kind = Kind::Discard;
         qint64 cap = 0;
+        bool endsAtCap = false;
         FileHandle *file = nullptr;
         qint64 offset = 0;
     };
@@ -134,13 +146,15 @@ public:
         QByteArray body;
         /// The body bytes the sink received of the final reply.
         qint64 bodyLength = 0;
+        /// The body was cut off at the cap of a sink `endingAtCap`.
+        bool endedAtCap = false;
         /// The target of a 307 or 308 that was not followed because it is not http or https.
         std::optional<QString> refusedRedirect;
     };
 
     /// Performs `request` on the calling thread. A URL of any scheme but http or https answers a
     /// reply without status, without any I/O.
-    [[nodiscard]] static Result<Reply> perform(const Request &request, std::stop_token stop);
+    [[nodiscard]] static Result<Reply> perform(const Request &request, const std::stop_token &stop);
 
     /// Initialises libcurl for the process; the first call does the work, later calls nothing.
     /// Call it once from `main` (and from each test program) before any other thread starts.

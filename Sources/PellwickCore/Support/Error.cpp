@@ -96,6 +96,43 @@ QString describeIngestCacheError(const IngestCacheError &error)
         error.value);
 }
 
+QString describeRestoreTransferError(const RestoreTransferError &error)
+{
+    using E = RestoreTransferError;
+    return std::visit(
+        Overloaded{
+            [](const E::InvalidRangeData &c) {
+                return QStringLiteral("invalid range data: %1 bytes expected, %2 received")
+                    .arg(c.expected)
+                    .arg(c.actual);
+            },
+            [](const E::ByteCountMismatch &c) {
+                return QStringLiteral("byte count mismatch: %1 expected, %2 found")
+                    .arg(c.expected)
+                    .arg(c.actual);
+            },
+            [](const E::ContentHashMismatch &c) {
+                return QStringLiteral("content hash mismatch: %1 expected, %2 found")
+                    .arg(c.expected, c.actual);
+            },
+            [](const E::MissingLocalLibraryItem &c) {
+                return QStringLiteral("missing local library item %1").arg(c.libraryItemID);
+            },
+            [](const E::DestinationAlreadyExists &c) {
+                return QStringLiteral("destination already exists: %1").arg(c.destinationPath);
+            },
+            [](const E::Paused &) { return QStringLiteral("restore transfer paused"); },
+            [](const E::Cancelled &) { return QStringLiteral("restore transfer cancelled"); },
+            [](const E::UnexpectedRangeResponse &) {
+                return QStringLiteral("unexpected range response");
+            },
+            [](const E::MissingSidecarCapability &) {
+                return QStringLiteral("missing sidecar capability");
+            },
+        },
+        error.value);
+}
+
 } // namespace
 
 tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code)
@@ -147,6 +184,7 @@ QString describe(const Error &error)
                     e.value);
             },
             [](const IngestCacheError &e) { return describeIngestCacheError(e); },
+            [](const RestoreTransferError &e) { return describeRestoreTransferError(e); },
             [](const VerifiedBackupImporterError &e) {
                 return std::visit(
                     Overloaded{[](const VerifiedBackupImporterError::StorageFull &c) {

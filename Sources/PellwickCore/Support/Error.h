@@ -5,6 +5,7 @@
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
+#include <PellwickCore/Restore/RestoreTransferError.h>
 
 #include <QString>
 
@@ -77,6 +78,7 @@ struct Error
                                LibrarySessionClientError,
                                PresignedURLUploadError,
                                IngestCacheError,
+                               RestoreTransferError,
                                VerifiedBackupImporterError>;
 
     Value value;

@@ -67,10 +67,15 @@ private Q_SLOTS:
 void ImporterRecoveryTests::onlyTerminalRecords()
 {
     ImporterRunScene scene;
-    stagePackage(scene, 0, [](auto r) { return r.markingTerminal(P::VerifiedBackup); });
+    const StagedImportRecord verified
+        = stagePackage(scene, 0, [](auto r) { return r.markingTerminal(P::VerifiedBackup); });
     stagePackage(scene, 1, [](auto r) { return r.markingDuplicate(9); });
     setStatus(scene, 0, S::VerifiedBackup);
     setStatus(scene, 1, S::Duplicate);
+    (void) scene.cache().updateArchiveSidecar(scene.items[0].id,
+                                              verified.sidecarFilename,
+                                              verified.sidecarByteCount,
+                                              verified.sidecarContentHash);
     const qsizetype before = scene.log->events().size();
     const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
         u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
@@ -158,14 +163,18 @@ void ImporterRecoveryTests::terminalRecordsTheLibraryMissed_data()
     QTest::addColumn<QList<P>>("phases");
     QTest::addColumn<S>("libraryStatus");
     QTest::addColumn<S>("expected");
+    QTest::addColumn<bool>("settled");
     QTest::newRow("verified record, item verifying")
-        << QList<P>{P::VerifiedBackup} << S::Verifying << S::VerifiedBackup;
+        << QList<P>{P::VerifiedBackup} << S::Verifying << S::VerifiedBackup << true;
     QTest::newRow("duplicate record, item uploading")
-        << QList<P>{P::Duplicate} << S::Uploading << S::Duplicate;
+        << QList<P>{P::Duplicate} << S::Uploading << S::Duplicate << true;
     QTest::newRow("records disagree: never verified on doubt")
-        << QList<P>{P::VerifiedBackup, P::NeedsAttention} << S::Verifying << S::NeedsAttention;
+        << QList<P>{P::VerifiedBackup, P::NeedsAttention} << S::Verifying << S::NeedsAttention
+        << true;
+    QTest::newRow("verified item without its sidecar facts")
+        << QList<P>{P::VerifiedBackup} << S::VerifiedBackup << S::VerifiedBackup << true;
     QTest::newRow("item already settled: untouched")
-        << QList<P>{P::NeedsAttention} << S::VerifiedBackup << S::VerifiedBackup;
+        << QList<P>{P::NeedsAttention} << S::VerifiedBackup << S::VerifiedBackup << false;
 }
 
 void ImporterRecoveryTests::terminalRecordsTheLibraryMissed()
@@ -173,6 +182,7 @@ void ImporterRecoveryTests::terminalRecordsTheLibraryMissed()
     QFETCH(QList<P>, phases);
     QFETCH(S, libraryStatus);
     QFETCH(S, expected);
+    QFETCH(bool, settled);
     ImporterRunScene scene;
     for (const P phase : phases)
         stagePackage(scene, 0, [phase](auto r) { return r.markingTerminal(phase); });
@@ -183,7 +193,6 @@ void ImporterRecoveryTests::terminalRecordsTheLibraryMissed()
     PELLWICK_VERIFY_SUCCESS(items);
     const LocalLibraryItem stored = scene.storedItem(scene.items[0].id);
     QCOMPARE(stored.importStatus, expected);
-    const bool settled = libraryStatus != expected;
     QCOMPARE(items->size(), settled ? 1 : 0);
     QCOMPARE(scene.log->matching(u"statusDidChange"_s).size() - before, settled ? 1 : 0);
     QCOMPARE(scene.log->matching(u"request"_s), QStringList());

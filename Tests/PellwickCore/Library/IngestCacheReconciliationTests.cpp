@@ -17,18 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList texts(std::initializer_list<const char *> values)
-{
-    QStringList list;
-    for (const char *value : values)
-        list.append(QString::fromUtf8(value));
-    return list;
-}
-
-} // namespace
-
-namespace {
-
 /// The bytes of a RAW original or sidecar numbered `seed` in a scenario.
 QByteArray rawBytes(int seed)
 {
@@ -42,8 +30,8 @@ QByteArray sidecarBytes(int seed)
 
 } // namespace
 
-/// A scenario: an Ingest Cache folder whose files are written from short specs, library records
-/// written from specs, and results summarised as text.
+/// A scenario: an Ingest Cache folder whose files are written from short layouts, library records
+/// written from layouts, and results summarised as text.
 ///
 /// A cache file is "path=seed": ".CR3" files are RAW originals (paired with the ".xmp" of the same
 /// stem when there is one), a lone ".xmp" is an unpaired sidecar and ".JPG" an excluded target.
@@ -68,7 +56,7 @@ private:
     LocalLibraryCache store() const;
     void writeCache(const QStringList &files) const;
     ImportReview review() const;
-    QList<LocalLibraryItem> records(const QStringList &specs) const;
+    QList<LocalLibraryItem> records(const QStringList &layouts) const;
     QStringList summary(const QList<LocalLibraryItem> &items) const;
     QByteArray storedBytes() const;
 
@@ -152,11 +140,11 @@ ImportReview IngestCacheReconciliationTests::review() const
     return review;
 }
 
-QList<LocalLibraryItem> IngestCacheReconciliationTests::records(const QStringList &specs) const
+QList<LocalLibraryItem> IngestCacheReconciliationTests::records(const QStringList &layouts) const
 {
     QList<LocalLibraryItem> items;
-    for (qsizetype i = 0; i < specs.size(); ++i) {
-        const QStringList words = specs.at(i).split(QLatin1Char(' '));
+    for (qsizetype i = 0; i < layouts.size(); ++i) {
+        const QStringList words = layouts.at(i).split(QLatin1Char(' '));
         LocalLibraryItem item = minimalLibraryItem(static_cast<int>(i));
         item.id = QUuid(static_cast<uint>(16 * (i + 1)), 0, 0x4000, 0x80, 0, 0, 0, 0, 0, 0, 0);
         item.originalFilename = words.at(0);

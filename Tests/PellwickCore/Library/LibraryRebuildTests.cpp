@@ -6,22 +6,11 @@
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QStringList texts(std::initializer_list<const char *> values)
-{
-    QStringList list;
-    for (const char *value : values)
-        list.append(QString::fromUtf8(value));
-    return list;
-}
-
-} // namespace
 
 class LibraryRebuildTests : public QObject
 {
@@ -46,9 +35,9 @@ private:
 namespace {
 
 /// A local record "label backendID|- hash [canonical]".
-LocalLibraryItem localRecord(const QString &spec, int n)
+LocalLibraryItem localRecord(const QString &layout, int n)
 {
-    const QStringList words = spec.split(QLatin1Char(' '));
+    const QStringList words = layout.split(QLatin1Char(' '));
     LocalLibraryItem item = filledLibraryItem(n);
     item.originalFilename = words.at(0);
     item.backendLibraryItemID = words.at(1) == QStringLiteral("-")
@@ -60,9 +49,9 @@ LocalLibraryItem localRecord(const QString &spec, int n)
 }
 
 /// A backend item "id hash [canonical]", named like the local record "a".
-RemoteLibraryItem remoteItem(const QString &spec)
+RemoteLibraryItem remoteItem(const QString &layout)
 {
-    const QStringList words = spec.split(QLatin1Char(' '));
+    const QStringList words = layout.split(QLatin1Char(' '));
     RemoteLibraryItem item;
     item.id = words.at(0).toLongLong();
     item.contentHash = words.at(1);
@@ -131,12 +120,12 @@ void LibraryRebuildTests::linking()
     QFETCH(QStringList, expected);
 
     QList<LocalLibraryItem> records;
-    for (const QString &spec : local)
-        records.append(localRecord(spec, static_cast<int>(records.size())));
+    for (const QString &layout : local)
+        records.append(localRecord(layout, static_cast<int>(records.size())));
     PELLWICK_VERIFY_SUCCESS(store().writeItems(records));
     QList<RemoteLibraryItem> items;
-    for (const QString &spec : remote)
-        items.append(remoteItem(spec));
+    for (const QString &layout : remote)
+        items.append(remoteItem(layout));
 
     PELLWICK_VERIFY_SUCCESS(store().rebuild(items));
 

@@ -13,18 +13,6 @@ using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QStringList texts(std::initializer_list<const char *> values)
-{
-    QStringList list;
-    for (const char *value : values)
-        list.append(QString::fromUtf8(value));
-    return list;
-}
-
-} // namespace
-
 /// A folder source holding "ok.CR3" (its "gone.CR3" deleted since the copy), a card with volume
 /// UUID "CARD" mounted at "mnt/card" (recorded at a mount point that no longer exists) that holds
 /// "ok.CR3" and lost "gone.CR3", and a card "AWAY" that is not mounted.

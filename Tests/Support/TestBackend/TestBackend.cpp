@@ -203,8 +203,16 @@ void TestBackend::Private::addRoute(const char *method, const std::string &full,
 {
     auto wrapped = [this, handler = std::move(handler)](const httplib::Request &request,
                                                         httplib::Response &response) {
+        const QByteArray method = QByteArray::fromStdString(request.method);
+        const QByteArray path = QByteArray::fromStdString(request.path);
+        if (requestHook && !requestHook(method, path, false)) {
+            response.status = 503;
+            return;
+        }
         if (!recordAndApplyFault(request, response))
             handler(request, response);
+        if (requestHook)
+            requestHook(method, path, true);
     };
     const std::string_view name(method);
     if (name == "GET")
@@ -219,6 +227,11 @@ void TestBackend::Private::addRoute(const char *method, const std::string &full,
         server.Delete(full, wrapped);
     else if (name == "OPTIONS")
         server.Options(full, wrapped);
+}
+
+void TestBackend::setRequestHook(RequestHook hook)
+{
+    d->requestHook = std::move(hook);
 }
 
 TestBackend::Account *TestBackend::Private::findAccount(const QString &email)

@@ -196,6 +196,13 @@ public:
     /// Lets every stalled reply go: a stall answers 503, a stall after headers closes the connection.
     void releaseStalls();
 
+    /// Runs on the server's thread as each request to an endpoint arrives (`applied` false) and
+    /// once it has been applied, before it is answered (`applied` true). Returning false before
+    /// a request drops it unapplied with a 503 (crash tests end their client there).
+    using RequestHook
+        = std::function<bool(const QByteArray &method, const QByteArray &path, bool applied)>;
+    void setRequestHook(RequestHook hook);
+
     QList<RecordedRequest> requests() const;
     void clearRequests();
 

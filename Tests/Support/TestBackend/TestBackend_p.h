@@ -99,6 +99,7 @@ struct TestBackend::Private
 
     std::unique_ptr<TestObjectStore> objectStore;
     qint64 partSizeBytes = 0;
+    TestBackend::RequestHook requestHook;
     TestBackend::Reauthorization reauthorization = TestBackend::Reauthorization::SameUpload;
     qint64 reauthorizationPartSize = 0;
     QList<StoredItem> items;

@@ -1,0 +1,104 @@
+#include "IngestCachePackageRemover.h"
+
+#include <QDir>
+#include <QHash>
+
+namespace Pellwick {
+
+namespace {
+
+bool isNotFound(const Error &error)
+{
+    const auto *backend = error.as<LibrarySessionClientError>();
+    if (!backend)
+        return false;
+    const auto *status = std::get_if<LibrarySessionClientError::UnexpectedStatus>(&backend->value);
+    return status && status->statusCode == 404;
+}
+
+} // namespace
+
+IngestCachePackageRemover::IngestCachePackageRemover(
+    LocalLibraryCache cache,
+    StagingArea stagingArea,
+    IngestCache ingestCache,
+    std::shared_ptr<const VerifiedBackupImportCancelling> api)
+    : m_cache(std::move(cache))
+    , m_stagingArea(std::move(stagingArea))
+    , m_ingestCache(std::move(ingestCache))
+    , m_api(std::move(api))
+{}
+
+Result<QList<LocalLibraryItem>>
+IngestCachePackageRemover::removableItems(const QSet<QUuid> &ids) const
+{
+    Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+    PELLWICK_TRY(records);
+    QList<LocalLibraryItem> removable;
+    if (ids.isEmpty())
+        return removable;
+    records->forEach([&](const LocalLibraryItem &item) {
+        if (ids.contains(item.id)
+            && (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+                || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+            && item.ingestCacheOriginalURL) {
+            removable.append(item);
+        }
+    });
+    return removable;
+}
+
+Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> &ids,
+                                                              const QString &token,
+                                                              std::stop_token stop) const
+{
+    Result<QList<LocalLibraryItem>> items = removableItems(ids);
+    PELLWICK_TRY(items);
+    QSet<QUuid> removing;
+    for (const LocalLibraryItem &item : *items)
+        removing.insert(item.id);
+
+    // A file overwritten in place leaves two records naming it (the old one needing attention,
+    // a new ready one): removing the old package must not delete the new record's only copy.
+    QSet<QString> namedElsewhere;
+    if (!items->isEmpty()) {
+        Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+        PELLWICK_TRY(records);
+        records->forEach([&](const LocalLibraryItem &record) {
+            if (removing.contains(record.id))
+                return;
+            for (const auto &url : {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
+                if (url)
+                    namedElsewhere.insert(QDir::cleanPath(*url));
+            }
+        });
+    }
+
+    QSet<QUuid> removed;
+    for (const LocalLibraryItem &item : *items) {
+        if (stop.stop_requested())
+            return failure(CancellationError{});
+        if (item.backendLibraryItemID) {
+            Result<void> cancelled
+                = m_api->cancelVerifiedBackupImport(token, *item.backendLibraryItemID, stop);
+            if (!cancelled && !isNotFound(cancelled.error()))
+                return tl::unexpected<Error>(cancelled.error());
+        }
+        PELLWICK_TRY(m_stagingArea.removeRecord(item.id));
+
+        QStringList files;
+        for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {
+            if (url && !namedElsewhere.contains(QDir::cleanPath(*url)))
+                files.append(*url);
+        }
+        if (!files.isEmpty()) {
+            PELLWICK_TRY(m_ingestCache.removeUnarchivedPackage(
+                files.at(0), files.size() > 1 ? std::optional(files.at(1)) : std::nullopt));
+        }
+        PELLWICK_TRY(m_cache.removeItems({item.id}));
+        removed.insert(item.id);
+    }
+    return removed;
+}
+
+} // namespace Pellwick

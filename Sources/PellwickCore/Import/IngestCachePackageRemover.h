@@ -1,0 +1,50 @@
+#pragma once
+
+#include <PellwickCore/Import/StagingArea.h>
+#include <PellwickCore/Import/VerifiedBackupImportCancelling.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <memory>
+#include <stop_token>
+
+namespace Pellwick {
+
+/// Deletes packages that never reached the archive: for each selected library item that is
+/// only in the Ingest Cache (ready to import, or needing attention), its import on the backend,
+/// its Staging Area folder, its cached files and its library record, in that order. Not
+/// coordinated with a running import: do not offer removal while one runs.
+class IngestCachePackageRemover
+{
+public:
+    IngestCachePackageRemover(LocalLibraryCache cache,
+                              StagingArea stagingArea,
+                              IngestCache ingestCache,
+                              std::shared_ptr<const VerifiedBackupImportCancelling> api);
+
+    /// The items of `ids` that would be removed, in stored order: ready or needs-attention items
+    /// with a cached original. Fails with the store's read error.
+    [[nodiscard]] Result<QList<LocalLibraryItem>> removableItems(const QSet<QUuid> &ids) const;
+
+    /// Removes the removable items of `ids` one after the other and returns their ids. A backend
+    /// answer 404 to the cancel counts as done. A cached file that another library record still
+    /// names is kept. The first other failure ends the call: earlier items stay removed, the
+    /// failing one partly (a later call finishes it), later ones untouched. `stop` is passed to
+    /// the backend and checked between items (`CancellationError`).
+    [[nodiscard]] Result<QSet<QUuid>>
+    removePackages(const QSet<QUuid> &ids, const QString &token, std::stop_token stop = {}) const;
+
+private:
+    LocalLibraryCache m_cache;
+    StagingArea m_stagingArea;
+    IngestCache m_ingestCache;
+    std::shared_ptr<const VerifiedBackupImportCancelling> m_api;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,27 @@
+#include "RestoreRangeFetching.h"
+
+#include <PellwickCore/Support/FileManager.h>
+
+#include <limits>
+
+namespace Pellwick {
+
+qint64 rangeBodyCap(const RestoreByteRange &range)
+{
+    return saturatingByteSum(range.byteCount(), 1);
+}
+
+Result<qint64> RestoreRangeFetching::download(const QString &url,
+                                              const RestoreByteRange &range,
+                                              FileHandle &file,
+                                              std::stop_token stop) const
+{
+    Result<QByteArray> body = data(url, range, std::move(stop));
+    if (!body)
+        return tl::unexpected<Error>(std::move(body).error());
+    const qint64 kept = std::min<qint64>(body->size(), rangeBodyCap(range));
+    PELLWICK_TRY(file.write(body->constData(), kept));
+    return kept;
+}
+
+} // namespace Pellwick

@@ -1,0 +1,10 @@
+#include "RestoreTransferClock.h"
+
+namespace Pellwick {
+
+Date SystemRestoreTransferClock::now() const
+{
+    return Date::now();
+}
+
+} // namespace Pellwick

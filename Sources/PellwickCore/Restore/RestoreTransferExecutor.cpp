@@ -1,0 +1,615 @@
+#include "RestoreTransferExecutor.h"
+
+#include <PellwickCore/Restore/RestoreTransferError.h>
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/Executor.h>
+#include <PellwickCore/Support/FileContentCopy.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace Pellwick {
+
+namespace {
+
+const QString operationName = QStringLiteral("Restore Transfer");
+
+using Refresh = std::function<Result<std::pair<QString, Date>>(std::stop_token)>;
+
+template<typename Case>
+tl::unexpected<Error> restoreFailure(Case value)
+{
+    return failure(RestoreTransferError{std::move(value)});
+}
+
+tl::unexpected<Error> cancelled()
+{
+    return failure(CancellationError{});
+}
+
+/// The chunk ranges of an artifact in ascending order without those already recorded, produced
+/// one at a time: a damaged byte count (say 2^62) costs nothing until its ranges are fetched.
+class MissingRanges
+{
+public:
+    MissingRanges(const RestoreTransferManifest &manifest, qint64 chunkSize)
+        : m_byteCount(manifest.expectedByteCount)
+        , m_chunkSize(std::max<qint64>(chunkSize, 1))
+    {
+        for (const RestoreByteRange &range : manifest.completedRanges)
+            m_completed.emplace(range.start, range.endInclusive);
+        advance();
+    }
+
+    bool isEmpty() const { return !m_next; }
+
+    RestoreByteRange take()
+    {
+        const RestoreByteRange range = *m_next;
+        advance();
+        return range;
+    }
+
+private:
+    void advance()
+    {
+        m_next.reset();
+        while (m_start < m_byteCount) {
+            const qint64 end = m_byteCount - 1 - m_start < m_chunkSize - 1
+                                   ? m_byteCount - 1
+                                   : m_start + m_chunkSize - 1;
+            const RestoreByteRange range{m_start, end};
+            if (m_start > std::numeric_limits<qint64>::max() - m_chunkSize)
+                m_start = m_byteCount; // the last chunk a 64-bit offset can start
+            else
+                m_start += m_chunkSize;
+            if (!m_completed.contains({range.start, range.endInclusive})) {
+                m_next = range;
+                return;
+            }
+        }
+    }
+
+    qint64 m_byteCount;
+    qint64 m_chunkSize;
+    qint64 m_start = 0;
+    std::set<std::pair<qint64, qint64>> m_completed;
+    std::optional<RestoreByteRange> m_next;
+};
+
+/// Every chunk range of a byte count, in ascending order (for assembly, once all are on disk).
+QList<RestoreByteRange> chunkRanges(qint64 byteCount, qint64 chunkSize)
+{
+    RestoreTransferManifest none;
+    none.expectedByteCount = byteCount;
+    MissingRanges ranges(none, chunkSize);
+    QList<RestoreByteRange> all;
+    while (!ranges.isEmpty())
+        all.append(ranges.take());
+    return all;
+}
+
+QString temporaryAssemblyPath(const QString &destination)
+{
+    return parentPath(destination) + QStringLiteral("/.") + lastPathComponent(destination)
+           + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace
+
+struct RestoreTransferExecutor::ProgressContext
+{
+    ProgressCallback callback;
+    QUuid transferID;
+    qint64 packageByteCount = 0;
+    qint64 packageFileCount = 1;
+    qint64 completedPackageByteCount = 0;
+    qint64 completedPackageFileCount = 0;
+};
+
+/// The fetches of one artifact in flight. Up to `parallel` worker threads take started ranges in
+/// turn, each streaming a range's body into a hidden file in the parts folder and flushing it; a
+/// worker keeps its connection from one range to the next. Results are taken in completion order
+/// by the one thread that owns the manifest. Destroying it stops the fetches still running,
+/// removes their files and joins the workers.
+class RestoreTransferExecutor::RangeDownload
+{
+public:
+    struct Outcome
+    {
+        RestoreByteRange range;
+        QString temporaryPath;
+        Result<qint64> length;
+    };
+
+    RangeDownload(const RestoreTransferExecutor &executor,
+                  QString url,
+                  QString partsPath,
+                  int parallel,
+                  const std::stop_token &runStop)
+        : m_executor(executor)
+        , m_url(std::move(url))
+        , m_partsPath(std::move(partsPath))
+        , m_parallel(parallel)
+        , m_forwardStop(runStop, [this] { m_stop.request_stop(); })
+    {}
+
+    RangeDownload(const RangeDownload &) = delete;
+    RangeDownload &operator=(const RangeDownload &) = delete;
+
+    ~RangeDownload()
+    {
+        m_stop.request_stop();
+        while (m_inFlight > 0)
+            discard(next());
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        m_workers.clear(); // waits for each worker
+    }
+
+    int inFlight() const { return m_inFlight; }
+
+    void start(const RestoreByteRange &range)
+    {
+        ++m_inFlight;
+        const QString temporary = m_partsPath
+                                  + QStringLiteral("/.%1-%2.part.tmp-%3")
+                                        .arg(range.start)
+                                        .arg(range.endInclusive)
+                                        .arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        {
+            const std::lock_guard lock(m_mutex);
+            m_jobs.push_back({range, temporary});
+        }
+        m_changed.notify_all();
+        if (static_cast<int>(m_workers.size()) < std::min(m_inFlight, m_parallel)) {
+            if (std::optional<Executor::Task> worker
+                = Executor::shared()->tryStart([this] { work(); })) {
+                m_workers.push_back(std::move(*worker));
+                return;
+            }
+        }
+        if (m_workers.empty()) {
+            // No thread to be had: this fetch runs here, which only costs parallelism.
+            if (std::optional<Job> job = takeJob(false))
+                finish({job->range, job->temporaryPath, fetch(*job)});
+        }
+    }
+
+    /// Blocks until a fetch has finished.
+    Outcome next()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_outcomes.empty(); });
+        Outcome outcome = std::move(m_outcomes.front());
+        m_outcomes.pop_front();
+        --m_inFlight;
+        return outcome;
+    }
+
+    void discard(const Outcome &outcome) const
+    {
+        (void) m_executor.m_fileManager->removeItem(outcome.temporaryPath);
+    }
+
+private:
+    struct Job
+    {
+        RestoreByteRange range;
+        QString temporaryPath;
+    };
+
+    std::optional<Job> takeJob(bool wait)
+    {
+        std::unique_lock lock(m_mutex);
+        if (wait)
+            m_changed.wait(lock, [this] { return !m_jobs.empty() || m_closing; });
+        if (m_jobs.empty())
+            return std::nullopt;
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        return job;
+    }
+
+    void work()
+    {
+        while (std::optional<Job> job = takeJob(true))
+            finish({job->range, job->temporaryPath, fetch(*job)});
+    }
+
+    Result<qint64> fetch(const Job &job) const
+    {
+        if (m_stop.get_token().stop_requested())
+            return cancelled();
+        const FileManager &files = *m_executor.m_fileManager;
+        if (!files.createFile(job.temporaryPath))
+            return fileSystemFailure(QStringLiteral("create"), job.temporaryPath, EIO);
+        Result<std::unique_ptr<FileHandle>> file = files.openForWriting(job.temporaryPath);
+        if (!file)
+            return tl::unexpected<Error>(std::move(file).error());
+        Result<qint64> length
+            = m_executor.m_rangeFetcher->download(m_url, job.range, **file, m_stop.get_token());
+        // A body of the right length must be on storage before the manifest may name it.
+        if (length && *length == job.range.byteCount()) {
+            if (Result<void> synchronized = (*file)->synchronize(); !synchronized)
+                return tl::unexpected<Error>(std::move(synchronized).error());
+        }
+        (*file)->close();
+        return length;
+    }
+
+    void finish(Outcome outcome)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_outcomes.push_back(std::move(outcome));
+        }
+        m_changed.notify_all();
+    }
+
+    const RestoreTransferExecutor &m_executor;
+    const QString m_url;
+    const QString m_partsPath;
+    const int m_parallel;
+    std::stop_source m_stop;
+    std::stop_callback<std::function<void()>> m_forwardStop;
+    std::vector<Executor::Task> m_workers;
+    int m_inFlight = 0; // touched by the owning thread only
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Job> m_jobs;
+    std::deque<Outcome> m_outcomes;
+    bool m_closing = false;
+};
+
+RestoreTransferExecutor::RestoreTransferExecutor(
+    QString rootPath,
+    RestoreTransferConfiguration configuration,
+    std::shared_ptr<const RestoreRangeFetching> rangeFetcher,
+    std::shared_ptr<const ContentHashing> contentHasher,
+    std::shared_ptr<const RestoreTransferClock> clock,
+    std::shared_ptr<const FileManager> fileManager,
+    IsPaused isPaused)
+    : m_layout{std::move(rootPath)}
+    , m_configuration(configuration)
+    , m_rangeFetcher(std::move(rangeFetcher))
+    , m_contentHasher(std::move(contentHasher))
+    , m_clock(std::move(clock))
+    , m_fileManager(std::move(fileManager))
+    , m_isPaused(std::move(isPaused))
+{}
+
+Result<RestoreTransferManifest>
+RestoreTransferExecutor::execute(const RestoreTransfer &transfer,
+                                 const RefreshCapability &refreshCapability,
+                                 const ProgressCallback &progressDidChange,
+                                 const QUuid &transferID,
+                                 std::stop_token stop) const
+{
+    const qint64 sidecarByteCount = transfer.sidecar ? transfer.sidecar->expectedByteCount : 0;
+    ProgressContext rawProgress{progressDidChange,
+                                transferID,
+                                saturatingByteSum(transfer.expectedByteCount, sidecarByteCount)};
+    Result<RestoreTransferManifest> raw = executeArtifact(
+        transfer.rawFile(),
+        rawProgress,
+        [&](std::stop_token refreshStop) -> Result<std::pair<QString, Date>> {
+            Result<RestoreTransferCapability> capability
+                = refreshCapability(std::move(refreshStop));
+            if (!capability)
+                return tl::unexpected<Error>(std::move(capability).error());
+            return std::pair{capability->transferURL, capability->expiresAt};
+        },
+        stop);
+    if (!raw || !transfer.sidecar)
+        return raw;
+
+    ProgressContext sidecarProgress = rawProgress;
+    sidecarProgress.completedPackageByteCount = raw->isComplete ? raw->expectedByteCount : 0;
+    Result<RestoreTransferManifest> sidecar = executeArtifact(
+        *transfer.sidecar,
+        sidecarProgress,
+        [&](std::stop_token refreshStop) -> Result<std::pair<QString, Date>> {
+            Result<RestoreTransferCapability> capability
+                = refreshCapability(std::move(refreshStop));
+            if (!capability)
+                return tl::unexpected<Error>(std::move(capability).error());
+            if (!capability->sidecar)
+                return restoreFailure(RestoreTransferError::MissingSidecarCapability{});
+            return std::pair{capability->sidecar->transferURL, capability->sidecar->expiresAt};
+        },
+        stop);
+    if (!sidecar)
+        return tl::unexpected<Error>(std::move(sidecar).error());
+    return raw;
+}
+
+Result<std::optional<RestoreTransferManifest>>
+RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
+{
+    const QString path = m_layout.manifestPath(id);
+    if (!m_fileManager->fileExists(path))
+        return std::optional<RestoreTransferManifest>();
+    Result<QByteArray> data = readFileContents(*m_fileManager, path);
+    if (!data)
+        return tl::unexpected<Error>(std::move(data).error());
+    Result<RestoreTransferManifest> manifest = RestoreTransferManifest::decode(*data);
+    if (!manifest)
+        return tl::unexpected<Error>(std::move(manifest).error());
+    return std::optional<RestoreTransferManifest>(std::move(*manifest));
+}
+
+Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest &manifest) const
+{
+    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.manifestsPath()));
+    Result<QByteArray> data = manifest.encoded();
+    if (!data)
+        return tl::unexpected<Error>(std::move(data).error());
+    return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), *data);
+}
+
+Result<RestoreTransferManifest>
+RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
+                                         const ProgressContext &progress,
+                                         const Refresh &refresh,
+                                         const std::stop_token &stop) const
+{
+    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(file.id);
+    if (!stored)
+        return tl::unexpected<Error>(std::move(stored).error());
+    if (*stored && (*stored)->isComplete) {
+        report(progress, TransferProgressPhase::Verifying, file, **stored);
+        PELLWICK_TRY(verify((*stored)->destinationPath, **stored));
+        return **stored;
+    }
+    Result<RestoreTransferManifest> manifest = preparedManifest(file, refresh, stop);
+    if (!manifest)
+        return tl::unexpected<Error>(std::move(manifest).error());
+    PELLWICK_TRY(downloadMissingRanges(*manifest, file, progress, stop));
+    PELLWICK_TRY(finalize(*manifest, file, progress, stop));
+    return manifest;
+}
+
+Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
+    const RestoreTransferFile &file, const Refresh &refresh, const std::stop_token &stop) const
+{
+    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.manifestsPath()));
+    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.partsPath(file.id)));
+    PELLWICK_TRY(m_fileManager->createDirectory(parentPath(file.destinationPath)));
+
+    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(file.id);
+    if (!stored)
+        return tl::unexpected<Error>(std::move(stored).error());
+    RestoreTransferManifest manifest;
+    if (*stored) {
+        manifest = std::move(**stored);
+    } else {
+        manifest.id = file.id;
+        manifest.canonicalFilename = file.canonicalFilename;
+        manifest.transferURL = file.transferURL;
+        manifest.capabilityExpiresAt = file.capabilityExpiresAt;
+    }
+    manifest.destinationPath = file.destinationPath;
+    manifest.expectedByteCount = file.expectedByteCount;
+    manifest.expectedContentHash = file.expectedContentHash;
+    if (manifest.isComplete)
+        return manifest;
+
+    if (manifest.capabilityExpiresAt <= m_clock->now()) {
+        Result<std::pair<QString, Date>> fresh = refresh(stop);
+        if (!fresh)
+            return tl::unexpected<Error>(std::move(fresh).error());
+        manifest.transferURL = fresh->first;
+        manifest.capabilityExpiresAt = fresh->second;
+    } else {
+        manifest.transferURL = file.transferURL;
+        manifest.capabilityExpiresAt = file.capabilityExpiresAt;
+    }
+    PELLWICK_TRY(saveManifest(manifest));
+    return manifest;
+}
+
+Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManifest &manifest,
+                                                            const RestoreTransferFile &file,
+                                                            const ProgressContext &progress,
+                                                            const std::stop_token &stop) const
+{
+    MissingRanges missing(manifest, m_configuration.chunkSizeBytes);
+    report(progress, TransferProgressPhase::Downloading, file, manifest);
+    if (missing.isEmpty())
+        return {};
+
+    const QString partsPath = m_layout.partsPath(manifest.id);
+    const int parallel = std::max(m_configuration.maximumParallelChunks, 1);
+    RangeDownload download(*this, manifest.transferURL, partsPath, parallel, stop);
+    while (!missing.isEmpty() && download.inFlight() < parallel)
+        download.start(missing.take());
+    if (stop.stop_requested())
+        return cancelled();
+
+    auto isPaused = [&] { return m_isPaused && m_isPaused(manifest.id); };
+    while (download.inFlight() > 0) {
+        const RangeDownload::Outcome outcome = download.next();
+        auto fail = [&](tl::unexpected<Error> error) {
+            download.discard(outcome);
+            return error;
+        };
+        if (isPaused())
+            return fail(restoreFailure(RestoreTransferError::Paused{}));
+        if (!outcome.length) {
+            if (stop.stop_requested())
+                return fail(cancelled());
+            return fail(tl::unexpected<Error>(outcome.length.error()));
+        }
+        const qint64 expected = outcome.range.byteCount();
+        if (*outcome.length != expected)
+            return fail(
+                restoreFailure(RestoreTransferError::InvalidRangeData{expected, *outcome.length}));
+
+        if (Result<void> renamed = m_fileManager->replaceItem(
+                outcome.temporaryPath, m_layout.partPath(manifest.id, outcome.range));
+            !renamed)
+            return fail(tl::unexpected<Error>(renamed.error()));
+        PELLWICK_TRY(m_fileManager->synchronizeDirectory(partsPath));
+
+        manifest.completedRanges.append(outcome.range);
+        std::stable_sort(
+            manifest.completedRanges.begin(),
+            manifest.completedRanges.end(),
+            [](const RestoreByteRange &a, const RestoreByteRange &b) { return a.start < b.start; });
+        PELLWICK_TRY(saveManifest(manifest));
+        report(progress, TransferProgressPhase::Downloading, file, manifest);
+
+        if (!missing.isEmpty()) {
+            if (isPaused())
+                return restoreFailure(RestoreTransferError::Paused{});
+            download.start(missing.take());
+        }
+        if (stop.stop_requested())
+            return cancelled();
+    }
+    return {};
+}
+
+Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest,
+                                               const RestoreTransferFile &file,
+                                               const ProgressContext &progress,
+                                               const std::stop_token &stop) const
+{
+    report(progress, TransferProgressPhase::Assembling, file, manifest);
+    Result<QString> temporary = assembleTemporaryFile(manifest);
+    if (!temporary)
+        return tl::unexpected<Error>(std::move(temporary).error());
+
+    report(progress, TransferProgressPhase::Verifying, file, manifest);
+    auto verifyAndInstall = [&]() -> Result<void> {
+        if (stop.stop_requested())
+            return cancelled();
+        PELLWICK_TRY(verify(*temporary, manifest));
+        if (stop.stop_requested())
+            return cancelled();
+        return installVerifiedFile(*temporary, manifest);
+    };
+    if (Result<void> installed = verifyAndInstall(); !installed) {
+        (void) m_fileManager->removeItem(*temporary);
+        return installed;
+    }
+
+    manifest.isComplete = true;
+    PELLWICK_TRY(saveManifest(manifest));
+    // The complete manifest is durable; the parts are no longer needed by anyone.
+    (void) m_fileManager->removeItem(m_layout.partsPath(manifest.id));
+    return {};
+}
+
+Result<QString>
+RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &manifest) const
+{
+    const QString temporary = temporaryAssemblyPath(manifest.destinationPath);
+    (void) m_fileManager->createFile(temporary);
+    Result<std::unique_ptr<FileHandle>> output = m_fileManager->openForWriting(temporary);
+    if (!output)
+        return tl::unexpected<Error>(std::move(output).error());
+
+    auto assemble = [&]() -> Result<void> {
+        for (const RestoreByteRange &range :
+             chunkRanges(manifest.expectedByteCount, m_configuration.chunkSizeBytes)) {
+            const QString part = m_layout.partPath(manifest.id, range);
+            Result<std::unique_ptr<FileHandle>> input = m_fileManager->openForReading(part);
+            if (!input)
+                return tl::unexpected<Error>(std::move(input).error());
+            PELLWICK_TRY(copyFileContents(**input, **output, part, temporary));
+        }
+        return (*output)->synchronize();
+    };
+    Result<void> assembled = assemble();
+    (*output)->close();
+    if (!assembled) {
+        (void) m_fileManager->removeItem(temporary);
+        return tl::unexpected<Error>(assembled.error());
+    }
+    return temporary;
+}
+
+Result<void> RestoreTransferExecutor::verify(const QString &path,
+                                             const RestoreTransferManifest &manifest) const
+{
+    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
+    if (!attributes)
+        return tl::unexpected<Error>(std::move(attributes).error());
+    const qint64 size = attributes->type == FileAttributes::Type::Regular ? attributes->size : -1;
+    if (size != manifest.expectedByteCount)
+        return restoreFailure(
+            RestoreTransferError::ByteCountMismatch{manifest.expectedByteCount, size});
+    Result<QString> hash = m_contentHasher->contentHash(path);
+    if (!hash)
+        return tl::unexpected<Error>(std::move(hash).error());
+    if (*hash != manifest.expectedContentHash)
+        return restoreFailure(
+            RestoreTransferError::ContentHashMismatch{manifest.expectedContentHash, *hash});
+    return {};
+}
+
+Result<void>
+RestoreTransferExecutor::installVerifiedFile(const QString &temporaryPath,
+                                             const RestoreTransferManifest &manifest) const
+{
+    const QString destination = manifest.destinationPath;
+    if (m_fileManager->fileExists(destination))
+        return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
+    if (Result<void> moved = m_fileManager->moveItem(temporaryPath, destination); !moved) {
+        const FileSystemError *error = moved.error().as<FileSystemError>();
+        if (error && error->code == EEXIST)
+            return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
+        return moved;
+    }
+    return m_fileManager->synchronizeDirectory(parentPath(destination));
+}
+
+Result<void>
+RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const
+{
+    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(id);
+    if (!stored)
+        return tl::unexpected<Error>(std::move(stored).error());
+    if (*stored && (*stored)->isComplete)
+        return {};
+    (void) m_fileManager->removeItem(m_layout.manifestPath(id));
+    (void) m_fileManager->removeItem(m_layout.partsPath(id));
+    return {};
+}
+
+void RestoreTransferExecutor::report(const ProgressContext &progress,
+                                     TransferProgressPhase phase,
+                                     const RestoreTransferFile &file,
+                                     const RestoreTransferManifest &manifest) const
+{
+    if (!progress.callback)
+        return;
+    const qint64 completed = manifest.completedByteCount();
+    TransferProgress row;
+    row.id = progress.transferID;
+    row.operationName = operationName;
+    row.phase = phase;
+    row.currentFilename = file.canonicalFilename;
+    if (phase == TransferProgressPhase::Downloading) {
+        row.currentFileCompletedByteCount = completed;
+        row.currentFileTotalByteCount = file.expectedByteCount;
+    }
+    row.completedByteCount = saturatingByteSum(progress.completedPackageByteCount, completed);
+    row.totalByteCount = progress.packageByteCount;
+    row.completedPackageCount = progress.completedPackageFileCount;
+    row.totalPackageCount = progress.packageFileCount;
+    progress.callback(row);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Ingest/TransferProgress.h>
+#include <PellwickCore/Restore/RestoreDownloads.h>
+#include <PellwickCore/Restore/RestoreRangeFetching.h>
+#include <PellwickCore/Restore/RestoreTransferClock.h>
+#include <PellwickCore/Restore/RestoreTransferManifest.h>
+#include <PellwickCore/Restore/RestoreTransferStateLayout.h>
+#include <PellwickCore/Restore/RestoreTransferTypes.h>
+#include <PellwickCore/Support/FileManager.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace Pellwick {
+
+/// Does the work of one Restore Transfer: for the RAW original and then its optional sidecar, it
+/// loads or creates the artifact's manifest, refreshes an expired capability, downloads the
+/// missing ranges in parallel into part files, assembles them into a hidden file beside the
+/// destination, checks size and content hash and moves the file into place without ever
+/// replacing an existing one. The manifest and the part files are the only state, so every run
+/// continues from what an earlier one left.
+///
+/// A range is recorded in the manifest only once its part file and the part's folder entry are
+/// on storage. Once an artifact's complete manifest is on storage its part files are removed: the
+/// manifest alone lets a later run verify the installed file again.
+///
+/// A value; `execute` may run on any thread, and one artifact must not be run by two runs at once.
+class RestoreTransferExecutor
+{
+public:
+    using IsPaused = std::function<bool(const RestoreTransferIdentifier &)>;
+    /// A fresh capability for the transfer's item; called when a stored one has expired.
+    using RefreshCapability = std::function<Result<RestoreTransferCapability>(std::stop_token)>;
+    using ProgressCallback = std::function<void(const TransferProgress &)>;
+
+    RestoreTransferExecutor(QString rootPath,
+                            RestoreTransferConfiguration configuration,
+                            std::shared_ptr<const RestoreRangeFetching> rangeFetcher,
+                            std::shared_ptr<const ContentHashing> contentHasher,
+                            std::shared_ptr<const RestoreTransferClock> clock,
+                            std::shared_ptr<const FileManager> fileManager,
+                            IsPaused isPaused = {});
+
+    /// Runs the RAW original, then the sidecar when there is one, and returns the RAW original's
+    /// manifest. Rows of operation "Restore Transfer" go to `progressDidChange` under
+    /// `transferID`. A stop through `stop` ends the run with `CancellationError`; a pause (asked
+    /// through `isPaused` as each range arrives and before each new fetch) with
+    /// `RestoreTransferError::Paused`. A sidecar failure leaves the installed RAW original and its
+    /// complete manifest alone.
+    [[nodiscard]] Result<RestoreTransferManifest>
+    execute(const RestoreTransfer &transfer,
+            const RefreshCapability &refreshCapability,
+            const ProgressCallback &progressDidChange,
+            const QUuid &transferID,
+            std::stop_token stop = {}) const;
+
+    /// Unless the artifact's manifest records it complete, removes its manifest and part files
+    /// (failures to remove are ignored). An unreadable manifest is returned and nothing removed.
+    [[nodiscard]] Result<void>
+    discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
+
+    /// The artifact's manifest, or no value when none has been written.
+    [[nodiscard]] Result<std::optional<RestoreTransferManifest>>
+    loadManifest(const RestoreTransferIdentifier &id) const;
+    /// Writes the manifest atomically, creating the manifests folder when needed.
+    [[nodiscard]] Result<void> saveManifest(const RestoreTransferManifest &manifest) const;
+
+    const RestoreTransferStateLayout &layout() const { return m_layout; }
+
+private:
+    struct ProgressContext;
+    class RangeDownload;
+
+    [[nodiscard]] Result<RestoreTransferManifest>
+    executeArtifact(const RestoreTransferFile &file,
+                    const ProgressContext &progress,
+                    const std::function<Result<std::pair<QString, Date>>(std::stop_token)> &refresh,
+                    const std::stop_token &stop) const;
+    [[nodiscard]] Result<RestoreTransferManifest> preparedManifest(
+        const RestoreTransferFile &file,
+        const std::function<Result<std::pair<QString, Date>>(std::stop_token)> &refresh,
+        const std::stop_token &stop) const;
+    [[nodiscard]] Result<void> downloadMissingRanges(RestoreTransferManifest &manifest,
+                                                     const RestoreTransferFile &file,
+                                                     const ProgressContext &progress,
+                                                     const std::stop_token &stop) const;
+    [[nodiscard]] Result<void> finalize(RestoreTransferManifest &manifest,
+                                        const RestoreTransferFile &file,
+                                        const ProgressContext &progress,
+                                        const std::stop_token &stop) const;
+    [[nodiscard]] Result<QString>
+    assembleTemporaryFile(const RestoreTransferManifest &manifest) const;
+    [[nodiscard]] Result<void> verify(const QString &path,
+                                      const RestoreTransferManifest &manifest) const;
+    [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
+                                                   const RestoreTransferManifest &manifest) const;
+    void report(const ProgressContext &progress,
+                TransferProgressPhase phase,
+                const RestoreTransferFile &file,
+                const RestoreTransferManifest &manifest) const;
+
+    RestoreTransferStateLayout m_layout;
+    RestoreTransferConfiguration m_configuration;
+    std::shared_ptr<const RestoreRangeFetching> m_rangeFetcher;
+    std::shared_ptr<const ContentHashing> m_contentHasher;
+    std::shared_ptr<const RestoreTransferClock> m_clock;
+    std::shared_ptr<const FileManager> m_fileManager;
+    IsPaused m_isPaused;
+};
+
+} // namespace Pellwick

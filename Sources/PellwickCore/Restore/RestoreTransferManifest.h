@@ -1,0 +1,43 @@
+#pragma once
+
+#include <PellwickCore/Restore/RestoreTransferTypes.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace Pellwick {
+
+/// The persisted state of one artifact's transfer, one file per artifact. The executor rewrites
+/// the whole manifest after every change.
+struct RestoreTransferManifest
+{
+    RestoreTransferIdentifier id;
+    QString canonicalFilename;
+    QString destinationPath;
+    qint64 expectedByteCount = 0;
+    QString expectedContentHash;
+    QString transferURL; ///< the download URL last used, the exact text received
+    Date capabilityExpiresAt;
+    /// Ranges whose part files are complete on disk, kept sorted by start.
+    QList<RestoreByteRange> completedRanges;
+    /// The file has been assembled, verified and installed.
+    bool isComplete = false;
+
+    /// Sum of the completed ranges' byte counts, saturating.
+    qint64 completedByteCount() const;
+
+    /// The file's JSON form: pretty-printed, keys sorted, every key written. Fails only for a
+    /// non-finite expiry.
+    [[nodiscard]] Result<QByteArray> encoded() const;
+
+    /// Reads the JSON form. All nine keys and both keys of each range are required with their
+    /// JSON types; a missing "artifact" reads as the RAW original; other keys are ignored and
+    /// nothing else is checked. Failures are `DecodingError`s naming the key path.
+    [[nodiscard]] static Result<RestoreTransferManifest> decode(const QByteArray &data);
+
+    bool operator==(const RestoreTransferManifest &) const = default;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,26 @@
+#include "RestoreTransferStateLayout.h"
+
+namespace Pellwick {
+
+QString RestoreTransferStateLayout::manifestsPath() const
+{
+    return rootPath + QStringLiteral("/manifests");
+}
+
+QString RestoreTransferStateLayout::manifestPath(const RestoreTransferIdentifier &id) const
+{
+    return manifestsPath() + QLatin1Char('/') + id.fileStem() + QStringLiteral(".json");
+}
+
+QString RestoreTransferStateLayout::partsPath(const RestoreTransferIdentifier &id) const
+{
+    return rootPath + QStringLiteral("/parts/") + id.fileStem();
+}
+
+QString RestoreTransferStateLayout::partPath(const RestoreTransferIdentifier &id,
+                                             const RestoreByteRange &range) const
+{
+    return partsPath(id) + QStringLiteral("/%1-%2.part").arg(range.start).arg(range.endInclusive);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <PellwickCore/Restore/RestoreTransferTypes.h>
+
+#include <QString>
+
+namespace Pellwick {
+
+/// Where the state of restore transfers lies under its root folder:
+/// "manifests/<stem>.json" for each artifact's manifest and "parts/<stem>/<start>-<end>.part" for
+/// each completed range, numbers in plain decimal.
+struct RestoreTransferStateLayout
+{
+    QString rootPath;
+
+    QString manifestsPath() const;
+    QString manifestPath(const RestoreTransferIdentifier &id) const;
+    QString partsPath(const RestoreTransferIdentifier &id) const;
+    QString partPath(const RestoreTransferIdentifier &id, const RestoreByteRange &range) const;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,816 @@
+#include <PellwickCore/Restore/RestoreTransferError.h>
+#include <PellwickCore/Restore/RestoreTransferExecutor.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <thread>
+
+#include <Support/ContentHasherFakes.h>
+#include <Support/FaultInjectingFileManager.h>
+#include <Support/RestoreTransferFakes.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+using E = RestoreTransferError;
+
+Q_DECLARE_METATYPE(Pellwick::Test::FileOperation)
+
+namespace {
+
+const Date now = Date::fromUnixSeconds(1'800'000'000);
+const QString rawURL = u"https://store.example/raw?sig=a%2Fb"_s;
+const QString sidecarURL = u"https://store.example/sidecar?sig=c%2Fd"_s;
+const QString freshURL = u"https://store.example/raw?sig=fresh"_s;
+const QString freshSidecarURL = u"https://store.example/sidecar?sig=fresh"_s;
+constexpr qint64 smallChunk = 1000;
+
+template<typename Case>
+Error restoreError(Case value)
+{
+    return RestoreTransferError{std::move(value)};
+}
+
+/// One executor over a temporary folder with scripted services.
+struct Fixture
+{
+    QTemporaryDir folder;
+    std::shared_ptr<ScriptedRangeFetcher> fetcher = std::make_shared<ScriptedRangeFetcher>();
+    std::shared_ptr<FixedRestoreTransferClock> clock
+        = std::make_shared<FixedRestoreTransferClock>(now);
+    std::shared_ptr<FaultInjectingFileManager> files
+        = std::make_shared<FaultInjectingFileManager>();
+    std::shared_ptr<CountingContentHasher> hasher = std::make_shared<CountingContentHasher>();
+    RestoreTransferConfiguration configuration{smallChunk, 4};
+    std::atomic<bool> paused = false;
+    std::atomic<int> refreshCount = 0;
+    std::optional<RestoreTransferCapability> freshCapability;
+    QByteArray raw = patternBytes(4 * smallChunk + 10, 3);
+    QByteArray sidecar;
+    ProgressRecorder progress;
+
+    QString root() const { return folder.filePath(u"state"_s); }
+
+    QString destination(const QString &name) const { return folder.filePath(u"out/"_s + name); }
+
+    RestoreTransferExecutor executor() const
+    {
+        return RestoreTransferExecutor(
+            root(),
+            configuration,
+            fetcher,
+            hasher,
+            clock,
+            files,
+            [this](const RestoreTransferIdentifier &) { return paused.load(); });
+    }
+
+    RestoreTransfer transfer()
+    {
+        fetcher->setObject(rawURL, raw);
+        fetcher->setObject(freshURL, raw);
+        RestoreTransfer transfer;
+        transfer.id = {12, 345, RestoreTransferArtifact::Raw};
+        transfer.canonicalFilename = u"IMG_0001.CR3"_s;
+        transfer.destinationPath = destination(u"IMG_0001.CR3"_s);
+        transfer.expectedByteCount = raw.size();
+        transfer.expectedContentHash = SHA256ContentHasher::contentHash(raw);
+        transfer.transferURL = rawURL;
+        transfer.capabilityExpiresAt = now.addingSeconds(600);
+        if (!sidecar.isNull()) {
+            fetcher->setObject(sidecarURL, sidecar);
+            fetcher->setObject(freshSidecarURL, sidecar);
+            transfer.sidecar = RestoreTransferFile{{12, 345, RestoreTransferArtifact::Sidecar},
+                                                   u"IMG_0001.xmp"_s,
+                                                   destination(u"IMG_0001.xmp"_s),
+                                                   sidecar.size(),
+                                                   SHA256ContentHasher::contentHash(sidecar),
+                                                   sidecarURL,
+                                                   now.addingSeconds(600)};
+        }
+        return transfer;
+    }
+
+    Result<RestoreTransferManifest> run(const RestoreTransfer &transfer, std::stop_token stop = {})
+    {
+        return executor().execute(
+            transfer,
+            [this](std::stop_token) -> Result<RestoreTransferCapability> {
+                ++refreshCount;
+                if (freshCapability)
+                    return *freshCapability;
+                RestoreTransferCapability capability;
+                capability.transferURL = freshURL;
+                capability.expiresAt = now.addingSeconds(3600);
+                capability.sidecar = RestoreTransferCapabilityFile{u"IMG_0001.xmp"_s,
+                                                                   sidecar.size(),
+                                                                   {},
+                                                                   freshSidecarURL,
+                                                                   now.addingSeconds(3600)};
+                return capability;
+            },
+            progress.callback(),
+            QUuid::fromString(u"{11111111-2222-3333-4444-555555555555}"_s),
+            std::move(stop));
+    }
+
+    std::optional<RestoreTransferManifest> manifest(RestoreTransferArtifact artifact
+                                                    = RestoreTransferArtifact::Raw) const
+    {
+        Result<std::optional<RestoreTransferManifest>> stored
+            = executor().loadManifest({12, 345, artifact});
+        return stored ? *stored : std::nullopt;
+    }
+
+    QString partsPath(RestoreTransferArtifact artifact = RestoreTransferArtifact::Raw) const
+    {
+        return executor().layout().partsPath({12, 345, artifact});
+    }
+
+    QStringList partFiles(RestoreTransferArtifact artifact = RestoreTransferArtifact::Raw) const
+    {
+        return QDir(partsPath(artifact)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    QStringList destinationFolder() const
+    {
+        return QDir(folder.filePath(u"out"_s)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+};
+
+/// A run on a thread of its own that is always joined, also when a check fails first.
+struct BackgroundRun
+{
+    BackgroundRun(Fixture &fixture, const RestoreTransfer &transfer, std::stop_token stop = {})
+        : fixture(fixture)
+        , thread([this, transfer, stop] { result = this->fixture.run(transfer, stop); })
+    {}
+
+    ~BackgroundRun()
+    {
+        fixture.fetcher->setGated(false);
+        join();
+    }
+
+    BackgroundRun(const BackgroundRun &) = delete;
+    BackgroundRun &operator=(const BackgroundRun &) = delete;
+
+    void join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+
+    Fixture &fixture;
+    std::optional<Result<RestoreTransferManifest>> result;
+    std::thread thread;
+};
+
+QList<RestoreByteRange> ranges(std::initializer_list<std::pair<qint64, qint64>> list)
+{
+    QList<RestoreByteRange> out;
+    for (const auto &[start, end] : list)
+        out.append({start, end});
+    return out;
+}
+
+QList<RestoreByteRange> sortedByStart(QList<RestoreByteRange> list)
+{
+    std::sort(
+        list.begin(), list.end(), [](const auto &a, const auto &b) { return a.start < b.start; });
+    return list;
+}
+
+} // namespace
+
+class RestoreTransferExecutorTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void filesOfEverySize_data();
+    void filesOfEverySize();
+    void parallelFetchesAreBounded_data();
+    void parallelFetchesAreBounded();
+    void outOfOrderChunksSaveSortedManifests();
+    void wrongRangeLengthWritesNothing_data();
+    void wrongRangeLengthWritesNothing();
+    void pauseDropsTheArrivingChunk();
+    void stopEndsTheRunAsCancellation();
+    void expiredCapabilitiesAreRefreshed_data();
+    void expiredCapabilitiesAreRefreshed();
+    void manifestOfAnotherChunkSize();
+    void leftoverPartIsReplaced();
+    void destinationAppearingBeforeInstall_data();
+    void destinationAppearingBeforeInstall();
+    void verificationFailuresRepeat();
+    void completeManifestOnlyVerifies();
+    void sidecarFollowsTheRawOriginal();
+    void sidecarWithoutFreshCapability();
+    void discardRules();
+    void progressRows();
+    void injectedFaultsLeaveAResumableState_data();
+    void injectedFaultsLeaveAResumableState();
+    void completeManifestWriteFailsAfterInstall();
+    void hugeByteCountFailsAtTheFirstFetch();
+};
+
+void RestoreTransferExecutorTests::filesOfEverySize_data()
+{
+    QTest::addColumn<qint64>("chunkSize");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QList<RestoreByteRange>>("fetched");
+
+    QTest::newRow("empty file") << qint64(16'777'216) << qint64(0) << QList<RestoreByteRange>();
+    QTest::newRow("one byte over a chunk") << qint64(16'777'216) << qint64(16'777'217)
+                                           << ranges({{0, 16'777'215}, {16'777'216, 16'777'216}});
+    QTest::newRow("exactly two chunks")
+        << smallChunk << 2 * smallChunk << ranges({{0, 999}, {1000, 1999}});
+    QTest::newRow("one byte") << smallChunk << qint64(1) << ranges({{0, 0}});
+}
+
+void RestoreTransferExecutorTests::filesOfEverySize()
+{
+    QFETCH(qint64, chunkSize);
+    QFETCH(qint64, size);
+    QFETCH(QList<RestoreByteRange>, fetched);
+
+    Fixture fixture;
+    fixture.configuration.chunkSizeBytes = chunkSize;
+    fixture.raw = patternBytes(size, 9);
+    const RestoreTransfer transfer = fixture.transfer();
+    Result<RestoreTransferManifest> manifest = fixture.run(transfer);
+    PELLWICK_VERIFY_SUCCESS(manifest);
+
+    QVERIFY(manifest->isComplete);
+    QCOMPARE(manifest->completedRanges, fetched);
+    QCOMPARE(sortedByStart(fixture.fetcher->fetchedRanges()), fetched);
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+    QCOMPARE(fixture.manifest(), *manifest);
+    // The assembled file's hash was compared, even for an empty file.
+    QCOMPARE(fixture.hasher->callCount(), 1);
+    QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
+    QVERIFY2(!QFileInfo::exists(fixture.partsPath()), "parts are removed once complete");
+}
+
+void RestoreTransferExecutorTests::parallelFetchesAreBounded_data()
+{
+    QTest::addColumn<int>("rangeCount");
+    QTest::newRow("four") << 4;
+    QTest::newRow("ten") << 10;
+}
+
+void RestoreTransferExecutorTests::parallelFetchesAreBounded()
+{
+    QFETCH(int, rangeCount);
+    Fixture fixture;
+    fixture.raw = patternBytes(rangeCount * smallChunk, 4);
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.fetcher->setGated(true);
+
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
+    QVERIFY(fixture.fetcher->waitForWaiting(std::min(rangeCount, 4)));
+    QCOMPARE(fixture.fetcher->calls().size(), std::min(rangeCount, 4));
+    for (int finished = 1; finished <= rangeCount; ++finished) {
+        fixture.fetcher->release();
+        const int started = std::min(rangeCount, 4 + finished);
+        // Each finished chunk starts exactly one more fetch while any is missing.
+        QTRY_COMPARE(fixture.fetcher->calls().size(), started);
+        QTRY_COMPARE(fixture.fetcher->waitingCount(), started - finished);
+    }
+    run.join();
+    PELLWICK_VERIFY_SUCCESS(*result);
+    QCOMPARE(fixture.fetcher->maximumInFlight(), std::min(rangeCount, 4));
+    QList<RestoreByteRange> expected;
+    for (int i = 0; i < rangeCount; ++i)
+        expected.append({i * smallChunk, (i + 1) * smallChunk - 1});
+    QCOMPARE(sortedByStart(fixture.fetcher->fetchedRanges()), expected);
+}
+
+void RestoreTransferExecutorTests::outOfOrderChunksSaveSortedManifests()
+{
+    Fixture fixture;
+    fixture.raw = patternBytes(4 * smallChunk, 6);
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.fetcher->setGated(true);
+    QList<QList<RestoreByteRange>> saved;
+    const QString manifestPath = fixture.executor().layout().manifestPath(transfer.id);
+    fixture.files->beforeOperation(FileOperation::ReplaceItem, manifestPath, [&](const QString &) {
+        if (auto manifest = fixture.manifest())
+            saved.append(manifest->completedRanges);
+    });
+
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
+    QVERIFY(fixture.fetcher->waitForWaiting(4));
+    qsizetype done = 0;
+    for (qint64 start : {3000, 1000, 2000, 0}) {
+        fixture.fetcher->release(RestoreByteRange{start, start + 999});
+        ++done;
+        QTRY_COMPARE(fixture.manifest()->completedRanges.size(), done);
+    }
+    run.join();
+    PELLWICK_VERIFY_SUCCESS(*result);
+    const QList<RestoreByteRange> all
+        = ranges({{0, 999}, {1000, 1999}, {2000, 2999}, {3000, 3999}});
+    QCOMPARE(result->value().completedRanges, all);
+    // The manifest as it stood before each later save: one more range per chunk, then complete.
+    const QList<QList<RestoreByteRange>> expected{
+        {},
+        ranges({{3000, 3999}}),
+        ranges({{1000, 1999}, {3000, 3999}}),
+        ranges({{1000, 1999}, {2000, 2999}, {3000, 3999}}),
+        all,
+    };
+    QCOMPARE(saved, expected);
+}
+
+void RestoreTransferExecutorTests::wrongRangeLengthWritesNothing_data()
+{
+    QTest::addColumn<qint64>("delta");
+    QTest::addColumn<qint64>("actual");
+    QTest::newRow("one byte short") << qint64(-1) << qint64(999);
+    QTest::newRow("one byte long") << qint64(1) << qint64(1001);
+    QTest::newRow("empty") << qint64(-1000) << qint64(0);
+}
+
+void RestoreTransferExecutorTests::wrongRangeLengthWritesNothing()
+{
+    QFETCH(qint64, delta);
+    QFETCH(qint64, actual);
+    Fixture fixture;
+    fixture.configuration.maximumParallelChunks = 1;
+    const RestoreTransfer transfer = fixture.transfer();
+    const QByteArray raw = fixture.raw;
+    fixture.fetcher->setOverride(
+        [&](const QString &, const RestoreByteRange &range) -> std::optional<Result<QByteArray>> {
+            if (range.start != 1000)
+                return std::nullopt;
+            return raw.mid(range.start, range.byteCount() + delta);
+        });
+
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    QCOMPARE(result.error(), restoreError(E::InvalidRangeData{1000, actual}));
+    QCOMPARE(fixture.partFiles(), QStringList{u"0-999.part"_s});
+    QCOMPARE(fixture.manifest()->completedRanges, ranges({{0, 999}}));
+    QVERIFY(fixture.destinationFolder().isEmpty());
+}
+
+void RestoreTransferExecutorTests::pauseDropsTheArrivingChunk()
+{
+    Fixture fixture;
+    fixture.raw = patternBytes(6 * smallChunk, 8);
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.fetcher->setGated(true);
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
+    QVERIFY(fixture.fetcher->waitForWaiting(4));
+    fixture.fetcher->release(RestoreByteRange{1000, 1999});
+    QTRY_COMPARE(fixture.fetcher->calls().size(), 5);
+    fixture.paused = true;
+    fixture.fetcher->release(RestoreByteRange{0, 999});
+    run.join();
+    fixture.fetcher->setGated(false);
+
+    QCOMPARE(result->error(), restoreError(E::Paused{}));
+    QCOMPARE(fixture.manifest()->completedRanges, ranges({{1000, 1999}}));
+    QCOMPARE(fixture.partFiles(), QStringList{u"1000-1999.part"_s});
+
+    fixture.paused = false;
+    const qsizetype before = fixture.fetcher->calls().size();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    QCOMPARE(sortedByStart(fixture.fetcher->fetchedRanges().mid(before)),
+             ranges({{0, 999}, {2000, 2999}, {3000, 3999}, {4000, 4999}, {5000, 5999}}));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+}
+
+void RestoreTransferExecutorTests::stopEndsTheRunAsCancellation()
+{
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.fetcher->setGated(true);
+    std::stop_source stop;
+    BackgroundRun run(fixture, transfer, stop.get_token());
+    auto &result = run.result;
+    QVERIFY(fixture.fetcher->waitForWaiting(4));
+    fixture.fetcher->release();
+    QTRY_COMPARE(fixture.fetcher->calls().size(), 5);
+    stop.request_stop();
+    run.join();
+    QVERIFY(result && !*result);
+    QVERIFY2(result->error().is<CancellationError>(), qPrintable(describe(result->error())));
+    QCOMPARE(fixture.manifest()->completedRanges.size(), 1);
+    QCOMPARE(fixture.partFiles().size(), 1);
+}
+
+void RestoreTransferExecutorTests::expiredCapabilitiesAreRefreshed_data()
+{
+    QTest::addColumn<double>("expiresIn");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<int>("refreshes");
+    QTest::newRow("expiry equal to now") << 0.0 << false << 1;
+    QTest::newRow("expired") << -5.0 << false << 1;
+    QTest::newRow("valid") << 0.001 << false << 0;
+    QTest::newRow("complete manifest never") << -5.0 << true << 0;
+}
+
+void RestoreTransferExecutorTests::expiredCapabilitiesAreRefreshed()
+{
+    QFETCH(double, expiresIn);
+    QFETCH(bool, complete);
+    QFETCH(int, refreshes);
+    Fixture fixture;
+    RestoreTransfer transfer = fixture.transfer();
+    if (complete)
+        PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    // The stored expiry decides, even when the transfer's own capability is valid.
+    RestoreTransferManifest stored = complete ? *fixture.manifest() : RestoreTransferManifest{};
+    if (!complete) {
+        stored.id = transfer.id;
+        stored.canonicalFilename = transfer.canonicalFilename;
+        stored.destinationPath = transfer.destinationPath;
+        stored.transferURL = u"https://store.example/old"_s;
+    }
+    stored.capabilityExpiresAt = now.addingSeconds(expiresIn);
+    PELLWICK_VERIFY_SUCCESS(fixture.executor().saveManifest(stored));
+    const qsizetype before = fixture.fetcher->calls().size();
+
+    Result<RestoreTransferManifest> manifest = fixture.run(transfer);
+    PELLWICK_VERIFY_SUCCESS(manifest);
+    QCOMPARE(fixture.refreshCount.load(), refreshes);
+    if (complete) {
+        QCOMPARE(fixture.fetcher->calls().size(), before);
+        return;
+    }
+    const QString used = refreshes > 0 ? freshURL : rawURL;
+    QCOMPARE(manifest->transferURL, used);
+    for (const auto &call : fixture.fetcher->calls())
+        QCOMPARE(call.url, used);
+}
+
+void RestoreTransferExecutorTests::manifestOfAnotherChunkSize()
+{
+    Fixture fixture;
+    fixture.raw = patternBytes(3 * smallChunk, 2);
+    const RestoreTransfer transfer = fixture.transfer();
+    // An earlier run with 1500-byte chunks recorded its first chunk.
+    RestoreTransferManifest stored;
+    stored.id = transfer.id;
+    stored.canonicalFilename = transfer.canonicalFilename;
+    stored.destinationPath = transfer.destinationPath;
+    stored.transferURL = rawURL;
+    stored.capabilityExpiresAt = now.addingSeconds(600);
+    stored.completedRanges = ranges({{0, 1499}, {1000, 1999}});
+    PELLWICK_VERIFY_SUCCESS(fixture.executor().saveManifest(stored));
+    QVERIFY(QDir().mkpath(fixture.partsPath()));
+    writeFile(fixture.partsPath() + u"/1000-1999.part"_s, fixture.raw.mid(1000, 1000));
+
+    fixture.fetcher->setGated(true);
+    BackgroundRun run(fixture, transfer);
+    auto &result = run.result;
+    QVERIFY(fixture.fetcher->waitForWaiting(2));
+    fixture.fetcher->release(RestoreByteRange{0, 999});
+    QTRY_VERIFY(fixture.manifest()->completedRanges.size() == 3);
+    // Old entries stay and still count in the progress rows.
+    QCOMPARE(fixture.manifest()->completedRanges, ranges({{0, 1499}, {0, 999}, {1000, 1999}}));
+    QTRY_COMPARE(fixture.progress.rows().last().currentFileCompletedByteCount, qint64(3500));
+    fixture.fetcher->release();
+    run.join();
+    PELLWICK_VERIFY_SUCCESS(*result);
+    QCOMPARE(sortedByStart(fixture.fetcher->fetchedRanges()), ranges({{0, 999}, {2000, 2999}}));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+}
+
+void RestoreTransferExecutorTests::leftoverPartIsReplaced()
+{
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    QVERIFY(QDir().mkpath(fixture.partsPath()));
+    writeFile(fixture.partsPath() + u"/0-999.part"_s, QByteArray(5000, 'x'));
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    QVERIFY(fixture.fetcher->fetchedRanges().contains(RestoreByteRange{0, 999}));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+}
+
+void RestoreTransferExecutorTests::destinationAppearingBeforeInstall_data()
+{
+    QTest::addColumn<FileOperation>("operation");
+    QTest::newRow("before the existence check") << FileOperation::FileExists;
+    QTest::newRow("between check and move") << FileOperation::MoveItem;
+}
+
+void RestoreTransferExecutorTests::destinationAppearingBeforeInstall()
+{
+    QFETCH(FileOperation, operation);
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    const QByteArray theirs("the user's own file");
+    fixture.files->beforeOperation(operation, u"out/IMG_0001.CR3"_s, [&](const QString &) {
+        if (!QFileInfo::exists(transfer.destinationPath))
+            writeFile(transfer.destinationPath, theirs);
+    });
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    QCOMPARE(result.error(), restoreError(E::DestinationAlreadyExists{transfer.destinationPath}));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), theirs);
+    QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
+    QVERIFY(!fixture.manifest()->isComplete);
+    QCOMPARE(fixture.partFiles().size(), 5);
+}
+
+void RestoreTransferExecutorTests::verificationFailuresRepeat()
+{
+    Fixture fixture;
+    RestoreTransfer transfer = fixture.transfer();
+    transfer.expectedContentHash = u"not the hash"_s;
+    const QString actual = SHA256ContentHasher::contentHash(fixture.raw);
+    for (int run = 0; run < 2; ++run) {
+        Result<RestoreTransferManifest> result = fixture.run(transfer);
+        QVERIFY(!result);
+        QCOMPARE(result.error(), restoreError(E::ContentHashMismatch{u"not the hash"_s, actual}));
+        QVERIFY(fixture.destinationFolder().isEmpty());
+        QCOMPARE(fixture.partFiles().size(), 5);
+    }
+    QCOMPARE(fixture.fetcher->calls().size(), 5);
+
+    // A part that grew gives a wrong size, found before any hashing.
+    QFile part(fixture.partsPath() + u"/1000-1999.part"_s);
+    QVERIFY(part.open(QIODevice::Append));
+    part.write("!");
+    part.close();
+    const qsizetype hashes = fixture.hasher->callCount();
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    QCOMPARE(result.error(),
+             restoreError(E::ByteCountMismatch{fixture.raw.size(), fixture.raw.size() + 1}));
+    QCOMPARE(fixture.hasher->callCount(), hashes);
+}
+
+void RestoreTransferExecutorTests::completeManifestOnlyVerifies()
+{
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    const qsizetype calls = fixture.fetcher->calls().size();
+    const int rows = static_cast<int>(fixture.progress.rows().size());
+
+    Result<RestoreTransferManifest> again = fixture.run(transfer);
+    PELLWICK_VERIFY_SUCCESS(again);
+    QCOMPARE(fixture.fetcher->calls().size(), calls);
+    QCOMPARE(fixture.progress.rows().size(), rows + 1);
+    QCOMPARE(fixture.progress.rows().last().phase, TransferProgressPhase::Verifying);
+
+    // A changed installed file fails verification and nothing is downloaded.
+    writeFile(transfer.destinationPath, QByteArray(fixture.raw.size(), 'z'));
+    Result<RestoreTransferManifest> changed = fixture.run(transfer);
+    QVERIFY(!changed);
+    QVERIFY(changed.error().as<RestoreTransferError>());
+    QVERIFY(std::holds_alternative<E::ContentHashMismatch>(
+        changed.error().as<RestoreTransferError>()->value));
+    QVERIFY(QFile::remove(transfer.destinationPath));
+    Result<RestoreTransferManifest> missing = fixture.run(transfer);
+    QVERIFY(!missing && missing.error().is<FileSystemError>());
+    QCOMPARE(fixture.fetcher->calls().size(), calls);
+}
+
+void RestoreTransferExecutorTests::sidecarFollowsTheRawOriginal()
+{
+    Fixture fixture;
+    fixture.sidecar = patternBytes(1500, 11);
+    const RestoreTransfer transfer = fixture.transfer();
+    // The sidecar's first fetch fails; the RAW original stays installed and complete.
+    fixture.fetcher->setOverride(
+        [](const QString &url, const RestoreByteRange &) -> std::optional<Result<QByteArray>> {
+            if (url == sidecarURL)
+                return Result<QByteArray>(failure(TransportError{7, false, false, u"refused"_s}));
+            return std::nullopt;
+        });
+    Result<RestoreTransferManifest> failed = fixture.run(transfer);
+    QVERIFY(!failed && failed.error().is<TransportError>());
+    QVERIFY(fixture.manifest()->isComplete);
+    QVERIFY(QFileInfo::exists(transfer.destinationPath));
+
+    fixture.fetcher->setOverride({});
+    const qsizetype before = fixture.fetcher->calls().size();
+    Result<RestoreTransferManifest> raw = fixture.run(transfer);
+    PELLWICK_VERIFY_SUCCESS(raw);
+    QCOMPARE(raw->id, transfer.id);
+    for (const auto &call : fixture.fetcher->calls().mid(before))
+        QCOMPARE(call.url, sidecarURL);
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.sidecar->destinationPath),
+             fixture.sidecar);
+    QVERIFY(fixture.manifest(RestoreTransferArtifact::Sidecar)->isComplete);
+    // The sidecar's rows start from the RAW original's bytes once it is complete.
+    const TransferProgress last = fixture.progress.rows().last();
+    QCOMPARE(last.currentFilename, u"IMG_0001.xmp"_s);
+    QCOMPARE(last.completedByteCount, fixture.raw.size() + fixture.sidecar.size());
+    QCOMPARE(last.totalByteCount, fixture.raw.size() + fixture.sidecar.size());
+}
+
+void RestoreTransferExecutorTests::sidecarWithoutFreshCapability()
+{
+    Fixture fixture;
+    fixture.sidecar = patternBytes(10, 1);
+    RestoreTransfer transfer = fixture.transfer();
+    transfer.sidecar->capabilityExpiresAt = now;
+    fixture.freshCapability = RestoreTransferCapability{};
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    QCOMPARE(result.error(), restoreError(E::MissingSidecarCapability{}));
+    QVERIFY(fixture.manifest()->isComplete);
+    QVERIFY(QFileInfo::exists(transfer.destinationPath));
+    QVERIFY(!fixture.manifest(RestoreTransferArtifact::Sidecar));
+}
+
+void RestoreTransferExecutorTests::discardRules()
+{
+    Fixture fixture;
+    fixture.sidecar = patternBytes(2500, 1);
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.fetcher->setOverride(
+        [](const QString &url, const RestoreByteRange &range) -> std::optional<Result<QByteArray>> {
+            if (url == sidecarURL && range.start > 0)
+                return Result<QByteArray>(failure(TransportError{7, false, false, u"refused"_s}));
+            return std::nullopt;
+        });
+    QVERIFY(!fixture.run(transfer));
+    const RestoreTransferExecutor executor = fixture.executor();
+    const RestoreTransferIdentifier sidecarID{12, 345, RestoreTransferArtifact::Sidecar};
+    QVERIFY(fixture.manifest(RestoreTransferArtifact::Sidecar));
+
+    // Complete: nothing is removed.
+    PELLWICK_VERIFY_SUCCESS(executor.discardIncompleteArtifacts(transfer.id));
+    QVERIFY(fixture.manifest()->isComplete);
+    QVERIFY(QFileInfo::exists(transfer.destinationPath));
+    // Incomplete: manifest and parts go.
+    PELLWICK_VERIFY_SUCCESS(executor.discardIncompleteArtifacts(sidecarID));
+    QVERIFY(!fixture.manifest(RestoreTransferArtifact::Sidecar));
+    QVERIFY(!QFileInfo::exists(fixture.partsPath(RestoreTransferArtifact::Sidecar)));
+    // No manifest: a parts folder alone goes too.
+    QVERIFY(QDir().mkpath(fixture.partsPath(RestoreTransferArtifact::Sidecar)));
+    PELLWICK_VERIFY_SUCCESS(executor.discardIncompleteArtifacts(sidecarID));
+    QVERIFY(!QFileInfo::exists(fixture.partsPath(RestoreTransferArtifact::Sidecar)));
+    // Unreadable: the error, and nothing removed.
+    QVERIFY(QDir().mkpath(fixture.partsPath(RestoreTransferArtifact::Sidecar)));
+    writeFile(executor.layout().manifestPath(sidecarID), "{");
+    Result<void> garbage = executor.discardIncompleteArtifacts(sidecarID);
+    QVERIFY(!garbage && garbage.error().is<DecodingError>());
+    QVERIFY(QFileInfo::exists(fixture.partsPath(RestoreTransferArtifact::Sidecar)));
+    QVERIFY(QFileInfo::exists(executor.layout().manifestPath(sidecarID)));
+}
+
+void RestoreTransferExecutorTests::progressRows()
+{
+    Fixture fixture;
+    fixture.configuration.maximumParallelChunks = 1;
+    fixture.raw = patternBytes(2 * smallChunk + 1, 5);
+    fixture.sidecar = patternBytes(7, 5);
+    const RestoreTransfer transfer = fixture.transfer();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+
+    using P = TransferProgressPhase;
+
+    struct Row
+    {
+        P phase;
+        QString file;
+        std::optional<qint64> current;
+        std::optional<qint64> currentTotal;
+        qint64 completed;
+    };
+
+    const qint64 total = 2 * smallChunk + 1 + 7;
+    const QList<Row> expected{
+        {P::Downloading, u"IMG_0001.CR3"_s, 0, 2001, 0},
+        {P::Downloading, u"IMG_0001.CR3"_s, 1000, 2001, 1000},
+        {P::Downloading, u"IMG_0001.CR3"_s, 2000, 2001, 2000},
+        {P::Downloading, u"IMG_0001.CR3"_s, 2001, 2001, 2001},
+        {P::Assembling, u"IMG_0001.CR3"_s, {}, {}, 2001},
+        {P::Verifying, u"IMG_0001.CR3"_s, {}, {}, 2001},
+        {P::Downloading, u"IMG_0001.xmp"_s, 0, 7, 2001},
+        {P::Downloading, u"IMG_0001.xmp"_s, 7, 7, 2008},
+        {P::Assembling, u"IMG_0001.xmp"_s, {}, {}, 2008},
+        {P::Verifying, u"IMG_0001.xmp"_s, {}, {}, 2008},
+    };
+    const QList<TransferProgress> rows = fixture.progress.rows();
+    QCOMPARE(rows.size(), expected.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const TransferProgress &row = rows.at(i);
+        QCOMPARE(row.id, QUuid::fromString(u"{11111111-2222-3333-4444-555555555555}"_s));
+        QCOMPARE(row.operationName, u"Restore Transfer"_s);
+        QCOMPARE(row.phase, expected.at(i).phase);
+        QCOMPARE(row.detail, std::nullopt);
+        QCOMPARE(row.currentFilename, expected.at(i).file);
+        QCOMPARE(row.currentFileCompletedByteCount, expected.at(i).current);
+        QCOMPARE(row.currentFileTotalByteCount, expected.at(i).currentTotal);
+        QCOMPARE(row.completedByteCount, expected.at(i).completed);
+        QCOMPARE(row.totalByteCount, total);
+        QCOMPARE(row.completedPackageCount, qint64(0));
+        QCOMPARE(row.totalPackageCount, qint64(1));
+    }
+}
+
+void RestoreTransferExecutorTests::injectedFaultsLeaveAResumableState_data()
+{
+    QTest::addColumn<FileOperation>("operation");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("recorded");
+
+    QTest::newRow("no space writing a part")
+        << FileOperation::Write << u".part.tmp-"_s << 3 << ENOSPC << 2;
+    QTest::newRow("part flush fails")
+        << FileOperation::Synchronize << u".part.tmp-"_s << 2 << EIO << 1;
+    QTest::newRow("part rename fails")
+        << FileOperation::ReplaceItem << u"/parts/"_s << 3 << EIO << 2;
+    QTest::newRow("parts folder flush fails")
+        << FileOperation::SynchronizeDirectory << u"/parts/"_s << 2 << EIO << 1;
+    QTest::newRow("manifest write fails")
+        << FileOperation::Write << u"manifests/."_s << 3 << ENOSPC << 1;
+    QTest::newRow("read error at assembly")
+        << FileOperation::Read << u"2000-2999.part"_s << 1 << EIO << 5;
+    QTest::newRow("assembled file flush fails")
+        << FileOperation::Synchronize << u"/out/"_s << 1 << EIO << 5;
+    QTest::newRow("install fails") << FileOperation::MoveItem << u"/out/"_s << 1 << EIO << 5;
+}
+
+void RestoreTransferExecutorTests::injectedFaultsLeaveAResumableState()
+{
+    QFETCH(FileOperation, operation);
+    QFETCH(QString, path);
+    QFETCH(int, occurrence);
+    QFETCH(int, code);
+    QFETCH(int, recorded);
+
+    Fixture fixture;
+    fixture.configuration.maximumParallelChunks = 1;
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.files->failOperation(operation, code, path, occurrence);
+    Result<RestoreTransferManifest> failed = fixture.run(transfer);
+    QVERIFY(!failed);
+    const FileSystemError *error = failed.error().as<FileSystemError>();
+    QVERIFY2(error, qPrintable(describe(failed.error())));
+    QCOMPARE(error->code, code);
+
+    // Earlier chunks stay recorded, each with a part of exactly its length.
+    const RestoreTransferManifest manifest = *fixture.manifest();
+    QCOMPARE(manifest.completedRanges.size(), recorded);
+    QVERIFY(!manifest.isComplete);
+    for (const RestoreByteRange &range : manifest.completedRanges) {
+        QCOMPARE(QFileInfo(fixture.executor().layout().partPath(transfer.id, range)).size(),
+                 range.byteCount());
+    }
+    QVERIFY(fixture.destinationFolder().isEmpty());
+
+    fixture.files = std::make_shared<FaultInjectingFileManager>();
+    const qsizetype before = fixture.fetcher->calls().size();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    QCOMPARE(fixture.fetcher->calls().size() - before, 5 - recorded);
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+}
+
+void RestoreTransferExecutorTests::completeManifestWriteFailsAfterInstall()
+{
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    // The sixth manifest write (after creation and five chunks) marks it complete.
+    fixture.files->failOperation(FileOperation::ReplaceItem, ENOSPC, u"manifests/"_s, 7);
+    Result<RestoreTransferManifest> failed = fixture.run(transfer);
+    QVERIFY(!failed && failed.error().is<FileSystemError>());
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+    QVERIFY(!fixture.manifest()->isComplete);
+
+    fixture.files = std::make_shared<FaultInjectingFileManager>();
+    const qsizetype before = fixture.fetcher->calls().size();
+    Result<RestoreTransferManifest> again = fixture.run(transfer);
+    QVERIFY(!again);
+    QCOMPARE(again.error(), restoreError(E::DestinationAlreadyExists{transfer.destinationPath}));
+    QCOMPARE(fixture.fetcher->calls().size(), before);
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+    QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
+}
+
+void RestoreTransferExecutorTests::hugeByteCountFailsAtTheFirstFetch()
+{
+    Fixture fixture;
+    fixture.configuration = {16'777'216, 1};
+    RestoreTransfer transfer = fixture.transfer();
+    transfer.expectedByteCount = qint64(1) << 62;
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    QCOMPARE(result.error(), restoreError(E::InvalidRangeData{16'777'216, fixture.raw.size()}));
+    QCOMPARE(fixture.fetcher->calls().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(RestoreTransferExecutorTests)
+#include "RestoreTransferExecutorTests.moc"
