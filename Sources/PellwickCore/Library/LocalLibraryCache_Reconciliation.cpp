@@ -36,7 +36,7 @@ public:
             return;
         std::vector<Result<QString>> results = contentHashResults(m_hasher, paths, {});
         for (qsizetype i = 0; i < paths.size(); ++i)
-            m_hashes.insert(paths.at(i), std::move(results[static_cast<size_t>(i)]));
+            m_hashes.emplace(paths.at(i), std::move(results[static_cast<size_t>(i)]));
     }
 
     Result<QString> hash(const QString &path)

@@ -25,7 +25,7 @@ Result<CurlTransfer::Reply> fetchRange(const QString &url,
     // enough to see that the body is wrong, and nothing more is received.
     request.sink = sink.endingAtCap();
     request.idleLimit = idleLimit;
-    Result<CurlTransfer::Reply> reply = CurlTransfer::perform(request, std::move(stop));
+    Result<CurlTransfer::Reply> reply = CurlTransfer::perform(request, stop);
     if (!reply)
         return reply;
     if (!reply->status || *reply->status < 200 || *reply->status > 299)

@@ -32,7 +32,12 @@ struct Date
     Date addingSeconds(double seconds) const { return {secondsSinceReferenceDate + seconds}; }
 
     bool operator==(const Date &) const = default;
-    auto operator<=>(const Date &) const = default;
+
+    // Written out: the defaulted form compares with a literal 0 that clang takes for a null pointer.
+    std::partial_ordering operator<=>(const Date &other) const
+    {
+        return secondsSinceReferenceDate <=> other.secondsSinceReferenceDate;
+    }
 };
 
 } // namespace Pellwick

@@ -11,7 +11,7 @@ namespace Pellwick {
 
 namespace {
 
-constexpr qint64 chunkSize = 1024 * 1024;
+constexpr qint64 chunkSize = qint64{1024} * 1024;
 
 /// Copies one chunk of up to `chunkSize` bytes in the kernel. Returns the bytes copied (0 at end
 /// of file), or -1 with `errno` set when the kernel cannot copy between these files.

@@ -42,8 +42,10 @@ tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString 
 /// Returns the error of `expr` from the enclosing function when it failed. The temporary's name is
 /// unique, so the macro nests (in a lambda inside `expr`) without shadowing.
 #define PELLWICK_TRY(expr) PELLWICK_TRY_IMPL(expr, PELLWICK_CONCAT(pellwickTryResult, __COUNTER__))
+// NOLINTBEGIN(bugprone-macro-parentheses): `result` is the name being declared.
 #define PELLWICK_TRY_IMPL(expr, result)                                                            \
     do {                                                                                           \
         if (auto result = (expr); !result)                                                         \
             return tl::unexpected<::Pellwick::Error>(std::move(result).error());                   \
     } while (false)
+// NOLINTEND(bugprone-macro-parentheses)

@@ -148,8 +148,8 @@ struct Fixture
 /// A run on a thread of its own that is always joined, also when a check fails first.
 struct BackgroundRun
 {
-    BackgroundRun(Fixture &fixture, const RestoreTransfer &transfer, std::stop_token stop = {})
-        : fixture(fixture)
+    BackgroundRun(Fixture &runFixture, const RestoreTransfer &transfer, std::stop_token stop = {})
+        : fixture(runFixture)
         , thread([this, transfer, stop] { result = this->fixture.run(transfer, stop); })
     {}
 

@@ -203,16 +203,16 @@ void TestBackend::Private::addRoute(const char *method, const std::string &full,
 {
     auto wrapped = [this, handler = std::move(handler)](const httplib::Request &request,
                                                         httplib::Response &response) {
-        const QByteArray method = QByteArray::fromStdString(request.method);
+        const QByteArray requestMethod = QByteArray::fromStdString(request.method);
         const QByteArray path = QByteArray::fromStdString(request.path);
-        if (requestHook && !requestHook(method, path, false)) {
+        if (requestHook && !requestHook(requestMethod, path, false)) {
             response.status = 503;
             return;
         }
         if (!recordAndApplyFault(request, response))
             handler(request, response);
         if (requestHook)
-            requestHook(method, path, true);
+            requestHook(requestMethod, path, true);
     };
     const std::string_view name(method);
     if (name == "GET")
