@@ -457,6 +457,12 @@ public:
     /// in-memory records; a failed read shows an empty library.
     void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection);
 
+    // Window (LibraryShellViewModel_Window.cpp): what the root window does to the view model.
+
+    /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
+    void cancelRestorePolling();
+    // End of window.
+
 Q_SIGNALS:
     void statusChanged();
     void sessionChanged();
