@@ -1,6 +1,8 @@
 #include "AppComposition.h"
 
+#include <PellwickApp/Shell/ApplicationActivationMonitor.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Backend/CurlFetch.h>
@@ -12,6 +14,8 @@
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
 #include <PellwickCore/Library/ImportClock.h>
 #include <PellwickCore/Support/FileManager.h>
+
+#include <QGuiApplication>
 
 namespace Pellwick {
 

@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
@@ -116,29 +117,6 @@ struct RestoreSelectionSummary
     QStringList filenames;
 
     bool operator==(const RestoreSelectionSummary &) const = default;
-};
-
-/// The counter that tells a finished Ingest Cache refresh whether the cache moved meanwhile.
-/// Thread-safe.
-class IngestCacheRefreshGeneration
-{
-public:
-    qint64 value() const
-    {
-        const QMutexLocker locker(&m_mutex);
-        return m_value;
-    }
-
-    /// Adds 1 and returns the new value.
-    qint64 advance()
-    {
-        const QMutexLocker locker(&m_mutex);
-        return ++m_value;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    qint64 m_value = 0;
 };
 
 /// The one state object of the application's window: every Core service the user interface
