@@ -27,7 +27,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qint64 chunk = 16 * 1024; // as the child restores
-constexpr int wantedStridedKills = 120;
+constexpr int wantedStridedKills = 80;
 constexpr int randomKills = 20;
 
 /// A RAW original of 7 ranges and a sidecar of 2 on a loopback object store, restored by the
@@ -42,7 +42,7 @@ struct Scene
 
     QStringList arguments(std::optional<int> killAt = std::nullopt) const
     {
-        const Date expiry = Date::now().addingSeconds(3600);
+        const Date expiry = childExpiry;
         QStringList list{state(),
                          out(),
                          store.presignedGetURL(u"IMG_0001.CR3"_s, expiry),
@@ -68,8 +68,17 @@ struct Scene
 
     RestoreTransfer transfer() const
     {
-        const QStringList a = arguments();
-        const Date expiry = Date::now().addingSeconds(3600);
+        // URLs of their own, so the next run's requests are told apart from a killed child's
+        // that the store may still be answering.
+        const Date expiry = nextRunExpiry;
+        const QStringList a{{},
+                            {},
+                            store.presignedGetURL(u"IMG_0001.CR3"_s, expiry),
+                            {},
+                            referenceSha256(raw),
+                            store.presignedGetURL(u"IMG_0001.xmp"_s, expiry),
+                            {},
+                            referenceSha256(sidecar)};
         return {{1, 2, RestoreTransferArtifact::Raw},
                 u"IMG_0001.CR3"_s,
                 out() + u"/IMG_0001.CR3"_s,
@@ -182,7 +191,9 @@ struct Scene
                 return u"next run left wrong bytes at "_s + destination;
         }
         const QList<RecordedRequest> log = store.requests().mid(requests);
-        const QStringList keys{u"CR3"_s, u"xmp"_s};
+        const RestoreTransfer planned = transfer();
+        const QStringList keys{planned.transferURL.mid(store.baseURL().size()),
+                               planned.sidecar->transferURL.mid(store.baseURL().size())};
         for (int i = 0; i < 2; ++i) {
             QList<RestoreByteRange> fetched = requestedRanges(log, keys.at(i));
             std::sort(fetched.begin(), fetched.end(), [](const auto &a, const auto &b) {
@@ -202,6 +213,8 @@ struct Scene
                           ? u"/dev/shm/RestoreTransferCrashTests-XXXXXX"_s
                           : QDir::tempPath() + u"/RestoreTransferCrashTests-XXXXXX"_s};
     TestObjectStore store;
+    const Date childExpiry = Date::now().addingSeconds(3600);
+    const Date nextRunExpiry = Date::now().addingSeconds(7200);
     QByteArray raw = patternBytes(6 * chunk + 1000, 31);
     QByteArray sidecar = patternBytes(chunk + 10, 32);
 };
