@@ -2,7 +2,7 @@
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Restore/CurlRestoreRangeFetcher.h>
 #include <PellwickCore/Restore/RestoreRequestCoordinator.h>
-#include <PellwickCore/Restore/RestoreTransferExecutor.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,12 +71,13 @@ void RestoreRoadTests::oneRestoreEndToEnd()
 
     const auto client = std::make_shared<LibrarySessionClient>(backend.baseURL(), CurlFetch());
     const RestoreRequestCoordinator coordinator(cache, client, RestoreDestinationResolver(files));
-    const RestoreTransferExecutor engine(dir.filePath(u"RestoreTransfers"_s),
-                                         {16'384, 4},
-                                         std::make_shared<CurlRestoreRangeFetcher>(),
-                                         std::make_shared<SHA256ContentHasher>(),
-                                         std::make_shared<SystemRestoreTransferClock>(),
-                                         files);
+    const auto engine
+        = std::make_shared<RestoreTransferEngine>(dir.filePath(u"RestoreTransfers"_s),
+                                                  RestoreTransferConfiguration{16'384, 4},
+                                                  std::make_shared<CurlRestoreRangeFetcher>(),
+                                                  std::make_shared<SHA256ContentHasher>(),
+                                                  std::make_shared<SystemRestoreTransferClock>(),
+                                                  files);
     const auto statuses = [&] {
         QList<std::optional<RestoreRequestStatus>> result;
         const LocalLibraryCache reread(cache.rootURL(), files);
@@ -118,12 +119,12 @@ void RestoreRoadTests::oneRestoreEndToEnd()
             return failure(
                 RestoreTransferError{RestoreTransferError::MissingLocalLibraryItem{itemID}});
         };
-        const auto manifest = engine.execute(transfer, refresh, {}, QUuid::createUuid());
+        const auto manifest = engine->continueTransfer(transfer, refresh, {}, QUuid::createUuid());
         PELLWICK_VERIFY_SUCCESS(manifest);
         manifests.append(*manifest);
         completed.insert(manifest->id, *manifest);
         if (transfer.sidecar) {
-            const auto sidecarManifest = engine.loadManifest(transfer.sidecar->id);
+            const auto sidecarManifest = engine->manifest(transfer.sidecar->id);
             PELLWICK_VERIFY_SUCCESS(sidecarManifest);
             QVERIFY(*sidecarManifest);
             completed.insert(transfer.sidecar->id, **sidecarManifest);
