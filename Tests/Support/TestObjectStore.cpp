@@ -1,6 +1,11 @@
 #include "TestObjectStore.h"
 
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/FileManager.h>
+
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QUrl>
 
 #include <cmath>
@@ -54,6 +59,16 @@ std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &hea
         return std::nullopt;
     return std::pair{*start, std::min(*end, size - 1)};
 }
+
+/// The file name of `key`: every byte but letters, digits, "-", "_" and "~" percent-encoded, so
+/// the name is one path component that never starts with a dot.
+QString objectFileName(const QString &key)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(key, {}, "."));
+}
+
+/// Names longer than a file system allows cannot be kept.
+constexpr qsizetype maximumFileNameLength = 255;
 
 RecordedRequest record(const httplib::Request &request)
 {
@@ -138,7 +153,50 @@ QString TestObjectStore::presignedPutURL(const QString &key) const
 void TestObjectStore::putObject(const QString &key, const QByteArray &body)
 {
     const std::lock_guard lock(m_mutex);
-    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body)};
+    if (!storeLocked(key, StoredObject{body, body.size(), quotedMD5(body)}))
+        qWarning("object store: cannot keep the object %s", qPrintable(key));
+}
+
+bool TestObjectStore::storeLocked(const QString &key, StoredObject object)
+{
+    if (m_directory) {
+        const QString name = objectFileName(key);
+        if (name.size() > maximumFileNameLength
+            || !writeFileAtomically(
+                LocalFileManager(), QDir(*m_directory).filePath(name), object.body))
+            return false;
+    }
+    m_objects[key] = std::move(object);
+    return true;
+}
+
+Result<void> TestObjectStore::keepObjectsIn(const QString &directory)
+{
+    if (!QDir().mkpath(directory))
+        return failure(FileSystemError{QStringLiteral("mkdir"), directory, EIO});
+    std::map<QString, StoredObject> loaded;
+    const QStringList names = QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QString key = QUrl::fromPercentEncoding(name.toLatin1());
+        if (objectFileName(key) != name)
+            continue; // not an object's file
+        QFile file(QDir(directory).filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            return failure(FileSystemError{QStringLiteral("open"), file.fileName(), EIO});
+        const QByteArray body = file.readAll();
+        loaded[key] = StoredObject{body, body.size(), quotedMD5(body)};
+    }
+    const std::lock_guard lock(m_mutex);
+    for (auto &[key, object] : loaded)
+        m_objects[key] = std::move(object);
+    m_directory = directory;
+    return {};
+}
+
+void TestObjectStore::setRecordsRequests(bool records)
+{
+    const std::lock_guard lock(m_mutex);
+    m_recordsRequests = records;
 }
 
 QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) const
@@ -258,7 +316,8 @@ void TestObjectStore::handlePut(const httplib::Request &request,
                              : QStringLiteral("\"%1-bytes\"").arg(received);
 
     const std::lock_guard lock(m_mutex);
-    m_requests.append(recorded);
+    if (m_recordsRequests)
+        m_requests.append(recorded);
     // A body cut short is never stored, whatever the status switch says.
     if (reset || m_stopping || !complete
         || received
@@ -270,9 +329,13 @@ void TestObjectStore::handlePut(const httplib::Request &request,
         response.set_content("SignatureDoesNotMatch", "text/plain");
         return;
     }
+    if (behaviour.status >= 200 && behaviour.status <= 299
+        && !storeLocked(key, StoredObject{body, received, etag})) {
+        response.status = 500;
+        response.set_content("InternalError", "text/plain");
+        return;
+    }
     response.status = behaviour.status;
-    if (behaviour.status >= 200 && behaviour.status <= 299)
-        m_objects[key] = StoredObject{body, received, etag};
     switch (behaviour.etag) {
     case ETagMode::Quoted:
         response.set_header("ETag", etag.toStdString());
@@ -311,7 +374,8 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     std::optional<QByteArray> stored;
     {
         const std::lock_guard lock(m_mutex);
-        m_requests.append(recorded);
+        if (m_recordsRequests)
+            m_requests.append(recorded);
         fault = m_getFault;
         if (const auto found = m_objects.find(key); found != m_objects.end())
             stored = found->second.body;
