@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -85,9 +86,14 @@ public:
 
     /// Stores `body` under `key` as a completed upload would.
     void putObject(const QString &key, const QByteArray &body);
+    /// Serves the file at `path` under `key`, read with `pread` per request, so a large object
+    /// is never held in memory. The file must stay unchanged while it is served.
+    void putObjectFile(const QString &key, const QString &path);
     /// A presigned-style GET URL for `key`, valid until `expiresAt`.
     QString presignedGetURL(const QString &key, Date expiresAt) const;
     void setGetFault(GetFault fault);
+    /// Every following GET waits this long before it answers, as a slow server would.
+    void setGetDelay(std::chrono::milliseconds delay);
 
     /// Keeps every stored object also as a file in `directory` (created when missing), one file
     /// per key named by the percent-encoded key (never a path of several components, never "."
@@ -99,7 +105,8 @@ public:
     /// would otherwise grow without end.
     void setRecordsRequests(bool records);
 
-    /// The stored body of `key`, if a PUT stored one.
+    /// The stored body of `key`, if a PUT stored one (read from its file for objects kept as
+    /// files).
     std::optional<QByteArray> object(const QString &key) const;
     /// The ETag the store answered for `key`'s stored body.
     std::optional<QString> etag(const QString &key) const;
@@ -117,6 +124,7 @@ private:
         QByteArray body;
         qint64 byteCount = 0;
         QString etag;
+        QString filePath; ///< served from this file instead of `body` when set
     };
 
     void handlePut(const httplib::Request &request,
@@ -139,6 +147,7 @@ private:
     std::condition_variable m_stallChanged;
     PutBehaviour m_behaviour;
     GetFault m_getFault = GetFault::None;
+    std::chrono::milliseconds m_getDelay{0};
     std::map<QString, StoredObject> m_objects;
     QList<RecordedRequest> m_requests;
     int m_stalledCount = 0;
