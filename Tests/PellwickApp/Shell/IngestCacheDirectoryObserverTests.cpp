@@ -82,7 +82,7 @@ void IngestCacheDirectoryObserverTests::startObserver()
 {
     m_observer = IngestCacheDirectoryObserver::create(
         m_root, [this] { m_calls.append(m_timers.now().count()); }, m_timers.factory());
-    QVERIFY(m_observer);
+    QVERIFY2(m_observer, qPrintable(qt_error_string(errno)));
 }
 
 void IngestCacheDirectoryObserverTests::deliverEvents()
