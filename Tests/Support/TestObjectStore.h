@@ -1,11 +1,13 @@
 #pragma once
 
 #include <PellwickCore/Support/Date.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -84,11 +86,27 @@ public:
 
     /// Stores `body` under `key` as a completed upload would.
     void putObject(const QString &key, const QByteArray &body);
+    /// Serves the file at `path` under `key`, read with `pread` per request, so a large object
+    /// is never held in memory. The file must stay unchanged while it is served.
+    void putObjectFile(const QString &key, const QString &path);
     /// A presigned-style GET URL for `key`, valid until `expiresAt`.
     QString presignedGetURL(const QString &key, Date expiresAt) const;
     void setGetFault(GetFault fault);
+    /// Every following GET waits this long before it answers, as a slow server would.
+    void setGetDelay(std::chrono::milliseconds delay);
 
-    /// The stored body of `key`, if a PUT stored one.
+    /// Keeps every stored object also as a file in `directory` (created when missing), one file
+    /// per key named by the percent-encoded key (never a path of several components, never "."
+    /// or ".."), written atomically; the objects already there are loaded first. A stored object
+    /// that cannot be written is not stored: its PUT answers 500. Fails naming the file that
+    /// cannot be read.
+    [[nodiscard]] Result<void> keepObjectsIn(const QString &directory);
+    /// Stops (false) or resumes keeping a record of each request, which a long-running store
+    /// would otherwise grow without end.
+    void setRecordsRequests(bool records);
+
+    /// The stored body of `key`, if a PUT stored one (read from its file for objects kept as
+    /// files).
     std::optional<QByteArray> object(const QString &key) const;
     /// The ETag the store answered for `key`'s stored body.
     std::optional<QString> etag(const QString &key) const;
@@ -106,6 +124,7 @@ private:
         QByteArray body;
         qint64 byteCount = 0;
         QString etag;
+        QString filePath; ///< served from this file instead of `body` when set
     };
 
     void handlePut(const httplib::Request &request,
@@ -115,6 +134,9 @@ private:
     /// Waits while stalled; true when the store is stopping.
     bool stallUntilReleased();
     QByteArray signature(const QByteArray &path) const;
+    /// Stores `object` under `key`, writing its file first when objects are kept as files.
+    /// Called with the mutex held; false when the file could not be written.
+    bool storeLocked(const QString &key, StoredObject object);
 
     BodyStorage m_storage;
     std::unique_ptr<httplib::Server> m_server;
@@ -125,11 +147,14 @@ private:
     std::condition_variable m_stallChanged;
     PutBehaviour m_behaviour;
     GetFault m_getFault = GetFault::None;
+    std::chrono::milliseconds m_getDelay{0};
     std::map<QString, StoredObject> m_objects;
     QList<RecordedRequest> m_requests;
     int m_stalledCount = 0;
     quint64 m_stallGeneration = 0;
     bool m_stopping = false;
+    bool m_recordsRequests = true;
+    std::optional<QString> m_directory;
 };
 
 } // namespace Pellwick::Test

@@ -67,6 +67,8 @@ LibraryShellViewModel::LibraryShellViewModel(
     LocalLibraryCache localLibraryCache,
     std::optional<IngestCache> ingestCache,
     VerifiedBackupImporter verifiedBackupImporter,
+    RestoreRequestCoordinator restoreCoordinator,
+    std::shared_ptr<RestoreTransferEngine> restoreTransferEngine,
     QString restoreDestinationDirectory,
     std::shared_ptr<const SessionTokenStoring> tokenStore,
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
@@ -81,11 +83,14 @@ LibraryShellViewModel::LibraryShellViewModel(
     , m_localLibraryCache(std::move(localLibraryCache))
     , m_ingestCache(ingestCache ? std::move(*ingestCache) : defaultIngestCache(m_localLibraryCache))
     , m_verifiedBackupImporter(std::move(verifiedBackupImporter))
+    , m_restoreCoordinator(std::move(restoreCoordinator))
+    , m_restoreTransferEngine(std::move(restoreTransferEngine))
     , m_restoreDestinationDirectory(std::move(restoreDestinationDirectory))
     , m_ingestCacheLocationStore(std::move(ingestCacheLocationStore))
     , m_steadyClock(std::move(steadyClock))
 {
-    Q_ASSERT_X(m_sessionClient && m_tokenStore && m_ingestCacheLocationStore && m_steadyClock,
+    Q_ASSERT_X(m_sessionClient && m_restoreTransferEngine && m_tokenStore
+                   && m_ingestCacheLocationStore && m_steadyClock,
                "LibraryShellViewModel",
                "every collaborator is required");
     m_localLibraryCaptureTimeEnd = Date::now();
@@ -144,23 +149,66 @@ bool LibraryShellViewModel::isBusyForMountProposal() const
            || m_isRestoreTransferActive || m_activeRestoreRequest.has_value();
 }
 
+void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QString> &url)
+{
+    if (!url)
+        return;
+    const QString mounted = standardizedPath(*url);
+    const Result<QList<ImportScanVolume>> volumes = m_volumeDetector.removableVolumes();
+    if (!volumes)
+        return;
+    for (const ImportScanVolume &volume : *volumes) {
+        if (standardizedPath(volume.url) != mounted)
+            continue;
+        if (m_initialMountedImportSourceURLs.contains(mounted)
+            || m_dismissedMountedImportSourceURLs.contains(mounted))
+            return;
+        m_pendingMountedImportSources.insert(mounted, volume);
+        presentPendingMountProposalIfPossible();
+        return;
+    }
+}
+
+void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QString> &url)
+{
+    if (!url)
+        return;
+    const QString unmounted = standardizedPath(*url);
+    m_dismissedMountedImportSourceURLs.remove(unmounted);
+    if (!m_pendingMountedImportSources.remove(unmounted))
+        return;
+    if (m_pendingMountedImportSources.isEmpty())
+        setMountProposal(std::nullopt);
+    else
+        presentPendingMountProposalIfPossible();
+}
+
+void LibraryShellViewModel::acceptMountProposal()
+{
+    if (!m_mountProposal)
+        return;
+    for (const ImportScanVolume &volume : m_mountProposal->sources)
+        m_pendingMountedImportSources.remove(standardizedPath(volume.url));
+    setMountProposal(std::nullopt);
+}
+
+void LibraryShellViewModel::dismissMountProposal()
+{
+    if (!m_mountProposal)
+        return;
+    for (const ImportScanVolume &volume : m_mountProposal->sources) {
+        const QString url = standardizedPath(volume.url);
+        m_pendingMountedImportSources.remove(url);
+        m_dismissedMountedImportSourceURLs.insert(url);
+    }
+    setMountProposal(std::nullopt);
+}
+
 void LibraryShellViewModel::presentPendingMountProposalIfPossible()
 {
     if (m_pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
         return;
     setMountProposal(MountProposal{m_pendingMountedImportSources.values()});
-}
-
-void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
-{
-    // The filters and the selection pruning come with the library views; this shows every
-    // record the library holds in memory.
-    Q_UNUSED(pruningRestoreSelection)
-    Result<QList<LocalLibraryItem>> items = m_localLibraryCache.readItems();
-    QList<LocalLibraryItem> visible = items ? std::move(*items) : QList<LocalLibraryItem>();
-    setHasLocalLibraryRecords(!visible.isEmpty());
-    setLocalLibraryItems(std::move(visible));
-    setLocalLibraryItemsRevision(m_localLibraryItemsRevision + 1);
 }
 
 void LibraryShellViewModel::setStatus(Status value)
@@ -437,54 +485,4 @@ void LibraryShellViewModel::setRestoreConflictFilename(QString value)
     Q_EMIT restoreConflictFilenameChanged();
 }
 
-void LibraryShellViewModel::setLocalLibrarySearchText(QString value)
-{
-    m_localLibrarySearchText = std::move(value);
-    Q_EMIT localLibrarySearchTextChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter value)
-{
-    m_localLibraryCaptureTimeFilter = std::move(value);
-    Q_EMIT localLibraryCaptureTimeFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeStart(Date value)
-{
-    m_localLibraryCaptureTimeStart = std::move(value);
-    Q_EMIT localLibraryCaptureTimeStartChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeEnd(Date value)
-{
-    m_localLibraryCaptureTimeEnd = std::move(value);
-    Q_EMIT localLibraryCaptureTimeEndChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureLocationFilter(
-    LocalLibraryCaptureLocationFilter value)
-{
-    m_localLibraryCaptureLocationFilter = std::move(value);
-    Q_EMIT localLibraryCaptureLocationFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryImportStatusFilter(
-    std::optional<LibraryItemImportStatus> value)
-{
-    m_localLibraryImportStatusFilter = std::move(value);
-    Q_EMIT localLibraryImportStatusFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryIngestSourceFilter(std::optional<QString> value)
-{
-    m_localLibraryIngestSourceFilter = std::move(value);
-    Q_EMIT localLibraryIngestSourceFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryDuplicateVisibility(
-    LocalLibraryDuplicateVisibility value)
-{
-    m_localLibraryDuplicateVisibility = std::move(value);
-    Q_EMIT localLibraryDuplicateVisibilityChanged();
-}
 } // namespace Pellwick
