@@ -34,7 +34,7 @@ bool isSameOrBelow(const QString &path, const QString &folder)
 } // namespace
 
 std::unique_ptr<IngestCacheDirectoryObserver> IngestCacheDirectoryObserver::create(
-    const QString &url, std::function<void()> onChange, SingleShotTimerFactory timers)
+    const QString &url, std::function<void()> onChange, const SingleShotTimerFactory &timers)
 {
     if (!QFileInfo::exists(url))
         return nullptr;
@@ -63,8 +63,8 @@ IngestCacheDirectoryObserver::IngestCacheDirectoryObserver(int inotifyDescriptor
     m_debounceTimer = timers([this] {
         // Called from a copy and touching nothing afterwards, the handler may destroy this
         // observer.
-        const std::function<void()> onChange = m_onChange;
-        onChange();
+        const std::function<void()> handler = m_onChange;
+        handler();
     });
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
 }
@@ -150,7 +150,7 @@ void IngestCacheDirectoryObserver::readEvents()
 {
     bool changed = false;
     bool overflowed = false;
-    alignas(inotify_event) std::array<char, 64 * 1024> buffer{};
+    alignas(inotify_event) std::array<char, std::size_t{64} * 1024> buffer{};
     for (;;) {
         const ssize_t length = ::read(m_inotify, buffer.data(), buffer.size());
         if (length < 0 && errno == EINTR)

@@ -38,7 +38,7 @@ public:
     [[nodiscard]] static std::unique_ptr<IngestCacheDirectoryObserver>
     create(const QString &url,
            std::function<void()> onChange,
-           SingleShotTimerFactory timers = &makeQtSingleShotTimer);
+           const SingleShotTimerFactory &timers = &makeQtSingleShotTimer);
 
     IngestCacheDirectoryObserver(const IngestCacheDirectoryObserver &) = delete;
     IngestCacheDirectoryObserver &operator=(const IngestCacheDirectoryObserver &) = delete;

@@ -63,9 +63,9 @@ private:
 
     struct Timer final : SingleShotTimer
     {
-        Timer(std::shared_ptr<State> state, std::function<void()> expired)
-            : state(std::move(state))
-            , expired(std::move(expired))
+        Timer(std::shared_ptr<State> shared, std::function<void()> onExpiry)
+            : state(std::move(shared))
+            , expired(std::move(onExpiry))
         {
             this->state->timers.append(this);
         }

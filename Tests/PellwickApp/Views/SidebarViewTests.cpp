@@ -56,7 +56,7 @@ void SidebarViewTests::rowsInOrder()
     QCOMPARE(sidebar.model()->rowCount(), 6);
     const QModelIndex index = sidebar.model()->index(row, 0);
     QCOMPARE(index.data().toString(), title);
-    QCOMPARE(index.data(SidebarView::IdentifierRole).toString(), identifier);
+    QCOMPARE(index.data(SidebarView::identifierRole).toString(), identifier);
     QCOMPARE(sidebar.model()->flags(index).testFlag(Qt::ItemIsEnabled), enabled);
     QCOMPARE(sidebar.model()->flags(index).testFlag(Qt::ItemIsSelectable), enabled);
 }

@@ -128,8 +128,8 @@ struct Fixture
 /// A `continueTransfer` on a thread of its own, always joined.
 struct BackgroundRun
 {
-    BackgroundRun(Fixture &fixture, RestoreTransfer transfer)
-        : fixture(fixture)
+    BackgroundRun(Fixture &runFixture, RestoreTransfer transfer)
+        : fixture(runFixture)
         , thread([this, transfer] {
             threadID = static_cast<pid_t>(::syscall(SYS_gettid));
             result = this->fixture.run(transfer, progress.callback());

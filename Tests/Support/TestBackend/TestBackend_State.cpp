@@ -17,12 +17,15 @@ namespace {
 using Json::ObjectReader;
 
 /// Assigns the value of the `Result` `expr` to `target`, or returns its error.
+/// The temporary's name is unique, so the macro nests (in a lambda inside `expr`).
 #define READ_INTO(target, expr)                                                                    \
+    READ_INTO_IMPL(target, expr, PELLWICK_CONCAT(readResult, __COUNTER__))
+#define READ_INTO_IMPL(target, expr, result)                                                       \
     do {                                                                                           \
-        auto readResult = (expr);                                                                  \
-        if (!readResult)                                                                           \
-            return tl::unexpected<Error>(std::move(readResult).error());                           \
-        target = std::move(*readResult);                                                           \
+        auto result = (expr);                                                                      \
+        if (!result)                                                                               \
+            return tl::unexpected<Error>(std::move(result).error());                               \
+        target = std::move(*result);                                                               \
     } while (false)
 
 /// Reads the array under `key` of `reader`, each element an object read by `read`.

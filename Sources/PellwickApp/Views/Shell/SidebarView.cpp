@@ -57,9 +57,9 @@ SidebarView::SidebarView(QWidget *parent)
     for (const ShellSection section : sidebarSections()) {
         auto *item = new QStandardItem(SymbolIcons::icon(systemImage(section)), title(section));
         const QString identifier = QStringLiteral("navigation.") + toRaw(section);
-        item->setData(identifier, IdentifierRole);
+        item->setData(identifier, identifierRole);
         item->setData(identifier, Qt::AccessibleDescriptionRole);
-        item->setData(toRaw(section), SectionRole);
+        item->setData(toRaw(section), sectionRole);
         item->setEditable(false);
         m_model->appendRow(item);
     }
@@ -102,7 +102,7 @@ void SidebarView::setSelectedSection(ShellSection section)
     QItemSelectionModel *selection = m_list->selectionModel();
     for (int row = 0; row < m_model->rowCount(); ++row) {
         const QModelIndex index = m_model->index(row, 0);
-        if (index.data(SectionRole).toString() == toRaw(section)) {
+        if (index.data(sectionRole).toString() == toRaw(section)) {
             selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
             return;
         }
@@ -114,7 +114,7 @@ void SidebarView::setSelectedSection(ShellSection section)
 void SidebarView::chooseRow(const QModelIndex &index)
 {
     const std::optional<ShellSection> section
-        = shellSectionFromRaw(index.data(SectionRole).toString());
+        = shellSectionFromRaw(index.data(sectionRole).toString());
     if (section)
         Q_EMIT sectionChosen(*section);
 }

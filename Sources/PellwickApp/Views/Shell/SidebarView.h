@@ -20,9 +20,9 @@ class SidebarView : public QWidget
 
 public:
     /// The row's accessibility identifier; empty for rows without one.
-    static constexpr int IdentifierRole = Qt::UserRole + 1;
+    static constexpr int identifierRole = Qt::UserRole + 1;
     /// The row's `ShellSection` raw value; empty for rows that are not sections.
-    static constexpr int SectionRole = Qt::UserRole + 2;
+    static constexpr int sectionRole = Qt::UserRole + 2;
 
     explicit SidebarView(QWidget *parent = nullptr);
 
