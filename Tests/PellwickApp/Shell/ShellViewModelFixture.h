@@ -38,6 +38,10 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    QUrl backendURL = QUrl(QStringLiteral("https://api.example.test/"));
+    HttpFetch sessionFetch = ScriptedFetch().function();
+    UrlFetch healthFetch = ScriptedFetch().urlFunction();
+    std::shared_ptr<SessionTokenStoring> tokenStore = std::make_shared<InMemorySessionTokenStore>();
 
     QString libraryRoot() const { return dir.filePath(QStringLiteral("LocalLibraryCache")); }
 
@@ -45,8 +49,7 @@ struct ShellViewModelFixture
     {
         const auto files = std::make_shared<LocalFileManager>();
         const auto hasher = std::make_shared<SHA256ContentHasher>();
-        const auto client = std::make_shared<LibrarySessionClient>(
-            QUrl(QStringLiteral("https://api.example.test/")), ScriptedFetch().function());
+        const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
         const LocalLibraryCache library(libraryRoot(), files);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
@@ -61,8 +64,7 @@ struct ShellViewModelFixture
             std::make_shared<CurlPresignedURLUploader>(files),
             std::make_shared<FixedImportClock>(Date{}));
         return std::make_unique<LibraryShellViewModel>(
-            BackendHealthClient(QUrl(QStringLiteral("https://api.example.test/")),
-                                ScriptedFetch().urlFunction()),
+            BackendHealthClient(backendURL, healthFetch),
             client,
             RemovableVolumeDetector(std::make_shared<ListedVolumes>(volumes)),
             ImportReviewBuilder(files),
@@ -70,7 +72,7 @@ struct ShellViewModelFixture
             std::move(ingestCache),
             std::move(importer),
             dir.filePath(QStringLiteral("Restored")),
-            std::make_shared<InMemorySessionTokenStore>(),
+            tokenStore,
             locationStore,
             steadyClock);
     }
