@@ -42,6 +42,8 @@ struct ShellViewModelFixture
     HttpFetch sessionFetch = ScriptedFetch().function();
     UrlFetch healthFetch = ScriptedFetch().urlFunction();
     std::shared_ptr<SessionTokenStoring> tokenStore = std::make_shared<InMemorySessionTokenStore>();
+    /// The store the view models use: a copy shares their records.
+    LocalLibraryCache library{libraryRoot(), std::make_shared<LocalFileManager>()};
 
     QString libraryRoot() const { return dir.filePath(QStringLiteral("LocalLibraryCache")); }
 
@@ -50,7 +52,6 @@ struct ShellViewModelFixture
         const auto files = std::make_shared<LocalFileManager>();
         const auto hasher = std::make_shared<SHA256ContentHasher>();
         const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
-        const LocalLibraryCache library(libraryRoot(), files);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
             ingestCache.emplace(*ingestCacheRoot, files, hasher);

@@ -1,0 +1,93 @@
+#include "ViewModelShellOperations.h"
+
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+
+namespace Pellwick {
+
+ViewModelShellOperations::ViewModelShellOperations(LibraryShellViewModel &viewModel)
+    : m_viewModel(&viewModel)
+{}
+
+QCoro::Task<> ViewModelShellOperations::refresh()
+{
+    if (m_viewModel)
+        co_await m_viewModel->refresh();
+}
+
+QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
+{
+    if (m_viewModel)
+        co_await m_viewModel->restoreRememberedSession();
+}
+
+// Operations whose workflows are not part of this build yet answer at once and change nothing.
+
+QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
+{
+    co_return;
+}
+
+QCoro::Task<> ViewModelShellOperations::refreshVerification()
+{
+    if (m_viewModel)
+        co_await m_viewModel->refreshVerification();
+}
+
+QCoro::Task<> ViewModelShellOperations::refreshLibrary()
+{
+    if (m_viewModel)
+        co_await m_viewModel->refreshLibrary();
+}
+
+QCoro::Task<std::optional<QString>> ViewModelShellOperations::checkoutURL()
+{
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->checkoutURL();
+}
+
+QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL()
+{
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->customerPortalURL();
+}
+
+void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> /*request*/) {}
+
+void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
+
+QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
+{
+    co_return;
+}
+
+void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> /*url*/) {}
+
+void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> /*url*/) {}
+
+void ViewModelShellOperations::acceptMountProposal()
+{
+    if (m_viewModel)
+        m_viewModel->setMountProposal(std::nullopt);
+}
+
+void ViewModelShellOperations::dismissMountProposal()
+{
+    if (m_viewModel)
+        m_viewModel->setMountProposal(std::nullopt);
+}
+
+void ViewModelShellOperations::setApplicationActive(bool active)
+{
+    if (m_viewModel)
+        m_viewModel->setApplicationActive(active);
+}
+
+void ViewModelShellOperations::cancelRestorePolling()
+{
+    if (m_viewModel)
+        m_viewModel->cancelRestorePolling();
+}
+
+} // namespace Pellwick
