@@ -6,9 +6,17 @@ namespace Pellwick {
 
 std::optional<QString> RestoreFeedback::conflictMessage(const Error &error)
 {
-    // The restore request coordinator's local-state conflicts get their own texts as soon as the
-    // coordinator reports them as errors of their own.
-    Q_UNUSED(error);
+    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+    if (!coordinator)
+        return std::nullopt;
+    if (std::holds_alternative<RestoreRequestCoordinatorError::LocalLibraryCacheConflict>(
+            coordinator->value))
+        return QStringLiteral("Restore cannot continue because Local Library Cache has "
+                              "conflicting items. Refresh Local Library Cache, then try again.");
+    if (std::holds_alternative<RestoreRequestCoordinatorError::RestoreRequestItemConflict>(
+            coordinator->value))
+        return QStringLiteral("Restore cannot continue because Restore Request has conflicting "
+                              "items. Contact support, then try again.");
     return std::nullopt;
 }
 

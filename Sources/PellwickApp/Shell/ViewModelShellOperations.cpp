@@ -53,7 +53,11 @@ QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL(
     co_return co_await m_viewModel->customerPortalURL();
 }
 
-void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> /*request*/) {}
+void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)
+{
+    if (m_viewModel)
+        m_viewModel->updateRestorePolling(request);
+}
 
 void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
 
@@ -62,20 +66,28 @@ QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
     co_return;
 }
 
-void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> /*url*/) {}
+void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> url)
+{
+    if (m_viewModel)
+        m_viewModel->receiveMountedImportSource(url);
+}
 
-void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> /*url*/) {}
+void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> url)
+{
+    if (m_viewModel)
+        m_viewModel->receiveUnmountedImportSource(url);
+}
 
 void ViewModelShellOperations::acceptMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->setMountProposal(std::nullopt);
+        m_viewModel->acceptMountProposal();
 }
 
 void ViewModelShellOperations::dismissMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->setMountProposal(std::nullopt);
+        m_viewModel->dismissMountProposal();
 }
 
 void ViewModelShellOperations::setApplicationActive(bool active)

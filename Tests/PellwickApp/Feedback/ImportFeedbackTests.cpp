@@ -121,6 +121,10 @@ void ImportFeedbackTests::messageAndDiagnostic_data()
     QTest::newRow("grace period over") << Error(
         LibrarySessionClientError{LibrarySessionClientError::RestoreUnavailableAfterGracePeriod{}})
                                        << generic << u"error_type=LibrarySessionClientError"_s;
+    QTest::newRow("restore coordinator") << Error(
+        RestoreRequestCoordinatorError{RestoreRequestCoordinatorError::LocalLibraryCacheConflict{}})
+                                         << generic
+                                         << u"error_type=RestoreRequestCoordinatorError"_s;
     QTest::newRow("restore transfer") << Error(RestoreTransferError{RestoreTransferError::Paused{}})
                                       << generic << u"error_type=RestoreTransferError"_s;
     QTest::newRow("unexpected exception") << Error(UnexpectedExceptionError{u"boom"_s}) << generic

@@ -98,6 +98,22 @@ void RestoreFeedbackTests::message_data()
         << clientCase({LibrarySessionClientError::RestoreUnavailableAfterGracePeriod{}})
         << u"Restore unavailable: Billing Grace Period ended. Renew plan to restore RAW Originals."_s;
 
+    using C = RestoreRequestCoordinatorError;
+    const QString localConflict
+        = u"Restore cannot continue because Local Library Cache has conflicting items. Refresh Local Library Cache, then try again."_s;
+    const QString requestConflict
+        = u"Restore cannot continue because Restore Request has conflicting items. Contact support, then try again."_s;
+    QTest::newRow("local library conflict")
+        << Error(C{C::LocalLibraryCacheConflict{}}) << localConflict;
+    QTest::newRow("request item conflict")
+        << Error(C{C::RestoreRequestItemConflict{}}) << requestConflict;
+    QTest::newRow("no restorable items")
+        << Error(C{C::NoRestorableItems{}})
+        << u"Restore Request could not start. Check internet connection, then try again."_s;
+    QTest::newRow("destination conflict")
+        << Error(C{C::DestinationFilenameConflict{7, u"/r/a.NEF"_s, u"a-restored.NEF"_s}})
+        << u"Restore Request could not start. Check internet connection, then try again."_s;
+
     const QString network
         = u"Restore Request could not start. Check internet connection, then try again."_s;
     QTest::newRow("network") << Error(TransportError{7, false, false, {}}) << network;
@@ -171,6 +187,20 @@ void RestoreFeedbackTests::operationMessage_data()
     QTest::newRow("grace period with operation")
         << clientCase({LibrarySessionClientError::RestoreUnavailableAfterGracePeriod{}}) << refresh
         << u"Restore unavailable: Billing Grace Period ended. Renew plan to restore RAW Originals."_s;
+    QTest::newRow("local library conflict with operation")
+        << Error(RestoreRequestCoordinatorError{
+               RestoreRequestCoordinatorError::LocalLibraryCacheConflict{}})
+        << refresh
+        << u"Restore cannot continue because Local Library Cache has conflicting items. Refresh Local Library Cache, then try again."_s;
+    QTest::newRow("request item conflict with operation")
+        << Error(RestoreRequestCoordinatorError{
+               RestoreRequestCoordinatorError::RestoreRequestItemConflict{}})
+        << retry
+        << u"Restore cannot continue because Restore Request has conflicting items. Contact support, then try again."_s;
+    QTest::newRow("no restorable items with operation")
+        << Error(
+               RestoreRequestCoordinatorError{RestoreRequestCoordinatorError::NoRestorableItems{}})
+        << retry << u"Restore retry failed. Check internet connection, then try again."_s;
     QTest::newRow("network with operation")
         << Error(TransportError{56, false, false, {}}) << u"Restore cancellation"_s
         << u"Restore cancellation failed. Check internet connection, then try again."_s;
