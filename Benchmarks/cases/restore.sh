@@ -11,9 +11,9 @@
 # Prints "restore peak RSS: <N> MiB", "restore-on-disk: pellwick/curl+sync = <ratio>" and, last,
 # "restore: pellwick/curl = <ratio>".
 
-bench_build_drivers
+[ -n "${PELLWICK_BENCH_SKIP_BUILD:-}" ] || bench_build_drivers
 
-memory_root="${PELLWICK_BENCH_MEMORY_DIR:-/dev/shm/pellwick-bench-$USER}"
+memory_root="${PELLWICK_BENCH_MEMORY_DIR:-/dev/shm/pellwick-bench-$(id -un)}"
 memory_data="$memory_root/restore"
 disk_data="$bench_data/restore"
 store_pids=()
