@@ -11,7 +11,7 @@
 # Prints "restore peak RSS: <N> MiB", "restore-on-disk: pellwick/curl+sync = <ratio>" and, last,
 # "restore: pellwick/curl = <ratio>".
 
-[ -n "${PELLWICK_BENCH_SKIP_BUILD:-}" ] || bench_build_drivers
+bench_build_drivers
 
 memory_root="${PELLWICK_BENCH_MEMORY_DIR:-/dev/shm/pellwick-bench-$(id -un)}"
 memory_data="$memory_root/restore"
