@@ -39,6 +39,7 @@ private Q_SLOTS:
     void realTimersCallOnceAfterTheDebounce();
     void folderFilledBeforeItsWatchIsWatched();
     void subtreeMovedOutAndBack();
+    void folderSwappedForALinkIsNotFollowed();
     void queueOverflowCountsAndWatchesNewFolders();
 
 private:
@@ -81,7 +82,7 @@ void IngestCacheDirectoryObserverTests::startObserver()
 {
     m_observer = IngestCacheDirectoryObserver::create(
         m_root, [this] { m_calls.append(m_timers.now().count()); }, m_timers.factory());
-    QVERIFY(m_observer);
+    QVERIFY2(m_observer, qPrintable(qt_error_string(errno)));
 }
 
 void IngestCacheDirectoryObserverTests::deliverEvents()
@@ -313,6 +314,22 @@ void IngestCacheDirectoryObserverTests::subtreeMovedOutAndBack()
     writeFile(path(QStringLiteral("batch/sub/d.CR3")), "inside again");
     deliverEvents();
     QVERIFY(changeIsPending());
+}
+
+void IngestCacheDirectoryObserverTests::folderSwappedForALinkIsNotFollowed()
+{
+    startObserver();
+    const qsizetype watched = m_observer->watchedFolderCount();
+    // By the time the observer reads the folder's creation, a link out of the cache stands there:
+    // its watch cannot be added, which counts as a change, and the link is not followed.
+    QVERIFY(QDir().mkdir(path(QStringLiteral("swapped"))));
+    QVERIFY(QDir().rmdir(path(QStringLiteral("swapped"))));
+    QVERIFY(QFile::link(m_outside, path(QStringLiteral("swapped"))));
+    QCOMPARE(flush(), 1);
+    QCOMPARE(m_observer->watchedFolderCount(), watched);
+    writeFile(m_outside + QStringLiteral("/y.CR3"), "outside");
+    deliverEvents();
+    QVERIFY(!changeIsPending());
 }
 
 void IngestCacheDirectoryObserverTests::queueOverflowCountsAndWatchesNewFolders()

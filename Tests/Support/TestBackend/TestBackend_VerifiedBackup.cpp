@@ -96,11 +96,6 @@ MultipartUpload openUpload(TestBackend::Private &d, qint64 byteCount)
             d.partSizeBytes};
 }
 
-QString assembledKey(const MultipartUpload &upload)
-{
-    return upload.uploadID + QStringLiteral("/assembled");
-}
-
 /// The upload answered again for an open upload of the same bytes, as the backend is set to.
 MultipartUpload
 reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byteCount)
@@ -141,7 +136,7 @@ bool assembledMatches(const TestBackend::Private &d,
 {
     if (!upload)
         return true;
-    const std::optional<QByteArray> object = d.objectStore->object(assembledKey(*upload));
+    const std::optional<QByteArray> object = d.objectStore->object(assembledObjectKey(*upload));
     return object && byteCount == object->size() && contentHash == referenceSha256(*object);
 }
 
@@ -379,7 +374,7 @@ void registerUploadRoutes(TestBackend::Private &backend)
                 for (qint64 number = 1; number <= upload->partCount; ++number)
                     assembled += d->objectStore->object(partKey(upload->uploadID, number))
                                      .value_or(QByteArray());
-                d->objectStore->putObject(assembledKey(*upload), assembled);
+                d->objectStore->putObject(assembledObjectKey(*upload), assembled);
                 upload->complete = true;
                 response.status = 204;
             });
@@ -514,7 +509,7 @@ std::optional<QByteArray> TestBackend::assembledObject(qint64 libraryItemID, boo
             = sidecar ? stored.sidecarUpload : stored.rawUpload;
         if (!upload || !upload->complete)
             return std::nullopt;
-        return d->objectStore->object(assembledKey(*upload));
+        return d->objectStore->object(assembledObjectKey(*upload));
     }
     return std::nullopt;
 }
