@@ -13,7 +13,9 @@ using namespace Qt::StringLiterals;
 namespace {
 
 /// Starts the application, waits until its window titled "Pellwick" is mapped, takes a
-/// screenshot of the whole screen and ends the application by its process id.
+/// screenshot of the whole screen and ends the application by its process id (SIGTERM, which
+/// it answers as a closed window). Succeeds when the window was mapped and the application then
+/// ended by itself within 10 seconds with exit code 0.
 const QString smokeScript = uR"(
 "$PELLWICK_BINARY" & app=$!
 mapped=no
@@ -30,9 +32,23 @@ done
 if [ "$mapped" = yes ]; then
     import -window root "$SCREENSHOT"
 fi
-kill "$app" 2>/dev/null
+kill -TERM "$app" 2>/dev/null
+ended=no
+for attempt in $(seq 1 100); do
+    if ! kill -0 "$app" 2>/dev/null; then
+        ended=yes
+        break
+    fi
+    sleep 0.1
+done
+if [ "$ended" = no ]; then
+    echo "the application did not end after SIGTERM"
+    kill -KILL "$app"
+fi
 wait "$app"
-[ "$mapped" = yes ]
+status=$?
+echo "exit status $status"
+[ "$mapped" = yes ] && [ "$ended" = yes ] && [ "$status" -eq 0 ]
 )"_s;
 
 } // namespace
@@ -42,17 +58,32 @@ class XvfbSmokeTests : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void windowIsMappedUnderXvfb_data();
     void windowIsMappedUnderXvfb();
 };
 
+void XvfbSmokeTests::windowIsMappedUnderXvfb_data()
+{
+    QTest::addColumn<bool>("stallingBackend");
+
+    QTest::newRow("backend answering") << false;
+    // Closing does not wait for a stalled health check.
+    QTest::newRow("backend stalling") << true;
+}
+
 void XvfbSmokeTests::windowIsMappedUnderXvfb()
 {
+    QFETCH(bool, stallingBackend);
+
     const QString xvfbRun = QStandardPaths::findExecutable(u"xvfb-run"_s);
     if (xvfbRun.isEmpty())
         QSKIP("xvfb-run is not installed (scripts/install-dependencies installs it)");
     TestBackend backend;
+    if (stallingBackend)
+        backend.injectFault("GET", "/api/health", TestBackend::Fault::stall());
     QTemporaryDir roots;
-    const QString screenshot = QDir::current().filePath(u"grabs/xvfb-smoke.png"_s);
+    const QString screenshot = QDir::current().filePath(
+        stallingBackend ? u"grabs/xvfb-smoke-stalling-backend.png"_s : u"grabs/xvfb-smoke.png"_s);
     QDir().mkpath(QFileInfo(screenshot).path());
     QFile::remove(screenshot);
 
