@@ -60,8 +60,12 @@ IngestCacheDirectoryObserver::IngestCacheDirectoryObserver(int inotifyDescriptor
     , m_notifier(std::make_unique<QSocketNotifier>(inotifyDescriptor, QSocketNotifier::Read))
 {
     m_batchTimer = timers([this] { m_debounceTimer->start(debounce); });
-    // The handler is the last thing touched, so it may destroy this observer.
-    m_debounceTimer = timers([this] { m_onChange(); });
+    m_debounceTimer = timers([this] {
+        // Called from a copy and touching nothing afterwards, the handler may destroy this
+        // observer.
+        const std::function<void()> onChange = m_onChange;
+        onChange();
+    });
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
 }
 

@@ -82,8 +82,10 @@ void XvfbSmokeTests::windowIsMappedUnderXvfb()
     if (stallingBackend)
         backend.injectFault("GET", "/api/health", TestBackend::Fault::stall());
     QTemporaryDir roots;
-    const QString screenshot = QDir::current().filePath(
-        stallingBackend ? u"grabs/xvfb-smoke-stalling-backend.png"_s : u"grabs/xvfb-smoke.png"_s);
+    const QString screenshot
+        = QDir(QStringLiteral(QT_TESTCASE_BUILDDIR))
+              .filePath(stallingBackend ? u"grabs/xvfb-smoke-stalling-backend.png"_s
+                                        : u"grabs/xvfb-smoke.png"_s);
     QDir().mkpath(QFileInfo(screenshot).path());
     QFile::remove(screenshot);
 

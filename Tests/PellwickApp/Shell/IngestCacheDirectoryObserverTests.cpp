@@ -36,6 +36,7 @@ private Q_SLOTS:
     void destructionCancelsPendingCall_data();
     void destructionCancelsPendingCall();
     void destructionClosesTheWatch();
+    void handlerMayDestroyTheObserver();
     void realTimersCallOnceAfterTheDebounce();
     void folderFilledBeforeItsWatchIsWatched();
     void subtreeMovedOutAndBack();
@@ -270,6 +271,19 @@ void IngestCacheDirectoryObserverTests::destructionClosesTheWatch()
     QCOMPARE(openDescriptorCount(), before + 1);
     m_observer.reset();
     QCOMPARE(openDescriptorCount(), before);
+}
+
+void IngestCacheDirectoryObserverTests::handlerMayDestroyTheObserver()
+{
+    QTRY_VERIFY_WITH_TIMEOUT((m_observer = IngestCacheDirectoryObserver::create(
+                                  m_root, [this] { m_observer.reset(); }, m_timers.factory()))
+                                 != nullptr,
+                             10000);
+    writeFile(path(QStringLiteral("batch/c.CR3")), "new");
+    deliverEvents();
+    m_timers.advance(5s);
+    QVERIFY(!m_observer);
+    QCOMPARE(m_timers.activeCount(), 0);
 }
 
 void IngestCacheDirectoryObserverTests::realTimersCallOnceAfterTheDebounce()
