@@ -24,6 +24,14 @@ curl -s -o /dev/null -w '%{http_code}' --max-time 5 "$PELL_WICK_BACKEND_URL/api/
 exit 7
 )";
 
+/// Stands in for an application that runs until it is told to end: notes its backend URL, then
+/// waits for SIGTERM, notes it and ends with exit code 5.
+const QByteArray waitingApplication = R"(#!/usr/bin/env bash
+trap 'printf term > "$STUB_OUTPUT/signal"; exit 5' TERM
+printf '%s' "$PELL_WICK_BACKEND_URL" > "$STUB_OUTPUT/url"
+while :; do sleep 0.1; done
+)";
+
 QByteArray contents(const QString &path)
 {
     QFile file(path);
@@ -39,6 +47,7 @@ class RunScriptTests : public QObject
 private Q_SLOTS:
     void startsTheBackendOnlyWhenNoneIsConfigured_data();
     void startsTheBackendOnlyWhenNoneIsConfigured();
+    void terminationReachesTheApplicationAndStopsTheBackend();
 };
 
 void RunScriptTests::startsTheBackendOnlyWhenNoneIsConfigured_data()
@@ -92,6 +101,33 @@ void RunScriptTests::startsTheBackendOnlyWhenNoneIsConfigured()
     // The backend ended with the application.
     const Result<HttpResponse> after = CurlFetch()(url + u"/api/health"_s, {});
     QVERIFY(!after);
+}
+
+void RunScriptTests::terminationReachesTheApplicationAndStopsTheBackend()
+{
+    QTemporaryDir dir;
+    const QString stub = dir.filePath(u"pellwick-stub"_s);
+    writeFile(stub, waitingApplication);
+    QFile::setPermissions(stub,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"PELL_WICK_BACKEND_URL"_s);
+    environment.insert(u"PELLWICK_APP_BINARY"_s, stub);
+    environment.insert(u"PELLWICK_DEV_BACKEND_BINARY"_s, QStringLiteral(PELLWICK_DEV_BACKEND_PATH));
+    environment.insert(u"XDG_STATE_HOME"_s, dir.filePath(u"state"_s));
+    environment.insert(u"STUB_OUTPUT"_s, dir.path());
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.start(QStringLiteral(PELLWICK_RUN_SCRIPT), {});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(u"url"_s)), 30'000);
+    const QString url = QString::fromUtf8(contents(dir.filePath(u"url"_s)));
+    QVERIFY(CurlFetch()(url + u"/api/health"_s, {}).has_value());
+
+    run.terminate(); // SIGTERM to the script's process id
+    QVERIFY(run.waitForFinished(30'000));
+    QCOMPARE(run.exitCode(), 5);
+    QCOMPARE(contents(dir.filePath(u"signal"_s)), QByteArray("term"));
+    QVERIFY(!CurlFetch()(url + u"/api/health"_s, {}).has_value());
 }
 
 QTEST_GUILESS_MAIN(RunScriptTests)
