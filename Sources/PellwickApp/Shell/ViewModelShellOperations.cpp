@@ -8,41 +8,52 @@ ViewModelShellOperations::ViewModelShellOperations(LibraryShellViewModel &viewMo
     : m_viewModel(&viewModel)
 {}
 
-// Operations whose workflows are not part of this build yet answer at once and change nothing.
-
 QCoro::Task<> ViewModelShellOperations::refresh()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refresh();
 }
 
 QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->restoreRememberedSession();
 }
+
+// Operations whose workflows are not part of this build yet answer at once and change nothing.
 
 QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 {
-    co_return;
+    // Copied first: this object may be gone when the awaited work ends.
+    const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
+    if (viewModel)
+        co_await viewModel->refreshActiveRestoreRequest();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshVerification()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refreshVerification();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshLibrary()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refreshLibrary();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::checkoutURL()
 {
-    co_return std::nullopt;
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->checkoutURL();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL()
 {
-    co_return std::nullopt;
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->customerPortalURL();
 }
 
 void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)
@@ -51,11 +62,17 @@ void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest
         m_viewModel->updateRestorePolling(request);
 }
 
-void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
+void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh()
+{
+    if (m_viewModel)
+        m_viewModel->scheduleUserManagedIngestCacheRefresh();
+}
 
 QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
 {
-    co_return;
+    const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
+    if (viewModel)
+        co_await viewModel->refreshSourceMediaSafetyNow();
 }
 
 void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> url)
