@@ -13,7 +13,7 @@ bool provesTokenUnusable(const Result<EmailVerificationStatus> &status)
         return status->status != u"pending";
     const auto *client = status.error().as<LibrarySessionClientError>();
     const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
-    return code == 401 || code == 403;
+    return code && (*code == 401 || *code == 403);
 }
 
 } // namespace

@@ -103,7 +103,7 @@ QString temporaryAssemblyPath(const QString &destination)
            + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-constexpr qint64 hashBlockSize = 1024 * 1024;
+constexpr qint64 hashBlockSize = qint64{1024} * 1024;
 
 /// Hashes `file` from its current position to its end into `digest`, counting into `hashed`,
 /// until `stopped` answers true (checked before each block).
