@@ -102,6 +102,9 @@ public:
         QByteArray pathPrefix;
         /// The part size of the multipart uploads the verified backup endpoints open.
         qint64 partSizeBytes = qint64(5) * 1024 * 1024;
+        /// For benchmarks: the object store counts uploaded bytes and keeps none, an upload
+        /// request is never answered as a duplicate, and finalize checks sizes only.
+        bool discardUploads = false;
     };
 
     /// A file of an archived item, as restores read it back.
