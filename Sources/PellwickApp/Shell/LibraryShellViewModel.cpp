@@ -151,18 +151,6 @@ void LibraryShellViewModel::presentPendingMountProposalIfPossible()
     setMountProposal(MountProposal{m_pendingMountedImportSources.values()});
 }
 
-void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
-{
-    // The filters and the selection pruning come with the library views; this shows every
-    // record the library holds in memory.
-    Q_UNUSED(pruningRestoreSelection)
-    Result<QList<LocalLibraryItem>> items = m_localLibraryCache.readItems();
-    QList<LocalLibraryItem> visible = items ? std::move(*items) : QList<LocalLibraryItem>();
-    setHasLocalLibraryRecords(!visible.isEmpty());
-    setLocalLibraryItems(std::move(visible));
-    setLocalLibraryItemsRevision(m_localLibraryItemsRevision + 1);
-}
-
 void LibraryShellViewModel::setStatus(Status value)
 {
     m_status = std::move(value);
@@ -437,54 +425,4 @@ void LibraryShellViewModel::setRestoreConflictFilename(QString value)
     Q_EMIT restoreConflictFilenameChanged();
 }
 
-void LibraryShellViewModel::setLocalLibrarySearchText(QString value)
-{
-    m_localLibrarySearchText = std::move(value);
-    Q_EMIT localLibrarySearchTextChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter value)
-{
-    m_localLibraryCaptureTimeFilter = std::move(value);
-    Q_EMIT localLibraryCaptureTimeFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeStart(Date value)
-{
-    m_localLibraryCaptureTimeStart = std::move(value);
-    Q_EMIT localLibraryCaptureTimeStartChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeEnd(Date value)
-{
-    m_localLibraryCaptureTimeEnd = std::move(value);
-    Q_EMIT localLibraryCaptureTimeEndChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureLocationFilter(
-    LocalLibraryCaptureLocationFilter value)
-{
-    m_localLibraryCaptureLocationFilter = std::move(value);
-    Q_EMIT localLibraryCaptureLocationFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryImportStatusFilter(
-    std::optional<LibraryItemImportStatus> value)
-{
-    m_localLibraryImportStatusFilter = std::move(value);
-    Q_EMIT localLibraryImportStatusFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryIngestSourceFilter(std::optional<QString> value)
-{
-    m_localLibraryIngestSourceFilter = std::move(value);
-    Q_EMIT localLibraryIngestSourceFilterChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryDuplicateVisibility(
-    LocalLibraryDuplicateVisibility value)
-{
-    m_localLibraryDuplicateVisibility = std::move(value);
-    Q_EMIT localLibraryDuplicateVisibilityChanged();
-}
 } // namespace Pellwick

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <PellwickApp/Shell/LocalLibraryCaptureLocationFilter.h>
+#include <PellwickApp/Shell/LocalLibraryCaptureTimeFilter.h>
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickApp/Views/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
@@ -28,6 +32,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <chrono>
@@ -84,26 +89,14 @@ struct RestoreFilenameConflict
     bool operator==(const RestoreFilenameConflict &) const = default;
 };
 
-/// Cases in this order.
-enum class LocalLibraryCaptureTimeFilter {
-    Any,
-    DateRange,
-    Unknown,
-};
-
-/// Cases in this order.
-enum class LocalLibraryCaptureLocationFilter {
-    Any,
-    Known,
-    Unknown,
-};
-
-/// The memo of the last folder tree of the library; its nodes come with the tree.
+/// The memo of the last folder tree of the library: the tree built for `revision` of the visible
+/// items, with or without the physical folder entries, for `visibleFolderCounts`.
 struct LocalLibraryTreeCache
 {
     qint64 revision = 0;
     bool includePhysicalEntries = false;
     QHash<QString, qint64> visibleFolderCounts;
+    QList<LocalLibraryTreeNode> nodes;
 
     bool operator==(const LocalLibraryTreeCache &) const = default;
 };
@@ -116,29 +109,6 @@ struct RestoreSelectionSummary
     QStringList filenames;
 
     bool operator==(const RestoreSelectionSummary &) const = default;
-};
-
-/// The counter that tells a finished Ingest Cache refresh whether the cache moved meanwhile.
-/// Thread-safe.
-class IngestCacheRefreshGeneration
-{
-public:
-    qint64 value() const
-    {
-        const QMutexLocker locker(&m_mutex);
-        return m_value;
-    }
-
-    /// Adds 1 and returns the new value.
-    qint64 advance()
-    {
-        const QMutexLocker locker(&m_mutex);
-        return ++m_value;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    qint64 m_value = 0;
 };
 
 /// The one state object of the application's window: every Core service the user interface
@@ -453,9 +423,61 @@ public:
     void finalizePersistedMigrationIfNecessary();
     /// Proposes the waiting mounted volumes when no scan, import, move or restore runs.
     void presentPendingMountProposalIfPossible();
-    /// Recomputes the visible library items and advances their revision. Reads the library's
-    /// in-memory records; a failed read shows an empty library.
+
+    // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
+    // What the library pages derive from the records: the visible items, the selections an
+    // Import, a removal or a restore acts on, the folder tree and the inspected item. Each getter
+    // reads the library's in-memory records afresh, in stored order; a failed read counts as an
+    // empty library, and nothing here reports a failure.
+
+    /// Builds the folder tree of the visible items: (items, Ingest Cache root, whether the
+    /// physical folder entries are included, visible child-folder counts per folder id).
+    using LocalLibraryTreeBuilder = std::function<QList<LocalLibraryTreeNode>(
+        const QList<LocalLibraryItem> &, const QString &, bool, const QHash<QString, qint64> &)>;
+
+    /// Re-reads the library and publishes `hasLocalLibraryRecords`, the items matching
+    /// `localLibraryQuery()` (none when the search fails) and the next revision (wrapping). When
+    /// pruning, the selection loses the ids of records that no longer exist; records hidden by
+    /// the filters stay selected. The inspected id and the tree memo are left alone.
     void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection);
+    /// Selected records that can be imported now (`canStartImport`).
+    QList<LocalLibraryItem> selectedImportItems() const;
+    /// Selected records, ready or needing attention, with a cached original; none at all while an
+    /// Import runs or a move of the Ingest Cache is pending.
+    QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const;
+    /// Selected Verified Backups that the backend knows by id.
+    QList<LocalLibraryItem> selectedRestoreItems() const;
+    /// Count, bytes (an unknown size counts 0; the sum saturates) and filenames of
+    /// `selectedRestoreItems()`.
+    RestoreSelectionSummary restoreSelectionSummary() const;
+    /// The records the restore page lists: those of the active Restore Request by backend id, or
+    /// `selectedRestoreItems()` without one.
+    QList<LocalLibraryItem> restoreWorkflowItems() const;
+    /// The distinct ingest source names of the records, in code-unit order.
+    QStringList localLibraryIngestSources() const;
+    /// The folder tree of the visible items, rebuilt only when the revision, the physical-entries
+    /// flag (no filter active) or `visibleFolderCounts` differ from the last build.
+    QList<LocalLibraryTreeNode> localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts);
+    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo.
+    void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
+    /// The visible item with the inspected id; none when the filters hide it.
+    std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const;
+    /// Inspects `item` (none clears); assigns even an unchanged id.
+    void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item);
+
+    // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
+    // The filter fields' setters are declared with the published state above: each assignment
+    // refreshes the visible items (the search text only when it changed), except while
+    // `resetLocalLibraryFilters()` runs.
+
+    /// Whether the search text (trimmed) or any filter but the capture-time window's dates
+    /// differs from its default.
+    bool hasActiveLocalLibraryFilters() const;
+    /// Puts the six filters back to their defaults with one refresh; the window dates stay.
+    void resetLocalLibraryFilters();
+    /// The search for the current filters: the text exactly as typed, the capture-time window
+    /// in whole local days, never an import-date condition.
+    LocalLibrarySearchQuery localLibraryQuery() const;
 
 Q_SIGNALS:
     void statusChanged();
@@ -513,6 +535,19 @@ Q_SIGNALS:
 
 private:
     bool isBusyForMountProposal() const;
+
+    // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
+    /// Every record in stored order; empty when the library cannot be read.
+    LocalLibraryCacheRecords allLocalLibraryRecords() const;
+    /// The selected records for which `keep(record)` holds, in stored order.
+    template<typename Predicate>
+    QList<LocalLibraryItem> selectedRecords(Predicate keep) const;
+
+    // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
+    /// The observer of every filter field but the search text.
+    void refreshAfterFilterChange();
+    /// The capture-time window in whole local days, for `DateRange` only.
+    std::optional<LocalLibraryDateRange> localLibraryCaptureTimeRange() const;
 
     Status m_status = Status::Checking;
     std::optional<AuthenticatedLibrarySession> m_session;
@@ -602,6 +637,8 @@ private:
     std::optional<Date> m_lastSourceMediaSafetyCheckAt;
     std::optional<LocalLibraryTreeCache> m_localLibraryTreeCache;
     SteadyClock m_steadyClock;
+    // Library list state.
+    LocalLibraryTreeBuilder m_localLibraryTreeBuilder;
 };
 
 } // namespace Pellwick

@@ -38,6 +38,8 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    /// The store the view models use: a copy shares their records.
+    LocalLibraryCache library{libraryRoot(), std::make_shared<LocalFileManager>()};
 
     QString libraryRoot() const { return dir.filePath(QStringLiteral("LocalLibraryCache")); }
 
@@ -47,7 +49,6 @@ struct ShellViewModelFixture
         const auto hasher = std::make_shared<SHA256ContentHasher>();
         const auto client = std::make_shared<LibrarySessionClient>(
             QUrl(QStringLiteral("https://api.example.test/")), ScriptedFetch().function());
-        const LocalLibraryCache library(libraryRoot(), files);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
             ingestCache.emplace(*ingestCacheRoot, files, hasher);

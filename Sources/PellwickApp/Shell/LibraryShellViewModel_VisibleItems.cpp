@@ -1,0 +1,164 @@
+#include "LibraryShellViewModel.h"
+
+#include <QtNumeric>
+
+#include <algorithm>
+#include <limits>
+
+namespace Pellwick {
+
+LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
+{
+    // The loaded records are shared, not copied: the getters run while views render.
+    Result<LocalLibraryCacheRecords> records = m_localLibraryCache.cachedRecords();
+    return records ? std::move(*records) : LocalLibraryCacheRecords();
+}
+
+template<typename Predicate>
+QList<LocalLibraryItem> LibraryShellViewModel::selectedRecords(Predicate keep) const
+{
+    QList<LocalLibraryItem> result;
+    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+        if (m_selectedLibraryItemIDs.contains(item.id) && keep(item))
+            result.append(item);
+    });
+    return result;
+}
+
+void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
+{
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    setHasLocalLibraryRecords(!records.isEmpty());
+    if (pruningRestoreSelection) {
+        QSet<QUuid> kept;
+        for (const QUuid &id : std::as_const(m_selectedLibraryItemIDs)) {
+            if (!records.positions(id).isEmpty())
+                kept.insert(id);
+        }
+        setSelectedLibraryItemIDs(std::move(kept));
+    }
+    Result<QList<LocalLibraryItem>> visible = m_localLibraryCache.search(localLibraryQuery());
+    setLocalLibraryItems(visible ? std::move(*visible) : QList<LocalLibraryItem>());
+    // Wraps instead of overflowing: only a changed value matters to the tree memo.
+    setLocalLibraryItemsRevision(m_localLibraryItemsRevision == std::numeric_limits<qint64>::max()
+                                     ? std::numeric_limits<qint64>::min()
+                                     : m_localLibraryItemsRevision + 1);
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
+{
+    return selectedRecords([this](const LocalLibraryItem &item) { return canStartImport(item); });
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
+{
+    if (m_isImporting || isIngestCacheMigrationPending())
+        return {};
+    return selectedRecords([](const LocalLibraryItem &item) {
+        return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+                || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+               && item.ingestCacheOriginalURL.has_value();
+    });
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
+{
+    if (m_selectedLibraryItemIDs.isEmpty())
+        return {};
+    return selectedRecords([](const LocalLibraryItem &item) {
+        return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+               && item.backendLibraryItemID.has_value();
+    });
+}
+
+RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
+{
+    const QList<LocalLibraryItem> items = selectedRestoreItems();
+    RestoreSelectionSummary summary;
+    summary.itemCount = static_cast<int>(items.size());
+    for (const LocalLibraryItem &item : items) {
+        const qint64 bytes = item.archiveByteCount.value_or(0);
+        // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
+        if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
+            summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
+                                          : std::numeric_limits<qint64>::min();
+        }
+        summary.filenames.append(item.originalFilename);
+    }
+    return summary;
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
+{
+    if (!m_activeRestoreRequest)
+        return selectedRestoreItems();
+    if (m_activeRestoreRequest->items.isEmpty())
+        return {};
+    QSet<qint64> requested;
+    for (const RestoreRequestItem &item : m_activeRestoreRequest->items)
+        requested.insert(item.libraryItemID);
+    QList<LocalLibraryItem> result;
+    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+        if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
+            result.append(item);
+    });
+    return result;
+}
+
+QStringList LibraryShellViewModel::localLibraryIngestSources() const
+{
+    QSet<QString> names;
+    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+        if (item.ingestSourceName)
+            names.insert(*item.ingestSourceName);
+    });
+    QStringList sorted(names.cbegin(), names.cend());
+    // QString's operator< compares UTF-16 code units: no locale, no case folding.
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+QList<LocalLibraryTreeNode>
+LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
+{
+    const bool includePhysicalEntries = !hasActiveLocalLibraryFilters();
+    if (m_localLibraryTreeCache && m_localLibraryTreeCache->revision == m_localLibraryItemsRevision
+        && m_localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
+        && m_localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
+        return m_localLibraryTreeCache->nodes;
+    }
+    QList<LocalLibraryTreeNode> nodes;
+    if (m_localLibraryTreeBuilder) {
+        nodes = m_localLibraryTreeBuilder(m_localLibraryItems,
+                                          m_ingestCache.rootURL(),
+                                          includePhysicalEntries,
+                                          visibleFolderCounts);
+    }
+    m_localLibraryTreeCache = LocalLibraryTreeCache{
+        m_localLibraryItemsRevision, includePhysicalEntries, visibleFolderCounts, nodes};
+    return nodes;
+}
+
+void LibraryShellViewModel::setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder)
+{
+    m_localLibraryTreeBuilder = std::move(builder);
+    m_localLibraryTreeCache.reset();
+}
+
+std::optional<LocalLibraryItem> LibraryShellViewModel::inspectedLocalLibraryItem() const
+{
+    if (!m_inspectedLocalLibraryItemID)
+        return std::nullopt;
+    for (const LocalLibraryItem &item : m_localLibraryItems) {
+        if (item.id == *m_inspectedLocalLibraryItemID)
+            return item;
+    }
+    return std::nullopt;
+}
+
+void LibraryShellViewModel::inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item)
+{
+    setInspectedLocalLibraryItemID(item ? std::optional(item->id) : std::nullopt);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <PellwickCore/Library/LocalLibraryItem.h>
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace Pellwick {
+
+/// The paging state of a folder's child folders.
+struct LocalLibraryFolderPage
+{
+    QString folderID;           ///< the paged folder's node id
+    int visibleFolderCount = 0; ///< child folders shown now
+    int nextFolderCount = 0;    ///< how many more the paging row reveals
+
+    bool operator==(const LocalLibraryFolderPage &) const = default;
+};
+
+/// One row of the library folder tree: a folder, a content group, a file without items or a
+/// paging row. Identified by `id`, unique within one built tree.
+struct LocalLibraryTreeNode
+{
+    QString id;
+    QString name;
+    std::optional<LocalLibraryItem> item; ///< the display item of a content group
+    QList<LocalLibraryItem> representedItems;
+    std::optional<QList<LocalLibraryTreeNode>> children; ///< present on folder rows only
+    bool isDirectory = false;
+    std::optional<LocalLibraryFolderPage> folderPage;            ///< present on paging rows only
+    std::optional<QList<QUuid>> eligibleDescendantActionItemIDs; ///< present on folder rows only
+
+    bool operator==(const LocalLibraryTreeNode &) const = default;
+};
+
+} // namespace Pellwick

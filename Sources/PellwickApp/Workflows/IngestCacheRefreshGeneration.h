@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QMutex>
+#include <QtGlobal>
+
+namespace Pellwick {
+
+/// The counter that tells a finished Ingest Cache refresh whether the cache moved meanwhile: a
+/// refresh remembers the value it started with, a move of the cache advances it. Thread-safe;
+/// its lock is a plain one, always taken last (inside the library's exclusive access, never
+/// around it).
+class IngestCacheRefreshGeneration
+{
+public:
+    qint64 value() const
+    {
+        const QMutexLocker locker(&m_mutex);
+        return m_value;
+    }
+
+    /// Adds 1 and returns the new value.
+    qint64 advance()
+    {
+        const QMutexLocker locker(&m_mutex);
+        return ++m_value;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    qint64 m_value = 0;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,45 @@
+#include "UserManagedIngestCacheRefreshWorker.h"
+
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Support/Date.h>
+
+namespace Pellwick {
+
+UserManagedIngestCacheRefreshWorker::UserManagedIngestCacheRefreshWorker(
+    IngestCache ingestCache,
+    LocalLibraryCache localLibraryCache,
+    ImportReviewBuilder importReviewBuilder,
+    std::shared_ptr<IngestCacheRefreshGeneration> refreshGeneration,
+    qint64 generation)
+    : m_ingestCache(std::move(ingestCache))
+    , m_localLibraryCache(std::move(localLibraryCache))
+    , m_importReviewBuilder(std::move(importReviewBuilder))
+    , m_refreshGeneration(std::move(refreshGeneration))
+    , m_generation(generation)
+{}
+
+Result<IngestCacheReconciliation> UserManagedIngestCacheRefreshWorker::reconcile() const
+{
+    if (!m_ingestCache.fileManager().fileExists(m_ingestCache.rootURL()))
+        return IngestCacheReconciliation{0, 0, true};
+
+    const ImportScanVolume source{
+        QStringLiteral("Ingest Cache"), m_ingestCache.rootURL(), std::nullopt};
+    Result<ImportReview> review = m_importReviewBuilder.buildReview({source});
+    if (!review)
+        return tl::unexpected<Error>(std::move(review).error());
+
+    return m_localLibraryCache.withExclusiveAccess([&]() -> Result<IngestCacheReconciliation> {
+        // Read inside the exclusive access: a move of the cache that began before it always
+        // wins over this older scan.
+        if (m_refreshGeneration->value() != m_generation)
+            return IngestCacheReconciliation{0, 0, false};
+        Result<QSet<QString>> blocked = m_ingestCache.incompleteSourceFolderURLs();
+        if (!blocked)
+            return tl::unexpected<Error>(std::move(blocked).error());
+        const SHA256ContentHasher hasher;
+        return m_localLibraryCache.reconcileIngestCache(*review, *blocked, hasher, Date::now());
+    });
+}
+
+} // namespace Pellwick

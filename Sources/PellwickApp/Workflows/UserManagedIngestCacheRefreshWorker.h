@@ -1,0 +1,44 @@
+#pragma once
+
+#include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Library/IngestCacheReconciliation.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <memory>
+
+namespace Pellwick {
+
+/// One refresh of the library from an Ingest Cache the user may have edited with other tools:
+/// scans the cache and reconciles the Local Library Cache with what it holds. Built for one run,
+/// with the refresh generation read when the refresh started; runs on a worker thread.
+class UserManagedIngestCacheRefreshWorker
+{
+public:
+    UserManagedIngestCacheRefreshWorker(
+        IngestCache ingestCache,
+        LocalLibraryCache localLibraryCache,
+        ImportReviewBuilder importReviewBuilder,
+        std::shared_ptr<IngestCacheRefreshGeneration> refreshGeneration,
+        qint64 generation);
+
+    /// A missing cache root gives zero counts, applied, without scanning. Otherwise the cache is
+    /// scanned as one source named "Ingest Cache" and then, holding the library's exclusive
+    /// access (and the generation's lock inside it, never the reverse), the generation is
+    /// compared: when the cache moved since the refresh started, zero counts, not applied, and
+    /// nothing is written; else the library is reconciled with the scan, files below a folder
+    /// whose copy-in was interrupted needing attention. Fails with the scan's, the marker
+    /// search's or the reconciliation's error unchanged.
+    [[nodiscard]] Result<IngestCacheReconciliation> reconcile() const;
+
+private:
+    IngestCache m_ingestCache;
+    LocalLibraryCache m_localLibraryCache;
+    ImportReviewBuilder m_importReviewBuilder;
+    std::shared_ptr<IngestCacheRefreshGeneration> m_refreshGeneration;
+    qint64 m_generation = 0;
+};
+
+} // namespace Pellwick

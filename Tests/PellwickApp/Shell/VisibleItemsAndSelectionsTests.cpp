@@ -1,0 +1,449 @@
+#include "ShellViewModelFixture.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <limits>
+
+#include <Support/LibraryFixtures.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+using Status = LibraryItemImportStatus;
+using Indices = QList<int>;
+using Names = QList<std::optional<QString>>;
+
+namespace {
+
+const QString cacheRoot = u"/cache"_s;
+
+struct Record
+{
+    Status status = Status::LocalCacheReady;
+    std::optional<qint64> backendID;
+    std::optional<qint64> bytes;
+    std::optional<QString> cachedOriginal;
+};
+
+LocalLibraryItem item(int n, const Record &record)
+{
+    LocalLibraryItem item = minimalLibraryItem(n);
+    item.importStatus = record.status;
+    item.backendLibraryItemID = record.backendID;
+    item.archiveByteCount = record.bytes;
+    item.ingestCacheOriginalURL = record.cachedOriginal;
+    return item;
+}
+
+/// The stored library of the selection tests, in stored order.
+const QList<Record> &selectionLibrary()
+{
+    static const QList<Record> records{
+        {Status::LocalCacheReady, {}, {}, u"/cache/a/0.CR3"_s},   // 0
+        {Status::Uploading, {}, {}, u"/cache/a/1.CR3"_s},         // 1
+        {Status::VerifiedBackup, 12, 100, {}},                    // 2
+        {Status::VerifiedBackup, {}, 300, {}},                    // 3: no backend id
+        {Status::NeedsAttention, {}, {}, u"/cache/b/4.CR3"_s},    // 4
+        {Status::NeedsAttention, {}, {}, {}},                     // 5: not cached
+        {Status::CleanupPending, 16, 500, u"/cache/b/6.CR3"_s},   // 6
+        {Status::VerifiedBackup, 17, {}, {}},                     // 7: size unknown
+        {Status::LocalCacheReady, {}, {}, u"/elsewhere/8.CR3"_s}, // 8: outside the cache
+    };
+    return records;
+}
+
+QList<LocalLibraryItem> selectionLibraryItems()
+{
+    QList<LocalLibraryItem> items;
+    for (int n = 0; n < selectionLibrary().size(); ++n)
+        items.append(item(n, selectionLibrary()[n]));
+    return items;
+}
+
+QList<QUuid> idsOf(const QList<LocalLibraryItem> &items)
+{
+    QList<QUuid> ids;
+    for (const LocalLibraryItem &each : items)
+        ids.append(each.id);
+    return ids;
+}
+
+QList<QUuid> idsAt(const Indices &indices)
+{
+    QList<QUuid> ids;
+    for (int n : indices)
+        ids.append(minimalLibraryItem(n).id);
+    return ids;
+}
+
+QSet<QUuid> idSet(const Indices &indices)
+{
+    const QList<QUuid> ids = idsAt(indices);
+    return QSet<QUuid>(ids.cbegin(), ids.cend());
+}
+
+RestoreRequest requestFor(const QList<qint64> &backendIDs)
+{
+    RestoreRequest request;
+    request.id = 7;
+    for (qint64 id : backendIDs)
+        request.items.append(RestoreRequestItem{id, u"F.CR3"_s, 1, {}, {}});
+    return request;
+}
+
+} // namespace
+
+class VisibleItemsAndSelectionsTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void refreshPublishesMatchesAndPrunesOnRequest_data();
+    void refreshPublishesMatchesAndPrunesOnRequest();
+    void unreadableLibraryShowsNothingAndEmptiesTheSelection();
+    void revisionAdvancesByOnePerRefresh_data();
+    void revisionAdvancesByOnePerRefresh();
+    void selectionsKeepStoredOrderAndTheirConditions_data();
+    void selectionsKeepStoredOrderAndTheirConditions();
+    void restoreSummaryAddsKnownSizes_data();
+    void restoreSummaryAddsKnownSizes();
+    void restoreWorkflowFollowsTheActiveRequest_data();
+    void restoreWorkflowFollowsTheActiveRequest();
+    void ingestSourcesAreDistinctInCodeUnitOrder_data();
+    void ingestSourcesAreDistinctInCodeUnitOrder();
+    void treeIsBuiltOncePerRevisionFlagAndCounts_data();
+    void treeIsBuiltOncePerRevisionFlagAndCounts();
+    void inspectorShowsOnlyAVisibleItem();
+
+private:
+    std::unique_ptr<LibraryShellViewModel> makeWith(const QList<LocalLibraryItem> &items);
+
+    std::unique_ptr<ShellViewModelFixture> m_fixture;
+};
+
+void VisibleItemsAndSelectionsTests::init()
+{
+    m_fixture = std::make_unique<ShellViewModelFixture>();
+    QVERIFY(m_fixture->dir.isValid());
+    m_fixture->ingestCacheRoot = cacheRoot;
+}
+
+std::unique_ptr<LibraryShellViewModel>
+VisibleItemsAndSelectionsTests::makeWith(const QList<LocalLibraryItem> &items)
+{
+    if (!m_fixture->library.writeItems(items))
+        return nullptr;
+    return m_fixture->make();
+}
+
+void VisibleItemsAndSelectionsTests::refreshPublishesMatchesAndPrunesOnRequest_data()
+{
+    QTest::addColumn<QString>("searchText");
+    QTest::addColumn<bool>("removeOne");
+    QTest::addColumn<bool>("pruning");
+    QTest::addColumn<Indices>("selected");
+    QTest::addColumn<Indices>("visible");
+    // Records 0, 1 and 2 are stored; 0 and 2 are selected; record 2 may be removed.
+    QTest::newRow("pruning drops a removed record")
+        << QString() << true << true << Indices{0} << Indices{0, 1};
+    QTest::newRow("without pruning a removed record stays selected")
+        << QString() << true << false << Indices{0, 2} << Indices{0, 1};
+    QTest::newRow("a record hidden by the search stays selected")
+        << u"img_0001"_s << false << true << Indices{0, 2} << Indices{1};
+    QTest::newRow("nothing changed")
+        << QString() << false << true << Indices{0, 2} << Indices{0, 1, 2};
+}
+
+void VisibleItemsAndSelectionsTests::refreshPublishesMatchesAndPrunesOnRequest()
+{
+    QFETCH(QString, searchText);
+    QFETCH(bool, removeOne);
+    QFETCH(bool, pruning);
+    QFETCH(Indices, selected);
+    QFETCH(Indices, visible);
+    const auto model = makeWith({item(0, {}), item(1, {}), item(2, {})});
+    QVERIFY(model);
+    model->setSelectedLibraryItemIDs(idSet({0, 2}));
+    model->setLocalLibrarySearchText(searchText);
+    if (removeOne)
+        QVERIFY(m_fixture->library.removeItems({minimalLibraryItem(2).id}));
+    QSignalSpy selection(model.get(), &LibraryShellViewModel::selectedLibraryItemIDsChanged);
+
+    model->refreshVisibleLocalLibraryItems(pruning);
+
+    QCOMPARE(model->selectedLibraryItemIDs(), idSet(selected));
+    // The selection is assigned whenever it is pruned, also when nothing leaves it.
+    QCOMPARE(selection.count(), pruning ? 1 : 0);
+    QCOMPARE(idsOf(model->localLibraryItems()), idsAt(visible));
+    QVERIFY(model->hasLocalLibraryRecords());
+}
+
+void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheSelection()
+{
+    QDir().mkpath(m_fixture->libraryRoot());
+    QFile damaged(m_fixture->libraryRoot() + u"/library-items.json"_s);
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{\"items\": [");
+    damaged.close();
+    const auto model = m_fixture->make();
+    model->setSelectedLibraryItemIDs(idSet({0}));
+
+    model->refreshVisibleLocalLibraryItems(true);
+
+    QVERIFY(!model->hasLocalLibraryRecords());
+    QVERIFY(model->localLibraryItems().isEmpty());
+    QVERIFY(model->selectedLibraryItemIDs().isEmpty());
+    QCOMPARE(model->localLibraryItemsRevision(), 2);
+    model->setSelectedLibraryItemIDs(idSet({0}));
+    QVERIFY(model->selectedRestoreItems().isEmpty());
+    QVERIFY(model->localLibraryIngestSources().isEmpty());
+}
+
+void VisibleItemsAndSelectionsTests::revisionAdvancesByOnePerRefresh_data()
+{
+    QTest::addColumn<qint64>("before");
+    QTest::addColumn<qint64>("after");
+    QTest::newRow("after launch") << qint64(1) << qint64(2);
+    QTest::newRow("wraps at the maximum")
+        << std::numeric_limits<qint64>::max() << std::numeric_limits<qint64>::min();
+}
+
+void VisibleItemsAndSelectionsTests::revisionAdvancesByOnePerRefresh()
+{
+    QFETCH(qint64, before);
+    QFETCH(qint64, after);
+    const auto model = makeWith({item(0, {})});
+    QVERIFY(model);
+    QCOMPARE(model->localLibraryItemsRevision(), 1);
+    model->setLocalLibraryItemsRevision(before);
+    model->refreshVisibleLocalLibraryItems(false);
+    QCOMPARE(model->localLibraryItemsRevision(), after);
+    model->refreshVisibleLocalLibraryItems(true);
+    QCOMPARE(model->localLibraryItemsRevision(), after + 1);
+}
+
+void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions_data()
+{
+    QTest::addColumn<Indices>("selected");
+    QTest::addColumn<bool>("importing");
+    QTest::addColumn<bool>("movePending");
+    QTest::addColumn<Indices>("importable");
+    QTest::addColumn<Indices>("removable");
+    QTest::addColumn<Indices>("restorable");
+    const Indices all{8, 7, 6, 5, 4, 3, 2, 1, 0};
+    QTest::newRow("everything selected")
+        << all << false << false << Indices{0, 1, 4, 6} << Indices{0, 4, 8} << Indices{2, 7};
+    QTest::newRow("during an import")
+        << all << true << false << Indices{0, 1, 4, 6} << Indices{} << Indices{2, 7};
+    QTest::newRow("while a move is pending")
+        << all << false << true << Indices{} << Indices{} << Indices{2, 7};
+    QTest::newRow("uploading, unbacked, uncached and size-less selected")
+        << Indices{1, 3, 5, 7} << false << false << Indices{1} << Indices{} << Indices{7};
+    QTest::newRow("nothing selected")
+        << Indices{} << false << false << Indices{} << Indices{} << Indices{};
+    QTest::newRow("only an id the library lacks")
+        << Indices{42} << false << false << Indices{} << Indices{} << Indices{};
+}
+
+void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions()
+{
+    QFETCH(Indices, selected);
+    QFETCH(bool, importing);
+    QFETCH(bool, movePending);
+    QFETCH(Indices, importable);
+    QFETCH(Indices, removable);
+    QFETCH(Indices, restorable);
+    const auto model = makeWith(selectionLibraryItems());
+    QVERIFY(model);
+    model->setSelectedLibraryItemIDs(idSet(selected));
+    model->setIsImporting(importing);
+    if (movePending) {
+        model->setPendingIngestCacheMigration(
+            IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});
+    }
+
+    QCOMPARE(idsOf(model->selectedImportItems()), idsAt(importable));
+    QCOMPARE(idsOf(model->selectedRemovableIngestCacheItems()), idsAt(removable));
+    QCOMPARE(idsOf(model->selectedRestoreItems()), idsAt(restorable));
+    QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(restorable));
+}
+
+void VisibleItemsAndSelectionsTests::restoreSummaryAddsKnownSizes_data()
+{
+    QTest::addColumn<QList<std::optional<qint64>>>("sizes");
+    QTest::addColumn<qint64>("byteCount");
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    QTest::newRow("known sizes") << QList<std::optional<qint64>>{100, 23} << qint64(123);
+    QTest::newRow("an unknown size counts 0")
+        << QList<std::optional<qint64>>{100, std::nullopt} << qint64(100);
+    QTest::newRow("a sum past the largest count saturates")
+        << QList<std::optional<qint64>>{max, max, 1} << max;
+    QTest::newRow("nothing restorable") << QList<std::optional<qint64>>{} << qint64(0);
+}
+
+void VisibleItemsAndSelectionsTests::restoreSummaryAddsKnownSizes()
+{
+    QFETCH(QList<std::optional<qint64>>, sizes);
+    QFETCH(qint64, byteCount);
+    QList<LocalLibraryItem> items;
+    Indices all;
+    for (int n = 0; n < sizes.size(); ++n) {
+        items.append(item(n, {Status::VerifiedBackup, 100 + n, sizes[n], {}}));
+        all.append(n);
+    }
+    // Selected but not restorable: left out of the summary.
+    items.append(item(99, {Status::Uploading, 99, 1000, {}}));
+    all.append(99);
+    const auto model = makeWith(items);
+    QVERIFY(model);
+    model->setSelectedLibraryItemIDs(idSet(all));
+
+    const RestoreSelectionSummary summary = model->restoreSelectionSummary();
+    QCOMPARE(summary.itemCount, sizes.size());
+    QCOMPARE(summary.byteCount, byteCount);
+    QStringList filenames;
+    for (int n = 0; n < sizes.size(); ++n)
+        filenames.append(minimalLibraryItem(n).originalFilename);
+    QCOMPARE(summary.filenames, filenames);
+}
+
+void VisibleItemsAndSelectionsTests::restoreWorkflowFollowsTheActiveRequest_data()
+{
+    QTest::addColumn<Indices>("selected");
+    QTest::addColumn<QList<qint64>>("requested");
+    QTest::addColumn<Indices>("listed");
+    QTest::newRow("request listed against the stored order, nothing selected")
+        << Indices{} << QList<qint64>{17, 12} << Indices{2, 7};
+    QTest::newRow("selection outside the request is not listed")
+        << Indices{7} << QList<qint64>{12} << Indices{2};
+    QTest::newRow("request items need not be Verified Backups")
+        << Indices{} << QList<qint64>{16, 404} << Indices{6};
+    QTest::newRow("request without items") << Indices{2, 7} << QList<qint64>{} << Indices{};
+}
+
+void VisibleItemsAndSelectionsTests::restoreWorkflowFollowsTheActiveRequest()
+{
+    QFETCH(Indices, selected);
+    QFETCH(QList<qint64>, requested);
+    QFETCH(Indices, listed);
+    const auto model = makeWith(selectionLibraryItems());
+    QVERIFY(model);
+    model->setSelectedLibraryItemIDs(idSet(selected));
+    model->setActiveRestoreRequest(requestFor(requested));
+    QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(listed));
+}
+
+void VisibleItemsAndSelectionsTests::ingestSourcesAreDistinctInCodeUnitOrder_data()
+{
+    QTest::addColumn<Names>("stored");
+    QTest::addColumn<QStringList>("sources");
+    QTest::newRow("duplicates and a record without a source")
+        << Names{u"B"_s, u"A"_s, u"B"_s, std::nullopt} << QStringList{u"A"_s, u"B"_s};
+    QTest::newRow("upper case before lower case, an empty name first")
+        << Names{u"b"_s, u"B"_s, u"a"_s, QString()}
+        << QStringList{QString(), u"B"_s, u"a"_s, u"b"_s};
+    QTest::newRow("accented letters after ASCII")
+        << Names{u"Élan"_s, u"Zoom"_s} << QStringList{u"Zoom"_s, u"Élan"_s};
+    QTest::newRow("no names") << Names{std::nullopt} << QStringList{};
+}
+
+void VisibleItemsAndSelectionsTests::ingestSourcesAreDistinctInCodeUnitOrder()
+{
+    QFETCH(Names, stored);
+    QFETCH(QStringList, sources);
+    QList<LocalLibraryItem> items;
+    for (int n = 0; n < stored.size(); ++n) {
+        items.append(item(n, {}));
+        items.last().ingestSourceName = stored[n];
+    }
+    const auto model = makeWith(items);
+    QVERIFY(model);
+    QCOMPARE(model->localLibraryIngestSources(), sources);
+}
+
+void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts_data()
+{
+    QTest::addColumn<QString>("between");
+    QTest::addColumn<int>("builds");
+    QTest::addColumn<bool>("physicalEntries");
+    QTest::newRow("equal counts") << u"nothing"_s << 1 << true;
+    QTest::newRow("other counts") << u"counts"_s << 2 << true;
+    QTest::newRow("a refresh") << u"refresh"_s << 2 << true;
+    QTest::newRow("a filter") << u"filter"_s << 2 << false;
+    QTest::newRow("a filter put back") << u"filter put back"_s << 2 << true;
+}
+
+void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
+{
+    QFETCH(QString, between);
+    QFETCH(int, builds);
+    QFETCH(bool, physicalEntries);
+    const auto model = makeWith({item(0, {}), item(1, {})});
+    QVERIFY(model);
+    QVERIFY(model->localLibraryTree({}).isEmpty()); // the stand-in builds no nodes
+    int count = 0;
+    bool lastPhysicalEntries = false;
+    model->setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &items,
+                                          const QString &root,
+                                          bool includePhysicalEntries,
+                                          const QHash<QString, qint64> &counts) {
+        ++count;
+        lastPhysicalEntries = includePhysicalEntries;
+        LocalLibraryTreeNode node;
+        node.id = u"folder:"_s + root;
+        node.representedItems = items;
+        node.folderPage = LocalLibraryFolderPage{u"folder:"_s, int(counts.value(u"folder:"_s)), 0};
+        return QList{node};
+    });
+    const QHash<QString, qint64> counts{{u"folder:"_s, 25}};
+    const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts);
+    QCOMPARE(first.size(), 1);
+    QCOMPARE(first[0].id, u"folder:/cache"_s);
+    QCOMPARE(first[0].representedItems, model->localLibraryItems());
+
+    QHash<QString, qint64> again = counts;
+    if (between == u"counts")
+        again.insert(u"folder:"_s, 50);
+    else if (between == u"refresh")
+        model->refreshVisibleLocalLibraryItems(false);
+    else if (between.startsWith(u"filter"))
+        model->setLocalLibraryIngestSourceFilter(u"CARD"_s);
+    if (between == u"filter put back")
+        model->setLocalLibraryIngestSourceFilter(std::nullopt);
+    const QList<LocalLibraryTreeNode> second = model->localLibraryTree(again);
+    QCOMPARE(model->localLibraryTree(again), second);
+
+    QCOMPARE(count, builds);
+    QCOMPARE(lastPhysicalEntries, physicalEntries);
+    QCOMPARE(second[0].representedItems, model->localLibraryItems());
+}
+
+void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()
+{
+    const auto model = makeWith({item(0, {}), item(1, {})});
+    QVERIFY(model);
+    QVERIFY(!model->inspectedLocalLibraryItem());
+    const LocalLibraryItem inspected = model->localLibraryItems().at(1);
+    QSignalSpy changed(model.get(), &LibraryShellViewModel::inspectedLocalLibraryItemIDChanged);
+    model->inspectLocalLibraryItem(inspected);
+    model->inspectLocalLibraryItem(inspected);
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
+
+    model->setLocalLibrarySearchText(u"IMG_0000"_s);
+    QVERIFY(!model->inspectedLocalLibraryItem());
+    QCOMPARE(model->inspectedLocalLibraryItemID(), inspected.id);
+
+    model->setLocalLibrarySearchText(QString());
+    QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
+
+    model->inspectLocalLibraryItem(std::nullopt);
+    QVERIFY(!model->inspectedLocalLibraryItemID());
+    QVERIFY(!model->inspectedLocalLibraryItem());
+}
+
+QTEST_GUILESS_MAIN(VisibleItemsAndSelectionsTests)
+#include "VisibleItemsAndSelectionsTests.moc"
