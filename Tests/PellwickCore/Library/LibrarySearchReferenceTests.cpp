@@ -1,4 +1,5 @@
 #include <PellwickCore/Library/LocalLibraryCacheRecords.h>
+#include <PellwickCore/Library/LocalLibrarySearchResult.h>
 
 #include <QRandomGenerator>
 #include <QTest>
