@@ -4,6 +4,22 @@
 
 namespace Pellwick::Test {
 
+QList<RestoreByteRange> requestedRanges(const QList<RecordedRequest> &requests,
+                                        const QString &targetFragment)
+{
+    QList<RestoreByteRange> ranges;
+    for (const RecordedRequest &request : requests) {
+        if (request.method != "GET" || !request.target.contains(targetFragment.toUtf8()))
+            continue;
+        const QByteArray header = request.headers.value("Range").value_or(QByteArray());
+        const QList<QByteArray> bounds = header.mid(6).split('-');
+        if (!header.startsWith("bytes=") || bounds.size() != 2)
+            continue;
+        ranges.append({bounds.at(0).toLongLong(), bounds.at(1).toLongLong()});
+    }
+    return ranges;
+}
+
 void ScriptedRangeFetcher::setObject(const QString &url, const QByteArray &bytes)
 {
     const std::lock_guard lock(m_mutex);

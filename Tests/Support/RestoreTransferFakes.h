@@ -13,6 +13,8 @@
 #include <mutex>
 #include <optional>
 
+#include <Support/TestBackend/TestBackend.h>
+
 namespace Pellwick::Test {
 
 /// A range fetcher over in-memory objects keyed by URL, implementing only `data` (so the seam's
@@ -60,6 +62,11 @@ private:
     mutable int m_inFlight = 0;
     mutable int m_maximumInFlight = 0;
 };
+
+/// The byte ranges asked for by the GETs among `requests` whose target contains `targetFragment`,
+/// in the order they arrived (a GET without a readable "Range" header counts as no range).
+QList<RestoreByteRange> requestedRanges(const QList<RecordedRequest> &requests,
+                                        const QString &targetFragment);
 
 /// A clock the test sets.
 class FixedRestoreTransferClock final : public RestoreTransferClock

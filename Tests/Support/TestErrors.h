@@ -22,6 +22,14 @@ QByteArray failureText(const Result<T> &result)
     return result ? QByteArray() : describe(result.error()).toLocal8Bit();
 }
 
+/// The error of a failed result; for a success an error no operation returns, so comparing it
+/// with an expected error fails and prints "succeeded".
+template<typename T>
+Error errorOf(const Result<T> &result)
+{
+    return result ? Error(UnexpectedExceptionError{QStringLiteral("succeeded")}) : result.error();
+}
+
 } // namespace Test
 
 } // namespace Pellwick

@@ -1,14 +1,19 @@
 #include "TestObjectStore.h"
 
 #include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 
 #include <cmath>
 #include <csignal>
 #include <limits>
+#include <vector>
 
 #include <Support/LoopbackConnections.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <unistd.h>
 
 namespace Pellwick::Test {
 
@@ -95,6 +100,9 @@ TestObjectStore::TestObjectStore(BodyStorage storage)
                   });
     // Clients keep connections for reuse; the server never ends one after a number of requests.
     m_server->set_keep_alive_max_count(std::numeric_limits<int>::max());
+    // Headers and body leave in separate writes; without this the body's last segment waits for
+    // the client's delayed acknowledgement (40 ms on every reply).
+    m_server->set_tcp_nodelay(true);
     const int port = m_server->bind_to_any_port("127.0.0.1");
     if (port <= 0)
         qFatal("object store: cannot bind a loopback port");
@@ -138,7 +146,7 @@ QString TestObjectStore::presignedPutURL(const QString &key) const
 void TestObjectStore::putObject(const QString &key, const QByteArray &body)
 {
     const std::lock_guard lock(m_mutex);
-    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body)};
+    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body), {}};
 }
 
 QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) const
@@ -148,6 +156,18 @@ QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) con
     const QByteArray signedPart = path + '?' + expiresKey + '=' + QByteArray::number(expiresMs);
     return baseURL()
            + QString::fromLatin1(signedPart + '&' + signatureKey + '=' + signature(signedPart));
+}
+
+void TestObjectStore::putObjectFile(const QString &key, const QString &path)
+{
+    const std::lock_guard lock(m_mutex);
+    m_objects[key] = StoredObject{{}, QFileInfo(path).size(), {}, path};
+}
+
+void TestObjectStore::setGetDelay(std::chrono::milliseconds delay)
+{
+    const std::lock_guard lock(m_mutex);
+    m_getDelay = delay;
 }
 
 void TestObjectStore::setGetFault(GetFault fault)
@@ -281,7 +301,7 @@ void TestObjectStore::handlePut(const httplib::Request &request,
     }
     response.status = behaviour.status;
     if (behaviour.status >= 200 && behaviour.status <= 299)
-        m_objects[key] = StoredObject{body, received, etag};
+        m_objects[key] = StoredObject{body, received, etag, {}};
     switch (behaviour.etag) {
     case ETagMode::Quoted:
         response.set_header("ETag", etag.toStdString());
@@ -317,13 +337,19 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     const QString key = QUrl::fromPercentEncoding(path.mid(objectPrefix.size()));
 
     GetFault fault = GetFault::None;
-    std::optional<QByteArray> stored;
+    std::optional<StoredObject> stored;
+    std::chrono::milliseconds delay{0};
     {
         const std::lock_guard lock(m_mutex);
         m_requests.append(recorded);
         fault = m_getFault;
+        delay = m_getDelay;
         if (const auto found = m_objects.find(key); found != m_objects.end())
-            stored = found->second.body;
+            stored = found->second;
+    }
+    if (delay.count() > 0) {
+        std::unique_lock lock(m_mutex);
+        m_stallChanged.wait_for(lock, delay, [this] { return m_stopping; });
     }
 
     if (!signatureValid) {
@@ -342,8 +368,9 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
         return;
     }
 
-    const auto size = static_cast<qint64>(stored->size());
-    QByteArray body = *stored;
+    const qint64 size = stored->byteCount;
+    qint64 first = 0;
+    qint64 last = size - 1;
     response.status = 200;
     if (request.has_header("Range") && fault != GetFault::IgnoreRange) {
         const auto range = satisfiableRange(request.get_header_value("Range"), size);
@@ -360,7 +387,41 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
                                 .arg(range->second)
                                 .arg(size)
                                 .toStdString());
-        body = stored->mid(range->first, range->second - range->first + 1);
+        first = range->first;
+        last = range->second;
+    }
+    const qint64 length = last - first + 1;
+
+    QByteArray body;
+    if (stored->filePath.isEmpty()) {
+        body = stored->body.mid(first, length);
+    } else {
+        const int descriptor = ::open(QFile::encodeName(stored->filePath).constData(), O_RDONLY);
+        if (descriptor < 0) {
+            response.status = 500;
+            return;
+        }
+        const std::shared_ptr<int> file(new int(descriptor), [](const int *fd) {
+            ::close(*fd);
+            delete fd;
+        });
+        if (fault == GetFault::None || fault == GetFault::IgnoreRange) {
+            response.set_content_provider(
+                static_cast<size_t>(length),
+                "application/octet-stream",
+                [file, first](size_t offset, size_t wanted, httplib::DataSink &sink) {
+                    std::vector<char> buffer(std::min<size_t>(wanted, 1 << 20));
+                    const ssize_t got = ::pread(
+                        *file, buffer.data(), buffer.size(), static_cast<off_t>(first + offset));
+                    return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
+                });
+            return;
+        }
+        body.resize(length);
+        if (::pread(*file, body.data(), length, first) != length) {
+            response.status = 500;
+            return;
+        }
     }
 
     switch (fault) {

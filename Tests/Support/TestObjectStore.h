@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -84,9 +85,14 @@ public:
 
     /// Stores `body` under `key` as a completed upload would.
     void putObject(const QString &key, const QByteArray &body);
+    /// Serves the file at `path` under `key`, read with `pread` per request, so a large object
+    /// is never held in memory. The file must stay unchanged while it is served.
+    void putObjectFile(const QString &key, const QString &path);
     /// A presigned-style GET URL for `key`, valid until `expiresAt`.
     QString presignedGetURL(const QString &key, Date expiresAt) const;
     void setGetFault(GetFault fault);
+    /// Every following GET waits this long before it answers, as a slow server would.
+    void setGetDelay(std::chrono::milliseconds delay);
 
     /// The stored body of `key`, if a PUT stored one.
     std::optional<QByteArray> object(const QString &key) const;
@@ -108,6 +114,7 @@ private:
         QByteArray body;
         qint64 byteCount = 0;
         QString etag;
+        QString filePath; ///< served from this file instead of `body` when set
     };
 
     void handlePut(const httplib::Request &request,
@@ -127,6 +134,7 @@ private:
     std::condition_variable m_stallChanged;
     PutBehaviour m_behaviour;
     GetFault m_getFault = GetFault::None;
+    std::chrono::milliseconds m_getDelay{0};
     std::map<QString, StoredObject> m_objects;
     QList<RecordedRequest> m_requests;
     int m_stalledCount = 0;

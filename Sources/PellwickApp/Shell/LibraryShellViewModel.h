@@ -479,6 +479,12 @@ public:
     /// in whole local days, never an import-date condition.
     LocalLibrarySearchQuery localLibraryQuery() const;
 
+    // Window (LibraryShellViewModel_Window.cpp): what the root window does to the view model.
+
+    /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
+    void cancelRestorePolling();
+    // End of window.
+
 Q_SIGNALS:
     void statusChanged();
     void sessionChanged();

@@ -1,0 +1,94 @@
+#include "AppComposition.h"
+
+#include <PellwickApp/Shell/ApplicationActivationMonitor.h>
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Shell/ViewModelShellOperations.h>
+#include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickCore/Backend/CurlFetch.h>
+#include <PellwickCore/Backend/CurlPresignedURLUploader.h>
+#include <PellwickCore/Import/StagingArea.h>
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
+#include <PellwickCore/Ingest/LibRawPreviewGenerator.h>
+#include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
+#include <PellwickCore/Library/ImportClock.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QGuiApplication>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr qint64 previewMaxPixelSize = 1600;
+constexpr qint64 previewTargetByteCount = 204'800;
+constexpr qint64 previewAbsoluteMaxByteCount = 307'200;
+constexpr qint64 previewFallbackMaxPixelSize = 800;
+
+} // namespace
+
+std::unique_ptr<LibraryShellViewModel>
+AppComposition::makeViewModel(const AppConfiguration &configuration)
+{
+    const auto files = std::make_shared<LocalFileManager>();
+    // 1. The session client.
+    const auto sessionClient
+        = std::make_shared<LibrarySessionClient>(configuration.backendURL(), CurlFetch());
+    // 2. The Local Library Cache: one storage shared by every copy.
+    const LocalLibraryCache localLibraryCache(configuration.localLibraryCacheURL(), files);
+    // 3. The health client.
+    BackendHealthClient healthClient(configuration.backendURL(), CurlFetch());
+    // 4. The volume detector.
+    RemovableVolumeDetector volumeDetector(std::make_shared<MountInfoVolumeProvider>(files));
+    // 5. The Import Review builder.
+    ImportReviewBuilder importReviewBuilder(files);
+    // 6. The Ingest Cache.
+    IngestCache ingestCache(
+        configuration.ingestCacheURL(), files, std::make_shared<SHA256ContentHasher>());
+    // 7. The Staging Area.
+    StagingArea stagingArea(
+        configuration.stagingAreaURL(), files, std::make_shared<SHA256ContentHasher>());
+    // 8. The importer.
+    VerifiedBackupImporter importer(
+        localLibraryCache,
+        std::move(stagingArea),
+        std::make_shared<Exiv2PhotoMetadataExtractor>(),
+        std::make_shared<LibRawPreviewGenerator>(previewMaxPixelSize,
+                                                 previewTargetByteCount,
+                                                 previewAbsoluteMaxByteCount,
+                                                 previewFallbackMaxPixelSize,
+                                                 files),
+        std::make_shared<SHA256ContentHasher>(),
+        sessionClient,
+        std::make_shared<CurlPresignedURLUploader>(files),
+        std::make_shared<SystemImportClock>());
+    // 11. The restore destination, then the two stores.
+    QString restoreDestination = configuration.restoreDestinationDirectoryURL();
+    std::shared_ptr<const SessionTokenStoring> tokenStore = configuration.sessionTokenStore();
+    std::shared_ptr<const IngestCacheLocationStoring> locationStore
+        = configuration.ingestCacheLocationStore();
+    // 12. The view model.
+    return std::make_unique<LibraryShellViewModel>(std::move(healthClient),
+                                                   sessionClient,
+                                                   std::move(volumeDetector),
+                                                   std::move(importReviewBuilder),
+                                                   localLibraryCache,
+                                                   std::move(ingestCache),
+                                                   std::move(importer),
+                                                   std::move(restoreDestination),
+                                                   std::move(tokenStore),
+                                                   std::move(locationStore));
+}
+
+std::unique_ptr<LibraryShellWindow>
+AppComposition::makeWindow(const AppConfiguration &configuration)
+{
+    std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration);
+    auto operations = std::make_unique<ViewModelShellOperations>(*viewModel);
+    // 13. The root window, which takes the view model.
+    return std::make_unique<LibraryShellWindow>(
+        viewModel.release(), std::move(operations), ShellSection::Overview);
+}
+
+} // namespace Pellwick

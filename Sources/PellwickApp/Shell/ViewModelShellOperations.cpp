@@ -1,0 +1,85 @@
+#include "ViewModelShellOperations.h"
+
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+
+namespace Pellwick {
+
+ViewModelShellOperations::ViewModelShellOperations(LibraryShellViewModel &viewModel)
+    : m_viewModel(&viewModel)
+{}
+
+// Operations whose workflows are not part of this build yet answer at once and change nothing.
+
+QCoro::Task<> ViewModelShellOperations::refresh()
+{
+    co_return;
+}
+
+QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
+{
+    co_return;
+}
+
+QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
+{
+    co_return;
+}
+
+QCoro::Task<> ViewModelShellOperations::refreshVerification()
+{
+    co_return;
+}
+
+QCoro::Task<> ViewModelShellOperations::refreshLibrary()
+{
+    co_return;
+}
+
+QCoro::Task<std::optional<QString>> ViewModelShellOperations::checkoutURL()
+{
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL()
+{
+    co_return std::nullopt;
+}
+
+void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> /*request*/) {}
+
+void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
+
+QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
+{
+    co_return;
+}
+
+void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> /*url*/) {}
+
+void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> /*url*/) {}
+
+void ViewModelShellOperations::acceptMountProposal()
+{
+    if (m_viewModel)
+        m_viewModel->setMountProposal(std::nullopt);
+}
+
+void ViewModelShellOperations::dismissMountProposal()
+{
+    if (m_viewModel)
+        m_viewModel->setMountProposal(std::nullopt);
+}
+
+void ViewModelShellOperations::setApplicationActive(bool active)
+{
+    if (m_viewModel)
+        m_viewModel->setApplicationActive(active);
+}
+
+void ViewModelShellOperations::cancelRestorePolling()
+{
+    if (m_viewModel)
+        m_viewModel->cancelRestorePolling();
+}
+
+} // namespace Pellwick

@@ -1,0 +1,335 @@
+#include "LibraryShellWindow.h"
+
+#include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/ShellOperations.h>
+#include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
+#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Kit/ToolbarIconButton.h>
+#include <PellwickApp/Views/Pages/ChangePasswordView.h>
+#include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
+#include <PellwickApp/Views/Pages/LibraryOverviewView.h>
+#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
+#include <PellwickApp/Views/Pages/NewImportView.h>
+#include <PellwickApp/Views/Pages/RestoreView.h>
+#include <PellwickApp/Views/Pages/SignedOutView.h>
+#include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
+#include <PellwickApp/Views/Shell/SidebarView.h>
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace Pellwick {
+
+LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
+                                       std::unique_ptr<ShellOperations> operations,
+                                       ShellSection initialSection,
+                                       QWidget *parent)
+    : QMainWindow(parent)
+    , m_viewModel(viewModel)
+    , m_operations(std::move(operations))
+    , m_selectedSection(initialSection)
+    , m_urlOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); })
+{
+    Q_ASSERT(m_viewModel && m_operations);
+    m_viewModel->setParent(this);
+    setObjectName(QStringLiteral("library-shell"));
+    setWindowTitle(ShellWindowTitle::value());
+    setWindowIcon(SymbolIcons::applicationIcon());
+    setMinimumSize(1120, 720);
+
+    auto *central = new QWidget(this);
+    auto *row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    m_sidebar = new SidebarView(central);
+    row->addWidget(m_sidebar);
+    auto *divider = new QFrame(central);
+    divider->setObjectName(QStringLiteral("sidebar-divider"));
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setStyleSheet(QStringLiteral("color: palette(mid);"));
+    row->addWidget(divider);
+
+    m_shells = new QStackedWidget(central);
+    m_signedOutPage = new SignedOutView(m_shells);
+    m_signedInColumn = new QWidget(m_shells);
+    m_signedInColumn->setObjectName(QStringLiteral("signed-in"));
+    auto *column = new QVBoxLayout(m_signedInColumn);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_region = new SharedPageStatusRegion(m_signedInColumn);
+    column->addWidget(m_region);
+    m_pages = new QStackedWidget(m_signedInColumn);
+    // In case order of ShellSection.
+    m_pages->addWidget(new LibraryOverviewView(m_pages));
+    m_pages->addWidget(new ImportReviewPanelView(m_pages));
+    m_pages->addWidget(new NewImportView(m_pages));
+    m_pages->addWidget(new LocalLibraryCacheView(m_pages));
+    m_pages->addWidget(new RestoreView(m_pages));
+    column->addWidget(m_pages, 1);
+    m_shells->addWidget(m_signedOutPage);
+    m_shells->addWidget(m_signedInColumn);
+    row->addWidget(m_shells, 1);
+    setCentralWidget(central);
+
+    m_signedInToolbar = makeToolbar(QStringLiteral("toolbar.signed-in"), m_signedInStatus);
+    const auto addButton = [this](const QString &title, const QString &symbol, const QString &id) {
+        auto *button = new ToolbarIconButton(title, symbol, m_signedInToolbar);
+        button->setObjectName(id);
+        m_signedInToolbar->addWidget(button);
+        return button;
+    };
+    connect(addButton(QStringLiteral("Refresh Library"),
+                      QStringLiteral("arrow.clockwise"),
+                      QStringLiteral("toolbar.refresh-library")),
+            &QToolButton::clicked,
+            this,
+            [this] { refreshLibrary(); });
+    connect(addButton(QStringLiteral("Buy Paid Plan"),
+                      QStringLiteral("creditcard"),
+                      QStringLiteral("toolbar.buy-paid-plan")),
+            &QToolButton::clicked,
+            this,
+            [this] { openCheckout(); });
+    connect(addButton(QStringLiteral("Manage Billing"),
+                      QStringLiteral("person.crop.circle.badge.gearshape"),
+                      QStringLiteral("toolbar.manage-billing")),
+            &QToolButton::clicked,
+            this,
+            [this] { openCustomerPortal(); });
+    connect(addButton(QStringLiteral("Change Password"),
+                      QStringLiteral("key"),
+                      QStringLiteral("change-password.open")),
+            &QToolButton::clicked,
+            this,
+            [this] { setChangingPassword(true); });
+
+    m_signedOutToolbar = makeToolbar(QStringLiteral("toolbar.signed-out"), m_signedOutStatus);
+    auto *refresh = new ToolbarIconButton(
+        QStringLiteral("Refresh"), QStringLiteral("arrow.clockwise"), m_signedOutToolbar);
+    refresh->setObjectName(QStringLiteral("toolbar.refresh"));
+    m_signedOutToolbar->addWidget(refresh);
+    connect(refresh, &QToolButton::clicked, this, [this] { refreshStatus(); });
+
+    m_changePasswordSheet = new QDialog(this);
+    m_changePasswordSheet->setObjectName(QStringLiteral("change-password.sheet"));
+    m_changePasswordSheet->setWindowTitle(QStringLiteral("Change Password"));
+    m_changePasswordSheet->setWindowModality(Qt::WindowModal);
+    auto *sheetLayout = new QVBoxLayout(m_changePasswordSheet);
+    sheetLayout->addWidget(new ChangePasswordView(m_changePasswordSheet));
+    connect(
+        m_changePasswordSheet, &QDialog::finished, this, [this] { setChangingPassword(false); });
+
+    connect(m_sidebar, &SidebarView::sectionChosen, this, &LibraryShellWindow::setCurrentSection);
+    connect(m_region,
+            &SharedPageStatusRegion::reviewRequested,
+            this,
+            &LibraryShellWindow::reviewMountProposal);
+    connect(m_region, &SharedPageStatusRegion::dismissRequested, this, [this] {
+        m_operations->dismissMountProposal();
+    });
+
+    LibraryShellViewModel *model = m_viewModel;
+    connect(model, &LibraryShellViewModel::sessionChanged, this, &LibraryShellWindow::updateShell);
+    connect(model, &LibraryShellViewModel::statusChanged, this, [this] {
+        m_signedInStatus->setStatus(m_viewModel->status());
+        m_signedOutStatus->setStatus(m_viewModel->status());
+    });
+    connect(model, &LibraryShellViewModel::mountProposalChanged, this, [this] {
+        m_region->setProposal(m_viewModel->mountProposal());
+    });
+    connect(model, &LibraryShellViewModel::transferProgressesChanged, this, [this] {
+        m_region->setProgresses(m_viewModel->transferProgresses());
+    });
+
+    m_signedInStatus->setStatus(model->status());
+    m_signedOutStatus->setStatus(model->status());
+    m_region->setProposal(model->mountProposal());
+    m_region->setProgresses(model->transferProgresses());
+    m_sidebar->setSelectedSection(m_selectedSection);
+    updateShell();
+    updatePage();
+}
+
+LibraryShellWindow::~LibraryShellWindow() = default;
+
+QToolBar *LibraryShellWindow::makeToolbar(const QString &name, BackendStatusToolbarItem *&status)
+{
+    auto *toolbar = new QToolBar(this);
+    toolbar->setObjectName(name);
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setIconSize(QSize(20, 20));
+    toolbar->toggleViewAction()->setEnabled(false);
+    auto *spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    status = new BackendStatusToolbarItem(toolbar);
+    toolbar->addWidget(status);
+    addToolBar(Qt::TopToolBarArea, toolbar);
+    return toolbar;
+}
+
+void LibraryShellWindow::setCurrentSection(ShellSection section)
+{
+    const bool changed = section != m_selectedSection;
+    m_selectedSection = section;
+    m_sidebar->setSelectedSection(section);
+    updatePage();
+    if (changed && section == ShellSection::LocalLibraryCache)
+        CacheNavigationPerformanceProbe::startNavigation();
+}
+
+void LibraryShellWindow::setChangingPassword(bool changing)
+{
+    if (m_isChangingPassword == changing)
+        return;
+    m_isChangingPassword = changing;
+    if (changing)
+        m_changePasswordSheet->open();
+    else if (m_changePasswordSheet->isVisible())
+        m_changePasswordSheet->reject();
+}
+
+void LibraryShellWindow::setURLOpener(URLOpener opener)
+{
+    m_urlOpener = std::move(opener);
+}
+
+std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString> &link)
+{
+    if (!link)
+        return std::nullopt;
+    const QUrl url(*link, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        || url.host().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+void LibraryShellWindow::updateShell()
+{
+    const bool signedIn = m_viewModel->session().has_value();
+    m_shells->setCurrentWidget(signedIn ? m_signedInColumn : m_signedOutPage);
+    m_signedInToolbar->setVisible(signedIn);
+    m_signedOutToolbar->setVisible(!signedIn);
+}
+
+void LibraryShellWindow::updatePage()
+{
+    m_pages->setCurrentIndex(int(m_selectedSection));
+    m_region->setVisible(m_selectedSection != ShellSection::ImportReview);
+}
+
+void LibraryShellWindow::reviewMountProposal()
+{
+    m_operations->acceptMountProposal();
+    setCurrentSection(ShellSection::ImportReview);
+}
+
+void LibraryShellWindow::volumeMounted(const std::optional<QString> &url)
+{
+    if (m_viewModel->session())
+        m_operations->receiveMountedImportSource(url);
+}
+
+void LibraryShellWindow::volumeUnmounted(const std::optional<QString> &url)
+{
+    m_operations->receiveUnmountedImportSource(url);
+}
+
+void LibraryShellWindow::applicationBecameActive()
+{
+    runActivation();
+}
+
+void LibraryShellWindow::applicationResignedActive()
+{
+    m_operations->setApplicationActive(false);
+    m_operations->cancelRestorePolling();
+}
+
+void LibraryShellWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_hasStarted)
+        return;
+    m_hasStarted = true;
+    runStartup();
+}
+
+QCoro::Task<> LibraryShellWindow::runStartup()
+{
+    const QPointer<LibraryShellWindow> self(this);
+    co_await m_operations->refresh();
+    if (!self)
+        co_return;
+    co_await m_operations->restoreRememberedSession();
+    if (!self)
+        co_return;
+    co_await m_operations->refreshActiveRestoreRequest();
+    if (self)
+        Q_EMIT startupFinished();
+}
+
+QCoro::Task<> LibraryShellWindow::runActivation()
+{
+    const QPointer<LibraryShellWindow> self(this);
+    m_operations->setApplicationActive(true);
+    const std::optional<RestoreRequest> request = m_viewModel->activeRestoreRequest();
+    m_operations->updateRestorePolling(request);
+    m_operations->scheduleUserManagedIngestCacheRefresh();
+    co_await m_operations->refreshSourceMediaSafetyNow();
+    if (!self)
+        co_return;
+    co_await m_operations->refreshVerification();
+    if (!self)
+        co_return;
+    co_await m_operations->refreshActiveRestoreRequest();
+    if (self)
+        Q_EMIT activationFinished();
+}
+
+QCoro::Task<> LibraryShellWindow::refreshLibrary()
+{
+    co_await m_operations->refreshLibrary();
+}
+
+QCoro::Task<> LibraryShellWindow::refreshStatus()
+{
+    co_await m_operations->refresh();
+}
+
+QCoro::Task<> LibraryShellWindow::openCheckout()
+{
+    const QPointer<LibraryShellWindow> self(this);
+    const std::optional<QString> link = co_await m_operations->checkoutURL();
+    if (self)
+        open(link);
+}
+
+QCoro::Task<> LibraryShellWindow::openCustomerPortal()
+{
+    const QPointer<LibraryShellWindow> self(this);
+    const std::optional<QString> link = co_await m_operations->customerPortalURL();
+    if (self)
+        open(link);
+}
+
+void LibraryShellWindow::open(const std::optional<QString> &link)
+{
+    const std::optional<QUrl> url = openableURL(link);
+    if (url)
+        m_urlOpener(*url);
+}
+
+} // namespace Pellwick

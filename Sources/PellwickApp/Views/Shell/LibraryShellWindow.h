@@ -1,0 +1,120 @@
+#pragma once
+
+#include <PellwickApp/Shell/ShellNavigation.h>
+
+#include <QCoro/QCoroTask>
+#include <QMainWindow>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QDialog;
+class QStackedWidget;
+class QToolBar;
+
+namespace Pellwick {
+
+class BackendStatusToolbarItem;
+class LibraryShellViewModel;
+class SharedPageStatusRegion;
+class ShellOperations;
+class SidebarView;
+
+/// The application's one window: the sidebar beside the signed-out page or the signed-in column
+/// (the shared status region, except on the Import Review page, above the current page), the
+/// toolbar of the shell shown, and the change-password sheet. It owns the view model and runs
+/// the reactions to start-up, activation and volume events as fixed sequences of operations.
+/// Every view follows the view model's change signals. Main thread only.
+class LibraryShellWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    /// Opens a link in the user's browser; true when it was handed on.
+    using URLOpener = std::function<bool(const QUrl &)>;
+
+    /// Takes the view model (made a child of the window) and the operations run on it.
+    LibraryShellWindow(LibraryShellViewModel *viewModel,
+                       std::unique_ptr<ShellOperations> operations,
+                       ShellSection initialSection = ShellSection::Overview,
+                       QWidget *parent = nullptr);
+    ~LibraryShellWindow() override;
+
+    LibraryShellViewModel &viewModel() const { return *m_viewModel; }
+
+    ShellSection currentSection() const { return m_selectedSection; }
+
+    /// Switches the page; a switch to the Library page starts the navigation probe.
+    void setCurrentSection(ShellSection section);
+
+    bool isChangingPassword() const { return m_isChangingPassword; }
+
+    /// Presents (true) or closes (false) the change-password sheet.
+    void setChangingPassword(bool changing);
+
+    /// Replaces the opener of checkout and billing links (tests stub it).
+    void setURLOpener(URLOpener opener);
+
+    /// A link from the backend as one that may be opened: only absolute http and https URLs
+    /// with a host; anything else counts as no link.
+    static std::optional<QUrl> openableURL(const std::optional<QString> &link);
+
+    SidebarView *sidebar() const { return m_sidebar; }
+
+    SharedPageStatusRegion *statusRegion() const { return m_region; }
+
+public Q_SLOTS:
+    /// A removable volume was mounted: passed on only while signed in.
+    void volumeMounted(const std::optional<QString> &url);
+    /// A removable volume was unmounted: always passed on.
+    void volumeUnmounted(const std::optional<QString> &url);
+    /// The application became active: the six steps of activation, in order, as one task.
+    void applicationBecameActive();
+    /// The application resigned active: synchronously marks it inactive and stops polling.
+    void applicationResignedActive();
+
+Q_SIGNALS:
+    /// The start-up task has run its three steps.
+    void startupFinished();
+    /// An activation task has run its six steps.
+    void activationFinished();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QToolBar *makeToolbar(const QString &name, BackendStatusToolbarItem *&status);
+    void updateShell();
+    void updatePage();
+    void reviewMountProposal();
+    QCoro::Task<> runStartup();
+    QCoro::Task<> runActivation();
+    QCoro::Task<> refreshLibrary();
+    QCoro::Task<> openCheckout();
+    QCoro::Task<> openCustomerPortal();
+    QCoro::Task<> refreshStatus();
+    void open(const std::optional<QString> &link);
+
+    LibraryShellViewModel *m_viewModel = nullptr;
+    std::unique_ptr<ShellOperations> m_operations;
+    ShellSection m_selectedSection;
+    bool m_isChangingPassword = false;
+    bool m_hasStarted = false;
+    URLOpener m_urlOpener;
+
+    SidebarView *m_sidebar = nullptr;
+    QStackedWidget *m_shells = nullptr;
+    QWidget *m_signedOutPage = nullptr;
+    QWidget *m_signedInColumn = nullptr;
+    SharedPageStatusRegion *m_region = nullptr;
+    QStackedWidget *m_pages = nullptr;
+    QToolBar *m_signedInToolbar = nullptr;
+    QToolBar *m_signedOutToolbar = nullptr;
+    BackendStatusToolbarItem *m_signedInStatus = nullptr;
+    BackendStatusToolbarItem *m_signedOutStatus = nullptr;
+    QDialog *m_changePasswordSheet = nullptr;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,62 @@
+// The application's entry: one window over one service graph.
+
+#include <PellwickApp/Composition/AppComposition.h>
+#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Backend/CurlFetch.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QStyleFactory>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+/// How long closing waits for Core work still running; a network stall is not waited out.
+constexpr int exitWaitMilliseconds = 3000;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Before any thread exists.
+    Pellwick::CurlFetch::initializeGlobally();
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(Pellwick::PellwickIdentity::productName());
+    QApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setWindowIcon(Pellwick::SymbolIcons::applicationIcon());
+
+    int exitCode = 0;
+    {
+        // The window owns the view model; one window, never a second.
+        std::unique_ptr<Pellwick::LibraryShellWindow> window
+            = Pellwick::AppComposition::makeWindow(Pellwick::AppConfiguration());
+        window->show();
+        exitCode = QApplication::exec();
+    }
+
+    // The window and its view model are gone, so late results are dropped. Work still blocked in
+    // Core (a stalled download) is not waited for beyond a short bound: the process ends anyway,
+    // and what was on disk stays as it was written (parts and manifests are kept).
+    QElapsedTimer waited;
+    waited.start();
+    bool finished = true;
+    for (QThreadPool *pool : {&Pellwick::WorkflowPools::userInitiated(),
+                              &Pellwick::WorkflowPools::utility(),
+                              &Pellwick::WorkflowPools::keychain()}) {
+        const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
+        finished = pool->waitForDone(remaining) && finished;
+    }
+    if (!finished) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    return exitCode;
+}

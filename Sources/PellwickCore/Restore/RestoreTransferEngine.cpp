@@ -1,0 +1,221 @@
+#include "RestoreTransferEngine.h"
+
+#include <PellwickCore/Restore/RestoreTransferError.h>
+#include <PellwickCore/Support/Executor.h>
+
+#include <QHash>
+#include <QSet>
+
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+#include <utility>
+
+namespace Pellwick {
+
+/// The tables shared by the engine and its running tasks.
+struct RestoreTransferEngine::State
+{
+    std::mutex mutex;
+    QHash<RestoreTransferIdentifier, std::shared_ptr<Task>> activeTasks;
+    QSet<RestoreTransferIdentifier> pausedTransfers;
+    QSet<RestoreTransferIdentifier> cancelledTransfers;
+};
+
+/// One running transfer: its own stop source and the outcome every waiting caller receives.
+struct RestoreTransferEngine::Task
+{
+    std::stop_source stop;
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::optional<Result<RestoreTransferManifest>> outcome;
+
+    void publish(Result<RestoreTransferManifest> result)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            outcome = std::move(result);
+        }
+        finished.notify_all();
+    }
+
+    Result<RestoreTransferManifest> awaitOutcome()
+    {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [this] { return outcome.has_value(); });
+        return *outcome;
+    }
+};
+
+namespace {
+
+/// A stop of the task's own, whether the executor or the transport noticed it.
+bool isTaskCancellation(const Error &error)
+{
+    if (error.is<CancellationError>())
+        return true;
+    const TransportError *transport = error.as<TransportError>();
+    return transport && transport->cancelled;
+}
+
+} // namespace
+
+RestoreTransferEngine::RestoreTransferEngine(
+    QString rootPath,
+    RestoreTransferConfiguration configuration,
+    std::shared_ptr<const RestoreRangeFetching> rangeFetcher,
+    std::shared_ptr<const ContentHashing> contentHasher,
+    std::shared_ptr<const RestoreTransferClock> clock,
+    std::shared_ptr<const FileManager> fileManager)
+    : m_rootPath(std::move(rootPath))
+    , m_configuration(configuration)
+    , m_rangeFetcher(std::move(rangeFetcher))
+    , m_contentHasher(std::move(contentHasher))
+    , m_clock(std::move(clock))
+    , m_fileManager(std::move(fileManager))
+    , m_state(std::make_shared<State>())
+{}
+
+RestoreTransferEngine::~RestoreTransferEngine() = default;
+
+RestoreTransferExecutor RestoreTransferEngine::executor() const
+{
+    return RestoreTransferExecutor(
+        m_rootPath,
+        m_configuration,
+        m_rangeFetcher,
+        m_contentHasher,
+        m_clock,
+        m_fileManager,
+        [weakState = std::weak_ptr<State>(m_state)](const RestoreTransferIdentifier &id) {
+            const std::shared_ptr<State> state = weakState.lock();
+            if (!state)
+                return false;
+            const std::lock_guard lock(state->mutex);
+            return state->pausedTransfers.contains(id);
+        });
+}
+
+Result<RestoreTransferManifest> RestoreTransferEngine::continueTransfer(
+    const RestoreTransfer &transfer,
+    RestoreTransferExecutor::RefreshCapability refreshCapability,
+    RestoreTransferExecutor::ProgressCallback progressDidChange,
+    const QUuid &transferID)
+{
+    const RestoreTransferIdentifier id = transfer.id;
+    std::shared_ptr<Task> task;
+    bool started = false;
+    {
+        // Created and registered before it starts, so a pause or cancel arriving at once finds
+        // it; a call for a transfer still running joins it rather than writing beside it.
+        const std::lock_guard lock(m_state->mutex);
+        task = m_state->activeTasks.value(id);
+        if (!task) {
+            m_state->pausedTransfers.remove(id);
+            m_state->cancelledTransfers.remove(id);
+            task = std::make_shared<Task>();
+            m_state->activeTasks.insert(id, task);
+            started = true;
+        }
+    }
+
+    if (started) {
+        // Everything the task touches is its own or shared with it: the engine may go away.
+        auto body = [executor = executor(),
+                     state = m_state,
+                     task,
+                     transfer,
+                     refresh = std::move(refreshCapability),
+                     progress = std::move(progressDidChange),
+                     transferID] {
+            Result<RestoreTransferManifest> result
+                = executor.execute(transfer, refresh, progress, transferID, task->stop.get_token());
+            if (!result) {
+                bool wasCancelled = false;
+                {
+                    const std::lock_guard lock(state->mutex);
+                    wasCancelled = state->cancelledTransfers.remove(transfer.id);
+                }
+                if (wasCancelled) {
+                    // Both artifacts: a sidecar chunk or manifest written after a request's
+                    // discard must not survive it.
+                    (void) executor.discardIncompleteArtifacts(transfer.id);
+                    if (transfer.sidecar)
+                        (void) executor.discardIncompleteArtifacts(transfer.sidecar->id);
+                    result = failure(RestoreTransferError{RestoreTransferError::Cancelled{}});
+                } else {
+                    bool wasPaused = false;
+                    {
+                        const std::lock_guard lock(state->mutex);
+                        wasPaused = state->pausedTransfers.contains(transfer.id);
+                    }
+                    if (wasPaused || isTaskCancellation(result.error()))
+                        result = failure(RestoreTransferError{RestoreTransferError::Paused{}});
+                }
+            }
+            {
+                const std::lock_guard lock(state->mutex);
+                const auto found = state->activeTasks.constFind(transfer.id);
+                if (found != state->activeTasks.cend() && found.value() == task)
+                    state->activeTasks.erase(found);
+            }
+            task->publish(std::move(result));
+        };
+        // No thread to be had: the transfer runs on the caller's, which waits for it anyway.
+        if (!Executor::systemThreadStarter()(body))
+            body();
+    }
+    return task->awaitOutcome();
+}
+
+void RestoreTransferEngine::pause(const RestoreTransferIdentifier &id)
+{
+    std::shared_ptr<Task> task;
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->pausedTransfers.insert(id);
+        task = m_state->activeTasks.value(id);
+    }
+    if (task)
+        task->stop.request_stop();
+}
+
+void RestoreTransferEngine::cancel(const RestoreTransferIdentifier &id)
+{
+    std::shared_ptr<Task> task;
+    {
+        const std::lock_guard lock(m_state->mutex);
+        task = m_state->activeTasks.value(id);
+        if (task)
+            m_state->cancelledTransfers.insert(id);
+    }
+    if (task)
+        task->stop.request_stop();
+}
+
+void RestoreTransferEngine::cancelRestoreRequest(qint64 restoreRequestID,
+                                                 const QList<qint64> &libraryItemIDs)
+{
+    const RestoreTransferExecutor files = executor();
+    for (const qint64 libraryItemID : libraryItemIDs) {
+        for (const RestoreTransferArtifact artifact :
+             {RestoreTransferArtifact::Raw, RestoreTransferArtifact::Sidecar}) {
+            const RestoreTransferIdentifier id{restoreRequestID, libraryItemID, artifact};
+            cancel(id);
+            (void) files.discardIncompleteArtifacts(id);
+        }
+    }
+}
+
+Result<std::optional<RestoreTransferManifest>>
+RestoreTransferEngine::manifest(const RestoreTransferIdentifier &id) const
+{
+    return executor().loadManifest(id);
+}
+
+Result<void> RestoreTransferEngine::persistManifest(const RestoreTransferManifest &manifest) const
+{
+    return executor().saveManifest(manifest);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <PellwickCore/Restore/RestoreTransferExecutor.h>
+
+#include <QList>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+
+namespace Pellwick {
+
+/// Runs resumable restore transfers, each on a thread of its own, with pause and cancel.
+///
+/// A running transfer is keyed by the RAW original's identifier; its sidecar runs inside the same
+/// task. One plain mutex guards the running tasks, the paused set and the cancelled set; it is
+/// held for one table operation at a time and never across a stop request, a file operation or a
+/// network call. Held by `std::shared_ptr`. Destroying the engine neither blocks nor stops a
+/// running transfer: each task owns what it uses. Thread-safe.
+class RestoreTransferEngine
+{
+public:
+    RestoreTransferEngine(QString rootPath,
+                          RestoreTransferConfiguration configuration,
+                          std::shared_ptr<const RestoreRangeFetching> rangeFetcher,
+                          std::shared_ptr<const ContentHashing> contentHasher,
+                          std::shared_ptr<const RestoreTransferClock> clock,
+                          std::shared_ptr<const FileManager> fileManager);
+    RestoreTransferEngine(const RestoreTransferEngine &) = delete;
+    RestoreTransferEngine &operator=(const RestoreTransferEngine &) = delete;
+    ~RestoreTransferEngine();
+
+    /// Runs `transfer` (RAW original, then its sidecar) on a thread of its own and blocks the
+    /// calling thread until it ends; returns the RAW original's manifest. Clears earlier pause and
+    /// cancel marks of the transfer. Nothing the caller does stops the transfer except `pause`,
+    /// `cancel` and `cancelRestoreRequest`: it then fails with `RestoreTransferError::Paused`
+    /// (its parts and manifest kept) or `RestoreTransferError::Cancelled` (its unfinished state
+    /// removed). Every other failure is returned unchanged. A call for a transfer that is still
+    /// running joins it and returns its outcome.
+    [[nodiscard]] Result<RestoreTransferManifest>
+    continueTransfer(const RestoreTransfer &transfer,
+                     RestoreTransferExecutor::RefreshCapability refreshCapability,
+                     RestoreTransferExecutor::ProgressCallback progressDidChange,
+                     const QUuid &transferID);
+
+    /// Marks `id` paused and stops its running transfer, if any. Never waits.
+    void pause(const RestoreTransferIdentifier &id);
+    /// Stops the running transfer of `id` as cancelled; nothing happens when none runs. Never
+    /// waits.
+    void cancel(const RestoreTransferIdentifier &id);
+    /// Cancels the running transfers of the listed items and removes the unfinished state of
+    /// their RAW originals and sidecars at once; finished artifacts keep their manifests and
+    /// files. Never waits, never fails.
+    void cancelRestoreRequest(qint64 restoreRequestID, const QList<qint64> &libraryItemIDs);
+
+    /// The artifact's manifest as last written, or no value when none exists; read and decoding
+    /// failures are returned unchanged.
+    [[nodiscard]] Result<std::optional<RestoreTransferManifest>>
+    manifest(const RestoreTransferIdentifier &id) const;
+    /// Writes `manifest` atomically to its place, creating the manifests folder when needed.
+    [[nodiscard]] Result<void> persistManifest(const RestoreTransferManifest &manifest) const;
+
+private:
+    struct State;
+    struct Task;
+
+    RestoreTransferExecutor executor() const;
+
+    QString m_rootPath;
+    RestoreTransferConfiguration m_configuration;
+    std::shared_ptr<const RestoreRangeFetching> m_rangeFetcher;
+    std::shared_ptr<const ContentHashing> m_contentHasher;
+    std::shared_ptr<const RestoreTransferClock> m_clock;
+    std::shared_ptr<const FileManager> m_fileManager;
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace Pellwick
