@@ -9,16 +9,49 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QStyleFactory>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 /// How long closing waits for Core work still running; a network stall is not waited out.
 constexpr int exitWaitMilliseconds = 3000;
+
+int signalPipe[2] = {-1, -1};
+
+void quitOnSignal(int /*signal*/)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+/// SIGTERM and SIGINT close the window as the user would, so the same orderly end follows.
+void quitOnTerminationSignals(QObject &context)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = quitOnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &context);
+    QObject::connect(notifier, &QSocketNotifier::activated, &context, [] {
+        char byte = 0;
+        while (::read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QApplication::quit();
+    });
+}
 
 } // namespace
 
@@ -32,6 +65,8 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setWindowIcon(Pellwick::SymbolIcons::applicationIcon());
+
+    quitOnTerminationSignals(application);
 
     int exitCode = 0;
     {

@@ -1,6 +1,10 @@
 #include "TestObjectStore.h"
 
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/FileManager.h>
+
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -59,6 +63,16 @@ std::optional<std::pair<qint64, qint64>> satisfiableRange(const std::string &hea
         return std::nullopt;
     return std::pair{*start, std::min(*end, size - 1)};
 }
+
+/// The file name of `key`: every byte but letters, digits, "-", "_" and "~" percent-encoded, so
+/// the name is one path component that never starts with a dot.
+QString objectFileName(const QString &key)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(key, {}, "."));
+}
+
+/// Names longer than a file system allows cannot be kept.
+constexpr qsizetype maximumFileNameLength = 255;
 
 RecordedRequest record(const httplib::Request &request)
 {
@@ -146,7 +160,55 @@ QString TestObjectStore::presignedPutURL(const QString &key) const
 void TestObjectStore::putObject(const QString &key, const QByteArray &body)
 {
     const std::lock_guard lock(m_mutex);
-    m_objects[key] = StoredObject{body, body.size(), quotedMD5(body), {}};
+    if (!storeLocked(key, StoredObject{body, body.size(), quotedMD5(body), {}}))
+        qWarning("object store: cannot keep the object %s", qPrintable(key));
+}
+
+bool TestObjectStore::storeLocked(const QString &key, StoredObject object)
+{
+    if (m_directory) {
+        // Kept as a file and served from it, so stored objects do not fill the memory.
+        const QString name = objectFileName(key);
+        const QString path = QDir(*m_directory).filePath(name);
+        if (name.size() > maximumFileNameLength
+            || !writeFileAtomically(LocalFileManager(), path, object.body))
+            return false;
+        object.body.clear();
+        object.filePath = path;
+    }
+    m_objects[key] = std::move(object);
+    return true;
+}
+
+Result<void> TestObjectStore::keepObjectsIn(const QString &directory)
+{
+    if (!QDir().mkpath(directory))
+        return failure(FileSystemError{QStringLiteral("mkdir"), directory, EIO});
+    std::map<QString, StoredObject> loaded;
+    const QStringList names = QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QString key = QUrl::fromPercentEncoding(name.toLatin1());
+        if (objectFileName(key) != name)
+            continue; // not an object's file
+        QFile file(QDir(directory).filePath(name));
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        if (!file.open(QIODevice::ReadOnly) || !md5.addData(&file))
+            return failure(FileSystemError{QStringLiteral("open"), file.fileName(), EIO});
+        const QString etag
+            = QLatin1Char('"') + QString::fromLatin1(md5.result().toHex()) + QLatin1Char('"');
+        loaded[key] = StoredObject{{}, file.size(), etag, file.fileName()};
+    }
+    const std::lock_guard lock(m_mutex);
+    for (auto &[key, object] : loaded)
+        m_objects[key] = std::move(object);
+    m_directory = directory;
+    return {};
+}
+
+void TestObjectStore::setRecordsRequests(bool records)
+{
+    const std::lock_guard lock(m_mutex);
+    m_recordsRequests = records;
 }
 
 QString TestObjectStore::presignedGetURL(const QString &key, Date expiresAt) const
@@ -199,6 +261,12 @@ std::optional<QByteArray> TestObjectStore::object(const QString &key) const
     const auto found = m_objects.find(key);
     if (found == m_objects.end())
         return std::nullopt;
+    if (!found->second.filePath.isEmpty()) {
+        QFile file(found->second.filePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return file.readAll();
+    }
     return found->second.body;
 }
 
@@ -287,7 +355,8 @@ void TestObjectStore::handlePut(const httplib::Request &request,
                              : QStringLiteral("\"%1-bytes\"").arg(received);
 
     const std::lock_guard lock(m_mutex);
-    m_requests.append(recorded);
+    if (m_recordsRequests)
+        m_requests.append(recorded);
     // A body cut short is never stored, whatever the status switch says.
     if (reset || m_stopping || !complete
         || received
@@ -299,9 +368,13 @@ void TestObjectStore::handlePut(const httplib::Request &request,
         response.set_content("SignatureDoesNotMatch", "text/plain");
         return;
     }
+    if (behaviour.status >= 200 && behaviour.status <= 299
+        && !storeLocked(key, StoredObject{body, received, etag, {}})) {
+        response.status = 500;
+        response.set_content("InternalError", "text/plain");
+        return;
+    }
     response.status = behaviour.status;
-    if (behaviour.status >= 200 && behaviour.status <= 299)
-        m_objects[key] = StoredObject{body, received, etag, {}};
     switch (behaviour.etag) {
     case ETagMode::Quoted:
         response.set_header("ETag", etag.toStdString());
@@ -341,7 +414,8 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     std::chrono::milliseconds delay{0};
     {
         const std::lock_guard lock(m_mutex);
-        m_requests.append(recorded);
+        if (m_recordsRequests)
+            m_requests.append(recorded);
         fault = m_getFault;
         delay = m_getDelay;
         if (const auto found = m_objects.find(key); found != m_objects.end())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Support/Date.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
 #include <QList>
@@ -94,7 +95,18 @@ public:
     /// Every following GET waits this long before it answers, as a slow server would.
     void setGetDelay(std::chrono::milliseconds delay);
 
-    /// The stored body of `key`, if a PUT stored one.
+    /// Keeps every stored object also as a file in `directory` (created when missing), one file
+    /// per key named by the percent-encoded key (never a path of several components, never "."
+    /// or ".."), written atomically; the objects already there are loaded first. A stored object
+    /// that cannot be written is not stored: its PUT answers 500. Fails naming the file that
+    /// cannot be read.
+    [[nodiscard]] Result<void> keepObjectsIn(const QString &directory);
+    /// Stops (false) or resumes keeping a record of each request, which a long-running store
+    /// would otherwise grow without end.
+    void setRecordsRequests(bool records);
+
+    /// The stored body of `key`, if a PUT stored one (read from its file for objects kept as
+    /// files).
     std::optional<QByteArray> object(const QString &key) const;
     /// How many bytes were stored under `key` (also when bodies are discarded).
     std::optional<qint64> byteCount(const QString &key) const;
@@ -124,6 +136,9 @@ private:
     /// Waits while stalled; true when the store is stopping.
     bool stallUntilReleased();
     QByteArray signature(const QByteArray &path) const;
+    /// Stores `object` under `key`, writing its file first when objects are kept as files.
+    /// Called with the mutex held; false when the file could not be written.
+    bool storeLocked(const QString &key, StoredObject object);
 
     BodyStorage m_storage;
     std::unique_ptr<httplib::Server> m_server;
@@ -140,6 +155,8 @@ private:
     int m_stalledCount = 0;
     quint64 m_stallGeneration = 0;
     bool m_stopping = false;
+    bool m_recordsRequests = true;
+    std::optional<QString> m_directory;
 };
 
 } // namespace Pellwick::Test

@@ -13,6 +13,9 @@
 #include <PellwickCore/Ingest/LibRawPreviewGenerator.h>
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
 #include <PellwickCore/Library/ImportClock.h>
+#include <PellwickCore/Restore/CurlRestoreRangeFetcher.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/FileManager.h>
 
 #include <QGuiApplication>
@@ -63,6 +66,17 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
         sessionClient,
         std::make_shared<CurlPresignedURLUploader>(files),
         std::make_shared<SystemImportClock>());
+    // 9. The restore request coordinator, with the file manager's existence test.
+    RestoreRequestCoordinator restoreCoordinator(
+        localLibraryCache, sessionClient, RestoreDestinationResolver(files));
+    // 10. The restore transfer engine: 16 MiB ranges, at most 4 in flight.
+    auto restoreTransferEngine = std::make_shared<RestoreTransferEngine>(
+        configuration.restoreTransferStateURL(),
+        RestoreTransferConfiguration::defaultConfiguration(),
+        std::make_shared<CurlRestoreRangeFetcher>(),
+        std::make_shared<SHA256ContentHasher>(),
+        std::make_shared<SystemRestoreTransferClock>(),
+        files);
     // 11. The restore destination, then the two stores.
     QString restoreDestination = configuration.restoreDestinationDirectoryURL();
     std::shared_ptr<const SessionTokenStoring> tokenStore = configuration.sessionTokenStore();
@@ -76,6 +90,8 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
                                                    localLibraryCache,
                                                    std::move(ingestCache),
                                                    std::move(importer),
+                                                   std::move(restoreCoordinator),
+                                                   std::move(restoreTransferEngine),
                                                    std::move(restoreDestination),
                                                    std::move(tokenStore),
                                                    std::move(locationStore));

@@ -8,8 +8,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Pellwick {
@@ -56,8 +60,12 @@ IngestCacheDirectoryObserver::IngestCacheDirectoryObserver(int inotifyDescriptor
     , m_notifier(std::make_unique<QSocketNotifier>(inotifyDescriptor, QSocketNotifier::Read))
 {
     m_batchTimer = timers([this] { m_debounceTimer->start(debounce); });
-    // The handler is the last thing touched, so it may destroy this observer.
-    m_debounceTimer = timers([this] { m_onChange(); });
+    m_debounceTimer = timers([this] {
+        // Called from a copy and touching nothing afterwards, the handler may destroy this
+        // observer.
+        const std::function<void()> onChange = m_onChange;
+        onChange();
+    });
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
 }
 
@@ -93,15 +101,35 @@ bool IngestCacheDirectoryObserver::watchTree(const QString &folder)
             changed = true;
             continue;
         }
-        const QDir dir(current);
-        if (!dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
-                 .isEmpty()) {
+        // Plain readdir: the tree may hold a hundred thousand files, and the entry types come
+        // with the names, so nothing but a link-less folder is followed and nothing is stat'ed.
+        const int noFollow = current == m_root ? 0 : O_NOFOLLOW;
+        const int descriptor = ::open(QFile::encodeName(current).constData(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | noFollow);
+        DIR *directory = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
+        if (!directory) {
+            if (descriptor >= 0)
+                ::close(descriptor);
             changed = true;
+            continue;
         }
-        const QStringList folders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden
-                                                  | QDir::System | QDir::NoSymLinks);
-        for (const QString &name : folders)
-            pending.append(current + QLatin1Char('/') + name);
+        while (const dirent *entry = ::readdir(directory)) {
+            const std::string_view name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            changed = true;
+            bool isFolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat status
+                {};
+
+                isFolder = ::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+                           && S_ISDIR(status.st_mode);
+            }
+            if (isFolder)
+                pending.append(current + QLatin1Char('/') + QFile::decodeName(entry->d_name));
+        }
+        ::closedir(directory);
     }
     return changed;
 }

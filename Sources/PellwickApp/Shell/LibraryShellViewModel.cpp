@@ -67,6 +67,8 @@ LibraryShellViewModel::LibraryShellViewModel(
     LocalLibraryCache localLibraryCache,
     std::optional<IngestCache> ingestCache,
     VerifiedBackupImporter verifiedBackupImporter,
+    RestoreRequestCoordinator restoreCoordinator,
+    std::shared_ptr<RestoreTransferEngine> restoreTransferEngine,
     QString restoreDestinationDirectory,
     std::shared_ptr<const SessionTokenStoring> tokenStore,
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
@@ -81,11 +83,14 @@ LibraryShellViewModel::LibraryShellViewModel(
     , m_localLibraryCache(std::move(localLibraryCache))
     , m_ingestCache(ingestCache ? std::move(*ingestCache) : defaultIngestCache(m_localLibraryCache))
     , m_verifiedBackupImporter(std::move(verifiedBackupImporter))
+    , m_restoreCoordinator(std::move(restoreCoordinator))
+    , m_restoreTransferEngine(std::move(restoreTransferEngine))
     , m_restoreDestinationDirectory(std::move(restoreDestinationDirectory))
     , m_ingestCacheLocationStore(std::move(ingestCacheLocationStore))
     , m_steadyClock(std::move(steadyClock))
 {
-    Q_ASSERT_X(m_sessionClient && m_tokenStore && m_ingestCacheLocationStore && m_steadyClock,
+    Q_ASSERT_X(m_sessionClient && m_restoreTransferEngine && m_tokenStore
+                   && m_ingestCacheLocationStore && m_steadyClock,
                "LibraryShellViewModel",
                "every collaborator is required");
     m_localLibraryCaptureTimeEnd = Date::now();
@@ -142,6 +147,26 @@ bool LibraryShellViewModel::isBusyForMountProposal() const
 {
     return m_isScanningImportSources || m_isImporting || m_isMigratingIngestCache
            || m_isRestoreTransferActive || m_activeRestoreRequest.has_value();
+}
+
+void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QString> &url)
+{
+    if (!url)
+        return;
+    const QString mounted = standardizedPath(*url);
+    const Result<QList<ImportScanVolume>> volumes = m_volumeDetector.removableVolumes();
+    if (!volumes)
+        return;
+    for (const ImportScanVolume &volume : *volumes) {
+        if (standardizedPath(volume.url) != mounted)
+            continue;
+        if (m_initialMountedImportSourceURLs.contains(mounted)
+            || m_dismissedMountedImportSourceURLs.contains(mounted))
+            return;
+        m_pendingMountedImportSources.insert(mounted, volume);
+        presentPendingMountProposalIfPossible();
+        return;
+    }
 }
 
 void LibraryShellViewModel::presentPendingMountProposalIfPossible()

@@ -23,6 +23,8 @@
 #include <PellwickCore/Library/LocalLibraryItem.h>
 #include <PellwickCore/Library/LocalLibrarySearchQuery.h>
 #include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/Date.h>
 
 #include <QHash>
@@ -148,6 +150,8 @@ public:
         LocalLibraryCache localLibraryCache,
         std::optional<IngestCache> ingestCache,
         VerifiedBackupImporter verifiedBackupImporter,
+        RestoreRequestCoordinator restoreCoordinator,
+        std::shared_ptr<RestoreTransferEngine> restoreTransferEngine,
         QString restoreDestinationDirectory,
         std::shared_ptr<const SessionTokenStoring> tokenStore,
         std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
@@ -424,6 +428,44 @@ public:
     /// Proposes the waiting mounted volumes when no scan, import, move or restore runs.
     void presentPendingMountProposalIfPossible();
 
+    // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
+    // The restore workflows' services and the handle of the polling loop. The workflows
+    // themselves (create, refresh, transfers, cancel) come with the restore workflow code.
+
+    const RestoreRequestCoordinator &restoreCoordinator() const { return m_restoreCoordinator; }
+
+    /// Shared with the restore page, whose pause control reaches it directly.
+    const std::shared_ptr<RestoreTransferEngine> &restoreTransferEngine() const
+    {
+        return m_restoreTransferEngine;
+    }
+
+    const QString &restoreDestinationDirectory() const { return m_restoreDestinationDirectory; }
+
+    /// The transfer now running, if any.
+    const std::optional<RestoreTransferIdentifier> &activeRestoreTransferID() const
+    {
+        return m_activeRestoreTransferID;
+    }
+
+    /// When the current Restore Request was first seen preparing.
+    const std::optional<Date> &restorePreparingStartedAt() const
+    {
+        return m_restorePreparingStartedAt;
+    }
+
+    /// Cancels the running polling task. While `request` is preparing, keeps the time preparation
+    /// was first seen and, when the application is active, holds a new polling task; otherwise no
+    /// task is left (and, for a request not preparing, that time is forgotten). Never fails. (The loop's periodic refresh is
+    /// the restore workflows'; until they land the task only carries its stop token.)
+    void updateRestorePolling(const std::optional<RestoreRequest> &request);
+
+    /// Records the removable volume mounted at `url` (standardized) as waiting to be proposed
+    /// for import, unless it was mounted at launch or its proposal was dismissed, and proposes the
+    /// waiting volumes when no work runs. No URL, or one matching no removable volume (or a
+    /// failing listing), changes nothing.
+    void receiveMountedImportSource(const std::optional<QString> &url);
+
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     // What the library pages derive from the records: the visible items, the selections an
     // Import, a removal or a restore acts on, the folder tree and the inspected item. Each getter
@@ -620,6 +662,8 @@ private:
     LocalLibraryCache m_localLibraryCache;
     IngestCache m_ingestCache;
     VerifiedBackupImporter m_verifiedBackupImporter;
+    RestoreRequestCoordinator m_restoreCoordinator;
+    std::shared_ptr<RestoreTransferEngine> m_restoreTransferEngine;
     QString m_restoreDestinationDirectory;
     std::shared_ptr<const IngestCacheLocationStoring> m_ingestCacheLocationStore;
     std::optional<WorkflowTaskHandle> m_importScanTask;
@@ -629,6 +673,7 @@ private:
     std::shared_ptr<IngestCacheRefreshGeneration> m_ingestCacheRefreshGeneration
         = std::make_shared<IngestCacheRefreshGeneration>();
     std::optional<WorkflowTaskHandle> m_sourceMediaSafetyTask;
+    std::optional<RestoreTransferIdentifier> m_activeRestoreTransferID;
     std::optional<WorkflowTaskHandle> m_restorePollingTask;
     std::optional<Date> m_restorePreparingStartedAt;
     bool m_isApplicationActive = true;

@@ -133,6 +133,27 @@ QString describeRestoreTransferError(const RestoreTransferError &error)
         error.value);
 }
 
+QString describeRestoreRequestCoordinatorError(const RestoreRequestCoordinatorError &error)
+{
+    using E = RestoreRequestCoordinatorError;
+    return std::visit(
+        Overloaded{
+            [](const E::DestinationFilenameConflict &c) {
+                return QStringLiteral("destination filename conflict for item %1 at %2 (free: %3)")
+                    .arg(c.libraryItemID)
+                    .arg(c.existingURL, c.suggestedFilename);
+            },
+            [](const E::NoRestorableItems &) { return QStringLiteral("no restorable items"); },
+            [](const E::LocalLibraryCacheConflict &) {
+                return QStringLiteral("two local records share one backend library item id");
+            },
+            [](const E::RestoreRequestItemConflict &) {
+                return QStringLiteral("the restore request lists one library item twice");
+            },
+        },
+        error.value);
+}
+
 } // namespace
 
 tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString &path, int code)
@@ -197,6 +218,9 @@ QString describe(const Error &error)
                                    return QStringLiteral("unrecoverable staged import");
                                }},
                     e.value);
+            },
+            [](const RestoreRequestCoordinatorError &e) {
+                return describeRestoreRequestCoordinatorError(e);
             },
         },
         error.value);

@@ -5,6 +5,7 @@
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Ingest/IngestCacheError.h>
 #include <PellwickCore/Ingest/VerifiedFileCopyError.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinatorError.h>
 #include <PellwickCore/Restore/RestoreTransferError.h>
 
 #include <QString>
@@ -79,7 +80,8 @@ struct Error
                                PresignedURLUploadError,
                                IngestCacheError,
                                RestoreTransferError,
-                               VerifiedBackupImporterError>;
+                               VerifiedBackupImporterError,
+                               RestoreRequestCoordinatorError>;
 
     Value value;
 

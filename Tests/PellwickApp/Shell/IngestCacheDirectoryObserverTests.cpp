@@ -36,9 +36,12 @@ private Q_SLOTS:
     void destructionCancelsPendingCall_data();
     void destructionCancelsPendingCall();
     void destructionClosesTheWatch();
+    void handlerMayDestroyTheObserver();
     void realTimersCallOnceAfterTheDebounce();
     void folderFilledBeforeItsWatchIsWatched();
     void subtreeMovedOutAndBack();
+    void folderSwappedForALinkIsNotFollowed();
+    void cacheReachedThroughALinkIsWatchedWhole();
     void queueOverflowCountsAndWatchesNewFolders();
 
 private:
@@ -79,9 +82,14 @@ void IngestCacheDirectoryObserverTests::init()
 
 void IngestCacheDirectoryObserverTests::startObserver()
 {
-    m_observer = IngestCacheDirectoryObserver::create(
-        m_root, [this] { m_calls.append(m_timers.now().count()); }, m_timers.factory());
-    QVERIFY(m_observer);
+    // Watches and watch instances are counted per user across the machine: when tests running
+    // beside this one hold them all, wait for one to be given back.
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        (m_observer = IngestCacheDirectoryObserver::create(
+             m_root, [this] { m_calls.append(m_timers.now().count()); }, m_timers.factory()))
+            != nullptr,
+        qPrintable(qt_error_string(errno)),
+        10000);
 }
 
 void IngestCacheDirectoryObserverTests::deliverEvents()
@@ -265,6 +273,19 @@ void IngestCacheDirectoryObserverTests::destructionClosesTheWatch()
     QCOMPARE(openDescriptorCount(), before);
 }
 
+void IngestCacheDirectoryObserverTests::handlerMayDestroyTheObserver()
+{
+    QTRY_VERIFY_WITH_TIMEOUT((m_observer = IngestCacheDirectoryObserver::create(
+                                  m_root, [this] { m_observer.reset(); }, m_timers.factory()))
+                                 != nullptr,
+                             10000);
+    writeFile(path(QStringLiteral("batch/c.CR3")), "new");
+    deliverEvents();
+    m_timers.advance(5s);
+    QVERIFY(!m_observer);
+    QCOMPARE(m_timers.activeCount(), 0);
+}
+
 void IngestCacheDirectoryObserverTests::realTimersCallOnceAfterTheDebounce()
 {
     int calls = 0;
@@ -311,6 +332,34 @@ void IngestCacheDirectoryObserverTests::subtreeMovedOutAndBack()
     QCOMPARE(flush(), 1);
     QCOMPARE(m_observer->watchedFolderCount(), watched);
     writeFile(path(QStringLiteral("batch/sub/d.CR3")), "inside again");
+    deliverEvents();
+    QVERIFY(changeIsPending());
+}
+
+void IngestCacheDirectoryObserverTests::folderSwappedForALinkIsNotFollowed()
+{
+    startObserver();
+    const qsizetype watched = m_observer->watchedFolderCount();
+    // By the time the observer reads the folder's creation, a link out of the cache stands there:
+    // its watch cannot be added, which counts as a change, and the link is not followed.
+    QVERIFY(QDir().mkdir(path(QStringLiteral("swapped"))));
+    QVERIFY(QDir().rmdir(path(QStringLiteral("swapped"))));
+    QVERIFY(QFile::link(m_outside, path(QStringLiteral("swapped"))));
+    QCOMPARE(flush(), 1);
+    QCOMPARE(m_observer->watchedFolderCount(), watched);
+    writeFile(m_outside + QStringLiteral("/y.CR3"), "outside");
+    deliverEvents();
+    QVERIFY(!changeIsPending());
+}
+
+void IngestCacheDirectoryObserverTests::cacheReachedThroughALinkIsWatchedWhole()
+{
+    const QString link = m_dir->filePath(QStringLiteral("Cache link"));
+    QVERIFY(QFile::link(m_root, link));
+    m_root = link;
+    startObserver();
+    QCOMPARE(m_observer->watchedFolderCount(), 4);
+    writeFile(path(QStringLiteral("batch/sub/c.CR3")), "new");
     deliverEvents();
     QVERIFY(changeIsPending());
 }

@@ -2,6 +2,10 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+
+#include <Support/FaultInjectingFileManager.h>
+#include <Support/LibraryFixtures.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -25,6 +29,9 @@ MountedVolume volume(const QString &url, bool removable)
 
 } // namespace
 
+Q_DECLARE_METATYPE(std::function<void(LibraryShellViewModel &)>)
+Q_DECLARE_METATYPE(std::optional<RestoreRequestStatus>)
+
 class LibraryShellViewModelTests : public QObject
 {
     Q_OBJECT
@@ -44,6 +51,12 @@ private Q_SLOTS:
     void importNeedsTheActiveCacheAndNoPendingMove_data();
     void importNeedsTheActiveCacheAndNoPendingMove();
     void settersNotifyEveryAssignment();
+    void workEndingPresentsTheWaitingProposal_data();
+    void workEndingPresentsTheWaitingProposal();
+    void restorePollingFollowsAPreparingRequest_data();
+    void restorePollingFollowsAPreparingRequest();
+    void destructionCancelsThePollingTask();
+    void mainThreadTouchesNoFileAfterConstruction();
 
 private:
     std::unique_ptr<ShellViewModelFixture> m_fixture;
@@ -224,6 +237,133 @@ void LibraryShellViewModelTests::settersNotifyEveryAssignment()
     QCOMPARE(email.count(), 2);
     QCOMPARE(selection.count(), 1);
     QCOMPARE(model->email(), u"ana@example.test"_s);
+}
+
+void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal_data()
+{
+    using Assign = std::function<void(LibraryShellViewModel &)>;
+    QTest::addColumn<Assign>("assign");
+    QTest::addColumn<bool>("proposed");
+
+    QTest::newRow("isImporting") << Assign([](auto &m) { m.setIsImporting(false); }) << true;
+    QTest::newRow("isRestoreTransferActive")
+        << Assign([](auto &m) { m.setIsRestoreTransferActive(false); }) << true;
+    QTest::newRow("isMigratingIngestCache")
+        << Assign([](auto &m) { m.setIsMigratingIngestCache(false); }) << true;
+    QTest::newRow("activeRestoreRequest")
+        << Assign([](auto &m) { m.setActiveRestoreRequest(std::nullopt); }) << true;
+    QTest::newRow("pendingIngestCacheMigration")
+        << Assign([](auto &m) { m.setPendingIngestCacheMigration(std::nullopt); }) << true;
+    QTest::newRow("isScanningImportSources has no observer")
+        << Assign([](auto &m) { m.setIsScanningImportSources(false); }) << false;
+}
+
+void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal()
+{
+    using Assign = std::function<void(LibraryShellViewModel &)>;
+    QFETCH(Assign, assign);
+    QFETCH(bool, proposed);
+
+    const auto model = m_fixture->make();
+    // A card inserted while a scan runs waits; the scan's end alone does not propose it.
+    model->setIsScanningImportSources(true);
+    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/CARD"_s, true)});
+    model->receiveMountedImportSource(u"/media/ana/CARD/"_s);
+    QVERIFY(!model->mountProposal());
+    model->setIsScanningImportSources(false);
+    QVERIFY(!model->mountProposal());
+
+    assign(*model);
+    QCOMPARE(model->mountProposal().has_value(), proposed);
+    if (proposed)
+        QCOMPARE(model->mountProposal()->sources.size(), 1);
+}
+
+void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest_data()
+{
+    QTest::addColumn<std::optional<RestoreRequestStatus>>("status"); // none: no request
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("polling");
+    QTest::addColumn<bool>("startKept");
+
+    using S = std::optional<RestoreRequestStatus>;
+    QTest::newRow("preparing") << S(RestoreRequestStatus::Preparing) << true << true << true;
+    QTest::newRow("preparing, inactive")
+        << S(RestoreRequestStatus::Preparing) << false << false << true;
+    QTest::newRow("ready") << S(RestoreRequestStatus::Ready) << true << false << false;
+    QTest::newRow("no request") << S() << true << false << false;
+}
+
+void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
+{
+    QFETCH(std::optional<RestoreRequestStatus>, status);
+    QFETCH(bool, active);
+    QFETCH(bool, polling);
+    QFETCH(bool, startKept);
+
+    const auto model = m_fixture->make();
+    RestoreRequest preparing;
+    preparing.status = RestoreRequestStatus::Preparing;
+    model->updateRestorePolling(preparing);
+    QVERIFY(model->restorePollingTask());
+    const std::stop_token earlier = model->restorePollingTask()->token();
+    const std::optional<Date> startedAt = model->restorePreparingStartedAt();
+    QVERIFY(startedAt);
+
+    model->setApplicationActive(active);
+    std::optional<RestoreRequest> request;
+    if (status) {
+        request = preparing;
+        request->status = *status;
+    }
+    model->updateRestorePolling(request);
+    QVERIFY(earlier.stop_requested());
+    QCOMPARE(model->restorePollingTask().has_value(), polling);
+    if (polling)
+        QVERIFY(!model->restorePollingTask()->isCancelled());
+    QCOMPARE(model->restorePreparingStartedAt(), startKept ? startedAt : std::nullopt);
+}
+
+void LibraryShellViewModelTests::destructionCancelsThePollingTask()
+{
+    auto model = m_fixture->make();
+    RestoreRequest preparing;
+    preparing.status = RestoreRequestStatus::Preparing;
+    model->updateRestorePolling(preparing);
+    const std::stop_token polling = model->restorePollingTask()->token();
+    QVERIFY(!polling.stop_requested());
+    model.reset();
+    QVERIFY(polling.stop_requested());
+}
+
+void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
+{
+    const auto files = std::make_shared<FaultInjectingFileManager>();
+    m_fixture->fileManager = files;
+    QList<LocalLibraryItem> items{minimalLibraryItem(1), minimalLibraryItem(2)};
+    items[1].importStatus = LibraryItemImportStatus::VerifiedBackup;
+    items[1].backendLibraryItemID = 42;
+    QVERIFY(LocalLibraryCache(m_fixture->libraryRoot(), files).writeItems(items));
+    const auto model = m_fixture->make();
+    QCOMPARE(model->localLibraryItems().size(), 2);
+    QVERIFY(files->operationCount() > 0); // construction read the library through the recorder
+
+    QStringList onMainThread;
+    const QThread *mainThread = QThread::currentThread();
+    for (int op = 0; op <= int(FileOperation::Truncate); ++op) {
+        files->beforeOperation(FileOperation(op), {}, [&, op](const QString &path) {
+            if (QThread::currentThread() == mainThread)
+                onMainThread.append(operationName(FileOperation(op)) + u' ' + path);
+        });
+    }
+    model->setSelectedLibraryItemIDs({items[0].id, items[1].id});
+    model->refreshVisibleLocalLibraryItems(true);
+    model->setLocalLibrarySearchText(u"IMG"_s);
+    model->setLocalLibraryImportStatusFilter(LibraryItemImportStatus::VerifiedBackup);
+    QCOMPARE(model->selectedRestoreItems().size(), 1);
+    QCOMPARE(model->restoreSelectionSummary().itemCount, 1);
+    model->updateRestorePolling(std::nullopt);
+    QCOMPARE(onMainThread, QStringList());
 }
 
 QTEST_GUILESS_MAIN(LibraryShellViewModelTests)

@@ -9,6 +9,8 @@
 #include <atomic>
 
 #include <Support/TestFiles.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void reportsChanges_data();
     void reportsChanges();
     void realMountTableStartsAndStopsQuietly();
+    void realMountChangesAreNoticed();
 
 private:
     static QByteArray mountLine(const QString &name);
@@ -177,6 +180,27 @@ void MountMonitorTests::realMountTableStartsAndStopsQuietly()
         QCOMPARE(events, 0);
     }
     QCOMPARE(openDescriptorCount(), descriptors);
+}
+
+void MountMonitorTests::realMountChangesAreNoticed()
+{
+    // Mounts made in a private mount namespace of this process change its own table only.
+    if (::unshare(CLONE_NEWNS) != 0
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        QSKIP("mounting needs a private mount namespace, which this system does not allow");
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray target = QFile::encodeName(dir.path());
+    const auto provider = std::make_shared<CountingVolumeProvider>(
+        std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>()));
+    MountMonitor monitor(provider);
+    QCOMPARE(provider->calls(), 1);
+
+    QCOMPARE(::mount("pellwick-test", target.constData(), "tmpfs", 0, "size=64k"), 0);
+    QTRY_COMPARE(provider->calls(), 2);
+    QCOMPARE(::umount(target.constData()), 0);
+    QTRY_COMPARE(provider->calls(), 3);
 }
 
 QTEST_GUILESS_MAIN(MountMonitorTests)

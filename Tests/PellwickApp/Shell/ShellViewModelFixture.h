@@ -6,8 +6,11 @@
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
 #include <PellwickCore/Import/StagingArea.h>
 #include <PellwickCore/Ingest/MountedVolumeProviding.h>
+#include <PellwickCore/Restore/CurlRestoreRangeFetcher.h>
 
 #include <QTemporaryDir>
+
+#include <mutex>
 
 #include <Support/ImporterFakes.h>
 #include <Support/ScriptedFetch.h>
@@ -22,9 +25,21 @@ public:
         : m_answer(std::move(answer))
     {}
 
-    Result<QList<MountedVolume>> mountedVolumes() const override { return m_answer; }
+    Result<QList<MountedVolume>> mountedVolumes() const override
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_answer;
+    }
+
+    /// What later listings answer (media inserted or removed after launch).
+    void setAnswer(Result<QList<MountedVolume>> answer)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_answer = std::move(answer);
+    }
 
 private:
+    mutable std::mutex m_mutex;
     Result<QList<MountedVolume>> m_answer;
 };
 
@@ -38,6 +53,10 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    /// The file manager of every service.
+    std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
+    /// The volume listing of the last view model made, answering `volumes` until changed.
+    mutable std::shared_ptr<ListedVolumes> listedVolumes;
     /// The store the view models use: a copy shares their records.
     LocalLibraryCache library{libraryRoot(), std::make_shared<LocalFileManager>()};
 
@@ -45,7 +64,7 @@ struct ShellViewModelFixture
 
     std::unique_ptr<LibraryShellViewModel> make() const
     {
-        const auto files = std::make_shared<LocalFileManager>();
+        const std::shared_ptr<const FileManager> files = fileManager;
         const auto hasher = std::make_shared<SHA256ContentHasher>();
         const auto client = std::make_shared<LibrarySessionClient>(
             QUrl(QStringLiteral("https://api.example.test/")), ScriptedFetch().function());
@@ -65,11 +84,19 @@ struct ShellViewModelFixture
             BackendHealthClient(QUrl(QStringLiteral("https://api.example.test/")),
                                 ScriptedFetch().urlFunction()),
             client,
-            RemovableVolumeDetector(std::make_shared<ListedVolumes>(volumes)),
+            RemovableVolumeDetector(listedVolumes = std::make_shared<ListedVolumes>(volumes)),
             ImportReviewBuilder(files),
             library,
             std::move(ingestCache),
             std::move(importer),
+            RestoreRequestCoordinator(library, client, RestoreDestinationResolver(files)),
+            std::make_shared<RestoreTransferEngine>(
+                dir.filePath(QStringLiteral("RestoreTransfers")),
+                RestoreTransferConfiguration::defaultConfiguration(),
+                std::make_shared<CurlRestoreRangeFetcher>(),
+                hasher,
+                std::make_shared<SystemRestoreTransferClock>(),
+                files),
             dir.filePath(QStringLiteral("Restored")),
             std::make_shared<InMemorySessionTokenStore>(),
             locationStore,

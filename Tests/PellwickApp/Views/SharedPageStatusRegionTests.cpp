@@ -142,7 +142,7 @@ void SharedPageStatusRegionTests::regionByState()
         region.show();
         QVERIFY(QTest::qWaitForWindowExposed(&region));
         // The banner sits above the rows.
-        QVERIFY(region.banner()->geometry().bottom() < region.progressRows()->geometry().top());
+        QTRY_VERIFY(region.banner()->geometry().bottom() < region.progressRows()->geometry().top());
     }
     saveGrab(region, QStringLiteral("region-") + QString::fromLatin1(QTest::currentDataTag()));
 }

@@ -177,7 +177,8 @@ struct ShellWindowFixture
 /// look at; nothing compares it.
 inline void saveGrab(QWidget &widget, const QString &name)
 {
-    const QDir dir(QDir::current().filePath(QStringLiteral("grabs")));
+    // The test's own build folder, wherever it is started from.
+    const QDir dir(QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs"));
     dir.mkpath(QStringLiteral("."));
     widget.grab().save(dir.filePath(name + QStringLiteral(".png")));
 }

@@ -1,5 +1,8 @@
+#include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
 
+#include <QFile>
+#include <QImage>
 #include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,6 +26,8 @@ private Q_SLOTS:
     void sectionsWithoutARowHighlightNothing_data();
     void sectionsWithoutARowHighlightNothing();
     void widthStaysInItsBounds();
+    void everySymbolShownHasABundledIcon_data();
+    void everySymbolShownHasABundledIcon();
 };
 
 void SidebarViewTests::rowsInOrder_data()
@@ -146,6 +151,42 @@ void SidebarViewTests::widthStaysInItsBounds()
     SidebarView sidebar;
     QCOMPARE(sidebar.minimumWidth(), 240);
     QCOMPARE(sidebar.maximumWidth(), 300);
+}
+
+void SidebarViewTests::everySymbolShownHasABundledIcon_data()
+{
+    QTest::addColumn<QString>("symbol");
+
+    QStringList symbols{u"arrow.clockwise"_s,
+                        u"creditcard"_s,
+                        u"person.crop.circle.badge.gearshape"_s,
+                        u"key"_s,
+                        u"externaldrive.connected.to.line.below"_s};
+    for (const ShellSection section : allShellSections())
+        symbols.append(systemImage(section));
+    for (const SidebarSystemLink link : allSidebarSystemLinks())
+        symbols.append(systemImage(link));
+    for (const QString &symbol : symbols)
+        QTest::newRow(qPrintable(symbol)) << symbol;
+}
+
+void SidebarViewTests::everySymbolShownHasABundledIcon()
+{
+    QFETCH(QString, symbol);
+
+    QVERIFY(SymbolIcons::resourcePath(symbol));
+    QVERIFY(QFile::exists(*SymbolIcons::resourcePath(symbol)));
+    const QIcon icon = SymbolIcons::icon(symbol, Qt::black);
+    QVERIFY(!icon.isNull());
+    // Drawn, not blank.
+    const QImage image = icon.pixmap(24, 24).toImage();
+    bool drawn = false;
+    for (int y = 0; y < image.height() && !drawn; ++y) {
+        for (int x = 0; x < image.width() && !drawn; ++x)
+            drawn = qAlpha(image.pixel(x, y)) > 0;
+    }
+    QVERIFY(drawn);
+    QVERIFY(!SymbolIcons::resourcePath(u"no.such.symbol"_s));
 }
 
 QTEST_MAIN(SidebarViewTests)

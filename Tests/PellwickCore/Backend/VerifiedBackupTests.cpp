@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <Support/BackendArchiving.h>
 #include <Support/BackendReplies.h>
 #include <Support/ScriptedFetch.h>
 #include <Support/TestBackend/TestBackend.h>
@@ -78,45 +79,6 @@ const Error importUnavailable = E{E::ImportUnavailable{}};
 const DecodingError *decodingError(const Error &error)
 {
     return error.as<DecodingError>();
-}
-
-/// One RAW original of `raw` bytes (one part, no sidecar) taken through the test backend up to
-/// the step `until`: "requested", "completed" or "finalized". `announcedHash` defaults to the
-/// bytes' own hash. Gives the backend's library item id, or 0 when a step failed.
-qint64 archive(const LibrarySessionClient &client,
-               const QString &session,
-               const QByteArray &raw,
-               const QString &until,
-               const std::optional<QString> &announcedHash = std::nullopt)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(u"IMG.CR3"_s);
-    Test::writeFile(path, raw);
-    VerifiedBackupUploadRequest request = minimalRequest();
-    request.byteCount = raw.size();
-    request.contentHash = announcedHash.value_or(Test::referenceSha256(raw));
-    request.previewByteCount = raw.size();
-    Result<Decision> decision = client.requestVerifiedBackupUpload(session, request);
-    if (!decision || !std::holds_alternative<Decision::Upload>(decision->value))
-        return 0;
-    const VerifiedBackupUploadAuthorization authorization
-        = std::get<Decision::Upload>(decision->value).authorization;
-    if (until == u"requested")
-        return authorization.libraryItemID;
-    const CurlPresignedURLUploader uploader;
-    const PresignedUploadPart part = authorization.rawOriginalUpload.parts.value(0);
-    Result<QString> etag = uploader.uploadPart(path, ByteRange{0, raw.size()}, part.url);
-    if (!etag || !uploader.uploadFile(path, authorization.previewUpload->url)
-        || !client.completeVerifiedBackupUpload(session,
-                                                authorization.libraryItemID,
-                                                authorization.rawOriginalUpload.uploadID,
-                                                {{part.partNumber, *etag}})) {
-        return 0;
-    }
-    if (until == u"finalized"
-        && !client.finalizeVerifiedBackupUpload(session, authorization.libraryItemID))
-        return 0;
-    return authorization.libraryItemID;
 }
 
 } // namespace
@@ -658,15 +620,17 @@ void VerifiedBackupTests::usedStorageFollowsFinalizedAndCancelledItems()
     };
 
     // Requested and completed uploads hold no archive storage yet.
-    const qint64 pending = archive(client, session, Test::patternBytes(300, 1), u"completed"_s);
+    const qint64 pending
+        = archiveThroughBackend(client, session, Test::patternBytes(300, 1), u"completed"_s);
     QVERIFY(pending != 0);
     QCOMPARE(used(), 1000);
-    const qint64 kept = archive(client, session, Test::patternBytes(500, 2), u"finalized"_s);
+    const qint64 kept
+        = archiveThroughBackend(client, session, Test::patternBytes(500, 2), u"finalized"_s);
     QVERIFY(kept != 0);
     QCOMPARE(used(), 1500);
     // Bytes that arrived other than announced are archived for attention, and counted.
-    const qint64 damaged
-        = archive(client, session, Test::patternBytes(70, 3), u"finalized"_s, u"00"_s);
+    const qint64 damaged = archiveThroughBackend(
+        client, session, Test::patternBytes(70, 3), u"finalized"_s, u"00"_s);
     QVERIFY(damaged != 0);
     QCOMPARE(used(), 1570);
     // A second finalization counts nothing again.
@@ -707,7 +671,8 @@ void VerifiedBackupTests::anotherAccountsReservationsAndUploadsAreNotFound()
     const QString bob = backend.issueToken(u"bob@example.test"_s);
     const LibrarySessionClient client(backend.baseURL(), CurlFetch());
     const QString reservation = client.createImportCapacityReservation(ada, {{100, 0}}).value();
-    const qint64 item = archive(client, ada, Test::patternBytes(100, 1), u"requested"_s);
+    const qint64 item
+        = archiveThroughBackend(client, ada, Test::patternBytes(100, 1), u"requested"_s);
     QVERIFY(item != 0);
 
     Result<void> outcome;

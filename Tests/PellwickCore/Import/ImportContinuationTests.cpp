@@ -238,10 +238,10 @@ void ImportContinuationTests::finalization_data()
     QTest::newRow("422") << Result<VerifiedBackupFinalization>(tl::unexpected(status(422)))
                          << std::optional(status(422)) << S::NeedsAttention
                          << StagedImportPhase::NeedsAttention << false;
+    const Error backendStorageFull
+        = LibrarySessionClientError{LibrarySessionClientError::StorageFull{full}};
     QTest::newRow("storage full") << Result<VerifiedBackupFinalization>(tl::unexpected(
-        Error(LibrarySessionClientError{LibrarySessionClientError::StorageFull{full}})))
-                                  << std::optional(
-                                         Error(VerifiedBackupImporterError::storageFull(full)))
+        backendStorageFull)) << std::optional(Error(VerifiedBackupImporterError::storageFull(full)))
                                   << S::NeedsAttention << StagedImportPhase::NeedsAttention
                                   << false;
     QTest::newRow("500 leaves the item verifying")

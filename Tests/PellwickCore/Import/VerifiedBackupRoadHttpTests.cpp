@@ -22,13 +22,21 @@ namespace {
 
 constexpr qint64 partSize = 1000;
 
+TestBackend::Options backendOptions(bool discardUploads)
+{
+    TestBackend::Options options;
+    options.partSizeBytes = partSize;
+    options.discardUploads = discardUploads;
+    return options;
+}
+
 /// A package in the Staging Area, a signed-in account of the test backend, and an importer
 /// that reaches the backend through the production client and uploader.
 struct Road
 {
     explicit Road(qint64 rawSize, qint64 sidecarSize = 300, bool discardUploads = false)
         : scene(rawSize, sidecarSize)
-        , backend(TestBackend::Options{{}, partSize, discardUploads})
+        , backend(backendOptions(discardUploads))
     {
         TestBackend::Account account;
         account.email = u"ada@example.test"_s;

@@ -117,7 +117,8 @@ bool TestBackend::Private::recordAndApplyFault(const httplib::Request &request,
         for (const auto &[name, value] : request.headers)
             recorded.headers.append(toBytes(name), toBytes(value));
         recorded.body = toBytes(request.body);
-        requests.append(recorded);
+        if (recordsRequests)
+            requests.append(recorded);
 
         for (qsizetype i = 0; i < faults.size(); ++i) {
             FaultRule &rule = faults[i];
@@ -293,7 +294,11 @@ TestBackend::TestBackend(Options options)
         d->addRoute(method, ".*", notFound);
     }
 
-    d->port = d->server.bind_to_any_port("127.0.0.1");
+    if (options.port == 0) {
+        d->port = d->server.bind_to_any_port("127.0.0.1");
+    } else {
+        d->port = d->server.bind_to_port("127.0.0.1", options.port) ? options.port : -1;
+    }
     if (d->port <= 0)
         qFatal("The test backend could not bind to 127.0.0.1.");
     d->thread = std::thread([this] { d->server.listen_after_bind(); });

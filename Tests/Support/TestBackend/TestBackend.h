@@ -3,8 +3,10 @@
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Backend/HttpFetch.h>
 #include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -102,6 +104,8 @@ public:
         QByteArray pathPrefix;
         /// The part size of the multipart uploads the verified backup endpoints open.
         qint64 partSizeBytes = qint64(5) * 1024 * 1024;
+        /// The port on 127.0.0.1; 0 picks a free one.
+        quint16 port = 0;
         /// For benchmarks: the object store counts uploaded bytes and keeps none, an upload
         /// request is never answered as a duplicate, and finalize checks sizes only.
         bool discardUploads = false;
@@ -208,6 +212,23 @@ public:
 
     QList<RecordedRequest> requests() const;
     void clearRequests();
+    /// Stops (false) or resumes keeping a record of each request here and in the object store,
+    /// which a long-running backend would otherwise grow without end.
+    void setRecordsRequests(bool records);
+
+    // Persistence.
+
+    /// Everything the endpoints keep (accounts, sessions, library items with their uploads,
+    /// reservations, restore requests and the id counters) as one JSON object. Faults, hooks,
+    /// recorded requests and the objects themselves are not part of it.
+    QJsonObject state() const;
+    /// Replaces that state with one `state()` made. A damaged state changes nothing and fails
+    /// with the `DecodingError` naming the key.
+    [[nodiscard]] Result<void> restoreState(const QJsonObject &state);
+    /// Every account's e-mail address, in the order the accounts were made.
+    QStringList accountEmails() const;
+    /// Every restore request's id, in the order the requests were made.
+    QList<qint64> restoreRequestIDs() const;
 
     struct Private;
 

@@ -53,6 +53,29 @@ QString sidecarObjectKey(const TestBackend::LibraryItem &item)
     return QStringLiteral("library/%1/sidecar/%2").arg(item.id).arg(*item.sidecarFilename);
 }
 
+/// The completed upload of the item's RAW original (or sidecar), when it was archived through the
+/// verified backup endpoints rather than added by a test.
+const TestBackend::Private::MultipartUpload *
+completedUpload(const TestBackend::Private &d, qint64 libraryItemID, bool sidecar)
+{
+    for (const TestBackend::Private::StoredItem &stored : d.items) {
+        if (stored.item.id != libraryItemID)
+            continue;
+        const auto &upload = sidecar ? stored.sidecarUpload : stored.rawUpload;
+        return upload && upload->complete ? &*upload : nullptr;
+    }
+    return nullptr;
+}
+
+/// Where the bytes of the item's RAW original (or sidecar) are kept.
+QString
+downloadObjectKey(const TestBackend::Private &d, const TestBackend::LibraryItem &item, bool sidecar)
+{
+    if (const auto *upload = completedUpload(d, item.id, sidecar))
+        return assembledObjectKey(*upload);
+    return sidecar ? sidecarObjectKey(item) : rawObjectKey(item);
+}
+
 /// The library item behind a request's item; requests only ever hold the owner's items.
 const TestBackend::LibraryItem &libraryItem(TestBackend::Private &d,
                                             const RestoreRequestStore::RequestRecord &record,
@@ -268,7 +291,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
                 = withExpiry({{QStringLiteral("library_item_id"), stored.id},
                               {QStringLiteral("canonical_filename"), stored.canonicalFilename},
                               {QStringLiteral("byte_count"), stored.byteCount.value_or(0)}},
-                             rawObjectKey(stored));
+                             downloadObjectKey(*d, stored, false));
             if (stored.sidecarFilename) {
                 download.insert(
                     QStringLiteral("sidecar"),
@@ -276,7 +299,7 @@ void registerRestoreRoutes(TestBackend::Private &backend)
                                 {QStringLiteral("byte_count"), stored.sidecarByteCount.value_or(0)},
                                 {QStringLiteral("content_hash"),
                                  stored.sidecarContentHash.value_or(QString())}},
-                               sidecarObjectKey(stored)));
+                               downloadObjectKey(*d, stored, true)));
             }
             downloads.append(download);
         }

@@ -97,11 +97,6 @@ MultipartUpload openUpload(TestBackend::Private &d, qint64 byteCount)
             0};
 }
 
-QString assembledKey(const MultipartUpload &upload)
-{
-    return upload.uploadID + QStringLiteral("/assembled");
-}
-
 /// The upload answered again for an open upload of the same bytes, as the backend is set to.
 MultipartUpload
 reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byteCount)
@@ -147,7 +142,7 @@ bool assembledMatches(const TestBackend::Private &d,
         return false;
     if (d.discardUploads)
         return byteCount == upload->assembledByteCount;
-    const std::optional<QByteArray> object = d.objectStore->object(assembledKey(*upload));
+    const std::optional<QByteArray> object = d.objectStore->object(assembledObjectKey(*upload));
     return object && byteCount == object->size() && contentHash == referenceSha256(*object);
 }
 
@@ -390,7 +385,7 @@ void registerUploadRoutes(TestBackend::Private &backend)
                         assembled += d->objectStore->object(part).value_or(QByteArray());
                 }
                 if (!d->discardUploads)
-                    d->objectStore->putObject(assembledKey(*upload), assembled);
+                    d->objectStore->putObject(assembledObjectKey(*upload), assembled);
                 upload->assembledByteCount = assembledByteCount;
                 upload->complete = true;
                 response.status = 204;
@@ -526,7 +521,7 @@ std::optional<QByteArray> TestBackend::assembledObject(qint64 libraryItemID, boo
             = sidecar ? stored.sidecarUpload : stored.rawUpload;
         if (!upload || !upload->complete)
             return std::nullopt;
-        return d->objectStore->object(assembledKey(*upload));
+        return d->objectStore->object(assembledObjectKey(*upload));
     }
     return std::nullopt;
 }

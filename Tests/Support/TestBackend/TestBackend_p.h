@@ -58,6 +58,7 @@ struct TestBackend::Private
 
     QList<FaultRule> faults;
     QList<RecordedRequest> requests;
+    bool recordsRequests = true;
 
     QList<Account> accounts;
     QHash<QString, QString> sessions; ///< token -> e-mail
@@ -112,6 +113,12 @@ struct TestBackend::Private
     quint64 nextBillingSession = 1;
     RestoreRequestStore restore;
 };
+
+/// The object a completed multipart upload assembled from its parts.
+inline QString assembledObjectKey(const TestBackend::Private::MultipartUpload &upload)
+{
+    return upload.uploadID + QStringLiteral("/assembled");
+}
 
 // Endpoint families.
 void registerAccountRoutes(TestBackend::Private &backend);

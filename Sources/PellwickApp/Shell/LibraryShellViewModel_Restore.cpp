@@ -1,0 +1,22 @@
+#include "LibraryShellViewModel.h"
+
+namespace Pellwick {
+
+void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
+{
+    if (m_restorePollingTask)
+        m_restorePollingTask->cancel();
+    m_restorePollingTask.reset();
+    if (!request || request->status != RestoreRequestStatus::Preparing) {
+        m_restorePreparingStartedAt.reset();
+        return;
+    }
+    // Kept while the application is inactive: the intervals count from the start of preparation.
+    if (!m_restorePreparingStartedAt)
+        m_restorePreparingStartedAt = Date::now();
+    if (!m_isApplicationActive)
+        return;
+    m_restorePollingTask.emplace();
+}
+
+} // namespace Pellwick

@@ -1,0 +1,292 @@
+#include "RestoreRequestCoordinator.h"
+
+#include "RestoreTransferBuilder.h"
+#include "RestoreTransferError.h"
+
+#include <map>
+
+namespace Pellwick {
+
+namespace {
+
+using CoordinatorError = RestoreRequestCoordinatorError;
+
+bool isLocalTransferOutcome(const std::optional<RestoreRequestStatus> &status)
+{
+    return status == RestoreRequestStatus::Downloaded
+           || status == RestoreRequestStatus::NeedsAttention;
+}
+
+} // namespace
+
+/// The records of one read of the cache by backend id; the pointers stay valid while `records`
+/// lives.
+class RestoreRequestCoordinator::LocalItems
+{
+public:
+    const LocalLibraryItem *find(qint64 backendID) const { return byBackendID.value(backendID); }
+
+    LocalLibraryCacheRecords records;
+    QHash<qint64, const LocalLibraryItem *> byBackendID;
+};
+
+RestoreRequestCoordinator::RestoreRequestCoordinator(LocalLibraryCache cache,
+                                                     std::shared_ptr<const RestoreAPI> api,
+                                                     RestoreDestinationResolver destinationResolver)
+    : m_cache(std::move(cache))
+    , m_api(std::move(api))
+    , m_destinationResolver(std::move(destinationResolver))
+{}
+
+Result<RestoreRequest> RestoreRequestCoordinator::createRestoreRequest(
+    const QString &token, const QSet<QUuid> &selectedLocalItemIDs, std::stop_token stop) const
+{
+    auto records = m_cache.cachedRecords();
+    if (!records)
+        return tl::unexpected(std::move(records).error());
+    QList<qint64> libraryItemIDs;
+    records->forEach([&](const LocalLibraryItem &item) {
+        if (selectedLocalItemIDs.contains(item.id)
+            && item.importStatus == LibraryItemImportStatus::VerifiedBackup
+            && item.backendLibraryItemID)
+            libraryItemIDs.append(*item.backendLibraryItemID);
+    });
+    if (libraryItemIDs.isEmpty())
+        return failure(CoordinatorError{CoordinatorError::NoRestorableItems{}});
+
+    return synchronized(m_api->createRestoreRequest(token, libraryItemIDs, std::move(stop)));
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::refreshRestoreRequest(const QString &token,
+                                                                        qint64 restoreRequestID,
+                                                                        std::stop_token stop) const
+{
+    auto request = m_api->restoreRequest(token, restoreRequestID, std::move(stop));
+    if (!request)
+        return request;
+    return synchronizedPreservingOutcomes(*request);
+}
+
+Result<std::optional<RestoreRequest>>
+RestoreRequestCoordinator::activeRestoreRequest(const QString &token, std::stop_token stop) const
+{
+    auto request = m_api->activeRestoreRequest(token, std::move(stop));
+    if (!request || !*request)
+        return request;
+    auto preserved = synchronizedPreservingOutcomes(**request);
+    if (!preserved)
+        return tl::unexpected(std::move(preserved).error());
+    return std::optional(std::move(*preserved));
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::cancelRestoreRequest(const QString &token,
+                                                                       qint64 restoreRequestID,
+                                                                       std::stop_token stop) const
+{
+    auto request = m_api->cancelRestoreRequest(token, restoreRequestID, std::move(stop));
+    if (!request)
+        return request;
+    QSet<qint64> ids;
+    for (const RestoreRequestItem &item : request->items)
+        ids.insert(item.libraryItemID);
+    PELLWICK_TRY(m_cache.updateRestoreStatus(ids, std::nullopt, {}));
+    return request;
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::retryRestoreRequest(const QString &token,
+                                                                      qint64 restoreRequestID,
+                                                                      std::stop_token stop) const
+{
+    return synchronized(m_api->retryRestoreRequest(token, restoreRequestID, std::move(stop)));
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::completeRestoreRequest(const QString &token,
+                                                                         qint64 restoreRequestID,
+                                                                         std::stop_token stop) const
+{
+    return synchronized(m_api->completeRestoreRequest(token, restoreRequestID, std::move(stop)));
+}
+
+Result<RestoreDownloads> RestoreRequestCoordinator::restoreDownloads(const QString &token,
+                                                                     qint64 restoreRequestID,
+                                                                     std::stop_token stop) const
+{
+    auto downloads = m_api->restoreDownloads(token, restoreRequestID, std::move(stop));
+    if (!downloads)
+        return downloads;
+    PELLWICK_TRY(updateLocalRestoreStatuses(downloads->restoreRequest));
+    return downloads;
+}
+
+Result<QList<RestoreTransfer>> RestoreRequestCoordinator::restoreTransfers(
+    const QString &token,
+    qint64 restoreRequestID,
+    const QString &destinationDirectory,
+    const QHash<qint64, QString> &destinationFilenames,
+    const QHash<RestoreTransferIdentifier, RestoreTransferManifest> &completedTransferManifests,
+    std::stop_token stop) const
+{
+    auto capabilities
+        = m_api->restoreTransferCapabilities(token, restoreRequestID, std::move(stop));
+    if (!capabilities)
+        return tl::unexpected(std::move(capabilities).error());
+    auto local = localItemsByBackendID();
+    if (!local)
+        return tl::unexpected(std::move(local).error());
+
+    const auto manifest = [&](qint64 libraryItemID, RestoreTransferArtifact artifact) {
+        const auto found = completedTransferManifests.constFind(
+            RestoreTransferIdentifier{restoreRequestID, libraryItemID, artifact});
+        return found == completedTransferManifests.cend() ? std::optional<RestoreTransferManifest>()
+                                                          : std::optional(*found);
+    };
+
+    QList<RestoreTransfer> transfers;
+    transfers.reserve(capabilities->transfers.size());
+    QSet<QString> reserved;
+    for (const RestoreTransferCapability &capability : std::as_const(capabilities->transfers)) {
+        const LocalLibraryItem *item = local->find(capability.libraryItemID);
+        if (!item) {
+            return failure(RestoreTransferError{
+                RestoreTransferError::MissingLocalLibraryItem{capability.libraryItemID}});
+        }
+        const auto selected = destinationFilenames.constFind(capability.libraryItemID);
+        RestoreTransferBuilder builder{
+            m_destinationResolver,
+            capability,
+            *item,
+            restoreRequestID,
+            destinationDirectory,
+            selected == destinationFilenames.cend() ? std::nullopt : std::optional(*selected),
+            manifest(capability.libraryItemID, RestoreTransferArtifact::Raw),
+            manifest(capability.libraryItemID, RestoreTransferArtifact::Sidecar),
+            std::move(reserved)};
+        auto transfer = builder.build();
+        if (!transfer)
+            return tl::unexpected(std::move(transfer).error());
+        reserved = std::move(builder.reservedDestinations);
+        transfers.append(std::move(*transfer));
+    }
+    return transfers;
+}
+
+Result<void> RestoreRequestCoordinator::markRestoreTransfersComplete(
+    const QList<RestoreTransferManifest> &manifests) const
+{
+    QSet<qint64> ids;
+    for (const RestoreTransferManifest &manifest : manifests) {
+        if (manifest.isComplete)
+            ids.insert(manifest.id.libraryItemID);
+    }
+    return m_cache.updateRestoreStatus(ids, RestoreRequestStatus::Downloaded, {});
+}
+
+Result<void> RestoreRequestCoordinator::markRestoreTransfersNeedsAttention(
+    const QList<RestoreTransfer> &transfers, const QHash<qint64, QString> &attentionReasons) const
+{
+    QSet<qint64> ids;
+    for (const RestoreTransfer &transfer : transfers)
+        ids.insert(transfer.id.libraryItemID);
+    return m_cache.updateRestoreStatus(ids, RestoreRequestStatus::NeedsAttention, attentionReasons);
+}
+
+Result<void>
+RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &request) const
+{
+    PELLWICK_TRY(validateUniqueRemoteItems(request));
+    auto local = localItemsByBackendID();
+    if (!local)
+        return tl::unexpected(std::move(local).error());
+
+    struct Group
+    {
+        QSet<qint64> ids;
+        QHash<qint64, QString> attentionReasons;
+    };
+
+    // Ordered by status so that the writes happen in one fixed order.
+    std::map<RestoreRequestStatus, Group> groups;
+    for (const RestoreRequestItem &item : request.items) {
+        if (request.status == RestoreRequestStatus::Ready) {
+            const LocalLibraryItem *record = local->find(item.libraryItemID);
+            if (record && isLocalTransferOutcome(record->restoreStatus))
+                continue;
+        }
+        Group &group = groups[item.status];
+        group.ids.insert(item.libraryItemID);
+        if (item.attentionReason)
+            group.attentionReasons.insert(item.libraryItemID, *item.attentionReason);
+    }
+    for (const auto &[status, group] : groups)
+        PELLWICK_TRY(m_cache.updateRestoreStatus(group.ids, status, group.attentionReasons));
+    return {};
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::restoreRequestPreservingLocalTransferOutcomes(
+    RestoreRequest request) const
+{
+    if (request.status != RestoreRequestStatus::Ready)
+        return request;
+    auto local = localItemsByBackendID();
+    if (!local)
+        return tl::unexpected(std::move(local).error());
+    for (RestoreRequestItem &item : request.items) {
+        const LocalLibraryItem *record = local->find(item.libraryItemID);
+        if (!record || !isLocalTransferOutcome(record->restoreStatus))
+            continue;
+        item.status = *record->restoreStatus;
+        if (item.status == RestoreRequestStatus::NeedsAttention && record->restoreAttentionReason)
+            item.attentionReason = record->restoreAttentionReason;
+    }
+    return request;
+}
+
+Result<RestoreRequestCoordinator::LocalItems>
+RestoreRequestCoordinator::localItemsByBackendID() const
+{
+    auto records = m_cache.cachedRecords();
+    if (!records)
+        return tl::unexpected(std::move(records).error());
+    LocalItems local{std::move(*records), {}};
+    bool conflict = false;
+    local.records.forEach([&](const LocalLibraryItem &item) {
+        if (!item.backendLibraryItemID || conflict)
+            return;
+        const LocalLibraryItem *&entry = local.byBackendID[*item.backendLibraryItemID];
+        if (!entry)
+            entry = &item;
+        else if (!(*entry == item))
+            conflict = true;
+    });
+    if (conflict)
+        return failure(CoordinatorError{CoordinatorError::LocalLibraryCacheConflict{}});
+    return local;
+}
+
+Result<void> RestoreRequestCoordinator::validateUniqueRemoteItems(const RestoreRequest &request)
+{
+    QSet<qint64> seen;
+    for (const RestoreRequestItem &item : request.items) {
+        if (seen.contains(item.libraryItemID))
+            return failure(CoordinatorError{CoordinatorError::RestoreRequestItemConflict{}});
+        seen.insert(item.libraryItemID);
+    }
+    return {};
+}
+
+Result<RestoreRequest> RestoreRequestCoordinator::synchronized(Result<RestoreRequest> request) const
+{
+    if (!request)
+        return request;
+    PELLWICK_TRY(updateLocalRestoreStatuses(*request));
+    return request;
+}
+
+Result<RestoreRequest>
+RestoreRequestCoordinator::synchronizedPreservingOutcomes(const RestoreRequest &request) const
+{
+    PELLWICK_TRY(updateLocalRestoreStatuses(request));
+    return restoreRequestPreservingLocalTransferOutcomes(request);
+}
+
+} // namespace Pellwick

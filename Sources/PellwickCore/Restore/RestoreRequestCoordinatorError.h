@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <variant>
+
+namespace Pellwick {
+
+/// The failures of the restore request coordinator of its own, in this order.
+struct RestoreRequestCoordinatorError
+{
+    /// A planned destination is taken (it exists, another file of the same run claimed it, or
+    /// the name is not usable as a file name). Carries the backend item id, the taken path (always
+    /// inside the destination folder) and a free RAW filename to offer instead.
+    struct DestinationFilenameConflict
+    {
+        qint64 libraryItemID = 0;
+        QString existingURL;
+        QString suggestedFilename;
+        bool operator==(const DestinationFilenameConflict &) const = default;
+    };
+
+    /// The selection holds no Verified Backup with a backend id.
+    struct NoRestorableItems
+    {
+        bool operator==(const NoRestorableItems &) const = default;
+    };
+
+    /// Two different local records carry the same backend library item id.
+    struct LocalLibraryCacheConflict
+    {
+        bool operator==(const LocalLibraryCacheConflict &) const = default;
+    };
+
+    /// The backend's request lists one library item id more than once.
+    struct RestoreRequestItemConflict
+    {
+        bool operator==(const RestoreRequestItemConflict &) const = default;
+    };
+
+    std::variant<DestinationFilenameConflict,
+                 NoRestorableItems,
+                 LocalLibraryCacheConflict,
+                 RestoreRequestItemConflict>
+        value;
+
+    bool operator==(const RestoreRequestCoordinatorError &) const = default;
+};
+
+} // namespace Pellwick

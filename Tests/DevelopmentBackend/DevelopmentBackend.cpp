@@ -1,0 +1,178 @@
+#include "DevelopmentBackend.h"
+
+#include <PellwickCore/Support/AtomicFile.h>
+#include <PellwickCore/Support/Error.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonDocument>
+#include <QMetaObject>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <Support/TestBackend/TestBackend.h>
+#include <Support/TestObjectStore.h>
+
+namespace Pellwick::Test {
+
+QString DevelopmentBackend::stateFile(const QString &stateDirectory)
+{
+    return QDir(stateDirectory).filePath(QStringLiteral("state.json"));
+}
+
+QString DevelopmentBackend::defaultStateDirectory()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return QDir(base).filePath(QStringLiteral("pellwick-dev-backend"));
+}
+
+std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &options,
+                                                             QString *errorMessage)
+{
+    const QString directory = QDir(options.stateDirectory).absolutePath();
+    if (!QDir().mkpath(directory)) {
+        *errorMessage = QStringLiteral("cannot create the state folder %1").arg(directory);
+        return nullptr;
+    }
+    const QString file = stateFile(directory);
+    std::optional<QJsonObject> state;
+    if (QFile::exists(file)) {
+        QFile input(file);
+        if (!input.open(QIODevice::ReadOnly)) {
+            *errorMessage = QStringLiteral("cannot read the state file %1: %2")
+                                .arg(file, input.errorString());
+            return nullptr;
+        }
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(input.readAll(), &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+            *errorMessage = QStringLiteral("cannot read the state file %1: not a JSON object (%2)")
+                                .arg(file, parseError.errorString());
+            return nullptr;
+        }
+        state = document.object();
+    }
+
+    TestBackend::Options backendOptions;
+    backendOptions.port = options.port;
+    auto backend = std::make_unique<TestBackend>(backendOptions);
+    backend->setRecordsRequests(false);
+    if (state) {
+        if (const Result<void> restored = backend->restoreState(*state); !restored) {
+            *errorMessage = QStringLiteral("cannot read the state file %1: %2")
+                                .arg(file, describe(restored.error()));
+            return nullptr;
+        }
+    }
+    const QString objects = QDir(directory).filePath(QStringLiteral("objects"));
+    if (const Result<void> kept = backend->objectStore().keepObjectsIn(objects); !kept) {
+        *errorMessage = QStringLiteral("cannot read the stored objects in %1: %2")
+                            .arg(objects, describe(kept.error()));
+        return nullptr;
+    }
+    Options opened = options;
+    opened.stateDirectory = directory;
+    return std::unique_ptr<DevelopmentBackend>(new DevelopmentBackend(opened, std::move(backend)));
+}
+
+DevelopmentBackend::DevelopmentBackend(const Options &options, std::unique_ptr<TestBackend> backend)
+    : m_options(options)
+    , m_backend(std::move(backend))
+{
+    m_backend->setRequestHook(
+        [this](const QByteArray &method, const QByteArray &path, bool applied) {
+            if (applied)
+                requestApplied(method, path);
+            return true;
+        });
+    // Restore requests in preparation become ready after the delay, checked a few times a second.
+    auto *timer = new QTimer(this);
+    timer->setInterval(std::min<std::chrono::milliseconds>(options.restoreReadyDelay / 4,
+                                                           std::chrono::milliseconds(500)));
+    connect(timer, &QTimer::timeout, this, &DevelopmentBackend::advanceRestoreRequests);
+    timer->start();
+}
+
+DevelopmentBackend::~DevelopmentBackend()
+{
+    m_backend->setRequestHook({});
+}
+
+QUrl DevelopmentBackend::baseURL() const
+{
+    return m_backend->baseURL();
+}
+
+void DevelopmentBackend::requestApplied(const QByteArray &method, const QByteArray &path)
+{
+    if (method == "GET")
+        return;
+    if (method == "POST" && path == "/api/auth/registrations")
+        verifyNewAccounts();
+    save();
+}
+
+void DevelopmentBackend::verifyNewAccounts()
+{
+    for (const QString &email : m_backend->accountEmails()) {
+        const std::optional<TestBackend::Account> account = m_backend->account(email);
+        if (!account || account->emailVerified)
+            continue;
+        m_backend->updateAccount(
+            email, [](TestBackend::Account &changed) { changed.emailVerified = true; });
+        const QString line
+            = QStringLiteral("Registered %1 and marked it verified at once (this stand-in "
+                             "sends no e-mail).")
+                  .arg(email);
+        QMetaObject::invokeMethod(
+            this, [this, line] { Q_EMIT notice(line); }, Qt::QueuedConnection);
+    }
+}
+
+void DevelopmentBackend::advanceRestoreRequests()
+{
+    static QHash<qint64, std::chrono::steady_clock::time_point> firstSeen;
+    const auto now = std::chrono::steady_clock::now();
+    bool changed = false;
+    for (const qint64 id : m_backend->restoreRequestIDs()) {
+        const std::optional<RestoreRequest> request = m_backend->restoreRequest(id);
+        if (!request || request->status != RestoreRequestStatus::Preparing) {
+            firstSeen.remove(id);
+            continue;
+        }
+        const auto seen = firstSeen.constFind(id);
+        if (seen == firstSeen.cend()) {
+            firstSeen.insert(id, now);
+            continue;
+        }
+        if (now - *seen < m_options.restoreReadyDelay)
+            continue;
+        m_backend->setRestoreRequestStatus(id, RestoreRequestStatus::Ready);
+        firstSeen.remove(id);
+        changed = true;
+        Q_EMIT notice(QStringLiteral("Restore request %1 is ready.").arg(id));
+    }
+    if (changed)
+        save();
+}
+
+void DevelopmentBackend::save()
+{
+    // One save at a time, each with the state as it is when it starts, so a later save never
+    // writes an older state.
+    const std::lock_guard lock(m_saveMutex);
+    const QByteArray data = QJsonDocument(m_backend->state()).toJson(QJsonDocument::Compact);
+    const Result<void> written
+        = writeFileAtomically(LocalFileManager(), stateFile(m_options.stateDirectory), data);
+    if (!written) {
+        qWarning("pellwick-dev-backend: cannot save the state: %s",
+                 qPrintable(describe(written.error())));
+    }
+}
+
+} // namespace Pellwick::Test

@@ -1,0 +1,120 @@
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <Support/TestBackend/TestBackend.h>
+
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+/// Starts the application, waits until its window titled "Pellwick" is mapped, takes a
+/// screenshot of the whole screen and ends the application by its process id (SIGTERM, which
+/// it answers as a closed window). Succeeds when the window was mapped and the application then
+/// ended by itself within 10 seconds with exit code 0.
+const QString smokeScript = uR"(
+"$PELLWICK_BINARY" & app=$!
+mapped=no
+for attempt in $(seq 1 300); do
+    if xwininfo -name Pellwick 2>/dev/null | grep -q 'Map State: IsViewable'; then
+        mapped=yes
+        break
+    fi
+    if ! kill -0 "$app" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+if [ "$mapped" = yes ]; then
+    import -window root "$SCREENSHOT"
+fi
+kill -TERM "$app" 2>/dev/null
+ended=no
+for attempt in $(seq 1 100); do
+    if ! kill -0 "$app" 2>/dev/null; then
+        ended=yes
+        break
+    fi
+    sleep 0.1
+done
+if [ "$ended" = no ]; then
+    echo "the application did not end after SIGTERM"
+    kill -KILL "$app"
+fi
+wait "$app"
+status=$?
+echo "exit status $status"
+[ "$mapped" = yes ] && [ "$ended" = yes ] && [ "$status" -eq 0 ]
+)"_s;
+
+} // namespace
+
+class XvfbSmokeTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void windowIsMappedUnderXvfb_data();
+    void windowIsMappedUnderXvfb();
+};
+
+void XvfbSmokeTests::windowIsMappedUnderXvfb_data()
+{
+    QTest::addColumn<bool>("stallingBackend");
+
+    QTest::newRow("backend answering") << false;
+    // Closing does not wait for a stalled health check.
+    QTest::newRow("backend stalling") << true;
+}
+
+void XvfbSmokeTests::windowIsMappedUnderXvfb()
+{
+    QFETCH(bool, stallingBackend);
+
+    const QString xvfbRun = QStandardPaths::findExecutable(u"xvfb-run"_s);
+    if (xvfbRun.isEmpty())
+        QSKIP("xvfb-run is not installed (scripts/install-dependencies installs it)");
+    TestBackend backend;
+    if (stallingBackend)
+        backend.injectFault("GET", "/api/health", TestBackend::Fault::stall());
+    QTemporaryDir roots;
+    const QString screenshot
+        = QDir(QStringLiteral(QT_TESTCASE_BUILDDIR))
+              .filePath(stallingBackend ? u"grabs/xvfb-smoke-stalling-backend.png"_s
+                                        : u"grabs/xvfb-smoke.png"_s);
+    QDir().mkpath(QFileInfo(screenshot).path());
+    QFile::remove(screenshot);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"QT_QPA_PLATFORM"_s); // the real X server of Xvfb
+    environment.insert(u"PELLWICK_BINARY"_s, QStringLiteral(PELLWICK_APP_PATH));
+    environment.insert(u"SCREENSHOT"_s, screenshot);
+    environment.insert(u"PELL_WICK_BACKEND_URL"_s, backend.baseURL().toString());
+    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE"_s, u"1"_s);
+    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"_s, u"1"_s);
+    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_RESTORE_DESTINATION_STORE"_s, u"1"_s);
+    environment.insert(u"PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"_s, roots.filePath(u"library"_s));
+    environment.insert(u"PELLWICK_INGEST_CACHE_ROOT"_s, roots.filePath(u"ingest"_s));
+    environment.insert(u"PELL_WICK_STAGING_AREA_ROOT"_s, roots.filePath(u"staging"_s));
+    environment.insert(u"PELL_WICK_RESTORE_TRANSFER_STATE_ROOT"_s, roots.filePath(u"transfers"_s));
+    environment.insert(u"HOME"_s, roots.filePath(u"home"_s));
+    environment.insert(u"XDG_CONFIG_HOME"_s, roots.filePath(u"config"_s));
+    environment.insert(u"XDG_DATA_HOME"_s, roots.filePath(u"data"_s));
+
+    QProcess smoke;
+    smoke.setProcessEnvironment(environment);
+    smoke.setProcessChannelMode(QProcess::MergedChannels);
+    smoke.start(xvfbRun,
+                {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, smokeScript});
+    QVERIFY(smoke.waitForFinished(90'000));
+    const QString output = QString::fromUtf8(smoke.readAll());
+    QVERIFY2(smoke.exitCode() == 0, qPrintable(output));
+    QVERIFY(QFileInfo(screenshot).size() > 0);
+}
+
+QTEST_GUILESS_MAIN(XvfbSmokeTests)
+#include "XvfbSmokeTests.moc"

@@ -1,0 +1,354 @@
+// The test backend's state as one JSON object, so a long-running backend can keep it across
+// restarts.
+
+#include "TestBackend_p.h"
+
+#include <PellwickCore/Backend/LibrarySessionClient_p.h>
+#include <PellwickCore/Support/Json.h>
+
+#include <QJsonArray>
+
+#include <cstdint>
+
+namespace Pellwick::Test {
+
+namespace {
+
+using Json::ObjectReader;
+
+/// Assigns the value of the `Result` `expr` to `target`, or returns its error.
+#define READ_INTO(target, expr)                                                                    \
+    do {                                                                                           \
+        auto readResult = (expr);                                                                  \
+        if (!readResult)                                                                           \
+            return tl::unexpected<Error>(std::move(readResult).error());                           \
+        target = std::move(*readResult);                                                           \
+    } while (false)
+
+/// Reads the array under `key` of `reader`, each element an object read by `read`.
+template<typename T, typename F>
+Result<QList<T>> objectElements(const ObjectReader &reader, const QString &key, F read)
+{
+    return reader.elements<T>(key,
+                              [&read](const QJsonValue &value, const QString &path) -> Result<T> {
+                                  Result<QJsonObject> object = Json::readObject(value, path);
+                                  if (!object)
+                                      return tl::unexpected<Error>(std::move(object).error());
+                                  return read(ObjectReader(*object, path));
+                              });
+}
+
+QJsonValue optionalJson(const std::optional<QString> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+QJsonValue optionalJson(const std::optional<qint64> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
+QJsonValue uploadJson(const std::optional<TestBackend::Private::MultipartUpload> &upload)
+{
+    if (!upload)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("upload_id"), upload->uploadID},
+                       {QStringLiteral("part_count"), upload->partCount},
+                       {QStringLiteral("complete"), upload->complete},
+                       {QStringLiteral("part_size"), upload->partSize}};
+}
+
+Result<std::optional<TestBackend::Private::MultipartUpload>> readUpload(const ObjectReader &reader,
+                                                                        const QString &key)
+{
+    std::optional<ObjectReader> object;
+    READ_INTO(object, reader.optionalObject(key));
+    if (!object)
+        return std::optional<TestBackend::Private::MultipartUpload>();
+    TestBackend::Private::MultipartUpload upload;
+    READ_INTO(upload.uploadID, object->string(QStringLiteral("upload_id")));
+    READ_INTO(upload.partCount, object->byteCount(QStringLiteral("part_count")));
+    READ_INTO(upload.complete, object->boolean(QStringLiteral("complete")));
+    READ_INTO(upload.partSize, object->byteCount(QStringLiteral("part_size")));
+    return std::optional(upload);
+}
+
+QJsonObject itemJson(const TestBackend::LibraryItem &item)
+{
+    return QJsonObject{
+        {QStringLiteral("id"), item.id},
+        {QStringLiteral("original_filename"), item.originalFilename},
+        {QStringLiteral("canonical_filename"), item.canonicalFilename},
+        {QStringLiteral("content_hash"), item.contentHash},
+        {QStringLiteral("byte_count"), optionalJson(item.byteCount)},
+        {QStringLiteral("sidecar_filename"), optionalJson(item.sidecarFilename)},
+        {QStringLiteral("sidecar_byte_count"), optionalJson(item.sidecarByteCount)},
+        {QStringLiteral("sidecar_content_hash"), optionalJson(item.sidecarContentHash)},
+        {QStringLiteral("import_status"), item.importStatus},
+        {QStringLiteral("imported_at"), item.importedAt},
+        {QStringLiteral("import_source_name"), optionalJson(item.importSourceName)},
+        {QStringLiteral("source_relative_path"), optionalJson(item.sourceRelativePath)},
+        {QStringLiteral("cache_relative_path"), optionalJson(item.cacheRelativePath)},
+    };
+}
+
+Result<TestBackend::LibraryItem> readItem(const ObjectReader &reader)
+{
+    TestBackend::LibraryItem item;
+    READ_INTO(item.id, reader.integer(QStringLiteral("id")));
+    READ_INTO(item.originalFilename, reader.string(QStringLiteral("original_filename")));
+    READ_INTO(item.canonicalFilename, reader.string(QStringLiteral("canonical_filename")));
+    READ_INTO(item.contentHash, reader.string(QStringLiteral("content_hash")));
+    READ_INTO(item.byteCount, reader.optionalByteCount(QStringLiteral("byte_count")));
+    READ_INTO(item.sidecarFilename, reader.optionalString(QStringLiteral("sidecar_filename")));
+    READ_INTO(item.sidecarByteCount,
+              reader.optionalByteCount(QStringLiteral("sidecar_byte_count")));
+    READ_INTO(item.sidecarContentHash,
+              reader.optionalString(QStringLiteral("sidecar_content_hash")));
+    READ_INTO(item.importStatus, reader.string(QStringLiteral("import_status")));
+    READ_INTO(item.importedAt, reader.number(QStringLiteral("imported_at")));
+    READ_INTO(item.importSourceName, reader.optionalString(QStringLiteral("import_source_name")));
+    READ_INTO(item.sourceRelativePath,
+              reader.optionalString(QStringLiteral("source_relative_path")));
+    READ_INTO(item.cacheRelativePath, reader.optionalString(QStringLiteral("cache_relative_path")));
+    return item;
+}
+
+Result<RestoreRequestStatus> readStatus(const ObjectReader &reader)
+{
+    return Json::readRawValue(reader,
+                              QStringLiteral("status"),
+                              QStringLiteral("RestoreRequestStatus"),
+                              &restoreRequestStatusFromRaw);
+}
+
+/// The state with every collection read; applied only when all of it reads.
+struct DecodedState
+{
+    QList<TestBackend::Account> accounts;
+    QHash<QString, QString> sessions;
+    QList<TestBackend::Private::StoredItem> items;
+    QList<TestBackend::Private::Reservation> reservations;
+    QList<RestoreRequestStore::RequestRecord> restoreRequests;
+    qint64 nextId = 1;
+    qint64 nextToken = 1;
+    qint64 nextUpload = 1;
+    qint64 nextBillingSession = 1;
+    qint64 nextRestoreRequestID = 1;
+};
+
+Result<DecodedState> decodeState(const QJsonObject &state)
+{
+    const ObjectReader reader(state);
+    DecodedState decoded;
+    READ_INTO(decoded.nextId, reader.integer(QStringLiteral("next_id"), 1, INT64_MAX));
+    READ_INTO(decoded.nextToken, reader.integer(QStringLiteral("next_token"), 1, INT64_MAX));
+    READ_INTO(decoded.nextUpload, reader.integer(QStringLiteral("next_upload"), 1, INT64_MAX));
+    READ_INTO(decoded.nextBillingSession,
+              reader.integer(QStringLiteral("next_billing_session"), 1, INT64_MAX));
+    READ_INTO(decoded.nextRestoreRequestID,
+              reader.integer(QStringLiteral("next_restore_request_id"), 1, INT64_MAX));
+
+    READ_INTO(decoded.accounts,
+              objectElements<TestBackend::Account>(
+                  reader,
+                  QStringLiteral("accounts"),
+                  [](const ObjectReader &object) -> Result<TestBackend::Account> {
+                      TestBackend::Account account;
+                      READ_INTO(account.userId, object.integer(QStringLiteral("user_id")));
+                      READ_INTO(account.email, object.string(QStringLiteral("email")));
+                      READ_INTO(account.password, object.string(QStringLiteral("password")));
+                      READ_INTO(account.displayName,
+                                object.optionalString(QStringLiteral("display_name")));
+                      READ_INTO(account.emailVerified,
+                                object.boolean(QStringLiteral("email_verified")));
+                      ObjectReader library{QJsonObject()};
+                      READ_INTO(library, object.object(QStringLiteral("library")));
+                      READ_INTO(account.library, BackendWire::decodeLibrary(library));
+                      return account;
+                  }));
+
+    ObjectReader sessions{QJsonObject()};
+    READ_INTO(sessions, reader.object(QStringLiteral("sessions")));
+    for (auto it = sessions.jsonObject().begin(); it != sessions.jsonObject().end(); ++it) {
+        QString email;
+        READ_INTO(email, sessions.string(it.key()));
+        decoded.sessions.insert(it.key(), email);
+    }
+
+    READ_INTO(decoded.items,
+              objectElements<TestBackend::Private::StoredItem>(
+                  reader,
+                  QStringLiteral("items"),
+                  [](const ObjectReader &object) -> Result<TestBackend::Private::StoredItem> {
+                      TestBackend::Private::StoredItem stored;
+                      READ_INTO(stored.email, object.string(QStringLiteral("email")));
+                      ObjectReader item{QJsonObject()};
+                      READ_INTO(item, object.object(QStringLiteral("item")));
+                      READ_INTO(stored.item, readItem(item));
+                      READ_INTO(stored.rawUpload, readUpload(object, QStringLiteral("raw_upload")));
+                      READ_INTO(stored.sidecarUpload,
+                                readUpload(object, QStringLiteral("sidecar_upload")));
+                      READ_INTO(stored.previewKey, object.string(QStringLiteral("preview_key")));
+                      READ_INTO(stored.countedBytes,
+                                object.byteCount(QStringLiteral("counted_bytes")));
+                      return stored;
+                  }));
+
+    READ_INTO(decoded.reservations,
+              objectElements<TestBackend::Private::Reservation>(
+                  reader,
+                  QStringLiteral("reservations"),
+                  [](const ObjectReader &object) -> Result<TestBackend::Private::Reservation> {
+                      TestBackend::Private::Reservation reservation;
+                      READ_INTO(reservation.id, object.string(QStringLiteral("id")));
+                      READ_INTO(reservation.email, object.string(QStringLiteral("email")));
+                      READ_INTO(reservation.byteCount,
+                                object.byteCount(QStringLiteral("byte_count")));
+                      return reservation;
+                  }));
+
+    READ_INTO(decoded.restoreRequests,
+              objectElements<RestoreRequestStore::RequestRecord>(
+                  reader,
+                  QStringLiteral("restore_requests"),
+                  [](const ObjectReader &object) -> Result<RestoreRequestStore::RequestRecord> {
+                      RestoreRequestStore::RequestRecord request;
+                      READ_INTO(request.id, object.integer(QStringLiteral("id")));
+                      READ_INTO(request.email, object.string(QStringLiteral("email")));
+                      READ_INTO(request.status, readStatus(object));
+                      READ_INTO(request.attentionReason,
+                                object.optionalString(QStringLiteral("attention_reason")));
+                      READ_INTO(request.items,
+                                objectElements<RestoreRequestStore::ItemRecord>(
+                                    object,
+                                    QStringLiteral("items"),
+                                    [](const ObjectReader &itemObject)
+                                        -> Result<RestoreRequestStore::ItemRecord> {
+                                        RestoreRequestStore::ItemRecord item;
+                                        READ_INTO(
+                                            item.libraryItemID,
+                                            itemObject.integer(QStringLiteral("library_item_id")));
+                                        READ_INTO(item.status, readStatus(itemObject));
+                                        READ_INTO(item.attentionReason,
+                                                  itemObject.optionalString(
+                                                      QStringLiteral("attention_reason")));
+                                        return item;
+                                    }));
+                      return request;
+                  }));
+    return decoded;
+}
+
+} // namespace
+
+QJsonObject TestBackend::state() const
+{
+    std::lock_guard lock(d->mutex);
+    QJsonArray accounts;
+    for (const Account &account : d->accounts) {
+        accounts.append(QJsonObject{
+            {QStringLiteral("user_id"), account.userId},
+            {QStringLiteral("email"), account.email},
+            {QStringLiteral("password"), account.password},
+            {QStringLiteral("display_name"), optionalJson(account.displayName)},
+            {QStringLiteral("email_verified"), account.emailVerified},
+            {QStringLiteral("library"), libraryJson(account.library)},
+        });
+    }
+    QJsonObject sessions;
+    for (auto it = d->sessions.cbegin(); it != d->sessions.cend(); ++it)
+        sessions.insert(it.key(), it.value());
+    QJsonArray items;
+    for (const Private::StoredItem &stored : d->items) {
+        items.append(QJsonObject{
+            {QStringLiteral("email"), stored.email},
+            {QStringLiteral("item"), itemJson(stored.item)},
+            {QStringLiteral("raw_upload"), uploadJson(stored.rawUpload)},
+            {QStringLiteral("sidecar_upload"), uploadJson(stored.sidecarUpload)},
+            {QStringLiteral("preview_key"), stored.previewKey},
+            {QStringLiteral("counted_bytes"), stored.countedBytes},
+        });
+    }
+    QJsonArray reservations;
+    for (const Private::Reservation &reservation : d->reservations) {
+        reservations.append(QJsonObject{{QStringLiteral("id"), reservation.id},
+                                        {QStringLiteral("email"), reservation.email},
+                                        {QStringLiteral("byte_count"), reservation.byteCount}});
+    }
+    QJsonArray restoreRequests;
+    for (const RestoreRequestStore::RequestRecord &request : d->restore.requests) {
+        QJsonArray requestItems;
+        for (const RestoreRequestStore::ItemRecord &item : request.items) {
+            requestItems.append(QJsonObject{
+                {QStringLiteral("library_item_id"), item.libraryItemID},
+                {QStringLiteral("status"), toRaw(item.status)},
+                {QStringLiteral("attention_reason"), optionalJson(item.attentionReason)}});
+        }
+        restoreRequests.append(
+            QJsonObject{{QStringLiteral("id"), request.id},
+                        {QStringLiteral("email"), request.email},
+                        {QStringLiteral("status"), toRaw(request.status)},
+                        {QStringLiteral("attention_reason"), optionalJson(request.attentionReason)},
+                        {QStringLiteral("items"), requestItems}});
+    }
+    return QJsonObject{
+        {QStringLiteral("accounts"), accounts},
+        {QStringLiteral("sessions"), sessions},
+        {QStringLiteral("items"), items},
+        {QStringLiteral("reservations"), reservations},
+        {QStringLiteral("restore_requests"), restoreRequests},
+        {QStringLiteral("next_id"), d->nextId},
+        {QStringLiteral("next_token"), qint64(d->nextToken)},
+        {QStringLiteral("next_upload"), qint64(d->nextUpload)},
+        {QStringLiteral("next_billing_session"), qint64(d->nextBillingSession)},
+        {QStringLiteral("next_restore_request_id"), d->restore.nextRequestID},
+    };
+}
+
+Result<void> TestBackend::restoreState(const QJsonObject &state)
+{
+    DecodedState decoded;
+    READ_INTO(decoded, decodeState(state));
+    std::lock_guard lock(d->mutex);
+    d->accounts = std::move(decoded.accounts);
+    d->sessions = std::move(decoded.sessions);
+    d->items = std::move(decoded.items);
+    d->reservations = std::move(decoded.reservations);
+    d->restore.requests = std::move(decoded.restoreRequests);
+    d->nextId = decoded.nextId;
+    d->nextToken = quint64(decoded.nextToken);
+    d->nextUpload = quint64(decoded.nextUpload);
+    d->nextBillingSession = quint64(decoded.nextBillingSession);
+    d->restore.nextRequestID = decoded.nextRestoreRequestID;
+    return {};
+}
+
+QStringList TestBackend::accountEmails() const
+{
+    std::lock_guard lock(d->mutex);
+    QStringList emails;
+    for (const Account &account : d->accounts)
+        emails.append(account.email);
+    return emails;
+}
+
+QList<qint64> TestBackend::restoreRequestIDs() const
+{
+    std::lock_guard lock(d->mutex);
+    QList<qint64> ids;
+    for (const RestoreRequestStore::RequestRecord &request : d->restore.requests)
+        ids.append(request.id);
+    return ids;
+}
+
+void TestBackend::setRecordsRequests(bool records)
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->recordsRequests = records;
+    }
+    d->objectStore->setRecordsRequests(records);
+}
+
+} // namespace Pellwick::Test
