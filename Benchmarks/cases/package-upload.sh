@@ -21,6 +21,8 @@ if [ ! -f "$work/prepared.complete" ]; then
 fi
 
 # The backend runs until its standard input closes: a pipe held open by this script.
+rm -f "$work/backend"
+touch "$work/backend"
 exec 3> >("$(bench_driver pellwick-backend-sink)" >"$work/backend")
 backend_pid=$!
 trap 'exec 3>&-; wait "$backend_pid" 2>/dev/null || true' EXIT
