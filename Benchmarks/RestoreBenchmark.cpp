@@ -10,9 +10,12 @@
 #include <PellwickCore/Restore/RestoreTransferError.h>
 #include <PellwickCore/Support/CurlTransfer.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 using namespace Pellwick;
 
@@ -67,13 +70,33 @@ int main(int argc, char **argv)
         std::make_shared<SHA256ContentHasher>(),
         std::make_shared<SystemRestoreTransferClock>(),
         std::make_shared<LocalFileManager>());
+    // With PELLWICK_BENCH_PHASES set, each change of phase is printed with the time it began.
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<std::pair<std::optional<QString>, TransferProgressPhase>> lastPhase;
+    RestoreTransferExecutor::ProgressCallback progress;
+    if (qEnvironmentVariableIsSet("PELLWICK_BENCH_PHASES")) {
+        progress = [&](const TransferProgress &row) {
+            const std::pair phase{row.currentFilename, row.phase};
+            if (phase == lastPhase)
+                return;
+            lastPhase = phase;
+            std::fprintf(stderr,
+                         "%8lld ms %s phase %d\n",
+                         static_cast<long long>(clock.elapsed()),
+                         qPrintable(row.currentFilename.value_or(QString())),
+                         static_cast<int>(row.phase));
+        };
+    }
     const Result<RestoreTransferManifest> result = engine->continueTransfer(
         transfer,
         [](std::stop_token) -> Result<RestoreTransferCapability> {
             return failure(RestoreTransferError{RestoreTransferError::UnexpectedRangeResponse{}});
         },
-        {},
+        progress,
         QUuid::createUuid());
+    if (progress)
+        std::fprintf(stderr, "%8lld ms done\n", static_cast<long long>(clock.elapsed()));
     if (!result) {
         std::fprintf(stderr, "restore failed: %s\n", qPrintable(describe(result.error())));
         return 1;

@@ -13,7 +13,7 @@
 
 bench_build_drivers
 
-memory_root="${PELLWICK_BENCH_MEMORY_DIR:-/dev/shm/pellwick-bench-$USER}"
+memory_root="${PELLWICK_BENCH_MEMORY_DIR:-/dev/shm/pellwick-bench-$(id -un)}"
 memory_data="$memory_root/restore"
 disk_data="$bench_data/restore"
 store_pids=()

@@ -169,6 +169,41 @@ void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QStri
     }
 }
 
+void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QString> &url)
+{
+    if (!url)
+        return;
+    const QString unmounted = standardizedPath(*url);
+    m_dismissedMountedImportSourceURLs.remove(unmounted);
+    if (!m_pendingMountedImportSources.remove(unmounted))
+        return;
+    if (m_pendingMountedImportSources.isEmpty())
+        setMountProposal(std::nullopt);
+    else
+        presentPendingMountProposalIfPossible();
+}
+
+void LibraryShellViewModel::acceptMountProposal()
+{
+    if (!m_mountProposal)
+        return;
+    for (const ImportScanVolume &volume : m_mountProposal->sources)
+        m_pendingMountedImportSources.remove(standardizedPath(volume.url));
+    setMountProposal(std::nullopt);
+}
+
+void LibraryShellViewModel::dismissMountProposal()
+{
+    if (!m_mountProposal)
+        return;
+    for (const ImportScanVolume &volume : m_mountProposal->sources) {
+        const QString url = standardizedPath(volume.url);
+        m_pendingMountedImportSources.remove(url);
+        m_dismissedMountedImportSourceURLs.insert(url);
+    }
+    setMountProposal(std::nullopt);
+}
+
 void LibraryShellViewModel::presentPendingMountProposalIfPossible()
 {
     if (m_pendingMountedImportSources.isEmpty() || isBusyForMountProposal())

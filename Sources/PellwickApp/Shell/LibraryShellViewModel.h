@@ -465,6 +465,30 @@ public:
     /// waiting volumes when no work runs. No URL, or one matching no removable volume (or a
     /// failing listing), changes nothing.
     void receiveMountedImportSource(const std::optional<QString> &url);
+    /// Forgets the volume at `url` as waiting and updates the proposal: withdrawn when no volume
+    /// waits, otherwise proposed again when no work runs. No URL changes nothing. Unmounting also
+    /// ends a dismissal, so the volume is proposed again when it comes back.
+    void receiveUnmountedImportSource(const std::optional<QString> &url);
+    /// Without a proposal nothing happens; otherwise its volumes stop waiting and the proposal is
+    /// cleared. (Scanning the proposed volumes belongs to the import workflows, not built yet.)
+    void acceptMountProposal();
+    /// Without a proposal nothing happens; otherwise its volumes stop waiting, are remembered as
+    /// dismissed until they are unmounted, and the proposal is cleared.
+    void dismissMountProposal();
+
+    // Operations of the shell workflows whose work is not built yet: each returns at once and
+    // changes nothing.
+
+    /// Refreshes the held or the account's active Restore Request (not built yet: no-op).
+    QCoro::Task<> refreshActiveRestoreRequest();
+    /// Starts a refresh of the user-managed Ingest Cache (not built yet: no-op).
+    void scheduleUserManagedIngestCacheRefresh();
+    /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
+    QCoro::Task<> performIngestCacheMigration(QString newRoot);
+    /// Runs the source-media safety check at once (not built yet: no-op).
+    QCoro::Task<> refreshSourceMediaSafetyNow();
+    /// Imports the selected items (not built yet: no-op).
+    QCoro::Task<> startSelectedImports();
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     // What the library pages derive from the records: the visible items, the selections an

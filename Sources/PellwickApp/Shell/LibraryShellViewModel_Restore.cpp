@@ -19,4 +19,28 @@ void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequ
     m_restorePollingTask.emplace();
 }
 
+// Not built yet: these belong to the workflows that drive restores, imports and the Ingest Cache.
+
+QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
+{
+    co_return;
+}
+
+void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh() {}
+
+QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
+{
+    co_return;
+}
+
+QCoro::Task<> LibraryShellViewModel::refreshSourceMediaSafetyNow()
+{
+    co_return;
+}
+
+QCoro::Task<> LibraryShellViewModel::startSelectedImports()
+{
+    co_return;
+}
+
 } // namespace Pellwick

@@ -45,7 +45,11 @@ QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL(
     co_return std::nullopt;
 }
 
-void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> /*request*/) {}
+void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)
+{
+    if (m_viewModel)
+        m_viewModel->updateRestorePolling(request);
+}
 
 void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
 
@@ -54,20 +58,28 @@ QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
     co_return;
 }
 
-void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> /*url*/) {}
+void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> url)
+{
+    if (m_viewModel)
+        m_viewModel->receiveMountedImportSource(url);
+}
 
-void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> /*url*/) {}
+void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> url)
+{
+    if (m_viewModel)
+        m_viewModel->receiveUnmountedImportSource(url);
+}
 
 void ViewModelShellOperations::acceptMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->setMountProposal(std::nullopt);
+        m_viewModel->acceptMountProposal();
 }
 
 void ViewModelShellOperations::dismissMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->setMountProposal(std::nullopt);
+        m_viewModel->dismissMountProposal();
 }
 
 void ViewModelShellOperations::setApplicationActive(bool active)

@@ -4,6 +4,7 @@
 #include <PellwickCore/Support/AtomicFile.h>
 #include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileContentCopy.h>
+#include <PellwickCore/Support/Sha256.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace Pellwick {
 
@@ -101,7 +103,142 @@ QString temporaryAssemblyPath(const QString &destination)
            + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
+constexpr qint64 hashBlockSize = 1024 * 1024;
+
+/// Hashes `file` from its current position to its end into `digest`, counting into `hashed`,
+/// until `stopped` answers true (checked before each block).
+Result<void> hashRemainder(FileHandle &file,
+                           Sha256 &digest,
+                           qint64 &hashed,
+                           const std::function<bool()> &stopped = {})
+{
+    std::vector<char> buffer(hashBlockSize);
+    while (!stopped || !stopped()) {
+        Result<qint64> got = file.read(buffer.data(), hashBlockSize);
+        if (!got)
+            return tl::unexpected<Error>(std::move(got).error());
+        if (*got == 0)
+            return {};
+        digest.addData(buffer.data(), *got);
+        hashed += *got;
+    }
+    return {};
+}
+
 } // namespace
+
+/// The digest of an artifact's first `byteCount` bytes.
+struct RestoreTransferExecutor::HashedPrefix
+{
+    Sha256 digest;
+    qint64 byteCount = 0;
+};
+
+/// With the production hasher only: hashes an artifact's recorded part files, read back from
+/// storage in the order of their offsets, on a thread of its own while later ranges download and
+/// while the parts are assembled. Verification then hashes only what follows that prefix, read
+/// from the assembled file, so the hash that decides still covers every byte as written. Any
+/// failure here only makes verification hash the whole assembled file.
+class RestoreTransferExecutor::PartsPrefixHash
+{
+public:
+    PartsPrefixHash(const RestoreTransferExecutor &executor,
+                    const RestoreTransferManifest &manifest)
+        : m_executor(executor)
+        , m_id(manifest.id)
+        , m_byteCount(manifest.expectedByteCount)
+        , m_chunkSize(std::max<qint64>(executor.m_configuration.chunkSizeBytes, 1))
+    {
+        for (const RestoreByteRange &range : manifest.completedRanges)
+            m_recorded.emplace(range.start, range.endInclusive);
+        m_task = Executor::shared()->tryStart([this] { work(); });
+    }
+
+    PartsPrefixHash(const PartsPrefixHash &) = delete;
+    PartsPrefixHash &operator=(const PartsPrefixHash &) = delete;
+
+    ~PartsPrefixHash() { stop(); }
+
+    void recorded(const RestoreByteRange &range)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_recorded.emplace(range.start, range.endInclusive);
+        }
+        m_changed.notify_all();
+    }
+
+    /// Stops the hashing and returns the digest of the artifact's first bytes, if any.
+    std::optional<HashedPrefix> take()
+    {
+        stop();
+        if (m_failed || m_hashed == 0)
+            return std::nullopt;
+        return HashedPrefix{std::move(m_digest), m_hashed};
+    }
+
+private:
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_task.reset(); // waits for the worker
+    }
+
+    bool stopping()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_stopping;
+    }
+
+    void work()
+    {
+        while (m_hashed < m_byteCount) {
+            const qint64 start = m_hashed;
+            const qint64 end = m_byteCount - 1 - start < m_chunkSize - 1 ? m_byteCount - 1
+                                                                         : start + m_chunkSize - 1;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] {
+                    return m_stopping || m_recorded.contains({start, end});
+                });
+                if (m_stopping)
+                    return;
+            }
+            const RestoreByteRange range{start, end};
+            const QString path = m_executor.m_layout.partPath(m_id, range);
+            Result<std::unique_ptr<FileHandle>> part
+                = m_executor.m_fileManager->openForReading(path);
+            qint64 read = 0;
+            const bool complete
+                = part && hashRemainder(**part, m_digest, read, [this] { return stopping(); })
+                  && (read == range.byteCount() || stopping());
+            m_hashed += read;
+            if (!complete || read != range.byteCount()) {
+                // A part of another length, or one that went away: leave it to verification.
+                m_failed = !complete;
+                return;
+            }
+        }
+    }
+
+    const RestoreTransferExecutor &m_executor;
+    const RestoreTransferIdentifier m_id;
+    const qint64 m_byteCount;
+    const qint64 m_chunkSize;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::set<std::pair<qint64, qint64>> m_recorded;
+    bool m_stopping = false;
+    // Written by the worker only, read once it has been joined.
+    Sha256 m_digest;
+    qint64 m_hashed = 0;
+    bool m_failed = false;
+    std::optional<Executor::Task> m_task;
+};
 
 struct RestoreTransferExecutor::ProgressContext
 {
@@ -374,8 +511,12 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
     Result<RestoreTransferManifest> manifest = preparedManifest(file, refresh, stop);
     if (!manifest)
         return tl::unexpected<Error>(std::move(manifest).error());
-    PELLWICK_TRY(downloadMissingRanges(*manifest, file, progress, stop));
-    PELLWICK_TRY(finalize(*manifest, file, progress, stop));
+    // Only the production hasher's result can be had in pieces; any other is asked as it is.
+    std::unique_ptr<PartsPrefixHash> prefix;
+    if (dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()))
+        prefix = std::make_unique<PartsPrefixHash>(*this, *manifest);
+    PELLWICK_TRY(downloadMissingRanges(*manifest, file, progress, stop, prefix.get()));
+    PELLWICK_TRY(finalize(*manifest, file, progress, stop, prefix.get()));
     return manifest;
 }
 
@@ -421,7 +562,8 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
 Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManifest &manifest,
                                                             const RestoreTransferFile &file,
                                                             const ProgressContext &progress,
-                                                            const std::stop_token &stop) const
+                                                            const std::stop_token &stop,
+                                                            PartsPrefixHash *prefix) const
 {
     MissingRanges missing(manifest, m_configuration.chunkSizeBytes);
     report(progress, TransferProgressPhase::Downloading, file, manifest);
@@ -467,6 +609,8 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
             manifest.completedRanges.end(),
             [](const RestoreByteRange &a, const RestoreByteRange &b) { return a.start < b.start; });
         PELLWICK_TRY(saveManifest(manifest));
+        if (prefix)
+            prefix->recorded(outcome.range);
         report(progress, TransferProgressPhase::Downloading, file, manifest);
 
         if (!missing.isEmpty()) {
@@ -483,7 +627,8 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
 Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest,
                                                const RestoreTransferFile &file,
                                                const ProgressContext &progress,
-                                               const std::stop_token &stop) const
+                                               const std::stop_token &stop,
+                                               PartsPrefixHash *prefix) const
 {
     report(progress, TransferProgressPhase::Assembling, file, manifest);
     Result<QString> temporary = assembleTemporaryFile(manifest);
@@ -494,7 +639,8 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
     auto verifyAndInstall = [&]() -> Result<void> {
         if (stop.stop_requested())
             return cancelled();
-        PELLWICK_TRY(verify(*temporary, manifest));
+        std::optional<HashedPrefix> hashed = prefix ? prefix->take() : std::nullopt;
+        PELLWICK_TRY(verify(*temporary, manifest, hashed ? &*hashed : nullptr));
         if (stop.stop_requested())
             return cancelled();
         return installVerifiedFile(*temporary, manifest);
@@ -541,7 +687,8 @@ RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &ma
 }
 
 Result<void> RestoreTransferExecutor::verify(const QString &path,
-                                             const RestoreTransferManifest &manifest) const
+                                             const RestoreTransferManifest &manifest,
+                                             HashedPrefix *prefix) const
 {
     Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
     if (!attributes)
@@ -550,13 +697,26 @@ Result<void> RestoreTransferExecutor::verify(const QString &path,
     if (size != manifest.expectedByteCount)
         return restoreFailure(
             RestoreTransferError::ByteCountMismatch{manifest.expectedByteCount, size});
-    Result<QString> hash = m_contentHasher->contentHash(path);
+    Result<QString> hash
+        = prefix ? hashAfterPrefix(path, *prefix) : m_contentHasher->contentHash(path);
     if (!hash)
         return tl::unexpected<Error>(std::move(hash).error());
     if (*hash != manifest.expectedContentHash)
         return restoreFailure(
             RestoreTransferError::ContentHashMismatch{manifest.expectedContentHash, *hash});
     return {};
+}
+
+Result<QString> RestoreTransferExecutor::hashAfterPrefix(const QString &path,
+                                                         HashedPrefix &prefix) const
+{
+    Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForReading(path);
+    if (!file)
+        return tl::unexpected<Error>(std::move(file).error());
+    PELLWICK_TRY((*file)->seek(prefix.byteCount));
+    qint64 hashed = 0;
+    PELLWICK_TRY(hashRemainder(**file, prefix.digest, hashed));
+    return QString::fromLatin1(prefix.digest.result().toHex());
 }
 
 Result<void>

@@ -77,6 +77,8 @@ public:
 private:
     struct ProgressContext;
     class RangeDownload;
+    class PartsPrefixHash;
+    struct HashedPrefix;
 
     [[nodiscard]] Result<RestoreTransferManifest>
     executeArtifact(const RestoreTransferFile &file,
@@ -90,15 +92,21 @@ private:
     [[nodiscard]] Result<void> downloadMissingRanges(RestoreTransferManifest &manifest,
                                                      const RestoreTransferFile &file,
                                                      const ProgressContext &progress,
-                                                     const std::stop_token &stop) const;
+                                                     const std::stop_token &stop,
+                                                     PartsPrefixHash *prefix) const;
     [[nodiscard]] Result<void> finalize(RestoreTransferManifest &manifest,
                                         const RestoreTransferFile &file,
                                         const ProgressContext &progress,
-                                        const std::stop_token &stop) const;
+                                        const std::stop_token &stop,
+                                        PartsPrefixHash *prefix) const;
     [[nodiscard]] Result<QString>
     assembleTemporaryFile(const RestoreTransferManifest &manifest) const;
+    /// Checks size, then content hash; with `prefix`, the hash of the file's first bytes is
+    /// taken from it and only the rest of the file is read.
     [[nodiscard]] Result<void> verify(const QString &path,
-                                      const RestoreTransferManifest &manifest) const;
+                                      const RestoreTransferManifest &manifest,
+                                      HashedPrefix *prefix = nullptr) const;
+    [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void restorePollingFollowsAPreparingRequest();
     void destructionCancelsThePollingTask();
     void mainThreadTouchesNoFileAfterConstruction();
+    void proposalFollowsMountsAndDismissals();
 
 private:
     std::unique_ptr<ShellViewModelFixture> m_fixture;
@@ -364,6 +365,71 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
     QCOMPARE(model->restoreSelectionSummary().itemCount, 1);
     model->updateRestorePolling(std::nullopt);
     QCOMPARE(onMainThread, QStringList());
+}
+
+void LibraryShellViewModelTests::proposalFollowsMountsAndDismissals()
+{
+    m_fixture->volumes = QList{volume(u"/media/ana/OLD"_s, true)};
+    const auto model = m_fixture->make();
+    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/OLD"_s, true),
+                                              volume(u"/media/ana/A"_s, true),
+                                              volume(u"/media/ana/B"_s, true),
+                                              volume(u"/mnt/disk"_s, false)});
+
+    enum Action {
+        Mount,
+        Unmount,
+        Accept,
+        Dismiss
+    };
+
+    struct Step
+    {
+        Action action;
+        std::optional<QString> url;
+        QStringList proposed; // names; empty: no proposal
+    };
+
+    const QList<Step> steps{
+        {Mount, std::nullopt, {}},
+        {Mount, u"/media/ana/OLD"_s, {}}, // mounted at launch
+        {Mount, u"/mnt/disk"_s, {}},      // not removable
+        {Mount, u"/media/ana/A/"_s, {u"A"_s}},
+        {Mount, u"/media/ana/B"_s, {u"A"_s, u"B"_s}},
+        {Unmount, u"/media/ana/A"_s, {u"B"_s}},
+        {Dismiss, std::nullopt, {}},
+        {Mount, u"/media/ana/B"_s, {}}, // dismissed until unmounted
+        {Unmount, u"/media/ana/B"_s, {}},
+        {Mount, u"/media/ana/B"_s, {u"B"_s}},
+        {Accept, std::nullopt, {}},
+        {Accept, std::nullopt, {}},
+        {Unmount, u"/media/ana/B"_s, {}},
+        {Mount, u"/media/ana/A"_s, {u"A"_s}},
+        {Unmount, u"/media/ana/A"_s, {}},
+    };
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const Step &step = steps[i];
+        switch (step.action) {
+        case Mount:
+            model->receiveMountedImportSource(step.url);
+            break;
+        case Unmount:
+            model->receiveUnmountedImportSource(step.url);
+            break;
+        case Accept:
+            model->acceptMountProposal();
+            break;
+        case Dismiss:
+            model->dismissMountProposal();
+            break;
+        }
+        QStringList proposed;
+        if (model->mountProposal()) {
+            for (const ImportScanVolume &source : model->mountProposal()->sources)
+                proposed.append(source.name);
+        }
+        QVERIFY2(proposed == step.proposed, qPrintable(u"step %1"_s.arg(i)));
+    }
 }
 
 QTEST_GUILESS_MAIN(LibraryShellViewModelTests)
