@@ -549,6 +549,9 @@ public:
 
     /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
     void cancelRestorePolling();
+    /// The window closes: pauses the running restore transfer, if any, so it stops with its
+    /// parts and manifests kept and resumes at the next launch. Never waits.
+    void pauseRestoreTransferForClose();
     // End of window.
 
 Q_SIGNALS:

@@ -17,8 +17,11 @@ LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 template<typename Predicate>
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRecords(Predicate keep) const
 {
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     QList<LocalLibraryItem> result;
-    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+    // Records are large: growing the list by doubling would move them again and again.
+    result.reserve(std::min(records.size(), m_selectedLibraryItemIDs.size()));
+    records.forEach([&](const LocalLibraryItem &item) {
         if (m_selectedLibraryItemIDs.contains(item.id) && keep(item))
             result.append(item);
     });
@@ -98,8 +101,10 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
     QSet<qint64> requested;
     for (const RestoreRequestItem &item : m_activeRestoreRequest->items)
         requested.insert(item.libraryItemID);
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     QList<LocalLibraryItem> result;
-    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+    result.reserve(std::min(records.size(), requested.size()));
+    records.forEach([&](const LocalLibraryItem &item) {
         if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
             result.append(item);
     });
@@ -109,9 +114,14 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
 QStringList LibraryShellViewModel::localLibraryIngestSources() const
 {
     QSet<QString> names;
+    // Records of one source mostly sit together: comparing with the previous name spares most
+    // hash insertions.
+    const QString *previous = nullptr;
     allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
-        if (item.ingestSourceName)
-            names.insert(*item.ingestSourceName);
+        if (!item.ingestSourceName || (previous && *previous == *item.ingestSourceName))
+            return;
+        previous = &*item.ingestSourceName;
+        names.insert(*previous);
     });
     QStringList sorted(names.cbegin(), names.cend());
     // QString's operator< compares UTF-16 code units: no locale, no case folding.

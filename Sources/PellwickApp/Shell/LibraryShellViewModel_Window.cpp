@@ -9,4 +9,10 @@ void LibraryShellViewModel::cancelRestorePolling()
     m_restorePollingTask.reset();
 }
 
+void LibraryShellViewModel::pauseRestoreTransferForClose()
+{
+    if (m_activeRestoreTransferID && m_restoreTransferEngine)
+        m_restoreTransferEngine->pause(*m_activeRestoreTransferID);
+}
+
 } // namespace Pellwick

@@ -22,7 +22,10 @@ QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
 
 QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 {
-    co_return;
+    // Copied first: this object may be gone when the awaited work ends.
+    const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
+    if (viewModel)
+        co_await viewModel->refreshActiveRestoreRequest();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshVerification()
@@ -51,11 +54,17 @@ void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest
         m_viewModel->updateRestorePolling(request);
 }
 
-void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh() {}
+void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh()
+{
+    if (m_viewModel)
+        m_viewModel->scheduleUserManagedIngestCacheRefresh();
+}
 
 QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
 {
-    co_return;
+    const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
+    if (viewModel)
+        co_await viewModel->refreshSourceMediaSafetyNow();
 }
 
 void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> url)

@@ -47,6 +47,13 @@ private:
 /// that make no network call.
 struct ShellViewModelFixture
 {
+    ShellViewModelFixture() = default;
+
+    /// Keeps the folders in a new directory inside `parent` (for benchmark data).
+    explicit ShellViewModelFixture(const QString &parent)
+        : dir(parent + QStringLiteral("/shell-XXXXXX"))
+    {}
+
     QTemporaryDir dir;
     Result<QList<MountedVolume>> volumes = QList<MountedVolume>();
     std::optional<QString> ingestCacheRoot;

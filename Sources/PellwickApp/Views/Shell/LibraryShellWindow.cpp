@@ -158,7 +158,12 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     updatePage();
 }
 
-LibraryShellWindow::~LibraryShellWindow() = default;
+LibraryShellWindow::~LibraryShellWindow()
+{
+    // Closing stops a running restore transfer as paused; the view model goes with the window,
+    // so results still on their way are dropped.
+    m_viewModel->pauseRestoreTransferForClose();
+}
 
 QToolBar *LibraryShellWindow::makeToolbar(const QString &name, BackendStatusToolbarItem *&status)
 {

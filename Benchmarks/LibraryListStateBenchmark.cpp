@@ -1,0 +1,114 @@
+// pellwick-bench-list-state DIR [COUNT [SELECTED]]
+//     Builds a library of COUNT (default 100,000) fully filled records in a new directory inside
+//     DIR, constructs the shell view model over it with SELECTED records selected (default all;
+//     spread evenly over the library), and prints the median and the slowest of 15 runs of a
+//     refresh of the visible items (without and with filters, with pruning) and of each derived
+//     getter, in milliseconds. The directory is removed at the end.
+
+#include <PellwickApp/Shell/ShellViewModelFixture.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <Support/LibraryFixtures.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+
+namespace {
+
+constexpr int runs = 15;
+
+void measure(const char *name, const std::function<void()> &operation)
+{
+    std::vector<double> milliseconds;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        operation();
+        milliseconds.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(milliseconds.begin(), milliseconds.end());
+    std::printf("%-44s median %8.3f ms   max %8.3f ms\n",
+                name,
+                milliseconds[milliseconds.size() / 2],
+                milliseconds.back());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc < 2) {
+        std::fputs("usage: pellwick-bench-list-state DIR [COUNT]\n", stderr);
+        return 2;
+    }
+    const int count = argc > 2 ? std::atoi(argv[2]) : 100'000;
+    const int selected = std::clamp(argc > 3 ? std::atoi(argv[3]) : count, 1, count);
+    ShellViewModelFixture fixture(QString::fromLocal8Bit(argv[1]));
+    if (!fixture.dir.isValid()) {
+        std::fputs("cannot create the benchmark directory\n", stderr);
+        return 1;
+    }
+    const QString cacheRoot = fixture.dir.filePath(QStringLiteral("IngestCache"));
+    fixture.ingestCacheRoot = cacheRoot;
+    QList<LocalLibraryItem> items;
+    items.reserve(count);
+    QSet<QUuid> selection;
+    RestoreRequest request;
+    for (int n = 0; n < count; ++n) {
+        items.append(filledLibraryItem(n, cacheRoot));
+        // Random ids as the application makes them: the fixture's sequential ids all share one
+        // hash in a QSet<QUuid>.
+        items.last().id = QUuid::createUuid();
+        if (n % (count / selected) == 0 && selection.size() < selected)
+            selection.insert(items.last().id);
+        if (n % 100 == 0)
+            request.items.append({*items.last().backendLibraryItemID, {}, 1, {}, {}});
+    }
+    if (!fixture.library.writeItems(items)) {
+        std::fputs("cannot write the library\n", stderr);
+        return 1;
+    }
+    items.clear();
+    const auto model = fixture.make();
+    model->setSelectedLibraryItemIDs(selection);
+    std::printf("%d records, %lld selected\n", count, static_cast<long long>(selection.size()));
+
+    measure("refresh", [&] { model->refreshVisibleLocalLibraryItems(false); });
+    measure("refresh, pruning the selection",
+            [&] { model->refreshVisibleLocalLibraryItems(true); });
+    model->setLocalLibrarySearchText(QStringLiteral("img_01"));
+    measure("refresh, search text", [&] { model->refreshVisibleLocalLibraryItems(false); });
+    model->setLocalLibrarySearchText(QString());
+    model->setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter::DateRange);
+    model->setLocalLibraryCaptureTimeStart(Date{7.1e8});
+    model->setLocalLibraryCaptureTimeEnd(Date{7.1e8 + 30 * 86400.0});
+    model->setLocalLibraryIngestSourceFilter(QStringLiteral("EOS_DIGITAL 3"));
+    measure("refresh, capture-time window and source",
+            [&] { model->refreshVisibleLocalLibraryItems(false); });
+    model->resetLocalLibraryFilters();
+
+    measure("selectedImportItems", [&] { (void) model->selectedImportItems(); });
+    measure("selectedRemovableIngestCacheItems",
+            [&] { (void) model->selectedRemovableIngestCacheItems(); });
+    measure("selectedRestoreItems", [&] { (void) model->selectedRestoreItems(); });
+    measure("restoreSelectionSummary", [&] { (void) model->restoreSelectionSummary(); });
+    model->setActiveRestoreRequest(request);
+    measure("restoreWorkflowItems (1% requested)", [&] { (void) model->restoreWorkflowItems(); });
+    model->setActiveRestoreRequest(std::nullopt);
+    measure("localLibraryIngestSources", [&] { (void) model->localLibraryIngestSources(); });
+    const QHash<QString, qint64> counts{{QStringLiteral("folder:"), 25}};
+    (void) model->localLibraryTree(counts);
+    measure("localLibraryTree (memo hit)", [&] { (void) model->localLibraryTree(counts); });
+    model->inspectLocalLibraryItem(model->localLibraryItems().constLast());
+    measure("inspectedLocalLibraryItem (last)", [&] { (void) model->inspectedLocalLibraryItem(); });
+    measure("hasActiveLocalLibraryFilters", [&] { (void) model->hasActiveLocalLibraryFilters(); });
+    return 0;
+}
