@@ -3,14 +3,26 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QQueue>
+#include <QWaitCondition>
 
 namespace Pellwick::Test {
 
 struct ScriptedFetch::State
 {
     QMutex mutex;
+    QWaitCondition released;
     QQueue<Result<HttpResponse>> outcomes;
+    QQueue<bool> held;
     QList<HttpRequest> requests;
+    int waiting = 0;
+    int releases = 0;
+
+    void enqueue(Result<HttpResponse> outcome, bool isHeld = false)
+    {
+        QMutexLocker lock(&mutex);
+        outcomes.enqueue(std::move(outcome));
+        held.enqueue(isHeld);
+    }
 
     Result<HttpResponse> answer(const HttpRequest &request)
     {
@@ -19,7 +31,15 @@ struct ScriptedFetch::State
         if (outcomes.isEmpty()) {
             return failure(TransportError{0, false, false, QStringLiteral("unscripted request")});
         }
-        return outcomes.dequeue();
+        Result<HttpResponse> outcome = outcomes.dequeue();
+        if (held.dequeue()) {
+            ++waiting;
+            while (releases == 0)
+                released.wait(&mutex);
+            --releases;
+            --waiting;
+        }
+        return outcome;
     }
 };
 
@@ -29,23 +49,39 @@ ScriptedFetch::ScriptedFetch()
 
 ScriptedFetch &ScriptedFetch::reply(int status, const QByteArray &body)
 {
-    QMutexLocker lock(&m_state->mutex);
-    m_state->outcomes.enqueue(HttpResponse::http(status, body));
+    m_state->enqueue(HttpResponse::http(status, body));
     return *this;
 }
 
 ScriptedFetch &ScriptedFetch::replyNotHttp()
 {
-    QMutexLocker lock(&m_state->mutex);
-    m_state->outcomes.enqueue(HttpResponse::notHttp());
+    m_state->enqueue(HttpResponse::notHttp());
     return *this;
 }
 
 ScriptedFetch &ScriptedFetch::fail(const Error &error)
 {
-    QMutexLocker lock(&m_state->mutex);
-    m_state->outcomes.enqueue(tl::unexpected<Error>(error));
+    m_state->enqueue(tl::unexpected<Error>(error));
     return *this;
+}
+
+ScriptedFetch &ScriptedFetch::replyWhenReleased(int status, const QByteArray &body)
+{
+    m_state->enqueue(HttpResponse::http(status, body), true);
+    return *this;
+}
+
+void ScriptedFetch::release()
+{
+    QMutexLocker lock(&m_state->mutex);
+    ++m_state->releases;
+    m_state->released.wakeAll();
+}
+
+int ScriptedFetch::waitingCount() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->waiting;
 }
 
 HttpFetch ScriptedFetch::function() const

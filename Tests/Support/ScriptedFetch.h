@@ -22,6 +22,13 @@ public:
     ScriptedFetch &replyNotHttp();
     /// Queues a failure of the exchange itself.
     ScriptedFetch &fail(const Error &error);
+    /// Queues an HTTP reply that is held back: the request waits on its thread until the test
+    /// calls `release()`. Every held reply must be released before the test ends.
+    ScriptedFetch &replyWhenReleased(int status, const QByteArray &body = {});
+    /// Lets the oldest waiting held reply (or the next one to arrive) go.
+    void release();
+    /// How many requests wait for `release()` now.
+    int waitingCount() const;
 
     /// The function to inject; it shares this script.
     HttpFetch function() const;

@@ -554,6 +554,68 @@ public:
     void pauseRestoreTransferForClose();
     // End of window.
 
+    // ---- Session lifecycle and authentication ----------------------------------------------
+    // LibraryShellViewModel_SessionLifecycle.cpp, _Authentication.cpp and _Password.cpp. Backend
+    // calls run on the user-initiated pool; token store calls run on the keychain pool, in the
+    // order they were asked for. No operation fails to its caller: failures become the texts of
+    // `errorMessage`, `authMessage` and `passwordChangeErrorMessage`, or are dropped silently.
+
+    /// Checks backend reachability once: `status` becomes checking, then reachable or unreachable.
+    QCoro::Task<> refresh();
+    /// At launch: restores the session of the stored token, or the verification gate of an
+    /// account that still waits for e-mail verification. A result is dropped when a sign-in,
+    /// registration or sign-out happened meanwhile. The stored token is removed only when the
+    /// backend answered that it is no longer usable (a verification status other than "pending",
+    /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
+    /// Shows no message.
+    QCoro::Task<> restoreRememberedSession();
+    /// Signs in with `email` and `password` as they stand. On success the password is cleared
+    /// and the token stored; an authenticated account resumes interrupted imports.
+    QCoro::Task<> signIn();
+    /// Creates an account after the local checks of the address, the password length (12 to 128
+    /// user-perceived characters) and the confirmation; the account then waits for verification.
+    /// (The operation the sign-up form calls "register".)
+    QCoro::Task<> registerAccount();
+    /// Signs a pending account in once the backend reports it verified, then resumes interrupted
+    /// imports. Silent on every failure; a result that arrives after the pending token changed
+    /// (sign-out, another sign-in or registration) is dropped.
+    QCoro::Task<> refreshVerification();
+    /// Sends the verification e-mail of the account of `token` again.
+    QCoro::Task<> resendVerification(QString token);
+    /// Asks for a password-reset e-mail to `email`.
+    QCoro::Task<> requestPasswordReset();
+    /// Changes the password of the signed-in account; true when it was changed. Success ends
+    /// the session (the stored token stays until the next sign-in, registration or sign-out).
+    QCoro::Task<bool> changePassword();
+    /// Empties the change-password form and its failure text.
+    void resetPasswordChangeForm();
+    /// Ends the session or the pending verification at once and forgets the stored token; a
+    /// token saved later is stored after the removal.
+    void signOut();
+    /// Reads the signed-in account's user and library again (plan, quota and storage figures).
+    QCoro::Task<> refreshLibrary();
+    /// A checkout link for the signed-in account, or none (no session, or it failed).
+    QCoro::Task<std::optional<QString>> checkoutURL();
+    /// A customer-portal link for the signed-in account, or none (no session, or it failed).
+    QCoro::Task<std::optional<QString>> customerPortalURL();
+    /// The sign-in failure text of `error`.
+    static QString signInErrorMessage(const Error &error);
+    /// Resumes the interrupted imports recorded in the Staging Area. Not yet built: the import
+    /// recovery workflow fills it in; the session operations call it where it belongs.
+    QCoro::Task<> recoverInterruptedImports();
+
+    /// Advanced by every applied sign-in or registration result and by sign-out.
+    qint64 authenticationStateGeneration() const { return m_authenticationStateGeneration; }
+
+private:
+    /// Queues `tokenStore.save(token)` on the keychain pool.
+    void queueTokenSave(const QString &token) const;
+    /// Queues `tokenStore.remove()` on the keychain pool.
+    void queueTokenRemoval() const;
+
+public:
+    // ---- End of session lifecycle and authentication ----------------------------------------
+
 Q_SIGNALS:
     void statusChanged();
     void sessionChanged();

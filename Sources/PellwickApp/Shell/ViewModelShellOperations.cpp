@@ -8,17 +8,19 @@ ViewModelShellOperations::ViewModelShellOperations(LibraryShellViewModel &viewMo
     : m_viewModel(&viewModel)
 {}
 
-// Operations whose workflows are not part of this build yet answer at once and change nothing.
-
 QCoro::Task<> ViewModelShellOperations::refresh()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refresh();
 }
 
 QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->restoreRememberedSession();
 }
+
+// Operations whose workflows are not part of this build yet answer at once and change nothing.
 
 QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 {
@@ -30,22 +32,28 @@ QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 
 QCoro::Task<> ViewModelShellOperations::refreshVerification()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refreshVerification();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshLibrary()
 {
-    co_return;
+    if (m_viewModel)
+        co_await m_viewModel->refreshLibrary();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::checkoutURL()
 {
-    co_return std::nullopt;
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->checkoutURL();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL()
 {
-    co_return std::nullopt;
+    if (!m_viewModel)
+        co_return std::nullopt;
+    co_return co_await m_viewModel->customerPortalURL();
 }
 
 void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)

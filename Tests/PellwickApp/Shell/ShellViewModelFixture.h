@@ -60,6 +60,10 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    QUrl backendURL = QUrl(QStringLiteral("https://api.example.test/"));
+    HttpFetch sessionFetch = ScriptedFetch().function();
+    UrlFetch healthFetch = ScriptedFetch().urlFunction();
+    std::shared_ptr<SessionTokenStoring> tokenStore = std::make_shared<InMemorySessionTokenStore>();
     /// The file manager of every service.
     std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
     /// The volume listing of the last view model made, answering `volumes` until changed.
@@ -73,8 +77,7 @@ struct ShellViewModelFixture
     {
         const std::shared_ptr<const FileManager> files = fileManager;
         const auto hasher = std::make_shared<SHA256ContentHasher>();
-        const auto client = std::make_shared<LibrarySessionClient>(
-            QUrl(QStringLiteral("https://api.example.test/")), ScriptedFetch().function());
+        const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
             ingestCache.emplace(*ingestCacheRoot, files, hasher);
@@ -88,8 +91,7 @@ struct ShellViewModelFixture
             std::make_shared<CurlPresignedURLUploader>(files),
             std::make_shared<FixedImportClock>(Date{}));
         return std::make_unique<LibraryShellViewModel>(
-            BackendHealthClient(QUrl(QStringLiteral("https://api.example.test/")),
-                                ScriptedFetch().urlFunction()),
+            BackendHealthClient(backendURL, healthFetch),
             client,
             RemovableVolumeDetector(listedVolumes = std::make_shared<ListedVolumes>(volumes)),
             ImportReviewBuilder(files),
@@ -105,7 +107,7 @@ struct ShellViewModelFixture
                 std::make_shared<SystemRestoreTransferClock>(),
                 files),
             dir.filePath(QStringLiteral("Restored")),
-            std::make_shared<InMemorySessionTokenStore>(),
+            tokenStore,
             locationStore,
             steadyClock);
     }

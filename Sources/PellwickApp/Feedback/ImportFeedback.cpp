@@ -1,0 +1,138 @@
+#include "ImportFeedback.h"
+
+#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickCore/Support/Overloaded.h>
+
+#include <QLoggingCategory>
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+#include <cxxabi.h>
+
+namespace Pellwick {
+
+namespace {
+
+QString statusMessage(int statusCode)
+{
+    if (statusCode == 401 || statusCode == 403)
+        return QStringLiteral("Import permission expired. Sign in again, then retry.");
+    if (statusCode == 408 || statusCode == 429 || (statusCode >= 500 && statusCode <= 599))
+        return QStringLiteral("Pellwick service is unavailable. Retry later.");
+    return QStringLiteral("Import upload could not complete. Keep source media and retry.");
+}
+
+QString genericMessage()
+{
+    return QStringLiteral("Import could not complete. Keep source media and retry.");
+}
+
+/// The transport failures that mean the connection itself failed: the idle limit passed, the
+/// connection broke off or gave nothing, or it could not be made. A host that cannot be found is
+/// not among them.
+bool isConnectionFailure(const TransportError &error)
+{
+    if (error.timedOut)
+        return true;
+    switch (error.curlCode) {
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_COULDNT_CONNECT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/// The unqualified name of the error's type, e.g. "DecodingError".
+QString errorTypeName(const Error &error)
+{
+    const char *mangled
+        = std::visit([](const auto &value) { return typeid(value).name(); }, error.value);
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> demangled(
+        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
+    const QString name = QString::fromLatin1(status == 0 && demangled ? demangled.get() : mangled);
+    const qsizetype separator = name.lastIndexOf(QLatin1String("::"));
+    return separator < 0 ? name : name.mid(separator + 2);
+}
+
+const QLoggingCategory &importCategory()
+{
+    static const QByteArray name
+        = (PellwickIdentity::applicationIdentifier() + QStringLiteral(".import")).toUtf8();
+    static const QLoggingCategory category(name.constData());
+    return category;
+}
+
+} // namespace
+
+QString ImportFeedback::message(const Error &error)
+{
+    if (const auto *importer = error.as<VerifiedBackupImporterError>();
+        importer
+        && std::holds_alternative<VerifiedBackupImporterError::StorageFull>(importer->value))
+        return QStringLiteral("Storage Full");
+    if (const auto *client = error.as<LibrarySessionClientError>()) {
+        return std::visit(Overloaded{
+                              [](const LibrarySessionClientError::ImportUnavailable &) {
+                                  return QStringLiteral(
+                                      "Import unavailable because your Paid Plan has expired. "
+                                      "Renew it, then retry.");
+                              },
+                              [](const LibrarySessionClientError::StorageFull &full) {
+                                  return full.state.message;
+                              },
+                              [](const LibrarySessionClientError::UnexpectedStatus &unexpected) {
+                                  return statusMessage(unexpected.statusCode);
+                              },
+                              [](const auto &) { return genericMessage(); },
+                          },
+                          client->value);
+    }
+    if (const auto *upload = error.as<PresignedURLUploadError>())
+        return statusMessage(
+            std::get<PresignedURLUploadError::UnexpectedStatus>(upload->value).status);
+    if (const auto *transport = error.as<TransportError>();
+        transport && isConnectionFailure(*transport))
+        return QStringLiteral("Connection failed. Check connection and retry.");
+    return genericMessage();
+}
+
+QString ImportFeedback::diagnostic(const Error &error)
+{
+    if (const auto *importer = error.as<VerifiedBackupImporterError>()) {
+        return std::holds_alternative<VerifiedBackupImporterError::StorageFull>(importer->value)
+                   ? QStringLiteral("verified_backup_importer_error=storage_full")
+                   : QStringLiteral("verified_backup_importer_error=unrecoverable_staged_import");
+    }
+    if (const auto *client = error.as<LibrarySessionClientError>()) {
+        if (std::holds_alternative<LibrarySessionClientError::ImportUnavailable>(client->value))
+            return QStringLiteral("library_import_unavailable");
+        if (const std::optional<int> code = client->unexpectedStatusCode())
+            return QStringLiteral("library_http_status=%1").arg(*code);
+    }
+    if (const auto *upload = error.as<PresignedURLUploadError>()) {
+        return QStringLiteral("upload_http_status=%1")
+            .arg(std::get<PresignedURLUploadError::UnexpectedStatus>(upload->value).status);
+    }
+    if (const auto *transport = error.as<TransportError>())
+        return QStringLiteral("url_error_code=%1").arg(transport->curlCode);
+    if (const auto *fileSystem = error.as<FileSystemError>())
+        return QStringLiteral("posix_error_code=%1").arg(fileSystem->code);
+    return QStringLiteral("error_type=") + errorTypeName(error);
+}
+
+void ImportFeedback::log(const Error &error)
+{
+    qCCritical(importCategory(), "Confirmed Import failed: %s", qUtf8Printable(diagnostic(error)));
+}
+
+} // namespace Pellwick

@@ -1,0 +1,156 @@
+#include "RestoreFeedback.h"
+
+#include <PellwickCore/Support/Overloaded.h>
+
+namespace Pellwick {
+
+std::optional<QString> RestoreFeedback::conflictMessage(const Error &error)
+{
+    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+    if (!coordinator)
+        return std::nullopt;
+    if (std::holds_alternative<RestoreRequestCoordinatorError::LocalLibraryCacheConflict>(
+            coordinator->value))
+        return QStringLiteral("Restore cannot continue because Local Library Cache has "
+                              "conflicting items. Refresh Local Library Cache, then try again.");
+    if (std::holds_alternative<RestoreRequestCoordinatorError::RestoreRequestItemConflict>(
+            coordinator->value))
+        return QStringLiteral("Restore cannot continue because Restore Request has conflicting "
+                              "items. Contact support, then try again.");
+    return std::nullopt;
+}
+
+QString RestoreFeedback::message(const Error &error)
+{
+    if (std::optional<QString> conflict = conflictMessage(error))
+        return *std::move(conflict);
+    if (const auto *client = error.as<LibrarySessionClientError>()) {
+        return std::visit(
+            Overloaded{
+                [](const LibrarySessionClientError::UnexpectedStatus &unexpected) {
+                    return unexpectedStatusMessage(unexpected.statusCode,
+                                                   QStringLiteral("Restore Request"),
+                                                   QStringLiteral("could not start"));
+                },
+                [](const LibrarySessionClientError::StorageFull &) {
+                    return QStringLiteral(
+                        "Restore Request could not start because Managed Archive Storage is "
+                        "full. Review storage plan, then try again.");
+                },
+                [](const LibrarySessionClientError::RestoreAllowanceExceeded &exceeded) {
+                    return exceeded.kind == RestoreAllowanceKind::Paid
+                               ? QStringLiteral("Restore Allowance reached. Wait for next plan "
+                                                "year or contact support.")
+                               : QStringLiteral("Trial Restore Allowance reached. Start a Paid "
+                                                "Plan to restore more RAW Originals.");
+                },
+                [](const LibrarySessionClientError::RestoreRequestFailed &failed) {
+                    return restoreRequestFailureMessage(
+                        failed.error, failed.reason, failed.statusCode, std::nullopt);
+                },
+                [](const LibrarySessionClientError::ImportUnavailable &) {
+                    return QStringLiteral("Restore Request could not start because Imports are "
+                                          "unavailable. Check plan status, then try again.");
+                },
+                [](const LibrarySessionClientError::RestoreUnavailableAfterGracePeriod &) {
+                    return QStringLiteral("Restore unavailable: Billing Grace Period ended. Renew "
+                                          "plan to restore RAW Originals.");
+                },
+            },
+            client->value);
+    }
+    return QStringLiteral(
+        "Restore Request could not start. Check internet connection, then try again.");
+}
+
+QString RestoreFeedback::operationMessage(const Error &error, const QString &operation)
+{
+    if (std::optional<QString> conflict = conflictMessage(error))
+        return *std::move(conflict);
+    if (const auto *client = error.as<LibrarySessionClientError>()) {
+        if (const auto *unexpected
+            = std::get_if<LibrarySessionClientError::UnexpectedStatus>(&client->value))
+            return unexpectedStatusMessage(
+                unexpected->statusCode, operation, QStringLiteral("failed"));
+        if (const auto *failed
+            = std::get_if<LibrarySessionClientError::RestoreRequestFailed>(&client->value))
+            return restoreRequestFailureMessage(
+                failed->error, failed->reason, failed->statusCode, operation);
+        return message(error);
+    }
+    return operation + QStringLiteral(" failed. Check internet connection, then try again.");
+}
+
+QString RestoreFeedback::unexpectedStatusMessage(int statusCode,
+                                                 const QString &operation,
+                                                 const QString &failureVerb)
+{
+    const QString code = QString::number(statusCode);
+    if (statusCode == 401)
+        return operation
+               + QStringLiteral(" failed because sign-in expired. Sign in again, then try again.");
+    if (statusCode == 403)
+        return operation
+               + QStringLiteral(" was denied (HTTP 403). Check plan and sign-in status, then try "
+                                "again.");
+    if (statusCode == 404 || statusCode == 422)
+        return operation + u' ' + failureVerb + QStringLiteral(" (HTTP ") + code
+               + QStringLiteral("). Refresh Local Library Cache, then try again.");
+    if (statusCode == 408 || statusCode == 429)
+        return operation + u' ' + failureVerb
+               + QStringLiteral(" because service is busy. Wait a moment, then try again.");
+    if (statusCode >= 500 && statusCode <= 599)
+        return operation + u' ' + failureVerb
+               + QStringLiteral(" because Pellwick service is unavailable. Try again later.");
+    return genericRestoreFailureMessage(operation, statusCode);
+}
+
+QString RestoreFeedback::restoreRequestFailureMessage(const QString &errorCode,
+                                                      const std::optional<QString> &reason,
+                                                      int statusCode,
+                                                      const std::optional<QString> &operation)
+{
+    if (errorCode == u"active_restore_request")
+        return QStringLiteral("Another Restore Request is active. Refresh Restore, then finish "
+                              "or cancel it before starting another.");
+    if (errorCode == u"not_verified_backup")
+        return QStringLiteral("Selected RAW Original is not a Verified Backup. Refresh Local "
+                              "Library Cache, choose a Verified Backup, then try again.");
+    if (errorCode == u"not_found") {
+        return operation ? QStringLiteral("Restore Request no longer exists. Refresh Local "
+                                          "Library Cache, then create a new Restore Request.")
+                         : QStringLiteral("Selected RAW Original is no longer in your Library. "
+                                          "Refresh Local Library Cache, then choose it again.");
+    }
+    if (errorCode == u"empty_restore_request")
+        return QStringLiteral("Choose at least one Verified Backup before starting Restore.");
+    if (errorCode == u"restore_unavailable") {
+        const QString shownReason
+            = reason ? QString(*reason).replace(u'_', u' ') : QStringLiteral("no reason returned");
+        return QStringLiteral("Restore unavailable: ") + shownReason
+               + QStringLiteral(". Check plan status, then try again.");
+    }
+    if (errorCode == u"restore_request_not_cancellable")
+        return QStringLiteral("Restore Request already completed before it could be stopped. "
+                              "Refresh Restore to see its final status.");
+    if (errorCode == u"restore_request_not_retryable")
+        return QStringLiteral("Restore Request can retry only when it Needs Attention. Refresh "
+                              "Restore to see current status.");
+    if (errorCode == u"restore_not_ready")
+        return QStringLiteral("Restore Request is still preparing. Wait for Ready before "
+                              "starting Restore Transfer.");
+    return genericRestoreFailureMessage(operation, statusCode);
+}
+
+QString RestoreFeedback::genericRestoreFailureMessage(const std::optional<QString> &operation,
+                                                      int statusCode)
+{
+    const QString code = QString::number(statusCode);
+    if (operation)
+        return *operation + QStringLiteral(" failed (HTTP ") + code
+               + QStringLiteral("). Try again; if it continues, contact support.");
+    return QStringLiteral("Restore Request could not start (HTTP ") + code
+           + QStringLiteral("). Try again; if it continues, contact support.");
+}
+
+} // namespace Pellwick

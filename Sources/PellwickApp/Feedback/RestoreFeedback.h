@@ -1,0 +1,35 @@
+#pragma once
+
+#include <PellwickCore/Support/Error.h>
+
+#include <QString>
+
+#include <optional>
+
+namespace Pellwick {
+
+/// The user text of a failed Restore Request operation. Pure functions, callable from any thread.
+class RestoreFeedback
+{
+public:
+    RestoreFeedback() = delete;
+
+    /// The sentence for a Restore Request that could not be started.
+    static QString message(const Error &error);
+    /// The sentence for a failed named operation, e.g. "Restore refresh" or "Library refresh".
+    static QString operationMessage(const Error &error, const QString &operation);
+
+private:
+    static QString
+    unexpectedStatusMessage(int statusCode, const QString &operation, const QString &failureVerb);
+    static QString restoreRequestFailureMessage(const QString &errorCode,
+                                                const std::optional<QString> &reason,
+                                                int statusCode,
+                                                const std::optional<QString> &operation);
+    static QString genericRestoreFailureMessage(const std::optional<QString> &operation,
+                                                int statusCode);
+    /// The text of the two conflicts found in local state, or none for any other error.
+    static std::optional<QString> conflictMessage(const Error &error);
+};
+
+} // namespace Pellwick

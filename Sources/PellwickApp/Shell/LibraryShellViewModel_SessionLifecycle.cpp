@@ -1,0 +1,185 @@
+#include "LibraryShellViewModel.h"
+
+namespace Pellwick {
+
+namespace {
+
+/// The answer of the launch's verification check that proves the stored token unusable: the
+/// account is no longer pending (and its library could not be read), or the token was refused.
+/// Anything else (offline, throttled, a failing backend) leaves the question open.
+bool provesTokenUnusable(const Result<EmailVerificationStatus> &status)
+{
+    if (status)
+        return status->status != u"pending";
+    const auto *client = status.error().as<LibrarySessionClientError>();
+    const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
+    return code == 401 || code == 403;
+}
+
+} // namespace
+
+QCoro::Task<> LibraryShellViewModel::refresh()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const std::stop_token never;
+    setStatus(Status::Checking);
+    QFuture<Result<BackendReachability>> job
+        = Workflow::run(WorkflowPools::userInitiated(), [health = m_healthClient] {
+              return Result<BackendReachability>(health.checkHealth());
+          });
+    const std::optional<Result<BackendReachability>> outcome
+        = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome)
+        co_return;
+    setStatus(*outcome && **outcome == BackendReachability::Reachable ? Status::Reachable
+                                                                      : Status::Unreachable);
+}
+
+QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const std::stop_token never;
+    if (m_session || m_pendingVerificationToken)
+        co_return;
+    // Recorded before the keychain is read: a sign-out while the read runs must win as well.
+    const qint64 generation = m_authenticationStateGeneration;
+    QFuture<Result<std::optional<QString>>> load
+        = Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore] {
+              return Result<std::optional<QString>>(store->load());
+          });
+    const std::optional<Result<std::optional<QString>>> loaded
+        = co_await Workflow::resumeIn(self, never, load);
+    if (!loaded || !*loaded || !**loaded || m_authenticationStateGeneration != generation)
+        co_return;
+    const QString token = ***loaded;
+
+    QFuture<Result<LibraryShell>> library
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
+              return client->currentLibrary(token);
+          });
+    const std::optional<Result<LibraryShell>> shell
+        = co_await Workflow::resumeIn(self, never, library);
+    if (!shell)
+        co_return;
+    if (*shell) {
+        if (m_authenticationStateGeneration == generation)
+            setSession(AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+        co_return;
+    }
+
+    QFuture<Result<EmailVerificationStatus>> verification
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
+              return client->emailVerificationStatus(token);
+          });
+    const std::optional<Result<EmailVerificationStatus>> status
+        = co_await Workflow::resumeIn(self, never, verification);
+    if (!status || m_authenticationStateGeneration != generation)
+        co_return;
+    if (*status && (*status)->status == u"pending") {
+        setEmail((*status)->email);
+        setPendingVerificationToken(token);
+        co_return;
+    }
+    if (provesTokenUnusable(*status))
+        queueTokenRemoval();
+}
+
+void LibraryShellViewModel::signOut()
+{
+    ++m_authenticationStateGeneration;
+    setSession(std::nullopt);
+    setPendingVerificationToken(std::nullopt);
+    setPassword(QString());
+    setPasswordConfirmation(QString());
+    queueTokenRemoval();
+}
+
+QCoro::Task<> LibraryShellViewModel::refreshLibrary()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const std::stop_token never;
+    if (!m_session)
+        co_return;
+    const QString token = m_session->token;
+    setErrorMessage(std::nullopt);
+    QFuture<Result<LibraryShell>> job
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
+              return client->currentLibrary(token);
+          });
+    const std::optional<Result<LibraryShell>> outcome
+        = co_await Workflow::resumeIn(self, never, job);
+    // A reply for a session that ended meanwhile must not sign the user back in.
+    if (!outcome || !m_session || m_session->token != token)
+        co_return;
+    if (*outcome)
+        setSession(AuthenticatedLibrarySession{token, (*outcome)->user, (*outcome)->library});
+    else
+        setErrorMessage(QStringLiteral("Refresh failed"));
+}
+
+QCoro::Task<std::optional<QString>> LibraryShellViewModel::checkoutURL()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const std::stop_token never;
+    if (!m_session)
+        co_return std::nullopt;
+    setErrorMessage(std::nullopt);
+    QFuture<Result<CheckoutSession>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [client = m_sessionClient, token = m_session->token] {
+            return client->requestCheckout(token);
+        });
+    const std::optional<Result<CheckoutSession>> outcome
+        = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome)
+        co_return std::nullopt;
+    if (!*outcome) {
+        setErrorMessage(QStringLiteral("Checkout failed"));
+        co_return std::nullopt;
+    }
+    co_return (*outcome)->url;
+}
+
+QCoro::Task<std::optional<QString>> LibraryShellViewModel::customerPortalURL()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const std::stop_token never;
+    if (!m_session)
+        co_return std::nullopt;
+    setErrorMessage(std::nullopt);
+    QFuture<Result<QString>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [client = m_sessionClient, token = m_session->token] {
+            return client->requestCustomerPortal(token);
+        });
+    const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome)
+        co_return std::nullopt;
+    if (!*outcome) {
+        setErrorMessage(QStringLiteral("Billing portal unavailable"));
+        co_return std::nullopt;
+    }
+    co_return **outcome;
+}
+
+QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
+{
+    co_return;
+}
+
+void LibraryShellViewModel::queueTokenSave(const QString &token) const
+{
+    // The future is not kept: the keychain pool runs its jobs one at a time, in order.
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore, token] {
+        store->save(token);
+        return Result<void>();
+    }));
+}
+
+void LibraryShellViewModel::queueTokenRemoval() const
+{
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore] {
+        store->remove();
+        return Result<void>();
+    }));
+}
+
+} // namespace Pellwick

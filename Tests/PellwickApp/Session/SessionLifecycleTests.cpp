@@ -1,0 +1,989 @@
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickCore/Backend/CurlFetch.h>
+
+#include <QSemaphore>
+#include <QTest>
+
+#include <Support/BackendReplies.h>
+#include <Support/ScriptedFetch.h>
+#include <Support/TestBackend/TestBackend.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray storageFullBody
+    = R"({"error":"storage_full","storage":{"state":"storage_full","used_bytes":1,)"
+      R"("limit_bytes":1,"remaining_bytes":0,"message":"full"}})";
+const QByteArray signedInBody
+    = R"({"token":"t1","user":)" + userJson() + R"(,"library":)" + libraryJson() + "}";
+const Error storageFullError
+    = LibrarySessionClientError{LibrarySessionClientError::StorageFull{{1, 1, 0, u"full"_s}}};
+const Error importUnavailableError
+    = LibrarySessionClientError{LibrarySessionClientError::ImportUnavailable{}};
+const QByteArray pendingBody = R"({"token":"p1","email_verification":"pending"})";
+
+QByteArray verificationBody(const QByteArray &status)
+{
+    return R"({"email_verification":")" + status + R"(","email":"wait@example.test"})";
+}
+
+/// Replies scripted by a row: an HTTP status with a body, 0 for a network failure, -1 for a
+/// reply that is not HTTP.
+void script(ScriptedFetch &fetch, int status, const QByteArray &body = {})
+{
+    if (status == 0)
+        fetch.fail(TransportError{7, false, false, u"could not connect"_s});
+    else if (status == -1)
+        fetch.replyNotHttp();
+    else
+        fetch.reply(status, body);
+}
+
+void addAda(TestBackend &backend)
+{
+    TestBackend::Account account;
+    account.email = u"ada@example.test"_s;
+    account.password = u"correct horse"_s;
+    backend.addAccount(account);
+}
+
+/// Waits until every token store call queued so far has run.
+void drainKeychain()
+{
+    // Not QFuture::waitForFinished: it would run a job still queued on this thread, ahead of
+    // the jobs queued before it.
+    QSemaphore done;
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [&done] {
+        done.release();
+        return Result<void>();
+    }));
+    done.acquire();
+}
+
+/// The names of the session fields in the order their change signals fired.
+class ChangeLog
+{
+public:
+    explicit ChangeLog(LibraryShellViewModel &model)
+    {
+        const auto track = [&](auto signal, const char *name) {
+            QObject::connect(
+                &model, signal, &model, [this, name] { names.append(QString::fromLatin1(name)); });
+        };
+        QObject::connect(&model, &LibraryShellViewModel::statusChanged, &model, [this, &model] {
+            names.append(LibraryShellViewModel::toRaw(model.status()));
+        });
+        track(&LibraryShellViewModel::sessionChanged, "session");
+        track(&LibraryShellViewModel::emailChanged, "email");
+        track(&LibraryShellViewModel::passwordChanged, "password");
+        track(&LibraryShellViewModel::passwordConfirmationChanged, "passwordConfirmation");
+        track(&LibraryShellViewModel::pendingVerificationTokenChanged, "pendingVerificationToken");
+        track(&LibraryShellViewModel::currentPasswordChanged, "currentPassword");
+        track(&LibraryShellViewModel::newPasswordChanged, "newPassword");
+        track(&LibraryShellViewModel::newPasswordConfirmationChanged, "newPasswordConfirmation");
+        track(&LibraryShellViewModel::passwordChangeErrorMessageChanged,
+              "passwordChangeErrorMessage");
+        track(&LibraryShellViewModel::authMessageChanged, "authMessage");
+        track(&LibraryShellViewModel::errorMessageChanged, "errorMessage");
+    }
+
+    QStringList names;
+};
+
+/// An in-memory token store whose loads can be held until the test lets them go.
+class HoldingTokenStore final : public SessionTokenStoring
+{
+public:
+    std::optional<QString> load() const override
+    {
+        if (m_holding.exchange(false)) {
+            m_waiting = true;
+            m_gate.acquire();
+        }
+        return m_tokens.load();
+    }
+
+    void save(const QString &token) const override { m_tokens.save(token); }
+
+    void remove() const override { m_tokens.remove(); }
+
+    /// Holds the next load.
+    void holdNextLoad() { m_holding = true; }
+
+    bool isLoadWaiting() const { return m_waiting; }
+
+    void releaseLoad() { m_gate.release(); }
+
+private:
+    InMemorySessionTokenStore m_tokens;
+    mutable QSemaphore m_gate;
+    mutable std::atomic<bool> m_holding = false;
+    mutable std::atomic<bool> m_waiting = false;
+};
+
+/// A view model over scripted backend replies and an in-memory token store.
+struct Harness
+{
+    ShellViewModelFixture fixture;
+    ScriptedFetch fetch;
+    ScriptedFetch health;
+    std::shared_ptr<HoldingTokenStore> store = std::make_shared<HoldingTokenStore>();
+    std::unique_ptr<LibraryShellViewModel> model;
+
+    Harness()
+    {
+        fixture.sessionFetch = fetch.function();
+        fixture.healthFetch = health.urlFunction();
+        fixture.tokenStore = store;
+        model = fixture.make();
+    }
+
+    void signInDirectly(const QString &token = u"s1"_s)
+    {
+        model->setSession(
+            AuthenticatedLibrarySession{token, LibraryUser{4, u"ada@example.test"_s, {}}, {}});
+        store->save(token);
+    }
+
+    std::optional<QString> storedToken() const
+    {
+        drainKeychain();
+        return store->load();
+    }
+};
+
+} // namespace
+
+class SessionLifecycleTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase() { CurlFetch::initializeGlobally(); }
+
+    void healthCheck_data();
+    void healthCheck();
+    void signIn_data();
+    void signIn();
+    void signInErrorMessageOfEveryError_data();
+    void signInErrorMessageOfEveryError();
+    void registration_data();
+    void registration();
+    void accountOperations_data();
+    void accountOperations();
+    void passwordChange_data();
+    void passwordChange();
+    void launchRestore_data();
+    void launchRestore();
+    void signOutDuringLaunchRestore_data();
+    void signOutDuringLaunchRestore();
+    void verificationRefresh_data();
+    void verificationRefresh();
+    void staleRepliesAfterSignOut_data();
+    void staleRepliesAfterSignOut();
+    void overlappingSignInsLaterWins();
+    void overTheNetwork();
+    void hostileRepliesOverTheNetwork_data();
+    void hostileRepliesOverTheNetwork();
+};
+
+void SessionLifecycleTests::healthCheck_data()
+{
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<LibraryShellViewModel::Status>("expected");
+
+    using S = LibraryShellViewModel::Status;
+    QTest::newRow("ok") << 200 << QByteArray(R"({"status":"ok"})") << S::Reachable;
+    QTest::newRow("other word") << 200 << QByteArray(R"({"status":"down"})") << S::Unreachable;
+    QTest::newRow("503") << 503 << QByteArray(R"({"status":"ok"})") << S::Unreachable;
+    QTest::newRow("offline") << 0 << QByteArray() << S::Unreachable;
+}
+
+void SessionLifecycleTests::healthCheck()
+{
+    QFETCH(int, httpStatus);
+    QFETCH(QByteArray, body);
+    QFETCH(LibraryShellViewModel::Status, expected);
+
+    Harness harness;
+    script(harness.health, httpStatus, body);
+    harness.model->setStatus(LibraryShellViewModel::Status::Reachable);
+    ChangeLog log(*harness.model);
+    QCoro::waitFor(harness.model->refresh());
+    QCOMPARE(harness.model->status(), expected);
+    QCOMPARE(log.names,
+             QStringList({u"Checking backend"_s, LibraryShellViewModel::toRaw(expected)}));
+}
+
+void SessionLifecycleTests::signIn_data()
+{
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("errorMessage");
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<QString>("sessionToken");
+    QTest::addColumn<QString>("pendingToken");
+
+    const QString incorrect = u"Email or password is incorrect"_s;
+    const QString throttled = u"Too many sign-in attempts. Try again in 15 minutes."_s;
+    const QString failed = u"Sign-in failed. Check the local backend and try again."_s;
+    const QStringList failure{u"errorMessage"_s, u"authMessage"_s, u"errorMessage"_s};
+
+    QTest::newRow("401") << 401 << QByteArray(R"({"error":"invalid_credentials"})") << incorrect
+                         << failure << QString() << QString();
+    QTest::newRow("429") << 429 << QByteArray() << throttled << failure << QString() << QString();
+    QTest::newRow("500") << 500 << QByteArray() << failed << failure << QString() << QString();
+    QTest::newRow("storage full") << 409 << storageFullBody << failed << failure << QString()
+                                  << QString();
+    QTest::newRow("network error")
+        << 0 << QByteArray() << failed << failure << QString() << QString();
+    QTest::newRow("not HTTP") << -1 << QByteArray() << failed << failure << QString() << QString();
+    QTest::newRow("malformed JSON")
+        << 201 << QByteArray("{\"token\":") << failed << failure << QString() << QString();
+    QTest::newRow("wrong types") << 201 << QByteArray(R"({"token":1,"user":[],"library":"x"})")
+                                 << failed << failure << QString() << QString();
+    QTest::newRow("authenticated") << 201 << signedInBody << QString()
+                                   << QStringList{u"errorMessage"_s,
+                                                  u"authMessage"_s,
+                                                  u"session"_s,
+                                                  u"pendingVerificationToken"_s,
+                                                  u"password"_s,
+                                                  u"session"_s}
+                                   << u"t1"_s << QString();
+    QTest::newRow("pending verification") << 201 << pendingBody << QString()
+                                          << QStringList{u"errorMessage"_s,
+                                                         u"authMessage"_s,
+                                                         u"session"_s,
+                                                         u"pendingVerificationToken"_s,
+                                                         u"password"_s,
+                                                         u"pendingVerificationToken"_s}
+                                          << QString() << u"p1"_s;
+}
+
+void SessionLifecycleTests::signIn()
+{
+    QFETCH(int, httpStatus);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, errorMessage);
+    QFETCH(QStringList, changes);
+    QFETCH(QString, sessionToken);
+    QFETCH(QString, pendingToken);
+
+    Harness harness;
+    script(harness.fetch, httpStatus, body);
+    harness.model->setEmail(u"ada@example.test"_s);
+    harness.model->setPassword(u" secret with spaces "_s);
+    harness.model->setAuthMessage(u"old"_s);
+    const qint64 generation = harness.model->authenticationStateGeneration();
+    ChangeLog log(*harness.model);
+
+    QCoro::waitFor(harness.model->signIn());
+
+    QCOMPARE(log.names, changes);
+    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->authMessage(), std::nullopt);
+    QCOMPARE(harness.model->email(), u"ada@example.test"_s);
+    const HttpRequest request = harness.fetch.onlyRequest();
+    QVERIFY(request.body->contains(R"("password":" secret with spaces ")"));
+    const bool succeeded = errorMessage.isEmpty();
+    QCOMPARE(harness.model->password(), succeeded ? QString() : u" secret with spaces "_s);
+    QCOMPARE(harness.model->authenticationStateGeneration(), generation + (succeeded ? 1 : 0));
+    QCOMPARE(harness.model->session() ? harness.model->session()->token : QString(), sessionToken);
+    QCOMPARE(harness.model->pendingVerificationToken().value_or(QString()), pendingToken);
+    const QString stored = !sessionToken.isEmpty() ? sessionToken : pendingToken;
+    QCOMPARE(harness.storedToken(), stored.isEmpty() ? std::nullopt : std::optional(stored));
+}
+
+void SessionLifecycleTests::signInErrorMessageOfEveryError_data()
+{
+    QTest::addColumn<Error>("error");
+    QTest::addColumn<QString>("expected");
+
+    const QString failed = u"Sign-in failed. Check the local backend and try again."_s;
+    QTest::newRow("401") << unexpectedStatusError(401) << u"Email or password is incorrect"_s;
+    QTest::newRow("429") << unexpectedStatusError(429)
+                         << u"Too many sign-in attempts. Try again in 15 minutes."_s;
+    QTest::newRow("403") << unexpectedStatusError(403) << failed;
+    QTest::newRow("-1") << unexpectedStatusError(-1) << failed;
+    QTest::newRow("storage full") << storageFullError << failed;
+    QTest::newRow("import unavailable") << importUnavailableError << failed;
+    QTest::newRow("timed out") << Error(TransportError{28, false, true, {}}) << failed;
+    QTest::newRow("decoding") << Error(DecodingError{}) << failed;
+    QTest::newRow("upload 401") << Error(
+        PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{401}})
+                                << failed;
+}
+
+void SessionLifecycleTests::signInErrorMessageOfEveryError()
+{
+    QFETCH(Error, error);
+    QFETCH(QString, expected);
+    QCOMPARE(LibraryShellViewModel::signInErrorMessage(error), expected);
+}
+
+void SessionLifecycleTests::registration_data()
+{
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<int>("httpStatus"); // of the backend's reply; unused when no call is made
+    QTest::addColumn<QString>("errorMessage");
+    QTest::addColumn<bool>("called");
+
+    const QString invalidEmail = u"Enter a valid email address"_s;
+    const QString length = u"Password must be 12 to 128 characters"_s;
+    const QString mismatch = u"Passwords do not match"_s;
+    const QString twelve = u"abcdefghijkl"_s;
+    const QString composed = QString(12, QChar(0x00E9));
+    const QString decomposed = QStringLiteral("e\u0301").repeated(12);
+
+    QTest::newRow("no at sign") << u"ada.example.test"_s << twelve << twelve << 201 << invalidEmail
+                                << false;
+    QTest::newRow("at sign only is enough")
+        << u"@"_s << twelve << twelve << 201 << QString() << true;
+    QTest::newRow("11 characters")
+        << u"a@b"_s << twelve.left(11) << twelve.left(11) << 201 << length << false;
+    QTest::newRow("empty password") << u"a@b"_s << QString() << QString() << 201 << length << false;
+    QTest::newRow("12 characters") << u"a@b"_s << twelve << twelve << 201 << QString() << true;
+    QTest::newRow("128 characters")
+        << u"a@b"_s << u"x"_s.repeated(128) << u"x"_s.repeated(128) << 201 << QString() << true;
+    QTest::newRow("129 characters")
+        << u"a@b"_s << u"x"_s.repeated(129) << u"x"_s.repeated(129) << 201 << length << false;
+    QTest::newRow("12 composed e-acute")
+        << u"a@b"_s << composed << composed << 201 << QString() << true;
+    QTest::newRow("12 decomposed e-acute")
+        << u"a@b"_s << decomposed << decomposed << 201 << QString() << true;
+    QTest::newRow("11 decomposed e-acute (22 code units)")
+        << u"a@b"_s << decomposed.left(22) << decomposed.left(22) << 201 << length << false;
+    QTest::newRow("128 decomposed e-acute (256 code units)")
+        << u"a@b"_s << QStringLiteral("e\u0301").repeated(128)
+        << QStringLiteral("e\u0301").repeated(128) << 201 << QString() << true;
+    QTest::newRow("mismatched confirmation")
+        << u"a@b"_s << twelve << u"abcdefghijkL"_s << 201 << mismatch << false;
+    QTest::newRow("composed against decomposed")
+        << u"a@b"_s << composed << decomposed << 201 << mismatch << false;
+    QTest::newRow("email checked first")
+        << u"ab"_s << u"short"_s << u"other"_s << 201 << invalidEmail << false;
+    QTest::newRow("backend refuses")
+        << u"a@b"_s << twelve << twelve << 422 << u"Account creation failed"_s << true;
+    QTest::newRow("backend offline")
+        << u"a@b"_s << twelve << twelve << 0 << u"Account creation failed"_s << true;
+    QTest::newRow("accepted without pending")
+        << u"a@b"_s << twelve << twelve << 200 << u"Account creation failed"_s << true;
+}
+
+void SessionLifecycleTests::registration()
+{
+    QFETCH(QString, email);
+    QFETCH(QString, password);
+    QFETCH(QString, confirmation);
+    QFETCH(int, httpStatus);
+    QFETCH(QString, errorMessage);
+    QFETCH(bool, called);
+
+    Harness harness;
+    script(harness.fetch, httpStatus, httpStatus == 201 ? pendingBody : QByteArray("{}"));
+    harness.model->setEmail(email);
+    harness.model->setPassword(password);
+    harness.model->setPasswordConfirmation(confirmation);
+    ChangeLog log(*harness.model);
+
+    QCoro::waitFor(harness.model->registerAccount());
+
+    QCOMPARE(harness.fetch.requests().size(), called ? 1 : 0);
+    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->session(), std::nullopt);
+    if (!errorMessage.isEmpty()) {
+        QCOMPARE(harness.model->password(), password);
+        QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
+        QCOMPARE(harness.storedToken(), std::nullopt);
+        return;
+    }
+    QCOMPARE(log.names,
+             QStringList({u"errorMessage"_s,
+                          u"authMessage"_s,
+                          u"session"_s,
+                          u"pendingVerificationToken"_s,
+                          u"password"_s,
+                          u"passwordConfirmation"_s,
+                          u"pendingVerificationToken"_s}));
+    QCOMPARE(harness.model->password(), QString());
+    QCOMPARE(harness.model->passwordConfirmation(), QString());
+    QCOMPARE(harness.model->email(), email);
+    QCOMPARE(harness.model->pendingVerificationToken(), std::optional(u"p1"_s));
+    QCOMPARE(harness.storedToken(), std::optional(u"p1"_s));
+    QCOMPARE(harness.model->authenticationStateGeneration(), 1);
+}
+
+enum class AccountOperation {
+    PasswordReset,
+    Resend,
+    LibraryRefresh,
+    Checkout,
+    Portal,
+};
+
+void SessionLifecycleTests::accountOperations_data()
+{
+    QTest::addColumn<AccountOperation>("operation");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("errorMessage");
+    QTest::addColumn<QString>("authMessage");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("requests");
+
+    using O = AccountOperation;
+    const QByteArray checkout
+        = R"({"checkout_url":"https://pay.example.test/c?a=1%2F","paid_plan":)" + paidPlanJson()
+          + "}";
+    const QByteArray portal = R"({"portal_url":"https://billing.example.test/p/1"})";
+    const QString kept = u"kept"_s; // the error text before the operation, where it stays
+
+    QTest::newRow("reset accepted")
+        << O::PasswordReset << false << 202 << QByteArray() << QString()
+        << u"If that email is registered, a password reset link is on its way."_s << QString() << 1;
+    QTest::newRow("reset refused")
+        << O::PasswordReset << false << 429 << QByteArray() << u"Password reset request failed"_s
+        << QString() << QString() << 1;
+    QTest::newRow("resend accepted")
+        << O::Resend << false << 202 << QByteArray() << kept << u"old"_s << QString() << 1;
+    QTest::newRow("resend failed")
+        << O::Resend << false << 0 << QByteArray() << u"Verification email could not be sent"_s
+        << u"old"_s << QString() << 1;
+    QTest::newRow("library refreshed") << O::LibraryRefresh << true << 200 << shellJson()
+                                       << QString() << u"old"_s << QString() << 1;
+    QTest::newRow("library refresh failed") << O::LibraryRefresh << true << 503 << QByteArray()
+                                            << u"Refresh failed"_s << u"old"_s << QString() << 1;
+    QTest::newRow("library refresh signed out")
+        << O::LibraryRefresh << false << 200 << shellJson() << kept << u"old"_s << QString() << 0;
+    QTest::newRow("checkout") << O::Checkout << true << 201 << checkout << QString() << u"old"_s
+                              << u"https://pay.example.test/c?a=1%2F"_s << 1;
+    QTest::newRow("checkout failed") << O::Checkout << true << 500 << QByteArray()
+                                     << u"Checkout failed"_s << u"old"_s << QString() << 1;
+    QTest::newRow("checkout malformed") << O::Checkout << true << 201 << QByteArray("[]")
+                                        << u"Checkout failed"_s << u"old"_s << QString() << 1;
+    QTest::newRow("checkout without session")
+        << O::Checkout << false << 201 << checkout << kept << u"old"_s << QString() << 0;
+    QTest::newRow("portal") << O::Portal << true << 201 << portal << QString() << u"old"_s
+                            << u"https://billing.example.test/p/1"_s << 1;
+    QTest::newRow("portal failed") << O::Portal << true << 0 << QByteArray()
+                                   << u"Billing portal unavailable"_s << u"old"_s << QString() << 1;
+    QTest::newRow("portal without session")
+        << O::Portal << false << 201 << portal << kept << u"old"_s << QString() << 0;
+}
+
+void SessionLifecycleTests::accountOperations()
+{
+    QFETCH(AccountOperation, operation);
+    QFETCH(bool, signedIn);
+    QFETCH(int, httpStatus);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, errorMessage);
+    QFETCH(QString, authMessage);
+    QFETCH(QString, url);
+    QFETCH(int, requests);
+
+    Harness harness;
+    script(harness.fetch, httpStatus, body);
+    if (signedIn)
+        harness.signInDirectly();
+    const std::optional<AuthenticatedLibrarySession> before = harness.model->session();
+    harness.model->setEmail(u"ada@example.test"_s);
+    harness.model->setErrorMessage(u"kept"_s);
+    harness.model->setAuthMessage(u"old"_s);
+
+    std::optional<QString> link;
+    switch (operation) {
+    case AccountOperation::PasswordReset:
+        QCoro::waitFor(harness.model->requestPasswordReset());
+        break;
+    case AccountOperation::Resend:
+        QCoro::waitFor(harness.model->resendVerification(u"p1"_s));
+        break;
+    case AccountOperation::LibraryRefresh:
+        QCoro::waitFor(harness.model->refreshLibrary());
+        break;
+    case AccountOperation::Checkout:
+        link = QCoro::waitFor(harness.model->checkoutURL());
+        break;
+    case AccountOperation::Portal:
+        link = QCoro::waitFor(harness.model->customerPortalURL());
+        break;
+    }
+
+    QCOMPARE(harness.fetch.requests().size(), requests);
+    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->authMessage().value_or(QString()), authMessage);
+    QCOMPARE(link.value_or(QString()), url);
+    if (operation == AccountOperation::LibraryRefresh && signedIn) {
+        QCOMPARE(harness.model->session()->token, u"s1"_s);
+        const bool refreshed = errorMessage.isEmpty();
+        QCOMPARE(harness.model->session()->user.email,
+                 refreshed ? u"ada@example.test"_s : before->user.email);
+        QCOMPARE(harness.model->session()->library.id, refreshed ? 9 : before->library.id);
+    }
+}
+
+void SessionLifecycleTests::passwordChange_data()
+{
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<bool>("changed");
+
+    QTest::newRow("changed") << true << 204 << true;
+    QTest::newRow("refused") << true << 422 << false;
+    QTest::newRow("answered 200") << true << 200 << false;
+    QTest::newRow("offline") << true << 0 << false;
+    QTest::newRow("signed out") << false << 204 << false;
+}
+
+void SessionLifecycleTests::passwordChange()
+{
+    QFETCH(bool, signedIn);
+    QFETCH(int, httpStatus);
+    QFETCH(bool, changed);
+
+    Harness harness;
+    script(harness.fetch, httpStatus);
+    if (signedIn)
+        harness.signInDirectly();
+    harness.model->setPassword(u"old password"_s);
+    harness.model->setCurrentPassword(u"current"_s);
+    harness.model->setNewPassword(u"new one"_s);
+    harness.model->setNewPasswordConfirmation(u"new two"_s);
+    harness.model->setPasswordChangeErrorMessage(u"before"_s);
+    harness.model->setAuthMessage(u"before"_s);
+    ChangeLog log(*harness.model);
+
+    const bool result = QCoro::waitFor(harness.model->changePassword());
+
+    QCOMPARE(result, changed);
+    QCOMPARE(harness.model->authenticationStateGeneration(), 0);
+    QCOMPARE(harness.storedToken(), signedIn ? std::optional(u"s1"_s) : std::nullopt);
+    if (!signedIn) {
+        QVERIFY(harness.fetch.requests().isEmpty());
+        QVERIFY(log.names.isEmpty());
+        return;
+    }
+    QVERIFY(harness.fetch.onlyRequest().body->contains(
+        R"({"current_password":"current","password":"new one","password_confirmation":"new two"})"));
+    if (changed) {
+        QCOMPARE(log.names,
+                 QStringList({u"passwordChangeErrorMessage"_s,
+                              u"authMessage"_s,
+                              u"currentPassword"_s,
+                              u"newPassword"_s,
+                              u"newPasswordConfirmation"_s,
+                              u"passwordChangeErrorMessage"_s,
+                              u"password"_s,
+                              u"session"_s,
+                              u"authMessage"_s}));
+        QCOMPARE(harness.model->session(), std::nullopt);
+        QCOMPARE(harness.model->password(), QString());
+        QCOMPARE(harness.model->currentPassword(), QString());
+        QCOMPARE(harness.model->newPassword(), QString());
+        QCOMPARE(harness.model->newPasswordConfirmation(), QString());
+        QCOMPARE(harness.model->passwordChangeErrorMessage(), std::nullopt);
+        QCOMPARE(harness.model->authMessage(),
+                 std::optional(u"Password changed. Sign in again with your new password."_s));
+    } else {
+        QCOMPARE(harness.model->passwordChangeErrorMessage(),
+                 std::optional(u"Password change failed"_s));
+        QVERIFY(harness.model->session());
+        QCOMPARE(harness.model->currentPassword(), u"current"_s);
+        QCOMPARE(harness.model->newPassword(), u"new one"_s);
+        QCOMPARE(harness.model->password(), u"old password"_s);
+        QCOMPARE(harness.model->authMessage(), std::nullopt);
+    }
+}
+
+void SessionLifecycleTests::launchRestore_data()
+{
+    QTest::addColumn<QString>("storedToken");
+    QTest::addColumn<int>("libraryStatus");
+    QTest::addColumn<int>("verificationStatus"); // 0: offline, -1: not HTTP
+    QTest::addColumn<QByteArray>("verificationBody");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<bool>("tokenKept");
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("no stored token")
+        << QString() << 200 << 200 << QByteArray() << false << false << false << 0;
+    QTest::newRow("library readable")
+        << u"s1"_s << 200 << 200 << QByteArray() << true << false << true << 1;
+    QTest::newRow("pending with the returned email")
+        << u"s1"_s << 403 << 200 << verificationBody("pending") << false << true << true << 2;
+    QTest::newRow("verified, library unreadable")
+        << u"s1"_s << 500 << 200 << verificationBody("verified") << false << false << false << 2;
+    QTest::newRow("unknown status word")
+        << u"s1"_s << 403 << 200 << verificationBody("Pending") << false << false << false << 2;
+    QTest::newRow("token refused (401)")
+        << u"s1"_s << 401 << 401 << QByteArray() << false << false << false << 2;
+    QTest::newRow("token refused (403)")
+        << u"s1"_s << 403 << 403 << QByteArray() << false << false << false << 2;
+    QTest::newRow("offline keeps the token")
+        << u"s1"_s << 0 << 0 << QByteArray() << false << false << true << 2;
+    QTest::newRow("throttled keeps the token")
+        << u"s1"_s << 429 << 429 << QByteArray() << false << false << true << 2;
+    QTest::newRow("failing backend keeps the token")
+        << u"s1"_s << 503 << 500 << QByteArray() << false << false << true << 2;
+    QTest::newRow("not HTTP keeps the token")
+        << u"s1"_s << -1 << -1 << QByteArray() << false << false << true << 2;
+    QTest::newRow("malformed status keeps the token")
+        << u"s1"_s << 401 << 200 << QByteArray("{\"email_") << false << false << true << 2;
+}
+
+void SessionLifecycleTests::launchRestore()
+{
+    QFETCH(QString, storedToken);
+    QFETCH(int, libraryStatus);
+    QFETCH(int, verificationStatus);
+    QFETCH(QByteArray, verificationBody);
+    QFETCH(bool, signedIn);
+    QFETCH(bool, pending);
+    QFETCH(bool, tokenKept);
+    QFETCH(int, requests);
+
+    Harness harness;
+    if (!storedToken.isEmpty())
+        harness.store->save(storedToken);
+    script(harness.fetch, libraryStatus, shellJson());
+    script(harness.fetch, verificationStatus, verificationBody);
+    harness.model->setErrorMessage(u"kept"_s);
+
+    QCoro::waitFor(harness.model->restoreRememberedSession());
+
+    QCOMPARE(harness.fetch.requests().size(), requests);
+    for (const HttpRequest &request : harness.fetch.requests())
+        QCOMPARE(request.headers.value("Authorization"), "Bearer s1");
+    QCOMPARE(harness.model->session().has_value(), signedIn);
+    if (signedIn)
+        QCOMPARE(harness.model->session()->token, u"s1"_s);
+    QCOMPARE(harness.model->pendingVerificationToken(),
+             pending ? std::optional(u"s1"_s) : std::nullopt);
+    QCOMPARE(harness.model->email(), pending ? u"wait@example.test"_s : QString());
+    QCOMPARE(harness.storedToken(), tokenKept ? std::optional(u"s1"_s) : std::nullopt);
+    QCOMPARE(harness.model->errorMessage(), std::optional(u"kept"_s));
+    QCOMPARE(harness.model->authMessage(), std::nullopt);
+}
+
+enum class Stage {
+    KeychainRead,
+    LibraryReply,
+    VerificationReply,
+};
+
+void SessionLifecycleTests::signOutDuringLaunchRestore_data()
+{
+    QTest::addColumn<Stage>("stage");
+    QTest::addColumn<int>("libraryStatus");
+    QTest::addColumn<QByteArray>("verification");
+    QTest::addColumn<bool>("signInAfterwards");
+
+    const QByteArray pendingReply = verificationBody("pending");
+    const QByteArray verifiedReply = verificationBody("verified");
+    QTest::newRow("while the keychain is read")
+        << Stage::KeychainRead << 200 << QByteArray() << false;
+    QTest::newRow("library reply arrives later")
+        << Stage::LibraryReply << 200 << QByteArray() << false;
+    QTest::newRow("pending reply arrives later")
+        << Stage::VerificationReply << 401 << pendingReply << false;
+    QTest::newRow("verified reply arrives later")
+        << Stage::VerificationReply << 401 << verifiedReply << false;
+    QTest::newRow("then a sign-in, library reply later")
+        << Stage::LibraryReply << 200 << QByteArray() << true;
+    QTest::newRow("then a sign-in, verified reply later")
+        << Stage::VerificationReply << 401 << verifiedReply << true;
+}
+
+void SessionLifecycleTests::signOutDuringLaunchRestore()
+{
+    QFETCH(Stage, stage);
+    QFETCH(int, libraryStatus);
+    QFETCH(QByteArray, verification);
+    QFETCH(bool, signInAfterwards);
+
+    Harness harness;
+    harness.store->save(u"s1"_s);
+    if (stage == Stage::LibraryReply) {
+        harness.fetch.replyWhenReleased(libraryStatus, shellJson());
+    } else {
+        harness.fetch.reply(libraryStatus, shellJson());
+        harness.fetch.replyWhenReleased(200, verification);
+    }
+
+    if (stage == Stage::KeychainRead)
+        harness.store->holdNextLoad();
+    QCoro::Task<> restore = harness.model->restoreRememberedSession();
+    if (stage == Stage::KeychainRead)
+        QTRY_VERIFY(harness.store->isLoadWaiting());
+    else
+        QTRY_COMPARE(harness.fetch.waitingCount(), 1);
+    harness.model->signOut();
+    if (signInAfterwards) {
+        harness.fetch.reply(201, signedInBody);
+        QCoro::waitFor(harness.model->signIn());
+    }
+    if (stage == Stage::KeychainRead)
+        harness.store->releaseLoad();
+    else
+        harness.fetch.release();
+    QCoro::waitFor(restore);
+
+    if (signInAfterwards) {
+        QCOMPARE(harness.model->session()->token, u"t1"_s);
+        QCOMPARE(harness.storedToken(), std::optional(u"t1"_s));
+    } else {
+        QCOMPARE(harness.model->session(), std::nullopt);
+        QCOMPARE(harness.storedToken(), std::nullopt);
+    }
+    QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
+    QCOMPARE(harness.model->email(), QString());
+    QCOMPARE(harness.fetch.requests().size(),
+             (stage == Stage::KeychainRead   ? 0
+              : stage == Stage::LibraryReply ? 1
+                                             : 2)
+                 + (signInAfterwards ? 1 : 0));
+}
+
+void SessionLifecycleTests::verificationRefresh_data()
+{
+    QTest::addColumn<int>("statusCode");
+    QTest::addColumn<QByteArray>("statusBody");
+    QTest::addColumn<int>("libraryStatus"); // 0: not asked
+    QTest::addColumn<bool>("signedIn");
+
+    QTest::newRow("still pending") << 200 << verificationBody("pending") << 0 << false;
+    QTest::newRow("status unreadable") << 500 << QByteArray() << 0 << false;
+    QTest::newRow("status offline") << 0 << QByteArray() << 0 << false;
+    QTest::newRow("other word") << 200 << verificationBody("Verified") << 0 << false;
+    QTest::newRow("verified, library unreadable")
+        << 200 << verificationBody("verified") << 503 << false;
+    QTest::newRow("verified") << 200 << verificationBody("verified") << 200 << true;
+}
+
+void SessionLifecycleTests::verificationRefresh()
+{
+    QFETCH(int, statusCode);
+    QFETCH(QByteArray, statusBody);
+    QFETCH(int, libraryStatus);
+    QFETCH(bool, signedIn);
+
+    Harness harness;
+    harness.model->setPendingVerificationToken(u"p1"_s);
+    harness.store->save(u"p1"_s);
+    script(harness.fetch, statusCode, statusBody);
+    if (libraryStatus != 0)
+        script(harness.fetch, libraryStatus, shellJson());
+    ChangeLog log(*harness.model);
+
+    QCoro::waitFor(harness.model->refreshVerification());
+
+    QCOMPARE(harness.fetch.requests().size(), libraryStatus != 0 ? 2 : 1);
+    QCOMPARE(harness.model->errorMessage(), std::nullopt);
+    QCOMPARE(harness.model->authMessage(), std::nullopt);
+    QCOMPARE(harness.storedToken(), std::optional(u"p1"_s));
+    if (!signedIn) {
+        QVERIFY2(log.names.isEmpty(), qPrintable(log.names.join(u',')));
+        QCOMPARE(harness.model->pendingVerificationToken(), std::optional(u"p1"_s));
+        return;
+    }
+    QCOMPARE(log.names, QStringList({u"session"_s, u"pendingVerificationToken"_s}));
+    QCOMPARE(harness.model->session()->token, u"p1"_s);
+    QCOMPARE(harness.model->session()->library.id, 9);
+    QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
+    QCOMPARE(harness.model->authenticationStateGeneration(), 0);
+
+    // Without a pending account nothing is asked.
+    QCoro::waitFor(harness.model->refreshVerification());
+    QCOMPARE(harness.fetch.requests().size(), 2);
+}
+
+enum class Interruption {
+    SignOut,
+    SignInElsewhere,
+};
+
+void SessionLifecycleTests::staleRepliesAfterSignOut_data()
+{
+    QTest::addColumn<Interruption>("interruption");
+    QTest::addColumn<bool>("holdStatus"); // else the library reply is held
+    QTest::addColumn<bool>("libraryRefresh");
+
+    QTest::newRow("verification: status after sign-out") << Interruption::SignOut << true << false;
+    QTest::newRow("verification: library after sign-out")
+        << Interruption::SignOut << false << false;
+    QTest::newRow("verification: status after another sign-in")
+        << Interruption::SignInElsewhere << true << false;
+    QTest::newRow("verification: library after another sign-in")
+        << Interruption::SignInElsewhere << false << false;
+    QTest::newRow("library refresh after sign-out") << Interruption::SignOut << false << true;
+    QTest::newRow("library refresh after another sign-in")
+        << Interruption::SignInElsewhere << false << true;
+}
+
+void SessionLifecycleTests::staleRepliesAfterSignOut()
+{
+    QFETCH(Interruption, interruption);
+    QFETCH(bool, holdStatus);
+    QFETCH(bool, libraryRefresh);
+
+    Harness harness;
+    QCoro::Task<> operation;
+    if (libraryRefresh) {
+        harness.signInDirectly(u"old"_s);
+        harness.fetch.replyWhenReleased(200, shellJson());
+        operation = harness.model->refreshLibrary();
+    } else {
+        harness.model->setPendingVerificationToken(u"old"_s);
+        harness.store->save(u"old"_s);
+        if (holdStatus) {
+            harness.fetch.replyWhenReleased(200, verificationBody("verified"));
+        } else {
+            harness.fetch.reply(200, verificationBody("verified"));
+            harness.fetch.replyWhenReleased(200, shellJson());
+        }
+        operation = harness.model->refreshVerification();
+    }
+    QTRY_COMPARE(harness.fetch.waitingCount(), 1);
+
+    harness.model->signOut();
+    if (interruption == Interruption::SignInElsewhere) {
+        harness.fetch.reply(201, pendingBody);
+        QCoro::waitFor(harness.model->signIn());
+    }
+    if (holdStatus) // what a late verified status would go on to read
+        harness.fetch.reply(200, shellJson());
+    harness.fetch.release();
+    QCoro::waitFor(operation);
+
+    QCOMPARE(harness.model->session(), std::nullopt);
+    const std::optional<QString> expected
+        = interruption == Interruption::SignInElsewhere ? std::optional(u"p1"_s) : std::nullopt;
+    QCOMPARE(harness.model->pendingVerificationToken(), expected);
+    QCOMPARE(harness.storedToken(), expected);
+    QCOMPARE(harness.model->errorMessage(), std::nullopt);
+}
+
+void SessionLifecycleTests::overlappingSignInsLaterWins()
+{
+    Harness harness;
+    harness.fetch.replyWhenReleased(201, pendingBody);
+    harness.fetch.replyWhenReleased(201, signedInBody);
+    harness.model->setEmail(u"ada@example.test"_s);
+    harness.model->setPassword(u"secret"_s);
+    QCoro::Task<> first = harness.model->signIn();
+    QTRY_COMPARE(harness.fetch.waitingCount(), 1);
+    QCoro::Task<> second = harness.model->signIn();
+    QTRY_COMPARE(harness.fetch.waitingCount(), 2);
+    harness.fetch.release();
+    harness.fetch.release();
+    QCoro::waitFor(first);
+    QCoro::waitFor(second);
+
+    // Whichever reply was applied last decides; the two are never both in effect.
+    QVERIFY(harness.model->session().has_value()
+            != harness.model->pendingVerificationToken().has_value());
+    const QString applied = harness.model->session() ? harness.model->session()->token
+                                                     : *harness.model->pendingVerificationToken();
+    QCOMPARE(harness.storedToken(), std::optional(applied));
+    QCOMPARE(harness.model->authenticationStateGeneration(), 2);
+}
+
+void SessionLifecycleTests::overTheNetwork()
+{
+    TestBackend backend;
+    addAda(backend);
+    Harness harness;
+    harness.fixture.backendURL = backend.baseURL();
+    harness.fixture.sessionFetch = CurlFetch();
+    harness.fixture.healthFetch = CurlFetch();
+    harness.model = harness.fixture.make();
+    LibraryShellViewModel &model = *harness.model;
+
+    QCoro::waitFor(model.refresh());
+    QCOMPARE(model.status(), LibraryShellViewModel::Status::Reachable);
+
+    model.setEmail(u"ada@example.test"_s);
+    model.setPassword(u"wrong"_s);
+    QCoro::waitFor(model.signIn());
+    QCOMPARE(model.errorMessage(), std::optional(u"Email or password is incorrect"_s));
+
+    model.setPassword(u"correct horse"_s);
+    QCoro::waitFor(model.signIn());
+    QVERIFY(model.session());
+    QCOMPARE(model.session()->user.email, u"ada@example.test"_s);
+    QCOMPARE(harness.storedToken(), std::optional(model.session()->token));
+    QVERIFY(QCoro::waitFor(model.checkoutURL()).has_value());
+    QVERIFY(QCoro::waitFor(model.customerPortalURL()).has_value());
+    QCOMPARE(model.errorMessage(), std::nullopt);
+
+    model.signOut();
+    model.setEmail(u"new@example.test"_s);
+    model.setPassword(u"twelve chars"_s);
+    model.setPasswordConfirmation(u"twelve chars"_s);
+    QCoro::waitFor(model.registerAccount());
+    QCOMPARE(model.errorMessage(), std::nullopt);
+    QVERIFY(model.pendingVerificationToken());
+    QCoro::waitFor(model.refreshVerification());
+    QVERIFY(model.pendingVerificationToken());
+
+    backend.updateAccount(u"new@example.test"_s,
+                          [](TestBackend::Account &account) { account.emailVerified = true; });
+    QCoro::waitFor(model.refreshVerification());
+    QVERIFY(model.session());
+    QCOMPARE(model.session()->user.email, u"new@example.test"_s);
+    QCOMPARE(model.pendingVerificationToken(), std::nullopt);
+
+    // A fresh launch with the stored token restores the session.
+    std::unique_ptr<LibraryShellViewModel> relaunched = harness.fixture.make();
+    QCoro::waitFor(relaunched->restoreRememberedSession());
+    QVERIFY(relaunched->session());
+    QCOMPARE(relaunched->session()->user.email, u"new@example.test"_s);
+}
+
+void SessionLifecycleTests::hostileRepliesOverTheNetwork_data()
+{
+    QTest::addColumn<TestBackend::Fault>("fault");
+
+    QTest::newRow("malformed JSON") << TestBackend::Fault::reply(201, "{\"token\":\"t\",");
+    QTest::newRow("wrong types") << TestBackend::Fault::reply(201, R"({"token":["t"]})");
+    QTest::newRow("HTML") << TestBackend::Fault::reply(201, "<html></html>", "text/html");
+    QTest::newRow("closed connection") << TestBackend::Fault::closeConnection(201, "{\"tok");
+    QTest::newRow("stall") << TestBackend::Fault::stall();
+}
+
+void SessionLifecycleTests::hostileRepliesOverTheNetwork()
+{
+    QFETCH(TestBackend::Fault, fault);
+
+    TestBackend backend;
+    addAda(backend);
+    backend.injectFault("POST", "/api/auth/sessions", fault);
+    Harness harness;
+    harness.fixture.backendURL = backend.baseURL();
+    harness.fixture.sessionFetch = CurlFetch(CurlFetch::Options{std::chrono::seconds(1)});
+    harness.model = harness.fixture.make();
+    harness.model->setEmail(u"ada@example.test"_s);
+    harness.model->setPassword(u"correct horse"_s);
+
+    QCoro::waitFor(harness.model->signIn());
+
+    QCOMPARE(harness.model->errorMessage(),
+             std::optional(u"Sign-in failed. Check the local backend and try again."_s));
+    QCOMPARE(harness.model->session(), std::nullopt);
+    QCOMPARE(harness.storedToken(), std::nullopt);
+    backend.releaseStalls();
+}
+
+QTEST_GUILESS_MAIN(SessionLifecycleTests)
+#include "SessionLifecycleTests.moc"
