@@ -12,6 +12,8 @@
 //     number of records found.
 // Every mode prints "peak RSS: <N> MiB" to standard error when PELLWICK_BENCH_REPORT_RSS is set.
 
+#include "PeakRss.h"
+
 #include <PellwickCore/Library/LocalLibraryCache.h>
 
 #include <QFile>
@@ -32,21 +34,6 @@ int fail(const Error &error)
 {
     std::fprintf(stderr, "%s\n", qPrintable(describe(error)));
     return 1;
-}
-
-void reportPeakRss()
-{
-    if (!qEnvironmentVariableIsSet("PELLWICK_BENCH_REPORT_RSS"))
-        return;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            const qint64 kib = line.mid(6).trimmed().split(' ').first().toLongLong();
-            std::fprintf(stderr, "peak RSS: %lld MiB\n", static_cast<long long>(kib / 1024));
-        }
-    }
 }
 
 } // namespace
@@ -125,7 +112,7 @@ int main(int argc, char **argv)
                                             ? LocalLibraryDuplicateVisibility::Included
                                         : f[8] == "only" ? LocalLibraryDuplicateVisibility::Only
                                                          : LocalLibraryDuplicateVisibility::Hidden;
-            Result<QList<LocalLibraryItem>> found = cache.search(query);
+            Result<LocalLibrarySearchResult> found = cache.search(query);
             if (!found)
                 return fail(found.error());
             total += found->size();
@@ -136,7 +123,7 @@ int main(int argc, char **argv)
                    stderr);
         return 2;
     }
-    reportPeakRss();
+    Bench::reportPeakRss();
     // Like any command-line tool, leave without taking the loaded library apart.
     std::fflush(stdout);
     std::_Exit(0);

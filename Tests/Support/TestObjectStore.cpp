@@ -270,6 +270,15 @@ std::optional<QByteArray> TestObjectStore::object(const QString &key) const
     return found->second.body;
 }
 
+std::optional<qint64> TestObjectStore::byteCount(const QString &key) const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_objects.find(key);
+    if (found == m_objects.end())
+        return std::nullopt;
+    return found->second.byteCount;
+}
+
 std::optional<QString> TestObjectStore::etag(const QString &key) const
 {
     const std::lock_guard lock(m_mutex);

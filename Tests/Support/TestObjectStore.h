@@ -108,6 +108,8 @@ public:
     /// The stored body of `key`, if a PUT stored one (read from its file for objects kept as
     /// files).
     std::optional<QByteArray> object(const QString &key) const;
+    /// How many bytes were stored under `key` (also when bodies are discarded).
+    std::optional<qint64> byteCount(const QString &key) const;
     /// The ETag the store answered for `key`'s stored body.
     std::optional<QString> etag(const QString &key) const;
     QList<RecordedRequest> requests() const;

@@ -40,8 +40,9 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
         }
         setSelectedLibraryItemIDs(std::move(kept));
     }
-    Result<QList<LocalLibraryItem>> visible = m_localLibraryCache.search(localLibraryQuery());
-    setLocalLibraryItems(visible ? std::move(*visible) : QList<LocalLibraryItem>());
+    const Result<LocalLibrarySearchResult> visible
+        = m_localLibraryCache.search(localLibraryQuery());
+    setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
     setLocalLibraryItemsRevision(m_localLibraryItemsRevision == std::numeric_limits<qint64>::max()
                                      ? std::numeric_limits<qint64>::min()

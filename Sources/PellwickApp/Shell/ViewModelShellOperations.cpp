@@ -20,8 +20,6 @@ QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
         co_await m_viewModel->restoreRememberedSession();
 }
 
-// Operations whose workflows are not part of this build yet answer at once and change nothing.
-
 QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 {
     // Copied first: this object may be gone when the awaited work ends.

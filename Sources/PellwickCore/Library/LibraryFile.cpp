@@ -1,6 +1,7 @@
 #include "LibraryFile_p.h"
 #include "LibraryRecordDecoder_p.h"
 
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/Sha256.h>
 
@@ -8,10 +9,17 @@
 #include <QJsonParseError>
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace Pellwick::LibraryFile {
 
@@ -296,17 +304,6 @@ private:
     qsizetype m_batches = 0;
 };
 
-/// Runs `work` on `count` threads, the calling one included, and returns when all have returned.
-void runOnThreads(int count, const std::function<void()> &work)
-{
-    std::vector<std::thread> threads;
-    for (int i = 1; i < count; ++i)
-        threads.emplace_back(work);
-    work();
-    for (std::thread &thread : threads)
-        thread.join();
-}
-
 /// One thread per 4 MiB of file, up to the machine's cores (at most 8).
 int decodingThreads(qint64 fileSize)
 {
@@ -335,9 +332,7 @@ Result<QByteArray> encodeElement(const LocalLibraryItem &item)
     return element;
 }
 
-} // namespace
-
-Result<Loaded> read(const FileManager &fileManager, const QString &path)
+Result<Loaded> readSequentially(const FileManager &fileManager, const QString &path)
 {
     Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
     if (!attributes)
@@ -354,7 +349,8 @@ Result<Loaded> read(const FileManager &fileManager, const QString &path)
     std::vector<QList<LocalLibraryItem>> decoded;
     bool finished = false;
 
-    runOnThreads(decodingThreads(attributes->size), [&] {
+    const int threads = decodingThreads(attributes->size);
+    Executor::shared()->forEach(threads, threads, [&](qsizetype) {
         for (;;) {
             std::optional<Batch> batch;
             {
@@ -414,6 +410,445 @@ Result<Loaded> read(const FileManager &fileManager, const QString &path)
     loaded.batches = std::move(decoded);
     loaded.name = source.name();
     return loaded;
+}
+
+/// Where a scan of JSON text stands: the nesting depth and whether it is inside a string.
+struct ScanState
+{
+    qint64 depth = 0;
+    bool inString = false;
+    bool escaped = false; ///< inside a string, right after a backslash
+};
+
+/// `scanJson` byte by byte over `data[i, end)`.
+qsizetype
+scanBytes(ScanState &state, const char *data, qsizetype i, qsizetype end, qint64 stopDepth)
+{
+    for (; i < end; ++i) {
+        const char c = data[i];
+        if (state.inString) {
+            if (state.escaped)
+                state.escaped = false;
+            else if (c == '\\')
+                state.escaped = true;
+            else if (c == '"')
+                state.inString = false;
+            continue;
+        }
+        if (c == '"')
+            state.inString = true;
+        else if (c == '{' || c == '[')
+            ++state.depth;
+        else if ((c == '}' || c == ']') && --state.depth == stopDepth)
+            return i + 1;
+    }
+    return end;
+}
+
+/// One bit per byte of a 64-byte block: quotes, backslashes, opening and closing brackets.
+struct BlockMasks
+{
+    quint64 quote = 0;
+    quint64 backslash = 0;
+    quint64 open = 0;
+    quint64 close = 0;
+};
+
+BlockMasks masksOf(const char *block)
+{
+    BlockMasks masks;
+#ifdef __SSE2__
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    // '[' and '{', ']' and '}' differ only in bit 0x20.
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const __m128i open = _mm_set1_epi8('[');
+    const __m128i close = _mm_set1_epi8(']');
+    for (int j = 0; j < 4; ++j) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * j));
+        const __m128i folded = _mm_andnot_si128(caseBit, chunk);
+        const auto bits = [&](__m128i equal) {
+            return static_cast<quint64>(static_cast<quint16>(_mm_movemask_epi8(equal))) << (16 * j);
+        };
+        masks.quote |= bits(_mm_cmpeq_epi8(chunk, quote));
+        masks.backslash |= bits(_mm_cmpeq_epi8(chunk, backslash));
+        masks.open |= bits(_mm_cmpeq_epi8(folded, open));
+        masks.close |= bits(_mm_cmpeq_epi8(folded, close));
+    }
+#else
+    for (int j = 0; j < 64; ++j) {
+        const quint64 bit = quint64(1) << j;
+        const char c = block[j];
+        masks.quote |= c == '"' ? bit : 0;
+        masks.backslash |= c == '\\' ? bit : 0;
+        masks.open |= c == '[' || c == '{' ? bit : 0;
+        masks.close |= c == ']' || c == '}' ? bit : 0;
+    }
+#endif
+    return masks;
+}
+
+/// Bit i of the result is the parity of bits 0…i of `x`.
+quint64 prefixXor(quint64 x)
+{
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+/// Scans `data[from, size)`, counting brackets outside strings. Returns the position right after
+/// the closing bracket that brings the depth down to `stopDepth`, or `size` when none does.
+/// Works through 64-byte blocks; a block with a backslash goes byte by byte.
+qsizetype
+scanJson(ScanState &state, const char *data, qsizetype from, qsizetype size, qint64 stopDepth)
+{
+    qsizetype i = from;
+    for (; size - i >= 64; i += 64) {
+        const BlockMasks masks = masksOf(data + i);
+        if (masks.backslash != 0 || state.escaped) {
+            const qsizetype end = scanBytes(state, data, i, i + 64, stopDepth);
+            if (end < i + 64 || state.depth == stopDepth)
+                return end;
+            continue;
+        }
+        // Bits inside strings, opening quotes included.
+        const quint64 inside = prefixXor(masks.quote) ^ (state.inString ? ~quint64(0) : 0);
+        const quint64 open = masks.open & ~inside;
+        const quint64 close = masks.close & ~inside;
+        // Brackets are few: walk them in order.
+        for (quint64 brackets = open | close; brackets != 0; brackets &= brackets - 1) {
+            const int bit = std::countr_zero(brackets);
+            if ((open >> bit) & 1) {
+                ++state.depth;
+            } else if (--state.depth == stopDepth) {
+                state.inString = false;
+                return i + bit + 1;
+            }
+        }
+        state.inString = (inside >> 63) != 0;
+    }
+    return scanBytes(state, data, i, size, stopDepth);
+}
+
+/// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
+Result<qint64> readFully(FileHandle &file, char *buffer, qint64 size, qint64 offset)
+{
+    qint64 filled = 0;
+    while (filled < size) {
+        Result<qint64> n = file.readAt(buffer + filled, size - filled, offset + filled);
+        if (!n)
+            return n;
+        if (*n == 0)
+            break;
+        filled += *n;
+    }
+    return filled;
+}
+
+/// Bytes of the file from `base` on, read as far as needed, followed by the decoder's padding.
+class Window
+{
+public:
+    /// Reads into `storage`, which may be reused from window to window.
+    Window(FileHandle &file, qint64 base, QByteArray &storage)
+        : m_file(file)
+        , m_base(base)
+        , m_bytes(storage)
+    {}
+
+    const char *data() const { return m_bytes.data(); }
+
+    qsizetype size() const { return m_size; }
+
+    /// Reads up to `more` further bytes; false at the end of the file.
+    Result<bool> extend(qint64 more)
+    {
+        const qsizetype padding = LibraryRecordDecoder::padding();
+        m_bytes.resize(m_size + more + padding);
+        Result<qint64> n = readFully(m_file, m_bytes.data() + m_size, more, m_base + m_size);
+        if (!n)
+            return tl::unexpected<Error>(std::move(n).error());
+        m_size += *n;
+        std::memset(m_bytes.data() + m_size, 0, static_cast<size_t>(padding));
+        return *n > 0;
+    }
+
+private:
+    FileHandle &m_file;
+    qint64 m_base;
+    QByteArray &m_bytes;
+    qsizetype m_size = 0;
+};
+
+/// What the first pass learnt of one segment of the file.
+struct SegmentScan
+{
+    /// Where the segment's region starts: right after its first line break (valid JSON has line
+    /// breaks only outside strings), or the start of the file.
+    qint64 anchor = -1;
+    /// The bytes from the segment's start up to the anchor.
+    QByteArray prefix;
+    /// The scan from the anchor to the segment's end, started at depth 0 outside strings.
+    ScanState end;
+};
+
+/// The records whose elements start in one region, and the array's tokens found there: 'O' for
+/// the opening bracket, 'E' for an element, 'C' for a comma, 'X' for the closing bracket.
+struct RegionResult
+{
+    QList<LocalLibraryItem> items;
+    QByteArray tokens;
+    bool plain = true; ///< false: something unusual for the sequential reader to judge
+};
+
+/// Decodes the elements that start in [begin, end) of the file, where the depth is `depth`.
+Result<RegionResult>
+readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray &storage)
+{
+    constexpr qint64 extension = 256 * 1024;
+    RegionResult result;
+    Window window(file, begin, storage);
+    PELLWICK_TRY(window.extend(end - begin + extension));
+    const qsizetype regionSize = end - begin;
+    ScanState state{depth, false, false};
+    qsizetype position = 0;
+    // Runs the scan until the depth is back at 1, reading on as needed; false at the end of file.
+    const auto closeElement = [&]() -> Result<bool> {
+        for (;;) {
+            position = scanJson(state, window.data(), position, window.size(), 1);
+            if (state.depth == 1)
+                return true;
+            Result<bool> more = window.extend(extension);
+            if (!more)
+                return tl::unexpected<Error>(std::move(more).error());
+            if (!*more)
+                return false;
+        }
+    };
+    if (state.depth >= 2) {
+        Result<bool> closed = closeElement();
+        if (!closed)
+            return tl::unexpected<Error>(std::move(closed).error());
+        if (!*closed) {
+            result.plain = false;
+            return result;
+        }
+    }
+    while (position < regionSize) {
+        const char c = window.data()[position];
+        if (isSpace(c)) {
+            ++position;
+            continue;
+        }
+        if (state.depth == 0 && c == '[') {
+            result.tokens.append('O');
+            state.depth = 1;
+            ++position;
+        } else if (state.depth == 1 && c == ',') {
+            result.tokens.append('C');
+            ++position;
+        } else if (state.depth == 1 && c == ']') {
+            result.tokens.append('X');
+            state.depth = 0;
+            ++position;
+        } else if (state.depth == 1 && c == '{') {
+            const qsizetype start = position;
+            state.depth = 2;
+            ++position;
+            Result<bool> closed = closeElement();
+            if (!closed)
+                return tl::unexpected<Error>(std::move(closed).error());
+            if (!*closed) {
+                result.plain = false;
+                return result;
+            }
+            Result<LocalLibraryItem> item
+                = decodeElement(window.data() + start, position - start, 0);
+            if (!item) {
+                result.plain = false;
+                return result;
+            }
+            result.items.append(std::move(*item));
+            result.tokens.append('E');
+        } else {
+            result.plain = false;
+            return result;
+        }
+    }
+    return result;
+}
+
+/// True when `tokens` are those of one array of elements: "[", then nothing or elements
+/// separated by commas, then "]".
+bool isArray(const QByteArray &tokens)
+{
+    if (tokens.size() < 2 || tokens.front() != 'O' || tokens.back() != 'X')
+        return false;
+    const QByteArrayView inner = QByteArrayView(tokens).sliced(1, tokens.size() - 2);
+    for (qsizetype i = 0; i < inner.size(); ++i) {
+        if (inner[i] != (i % 2 == 0 ? 'E' : 'C'))
+            return false;
+    }
+    return inner.isEmpty() || inner.size() % 2 == 1;
+}
+
+/// Runs `body(k, buffer)` for every segment `k` below `count` on up to `workers` threads, each
+/// thread reusing one buffer.
+template<typename Body>
+void forEachSegment(const Executor &executor, qsizetype count, qsizetype workers, const Body &body)
+{
+    std::atomic<qsizetype> next{0};
+    executor.forEach(std::min(count, workers), workers, [&](qsizetype) {
+        QByteArray buffer;
+        for (qsizetype k = next++; k < count; k = next++)
+            body(k, buffer);
+    });
+}
+
+/// Reads the file in segments on several threads, its SHA-256 on one more. Gives nothing when the
+/// file is not a plain array of records (or changed while read): the sequential reader then reads
+/// it and judges exactly.
+Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
+                                             const QString &path,
+                                             const FileAttributes &attributes,
+                                             qint64 segmentBytes)
+{
+    Result<std::unique_ptr<FileHandle>> opened = fileManager.openForReading(path);
+    if (!opened)
+        return tl::unexpected<Error>(std::move(opened).error());
+    FileHandle &file = **opened;
+    const qint64 size = attributes.size;
+    const qsizetype segments = std::max<qsizetype>(1, (size + segmentBytes - 1) / segmentBytes);
+    const std::shared_ptr<const Executor> executor = Executor::shared();
+    const qsizetype workers = decodingThreads(size);
+
+    std::mutex mutex;
+    std::optional<Error> firstError;
+    const auto fail = [&](Error error) {
+        const std::lock_guard lock(mutex);
+        if (!firstError)
+            firstError = std::move(error);
+    };
+
+    // The file's name, read once more from start to end beside the decoding.
+    Sha256 hash;
+    qint64 hashedLength = 0;
+    Executor::Task hashing = executor->start([&] {
+        QByteArray block(blockSize, Qt::Uninitialized);
+        for (;;) {
+            Result<qint64> n = readFully(file, block.data(), blockSize, hashedLength);
+            if (!n)
+                return fail(std::move(n).error());
+            hash.addData(block.data(), *n);
+            hashedLength += *n;
+            if (*n < blockSize)
+                return;
+        }
+    });
+
+    // First pass: each segment's anchor and the depth change from there to its end.
+    std::vector<SegmentScan> scans(static_cast<size_t>(segments));
+    forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &bytes) {
+        const qint64 begin = k * segmentBytes;
+        const qint64 length = std::min(size, begin + segmentBytes) - begin;
+        bytes.resize(length);
+        Result<qint64> n = readFully(file, bytes.data(), length, begin);
+        if (!n)
+            return fail(std::move(n).error());
+        SegmentScan &scan = scans[static_cast<size_t>(k)];
+        qsizetype from = 0;
+        if (k > 0) {
+            const auto *lineBreak = static_cast<const char *>(
+                std::memchr(bytes.data(), '\n', static_cast<size_t>(*n)));
+            if (!lineBreak)
+                return; // no anchor: not plain
+            from = lineBreak - bytes.data() + 1;
+            scan.prefix = QByteArray(bytes.data(), from);
+        }
+        scan.anchor = begin + from;
+        scanJson(scan.end, bytes.data(), from, *n, std::numeric_limits<qint64>::min());
+    });
+    const auto finish = [&]() -> Result<void> {
+        hashing.wait();
+        if (firstError)
+            return tl::unexpected<Error>(std::move(*firstError));
+        return {};
+    };
+
+    // The depth at every anchor, joining each segment's scan to the next one's prefix.
+    std::vector<qint64> depths(static_cast<size_t>(segments));
+    bool plain = true;
+    ScanState state;
+    for (size_t k = 0; k < scans.size() && plain; ++k) {
+        if (scans[k].anchor < 0) {
+            plain = false;
+            break;
+        }
+        depths[k] = state.depth;
+        state = ScanState{
+            state.depth + scans[k].end.depth, scans[k].end.inString, scans[k].end.escaped};
+        if (k + 1 < scans.size() && scans[k + 1].anchor >= 0) {
+            const QByteArray &prefix = scans[k + 1].prefix;
+            scanJson(
+                state, prefix.constData(), 0, prefix.size(), std::numeric_limits<qint64>::min());
+            plain = !state.inString;
+        }
+    }
+    if (!plain || firstError) {
+        PELLWICK_TRY(finish());
+        return std::optional<Loaded>();
+    }
+
+    // Second pass: the elements starting in each region, decoded.
+    std::vector<RegionResult> regions(static_cast<size_t>(segments));
+    forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &storage) {
+        const auto index = static_cast<size_t>(k);
+        const qint64 end = index + 1 < scans.size() ? scans[index + 1].anchor : size;
+        Result<RegionResult> region
+            = readRegion(file, scans[index].anchor, end, depths[index], storage);
+        if (!region)
+            return fail(std::move(region).error());
+        regions[index] = std::move(*region);
+    });
+    PELLWICK_TRY(finish());
+
+    QByteArray tokens;
+    for (const RegionResult &region : regions) {
+        if (!region.plain)
+            return std::optional<Loaded>();
+        tokens.append(region.tokens);
+    }
+    // A file changed while it was read is read again the slow way.
+    const Result<FileAttributes> after = file.attributes();
+    if (!isArray(tokens) || hashedLength != size || !after || after->size != size
+        || after->modificationDate != attributes.modificationDate)
+        return std::optional<Loaded>();
+    Loaded loaded;
+    loaded.batches.reserve(regions.size());
+    for (RegionResult &region : regions)
+        loaded.batches.push_back(std::move(region.items));
+    loaded.name = {size, hash.result()};
+    return std::optional<Loaded>(std::move(loaded));
+}
+
+} // namespace
+
+Result<Loaded> read(const FileManager &fileManager, const QString &path, qint64 segmentBytes)
+{
+    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    if (!attributes)
+        return tl::unexpected<Error>(std::move(attributes).error());
+    Result<std::optional<Loaded>> loaded
+        = readInParallel(fileManager, path, *attributes, segmentBytes);
+    if (!loaded)
+        return tl::unexpected<Error>(std::move(loaded).error());
+    if (*loaded)
+        return std::move(**loaded);
+    return readSequentially(fileManager, path);
 }
 
 Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes)

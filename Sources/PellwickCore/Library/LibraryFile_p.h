@@ -21,9 +21,15 @@ struct Loaded
     LibraryJournal::SnapshotName name;
 };
 
-/// Reads and decodes the library file at `path` while streaming it, decoding records on several
-/// threads; failures carry the record's key path ("[3].preview") as a whole-file read would.
-[[nodiscard]] Result<Loaded> read(const FileManager &fileManager, const QString &path);
+/// The size of the pieces the reader hands to its threads.
+inline constexpr qint64 defaultSegmentBytes = 4 * 1024 * 1024;
+
+/// Reads and decodes the library file at `path` on several threads, each decoding the records
+/// of its own segments; failures carry the record's key path ("[3].preview") as a whole-file
+/// read would.
+[[nodiscard]] Result<Loaded> read(const FileManager &fileManager,
+                                  const QString &path,
+                                  qint64 segmentBytes = defaultSegmentBytes);
 
 /// The same through one whole-document parse: the reference the streaming reader must agree with.
 [[nodiscard]] Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes);

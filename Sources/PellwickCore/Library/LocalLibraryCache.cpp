@@ -45,7 +45,7 @@ Result<QList<LocalLibraryItem>> LocalLibraryCache::readItems() const
     return records->items();
 }
 
-Result<QList<LocalLibraryItem>>
+Result<LocalLibrarySearchResult>
 LocalLibraryCache::search(const LocalLibrarySearchQuery &query) const
 {
     Result<LocalLibraryCacheRecords> records = cachedRecords();

@@ -8,6 +8,7 @@
 #include <PellwickCore/Library/LocalLibraryCacheRecords.h>
 #include <PellwickCore/Library/LocalLibraryCacheStorage.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Library/LocalLibrarySearchResult.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
 
@@ -67,9 +68,9 @@ public:
     [[nodiscard]] Result<LocalLibraryCacheRecords> cachedRecords() const;
     /// Every record in stored order.
     [[nodiscard]] Result<QList<LocalLibraryItem>> readItems() const;
-    /// The records matching `query`, in stored order (`LocalLibraryCacheRecords::search`); fails
-    /// only as loading does.
-    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    /// The records matching `query`, in stored order (`LocalLibraryCacheRecords::search`), held
+    /// by reference into the library searched; fails only as loading does.
+    [[nodiscard]] Result<LocalLibrarySearchResult>
     search(const LocalLibrarySearchQuery &query) const;
 
     /// Replaces the whole library, whatever the file held before.

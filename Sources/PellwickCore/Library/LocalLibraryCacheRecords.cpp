@@ -1,6 +1,7 @@
 #include "LocalLibraryCacheRecords.h"
 
 #include "LibrarySearchIndex_p.h"
+#include "LocalLibrarySearchResult.h"
 
 #include <algorithm>
 #include <cstring>
@@ -199,7 +200,8 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     return result;
 }
 
-QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearchQuery &query) const
+LocalLibrarySearchResult
+LocalLibraryCacheRecords::search(const LocalLibrarySearchQuery &query) const
 {
     std::shared_ptr<const LibrarySearchIndex> index;
     {
@@ -215,11 +217,12 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearc
 
     const std::optional<QString> text = LocalLibrarySearchQuery::normalizedSearchText(query.text);
     const QByteArray needle = text ? text->toUtf8() : QByteArray();
-    QList<LocalLibraryItem> result;
+    std::vector<quint32> result;
     const auto addUnlessDuplicate = [&](qsizetype p) {
         if (at(p).importStatus != LibraryItemImportStatus::Duplicate)
-            result.append(at(p));
+            result.push_back(static_cast<quint32>(p));
     };
+    const auto finished = [&] { return LocalLibrarySearchResult(*this, std::move(result)); };
     const auto containing = [&] {
         std::vector<quint32> positions = index->containing(needle);
         for (size_t i = 0; i < tail.size(); ++i) {
@@ -233,7 +236,7 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearc
         if (!text) {
             for (qsizetype p = 0; p < m_size; ++p)
                 addUnlessDuplicate(p);
-            return result;
+            return finished();
         }
         // An exact key, then a filename prefix, ends the search, even with nothing to show.
         for (const bool exact : {true, false}) {
@@ -251,16 +254,16 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearc
                 }
             }
             if (found)
-                return result;
+                return finished();
         }
         for (const quint32 p : containing())
             addUnlessDuplicate(p);
-        return result;
+        return finished();
     }
 
     const auto addIfMatching = [&](qsizetype p) {
         if (query.matchesFilters(at(p)))
-            result.append(at(p));
+            result.push_back(static_cast<quint32>(p));
     };
     if (text) {
         for (const quint32 p : containing())
@@ -269,7 +272,7 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::search(const LocalLibrarySearc
         for (qsizetype p = 0; p < m_size; ++p)
             addIfMatching(p);
     }
-    return result;
+    return finished();
 }
 
 bool LocalLibraryCacheRecords::operator==(const LocalLibraryCacheRecords &other) const
@@ -281,6 +284,20 @@ bool LocalLibraryCacheRecords::operator==(const LocalLibraryCacheRecords &other)
             return false;
     }
     return true;
+}
+
+QList<LocalLibraryItem> LocalLibrarySearchResult::items() const
+{
+    QList<LocalLibraryItem> result;
+    result.reserve(size());
+    for (const LocalLibraryItem &item : *this)
+        result.append(item);
+    return result;
+}
+
+bool LocalLibrarySearchResult::operator==(const LocalLibrarySearchResult &other) const
+{
+    return size() == other.size() && std::equal(begin(), end(), other.begin());
 }
 
 } // namespace Pellwick

@@ -13,6 +13,8 @@
 
 namespace Pellwick {
 
+class LocalLibrarySearchResult;
+
 /// The library's records in stored order: an immutable value that is cheap to copy. The records
 /// are held in shared chunks, so a changed copy shares every chunk it did not change, and a
 /// reader keeps the library it was handed however the store changes afterwards.
@@ -62,7 +64,7 @@ public:
     /// The records matching `query`, in stored order. The search indexes are built at the first
     /// search of a library and kept while changes leave the records' search values in place;
     /// records appended since are searched directly. Thread-safe.
-    QList<LocalLibraryItem> search(const LocalLibrarySearchQuery &query) const;
+    LocalLibrarySearchResult search(const LocalLibrarySearchQuery &query) const;
 
     /// Equal when both hold equal records in the same order.
     bool operator==(const LocalLibraryCacheRecords &other) const;

@@ -22,13 +22,21 @@ namespace {
 
 constexpr qint64 partSize = 1000;
 
+TestBackend::Options backendOptions(bool discardUploads)
+{
+    TestBackend::Options options;
+    options.partSizeBytes = partSize;
+    options.discardUploads = discardUploads;
+    return options;
+}
+
 /// A package in the Staging Area, a signed-in account of the test backend, and an importer
 /// that reaches the backend through the production client and uploader.
 struct Road
 {
-    explicit Road(qint64 rawSize, qint64 sidecarSize = 300)
+    explicit Road(qint64 rawSize, qint64 sidecarSize = 300, bool discardUploads = false)
         : scene(rawSize, sidecarSize)
-        , backend(TestBackend::Options{{}, partSize})
+        , backend(backendOptions(discardUploads))
     {
         TestBackend::Account account;
         account.email = u"ada@example.test"_s;
@@ -137,6 +145,8 @@ private Q_SLOTS:
     void resetConnectionResumesWithTheMissingParts();
     void stallHitsTheIdleLimit();
     void expiredPartURLFailsWithoutMarking();
+    void discardingBackendVerifiesBySizeAndNeverAnswersDuplicate_data();
+    void discardingBackendVerifiesBySizeAndNeverAnswersDuplicate();
 };
 
 void VerifiedBackupRoadHttpTests::packagesArriveWhole_data()
@@ -238,6 +248,33 @@ void VerifiedBackupRoadHttpTests::expiredPartURLFailsWithoutMarking()
     QCOMPARE(uploadStatus(failed.error()), 403);
     QCOMPARE(road.scene.storedRecord().phase, StagedImportPhase::Uploading);
     QCOMPARE(road.scene.storedItem().importStatus, LibraryItemImportStatus::Uploading);
+}
+
+void VerifiedBackupRoadHttpTests::discardingBackendVerifiesBySizeAndNeverAnswersDuplicate_data()
+{
+    QTest::addColumn<bool>("discardUploads");
+    QTest::addColumn<LibraryItemImportStatus>("secondImport");
+    QTest::newRow("bytes kept: the same bytes again are a duplicate")
+        << false << LibraryItemImportStatus::Duplicate;
+    QTest::newRow("bytes discarded: every import is uploaded and verified")
+        << true << LibraryItemImportStatus::VerifiedBackup;
+}
+
+void VerifiedBackupRoadHttpTests::discardingBackendVerifiesBySizeAndNeverAnswersDuplicate()
+{
+    QFETCH(bool, discardUploads);
+    QFETCH(LibraryItemImportStatus, secondImport);
+    Road road(2 * partSize + 1, 300, discardUploads);
+    const Result<LocalLibraryItem> first = road.run();
+    PELLWICK_VERIFY_SUCCESS(first);
+    QCOMPARE(first->importStatus, LibraryItemImportStatus::VerifiedBackup);
+    QCOMPARE(road.backend.assembledObject(*first->backendLibraryItemID).has_value(),
+             !discardUploads);
+    // The same package from its first record again.
+    PELLWICK_VERIFY_SUCCESS(road.scene.stagingArea().writeRecord(road.scene.record));
+    const Result<LocalLibraryItem> second = road.run();
+    PELLWICK_VERIFY_SUCCESS(second);
+    QCOMPARE(second->importStatus, secondImport);
 }
 
 QTEST_GUILESS_MAIN(VerifiedBackupRoadHttpTests)

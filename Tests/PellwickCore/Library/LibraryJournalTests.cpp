@@ -3,6 +3,7 @@
 #include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Support/Json.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -226,6 +227,15 @@ void LibraryJournalTests::readersAgree_data()
     QTest::newRow("escaped code points")
         << QByteArray(compact).replace("IMG_", "\\u0049MG_") << true;
 
+    QTest::newRow("brackets, quotes and backslashes in names")
+        << QByteArray(pretty).replace("IMG_", "{[\\\"]}\\\\IMG_") << true;
+    QTest::newRow("CRLF line breaks") << QByteArray(pretty).replace("\n", "\r\n") << true;
+    QTest::newRow("arrays as elements") << QByteArray("[\n[\n1\n],\n[]\n]") << false;
+    QTest::newRow("raw line break inside a name")
+        << QByteArray(pretty).replace("IMG_0001", "IMG\n0001") << false;
+    QTest::newRow("missing comma between records")
+        << QByteArray(pretty).replace("\n    },\n    {", "\n    }\n    {") << false;
+    QTest::newRow("two arrays") << pretty + pretty << false;
     QByteArray badStatus = pretty;
     badStatus.replace("\"importStatus\": \"duplicate\"", "\"importStatus\": \"Duplicate\"");
     QTest::newRow("unknown status deep in the file") << badStatus << true;
@@ -250,19 +260,24 @@ void LibraryJournalTests::readersAgree()
 
     const QString path = m_dir->filePath(QStringLiteral("library-items.json"));
     writeFile(path, file);
-    const Result<LibraryFile::Loaded> streamed = LibraryFile::read(LocalFileManager(), path);
     const Result<QList<LocalLibraryItem>> whole = LibraryFile::decodeDocument(file);
-    QCOMPARE(streamed.has_value(), whole.has_value());
-    if (!whole) {
-        if (sameError)
-            QCOMPARE(streamed.error(), whole.error());
-        return;
+    // Whole-file pieces, and pieces so small that records and strings span several of them.
+    for (const qint64 segmentBytes : {LibraryFile::defaultSegmentBytes, qint64(4096), qint64(97)}) {
+        const Result<LibraryFile::Loaded> streamed
+            = LibraryFile::read(LocalFileManager(), path, segmentBytes);
+        QCOMPARE(streamed.has_value(), whole.has_value());
+        if (!whole) {
+            if (sameError)
+                QCOMPARE(streamed.error(), whole.error());
+            continue;
+        }
+        QList<LocalLibraryItem> items;
+        for (const QList<LocalLibraryItem> &batch : streamed->batches)
+            items.append(batch);
+        QCOMPARE(items, *whole);
+        QCOMPARE(streamed->name.length, file.size());
+        QCOMPARE(streamed->name.sha256, QCryptographicHash::hash(file, QCryptographicHash::Sha256));
     }
-    QList<LocalLibraryItem> items;
-    for (const QList<LocalLibraryItem> &batch : streamed->batches)
-        items.append(batch);
-    QCOMPARE(items, *whole);
-    QCOMPARE(streamed->name.length, file.size());
 }
 
 QTEST_GUILESS_MAIN(LibraryJournalTests)

@@ -1,4 +1,5 @@
 #include <PellwickCore/Library/LocalLibraryCacheRecords.h>
+#include <PellwickCore/Library/LocalLibrarySearchResult.h>
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -283,7 +284,7 @@ void LibrarySearchReferenceTests::searchAgreesWithTheRules()
         for (int q = 0; q < 400; ++q) {
             const LocalLibrarySearchQuery query = generatedQuery(random, items);
             const QList<LocalLibraryItem> expected = referenceSearch(items, keys, query);
-            const QList<LocalLibraryItem> found = records.search(query);
+            const QList<LocalLibraryItem> found = records.search(query).items();
             if (found != expected) {
                 QFAIL(qPrintable(
                     QStringLiteral("round %1, query \"%2\" (filters: %3): %4 found, %5 expected")

@@ -210,7 +210,7 @@ void LibrarySearchTests::search()
     QList<LocalLibraryItem> expectedItems;
     for (const int p : expected)
         expectedItems.append(library[p]);
-    QCOMPARE(m_cache->search(query).value(), expectedItems);
+    QCOMPARE(m_cache->search(query)->items(), expectedItems);
 }
 
 void LibrarySearchTests::emptyLibraryOnEveryPath()
@@ -222,9 +222,9 @@ void LibrarySearchTests::emptyLibraryOnEveryPath()
         LocalLibrarySearchQuery query;
         if (!text.isEmpty())
             query.text = text;
-        QCOMPARE(empty.search(query).value(), QList<LocalLibraryItem>());
+        QCOMPARE(empty.search(query)->items(), QList<LocalLibraryItem>());
         query.duplicateVisibility = V::Included;
-        QCOMPARE(empty.search(query).value(), QList<LocalLibraryItem>());
+        QCOMPARE(empty.search(query)->items(), QList<LocalLibraryItem>());
     }
 }
 
@@ -247,7 +247,7 @@ void LibrarySearchTests::appendedRecordsAreFound()
     PELLWICK_VERIFY_SUCCESS(cache.appendItems({added}));
     QCOMPARE(cache.search(query)->size(), 3);
     query.text = QStringLiteral("img_0020");
-    QCOMPARE(cache.search(query).value(), QList<LocalLibraryItem>{added});
+    QCOMPARE(cache.search(query)->items(), QList<LocalLibraryItem>{added});
     PELLWICK_VERIFY_SUCCESS(cache.removeItems({library[0].id}));
     query.text = QStringLiteral("img");
     QCOMPARE(cache.search(query)->size(), 2);

@@ -274,7 +274,10 @@ TestBackend::TestBackend(Options options)
 {
     d->prefix = options.pathPrefix;
     d->partSizeBytes = options.partSizeBytes;
-    d->objectStore = std::make_unique<TestObjectStore>();
+    d->discardUploads = options.discardUploads;
+    d->objectStore = std::make_unique<TestObjectStore>(options.discardUploads
+                                                           ? TestObjectStore::BodyStorage::Discard
+                                                           : TestObjectStore::BodyStorage::Keep);
     d->server.set_keep_alive_timeout(1);
     // Clients keep connections for reuse; the server never ends one after a number of requests.
     d->server.set_keep_alive_max_count(std::numeric_limits<int>::max());

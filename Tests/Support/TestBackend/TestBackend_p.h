@@ -75,6 +75,8 @@ struct TestBackend::Private
         qint64 partCount = 0;
         bool complete = false;
         qint64 partSize = 0;
+        /// The size of the object completion assembled.
+        qint64 assembledByteCount = 0;
     };
 
     struct StoredItem
@@ -100,6 +102,7 @@ struct TestBackend::Private
 
     std::unique_ptr<TestObjectStore> objectStore;
     qint64 partSizeBytes = 0;
+    bool discardUploads = false;
     TestBackend::RequestHook requestHook;
     TestBackend::Reauthorization reauthorization = TestBackend::Reauthorization::SameUpload;
     qint64 reauthorizationPartSize = 0;
