@@ -465,7 +465,8 @@ BlockMasks masksOf(const char *block)
     const __m128i open = _mm_set1_epi8('[');
     const __m128i close = _mm_set1_epi8(']');
     for (int j = 0; j < 4; ++j) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * j));
+        const __m128i chunk
+            = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + std::ptrdiff_t{16} * j));
         const __m128i folded = _mm_andnot_si128(caseBit, chunk);
         const auto bits = [&](__m128i equal) {
             return static_cast<quint64>(static_cast<quint16>(_mm_movemask_epi8(equal))) << (16 * j);
@@ -609,7 +610,7 @@ struct RegionResult
 Result<RegionResult>
 readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray &storage)
 {
-    constexpr qint64 extension = 256 * 1024;
+    constexpr qint64 extension = qint64{256} * 1024;
     RegionResult result;
     Window window(file, begin, storage);
     PELLWICK_TRY(window.extend(end - begin + extension));

@@ -22,7 +22,7 @@ struct Loaded
 };
 
 /// The size of the pieces the reader hands to its threads.
-inline constexpr qint64 defaultSegmentBytes = 4 * 1024 * 1024;
+inline constexpr qint64 defaultSegmentBytes = qint64{4} * 1024 * 1024;
 
 /// Reads and decodes the library file at `path` on several threads, each decoding the records
 /// of its own segments; failures carry the record's key path ("[3].preview") as a whole-file

@@ -34,6 +34,7 @@ public:
     /// Copies of the records found.
     QList<LocalLibraryItem> items() const;
 
+    // NOLINTBEGIN(readability-identifier-naming): the names the standard library looks up.
     class const_iterator
     {
     public:
@@ -75,6 +76,8 @@ public:
         const LocalLibrarySearchResult *m_result = nullptr;
         qsizetype m_index = 0;
     };
+
+    // NOLINTEND(readability-identifier-naming)
 
     const_iterator begin() const { return {this, 0}; }
 
