@@ -278,9 +278,6 @@ TestBackend::TestBackend(Options options)
     d->objectStore = std::make_unique<TestObjectStore>(options.discardUploads
                                                            ? TestObjectStore::BodyStorage::Discard
                                                            : TestObjectStore::BodyStorage::Keep);
-    // Replies go out at once: with Nagle's algorithm a reply's body waits for the client's
-    // delayed acknowledgement of its headers, some 40 ms a request.
-    d->server.set_tcp_nodelay(true);
     d->server.set_keep_alive_timeout(1);
     // Clients keep connections for reuse; the server never ends one after a number of requests.
     d->server.set_keep_alive_max_count(std::numeric_limits<int>::max());
