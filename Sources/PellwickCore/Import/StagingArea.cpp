@@ -90,6 +90,8 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
         PELLWICK_TRY(rawAttributes);
         out.byteCount = rawAttributes->size;
         out.relativePath = folderName + QLatin1Char('/') + item.filename;
+        // The names were checked above: what a record will hold stays in the package's folder.
+        Q_ASSERT(packageFolderOf(out.relativePath) == folderName);
         out.stateURL = folder + QLatin1Char('/') + stateFileName;
         if (item.sidecar) {
             const QString sidecar = folder + QLatin1Char('/') + item.sidecar->filename;
@@ -99,6 +101,7 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
             out.sidecarURL = sidecar;
             out.sidecarByteCount = sidecarAttributes->size;
             out.sidecarRelativePath = folderName + QLatin1Char('/') + item.sidecar->filename;
+            Q_ASSERT(isInFolder(*out.sidecarRelativePath, folderName));
         }
         return out;
     }();

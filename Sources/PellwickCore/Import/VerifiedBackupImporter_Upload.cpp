@@ -152,15 +152,22 @@ VerifiedBackupImporter::uploadParts(StagedImportRecord record,
     // A part the file cannot fill would send an object with a hole or fail on the wire halfway
     // through the package; refuse before anything is sent.
     for (const StagedUploadPart &part : parts) {
-        if (partSize <= 0 || partRange(part.partNumber, partSize, byteCount).lowerBound > byteCount)
+        if (partSize <= 0 || part.partNumber < 1
+            || partRange(part.partNumber, partSize, byteCount).lowerBound > byteCount)
             return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
     }
 
     qint64 completed = uploadedByteCount(*state, byteCount);
     if (progress)
         progress->upload(filename, completed, byteCount);
+    qint64 previousPartNumber = 0;
     for (const StagedUploadPart &part : parts) {
         const ByteRange range = partRange(part.partNumber, partSize, byteCount);
+        // Sorted and checked above: ascending, each part a range of the file.
+        Q_ASSERT(part.partNumber >= previousPartNumber);
+        Q_ASSERT(range.lowerBound >= 0 && range.lowerBound <= range.upperBound
+                 && range.upperBound <= byteCount);
+        previousPartNumber = part.partNumber;
         const qint64 before = completed;
         const UploadProgress report = [&](qint64 sent) {
             if (progress)

@@ -404,6 +404,8 @@ private:
         qint64 copiedBytes = 0;
         for (size_t i = 0; i < tasks.size(); ++i) {
             for (size_t j = i + 1; j < std::min(tasks.size(), i + inFlight); ++j) {
+                // A file copied twice waits for its earlier copy, which comes before it.
+                Q_ASSERT(!previousCopy[j] || *previousCopy[j] < j);
                 if (!previousCopy[j] || *previousCopy[j] < i)
                     tasks[j]->tryStart();
             }
@@ -417,6 +419,7 @@ private:
             copiedBytes += step.reviewByteCount;
             if (step.endsPackage) {
                 ++m_state.completedPackages;
+                Q_ASSERT(m_state.completedPackages <= m_totalPackages);
                 emitRow(TransferProgressPhase::Copying);
             }
         }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 
 namespace Pellwick {
 
@@ -109,6 +110,7 @@ void LocalLibraryCacheRecords::rebuildIDs()
     ids->reserve(m_size);
     qsizetype position = 0;
     forEach([&](const LocalLibraryItem &item) { ids->insert(IdKey(item.id), position++); });
+    Q_ASSERT(position == m_size);
     m_positionsByID = std::move(ids);
 }
 
@@ -124,6 +126,10 @@ QList<qsizetype> LocalLibraryCacheRecords::positions(const QUuid &id) const
 {
     QList<qsizetype> result = m_positionsByID->values(IdKey(id));
     std::sort(result.begin(), result.end());
+    // The map is rebuilt whenever a record's id or position changes.
+    Q_ASSERT(std::all_of(result.cbegin(), result.cend(), [&](qsizetype p) {
+        return p >= 0 && p < m_size && at(p).id == id;
+    }));
     return result;
 }
 
@@ -150,6 +156,8 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
                 }
                 tail.push_back(at(p));
             }
+            // Every removed position lay in the rebuilt tail, each one once.
+            Q_ASSERT(next == removed.size());
             result.m_chunks.resize(static_cast<size_t>(firstChunk));
             for (size_t start = 0; start < tail.size(); start += static_cast<size_t>(chunkSize)) {
                 const size_t end = std::min(tail.size(), start + static_cast<size_t>(chunkSize));
@@ -193,6 +201,13 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
         searchValuesMoved = searchValuesMoved || !sameSearchValues(slot, item);
         slot = item;
     }
+    Q_ASSERT(result.m_size
+             == std::accumulate(result.m_chunks.cbegin(),
+                                result.m_chunks.cend(),
+                                qsizetype{0},
+                                [](qsizetype sum, const std::shared_ptr<const Chunk> &chunk) {
+                                    return sum + static_cast<qsizetype>(chunk->size());
+                                }));
     if (idsChanged)
         result.rebuildIDs();
     if (searchValuesMoved || result.m_size - m_search->count > maximumUnindexedRecords)

@@ -34,6 +34,7 @@ public:
 
     const LocalLibraryItem &at(qsizetype position) const
     {
+        Q_ASSERT(position >= 0 && position < m_size);
         return (*m_chunks[static_cast<size_t>(position / chunkSize)])[static_cast<size_t>(
             position % chunkSize)];
     }

@@ -34,6 +34,7 @@ struct RestoreTransferEngine::Task
     {
         {
             const std::lock_guard lock(mutex);
+            Q_ASSERT(!outcome); // a task ends once
             outcome = std::move(result);
         }
         finished.notify_all();
@@ -156,6 +157,8 @@ Result<RestoreTransferManifest> RestoreTransferEngine::continueTransfer(
             {
                 const std::lock_guard lock(state->mutex);
                 const auto found = state->activeTasks.constFind(transfer.id);
+                // Only the running task takes itself off the table.
+                Q_ASSERT(found != state->activeTasks.cend() && found.value() == task);
                 if (found != state->activeTasks.cend() && found.value() == task)
                     state->activeTasks.erase(found);
             }

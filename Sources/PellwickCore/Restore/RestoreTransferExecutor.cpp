@@ -53,6 +53,7 @@ public:
 
     RestoreByteRange take()
     {
+        Q_ASSERT(m_next);
         const RestoreByteRange range = *m_next;
         advance();
         return range;
@@ -67,6 +68,8 @@ private:
                                    ? m_byteCount - 1
                                    : m_start + m_chunkSize - 1;
             const RestoreByteRange range{m_start, end};
+            Q_ASSERT(range.start >= 0 && range.start <= range.endInclusive
+                     && range.endInclusive < m_byteCount);
             if (m_start > std::numeric_limits<qint64>::max() - m_chunkSize)
                 m_start = m_byteCount; // the last chunk a 64-bit offset can start
             else
