@@ -329,7 +329,7 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     Result<LibraryFile::Loaded> loaded = LibraryFile::read(*m_fileManager, snapshot);
     if (!loaded)
         return tl::unexpected<Error>(std::move(loaded).error());
-    LocalLibraryCacheRecords records(std::move(loaded->batches));
+    LocalLibraryCacheRecords records = std::move(loaded->records);
     disk.snapshotIsOurs = true;
     disk.snapshotStamp = Detail::FileStamp::of(*snapshotAttributes);
     disk.snapshotName = loaded->name;
