@@ -496,19 +496,15 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
 
 Result<QByteArray> readFileContents(const FileManager &fileManager, const QString &path)
 {
-    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle, fileManager.openForReading(path));
     QByteArray data;
     constexpr qint64 chunk = 16384;
     for (;;) {
         const qsizetype filled = data.size();
         data.resize(filled + chunk);
-        Result<qint64> n = (*handle)->read(data.data() + filled, chunk);
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        data.resize(filled + *n);
-        if (*n == 0)
+        PELLWICK_TRY_ASSIGN(qint64 n, handle->read(data.data() + filled, chunk));
+        data.resize(filled + n);
+        if (n == 0)
             return data;
     }
 }
