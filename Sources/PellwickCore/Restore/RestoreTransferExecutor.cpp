@@ -108,6 +108,8 @@ QString temporaryAssemblyPath(const QString &destination)
 const QString earlyAssemblyName = QStringLiteral("/.assembled.tmp");
 
 constexpr qint64 hashBlockSize = qint64{1024} * 1024;
+/// Blocks read back ahead of the hasher.
+constexpr int readBackBlockCount = 4;
 
 } // namespace
 
@@ -163,6 +165,7 @@ public:
         m_changed.notify_all();
         m_stop.request_stop();
         m_assembler.reset(); // waits for the worker
+        m_reader.reset();
         m_hasher.reset();
         m_output->close();
         m_input->close();
@@ -179,6 +182,10 @@ public:
         m_assembler = Executor::shared()->tryStart([this] { assemble(); });
         if (m_assembler)
             m_hasher = Executor::shared()->tryStart([this] { hash(); });
+        if (m_hasher)
+            m_reader = Executor::shared()->tryStart([this] { readBack(); });
+        if (m_hasher && !m_reader)
+            finishReading(false);
     }
 
     void recorded(const RestoreByteRange &range)
@@ -221,7 +228,7 @@ public:
     {
         if (!m_moved || !m_hasher)
             return std::nullopt;
-        m_hasher.reset(); // the assembly is done, so the worker runs to the end
+        m_hasher.reset(); // the assembly is done, so the workers run to the end
         if (m_hashFailed)
             return std::nullopt;
         return QString::fromLatin1(m_digest.result().toHex());
@@ -242,6 +249,8 @@ private:
     {
         for (const RestoreByteRange &range : manifest.completedRanges)
             m_recorded.emplace(range.start, range.endInclusive);
+        for (int i = 0; i < readBackBlockCount; ++i)
+            m_spareBlocks.emplace_back(hashBlockSize);
     }
 
     /// Copies each part into the file as soon as it and every part before it are recorded, then
@@ -303,35 +312,74 @@ private:
         m_changed.notify_all();
     }
 
-    /// Hashes the file's bytes as they are assembled, read back from the file.
-    void hash()
+    /// Reads the file's bytes back as they are assembled, into blocks for the hasher.
+    void readBack()
     {
-        std::vector<char> buffer(hashBlockSize);
+        qint64 read = 0;
+        bool complete = false;
         for (;;) {
-            qint64 available = 0;
+            std::vector<char> buffer;
+            qint64 wanted = 0;
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
-                    return m_stopping || m_assemblyFailure || m_assemblyDone
-                           || m_assembled > m_hashed;
+                    return m_stopping || m_assemblyFailure
+                           || (!m_spareBlocks.empty() && (m_assemblyDone || m_assembled > read));
                 });
-                if (m_stopping || m_assemblyFailure) {
-                    m_hashFailed = true;
+                if (m_stopping || m_assemblyFailure)
+                    break;
+                if (m_assembled == read) {
+                    complete = true; // every assembled byte is read
+                    break;
+                }
+                buffer = std::move(m_spareBlocks.back());
+                m_spareBlocks.pop_back();
+                wanted = std::min<qint64>(m_assembled - read, hashBlockSize);
+            }
+            Result<qint64> got = m_input->read(buffer.data(), wanted);
+            if (!got || *got <= 0)
+                break;
+            read += *got;
+            {
+                const std::lock_guard lock(m_mutex);
+                m_readBlocks.emplace_back(std::move(buffer), *got);
+            }
+            m_changed.notify_all();
+        }
+        finishReading(complete);
+    }
+
+    void finishReading(bool complete)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_readingEnded = true;
+            m_readComplete = complete;
+        }
+        m_changed.notify_all();
+    }
+
+    /// Hashes the blocks read back, in order.
+    void hash()
+    {
+        for (;;) {
+            std::pair<std::vector<char>, qint64> block;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return !m_readBlocks.empty() || m_readingEnded; });
+                if (m_readBlocks.empty()) {
+                    m_hashFailed = !m_readComplete;
                     return;
                 }
-                available = m_assembled - m_hashed;
-                if (available == 0)
-                    return; // done: every assembled byte is hashed
+                block = std::move(m_readBlocks.front());
+                m_readBlocks.pop_front();
             }
-            Result<qint64> got
-                = m_input->read(buffer.data(), std::min<qint64>(available, hashBlockSize));
-            if (!got || *got <= 0) {
-                m_hashFailed = true;
-                return;
+            m_digest.addData(block.first.data(), block.second);
+            {
+                const std::lock_guard lock(m_mutex);
+                m_spareBlocks.push_back(std::move(block.first));
             }
-            m_digest.addData(buffer.data(), *got);
-            const std::lock_guard lock(m_mutex);
-            m_hashed += *got;
+            m_changed.notify_all();
         }
     }
 
@@ -353,13 +401,17 @@ private:
     qint64 m_assembled = 0;
     bool m_assemblyDone = false;
     std::optional<Error> m_assemblyFailure;
-    qint64 m_hashed = 0;
+    std::vector<std::vector<char>> m_spareBlocks;
+    std::deque<std::pair<std::vector<char>, qint64>> m_readBlocks;
+    bool m_readingEnded = false;
+    bool m_readComplete = false;
 
     // The hasher's alone, read once it has been joined.
     Sha256 m_digest;
     bool m_hashFailed = false;
 
     std::optional<Executor::Task> m_assembler;
+    std::optional<Executor::Task> m_reader;
     std::optional<Executor::Task> m_hasher;
 };
 
