@@ -1,12 +1,17 @@
 # pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>]
-#                   [WRAPPER <command...>] [LABELS <labels...>])
+#                   [WRAPPER <command...>] [LABELS <labels...>] [SLOW])
 # Builds one QTest executable for one test class and registers it with CTest. A WRAPPER command
 # runs the test executable as its last argument (for tests that need a prepared session). Tests
 # are labelled "core" or "app" by their folder; LABELS adds more ("sanitize": also run in the
-# sanitizer pass of continuous integration).
+# sanitizer pass of continuous integration). SLOW labels a crash or kill test "slow": it ends a
+# child process at many points (Tests/Support/KillPoints.h), an even sample of them by default and
+# every one with PELLWICK_KILL_EVERY_OPERATION=1. `ctest -LE slow` leaves them out of a quick run;
+# the whole run and continuous integration include them.
 function(pellwick_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
-    if(NOT ARG_TIMEOUT)
+    cmake_parse_arguments(ARG "SLOW" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT AND ARG_SLOW)
+        set(ARG_TIMEOUT 600)
+    elseif(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
     add_executable(${name} ${ARG_SOURCES})
@@ -18,6 +23,9 @@ function(pellwick_add_test name)
         set(label app)
     endif()
     list(APPEND label ${ARG_LABELS})
+    if(ARG_SLOW)
+        list(APPEND label slow)
+    endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${label}"

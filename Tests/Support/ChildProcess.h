@@ -18,7 +18,9 @@ struct ChildRun
 /// Runs `program` and waits until it prints its first line (by convention "ready", just before
 /// the work that is to be interrupted). With `killAfter` it then ends the child with SIGKILL that
 /// long after, unless it finished first; otherwise it waits for the end. `runTime` receives the
-/// microseconds from "ready" to the end of the child.
+/// microseconds from "ready" to the end of the child. Every wait is bounded: a child that does not
+/// start, say it is ready or end within two minutes (longer under the sanitizers) is killed and
+/// the test process ends with a message naming it.
 ChildRun runChildProcess(const QString &program,
                          const QStringList &arguments,
                          std::optional<std::chrono::microseconds> killAfter = std::nullopt,

@@ -48,17 +48,38 @@ void appendToFile(const QString &path, const QByteArray &bytes)
         qFatal("cannot append to test file %s", qPrintable(path));
 }
 
-QMap<QString, QString> fileManifest(const QString &root)
+namespace {
+
+/// Calls `use` with the relative path and the bytes of every file under `root`.
+template<typename Use>
+void forEachFile(const QString &root, Use use)
 {
-    QMap<QString, QString> manifest;
     const QDir base(root);
     QDirIterator it(root,
                     QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        manifest.insert(base.relativeFilePath(path), referenceSha256(readFile(path)));
+        use(base.relativeFilePath(path), readFile(path));
     }
+}
+
+} // namespace
+
+QMap<QString, QByteArray> fileContents(const QString &root)
+{
+    QMap<QString, QByteArray> contents;
+    forEachFile(
+        root, [&](const QString &path, const QByteArray &bytes) { contents.insert(path, bytes); });
+    return contents;
+}
+
+QMap<QString, QString> fileManifest(const QString &root)
+{
+    QMap<QString, QString> manifest;
+    forEachFile(root, [&](const QString &path, const QByteArray &bytes) {
+        manifest.insert(path, referenceSha256(bytes));
+    });
     return manifest;
 }
 

@@ -19,6 +19,9 @@ void appendToFile(const QString &path, const QByteArray &bytes);
 /// Relative path to reference SHA-256 of every file under `root`, hidden ones included; symbolic
 /// links are not followed. Empty when `root` does not exist.
 QMap<QString, QString> fileManifest(const QString &root);
+/// Relative path to the bytes of every file under `root`, as `fileManifest` lists them: for a
+/// comparison byte for byte where hashing would cost more time.
+QMap<QString, QByteArray> fileContents(const QString &root);
 /// Relative paths of every folder under `root`, sorted.
 QStringList folderList(const QString &root);
 /// Writes a cache-like tree under `root`: `fileCount` files spread over dated batch folders with

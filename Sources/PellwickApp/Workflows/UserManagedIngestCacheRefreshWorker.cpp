@@ -25,20 +25,16 @@ Result<IngestCacheReconciliation> UserManagedIngestCacheRefreshWorker::reconcile
 
     const ImportScanVolume source{
         QStringLiteral("Ingest Cache"), m_ingestCache.rootURL(), std::nullopt};
-    Result<ImportReview> review = m_importReviewBuilder.buildReview({source});
-    if (!review)
-        return tl::unexpected<Error>(std::move(review).error());
+    PELLWICK_TRY_ASSIGN(ImportReview review, m_importReviewBuilder.buildReview({source}));
 
     return m_localLibraryCache.withExclusiveAccess([&]() -> Result<IngestCacheReconciliation> {
         // Read inside the exclusive access: a move of the cache that began before it always
         // wins over this older scan.
         if (m_refreshGeneration->value() != m_generation)
             return IngestCacheReconciliation{0, 0, false};
-        Result<QSet<QString>> blocked = m_ingestCache.incompleteSourceFolderURLs();
-        if (!blocked)
-            return tl::unexpected<Error>(std::move(blocked).error());
+        PELLWICK_TRY_ASSIGN(QSet<QString> blocked, m_ingestCache.incompleteSourceFolderURLs());
         const SHA256ContentHasher hasher;
-        return m_localLibraryCache.reconcileIngestCache(*review, *blocked, hasher, Date::now());
+        return m_localLibraryCache.reconcileIngestCache(review, blocked, hasher, Date::now());
     });
 }
 

@@ -30,12 +30,10 @@ Result<HttpResponse> CurlFetch::operator()(const HttpRequest &request, std::stop
     transfer.sink = CurlTransfer::Sink::memory(m_options.maximumBodySize);
     transfer.idleLimit = std::min(request.timeoutInterval, m_options.idleLimit);
 
-    Result<CurlTransfer::Reply> reply = CurlTransfer::perform(transfer, stop);
-    if (!reply)
-        return tl::unexpected<Error>(std::move(reply).error());
-    if (!reply->status)
+    PELLWICK_TRY_ASSIGN(CurlTransfer::Reply reply, CurlTransfer::perform(transfer, stop));
+    if (!reply.status)
         return HttpResponse::notHttp();
-    return HttpResponse::http(*reply->status, std::move(reply->body), std::move(reply->headers));
+    return HttpResponse::http(*reply.status, std::move(reply.body), std::move(reply.headers));
 }
 
 } // namespace Pellwick

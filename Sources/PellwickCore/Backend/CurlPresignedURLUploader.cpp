@@ -50,14 +50,12 @@ Result<Reply> put(FileHandle &file,
         }
     };
 
-    Result<CurlTransfer::Reply> answer = CurlTransfer::perform(request, stopToken);
-    if (!answer)
-        return tl::unexpected<Error>(std::move(answer).error());
+    PELLWICK_TRY_ASSIGN(CurlTransfer::Reply answer, CurlTransfer::perform(request, stopToken));
     Reply reply;
-    if (answer->status && !answer->refusedRedirect)
-        reply.status = *answer->status;
+    if (answer.status && !answer.refusedRedirect)
+        reply.status = *answer.status;
     // Fields of the final reply only, names matched without regard to letter case.
-    for (const QByteArray &etag : answer->headers.values("ETag"))
+    for (const QByteArray &etag : answer.headers.values("ETag"))
         reply.etags.append(QString::fromUtf8(etag));
     return reply;
 }
@@ -108,19 +106,13 @@ Result<void> CurlPresignedURLUploader::uploadFile(const QString &file,
 {
     if (!isHttpUrl(url))
         return unexpectedStatus(-1);
-    Result<std::unique_ptr<FileHandle>> handle = m_fileManager->openForReading(file);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
-    Result<QString> resolved = m_fileManager->resolvingSymlinks(file);
-    if (!resolved)
-        return tl::unexpected<Error>(std::move(resolved).error());
-    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(*resolved);
-    if (!attributes)
-        return tl::unexpected<Error>(std::move(attributes).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle, m_fileManager->openForReading(file));
+    PELLWICK_TRY_ASSIGN(QString resolved, m_fileManager->resolvingSymlinks(file));
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(resolved));
 
     Result<Reply> reply
-        = put(**handle, ByteRange{0, attributes->size}, url, m_idleLimit, &progress, stopToken);
-    (*handle)->close();
+        = put(*handle, ByteRange{0, attributes.size}, url, m_idleLimit, &progress, stopToken);
+    handle->close();
     if (!reply)
         return tl::unexpected<Error>(std::move(reply).error());
     return presignedFileUploadResult(reply->status);
@@ -134,20 +126,16 @@ Result<QString> CurlPresignedURLUploader::uploadPart(const QString &file,
 {
     if (!isHttpUrl(url))
         return unexpectedStatus(-1);
-    Result<std::unique_ptr<FileHandle>> handle = m_fileManager->openForReading(file);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
-    FileHandle &source = **handle;
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle, m_fileManager->openForReading(file));
+    FileHandle &source = *handle;
 
     if (range.lowerBound < 0 || range.upperBound < range.lowerBound)
         return unexpectedStatus(-1);
     if (!range.isEmpty()) {
         // The range's last byte must exist, or the part would be short: nothing is sent.
         char last = 0;
-        Result<qint64> n = source.readAt(&last, 1, range.upperBound - 1);
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        if (*n != 1)
+        PELLWICK_TRY_ASSIGN(qint64 n, source.readAt(&last, 1, range.upperBound - 1));
+        if (n != 1)
             return unexpectedStatus(-1);
     }
 

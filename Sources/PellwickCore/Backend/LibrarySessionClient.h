@@ -209,11 +209,10 @@ public:
          RestoreFailureHandling restoreFailureHandling,
          std::stop_token stop = {}) const
     {
-        Result<QByteArray> body
-            = acceptedBody(request, expectedStatuses, restoreFailureHandling, std::move(stop));
-        if (!body)
-            return tl::unexpected<Error>(std::move(body).error());
-        return std::forward<Decode>(decode)(*body);
+        PELLWICK_TRY_ASSIGN(
+            QByteArray body,
+            acceptedBody(request, expectedStatuses, restoreFailureHandling, std::move(stop)));
+        return std::forward<Decode>(decode)(body);
     }
 
     /// The body-less send step: succeeds on exactly `expectedStatus`, ignoring the body; any

@@ -24,10 +24,8 @@ template<typename F>
 [[nodiscard]] auto decodeObject(const QByteArray &body, F &&read)
     -> std::invoke_result_t<F, const Json::ObjectReader &>
 {
-    Result<QJsonObject> object = Json::parseObject(body);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    return std::forward<F>(read)(Json::ObjectReader(*object));
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::parseObject(body));
+    return std::forward<F>(read)(Json::ObjectReader(object));
 }
 
 /// The word under `key` turned into a value by `fromRaw`; a word it does not know fails decoding

@@ -18,18 +18,13 @@ QJsonObject toJson(const UploadedMultipartPart &part)
 Result<UploadedMultipartPart> uploadedMultipartPartFromJson(const QJsonValue &value,
                                                             const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(value, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object, path);
-    Result<qint64> partNumber = reader.integer(
-        QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber);
-    if (!partNumber)
-        return tl::unexpected<Error>(std::move(partNumber).error());
-    Result<QString> etag = reader.string(QStringLiteral("etag"));
-    if (!etag)
-        return tl::unexpected<Error>(std::move(etag).error());
-    return UploadedMultipartPart{*partNumber, *etag};
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(value, path));
+    const Json::ObjectReader reader(object, path);
+    PELLWICK_TRY_ASSIGN(
+        qint64 partNumber,
+        reader.integer(QStringLiteral("part_number"), 1, UploadedMultipartPart::maximumPartNumber));
+    PELLWICK_TRY_ASSIGN(QString etag, reader.string(QStringLiteral("etag")));
+    return UploadedMultipartPart{partNumber, etag};
 }
 
 } // namespace Pellwick

@@ -281,10 +281,9 @@ Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolu
             return failure(CancellationError{});
         if (!source.hasValidURL) // its files could not be reached, nor the volume shown empty
             return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
-        Result<QList<ListedFile>> files = SourceLister(*m_fileManager, source.url, stop).list();
-        if (!files)
-            return tl::unexpected<Error>(std::move(files).error());
-        appendItems(source, *files, items);
+        PELLWICK_TRY_ASSIGN(QList<ListedFile> files,
+                            SourceLister(*m_fileManager, source.url, stop).list());
+        appendItems(source, files, items);
     }
     return ImportReview{sources, sortedByPath(std::move(items))};
 }

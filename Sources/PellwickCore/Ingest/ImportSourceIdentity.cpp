@@ -33,30 +33,18 @@ QJsonObject ImportSourceIdentity::toJson() const
 Result<ImportSourceIdentity> ImportSourceIdentity::fromJson(const QJsonValue &json,
                                                             const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    Result<QString> caseKey = Json::readCaseKey(*object, {volumeKey, folderKey}, path);
-    if (!caseKey)
-        return tl::unexpected<Error>(std::move(caseKey).error());
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    PELLWICK_TRY_ASSIGN(QString caseKey, Json::readCaseKey(object, {volumeKey, folderKey}, path));
 
-    const Json::ObjectReader reader(*object, path);
-    Result<Json::ObjectReader> payload = reader.object(*caseKey);
-    if (!payload)
-        return tl::unexpected<Error>(std::move(payload).error());
-    if (*caseKey == volumeKey) {
-        Result<QString> uuid = payload->string(uuidKey);
-        if (!uuid)
-            return tl::unexpected<Error>(std::move(uuid).error());
-        return volume(*uuid);
+    const Json::ObjectReader reader(object, path);
+    PELLWICK_TRY_ASSIGN(Json::ObjectReader payload, reader.object(caseKey));
+    if (caseKey == volumeKey) {
+        PELLWICK_TRY_ASSIGN(QString uuid, payload.string(uuidKey));
+        return volume(uuid);
     }
-    Result<QString> canonicalPath = payload->string(canonicalPathKey);
-    if (!canonicalPath)
-        return tl::unexpected<Error>(std::move(canonicalPath).error());
-    Result<QString> manifestHash = payload->string(manifestHashKey);
-    if (!manifestHash)
-        return tl::unexpected<Error>(std::move(manifestHash).error());
-    return folder(*canonicalPath, *manifestHash);
+    PELLWICK_TRY_ASSIGN(QString canonicalPath, payload.string(canonicalPathKey));
+    PELLWICK_TRY_ASSIGN(QString manifestHash, payload.string(manifestHashKey));
+    return folder(canonicalPath, manifestHash);
 }
 
 } // namespace Pellwick

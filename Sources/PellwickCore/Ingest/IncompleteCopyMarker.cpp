@@ -25,24 +25,19 @@ Result<QByteArray> IncompleteCopyMarker::toJson() const
 
 Result<IncompleteCopyMarker> IncompleteCopyMarker::fromJson(const QByteArray &data)
 {
-    Result<QJsonObject> object = Json::parseObject(data);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object);
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::parseObject(data));
+    const Json::ObjectReader reader(object);
 
     IncompleteCopyMarker marker;
     if (reader.has(sourceIdentityKey)) {
-        Result<ImportSourceIdentity> identity = ImportSourceIdentity::fromJson(
-            reader.jsonObject().value(sourceIdentityKey), reader.keyPath(sourceIdentityKey));
-        if (!identity)
-            return tl::unexpected<Error>(std::move(identity).error());
-        marker.sourceIdentity = std::move(*identity);
+        PELLWICK_TRY_ASSIGN(
+            marker.sourceIdentity,
+            ImportSourceIdentity::fromJson(reader.jsonObject().value(sourceIdentityKey),
+                                           reader.keyPath(sourceIdentityKey)));
     }
-    Result<std::optional<QString>> url = reader.optionalString(sourceURLKey);
-    if (!url)
-        return tl::unexpected<Error>(std::move(url).error());
-    if (*url) {
-        const QUrl parsed(**url, QUrl::StrictMode);
+    PELLWICK_TRY_ASSIGN(std::optional<QString> url, reader.optionalString(sourceURLKey));
+    if (url) {
+        const QUrl parsed(*url, QUrl::StrictMode);
         if (!parsed.isValid() || !parsed.isLocalFile())
             return failure(Json::dataCorrupted(sourceURLKey, QStringLiteral("Not a file URL.")));
         marker.sourceURL = parsed.toLocalFile();

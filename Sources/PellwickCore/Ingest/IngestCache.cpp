@@ -201,21 +201,15 @@ private:
         const FileManager &fileManager = m_cache.fileManager();
         const ContentHashing &hasher = m_cache.contentHasher();
 
-        Result<FileAttributes> attributes = fileManager.attributesOfItem(m_file);
-        if (!attributes)
-            return tl::unexpected<Error>(std::move(attributes).error());
-        const qint64 size = attributes->size;
+        PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(m_file));
+        const qint64 size = attributes.size;
 
         if (fileManager.fileExists(destination)) {
             // Copied by an interrupted copy-in: count it only when its bytes are the source's.
             record(FileCopyEvent::Kind::VerifyingExisting, size);
-            Result<QString> sourceHash = hasher.contentHash(m_file, m_stop);
-            if (!sourceHash)
-                return tl::unexpected<Error>(std::move(sourceHash).error());
-            Result<QString> destinationHash = hasher.contentHash(destination, m_stop);
-            if (!destinationHash)
-                return tl::unexpected<Error>(std::move(destinationHash).error());
-            if (*sourceHash != *destinationHash)
+            PELLWICK_TRY_ASSIGN(QString sourceHash, hasher.contentHash(m_file, m_stop));
+            PELLWICK_TRY_ASSIGN(QString destinationHash, hasher.contentHash(destination, m_stop));
+            if (sourceHash != destinationHash)
                 return failure(IngestCacheError::verificationFailed(*relativePath));
             record(FileCopyEvent::Kind::Verified, size);
             return {};
@@ -306,12 +300,10 @@ public:
 
     Result<IngestCacheCopy> copySource(const ItemGroup &items, const ImportScanVolume &source)
     {
-        Result<ImportSourceIdentity> identity = importSourceIdentity(items, source);
-        if (!identity)
-            return tl::unexpected<Error>(std::move(identity).error());
-        const QString batch = incompleteDestinationRoot(*identity);
+        PELLWICK_TRY_ASSIGN(ImportSourceIdentity identity, importSourceIdentity(items, source));
+        const QString batch = incompleteDestinationRoot(identity);
         PELLWICK_TRY(m_cache.fileManager().createDirectory(batch));
-        PELLWICK_TRY(m_cache.writeIncompleteCopyMarker(batch, {*identity, std::nullopt}));
+        PELLWICK_TRY(m_cache.writeIncompleteCopyMarker(batch, {identity, std::nullopt}));
 
         QList<FileStep> steps;
         for (const ImportReviewItem *item : items) {
@@ -319,14 +311,11 @@ public:
             if (item->sidecar)
                 steps.append({item->sidecar->url, item->sidecar->byteCount, true});
         }
-        Result<qint64> copiedBytes = copyFiles(steps, source.url, batch);
-        if (!copiedBytes)
-            return tl::unexpected<Error>(std::move(copiedBytes).error());
+        PELLWICK_TRY_ASSIGN(qint64 copiedBytes, copyFiles(steps, source.url, batch));
 
         PELLWICK_TRY(m_cache.fileManager().removeItem(
             appendingPathComponent(batch, incompleteCopyMarkerName)));
-        return IngestCacheCopy{
-            source.name, batch, source.url, *identity, items.size(), *copiedBytes};
+        return IngestCacheCopy{source.name, batch, source.url, identity, items.size(), copiedBytes};
     }
 
 private:
@@ -340,12 +329,10 @@ private:
         const SHA256ContentHasher sha256;
         QStringList lines;
         const auto addLine = [&](const QString &file) -> Result<void> {
-            Result<QString> hash = sha256.contentHash(file, m_stop);
-            if (!hash)
-                return tl::unexpected<Error>(std::move(hash).error());
+            PELLWICK_TRY_ASSIGN(QString hash, sha256.contentHash(file, m_stop));
             lines.append(
                 CacheRelativePath::value(file, source.url).value_or(lastPathComponent(file))
-                + QLatin1Char(':') + *hash);
+                + QLatin1Char(':') + hash);
             return {};
         };
         for (const ImportReviewItem *item : items) {
@@ -502,11 +489,9 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
     CopyIn copyIn(*this, progress, transferID, totalBytes, supported.size(), std::move(stop));
     copyIn.emitRow(TransferProgressPhase::Preparing, std::nullopt, std::nullopt, std::nullopt, 0);
 
-    Result<qint64> available = m_availableCapacity(m_rootURL);
-    if (!available)
-        return tl::unexpected<Error>(std::move(available).error());
-    if (*available < totalBytes)
-        return failure(IngestCacheError::insufficientCapacity(totalBytes, *available));
+    PELLWICK_TRY_ASSIGN(qint64 available, m_availableCapacity(m_rootURL));
+    if (available < totalBytes)
+        return failure(IngestCacheError::insufficientCapacity(totalBytes, available));
     PELLWICK_TRY(m_fileManager->createDirectory(m_rootURL));
 
     QMap<QString, ItemGroup> byName; // ordered by plain string comparison
@@ -525,10 +510,8 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
         for (const auto &[source, items] : groupsBySource(sources, group.value())) {
             if (copyIn.stopRequested())
                 return failure(CancellationError{});
-            Result<IngestCacheCopy> copied = copyIn.copySource(items, *source);
-            if (!copied)
-                return tl::unexpected<Error>(std::move(copied).error());
-            copies.append(std::move(*copied));
+            PELLWICK_TRY_ASSIGN(IngestCacheCopy copied, copyIn.copySource(items, *source));
+            copies.append(std::move(copied));
         }
     }
     return copies;
@@ -557,19 +540,16 @@ Result<QSet<QString>> IngestCache::incompleteSourceFolderURLs() const
 
 Result<IncompleteCopyMarker> IngestCache::readIncompleteCopyMarker(const QString &folder) const
 {
-    Result<QByteArray> data = readFileContents(
-        *m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName));
-    if (!data)
-        return tl::unexpected<Error>(std::move(data).error());
-    return IncompleteCopyMarker::fromJson(*data);
+    PELLWICK_TRY_ASSIGN(
+        QByteArray data,
+        readFileContents(*m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName)));
+    return IncompleteCopyMarker::fromJson(data);
 }
 
 Result<void> IngestCache::writeIncompleteCopyMarker(const QString &folder,
                                                     const IncompleteCopyMarker &marker) const
 {
-    Result<QByteArray> json = marker.toJson();
-    if (!json)
-        return tl::unexpected<Error>(std::move(json).error());
+    PELLWICK_TRY_ASSIGN(QByteArray json, marker.toJson());
     // An atomic write that was interrupted leaves its hidden temporary file; it would keep the
     // batch folder from ever being pruned.
     const QString leftoverPrefix = QLatin1Char('.') + incompleteCopyMarkerName + QLatin1Char('.');
@@ -580,7 +560,7 @@ Result<void> IngestCache::writeIncompleteCopyMarker(const QString &folder,
         }
     }
     return writeFileAtomically(
-        *m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName), *json);
+        *m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName), json);
 }
 
 Result<qint64> IngestCache::systemAvailableCapacity(const QString &path)

@@ -122,30 +122,23 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
     if (!isReadableDirectory(m_cache.rootURL()))
         return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
 
-    Result<MigrationContents> source = migrationContents(m_cache.rootURL(), std::nullopt);
-    if (!source)
-        return tl::unexpected<Error>(std::move(source).error());
+    PELLWICK_TRY_ASSIGN(MigrationContents source,
+                        migrationContents(m_cache.rootURL(), std::nullopt));
 
     QList<MigrationTransferProgressReporter::File> files;
-    files.reserve(source->files.size());
-    for (const QString &file : std::as_const(source->files)) {
-        Result<qint64> size = fileSize(file);
-        if (!size)
-            return tl::unexpected<Error>(std::move(size).error());
-        files.append({relativePath(file, m_cache.rootURL()), *size});
+    files.reserve(source.files.size());
+    for (const QString &file : std::as_const(source.files)) {
+        PELLWICK_TRY_ASSIGN(qint64 size, fileSize(file));
+        files.append({relativePath(file, m_cache.rootURL()), size});
     }
     MigrationTransferProgressReporter reporter(transferID, files, progress);
 
-    Result<qint64> needed = additionalBytesNeeded(source->files, newRootURL);
-    if (!needed)
-        return tl::unexpected<Error>(std::move(needed).error());
-    PELLWICK_TRY(preflightCapacity(*needed, newRootURL));
+    PELLWICK_TRY_ASSIGN(qint64 needed, additionalBytesNeeded(source.files, newRootURL));
+    PELLWICK_TRY(preflightCapacity(needed, newRootURL));
     PELLWICK_TRY(prepareTarget(newRootURL));
 
-    Result<QHash<QString, QString>> snapshot = copyStableSnapshot(newRootURL, &reporter);
-    if (!snapshot)
-        return tl::unexpected<Error>(std::move(snapshot).error());
-    return IngestCacheMigration{m_cache.rootURL(), newRootURL, *needed, std::move(*snapshot)};
+    PELLWICK_TRY_ASSIGN(auto snapshot, copyStableSnapshot(newRootURL, &reporter));
+    return IngestCacheMigration{m_cache.rootURL(), newRootURL, needed, std::move(snapshot)};
 }
 
 Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) const
@@ -299,20 +292,15 @@ Result<qint64> IngestCacheMigrator::additionalBytesNeeded(const QStringList &fil
     for (qsizetype i = 0; i < files.size(); ++i) {
         const bool known = prehashed.contains(i);
         if (known || (!concurrently && hasCopy(copies.at(i)))) {
-            Result<QString> copyHash = known ? prehashed.value(i).first : contentHash(copies.at(i));
-            if (!copyHash)
-                return tl::unexpected<Error>(std::move(copyHash).error());
-            Result<QString> sourceHash
-                = known ? prehashed.value(i).second : contentHash(files.at(i));
-            if (!sourceHash)
-                return tl::unexpected<Error>(std::move(sourceHash).error());
-            if (*copyHash == *sourceHash)
+            PELLWICK_TRY_ASSIGN(QString copyHash,
+                                known ? prehashed.value(i).first : contentHash(copies.at(i)));
+            PELLWICK_TRY_ASSIGN(QString sourceHash,
+                                known ? prehashed.value(i).second : contentHash(files.at(i)));
+            if (copyHash == sourceHash)
                 continue;
         }
-        Result<qint64> size = fileSize(files.at(i));
-        if (!size)
-            return tl::unexpected<Error>(std::move(size).error());
-        total += *size;
+        PELLWICK_TRY_ASSIGN(qint64 size, fileSize(files.at(i)));
+        total += size;
     }
     return total;
 }
@@ -321,12 +309,9 @@ Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
                                                     const QString &target) const
 {
     const QString probe = m_cache.fileManager().fileExists(target) ? target : parentPath(target);
-    Result<qint64> available = m_cache.availableCapacity()(probe);
-    if (!available)
-        return tl::unexpected<Error>(std::move(available).error());
-    if (*available < requiredBytes)
-        return ingestCacheFailure(
-            IngestCacheError::InsufficientCapacity{requiredBytes, *available});
+    PELLWICK_TRY_ASSIGN(qint64 available, m_cache.availableCapacity()(probe));
+    if (available < requiredBytes)
+        return ingestCacheFailure(IngestCacheError::InsufficientCapacity{requiredBytes, available});
     return {};
 }
 
@@ -336,24 +321,20 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
     if (!m_cache.fileManager().fileExists(target)) {
         PELLWICK_TRY(m_cache.fileManager().createDirectory(target));
     } else {
-        Result<QStringList> entries = m_cache.fileManager().contentsOfDirectory(target);
-        if (!entries)
-            return tl::unexpected<Error>(std::move(entries).error());
+        PELLWICK_TRY_ASSIGN(QStringList entries, m_cache.fileManager().contentsOfDirectory(target));
         // A move ended while it wrote the marker leaves only the marker's temporary file: that
         // target is still ours and empty (the leftover is removed as a stale entry).
         const bool onlyMarkerLeftovers
-            = std::all_of(entries->cbegin(), entries->cend(), [](const QString &name) {
+            = std::all_of(entries.cbegin(), entries.cend(), [](const QString &name) {
                   return name == markerTemporaryName();
               });
         const bool hasMarker = m_cache.fileManager().fileExists(marker);
         if (!onlyMarkerLeftovers && !hasMarker)
             return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
         if (hasMarker) {
-            Result<QByteArray> bytes = readFileContents(m_cache.fileManager(), marker);
-            if (!bytes)
-                return tl::unexpected<Error>(std::move(bytes).error());
+            PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(m_cache.fileManager(), marker));
             QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            const QString text = decoder.decode(*bytes);
+            const QString text = decoder.decode(bytes);
             if (decoder.hasError())
                 return failure(DecodingError{DecodingError::Kind::DataCorrupted,
                                              QString(),
@@ -372,10 +353,8 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
 
 Result<qint64> IngestCacheMigrator::fileSize(const QString &path) const
 {
-    Result<FileAttributes> attributes = m_cache.fileManager().attributesOfItem(path);
-    if (!attributes)
-        return tl::unexpected<Error>(std::move(attributes).error());
-    return attributes->size;
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_cache.fileManager().attributesOfItem(path));
+    return attributes.size;
 }
 
 Result<QString> IngestCacheMigrator::contentHash(const QString &path) const

@@ -46,12 +46,10 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
     // hold it.
     PELLWICK_TRY(refuseOverlapWithRoot(oldRootURL));
 
-    Result<MigrationContents> retained = migrationContents(oldRootURL, std::nullopt);
-    if (!retained)
-        return tl::unexpected<Error>(std::move(retained).error());
+    PELLWICK_TRY_ASSIGN(MigrationContents retained, migrationContents(oldRootURL, std::nullopt));
 
     IngestCacheMigrationReconciliation reconciliation;
-    for (const QString &oldURL : std::as_const(retained->files)) {
+    for (const QString &oldURL : std::as_const(retained.files)) {
         const QString path = relativePath(oldURL, oldRootURL);
         const QString activeURL = appendingPathComponent(m_cache.rootURL(), path);
         if (!m_cache.fileManager().fileExists(activeURL)) {
@@ -60,11 +58,9 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
             continue;
         }
 
-        Result<std::pair<QString, QString>> hashes
-            = contentHashPair(m_cache.contentHasher(), oldURL, activeURL, m_stop);
-        if (!hashes)
-            return tl::unexpected<Error>(std::move(hashes).error());
-        const auto &[retainedHash, activeHash] = *hashes;
+        PELLWICK_TRY_ASSIGN(auto hashes,
+                            contentHashPair(m_cache.contentHasher(), oldURL, activeURL, m_stop));
+        const auto &[retainedHash, activeHash] = hashes;
         if (retainedHash == activeHash)
             continue;
 
@@ -83,11 +79,9 @@ Result<void>
 IngestCacheMigrator::removeRetainedCache(const QString &oldRootURL,
                                          const QHash<QString, QString> &baselineHashes) const
 {
-    Result<IngestCacheMigrationReconciliation> reconciliation
-        = synchronizeRetainedCache(oldRootURL, baselineHashes);
-    if (!reconciliation)
-        return tl::unexpected<Error>(std::move(reconciliation).error());
-    if (!reconciliation->conflicts.isEmpty())
+    PELLWICK_TRY_ASSIGN(IngestCacheMigrationReconciliation reconciliation,
+                        synchronizeRetainedCache(oldRootURL, baselineHashes));
+    if (!reconciliation.conflicts.isEmpty())
         return ingestCacheFailure(IngestCacheError::RetainedCacheConflicts{});
 
     // A folder the user already deleted is removed; its volume being away is not, so the
@@ -136,9 +130,7 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
 {
     // The destination goes only once its replacement is known to be there: removing it for a
     // source that vanished meanwhile would lose both versions.
-    Result<FileAttributes> replacement = m_cache.fileManager().attributesOfItem(source);
-    if (!replacement)
-        return tl::unexpected<Error>(std::move(replacement).error());
+    PELLWICK_TRY(m_cache.fileManager().attributesOfItem(source));
 
     PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
     if (!copyVerifiedFile(source, destination))
@@ -151,11 +143,9 @@ Result<void> IngestCacheMigrator::verifySameContent(const QString &first,
                                                     const QString &second,
                                                     const QString &failurePath) const
 {
-    Result<std::pair<QString, QString>> hashes
-        = contentHashPair(m_cache.contentHasher(), first, second, m_stop);
-    if (!hashes)
-        return tl::unexpected<Error>(std::move(hashes).error());
-    if (hashes->first != hashes->second)
+    PELLWICK_TRY_ASSIGN(auto hashes,
+                        contentHashPair(m_cache.contentHasher(), first, second, m_stop));
+    if (hashes.first != hashes.second)
         return verificationFailure(failurePath);
     return {};
 }

@@ -54,13 +54,12 @@ IngestCacheMigrator::copyStableSnapshot(const QString &target,
     for (int attempt = 1; attempt <= snapshotAttempts; ++attempt) {
         if (m_stop.stop_requested())
             return failure(CancellationError{});
-        Result<SnapshotCopyOutcome> outcome = copyStableSnapshotAttempt(target, fallback, progress);
-        if (!outcome)
-            return tl::unexpected<Error>(std::move(outcome).error());
-        if (outcome->hashes)
-            return std::move(*outcome->hashes);
-        if (outcome->mismatch)
-            fallback = outcome->mismatch;
+        PELLWICK_TRY_ASSIGN(SnapshotCopyOutcome outcome,
+                            copyStableSnapshotAttempt(target, fallback, progress));
+        if (outcome.hashes)
+            return std::move(*outcome.hashes);
+        if (outcome.mismatch)
+            fallback = outcome.mismatch;
     }
     return ingestCacheFailure(IngestCacheError::MigrationSourceChangedTooOften{
         fallback.value_or(QStringLiteral("Ingest Cache"))});
@@ -71,16 +70,14 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
                                                const std::optional<QString> &fallbackMismatch,
                                                MigrationTransferProgressReporter *progress) const
 {
-    Result<SnapshotCopyAttempt> pass = prepareStableSnapshotCopy(target, progress);
-    if (!pass)
-        return tl::unexpected<Error>(std::move(pass).error());
+    PELLWICK_TRY_ASSIGN(SnapshotCopyAttempt pass, prepareStableSnapshotCopy(target, progress));
 
     const QSet<QString> directoriesBefore
-        = relativePaths(pass->sourceBefore.directories, m_cache.rootURL());
-    const QSet<QString> filesBefore = relativePaths(pass->sourceBefore.files, m_cache.rootURL());
+        = relativePaths(pass.sourceBefore.directories, m_cache.rootURL());
+    const QSet<QString> filesBefore = relativePaths(pass.sourceBefore.files, m_cache.rootURL());
     const QSet<QString> directoriesAfter
-        = relativePaths(pass->sourceAfter.directories, m_cache.rootURL());
-    const QSet<QString> filesAfter = relativePaths(pass->sourceAfter.files, m_cache.rootURL());
+        = relativePaths(pass.sourceAfter.directories, m_cache.rootURL());
+    const QSet<QString> filesAfter = relativePaths(pass.sourceAfter.files, m_cache.rootURL());
     const QSet<QString> pathsBefore = unitedWith(directoriesBefore, filesBefore);
 
     if (directoriesBefore != directoriesAfter || filesBefore != filesAfter) {
@@ -89,11 +86,9 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
             firstPath(symmetricDifference(pathsBefore, unitedWith(directoriesAfter, filesAfter)))};
     }
 
-    Result<MigrationContents> copied = migrationContents(target, markerName());
-    if (!copied)
-        return tl::unexpected<Error>(std::move(copied).error());
-    const QSet<QString> targetDirectories = relativePaths(copied->directories, target);
-    const QSet<QString> targetFilePaths = relativePaths(copied->files, target);
+    PELLWICK_TRY_ASSIGN(MigrationContents copied, migrationContents(target, markerName()));
+    const QSet<QString> targetDirectories = relativePaths(copied.directories, target);
+    const QSet<QString> targetFilePaths = relativePaths(copied.files, target);
     if (targetDirectories != directoriesBefore || targetFilePaths != filesBefore) {
         return SnapshotCopyOutcome{
             std::nullopt,
@@ -103,27 +98,26 @@ IngestCacheMigrator::copyStableSnapshotAttempt(const QString &target,
 
     // The cache after the pass, then the copies: one list, so a hasher that must be called in
     // order sees exactly that order.
-    const QStringList copies = targetFiles(pass->sourceBefore.files, target);
-    Result<QStringList> allHashes
-        = contentHashes(m_cache.contentHasher(), pass->sourceAfter.files + copies, m_stop);
-    if (!allHashes)
-        return tl::unexpected<Error>(std::move(allHashes).error());
+    const QStringList copies = targetFiles(pass.sourceBefore.files, target);
+    PELLWICK_TRY_ASSIGN(
+        QStringList allHashes,
+        contentHashes(m_cache.contentHasher(), pass.sourceAfter.files + copies, m_stop));
     QHash<QString, QString> afterHashes;
     QHash<QString, QString> copyHashes;
-    const qsizetype afterCount = pass->sourceAfter.files.size();
+    const qsizetype afterCount = pass.sourceAfter.files.size();
     for (qsizetype i = 0; i < afterCount; ++i)
-        afterHashes.insert(relativePath(pass->sourceAfter.files.at(i), m_cache.rootURL()),
-                           allHashes->at(i));
+        afterHashes.insert(relativePath(pass.sourceAfter.files.at(i), m_cache.rootURL()),
+                           allHashes.at(i));
     for (qsizetype i = 0; i < copies.size(); ++i)
-        copyHashes.insert(relativePath(copies.at(i), target), allHashes->at(afterCount + i));
+        copyHashes.insert(relativePath(copies.at(i), target), allHashes.at(afterCount + i));
 
-    if (pass->sourceHashes == afterHashes && afterHashes == copyHashes)
+    if (pass.sourceHashes == afterHashes && afterHashes == copyHashes)
         return SnapshotCopyOutcome{std::move(afterHashes), std::nullopt};
 
     const std::optional<QString> copyMismatch
         = firstMismatchedPath(afterHashes, copyHashes, fallbackMismatch);
     return SnapshotCopyOutcome{std::nullopt,
-                               firstMismatchedPath(pass->sourceHashes, afterHashes, copyMismatch)};
+                               firstMismatchedPath(pass.sourceHashes, afterHashes, copyMismatch)};
 }
 
 Result<IngestCacheMigrator::SnapshotCopyAttempt>
@@ -131,27 +125,16 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
                                                MigrationTransferProgressReporter *progress) const
 {
     SnapshotCopyAttempt pass;
-    Result<MigrationContents> before = migrationContents(m_cache.rootURL(), std::nullopt);
-    if (!before)
-        return tl::unexpected<Error>(std::move(before).error());
-    pass.sourceBefore = std::move(*before);
+    PELLWICK_TRY_ASSIGN(pass.sourceBefore, migrationContents(m_cache.rootURL(), std::nullopt));
 
-    Result<MigrationContents> existing = migrationContents(target, markerName());
-    if (!existing)
-        return tl::unexpected<Error>(std::move(existing).error());
-    PELLWICK_TRY(removeStaleTargetEntries(*existing, target, pass.sourceBefore));
+    PELLWICK_TRY_ASSIGN(MigrationContents existing, migrationContents(target, markerName()));
+    PELLWICK_TRY(removeStaleTargetEntries(existing, target, pass.sourceBefore));
 
-    Result<qint64> needed = additionalBytesNeeded(pass.sourceBefore.files, target);
-    if (!needed)
-        return tl::unexpected<Error>(std::move(needed).error());
-    PELLWICK_TRY(preflightCapacity(*needed, target));
+    PELLWICK_TRY_ASSIGN(qint64 needed, additionalBytesNeeded(pass.sourceBefore.files, target));
+    PELLWICK_TRY(preflightCapacity(needed, target));
     PELLWICK_TRY(createTargetDirectories(pass.sourceBefore.directories, target));
 
-    Result<QHash<QString, QString>> sourceHashes
-        = hashes(pass.sourceBefore.files, m_cache.rootURL());
-    if (!sourceHashes)
-        return tl::unexpected<Error>(std::move(sourceHashes).error());
-    pass.sourceHashes = std::move(*sourceHashes);
+    PELLWICK_TRY_ASSIGN(pass.sourceHashes, hashes(pass.sourceBefore.files, m_cache.rootURL()));
 
     // While a file is copied, the next one's first hash is taken: a file that changes meanwhile
     // fails that first try's comparison with its fresh hash and is copied again.
@@ -164,10 +147,7 @@ IngestCacheMigrator::prepareStableSnapshotCopy(const QString &target,
         PELLWICK_TRY(copyStableFile(files.at(i), target, progress, presumedHash));
     }
 
-    Result<MigrationContents> after = migrationContents(m_cache.rootURL(), std::nullopt);
-    if (!after)
-        return tl::unexpected<Error>(std::move(after).error());
-    pass.sourceAfter = std::move(*after);
+    PELLWICK_TRY_ASSIGN(pass.sourceAfter, migrationContents(m_cache.rootURL(), std::nullopt));
     return pass;
 }
 
@@ -227,26 +207,21 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
     for (int attempt = 1; attempt <= triesPerFile; ++attempt) {
         if (m_stop.stop_requested())
             return failure(CancellationError{});
-        Result<qint64> size = fileSize(file);
-        if (!size)
-            return tl::unexpected<Error>(std::move(size).error());
+        PELLWICK_TRY_ASSIGN(qint64 size, fileSize(file));
         if (progress)
-            progress->copying(path, 0, *size);
-        Result<QString> sourceHash
-            = attempt == 1 && presumedHash ? Result<QString>(*presumedHash) : contentHash(file);
-        if (!sourceHash)
-            return tl::unexpected<Error>(std::move(sourceHash).error());
+            progress->copying(path, 0, size);
+        PELLWICK_TRY_ASSIGN(QString sourceHash,
+                            attempt == 1 && presumedHash ? Result<QString>(*presumedHash)
+                                                         : contentHash(file));
         PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
 
         if (m_cache.fileManager().fileExists(destination)) {
-            Result<QString> existingHash = contentHash(destination);
-            if (!existingHash)
-                return tl::unexpected<Error>(std::move(existingHash).error());
-            if (*existingHash != *sourceHash)
+            PELLWICK_TRY_ASSIGN(QString existingHash, contentHash(destination));
+            if (existingHash != sourceHash)
                 PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
         }
         if (!m_cache.fileManager().fileExists(destination)) {
-            const qint64 byteCount = *size;
+            const qint64 byteCount = size;
             Result<void> copied = VerifiedFileCopy::copy(
                 file,
                 destination,
@@ -272,14 +247,12 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         }
 
         if (progress)
-            progress->verifying(path, *size);
-        Result<std::pair<QString, QString>> after
-            = contentHashPair(m_cache.contentHasher(), destination, file, m_stop);
-        if (!after)
-            return tl::unexpected<Error>(std::move(after).error());
-        if (after->first == *sourceHash && after->second == *sourceHash) {
+            progress->verifying(path, size);
+        PELLWICK_TRY_ASSIGN(auto after,
+                            contentHashPair(m_cache.contentHasher(), destination, file, m_stop));
+        if (after.first == sourceHash && after.second == sourceHash) {
             if (progress)
-                progress->completed(path, *size);
+                progress->completed(path, size);
             return {};
         }
         (void) m_cache.fileManager().removeItem(destination);
@@ -295,13 +268,12 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
 Result<QHash<QString, QString>> IngestCacheMigrator::hashes(const QStringList &files,
                                                             const QString &root) const
 {
-    Result<QStringList> contentHashList = contentHashes(m_cache.contentHasher(), files, m_stop);
-    if (!contentHashList)
-        return tl::unexpected<Error>(std::move(contentHashList).error());
+    PELLWICK_TRY_ASSIGN(QStringList contentHashList,
+                        contentHashes(m_cache.contentHasher(), files, m_stop));
     QHash<QString, QString> result;
     result.reserve(files.size());
     for (qsizetype i = 0; i < files.size(); ++i)
-        result.insert(relativePath(files.at(i), root), contentHashList->at(i));
+        result.insert(relativePath(files.at(i), root), contentHashList.at(i));
     return result;
 }
 

@@ -88,10 +88,8 @@ Result<void> IngestCache::removePackageFiles(const QStringList &files) const
         if (!m_fileManager->fileExists(file))
             continue;
         // A package names files; a record pointing at a folder must not empty a whole batch.
-        Result<FileAttributes> attributes = m_fileManager->attributesOfItem(file);
-        if (!attributes)
-            return tl::unexpected<Error>(std::move(attributes).error());
-        if (attributes->type == FileAttributes::Type::Directory)
+        PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(file));
+        if (attributes.type == FileAttributes::Type::Directory)
             return fileSystemFailure(QStringLiteral("remove"), file, EISDIR);
         PELLWICK_TRY(m_fileManager->removeItem(file));
         PELLWICK_TRY(removeEmptyParentFolders(parentPath(QDir::cleanPath(file))));
@@ -108,10 +106,8 @@ Result<void> IngestCache::removeEmptyParentFolders(const QString &folder) const
     QString current = QDir::cleanPath(folder);
     // Climb only inside the root: a sibling such as "<root>-old" is never touched.
     while (current.startsWith(rootPrefix)) {
-        Result<QStringList> entries = m_fileManager->contentsOfDirectory(current);
-        if (!entries)
-            return tl::unexpected<Error>(std::move(entries).error());
-        if (!entries->isEmpty())
+        PELLWICK_TRY_ASSIGN(QStringList entries, m_fileManager->contentsOfDirectory(current));
+        if (!entries.isEmpty())
             return {};
         // Only while still empty, never with everything in it: a copy-in may have started a batch
         // here since the listing. A link that merely leads to an empty folder is left too.

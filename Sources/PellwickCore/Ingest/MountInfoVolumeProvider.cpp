@@ -304,16 +304,12 @@ MountInfoVolumeProvider::MountInfoVolumeProvider(std::shared_ptr<const FileManag
 
 Result<QList<MountedVolume>> MountInfoVolumeProvider::mountedVolumes() const
 {
-    Result<QByteArray> table = readFileContents(*m_fileManager, m_paths.mountInfo);
-    if (!table)
-        return tl::unexpected<Error>(std::move(table).error());
-    Result<QList<MountEntry>> mounts = parseMountInfo(*table, m_paths.mountInfo);
-    if (!mounts)
-        return tl::unexpected<Error>(std::move(mounts).error());
+    PELLWICK_TRY_ASSIGN(QByteArray table, readFileContents(*m_fileManager, m_paths.mountInfo));
+    PELLWICK_TRY_ASSIGN(QList<MountEntry> mounts, parseMountInfo(table, m_paths.mountInfo));
 
     const VolumeProbe probe(*m_fileManager, m_paths);
     QList<MountedVolume> volumes;
-    for (const MountEntry &mount : *mounts) {
+    for (const MountEntry &mount : mounts) {
         if (isPseudoFileSystem(mount.fileSystemType) || isSystemMountPoint(mount.mountPoint))
             continue;
         volumes.append(probe.volume(mount));

@@ -78,10 +78,9 @@ Result<std::pair<QString, QString>> contentHashPair(const ContentHashing &hasher
                                                     const QString &second,
                                                     std::stop_token stop)
 {
-    Result<QStringList> hashes = contentHashes(hasher, QStringList{first, second}, std::move(stop));
-    if (!hashes)
-        return tl::unexpected<Error>(std::move(hashes).error());
-    return std::make_pair(hashes->at(0), hashes->at(1));
+    PELLWICK_TRY_ASSIGN(QStringList hashes,
+                        contentHashes(hasher, QStringList{first, second}, std::move(stop)));
+    return std::make_pair(hashes.at(0), hashes.at(1));
 }
 
 ContentHashPrefetch::ContentHashPrefetch(const ContentHashing &hasher, std::stop_token stop)

@@ -25,25 +25,15 @@ QJsonObject unknownJson()
 template<typename T, typename F>
 Result<std::optional<T>> readWrapper(const QJsonValue &json, const QString &path, F &&readPayload)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    Result<QString> caseKey = Json::readCaseKey(*object, {knownKey, unknownKey}, path);
-    if (!caseKey)
-        return tl::unexpected<Error>(std::move(caseKey).error());
-    const Json::ObjectReader reader(*object, path);
-    Result<Json::ObjectReader> nested = reader.object(*caseKey);
-    if (!nested)
-        return tl::unexpected<Error>(std::move(nested).error());
-    if (*caseKey == unknownKey)
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    PELLWICK_TRY_ASSIGN(QString caseKey, Json::readCaseKey(object, {knownKey, unknownKey}, path));
+    const Json::ObjectReader reader(object, path);
+    PELLWICK_TRY_ASSIGN(Json::ObjectReader nested, reader.object(caseKey));
+    if (caseKey == unknownKey)
         return std::optional<T>();
-    Result<QJsonValue> payload = nested->value(payloadKey);
-    if (!payload)
-        return tl::unexpected<Error>(std::move(payload).error());
-    Result<T> value = readPayload(*payload, nested->keyPath(payloadKey));
-    if (!value)
-        return tl::unexpected<Error>(std::move(value).error());
-    return std::optional<T>(std::move(*value));
+    PELLWICK_TRY_ASSIGN(QJsonValue payload, nested.value(payloadKey));
+    PELLWICK_TRY_ASSIGN(T value, readPayload(payload, nested.keyPath(payloadKey)));
+    return std::optional<T>(std::move(value));
 }
 
 template<typename Wrapper, typename T>
@@ -77,10 +67,8 @@ Result<CaptureTimeMetadata> CaptureTimeMetadata::fromJson(const QJsonValue &json
 {
     return wrap<CaptureTimeMetadata>(
         readWrapper<Date>(json, path, [](const QJsonValue &v, const QString &p) -> Result<Date> {
-            Result<double> seconds = Json::readNumber(v, p);
-            if (!seconds)
-                return tl::unexpected<Error>(std::move(seconds).error());
-            return Date{*seconds};
+            PELLWICK_TRY_ASSIGN(double seconds, Json::readNumber(v, p));
+            return Date{seconds};
         }));
 }
 
@@ -92,17 +80,11 @@ QJsonObject CaptureLocation::toJson() const
 
 Result<CaptureLocation> CaptureLocation::fromJson(const QJsonValue &json, const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object, path);
-    Result<double> latitude = reader.number(QStringLiteral("latitude"));
-    if (!latitude)
-        return tl::unexpected<Error>(std::move(latitude).error());
-    Result<double> longitude = reader.number(QStringLiteral("longitude"));
-    if (!longitude)
-        return tl::unexpected<Error>(std::move(longitude).error());
-    return CaptureLocation{*latitude, *longitude};
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    const Json::ObjectReader reader(object, path);
+    PELLWICK_TRY_ASSIGN(double latitude, reader.number(QStringLiteral("latitude")));
+    PELLWICK_TRY_ASSIGN(double longitude, reader.number(QStringLiteral("longitude")));
+    return CaptureLocation{latitude, longitude};
 }
 
 std::optional<CaptureLocation> CaptureLocationMetadata::knownLocation() const
@@ -162,10 +144,8 @@ QJsonObject PhotoMetadata::toJson() const
 
 Result<PhotoMetadata> PhotoMetadata::fromJson(const QJsonValue &json, const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object, path);
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    const Json::ObjectReader reader(object, path);
 
     const auto field = [&reader](const QString &key, auto read) {
         Result<QJsonValue> value = reader.value(key);
@@ -174,19 +154,14 @@ Result<PhotoMetadata> PhotoMetadata::fromJson(const QJsonValue &json, const QStr
             return R(tl::unexpected<Error>(std::move(value).error()));
         return read(*value, reader.keyPath(key));
     };
-    Result<CaptureTimeMetadata> captureTime
-        = field(QStringLiteral("captureTime"), &CaptureTimeMetadata::fromJson);
-    if (!captureTime)
-        return tl::unexpected<Error>(std::move(captureTime).error());
-    Result<CaptureLocationMetadata> captureLocation
-        = field(QStringLiteral("captureLocation"), &CaptureLocationMetadata::fromJson);
-    if (!captureLocation)
-        return tl::unexpected<Error>(std::move(captureLocation).error());
-    Result<CameraModelMetadata> cameraModel
-        = field(QStringLiteral("cameraModel"), &CameraModelMetadata::fromJson);
-    if (!cameraModel)
-        return tl::unexpected<Error>(std::move(cameraModel).error());
-    return PhotoMetadata{*captureTime, *captureLocation, *cameraModel};
+    PELLWICK_TRY_ASSIGN(CaptureTimeMetadata captureTime,
+                        field(QStringLiteral("captureTime"), &CaptureTimeMetadata::fromJson));
+    PELLWICK_TRY_ASSIGN(
+        CaptureLocationMetadata captureLocation,
+        field(QStringLiteral("captureLocation"), &CaptureLocationMetadata::fromJson));
+    PELLWICK_TRY_ASSIGN(CameraModelMetadata cameraModel,
+                        field(QStringLiteral("cameraModel"), &CameraModelMetadata::fromJson));
+    return PhotoMetadata{captureTime, captureLocation, cameraModel};
 }
 
 } // namespace Pellwick

@@ -22,11 +22,9 @@ RemovableVolumeDetector::RemovableVolumeDetector(
 
 Result<QList<ImportScanVolume>> RemovableVolumeDetector::removableVolumes() const
 {
-    Result<QList<MountedVolume>> volumes = m_provider->mountedVolumes();
-    if (!volumes)
-        return tl::unexpected<Error>(std::move(volumes).error());
+    PELLWICK_TRY_ASSIGN(QList<MountedVolume> volumes, m_provider->mountedVolumes());
     QList<ImportScanVolume> sources;
-    for (const MountedVolume &volume : *volumes) {
+    for (const MountedVolume &volume : volumes) {
         if (isRemovableMedia(volume))
             sources.append(
                 ImportScanVolume{volume.name, volume.url, volume.volumeUUID, volume.hasValidURL});

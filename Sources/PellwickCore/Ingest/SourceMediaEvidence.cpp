@@ -124,55 +124,38 @@ QJsonObject SourceMediaEvidence::toJson() const
 Result<SourceMediaEvidence> SourceMediaEvidence::fromJson(const QJsonValue &json,
                                                           const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object, path);
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    const Json::ObjectReader reader(object, path);
 
     SourceMediaEvidence evidence;
-    Result<QJsonValue> rootValue = reader.value(sourceRootURLKey);
-    if (!rootValue)
-        return tl::unexpected<Error>(std::move(rootValue).error());
-    Result<QString> root = Json::readFileURL(*rootValue, reader.keyPath(sourceRootURLKey));
-    if (!root)
-        return tl::unexpected<Error>(std::move(root).error());
-    evidence.sourceRootURL = *root;
+    PELLWICK_TRY_ASSIGN(QJsonValue rootValue, reader.value(sourceRootURLKey));
+    PELLWICK_TRY_ASSIGN(evidence.sourceRootURL,
+                        Json::readFileURL(rootValue, reader.keyPath(sourceRootURLKey)));
 
-    Result<QJsonValue> identityValue = reader.value(sourceIdentityKey);
-    if (!identityValue)
-        return tl::unexpected<Error>(std::move(identityValue).error());
-    Result<ImportSourceIdentity> identity
-        = ImportSourceIdentity::fromJson(*identityValue, reader.keyPath(sourceIdentityKey));
-    if (!identity)
-        return tl::unexpected<Error>(std::move(identity).error());
-    evidence.sourceIdentity = *identity;
+    PELLWICK_TRY_ASSIGN(QJsonValue identityValue, reader.value(sourceIdentityKey));
+    PELLWICK_TRY_ASSIGN(
+        evidence.sourceIdentity,
+        ImportSourceIdentity::fromJson(identityValue, reader.keyPath(sourceIdentityKey)));
 
     const std::pair<QString, QString *> requiredTexts[] = {
         {rawRelativePathKey, &evidence.rawRelativePath},
         {rawContentHashKey, &evidence.rawContentHash},
     };
     for (const auto &[key, target] : requiredTexts) {
-        Result<QString> text = reader.string(key);
-        if (!text)
-            return tl::unexpected<Error>(std::move(text).error());
-        *target = *text;
+        PELLWICK_TRY_ASSIGN(*target, reader.string(key));
     }
     const std::pair<QString, std::optional<QString> *> optionalTexts[] = {
         {sidecarRelativePathKey, &evidence.sidecarRelativePath},
         {sidecarContentHashKey, &evidence.sidecarContentHash},
     };
     for (const auto &[key, target] : optionalTexts) {
-        Result<std::optional<QString>> text = reader.optionalString(key);
-        if (!text)
-            return tl::unexpected<Error>(std::move(text).error());
-        *target = *text;
+        PELLWICK_TRY_ASSIGN(*target, reader.optionalString(key));
     }
 
-    Result<SourceMediaSafety> safety = Json::readRawValue(
-        reader, safetyKey, QStringLiteral("SourceMediaSafety"), sourceMediaSafetyFromRaw);
-    if (!safety)
-        return tl::unexpected<Error>(std::move(safety).error());
-    evidence.safety = *safety;
+    PELLWICK_TRY_ASSIGN(
+        evidence.safety,
+        Json::readRawValue(
+            reader, safetyKey, QStringLiteral("SourceMediaSafety"), sourceMediaSafetyFromRaw));
     return evidence;
 }
 

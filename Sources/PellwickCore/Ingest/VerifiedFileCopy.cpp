@@ -78,21 +78,13 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
     bool moved = false;
 
     auto run = [&]() -> Result<void> {
-        Result<std::unique_ptr<FileHandle>> opened = fileManager.openForReading(source);
-        if (!opened)
-            return tl::unexpected<Error>(std::move(opened).error());
-        sourceHandle = std::move(*opened);
-        Result<FileAttributes> opensAs = sourceHandle->attributes();
-        if (!opensAs)
-            return tl::unexpected<Error>(std::move(opensAs).error());
-        PELLWICK_TRY(requireRegularFile(opensAs->type, source));
-        opened = fileManager.openForWriting(partial);
-        if (!opened)
-            return tl::unexpected<Error>(std::move(opened).error());
-        partialHandle = std::move(*opened);
+        PELLWICK_TRY_ASSIGN(sourceHandle, fileManager.openForReading(source));
+        PELLWICK_TRY_ASSIGN(FileAttributes opensAs, sourceHandle->attributes());
+        PELLWICK_TRY(requireRegularFile(opensAs.type, source));
+        PELLWICK_TRY_ASSIGN(partialHandle, fileManager.openForWriting(partial));
 
         PELLWICK_TRY(copyFileContents(
-            *sourceHandle, *partialHandle, source, partial, didCopyBytes, opensAs->size, stop));
+            *sourceHandle, *partialHandle, source, partial, didCopyBytes, opensAs.size, stop));
         PELLWICK_TRY(partialHandle->synchronize());
         // Verify what reached storage, not what is still in the page cache.
         partialHandle->dropCachedPages();
@@ -100,10 +92,8 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         if (willVerify)
             willVerify();
 
-        Result<std::pair<QString, QString>> hashes = hashBoth(contentHasher, source, partial, stop);
-        if (!hashes)
-            return tl::unexpected<Error>(std::move(hashes).error());
-        if (hashes->first != hashes->second)
+        PELLWICK_TRY_ASSIGN(auto hashes, hashBoth(contentHasher, source, partial, stop));
+        if (hashes.first != hashes.second)
             return failure(VerifiedFileCopyError{VerifiedFileCopyError::ContentHashMismatch{}});
 
         sourceHandle->close();
@@ -115,7 +105,7 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         // the copy's.
         (void) fileManager.synchronizeDirectory(folder);
         if (verifiedContentHash)
-            *verifiedContentHash = hashes->second;
+            *verifiedContentHash = hashes.second;
         return {};
     };
 

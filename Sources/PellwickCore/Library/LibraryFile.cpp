@@ -199,10 +199,8 @@ Result<LocalLibraryItem> decodeElementStrictly(const char *data, qsizetype size,
             return failure(notValidJson(parseError.errorString()));
         return LocalLibraryItem::fromJson(document.object(), path);
     }
-    Result<QJsonValue> value = Json::parseValue(QByteArray(data, size));
-    if (!value)
-        return tl::unexpected<Error>(std::move(value).error());
-    return LocalLibraryItem::fromJson(*value, path);
+    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(QByteArray(data, size)));
+    return LocalLibraryItem::fromJson(value, path);
 }
 
 /// One piece of the file handed to a decoding thread.
@@ -278,14 +276,13 @@ private:
         m_buffer.resize(kept + blockSize);
         qint64 filled = 0;
         while (filled < blockSize) {
-            Result<qint64> n = m_file->read(m_buffer.data() + kept + filled, blockSize - filled);
-            if (!n)
-                return tl::unexpected<Error>(std::move(n).error());
-            if (*n == 0) {
+            PELLWICK_TRY_ASSIGN(qint64 n,
+                                m_file->read(m_buffer.data() + kept + filled, blockSize - filled));
+            if (n == 0) {
                 m_atEnd = true;
                 break;
             }
-            filled += *n;
+            filled += n;
         }
         m_buffer.resize(kept + filled);
         m_hash.addData(m_buffer.constData() + kept, filled);
@@ -334,13 +331,9 @@ Result<QByteArray> encodeElement(const LocalLibraryItem &item)
 
 Result<Loaded> readSequentially(const FileManager &fileManager, const QString &path)
 {
-    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (!attributes)
-        return tl::unexpected<Error>(std::move(attributes).error());
-    Result<std::unique_ptr<FileHandle>> file = fileManager.openForReading(path);
-    if (!file)
-        return tl::unexpected<Error>(std::move(file).error());
-    BatchSource source(std::move(*file), path);
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForReading(path));
+    BatchSource source(std::move(file), path);
     bool syntaxError = false;
 
     std::mutex mutex;
@@ -349,7 +342,7 @@ Result<Loaded> readSequentially(const FileManager &fileManager, const QString &p
     std::vector<QList<LocalLibraryItem>> decoded;
     bool finished = false;
 
-    const int threads = decodingThreads(attributes->size);
+    const int threads = decodingThreads(attributes.size);
     Executor::shared()->forEach(threads, threads, [&](qsizetype) {
         for (;;) {
             std::optional<Batch> batch;
@@ -397,12 +390,8 @@ Result<Loaded> readSequentially(const FileManager &fileManager, const QString &p
     if (syntaxError && errorIndex == std::numeric_limits<qsizetype>::max()) {
         // Not an array of whole elements: the whole-document reader says what is wrong, as it
         // would have had it read the file.
-        Result<QByteArray> bytes = readFileContents(fileManager, path);
-        if (!bytes)
-            return tl::unexpected<Error>(std::move(bytes).error());
-        Result<QList<LocalLibraryItem>> document = decodeDocument(*bytes);
-        if (!document)
-            return tl::unexpected<Error>(std::move(document).error());
+        PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(fileManager, path));
+        PELLWICK_TRY_ASSIGN(QList<LocalLibraryItem> document, decodeDocument(bytes));
     }
     if (firstError)
         return tl::unexpected<Error>(std::move(*firstError));
@@ -570,12 +559,11 @@ public:
     {
         const qsizetype padding = LibraryRecordDecoder::padding();
         m_bytes.resize(m_size + more + padding);
-        Result<qint64> n = readFully(m_file, m_bytes.data() + m_size, more, m_base + m_size);
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        m_size += *n;
+        PELLWICK_TRY_ASSIGN(qint64 n,
+                            readFully(m_file, m_bytes.data() + m_size, more, m_base + m_size));
+        m_size += n;
         std::memset(m_bytes.data() + m_size, 0, static_cast<size_t>(padding));
-        return *n > 0;
+        return n > 0;
     }
 
 private:
@@ -623,18 +611,14 @@ readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray 
             position = scanJson(state, window.data(), position, window.size(), 1);
             if (state.depth == 1)
                 return true;
-            Result<bool> more = window.extend(extension);
+            PELLWICK_TRY_ASSIGN(bool more, window.extend(extension));
             if (!more)
-                return tl::unexpected<Error>(std::move(more).error());
-            if (!*more)
                 return false;
         }
     };
     if (state.depth >= 2) {
-        Result<bool> closed = closeElement();
-        if (!closed)
-            return tl::unexpected<Error>(std::move(closed).error());
-        if (!*closed) {
+        PELLWICK_TRY_ASSIGN(bool closed, closeElement());
+        if (!closed) {
             result.plain = false;
             return result;
         }
@@ -660,10 +644,8 @@ readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray 
             const qsizetype start = position;
             state.depth = 2;
             ++position;
-            Result<bool> closed = closeElement();
-            if (!closed)
-                return tl::unexpected<Error>(std::move(closed).error());
-            if (!*closed) {
+            PELLWICK_TRY_ASSIGN(bool closed, closeElement());
+            if (!closed) {
                 result.plain = false;
                 return result;
             }
@@ -718,10 +700,8 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
                                              const FileAttributes &attributes,
                                              qint64 segmentBytes)
 {
-    Result<std::unique_ptr<FileHandle>> opened = fileManager.openForReading(path);
-    if (!opened)
-        return tl::unexpected<Error>(std::move(opened).error());
-    FileHandle &file = **opened;
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> opened, fileManager.openForReading(path));
+    FileHandle &file = *opened;
     const qint64 size = attributes.size;
     const qsizetype segments = std::max<qsizetype>(1, (size + segmentBytes - 1) / segmentBytes);
     const std::shared_ptr<const Executor> executor = Executor::shared();
@@ -840,27 +820,19 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
 
 Result<Loaded> read(const FileManager &fileManager, const QString &path, qint64 segmentBytes)
 {
-    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (!attributes)
-        return tl::unexpected<Error>(std::move(attributes).error());
-    Result<std::optional<Loaded>> loaded
-        = readInParallel(fileManager, path, *attributes, segmentBytes);
-    if (!loaded)
-        return tl::unexpected<Error>(std::move(loaded).error());
-    if (*loaded)
-        return std::move(**loaded);
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
+    PELLWICK_TRY_ASSIGN(std::optional<Loaded> loaded,
+                        readInParallel(fileManager, path, attributes, segmentBytes));
+    if (loaded)
+        return std::move(*loaded);
     return readSequentially(fileManager, path);
 }
 
 Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes)
 {
-    Result<QJsonValue> value = Json::parseValue(bytes);
-    if (!value)
-        return tl::unexpected<Error>(std::move(value).error());
-    Result<QJsonArray> array = Json::readArray(*value, QString());
-    if (!array)
-        return tl::unexpected<Error>(std::move(array).error());
-    return Json::readElements<LocalLibraryItem>(*array, QString(), &LocalLibraryItem::fromJson);
+    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(bytes));
+    PELLWICK_TRY_ASSIGN(QJsonArray array, Json::readArray(value, QString()));
+    return Json::readElements<LocalLibraryItem>(array, QString(), &LocalLibraryItem::fromJson);
 }
 
 Result<LibraryJournal::SnapshotName>
@@ -868,15 +840,13 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
 {
     if (!fileManager.createFile(path))
         return fileSystemFailure(QStringLiteral("create"), path, errno ? errno : EIO);
-    Result<std::unique_ptr<FileHandle>> file = fileManager.openForWriting(path);
-    if (!file)
-        return tl::unexpected<Error>(std::move(file).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForWriting(path));
     Sha256 hash;
     qint64 length = 0;
     QByteArray buffer;
     buffer.reserve(blockSize + qint64{64} * 1024);
     const auto flush = [&]() -> Result<void> {
-        PELLWICK_TRY((*file)->write(buffer.constData(), buffer.size()));
+        PELLWICK_TRY(file->write(buffer.constData(), buffer.size()));
         hash.addData(buffer);
         length += buffer.size();
         buffer.clear();
@@ -885,19 +855,17 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
 
     buffer.append("[\n");
     for (qsizetype p = 0; p < records.size(); ++p) {
-        Result<QByteArray> element = encodeElement(records.at(p));
-        if (!element)
-            return tl::unexpected<Error>(std::move(element).error());
+        PELLWICK_TRY_ASSIGN(QByteArray element, encodeElement(records.at(p)));
         if (p > 0)
             buffer.append(",\n");
-        buffer.append(*element);
+        buffer.append(element);
         if (buffer.size() >= blockSize)
             PELLWICK_TRY(flush());
     }
     buffer.append(records.isEmpty() ? "]\n" : "\n]\n");
     PELLWICK_TRY(flush());
-    PELLWICK_TRY((*file)->synchronize());
-    (*file)->close();
+    PELLWICK_TRY(file->synchronize());
+    file->close();
     return LibraryJournal::SnapshotName{length, hash.result()};
 }
 

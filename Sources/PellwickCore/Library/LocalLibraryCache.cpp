@@ -39,19 +39,15 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::cachedRecords() const
 
 Result<QList<LocalLibraryItem>> LocalLibraryCache::readItems() const
 {
-    Result<LocalLibraryCacheRecords> records = cachedRecords();
-    if (!records)
-        return tl::unexpected<Error>(std::move(records).error());
-    return records->items();
+    PELLWICK_TRY_ASSIGN(LocalLibraryCacheRecords records, cachedRecords());
+    return records.items();
 }
 
 Result<LocalLibrarySearchResult>
 LocalLibraryCache::search(const LocalLibrarySearchQuery &query) const
 {
-    Result<LocalLibraryCacheRecords> records = cachedRecords();
-    if (!records)
-        return tl::unexpected<Error>(std::move(records).error());
-    return records->search(query);
+    PELLWICK_TRY_ASSIGN(LocalLibraryCacheRecords records, cachedRecords());
+    return records.search(query);
 }
 
 void LocalLibraryCache::publish(const LocalLibraryCacheRecords &records) const
@@ -64,12 +60,10 @@ template<typename T, typename F>
 Result<T> LocalLibraryCache::mutate(F &&compute) const
 {
     const std::lock_guard guard(m_storage->mutationLock);
-    Result<LocalLibraryCacheRecords> current = cachedRecords();
-    if (!current)
-        return tl::unexpected<Error>(std::move(current).error());
+    PELLWICK_TRY_ASSIGN(LocalLibraryCacheRecords current, cachedRecords());
     Change change;
-    T result = compute(*current, change);
-    PELLWICK_TRY(commit(*current, change));
+    T result = compute(current, change);
+    PELLWICK_TRY(commit(current, change));
     return result;
 }
 
@@ -98,13 +92,11 @@ LocalLibraryCache::writeItemsIfUnchangedLocked(const QList<LocalLibraryItem> &it
                                                const QList<LocalLibraryItem> &expectedItems) const
 {
     const std::lock_guard guard(m_storage->mutationLock);
-    Result<LocalLibraryCacheRecords> current = cachedRecords();
-    if (!current)
-        return tl::unexpected<Error>(std::move(current).error());
-    if (current->size() != expectedItems.size())
+    PELLWICK_TRY_ASSIGN(LocalLibraryCacheRecords current, cachedRecords());
+    if (current.size() != expectedItems.size())
         return false;
     for (qsizetype p = 0; p < expectedItems.size(); ++p) {
-        if (!(current->at(p) == expectedItems[p]))
+        if (!(current.at(p) == expectedItems[p]))
             return false;
     }
     PELLWICK_TRY(writeItemsLocked(items));

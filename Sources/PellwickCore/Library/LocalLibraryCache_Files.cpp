@@ -113,10 +113,9 @@ Result<void> LocalLibraryCache::commit(const LocalLibraryCacheRecords &current,
     if (next.size() >= 1024 && changedCount * 4 > next.size())
         return replaceAll(next);
 
-    Result<QByteArray> payload = encodeChange(change.removedIDs, change.assignments, next.size());
-    if (!payload)
-        return tl::unexpected<Error>(std::move(payload).error());
-    const QByteArray entry = LibraryJournal::entry(*payload);
+    PELLWICK_TRY_ASSIGN(QByteArray payload,
+                        encodeChange(change.removedIDs, change.assignments, next.size()));
+    const QByteArray entry = LibraryJournal::entry(payload);
     const qint64 bound = m_options.journalFoldBytes > 0
                              ? m_options.journalFoldBytes
                              : std::max(minimumFoldBytes, disk.snapshotName.length / 4);
@@ -140,18 +139,16 @@ Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
 {
     Detail::LibraryDiskState &disk = *m_storage->disk;
     const QString journal = path(journalFileName());
-    Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForAppending(journal);
-    if (!file)
-        return tl::unexpected<Error>(std::move(file).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, m_fileManager->openForAppending(journal));
     Result<void> written = [&]() -> Result<void> {
         if (disk.journalStamp.size != disk.journalLength)
-            PELLWICK_TRY((*file)->truncate(disk.journalLength)); // a torn tail
-        PELLWICK_TRY((*file)->write(entry.constData(), entry.size()));
-        return (*file)->synchronizeData();
+            PELLWICK_TRY(file->truncate(disk.journalLength)); // a torn tail
+        PELLWICK_TRY(file->write(entry.constData(), entry.size()));
+        return file->synchronizeData();
     }();
     if (!written) {
         // Take back what may have reached the file, so that it loads to the previous library.
-        if (!(*file)->truncate(disk.journalLength) || !(*file)->synchronizeData())
+        if (!file->truncate(disk.journalLength) || !file->synchronizeData())
             disk.snapshotIsOurs = false; // unsure: the next change writes everything
         else
             disk.journalStamp.size = disk.journalLength;
@@ -160,7 +157,7 @@ Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
             disk.journalStamp = Detail::FileStamp::of(*attributes);
         return written;
     }
-    (*file)->close();
+    file->close();
     disk.journalLength += entry.size();
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
     if (!attributes) {
@@ -180,12 +177,11 @@ Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
     Result<void> written = [&]() -> Result<void> {
         if (!m_fileManager->createFile(temporary))
             return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
-        Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForWriting(temporary);
-        if (!file)
-            return tl::unexpected<Error>(std::move(file).error());
-        PELLWICK_TRY((*file)->write(contents.constData(), contents.size()));
-        PELLWICK_TRY((*file)->synchronize());
-        (*file)->close();
+        PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
+                            m_fileManager->openForWriting(temporary));
+        PELLWICK_TRY(file->write(contents.constData(), contents.size()));
+        PELLWICK_TRY(file->synchronize());
+        file->close();
         return replaceCommitting(temporary, path(journalFileName()));
     }();
     if (!written) {
@@ -263,11 +259,10 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
     Result<void> journalWritten = [&]() -> Result<void> {
         if (!m_fileManager->createFile(journalTemporary))
             return fileSystemFailure(QStringLiteral("create"), journalTemporary, EIO);
-        Result<std::unique_ptr<FileHandle>> file = m_fileManager->openForWriting(journalTemporary);
-        if (!file)
-            return tl::unexpected<Error>(std::move(file).error());
-        PELLWICK_TRY((*file)->write(header.constData(), header.size()));
-        return (*file)->synchronize();
+        PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
+                            m_fileManager->openForWriting(journalTemporary));
+        PELLWICK_TRY(file->write(header.constData(), header.size()));
+        return file->synchronize();
     }();
     if (!journalWritten) {
         cleanUp();
@@ -323,37 +318,26 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
         *m_storage->disk = disk;
         return LocalLibraryCacheRecords();
     }
-    Result<FileAttributes> snapshotAttributes = m_fileManager->attributesOfItem(snapshot);
-    if (!snapshotAttributes)
-        return tl::unexpected<Error>(std::move(snapshotAttributes).error());
-    Result<LibraryFile::Loaded> loaded = LibraryFile::read(*m_fileManager, snapshot);
-    if (!loaded)
-        return tl::unexpected<Error>(std::move(loaded).error());
-    LocalLibraryCacheRecords records(std::move(loaded->batches));
+    PELLWICK_TRY_ASSIGN(FileAttributes snapshotAttributes,
+                        m_fileManager->attributesOfItem(snapshot));
+    PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded, LibraryFile::read(*m_fileManager, snapshot));
+    LocalLibraryCacheRecords records(std::move(loaded.batches));
     disk.snapshotIsOurs = true;
-    disk.snapshotStamp = Detail::FileStamp::of(*snapshotAttributes);
-    disk.snapshotName = loaded->name;
+    disk.snapshotStamp = Detail::FileStamp::of(snapshotAttributes);
+    disk.snapshotName = loaded.name;
 
     if (m_fileManager->fileExists(journal)) {
-        Result<FileAttributes> journalAttributes = m_fileManager->attributesOfItem(journal);
-        if (!journalAttributes)
-            return tl::unexpected<Error>(std::move(journalAttributes).error());
-        Result<QByteArray> bytes = readFileContents(*m_fileManager, journal);
-        if (!bytes)
-            return tl::unexpected<Error>(std::move(bytes).error());
-        Result<LibraryJournal::Contents> contents = LibraryJournal::parse(*bytes);
-        if (!contents)
-            return tl::unexpected<Error>(std::move(contents).error());
-        if (contents->snapshot == disk.snapshotName) {
-            for (const LibraryJournal::Entry &entry : contents->entries) {
-                Result<LocalLibraryCacheRecords> applied = applyEntry(records, entry);
-                if (!applied)
-                    return tl::unexpected<Error>(std::move(applied).error());
-                records = std::move(*applied);
+        PELLWICK_TRY_ASSIGN(FileAttributes journalAttributes,
+                            m_fileManager->attributesOfItem(journal));
+        PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(*m_fileManager, journal));
+        PELLWICK_TRY_ASSIGN(LibraryJournal::Contents contents, LibraryJournal::parse(bytes));
+        if (contents.snapshot == disk.snapshotName) {
+            for (const LibraryJournal::Entry &entry : contents.entries) {
+                PELLWICK_TRY_ASSIGN(records, applyEntry(records, entry));
             }
             disk.journalIsOurs = true;
-            disk.journalStamp = Detail::FileStamp::of(*journalAttributes);
-            disk.journalLength = contents->validLength;
+            disk.journalStamp = Detail::FileStamp::of(journalAttributes);
+            disk.journalLength = contents.validLength;
         }
     }
     *m_storage->disk = disk;

@@ -47,10 +47,7 @@ Result<void> readOptional(const Json::ObjectReader &reader,
         target.reset();
         return {};
     }
-    Result<T> value = read(reader.jsonObject().value(key), reader.keyPath(key));
-    if (!value)
-        return tl::unexpected<Error>(std::move(value).error());
-    target = std::move(*value);
+    PELLWICK_TRY_ASSIGN(target, read(reader.jsonObject().value(key), reader.keyPath(key)));
     return {};
 }
 
@@ -74,19 +71,14 @@ QJsonObject LocalPreviewState::toJson() const
 
 Result<LocalPreviewState> LocalPreviewState::fromJson(const QJsonValue &json, const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    Result<QString> caseKey = Json::readCaseKey(*object, {availableKey, failedKey}, path);
-    if (!caseKey)
-        return tl::unexpected<Error>(std::move(caseKey).error());
-    const Json::ObjectReader reader(*object, path);
-    Result<Json::ObjectReader> payload = reader.object(*caseKey);
-    if (!payload)
-        return tl::unexpected<Error>(std::move(payload).error());
-    if (*caseKey == availableKey)
-        return payload->string(relativePathKey).map(&LocalPreviewState::available);
-    return payload->string(reasonKey).map(&LocalPreviewState::failed);
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    PELLWICK_TRY_ASSIGN(QString caseKey,
+                        Json::readCaseKey(object, {availableKey, failedKey}, path));
+    const Json::ObjectReader reader(object, path);
+    PELLWICK_TRY_ASSIGN(Json::ObjectReader payload, reader.object(caseKey));
+    if (caseKey == availableKey)
+        return payload.string(relativePathKey).map(&LocalPreviewState::available);
+    return payload.string(reasonKey).map(&LocalPreviewState::failed);
 }
 
 void shareEqualTexts(LocalLibraryItem &item)
@@ -153,16 +145,12 @@ QJsonObject LocalLibraryItem::toJson() const
 
 Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, const QString &path)
 {
-    Result<QJsonObject> object = Json::readObject(json, path);
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    const Json::ObjectReader reader(*object, path);
+    PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(json, path));
+    const Json::ObjectReader reader(object, path);
     LocalLibraryItem item;
 
-    Result<QString> idText = reader.string(idKey);
-    if (!idText)
-        return tl::unexpected<Error>(std::move(idText).error());
-    const std::optional<QUuid> id = uuidFromText(*idText);
+    PELLWICK_TRY_ASSIGN(QString idText, reader.string(idKey));
+    const std::optional<QUuid> id = uuidFromText(idText);
     if (!id) {
         return failure(Json::dataCorrupted(
             reader.keyPath(idKey),
@@ -176,25 +164,17 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         {&contentHashKey, &item.contentHash},
     };
     for (const auto &[key, target] : requiredTexts) {
-        Result<QString> text = reader.string(*key);
-        if (!text)
-            return tl::unexpected<Error>(std::move(text).error());
-        *target = std::move(*text);
+        PELLWICK_TRY_ASSIGN(*target, reader.string(*key));
     }
 
-    Result<double> importDate = reader.number(importDateKey);
-    if (!importDate)
-        return tl::unexpected<Error>(std::move(importDate).error());
-    item.importDate = Date{*importDate};
+    PELLWICK_TRY_ASSIGN(double importDate, reader.number(importDateKey));
+    item.importDate = Date{importDate};
 
-    Result<LibraryItemImportStatus> status
-        = Json::readRawValue(reader,
-                             importStatusKey,
-                             QStringLiteral("LibraryItemImportStatus"),
-                             libraryItemImportStatusFromRaw);
-    if (!status)
-        return tl::unexpected<Error>(std::move(status).error());
-    item.importStatus = *status;
+    PELLWICK_TRY_ASSIGN(item.importStatus,
+                        Json::readRawValue(reader,
+                                           importStatusKey,
+                                           QStringLiteral("LibraryItemImportStatus"),
+                                           libraryItemImportStatusFromRaw));
 
     const std::pair<const QString *, std::optional<qint64> *> optionalIntegers[] = {
         {&archiveByteCountKey, &item.archiveByteCount},
@@ -222,14 +202,11 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
         reader, ingestCacheSidecarURLKey, item.ingestCacheSidecarURL, Json::readFileURL));
 
     if (reader.has(restoreStatusKey)) {
-        Result<RestoreRequestStatus> restore
-            = Json::readRawValue(reader,
-                                 restoreStatusKey,
-                                 QStringLiteral("RestoreRequestStatus"),
-                                 restoreRequestStatusFromRaw);
-        if (!restore)
-            return tl::unexpected<Error>(std::move(restore).error());
-        item.restoreStatus = *restore;
+        PELLWICK_TRY_ASSIGN(item.restoreStatus,
+                            Json::readRawValue(reader,
+                                               restoreStatusKey,
+                                               QStringLiteral("RestoreRequestStatus"),
+                                               restoreRequestStatusFromRaw));
     }
     PELLWICK_TRY(readOptional(reader,
                               sourceMediaEvidenceKey,
@@ -238,23 +215,13 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
                                   return SourceMediaEvidence::fromJson(value, keyPath);
                               }));
 
-    Result<QJsonValue> metadata = reader.value(metadataKey);
-    if (!metadata)
-        return tl::unexpected<Error>(std::move(metadata).error());
-    Result<PhotoMetadata> photoMetadata
-        = PhotoMetadata::fromJson(*metadata, reader.keyPath(metadataKey));
-    if (!photoMetadata)
-        return tl::unexpected<Error>(std::move(photoMetadata).error());
-    item.metadata = std::move(*photoMetadata);
+    PELLWICK_TRY_ASSIGN(QJsonValue metadata, reader.value(metadataKey));
+    PELLWICK_TRY_ASSIGN(item.metadata,
+                        PhotoMetadata::fromJson(metadata, reader.keyPath(metadataKey)));
 
-    Result<QJsonValue> preview = reader.value(previewKey);
-    if (!preview)
-        return tl::unexpected<Error>(std::move(preview).error());
-    Result<LocalPreviewState> previewState
-        = LocalPreviewState::fromJson(*preview, reader.keyPath(previewKey));
-    if (!previewState)
-        return tl::unexpected<Error>(std::move(previewState).error());
-    item.preview = std::move(*previewState);
+    PELLWICK_TRY_ASSIGN(QJsonValue preview, reader.value(previewKey));
+    PELLWICK_TRY_ASSIGN(item.preview,
+                        LocalPreviewState::fromJson(preview, reader.keyPath(previewKey)));
 
     shareEqualTexts(item);
     return item;

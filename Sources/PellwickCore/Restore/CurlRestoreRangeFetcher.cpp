@@ -39,14 +39,13 @@ Result<QByteArray> CurlRestoreRangeFetcher::data(const QString &url,
                                                  const RestoreByteRange &range,
                                                  std::stop_token stop) const
 {
-    Result<CurlTransfer::Reply> reply = fetchRange(url,
-                                                   range,
-                                                   CurlTransfer::Sink::memory(rangeBodyCap(range)),
-                                                   m_options.idleLimit,
-                                                   std::move(stop));
-    if (!reply)
-        return tl::unexpected<Error>(std::move(reply).error());
-    return std::move(reply->body);
+    PELLWICK_TRY_ASSIGN(CurlTransfer::Reply reply,
+                        fetchRange(url,
+                                   range,
+                                   CurlTransfer::Sink::memory(rangeBodyCap(range)),
+                                   m_options.idleLimit,
+                                   std::move(stop)));
+    return std::move(reply.body);
 }
 
 Result<qint64> CurlRestoreRangeFetcher::download(const QString &url,
@@ -54,15 +53,13 @@ Result<qint64> CurlRestoreRangeFetcher::download(const QString &url,
                                                  FileHandle &file,
                                                  std::stop_token stop) const
 {
-    Result<CurlTransfer::Reply> reply
-        = fetchRange(url,
-                     range,
-                     CurlTransfer::Sink::toFile(file, 0, rangeBodyCap(range)),
-                     m_options.idleLimit,
-                     std::move(stop));
-    if (!reply)
-        return tl::unexpected<Error>(std::move(reply).error());
-    return reply->bodyLength;
+    PELLWICK_TRY_ASSIGN(CurlTransfer::Reply reply,
+                        fetchRange(url,
+                                   range,
+                                   CurlTransfer::Sink::toFile(file, 0, rangeBodyCap(range)),
+                                   m_options.idleLimit,
+                                   std::move(stop)));
+    return reply.bodyLength;
 }
 
 } // namespace Pellwick

@@ -16,11 +16,9 @@ Result<qint64> RestoreRangeFetching::download(const QString &url,
                                               FileHandle &file,
                                               std::stop_token stop) const
 {
-    Result<QByteArray> body = data(url, range, std::move(stop));
-    if (!body)
-        return tl::unexpected<Error>(std::move(body).error());
-    const qint64 kept = std::min<qint64>(body->size(), rangeBodyCap(range));
-    PELLWICK_TRY(file.write(body->constData(), kept));
+    PELLWICK_TRY_ASSIGN(QByteArray body, data(url, range, std::move(stop)));
+    const qint64 kept = std::min<qint64>(body.size(), rangeBodyCap(range));
+    PELLWICK_TRY(file.write(body.constData(), kept));
     return kept;
 }
 

@@ -41,11 +41,9 @@ RestoreRequestCoordinator::RestoreRequestCoordinator(LocalLibraryCache cache,
 Result<RestoreRequest> RestoreRequestCoordinator::createRestoreRequest(
     const QString &token, const QSet<QUuid> &selectedLocalItemIDs, std::stop_token stop) const
 {
-    auto records = m_cache.cachedRecords();
-    if (!records)
-        return tl::unexpected(std::move(records).error());
+    PELLWICK_TRY_ASSIGN(auto records, m_cache.cachedRecords());
     QList<qint64> libraryItemIDs;
-    records->forEach([&](const LocalLibraryItem &item) {
+    records.forEach([&](const LocalLibraryItem &item) {
         if (selectedLocalItemIDs.contains(item.id)
             && item.importStatus == LibraryItemImportStatus::VerifiedBackup
             && item.backendLibraryItemID)
@@ -73,10 +71,8 @@ RestoreRequestCoordinator::activeRestoreRequest(const QString &token, std::stop_
     auto request = m_api->activeRestoreRequest(token, std::move(stop));
     if (!request || !*request)
         return request;
-    auto preserved = synchronizedPreservingOutcomes(**request);
-    if (!preserved)
-        return tl::unexpected(std::move(preserved).error());
-    return std::optional(std::move(*preserved));
+    PELLWICK_TRY_ASSIGN(auto preserved, synchronizedPreservingOutcomes(**request));
+    return std::optional(std::move(preserved));
 }
 
 Result<RestoreRequest> RestoreRequestCoordinator::cancelRestoreRequest(const QString &token,
@@ -126,13 +122,10 @@ Result<QList<RestoreTransfer>> RestoreRequestCoordinator::restoreTransfers(
     const QHash<RestoreTransferIdentifier, RestoreTransferManifest> &completedTransferManifests,
     std::stop_token stop) const
 {
-    auto capabilities
-        = m_api->restoreTransferCapabilities(token, restoreRequestID, std::move(stop));
-    if (!capabilities)
-        return tl::unexpected(std::move(capabilities).error());
-    auto local = localItemsByBackendID();
-    if (!local)
-        return tl::unexpected(std::move(local).error());
+    PELLWICK_TRY_ASSIGN(
+        auto capabilities,
+        m_api->restoreTransferCapabilities(token, restoreRequestID, std::move(stop)));
+    PELLWICK_TRY_ASSIGN(auto local, localItemsByBackendID());
 
     const auto manifest = [&](qint64 libraryItemID, RestoreTransferArtifact artifact) {
         const auto found = completedTransferManifests.constFind(
@@ -142,10 +135,10 @@ Result<QList<RestoreTransfer>> RestoreRequestCoordinator::restoreTransfers(
     };
 
     QList<RestoreTransfer> transfers;
-    transfers.reserve(capabilities->transfers.size());
+    transfers.reserve(capabilities.transfers.size());
     QSet<QString> reserved;
-    for (const RestoreTransferCapability &capability : std::as_const(capabilities->transfers)) {
-        const LocalLibraryItem *item = local->find(capability.libraryItemID);
+    for (const RestoreTransferCapability &capability : std::as_const(capabilities.transfers)) {
+        const LocalLibraryItem *item = local.find(capability.libraryItemID);
         if (!item) {
             return failure(RestoreTransferError{
                 RestoreTransferError::MissingLocalLibraryItem{capability.libraryItemID}});
@@ -161,11 +154,9 @@ Result<QList<RestoreTransfer>> RestoreRequestCoordinator::restoreTransfers(
             manifest(capability.libraryItemID, RestoreTransferArtifact::Raw),
             manifest(capability.libraryItemID, RestoreTransferArtifact::Sidecar),
             std::move(reserved)};
-        auto transfer = builder.build();
-        if (!transfer)
-            return tl::unexpected(std::move(transfer).error());
+        PELLWICK_TRY_ASSIGN(auto transfer, builder.build());
         reserved = std::move(builder.reservedDestinations);
-        transfers.append(std::move(*transfer));
+        transfers.append(std::move(transfer));
     }
     return transfers;
 }
@@ -194,9 +185,7 @@ Result<void>
 RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &request) const
 {
     PELLWICK_TRY(validateUniqueRemoteItems(request));
-    auto local = localItemsByBackendID();
-    if (!local)
-        return tl::unexpected(std::move(local).error());
+    PELLWICK_TRY_ASSIGN(auto local, localItemsByBackendID());
 
     struct Group
     {
@@ -208,7 +197,7 @@ RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &requ
     std::map<RestoreRequestStatus, Group> groups;
     for (const RestoreRequestItem &item : request.items) {
         if (request.status == RestoreRequestStatus::Ready) {
-            const LocalLibraryItem *record = local->find(item.libraryItemID);
+            const LocalLibraryItem *record = local.find(item.libraryItemID);
             if (record && isLocalTransferOutcome(record->restoreStatus))
                 continue;
         }
@@ -227,11 +216,9 @@ Result<RestoreRequest> RestoreRequestCoordinator::restoreRequestPreservingLocalT
 {
     if (request.status != RestoreRequestStatus::Ready)
         return request;
-    auto local = localItemsByBackendID();
-    if (!local)
-        return tl::unexpected(std::move(local).error());
+    PELLWICK_TRY_ASSIGN(auto local, localItemsByBackendID());
     for (RestoreRequestItem &item : request.items) {
-        const LocalLibraryItem *record = local->find(item.libraryItemID);
+        const LocalLibraryItem *record = local.find(item.libraryItemID);
         if (!record || !isLocalTransferOutcome(record->restoreStatus))
             continue;
         item.status = *record->restoreStatus;
@@ -244,10 +231,8 @@ Result<RestoreRequest> RestoreRequestCoordinator::restoreRequestPreservingLocalT
 Result<RestoreRequestCoordinator::LocalItems>
 RestoreRequestCoordinator::localItemsByBackendID() const
 {
-    auto records = m_cache.cachedRecords();
-    if (!records)
-        return tl::unexpected(std::move(records).error());
-    LocalItems local{std::move(*records), {}};
+    PELLWICK_TRY_ASSIGN(auto records, m_cache.cachedRecords());
+    LocalItems local{std::move(records), {}};
     bool conflict = false;
     local.records.forEach([&](const LocalLibraryItem &item) {
         if (!item.backendLibraryItemID || conflict)

@@ -22,10 +22,7 @@ Result<RestoreTransfer> RestoreTransferBuilder::build()
     if (reusedRaw) {
         destination = *reusedRaw;
     } else {
-        auto resolved = resolveDestination(filename, suggested);
-        if (!resolved)
-            return tl::unexpected(std::move(resolved).error());
-        destination = *resolved;
+        PELLWICK_TRY_ASSIGN(destination, resolveDestination(filename, suggested));
     }
 
     // The sidecar is resolved against the RAW's reservation; only a complete success keeps it.
@@ -90,10 +87,7 @@ RestoreTransferBuilder::buildSidecar(const QString &rawFilename, const QString &
     if (destination && resolvedPath(*destination) != resolvedPath(expectedPath))
         destination.reset();
     if (!destination) {
-        auto resolved = resolveDestination(filename, suggestedFilename);
-        if (!resolved)
-            return tl::unexpected(std::move(resolved).error());
-        destination = *resolved;
+        PELLWICK_TRY_ASSIGN(destination, resolveDestination(filename, suggestedFilename));
     }
     reservedDestinations.insert(*destination);
 

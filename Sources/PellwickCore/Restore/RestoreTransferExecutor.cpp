@@ -545,17 +545,16 @@ private:
         const FileManager &files = *m_executor.m_fileManager;
         if (!files.createFile(job.temporaryPath))
             return fileSystemFailure(QStringLiteral("create"), job.temporaryPath, EIO);
-        Result<std::unique_ptr<FileHandle>> file = files.openForWriting(job.temporaryPath);
-        if (!file)
-            return tl::unexpected<Error>(std::move(file).error());
+        PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
+                            files.openForWriting(job.temporaryPath));
         Result<qint64> length
-            = m_executor.m_rangeFetcher->download(m_url, job.range, **file, m_stop.get_token());
+            = m_executor.m_rangeFetcher->download(m_url, job.range, *file, m_stop.get_token());
         // A body of the right length must be on storage before the manifest may name it.
         if (length && *length == job.range.byteCount()) {
-            if (Result<void> synchronized = (*file)->synchronize(); !synchronized)
+            if (Result<void> synchronized = file->synchronize(); !synchronized)
                 return tl::unexpected<Error>(std::move(synchronized).error());
         }
-        (*file)->close();
+        file->close();
         return length;
     }
 
@@ -615,11 +614,9 @@ RestoreTransferExecutor::execute(const RestoreTransfer &transfer,
         transfer.rawFile(),
         rawProgress,
         [&](std::stop_token refreshStop) -> Result<std::pair<QString, Date>> {
-            Result<RestoreTransferCapability> capability
-                = refreshCapability(std::move(refreshStop));
-            if (!capability)
-                return tl::unexpected<Error>(std::move(capability).error());
-            return std::pair{capability->transferURL, capability->expiresAt};
+            PELLWICK_TRY_ASSIGN(RestoreTransferCapability capability,
+                                refreshCapability(std::move(refreshStop)));
+            return std::pair{capability.transferURL, capability.expiresAt};
         },
         stop);
     if (!raw || !transfer.sidecar)
@@ -631,13 +628,11 @@ RestoreTransferExecutor::execute(const RestoreTransfer &transfer,
         *transfer.sidecar,
         sidecarProgress,
         [&](std::stop_token refreshStop) -> Result<std::pair<QString, Date>> {
-            Result<RestoreTransferCapability> capability
-                = refreshCapability(std::move(refreshStop));
-            if (!capability)
-                return tl::unexpected<Error>(std::move(capability).error());
-            if (!capability->sidecar)
+            PELLWICK_TRY_ASSIGN(RestoreTransferCapability capability,
+                                refreshCapability(std::move(refreshStop)));
+            if (!capability.sidecar)
                 return restoreFailure(RestoreTransferError::MissingSidecarCapability{});
-            return std::pair{capability->sidecar->transferURL, capability->sidecar->expiresAt};
+            return std::pair{capability.sidecar->transferURL, capability.sidecar->expiresAt};
         },
         stop);
     if (!sidecar)
@@ -651,22 +646,16 @@ RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
     const QString path = m_layout.manifestPath(id);
     if (!m_fileManager->fileExists(path))
         return std::optional<RestoreTransferManifest>();
-    Result<QByteArray> data = readFileContents(*m_fileManager, path);
-    if (!data)
-        return tl::unexpected<Error>(std::move(data).error());
-    Result<RestoreTransferManifest> manifest = RestoreTransferManifest::decode(*data);
-    if (!manifest)
-        return tl::unexpected<Error>(std::move(manifest).error());
-    return std::optional<RestoreTransferManifest>(std::move(*manifest));
+    PELLWICK_TRY_ASSIGN(QByteArray data, readFileContents(*m_fileManager, path));
+    PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, RestoreTransferManifest::decode(data));
+    return std::optional<RestoreTransferManifest>(std::move(manifest));
 }
 
 Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest &manifest) const
 {
     PELLWICK_TRY(m_fileManager->createDirectory(m_layout.manifestsPath()));
-    Result<QByteArray> data = manifest.encoded();
-    if (!data)
-        return tl::unexpected<Error>(std::move(data).error());
-    return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), *data);
+    PELLWICK_TRY_ASSIGN(QByteArray data, manifest.encoded());
+    return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), data);
 }
 
 Result<RestoreTransferManifest>
@@ -675,20 +664,16 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
                                          const Refresh &refresh,
                                          const std::stop_token &stop) const
 {
-    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(file.id);
-    if (!stored)
-        return tl::unexpected<Error>(std::move(stored).error());
-    if (*stored && (*stored)->isComplete) {
-        report(progress, TransferProgressPhase::Verifying, file, **stored);
-        PELLWICK_TRY(verify((*stored)->destinationPath, **stored));
-        return **stored;
+    PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
+    if (stored && stored->isComplete) {
+        report(progress, TransferProgressPhase::Verifying, file, *stored);
+        PELLWICK_TRY(verify(stored->destinationPath, *stored));
+        return *stored;
     }
-    Result<RestoreTransferManifest> manifest = preparedManifest(file, refresh, stop);
-    if (!manifest)
-        return tl::unexpected<Error>(std::move(manifest).error());
-    const std::unique_ptr<EarlyAssembly> early = EarlyAssembly::make(*this, *manifest);
-    PELLWICK_TRY(downloadMissingRanges(*manifest, file, progress, stop, early.get()));
-    PELLWICK_TRY(finalize(*manifest, file, progress, stop, early.get()));
+    PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, preparedManifest(file, refresh, stop));
+    const std::unique_ptr<EarlyAssembly> early = EarlyAssembly::make(*this, manifest);
+    PELLWICK_TRY(downloadMissingRanges(manifest, file, progress, stop, early.get()));
+    PELLWICK_TRY(finalize(manifest, file, progress, stop, early.get()));
     return manifest;
 }
 
@@ -699,12 +684,10 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     PELLWICK_TRY(m_fileManager->createDirectory(m_layout.partsPath(file.id)));
     PELLWICK_TRY(m_fileManager->createDirectory(parentPath(file.destinationPath)));
 
-    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(file.id);
-    if (!stored)
-        return tl::unexpected<Error>(std::move(stored).error());
+    PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
     RestoreTransferManifest manifest;
-    if (*stored) {
-        manifest = std::move(**stored);
+    if (stored) {
+        manifest = std::move(*stored);
     } else {
         manifest.id = file.id;
         manifest.canonicalFilename = file.canonicalFilename;
@@ -718,11 +701,9 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
         return manifest;
 
     if (manifest.capabilityExpiresAt <= m_clock->now()) {
-        Result<std::pair<QString, Date>> fresh = refresh(stop);
-        if (!fresh)
-            return tl::unexpected<Error>(std::move(fresh).error());
-        manifest.transferURL = fresh->first;
-        manifest.capabilityExpiresAt = fresh->second;
+        PELLWICK_TRY_ASSIGN(auto fresh, refresh(stop));
+        manifest.transferURL = fresh.first;
+        manifest.capabilityExpiresAt = fresh.second;
     } else {
         manifest.transferURL = file.transferURL;
         manifest.capabilityExpiresAt = file.capabilityExpiresAt;
@@ -805,32 +786,29 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
                                                EarlyAssembly *early) const
 {
     report(progress, TransferProgressPhase::Assembling, file, manifest);
-    Result<QString> temporary = [&]() -> Result<QString> {
+    auto assemble = [&]() -> Result<QString> {
         if (early) {
             const QString path = temporaryAssemblyPath(manifest.destinationPath);
-            Result<bool> moved = early->finish(path);
-            if (!moved)
-                return tl::unexpected<Error>(std::move(moved).error());
-            if (*moved)
+            PELLWICK_TRY_ASSIGN(const bool moved, early->finish(path));
+            if (moved)
                 return path;
             early = nullptr; // not movable beside the destination after all
         }
         return assembleTemporaryFile(manifest);
-    }();
-    if (!temporary)
-        return tl::unexpected<Error>(std::move(temporary).error());
+    };
+    PELLWICK_TRY_ASSIGN(QString temporary, assemble());
 
     report(progress, TransferProgressPhase::Verifying, file, manifest);
     auto verifyAndInstall = [&]() -> Result<void> {
         if (stop.stop_requested())
             return cancelled();
-        PELLWICK_TRY(verify(*temporary, manifest, early));
+        PELLWICK_TRY(verify(temporary, manifest, early));
         if (stop.stop_requested())
             return cancelled();
-        return installVerifiedFile(*temporary, manifest);
+        return installVerifiedFile(temporary, manifest);
     };
     if (Result<void> installed = verifyAndInstall(); !installed) {
-        (void) m_fileManager->removeItem(*temporary);
+        (void) m_fileManager->removeItem(temporary);
         return installed;
     }
 
@@ -846,23 +824,21 @@ RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &ma
 {
     const QString temporary = temporaryAssemblyPath(manifest.destinationPath);
     (void) m_fileManager->createFile(temporary);
-    Result<std::unique_ptr<FileHandle>> output = m_fileManager->openForWriting(temporary);
-    if (!output)
-        return tl::unexpected<Error>(std::move(output).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> output,
+                        m_fileManager->openForWriting(temporary));
 
     auto assemble = [&]() -> Result<void> {
         for (const RestoreByteRange &range :
              chunkRanges(manifest.expectedByteCount, m_configuration.chunkSizeBytes)) {
             const QString part = m_layout.partPath(manifest.id, range);
-            Result<std::unique_ptr<FileHandle>> input = m_fileManager->openForReading(part);
-            if (!input)
-                return tl::unexpected<Error>(std::move(input).error());
-            PELLWICK_TRY(copyFileContents(**input, **output, part, temporary));
+            PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> input,
+                                m_fileManager->openForReading(part));
+            PELLWICK_TRY(copyFileContents(*input, *output, part, temporary));
         }
-        return (*output)->synchronize();
+        return output->synchronize();
     };
     Result<void> assembled = assemble();
-    (*output)->close();
+    output->close();
     if (!assembled) {
         (void) m_fileManager->removeItem(temporary);
         return tl::unexpected<Error>(assembled.error());
@@ -874,20 +850,18 @@ Result<void> RestoreTransferExecutor::verify(const QString &path,
                                              const RestoreTransferManifest &manifest,
                                              EarlyAssembly *early) const
 {
-    Result<FileAttributes> attributes = m_fileManager->attributesOfItem(path);
-    if (!attributes)
-        return tl::unexpected<Error>(std::move(attributes).error());
-    const qint64 size = attributes->type == FileAttributes::Type::Regular ? attributes->size : -1;
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(path));
+    const qint64 size = attributes.type == FileAttributes::Type::Regular ? attributes.size : -1;
     if (size != manifest.expectedByteCount)
         return restoreFailure(
             RestoreTransferError::ByteCountMismatch{manifest.expectedByteCount, size});
     std::optional<QString> earlyHash = early ? early->contentHash() : std::nullopt;
-    Result<QString> hash = earlyHash ? std::move(*earlyHash) : m_contentHasher->contentHash(path);
-    if (!hash)
-        return tl::unexpected<Error>(std::move(hash).error());
-    if (*hash != manifest.expectedContentHash)
+    PELLWICK_TRY_ASSIGN(QString hash,
+                        earlyHash ? Result<QString>(std::move(*earlyHash))
+                                  : m_contentHasher->contentHash(path));
+    if (hash != manifest.expectedContentHash)
         return restoreFailure(
-            RestoreTransferError::ContentHashMismatch{manifest.expectedContentHash, *hash});
+            RestoreTransferError::ContentHashMismatch{manifest.expectedContentHash, hash});
     return {};
 }
 
@@ -910,10 +884,8 @@ RestoreTransferExecutor::installVerifiedFile(const QString &temporaryPath,
 Result<void>
 RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const
 {
-    Result<std::optional<RestoreTransferManifest>> stored = loadManifest(id);
-    if (!stored)
-        return tl::unexpected<Error>(std::move(stored).error());
-    if (*stored && (*stored)->isComplete)
+    PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(id));
+    if (stored && stored->isComplete)
         return {};
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));
     (void) m_fileManager->removeItem(m_layout.partsPath(id));

@@ -29,12 +29,11 @@ Result<void> writeFileAtomically(const FileManager &fileManager,
                                  : fileManager.createFile(temporary);
         if (!created)
             return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
-        Result<std::unique_ptr<FileHandle>> handle = fileManager.openForWriting(temporary);
-        if (!handle)
-            return tl::unexpected<Error>(std::move(handle).error());
-        PELLWICK_TRY((*handle)->write(data.constData(), data.size()));
-        PELLWICK_TRY((*handle)->synchronize());
-        (*handle)->close();
+        PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle,
+                            fileManager.openForWriting(temporary));
+        PELLWICK_TRY(handle->write(data.constData(), data.size()));
+        PELLWICK_TRY(handle->synchronize());
+        handle->close();
         return fileManager.replaceItem(temporary, path);
     };
 

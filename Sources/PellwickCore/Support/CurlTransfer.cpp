@@ -517,16 +517,14 @@ Result<CurlTransfer::Reply> CurlTransfer::perform(const Request &request,
         return transportFailure(CURLE_ABORTED_BY_CALLBACK, true, QStringLiteral("Cancelled."));
     initializeGlobally();
 
-    Result<HeaderList> headers = headerList(request);
-    if (!headers)
-        return tl::unexpected<Error>(std::move(headers).error());
+    PELLWICK_TRY_ASSIGN(HeaderList headers, headerList(request));
     const HandleLease lease;
     if (!lease.handle())
         return transportFailure(CURLE_FAILED_INIT, false, QStringLiteral("No curl handle."));
 
     QByteArray url = request.url.toUtf8();
     for (int hop = 0;; ++hop) {
-        Result<Reply> reply = performOnce(lease.handle(), request, url, headers->get(), stop);
+        Result<Reply> reply = performOnce(lease.handle(), request, url, headers.get(), stop);
         if (!reply || request.redirects != Redirects::KeepMethod)
             return reply;
         if (const int status = reply->status.value_or(0); status != 307 && status != 308)

@@ -47,10 +47,8 @@ Result<void> walkDirectoryTree(const FileManager &fileManager,
         const DirectoryEntry &entry = top.entries.at(top.next++);
         if (options.skipHiddenEntries && entry.name.startsWith(QLatin1Char('.')))
             continue;
-        Result<bool> descend = visit(top.path, entry);
-        if (!descend)
-            return tl::unexpected<Error>(std::move(descend).error());
-        if (!*descend || entry.attributes.type != FileAttributes::Type::Directory)
+        PELLWICK_TRY_ASSIGN(bool descend, visit(top.path, entry));
+        if (!descend || entry.attributes.type != FileAttributes::Type::Directory)
             continue;
         const QString path = appendingPathComponent(top.path, entry.name);
         if (!entry.hasValidName) {

@@ -105,10 +105,7 @@ Result<void> copyFileContents(FileHandle &source,
         } else {
             if (!buffer)
                 buffer.emplace(chunkSize);
-            Result<qint64> read = readChunk(source, buffer->data());
-            if (!read)
-                return tl::unexpected<Error>(std::move(read).error());
-            n = *read;
+            PELLWICK_TRY_ASSIGN(n, readChunk(source, buffer->data()));
             if (n > 0)
                 PELLWICK_TRY(partial.write(buffer->data(), n));
         }

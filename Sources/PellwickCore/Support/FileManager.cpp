@@ -9,9 +9,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -310,8 +315,19 @@ Result<void> LocalFileManager::moveItem(const QString &from, const QString &to) 
 
 Result<void> LocalFileManager::replaceItem(const QString &from, const QString &to) const
 {
-    if (::rename(encoded(from).constData(), encoded(to).constData()) != 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+    // A file whose last name goes away is freed by the renaming thread, which then waits for the
+    // file system's journal: milliseconds on a busy disk, paid by every record replaced. Held
+    // open across the rename, the old file is freed later, when a background thread closes it.
+    const QByteArray target = encoded(to);
+    const int replaced = ::open(target.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (::rename(encoded(from).constData(), target.constData()) != 0) {
+        const int renameError = errno;
+        if (replaced >= 0)
+            ::close(replaced);
+        return fileSystemFailure(QStringLiteral("rename"), to, renameError);
+    }
+    if (replaced >= 0)
+        Detail::closeInBackground(replaced);
     return {};
 }
 
@@ -492,23 +508,91 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
     return {};
 }
 
+namespace {
+
+/// The thread behind `closeInBackground`, started on first use. Never destroyed: its detached
+/// thread may still wait on it while the process exits.
+class BackgroundCloser
+{
+public:
+    static BackgroundCloser &instance()
+    {
+        static auto *closer = new BackgroundCloser;
+        return *closer;
+    }
+
+    void close(int descriptor)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_started) {
+                m_started = true;
+                try {
+                    std::thread([this] { run(); }).detach();
+                    m_running = true;
+                } catch (const std::system_error &) {
+                    m_running = false;
+                }
+            }
+            if (m_running && m_open < maximumPendingBackgroundCloses) {
+                m_pending.push_back(descriptor);
+                ++m_open;
+                m_wake.notify_one();
+                return;
+            }
+        }
+        ::close(descriptor);
+    }
+
+private:
+    BackgroundCloser() = default;
+
+    [[noreturn]] void run()
+    {
+        std::vector<int> batch;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_pending.empty(); });
+                batch.swap(m_pending);
+            }
+            for (const int descriptor : batch) {
+                ::close(descriptor);
+                const std::lock_guard lock(m_mutex);
+                --m_open;
+            }
+            batch.clear();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<int> m_pending;
+    qsizetype m_open = 0; ///< handed over and not yet closed
+    bool m_started = false;
+    bool m_running = false;
+};
+
+} // namespace
+
+void closeInBackground(int descriptor)
+{
+    BackgroundCloser::instance().close(descriptor);
+}
+
 } // namespace Detail
 
 Result<QByteArray> readFileContents(const FileManager &fileManager, const QString &path)
 {
-    Result<std::unique_ptr<FileHandle>> handle = fileManager.openForReading(path);
-    if (!handle)
-        return tl::unexpected<Error>(std::move(handle).error());
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle, fileManager.openForReading(path));
     QByteArray data;
     constexpr qint64 chunk = 16384;
     for (;;) {
         const qsizetype filled = data.size();
         data.resize(filled + chunk);
-        Result<qint64> n = (*handle)->read(data.data() + filled, chunk);
-        if (!n)
-            return tl::unexpected<Error>(std::move(n).error());
-        data.resize(filled + *n);
-        if (*n == 0)
+        PELLWICK_TRY_ASSIGN(qint64 n, handle->read(data.data() + filled, chunk));
+        data.resize(filled + n);
+        if (n == 0)
             return data;
     }
 }

@@ -126,7 +126,8 @@ public:
     [[nodiscard]] virtual Result<void> removeDirectory(const QString &path) const = 0;
     /// Renames `from` to `to` on one file system, never replacing an existing `to` (EEXIST).
     [[nodiscard]] virtual Result<void> moveItem(const QString &from, const QString &to) const = 0;
-    /// Renames `from` over `to` atomically, replacing it (for record files).
+    /// Renames `from` over `to` atomically, replacing it (for record files). The local file
+    /// manager frees the replaced file shortly after, off the calling thread.
     [[nodiscard]] virtual Result<void> replaceItem(const QString &from,
                                                    const QString &to) const = 0;
     /// True when something exists at `path` (symbolic links followed).

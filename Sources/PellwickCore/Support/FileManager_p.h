@@ -26,4 +26,13 @@ NoReplaceMoveCalls systemNoReplaceMoveCalls();
 [[nodiscard]] Result<void>
 moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMoveCalls &calls);
 
+/// At most this many descriptors wait for `closeInBackground`; beyond it, descriptors are closed
+/// on the calling thread.
+constexpr qsizetype maximumPendingBackgroundCloses = 64;
+
+/// Closes `descriptor` on a thread of its own, soon, so that freeing the file of a name that is
+/// gone does not hold up the caller. Closes it at once when that thread cannot be had or too many
+/// descriptors are waiting. Thread-safe.
+void closeInBackground(int descriptor);
+
 } // namespace Pellwick::Detail

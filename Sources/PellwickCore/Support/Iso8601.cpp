@@ -147,12 +147,10 @@ std::optional<Date> parseInternetDateTime(QStringView text, FractionalSeconds fr
 
 Result<Date> readDate(const QJsonValue &value, const QString &path)
 {
-    Result<QString> text = Json::readString(value, path);
-    if (!text)
-        return tl::unexpected<Error>(std::move(text).error());
-    if (std::optional<Date> date = parseInternetDateTime(*text, FractionalSeconds::Required))
+    PELLWICK_TRY_ASSIGN(QString text, Json::readString(value, path));
+    if (std::optional<Date> date = parseInternetDateTime(text, FractionalSeconds::Required))
         return *date;
-    if (std::optional<Date> date = parseInternetDateTime(*text, FractionalSeconds::Absent))
+    if (std::optional<Date> date = parseInternetDateTime(text, FractionalSeconds::Absent))
         return *date;
     return failure(Json::dataCorrupted(path, QStringLiteral("Expected ISO 8601 date string")));
 }

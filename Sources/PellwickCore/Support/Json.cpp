@@ -271,10 +271,8 @@ template<typename T>
 Result<T> ObjectReader::required(const QString &key,
                                  Result<T> (*read)(const QJsonValue &, const QString &)) const
 {
-    Result<QJsonValue> found = value(key);
-    if (!found)
-        return tl::unexpected<Error>(std::move(found).error());
-    return read(*found, keyPath(key));
+    PELLWICK_TRY_ASSIGN(QJsonValue found, value(key));
+    return read(found, keyPath(key));
 }
 
 template<typename T>
@@ -284,10 +282,8 @@ Result<std::optional<T>> ObjectReader::optional(const QString &key,
 {
     if (!has(key))
         return std::optional<T>();
-    Result<T> result = (this->*read)(key);
-    if (!result)
-        return tl::unexpected<Error>(std::move(result).error());
-    return std::optional<T>(std::move(*result));
+    PELLWICK_TRY_ASSIGN(T result, (this->*read)(key));
+    return std::optional<T>(std::move(result));
 }
 
 Result<QString> ObjectReader::string(const QString &key) const
@@ -344,13 +340,9 @@ Result<bool> ObjectReader::boolean(const QString &key) const
 
 Result<ObjectReader> ObjectReader::object(const QString &key) const
 {
-    Result<QJsonValue> found = value(key);
-    if (!found)
-        return tl::unexpected<Error>(std::move(found).error());
-    Result<QJsonObject> object = readObject(*found, keyPath(key));
-    if (!object)
-        return tl::unexpected<Error>(std::move(object).error());
-    return ObjectReader(*object, keyPath(key));
+    PELLWICK_TRY_ASSIGN(QJsonValue found, value(key));
+    PELLWICK_TRY_ASSIGN(QJsonObject object, readObject(found, keyPath(key)));
+    return ObjectReader(object, keyPath(key));
 }
 
 Result<QJsonArray> ObjectReader::array(const QString &key) const

@@ -70,10 +70,8 @@ readElements(const QJsonArray &array, const QString &path, F &&readElement)
     QList<T> out;
     out.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
-        Result<T> element = readElement(array.at(i), elementPath(path, i));
-        if (!element)
-            return tl::unexpected<Error>(std::move(element).error());
-        out.append(std::move(*element));
+        PELLWICK_TRY_ASSIGN(T element, readElement(array.at(i), elementPath(path, i)));
+        out.append(std::move(element));
     }
     return out;
 }
@@ -124,10 +122,8 @@ public:
     template<typename T, typename F>
     [[nodiscard]] Result<QList<T>> elements(const QString &key, F &&readElement) const
     {
-        Result<QJsonArray> items = array(key);
-        if (!items)
-            return tl::unexpected<Error>(std::move(items).error());
-        return readElements<T>(*items, keyPath(key), std::forward<F>(readElement));
+        PELLWICK_TRY_ASSIGN(QJsonArray items, array(key));
+        return readElements<T>(items, keyPath(key), std::forward<F>(readElement));
     }
 
 private:
@@ -150,12 +146,10 @@ template<typename F>
 readRawValue(const ObjectReader &reader, const QString &key, const QString &typeName, F &&fromRaw)
     -> Result<typename std::invoke_result_t<F, const QString &>::value_type>
 {
-    Result<QString> word = reader.string(key);
-    if (!word)
-        return tl::unexpected<Error>(std::move(word).error());
-    if (auto value = std::forward<F>(fromRaw)(*word))
+    PELLWICK_TRY_ASSIGN(QString word, reader.string(key));
+    if (auto value = std::forward<F>(fromRaw)(word))
         return *value;
-    return tl::unexpected<Error>(invalidRawValue(reader.keyPath(key), typeName, *word));
+    return tl::unexpected<Error>(invalidRawValue(reader.keyPath(key), typeName, word));
 }
 
 } // namespace Pellwick::Json

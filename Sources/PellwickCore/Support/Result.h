@@ -48,4 +48,21 @@ tl::unexpected<Error> fileSystemFailure(const QString &operation, const QString 
         if (auto result = (expr); !result)                                                         \
             return tl::unexpected<::Pellwick::Error>(std::move(result).error());                   \
     } while (false)
+
+/// Declares or assigns `lhs` from the value of `expr`, or returns the error of `expr` from the
+/// enclosing function when it failed:
+///
+///     PELLWICK_TRY_ASSIGN(QByteArray data, readFileContents(files, path));
+///     PELLWICK_TRY_ASSIGN(record.size, reader.byteCount(QStringLiteral("size")));
+///
+/// It expands to several statements (a declaration cannot hide in a `do`-`while`), so it stands
+/// only where a statement list may, never as the unbraced body of `if` or a loop. Like
+/// `PELLWICK_TRY`, the temporary's name is unique to each use.
+#define PELLWICK_TRY_ASSIGN(lhs, expr)                                                             \
+    PELLWICK_TRY_ASSIGN_IMPL(lhs, expr, PELLWICK_CONCAT(pellwickTryAssignResult, __COUNTER__))
+#define PELLWICK_TRY_ASSIGN_IMPL(lhs, expr, result)                                                \
+    auto result = (expr);                                                                          \
+    if (!result)                                                                                   \
+        return tl::unexpected<::Pellwick::Error>(std::move(result).error());                       \
+    lhs = std::move(*result)
 // NOLINTEND(bugprone-macro-parentheses)

@@ -13,6 +13,7 @@
 
 #include <Support/ChildProcess.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/KillPoints.h>
 #include <Support/TestBackend/TestBackend.h>
 #include <Support/TestErrors.h>
 #include <signal.h>
@@ -105,7 +106,7 @@ struct World
         return {};
     }
 
-    QTemporaryDir dir;
+    QTemporaryDir dir{killTestDirectoryTemplate(u"ImporterCrashTests"_s)};
     TestBackend backend;
     QString token;
 };
@@ -153,7 +154,7 @@ void ImporterCrashTests::crashMatrix()
 {
     QElapsedTimer timer;
     timer.start();
-    int killPoints = 0;
+    int kills = 0;
 
     // How many file operations and backend requests an undisturbed import makes, and how long
     // it takes.
@@ -173,20 +174,18 @@ void ImporterCrashTests::crashMatrix()
         QCOMPARE(runChild(timed.arguments(u"import"_s), std::nullopt, &runTime).exitCode, 0);
     }
 
-    // Killed at file operations, sampled evenly.
-    constexpr int operationSamples = 60;
-    for (int i = 0; i < operationSamples; ++i) {
-        const int operation = 1 + int(qint64(operations - 1) * i / (operationSamples - 1));
+    // Killed at file operations.
+    for (const int operation : killPoints(operations)) {
         World world;
         runChild(world.arguments(u"import"_s) << QString::number(operation));
         const QString problem = recoverAndCheck(world);
         QVERIFY2(problem.isEmpty(),
                  qPrintable(u"killed at file operation %1: %2"_s.arg(operation).arg(problem)));
-        ++killPoints;
+        ++kills;
     }
 
-    // Killed as the backend receives each request, before and after applying it.
-    for (int request = 1; request <= backendRequests; ++request) {
+    // Killed as the backend receives a request, before and after applying it.
+    for (const int request : killPoints(backendRequests)) {
         for (const bool afterApplying : {false, true}) {
             World world;
             std::atomic<int> seen = 0;
@@ -204,14 +203,14 @@ void ImporterCrashTests::crashMatrix()
                      qPrintable(u"killed at request %1 (%2 applying): %3"_s.arg(request)
                                     .arg(afterApplying ? u"after"_s : u"before"_s)
                                     .arg(problem)));
-            ++killPoints;
+            ++kills;
         }
     }
 
     // Killed at random moments.
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < randomKillCount(); ++i) {
         World world;
         const std::chrono::microseconds delay(random.bounded(runTime + 1));
         runChild(world.arguments(u"import"_s), delay);
@@ -220,10 +219,10 @@ void ImporterCrashTests::crashMatrix()
             problem.isEmpty(),
             qPrintable(
                 u"seed %1, killed after %2 us: %3"_s.arg(seed).arg(delay.count()).arg(problem)));
-        ++killPoints;
+        ++kills;
     }
     qInfo("%d kill points (%d file operations, %d backend requests) in %lld ms",
-          killPoints,
+          kills,
           operations,
           backendRequests,
           static_cast<long long>(timer.elapsed()));

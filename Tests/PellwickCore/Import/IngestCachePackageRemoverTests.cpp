@@ -12,6 +12,7 @@
 #include <Support/BackendReplies.h>
 #include <Support/ChildProcess.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/KillPoints.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestBackend/TestBackend.h>
 #include <Support/TestErrors.h>
@@ -80,7 +81,8 @@ private:
 
 void IngestCachePackageRemoverTests::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<QTemporaryDir>(
+        killTestDirectoryTemplate(u"IngestCachePackageRemoverTests"_s));
     QVERIFY(m_dir->isValid());
     m_cache = m_dir->filePath(u"cache"_s);
     m_staging = m_dir->filePath(u"staging"_s);
@@ -366,7 +368,7 @@ void IngestCachePackageRemoverTests::removalKilledAtAnyOperationCompletesOnRetry
 
     const auto hasher = std::make_shared<SHA256ContentHasher>();
     const auto fileManager = std::make_shared<LocalFileManager>();
-    for (int killAt = 1; killAt <= operations; ++killAt) {
+    for (const int killAt : killPoints(operations)) {
         const PackageRemovalScene interrupted = scene(killAt);
         const QList<LocalLibraryItem> records = interrupted.records();
         const QMap<QString, QString> keptFiles = [&] {

@@ -32,13 +32,9 @@ StagedImportRecord uploadingRecord()
 Result<StagedImportRecord> readBack(const QJsonObject &object)
 {
     // Through the text form, as the file holds it.
-    Result<QByteArray> bytes = Json::serialize(object, Json::Format::Pretty);
-    if (!bytes)
-        return tl::unexpected<Error>(bytes.error());
-    Result<QJsonObject> parsed = Json::parseObject(*bytes);
-    if (!parsed)
-        return tl::unexpected<Error>(parsed.error());
-    return stagedImportRecordFromJson(*parsed);
+    PELLWICK_TRY_ASSIGN(QByteArray bytes, Json::serialize(object, Json::Format::Pretty));
+    PELLWICK_TRY_ASSIGN(QJsonObject parsed, Json::parseObject(bytes));
+    return stagedImportRecordFromJson(parsed);
 }
 
 QJsonArray uploadedParts(const QList<UploadedMultipartPart> &parts)

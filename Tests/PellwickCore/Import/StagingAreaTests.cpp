@@ -21,6 +21,7 @@
 #include <Support/ChildProcess.h>
 #include <Support/ContentHasherFakes.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/KillPoints.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <sys/stat.h>
@@ -73,7 +74,7 @@ struct Scene
         return path;
     }
 
-    QTemporaryDir dir;
+    QTemporaryDir dir{killTestDirectoryTemplate(u"StagingAreaTests"_s)};
     QString root;
     QString card;
 };
@@ -577,20 +578,12 @@ QString problemAfterKill(const QString &root)
 void StagingAreaTests::killedAtEveryOperation()
 {
     const Scene scene;
-    // Count the operations of an undisturbed run, then kill at up to 60 of them, evenly spread
-    // and always including the first and the last.
+    // Count the operations of an undisturbed run, then kill at them.
     auto counting = std::make_shared<FaultInjectingFileManager>();
     PELLWICK_VERIFY_SUCCESS(runStagingScript(scene.area(counting), scene.card));
     const int operations = counting->operationCount();
-    constexpr int samples = 60;
-    QList<int> killPoints;
-    for (int i = 0; i < samples; ++i) {
-        const int point = 1 + static_cast<int>(qint64(operations - 1) * i / (samples - 1));
-        if (killPoints.isEmpty() || killPoints.last() != point)
-            killPoints.append(point);
-    }
-
-    for (const int operation : killPoints) {
+    const QList<int> operationsToKill = killPoints(operations);
+    for (const int operation : operationsToKill) {
         QDir(scene.root).removeRecursively();
         const ChildRun run = runChildProcess(QStringLiteral(PELLWICK_STAGING_CRASH_CHILD),
                                              {scene.root, scene.card, QString::number(operation)});
@@ -599,8 +592,9 @@ void StagingAreaTests::killedAtEveryOperation()
         QVERIFY2(problem.isEmpty(),
                  qPrintable(u"killed at operation %1: %2"_s.arg(operation).arg(problem)));
     }
-    qInfo(
-        "%lld kill points of %d operations", static_cast<long long>(killPoints.size()), operations);
+    qInfo("%lld kill points of %d operations",
+          static_cast<long long>(operationsToKill.size()),
+          operations);
 }
 
 void StagingAreaTests::killedAtRandomMoments()
@@ -621,7 +615,7 @@ void StagingAreaTests::killedAtRandomMoments()
     std::sort(times.begin(), times.end());
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < randomKillCount(); ++i) {
         QDir(scene.root).removeRecursively();
         const std::chrono::microseconds delay(random.bounded(times.at(1) + 1));
         const ChildRun run = runChildProcess(

@@ -68,10 +68,8 @@ inline QList<ImportReviewItem> scriptedItems(const QString &sources)
 inline Result<void> runStagingScript(const StagingArea &area, const QString &sources)
 {
     for (const ImportReviewItem &item : scriptedItems(sources)) {
-        const Result<StagedRawOriginal> staged = area.stage(item);
-        if (!staged)
-            return tl::unexpected<Error>(staged.error());
-        const QString folder = staged->relativePath.section(QLatin1Char('/'), 0, 0);
+        PELLWICK_TRY_ASSIGN(const StagedRawOriginal staged, area.stage(item));
+        const QString folder = staged.relativePath.section(QLatin1Char('/'), 0, 0);
         for (const StagedImportRecord &record : scriptedRecords(folder, item.sidecar.has_value()))
             PELLWICK_TRY(area.writeRecord(record));
     }

@@ -2,9 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <filesystem>
 
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/StopAtCheckpoint.h>
@@ -384,6 +387,11 @@ void ImportReviewBuilderTests::unreadableSubfolderFailsTheScan()
 void ImportReviewBuilderTests::nameThatIsNotUtf8FailsTheScan()
 {
     QTemporaryDir dir;
+    // QTemporaryDir cannot remove names that are not valid in the file name encoding.
+    const auto removeByBytes = qScopeGuard([&dir] {
+        std::error_code ignored;
+        std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString(), ignored);
+    });
     const QByteArray folder = QFile::encodeName(dir.path()) + "/DCIM";
     QVERIFY(QDir().mkpath(QFile::decodeName(folder)));
     const auto create = [](const QByteArray &path) {

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <Support/ChildProcess.h>
+#include <Support/KillPoints.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 
@@ -75,7 +76,7 @@ struct Scene
         return {};
     }
 
-    QTemporaryDir dir;
+    QTemporaryDir dir{killTestDirectoryTemplate(QStringLiteral("VerifiedFileCopyCrashTests"))};
     QByteArray sourceBytes;
     QString sourceHash;
     QString source;
@@ -147,7 +148,7 @@ void VerifiedFileCopyCrashTests::killedAtRandomMoments()
 
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
-    constexpr int runs = 50;
+    const int runs = randomKillCount();
     int killedRuns = 0;
     int leftPartials = 0;
     for (int i = 0; i < runs; ++i) {

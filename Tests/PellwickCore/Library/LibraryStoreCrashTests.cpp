@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <Support/ChildProcess.h>
+#include <Support/KillPoints.h>
 #include <Support/TestErrors.h>
 
 using namespace Pellwick;
@@ -30,7 +31,7 @@ private:
 
     QList<QList<LocalLibraryItem>> m_states; ///< the library after each prefix of the script
     int m_operations = 0;
-    QTemporaryDir m_dir;
+    QTemporaryDir m_dir{killTestDirectoryTemplate(QStringLiteral("LibraryStoreCrashTests"))};
     int m_run = 0;
 };
 
@@ -110,22 +111,9 @@ void LibraryStoreCrashTests::runAndCheck(const QStringList &killArgument,
     QFile::remove(acks);
 }
 
-namespace {
-
-/// Every operation, or every 50 moments, with PELLWICK_KILL_EVERY_OPERATION=1 (a long run); an
-/// even spread of about 24 otherwise.
-int stride(int count)
-{
-    if (qEnvironmentVariableIntValue("PELLWICK_KILL_EVERY_OPERATION") == 1)
-        return 1;
-    return std::max(1, count / 24);
-}
-
-} // namespace
-
 void LibraryStoreCrashTests::killedAtEveryFileOperation()
 {
-    for (int operation = 1; operation <= m_operations; operation += stride(m_operations)) {
+    for (const int operation : killPoints(m_operations)) {
         runAndCheck(
             {QString::number(operation)},
             std::nullopt,
@@ -144,11 +132,9 @@ void LibraryStoreCrashTests::killedAtRandomMoments()
         {m_dir.filePath(QStringLiteral("timed")), m_dir.filePath(QStringLiteral("timed.acks"))},
         std::nullopt,
         &runTime);
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < randomKillCount(); ++i) {
         const auto delay
             = std::chrono::microseconds(random.bounded(std::max<qint64>(runTime, 1000)));
-        if (i % stride(50 * 24 / 10) != 0) // ten of the fifty unless every one is asked for
-            continue;
         runAndCheck({}, delay, QStringLiteral("killed after %1 µs").arg(delay.count()));
         if (QTest::currentTestFailed())
             return;

@@ -69,13 +69,11 @@ inline Result<void> runStep(const LocalLibraryCache &cache, int step)
         return cache.removeItems({scriptItem(200 + step - 5).id});
     case 11:
         return cache.withExclusiveAccess([&]() -> Result<void> {
-            Result<QList<LocalLibraryItem>> items = cache.readItems();
-            if (!items)
-                return tl::unexpected<Error>(items.error());
-            QList<LocalLibraryItem> changed = *items;
+            PELLWICK_TRY_ASSIGN(QList<LocalLibraryItem> items, cache.readItems());
+            QList<LocalLibraryItem> changed = items;
             changed.last()
                 = changed.last().replacingImportStatus(LibraryItemImportStatus::NeedsAttention);
-            Result<bool> written = cache.writeItemsIfUnchangedLocked(changed, *items);
+            Result<bool> written = cache.writeItemsIfUnchangedLocked(changed, items);
             return ignore(written);
         });
     case 12:

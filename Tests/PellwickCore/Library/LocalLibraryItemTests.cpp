@@ -40,10 +40,8 @@ QJsonObject minimalJson()
 
 Result<LocalLibraryItem> decodeText(const QByteArray &text)
 {
-    Result<QJsonValue> value = Json::parseValue(text);
-    if (!value)
-        return tl::unexpected<Error>(value.error());
-    return LocalLibraryItem::fromJson(*value, recordPath);
+    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(text));
+    return LocalLibraryItem::fromJson(value, recordPath);
 }
 
 } // namespace

@@ -54,11 +54,9 @@ Result<QByteArray> downloaded(const RestoreRangeFetching &fetcher,
     const QString path = folder + u"/body"_s;
     if (!files.createFile(path))
         return fileSystemFailure(u"create"_s, path, EIO);
-    Result<std::unique_ptr<FileHandle>> file = files.openForWriting(path);
-    if (!file)
-        return tl::unexpected<Error>(file.error());
-    Result<qint64> length = fetcher.download(url, range, **file, {});
-    (*file)->close();
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, files.openForWriting(path));
+    Result<qint64> length = fetcher.download(url, range, *file, {});
+    file->close();
     if (!length)
         return tl::unexpected<Error>(length.error());
     Result<QByteArray> body = readFileContents(LocalFileManager(), path);

@@ -195,16 +195,13 @@ struct Fixture
         case Operation::Complete:
             return some(coordinator.completeRestoreRequest(token, requestID));
         case Operation::Downloads: {
-            auto downloads = coordinator.restoreDownloads(token, requestID);
-            if (!downloads)
-                return tl::unexpected(downloads.error());
-            return std::optional(downloads->restoreRequest);
+            PELLWICK_TRY_ASSIGN(auto downloads, coordinator.restoreDownloads(token, requestID));
+            return std::optional(downloads.restoreRequest);
         }
         case Operation::Transfers: {
-            auto transfers = coordinator.restoreTransfers(
-                token, requestID, dir.filePath(u"Restored"_s), {}, {});
-            if (!transfers)
-                return tl::unexpected(transfers.error());
+            PELLWICK_TRY_ASSIGN(auto transfers,
+                                coordinator.restoreTransfers(
+                                    token, requestID, dir.filePath(u"Restored"_s), {}, {}));
             return std::optional<RestoreRequest>();
         }
         }

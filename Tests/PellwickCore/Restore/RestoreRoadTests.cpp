@@ -109,10 +109,9 @@ void RestoreRoadTests::oneRestoreEndToEnd()
         const qint64 itemID = transfer.id.libraryItemID;
         const auto refresh
             = [&, itemID](std::stop_token stop) -> Result<RestoreTransferCapability> {
-            auto capabilities = client->restoreTransferCapabilities(token, created->id, stop);
-            if (!capabilities)
-                return tl::unexpected(capabilities.error());
-            for (const RestoreTransferCapability &capability : capabilities->transfers) {
+            PELLWICK_TRY_ASSIGN(auto capabilities,
+                                client->restoreTransferCapabilities(token, created->id, stop));
+            for (const RestoreTransferCapability &capability : capabilities.transfers) {
                 if (capability.libraryItemID == itemID)
                     return capability;
             }

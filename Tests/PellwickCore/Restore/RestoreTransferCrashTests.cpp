@@ -15,6 +15,7 @@
 
 #include <Support/ChildProcess.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/KillPoints.h>
 #include <Support/RestoreTransferFakes.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
@@ -27,8 +28,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qint64 chunk = 16 * 1024; // as the child restores
-constexpr int wantedStridedKills = 80;
-constexpr int randomKills = 20;
 
 /// A RAW original of 7 ranges and a sidecar of 2 on a loopback object store, restored by the
 /// child into a folder of a temporary directory.
@@ -207,11 +206,7 @@ struct Scene
         return {};
     }
 
-    // A kill loses no written page, so memory-backed storage tests the same and spares the
-    // flushes that would make each of the many runs slow.
-    QTemporaryDir dir{QDir(u"/dev/shm"_s).exists()
-                          ? u"/dev/shm/RestoreTransferCrashTests-XXXXXX"_s
-                          : QDir::tempPath() + u"/RestoreTransferCrashTests-XXXXXX"_s};
+    QTemporaryDir dir{killTestDirectoryTemplate(u"RestoreTransferCrashTests"_s)};
     TestObjectStore store;
     const Date childExpiry = Date::now().addingSeconds(3600);
     const Date nextRunExpiry = Date::now().addingSeconds(7200);
@@ -251,10 +246,11 @@ void RestoreTransferCrashTests::killedAtFileOperations()
     const auto counting = std::make_shared<FaultInjectingFileManager>();
     PELLWICK_VERIFY_SUCCESS(scene.restore(scene.executor(counting)));
     const int operations = counting->operationCount();
-    const int stride = std::max(1, operations / wantedStridedKills);
+    // One more than a whole restore takes lets the last run complete.
+    const QList<int> operationsToKill = killPoints(operations) << operations + 1;
 
     int killed = 0;
-    for (int operation = 1; operation <= operations + stride; operation += stride) {
+    for (const int operation : operationsToKill) {
         scene.clear();
         const ChildRun run = runChild(scene.arguments(operation));
         if (run.killed)
@@ -267,8 +263,10 @@ void RestoreTransferCrashTests::killedAtFileOperations()
         const QString nextRun = scene.problemWithNextRun();
         QVERIFY2(nextRun.isEmpty(), qPrintable(context + nextRun));
     }
-    qInfo("%d restores killed, one every %d of %d file operations", killed, stride, operations);
-    QVERIFY2(killed >= 50, qPrintable(QString::number(killed)));
+    qInfo("%d restores killed at one of %d file operations", killed, operations);
+    // Ranges in flight at once may order the operations differently from run to run, but not
+    // their number by much.
+    QVERIFY2(killed * 4 >= operationsToKill.size() * 3, qPrintable(QString::number(killed)));
 }
 
 void RestoreTransferCrashTests::killedAtRandomMoments()
@@ -289,6 +287,7 @@ void RestoreTransferCrashTests::killedAtRandomMoments()
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     int killed = 0;
+    const int randomKills = randomKillCount();
     for (int i = 0; i < randomKills; ++i) {
         scene.clear();
         const std::chrono::microseconds delay(random.bounded(window + 1));

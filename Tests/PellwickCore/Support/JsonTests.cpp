@@ -139,10 +139,8 @@ void JsonTests::arraysNameTheFailingElement()
     Result<QList<qint64>> sizes = json.elements<qint64>(
         QStringLiteral("items"),
         [](const QJsonValue &value, const QString &path) -> Result<qint64> {
-            Result<QJsonObject> object = Json::readObject(value, path);
-            if (!object)
-                return tl::unexpected<Error>(object.error());
-            return Json::ObjectReader(*object, path).integer(QStringLiteral("size"));
+            PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(value, path));
+            return Json::ObjectReader(object, path).integer(QStringLiteral("size"));
         });
     QVERIFY(!sizes);
     QCOMPARE(decodingError(sizes.error())->keyPath, QStringLiteral("items[2].size"));

@@ -1,6 +1,7 @@
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/FileManager_p.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -64,6 +66,9 @@ private Q_SLOTS:
     void moveFailureOtherThanARefusedFlagIsFinal();
     void createFileMakesANewFileInsteadOfEmptyingTheOld();
     void createDirectoryMakesTheChainButNotOverAFile();
+    void replaceTakesTheNameAtOnce_data();
+    void replaceTakesTheNameAtOnce();
+    void replacingOftenKeepsFewReplacedFilesOpen();
 };
 
 void LocalFileManagerTests::init()
@@ -211,6 +216,70 @@ void LocalFileManagerTests::createDirectoryMakesTheChainButNotOverAFile()
     const Result<void> result = fileManager.createDirectory(file + QStringLiteral("/d"));
     QVERIFY(!result);
     QCOMPARE(result.error(), Error(FileSystemError{QStringLiteral("mkdir"), file, EEXIST}));
+}
+
+void LocalFileManagerTests::replaceTakesTheNameAtOnce_data()
+{
+    QTest::addColumn<QString>("target"); // "missing", "file", "linked file", "symbolic link"
+
+    QTest::newRow("no file at the name") << u"missing"_s;
+    QTest::newRow("a file") << u"file"_s;
+    QTest::newRow("a file with a second name") << u"linked file"_s;
+    QTest::newRow("a symbolic link") << u"symbolic link"_s;
+}
+
+void LocalFileManagerTests::replaceTakesTheNameAtOnce()
+{
+    QFETCH(QString, target);
+    const QTemporaryDir dir;
+    const QString from = dir.filePath(u".import-state.json.tmp"_s);
+    const QString to = dir.filePath(u"import-state.json"_s);
+    const QString secondName = dir.filePath(u"second"_s);
+    const LocalFileManager fileManager;
+
+    writeFile(from, "new");
+    if (target == u"file" || target == u"linked file")
+        writeFile(to, "old");
+    if (target == u"linked file")
+        QCOMPARE(
+            ::link(QFile::encodeName(to).constData(), QFile::encodeName(secondName).constData()),
+            0);
+    if (target == u"symbolic link") {
+        writeFile(secondName, "old");
+        QVERIFY(QFile::link(secondName, to));
+    }
+
+    PELLWICK_VERIFY_SUCCESS(fileManager.replaceItem(from, to));
+    QVERIFY(!QFileInfo::exists(from));
+    QVERIFY(!QFileInfo(to).isSymLink());
+    QCOMPARE(readFile(to), QByteArray("new"));
+    if (target == u"linked file" || target == u"symbolic link")
+        QCOMPARE(readFile(secondName), QByteArray("old"));
+
+    // A failed replace leaves the name as it was.
+    const Result<void> failed = fileManager.replaceItem(from, to);
+    QVERIFY(!failed);
+    QCOMPARE(failed.error(), Error(FileSystemError{u"rename"_s, to, ENOENT}));
+    QCOMPARE(readFile(to), QByteArray("new"));
+}
+
+void LocalFileManagerTests::replacingOftenKeepsFewReplacedFilesOpen()
+{
+    const QTemporaryDir dir;
+    const QString from = dir.filePath(u"next"_s);
+    const QString to = dir.filePath(u"record"_s);
+    const LocalFileManager fileManager;
+    auto openDescriptors = [] { return QDir(u"/proc/self/fd"_s).count(); };
+
+    writeFile(to, "0");
+    const qsizetype before = openDescriptors();
+    for (int i = 1; i <= 300; ++i) {
+        writeFile(from, QByteArray::number(i));
+        PELLWICK_VERIFY_SUCCESS(fileManager.replaceItem(from, to));
+        QCOMPARE(readFile(to), QByteArray::number(i));
+        // The replaced files wait to be freed; their descriptors stay few.
+        QVERIFY(openDescriptors() <= before + Detail::maximumPendingBackgroundCloses);
+    }
 }
 
 QTEST_GUILESS_MAIN(LocalFileManagerTests)

@@ -281,6 +281,9 @@ TestBackend::TestBackend(Options options)
     d->server.set_keep_alive_timeout(1);
     // Clients keep connections for reuse; the server never ends one after a number of requests.
     d->server.set_keep_alive_max_count(std::numeric_limits<int>::max());
+    // Headers and body leave in separate writes; without this the body waits for the client's
+    // delayed acknowledgement of the headers (some 40 ms on a reply late in a connection).
+    d->server.set_tcp_nodelay(true);
     registerHealthRoutes(*d);
     registerAccountRoutes(*d);
     registerLibraryRoutes(*d);

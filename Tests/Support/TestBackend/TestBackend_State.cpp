@@ -16,29 +16,15 @@ namespace {
 
 using Json::ObjectReader;
 
-/// Assigns the value of the `Result` `expr` to `target`, or returns its error.
-/// The temporary's name is unique, so the macro nests (in a lambda inside `expr`).
-#define READ_INTO(target, expr)                                                                    \
-    READ_INTO_IMPL(target, expr, PELLWICK_CONCAT(readResult, __COUNTER__))
-#define READ_INTO_IMPL(target, expr, result)                                                       \
-    do {                                                                                           \
-        auto result = (expr);                                                                      \
-        if (!result)                                                                               \
-            return tl::unexpected<Error>(std::move(result).error());                               \
-        target = std::move(*result);                                                               \
-    } while (false)
-
 /// Reads the array under `key` of `reader`, each element an object read by `read`.
 template<typename T, typename F>
 Result<QList<T>> objectElements(const ObjectReader &reader, const QString &key, F read)
 {
-    return reader.elements<T>(key,
-                              [&read](const QJsonValue &value, const QString &path) -> Result<T> {
-                                  Result<QJsonObject> object = Json::readObject(value, path);
-                                  if (!object)
-                                      return tl::unexpected<Error>(std::move(object).error());
-                                  return read(ObjectReader(*object, path));
-                              });
+    return reader.elements<T>(
+        key, [&read](const QJsonValue &value, const QString &path) -> Result<T> {
+            PELLWICK_TRY_ASSIGN(QJsonObject object, Json::readObject(value, path));
+            return read(ObjectReader(object, path));
+        });
 }
 
 QJsonValue optionalJson(const std::optional<QString> &value)
@@ -64,15 +50,14 @@ QJsonValue uploadJson(const std::optional<TestBackend::Private::MultipartUpload>
 Result<std::optional<TestBackend::Private::MultipartUpload>> readUpload(const ObjectReader &reader,
                                                                         const QString &key)
 {
-    std::optional<ObjectReader> object;
-    READ_INTO(object, reader.optionalObject(key));
+    PELLWICK_TRY_ASSIGN(std::optional<ObjectReader> object, reader.optionalObject(key));
     if (!object)
         return std::optional<TestBackend::Private::MultipartUpload>();
     TestBackend::Private::MultipartUpload upload;
-    READ_INTO(upload.uploadID, object->string(QStringLiteral("upload_id")));
-    READ_INTO(upload.partCount, object->byteCount(QStringLiteral("part_count")));
-    READ_INTO(upload.complete, object->boolean(QStringLiteral("complete")));
-    READ_INTO(upload.partSize, object->byteCount(QStringLiteral("part_size")));
+    PELLWICK_TRY_ASSIGN(upload.uploadID, object->string(QStringLiteral("upload_id")));
+    PELLWICK_TRY_ASSIGN(upload.partCount, object->byteCount(QStringLiteral("part_count")));
+    PELLWICK_TRY_ASSIGN(upload.complete, object->boolean(QStringLiteral("complete")));
+    PELLWICK_TRY_ASSIGN(upload.partSize, object->byteCount(QStringLiteral("part_size")));
     return std::optional(upload);
 }
 
@@ -98,22 +83,26 @@ QJsonObject itemJson(const TestBackend::LibraryItem &item)
 Result<TestBackend::LibraryItem> readItem(const ObjectReader &reader)
 {
     TestBackend::LibraryItem item;
-    READ_INTO(item.id, reader.integer(QStringLiteral("id")));
-    READ_INTO(item.originalFilename, reader.string(QStringLiteral("original_filename")));
-    READ_INTO(item.canonicalFilename, reader.string(QStringLiteral("canonical_filename")));
-    READ_INTO(item.contentHash, reader.string(QStringLiteral("content_hash")));
-    READ_INTO(item.byteCount, reader.optionalByteCount(QStringLiteral("byte_count")));
-    READ_INTO(item.sidecarFilename, reader.optionalString(QStringLiteral("sidecar_filename")));
-    READ_INTO(item.sidecarByteCount,
-              reader.optionalByteCount(QStringLiteral("sidecar_byte_count")));
-    READ_INTO(item.sidecarContentHash,
-              reader.optionalString(QStringLiteral("sidecar_content_hash")));
-    READ_INTO(item.importStatus, reader.string(QStringLiteral("import_status")));
-    READ_INTO(item.importedAt, reader.number(QStringLiteral("imported_at")));
-    READ_INTO(item.importSourceName, reader.optionalString(QStringLiteral("import_source_name")));
-    READ_INTO(item.sourceRelativePath,
-              reader.optionalString(QStringLiteral("source_relative_path")));
-    READ_INTO(item.cacheRelativePath, reader.optionalString(QStringLiteral("cache_relative_path")));
+    PELLWICK_TRY_ASSIGN(item.id, reader.integer(QStringLiteral("id")));
+    PELLWICK_TRY_ASSIGN(item.originalFilename, reader.string(QStringLiteral("original_filename")));
+    PELLWICK_TRY_ASSIGN(item.canonicalFilename,
+                        reader.string(QStringLiteral("canonical_filename")));
+    PELLWICK_TRY_ASSIGN(item.contentHash, reader.string(QStringLiteral("content_hash")));
+    PELLWICK_TRY_ASSIGN(item.byteCount, reader.optionalByteCount(QStringLiteral("byte_count")));
+    PELLWICK_TRY_ASSIGN(item.sidecarFilename,
+                        reader.optionalString(QStringLiteral("sidecar_filename")));
+    PELLWICK_TRY_ASSIGN(item.sidecarByteCount,
+                        reader.optionalByteCount(QStringLiteral("sidecar_byte_count")));
+    PELLWICK_TRY_ASSIGN(item.sidecarContentHash,
+                        reader.optionalString(QStringLiteral("sidecar_content_hash")));
+    PELLWICK_TRY_ASSIGN(item.importStatus, reader.string(QStringLiteral("import_status")));
+    PELLWICK_TRY_ASSIGN(item.importedAt, reader.number(QStringLiteral("imported_at")));
+    PELLWICK_TRY_ASSIGN(item.importSourceName,
+                        reader.optionalString(QStringLiteral("import_source_name")));
+    PELLWICK_TRY_ASSIGN(item.sourceRelativePath,
+                        reader.optionalString(QStringLiteral("source_relative_path")));
+    PELLWICK_TRY_ASSIGN(item.cacheRelativePath,
+                        reader.optionalString(QStringLiteral("cache_relative_path")));
     return item;
 }
 
@@ -144,102 +133,107 @@ Result<DecodedState> decodeState(const QJsonObject &state)
 {
     const ObjectReader reader(state);
     DecodedState decoded;
-    READ_INTO(decoded.nextId, reader.integer(QStringLiteral("next_id"), 1, INT64_MAX));
-    READ_INTO(decoded.nextToken, reader.integer(QStringLiteral("next_token"), 1, INT64_MAX));
-    READ_INTO(decoded.nextUpload, reader.integer(QStringLiteral("next_upload"), 1, INT64_MAX));
-    READ_INTO(decoded.nextBillingSession,
-              reader.integer(QStringLiteral("next_billing_session"), 1, INT64_MAX));
-    READ_INTO(decoded.nextRestoreRequestID,
-              reader.integer(QStringLiteral("next_restore_request_id"), 1, INT64_MAX));
+    PELLWICK_TRY_ASSIGN(decoded.nextId, reader.integer(QStringLiteral("next_id"), 1, INT64_MAX));
+    PELLWICK_TRY_ASSIGN(decoded.nextToken,
+                        reader.integer(QStringLiteral("next_token"), 1, INT64_MAX));
+    PELLWICK_TRY_ASSIGN(decoded.nextUpload,
+                        reader.integer(QStringLiteral("next_upload"), 1, INT64_MAX));
+    PELLWICK_TRY_ASSIGN(decoded.nextBillingSession,
+                        reader.integer(QStringLiteral("next_billing_session"), 1, INT64_MAX));
+    PELLWICK_TRY_ASSIGN(decoded.nextRestoreRequestID,
+                        reader.integer(QStringLiteral("next_restore_request_id"), 1, INT64_MAX));
 
-    READ_INTO(decoded.accounts,
-              objectElements<TestBackend::Account>(
-                  reader,
-                  QStringLiteral("accounts"),
-                  [](const ObjectReader &object) -> Result<TestBackend::Account> {
-                      TestBackend::Account account;
-                      READ_INTO(account.userId, object.integer(QStringLiteral("user_id")));
-                      READ_INTO(account.email, object.string(QStringLiteral("email")));
-                      READ_INTO(account.password, object.string(QStringLiteral("password")));
-                      READ_INTO(account.displayName,
-                                object.optionalString(QStringLiteral("display_name")));
-                      READ_INTO(account.emailVerified,
-                                object.boolean(QStringLiteral("email_verified")));
-                      ObjectReader library{QJsonObject()};
-                      READ_INTO(library, object.object(QStringLiteral("library")));
-                      READ_INTO(account.library, BackendWire::decodeLibrary(library));
-                      return account;
-                  }));
+    PELLWICK_TRY_ASSIGN(
+        decoded.accounts,
+        objectElements<TestBackend::Account>(
+            reader,
+            QStringLiteral("accounts"),
+            [](const ObjectReader &object) -> Result<TestBackend::Account> {
+                TestBackend::Account account;
+                PELLWICK_TRY_ASSIGN(account.userId, object.integer(QStringLiteral("user_id")));
+                PELLWICK_TRY_ASSIGN(account.email, object.string(QStringLiteral("email")));
+                PELLWICK_TRY_ASSIGN(account.password, object.string(QStringLiteral("password")));
+                PELLWICK_TRY_ASSIGN(account.displayName,
+                                    object.optionalString(QStringLiteral("display_name")));
+                PELLWICK_TRY_ASSIGN(account.emailVerified,
+                                    object.boolean(QStringLiteral("email_verified")));
+                PELLWICK_TRY_ASSIGN(ObjectReader library, object.object(QStringLiteral("library")));
+                PELLWICK_TRY_ASSIGN(account.library, BackendWire::decodeLibrary(library));
+                return account;
+            }));
 
-    ObjectReader sessions{QJsonObject()};
-    READ_INTO(sessions, reader.object(QStringLiteral("sessions")));
+    PELLWICK_TRY_ASSIGN(ObjectReader sessions, reader.object(QStringLiteral("sessions")));
     for (auto it = sessions.jsonObject().begin(); it != sessions.jsonObject().end(); ++it) {
-        QString email;
-        READ_INTO(email, sessions.string(it.key()));
+        PELLWICK_TRY_ASSIGN(QString email, sessions.string(it.key()));
         decoded.sessions.insert(it.key(), email);
     }
 
-    READ_INTO(decoded.items,
-              objectElements<TestBackend::Private::StoredItem>(
-                  reader,
-                  QStringLiteral("items"),
-                  [](const ObjectReader &object) -> Result<TestBackend::Private::StoredItem> {
-                      TestBackend::Private::StoredItem stored;
-                      READ_INTO(stored.email, object.string(QStringLiteral("email")));
-                      ObjectReader item{QJsonObject()};
-                      READ_INTO(item, object.object(QStringLiteral("item")));
-                      READ_INTO(stored.item, readItem(item));
-                      READ_INTO(stored.rawUpload, readUpload(object, QStringLiteral("raw_upload")));
-                      READ_INTO(stored.sidecarUpload,
-                                readUpload(object, QStringLiteral("sidecar_upload")));
-                      READ_INTO(stored.previewKey, object.string(QStringLiteral("preview_key")));
-                      READ_INTO(stored.countedBytes,
-                                object.byteCount(QStringLiteral("counted_bytes")));
-                      return stored;
-                  }));
+    PELLWICK_TRY_ASSIGN(
+        decoded.items,
+        objectElements<TestBackend::Private::StoredItem>(
+            reader,
+            QStringLiteral("items"),
+            [](const ObjectReader &object) -> Result<TestBackend::Private::StoredItem> {
+                TestBackend::Private::StoredItem stored;
+                PELLWICK_TRY_ASSIGN(stored.email, object.string(QStringLiteral("email")));
+                PELLWICK_TRY_ASSIGN(ObjectReader item, object.object(QStringLiteral("item")));
+                PELLWICK_TRY_ASSIGN(stored.item, readItem(item));
+                PELLWICK_TRY_ASSIGN(stored.rawUpload,
+                                    readUpload(object, QStringLiteral("raw_upload")));
+                PELLWICK_TRY_ASSIGN(stored.sidecarUpload,
+                                    readUpload(object, QStringLiteral("sidecar_upload")));
+                PELLWICK_TRY_ASSIGN(stored.previewKey,
+                                    object.string(QStringLiteral("preview_key")));
+                PELLWICK_TRY_ASSIGN(stored.countedBytes,
+                                    object.byteCount(QStringLiteral("counted_bytes")));
+                return stored;
+            }));
 
-    READ_INTO(decoded.reservations,
-              objectElements<TestBackend::Private::Reservation>(
-                  reader,
-                  QStringLiteral("reservations"),
-                  [](const ObjectReader &object) -> Result<TestBackend::Private::Reservation> {
-                      TestBackend::Private::Reservation reservation;
-                      READ_INTO(reservation.id, object.string(QStringLiteral("id")));
-                      READ_INTO(reservation.email, object.string(QStringLiteral("email")));
-                      READ_INTO(reservation.byteCount,
-                                object.byteCount(QStringLiteral("byte_count")));
-                      return reservation;
-                  }));
+    PELLWICK_TRY_ASSIGN(
+        decoded.reservations,
+        objectElements<TestBackend::Private::Reservation>(
+            reader,
+            QStringLiteral("reservations"),
+            [](const ObjectReader &object) -> Result<TestBackend::Private::Reservation> {
+                TestBackend::Private::Reservation reservation;
+                PELLWICK_TRY_ASSIGN(reservation.id, object.string(QStringLiteral("id")));
+                PELLWICK_TRY_ASSIGN(reservation.email, object.string(QStringLiteral("email")));
+                PELLWICK_TRY_ASSIGN(reservation.byteCount,
+                                    object.byteCount(QStringLiteral("byte_count")));
+                return reservation;
+            }));
 
-    READ_INTO(decoded.restoreRequests,
-              objectElements<RestoreRequestStore::RequestRecord>(
-                  reader,
-                  QStringLiteral("restore_requests"),
-                  [](const ObjectReader &object) -> Result<RestoreRequestStore::RequestRecord> {
-                      RestoreRequestStore::RequestRecord request;
-                      READ_INTO(request.id, object.integer(QStringLiteral("id")));
-                      READ_INTO(request.email, object.string(QStringLiteral("email")));
-                      READ_INTO(request.status, readStatus(object));
-                      READ_INTO(request.attentionReason,
-                                object.optionalString(QStringLiteral("attention_reason")));
-                      READ_INTO(request.items,
-                                objectElements<RestoreRequestStore::ItemRecord>(
-                                    object,
-                                    QStringLiteral("items"),
-                                    [](const ObjectReader &itemObject)
-                                        -> Result<RestoreRequestStore::ItemRecord> {
-                                        RestoreRequestStore::ItemRecord item;
-                                        READ_INTO(
-                                            item.libraryItemID,
-                                            itemObject.integer(QStringLiteral("library_item_id")));
-                                        READ_INTO(item.status, readStatus(itemObject));
-                                        READ_INTO(item.attentionReason,
-                                                  itemObject.optionalString(
-                                                      QStringLiteral("attention_reason")));
-                                        return item;
-                                    }));
-                      return request;
-                  }));
+    PELLWICK_TRY_ASSIGN(
+        decoded.restoreRequests,
+        objectElements<RestoreRequestStore::RequestRecord>(
+            reader,
+            QStringLiteral("restore_requests"),
+            [](const ObjectReader &object) -> Result<RestoreRequestStore::RequestRecord> {
+                RestoreRequestStore::RequestRecord request;
+                PELLWICK_TRY_ASSIGN(request.id, object.integer(QStringLiteral("id")));
+                PELLWICK_TRY_ASSIGN(request.email, object.string(QStringLiteral("email")));
+                PELLWICK_TRY_ASSIGN(request.status, readStatus(object));
+                PELLWICK_TRY_ASSIGN(request.attentionReason,
+                                    object.optionalString(QStringLiteral("attention_reason")));
+                PELLWICK_TRY_ASSIGN(
+                    request.items,
+                    objectElements<RestoreRequestStore::ItemRecord>(
+                        object,
+                        QStringLiteral("items"),
+                        [](const ObjectReader &itemObject)
+                            -> Result<RestoreRequestStore::ItemRecord> {
+                            RestoreRequestStore::ItemRecord item;
+                            PELLWICK_TRY_ASSIGN(
+                                item.libraryItemID,
+                                itemObject.integer(QStringLiteral("library_item_id")));
+                            PELLWICK_TRY_ASSIGN(item.status, readStatus(itemObject));
+                            PELLWICK_TRY_ASSIGN(
+                                item.attentionReason,
+                                itemObject.optionalString(QStringLiteral("attention_reason")));
+                            return item;
+                        }));
+                return request;
+            }));
     return decoded;
 }
 
@@ -311,8 +305,7 @@ QJsonObject TestBackend::state() const
 
 Result<void> TestBackend::restoreState(const QJsonObject &state)
 {
-    DecodedState decoded;
-    READ_INTO(decoded, decodeState(state));
+    PELLWICK_TRY_ASSIGN(DecodedState decoded, decodeState(state));
     std::lock_guard lock(d->mutex);
     d->accounts = std::move(decoded.accounts);
     d->sessions = std::move(decoded.sessions);
