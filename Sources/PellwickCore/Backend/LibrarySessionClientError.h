@@ -76,4 +76,7 @@ struct LibrarySessionClientError
     }
 };
 
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const LibrarySessionClientError &error);
+
 } // namespace Pellwick

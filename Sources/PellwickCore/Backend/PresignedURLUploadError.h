@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <variant>
 
 namespace Pellwick {
@@ -19,5 +21,8 @@ struct PresignedURLUploadError
 
     bool operator==(const PresignedURLUploadError &) const = default;
 };
+
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const PresignedURLUploadError &error);
 
 } // namespace Pellwick

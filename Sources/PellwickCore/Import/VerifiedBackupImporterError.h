@@ -2,6 +2,8 @@
 
 #include <PellwickCore/Backend/StorageFullState.h>
 
+#include <QString>
+
 #include <variant>
 
 namespace Pellwick {
@@ -37,5 +39,8 @@ struct VerifiedBackupImporterError
 
     bool operator==(const VerifiedBackupImporterError &) const = default;
 };
+
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const VerifiedBackupImporterError &error);
 
 } // namespace Pellwick

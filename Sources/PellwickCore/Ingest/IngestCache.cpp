@@ -228,7 +228,8 @@ private:
         if (!copied && copied.error().is<CancellationError>())
             return copied;
         if (!copied)
-            return failure(IngestCacheError::verificationFailed(*relativePath));
+            return failure(IngestCacheError::verificationFailed(
+                *relativePath, ErrorCause(std::move(copied).error())));
         record(FileCopyEvent::Kind::Verified, size);
         return {};
     }

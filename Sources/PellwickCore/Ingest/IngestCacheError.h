@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PellwickCore/Support/ErrorCause.h>
+
 #include <QString>
 
 #include <variant>
@@ -19,10 +21,12 @@ struct IngestCacheError
     };
 
     /// A file could not be placed or verified; carries its path relative to the batch folder
-    /// (or the file's name when it lies outside its source).
+    /// (or the file's name when it lies outside its source), and the failure of the copy when one
+    /// stopped it.
     struct VerificationFailed
     {
         QString relativePath;
+        ErrorCause cause;
         bool operator==(const VerificationFailed &) const = default;
     };
 
@@ -87,9 +91,9 @@ struct IngestCacheError
         return {InsufficientCapacity{requiredBytes, availableBytes}};
     }
 
-    static IngestCacheError verificationFailed(QString relativePath)
+    static IngestCacheError verificationFailed(QString relativePath, ErrorCause cause = {})
     {
-        return {VerificationFailed{std::move(relativePath)}};
+        return {VerificationFailed{std::move(relativePath), std::move(cause)}};
     }
 
     static IngestCacheError unsupportedMigrationItem(QString relativePath)
@@ -104,5 +108,8 @@ struct IngestCacheError
 
     bool operator==(const IngestCacheError &) const = default;
 };
+
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const IngestCacheError &error);
 
 } // namespace Pellwick

@@ -11,9 +11,18 @@ namespace Pellwick {
 
 namespace {
 
-tl::unexpected<Error> verificationFailure(const QString &relativePath)
+tl::unexpected<Error> verificationFailure(const QString &relativePath, ErrorCause cause = {})
 {
-    return ingestCacheFailure(IngestCacheError::VerificationFailed{relativePath});
+    return ingestCacheFailure(IngestCacheError::VerificationFailed{relativePath, std::move(cause)});
+}
+
+/// A failed copy as the failed verification of the file it was to place, keeping why it failed.
+Result<void> placed(Result<void> copied, const QString &destination)
+{
+    if (!copied)
+        return verificationFailure(lastPathComponent(destination),
+                                   ErrorCause(std::move(copied).error()));
+    return {};
 }
 
 } // namespace
@@ -104,8 +113,7 @@ Result<void> IngestCacheMigrator::resolveRetainedCacheConflict(
         return replaceAndVerify(conflict.oldURL, conflict.activeURL);
     case IngestCacheMigrationConflictResolution::KeepBoth: {
         const QString copy = conflictCopyURL(conflict.activeURL);
-        if (!copyVerifiedFile(conflict.oldURL, copy))
-            return verificationFailure(lastPathComponent(copy));
+        PELLWICK_TRY(placed(copyVerifiedFile(conflict.oldURL, copy), copy));
         return replaceAndVerify(conflict.oldURL, conflict.activeURL);
     }
     }
@@ -119,8 +127,8 @@ Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
     const QString path = relativePath(file, root);
     const QString destination = appendingPathComponent(otherRoot, path);
     PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
-    if (!m_cache.fileManager().fileExists(destination) && !copyVerifiedFile(file, destination))
-        return verificationFailure(lastPathComponent(destination));
+    if (!m_cache.fileManager().fileExists(destination))
+        PELLWICK_TRY(placed(copyVerifiedFile(file, destination), destination));
 
     return verifySameContent(file, destination, path);
 }
@@ -133,8 +141,7 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
     PELLWICK_TRY(m_cache.fileManager().attributesOfItem(source));
 
     PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
-    if (!copyVerifiedFile(source, destination))
-        return verificationFailure(lastPathComponent(destination));
+    PELLWICK_TRY(placed(copyVerifiedFile(source, destination), destination));
 
     return verifySameContent(destination, source, lastPathComponent(destination));
 }

@@ -27,4 +27,7 @@ struct VerifiedFileCopyError
     bool operator==(const VerifiedFileCopyError &) const = default;
 };
 
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const VerifiedFileCopyError &error);
+
 } // namespace Pellwick

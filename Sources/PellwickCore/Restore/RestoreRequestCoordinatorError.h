@@ -47,4 +47,7 @@ struct RestoreRequestCoordinatorError
     bool operator==(const RestoreRequestCoordinatorError &) const = default;
 };
 
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const RestoreRequestCoordinatorError &error);
+
 } // namespace Pellwick

@@ -86,4 +86,7 @@ struct RestoreTransferError
     bool operator==(const RestoreTransferError &) const = default;
 };
 
+/// Text for logs and test failure messages; never shown to the user.
+QString describe(const RestoreTransferError &error);
+
 } // namespace Pellwick

@@ -106,10 +106,20 @@ struct Error
         return std::get_if<T>(&value);
     }
 
+    /// The failure this one was mapped from, kept by a domain case in its `cause` member; null
+    /// when there is none.
+    const Error *cause() const;
+
     bool operator==(const Error &) const = default;
 };
 
-/// Text for logs and test failure messages; never shown to the user.
+/// Text for logs and test failure messages; never shown to the user. Each domain error describes
+/// itself beside its own type; the error's cause, if any, follows its own text.
 QString describe(const Error &error);
+QString describe(const FileSystemError &error);
+QString describe(const DecodingError &error);
+QString describe(const TransportError &error);
+QString describe(const CancellationError &error);
+QString describe(const UnexpectedExceptionError &error);
 
 } // namespace Pellwick

@@ -109,6 +109,20 @@ void ImportFeedbackTests::messageAndDiagnostic_data()
                                << u"posix_error_code=28"_s;
     QTest::newRow("permission") << Error(FileSystemError{u"open"_s, u"/cache/a"_s, 13}) << generic
                                 << u"posix_error_code=13"_s;
+    const FileSystemError fullDisk{u"write"_s, u"/cache/a"_s, 28};
+    QTest::newRow("copy-in stopped by a full disk")
+        << Error(IngestCacheError::verificationFailed(u"a"_s, ErrorCause(fullDisk))) << generic
+        << u"posix_error_code=28"_s;
+    QTest::newRow("full disk below two mappings") << Error(IngestCacheError::verificationFailed(
+        u"a"_s, ErrorCause(IngestCacheError::verificationFailed(u"a"_s, ErrorCause(fullDisk)))))
+                                                  << generic << u"posix_error_code=28"_s;
+    QTest::newRow("copy-in without a cause") << Error(IngestCacheError::verificationFailed(u"a"_s))
+                                             << generic << u"error_type=IngestCacheError"_s;
+    QTest::newRow("copy-in stopped by a hash mismatch")
+        << Error(IngestCacheError::verificationFailed(
+               u"a"_s,
+               ErrorCause(VerifiedFileCopyError{VerifiedFileCopyError::ContentHashMismatch{}})))
+        << generic << u"error_type=IngestCacheError"_s;
     QTest::newRow("decoding") << Error(DecodingError{}) << generic << u"error_type=DecodingError"_s;
     QTest::newRow("cancellation") << Error(CancellationError{}) << generic
                                   << u"error_type=CancellationError"_s;
@@ -148,6 +162,10 @@ void ImportFeedbackTests::logWritesOnlyTheDiagnostic_data()
 
     QTest::newRow("full disk") << Error(FileSystemError{u"write"_s, u"/x"_s, 28})
                                << u"Confirmed Import failed: posix_error_code=28"_s;
+    QTest::newRow("copy-in stopped by a full disk")
+        << Error(IngestCacheError::verificationFailed(
+               u"a"_s, ErrorCause(FileSystemError{u"write"_s, u"/x"_s, 28})))
+        << u"Confirmed Import failed: posix_error_code=28"_s;
     QTest::newRow("backend storage full")
         << Error(LibrarySessionClientError{LibrarySessionClientError::StorageFull{fullState}})
         << u"Confirmed Import failed: error_type=LibrarySessionClientError"_s;

@@ -742,6 +742,11 @@ void IngestCacheCopyInTests::injectedFailuresLeaveAResumableCache()
         QVERIFY2(cacheError(failed.error()), qPrintable(describe(failed.error())));
         QVERIFY(std::holds_alternative<IngestCacheError::VerificationFailed>(
             cacheError(failed.error())->value));
+        // The copy's own failure stays with it, for diagnostics to name.
+        const Error *cause = failed.error().cause();
+        QVERIFY2(cause && cause->as<FileSystemError>(), qPrintable(describe(failed.error())));
+        QCOMPARE(cause->as<FileSystemError>()->code, code);
+        QVERIFY(describe(failed.error()).endsWith(QStringLiteral("(errno %1))").arg(code)));
     } else {
         const FileSystemError *error = failed.error().as<FileSystemError>();
         QVERIFY2(error, qPrintable(describe(failed.error())));

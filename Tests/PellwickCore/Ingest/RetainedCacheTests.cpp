@@ -336,6 +336,7 @@ void RetainedCacheTests::failedCopiesBecomeVerificationFailures()
         = MigrationFixture::ingestCacheError<IngestCacheError::VerificationFailed>(failed.error());
     QVERIFY(verification);
     QCOMPARE(verification->relativePath, QStringLiteral("IMG_0001.CR3"));
+    QVERIFY(verification->cause && verification->cause.get()->is<VerifiedFileCopyError>());
     QVERIFY(!QFileInfo::exists(fixture.activeFile()));
     QVERIFY(fixture.synchronize());
     QCOMPARE(readFile(fixture.activeFile()), retainedBytes);
@@ -351,6 +352,9 @@ void RetainedCacheTests::failedCopiesBecomeVerificationFailures()
     Result<IngestCacheMigrationReconciliation> full = replacing.synchronize();
     QVERIFY(!full);
     QVERIFY(MigrationFixture::ingestCacheError<IngestCacheError::VerificationFailed>(full.error()));
+    const Error *cause = full.error().cause();
+    QVERIFY(cause);
+    QCOMPARE(MigrationFixture::fileSystemCode(*cause), ENOSPC);
     QCOMPARE(readFile(replacing.oldFile()), retainedBytes);
     Result<IngestCacheMigrationReconciliation> recovered = replacing.synchronize();
     QVERIFY(recovered);
