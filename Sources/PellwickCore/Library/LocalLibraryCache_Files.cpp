@@ -10,6 +10,8 @@
 
 #include <QUuid>
 
+#include <cerrno>
+
 namespace Pellwick {
 
 namespace {
@@ -81,6 +83,12 @@ Result<LocalLibraryCacheRecords> applyEntry(const LocalLibraryCacheRecords &reco
     if (size != *count)
         return damaged();
     return records.changed(removedIDs, assignments);
+}
+
+/// True for the failures of `link` on a file system that has no hard links.
+bool hardLinksUnsupported(int code)
+{
+    return code == EPERM || code == EOPNOTSUPP || code == ENOSYS;
 }
 
 } // namespace
@@ -161,7 +169,9 @@ Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
     disk.journalLength += entry.size();
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
     if (!attributes) {
-        disk.journalIsOurs = false;
+        // The journal holds acknowledged entries but can no longer be recognised: the next
+        // change writes everything rather than start a journal without them.
+        disk.snapshotIsOurs = false;
         return {};
     }
     disk.journalStamp = Detail::FileStamp::of(*attributes);
@@ -193,6 +203,8 @@ Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
     disk.journalIsOurs = attributes.has_value();
     if (attributes)
         disk.journalStamp = Detail::FileStamp::of(*attributes);
+    else
+        disk.snapshotIsOurs = false; // as in `appendToJournal`: the entry must not be dropped
     disk.journalLength = contents.size();
     return {};
 }
@@ -206,22 +218,31 @@ Result<void> LocalLibraryCache::replaceCommitting(const QString &temporary,
     const QString backup
         = path(temporaryPrefix + lastPathComponent(target) + QStringLiteral(".previous"));
     const bool hadTarget = m_fileManager->fileExists(target);
+    bool keptPrevious = hadTarget;
     if (hadTarget) {
         if (m_fileManager->fileExists(backup))
             PELLWICK_TRY(m_fileManager->removeItem(backup));
-        PELLWICK_TRY(m_fileManager->linkItem(target, backup));
+        if (Result<void> linked = m_fileManager->linkItem(target, backup); !linked) {
+            // A file system without hard links (FAT, exFAT, some network shares) cannot keep
+            // the old file under a second name: the rename still commits, only a failed folder
+            // flush then leaves the new file in place (reported, and replaced by the next write).
+            const FileSystemError *error = linked.error().as<FileSystemError>();
+            if (!error || !hardLinksUnsupported(error->code))
+                return linked;
+            keptPrevious = false;
+        }
     }
     PELLWICK_TRY(m_fileManager->replaceItem(temporary, target));
     Result<void> flushed = m_fileManager->synchronizeDirectory(m_rootURL);
     if (!flushed) {
-        if (hadTarget)
+        if (keptPrevious)
             (void) m_fileManager->replaceItem(backup, target);
-        else
+        else if (!hadTarget)
             (void) m_fileManager->removeItem(target);
         (void) m_fileManager->synchronizeDirectory(m_rootURL);
         return flushed;
     }
-    if (hadTarget)
+    if (keptPrevious)
         (void) m_fileManager->removeItem(backup);
     return {};
 }
@@ -321,8 +342,10 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     PELLWICK_TRY_ASSIGN(FileAttributes snapshotAttributes,
                         m_fileManager->attributesOfItem(snapshot));
     PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded, LibraryFile::read(*m_fileManager, snapshot));
-    LocalLibraryCacheRecords records(std::move(loaded.batches));
-    disk.snapshotIsOurs = true;
+    LocalLibraryCacheRecords records = std::move(loaded.records);
+    // Through a symbolic link the stamps would be the link's, blind to edits of its target: the
+    // first change then writes a file of the store's own in its place.
+    disk.snapshotIsOurs = snapshotAttributes.type == FileAttributes::Type::Regular;
     disk.snapshotStamp = Detail::FileStamp::of(snapshotAttributes);
     disk.snapshotName = loaded.name;
 
@@ -336,6 +359,8 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
                 PELLWICK_TRY_ASSIGN(records, applyEntry(records, entry));
             }
             disk.journalIsOurs = true;
+            if (journalAttributes.type != FileAttributes::Type::Regular)
+                disk.snapshotIsOurs = false; // as above; the entries go into the next file
             disk.journalStamp = Detail::FileStamp::of(journalAttributes);
             disk.journalLength = contents.validLength;
         }

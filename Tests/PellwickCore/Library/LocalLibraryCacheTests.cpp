@@ -39,6 +39,8 @@ private Q_SLOTS:
     void optimisticWrite();
     void failedWriteKeepsThePreviousLibrary_data();
     void failedWriteKeepsThePreviousLibrary();
+    void acknowledgedChangesSurviveUnusualFiles_data();
+    void acknowledgedChangesSurviveUnusualFiles();
     void exclusiveAccessIsReleasedAfterAFailure();
     void readersSeeWholeLibraries();
     void previewPaths_data();
@@ -457,6 +459,80 @@ void LocalLibraryCacheTests::failedWriteKeepsThePreviousLibrary()
     QCOMPARE(reloaded(), expected);
     const QStringList leftovers = QDir(m_root).entryList(QDir::Files | QDir::Hidden);
     QVERIFY2(leftovers.size() <= 3, qPrintable(leftovers.join(QLatin1Char(' '))));
+}
+
+void LocalLibraryCacheTests::acknowledgedChangesSurviveUnusualFiles_data()
+{
+    QTest::addColumn<int>("operation"); // -1: no fault
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<bool>("dropJournal");  // the store starts from the library file alone
+    QTest::addColumn<bool>("symbolicLink"); // the library file is a link, its target edited
+
+    using F = FileOperation;
+    const QString journal = QStringLiteral("/library-items.journal");
+    QTest::newRow("journal unrecognisable after an append")
+        << int(F::AttributesOfItem) << journal << EIO << 2 << false << false;
+    QTest::newRow("journal unrecognisable after it was made")
+        << int(F::AttributesOfItem) << journal << EIO << 1 << true << false;
+    QTest::newRow("file system without hard links")
+        << int(F::LinkItem) << QString() << EPERM << 0 << false << false;
+    QTest::newRow("file system without hard links, first journal")
+        << int(F::LinkItem) << QString() << EOPNOTSUPP << 0 << true << false;
+    QTest::newRow("library file is a link whose target is edited from outside")
+        << -1 << QString() << 0 << 0 << false << true;
+}
+
+void LocalLibraryCacheTests::acknowledgedChangesSurviveUnusualFiles()
+{
+    QFETCH(int, operation);
+    QFETCH(QString, path);
+    QFETCH(int, code);
+    QFETCH(int, occurrence);
+    QFETCH(bool, dropJournal);
+    QFETCH(bool, symbolicLink);
+
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(items(3)));
+    PELLWICK_VERIFY_SUCCESS(
+        store().updateImportStatus(items(3)[2].id, LibraryItemImportStatus::Uploading));
+    const QString file = m_root + QStringLiteral("/library-items.json");
+    if (dropJournal)
+        QVERIFY(QFile::remove(m_root + QStringLiteral("/library-items.journal")));
+    const QString target = m_dir->filePath(QStringLiteral("elsewhere.json"));
+    if (symbolicLink) {
+        QVERIFY(QFile::rename(file, target));
+        QVERIFY(QFile::link(target, file));
+    }
+    auto faults = std::make_shared<FaultInjectingFileManager>();
+    const LocalLibraryCache cache = store(faults);
+    QVERIFY(cache.readItems());
+    if (operation >= 0)
+        faults->failOperation(static_cast<FileOperation>(operation), code, path, occurrence);
+
+    const QList<Mutation> script = {
+        [](const LocalLibraryCache &c) {
+            return done(c.updateImportStatus(items(3)[0].id, LibraryItemImportStatus::Uploading));
+        },
+        [](const LocalLibraryCache &c) { return c.appendItems(items(1, 40)); },
+        [](const LocalLibraryCache &c) {
+            QList<LocalLibraryItem> all = c.readItems().value();
+            all[1] = all[1].replacingImportStatus(LibraryItemImportStatus::Verifying);
+            return c.writeItems(all);
+        },
+        [](const LocalLibraryCache &c) {
+            return done(c.updateImportStatus(items(3)[2].id, LibraryItemImportStatus::Duplicate));
+        },
+        [](const LocalLibraryCache &c) { return c.removeItems({items(3)[0].id}); },
+    };
+    for (qsizetype step = 0; step < script.size(); ++step) {
+        PELLWICK_VERIFY_SUCCESS(script[step](cache));
+        if (symbolicLink)
+            writeFile(target, "[]\n");
+        QVERIFY2(reloaded() == cache.readItems().value(),
+                 qPrintable(QStringLiteral("after step %1").arg(step)));
+    }
+    QCOMPARE(reloaded().size(), 3);
 }
 
 void LocalLibraryCacheTests::exclusiveAccessIsReleasedAfterAFailure()
