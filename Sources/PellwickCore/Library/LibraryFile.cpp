@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <sched.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -301,13 +304,23 @@ private:
     qsizetype m_batches = 0;
 };
 
-/// One thread per 4 MiB of file, up to the machine's cores (at most 8).
+/// The cores this process may run on.
+int usableCores()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0)
+        return std::max(1, CPU_COUNT(&cores));
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+/// One thread per 4 MiB of file (at most 8), leaving one of the usable cores to the hashing, which
+/// every load waits for.
 int decodingThreads(qint64 fileSize)
 {
     const int wanted
         = static_cast<int>(std::min<qint64>(8, 1 + fileSize / (qint64{4} * 1024 * 1024)));
-    return std::clamp(
-        wanted, 1, std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
+    return std::clamp(wanted, 1, std::max(1, usableCores() - 1));
 }
 
 /// The record as the pretty-printed element of the file's array, indented one level, without
@@ -395,10 +408,7 @@ Result<Loaded> readSequentially(const FileManager &fileManager, const QString &p
     }
     if (firstError)
         return tl::unexpected<Error>(std::move(*firstError));
-    Loaded loaded;
-    loaded.batches = std::move(decoded);
-    loaded.name = source.name();
-    return loaded;
+    return Loaded{LocalLibraryCacheRecords(std::move(decoded)), source.name()};
 }
 
 /// Where a scan of JSON text stands: the nesting depth and whether it is inside a string.
@@ -573,18 +583,6 @@ private:
     qsizetype m_size = 0;
 };
 
-/// What the first pass learnt of one segment of the file.
-struct SegmentScan
-{
-    /// Where the segment's region starts: right after its first line break (valid JSON has line
-    /// breaks only outside strings), or the start of the file.
-    qint64 anchor = -1;
-    /// The bytes from the segment's start up to the anchor.
-    QByteArray prefix;
-    /// The scan from the anchor to the segment's end, started at depth 0 outside strings.
-    ScanState end;
-};
-
 /// The records whose elements start in one region, and the array's tokens found there: 'O' for
 /// the opening bracket, 'E' for an element, 'C' for a comma, 'X' for the closing bracket.
 struct RegionResult
@@ -594,17 +592,15 @@ struct RegionResult
     bool plain = true; ///< false: something unusual for the sequential reader to judge
 };
 
-/// Decodes the elements that start in [begin, end) of the file, where the depth is `depth`.
+/// Decodes the elements that start in [from, to) of `window`, where the depth is `depth`; reads on
+/// `extension` bytes at a time for an element that ends beyond.
 Result<RegionResult>
-readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray &storage)
+readRegion(Window &window, qsizetype from, qsizetype to, qint64 depth, qint64 extension)
 {
-    constexpr qint64 extension = qint64{256} * 1024;
     RegionResult result;
-    Window window(file, begin, storage);
-    PELLWICK_TRY(window.extend(end - begin + extension));
-    const qsizetype regionSize = end - begin;
+    const qsizetype regionSize = to - from;
     ScanState state{depth, false, false};
-    qsizetype position = 0;
+    qsizetype position = from;
     // Runs the scan until the depth is back at 1, reading on as needed; false at the end of file.
     const auto closeElement = [&]() -> Result<bool> {
         for (;;) {
@@ -623,7 +619,7 @@ readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray 
             return result;
         }
     }
-    while (position < regionSize) {
+    while (position < to) {
         const char c = window.data()[position];
         if (isSpace(c)) {
             ++position;
@@ -655,6 +651,11 @@ readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray 
                 result.plain = false;
                 return result;
             }
+            if (result.items.isEmpty()) {
+                // Records are alike in size: room for about as many as the first suggests.
+                result.items.reserve(regionSize / std::max<qsizetype>(position - start, 256) * 5 / 4
+                                     + 16);
+            }
             result.items.append(std::move(*item));
             result.tokens.append('E');
         } else {
@@ -664,6 +665,56 @@ readRegion(FileHandle &file, qint64 begin, qint64 end, qint64 depth, QByteArray 
     }
     return result;
 }
+
+/// The scans of the segments, each published by the thread reading it, from which every thread
+/// learns the depth where its own region starts.
+class ScanBoard
+{
+public:
+    explicit ScanBoard(size_t count)
+        : m_scans(count)
+        , m_published(count, false)
+    {}
+
+    /// The scan of segment `k` from its region's start to the next one's; nothing when the
+    /// segment is not plain or could not be read, which ends the reading.
+    void publish(size_t k, std::optional<ScanState> scan)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_scans[k] = scan;
+            m_published[k] = true;
+            m_abandoned = m_abandoned || !scan || scan->inString;
+        }
+        m_changed.notify_all();
+    }
+
+    /// The depth where the region of segment `k` starts, once every earlier segment is published;
+    /// nothing when the reading ended.
+    std::optional<qint64> depthAt(size_t k)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] {
+            return m_abandoned
+                   || std::all_of(m_published.begin(),
+                                  m_published.begin() + static_cast<std::ptrdiff_t>(k),
+                                  [](bool published) { return published; });
+        });
+        if (m_abandoned)
+            return std::nullopt;
+        qint64 depth = 0;
+        for (size_t j = 0; j < k; ++j)
+            depth += m_scans[j]->depth;
+        return depth;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::optional<ScanState>> m_scans;
+    std::vector<bool> m_published;
+    bool m_abandoned = false;
+};
 
 /// True when `tokens` are those of one array of elements: "[", then nothing or elements
 /// separated by commas, then "]".
@@ -731,27 +782,65 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
         }
     });
 
-    // First pass: each segment's anchor and the depth change from there to its end.
-    std::vector<SegmentScan> scans(static_cast<size_t>(segments));
-    forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &bytes) {
+    // Each segment is read once: the region from its first line break (valid JSON has line
+    // breaks only outside strings; the file's start for the first) to the next segment's is
+    // scanned for its depth change, published, and decoded once the depth at its start is known.
+    ScanBoard board(static_cast<size_t>(segments));
+    std::vector<RegionResult> regions(static_cast<size_t>(segments));
+    forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &storage) {
+        const auto index = static_cast<size_t>(k);
         const qint64 begin = k * segmentBytes;
-        const qint64 length = std::min(size, begin + segmentBytes) - begin;
-        bytes.resize(length);
-        Result<qint64> n = readFully(file, bytes.data(), length, begin);
-        if (!n)
-            return fail(std::move(n).error());
-        SegmentScan &scan = scans[static_cast<size_t>(k)];
-        qsizetype from = 0;
-        if (k > 0) {
-            const auto *lineBreak = static_cast<const char *>(
-                std::memchr(bytes.data(), '\n', static_cast<size_t>(*n)));
-            if (!lineBreak)
-                return; // no anchor: not plain
-            from = lineBreak - bytes.data() + 1;
-            scan.prefix = QByteArray(bytes.data(), from);
+        const qsizetype length = std::min(size, begin + segmentBytes) - begin;
+        // What is read beyond the segment at a time, for the element that ends there.
+        const qint64 extension = std::clamp<qint64>(segmentBytes, 4096, qint64{256} * 1024);
+        Window window(file, begin, storage);
+        const auto stop = [&](std::optional<Error> error) {
+            if (error)
+                fail(std::move(*error));
+            regions[index].plain = false;
+            board.publish(index, std::nullopt);
+        };
+        if (Result<bool> read = window.extend(length + extension); !read)
+            return stop(std::move(read).error());
+        const auto lineBreakFrom = [&](qsizetype from) -> qsizetype {
+            const qsizetype limit = std::min<qsizetype>(window.size(), from + length);
+            const void *found
+                = std::memchr(window.data() + from,
+                              '\n',
+                              static_cast<size_t>(std::max<qsizetype>(limit - from, 0)));
+            return found ? static_cast<const char *>(found) - window.data() : -1;
+        };
+        const qsizetype anchor = k == 0 ? 0 : lineBreakFrom(0) + 1;
+        if (anchor == 0 && k > 0)
+            return stop(std::nullopt);
+        qsizetype regionEnd = window.size();
+        if (k + 1 < segments) {
+            for (;;) {
+                if (const qsizetype lineBreak = lineBreakFrom(length); lineBreak >= 0) {
+                    regionEnd = lineBreak + 1;
+                    break;
+                }
+                if (window.size() >= length + length)
+                    return stop(std::nullopt);
+                Result<bool> more = window.extend(extension);
+                if (!more)
+                    return stop(std::move(more).error());
+                if (!*more)
+                    return stop(std::nullopt);
+            }
         }
-        scan.anchor = begin + from;
-        scanJson(scan.end, bytes.data(), from, *n, std::numeric_limits<qint64>::min());
+        ScanState scan;
+        scanJson(scan, window.data(), anchor, regionEnd, std::numeric_limits<qint64>::min());
+        board.publish(index, scan);
+        const std::optional<qint64> depth = board.depthAt(index);
+        if (!depth) {
+            regions[index].plain = false;
+            return;
+        }
+        Result<RegionResult> region = readRegion(window, anchor, regionEnd, *depth, extension);
+        if (!region)
+            return stop(std::move(region).error());
+        regions[index] = std::move(*region);
     });
     const auto finish = [&]() -> Result<void> {
         hashing.wait();
@@ -759,61 +848,36 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
             return tl::unexpected<Error>(std::move(*firstError));
         return {};
     };
-
-    // The depth at every anchor, joining each segment's scan to the next one's prefix.
-    std::vector<qint64> depths(static_cast<size_t>(segments));
-    bool plain = true;
-    ScanState state;
-    for (size_t k = 0; k < scans.size() && plain; ++k) {
-        if (scans[k].anchor < 0) {
-            plain = false;
-            break;
-        }
-        depths[k] = state.depth;
-        state = ScanState{
-            state.depth + scans[k].end.depth, scans[k].end.inString, scans[k].end.escaped};
-        if (k + 1 < scans.size() && scans[k + 1].anchor >= 0) {
-            const QByteArray &prefix = scans[k + 1].prefix;
-            scanJson(
-                state, prefix.constData(), 0, prefix.size(), std::numeric_limits<qint64>::min());
-            plain = !state.inString;
-        }
-    }
-    if (!plain || firstError) {
+    // Not a plain array of records: the sequential reader judges, unless reading failed.
+    const auto notPlain = [&]() -> Result<std::optional<Loaded>> {
         PELLWICK_TRY(finish());
         return std::optional<Loaded>();
-    }
-
-    // Second pass: the elements starting in each region, decoded.
-    std::vector<RegionResult> regions(static_cast<size_t>(segments));
-    forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &storage) {
-        const auto index = static_cast<size_t>(k);
-        const qint64 end = index + 1 < scans.size() ? scans[index + 1].anchor : size;
-        Result<RegionResult> region
-            = readRegion(file, scans[index].anchor, end, depths[index], storage);
-        if (!region)
-            return fail(std::move(region).error());
-        regions[index] = std::move(*region);
-    });
-    PELLWICK_TRY(finish());
+    };
+    if (firstError)
+        return notPlain();
 
     QByteArray tokens;
     for (const RegionResult &region : regions) {
         if (!region.plain)
-            return std::optional<Loaded>();
+            return notPlain();
         tokens.append(region.tokens);
     }
+    if (!isArray(tokens))
+        return notPlain();
+    // The records are put in place while the hashing finishes.
+    std::vector<QList<LocalLibraryItem>> batches;
+    batches.reserve(regions.size());
+    for (RegionResult &region : regions)
+        batches.push_back(std::move(region.items));
+    regions = {};
+    LocalLibraryCacheRecords records(std::move(batches));
+    PELLWICK_TRY(finish());
     // A file changed while it was read is read again the slow way.
     const Result<FileAttributes> after = file.attributes();
-    if (!isArray(tokens) || hashedLength != size || !after || after->size != size
+    if (hashedLength != size || !after || after->size != size
         || after->modificationDate != attributes.modificationDate)
         return std::optional<Loaded>();
-    Loaded loaded;
-    loaded.batches.reserve(regions.size());
-    for (RegionResult &region : regions)
-        loaded.batches.push_back(std::move(region.items));
-    loaded.name = {size, hash.result()};
-    return std::optional<Loaded>(std::move(loaded));
+    return std::optional<Loaded>(Loaded{std::move(records), {size, hash.result()}});
 }
 
 } // namespace

@@ -16,8 +16,8 @@ namespace Pellwick::LibraryFile {
 
 struct Loaded
 {
-    /// The records in file order, in consecutive batches.
-    std::vector<QList<LocalLibraryItem>> batches;
+    /// The records in file order.
+    LocalLibraryCacheRecords records;
     LibraryJournal::SnapshotName name;
 };
 

@@ -108,10 +108,35 @@ int hexDigit(char c)
     return -1;
 }
 
-bool allowedInPath(char c)
+/// The bytes a file URL's path may hold as they are.
+constexpr std::array<bool, 256> pathBytes = [] {
+    std::array<bool, 256> table{};
+    for (char c = 'a'; c <= 'z'; ++c)
+        table[static_cast<unsigned char>(c)] = true;
+    for (char c = 'A'; c <= 'Z'; ++c)
+        table[static_cast<unsigned char>(c)] = true;
+    for (char c = '0'; c <= '9'; ++c)
+        table[static_cast<unsigned char>(c)] = true;
+    for (const char c : std::string_view("-._~!$&'()*+,;=:@/"))
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+
+/// True for "/" and for an absolute path without an empty, "." or ".." component.
+bool isCleanAbsolutePath(std::string_view path)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-           || std::strchr("-._~!$&'()*+,;=:@/", c) != nullptr;
+    if (path == "/")
+        return true;
+    for (size_t start = 1;;) {
+        const size_t slash = path.find('/', start);
+        const std::string_view component
+            = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+        if (component.empty() || component == "." || component == "..")
+            return false;
+        if (slash == std::string_view::npos)
+            return true;
+        start = slash + 1;
+    }
 }
 
 /// A "file:///" URL whose decoded path is absolute, clean and valid UTF-8 without NUL.
@@ -120,35 +145,41 @@ bool fileURL(const std::optional<element> &value, QString &out)
     std::string_view view;
     if (!value || value->get_string().get(view) != simdjson::SUCCESS)
         return false;
-    constexpr std::string_view prefix = "file:///";
-    if (view.substr(0, prefix.size()) != prefix)
+    if (!view.starts_with("file:///"))
         return false;
-    QByteArray path;
-    path.reserve(static_cast<qsizetype>(view.size()));
-    for (size_t i = prefix.size() - 1; i < view.size(); ++i) {
-        char c = view[i];
-        if (c == '%') {
-            if (i + 2 >= view.size())
+    const std::string_view encoded = view.substr(std::string_view("file://").size());
+    if (encoded.find('%') == std::string_view::npos) {
+        // Nothing escaped: the path is the URL's ASCII as it stands.
+        for (const char c : encoded) {
+            if (!pathBytes[static_cast<unsigned char>(c)])
                 return false;
-            const int high = hexDigit(view[i + 1]);
-            const int low = hexDigit(view[i + 2]);
+        }
+        if (!isCleanAbsolutePath(encoded))
+            return false;
+        out = QString::fromLatin1(encoded.data(), static_cast<qsizetype>(encoded.size()));
+        return true;
+    }
+    std::string path;
+    path.reserve(encoded.size());
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        char c = encoded[i];
+        if (c == '%') {
+            if (i + 2 >= encoded.size())
+                return false;
+            const int high = hexDigit(encoded[i + 1]);
+            const int low = hexDigit(encoded[i + 2]);
             if (high < 0 || low < 0 || (high == 0 && low == 0))
                 return false;
             c = static_cast<char>(high * 16 + low);
             i += 2;
-        } else if (!allowedInPath(c)) {
+        } else if (!pathBytes[static_cast<unsigned char>(c)]) {
             return false;
         }
-        // Only clean paths: no empty, "." or ".." component and no trailing "/".
-        if (c == '/' && !path.isEmpty()
-            && (path.endsWith('/') || path.endsWith("/.") || path.endsWith("/.."))) {
-            return false;
-        }
-        path.append(c);
+        path.push_back(c);
     }
-    if (path.size() > 1 && (path.endsWith('/') || path.endsWith("/.") || path.endsWith("/..")))
+    if (!isCleanAbsolutePath(path))
         return false;
-    out = QString::fromUtf8(path);
+    out = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
     return !out.contains(QChar::ReplacementCharacter);
 }
 
@@ -369,20 +400,37 @@ const std::array<std::string_view, KeyCount> keys = {"id",
                                                      "metadata",
                                                      "preview"};
 
-/// Lets the many records naming one card, camera or reason share one text.
-void intern(QString &text)
+/// Lets the many records naming one card, camera or reason share one text. Neighbouring records
+/// mostly name the same one, so each kind of text first meets the one it shared last.
+enum class Interned {
+    SourceName,
+    AttentionReason,
+    CameraModel,
+    SourceRoot,
+    VolumeID,
+    Count
+};
+
+void intern(QString &text, Interned kind)
 {
     thread_local QSet<QString> pool;
+    thread_local std::array<QString, static_cast<size_t>(Interned::Count)> recent;
+    QString &last = recent[static_cast<size_t>(kind)];
+    if (text == last) {
+        text = last;
+        return;
+    }
     if (const auto found = pool.constFind(text); found != pool.constEnd())
         text = *found;
     else if (pool.size() < 4096)
         pool.insert(text);
+    last = text;
 }
 
-void intern(std::optional<QString> &text)
+void intern(std::optional<QString> &text, Interned kind)
 {
     if (text)
-        intern(*text);
+        intern(*text, kind);
 }
 
 } // namespace
@@ -451,15 +499,15 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
     }
 
     shareEqualTexts(item);
-    intern(item.ingestSourceName);
-    intern(item.restoreAttentionReason);
+    intern(item.ingestSourceName, Interned::SourceName);
+    intern(item.restoreAttentionReason, Interned::AttentionReason);
     if (auto *model = std::get_if<CameraModelMetadata::Known>(&item.metadata.cameraModel.value))
-        intern(model->model);
+        intern(model->model, Interned::CameraModel);
     if (item.sourceMediaEvidence) {
-        intern(item.sourceMediaEvidence->sourceRootURL);
+        intern(item.sourceMediaEvidence->sourceRootURL, Interned::SourceRoot);
         if (auto *volume = std::get_if<ImportSourceIdentity::Volume>(
                 &item.sourceMediaEvidence->sourceIdentity.value))
-            intern(volume->uuid);
+            intern(volume->uuid, Interned::VolumeID);
     }
     return item;
 }

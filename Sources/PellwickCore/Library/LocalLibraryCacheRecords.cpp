@@ -3,7 +3,10 @@
 #include "LibrarySearchIndex_p.h"
 #include "LocalLibrarySearchResult.h"
 
+#include <PellwickCore/Support/Executor.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -35,10 +38,9 @@ bool sameSearchValues(const LocalLibraryItem &a, const LocalLibraryItem &b)
 } // namespace
 
 LocalLibraryCacheRecords::IdKey::IdKey(const QUuid &id)
+    : high((quint64{id.data1} << 32) | (quint64{id.data2} << 16) | id.data3)
 {
-    const QByteArray bytes = id.toRfc4122();
-    std::memcpy(&high, bytes.constData(), 8);
-    std::memcpy(&low, bytes.constData() + 8, 8);
+    std::memcpy(&low, id.data4, sizeof low);
 }
 
 size_t qHash(const LocalLibraryCacheRecords::IdKey &key, size_t seed) noexcept
@@ -86,19 +88,54 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&ite
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibraryItem>> &&batches)
 {
-    std::shared_ptr<Chunk> chunk;
-    for (QList<LocalLibraryItem> &batch : batches) {
-        for (LocalLibraryItem &item : batch) {
-            if (!chunk || static_cast<qsizetype>(chunk->size()) == chunkSize) {
-                chunk = std::make_shared<Chunk>();
-                chunk->reserve(chunkSize);
-                m_chunks.push_back(chunk);
-            }
-            chunk->push_back(std::move(item));
-            ++m_size;
-        }
-        batch = {};
+    // Where each batch starts, and how many of its records are still to be moved.
+    const size_t batchCount = batches.size();
+    std::vector<qsizetype> starts(batchCount);
+    std::vector<qsizetype> sizes(batchCount);
+    std::vector<LocalLibraryItem *> records(batchCount);
+    std::unique_ptr<std::atomic<qsizetype>[]> remaining(new std::atomic<qsizetype>[batchCount]);
+    for (size_t b = 0; b < batchCount; ++b) {
+        starts[b] = m_size;
+        sizes[b] = batches[b].size();
+        records[b] = batches[b].data();
+        remaining[b] = sizes[b];
+        m_size += sizes[b];
     }
+    const qsizetype chunkCount = (m_size + chunkSize - 1) / chunkSize;
+    m_chunks.resize(static_cast<size_t>(chunkCount));
+    // The moves touch the whole library's memory, so several threads share them; each batch is
+    // released once its last record has moved, which keeps the peak near one copy of the library.
+    constexpr qsizetype chunksPerTask = 16;
+    const std::shared_ptr<const Executor> executor = Executor::shared();
+    executor->forEach((chunkCount + chunksPerTask - 1) / chunksPerTask,
+                      std::min<qsizetype>(8, executor->maxConcurrentTasks()),
+                      [&](qsizetype task) {
+                          const qsizetype firstChunk = task * chunksPerTask;
+                          const qsizetype endChunk
+                              = std::min(chunkCount, firstChunk + chunksPerTask);
+                          auto b = static_cast<size_t>(
+                              std::upper_bound(starts.begin(), starts.end(), firstChunk * chunkSize)
+                              - starts.begin() - 1);
+                          for (qsizetype c = firstChunk; c < endChunk; ++c) {
+                              const qsizetype end = std::min(m_size, (c + 1) * chunkSize);
+                              auto chunk = std::make_shared<Chunk>();
+                              chunk->reserve(static_cast<size_t>(end - c * chunkSize));
+                              for (qsizetype p = c * chunkSize; p < end;) {
+                                  while (p >= starts[b] + sizes[b])
+                                      ++b;
+                                  const qsizetype taken = std::min(end, starts[b] + sizes[b]) - p;
+                                  LocalLibraryItem *from = records[b] + (p - starts[b]);
+                                  chunk->insert(chunk->end(),
+                                                std::make_move_iterator(from),
+                                                std::make_move_iterator(from + taken));
+                                  p += taken;
+                                  if (remaining[b].fetch_sub(taken) == taken)
+                                      batches[b] = {};
+                              }
+                              m_chunks[static_cast<size_t>(c)] = std::move(chunk);
+                          }
+                      });
+    batches.clear();
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }

@@ -69,7 +69,7 @@ public:
     /// Equal when both hold equal records in the same order.
     bool operator==(const LocalLibraryCacheRecords &other) const;
 
-    static constexpr qsizetype chunkSize = 256;
+    static constexpr qsizetype chunkSize = 64;
 
 private:
     using Chunk = std::vector<LocalLibraryItem>;

@@ -355,7 +355,7 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     PELLWICK_TRY_ASSIGN(FileAttributes snapshotAttributes,
                         m_fileManager->attributesOfItem(snapshot));
     PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded, LibraryFile::read(*m_fileManager, snapshot));
-    LocalLibraryCacheRecords records(std::move(loaded.batches));
+    LocalLibraryCacheRecords records = std::move(loaded.records);
     // Through a symbolic link the stamps would be the link's, blind to edits of its target: the
     // first change then writes a file of the store's own in its place.
     disk.snapshotIsOurs = snapshotAttributes.type == FileAttributes::Type::Regular;
