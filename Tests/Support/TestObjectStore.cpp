@@ -455,14 +455,16 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
             return;
         }
         response.status = 206;
-        response.set_header("Content-Range",
-                            QStringLiteral("bytes %1-%2/%3")
-                                .arg(range->first)
-                                .arg(range->second)
-                                .arg(size)
-                                .toStdString());
         first = range->first;
         last = range->second;
+        if (fault == GetFault::OtherRange && last + 1 < size) {
+            ++first;
+            ++last;
+        }
+        if (fault != GetFault::NoContentRange)
+            response.set_header(
+                "Content-Range",
+                QStringLiteral("bytes %1-%2/%3").arg(first).arg(last).arg(size).toStdString());
     }
     const qint64 length = last - first + 1;
 
@@ -479,7 +481,8 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
             ::close(*fd);
             delete fd;
         });
-        if (fault == GetFault::None || fault == GetFault::IgnoreRange) {
+        if (fault == GetFault::None || fault == GetFault::IgnoreRange
+            || fault == GetFault::OtherRange || fault == GetFault::NoContentRange) {
             response.set_content_provider(
                 static_cast<size_t>(length),
                 "application/octet-stream",
@@ -502,6 +505,8 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     case GetFault::None:
     case GetFault::IgnoreRange:
     case GetFault::Expired:
+    case GetFault::OtherRange:
+    case GetFault::NoContentRange:
         response.set_content(body.toStdString(), "application/octet-stream");
         break;
     case GetFault::WrongBytes:

@@ -62,11 +62,13 @@ public:
     /// How the store misanswers GETs.
     enum class GetFault {
         None,
-        IgnoreRange, ///< 200 with the whole object, as a server that does not serve ranges
-        ShortBody,   ///< the right headers, then half the bytes and a closed connection
-        WrongBytes,  ///< the right headers and length, every byte inverted
-        Stall,       ///< the right headers and half the bytes, then silence until released
-        Expired,     ///< 403 as for an expired URL, whatever its expiry says
+        IgnoreRange,    ///< 200 with the whole object, as a server that does not serve ranges
+        ShortBody,      ///< the right headers, then half the bytes and a closed connection
+        WrongBytes,     ///< the right headers and length, every byte inverted
+        Stall,          ///< the right headers and half the bytes, then silence until released
+        Expired,        ///< 403 as for an expired URL, whatever its expiry says
+        OtherRange,     ///< 206 with the bytes from one further on, announced as such
+        NoContentRange, ///< 206 with the right bytes but no "Content-Range"
     };
 
     explicit TestObjectStore(BodyStorage storage = BodyStorage::Keep);

@@ -8,6 +8,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <limits>
 
 namespace Pellwick {
 
@@ -29,10 +30,16 @@ const StorageFullState *storageFullState(const Error &error)
 }
 
 /// The byte range of part `partNumber` of a file of `byteCount` bytes cut at `partSize`.
+/// A part whose offset no 64-bit number holds (a hostile part size or number) starts past any
+/// file and is empty.
 ByteRange partRange(qint64 partNumber, qint64 partSize, qint64 byteCount)
 {
-    const qint64 start = (partNumber - 1) * partSize;
-    return {start, std::min(start + partSize, byteCount)};
+    qint64 start = 0;
+    if (partNumber < 1 || partSize < 0 || __builtin_mul_overflow(partNumber - 1, partSize, &start))
+        return {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
+    if (start >= byteCount)
+        return {start, byteCount};
+    return {start, start + std::min(partSize, byteCount - start)};
 }
 
 } // namespace

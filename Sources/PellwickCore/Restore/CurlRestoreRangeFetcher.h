@@ -9,6 +9,9 @@ namespace Pellwick {
 /// Ranged GETs over the program's curl transfer layer. Each call sends one GET of the URL exactly
 /// as given with one added header, "Range: bytes=<start>-<endInclusive>". Only http and https are
 /// fetched, also on redirects; any other URL fails with `UnexpectedRangeResponse` without any I/O.
+/// A reply that does not answer the range asked also fails with `UnexpectedRangeResponse`: a 206
+/// whose "Content-Range" starts elsewhere or reaches past the range, or any other 2xx (a whole
+/// object) for a range that does not start at 0 or that its "Content-Length" exceeds.
 /// The time limit is an idle limit (connecting, or no byte moving). Successive calls from one
 /// thread reuse its kept-alive connection. Thread-safe; holds no state.
 class CurlRestoreRangeFetcher final : public RestoreRangeFetching

@@ -1,9 +1,12 @@
 #include "ImporterScene.h"
 
+#include <PellwickCore/Backend/PresignedURLUploadError.h>
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 
 #include <QTest>
+
+#include <limits>
 
 #include <Support/TestErrors.h>
 
@@ -37,6 +40,8 @@ private Q_SLOTS:
     void rawParts_data();
     void rawParts();
     void completedStateSendsNothing();
+    void partsPastTheFileAreRefused_data();
+    void partsPastTheFileAreRefused();
     void sidecarPhase_data();
     void sidecarPhase();
     void authorizationFailures_data();
@@ -120,6 +125,37 @@ void UploadPhasesTests::rawParts()
                  scene.rawBytes.mid(bounds.at(0).toLongLong(),
                                     bounds.at(1).toLongLong() - bounds.at(0).toLongLong()));
     }
+}
+
+void UploadPhasesTests::partsPastTheFileAreRefused_data()
+{
+    QTest::addColumn<qint64>("partSize");
+    QTest::addColumn<QList<qint64>>("parts");
+
+    constexpr qint64 huge = qint64{1} << 62;
+    QTest::newRow("part after the end") << qint64(1000) << QList<qint64>{1, 2, 3, 4};
+    QTest::newRow("offset past 64 bits") << huge << QList<qint64>{1, 3};
+    QTest::newRow("largest part size") << std::numeric_limits<qint64>::max() << QList<qint64>{1, 2};
+    QTest::newRow("largest part number")
+        << huge << QList<qint64>{1, UploadedMultipartPart::maximumPartNumber};
+}
+
+void UploadPhasesTests::partsPastTheFileAreRefused()
+{
+    QFETCH(qint64, partSize);
+    QFETCH(QList<qint64>, parts);
+    ImporterScene scene(2500, 0);
+    const StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(partSize, parts));
+
+    const Result<std::optional<StagedImportRecord>> completed
+        = scene.importer().completeRawUploadIfNeeded(record, scene.staged.url, u"token"_s, nullptr);
+    QVERIFY(!completed);
+    QCOMPARE(completed.error(),
+             Error(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}}));
+    // Nothing is sent, and nothing is recorded as sent.
+    QCOMPARE(scene.log->events(), QStringList());
+    QCOMPARE(VerifiedBackupImporter::uploadedByteCount(*record.multipartUpload, 2500), 0);
 }
 
 void UploadPhasesTests::completedStateSendsNothing()

@@ -129,10 +129,15 @@ void CurlRestoreRangeFetcherTests::replies_data()
         << GetFault::None << size - 10 << size + 100 << true << object.right(10);
     QTest::newRow("200 whole object fitting the range")
         << GetFault::IgnoreRange << qint64(0) << size - 1 << true << object;
-    QTest::newRow("200 whole object cut at one byte more")
-        << GetFault::IgnoreRange << qint64(0) << qint64(99) << true << object.left(101);
+    QTest::newRow("200 whole object longer than the range")
+        << GetFault::IgnoreRange << qint64(0) << qint64(99) << false << QByteArray();
+    // Bytes from another offset than asked are refused, whatever their length.
     QTest::newRow("200 whole object for a later range")
-        << GetFault::IgnoreRange << qint64(500) << qint64(599) << true << object.left(101);
+        << GetFault::IgnoreRange << qint64(500) << qint64(599) << false << QByteArray();
+    QTest::newRow("206 from one byte further on")
+        << GetFault::OtherRange << qint64(500) << qint64(599) << false << QByteArray();
+    QTest::newRow("206 without Content-Range")
+        << GetFault::NoContentRange << qint64(500) << qint64(599) << false << QByteArray();
     QTest::newRow("wrong bytes returned unchecked")
         << GetFault::WrongBytes << qint64(0) << qint64(3) << true << inverted(object.left(4));
     QTest::newRow("403 expired") << GetFault::Expired << qint64(0) << qint64(99) << false
