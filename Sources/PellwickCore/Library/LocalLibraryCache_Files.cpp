@@ -292,7 +292,8 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
 
     // A new file with the very bytes of the current one would let the old journal apply to it
     // again: then the fresh journal itself is the commit.
-    const bool sameBytes = filesAreOurs() && *name == disk.snapshotName;
+    const bool ours = filesAreOurs();
+    const bool sameBytes = ours && *name == disk.snapshotName;
     if (sameBytes) {
         (void) m_fileManager->removeItem(snapshotTemporary);
         Result<void> committed = replaceCommitting(journalTemporary, journal);
@@ -301,6 +302,18 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
             return committed;
         }
     } else {
+        // A journal that is not the store's own names an older file and holds nothing the
+        // library needs; were the new file to have that older file's very bytes, its entries
+        // would apply again should the fresh journal not take its place.
+        if (ours && !disk.journalIsOurs && m_fileManager->fileExists(journal)) {
+            Result<void> retired = m_fileManager->removeItem(journal);
+            if (retired)
+                retired = m_fileManager->synchronizeDirectory(m_rootURL);
+            if (!retired) {
+                cleanUp();
+                return retired;
+            }
+        }
         Result<void> committed = replaceCommitting(snapshotTemporary, snapshot);
         if (!committed) {
             cleanUp();

@@ -77,8 +77,7 @@ public:
 private:
     struct ProgressContext;
     class RangeDownload;
-    class PartsPrefixHash;
-    struct HashedPrefix;
+    class EarlyAssembly;
 
     [[nodiscard]] Result<RestoreTransferManifest>
     executeArtifact(const RestoreTransferFile &file,
@@ -93,20 +92,19 @@ private:
                                                      const RestoreTransferFile &file,
                                                      const ProgressContext &progress,
                                                      const std::stop_token &stop,
-                                                     PartsPrefixHash *prefix) const;
+                                                     EarlyAssembly *early) const;
     [[nodiscard]] Result<void> finalize(RestoreTransferManifest &manifest,
                                         const RestoreTransferFile &file,
                                         const ProgressContext &progress,
                                         const std::stop_token &stop,
-                                        PartsPrefixHash *prefix) const;
+                                        EarlyAssembly *early) const;
     [[nodiscard]] Result<QString>
     assembleTemporaryFile(const RestoreTransferManifest &manifest) const;
-    /// Checks size, then content hash; with `prefix`, the hash of the file's first bytes is
-    /// taken from it and only the rest of the file is read.
+    /// Checks size, then content hash; with `early`, whose file is at `path`, the hash is the
+    /// one it took while the file was written, when it has one.
     [[nodiscard]] Result<void> verify(const QString &path,
                                       const RestoreTransferManifest &manifest,
-                                      HashedPrefix *prefix = nullptr) const;
-    [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
+                                      EarlyAssembly *early = nullptr) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

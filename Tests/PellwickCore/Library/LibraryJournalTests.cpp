@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void damagedEntryFollowedByOthersFailsTheLoad();
     void journalIsFoldedPastItsBound();
     void rewritingTheSameBytesRetiresTheJournal();
+    void staleJournalNeverAppliesToAnEqualFile();
     void readersAgree_data();
     void readersAgree();
 
@@ -197,6 +199,26 @@ void LibraryJournalTests::rewritingTheSameBytesRetiresTheJournal()
     PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
     QCOMPARE(store().readItems().value(), items);
     QCOMPARE(readFile(journalPath()).size(), LibraryJournal::headerSize);
+}
+
+void LibraryJournalTests::staleJournalNeverAppliesToAnEqualFile()
+{
+    // The fresh journal of each fold cannot take the old one's place, so the old one, naming the
+    // first file, stays; the third fold writes the first file's bytes again.
+    const QList<LocalLibraryItem> first = library(2);
+    auto faults = std::make_shared<FaultInjectingFileManager>();
+    const LocalLibraryCache cache(m_root, faults);
+    PELLWICK_VERIFY_SUCCESS(cache.writeItems(first));
+    PELLWICK_VERIFY_SUCCESS(
+        cache.updateImportStatus(first[0].id, LibraryItemImportStatus::Verifying));
+    QVERIFY(readFile(journalPath()).size() > LibraryJournal::headerSize);
+    faults->failOperation(
+        FileOperation::ReplaceItem, EIO, QStringLiteral("/library-items.journal"));
+    for (const QList<LocalLibraryItem> &items : {library(3), first}) {
+        (void) cache.writeItems(items);
+        QCOMPARE(store().readItems().value(), cache.readItems().value());
+    }
+    QCOMPARE(cache.readItems().value(), first);
 }
 
 void LibraryJournalTests::readersAgree_data()
