@@ -106,90 +106,59 @@ QString temporaryAssemblyPath(const QString &destination)
            + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-/// The name of the file that `EarlyAssembly` fills in an artifact's parts folder; hidden, so it
-/// is never taken for a part.
-const QString earlyAssemblyName = QStringLiteral("/.assembled.tmp");
-
 constexpr qint64 hashBlockSize = qint64{1024} * 1024;
-/// Blocks read back ahead of the hasher.
-constexpr int readBackBlockCount = 4;
+
+/// Hashes `file` from its current position to its end into `digest`, counting into `hashed`,
+/// until `stopped` answers true (checked before each block).
+Result<void> hashRemainder(FileHandle &file,
+                           Sha256 &digest,
+                           qint64 &hashed,
+                           const std::function<bool()> &stopped = {})
+{
+    std::vector<char> buffer(hashBlockSize);
+    while (!stopped || !stopped()) {
+        PELLWICK_TRY_ASSIGN(qint64 got, file.read(buffer.data(), hashBlockSize));
+        if (got == 0)
+            return {};
+        digest.addData(buffer.data(), got);
+        hashed += got;
+    }
+    return {};
+}
 
 } // namespace
 
-/// With the production hasher, and when the parts folder and the destination's folder are on one
-/// file system: assembles the recorded parts, in the order of their offsets, into a hidden file
-/// of the parts folder while later ranges still download, and hashes that file's bytes, read back
-/// from it, as they are written. Finalization then only waits for the last parts, moves the
-/// flushed file beside the destination and takes its hash, so the hash that decides covers
-/// exactly the bytes of the file that is installed.
-///
-/// The file is removed unless it was moved, so a pause or a failure leaves the parts folder as it
-/// was. One that a crash leaves behind is replaced by the next run and removed with the parts
-/// folder when the artifact completes or is discarded.
-class RestoreTransferExecutor::EarlyAssembly
+/// The digest of an artifact's first `byteCount` bytes.
+struct RestoreTransferExecutor::HashedPrefix
+{
+    Sha256 digest;
+    qint64 byteCount = 0;
+};
+
+/// With the production hasher only: hashes an artifact's recorded part files, read back from
+/// storage in the order of their offsets, on a thread of its own while later ranges download and
+/// while the parts are assembled. Verification then hashes only what follows that prefix, read
+/// from the assembled file, so the hash that decides still covers every byte as written. Any
+/// failure here only makes verification hash the whole assembled file.
+class RestoreTransferExecutor::PartsPrefixHash
 {
 public:
-    /// An early assembly when the executor may use one, else nothing.
-    static std::unique_ptr<EarlyAssembly> make(const RestoreTransferExecutor &executor,
-                                               const RestoreTransferManifest &manifest)
+    PartsPrefixHash(const RestoreTransferExecutor &executor,
+                    const RestoreTransferManifest &manifest)
+        : m_executor(executor)
+        , m_id(manifest.id)
+        , m_byteCount(manifest.expectedByteCount)
+        , m_chunkSize(std::max<qint64>(executor.m_configuration.chunkSizeBytes, 1))
     {
-        // Only the production hasher's result can be had in pieces; any other is asked as it is.
-        if (!dynamic_cast<const SHA256ContentHasher *>(executor.m_contentHasher.get()))
-            return nullptr;
-        const FileManager &files = *executor.m_fileManager;
-        const QString partsPath = executor.m_layout.partsPath(manifest.id);
-        const Result<FileAttributes> parts = files.attributesOfItem(partsPath);
-        const Result<FileAttributes> destination
-            = files.attributesOfItem(parentPath(manifest.destinationPath));
-        if (!parts || !destination || parts->device != destination->device)
-            return nullptr;
-        const QString path = partsPath + earlyAssemblyName;
-        if (!files.createFile(path))
-            return nullptr;
-        Result<std::unique_ptr<FileHandle>> output = files.openForWriting(path);
-        Result<std::unique_ptr<FileHandle>> input = files.openForReading(path);
-        if (!output || !input) {
-            (void) files.removeItem(path);
-            return nullptr;
-        }
-        return std::unique_ptr<EarlyAssembly>(
-            new EarlyAssembly(executor, manifest, path, std::move(*output), std::move(*input)));
+        for (const RestoreByteRange &range : manifest.completedRanges)
+            m_recorded.emplace(range.start, range.endInclusive);
+        m_task = Executor::shared()->tryStart([this] { work(); });
     }
 
-    EarlyAssembly(const EarlyAssembly &) = delete;
-    EarlyAssembly &operator=(const EarlyAssembly &) = delete;
+    PartsPrefixHash(const PartsPrefixHash &) = delete;
+    PartsPrefixHash &operator=(const PartsPrefixHash &) = delete;
 
-    ~EarlyAssembly()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        m_stop.request_stop();
-        m_assembler.reset(); // waits for the worker
-        m_reader.reset();
-        m_hasher.reset();
-        m_output->close();
-        m_input->close();
-        if (!m_moved)
-            (void) m_executor.m_fileManager->removeItem(m_path);
-    }
-
-    /// Starts the workers, if threads can be had; called once the range fetches have theirs.
-    void start()
-    {
-        if (m_started)
-            return;
-        m_started = true;
-        m_assembler = Executor::shared()->tryStart([this] { assemble(); });
-        if (m_assembler)
-            m_hasher = Executor::shared()->tryStart([this] { hash(); });
-        if (m_hasher)
-            m_reader = Executor::shared()->tryStart([this] { readBack(); });
-        if (m_hasher && !m_reader)
-            finishReading(false);
-    }
+    ~PartsPrefixHash() { stop(); }
 
     void recorded(const RestoreByteRange &range)
     {
@@ -200,222 +169,76 @@ public:
         m_changed.notify_all();
     }
 
-    /// Once every range is recorded: waits for the whole file, flushed to storage, and moves it
-    /// to `temporaryPath`. Fails as assembly fails; false when the file could not be moved there,
-    /// so it has to be assembled there as usual.
-    Result<bool> finish(const QString &temporaryPath)
+    /// Stops the hashing and returns the digest of the artifact's first bytes, if any.
+    std::optional<HashedPrefix> take()
     {
-        {
-            // Every range counts as recorded now: a part that is missing fails the assembly.
-            const std::lock_guard lock(m_mutex);
-            m_finishing = true;
-        }
-        m_changed.notify_all();
-        start();
-        if (m_assembler)
-            m_assembler.reset(); // every range is recorded, so the worker runs to the end
-        else
-            assemble();
-        if (m_assemblyFailure)
-            return tl::unexpected<Error>(*m_assemblyFailure);
-        m_output->close();
-        if (!m_executor.m_fileManager->moveItem(m_path, temporaryPath))
-            return false;
-        m_moved = true;
-        return true;
-    }
-
-    /// The content hash of the moved file, from its bytes as they were read back while it was
-    /// written; nothing when they could not all be read that way.
-    std::optional<QString> contentHash()
-    {
-        if (!m_moved || !m_hasher)
+        stop();
+        if (m_failed || m_hashed == 0)
             return std::nullopt;
-        m_hasher.reset(); // the assembly is done, so the workers run to the end
-        if (m_hashFailed)
-            return std::nullopt;
-        return QString::fromLatin1(m_digest.result().toHex());
+        return HashedPrefix{std::move(m_digest), m_hashed};
     }
 
 private:
-    EarlyAssembly(const RestoreTransferExecutor &executor,
-                  const RestoreTransferManifest &manifest,
-                  QString path,
-                  std::unique_ptr<FileHandle> output,
-                  std::unique_ptr<FileHandle> input)
-        : m_executor(executor)
-        , m_id(manifest.id)
-        , m_byteCount(manifest.expectedByteCount)
-        , m_path(std::move(path))
-        , m_output(std::move(output))
-        , m_input(std::move(input))
+    void stop()
     {
-        for (const RestoreByteRange &range : manifest.completedRanges)
-            m_recorded.emplace(range.start, range.endInclusive);
-        for (int i = 0; i < readBackBlockCount; ++i)
-            m_spareBlocks.emplace_back(hashBlockSize);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_task.reset(); // waits for the worker
     }
 
-    /// Copies each part into the file as soon as it and every part before it are recorded, then
-    /// flushes the file.
-    void assemble()
+    bool stopping()
     {
-        RestoreTransferManifest none;
-        none.expectedByteCount = m_byteCount;
-        MissingRanges ranges(none, m_executor.m_configuration.chunkSizeBytes);
-        const FileManager &files = *m_executor.m_fileManager;
-        qint64 assembled = 0;
-        auto fail = [this](Error error) {
-            {
-                const std::lock_guard lock(m_mutex);
-                m_assemblyFailure = std::move(error);
-            }
-            m_changed.notify_all();
-        };
-        while (!ranges.isEmpty()) {
-            const RestoreByteRange range = ranges.take();
+        const std::lock_guard lock(m_mutex);
+        return m_stopping;
+    }
+
+    void work()
+    {
+        while (m_hashed < m_byteCount) {
+            const qint64 start = m_hashed;
+            const qint64 end = m_byteCount - 1 - start < m_chunkSize - 1 ? m_byteCount - 1
+                                                                         : start + m_chunkSize - 1;
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
-                    return m_stopping || m_finishing
-                           || m_recorded.contains({range.start, range.endInclusive});
+                    return m_stopping || m_recorded.contains({start, end});
                 });
                 if (m_stopping)
                     return;
             }
-            const QString part = m_executor.m_layout.partPath(m_id, range);
-            Result<std::unique_ptr<FileHandle>> input = files.openForReading(part);
-            if (!input)
-                return fail(std::move(input).error());
-            qint64 copied = 0;
-            if (Result<void> result = copyFileContents(
-                    **input,
-                    *m_output,
-                    part,
-                    m_path,
-                    [&copied](qint64 total) { copied = total; },
-                    std::numeric_limits<qint64>::max(),
-                    m_stop.get_token());
-                !result)
-                return fail(std::move(result).error());
-            m_output->startWriteBack(assembled, copied);
-            assembled += copied;
-            {
-                const std::lock_guard lock(m_mutex);
-                m_assembled = assembled;
+            const RestoreByteRange range{start, end};
+            const QString path = m_executor.m_layout.partPath(m_id, range);
+            Result<std::unique_ptr<FileHandle>> part
+                = m_executor.m_fileManager->openForReading(path);
+            qint64 read = 0;
+            const bool complete
+                = part && hashRemainder(**part, m_digest, read, [this] { return stopping(); })
+                  && (read == range.byteCount() || stopping());
+            m_hashed += read;
+            if (!complete || read != range.byteCount()) {
+                // A part of another length, or one that went away: leave it to verification.
+                m_failed = !complete;
+                return;
             }
-            m_changed.notify_all();
-        }
-        if (Result<void> synchronized = m_output->synchronize(); !synchronized)
-            return fail(std::move(synchronized).error());
-        {
-            const std::lock_guard lock(m_mutex);
-            m_assemblyDone = true;
-        }
-        m_changed.notify_all();
-    }
-
-    /// Reads the file's bytes back as they are assembled, into blocks for the hasher.
-    void readBack()
-    {
-        qint64 read = 0;
-        bool complete = false;
-        for (;;) {
-            std::vector<char> buffer;
-            qint64 wanted = 0;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    return m_stopping || m_assemblyFailure
-                           || (!m_spareBlocks.empty() && (m_assemblyDone || m_assembled > read));
-                });
-                if (m_stopping || m_assemblyFailure)
-                    break;
-                if (m_assembled == read) {
-                    complete = true; // every assembled byte is read
-                    break;
-                }
-                buffer = std::move(m_spareBlocks.back());
-                m_spareBlocks.pop_back();
-                wanted = std::min<qint64>(m_assembled - read, hashBlockSize);
-            }
-            Result<qint64> got = m_input->read(buffer.data(), wanted);
-            if (!got || *got <= 0)
-                break;
-            read += *got;
-            {
-                const std::lock_guard lock(m_mutex);
-                m_readBlocks.emplace_back(std::move(buffer), *got);
-            }
-            m_changed.notify_all();
-        }
-        finishReading(complete);
-    }
-
-    void finishReading(bool complete)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_readingEnded = true;
-            m_readComplete = complete;
-        }
-        m_changed.notify_all();
-    }
-
-    /// Hashes the blocks read back, in order.
-    void hash()
-    {
-        for (;;) {
-            std::pair<std::vector<char>, qint64> block;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return !m_readBlocks.empty() || m_readingEnded; });
-                if (m_readBlocks.empty()) {
-                    m_hashFailed = !m_readComplete;
-                    return;
-                }
-                block = std::move(m_readBlocks.front());
-                m_readBlocks.pop_front();
-            }
-            m_digest.addData(block.first.data(), block.second);
-            {
-                const std::lock_guard lock(m_mutex);
-                m_spareBlocks.push_back(std::move(block.first));
-            }
-            m_changed.notify_all();
         }
     }
 
     const RestoreTransferExecutor &m_executor;
     const RestoreTransferIdentifier m_id;
     const qint64 m_byteCount;
-    const QString m_path;
-    const std::unique_ptr<FileHandle> m_output; // the assembler's until it has been joined
-    const std::unique_ptr<FileHandle> m_input;  // the hasher's
-    std::stop_source m_stop;
-    bool m_started = false;
-    bool m_moved = false;
-
+    const qint64 m_chunkSize;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::set<std::pair<qint64, qint64>> m_recorded;
     bool m_stopping = false;
-    bool m_finishing = false;
-    qint64 m_assembled = 0;
-    bool m_assemblyDone = false;
-    std::optional<Error> m_assemblyFailure;
-    std::vector<std::vector<char>> m_spareBlocks;
-    std::deque<std::pair<std::vector<char>, qint64>> m_readBlocks;
-    bool m_readingEnded = false;
-    bool m_readComplete = false;
-
-    // The hasher's alone, read once it has been joined.
+    // Written by the worker only, read once it has been joined.
     Sha256 m_digest;
-    bool m_hashFailed = false;
-
-    std::optional<Executor::Task> m_assembler;
-    std::optional<Executor::Task> m_reader;
-    std::optional<Executor::Task> m_hasher;
+    qint64 m_hashed = 0;
+    bool m_failed = false;
+    std::optional<Executor::Task> m_task;
 };
 
 struct RestoreTransferExecutor::ProgressContext
@@ -674,9 +497,12 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
         return *stored;
     }
     PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, preparedManifest(file, refresh, stop));
-    const std::unique_ptr<EarlyAssembly> early = EarlyAssembly::make(*this, manifest);
-    PELLWICK_TRY(downloadMissingRanges(manifest, file, progress, stop, early.get()));
-    PELLWICK_TRY(finalize(manifest, file, progress, stop, early.get()));
+    // Only the production hasher's result can be had in pieces; any other is asked as it is.
+    std::unique_ptr<PartsPrefixHash> prefix;
+    if (dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()))
+        prefix = std::make_unique<PartsPrefixHash>(*this, manifest);
+    PELLWICK_TRY(downloadMissingRanges(manifest, file, progress, stop, prefix.get()));
+    PELLWICK_TRY(finalize(manifest, file, progress, stop, prefix.get()));
     return manifest;
 }
 
@@ -719,7 +545,7 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
                                                             const RestoreTransferFile &file,
                                                             const ProgressContext &progress,
                                                             const std::stop_token &stop,
-                                                            EarlyAssembly *early) const
+                                                            PartsPrefixHash *prefix) const
 {
     MissingRanges missing(manifest, m_configuration.chunkSizeBytes);
     report(progress, TransferProgressPhase::Downloading, file, manifest);
@@ -731,8 +557,6 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
     RangeDownload download(*this, manifest.transferURL, partsPath, parallel, stop);
     while (!missing.isEmpty() && download.inFlight() < parallel)
         download.start(missing.take());
-    if (early)
-        early->start(); // after the fetches, which come first when threads are few
     if (stop.stop_requested())
         return cancelled();
 
@@ -767,8 +591,8 @@ Result<void> RestoreTransferExecutor::downloadMissingRanges(RestoreTransferManif
             manifest.completedRanges.end(),
             [](const RestoreByteRange &a, const RestoreByteRange &b) { return a.start < b.start; });
         PELLWICK_TRY(saveManifest(manifest));
-        if (early)
-            early->recorded(outcome.range);
+        if (prefix)
+            prefix->recorded(outcome.range);
         report(progress, TransferProgressPhase::Downloading, file, manifest);
 
         if (!missing.isEmpty()) {
@@ -786,26 +610,17 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
                                                const RestoreTransferFile &file,
                                                const ProgressContext &progress,
                                                const std::stop_token &stop,
-                                               EarlyAssembly *early) const
+                                               PartsPrefixHash *prefix) const
 {
     report(progress, TransferProgressPhase::Assembling, file, manifest);
-    auto assemble = [&]() -> Result<QString> {
-        if (early) {
-            const QString path = temporaryAssemblyPath(manifest.destinationPath);
-            PELLWICK_TRY_ASSIGN(const bool moved, early->finish(path));
-            if (moved)
-                return path;
-            early = nullptr; // not movable beside the destination after all
-        }
-        return assembleTemporaryFile(manifest);
-    };
-    PELLWICK_TRY_ASSIGN(QString temporary, assemble());
+    PELLWICK_TRY_ASSIGN(QString temporary, assembleTemporaryFile(manifest));
 
     report(progress, TransferProgressPhase::Verifying, file, manifest);
     auto verifyAndInstall = [&]() -> Result<void> {
         if (stop.stop_requested())
             return cancelled();
-        PELLWICK_TRY(verify(temporary, manifest, early));
+        std::optional<HashedPrefix> hashed = prefix ? prefix->take() : std::nullopt;
+        PELLWICK_TRY(verify(temporary, manifest, hashed ? &*hashed : nullptr));
         if (stop.stop_requested())
             return cancelled();
         return installVerifiedFile(temporary, manifest);
@@ -851,21 +666,29 @@ RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &ma
 
 Result<void> RestoreTransferExecutor::verify(const QString &path,
                                              const RestoreTransferManifest &manifest,
-                                             EarlyAssembly *early) const
+                                             HashedPrefix *prefix) const
 {
     PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(path));
     const qint64 size = attributes.type == FileAttributes::Type::Regular ? attributes.size : -1;
     if (size != manifest.expectedByteCount)
         return restoreFailure(
             RestoreTransferError::ByteCountMismatch{manifest.expectedByteCount, size});
-    std::optional<QString> earlyHash = early ? early->contentHash() : std::nullopt;
-    PELLWICK_TRY_ASSIGN(QString hash,
-                        earlyHash ? Result<QString>(std::move(*earlyHash))
-                                  : m_contentHasher->contentHash(path));
+    PELLWICK_TRY_ASSIGN(
+        QString hash, prefix ? hashAfterPrefix(path, *prefix) : m_contentHasher->contentHash(path));
     if (hash != manifest.expectedContentHash)
         return restoreFailure(
             RestoreTransferError::ContentHashMismatch{manifest.expectedContentHash, hash});
     return {};
+}
+
+Result<QString> RestoreTransferExecutor::hashAfterPrefix(const QString &path,
+                                                         HashedPrefix &prefix) const
+{
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, m_fileManager->openForReading(path));
+    PELLWICK_TRY(file->seek(prefix.byteCount));
+    qint64 hashed = 0;
+    PELLWICK_TRY(hashRemainder(*file, prefix.digest, hashed));
+    return QString::fromLatin1(prefix.digest.result().toHex());
 }
 
 Result<void>

@@ -77,7 +77,8 @@ public:
 private:
     struct ProgressContext;
     class RangeDownload;
-    class EarlyAssembly;
+    class PartsPrefixHash;
+    struct HashedPrefix;
 
     [[nodiscard]] Result<RestoreTransferManifest>
     executeArtifact(const RestoreTransferFile &file,
@@ -92,19 +93,20 @@ private:
                                                      const RestoreTransferFile &file,
                                                      const ProgressContext &progress,
                                                      const std::stop_token &stop,
-                                                     EarlyAssembly *early) const;
+                                                     PartsPrefixHash *prefix) const;
     [[nodiscard]] Result<void> finalize(RestoreTransferManifest &manifest,
                                         const RestoreTransferFile &file,
                                         const ProgressContext &progress,
                                         const std::stop_token &stop,
-                                        EarlyAssembly *early) const;
+                                        PartsPrefixHash *prefix) const;
     [[nodiscard]] Result<QString>
     assembleTemporaryFile(const RestoreTransferManifest &manifest) const;
-    /// Checks size, then content hash; with `early`, whose file is at `path`, the hash is the
-    /// one it took while the file was written, when it has one.
+    /// Checks size, then content hash; with `prefix`, the hash of the file's first bytes is
+    /// taken from it and only the rest of the file is read.
     [[nodiscard]] Result<void> verify(const QString &path,
                                       const RestoreTransferManifest &manifest,
-                                      EarlyAssembly *early = nullptr) const;
+                                      HashedPrefix *prefix = nullptr) const;
+    [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

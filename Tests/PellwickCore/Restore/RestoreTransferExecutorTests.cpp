@@ -48,9 +48,6 @@ struct Fixture
     std::shared_ptr<FaultInjectingFileManager> files
         = std::make_shared<FaultInjectingFileManager>();
     std::shared_ptr<CountingContentHasher> hasher = std::make_shared<CountingContentHasher>();
-    /// The production hasher instead of `hasher`: the one whose hash can be taken while the
-    /// parts are assembled early.
-    bool productionHasher = false;
     RestoreTransferConfiguration configuration{smallChunk, 4};
     std::atomic<bool> paused = false;
     std::atomic<int> refreshCount = 0;
@@ -69,8 +66,7 @@ struct Fixture
             root(),
             configuration,
             fetcher,
-            productionHasher ? std::make_shared<SHA256ContentHasher>()
-                             : std::shared_ptr<const ContentHashing>(hasher),
+            hasher,
             clock,
             files,
             [this](const RestoreTransferIdentifier &) { return paused.load(); });
@@ -224,9 +220,6 @@ private Q_SLOTS:
     void injectedFaultsLeaveAResumableState();
     void completeManifestWriteFailsAfterInstall();
     void hugeByteCountFailsAtTheFirstFetch();
-    void earlyAssemblyFaults_data();
-    void earlyAssemblyFaults();
-    void earlyAssemblyHashesTheWrittenBytes();
 };
 
 void RestoreTransferExecutorTests::filesOfEverySize_data()
@@ -817,105 +810,6 @@ void RestoreTransferExecutorTests::hugeByteCountFailsAtTheFirstFetch()
     QVERIFY(!result);
     QCOMPARE(result.error(), restoreError(E::InvalidRangeData{16'777'216, fixture.raw.size()}));
     QCOMPARE(fixture.fetcher->calls().size(), 1);
-}
-
-void RestoreTransferExecutorTests::earlyAssemblyFaults_data()
-{
-    QTest::addColumn<FileOperation>("operation");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("failure"); // the run's errno, 0 when it succeeds all the same
-
-    QTest::newRow("early file not created")
-        << FileOperation::CreateFile << u".assembled.tmp"_s << EIO << 0;
-    QTest::newRow("early file not movable beside the destination")
-        << FileOperation::MoveItem << u"/out/.IMG_0001.CR3.tmp-"_s << EXDEV << 0;
-    QTest::newRow("early file unreadable for hashing")
-        << FileOperation::Read << u".assembled.tmp"_s << EIO << 0;
-    QTest::newRow("part unreadable") << FileOperation::Read << u"2000-2999.part"_s << EIO << EIO;
-    QTest::newRow("no space in the early file")
-        << FileOperation::Write << u".assembled.tmp"_s << ENOSPC << ENOSPC;
-    QTest::newRow("early file flush fails")
-        << FileOperation::Synchronize << u".assembled.tmp"_s << EIO << EIO;
-}
-
-void RestoreTransferExecutorTests::earlyAssemblyFaults()
-{
-    QFETCH(FileOperation, operation);
-    QFETCH(QString, path);
-    QFETCH(int, code);
-    QFETCH(int, failure);
-
-    Fixture fixture;
-    fixture.productionHasher = true;
-    const RestoreTransfer transfer = fixture.transfer();
-    fixture.files->failOperation(operation, code, path);
-    Result<RestoreTransferManifest> result = fixture.run(transfer);
-    if (failure == 0) {
-        PELLWICK_VERIFY_SUCCESS(result);
-        QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
-        QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
-        QVERIFY(!QFileInfo::exists(fixture.partsPath()));
-        return;
-    }
-    QVERIFY(!result);
-    const FileSystemError *error = result.error().as<FileSystemError>();
-    QVERIFY2(error, qPrintable(describe(result.error())));
-    QCOMPARE(error->code, failure);
-    // As when assembly fails: nothing beside the destination, every part kept and nothing else.
-    QVERIFY(fixture.destinationFolder().isEmpty());
-    QCOMPARE(fixture.partFiles().size(), 5);
-    QVERIFY(!fixture.partFiles().join(u' ').contains(u".assembled"_s));
-
-    fixture.files = std::make_shared<FaultInjectingFileManager>();
-    const qsizetype fetches = fixture.fetcher->calls().size();
-    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
-    QCOMPARE(fixture.fetcher->calls().size(), fetches);
-    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
-}
-
-void RestoreTransferExecutorTests::earlyAssemblyHashesTheWrittenBytes()
-{
-    Fixture fixture;
-    fixture.productionHasher = true;
-    fixture.raw = patternBytes(6 * smallChunk, 12);
-    const RestoreTransfer transfer = fixture.transfer();
-    fixture.fetcher->setGated(true);
-    {
-        BackgroundRun run(fixture, transfer);
-        QVERIFY(fixture.fetcher->waitForWaiting(4));
-        fixture.fetcher->release(RestoreByteRange{0, 999});
-        fixture.fetcher->release(RestoreByteRange{1000, 1999});
-        QTRY_COMPARE(fixture.fetcher->calls().size(), 6);
-        fixture.paused = true;
-        fixture.fetcher->release(RestoreByteRange{2000, 2999});
-        run.join();
-        QCOMPARE(run.result->error(), restoreError(E::Paused{}));
-    }
-    fixture.fetcher->setGated(false);
-    fixture.paused = false;
-    // A pause leaves the recorded parts and nothing else, also no early assembly.
-    QCOMPARE(fixture.partFiles(), (QStringList{u"0-999.part"_s, u"1000-1999.part"_s}));
-
-    // A recorded part changed on disk: the hash is of the bytes written, not those received.
-    QByteArray changed = fixture.raw;
-    changed[1500] = static_cast<char>(~changed.at(1500));
-    writeFile(fixture.partsPath() + u"/1000-1999.part"_s, changed.mid(1000, 1000));
-    const qsizetype before = fixture.fetcher->calls().size();
-    Result<RestoreTransferManifest> result = fixture.run(transfer);
-    QVERIFY(!result);
-    QCOMPARE(result.error(),
-             restoreError(E::ContentHashMismatch{transfer.expectedContentHash,
-                                                 SHA256ContentHasher::contentHash(changed)}));
-    QCOMPARE(sortedByStart(fixture.fetcher->fetchedRanges().mid(before)),
-             ranges({{2000, 2999}, {3000, 3999}, {4000, 4999}, {5000, 5999}}));
-    QVERIFY(fixture.destinationFolder().isEmpty());
-    QCOMPARE(fixture.partFiles().size(), 6);
-
-    writeFile(fixture.partsPath() + u"/1000-1999.part"_s, fixture.raw.mid(1000, 1000));
-    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
-    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
-    QCOMPARE(fixture.fetcher->calls().size(), before + 4);
 }
 
 QTEST_GUILESS_MAIN(RestoreTransferExecutorTests)
