@@ -68,8 +68,7 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
     const QString folder = m_rootURL + QLatin1Char('/') + folderName;
     PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
 
-    const bool productionHasher
-        = dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()) != nullptr;
+    const bool productionHasher = m_contentHasher->hashIsSha256OfContent();
     auto copy = [&](const QString &source,
                     const QString &destination,
                     std::optional<QString> &verifiedHash) -> Result<void> {

@@ -80,7 +80,7 @@ Result<QString> VerifiedBackupImporter::stagedHash(const QString &path,
                                                    const std::optional<QString> &verified) const
 {
     // The production hasher would only compute again what the verified copy has just found.
-    if (verified && dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()))
+    if (verified && m_contentHasher->hashIsSha256OfContent())
         return *verified;
     return m_contentHasher->contentHash(path);
 }

@@ -28,6 +28,11 @@ public:
     /// algorithm names: the calls have no effect but their results. False by default, so a
     /// hasher that counts or scripts its calls sees them one after the other, in order.
     virtual bool allowsConcurrentCalls() const { return false; }
+
+    /// True when the hash is the SHA-256 of the file's bytes, so a digest already found for those
+    /// bytes (while copying them, or piece by piece) may stand in for asking again. False by
+    /// default, so a hasher that scripts or counts its calls is still asked.
+    virtual bool hashIsSha256OfContent() const { return false; }
 };
 
 /// Streaming SHA-256 over OpenSSL, in 1 MiB reads. Stateless and thread-safe; reads the next
@@ -44,6 +49,8 @@ public:
     }
 
     bool allowsConcurrentCalls() const override { return true; }
+
+    bool hashIsSha256OfContent() const override { return true; }
 
     /// The content hash of an in-memory byte string.
     static QString contentHash(const QByteArray &bytes);

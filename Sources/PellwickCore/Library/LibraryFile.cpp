@@ -15,7 +15,6 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include <sched.h>
@@ -311,7 +310,7 @@ int usableCores()
     CPU_ZERO(&cores);
     if (sched_getaffinity(0, sizeof cores, &cores) == 0)
         return std::max(1, CPU_COUNT(&cores));
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return static_cast<int>(std::min<qsizetype>(Executor::defaultMaxConcurrentTasks(), 1024));
 }
 
 /// One thread per 4 MiB of file (at most 8), leaving one of the usable cores to the hashing, which

@@ -499,7 +499,7 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
     PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, preparedManifest(file, refresh, stop));
     // Only the production hasher's result can be had in pieces; any other is asked as it is.
     std::unique_ptr<PartsPrefixHash> prefix;
-    if (dynamic_cast<const SHA256ContentHasher *>(m_contentHasher.get()))
+    if (m_contentHasher->hashIsSha256OfContent())
         prefix = std::make_unique<PartsPrefixHash>(*this, manifest);
     PELLWICK_TRY(downloadMissingRanges(manifest, file, progress, stop, prefix.get()));
     PELLWICK_TRY(finalize(manifest, file, progress, stop, prefix.get()));

@@ -2,6 +2,8 @@
 
 #include "FileManager_p.h"
 
+#include <PellwickCore/Support/Executor.h>
+
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -14,8 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -527,12 +527,7 @@ public:
             const std::lock_guard lock(m_mutex);
             if (!m_started) {
                 m_started = true;
-                try {
-                    std::thread([this] { run(); }).detach();
-                    m_running = true;
-                } catch (const std::system_error &) {
-                    m_running = false;
-                }
+                m_running = Executor::systemThreadStarter()([this] { run(); });
             }
             if (m_running && m_open < maximumPendingBackgroundCloses) {
                 m_pending.push_back(descriptor);
