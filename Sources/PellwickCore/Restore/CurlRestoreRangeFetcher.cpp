@@ -43,14 +43,14 @@ bool answersRange(const CurlTransfer::Reply &reply, const RestoreByteRange &rang
     const QByteArray value = fields.front().trimmed();
     if (!value.startsWith("bytes "))
         return false;
-    const QByteArray spec = value.mid(6).trimmed();
-    const qsizetype slash = spec.indexOf('/');
-    const qsizetype dash = spec.indexOf('-');
+    const QByteArray rangeText = value.mid(6).trimmed();
+    const qsizetype slash = rangeText.indexOf('/');
+    const qsizetype dash = rangeText.indexOf('-');
     if (slash < 0 || dash < 0 || dash > slash)
         return false;
-    const std::optional<qint64> first = decimal(spec.left(dash));
-    const std::optional<qint64> last = decimal(spec.mid(dash + 1, slash - dash - 1));
-    const QByteArray totalText = spec.mid(slash + 1);
+    const std::optional<qint64> first = decimal(rangeText.left(dash));
+    const std::optional<qint64> last = decimal(rangeText.mid(dash + 1, slash - dash - 1));
+    const QByteArray totalText = rangeText.mid(slash + 1);
     const std::optional<qint64> total = decimal(totalText);
     if (!first || !last || (!total && totalText != "*"))
         return false;
