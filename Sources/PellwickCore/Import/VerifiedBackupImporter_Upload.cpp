@@ -84,6 +84,13 @@ std::optional<QList<UploadedMultipartPart>> completionParts(const MultipartUploa
     return parts;
 }
 
+/// True when the backend's duplicate evidence is about the package's RAW original.
+bool describesSameBytes(const DuplicateVerifiedBackup &duplicate, const StagedImportRecord &record)
+{
+    return duplicate.byteCount == record.byteCount
+           && duplicate.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0;
+}
+
 tl::unexpected<Error> unusableUpload()
 {
     return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
@@ -162,6 +169,15 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
     qint64 backendID = 0;
     if (const auto *duplicate
         = std::get_if<VerifiedBackupUploadDecision::Duplicate>(&decision->value)) {
+        // Evidence of other bytes is no evidence: the package is not in the archive.
+        if (!describesSameBytes(duplicate->duplicate, record)) {
+            Result<LocalLibraryItem> closed
+                = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
+            PELLWICK_TRY(closed);
+            return failure(DecodingError{DecodingError::Kind::DataCorrupted,
+                                         QStringLiteral("duplicate"),
+                                         QStringLiteral("Duplicate evidence names other bytes")});
+        }
         backendID = duplicate->duplicate.libraryItemID;
         next = record.markingDuplicate(backendID);
     } else {
@@ -386,6 +402,9 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
             terminal.sidecarContentHash);
         PELLWICK_TRY(updated);
     }
+    // The library knows the outcome: the staged copies are never read again. One that cannot
+    // go now goes at the next recovery.
+    (void) m_stagingArea.releaseStagedCopies(terminal);
     if (*updated)
         return **updated;
     return fallbackItem(terminal, status);
