@@ -419,7 +419,7 @@ void LocalLibraryCacheTests::failedWriteKeepsThePreviousLibrary_data()
     QTest::newRow("journal flush")
         << int(F::SynchronizeData) << "library-items.journal" << EIO << false;
     QTest::newRow("journal opening")
-        << int(F::OpenForAppending) << "library-items.journal" << EIO << false;
+        << int(F::OpenForWriting) << "library-items.journal" << EIO << false;
     QTest::newRow("new file write") << int(F::Write) << ".library-items.json" << ENOSPC << true;
     QTest::newRow("new file flush") << int(F::Synchronize) << ".library-items.json" << EIO << true;
     QTest::newRow("new journal write")
