@@ -123,12 +123,11 @@ Result<LocalLibraryItem> VerifiedBackupImporter::finalize(const StagedImportReco
             closedOnRefusal(record, finalization.error(), statusDidChange));
     // A verdict on another item verifies nothing of this package.
     if (finalization->libraryItemID != *record.backendLibraryItemID) {
-        Result<LocalLibraryItem> closed
-            = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
-        PELLWICK_TRY(closed);
-        return failure(DecodingError{DecodingError::Kind::DataCorrupted,
+        return tl::unexpected<Error>(
+            closedOnImpossibleAnswer(record,
                                      QStringLiteral("library_item.id"),
-                                     QStringLiteral("Finalization names another library item")});
+                                     QStringLiteral("Finalization names another library item"),
+                                     statusDidChange));
     }
     PELLWICK_TRY(setBackendLibraryItemID(record.localLibraryItemID, finalization->libraryItemID));
     Result<LocalLibraryItem> item

@@ -153,6 +153,19 @@ Error VerifiedBackupImporter::closedOnRefusal(const StagedImportRecord &record,
     return mapped;
 }
 
+Error VerifiedBackupImporter::closedOnImpossibleAnswer(const StagedImportRecord &record,
+                                                       const QString &keyPath,
+                                                       const QString &description,
+                                                       const StatusDidChange &statusDidChange) const
+{
+    if (Result<LocalLibraryItem> closed
+        = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
+        !closed) {
+        return closed.error();
+    }
+    return DecodingError{DecodingError::Kind::DataCorrupted, keyPath, description};
+}
+
 Result<StagedImportRecord>
 VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
                                           const QString &token,
@@ -171,12 +184,11 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
         = std::get_if<VerifiedBackupUploadDecision::Duplicate>(&decision->value)) {
         // Evidence of other bytes is no evidence: the package is not in the archive.
         if (!describesSameBytes(duplicate->duplicate, record)) {
-            Result<LocalLibraryItem> closed
-                = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
-            PELLWICK_TRY(closed);
-            return failure(DecodingError{DecodingError::Kind::DataCorrupted,
+            return tl::unexpected<Error>(
+                closedOnImpossibleAnswer(record,
                                          QStringLiteral("duplicate"),
-                                         QStringLiteral("Duplicate evidence names other bytes")});
+                                         QStringLiteral("Duplicate evidence names other bytes"),
+                                         statusDidChange));
         }
         backendID = duplicate->duplicate.libraryItemID;
         next = record.markingDuplicate(backendID);

@@ -197,6 +197,25 @@ void ImportContinuationTests::duplicateEvidenceOfOtherBytes()
     QCOMPARE(scene.log->events().last(), u"statusDidChange"_s);
 }
 
+namespace {
+
+/// A record authorized under item 41 whose backend reports `state` for item `reportedID`;
+/// `uploaded`: every upload of it completed.
+Setup authorizedRecord(S state, bool uploaded, qint64 reportedID = 41)
+{
+    return [=](ImporterScene &s, StagedImportRecord &r) {
+        r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
+        if (uploaded)
+            r = r.markingRawUploadCompleted()
+                    .markingSidecarUploadCompleted()
+                    .markingPreviewUploaded()
+                    .markingUploaded();
+        s.api->states = {VerifiedBackupUploadState{reportedID, state}};
+    };
+}
+
+} // namespace
+
 void ImportContinuationTests::resume_data()
 {
     QTest::addColumn<Setup>("setup");
@@ -205,43 +224,15 @@ void ImportContinuationTests::resume_data()
     QTest::addColumn<int>("requests");
 
     QTest::newRow("uploaded and completed, backend verifying: finalized without authorization")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}))
-                       .markingRawUploadCompleted()
-                       .markingSidecarUploadCompleted()
-                       .markingPreviewUploaded()
-                       .markingUploaded();
-               s.api->states = {VerifiedBackupUploadState{41, S::Verifying}};
-           })
-        << S::VerifiedBackup << true << 0;
+        << authorizedRecord(S::Verifying, true) << S::VerifiedBackup << true << 0;
     QTest::newRow("backend duplicate: authorized again, still an upload")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
-               s.api->states = {VerifiedBackupUploadState{41, S::Duplicate}};
-           })
-        << S::VerifiedBackup << true << 1;
+        << authorizedRecord(S::Duplicate, false) << S::VerifiedBackup << true << 1;
     QTest::newRow("backend verified: closed as verified")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
-               s.api->states = {VerifiedBackupUploadState{41, S::VerifiedBackup}};
-           })
-        << S::VerifiedBackup << true << 0;
+        << authorizedRecord(S::VerifiedBackup, false) << S::VerifiedBackup << true << 0;
     QTest::newRow("verified, says the backend of another item: authorized again")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
-               s.api->states = {VerifiedBackupUploadState{99, S::VerifiedBackup}};
-           })
-        << S::VerifiedBackup << true << 1;
+        << authorizedRecord(S::VerifiedBackup, false, 99) << S::VerifiedBackup << true << 1;
     QTest::newRow("needs attention, says the backend of another item: authorized again")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}))
-                       .markingRawUploadCompleted()
-                       .markingSidecarUploadCompleted()
-                       .markingPreviewUploaded()
-                       .markingUploaded();
-               s.api->states = {VerifiedBackupUploadState{99, S::NeedsAttention}};
-           })
-        << S::VerifiedBackup << true << 1;
+        << authorizedRecord(S::NeedsAttention, true, 99) << S::VerifiedBackup << true << 1;
     QTest::newRow("no backend id: no state query, authorized")
         << Setup([](ImporterScene &, StagedImportRecord &) {}) << S::VerifiedBackup << false << 1;
     QTest::newRow("backend forgot the upload (404): authorized again")
