@@ -142,8 +142,21 @@ Result<void> LocalLibraryCache::commit(const LocalLibraryCacheRecords &current,
 
 Result<void> LocalLibraryCache::replaceAll(const LocalLibraryCacheRecords &records) const
 {
+    std::unique_lock guard(m_storage->lock);
+    if (m_storage->records) {
+        // Loaded records are never dropped, so no load runs again: the files and their state
+        // belong to the mutation lock, which the caller holds.
+        guard.unlock();
+        PELLWICK_TRY(writeSnapshot(records));
+        publish(records);
+        return {};
+    }
+    // Nothing loaded yet (a first write, or the files could not be read): a first load, which
+    // holds only `lock`, would read the files while they are replaced and record their state
+    // beside this write. Holding `lock` keeps loads out until the new records are in place;
+    // readers wait for them rather than read a library that is neither the old nor the new.
     PELLWICK_TRY(writeSnapshot(records));
-    publish(records);
+    m_storage->records = records;
     return {};
 }
 
