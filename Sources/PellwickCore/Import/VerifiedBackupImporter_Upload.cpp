@@ -435,9 +435,6 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
             terminal.sidecarContentHash);
         PELLWICK_TRY(updated);
     }
-    // The library knows the outcome: the staged copies are never read again. One that cannot
-    // go now goes at the next recovery.
-    (void) m_stagingArea.releaseStagedCopies(terminal);
     if (*updated)
         return **updated;
     return fallbackItem(terminal, status);
