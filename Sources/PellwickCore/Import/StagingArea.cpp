@@ -5,7 +5,10 @@
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <QSet>
+
 #include <cerrno>
+#include <mutex>
 
 namespace Pellwick {
 
@@ -47,6 +50,52 @@ tl::unexpected<Error> invalidName(const QString &name)
     return failure(FileSystemError{QStringLiteral("stage"), name, EINVAL});
 }
 
+/// The package folders (full paths) that a staging of this process has made and whose first
+/// record is not written yet. A folder leaves the set only once its record is in place, so a
+/// folder found neither here nor with a record is nobody's.
+class FoldersBeingFilled
+{
+public:
+    static FoldersBeingFilled &shared()
+    {
+        static FoldersBeingFilled folders;
+        return folders;
+    }
+
+    void insert(const QString &folder)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders.insert(folder);
+    }
+
+    void remove(const QString &folder)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders.remove(folder);
+    }
+
+    /// Runs `body` unless `folder` is being filled, with no staging able to start or finish
+    /// its first record meanwhile.
+    template<typename Body>
+    void unlessFilling(const QString &folder, Body body)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_folders.contains(folder))
+            body();
+    }
+
+private:
+    std::mutex m_mutex;
+    QSet<QString> m_folders;
+};
+
+/// True for the names staging gives package folders.
+bool isPackageFolderName(const QString &name)
+{
+    const std::optional<QUuid> id = uuidFromText(name);
+    return id && uuidText(*id) == name;
+}
+
 } // namespace
 
 StagingArea::StagingArea(QString rootURL,
@@ -66,7 +115,11 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
 
     const QString folderName = uuidText(QUuid::createUuid());
     const QString folder = m_rootURL + QLatin1Char('/') + folderName;
-    PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
+    FoldersBeingFilled::shared().insert(folder);
+    if (Result<void> created = m_fileManager->createPrivateDirectory(folder); !created) {
+        FoldersBeingFilled::shared().remove(folder);
+        return tl::unexpected<Error>(created.error());
+    }
 
     const bool productionHasher = m_contentHasher->hashIsSha256OfContent();
     auto copy = [&](const QString &source,
@@ -104,8 +157,10 @@ Result<StagedRawOriginal> StagingArea::stage(const ImportReviewItem &item) const
         }
         return out;
     }();
-    if (!staged)
+    if (!staged) {
         (void) m_fileManager->removeItem(folder);
+        FoldersBeingFilled::shared().remove(folder);
+    }
     return staged;
 }
 
@@ -142,8 +197,43 @@ Result<void> StagingArea::writeRecord(const StagedImportRecord &record) const
     PELLWICK_TRY(m_fileManager->createPrivateDirectory(folder));
     Result<QByteArray> bytes = Json::serialize(toJson(record), Json::Format::Pretty);
     PELLWICK_TRY(bytes);
-    return writeFileAtomically(
-        *m_fileManager, folder + QLatin1Char('/') + stateFileName, *bytes, FileAccess::OwnerOnly);
+    PELLWICK_TRY(writeFileAtomically(
+        *m_fileManager, folder + QLatin1Char('/') + stateFileName, *bytes, FileAccess::OwnerOnly));
+    // The record now keeps the folder.
+    FoldersBeingFilled::shared().remove(folder);
+    return {};
+}
+
+Result<void> StagingArea::discardStaged(const StagedRawOriginal &staged) const
+{
+    const QString folder = parentPath(staged.url);
+    Result<void> removed;
+    if (!m_fileManager->fileExists(folder + QLatin1Char('/') + stateFileName))
+        removed = m_fileManager->removeItem(folder);
+    FoldersBeingFilled::shared().remove(folder);
+    return removed;
+}
+
+Result<qsizetype> StagingArea::removeAbandonedPackages() const
+{
+    Result<QStringList> folders = packageFolders();
+    PELLWICK_TRY(folders);
+    qsizetype removed = 0;
+    for (const QString &name : *folders) {
+        if (!isPackageFolderName(name))
+            continue;
+        const QString folder = m_rootURL + QLatin1Char('/') + name;
+        // Checked under the lock: a staging of this process either still holds the folder or
+        // has already put its record in place.
+        FoldersBeingFilled::shared().unlessFilling(folder, [&] {
+            Result<QStringList> names = m_fileManager->contentsOfDirectory(folder);
+            if (!names || names->contains(stateFileName))
+                return;
+            if (m_fileManager->removeItem(folder))
+                ++removed;
+        });
+    }
+    return removed;
 }
 
 Result<QStringList> StagingArea::packageFolders() const

@@ -102,6 +102,18 @@ public:
     /// not a JSON object or the value is not a UUID string.
     static std::optional<QUuid> localLibraryItemID(const QByteArray &data);
 
+    /// Gives up a staging whose first record was never written: its package folder goes, unless
+    /// a record reached it after all (then it stays, for recovery).
+    [[nodiscard]] Result<void> discardStaged(const StagedRawOriginal &staged) const;
+
+    /// Removes the package folders that a stop between staging and the first record write left
+    /// behind (readers ignore them, so they would hold a copy of the photos for good): folders
+    /// named as staging names them that hold no record and that no staging of this process is
+    /// still filling. Anything else in the root is left alone, and so is a folder that cannot
+    /// be removed (it is tried again next time). Fails only when the root cannot be listed;
+    /// returns how many folders went.
+    [[nodiscard]] Result<qsizetype> removeAbandonedPackages() const;
+
 private:
     /// The package folders of the root in listing order; empty when the root is missing.
     Result<QStringList> packageFolders() const;

@@ -101,7 +101,9 @@ public:
                           const TransferProgressSink &progressDidChange,
                           const QUuid &transferID,
                           std::stop_token stop = {}) const;
-    /// Carries on every package whose record shows an unfinished import, in listing order; sets
+    /// Removes the package folders that a stop left before their first record (never one a
+    /// staging of this process is filling), then carries on every package whose record shows an
+    /// unfinished import, in listing order; sets
     /// the items of unreadable records to need attention; settles items left uploading or
     /// verifying by a package whose terminal record the library never heard of. An unreadable
     /// record that names no item fails the call with `unrecoverableStagedImport` after all

@@ -71,9 +71,14 @@ VerifiedBackupImporter::importPackage(const ImportReviewItem &review,
         }
         return tl::unexpected<Error>(prepared.error());
     }
-    if (!cached)
-        PELLWICK_TRY(m_cache.appendItems({prepared->item}));
-    PELLWICK_TRY(m_stagingArea.writeRecord(prepared->record));
+    // Until its first record is written, nothing but this run knows the new folder.
+    Result<void> recorded = cached ? Result<void>() : m_cache.appendItems({prepared->item});
+    if (recorded)
+        recorded = m_stagingArea.writeRecord(prepared->record);
+    if (!recorded) {
+        (void) m_stagingArea.discardStaged(prepared->stagedOriginal);
+        return tl::unexpected<Error>(recorded.error());
+    }
     // The preview made now is the item's thumbnail, unless making it failed while the item
     // already shows one.
     if (cached) {
@@ -177,6 +182,8 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
                                                  const QUuid &transferID,
                                                  std::stop_token stop) const
 {
+    // Folders that a stop left before their first record are nobody's: they only hold copies.
+    PELLWICK_TRY(m_stagingArea.removeAbandonedPackages());
     Result<StagingRecoveryReport> report = m_stagingArea.readRecoverableRecords();
     PELLWICK_TRY(report);
     QList<StagedImportRecord> resumable;

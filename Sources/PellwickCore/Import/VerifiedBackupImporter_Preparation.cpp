@@ -69,7 +69,7 @@ VerifiedBackupImporter::prepareBackup(const ImportReviewItem &item,
     Result<PreparedBackup> prepared
         = prepareStaged(item, *staged, reservationID, names, existingItem);
     if (!prepared) {
-        (void) m_stagingArea.fileManager()->removeItem(parentPath(staged->url));
+        (void) m_stagingArea.discardStaged(*staged);
         return prepared;
     }
     usedCanonicalFilenames = std::move(names);

@@ -42,6 +42,53 @@ ByteRange partRange(qint64 partNumber, qint64 partSize, qint64 byteCount)
     return {start, start + std::min(partSize, byteCount - start)};
 }
 
+/// How many parts a file of `byteCount` bytes is cut into at `partSize` (an empty file is one
+/// empty part); nothing when no multipart upload can hold the file that way.
+std::optional<qint64> neededPartCount(qint64 partSize, qint64 byteCount)
+{
+    if (partSize < 1 || byteCount < 0)
+        return std::nullopt;
+    const qint64 count
+        = std::max<qint64>(1, byteCount / partSize + (byteCount % partSize != 0 ? 1 : 0));
+    if (count > UploadedMultipartPart::maximumPartNumber)
+        return std::nullopt;
+    return count;
+}
+
+/// A receipt object storage can assemble: one of the file's parts, with an ETag.
+bool isUsableReceipt(const UploadedMultipartPart &part, qint64 partCount)
+{
+    return part.partNumber >= 1 && part.partNumber <= partCount && !part.etag.trimmed().isEmpty();
+}
+
+/// The receipts to complete the upload with: exactly parts 1 to N of the file, ascending, each
+/// with its latest ETag. Nothing while any part is missing, so that an upload with a hole, a
+/// part of another cut or a receipt without ETag is never assembled into an object.
+std::optional<QList<UploadedMultipartPart>> completionParts(const MultipartUploadState &state,
+                                                            qint64 byteCount)
+{
+    const std::optional<qint64> partCount = neededPartCount(state.partSizeBytes, byteCount);
+    if (!partCount)
+        return std::nullopt;
+    QList<std::optional<UploadedMultipartPart>> byNumber(*partCount);
+    for (const UploadedMultipartPart &part : state.uploadedParts)
+        if (isUsableReceipt(part, *partCount))
+            byNumber[part.partNumber - 1] = part;
+    QList<UploadedMultipartPart> parts;
+    parts.reserve(*partCount);
+    for (const std::optional<UploadedMultipartPart> &part : byNumber) {
+        if (!part)
+            return std::nullopt;
+        parts.append(*part);
+    }
+    return parts;
+}
+
+tl::unexpected<Error> unusableUpload()
+{
+    return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
+}
+
 } // namespace
 
 qint64 VerifiedBackupImporter::uploadedByteCount(const MultipartUploadState &state,
@@ -147,22 +194,41 @@ VerifiedBackupImporter::uploadParts(StagedImportRecord record,
         = raw ? record.originalFilename : record.sidecarFilename.value_or(QString());
     const qint64 partSize = state->partSizeBytes;
 
+    // A part size that cannot cut the file, or a part the file cannot fill, would send an
+    // object with a hole or fail on the wire halfway through the package; refuse before
+    // anything is sent.
+    const std::optional<qint64> partCount = neededPartCount(partSize, byteCount);
+    if (!partCount)
+        return unusableUpload();
     QSet<qint64> uploaded;
     for (const UploadedMultipartPart &part : state->uploadedParts)
-        uploaded.insert(part.partNumber);
+        if (isUsableReceipt(part, *partCount))
+            uploaded.insert(part.partNumber);
     QList<StagedUploadPart> parts = state->authorizedParts;
     std::stable_sort(parts.begin(), parts.end(), [](const auto &a, const auto &b) {
         return a.partNumber < b.partNumber;
     });
-    parts.removeIf(
-        [&](const StagedUploadPart &part) { return uploaded.contains(part.partNumber); });
-    // A part the file cannot fill would send an object with a hole or fail on the wire halfway
-    // through the package; refuse before anything is sent.
+    // One URL per part (the first the backend listed), only for parts still to send; a part
+    // that starts where the file ends belongs to no object.
+    QSet<qint64> planned = uploaded;
+    parts.removeIf([&](const StagedUploadPart &part) {
+        if (part.partNumber > *partCount
+            && partRange(part.partNumber, partSize, byteCount).lowerBound == byteCount)
+            return true;
+        if (part.partNumber >= 1 && part.partNumber <= *partCount
+            && planned.contains(part.partNumber))
+            return true;
+        planned.insert(part.partNumber);
+        return false;
+    });
     for (const StagedUploadPart &part : parts) {
-        if (partSize <= 0 || part.partNumber < 1
-            || partRange(part.partNumber, partSize, byteCount).lowerBound > byteCount)
-            return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
+        if (part.partNumber < 1 || part.partNumber > *partCount)
+            return unusableUpload();
     }
+    // A part neither received nor authorized would leave a hole: the backend's list of parts
+    // must cover the whole file.
+    if (planned.size() != *partCount)
+        return unusableUpload();
 
     qint64 completed = uploadedByteCount(*state, byteCount);
     if (progress)
@@ -218,11 +284,12 @@ VerifiedBackupImporter::completeRawUploadIfNeeded(const StagedImportRecord &reco
     PELLWICK_TRY(sent);
     if (!sent->multipartUpload || !sent->backendLibraryItemID)
         return std::optional<StagedImportRecord>();
-    PELLWICK_TRY(m_api->completeVerifiedBackupUpload(token,
-                                                     *sent->backendLibraryItemID,
-                                                     sent->multipartUpload->uploadID,
-                                                     sent->multipartUpload->uploadedParts,
-                                                     stop));
+    const std::optional<QList<UploadedMultipartPart>> parts
+        = completionParts(*sent->multipartUpload, sent->byteCount);
+    if (!parts)
+        return unusableUpload();
+    PELLWICK_TRY(m_api->completeVerifiedBackupUpload(
+        token, *sent->backendLibraryItemID, sent->multipartUpload->uploadID, *parts, stop));
     const StagedImportRecord next = sent->markingRawUploadCompleted();
     PELLWICK_TRY(m_stagingArea.writeRecord(next));
     if (progress)
@@ -251,12 +318,12 @@ Result<std::optional<StagedImportRecord>> VerifiedBackupImporter::completeSideca
     PELLWICK_TRY(sent);
     if (!sent->sidecarMultipartUpload)
         return std::optional<StagedImportRecord>();
-    PELLWICK_TRY(
-        m_api->completeVerifiedBackupSidecarUpload(token,
-                                                   *sent->backendLibraryItemID,
-                                                   sent->sidecarMultipartUpload->uploadID,
-                                                   sent->sidecarMultipartUpload->uploadedParts,
-                                                   stop));
+    const std::optional<QList<UploadedMultipartPart>> parts
+        = completionParts(*sent->sidecarMultipartUpload, sent->sidecarByteCount);
+    if (!parts)
+        return unusableUpload();
+    PELLWICK_TRY(m_api->completeVerifiedBackupSidecarUpload(
+        token, *sent->backendLibraryItemID, sent->sidecarMultipartUpload->uploadID, *parts, stop));
     const StagedImportRecord next = sent->markingSidecarUploadCompleted();
     PELLWICK_TRY(m_stagingArea.writeRecord(next));
     if (progress)

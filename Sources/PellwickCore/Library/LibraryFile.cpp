@@ -219,9 +219,10 @@ struct Batch
 class BatchSource
 {
 public:
-    BatchSource(std::unique_ptr<FileHandle> file, QString path)
+    BatchSource(std::unique_ptr<FileHandle> file, QString path, bool withSha256)
         : m_file(std::move(file))
         , m_path(std::move(path))
+        , m_withSha256(withSha256)
     {}
 
     /// The next batch; nothing when the array is complete. Fails on a read error or bad syntax.
@@ -265,7 +266,12 @@ public:
         return std::optional<Batch>(std::move(batch));
     }
 
-    LibraryJournal::SnapshotName name() { return {m_consumed + m_buffer.size(), m_hash.result()}; }
+    LibraryJournal::SnapshotName name()
+    {
+        return {m_consumed + m_buffer.size(),
+                m_digest.result(),
+                m_withSha256 ? m_hash.result() : QByteArray()};
+    }
 
 private:
     Result<void> readBlock()
@@ -287,7 +293,9 @@ private:
             filled += n;
         }
         m_buffer.resize(kept + filled);
-        m_hash.addData(m_buffer.constData() + kept, filled);
+        m_digest.addData(m_buffer.constData() + kept, filled);
+        if (m_withSha256)
+            m_hash.addData(m_buffer.constData() + kept, filled);
         return {};
     }
 
@@ -298,6 +306,8 @@ private:
     qint64 m_consumed = 0;
     bool m_atEnd = false;
     ArrayScanner m_scanner;
+    bool m_withSha256 = false;
+    LibraryJournal::BlockDigest m_digest;
     Sha256 m_hash;
     qsizetype m_elements = 0;
     qsizetype m_batches = 0;
@@ -341,11 +351,12 @@ Result<QByteArray> encodeElement(const LocalLibraryItem &item)
     return element;
 }
 
-Result<Loaded> readSequentially(const FileManager &fileManager, const QString &path)
+Result<Loaded>
+readSequentially(const FileManager &fileManager, const QString &path, bool withSha256)
 {
     PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForReading(path));
-    BatchSource source(std::move(file), path);
+    BatchSource source(std::move(file), path, withSha256);
     bool syntaxError = false;
 
     std::mutex mutex;
@@ -418,9 +429,20 @@ struct ScanState
     bool escaped = false; ///< inside a string, right after a backslash
 };
 
+/// Takes no note of the brackets a scan meets.
+struct IgnoreBrackets
+{
+    void operator()(qsizetype /*position*/, bool /*opening*/, qint64 /*depthAfter*/) const {}
+};
+
 /// `scanJson` byte by byte over `data[i, end)`.
-qsizetype
-scanBytes(ScanState &state, const char *data, qsizetype i, qsizetype end, qint64 stopDepth)
+template<typename OnBracket>
+qsizetype scanBytes(ScanState &state,
+                    const char *data,
+                    qsizetype i,
+                    qsizetype end,
+                    qint64 stopDepth,
+                    OnBracket &onBracket)
 {
     for (; i < end; ++i) {
         const char c = data[i];
@@ -433,12 +455,15 @@ scanBytes(ScanState &state, const char *data, qsizetype i, qsizetype end, qint64
                 state.inString = false;
             continue;
         }
-        if (c == '"')
+        if (c == '"') {
             state.inString = true;
-        else if (c == '{' || c == '[')
-            ++state.depth;
-        else if ((c == '}' || c == ']') && --state.depth == stopDepth)
-            return i + 1;
+        } else if (c == '{' || c == '[') {
+            onBracket(i, true, ++state.depth);
+        } else if (c == '}' || c == ']') {
+            onBracket(i, false, --state.depth);
+            if (state.depth == stopDepth)
+                return i + 1;
+        }
     }
     return end;
 }
@@ -499,17 +524,23 @@ quint64 prefixXor(quint64 x)
     return x;
 }
 
-/// Scans `data[from, size)`, counting brackets outside strings. Returns the position right after
-/// the closing bracket that brings the depth down to `stopDepth`, or `size` when none does.
-/// Works through 64-byte blocks; a block with a backslash goes byte by byte.
-qsizetype
-scanJson(ScanState &state, const char *data, qsizetype from, qsizetype size, qint64 stopDepth)
+/// Scans `data[from, size)`, counting brackets outside strings, each shown to
+/// `onBracket(position, opening, depth after it)`. Returns the position right after the closing
+/// bracket that brings the depth down to `stopDepth`, or `size` when none does. Works through
+/// 64-byte blocks; a block with a backslash goes byte by byte.
+template<typename OnBracket = IgnoreBrackets>
+qsizetype scanJson(ScanState &state,
+                   const char *data,
+                   qsizetype from,
+                   qsizetype size,
+                   qint64 stopDepth,
+                   OnBracket &&onBracket = {})
 {
     qsizetype i = from;
     for (; size - i >= 64; i += 64) {
         const BlockMasks masks = masksOf(data + i);
         if (masks.backslash != 0 || state.escaped) {
-            const qsizetype end = scanBytes(state, data, i, i + 64, stopDepth);
+            const qsizetype end = scanBytes(state, data, i, i + 64, stopDepth, onBracket);
             if (end < i + 64 || state.depth == stopDepth)
                 return end;
             continue;
@@ -522,16 +553,39 @@ scanJson(ScanState &state, const char *data, qsizetype from, qsizetype size, qin
         for (quint64 brackets = open | close; brackets != 0; brackets &= brackets - 1) {
             const int bit = std::countr_zero(brackets);
             if ((open >> bit) & 1) {
-                ++state.depth;
-            } else if (--state.depth == stopDepth) {
-                state.inString = false;
-                return i + bit + 1;
+                onBracket(i + bit, true, ++state.depth);
+            } else {
+                onBracket(i + bit, false, --state.depth);
+                if (state.depth == stopDepth) {
+                    state.inString = false;
+                    return i + bit + 1;
+                }
             }
         }
         state.inString = (inside >> 63) != 0;
     }
-    return scanBytes(state, data, i, size, stopDepth);
+    return scanBytes(state, data, i, size, stopDepth, onBracket);
 }
+
+/// The brackets a scan met at the lowest depth it reached: in a region where that depth is the
+/// array's own, where its elements begin and end.
+struct LowestBrackets
+{
+    qint64 depth = 0;
+    std::vector<qsizetype> positions;
+
+    void operator()(qsizetype position, bool opening, qint64 depthAfter)
+    {
+        const qint64 level = opening ? depthAfter - 1 : depthAfter;
+        if (level > depth)
+            return;
+        if (level < depth) {
+            depth = level;
+            positions.clear();
+        }
+        positions.push_back(position);
+    }
+};
 
 /// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
 Result<qint64> readFully(FileHandle &file, char *buffer, qint64 size, qint64 offset)
@@ -665,6 +719,75 @@ readRegion(Window &window, qsizetype from, qsizetype to, qint64 depth, qint64 ex
     return result;
 }
 
+/// Decodes the elements that start in [from, to) of `window`, a region whose lowest depth is the
+/// array's, between the `brackets` its scan found at that depth; the depth at `to` is `depthAtEnd`.
+Result<RegionResult> readRegionBetween(Window &window,
+                                       qsizetype from,
+                                       qsizetype to,
+                                       const std::vector<qsizetype> &brackets,
+                                       qint64 depthAtEnd,
+                                       qint64 extension)
+{
+    RegionResult result;
+    const auto unusual = [&] {
+        result.plain = false;
+        return std::move(result);
+    };
+    size_t next = 0;
+    qsizetype position = from;
+    // An element begun before the region ends at its first bracket, a closing one.
+    if (!brackets.empty() && window.data()[brackets.front()] != '{'
+        && window.data()[brackets.front()] != '[') {
+        position = brackets.front() + 1;
+        next = 1;
+    }
+    for (;;) {
+        // Between elements: white space and commas only.
+        const qsizetype gapEnd = next < brackets.size() ? brackets[next] : to;
+        for (; position < gapEnd; ++position) {
+            const char c = window.data()[position];
+            if (c == ',')
+                result.tokens.append('C');
+            else if (!isSpace(c))
+                return unusual();
+        }
+        if (next == brackets.size())
+            return result;
+        const qsizetype start = brackets[next];
+        if (window.data()[start] != '{')
+            return unusual();
+        if (next + 1 < brackets.size()) {
+            position = brackets[next + 1] + 1;
+            next += 2;
+        } else {
+            // The last element ends beyond the region.
+            ScanState state{depthAtEnd, false, false};
+            position = to;
+            for (;;) {
+                position = scanJson(state, window.data(), position, window.size(), 1);
+                if (state.depth == 1)
+                    break;
+                Result<bool> more = window.extend(extension);
+                if (!more)
+                    return tl::unexpected<Error>(std::move(more).error());
+                if (!*more)
+                    return unusual();
+            }
+            next += 1;
+        }
+        Result<LocalLibraryItem> item = decodeElement(window.data() + start, position - start, 0);
+        if (!item)
+            return unusual();
+        if (result.items.isEmpty()) {
+            // Records are alike in size: room for about as many as the first suggests.
+            result.items.reserve((to - from) / std::max<qsizetype>(position - start, 256) * 5 / 4
+                                 + 16);
+        }
+        result.items.append(std::move(*item));
+        result.tokens.append('E');
+    }
+}
+
 /// The scans of the segments, each published by the thread reading it, from which every thread
 /// learns the depth where its own region starts.
 class ScanBoard
@@ -748,7 +871,8 @@ void forEachSegment(const Executor &executor, qsizetype count, qsizetype workers
 Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
                                              const QString &path,
                                              const FileAttributes &attributes,
-                                             qint64 segmentBytes)
+                                             qint64 segmentBytes,
+                                             bool withSha256)
 {
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> opened, fileManager.openForReading(path));
     FileHandle &file = *opened;
@@ -765,10 +889,13 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
             firstError = std::move(error);
     };
 
-    // The file's name, read once more from start to end beside the decoding.
+    // The SHA-256 of the file, where asked for: read once more from start to end beside the
+    // decoding.
     Sha256 hash;
     qint64 hashedLength = 0;
     Executor::Task hashing = executor->start([&] {
+        if (!withSha256)
+            return;
         QByteArray block(blockSize, Qt::Uninitialized);
         for (;;) {
             Result<qint64> n = readFully(file, block.data(), blockSize, hashedLength);
@@ -784,6 +911,18 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     // Each segment is read once: the region from its first line break (valid JSON has line
     // breaks only outside strings; the file's start for the first) to the next segment's is
     // scanned for its depth change, published, and decoded once the depth at its start is known.
+    // The digests of the file's blocks, each hashed by the thread whose segment holds it.
+    constexpr qint64 digestBlock = LibraryJournal::digestBlockSize;
+    std::vector<QByteArray> blockDigests(
+        static_cast<size_t>((size + digestBlock - 1) / digestBlock));
+    const bool segmentsHoldBlocks = segmentBytes % digestBlock == 0;
+    const auto digestBlocks = [&](qint64 offset, const char *data, qint64 length) {
+        for (qint64 at = 0; at < length; at += digestBlock) {
+            blockDigests[static_cast<size_t>((offset + at) / digestBlock)]
+                = Sha256::hash(data + at, std::min(digestBlock, length - at));
+        }
+    };
+
     ScanBoard board(static_cast<size_t>(segments));
     std::vector<RegionResult> regions(static_cast<size_t>(segments));
     forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &storage) {
@@ -829,14 +968,22 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
             }
         }
         ScanState scan;
-        scanJson(scan, window.data(), anchor, regionEnd, std::numeric_limits<qint64>::min());
+        LowestBrackets lowest;
+        scanJson(
+            scan, window.data(), anchor, regionEnd, std::numeric_limits<qint64>::min(), lowest);
         board.publish(index, scan);
+        if (segmentsHoldBlocks && window.size() >= length)
+            digestBlocks(begin, window.data(), length);
         const std::optional<qint64> depth = board.depthAt(index);
         if (!depth) {
             regions[index].plain = false;
             return;
         }
-        Result<RegionResult> region = readRegion(window, anchor, regionEnd, *depth, extension);
+        // Where the lowest depth is the array's, the scan found the elements already.
+        Result<RegionResult> region
+            = *depth + lowest.depth == 1 ? readRegionBetween(
+                  window, anchor, regionEnd, lowest.positions, *depth + scan.depth, extension)
+                                         : readRegion(window, anchor, regionEnd, *depth, extension);
         if (!region)
             return stop(std::move(region).error());
         regions[index] = std::move(*region);
@@ -863,6 +1010,27 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     }
     if (!isArray(tokens))
         return notPlain();
+    if (!segmentsHoldBlocks) {
+        // Segments that do not hold whole blocks: the blocks are read once more.
+        forEachSegment(*executor,
+                       static_cast<qsizetype>(blockDigests.size()),
+                       workers,
+                       [&](qsizetype k, QByteArray &buffer) {
+                           buffer.resize(digestBlock);
+                           const qint64 offset = k * digestBlock;
+                           Result<qint64> n = readFully(file, buffer.data(), digestBlock, offset);
+                           if (!n)
+                               return fail(std::move(n).error());
+                           if (*n == std::min(digestBlock, size - offset))
+                               digestBlocks(offset, buffer.data(), *n);
+                       });
+    }
+    LibraryJournal::BlockDigest digest;
+    for (const QByteArray &blockDigest : blockDigests) {
+        if (blockDigest.isEmpty())
+            return notPlain(); // the file changed while it was read
+        digest.addBlockDigest(blockDigest);
+    }
     // The records are put in place while the hashing finishes.
     std::vector<QList<LocalLibraryItem>> batches;
     batches.reserve(regions.size());
@@ -873,22 +1041,24 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     PELLWICK_TRY(finish());
     // A file changed while it was read is read again the slow way.
     const Result<FileAttributes> after = file.attributes();
-    if (hashedLength != size || !after || after->size != size
+    if ((withSha256 && hashedLength != size) || !after || after->size != size
         || after->modificationDate != attributes.modificationDate)
         return std::optional<Loaded>();
-    return std::optional<Loaded>(Loaded{std::move(records), {size, hash.result()}});
+    return std::optional<Loaded>(Loaded{
+        std::move(records), {size, digest.result(), withSha256 ? hash.result() : QByteArray()}});
 }
 
 } // namespace
 
-Result<Loaded> read(const FileManager &fileManager, const QString &path, qint64 segmentBytes)
+Result<Loaded>
+read(const FileManager &fileManager, const QString &path, qint64 segmentBytes, bool withSha256)
 {
     PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
     PELLWICK_TRY_ASSIGN(std::optional<Loaded> loaded,
-                        readInParallel(fileManager, path, attributes, segmentBytes));
+                        readInParallel(fileManager, path, attributes, segmentBytes, withSha256));
     if (loaded)
         return std::move(*loaded);
-    return readSequentially(fileManager, path);
+    return readSequentially(fileManager, path, withSha256);
 }
 
 Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes)
@@ -904,13 +1074,13 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
     if (!fileManager.createFile(path))
         return fileSystemFailure(QStringLiteral("create"), path, errno ? errno : EIO);
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForWriting(path));
-    Sha256 hash;
+    LibraryJournal::BlockDigest digest;
     qint64 length = 0;
     QByteArray buffer;
     buffer.reserve(blockSize + qint64{64} * 1024);
     const auto flush = [&]() -> Result<void> {
         PELLWICK_TRY(file->write(buffer.constData(), buffer.size()));
-        hash.addData(buffer);
+        digest.addData(buffer.constData(), buffer.size());
         length += buffer.size();
         buffer.clear();
         return {};
@@ -929,7 +1099,7 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
     PELLWICK_TRY(flush());
     PELLWICK_TRY(file->synchronize());
     file->close();
-    return LibraryJournal::SnapshotName{length, hash.result()};
+    return LibraryJournal::SnapshotName{length, digest.result(), QByteArray()};
 }
 
 } // namespace Pellwick::LibraryFile

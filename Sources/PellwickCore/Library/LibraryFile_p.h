@@ -26,10 +26,11 @@ inline constexpr qint64 defaultSegmentBytes = qint64{4} * 1024 * 1024;
 
 /// Reads and decodes the library file at `path` on several threads, each decoding the records
 /// of its own segments; failures carry the record's key path ("[3].preview") as a whole-file
-/// read would.
+/// read would. The name it gives has the SHA-256 of the file only `withSha256`.
 [[nodiscard]] Result<Loaded> read(const FileManager &fileManager,
                                   const QString &path,
-                                  qint64 segmentBytes = defaultSegmentBytes);
+                                  qint64 segmentBytes = defaultSegmentBytes,
+                                  bool withSha256 = false);
 
 /// The same through one whole-document parse: the reference the streaming reader must agree with.
 [[nodiscard]] Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes);

@@ -1,16 +1,16 @@
 #include "LibraryJournal_p.h"
 
-#include <PellwickCore/Support/Sha256.h>
-
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace Pellwick::LibraryJournal {
 
 namespace {
 
-constexpr char headerMagic[] = "PWLJRNL1";
+constexpr char headerMagic[] = "PWLJRNL2";
+constexpr char firstHeaderMagic[] = "PWLJRNL1";
 constexpr char entryMagic[] = "PWJE";
 constexpr qsizetype magicSize = 4;
 constexpr qsizetype digestSize = 32;
@@ -33,7 +33,49 @@ std::optional<qsizetype> soundEntryAt(const QByteArray &journal, qsizetype offse
     return length;
 }
 
+bool isZero(const char *data, qsizetype size)
+{
+    return std::all_of(data, data + size, [](char c) { return c == 0; });
+}
+
 } // namespace
+
+void BlockDigest::addData(const char *data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 taken = std::min(size, digestBlockSize - m_inBlock);
+        m_block.addData(data, taken);
+        m_inBlock += taken;
+        data += taken;
+        size -= taken;
+        if (m_inBlock == digestBlockSize) {
+            m_digests.addData(m_block.result());
+            m_inBlock = 0;
+        }
+    }
+}
+
+QByteArray BlockDigest::result()
+{
+    if (m_inBlock > 0)
+        m_digests.addData(m_block.result());
+    m_inBlock = 0;
+    return m_digests.result();
+}
+
+bool Contents::names(const SnapshotName &loaded) const
+{
+    if (snapshot.length != loaded.length)
+        return false;
+    const QByteArray &named = version == 1 ? snapshot.sha256 : snapshot.blockDigest;
+    const QByteArray &known = version == 1 ? loaded.sha256 : loaded.blockDigest;
+    return !named.isEmpty() && named == known;
+}
+
+bool namesSnapshotBySha256(const QByteArray &journal)
+{
+    return journal.startsWith(firstHeaderMagic);
+}
 
 DecodingError damaged(qint64 offset, const QString &what)
 {
@@ -50,7 +92,7 @@ QByteArray header(const SnapshotName &snapshot)
     char length[8];
     qToLittleEndian<quint64>(static_cast<quint64>(snapshot.length), length);
     bytes.append(length, 8);
-    bytes.append(snapshot.sha256);
+    bytes.append(snapshot.blockDigest);
     bytes.append(Sha256::hash(bytes.constData(), bytes.size()));
     return bytes;
 }
@@ -70,14 +112,18 @@ QByteArray entry(const QByteArray &payload)
 
 Result<Contents> parse(const QByteArray &journal)
 {
-    if (journal.size() < headerSize || std::memcmp(journal.constData(), headerMagic, 8) != 0
+    const bool first = namesSnapshotBySha256(journal);
+    if (journal.size() < headerSize
+        || (!first && std::memcmp(journal.constData(), headerMagic, 8) != 0)
         || Sha256::hash(journal.constData(), 48) != journal.mid(48, digestSize)) {
         return failure(damaged(0, QStringLiteral("journal header")));
     }
     Contents contents;
+    contents.version = first ? 1 : 2;
     contents.snapshot.length
         = static_cast<qint64>(qFromLittleEndian<quint64>(journal.constData() + 8));
-    contents.snapshot.sha256 = journal.mid(16, digestSize);
+    (first ? contents.snapshot.sha256 : contents.snapshot.blockDigest)
+        = journal.mid(16, digestSize);
 
     qsizetype offset = headerSize;
     while (offset < journal.size()) {
@@ -86,6 +132,9 @@ Result<Contents> parse(const QByteArray &journal)
             offset += entryOverhead + *length;
             continue;
         }
+        if (isZero(journal.constData() + offset, journal.size() - offset))
+            break; // room for later entries
+        contents.tailIsClear = false;
         // A damaged entry is a torn tail only when no sound entry follows it.
         for (qsizetype next = journal.indexOf(entryMagic, offset + 1); next >= 0;
              next = journal.indexOf(entryMagic, next + 1)) {

@@ -28,7 +28,8 @@ public:
     std::recursive_mutex mutationLock;
     /// Absent until the first successful read or write.
     std::optional<LocalLibraryCacheRecords> records;
-    /// The files as last read or written; guarded by `mutationLock` once records are loaded.
+    /// The files as last read or written. Until records are loaded it is guarded by `lock`,
+    /// which a first load and every write before one hold; afterwards by `mutationLock`.
     std::unique_ptr<Detail::LibraryDiskState> disk;
 };
 

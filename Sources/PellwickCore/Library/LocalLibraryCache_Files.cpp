@@ -17,6 +17,10 @@ namespace Pellwick {
 namespace {
 
 constexpr qint64 minimumFoldBytes = qint64{8} * 1024 * 1024;
+/// Zero bytes written after an entry that extends the journal: later entries overwrite them,
+/// and the flush of an overwrite need not record a new file size, which costs about as much
+/// again on common file systems.
+constexpr qint64 journalRoomBytes = qint64{256} * 1024;
 /// Hidden files of the store start with this; leftovers are removed by the next fold.
 const QString temporaryPrefix = QStringLiteral(".library-items.");
 
@@ -138,8 +142,21 @@ Result<void> LocalLibraryCache::commit(const LocalLibraryCacheRecords &current,
 
 Result<void> LocalLibraryCache::replaceAll(const LocalLibraryCacheRecords &records) const
 {
+    std::unique_lock guard(m_storage->lock);
+    if (m_storage->records) {
+        // Loaded records are never dropped, so no load runs again: the files and their state
+        // belong to the mutation lock, which the caller holds.
+        guard.unlock();
+        PELLWICK_TRY(writeSnapshot(records));
+        publish(records);
+        return {};
+    }
+    // Nothing loaded yet (a first write, or the files could not be read): a first load, which
+    // holds only `lock`, would read the files while they are replaced and record their state
+    // beside this write. Holding `lock` keeps loads out until the new records are in place;
+    // readers wait for them rather than read a library that is neither the old nor the new.
     PELLWICK_TRY(writeSnapshot(records));
-    publish(records);
+    m_storage->records = records;
     return {};
 }
 
@@ -147,19 +164,30 @@ Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
 {
     Detail::LibraryDiskState &disk = *m_storage->disk;
     const QString journal = path(journalFileName());
-    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, m_fileManager->openForAppending(journal));
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, m_fileManager->openForWriting(journal));
     Result<void> written = [&]() -> Result<void> {
-        if (disk.journalStamp.size != disk.journalLength)
+        qint64 fileSize = disk.journalStamp.size;
+        if (!disk.journalTailIsClear && fileSize != disk.journalLength) {
             PELLWICK_TRY(file->truncate(disk.journalLength)); // a torn tail
-        PELLWICK_TRY(file->write(entry.constData(), entry.size()));
+            fileSize = disk.journalLength;
+        }
+        PELLWICK_TRY(file->seek(disk.journalLength));
+        if (disk.journalLength + entry.size() <= fileSize) {
+            PELLWICK_TRY(file->write(entry.constData(), entry.size()));
+        } else {
+            const QByteArray extended = entry + QByteArray(journalRoomBytes, '\0');
+            PELLWICK_TRY(file->write(extended.constData(), extended.size()));
+        }
         return file->synchronizeData();
     }();
     if (!written) {
         // Take back what may have reached the file, so that it loads to the previous library.
-        if (!file->truncate(disk.journalLength) || !file->synchronizeData())
+        if (!file->truncate(disk.journalLength) || !file->synchronizeData()) {
             disk.snapshotIsOurs = false; // unsure: the next change writes everything
-        else
+        } else {
             disk.journalStamp.size = disk.journalLength;
+            disk.journalTailIsClear = true;
+        }
         const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
         if (attributes)
             disk.journalStamp = Detail::FileStamp::of(*attributes);
@@ -167,6 +195,7 @@ Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
     }
     file->close();
     disk.journalLength += entry.size();
+    disk.journalTailIsClear = true;
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(journal);
     if (!attributes) {
         // The journal holds acknowledged entries but can no longer be recognised: the next
@@ -184,12 +213,13 @@ Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
     const QString temporary = path(temporaryPrefix + QStringLiteral("journal.")
                                    + uuidText(QUuid::createUuid()) + QStringLiteral(".tmp"));
     const QByteArray contents = LibraryJournal::header(disk.snapshotName) + entry;
+    const QByteArray withRoom = contents + QByteArray(journalRoomBytes, '\0');
     Result<void> written = [&]() -> Result<void> {
         if (!m_fileManager->createFile(temporary))
             return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
         PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
                             m_fileManager->openForWriting(temporary));
-        PELLWICK_TRY(file->write(contents.constData(), contents.size()));
+        PELLWICK_TRY(file->write(withRoom.constData(), withRoom.size()));
         PELLWICK_TRY(file->synchronize());
         file->close();
         return replaceCommitting(temporary, path(journalFileName()));
@@ -206,6 +236,7 @@ Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
     else
         disk.snapshotIsOurs = false; // as in `appendToJournal`: the entry must not be dropped
     disk.journalLength = contents.size();
+    disk.journalTailIsClear = true;
     return {};
 }
 
@@ -293,7 +324,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
     // A new file with the very bytes of the current one would let the old journal apply to it
     // again: then the fresh journal itself is the commit.
     const bool ours = filesAreOurs();
-    const bool sameBytes = ours && *name == disk.snapshotName;
+    const bool sameBytes = ours && name->isSameFile(disk.snapshotName);
     if (sameBytes) {
         (void) m_fileManager->removeItem(snapshotTemporary);
         Result<void> committed = replaceCommitting(journalTemporary, journal);
@@ -339,6 +370,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
         if (journalAttributes)
             disk.journalStamp = Detail::FileStamp::of(*journalAttributes);
         disk.journalLength = LibraryJournal::headerSize;
+        disk.journalTailIsClear = true;
     }
     return {};
 }
@@ -354,7 +386,20 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     }
     PELLWICK_TRY_ASSIGN(FileAttributes snapshotAttributes,
                         m_fileManager->attributesOfItem(snapshot));
-    PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded, LibraryFile::read(*m_fileManager, snapshot));
+    // The journal is read first: one of the first version names the file by its SHA-256, which
+    // the reader then computes as well.
+    const bool journalExists = m_fileManager->fileExists(journal);
+    QByteArray journalBytes;
+    std::optional<FileAttributes> journalAttributes;
+    if (journalExists) {
+        PELLWICK_TRY_ASSIGN(journalAttributes, m_fileManager->attributesOfItem(journal));
+        PELLWICK_TRY_ASSIGN(journalBytes, readFileContents(*m_fileManager, journal));
+    }
+    PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded,
+                        LibraryFile::read(*m_fileManager,
+                                          snapshot,
+                                          LibraryFile::defaultSegmentBytes,
+                                          LibraryJournal::namesSnapshotBySha256(journalBytes)));
     LocalLibraryCacheRecords records = std::move(loaded.records);
     // Through a symbolic link the stamps would be the link's, blind to edits of its target: the
     // first change then writes a file of the store's own in its place.
@@ -362,20 +407,18 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     disk.snapshotStamp = Detail::FileStamp::of(snapshotAttributes);
     disk.snapshotName = loaded.name;
 
-    if (m_fileManager->fileExists(journal)) {
-        PELLWICK_TRY_ASSIGN(FileAttributes journalAttributes,
-                            m_fileManager->attributesOfItem(journal));
-        PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(*m_fileManager, journal));
-        PELLWICK_TRY_ASSIGN(LibraryJournal::Contents contents, LibraryJournal::parse(bytes));
-        if (contents.snapshot == disk.snapshotName) {
+    if (journalAttributes) {
+        PELLWICK_TRY_ASSIGN(LibraryJournal::Contents contents, LibraryJournal::parse(journalBytes));
+        if (contents.names(disk.snapshotName)) {
             for (const LibraryJournal::Entry &entry : contents.entries) {
                 PELLWICK_TRY_ASSIGN(records, applyEntry(records, entry));
             }
             disk.journalIsOurs = true;
-            if (journalAttributes.type != FileAttributes::Type::Regular)
+            if (journalAttributes->type != FileAttributes::Type::Regular)
                 disk.snapshotIsOurs = false; // as above; the entries go into the next file
-            disk.journalStamp = Detail::FileStamp::of(journalAttributes);
+            disk.journalStamp = Detail::FileStamp::of(*journalAttributes);
             disk.journalLength = contents.validLength;
+            disk.journalTailIsClear = contents.tailIsClear;
         }
     }
     *m_storage->disk = disk;

@@ -27,6 +27,23 @@ LocalLibraryItem rebuilding(const LocalLibraryItem &local, const RemoteLibraryIt
     return item;
 }
 
+/// Whether linking `local` to `remote` by content alone may make it a Verified Backup: a record
+/// that knows of a sidecar (its cached copy, or the one its source held) links to an archived
+/// item only when that item archived the very sidecar, else the library would call the source
+/// media safe to erase while the sidecar is in no archive.
+bool mayLinkByContent(const LocalLibraryItem &local, const RemoteLibraryItem &remote)
+{
+    if (remote.importStatus != LibraryItemImportStatus::VerifiedBackup)
+        return true;
+    const std::optional<SourceMediaEvidence> &evidence = local.sourceMediaEvidence;
+    std::optional<QString> sidecarHash = local.ingestCacheSidecarContentHash;
+    if (!sidecarHash && evidence)
+        sidecarHash = evidence->sidecarContentHash;
+    const bool hasSidecar
+        = sidecarHash || local.ingestCacheSidecarURL || (evidence && evidence->sidecarRelativePath);
+    return !hasSidecar || (sidecarHash && remote.archiveSidecarContentHash == sidecarHash);
+}
+
 /// A record for a backend item that no local record matches.
 LocalLibraryItem newRecord(const RemoteLibraryItem &remote)
 {
@@ -71,7 +88,9 @@ Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) c
         }
     }
 
-    QSet<QUuid> linkedIDs;
+    // Positions, not ids: of two records that a hand-edited file gave one id, linking one must
+    // not drop the other.
+    QSet<qsizetype> linked;
     QSet<qint64> seenBackendIDs;
     QList<LocalLibraryItem> rebuilt;
     rebuilt.reserve(items.size());
@@ -99,13 +118,13 @@ Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) c
         match = -1;
         matches = 0;
         for (const qsizetype p : unlinkedByHash.value(remote.contentHash)) {
-            if (linkedIDs.contains(records->at(p).id))
+            if (linked.contains(p) || !mayLinkByContent(records->at(p), remote))
                 continue;
             match = p;
             ++matches;
         }
         if (matches == 1) {
-            linkedIDs.insert(records->at(match).id);
+            linked.insert(match);
             rebuilt.append(rebuilding(records->at(match), remote));
             continue;
         }
@@ -115,7 +134,7 @@ Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) c
     QList<LocalLibraryItem> result;
     result.reserve(unlinked.size() + rebuilt.size());
     for (const qsizetype p : unlinked) {
-        if (!linkedIDs.contains(records->at(p).id))
+        if (!linked.contains(p))
             result.append(records->at(p));
     }
     result.append(rebuilt);

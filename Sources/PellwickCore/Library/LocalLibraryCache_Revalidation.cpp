@@ -14,7 +14,9 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
     PELLWICK_TRY(snapshot);
 
     // The slow part, reading the sources, holds no lock.
-    QHash<QUuid, LocalLibraryItem> suspects;
+    // By id; an id that a hand-edited file holds twice keeps every suspect copy, so that each
+    // record is compared with what was examined of it.
+    QHash<QUuid, QList<LocalLibraryItem>> suspects;
     for (qsizetype p = 0; p < snapshot->size(); ++p) {
         if (stop.stop_requested())
             return failure(CancellationError{});
@@ -22,7 +24,7 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
         if (record.sourceMediaEvidence
             && record.sourceMediaEvidence->detectsChange(
                 availableSources, fileManager, contentHasher)) {
-            suspects.insert(record.id, record);
+            suspects[record.id].append(record);
         }
     }
     if (suspects.isEmpty())
@@ -36,7 +38,7 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
     for (qsizetype p = 0; p < current->size(); ++p) {
         const LocalLibraryItem &record = current->at(p);
         const auto suspect = suspects.constFind(record.id);
-        if (suspect == suspects.constEnd() || !(*suspect == record))
+        if (suspect == suspects.constEnd() || !suspect->contains(record))
             continue;
         LocalLibraryItem marked = record.markingSourceMediaChanged();
         if (!(marked == record))

@@ -34,8 +34,11 @@ struct LibraryDiskState
     /// journal.
     bool journalIsOurs = false;
     FileStamp journalStamp;
-    /// Where the next entry goes: after the last whole entry (a torn tail beyond is cut off).
+    /// Where the next entry goes: after the last whole entry.
     qint64 journalLength = 0;
+    /// Only zero bytes follow `journalLength` (room for entries); otherwise a torn tail there is
+    /// cut off before the next entry.
+    bool journalTailIsClear = true;
 };
 
 } // namespace Detail

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,6 +104,11 @@ struct World
         for (const StagedImportRecord &record : report->records)
             if (record.phase != StagedImportPhase::VerifiedBackup)
                 return u"a record ends in another phase"_s;
+        // A folder without a record holds a copy of a photo that nothing will ever remove.
+        const QString staging = crashStagingRoot(dir.path());
+        for (const QString &folder : QDir(staging).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!QFileInfo::exists(staging + u'/' + folder + u"/import-state.json"_s))
+                return u"staging folder %1 left without a record"_s.arg(folder);
         return {};
     }
 

@@ -120,6 +120,9 @@ private Q_SLOTS:
     void recoveryIssues();
     void removal();
     void removalDeletesTheRecordLast();
+    void abandonedPackages_data();
+    void abandonedPackages();
+    void stagingInProgressIsNotAbandoned();
     void localLibraryItemIDReadLeniently_data();
     void localLibraryItemIDReadLeniently();
     void killedAtEveryOperation();
@@ -522,6 +525,117 @@ void StagingAreaTests::removalDeletesTheRecordLast()
     QVERIFY(scene.rootEntries().isEmpty());
 }
 
+void StagingAreaTests::abandonedPackages_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("package folder with copies only") << u"copies"_s << true;
+    QTest::newRow("empty package folder") << u"empty"_s << true;
+    QTest::newRow("first record write torn") << u"temporary record"_s << true;
+    QTest::newRow("readable record") << u"record"_s << false;
+    QTest::newRow("unreadable record") << u"garbage record"_s << false;
+    QTest::newRow("folder named as the record") << u"record folder"_s << false;
+    QTest::newRow("record is a dangling link") << u"record link"_s << false;
+    QTest::newRow("lower-case name") << u"lower-case"_s << false;
+    QTest::newRow("not a package name") << u"other name"_s << false;
+    QTest::newRow("plain file") << u"file"_s << false;
+    QTest::newRow("link to a folder") << u"folder link"_s << false;
+}
+
+void StagingAreaTests::abandonedPackages()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, removed);
+    const Scene scene;
+    const StagingArea area = scene.area();
+    // A missing root has nothing to clean.
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+
+    // A package that went its normal way stays in every row.
+    const StagedImportRecord kept = preparedRecord(folderB);
+    PELLWICK_VERIFY_SUCCESS(area.writeRecord(kept));
+    const QString outside = scene.dir.filePath(u"outside"_s);
+    writeFile(outside + u"/IMG_0001.CR3"_s, "raw");
+
+    QString path = scene.root + u'/' + folderA;
+    const QString raw = path + u"/IMG_0001.CR3"_s;
+    if (entry == u"copies") {
+        writeFile(raw, "raw");
+        writeFile(path + u"/IMG_0001.xmp"_s, "xmp");
+    } else if (entry == u"empty") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (entry == u"temporary record") {
+        writeFile(raw, "raw");
+        writeFile(path + u"/.import-state.json.1234.tmp"_s, recordBytes(preparedRecord(folderA)));
+    } else if (entry == u"record") {
+        writeFile(raw, "raw");
+        writeFile(path + u'/' + stateName, recordBytes(preparedRecord(folderA)));
+    } else if (entry == u"garbage record") {
+        writeFile(raw, "raw");
+        writeFile(path + u'/' + stateName, "{\"localLib");
+    } else if (entry == u"record folder") {
+        writeFile(raw, "raw");
+        QVERIFY(QDir().mkpath(path + u'/' + stateName));
+    } else if (entry == u"record link") {
+        writeFile(raw, "raw");
+        QVERIFY(QFile::link(scene.dir.filePath(u"nowhere"_s), path + u'/' + stateName));
+    } else if (entry == u"lower-case") {
+        path = scene.root + u'/' + folderA.toLower();
+        writeFile(path + u"/IMG_0001.CR3"_s, "raw");
+    } else if (entry == u"other name") {
+        path = scene.root + u"/Keep me"_s;
+        writeFile(path + u"/IMG_0001.CR3"_s, "raw");
+    } else if (entry == u"file") {
+        writeFile(path, "a file named like a package");
+    } else if (entry == u"folder link") {
+        QVERIFY(QFile::link(outside, path));
+    }
+
+    const Result<qsizetype> count = area.removeAbandonedPackages();
+    PELLWICK_VERIFY_SUCCESS(count);
+    QCOMPARE(*count, removed ? 1 : 0);
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+    QVERIFY(QFileInfo::exists(area.recordURL(kept)));
+    QVERIFY(QFileInfo::exists(outside + u"/IMG_0001.CR3"_s));
+    // Nothing is left for a second pass.
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+}
+
+void StagingAreaTests::stagingInProgressIsNotAbandoned()
+{
+    const Scene scene;
+    const StagingArea area = scene.area();
+    // Staged, record not written yet: a clean-up meanwhile (recovery running beside an import)
+    // leaves the folder to its staging.
+    const Result<StagedRawOriginal> filling = area.stage(scene.item());
+    PELLWICK_VERIFY_SUCCESS(filling);
+    const Result<StagedRawOriginal> dropped = area.stage(scene.item(false));
+    PELLWICK_VERIFY_SUCCESS(dropped);
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+    QVERIFY(QFileInfo::exists(filling->url));
+
+    // Once its record is written the record keeps it; a staging given up takes its folder.
+    const QString folder = filling->relativePath.section(u'/', 0, 0);
+    PELLWICK_VERIFY_SUCCESS(area.writeRecord(preparedRecord(folder)));
+    PELLWICK_VERIFY_SUCCESS(area.discardStaged(*dropped));
+    QVERIFY(!QFileInfo::exists(parentPath(dropped->url)));
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+    QVERIFY(QFileInfo::exists(filling->url));
+
+    // Another Staging Area value of this process over the same root knows the staging too.
+    const Result<StagedRawOriginal> other = scene.area().stage(scene.item(false));
+    PELLWICK_VERIFY_SUCCESS(other);
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+    // Given up with its record already in place (a write that failed after its rename): kept.
+    const QString otherFolder = other->relativePath.section(u'/', 0, 0);
+    writeFile(scene.root + u'/' + otherFolder + u'/' + stateName,
+              recordBytes(preparedRecord(otherFolder)));
+    PELLWICK_VERIFY_SUCCESS(area.discardStaged(*other));
+    QVERIFY(QFileInfo::exists(other->url));
+    QCOMPARE(*area.removeAbandonedPackages(), 0);
+}
+
 void StagingAreaTests::localLibraryItemIDReadLeniently_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -570,6 +684,15 @@ QString problemAfterKill(const QString &root)
         if (!withSidecar && QFileInfo::exists(root + u'/' + folder + u"/IMG_0001.xmp"_s))
             return u"sidecar in a package without one: "_s + folder;
     }
+    // Recovery's clean-up takes every folder the kill left without a record, and no record.
+    if (!area.removeAbandonedPackages())
+        return u"clean-up failed"_s;
+    const Result<StagingRecoveryReport> after = area.readRecoverableRecords();
+    if (!after || *after != *report)
+        return u"clean-up changed the records"_s;
+    for (const QString &folder : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (!QFileInfo::exists(root + u'/' + folder + u'/' + stateName))
+            return u"folder without record left: "_s + folder;
     return {};
 }
 

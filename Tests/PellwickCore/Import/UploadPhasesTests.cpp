@@ -4,6 +4,7 @@
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 
+#include <QRegularExpression>
 #include <QTest>
 
 #include <limits>
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void completedStateSendsNothing();
     void partsPastTheFileAreRefused_data();
     void partsPastTheFileAreRefused();
+    void confusedPartListsNeverCompleteAWrongObject_data();
+    void confusedPartListsNeverCompleteAWrongObject();
     void sidecarPhase_data();
     void sidecarPhase();
     void authorizationFailures_data();
@@ -77,9 +80,9 @@ void UploadPhasesTests::rawParts_data()
     QTest::newRow("every part recorded: nothing sent")
         << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3} << QList<qint64>{1, 2, 3}
         << QStringList();
-    QTest::newRow("part starting at the end is empty")
+    QTest::newRow("part starting at the end belongs to no object")
         << qint64(2000) << qint64(1000) << QList<qint64>{1, 2, 3} << QList<qint64>{1, 2}
-        << QStringList{u"2000-2000"_s, u"record"_s};
+        << QStringList();
 }
 
 void UploadPhasesTests::rawParts()
@@ -108,7 +111,8 @@ void UploadPhasesTests::rawParts()
     // The completion is sent even when nothing was uploaded, with every part once.
     const QStringList completions = scene.log->matching(u"complete "_s);
     QCOMPARE(completions.size(), 1);
-    QCOMPARE((*completed)->multipartUpload->uploadedParts.size(), order.size());
+    QCOMPARE((*completed)->multipartUpload->uploadedParts.size(),
+             (fileSize + partSize - 1) / partSize);
     QVERIFY((*completed)->multipartUpload->isCompleted);
     QCOMPARE(scene.storedRecord(), **completed);
     // Rows start at the bytes already sent and end at the file size.
@@ -156,6 +160,97 @@ void UploadPhasesTests::partsPastTheFileAreRefused()
     // Nothing is sent, and nothing is recorded as sent.
     QCOMPARE(scene.log->events(), QStringList());
     QCOMPARE(VerifiedBackupImporter::uploadedByteCount(*record.multipartUpload, 2500), 0);
+}
+
+void UploadPhasesTests::confusedPartListsNeverCompleteAWrongObject_data()
+{
+    QTest::addColumn<qint64>("fileSize");
+    QTest::addColumn<qint64>("partSize");
+    QTest::addColumn<QList<qint64>>("authorized");
+    // Receipts already in the record, "number:etag", in the order they were recorded.
+    QTest::addColumn<QStringList>("receipts");
+    // The ranges sent, then the completion's parts; empty when refused before sending.
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("completion");
+
+    const QString refused;
+    QTest::newRow("gap in the authorized parts")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 3} << QStringList() << QStringList()
+        << refused;
+    QTest::newRow("gap filled by a receipt")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 3} << QStringList{u"2:\"b\""_s}
+        << QStringList{u"0-1000"_s, u"2000-2500"_s} << u"1:e1,2:\"b\",3:e2"_s;
+    QTest::newRow("no parts at all") << qint64(2500) << qint64(1000) << QList<qint64>()
+                                     << QStringList() << QStringList() << refused;
+    QTest::newRow("part listed twice is sent once")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 2, 3} << QStringList()
+        << QStringList{u"0-1000"_s, u"1000-2000"_s, u"2000-2500"_s} << u"1:e1,2:e2,3:e3"_s;
+    QTest::newRow("part zero") << qint64(2500) << qint64(1000) << QList<qint64>{0, 1, 2, 3}
+                               << QStringList() << QStringList() << refused;
+    QTest::newRow("negative part") << qint64(2500) << qint64(1000) << QList<qint64>{-1, 1, 2, 3}
+                                   << QStringList() << QStringList() << refused;
+    QTest::newRow("receipt without ETag is sent again")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3}
+        << QStringList{u"1:\"a\""_s, u"2:"_s, u"3: "_s}
+        << QStringList{u"1000-2000"_s, u"2000-2500"_s} << u"1:\"a\",2:e1,3:e2"_s;
+    QTest::newRow("receipt without ETag and no URL for it")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 3} << QStringList{u"2:"_s}
+        << QStringList() << refused;
+    QTest::newRow("receipts past the end are left out")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3}
+        << QStringList{u"4:\"x\""_s, u"1:\"a\""_s, u"2:\"b\""_s, u"3:\"c\""_s, u"9999:\"y\""_s}
+        << QStringList() << u"1:\"a\",2:\"b\",3:\"c\""_s;
+    QTest::newRow("completion in ascending order")
+        << qint64(2500) << qint64(1000) << QList<qint64>{1, 2, 3}
+        << QStringList{u"3:\"c\""_s, u"1:\"a\""_s} << QStringList{u"1000-2000"_s}
+        << u"1:\"a\",2:e1,3:\"c\""_s;
+    QTest::newRow("more parts than object storage holds")
+        << qint64(20001) << qint64(2) << QList<qint64>{1, 2, 3} << QStringList() << QStringList()
+        << refused;
+    QTest::newRow("part size zero") << qint64(2500) << qint64(0) << QList<qint64>{1}
+                                    << QStringList() << QStringList() << refused;
+    QTest::newRow("negative part size") << qint64(2500) << qint64(-1000) << QList<qint64>{1, 2, 3}
+                                        << QStringList() << QStringList() << refused;
+    QTest::newRow("empty file is one empty part")
+        << qint64(0) << qint64(1000) << QList<qint64>{1} << QStringList() << QStringList{u"0-0"_s}
+        << u"1:e1"_s;
+}
+
+void UploadPhasesTests::confusedPartListsNeverCompleteAWrongObject()
+{
+    QFETCH(qint64, fileSize);
+    QFETCH(qint64, partSize);
+    QFETCH(QList<qint64>, authorized);
+    QFETCH(QStringList, receipts);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, completion);
+    ImporterScene scene(fileSize, 0);
+    StagedImportRecord record
+        = scene.record.replacingAuthorization(scene.authorizationFor(partSize, authorized));
+    for (const QString &receipt : receipts)
+        record = record.markingRawPartUploaded(
+            {receipt.section(u':', 0, 0).toLongLong(), receipt.section(u':', 1)});
+    scene.api->completions = {Result<void>()};
+
+    const Result<std::optional<StagedImportRecord>> completed
+        = scene.importer().completeRawUploadIfNeeded(record, scene.staged.url, u"token"_s, nullptr);
+    QStringList ranges;
+    for (const QString &event : scene.log->matching(u"part "_s))
+        ranges.append(event.section(u' ', 2));
+    QCOMPARE(ranges, sent);
+    if (completion.isNull()) {
+        QVERIFY(!completed);
+        QCOMPARE(completed.error(),
+                 Error(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}}));
+        QCOMPARE(scene.log->matching(u"complete "_s), QStringList());
+        return;
+    }
+    PELLWICK_VERIFY_SUCCESS(completed);
+    QVERIFY(completed->has_value());
+    // "eN" stands for the ETag of the N-th part the uploader received.
+    completion.replace(QRegularExpression(u"e(\\d+)"_s), u"\"etag-\\1\""_s);
+    QCOMPARE(scene.log->matching(u"complete "_s), QStringList{u"complete 41 raw "_s + completion});
+    QCOMPARE(scene.storedRecord(), **completed);
 }
 
 void UploadPhasesTests::completedStateSendsNothing()

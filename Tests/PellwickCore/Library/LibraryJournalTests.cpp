@@ -33,6 +33,9 @@ private Q_SLOTS:
     void staleJournalNeverAppliesToAnEqualFile();
     void readersAgree_data();
     void readersAgree();
+    void namesAgreeAcrossBlocks();
+    void firstVersionJournalsStillApply_data();
+    void firstVersionJournalsStillApply();
 
 private:
     LocalLibraryCache store(qint64 foldBytes = 0) const
@@ -41,6 +44,12 @@ private:
     }
 
     QString journalPath() const { return m_root + QStringLiteral("/library-items.journal"); }
+
+    /// Where the journal's entries end; zero bytes reserved for later entries may follow.
+    qint64 journalEnd() const
+    {
+        return LibraryJournal::parse(readFile(journalPath())).value().validLength;
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_root;
@@ -56,6 +65,17 @@ QList<LocalLibraryItem> library(int count)
     return items;
 }
 
+/// The block digest of `bytes`, computed plainly.
+QByteArray blockDigestOf(const QByteArray &bytes)
+{
+    QByteArray digests;
+    for (qint64 at = 0; at < bytes.size(); at += LibraryJournal::digestBlockSize) {
+        digests += QCryptographicHash::hash(bytes.mid(at, LibraryJournal::digestBlockSize),
+                                            QCryptographicHash::Sha256);
+    }
+    return QCryptographicHash::hash(digests, QCryptographicHash::Sha256);
+}
+
 } // namespace
 
 void LibraryJournalTests::init()
@@ -67,14 +87,16 @@ void LibraryJournalTests::init()
 
 void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore_data()
 {
-    QTest::addColumn<bool>("flip");
-    QTest::newRow("cut at every byte of the last entry") << false;
-    QTest::newRow("every byte of the last entry flipped") << true;
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("cut at every byte of the last entry") << "cut";
+    QTest::newRow("every byte of the last entry flipped") << "flip";
+    QTest::newRow("last entry zero from every byte on") << "zero";
+    QTest::newRow("last entry zero up to every byte") << "zero before";
 }
 
 void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore()
 {
-    QFETCH(bool, flip);
+    QFETCH(QString, damage);
     const QList<LocalLibraryItem> items = library(3);
     {
         const LocalLibraryCache cache = store();
@@ -83,17 +105,24 @@ void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore()
             cache.updateImportStatus(items[0].id, LibraryItemImportStatus::Uploading));
     }
     const QList<LocalLibraryItem> before = store().readItems().value();
-    const qint64 lastEntry = readFile(journalPath()).size();
+    const qint64 lastEntry = journalEnd();
     PELLWICK_VERIFY_SUCCESS(store().appendItems({filledLibraryItem(40)}));
     const QByteArray whole = readFile(journalPath());
-    QVERIFY(whole.size() > lastEntry);
+    const qint64 entryEnd = journalEnd();
+    QVERIFY(entryEnd > lastEntry);
 
-    for (qint64 at = lastEntry; at < whole.size(); ++at) {
+    // Zeroed parts cover the entry in steps: a tear leaves whole sectors.
+    const qint64 step = damage.startsWith(QLatin1String("zero")) ? 11 : 1;
+    for (qint64 at = lastEntry; at < entryEnd; at += step) {
         QByteArray damaged = whole;
-        if (flip)
+        if (damage == QLatin1String("flip"))
             damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
-        else
+        else if (damage == QLatin1String("cut"))
             damaged.truncate(at);
+        else if (damage == QLatin1String("zero"))
+            std::fill(damaged.begin() + at, damaged.begin() + entryEnd, '\0');
+        else
+            std::fill(damaged.begin() + lastEntry, damaged.begin() + at + 1, '\0');
         writeFile(journalPath(), damaged);
         const LocalLibraryCache cache = store();
         const Result<QList<LocalLibraryItem>> loaded = cache.readItems();
@@ -101,7 +130,7 @@ void LibraryJournalTests::tornOrFlippedLastEntryLoadsAsBefore()
                  qPrintable(QStringLiteral("byte %1: ").arg(at)
                             + QString::fromLocal8Bit(failureText(loaded))));
         QCOMPARE(*loaded, before);
-        if (at % 499 != 0)
+        if ((at - lastEntry) % (499 * step) != 0)
             continue;
         // The torn tail is cut off before the next entry, which then loads.
         PELLWICK_VERIFY_SUCCESS(
@@ -133,7 +162,7 @@ void LibraryJournalTests::damagedEntryFollowedByOthersFailsTheLoad()
         PELLWICK_VERIFY_SUCCESS(cache.writeItems(items));
         PELLWICK_VERIFY_SUCCESS(
             cache.updateImportStatus(items[0].id, LibraryItemImportStatus::Uploading));
-        secondEntry = readFile(journalPath()).size();
+        secondEntry = journalEnd();
         PELLWICK_VERIFY_SUCCESS(
             cache.updateImportStatus(items[1].id, LibraryItemImportStatus::Uploading));
         PELLWICK_VERIFY_SUCCESS(
@@ -168,11 +197,11 @@ void LibraryJournalTests::journalIsFoldedPastItsBound()
     PELLWICK_VERIFY_SUCCESS(cache.writeItems(library(4)));
     const QByteArray firstFile = readFile(m_root + QStringLiteral("/library-items.json"));
     int folds = 0;
-    qint64 previousJournal = readFile(journalPath()).size();
+    qint64 previousJournal = journalEnd();
     QCOMPARE(previousJournal, LibraryJournal::headerSize);
     for (int n = 0; n < 20; ++n) {
         PELLWICK_VERIFY_SUCCESS(cache.appendItems({filledLibraryItem(100 + n)}));
-        const qint64 journal = readFile(journalPath()).size();
+        const qint64 journal = journalEnd();
         QVERIFY(journal <= bound);
         if (journal < previousJournal)
             ++folds;
@@ -306,8 +335,69 @@ void LibraryJournalTests::readersAgree()
         }
         QCOMPARE(streamed->records.items(), *whole);
         QCOMPARE(streamed->name.length, file.size());
+        QCOMPARE(streamed->name.blockDigest, blockDigestOf(file));
+        QVERIFY(streamed->name.sha256.isEmpty());
+    }
+}
+
+void LibraryJournalTests::namesAgreeAcrossBlocks()
+{
+    // A file of several digest blocks, named alike by its writer and by every way of reading it:
+    // otherwise the journal would not apply and acknowledged changes would be lost.
+    const QList<LocalLibraryItem> items = library(2200);
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(items));
+    const QString path = m_root + QStringLiteral("/library-items.json");
+    const QByteArray file = readFile(path);
+    QVERIFY(file.size() > LibraryJournal::digestBlockSize);
+    for (const qint64 segmentBytes : {LibraryFile::defaultSegmentBytes,
+                                      LibraryJournal::digestBlockSize * 2,
+                                      qint64(3) * 1024 * 1024}) {
+        const Result<LibraryFile::Loaded> streamed
+            = LibraryFile::read(LocalFileManager(), path, segmentBytes, true);
+        PELLWICK_VERIFY_SUCCESS(streamed);
+        QCOMPARE(streamed->name.blockDigest, blockDigestOf(file));
         QCOMPARE(streamed->name.sha256, QCryptographicHash::hash(file, QCryptographicHash::Sha256));
     }
+    PELLWICK_VERIFY_SUCCESS(
+        store().updateImportStatus(items[2199].id, LibraryItemImportStatus::Duplicate));
+    QCOMPARE(store().readItems()->at(2199).importStatus, LibraryItemImportStatus::Duplicate);
+}
+
+void LibraryJournalTests::firstVersionJournalsStillApply_data()
+{
+    QTest::addColumn<bool>("namesTheFile");
+    QTest::newRow("naming the file") << true;
+    QTest::newRow("naming other bytes") << false;
+}
+
+void LibraryJournalTests::firstVersionJournalsStillApply()
+{
+    // Journals written before the block digest name the file by its SHA-256.
+    QFETCH(bool, namesTheFile);
+    const QList<LocalLibraryItem> items = library(3);
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(items));
+    PELLWICK_VERIFY_SUCCESS(
+        store().updateImportStatus(items[1].id, LibraryItemImportStatus::Verifying));
+    const QByteArray file = readFile(m_root + QStringLiteral("/library-items.json"));
+    const QByteArray entries = readFile(journalPath()).mid(LibraryJournal::headerSize);
+    QByteArray header("PWLJRNL1");
+    const auto length = static_cast<quint64>(file.size());
+    for (int byte = 0; byte < 8; ++byte)
+        header.append(static_cast<char>((length >> (8 * byte)) & 0xff));
+    header.append(
+        QCryptographicHash::hash(namesTheFile ? file : file + " ", QCryptographicHash::Sha256));
+    header.append(QCryptographicHash::hash(header, QCryptographicHash::Sha256));
+    writeFile(journalPath(), header + entries);
+
+    QList<LocalLibraryItem> expected = items;
+    if (namesTheFile)
+        expected[1] = expected[1].replacingImportStatus(LibraryItemImportStatus::Verifying);
+    const LocalLibraryCache cache = store();
+    QCOMPARE(cache.readItems().value(), expected);
+    PELLWICK_VERIFY_SUCCESS(
+        cache.updateImportStatus(items[2].id, LibraryItemImportStatus::Duplicate));
+    expected[2] = expected[2].replacingImportStatus(LibraryItemImportStatus::Duplicate);
+    QCOMPARE(store().readItems().value(), expected);
 }
 
 QTEST_GUILESS_MAIN(LibraryJournalTests)

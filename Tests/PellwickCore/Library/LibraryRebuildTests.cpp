@@ -24,6 +24,8 @@ private Q_SLOTS:
     void linkedRecordKeepsWhatOnlyThisMachineKnows_data();
     void linkedRecordKeepsWhatOnlyThisMachineKnows();
     void newRecordIsTheBackendItem();
+    void contentLinkNeedsTheArchivedSidecar_data();
+    void contentLinkNeedsTheArchivedSidecar();
     void failedWriteKeepsTheLibrary();
 
 private:
@@ -34,7 +36,8 @@ private:
 
 namespace {
 
-/// A local record "label backendID|- hash [canonical]".
+/// A local record "label backendID|- hash [canonical [=prev]]"; "=prev" gives it the previous
+/// record's id, as a hand-edited file may.
 LocalLibraryItem localRecord(const QString &layout, int n)
 {
     const QStringList words = layout.split(QLatin1Char(' '));
@@ -45,10 +48,13 @@ LocalLibraryItem localRecord(const QString &layout, int n)
                                     : std::optional<qint64>(words.at(1).toLongLong());
     item.contentHash = words.at(2);
     item.canonicalFilename = words.value(3, QStringLiteral("c"));
+    item.ingestCacheSidecarContentHash = QStringLiteral("xmp-") + item.contentHash;
+    item.sourceMediaEvidence->sidecarContentHash = item.ingestCacheSidecarContentHash;
     return item;
 }
 
-/// A backend item "id hash [canonical]", named like the local record "a".
+/// A backend item "id hash [canonical]", named like the local record "a", holding the sidecar of
+/// the local records with its bytes.
 RemoteLibraryItem remoteItem(const QString &layout)
 {
     const QStringList words = layout.split(QLatin1Char(' '));
@@ -61,6 +67,7 @@ RemoteLibraryItem remoteItem(const QString &layout)
     item.importStatus = LibraryItemImportStatus::VerifiedBackup;
     item.importedAt = Date{6e8 + static_cast<double>(item.id)};
     item.importSourceName = QStringLiteral("Card ") + words.at(0);
+    item.archiveSidecarContentHash = QStringLiteral("xmp-") + item.contentHash;
     return item;
 }
 
@@ -111,6 +118,11 @@ void LibraryRebuildTests::linking_data()
         << texts({"a 7 h1"}) << texts({"7 h1", "9 h5", "7 h1", "9 h5"}) << texts({"a:7", "new:9"});
     QTest::newRow("repeated backend id of a content link counts once")
         << texts({"a - h1"}) << texts({"7 h1", "7 h1"}) << texts({"a:7"});
+    QTest::newRow("a record sharing its id with a content link stays")
+        << texts({"a - h1", "b - h2 c =prev"}) << texts({"7 h1"}) << texts({"b:-", "a:7"});
+    QTest::newRow("records sharing an id, each linked by content")
+        << texts({"a - h1", "b - h2 c =prev", "c - h3"}) << texts({"8 h2", "7 h1"})
+        << texts({"c:-", "b:8", "a:7"});
 }
 
 void LibraryRebuildTests::linking()
@@ -120,8 +132,14 @@ void LibraryRebuildTests::linking()
     QFETCH(QStringList, expected);
 
     QList<LocalLibraryItem> records;
-    for (const QString &layout : local)
-        records.append(localRecord(layout, static_cast<int>(records.size())));
+    QSet<QUuid> localIDs;
+    for (const QString &layout : local) {
+        LocalLibraryItem record = localRecord(layout, static_cast<int>(records.size()));
+        if (layout.endsWith(QStringLiteral(" =prev")))
+            record.id = records.last().id;
+        localIDs.insert(record.id);
+        records.append(record);
+    }
     PELLWICK_VERIFY_SUCCESS(store().writeItems(records));
     QList<RemoteLibraryItem> items;
     for (const QString &layout : remote)
@@ -137,7 +155,8 @@ void LibraryRebuildTests::linking()
             = item.preview == LocalPreviewState::failed(QStringLiteral("Preview needs refresh"));
         QString label = QStringLiteral("?");
         for (const LocalLibraryItem &record : records) {
-            if (record.id == item.id)
+            if (record.id == item.id
+                && (label == QStringLiteral("?") || record.contentHash == item.contentHash))
                 label = record.originalFilename;
         }
         summary.append((isNew ? QStringLiteral("new") : label) + QLatin1Char(':')
@@ -150,7 +169,8 @@ void LibraryRebuildTests::linking()
             QCOMPARE(item.restoreStatus, std::nullopt);
     }
     QCOMPARE(summary, expected);
-    QCOMPARE(ids.size(), rebuilt.size());
+    if (localIDs.size() == records.size()) // ids stay unique unless the file repeated one
+        QCOMPARE(ids.size(), rebuilt.size());
 }
 
 void LibraryRebuildTests::linkedRecordKeepsWhatOnlyThisMachineKnows_data()
@@ -184,7 +204,7 @@ void LibraryRebuildTests::linkedRecordKeepsWhatOnlyThisMachineKnows()
     remote.archiveByteCount = 123456;
     remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
     remote.archiveSidecarByteCount = 456;
-    remote.archiveSidecarContentHash = QStringLiteral("ab");
+    remote.archiveSidecarContentHash = local.ingestCacheSidecarContentHash;
     remote.importStatus = LibraryItemImportStatus::VerifiedBackup;
     remote.importedAt = Date{1.5e8};
     remote.importSourceName = QStringLiteral("Card B");
@@ -242,6 +262,79 @@ void LibraryRebuildTests::newRecordIsTheBackendItem()
     expected.preview = LocalPreviewState::failed(QStringLiteral("Preview needs refresh"));
     QCOMPARE(items.at(0), expected);
     QVERIFY(!expected.id.isNull());
+}
+
+void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar_data()
+{
+    // local: "cached" (sidecar in the Ingest Cache), "source" (known only from the source
+    // media), "none"; remote: its sidecar hash, or "-".
+    QTest::addColumn<QString>("localSidecar");
+    QTest::addColumn<LibraryItemImportStatus>("remoteStatus");
+    QTest::addColumn<QString>("remoteSidecarHash");
+    QTest::addColumn<bool>("linked");
+    using S = LibraryItemImportStatus;
+
+    QTest::newRow("archived with the same sidecar")
+        << "cached" << S::VerifiedBackup << "s1" << true;
+    QTest::newRow("archived without the sidecar") << "cached" << S::VerifiedBackup << "-" << false;
+    QTest::newRow("archived with another sidecar")
+        << "cached" << S::VerifiedBackup << "s2" << false;
+    QTest::newRow("sidecar known from the source only, not archived")
+        << "source" << S::VerifiedBackup << "-" << false;
+    QTest::newRow("sidecar known from the source only, archived")
+        << "source" << S::VerifiedBackup << "s1" << true;
+    QTest::newRow("no local sidecar, archive has one")
+        << "none" << S::VerifiedBackup << "s2" << true;
+    QTest::newRow("no sidecar on either side") << "none" << S::VerifiedBackup << "-" << true;
+    QTest::newRow("still uploading without the sidecar") << "cached" << S::Uploading << "-" << true;
+}
+
+void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar()
+{
+    QFETCH(QString, localSidecar);
+    QFETCH(LibraryItemImportStatus, remoteStatus);
+    QFETCH(QString, remoteSidecarHash);
+    QFETCH(bool, linked);
+
+    LocalLibraryItem local = filledLibraryItem(4);
+    local.backendLibraryItemID.reset();
+    local.importStatus = LibraryItemImportStatus::LocalCacheReady;
+    local.ingestCacheSidecarContentHash = QStringLiteral("s1");
+    local.sourceMediaEvidence->sidecarContentHash = QStringLiteral("s1");
+    if (localSidecar != QStringLiteral("cached")) {
+        local = local.replacingIngestCachePackage(std::nullopt);
+    }
+    if (localSidecar == QStringLiteral("none")) {
+        local.sourceMediaEvidence->sidecarRelativePath.reset();
+        local.sourceMediaEvidence->sidecarContentHash.reset();
+    }
+    PELLWICK_VERIFY_SUCCESS(store().writeItems({local}));
+    RemoteLibraryItem remote = remoteItem(QStringLiteral("7 ") + local.contentHash);
+    remote.importStatus = remoteStatus;
+    remote.archiveSidecarContentHash.reset();
+    if (remoteSidecarHash != QStringLiteral("-")) {
+        remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
+        remote.archiveSidecarByteCount = 4;
+        remote.archiveSidecarContentHash = remoteSidecarHash;
+    }
+    PELLWICK_VERIFY_SUCCESS(store().rebuild({remote}));
+
+    const QList<LocalLibraryItem> items = store().readItems().value();
+    if (linked) {
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.at(0).id, local.id);
+        QCOMPARE(items.at(0).backendLibraryItemID, std::optional<qint64>(7));
+        QCOMPARE(items.at(0).isSafeToEraseSourceMedia(),
+                 remoteStatus == LibraryItemImportStatus::VerifiedBackup);
+    } else {
+        // The local record stays as it was, not safe to erase; the archived item is a record of
+        // its own, which knows no source media.
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.at(0), local);
+        QVERIFY(!items.at(0).isSafeToEraseSourceMedia());
+        QCOMPARE(items.at(1).backendLibraryItemID, std::optional<qint64>(7));
+        QCOMPARE(items.at(1).sourceMediaEvidence, std::nullopt);
+    }
 }
 
 void LibraryRebuildTests::failedWriteKeepsTheLibrary()

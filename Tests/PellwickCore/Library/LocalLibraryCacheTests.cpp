@@ -7,6 +7,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <Support/FaultInjectingFileManager.h>
@@ -43,6 +46,8 @@ private Q_SLOTS:
     void acknowledgedChangesSurviveUnusualFiles();
     void exclusiveAccessIsReleasedAfterAFailure();
     void readersSeeWholeLibraries();
+    void firstLoadDuringAWholeWriteSeesOneLibrary_data();
+    void firstLoadDuringAWholeWriteSeesOneLibrary();
     void previewPaths_data();
     void previewPaths();
 
@@ -414,7 +419,7 @@ void LocalLibraryCacheTests::failedWriteKeepsThePreviousLibrary_data()
     QTest::newRow("journal flush")
         << int(F::SynchronizeData) << "library-items.journal" << EIO << false;
     QTest::newRow("journal opening")
-        << int(F::OpenForAppending) << "library-items.journal" << EIO << false;
+        << int(F::OpenForWriting) << "library-items.journal" << EIO << false;
     QTest::newRow("new file write") << int(F::Write) << ".library-items.json" << ENOSPC << true;
     QTest::newRow("new file flush") << int(F::Synchronize) << ".library-items.json" << EIO << true;
     QTest::newRow("new journal write")
@@ -583,6 +588,92 @@ void LocalLibraryCacheTests::readersSeeWholeLibraries()
     stop = true;
     reader.join();
     QCOMPARE(mixed.load(), 0);
+}
+
+void LocalLibraryCacheTests::firstLoadDuringAWholeWriteSeesOneLibrary_data()
+{
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QList<LocalLibraryItem>>("written");
+    QTest::newRow("read, larger library") << "read" << items(5, 10);
+    QTest::newRow("search, empty library") << "search" << QList<LocalLibraryItem>();
+    QTest::newRow("records, one record") << "records" << items(1, 20);
+}
+
+void LocalLibraryCacheTests::firstLoadDuringAWholeWriteSeesOneLibrary()
+{
+    QFETCH(QString, reader);
+    QFETCH(QList<LocalLibraryItem>, written);
+
+    // The library on disk is a file plus a journal entry.
+    {
+        const LocalLibraryCache first = store();
+        PELLWICK_VERIFY_SUCCESS(first.writeItems(items(3)));
+        PELLWICK_VERIFY_SUCCESS(first.appendItems(items(1, 3)));
+    }
+    const QList<LocalLibraryItem> before = items(4);
+
+    // The first load stops between reading the file and reading the journal, and lets a whole
+    // write run meanwhile, if the store lets it.
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool loadPaused = false;
+    bool wrote = false;
+    std::thread::id readerThread;
+    files->beforeOperation(FileOperation::AttributesOfItem,
+                           QStringLiteral("library-items.j"),
+                           [&](const QString &path) {
+                               std::unique_lock guard(mutex);
+                               if (std::this_thread::get_id() == readerThread) {
+                                   if (loadPaused || !path.endsWith(QStringLiteral(".journal")))
+                                       return;
+                                   loadPaused = true;
+                                   changed.notify_all();
+                                   changed.wait_for(
+                                       guard, std::chrono::seconds(1), [&] { return wrote; });
+                               } else if (path.endsWith(QStringLiteral("/library-items.json"))) {
+                                   wrote = true; // the writer stamps the files it wrote
+                                   changed.notify_all();
+                               }
+                           });
+    const LocalLibraryCache cache = store(files);
+
+    std::optional<QList<LocalLibraryItem>> seen;
+    std::thread readerRun([&] {
+        {
+            const std::lock_guard guard(mutex);
+            readerThread = std::this_thread::get_id();
+        }
+        if (reader == QLatin1String("read")) {
+            seen = cache.readItems().value_or(QList<LocalLibraryItem>{});
+        } else if (reader == QLatin1String("search")) {
+            LocalLibrarySearchQuery everything;
+            everything.duplicateVisibility = LocalLibraryDuplicateVisibility::Included;
+            const Result<LocalLibrarySearchResult> found = cache.search(everything);
+            seen = found ? found->items() : QList<LocalLibraryItem>{};
+        } else {
+            seen = cache.cachedRecords()
+                       .map([](const auto &r) { return r.items(); })
+                       .value_or(QList<LocalLibraryItem>{});
+        }
+    });
+    {
+        std::unique_lock guard(mutex);
+        QVERIFY(changed.wait_for(guard, std::chrono::seconds(10), [&] { return loadPaused; }));
+    }
+    Result<void> write;
+    std::thread writerRun([&] { write = cache.writeItems(written); });
+    readerRun.join();
+    writerRun.join();
+
+    PELLWICK_VERIFY_SUCCESS(write);
+    QVERIFY(seen);
+    QVERIFY2(*seen == before || *seen == written,
+             qPrintable(QStringLiteral("a load saw %1 records").arg(seen->size())));
+    QCOMPARE(cache.readItems().value(), written);
+    QCOMPARE(reloaded(), written);
+    PELLWICK_VERIFY_SUCCESS(cache.appendItems(items(1, 30)));
+    QCOMPARE(reloaded(), written + items(1, 30));
 }
 
 void LocalLibraryCacheTests::previewPaths_data()
