@@ -80,7 +80,10 @@ Result<VerifiedBackupUploadState> ScriptedVerifiedBackupAPI::verifiedBackupUploa
 {
     m_log->add(QStringLiteral("state %1").arg(libraryItemID));
     const QMutexLocker lock(&m_mutex);
-    return next(states, m_stateCalls);
+    Result<VerifiedBackupUploadState> state = next(states, m_stateCalls);
+    if (state && answersForAskedItem)
+        state->libraryItemID = libraryItemID;
+    return state;
 }
 
 namespace {
@@ -126,7 +129,10 @@ Result<VerifiedBackupFinalization> ScriptedVerifiedBackupAPI::finalizeVerifiedBa
 {
     m_log->add(QStringLiteral("finalize %1").arg(libraryItemID));
     const QMutexLocker lock(&m_mutex);
-    return next(finalizations, m_finalizationCalls);
+    Result<VerifiedBackupFinalization> finalization = next(finalizations, m_finalizationCalls);
+    if (finalization && answersForAskedItem)
+        finalization->libraryItemID = libraryItemID;
+    return finalization;
 }
 
 QList<VerifiedBackupUploadRequest> ScriptedVerifiedBackupAPI::requests() const

@@ -113,6 +113,9 @@ public:
     QList<Result<VerifiedBackupUploadState>> states;
     QList<Result<void>> completions;
     QList<Result<VerifiedBackupFinalization>> finalizations;
+    /// As a sane backend, answer states and finalizations for the item asked about, whatever id
+    /// the script holds; false answers the scripted ids as they are.
+    bool answersForAskedItem = true;
 
     Result<VerifiedBackupUploadDecision>
     requestVerifiedBackupUpload(const QString &token,

@@ -204,6 +204,30 @@ Result<void> StagingArea::writeRecord(const StagedImportRecord &record) const
     return {};
 }
 
+Result<void> StagingArea::releaseStagedCopies(const StagedImportRecord &record) const
+{
+    const std::optional<QString> folderName = packageFolderOf(record.stagedOriginalRelativePath);
+    const bool terminal = record.phase == StagedImportPhase::VerifiedBackup
+                          || record.phase == StagedImportPhase::NeedsAttention
+                          || record.phase == StagedImportPhase::Duplicate;
+    if (!terminal || !folderName || !staysInFolder(record, *folderName))
+        return failure(
+            FileSystemError{QStringLiteral("release"), record.stagedOriginalRelativePath, EINVAL});
+    QStringList copies{stagedOriginalURL(record)};
+    if (const std::optional<QString> sidecar = stagedSidecarURL(record))
+        copies.append(*sidecar);
+    for (const QString &copy : copies) {
+        // A package's files are never its record, whatever a file was called.
+        if (lastPathComponent(copy) == stateFileName)
+            continue;
+        Result<FileAttributes> attributes = m_fileManager->attributesOfItem(copy);
+        if (!attributes)
+            continue;
+        PELLWICK_TRY(m_fileManager->removeItem(copy));
+    }
+    return {};
+}
+
 Result<void> StagingArea::discardStaged(const StagedRawOriginal &staged) const
 {
     const QString folder = parentPath(staged.url);

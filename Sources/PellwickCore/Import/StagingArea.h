@@ -102,6 +102,12 @@ public:
     /// not a JSON object or the value is not a UUID string.
     static std::optional<QUuid> localLibraryItemID(const QByteArray &data);
 
+    /// Deletes the staged copies of a package whose record is terminal, keeping the record:
+    /// nothing reads them again, and they would keep a second local copy of every archived
+    /// photo for good. Copies already gone are no error; a record that is not terminal, or
+    /// whose paths leave its folder, fails with a `FileSystemError` (EINVAL).
+    [[nodiscard]] Result<void> releaseStagedCopies(const StagedImportRecord &record) const;
+
     /// Gives up a staging whose first record was never written: its package folder goes, unless
     /// a record reached it after all (then it stays, for recovery).
     [[nodiscard]] Result<void> discardStaged(const StagedRawOriginal &staged) const;

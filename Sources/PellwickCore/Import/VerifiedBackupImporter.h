@@ -207,6 +207,12 @@ private:
     Error closedOnRefusal(const StagedImportRecord &record,
                           Error error,
                           const StatusDidChange &statusDidChange) const;
+    /// Closes the package as needing attention because the backend answered what cannot be
+    /// so (`keyPath`, `description`), and gives the error to return.
+    Error closedOnImpossibleAnswer(const StagedImportRecord &record,
+                                   const QString &keyPath,
+                                   const QString &description,
+                                   const StatusDidChange &statusDidChange) const;
     Result<void> setImportStatus(const QUuid &id, LibraryItemImportStatus status) const;
     Result<void> setBackendLibraryItemID(const QUuid &id, qint64 backendID) const;
     bool hasRequiredStagedSidecar(const StagedImportRecord &record,

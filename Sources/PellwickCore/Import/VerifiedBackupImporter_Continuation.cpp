@@ -83,12 +83,15 @@ Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord
               && state.error().as<LibrarySessionClientError>()->unexpectedStatusCode() == 404;
         if (!state && !forgotten)
             return tl::unexpected<Error>(state.error());
-        if (state
+        // The state of another item says nothing about this one: it is authorized anew, as a
+        // forgotten one is, and never closed on that word.
+        const bool known = state && state->libraryItemID == *record.backendLibraryItemID;
+        if (known
             && (state->importStatus == LibraryItemImportStatus::VerifiedBackup
                 || state->importStatus == LibraryItemImportStatus::NeedsAttention)) {
             return close(record, state->importStatus, statusDidChange);
         }
-        const bool uploadedAndComplete = state && record.phase == StagedImportPhase::Uploaded
+        const bool uploadedAndComplete = known && record.phase == StagedImportPhase::Uploaded
                                          && record.multipartUpload
                                          && record.multipartUpload->isCompleted;
         if (!uploadedAndComplete) {
@@ -118,6 +121,14 @@ Result<LocalLibraryItem> VerifiedBackupImporter::finalize(const StagedImportReco
     if (!finalization)
         return tl::unexpected<Error>(
             closedOnRefusal(record, finalization.error(), statusDidChange));
+    // A verdict on another item verifies nothing of this package.
+    if (finalization->libraryItemID != *record.backendLibraryItemID) {
+        return tl::unexpected<Error>(
+            closedOnImpossibleAnswer(record,
+                                     QStringLiteral("library_item.id"),
+                                     QStringLiteral("Finalization names another library item"),
+                                     statusDidChange));
+    }
     PELLWICK_TRY(setBackendLibraryItemID(record.localLibraryItemID, finalization->libraryItemID));
     Result<LocalLibraryItem> item
         = markRecord(record,

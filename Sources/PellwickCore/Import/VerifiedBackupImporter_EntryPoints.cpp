@@ -212,6 +212,10 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
         = settleTerminalRecords(*report, resumedItems, statusDidChange);
     PELLWICK_TRY(settled);
     result += *settled;
+    // Every finished package is settled now: copies a stop left behind go.
+    for (const StagedImportRecord &record : report->records)
+        if (!isResumable(record.phase))
+            (void) m_stagingArea.releaseStagedCopies(record);
 
     bool anonymousIssue = false;
     for (const StagingRecoveryIssue &issue : report->issues) {

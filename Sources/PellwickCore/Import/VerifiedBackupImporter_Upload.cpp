@@ -84,6 +84,13 @@ std::optional<QList<UploadedMultipartPart>> completionParts(const MultipartUploa
     return parts;
 }
 
+/// True when the backend's duplicate evidence is about the package's RAW original.
+bool describesSameBytes(const DuplicateVerifiedBackup &duplicate, const StagedImportRecord &record)
+{
+    return duplicate.byteCount == record.byteCount
+           && duplicate.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0;
+}
+
 tl::unexpected<Error> unusableUpload()
 {
     return failure(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{-1}});
@@ -146,6 +153,19 @@ Error VerifiedBackupImporter::closedOnRefusal(const StagedImportRecord &record,
     return mapped;
 }
 
+Error VerifiedBackupImporter::closedOnImpossibleAnswer(const StagedImportRecord &record,
+                                                       const QString &keyPath,
+                                                       const QString &description,
+                                                       const StatusDidChange &statusDidChange) const
+{
+    if (Result<LocalLibraryItem> closed
+        = close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
+        !closed) {
+        return closed.error();
+    }
+    return DecodingError{DecodingError::Kind::DataCorrupted, keyPath, description};
+}
+
 Result<StagedImportRecord>
 VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
                                           const QString &token,
@@ -162,6 +182,14 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
     qint64 backendID = 0;
     if (const auto *duplicate
         = std::get_if<VerifiedBackupUploadDecision::Duplicate>(&decision->value)) {
+        // Evidence of other bytes is no evidence: the package is not in the archive.
+        if (!describesSameBytes(duplicate->duplicate, record)) {
+            return tl::unexpected<Error>(
+                closedOnImpossibleAnswer(record,
+                                         QStringLiteral("duplicate"),
+                                         QStringLiteral("Duplicate evidence names other bytes"),
+                                         statusDidChange));
+        }
         backendID = duplicate->duplicate.libraryItemID;
         next = record.markingDuplicate(backendID);
     } else {
@@ -386,6 +414,9 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
             terminal.sidecarContentHash);
         PELLWICK_TRY(updated);
     }
+    // The library knows the outcome: the staged copies are never read again. One that cannot
+    // go now goes at the next recovery.
+    (void) m_stagingArea.releaseStagedCopies(terminal);
     if (*updated)
         return **updated;
     return fallbackItem(terminal, status);

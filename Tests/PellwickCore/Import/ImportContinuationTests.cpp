@@ -57,6 +57,8 @@ private Q_SLOTS:
     void freshPackageRunsTheWholeRoad();
     void authorizedPackageIsNotAuthorizedAgain();
     void duplicateAnswerClosesThePackage();
+    void duplicateEvidenceOfOtherBytes_data();
+    void duplicateEvidenceOfOtherBytes();
     void resume_data();
     void resume();
     void finalization_data();
@@ -152,6 +154,68 @@ void ImportContinuationTests::duplicateAnswerClosesThePackage()
     QCOMPARE(scene.log->events().last(), u"statusDidChange"_s);
 }
 
+void ImportContinuationTests::duplicateEvidenceOfOtherBytes_data()
+{
+    QTest::addColumn<QString>("contentHash");
+    QTest::addColumn<qint64>("byteCount");
+    QTest::addColumn<S>("expected");
+    const ImporterScene scene;
+    const QString hash = scene.record.contentHash;
+    const qint64 size = scene.record.byteCount;
+    QTest::newRow("same bytes") << hash << size << S::Duplicate;
+    QTest::newRow("same hash in capitals") << hash.toUpper() << size << S::Duplicate;
+    QTest::newRow("other hash") << QString(64, u'0') << size << S::NeedsAttention;
+    QTest::newRow("empty hash") << QString() << size << S::NeedsAttention;
+    QTest::newRow("other byte count") << hash << size + 1 << S::NeedsAttention;
+}
+
+void ImportContinuationTests::duplicateEvidenceOfOtherBytes()
+{
+    QFETCH(QString, contentHash);
+    QFETCH(qint64, byteCount);
+    QFETCH(S, expected);
+    ImporterScene scene;
+    scene.api->decisions = {VerifiedBackupUploadDecision{
+        VerifiedBackupUploadDecision::Duplicate{{77, u"IMG_0001.CR3"_s, contentHash, byteCount}}}};
+    const Result<LocalLibraryItem> item = scene.importer().continueImport(
+        scene.record, scene.staged.url, scene.staged.sidecarURL, u"t"_s, scene.callback(), nullptr);
+    // Evidence about other bytes never makes the package a duplicate: it is closed as needing
+    // attention and the run learns why.
+    QCOMPARE(item.has_value(), expected == S::Duplicate);
+    if (!item)
+        QCOMPARE(item.error(),
+                 Error(DecodingError{DecodingError::Kind::DataCorrupted,
+                                     u"duplicate"_s,
+                                     u"Duplicate evidence names other bytes"_s}));
+    QCOMPARE(scene.storedItem().importStatus, expected);
+    QCOMPARE(scene.storedRecord().phase,
+             expected == S::Duplicate ? StagedImportPhase::Duplicate
+                                      : StagedImportPhase::NeedsAttention);
+    QCOMPARE(scene.storedItem().backendLibraryItemID,
+             expected == S::Duplicate ? std::optional<qint64>(77) : std::nullopt);
+    QCOMPARE(scene.log->matching(u"part"_s), QStringList());
+    QCOMPARE(scene.log->events().last(), u"statusDidChange"_s);
+}
+
+namespace {
+
+/// A record authorized under item 41 whose backend reports `state` for item `reportedID`;
+/// `uploaded`: every upload of it completed.
+Setup authorizedRecord(S state, bool uploaded, qint64 reportedID = 41)
+{
+    return [=](ImporterScene &s, StagedImportRecord &r) {
+        r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
+        if (uploaded)
+            r = r.markingRawUploadCompleted()
+                    .markingSidecarUploadCompleted()
+                    .markingPreviewUploaded()
+                    .markingUploaded();
+        s.api->states = {VerifiedBackupUploadState{reportedID, state}};
+    };
+}
+
+} // namespace
+
 void ImportContinuationTests::resume_data()
 {
     QTest::addColumn<Setup>("setup");
@@ -160,27 +224,15 @@ void ImportContinuationTests::resume_data()
     QTest::addColumn<int>("requests");
 
     QTest::newRow("uploaded and completed, backend verifying: finalized without authorization")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}))
-                       .markingRawUploadCompleted()
-                       .markingSidecarUploadCompleted()
-                       .markingPreviewUploaded()
-                       .markingUploaded();
-               s.api->states = {VerifiedBackupUploadState{41, S::Verifying}};
-           })
-        << S::VerifiedBackup << true << 0;
+        << authorizedRecord(S::Verifying, true) << S::VerifiedBackup << true << 0;
     QTest::newRow("backend duplicate: authorized again, still an upload")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
-               s.api->states = {VerifiedBackupUploadState{41, S::Duplicate}};
-           })
-        << S::VerifiedBackup << true << 1;
+        << authorizedRecord(S::Duplicate, false) << S::VerifiedBackup << true << 1;
     QTest::newRow("backend verified: closed as verified")
-        << Setup([](ImporterScene &s, StagedImportRecord &r) {
-               r = r.replacingAuthorization(s.authorizationFor(1000, {1, 2, 3}));
-               s.api->states = {VerifiedBackupUploadState{41, S::VerifiedBackup}};
-           })
-        << S::VerifiedBackup << true << 0;
+        << authorizedRecord(S::VerifiedBackup, false) << S::VerifiedBackup << true << 0;
+    QTest::newRow("verified, says the backend of another item: authorized again")
+        << authorizedRecord(S::VerifiedBackup, false, 99) << S::VerifiedBackup << true << 1;
+    QTest::newRow("needs attention, says the backend of another item: authorized again")
+        << authorizedRecord(S::NeedsAttention, true, 99) << S::VerifiedBackup << true << 1;
     QTest::newRow("no backend id: no state query, authorized")
         << Setup([](ImporterScene &, StagedImportRecord &) {}) << S::VerifiedBackup << false << 1;
     QTest::newRow("backend forgot the upload (404): authorized again")
@@ -209,6 +261,7 @@ void ImportContinuationTests::resume()
     QFETCH(int, requests);
     ImporterScene scene;
     answerEverything(scene);
+    scene.api->answersForAskedItem = false;
     StagedImportRecord record = scene.record;
     setup(scene, record);
     const Result<LocalLibraryItem> item
@@ -244,6 +297,13 @@ void ImportContinuationTests::finalization_data()
         backendStorageFull)) << std::optional(Error(VerifiedBackupImporterError::storageFull(full)))
                                   << S::NeedsAttention << StagedImportPhase::NeedsAttention
                                   << false;
+    QTest::newRow("verified, for another item: needs attention")
+        << Result<VerifiedBackupFinalization>(
+               VerifiedBackupFinalization{99, S::VerifiedBackup, std::nullopt})
+        << std::optional(Error(DecodingError{DecodingError::Kind::DataCorrupted,
+                                             u"library_item.id"_s,
+                                             u"Finalization names another library item"_s}))
+        << S::NeedsAttention << StagedImportPhase::NeedsAttention << false;
     QTest::newRow("500 leaves the item verifying")
         << Result<VerifiedBackupFinalization>(tl::unexpected(status(500)))
         << std::optional(status(500)) << S::Verifying << StagedImportPhase::Uploaded << false;
@@ -259,6 +319,7 @@ void ImportContinuationTests::finalization()
     ImporterScene scene;
     answerEverything(scene);
     scene.api->finalizations = {answer};
+    scene.api->answersForAskedItem = false;
     ImportTransferProgressReporter progress(QUuid::createUuid(), 2800, 1);
     const Result<LocalLibraryItem> item = scene.importer().continueImport(scene.record,
                                                                           scene.staged.url,

@@ -101,9 +101,12 @@ struct World
             = importer.stagingArea().readRecoverableRecords();
         if (!report || !report->issues.isEmpty())
             return u"staging records unreadable"_s;
-        for (const StagedImportRecord &record : report->records)
+        for (const StagedImportRecord &record : report->records) {
             if (record.phase != StagedImportPhase::VerifiedBackup)
                 return u"a record ends in another phase"_s;
+            if (QFileInfo::exists(importer.stagingArea().stagedOriginalURL(record)))
+                return u"a finished package keeps its staged copy"_s;
+        }
         // A folder without a record holds a copy of a photo that nothing will ever remove.
         const QString staging = crashStagingRoot(dir.path());
         for (const QString &folder : QDir(staging).entryList(QDir::Dirs | QDir::NoDotAndDotDot))

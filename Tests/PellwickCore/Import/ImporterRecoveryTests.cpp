@@ -4,6 +4,7 @@
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <QFileInfo>
 #include <QTest>
 
 #include <Support/TestErrors.h>
@@ -69,7 +70,11 @@ void ImporterRecoveryTests::onlyTerminalRecords()
     ImporterRunScene scene;
     const StagedImportRecord verified
         = stagePackage(scene, 0, [](auto r) { return r.markingTerminal(P::VerifiedBackup); });
-    stagePackage(scene, 1, [](auto r) { return r.markingDuplicate(9); });
+    const StagedImportRecord duplicate
+        = stagePackage(scene, 1, [](auto r) { return r.markingDuplicate(9); });
+    // A stop between the terminal mark and the release of the copies left them behind.
+    QVERIFY(QFileInfo::exists(scene.stagingArea().stagedOriginalURL(verified)));
+    QVERIFY(QFileInfo::exists(*scene.stagingArea().stagedSidecarURL(verified)));
     setStatus(scene, 0, S::VerifiedBackup);
     setStatus(scene, 1, S::Duplicate);
     (void) scene.cache().updateArchiveSidecar(scene.items[0].id,
@@ -82,6 +87,13 @@ void ImporterRecoveryTests::onlyTerminalRecords()
     PELLWICK_VERIFY_SUCCESS(items);
     QVERIFY(items->isEmpty());
     QCOMPARE(scene.log->events().mid(before), QStringList());
+    // Recovery lets them go and keeps the records.
+    for (const StagedImportRecord &record : {verified, duplicate}) {
+        QVERIFY(!QFileInfo::exists(scene.stagingArea().stagedOriginalURL(record)));
+        QVERIFY(QFileInfo::exists(scene.stagingArea().recordURL(record)));
+    }
+    QVERIFY(!QFileInfo::exists(*scene.stagingArea().stagedSidecarURL(verified)));
+    QCOMPARE(scene.stagingArea().readRecoverableRecords()->records.size(), 2);
 }
 
 void ImporterRecoveryTests::resumableRecordsInListingOrder()

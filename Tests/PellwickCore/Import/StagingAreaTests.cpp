@@ -123,6 +123,8 @@ private Q_SLOTS:
     void abandonedPackages_data();
     void abandonedPackages();
     void stagingInProgressIsNotAbandoned();
+    void releaseStagedCopies_data();
+    void releaseStagedCopies();
     void localLibraryItemIDReadLeniently_data();
     void localLibraryItemIDReadLeniently();
     void killedAtEveryOperation();
@@ -634,6 +636,70 @@ void StagingAreaTests::stagingInProgressIsNotAbandoned()
     PELLWICK_VERIFY_SUCCESS(area.discardStaged(*other));
     QVERIFY(QFileInfo::exists(other->url));
     QCOMPARE(*area.removeAbandonedPackages(), 0);
+}
+
+void StagingAreaTests::releaseStagedCopies_data()
+{
+    QTest::addColumn<StagedImportPhase>("phase");
+    QTest::addColumn<bool>("withSidecar");
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<bool>("released");
+
+    using P = StagedImportPhase;
+    QTest::newRow("verified backup") << P::VerifiedBackup << true << QString() << true;
+    QTest::newRow("duplicate without sidecar") << P::Duplicate << false << QString() << true;
+    QTest::newRow("needs attention") << P::NeedsAttention << true << QString() << true;
+    QTest::newRow("copies already gone") << P::VerifiedBackup << true << u"gone"_s << true;
+    QTest::newRow("not started") << P::NotStarted << true << QString() << false;
+    QTest::newRow("uploading") << P::Uploading << true << QString() << false;
+    QTest::newRow("uploaded") << P::Uploaded << true << QString() << false;
+    QTest::newRow("sidecar path leaves the folder")
+        << P::VerifiedBackup << true << u"climb"_s << false;
+    QTest::newRow("original named as the record")
+        << P::VerifiedBackup << false << u"record name"_s << true;
+}
+
+void StagingAreaTests::releaseStagedCopies()
+{
+    QFETCH(StagedImportPhase, phase);
+    QFETCH(bool, withSidecar);
+    QFETCH(QString, tamper);
+    QFETCH(bool, released);
+    const Scene scene;
+    const StagingArea area = scene.area();
+    const Result<StagedRawOriginal> staged = area.stage(scene.item(withSidecar));
+    PELLWICK_VERIFY_SUCCESS(staged);
+    const QString folder = staged->relativePath.section(u'/', 0, 0);
+    StagedImportRecord record = preparedRecord(folder).markingTerminal(phase);
+    record.stagedSidecarRelativePath = staged->sidecarRelativePath;
+    if (!withSidecar)
+        record.sidecarFilename.reset();
+    PELLWICK_VERIFY_SUCCESS(area.writeRecord(record));
+    const QString outside = scene.dir.filePath(u"IMG_0001.xmp"_s);
+    writeFile(outside, "not staged");
+    if (tamper == u"gone") {
+        QVERIFY(QFile::remove(staged->url));
+        QVERIFY(QFile::remove(*staged->sidecarURL));
+    } else if (tamper == u"climb") {
+        record.stagedSidecarRelativePath = folder + u"/../../IMG_0001.xmp"_s;
+    } else if (tamper == u"record name") {
+        record.stagedOriginalRelativePath = folder + u'/' + stateName;
+    }
+
+    const Result<void> result = area.releaseStagedCopies(record);
+    QCOMPARE(result.has_value(), released);
+    if (!result)
+        QCOMPARE(result.error().as<FileSystemError>()->code, EINVAL);
+    // The record always stays; the copies go only from a finished package.
+    QVERIFY(QFileInfo::exists(scene.root + u'/' + folder + u'/' + stateName));
+    QCOMPARE(QFileInfo::exists(staged->url), !released || tamper == u"record name");
+    if (staged->sidecarURL)
+        QCOMPARE(QFileInfo::exists(*staged->sidecarURL), !released);
+    QVERIFY(QFileInfo::exists(outside));
+    const Result<StagingRecoveryReport> report = area.readRecoverableRecords();
+    PELLWICK_VERIFY_SUCCESS(report);
+    QCOMPARE(report->records.size(), 1);
+    QVERIFY(report->issues.isEmpty());
 }
 
 void StagingAreaTests::localLibraryItemIDReadLeniently_data()

@@ -8,6 +8,7 @@
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 
+#include <QFileInfo>
 #include <QTest>
 
 #include <Support/TestBackend/TestBackend.h>
@@ -270,7 +271,12 @@ void VerifiedBackupRoadHttpTests::discardingBackendVerifiesBySizeAndNeverAnswers
     QCOMPARE(first->importStatus, LibraryItemImportStatus::VerifiedBackup);
     QCOMPARE(road.backend.assembledObject(*first->backendLibraryItemID).has_value(),
              !discardUploads);
-    // The same package from its first record again.
+    // A finished package keeps its record only.
+    QVERIFY(!QFileInfo::exists(road.scene.staged.url));
+    QVERIFY(!QFileInfo::exists(*road.scene.staged.sidecarURL));
+    // The same package from its first record again, its copies staged anew.
+    writeFile(road.scene.staged.url, road.scene.rawBytes);
+    writeFile(*road.scene.staged.sidecarURL, road.scene.sidecarBytes);
     PELLWICK_VERIFY_SUCCESS(road.scene.stagingArea().writeRecord(road.scene.record));
     const Result<LocalLibraryItem> second = road.run();
     PELLWICK_VERIFY_SUCCESS(second);

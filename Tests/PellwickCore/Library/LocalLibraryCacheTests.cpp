@@ -612,13 +612,15 @@ void LocalLibraryCacheTests::firstLoadDuringAWholeWriteSeesOneLibrary()
     }
     const QList<LocalLibraryItem> before = items(4);
 
-    // The first load stops between reading the file and reading the journal, and lets a whole
-    // write run meanwhile, if the store lets it.
+    // The first load stops while it reads the files (at the journal's stamp) and lets a whole
+    // write run meanwhile, if the store lets it: the files and what the load records of them
+    // would then disagree.
     auto files = std::make_shared<FaultInjectingFileManager>();
     std::mutex mutex;
     std::condition_variable changed;
     bool loadPaused = false;
     bool wrote = false;
+    bool wroteWhileLoading = false;
     std::thread::id readerThread;
     files->beforeOperation(FileOperation::AttributesOfItem,
                            QStringLiteral("library-items.j"),
@@ -631,6 +633,7 @@ void LocalLibraryCacheTests::firstLoadDuringAWholeWriteSeesOneLibrary()
                                    changed.notify_all();
                                    changed.wait_for(
                                        guard, std::chrono::seconds(1), [&] { return wrote; });
+                                   wroteWhileLoading = wrote;
                                } else if (path.endsWith(QStringLiteral("/library-items.json"))) {
                                    wrote = true; // the writer stamps the files it wrote
                                    changed.notify_all();
@@ -667,6 +670,7 @@ void LocalLibraryCacheTests::firstLoadDuringAWholeWriteSeesOneLibrary()
     writerRun.join();
 
     PELLWICK_VERIFY_SUCCESS(write);
+    QVERIFY2(!wroteWhileLoading, "the files were replaced while a first load read them");
     QVERIFY(seen);
     QVERIFY2(*seen == before || *seen == written,
              qPrintable(QStringLiteral("a load saw %1 records").arg(seen->size())));
