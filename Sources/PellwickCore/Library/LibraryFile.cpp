@@ -323,13 +323,13 @@ int usableCores()
     return static_cast<int>(std::min<qsizetype>(Executor::defaultMaxConcurrentTasks(), 1024));
 }
 
-/// One thread per 4 MiB of file (at most 8), leaving one of the usable cores to the hashing, which
-/// every load waits for.
-int decodingThreads(qint64 fileSize)
+/// One thread per 4 MiB of file (at most 8), leaving one of the usable cores to a whole-file
+/// hashing beside them, which the load waits for.
+int decodingThreads(qint64 fileSize, bool hashingBeside)
 {
     const int wanted
         = static_cast<int>(std::min<qint64>(8, 1 + fileSize / (qint64{4} * 1024 * 1024)));
-    return std::clamp(wanted, 1, std::max(1, usableCores() - 1));
+    return std::clamp(wanted, 1, std::max(1, usableCores() - (hashingBeside ? 1 : 0)));
 }
 
 /// The record as the pretty-printed element of the file's array, indented one level, without
@@ -365,7 +365,7 @@ readSequentially(const FileManager &fileManager, const QString &path, bool withS
     std::vector<QList<LocalLibraryItem>> decoded;
     bool finished = false;
 
-    const int threads = decodingThreads(attributes.size);
+    const int threads = decodingThreads(attributes.size, false);
     Executor::shared()->forEach(threads, threads, [&](qsizetype) {
         for (;;) {
             std::optional<Batch> batch;
@@ -879,7 +879,7 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     const qint64 size = attributes.size;
     const qsizetype segments = std::max<qsizetype>(1, (size + segmentBytes - 1) / segmentBytes);
     const std::shared_ptr<const Executor> executor = Executor::shared();
-    const qsizetype workers = decodingThreads(size);
+    const qsizetype workers = decodingThreads(size, withSha256);
 
     std::mutex mutex;
     std::optional<Error> firstError;

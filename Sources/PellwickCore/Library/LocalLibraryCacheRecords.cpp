@@ -56,87 +56,98 @@ size_t qHash(const LocalLibraryCacheRecords::IdKey &key, size_t seed) noexcept
     return static_cast<size_t>(x);
 }
 
+LocalLibraryCacheRecords::Chunk LocalLibraryCacheRecords::Chunk::holding(
+    std::shared_ptr<const std::vector<LocalLibraryItem>> records)
+{
+    const LocalLibraryItem *first = records->data();
+    const auto count = static_cast<qsizetype>(records->size());
+    return {std::shared_ptr<const LocalLibraryItem>(std::move(records), first), count};
+}
+
 LocalLibraryCacheRecords::LocalLibraryCacheRecords()
     : m_search(std::make_shared<SearchSlot>(0))
+    , m_chunks(std::make_shared<const std::vector<Chunk>>())
     , m_positionsByID(std::make_shared<const QMultiHash<IdKey, qsizetype>>())
 {}
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem> &items)
 {
+    std::vector<Chunk> chunks;
     for (qsizetype start = 0; start < items.size(); start += chunkSize) {
         const qsizetype end = std::min(items.size(), start + chunkSize);
-        m_chunks.push_back(
-            std::make_shared<const Chunk>(items.cbegin() + start, items.cbegin() + end));
+        chunks.push_back(Chunk::holding(std::make_shared<const std::vector<LocalLibraryItem>>(
+            items.cbegin() + start, items.cbegin() + end)));
     }
     m_size = items.size();
+    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&items)
 {
+    std::vector<Chunk> chunks;
     for (qsizetype start = 0; start < items.size(); start += chunkSize) {
         const qsizetype end = std::min(items.size(), start + chunkSize);
-        m_chunks.push_back(
-            std::make_shared<const Chunk>(std::make_move_iterator(items.begin() + start),
-                                          std::make_move_iterator(items.begin() + end)));
+        chunks.push_back(Chunk::holding(std::make_shared<const std::vector<LocalLibraryItem>>(
+            std::make_move_iterator(items.begin() + start),
+            std::make_move_iterator(items.begin() + end))));
     }
     m_size = items.size();
     items = {};
+    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibraryItem>> &&batches)
 {
-    // Where each batch starts, and how many of its records are still to be moved.
+    std::vector<Chunk> chunks;
+    // Where each batch starts in the library.
     const size_t batchCount = batches.size();
     std::vector<qsizetype> starts(batchCount);
-    std::vector<qsizetype> sizes(batchCount);
-    std::vector<LocalLibraryItem *> records(batchCount);
-    std::unique_ptr<std::atomic<qsizetype>[]> remaining(new std::atomic<qsizetype>[batchCount]);
     for (size_t b = 0; b < batchCount; ++b) {
         starts[b] = m_size;
-        sizes[b] = batches[b].size();
-        records[b] = batches[b].data();
-        remaining[b] = sizes[b];
-        m_size += sizes[b];
+        m_size += batches[b].size();
     }
     const qsizetype chunkCount = (m_size + chunkSize - 1) / chunkSize;
-    m_chunks.resize(static_cast<size_t>(chunkCount));
-    // The moves touch the whole library's memory, so several threads share them; each batch is
-    // released once its last record has moved, which keeps the peak near one copy of the library.
-    constexpr qsizetype chunksPerTask = 16;
-    const std::shared_ptr<const Executor> executor = Executor::shared();
-    executor->forEach((chunkCount + chunksPerTask - 1) / chunksPerTask,
-                      std::min<qsizetype>(8, executor->maxConcurrentTasks()),
-                      [&](qsizetype task) {
-                          const qsizetype firstChunk = task * chunksPerTask;
-                          const qsizetype endChunk
-                              = std::min(chunkCount, firstChunk + chunksPerTask);
-                          auto b = static_cast<size_t>(
-                              std::upper_bound(starts.begin(), starts.end(), firstChunk * chunkSize)
-                              - starts.begin() - 1);
-                          for (qsizetype c = firstChunk; c < endChunk; ++c) {
-                              const qsizetype end = std::min(m_size, (c + 1) * chunkSize);
-                              auto chunk = std::make_shared<Chunk>();
-                              chunk->reserve(static_cast<size_t>(end - c * chunkSize));
-                              for (qsizetype p = c * chunkSize; p < end;) {
-                                  while (p >= starts[b] + sizes[b])
-                                      ++b;
-                                  const qsizetype taken = std::min(end, starts[b] + sizes[b]) - p;
-                                  LocalLibraryItem *from = records[b] + (p - starts[b]);
-                                  chunk->insert(chunk->end(),
-                                                std::make_move_iterator(from),
-                                                std::make_move_iterator(from + taken));
-                                  p += taken;
-                                  if (remaining[b].fetch_sub(taken) == taken)
-                                      batches[b] = {};
-                              }
-                              m_chunks[static_cast<size_t>(c)] = std::move(chunk);
-                          }
-                      });
+    chunks.resize(static_cast<size_t>(chunkCount));
+    const auto batchOf = [&](qsizetype position) {
+        return static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), position)
+                                   - starts.begin() - 1);
+    };
+    // A chunk across batches gets storage of its own; the batches then become the storage of
+    // every other chunk, so that the records are neither copied nor moved.
+    for (qsizetype c = 0; c < chunkCount; ++c) {
+        const qsizetype begin = c * chunkSize;
+        const qsizetype end = std::min(m_size, begin + chunkSize);
+        size_t b = batchOf(begin);
+        if (end <= starts[b] + batches[b].size())
+            continue;
+        auto records = std::make_shared<std::vector<LocalLibraryItem>>();
+        records->reserve(static_cast<size_t>(end - begin));
+        for (qsizetype p = begin; p < end; ++p) {
+            while (p >= starts[b] + batches[b].size())
+                ++b;
+            records->push_back(std::move(batches[b][p - starts[b]]));
+        }
+        chunks[static_cast<size_t>(c)] = Chunk::holding(std::move(records));
+    }
+    std::vector<std::shared_ptr<const QList<LocalLibraryItem>>> blocks(batchCount);
+    for (size_t b = 0; b < batchCount; ++b)
+        blocks[b] = std::make_shared<const QList<LocalLibraryItem>>(std::move(batches[b]));
     batches.clear();
+    for (qsizetype c = 0; c < chunkCount; ++c) {
+        Chunk &chunk = chunks[static_cast<size_t>(c)];
+        if (chunk.first)
+            continue;
+        const qsizetype begin = c * chunkSize;
+        const size_t b = batchOf(begin);
+        chunk = {std::shared_ptr<const LocalLibraryItem>(
+                     blocks[b], blocks[b]->constData() + (begin - starts[b])),
+                 std::min(m_size, begin + chunkSize) - begin};
+    }
+    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
@@ -175,6 +186,7 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments) const
 {
     LocalLibraryCacheRecords result = *this;
+    std::vector<Chunk> chunks = *m_chunks;
     bool positionsMoved = false;
     if (!removedIDs.isEmpty()) {
         QList<qsizetype> removed;
@@ -195,12 +207,13 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
             }
             // Every removed position lay in the rebuilt tail, each one once.
             Q_ASSERT(next == removed.size());
-            result.m_chunks.resize(static_cast<size_t>(firstChunk));
+            chunks.resize(static_cast<size_t>(firstChunk));
             for (size_t start = 0; start < tail.size(); start += static_cast<size_t>(chunkSize)) {
                 const size_t end = std::min(tail.size(), start + static_cast<size_t>(chunkSize));
-                result.m_chunks.push_back(std::make_shared<const Chunk>(
-                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(start)),
-                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(end))));
+                chunks.push_back(
+                    Chunk::holding(std::make_shared<const std::vector<LocalLibraryItem>>(
+                        std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(start)),
+                        std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(end)))));
             }
             result.m_size = m_size - removed.size();
             positionsMoved = true;
@@ -208,43 +221,47 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     }
 
     // Copy each touched chunk once, then assign into the copies.
-    std::vector<std::shared_ptr<Chunk>> copies(result.m_chunks.size() + 1);
+    std::vector<std::shared_ptr<std::vector<LocalLibraryItem>>> copies(chunks.size() + 1);
+    const auto copyOf = [&](size_t chunkIndex) -> std::vector<LocalLibraryItem> & {
+        if (!copies[chunkIndex]) {
+            const Chunk &chunk = chunks[chunkIndex];
+            copies[chunkIndex] = std::make_shared<std::vector<LocalLibraryItem>>();
+            copies[chunkIndex]->reserve(chunkSize);
+            copies[chunkIndex]->assign(chunk.begin(), chunk.end());
+        }
+        return *copies[chunkIndex];
+    };
     bool idsChanged = positionsMoved;
     bool searchValuesMoved = positionsMoved;
     for (const auto &[position, item] : assignments) {
         Q_ASSERT(position >= 0 && position <= result.m_size);
         const auto chunkIndex = static_cast<size_t>(position / chunkSize);
         if (position == result.m_size) {
-            if (chunkIndex == result.m_chunks.size()) {
-                result.m_chunks.push_back(std::make_shared<const Chunk>());
-                copies.resize(result.m_chunks.size() + 1);
+            if (chunkIndex == chunks.size()) {
+                chunks.emplace_back();
+                copies.resize(chunks.size() + 1);
             }
-            if (!copies[chunkIndex]) {
-                copies[chunkIndex] = std::make_shared<Chunk>(*result.m_chunks[chunkIndex]);
-                copies[chunkIndex]->reserve(chunkSize);
-                result.m_chunks[chunkIndex] = copies[chunkIndex];
-            }
-            copies[chunkIndex]->push_back(item);
+            copyOf(chunkIndex).push_back(item);
             ++result.m_size;
             idsChanged = true;
             continue;
         }
-        if (!copies[chunkIndex]) {
-            copies[chunkIndex] = std::make_shared<Chunk>(*result.m_chunks[chunkIndex]);
-            result.m_chunks[chunkIndex] = copies[chunkIndex];
-        }
-        LocalLibraryItem &slot = (*copies[chunkIndex])[static_cast<size_t>(position % chunkSize)];
+        LocalLibraryItem &slot = copyOf(chunkIndex)[static_cast<size_t>(position % chunkSize)];
         idsChanged = idsChanged || slot.id != item.id;
         searchValuesMoved = searchValuesMoved || !sameSearchValues(slot, item);
         slot = item;
     }
-    Q_ASSERT(result.m_size
-             == std::accumulate(result.m_chunks.cbegin(),
-                                result.m_chunks.cend(),
-                                qsizetype{0},
-                                [](qsizetype sum, const std::shared_ptr<const Chunk> &chunk) {
-                                    return sum + static_cast<qsizetype>(chunk->size());
-                                }));
+    for (size_t c = 0; c < chunks.size(); ++c) {
+        if (copies[c])
+            chunks[c] = Chunk::holding(std::move(copies[c]));
+    }
+    Q_ASSERT(
+        result.m_size
+        == std::accumulate(
+            chunks.cbegin(), chunks.cend(), qsizetype{0}, [](qsizetype sum, const Chunk &chunk) {
+                return sum + chunk.count;
+            }));
+    result.m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
     if (idsChanged)
         result.rebuildIDs();
     if (searchValuesMoved || result.m_size - m_search->count > maximumUnindexedRecords)

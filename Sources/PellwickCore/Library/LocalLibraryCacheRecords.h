@@ -35,8 +35,7 @@ public:
     const LocalLibraryItem &at(qsizetype position) const
     {
         Q_ASSERT(position >= 0 && position < m_size);
-        return (*m_chunks[static_cast<size_t>(position / chunkSize)])[static_cast<size_t>(
-            position % chunkSize)];
+        return (*m_chunks)[static_cast<size_t>(position / chunkSize)][position % chunkSize];
     }
 
     /// Every record in stored order (a copy of the list).
@@ -49,8 +48,8 @@ public:
     template<typename F>
     void forEach(F &&visit) const
     {
-        for (const auto &chunk : m_chunks) {
-            for (const LocalLibraryItem &item : *chunk)
+        for (const Chunk &chunk : *m_chunks) {
+            for (const LocalLibraryItem &item : chunk)
                 visit(item);
         }
     }
@@ -73,7 +72,26 @@ public:
     static constexpr qsizetype chunkSize = 64;
 
 private:
-    using Chunk = std::vector<LocalLibraryItem>;
+    /// Up to `chunkSize` consecutive records, in storage of their own or inside a loader's larger
+    /// block, which they keep alive.
+    struct Chunk
+    {
+        std::shared_ptr<const LocalLibraryItem> first;
+        qsizetype count = 0;
+
+        const LocalLibraryItem *begin() const { return first.get(); }
+
+        const LocalLibraryItem *end() const { return first.get() + count; }
+
+        const LocalLibraryItem &operator[](qsizetype index) const
+        {
+            Q_ASSERT(index >= 0 && index < count);
+            return first.get()[index];
+        }
+
+        /// A chunk holding `records` in storage of its own.
+        static Chunk holding(std::shared_ptr<const std::vector<LocalLibraryItem>> records);
+    };
 
     /// An id as a key with a well-mixed hash: the platform's hash of a UUID folds its halves
     /// together, so some sets of ids (crafted or sequential) would all collide.
@@ -95,7 +113,8 @@ private:
     struct SearchSlot;
     std::shared_ptr<SearchSlot> m_search;
 
-    std::vector<std::shared_ptr<const Chunk>> m_chunks;
+    /// Shared by copies, which so cost a few reference counts however large the library.
+    std::shared_ptr<const std::vector<Chunk>> m_chunks;
     qsizetype m_size = 0;
     std::shared_ptr<const QMultiHash<IdKey, qsizetype>> m_positionsByID;
 };
