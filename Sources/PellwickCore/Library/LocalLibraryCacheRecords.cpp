@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <mutex>
 #include <numeric>
@@ -56,6 +57,79 @@ size_t qHash(const LocalLibraryCacheRecords::IdKey &key, size_t seed) noexcept
     return static_cast<size_t>(x);
 }
 
+/// Open addressing with linear probing over a power-of-two table at most half full. Each record
+/// claims the first free slot from its id's hash (several threads claim at once, never reading a
+/// key to do so); all slots of one id then lie in the run of taken slots that starts at its hash.
+class LocalLibraryCacheRecords::IdIndex
+{
+public:
+    explicit IdIndex(const LocalLibraryCacheRecords &records)
+        : m_mask(std::bit_ceil(static_cast<quint64>(std::max<qsizetype>(8, 2 * records.size())))
+                 - 1)
+        , m_slots(std::make_unique<Slot[]>(m_mask + 1))
+        , m_seed(QHashSeed::globalSeed())
+    {
+        const std::vector<Chunk> &chunks = *records.m_chunks;
+        const auto fill = [&](qsizetype first, qsizetype end) {
+            for (qsizetype c = first; c < end; ++c) {
+                const Chunk &chunk = chunks[static_cast<size_t>(c)];
+                for (qsizetype i = 0; i < chunk.count; ++i)
+                    insert(IdKey(chunk[i].id), c * chunkSize + i);
+            }
+        };
+        const auto chunkCount = static_cast<qsizetype>(chunks.size());
+        constexpr qsizetype chunksPerTask = 64;
+        if (chunkCount <= chunksPerTask) {
+            fill(0, chunkCount);
+            return;
+        }
+        const std::shared_ptr<const Executor> executor = Executor::shared();
+        executor->forEach((chunkCount + chunksPerTask - 1) / chunksPerTask,
+                          std::min<qsizetype>(8, executor->maxConcurrentTasks()),
+                          [&](qsizetype task) {
+                              fill(task * chunksPerTask,
+                                   std::min(chunkCount, (task + 1) * chunksPerTask));
+                          });
+    }
+
+    QList<qsizetype> positions(const IdKey &key) const
+    {
+        QList<qsizetype> result;
+        for (quint64 i = qHash(key, m_seed) & m_mask;; i = (i + 1) & m_mask) {
+            const Slot &slot = m_slots[i];
+            const qsizetype position = slot.position.load(std::memory_order_relaxed);
+            if (position < 0)
+                return result;
+            if (slot.high == key.high && slot.low == key.low)
+                result.append(position);
+        }
+    }
+
+private:
+    struct Slot
+    {
+        std::atomic<qsizetype> position{-1};
+        quint64 high = 0;
+        quint64 low = 0;
+    };
+
+    void insert(const IdKey &key, qsizetype position)
+    {
+        for (quint64 i = qHash(key, m_seed) & m_mask;; i = (i + 1) & m_mask) {
+            qsizetype free = -1;
+            if (m_slots[i].position.compare_exchange_strong(free, position)) {
+                m_slots[i].high = key.high;
+                m_slots[i].low = key.low;
+                return;
+            }
+        }
+    }
+
+    quint64 m_mask;
+    std::unique_ptr<Slot[]> m_slots;
+    size_t m_seed;
+};
+
 LocalLibraryCacheRecords::Chunk LocalLibraryCacheRecords::Chunk::holding(
     std::shared_ptr<const std::vector<LocalLibraryItem>> records)
 {
@@ -67,7 +141,7 @@ LocalLibraryCacheRecords::Chunk LocalLibraryCacheRecords::Chunk::holding(
 LocalLibraryCacheRecords::LocalLibraryCacheRecords()
     : m_search(std::make_shared<SearchSlot>(0))
     , m_chunks(std::make_shared<const std::vector<Chunk>>())
-    , m_positionsByID(std::make_shared<const QMultiHash<IdKey, qsizetype>>())
+    , m_positionsByID(std::make_shared<const IdIndex>(*this))
 {}
 
 LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem> &items)
@@ -154,12 +228,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibrar
 
 void LocalLibraryCacheRecords::rebuildIDs()
 {
-    auto ids = std::make_shared<QMultiHash<IdKey, qsizetype>>();
-    ids->reserve(m_size);
-    qsizetype position = 0;
-    forEach([&](const LocalLibraryItem &item) { ids->insert(IdKey(item.id), position++); });
-    Q_ASSERT(position == m_size);
-    m_positionsByID = std::move(ids);
+    m_positionsByID = std::make_shared<const IdIndex>(*this);
 }
 
 QList<LocalLibraryItem> LocalLibraryCacheRecords::items() const
@@ -172,7 +241,7 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::items() const
 
 QList<qsizetype> LocalLibraryCacheRecords::positions(const QUuid &id) const
 {
-    QList<qsizetype> result = m_positionsByID->values(IdKey(id));
+    QList<qsizetype> result = m_positionsByID->positions(IdKey(id));
     std::sort(result.begin(), result.end());
     // The map is rebuilt whenever a record's id or position changes.
     Q_ASSERT(std::all_of(result.cbegin(), result.cend(), [&](qsizetype p) {

@@ -106,6 +106,9 @@ private:
 
     friend size_t qHash(const IdKey &key, size_t seed) noexcept;
 
+    /// The positions of every id: a table filled by several threads at once.
+    class IdIndex;
+
     void rebuildIDs();
 
     /// The search indexes of the first `count` records, shared by every library that holds the
@@ -116,7 +119,7 @@ private:
     /// Shared by copies, which so cost a few reference counts however large the library.
     std::shared_ptr<const std::vector<Chunk>> m_chunks;
     qsizetype m_size = 0;
-    std::shared_ptr<const QMultiHash<IdKey, qsizetype>> m_positionsByID;
+    std::shared_ptr<const IdIndex> m_positionsByID;
 };
 
 } // namespace Pellwick

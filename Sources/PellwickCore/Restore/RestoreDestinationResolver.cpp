@@ -3,9 +3,13 @@
 namespace Pellwick {
 
 RestoreDestinationResolver::RestoreDestinationResolver(
-    std::shared_ptr<const FileManager> fileManager, FileExists fileExists)
+    std::shared_ptr<const FileManager> fileManager,
+    FileExists fileExists,
+    std::shared_ptr<const ContentHashing> contentHasher)
     : m_fileManager(std::move(fileManager))
     , m_fileExists(std::move(fileExists))
+    , m_contentHasher(contentHasher ? std::move(contentHasher)
+                                    : std::make_shared<SHA256ContentHasher>())
 {
     if (!m_fileExists) {
         m_fileExists = [fileManager = m_fileManager](const QString &path) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Ingest/ContentHashing.h>
 #include <PellwickCore/Support/FileManager.h>
 
 #include <QSet>
@@ -47,12 +48,16 @@ public:
 
     /// `fileExists` defaults to `fileManager`'s existence test, which follows symbolic links (a
     /// folder or a link to anything counts as taken). `fileManager` also resolves the links of
-    /// folders compared by the transfer builder.
+    /// folders compared by the transfer builder, and `contentHasher` (SHA-256 by default) tells
+    /// it whether a file already at a destination is the restored content.
     explicit RestoreDestinationResolver(std::shared_ptr<const FileManager> fileManager
                                         = std::make_shared<LocalFileManager>(),
-                                        FileExists fileExists = {});
+                                        FileExists fileExists = {},
+                                        std::shared_ptr<const ContentHashing> contentHasher = {});
 
     const std::shared_ptr<const FileManager> &fileManager() const { return m_fileManager; }
+
+    const std::shared_ptr<const ContentHashing> &contentHasher() const { return m_contentHasher; }
 
     /// `directory` + `filename` when that path is neither in `reserved` (consulted first, so the
     /// disk is not touched for a name already claimed) nor present on disk. A `filename` that is
@@ -92,6 +97,7 @@ private:
 
     std::shared_ptr<const FileManager> m_fileManager;
     FileExists m_fileExists;
+    std::shared_ptr<const ContentHashing> m_contentHasher;
 };
 
 } // namespace Pellwick

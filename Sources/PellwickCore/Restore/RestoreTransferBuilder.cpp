@@ -6,11 +6,15 @@ namespace Pellwick {
 
 Result<RestoreTransfer> RestoreTransferBuilder::build()
 {
-    const std::optional<QString> reusedRaw = reusableDestination(completedRawManifest,
-                                                                 RestoreTransferArtifact::Raw,
-                                                                 capability.canonicalFilename,
-                                                                 capability.byteCount,
-                                                                 localItem.contentHash);
+    const std::optional<QString> reusedRaw = reusableDestination(
+        completedRawManifest,
+        RestoreTransferArtifact::Raw,
+        capability.canonicalFilename,
+        capability.byteCount,
+        localItem.contentHash,
+        selectedFilename ? std::optional(
+            RestoreDestinationResolver::destinationPath(destinationDirectory, *selectedFilename))
+                         : std::nullopt);
     const QString filename = reusedRaw ? lastPathComponent(*reusedRaw)
                                        : selectedFilename.value_or(capability.canonicalFilename);
     const std::optional<QString> sidecarName
@@ -79,11 +83,13 @@ RestoreTransferBuilder::buildSidecar(const QString &rawFilename, const QString &
     const QString expectedPath
         = RestoreDestinationResolver::destinationPath(destinationDirectory, filename);
 
-    std::optional<QString> destination = reusableDestination(completedSidecarManifest,
-                                                             RestoreTransferArtifact::Sidecar,
-                                                             sidecar.canonicalFilename,
-                                                             sidecar.byteCount,
-                                                             sidecar.contentHash);
+    std::optional<QString> destination
+        = reusableDestination(completedSidecarManifest,
+                              RestoreTransferArtifact::Sidecar,
+                              sidecar.canonicalFilename,
+                              sidecar.byteCount,
+                              sidecar.contentHash,
+                              selectedFilename ? std::optional(expectedPath) : std::nullopt);
     if (destination && resolvedPath(*destination) != resolvedPath(expectedPath))
         destination.reset();
     if (!destination) {
@@ -107,9 +113,10 @@ RestoreTransferBuilder::reusableDestination(const std::optional<RestoreTransferM
                                             RestoreTransferArtifact artifact,
                                             const QString &canonicalFilename,
                                             qint64 byteCount,
-                                            const QString &contentHash) const
+                                            const QString &contentHash,
+                                            const std::optional<QString> &selectedPath) const
 {
-    if (selectedFilename || !manifest || !manifest->isComplete)
+    if (!manifest || (selectedFilename && !selectedPath))
         return std::nullopt;
     const RestoreTransferIdentifier expectedID{
         restoreRequestID, capability.libraryItemID, artifact};
@@ -124,6 +131,17 @@ RestoreTransferBuilder::reusableDestination(const std::optional<RestoreTransferM
         return std::nullopt;
     if (resolvedPath(parentPath(path)) != resolvedPath(destinationDirectory))
         return std::nullopt;
+    // After the user chose a name, only a transfer that went to that very name is reused.
+    if (selectedPath && resolvedPath(path) != resolvedPath(*selectedPath))
+        return std::nullopt;
+    // Installed but not yet recorded (a run cut short between the two): reused when the file
+    // there is exactly the verified content, as the executor then takes it.
+    if (!manifest->isComplete) {
+        const Result<bool> installed = manifest->destinationHoldsExpectedContent(
+            *destinationResolver.fileManager(), *destinationResolver.contentHasher());
+        if (!installed || !*installed)
+            return std::nullopt;
+    }
     return path;
 }
 

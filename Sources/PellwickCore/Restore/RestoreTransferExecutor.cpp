@@ -6,6 +6,8 @@
 #include <PellwickCore/Support/FileContentCopy.h>
 #include <PellwickCore/Support/Sha256.h>
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -496,6 +498,21 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
         PELLWICK_TRY(verify(stored->destinationPath, *stored));
         return *stored;
     }
+    if (stored) {
+        // A run cut short may have left its assembly file, or installed the verified file
+        // without living to record it: the first is removed, the second accepted as it is.
+        RestoreTransferManifest resumed = std::move(*stored);
+        adoptFile(resumed, file);
+        removeLeftoverAssembly(resumed);
+        PELLWICK_TRY_ASSIGN(
+            bool installed,
+            resumed.destinationHoldsExpectedContent(*m_fileManager, *m_contentHasher));
+        if (installed) {
+            report(progress, TransferProgressPhase::Verifying, file, resumed);
+            PELLWICK_TRY(markComplete(resumed));
+            return resumed;
+        }
+    }
     PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, preparedManifest(file, refresh, stop));
     // Only the production hasher's result can be had in pieces; any other is asked as it is.
     std::unique_ptr<PartsPrefixHash> prefix;
@@ -523,11 +540,10 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
         manifest.transferURL = file.transferURL;
         manifest.capabilityExpiresAt = file.capabilityExpiresAt;
     }
-    manifest.destinationPath = file.destinationPath;
-    manifest.expectedByteCount = file.expectedByteCount;
-    manifest.expectedContentHash = file.expectedContentHash;
+    adoptFile(manifest, file);
     if (manifest.isComplete)
         return manifest;
+    removeLeftoverAssembly(manifest);
 
     if (manifest.capabilityExpiresAt <= m_clock->now()) {
         PELLWICK_TRY_ASSIGN(auto fresh, refresh(stop));
@@ -613,7 +629,17 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
                                                PartsPrefixHash *prefix) const
 {
     report(progress, TransferProgressPhase::Assembling, file, manifest);
-    PELLWICK_TRY_ASSIGN(QString temporary, assembleTemporaryFile(manifest));
+    // Named in the manifest before it exists, so that nothing a crash leaves in the user's
+    // folder is forgotten.
+    manifest.assemblyPath = temporaryAssemblyPath(manifest.destinationPath);
+    PELLWICK_TRY(saveManifest(manifest));
+    Result<QString> assembled = assembleTemporaryFile(manifest);
+    if (!assembled) {
+        if (!m_fileManager->fileExists(manifest.assemblyPath))
+            forgetAssembly(manifest);
+        return tl::unexpected<Error>(std::move(assembled).error());
+    }
+    const QString temporary = *assembled;
 
     report(progress, TransferProgressPhase::Verifying, file, manifest);
     auto verifyAndInstall = [&]() -> Result<void> {
@@ -626,21 +652,59 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
         return installVerifiedFile(temporary, manifest);
     };
     if (Result<void> installed = verifyAndInstall(); !installed) {
-        (void) m_fileManager->removeItem(temporary);
+        if (m_fileManager->removeItem(temporary))
+            forgetAssembly(manifest);
         return installed;
     }
+    return markComplete(manifest);
+}
 
+Result<void> RestoreTransferExecutor::markComplete(RestoreTransferManifest &manifest) const
+{
     manifest.isComplete = true;
+    manifest.assemblyPath.clear();
     PELLWICK_TRY(saveManifest(manifest));
     // The complete manifest is durable; the parts are no longer needed by anyone.
     (void) m_fileManager->removeItem(m_layout.partsPath(manifest.id));
     return {};
 }
 
+void RestoreTransferExecutor::adoptFile(RestoreTransferManifest &manifest,
+                                        const RestoreTransferFile &file)
+{
+    manifest.destinationPath = file.destinationPath;
+    manifest.expectedByteCount = file.expectedByteCount;
+    manifest.expectedContentHash = file.expectedContentHash;
+}
+
+void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) const
+{
+    manifest.assemblyPath.clear();
+    // Should this fail, the next run finds the name of a file that no longer exists.
+    (void) saveManifest(manifest);
+}
+
+void RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifest) const
+{
+    const QString leftover = std::exchange(manifest.assemblyPath, QString());
+    if (leftover.isEmpty())
+        return;
+    // Only a regular file with a name of the executor's own making, never what a damaged
+    // manifest might point at.
+    static const QRegularExpression ownName(QStringLiteral(
+        "^\\..+\\.tmp-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    if (!leftover.startsWith(QLatin1Char('/'))
+        || !ownName.match(lastPathComponent(leftover)).hasMatch())
+        return;
+    const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(leftover);
+    if (attributes && attributes->type == FileAttributes::Type::Regular)
+        (void) m_fileManager->removeItem(leftover);
+}
+
 Result<QString>
 RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &manifest) const
 {
-    const QString temporary = temporaryAssemblyPath(manifest.destinationPath);
+    const QString &temporary = manifest.assemblyPath;
     (void) m_fileManager->createFile(temporary);
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> output,
                         m_fileManager->openForWriting(temporary));
@@ -696,12 +760,22 @@ RestoreTransferExecutor::installVerifiedFile(const QString &temporaryPath,
                                              const RestoreTransferManifest &manifest) const
 {
     const QString destination = manifest.destinationPath;
+    // A file already there is never replaced; only one holding exactly the verified content
+    // (installed by a run that did not live to record it) is accepted as this one.
+    auto existing = [&]() -> Result<void> {
+        PELLWICK_TRY_ASSIGN(
+            bool same, manifest.destinationHoldsExpectedContent(*m_fileManager, *m_contentHasher));
+        if (!same)
+            return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
+        (void) m_fileManager->removeItem(temporaryPath);
+        return {};
+    };
     if (m_fileManager->fileExists(destination))
-        return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
+        return existing();
     if (Result<void> moved = m_fileManager->moveItem(temporaryPath, destination); !moved) {
         const FileSystemError *error = moved.error().as<FileSystemError>();
         if (error && error->code == EEXIST)
-            return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
+            return existing();
         return moved;
     }
     return m_fileManager->synchronizeDirectory(parentPath(destination));
@@ -713,6 +787,8 @@ RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentif
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(id));
     if (stored && stored->isComplete)
         return {};
+    if (stored)
+        removeLeftoverAssembly(*stored);
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));
     (void) m_fileManager->removeItem(m_layout.partsPath(id));
     return {};

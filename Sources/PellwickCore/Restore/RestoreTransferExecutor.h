@@ -28,7 +28,10 @@ namespace Pellwick {
 /// continues from what an earlier one left.
 ///
 /// A range is recorded in the manifest only once its part file and the part's folder entry are
-/// on storage. Once an artifact's complete manifest is on storage its part files are removed: the
+/// on storage. The hidden assembly file is named in the manifest before it is created, so a run
+/// cut short leaves nothing in the user's folder that the next run or a discard does not remove;
+/// and a destination that already holds exactly the verified content (installed by a run that
+/// did not live to record it) is accepted as installed. Any other existing file is never touched. Once an artifact's complete manifest is on storage its part files are removed: the
 /// manifest alone lets a later run verify the installed file again.
 ///
 /// A value; `execute` may run on any thread, and one artifact must not be run by two runs at once.
@@ -61,8 +64,10 @@ public:
             const QUuid &transferID,
             std::stop_token stop = {}) const;
 
-    /// Unless the artifact's manifest records it complete, removes its manifest and part files
-    /// (failures to remove are ignored). An unreadable manifest is returned and nothing removed.
+    /// Unless the artifact's manifest records it complete, removes its manifest, its part files
+    /// and an assembly file an interrupted run left beside the destination (failures to remove
+    /// are ignored). An installed file is never touched. An unreadable manifest is returned and
+    /// nothing removed.
     [[nodiscard]] Result<void>
     discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
 
@@ -107,6 +112,16 @@ private:
                                       const RestoreTransferManifest &manifest,
                                       HashedPrefix *prefix = nullptr) const;
     [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
+    /// Records the artifact complete and drops its parts.
+    [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
+    /// Takes the file's destination, byte count and hash (the stored ones are not compared).
+    static void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file);
+    /// Clears the record of the assembly file once it is gone and saves the manifest, ignoring a
+    /// failure (a record kept is only tried again by the next run).
+    void forgetAssembly(RestoreTransferManifest &manifest) const;
+    /// Removes the assembly file an earlier run recorded, if it is still there and is one the
+    /// executor made, and clears the record (the caller saves the manifest).
+    void removeLeftoverAssembly(RestoreTransferManifest &manifest) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

@@ -42,14 +42,25 @@ Result<RestoreByteRange> readRange(const QJsonValue &value, const QString &path)
 }
 
 /// The local path of a file URL's text; anything else cannot name a destination.
-Result<QString> readFileURL(const Json::ObjectReader &reader, const QString &key)
+Result<QString>
+fileURLPath(const Json::ObjectReader &reader, const QString &key, const QString &text)
 {
-    PELLWICK_TRY_ASSIGN(QString text, reader.string(key));
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || !url.isLocalFile() || url.toLocalFile().isEmpty())
         return failure(
             Json::dataCorrupted(reader.keyPath(key), QStringLiteral("Invalid file URL string.")));
     return url.toLocalFile();
+}
+
+Result<QString> readFileURL(const Json::ObjectReader &reader, const QString &key)
+{
+    PELLWICK_TRY_ASSIGN(QString text, reader.string(key));
+    return fileURLPath(reader, key, text);
+}
+
+QString fileURLText(const QString &path)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 
 } // namespace
@@ -62,6 +73,18 @@ qint64 RestoreTransferManifest::completedByteCount() const
     return sum;
 }
 
+Result<bool>
+RestoreTransferManifest::destinationHoldsExpectedContent(const FileManager &fileManager,
+                                                         const ContentHashing &hasher) const
+{
+    const Result<FileAttributes> attributes = fileManager.attributesOfItem(destinationPath);
+    if (!attributes || attributes->type != FileAttributes::Type::Regular
+        || attributes->size != expectedByteCount)
+        return false;
+    PELLWICK_TRY_ASSIGN(QString hash, hasher.contentHash(destinationPath));
+    return hash == expectedContentHash;
+}
+
 Result<QByteArray> RestoreTransferManifest::encoded() const
 {
     QJsonArray ranges;
@@ -71,18 +94,19 @@ Result<QByteArray> RestoreTransferManifest::encoded() const
             {QStringLiteral("start"), range.start},
         });
     }
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("canonicalFilename"), canonicalFilename},
         {QStringLiteral("capabilityExpiresAt"), capabilityExpiresAt.secondsSinceReferenceDate},
         {QStringLiteral("completedRanges"), ranges},
-        {QStringLiteral("destinationURL"),
-         QUrl::fromLocalFile(destinationPath).toString(QUrl::FullyEncoded)},
+        {QStringLiteral("destinationURL"), fileURLText(destinationPath)},
         {QStringLiteral("expectedByteCount"), expectedByteCount},
         {QStringLiteral("expectedContentHash"), expectedContentHash},
         {QStringLiteral("id"), identifierObject(id)},
         {QStringLiteral("isComplete"), isComplete},
         {QStringLiteral("transferURL"), transferURL},
     };
+    if (!assemblyPath.isEmpty())
+        object.insert(QStringLiteral("assemblyURL"), fileURLText(assemblyPath));
     return Json::serialize(object, Json::Format::Pretty);
 }
 
@@ -107,6 +131,13 @@ Result<RestoreTransferManifest> RestoreTransferManifest::decode(const QByteArray
     if (transferURL.isEmpty())
         return failure(Json::dataCorrupted(reader.keyPath(QStringLiteral("transferURL")),
                                            QStringLiteral("Invalid URL string.")));
+
+    PELLWICK_TRY_ASSIGN(std::optional<QString> assemblyText,
+                        reader.optionalString(QStringLiteral("assemblyURL")));
+    if (assemblyText) {
+        PELLWICK_TRY_ASSIGN(manifest.assemblyPath,
+                            fileURLPath(reader, QStringLiteral("assemblyURL"), *assemblyText));
+    }
 
     manifest.id = id;
     manifest.canonicalFilename = filename;

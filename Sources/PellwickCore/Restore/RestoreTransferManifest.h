@@ -1,6 +1,8 @@
 #pragma once
 
+#include <PellwickCore/Ingest/ContentHashing.h>
 #include <PellwickCore/Restore/RestoreTransferTypes.h>
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QByteArray>
@@ -24,17 +26,27 @@ struct RestoreTransferManifest
     QList<RestoreByteRange> completedRanges;
     /// The file has been assembled, verified and installed.
     bool isComplete = false;
+    /// The hidden file this transfer assembles beside the destination, recorded before it is
+    /// created so that a run cut short can remove it; empty when no assembly is under way.
+    /// Written as "assemblyURL" only when set.
+    QString assemblyPath;
 
     /// Sum of the completed ranges' byte counts, saturating.
     qint64 completedByteCount() const;
+
+    /// True when a regular file (not a link) of exactly `expectedByteCount` bytes whose content
+    /// hash is `expectedContentHash` lies at `destinationPath`: the verified content is installed.
+    /// A missing or different file gives false; only a failure to hash the file is returned.
+    [[nodiscard]] Result<bool> destinationHoldsExpectedContent(const FileManager &fileManager,
+                                                               const ContentHashing &hasher) const;
 
     /// The file's JSON form: pretty-printed, keys sorted, every key written. Fails only for a
     /// non-finite expiry.
     [[nodiscard]] Result<QByteArray> encoded() const;
 
     /// Reads the JSON form. All nine keys and both keys of each range are required with their
-    /// JSON types; a missing "artifact" reads as the RAW original; other keys are ignored and
-    /// nothing else is checked. Failures are `DecodingError`s naming the key path.
+    /// JSON types; a missing "artifact" reads as the RAW original; "assemblyURL" is optional;
+    /// other keys are ignored and nothing else is checked. Failures are `DecodingError`s naming the key path.
     [[nodiscard]] static Result<RestoreTransferManifest> decode(const QByteArray &data);
 
     bool operator==(const RestoreTransferManifest &) const = default;

@@ -4,11 +4,25 @@
 
 namespace Pellwick {
 
+namespace {
+
+/// The algorithm, looked up once: a lookup at every start costs more than hashing a short text.
+const EVP_MD *algorithm()
+{
+    static const EVP_MD *const fetched = [] {
+        const EVP_MD *md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        return md ? md : EVP_sha256();
+    }();
+    return fetched;
+}
+
+} // namespace
+
 struct Sha256::Context
 {
     EVP_MD_CTX *context = EVP_MD_CTX_new();
 
-    Context() { EVP_DigestInit_ex(context, EVP_sha256(), nullptr); }
+    Context() { EVP_DigestInit_ex(context, algorithm(), nullptr); }
 
     Context(const Context &) = delete;
     Context &operator=(const Context &) = delete;
@@ -36,7 +50,7 @@ QByteArray Sha256::result()
     EVP_DigestFinal_ex(
         m_context->context, reinterpret_cast<unsigned char *>(digest.data()), &length);
     digest.resize(static_cast<qsizetype>(length));
-    EVP_DigestInit_ex(m_context->context, EVP_sha256(), nullptr);
+    EVP_DigestInit_ex(m_context->context, algorithm(), nullptr);
     return digest;
 }
 

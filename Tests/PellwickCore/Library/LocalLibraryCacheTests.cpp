@@ -46,6 +46,8 @@ private Q_SLOTS:
     void acknowledgedChangesSurviveUnusualFiles();
     void exclusiveAccessIsReleasedAfterAFailure();
     void readersSeeWholeLibraries();
+    void everyRecordIsFoundByItsId_data();
+    void everyRecordIsFoundByItsId();
     void firstLoadDuringAWholeWriteSeesOneLibrary_data();
     void firstLoadDuringAWholeWriteSeesOneLibrary();
     void previewPaths_data();
@@ -553,6 +555,37 @@ void LocalLibraryCacheTests::exclusiveAccessIsReleasedAfterAFailure()
     other.join();
     QVERIFY(appended);
     QCOMPARE(reloaded(), QList<LocalLibraryItem>({items(1)[0], items(1, 5)[0]}));
+}
+
+void LocalLibraryCacheTests::everyRecordIsFoundByItsId_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("small library") << 10;
+    QTest::newRow("library indexed on several threads") << 9000;
+}
+
+void LocalLibraryCacheTests::everyRecordIsFoundByItsId()
+{
+    QFETCH(int, count);
+    QList<LocalLibraryItem> list;
+    for (int n = 0; n < count; ++n)
+        list.append(minimalLibraryItem(n));
+    list.last().id = list[3].id; // an id stored twice
+    for (const LocalLibraryCacheRecords &records :
+         {LocalLibraryCacheRecords(list),
+          LocalLibraryCacheRecords(list).changed({list[1].id}, {{0, list[0]}})}) {
+        const bool removed = records.size() < count;
+        const qsizetype shift = removed ? 1 : 0;
+        for (qsizetype p = 0; p < records.size(); ++p) {
+            const QList<qsizetype> found = records.positions(records.at(p).id);
+            if (records.at(p).id == list[3].id)
+                QCOMPARE(found, QList<qsizetype>({3 - shift, count - 1 - shift}));
+            else
+                QCOMPARE(found, QList<qsizetype>({p}));
+        }
+        QVERIFY(records.positions(QUuid::createUuid()).isEmpty());
+        QCOMPARE(records.positions(list[1].id).isEmpty(), removed);
+    }
 }
 
 void LocalLibraryCacheTests::readersSeeWholeLibraries()

@@ -7,6 +7,7 @@
 
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Qt::StringLiterals;
@@ -79,6 +80,16 @@ RestoreTransferManifest manifest(RestoreTransferArtifact artifact,
     return m;
 }
 
+QByteArray rawBytes()
+{
+    return Test::patternBytes(1000, 11);
+}
+
+QByteArray sidecarBytes()
+{
+    return QByteArrayLiteral("<x:xmpmeta rating=\"4\"/>");
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Manifests)
@@ -90,6 +101,8 @@ class RestoreTransferBuilderTests : public QObject
 private Q_SLOTS:
     void destinationsAreFreeOrReused_data();
     void destinationsAreFreeOrReused();
+    void installedButUnrecordedIsReused_data();
+    void installedButUnrecordedIsReused();
     void transferCarriesTheCapabilityAndTheLocalHash();
 };
 
@@ -261,6 +274,112 @@ void RestoreTransferBuilderTests::destinationsAreFreeOrReused()
         expectedReserved.insert(transfer->sidecar->destinationPath);
     }
     QCOMPARE(builder.reservedDestinations, expectedReserved);
+}
+
+void RestoreTransferBuilderTests::installedButUnrecordedIsReused_data()
+{
+    QTest::addColumn<QString>("selected"); // null: none
+    QTest::addColumn<QString>("installedAs");
+    QTest::addColumn<QByteArray>("rawOnDisk");     // null: not written
+    QTest::addColumn<QByteArray>("sidecarOnDisk"); // null: not written
+    QTest::addColumn<bool>("rawComplete");
+    QTest::addColumn<bool>("linkInsteadOfRaw");
+    QTest::addColumn<QString>("takenName"); // null: both reused
+
+    const QByteArray raw = rawBytes();
+    const QByteArray xmp = sidecarBytes();
+    const QString cr3 = u"IMG_0001.CR3"_s;
+    const QString mine = u"Mine.CR3"_s;
+    const QString none;
+    QTest::newRow("both installed, neither recorded")
+        << none << cr3 << raw << xmp << false << false << none;
+    QTest::newRow("RAW recorded, sidecar installed unrecorded")
+        << none << cr3 << raw << xmp << true << false << none;
+    QTest::newRow("RAW installed unrecorded, sidecar not started")
+        << none << cr3 << raw << QByteArray() << false << false << none;
+    QTest::newRow("RAW of the same size but other bytes")
+        << none << cr3 << QByteArray(raw).replace(0, 1, "!") << xmp << false << false << cr3;
+    QTest::newRow("RAW shorter") << none << cr3 << raw.left(999) << xmp << false << false << cr3;
+    QTest::newRow("sidecar of other bytes")
+        << none << cr3 << raw << QByteArray(xmp).replace(0, 1, "!") << false << false
+        << u"IMG_0001.xmp"_s;
+    QTest::newRow("a link to the right bytes") << none << cr3 << raw << xmp << false << true << cr3;
+    QTest::newRow("selected name, installed there")
+        << mine << mine << raw << xmp << false << false << none;
+    QTest::newRow("selected name, installed under another")
+        << mine << cr3 << raw << xmp << false << false << none;
+}
+
+void RestoreTransferBuilderTests::installedButUnrecordedIsReused()
+{
+    QFETCH(QString, selected);
+    QFETCH(QString, installedAs);
+    QFETCH(QByteArray, rawOnDisk);
+    QFETCH(QByteArray, sidecarOnDisk);
+    QFETCH(bool, rawComplete);
+    QFETCH(bool, linkInsteadOfRaw);
+    QFETCH(QString, takenName);
+
+    // A run cut short after installing a file and before recording it complete: the file there
+    // is the verified content, so running the restore again takes it rather than asking for a
+    // "-restored" copy. Any other file at the name stays a conflict.
+    Fixture fixture;
+    LocalLibraryItem item = Test::minimalLibraryItem(1);
+    item.backendLibraryItemID = itemID;
+    item.contentHash = SHA256ContentHasher::contentHash(rawBytes());
+    RestoreTransferBuilder builder;
+    builder.capability = capability(u"IMG_0001.CR3"_s, u"IMG_0001.xmp"_s);
+    builder.capability.byteCount = rawBytes().size();
+    builder.capability.sidecar->byteCount = sidecarBytes().size();
+    builder.capability.sidecar->contentHash = SHA256ContentHasher::contentHash(sidecarBytes());
+    builder.localItem = item;
+    builder.restoreRequestID = requestID;
+    builder.destinationDirectory = fixture.folder;
+    if (!selected.isNull())
+        builder.selectedFilename = selected;
+
+    RestoreTransferManifest rawManifest = manifest(
+        RestoreTransferArtifact::Raw, builder.capability, item.contentHash, fixture.folder);
+    rawManifest.destinationPath = fixture.folder + u'/' + installedAs;
+    rawManifest.isComplete = rawComplete;
+    RestoreTransferManifest sidecarManifest = manifest(
+        RestoreTransferArtifact::Sidecar, builder.capability, item.contentHash, fixture.folder);
+    sidecarManifest.destinationPath = RestoreDestinationResolver::destinationPath(
+        fixture.folder,
+        RestoreDestinationResolver::pairedSidecarFilename(installedAs, u"IMG_0001.xmp"_s));
+    sidecarManifest.isComplete = false;
+    builder.completedRawManifest = rawManifest;
+    if (!sidecarOnDisk.isNull()) {
+        builder.completedSidecarManifest = sidecarManifest;
+        Test::writeFile(sidecarManifest.destinationPath, sidecarOnDisk);
+    }
+    if (linkInsteadOfRaw) {
+        Test::writeFile(fixture.other + u"/elsewhere"_s, rawOnDisk);
+        QVERIFY(QFile::link(fixture.other + u"/elsewhere"_s, rawManifest.destinationPath));
+    } else {
+        Test::writeFile(rawManifest.destinationPath, rawOnDisk);
+    }
+
+    const auto transfer = builder.build();
+    if (!takenName.isNull()) {
+        QVERIFY(!transfer);
+        const auto *conflict = transfer.error().as<RestoreRequestCoordinatorError>();
+        QVERIFY2(conflict, qPrintable(describe(transfer.error())));
+        QCOMPARE(
+            std::get<RestoreRequestCoordinatorError::DestinationFilenameConflict>(conflict->value)
+                .existingURL,
+            fixture.folder + u'/' + takenName);
+        return;
+    }
+    PELLWICK_VERIFY_SUCCESS(transfer);
+    const bool reusedHere = selected.isNull() || selected == installedAs;
+    const QString rawName = reusedHere ? installedAs : selected;
+    QCOMPARE(transfer->destinationPath, fixture.folder + u'/' + rawName);
+    QVERIFY(transfer->sidecar);
+    QCOMPARE(transfer->sidecar->destinationPath,
+             RestoreDestinationResolver::destinationPath(
+                 fixture.folder,
+                 RestoreDestinationResolver::pairedSidecarFilename(rawName, u"IMG_0001.xmp"_s)));
 }
 
 void RestoreTransferBuilderTests::transferCarriesTheCapabilityAndTheLocalHash()

@@ -174,21 +174,19 @@ struct Scene
         }
         const qsizetype requests = store.requests().size();
         const Result<RestoreTransferManifest> result = restore(files);
-        if (!result) {
-            // Killed between installing a file and recording it complete: the next run refuses
-            // to replace the file, which is already whole.
-            const auto *error = result.error().as<RestoreTransferError>();
-            if (error
-                && std::holds_alternative<RestoreTransferError::DestinationAlreadyExists>(
-                    error->value)
-                && problemAfterCrash().isEmpty())
-                return {};
+        if (!result)
             return u"next run failed: "_s + describe(result.error());
-        }
         for (const auto &[id, destination, bytes] : artifacts()) {
             if (readFile(destination) != bytes)
                 return u"next run left wrong bytes at "_s + destination;
+            const Result<std::optional<RestoreTransferManifest>> manifest = files.loadManifest(id);
+            if (!manifest || !*manifest || !(*manifest)->isComplete)
+                return u"next run left an unfinished manifest for "_s + destination;
         }
+        // The restored files and nothing else: no copy, no hidden assembly file.
+        if (const QStringList left = outFolder();
+            left != QStringList{u"IMG_0001.CR3"_s, u"IMG_0001.xmp"_s})
+            return u"next run left "_s + left.join(u", "_s);
         const QList<RecordedRequest> log = store.requests().mid(requests);
         const RestoreTransfer planned = transfer();
         const QStringList keys{planned.transferURL.mid(store.baseURL().size()),
@@ -204,6 +202,29 @@ struct Scene
                     .arg(expectedFetches.at(i).size());
         }
         return {};
+    }
+
+    /// Everything in the destination folder, hidden entries too, by name.
+    QStringList outFolder() const
+    {
+        return QDir(out()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                     QDir::Name);
+    }
+
+    /// Discarding the unfinished artifacts leaves in the destination folder only whole files the
+    /// killed run installed. Empty when so.
+    QString problemAfterDiscard() const
+    {
+        const RestoreTransferExecutor files = executor();
+        for (const auto &[id, destination, bytes] : artifacts()) {
+            if (Result<void> discarded = files.discardIncompleteArtifacts(id); !discarded)
+                return u"discard failed: "_s + describe(discarded.error());
+        }
+        for (const QString &name : outFolder()) {
+            if (name != u"IMG_0001.CR3"_s && name != u"IMG_0001.xmp"_s)
+                return u"discard left "_s + name;
+        }
+        return problemAfterCrash();
     }
 
     QTemporaryDir dir{killTestDirectoryTemplate(u"RestoreTransferCrashTests"_s)};
@@ -260,6 +281,11 @@ void RestoreTransferCrashTests::killedAtFileOperations()
         const QString context = u"killed at operation %1: "_s.arg(operation);
         const QString afterCrash = scene.problemAfterCrash();
         QVERIFY2(afterCrash.isEmpty(), qPrintable(context + afterCrash));
+        // Every other time the user cancels before running again.
+        if (operation % 2 == 1) {
+            const QString afterDiscard = scene.problemAfterDiscard();
+            QVERIFY2(afterDiscard.isEmpty(), qPrintable(context + afterDiscard));
+        }
         const QString nextRun = scene.problemWithNextRun();
         QVERIFY2(nextRun.isEmpty(), qPrintable(context + nextRun));
     }

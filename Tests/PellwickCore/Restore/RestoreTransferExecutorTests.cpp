@@ -22,6 +22,7 @@ using namespace Qt::StringLiterals;
 using E = RestoreTransferError;
 
 Q_DECLARE_METATYPE(Pellwick::Test::FileOperation)
+Q_DECLARE_METATYPE(Pellwick::RestoreTransferArtifact)
 
 namespace {
 
@@ -218,7 +219,12 @@ private Q_SLOTS:
     void progressRows();
     void injectedFaultsLeaveAResumableState_data();
     void injectedFaultsLeaveAResumableState();
-    void completeManifestWriteFailsAfterInstall();
+    void installedButNotRecorded_data();
+    void installedButNotRecorded();
+    void leftoverAssemblyFileIsRemoved_data();
+    void leftoverAssemblyFileIsRemoved();
+    void recordedAssemblyPathIsCheckedBeforeRemoval_data();
+    void recordedAssemblyPathIsCheckedBeforeRemoval();
     void hugeByteCountFailsAtTheFirstFetch();
 };
 
@@ -322,12 +328,14 @@ void RestoreTransferExecutorTests::outOfOrderChunksSaveSortedManifests()
     const QList<RestoreByteRange> all
         = ranges({{0, 999}, {1000, 1999}, {2000, 2999}, {3000, 3999}});
     QCOMPARE(result->value().completedRanges, all);
-    // The manifest as it stood before each later save: one more range per chunk, then complete.
+    // The manifest as it stood before each later save: one more range per chunk, then the
+    // assembly file named, then complete.
     const QList<QList<RestoreByteRange>> expected{
         {},
         ranges({{3000, 3999}}),
         ranges({{1000, 1999}, {3000, 3999}}),
         ranges({{1000, 1999}, {2000, 2999}, {3000, 3999}}),
+        all,
         all,
     };
     QCOMPARE(saved, expected);
@@ -779,25 +787,160 @@ void RestoreTransferExecutorTests::injectedFaultsLeaveAResumableState()
     QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
 }
 
-void RestoreTransferExecutorTests::completeManifestWriteFailsAfterInstall()
+void RestoreTransferExecutorTests::installedButNotRecorded_data()
 {
+    QTest::addColumn<RestoreTransferArtifact>("artifact");
+    QTest::addColumn<int>("completingWrite");
+    QTest::addColumn<QByteArray>("changedTo");
+    QTest::addColumn<bool>("accepted");
+
+    // Manifest writes: creation, one per chunk, the assembly file's name, then complete.
+    const auto raw = RestoreTransferArtifact::Raw;
+    const auto sidecar = RestoreTransferArtifact::Sidecar;
+    QTest::newRow("RAW original") << raw << 8 << QByteArray() << true;
+    QTest::newRow("sidecar") << sidecar << 6 << QByteArray() << true;
+    QTest::newRow("RAW original changed since, same size")
+        << raw << 8 << patternBytes(4 * smallChunk + 10, 99) << false;
+    QTest::newRow("sidecar changed since, other size")
+        << sidecar << 6 << QByteArray("edited") << false;
+}
+
+void RestoreTransferExecutorTests::installedButNotRecorded()
+{
+    QFETCH(RestoreTransferArtifact, artifact);
+    QFETCH(int, completingWrite);
+    QFETCH(QByteArray, changedTo);
+    QFETCH(bool, accepted);
+
     Fixture fixture;
+    fixture.sidecar = patternBytes(2500, 1);
     const RestoreTransfer transfer = fixture.transfer();
-    // The sixth manifest write (after creation and five chunks) marks it complete.
-    fixture.files->failOperation(FileOperation::ReplaceItem, ENOSPC, u"manifests/"_s, 7);
+    const bool isRaw = artifact == RestoreTransferArtifact::Raw;
+    const QString destination
+        = isRaw ? transfer.destinationPath : transfer.sidecar->destinationPath;
+    const QByteArray bytes = isRaw ? fixture.raw : fixture.sidecar;
+    const QString manifestName
+        = fixture.executor().layout().manifestPath({12, 345, artifact}).section(u'/', -1);
+    fixture.files->failOperation(FileOperation::ReplaceItem, ENOSPC, manifestName, completingWrite);
     Result<RestoreTransferManifest> failed = fixture.run(transfer);
     QVERIFY(!failed && failed.error().is<FileSystemError>());
-    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
-    QVERIFY(!fixture.manifest()->isComplete);
+    QCOMPARE(*readFileContents(LocalFileManager(), destination), bytes);
+    QVERIFY(!fixture.manifest(artifact)->isComplete);
+    if (!changedTo.isNull())
+        writeFile(destination, changedTo);
+
+    // Retried in the same session or after a restart: the file already there is the one this
+    // transfer verified, so it is taken as installed; nothing is fetched and no copy is made.
+    fixture.files = std::make_shared<FaultInjectingFileManager>();
+    const auto fetchesOfArtifact = [&] {
+        const QString prefix
+            = isRaw ? u"https://store.example/raw"_s : u"https://store.example/sidecar"_s;
+        const QList<ScriptedRangeFetcher::Call> calls = fixture.fetcher->calls();
+        return std::count_if(calls.cbegin(), calls.cend(), [&](const auto &call) {
+            return call.url.startsWith(prefix);
+        });
+    };
+    const auto before = fetchesOfArtifact();
+    Result<RestoreTransferManifest> again = fixture.run(transfer);
+    QCOMPARE(fetchesOfArtifact(), before);
+    const QStringList installed{u"IMG_0001.CR3"_s, u"IMG_0001.xmp"_s};
+    if (accepted) {
+        PELLWICK_VERIFY_SUCCESS(again);
+        QVERIFY(fixture.manifest(artifact)->isComplete);
+        QVERIFY(!QFileInfo::exists(fixture.partsPath(artifact)));
+        QCOMPARE(*readFileContents(LocalFileManager(), destination), bytes);
+    } else {
+        QVERIFY(!again);
+        QCOMPARE(again.error(), restoreError(E::DestinationAlreadyExists{destination}));
+        QVERIFY(!fixture.manifest(artifact)->isComplete);
+        QCOMPARE(*readFileContents(LocalFileManager(), destination), changedTo);
+    }
+    QCOMPARE(fixture.destinationFolder(), isRaw && !accepted ? installed.mid(0, 1) : installed);
+}
+
+void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved_data()
+{
+    QTest::addColumn<FileOperation>("operation");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("discard");
+
+    QTest::newRow("assembly fails, next run")
+        << FileOperation::Read << u"2000-2999.part"_s << false;
+    QTest::newRow("assembly fails, discarded")
+        << FileOperation::Read << u"2000-2999.part"_s << true;
+    QTest::newRow("flush fails, next run") << FileOperation::Synchronize << u"/out/."_s << false;
+    QTest::newRow("install fails, discarded") << FileOperation::MoveItem << u"/out/IMG"_s << true;
+}
+
+void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
+{
+    QFETCH(FileOperation, operation);
+    QFETCH(QString, path);
+    QFETCH(bool, discard);
+
+    // The hidden assembly file outlives a failure whose clean-up fails too, as it outlives a
+    // pulled plug: only the manifest still knows it.
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.files->failOperation(operation, EIO, path, 1);
+    fixture.files->failOperation(FileOperation::RemoveItem, EIO, u"/out/."_s);
+    QVERIFY(!fixture.run(transfer));
+    const QStringList left = fixture.destinationFolder();
+    QCOMPARE(left.size(), 1);
+    QVERIFY2(left.first().startsWith(u".IMG_0001.CR3.tmp-"_s), qPrintable(left.first()));
+    QCOMPARE(fixture.manifest()->assemblyPath, fixture.destination(left.first()));
 
     fixture.files = std::make_shared<FaultInjectingFileManager>();
-    const qsizetype before = fixture.fetcher->calls().size();
-    Result<RestoreTransferManifest> again = fixture.run(transfer);
-    QVERIFY(!again);
-    QCOMPARE(again.error(), restoreError(E::DestinationAlreadyExists{transfer.destinationPath}));
-    QCOMPARE(fixture.fetcher->calls().size(), before);
-    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+    if (discard) {
+        PELLWICK_VERIFY_SUCCESS(fixture.executor().discardIncompleteArtifacts(transfer.id));
+        QCOMPARE(fixture.destinationFolder(), QStringList());
+        QVERIFY(!fixture.manifest());
+        return;
+    }
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
     QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
+    QCOMPARE(fixture.manifest()->assemblyPath, QString());
+}
+
+void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("asFolder");
+    QTest::addColumn<bool>("removed");
+
+    const QString uuid = u"0F8FAD5B-D9CB-469F-A165-70867728950E"_s;
+    QTest::newRow("own name") << u".IMG_0001.CR3.tmp-"_s + uuid << false << true;
+    QTest::newRow("the user's file") << u"notes.txt"_s << false << false;
+    QTest::newRow("own name, lower-case id")
+        << u".IMG_0001.CR3.tmp-"_s + uuid.toLower() << false << false;
+    QTest::newRow("own name, a folder") << u".IMG_0001.CR3.tmp-"_s + uuid << true << false;
+    QTest::newRow("no id") << u".IMG_0001.CR3.tmp-"_s << false << false;
+}
+
+void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, asFolder);
+    QFETCH(bool, removed);
+
+    // A damaged manifest may name anything; only a file of the executor's own making goes.
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    const QString leftover = fixture.destination(name);
+    if (asFolder)
+        QVERIFY(QDir().mkpath(leftover + u"/inside"_s));
+    else
+        writeFile(leftover, "keep?");
+    RestoreTransferManifest manifest;
+    manifest.id = transfer.id;
+    manifest.canonicalFilename = transfer.canonicalFilename;
+    manifest.destinationPath = transfer.destinationPath;
+    manifest.transferURL = rawURL;
+    manifest.capabilityExpiresAt = now.addingSeconds(600);
+    manifest.assemblyPath = leftover;
+    PELLWICK_VERIFY_SUCCESS(fixture.executor().saveManifest(manifest));
+    PELLWICK_VERIFY_SUCCESS(fixture.executor().discardIncompleteArtifacts(transfer.id));
+    QCOMPARE(!QFileInfo::exists(leftover), removed);
 }
 
 void RestoreTransferExecutorTests::hugeByteCountFailsAtTheFirstFetch()

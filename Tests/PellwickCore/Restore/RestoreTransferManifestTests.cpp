@@ -79,6 +79,8 @@ void RestoreTransferManifestTests::writtenManifestReadsBackEqual()
     for (bool complete : {false, true}) {
         RestoreTransferManifest manifest = sampleManifest();
         manifest.isComplete = complete;
+        if (!complete)
+            manifest.assemblyPath = u"/home/user/Restored Photos/.a #1.xmp.tmp-X"_s;
         Result<QByteArray> data = manifest.encoded();
         PELLWICK_VERIFY_SUCCESS(data);
         Result<RestoreTransferManifest> read = RestoreTransferManifest::decode(*data);
@@ -165,6 +167,16 @@ void RestoreTransferManifestTests::decodingRules_data()
     QTest::newRow("destination not a file URL")
         << u"destinationURL"_s << QJsonValue(u"https://example.com/a.CR3"_s) << false
         << K::DataCorrupted << u"destinationURL"_s;
+    QTest::newRow("assembly file named")
+        << u"assemblyURL"_s << QJsonValue(u"file:///home/user/.a.CR3.tmp-1"_s) << true << K{}
+        << QString();
+    QTest::newRow("assembly file null")
+        << u"assemblyURL"_s << QJsonValue(QJsonValue::Null) << true << K{} << QString();
+    QTest::newRow("assembly file not a file URL")
+        << u"assemblyURL"_s << QJsonValue(u"https://example.com/a"_s) << false << K::DataCorrupted
+        << u"assemblyURL"_s;
+    QTest::newRow("assembly file as number")
+        << u"assemblyURL"_s << QJsonValue(3) << false << K::TypeMismatch << u"assemblyURL"_s;
     QTest::newRow("null hash") << u"expectedContentHash"_s << QJsonValue(QJsonValue::Null) << false
                                << K::ValueNotFound << u"expectedContentHash"_s;
 }
@@ -187,6 +199,8 @@ void RestoreTransferManifestTests::decodingRules()
             QVERIFY(read->completedRanges.isEmpty());
         if (path == u"expectedByteCount"_s)
             QCOMPARE(read->expectedByteCount, qint64(7));
+        if (path == u"assemblyURL"_s)
+            QCOMPARE(read->assemblyPath, value.isNull() ? QString() : u"/home/user/.a.CR3.tmp-1"_s);
         // Unordered, overlapping and reversed ranges are not checked.
         if (path != u"completedRanges"_s)
             QCOMPARE(read->completedRanges, sampleManifest().completedRanges);
