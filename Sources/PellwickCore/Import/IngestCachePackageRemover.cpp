@@ -84,7 +84,8 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
             if (!cancelled && !isNotFound(cancelled.error()))
                 return tl::unexpected<Error>(cancelled.error());
         }
-        PELLWICK_TRY(m_stagingArea.removeRecord(item.id));
+        // Every staging of the item: a leftover one would upload the package after all.
+        PELLWICK_TRY(m_stagingArea.removeRecords(item.id));
 
         QStringList files;
         for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {

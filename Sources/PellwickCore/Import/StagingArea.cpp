@@ -302,16 +302,27 @@ Result<StagingRecoveryReport> StagingArea::readRecoverableRecords() const
 
 Result<void> StagingArea::removeRecord(const QUuid &localLibraryItemID) const
 {
+    return removeRecordFolders(localLibraryItemID, false);
+}
+
+Result<void> StagingArea::removeRecords(const QUuid &localLibraryItemID) const
+{
+    return removeRecordFolders(localLibraryItemID, true);
+}
+
+Result<void> StagingArea::removeRecordFolders(const QUuid &localLibraryItemID, bool all) const
+{
     Result<QStringList> folders = packageFolders();
     PELLWICK_TRY(folders);
     for (const QString &folder : *folders) {
         const QString path = m_rootURL + QLatin1Char('/') + folder;
         Result<QByteArray> bytes
             = readFileContents(*m_fileManager, path + QLatin1Char('/') + stateFileName);
-        if (!bytes)
+        if (!bytes || StagingArea::localLibraryItemID(*bytes) != localLibraryItemID)
             continue;
-        if (StagingArea::localLibraryItemID(*bytes) == localLibraryItemID)
-            return removePackageFolder(path);
+        PELLWICK_TRY(removePackageFolder(path));
+        if (!all)
+            return {};
     }
     return {};
 }

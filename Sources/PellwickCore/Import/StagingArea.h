@@ -97,6 +97,9 @@ public:
     /// its staged copies first, the record last, then the folder, so that a crash part-way
     /// leaves a record behind. Record files that cannot be read are skipped.
     [[nodiscard]] Result<void> removeRecord(const QUuid &localLibraryItemID) const;
+    /// As `removeRecord`, for every package folder whose record names the library item (an
+    /// import tried again stages the item anew).
+    [[nodiscard]] Result<void> removeRecords(const QUuid &localLibraryItemID) const;
 
     /// The "localLibraryItemID" of raw record bytes, read leniently: nothing when the bytes are
     /// not a JSON object or the value is not a UUID string.
@@ -124,6 +127,7 @@ private:
     /// The package folders of the root in listing order; empty when the root is missing.
     Result<QStringList> packageFolders() const;
     Result<void> removePackageFolder(const QString &folder) const;
+    Result<void> removeRecordFolders(const QUuid &localLibraryItemID, bool all) const;
     QString resolved(const QString &relativePath) const;
 
     QString m_rootURL;

@@ -919,7 +919,8 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     const auto digestBlocks = [&](qint64 offset, const char *data, qint64 length) {
         for (qint64 at = 0; at < length; at += digestBlock) {
             blockDigests[static_cast<size_t>((offset + at) / digestBlock)]
-                = Sha256::hash(data + at, std::min(digestBlock, length - at));
+                = LibraryJournal::BlockDigest::ofBlock(data + at,
+                                                       std::min(digestBlock, length - at));
         }
     };
 

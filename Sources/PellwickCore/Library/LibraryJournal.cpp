@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <xxhash.h>
+
 namespace Pellwick::LibraryJournal {
 
 namespace {
@@ -40,16 +42,50 @@ bool isZero(const char *data, qsizetype size)
 
 } // namespace
 
+struct BlockDigest::BlockState
+{
+    XXH3_state_t *state = XXH3_createState();
+
+    BlockState() { XXH3_128bits_reset(state); }
+
+    BlockState(const BlockState &) = delete;
+    BlockState &operator=(const BlockState &) = delete;
+
+    ~BlockState() { XXH3_freeState(state); }
+
+    QByteArray result()
+    {
+        QByteArray digest = canonical(XXH3_128bits_digest(state));
+        XXH3_128bits_reset(state);
+        return digest;
+    }
+
+    static QByteArray canonical(XXH128_hash_t hash)
+    {
+        XXH128_canonical_t bytes;
+        XXH128_canonicalFromHash(&bytes, hash);
+        return {reinterpret_cast<const char *>(bytes.digest), sizeof bytes.digest};
+    }
+};
+
+BlockDigest::BlockDigest()
+    : m_block(std::make_unique<BlockState>())
+{}
+
+BlockDigest::BlockDigest(BlockDigest &&) noexcept = default;
+BlockDigest &BlockDigest::operator=(BlockDigest &&) noexcept = default;
+BlockDigest::~BlockDigest() = default;
+
 void BlockDigest::addData(const char *data, qint64 size)
 {
     while (size > 0) {
         const qint64 taken = std::min(size, digestBlockSize - m_inBlock);
-        m_block.addData(data, taken);
+        XXH3_128bits_update(m_block->state, data, static_cast<size_t>(taken));
         m_inBlock += taken;
         data += taken;
         size -= taken;
         if (m_inBlock == digestBlockSize) {
-            m_digests.addData(m_block.result());
+            m_digests.addData(m_block->result());
             m_inBlock = 0;
         }
     }
@@ -58,9 +94,14 @@ void BlockDigest::addData(const char *data, qint64 size)
 QByteArray BlockDigest::result()
 {
     if (m_inBlock > 0)
-        m_digests.addData(m_block.result());
+        m_digests.addData(m_block->result());
     m_inBlock = 0;
     return m_digests.result();
+}
+
+QByteArray BlockDigest::ofBlock(const char *data, qint64 size)
+{
+    return BlockState::canonical(XXH3_128bits(data, static_cast<size_t>(size)));
 }
 
 bool Contents::names(const SnapshotName &loaded) const

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <memory>
+
 namespace Pellwick::LibraryJournal {
 
 // The journal beside "library-items.json" makes single changes durable without rewriting the
@@ -27,8 +29,8 @@ inline constexpr qsizetype entryOverhead = 40;
 inline constexpr qint64 digestBlockSize = qint64{4} * 1024 * 1024;
 
 /// The identity of one "library-items.json": its length and block digest (SHA-256 of the
-/// SHA-256 digests of its `digestBlockSize` blocks in order, the last one shorter), and its
-/// SHA-256 where a journal of the first version asked for it.
+/// 128-bit XXH3 digests of its `digestBlockSize` blocks in order, the last one shorter, each
+/// in canonical byte order), and its SHA-256 where a journal of the first version asked for it.
 struct SnapshotName
 {
     qint64 length = 0;
@@ -46,15 +48,24 @@ struct SnapshotName
 class BlockDigest
 {
 public:
+    BlockDigest();
+    BlockDigest(BlockDigest &&) noexcept;
+    BlockDigest &operator=(BlockDigest &&) noexcept;
+    ~BlockDigest();
+
     void addData(const char *data, qint64 size);
 
-    /// The digest of a whole block (or the last, shorter one), hashed elsewhere.
+    /// The digest of one whole block (or the last, shorter one), hashed elsewhere.
     void addBlockDigest(const QByteArray &digest) { m_digests.addData(digest); }
 
     QByteArray result();
 
+    /// The digest of one block.
+    static QByteArray ofBlock(const char *data, qint64 size);
+
 private:
-    Sha256 m_block;
+    struct BlockState;
+    std::unique_ptr<BlockState> m_block;
     qint64 m_inBlock = 0;
     Sha256 m_digests;
 };

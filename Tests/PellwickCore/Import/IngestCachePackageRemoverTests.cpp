@@ -112,7 +112,11 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
             item.ingestCacheSidecarURL = raw + u".xmp"_s;
             writeFile(raw + u".xmp"_s, patternBytes(10, 2));
         }
-        if (words.at(4) == u"yes"_s) {
+        // "yes": one Staging Area folder; "twice": two (an import tried again).
+        for (int i = 0; i < (words.at(4) == u"twice"_s ? 2
+                             : words.at(4) == u"yes"_s ? 1
+                                                       : 0);
+             ++i) {
             const QString folder = m_staging + QLatin1Char('/') + uuidText(QUuid::createUuid());
             writeFile(folder + u"/"_s + label + u".CR3"_s, patternBytes(100, 1));
             writeFile(folder + u"/import-state.json"_s,
@@ -209,6 +213,9 @@ void IngestCachePackageRemoverTests::removal_data()
     QTest::newRow("without sidecar")
         << texts({"a staging - raw yes", "b staging - raw yes"}) << texts({"a", "b"})
         << QList<int>{} << texts({"a", "b"}) << QList<qint64>{} << 0;
+    QTest::newRow("staged twice: both stagings go")
+        << texts({"a needsAttention 9 raw twice", "b staging - raw twice"}) << texts({"a"})
+        << QList<int>{} << texts({"a"}) << QList<qint64>{9} << 0;
     QTest::newRow("file another record still names")
         << texts({"old needsAttention - raw+xmp yes", "new staging - shared no"}) << texts({"old"})
         << QList<int>{} << texts({"old"}) << QList<qint64>{} << 0;
@@ -250,8 +257,9 @@ void IngestCachePackageRemoverTests::removal()
         if (expectedRemoved.contains(item.originalFilename))
             continue;
         expectedRemaining.append(item.originalFilename);
-        if (stagedBefore.contains(item.originalFilename))
-            expectedStaged.append(item.originalFilename);
+        for (const QString &label : stagedBefore)
+            if (label == item.originalFilename)
+                expectedStaged.append(label);
         for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {
             if (url)
                 stillNamed.insert(QDir(m_cache).relativeFilePath(*url));

@@ -13,6 +13,7 @@
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <xxhash.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -70,8 +71,11 @@ QByteArray blockDigestOf(const QByteArray &bytes)
 {
     QByteArray digests;
     for (qint64 at = 0; at < bytes.size(); at += LibraryJournal::digestBlockSize) {
-        digests += QCryptographicHash::hash(bytes.mid(at, LibraryJournal::digestBlockSize),
-                                            QCryptographicHash::Sha256);
+        const qint64 length = std::min(LibraryJournal::digestBlockSize, bytes.size() - at);
+        XXH128_canonical_t canonical;
+        XXH128_canonicalFromHash(&canonical,
+                                 XXH3_128bits(bytes.constData() + at, static_cast<size_t>(length)));
+        digests.append(reinterpret_cast<const char *>(canonical.digest), sizeof canonical.digest);
     }
     return QCryptographicHash::hash(digests, QCryptographicHash::Sha256);
 }
