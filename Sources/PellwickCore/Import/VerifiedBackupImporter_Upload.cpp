@@ -403,10 +403,31 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
     const StagedImportRecord terminal = record.markingTerminal(phase);
     PELLWICK_TRY(m_stagingArea.writeRecord(terminal));
 
-    Result<std::optional<LocalLibraryItem>> updated = m_cache.withExclusiveAccess(
-        [&] { return m_cache.updateImportStatus(terminal.localLibraryItemID, status); });
+    // A second staging of an item that is already verified (an import tried again before a
+    // stopped one was recovered) hears that the archive holds its bytes: the item stays
+    // verified rather than turning into a duplicate of itself.
+    bool alreadyVerified = false;
+    Result<std::optional<LocalLibraryItem>> updated
+        = m_cache.withExclusiveAccess([&]() -> Result<std::optional<LocalLibraryItem>> {
+              if (status == LibraryItemImportStatus::Duplicate) {
+                  Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+                  PELLWICK_TRY(records);
+                  const QList<qsizetype> positions
+                      = records->positions(terminal.localLibraryItemID);
+                  if (!positions.isEmpty()) {
+                      const LocalLibraryItem &item = records->at(positions.first());
+                      alreadyVerified
+                          = item.importStatus == LibraryItemImportStatus::VerifiedBackup
+                            && item.contentHash.compare(terminal.contentHash, Qt::CaseInsensitive)
+                                   == 0;
+                      if (alreadyVerified)
+                          return std::optional(item);
+                  }
+              }
+              return m_cache.updateImportStatus(terminal.localLibraryItemID, status);
+          });
     PELLWICK_TRY(updated);
-    if (phase != StagedImportPhase::NeedsAttention) {
+    if (phase != StagedImportPhase::NeedsAttention && !alreadyVerified) {
         updated = m_cache.updateArchiveSidecar(
             terminal.localLibraryItemID,
             terminal.sidecarFilename,

@@ -63,6 +63,8 @@ private Q_SLOTS:
     void unreadableRecords();
     void terminalRecordsTheLibraryMissed_data();
     void terminalRecordsTheLibraryMissed();
+    void staleStagingOfAVerifiedItem_data();
+    void staleStagingOfAVerifiedItem();
 };
 
 void ImporterRecoveryTests::onlyTerminalRecords()
@@ -168,6 +170,42 @@ void ImporterRecoveryTests::unreadableRecords()
     }
     // The record files stay.
     QVERIFY(QFileInfo::exists(scene.stagingRoot() + u"/A/import-state.json"_s));
+}
+
+void ImporterRecoveryTests::staleStagingOfAVerifiedItem_data()
+{
+    QTest::addColumn<S>("libraryStatus");
+    QTest::addColumn<bool>("sameBytes");
+    QTest::addColumn<S>("expected");
+    QTest::newRow("verified item stays verified") << S::VerifiedBackup << true << S::VerifiedBackup;
+    QTest::newRow("verified item with other bytes") << S::VerifiedBackup << false << S::Duplicate;
+    QTest::newRow("ready item becomes a duplicate") << S::LocalCacheReady << true << S::Duplicate;
+}
+
+void ImporterRecoveryTests::staleStagingOfAVerifiedItem()
+{
+    QFETCH(S, libraryStatus);
+    QFETCH(bool, sameBytes);
+    QFETCH(S, expected);
+    // A stop right after the first record; the item was then imported again and verified.
+    ImporterRunScene scene;
+    const StagedImportRecord stale = stagePackage(scene, 0);
+    setStatus(scene, 0, libraryStatus);
+    if (!sameBytes) {
+        QList<LocalLibraryItem> all = *scene.cache().readItems();
+        all.first().contentHash = QString(64, u'f');
+        PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(all));
+    }
+    scene.api->decisions = {VerifiedBackupUploadDecision{VerifiedBackupUploadDecision::Duplicate{
+        {77, stale.originalFilename, stale.contentHash, stale.byteCount}}}};
+
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    PELLWICK_VERIFY_SUCCESS(items);
+    QCOMPARE(items->size(), 1);
+    QCOMPARE(items->first().importStatus, expected);
+    QCOMPARE(scene.cache().readItems()->first().importStatus, expected);
+    QCOMPARE(scene.stagingArea().readRecoverableRecords()->records.first().phase, P::Duplicate);
 }
 
 void ImporterRecoveryTests::terminalRecordsTheLibraryMissed_data()
