@@ -110,7 +110,8 @@ public:
 
     /// Brings the library in line with `review`, a review of the Ingest Cache root: ready records
     /// follow their packages by content (moved) or by path (overwritten in place: needs
-    /// attention), ready records whose package is gone are dropped, archived records take over
+    /// attention), ready records whose package is gone (the scan did not see it and nothing is
+    /// at its path) are dropped, archived records take over
     /// leftover copies of their packages, and every unclaimed package becomes a new record (needs
     /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted). Each
     /// file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only

@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace Pellwick {
 
@@ -305,6 +306,19 @@ int mergeDiscovered(QList<LocalLibraryItem> &records,
     return added;
 }
 
+/// Whether the file of a package that the scan did not list may still be there: anything at its
+/// path, or a path that cannot be examined. Only a path known to lead nowhere lets the package
+/// count as gone: a scan passes over folders it cannot read, and a cache whose drive fails or
+/// whose permissions changed must not cost the library its ready records.
+bool mayStillHold(const QString &path, const FileManager &fileManager)
+{
+    const Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    if (attributes)
+        return true;
+    const FileSystemError *error = attributes.error().as<FileSystemError>();
+    return !error || (error->code != ENOENT && error->code != ENOTDIR);
+}
+
 bool holdsEqualRecords(const QList<LocalLibraryItem> &items,
                        const LocalLibraryCacheRecords &records)
 {
@@ -330,6 +344,9 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
 
     HashMemo hashes(contentHasher);
     UnclaimedItems unclaimed(review, hashes);
+    QSet<QString> listed;
+    for (const ImportReviewItem &item : review.items)
+        listed.insert(QDir::cleanPath(item.url));
     hashes.prefetch(unclaimed.files());
 
     IngestCacheReconciliation outcome;
@@ -361,6 +378,13 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             reconciled.append(
                 record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention));
             ++outcome.needsAttentionCount;
+            continue;
+        }
+        // Unseen by the scan yet perhaps still there: kept as it is.
+        if (!listed.contains(QDir::cleanPath(*record.ingestCacheOriginalURL))
+            && mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager)) {
+            reconciled.append(record);
+            continue;
         }
         // Otherwise the package is gone and so is the record.
     }

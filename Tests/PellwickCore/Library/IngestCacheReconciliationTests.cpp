@@ -4,7 +4,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 #include <Support/ContentHasherFakes.h>
+#include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
@@ -51,6 +54,8 @@ private Q_SLOTS:
     void hashingFailureWritesNothing_data();
     void hashingFailureWritesNothing();
     void eachFileIsHashedOnce();
+    void packageTheScanCouldNotSeeStays_data();
+    void packageTheScanCouldNotSeeStays();
 
 private:
     LocalLibraryCache store() const;
@@ -458,6 +463,55 @@ void IngestCacheReconciliationTests::eachFileIsHashedOnce()
     QCOMPARE(again.reconcileIngestCache(review(), {}, production, Date{1}).value(), *outcome);
     const QList<LocalLibraryItem> parallel = again.readItems().value();
     QCOMPARE(summary(parallel), summary(sequential));
+}
+
+void IngestCacheReconciliationTests::packageTheScanCouldNotSeeStays_data()
+{
+    QTest::addColumn<QStringList>("cacheFiles");
+    QTest::addColumn<QStringList>("recordSpecs");
+    // The scan passed over this folder of the cache ("" for the whole cache).
+    QTest::addColumn<QString>("unseenFolder");
+    // Examining a path in that folder fails with this errno (0: it succeeds).
+    QTest::addColumn<int>("statError");
+    QTest::addColumn<QStringList>("expectedRecords");
+
+    const QStringList files = texts({"b/1.CR3=1", "c/2.CR3=2"});
+    const QStringList specs = texts({"r1 staging 1 b/1.CR3", "r2 staging 2 c/2.CR3"});
+    const QStringList unchanged = texts({"r1:staging:b/1.CR3:-", "r2:staging:c/2.CR3:-"});
+    QTest::newRow("unreadable folder") << files << specs << "b/" << EACCES << unchanged;
+    QTest::newRow("unreadable cache") << files << specs << "" << EACCES << unchanged;
+    QTest::newRow("failing drive") << files << specs << "" << EIO << unchanged;
+    QTest::newRow("file still there") << files << specs << "b/" << 0 << unchanged;
+    QTest::newRow("file gone") << texts({"c/2.CR3=2"}) << specs << "b/" << 0
+                               << texts({"r2:staging:c/2.CR3:-"});
+    QTest::newRow("folder gone") << texts({"c/2.CR3=2"}) << specs << "b/" << ENOENT
+                                 << texts({"r2:staging:c/2.CR3:-"});
+}
+
+void IngestCacheReconciliationTests::packageTheScanCouldNotSeeStays()
+{
+    QFETCH(QStringList, cacheFiles);
+    QFETCH(QStringList, recordSpecs);
+    QFETCH(QString, unseenFolder);
+    QFETCH(int, statError);
+    QFETCH(QStringList, expectedRecords);
+
+    writeCache(cacheFiles);
+    const QList<LocalLibraryItem> before = records(recordSpecs);
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
+    const QString unseen = m_cache + QLatin1Char('/') + unseenFolder;
+    ImportReview seen = review();
+    seen.items.removeIf([&](const ImportReviewItem &item) { return item.url.startsWith(unseen); });
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    if (statError != 0)
+        files->failOperation(FileOperation::AttributesOfItem, statError, unseen);
+
+    const LocalLibraryCache cache(m_library, files);
+    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
+        [&] { return cache.reconcileIngestCache(seen, {}, SHA256ContentHasher(), Date{8.1e8}); });
+    PELLWICK_VERIFY_SUCCESS(outcome);
+    QCOMPARE(*outcome, (IngestCacheReconciliation{0, 0, true}));
+    QCOMPARE(summary(store().readItems().value()), expectedRecords);
 }
 
 QTEST_GUILESS_MAIN(IngestCacheReconciliationTests)
