@@ -95,6 +95,31 @@ int main(int argc, char **argv)
             [&] { model->refreshVisibleLocalLibraryItems(false); });
     model->resetLocalLibraryFilters();
 
+    // Each run of these changes the selection (one id in or out), so nothing derived before
+    // can be reused.
+    const QUuid toggled = QUuid::createUuid();
+    const auto changeSelection = [&] {
+        QSet<QUuid> changed = model->selectedLibraryItemIDs();
+        if (!changed.remove(toggled))
+            changed.insert(toggled);
+        model->setSelectedLibraryItemIDs(std::move(changed));
+    };
+    const std::pair<const char *, std::function<void()>> derived[] = {
+        {"selectedImportItems, selection changed", [&] { (void) model->selectedImportItems(); }},
+        {"selectedRemovableIngestCacheItems, selection changed",
+         [&] { (void) model->selectedRemovableIngestCacheItems(); }},
+        {"selectedRestoreItems, selection changed", [&] { (void) model->selectedRestoreItems(); }},
+        {"restoreSelectionSummary, selection changed",
+         [&] { (void) model->restoreSelectionSummary(); }},
+    };
+    for (const auto &[name, getter] : derived) {
+        measure(name, [&] {
+            changeSelection();
+            getter();
+        });
+    }
+    measure("selection change alone", changeSelection);
+    model->setSelectedLibraryItemIDs(selection);
     measure("selectedImportItems", [&] { (void) model->selectedImportItems(); });
     measure("selectedRemovableIngestCacheItems",
             [&] { (void) model->selectedRemovableIngestCacheItems(); });

@@ -68,11 +68,15 @@ int main(int argc, char *argv[])
 
     quitOnTerminationSignals(application);
 
+    const Pellwick::AppConfiguration configuration;
+    if (const std::optional<QString> notice = configuration.backendURLNotice())
+        std::fprintf(stderr, "pellwick: %s\n", qPrintable(*notice));
+
     int exitCode = 0;
     {
         // The window owns the view model; one window, never a second.
         std::unique_ptr<Pellwick::LibraryShellWindow> window
-            = Pellwick::AppComposition::makeWindow(Pellwick::AppConfiguration());
+            = Pellwick::AppComposition::makeWindow(configuration);
         window->show();
         exitCode = QApplication::exec();
     }

@@ -76,6 +76,27 @@ QUrl AppConfiguration::backendURL() const
     return parsedURL(candidate).value_or(QUrl(builtInBackendURL(), QUrl::StrictMode));
 }
 
+std::optional<QString> AppConfiguration::backendURLNotice() const
+{
+    const QString variable = QStringLiteral("PELL_WICK_BACKEND_URL");
+    const QProcessEnvironment environment = m_sources.environment();
+    if (!environment.contains(variable))
+        return std::nullopt;
+    const QString value = environment.value(variable);
+    const std::optional<QUrl> url = parsedURL(value);
+    if (!url) {
+        return QStringLiteral("%1 \"%2\" is not a URL; using %3 instead")
+            .arg(variable, value, builtInBackendURL());
+    }
+    const QString scheme = url->scheme().toLower();
+    if ((scheme != u"http" && scheme != u"https") || url->host().isEmpty()) {
+        return QStringLiteral("%1 \"%2\" is not an http or https URL with a host name, such as "
+                              "http://127.0.0.1:8080/: no backend can be reached")
+            .arg(variable, value);
+    }
+    return std::nullopt;
+}
+
 QString AppConfiguration::localLibraryCacheURL() const
 {
     return folderRoot("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT", QStringLiteral("LocalLibraryCache"));

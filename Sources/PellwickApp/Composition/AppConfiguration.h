@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Pellwick {
 
@@ -41,6 +42,10 @@ public:
     static QString builtInBackendURL();
 
     QUrl backendURL() const;
+    /// A line for the person who started the application when `PELL_WICK_BACKEND_URL` is set
+    /// but cannot be used: it does not parse (the built-in URL is used instead) or is not an
+    /// http or https URL with a host (nothing can be reached there). None otherwise.
+    std::optional<QString> backendURLNotice() const;
     QString localLibraryCacheURL() const;
     QString ingestCacheURL() const;
     QString stagingAreaURL() const;

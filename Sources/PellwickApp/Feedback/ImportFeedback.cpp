@@ -1,6 +1,7 @@
 #include "ImportFeedback.h"
 
 #include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <QLoggingCategory>
@@ -99,7 +100,7 @@ QString ImportFeedback::message(const Error &error)
                                       "Renew it, then retry.");
                               },
                               [](const LibrarySessionClientError::StorageFull &full) {
-                                  return full.state.message;
+                                  return shownBackendText(full.state.message);
                               },
                               [](const LibrarySessionClientError::UnexpectedStatus &unexpected) {
                                   return statusMessage(unexpected.statusCode);

@@ -1,5 +1,6 @@
 #include "RestoreFeedback.h"
 
+#include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 namespace Pellwick {
@@ -125,9 +126,9 @@ QString RestoreFeedback::restoreRequestFailureMessage(const QString &errorCode,
     if (errorCode == u"empty_restore_request")
         return QStringLiteral("Choose at least one Verified Backup before starting Restore.");
     if (errorCode == u"restore_unavailable") {
-        const QString shownReason
-            = reason ? QString(*reason).replace(u'_', u' ') : QStringLiteral("no reason returned");
-        return QStringLiteral("Restore unavailable: ") + shownReason
+        return QStringLiteral("Restore unavailable: ")
+               + (reason ? shownBackendText(*reason).replace(u'_', u' ')
+                         : QStringLiteral("no reason returned"))
                + QStringLiteral(". Check plan status, then try again.");
     }
     if (errorCode == u"restore_request_not_cancellable")

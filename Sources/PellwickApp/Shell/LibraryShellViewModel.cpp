@@ -122,9 +122,16 @@ LibraryShellViewModel::~LibraryShellViewModel()
         m_restorePollingTask->cancel();
 }
 
+bool LibraryShellViewModel::isIngestCacheMoveBlockingImports() const
+{
+    return isIngestCacheMigrationPending() || m_isMigratingIngestCache;
+}
+
 bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
 {
-    if (isIngestCacheMigrationPending() || m_isMigratingIngestCache)
+    // `selectedImportItems` keeps its result while the records, the selection and the Ingest
+    // Cache root stay the same: whatever else this reads must join its memo's key.
+    if (isIngestCacheMoveBlockingImports())
         return false;
     return item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_ingestCache.rootURL());

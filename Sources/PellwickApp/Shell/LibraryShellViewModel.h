@@ -35,6 +35,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QUuid>
 
 #include <chrono>
@@ -594,10 +595,16 @@ public:
     void signOut();
     /// Reads the signed-in account's user and library again (plan, quota and storage figures).
     QCoro::Task<> refreshLibrary();
-    /// A checkout link for the signed-in account, or none (no session, or it failed).
+    /// A checkout link for the signed-in account, or none (no session, or it failed). A link
+    /// that `openableBillingLink` refuses counts as a failure.
     QCoro::Task<std::optional<QString>> checkoutURL();
-    /// A customer-portal link for the signed-in account, or none (no session, or it failed).
+    /// A customer-portal link for the signed-in account, or none (no session, or it failed). A
+    /// link that `openableBillingLink` refuses counts as a failure.
     QCoro::Task<std::optional<QString>> customerPortalURL();
+    /// A billing link from the backend as one the user's browser may be sent to: an absolute
+    /// https URL with a host and without user name or password. Payment details are entered
+    /// there, so plain http and every other scheme are refused (none).
+    static std::optional<QUrl> openableBillingLink(const QString &link);
     /// The sign-in failure text of `error`.
     static QString signInErrorMessage(const Error &error);
     /// Resumes the interrupted imports recorded in the Staging Area. Not yet built: the import
@@ -672,13 +679,35 @@ Q_SIGNALS:
 
 private:
     bool isBusyForMountProposal() const;
+    /// A move of the Ingest Cache is pending or running: no record can be imported.
+    bool isIngestCacheMoveBlockingImports() const;
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.
     LocalLibraryCacheRecords allLocalLibraryRecords() const;
-    /// The selected records for which `keep(record)` holds, in stored order.
+    /// The selected records of `records` for which `keep(record)` holds, in stored order.
     template<typename Predicate>
-    QList<LocalLibraryItem> selectedRecords(Predicate keep) const;
+    QList<LocalLibraryItem> selectedRecords(const LocalLibraryCacheRecords &records,
+                                            Predicate keep) const;
+
+    /// A value derived from the records and `key`, kept until either changes: views ask for the
+    /// selections on every render, and a selection of many records is costly to gather. Holding
+    /// the records keeps their chunks alive, so a library that shares them is the same library.
+    template<typename Key, typename Value>
+    struct LibraryMemo
+    {
+        LocalLibraryCacheRecords records;
+        Key key;
+        Value value;
+    };
+
+    /// `memo`'s value while it was derived from `records` and an equal `key`; otherwise
+    /// `derive()`, remembered in `memo`.
+    template<typename Key, typename Value, typename Derive>
+    static Value memoised(std::optional<LibraryMemo<Key, Value>> &memo,
+                          const LocalLibraryCacheRecords &records,
+                          const Key &key,
+                          Derive derive);
 
     // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
     /// The observer of every filter field but the search text.
@@ -776,6 +805,18 @@ private:
     qint64 m_authenticationStateGeneration = 0;
     std::optional<Date> m_lastSourceMediaSafetyCheckAt;
     std::optional<LocalLibraryTreeCache> m_localLibraryTreeCache;
+    // Memos of the derived selections (main thread only, like every getter).
+    mutable std::optional<LibraryMemo<std::pair<QSet<QUuid>, QString>, QList<LocalLibraryItem>>>
+        m_selectedImportItemsMemo;
+    mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+        m_selectedRemovableIngestCacheItemsMemo;
+    mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+        m_selectedRestoreItemsMemo;
+    mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
+        m_restoreSelectionSummaryMemo;
+    mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
+        m_restoreWorkflowItemsMemo;
+    mutable std::optional<LibraryMemo<bool, QStringList>> m_localLibraryIngestSourcesMemo;
     SteadyClock m_steadyClock;
     // Library list state.
     LocalLibraryTreeBuilder m_localLibraryTreeBuilder;

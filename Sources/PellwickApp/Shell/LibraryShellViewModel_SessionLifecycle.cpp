@@ -52,6 +52,12 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
     if (!loaded || !*loaded || !**loaded || m_authenticationStateGeneration != generation)
         co_return;
     const QString token = ***loaded;
+    // A stored token that could never be sent (damaged, or edited in the keychain) would leave
+    // every launch signed out without a word: it is forgotten instead.
+    if (!LibrarySessionClient::isUsableToken(token)) {
+        queueTokenRemoval();
+        co_return;
+    }
 
     QFuture<Result<LibraryShell>> library
         = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
@@ -132,7 +138,7 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::checkoutURL()
         = co_await Workflow::resumeIn(self, never, job);
     if (!outcome)
         co_return std::nullopt;
-    if (!*outcome) {
+    if (!*outcome || !openableBillingLink((*outcome)->url)) {
         setErrorMessage(QStringLiteral("Checkout failed"));
         co_return std::nullopt;
     }
@@ -153,11 +159,21 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::customerPortalURL()
     const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
     if (!outcome)
         co_return std::nullopt;
-    if (!*outcome) {
+    if (!*outcome || !openableBillingLink(**outcome)) {
         setErrorMessage(QStringLiteral("Billing portal unavailable"));
         co_return std::nullopt;
     }
     co_return **outcome;
+}
+
+std::optional<QUrl> LibraryShellViewModel::openableBillingLink(const QString &link)
+{
+    const QUrl url(link, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(u"https", Qt::CaseInsensitive) != 0
+        || url.host().isEmpty() || !url.userInfo().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
 }
 
 QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()

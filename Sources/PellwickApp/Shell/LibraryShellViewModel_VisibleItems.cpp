@@ -7,6 +7,29 @@
 
 namespace Pellwick {
 
+namespace {
+
+/// The distinct ingest source names of `records`, in code-unit order.
+QStringList ingestSourceNames(const LocalLibraryCacheRecords &records)
+{
+    QSet<QString> names;
+    // Records of one source mostly sit together: comparing with the previous name spares most
+    // hash insertions.
+    const QString *previous = nullptr;
+    records.forEach([&](const LocalLibraryItem &item) {
+        if (!item.ingestSourceName || (previous && *previous == *item.ingestSourceName))
+            return;
+        previous = &*item.ingestSourceName;
+        names.insert(*previous);
+    });
+    QStringList sorted(names.cbegin(), names.cend());
+    // QString's operator< compares UTF-16 code units: no locale, no case folding.
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+} // namespace
+
 LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 {
     // The loaded records are shared, not copied: the getters run while views render.
@@ -15,9 +38,10 @@ LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 }
 
 template<typename Predicate>
-QList<LocalLibraryItem> LibraryShellViewModel::selectedRecords(Predicate keep) const
+QList<LocalLibraryItem>
+LibraryShellViewModel::selectedRecords(const LocalLibraryCacheRecords &records,
+                                       Predicate keep) const
 {
-    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     QList<LocalLibraryItem> result;
     // Records are large: growing the list by doubling would move them again and again.
     result.reserve(std::min(records.size(), m_selectedLibraryItemIDs.size()));
@@ -26,6 +50,24 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedRecords(Predicate keep) c
             result.append(item);
     });
     return result;
+}
+
+template<typename Key, typename Value, typename Derive>
+Value LibraryShellViewModel::memoised(std::optional<LibraryMemo<Key, Value>> &memo,
+                                      const LocalLibraryCacheRecords &records,
+                                      const Key &key,
+                                      Derive derive)
+{
+    // Both comparisons are cheap while nothing changed: the records by their shared chunks,
+    // the sets and lists first by their shared data. An equal key of other data (an equal
+    // selection set anew) is taken over, so that the next comparison is cheap again.
+    if (memo && memo->records.sharesRecordsWith(records) && memo->key == key) {
+        memo->key = key;
+        return memo->value;
+    }
+    Value value = derive();
+    memo = LibraryMemo<Key, Value>{records, key, value};
+    return value;
 }
 
 void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
@@ -51,45 +93,66 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
 {
-    return selectedRecords([this](const LocalLibraryItem &item) { return canStartImport(item); });
+    if (isIngestCacheMoveBlockingImports())
+        return {};
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    return memoised(m_selectedImportItemsMemo,
+                    records,
+                    std::pair(m_selectedLibraryItemIDs, m_ingestCache.rootURL()),
+                    [&] {
+                        return selectedRecords(records, [this](const LocalLibraryItem &item) {
+                            return canStartImport(item);
+                        });
+                    });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
 {
     if (m_isImporting || isIngestCacheMigrationPending())
         return {};
-    return selectedRecords([](const LocalLibraryItem &item) {
-        return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
-                || item.importStatus == LibraryItemImportStatus::NeedsAttention)
-               && item.ingestCacheOriginalURL.has_value();
-    });
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    return memoised(
+        m_selectedRemovableIngestCacheItemsMemo, records, m_selectedLibraryItemIDs, [&] {
+            return selectedRecords(records, [](const LocalLibraryItem &item) {
+                return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+                        || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+                       && item.ingestCacheOriginalURL.has_value();
+            });
+        });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
 {
     if (m_selectedLibraryItemIDs.isEmpty())
         return {};
-    return selectedRecords([](const LocalLibraryItem &item) {
-        return item.importStatus == LibraryItemImportStatus::VerifiedBackup
-               && item.backendLibraryItemID.has_value();
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    return memoised(m_selectedRestoreItemsMemo, records, m_selectedLibraryItemIDs, [&] {
+        return selectedRecords(records, [](const LocalLibraryItem &item) {
+            return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+                   && item.backendLibraryItemID.has_value();
+        });
     });
 }
 
 RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
 {
-    const QList<LocalLibraryItem> items = selectedRestoreItems();
-    RestoreSelectionSummary summary;
-    summary.itemCount = static_cast<int>(items.size());
-    for (const LocalLibraryItem &item : items) {
-        const qint64 bytes = item.archiveByteCount.value_or(0);
-        // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
-        if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
-            summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
-                                          : std::numeric_limits<qint64>::min();
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    return memoised(m_restoreSelectionSummaryMemo, records, m_selectedLibraryItemIDs, [this] {
+        const QList<LocalLibraryItem> items = selectedRestoreItems();
+        RestoreSelectionSummary summary;
+        summary.itemCount = static_cast<int>(items.size());
+        summary.filenames.reserve(items.size());
+        for (const LocalLibraryItem &item : items) {
+            const qint64 bytes = item.archiveByteCount.value_or(0);
+            // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
+            if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
+                summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
+                                              : std::numeric_limits<qint64>::min();
+            }
+            summary.filenames.append(item.originalFilename);
         }
-        summary.filenames.append(item.originalFilename);
-    }
-    return summary;
+        return summary;
+    });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
@@ -98,35 +161,26 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
         return selectedRestoreItems();
     if (m_activeRestoreRequest->items.isEmpty())
         return {};
-    QSet<qint64> requested;
-    for (const RestoreRequestItem &item : m_activeRestoreRequest->items)
-        requested.insert(item.libraryItemID);
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    QList<LocalLibraryItem> result;
-    result.reserve(std::min(records.size(), requested.size()));
-    records.forEach([&](const LocalLibraryItem &item) {
-        if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
-            result.append(item);
+    return memoised(m_restoreWorkflowItemsMemo, records, m_activeRestoreRequest->items, [&] {
+        QSet<qint64> requested;
+        for (const RestoreRequestItem &item : m_activeRestoreRequest->items)
+            requested.insert(item.libraryItemID);
+        QList<LocalLibraryItem> result;
+        result.reserve(std::min(records.size(), requested.size()));
+        records.forEach([&](const LocalLibraryItem &item) {
+            if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
+                result.append(item);
+        });
+        return result;
     });
-    return result;
 }
 
 QStringList LibraryShellViewModel::localLibraryIngestSources() const
 {
-    QSet<QString> names;
-    // Records of one source mostly sit together: comparing with the previous name spares most
-    // hash insertions.
-    const QString *previous = nullptr;
-    allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
-        if (!item.ingestSourceName || (previous && *previous == *item.ingestSourceName))
-            return;
-        previous = &*item.ingestSourceName;
-        names.insert(*previous);
-    });
-    QStringList sorted(names.cbegin(), names.cend());
-    // QString's operator< compares UTF-16 code units: no locale, no case folding.
-    std::sort(sorted.begin(), sorted.end());
-    return sorted;
+    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    return memoised(
+        m_localLibraryIngestSourcesMemo, records, true, [&] { return ingestSourceNames(records); });
 }
 
 QList<LocalLibraryTreeNode>

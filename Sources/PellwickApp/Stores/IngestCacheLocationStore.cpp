@@ -1,8 +1,8 @@
 #include "IngestCacheLocationStore.h"
 
-#include <PellwickApp/Composition/AbsoluteFilePath.h>
 #include <PellwickCore/Support/Json.h>
 
+#include <QDir>
 #include <QUrl>
 
 namespace Pellwick {
@@ -166,9 +166,9 @@ std::optional<QString> IngestCacheLocationStore::readPath(const QString &key) co
 {
     const QMutexLocker locker(&m_mutex);
     const QVariant value = m_settings->value(key);
-    if (value.typeId() != QMetaType::QString)
+    if (value.typeId() != QMetaType::QString || !QDir::isAbsolutePath(value.toString()))
         return std::nullopt;
-    return absoluteFilePath(value.toString());
+    return value.toString();
 }
 
 std::optional<QByteArray> IngestCacheLocationStore::readData(const QString &key) const

@@ -12,7 +12,9 @@ namespace Pellwick {
 /// The locations in the application's settings. Paths are stored as plain strings; the manifest
 /// and the pending move as compact JSON bytes (the move's roots as percent-escaped file-URL
 /// text). An entry holding something that does not decode reads as nothing stored and is left in
-/// place until it is next written or removed. Every write is flushed to disk before the call
+/// place until it is next written or removed. A stored path that is not absolute (empty, or
+/// edited by hand) is such an entry: taken relative to wherever the application was started, it
+/// would make an unrelated folder the Ingest Cache. Every write is flushed to disk before the call
 /// returns. Thread-safe.
 class IngestCacheLocationStore final : public IngestCacheLocationStoring
 {

@@ -29,7 +29,7 @@ public:
 
     /// The saved location, else `defaultURL`.
     virtual QString load(const QString &defaultURL) const = 0;
-    /// True when a location was saved, even an empty one.
+    /// True when a location was saved.
     virtual bool hasSavedLocation() const = 0;
     virtual void save(const QString &url) const = 0;
     /// The old cache kept after a move, or none.

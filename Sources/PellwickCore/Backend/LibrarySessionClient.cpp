@@ -4,6 +4,7 @@
 
 #include <PellwickCore/Support/Json.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace Pellwick {
@@ -124,6 +125,14 @@ LibrarySessionClient::LibrarySessionClient(QUrl baseURL, HttpFetch fetch)
     , m_fetch(std::move(fetch))
 {
     Q_ASSERT_X(m_fetch, "LibrarySessionClient", "a fetch function is required");
+}
+
+bool LibrarySessionClient::isUsableToken(const QString &token)
+{
+    return !token.isEmpty() && token.size() <= maximumTokenLength
+           && std::all_of(token.cbegin(), token.cend(), [](QChar c) {
+                  return c.unicode() > 0x20 && c.unicode() < 0x7f;
+              });
 }
 
 HttpRequest LibrarySessionClient::makeRequest(const QString &path,

@@ -50,6 +50,13 @@ public:
 
     const QUrl &baseURL() const { return m_baseURL; }
 
+    /// The longest access token accepted, in characters.
+    static constexpr qsizetype maximumTokenLength = 8192;
+    /// Whether `token` can be sent back as a bearer token: 1 to `maximumTokenLength` visible
+    /// ASCII characters (no space, no control character). A sign-in or registration reply with
+    /// any other token fails to decode.
+    static bool isUsableToken(const QString &token);
+
     // Sign-in, library state and billing.
 
     /// Signs in with a password: `Authenticated` with the session, or `PendingVerification` with a

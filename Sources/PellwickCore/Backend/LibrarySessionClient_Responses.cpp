@@ -37,6 +37,17 @@ Result<QString> urlString(const ObjectReader &reader, const QString &key)
     return *text;
 }
 
+Result<QString> tokenString(const ObjectReader &reader)
+{
+    const QString key = QStringLiteral("token");
+    Result<QString> token = reader.string(key);
+    PELLWICK_TRY(token);
+    if (!LibrarySessionClient::isUsableToken(*token))
+        return failure(Json::dataCorrupted(reader.keyPath(key),
+                                           QStringLiteral("The token cannot be sent back.")));
+    return *token;
+}
+
 Result<LibraryUser> decodeUser(const ObjectReader &reader)
 {
     Result<qint64> id = reader.integer(QStringLiteral("id"));
@@ -114,7 +125,7 @@ Result<SessionResponse> decodeSessionResponse(const QByteArray &body)
 {
     return decodeObject(body, [](const ObjectReader &reader) -> Result<SessionResponse> {
         SessionResponse response;
-        Result<QString> token = reader.string(QStringLiteral("token"));
+        Result<QString> token = tokenString(reader);
         PELLWICK_TRY(token);
         response.token = *token;
         Result<std::optional<QString>> verification
@@ -170,7 +181,7 @@ Result<PendingVerificationResponse> decodePendingVerificationResponse(const QByt
 {
     return decodeObject(
         body, [](const ObjectReader &reader) -> Result<PendingVerificationResponse> {
-            Result<QString> token = reader.string(QStringLiteral("token"));
+            Result<QString> token = tokenString(reader);
             PELLWICK_TRY(token);
             Result<QString> verification = reader.string(QStringLiteral("email_verification"));
             PELLWICK_TRY(verification);

@@ -40,6 +40,8 @@ enumeration(const Json::ObjectReader &reader, const QString &key, const char *ty
 
 /// A string under `key` that must form a URL; kept as the exact text received.
 [[nodiscard]] Result<QString> urlString(const Json::ObjectReader &reader, const QString &key);
+/// The "token" member, refused (data corrupted) unless `LibrarySessionClient::isUsableToken`.
+[[nodiscard]] Result<QString> tokenString(const Json::ObjectReader &reader);
 
 /// "user": id, email, optional display name.
 [[nodiscard]] Result<LibraryUser> decodeUser(const Json::ObjectReader &reader);

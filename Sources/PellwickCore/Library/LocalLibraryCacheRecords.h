@@ -69,6 +69,13 @@ public:
     /// Equal when both hold equal records in the same order.
     bool operator==(const LocalLibraryCacheRecords &other) const;
 
+    /// True when both are copies of one library (they share its records), so they hold the same
+    /// records; false says nothing about equality. Costs one pointer comparison.
+    bool sharesRecordsWith(const LocalLibraryCacheRecords &other) const
+    {
+        return m_size == other.m_size && m_chunks == other.m_chunks;
+    }
+
     static constexpr qsizetype chunkSize = 64;
 
 private:

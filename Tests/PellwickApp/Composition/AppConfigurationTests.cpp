@@ -26,6 +26,8 @@ private Q_SLOTS:
     void backendURLComesFromTheFirstUsableSource_data();
     void backendURLComesFromTheFirstUsableSource();
     void healthURLOfABaseWithoutTrailingSlash();
+    void unusableBackendVariableIsExplained_data();
+    void unusableBackendVariableIsExplained();
     void presentRootVariablesAreUsedAsPaths_data();
     void presentRootVariablesAreUsedAsPaths();
     void defaultFoldersSitUnderTheUserFolders();
@@ -119,6 +121,40 @@ void AppConfigurationTests::healthURLOfABaseWithoutTrailingSlash()
                                       Test::ScriptedFetch().urlFunction());
     QCOMPARE(builtIn.healthURL().toString(),
              AppConfiguration::builtInBackendURL() + u"api/health"_s);
+}
+
+void AppConfigurationTests::unusableBackendVariableIsExplained_data()
+{
+    QTest::addColumn<std::optional<QString>>("value");
+    QTest::addColumn<QString>("notice"); // empty: none
+
+    const auto set = [](const QString &text) { return std::optional<QString>(text); };
+    const QString notURL = u" is not a URL; using https://api.pellwick.example/ instead"_s;
+    const QString noBackend = u" is not an http or https URL with a host name, such as "
+                              u"http://127.0.0.1:8080/: no backend can be reached"_s;
+    QTest::newRow("unset") << std::optional<QString>() << QString();
+    QTest::newRow("http") << set(u"http://127.0.0.1:8080"_s) << QString();
+    QTest::newRow("https, upper case") << set(u"HTTPS://api.example.test/v1/"_s) << QString();
+    QTest::newRow("empty") << set(QString()) << u"PELL_WICK_BACKEND_URL \"\""_s + notURL;
+    QTest::newRow("trailing space")
+        << set(u"http://127.0.0.1:8080/ "_s)
+        << u"PELL_WICK_BACKEND_URL \"http://127.0.0.1:8080/ \""_s + notURL;
+    QTest::newRow("host and port only")
+        << set(u"localhost:8080"_s) << u"PELL_WICK_BACKEND_URL \"localhost:8080\""_s + noBackend;
+    QTest::newRow("no host") << set(u"https:///api"_s)
+                             << u"PELL_WICK_BACKEND_URL \"https:///api\""_s + noBackend;
+    QTest::newRow("file") << set(u"file:///srv/backend"_s)
+                          << u"PELL_WICK_BACKEND_URL \"file:///srv/backend\""_s + noBackend;
+}
+
+void AppConfigurationTests::unusableBackendVariableIsExplained()
+{
+    QFETCH(std::optional<QString>, value);
+    QFETCH(QString, notice);
+    Variables variables;
+    if (value)
+        variables.insert(u"PELL_WICK_BACKEND_URL"_s, *value);
+    QCOMPARE(configuration(variables).backendURLNotice().value_or(QString()), notice);
 }
 
 void AppConfigurationTests::presentRootVariablesAreUsedAsPaths_data()
@@ -237,8 +273,9 @@ void AppConfigurationTests::ingestCacheRootComesFromTheVariableThenTheSavedLocat
     QTest::newRow("saved, in-memory store selected")
         << Variables{{inMemory, u"1"_s}} << std::optional(u"/Volumes/Cache Disk"_s)
         << u"/Volumes/Cache Disk"_s;
-    QTest::newRow("saved empty path")
-        << Variables() << std::optional(QString()) << QDir::currentPath();
+    QTest::newRow("saved empty path") << Variables() << std::optional(QString()) << defaultRoot;
+    QTest::newRow("saved relative path")
+        << Variables() << std::optional(u"Ingest Cache"_s) << defaultRoot;
     QTest::newRow("variable wins over saved")
         << Variables{{root, u"/srv/ingest"_s}} << std::optional(u"/Volumes/Cache Disk"_s)
         << u"/srv/ingest"_s;

@@ -1,3 +1,4 @@
+#include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/ImportFeedback.h>
 
 #include <QTest>
@@ -75,6 +76,24 @@ void ImportFeedbackTests::messageAndDiagnostic_data()
     QTest::newRow("client storage full")
         << Error(LibrarySessionClientError{LibrarySessionClientError::StorageFull{fullState}})
         << fullState.message << u"error_type=LibrarySessionClientError"_s;
+    // The backend's own sentence stays one line of sensible length.
+    const auto storageFull = [](const QString &text) {
+        return Error(
+            LibrarySessionClientError{LibrarySessionClientError::StorageFull{{90, 100, 10, text}}});
+    };
+    const QString longest(maximumShownBackendTextLength, u'x');
+    QTest::newRow("storage message over lines")
+        << storageFull(u"Storage is full.\r\n\tUpgrade\u0085now."_s)
+        << u"Storage is full.   Upgrade now."_s << u"error_type=LibrarySessionClientError"_s;
+    QTest::newRow("storage message of the longest shown length")
+        << storageFull(longest) << longest << u"error_type=LibrarySessionClientError"_s;
+    QTest::newRow("storage message longer than shown")
+        << storageFull(longest + QString(1'000'000, u'y')) << longest + u"\u2026"_s
+        << u"error_type=LibrarySessionClientError"_s;
+    QTest::newRow("storage message cut before half a character")
+        << storageFull(QString(maximumShownBackendTextLength - 1, u'x') + u"\U0001F4F7 full"_s)
+        << QString(maximumShownBackendTextLength - 1, u'x') + u"\u2026"_s
+        << u"error_type=LibrarySessionClientError"_s;
 
     const QList<std::pair<int, QString>> codes{
         {401, expired},      {403, expired},      {408, unavailable},  {429, unavailable},

@@ -1,3 +1,4 @@
+#include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 
 #include <QTest>
@@ -270,6 +271,17 @@ void RestoreFeedbackTests::operationMessage_data()
     QTest::newRow("restore_unavailable empty reason")
         << refused(u"restore_unavailable"_s, QString()) << QString()
         << u"Restore unavailable: . Check plan status, then try again."_s;
+    // Whatever a backend sends as its reason stays one line of sensible length.
+    QTest::newRow("restore_unavailable reason with line breaks and controls")
+        << refused(u"restore_unavailable"_s, u"plan\r\nexpired\t\x1b[2J"_s) << retry
+        << u"Restore unavailable: plan  expired  [2J. Check plan status, then try again."_s;
+    const QString longest(maximumShownBackendTextLength, u'x');
+    QTest::newRow("restore_unavailable reason of the longest shown length")
+        << refused(u"restore_unavailable"_s, longest) << QString()
+        << u"Restore unavailable: "_s + longest + u". Check plan status, then try again."_s;
+    QTest::newRow("restore_unavailable reason longer than shown")
+        << refused(u"restore_unavailable"_s, longest + QString(100'000, u'y')) << QString()
+        << u"Restore unavailable: "_s + longest + u"\u2026. Check plan status, then try again."_s;
 }
 
 void RestoreFeedbackTests::operationMessage()

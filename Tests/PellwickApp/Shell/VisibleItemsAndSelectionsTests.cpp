@@ -112,6 +112,8 @@ private Q_SLOTS:
     void restoreSummaryAddsKnownSizes();
     void restoreWorkflowFollowsTheActiveRequest_data();
     void restoreWorkflowFollowsTheActiveRequest();
+    void derivedSelectionsFollowEveryChange_data();
+    void derivedSelectionsFollowEveryChange();
     void ingestSourcesAreDistinctInCodeUnitOrder_data();
     void ingestSourcesAreDistinctInCodeUnitOrder();
     void treeIsBuiltOncePerRevisionFlagAndCounts_data();
@@ -334,6 +336,141 @@ void VisibleItemsAndSelectionsTests::restoreWorkflowFollowsTheActiveRequest()
     model->setSelectedLibraryItemIDs(idSet(selected));
     model->setActiveRestoreRequest(requestFor(requested));
     QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(listed));
+}
+
+namespace {
+
+/// Everything the selection getters derive, in a comparable form.
+struct Derived
+{
+    QList<QUuid> importable;
+    QList<QUuid> removable;
+    QList<QUuid> restorable;
+    QList<QUuid> workflow;
+    RestoreSelectionSummary summary;
+    QStringList sources;
+
+    explicit Derived(const LibraryShellViewModel &model)
+        : importable(idsOf(model.selectedImportItems()))
+        , removable(idsOf(model.selectedRemovableIngestCacheItems()))
+        , restorable(idsOf(model.selectedRestoreItems()))
+        , workflow(idsOf(model.restoreWorkflowItems()))
+        , summary(model.restoreSelectionSummary())
+        , sources(model.localLibraryIngestSources())
+    {}
+
+    bool operator==(const Derived &) const = default;
+};
+
+enum class Change {
+    Nothing,
+    RecordChangedInTheStore,
+    RecordRemovedFromTheStore,
+    RecordAppendedToTheStore,
+    SelectionNarrowed,
+    SelectionSetAnewEqual,
+    ImportStarted,
+    MovePending,
+    MoveRunning,
+    RequestStarted,
+    RequestChanged,
+};
+
+} // namespace
+
+void VisibleItemsAndSelectionsTests::derivedSelectionsFollowEveryChange_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<bool>("changesSomething");
+
+    QTest::newRow("nothing") << Change::Nothing << false;
+    QTest::newRow("record changed in the store") << Change::RecordChangedInTheStore << true;
+    QTest::newRow("record removed from the store") << Change::RecordRemovedFromTheStore << true;
+    QTest::newRow("record appended to the store") << Change::RecordAppendedToTheStore << true;
+    QTest::newRow("selection narrowed") << Change::SelectionNarrowed << true;
+    QTest::newRow("equal selection set anew") << Change::SelectionSetAnewEqual << false;
+    QTest::newRow("import started") << Change::ImportStarted << true;
+    QTest::newRow("move pending") << Change::MovePending << true;
+    QTest::newRow("move running") << Change::MoveRunning << true;
+    QTest::newRow("restore request started") << Change::RequestStarted << true;
+    QTest::newRow("restore request changed") << Change::RequestChanged << true;
+}
+
+void VisibleItemsAndSelectionsTests::derivedSelectionsFollowEveryChange()
+{
+    QFETCH(Change, change);
+    QFETCH(bool, changesSomething);
+
+    QList<LocalLibraryItem> items = selectionLibraryItems();
+    for (int n = 0; n < items.size(); ++n)
+        items[n].ingestSourceName = u"CARD %1"_s.arg(n % 3);
+    const auto model = makeWith(items);
+    QVERIFY(model);
+    const Indices all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    model->setSelectedLibraryItemIDs(idSet(all));
+    if (change == Change::RequestChanged)
+        model->setActiveRestoreRequest(requestFor({12, 17}));
+    // Read twice: whatever the getters keep is in place before the change.
+    const Derived before(*model);
+    QVERIFY(Derived(*model) == before);
+
+    // The library changes through another copy of the store, as workflows change it.
+    const LocalLibraryCache &store = m_fixture->library;
+    switch (change) {
+    case Change::Nothing:
+        break;
+    case Change::RecordChangedInTheStore:
+        QVERIFY(store.updateBackendLibraryItemID(minimalLibraryItem(3).id, 13));
+        break;
+    case Change::RecordRemovedFromTheStore:
+        QVERIFY(store.removeItems({minimalLibraryItem(0).id}));
+        break;
+    case Change::RecordAppendedToTheStore: {
+        LocalLibraryItem added = item(9, {Status::VerifiedBackup, 19, 5, {}});
+        added.ingestSourceName = u"CARD 9"_s;
+        QVERIFY(store.appendItems({added}));
+        break;
+    }
+    case Change::SelectionNarrowed:
+        model->setSelectedLibraryItemIDs(idSet({0, 2, 4}));
+        break;
+    case Change::SelectionSetAnewEqual:
+        model->setSelectedLibraryItemIDs(idSet(all));
+        break;
+    case Change::ImportStarted:
+        model->setIsImporting(true);
+        break;
+    case Change::MovePending:
+        model->setPendingIngestCacheMigration(
+            IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});
+        break;
+    case Change::MoveRunning:
+        model->setIsMigratingIngestCache(true);
+        break;
+    case Change::RequestStarted:
+        model->setActiveRestoreRequest(requestFor({16}));
+        break;
+    case Change::RequestChanged:
+        model->setActiveRestoreRequest(requestFor({12}));
+        break;
+    }
+
+    // A view model that never derived anything, in the same state, is the reference.
+    const auto fresh = m_fixture->make();
+    fresh->setSelectedLibraryItemIDs(model->selectedLibraryItemIDs());
+    fresh->setIsImporting(model->isImporting());
+    fresh->setPendingIngestCacheMigration(model->pendingIngestCacheMigration());
+    fresh->setIsMigratingIngestCache(model->isMigratingIngestCache());
+    fresh->setActiveRestoreRequest(model->activeRestoreRequest());
+    const Derived expected(*fresh);
+    const Derived after(*model);
+    QCOMPARE(after.importable, expected.importable);
+    QCOMPARE(after.removable, expected.removable);
+    QCOMPARE(after.restorable, expected.restorable);
+    QCOMPARE(after.workflow, expected.workflow);
+    QCOMPARE(after.summary, expected.summary);
+    QCOMPARE(after.sources, expected.sources);
+    QCOMPARE(after == before, !changesSomething);
 }
 
 void VisibleItemsAndSelectionsTests::ingestSourcesAreDistinctInCodeUnitOrder_data()

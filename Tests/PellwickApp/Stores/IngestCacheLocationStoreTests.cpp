@@ -21,7 +21,8 @@ private Q_SLOTS:
     void init();
     void bothStoresKeepWhatWasSaved_data();
     void bothStoresKeepWhatWasSaved();
-    void emptySavedPathCountsAsSaved();
+    void savedPathThatIsNotAbsoluteCountsAsNotSaved_data();
+    void savedPathThatIsNotAbsoluteCountsAsNotSaved();
     void pathsAreStoredAsPlainText();
     void noneRemovesTheEntry_data();
     void noneRemovesTheEntry();
@@ -94,14 +95,34 @@ void IngestCacheLocationStoreTests::bothStoresKeepWhatWasSaved()
     QCOMPARE(reader->pendingMigration(), std::optional(migration));
 }
 
-void IngestCacheLocationStoreTests::emptySavedPathCountsAsSaved()
+void IngestCacheLocationStoreTests::savedPathThatIsNotAbsoluteCountsAsNotSaved_data()
 {
-    settings()->setValue(IngestCacheLocationStore::locationKey(), QString());
-    settings()->setValue(IngestCacheLocationStore::retainedLocationKey(), QString());
+    QTest::addColumn<QVariant>("saved");
+    QTest::addColumn<bool>("isSaved");
+
+    QTest::newRow("empty") << QVariant(QString()) << false;
+    QTest::newRow("relative") << QVariant(u"Pictures/Ingest Cache"_s) << false;
+    QTest::newRow("dot") << QVariant(u"."_s) << false;
+    QTest::newRow("home shorthand is not expanded") << QVariant(u"~/Ingest Cache"_s) << false;
+    QTest::newRow("list") << QVariant(QStringList{u"/a"_s, u"/b"_s}) << false;
+    QTest::newRow("number") << QVariant(7) << false;
+    QTest::newRow("absolute") << QVariant(u"/media/Cache Disk/Ingest Cache"_s) << true;
+    QTest::newRow("absolute, not clean") << QVariant(u"/media/../media/c//d/"_s) << true;
+}
+
+void IngestCacheLocationStoreTests::savedPathThatIsNotAbsoluteCountsAsNotSaved()
+{
+    QFETCH(QVariant, saved);
+    QFETCH(bool, isSaved);
+
+    settings()->setValue(IngestCacheLocationStore::locationKey(), saved);
+    settings()->setValue(IngestCacheLocationStore::retainedLocationKey(), saved);
     const IngestCacheLocationStore store(settings());
-    QVERIFY(store.hasSavedLocation());
-    QCOMPARE(store.load(u"/default"_s), QDir::currentPath());
-    QCOMPARE(store.retained(), std::optional(QDir::currentPath()));
+    QCOMPARE(store.hasSavedLocation(), isSaved);
+    QCOMPARE(store.load(u"/default"_s), isSaved ? saved.toString() : u"/default"_s);
+    QCOMPARE(store.retained(), isSaved ? std::optional(saved.toString()) : std::nullopt);
+    // Left in place, as every entry that does not decode.
+    QVERIFY(settings()->contains(IngestCacheLocationStore::locationKey()));
 }
 
 void IngestCacheLocationStoreTests::pathsAreStoredAsPlainText()

@@ -236,8 +236,9 @@ void LibraryShellViewTests::onlyWebLinksAreOpened_data()
         << u"toolbar.buy-paid-plan"_s << some(u"https://pay.example.test/c/1?sig=a%2Fb"_s)
         << u"https://pay.example.test/c/1?sig=a%2Fb"_s;
     QTest::newRow("portal http") << u"toolbar.manage-billing"_s
-                                 << some(u"http://billing.example.test/p"_s)
-                                 << u"http://billing.example.test/p"_s;
+                                 << some(u"http://billing.example.test/p"_s) << u""_s;
+    QTest::newRow("user info") << u"toolbar.buy-paid-plan"_s
+                               << some(u"https://pay.example.test@evil.example.test/c"_s) << u""_s;
     QTest::newRow("upper-case scheme")
         << u"toolbar.manage-billing"_s << some(u"HTTPS://billing.example.test/p"_s)
         << u"https://billing.example.test/p"_s;

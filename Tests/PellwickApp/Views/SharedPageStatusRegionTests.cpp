@@ -56,6 +56,8 @@ private Q_SLOTS:
     void regionByState_data();
     void regionByState();
     void progressBarsShowBusyForUnmeasuredPhases();
+    void outsideNamesAreShownAsTheyAre_data();
+    void outsideNamesAreShownAsTheyAre();
 };
 
 void SharedPageStatusRegionTests::bannerMessage_data()
@@ -166,6 +168,39 @@ void SharedPageStatusRegionTests::progressBarsShowBusyForUnmeasuredPhases()
     // Fewer rows drop the extra widgets.
     rows.setProgresses(list.mid(0, 1));
     QCOMPARE(rows.findChildren<QProgressBar *>(QStringLiteral("transfer-progress-bar")).size(), 1);
+}
+
+void SharedPageStatusRegionTests::outsideNamesAreShownAsTheyAre_data()
+{
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("markup") << u"<b>CARD</b><img src=\"file:///etc/hosts\">"_s;
+    QTest::newRow("link") << u"<a href=\"https://example.test/\">Click</a>"_s;
+    QTest::newRow("entity") << u"R&amp;D &lt;1&gt;"_s;
+    QTest::newRow("very long") << QString(5000, u'W');
+}
+
+void SharedPageStatusRegionTests::outsideNamesAreShownAsTheyAre()
+{
+    QFETCH(QString, name);
+
+    MountProposalBanner banner;
+    QList<ImportScanVolume> one = volumes(1);
+    one.first().name = name;
+    banner.setSources(one);
+    auto *message = banner.findChild<QLabel *>(QStringLiteral("mount-proposal.message"));
+    QCOMPARE(message->textFormat(), Qt::PlainText);
+    QCOMPARE(message->text(), u"New media detected: "_s + name);
+    QVERIFY(banner.minimumSizeHint().width() < 1000);
+
+    TransferProgressRows rows;
+    QList<TransferProgress> list = progresses(1);
+    list.first().currentFilename = name;
+    rows.setProgresses(list);
+    auto *line = rows.findChild<QLabel *>(QStringLiteral("transfer-progress-line"));
+    QCOMPARE(line->textFormat(), Qt::PlainText);
+    QCOMPARE(line->text(), u"Import 1 — "_s + name);
+    QVERIFY(rows.minimumSizeHint().width() < 1000);
 }
 
 QTEST_MAIN(SharedPageStatusRegionTests)

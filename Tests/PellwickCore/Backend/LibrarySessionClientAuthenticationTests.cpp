@@ -171,6 +171,33 @@ void LibrarySessionClientAuthenticationTests::signInReplies_data()
                               << decodingFails(DecodingError::Kind::DataCorrupted, {});
     QTest::newRow("JSON array") << 201 << QByteArray("[]")
                                 << decodingFails(DecodingError::Kind::TypeMismatch, {});
+
+    // Tokens that could not be sent back as a bearer token (or would be absurd to keep).
+    const auto withToken = [&](const QByteArray &token) -> QByteArray {
+        return QByteArray(R"({"token":")") + token + R"(",)" + userAndLibrary + "}";
+    };
+    const QByteArray longest(LibrarySessionClient::maximumTokenLength, 'a');
+    QTest::newRow("token of every visible character")
+        << 201 << withToken(R"(!~09AZaz-._+/=\"\\)")
+        << authenticated(QStringLiteral(R"(!~09AZaz-._+/="\)"));
+    QTest::newRow("longest token")
+        << 201 << withToken(longest) << authenticated(QString::fromLatin1(longest));
+    const QList<std::pair<const char *, QByteArray>> unusable = {
+        {"empty token", ""},
+        {"token too long", longest + 'a'},
+        {"token with a line break", R"(t\r\nX-Injected: 1)"},
+        {"token with a space", "t 1"},
+        {"token with a tab", R"(t\t1)"},
+        {"token with a NUL", R"(t\u00001)"},
+        {"token with a non-ASCII letter", "t\xc3\xa9"},
+    };
+    for (const auto &[name, token] : unusable) {
+        QTest::newRow(name) << 201 << withToken(token)
+                            << decodingFails(DecodingError::Kind::DataCorrupted, u"token"_s);
+        QTest::addRow("pending, %s", name)
+            << 201 << QByteArray(R"({"token":")" + token + R"(","email_verification":"pending"})")
+            << decodingFails(DecodingError::Kind::DataCorrupted, u"token"_s);
+    }
 }
 
 void LibrarySessionClientAuthenticationTests::signInReplies()
@@ -228,6 +255,12 @@ void LibrarySessionClientAuthenticationTests::registrationReplies_data()
         << 422 << QByteArray(R"({"error":"email_taken"})") << fails(unexpectedStatusError(422));
     QTest::newRow("no token") << 201 << QByteArray(R"({"email_verification":"pending"})")
                               << decodingFails(DecodingError::Kind::KeyNotFound, u"token"_s);
+    QTest::newRow("empty token") << 201
+                                 << QByteArray(R"({"token":"","email_verification":"pending"})")
+                                 << decodingFails(DecodingError::Kind::DataCorrupted, u"token"_s);
+    QTest::newRow("token with a line break")
+        << 201 << QByteArray(R"({"token":"r\nX: 1","email_verification":"pending"})")
+        << decodingFails(DecodingError::Kind::DataCorrupted, u"token"_s);
 }
 
 void LibrarySessionClientAuthenticationTests::registrationReplies()

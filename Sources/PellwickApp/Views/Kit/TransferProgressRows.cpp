@@ -36,6 +36,9 @@ void TransferProgressRows::setProgresses(const QList<TransferProgress> &progress
         layout->setSpacing(4);
         row.label = new QLabel(row.widget);
         row.label->setObjectName(QStringLiteral("transfer-progress-line"));
+        // File names come from cards and from the backend: plain text, cut at the edge.
+        row.label->setTextFormat(Qt::PlainText);
+        row.label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         row.bar = new QProgressBar(row.widget);
         row.bar->setObjectName(QStringLiteral("transfer-progress-bar"));
         row.bar->setTextVisible(false);

@@ -20,6 +20,13 @@ PlaceholderPage::PlaceholderPage(const QString &objectName, const QString &title
     font.setBold(true);
     heading->setFont(font);
     m_layout->addWidget(heading);
+    // Said plainly, so that an empty page is not taken for one that failed to load.
+    auto *note = new QLabel(QStringLiteral("This page is not available in this version of "
+                                           "Pellwick yet."),
+                            this);
+    note->setObjectName(objectName + QStringLiteral(".unavailable"));
+    note->setWordWrap(true);
+    m_layout->addWidget(note);
     m_layout->addStretch(1);
 }
 

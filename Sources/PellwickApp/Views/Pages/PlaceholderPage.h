@@ -6,8 +6,8 @@ class QVBoxLayout;
 
 namespace Pellwick {
 
-/// A page that shows its title only, standing in until the page itself is built. Its object
-/// name identifies the page.
+/// A page that shows its title and a line saying it is not available yet, standing in until the
+/// page itself is built. Its object name identifies the page.
 class PlaceholderPage : public QWidget
 {
     Q_OBJECT

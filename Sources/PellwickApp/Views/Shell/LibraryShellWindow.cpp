@@ -210,15 +210,7 @@ void LibraryShellWindow::setURLOpener(URLOpener opener)
 
 std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString> &link)
 {
-    if (!link)
-        return std::nullopt;
-    const QUrl url(*link, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        || url.host().isEmpty()) {
-        return std::nullopt;
-    }
-    return url;
+    return link ? LibraryShellViewModel::openableBillingLink(*link) : std::nullopt;
 }
 
 void LibraryShellWindow::updateShell()

@@ -57,8 +57,8 @@ public:
     /// Replaces the opener of checkout and billing links (tests stub it).
     void setURLOpener(URLOpener opener);
 
-    /// A link from the backend as one that may be opened: only absolute http and https URLs
-    /// with a host; anything else counts as no link.
+    /// A link from the backend as one that may be opened
+    /// (`LibraryShellViewModel::openableBillingLink`); anything else counts as no link.
     static std::optional<QUrl> openableURL(const std::optional<QString> &link);
 
     SidebarView *sidebar() const { return m_sidebar; }

@@ -32,6 +32,10 @@ MountProposalBanner::MountProposalBanner(QWidget *parent)
         SymbolIcons::icon(QStringLiteral("externaldrive.connected.to.line.below")).pixmap(18, 18));
     layout->addWidget(icon);
     m_message->setObjectName(QStringLiteral("mount-proposal.message"));
+    // A volume's name is whatever its medium was labelled: shown as it is, never as markup, and
+    // a long one is cut at the banner's edge instead of widening the window.
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QFont font = m_message->font();
     font.setWeight(QFont::Medium);
     m_message->setFont(font);
