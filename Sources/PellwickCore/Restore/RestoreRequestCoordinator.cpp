@@ -137,7 +137,13 @@ Result<QList<RestoreTransfer>> RestoreRequestCoordinator::restoreTransfers(
     QList<RestoreTransfer> transfers;
     transfers.reserve(capabilities.transfers.size());
     QSet<QString> reserved;
+    QSet<qint64> offered;
     for (const RestoreTransferCapability &capability : std::as_const(capabilities.transfers)) {
+        // One item offered twice would get two transfers under one identifier, sharing one
+        // manifest, and its second name would clash with its first after every choice.
+        if (offered.contains(capability.libraryItemID))
+            return failure(CoordinatorError{CoordinatorError::RestoreRequestItemConflict{}});
+        offered.insert(capability.libraryItemID);
         const LocalLibraryItem *item = local.find(capability.libraryItemID);
         if (!item) {
             return failure(RestoreTransferError{

@@ -74,7 +74,8 @@ public:
     /// `completedTransferManifests` holds the manifests found for this request, whose finished
     /// destinations in the same folder are reused. Reads the cache only. Fails with the first
     /// `DestinationFilenameConflict`, `RestoreTransferError::MissingLocalLibraryItem` or
-    /// `LocalLibraryCacheConflict`, returning no transfers.
+    /// `LocalLibraryCacheConflict`, returning no transfers; capabilities naming one item twice
+    /// fail with `RestoreRequestItemConflict`.
     [[nodiscard]] Result<QList<RestoreTransfer>> restoreTransfers(
         const QString &token,
         qint64 restoreRequestID,

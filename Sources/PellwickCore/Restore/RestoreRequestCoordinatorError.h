@@ -32,7 +32,8 @@ struct RestoreRequestCoordinatorError
         bool operator==(const LocalLibraryCacheConflict &) const = default;
     };
 
-    /// The backend's request lists one library item id more than once.
+    /// The backend's request, or its transfer capabilities, list one library item id more than
+    /// once.
     struct RestoreRequestItemConflict
     {
         bool operator==(const RestoreRequestItemConflict &) const = default;

@@ -494,6 +494,9 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
 {
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
     if (stored && stored->isComplete) {
+        // Parts a run cut short after recording completion did not live to remove.
+        if (const QString parts = m_layout.partsPath(file.id); m_fileManager->fileExists(parts))
+            (void) m_fileManager->removeItem(parts);
         report(progress, TransferProgressPhase::Verifying, file, *stored);
         PELLWICK_TRY(verify(stored->destinationPath, *stored));
         return *stored;

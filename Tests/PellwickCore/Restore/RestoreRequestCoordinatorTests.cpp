@@ -546,6 +546,12 @@ void RestoreRequestCoordinatorTests::transfersFollowTheCapabilities_data()
         << QList{capability(101, u"A.CR3"_s), capability(102, u"A.CR3"_s)}
         << QHash<qint64, QString>{{102, u"A-restored.CR3"_s}}
         << QStringList{u"A.CR3"_s, u"A-restored.CR3"_s} << std::optional<Error>();
+    QTest::newRow("one item offered twice")
+        << QList{capability(101, u"A.CR3"_s),
+                 capability(102, u"B.CR3"_s),
+                 capability(101, u"A.CR3"_s)}
+        << QHash<qint64, QString>{{101, u"A-restored.CR3"_s}} << QStringList()
+        << std::optional<Error>(CoordinatorError{CoordinatorError::RestoreRequestItemConflict{}});
     QTest::newRow("missing local record")
         << QList{capability(101, u"A.CR3"_s), capability(555, u"B.CR3"_s)} << noChoice
         << QStringList()
@@ -573,8 +579,9 @@ void RestoreRequestCoordinatorTests::transfersFollowTheCapabilities()
     if (error) {
         Error expected = *error;
         if (auto *conflict = std::get_if<CoordinatorError>(&expected.value)) {
-            auto &c = std::get<CoordinatorError::DestinationFilenameConflict>(conflict->value);
-            c.existingURL = folder + u'/' + c.existingURL;
+            if (auto *c
+                = std::get_if<CoordinatorError::DestinationFilenameConflict>(&conflict->value))
+                c->existingURL = folder + u'/' + c->existingURL;
         }
         QCOMPARE(transfers.error(), expected);
         return;

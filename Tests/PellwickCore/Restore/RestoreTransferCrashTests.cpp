@@ -182,6 +182,8 @@ struct Scene
             const Result<std::optional<RestoreTransferManifest>> manifest = files.loadManifest(id);
             if (!manifest || !*manifest || !(*manifest)->isComplete)
                 return u"next run left an unfinished manifest for "_s + destination;
+            if (QFileInfo::exists(files.layout().partsPath(id)))
+                return u"next run left the parts of "_s + destination;
         }
         // The restored files and nothing else: no copy, no hidden assembly file.
         if (const QStringList left = outFolder();
