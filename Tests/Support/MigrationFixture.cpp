@@ -24,9 +24,9 @@ MigrationFixture::MigrationFixture()
     });
 }
 
-IngestCacheMigrator
-MigrationFixture::migrator(const QString &cacheRoot,
-                           std::shared_ptr<const ContentHashing> contentHasher) const
+IngestCacheMigrator MigrationFixture::migrator(const QString &cacheRoot,
+                                               std::shared_ptr<const ContentHashing> contentHasher,
+                                               std::stop_token stop) const
 {
     auto probes = capacityProbes;
     auto available = availableBytes;
@@ -37,7 +37,8 @@ MigrationFixture::migrator(const QString &cacheRoot,
                     [probes, available](const QString &path) -> Result<qint64> {
                         probes->append(path);
                         return *available;
-                    }));
+                    }),
+        std::move(stop));
 }
 
 Result<IngestCacheMigration>

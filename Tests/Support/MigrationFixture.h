@@ -21,9 +21,10 @@ struct MigrationFixture
     MigrationFixture();
 
     /// The migrator for the cache at `cacheRoot` (by default the fixture's), hashing with
-    /// `contentHasher` (by default the fixture's scripted one).
+    /// `contentHasher` (by default the fixture's scripted one), stopped by `stop`.
     IngestCacheMigrator migrator(const QString &cacheRoot = {},
-                                 std::shared_ptr<const ContentHashing> contentHasher = {}) const;
+                                 std::shared_ptr<const ContentHashing> contentHasher = {},
+                                 std::stop_token stop = {}) const;
     Result<IngestCacheMigration> migrate(const IngestCacheMigrator::ProgressCallback &progress = {},
                                          const QUuid &transferID = QUuid::createUuid()) const;
 

@@ -1,14 +1,44 @@
 #include "CanonicalFilenameGenerator.h"
 
+#include <PellwickCore/Support/FileManager.h>
+
 #include <QDateTime>
 #include <QStringList>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Pellwick {
 
 namespace {
+
+/// The most UTF-8 bytes the name's base (everything before "-n" and the extension) may take.
+/// File systems allow 255 bytes per name, and the name is also written with additions: a preview
+/// is saved as "<name>.jpg" through ".<name>.jpg.<uuid>.tmp", a restore assembles ".<name>.tmp-
+/// <uuid>" and may save "<stem>-restored-<n>.<extension>". Each of those must still fit.
+constexpr qsizetype maximumBaseBytes = 160;
+/// The most UTF-8 bytes the camera component may take; the name stem gets what is left.
+constexpr qsizetype maximumCameraBytes = 64;
+/// The least UTF-8 bytes a name stem is cut to, whatever the other components take.
+constexpr qsizetype minimumStemBytes = 16;
+
+qsizetype utf8Length(const QString &text)
+{
+    return text.toUtf8().size();
+}
+
+/// A sanitised component cut to at most `maxBytes` UTF-8 bytes, between two characters, without
+/// a "-" left at its end; "unknown" when nothing would be left.
+QString truncatedComponent(const QString &component, qsizetype maxBytes)
+{
+    if (utf8Length(component) <= maxBytes)
+        return component;
+    QString kept = leadingUtf8Bytes(component, maxBytes);
+    while (kept.endsWith(QLatin1Char('-')))
+        kept.chop(1);
+    return kept.isEmpty() ? QStringLiteral("unknown") : kept;
+}
 
 bool keepsCharacter(char32_t scalar)
 {
@@ -99,10 +129,18 @@ QString CanonicalFilenameGenerator::canonicalFilename(const QString &originalFil
 {
     const std::optional<QString> model = metadata.cameraModel.knownModel();
     const auto [stem, extension] = splitExtension(originalFilename);
+    const QString time = captureTimeComponent(metadata.captureTime);
+    // Long names and crafted camera models are cut so that the name stays usable as a file name.
+    const QString camera = truncatedComponent(model ? sanitizedFilenameComponent(*model)
+                                                    : QStringLiteral("unknown-camera"),
+                                              maximumCameraBytes);
+    const qsizetype stemBytes = std::max(minimumStemBytes,
+                                         maximumBaseBytes - utf8Length(time) - utf8Length(camera)
+                                             - utf8Length(shortContentHash) - 3);
     const QString base = QStringList{
-        captureTimeComponent(metadata.captureTime),
-        model ? sanitizedFilenameComponent(*model) : QStringLiteral("unknown-camera"),
-        sanitizedFilenameComponent(stem),
+        time,
+        camera,
+        truncatedComponent(sanitizedFilenameComponent(stem), stemBytes),
         shortContentHash,
     }.join(QLatin1Char('_'));
     // A name without extension gets none, rather than a trailing ".".

@@ -1,15 +1,24 @@
 #include "Exiv2PhotoMetadataExtractor.h"
 
 #include <PellwickCore/Ingest/ImageLibraries.h>
+#include <PellwickCore/Support/FileManager.h>
 
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTimeZone>
 
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 
 #include <exiv2/exiv2.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Pellwick {
 
@@ -111,12 +120,71 @@ CaptureLocationMetadata captureLocation(const Exiv2::ExifData &exif)
     return CaptureLocationMetadata::known(location);
 }
 
+/// The most UTF-8 bytes of a camera model that are kept. Real models take a few dozen; a crafted
+/// file's text of megabytes would otherwise be stored in its record and searched with it.
+constexpr qsizetype maximumModelBytes = 255;
+
 CameraModelMetadata cameraModel(const Exiv2::ExifData &exif)
 {
     std::optional<QString> model = stringValue(exif, "Exif.Image.Model");
     if (!model || model->trimmed().isEmpty())
         return CameraModelMetadata::unknown();
-    return CameraModelMetadata::known(*model);
+    return CameraModelMetadata::known(leadingUtf8Bytes(*model, maximumModelBytes));
+}
+
+/// Box types the metadata library reads as holding further boxes, descending into each by a
+/// recursive call. Every level of nesting it follows starts at a distinct offset of the file and
+/// carries one of these types there.
+constexpr std::array<QByteArrayView, 6> containerBoxTypes{
+    "moov", "meta", "iprp", "ipco", "iinf", "uuid"};
+
+/// How many container box types an ISO base media file (a CR3) may show before it is taken for
+/// crafted. A real one has a handful; thousands nested in each other exhaust the library's stack.
+constexpr int maximumContainerBoxTypes = 256;
+
+/// Whether the file at `path` may be given to the metadata library: a regular file (a FIFO would
+/// block it for ever) that is not an ISO base media file whose nesting could exhaust the stack.
+/// Counts the container box types anywhere in such a file, whatever its boxes claim: a count
+/// within the limit bounds the depth of the library's recursion, however it reads the sizes.
+bool isSafeToParse(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true; // the library reports the same failure as an unreadable file
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+
+    struct stat status
+    {};
+
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+
+    constexpr qsizetype chunkSize = qsizetype{1024} * 1024;
+    constexpr qsizetype overlap = 3; // a type cut by a chunk boundary is found in the next chunk
+    QByteArray buffer(chunkSize + overlap, Qt::Uninitialized);
+    qsizetype carried = 0;
+    bool firstChunk = true;
+    int containers = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data() + carried, size_t(chunkSize));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0; // a read error: the library would fail to read the file as well
+        const QByteArrayView bytes(buffer.constData(), carried + n);
+        if (firstChunk && (bytes.size() < 8 || bytes.sliced(4, 4) != "ftyp"))
+            return true; // not a box file: its formats have no such recursion
+        firstChunk = false;
+        // The carried bytes are fewer than a type's four: no type is counted twice.
+        for (const QByteArrayView type : containerBoxTypes) {
+            for (qsizetype at = bytes.indexOf(type); at >= 0; at = bytes.indexOf(type, at + 1)) {
+                if (++containers > maximumContainerBoxTypes)
+                    return false;
+            }
+        }
+        carried = std::min<qsizetype>(overlap, bytes.size());
+        std::memmove(buffer.data(), bytes.data() + bytes.size() - carried, size_t(carried));
+    }
 }
 
 } // namespace
@@ -128,6 +196,8 @@ Exiv2PhotoMetadataExtractor::Exiv2PhotoMetadataExtractor()
 
 Result<PhotoMetadata> Exiv2PhotoMetadataExtractor::metadata(const QString &path) const
 {
+    if (!isSafeToParse(path))
+        return PhotoMetadata::unknown();
     try {
         // The library hands out a deprecated auto_ptr; own the image without naming that type.
         const std::unique_ptr<Exiv2::Image> image(

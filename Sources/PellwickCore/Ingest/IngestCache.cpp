@@ -206,6 +206,11 @@ private:
 
         if (fileManager.fileExists(destination)) {
             // Copied by an interrupted copy-in: count it only when its bytes are the source's.
+            // Only a file of the cache's own can be a copy: a link that leads back to the source
+            // would pass the comparison without a byte in the cache.
+            PELLWICK_TRY_ASSIGN(FileAttributes existing, fileManager.attributesOfItem(destination));
+            if (existing.type != FileAttributes::Type::Regular)
+                return failure(IngestCacheError::verificationFailed(*relativePath));
             record(FileCopyEvent::Kind::VerifyingExisting, size);
             PELLWICK_TRY_ASSIGN(QString sourceHash, hasher.contentHash(m_file, m_stop));
             PELLWICK_TRY_ASSIGN(QString destinationHash, hasher.contentHash(destination, m_stop));

@@ -63,8 +63,10 @@ struct IngestCacheError
         bool operator==(const InvalidMigrationTarget &) const = default;
     };
 
+    /// The cache root cannot be read; carries the file system's failure when one was reported.
     struct MigrationSourceIsUnavailable
     {
+        ErrorCause cause;
         bool operator==(const MigrationSourceIsUnavailable &) const = default;
     };
 

@@ -120,7 +120,8 @@ Result<IngestCacheMigration> IngestCacheMigrator::migrate(const QString &newRoot
     PELLWICK_TRY(validateTarget(newRootURL));
     PELLWICK_TRY(createEmptySourceRootIfItsParentIsAvailable());
     if (!isReadableDirectory(m_cache.rootURL()))
-        return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
+        return ingestCacheFailure(
+            IngestCacheError::MigrationSourceIsUnavailable{whyUnreadable(m_cache.rootURL())});
 
     PELLWICK_TRY_ASSIGN(MigrationContents source,
                         migrationContents(m_cache.rootURL(), std::nullopt));
@@ -178,6 +179,17 @@ Result<void> IngestCacheMigrator::createEmptySourceRootIfItsParentIsAvailable() 
     return m_cache.fileManager().createDirectory(m_cache.rootURL());
 }
 
+ErrorCause IngestCacheMigrator::whyUnreadable(const QString &url) const
+{
+    Result<FileAttributes> attributes = m_cache.fileManager().attributesOfItem(url);
+    if (!attributes)
+        return ErrorCause(std::move(attributes).error());
+    Result<QStringList> listed = m_cache.fileManager().contentsOfDirectory(url);
+    if (!listed)
+        return ErrorCause(std::move(listed).error());
+    return {};
+}
+
 bool IngestCacheMigrator::isReadableDirectory(const QString &url) const
 {
     if (!m_cache.fileManager().fileExists(url) || !m_cache.fileManager().isReadableFile(url))
@@ -228,7 +240,8 @@ IngestCacheMigrator::migrationContents(const QString &root,
     if (!walked) {
         const auto *fileError = walked.error().as<FileSystemError>();
         if (fileError && fileError->path == root)
-            return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{});
+            return ingestCacheFailure(IngestCacheError::MigrationSourceIsUnavailable{
+                ErrorCause(std::move(walked).error())});
         return tl::unexpected<Error>(std::move(walked).error());
     }
 

@@ -137,6 +137,8 @@ private:
     struct SnapshotCopyOutcome;
 
     Result<void> validateTarget(const QString &target) const;
+    /// The file system's failure that keeps `url` from being listed, if it reports one.
+    ErrorCause whyUnreadable(const QString &url) const;
     Result<void> refuseOverlapWithRoot(const QString &other) const;
     Result<void> createEmptySourceRootIfItsParentIsAvailable() const;
     Result<void> prepareTarget(const QString &target) const;

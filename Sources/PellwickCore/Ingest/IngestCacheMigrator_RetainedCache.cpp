@@ -17,8 +17,11 @@ tl::unexpected<Error> verificationFailure(const QString &relativePath, ErrorCaus
 }
 
 /// A failed copy as the failed verification of the file it was to place, keeping why it failed.
+/// A copy stopped on request stays a cancellation: the file was not found wrong, nobody looked.
 Result<void> placed(Result<void> copied, const QString &destination)
 {
+    if (!copied && copied.error().is<CancellationError>())
+        return copied;
     if (!copied)
         return verificationFailure(lastPathComponent(destination),
                                    ErrorCause(std::move(copied).error()));
@@ -140,7 +143,13 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
     // source that vanished meanwhile would lose both versions.
     PELLWICK_TRY(m_cache.fileManager().attributesOfItem(source));
 
-    PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
+    // Already gone when an earlier replacement was stopped or failed before its copy was in
+    // place: the choice can be made again.
+    if (Result<void> removed = m_cache.fileManager().removeItem(destination); !removed) {
+        const auto *error = removed.error().as<FileSystemError>();
+        if (!error || error->code != ENOENT)
+            return removed;
+    }
     PELLWICK_TRY(placed(copyVerifiedFile(source, destination), destination));
 
     return verifySameContent(destination, source, lastPathComponent(destination));

@@ -49,8 +49,16 @@ QString VerifiedFileCopy::partialURL(const QString &destination)
     QString folder = parentPath(destination);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return folder + QLatin1Char('.') + lastPathComponent(destination)
-           + QStringLiteral(".pellwick-partial");
+    const QString name = lastPathComponent(destination);
+    const QString suffix = QStringLiteral(".pellwick-partial");
+    if (name.toUtf8().size() + 1 + suffix.size() <= maximumNameBytes)
+        return folder + QLatin1Char('.') + name + suffix;
+    // A name near the file system's limit leaves no room for the additions: the partial file
+    // takes a start of the name and a digest of the whole, still one per destination.
+    const QString digest = SHA256ContentHasher::contentHash(name.toUtf8()).left(16);
+    const qsizetype room = maximumNameBytes - 1 - 1 - digest.size() - suffix.size();
+    return folder + QLatin1Char('.') + leadingUtf8Bytes(name, room) + QLatin1Char('-') + digest
+           + suffix;
 }
 
 Result<void> VerifiedFileCopy::copy(const QString &source,

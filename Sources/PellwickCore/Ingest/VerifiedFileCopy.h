@@ -37,7 +37,9 @@ struct VerifiedFileCopy
                                            QString *verifiedContentHash = nullptr,
                                            std::stop_token stop = {});
 
-    /// ".<name>.pellwick-partial" in the destination's folder.
+    /// ".<name>.pellwick-partial" in the destination's folder; for a name too long to take the
+    /// additions, ".<start of name>-<16 hex digits of its SHA-256>.pellwick-partial", within 255
+    /// bytes.
     static QString partialURL(const QString &destination);
 };
 

@@ -671,4 +671,21 @@ bool isSafePathComponent(const QString &name)
            && !name.contains(QLatin1Char('/')) && !name.contains(QChar(u'\0'));
 }
 
+QString leadingUtf8Bytes(const QString &text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const bool pair = text.at(end).isHighSurrogate() && end + 1 < text.size()
+                          && text.at(end + 1).isLowSurrogate();
+        const char16_t unit = text.at(end).unicode();
+        const qsizetype length = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + length > maxBytes)
+            break;
+        bytes += length;
+        end += pair ? 2 : 1;
+    }
+    return text.left(end);
+}
+
 } // namespace Pellwick

@@ -209,5 +209,10 @@ QString parentPath(const QString &path);
 QString lastPathComponent(const QString &path);
 /// True when `name` is usable as one path component: not empty, no "/", no NUL, not "." or "..".
 bool isSafePathComponent(const QString &name);
+/// The most bytes one path component may take on the file systems Core writes to.
+inline constexpr qsizetype maximumNameBytes = 255;
+/// The longest start of `text` whose UTF-8 form takes at most `maxBytes` bytes, cut between two
+/// characters (never inside a surrogate pair).
+QString leadingUtf8Bytes(const QString &text, qsizetype maxBytes);
 
 } // namespace Pellwick

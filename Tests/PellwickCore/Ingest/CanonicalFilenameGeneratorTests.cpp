@@ -1,5 +1,7 @@
 #include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -14,6 +16,8 @@ private Q_SLOTS:
     void buildsNameFromTheFourComponents();
     void captureTimeIsWrittenInUtc();
     void collisionsAreNumbered();
+    void longNamesStayUsableFileNames_data();
+    void longNamesStayUsableFileNames();
 };
 
 namespace {
@@ -167,6 +171,82 @@ void CanonicalFilenameGeneratorTests::collisionsAreNumbered()
     QCOMPARE(CanonicalFilenameGenerator::canonicalFilename(
                  QStringLiteral("IMG_0001.CR2"), photo, hash, many),
              QStringLiteral("unknown-date_alpha-cam-r5_img_0001_0123456789ab-11.cr2"));
+}
+
+void CanonicalFilenameGeneratorTests::longNamesStayUsableFileNames_data()
+{
+    // A card's file system allows 255 characters, not bytes, and a camera may write any model.
+    QTest::addColumn<QString>("original");
+    QTest::addColumn<std::optional<QString>>("model");
+    QTest::addColumn<QString>("expectedStart");
+
+    const QString ascii(251, QLatin1Char('a'));
+    const QString cjk(251, QChar(0x5199));
+    QString emoji;
+    for (int i = 0; i < 125; ++i)
+        emoji.append(QString::fromUcs4(U"\U0001F4F7", 1));
+    const std::optional<QString> plainModel = QStringLiteral("Alpha Cam R5");
+    QTest::addRow("ascii stem of 251") << ascii + QStringLiteral(".CR3") << plainModel
+                                       << QStringLiteral("unknown-date_alpha-cam-r5_aaaa");
+    QTest::addRow("CJK stem of 251")
+        << cjk + QStringLiteral(".CR3") << plainModel
+        << QStringLiteral("unknown-date_alpha-cam-r5_") + QChar(0x5199);
+    QTest::addRow("emoji stem, surrogate pairs")
+        << emoji + QStringLiteral("x.DNG") << plainModel << QStringLiteral("unknown-date_alpha");
+    QTest::addRow("model of 4000 letters")
+        << QStringLiteral("IMG_0001.NEF") << std::optional<QString>(QString(4000, QLatin1Char('m')))
+        << QStringLiteral("unknown-date_mmmm");
+    QTest::addRow("model of 4000 CJK, long stem")
+        << ascii + QStringLiteral(".NEF") << std::optional<QString>(QString(4000, QChar(0x6a5f)))
+        << QStringLiteral("unknown-date_") + QChar(0x6a5f);
+    QTest::addRow("cut lands on a separator")
+        << QString(128, QLatin1Char('b')) + QStringLiteral(" ") + QString(100, QLatin1Char('c'))
+               + QStringLiteral(".ARW")
+        << std::optional<QString>(QStringLiteral("X")) << QStringLiteral("unknown-date_x_bbbb");
+}
+
+void CanonicalFilenameGeneratorTests::longNamesStayUsableFileNames()
+{
+    QFETCH(QString, original);
+    QFETCH(std::optional<QString>, model);
+    QFETCH(QString, expectedStart);
+
+    QTemporaryDir directory;
+    QSet<QString> used;
+    const PhotoMetadata photo = metadata(model, utc(2024, 3, 9, 14, 5, 33));
+    for (int i = 0; i < 12; ++i) {
+        const QString name
+            = CanonicalFilenameGenerator::canonicalFilename(original, photo, hash, used);
+        QVERIFY2(name.toUtf8().size() <= 180, qPrintable(name));
+        QVERIFY(name.isValidUtf16());
+        QVERIFY(!name.contains(QLatin1String("-_")));
+        QVERIFY(name.contains(QLatin1Char('_') + hash));
+        // The names written from it: the preview's temporary file and a restore's assembly file.
+        const QString uuid(36, QLatin1Char('F'));
+        const QStringList derivedNames{
+            QStringLiteral(".%1.jpg.%2.tmp").arg(name, uuid),
+            QStringLiteral(".%1.tmp-%2").arg(name, uuid),
+        };
+        for (const QString &derived : derivedNames) {
+            QFile file(directory.filePath(derived));
+            QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
+        }
+    }
+    QCOMPARE(used.size(), 12);
+    QSet<QString> fresh;
+    const QString first
+        = CanonicalFilenameGenerator::canonicalFilename(original, metadata(model), hash, fresh);
+    QVERIFY2(first.startsWith(expectedStart), qPrintable(first));
+
+    // Names that fit are never cut.
+    QSet<QString> none;
+    QCOMPARE(CanonicalFilenameGenerator::canonicalFilename(
+                 QString(100, QLatin1Char('d')) + QStringLiteral(".CR3"),
+                 metadata(QStringLiteral("Alpha Cam R5"), utc(2024, 3, 9, 14, 5, 33)),
+                 hash,
+                 none),
+             QStringLiteral("20240309-140533_alpha-cam-r5_") + QString(100, QLatin1Char('d'))
+                 + QLatin1Char('_') + hash + QStringLiteral(".cr3"));
 }
 
 QTEST_GUILESS_MAIN(CanonicalFilenameGeneratorTests)

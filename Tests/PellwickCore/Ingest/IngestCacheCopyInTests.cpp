@@ -37,6 +37,8 @@ private Q_SLOTS:
     void progressRowsFollowEachFile();
     void interruptedCopyInResumesInItsBatch();
     void changedCachedFileFailsTheResume();
+    void cachedEntryThatIsNoCopyFailsTheResume_data();
+    void cachedEntryThatIsNoCopyFailsTheResume();
     void markerHoldsTheSourceIdentity();
     void markerWithOnlySourceURLMatchesFolderSources();
     void folderIdentityIsAManifestOfContents();
@@ -568,6 +570,50 @@ void IngestCacheCopyInTests::changedCachedFileFailsTheResume()
     // The next file may have been copied alongside; if it is there, it is complete.
     const QString next = batch + QStringLiteral("/DCIM/IMG_0003.NEF");
     QVERIFY(!QFileInfo::exists(next) || readFile(next) == patternBytes(500, 3));
+}
+
+void IngestCacheCopyInTests::cachedEntryThatIsNoCopyFailsTheResume_data()
+{
+    // What stands in an interrupted batch where the copy of IMG_0002.NEF belongs.
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("link to the card's file") << QStringLiteral("link to source");
+    QTest::newRow("link to a copy outside the cache") << QStringLiteral("link to copy");
+    QTest::newRow("folder") << QStringLiteral("folder");
+}
+
+void IngestCacheCopyInTests::cachedEntryThatIsNoCopyFailsTheResume()
+{
+    QFETCH(QString, entry);
+    QTemporaryDir dir;
+    const QString card = dir.filePath(QStringLiteral("card"));
+    for (int i = 1; i <= 3; ++i)
+        writeFile(card + QStringLiteral("/DCIM/IMG_000%1.NEF").arg(i), patternBytes(500, i));
+    const ImportReview review = reviewOf({{QStringLiteral("CARD"), card, cardUUID}});
+    const QString root = dir.filePath(QStringLiteral("cache"));
+    auto failing = std::make_shared<FaultInjectingFileManager>();
+    failing->failOperation(FileOperation::CreateFile, ENOSPC, QStringLiteral("IMG_0003"));
+    QVERIFY(!cacheAt(root, failing).copy(review, {}, QUuid::createUuid()));
+    const QString batch = batchFolders(root).first();
+
+    const QString cached = batch + QStringLiteral("/DCIM/IMG_0002.NEF");
+    const QString source = card + QStringLiteral("/DCIM/IMG_0002.NEF");
+    QVERIFY(QFile::remove(cached));
+    if (entry == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(cached));
+    } else {
+        const QString copy = dir.filePath(QStringLiteral("elsewhere.NEF"));
+        QVERIFY(QFile::copy(source, copy));
+        QVERIFY(QFile::link(entry == QLatin1String("link to source") ? source : copy, cached));
+    }
+
+    const Result<QList<IngestCacheCopy>> resumed
+        = cacheAt(root).copy(review, {}, QUuid::createUuid());
+    QVERIFY(!resumed);
+    QCOMPARE(resumed.error(),
+             Error(IngestCacheError::verificationFailed(QStringLiteral("DCIM/IMG_0002.NEF"))));
+    QVERIFY(QFileInfo(cached).isSymLink() || QFileInfo(cached).isDir());
+    QCOMPARE(readFile(source), patternBytes(500, 2));
+    QVERIFY(QFileInfo::exists(markerIn(batch)));
 }
 
 void IngestCacheCopyInTests::markerHoldsTheSourceIdentity()

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void movesResumeOnlyFromTheCacheNamedByTheMarker();
     void interruptedMarkerWriteLeavesAResumableTarget();
     void deletedCacheRootIsRecreatedEmptyWhileItsParentExists();
+    void unavailableCacheRootIsRefused_data();
     void unavailableCacheRootIsRefused();
     void unsupportedItemsAreRefusedBeforeAnythingIsWritten_data();
     void unsupportedItemsAreRefusedBeforeAnythingIsWritten();
@@ -272,19 +273,45 @@ void IngestCacheMigrationTests::deletedCacheRootIsRecreatedEmptyWhileItsParentEx
     QCOMPARE(fileManifest(fixture.target).keys(), QStringList{marker});
 }
 
+void IngestCacheMigrationTests::unavailableCacheRootIsRefused_data()
+{
+    // How the cache root is unavailable, and the errno the refusal keeps as its cause.
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addRow("volume unplugged") << QStringLiteral("missing parent") << ENOENT;
+    QTest::addRow("a plain file") << QStringLiteral("file") << ENOTDIR;
+    QTest::addRow("unreadable folder") << QStringLiteral("unreadable") << EACCES;
+    QTest::addRow("failing listing") << QStringLiteral("listing fails") << EIO;
+}
+
 void IngestCacheMigrationTests::unavailableCacheRootIsRefused()
 {
+    QFETCH(QString, kind);
+    QFETCH(int, code);
     MigrationFixture fixture;
-    const QString missingParent = fixture.directory.path() + QStringLiteral("/Unplugged/Cache");
-    const QString plainFile = fixture.directory.path() + QStringLiteral("/file");
-    writeFile(plainFile, "x");
-    for (const QString &cacheRoot : {missingParent, plainFile}) {
-        Result<IngestCacheMigration> moved
-            = fixture.migrator(cacheRoot).migrate(fixture.target, {}, QUuid());
-        QVERIFY(!moved);
-        QVERIFY(MigrationFixture::ingestCacheError<IngestCacheError::MigrationSourceIsUnavailable>(
-            moved.error()));
+    QString cacheRoot = fixture.root;
+    if (kind == QLatin1String("missing parent")) {
+        cacheRoot = fixture.directory.path() + QStringLiteral("/Unplugged/Cache");
+    } else if (kind == QLatin1String("file")) {
+        cacheRoot = fixture.directory.path() + QStringLiteral("/file");
+        writeFile(cacheRoot, "x");
+    } else if (kind == QLatin1String("unreadable")) {
+        fixture.fileManager->failOperation(FileOperation::IsReadableFile, EACCES, fixture.root);
+        fixture.fileManager->failOperation(
+            FileOperation::ContentsOfDirectory, EACCES, fixture.root);
+    } else {
+        writeFile(fixture.root + QStringLiteral("/a/IMG_0001.CR3"), "x");
+        fixture.fileManager->failOperation(FileOperation::EntriesOfDirectory, EIO, fixture.root, 1);
     }
+    Result<IngestCacheMigration> moved
+        = fixture.migrator(cacheRoot).migrate(fixture.target, {}, QUuid());
+    QVERIFY(!moved);
+    const auto *unavailable
+        = MigrationFixture::ingestCacheError<IngestCacheError::MigrationSourceIsUnavailable>(
+            moved.error());
+    QVERIFY2(unavailable, qPrintable(describe(moved.error())));
+    QVERIFY(unavailable->cause);
+    QCOMPARE(MigrationFixture::fileSystemCode(*unavailable->cause.get()), code);
     QVERIFY(!QFileInfo::exists(fixture.directory.path() + QStringLiteral("/Unplugged")));
     QVERIFY(!QFileInfo::exists(fixture.target));
 }

@@ -3,9 +3,11 @@
 #include <PellwickCore/Ingest/PhotoMetadata.h>
 #include <PellwickCore/Support/Json.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QtEndian>
 
 #include <cmath>
 #include <thread>
@@ -14,6 +16,7 @@
 #include <Support/DngWriter.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <sys/stat.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -46,6 +49,9 @@ private Q_SLOTS:
     void formatIsDetectedByContentNotName();
     void unreadableFilesGiveAllUnknown();
     void readsFromManyThreadsAtOnce();
+    void craftedBoxFilesGiveUnknownWithoutCrashing_data();
+    void craftedBoxFilesGiveUnknownWithoutCrashing();
+    void anythingButARegularFileGivesUnknownAtOnce();
 
 private:
     PhotoMetadata extract(const DngOptions &options,
@@ -372,6 +378,15 @@ void PhotoMetadataTests::cameraModelIsKeptAsStored_data()
     QTest::newRow("UTF-8") << std::optional<QByteArray>("K\xc3\xa4mera")
                            << CameraModelMetadata::known(QStringLiteral("K\u00e4mera"));
     QTest::newRow("missing") << std::optional<QByteArray>() << CameraModelMetadata::unknown();
+    // A crafted file's model of 100 KB is cut to what a real one could take.
+    QTest::newRow("100 KB") << std::optional<QByteArray>(QByteArray(100000, 'M'))
+                            << CameraModelMetadata::known(QString(255, QLatin1Char('M')));
+    QTest::newRow("longest kept whole")
+        << std::optional<QByteArray>(QByteArray(255, 'M'))
+        << CameraModelMetadata::known(QString(255, QLatin1Char('M')));
+    QTest::newRow("cut between two characters")
+        << std::optional<QByteArray>(QByteArray("M") + QByteArray("\xc3\xa4").repeated(200))
+        << CameraModelMetadata::known(QStringLiteral("M") + QString(127, QChar(0xe4)));
 }
 
 void PhotoMetadataTests::cameraModelIsKeptAsStored()
@@ -452,6 +467,94 @@ void PhotoMetadataTests::readsFromManyThreadsAtOnce()
         for (qsizetype i = 0; i < result.size(); ++i)
             QCOMPARE(result[i], expected[i % 8]);
     }
+}
+
+namespace {
+
+/// An ISO base media box: 32-bit big-endian size, type, payload.
+QByteArray box(const char *type, const QByteArray &payload)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(quint32(8 + payload.size()), bytes.data());
+    return bytes + QByteArray(type, 4) + payload;
+}
+
+/// `levels` boxes of `type`, each holding `prefix` and then the next, built outside in.
+QByteArray nested(const char *type, int levels, const QByteArray &prefix = {})
+{
+    const QByteArray innermost = box("free", QByteArray(8, 'x'));
+    const qsizetype level = 8 + prefix.size();
+    QByteArray bytes;
+    bytes.reserve(levels * level + innermost.size());
+    for (int i = 0; i < levels; ++i) {
+        QByteArray header(4, '\0');
+        qToBigEndian(quint32((levels - i) * level + innermost.size()), header.data());
+        bytes += header + QByteArray(type, 4) + prefix;
+    }
+    return bytes + innermost;
+}
+
+const QByteArray canonUuid = QByteArray::fromHex("85c0b687820f11e08111f4ce462b6a48");
+
+/// A CR3-like file: the camera's TIFF header of IFD0 (with the model) in its CMT1 box.
+QByteArray boxFile(const QByteArray &moovPayload)
+{
+    return box("ftyp", QByteArray("crx \0\0\0\1crx isom", 16)) + box("moov", moovPayload);
+}
+
+QByteArray plausibleCr3(const QByteArray &extra = {})
+{
+    DngOptions options;
+    options.model = "Box Cam";
+    options.embeddedPreview = false;
+    return boxFile(box("uuid", canonUuid + box("CMT1", DngWriter::bytes(options))) + extra);
+}
+
+} // namespace
+
+void PhotoMetadataTests::craftedBoxFilesGiveUnknownWithoutCrashing_data()
+{
+    // Each nesting would have the library recurse until its stack runs out.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<CameraModelMetadata>("model");
+    const QByteArray ftyp = box("ftyp", QByteArray("crx \0\0\0\1crx isom", 16));
+    const auto unknown = CameraModelMetadata::unknown();
+    QTest::newRow("movie boxes nested 100000 deep") << ftyp + nested("moov", 100000) << unknown;
+    QTest::newRow("meta boxes nested 100000 deep")
+        << ftyp + nested("meta", 100000, QByteArray(4, '\0')) << unknown;
+    QTest::newRow("property boxes nested 100000 deep") << ftyp + nested("ipco", 100000) << unknown;
+    QTest::newRow("item lists nested 100000 deep")
+        << ftyp + nested("iinf", 100000, QByteArray::fromHex("000000000001")) << unknown;
+    QTest::newRow("camera boxes nested 100000 deep")
+        << ftyp + nested("uuid", 100000, canonUuid) << unknown;
+    QTest::newRow("nesting of 300 is refused") << plausibleCr3(nested("moov", 300)) << unknown;
+    QTest::newRow("a plausible file is read")
+        << plausibleCr3() << CameraModelMetadata::known(QStringLiteral("Box Cam"));
+    QTest::newRow("a shallow nesting is read")
+        << plausibleCr3(nested("moov", 4)) << CameraModelMetadata::known(QStringLiteral("Box Cam"));
+}
+
+void PhotoMetadataTests::craftedBoxFilesGiveUnknownWithoutCrashing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(CameraModelMetadata, model);
+    const QString path = m_dir.filePath(QStringLiteral("crafted.CR3"));
+    writeFile(path, content);
+    const Result<PhotoMetadata> metadata = Exiv2PhotoMetadataExtractor().metadata(path);
+    QVERIFY(metadata);
+    QCOMPARE(metadata->cameraModel, model);
+    if (model == CameraModelMetadata::unknown())
+        QCOMPARE(*metadata, PhotoMetadata::unknown());
+}
+
+void PhotoMetadataTests::anythingButARegularFileGivesUnknownAtOnce()
+{
+    // Opening a FIFO for reading would wait for a writer for ever.
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe.CR3"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const Result<PhotoMetadata> metadata = Exiv2PhotoMetadataExtractor().metadata(fifo);
+    QVERIFY(metadata);
+    QCOMPARE(*metadata, PhotoMetadata::unknown());
 }
 
 QTEST_GUILESS_MAIN(PhotoMetadataTests)

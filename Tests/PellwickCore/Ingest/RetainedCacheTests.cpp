@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/StopAtCheckpoint.h"
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
 
@@ -33,6 +34,8 @@ private Q_SLOTS:
     void retainedCacheOverlappingTheActiveCacheIsRefused();
     void failedCopiesBecomeVerificationFailures();
     void listingAndHashingFailuresAreReported();
+    void stoppedCopiesAreCancellationsAndLoseNothing_data();
+    void stoppedCopiesAreCancellationsAndLoseNothing();
 };
 
 namespace {
@@ -387,6 +390,75 @@ void RetainedCacheTests::listingAndHashingFailuresAreReported()
     QCOMPARE(MigrationFixture::fileSystemCode(unreadable.error()), EIO);
     // The retained file is hashed first: the active one was never read.
     QCOMPARE(failing->hashedPaths(), QStringList{fixture.oldFile()});
+}
+
+void RetainedCacheTests::stoppedCopiesAreCancellationsAndLoseNothing_data()
+{
+    // Which operation copies a retained version over, stopped as its copy writes.
+    QTest::addColumn<QString>("operation");
+    for (const char *operation : {"copy back", "replace", "keep old", "keep new", "keep both"})
+        QTest::addRow("%s", operation) << QString::fromLatin1(operation);
+}
+
+void RetainedCacheTests::stoppedCopiesAreCancellationsAndLoseNothing()
+{
+    QFETCH(QString, operation);
+    // Big enough that the copy looks at the stop request between its chunks.
+    const QByteArray oldBig = patternBytes(3 * 1024 * 1024, 21);
+    const QByteArray activeBig = patternBytes(3 * 1024 * 1024 + 5, 22);
+    RetainedFixture fixture;
+    writeFile(fixture.oldFile(), oldBig);
+    if (operation != QLatin1String("copy back"))
+        writeFile(fixture.activeFile(), activeBig);
+    if (operation == QLatin1String("replace"))
+        fixture.baseline.insert(imagePath, referenceSha256(activeBig));
+    const IngestCacheMigrationConflict conflict{imagePath, fixture.oldFile(), fixture.activeFile()};
+
+    StopAtCheckpoint stop(1);
+    fixture.fileManager->beforeOperation(FileOperation::Write,
+                                         QStringLiteral(".pellwick-partial"),
+                                         [&](const QString &) { stop.checkpoint(); });
+    const IngestCacheMigrator migrator = fixture.migrator({}, {}, stop.token());
+    const Result<void> stopped = stop.run([&]() -> Result<void> {
+        if (operation == QLatin1String("keep old"))
+            return migrator.resolveRetainedCacheConflict(conflict, Resolution::KeepOld);
+        if (operation == QLatin1String("keep new"))
+            return migrator.resolveRetainedCacheConflict(conflict, Resolution::KeepNew);
+        if (operation == QLatin1String("keep both"))
+            return migrator.resolveRetainedCacheConflict(conflict, Resolution::KeepBoth);
+        Result<IngestCacheMigrationReconciliation> synchronized
+            = migrator.synchronizeRetainedCache(fixture.old, fixture.baseline);
+        if (!synchronized)
+            return tl::unexpected<Error>(synchronized.error());
+        return {};
+    });
+    QVERIFY(stop.stopped());
+    QVERIFY(!stopped);
+    QVERIFY2(stopped.error() == Error(CancellationError{}), qPrintable(describe(stopped.error())));
+
+    // The version to keep is still whole somewhere, and no partial file is left. (A replaced
+    // version may be gone: it was the one to be given up.)
+    const QMap<QString, QByteArray> left = fileContents(fixture.directory.path());
+    for (auto it = left.cbegin(); it != left.cend(); ++it)
+        QVERIFY2(!it.key().endsWith(QLatin1String(".pellwick-partial")), qPrintable(it.key()));
+    QVERIFY(left.values().contains(operation == QLatin1String("keep new") ? activeBig : oldBig));
+    if (operation == QLatin1String("keep both"))
+        QVERIFY(left.values().contains(activeBig));
+
+    // Once the stop is lifted, the same operation completes.
+    const IngestCacheMigrator again = fixture.migrator();
+    if (operation == QLatin1String("keep old") || operation == QLatin1String("keep new")) {
+        const auto keeping
+            = operation == QLatin1String("keep old") ? Resolution::KeepOld : Resolution::KeepNew;
+        QVERIFY(again.resolveRetainedCacheConflict(conflict, keeping));
+    } else if (operation != QLatin1String("keep both")) {
+        QVERIFY(again.synchronizeRetainedCache(fixture.old, fixture.baseline));
+    }
+    if (operation != QLatin1String("keep both")) {
+        QCOMPARE(readFile(fixture.activeFile()),
+                 operation == QLatin1String("keep new") ? activeBig : oldBig);
+        QCOMPARE(readFile(fixture.oldFile()), readFile(fixture.activeFile()));
+    }
 }
 
 QTEST_GUILESS_MAIN(RetainedCacheTests)

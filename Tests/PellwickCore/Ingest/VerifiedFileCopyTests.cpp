@@ -94,6 +94,8 @@ private Q_SLOTS:
     void sourceThatIsNotARegularFileIsRefused();
     void sourceGrowingPastItsSizeStopsTheCopy_data();
     void sourceGrowingPastItsSizeStopsTheCopy();
+    void namesNearTheLimitAreCopied_data();
+    void namesNearTheLimitAreCopied();
 };
 
 void VerifiedFileCopyTests::partialFileIsHiddenBesideTheDestination()
@@ -521,6 +523,53 @@ void VerifiedFileCopyTests::stopEndsTheCopyAndTheNextOneCompletes()
         VerifiedFileCopy::copy(scene.source, scene.destination, LocalFileManager(), hasher));
     QCOMPARE(readFile(scene.destination), scene.sourceBytes);
     QCOMPARE(entries(scene.folder), QStringList{QStringLiteral("IMG_0001.CR3")});
+}
+
+void VerifiedFileCopyTests::namesNearTheLimitAreCopied_data()
+{
+    // A card's file may take up to 255 bytes; its partial file must fit beside it as well.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("plainPartialName");
+    const auto ascii = [](qsizetype bytes) -> QString {
+        return QString(bytes - 4, QLatin1Char('n')) + QStringLiteral(".CR3");
+    };
+    QTest::addRow("200 bytes") << ascii(200) << true;
+    QTest::addRow("237 bytes, the longest with a plain partial name") << ascii(237) << true;
+    QTest::addRow("238 bytes") << ascii(238) << false;
+    QTest::addRow("255 bytes") << ascii(255) << false;
+    QTest::addRow("CJK, 255 bytes") << QString(85, QChar(0x5199)) << false;
+    QString emoji = QStringLiteral("a");
+    for (int i = 0; i < 60; ++i)
+        emoji.append(QString::fromUcs4(U"\U0001F4F7", 1));
+    emoji.append(QStringLiteral(".dng"));
+    QTest::addRow("emoji across the cut") << emoji << false;
+}
+
+void VerifiedFileCopyTests::namesNearTheLimitAreCopied()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, plainPartialName);
+    Scene scene(mebibyte + 3);
+    const QString destination = scene.folder + QLatin1Char('/') + name;
+    const QString partial = VerifiedFileCopy::partialURL(destination);
+    QCOMPARE(parentPath(partial), scene.folder);
+    const QString partialName = lastPathComponent(partial);
+    QVERIFY2(partialName.toUtf8().size() <= 255, qPrintable(partialName));
+    QVERIFY(partialName.startsWith(QLatin1Char('.')));
+    QVERIFY(partialName.endsWith(QLatin1String(".pellwick-partial")));
+    QVERIFY(partialName.isValidUtf16());
+    QCOMPARE(partialName == QLatin1Char('.') + name + QStringLiteral(".pellwick-partial"),
+             plainPartialName);
+    // Another name with the same start gets a partial file of its own.
+    QVERIFY(VerifiedFileCopy::partialURL(destination + QLatin1Char('x')) != partial);
+
+    // A leftover of an interrupted copy is found again and replaced.
+    writeFile(partial, "leftover");
+    const Result<void> copied = VerifiedFileCopy::copy(
+        scene.source, destination, LocalFileManager(), SHA256ContentHasher());
+    QVERIFY2(copied, copied ? "" : qPrintable(describe(copied.error())));
+    QCOMPARE(readFile(destination), scene.sourceBytes);
+    QCOMPARE(entries(scene.folder), QStringList{name});
 }
 
 QTEST_GUILESS_MAIN(VerifiedFileCopyTests)
