@@ -1,5 +1,4 @@
 #include "LibraryRecordDecoder_p.h"
-#include "LocalLibraryItem_p.h"
 
 #include <QDir>
 #include <QSet>
@@ -83,6 +82,11 @@ int hexDigit(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+const QString *optionalPointer(const std::optional<QString> &text)
+{
+    return text ? &*text : nullptr;
 }
 
 /// A record's id: the canonical 36-character text of a UUID, in either case.
@@ -279,6 +283,101 @@ bool wrapper(const std::optional<element> &value, std::optional<element> &known)
     return true;
 }
 
+/// Lets the many records naming one card, camera or reason share one text. Neighbouring records
+/// mostly name the same one, so each kind of text first meets the JSON text it read last.
+enum class Interned {
+    SourceName,
+    AttentionReason,
+    CameraModel,
+    SourceRoot,
+    VolumeID,
+    Count
+};
+
+/// The text of `value` as `read` makes it (`text` or `fileURL`), shared with an equal one met
+/// before.
+bool interned(const std::optional<element> &value,
+              QString &out,
+              Interned kind,
+              bool (*read)(const std::optional<element> &, QString &))
+{
+    struct Recent
+    {
+        bool known = false;
+        std::string bytes;
+        QString text;
+    };
+
+    thread_local std::array<Recent, static_cast<size_t>(Interned::Count)> recent;
+    thread_local QSet<QString> pool;
+    std::string_view view;
+    if (!value || value->get_string().get(view) != simdjson::SUCCESS)
+        return false;
+    Recent &last = recent[static_cast<size_t>(kind)];
+    if (last.known && view == last.bytes) {
+        out = last.text;
+        return true;
+    }
+    if (!read(value, out))
+        return false;
+    if (const auto found = pool.constFind(out); found != pool.constEnd())
+        out = *found;
+    else if (pool.size() < 4096)
+        pool.insert(out);
+    last = {true, std::string(view), out};
+    return true;
+}
+
+bool optionalInterned(const std::optional<element> &value,
+                      std::optional<QString> &out,
+                      Interned kind)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    QString result;
+    if (!interned(value, result, kind, &text))
+        return false;
+    out = std::move(result);
+    return true;
+}
+
+/// A text of the record read before, for an equal one read later to share.
+struct ReadText
+{
+    const std::optional<element> &value;
+    const QString *text = nullptr;
+};
+
+/// The text of `value`, sharing `same`'s storage when its JSON text is the same.
+bool sharedText(const std::optional<element> &value, QString &out, const ReadText &same)
+{
+    std::string_view view;
+    std::string_view sameView;
+    if (same.text && value && same.value && value->get_string().get(view) == simdjson::SUCCESS
+        && same.value->get_string().get(sameView) == simdjson::SUCCESS && view == sameView) {
+        out = *same.text;
+        return true;
+    }
+    return text(value, out);
+}
+
+bool optionalSharedText(const std::optional<element> &value,
+                        std::optional<QString> &out,
+                        const ReadText &same)
+{
+    if (!value || value->is_null()) {
+        out.reset();
+        return true;
+    }
+    QString result;
+    if (!sharedText(value, result, same))
+        return false;
+    out = std::move(result);
+    return true;
+}
+
 bool metadata(const std::optional<element> &value, PhotoMetadata &out)
 {
     std::array<std::optional<element>, 3> fields;
@@ -309,14 +408,20 @@ bool metadata(const std::optional<element> &value, PhotoMetadata &out)
         return false;
     if (known) {
         QString model;
-        if (!text(known, model))
+        if (!interned(known, model, Interned::CameraModel, &text))
             return false;
         out.cameraModel = CameraModelMetadata::known(std::move(model));
     }
     return true;
 }
 
-bool evidence(const std::optional<element> &value, std::optional<SourceMediaEvidence> &out)
+/// The evidence of a record; its texts equal to the record's content hash, source path or sidecar
+/// hash share their storage.
+bool evidence(const std::optional<element> &value,
+              std::optional<SourceMediaEvidence> &out,
+              const ReadText &contentHash,
+              const ReadText &sourceRelativePath,
+              const ReadText &sidecarContentHash)
 {
     if (!value || value->is_null()) {
         out.reset();
@@ -335,10 +440,11 @@ bool evidence(const std::optional<element> &value, std::optional<SourceMediaEvid
         return false;
     }
     SourceMediaEvidence result;
-    if (!fileURL(fields[6], result.sourceRootURL) || !text(fields[1], result.rawRelativePath)
-        || !text(fields[0], result.rawContentHash)
+    if (!interned(fields[6], result.sourceRootURL, Interned::SourceRoot, &fileURL)
+        || !sharedText(fields[1], result.rawRelativePath, sourceRelativePath)
+        || !sharedText(fields[0], result.rawContentHash, contentHash)
         || !optionalText(fields[4], result.sidecarRelativePath)
-        || !optionalText(fields[3], result.sidecarContentHash)) {
+        || !optionalSharedText(fields[3], result.sidecarContentHash, sidecarContentHash)) {
         return false;
     }
     const std::optional<SourceMediaSafety> safety = word(fields[2], &sourceMediaSafetyFromRaw);
@@ -353,7 +459,8 @@ bool evidence(const std::optional<element> &value, std::optional<SourceMediaEvid
     if (index == 0) {
         std::array<std::optional<element>, 1> uuid;
         QString text;
-        if (!collect<1>(payload, {"uuid"}, uuid) || !LibraryRecordDecoder::text(uuid[0], text))
+        if (!collect<1>(payload, {"uuid"}, uuid)
+            || !interned(uuid[0], text, Interned::VolumeID, &LibraryRecordDecoder::text))
             return false;
         result.sourceIdentity = ImportSourceIdentity::volume(std::move(text));
     } else {
@@ -438,39 +545,6 @@ const std::array<std::string_view, KeyCount> keys = {"archiveByteCount",
                                                      "sourceMediaEvidence",
                                                      "sourceRelativePath"};
 
-/// Lets the many records naming one card, camera or reason share one text. Neighbouring records
-/// mostly name the same one, so each kind of text first meets the one it shared last.
-enum class Interned {
-    SourceName,
-    AttentionReason,
-    CameraModel,
-    SourceRoot,
-    VolumeID,
-    Count
-};
-
-void intern(QString &text, Interned kind)
-{
-    thread_local QSet<QString> pool;
-    thread_local std::array<QString, static_cast<size_t>(Interned::Count)> recent;
-    QString &last = recent[static_cast<size_t>(kind)];
-    if (text == last) {
-        text = last;
-        return;
-    }
-    if (const auto found = pool.constFind(text); found != pool.constEnd())
-        text = *found;
-    else if (pool.size() < 4096)
-        pool.insert(text);
-    last = text;
-}
-
-void intern(std::optional<QString> &text, Interned kind)
-{
-    if (text)
-        intern(*text, kind);
-}
-
 } // namespace
 
 qsizetype padding()
@@ -508,14 +582,23 @@ bool decode(const char *data, qsizetype size, LocalLibraryItem &item)
         || !optionalInteger(fields[ArchiveSidecarByteCount], item.archiveSidecarByteCount)
         || !optionalText(fields[ArchiveSidecarContentHash], item.archiveSidecarContentHash)
         || !optionalInteger(fields[BackendLibraryItemID], item.backendLibraryItemID)
-        || !optionalText(fields[RestoreAttentionReason], item.restoreAttentionReason)
+        || !optionalInterned(
+            fields[RestoreAttentionReason], item.restoreAttentionReason, Interned::AttentionReason)
         || !optionalFileURL(fields[IngestCacheOriginalURL], item.ingestCacheOriginalURL)
         || !optionalFileURL(fields[IngestCacheSidecarURL], item.ingestCacheSidecarURL)
-        || !optionalText(fields[IngestCacheSidecarContentHash], item.ingestCacheSidecarContentHash)
-        || !optionalText(fields[IngestSourceName], item.ingestSourceName)
+        || !optionalSharedText(
+            fields[IngestCacheSidecarContentHash],
+            item.ingestCacheSidecarContentHash,
+            {fields[ArchiveSidecarContentHash], optionalPointer(item.archiveSidecarContentHash)})
+        || !optionalInterned(fields[IngestSourceName], item.ingestSourceName, Interned::SourceName)
         || !optionalText(fields[SourceRelativePath], item.sourceRelativePath)
         || !optionalText(fields[CacheRelativePath], item.cacheRelativePath)
-        || !evidence(fields[SourceMediaEvidenceKey], item.sourceMediaEvidence)
+        || !evidence(fields[SourceMediaEvidenceKey],
+                     item.sourceMediaEvidence,
+                     {fields[ContentHash], &item.contentHash},
+                     {fields[SourceRelativePath], optionalPointer(item.sourceRelativePath)},
+                     {fields[IngestCacheSidecarContentHash],
+                      optionalPointer(item.ingestCacheSidecarContentHash)})
         || !metadata(fields[Metadata], item.metadata) || !preview(fields[Preview], item.preview)) {
         return false;
     }
@@ -523,18 +606,6 @@ bool decode(const char *data, qsizetype size, LocalLibraryItem &item)
         item.restoreStatus = word(fields[RestoreStatus], &restoreRequestStatusFromRaw);
         if (!item.restoreStatus)
             return false;
-    }
-
-    shareEqualTexts(item);
-    intern(item.ingestSourceName, Interned::SourceName);
-    intern(item.restoreAttentionReason, Interned::AttentionReason);
-    if (auto *model = std::get_if<CameraModelMetadata::Known>(&item.metadata.cameraModel.value))
-        intern(model->model, Interned::CameraModel);
-    if (item.sourceMediaEvidence) {
-        intern(item.sourceMediaEvidence->sourceRootURL, Interned::SourceRoot);
-        if (auto *volume = std::get_if<ImportSourceIdentity::Volume>(
-                &item.sourceMediaEvidence->sourceIdentity.value))
-            intern(volume->uuid, Interned::VolumeID);
     }
     return true;
 }

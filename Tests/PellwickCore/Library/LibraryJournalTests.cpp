@@ -35,6 +35,7 @@ private Q_SLOTS:
     void readersAgree_data();
     void readersAgree();
     void namesAgreeAcrossBlocks();
+    void loadedRecordsShareEqualTexts();
     void firstVersionJournalsStillApply_data();
     void firstVersionJournalsStillApply();
 
@@ -385,6 +386,57 @@ void LibraryJournalTests::namesAgreeAcrossBlocks()
     PELLWICK_VERIFY_SUCCESS(
         store().updateImportStatus(items[2199].id, LibraryItemImportStatus::Duplicate));
     QCOMPARE(store().readItems()->at(2199).importStatus, LibraryItemImportStatus::Duplicate);
+}
+
+void LibraryJournalTests::loadedRecordsShareEqualTexts()
+{
+    // A large library stays small in memory only if the texts a record repeats, and the names,
+    // cameras and cards many records repeat, are held once.
+    QList<LocalLibraryItem> items;
+    for (int n = 0; n < 40; ++n) {
+        items.append(filledLibraryItem(n));
+        // Two cards taking turns: each name comes back after the other's.
+        items.back().ingestSourceName = QStringLiteral("CARD %1").arg(n % 2);
+    }
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(items));
+    const QString path = m_root + QStringLiteral("/library-items.json");
+    for (const qint64 segmentBytes : {LibraryFile::defaultSegmentBytes, qint64(4096)}) {
+        const Result<LibraryFile::Loaded> loaded
+            = LibraryFile::read(LocalFileManager(), path, segmentBytes);
+        PELLWICK_VERIFY_SUCCESS(loaded);
+        const QList<LocalLibraryItem> records = loaded->records.items();
+        QCOMPARE(records, items);
+        const auto same = [](const QString &a, const QString &b) {
+            return a == b && a.constData() == b.constData();
+        };
+        for (const LocalLibraryItem &record : records) {
+            const SourceMediaEvidence &evidence = *record.sourceMediaEvidence;
+            QVERIFY(same(evidence.rawContentHash, record.contentHash));
+            QVERIFY(same(evidence.rawRelativePath, *record.sourceRelativePath));
+            QVERIFY(same(*evidence.sidecarContentHash, *record.ingestCacheSidecarContentHash));
+            QVERIFY(same(*record.archiveSidecarContentHash, *record.ingestCacheSidecarContentHash));
+        }
+        // Neighbours, and records with another between.
+        const auto volumeOf = [](const LocalLibraryItem &record) {
+            return std::get<ImportSourceIdentity::Volume>(
+                       record.sourceMediaEvidence->sourceIdentity.value)
+                .uuid;
+        };
+        const auto cameraOf = [](const LocalLibraryItem &record) {
+            return std::get<CameraModelMetadata::Known>(record.metadata.cameraModel.value).model;
+        };
+        QVERIFY(same(*records[0].ingestSourceName, *records[2].ingestSourceName));
+        QVERIFY(same(*records[1].ingestSourceName, *records[39].ingestSourceName));
+        for (const qsizetype other : {qsizetype(1), qsizetype(4)}) {
+            const LocalLibraryItem &first = records[0];
+            const LocalLibraryItem &second = records[other];
+            QVERIFY(same(first.sourceMediaEvidence->sourceRootURL,
+                         second.sourceMediaEvidence->sourceRootURL));
+            QVERIFY(same(volumeOf(first), volumeOf(second)));
+            QVERIFY(same(cameraOf(first), cameraOf(second)));
+        }
+        QVERIFY(same(*records[0].restoreAttentionReason, *records[5].restoreAttentionReason));
+    }
 }
 
 void LibraryJournalTests::firstVersionJournalsStillApply_data()
