@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include <sched.h>
@@ -421,171 +421,44 @@ readSequentially(const FileManager &fileManager, const QString &path, bool withS
     return Loaded{LocalLibraryCacheRecords(std::move(decoded)), source.name()};
 }
 
-/// Where a scan of JSON text stands: the nesting depth and whether it is inside a string.
-struct ScanState
-{
-    qint64 depth = 0;
-    bool inString = false;
-    bool escaped = false; ///< inside a string, right after a backslash
-};
+/// What this store writes between two records of its file: the first one's closing brace, the
+/// comma and the next one's opening brace, on lines of their own at one level of indentation.
+constexpr std::string_view recordSeparator = "\n    },\n    {";
+constexpr auto separatorLength = static_cast<qsizetype>(recordSeparator.size());
+constexpr qsizetype separatorClose = 5; ///< where its closing brace is
+constexpr qsizetype separatorOpen = 12; ///< where its opening brace is
 
-/// Takes no note of the brackets a scan meets.
-struct IgnoreBrackets
+/// Where the first record separator lying wholly in `data[from, to)` begins, or -1.
+qsizetype findSeparator(const char *data, qsizetype from, qsizetype to)
 {
-    void operator()(qsizetype /*position*/, bool /*opening*/, qint64 /*depthAfter*/) const {}
-};
-
-/// `scanJson` byte by byte over `data[i, end)`.
-template<typename OnBracket>
-qsizetype scanBytes(ScanState &state,
-                    const char *data,
-                    qsizetype i,
-                    qsizetype end,
-                    qint64 stopDepth,
-                    OnBracket &onBracket)
-{
-    for (; i < end; ++i) {
-        const char c = data[i];
-        if (state.inString) {
-            if (state.escaped)
-                state.escaped = false;
-            else if (c == '\\')
-                state.escaped = true;
-            else if (c == '"')
-                state.inString = false;
-            continue;
-        }
-        if (c == '"') {
-            state.inString = true;
-        } else if (c == '{' || c == '[') {
-            onBracket(i, true, ++state.depth);
-        } else if (c == '}' || c == ']') {
-            onBracket(i, false, --state.depth);
-            if (state.depth == stopDepth)
-                return i + 1;
-        }
-    }
-    return end;
-}
-
-/// One bit per byte of a 64-byte block: quotes, backslashes, opening and closing brackets.
-struct BlockMasks
-{
-    quint64 quote = 0;
-    quint64 backslash = 0;
-    quint64 open = 0;
-    quint64 close = 0;
-};
-
-BlockMasks masksOf(const char *block)
-{
-    BlockMasks masks;
+    const auto matches = [&](qsizetype at) {
+        return std::memcmp(data + at, recordSeparator.data(), recordSeparator.size()) == 0;
+    };
+    const qsizetype last = to - separatorLength;
+    qsizetype at = from;
 #ifdef __SSE2__
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    // '[' and '{', ']' and '}' differ only in bit 0x20.
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    const __m128i open = _mm_set1_epi8('[');
-    const __m128i close = _mm_set1_epi8(']');
-    for (int j = 0; j < 4; ++j) {
-        const __m128i chunk
-            = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + std::ptrdiff_t{16} * j));
-        const __m128i folded = _mm_andnot_si128(caseBit, chunk);
-        const auto bits = [&](__m128i equal) {
-            return static_cast<quint64>(static_cast<quint16>(_mm_movemask_epi8(equal))) << (16 * j);
-        };
-        masks.quote |= bits(_mm_cmpeq_epi8(chunk, quote));
-        masks.backslash |= bits(_mm_cmpeq_epi8(chunk, backslash));
-        masks.open |= bits(_mm_cmpeq_epi8(folded, open));
-        masks.close |= bits(_mm_cmpeq_epi8(folded, close));
-    }
-#else
-    for (int j = 0; j < 64; ++j) {
-        const quint64 bit = quint64(1) << j;
-        const char c = block[j];
-        masks.quote |= c == '"' ? bit : 0;
-        masks.backslash |= c == '\\' ? bit : 0;
-        masks.open |= c == '[' || c == '{' ? bit : 0;
-        masks.close |= c == ']' || c == '}' ? bit : 0;
+    // Candidates: a line break with a closing brace five bytes on, read 16 positions at a time.
+    const __m128i lineBreak = _mm_set1_epi8('\n');
+    const __m128i close = _mm_set1_epi8('}');
+    for (; last - at >= 15; at += 16) {
+        const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
+        const __m128i closes
+            = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at + separatorClose));
+        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(starts, lineBreak), _mm_cmpeq_epi8(closes, close))));
+        for (; candidates != 0; candidates &= candidates - 1) {
+            const qsizetype candidate = at + std::countr_zero(candidates);
+            if (matches(candidate))
+                return candidate;
+        }
     }
 #endif
-    return masks;
-}
-
-/// Bit i of the result is the parity of bits 0…i of `x`.
-quint64 prefixXor(quint64 x)
-{
-    x ^= x << 1;
-    x ^= x << 2;
-    x ^= x << 4;
-    x ^= x << 8;
-    x ^= x << 16;
-    x ^= x << 32;
-    return x;
-}
-
-/// Scans `data[from, size)`, counting brackets outside strings, each shown to
-/// `onBracket(position, opening, depth after it)`. Returns the position right after the closing
-/// bracket that brings the depth down to `stopDepth`, or `size` when none does. Works through
-/// 64-byte blocks; a block with a backslash goes byte by byte.
-template<typename OnBracket = IgnoreBrackets>
-qsizetype scanJson(ScanState &state,
-                   const char *data,
-                   qsizetype from,
-                   qsizetype size,
-                   qint64 stopDepth,
-                   OnBracket &&onBracket = {})
-{
-    qsizetype i = from;
-    for (; size - i >= 64; i += 64) {
-        const BlockMasks masks = masksOf(data + i);
-        if (masks.backslash != 0 || state.escaped) {
-            const qsizetype end = scanBytes(state, data, i, i + 64, stopDepth, onBracket);
-            if (end < i + 64 || state.depth == stopDepth)
-                return end;
-            continue;
-        }
-        // Bits inside strings, opening quotes included.
-        const quint64 inside = prefixXor(masks.quote) ^ (state.inString ? ~quint64(0) : 0);
-        const quint64 open = masks.open & ~inside;
-        const quint64 close = masks.close & ~inside;
-        // Brackets are few: walk them in order.
-        for (quint64 brackets = open | close; brackets != 0; brackets &= brackets - 1) {
-            const int bit = std::countr_zero(brackets);
-            if ((open >> bit) & 1) {
-                onBracket(i + bit, true, ++state.depth);
-            } else {
-                onBracket(i + bit, false, --state.depth);
-                if (state.depth == stopDepth) {
-                    state.inString = false;
-                    return i + bit + 1;
-                }
-            }
-        }
-        state.inString = (inside >> 63) != 0;
+    for (; at <= last; ++at) {
+        if (data[at] == '\n' && matches(at))
+            return at;
     }
-    return scanBytes(state, data, i, size, stopDepth, onBracket);
+    return -1;
 }
-
-/// The brackets a scan met at the lowest depth it reached: in a region where that depth is the
-/// array's own, where its elements begin and end.
-struct LowestBrackets
-{
-    qint64 depth = 0;
-    std::vector<qsizetype> positions;
-
-    void operator()(qsizetype position, bool opening, qint64 depthAfter)
-    {
-        const qint64 level = opening ? depthAfter - 1 : depthAfter;
-        if (level > depth)
-            return;
-        if (level < depth) {
-            depth = level;
-            positions.clear();
-        }
-        positions.push_back(position);
-    }
-};
 
 /// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
 Result<qint64> readFully(FileHandle &file, char *buffer, qint64 size, qint64 offset)
@@ -636,220 +509,88 @@ private:
     qsizetype m_size = 0;
 };
 
-/// The records whose elements start in one region, and the array's tokens found there: 'O' for
-/// the opening bracket, 'E' for an element, 'C' for a comma, 'X' for the closing bracket.
+/// The records that start in one segment of the file.
 struct RegionResult
 {
     QList<LocalLibraryItem> items;
-    QByteArray tokens;
     bool plain = true; ///< false: something unusual for the sequential reader to judge
 };
 
-/// Decodes the elements that start in [from, to) of `window`, where the depth is `depth`; reads on
-/// `extension` bytes at a time for an element that ends beyond.
-Result<RegionResult>
-readRegion(Window &window, qsizetype from, qsizetype to, qint64 depth, qint64 extension)
-{
-    RegionResult result;
-    const qsizetype regionSize = to - from;
-    ScanState state{depth, false, false};
-    qsizetype position = from;
-    // Runs the scan until the depth is back at 1, reading on as needed; false at the end of file.
-    const auto closeElement = [&]() -> Result<bool> {
-        for (;;) {
-            position = scanJson(state, window.data(), position, window.size(), 1);
-            if (state.depth == 1)
-                return true;
-            PELLWICK_TRY_ASSIGN(bool more, window.extend(extension));
-            if (!more)
-                return false;
-        }
-    };
-    if (state.depth >= 2) {
-        PELLWICK_TRY_ASSIGN(bool closed, closeElement());
-        if (!closed) {
-            result.plain = false;
-            return result;
-        }
-    }
-    while (position < to) {
-        const char c = window.data()[position];
-        if (isSpace(c)) {
-            ++position;
-            continue;
-        }
-        if (state.depth == 0 && c == '[') {
-            result.tokens.append('O');
-            state.depth = 1;
-            ++position;
-        } else if (state.depth == 1 && c == ',') {
-            result.tokens.append('C');
-            ++position;
-        } else if (state.depth == 1 && c == ']') {
-            result.tokens.append('X');
-            state.depth = 0;
-            ++position;
-        } else if (state.depth == 1 && c == '{') {
-            const qsizetype start = position;
-            state.depth = 2;
-            ++position;
-            PELLWICK_TRY_ASSIGN(bool closed, closeElement());
-            if (!closed) {
-                result.plain = false;
-                return result;
-            }
-            Result<LocalLibraryItem> item
-                = decodeElement(window.data() + start, position - start, 0);
-            if (!item) {
-                result.plain = false;
-                return result;
-            }
-            if (result.items.isEmpty()) {
-                // Records are alike in size: room for about as many as the first suggests.
-                result.items.reserve(regionSize / std::max<qsizetype>(position - start, 256) * 5 / 4
-                                     + 16);
-            }
-            result.items.append(std::move(*item));
-            result.tokens.append('E');
-        } else {
-            result.plain = false;
-            return result;
-        }
-    }
-    return result;
-}
-
-/// Decodes the elements that start in [from, to) of `window`, a region whose lowest depth is the
-/// array's, between the `brackets` its scan found at that depth; the depth at `to` is `depthAtEnd`.
-Result<RegionResult> readRegionBetween(Window &window,
-                                       qsizetype from,
-                                       qsizetype to,
-                                       const std::vector<qsizetype> &brackets,
-                                       qint64 depthAtEnd,
-                                       qint64 extension)
+/// Decodes the records whose opening braces lie in [from, to) of `window`, reading on `extension`
+/// bytes at a time for the record that ends beyond; the first region also reads the array's
+/// opening bracket. A record ends at the next record separator, the last one at the file's final
+/// closing brace before the array's, and each must decode as one whole JSON value: so a file
+/// laid out otherwise, or one record longer than `longest` bytes, gives a region that is not
+/// plain, never a wrong record.
+Result<RegionResult> readRegion(
+    Window &window, qsizetype from, qsizetype to, bool first, qint64 extension, qsizetype longest)
 {
     RegionResult result;
     const auto unusual = [&] {
         result.plain = false;
         return std::move(result);
     };
-    size_t next = 0;
-    qsizetype position = from;
-    // An element begun before the region ends at its first bracket, a closing one.
-    if (!brackets.empty() && window.data()[brackets.front()] != '{'
-        && window.data()[brackets.front()] != '[') {
-        position = brackets.front() + 1;
-        next = 1;
+    qsizetype start = from;
+    if (first) {
+        while (start < window.size() && isSpace(window.data()[start]))
+            ++start;
+        if (start == window.size() || window.data()[start] != '[')
+            return unusual();
+        ++start;
+        while (start < window.size() && isSpace(window.data()[start]))
+            ++start;
+        if (start >= to || window.data()[start] != '{')
+            return unusual();
+    } else {
+        const qsizetype separator = findSeparator(window.data(),
+                                                  std::max<qsizetype>(0, from - separatorOpen),
+                                                  std::min(window.size(), to));
+        if (separator < 0)
+            return result;
+        start = separator + separatorOpen;
     }
     for (;;) {
-        // Between elements: white space and commas only.
-        const qsizetype gapEnd = next < brackets.size() ? brackets[next] : to;
-        for (; position < gapEnd; ++position) {
-            const char c = window.data()[position];
-            if (c == ',')
-                result.tokens.append('C');
-            else if (!isSpace(c))
+        // The separator after the record, read on until found or the file ends.
+        qsizetype separator = -1;
+        for (qsizetype searched = start + 1;;) {
+            separator = findSeparator(window.data(), searched, window.size());
+            if (separator >= 0)
+                break;
+            if (window.size() - start > longest)
+                return unusual();
+            searched = std::max(searched, window.size() - separatorLength + 1);
+            PELLWICK_TRY_ASSIGN(bool more, window.extend(extension));
+            if (!more)
+                break;
+        }
+        qsizetype end = separator + separatorClose + 1;
+        if (separator < 0) {
+            // The last record: only white space and the array's closing bracket follow.
+            const auto skipSpace = [&] {
+                while (end > start && isSpace(window.data()[end - 1]))
+                    --end;
+            };
+            end = window.size();
+            skipSpace();
+            if (end == start || window.data()[end - 1] != ']')
+                return unusual();
+            --end;
+            skipSpace();
+            if (end == start || window.data()[end - 1] != '}')
                 return unusual();
         }
-        if (next == brackets.size())
-            return result;
-        const qsizetype start = brackets[next];
-        if (window.data()[start] != '{')
-            return unusual();
-        if (next + 1 < brackets.size()) {
-            position = brackets[next + 1] + 1;
-            next += 2;
-        } else {
-            // The last element ends beyond the region.
-            ScanState state{depthAtEnd, false, false};
-            position = to;
-            for (;;) {
-                position = scanJson(state, window.data(), position, window.size(), 1);
-                if (state.depth == 1)
-                    break;
-                Result<bool> more = window.extend(extension);
-                if (!more)
-                    return tl::unexpected<Error>(std::move(more).error());
-                if (!*more)
-                    return unusual();
-            }
-            next += 1;
-        }
-        Result<LocalLibraryItem> item = decodeElement(window.data() + start, position - start, 0);
+        Result<LocalLibraryItem> item = decodeElement(window.data() + start, end - start, 0);
         if (!item)
             return unusual();
         if (result.items.isEmpty()) {
             // Records are alike in size: room for about as many as the first suggests.
-            result.items.reserve((to - from) / std::max<qsizetype>(position - start, 256) * 5 / 4
-                                 + 16);
+            result.items.reserve((to - from) / std::max<qsizetype>(end - start, 256) * 5 / 4 + 16);
         }
         result.items.append(std::move(*item));
-        result.tokens.append('E');
+        if (separator < 0 || separator + separatorOpen >= to)
+            return result;
+        start = separator + separatorOpen;
     }
-}
-
-/// The scans of the segments, each published by the thread reading it, from which every thread
-/// learns the depth where its own region starts.
-class ScanBoard
-{
-public:
-    explicit ScanBoard(size_t count)
-        : m_scans(count)
-        , m_published(count, false)
-    {}
-
-    /// The scan of segment `k` from its region's start to the next one's; nothing when the
-    /// segment is not plain or could not be read, which ends the reading.
-    void publish(size_t k, std::optional<ScanState> scan)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_scans[k] = scan;
-            m_published[k] = true;
-            m_abandoned = m_abandoned || !scan || scan->inString;
-        }
-        m_changed.notify_all();
-    }
-
-    /// The depth where the region of segment `k` starts, once every earlier segment is published;
-    /// nothing when the reading ended.
-    std::optional<qint64> depthAt(size_t k)
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] {
-            return m_abandoned
-                   || std::all_of(m_published.begin(),
-                                  m_published.begin() + static_cast<std::ptrdiff_t>(k),
-                                  [](bool published) { return published; });
-        });
-        if (m_abandoned)
-            return std::nullopt;
-        qint64 depth = 0;
-        for (size_t j = 0; j < k; ++j)
-            depth += m_scans[j]->depth;
-        return depth;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::optional<ScanState>> m_scans;
-    std::vector<bool> m_published;
-    bool m_abandoned = false;
-};
-
-/// True when `tokens` are those of one array of elements: "[", then nothing or elements
-/// separated by commas, then "]".
-bool isArray(const QByteArray &tokens)
-{
-    if (tokens.size() < 2 || tokens.front() != 'O' || tokens.back() != 'X')
-        return false;
-    const QByteArrayView inner = QByteArrayView(tokens).sliced(1, tokens.size() - 2);
-    for (qsizetype i = 0; i < inner.size(); ++i) {
-        if (inner[i] != (i % 2 == 0 ? 'E' : 'C'))
-            return false;
-    }
-    return inner.isEmpty() || inner.size() % 2 == 1;
 }
 
 /// Runs `body(k, buffer)` for every segment `k` below `count` on up to `workers` threads, each
@@ -908,9 +649,9 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
         }
     });
 
-    // Each segment is read once: the region from its first line break (valid JSON has line
-    // breaks only outside strings; the file's start for the first) to the next segment's is
-    // scanned for its depth change, published, and decoded once the depth at its start is known.
+    // Each segment is read once, from just before it (where the separator ahead of its first
+    // record may begin) to the end of its last record, and its records are decoded; the record
+    // separators chain the segments' records into the whole array.
     // The digests of the file's blocks, each hashed by the thread whose segment holds it.
     constexpr qint64 digestBlock = LibraryJournal::digestBlockSize;
     std::vector<QByteArray> blockDigests(
@@ -924,69 +665,37 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
         }
     };
 
-    ScanBoard board(static_cast<size_t>(segments));
+    // What is read beyond a segment at a time, for the record that ends there, and the longest
+    // record taken here.
+    const qint64 extension = std::clamp<qint64>(segmentBytes, 4096, qint64{256} * 1024);
+    const auto longest = static_cast<qsizetype>(std::max(segmentBytes, qint64{1024} * 1024));
+    std::atomic<bool> abandoned{false};
     std::vector<RegionResult> regions(static_cast<size_t>(segments));
     forEachSegment(*executor, segments, workers, [&](qsizetype k, QByteArray &storage) {
         const auto index = static_cast<size_t>(k);
         const qint64 begin = k * segmentBytes;
         const qsizetype length = std::min(size, begin + segmentBytes) - begin;
-        // What is read beyond the segment at a time, for the element that ends there.
-        const qint64 extension = std::clamp<qint64>(segmentBytes, 4096, qint64{256} * 1024);
-        Window window(file, begin, storage);
+        const auto lead = static_cast<qsizetype>(std::min<qint64>(begin, separatorOpen));
         const auto stop = [&](std::optional<Error> error) {
             if (error)
                 fail(std::move(*error));
             regions[index].plain = false;
-            board.publish(index, std::nullopt);
+            abandoned = true;
         };
-        if (Result<bool> read = window.extend(length + extension); !read)
-            return stop(std::move(read).error());
-        const auto lineBreakFrom = [&](qsizetype from) -> qsizetype {
-            const qsizetype limit = std::min<qsizetype>(window.size(), from + length);
-            const void *found
-                = std::memchr(window.data() + from,
-                              '\n',
-                              static_cast<size_t>(std::max<qsizetype>(limit - from, 0)));
-            return found ? static_cast<const char *>(found) - window.data() : -1;
-        };
-        const qsizetype anchor = k == 0 ? 0 : lineBreakFrom(0) + 1;
-        if (anchor == 0 && k > 0)
+        if (abandoned)
             return stop(std::nullopt);
-        qsizetype regionEnd = window.size();
-        if (k + 1 < segments) {
-            for (;;) {
-                if (const qsizetype lineBreak = lineBreakFrom(length); lineBreak >= 0) {
-                    regionEnd = lineBreak + 1;
-                    break;
-                }
-                if (window.size() >= length + length)
-                    return stop(std::nullopt);
-                Result<bool> more = window.extend(extension);
-                if (!more)
-                    return stop(std::move(more).error());
-                if (!*more)
-                    return stop(std::nullopt);
-            }
-        }
-        ScanState scan;
-        LowestBrackets lowest;
-        scanJson(
-            scan, window.data(), anchor, regionEnd, std::numeric_limits<qint64>::min(), lowest);
-        board.publish(index, scan);
-        if (segmentsHoldBlocks && window.size() >= length)
-            digestBlocks(begin, window.data(), length);
-        const std::optional<qint64> depth = board.depthAt(index);
-        if (!depth) {
-            regions[index].plain = false;
-            return;
-        }
-        // Where the lowest depth is the array's, the scan found the elements already.
+        Window window(file, begin - lead, storage);
+        if (Result<bool> read = window.extend(lead + length + std::min<qint64>(extension, 16384));
+            !read)
+            return stop(std::move(read).error());
+        if (segmentsHoldBlocks && window.size() >= lead + length)
+            digestBlocks(begin, window.data() + lead, length);
         Result<RegionResult> region
-            = *depth + lowest.depth == 1 ? readRegionBetween(
-                  window, anchor, regionEnd, lowest.positions, *depth + scan.depth, extension)
-                                         : readRegion(window, anchor, regionEnd, *depth, extension);
+            = readRegion(window, lead, lead + length, k == 0, extension, longest);
         if (!region)
             return stop(std::move(region).error());
+        if (!region->plain)
+            return stop(std::nullopt);
         regions[index] = std::move(*region);
     });
     const auto finish = [&]() -> Result<void> {
@@ -1003,14 +712,10 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
     if (firstError)
         return notPlain();
 
-    QByteArray tokens;
     for (const RegionResult &region : regions) {
         if (!region.plain)
             return notPlain();
-        tokens.append(region.tokens);
     }
-    if (!isArray(tokens))
-        return notPlain();
     if (!segmentsHoldBlocks) {
         // Segments that do not hold whole blocks: the blocks are read once more.
         forEachSegment(*executor,

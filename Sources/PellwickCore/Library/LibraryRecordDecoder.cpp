@@ -1,8 +1,6 @@
 #include "LibraryRecordDecoder_p.h"
 #include "LocalLibraryItem_p.h"
 
-#include <PellwickCore/Support/UuidText.h>
-
 #include <QDir>
 #include <QSet>
 
@@ -32,12 +30,17 @@ bool collect(element source,
     object fieldsObject;
     if (source.get_object().get(fieldsObject) != simdjson::SUCCESS)
         return false;
+    // Keys come in the order of `keys` when written by this store: each search starts after the
+    // key found last.
+    size_t expected = 0;
     for (const auto field : fieldsObject) {
-        for (size_t i = 0; i < N; ++i) {
+        for (size_t n = 0; n < N; ++n) {
+            const size_t i = expected + n < N ? expected + n : expected + n - N;
             if (field.key == keys[i]) {
                 if (fields[i])
                     return false;
                 fields[i] = field.value;
+                expected = i + 1;
                 break;
             }
         }
@@ -51,6 +54,49 @@ bool text(const std::optional<element> &value, QString &out)
     if (!value || value->get_string().get(view) != simdjson::SUCCESS)
         return false;
     out = QString::fromUtf8(view.data(), static_cast<qsizetype>(view.size()));
+    return true;
+}
+
+/// What `fromRaw` makes of a short ASCII word, read without allocating; nothing for another value.
+template<typename Value>
+std::optional<Value> word(const std::optional<element> &value,
+                          std::optional<Value> (*fromRaw)(const QString &))
+{
+    std::string_view view;
+    std::array<QChar, 32> units;
+    if (!value || value->get_string().get(view) != simdjson::SUCCESS || view.size() > units.size())
+        return std::nullopt;
+    for (size_t i = 0; i < view.size(); ++i) {
+        if (static_cast<unsigned char>(view[i]) >= 0x80)
+            return std::nullopt;
+        units[i] = QLatin1Char(view[i]);
+    }
+    return fromRaw(QString::fromRawData(units.data(), static_cast<qsizetype>(view.size())));
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+/// A record's id: the canonical 36-character text of a UUID, in either case.
+bool uuid(const std::optional<element> &value, QUuid &out)
+{
+    std::string_view view;
+    if (!value || value->get_string().get(view) != simdjson::SUCCESS || view.size() != 36)
+        return false;
+    for (size_t i = 0; i < view.size(); ++i) {
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphen ? view[i] != '-' : hexDigit(view[i]) < 0)
+            return false;
+    }
+    out = QUuid::fromString(QLatin1StringView(view.data(), static_cast<qsizetype>(view.size())));
     return true;
 }
 
@@ -95,17 +141,6 @@ bool number(const std::optional<element> &value, double &out)
     }
     return value->type() == element_type::DOUBLE
            && value->get_double().get(out) == simdjson::SUCCESS;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 /// The bytes a file URL's path may hold as they are.
@@ -159,8 +194,10 @@ bool fileURL(const std::optional<element> &value, QString &out)
         out = QString::fromLatin1(encoded.data(), static_cast<qsizetype>(encoded.size()));
         return true;
     }
-    std::string path;
-    path.reserve(encoded.size());
+    // Decoded into a buffer each thread keeps.
+    thread_local std::string path;
+    path.clear();
+    bool ascii = true;
     for (size_t i = 0; i < encoded.size(); ++i) {
         char c = encoded[i];
         if (c == '%') {
@@ -171,6 +208,7 @@ bool fileURL(const std::optional<element> &value, QString &out)
             if (high < 0 || low < 0 || (high == 0 && low == 0))
                 return false;
             c = static_cast<char>(high * 16 + low);
+            ascii = ascii && high < 8;
             i += 2;
         } else if (!pathBytes[static_cast<unsigned char>(c)]) {
             return false;
@@ -179,6 +217,10 @@ bool fileURL(const std::optional<element> &value, QString &out)
     }
     if (!isCleanAbsolutePath(path))
         return false;
+    if (ascii) {
+        out = QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
+        return true;
+    }
     out = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
     return !out.contains(QChar::ReplacementCharacter);
 }
@@ -242,10 +284,10 @@ bool wrapper(const std::optional<element> &value, std::optional<element> &known)
 bool metadata(const std::optional<element> &value, PhotoMetadata &out)
 {
     std::array<std::optional<element>, 3> fields;
-    if (!value || !collect<3>(*value, {"captureTime", "captureLocation", "cameraModel"}, fields))
+    if (!value || !collect<3>(*value, {"cameraModel", "captureLocation", "captureTime"}, fields))
         return false;
     std::optional<element> known;
-    if (!wrapper(fields[0], known))
+    if (!wrapper(fields[2], known))
         return false;
     if (known) {
         double seconds = 0;
@@ -265,7 +307,7 @@ bool metadata(const std::optional<element> &value, PhotoMetadata &out)
         }
         out.captureLocation = CaptureLocationMetadata::known(location);
     }
-    if (!wrapper(fields[2], known))
+    if (!wrapper(fields[0], known))
         return false;
     if (known) {
         QString model;
@@ -284,34 +326,31 @@ bool evidence(const std::optional<element> &value, std::optional<SourceMediaEvid
     }
     std::array<std::optional<element>, 7> fields;
     if (!collect<7>(*value,
-                    {"sourceRootURL",
-                     "sourceIdentity",
+                    {"rawContentHash",
                      "rawRelativePath",
-                     "rawContentHash",
-                     "sidecarRelativePath",
+                     "safety",
                      "sidecarContentHash",
-                     "safety"},
+                     "sidecarRelativePath",
+                     "sourceIdentity",
+                     "sourceRootURL"},
                     fields)) {
         return false;
     }
     SourceMediaEvidence result;
-    if (!fileURL(fields[0], result.sourceRootURL) || !text(fields[2], result.rawRelativePath)
-        || !text(fields[3], result.rawContentHash)
+    if (!fileURL(fields[6], result.sourceRootURL) || !text(fields[1], result.rawRelativePath)
+        || !text(fields[0], result.rawContentHash)
         || !optionalText(fields[4], result.sidecarRelativePath)
-        || !optionalText(fields[5], result.sidecarContentHash)) {
+        || !optionalText(fields[3], result.sidecarContentHash)) {
         return false;
     }
-    QString safety;
-    if (!text(fields[6], safety))
+    const std::optional<SourceMediaSafety> safety = word(fields[2], &sourceMediaSafetyFromRaw);
+    if (!safety)
         return false;
-    const std::optional<SourceMediaSafety> parsedSafety = sourceMediaSafetyFromRaw(safety);
-    if (!parsedSafety)
-        return false;
-    result.safety = *parsedSafety;
+    result.safety = *safety;
 
     size_t index = 0;
     element payload;
-    if (!caseOf<2>(fields[1], {"volume", "folder"}, index, payload))
+    if (!caseOf<2>(fields[5], {"volume", "folder"}, index, payload))
         return false;
     if (index == 0) {
         std::array<std::optional<element>, 1> uuid;
@@ -351,54 +390,55 @@ bool preview(const std::optional<element> &value, LocalPreviewState &out)
     return true;
 }
 
+/// The keys of a record, in the order this store writes them.
 enum Key : size_t {
-    Id,
-    OriginalFilename,
-    CanonicalFilename,
-    ContentHash,
     ArchiveByteCount,
-    ArchiveSidecarFilename,
     ArchiveSidecarByteCount,
     ArchiveSidecarContentHash,
+    ArchiveSidecarFilename,
+    BackendLibraryItemID,
+    CacheRelativePath,
+    CanonicalFilename,
+    ContentHash,
+    Id,
     ImportDate,
     ImportStatus,
-    BackendLibraryItemID,
-    RestoreStatus,
-    RestoreAttentionReason,
     IngestCacheOriginalURL,
-    IngestCacheSidecarURL,
     IngestCacheSidecarContentHash,
+    IngestCacheSidecarURL,
     IngestSourceName,
-    SourceRelativePath,
-    SourceMediaEvidenceKey,
-    CacheRelativePath,
     Metadata,
+    OriginalFilename,
     Preview,
+    RestoreAttentionReason,
+    RestoreStatus,
+    SourceMediaEvidenceKey,
+    SourceRelativePath,
     KeyCount,
 };
 
-const std::array<std::string_view, KeyCount> keys = {"id",
-                                                     "originalFilename",
-                                                     "canonicalFilename",
-                                                     "contentHash",
-                                                     "archiveByteCount",
-                                                     "archiveSidecarFilename",
+const std::array<std::string_view, KeyCount> keys = {"archiveByteCount",
                                                      "archiveSidecarByteCount",
                                                      "archiveSidecarContentHash",
+                                                     "archiveSidecarFilename",
+                                                     "backendLibraryItemID",
+                                                     "cacheRelativePath",
+                                                     "canonicalFilename",
+                                                     "contentHash",
+                                                     "id",
                                                      "importDate",
                                                      "importStatus",
-                                                     "backendLibraryItemID",
-                                                     "restoreStatus",
-                                                     "restoreAttentionReason",
                                                      "ingestCacheOriginalURL",
-                                                     "ingestCacheSidecarURL",
                                                      "ingestCacheSidecarContentHash",
+                                                     "ingestCacheSidecarURL",
                                                      "ingestSourceName",
-                                                     "sourceRelativePath",
-                                                     "sourceMediaEvidence",
-                                                     "cacheRelativePath",
                                                      "metadata",
-                                                     "preview"};
+                                                     "originalFilename",
+                                                     "preview",
+                                                     "restoreAttentionReason",
+                                                     "restoreStatus",
+                                                     "sourceMediaEvidence",
+                                                     "sourceRelativePath"};
 
 /// Lets the many records naming one card, camera or reason share one text. Neighbouring records
 /// mostly name the same one, so each kind of text first meets the one it shared last.
@@ -455,19 +495,17 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
         return std::nullopt;
 
     LocalLibraryItem item;
-    QString id;
-    if (!text(fields[Id], id))
+    if (!uuid(fields[Id], item.id))
         return std::nullopt;
-    const std::optional<QUuid> uuid = uuidFromText(id);
-    if (!uuid)
+    const std::optional<LibraryItemImportStatus> importStatus
+        = word(fields[ImportStatus], &libraryItemImportStatusFromRaw);
+    if (!importStatus)
         return std::nullopt;
-    item.id = *uuid;
-    QString status;
+    item.importStatus = *importStatus;
     if (!text(fields[OriginalFilename], item.originalFilename)
         || !text(fields[CanonicalFilename], item.canonicalFilename)
         || !text(fields[ContentHash], item.contentHash)
         || !number(fields[ImportDate], item.importDate.secondsSinceReferenceDate)
-        || !text(fields[ImportStatus], status)
         || !optionalInteger(fields[ArchiveByteCount], item.archiveByteCount)
         || !optionalText(fields[ArchiveSidecarFilename], item.archiveSidecarFilename)
         || !optionalInteger(fields[ArchiveSidecarByteCount], item.archiveSidecarByteCount)
@@ -484,16 +522,8 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
         || !metadata(fields[Metadata], item.metadata) || !preview(fields[Preview], item.preview)) {
         return std::nullopt;
     }
-    const std::optional<LibraryItemImportStatus> importStatus
-        = libraryItemImportStatusFromRaw(status);
-    if (!importStatus)
-        return std::nullopt;
-    item.importStatus = *importStatus;
     if (fields[RestoreStatus] && !fields[RestoreStatus]->is_null()) {
-        QString restore;
-        if (!text(fields[RestoreStatus], restore))
-            return std::nullopt;
-        item.restoreStatus = restoreRequestStatusFromRaw(restore);
+        item.restoreStatus = word(fields[RestoreStatus], &restoreRequestStatusFromRaw);
         if (!item.restoreStatus)
             return std::nullopt;
     }

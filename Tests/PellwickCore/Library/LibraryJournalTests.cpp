@@ -301,6 +301,26 @@ void LibraryJournalTests::readersAgree_data()
     QTest::newRow("missing comma between records")
         << QByteArray(pretty).replace("\n    },\n    {", "\n    }\n    {") << false;
     QTest::newRow("two arrays") << pretty + pretty << false;
+    // Layouts where the lines between records do not mark where records end.
+    const QByteArray separator("\n    },\n    {");
+    const QByteArray lastRecordEnd("\n    }\n]");
+    const QByteArray nestedList
+        = QByteArray("\"futureList\": [\n    {") + separator + "\n    }\n],\n\"originalFilename\"";
+    QTest::newRow("record separator inside a record")
+        << QByteArray(pretty).replace("\"originalFilename\"", nestedList) << true;
+    QTest::newRow("records on one line")
+        << QByteArray(pretty).replace(separator, "\n    }, {") << true;
+    QTest::newRow("two records on one line")
+        << QByteArray(pretty).replace("IMG_0003.CR3\"\n    },\n    {", "IMG_0003.CR3\"}, {")
+        << true;
+    QTest::newRow("empty record after the last")
+        << QByteArray(pretty).replace(lastRecordEnd, QByteArray(separator + "}\n]")) << true;
+    QTest::newRow("comma after the last record")
+        << QByteArray(pretty).replace(lastRecordEnd, "\n    },\n]") << false;
+    QTest::newRow("text after the pretty array") << pretty + "x" << false;
+    QTest::newRow("second array after a separator")
+        << QByteArray(pretty).replace(lastRecordEnd, QByteArray("\n    }]," + separator + "}\n]"))
+        << false;
     QByteArray badStatus = pretty;
     badStatus.replace("\"importStatus\": \"duplicate\"", "\"importStatus\": \"Duplicate\"");
     QTest::newRow("unknown status deep in the file") << badStatus << true;
