@@ -182,12 +182,15 @@ private:
 
 Result<LocalLibraryItem> decodeElementStrictly(const char *data, qsizetype size, qsizetype index);
 
-/// `data` must be followed by `LibraryRecordDecoder::padding()` readable bytes.
-Result<LocalLibraryItem> decodeElement(const char *data, qsizetype size, qsizetype index)
+/// Decodes into `item`, a default-constructed record. `data` must be followed by
+/// `LibraryRecordDecoder::padding()` readable bytes.
+Result<void>
+decodeElement(const char *data, qsizetype size, qsizetype index, LocalLibraryItem &item)
 {
-    if (std::optional<LocalLibraryItem> item = LibraryRecordDecoder::decode(data, size))
-        return std::move(*item);
-    return decodeElementStrictly(data, size, index);
+    if (LibraryRecordDecoder::decode(data, size, item))
+        return {};
+    PELLWICK_TRY_ASSIGN(item, decodeElementStrictly(data, size, index));
+    return {};
 }
 
 Result<LocalLibraryItem> decodeElementStrictly(const char *data, qsizetype size, qsizetype index)
@@ -393,17 +396,18 @@ readSequentially(const FileManager &fileManager, const QString &path, bool withS
             items.reserve(batch->spans.size());
             for (qsizetype i = 0; i < batch->spans.size(); ++i) {
                 const auto &[offset, length] = batch->spans[i];
-                Result<LocalLibraryItem> item = decodeElement(
-                    batch->bytes.constData() + offset, length, batch->firstIndex + i);
-                if (!item) {
+                Result<void> read = decodeElement(batch->bytes.constData() + offset,
+                                                  length,
+                                                  batch->firstIndex + i,
+                                                  items.emplace_back());
+                if (!read) {
                     const std::lock_guard lock(mutex);
                     if (batch->firstIndex + i < errorIndex) {
                         errorIndex = batch->firstIndex + i;
-                        firstError = std::move(item).error();
+                        firstError = std::move(read).error();
                     }
                     return;
                 }
-                items.append(std::move(*item));
             }
             const std::lock_guard lock(mutex);
             decoded[static_cast<size_t>(batch->number)] = std::move(items);
@@ -579,14 +583,12 @@ Result<RegionResult> readRegion(
             if (end == start || window.data()[end - 1] != '}')
                 return unusual();
         }
-        Result<LocalLibraryItem> item = decodeElement(window.data() + start, end - start, 0);
-        if (!item)
-            return unusual();
         if (result.items.isEmpty()) {
             // Records are alike in size: room for about as many as the first suggests.
             result.items.reserve((to - from) / std::max<qsizetype>(end - start, 256) * 5 / 4 + 16);
         }
-        result.items.append(std::move(*item));
+        if (!decodeElement(window.data() + start, end - start, 0, result.items.emplace_back()))
+            return unusual();
         if (separator < 0 || separator + separatorOpen >= to)
             return result;
         start = separator + separatorOpen;

@@ -183,12 +183,14 @@ bool fileURL(const std::optional<element> &value, QString &out)
     if (!view.starts_with("file:///"))
         return false;
     const std::string_view encoded = view.substr(std::string_view("file://").size());
-    if (encoded.find('%') == std::string_view::npos) {
+    const auto plainRun = [&](size_t from) {
+        while (from < encoded.size() && pathBytes[static_cast<unsigned char>(encoded[from])])
+            ++from;
+        return from;
+    };
+    size_t i = plainRun(0);
+    if (i == encoded.size()) {
         // Nothing escaped: the path is the URL's ASCII as it stands.
-        for (const char c : encoded) {
-            if (!pathBytes[static_cast<unsigned char>(c)])
-                return false;
-        }
         if (!isCleanAbsolutePath(encoded))
             return false;
         out = QString::fromLatin1(encoded.data(), static_cast<qsizetype>(encoded.size()));
@@ -196,24 +198,20 @@ bool fileURL(const std::optional<element> &value, QString &out)
     }
     // Decoded into a buffer each thread keeps.
     thread_local std::string path;
-    path.clear();
+    path.assign(encoded.substr(0, i));
     bool ascii = true;
-    for (size_t i = 0; i < encoded.size(); ++i) {
-        char c = encoded[i];
-        if (c == '%') {
-            if (i + 2 >= encoded.size())
-                return false;
-            const int high = hexDigit(encoded[i + 1]);
-            const int low = hexDigit(encoded[i + 2]);
-            if (high < 0 || low < 0 || (high == 0 && low == 0))
-                return false;
-            c = static_cast<char>(high * 16 + low);
-            ascii = ascii && high < 8;
-            i += 2;
-        } else if (!pathBytes[static_cast<unsigned char>(c)]) {
+    while (i < encoded.size()) {
+        if (encoded[i] != '%' || i + 2 >= encoded.size())
             return false;
-        }
-        path.push_back(c);
+        const int high = hexDigit(encoded[i + 1]);
+        const int low = hexDigit(encoded[i + 2]);
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return false;
+        path.push_back(static_cast<char>(high * 16 + low));
+        ascii = ascii && high < 8;
+        const size_t run = i + 3;
+        i = plainRun(run);
+        path.append(encoded.substr(run, i - run));
     }
     if (!isCleanAbsolutePath(path))
         return false;
@@ -480,27 +478,26 @@ qsizetype padding()
     return static_cast<qsizetype>(simdjson::SIMDJSON_PADDING);
 }
 
-std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
+bool decode(const char *data, qsizetype size, LocalLibraryItem &item)
 {
     // Escaped code points are left to the reference reader, which decides how lone surrogates
     // read.
     if (std::string_view(data, static_cast<size_t>(size)).find("\\u") != std::string_view::npos)
-        return std::nullopt;
+        return false;
     thread_local simdjson::dom::parser parser;
     element root;
     if (parser.parse(data, static_cast<size_t>(size), false).get(root) != simdjson::SUCCESS)
-        return std::nullopt;
+        return false;
     std::array<std::optional<element>, KeyCount> fields;
     if (!collect(root, keys, fields))
-        return std::nullopt;
+        return false;
 
-    LocalLibraryItem item;
     if (!uuid(fields[Id], item.id))
-        return std::nullopt;
+        return false;
     const std::optional<LibraryItemImportStatus> importStatus
         = word(fields[ImportStatus], &libraryItemImportStatusFromRaw);
     if (!importStatus)
-        return std::nullopt;
+        return false;
     item.importStatus = *importStatus;
     if (!text(fields[OriginalFilename], item.originalFilename)
         || !text(fields[CanonicalFilename], item.canonicalFilename)
@@ -520,12 +517,12 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
         || !optionalText(fields[CacheRelativePath], item.cacheRelativePath)
         || !evidence(fields[SourceMediaEvidenceKey], item.sourceMediaEvidence)
         || !metadata(fields[Metadata], item.metadata) || !preview(fields[Preview], item.preview)) {
-        return std::nullopt;
+        return false;
     }
     if (fields[RestoreStatus] && !fields[RestoreStatus]->is_null()) {
         item.restoreStatus = word(fields[RestoreStatus], &restoreRequestStatusFromRaw);
         if (!item.restoreStatus)
-            return std::nullopt;
+            return false;
     }
 
     shareEqualTexts(item);
@@ -539,7 +536,7 @@ std::optional<LocalLibraryItem> decode(const char *data, qsizetype size)
                 &item.sourceMediaEvidence->sourceIdentity.value))
             intern(volume->uuid, Interned::VolumeID);
     }
-    return item;
+    return true;
 }
 
 } // namespace Pellwick::LibraryRecordDecoder

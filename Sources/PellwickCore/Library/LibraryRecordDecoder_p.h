@@ -14,6 +14,7 @@ qsizetype padding();
 /// anything else, valid or not: the caller then decodes the element with the reference reader,
 /// which decides and reports exactly. So this decoder may only ever succeed where the reference
 /// reader succeeds, with an equal record. `data` must be followed by `padding()` readable bytes.
-std::optional<LocalLibraryItem> decode(const char *data, qsizetype size);
+/// Fills `item`, a default-constructed record; after a false return it holds what was read so far.
+bool decode(const char *data, qsizetype size, LocalLibraryItem &item);
 
 } // namespace Pellwick::LibraryRecordDecoder
