@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
+#include <unordered_map>
 
 namespace Pellwick {
 
@@ -69,27 +70,24 @@ public:
         , m_slots(std::make_unique<Slot[]>(m_mask + 1))
         , m_seed(QHashSeed::globalSeed())
     {
-        const std::vector<Chunk> &chunks = *records.m_chunks;
-        const auto fill = [&](qsizetype first, qsizetype end) {
-            for (qsizetype c = first; c < end; ++c) {
-                const Chunk &chunk = chunks[static_cast<size_t>(c)];
+        const Groups &groups = *records.m_groups;
+        const auto fill = [&](qsizetype g) {
+            const Group &group = *groups[static_cast<size_t>(g)];
+            for (size_t c = 0; c < group.size(); ++c) {
+                const Chunk &chunk = group[c];
+                const qsizetype first = g * groupSize + static_cast<qsizetype>(c) * chunkSize;
                 for (qsizetype i = 0; i < chunk.count; ++i)
-                    insert(IdKey(chunk[i].id), c * chunkSize + i);
+                    insert(IdKey(chunk[i].id), first + i);
             }
         };
-        const auto chunkCount = static_cast<qsizetype>(chunks.size());
-        constexpr qsizetype chunksPerTask = 64;
-        if (chunkCount <= chunksPerTask) {
-            fill(0, chunkCount);
+        const auto groupCount = static_cast<qsizetype>(groups.size());
+        if (records.size() <= 4 * groupSize) {
+            for (qsizetype g = 0; g < groupCount; ++g)
+                fill(g);
             return;
         }
         const std::shared_ptr<const Executor> executor = Executor::shared();
-        executor->forEach((chunkCount + chunksPerTask - 1) / chunksPerTask,
-                          std::min<qsizetype>(8, executor->maxConcurrentTasks()),
-                          [&](qsizetype task) {
-                              fill(task * chunksPerTask,
-                                   std::min(chunkCount, (task + 1) * chunksPerTask));
-                          });
+        executor->forEach(groupCount, std::min<qsizetype>(8, executor->maxConcurrentTasks()), fill);
     }
 
     QList<qsizetype> positions(const IdKey &key) const
@@ -138,9 +136,90 @@ LocalLibraryCacheRecords::Chunk LocalLibraryCacheRecords::Chunk::holding(
     return {std::shared_ptr<const LocalLibraryItem>(std::move(records), first), count};
 }
 
+/// The chunks of a library being changed. Groups stay shared with the library until one of their
+/// chunks is replaced, so a change copies the group table and the groups it touches, not every
+/// chunk.
+class LocalLibraryCacheRecords::ChunkEditor
+{
+public:
+    explicit ChunkEditor(const Groups &groups)
+        : m_groups(groups)
+        , m_owned(groups.size())
+    {
+        for (const std::shared_ptr<const Group> &group : groups)
+            m_count += group->size();
+    }
+
+    size_t size() const { return m_count; }
+
+    const Chunk &operator[](size_t c) const { return (*m_groups[c / perGroup])[c % perGroup]; }
+
+    void set(size_t c, Chunk chunk) { owned(c / perGroup)[c % perGroup] = std::move(chunk); }
+
+    /// Keeps the first `count` chunks.
+    void truncate(size_t count)
+    {
+        Q_ASSERT(count <= m_count);
+        const size_t groupCount = (count + perGroup - 1) / perGroup;
+        m_groups.resize(groupCount);
+        m_owned.resize(groupCount);
+        if (count % perGroup != 0)
+            owned(groupCount - 1).resize(count % perGroup);
+        m_count = count;
+    }
+
+    void append(Chunk chunk)
+    {
+        if (m_count % perGroup == 0) {
+            m_owned.push_back(std::make_shared<Group>());
+            m_owned.back()->reserve(perGroup);
+            m_groups.push_back(m_owned.back());
+        }
+        owned(m_groups.size() - 1).push_back(std::move(chunk));
+        ++m_count;
+    }
+
+    std::shared_ptr<const Groups> finished() &&
+    {
+        return std::make_shared<const Groups>(std::move(m_groups));
+    }
+
+private:
+    static constexpr auto perGroup = static_cast<size_t>(chunksPerGroup);
+
+    Group &owned(size_t g)
+    {
+        if (!m_owned[g]) {
+            m_owned[g] = std::make_shared<Group>(*m_groups[g]);
+            m_groups[g] = m_owned[g];
+        }
+        return *m_owned[g];
+    }
+
+    Groups m_groups;
+    std::vector<std::shared_ptr<Group>> m_owned;
+    size_t m_count = 0;
+};
+
+std::shared_ptr<const LocalLibraryCacheRecords::Groups>
+LocalLibraryCacheRecords::grouped(std::vector<Chunk> &&chunks)
+{
+    constexpr auto perGroup = static_cast<size_t>(chunksPerGroup);
+    Groups groups;
+    groups.reserve((chunks.size() + perGroup - 1) / perGroup);
+    for (size_t start = 0; start < chunks.size(); start += perGroup) {
+        const size_t end = std::min(chunks.size(), start + perGroup);
+        groups.push_back(std::make_shared<const Group>(
+            std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(start)),
+            std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(end))));
+    }
+    chunks.clear();
+    return std::make_shared<const Groups>(std::move(groups));
+}
+
 LocalLibraryCacheRecords::LocalLibraryCacheRecords()
     : m_search(std::make_shared<SearchSlot>(0))
-    , m_chunks(std::make_shared<const std::vector<Chunk>>())
+    , m_groups(std::make_shared<const Groups>())
     , m_positionsByID(std::make_shared<const IdIndex>(*this))
 {}
 
@@ -153,7 +232,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(const QList<LocalLibraryItem>
             items.cbegin() + start, items.cbegin() + end)));
     }
     m_size = items.size();
-    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
+    m_groups = grouped(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
@@ -169,7 +248,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(QList<LocalLibraryItem> &&ite
     }
     m_size = items.size();
     items = {};
-    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
+    m_groups = grouped(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
@@ -221,7 +300,7 @@ LocalLibraryCacheRecords::LocalLibraryCacheRecords(std::vector<QList<LocalLibrar
                      blocks[b], blocks[b]->constData() + (begin - starts[b])),
                  std::min(m_size, begin + chunkSize) - begin};
     }
-    m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
+    m_groups = grouped(std::move(chunks));
     rebuildIDs();
     m_search = std::make_shared<SearchSlot>(m_size);
 }
@@ -255,7 +334,7 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments) const
 {
     LocalLibraryCacheRecords result = *this;
-    std::vector<Chunk> chunks = *m_chunks;
+    ChunkEditor chunks(*m_groups);
     bool positionsMoved = false;
     if (!removedIDs.isEmpty()) {
         QList<qsizetype> removed;
@@ -276,13 +355,12 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
             }
             // Every removed position lay in the rebuilt tail, each one once.
             Q_ASSERT(next == removed.size());
-            chunks.resize(static_cast<size_t>(firstChunk));
+            chunks.truncate(static_cast<size_t>(firstChunk));
             for (size_t start = 0; start < tail.size(); start += static_cast<size_t>(chunkSize)) {
                 const size_t end = std::min(tail.size(), start + static_cast<size_t>(chunkSize));
-                chunks.push_back(
-                    Chunk::holding(std::make_shared<const std::vector<LocalLibraryItem>>(
-                        std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(start)),
-                        std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(end)))));
+                chunks.append(Chunk::holding(std::make_shared<const std::vector<LocalLibraryItem>>(
+                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(start)),
+                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(end)))));
             }
             result.m_size = m_size - removed.size();
             positionsMoved = true;
@@ -290,15 +368,16 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
     }
 
     // Copy each touched chunk once, then assign into the copies.
-    std::vector<std::shared_ptr<std::vector<LocalLibraryItem>>> copies(chunks.size() + 1);
+    std::unordered_map<size_t, std::shared_ptr<std::vector<LocalLibraryItem>>> copies;
     const auto copyOf = [&](size_t chunkIndex) -> std::vector<LocalLibraryItem> & {
-        if (!copies[chunkIndex]) {
+        std::shared_ptr<std::vector<LocalLibraryItem>> &copy = copies[chunkIndex];
+        if (!copy) {
             const Chunk &chunk = chunks[chunkIndex];
-            copies[chunkIndex] = std::make_shared<std::vector<LocalLibraryItem>>();
-            copies[chunkIndex]->reserve(chunkSize);
-            copies[chunkIndex]->assign(chunk.begin(), chunk.end());
+            copy = std::make_shared<std::vector<LocalLibraryItem>>();
+            copy->reserve(chunkSize);
+            copy->assign(chunk.begin(), chunk.end());
         }
-        return *copies[chunkIndex];
+        return *copy;
     };
     bool idsChanged = positionsMoved;
     bool searchValuesMoved = positionsMoved;
@@ -306,10 +385,8 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
         Q_ASSERT(position >= 0 && position <= result.m_size);
         const auto chunkIndex = static_cast<size_t>(position / chunkSize);
         if (position == result.m_size) {
-            if (chunkIndex == chunks.size()) {
-                chunks.emplace_back();
-                copies.resize(chunks.size() + 1);
-            }
+            if (chunkIndex == chunks.size())
+                chunks.append({});
             copyOf(chunkIndex).push_back(item);
             ++result.m_size;
             idsChanged = true;
@@ -320,17 +397,21 @@ LocalLibraryCacheRecords LocalLibraryCacheRecords::changed(
         searchValuesMoved = searchValuesMoved || !sameSearchValues(slot, item);
         slot = item;
     }
-    for (size_t c = 0; c < chunks.size(); ++c) {
-        if (copies[c])
-            chunks[c] = Chunk::holding(std::move(copies[c]));
-    }
-    Q_ASSERT(
-        result.m_size
-        == std::accumulate(
-            chunks.cbegin(), chunks.cend(), qsizetype{0}, [](qsizetype sum, const Chunk &chunk) {
-                return sum + chunk.count;
-            }));
-    result.m_chunks = std::make_shared<const std::vector<Chunk>>(std::move(chunks));
+    for (auto &[chunkIndex, copy] : copies)
+        chunks.set(chunkIndex, Chunk::holding(std::move(copy)));
+    result.m_groups = std::move(chunks).finished();
+    Q_ASSERT(std::accumulate(result.m_groups->cbegin(),
+                             result.m_groups->cend(),
+                             qsizetype{0},
+                             [](qsizetype sum, const std::shared_ptr<const Group> &group) {
+                                 return std::accumulate(group->cbegin(),
+                                                        group->cend(),
+                                                        sum,
+                                                        [](qsizetype n, const Chunk &chunk) {
+                                                            return n + chunk.count;
+                                                        });
+                             })
+             == result.m_size);
     if (idsChanged)
         result.rebuildIDs();
     if (searchValuesMoved || result.m_size - m_search->count > maximumUnindexedRecords)

@@ -35,7 +35,8 @@ public:
     const LocalLibraryItem &at(qsizetype position) const
     {
         Q_ASSERT(position >= 0 && position < m_size);
-        return (*m_chunks)[static_cast<size_t>(position / chunkSize)][position % chunkSize];
+        const Group &group = *(*m_groups)[static_cast<size_t>(position / groupSize)];
+        return group[static_cast<size_t>((position % groupSize) / chunkSize)][position % chunkSize];
     }
 
     /// Every record in stored order (a copy of the list).
@@ -48,9 +49,11 @@ public:
     template<typename F>
     void forEach(F &&visit) const
     {
-        for (const Chunk &chunk : *m_chunks) {
-            for (const LocalLibraryItem &item : chunk)
-                visit(item);
+        for (const std::shared_ptr<const Group> &group : *m_groups) {
+            for (const Chunk &chunk : *group) {
+                for (const LocalLibraryItem &item : chunk)
+                    visit(item);
+            }
         }
     }
 
@@ -73,10 +76,14 @@ public:
     /// records; false says nothing about equality. Costs one pointer comparison.
     bool sharesRecordsWith(const LocalLibraryCacheRecords &other) const
     {
-        return m_size == other.m_size && m_chunks == other.m_chunks;
+        return m_size == other.m_size && m_groups == other.m_groups;
     }
 
-    static constexpr qsizetype chunkSize = 64;
+    /// Records per chunk, the unit a change copies.
+    static constexpr qsizetype chunkSize = 16;
+    /// Chunks per group: a change copies the group table and one group besides its chunk.
+    static constexpr qsizetype chunksPerGroup = 64;
+    static constexpr qsizetype groupSize = chunkSize * chunksPerGroup;
 
 private:
     /// Up to `chunkSize` consecutive records, in storage of their own or inside a loader's larger
@@ -99,6 +106,14 @@ private:
         /// A chunk holding `records` in storage of its own.
         static Chunk holding(std::shared_ptr<const std::vector<LocalLibraryItem>> records);
     };
+
+    /// Consecutive chunks; every group but the last holds `chunksPerGroup` chunks, and every chunk
+    /// but the last holds `chunkSize` records.
+    using Group = std::vector<Chunk>;
+    using Groups = std::vector<std::shared_ptr<const Group>>;
+    class ChunkEditor;
+    /// Groups `chunks` (every one but the last holding `chunkSize` records).
+    static std::shared_ptr<const Groups> grouped(std::vector<Chunk> &&chunks);
 
     /// An id as a key with a well-mixed hash: the platform's hash of a UUID folds its halves
     /// together, so some sets of ids (crafted or sequential) would all collide.
@@ -124,7 +139,7 @@ private:
     std::shared_ptr<SearchSlot> m_search;
 
     /// Shared by copies, which so cost a few reference counts however large the library.
-    std::shared_ptr<const std::vector<Chunk>> m_chunks;
+    std::shared_ptr<const Groups> m_groups;
     qsizetype m_size = 0;
     std::shared_ptr<const IdIndex> m_positionsByID;
 };

@@ -2,6 +2,7 @@
 // the first load of both files.
 
 #include "LibraryFile_p.h"
+#include "LibraryRecordEncoder_p.h"
 #include "LocalLibraryCache.h"
 #include "LocalLibraryCache_p.h"
 
@@ -30,9 +31,11 @@ const QString setKey = QStringLiteral("set");
 const QString positionKey = QStringLiteral("position");
 const QString recordKey = QStringLiteral("record");
 
-Result<QByteArray> encodeChange(const QSet<QUuid> &removedIDs,
-                                const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments,
-                                qsizetype count)
+/// The entry's JSON through the reference encoder, which names a number it cannot encode.
+Result<QByteArray>
+encodeChangeByReference(const QSet<QUuid> &removedIDs,
+                        const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments,
+                        qsizetype count)
 {
     QJsonArray removed;
     for (const QUuid &id : removedIDs)
@@ -42,6 +45,40 @@ Result<QByteArray> encodeChange(const QSet<QUuid> &removedIDs,
         set.append(QJsonObject{{positionKey, position}, {recordKey, item.toJson()}});
     return Json::serialize(QJsonObject{{countKey, count}, {removedKey, removed}, {setKey, set}},
                            Json::Format::Compact);
+}
+
+/// {"count":N,"removed":[ids],"set":[{"position":P,"record":{...}}]}, compact, written directly
+/// (building the objects cost most of a single-record change's time).
+Result<QByteArray> encodeChange(const QSet<QUuid> &removedIDs,
+                                const QList<std::pair<qsizetype, LocalLibraryItem>> &assignments,
+                                qsizetype count)
+{
+    constexpr qsizetype typicalRecordBytes = 2048;
+    QByteArray json;
+    json.reserve(64 + removedIDs.size() * 40 + assignments.size() * typicalRecordBytes);
+    json += "{\"count\":";
+    json += QByteArray::number(count);
+    json += ",\"removed\":[";
+    const char *separator = "";
+    for (const QUuid &id : removedIDs) {
+        json += separator;
+        LibraryRecordEncoder::appendString(json, uuidText(id));
+        separator = ",";
+    }
+    json += "],\"set\":[";
+    separator = "";
+    for (const auto &[position, item] : assignments) {
+        json += separator;
+        json += "{\"position\":";
+        json += QByteArray::number(position);
+        json += ",\"record\":";
+        if (!LibraryRecordEncoder::appendCompact(json, item))
+            return encodeChangeByReference(removedIDs, assignments, count);
+        json += '}';
+        separator = ",";
+    }
+    json += "]}";
+    return json;
 }
 
 /// Applies one journal entry; any fault is damage of the entry at `offset`.

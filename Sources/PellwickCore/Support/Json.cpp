@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -48,25 +49,46 @@ DecodingError mismatch(const QJsonValue &value, const QString &path, const QStri
                              .arg(expected, jsonTypeName(value))};
 }
 
+bool holdsNonFinite(const QJsonValue &value)
+{
+    if (value.isDouble())
+        return !std::isfinite(value.toDouble());
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(), [](const QJsonValue &element) {
+            return holdsNonFinite(element);
+        });
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        return std::any_of(object.begin(), object.end(), [](const QJsonValue &member) {
+            return holdsNonFinite(member);
+        });
+    }
+    return false;
+}
+
+/// The key path of the first non-finite number in `value` (at `path`). Paths are only spelled
+/// out along the way to one, which is rare: a plain walk decides first.
 std::optional<QString> firstNonFinite(const QJsonValue &value, const QString &path)
 {
-    if (value.isDouble() && !std::isfinite(value.toDouble()))
-        return path;
+    if (!holdsNonFinite(value))
+        return std::nullopt;
     if (value.isArray()) {
         const QJsonArray array = value.toArray();
         for (qsizetype i = 0; i < array.size(); ++i) {
-            if (auto found = firstNonFinite(array.at(i), elementPath(path, i)))
-                return found;
+            if (holdsNonFinite(array.at(i)))
+                return firstNonFinite(array.at(i), elementPath(path, i));
         }
     }
     if (value.isObject()) {
         const QJsonObject object = value.toObject();
         for (auto it = object.begin(); it != object.end(); ++it) {
-            if (auto found = firstNonFinite(it.value(), childPath(path, it.key())))
-                return found;
+            if (holdsNonFinite(it.value()))
+                return firstNonFinite(it.value(), childPath(path, it.key()));
         }
     }
-    return std::nullopt;
+    return path;
 }
 
 } // namespace

@@ -1,13 +1,19 @@
 #include <PellwickCore/Library/LibraryFile_p.h>
 #include <PellwickCore/Library/LibraryJournal_p.h>
+#include <PellwickCore/Library/LibraryRecordEncoder_p.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Support/Json.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <limits>
 
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
@@ -17,6 +23,8 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+
+Q_DECLARE_METATYPE(Pellwick::LocalLibraryItem)
 
 class LibraryJournalTests : public QObject
 {
@@ -38,6 +46,8 @@ private Q_SLOTS:
     void loadedRecordsShareEqualTexts();
     void firstVersionJournalsStillApply_data();
     void firstVersionJournalsStillApply();
+    void entriesEncodeRecordsAsTheReferenceEncoder_data();
+    void entriesEncodeRecordsAsTheReferenceEncoder();
 
 private:
     LocalLibraryCache store(qint64 foldBytes = 0) const
@@ -478,3 +488,111 @@ void LibraryJournalTests::firstVersionJournalsStillApply()
 
 QTEST_GUILESS_MAIN(LibraryJournalTests)
 #include "LibraryJournalTests.moc"
+
+void LibraryJournalTests::entriesEncodeRecordsAsTheReferenceEncoder_data()
+{
+    QTest::addColumn<LocalLibraryItem>("item");
+    for (const int n : {0, 1, 2, 3, 5, 11, 13, 499, 500, 1001, 1502, 65'535, 99'999})
+        QTest::addRow("generated %d", n) << filledLibraryItem(n);
+    QTest::addRow("minimal") << minimalLibraryItem(7);
+
+    const auto varied = [](const std::function<void(LocalLibraryItem &)> &change) {
+        LocalLibraryItem item = filledLibraryItem(42);
+        change(item);
+        return item;
+    };
+    const QString awkward = QStringLiteral("q\"b\\s/\b\f\n\r\t\x01\x1f\x7f Caf\u00e9 \u65e5\u672c ")
+                            + QString::fromUtf8("\xf0\x9f\x93\xb7");
+    QTest::addRow("escapes and code points") << varied([&](LocalLibraryItem &item) {
+        item.originalFilename = awkward;
+        item.ingestSourceName = awkward;
+        item.sourceMediaEvidence->rawRelativePath = awkward;
+        item.metadata.cameraModel = CameraModelMetadata::known(awkward);
+        item.preview = LocalPreviewState::failed(awkward);
+    });
+    QTest::addRow("lone surrogates") << varied([](LocalLibraryItem &item) {
+        item.restoreAttentionReason
+            = QString(QChar(0xD83D)) + QStringLiteral("x") + QString(QChar(0xDC37));
+    });
+    QTest::addRow("paths with spaces, percent and non-ASCII")
+        << varied([&](LocalLibraryItem &item) {
+               item.ingestCacheOriginalURL = QStringLiteral("/home/ana/100% Caf\u00e9 #1/a?b.CR3");
+               item.sourceMediaEvidence->sourceRootURL = QStringLiteral("/media/ana/EOS DIGITAL");
+           });
+    QTest::addRow("folder source, no sidecar") << varied([](LocalLibraryItem &item) {
+        item.sourceMediaEvidence->sourceIdentity = ImportSourceIdentity::folder(
+            QStringLiteral("/home/ana/Card copy"), QStringLiteral("ab").repeated(32));
+        item.sourceMediaEvidence->sidecarRelativePath.reset();
+        item.sourceMediaEvidence->sidecarContentHash.reset();
+        item.ingestCacheSidecarURL.reset();
+    });
+    QTest::addRow("unknown metadata, no evidence") << varied([](LocalLibraryItem &item) {
+        item.metadata = PhotoMetadata::unknown();
+        item.sourceMediaEvidence.reset();
+        item.restoreStatus.reset();
+    });
+    for (const double value : {0.0,
+                               -0.0,
+                               0.1,
+                               42.0,
+                               -7.5e8,
+                               7.2e8,
+                               1e15,
+                               1e16,
+                               9007199254740992.0,
+                               9007199254740994.0,
+                               -9007199254740996.0,
+                               9.2233720368547758e18,
+                               18446744073709551616.0,
+                               1e20,
+                               1e21,
+                               1.7976931348623157e308,
+                               5e-324,
+                               1e-7,
+                               123456789.123456789}) {
+        QTest::addRow("number %.17g", value) << varied([&](LocalLibraryItem &item) {
+            item.importDate = Date{value};
+            item.metadata.captureTime = CaptureTimeMetadata::known(Date{value});
+            item.metadata.captureLocation = CaptureLocationMetadata::known({value, -value});
+        });
+    }
+    for (const double value :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        QTest::addRow("not finite %g", value)
+            << varied([&](LocalLibraryItem &item) { item.importDate = Date{value}; });
+    }
+    for (const qint64 value : {qint64{0},
+                               qint64{-1},
+                               std::numeric_limits<qint64>::max(),
+                               std::numeric_limits<qint64>::min()}) {
+        QTest::addRow("integer %lld", static_cast<long long>(value))
+            << varied([&](LocalLibraryItem &item) {
+                   item.archiveByteCount = value;
+                   item.backendLibraryItemID = value;
+               });
+    }
+}
+
+void LibraryJournalTests::entriesEncodeRecordsAsTheReferenceEncoder()
+{
+    QFETCH(LocalLibraryItem, item);
+    QByteArray written;
+    if (!std::isfinite(item.importDate.secondsSinceReferenceDate)) {
+        QVERIFY(!LibraryRecordEncoder::appendCompact(written, item));
+        return;
+    }
+    QVERIFY(LibraryRecordEncoder::appendCompact(written, item));
+    QCOMPARE(written, QJsonDocument(item.toJson()).toJson(QJsonDocument::Compact));
+
+    // A store writes the record into its journal and reads it back.
+    const LocalLibraryCache cache(m_root, std::make_shared<LocalFileManager>());
+    QVERIFY(cache.writeItems({minimalLibraryItem(1), item}));
+    LocalLibraryItem changed = item;
+    changed.importStatus = LibraryItemImportStatus::NeedsAttention;
+    QVERIFY(cache.updateImportStatus(item.id, changed.importStatus));
+    const LocalLibraryCache fresh(m_root, std::make_shared<LocalFileManager>());
+    const Result<QList<LocalLibraryItem>> read = fresh.readItems();
+    QVERIFY(read);
+    QCOMPARE(read->size(), 2);
+    QVERIFY(read->at(1) == changed);
+}

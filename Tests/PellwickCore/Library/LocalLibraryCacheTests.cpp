@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void readersSeeWholeLibraries();
     void everyRecordIsFoundByItsId_data();
     void everyRecordIsFoundByItsId();
+    void changedCopiesMatchAPlainList_data();
+    void changedCopiesMatchAPlainList();
     void firstLoadDuringAWholeWriteSeesOneLibrary_data();
     void firstLoadDuringAWholeWriteSeesOneLibrary();
     void previewPaths_data();
@@ -585,6 +588,60 @@ void LocalLibraryCacheTests::everyRecordIsFoundByItsId()
         }
         QVERIFY(records.positions(QUuid::createUuid()).isEmpty());
         QCOMPARE(records.positions(list[1].id).isEmpty(), removed);
+    }
+}
+
+void LocalLibraryCacheTests::changedCopiesMatchAPlainList_data()
+{
+    QTest::addColumn<int>("count");
+    // Sizes around the boundaries of the storage the records are kept in.
+    for (const int count : {0, 1, 15, 16, 17, 1023, 1024, 1025, 2048, 3000})
+        QTest::addRow("%d records", count) << count;
+}
+
+void LocalLibraryCacheTests::changedCopiesMatchAPlainList()
+{
+    QFETCH(int, count);
+    QRandomGenerator random(static_cast<quint32>(count) + 7);
+    QList<LocalLibraryItem> model;
+    for (int n = 0; n < count; ++n)
+        model.append(minimalLibraryItem(n));
+    LocalLibraryCacheRecords records(model);
+    int next = count;
+    for (int round = 0; round < 60; ++round) {
+        const LocalLibraryCacheRecords before = records;
+        const QList<LocalLibraryItem> modelBefore = model;
+
+        QSet<QUuid> removed;
+        if (round % 3 == 0) {
+            for (int r = 0; r < 3 && !model.isEmpty(); ++r)
+                removed.insert(model[random.bounded(static_cast<int>(model.size()))].id);
+            removed.insert(QUuid::createUuid()); // not in the library
+        }
+        model.removeIf([&](const LocalLibraryItem &item) { return removed.contains(item.id); });
+        QList<std::pair<qsizetype, LocalLibraryItem>> assignments;
+        for (int a = random.bounded(4); a > 0 && !model.isEmpty(); --a) {
+            const qsizetype position = random.bounded(static_cast<int>(model.size()));
+            LocalLibraryItem item = model[position].replacingImportStatus(
+                round % 2 ? LibraryItemImportStatus::Duplicate
+                          : LibraryItemImportStatus::Uploading);
+            model[position] = item;
+            assignments.append({position, item});
+        }
+        for (int a = random.bounded(40); a > 0; --a) {
+            model.append(minimalLibraryItem(next++));
+            assignments.append({model.size() - 1, model.last()});
+        }
+
+        records = records.changed(removed, assignments);
+        QCOMPARE(records.items(), model);
+        QCOMPARE(before.items(), modelBefore); // the library it was made from is unchanged
+        for (const qsizetype p : {qsizetype{0}, model.size() / 2, model.size() - 1}) {
+            if (p >= 0 && p < model.size())
+                QCOMPARE(records.positions(model[p].id), QList<qsizetype>({p}));
+        }
+        for (const QUuid &id : removed)
+            QVERIFY(records.positions(id).isEmpty());
     }
 }
 
