@@ -182,12 +182,16 @@ private:
 
 Result<LocalLibraryItem> decodeElementStrictly(const char *data, qsizetype size, qsizetype index);
 
-/// Decodes into `item`, a default-constructed record. `data` must be followed by
-/// `LibraryRecordDecoder::padding()` readable bytes.
-Result<void>
-decodeElement(const char *data, qsizetype size, qsizetype index, LocalLibraryItem &item)
+/// Decodes into `item`, a default-constructed record; `backslashes` false when the caller knows
+/// that `data` holds none. `data` must be followed by `LibraryRecordDecoder::padding()` readable
+/// bytes.
+Result<void> decodeElement(const char *data,
+                           qsizetype size,
+                           qsizetype index,
+                           LocalLibraryItem &item,
+                           bool backslashes = true)
 {
-    if (LibraryRecordDecoder::decode(data, size, item))
+    if (LibraryRecordDecoder::decode(data, size, item, backslashes))
         return {};
     PELLWICK_TRY_ASSIGN(item, decodeElementStrictly(data, size, index));
     return {};
@@ -432,8 +436,10 @@ constexpr auto separatorLength = static_cast<qsizetype>(recordSeparator.size());
 constexpr qsizetype separatorClose = 5; ///< where its closing brace is
 constexpr qsizetype separatorOpen = 12; ///< where its opening brace is
 
-/// Where the first record separator lying wholly in `data[from, to)` begins, or -1.
-qsizetype findSeparator(const char *data, qsizetype from, qsizetype to)
+/// Where the first record separator lying wholly in `data[from, to)` begins, or -1. Sets
+/// `backslash` when one lies before it (before `to - separatorLength` when there is none), and
+/// perhaps for one a little beyond.
+qsizetype findSeparator(const char *data, qsizetype from, qsizetype to, bool &backslash)
 {
     const auto matches = [&](qsizetype at) {
         return std::memcmp(data + at, recordSeparator.data(), recordSeparator.size()) == 0;
@@ -444,20 +450,28 @@ qsizetype findSeparator(const char *data, qsizetype from, qsizetype to)
     // Candidates: a line break with a closing brace five bytes on, read 16 positions at a time.
     const __m128i lineBreak = _mm_set1_epi8('\n');
     const __m128i close = _mm_set1_epi8('}');
+    const __m128i escape = _mm_set1_epi8('\\');
+    __m128i escapes = _mm_setzero_si128();
+    const auto noteEscapes = [&] { backslash = backslash || _mm_movemask_epi8(escapes) != 0; };
     for (; last - at >= 15; at += 16) {
         const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at));
         const __m128i closes
             = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + at + separatorClose));
+        escapes = _mm_or_si128(escapes, _mm_cmpeq_epi8(starts, escape));
         auto candidates = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(starts, lineBreak), _mm_cmpeq_epi8(closes, close))));
         for (; candidates != 0; candidates &= candidates - 1) {
             const qsizetype candidate = at + std::countr_zero(candidates);
-            if (matches(candidate))
+            if (matches(candidate)) {
+                noteEscapes();
                 return candidate;
+            }
         }
     }
+    noteEscapes();
 #endif
     for (; at <= last; ++at) {
+        backslash = backslash || data[at] == '\\';
         if (data[at] == '\n' && matches(at))
             return at;
     }
@@ -546,18 +560,22 @@ Result<RegionResult> readRegion(
         if (start >= to || window.data()[start] != '{')
             return unusual();
     } else {
+        bool backslash = false;
         const qsizetype separator = findSeparator(window.data(),
                                                   std::max<qsizetype>(0, from - separatorOpen),
-                                                  std::min(window.size(), to));
+                                                  std::min(window.size(), to),
+                                                  backslash);
         if (separator < 0)
             return result;
         start = separator + separatorOpen;
     }
     for (;;) {
-        // The separator after the record, read on until found or the file ends.
+        // The separator after the record, read on until found or the file ends; whether the
+        // record holds a backslash is noted on the way.
         qsizetype separator = -1;
+        bool backslash = false;
         for (qsizetype searched = start + 1;;) {
-            separator = findSeparator(window.data(), searched, window.size());
+            separator = findSeparator(window.data(), searched, window.size(), backslash);
             if (separator >= 0)
                 break;
             if (window.size() - start > longest)
@@ -575,6 +593,7 @@ Result<RegionResult> readRegion(
                     --end;
             };
             end = window.size();
+            backslash = true;
             skipSpace();
             if (end == start || window.data()[end - 1] != ']')
                 return unusual();
@@ -587,7 +606,8 @@ Result<RegionResult> readRegion(
             // Records are alike in size: room for about as many as the first suggests.
             result.items.reserve((to - from) / std::max<qsizetype>(end - start, 256) * 5 / 4 + 16);
         }
-        if (!decodeElement(window.data() + start, end - start, 0, result.items.emplace_back()))
+        if (!decodeElement(
+                window.data() + start, end - start, 0, result.items.emplace_back(), backslash))
             return unusual();
         if (separator < 0 || separator + separatorOpen >= to)
             return result;

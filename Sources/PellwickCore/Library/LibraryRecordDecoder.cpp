@@ -552,11 +552,12 @@ qsizetype padding()
     return static_cast<qsizetype>(simdjson::SIMDJSON_PADDING);
 }
 
-bool decode(const char *data, qsizetype size, LocalLibraryItem &item)
+bool decode(const char *data, qsizetype size, LocalLibraryItem &item, bool backslashes)
 {
     // Escaped code points are left to the reference reader, which decides how lone surrogates
     // read.
-    if (std::string_view(data, static_cast<size_t>(size)).find("\\u") != std::string_view::npos)
+    if (backslashes
+        && std::string_view(data, static_cast<size_t>(size)).find("\\u") != std::string_view::npos)
         return false;
     thread_local simdjson::dom::parser parser;
     element root;

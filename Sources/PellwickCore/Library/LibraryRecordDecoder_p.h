@@ -15,6 +15,7 @@ qsizetype padding();
 /// which decides and reports exactly. So this decoder may only ever succeed where the reference
 /// reader succeeds, with an equal record. `data` must be followed by `padding()` readable bytes.
 /// Fills `item`, a default-constructed record; after a false return it holds what was read so far.
-bool decode(const char *data, qsizetype size, LocalLibraryItem &item);
+/// `backslashes` false: the caller knows that `data` holds none.
+bool decode(const char *data, qsizetype size, LocalLibraryItem &item, bool backslashes = true);
 
 } // namespace Pellwick::LibraryRecordDecoder
