@@ -629,8 +629,8 @@ void forEachSegment(const Executor &executor, qsizetype count, qsizetype workers
 }
 
 /// Reads the file in segments on several threads, its SHA-256 on one more. Gives nothing when the
-/// file is not a plain array of records (or changed while read): the sequential reader then reads
-/// it and judges exactly.
+/// file is not an array of records laid out as this store writes it (or changed while read): the
+/// sequential reader then reads it and judges exactly.
 Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
                                              const QString &path,
                                              const FileAttributes &attributes,
@@ -726,7 +726,8 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
             return tl::unexpected<Error>(std::move(*firstError));
         return {};
     };
-    // Not a plain array of records: the sequential reader judges, unless reading failed.
+    // Not an array of records as this store writes it: the sequential reader judges, unless
+    // reading failed.
     const auto notPlain = [&]() -> Result<std::optional<Loaded>> {
         PELLWICK_TRY(finish());
         return std::optional<Loaded>();
