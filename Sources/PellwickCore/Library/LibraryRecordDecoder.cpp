@@ -7,7 +7,10 @@
 #define SIMDJSON_EXCEPTIONS 0 // NOLINT(readability-identifier-naming): the library's switch
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <simdjson.h>
 
@@ -56,21 +59,31 @@ bool text(const std::optional<element> &value, QString &out)
     return true;
 }
 
-/// What `fromRaw` makes of a short ASCII word, read without allocating; nothing for another value.
+/// What `fromRaw` makes of a short ASCII word; nothing for another value. The words a thread has
+/// read are remembered with their values, so a word read again is looked up without converting.
 template<typename Value>
 std::optional<Value> word(const std::optional<element> &value,
                           std::optional<Value> (*fromRaw)(const QString &))
 {
+    thread_local std::vector<std::pair<std::string, Value>> known;
     std::string_view view;
     std::array<QChar, 32> units;
     if (!value || value->get_string().get(view) != simdjson::SUCCESS || view.size() > units.size())
         return std::nullopt;
+    for (const auto &[bytes, result] : known) {
+        if (view == bytes)
+            return result;
+    }
     for (size_t i = 0; i < view.size(); ++i) {
         if (static_cast<unsigned char>(view[i]) >= 0x80)
             return std::nullopt;
         units[i] = QLatin1Char(view[i]);
     }
-    return fromRaw(QString::fromRawData(units.data(), static_cast<qsizetype>(view.size())));
+    const std::optional<Value> result
+        = fromRaw(QString::fromRawData(units.data(), static_cast<qsizetype>(view.size())));
+    if (result && known.size() < 32)
+        known.emplace_back(view, *result);
+    return result;
 }
 
 int hexDigit(char c)
