@@ -5,8 +5,7 @@
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/Sha256.h>
 
-#include <QJsonDocument>
-#include <QJsonParseError>
+#include <QJsonArray>
 
 #include <algorithm>
 #include <atomic>
@@ -200,16 +199,13 @@ Result<void> decodeElement(const char *data,
 Result<LocalLibraryItem> decodeElementStrictly(const char *data, qsizetype size, qsizetype index)
 {
     const QString path = Json::elementPath(QString(), index);
-    if (data[0] == '{') {
-        QJsonParseError parseError{};
-        const QJsonDocument document
-            = QJsonDocument::fromJson(QByteArray::fromRawData(data, size), &parseError);
-        if (parseError.error != QJsonParseError::NoError)
-            return failure(notValidJson(parseError.errorString()));
-        return LocalLibraryItem::fromJson(document.object(), path);
-    }
-    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(QByteArray(data, size)));
-    return LocalLibraryItem::fromJson(value, path);
+    // Parsed inside an array, as an element of the file, so that it nests as deep as there.
+    PELLWICK_TRY_ASSIGN(QJsonValue value,
+                        Json::parseValue("[" + QByteArray::fromRawData(data, size) + "]"));
+    const QJsonArray element = value.toArray();
+    if (element.size() != 1)
+        return failure(notValidJson(QString()));
+    return LocalLibraryItem::fromJson(element.at(0), path);
 }
 
 /// One piece of the file handed to a decoding thread.

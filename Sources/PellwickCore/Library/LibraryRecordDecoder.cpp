@@ -5,6 +5,7 @@
 
 // The parser library reports failures as codes, never by throwing.
 #define SIMDJSON_EXCEPTIONS 0 // NOLINT(readability-identifier-naming): the library's switch
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -237,7 +238,16 @@ bool fileURL(const std::optional<element> &value, QString &out)
         return true;
     }
     out = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
-    return !out.contains(QChar::ReplacementCharacter);
+    // The reference reader's URL decoding turns noncharacters into replacement characters.
+    for (qsizetype k = 0; k < out.size(); ++k) {
+        const QChar c = out.at(k);
+        char32_t code = c.unicode();
+        if (c.isHighSurrogate() && k + 1 < out.size() && out.at(k + 1).isLowSurrogate())
+            code = QChar::surrogateToUcs4(c, out.at(++k));
+        if (code == QChar::ReplacementCharacter || QChar::isNonCharacter(code))
+            return false;
+    }
+    return true;
 }
 
 bool optionalFileURL(const std::optional<element> &value, std::optional<QString> &out)
@@ -573,6 +583,13 @@ bool decode(const char *data, qsizetype size, LocalLibraryItem &item, bool backs
         && std::string_view(data, static_cast<size_t>(size)).find("\\u") != std::string_view::npos)
         return false;
     thread_local simdjson::dom::parser parser;
+    // Nesting as deep as the reference reader takes inside the file's array, and no deeper.
+    constexpr size_t maximumDepth = 1022;
+    if (parser.max_depth() != maximumDepth
+        && parser.allocate(std::max<size_t>(parser.capacity(), static_cast<size_t>(size)),
+                           maximumDepth)
+               != simdjson::SUCCESS)
+        return false;
     element root;
     if (parser.parse(data, static_cast<size_t>(size), false).get(root) != simdjson::SUCCESS)
         return false;

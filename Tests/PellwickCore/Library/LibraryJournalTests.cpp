@@ -339,6 +339,70 @@ void LibraryJournalTests::readersAgree_data()
     QTest::newRow("URL with a fragment") << withURLs("file:///ho#me") << true;
     QTest::newRow("URL with a query") << withURLs("file:///ho?me") << true;
     QTest::newRow("URL with a space") << withURLs("file:///ho me") << true;
+    // Hostile files: what the quick reader takes must be what the reference reader takes.
+    const auto replaced = [&](const char *from, const QByteArray &to) {
+        return QByteArray(pretty).replace(from, to);
+    };
+    const auto valueOf = [&](const char *key, const QByteArray &value) {
+        return replaced(key, QByteArray(key) + value + ",\n\"replaced\": ");
+    };
+    QTest::newRow("number below the smallest double")
+        << valueOf("\"importDate\": ", "1e-400") << true;
+    QTest::newRow("number above the largest double")
+        << valueOf("\"importDate\": ", "1e400") << true;
+    QTest::newRow("smallest denormal number") << valueOf("\"importDate\": ", "4.9e-324") << true;
+    QTest::newRow("integer with an exponent") << valueOf("\"archiveByteCount\": ", "1e2") << true;
+    QTest::newRow("integer as a fraction") << valueOf("\"archiveByteCount\": ", "12.0") << true;
+    QTest::newRow("negative zero integer") << valueOf("\"archiveByteCount\": ", "-0") << true;
+    QTest::newRow("integer past 64 bits")
+        << valueOf("\"archiveByteCount\": ", "9223372036854775808") << true;
+    QTest::newRow("date past 64 bits")
+        << valueOf("\"importDate\": ", "123456789012345678901234567890") << true;
+    QTest::newRow("duplicate id")
+        << valueOf("\"id\": ", "\"00000000-0000-0000-0000-000000000001\"").replace("replaced", "id")
+        << true;
+    QTest::newRow("null restore status") << valueOf("\"restoreStatus\": ", "null") << true;
+    QTest::newRow("null evidence") << valueOf("\"sourceMediaEvidence\": ", "null") << true;
+    QTest::newRow("null capture time") << valueOf("\"_0\": ", "null") << true;
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf") + pretty << true;
+    QTest::newRow("NUL after the array") << pretty + QByteArray(1, '\0') << true;
+    QTest::newRow("empty file") << QByteArray() << true;
+    QTest::newRow("white space only") << QByteArray(" \n") << true;
+    QTest::newRow("raw tab inside a name") << replaced("IMG_0002", "IMG\t0002") << false;
+    QTest::newRow("raw control character inside a name") << replaced("IMG_0002",
+                                                                     "IMG\x01"
+                                                                     "0002")
+                                                         << false;
+    QTest::newRow("DEL and noncharacters in names")
+        << replaced("IMG_", "\x7f\xef\xbf\xbf\xef\xbf\xbeIMG_") << true;
+    QTest::newRow("escaped quote and line break in paths")
+        << replaced("DCIM/", "DC\\\"IM\\n\\t\\/") << true;
+    QTest::newRow("escaped code points, records in lines")
+        << replaced("IMG_", "\\u0049MG_") << true;
+    QTest::newRow("escaped quote as a code point") << replaced("DCIM/", "DC\\u0022IM/") << true;
+    QTest::newRow("lone surrogate escapes") << replaced("IMG_", "\\ud83dIMG_\\udc37") << true;
+    QTest::newRow("escaped backslash before u") << replaced("IMG_", "\\\\u0049MG_") << true;
+    QTest::newRow("URL with an escaped noncharacter")
+        << replaced("file:///home", "file:///%EF%BF%BFhome") << true;
+    QTest::newRow("URL with an escaped noncharacter past the first plane")
+        << replaced("file:///home", "file:///%F0%9F%BF%BEhome") << true;
+    QTest::newRow("URL with an escaped line break")
+        << replaced("file:///home", "file:///ho%0Ame") << true;
+    QTest::newRow("URL with escaped UTF-8")
+        << replaced("file:///home", "file:///h%C3%A9me") << true;
+    QTest::newRow("URL with an escaped surrogate")
+        << replaced("file:///home", "file:///h%ED%A0%80me") << true;
+    for (const int depth : {1020, 1021, 1022, 1023, 1024, 1025}) {
+        QTest::addRow("nested %d deep", depth)
+            << replaced("\"originalFilename\"",
+                        "\"deep\": " + QByteArray(depth, '[') + QByteArray(depth, ']')
+                            + ",\n\"originalFilename\"")
+            << true;
+    }
+    QTest::newRow("record separator inside a nested object")
+        << replaced("\"originalFilename\"",
+                    "\"futureObject\": {\"a\": {" + separator + "\n    }},\n\"originalFilename\"")
+        << true;
     QTest::newRow("not an array") << QByteArray("{\"id\": 1}") << true;
     QTest::newRow("element not an object") << QByteArray("[1]") << true;
     QTest::newRow("trailing comma") << QByteArray(compact).insert(compact.size() - 1, ",") << false;
@@ -513,6 +577,12 @@ void LibraryJournalTests::entriesEncodeRecordsAsTheReferenceEncoder_data()
     QTest::addRow("lone surrogates") << varied([](LocalLibraryItem &item) {
         item.restoreAttentionReason
             = QString(QChar(0xD83D)) + QStringLiteral("x") + QString(QChar(0xDC37));
+    });
+    QTest::addRow("NUL, noncharacters and separators") << varied([](LocalLibraryItem &item) {
+        item.originalFilename = QString(QChar(0)) + QChar(0xFFFE) + QChar(0xFFFF) + QChar(0x2028)
+                                + QChar(0xFDD0) + QChar(0x80) + QChar(0x7FF) + QChar(0x800);
+        item.restoreAttentionReason = QString(QChar(0xDC00)) + QChar(0xD800);
+        item.ingestCacheOriginalURL = QStringLiteral("/a\nb/\u00e9");
     });
     QTest::addRow("paths with spaces, percent and non-ASCII")
         << varied([&](LocalLibraryItem &item) {
