@@ -3,6 +3,7 @@
 #include <PellwickCore/Library/LibraryRecordEncoder_p.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Support/Json.h>
+#include <PellwickCore/Support/UuidText.h>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -366,6 +367,13 @@ void LibraryJournalTests::readersAgree_data()
     QTest::newRow("null capture time") << valueOf("\"_0\": ", "null") << true;
     QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf") + pretty << true;
     QTest::newRow("NUL after the array") << pretty + QByteArray(1, '\0') << true;
+    QTest::newRow("long white space around the records")
+        << "[" + QByteArray(300, ' ')
+               + QByteArray(pretty)
+                     .replace(lastRecordEnd, QByteArray("\n    }" + QByteArray(300, '\n') + "]"))
+                     .mid(1)
+               + QByteArray(300, ' ')
+        << true;
     QTest::newRow("empty file") << QByteArray() << true;
     QTest::newRow("white space only") << QByteArray(" \n") << true;
     QTest::newRow("raw tab inside a name") << replaced("IMG_0002", "IMG\t0002") << false;
@@ -388,6 +396,14 @@ void LibraryJournalTests::readersAgree_data()
         << replaced("file:///home", "file:///%F0%9F%BF%BEhome") << true;
     QTest::newRow("URL with an escaped line break")
         << replaced("file:///home", "file:///ho%0Ame") << true;
+    QTest::newRow("URL with escaped control characters")
+        << replaced("file:///home", "file:///h%01o%7Fm%C2%80e%E2%80%A8") << true;
+    QTest::newRow("URL with an escape past the last code point")
+        << replaced("file:///home", "file:///h%F4%90%80%80me") << true;
+    QTest::newRow("upper-case id")
+        << QByteArray(pretty).replace(uuidText(filledLibraryItem(5).id).toLatin1(),
+                                      uuidText(filledLibraryItem(5).id).toUpper().toLatin1())
+        << true;
     QTest::newRow("URL with escaped UTF-8")
         << replaced("file:///home", "file:///h%C3%A9me") << true;
     QTest::newRow("URL with an escaped surrogate")
