@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -20,7 +18,6 @@
 
 #include <malloc.h>
 #include <sched.h>
-#include <sys/mman.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -622,15 +619,13 @@ Result<RegionResult> readRegion(
     }
 }
 
-/// The allocator's per-thread heaps while a library loads. Each heap the allocator makes for a
-/// thread is made usable whole at once: otherwise it grows by a few pages at a time as the
-/// records are made, every growth a call that stops the page faults of all the other decoding
-/// threads (about a tenth of a load's time at 100,000 records). And the decoding threads ask for
-/// huge pages in the heaps they fill, where the system grants them on request: the records then
-/// cost far fewer page faults to make and a quarter of the time to release when the application
-/// quits. Set for the first of overlapping loads, put back to the allocator's default after the
-/// last. (Setting the pad also keeps the allocator from raising its threshold for mapping large
-/// blocks on their own; the application's large buffers are few and long-lived.)
+/// The allocator's per-thread heaps while a library loads: each heap the allocator makes for a
+/// thread is made usable whole at once. Otherwise it grows by a few pages at a time as the records
+/// are made, every growth a call that stops the page faults of all the other decoding threads
+/// (about a fifth of a load's time at 100,000 records). Set for the first of overlapping loads,
+/// put back to the allocator's default after the last. (Setting the pad also keeps the allocator
+/// from raising its threshold for mapping large blocks on their own, for the rest of the process;
+/// the application makes its large buffers once per file, not once per block.)
 class LoadingHeaps
 {
 public:
@@ -638,7 +633,7 @@ public:
     {
         const std::lock_guard lock(mutex());
         if (users()++ == 0)
-            mallopt(M_TOP_PAD, static_cast<int>(heapBytes));
+            mallopt(M_TOP_PAD, heapBytes);
     }
 
     ~LoadingHeaps()
@@ -651,25 +646,8 @@ public:
     LoadingHeaps(const LoadingHeaps &) = delete;
     LoadingHeaps &operator=(const LoadingHeaps &) = delete;
 
-    /// Asks for huge pages in the heap the calling thread allocates from now. A thread heap is
-    /// an aligned region of `heapBytes`; a wrong guess costs nothing, as the advice only changes
-    /// the size of the pages that back the memory.
-    static void adviseHugePages()
-    {
-        thread_local char *advised = nullptr;
-        auto *probe = static_cast<char *>(std::malloc(64));
-        if (probe == nullptr)
-            return;
-        char *heap = probe - (reinterpret_cast<std::uintptr_t>(probe) & (heapBytes - 1));
-        std::free(probe);
-        if (heap == advised)
-            return;
-        advised = heap;
-        (void) madvise(heap, heapBytes, MADV_HUGEPAGE);
-    }
-
 private:
-    static constexpr std::uintptr_t heapBytes = std::uintptr_t{64} * 1024 * 1024;
+    static constexpr int heapBytes = 64 * 1024 * 1024; // the most a thread heap spans
     static constexpr int defaultTopPad = 128 * 1024;
 
     static std::mutex &mutex()
@@ -780,7 +758,6 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
         };
         if (abandoned)
             return stop(std::nullopt);
-        LoadingHeaps::adviseHugePages();
         Window window(file, begin - lead, storage);
         if (Result<bool> read = window.extend(lead + length + std::min<qint64>(extension, 16384));
             !read)
