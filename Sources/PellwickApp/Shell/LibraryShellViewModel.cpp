@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace Pellwick {
 
 namespace {
@@ -181,13 +183,22 @@ void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QSt
     if (!url)
         return;
     const QString unmounted = standardizedPath(*url);
+    // Ejected media is forgotten everywhere: inserted again, it is new, also when it was
+    // mounted at launch or dismissed.
+    m_initialMountedImportSourceURLs.remove(unmounted);
     m_dismissedMountedImportSourceURLs.remove(unmounted);
     if (!m_pendingMountedImportSources.remove(unmounted))
         return;
-    if (m_pendingMountedImportSources.isEmpty())
+    // A banner that names the ejected medium is withdrawn at once, also while work runs: its
+    // review would scan a folder that is gone.
+    if (m_mountProposal
+        && std::any_of(m_mountProposal->sources.cbegin(),
+                       m_mountProposal->sources.cend(),
+                       [&unmounted](const ImportScanVolume &volume) {
+                           return standardizedPath(volume.url) == unmounted;
+                       }))
         setMountProposal(std::nullopt);
-    else
-        presentPendingMountProposalIfPossible();
+    presentPendingMountProposalIfPossible();
 }
 
 void LibraryShellViewModel::acceptMountProposal()

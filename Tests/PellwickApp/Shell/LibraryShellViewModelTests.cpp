@@ -27,7 +27,27 @@ MountedVolume volume(const QString &url, bool removable)
     return mounted;
 }
 
+enum class MountAction {
+    Mount,
+    Unmount,
+    Accept,
+    Dismiss,
+    StartImport,
+    EndImport
+};
+
+/// One event of a scripted card session and the names the banner shows after it (none: no
+/// banner).
+struct MountStep
+{
+    MountAction action;
+    std::optional<QString> url;
+    QStringList proposed;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(QList<MountStep>)
 
 Q_DECLARE_METATYPE(std::function<void(LibraryShellViewModel &)>)
 Q_DECLARE_METATYPE(std::optional<RestoreRequestStatus>)
@@ -58,6 +78,8 @@ private Q_SLOTS:
     void destructionCancelsThePollingTask();
     void mainThreadTouchesNoFileAfterConstruction();
     void proposalFollowsMountsAndDismissals();
+    void ejectedMediaIsForgotten_data();
+    void ejectedMediaIsForgotten();
 
 private:
     std::unique_ptr<ShellViewModelFixture> m_fixture;
@@ -429,6 +451,96 @@ void LibraryShellViewModelTests::proposalFollowsMountsAndDismissals()
                 proposed.append(source.name);
         }
         QVERIFY2(proposed == step.proposed, qPrintable(u"step %1"_s.arg(i)));
+    }
+}
+
+void LibraryShellViewModelTests::ejectedMediaIsForgotten_data()
+{
+    using enum MountAction;
+    QTest::addColumn<QList<MountStep>>("steps");
+
+    const QString old = u"/media/ana/OLD"_s;
+    const QString a = u"/media/ana/A"_s;
+    const QString b = u"/media/ana/B"_s;
+    QTest::newRow("launch card inserted again without ejecting") << QList<MountStep>{
+        {Mount, old, {}},
+    };
+    QTest::newRow("launch card ejected and inserted again") << QList<MountStep>{
+        {Unmount, old, {}},
+        {Mount, old, {u"OLD"_s}},
+    };
+    QTest::newRow("launch card ejected during an import, inserted after it") << QList<MountStep>{
+        {StartImport, std::nullopt, {}},
+        {Unmount, old, {}},
+        {Mount, old, {}},
+        {EndImport, std::nullopt, {u"OLD"_s}},
+    };
+    QTest::newRow("proposed card ejected during an import leaves the banner") << QList<MountStep>{
+        {Mount, a, {u"A"_s}},
+        {Mount, b, {u"A"_s, u"B"_s}},
+        {StartImport, std::nullopt, {u"A"_s, u"B"_s}},
+        {Unmount, a, {}},
+        {EndImport, std::nullopt, {u"B"_s}},
+        {Accept, std::nullopt, {}},
+    };
+    QTest::newRow("last proposed card ejected during an import") << QList<MountStep>{
+        {Mount, a, {u"A"_s}},
+        {StartImport, std::nullopt, {u"A"_s}},
+        {Unmount, a, {}},
+        {EndImport, std::nullopt, {}},
+    };
+    QTest::newRow("waiting card ejected during an import") << QList<MountStep>{
+        {StartImport, std::nullopt, {}},
+        {Mount, a, {}},
+        {Unmount, a, {}},
+        {EndImport, std::nullopt, {}},
+    };
+    QTest::newRow("dismissed card ejected and inserted again") << QList<MountStep>{
+        {Mount, a, {u"A"_s}},
+        {Dismiss, std::nullopt, {}},
+        {Mount, a, {}},
+        {Unmount, a, {}},
+        {Mount, a, {u"A"_s}},
+    };
+}
+
+void LibraryShellViewModelTests::ejectedMediaIsForgotten()
+{
+    QFETCH(QList<MountStep>, steps);
+    m_fixture->volumes = QList{volume(u"/media/ana/OLD"_s, true)};
+    const auto model = m_fixture->make();
+    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/OLD"_s, true),
+                                              volume(u"/media/ana/A"_s, true),
+                                              volume(u"/media/ana/B"_s, true)});
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const MountStep &step = steps[i];
+        switch (step.action) {
+        case MountAction::Mount:
+            model->receiveMountedImportSource(step.url);
+            break;
+        case MountAction::Unmount:
+            model->receiveUnmountedImportSource(step.url);
+            break;
+        case MountAction::Accept:
+            model->acceptMountProposal();
+            break;
+        case MountAction::Dismiss:
+            model->dismissMountProposal();
+            break;
+        case MountAction::StartImport:
+            model->setIsImporting(true);
+            break;
+        case MountAction::EndImport:
+            model->setIsImporting(false);
+            break;
+        }
+        QStringList proposed;
+        if (model->mountProposal()) {
+            for (const ImportScanVolume &source : model->mountProposal()->sources)
+                proposed.append(source.name);
+        }
+        QVERIFY2(proposed == step.proposed,
+                 qPrintable(u"step %1: %2"_s.arg(i).arg(proposed.join(u','))));
     }
 }
 
