@@ -22,6 +22,7 @@ QCoro::Task<> LibraryShellViewModel::refresh()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
+    const qint64 generation = ++m_healthCheckGeneration;
     setStatus(Status::Checking);
     QFuture<Result<BackendReachability>> job
         = Workflow::run(WorkflowPools::userInitiated(), [health = m_healthClient] {
@@ -29,7 +30,8 @@ QCoro::Task<> LibraryShellViewModel::refresh()
           });
     const std::optional<Result<BackendReachability>> outcome
         = co_await Workflow::resumeIn(self, never, job);
-    if (!outcome)
+    // A slow older check (a connection that timed out) must not overwrite a newer answer.
+    if (!outcome || m_healthCheckGeneration != generation)
         co_return;
     setStatus(*outcome && **outcome == BackendReachability::Reachable ? Status::Reachable
                                                                       : Status::Unreachable);

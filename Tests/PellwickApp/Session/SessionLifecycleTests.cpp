@@ -170,6 +170,8 @@ private Q_SLOTS:
 
     void healthCheck_data();
     void healthCheck();
+    void overlappingHealthChecksShowTheLatest_data();
+    void overlappingHealthChecksShowTheLatest();
     void signIn_data();
     void signIn();
     void signInErrorMessageOfEveryError_data();
@@ -223,6 +225,44 @@ void SessionLifecycleTests::healthCheck()
     QCOMPARE(harness.model->status(), expected);
     QCOMPARE(log.names,
              QStringList({u"Checking backend"_s, LibraryShellViewModel::toRaw(expected)}));
+}
+
+void SessionLifecycleTests::overlappingHealthChecksShowTheLatest_data()
+{
+    QTest::addColumn<int>("olderStatus");
+    QTest::addColumn<QByteArray>("olderBody");
+    QTest::addColumn<int>("newerStatus");
+    QTest::addColumn<QByteArray>("newerBody");
+    QTest::addColumn<LibraryShellViewModel::Status>("expected");
+
+    using S = LibraryShellViewModel::Status;
+    const QByteArray ok = R"({"status":"ok"})";
+    QTest::newRow("older failure ends after a newer success")
+        << 503 << QByteArray() << 200 << ok << S::Reachable;
+    QTest::newRow("older success ends after a newer failure")
+        << 200 << ok << 503 << QByteArray() << S::Unreachable;
+    QTest::newRow("older other word ends after a newer success")
+        << 200 << QByteArray(R"({"status":"down"})") << 200 << ok << S::Reachable;
+}
+
+void SessionLifecycleTests::overlappingHealthChecksShowTheLatest()
+{
+    QFETCH(int, olderStatus);
+    QFETCH(QByteArray, olderBody);
+    QFETCH(int, newerStatus);
+    QFETCH(QByteArray, newerBody);
+    QFETCH(LibraryShellViewModel::Status, expected);
+
+    Harness harness;
+    harness.health.replyWhenReleased(olderStatus, olderBody);
+    harness.health.reply(newerStatus, newerBody);
+    QCoro::Task<> older = harness.model->refresh();
+    QTRY_COMPARE(harness.health.waitingCount(), 1);
+    QCoro::waitFor(harness.model->refresh());
+    QCOMPARE(harness.model->status(), expected);
+    harness.health.release();
+    QCoro::waitFor(older);
+    QCOMPARE(harness.model->status(), expected);
 }
 
 void SessionLifecycleTests::signIn_data()
