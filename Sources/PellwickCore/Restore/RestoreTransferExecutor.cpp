@@ -493,7 +493,7 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
                                          const std::stop_token &stop) const
 {
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
-    if (stored && stored->isComplete) {
+    if (stored && stored->isComplete && stored->destinationPath == file.destinationPath) {
         // Parts a run cut short after recording completion did not live to remove.
         if (const QString parts = m_layout.partsPath(file.id); m_fileManager->fileExists(parts))
             (void) m_fileManager->removeItem(parts);
@@ -537,6 +537,8 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     RestoreTransferManifest manifest;
     if (stored) {
         manifest = std::move(*stored);
+        if (manifest.isComplete && manifest.destinationPath != file.destinationPath)
+            restartForNewDestination(manifest);
     } else {
         manifest.id = file.id;
         manifest.canonicalFilename = file.canonicalFilename;
@@ -678,6 +680,14 @@ void RestoreTransferExecutor::adoptFile(RestoreTransferManifest &manifest,
     manifest.destinationPath = file.destinationPath;
     manifest.expectedByteCount = file.expectedByteCount;
     manifest.expectedContentHash = file.expectedContentHash;
+}
+
+void RestoreTransferExecutor::restartForNewDestination(RestoreTransferManifest &manifest)
+{
+    // The file installed at the old destination is left as it is; its parts went when it was
+    // recorded complete, so the artifact is fetched again for the new one.
+    manifest.isComplete = false;
+    manifest.completedRanges.clear();
 }
 
 void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) const

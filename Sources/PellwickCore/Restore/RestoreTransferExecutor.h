@@ -31,8 +31,11 @@ namespace Pellwick {
 /// on storage. The hidden assembly file is named in the manifest before it is created, so a run
 /// cut short leaves nothing in the user's folder that the next run or a discard does not remove;
 /// and a destination that already holds exactly the verified content (installed by a run that
-/// did not live to record it) is accepted as installed. Any other existing file is never touched. Once an artifact's complete manifest is on storage its part files are removed: the
-/// manifest alone lets a later run verify the installed file again.
+/// did not live to record it) is accepted as installed. Any other existing file is never touched.
+/// Once an artifact's complete manifest is on storage its part files are removed: the manifest
+/// alone lets a later run verify the installed file again. A later run for another
+/// destination (another folder, or a name chosen after a conflict) restores the artifact there
+/// anew and leaves the file installed before alone.
 ///
 /// A value; `execute` may run on any thread, and one artifact must not be run by two runs at once.
 class RestoreTransferExecutor
@@ -116,6 +119,9 @@ private:
     [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
     /// Takes the file's destination, byte count and hash (the stored ones are not compared).
     static void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file);
+    /// Turns the complete manifest of a file installed at another destination into one that
+    /// starts the artifact anew.
+    static void restartForNewDestination(RestoreTransferManifest &manifest);
     /// Clears the record of the assembly file once it is gone and saves the manifest, ignoring a
     /// failure (a record kept is only tried again by the next run).
     void forgetAssembly(RestoreTransferManifest &manifest) const;

@@ -213,6 +213,8 @@ private Q_SLOTS:
     void destinationAppearingBeforeInstall();
     void verificationFailuresRepeat();
     void completeManifestOnlyVerifies();
+    void completedElsewhereIsRestoredAgain_data();
+    void completedElsewhereIsRestoredAgain();
     void sidecarFollowsTheRawOriginal();
     void sidecarWithoutFreshCapability();
     void discardRules();
@@ -587,6 +589,89 @@ void RestoreTransferExecutorTests::completeManifestOnlyVerifies()
     QVERIFY(QFile::remove(transfer.destinationPath));
     Result<RestoreTransferManifest> missing = fixture.run(transfer);
     QVERIFY(!missing && missing.error().is<FileSystemError>());
+    QCOMPARE(fixture.fetcher->calls().size(), calls);
+}
+
+void RestoreTransferExecutorTests::completedElsewhereIsRestoredAgain_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("rawName");
+    QTest::addColumn<QByteArray>("alreadyThere"); // null: nothing at the new RAW destination
+    QTest::addColumn<bool>("withSidecar");
+    QTest::addColumn<int>("fetches");
+    QTest::addColumn<bool>("succeeds");
+
+    const QString cr3 = u"IMG_0001.CR3"_s;
+    const QByteArray nothing;
+    const QByteArray raw = Fixture().raw;
+    QTest::newRow("same destination, only verified")
+        << u"out"_s << cr3 << nothing << true << 0 << true;
+    QTest::newRow("another name in the same folder")
+        << u"out"_s << u"IMG_0001-restored.CR3"_s << nothing << false << 5 << true;
+    QTest::newRow("another folder") << u"other"_s << cr3 << nothing << false << 5 << true;
+    QTest::newRow("another folder, with the sidecar")
+        << u"other"_s << cr3 << nothing << true << 5 + 2 << true;
+    QTest::newRow("another folder already holding the content")
+        << u"other"_s << cr3 << raw << false << 0 << true;
+    QTest::newRow("another folder holding another file")
+        << u"other"_s << cr3 << QByteArray("the user's own file") << false << 5 << false;
+}
+
+void RestoreTransferExecutorTests::completedElsewhereIsRestoredAgain()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, rawName);
+    QFETCH(QByteArray, alreadyThere);
+    QFETCH(bool, withSidecar);
+    QFETCH(int, fetches);
+    QFETCH(bool, succeeds);
+
+    // A restore that finished into one place and is then run for another (another folder, or
+    // the name chosen after a conflict) puts the file there too; the first copy is left alone.
+    Fixture fixture;
+    if (withSidecar)
+        fixture.sidecar = patternBytes(1500, 11);
+    const RestoreTransfer first = fixture.transfer();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(first));
+    RestoreTransfer moved = first;
+    moved.destinationPath = fixture.folder.filePath(folder + u'/' + rawName);
+    if (withSidecar)
+        moved.sidecar->destinationPath = fixture.folder.filePath(folder + u"/IMG_0001.xmp"_s);
+    if (!alreadyThere.isNull()) {
+        QVERIFY(QDir().mkpath(parentPath(moved.destinationPath)));
+        writeFile(moved.destinationPath, alreadyThere);
+    }
+    const qsizetype before = fixture.fetcher->calls().size();
+
+    Result<RestoreTransferManifest> again = fixture.run(moved);
+    QCOMPARE(fixture.fetcher->calls().size() - before, fetches);
+    QCOMPARE(*readFileContents(LocalFileManager(), first.destinationPath), fixture.raw);
+    if (withSidecar) {
+        QCOMPARE(*readFileContents(LocalFileManager(), first.sidecar->destinationPath),
+                 fixture.sidecar);
+    }
+    if (!succeeds) {
+        QVERIFY(!again);
+        QCOMPARE(again.error(), restoreError(E::DestinationAlreadyExists{moved.destinationPath}));
+        QCOMPARE(*readFileContents(LocalFileManager(), moved.destinationPath), alreadyThere);
+        QVERIFY(!fixture.manifest()->isComplete);
+        return;
+    }
+    PELLWICK_VERIFY_SUCCESS(again);
+    QCOMPARE(again->destinationPath, moved.destinationPath);
+    QCOMPARE(*readFileContents(LocalFileManager(), moved.destinationPath), fixture.raw);
+    QVERIFY(fixture.manifest()->isComplete);
+    QCOMPARE(fixture.manifest()->destinationPath, moved.destinationPath);
+    if (withSidecar) {
+        QCOMPARE(*readFileContents(LocalFileManager(), moved.sidecar->destinationPath),
+                 fixture.sidecar);
+        QCOMPARE(fixture.manifest(RestoreTransferArtifact::Sidecar)->destinationPath,
+                 moved.sidecar->destinationPath);
+    }
+
+    // From now on the new place is the one verified.
+    const qsizetype calls = fixture.fetcher->calls().size();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(moved));
     QCOMPARE(fixture.fetcher->calls().size(), calls);
 }
 
