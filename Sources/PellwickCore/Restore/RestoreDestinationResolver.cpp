@@ -12,8 +12,9 @@ RestoreDestinationResolver::RestoreDestinationResolver(
                                     : std::make_shared<SHA256ContentHasher>())
 {
     if (!m_fileExists) {
+        // A link is taken also when its target is gone: the name cannot be installed to.
         m_fileExists = [fileManager = m_fileManager](const QString &path) {
-            return fileManager->fileExists(path);
+            return fileManager->fileExists(path) || fileManager->attributesOfItem(path).has_value();
         };
     }
 }

@@ -46,10 +46,11 @@ public:
         bool operator==(const FilenameParts &) const = default;
     };
 
-    /// `fileExists` defaults to `fileManager`'s existence test, which follows symbolic links (a
-    /// folder or a link to anything counts as taken). `fileManager` also resolves the links of
-    /// folders compared by the transfer builder, and `contentHasher` (SHA-256 by default) tells
-    /// it whether a file already at a destination is the restored content.
+    /// `fileExists` defaults to `fileManager`'s existence test, which follows symbolic links, or
+    /// an entry of any kind (a folder, or a link to anything or to nothing, counts as taken).
+    /// `fileManager` also resolves the links of folders compared by the transfer builder, and
+    /// `contentHasher` (SHA-256 by default) tells it whether a file already at a destination is
+    /// the restored content.
     explicit RestoreDestinationResolver(std::shared_ptr<const FileManager> fileManager
                                         = std::make_shared<LocalFileManager>(),
                                         FileExists fileExists = {},

@@ -50,7 +50,8 @@ private Q_SLOTS:
     void suggestionIsTheFirstFreeRestoredName();
     void resolveRefusesTakenAndUnusableNames_data();
     void resolveRefusesTakenAndUnusableNames();
-    void aFolderOnDiskIsTaken();
+    void whatIsOnDiskIsTaken_data();
+    void whatIsOnDiskIsTaken();
 };
 
 void RestoreDestinationResolverTests::filenameSplitsAtItsExtension_data()
@@ -217,10 +218,39 @@ void RestoreDestinationResolverTests::resolveRefusesTakenAndUnusableNames()
     QCOMPARE(disk.lookups, lookups);
 }
 
-void RestoreDestinationResolverTests::aFolderOnDiskIsTaken()
+void RestoreDestinationResolverTests::whatIsOnDiskIsTaken_data()
 {
+    QTest::addColumn<QString>("kind");
+
+    QTest::newRow("a folder") << u"folder"_s;
+    QTest::newRow("a file") << u"file"_s;
+    QTest::newRow("a link to a file") << u"link"_s;
+    // A link whose target is gone (a disk not mounted) still holds the name: a file cannot be
+    // installed there.
+    QTest::newRow("a link to nothing") << u"dangling"_s;
+    QTest::newRow("a link to itself") << u"loop"_s;
+}
+
+void RestoreDestinationResolverTests::whatIsOnDiskIsTaken()
+{
+    QFETCH(QString, kind);
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(u"IMG_0001.CR3"_s));
+    const QString taken = dir.filePath(u"IMG_0001.CR3"_s);
+    if (kind == u"folder"_s) {
+        QVERIFY(QDir(dir.path()).mkdir(u"IMG_0001.CR3"_s));
+    } else if (kind == u"file"_s) {
+        QFile file(taken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        const QString target = kind == u"link"_s       ? dir.filePath(u"elsewhere"_s)
+                               : kind == u"dangling"_s ? dir.filePath(u"gone/IMG_0001.CR3"_s)
+                                                       : taken;
+        if (kind == u"link"_s) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(target, taken));
+    }
     const RestoreDestinationResolver resolver;
 
     QVERIFY(!resolver.resolve(u"IMG_0001.CR3"_s, dir.path(), {}));
