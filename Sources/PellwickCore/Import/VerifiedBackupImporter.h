@@ -213,6 +213,9 @@ private:
                                    const QString &keyPath,
                                    const QString &description,
                                    const StatusDidChange &statusDidChange) const;
+    /// The record's library item when it is verified already as holding the record's bytes.
+    static std::optional<LocalLibraryItem> verifiedItem(const LocalLibraryCacheRecords &records,
+                                                        const StagedImportRecord &record);
     Result<void> setImportStatus(const QUuid &id, LibraryItemImportStatus status) const;
     Result<void> setBackendLibraryItemID(const QUuid &id, qint64 backendID) const;
     bool hasRequiredStagedSidecar(const StagedImportRecord &record,

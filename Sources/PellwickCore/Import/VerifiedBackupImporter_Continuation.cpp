@@ -66,6 +66,15 @@ Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord
                                                         std::stop_token stop) const
 {
     StagedImportRecord record = start;
+    // A staging a stop left behind, of an item verified since through another staging: the
+    // archive holds these bytes, and nothing this staging meets (a refusal, a failed upload, a
+    // verdict on its own backend item) may take that from the item or repoint it. It closes as
+    // a duplicate, which keeps the item verified.
+    Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+    PELLWICK_TRY(records);
+    if (verifiedItem(*records, record))
+        return close(record, LibraryItemImportStatus::Duplicate, statusDidChange);
+
     const QString original = m_stagingArea.stagedOriginalURL(record);
     const std::optional<QString> sidecar = m_stagingArea.stagedSidecarURL(record);
     if (!m_stagingArea.fileManager()->fileExists(original)

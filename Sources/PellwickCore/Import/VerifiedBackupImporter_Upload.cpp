@@ -108,6 +108,20 @@ qint64 VerifiedBackupImporter::uploadedByteCount(const MultipartUploadState &sta
     return total;
 }
 
+std::optional<LocalLibraryItem>
+VerifiedBackupImporter::verifiedItem(const LocalLibraryCacheRecords &records,
+                                     const StagedImportRecord &record)
+{
+    const QList<qsizetype> positions = records.positions(record.localLibraryItemID);
+    if (positions.isEmpty())
+        return std::nullopt;
+    const LocalLibraryItem &item = records.at(positions.first());
+    if (item.importStatus != LibraryItemImportStatus::VerifiedBackup
+        || item.contentHash.compare(record.contentHash, Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    return item;
+}
+
 Result<void> VerifiedBackupImporter::setImportStatus(const QUuid &id,
                                                      LibraryItemImportStatus status) const
 {
@@ -412,17 +426,10 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
               if (status == LibraryItemImportStatus::Duplicate) {
                   Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
                   PELLWICK_TRY(records);
-                  const QList<qsizetype> positions
-                      = records->positions(terminal.localLibraryItemID);
-                  if (!positions.isEmpty()) {
-                      const LocalLibraryItem &item = records->at(positions.first());
-                      alreadyVerified
-                          = item.importStatus == LibraryItemImportStatus::VerifiedBackup
-                            && item.contentHash.compare(terminal.contentHash, Qt::CaseInsensitive)
-                                   == 0;
-                      if (alreadyVerified)
-                          return std::optional(item);
-                  }
+                  std::optional<LocalLibraryItem> verified = verifiedItem(*records, terminal);
+                  alreadyVerified = verified.has_value();
+                  if (alreadyVerified)
+                      return verified;
               }
               return m_cache.updateImportStatus(terminal.localLibraryItemID, status);
           });

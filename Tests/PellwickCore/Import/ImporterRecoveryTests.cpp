@@ -4,6 +4,7 @@
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -65,6 +66,8 @@ private Q_SLOTS:
     void terminalRecordsTheLibraryMissed();
     void staleStagingOfAVerifiedItem_data();
     void staleStagingOfAVerifiedItem();
+    void staleStagingNeverUndoesAVerifiedItem_data();
+    void staleStagingNeverUndoesAVerifiedItem();
 };
 
 void ImporterRecoveryTests::onlyTerminalRecords()
@@ -203,6 +206,72 @@ void ImporterRecoveryTests::staleStagingOfAVerifiedItem()
     QCOMPARE(items->first().importStatus, expected);
     QCOMPARE(scene.cache().readItems()->first().importStatus, expected);
     QCOMPARE(scene.stagingArea().readRecoverableRecords()->records.first().phase, P::Duplicate);
+}
+
+namespace {
+
+enum class StaleEnd {
+    NewUploadNeedsAttention,
+    Refused,
+    PartUploadFails,
+    StagedCopyGone,
+    OwnBackendItemNeedsAttention,
+};
+
+} // namespace
+
+void ImporterRecoveryTests::staleStagingNeverUndoesAVerifiedItem_data()
+{
+    QTest::addColumn<StaleEnd>("end");
+    QTest::newRow("new upload whose finalization needs attention")
+        << StaleEnd::NewUploadNeedsAttention;
+    QTest::newRow("authorization refused") << StaleEnd::Refused;
+    QTest::newRow("part upload fails") << StaleEnd::PartUploadFails;
+    QTest::newRow("staged copy gone") << StaleEnd::StagedCopyGone;
+    QTest::newRow("its own backend item needs attention") << StaleEnd::OwnBackendItemNeedsAttention;
+}
+
+void ImporterRecoveryTests::staleStagingNeverUndoesAVerifiedItem()
+{
+    QFETCH(StaleEnd, end);
+    // A stop left a resumable record; the item was imported again, verified as backend item 7,
+    // and the card may have been erased since. Whatever the stale staging meets, the item stays
+    // verified under the backend item that holds its bytes.
+    ImporterRunScene scene;
+    const StagedImportRecord stale = stagePackage(scene, 0, [&](StagedImportRecord r) {
+        if (end == StaleEnd::OwnBackendItemNeedsAttention)
+            r.backendLibraryItemID = 99;
+        return r;
+    });
+    setStatus(scene, 0, S::VerifiedBackup);
+    (void) scene.cache().updateBackendLibraryItemID(scene.items[0].id, 7);
+    const Error refused
+        = LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{422}};
+    switch (end) {
+    case StaleEnd::NewUploadNeedsAttention:
+        scene.api->finalizations
+            = {VerifiedBackupFinalization{41, S::NeedsAttention, std::nullopt}};
+        break;
+    case StaleEnd::Refused:
+        scene.api->decisions = {tl::unexpected<Error>(refused)};
+        break;
+    case StaleEnd::PartUploadFails:
+        scene.uploader->failures = {{u"raw-1"_s, refused}};
+        break;
+    case StaleEnd::StagedCopyGone:
+        QVERIFY(QFile::remove(scene.stagingArea().stagedOriginalURL(stale)));
+        break;
+    case StaleEnd::OwnBackendItemNeedsAttention:
+        scene.api->states = {VerifiedBackupUploadState{99, S::NeedsAttention}};
+        break;
+    }
+
+    (void) scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    const LocalLibraryItem item = scene.cache().readItems()->first();
+    QCOMPARE(item.importStatus, S::VerifiedBackup);
+    QCOMPARE(item.backendLibraryItemID, std::optional<qint64>(7));
+    QVERIFY(item.isSafeToEraseSourceMedia());
 }
 
 void ImporterRecoveryTests::terminalRecordsTheLibraryMissed_data()
