@@ -104,8 +104,12 @@ QList<RestoreByteRange> chunkRanges(qint64 byteCount, qint64 chunkSize)
 
 QString temporaryAssemblyPath(const QString &destination)
 {
-    return parentPath(destination) + QStringLiteral("/.") + lastPathComponent(destination)
-           + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QString suffix
+        = QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    // A name near the file system's limit is cut short, so that the hidden name still fits.
+    return parentPath(destination) + QStringLiteral("/.")
+           + leadingUtf8Bytes(lastPathComponent(destination), maximumNameBytes - 1 - suffix.size())
+           + suffix;
 }
 
 constexpr qint64 hashBlockSize = qint64{1024} * 1024;

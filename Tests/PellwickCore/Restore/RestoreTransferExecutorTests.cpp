@@ -228,6 +228,8 @@ private Q_SLOTS:
     void recordedAssemblyPathIsCheckedBeforeRemoval_data();
     void recordedAssemblyPathIsCheckedBeforeRemoval();
     void hugeByteCountFailsAtTheFirstFetch();
+    void longDestinationNamesAreRestored_data();
+    void longDestinationNamesAreRestored();
 };
 
 void RestoreTransferExecutorTests::filesOfEverySize_data()
@@ -1038,6 +1040,40 @@ void RestoreTransferExecutorTests::hugeByteCountFailsAtTheFirstFetch()
     QVERIFY(!result);
     QCOMPARE(result.error(), restoreError(E::InvalidRangeData{16'777'216, fixture.raw.size()}));
     QCOMPARE(fixture.fetcher->calls().size(), 1);
+}
+
+void RestoreTransferExecutorTests::longDestinationNamesAreRestored_data()
+{
+    QTest::addColumn<QString>("name");
+
+    // The hidden assembly file beside the destination adds a dot, ".tmp-" and an id to its name;
+    // a name the file system takes must still be restorable.
+    QTest::newRow("short") << u"IMG_0001.CR3"_s;
+    QTest::newRow("213 bytes") << QString(209, u'a') + u".CR3"_s;
+    QTest::newRow("214 bytes") << QString(210, u'a') + u".CR3"_s;
+    QTest::newRow("255 bytes") << QString(251, u'a') + u".CR3"_s;
+    QTest::newRow("255 bytes, two per character") << QString(125, u'\u00e9') + u"a.CR3"_s;
+    QTest::newRow("255 bytes, four per character")
+        << QString::fromUcs4(std::u32string(61, U'\U0001F4F7').c_str()) + QString(7, u'a')
+               + u".CR3"_s;
+}
+
+void RestoreTransferExecutorTests::longDestinationNamesAreRestored()
+{
+    QFETCH(QString, name);
+    QVERIFY(name.toUtf8().size() <= 255);
+    Fixture fixture;
+    RestoreTransfer transfer = fixture.transfer();
+    transfer.destinationPath = fixture.destination(name);
+    // A first run leaves its assembly file behind; the next one knows it for its own.
+    fixture.files->failOperation(FileOperation::Synchronize, EIO, u"/out/."_s, 1);
+    fixture.files->failOperation(FileOperation::RemoveItem, EIO, u"/out/."_s);
+    QVERIFY(!fixture.run(transfer));
+    QCOMPARE(fixture.destinationFolder().size(), 1);
+    fixture.files = std::make_shared<FaultInjectingFileManager>();
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
+    QCOMPARE(fixture.destinationFolder(), QStringList{name});
 }
 
 QTEST_GUILESS_MAIN(RestoreTransferExecutorTests)
