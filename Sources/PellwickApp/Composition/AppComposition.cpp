@@ -103,8 +103,31 @@ AppComposition::makeWindow(const AppConfiguration &configuration)
     std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration);
     auto operations = std::make_unique<ViewModelShellOperations>(*viewModel);
     // 13. The root window, which takes the view model.
-    return std::make_unique<LibraryShellWindow>(
+    auto window = std::make_unique<LibraryShellWindow>(
         viewModel.release(), std::move(operations), ShellSection::Overview);
+    // 14. The window's event sources, owned by it: removable volumes coming and going, and the
+    // application becoming active or inactive.
+    LibraryShellWindow *shell = window.get();
+    auto *mounts = new MountMonitor(
+        std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>()),
+        QStringLiteral("/proc/self/mountinfo"),
+        shell);
+    QObject::connect(mounts, &MountMonitor::volumeMounted, shell, [shell](const QString &path) {
+        shell->volumeMounted(path);
+    });
+    QObject::connect(mounts, &MountMonitor::volumeUnmounted, shell, [shell](const QString &path) {
+        shell->volumeUnmounted(path);
+    });
+    auto *activation = new ApplicationActivationMonitor(qGuiApp, shell);
+    QObject::connect(activation,
+                     &ApplicationActivationMonitor::becameActive,
+                     shell,
+                     &LibraryShellWindow::applicationBecameActive);
+    QObject::connect(activation,
+                     &ApplicationActivationMonitor::resignedActive,
+                     shell,
+                     &LibraryShellWindow::applicationResignedActive);
+    return window;
 }
 
 } // namespace Pellwick

@@ -1,9 +1,12 @@
 #include <PellwickApp/Composition/AppComposition.h>
+#include <PellwickApp/Shell/ApplicationActivationMonitor.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
 #include <QDir>
 #include <QDirIterator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,11 +34,11 @@ class CompositionTests : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void rootsComeFromTheConfiguration_data();
-    void rootsComeFromTheConfiguration();
+    void composesTheWindow_data();
+    void composesTheWindow();
 };
 
-void CompositionTests::rootsComeFromTheConfiguration_data()
+void CompositionTests::composesTheWindow_data()
 {
     QTest::addColumn<bool>("ingestCacheVariable");
 
@@ -43,7 +46,7 @@ void CompositionTests::rootsComeFromTheConfiguration_data()
     QTest::newRow("Ingest Cache from the saved location") << false;
 }
 
-void CompositionTests::rootsComeFromTheConfiguration()
+void CompositionTests::composesTheWindow()
 {
     QFETCH(bool, ingestCacheVariable);
 
@@ -90,6 +93,19 @@ void CompositionTests::rootsComeFromTheConfiguration()
     QVERIFY(!viewModel.session());
     QCOMPARE(window->currentSection(), ShellSection::Overview);
     QCOMPARE(entries(home), QStringList());
+
+    // The window hears of volumes and of the application's activation.
+    auto *mounts = window->findChild<MountMonitor *>();
+    QVERIFY(mounts);
+    QVERIFY(mounts->isWatching());
+    auto *activation = window->findChild<ApplicationActivationMonitor *>();
+    QVERIFY(activation);
+    Q_EMIT activation->resignedActive();
+    QVERIFY(!viewModel.isApplicationActive());
+    QSignalSpy activated(window.get(), &LibraryShellWindow::activationFinished);
+    Q_EMIT activation->becameActive();
+    QVERIFY(viewModel.isApplicationActive());
+    QTRY_COMPARE(activated.count(), 1);
 }
 
 QTEST_MAIN(CompositionTests)
