@@ -230,9 +230,13 @@ size_t receiveBody(char *data, size_t size, size_t count, void *context)
                 }
             }
             if (!*exchange->writesFile) {
+                // A refusal's status is known: what is kept of its body names the cause, and
+                // the rest is not received (a server could send it without end).
                 const qint64 kept
                     = std::clamp<qint64>(failureBodyCap - reply.body.size(), 0, length);
                 reply.body.append(data, kept);
+                if (kept < length)
+                    return exchange->endAtCap(kept);
                 break;
             }
             if (reply.bodyLength + length > sink.cap) {

@@ -86,7 +86,8 @@ public:
         /// Written into `file` from `offset` on as it arrives, when the final reply's status is
         /// within 200 to 299. A body longer than `cap` stops the transfer with curl code 63
         /// after at most `cap` bytes were written. The body of any other reply is not written:
-        /// its first 64 KiB are kept in `Reply::body` for the caller to read the server's words.
+        /// its first 64 KiB are kept in `Reply::body` for the caller to read the server's words,
+        /// and a longer one is not received further (the reply ends with `Reply::endedAtCap`).
         /// `file` must outlive the transfer and be used by nothing else meanwhile.
         static Sink toFile(FileHandle &file, qint64 offset, qint64 cap);
 
@@ -146,7 +147,8 @@ public:
         QByteArray body;
         /// The body bytes the sink received of the final reply.
         qint64 bodyLength = 0;
-        /// The body was cut off at the cap of a sink `endingAtCap`.
+        /// The body was cut off at the cap of a sink `endingAtCap`, or a file sink's failure body
+        /// after its first 64 KiB.
         bool endedAtCap = false;
         /// The target of a 307 or 308 that was not followed because it is not http or https.
         std::optional<QString> refusedRedirect;
