@@ -1,5 +1,7 @@
 #include "RestoreDestinationResolver.h"
 
+#include <algorithm>
+
 namespace Pellwick {
 
 RestoreDestinationResolver::RestoreDestinationResolver(
@@ -53,11 +55,24 @@ QString RestoreDestinationResolver::suggestedFilename(
         = canonicalSidecarFilename ? std::optional(usableFilename(*canonicalSidecarFilename))
                                    : std::nullopt;
     for (qint64 n = 1;; ++n) {
-        QString candidate = parts.stem + QStringLiteral("-restored");
+        QString marker = QStringLiteral("-restored");
         if (n >= 2)
-            candidate += QLatin1Char('-') + QString::number(n);
-        if (!parts.extension.isEmpty())
-            candidate += QLatin1Char('.') + parts.extension;
+            marker += QLatin1Char('-') + QString::number(n);
+        const QString extension
+            = parts.extension.isEmpty() ? QString() : QLatin1Char('.') + parts.extension;
+        // A name near the file system's limit gives up the end of its stem, so that the
+        // suggestion and its paired sidecar name can be created.
+        qsizetype longestEnding = (marker + extension).toUtf8().size();
+        if (sidecar) {
+            const QString sidecarExtension = splitFilename(*sidecar).extension;
+            if (!sidecarExtension.isEmpty())
+                longestEnding = std::max(
+                    longestEnding, (marker + QLatin1Char('.') + sidecarExtension).toUtf8().size());
+        }
+        QString stem = parts.stem;
+        if (longestEnding < maximumNameBytes)
+            stem = leadingUtf8Bytes(stem, maximumNameBytes - longestEnding);
+        QString candidate = stem + marker + extension;
         if (isTaken(destinationPath(directory, candidate), reserved))
             continue;
         if (sidecar

@@ -75,7 +75,9 @@ public:
     /// The first of stem-restored.ext, stem-restored-2.ext, stem-restored-3.ext, ... whose path in
     /// `directory` is free, together with its paired sidecar name when `canonicalSidecarFilename`
     /// is given (free: neither reserved nor on disk). `filename` is made usable first
-    /// (`usableFilename`). Has no upper bound: it ends because `reserved` and the folder are finite.
+    /// (`usableFilename`). A stem too long for the file system's 255-byte names beside the ending
+    /// is cut short at a character boundary. Has no upper bound: it ends because `reserved` and
+    /// the folder are finite.
     QString suggestedFilename(const QString &filename,
                               const std::optional<QString> &canonicalSidecarFilename,
                               const QString &directory,

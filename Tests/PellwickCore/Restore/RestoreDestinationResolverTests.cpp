@@ -143,6 +143,22 @@ void RestoreDestinationResolverTests::suggestionIsTheFirstFreeRestoredName_data(
                                    << QStringList() << u".._.._x-restored.CR3"_s;
     QTest::newRow("empty name") << QString() << QString() << QStringList() << QStringList()
                                 << u"file-restored"_s;
+    // Names near the 255-byte limit give up the end of their stem, never half a character.
+    const QString a250 = QString(250, u'A');
+    QTest::newRow("long name") << a250 + u".CR3"_s << xmp << QStringList() << QStringList()
+                               << QString(242, u'A') + u"-restored.CR3"_s;
+    QTest::newRow("long name, first taken")
+        << a250 + u".CR3"_s << xmp << QStringList{QString(242, u'A') + u"-restored.CR3"_s}
+        << QStringList() << QString(240, u'A') + u"-restored-2.CR3"_s;
+    QTest::newRow("long name, longer sidecar extension")
+        << QString(252, u'A') + u".R"_s << xmp << QStringList() << QStringList()
+        << QString(242, u'A') + u"-restored.R"_s;
+    QTest::newRow("long two-byte name")
+        << QString(125, u'\u00e9') + u".CR3"_s << QString() << QStringList() << QStringList()
+        << QString(121, u'\u00e9') + u"-restored.CR3"_s;
+    QTest::newRow("long astral name")
+        << QString(u"\U0001F600"_s).repeated(62) + u".CR3"_s << QString() << QStringList()
+        << QStringList() << QString(u"\U0001F600"_s).repeated(60) + u"-restored.CR3"_s;
     QTest::newRow("unusable sidecar name")
         << u"IMG_0001.CR3"_s << u"a/b.x\0mp"_s << QStringList{u"IMG_0001-restored.x_mp"_s}
         << QStringList() << u"IMG_0001-restored-2.CR3"_s;
