@@ -14,9 +14,9 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
     PELLWICK_TRY(snapshot);
 
     // The slow part, reading the sources, holds no lock.
-    // By id; an id that a hand-edited file holds twice keeps every suspect copy, so that each
-    // record is compared with what was examined of it.
-    QHash<QUuid, QList<LocalLibraryItem>> suspects;
+    // The evidence examined, by id; an id that a hand-edited file holds twice keeps every suspect
+    // copy, so that each record is compared with what was examined of it.
+    QHash<QUuid, QList<SourceMediaEvidence>> suspects;
     for (qsizetype p = 0; p < snapshot->size(); ++p) {
         if (stop.stop_requested())
             return failure(CancellationError{});
@@ -24,7 +24,7 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
         if (record.sourceMediaEvidence
             && record.sourceMediaEvidence->detectsChange(
                 availableSources, fileManager, contentHasher)) {
-            suspects[record.id].append(record);
+            suspects[record.id].append(*record.sourceMediaEvidence);
         }
     }
     if (suspects.isEmpty())
@@ -33,12 +33,15 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
     const std::lock_guard guard(m_storage->mutationLock);
     Result<LocalLibraryCacheRecords> current = cachedRecords();
     PELLWICK_TRY(current);
-    // Only records still as examined are marked: one changed meanwhile is looked at next time.
+    // Only records still holding the evidence examined are marked: a new copy's evidence is
+    // looked at next time. Any other change made meanwhile (an import that has just verified
+    // the item, above all) leaves the finding true, and the record is marked.
     Change change;
     for (qsizetype p = 0; p < current->size(); ++p) {
         const LocalLibraryItem &record = current->at(p);
         const auto suspect = suspects.constFind(record.id);
-        if (suspect == suspects.constEnd() || !suspect->contains(record))
+        if (suspect == suspects.constEnd() || !record.sourceMediaEvidence
+            || !suspect->contains(*record.sourceMediaEvidence))
             continue;
         LocalLibraryItem marked = record.markingSourceMediaChanged();
         if (!(marked == record))
