@@ -33,7 +33,8 @@ void quitOnSignal(int /*signal*/)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-/// SIGTERM and SIGINT close the window as the user would, so the same orderly end follows.
+/// SIGTERM, SIGINT and SIGHUP (the terminal that started the application closed) close the
+/// window as the user would, so the same orderly end follows.
 void quitOnTerminationSignals(QObject &context)
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -42,8 +43,14 @@ void quitOnTerminationSignals(QObject &context)
     action.sa_handler = quitOnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        // A signal ignored by whoever started the application (nohup, a background job) stays
+        // ignored.
+        struct sigaction previous = {};
+        if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(number, &action, nullptr);
+    }
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &context);
     QObject::connect(notifier, &QSocketNotifier::activated, &context, [] {
         char byte = 0;

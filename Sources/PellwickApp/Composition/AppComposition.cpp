@@ -28,6 +28,7 @@ constexpr qint64 previewMaxPixelSize = 1600;
 constexpr qint64 previewTargetByteCount = 204'800;
 constexpr qint64 previewAbsoluteMaxByteCount = 307'200;
 constexpr qint64 previewFallbackMaxPixelSize = 800;
+constexpr qint64 healthReplyMaxByteCount = 65'536;
 
 } // namespace
 
@@ -40,8 +41,11 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
         = std::make_shared<LibrarySessionClient>(configuration.backendURL(), CurlFetch());
     // 2. The Local Library Cache: one storage shared by every copy.
     const LocalLibraryCache localLibraryCache(configuration.localLibraryCacheURL(), files);
-    // 3. The health client.
-    BackendHealthClient healthClient(configuration.backendURL(), CurlFetch());
+    // 3. The health client. Its answer is a few bytes: a longer one is not the backend's, and a
+    // hostile server must not make each check hold a large body in memory.
+    CurlFetch::Options healthFetchOptions;
+    healthFetchOptions.maximumBodySize = healthReplyMaxByteCount;
+    BackendHealthClient healthClient(configuration.backendURL(), CurlFetch(healthFetchOptions));
     // 4. The volume detector.
     RemovableVolumeDetector volumeDetector(std::make_shared<MountInfoVolumeProvider>(files));
     // 5. The Import Review builder.

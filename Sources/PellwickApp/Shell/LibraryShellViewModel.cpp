@@ -120,6 +120,9 @@ LibraryShellViewModel::LibraryShellViewModel(
 
 LibraryShellViewModel::~LibraryShellViewModel()
 {
+    // A check of a stalled backend would otherwise hold the process's exit.
+    if (m_healthCheckTask)
+        m_healthCheckTask->cancel();
     if (m_restorePollingTask)
         m_restorePollingTask->cancel();
 }

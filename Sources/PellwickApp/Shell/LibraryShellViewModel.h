@@ -562,8 +562,8 @@ public:
     // `errorMessage`, `authMessage` and `passwordChangeErrorMessage`, or are dropped silently.
 
     /// Checks backend reachability once: `status` becomes checking, then reachable or unreachable.
-    /// Only the latest check's answer is shown: one that ends after a newer check started is
-    /// dropped.
+    /// Only the latest check's answer is shown: a newer check, or the end of the view model,
+    /// stops the one still running, which publishes nothing.
     QCoro::Task<> refresh();
     /// At launch: restores the session of the stored token, or the verification gate of an
     /// account that still waits for e-mail verification. A result is dropped when a sign-in,
@@ -805,7 +805,7 @@ private:
     QSet<QString> m_dismissedMountedImportSourceURLs;
     bool m_isResettingLocalLibraryFilters = false;
     qint64 m_authenticationStateGeneration = 0;
-    qint64 m_healthCheckGeneration = 0;
+    std::optional<WorkflowTaskHandle> m_healthCheckTask;
     std::optional<Date> m_lastSourceMediaSafetyCheckAt;
     std::optional<LocalLibraryTreeCache> m_localLibraryTreeCache;
     // Memos of the derived selections (main thread only, like every getter).

@@ -21,17 +21,20 @@ bool provesTokenUnusable(const Result<EmailVerificationStatus> &status)
 QCoro::Task<> LibraryShellViewModel::refresh()
 {
     const QPointer<LibraryShellViewModel> self(this);
-    const std::stop_token never;
-    const qint64 generation = ++m_healthCheckGeneration;
+    // A slow older check (a stalled connection) must neither overwrite a newer answer nor keep
+    // holding a worker: every press of Refresh would otherwise add one more.
+    if (m_healthCheckTask)
+        m_healthCheckTask->cancel();
+    m_healthCheckTask.emplace();
+    const std::stop_token stop = m_healthCheckTask->token();
     setStatus(Status::Checking);
     QFuture<Result<BackendReachability>> job
-        = Workflow::run(WorkflowPools::userInitiated(), [health = m_healthClient] {
-              return Result<BackendReachability>(health.checkHealth());
+        = Workflow::run(WorkflowPools::userInitiated(), [health = m_healthClient, stop] {
+              return Result<BackendReachability>(health.checkHealth(stop));
           });
     const std::optional<Result<BackendReachability>> outcome
-        = co_await Workflow::resumeIn(self, never, job);
-    // A slow older check (a connection that timed out) must not overwrite a newer answer.
-    if (!outcome || m_healthCheckGeneration != generation)
+        = co_await Workflow::resumeIn(self, stop, job);
+    if (!outcome)
         co_return;
     setStatus(*outcome && **outcome == BackendReachability::Reachable ? Status::Reachable
                                                                       : Status::Unreachable);

@@ -850,8 +850,10 @@ Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes)
     return Json::readElements<LocalLibraryItem>(array, QString(), &LocalLibraryItem::fromJson);
 }
 
-Result<LibraryJournal::SnapshotName>
-write(const FileManager &fileManager, const QString &path, const LocalLibraryCacheRecords &records)
+Result<LibraryJournal::SnapshotName> write(const FileManager &fileManager,
+                                           const QString &path,
+                                           const LocalLibraryCacheRecords &records,
+                                           bool lineBreakAtEnd)
 {
     if (!fileManager.createFile(path))
         return fileSystemFailure(QStringLiteral("create"), path, errno ? errno : EIO);
@@ -878,6 +880,8 @@ write(const FileManager &fileManager, const QString &path, const LocalLibraryCac
             PELLWICK_TRY(flush());
     }
     buffer.append(records.isEmpty() ? "]\n" : "\n]\n");
+    if (lineBreakAtEnd)
+        buffer.append('\n');
     PELLWICK_TRY(flush());
     PELLWICK_TRY(file->synchronize());
     file->close();

@@ -36,8 +36,11 @@ inline constexpr qint64 defaultSegmentBytes = qint64{4} * 1024 * 1024;
 [[nodiscard]] Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes);
 
 /// Writes `records` as a new file at `path` (which must not be in use), flushed to storage, and
-/// returns the name of what it wrote.
-[[nodiscard]] Result<LibraryJournal::SnapshotName>
-write(const FileManager &fileManager, const QString &path, const LocalLibraryCacheRecords &records);
+/// returns the name of what it wrote. `lineBreakAtEnd` ends the file with one more line break:
+/// other bytes for the same records.
+[[nodiscard]] Result<LibraryJournal::SnapshotName> write(const FileManager &fileManager,
+                                                         const QString &path,
+                                                         const LocalLibraryCacheRecords &records,
+                                                         bool lineBreakAtEnd = false);
 
 } // namespace Pellwick::LibraryFile

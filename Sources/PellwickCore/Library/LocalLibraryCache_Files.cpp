@@ -132,6 +132,48 @@ bool hardLinksUnsupported(int code)
     return code == EPERM || code == EOPNOTSUPP || code == ENOSYS;
 }
 
+/// The journal at `journal` may name `snapshot`.
+bool journalMayName(const FileManager &fileManager,
+                    const QString &journal,
+                    const LibraryJournal::SnapshotName &snapshot)
+{
+    if (!fileManager.fileExists(journal))
+        return false;
+    // Unreadable now is not unreadable at the next load: then it may name anything.
+    Result<std::unique_ptr<FileHandle>> file = fileManager.openForReading(journal);
+    if (!file)
+        return true;
+    QByteArray header(LibraryJournal::headerSize, '\0');
+    qint64 filled = 0;
+    while (filled < header.size()) {
+        const Result<qint64> n = (*file)->read(header.data() + filled, header.size() - filled);
+        if (!n)
+            return true;
+        if (*n == 0)
+            break;
+        filled += *n;
+    }
+    header.truncate(filled);
+    const Result<LibraryJournal::Contents> contents = LibraryJournal::parse(header);
+    if (!contents)
+        return false; // a damaged header fails every load
+    // A journal of the first version names its file by a SHA-256 not computed here.
+    return contents->version == 1 || contents->names(snapshot);
+}
+
+/// Whether a file is at `path`. A name that is there but leads to no file (a symbolic link whose
+/// target is missing, perhaps on a disk that is not mounted) is not a missing file: opening it
+/// fails, and that failure is returned.
+Result<bool> fileIsThere(const FileManager &fileManager, const QString &path)
+{
+    if (fileManager.fileExists(path))
+        return true;
+    if (!fileManager.attributesOfItem(path))
+        return false;
+    PELLWICK_TRY(fileManager.openForReading(path));
+    return true;
+}
+
 } // namespace
 
 bool LocalLibraryCache::filesAreOurs() const
@@ -340,6 +382,15 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
 
     Result<LibraryJournal::SnapshotName> name
         = LibraryFile::write(*m_fileManager, snapshotTemporary, records);
+    // A journal the store does not know may name these very bytes (it outlived the file it
+    // named, which was then changed from outside); between the new file's rename and the fresh
+    // journal's, or should the latter fail, its entries would apply to them. Other bytes for the
+    // same records are then written.
+    const bool ours = filesAreOurs();
+    if (name && !ours && journalMayName(*m_fileManager, journal, *name)) {
+        (void) m_fileManager->removeItem(snapshotTemporary);
+        name = LibraryFile::write(*m_fileManager, snapshotTemporary, records, true);
+    }
     if (!name) {
         cleanUp();
         return tl::unexpected<Error>(std::move(name).error());
@@ -360,7 +411,6 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
 
     // A new file with the very bytes of the current one would let the old journal apply to it
     // again: then the fresh journal itself is the commit.
-    const bool ours = filesAreOurs();
     const bool sameBytes = ours && name->isSameFile(disk.snapshotName);
     if (sameBytes) {
         (void) m_fileManager->removeItem(snapshotTemporary);
@@ -417,7 +467,8 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     Detail::LibraryDiskState disk;
     const QString snapshot = path(libraryFileName());
     const QString journal = path(journalFileName());
-    if (!m_fileManager->fileExists(snapshot)) {
+    PELLWICK_TRY_ASSIGN(const bool snapshotExists, fileIsThere(*m_fileManager, snapshot));
+    if (!snapshotExists) {
         *m_storage->disk = disk;
         return LocalLibraryCacheRecords();
     }
@@ -425,7 +476,7 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
                         m_fileManager->attributesOfItem(snapshot));
     // The journal is read first: one of the first version names the file by its SHA-256, which
     // the reader then computes as well.
-    const bool journalExists = m_fileManager->fileExists(journal);
+    PELLWICK_TRY_ASSIGN(const bool journalExists, fileIsThere(*m_fileManager, journal));
     QByteArray journalBytes;
     std::optional<FileAttributes> journalAttributes;
     if (journalExists) {

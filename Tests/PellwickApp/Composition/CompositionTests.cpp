@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <Support/TestBackend/TestBackend.h>
+
 using namespace Pellwick;
+using namespace Pellwick::Test;
 
 namespace {
 
@@ -27,6 +30,45 @@ QStringList entries(const QString &root)
     return found;
 }
 
+/// A configuration over `backend` and folders below `home`, with in-memory stores; the Ingest
+/// Cache root is `ingestCacheRoot` when given, else the one saved in `settings`.
+AppConfiguration configurationFor(const QUrl &backend,
+                                  const QString &home,
+                                  const QString &settings,
+                                  const std::optional<QString> &ingestCacheRoot = std::nullopt)
+{
+    return AppConfiguration(AppConfiguration::Sources{
+        [=] {
+            QProcessEnvironment environment;
+            environment.insert(QStringLiteral("PELL_WICK_BACKEND_URL"), backend.toString());
+            environment.insert(QStringLiteral("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"),
+                               home + QStringLiteral("/library"));
+            environment.insert(QStringLiteral("PELL_WICK_STAGING_AREA_ROOT"),
+                               home + QStringLiteral("/staging"));
+            environment.insert(QStringLiteral("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT"),
+                               home + QStringLiteral("/transfers"));
+            environment.insert(QStringLiteral("PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE"),
+                               QStringLiteral("1"));
+            environment.insert(
+                QStringLiteral("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"),
+                QStringLiteral("1"));
+            if (ingestCacheRoot)
+                environment.insert(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT"), *ingestCacheRoot);
+            return environment;
+        },
+        [] { return QJsonObject(); },
+        [settings] { return std::make_unique<QSettings>(settings, QSettings::IniFormat); },
+    });
+}
+
+/// A health reply saying "ok", padded with spaces to `size` bytes.
+QByteArray paddedHealthReply(qsizetype size)
+{
+    QByteArray body = R"({"status":"ok"})";
+    body.insert(1, QByteArray(std::max<qsizetype>(0, size - body.size()), ' '));
+    return body;
+}
+
 } // namespace
 
 class CompositionTests : public QObject
@@ -36,6 +78,8 @@ class CompositionTests : public QObject
 private Q_SLOTS:
     void composesTheWindow_data();
     void composesTheWindow();
+    void healthCheckOfTheComposedGraph_data();
+    void healthCheckOfTheComposedGraph();
 };
 
 void CompositionTests::composesTheWindow_data()
@@ -60,29 +104,11 @@ void CompositionTests::composesTheWindow()
         saved.setValue(QStringLiteral("ingestCacheLocationPath"), savedCache);
     }
     const QString variableCache = home + QStringLiteral("/cache");
-    AppConfiguration configuration(AppConfiguration::Sources{
-        [&] {
-            QProcessEnvironment environment;
-            environment.insert(QStringLiteral("PELL_WICK_BACKEND_URL"),
-                               QStringLiteral("http://127.0.0.1:9/"));
-            environment.insert(QStringLiteral("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"),
-                               home + QStringLiteral("/library"));
-            environment.insert(QStringLiteral("PELL_WICK_STAGING_AREA_ROOT"),
-                               home + QStringLiteral("/staging"));
-            environment.insert(QStringLiteral("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT"),
-                               home + QStringLiteral("/transfers"));
-            environment.insert(QStringLiteral("PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE"),
-                               QStringLiteral("1"));
-            environment.insert(
-                QStringLiteral("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"),
-                QStringLiteral("1"));
-            if (ingestCacheVariable)
-                environment.insert(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT"), variableCache);
-            return environment;
-        },
-        [] { return QJsonObject(); },
-        [settings] { return std::make_unique<QSettings>(settings, QSettings::IniFormat); },
-    });
+    const AppConfiguration configuration
+        = configurationFor(QUrl(QStringLiteral("http://127.0.0.1:9/")),
+                           home,
+                           settings,
+                           ingestCacheVariable ? std::optional(variableCache) : std::nullopt);
 
     std::unique_ptr<LibraryShellWindow> window = AppComposition::makeWindow(configuration);
     LibraryShellViewModel &viewModel = window->viewModel();
@@ -106,6 +132,43 @@ void CompositionTests::composesTheWindow()
     Q_EMIT activation->becameActive();
     QVERIFY(viewModel.isApplicationActive());
     QTRY_COMPARE(activated.count(), 1);
+}
+
+void CompositionTests::healthCheckOfTheComposedGraph_data()
+{
+    QTest::addColumn<std::optional<TestBackend::Fault>>("fault");
+    QTest::addColumn<LibraryShellViewModel::Status>("expected");
+
+    using S = LibraryShellViewModel::Status;
+    using F = TestBackend::Fault;
+    QTest::newRow("the backend's own answer") << std::optional<F>() << S::Reachable;
+    QTest::newRow("ok in 64 KiB") << std::optional(F::reply(200, paddedHealthReply(65'536)))
+                                  << S::Reachable;
+    // A reply this long is not the backend's: it is neither kept nor believed.
+    QTest::newRow("ok in 64 KiB and a byte")
+        << std::optional(F::reply(200, paddedHealthReply(65'537))) << S::Unreachable;
+    QTest::newRow("ok in 8 MiB") << std::optional(F::reply(200, paddedHealthReply(8 << 20)))
+                                 << S::Unreachable;
+    QTest::newRow("ok in 64 KiB, closed early")
+        << std::optional(F::closeConnection(200, paddedHealthReply(65'536))) << S::Unreachable;
+}
+
+void CompositionTests::healthCheckOfTheComposedGraph()
+{
+    QFETCH(std::optional<TestBackend::Fault>, fault);
+    QFETCH(LibraryShellViewModel::Status, expected);
+
+    TestBackend backend;
+    if (fault)
+        backend.injectFault("GET", "/api/health", *fault);
+    QTemporaryDir dir;
+    std::unique_ptr<LibraryShellViewModel> viewModel = AppComposition::makeViewModel(
+        configurationFor(backend.baseURL(),
+                         dir.filePath(QStringLiteral("home")),
+                         dir.filePath(QStringLiteral("settings.ini")),
+                         dir.filePath(QStringLiteral("cache"))));
+    QCoro::waitFor(viewModel->refresh());
+    QCOMPARE(viewModel->status(), expected);
 }
 
 QTEST_MAIN(CompositionTests)

@@ -1,3 +1,5 @@
+#include "IsolatedAppEnvironment.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -89,21 +91,10 @@ void XvfbSmokeTests::windowIsMappedUnderXvfb()
     QDir().mkpath(QFileInfo(screenshot).path());
     QFile::remove(screenshot);
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = isolatedAppEnvironment(backend.baseURL(), roots);
     environment.remove(u"QT_QPA_PLATFORM"_s); // the real X server of Xvfb
     environment.insert(u"PELLWICK_BINARY"_s, QStringLiteral(PELLWICK_APP_PATH));
     environment.insert(u"SCREENSHOT"_s, screenshot);
-    environment.insert(u"PELL_WICK_BACKEND_URL"_s, backend.baseURL().toString());
-    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE"_s, u"1"_s);
-    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"_s, u"1"_s);
-    environment.insert(u"PELL_WICK_USE_NON_PERSISTENT_RESTORE_DESTINATION_STORE"_s, u"1"_s);
-    environment.insert(u"PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"_s, roots.filePath(u"library"_s));
-    environment.insert(u"PELLWICK_INGEST_CACHE_ROOT"_s, roots.filePath(u"ingest"_s));
-    environment.insert(u"PELL_WICK_STAGING_AREA_ROOT"_s, roots.filePath(u"staging"_s));
-    environment.insert(u"PELL_WICK_RESTORE_TRANSFER_STATE_ROOT"_s, roots.filePath(u"transfers"_s));
-    environment.insert(u"HOME"_s, roots.filePath(u"home"_s));
-    environment.insert(u"XDG_CONFIG_HOME"_s, roots.filePath(u"config"_s));
-    environment.insert(u"XDG_DATA_HOME"_s, roots.filePath(u"data"_s));
 
     QProcess smoke;
     smoke.setProcessEnvironment(environment);

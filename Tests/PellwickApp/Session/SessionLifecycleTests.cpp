@@ -172,6 +172,8 @@ private Q_SLOTS:
     void healthCheck();
     void overlappingHealthChecksShowTheLatest_data();
     void overlappingHealthChecksShowTheLatest();
+    void stalledHealthCheckIsStopped_data();
+    void stalledHealthCheckIsStopped();
     void signIn_data();
     void signIn();
     void signInErrorMessageOfEveryError_data();
@@ -263,6 +265,44 @@ void SessionLifecycleTests::overlappingHealthChecksShowTheLatest()
     harness.health.release();
     QCoro::waitFor(older);
     QCOMPARE(harness.model->status(), expected);
+}
+
+void SessionLifecycleTests::stalledHealthCheckIsStopped_data()
+{
+    QTest::addColumn<bool>("byNewerCheck"); // else by the end of the view model
+
+    QTest::newRow("a newer check") << true;
+    QTest::newRow("the view model's end") << false;
+}
+
+void SessionLifecycleTests::stalledHealthCheckIsStopped()
+{
+    QFETCH(bool, byNewerCheck);
+
+    // A backend that accepts and never answers holds a check for the whole idle limit; nothing
+    // may wait that long for one nobody will see.
+    TestBackend backend;
+    backend.injectFault("GET", "/api/health", TestBackend::Fault::stall());
+    Harness harness;
+    harness.fixture.backendURL = backend.baseURL();
+    harness.fixture.healthFetch = CurlFetch();
+    harness.model = harness.fixture.make();
+    QCoro::Task<> stalled = harness.model->refresh();
+    QTRY_COMPARE(backend.requests().size(), 1);
+
+    if (byNewerCheck) {
+        backend.clearFaults();
+        QCoro::waitFor(harness.model->refresh());
+        QCOMPARE(harness.model->status(), LibraryShellViewModel::Status::Reachable);
+    } else {
+        harness.model.reset();
+    }
+    // The stalled exchange was broken off: its worker is free and its check is over.
+    QTRY_COMPARE(WorkflowPools::userInitiated().activeThreadCount(), 0);
+    QTRY_VERIFY(stalled.isReady());
+    if (harness.model)
+        QCOMPARE(harness.model->status(), LibraryShellViewModel::Status::Reachable);
+    backend.releaseStalls();
 }
 
 void SessionLifecycleTests::signIn_data()

@@ -6,6 +6,7 @@
 #include <PellwickCore/Support/UuidText.h>
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void damagedEntryFollowedByOthersFailsTheLoad();
     void journalIsFoldedPastItsBound();
     void rewritingTheSameBytesRetiresTheJournal();
+    void staleJournalNeverAppliesToAnEqualFile_data();
     void staleJournalNeverAppliesToAnEqualFile();
     void readersAgree_data();
     void readersAgree();
@@ -246,10 +248,22 @@ void LibraryJournalTests::rewritingTheSameBytesRetiresTheJournal()
     QCOMPARE(readFile(journalPath()).size(), LibraryJournal::headerSize);
 }
 
+void LibraryJournalTests::staleJournalNeverAppliesToAnEqualFile_data()
+{
+    // How the library file stopped being the one the store last wrote before the write that
+    // gives it the old bytes again.
+    QTest::addColumn<QString>("outside");
+    QTest::newRow("the store's own file") << "none";
+    QTest::newRow("file touched from outside") << "touched";
+    QTest::newRow("file made unreadable from outside") << "unreadable";
+    QTest::newRow("file replaced by a link to a copy") << "link";
+}
+
 void LibraryJournalTests::staleJournalNeverAppliesToAnEqualFile()
 {
-    // The fresh journal of each fold cannot take the old one's place, so the old one, naming the
-    // first file, stays; the third fold writes the first file's bytes again.
+    QFETCH(QString, outside);
+    // The fresh journal of each write cannot take the old one's place, so the old one, naming
+    // the first file, stays; the last write gives the file the first file's bytes again.
     const QList<LocalLibraryItem> first = library(2);
     auto faults = std::make_shared<FaultInjectingFileManager>();
     const LocalLibraryCache cache(m_root, faults);
@@ -259,11 +273,33 @@ void LibraryJournalTests::staleJournalNeverAppliesToAnEqualFile()
     QVERIFY(readFile(journalPath()).size() > LibraryJournal::headerSize);
     faults->failOperation(
         FileOperation::ReplaceItem, EIO, QStringLiteral("/library-items.journal"));
-    for (const QList<LocalLibraryItem> &items : {library(3), first}) {
-        (void) cache.writeItems(items);
-        QCOMPARE(store().readItems().value(), cache.readItems().value());
+    const QString file = m_root + QStringLiteral("/library-items.json");
+    QList<QList<LocalLibraryItem>> writes{first};
+    if (outside == QLatin1String("none"))
+        writes.prepend(library(3));
+    if (outside == QLatin1String("touched")) {
+        QFile touched(file);
+        QVERIFY(touched.open(QIODevice::ReadWrite));
+        QVERIFY(touched.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600),
+                                    QFileDevice::FileModificationTime));
     }
-    QCOMPARE(cache.readItems().value(), first);
+    const LocalLibraryCache writer
+        = outside == QLatin1String("unreadable") ? LocalLibraryCache(m_root, faults) : cache;
+    if (outside == QLatin1String("unreadable")) {
+        writeFile(file, "[{");
+        QVERIFY(!writer.readItems());
+    }
+    if (outside == QLatin1String("link")) {
+        const QString copy = m_dir->filePath(QStringLiteral("copy.json"));
+        QVERIFY(QFile::copy(file, copy));
+        QVERIFY(QFile::remove(file));
+        QVERIFY(QFile::link(copy, file));
+    }
+    for (const QList<LocalLibraryItem> &items : std::as_const(writes)) {
+        PELLWICK_VERIFY_SUCCESS(writer.writeItems(items));
+        QCOMPARE(store().readItems().value(), writer.readItems().value());
+    }
+    QCOMPARE(writer.readItems().value(), first);
 }
 
 void LibraryJournalTests::readersAgree_data()

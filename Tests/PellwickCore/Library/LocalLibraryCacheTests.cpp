@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void updatesOfUnknownIdsReturnNothing();
     void outsideChangesStayInvisibleUntilTheNextWrite_data();
     void outsideChangesStayInvisibleUntilTheNextWrite();
+    void invalidFileIsOnlyReplacedByWriteItems_data();
     void invalidFileIsOnlyReplacedByWriteItems();
     void unchangedLibraryAppendsNothing();
     void upsert_data();
@@ -300,19 +302,56 @@ void LocalLibraryCacheTests::outsideChangesStayInvisibleUntilTheNextWrite()
     QCOMPARE(reloaded(), library);
 }
 
+void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("decoding"); // the failure is a `DecodingError`
+    QTest::newRow("invalid JSON") << "json" << true;
+    // A link into a folder that is not there (a disk not mounted) is no missing file.
+    QTest::newRow("library file a link to a missing file") << "file link" << false;
+    QTest::newRow("journal a link to a missing file") << "journal link" << false;
+}
+
 void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems()
 {
-    writeFile(m_root + QStringLiteral("/library-items.json"), "[{\"id\": ");
+    QFETCH(QString, damage);
+    QFETCH(bool, decoding);
+    const QString file = m_root + QStringLiteral("/library-items.json");
+    const QString journal = m_root + QStringLiteral("/library-items.journal");
+    const QString away = m_dir->filePath(QStringLiteral("unmounted/library-items.json"));
+    if (damage == QLatin1String("json")) {
+        writeFile(file, "[{\"id\": ");
+    } else if (damage == QLatin1String("file link")) {
+        QVERIFY(QDir().mkpath(m_root));
+        QVERIFY(QFile::link(away, file));
+    } else {
+        PELLWICK_VERIFY_SUCCESS(store().appendItems(items(3)));
+        PELLWICK_VERIFY_SUCCESS(
+            store().updateImportStatus(items(3)[1].id, LibraryItemImportStatus::Duplicate));
+        QVERIFY(QFile::remove(journal));
+        QVERIFY(QFile::link(away, journal));
+    }
+    const auto folder = [&] {
+        QStringList entries;
+        for (const QFileInfo &entry :
+             QDir(m_root).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
+            entries.append(
+                entry.fileName() + QLatin1Char(' ') + entry.symLinkTarget() + QLatin1Char(' ')
+                + QString::fromLatin1(entry.isSymLink() ? QByteArray()
+                                                        : readFile(entry.filePath()).toHex()));
+        }
+        return entries;
+    };
+    const QStringList before = folder();
     const LocalLibraryCache cache = store();
     for (int attempt = 0; attempt < 2; ++attempt) {
         const Result<QList<LocalLibraryItem>> read = cache.readItems();
         QVERIFY(!read);
-        QVERIFY(read.error().is<DecodingError>());
+        QCOMPARE(read.error().is<DecodingError>(), decoding);
     }
     QVERIFY(!cache.appendItems(items(1)));
     QVERIFY(!cache.updateImportStatus(items(1)[0].id, LibraryItemImportStatus::Duplicate));
-    QCOMPARE(readFile(m_root + QStringLiteral("/library-items.json")), QByteArray("[{\"id\": "));
-    QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/library-items.journal")));
+    QCOMPARE(folder(), before);
     PELLWICK_VERIFY_SUCCESS(cache.writeItems(items(2)));
     QCOMPARE(cache.readItems().value(), items(2));
     QCOMPARE(reloaded(), items(2));
