@@ -17,9 +17,14 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
     // The evidence examined, by id; an id that a hand-edited file holds twice keeps every suspect
     // copy, so that each record is compared with what was examined of it.
     QHash<QUuid, QList<SourceMediaEvidence>> suspects;
+    // A check stopped before its end still marks what it found: were each check of a large card
+    // stopped, a change seen early on would otherwise never be recorded.
+    bool stopped = false;
     for (qsizetype p = 0; p < snapshot->size(); ++p) {
-        if (stop.stop_requested())
-            return failure(CancellationError{});
+        if (stop.stop_requested()) {
+            stopped = true;
+            break;
+        }
         const LocalLibraryItem &record = snapshot->at(p);
         if (record.sourceMediaEvidence
             && record.sourceMediaEvidence->detectsChange(
@@ -27,8 +32,13 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
             suspects[record.id].append(*record.sourceMediaEvidence);
         }
     }
+    const auto finished = [stopped](qsizetype marked) -> Result<qsizetype> {
+        if (stopped)
+            return failure(CancellationError{});
+        return marked;
+    };
     if (suspects.isEmpty())
-        return 0;
+        return finished(0);
 
     const std::lock_guard guard(m_storage->mutationLock);
     Result<LocalLibraryCacheRecords> current = cachedRecords();
@@ -48,9 +58,9 @@ LocalLibraryCache::revalidateSourceMedia(const QList<ImportScanVolume> &availabl
             change.assignments.append({p, std::move(marked)});
     }
     if (change.isEmpty())
-        return 0;
+        return finished(0);
     PELLWICK_TRY(commit(*current, change));
-    return change.assignments.size();
+    return finished(change.assignments.size());
 }
 
 } // namespace Pellwick

@@ -31,7 +31,8 @@ private Q_SLOTS:
     void recordChangedMeanwhile_data();
     void recordChangedMeanwhile();
     void recordRemovedMeanwhileStaysRemoved();
-    void stopWritesNothing();
+    void stopKeepsWhatWasFound_data();
+    void stopKeepsWhatWasFound();
 
 private:
     LocalLibraryCache store() const;
@@ -256,14 +257,37 @@ void SourceMediaRevalidationTests::recordRemovedMeanwhileStaysRemoved()
              (QList<LocalLibraryItem>{before.at(1).markingSourceMediaChanged(), before.at(2)}));
 }
 
-void SourceMediaRevalidationTests::stopWritesNothing()
+void SourceMediaRevalidationTests::stopKeepsWhatWasFound_data()
 {
-    const QList<LocalLibraryItem> before
-        = records(texts({"folder-gone", "folder-ok", "card-gone"}));
+    // The stop is requested before the call, or by the first hash (of the folder's "ok.CR3");
+    // records examined before it are marked, the rest are not examined.
+    QTest::addColumn<QStringList>("kinds");
+    QTest::addColumn<bool>("stopFirst");
+    QTest::addColumn<QStringList>("expectedMarked");
+    QTest::addColumn<int>("expectedHashes");
+
+    QTest::newRow("stopped before anything was examined")
+        << texts({"folder-gone", "folder-ok", "card-gone"}) << true << QStringList{} << 0;
+    QTest::newRow("stopped before a change was seen")
+        << texts({"folder-ok", "folder-gone", "card-gone"}) << false << QStringList{} << 1;
+    QTest::newRow("stopped after a change was seen")
+        << texts({"folder-gone", "folder-ok", "card-gone"}) << false << texts({"folder-gone"}) << 1;
+}
+
+void SourceMediaRevalidationTests::stopKeepsWhatWasFound()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(bool, stopFirst);
+    QFETCH(QStringList, expectedMarked);
+    QFETCH(int, expectedHashes);
+
+    const QList<LocalLibraryItem> before = records(kinds);
     PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
     const QByteArray storedBefore = storedBytes();
     const LocalLibraryCache cache = store();
     std::stop_source stop;
+    if (stopFirst)
+        stop.request_stop();
     ScriptedContentHasher hasher;
     hasher.setBeforeEachCall([&](const QString &) { stop.request_stop(); });
 
@@ -271,9 +295,15 @@ void SourceMediaRevalidationTests::stopWritesNothing()
         = cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher, stop.get_token());
     QVERIFY(!outcome);
     QCOMPARE(outcome.error(), Error(CancellationError{}));
-    QCOMPARE(hasher.hashedPaths().size(), 1);
-    QCOMPARE(storedBytes(), storedBefore);
-    QCOMPARE(store().readItems().value(), before);
+    QCOMPARE(hasher.hashedPaths().size(), expectedHashes);
+    QList<LocalLibraryItem> expected = before;
+    for (LocalLibraryItem &item : expected) {
+        if (expectedMarked.contains(item.originalFilename))
+            item = item.markingSourceMediaChanged();
+    }
+    QCOMPARE(store().readItems().value(), expected);
+    if (expectedMarked.isEmpty())
+        QCOMPARE(storedBytes(), storedBefore);
 }
 
 QTEST_GUILESS_MAIN(SourceMediaRevalidationTests)
