@@ -16,6 +16,13 @@ bool isNotFound(const Error &error)
     return status && status->statusCode == 404;
 }
 
+bool isArchived(LibraryItemImportStatus status)
+{
+    return status == LibraryItemImportStatus::VerifiedBackup
+           || status == LibraryItemImportStatus::CleanupPending
+           || status == LibraryItemImportStatus::Duplicate;
+}
+
 } // namespace
 
 IngestCachePackageRemover::IngestCachePackageRemover(
@@ -61,10 +68,15 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
     // A file overwritten in place leaves two records naming it (the old one needing attention,
     // a new ready one): removing the old package must not delete the new record's only copy.
     QSet<QString> namedElsewhere;
+    // A backend item that a record holds as archived is nobody's import to cancel: the request
+    // would ask the backend to delete an archived backup.
+    QSet<qint64> archived;
     if (!items->isEmpty()) {
         Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
         PELLWICK_TRY(records);
         records->forEach([&](const LocalLibraryItem &record) {
+            if (record.backendLibraryItemID && isArchived(record.importStatus))
+                archived.insert(*record.backendLibraryItemID);
             if (removing.contains(record.id))
                 return;
             for (const auto &url : {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
@@ -78,7 +90,7 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
     for (const LocalLibraryItem &item : *items) {
         if (stop.stop_requested())
             return failure(CancellationError{});
-        if (item.backendLibraryItemID) {
+        if (item.backendLibraryItemID && !archived.contains(*item.backendLibraryItemID)) {
             Result<void> cancelled
                 = m_api->cancelVerifiedBackupImport(token, *item.backendLibraryItemID, stop);
             if (!cancelled && !isNotFound(cancelled.error()))

@@ -230,10 +230,16 @@ private:
                                            const StatusDidChange &statusDidChange,
                                            ImportTransferProgressReporter &progress,
                                            std::stop_token stop) const;
+    /// Which items a settling of terminal records may change.
+    enum class Settling {
+        VerifiedOnly,
+        All,
+    };
     /// Re-applies the library half of the terminal marks that the library never received.
     Result<QList<LocalLibraryItem>>
     settleTerminalRecords(const StagingRecoveryReport &report,
                           const QSet<QUuid> &resumedItems,
+                          Settling settling,
                           const StatusDidChange &statusDidChange) const;
 
     Result<PreparedBackup> prepareStaged(const ImportReviewItem &item,

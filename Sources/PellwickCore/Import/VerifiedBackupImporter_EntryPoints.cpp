@@ -40,6 +40,30 @@ LibraryItemImportStatus statusOfTerminalPhase(StagedImportPhase phase)
     return LibraryItemImportStatus::NeedsAttention;
 }
 
+/// The record of a staging that verified the item's bytes, when every other terminal staging of
+/// the item only heard that the same backend item holds those bytes: the archive holds the item,
+/// and the stagings agree on where.
+const StagedImportRecord *verifiedByEveryStaging(const QList<StagedImportRecord> &named,
+                                                 const LocalLibraryItem &item)
+{
+    const auto sameBytes = [&](const StagedImportRecord &record) {
+        return record.contentHash.compare(item.contentHash, Qt::CaseInsensitive) == 0;
+    };
+    const auto verified = std::find_if(named.begin(), named.end(), [&](const auto &record) {
+        return record.phase == StagedImportPhase::VerifiedBackup && record.backendLibraryItemID
+               && sameBytes(record);
+    });
+    if (verified == named.end())
+        return nullptr;
+    const bool agree = std::all_of(named.begin(), named.end(), [&](const auto &record) {
+        return (record.phase == StagedImportPhase::VerifiedBackup
+                || record.phase == StagedImportPhase::Duplicate)
+               && sameBytes(record)
+               && record.backendLibraryItemID == verified->backendLibraryItemID;
+    });
+    return agree ? &*verified : nullptr;
+}
+
 tl::unexpected<Error> cancelled()
 {
     return failure(CancellationError{});
@@ -186,6 +210,11 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
     PELLWICK_TRY(m_stagingArea.removeAbandonedPackages());
     Result<StagingRecoveryReport> report = m_stagingArea.readRecoverableRecords();
     PELLWICK_TRY(report);
+    // An item a staging verified while the library missed it is settled first: a stale staging
+    // of it then finds it verified and leaves it so.
+    Result<QList<LocalLibraryItem>> result
+        = settleTerminalRecords(*report, {}, Settling::VerifiedOnly, statusDidChange);
+    PELLWICK_TRY(result);
     QList<StagedImportRecord> resumable;
     qint64 totalBytes = 0;
     for (const StagedImportRecord &record : report->records) {
@@ -196,7 +225,6 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
     }
     ImportTransferProgressReporter progress(
         transferID, totalBytes, resumable.size(), progressDidChange);
-    QList<LocalLibraryItem> result;
     QSet<QUuid> resumedItems;
     for (const StagedImportRecord &record : resumable) {
         if (stop.stop_requested())
@@ -204,14 +232,14 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
         progress.stage(record.originalFilename);
         Result<LocalLibraryItem> item = resume(record, token, statusDidChange, &progress, stop);
         PELLWICK_TRY(item);
-        result.append(*item);
+        result->append(*item);
         resumedItems.insert(record.localLibraryItemID);
     }
 
     Result<QList<LocalLibraryItem>> settled
-        = settleTerminalRecords(*report, resumedItems, statusDidChange);
+        = settleTerminalRecords(*report, resumedItems, Settling::All, statusDidChange);
     PELLWICK_TRY(settled);
-    result += *settled;
+    *result += *settled;
 
     bool anonymousIssue = false;
     for (const StagingRecoveryIssue &issue : report->issues) {
@@ -226,7 +254,7 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
         PELLWICK_TRY(updated);
         if (!*updated)
             continue;
-        result.append(**updated);
+        result->append(**updated);
         if (statusDidChange)
             statusDidChange();
     }
@@ -238,6 +266,7 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
 Result<QList<LocalLibraryItem>>
 VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &report,
                                               const QSet<QUuid> &resumedItems,
+                                              Settling settling,
                                               const StatusDidChange &statusDidChange) const
 {
     // A kill or a failed library write between a terminal record and its library update leaves
@@ -263,13 +292,21 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
             continue;
         const LocalLibraryItem &item = records->at(positions.first());
         const QList<StagedImportRecord> &named = terminal.value(id);
-        const StagedImportRecord &record = named.first();
         const bool agree = std::all_of(named.begin(), named.end(), [&](const auto &other) {
-            return other.phase == record.phase;
+            return other.phase == named.first().phase;
         });
+        // A staging that heard the archive holds the bytes another staging verified casts no
+        // doubt: the item is that verified backup, never one needing attention pointed at it.
+        const StagedImportRecord *verified = agree ? nullptr : verifiedByEveryStaging(named, item);
+        const StagedImportRecord &record = verified ? *verified : named.first();
         // Never "Verified" on doubt.
-        const LibraryItemImportStatus status
-            = agree ? statusOfTerminalPhase(record.phase) : LibraryItemImportStatus::NeedsAttention;
+        const LibraryItemImportStatus status = agree || verified
+                                                   ? statusOfTerminalPhase(record.phase)
+                                                   : LibraryItemImportStatus::NeedsAttention;
+        if (settling == Settling::VerifiedOnly
+            && (status != LibraryItemImportStatus::VerifiedBackup
+                || record.contentHash.compare(item.contentHash, Qt::CaseInsensitive) != 0))
+            continue;
         const std::optional<qint64> sidecarByteCount
             = record.sidecarByteCount > 0 ? std::optional(record.sidecarByteCount) : std::nullopt;
         const bool unfinished = item.importStatus == LibraryItemImportStatus::Uploading
@@ -286,6 +323,10 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
         Result<std::optional<LocalLibraryItem>> updated
             = m_cache.withExclusiveAccess([&] { return m_cache.updateImportStatus(id, status); });
         PELLWICK_TRY(updated);
+        if (verified && item.backendLibraryItemID != verified->backendLibraryItemID) {
+            updated = m_cache.updateBackendLibraryItemID(id, *verified->backendLibraryItemID);
+            PELLWICK_TRY(updated);
+        }
         if (status != LibraryItemImportStatus::NeedsAttention) {
             updated = m_cache.updateArchiveSidecar(
                 id, record.sidecarFilename, sidecarByteCount, record.sidecarContentHash);

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void staleStagingOfAVerifiedItem();
     void staleStagingNeverUndoesAVerifiedItem_data();
     void staleStagingNeverUndoesAVerifiedItem();
+    void stagingsOfAnItemOneVerified_data();
+    void stagingsOfAnItemOneVerified();
 };
 
 void ImporterRecoveryTests::onlyTerminalRecords()
@@ -272,6 +274,136 @@ void ImporterRecoveryTests::staleStagingNeverUndoesAVerifiedItem()
     QCOMPARE(item.importStatus, S::VerifiedBackup);
     QCOMPARE(item.backendLibraryItemID, std::optional<qint64>(7));
     QVERIFY(item.isSafeToEraseSourceMedia());
+}
+
+void ImporterRecoveryTests::stagingsOfAnItemOneVerified_data()
+{
+    // One staging of the item ended verified as backend item 7; the other one ("other") ended
+    // as a duplicate, or was left resumable by a stop and is refused when asked again.
+    QTest::addColumn<P>("otherPhase");
+    QTest::addColumn<qint64>("otherBackendID");
+    QTest::addColumn<bool>("otherSameBytes");
+    QTest::addColumn<bool>("verifiedFirst");
+    QTest::addColumn<S>("libraryStatus");
+    QTest::addColumn<S>("expected");
+    const auto row
+        = [](const char *name, P phase, qint64 id, bool same, bool first, S library, S expected) {
+              QTest::newRow(name) << phase << id << same << first << library << expected;
+          };
+    row("duplicate of it after it, library missed both",
+        P::Duplicate,
+        7,
+        true,
+        true,
+        S::Verifying,
+        S::VerifiedBackup);
+    row("duplicate of it before it, library missed both",
+        P::Duplicate,
+        7,
+        true,
+        false,
+        S::Verifying,
+        S::VerifiedBackup);
+    row("duplicate of it, item still uploading",
+        P::Duplicate,
+        7,
+        true,
+        true,
+        S::Uploading,
+        S::VerifiedBackup);
+    row("duplicate of it after it, library verified",
+        P::Duplicate,
+        7,
+        true,
+        true,
+        S::VerifiedBackup,
+        S::VerifiedBackup);
+    row("duplicate of it before it, library verified",
+        P::Duplicate,
+        7,
+        true,
+        false,
+        S::VerifiedBackup,
+        S::VerifiedBackup);
+    row("stale staging refused after it, library missed it",
+        P::NotStarted,
+        0,
+        true,
+        true,
+        S::Verifying,
+        S::VerifiedBackup);
+    row("stale staging refused before it, library missed it",
+        P::NotStarted,
+        0,
+        true,
+        false,
+        S::Verifying,
+        S::VerifiedBackup);
+    row("stale staging refused, library verified",
+        P::NotStarted,
+        0,
+        true,
+        false,
+        S::VerifiedBackup,
+        S::VerifiedBackup);
+    // Doubt stays doubt.
+    row("duplicate of another backend item",
+        P::Duplicate,
+        8,
+        true,
+        true,
+        S::Verifying,
+        S::NeedsAttention);
+    row("duplicate of other bytes", P::Duplicate, 7, false, false, S::Verifying, S::NeedsAttention);
+    row("needing attention", P::NeedsAttention, 7, true, true, S::Verifying, S::NeedsAttention);
+}
+
+void ImporterRecoveryTests::stagingsOfAnItemOneVerified()
+{
+    QFETCH(P, otherPhase);
+    QFETCH(qint64, otherBackendID);
+    QFETCH(bool, otherSameBytes);
+    QFETCH(bool, verifiedFirst);
+    QFETCH(S, libraryStatus);
+    QFETCH(S, expected);
+    ImporterRunScene scene;
+    stagePackage(scene, 0);
+    stagePackage(scene, 0);
+    const QList<StagedImportRecord> listed = scene.stagingArea().readRecoverableRecords()->records;
+    QCOMPARE(listed.size(), 2);
+    StagedImportRecord verified = listed.at(verifiedFirst ? 0 : 1);
+    verified.backendLibraryItemID = 7;
+    PELLWICK_VERIFY_SUCCESS(
+        scene.stagingArea().writeRecord(verified.markingTerminal(P::VerifiedBackup)));
+    StagedImportRecord other = listed.at(verifiedFirst ? 1 : 0);
+    if (!otherSameBytes)
+        other.contentHash = QString(64, u'e');
+    if (otherPhase == P::Duplicate)
+        other = other.markingDuplicate(otherBackendID);
+    else if (otherPhase != P::NotStarted)
+        other = other.markingTerminal(otherPhase);
+    PELLWICK_VERIFY_SUCCESS(scene.stagingArea().writeRecord(other));
+    QCOMPARE(scene.stagingArea().readRecoverableRecords()->records.size(), 2);
+    setStatus(scene, 0, libraryStatus);
+    (void) scene.cache().updateBackendLibraryItemID(scene.items[0].id, 7);
+    scene.api->decisions = {tl::unexpected<Error>(
+        LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{422}})};
+
+    (void) scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    const LocalLibraryItem item = scene.storedItem(scene.items[0].id);
+    QCOMPARE(item.importStatus, expected);
+    if (expected == S::VerifiedBackup) {
+        // The archive holds the item's bytes as backend item 7: nothing asks the backend again.
+        QCOMPARE(item.backendLibraryItemID, std::optional<qint64>(7));
+        QVERIFY(item.isSafeToEraseSourceMedia());
+        QCOMPARE(scene.log->matching(u"request"_s), QStringList());
+        QCOMPARE(item.archiveSidecarFilename, std::optional(u"IMG_0001.xmp"_s));
+    }
+    // A second recovery changes nothing.
+    PELLWICK_VERIFY_SUCCESS(scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), {}, QUuid::createUuid()));
+    QCOMPARE(scene.storedItem(scene.items[0].id).importStatus, expected);
 }
 
 void ImporterRecoveryTests::terminalRecordsTheLibraryMissed_data()

@@ -216,6 +216,20 @@ void IngestCachePackageRemoverTests::removal_data()
     QTest::newRow("staged twice: both stagings go")
         << texts({"a needsAttention 9 raw twice", "b staging - raw twice"}) << texts({"a"})
         << QList<int>{} << texts({"a"}) << QList<qint64>{9} << 0;
+    QTest::newRow("backend item a verified record holds: never cancelled")
+        << texts({"v verifiedBackup 7 raw yes",
+                  "a needsAttention 7 raw+xmp yes",
+                  "b needsAttention 8 raw yes"})
+        << texts({"a", "b"}) << QList<int>{} << texts({"a", "b"}) << QList<qint64>{8} << 0;
+    QTest::newRow("backend item a cleanup-pending or duplicate record holds: never cancelled")
+        << texts({"c cleanupPending 7 raw yes",
+                  "d duplicate 9 raw yes",
+                  "a needsAttention 7 raw yes",
+                  "b staging 9 raw yes"})
+        << texts({"a", "b"}) << QList<int>{} << texts({"a", "b"}) << QList<qint64>{} << 0;
+    QTest::newRow("backend item only removed records hold: cancelled")
+        << texts({"a needsAttention 7 raw yes", "b staging 7 raw yes", "u uploading 7 raw yes"})
+        << texts({"a", "b"}) << QList<int>{} << texts({"a", "b"}) << QList<qint64>{7, 7} << 0;
     QTest::newRow("file another record still names")
         << texts({"old needsAttention - raw+xmp yes", "new staging - shared no"}) << texts({"old"})
         << QList<int>{} << texts({"old"}) << QList<qint64>{} << 0;
