@@ -438,9 +438,17 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
             return committed;
         }
         // The old journal names the old file, so it no longer applies; a fresh one is only
-        // needed for the next entry, which creates it should this fail.
+        // needed for the next entry, which creates it should this fail. The old one then goes:
+        // the new file holds everything, and a journal damaged from outside would fail every
+        // load.
         disk.journalIsOurs = m_fileManager->replaceItem(journalTemporary, journal)
                              && m_fileManager->synchronizeDirectory(m_rootURL);
+        if (!disk.journalIsOurs) {
+            const Result<FileAttributes> left = m_fileManager->attributesOfItem(journal);
+            if (left && left->type != FileAttributes::Type::Directory
+                && m_fileManager->removeItem(journal))
+                (void) m_fileManager->synchronizeDirectory(m_rootURL);
+        }
     }
     if (sameBytes)
         disk.journalIsOurs = true;
