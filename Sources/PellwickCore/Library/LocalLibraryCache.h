@@ -132,9 +132,10 @@ public:
 
     /// Marks the evidence of every record whose available source no longer holds the recorded
     /// files as changed, and returns how many records it changed. The sources are examined with
-    /// no lock held; only records still equal to the examined copies are marked. Fails with
-    /// `CancellationError` when `stop` is requested (checked between records), writing nothing,
-    /// or with the store's errors.
+    /// no lock held; only records still holding the examined evidence are marked, whatever else
+    /// changed meanwhile (a record that took a new copy's evidence is examined next time). Fails
+    /// with `CancellationError` when `stop` is requested (checked between records), after marking
+    /// the records found changed until then, or with the store's errors.
     [[nodiscard]] Result<qsizetype>
     revalidateSourceMedia(const QList<ImportScanVolume> &availableSources,
                           const FileManager &fileManager,

@@ -96,8 +96,23 @@ void shareEqualTexts(LocalLibraryItem &item)
 
 bool LocalLibraryItem::isSafeToEraseSourceMedia() const
 {
-    return importStatus == LibraryItemImportStatus::VerifiedBackup
-           && (!sourceMediaEvidence || sourceMediaEvidence->safety != SourceMediaSafety::Changed);
+    if (importStatus != LibraryItemImportStatus::VerifiedBackup)
+        return false;
+    if (!sourceMediaEvidence)
+        return true;
+    const SourceMediaEvidence &evidence = *sourceMediaEvidence;
+    if (evidence.safety == SourceMediaSafety::Changed)
+        return false;
+    // The evidence vouches for the source only when what it saw there is what the archive holds:
+    // a sidecar it saw must be the archived one, else erasing the source loses that sidecar.
+    const auto sameHash
+        = [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; };
+    if (!sameHash(evidence.rawContentHash, contentHash))
+        return false;
+    if (!evidence.sidecarRelativePath && !evidence.sidecarContentHash)
+        return true;
+    return evidence.sidecarContentHash && archiveSidecarContentHash
+           && sameHash(*evidence.sidecarContentHash, *archiveSidecarContentHash);
 }
 
 QJsonObject LocalLibraryItem::toJson() const

@@ -48,7 +48,9 @@ struct LocalLibraryItem
 
     bool operator==(const LocalLibraryItem &) const = default;
 
-    /// True exactly for a Verified Backup whose source-media evidence is absent or not changed.
+    /// True for a Verified Backup without source-media evidence, or whose evidence is not marked
+    /// changed and names the archived bytes: the RAW original's hash, and the archived sidecar's
+    /// hash when the source held a sidecar (hexadecimal case ignored).
     bool isSafeToEraseSourceMedia() const;
 
     // Copy-with-change operations: each returns a record equal to this one except in the fields

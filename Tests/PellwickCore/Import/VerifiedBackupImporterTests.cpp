@@ -35,6 +35,8 @@ private Q_SLOTS:
     void previewReachesTheItem_data();
     void previewReachesTheItem();
     void changedCachedBytesNeedAttention();
+    void safeToEraseOnlyWhatTheArchiveHolds_data();
+    void safeToEraseOnlyWhatTheArchiveHolds();
     void confirmedReview();
     void storageFullEquality_data();
     void storageFullEquality();
@@ -192,6 +194,64 @@ void VerifiedBackupImporterTests::changedCachedBytesNeedAttention()
              LibraryItemImportStatus::NeedsAttention);
     QCOMPARE(scene.log->events(), QStringList{u"statusDidChange"_s});
     QCOMPARE(scene.stagedFolders(), QStringList());
+}
+
+void VerifiedBackupImporterTests::safeToEraseOnlyWhatTheArchiveHolds_data()
+{
+    // Each item carries evidence of its card made from its cached files; then `change` is done
+    // ("" nothing) and all three packages are imported. Item 2 has no sidecar.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QList<bool>>("safe");
+
+    QTest::newRow("cache as copied from the card") << "" << QList<bool>{true, true, true};
+    QTest::newRow("cached sidecar edited after the copy")
+        << "edit sidecar 1" << QList<bool>{false, true, true};
+    QTest::newRow("card held a sidecar the cache did not get")
+        << "card sidecar 2" << QList<bool>{true, false, true};
+    QTest::newRow("card's RAW original hashed after it changed")
+        << "card raw 3" << QList<bool>{true, true, false};
+}
+
+void VerifiedBackupImporterTests::safeToEraseOnlyWhatTheArchiveHolds()
+{
+    QFETCH(QString, change);
+    QFETCH(QList<bool>, safe);
+    ImporterRunScene scene;
+    for (LocalLibraryItem &item : scene.items) {
+        SourceMediaEvidence evidence;
+        evidence.sourceRootURL = scene.dir.filePath(u"card"_s);
+        evidence.sourceIdentity = ImportSourceIdentity::volume(u"0A1B-2C3D"_s);
+        evidence.rawRelativePath = u"DCIM/"_s + item.originalFilename;
+        evidence.rawContentHash = item.contentHash;
+        if (item.ingestCacheSidecarURL) {
+            evidence.sidecarRelativePath
+                = u"DCIM/"_s + lastPathComponent(*item.ingestCacheSidecarURL);
+            evidence.sidecarContentHash = referenceSha256(readFile(*item.ingestCacheSidecarURL));
+            item.ingestCacheSidecarContentHash = evidence.sidecarContentHash;
+        }
+        item.sourceMediaEvidence = evidence;
+    }
+    if (change == u"edit sidecar 1"_s)
+        writeFile(*scene.items[0].ingestCacheSidecarURL, "<x:xmpmeta rating='5'/>");
+    if (change == u"card sidecar 2"_s) {
+        scene.items[1].sourceMediaEvidence->sidecarRelativePath = u"DCIM/IMG_0002.xmp"_s;
+        scene.items[1].sourceMediaEvidence->sidecarContentHash = referenceSha256("card xmp");
+    }
+    if (change == u"card raw 3"_s)
+        scene.items[2].sourceMediaEvidence->rawContentHash = referenceSha256("rewritten");
+    PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(scene.items));
+
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
+    PELLWICK_VERIFY_SUCCESS(items);
+    QList<bool> actual;
+    for (const LocalLibraryItem &item : scene.items) {
+        const LocalLibraryItem stored = scene.storedItem(item.id);
+        QCOMPARE(stored.importStatus, LibraryItemImportStatus::VerifiedBackup);
+        QCOMPARE(stored.sourceMediaEvidence, item.sourceMediaEvidence);
+        actual.append(stored.isSafeToEraseSourceMedia());
+    }
+    QCOMPARE(actual, safe);
 }
 
 void VerifiedBackupImporterTests::confirmedReview()

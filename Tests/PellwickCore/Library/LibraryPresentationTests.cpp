@@ -117,7 +117,8 @@ void LibraryPresentationTests::importStatusTexts()
 void LibraryPresentationTests::safetyTitles_data()
 {
     QTest::addColumn<S>("status");
-    QTest::addColumn<int>("evidence"); // 0 none, 1 current, 2 changed
+    // 0 none, 1 current, 2 changed, 3 current but naming a sidecar the archive does not hold
+    QTest::addColumn<int>("evidence");
     QTest::addColumn<QString>("statusTitle");
     QTest::addColumn<QString>("itemTitle");
 
@@ -128,6 +129,9 @@ void LibraryPresentationTests::safetyTitles_data()
     QTest::newRow("verified, current") << S::VerifiedBackup << 1 << safe << safe;
     QTest::newRow("verified, changed")
         << S::VerifiedBackup << 2 << safe
+        << QStringLiteral("Do not erase source media — source changed");
+    QTest::newRow("verified, source sidecar not archived")
+        << S::VerifiedBackup << 3 << safe
         << QStringLiteral("Do not erase source media — source changed");
     QTest::newRow("cleanup pending, changed") << S::CleanupPending << 2 << cleanup << cleanup;
     QTest::newRow("duplicate") << S::Duplicate << 0 << keep << keep;
@@ -149,6 +153,8 @@ void LibraryPresentationTests::safetyTitles()
         item.sourceMediaEvidence.reset();
     else if (evidence == 2)
         item = item.markingSourceMediaChanged();
+    else if (evidence == 3)
+        item = item.replacingArchiveSidecar(std::nullopt, std::nullopt, std::nullopt);
     QCOMPARE(P::safetyTitle(status).toUtf8(), statusTitle.toUtf8());
     QCOMPARE(P::safetyTitle(item).toUtf8(), itemTitle.toUtf8());
 }

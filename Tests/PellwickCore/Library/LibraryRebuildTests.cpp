@@ -26,6 +26,8 @@ private Q_SLOTS:
     void newRecordIsTheBackendItem();
     void contentLinkNeedsTheArchivedSidecar_data();
     void contentLinkNeedsTheArchivedSidecar();
+    void backendIDLinkIsSafeOnlyWithTheSourceSidecarArchived_data();
+    void backendIDLinkIsSafeOnlyWithTheSourceSidecarArchived();
     void failedWriteKeepsTheLibrary();
 
 private:
@@ -69,6 +71,17 @@ RemoteLibraryItem remoteItem(const QString &layout)
     item.importSourceName = QStringLiteral("Card ") + words.at(0);
     item.archiveSidecarContentHash = QStringLiteral("xmp-") + item.contentHash;
     return item;
+}
+
+/// Gives `remote` an archived sidecar with the content hash `hash`, or none for "-".
+void archiveSidecar(RemoteLibraryItem &remote, const QString &hash)
+{
+    remote.archiveSidecarContentHash.reset();
+    if (hash == QStringLiteral("-"))
+        return;
+    remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
+    remote.archiveSidecarByteCount = 4;
+    remote.archiveSidecarContentHash = hash;
 }
 
 } // namespace
@@ -311,12 +324,7 @@ void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar()
     PELLWICK_VERIFY_SUCCESS(store().writeItems({local}));
     RemoteLibraryItem remote = remoteItem(QStringLiteral("7 ") + local.contentHash);
     remote.importStatus = remoteStatus;
-    remote.archiveSidecarContentHash.reset();
-    if (remoteSidecarHash != QStringLiteral("-")) {
-        remote.archiveSidecarFilename = QStringLiteral("IMG.xmp");
-        remote.archiveSidecarByteCount = 4;
-        remote.archiveSidecarContentHash = remoteSidecarHash;
-    }
+    archiveSidecar(remote, remoteSidecarHash);
     PELLWICK_VERIFY_SUCCESS(store().rebuild({remote}));
 
     const QList<LocalLibraryItem> items = store().readItems().value();
@@ -335,6 +343,62 @@ void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar()
         QCOMPARE(items.at(1).backendLibraryItemID, std::optional<qint64>(7));
         QCOMPARE(items.at(1).sourceMediaEvidence, std::nullopt);
     }
+}
+
+void LibraryRebuildTests::backendIDLinkIsSafeOnlyWithTheSourceSidecarArchived_data()
+{
+    // The local record, linked by its backend id, holds evidence of a card with the sidecar
+    // "s1"; the backend's item archived the sidecar given ("-": none).
+    QTest::addColumn<LibraryItemImportStatus>("localStatus");
+    QTest::addColumn<LibraryItemImportStatus>("remoteStatus");
+    QTest::addColumn<QString>("remoteSidecarHash");
+    QTest::addColumn<bool>("safe");
+    using S = LibraryItemImportStatus;
+
+    QTest::newRow("archived with the card's sidecar")
+        << S::VerifiedBackup << S::VerifiedBackup << "s1" << true;
+    QTest::newRow("archived with the card's sidecar, hash in capitals")
+        << S::VerifiedBackup << S::VerifiedBackup << "S1" << true;
+    QTest::newRow("archived without the card's sidecar")
+        << S::VerifiedBackup << S::VerifiedBackup << "-" << false;
+    QTest::newRow("archived with another sidecar")
+        << S::VerifiedBackup << S::VerifiedBackup << "s2" << false;
+    QTest::newRow("duplicate of an item holding the card's sidecar")
+        << S::Duplicate << S::VerifiedBackup << "s1" << true;
+    QTest::newRow("duplicate of an item without the card's sidecar")
+        << S::Duplicate << S::VerifiedBackup << "-" << false;
+    QTest::newRow("duplicate of an item with another sidecar")
+        << S::Duplicate << S::VerifiedBackup << "s2" << false;
+    QTest::newRow("backend says it needs attention")
+        << S::VerifiedBackup << S::NeedsAttention << "s1" << false;
+}
+
+void LibraryRebuildTests::backendIDLinkIsSafeOnlyWithTheSourceSidecarArchived()
+{
+    QFETCH(LibraryItemImportStatus, localStatus);
+    QFETCH(LibraryItemImportStatus, remoteStatus);
+    QFETCH(QString, remoteSidecarHash);
+    QFETCH(bool, safe);
+
+    LocalLibraryItem local = localRecord(QStringLiteral("a 7 h1 c1"), 4);
+    local.importStatus = localStatus;
+    local.ingestCacheSidecarContentHash = QStringLiteral("s1");
+    local.archiveSidecarContentHash = QStringLiteral("s1");
+    local.sourceMediaEvidence->rawContentHash = local.contentHash;
+    local.sourceMediaEvidence->sidecarContentHash = QStringLiteral("s1");
+    local.sourceMediaEvidence->safety = SourceMediaSafety::Current;
+    PELLWICK_VERIFY_SUCCESS(store().writeItems({local}));
+    RemoteLibraryItem remote = remoteItem(QStringLiteral("7 h1 c1"));
+    remote.importStatus = remoteStatus;
+    archiveSidecar(remote, remoteSidecarHash);
+    PELLWICK_VERIFY_SUCCESS(store().rebuild({remote}));
+
+    const QList<LocalLibraryItem> items = store().readItems().value();
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.at(0).id, local.id);
+    QCOMPARE(items.at(0).importStatus, remoteStatus);
+    QCOMPARE(items.at(0).sourceMediaEvidence, local.sourceMediaEvidence);
+    QCOMPARE(items.at(0).isSafeToEraseSourceMedia(), safe);
 }
 
 void LibraryRebuildTests::failedWriteKeepsTheLibrary()

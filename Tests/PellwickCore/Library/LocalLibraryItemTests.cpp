@@ -296,12 +296,16 @@ void LocalLibraryItemTests::safeToEraseSourceMedia_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("evidence"); // 0 none, 1 current, 2 changed
+    // How the evidence and the archive differ: "" not at all, else the changes made to a record
+    // whose evidence names its RAW original and sidecar.
+    QTest::addColumn<QString>("difference");
     QTest::addColumn<bool>("safe");
 
     using S = LibraryItemImportStatus;
-    QTest::newRow("verified, no evidence") << int(S::VerifiedBackup) << 0 << true;
-    QTest::newRow("verified, current") << int(S::VerifiedBackup) << 1 << true;
-    QTest::newRow("verified, changed") << int(S::VerifiedBackup) << 2 << false;
+    const int verified = int(S::VerifiedBackup);
+    QTest::newRow("verified, no evidence") << verified << 0 << QString() << true;
+    QTest::newRow("verified, current") << verified << 1 << QString() << true;
+    QTest::newRow("verified, changed") << verified << 2 << QString() << false;
     for (const S status : {S::LocalCacheReady,
                            S::Uploading,
                            S::Verifying,
@@ -310,19 +314,62 @@ void LocalLibraryItemTests::safeToEraseSourceMedia_data()
                            S::Duplicate}) {
         for (int evidence : {0, 1, 2}) {
             QTest::addRow("%s, evidence %d", qPrintable(toRaw(status)), evidence)
-                << int(status) << evidence << false;
+                << int(status) << evidence << QString() << false;
         }
     }
+
+    // Evidence of other bytes than the archived ones vouches for nothing.
+    QTest::newRow("source held other RAW bytes") << verified << 1 << "raw other" << false;
+    QTest::newRow("source RAW hash in capitals") << verified << 1 << "raw upper" << true;
+    QTest::newRow("source sidecar not archived") << verified << 1 << "archive none" << false;
+    QTest::newRow("another sidecar archived") << verified << 1 << "archive other" << false;
+    QTest::newRow("archived sidecar hash in capitals") << verified << 1 << "archive upper" << true;
+    QTest::newRow("source sidecar path without hash")
+        << verified << 1 << "evidence nohash" << false;
+    QTest::newRow("source sidecar hash without path, archived")
+        << verified << 1 << "evidence nopath" << true;
+    QTest::newRow("no source sidecar, one archived") << verified << 1 << "evidence none" << true;
+    QTest::newRow("no sidecar anywhere") << verified << 1 << "evidence none,archive none" << true;
+    QTest::newRow("other RAW bytes, no evidence of a sidecar")
+        << verified << 1 << "evidence none,raw other" << false;
+    QTest::newRow("sidecar not archived, evidence changed")
+        << verified << 2 << "archive none" << false;
+    QTest::newRow("duplicate whose evidence is the archive's")
+        << int(S::Duplicate) << 1 << "archive upper" << false;
 }
 
 void LocalLibraryItemTests::safeToEraseSourceMedia()
 {
     QFETCH(int, status);
     QFETCH(int, evidence);
+    QFETCH(QString, difference);
     QFETCH(bool, safe);
 
     LocalLibraryItem item = filledLibraryItem(1);
     item.importStatus = static_cast<LibraryItemImportStatus>(status);
+    QVERIFY(item.sourceMediaEvidence->sidecarContentHash == item.archiveSidecarContentHash);
+    QCOMPARE(item.sourceMediaEvidence->rawContentHash, item.contentHash);
+    for (const QString &change : difference.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        SourceMediaEvidence &recorded = *item.sourceMediaEvidence;
+        if (change == QStringLiteral("raw other"))
+            recorded.rawContentHash = QString(64, QLatin1Char('e'));
+        else if (change == QStringLiteral("raw upper"))
+            recorded.rawContentHash = recorded.rawContentHash.toUpper();
+        else if (change == QStringLiteral("archive none"))
+            item = item.replacingArchiveSidecar(std::nullopt, std::nullopt, std::nullopt);
+        else if (change == QStringLiteral("archive other"))
+            item.archiveSidecarContentHash = QString(64, QLatin1Char('d'));
+        else if (change == QStringLiteral("archive upper"))
+            item.archiveSidecarContentHash = item.archiveSidecarContentHash->toUpper();
+        else if (change == QStringLiteral("evidence nohash"))
+            recorded.sidecarContentHash.reset();
+        else if (change == QStringLiteral("evidence nopath"))
+            recorded.sidecarRelativePath.reset();
+        else if (change == QStringLiteral("evidence none"))
+            recorded.sidecarRelativePath = recorded.sidecarContentHash = std::nullopt;
+        else
+            QFAIL(qPrintable(change));
+    }
     if (evidence == 0)
         item.sourceMediaEvidence.reset();
     else

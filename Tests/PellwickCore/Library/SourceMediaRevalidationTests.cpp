@@ -28,9 +28,11 @@ private Q_SLOTS:
 
     void revalidate_data();
     void revalidate();
-    void recordChangedMeanwhileIsLeftAlone();
+    void recordChangedMeanwhile_data();
+    void recordChangedMeanwhile();
     void recordRemovedMeanwhileStaysRemoved();
-    void stopWritesNothing();
+    void stopKeepsWhatWasFound_data();
+    void stopKeepsWhatWasFound();
 
 private:
     LocalLibraryCache store() const;
@@ -92,6 +94,7 @@ LocalLibraryItem SourceMediaRevalidationTests::record(const QString &kind, int n
     if (kind == QStringLiteral("changed"))
         evidence.safety = SourceMediaSafety::Changed;
     item.sourceMediaEvidence = evidence;
+    item.contentHash = evidence.rawContentHash; // the archived bytes are those the source held
     return item;
 }
 
@@ -181,26 +184,62 @@ void SourceMediaRevalidationTests::revalidate()
     QCOMPARE(storedBytes(), storedAfter);
 }
 
-void SourceMediaRevalidationTests::recordChangedMeanwhileIsLeftAlone()
+void SourceMediaRevalidationTests::recordChangedMeanwhile_data()
 {
-    const QList<LocalLibraryItem> before = records(texts({"folder-gone", "folder-ok"}));
+    // What another writer does to the record of a deleted file while the sources are read.
+    QTest::addColumn<LibraryItemImportStatus>("startStatus");
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("marked");
+    using S = LibraryItemImportStatus;
+
+    // The finding is about the evidence, which is still the record's.
+    QTest::newRow("verified by an import meanwhile") << S::Verifying << "verified" << true;
+    QTest::newRow("import status changed meanwhile")
+        << S::VerifiedBackup << "cleanup pending" << true;
+    QTest::newRow("package removed meanwhile") << S::VerifiedBackup << "package removed" << true;
+    // A new copy's evidence has not been examined: it is looked at next time.
+    QTest::newRow("new evidence meanwhile") << S::VerifiedBackup << "new evidence" << false;
+}
+
+void SourceMediaRevalidationTests::recordChangedMeanwhile()
+{
+    QFETCH(LibraryItemImportStatus, startStatus);
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, marked);
+
+    QList<LocalLibraryItem> before = records(texts({"folder-gone", "folder-ok"}));
+    before[0].importStatus = startStatus;
     PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
     const LocalLibraryCache cache = store();
+    LocalLibraryItem changed = before.at(0);
+    if (meanwhile == QStringLiteral("verified")) {
+        changed = changed.replacingImportStatus(LibraryItemImportStatus::VerifiedBackup);
+    } else if (meanwhile == QStringLiteral("cleanup pending")) {
+        changed = changed.replacingImportStatus(LibraryItemImportStatus::CleanupPending);
+    } else if (meanwhile == QStringLiteral("package removed")) {
+        changed = changed.replacingIngestCachePackage(std::nullopt);
+    } else {
+        changed.sourceMediaEvidence->rawRelativePath = QStringLiteral("also-gone.CR3");
+    }
+    // The folder's "ok.CR3" is the only file hashed; the record of "gone.CR3" was examined
+    // before it.
     ScriptedContentHasher hasher;
     hasher.setBeforeEachCall([&](const QString &) {
-        QVERIFY(cache.updateImportStatus(before.at(0).id, LibraryItemImportStatus::CleanupPending)
-                    .has_value());
+        QVERIFY(cache.writeItems({changed, before.at(1)}).has_value());
     });
 
-    QCOMPARE(cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher).value(), 0);
+    QCOMPARE(cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher).value(),
+             marked ? 1 : 0);
+    QCOMPARE(hasher.hashedPaths().size(), 1);
     const QList<LocalLibraryItem> after = store().readItems().value();
-    QCOMPARE(after.at(0),
-             before.at(0).replacingImportStatus(LibraryItemImportStatus::CleanupPending));
+    QCOMPARE(after.at(0), marked ? changed.markingSourceMediaChanged() : changed);
     QCOMPARE(after.at(1), before.at(1));
-    // The next call examines it again.
+    QVERIFY(!after.at(0).isSafeToEraseSourceMedia() || !marked);
+    // A record left alone is examined again by the next call.
     QCOMPARE(
         cache.revalidateSourceMedia({card()}, LocalFileManager(), SHA256ContentHasher()).value(),
-        1);
+        marked ? 0 : 1);
+    QVERIFY(!store().readItems().value().at(0).isSafeToEraseSourceMedia());
 }
 
 void SourceMediaRevalidationTests::recordRemovedMeanwhileStaysRemoved()
@@ -218,14 +257,37 @@ void SourceMediaRevalidationTests::recordRemovedMeanwhileStaysRemoved()
              (QList<LocalLibraryItem>{before.at(1).markingSourceMediaChanged(), before.at(2)}));
 }
 
-void SourceMediaRevalidationTests::stopWritesNothing()
+void SourceMediaRevalidationTests::stopKeepsWhatWasFound_data()
 {
-    const QList<LocalLibraryItem> before
-        = records(texts({"folder-gone", "folder-ok", "card-gone"}));
+    // The stop is requested before the call, or by the first hash (of the folder's "ok.CR3");
+    // records examined before it are marked, the rest are not examined.
+    QTest::addColumn<QStringList>("kinds");
+    QTest::addColumn<bool>("stopFirst");
+    QTest::addColumn<QStringList>("expectedMarked");
+    QTest::addColumn<int>("expectedHashes");
+
+    QTest::newRow("stopped before anything was examined")
+        << texts({"folder-gone", "folder-ok", "card-gone"}) << true << QStringList{} << 0;
+    QTest::newRow("stopped before a change was seen")
+        << texts({"folder-ok", "folder-gone", "card-gone"}) << false << QStringList{} << 1;
+    QTest::newRow("stopped after a change was seen")
+        << texts({"folder-gone", "folder-ok", "card-gone"}) << false << texts({"folder-gone"}) << 1;
+}
+
+void SourceMediaRevalidationTests::stopKeepsWhatWasFound()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(bool, stopFirst);
+    QFETCH(QStringList, expectedMarked);
+    QFETCH(int, expectedHashes);
+
+    const QList<LocalLibraryItem> before = records(kinds);
     PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
     const QByteArray storedBefore = storedBytes();
     const LocalLibraryCache cache = store();
     std::stop_source stop;
+    if (stopFirst)
+        stop.request_stop();
     ScriptedContentHasher hasher;
     hasher.setBeforeEachCall([&](const QString &) { stop.request_stop(); });
 
@@ -233,9 +295,15 @@ void SourceMediaRevalidationTests::stopWritesNothing()
         = cache.revalidateSourceMedia({card()}, LocalFileManager(), hasher, stop.get_token());
     QVERIFY(!outcome);
     QCOMPARE(outcome.error(), Error(CancellationError{}));
-    QCOMPARE(hasher.hashedPaths().size(), 1);
-    QCOMPARE(storedBytes(), storedBefore);
-    QCOMPARE(store().readItems().value(), before);
+    QCOMPARE(hasher.hashedPaths().size(), expectedHashes);
+    QList<LocalLibraryItem> expected = before;
+    for (LocalLibraryItem &item : expected) {
+        if (expectedMarked.contains(item.originalFilename))
+            item = item.markingSourceMediaChanged();
+    }
+    QCOMPARE(store().readItems().value(), expected);
+    if (expectedMarked.isEmpty())
+        QCOMPARE(storedBytes(), storedBefore);
 }
 
 QTEST_GUILESS_MAIN(SourceMediaRevalidationTests)
