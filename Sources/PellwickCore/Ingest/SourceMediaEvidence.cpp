@@ -24,16 +24,25 @@ QString appendingRelativePath(const QString &root, const QString &relativePath)
     return root + QLatin1Char('/') + relativePath;
 }
 
-/// True when the file at `path` exists and has the content hash `expected`.
-bool holdsUnchanged(const QString &path,
+enum class FileState {
+    Unchanged,
+    Differs,
+    /// Missing, or it cannot be hashed.
+    Unreadable,
+};
+
+/// Whether the file at `path` exists and has the content hash `expected`.
+FileState fileState(const QString &path,
                     const QString &expected,
                     const FileManager &fileManager,
                     const ContentHashing &contentHasher)
 {
     if (!fileManager.fileExists(path))
-        return false;
+        return FileState::Unreadable;
     const Result<QString> hash = contentHasher.contentHash(path);
-    return hash && *hash == expected;
+    if (!hash)
+        return FileState::Unreadable;
+    return *hash == expected ? FileState::Unchanged : FileState::Differs;
 }
 
 } // namespace
@@ -89,20 +98,26 @@ bool SourceMediaEvidence::detectsChange(const QList<ImportScanVolume> &available
     const std::optional<QString> root = resolvedSourceRoot(availableSources, fileManager);
     if (!root)
         return false;
-    if (!holdsUnchanged(appendingRelativePath(*root, rawRelativePath),
-                        rawContentHash,
-                        fileManager,
-                        contentHasher)) {
-        return true;
-    }
+    // A file that cannot be read counts as a change only while its source is still there: a
+    // card ejected or a folder removed in the middle of a check is an unavailable source, not
+    // a changed one (the change would be recorded for good).
+    const auto changed = [&](FileState state) {
+        return state == FileState::Differs
+               || (state == FileState::Unreadable && fileManager.fileExists(*root));
+    };
+    const FileState raw = fileState(
+        appendingRelativePath(*root, rawRelativePath), rawContentHash, fileManager, contentHasher);
+    if (raw != FileState::Unchanged)
+        return changed(raw);
     if (!sidecarRelativePath && !sidecarContentHash)
         return false;
     if (!sidecarRelativePath || !sidecarContentHash)
         return true;
-    return !holdsUnchanged(appendingRelativePath(*root, *sidecarRelativePath),
-                           *sidecarContentHash,
-                           fileManager,
-                           contentHasher);
+    const FileState sidecar = fileState(appendingRelativePath(*root, *sidecarRelativePath),
+                                        *sidecarContentHash,
+                                        fileManager,
+                                        contentHasher);
+    return sidecar != FileState::Unchanged && changed(sidecar);
 }
 
 QJsonObject SourceMediaEvidence::toJson() const

@@ -47,9 +47,10 @@ struct SourceMediaEvidence
     /// among `availableSources` by its UUID, wherever it is mounted; failing that, the recorded
     /// root is used if something exists there, except when an available source mounted at the
     /// recorded root carries another UUID (another card): then the source is unavailable and
-    /// false is returned. An unavailable source gives false; a missing file, a file that cannot
-    /// be hashed, a different hash or a sidecar path without hash (or the reverse) gives true.
-    /// Hashes whole files; run it off the main thread.
+    /// false is returned. An unavailable source gives false; a different hash, a sidecar path
+    /// without hash (or the reverse), and a missing file or one that cannot be hashed give true,
+    /// the last two only while something is still at the root (a source ejected or removed while
+    /// it is read gives false). Hashes whole files; run it off the main thread.
     bool detectsChange(const QList<ImportScanVolume> &availableSources,
                        const FileManager &fileManager,
                        const ContentHashing &contentHasher) const;

@@ -33,6 +33,8 @@ private Q_SLOTS:
     void sidecarIsComparedAfterTheRawOriginal();
     void volumeIsFoundByItsUuidWhereverMounted();
     void anotherCardAtTheRecordedRootIsNotCompared();
+    void sourceGoneWhileReadIsNoChange_data();
+    void sourceGoneWhileReadIsNoChange();
 
 private:
     SourceMediaEvidence evidenceForCard(bool withSidecar = true) const;
@@ -365,6 +367,47 @@ void SourceMediaEvidenceTests::anotherCardAtTheRecordedRootIsNotCompared()
     const QList<ImportScanVolume> noUuid{{QStringLiteral("CARD"), m_card, std::nullopt}};
     QVERIFY(evidence.detectsChange(noUuid, m_fileManager, hasher));
     QVERIFY(evidence.detectsChange({}, m_fileManager, hasher));
+}
+
+void SourceMediaEvidenceTests::sourceGoneWhileReadIsNoChange_data()
+{
+    // Before hash call `call` (1: RAW original, 2: sidecar), `removed` is taken away: the whole
+    // source ("source") or only the folder of its files ("files").
+    QTest::addColumn<bool>("folderSource");
+    QTest::addColumn<int>("call");
+    QTest::addColumn<QString>("removed");
+    QTest::addColumn<bool>("change");
+
+    QTest::newRow("card ejected while its RAW original is read") << false << 1 << "source" << false;
+    QTest::newRow("card ejected before its sidecar is read") << false << 2 << "source" << false;
+    QTest::newRow("folder removed while read") << true << 1 << "source" << false;
+    QTest::newRow("card still there, its files deleted") << false << 1 << "files" << true;
+    QTest::newRow("card still there, its sidecar deleted") << false << 2 << "files" << true;
+    QTest::newRow("folder still there, its files deleted") << true << 1 << "files" << true;
+}
+
+void SourceMediaEvidenceTests::sourceGoneWhileReadIsNoChange()
+{
+    QFETCH(bool, folderSource);
+    QFETCH(int, call);
+    QFETCH(QString, removed);
+    QFETCH(bool, change);
+
+    SourceMediaEvidence evidence = evidenceForCard();
+    if (folderSource)
+        evidence.sourceIdentity = ImportSourceIdentity::folder(m_card, QStringLiteral("h"));
+    const QList<ImportScanVolume> sources{
+        {QStringLiteral("CARD"), m_card, QStringLiteral("0A1B-2C3D")}};
+    const QString gone
+        = removed == QStringLiteral("source") ? m_card : m_card + QStringLiteral("/DCIM/100MEDIA");
+    int calls = 0;
+    ScriptedContentHasher hasher;
+    hasher.setBeforeEachCall([&](const QString &) {
+        if (++calls == call)
+            QVERIFY(QDir(gone).removeRecursively());
+    });
+    QCOMPARE(evidence.detectsChange(sources, m_fileManager, hasher), change);
+    QCOMPARE(calls, call);
 }
 
 QTEST_GUILESS_MAIN(SourceMediaEvidenceTests)
