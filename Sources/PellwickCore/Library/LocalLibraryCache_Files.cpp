@@ -174,6 +174,14 @@ Result<bool> fileIsThere(const FileManager &fileManager, const QString &path)
     return true;
 }
 
+/// A file at `path` that the store may remove: never a folder someone put there under one of its
+/// names, which would go with everything in it.
+bool isRemovableFile(const FileManager &fileManager, const QString &path)
+{
+    const Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    return attributes && attributes->type != FileAttributes::Type::Directory;
+}
+
 } // namespace
 
 bool LocalLibraryCache::filesAreOurs() const
@@ -363,7 +371,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
     PELLWICK_TRY(m_fileManager->createDirectory(m_rootURL));
     if (Result<QStringList> names = m_fileManager->contentsOfDirectory(m_rootURL)) {
         for (const QString &name : *names) {
-            if (name.startsWith(temporaryPrefix))
+            if (name.startsWith(temporaryPrefix) && isRemovableFile(*m_fileManager, path(name)))
                 (void) m_fileManager->removeItem(path(name));
         }
     }
@@ -423,7 +431,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
         // A journal that is not the store's own names an older file and holds nothing the
         // library needs; were the new file to have that older file's very bytes, its entries
         // would apply again should the fresh journal not take its place.
-        if (ours && !disk.journalIsOurs && m_fileManager->fileExists(journal)) {
+        if (ours && !disk.journalIsOurs && isRemovableFile(*m_fileManager, journal)) {
             Result<void> retired = m_fileManager->removeItem(journal);
             if (retired)
                 retired = m_fileManager->synchronizeDirectory(m_rootURL);
@@ -438,9 +446,14 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
             return committed;
         }
         // The old journal names the old file, so it no longer applies; a fresh one is only
-        // needed for the next entry, which creates it should this fail.
+        // needed for the next entry, which creates it should this fail. The old one then goes:
+        // the new file holds everything, and a journal damaged from outside would fail every
+        // load.
         disk.journalIsOurs = m_fileManager->replaceItem(journalTemporary, journal)
                              && m_fileManager->synchronizeDirectory(m_rootURL);
+        if (!disk.journalIsOurs && isRemovableFile(*m_fileManager, journal)
+            && m_fileManager->removeItem(journal))
+            (void) m_fileManager->synchronizeDirectory(m_rootURL);
     }
     if (sameBytes)
         disk.journalIsOurs = true;
@@ -480,8 +493,12 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     QByteArray journalBytes;
     std::optional<FileAttributes> journalAttributes;
     if (journalExists) {
-        PELLWICK_TRY_ASSIGN(journalAttributes, m_fileManager->attributesOfItem(journal));
-        PELLWICK_TRY_ASSIGN(journalBytes, readFileContents(*m_fileManager, journal));
+        PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(journal));
+        // A folder in its place holds no entries; the store never removes it.
+        if (attributes.type != FileAttributes::Type::Directory) {
+            journalAttributes = attributes;
+            PELLWICK_TRY_ASSIGN(journalBytes, readFileContents(*m_fileManager, journal));
+        }
     }
     PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded,
                         LibraryFile::read(*m_fileManager,

@@ -38,6 +38,8 @@ private Q_SLOTS:
     void outsideChangesStayInvisibleUntilTheNextWrite();
     void invalidFileIsOnlyReplacedByWriteItems_data();
     void invalidFileIsOnlyReplacedByWriteItems();
+    void foldersUnderTheStoresNamesAreKept_data();
+    void foldersUnderTheStoresNamesAreKept();
     void unchangedLibraryAppendsNothing();
     void upsert_data();
     void upsert();
@@ -355,6 +357,38 @@ void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems()
     PELLWICK_VERIFY_SUCCESS(cache.writeItems(items(2)));
     QCOMPARE(cache.readItems().value(), items(2));
     QCOMPARE(reloaded(), items(2));
+}
+
+void LocalLibraryCacheTests::foldersUnderTheStoresNamesAreKept_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("singleChanges"); // single changes can still be made durable
+    QTest::newRow("folder in place of the journal") << "library-items.journal" << false;
+    QTest::newRow("folder named like a leftover") << ".library-items.json.mine" << true;
+}
+
+void LocalLibraryCacheTests::foldersUnderTheStoresNamesAreKept()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, singleChanges);
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(items(3)));
+    const QString folder = m_root + QLatin1Char('/') + name;
+    (void) QFile::remove(folder);
+    QVERIFY(QDir().mkpath(folder));
+    writeFile(folder + QStringLiteral("/keep.txt"), "mine");
+
+    const LocalLibraryCache cache = store();
+    QCOMPARE(cache.readItems().value_or(QList<LocalLibraryItem>()), items(3));
+    const Result<std::optional<LocalLibraryItem>> changed
+        = cache.updateImportStatus(items(3)[0].id, LibraryItemImportStatus::Duplicate);
+    QCOMPARE(changed.has_value(), singleChanges);
+    QList<LocalLibraryItem> expected = items(2);
+    expected[1] = expected[1].replacingImportStatus(LibraryItemImportStatus::Verifying);
+    for (const QList<LocalLibraryItem> &library : {items(2), expected}) {
+        PELLWICK_VERIFY_SUCCESS(cache.writeItems(library));
+        QCOMPARE(reloaded(), library);
+        QCOMPARE(readFile(folder + QStringLiteral("/keep.txt")), QByteArray("mine"));
+    }
 }
 
 void LocalLibraryCacheTests::unchangedLibraryAppendsNothing()
