@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QHash>
 
+#include <algorithm>
+
 namespace Pellwick {
 
 namespace {
@@ -84,6 +86,21 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
                     namedElsewhere.insert(QDir::cleanPath(*url));
             }
         });
+    }
+
+    // So is one a staging ended verified under, or heard holds its bytes, also when the library
+    // missed that: the staging's record is the backend's own word.
+    if (std::any_of(items->cbegin(), items->cend(), [&archived](const LocalLibraryItem &item) {
+            return item.backendLibraryItemID && !archived.contains(*item.backendLibraryItemID);
+        })) {
+        PELLWICK_TRY_ASSIGN(const StagingRecoveryReport staged,
+                            m_stagingArea.readRecoverableRecords());
+        for (const StagedImportRecord &record : staged.records) {
+            if (record.backendLibraryItemID
+                && (record.phase == StagedImportPhase::VerifiedBackup
+                    || record.phase == StagedImportPhase::Duplicate))
+                archived.insert(*record.backendLibraryItemID);
+        }
     }
 
     QSet<QUuid> removed;

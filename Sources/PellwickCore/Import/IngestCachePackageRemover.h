@@ -32,8 +32,10 @@ public:
     /// with a cached original. Fails with the store's read error.
     [[nodiscard]] Result<QList<LocalLibraryItem>> removableItems(const QSet<QUuid> &ids) const;
 
-    /// Removes the removable items of `ids` one after the other and returns their ids. A backend
-    /// answer 404 to the cancel counts as done. A cached file that another library record still
+    /// Removes the removable items of `ids` one after the other and returns their ids. An item's
+    /// backend import is cancelled first, unless a library record holds that backend item as
+    /// archived or a staging record ended verified or duplicate under it (a cancel would ask to
+    /// delete an archived backup); a backend answer 404 to the cancel counts as done. A cached file that another library record still
     /// names is kept. The first other failure ends the call: earlier items stay removed, the
     /// failing one partly (a later call finishes it), later ones untouched. `stop` is passed to
     /// the backend and checked between items (`CancellationError`).

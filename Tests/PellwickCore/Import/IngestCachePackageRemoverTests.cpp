@@ -48,7 +48,7 @@ public:
 
 /// Library records given as "label status backendID|- package stagedFolder": package "raw",
 /// "raw+xmp", "none" or "shared" (the RAW original of the record before it); stagedFolder "yes"
-/// or "no". Every label's files lie in the cache at "<label>/<label>.CR3" and ".xmp".
+/// or "no" (or a staging phase, see `writeScene`). Every label's files lie in the cache at "<label>/<label>.CR3" and ".xmp".
 class IngestCachePackageRemoverTests : public QObject
 {
     Q_OBJECT
@@ -111,6 +111,27 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
         if (words.at(3) == u"raw+xmp"_s) {
             item.ingestCacheSidecarURL = raw + u".xmp"_s;
             writeFile(raw + u".xmp"_s, patternBytes(10, 2));
+        }
+        // "verifiedBackup" or "duplicate": one Staging Area folder whose whole record ended so
+        // under the backend id (the library may have missed it).
+        if (const std::optional<StagedImportPhase> phase = stagedImportPhaseFromRaw(words.at(4))) {
+            const QString folder = uuidText(QUuid::createUuid());
+            writeFile(m_staging + QLatin1Char('/') + folder + u"/"_s + label + u".CR3"_s,
+                      patternBytes(100, 1));
+            StagedImportRecord record;
+            record.localLibraryItemID = item.id;
+            record.backendLibraryItemID = item.backendLibraryItemID;
+            record.originalFilename = label + u".CR3"_s;
+            record.canonicalFilename = record.originalFilename;
+            record.contentHash = item.contentHash;
+            record.byteCount = 100;
+            record.stagedOriginalRelativePath = folder + u"/"_s + label + u".CR3"_s;
+            record.phase = *phase;
+            if (!StagingArea(m_staging,
+                             std::make_shared<LocalFileManager>(),
+                             std::make_shared<SHA256ContentHasher>())
+                     .writeRecord(record))
+                qFatal("cannot write the staging record");
         }
         // "yes": one Staging Area folder; "twice": two (an import tried again).
         for (int i = 0; i < (words.at(4) == u"twice"_s ? 2
@@ -227,6 +248,12 @@ void IngestCachePackageRemoverTests::removal_data()
                   "a needsAttention 7 raw yes",
                   "b staging 9 raw yes"})
         << texts({"a", "b"}) << QList<int>{} << texts({"a", "b"}) << QList<qint64>{} << 0;
+    QTest::newRow("backend item a staging ended verified or duplicate under: never cancelled")
+        << texts({"a needsAttention 7 raw verifiedBackup",
+                  "b needsAttention 8 raw duplicate",
+                  "c needsAttention 9 raw yes"})
+        << texts({"a", "b", "c"}) << QList<int>{} << texts({"a", "b", "c"}) << QList<qint64>{9}
+        << 0;
     QTest::newRow("backend item only removed records hold: cancelled")
         << texts({"a needsAttention 7 raw yes", "b staging 7 raw yes", "u uploading 7 raw yes"})
         << texts({"a", "b"}) << QList<int>{} << texts({"a", "b"}) << QList<qint64>{7, 7} << 0;
