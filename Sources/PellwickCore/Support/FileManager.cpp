@@ -16,11 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace Pellwick {
@@ -153,14 +155,34 @@ openHandle(const QString &path, int flags, const char *operation)
     return std::unique_ptr<FileHandle>(std::make_unique<LocalFileHandle>(fd, path));
 }
 
-Result<void> removeRecursively(const QByteArray &path)
+/// Where an item lives: its file system and, where the kernel tells, the mount it was reached
+/// through (a bind mount shares its device with the folder it shows).
+struct Placement
 {
-    struct stat st
+    dev_t device = 0;
+    std::optional<quint64> mount;
+
+    bool operator==(const Placement &) const = default;
+};
+
+/// Removes `path` and everything under it. Nothing on another mount is touched: a volume mounted
+/// somewhere inside (`within` is where the item first asked for lives) fails the removal with
+/// EXDEV, naming the mount point, before anything on that volume is removed.
+Result<void> removeRecursively(const QByteArray &path,
+                               std::optional<Placement> within = std::nullopt)
+{
+    struct statx stx
     {};
 
-    if (::lstat(path.constData(), &st) != 0)
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MNT_ID, &stx)
+        != 0)
         return fileSystemFailure(QStringLiteral("remove"), QFile::decodeName(path), errno);
-    if (S_ISDIR(st.st_mode)) {
+    Placement placement{makedev(stx.stx_dev_major, stx.stx_dev_minor), std::nullopt};
+    if ((stx.stx_mask & STATX_MNT_ID) != 0)
+        placement.mount = stx.stx_mnt_id;
+    if (within && placement != *within)
+        return fileSystemFailure(QStringLiteral("remove"), QFile::decodeName(path), EXDEV);
+    if (S_ISDIR(stx.stx_mode)) {
         DIR *dir = ::opendir(path.constData());
         if (!dir)
             return fileSystemFailure(QStringLiteral("opendir"), QFile::decodeName(path), errno);
@@ -172,7 +194,7 @@ Result<void> removeRecursively(const QByteArray &path)
         }
         ::closedir(dir);
         for (const QByteArray &child : children)
-            PELLWICK_TRY(removeRecursively(child));
+            PELLWICK_TRY(removeRecursively(child, placement));
         if (::rmdir(path.constData()) != 0)
             return fileSystemFailure(QStringLiteral("rmdir"), QFile::decodeName(path), errno);
         return {};

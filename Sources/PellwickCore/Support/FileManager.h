@@ -119,7 +119,8 @@ public:
     virtual bool createFile(const QString &path) const = 0;
     /// As `createFile`, with a file that only its owner may read and write.
     virtual bool createPrivateFile(const QString &path) const = 0;
-    /// Removes a file, a symbolic link (not its target) or a folder with everything in it.
+    /// Removes a file, a symbolic link (not its target) or a folder with everything in it. A
+    /// volume mounted inside the folder is never entered: the removal fails (EXDEV) at it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
     /// Removes a folder only while it is empty; fails (ENOTEMPTY) when anything is in it, even
     /// an entry that appeared a moment ago, and (ENOTDIR) on anything but a folder.

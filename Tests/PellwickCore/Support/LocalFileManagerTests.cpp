@@ -11,6 +11,9 @@
 
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Pellwick;
@@ -59,6 +62,8 @@ class LocalFileManagerTests : public QObject
 
 private Q_SLOTS:
     void init();
+    void removalNeverEntersAMountedVolume_data();
+    void removalNeverEntersAMountedVolume();
     void moveNeverReplacesAnExistingItem_data();
     void moveNeverReplacesAnExistingItem();
     void moveRenamesIntoAFreeName_data();
@@ -75,6 +80,87 @@ void LocalFileManagerTests::init()
 {
     renameCalls = 0;
     linkCalls = 0;
+}
+
+void LocalFileManagerTests::removalNeverEntersAMountedVolume_data()
+{
+    QTest::addColumn<bool>("bindMount");
+    QTest::newRow("another file system") << false;
+    QTest::newRow("a folder of the same file system, bound") << true;
+}
+
+void LocalFileManagerTests::removalNeverEntersAMountedVolume()
+{
+    // A volume mounted inside a folder being removed (a card mounted inside an old cache folder)
+    // keeps everything on it. The mount lives in a private mount namespace of a child process.
+    QFETCH(bool, bindMount);
+    const QTemporaryDir dir;
+    const QString outer = dir.filePath(u"old cache"_s);
+    const QString mountPoint = outer + u"/media"_s;
+    const QString elsewhere = dir.filePath(u"elsewhere"_s);
+    QVERIFY(QDir().mkpath(mountPoint));
+    writeFile(outer + u"/cached.CR3"_s, "ours");
+    writeFile(elsewhere + u"/card.CR3"_s, "theirs");
+
+    enum Outcome : int {
+        Kept = 0,
+        NoNamespace = 77,
+        Entered = 1,
+        WrongError = 2,
+        Unmounted = 3,
+    };
+
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const QByteArray target = QFile::encodeName(mountPoint);
+        const bool root = ::geteuid() == 0;
+        const QByteArray uid = QByteArray::number(::geteuid());
+        const QByteArray gid = QByteArray::number(::getegid());
+        // Without root, a user namespace where this user is root may mount.
+        const auto mapped = [&] {
+            const auto put = [](const char *file, const QByteArray &text) {
+                QFile f(QString::fromLatin1(file));
+                return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+            };
+            return root
+                   || (put("/proc/self/setgroups", "deny")
+                       && put("/proc/self/uid_map", "0 " + uid + " 1")
+                       && put("/proc/self/gid_map", "0 " + gid + " 1"));
+        };
+        const bool mounted
+            = ::unshare(root ? CLONE_NEWNS : (CLONE_NEWUSER | CLONE_NEWNS)) == 0 && mapped()
+              && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+              && (bindMount ? ::mount(QFile::encodeName(elsewhere).constData(),
+                                      target.constData(),
+                                      nullptr,
+                                      MS_BIND,
+                                      nullptr)
+                            : ::mount("none", target.constData(), "tmpfs", 0, nullptr))
+                     == 0;
+        if (!mounted)
+            ::_exit(NoNamespace);
+        if (!bindMount)
+            writeFile(mountPoint + u"/card.CR3"_s, "theirs");
+        const Result<void> removed = LocalFileManager().removeItem(outer);
+        if (removed)
+            ::_exit(Entered);
+        if (!(removed.error() == Error(FileSystemError{u"remove"_s, mountPoint, EXDEV})))
+            ::_exit(WrongError);
+        if (readFile(mountPoint + u"/card.CR3"_s) != "theirs")
+            ::_exit(Entered);
+        ::_exit(::umount(target.constData()) == 0 ? Kept : Unmounted);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == NoNamespace)
+        QSKIP("mounting in a private namespace is not permitted here");
+    QCOMPARE(WEXITSTATUS(status), int(Kept));
+    QCOMPARE(readFile(elsewhere + u"/card.CR3"_s), QByteArray("theirs"));
+    // Once the volume is gone, the folder is removed whole.
+    PELLWICK_VERIFY_SUCCESS(LocalFileManager().removeItem(outer));
+    QVERIFY(!QFileInfo::exists(outer));
 }
 
 void LocalFileManagerTests::moveNeverReplacesAnExistingItem_data()
