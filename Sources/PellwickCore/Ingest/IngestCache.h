@@ -109,7 +109,8 @@ public:
                                 const QString &contentHash,
                                 const std::optional<QString> &sidecarContentHash) const;
     /// Deletes the package's files and the folders left empty, up to but not including the root.
-    /// Does nothing when a file lies outside the root. Fails with the file system's error.
+    /// Does nothing when a file lies outside the root. Fails with the file system's error, also
+    /// when a file cannot be examined: only a file known to be gone is passed over.
     [[nodiscard]] Result<void>
     removeArchivedPackage(const QString &rawURL, const std::optional<QString> &sidecarURL) const;
     /// As `removeArchivedPackage`, but a file outside the root deletes nothing and fails with

@@ -23,6 +23,22 @@ QString folderPrefix(const QString &folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
+/// Whether something is at `path` (a symbolic link that leads nowhere counts as nothing). Only a
+/// path known to lead nowhere is absent: a folder that cannot be searched or a failing drive says
+/// nothing about the file, and fails.
+Result<bool> isPresent(const FileManager &fileManager, const QString &path)
+{
+    if (fileManager.fileExists(path))
+        return true;
+    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    if (attributes)
+        return false;
+    const FileSystemError *error = attributes.error().as<FileSystemError>();
+    if (error && (error->code == ENOENT || error->code == ENOTDIR))
+        return false;
+    return tl::unexpected<Error>(std::move(attributes).error());
+}
+
 } // namespace
 
 bool IngestCache::isInsideActiveRoot(const QString &path) const
@@ -50,12 +66,18 @@ bool IngestCache::matchesArchivedPackage(const QString &rawURL,
             return true;
         if (!sidecarURL || !sidecarContentHash)
             return false;
-        if (!m_fileManager->fileExists(*sidecarURL))
+        const Result<bool> present = isPresent(*m_fileManager, *sidecarURL);
+        if (!present)
+            return false;
+        if (!*present)
             return missingIsAcceptable;
         return hashEquals(*sidecarURL, *sidecarContentHash);
     };
 
-    if (m_fileManager->fileExists(rawURL))
+    const Result<bool> rawPresent = isPresent(*m_fileManager, rawURL);
+    if (!rawPresent)
+        return false;
+    if (*rawPresent)
         return hashEquals(rawURL, contentHash) && sidecarMatches(false);
     return sidecarMatches(true);
 }
@@ -85,7 +107,8 @@ Result<void> IngestCache::removeUnarchivedPackage(const QString &rawURL,
 Result<void> IngestCache::removePackageFiles(const QStringList &files) const
 {
     for (const QString &file : files) {
-        if (!m_fileManager->fileExists(file))
+        PELLWICK_TRY_ASSIGN(const bool present, isPresent(*m_fileManager, file));
+        if (!present)
             continue;
         // A package names files; a record pointing at a folder must not empty a whole batch.
         PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(file));

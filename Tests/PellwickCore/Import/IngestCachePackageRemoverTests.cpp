@@ -325,6 +325,8 @@ void IngestCachePackageRemoverTests::failureLeavesTheRestForTheNextCall_data()
     using F = FileOperation;
     QTest::newRow("Staging Area removal") << int(F::RemoveItem) << u"/b.CR3"_s;
     QTest::newRow("cache file removal") << int(F::RemoveItem) << u"cache/b/b.xmp"_s;
+    // Neither stat nor lstat can tell whether the file is there: it is not known to be gone.
+    QTest::newRow("cache file examination") << int(F::AttributesOfItem) << u"cache/b/b.xmp"_s;
     QTest::newRow("library write") << int(F::Write) << u"library-items"_s;
 }
 
@@ -344,6 +346,9 @@ void IngestCachePackageRemoverTests::failureLeavesTheRestForTheNextCall()
             FileOperation::RemoveItem, u"cache/b/b.xmp"_s, [&](const QString &) {
                 faults->failOperation(FileOperation::Write, EIO, pathFragment);
             });
+    } else if (operation == int(FileOperation::AttributesOfItem)) {
+        faults->failOperation(FileOperation::FileExists, EIO, pathFragment);
+        faults->failOperation(FileOperation::AttributesOfItem, EIO, pathFragment);
     } else {
         faults->failOperation(FileOperation(operation), EIO, pathFragment);
     }

@@ -91,6 +91,10 @@ void IngestCachePackageTests::archivedPackageCheck_data()
     row("missing", "url only", false);
     row("outside", "none", false);
     row("equal", "outside", false);
+    // A file that cannot even be examined is not known to be missing.
+    row("unexaminable", "none", false);
+    row("unexaminable", "missing", false);
+    row("missing", "unexaminable", false);
 }
 
 void IngestCachePackageTests::archivedPackageCheck()
@@ -140,7 +144,16 @@ void IngestCachePackageTests::archivedPackageCheck()
     auto hasher = std::make_shared<FailingContentHasher>(
         unreadable.isEmpty() ? QStringLiteral("\n") : unreadable,
         FileSystemError{QStringLiteral("read"), unreadable, EIO});
-    const IngestCache cache(scene.root, std::make_shared<LocalFileManager>(), hasher);
+    // Its folder cannot be searched: stat and lstat alike fail.
+    auto files = std::make_shared<FaultInjectingFileManager>();
+    for (const FileOperation operation :
+         {FileOperation::FileExists, FileOperation::AttributesOfItem}) {
+        if (rawState == QLatin1String("unexaminable"))
+            files->failOperation(operation, EACCES, QStringLiteral("IMG_0001.CR3"));
+        if (sidecarState == QLatin1String("unexaminable"))
+            files->failOperation(operation, EACCES, QStringLiteral("IMG_0001.xmp"));
+    }
+    const IngestCache cache(scene.root, files, hasher);
     QCOMPARE(cache.matchesArchivedPackage(raw, sidecar, expectedRawHash, expectedSidecarHash),
              answer);
 }
