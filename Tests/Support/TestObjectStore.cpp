@@ -461,10 +461,11 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
             ++first;
             ++last;
         }
+        const qint64 named = fault == GetFault::UnderAnnounced ? first + (last - first) / 2 : last;
         if (fault != GetFault::NoContentRange)
             response.set_header(
                 "Content-Range",
-                QStringLiteral("bytes %1-%2/%3").arg(first).arg(last).arg(size).toStdString());
+                QStringLiteral("bytes %1-%2/%3").arg(first).arg(named).arg(size).toStdString());
     }
     const qint64 length = last - first + 1;
 
@@ -482,7 +483,8 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
             delete fd;
         });
         if (fault == GetFault::None || fault == GetFault::IgnoreRange
-            || fault == GetFault::OtherRange || fault == GetFault::NoContentRange) {
+            || fault == GetFault::OtherRange || fault == GetFault::NoContentRange
+            || fault == GetFault::UnderAnnounced) {
             response.set_content_provider(
                 static_cast<size_t>(length),
                 "application/octet-stream",
@@ -507,6 +509,7 @@ void TestObjectStore::handleGet(const httplib::Request &request, httplib::Respon
     case GetFault::Expired:
     case GetFault::OtherRange:
     case GetFault::NoContentRange:
+    case GetFault::UnderAnnounced:
         response.set_content(body.toStdString(), "application/octet-stream");
         break;
     case GetFault::WrongBytes:

@@ -69,6 +69,7 @@ public:
         Expired,        ///< 403 as for an expired URL, whatever its expiry says
         OtherRange,     ///< 206 with the bytes from one further on, announced as such
         NoContentRange, ///< 206 with the right bytes but no "Content-Range"
+        UnderAnnounced, ///< 206 with the right bytes, its "Content-Range" naming only half of them
     };
 
     explicit TestObjectStore(BodyStorage storage = BodyStorage::Keep);

@@ -22,10 +22,11 @@ std::optional<qint64> decimal(const QByteArray &text)
 
 /// True when a successful reply may hold the bytes of `range`. A 206 must announce, in its
 /// "Content-Range", a range that starts where the asked one starts and ends within it (a
-/// shorter one is then refused for its length). Any other 2xx carries the whole object, which
-/// is the range only when the range starts at 0 and the object, by its "Content-Length", is no
-/// longer. Bytes from another offset would otherwise be recorded as the range's and fail the
-/// whole file's hash on every later run.
+/// shorter one is then refused for its length), and its body must not run past what it
+/// announces: bytes beyond those it names are not the range's. Any other 2xx carries the whole
+/// object, which is the range only when the range starts at 0 and the object, by its
+/// "Content-Length", is no longer. Bytes from another offset would otherwise be recorded as the
+/// range's and fail the whole file's hash on every later run.
 bool answersRange(const CurlTransfer::Reply &reply, const RestoreByteRange &range)
 {
     if (*reply.status != 206) {
@@ -55,7 +56,7 @@ bool answersRange(const CurlTransfer::Reply &reply, const RestoreByteRange &rang
     if (!first || !last || (!total && totalText != "*"))
         return false;
     return *first == range.start && *first <= *last && *last <= range.endInclusive
-           && (!total || *last < *total);
+           && (!total || *last < *total) && reply.bodyLength <= *last - *first + 1;
 }
 
 /// Performs the ranged GET into `sink`; the reply when its status is from 200 to 299 and it

@@ -138,6 +138,11 @@ void CurlRestoreRangeFetcherTests::replies_data()
         << GetFault::OtherRange << qint64(500) << qint64(599) << false << QByteArray();
     QTest::newRow("206 without Content-Range")
         << GetFault::NoContentRange << qint64(500) << qint64(599) << false << QByteArray();
+    // Bytes past those a reply names are not the range's, whatever their count.
+    QTest::newRow("206 sending more than it names")
+        << GetFault::UnderAnnounced << qint64(1000) << qint64(1999) << false << QByteArray();
+    QTest::newRow("206 sending more than it names, first range")
+        << GetFault::UnderAnnounced << qint64(0) << qint64(99) << false << QByteArray();
     QTest::newRow("wrong bytes returned unchecked")
         << GetFault::WrongBytes << qint64(0) << qint64(3) << true << inverted(object.left(4));
     QTest::newRow("403 expired") << GetFault::Expired << qint64(0) << qint64(99) << false

@@ -198,6 +198,8 @@ void RestoreTransferExecutorHttpTests::hostileReplies_data()
 
     QTest::newRow("whole object for a range") << GetFault::IgnoreRange << Outcome::Refused << false;
     QTest::newRow("206 for other bytes") << GetFault::OtherRange << Outcome::Refused << false;
+    QTest::newRow("206 sending more than it names")
+        << GetFault::UnderAnnounced << Outcome::Refused << false;
     QTest::newRow("body cut short") << GetFault::ShortBody << Outcome::ConnectionLost << false;
     QTest::newRow("wrong bytes") << GetFault::WrongBytes << Outcome::ContentHashMismatch << true;
     QTest::newRow("stalled body") << GetFault::Stall << Outcome::TimedOut << false;
