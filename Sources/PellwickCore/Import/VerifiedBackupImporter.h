@@ -121,7 +121,8 @@ public:
 
     /// Asks the backend to authorize the package (or learns that it is a duplicate), writes the
     /// new record and records the backend's id on the library item. A 422 or a storage-full
-    /// answer first closes the package as needing attention.
+    /// answer first closes the package as needing attention. An authorization with a URL that is
+    /// no absolute http or https URL fails with a `DecodingError` before anything is written.
     [[nodiscard]] Result<StagedImportRecord>
     authorizingRecord(const StagedImportRecord &record,
                       const QString &token,
