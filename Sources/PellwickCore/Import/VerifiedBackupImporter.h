@@ -103,11 +103,11 @@ public:
                           std::stop_token stop = {}) const;
     /// Removes the package folders that a stop left before their first record (never one a
     /// staging of this process is filling), then carries on every package whose record shows an
-    /// unfinished import, in listing order; sets
-    /// the items of unreadable records to need attention; settles items left uploading or
-    /// verifying by a package whose terminal record the library never heard of. An unreadable
-    /// record that names no item fails the call with `unrecoverableStagedImport` after all
-    /// other work.
+    /// unfinished import, in listing order; sets the items of unreadable records to need
+    /// attention, unless the archive verified them (verified backup, cleanup pending); settles
+    /// items left uploading or verifying by a package whose terminal record the library never
+    /// heard of. An unreadable record that names no item fails the call with
+    /// `unrecoverableStagedImport` after all other work.
     [[nodiscard]] Result<QList<LocalLibraryItem>>
     resumeInterruptedImports(const QString &token,
                              const StatusDidChange &statusDidChange,
