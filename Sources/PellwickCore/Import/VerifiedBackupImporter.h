@@ -103,11 +103,11 @@ public:
                           std::stop_token stop = {}) const;
     /// Removes the package folders that a stop left before their first record (never one a
     /// staging of this process is filling), then carries on every package whose record shows an
-    /// unfinished import, in listing order; sets
-    /// the items of unreadable records to need attention; settles items left uploading or
-    /// verifying by a package whose terminal record the library never heard of. An unreadable
-    /// record that names no item fails the call with `unrecoverableStagedImport` after all
-    /// other work.
+    /// unfinished import, in listing order; sets the items of unreadable records to need
+    /// attention, unless the archive verified them (verified backup, cleanup pending); settles
+    /// items left uploading or verifying by a package whose terminal record the library never
+    /// heard of. An unreadable record that names no item fails the call with
+    /// `unrecoverableStagedImport` after all other work.
     [[nodiscard]] Result<QList<LocalLibraryItem>>
     resumeInterruptedImports(const QString &token,
                              const StatusDidChange &statusDidChange,
@@ -121,7 +121,8 @@ public:
 
     /// Asks the backend to authorize the package (or learns that it is a duplicate), writes the
     /// new record and records the backend's id on the library item. A 422 or a storage-full
-    /// answer first closes the package as needing attention.
+    /// answer first closes the package as needing attention. An authorization with a URL that is
+    /// no absolute http or https URL fails with a `DecodingError` before anything is written.
     [[nodiscard]] Result<StagedImportRecord>
     authorizingRecord(const StagedImportRecord &record,
                       const QString &token,

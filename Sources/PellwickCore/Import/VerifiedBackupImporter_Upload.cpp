@@ -1,6 +1,7 @@
 // The upload phases of one package: authorization, RAW and sidecar parts with their completion,
 // the preview, and the terminal mark.
 
+#include "ImportRecordJson_p.h"
 #include "VerifiedBackupImporter.h"
 
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
@@ -89,6 +90,31 @@ bool describesSameBytes(const DuplicateVerifiedBackup &duplicate, const StagedIm
 {
     return duplicate.byteCount == record.byteCount
            && duplicate.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0;
+}
+
+/// The key of the first URL of `authorization` that is no absolute http or https URL. The
+/// record keeps every URL of the authorization, and it cannot read such a URL back: the package
+/// would turn unreadable at the next start, verified or not.
+std::optional<QString> unusableURLKey(const VerifiedBackupUploadAuthorization &authorization)
+{
+    const auto partKey = [](const std::optional<PresignedMultipartUpload> &upload,
+                            const QString &key) -> std::optional<QString> {
+        for (qsizetype i = 0; upload && i < upload->parts.size(); ++i) {
+            if (!ImportRecordJson::isPresignedURL(upload->parts.at(i).url))
+                return QStringLiteral("%1.parts[%2].url").arg(key).arg(i);
+        }
+        return std::nullopt;
+    };
+    if (std::optional<QString> key
+        = partKey(authorization.rawOriginalUpload, QStringLiteral("raw_original_upload")))
+        return key;
+    if (std::optional<QString> key
+        = partKey(authorization.sidecarUpload, QStringLiteral("sidecar_upload")))
+        return key;
+    if (authorization.previewUpload
+        && !ImportRecordJson::isPresignedURL(authorization.previewUpload->url))
+        return QStringLiteral("preview_upload.url");
+    return std::nullopt;
 }
 
 tl::unexpected<Error> unusableUpload()
@@ -209,6 +235,8 @@ VerifiedBackupImporter::authorizingRecord(const StagedImportRecord &record,
     } else {
         const auto &authorization
             = std::get<VerifiedBackupUploadDecision::Upload>(decision->value).authorization;
+        if (const std::optional<QString> key = unusableURLKey(authorization))
+            return failure(Json::dataCorrupted(*key, QStringLiteral("Invalid URL string.")));
         backendID = authorization.libraryItemID;
         next = refresh == AuthorizationRefresh::Restart
                    ? record.restartingAuthorization(authorization)

@@ -38,6 +38,8 @@ private Q_SLOTS:
     void safeToEraseOnlyWhatTheArchiveHolds_data();
     void safeToEraseOnlyWhatTheArchiveHolds();
     void confirmedReview();
+    void unusableUploadURLsAreNeverRecorded_data();
+    void unusableUploadURLsAreNeverRecorded();
     void storageFullEquality_data();
     void storageFullEquality();
 };
@@ -299,6 +301,67 @@ void VerifiedBackupImporterTests::confirmedReview()
     QCOMPARE(scene.rows.first().totalByteCount, 2500);
     QCOMPARE(scene.rows.first().totalPackageCount, 2);
     QCOMPARE(scene.cache().readItems()->size(), 5);
+}
+
+void VerifiedBackupImporterTests::unusableUploadURLsAreNeverRecorded_data()
+{
+    // Item 1's authorization with one URL replaced; its preview is refused, so a preview URL is
+    // never used, nor is the second URL of a part listed twice.
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("relative preview URL") << u"preview"_s << u"/uploads/preview.jpg"_s;
+    QTest::newRow("preview URL of another scheme")
+        << u"preview"_s << u"ftp://objects.example.test/preview"_s;
+    QTest::newRow("preview URL without host") << u"preview"_s << u"https:///preview"_s;
+    QTest::newRow("second URL of a part listed twice") << u"repeated"_s << u"file:///tmp/part"_s;
+    QTest::newRow("RAW part URL without scheme") << u"raw"_s << u"objects.example.test/raw/1"_s;
+    QTest::newRow("sidecar part URL of another scheme")
+        << u"sidecar"_s << u"ftp://objects.example.test/xmp/1"_s;
+}
+
+void VerifiedBackupImporterTests::unusableUploadURLsAreNeverRecorded()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, url);
+    ImporterRunScene scene;
+    scene.previews = StubPreviewGenerator::refusing(u"unsupported"_s);
+    const VerifiedBackupUploadDecision sane = *scene.api->decisions.first();
+    VerifiedBackupUploadAuthorization hostile
+        = std::get<VerifiedBackupUploadDecision::Upload>(sane.value).authorization;
+    if (target == u"preview"_s)
+        hostile.previewUpload->url = url;
+    if (target == u"repeated"_s)
+        hostile.rawOriginalUpload.parts.append(PresignedUploadPart{2, url});
+    if (target == u"raw"_s)
+        hostile.rawOriginalUpload.parts[0].url = url;
+    if (target == u"sidecar"_s)
+        hostile.sidecarUpload->parts[0].url = url;
+    scene.api->decisions
+        = {VerifiedBackupUploadDecision{VerifiedBackupUploadDecision::Upload{hostile}}};
+
+    // A record that cannot be read back would turn the package into an unreadable one at the
+    // next start: the reply is refused before anything of it is kept.
+    const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
+        {scene.items[0]}, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
+    QVERIFY(!items);
+    QVERIFY(items.error().is<DecodingError>());
+    QCOMPARE(scene.log->matching(u"part"_s), QStringList());
+    StagingRecoveryReport report = *scene.stagingArea().readRecoverableRecords();
+    QCOMPARE(report.issues, QList<StagingRecoveryIssue>());
+    QCOMPARE(report.records.size(), 1);
+    QCOMPARE(report.records.first().phase, StagedImportPhase::NotStarted);
+    QCOMPARE(scene.storedItem(scene.items[0].id).importStatus,
+             LibraryItemImportStatus::LocalCacheReady);
+
+    // Resumed against a sane backend, the item is verified, and stays so at the next start.
+    scene.api->decisions = {sane};
+    PELLWICK_VERIFY_SUCCESS(scene.importer().resumeInterruptedImports(u"t"_s, {}, {}, transferID));
+    PELLWICK_VERIFY_SUCCESS(scene.importer().resumeInterruptedImports(u"t"_s, {}, {}, transferID));
+    report = *scene.stagingArea().readRecoverableRecords();
+    QCOMPARE(report.issues, QList<StagingRecoveryIssue>());
+    QCOMPARE(report.records.first().phase, StagedImportPhase::VerifiedBackup);
+    QCOMPARE(scene.storedItem(scene.items[0].id).importStatus,
+             LibraryItemImportStatus::VerifiedBackup);
 }
 
 void VerifiedBackupImporterTests::storageFullEquality_data()
