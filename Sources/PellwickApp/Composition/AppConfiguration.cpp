@@ -25,10 +25,18 @@ QJsonObject readCompiledPropertyList()
     return Json::parseObject(file.readAll()).value_or(QJsonObject());
 }
 
-QString standardLocation(QStandardPaths::StandardLocation location)
+/// The user's folder for `location`, else the home folder. A relative folder (an XDG variable or
+/// a user-dirs entry that is not absolute, which the XDG rules say to ignore) would move the
+/// library and the Ingest Cache with the folder the application was started from: the folder
+/// below home that applies without it, `defaultBelowHome`, is used instead.
+QString standardLocation(QStandardPaths::StandardLocation location, const QString &defaultBelowHome)
 {
     const QString path = QStandardPaths::writableLocation(location);
-    return path.isEmpty() ? QDir::homePath() : path;
+    if (path.isEmpty())
+        return QDir::homePath();
+    if (!QDir::isAbsolutePath(path))
+        return QDir::homePath() + defaultBelowHome;
+    return path;
 }
 
 /// A URL for a backend base: one that parses strictly and is not empty.
@@ -143,13 +151,13 @@ std::shared_ptr<const IngestCacheLocationStoring> AppConfiguration::ingestCacheL
 
 QString AppConfiguration::applicationSupportDirectory()
 {
-    return standardLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
-           + PellwickIdentity::applicationSupportDirectoryName();
+    return standardLocation(QStandardPaths::GenericDataLocation, QStringLiteral("/.local/share"))
+           + QLatin1Char('/') + PellwickIdentity::applicationSupportDirectoryName();
 }
 
 QString AppConfiguration::picturesDirectory()
 {
-    return standardLocation(QStandardPaths::PicturesLocation);
+    return standardLocation(QStandardPaths::PicturesLocation, QStringLiteral("/Pictures"));
 }
 
 QString AppConfiguration::folderRoot(const char *variable, const QString &defaultName) const

@@ -1,4 +1,5 @@
 #include <PellwickApp/Composition/AppConfiguration.h>
+#include <PellwickApp/Composition/StandardSettings.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Stores/IngestCacheLocationStore.h>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include <Support/ScriptedFetch.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Qt::StringLiterals;
@@ -31,6 +33,8 @@ private Q_SLOTS:
     void presentRootVariablesAreUsedAsPaths_data();
     void presentRootVariablesAreUsedAsPaths();
     void defaultFoldersSitUnderTheUserFolders();
+    void relativeUserFoldersAreNotTakenFromTheWorkingDirectory_data();
+    void relativeUserFoldersAreNotTakenFromTheWorkingDirectory();
     void onlyExactlyOneSelectsTheInMemoryStore_data();
     void onlyExactlyOneSelectsTheInMemoryStore();
     void ingestCacheRootComesFromTheVariableThenTheSavedLocation_data();
@@ -215,6 +219,64 @@ void AppConfigurationTests::defaultFoldersSitUnderTheUserFolders()
     // Reading the configuration creates nothing.
     QVERIFY(!QFileInfo::exists(data));
     QVERIFY(!QFileInfo::exists(home));
+}
+
+void AppConfigurationTests::relativeUserFoldersAreNotTakenFromTheWorkingDirectory_data()
+{
+    QTest::addColumn<QString>("dataHome");   // empty: unset
+    QTest::addColumn<QString>("configHome"); // empty: the test's own absolute folder
+    QTest::addColumn<QByteArray>("userDirs");
+    QTest::addColumn<QString>("support");  // below home
+    QTest::addColumn<QString>("pictures"); // below home
+    QTest::addColumn<QString>("settings"); // below home; empty: not compared
+
+    QTest::newRow("relative data folder")
+        << u"state/data"_s << QString() << QByteArray() << u"/.local/share/Pellwick"_s
+        << u"/Pictures"_s << QString();
+    QTest::newRow("data folder with only a dot")
+        << u"."_s << QString() << QByteArray() << u"/.local/share/Pellwick"_s << u"/Pictures"_s
+        << QString();
+    QTest::newRow("relative config folder")
+        << QString() << u"state/config"_s << QByteArray() << u"/.local/share/Pellwick"_s
+        << u"/Pictures"_s << u"/.config/Pellwick/Pellwick.ini"_s;
+    QTest::newRow("relative pictures folder")
+        << QString() << QString() << QByteArray("XDG_PICTURES_DIR=\"Bilder\"\n")
+        << u"/.local/share/Pellwick"_s << u"/Pictures"_s << QString();
+    QTest::newRow("pictures folder below home")
+        << QString() << QString() << QByteArray("XDG_PICTURES_DIR=\"$HOME/Bilder\"\n")
+        << u"/.local/share/Pellwick"_s << u"/Bilder"_s << QString();
+}
+
+void AppConfigurationTests::relativeUserFoldersAreNotTakenFromTheWorkingDirectory()
+{
+    QFETCH(QString, dataHome);
+    QFETCH(QString, configHome);
+    QFETCH(QByteArray, userDirs);
+    QFETCH(QString, support);
+    QFETCH(QString, pictures);
+    QFETCH(QString, settings);
+
+    const QString home = m_dir->filePath(u"home"_s);
+    const QString configFolder = m_dir->filePath(u"config"_s);
+    QVERIFY(QDir().mkpath(configFolder));
+    if (!userDirs.isEmpty())
+        Test::writeFile(configFolder + u"/user-dirs.dirs"_s, userDirs);
+    qputenv("HOME", home.toUtf8());
+    if (dataHome.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (configHome.isEmpty() ? configFolder : configHome).toUtf8());
+
+    // Started from another folder, the application must find the same library and settings.
+    const AppConfiguration config = configuration({});
+    QCOMPARE(config.localLibraryCacheURL(), home + support + u"/LocalLibraryCache"_s);
+    QCOMPARE(config.restoreDestinationDirectoryURL(), home + support + u"/RestoredRAWOriginals"_s);
+    QCOMPARE(AppConfiguration::picturesDirectory(), home + pictures);
+    const QString settingsFile = openStandardSettings()->fileName();
+    QVERIFY2(QDir::isAbsolutePath(settingsFile), qPrintable(settingsFile));
+    if (!settings.isEmpty())
+        QCOMPARE(settingsFile, home + settings);
 }
 
 void AppConfigurationTests::onlyExactlyOneSelectsTheInMemoryStore_data()
