@@ -126,8 +126,8 @@ public:
     /// Replaces the archive side of the library with the backend's `items` (in the backend's
     /// order), keeping each linked record's id, package, evidence, metadata and preview; records
     /// without backend id that no item links stay in front. A backend id listed twice counts
-    /// once. A record linked by content alone becomes a Verified Backup only when the item
-    /// archived the sidecar the record knows of. One write, under the mutation lock.
+    /// once. A record without backend id links by content only to a Verified Backup, and only
+    /// when it archived the sidecar the record knows of. One write, under the mutation lock.
     [[nodiscard]] Result<void> rebuild(const QList<RemoteLibraryItem> &items) const;
 
     /// Marks the evidence of every record whose available source no longer holds the recorded

@@ -27,14 +27,16 @@ LocalLibraryItem rebuilding(const LocalLibraryItem &local, const RemoteLibraryIt
     return item;
 }
 
-/// Whether linking `local` to `remote` by content alone may make it a Verified Backup: a record
-/// that knows of a sidecar (its cached copy, or the one its source held) links to an archived
-/// item only when that item archived the very sidecar, else the library would call the source
-/// media safe to erase while the sidecar is in no archive.
+/// Whether `local` may be linked to `remote` by content alone. Only an archived item links: one
+/// still staging, uploading or needing attention is an import this record never made (perhaps
+/// another machine's), and with its backend id, removing this record's package would cancel that
+/// import on the backend. A record that knows of a sidecar (its cached copy, or the one its
+/// source held) links only when the item archived the very sidecar, else the library would call
+/// the source media safe to erase while the sidecar is in no archive.
 bool mayLinkByContent(const LocalLibraryItem &local, const RemoteLibraryItem &remote)
 {
     if (remote.importStatus != LibraryItemImportStatus::VerifiedBackup)
-        return true;
+        return false;
     const std::optional<SourceMediaEvidence> &evidence = local.sourceMediaEvidence;
     std::optional<QString> sidecarHash = local.ingestCacheSidecarContentHash;
     if (!sidecarHash && evidence)

@@ -55,8 +55,8 @@ LocalLibraryItem localRecord(const QString &layout, int n)
     return item;
 }
 
-/// A backend item "id hash [canonical]", named like the local record "a", holding the sidecar of
-/// the local records with its bytes.
+/// A backend item "id hash [canonical [attention]]", named like the local record "a", holding the
+/// sidecar of the local records with its bytes; archived unless it says "attention".
 RemoteLibraryItem remoteItem(const QString &layout)
 {
     const QStringList words = layout.split(QLatin1Char(' '));
@@ -66,7 +66,9 @@ RemoteLibraryItem remoteItem(const QString &layout)
     item.canonicalFilename = words.value(2, QStringLiteral("c"));
     item.originalFilename = QStringLiteral("a");
     item.archiveByteCount = 1000 + item.id;
-    item.importStatus = LibraryItemImportStatus::VerifiedBackup;
+    item.importStatus = words.value(3) == QStringLiteral("attention")
+                            ? LibraryItemImportStatus::NeedsAttention
+                            : LibraryItemImportStatus::VerifiedBackup;
     item.importedAt = Date{6e8 + static_cast<double>(item.id)};
     item.importSourceName = QStringLiteral("Card ") + words.at(0);
     item.archiveSidecarContentHash = QStringLiteral("xmp-") + item.contentHash;
@@ -121,6 +123,8 @@ void LibraryRebuildTests::linking_data()
         << texts({"a 7 h1", "a 7 h1", "c - h1"}) << texts({"7 h1"}) << texts({"c:7"});
     QTest::newRow("two backend items with one hash")
         << texts({"a - h1"}) << texts({"7 h1", "8 h1"}) << texts({"a:7", "new:8"});
+    QTest::newRow("two backend items with one hash, the first not archived")
+        << texts({"a - h1"}) << texts({"7 h1 c attention", "8 h1"}) << texts({"new:7", "a:8"});
     QTest::newRow("empty backend list keeps only unlinked records")
         << texts({"a 7 h1", "b - h2", "c 8 h3", "d - h4"}) << QStringList{}
         << texts({"b:-", "d:-"});
@@ -299,7 +303,16 @@ void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar_data()
     QTest::newRow("no local sidecar, archive has one")
         << "none" << S::VerifiedBackup << "s2" << true;
     QTest::newRow("no sidecar on either side") << "none" << S::VerifiedBackup << "-" << true;
-    QTest::newRow("still uploading without the sidecar") << "cached" << S::Uploading << "-" << true;
+    // An item not yet archived may be another machine's import: linking would hand this record
+    // its backend id, and removing this package would then cancel that import.
+    QTest::newRow("still uploading without the sidecar")
+        << "cached" << S::Uploading << "-" << false;
+    QTest::newRow("still uploading with the same sidecar")
+        << "cached" << S::Uploading << "s1" << false;
+    QTest::newRow("import needing attention") << "cached" << S::NeedsAttention << "s1" << false;
+    QTest::newRow("import still staging") << "cached" << S::LocalCacheReady << "s1" << false;
+    QTest::newRow("import needing attention, no sidecar on either side")
+        << "none" << S::NeedsAttention << "-" << false;
 }
 
 void LibraryRebuildTests::contentLinkNeedsTheArchivedSidecar()
