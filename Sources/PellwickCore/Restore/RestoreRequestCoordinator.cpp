@@ -52,7 +52,13 @@ Result<RestoreRequest> RestoreRequestCoordinator::createRestoreRequest(
     if (libraryItemIDs.isEmpty())
         return failure(CoordinatorError{CoordinatorError::NoRestorableItems{}});
 
-    return synchronized(m_api->createRestoreRequest(token, libraryItemIDs, std::move(stop)));
+    // A new request has no local outcomes yet: a downloaded or failed status its items carry is
+    // left from an earlier request and must not stand for this one, also when it is ready at once.
+    auto request = m_api->createRestoreRequest(token, libraryItemIDs, std::move(stop));
+    if (!request)
+        return request;
+    PELLWICK_TRY(updateLocalRestoreStatuses(*request, LocalOutcomes::Replace));
+    return request;
 }
 
 Result<RestoreRequest> RestoreRequestCoordinator::refreshRestoreRequest(const QString &token,
@@ -187,8 +193,8 @@ Result<void> RestoreRequestCoordinator::markRestoreTransfersNeedsAttention(
     return m_cache.updateRestoreStatus(ids, RestoreRequestStatus::NeedsAttention, attentionReasons);
 }
 
-Result<void>
-RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &request) const
+Result<void> RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &request,
+                                                                   LocalOutcomes outcomes) const
 {
     PELLWICK_TRY(validateUniqueRemoteItems(request));
     PELLWICK_TRY_ASSIGN(auto local, localItemsByBackendID());
@@ -202,7 +208,7 @@ RestoreRequestCoordinator::updateLocalRestoreStatuses(const RestoreRequest &requ
     // Ordered by status so that the writes happen in one fixed order.
     std::map<RestoreRequestStatus, Group> groups;
     for (const RestoreRequestItem &item : request.items) {
-        if (request.status == RestoreRequestStatus::Ready) {
+        if (request.status == RestoreRequestStatus::Ready && outcomes == LocalOutcomes::Keep) {
             const LocalLibraryItem *record = local.find(item.libraryItemID);
             if (record && isLocalTransferOutcome(record->restoreStatus))
                 continue;

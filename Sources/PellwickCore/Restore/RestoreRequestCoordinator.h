@@ -39,7 +39,8 @@ public:
     const LocalLibraryCache &cache() const { return m_cache; }
 
     /// Requests the Verified Backups among the selected records (in stored order; records without
-    /// backend id are left out), then takes the statuses of the reply. Fails with
+    /// backend id are left out), then takes the statuses of the reply, replacing a downloaded or
+    /// needs-attention status left from an earlier request also when the reply is ready. Fails with
     /// `NoRestorableItems`, without calling the backend, when none is left.
     [[nodiscard]] Result<RestoreRequest>
     createRestoreRequest(const QString &token,
@@ -96,7 +97,15 @@ public:
 private:
     class LocalItems;
 
-    [[nodiscard]] Result<void> updateLocalRestoreStatuses(const RestoreRequest &request) const;
+    /// Whether the local downloaded and needs-attention outcomes of a ready request's items stand.
+    enum class LocalOutcomes {
+        Keep,
+        Replace,
+    };
+
+    [[nodiscard]] Result<void> updateLocalRestoreStatuses(const RestoreRequest &request,
+                                                          LocalOutcomes outcomes
+                                                          = LocalOutcomes::Keep) const;
     [[nodiscard]] Result<RestoreRequest>
     restoreRequestPreservingLocalTransferOutcomes(RestoreRequest request) const;
     [[nodiscard]] Result<LocalItems> localItemsByBackendID() const;

@@ -332,6 +332,13 @@ void RestoreRequestCoordinatorTests::localStatusesFollowTheRequest_data()
     QTest::newRow("create takes the reply")
         << Operation::Create << S::Preparing << OS() << none << S::Preparing << none
         << OS(S::Preparing) << none << S::Preparing << none;
+    // A request ready at once must not take an outcome left from an earlier request for its own.
+    QTest::newRow("create of a ready request replaces an earlier download")
+        << Operation::Create << S::Ready << OS(S::Downloaded) << none << S::Ready << none
+        << OS(S::Ready) << none << S::Ready << none;
+    QTest::newRow("create of a ready request replaces an earlier failure")
+        << Operation::Create << S::Ready << OS(S::NeedsAttention) << diskFull << S::Ready << none
+        << OS(S::Ready) << none << S::Ready << none;
     QTest::newRow("retry of a ready request keeps a local download")
         << Operation::Retry << S::Ready << OS(S::Downloaded) << none << S::Ready << none
         << OS(S::Downloaded) << none << S::Ready << none;
