@@ -236,7 +236,11 @@ void RestoreTransferExecutorHttpTests::hostileReplies()
     PELLWICK_VERIFY_SUCCESS(scene.run());
     QCOMPARE(readFile(scene.transfer().destinationPath), rawBytes);
     QList<RestoreByteRange> fetched
-        = requestedRanges(scene.store.requests().mid(requests), u"CR3"_s);
+        = sorted(requestedRanges(scene.store.requests().mid(requests), u"CR3"_s));
+    // A request the failed run had sent may reach the server only after that run returned.
+    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
+    for (const RestoreByteRange &range : before)
+        QVERIFY(!fetched.contains(range));
     fetched.append(before);
     QCOMPARE(sorted(fetched), allRawRanges());
 }
