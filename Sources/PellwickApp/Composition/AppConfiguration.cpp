@@ -31,7 +31,7 @@ QJsonObject readCompiledPropertyList()
 /// below home that applies without it, `defaultBelowHome`, is used instead.
 QString standardLocation(QStandardPaths::StandardLocation location, const QString &defaultBelowHome)
 {
-    const QString path = QStandardPaths::writableLocation(location);
+    QString path = QStandardPaths::writableLocation(location);
     if (path.isEmpty())
         return QDir::homePath();
     if (!QDir::isAbsolutePath(path))
