@@ -18,8 +18,8 @@ bool isUnrecoverable(const Error &error)
     return error == Error(VerifiedBackupImporterError::unrecoverableStagedImport());
 }
 
-/// The archive holds the item's bytes, verified.
-bool isArchived(LibraryItemImportStatus status)
+/// The archive holds the item's bytes, verified by this item's own import (a duplicate is not).
+bool isVerifiedInArchive(LibraryItemImportStatus status)
 {
     return status == LibraryItemImportStatus::VerifiedBackup
            || status == LibraryItemImportStatus::CleanupPending;
@@ -254,18 +254,19 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
             anonymousIssue = true;
             continue;
         }
-        Result<std::optional<LocalLibraryItem>> updated = m_cache.withExclusiveAccess(
-            [&]() -> Result<std::optional<LocalLibraryItem>> {
-                // An item the archive verified keeps that verdict: a leftover file that cannot
-                // be read casts no doubt on it, and would take it again at every start.
-                Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
-                PELLWICK_TRY(records);
-                const QList<qsizetype> positions = records->positions(*issue.localLibraryItemID);
-                if (!positions.isEmpty() && isArchived(records->at(positions.first()).importStatus))
-                    return std::optional<LocalLibraryItem>();
-                return m_cache.updateImportStatus(*issue.localLibraryItemID,
-                                                  LibraryItemImportStatus::NeedsAttention);
-            });
+        Result<std::optional<LocalLibraryItem>> updated
+            = m_cache.withExclusiveAccess([&]() -> Result<std::optional<LocalLibraryItem>> {
+                  // An item the archive verified keeps that verdict: a leftover file that cannot
+                  // be read casts no doubt on it, and would take it again at every start.
+                  Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
+                  PELLWICK_TRY(records);
+                  const QList<qsizetype> positions = records->positions(*issue.localLibraryItemID);
+                  if (!positions.isEmpty()
+                      && isVerifiedInArchive(records->at(positions.first()).importStatus))
+                      return std::optional<LocalLibraryItem>();
+                  return m_cache.updateImportStatus(*issue.localLibraryItemID,
+                                                    LibraryItemImportStatus::NeedsAttention);
+              });
         PELLWICK_TRY(updated);
         if (!*updated)
             continue;
