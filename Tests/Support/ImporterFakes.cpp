@@ -135,6 +135,13 @@ Result<VerifiedBackupFinalization> ScriptedVerifiedBackupAPI::finalizeVerifiedBa
     return finalization;
 }
 
+Result<QList<RemoteLibraryItem>> ScriptedVerifiedBackupAPI::libraryItems(const QString &,
+                                                                         std::stop_token) const
+{
+    m_log->add(QStringLiteral("library_items"));
+    return archive;
+}
+
 QList<VerifiedBackupUploadRequest> ScriptedVerifiedBackupAPI::requests() const
 {
     const QMutexLocker lock(&m_mutex);

@@ -101,7 +101,7 @@ private:
 
 /// A verified backup API answering from scripts, one entry per call of each operation (the last
 /// entry repeats), logging "request", "state <id>", "complete <id> <upload> <parts>",
-/// "complete_sidecar ...", "finalize <id>".
+/// "complete_sidecar ...", "finalize <id>", "library_items".
 class ScriptedVerifiedBackupAPI final : public VerifiedBackupAPI
 {
 public:
@@ -113,6 +113,8 @@ public:
     QList<Result<VerifiedBackupUploadState>> states;
     QList<Result<void>> completions;
     QList<Result<VerifiedBackupFinalization>> finalizations;
+    /// The answer to every library list request.
+    Result<QList<RemoteLibraryItem>> archive = QList<RemoteLibraryItem>();
     /// As a sane backend, answer states and finalizations for the item asked about, whatever id
     /// the script holds; false answers the scripted ids as they are.
     bool answersForAskedItem = true;
@@ -139,6 +141,9 @@ public:
                                                                     qint64 libraryItemID,
                                                                     std::stop_token stop
                                                                     = {}) const override;
+
+    Result<QList<RemoteLibraryItem>> libraryItems(const QString &token,
+                                                  std::stop_token stop = {}) const override;
 
     QList<VerifiedBackupUploadRequest> requests() const;
 

@@ -105,8 +105,8 @@ public:
 
     /// The backend's whole list of archived items, in its order; one item that cannot be read
     /// fails the call (no partial list), as do byte counts whose sum leaves 64 bits.
-    [[nodiscard]] Result<QList<RemoteLibraryItem>> libraryItems(const QString &token,
-                                                                std::stop_token stop = {}) const;
+    [[nodiscard]] Result<QList<RemoteLibraryItem>>
+    libraryItems(const QString &token, std::stop_token stop = {}) const override;
 
     // Import capacity reservations.
 

@@ -89,17 +89,23 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
     }
 
     // So is one a staging ended verified under, or heard holds its bytes, also when the library
-    // missed that: the staging's record is the backend's own word.
+    // missed that: the staging's record is the backend's own word. And an id that no staging of
+    // this machine holds is no import of ours (a rebuilt record merged with a fresh copy can
+    // carry another machine's): only the local package goes.
+    QSet<qint64> staging;
     if (std::any_of(items->cbegin(), items->cend(), [&archived](const LocalLibraryItem &item) {
             return item.backendLibraryItemID && !archived.contains(*item.backendLibraryItemID);
         })) {
         PELLWICK_TRY_ASSIGN(const StagingRecoveryReport staged,
                             m_stagingArea.readRecoverableRecords());
         for (const StagedImportRecord &record : staged.records) {
-            if (record.backendLibraryItemID
-                && (record.phase == StagedImportPhase::VerifiedBackup
-                    || record.phase == StagedImportPhase::Duplicate))
+            if (!record.backendLibraryItemID)
+                continue;
+            if (record.phase == StagedImportPhase::VerifiedBackup
+                || record.phase == StagedImportPhase::Duplicate)
                 archived.insert(*record.backendLibraryItemID);
+            else
+                staging.insert(*record.backendLibraryItemID);
         }
     }
 
@@ -107,7 +113,8 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
     for (const LocalLibraryItem &item : *items) {
         if (stop.stop_requested())
             return failure(CancellationError{});
-        if (item.backendLibraryItemID && !archived.contains(*item.backendLibraryItemID)) {
+        if (item.backendLibraryItemID && staging.contains(*item.backendLibraryItemID)
+            && !archived.contains(*item.backendLibraryItemID)) {
             Result<void> cancelled
                 = m_api->cancelVerifiedBackupImport(token, *item.backendLibraryItemID, stop);
             if (!cancelled && !isNotFound(cancelled.error()))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Backend/RemoteLibraryItem.h>
 #include <PellwickCore/Import/VerifiedBackupUpload.h>
 #include <PellwickCore/Support/Result.h>
 
@@ -49,6 +50,11 @@ public:
 
     [[nodiscard]] virtual Result<VerifiedBackupFinalization> finalizeVerifiedBackupUpload(
         const QString &token, qint64 libraryItemID, std::stop_token stop = {}) const = 0;
+
+    /// The backend's whole list of archived items: what the archive holds of an item another
+    /// import archived (its sidecar among it).
+    [[nodiscard]] virtual Result<QList<RemoteLibraryItem>>
+    libraryItems(const QString &token, std::stop_token stop = {}) const = 0;
 };
 
 } // namespace Pellwick

@@ -24,6 +24,16 @@
 
 namespace Pellwick {
 
+/// The sidecar facts of an archived item, as a library item keeps them.
+struct ArchiveSidecar
+{
+    std::optional<QString> filename;
+    std::optional<qint64> byteCount;
+    std::optional<QString> contentHash;
+
+    bool operator==(const ArchiveSidecar &) const = default;
+};
+
 /// How a fresh upload authorization is folded into a record that may already hold one.
 enum class AuthorizationRefresh {
     Replace, ///< an import that continues: a preview once uploaded stays uploaded
@@ -157,10 +167,14 @@ public:
     /// The preview file in the library, without checking that it exists.
     std::optional<QString> previewURL(const StagedImportRecord &record) const;
     /// Makes the record terminal for `status`, writes it, then sets the library item's status
-    /// (and for an archived package its archive sidecar facts). The item, or a stand-in built
-    /// from the record when the library has none.
-    [[nodiscard]] Result<LocalLibraryItem> markRecord(const StagedImportRecord &record,
-                                                      LibraryItemImportStatus status) const;
+    /// and, for an archived package, its archive sidecar facts: a verified package's from the
+    /// record, a duplicate's from `archiveSidecar` (what the archive holds; none when unknown),
+    /// never the local file's. The item, or a stand-in built from the record when the library
+    /// has none.
+    [[nodiscard]] Result<LocalLibraryItem>
+    markRecord(const StagedImportRecord &record,
+               LibraryItemImportStatus status,
+               const std::optional<ArchiveSidecar> &archiveSidecar = std::nullopt) const;
     LocalLibraryItem fallbackItem(const StagedImportRecord &record,
                                   LibraryItemImportStatus status) const;
     /// The bytes of a file of `byteCount` bytes covered by the state's uploaded parts.
@@ -189,6 +203,49 @@ public:
                                                     std::stop_token stop = {}) const;
 
 private:
+    /// What one run learnt of the archive's list: fetched at most once, and only for a duplicate
+    /// with a sidecar.
+    struct ArchiveListing
+    {
+        std::optional<std::optional<QList<RemoteLibraryItem>>> items;
+    };
+
+    /// Which refusals of the backend close a package instead of leaving it to be resumed.
+    enum class Refusal {
+        Authorization, ///< 422 and storage full
+        Completion,    ///< also every 4xx that no retry can change (not 401, 403, 404, 409, 429)
+    };
+
+    Result<LocalLibraryItem> continuePackage(const StagedImportRecord &record,
+                                             const QString &stagedOriginalURL,
+                                             const std::optional<QString> &stagedSidecarURL,
+                                             const QString &token,
+                                             const StatusDidChange &statusDidChange,
+                                             ImportTransferProgressReporter *progress,
+                                             ArchiveListing &listing,
+                                             std::stop_token stop) const;
+    Result<LocalLibraryItem> resumePackage(const StagedImportRecord &record,
+                                           const QString &token,
+                                           const StatusDidChange &statusDidChange,
+                                           ImportTransferProgressReporter *progress,
+                                           ArchiveListing &listing,
+                                           std::stop_token stop) const;
+    /// Closes the package as a duplicate with the archive's sidecar facts of its backend item.
+    Result<LocalLibraryItem> closeDuplicate(const StagedImportRecord &record,
+                                            const QString &token,
+                                            const StatusDidChange &statusDidChange,
+                                            ArchiveListing &listing,
+                                            std::stop_token stop) const;
+    /// The sidecar facts of a package archived from this record: its sidecar, with its byte
+    /// count also when the sidecar is empty.
+    static ArchiveSidecar stagedSidecar(const StagedImportRecord &record);
+    /// The sidecar facts the archive holds for the record's backend item; none for a record
+    /// without a sidecar (nothing is asked) and when the list cannot be had or lacks the item.
+    std::optional<ArchiveSidecar> archivedSidecar(const StagedImportRecord &record,
+                                                  const QString &token,
+                                                  ArchiveListing &listing,
+                                                  std::stop_token stop) const;
+
     enum class UploadKind {
         RawOriginal,
         Sidecar,
@@ -207,7 +264,8 @@ private:
     /// to return is given; other errors come back as they are, with nothing marked.
     Error closedOnRefusal(const StagedImportRecord &record,
                           Error error,
-                          const StatusDidChange &statusDidChange) const;
+                          const StatusDidChange &statusDidChange,
+                          Refusal refusal = Refusal::Authorization) const;
     /// Closes the package as needing attention because the backend answered what cannot be
     /// so (`keyPath`, `description`), and gives the error to return.
     Error closedOnImpossibleAnswer(const StagedImportRecord &record,
@@ -230,6 +288,7 @@ private:
                                            const QString &token,
                                            const StatusDidChange &statusDidChange,
                                            ImportTransferProgressReporter &progress,
+                                           ArchiveListing &listing,
                                            std::stop_token stop) const;
     /// Which items a settling of terminal records may change.
     enum class Settling {
@@ -237,11 +296,13 @@ private:
         All,
     };
     /// Re-applies the library half of the terminal marks that the library never received.
-    Result<QList<LocalLibraryItem>>
-    settleTerminalRecords(const StagingRecoveryReport &report,
-                          const QSet<QUuid> &resumedItems,
-                          Settling settling,
-                          const StatusDidChange &statusDidChange) const;
+    Result<QList<LocalLibraryItem>> settleTerminalRecords(const StagingRecoveryReport &report,
+                                                          const QSet<QUuid> &resumedItems,
+                                                          Settling settling,
+                                                          const StatusDidChange &statusDidChange,
+                                                          const QString &token,
+                                                          ArchiveListing &listing,
+                                                          std::stop_token stop) const;
 
     Result<PreparedBackup> prepareStaged(const ImportReviewItem &item,
                                          const StagedRawOriginal &staged,

@@ -6,13 +6,34 @@
 namespace Pellwick {
 
 Result<LocalLibraryItem>
-VerifiedBackupImporter::continueImport(const StagedImportRecord &start,
+VerifiedBackupImporter::continueImport(const StagedImportRecord &record,
                                        const QString &stagedOriginalURL,
                                        const std::optional<QString> &stagedSidecarURL,
                                        const QString &token,
                                        const StatusDidChange &statusDidChange,
                                        ImportTransferProgressReporter *progress,
                                        std::stop_token stop) const
+{
+    ArchiveListing listing;
+    return continuePackage(record,
+                           stagedOriginalURL,
+                           stagedSidecarURL,
+                           token,
+                           statusDidChange,
+                           progress,
+                           listing,
+                           std::move(stop));
+}
+
+Result<LocalLibraryItem>
+VerifiedBackupImporter::continuePackage(const StagedImportRecord &start,
+                                        const QString &stagedOriginalURL,
+                                        const std::optional<QString> &stagedSidecarURL,
+                                        const QString &token,
+                                        const StatusDidChange &statusDidChange,
+                                        ImportTransferProgressReporter *progress,
+                                        ArchiveListing &listing,
+                                        std::stop_token stop) const
 {
     StagedImportRecord record = start;
     if (!record.backendLibraryItemID || !record.multipartUpload) {
@@ -21,7 +42,7 @@ VerifiedBackupImporter::continueImport(const StagedImportRecord &start,
         PELLWICK_TRY(authorized);
         record = *authorized;
         if (record.phase == StagedImportPhase::Duplicate)
-            return close(record, LibraryItemImportStatus::Duplicate, statusDidChange);
+            return closeDuplicate(record, token, statusDidChange, listing, stop);
     }
     PELLWICK_TRY(setImportStatus(record.localLibraryItemID, LibraryItemImportStatus::Uploading));
     if (statusDidChange)
@@ -29,14 +50,18 @@ VerifiedBackupImporter::continueImport(const StagedImportRecord &start,
 
     Result<std::optional<StagedImportRecord>> raw
         = completeRawUploadIfNeeded(record, stagedOriginalURL, token, progress, stop);
-    PELLWICK_TRY(raw);
+    if (!raw)
+        return tl::unexpected<Error>(
+            closedOnRefusal(record, raw.error(), statusDidChange, Refusal::Completion));
     if (!*raw)
         return close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
     record = **raw;
 
     Result<std::optional<StagedImportRecord>> sidecar
         = completeSidecarUploadIfNeeded(record, stagedSidecarURL, token, progress, stop);
-    PELLWICK_TRY(sidecar);
+    if (!sidecar)
+        return tl::unexpected<Error>(
+            closedOnRefusal(record, sidecar.error(), statusDidChange, Refusal::Completion));
     if (!*sidecar)
         return close(record, LibraryItemImportStatus::NeedsAttention, statusDidChange);
     record = **sidecar;
@@ -59,11 +84,23 @@ bool VerifiedBackupImporter::hasRequiredStagedSidecar(
     return stagedSidecarURL && m_stagingArea.fileManager()->fileExists(*stagedSidecarURL);
 }
 
-Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord &start,
+Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord &record,
                                                         const QString &token,
                                                         const StatusDidChange &statusDidChange,
                                                         ImportTransferProgressReporter *progress,
                                                         std::stop_token stop) const
+{
+    ArchiveListing listing;
+    return resumePackage(record, token, statusDidChange, progress, listing, std::move(stop));
+}
+
+Result<LocalLibraryItem>
+VerifiedBackupImporter::resumePackage(const StagedImportRecord &start,
+                                      const QString &token,
+                                      const StatusDidChange &statusDidChange,
+                                      ImportTransferProgressReporter *progress,
+                                      ArchiveListing &listing,
+                                      std::stop_token stop) const
 {
     StagedImportRecord record = start;
     // A staging a stop left behind, of an item verified since through another staging: the
@@ -111,8 +148,9 @@ Result<LocalLibraryItem> VerifiedBackupImporter::resume(const StagedImportRecord
         }
     }
     if (record.phase == StagedImportPhase::Duplicate)
-        return close(record, LibraryItemImportStatus::Duplicate, statusDidChange);
-    return continueImport(record, original, sidecar, token, statusDidChange, progress, stop);
+        return closeDuplicate(record, token, statusDidChange, listing, stop);
+    return continuePackage(
+        record, original, sidecar, token, statusDidChange, progress, listing, std::move(stop));
 }
 
 Result<LocalLibraryItem> VerifiedBackupImporter::finalize(const StagedImportRecord &record,
@@ -129,7 +167,7 @@ Result<LocalLibraryItem> VerifiedBackupImporter::finalize(const StagedImportReco
         = m_api->finalizeVerifiedBackupUpload(token, *record.backendLibraryItemID, stop);
     if (!finalization)
         return tl::unexpected<Error>(
-            closedOnRefusal(record, finalization.error(), statusDidChange));
+            closedOnRefusal(record, finalization.error(), statusDidChange, Refusal::Completion));
     // A verdict on another item verifies nothing of this package.
     if (finalization->libraryItemID != *record.backendLibraryItemID) {
         return tl::unexpected<Error>(

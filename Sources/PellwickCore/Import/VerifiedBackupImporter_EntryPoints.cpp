@@ -86,6 +86,7 @@ VerifiedBackupImporter::importPackage(const ImportReviewItem &review,
                                       const QString &token,
                                       const StatusDidChange &statusDidChange,
                                       ImportTransferProgressReporter &progress,
+                                      ArchiveListing &listing,
                                       std::stop_token stop) const
 {
     if (stop.stop_requested())
@@ -123,13 +124,14 @@ VerifiedBackupImporter::importPackage(const ImportReviewItem &review,
     }
     if (statusDidChange)
         statusDidChange();
-    return continueImport(prepared->record,
-                          prepared->stagedOriginal.url,
-                          prepared->stagedOriginal.sidecarURL,
-                          token,
-                          statusDidChange,
-                          &progress,
-                          stop);
+    return continuePackage(prepared->record,
+                           prepared->stagedOriginal.url,
+                           prepared->stagedOriginal.sidecarURL,
+                           token,
+                           statusDidChange,
+                           &progress,
+                           listing,
+                           stop);
 }
 
 Result<QList<LocalLibraryItem>>
@@ -157,6 +159,7 @@ VerifiedBackupImporter::importVerifiedBackups(const QList<LocalLibraryItem> &cac
     ImportTransferProgressReporter progress(
         transferID, totalBytes, cacheItems.size(), progressDidChange);
     QList<LocalLibraryItem> result;
+    ArchiveListing listing;
     for (qsizetype i = 0; i < cacheItems.size(); ++i) {
         Result<LocalLibraryItem> item = importPackage(reviews.at(i),
                                                       cacheItems.at(i),
@@ -165,6 +168,7 @@ VerifiedBackupImporter::importVerifiedBackups(const QList<LocalLibraryItem> &cac
                                                       token,
                                                       statusDidChange,
                                                       progress,
+                                                      listing,
                                                       stop);
         PELLWICK_TRY(item);
         result.append(*item);
@@ -197,9 +201,17 @@ VerifiedBackupImporter::importVerifiedBackups(const ImportReview &review,
     ImportTransferProgressReporter progress(
         transferID, totalBytes, candidates.size(), progressDidChange);
     QList<LocalLibraryItem> result;
+    ArchiveListing listing;
     for (const ImportReviewItem &candidate : candidates) {
-        Result<LocalLibraryItem> item = importPackage(
-            candidate, std::nullopt, reservationID, used, token, statusDidChange, progress, stop);
+        Result<LocalLibraryItem> item = importPackage(candidate,
+                                                      std::nullopt,
+                                                      reservationID,
+                                                      used,
+                                                      token,
+                                                      statusDidChange,
+                                                      progress,
+                                                      listing,
+                                                      stop);
         PELLWICK_TRY(item);
         result.append(*item);
     }
@@ -219,8 +231,9 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
     PELLWICK_TRY(report);
     // An item a staging verified while the library missed it is settled first: a stale staging
     // of it then finds it verified and leaves it so.
-    Result<QList<LocalLibraryItem>> result
-        = settleTerminalRecords(*report, {}, Settling::VerifiedOnly, statusDidChange);
+    ArchiveListing listing;
+    Result<QList<LocalLibraryItem>> result = settleTerminalRecords(
+        *report, {}, Settling::VerifiedOnly, statusDidChange, token, listing, stop);
     PELLWICK_TRY(result);
     QList<StagedImportRecord> resumable;
     qint64 totalBytes = 0;
@@ -233,18 +246,26 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
     ImportTransferProgressReporter progress(
         transferID, totalBytes, resumable.size(), progressDidChange);
     QSet<QUuid> resumedItems;
+    // One package the backend refuses must not hold back the others (listing order is no
+    // order): every record gets its turn, and the first error is told at the end.
+    std::optional<Error> firstError;
     for (const StagedImportRecord &record : resumable) {
         if (stop.stop_requested())
-            return cancelled();
+            return tl::unexpected<Error>(firstError.value_or(Error(CancellationError{})));
         progress.stage(record.originalFilename);
-        Result<LocalLibraryItem> item = resume(record, token, statusDidChange, &progress, stop);
-        PELLWICK_TRY(item);
-        result->append(*item);
+        Result<LocalLibraryItem> item
+            = resumePackage(record, token, statusDidChange, &progress, listing, stop);
         resumedItems.insert(record.localLibraryItemID);
+        if (!item) {
+            if (!firstError)
+                firstError = item.error();
+            continue;
+        }
+        result->append(*item);
     }
 
-    Result<QList<LocalLibraryItem>> settled
-        = settleTerminalRecords(*report, resumedItems, Settling::All, statusDidChange);
+    Result<QList<LocalLibraryItem>> settled = settleTerminalRecords(
+        *report, resumedItems, Settling::All, statusDidChange, token, listing, stop);
     PELLWICK_TRY(settled);
     *result += *settled;
 
@@ -274,6 +295,8 @@ VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
         if (statusDidChange)
             statusDidChange();
     }
+    if (firstError)
+        return tl::unexpected<Error>(*firstError);
     if (anonymousIssue)
         return failure(VerifiedBackupImporterError::unrecoverableStagedImport());
     return result;
@@ -283,7 +306,10 @@ Result<QList<LocalLibraryItem>>
 VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &report,
                                               const QSet<QUuid> &resumedItems,
                                               Settling settling,
-                                              const StatusDidChange &statusDidChange) const
+                                              const StatusDidChange &statusDidChange,
+                                              const QString &token,
+                                              ArchiveListing &listing,
+                                              std::stop_token stop) const
 {
     // A kill or a failed library write between a terminal record and its library update leaves
     // the item uploading or verifying (or archived without its sidecar facts) for good, since
@@ -323,17 +349,17 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
             && (status != LibraryItemImportStatus::VerifiedBackup
                 || record.contentHash.compare(item.contentHash, Qt::CaseInsensitive) != 0))
             continue;
-        const std::optional<qint64> sidecarByteCount
-            = record.sidecarByteCount > 0 ? std::optional(record.sidecarByteCount) : std::nullopt;
+        const ArchiveSidecar staged = stagedSidecar(record);
         const bool unfinished = item.importStatus == LibraryItemImportStatus::Uploading
                                 || item.importStatus == LibraryItemImportStatus::Verifying;
         // A kill between the two library writes of the mark leaves the status without the
-        // archive sidecar facts.
-        const bool sidecarFactsMissing
-            = item.importStatus == status && status != LibraryItemImportStatus::NeedsAttention
-              && (item.archiveSidecarFilename != record.sidecarFilename
-                  || item.archiveSidecarByteCount != sidecarByteCount
-                  || item.archiveSidecarContentHash != record.sidecarContentHash);
+        // archive sidecar facts. A duplicate's facts are the archive's, which no record holds.
+        const bool sidecarFactsMissing = item.importStatus == status
+                                         && status == LibraryItemImportStatus::VerifiedBackup
+                                         && ArchiveSidecar{item.archiveSidecarFilename,
+                                                           item.archiveSidecarByteCount,
+                                                           item.archiveSidecarContentHash}
+                                                != staged;
         if (!unfinished && !sidecarFactsMissing)
             continue;
         Result<std::optional<LocalLibraryItem>> updated
@@ -344,8 +370,12 @@ VerifiedBackupImporter::settleTerminalRecords(const StagingRecoveryReport &repor
             PELLWICK_TRY(updated);
         }
         if (status != LibraryItemImportStatus::NeedsAttention) {
+            const ArchiveSidecar sidecar
+                = status == LibraryItemImportStatus::VerifiedBackup
+                      ? staged
+                      : archivedSidecar(record, token, listing, stop).value_or(ArchiveSidecar());
             updated = m_cache.updateArchiveSidecar(
-                id, record.sidecarFilename, sidecarByteCount, record.sidecarContentHash);
+                id, sidecar.filename, sidecar.byteCount, sidecar.contentHash);
             PELLWICK_TRY(updated);
         }
         if (*updated)

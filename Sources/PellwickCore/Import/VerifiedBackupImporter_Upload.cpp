@@ -21,6 +21,16 @@ bool isUnexpectedStatus(const Error &error, int status)
     return client && client->unexpectedStatusCode() == status;
 }
 
+/// A 4xx answer that asking again cannot change (a part ETag the storage does not know, a body
+/// it cannot take): not a session, permission, lookup, conflict or rate refusal.
+bool isFinalRefusal(const Error &error)
+{
+    const auto *client = error.as<LibrarySessionClientError>();
+    const int status = client ? client->unexpectedStatusCode().value_or(0) : 0;
+    return status >= 400 && status <= 499 && status != 401 && status != 403 && status != 404
+           && status != 409 && status != 429;
+}
+
 const StorageFullState *storageFullState(const Error &error)
 {
     const auto *client = error.as<LibrarySessionClientError>();
@@ -179,10 +189,13 @@ Result<LocalLibraryItem> VerifiedBackupImporter::close(const StagedImportRecord 
 
 Error VerifiedBackupImporter::closedOnRefusal(const StagedImportRecord &record,
                                               Error error,
-                                              const StatusDidChange &statusDidChange) const
+                                              const StatusDidChange &statusDidChange,
+                                              Refusal refusal) const
 {
     const StorageFullState *full = storageFullState(error);
-    if (!full && !isUnexpectedStatus(error, 422))
+    const bool closes = full || isUnexpectedStatus(error, 422)
+                        || (refusal == Refusal::Completion && isFinalRefusal(error));
+    if (!closes)
         return error;
     Error mapped = full ? Error(VerifiedBackupImporterError::storageFull(*full)) : error;
     if (Result<LocalLibraryItem> closed
@@ -434,8 +447,56 @@ VerifiedBackupImporter::uploadPreviewIfNeeded(const StagedImportRecord &record,
     return next;
 }
 
-Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRecord &record,
-                                                            LibraryItemImportStatus status) const
+ArchiveSidecar VerifiedBackupImporter::stagedSidecar(const StagedImportRecord &record)
+{
+    return {record.sidecarFilename,
+            record.sidecarFilename ? std::optional(record.sidecarByteCount) : std::nullopt,
+            record.sidecarContentHash};
+}
+
+std::optional<ArchiveSidecar>
+VerifiedBackupImporter::archivedSidecar(const StagedImportRecord &record,
+                                        const QString &token,
+                                        ArchiveListing &listing,
+                                        std::stop_token stop) const
+{
+    if (!record.sidecarFilename || !record.backendLibraryItemID)
+        return std::nullopt;
+    if (!listing.items) {
+        Result<QList<RemoteLibraryItem>> items = m_api->libraryItems(token, std::move(stop));
+        listing.items = items ? std::optional(*items) : std::nullopt;
+    }
+    if (!*listing.items)
+        return std::nullopt;
+    for (const RemoteLibraryItem &item : **listing.items) {
+        if (item.id == *record.backendLibraryItemID
+            && item.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0)
+            return ArchiveSidecar{item.archiveSidecarFilename,
+                                  item.archiveSidecarByteCount,
+                                  item.archiveSidecarContentHash};
+    }
+    return std::nullopt;
+}
+
+Result<LocalLibraryItem>
+VerifiedBackupImporter::closeDuplicate(const StagedImportRecord &record,
+                                       const QString &token,
+                                       const StatusDidChange &statusDidChange,
+                                       ArchiveListing &listing,
+                                       std::stop_token stop) const
+{
+    Result<LocalLibraryItem> item = markRecord(
+        record, LibraryItemImportStatus::Duplicate, archivedSidecar(record, token, listing, stop));
+    PELLWICK_TRY(item);
+    if (statusDidChange)
+        statusDidChange();
+    return item;
+}
+
+Result<LocalLibraryItem>
+VerifiedBackupImporter::markRecord(const StagedImportRecord &record,
+                                   LibraryItemImportStatus status,
+                                   const std::optional<ArchiveSidecar> &archiveSidecar) const
 {
     StagedImportPhase phase = StagedImportPhase::NeedsAttention;
     if (status == LibraryItemImportStatus::VerifiedBackup)
@@ -463,11 +524,13 @@ Result<LocalLibraryItem> VerifiedBackupImporter::markRecord(const StagedImportRe
           });
     PELLWICK_TRY(updated);
     if (phase != StagedImportPhase::NeedsAttention && !alreadyVerified) {
+        // A duplicate's backend item is another import's archived copy: its sidecar is whatever
+        // that import sent, which may not be this package's.
+        const ArchiveSidecar sidecar = phase == StagedImportPhase::VerifiedBackup
+                                           ? stagedSidecar(terminal)
+                                           : archiveSidecar.value_or(ArchiveSidecar());
         updated = m_cache.updateArchiveSidecar(
-            terminal.localLibraryItemID,
-            terminal.sidecarFilename,
-            terminal.sidecarByteCount > 0 ? std::optional(terminal.sidecarByteCount) : std::nullopt,
-            terminal.sidecarContentHash);
+            terminal.localLibraryItemID, sidecar.filename, sidecar.byteCount, sidecar.contentHash);
         PELLWICK_TRY(updated);
     }
     if (*updated)
@@ -484,10 +547,10 @@ LocalLibraryItem VerifiedBackupImporter::fallbackItem(const StagedImportRecord &
     item.canonicalFilename = record.canonicalFilename;
     item.contentHash = record.contentHash;
     item.archiveByteCount = record.byteCount + record.sidecarByteCount;
-    item.archiveSidecarFilename = record.sidecarFilename;
-    if (record.sidecarByteCount > 0)
-        item.archiveSidecarByteCount = record.sidecarByteCount;
-    item.archiveSidecarContentHash = record.sidecarContentHash;
+    const ArchiveSidecar sidecar = stagedSidecar(record);
+    item.archiveSidecarFilename = sidecar.filename;
+    item.archiveSidecarByteCount = sidecar.byteCount;
+    item.archiveSidecarContentHash = sidecar.contentHash;
     item.importDate = m_clock->now();
     item.importStatus = status;
     item.backendLibraryItemID = record.backendLibraryItemID;

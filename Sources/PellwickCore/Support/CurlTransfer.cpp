@@ -122,6 +122,11 @@ struct Exchange
 
     bool outOfMemory = false;
 
+    // curl sends a request again on a fresh connection, unasked, when a kept one closes before
+    // the first byte of the answer. The server may well have carried it out.
+    bool requestSent = false;
+    bool replyStarted = false;
+
     /// False when the transfer must stop: stopping was asked for, or the idle limit passed.
     bool proceed(curl_off_t received, curl_off_t sent)
     {
@@ -271,6 +276,7 @@ size_t receiveHeader(char *data, size_t size, size_t count, void *context)
     const size_t length = size * count;
     const QByteArray line = QByteArray(data, static_cast<qsizetype>(length)).trimmed();
     try {
+        exchange->replyStarted = true;
         if (line.startsWith("HTTP/")) {
             // A new status line: a redirect or an interim reply came before; keep only the last.
             exchange->reply.headers.clear();
@@ -283,6 +289,26 @@ size_t receiveHeader(char *data, size_t size, size_t count, void *context)
         return 0;
     }
     return length;
+}
+
+/// Lets a request go out once: a second start without any answer to the first is curl's own
+/// retry, which a request that changes something on the server must not get (the transfer then
+/// fails). A followed redirect comes after an answer and goes out.
+int startRequestOnce(void *context, char *, char *, int, int)
+{
+    auto *exchange = static_cast<Exchange *>(context);
+    if (exchange->requestSent && !exchange->replyStarted)
+        return CURL_PREREQFUNC_ABORT;
+    exchange->requestSent = true;
+    exchange->replyStarted = false;
+    return CURL_PREREQFUNC_OK;
+}
+
+/// GET and HEAD change nothing, and a PUT to a presigned URL writes the same object again: these
+/// may be sent twice.
+bool mayBeRepeated(const QByteArray &method)
+{
+    return method == "GET" || method == "HEAD" || method == "PUT";
 }
 
 int reportProgress(void *context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
@@ -426,6 +452,10 @@ Result<CurlTransfer::Reply> performOnce(CURL *handle,
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &reportProgress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &exchange);
     setMethodAndBody(handle, request, exchange);
+    if (!mayBeRepeated(request.method)) {
+        curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &startRequestOnce);
+        curl_easy_setopt(handle, CURLOPT_PREREQDATA, &exchange);
+    }
 
     const CURLcode code = curl_easy_perform(handle);
     const bool endedAtCap = code == CURLE_WRITE_ERROR && exchange.endedAtCap;

@@ -28,7 +28,9 @@ class FileHandle;
 ///
 /// Connections are kept between calls: each thread performs its transfers on one easy handle of
 /// its own, so successive calls from a thread to one host share a connection (and its TLS
-/// session). A handle is never used by two threads; a transfer started from inside another
+/// session). A kept connection that closes before any answer makes curl send the request again
+/// on a fresh one; only GET, HEAD and PUT are sent again so: any other method fails with a
+/// `TransportError` instead (the server may have carried it out). A handle is never used by two threads; a transfer started from inside another
 /// transfer's callback on the same thread gets a fresh handle.
 ///
 /// Failures: `TransportError` for connection failures, the idle limit (`timedOut`), cancellation
@@ -39,7 +41,8 @@ class CurlTransfer
 {
 public:
     /// The request body; made by its factories. A source can be read again from its start, so
-    /// the body is re-sent after a redirect or when curl retries on a fresh connection.
+    /// the body is re-sent after a redirect, or when curl retries a GET, HEAD or PUT on a fresh
+    /// connection.
     struct Source
     {
         enum class Kind {

@@ -147,8 +147,9 @@ void ImportContinuationTests::duplicateAnswerClosesThePackage()
     PELLWICK_VERIFY_SUCCESS(item);
     QCOMPARE(item->importStatus, S::Duplicate);
     QCOMPARE(item->backendLibraryItemID, std::optional<qint64>(77));
-    // The local sidecar's facts are kept as the archive's.
-    QCOMPARE(item->archiveSidecarFilename, std::optional(u"IMG_0001.xmp"_s));
+    // The archive's sidecar facts, from its list; the local sidecar's are not the archive's.
+    QCOMPARE(item->archiveSidecarFilename, std::nullopt);
+    QCOMPARE(scene.log->matching(u"library_items"_s).size(), 1);
     QCOMPARE(scene.storedRecord().phase, StagedImportPhase::Duplicate);
     QCOMPARE(scene.log->matching(u"part"_s), QStringList());
     QCOMPARE(scene.log->events().last(), u"statusDidChange"_s);

@@ -70,7 +70,66 @@ private Q_SLOTS:
     void staleStagingNeverUndoesAVerifiedItem();
     void stagingsOfAnItemOneVerified_data();
     void stagingsOfAnItemOneVerified();
+    void refusedCompletionHoldsBackNoOtherPackage();
 };
+
+void ImporterRecoveryTests::refusedCompletionHoldsBackNoOtherPackage()
+{
+    ImporterRunScene scene(5);
+    // Package n+1 as authorized, its parts sent; `done` also completes and uploads the rest.
+    const auto authorized = [](int n, bool done) {
+        return [n, done](StagedImportRecord r) {
+            VerifiedBackupUploadAuthorization a;
+            a.libraryItemID = 41 + n;
+            a.rawOriginalUpload = multipartUpload(u"raw-%1"_s.arg(n), 1000, {1, 2});
+            if (n != 1)
+                a.sidecarUpload = multipartUpload(u"xmp-%1"_s.arg(n), 1000, {1});
+            r = r.replacingAuthorization(a)
+                    .markingRawPartUploaded({1, u"\"e1\""_s})
+                    .markingRawPartUploaded({2, u"\"e2\""_s});
+            if (n != 1)
+                r = r.markingSidecarPartUploaded({1, u"\"e3\""_s});
+            if (!done)
+                return r;
+            return r.markingRawUploadCompleted()
+                .markingSidecarUploadCompleted()
+                .markingPreviewUploaded()
+                .markingUploaded();
+        };
+    };
+    QHash<QUuid, int> indexOf;
+    QList<StagedImportRecord> staged;
+    for (int i = 0; i < 5; ++i) {
+        staged.append(stagePackage(scene, i));
+        (void) scene.stagingArea().writeRecord(authorized(i, true)(staged.last()));
+        indexOf.insert(scene.items[i].id, i);
+    }
+    // The package listed first stopped before its completion, which the backend now refuses.
+    const QUuid first
+        = scene.stagingArea().readRecoverableRecords()->records.first().localLibraryItemID;
+    const int index = indexOf.value(first);
+    (void) scene.stagingArea().writeRecord(authorized(index, false)(staged.at(index)));
+    const Error refused
+        = LibrarySessionClientError{LibrarySessionClientError::UnexpectedStatus{400}};
+    scene.api->states = {VerifiedBackupUploadState{0, S::Uploading}};
+    scene.api->decisions.clear();
+    scene.scriptPackage(index + 1);
+    scene.api->completions = {tl::unexpected<Error>(refused), Result<void>()};
+
+    const Result<QList<LocalLibraryItem>> items = scene.importer().resumeInterruptedImports(
+        u"t"_s, scene.callback(), scene.rowSink(), QUuid::createUuid());
+    QVERIFY(!items);
+    QCOMPARE(items.error(), refused);
+    for (const LocalLibraryItem &item : scene.items)
+        QCOMPARE(scene.storedItem(item.id).importStatus,
+                 item.id == first ? S::NeedsAttention : S::VerifiedBackup);
+    QCOMPARE(scene.log->matching(u"finalize"_s).size(), 4);
+    // Closed: the next start leaves it to the user.
+    const StagingRecoveryReport after = *scene.stagingArea().readRecoverableRecords();
+    for (const StagedImportRecord &record : after.records)
+        QCOMPARE(record.phase,
+                 record.localLibraryItemID == first ? P::NeedsAttention : P::VerifiedBackup);
+}
 
 void ImporterRecoveryTests::onlyTerminalRecords()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Three cached packages in an Ingest Cache with their library items, an empty Staging Area, and
+// Cached packages (three unless told) in an Ingest Cache with their library items, an empty Staging Area, and
 // an importer over scripted backend and uploader fakes logging into one event log.
 
 #include "ImportFixtures.h"
@@ -18,9 +18,9 @@ namespace Pellwick::Test {
 
 struct ImporterRunScene
 {
-    ImporterRunScene()
+    explicit ImporterRunScene(int count = 3)
     {
-        for (int n = 1; n <= 3; ++n) {
+        for (int n = 1; n <= count; ++n) {
             const QString folder = dir.filePath(QStringLiteral("cache/2026-05-01/CARD"));
             const QByteArray raw = patternBytes(1500 + n * 100, n);
             LocalLibraryItem item;
@@ -40,10 +40,10 @@ struct ImporterRunScene
             items.append(item);
         }
         (void) cache().appendItems(items);
-        for (int n = 1; n <= 3; ++n)
+        for (int n = 1; n <= count; ++n)
             scriptPackage(n);
         api->completions = {Result<void>()};
-        for (int n = 1; n <= 3; ++n)
+        for (int n = 1; n <= count; ++n)
             api->finalizations.append(VerifiedBackupFinalization{
                 40 + n, LibraryItemImportStatus::VerifiedBackup, std::nullopt});
         fileManager->beforeOperation(

@@ -18,14 +18,17 @@ namespace Pellwick::Test {
 
 struct ImporterScene
 {
-    /// A package of `rawSize` RAW bytes and `sidecarSize` sidecar bytes (none when 0).
-    explicit ImporterScene(qint64 rawSize = 2500, qint64 sidecarSize = 300)
+    /// A package of `rawSize` RAW bytes and `sidecarSize` sidecar bytes (none when 0, unless
+    /// `emptySidecar`).
+    explicit ImporterScene(qint64 rawSize = 2500,
+                           qint64 sidecarSize = 300,
+                           bool emptySidecar = false)
     {
         const QString card = dir.filePath(QStringLiteral("card"));
         rawBytes = patternBytes(rawSize, 7);
         writeFile(card + QStringLiteral("/IMG_0001.CR3"), rawBytes);
         std::optional<ImportReviewSidecar> sidecar;
-        if (sidecarSize > 0) {
+        if (sidecarSize > 0 || emptySidecar) {
             sidecarBytes = patternBytes(sidecarSize, 8);
             writeFile(card + QStringLiteral("/IMG_0001.xmp"), sidecarBytes);
             sidecar = ImportReviewSidecar{card + QStringLiteral("/IMG_0001.xmp"),
@@ -44,7 +47,7 @@ struct ImporterScene
         record = preparedRecord(folder);
         record.byteCount = rawSize;
         record.contentHash = referenceSha256(rawBytes);
-        if (sidecarSize > 0) {
+        if (sidecar) {
             record.sidecarByteCount = sidecarSize;
             record.sidecarContentHash = referenceSha256(sidecarBytes);
         } else {

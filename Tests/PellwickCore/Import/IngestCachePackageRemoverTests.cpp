@@ -113,8 +113,14 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
             writeFile(raw + u".xmp"_s, patternBytes(10, 2));
         }
         // "verifiedBackup" or "duplicate": one Staging Area folder whose whole record ended so
-        // under the backend id (the library may have missed it).
-        if (const std::optional<StagedImportPhase> phase = stagedImportPhaseFromRaw(words.at(4))) {
+        // under the backend id (the library may have missed it); "yes" and "twice": one or two
+        // folders of an import under way; "no": none.
+        const int folders = words.at(4) == u"twice"_s ? 2 : words.at(4) == u"no"_s ? 0 : 1;
+        const std::optional<StagedImportPhase> phase
+            = words.at(4) == u"yes"_s || words.at(4) == u"twice"_s
+                  ? std::optional(StagedImportPhase::Uploading)
+                  : stagedImportPhaseFromRaw(words.at(4));
+        for (int i = 0; i < folders && phase; ++i) {
             const QString folder = uuidText(QUuid::createUuid());
             writeFile(m_staging + QLatin1Char('/') + folder + u"/"_s + label + u".CR3"_s,
                       patternBytes(100, 1));
@@ -132,16 +138,6 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
                              std::make_shared<SHA256ContentHasher>())
                      .writeRecord(record))
                 qFatal("cannot write the staging record");
-        }
-        // "yes": one Staging Area folder; "twice": two (an import tried again).
-        for (int i = 0; i < (words.at(4) == u"twice"_s ? 2
-                             : words.at(4) == u"yes"_s ? 1
-                                                       : 0);
-             ++i) {
-            const QString folder = m_staging + QLatin1Char('/') + uuidText(QUuid::createUuid());
-            writeFile(folder + u"/"_s + label + u".CR3"_s, patternBytes(100, 1));
-            writeFile(folder + u"/import-state.json"_s,
-                      "{\"localLibraryItemID\":\"" + uuidText(item.id).toUtf8() + "\"}");
         }
         m_records.append(item);
     }
@@ -229,8 +225,11 @@ void IngestCachePackageRemoverTests::removal_data()
                                                  << texts({"a", "b", "c"}) << QList<int>{200}
                                                  << texts({"a"}) << QList<qint64>{1, 200} << 500;
     QTest::newRow("without Staging Area folder")
-        << texts({"a needsAttention 8 raw+xmp no"}) << texts({"a"}) << QList<int>{} << texts({"a"})
-        << QList<qint64>{8} << 0;
+        << texts({"a needsAttention - raw+xmp no"}) << texts({"a"}) << QList<int>{} << texts({"a"})
+        << QList<qint64>{} << 0;
+    QTest::newRow("backend id no staging of this machine holds (a rebuilt record): never cancelled")
+        << texts({"a staging 8 raw+xmp no", "b needsAttention 9 raw yes"}) << texts({"a", "b"})
+        << QList<int>{} << texts({"a", "b"}) << QList<qint64>{9} << 0;
     QTest::newRow("without sidecar")
         << texts({"a staging - raw yes", "b staging - raw yes"}) << texts({"a", "b"})
         << QList<int>{} << texts({"a", "b"}) << QList<qint64>{} << 0;

@@ -448,7 +448,11 @@ void UploadPhasesTests::markRecord()
     const bool archived = phase != StagedImportPhase::NeedsAttention;
     if (knownItem) {
         QCOMPARE(scene.storedItem(), *item);
-        if (archived) {
+        if (status == LibraryItemImportStatus::Duplicate) {
+            // Told no archive sidecar: the local file's facts are not the archive's.
+            QCOMPARE(item->archiveSidecarFilename, std::nullopt);
+            QCOMPARE(item->archiveSidecarContentHash, std::nullopt);
+        } else if (archived) {
             QCOMPARE(item->archiveSidecarFilename, record.sidecarFilename);
             QCOMPARE(item->archiveSidecarByteCount,
                      withSidecar ? std::optional<qint64>(300) : std::nullopt);

@@ -34,8 +34,11 @@ TestBackend::Options backendOptions(bool discardUploads)
 /// that reaches the backend through the production client and uploader.
 struct Road
 {
-    explicit Road(qint64 rawSize, qint64 sidecarSize = 300, bool discardUploads = false)
-        : scene(rawSize, sidecarSize)
+    explicit Road(qint64 rawSize,
+                  qint64 sidecarSize = 300,
+                  bool discardUploads = false,
+                  bool emptySidecar = false)
+        : scene(rawSize, sidecarSize, emptySidecar)
         , backend(backendOptions(discardUploads))
     {
         TestBackend::Account account;
@@ -116,6 +119,18 @@ struct Road
         return {};
     }
 
+    /// The package as the Ingest Cache holds it: the card's files.
+    LocalLibraryItem cachedPackage() const
+    {
+        LocalLibraryItem package = scene.item0;
+        package.ingestCacheOriginalURL = scene.dir.filePath(u"card/IMG_0001.CR3"_s);
+        if (scene.record.sidecarFilename) {
+            package.ingestCacheSidecarURL = scene.dir.filePath(u"card/IMG_0001.xmp"_s);
+            package.ingestCacheSidecarContentHash = scene.record.sidecarContentHash;
+        }
+        return package;
+    }
+
     ImporterScene scene;
     TestBackend backend;
     QString token;
@@ -129,7 +144,17 @@ int uploadStatus(const Error &error)
     return upload ? std::get<PresignedURLUploadError::UnexpectedStatus>(upload->value).status : 0;
 }
 
+/// The same RAW original archived from another card, with its own sidecar or this one's.
+struct DuplicateCase
+{
+    bool sameSidecar = false;
+    bool listUnavailable = false;
+    bool cleanedUp = false;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(DuplicateCase)
 
 class VerifiedBackupRoadHttpTests : public QObject
 {
@@ -147,7 +172,62 @@ private Q_SLOTS:
     void expiredPartURLFailsWithoutMarking();
     void discardingBackendVerifiesBySizeAndNeverAnswersDuplicate_data();
     void discardingBackendVerifiesBySizeAndNeverAnswersDuplicate();
+    void duplicateTakesTheArchivedSidecar_data();
+    void duplicateTakesTheArchivedSidecar();
+    void emptySidecarMatchesAsArchived();
 };
+
+void VerifiedBackupRoadHttpTests::duplicateTakesTheArchivedSidecar_data()
+{
+    QTest::addColumn<DuplicateCase>("scenario");
+    QTest::newRow("other card's sidecar archived: the archive's facts, package kept")
+        << DuplicateCase{};
+    QTest::newRow("same sidecar archived: package cleaned up")
+        << DuplicateCase{.sameSidecar = true, .cleanedUp = true};
+    QTest::newRow("library list unavailable: no sidecar facts, package kept")
+        << DuplicateCase{.listUnavailable = true};
+}
+
+void VerifiedBackupRoadHttpTests::duplicateTakesTheArchivedSidecar()
+{
+    QFETCH(DuplicateCase, scenario);
+    Road road(2500);
+    const QByteArray archivedSidecar
+        = scenario.sameSidecar ? road.scene.sidecarBytes : patternBytes(310, 9);
+    const TestBackend::LibraryItem archived = road.backend.addArchivedItem(
+        u"ada@example.test"_s,
+        {u"IMG_0001.CR3"_s, road.scene.rawBytes},
+        TestBackend::ArchivedFile{u"IMG_0001.xmp"_s, archivedSidecar});
+    if (scenario.listUnavailable)
+        road.backend.injectFault("GET", "/api/library/items", TestBackend::Fault::reply(500));
+
+    const Result<LocalLibraryItem> item = road.run();
+    PELLWICK_VERIFY_SUCCESS(item);
+    QCOMPARE(item->importStatus, LibraryItemImportStatus::Duplicate);
+    QCOMPARE(item->backendLibraryItemID, std::optional(archived.id));
+    const LocalLibraryItem stored = road.scene.storedItem();
+    QCOMPARE(stored.archiveSidecarFilename,
+             scenario.listUnavailable ? std::nullopt : archived.sidecarFilename);
+    QCOMPARE(stored.archiveSidecarByteCount,
+             scenario.listUnavailable ? std::nullopt : archived.sidecarByteCount);
+    QCOMPARE(stored.archiveSidecarContentHash,
+             scenario.listUnavailable ? std::nullopt : archived.sidecarContentHash);
+    QCOMPARE(stored.matchesArchivedPackage(road.cachedPackage(), *road.scene.fileManager),
+             scenario.cleanedUp);
+    // Nothing may cancel the backend item: it is another import's archived copy.
+    QCOMPARE(road.backend.libraryItems(u"ada@example.test"_s).size(), 1);
+}
+
+void VerifiedBackupRoadHttpTests::emptySidecarMatchesAsArchived()
+{
+    Road road(2500, 0, false, true);
+    const Result<LocalLibraryItem> item = road.run();
+    PELLWICK_VERIFY_SUCCESS(item);
+    QCOMPARE(item->importStatus, LibraryItemImportStatus::VerifiedBackup);
+    const LocalLibraryItem stored = road.scene.storedItem();
+    QCOMPARE(stored.archiveSidecarByteCount, std::optional<qint64>(0));
+    QVERIFY(stored.matchesArchivedPackage(road.cachedPackage(), *road.scene.fileManager));
+}
 
 void VerifiedBackupRoadHttpTests::packagesArriveWhole_data()
 {

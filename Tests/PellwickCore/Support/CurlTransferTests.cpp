@@ -47,7 +47,16 @@ CurlTransfer::Request get(const QString &url, CurlTransfer::Sink sink)
 
 const Error shortFile = Error(DecodingError{DecodingError::Kind::DataCorrupted, {}, u"short"_s});
 
+struct ClosedBeforeReplyCase
+{
+    QByteArray method;
+    std::optional<QByteArray> body = QByteArray("{\"a\":1}");
+    int receptions = 1; ///< how often the server reads the request
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(ClosedBeforeReplyCase)
 
 class CurlTransferTests : public QObject
 {
@@ -70,6 +79,8 @@ private Q_SLOTS:
     void idleLimitAndCancellationEndTheTransfer();
     void methodKeepingRedirects_data();
     void methodKeepingRedirects();
+    void keptConnectionClosedBeforeTheReply_data();
+    void keptConnectionClosedBeforeTheReply();
 
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -445,6 +456,42 @@ void CurlTransferTests::methodKeepingRedirects()
     for (const RecordedRequest &one : received) {
         QCOMPARE(one.method, QByteArray("PUT"));
         QVERIFY(one.body == content.mid(10, 1'500'000));
+    }
+}
+
+void CurlTransferTests::keptConnectionClosedBeforeTheReply_data()
+{
+    QTest::addColumn<ClosedBeforeReplyCase>("scenario");
+    QTest::newRow("POST is sent once") << ClosedBeforeReplyCase{.method = "POST"};
+    QTest::newRow("DELETE is sent once")
+        << ClosedBeforeReplyCase{.method = "DELETE", .body = std::nullopt};
+    QTest::newRow("PUT may be sent again")
+        << ClosedBeforeReplyCase{.method = "PUT", .receptions = 2};
+}
+
+void CurlTransferTests::keptConnectionClosedBeforeTheReply()
+{
+    QFETCH(ClosedBeforeReplyCase, scenario);
+    TestBackend backend;
+    backend.injectFault({}, "/api/x", Fault::reply(204));
+    backend.injectFault({}, "/api/y", Fault::closeBeforeReply(), 1);
+    backend.injectFault({}, "/api/y", Fault::reply(204));
+    const CurlFetch fetch;
+    PELLWICK_VERIFY_SUCCESS(fetch(backend.url(u"/api/x"_s), {}));
+
+    HttpRequest request;
+    request.url = backend.url(u"/api/y"_s);
+    request.method = scenario.method;
+    request.body = scenario.body;
+    const Result<HttpResponse> response = fetch(request, {});
+
+    QCOMPARE(backend.requests().size(), 1 + scenario.receptions);
+    if (scenario.receptions == 1) {
+        QVERIFY(!response);
+        QVERIFY(response.error().as<TransportError>());
+    } else {
+        PELLWICK_VERIFY_SUCCESS(response);
+        QCOMPARE(response->statusCode, std::optional(204));
     }
 }
 

@@ -50,6 +50,13 @@ TestBackend::Fault TestBackend::Fault::stall()
     return fault;
 }
 
+TestBackend::Fault TestBackend::Fault::closeBeforeReply()
+{
+    Fault fault;
+    fault.kind = Kind::CloseBeforeReply;
+    return fault;
+}
+
 TestBackend::Fault TestBackend::Fault::closeConnection(int status, QByteArray partialBody)
 {
     Fault fault;
@@ -149,6 +156,11 @@ bool TestBackend::Private::recordAndApplyFault(const httplib::Request &request,
         break;
     case Fault::Kind::Stall:
         waitWhileStalled();
+        response.status = 503;
+        break;
+    case Fault::Kind::CloseBeforeReply:
+        // Not a byte of the reply reaches the client; what the server writes later is lost.
+        shutDownConnections(static_cast<quint16>(port), static_cast<quint16>(request.remote_port));
         response.status = 503;
         break;
     case Fault::Kind::CloseConnection: {

@@ -59,6 +59,7 @@ public:
             CloseConnection,   ///< headers announcing more bytes than `body`, then a closed socket
             Trickle,           ///< `body` in `chunkSize` pieces, `interval` apart
             StallAfterHeaders, ///< headers and `body`, then silence until released or stopped
+            CloseBeforeReply,  ///< the request is read and recorded, then the socket closes
         };
 
         Kind kind = Kind::Reply;
@@ -76,6 +77,7 @@ public:
         static Fault closeConnection(int status = 200, QByteArray partialBody = {});
         static Fault trickle(QByteArray body, qint64 chunkSize, std::chrono::milliseconds interval);
         static Fault stallAfterHeaders(int status, QByteArray firstBytes, qint64 announcedLength);
+        static Fault closeBeforeReply();
 
         Fault withHeader(const QByteArray &name, const QByteArray &value) const;
     };
