@@ -1037,6 +1037,7 @@ void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval()
     Fixture fixture;
     const RestoreTransfer transfer = fixture.transfer();
     const QString leftover = fixture.destination(name);
+    QVERIFY(QDir().mkpath(fixture.destination(QString())));
     if (asFolder)
         QVERIFY(QDir().mkpath(leftover + u"/inside"_s));
     else
