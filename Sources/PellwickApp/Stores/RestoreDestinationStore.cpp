@@ -1,7 +1,5 @@
 #include "RestoreDestinationStore.h"
 
-#include <PellwickApp/Composition/AbsoluteFilePath.h>
-
 namespace Pellwick {
 
 RestoreDestinationStore::RestoreDestinationStore(QObject *parent)
@@ -14,9 +12,11 @@ RestoreDestinationStore::RestoreDestinationStore(std::unique_ptr<QSettings> sett
     , m_settings(std::move(settings))
 {
     Q_ASSERT_X(m_settings, "RestoreDestinationStore", "a settings store is required");
+    // Only an absolute path names a folder: a relative one would depend on where the
+    // application happened to be started from.
     const QVariant saved = m_settings->value(destinationKey());
-    if (saved.typeId() == QMetaType::QString)
-        m_lastDestination = absoluteFilePath(saved.toString());
+    if (saved.typeId() == QMetaType::QString && saved.toString().startsWith(QLatin1Char('/')))
+        m_lastDestination = saved.toString();
 }
 
 std::unique_ptr<RestoreDestinationStore> RestoreDestinationStore::nonPersistent(QObject *parent)

@@ -21,7 +21,8 @@ class RestoreDestinationStore : public QObject
 public:
     using SettingsFactory = std::function<std::unique_ptr<QSettings>()>;
 
-    /// A persistent store over `settings`, starting with the folder saved there, if any.
+    /// A persistent store over `settings`, starting with the folder saved there, if any and if it
+    /// is an absolute path.
     explicit RestoreDestinationStore(std::unique_ptr<QSettings> settings,
                                      QObject *parent = nullptr);
     /// A store that reads and writes no settings and starts empty.

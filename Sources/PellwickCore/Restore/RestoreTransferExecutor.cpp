@@ -6,6 +6,7 @@
 #include <PellwickCore/Support/FileContentCopy.h>
 #include <PellwickCore/Support/Sha256.h>
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -37,6 +38,70 @@ tl::unexpected<Error> cancelled()
     return failure(CancellationError{});
 }
 
+/// A manifest is a few hundred bytes; a file far beyond that is damaged, not a manifest.
+constexpr qint64 maximumManifestBytes = qint64{4} * 1024 * 1024;
+
+/// The last offset of the chunk that starts at `start` in an artifact of `byteCount` bytes.
+qint64 chunkEnd(qint64 start, qint64 byteCount, qint64 chunkSize)
+{
+    return byteCount - 1 - start < chunkSize - 1 ? byteCount - 1 : start + chunkSize - 1;
+}
+
+/// True for exactly the ranges the executor's chunking of `byteCount` produces.
+bool isChunkRange(const RestoreByteRange &range, qint64 byteCount, qint64 chunkSize)
+{
+    return range.start >= 0 && range.start < byteCount && range.start % chunkSize == 0
+           && range.endInclusive == chunkEnd(range.start, byteCount, chunkSize);
+}
+
+/// A decoding failure of the manifest at `path`, naming the file.
+tl::unexpected<Error> manifestDecodingFailure(DecodingError error, const QString &path)
+{
+    error.description = path + QStringLiteral(": ") + error.description;
+    return failure(std::move(error));
+}
+
+/// The bytes of the manifest file at `path`: a regular file of at most `maximumManifestBytes`.
+Result<QByteArray> readManifestFile(const FileManager &fileManager, const QString &path)
+{
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForReading(path));
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, file->attributes());
+    PELLWICK_TRY(requireRegularFile(attributes.type, path));
+    auto tooLarge = [&] {
+        return manifestDecodingFailure({DecodingError::Kind::DataCorrupted,
+                                        QString(),
+                                        QStringLiteral("The file is too large for a manifest.")},
+                                       path);
+    };
+    if (attributes.size > maximumManifestBytes)
+        return tooLarge();
+    QByteArray data(attributes.size + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    // One byte more than the file had: a file still growing is refused, never read on and on.
+    while (filled < data.size()) {
+        PELLWICK_TRY_ASSIGN(qint64 n, file->read(data.data() + filled, data.size() - filled));
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    if (filled > attributes.size)
+        return tooLarge();
+    data.truncate(filled);
+    return data;
+}
+
+/// Refuses a part file that is not a regular file of exactly the range's `byteCount` bytes: a
+/// device such as /dev/zero would never end, and a part of another length is not the range.
+Result<void> requirePartOfLength(const FileHandle &part, qint64 byteCount, const QString &path)
+{
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, part.attributes());
+    PELLWICK_TRY(requireRegularFile(attributes.type, path));
+    if (attributes.size != byteCount)
+        return fileSystemFailure(
+            QStringLiteral("read"), path, attributes.size > byteCount ? EFBIG : EIO);
+    return {};
+}
+
 /// The chunk ranges of an artifact in ascending order without those already recorded, produced
 /// one at a time: a damaged byte count (say 2^62) costs nothing until its ranges are fetched.
 class MissingRanges
@@ -66,10 +131,7 @@ private:
     {
         m_next.reset();
         while (m_start < m_byteCount) {
-            const qint64 end = m_byteCount - 1 - m_start < m_chunkSize - 1
-                                   ? m_byteCount - 1
-                                   : m_start + m_chunkSize - 1;
-            const RestoreByteRange range{m_start, end};
+            const RestoreByteRange range{m_start, chunkEnd(m_start, m_byteCount, m_chunkSize)};
             Q_ASSERT(range.start >= 0 && range.start <= range.endInclusive
                      && range.endInclusive < m_byteCount);
             if (m_start > std::numeric_limits<qint64>::max() - m_chunkSize)
@@ -205,8 +267,7 @@ private:
     {
         while (m_hashed < m_byteCount) {
             const qint64 start = m_hashed;
-            const qint64 end = m_byteCount - 1 - start < m_chunkSize - 1 ? m_byteCount - 1
-                                                                         : start + m_chunkSize - 1;
+            const qint64 end = chunkEnd(start, m_byteCount, m_chunkSize);
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
@@ -221,7 +282,8 @@ private:
                 = m_executor.m_fileManager->openForReading(path);
             qint64 read = 0;
             const bool complete
-                = part && hashRemainder(**part, m_digest, read, [this] { return stopping(); })
+                = part && requirePartOfLength(**part, range.byteCount(), path)
+                  && hashRemainder(**part, m_digest, read, [this] { return stopping(); })
                   && (read == range.byteCount() || stopping());
             m_hashed += read;
             if (!complete || read != range.byteCount()) {
@@ -478,9 +540,22 @@ RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
     const QString path = m_layout.manifestPath(id);
     if (!m_fileManager->fileExists(path))
         return std::optional<RestoreTransferManifest>();
-    PELLWICK_TRY_ASSIGN(QByteArray data, readFileContents(*m_fileManager, path));
-    PELLWICK_TRY_ASSIGN(RestoreTransferManifest manifest, RestoreTransferManifest::decode(data));
-    return std::optional<RestoreTransferManifest>(std::move(manifest));
+    PELLWICK_TRY_ASSIGN(QByteArray data, readManifestFile(*m_fileManager, path));
+    Result<RestoreTransferManifest> manifest = RestoreTransferManifest::decode(data);
+    if (!manifest) {
+        if (const DecodingError *error = manifest.error().as<DecodingError>())
+            return manifestDecodingFailure(*error, path);
+        return tl::unexpected<Error>(std::move(manifest).error());
+    }
+    // Its parts folder and every file it names follow from the id: another transfer's manifest
+    // here would lead this one into that transfer's state.
+    if (manifest->id != id)
+        return manifestDecodingFailure(
+            {DecodingError::Kind::DataCorrupted,
+             QStringLiteral("id"),
+             QStringLiteral("The manifest is that of %1.").arg(manifest->id.fileStem())},
+            path);
+    return std::optional<RestoreTransferManifest>(std::move(*manifest));
 }
 
 Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest &manifest) const
@@ -509,8 +584,9 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
         // A run cut short may have left its assembly file, or installed the verified file
         // without living to record it: the first is removed, the second accepted as it is.
         RestoreTransferManifest resumed = std::move(*stored);
+        const QString storedDestination = resumed.destinationPath;
         adoptFile(resumed, file);
-        removeLeftoverAssembly(resumed);
+        removeLeftoverAssembly(resumed, storedDestination);
         PELLWICK_TRY_ASSIGN(
             bool installed,
             resumed.destinationHoldsExpectedContent(*m_fileManager, *m_contentHasher));
@@ -539,8 +615,10 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
 
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
     RestoreTransferManifest manifest;
+    QString storedDestination;
     if (stored) {
         manifest = std::move(*stored);
+        storedDestination = manifest.destinationPath;
         if (manifest.isComplete && manifest.destinationPath != file.destinationPath)
             restartForNewDestination(manifest);
     } else {
@@ -552,7 +630,7 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     adoptFile(manifest, file);
     if (manifest.isComplete)
         return manifest;
-    removeLeftoverAssembly(manifest);
+    removeLeftoverAssembly(manifest, storedDestination);
 
     if (manifest.capabilityExpiresAt <= m_clock->now()) {
         PELLWICK_TRY_ASSIGN(auto fresh, refresh(stop));
@@ -679,11 +757,38 @@ Result<void> RestoreTransferExecutor::markComplete(RestoreTransferManifest &mani
 }
 
 void RestoreTransferExecutor::adoptFile(RestoreTransferManifest &manifest,
-                                        const RestoreTransferFile &file)
+                                        const RestoreTransferFile &file) const
 {
     manifest.destinationPath = file.destinationPath;
     manifest.expectedByteCount = file.expectedByteCount;
     manifest.expectedContentHash = file.expectedContentHash;
+    // What no run of this artifact would record (another chunk size, overlaps, ranges beyond the
+    // file, one range twice) is dropped: it would only count bytes twice or that do not exist.
+    QList<RestoreByteRange> &ranges = manifest.completedRanges;
+    const qint64 chunkSize = std::max<qint64>(m_configuration.chunkSizeBytes, 1);
+    ranges.removeIf([&](const RestoreByteRange &range) {
+        return !isChunkRange(range, manifest.expectedByteCount, chunkSize);
+    });
+    std::sort(ranges.begin(), ranges.end(), [](const auto &a, const auto &b) {
+        return a.start < b.start;
+    });
+    ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+}
+
+qint64 RestoreTransferExecutor::countedByteCount(const RestoreTransferManifest &manifest) const
+{
+    // Ranges are counted as `adoptFile` keeps them, so a stored manifest never shows more than
+    // its file.
+    const qint64 chunkSize = std::max<qint64>(m_configuration.chunkSizeBytes, 1);
+    qint64 counted = 0;
+    qint64 lastStart = -1;
+    for (const RestoreByteRange &range : manifest.completedRanges) {
+        if (range.start > lastStart && isChunkRange(range, manifest.expectedByteCount, chunkSize)) {
+            counted += range.byteCount();
+            lastStart = range.start;
+        }
+    }
+    return counted;
 }
 
 void RestoreTransferExecutor::restartForNewDestination(RestoreTransferManifest &manifest)
@@ -701,17 +806,23 @@ void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) 
     (void) saveManifest(manifest);
 }
 
-void RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifest) const
+void RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifest,
+                                                     const QString &replacedDestination) const
 {
-    const QString leftover = std::exchange(manifest.assemblyPath, QString());
-    if (leftover.isEmpty())
+    const QString recorded = std::exchange(manifest.assemblyPath, QString());
+    if (recorded.isEmpty() || !recorded.startsWith(QLatin1Char('/')))
         return;
-    // Only a regular file with a name of the executor's own making, never what a damaged
-    // manifest might point at.
+    // Only a regular file with a name of the executor's own making, lying directly beside the
+    // destination, never what a damaged manifest might point at elsewhere.
     static const QRegularExpression ownName(QStringLiteral(
         "^\\..+\\.tmp-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-    if (!leftover.startsWith(QLatin1Char('/'))
-        || !ownName.match(lastPathComponent(leftover)).hasMatch())
+    const QString leftover = QDir::cleanPath(recorded);
+    auto besideDestination = [&](const QString &destination) {
+        return !destination.isEmpty()
+               && parentPath(leftover) == QDir::cleanPath(parentPath(destination));
+    };
+    if (!ownName.match(lastPathComponent(leftover)).hasMatch()
+        || !(besideDestination(manifest.destinationPath) || besideDestination(replacedDestination)))
         return;
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(leftover);
     if (attributes && attributes->type == FileAttributes::Type::Regular)
@@ -732,7 +843,17 @@ RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &ma
             const QString part = m_layout.partPath(manifest.id, range);
             PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> input,
                                 m_fileManager->openForReading(part));
-            PELLWICK_TRY(copyFileContents(*input, *output, part, temporary));
+            PELLWICK_TRY(requirePartOfLength(*input, range.byteCount(), part));
+            qint64 copied = 0;
+            PELLWICK_TRY(copyFileContents(
+                *input,
+                *output,
+                part,
+                temporary,
+                [&](qint64 total) { copied = total; },
+                range.byteCount()));
+            if (copied != range.byteCount()) // cut short since it was opened
+                return fileSystemFailure(QStringLiteral("read"), part, EIO);
         }
         return output->synchronize();
     };
@@ -818,7 +939,7 @@ void RestoreTransferExecutor::report(const ProgressContext &progress,
 {
     if (!progress.callback)
         return;
-    const qint64 completed = manifest.completedByteCount();
+    const qint64 completed = countedByteCount(manifest);
     TransferProgress row;
     row.id = progress.transferID;
     row.operationName = operationName;

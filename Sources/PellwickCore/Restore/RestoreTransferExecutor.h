@@ -74,7 +74,10 @@ public:
     [[nodiscard]] Result<void>
     discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
 
-    /// The artifact's manifest, or no value when none has been written.
+    /// The artifact's manifest, or no value when none has been written. Anything but a regular
+    /// file is refused as `requireRegularFile` does; a file too large for a manifest, one that
+    /// does not decode or that holds another artifact's manifest gives a `DecodingError` naming
+    /// the file.
     [[nodiscard]] Result<std::optional<RestoreTransferManifest>>
     loadManifest(const RestoreTransferIdentifier &id) const;
     /// Writes the manifest atomically, creating the manifests folder when needed.
@@ -117,17 +120,23 @@ private:
     [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
     /// Records the artifact complete and drops its parts.
     [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
-    /// Takes the file's destination, byte count and hash (the stored ones are not compared).
-    static void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file);
+    /// Takes the file's destination, byte count and hash (the stored ones are not compared) and
+    /// keeps only the completed ranges that are chunks of that byte count, each once, by start.
+    void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file) const;
+    /// The bytes of the completed ranges `adoptFile` would keep: never more than the file.
+    qint64 countedByteCount(const RestoreTransferManifest &manifest) const;
     /// Turns the complete manifest of a file installed at another destination into one that
     /// starts the artifact anew.
     static void restartForNewDestination(RestoreTransferManifest &manifest);
     /// Clears the record of the assembly file once it is gone and saves the manifest, ignoring a
     /// failure (a record kept is only tried again by the next run).
     void forgetAssembly(RestoreTransferManifest &manifest) const;
-    /// Removes the assembly file an earlier run recorded, if it is still there and is one the
-    /// executor made, and clears the record (the caller saves the manifest).
-    void removeLeftoverAssembly(RestoreTransferManifest &manifest) const;
+    /// Removes the assembly file an earlier run recorded, if it is still there, is one the
+    /// executor made and lies directly in the folder of the manifest's destination or of
+    /// `replacedDestination` (the one it had before `adoptFile`); clears the record (the caller
+    /// saves the manifest).
+    void removeLeftoverAssembly(RestoreTransferManifest &manifest,
+                                const QString &replacedDestination = {}) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

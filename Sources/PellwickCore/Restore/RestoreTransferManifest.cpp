@@ -65,14 +65,6 @@ QString fileURLText(const QString &path)
 
 } // namespace
 
-qint64 RestoreTransferManifest::completedByteCount() const
-{
-    qint64 sum = 0;
-    for (const RestoreByteRange &range : completedRanges)
-        sum = saturatingByteSum(sum, range.byteCount());
-    return sum;
-}
-
 Result<bool>
 RestoreTransferManifest::destinationHoldsExpectedContent(const FileManager &fileManager,
                                                          const ContentHashing &hasher) const

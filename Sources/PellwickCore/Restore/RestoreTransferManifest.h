@@ -31,9 +31,6 @@ struct RestoreTransferManifest
     /// Written as "assemblyURL" only when set.
     QString assemblyPath;
 
-    /// Sum of the completed ranges' byte counts, saturating.
-    qint64 completedByteCount() const;
-
     /// True when a regular file (not a link) of exactly `expectedByteCount` bytes whose content
     /// hash is `expectedContentHash` lies at `destinationPath`: the verified content is installed.
     /// A missing or different file gives false; only a failure to hash the file is returned.

@@ -18,6 +18,8 @@ private Q_SLOTS:
     void onlyExactlyOneSelectsTheNonPersistentStore_data();
     void onlyExactlyOneSelectsTheNonPersistentStore();
     void nonPersistentStoreForgetsWithItself();
+    void savedRelativePathIsIgnored_data();
+    void savedRelativePathIsIgnored();
 
 private:
     std::unique_ptr<QSettings> settings() const
@@ -107,6 +109,21 @@ void RestoreDestinationStoreTests::nonPersistentStoreForgetsWithItself()
         QCOMPARE(changed.count(), 1);
     }
     QCOMPARE(RestoreDestinationStore::nonPersistent()->lastDestination(), std::nullopt);
+}
+
+void RestoreDestinationStoreTests::savedRelativePathIsIgnored_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("relative") << u"Restored RAW"_s;
+    QTest::newRow("empty") << QString();
+}
+
+void RestoreDestinationStoreTests::savedRelativePathIsIgnored()
+{
+    QFETCH(QString, saved);
+    // Resolving it would depend on the folder the application was started from.
+    settings()->setValue(RestoreDestinationStore::destinationKey(), saved);
+    QCOMPARE(RestoreDestinationStore(settings()).lastDestination(), std::nullopt);
 }
 
 QTEST_GUILESS_MAIN(RestoreDestinationStoreTests)

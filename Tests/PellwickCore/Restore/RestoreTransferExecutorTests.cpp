@@ -140,6 +140,29 @@ struct Fixture
         return QDir(partsPath(artifact)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
 
+    /// Saves a manifest of `transfer` as an earlier run left it, recording `completed`; the
+    /// parts of those of them that lie within the file are written from `raw`.
+    void storeStartedManifest(const RestoreTransfer &transfer,
+                              const QList<RestoreByteRange> &completed = {},
+                              const QString &assemblyPath = {}) const
+    {
+        RestoreTransferManifest stored;
+        stored.id = transfer.id;
+        stored.canonicalFilename = transfer.canonicalFilename;
+        stored.destinationPath = transfer.destinationPath;
+        stored.transferURL = rawURL;
+        stored.capabilityExpiresAt = now.addingSeconds(600);
+        stored.completedRanges = completed;
+        stored.assemblyPath = assemblyPath;
+        QVERIFY(executor().saveManifest(stored));
+        QVERIFY(QDir().mkpath(partsPath()));
+        for (const RestoreByteRange &range : completed) {
+            if (range.start >= 0 && range.endInclusive < raw.size())
+                writeFile(executor().layout().partPath(transfer.id, range),
+                          raw.mid(range.start, range.byteCount()));
+        }
+    }
+
     QStringList destinationFolder() const
     {
         return QDir(folder.filePath(u"out"_s)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -228,6 +251,12 @@ private Q_SLOTS:
     void recordedAssemblyPathIsCheckedBeforeRemoval_data();
     void recordedAssemblyPathIsCheckedBeforeRemoval();
     void hugeByteCountFailsAtTheFirstFetch();
+    void hostileManifestsAreRefused_data();
+    void hostileManifestsAreRefused();
+    void partsOfAnotherKindFailAssembly_data();
+    void partsOfAnotherKindFailAssembly();
+    void progressCountsOnlyChunksOfTheFile_data();
+    void progressCountsOnlyChunksOfTheFile();
     void longDestinationNamesAreRestored_data();
     void longDestinationNamesAreRestored();
 };
@@ -475,26 +504,17 @@ void RestoreTransferExecutorTests::manifestOfAnotherChunkSize()
     fixture.raw = patternBytes(3 * smallChunk, 2);
     const RestoreTransfer transfer = fixture.transfer();
     // An earlier run with 1500-byte chunks recorded its first chunk.
-    RestoreTransferManifest stored;
-    stored.id = transfer.id;
-    stored.canonicalFilename = transfer.canonicalFilename;
-    stored.destinationPath = transfer.destinationPath;
-    stored.transferURL = rawURL;
-    stored.capabilityExpiresAt = now.addingSeconds(600);
-    stored.completedRanges = ranges({{0, 1499}, {1000, 1999}});
-    PELLWICK_VERIFY_SUCCESS(fixture.executor().saveManifest(stored));
-    QVERIFY(QDir().mkpath(fixture.partsPath()));
-    writeFile(fixture.partsPath() + u"/1000-1999.part"_s, fixture.raw.mid(1000, 1000));
+    fixture.storeStartedManifest(transfer, ranges({{0, 1499}, {1000, 1999}}));
 
     fixture.fetcher->setGated(true);
     BackgroundRun run(fixture, transfer);
     auto &result = run.result;
     QVERIFY(fixture.fetcher->waitForWaiting(2));
     fixture.fetcher->release(RestoreByteRange{0, 999});
-    QTRY_VERIFY(fixture.manifest()->completedRanges.size() == 3);
-    // Old entries stay and still count in the progress rows.
-    QCOMPARE(fixture.manifest()->completedRanges, ranges({{0, 1499}, {0, 999}, {1000, 1999}}));
-    QTRY_COMPARE(fixture.progress.rows().last().currentFileCompletedByteCount, qint64(3500));
+    QTRY_VERIFY(fixture.manifest()->completedRanges.size() == 2);
+    // The old chunk is dropped at the first save and never counted.
+    QCOMPARE(fixture.manifest()->completedRanges, ranges({{0, 999}, {1000, 1999}}));
+    QTRY_COMPARE(fixture.progress.rows().last().currentFileCompletedByteCount, qint64(2000));
     fixture.fetcher->release();
     run.join();
     PELLWICK_VERIFY_SUCCESS(*result);
@@ -554,7 +574,7 @@ void RestoreTransferExecutorTests::verificationFailuresRepeat()
     }
     QCOMPARE(fixture.fetcher->calls().size(), 5);
 
-    // A part that grew gives a wrong size, found before any hashing.
+    // A part that grew is refused at assembly, before any hashing.
     QFile part(fixture.partsPath() + u"/1000-1999.part"_s);
     QVERIFY(part.open(QIODevice::Append));
     part.write("!");
@@ -562,8 +582,7 @@ void RestoreTransferExecutorTests::verificationFailuresRepeat()
     const qsizetype hashes = fixture.hasher->callCount();
     Result<RestoreTransferManifest> result = fixture.run(transfer);
     QVERIFY(!result);
-    QCOMPARE(result.error(),
-             restoreError(E::ByteCountMismatch{fixture.raw.size(), fixture.raw.size() + 1}));
+    QCOMPARE(result.error(), Error(FileSystemError{u"read"_s, part.fileName(), EFBIG}));
     QCOMPARE(fixture.hasher->callCount(), hashes);
 }
 
@@ -1002,6 +1021,10 @@ void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval_da
         << u".IMG_0001.CR3.tmp-"_s + uuid.toLower() << false << false;
     QTest::newRow("own name, a folder") << u".IMG_0001.CR3.tmp-"_s + uuid << true << false;
     QTest::newRow("no id") << u".IMG_0001.CR3.tmp-"_s << false << false;
+    QTest::newRow("own name, another folder")
+        << u"../elsewhere/.IMG_0001.CR3.tmp-"_s + uuid << false << false;
+    QTest::newRow("own name, a folder within")
+        << u"sub/.IMG_0001.CR3.tmp-"_s + uuid << false << false;
 }
 
 void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval()
@@ -1014,20 +1037,14 @@ void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval()
     Fixture fixture;
     const RestoreTransfer transfer = fixture.transfer();
     const QString leftover = fixture.destination(name);
+    QVERIFY(QDir().mkpath(fixture.destination(QString())));
     if (asFolder)
         QVERIFY(QDir().mkpath(leftover + u"/inside"_s));
     else
-        writeFile(leftover, "keep?");
-    RestoreTransferManifest manifest;
-    manifest.id = transfer.id;
-    manifest.canonicalFilename = transfer.canonicalFilename;
-    manifest.destinationPath = transfer.destinationPath;
-    manifest.transferURL = rawURL;
-    manifest.capabilityExpiresAt = now.addingSeconds(600);
-    manifest.assemblyPath = leftover;
-    PELLWICK_VERIFY_SUCCESS(fixture.executor().saveManifest(manifest));
+        writeFile(QDir::cleanPath(leftover), "keep?");
+    fixture.storeStartedManifest(transfer, {}, leftover);
     PELLWICK_VERIFY_SUCCESS(fixture.executor().discardIncompleteArtifacts(transfer.id));
-    QCOMPARE(!QFileInfo::exists(leftover), removed);
+    QCOMPARE(!QFileInfo::exists(QDir::cleanPath(leftover)), removed);
 }
 
 void RestoreTransferExecutorTests::hugeByteCountFailsAtTheFirstFetch()
@@ -1074,6 +1091,144 @@ void RestoreTransferExecutorTests::longDestinationNamesAreRestored()
     PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
     QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
     QCOMPARE(fixture.destinationFolder(), QStringList{name});
+}
+
+/// A manifest file as a damaged disk or another program may leave it.
+struct HostileManifest
+{
+    QByteArray content{};       ///< the file's bytes instead of a sound manifest's
+    qint64 padding = 0;         ///< spaces after a sound manifest
+    qint64 libraryItemID = 345; ///< of the sound manifest
+    bool device = false;        ///< /dev/zero in place of the file
+    QString keyPath{};          ///< of the decoding error, which names the file
+};
+Q_DECLARE_METATYPE(HostileManifest)
+
+void RestoreTransferExecutorTests::hostileManifestsAreRefused_data()
+{
+    QTest::addColumn<HostileManifest>("manifest");
+    QTest::newRow("/dev/zero") << HostileManifest{.device = true};
+    QTest::newRow("beyond a manifest's size") << HostileManifest{.padding = 5 * 1024 * 1024};
+    QTest::newRow("another item's") << HostileManifest{.libraryItemID = 999, .keyPath = u"id"_s};
+    QTest::newRow("not JSON") << HostileManifest{.content = "{"};
+}
+
+void RestoreTransferExecutorTests::hostileManifestsAreRefused()
+{
+    QFETCH(HostileManifest, manifest);
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    const QString path = fixture.executor().layout().manifestPath(transfer.id);
+    RestoreTransfer other = transfer;
+    other.id.libraryItemID = manifest.libraryItemID;
+    fixture.storeStartedManifest(other);
+    if (manifest.device) {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::link(u"/dev/zero"_s, path));
+    } else if (!manifest.content.isNull()) {
+        writeFile(path, manifest.content);
+    } else if (manifest.libraryItemID != 345) {
+        QVERIFY(QFile::rename(fixture.executor().layout().manifestPath(other.id), path));
+    }
+    if (manifest.padding > 0)
+        appendToFile(path, QByteArray(manifest.padding, ' '));
+    const QByteArray before = manifest.device ? QByteArray() : readFile(path);
+
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QVERIFY(!result);
+    if (manifest.device) {
+        QCOMPARE(result.error(), Error(FileSystemError{u"read"_s, path, EINVAL}));
+    } else {
+        const DecodingError *error = result.error().as<DecodingError>();
+        QVERIFY2(error, qPrintable(describe(result.error())));
+        QVERIFY2(error->description.startsWith(path + u": "_s), qPrintable(error->description));
+        QCOMPARE(error->keyPath, manifest.keyPath);
+        QCOMPARE(readFile(path), before);
+    }
+    QCOMPARE(fixture.fetcher->calls().size(), 0);
+    QVERIFY(fixture.destinationFolder().isEmpty());
+}
+
+/// A recorded part file that is no longer what was downloaded.
+struct HostilePart
+{
+    qint64 lengthChange = 0; ///< bytes added to the part (cut when negative)
+    bool device = false;     ///< /dev/zero in place of the part
+    int code = EIO;          ///< of the failure naming the part
+};
+Q_DECLARE_METATYPE(HostilePart)
+
+void RestoreTransferExecutorTests::partsOfAnotherKindFailAssembly_data()
+{
+    QTest::addColumn<HostilePart>("part");
+    QTest::newRow("/dev/zero") << HostilePart{.device = true, .code = EINVAL};
+    QTest::newRow("one byte short") << HostilePart{.lengthChange = -1};
+}
+
+void RestoreTransferExecutorTests::partsOfAnotherKindFailAssembly()
+{
+    QFETCH(HostilePart, part);
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    const QList<RestoreByteRange> all
+        = ranges({{0, 999}, {1000, 1999}, {2000, 2999}, {3000, 3999}, {4000, 4009}});
+    fixture.storeStartedManifest(transfer, all);
+    const QString path = fixture.executor().layout().partPath(transfer.id, all.at(2));
+    if (part.device) {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::link(u"/dev/zero"_s, path));
+    } else {
+        writeFile(path, fixture.raw.mid(2000, 1000 + part.lengthChange));
+    }
+
+    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    QCOMPARE(errorOf(result), Error(FileSystemError{u"read"_s, path, part.code}));
+    // Nothing fetched, the hidden assembly file gone, the recorded state kept.
+    QCOMPARE(fixture.fetcher->calls().size(), 0);
+    QVERIFY(fixture.destinationFolder().isEmpty());
+    QCOMPARE(fixture.manifest()->completedRanges, all);
+    QCOMPARE(fixture.partFiles().size(), all.size());
+}
+
+/// Completed ranges a damaged manifest or another chunk size may list.
+struct RecordedRanges
+{
+    QList<RestoreByteRange> stored{};
+    qint64 counted = 0; ///< bytes the first progress row shows
+};
+Q_DECLARE_METATYPE(RecordedRanges)
+
+void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile_data()
+{
+    QTest::addColumn<RecordedRanges>("recorded");
+    QTest::newRow("off the chunk grid") << RecordedRanges{.stored = ranges({{500, 1499}})};
+    QTest::newRow("overlapping") << RecordedRanges{.stored = ranges({{0, 999}, {0, 1499}}),
+                                                   .counted = 1000};
+    QTest::newRow("the same chunk twice")
+        << RecordedRanges{.stored = ranges({{3000, 3999}, {3000, 3999}}), .counted = 1000};
+    QTest::newRow("beyond the file")
+        << RecordedRanges{.stored = ranges({{4000, 4999}, {5000, 5999}, {-1000, -1}})};
+}
+
+void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile()
+{
+    QFETCH(RecordedRanges, recorded);
+    Fixture fixture;
+    const RestoreTransfer transfer = fixture.transfer();
+    fixture.storeStartedManifest(transfer, recorded.stored);
+    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
+
+    const QList<TransferProgress> rows = fixture.progress.rows();
+    QVERIFY(!rows.isEmpty());
+    QCOMPARE(rows.first().currentFileCompletedByteCount, recorded.counted);
+    for (const TransferProgress &row : rows) {
+        QVERIFY(row.completedByteCount <= row.totalByteCount);
+        QVERIFY(row.currentFileCompletedByteCount <= row.currentFileTotalByteCount);
+    }
+    // Dropped at the first save: the manifest lists each chunk of the file once.
+    QCOMPARE(fixture.manifest()->completedRanges,
+             ranges({{0, 999}, {1000, 1999}, {2000, 2999}, {3000, 3999}, {4000, 4009}}));
+    QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), fixture.raw);
 }
 
 QTEST_GUILESS_MAIN(RestoreTransferExecutorTests)
