@@ -1,7 +1,10 @@
 #include "BackendStatusToolbarItem.h"
 
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
+
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 
 namespace Pellwick {
 
@@ -36,19 +39,29 @@ void BackendStatusToolbarItem::setStatus(LibraryShellViewModel::Status status)
     m_status = status;
     m_label->setText(text(status));
     setAccessibleDescription(text(status));
-    QString colour;
+    QColor colour;
     switch (status) {
     case LibraryShellViewModel::Status::Checking:
-        colour = QStringLiteral("#c9a227");
+        colour = PellwickTheme::systemOrange();
         break;
     case LibraryShellViewModel::Status::Reachable:
-        colour = QStringLiteral("#2e9e4f");
+        colour = PellwickTheme::systemGreen();
         break;
     case LibraryShellViewModel::Status::Unreachable:
-        colour = QStringLiteral("#d64545");
+        colour = PellwickTheme::systemRed();
         break;
     }
-    m_dot->setStyleSheet(QStringLiteral("background-color: %1; border-radius: 5px;").arg(colour));
+    const qreal ratio = devicePixelRatioF();
+    QPixmap dot(QSize(10, 10) * ratio);
+    dot.setDevicePixelRatio(ratio);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(1, 1, 8, 8));
+    painter.end();
+    m_dot->setPixmap(dot);
 }
 
 } // namespace Pellwick

@@ -4,7 +4,7 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/ShellOperations.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
-#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Pages/ChangePasswordView.h>
 #include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
@@ -41,7 +41,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_viewModel->setParent(this);
     setObjectName(QStringLiteral("library-shell"));
     setWindowTitle(ShellWindowTitle::value());
-    setWindowIcon(SymbolIcons::applicationIcon());
+    PellwickAppIcon::applyWindowIcon(*this);
     setMinimumSize(1120, 720);
 
     auto *central = new QWidget(this);
