@@ -2,12 +2,22 @@
 
 #include "../Views/SaveGrab.h"
 
+#include <PellwickApp/Views/Kit/AdaptiveBar.h>
+#include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
+#include <PellwickApp/Views/Kit/BusySpinner.h>
+#include <PellwickApp/Views/Kit/ElidedLabel.h>
+#include <PellwickApp/Views/Kit/EmptyStateView.h>
 #include <PellwickApp/Views/Kit/PageBackground.h>
+#include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/PellwickBrandMark.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
+#include <PellwickApp/Views/Kit/ProgressStatusLine.h>
+#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Kit/ToolbarIconButton.h>
+#include <PellwickApp/Views/Kit/TransferProgressRows.h>
 
 #include <QApplication>
 #include <QGridLayout>
@@ -81,19 +91,24 @@ std::unique_ptr<QWidget> symbolSheet()
     return sheet;
 }
 
+const QList<std::pair<QString, LibraryPresentationTone>> &tones()
+{
+    static const QList<std::pair<QString, LibraryPresentationTone>> all{
+        {u"positive"_s, LibraryPresentationTone::Positive},
+        {u"active"_s, LibraryPresentationTone::Active},
+        {u"attention"_s, LibraryPresentationTone::Attention},
+        {u"danger"_s, LibraryPresentationTone::Danger},
+        {u"primary"_s, LibraryPresentationTone::Primary},
+        {u"secondary"_s, LibraryPresentationTone::Secondary},
+    };
+    return all;
+}
+
 std::unique_ptr<QWidget> toneSwatches()
 {
     auto sheet = std::make_unique<QWidget>();
     auto *column = new QVBoxLayout(sheet.get());
-    const QList<std::pair<QString, LibraryPresentationTone>> tones{
-        {QStringLiteral("positive"), LibraryPresentationTone::Positive},
-        {QStringLiteral("active"), LibraryPresentationTone::Active},
-        {QStringLiteral("attention"), LibraryPresentationTone::Attention},
-        {QStringLiteral("danger"), LibraryPresentationTone::Danger},
-        {QStringLiteral("primary"), LibraryPresentationTone::Primary},
-        {QStringLiteral("secondary"), LibraryPresentationTone::Secondary},
-    };
-    for (const auto &[text, tone] : tones) {
+    for (const auto &[text, tone] : tones()) {
         auto *label = new QLabel(text, sheet.get());
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, PellwickTheme::toneColour(tone));
@@ -158,7 +173,229 @@ std::unique_ptr<QWidget> pageBackground()
     return page;
 }
 
+/// `widget` at `width`, its height as its layout asks.
+std::unique_ptr<QWidget> atWidth(std::unique_ptr<QWidget> widget, int width)
+{
+    const int height
+        = widget->hasHeightForWidth() ? widget->heightForWidth(width) : widget->sizeHint().height();
+    widget->setFixedSize(width, height);
+    return widget;
+}
+
+TransferProgress progressIn(TransferProgressPhase phase)
+{
+    TransferProgress progress;
+    progress.id = QUuid::createUuid();
+    progress.operationName = u"Import to Archive"_s;
+    progress.phase = phase;
+    progress.currentFilename = u"IMG_0001.CR3"_s;
+    progress.currentFileCompletedByteCount = 12582912;
+    progress.currentFileTotalByteCount = 26214400;
+    progress.completedByteCount = 1610612736;
+    progress.totalByteCount = 4294967296;
+    progress.completedPackageCount = 3;
+    progress.totalPackageCount = 40;
+    if (phase == TransferProgressPhase::Preparing)
+        progress.detail = u"in about 4 hours"_s;
+    return progress;
+}
+
+std::unique_ptr<QWidget> progressRows(const QList<TransferProgress> &progresses)
+{
+    auto rows = std::make_unique<TransferProgressRows>();
+    rows->setProgresses(progresses);
+    return atWidth(std::move(rows), 520);
+}
+
+std::unique_ptr<QWidget> header(bool actions, bool status)
+{
+    auto widget = std::make_unique<PageHeader>(
+        u"Add to Ingest Cache"_s,
+        u"Select an Import Source. Pellwick copies it locally before any Archive Storage work."_s,
+        actions,
+        status);
+    if (actions) {
+        auto *primary = new QPushButton(u"Scan Removable Media"_s);
+        PellwickControlStyles::pellwickPrimaryButton(*primary);
+        widget->actionBar()->addWidget(primary);
+        widget->actionBar()->addWidget(new QPushButton(u"Choose Folder"_s));
+    }
+    if (status) {
+        auto rows = std::make_unique<TransferProgressRows>();
+        rows->setProgresses({progressIn(TransferProgressPhase::Copying),
+                             progressIn(TransferProgressPhase::Verifying)});
+        widget->setStatus(rows.release());
+    }
+    return atWidth(std::move(widget), 640);
+}
+
+std::unique_ptr<QWidget> adaptiveBar(int width)
+{
+    auto *full = new QWidget;
+    auto *row = new QHBoxLayout(full);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel(u"3 items need attention"_s));
+    row->addWidget(new QPushButton(u"Rescan"_s));
+    row->addWidget(new QPushButton(u"Add to Ingest Cache"_s));
+    auto *folded = new QWidget;
+    auto *column = new QVBoxLayout(folded);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(new QLabel(u"3 items need attention"_s));
+    column->addWidget(new QPushButton(u"Add to Ingest Cache"_s), 0, Qt::AlignLeft);
+    return atWidth(std::make_unique<AdaptiveBar>(full, folded), width);
+}
+
+std::unique_ptr<QWidget> backendStatus(const QString &text, LibraryPresentationTone tone)
+{
+    auto item = std::make_unique<BackendStatusToolbarItem>();
+    item->setStatus(text, tone);
+    return item;
+}
+
 } // namespace
+
+QList<Entry> statusEntries()
+{
+    using Phase = TransferProgressPhase;
+    QList<Entry> entries{
+        {u"kit.page-header-title"_s,
+         [] { return std::make_unique<PageHeaderTitle>(u"Restore"_s); }},
+        {u"kit.page-header.plain"_s, [] { return header(false, false); }},
+        {u"kit.page-header.actions"_s, [] { return header(true, false); }},
+        {u"kit.page-header.status"_s, [] { return header(false, true); }},
+        {u"kit.page-header.actions-status"_s, [] { return header(true, true); }},
+        {u"kit.utility-panel"_s,
+         [] {
+             auto panel = std::make_unique<UtilityPanel>(u"System Status"_s, u"server.rack"_s);
+             panel->contentLayout()->addWidget(
+                 new QLabel(u"No active work, warnings, or errors"_s));
+             return atWidth(std::move(panel), 320);
+         }},
+        {u"kit.badge.shrunk"_s,
+         [] {
+             auto badge = std::make_unique<StatusBadge>(u"Needs Attention in Archive"_s,
+                                                        LibraryPresentationTone::Attention);
+             badge->setFixedWidth(badge->sizeHint().width() - 6);
+             return badge;
+         }},
+        {u"kit.badge.cut"_s,
+         [] {
+             auto badge = std::make_unique<StatusBadge>(u"Needs Attention in Archive"_s,
+                                                        LibraryPresentationTone::Attention);
+             badge->setFixedWidth(badge->sizeHint().width() - 60);
+             return badge;
+         }},
+        {u"kit.status-line.long-title"_s,
+         [] {
+             return atWidth(std::make_unique<StatusLine>(
+                                u"Source media safety of this import source"_s,
+                                u"Safe to erase: every file is verified in the archive"_s,
+                                LibraryPresentationTone::Positive),
+                            320);
+         }},
+        {u"kit.backend-status.checking"_s,
+         [] { return backendStatus(u"Checking backend"_s, LibraryPresentationTone::Active); }},
+        {u"kit.backend-status.reachable"_s,
+         [] { return backendStatus(u"Backend reachable"_s, LibraryPresentationTone::Positive); }},
+        {u"kit.backend-status.unreachable"_s,
+         [] { return backendStatus(u"Backend unreachable"_s, LibraryPresentationTone::Danger); }},
+        {u"kit.toolbar-icon-button"_s,
+         [] {
+             return std::make_unique<ToolbarIconButton>(u"Refresh Library"_s, u"arrow.clockwise"_s);
+         }},
+        {u"kit.elided-label.one-line"_s,
+         [] {
+             auto label = std::make_unique<ElidedLabel>(
+                 u"2026-06-01_Wedding_Ceremony_Second_Shooter_IMG_0001.CR3"_s);
+             label->setFixedWidth(180);
+             return label;
+         }},
+        {u"kit.elided-label.two-lines"_s,
+         [] {
+             auto label = std::make_unique<ElidedLabel>(
+                 u"/media/card/DCIM/100CANON/2026-06-01_Wedding_Ceremony_Second_Shooter_IMG_0001.CR3"_s,
+                 2);
+             label->setFont(PellwickTheme::font(PellwickTheme::TextStyle::Monospaced));
+             label->setFixedWidth(220);
+             return label;
+         }},
+        {u"kit.adaptive-bar.full"_s, [] { return adaptiveBar(520); }},
+        {u"kit.adaptive-bar.folded"_s, [] { return adaptiveBar(240); }},
+        {u"kit.empty-state"_s,
+         [] {
+             return atWidth(std::make_unique<EmptyStateView>(
+                                u"photo.on.rectangle.angled"_s,
+                                u"No supported RAW Originals found"_s,
+                                u"Choose another folder or insert a card with RAW Originals."_s),
+                            360);
+         }},
+        {u"kit.empty-state.button"_s,
+         [] {
+             auto view = std::make_unique<EmptyStateView>(
+                 u"folder"_s, u"No Ingest Cache"_s, u"Choose where Pellwick keeps copies."_s);
+             view->addButton(u"Choose Folder"_s);
+             return atWidth(std::move(view), 360);
+         }},
+        {u"kit.busy-spinner"_s, [] { return std::make_unique<BusySpinner>(); }},
+        {u"kit.progress-status-line.active"_s,
+         [] {
+             return atWidth(std::make_unique<ProgressStatusLine>(u"Import"_s,
+                                                                 u"Uploading 3 of 40 packages"_s,
+                                                                 LibraryPresentationTone::Active,
+                                                                 true),
+                            320);
+         }},
+        {u"kit.progress-status-line.idle"_s,
+         [] {
+             return atWidth(
+                 std::make_unique<ProgressStatusLine>(
+                     u"Import"_s, u"Verified"_s, LibraryPresentationTone::Positive, false),
+                 320);
+         }},
+        {u"kit.progress-rows.copying-total-zero"_s,
+         [] {
+             TransferProgress progress = progressIn(TransferProgressPhase::Copying);
+             progress.currentFilename.reset();
+             progress.currentFileCompletedByteCount.reset();
+             progress.totalByteCount = 0;
+             progress.completedByteCount = 0;
+             progress.totalPackageCount = 0;
+             return progressRows({progress});
+         }},
+    };
+    const QList<std::pair<QString, Phase>> phases{
+        {u"preparing"_s, Phase::Preparing},
+        {u"staging"_s, Phase::Staging},
+        {u"copying"_s, Phase::Copying},
+        {u"uploading"_s, Phase::Uploading},
+        {u"downloading"_s, Phase::Downloading},
+        {u"assembling"_s, Phase::Assembling},
+        {u"verifying"_s, Phase::Verifying},
+    };
+    for (const auto &[phaseName, phase] : phases) {
+        entries.append({u"kit.progress-rows."_s + phaseName,
+                        [phase] { return progressRows({progressIn(phase)}); }});
+    }
+    for (const auto &[toneName, tone] : tones()) {
+        entries.append({u"kit.badge."_s + toneName, [tone, toneName] {
+                            return std::make_unique<StatusBadge>(toneName, tone);
+                        }});
+        entries.append({u"kit.alert-strip."_s + toneName, [tone] {
+                            return atWidth(std::make_unique<AlertStrip>(
+                                               u"The Ingest Cache moved. Pellwick checks every "
+                                               u"copy before it uses the new folder."_s,
+                                               u"exclamationmark.triangle"_s,
+                                               tone),
+                                           360);
+                        }});
+        entries.append(
+            {u"kit.status-line."_s + toneName, [tone] {
+                 return atWidth(
+                     std::make_unique<StatusLine>(u"Archive"_s, u"3 of 40 packages"_s, tone), 280);
+             }});
+    }
+    return entries;
+}
 
 QList<Entry> kitEntries()
 {
@@ -167,7 +404,7 @@ QList<Entry> kitEntries()
     const auto destructive = PellwickButtonRole::Destructive;
     const auto cancel = PellwickButtonRole::Cancel;
     const auto none = PellwickButtonRole::None;
-    return {
+    const QList<Entry> entries{
         {u"kit.button.primary"_s, [=] { return button(u"Start Restore"_s, primary); }},
         {u"kit.button.primary-disabled"_s,
          [=] { return button(u"Start Restore"_s, primary, none, false); }},
@@ -206,6 +443,7 @@ QList<Entry> kitEntries()
         {u"kit.brand-mark-fallback"_s, [] { return fallbackBrandMark(); }},
         {u"kit.page-background"_s, [] { return pageBackground(); }},
     };
+    return entries + statusEntries();
 }
 
 QString name(Appearance appearance)

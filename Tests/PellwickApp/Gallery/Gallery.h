@@ -19,8 +19,11 @@ struct Entry
     std::function<std::unique_ptr<QWidget>()> make;
 };
 
-/// Every component of the view kit in every state.
+/// Every component of the view kit in every state: buttons, selector, symbols, brand mark,
+/// then `statusEntries()`.
 QList<Entry> kitEntries();
+/// The page header, status views, layout pieces and progress rows in every state.
+QList<Entry> statusEntries();
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

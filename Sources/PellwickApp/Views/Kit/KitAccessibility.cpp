@@ -26,6 +26,13 @@ public:
             return accessibleValue(*widget());
         return QAccessibleWidget::text(kind);
     }
+
+    // One element: what the widget draws with is merged into it.
+    int childCount() const override { return 0; }
+
+    QAccessibleInterface *child(int /*index*/) const override { return nullptr; }
+
+    int indexOfChild(const QAccessibleInterface * /*child*/) const override { return -1; }
 };
 
 QAccessibleInterface *valueFactory(const QString & /*className*/, QObject *object)

@@ -190,6 +190,20 @@ QFont PellwickTheme::font(TextStyle style)
     return font;
 }
 
+void PellwickTheme::setTextColour(QWidget &widget, const QColor &colour)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget.setPalette(palette);
+}
+
+QColor PellwickTheme::withOpacity(QColor colour, qreal opacity)
+{
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
 void PellwickTheme::fillBackground(QWidget &widget, const QColor &colour)
 {
     QPalette palette = widget.palette();

@@ -71,6 +71,11 @@ public:
     /// The font of `style`, derived from the application font.
     static QFont font(TextStyle style);
 
+    /// Sets the colour `widget` draws its text in (a label's foreground).
+    static void setTextColour(QWidget &widget, const QColor &colour);
+    /// `colour` at `opacity` (the tinted backgrounds of tones use 0.12).
+    static QColor withOpacity(QColor colour, qreal opacity);
+
     /// Fills `widget`'s background with `colour`.
     static void fillBackground(QWidget &widget, const QColor &colour);
 };

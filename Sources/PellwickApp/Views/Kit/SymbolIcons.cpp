@@ -97,6 +97,8 @@ QPixmap render(const QString &symbolName, const QColor &colour, int size, qreal 
         svg.replace("currentColor", colour.name().toLatin1());
         QSvgRenderer renderer(svg);
         if (renderer.isValid()) {
+            // The colour's name carries no alpha: a translucent colour is drawn translucent.
+            painter.setOpacity(colour.alphaF());
             renderer.render(&painter, QRectF(0, 0, size, size));
             return pixmap;
         }
