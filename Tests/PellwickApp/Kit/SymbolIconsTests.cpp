@@ -55,6 +55,17 @@ private Q_SLOTS:
         QCOMPARE(SymbolIcons::pixmap(symbol, Qt::black, 24, 2.0).cacheKey(), pixmap.cacheKey());
     }
 
+    void translucentColourStaysTranslucent()
+    {
+        const QImage image = SymbolIcons::pixmap(u"xmark"_s, QColor(0, 0, 0, 128), 32).toImage();
+        int darkest = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                darkest = std::max(darkest, qAlpha(image.pixel(x, y)));
+        }
+        QVERIFY2(darkest > 100 && darkest < 140, qPrintable(QString::number(darkest)));
+    }
+
     void unknownSymbolDrawsASquare()
     {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"no icon for the symbol"_s));

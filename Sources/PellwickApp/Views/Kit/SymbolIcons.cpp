@@ -97,9 +97,11 @@ QPixmap render(const QString &symbolName, const QColor &colour, int size, qreal 
         svg.replace("currentColor", colour.name().toLatin1());
         QSvgRenderer renderer(svg);
         if (renderer.isValid()) {
-            // The colour's name carries no alpha: a translucent colour is drawn translucent.
-            painter.setOpacity(colour.alphaF());
             renderer.render(&painter, QRectF(0, 0, size, size));
+            // The colour's name carries no alpha: the drawn symbol takes it as a whole, so
+            // overlapping strokes do not add up.
+            painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            painter.fillRect(QRectF(0, 0, size, size), QColor(0, 0, 0, colour.alpha()));
             return pixmap;
         }
     }
