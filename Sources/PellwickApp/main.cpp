@@ -2,7 +2,8 @@
 
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Composition/PellwickIdentity.h>
-#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Kit/PellwickAppIcon.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/CurlFetch.h>
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
-#include <QStyleFactory>
 
 #include <algorithm>
 #include <csignal>
@@ -70,8 +70,9 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(Pellwick::PellwickIdentity::productName());
     QApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setWindowIcon(Pellwick::SymbolIcons::applicationIcon());
+    QGuiApplication::setDesktopFileName(Pellwick::PellwickIdentity::applicationIdentifier());
+    Pellwick::PellwickControlStyles::install();
+    Pellwick::PellwickAppIcon::applyApplicationIcon();
 
     quitOnTerminationSignals(application);
 

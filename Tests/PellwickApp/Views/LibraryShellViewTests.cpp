@@ -6,6 +6,7 @@
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
 
+#include <QAccessible>
 #include <QDialog>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -128,7 +129,10 @@ void LibraryShellViewTests::statusFollowsTheViewModel()
     for (BackendStatusToolbarItem *item :
          fixture.window->findChildren<BackendStatusToolbarItem *>()) {
         QCOMPARE(item->text(), text);
-        QCOMPARE(item->accessibleDescription(), text);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(item);
+        QCOMPARE(accessible->text(QAccessible::Name), u"Backend API"_s);
+        QCOMPARE(accessible->text(QAccessible::Value), text);
+        QCOMPARE(accessible->childCount(), 0);
     }
     if (status == Status::Unreachable) {
         fixture.window->resize(1120, 720);

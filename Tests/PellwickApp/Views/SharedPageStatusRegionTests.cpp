@@ -135,11 +135,17 @@ void SharedPageStatusRegionTests::regionByState()
     QCOMPARE(region.maximumHeight(), 72);
     QCOMPARE(region.banner()->isVisibleTo(&region), volumeCount >= 0);
     QCOMPARE(region.progressRows()->isVisibleTo(&region), progressCount > 0);
+    const QList<QLabel *> titles
+        = region.findChildren<QLabel *>(QStringLiteral("transfer-progress-title"));
     const QList<QLabel *> lines
         = region.findChildren<QLabel *>(QStringLiteral("transfer-progress-line"));
+    QCOMPARE(titles.size(), progressCount);
     QCOMPARE(lines.size(), progressCount);
-    for (int index = 0; index < progressCount; ++index)
-        QCOMPARE(lines[index]->text(), QStringLiteral("Import %1").arg(index + 1));
+    for (int index = 0; index < progressCount; ++index) {
+        QCOMPARE(titles[index]->text(), QStringLiteral("Import %1").arg(index + 1));
+        QCOMPARE(lines[index]->text(),
+                 index == 0 ? u"Uploading files — 25 B of 100 B"_s : u"Verifying files"_s);
+    }
     if (volumeCount >= 0 && progressCount > 0) {
         region.show();
         QVERIFY(QTest::qWaitForWindowExposed(&region));
@@ -163,8 +169,10 @@ void SharedPageStatusRegionTests::progressBarsShowBusyForUnmeasuredPhases()
     QCOMPARE(bars.size(), 3);
     QCOMPARE(bars[0]->maximum(), 10000);
     QCOMPARE(bars[0]->value(), 2500);
-    QCOMPARE(bars[1]->maximum(), 0); // verifying
-    QCOMPARE(bars[2]->maximum(), 0); // no byte total
+    QVERIFY(!bars[0]->isHidden());
+    // Verifying, and a row without a byte total, show the spinner instead.
+    QVERIFY(bars[1]->isHidden());
+    QVERIFY(bars[2]->isHidden());
     // Fewer rows drop the extra widgets.
     rows.setProgresses(list.mid(0, 1));
     QCOMPARE(rows.findChildren<QProgressBar *>(QStringLiteral("transfer-progress-bar")).size(), 1);
@@ -199,7 +207,7 @@ void SharedPageStatusRegionTests::outsideNamesAreShownAsTheyAre()
     rows.setProgresses(list);
     auto *line = rows.findChild<QLabel *>(QStringLiteral("transfer-progress-line"));
     QCOMPARE(line->textFormat(), Qt::PlainText);
-    QCOMPARE(line->text(), u"Import 1 — "_s + name);
+    QCOMPARE(line->text(), u"Uploading "_s + name + u" — 25 B of 100 B"_s);
     QVERIFY(rows.minimumSizeHint().width() < 1000);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "../Shell/ShellViewModelFixture.h"
+#include "SaveGrab.h"
 
 #include <PellwickApp/Shell/ShellOperations.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
 #include <QCoro/QCoroTimer>
@@ -157,6 +159,7 @@ struct ShellWindowFixture
 
     explicit ShellWindowFixture(ShellSection initialSection = ShellSection::Overview)
     {
+        PellwickControlStyles::install();
         std::unique_ptr<LibraryShellViewModel> viewModel = viewModelFixture.make();
         window = std::make_unique<LibraryShellWindow>(
             viewModel.release(),
@@ -172,15 +175,5 @@ struct ShellWindowFixture
         return window->findChild<T *>(name);
     }
 };
-
-/// Saves a picture of `widget` as "<name>.png" in the test's "grabs" folder, for people to
-/// look at; nothing compares it.
-inline void saveGrab(QWidget &widget, const QString &name)
-{
-    // The test's own build folder, wherever it is started from.
-    const QDir dir(QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs"));
-    dir.mkpath(QStringLiteral("."));
-    widget.grab().save(dir.filePath(name + QStringLiteral(".png")));
-}
 
 } // namespace Pellwick::Test

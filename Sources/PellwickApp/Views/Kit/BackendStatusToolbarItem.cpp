@@ -1,54 +1,32 @@
 #include "BackendStatusToolbarItem.h"
 
+#include <PellwickApp/Views/Kit/KitAccessibility.h>
+#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+
 #include <QHBoxLayout>
-#include <QLabel>
 
 namespace Pellwick {
 
 BackendStatusToolbarItem::BackendStatusToolbarItem(QWidget *parent)
     : QWidget(parent)
-    , m_dot(new QLabel(this))
-    , m_label(new QLabel(this))
+    , m_line(new BackendStatusLine(this))
 {
     setObjectName(QStringLiteral("backend-status"));
-    setAccessibleName(QStringLiteral("Backend status"));
+    setAccessibleName(QStringLiteral("Backend API"));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 0, 8, 0);
-    layout->setSpacing(6);
-    m_dot->setFixedSize(10, 10);
-    layout->addWidget(m_dot);
-    layout->addWidget(m_label);
-    setStatus(m_status);
+    layout->addWidget(m_line);
 }
 
-QString BackendStatusToolbarItem::text(LibraryShellViewModel::Status status)
+void BackendStatusToolbarItem::setStatus(const QString &text, LibraryPresentationTone dotTone)
 {
-    return LibraryShellViewModel::toRaw(status);
+    m_line->setStatus(text, dotTone);
+    KitAccessibility::setAccessibleValue(*this, text);
 }
 
 QString BackendStatusToolbarItem::text() const
 {
-    return text(m_status);
-}
-
-void BackendStatusToolbarItem::setStatus(LibraryShellViewModel::Status status)
-{
-    m_status = status;
-    m_label->setText(text(status));
-    setAccessibleDescription(text(status));
-    QString colour;
-    switch (status) {
-    case LibraryShellViewModel::Status::Checking:
-        colour = QStringLiteral("#c9a227");
-        break;
-    case LibraryShellViewModel::Status::Reachable:
-        colour = QStringLiteral("#2e9e4f");
-        break;
-    case LibraryShellViewModel::Status::Unreachable:
-        colour = QStringLiteral("#d64545");
-        break;
-    }
-    m_dot->setStyleSheet(QStringLiteral("background-color: %1; border-radius: 5px;").arg(colour));
+    return m_line->text();
 }
 
 } // namespace Pellwick

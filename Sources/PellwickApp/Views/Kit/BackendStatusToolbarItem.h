@@ -1,35 +1,32 @@
 #pragma once
 
-#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QWidget>
 
-class QLabel;
-
 namespace Pellwick {
 
-/// The backend's reachability as one toolbar element: its accessible name is the label, its
-/// accessible description the status text.
+class BackendStatusLine;
+
+/// The backend's reachability as one toolbar element: assistive technology reads it as
+/// "Backend API" with the status text as its value. Object name "backend-status".
 class BackendStatusToolbarItem : public QWidget
 {
     Q_OBJECT
+    Q_CLASSINFO("PellwickAccessibleValue", "true")
 
 public:
     explicit BackendStatusToolbarItem(QWidget *parent = nullptr);
 
-    void setStatus(LibraryShellViewModel::Status status);
+    /// Shows `text` ("Checking backend", "Backend reachable", "Backend unreachable") with its
+    /// dot in `dotTone`'s colour.
+    void setStatus(const QString &text, LibraryPresentationTone dotTone);
 
-    LibraryShellViewModel::Status status() const { return m_status; }
-
-    /// The text shown: "Checking backend", "Backend reachable" or "Backend unreachable".
+    /// The text shown.
     QString text() const;
 
-    static QString text(LibraryShellViewModel::Status status);
-
 private:
-    LibraryShellViewModel::Status m_status = LibraryShellViewModel::Status::Checking;
-    QLabel *m_dot = nullptr;
-    QLabel *m_label = nullptr;
+    BackendStatusLine *m_line = nullptr;
 };
 
 } // namespace Pellwick

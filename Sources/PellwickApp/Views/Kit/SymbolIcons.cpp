@@ -3,58 +3,125 @@
 #include <QApplication>
 #include <QFile>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPalette>
-#include <QPixmap>
+#include <QSet>
 #include <QSvgRenderer>
 
 namespace Pellwick {
 
 namespace {
 
+Q_LOGGING_CATEGORY(symbolLog, "example.pellwick.Pellwick.symbols")
+
 const QHash<QString, QString> &symbolFiles()
 {
     static const QHash<QString, QString> files{
         {QStringLiteral("arrow.clockwise"), QStringLiteral("refresh")},
-        {QStringLiteral("creditcard"), QStringLiteral("credit-card")},
-        {QStringLiteral("person.crop.circle.badge.gearshape"), QStringLiteral("user-cog")},
-        {QStringLiteral("key"), QStringLiteral("key")},
-        {QStringLiteral("rectangle.grid.2x2"), QStringLiteral("layout-grid")},
-        {QStringLiteral("tray.and.arrow.up"), QStringLiteral("inbox")},
-        {QStringLiteral("plus.circle.fill"), QStringLiteral("circle-plus")},
-        {QStringLiteral("photo.on.rectangle.angled"), QStringLiteral("photo")},
         {QStringLiteral("arrow.down.circle"), QStringLiteral("circle-arrow-down")},
-        {QStringLiteral("server.rack"), QStringLiteral("server")},
-        {QStringLiteral("gearshape"), QStringLiteral("settings")},
+        {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("reload")},
+        {QStringLiteral("arrow.triangle.2.circlepath.circle"), QStringLiteral("refresh-dot")},
+        {QStringLiteral("arrow.up.circle"), QStringLiteral("circle-arrow-up")},
+        {QStringLiteral("checkmark.circle"), QStringLiteral("circle-check")},
+        {QStringLiteral("checkmark.shield"), QStringLiteral("shield-check")},
+        {QStringLiteral("chevron.down"), QStringLiteral("chevron-down")},
+        {QStringLiteral("creditcard"), QStringLiteral("credit-card")},
+        {QStringLiteral("doc.badge.exclamationmark"), QStringLiteral("file-alert")},
+        {QStringLiteral("ellipsis.circle"), QStringLiteral("dots-circle-horizontal")},
+        {QStringLiteral("exclamationmark.arrow.triangle.2.circlepath"),
+         QStringLiteral("refresh-alert")},
+        {QStringLiteral("exclamationmark.triangle"), QStringLiteral("alert-triangle")},
+        {QStringLiteral("externaldrive"), QStringLiteral("device-usb")},
+        {QStringLiteral("externaldrive.badge.exclamationmark"),
+         QStringLiteral("database-exclamation")},
+        {QStringLiteral("externaldrive.badge.plus"), QStringLiteral("database-plus")},
         {QStringLiteral("externaldrive.connected.to.line.below"), QStringLiteral("device-sd-card")},
+        {QStringLiteral("folder"), QStringLiteral("folder")},
+        {QStringLiteral("gearshape"), QStringLiteral("settings")},
+        {QStringLiteral("key"), QStringLiteral("key")},
+        {QStringLiteral("largecircle.fill.circle"), QStringLiteral("circle-dot")},
+        {QStringLiteral("magnifyingglass"), QStringLiteral("search")},
+        {QStringLiteral("nosign"), QStringLiteral("ban")},
+        {QStringLiteral("pause.circle"), QStringLiteral("circle-pause")},
+        {QStringLiteral("person.crop.circle"), QStringLiteral("user-circle")},
+        {QStringLiteral("person.crop.circle.badge.gearshape"), QStringLiteral("user-cog")},
+        {QStringLiteral("photo"), QStringLiteral("photo")},
+        {QStringLiteral("photo.on.rectangle.angled"), QStringLiteral("photo")},
+        {QStringLiteral("plus.circle.fill"), QStringLiteral("circle-plus")},
+        {QStringLiteral("rectangle.grid.2x2"), QStringLiteral("layout-grid")},
+        {QStringLiteral("server.rack"), QStringLiteral("server")},
+        {QStringLiteral("square.and.arrow.down"), QStringLiteral("download")},
+        {QStringLiteral("tray.and.arrow.up"), QStringLiteral("inbox")},
+        {QStringLiteral("xmark"), QStringLiteral("x")},
+        {QStringLiteral("xmark.circle"), QStringLiteral("circle-x")},
     };
     return files;
 }
 
-QIcon drawnIcon(const QString &path, const QColor &colour)
+struct PixmapKey
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // The set draws with "currentColor", which the renderer does not resolve.
-    QByteArray svg = file.readAll();
-    svg.replace("currentColor", colour.name().toLatin1());
-    QSvgRenderer renderer(svg);
-    if (!renderer.isValid())
-        return {};
-    QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        renderer.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
+    QString name;
+    QRgb colour = 0;
+    int size = 0;
+    qreal ratio = 1.0;
+
+    bool operator==(const PixmapKey &) const = default;
+};
+
+size_t qHash(const PixmapKey &key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.name, key.colour, key.size, key.ratio);
+}
+
+/// An outlined square, so a missing symbol is seen rather than silently blank.
+void drawUnknown(QPainter &painter, int size, const QColor &colour)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal inset = size * 0.25;
+    painter.setPen(QPen(colour, std::max(1.0, size / 12.0)));
+    painter.drawRect(QRectF(inset, inset, size - 2 * inset, size - 2 * inset));
+}
+
+QPixmap render(const QString &symbolName, const QColor &colour, int size, qreal ratio)
+{
+    QPixmap pixmap(QSize(size, size) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    const std::optional<QString> path = SymbolIcons::resourcePath(symbolName);
+    QFile file(path.value_or(QString()));
+    if (path && file.open(QIODevice::ReadOnly)) {
+        // The set draws with "currentColor", which the renderer does not resolve.
+        QByteArray svg = file.readAll();
+        svg.replace("currentColor", colour.name().toLatin1());
+        QSvgRenderer renderer(svg);
+        if (renderer.isValid()) {
+            renderer.render(&painter, QRectF(0, 0, size, size));
+            // The colour's name carries no alpha: the drawn symbol takes it as a whole, so
+            // overlapping strokes do not add up.
+            painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            painter.fillRect(QRectF(0, 0, size, size), QColor(0, 0, 0, colour.alpha()));
+            return pixmap;
+        }
     }
-    return icon;
+    static QSet<QString> warned;
+    if (!warned.contains(symbolName)) {
+        warned.insert(symbolName);
+        qCWarning(symbolLog) << "no icon for the symbol" << symbolName;
+    }
+    drawUnknown(painter, size, colour);
+    return pixmap;
 }
 
 } // namespace
+
+QStringList SymbolIcons::symbolNames()
+{
+    QStringList names = symbolFiles().keys();
+    names.sort();
+    return names;
+}
 
 std::optional<QString> SymbolIcons::resourcePath(const QString &symbolName)
 {
@@ -64,20 +131,40 @@ std::optional<QString> SymbolIcons::resourcePath(const QString &symbolName)
     return QStringLiteral(":/pellwick/Icons/") + *file + QStringLiteral(".svg");
 }
 
+QPixmap SymbolIcons::pixmap(const QString &symbolName,
+                            const QColor &colour,
+                            int size,
+                            qreal devicePixelRatio)
+{
+    static QHash<PixmapKey, QPixmap> cache;
+    const PixmapKey key{symbolName, colour.rgba(), size, devicePixelRatio};
+    const auto found = cache.constFind(key);
+    if (found != cache.cend())
+        return *found;
+    const QPixmap rendered = render(symbolName, colour, size, devicePixelRatio);
+    cache.insert(key, rendered);
+    return rendered;
+}
+
 QIcon SymbolIcons::icon(const QString &symbolName, const QColor &colour)
 {
-    const std::optional<QString> path = resourcePath(symbolName);
-    return path ? drawnIcon(*path, colour) : QIcon();
+    static QHash<std::pair<QString, QRgb>, QIcon> cache;
+    const std::pair<QString, QRgb> key{symbolName, colour.rgba()};
+    const auto found = cache.constFind(key);
+    if (found != cache.cend())
+        return *found;
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0}) {
+        for (const int size : {16, 24, 32, 48, 64})
+            icon.addPixmap(pixmap(symbolName, colour, size, ratio));
+    }
+    cache.insert(key, icon);
+    return icon;
 }
 
 QIcon SymbolIcons::icon(const QString &symbolName)
 {
     return icon(symbolName, QApplication::palette().color(QPalette::WindowText));
-}
-
-QIcon SymbolIcons::applicationIcon()
-{
-    return drawnIcon(QStringLiteral(":/pellwick/Icons/camera.svg"), QColor(0x14, 0x63, 0xeb));
 }
 
 } // namespace Pellwick

@@ -16,7 +16,10 @@ ToolbarIconButton::ToolbarIconButton(const QString &title,
     setAccessibleName(title);
     setIcon(SymbolIcons::icon(systemImage));
     setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // Plain and small: a tool button never gets the kit surface.
     setAutoRaise(true);
+    setIconSize(QSize(16, 16));
+    setFixedSize(28, 28);
 }
 
 } // namespace Pellwick

@@ -6,14 +6,16 @@
 #include <QWidget>
 
 class QLabel;
-class QProgressBar;
 class QVBoxLayout;
 
 namespace Pellwick {
 
-/// One line and one bar per progress row, in the order given. Phases without a measurable
-/// fraction, and rows without a byte total, show a busy bar. Rows are reused while their count
-/// stays, so frequent updates do not rebuild widgets.
+class TransferProgressMeter;
+
+/// One block per progress row, in the order given: the operation name
+/// ("transfer-progress-title"), the message ("transfer-progress-line") and the meter. Blocks are
+/// kept by progress id: a row whose values change keeps its widgets (one text and one bar value
+/// per update), and rows around one that goes keep theirs. An empty list draws nothing.
 class TransferProgressRows : public QWidget
 {
     Q_OBJECT
@@ -25,20 +27,25 @@ public:
 
     const QList<TransferProgress> &progresses() const { return m_progresses; }
 
-    /// The line shown for `progress`.
-    static QString line(const TransferProgress &progress);
+    /// How many blocks were ever built: rows kept by id do not add to it.
+    int blocksBuilt() const { return m_blocksBuilt; }
 
 private:
     struct Row
     {
+        QUuid id;
         QWidget *widget = nullptr;
-        QLabel *label = nullptr;
-        QProgressBar *bar = nullptr;
+        QLabel *title = nullptr;
+        QLabel *message = nullptr;
+        TransferProgressMeter *meter = nullptr;
     };
+
+    Row makeRow(const QUuid &id);
 
     QVBoxLayout *m_layout = nullptr;
     QList<Row> m_rows;
     QList<TransferProgress> m_progresses;
+    int m_blocksBuilt = 0;
 };
 
 } // namespace Pellwick

@@ -4,7 +4,7 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/ShellOperations.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
-#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Pages/ChangePasswordView.h>
 #include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
@@ -27,6 +27,28 @@
 
 namespace Pellwick {
 
+namespace {
+
+/// The backend status as the toolbar shows it: its text with an orange, green or red dot.
+void showBackendStatus(BackendStatusToolbarItem &item, LibraryShellViewModel::Status status)
+{
+    LibraryPresentationTone dot = LibraryPresentationTone::Active;
+    switch (status) {
+    case LibraryShellViewModel::Status::Checking:
+        dot = LibraryPresentationTone::Active;
+        break;
+    case LibraryShellViewModel::Status::Reachable:
+        dot = LibraryPresentationTone::Positive;
+        break;
+    case LibraryShellViewModel::Status::Unreachable:
+        dot = LibraryPresentationTone::Danger;
+        break;
+    }
+    item.setStatus(LibraryShellViewModel::toRaw(status), dot);
+}
+
+} // namespace
+
 LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
                                        std::unique_ptr<ShellOperations> operations,
                                        ShellSection initialSection,
@@ -41,7 +63,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_viewModel->setParent(this);
     setObjectName(QStringLiteral("library-shell"));
     setWindowTitle(ShellWindowTitle::value());
-    setWindowIcon(SymbolIcons::applicationIcon());
+    PellwickAppIcon::applyWindowIcon(*this);
     setMinimumSize(1120, 720);
 
     auto *central = new QWidget(this);
@@ -139,8 +161,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     LibraryShellViewModel *model = m_viewModel;
     connect(model, &LibraryShellViewModel::sessionChanged, this, &LibraryShellWindow::updateShell);
     connect(model, &LibraryShellViewModel::statusChanged, this, [this] {
-        m_signedInStatus->setStatus(m_viewModel->status());
-        m_signedOutStatus->setStatus(m_viewModel->status());
+        showBackendStatus(*m_signedInStatus, m_viewModel->status());
+        showBackendStatus(*m_signedOutStatus, m_viewModel->status());
     });
     connect(model, &LibraryShellViewModel::mountProposalChanged, this, [this] {
         m_region->setProposal(m_viewModel->mountProposal());
@@ -149,8 +171,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
         m_region->setProgresses(m_viewModel->transferProgresses());
     });
 
-    m_signedInStatus->setStatus(model->status());
-    m_signedOutStatus->setStatus(model->status());
+    showBackendStatus(*m_signedInStatus, model->status());
+    showBackendStatus(*m_signedOutStatus, model->status());
     m_region->setProposal(model->mountProposal());
     m_region->setProgresses(model->transferProgresses());
     m_sidebar->setSelectedSection(m_selectedSection);

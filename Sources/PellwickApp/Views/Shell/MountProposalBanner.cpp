@@ -1,5 +1,6 @@
 #include "MountProposalBanner.h"
 
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 
@@ -48,7 +49,7 @@ MountProposalBanner::MountProposalBanner(QWidget *parent)
     layout->addWidget(notNow);
     auto *review = new QPushButton(QStringLiteral("Review Files"), this);
     review->setObjectName(QStringLiteral("mount-proposal.review"));
-    PellwickTheme::applyPrimaryButtonStyle(*review);
+    PellwickControlStyles::pellwickPrimaryButton(*review);
     layout->addWidget(review);
     connect(notNow, &QPushButton::clicked, this, &MountProposalBanner::dismissRequested);
     connect(review, &QPushButton::clicked, this, &MountProposalBanner::reviewRequested);

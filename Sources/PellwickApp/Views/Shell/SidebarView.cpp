@@ -45,7 +45,6 @@ SidebarView::SidebarView(QWidget *parent)
     m_newImport->setText(QStringLiteral("Add to Ingest Cache"));
     m_newImport->setIcon(SymbolIcons::icon(QStringLiteral("plus.circle.fill"), Qt::white));
     m_newImport->setMinimumWidth(144);
-    PellwickTheme::applySecondaryButtonStyle(*m_newImport);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(24, 8, 12, 8);
     buttonRow->addWidget(m_newImport);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Pellwick {
+
+/// A text limited to a number of lines (one for names, two for monospaced field blocks) that
+/// removes characters from its middle until it fits, always keeping its start and its file
+/// extension. The full text is its tooltip and accessible name. Drawn as plain text.
+class ElidedLabel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ElidedLabel(const QString &text = {}, int maximumLines = 1, QWidget *parent = nullptr);
+
+    void setText(const QString &text);
+
+    const QString &text() const { return m_text; }
+
+    /// The text as drawn at the current width.
+    QString shownText() const;
+
+    /// `text` shortened in the middle to fit `width` in `lines` lines of `metrics`.
+    static QString elided(const QString &text, const QFontMetrics &metrics, int width, int lines);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_text;
+    int m_maximumLines = 1;
+};
+
+} // namespace Pellwick

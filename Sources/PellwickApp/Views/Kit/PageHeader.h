@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+
+class QHBoxLayout;
+class QLabel;
+class QScrollArea;
+
+namespace Pellwick {
+
+/// The brand mark (28 x 28) and the title in the bold title font, spaced 10. Also the library
+/// toolbar's title on its own.
+class PageHeaderTitle : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PageHeaderTitle(const QString &title, QWidget *parent = nullptr);
+
+    void setTitle(const QString &title);
+    QString title() const;
+
+private:
+    QLabel *m_title = nullptr;
+};
+
+/// The header of every page: the title row and the wrapping secondary description; then, only
+/// when asked for, an action row at least 44 high and a status region exactly 72 high that
+/// scrolls its content inside without scroll bars. A region not asked for takes no space.
+/// Padding 20, on `graphite` at 0.72 with a 2-pt accent rule along the bottom.
+class PageHeader : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int minimumActionBarHeight = 44;
+    static constexpr int statusRegionHeight = 72;
+
+    PageHeader(const QString &title,
+               const QString &description,
+               bool hasActionBar,
+               bool hasStatusRegion,
+               QWidget *parent = nullptr);
+
+    void setDescription(const QString &description);
+
+    /// The row the page adds its actions to; none without an action bar.
+    QHBoxLayout *actionBar() const { return m_actions; }
+
+    /// Puts `status` in the status region, replacing what was there. Ignored without one.
+    void setStatus(QWidget *status);
+
+    /// The 72-high region; none without one.
+    QScrollArea *statusRegion() const { return m_status; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QLabel *m_description = nullptr;
+    QHBoxLayout *m_actions = nullptr;
+    QScrollArea *m_status = nullptr;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace Pellwick::Gallery {
+
+/// One component in one state: `make` builds it, parentless, for the picture "<name>.<appearance>".
+struct Entry
+{
+    QString name;
+    std::function<std::unique_ptr<QWidget>()> make;
+};
+
+/// Every component of the view kit in every state: buttons, selector, symbols, brand mark,
+/// then `statusEntries()`.
+QList<Entry> kitEntries();
+/// The page header, status views, layout pieces and progress rows in every state.
+QList<Entry> statusEntries();
+
+/// Sets the application palette to the one of `appearance`, so every colour that follows the
+/// appearance follows it.
+void applyAppearance(PellwickTheme::Appearance appearance);
+
+QString name(PellwickTheme::Appearance appearance);
+
+/// Renders every entry in `appearance` as "<entry>.<appearance>.png" in `folder`, each over the
+/// page background with a margin, and returns the file names written.
+QStringList
+render(const QList<Entry> &entries, PellwickTheme::Appearance appearance, const QString &folder);
+
+/// Draws the fallback brand mark `size` pixels square: the committed application picture.
+bool writeApplicationIcon(const QString &path, int size = 512);
+
+} // namespace Pellwick::Gallery

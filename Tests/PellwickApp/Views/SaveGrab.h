@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QWidget>
+
+namespace Pellwick::Test {
+
+/// Saves a picture of `widget` as "<name>.png" in `folder`, for people to look at; nothing
+/// compares it.
+inline bool saveGrab(QWidget &widget, const QString &name, const QString &folder)
+{
+    const QDir dir(folder);
+    dir.mkpath(QStringLiteral("."));
+    return widget.grab().save(dir.filePath(name + QStringLiteral(".png")));
+}
+
+#ifdef QT_TESTCASE_BUILDDIR
+/// The same in the test's own "grabs" build folder, wherever it is started from.
+inline bool saveGrab(QWidget &widget, const QString &name)
+{
+    return saveGrab(widget, name, QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs"));
+}
+#endif
+
+} // namespace Pellwick::Test
