@@ -1,0 +1,386 @@
+#include "LocalLibraryTree.h"
+
+#include <PellwickCore/Ingest/CacheRelativePath.h>
+#include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/FileBrowserSortKey.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QSet>
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+namespace Pellwick {
+
+namespace {
+
+/// The records of one content at one file name: positions in the input, one per id.
+struct Group
+{
+    QString contentHash;
+    QList<qsizetype> items;
+};
+
+struct File
+{
+    QList<Group> groups;
+};
+
+/// Folders live in the builder's arena, so pointers to them stay valid while it grows.
+struct Folder
+{
+    QHash<QString, Folder *> folders;
+    QHash<QString, File> files;
+    std::optional<QList<QUuid>> eligibleActionItemIDs; ///< gathered once, on first need
+};
+
+/// One name of a folder with its sort key, computed once per build.
+template<typename Entry>
+struct SortedName
+{
+    QString key;
+    QString name;
+    Entry *entry;
+};
+
+template<typename Entry>
+std::vector<SortedName<Entry>> sortedNames(QHash<QString, Entry> &entries, qsizetype shownCount)
+{
+    std::vector<SortedName<Entry>> names;
+    names.reserve(static_cast<size_t>(entries.size()));
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+        names.push_back({fileBrowserSortKey(it.key()), it.key(), &it.value()});
+    // Names of equal keys are ordered by their code units, so that every build of one input
+    // gives the same rows.
+    const auto before = [](const SortedName<Entry> &a, const SortedName<Entry> &b) {
+        return std::tie(a.key, a.name) < std::tie(b.key, b.name);
+    };
+    if (shownCount >= qsizetype(names.size())) {
+        std::sort(names.begin(), names.end(), before);
+        return names;
+    }
+    const auto shownEnd = names.begin() + shownCount;
+    std::partial_sort(names.begin(), shownEnd, names.end(), before);
+    names.erase(shownEnd, names.end());
+    return names;
+}
+
+/// Status ranks of the display order: the record the row shows is the one furthest from done.
+int displayRank(LibraryItemImportStatus status)
+{
+    switch (status) {
+    case LibraryItemImportStatus::LocalCacheReady:
+        return 0;
+    case LibraryItemImportStatus::Uploading:
+    case LibraryItemImportStatus::Verifying:
+        return 1;
+    case LibraryItemImportStatus::VerifiedBackup:
+        return 2;
+    case LibraryItemImportStatus::CleanupPending:
+    case LibraryItemImportStatus::NeedsAttention:
+    case LibraryItemImportStatus::Duplicate:
+        return 3;
+    }
+    return 3;
+}
+
+/// The order of the upper-case texts of two ids: their fields compared as unsigned numbers, as
+/// the fixed-width hexadecimal text writes them.
+bool idTextBefore(const QUuid &a, const QUuid &b)
+{
+    return std::tie(a.data1, a.data2, a.data3) < std::tie(b.data1, b.data2, b.data3)
+           || (std::tie(a.data1, a.data2, a.data3) == std::tie(b.data1, b.data2, b.data3)
+               && std::lexicographical_compare(
+                   std::begin(a.data4), std::end(a.data4), std::begin(b.data4), std::end(b.data4)));
+}
+
+bool isActionable(const LocalLibraryItem &item)
+{
+    switch (item.importStatus) {
+    case LibraryItemImportStatus::LocalCacheReady:
+        return item.ingestCacheOriginalURL.has_value();
+    case LibraryItemImportStatus::VerifiedBackup:
+        return item.backendLibraryItemID.has_value() && item.archiveByteCount.has_value();
+    case LibraryItemImportStatus::Uploading:
+    case LibraryItemImportStatus::Verifying:
+    case LibraryItemImportStatus::CleanupPending:
+    case LibraryItemImportStatus::NeedsAttention:
+    case LibraryItemImportStatus::Duplicate:
+        return false;
+    }
+    return false;
+}
+
+QString joinedPath(const QString &folderPath, const QString &name)
+{
+    return folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
+}
+
+class Builder
+{
+public:
+    Builder(const QList<LocalLibraryItem> &items, const QHash<QString, qint64> &visibleFolderCounts)
+        : m_items(items)
+        , m_visibleFolderCounts(visibleFolderCounts)
+        , m_root(&m_arena.emplace_back())
+    {}
+
+    void insertPhysicalEntries(const QString &cacheRoot, const FileManager &fileManager)
+    {
+        QHash<QString, Folder *> walkedFolders{{cacheRoot, m_root}};
+        QString lastPath = cacheRoot;
+        Folder *last = m_root;
+        DirectoryWalkOptions options;
+        options.skipHiddenEntries = true;
+        options.passOverUnreadableRoot = true;
+        options.passOverUnreadableSubfolders = true;
+        options.typesOnly = true;
+        // Every failure is passed over, and the visitor never fails.
+        (void) walkDirectoryTree(
+            fileManager,
+            cacheRoot,
+            options,
+            [&](const QString &path, const DirectoryEntry &entry) -> Result<bool> {
+                if (path != lastPath) {
+                    last = walkedFolders.value(path);
+                    lastPath = path;
+                }
+                if (!last)
+                    return false;
+                if (entry.attributes.type != FileAttributes::Type::Directory) {
+                    last->files[entry.name]; // a file entry without records
+                    return false;
+                }
+                Folder *child = childFolder(*last, entry.name);
+                // A name that cannot reach its folder is shown, but not listed.
+                if (entry.hasValidName)
+                    walkedFolders.insert(appendingPathComponent(path, entry.name), child);
+                return true;
+            });
+    }
+
+    void insertItems(const QString &cacheRoot)
+    {
+        QHash<QString, qsizetype> groupOfHash;
+        std::vector<QList<qsizetype>> groups;
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            auto it = groupOfHash.find(m_items.at(i).contentHash);
+            if (it == groupOfHash.end()) {
+                it = groupOfHash.insert(m_items.at(i).contentHash, qsizetype(groups.size()));
+                groups.emplace_back();
+            }
+            groups[size_t(*it)].append(i);
+        }
+        for (QList<qsizetype> &group : groups)
+            insertGroup(std::move(group), cacheRoot);
+    }
+
+    QList<LocalLibraryTreeNode> nodes(Folder &folder, const QString &path)
+    {
+        const QString id = QStringLiteral("folder:") + path;
+        const qsizetype childCount = folder.folders.size();
+        const qsizetype visibleCount = std::max<qint64>(
+            0, m_visibleFolderCounts.value(id, LocalLibraryTree::folderPageSize));
+        const std::vector<SortedName<Folder *>> shown = sortedNames(folder.folders, visibleCount);
+        const std::vector<SortedName<File>> files = sortedNames(folder.files, folder.files.size());
+
+        QList<LocalLibraryTreeNode> rows;
+        rows.reserve(qsizetype(shown.size()) + 1 + files.size());
+        for (const SortedName<Folder *> &name : shown) {
+            const QString childPath = joinedPath(path, name.name);
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("folder:") + childPath;
+            row.name = name.name;
+            row.children = nodes(**name.entry, childPath);
+            row.isDirectory = true;
+            row.eligibleDescendantActionItemIDs = eligibleActionItemIDs(**name.entry);
+            rows.append(std::move(row));
+        }
+        if (visibleCount < childCount) {
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("show-more-folders:") + id;
+            row.name = QStringLiteral("Show more folders");
+            row.folderPage = LocalLibraryFolderPage{
+                id,
+                int(visibleCount),
+                int(std::min<qsizetype>(childCount - visibleCount,
+                                        LocalLibraryTree::folderPageSize))};
+            rows.append(std::move(row));
+        }
+        for (const SortedName<File> &name : files)
+            appendFileRows(rows, name, path);
+        return rows;
+    }
+
+    Folder &root() { return *m_root; }
+
+private:
+    Folder *childFolder(Folder &folder, const QString &name)
+    {
+        Folder *&child = folder.folders[name];
+        if (!child)
+            child = &m_arena.emplace_back();
+        return child;
+    }
+
+    /// The folder named by the components of `path`, made where missing. Records of one folder
+    /// usually follow one another, so the last folder found is remembered.
+    Folder *folderAt(QStringView path)
+    {
+        if (m_lastItemFolder && path == m_lastItemFolderPath)
+            return m_lastItemFolder;
+        Folder *folder = m_root;
+        for (QStringView component : path.tokenize(QLatin1Char('/'), Qt::SkipEmptyParts))
+            folder = childFolder(*folder, component.toString());
+        m_lastItemFolderPath = path.toString();
+        m_lastItemFolder = folder;
+        return folder;
+    }
+
+    qsizetype displayItem(const QList<qsizetype> &group) const
+    {
+        return *std::min_element(group.begin(), group.end(), [this](qsizetype a, qsizetype b) {
+            const LocalLibraryItem &x = m_items.at(a);
+            const LocalLibraryItem &y = m_items.at(b);
+            const int rankX = displayRank(x.importStatus);
+            const int rankY = displayRank(y.importStatus);
+            return rankX != rankY ? rankX < rankY : idTextBefore(x.id, y.id);
+        });
+    }
+
+    /// One record per id, the first met winning, in input order.
+    QList<qsizetype> uniqueItems(QList<qsizetype> group) const
+    {
+        if (group.size() < 2)
+            return group;
+        QSet<QUuid> seen;
+        seen.reserve(group.size());
+        group.removeIf([&](qsizetype i) {
+            const QUuid &id = m_items.at(i).id;
+            if (seen.contains(id))
+                return true;
+            seen.insert(id);
+            return false;
+        });
+        return group;
+    }
+
+    void insertGroup(QList<qsizetype> group, const QString &cacheRoot)
+    {
+        const LocalLibraryItem &display = m_items.at(displayItem(group));
+        QString pathText;
+        if (display.cacheRelativePath && !display.cacheRelativePath->isEmpty()) {
+            pathText = *display.cacheRelativePath;
+        } else if (std::optional<QString> relative
+                   = CacheRelativePath::value(display.ingestCacheOriginalURL, cacheRoot)) {
+            pathText = *relative;
+        } else {
+            pathText = display.originalFilename;
+        }
+        qsizetype end = pathText.size();
+        while (end > 0 && pathText.at(end - 1) == QLatin1Char('/'))
+            --end;
+        if (end == 0)
+            return; // no components: left out of the tree
+        const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
+        Folder *folder = folderAt(QStringView(pathText).first(std::max<qsizetype>(slash, 0)));
+        File &file = folder->files[pathText.sliced(slash + 1, end - slash - 1)];
+        QString contentHash = m_items.at(group.first()).contentHash;
+        file.groups.append(Group{std::move(contentHash), uniqueItems(std::move(group))});
+    }
+
+    const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
+    {
+        if (!folder.eligibleActionItemIDs) {
+            QList<QUuid> ids;
+            for (const File &file : std::as_const(folder.files)) {
+                for (const Group &group : file.groups) {
+                    for (qsizetype i : group.items) {
+                        if (isActionable(m_items.at(i)))
+                            ids.append(m_items.at(i).id);
+                    }
+                }
+            }
+            for (Folder *child : std::as_const(folder.folders))
+                ids.append(eligibleActionItemIDs(*child));
+            folder.eligibleActionItemIDs = std::move(ids);
+        }
+        return *folder.eligibleActionItemIDs;
+    }
+
+    void appendFileRows(QList<LocalLibraryTreeNode> &rows,
+                        const SortedName<File> &name,
+                        const QString &path) const
+    {
+        if (name.entry->groups.isEmpty()) {
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("file:") + joinedPath(path, name.name);
+            row.name = name.name;
+            rows.append(std::move(row));
+            return;
+        }
+        QList<Group> groups = name.entry->groups;
+        if (groups.size() > 1) {
+            std::sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) {
+                return a.contentHash < b.contentHash;
+            });
+        }
+        for (const Group &group : std::as_const(groups)) {
+            if (group.items.isEmpty())
+                continue;
+            const LocalLibraryItem &display = m_items.at(displayItem(group.items));
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("item:") + display.contentHash;
+            row.name = name.name;
+            row.item = display;
+            row.representedItems.reserve(group.items.size());
+            for (qsizetype i : group.items)
+                row.representedItems.append(m_items.at(i));
+            rows.append(std::move(row));
+        }
+    }
+
+    const QList<LocalLibraryItem> &m_items;
+    const QHash<QString, qint64> &m_visibleFolderCounts;
+    std::deque<Folder> m_arena;
+    Folder *m_root;
+    QString m_lastItemFolderPath;
+    Folder *m_lastItemFolder = nullptr;
+};
+
+} // namespace
+
+QList<LocalLibraryTreeNode>
+LocalLibraryTree::build(const QList<LocalLibraryItem> &items,
+                        const QString &cacheRoot,
+                        bool includePhysicalEntries,
+                        const QHash<QString, qint64> &visibleFolderCounts,
+                        const FileManager &fileManager)
+{
+    Builder builder(items, visibleFolderCounts);
+    // The walk comes first, so that records land in the file entries it made.
+    if (includePhysicalEntries)
+        builder.insertPhysicalEntries(cacheRoot, fileManager);
+    builder.insertItems(cacheRoot);
+    return builder.nodes(builder.root(), QString());
+}
+
+QList<LocalLibraryItem> LocalLibraryTree::actionableItems(const QList<LocalLibraryItem> &items)
+{
+    QList<LocalLibraryItem> actionable;
+    for (const LocalLibraryItem &item : items) {
+        if (isActionable(item))
+            actionable.append(item);
+    }
+    std::sort(actionable.begin(),
+              actionable.end(),
+              [](const LocalLibraryItem &a, const LocalLibraryItem &b) {
+                  return idTextBefore(a.id, b.id);
+              });
+    return actionable;
+}
+
+} // namespace Pellwick
