@@ -10,12 +10,26 @@
 #include <algorithm>
 #include <deque>
 #include <optional>
+#include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace Pellwick {
 
 namespace {
+
+/// A fast hash of a text's code units: a tree of 100,000 records hashes many long texts. Not
+/// `noexcept`, so that the standard containers keep each key's hash instead of computing it again
+/// at every step of a lookup.
+struct TextHash
+{
+    size_t operator()(QStringView text) const
+    {
+        return std::hash<std::u16string_view>()(
+            std::u16string_view(text.utf16(), static_cast<size_t>(text.size())));
+    }
+};
 
 /// The records of one content at one file name: positions in the input, one per id.
 struct Group
@@ -32,8 +46,8 @@ struct File
 /// Folders live in the builder's arena, so pointers to them stay valid while it grows.
 struct Folder
 {
-    QHash<QString, Folder *> folders;
-    QHash<QString, File> files;
+    std::unordered_map<QString, Folder *, TextHash> folders;
+    std::unordered_map<QString, File, TextHash> files;
     std::optional<QList<QUuid>> eligibleActionItemIDs; ///< gathered once, on first need
 };
 
@@ -47,12 +61,13 @@ struct SortedName
 };
 
 template<typename Entry>
-std::vector<SortedName<Entry>> sortedNames(QHash<QString, Entry> &entries, qsizetype shownCount)
+std::vector<SortedName<Entry>> sortedNames(std::unordered_map<QString, Entry, TextHash> &entries,
+                                           qsizetype shownCount)
 {
     std::vector<SortedName<Entry>> names;
-    names.reserve(static_cast<size_t>(entries.size()));
-    for (auto it = entries.begin(); it != entries.end(); ++it)
-        names.push_back({fileBrowserSortKey(it.key()), it.key(), &it.value()});
+    names.reserve(entries.size());
+    for (auto &[name, entry] : entries)
+        names.push_back({fileBrowserSortKey(name), name, &entry});
     // Names of equal keys are ordered by their code units, so that every build of one input
     // gives the same rows.
     const auto before = [](const SortedName<Entry> &a, const SortedName<Entry> &b) {
@@ -131,7 +146,7 @@ public:
     void insertPhysicalEntries(const QString &cacheRoot, const FileManager &fileManager)
     {
         QHash<QString, Folder *> walkedFolders{{cacheRoot, m_root}};
-        QString lastPath = cacheRoot;
+        QString lastPath = cacheRoot; // the walk passes one folder's path as one shared text
         Folder *last = m_root;
         DirectoryWalkOptions options;
         options.skipHiddenEntries = true;
@@ -144,7 +159,7 @@ public:
             cacheRoot,
             options,
             [&](const QString &path, const DirectoryEntry &entry) -> Result<bool> {
-                if (path != lastPath) {
+                if (path.constData() != lastPath.constData()) {
                     last = walkedFolders.value(path);
                     lastPath = path;
                 }
@@ -164,39 +179,42 @@ public:
 
     void insertItems(const QString &cacheRoot)
     {
-        QHash<QString, qsizetype> groupOfHash;
+        std::unordered_map<QStringView, qsizetype, TextHash> groupOfHash;
+        groupOfHash.reserve(size_t(m_items.size()));
         std::vector<QList<qsizetype>> groups;
         for (qsizetype i = 0; i < m_items.size(); ++i) {
-            auto it = groupOfHash.find(m_items.at(i).contentHash);
-            if (it == groupOfHash.end()) {
-                it = groupOfHash.insert(m_items.at(i).contentHash, qsizetype(groups.size()));
+            const auto [it, added]
+                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groups.size()));
+            if (added)
                 groups.emplace_back();
-            }
-            groups[size_t(*it)].append(i);
+            groups[size_t(it->second)].append(i);
         }
         for (QList<qsizetype> &group : groups)
             insertGroup(std::move(group), cacheRoot);
     }
 
+    /// The folder's rows. Releases its file entries: gather its eligible ids first.
     QList<LocalLibraryTreeNode> nodes(Folder &folder, const QString &path)
     {
         const QString id = QStringLiteral("folder:") + path;
-        const qsizetype childCount = folder.folders.size();
+        const auto childCount = qsizetype(folder.folders.size());
         const qsizetype visibleCount = std::max<qint64>(
             0, m_visibleFolderCounts.value(id, LocalLibraryTree::folderPageSize));
         const std::vector<SortedName<Folder *>> shown = sortedNames(folder.folders, visibleCount);
-        const std::vector<SortedName<File>> files = sortedNames(folder.files, folder.files.size());
+        const std::vector<SortedName<File>> files
+            = sortedNames(folder.files, qsizetype(folder.files.size()));
 
         QList<LocalLibraryTreeNode> rows;
-        rows.reserve(qsizetype(shown.size()) + 1 + files.size());
+        rows.reserve(qsizetype(shown.size() + 1 + files.size()));
         for (const SortedName<Folder *> &name : shown) {
             const QString childPath = joinedPath(path, name.name);
             LocalLibraryTreeNode row;
             row.id = QStringLiteral("folder:") + childPath;
             row.name = name.name;
+            // Gathered before the child's rows, which release its file entries.
+            row.eligibleDescendantActionItemIDs = eligibleActionItemIDs(**name.entry);
             row.children = nodes(**name.entry, childPath);
             row.isDirectory = true;
-            row.eligibleDescendantActionItemIDs = eligibleActionItemIDs(**name.entry);
             rows.append(std::move(row));
         }
         if (visibleCount < childCount) {
@@ -212,6 +230,9 @@ public:
         }
         for (const SortedName<File> &name : files)
             appendFileRows(rows, name, path);
+        // The rows hold what they need: the entries go now, not with the whole tree, so that a
+        // large library's build does not hold both at once.
+        folder.files.clear();
         return rows;
     }
 
@@ -226,18 +247,17 @@ private:
         return child;
     }
 
-    /// The folder named by the components of `path`, made where missing. Records of one folder
-    /// usually follow one another, so the last folder found is remembered.
+    /// The folder named by the components of `path`, made where missing. `path` must stay
+    /// valid while the builder lives: found folders are remembered by their path text.
     Folder *folderAt(QStringView path)
     {
-        if (m_lastItemFolder && path == m_lastItemFolderPath)
-            return m_lastItemFolder;
-        Folder *folder = m_root;
-        for (QStringView component : path.tokenize(QLatin1Char('/'), Qt::SkipEmptyParts))
-            folder = childFolder(*folder, component.toString());
-        m_lastItemFolderPath = path.toString();
-        m_lastItemFolder = folder;
-        return folder;
+        Folder *&found = m_folderOfPath[path];
+        if (!found) {
+            found = m_root;
+            for (QStringView component : path.tokenize(QLatin1Char('/'), Qt::SkipEmptyParts))
+                found = childFolder(*found, component.toString());
+        }
+        return found;
     }
 
     qsizetype displayItem(const QList<qsizetype> &group) const
@@ -271,12 +291,13 @@ private:
     void insertGroup(QList<qsizetype> group, const QString &cacheRoot)
     {
         const LocalLibraryItem &display = m_items.at(displayItem(group));
-        QString pathText;
+        // Texts of the records live as long as the builder; a computed one is kept with it.
+        QStringView pathText;
         if (display.cacheRelativePath && !display.cacheRelativePath->isEmpty()) {
             pathText = *display.cacheRelativePath;
         } else if (std::optional<QString> relative
                    = CacheRelativePath::value(display.ingestCacheOriginalURL, cacheRoot)) {
-            pathText = *relative;
+            pathText = m_computedPaths.emplace_back(std::move(*relative));
         } else {
             pathText = display.originalFilename;
         }
@@ -286,8 +307,8 @@ private:
         if (end == 0)
             return; // no components: left out of the tree
         const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
-        Folder *folder = folderAt(QStringView(pathText).first(std::max<qsizetype>(slash, 0)));
-        File &file = folder->files[pathText.sliced(slash + 1, end - slash - 1)];
+        Folder *folder = folderAt(pathText.first(std::max<qsizetype>(slash, 0)));
+        File &file = folder->files[pathText.sliced(slash + 1, end - slash - 1).toString()];
         QString contentHash = m_items.at(group.first()).contentHash;
         file.groups.append(Group{std::move(contentHash), uniqueItems(std::move(group))});
     }
@@ -296,7 +317,7 @@ private:
     {
         if (!folder.eligibleActionItemIDs) {
             QList<QUuid> ids;
-            for (const File &file : std::as_const(folder.files)) {
+            for (const auto &[name, file] : folder.files) {
                 for (const Group &group : file.groups) {
                     for (qsizetype i : group.items) {
                         if (isActionable(m_items.at(i)))
@@ -304,7 +325,7 @@ private:
                     }
                 }
             }
-            for (Folder *child : std::as_const(folder.folders))
+            for (const auto &[name, child] : folder.folders)
                 ids.append(eligibleActionItemIDs(*child));
             folder.eligibleActionItemIDs = std::move(ids);
         }
@@ -347,8 +368,8 @@ private:
     const QHash<QString, qint64> &m_visibleFolderCounts;
     std::deque<Folder> m_arena;
     Folder *m_root;
-    QString m_lastItemFolderPath;
-    Folder *m_lastItemFolder = nullptr;
+    std::unordered_map<QStringView, Folder *, TextHash> m_folderOfPath;
+    std::deque<QString> m_computedPaths;
 };
 
 } // namespace
