@@ -81,7 +81,6 @@ struct Case
     /// Made below the Ingest Cache root: a path ending in "/" is a folder, "->" makes a symbolic
     /// link to the root.
     QStringList files = {};
-    bool includePhysicalEntries = true;
     QHash<QString, qint64> counts = {};
     /// Where the Ingest Cache root is, relative to the temporary folder.
     QString root = u"cache"_s;
@@ -183,11 +182,6 @@ private Q_SLOTS:
                     .files = {u"IMG_2.CR3"_s},
                     .root = u"cache/IMG_2.CR3"_s,
                     .rows = {u"folder:a"_s, u"  item:h1 IMG_1.CR3 shows 1 of 1"_s}};
-        QTest::newRow("physical entries left out")
-            << Case{.items = {record(1, u"a/IMG_1.CR3"_s)},
-                    .files = {u"a/IMG_1.xmp"_s, u"b/"_s},
-                    .includePhysicalEntries = false,
-                    .rows = {u"folder:a"_s, u"  item:h1 IMG_1.CR3 shows 1 of 1"_s}};
     }
 
     void rows()
@@ -217,8 +211,8 @@ private Q_SLOTS:
         FaultInjectingFileManager files;
         if (c.faults)
             c.faults(files);
-        const QList<LocalLibraryTreeNode> tree = LocalLibraryTree::build(
-            c.items, dir.filePath(c.root), c.includePhysicalEntries, c.counts, files);
+        const QList<LocalLibraryTreeNode> tree
+            = LocalLibraryTree::build(c.items, dir.filePath(c.root), true, c.counts, files);
         // QTemporaryDir cannot remove a name that is not UTF-8.
         QVERIFY(LocalFileManager().removeItem(cache));
         QCOMPARE(outline(tree), c.rows);
