@@ -10,6 +10,10 @@
 //     import status, source, capture-time start and end, capture time known, import-date start
 //     and end, duplicates hidden/included/only; empty fields are absent) and prints the total
 //     number of records found.
+// pellwick-bench-library ingest-cache ROOT COUNT
+//     Writes the Ingest Cache folder the generated records name, below ROOT: each record's RAW
+//     original as an empty file, the sidecars of every second record, a hidden copy marker in
+//     every batch folder and a few empty folders.
 // Every mode prints "peak RSS: <N> MiB" to standard error when PELLWICK_BENCH_REPORT_RSS is set.
 
 #include "PeakRss.h"
@@ -56,6 +60,30 @@ int main(int argc, char **argv)
             items.append(Test::filledLibraryItem(n));
         if (Result<void> written = cache.writeItems(items); !written)
             return fail(written.error());
+    } else if (mode == "ingest-cache" && argc == 4) {
+        const QString root = QString::fromLocal8Bit(argv[2]);
+        const LocalFileManager files;
+        const auto createFile = [&files](const QString &path) {
+            return files.createDirectory(parentPath(path)).has_value() && files.createFile(path);
+        };
+        for (int n = 0; n < std::atoi(argv[3]); ++n) {
+            const LocalLibraryItem item = Test::filledLibraryItem(n, root);
+            const QString batch
+                = root + QLatin1Char('/') + item.cacheRelativePath->section(u'/', 0, 2);
+            if (!createFile(*item.ingestCacheOriginalURL)
+                || (n % 2 == 0 && !createFile(*item.ingestCacheSidecarURL))
+                || (n % 500 == 0
+                    && !createFile(batch + QStringLiteral("/.pellwick-copy-in-progress")))) {
+                std::fputs("cannot write the Ingest Cache\n", stderr);
+                return 1;
+            }
+        }
+        for (int n = 0; n < 5; ++n) {
+            if (!files.createDirectory(root + QStringLiteral("/Imported later/empty %1").arg(n))) {
+                std::fputs("cannot write the Ingest Cache\n", stderr);
+                return 1;
+            }
+        }
     } else if (mode == "load" && argc == 3) {
         Result<LocalLibraryCacheRecords> records = cache.cachedRecords();
         if (!records)

@@ -98,6 +98,27 @@ PY
     touch "$bench_data/library.complete"
 }
 
+# bench_library_ingest_cache — the Ingest Cache folder that the records of bench_library_data
+# name, in $library_ingest_cache: their RAW originals as empty files (200 batch folders
+# 2024/MM/DD-CARDnnnn of 500 files under DCIM/1xxMEDIA/), 50,000 sidecars, a hidden copy marker
+# per batch and a few empty folders. Kept on disk, never in memory-backed storage, so that a walk
+# of it reads a real file system.
+bench_library_ingest_cache() {
+    bench_library_data
+    local base="$bench_data"
+    if [ "$(stat -f -c %T "$base")" = tmpfs ]; then
+        base="$bench_build/data"
+    fi
+    library_ingest_cache="$base/library-ingest-cache"
+    if [ -f "$base/library-ingest-cache.complete" ]; then
+        return
+    fi
+    rm -rf "$library_ingest_cache"
+    mkdir -p "$base"
+    "$(bench_driver pellwick-bench-library)" ingest-cache "$library_ingest_cache" 100000
+    touch "$base/library-ingest-cache.complete"
+}
+
 # bench_peak_rss LABEL COMMAND... — runs COMMAND once and prints "LABEL peak RSS: <N> MiB".
 bench_peak_rss() {
     local label="$1"

@@ -332,6 +332,14 @@ FaultInjectingFileManager::entriesOfDirectory(const QString &path) const
     return m_inner->entriesOfDirectory(path);
 }
 
+Result<QList<DirectoryEntry>>
+FaultInjectingFileManager::typedEntriesOfDirectory(const QString &path) const
+{
+    if (auto code = begin(FileOperation::EntriesOfDirectory, path))
+        return fileSystemFailure(QStringLiteral("opendir"), path, *code);
+    return m_inner->typedEntriesOfDirectory(path);
+}
+
 Result<QString> FaultInjectingFileManager::resolvingSymlinks(const QString &path) const
 {
     if (auto code = begin(FileOperation::ResolvingSymlinks, path))

@@ -90,6 +90,7 @@ public:
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
+    Result<QList<DirectoryEntry>> typedEntriesOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;

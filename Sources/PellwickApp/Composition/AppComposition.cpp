@@ -4,6 +4,7 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
+#include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
@@ -86,19 +87,28 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
     std::shared_ptr<const SessionTokenStoring> tokenStore = configuration.sessionTokenStore();
     std::shared_ptr<const IngestCacheLocationStoring> locationStore
         = configuration.ingestCacheLocationStore();
-    // 12. The view model.
-    return std::make_unique<LibraryShellViewModel>(std::move(healthClient),
-                                                   sessionClient,
-                                                   std::move(volumeDetector),
-                                                   std::move(importReviewBuilder),
-                                                   localLibraryCache,
-                                                   std::move(ingestCache),
-                                                   std::move(importer),
-                                                   std::move(restoreCoordinator),
-                                                   std::move(restoreTransferEngine),
-                                                   std::move(restoreDestination),
-                                                   std::move(tokenStore),
-                                                   std::move(locationStore));
+    // 12. The view model, whose folder tree walks the Ingest Cache through the same file manager.
+    auto viewModel = std::make_unique<LibraryShellViewModel>(std::move(healthClient),
+                                                             sessionClient,
+                                                             std::move(volumeDetector),
+                                                             std::move(importReviewBuilder),
+                                                             localLibraryCache,
+                                                             std::move(ingestCache),
+                                                             std::move(importer),
+                                                             std::move(restoreCoordinator),
+                                                             std::move(restoreTransferEngine),
+                                                             std::move(restoreDestination),
+                                                             std::move(tokenStore),
+                                                             std::move(locationStore));
+    viewModel->setLocalLibraryTreeBuilder(
+        [files](const QList<LocalLibraryItem> &items,
+                const QString &cacheRoot,
+                bool includePhysicalEntries,
+                const QHash<QString, qint64> &visibleFolderCounts) {
+            return LocalLibraryTree::build(
+                items, cacheRoot, includePhysicalEntries, visibleFolderCounts, *files);
+        });
+    return viewModel;
 }
 
 std::unique_ptr<LibraryShellWindow>

@@ -25,7 +25,9 @@ Result<void> walkDirectoryTree(const FileManager &fileManager,
     // and a worker thread's stack is small.
     QList<OpenFolder> stack;
     const auto open = [&](const QString &folder, bool isRoot) -> Result<void> {
-        Result<QList<DirectoryEntry>> entries = fileManager.entriesOfDirectory(folder);
+        Result<QList<DirectoryEntry>> entries = options.typesOnly
+                                                    ? fileManager.typedEntriesOfDirectory(folder)
+                                                    : fileManager.entriesOfDirectory(folder);
         if (!entries) {
             const bool passOver
                 = isRoot ? options.passOverUnreadableRoot : options.passOverUnreadableSubfolders;

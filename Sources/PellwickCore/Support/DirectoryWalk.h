@@ -18,6 +18,9 @@ struct DirectoryWalkOptions
     bool passOverUnreadableRoot = false;
     /// Folders below the root that cannot be listed are passed over instead of failing the walk.
     bool passOverUnreadableSubfolders = false;
+    /// Entries carry only their type (`FileManager::typedEntriesOfDirectory`), which spares a
+    /// status call per entry.
+    bool typesOnly = false;
 };
 
 /// Called once per entry with the path of the folder holding it; returns true to descend into a

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include <dirent.h>
@@ -296,6 +297,46 @@ bool makeFile(const QString &path, mode_t mode)
     return false;
 }
 
+/// The entries of the folder at `path` but "." and "..", each named and then completed by
+/// `describe(folder descriptor, entry, listed)`, which returns 0 or an errno: ENOENT leaves out an
+/// entry removed meanwhile, any other error fails the listing.
+template<typename Describe>
+Result<QList<DirectoryEntry>> listDirectory(const QString &path, const Describe &describe)
+{
+    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return fileSystemFailure(QStringLiteral("opendir"), path, errno);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int openError = errno;
+        ::close(fd);
+        return fileSystemFailure(QStringLiteral("opendir"), path, openError);
+    }
+    QList<DirectoryEntry> entries;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+            DirectoryEntry listed;
+            if (const int error = describe(fd, *entry, listed); error == 0) {
+                std::tie(listed.name, listed.hasValidName) = decodeFileName(name);
+                entries.append(std::move(listed));
+            } else if (error != ENOENT) { // an entry removed meanwhile is simply not listed
+                ::closedir(dir);
+                return fileSystemFailure(QStringLiteral("stat"),
+                                         path + QLatin1Char('/') + decodeFileName(name).first,
+                                         error);
+            }
+        }
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return fileSystemFailure(QStringLiteral("readdir"), path, readError);
+    return entries;
+}
+
 } // namespace
 
 Result<void> LocalFileManager::createDirectory(const QString &path) const
@@ -398,41 +439,45 @@ Result<QStringList> LocalFileManager::contentsOfDirectory(const QString &path) c
 
 Result<QList<DirectoryEntry>> LocalFileManager::entriesOfDirectory(const QString &path) const
 {
-    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return fileSystemFailure(QStringLiteral("opendir"), path, errno);
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        const int openError = errno;
-        ::close(fd);
-        return fileSystemFailure(QStringLiteral("opendir"), path, openError);
-    }
-    QList<DirectoryEntry> entries;
-    errno = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-            struct stat st
-            {};
+    return listDirectory(path, [](int fd, const dirent &entry, DirectoryEntry &listed) {
+        struct stat st
+        {};
 
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                auto [decoded, valid] = decodeFileName(name);
-                entries.append(DirectoryEntry{std::move(decoded), valid, attributesFromStat(st)});
-            } else if (errno != ENOENT) { // an entry removed meanwhile is simply not listed
-                const int statError = errno;
-                ::closedir(dir);
-                return fileSystemFailure(QStringLiteral("stat"),
-                                         path + QLatin1Char('/') + decodeFileName(name).first,
-                                         statError);
-            }
+        if (::fstatat(fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
+        listed.attributes = attributesFromStat(st);
+        return 0;
+    });
+}
+
+Result<QList<DirectoryEntry>> LocalFileManager::typedEntriesOfDirectory(const QString &path) const
+{
+    return listDirectory(path, [](int fd, const dirent &entry, DirectoryEntry &listed) {
+        switch (entry.d_type) {
+        case DT_REG:
+            listed.attributes.type = FileAttributes::Type::Regular;
+            return 0;
+        case DT_DIR:
+            listed.attributes.type = FileAttributes::Type::Directory;
+            return 0;
+        case DT_LNK:
+            listed.attributes.type = FileAttributes::Type::SymbolicLink;
+            return 0;
+        case DT_UNKNOWN:
+            break;
+        default:
+            listed.attributes.type = FileAttributes::Type::Other;
+            return 0;
         }
-        errno = 0;
-    }
-    const int readError = errno;
-    ::closedir(dir);
-    if (readError != 0)
-        return fileSystemFailure(QStringLiteral("readdir"), path, readError);
-    return entries;
+        // Some file systems do not tell the type while listing.
+        struct stat st
+        {};
+
+        if (::fstatat(fd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
+        listed.attributes.type = attributesFromStat(st).type;
+        return 0;
+    });
 }
 
 Result<QString> LocalFileManager::resolvingSymlinks(const QString &path) const

@@ -142,6 +142,11 @@ public:
     /// An entry that disappears while the folder is read is left out.
     [[nodiscard]] virtual Result<QList<DirectoryEntry>>
     entriesOfDirectory(const QString &path) const = 0;
+    /// As `entriesOfDirectory`, but each entry's attributes hold only its type, as the folder
+    /// listing tells it (one status call only where the file system does not): for walks of large
+    /// trees that need nothing else.
+    [[nodiscard]] virtual Result<QList<DirectoryEntry>>
+    typedEntriesOfDirectory(const QString &path) const = 0;
     /// The path with every symbolic link resolved; the item must exist.
     [[nodiscard]] virtual Result<QString> resolvingSymlinks(const QString &path) const = 0;
     /// Opens for reading without waiting for a writer: a FIFO opens at once (and reads nothing),
@@ -178,6 +183,7 @@ public:
     Result<FileAttributes> attributesOfItem(const QString &path) const override;
     Result<QStringList> contentsOfDirectory(const QString &path) const override;
     Result<QList<DirectoryEntry>> entriesOfDirectory(const QString &path) const override;
+    Result<QList<DirectoryEntry>> typedEntriesOfDirectory(const QString &path) const override;
     Result<QString> resolvingSymlinks(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForReading(const QString &path) const override;
     Result<std::unique_ptr<FileHandle>> openForWriting(const QString &path) const override;

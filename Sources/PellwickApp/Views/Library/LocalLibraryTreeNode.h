@@ -34,6 +34,18 @@ struct LocalLibraryTreeNode
     std::optional<QList<QUuid>> eligibleDescendantActionItemIDs; ///< present on folder rows only
 
     bool operator==(const LocalLibraryTreeNode &) const = default;
+
+    /// The ids of the items that selecting this row selects for an Import or a Restore: a folder's
+    /// actionable items anywhere beneath it (paged-out folders included), the actionable members
+    /// of a content group, nothing for a paging row or a file without items. Order carries no
+    /// meaning.
+    QList<QUuid> actionSelectionItemIDs() const;
+    /// This row followed by every row built beneath it, depth first.
+    QList<LocalLibraryTreeNode> flattened() const;
+    /// The distinct import statuses of the represented items, in declaration order.
+    QList<LibraryItemImportStatus> importStatuses() const;
+    /// The titles of `importStatuses()` joined with " · "; empty without statuses.
+    QString importStatusTitle() const;
 };
 
 } // namespace Pellwick

@@ -1,0 +1,407 @@
+#include "LocalLibraryTree.h"
+
+#include <PellwickCore/Ingest/CacheRelativePath.h>
+#include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/FileBrowserSortKey.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QSet>
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace Pellwick {
+
+namespace {
+
+/// A fast hash of a text's code units: a tree of 100,000 records hashes many long texts. Not
+/// `noexcept`, so that the standard containers keep each key's hash instead of computing it again
+/// at every step of a lookup.
+struct TextHash
+{
+    size_t operator()(QStringView text) const
+    {
+        return std::hash<std::u16string_view>()(
+            std::u16string_view(text.utf16(), static_cast<size_t>(text.size())));
+    }
+};
+
+/// The records of one content at one file name: positions in the input, one per id.
+struct Group
+{
+    QString contentHash;
+    QList<qsizetype> items;
+};
+
+struct File
+{
+    QList<Group> groups;
+};
+
+/// Folders live in the builder's arena, so pointers to them stay valid while it grows.
+struct Folder
+{
+    std::unordered_map<QString, Folder *, TextHash> folders;
+    std::unordered_map<QString, File, TextHash> files;
+    std::optional<QList<QUuid>> eligibleActionItemIDs; ///< gathered once, on first need
+};
+
+/// One name of a folder with its sort key, computed once per build.
+template<typename Entry>
+struct SortedName
+{
+    QString key;
+    QString name;
+    Entry *entry;
+};
+
+template<typename Entry>
+std::vector<SortedName<Entry>> sortedNames(std::unordered_map<QString, Entry, TextHash> &entries,
+                                           qsizetype shownCount)
+{
+    std::vector<SortedName<Entry>> names;
+    names.reserve(entries.size());
+    for (auto &[name, entry] : entries)
+        names.push_back({fileBrowserSortKey(name), name, &entry});
+    // Names of equal keys are ordered by their code units, so that every build of one input
+    // gives the same rows.
+    const auto before = [](const SortedName<Entry> &a, const SortedName<Entry> &b) {
+        return std::tie(a.key, a.name) < std::tie(b.key, b.name);
+    };
+    if (shownCount >= qsizetype(names.size())) {
+        std::sort(names.begin(), names.end(), before);
+        return names;
+    }
+    const auto shownEnd = names.begin() + shownCount;
+    std::partial_sort(names.begin(), shownEnd, names.end(), before);
+    names.erase(shownEnd, names.end());
+    return names;
+}
+
+/// Status ranks of the display order: the record the row shows is the one furthest from done.
+int displayRank(LibraryItemImportStatus status)
+{
+    switch (status) {
+    case LibraryItemImportStatus::LocalCacheReady:
+        return 0;
+    case LibraryItemImportStatus::Uploading:
+    case LibraryItemImportStatus::Verifying:
+        return 1;
+    case LibraryItemImportStatus::VerifiedBackup:
+        return 2;
+    case LibraryItemImportStatus::CleanupPending:
+    case LibraryItemImportStatus::NeedsAttention:
+    case LibraryItemImportStatus::Duplicate:
+        return 3;
+    }
+    return 3;
+}
+
+/// The order of the upper-case texts of two ids: their fields compared as unsigned numbers, as
+/// the fixed-width hexadecimal text writes them.
+bool idTextBefore(const QUuid &a, const QUuid &b)
+{
+    return std::tie(a.data1, a.data2, a.data3) < std::tie(b.data1, b.data2, b.data3)
+           || (std::tie(a.data1, a.data2, a.data3) == std::tie(b.data1, b.data2, b.data3)
+               && std::lexicographical_compare(
+                   std::begin(a.data4), std::end(a.data4), std::begin(b.data4), std::end(b.data4)));
+}
+
+bool isActionable(const LocalLibraryItem &item)
+{
+    switch (item.importStatus) {
+    case LibraryItemImportStatus::LocalCacheReady:
+        return item.ingestCacheOriginalURL.has_value();
+    case LibraryItemImportStatus::VerifiedBackup:
+        return item.backendLibraryItemID.has_value() && item.archiveByteCount.has_value();
+    case LibraryItemImportStatus::Uploading:
+    case LibraryItemImportStatus::Verifying:
+    case LibraryItemImportStatus::CleanupPending:
+    case LibraryItemImportStatus::NeedsAttention:
+    case LibraryItemImportStatus::Duplicate:
+        return false;
+    }
+    return false;
+}
+
+QString joinedPath(const QString &folderPath, const QString &name)
+{
+    return folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
+}
+
+class Builder
+{
+public:
+    Builder(const QList<LocalLibraryItem> &items, const QHash<QString, qint64> &visibleFolderCounts)
+        : m_items(items)
+        , m_visibleFolderCounts(visibleFolderCounts)
+        , m_root(&m_arena.emplace_back())
+    {}
+
+    void insertPhysicalEntries(const QString &cacheRoot, const FileManager &fileManager)
+    {
+        QHash<QString, Folder *> walkedFolders{{cacheRoot, m_root}};
+        QString lastPath = cacheRoot; // the walk passes one folder's path as one shared text
+        Folder *last = m_root;
+        DirectoryWalkOptions options;
+        options.skipHiddenEntries = true;
+        options.passOverUnreadableRoot = true;
+        options.passOverUnreadableSubfolders = true;
+        options.typesOnly = true;
+        // Every failure is passed over, and the visitor never fails.
+        (void) walkDirectoryTree(
+            fileManager,
+            cacheRoot,
+            options,
+            [&](const QString &path, const DirectoryEntry &entry) -> Result<bool> {
+                if (path.constData() != lastPath.constData()) {
+                    last = walkedFolders.value(path);
+                    lastPath = path;
+                }
+                if (!last)
+                    return false;
+                if (entry.attributes.type != FileAttributes::Type::Directory) {
+                    last->files[entry.name]; // a file entry without records
+                    return false;
+                }
+                Folder *child = childFolder(*last, entry.name);
+                // A name that cannot reach its folder is shown, but not listed.
+                if (entry.hasValidName)
+                    walkedFolders.insert(appendingPathComponent(path, entry.name), child);
+                return true;
+            });
+    }
+
+    void insertItems(const QString &cacheRoot)
+    {
+        std::unordered_map<QStringView, qsizetype, TextHash> groupOfHash;
+        groupOfHash.reserve(size_t(m_items.size()));
+        std::vector<QList<qsizetype>> groups;
+        for (qsizetype i = 0; i < m_items.size(); ++i) {
+            const auto [it, added]
+                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groups.size()));
+            if (added)
+                groups.emplace_back();
+            groups[size_t(it->second)].append(i);
+        }
+        for (QList<qsizetype> &group : groups)
+            insertGroup(std::move(group), cacheRoot);
+    }
+
+    /// The folder's rows. Releases its file entries: gather its eligible ids first.
+    QList<LocalLibraryTreeNode> nodes(Folder &folder, const QString &path)
+    {
+        const QString id = QStringLiteral("folder:") + path;
+        const auto childCount = qsizetype(folder.folders.size());
+        const qsizetype visibleCount = std::max<qint64>(
+            0, m_visibleFolderCounts.value(id, LocalLibraryTree::folderPageSize));
+        const std::vector<SortedName<Folder *>> shown = sortedNames(folder.folders, visibleCount);
+        const std::vector<SortedName<File>> files
+            = sortedNames(folder.files, qsizetype(folder.files.size()));
+
+        QList<LocalLibraryTreeNode> rows;
+        rows.reserve(qsizetype(shown.size() + 1 + files.size()));
+        for (const SortedName<Folder *> &name : shown) {
+            const QString childPath = joinedPath(path, name.name);
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("folder:") + childPath;
+            row.name = name.name;
+            // Gathered before the child's rows, which release its file entries.
+            row.eligibleDescendantActionItemIDs = eligibleActionItemIDs(**name.entry);
+            row.children = nodes(**name.entry, childPath);
+            row.isDirectory = true;
+            rows.append(std::move(row));
+        }
+        if (visibleCount < childCount) {
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("show-more-folders:") + id;
+            row.name = QStringLiteral("Show more folders");
+            row.folderPage = LocalLibraryFolderPage{
+                id,
+                int(visibleCount),
+                int(std::min<qsizetype>(childCount - visibleCount,
+                                        LocalLibraryTree::folderPageSize))};
+            rows.append(std::move(row));
+        }
+        for (const SortedName<File> &name : files)
+            appendFileRows(rows, name, path);
+        // The rows hold what they need: the entries go now, not with the whole tree, so that a
+        // large library's build does not hold both at once.
+        folder.files.clear();
+        return rows;
+    }
+
+    Folder &root() { return *m_root; }
+
+private:
+    Folder *childFolder(Folder &folder, const QString &name)
+    {
+        Folder *&child = folder.folders[name];
+        if (!child)
+            child = &m_arena.emplace_back();
+        return child;
+    }
+
+    /// The folder named by the components of `path`, made where missing. `path` must stay
+    /// valid while the builder lives: found folders are remembered by their path text.
+    Folder *folderAt(QStringView path)
+    {
+        Folder *&found = m_folderOfPath[path];
+        if (!found) {
+            found = m_root;
+            for (QStringView component : path.tokenize(QLatin1Char('/'), Qt::SkipEmptyParts))
+                found = childFolder(*found, component.toString());
+        }
+        return found;
+    }
+
+    qsizetype displayItem(const QList<qsizetype> &group) const
+    {
+        return *std::min_element(group.begin(), group.end(), [this](qsizetype a, qsizetype b) {
+            const LocalLibraryItem &x = m_items.at(a);
+            const LocalLibraryItem &y = m_items.at(b);
+            const int rankX = displayRank(x.importStatus);
+            const int rankY = displayRank(y.importStatus);
+            return rankX != rankY ? rankX < rankY : idTextBefore(x.id, y.id);
+        });
+    }
+
+    /// One record per id, the first met winning, in input order.
+    QList<qsizetype> uniqueItems(QList<qsizetype> group) const
+    {
+        if (group.size() < 2)
+            return group;
+        QSet<QUuid> seen;
+        seen.reserve(group.size());
+        group.removeIf([&](qsizetype i) {
+            const QUuid &id = m_items.at(i).id;
+            if (seen.contains(id))
+                return true;
+            seen.insert(id);
+            return false;
+        });
+        return group;
+    }
+
+    void insertGroup(QList<qsizetype> group, const QString &cacheRoot)
+    {
+        const LocalLibraryItem &display = m_items.at(displayItem(group));
+        // Texts of the records live as long as the builder; a computed one is kept with it.
+        QStringView pathText;
+        if (display.cacheRelativePath && !display.cacheRelativePath->isEmpty()) {
+            pathText = *display.cacheRelativePath;
+        } else if (std::optional<QString> relative
+                   = CacheRelativePath::value(display.ingestCacheOriginalURL, cacheRoot)) {
+            pathText = m_computedPaths.emplace_back(std::move(*relative));
+        } else {
+            pathText = display.originalFilename;
+        }
+        qsizetype end = pathText.size();
+        while (end > 0 && pathText.at(end - 1) == QLatin1Char('/'))
+            --end;
+        if (end == 0)
+            return; // no components: left out of the tree
+        const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
+        Folder *folder = folderAt(pathText.first(std::max<qsizetype>(slash, 0)));
+        File &file = folder->files[pathText.sliced(slash + 1, end - slash - 1).toString()];
+        QString contentHash = m_items.at(group.first()).contentHash;
+        file.groups.append(Group{std::move(contentHash), uniqueItems(std::move(group))});
+    }
+
+    const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
+    {
+        if (!folder.eligibleActionItemIDs) {
+            QList<QUuid> ids;
+            for (const auto &[name, file] : folder.files) {
+                for (const Group &group : file.groups) {
+                    for (qsizetype i : group.items) {
+                        if (isActionable(m_items.at(i)))
+                            ids.append(m_items.at(i).id);
+                    }
+                }
+            }
+            for (const auto &[name, child] : folder.folders)
+                ids.append(eligibleActionItemIDs(*child));
+            folder.eligibleActionItemIDs = std::move(ids);
+        }
+        return *folder.eligibleActionItemIDs;
+    }
+
+    void appendFileRows(QList<LocalLibraryTreeNode> &rows,
+                        const SortedName<File> &name,
+                        const QString &path) const
+    {
+        if (name.entry->groups.isEmpty()) {
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("file:") + joinedPath(path, name.name);
+            row.name = name.name;
+            rows.append(std::move(row));
+            return;
+        }
+        QList<Group> groups = name.entry->groups;
+        if (groups.size() > 1) {
+            std::sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) {
+                return a.contentHash < b.contentHash;
+            });
+        }
+        for (const Group &group : std::as_const(groups)) {
+            if (group.items.isEmpty())
+                continue;
+            const LocalLibraryItem &display = m_items.at(displayItem(group.items));
+            LocalLibraryTreeNode row;
+            row.id = QStringLiteral("item:") + display.contentHash;
+            row.name = name.name;
+            row.item = display;
+            row.representedItems.reserve(group.items.size());
+            for (qsizetype i : group.items)
+                row.representedItems.append(m_items.at(i));
+            rows.append(std::move(row));
+        }
+    }
+
+    const QList<LocalLibraryItem> &m_items;
+    const QHash<QString, qint64> &m_visibleFolderCounts;
+    std::deque<Folder> m_arena;
+    Folder *m_root;
+    std::unordered_map<QStringView, Folder *, TextHash> m_folderOfPath;
+    std::deque<QString> m_computedPaths;
+};
+
+} // namespace
+
+QList<LocalLibraryTreeNode>
+LocalLibraryTree::build(const QList<LocalLibraryItem> &items,
+                        const QString &cacheRoot,
+                        bool includePhysicalEntries,
+                        const QHash<QString, qint64> &visibleFolderCounts,
+                        const FileManager &fileManager)
+{
+    Builder builder(items, visibleFolderCounts);
+    // The walk comes first, so that records land in the file entries it made.
+    if (includePhysicalEntries)
+        builder.insertPhysicalEntries(cacheRoot, fileManager);
+    builder.insertItems(cacheRoot);
+    return builder.nodes(builder.root(), QString());
+}
+
+QList<LocalLibraryItem> LocalLibraryTree::actionableItems(const QList<LocalLibraryItem> &items)
+{
+    QList<LocalLibraryItem> actionable;
+    for (const LocalLibraryItem &item : items) {
+        if (isActionable(item))
+            actionable.append(item);
+    }
+    std::sort(actionable.begin(),
+              actionable.end(),
+              [](const LocalLibraryItem &a, const LocalLibraryItem &b) {
+                  return idTextBefore(a.id, b.id);
+              });
+    return actionable;
+}
+
+} // namespace Pellwick
