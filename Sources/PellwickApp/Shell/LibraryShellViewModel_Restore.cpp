@@ -1,22 +1,53 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 namespace Pellwick {
 
+const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::restorePollingTask() const
+{
+    return d->restore.restorePollingTask;
+}
+
+const RestoreRequestCoordinator &LibraryShellViewModel::restoreCoordinator() const
+{
+    return d->services.restoreCoordinator;
+}
+
+const std::shared_ptr<RestoreTransferEngine> &LibraryShellViewModel::restoreTransferEngine() const
+{
+    return d->services.restoreTransferEngine;
+}
+
+const QString &LibraryShellViewModel::restoreDestinationDirectory() const
+{
+    return d->services.restoreDestinationDirectory;
+}
+
+const std::optional<RestoreTransferIdentifier> &
+LibraryShellViewModel::activeRestoreTransferID() const
+{
+    return d->restore.activeRestoreTransferID;
+}
+
+const std::optional<Date> &LibraryShellViewModel::restorePreparingStartedAt() const
+{
+    return d->restore.restorePreparingStartedAt;
+}
+
 void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
 {
-    if (m_restorePollingTask)
-        m_restorePollingTask->cancel();
-    m_restorePollingTask.reset();
+    if (d->restore.restorePollingTask)
+        d->restore.restorePollingTask->cancel();
+    d->restore.restorePollingTask.reset();
     if (!request || request->status != RestoreRequestStatus::Preparing) {
-        m_restorePreparingStartedAt.reset();
+        d->restore.restorePreparingStartedAt.reset();
         return;
     }
     // Kept while the application is inactive: the intervals count from the start of preparation.
-    if (!m_restorePreparingStartedAt)
-        m_restorePreparingStartedAt = Date::now();
-    if (!m_isApplicationActive)
+    if (!d->restore.restorePreparingStartedAt)
+        d->restore.restorePreparingStartedAt = Date::now();
+    if (!d->shell.isApplicationActive)
         return;
-    m_restorePollingTask.emplace();
+    d->restore.restorePollingTask.emplace();
 }
 
 // Not built yet: these belong to the workflows that drive restores, imports and the Ingest Cache.

@@ -1,18 +1,18 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 namespace Pellwick {
 
 void LibraryShellViewModel::cancelRestorePolling()
 {
-    if (m_restorePollingTask)
-        m_restorePollingTask->cancel();
-    m_restorePollingTask.reset();
+    if (d->restore.restorePollingTask)
+        d->restore.restorePollingTask->cancel();
+    d->restore.restorePollingTask.reset();
 }
 
 void LibraryShellViewModel::pauseRestoreTransferForClose()
 {
-    if (m_activeRestoreTransferID && m_restoreTransferEngine)
-        m_restoreTransferEngine->pause(*m_activeRestoreTransferID);
+    if (d->restore.activeRestoreTransferID && d->services.restoreTransferEngine)
+        d->services.restoreTransferEngine->pause(*d->restore.activeRestoreTransferID);
 }
 
 } // namespace Pellwick

@@ -21,9 +21,9 @@ BackendStatusToolbarItem::BackendStatusToolbarItem(QWidget *parent)
     setStatus(m_status);
 }
 
-QString BackendStatusToolbarItem::text(LibraryShellViewModel::Status status)
+QString BackendStatusToolbarItem::text(ShellStatus status)
 {
-    return LibraryShellViewModel::toRaw(status);
+    return toRaw(status);
 }
 
 QString BackendStatusToolbarItem::text() const
@@ -31,20 +31,20 @@ QString BackendStatusToolbarItem::text() const
     return text(m_status);
 }
 
-void BackendStatusToolbarItem::setStatus(LibraryShellViewModel::Status status)
+void BackendStatusToolbarItem::setStatus(ShellStatus status)
 {
     m_status = status;
     m_label->setText(text(status));
     setAccessibleDescription(text(status));
     QString colour;
     switch (status) {
-    case LibraryShellViewModel::Status::Checking:
+    case ShellStatus::Checking:
         colour = QStringLiteral("#c9a227");
         break;
-    case LibraryShellViewModel::Status::Reachable:
+    case ShellStatus::Reachable:
         colour = QStringLiteral("#2e9e4f");
         break;
-    case LibraryShellViewModel::Status::Unreachable:
+    case ShellStatus::Unreachable:
         colour = QStringLiteral("#d64545");
         break;
     }

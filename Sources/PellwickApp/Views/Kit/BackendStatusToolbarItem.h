@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/ShellTypes.h>
 
 #include <QWidget>
 
@@ -17,17 +17,17 @@ class BackendStatusToolbarItem : public QWidget
 public:
     explicit BackendStatusToolbarItem(QWidget *parent = nullptr);
 
-    void setStatus(LibraryShellViewModel::Status status);
+    void setStatus(ShellStatus status);
 
-    LibraryShellViewModel::Status status() const { return m_status; }
+    ShellStatus status() const { return m_status; }
 
     /// The text shown: "Checking backend", "Backend reachable" or "Backend unreachable".
     QString text() const;
 
-    static QString text(LibraryShellViewModel::Status status);
+    static QString text(ShellStatus status);
 
 private:
-    LibraryShellViewModel::Status m_status = LibraryShellViewModel::Status::Checking;
+    ShellStatus m_status = ShellStatus::Checking;
     QLabel *m_dot = nullptr;
     QLabel *m_label = nullptr;
 };

@@ -137,22 +137,25 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     });
 
     LibraryShellViewModel *model = m_viewModel;
-    connect(model, &LibraryShellViewModel::sessionChanged, this, &LibraryShellWindow::updateShell);
-    connect(model, &LibraryShellViewModel::statusChanged, this, [this] {
-        m_signedInStatus->setStatus(m_viewModel->status());
-        m_signedOutStatus->setStatus(m_viewModel->status());
+    connect(&model->sessionState(),
+            &SessionState::sessionChanged,
+            this,
+            &LibraryShellWindow::updateShell);
+    connect(&model->shellState(), &ShellState::statusChanged, this, [this] {
+        m_signedInStatus->setStatus(m_viewModel->shellState().status());
+        m_signedOutStatus->setStatus(m_viewModel->shellState().status());
     });
-    connect(model, &LibraryShellViewModel::mountProposalChanged, this, [this] {
-        m_region->setProposal(m_viewModel->mountProposal());
+    connect(&model->shellState(), &ShellState::mountProposalChanged, this, [this] {
+        m_region->setProposal(m_viewModel->shellState().mountProposal());
     });
-    connect(model, &LibraryShellViewModel::transferProgressesChanged, this, [this] {
-        m_region->setProgresses(m_viewModel->transferProgresses());
+    connect(&model->shellState(), &ShellState::transferProgressesChanged, this, [this] {
+        m_region->setProgresses(m_viewModel->shellState().transferProgresses());
     });
 
-    m_signedInStatus->setStatus(model->status());
-    m_signedOutStatus->setStatus(model->status());
-    m_region->setProposal(model->mountProposal());
-    m_region->setProgresses(model->transferProgresses());
+    m_signedInStatus->setStatus(model->shellState().status());
+    m_signedOutStatus->setStatus(model->shellState().status());
+    m_region->setProposal(model->shellState().mountProposal());
+    m_region->setProgresses(model->shellState().transferProgresses());
     m_sidebar->setSelectedSection(m_selectedSection);
     updateShell();
     updatePage();
@@ -215,7 +218,7 @@ std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString>
 
 void LibraryShellWindow::updateShell()
 {
-    const bool signedIn = m_viewModel->session().has_value();
+    const bool signedIn = m_viewModel->sessionState().session().has_value();
     m_shells->setCurrentWidget(signedIn ? m_signedInColumn : m_signedOutPage);
     m_signedInToolbar->setVisible(signedIn);
     m_signedOutToolbar->setVisible(!signedIn);
@@ -235,7 +238,7 @@ void LibraryShellWindow::reviewMountProposal()
 
 void LibraryShellWindow::volumeMounted(const std::optional<QString> &url)
 {
-    if (m_viewModel->session())
+    if (m_viewModel->sessionState().session())
         m_operations->receiveMountedImportSource(url);
 }
 
@@ -282,7 +285,8 @@ QCoro::Task<> LibraryShellWindow::runActivation()
 {
     const QPointer<LibraryShellWindow> self(this);
     m_operations->setApplicationActive(true);
-    const std::optional<RestoreRequest> request = m_viewModel->activeRestoreRequest();
+    const std::optional<RestoreRequest> request
+        = m_viewModel->restoreState().activeRestoreRequest();
     m_operations->updateRestorePolling(request);
     m_operations->scheduleUserManagedIngestCacheRefresh();
     co_await m_operations->refreshSourceMediaSafetyNow();
