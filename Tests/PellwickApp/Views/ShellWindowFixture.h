@@ -5,6 +5,8 @@
 #include <PellwickApp/Shell/ShellOperations.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
+#include <Support/RecordingOperations.h>
+
 #include <QCoro/QCoroTimer>
 #include <QDir>
 #include <QPointer>
