@@ -60,7 +60,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     , m_ingestCacheState(std::make_unique<IngestCacheState>())
     , m_libraryState(std::make_unique<LibraryState>())
     , m_restoreState(std::make_unique<RestoreState>())
-    , d(std::make_unique<LibraryShellViewModelPrivate>(LibraryShellViewModelPrivate::Services{
+    , m_d(std::make_unique<LibraryShellViewModelPrivate>(LibraryShellViewModelPrivate::Services{
           .healthClient = std::move(healthClient),
           .sessionClient = std::move(sessionClient),
           .tokenStore = std::move(tokenStore),
@@ -77,9 +77,9 @@ LibraryShellViewModel::LibraryShellViewModel(
           .steadyClock = std::move(steadyClock),
       }))
 {
-    Q_ASSERT_X(d->services.sessionClient && d->services.restoreTransferEngine
-                   && d->services.tokenStore && d->services.ingestCacheLocationStore
-                   && d->services.steadyClock,
+    Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
+                   && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
+                   && m_d->services.steadyClock,
                "LibraryShellViewModel",
                "every collaborator is required");
     // Initial values are assigned before the observers are connected: they do not run here.
@@ -87,17 +87,17 @@ LibraryShellViewModel::LibraryShellViewModel(
     m_libraryState->setLocalLibraryCaptureTimeEnd(now);
     m_libraryState->setLocalLibraryCaptureTimeStart(
         Date{now.secondsSinceReferenceDate - captureTimeWindowSeconds});
-    const IngestCacheLocationStoring &locationStore = *d->services.ingestCacheLocationStore;
+    const IngestCacheLocationStoring &locationStore = *m_d->services.ingestCacheLocationStore;
     m_ingestCacheState->setRetainedIngestCacheURL(locationStore.retained());
-    d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
+    m_d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
     m_ingestCacheState->setPendingIngestCacheMigration(locationStore.pendingMigration());
     connectStateObservers();
 
     // Media already inserted at launch is never proposed for import.
     if (const Result<QList<ImportScanVolume>> volumes
-        = d->services.volumeDetector.removableVolumes()) {
+        = m_d->services.volumeDetector.removableVolumes()) {
         for (const ImportScanVolume &volume : *volumes)
-            d->shell.initialMountedImportSourceURLs.insert(standardizedPath(volume.url));
+            m_d->shell.initialMountedImportSourceURLs.insert(standardizedPath(volume.url));
     }
 
     if (m_ingestCacheState->pendingIngestCacheMigration()) {
@@ -143,40 +143,40 @@ void LibraryShellViewModel::connectStateObservers()
 LibraryShellViewModel::~LibraryShellViewModel()
 {
     // A check of a stalled backend would otherwise hold the process's exit.
-    if (d->session.healthCheckTask)
-        d->session.healthCheckTask->cancel();
-    if (d->restore.restorePollingTask)
-        d->restore.restorePollingTask->cancel();
+    if (m_d->session.healthCheckTask)
+        m_d->session.healthCheckTask->cancel();
+    if (m_d->restore.restorePollingTask)
+        m_d->restore.restorePollingTask->cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
 {
-    return d->ingestCache.retainedIngestCacheManifest;
+    return m_d->ingestCache.retainedIngestCacheManifest;
 }
 
 const IngestCache &LibraryShellViewModel::ingestCache() const
 {
-    return d->services.ingestCache;
+    return m_d->services.ingestCache;
 }
 
 const QSet<QString> &LibraryShellViewModel::initialMountedImportSourceURLs() const
 {
-    return d->shell.initialMountedImportSourceURLs;
+    return m_d->shell.initialMountedImportSourceURLs;
 }
 
 bool LibraryShellViewModel::isApplicationActive() const
 {
-    return d->shell.isApplicationActive;
+    return m_d->shell.isApplicationActive;
 }
 
 void LibraryShellViewModel::setApplicationActive(bool active)
 {
-    d->shell.isApplicationActive = active;
+    m_d->shell.isApplicationActive = active;
 }
 
 const QSet<QUuid> &LibraryShellViewModel::activeTransferProgressIDs() const
 {
-    return d->shell.activeTransferProgressIDs;
+    return m_d->shell.activeTransferProgressIDs;
 }
 
 bool LibraryShellViewModel::isIngestCacheMigrationPending() const
@@ -186,7 +186,7 @@ bool LibraryShellViewModel::isIngestCacheMigrationPending() const
 
 qint64 LibraryShellViewModel::authenticationStateGeneration() const
 {
-    return d->session.authenticationStateGeneration;
+    return m_d->session.authenticationStateGeneration;
 }
 
 bool LibraryShellViewModel::isIngestCacheMoveBlockingImports() const
@@ -201,7 +201,7 @@ bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
     if (isIngestCacheMoveBlockingImports())
         return false;
     return item.ingestCacheOriginalURL
-           && liesBelow(*item.ingestCacheOriginalURL, d->services.ingestCache.rootURL());
+           && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
 }
 
 void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
@@ -210,7 +210,7 @@ void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
         return;
     if (standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->oldRootURL)
         == standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->newRootURL)) {
-        d->services.ingestCacheLocationStore->savePendingMigration(std::nullopt);
+        m_d->services.ingestCacheLocationStore->savePendingMigration(std::nullopt);
         m_ingestCacheState->setPendingIngestCacheMigration(std::nullopt);
     }
     // Finishing a move whose target is already the active cache belongs to the migration
@@ -230,16 +230,16 @@ void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QStri
     if (!url)
         return;
     const QString mounted = standardizedPath(*url);
-    const Result<QList<ImportScanVolume>> volumes = d->services.volumeDetector.removableVolumes();
+    const Result<QList<ImportScanVolume>> volumes = m_d->services.volumeDetector.removableVolumes();
     if (!volumes)
         return;
     for (const ImportScanVolume &volume : *volumes) {
         if (standardizedPath(volume.url) != mounted)
             continue;
-        if (d->shell.initialMountedImportSourceURLs.contains(mounted)
-            || d->shell.dismissedMountedImportSourceURLs.contains(mounted))
+        if (m_d->shell.initialMountedImportSourceURLs.contains(mounted)
+            || m_d->shell.dismissedMountedImportSourceURLs.contains(mounted))
             return;
-        d->shell.pendingMountedImportSources.insert(mounted, volume);
+        m_d->shell.pendingMountedImportSources.insert(mounted, volume);
         presentPendingMountProposalIfPossible();
         return;
     }
@@ -252,9 +252,9 @@ void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QSt
     const QString unmounted = standardizedPath(*url);
     // Ejected media is forgotten everywhere: inserted again, it is new, also when it was
     // mounted at launch or dismissed.
-    d->shell.initialMountedImportSourceURLs.remove(unmounted);
-    d->shell.dismissedMountedImportSourceURLs.remove(unmounted);
-    if (!d->shell.pendingMountedImportSources.remove(unmounted))
+    m_d->shell.initialMountedImportSourceURLs.remove(unmounted);
+    m_d->shell.dismissedMountedImportSourceURLs.remove(unmounted);
+    if (!m_d->shell.pendingMountedImportSources.remove(unmounted))
         return;
     // A banner that names the ejected medium is withdrawn at once, also while work runs: its
     // review would scan a folder that is gone.
@@ -273,7 +273,7 @@ void LibraryShellViewModel::acceptMountProposal()
     if (!m_shellState->mountProposal())
         return;
     for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources)
-        d->shell.pendingMountedImportSources.remove(standardizedPath(volume.url));
+        m_d->shell.pendingMountedImportSources.remove(standardizedPath(volume.url));
     m_shellState->setMountProposal(std::nullopt);
 }
 
@@ -283,17 +283,17 @@ void LibraryShellViewModel::dismissMountProposal()
         return;
     for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources) {
         const QString url = standardizedPath(volume.url);
-        d->shell.pendingMountedImportSources.remove(url);
-        d->shell.dismissedMountedImportSourceURLs.insert(url);
+        m_d->shell.pendingMountedImportSources.remove(url);
+        m_d->shell.dismissedMountedImportSourceURLs.insert(url);
     }
     m_shellState->setMountProposal(std::nullopt);
 }
 
 void LibraryShellViewModel::presentPendingMountProposalIfPossible()
 {
-    if (d->shell.pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
+    if (m_d->shell.pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
         return;
-    m_shellState->setMountProposal(MountProposal{d->shell.pendingMountedImportSources.values()});
+    m_shellState->setMountProposal(MountProposal{m_d->shell.pendingMountedImportSources.values()});
 }
 
 } // namespace Pellwick

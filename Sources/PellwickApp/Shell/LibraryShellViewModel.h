@@ -373,7 +373,7 @@ private:
     const std::unique_ptr<IngestCacheState> m_ingestCacheState;
     const std::unique_ptr<LibraryState> m_libraryState;
     const std::unique_ptr<RestoreState> m_restoreState;
-    const std::unique_ptr<LibraryShellViewModelPrivate> d;
+    const std::unique_ptr<LibraryShellViewModelPrivate> m_d;
 };
 
 } // namespace Pellwick

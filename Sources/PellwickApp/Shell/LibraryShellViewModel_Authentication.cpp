@@ -55,7 +55,7 @@ QCoro::Task<> LibraryShellViewModel::signIn()
     m_sessionState->setAuthMessage(std::nullopt);
     QFuture<Result<SignInResult>> job = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient,
+        [client = m_d->services.sessionClient,
          email = m_sessionState->email(),
          password = m_sessionState->password()] { return client->signInResult(email, password); });
     const std::optional<Result<SignInResult>> outcome
@@ -66,7 +66,7 @@ QCoro::Task<> LibraryShellViewModel::signIn()
         m_sessionState->setErrorMessage(signInErrorMessage(outcome->error()));
         co_return;
     }
-    ++d->session.authenticationStateGeneration;
+    ++m_d->session.authenticationStateGeneration;
     m_sessionState->setSession(std::nullopt);
     m_sessionState->setPendingVerificationToken(std::nullopt);
     m_sessionState->setPassword(QString());
@@ -96,7 +96,7 @@ QCoro::Task<> LibraryShellViewModel::registerAccount()
     }
     QFuture<Result<SignInResult>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [client = d->services.sessionClient,
+                        [client = m_d->services.sessionClient,
                          email = m_sessionState->email(),
                          password = m_sessionState->password(),
                          confirmation = m_sessionState->passwordConfirmation()] {
@@ -110,7 +110,7 @@ QCoro::Task<> LibraryShellViewModel::registerAccount()
         m_sessionState->setErrorMessage(QStringLiteral("Account creation failed"));
         co_return;
     }
-    ++d->session.authenticationStateGeneration;
+    ++m_d->session.authenticationStateGeneration;
     m_sessionState->setSession(std::nullopt);
     m_sessionState->setPendingVerificationToken(std::nullopt);
     m_sessionState->setPassword(QString());
@@ -129,7 +129,7 @@ QCoro::Task<> LibraryShellViewModel::refreshVerification()
         co_return;
     const QString token = *m_sessionState->pendingVerificationToken();
     QFuture<Result<EmailVerificationStatus>> verification = Workflow::run(
-        WorkflowPools::userInitiated(), [client = d->services.sessionClient, token] {
+        WorkflowPools::userInitiated(), [client = m_d->services.sessionClient, token] {
             return client->emailVerificationStatus(token);
         });
     const std::optional<Result<EmailVerificationStatus>> status
@@ -142,7 +142,7 @@ QCoro::Task<> LibraryShellViewModel::refreshVerification()
 
     QFuture<Result<LibraryShell>> library = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient, token] { return client->currentLibrary(token); });
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> shell
         = co_await Workflow::resumeIn(self, never, library);
     if (!shell || m_sessionState->pendingVerificationToken() != token || !*shell)
@@ -159,7 +159,7 @@ QCoro::Task<> LibraryShellViewModel::resendVerification(QString token)
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
     QFuture<Result<void>> job = Workflow::run(WorkflowPools::userInitiated(),
-                                              [client = d->services.sessionClient, token] {
+                                              [client = m_d->services.sessionClient, token] {
                                                   return client->resendEmailVerification(token);
                                               });
     const std::optional<Result<void>> outcome = co_await Workflow::resumeIn(self, never, job);

@@ -54,15 +54,16 @@ std::optional<QDate> localDay(Date date)
 
 void LibraryShellViewModel::refreshAfterSearchTextChange()
 {
-    const bool changed = m_libraryState->localLibrarySearchText() != d->library.observedSearchText;
-    d->library.observedSearchText = m_libraryState->localLibrarySearchText();
-    if (changed && !d->library.isResettingLocalLibraryFilters)
+    const bool changed
+        = m_libraryState->localLibrarySearchText() != m_d->library.observedSearchText;
+    m_d->library.observedSearchText = m_libraryState->localLibrarySearchText();
+    if (changed && !m_d->library.isResettingLocalLibraryFilters)
         refreshVisibleLocalLibraryItems(false);
 }
 
 void LibraryShellViewModel::refreshAfterFilterChange()
 {
-    if (!d->library.isResettingLocalLibraryFilters)
+    if (!m_d->library.isResettingLocalLibraryFilters)
         refreshVisibleLocalLibraryItems(false);
 }
 
@@ -81,7 +82,7 @@ bool LibraryShellViewModel::hasActiveLocalLibraryFilters() const
 
 void LibraryShellViewModel::resetLocalLibraryFilters()
 {
-    d->library.isResettingLocalLibraryFilters = true;
+    m_d->library.isResettingLocalLibraryFilters = true;
     m_libraryState->setLocalLibrarySearchText(QString());
     m_libraryState->setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter::Any);
     m_libraryState->setLocalLibraryCaptureLocationFilter(LocalLibraryCaptureLocationFilter::Any);
@@ -89,7 +90,7 @@ void LibraryShellViewModel::resetLocalLibraryFilters()
     m_libraryState->setLocalLibraryIngestSourceFilter(std::nullopt);
     m_libraryState->setLocalLibraryDuplicateVisibility(LocalLibraryDuplicateVisibility::Hidden);
     refreshVisibleLocalLibraryItems(false);
-    d->library.isResettingLocalLibraryFilters = false;
+    m_d->library.isResettingLocalLibraryFilters = false;
 }
 
 LocalLibrarySearchQuery LibraryShellViewModel::localLibraryQuery() const

@@ -10,7 +10,7 @@ QCoro::Task<> LibraryShellViewModel::requestPasswordReset()
     m_sessionState->setAuthMessage(std::nullopt);
     QFuture<Result<void>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [client = d->services.sessionClient, email = m_sessionState->email()] {
+                        [client = m_d->services.sessionClient, email = m_sessionState->email()] {
                             return client->requestPasswordReset(email);
                         });
     const std::optional<Result<void>> outcome = co_await Workflow::resumeIn(self, never, job);
@@ -33,7 +33,7 @@ QCoro::Task<bool> LibraryShellViewModel::changePassword()
     m_sessionState->setAuthMessage(std::nullopt);
     QFuture<Result<void>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [client = d->services.sessionClient,
+                        [client = m_d->services.sessionClient,
                          token = m_sessionState->session()->token,
                          current = m_sessionState->currentPassword(),
                          password = m_sessionState->newPassword(),

@@ -4,50 +4,50 @@ namespace Pellwick {
 
 const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::restorePollingTask() const
 {
-    return d->restore.restorePollingTask;
+    return m_d->restore.restorePollingTask;
 }
 
 const RestoreRequestCoordinator &LibraryShellViewModel::restoreCoordinator() const
 {
-    return d->services.restoreCoordinator;
+    return m_d->services.restoreCoordinator;
 }
 
 const std::shared_ptr<RestoreTransferEngine> &LibraryShellViewModel::restoreTransferEngine() const
 {
-    return d->services.restoreTransferEngine;
+    return m_d->services.restoreTransferEngine;
 }
 
 const QString &LibraryShellViewModel::restoreDestinationDirectory() const
 {
-    return d->services.restoreDestinationDirectory;
+    return m_d->services.restoreDestinationDirectory;
 }
 
 const std::optional<RestoreTransferIdentifier> &
 LibraryShellViewModel::activeRestoreTransferID() const
 {
-    return d->restore.activeRestoreTransferID;
+    return m_d->restore.activeRestoreTransferID;
 }
 
 const std::optional<Date> &LibraryShellViewModel::restorePreparingStartedAt() const
 {
-    return d->restore.restorePreparingStartedAt;
+    return m_d->restore.restorePreparingStartedAt;
 }
 
 void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
 {
-    if (d->restore.restorePollingTask)
-        d->restore.restorePollingTask->cancel();
-    d->restore.restorePollingTask.reset();
+    if (m_d->restore.restorePollingTask)
+        m_d->restore.restorePollingTask->cancel();
+    m_d->restore.restorePollingTask.reset();
     if (!request || request->status != RestoreRequestStatus::Preparing) {
-        d->restore.restorePreparingStartedAt.reset();
+        m_d->restore.restorePreparingStartedAt.reset();
         return;
     }
     // Kept while the application is inactive: the intervals count from the start of preparation.
-    if (!d->restore.restorePreparingStartedAt)
-        d->restore.restorePreparingStartedAt = Date::now();
-    if (!d->shell.isApplicationActive)
+    if (!m_d->restore.restorePreparingStartedAt)
+        m_d->restore.restorePreparingStartedAt = Date::now();
+    if (!m_d->shell.isApplicationActive)
         return;
-    d->restore.restorePollingTask.emplace();
+    m_d->restore.restorePollingTask.emplace();
 }
 
 // Not built yet: these belong to the workflows that drive restores, imports and the Ingest Cache.

@@ -23,15 +23,15 @@ QCoro::Task<> LibraryShellViewModel::refresh()
     const QPointer<LibraryShellViewModel> self(this);
     // A slow older check (a stalled connection) must neither overwrite a newer answer nor keep
     // holding a worker: every press of Refresh would otherwise add one more.
-    if (d->session.healthCheckTask)
-        d->session.healthCheckTask->cancel();
-    d->session.healthCheckTask.emplace();
-    const std::stop_token stop = d->session.healthCheckTask->token();
+    if (m_d->session.healthCheckTask)
+        m_d->session.healthCheckTask->cancel();
+    m_d->session.healthCheckTask.emplace();
+    const std::stop_token stop = m_d->session.healthCheckTask->token();
     m_shellState->setStatus(Status::Checking);
-    QFuture<Result<BackendReachability>> job
-        = Workflow::run(WorkflowPools::userInitiated(), [health = d->services.healthClient, stop] {
-              return Result<BackendReachability>(health.checkHealth(stop));
-          });
+    QFuture<Result<BackendReachability>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [health = m_d->services.healthClient, stop] {
+            return Result<BackendReachability>(health.checkHealth(stop));
+        });
     const std::optional<Result<BackendReachability>> outcome
         = co_await Workflow::resumeIn(self, stop, job);
     if (!outcome)
@@ -48,14 +48,15 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
     if (m_sessionState->session() || m_sessionState->pendingVerificationToken())
         co_return;
     // Recorded before the keychain is read: a sign-out while the read runs must win as well.
-    const qint64 generation = d->session.authenticationStateGeneration;
+    const qint64 generation = m_d->session.authenticationStateGeneration;
     QFuture<Result<std::optional<QString>>> load
-        = Workflow::run(WorkflowPools::keychain(), [store = d->services.tokenStore] {
+        = Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore] {
               return Result<std::optional<QString>>(store->load());
           });
     const std::optional<Result<std::optional<QString>>> loaded
         = co_await Workflow::resumeIn(self, never, load);
-    if (!loaded || !*loaded || !**loaded || d->session.authenticationStateGeneration != generation)
+    if (!loaded || !*loaded || !**loaded
+        || m_d->session.authenticationStateGeneration != generation)
         co_return;
     const QString token = ***loaded;
     // A stored token that could never be sent (damaged, or edited in the keychain) would leave
@@ -67,25 +68,25 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
 
     QFuture<Result<LibraryShell>> library = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient, token] { return client->currentLibrary(token); });
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> shell
         = co_await Workflow::resumeIn(self, never, library);
     if (!shell)
         co_return;
     if (*shell) {
-        if (d->session.authenticationStateGeneration == generation)
+        if (m_d->session.authenticationStateGeneration == generation)
             m_sessionState->setSession(
                 AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
         co_return;
     }
 
     QFuture<Result<EmailVerificationStatus>> verification = Workflow::run(
-        WorkflowPools::userInitiated(), [client = d->services.sessionClient, token] {
+        WorkflowPools::userInitiated(), [client = m_d->services.sessionClient, token] {
             return client->emailVerificationStatus(token);
         });
     const std::optional<Result<EmailVerificationStatus>> status
         = co_await Workflow::resumeIn(self, never, verification);
-    if (!status || d->session.authenticationStateGeneration != generation)
+    if (!status || m_d->session.authenticationStateGeneration != generation)
         co_return;
     if (*status && (*status)->status == u"pending") {
         m_sessionState->setEmail((*status)->email);
@@ -98,7 +99,7 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
 
 void LibraryShellViewModel::signOut()
 {
-    ++d->session.authenticationStateGeneration;
+    ++m_d->session.authenticationStateGeneration;
     m_sessionState->setSession(std::nullopt);
     m_sessionState->setPendingVerificationToken(std::nullopt);
     m_sessionState->setPassword(QString());
@@ -116,7 +117,7 @@ QCoro::Task<> LibraryShellViewModel::refreshLibrary()
     m_sessionState->setErrorMessage(std::nullopt);
     QFuture<Result<LibraryShell>> job = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient, token] { return client->currentLibrary(token); });
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> outcome
         = co_await Workflow::resumeIn(self, never, job);
     // A reply for a session that ended meanwhile must not sign the user back in.
@@ -138,7 +139,7 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::checkoutURL()
     m_sessionState->setErrorMessage(std::nullopt);
     QFuture<Result<CheckoutSession>> job = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient, token = m_sessionState->session()->token] {
+        [client = m_d->services.sessionClient, token = m_sessionState->session()->token] {
             return client->requestCheckout(token);
         });
     const std::optional<Result<CheckoutSession>> outcome
@@ -161,7 +162,7 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::customerPortalURL()
     m_sessionState->setErrorMessage(std::nullopt);
     QFuture<Result<QString>> job = Workflow::run(
         WorkflowPools::userInitiated(),
-        [client = d->services.sessionClient, token = m_sessionState->session()->token] {
+        [client = m_d->services.sessionClient, token = m_sessionState->session()->token] {
             return client->requestCustomerPortal(token);
         });
     const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
@@ -192,7 +193,7 @@ QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
 void LibraryShellViewModel::queueTokenSave(const QString &token) const
 {
     // The future is not kept: the keychain pool runs its jobs one at a time, in order.
-    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = d->services.tokenStore, token] {
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore, token] {
         store->save(token);
         return Result<void>();
     }));
@@ -200,7 +201,7 @@ void LibraryShellViewModel::queueTokenSave(const QString &token) const
 
 void LibraryShellViewModel::queueTokenRemoval() const
 {
-    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = d->services.tokenStore] {
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore] {
         store->remove();
         return Result<void>();
     }));

@@ -23,23 +23,23 @@ bool isNoticeableChange(const TransferProgress &shown, const TransferProgress &p
 
 void LibraryShellViewModel::openTransferProgress(const QUuid &id)
 {
-    d->shell.activeTransferProgressIDs.insert(id);
+    m_d->shell.activeTransferProgressIDs.insert(id);
 }
 
 void LibraryShellViewModel::updateTransferProgress(const TransferProgress &progress)
 {
-    if (!d->shell.activeTransferProgressIDs.contains(progress.id))
+    if (!m_d->shell.activeTransferProgressIDs.contains(progress.id))
         return;
     // Monotonic: a step of the wall clock must not hold a row back.
-    const std::chrono::steady_clock::time_point now = d->services.steadyClock();
+    const std::chrono::steady_clock::time_point now = m_d->services.steadyClock();
     const auto shown
         = std::find_if(m_shellState->transferProgresses().cbegin(),
                        m_shellState->transferProgresses().cend(),
                        [&progress](const TransferProgress &row) { return row.id == progress.id; });
     if (shown != m_shellState->transferProgresses().cend()
         && !isNoticeableChange(*shown, progress)) {
-        const auto last = d->shell.lastTransferProgressUpdateAt.constFind(progress.id);
-        if (last != d->shell.lastTransferProgressUpdateAt.cend()
+        const auto last = m_d->shell.lastTransferProgressUpdateAt.constFind(progress.id);
+        if (last != m_d->shell.lastTransferProgressUpdateAt.cend()
             && now - *last < transferProgressInterval)
             return;
     }
@@ -49,7 +49,7 @@ void LibraryShellViewModel::updateTransferProgress(const TransferProgress &progr
     else
         rows.append(progress);
     m_shellState->setTransferProgresses(std::move(rows));
-    d->shell.lastTransferProgressUpdateAt.insert(progress.id, now);
+    m_d->shell.lastTransferProgressUpdateAt.insert(progress.id, now);
 }
 
 void LibraryShellViewModel::removeTransferProgress(const QUuid &id)
@@ -57,8 +57,8 @@ void LibraryShellViewModel::removeTransferProgress(const QUuid &id)
     QList<TransferProgress> rows = m_shellState->transferProgresses();
     rows.removeIf([&id](const TransferProgress &row) { return row.id == id; });
     m_shellState->setTransferProgresses(std::move(rows));
-    d->shell.activeTransferProgressIDs.remove(id);
-    d->shell.lastTransferProgressUpdateAt.remove(id);
+    m_d->shell.activeTransferProgressIDs.remove(id);
+    m_d->shell.lastTransferProgressUpdateAt.remove(id);
 }
 
 TransferProgressSink LibraryShellViewModel::transferProgressSink()

@@ -69,7 +69,7 @@ Value memoised(std::optional<LibraryMemo<Key, Value>> &memo,
 LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 {
     // The loaded records are shared, not copied: the getters run while views render.
-    Result<LocalLibraryCacheRecords> records = d->services.localLibraryCache.cachedRecords();
+    Result<LocalLibraryCacheRecords> records = m_d->services.localLibraryCache.cachedRecords();
     return records ? std::move(*records) : LocalLibraryCacheRecords();
 }
 
@@ -86,7 +86,7 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
         m_libraryState->setSelectedLibraryItemIDs(std::move(kept));
     }
     const Result<LocalLibrarySearchResult> visible
-        = d->services.localLibraryCache.search(localLibraryQuery());
+        = m_d->services.localLibraryCache.search(localLibraryQuery());
     m_libraryState->setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
     m_libraryState->setLocalLibraryItemsRevision(
@@ -101,9 +101,9 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(
-        d->library.selectedImportItemsMemo,
+        m_d->library.selectedImportItemsMemo,
         records,
-        std::pair(m_libraryState->selectedLibraryItemIDs(), d->services.ingestCache.rootURL()),
+        std::pair(m_libraryState->selectedLibraryItemIDs(), m_d->services.ingestCache.rootURL()),
         [&] {
             return selectedRecords(
                 records,
@@ -118,7 +118,7 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(
-        d->library.selectedRemovableIngestCacheItemsMemo,
+        m_d->library.selectedRemovableIngestCacheItemsMemo,
         records,
         m_libraryState->selectedLibraryItemIDs(),
         [&] {
@@ -138,7 +138,7 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
     if (m_libraryState->selectedLibraryItemIDs().isEmpty())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(d->library.selectedRestoreItemsMemo,
+    return memoised(m_d->library.selectedRestoreItemsMemo,
                     records,
                     m_libraryState->selectedLibraryItemIDs(),
                     [&] {
@@ -155,7 +155,7 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
 RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
 {
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(d->library.restoreSelectionSummaryMemo,
+    return memoised(m_d->library.restoreSelectionSummaryMemo,
                     records,
                     m_libraryState->selectedLibraryItemIDs(),
                     [this] {
@@ -184,7 +184,7 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(
-        d->library.restoreWorkflowItemsMemo,
+        m_d->library.restoreWorkflowItemsMemo,
         records,
         m_restoreState->activeRestoreRequest()->items,
         [&] {
@@ -204,7 +204,7 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
 QStringList LibraryShellViewModel::localLibraryIngestSources() const
 {
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(d->library.localLibraryIngestSourcesMemo, records, true, [&] {
+    return memoised(m_d->library.localLibraryIngestSourcesMemo, records, true, [&] {
         return ingestSourceNames(records);
     });
 }
@@ -213,20 +213,21 @@ QList<LocalLibraryTreeNode>
 LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
 {
     const bool includePhysicalEntries = !hasActiveLocalLibraryFilters();
-    if (d->library.localLibraryTreeCache
-        && d->library.localLibraryTreeCache->revision == m_libraryState->localLibraryItemsRevision()
-        && d->library.localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
-        && d->library.localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
-        return d->library.localLibraryTreeCache->nodes;
+    if (m_d->library.localLibraryTreeCache
+        && m_d->library.localLibraryTreeCache->revision
+               == m_libraryState->localLibraryItemsRevision()
+        && m_d->library.localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
+        && m_d->library.localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
+        return m_d->library.localLibraryTreeCache->nodes;
     }
     QList<LocalLibraryTreeNode> nodes;
-    if (d->library.localLibraryTreeBuilder) {
-        nodes = d->library.localLibraryTreeBuilder(m_libraryState->localLibraryItems(),
-                                                   d->services.ingestCache.rootURL(),
-                                                   includePhysicalEntries,
-                                                   visibleFolderCounts);
+    if (m_d->library.localLibraryTreeBuilder) {
+        nodes = m_d->library.localLibraryTreeBuilder(m_libraryState->localLibraryItems(),
+                                                     m_d->services.ingestCache.rootURL(),
+                                                     includePhysicalEntries,
+                                                     visibleFolderCounts);
     }
-    d->library.localLibraryTreeCache
+    m_d->library.localLibraryTreeCache
         = LocalLibraryTreeCache{m_libraryState->localLibraryItemsRevision(),
                                 includePhysicalEntries,
                                 visibleFolderCounts,
@@ -236,8 +237,8 @@ LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFol
 
 void LibraryShellViewModel::setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder)
 {
-    d->library.localLibraryTreeBuilder = std::move(builder);
-    d->library.localLibraryTreeCache.reset();
+    m_d->library.localLibraryTreeBuilder = std::move(builder);
+    m_d->library.localLibraryTreeCache.reset();
 }
 
 std::optional<LocalLibraryItem> LibraryShellViewModel::inspectedLocalLibraryItem() const

@@ -4,15 +4,15 @@ namespace Pellwick {
 
 void LibraryShellViewModel::cancelRestorePolling()
 {
-    if (d->restore.restorePollingTask)
-        d->restore.restorePollingTask->cancel();
-    d->restore.restorePollingTask.reset();
+    if (m_d->restore.restorePollingTask)
+        m_d->restore.restorePollingTask->cancel();
+    m_d->restore.restorePollingTask.reset();
 }
 
 void LibraryShellViewModel::pauseRestoreTransferForClose()
 {
-    if (d->restore.activeRestoreTransferID && d->services.restoreTransferEngine)
-        d->services.restoreTransferEngine->pause(*d->restore.activeRestoreTransferID);
+    if (m_d->restore.activeRestoreTransferID && m_d->services.restoreTransferEngine)
+        m_d->services.restoreTransferEngine->pause(*m_d->restore.activeRestoreTransferID);
 }
 
 } // namespace Pellwick

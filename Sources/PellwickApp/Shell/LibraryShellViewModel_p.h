@@ -141,8 +141,8 @@ struct LibraryShellViewModelPrivate
         std::optional<QUuid> restorePreparationProgressID;
     };
 
-    explicit LibraryShellViewModelPrivate(Services services_)
-        : services(std::move(services_))
+    explicit LibraryShellViewModelPrivate(Services initialServices)
+        : services(std::move(initialServices))
     {}
 
     Services services;
