@@ -78,19 +78,20 @@ int main(int argc, char **argv)
     }
     items.clear();
     const auto model = fixture.make();
-    model->setSelectedLibraryItemIDs(selection);
+    model->libraryState().setSelectedLibraryItemIDs(selection);
     std::printf("%d records, %lld selected\n", count, static_cast<long long>(selection.size()));
 
     measure("refresh", [&] { model->refreshVisibleLocalLibraryItems(false); });
     measure("refresh, pruning the selection",
             [&] { model->refreshVisibleLocalLibraryItems(true); });
-    model->setLocalLibrarySearchText(QStringLiteral("img_01"));
+    model->libraryState().setLocalLibrarySearchText(QStringLiteral("img_01"));
     measure("refresh, search text", [&] { model->refreshVisibleLocalLibraryItems(false); });
-    model->setLocalLibrarySearchText(QString());
-    model->setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter::DateRange);
-    model->setLocalLibraryCaptureTimeStart(Date{7.1e8});
-    model->setLocalLibraryCaptureTimeEnd(Date{7.1e8 + 30 * 86400.0});
-    model->setLocalLibraryIngestSourceFilter(QStringLiteral("EOS_DIGITAL 3"));
+    model->libraryState().setLocalLibrarySearchText(QString());
+    model->libraryState().setLocalLibraryCaptureTimeFilter(
+        LocalLibraryCaptureTimeFilter::DateRange);
+    model->libraryState().setLocalLibraryCaptureTimeStart(Date{7.1e8});
+    model->libraryState().setLocalLibraryCaptureTimeEnd(Date{7.1e8 + 30 * 86400.0});
+    model->libraryState().setLocalLibraryIngestSourceFilter(QStringLiteral("EOS_DIGITAL 3"));
     measure("refresh, capture-time window and source",
             [&] { model->refreshVisibleLocalLibraryItems(false); });
     model->resetLocalLibraryFilters();
@@ -99,10 +100,10 @@ int main(int argc, char **argv)
     // can be reused.
     const QUuid toggled = QUuid::createUuid();
     const auto changeSelection = [&] {
-        QSet<QUuid> changed = model->selectedLibraryItemIDs();
+        QSet<QUuid> changed = model->libraryState().selectedLibraryItemIDs();
         if (!changed.remove(toggled))
             changed.insert(toggled);
-        model->setSelectedLibraryItemIDs(std::move(changed));
+        model->libraryState().setSelectedLibraryItemIDs(std::move(changed));
     };
     const std::pair<const char *, std::function<void()>> derived[] = {
         {"selectedImportItems, selection changed", [&] { (void) model->selectedImportItems(); }},
@@ -119,20 +120,20 @@ int main(int argc, char **argv)
         });
     }
     measure("selection change alone", changeSelection);
-    model->setSelectedLibraryItemIDs(selection);
+    model->libraryState().setSelectedLibraryItemIDs(selection);
     measure("selectedImportItems", [&] { (void) model->selectedImportItems(); });
     measure("selectedRemovableIngestCacheItems",
             [&] { (void) model->selectedRemovableIngestCacheItems(); });
     measure("selectedRestoreItems", [&] { (void) model->selectedRestoreItems(); });
     measure("restoreSelectionSummary", [&] { (void) model->restoreSelectionSummary(); });
-    model->setActiveRestoreRequest(request);
+    model->restoreState().setActiveRestoreRequest(request);
     measure("restoreWorkflowItems (1% requested)", [&] { (void) model->restoreWorkflowItems(); });
-    model->setActiveRestoreRequest(std::nullopt);
+    model->restoreState().setActiveRestoreRequest(std::nullopt);
     measure("localLibraryIngestSources", [&] { (void) model->localLibraryIngestSources(); });
     const QHash<QString, qint64> counts{{QStringLiteral("folder:"), 25}};
     (void) model->localLibraryTree(counts);
     measure("localLibraryTree (memo hit)", [&] { (void) model->localLibraryTree(counts); });
-    model->inspectLocalLibraryItem(model->localLibraryItems().constLast());
+    model->inspectLocalLibraryItem(model->libraryState().localLibraryItems().constLast());
     measure("inspectedLocalLibraryItem (last)", [&] { (void) model->inspectedLocalLibraryItem(); });
     measure("hasActiveLocalLibraryFilters", [&] { (void) model->hasActiveLocalLibraryFilters(); });
     return 0;

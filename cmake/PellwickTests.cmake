@@ -16,6 +16,18 @@ function(pellwick_add_test name)
     endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE PellwickTestSupport Qt6::Test ${ARG_LIBRARIES})
+    # The first test of a folder that links the application builds the precompiled header; the
+    # others of that folder reuse it (GCC takes it only with the same definitions, which include
+    # the folder).
+    if("PellwickAppLib" IN_LIST ARG_LIBRARIES)
+        get_directory_property(donor PELLWICK_PRECOMPILED_TEST)
+        if(donor)
+            target_precompile_headers(${name} REUSE_FROM ${donor})
+        else()
+            target_precompile_headers(${name} PRIVATE ${PELLWICK_APP_PRECOMPILED_HEADERS})
+            set_directory_properties(PROPERTIES PELLWICK_PRECOMPILED_TEST ${name})
+        endif()
+    endif()
     add_test(NAME ${name} COMMAND ${ARG_WRAPPER} $<TARGET_FILE:${name}>)
     if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/Tests/PellwickCore")
         set(label core)

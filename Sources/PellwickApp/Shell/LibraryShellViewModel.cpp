@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 #include <PellwickCore/Ingest/ContentHashing.h>
 #include <PellwickCore/Support/FileManager.h>
@@ -38,29 +38,6 @@ IngestCache defaultIngestCache(const LocalLibraryCache &localLibraryCache)
 
 } // namespace
 
-QString LibraryShellViewModel::toRaw(Status status)
-{
-    switch (status) {
-    case Status::Checking:
-        return QStringLiteral("Checking backend");
-    case Status::Reachable:
-        return QStringLiteral("Backend reachable");
-    case Status::Unreachable:
-        return QStringLiteral("Backend unreachable");
-    }
-    return {};
-}
-
-std::optional<LibraryShellViewModel::Status>
-LibraryShellViewModel::statusFromRaw(const QString &raw)
-{
-    for (Status status : {Status::Checking, Status::Reachable, Status::Unreachable}) {
-        if (toRaw(status) == raw)
-            return status;
-    }
-    return std::nullopt;
-}
-
 LibraryShellViewModel::LibraryShellViewModel(
     BackendHealthClient healthClient,
     std::shared_ptr<const LibrarySessionClient> sessionClient,
@@ -77,59 +54,144 @@ LibraryShellViewModel::LibraryShellViewModel(
     SteadyClock steadyClock,
     QObject *parent)
     : QObject(parent)
-    , m_healthClient(std::move(healthClient))
-    , m_sessionClient(std::move(sessionClient))
-    , m_tokenStore(std::move(tokenStore))
-    , m_volumeDetector(std::move(volumeDetector))
-    , m_importReviewBuilder(std::move(importReviewBuilder))
-    , m_localLibraryCache(std::move(localLibraryCache))
-    , m_ingestCache(ingestCache ? std::move(*ingestCache) : defaultIngestCache(m_localLibraryCache))
-    , m_verifiedBackupImporter(std::move(verifiedBackupImporter))
-    , m_restoreCoordinator(std::move(restoreCoordinator))
-    , m_restoreTransferEngine(std::move(restoreTransferEngine))
-    , m_restoreDestinationDirectory(std::move(restoreDestinationDirectory))
-    , m_ingestCacheLocationStore(std::move(ingestCacheLocationStore))
-    , m_steadyClock(std::move(steadyClock))
+    , m_sessionState(std::make_unique<SessionState>())
+    , m_shellState(std::make_unique<ShellState>())
+    , m_importState(std::make_unique<ImportState>())
+    , m_ingestCacheState(std::make_unique<IngestCacheState>())
+    , m_libraryState(std::make_unique<LibraryState>())
+    , m_restoreState(std::make_unique<RestoreState>())
+    , m_d(std::make_unique<LibraryShellViewModelPrivate>(LibraryShellViewModelPrivate::Services{
+          .healthClient = std::move(healthClient),
+          .sessionClient = std::move(sessionClient),
+          .tokenStore = std::move(tokenStore),
+          .volumeDetector = std::move(volumeDetector),
+          .importReviewBuilder = std::move(importReviewBuilder),
+          .ingestCache
+          = ingestCache ? std::move(*ingestCache) : defaultIngestCache(localLibraryCache),
+          .localLibraryCache = std::move(localLibraryCache),
+          .verifiedBackupImporter = std::move(verifiedBackupImporter),
+          .restoreCoordinator = std::move(restoreCoordinator),
+          .restoreTransferEngine = std::move(restoreTransferEngine),
+          .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
+          .ingestCacheLocationStore = std::move(ingestCacheLocationStore),
+          .steadyClock = std::move(steadyClock),
+      }))
 {
-    Q_ASSERT_X(m_sessionClient && m_restoreTransferEngine && m_tokenStore
-                   && m_ingestCacheLocationStore && m_steadyClock,
+    Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
+                   && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
+                   && m_d->services.steadyClock,
                "LibraryShellViewModel",
                "every collaborator is required");
-    m_localLibraryCaptureTimeEnd = Date::now();
-    m_localLibraryCaptureTimeStart
-        = Date{m_localLibraryCaptureTimeEnd.secondsSinceReferenceDate - captureTimeWindowSeconds};
-    // The store's values are loaded without the setters: observers do not run in construction.
-    m_retainedIngestCacheURL = m_ingestCacheLocationStore->retained();
-    m_retainedIngestCacheManifest = m_ingestCacheLocationStore->retainedManifest();
-    m_pendingIngestCacheMigration = m_ingestCacheLocationStore->pendingMigration();
+    // Initial values are assigned before the observers are connected: they do not run here.
+    const Date now = Date::now();
+    m_libraryState->setLocalLibraryCaptureTimeEnd(now);
+    m_libraryState->setLocalLibraryCaptureTimeStart(
+        Date{now.secondsSinceReferenceDate - captureTimeWindowSeconds});
+    const IngestCacheLocationStoring &locationStore = *m_d->services.ingestCacheLocationStore;
+    m_ingestCacheState->setRetainedIngestCacheURL(locationStore.retained());
+    m_d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
+    m_ingestCacheState->setPendingIngestCacheMigration(locationStore.pendingMigration());
+    connectStateObservers();
 
     // Media already inserted at launch is never proposed for import.
-    if (const Result<QList<ImportScanVolume>> volumes = m_volumeDetector.removableVolumes()) {
+    if (const Result<QList<ImportScanVolume>> volumes
+        = m_d->services.volumeDetector.removableVolumes()) {
         for (const ImportScanVolume &volume : *volumes)
-            m_initialMountedImportSourceURLs.insert(standardizedPath(volume.url));
+            m_d->shell.initialMountedImportSourceURLs.insert(standardizedPath(volume.url));
     }
 
-    if (m_pendingIngestCacheMigration) {
-        m_ingestCacheMigrationMessage = QStringLiteral(
-            "Ingest Cache migration needs attention. Resume it before changing cached files.");
+    if (m_ingestCacheState->pendingIngestCacheMigration()) {
+        m_ingestCacheState->setIngestCacheMigrationMessage(QStringLiteral(
+            "Ingest Cache migration needs attention. Resume it before changing cached files."));
         finalizePersistedMigrationIfNecessary();
     }
 
     refreshVisibleLocalLibraryItems(true);
 }
 
+void LibraryShellViewModel::connectStateObservers()
+{
+    // A proposal held back while work ran is presented once the work ends; the scan has no
+    // such observer.
+    const auto present = [this] { presentPendingMountProposalIfPossible(); };
+    connect(m_importState.get(), &ImportState::isImportingChanged, this, present);
+    connect(
+        m_ingestCacheState.get(), &IngestCacheState::isMigratingIngestCacheChanged, this, present);
+    connect(m_ingestCacheState.get(),
+            &IngestCacheState::pendingIngestCacheMigrationChanged,
+            this,
+            present);
+    connect(m_restoreState.get(), &RestoreState::activeRestoreRequestChanged, this, present);
+    connect(m_restoreState.get(), &RestoreState::isRestoreTransferActiveChanged, this, present);
+
+    // Every filter refreshes the visible items; the search text only when it changed.
+    LibraryState *library = m_libraryState.get();
+    connect(library,
+            &LibraryState::localLibrarySearchTextChanged,
+            this,
+            &LibraryShellViewModel::refreshAfterSearchTextChange);
+    for (const auto signal : {&LibraryState::localLibraryCaptureTimeFilterChanged,
+                              &LibraryState::localLibraryCaptureTimeStartChanged,
+                              &LibraryState::localLibraryCaptureTimeEndChanged,
+                              &LibraryState::localLibraryCaptureLocationFilterChanged,
+                              &LibraryState::localLibraryImportStatusFilterChanged,
+                              &LibraryState::localLibraryIngestSourceFilterChanged,
+                              &LibraryState::localLibraryDuplicateVisibilityChanged})
+        connect(library, signal, this, &LibraryShellViewModel::refreshAfterFilterChange);
+}
+
 LibraryShellViewModel::~LibraryShellViewModel()
 {
     // A check of a stalled backend would otherwise hold the process's exit.
-    if (m_healthCheckTask)
-        m_healthCheckTask->cancel();
-    if (m_restorePollingTask)
-        m_restorePollingTask->cancel();
+    if (m_d->session.healthCheckTask)
+        m_d->session.healthCheckTask->cancel();
+    if (m_d->restore.restorePollingTask)
+        m_d->restore.restorePollingTask->cancel();
+}
+
+const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
+{
+    return m_d->ingestCache.retainedIngestCacheManifest;
+}
+
+const IngestCache &LibraryShellViewModel::ingestCache() const
+{
+    return m_d->services.ingestCache;
+}
+
+const QSet<QString> &LibraryShellViewModel::initialMountedImportSourceURLs() const
+{
+    return m_d->shell.initialMountedImportSourceURLs;
+}
+
+bool LibraryShellViewModel::isApplicationActive() const
+{
+    return m_d->shell.isApplicationActive;
+}
+
+void LibraryShellViewModel::setApplicationActive(bool active)
+{
+    m_d->shell.isApplicationActive = active;
+}
+
+const QSet<QUuid> &LibraryShellViewModel::activeTransferProgressIDs() const
+{
+    return m_d->shell.activeTransferProgressIDs;
+}
+
+bool LibraryShellViewModel::isIngestCacheMigrationPending() const
+{
+    return m_ingestCacheState->pendingIngestCacheMigration().has_value();
+}
+
+qint64 LibraryShellViewModel::authenticationStateGeneration() const
+{
+    return m_d->session.authenticationStateGeneration;
 }
 
 bool LibraryShellViewModel::isIngestCacheMoveBlockingImports() const
 {
-    return isIngestCacheMigrationPending() || m_isMigratingIngestCache;
+    return isIngestCacheMigrationPending() || m_ingestCacheState->isMigratingIngestCache();
 }
 
 bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
@@ -139,17 +201,17 @@ bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
     if (isIngestCacheMoveBlockingImports())
         return false;
     return item.ingestCacheOriginalURL
-           && liesBelow(*item.ingestCacheOriginalURL, m_ingestCache.rootURL());
+           && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
 }
 
 void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
 {
-    if (!m_pendingIngestCacheMigration)
+    if (!m_ingestCacheState->pendingIngestCacheMigration())
         return;
-    if (standardizedPath(m_pendingIngestCacheMigration->oldRootURL)
-        == standardizedPath(m_pendingIngestCacheMigration->newRootURL)) {
-        m_ingestCacheLocationStore->savePendingMigration(std::nullopt);
-        setPendingIngestCacheMigration(std::nullopt);
+    if (standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->oldRootURL)
+        == standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->newRootURL)) {
+        m_d->services.ingestCacheLocationStore->savePendingMigration(std::nullopt);
+        m_ingestCacheState->setPendingIngestCacheMigration(std::nullopt);
     }
     // Finishing a move whose target is already the active cache belongs to the migration
     // workflow; until it exists here, such a move stays pending for the user to resume.
@@ -157,8 +219,10 @@ void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
 
 bool LibraryShellViewModel::isBusyForMountProposal() const
 {
-    return m_isScanningImportSources || m_isImporting || m_isMigratingIngestCache
-           || m_isRestoreTransferActive || m_activeRestoreRequest.has_value();
+    return m_importState->isScanningImportSources() || m_importState->isImporting()
+           || m_ingestCacheState->isMigratingIngestCache()
+           || m_restoreState->isRestoreTransferActive()
+           || m_restoreState->activeRestoreRequest().has_value();
 }
 
 void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QString> &url)
@@ -166,16 +230,16 @@ void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QStri
     if (!url)
         return;
     const QString mounted = standardizedPath(*url);
-    const Result<QList<ImportScanVolume>> volumes = m_volumeDetector.removableVolumes();
+    const Result<QList<ImportScanVolume>> volumes = m_d->services.volumeDetector.removableVolumes();
     if (!volumes)
         return;
     for (const ImportScanVolume &volume : *volumes) {
         if (standardizedPath(volume.url) != mounted)
             continue;
-        if (m_initialMountedImportSourceURLs.contains(mounted)
-            || m_dismissedMountedImportSourceURLs.contains(mounted))
+        if (m_d->shell.initialMountedImportSourceURLs.contains(mounted)
+            || m_d->shell.dismissedMountedImportSourceURLs.contains(mounted))
             return;
-        m_pendingMountedImportSources.insert(mounted, volume);
+        m_d->shell.pendingMountedImportSources.insert(mounted, volume);
         presentPendingMountProposalIfPossible();
         return;
     }
@@ -188,322 +252,48 @@ void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QSt
     const QString unmounted = standardizedPath(*url);
     // Ejected media is forgotten everywhere: inserted again, it is new, also when it was
     // mounted at launch or dismissed.
-    m_initialMountedImportSourceURLs.remove(unmounted);
-    m_dismissedMountedImportSourceURLs.remove(unmounted);
-    if (!m_pendingMountedImportSources.remove(unmounted))
+    m_d->shell.initialMountedImportSourceURLs.remove(unmounted);
+    m_d->shell.dismissedMountedImportSourceURLs.remove(unmounted);
+    if (!m_d->shell.pendingMountedImportSources.remove(unmounted))
         return;
     // A banner that names the ejected medium is withdrawn at once, also while work runs: its
     // review would scan a folder that is gone.
-    if (m_mountProposal
-        && std::any_of(m_mountProposal->sources.cbegin(),
-                       m_mountProposal->sources.cend(),
+    if (m_shellState->mountProposal()
+        && std::any_of(m_shellState->mountProposal()->sources.cbegin(),
+                       m_shellState->mountProposal()->sources.cend(),
                        [&unmounted](const ImportScanVolume &volume) {
                            return standardizedPath(volume.url) == unmounted;
                        }))
-        setMountProposal(std::nullopt);
+        m_shellState->setMountProposal(std::nullopt);
     presentPendingMountProposalIfPossible();
 }
 
 void LibraryShellViewModel::acceptMountProposal()
 {
-    if (!m_mountProposal)
+    if (!m_shellState->mountProposal())
         return;
-    for (const ImportScanVolume &volume : m_mountProposal->sources)
-        m_pendingMountedImportSources.remove(standardizedPath(volume.url));
-    setMountProposal(std::nullopt);
+    for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources)
+        m_d->shell.pendingMountedImportSources.remove(standardizedPath(volume.url));
+    m_shellState->setMountProposal(std::nullopt);
 }
 
 void LibraryShellViewModel::dismissMountProposal()
 {
-    if (!m_mountProposal)
+    if (!m_shellState->mountProposal())
         return;
-    for (const ImportScanVolume &volume : m_mountProposal->sources) {
+    for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources) {
         const QString url = standardizedPath(volume.url);
-        m_pendingMountedImportSources.remove(url);
-        m_dismissedMountedImportSourceURLs.insert(url);
+        m_d->shell.pendingMountedImportSources.remove(url);
+        m_d->shell.dismissedMountedImportSourceURLs.insert(url);
     }
-    setMountProposal(std::nullopt);
+    m_shellState->setMountProposal(std::nullopt);
 }
 
 void LibraryShellViewModel::presentPendingMountProposalIfPossible()
 {
-    if (m_pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
+    if (m_d->shell.pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
         return;
-    setMountProposal(MountProposal{m_pendingMountedImportSources.values()});
-}
-
-void LibraryShellViewModel::setStatus(Status value)
-{
-    m_status = std::move(value);
-    Q_EMIT statusChanged();
-}
-
-void LibraryShellViewModel::setSession(std::optional<AuthenticatedLibrarySession> value)
-{
-    m_session = std::move(value);
-    Q_EMIT sessionChanged();
-}
-
-void LibraryShellViewModel::setEmail(QString value)
-{
-    m_email = std::move(value);
-    Q_EMIT emailChanged();
-}
-
-void LibraryShellViewModel::setPassword(QString value)
-{
-    m_password = std::move(value);
-    Q_EMIT passwordChanged();
-}
-
-void LibraryShellViewModel::setPasswordConfirmation(QString value)
-{
-    m_passwordConfirmation = std::move(value);
-    Q_EMIT passwordConfirmationChanged();
-}
-
-void LibraryShellViewModel::setPendingVerificationToken(std::optional<QString> value)
-{
-    m_pendingVerificationToken = std::move(value);
-    Q_EMIT pendingVerificationTokenChanged();
-}
-
-void LibraryShellViewModel::setDisplayName(QString value)
-{
-    m_displayName = std::move(value);
-    Q_EMIT displayNameChanged();
-}
-
-void LibraryShellViewModel::setCurrentPassword(QString value)
-{
-    m_currentPassword = std::move(value);
-    Q_EMIT currentPasswordChanged();
-}
-
-void LibraryShellViewModel::setNewPassword(QString value)
-{
-    m_newPassword = std::move(value);
-    Q_EMIT newPasswordChanged();
-}
-
-void LibraryShellViewModel::setNewPasswordConfirmation(QString value)
-{
-    m_newPasswordConfirmation = std::move(value);
-    Q_EMIT newPasswordConfirmationChanged();
-}
-
-void LibraryShellViewModel::setPasswordChangeErrorMessage(std::optional<QString> value)
-{
-    m_passwordChangeErrorMessage = std::move(value);
-    Q_EMIT passwordChangeErrorMessageChanged();
-}
-
-void LibraryShellViewModel::setAuthMessage(std::optional<QString> value)
-{
-    m_authMessage = std::move(value);
-    Q_EMIT authMessageChanged();
-}
-
-void LibraryShellViewModel::setErrorMessage(std::optional<QString> value)
-{
-    m_errorMessage = std::move(value);
-    Q_EMIT errorMessageChanged();
-}
-
-void LibraryShellViewModel::setImportReviewState(ImportReviewState value)
-{
-    m_importReviewState = std::move(value);
-    Q_EMIT importReviewStateChanged();
-}
-
-void LibraryShellViewModel::setIsScanningImportSources(bool value)
-{
-    m_isScanningImportSources = std::move(value);
-    Q_EMIT isScanningImportSourcesChanged();
-}
-
-void LibraryShellViewModel::setIsImporting(bool value)
-{
-    m_isImporting = std::move(value);
-    Q_EMIT isImportingChanged();
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::setIsRecoveringInterruptedImports(bool value)
-{
-    m_isRecoveringInterruptedImports = std::move(value);
-    Q_EMIT isRecoveringInterruptedImportsChanged();
-}
-
-void LibraryShellViewModel::setIsMigratingIngestCache(bool value)
-{
-    m_isMigratingIngestCache = std::move(value);
-    Q_EMIT isMigratingIngestCacheChanged();
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::setIngestCacheMigrationMessage(std::optional<QString> value)
-{
-    m_ingestCacheMigrationMessage = std::move(value);
-    Q_EMIT ingestCacheMigrationMessageChanged();
-}
-
-void LibraryShellViewModel::setRetainedIngestCacheURL(std::optional<QString> value)
-{
-    m_retainedIngestCacheURL = std::move(value);
-    Q_EMIT retainedIngestCacheURLChanged();
-}
-
-void LibraryShellViewModel::setRetainedIngestCacheConflicts(
-    QList<IngestCacheMigrationConflict> value)
-{
-    m_retainedIngestCacheConflicts = std::move(value);
-    Q_EMIT retainedIngestCacheConflictsChanged();
-}
-
-void LibraryShellViewModel::setPendingIngestCacheMigration(
-    std::optional<IngestCacheLocationStoring::PendingMigration> value)
-{
-    m_pendingIngestCacheMigration = std::move(value);
-    Q_EMIT pendingIngestCacheMigrationChanged();
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::setImportErrorMessage(std::optional<QString> value)
-{
-    m_importErrorMessage = std::move(value);
-    Q_EMIT importErrorMessageChanged();
-}
-
-void LibraryShellViewModel::setTransferProgresses(QList<TransferProgress> value)
-{
-    m_transferProgresses = std::move(value);
-    Q_EMIT transferProgressesChanged();
-}
-
-void LibraryShellViewModel::setImportRecoveryMessage(std::optional<QString> value)
-{
-    m_importRecoveryMessage = std::move(value);
-    Q_EMIT importRecoveryMessageChanged();
-}
-
-void LibraryShellViewModel::setHasLocalLibraryRecords(bool value)
-{
-    m_hasLocalLibraryRecords = std::move(value);
-    Q_EMIT hasLocalLibraryRecordsChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryItems(QList<LocalLibraryItem> value)
-{
-    m_localLibraryItems = std::move(value);
-    Q_EMIT localLibraryItemsChanged();
-}
-
-void LibraryShellViewModel::setLocalLibraryItemsRevision(qint64 value)
-{
-    m_localLibraryItemsRevision = std::move(value);
-    Q_EMIT localLibraryItemsRevisionChanged();
-}
-
-void LibraryShellViewModel::setInspectedLocalLibraryItemID(std::optional<QUuid> value)
-{
-    m_inspectedLocalLibraryItemID = std::move(value);
-    Q_EMIT inspectedLocalLibraryItemIDChanged();
-}
-
-void LibraryShellViewModel::setSelectedLibraryItemIDs(QSet<QUuid> value)
-{
-    m_selectedLibraryItemIDs = std::move(value);
-    Q_EMIT selectedLibraryItemIDsChanged();
-}
-
-void LibraryShellViewModel::setImportSelectionConfirmation(
-    std::optional<ImportSelectionConfirmation> value)
-{
-    m_importSelectionConfirmation = std::move(value);
-    Q_EMIT importSelectionConfirmationChanged();
-}
-
-void LibraryShellViewModel::setIngestCacheRemovalConfirmation(
-    std::optional<IngestCacheRemovalConfirmation> value)
-{
-    m_ingestCacheRemovalConfirmation = std::move(value);
-    Q_EMIT ingestCacheRemovalConfirmationChanged();
-}
-
-void LibraryShellViewModel::setInitialIngestCacheCreation(
-    std::optional<InitialIngestCacheCreation> value)
-{
-    m_initialIngestCacheCreation = std::move(value);
-    Q_EMIT initialIngestCacheCreationChanged();
-}
-
-void LibraryShellViewModel::setActiveRestoreRequest(std::optional<RestoreRequest> value)
-{
-    m_activeRestoreRequest = std::move(value);
-    Q_EMIT activeRestoreRequestChanged();
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::setRestoreMessage(std::optional<QString> value)
-{
-    m_restoreMessage = std::move(value);
-    Q_EMIT restoreMessageChanged();
-}
-
-void LibraryShellViewModel::setRestoreErrorMessage(std::optional<QString> value)
-{
-    m_restoreErrorMessage = std::move(value);
-    Q_EMIT restoreErrorMessageChanged();
-}
-
-void LibraryShellViewModel::setNeedsLocalLibraryCacheRebuild(bool value)
-{
-    m_needsLocalLibraryCacheRebuild = std::move(value);
-    Q_EMIT needsLocalLibraryCacheRebuildChanged();
-}
-
-void LibraryShellViewModel::setLastCompletedRestoreDestination(std::optional<QString> value)
-{
-    m_lastCompletedRestoreDestination = std::move(value);
-    Q_EMIT lastCompletedRestoreDestinationChanged();
-}
-
-void LibraryShellViewModel::setIsRestoreTransferActive(bool value)
-{
-    m_isRestoreTransferActive = std::move(value);
-    Q_EMIT isRestoreTransferActiveChanged();
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::setIsCancellingRestore(bool value)
-{
-    m_isCancellingRestore = std::move(value);
-    Q_EMIT isCancellingRestoreChanged();
-}
-
-void LibraryShellViewModel::setHasPausedRestoreTransfer(bool value)
-{
-    m_hasPausedRestoreTransfer = std::move(value);
-    Q_EMIT hasPausedRestoreTransferChanged();
-}
-
-void LibraryShellViewModel::setMountProposal(std::optional<MountProposal> value)
-{
-    m_mountProposal = std::move(value);
-    Q_EMIT mountProposalChanged();
-}
-
-void LibraryShellViewModel::setRestoreFilenameConflict(std::optional<RestoreFilenameConflict> value)
-{
-    m_restoreFilenameConflict = std::move(value);
-    Q_EMIT restoreFilenameConflictChanged();
-}
-
-void LibraryShellViewModel::setRestoreConflictFilename(QString value)
-{
-    m_restoreConflictFilename = std::move(value);
-    Q_EMIT restoreConflictFilenameChanged();
+    m_shellState->setMountProposal(MountProposal{m_d->shell.pendingMountedImportSources.values()});
 }
 
 } // namespace Pellwick

@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 #include <QTextBoundaryFinder>
 
@@ -51,33 +51,33 @@ QCoro::Task<> LibraryShellViewModel::signIn()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    setErrorMessage(std::nullopt);
-    setAuthMessage(std::nullopt);
-    QFuture<Result<SignInResult>> job
-        = Workflow::run(WorkflowPools::userInitiated(),
-                        [client = m_sessionClient, email = m_email, password = m_password] {
-                            return client->signInResult(email, password);
-                        });
+    m_sessionState->setErrorMessage(std::nullopt);
+    m_sessionState->setAuthMessage(std::nullopt);
+    QFuture<Result<SignInResult>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient,
+         email = m_sessionState->email(),
+         password = m_sessionState->password()] { return client->signInResult(email, password); });
     const std::optional<Result<SignInResult>> outcome
         = co_await Workflow::resumeIn(self, never, job);
     if (!outcome)
         co_return;
     if (!*outcome) {
-        setErrorMessage(signInErrorMessage(outcome->error()));
+        m_sessionState->setErrorMessage(signInErrorMessage(outcome->error()));
         co_return;
     }
-    ++m_authenticationStateGeneration;
-    setSession(std::nullopt);
-    setPendingVerificationToken(std::nullopt);
-    setPassword(QString());
+    ++m_d->session.authenticationStateGeneration;
+    m_sessionState->setSession(std::nullopt);
+    m_sessionState->setPendingVerificationToken(std::nullopt);
+    m_sessionState->setPassword(QString());
     if (const auto *authenticated = std::get_if<SignInResult::Authenticated>(&(*outcome)->value)) {
-        setSession(authenticated->session);
+        m_sessionState->setSession(authenticated->session);
         queueTokenSave(authenticated->session.token);
         co_await recoverInterruptedImports();
         co_return;
     }
     const QString token = std::get<SignInResult::PendingVerification>((*outcome)->value).token;
-    setPendingVerificationToken(token);
+    m_sessionState->setPendingVerificationToken(token);
     queueTokenSave(token);
 }
 
@@ -85,19 +85,21 @@ QCoro::Task<> LibraryShellViewModel::registerAccount()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    setErrorMessage(std::nullopt);
-    setAuthMessage(std::nullopt);
+    m_sessionState->setErrorMessage(std::nullopt);
+    m_sessionState->setAuthMessage(std::nullopt);
     if (std::optional<QString> problem
-        = registrationFormProblem(m_email, m_password, m_passwordConfirmation)) {
-        setErrorMessage(std::move(problem));
+        = registrationFormProblem(m_sessionState->email(),
+                                  m_sessionState->password(),
+                                  m_sessionState->passwordConfirmation())) {
+        m_sessionState->setErrorMessage(std::move(problem));
         co_return;
     }
     QFuture<Result<SignInResult>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [client = m_sessionClient,
-                         email = m_email,
-                         password = m_password,
-                         confirmation = m_passwordConfirmation] {
+                        [client = m_d->services.sessionClient,
+                         email = m_sessionState->email(),
+                         password = m_sessionState->password(),
+                         confirmation = m_sessionState->passwordConfirmation()] {
                             return client->registerAccount(email, password, confirmation);
                         });
     const std::optional<Result<SignInResult>> outcome
@@ -105,16 +107,16 @@ QCoro::Task<> LibraryShellViewModel::registerAccount()
     if (!outcome)
         co_return;
     if (!*outcome) {
-        setErrorMessage(QStringLiteral("Account creation failed"));
+        m_sessionState->setErrorMessage(QStringLiteral("Account creation failed"));
         co_return;
     }
-    ++m_authenticationStateGeneration;
-    setSession(std::nullopt);
-    setPendingVerificationToken(std::nullopt);
-    setPassword(QString());
-    setPasswordConfirmation(QString());
+    ++m_d->session.authenticationStateGeneration;
+    m_sessionState->setSession(std::nullopt);
+    m_sessionState->setPendingVerificationToken(std::nullopt);
+    m_sessionState->setPassword(QString());
+    m_sessionState->setPasswordConfirmation(QString());
     if (const auto *pending = std::get_if<SignInResult::PendingVerification>(&(*outcome)->value)) {
-        setPendingVerificationToken(pending->token);
+        m_sessionState->setPendingVerificationToken(pending->token);
         queueTokenSave(pending->token);
     }
 }
@@ -123,31 +125,31 @@ QCoro::Task<> LibraryShellViewModel::refreshVerification()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    if (!m_pendingVerificationToken)
+    if (!m_sessionState->pendingVerificationToken())
         co_return;
-    const QString token = *m_pendingVerificationToken;
-    QFuture<Result<EmailVerificationStatus>> verification
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->emailVerificationStatus(token);
-          });
+    const QString token = *m_sessionState->pendingVerificationToken();
+    QFuture<Result<EmailVerificationStatus>> verification = Workflow::run(
+        WorkflowPools::userInitiated(), [client = m_d->services.sessionClient, token] {
+            return client->emailVerificationStatus(token);
+        });
     const std::optional<Result<EmailVerificationStatus>> status
         = co_await Workflow::resumeIn(self, never, verification);
     // A reply that arrives after a sign-out, sign-in or registration belongs to an account the
     // user left: it must not sign them back in or store a token they just removed.
-    if (!status || m_pendingVerificationToken != token || !*status
+    if (!status || m_sessionState->pendingVerificationToken() != token || !*status
         || (*status)->status != u"verified")
         co_return;
 
-    QFuture<Result<LibraryShell>> library
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->currentLibrary(token);
-          });
+    QFuture<Result<LibraryShell>> library = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> shell
         = co_await Workflow::resumeIn(self, never, library);
-    if (!shell || m_pendingVerificationToken != token || !*shell)
+    if (!shell || m_sessionState->pendingVerificationToken() != token || !*shell)
         co_return;
-    setSession(AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
-    setPendingVerificationToken(std::nullopt);
+    m_sessionState->setSession(
+        AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+    m_sessionState->setPendingVerificationToken(std::nullopt);
     queueTokenSave(token);
     co_await recoverInterruptedImports();
 }
@@ -156,13 +158,13 @@ QCoro::Task<> LibraryShellViewModel::resendVerification(QString token)
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    QFuture<Result<void>> job
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->resendEmailVerification(token);
-          });
+    QFuture<Result<void>> job = Workflow::run(WorkflowPools::userInitiated(),
+                                              [client = m_d->services.sessionClient, token] {
+                                                  return client->resendEmailVerification(token);
+                                              });
     const std::optional<Result<void>> outcome = co_await Workflow::resumeIn(self, never, job);
     if (outcome && !*outcome)
-        setErrorMessage(QStringLiteral("Verification email could not be sent"));
+        m_sessionState->setErrorMessage(QStringLiteral("Verification email could not be sent"));
 }
 
 } // namespace Pellwick

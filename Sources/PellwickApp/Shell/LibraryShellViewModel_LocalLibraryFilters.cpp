@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -52,116 +52,69 @@ std::optional<QDate> localDay(Date date)
 
 } // namespace
 
-void LibraryShellViewModel::setLocalLibrarySearchText(QString value)
+void LibraryShellViewModel::refreshAfterSearchTextChange()
 {
-    const bool changed = value != m_localLibrarySearchText;
-    m_localLibrarySearchText = std::move(value);
-    Q_EMIT localLibrarySearchTextChanged();
-    if (changed && !m_isResettingLocalLibraryFilters)
+    const bool changed
+        = m_libraryState->localLibrarySearchText() != m_d->library.observedSearchText;
+    m_d->library.observedSearchText = m_libraryState->localLibrarySearchText();
+    if (changed && !m_d->library.isResettingLocalLibraryFilters)
         refreshVisibleLocalLibraryItems(false);
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter value)
-{
-    m_localLibraryCaptureTimeFilter = value;
-    Q_EMIT localLibraryCaptureTimeFilterChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeStart(Date value)
-{
-    m_localLibraryCaptureTimeStart = value;
-    Q_EMIT localLibraryCaptureTimeStartChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureTimeEnd(Date value)
-{
-    m_localLibraryCaptureTimeEnd = value;
-    Q_EMIT localLibraryCaptureTimeEndChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryCaptureLocationFilter(
-    LocalLibraryCaptureLocationFilter value)
-{
-    m_localLibraryCaptureLocationFilter = value;
-    Q_EMIT localLibraryCaptureLocationFilterChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryImportStatusFilter(
-    std::optional<LibraryItemImportStatus> value)
-{
-    m_localLibraryImportStatusFilter = value;
-    Q_EMIT localLibraryImportStatusFilterChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryIngestSourceFilter(std::optional<QString> value)
-{
-    m_localLibraryIngestSourceFilter = std::move(value);
-    Q_EMIT localLibraryIngestSourceFilterChanged();
-    refreshAfterFilterChange();
-}
-
-void LibraryShellViewModel::setLocalLibraryDuplicateVisibility(
-    LocalLibraryDuplicateVisibility value)
-{
-    m_localLibraryDuplicateVisibility = value;
-    Q_EMIT localLibraryDuplicateVisibilityChanged();
-    refreshAfterFilterChange();
 }
 
 void LibraryShellViewModel::refreshAfterFilterChange()
 {
-    if (!m_isResettingLocalLibraryFilters)
+    if (!m_d->library.isResettingLocalLibraryFilters)
         refreshVisibleLocalLibraryItems(false);
 }
 
 bool LibraryShellViewModel::hasActiveLocalLibraryFilters() const
 {
-    return LocalLibrarySearchQuery::normalizedSearchText(m_localLibrarySearchText).has_value()
-           || m_localLibraryCaptureTimeFilter != LocalLibraryCaptureTimeFilter::Any
-           || m_localLibraryCaptureLocationFilter != LocalLibraryCaptureLocationFilter::Any
-           || m_localLibraryImportStatusFilter.has_value()
-           || m_localLibraryIngestSourceFilter.has_value()
-           || m_localLibraryDuplicateVisibility != LocalLibraryDuplicateVisibility::Hidden;
+    return LocalLibrarySearchQuery::normalizedSearchText(m_libraryState->localLibrarySearchText())
+               .has_value()
+           || m_libraryState->localLibraryCaptureTimeFilter() != LocalLibraryCaptureTimeFilter::Any
+           || m_libraryState->localLibraryCaptureLocationFilter()
+                  != LocalLibraryCaptureLocationFilter::Any
+           || m_libraryState->localLibraryImportStatusFilter().has_value()
+           || m_libraryState->localLibraryIngestSourceFilter().has_value()
+           || m_libraryState->localLibraryDuplicateVisibility()
+                  != LocalLibraryDuplicateVisibility::Hidden;
 }
 
 void LibraryShellViewModel::resetLocalLibraryFilters()
 {
-    m_isResettingLocalLibraryFilters = true;
-    setLocalLibrarySearchText(QString());
-    setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter::Any);
-    setLocalLibraryCaptureLocationFilter(LocalLibraryCaptureLocationFilter::Any);
-    setLocalLibraryImportStatusFilter(std::nullopt);
-    setLocalLibraryIngestSourceFilter(std::nullopt);
-    setLocalLibraryDuplicateVisibility(LocalLibraryDuplicateVisibility::Hidden);
+    m_d->library.isResettingLocalLibraryFilters = true;
+    m_libraryState->setLocalLibrarySearchText(QString());
+    m_libraryState->setLocalLibraryCaptureTimeFilter(LocalLibraryCaptureTimeFilter::Any);
+    m_libraryState->setLocalLibraryCaptureLocationFilter(LocalLibraryCaptureLocationFilter::Any);
+    m_libraryState->setLocalLibraryImportStatusFilter(std::nullopt);
+    m_libraryState->setLocalLibraryIngestSourceFilter(std::nullopt);
+    m_libraryState->setLocalLibraryDuplicateVisibility(LocalLibraryDuplicateVisibility::Hidden);
     refreshVisibleLocalLibraryItems(false);
-    m_isResettingLocalLibraryFilters = false;
+    m_d->library.isResettingLocalLibraryFilters = false;
 }
 
 LocalLibrarySearchQuery LibraryShellViewModel::localLibraryQuery() const
 {
     LocalLibrarySearchQuery query;
-    query.text = m_localLibrarySearchText;
+    query.text = m_libraryState->localLibrarySearchText();
     query.captureTime = localLibraryCaptureTimeRange();
-    query.captureTimeKnown = requiredKnown(m_localLibraryCaptureTimeFilter);
+    query.captureTimeKnown = requiredKnown(m_libraryState->localLibraryCaptureTimeFilter());
     query.importDate = std::nullopt;
-    query.importStatus = m_localLibraryImportStatusFilter;
-    query.ingestSourceName = m_localLibraryIngestSourceFilter;
-    query.captureLocationKnown = requiredKnown(m_localLibraryCaptureLocationFilter);
-    query.duplicateVisibility = m_localLibraryDuplicateVisibility;
+    query.importStatus = m_libraryState->localLibraryImportStatusFilter();
+    query.ingestSourceName = m_libraryState->localLibraryIngestSourceFilter();
+    query.captureLocationKnown = requiredKnown(m_libraryState->localLibraryCaptureLocationFilter());
+    query.duplicateVisibility = m_libraryState->localLibraryDuplicateVisibility();
     return query;
 }
 
 std::optional<LocalLibraryDateRange> LibraryShellViewModel::localLibraryCaptureTimeRange() const
 {
-    if (m_localLibraryCaptureTimeFilter != LocalLibraryCaptureTimeFilter::DateRange)
+    if (m_libraryState->localLibraryCaptureTimeFilter() != LocalLibraryCaptureTimeFilter::DateRange)
         return std::nullopt;
-    const Date earlier = std::min(m_localLibraryCaptureTimeStart, m_localLibraryCaptureTimeEnd);
-    const Date later = std::max(m_localLibraryCaptureTimeStart, m_localLibraryCaptureTimeEnd);
+    const Date earlier = std::min(m_libraryState->localLibraryCaptureTimeStart(),
+                                  m_libraryState->localLibraryCaptureTimeEnd());
+    const Date later = std::max(m_libraryState->localLibraryCaptureTimeStart(),
+                                m_libraryState->localLibraryCaptureTimeEnd());
 
     const std::optional<QDate> firstDay = localDay(earlier);
     const QDateTime lowerBound = firstDay ? firstDay->startOfDay() : QDateTime();

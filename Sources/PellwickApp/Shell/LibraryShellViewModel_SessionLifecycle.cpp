@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 namespace Pellwick {
 
@@ -23,38 +23,40 @@ QCoro::Task<> LibraryShellViewModel::refresh()
     const QPointer<LibraryShellViewModel> self(this);
     // A slow older check (a stalled connection) must neither overwrite a newer answer nor keep
     // holding a worker: every press of Refresh would otherwise add one more.
-    if (m_healthCheckTask)
-        m_healthCheckTask->cancel();
-    m_healthCheckTask.emplace();
-    const std::stop_token stop = m_healthCheckTask->token();
-    setStatus(Status::Checking);
-    QFuture<Result<BackendReachability>> job
-        = Workflow::run(WorkflowPools::userInitiated(), [health = m_healthClient, stop] {
-              return Result<BackendReachability>(health.checkHealth(stop));
-          });
+    if (m_d->session.healthCheckTask)
+        m_d->session.healthCheckTask->cancel();
+    m_d->session.healthCheckTask.emplace();
+    const std::stop_token stop = m_d->session.healthCheckTask->token();
+    m_shellState->setStatus(Status::Checking);
+    QFuture<Result<BackendReachability>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [health = m_d->services.healthClient, stop] {
+            return Result<BackendReachability>(health.checkHealth(stop));
+        });
     const std::optional<Result<BackendReachability>> outcome
         = co_await Workflow::resumeIn(self, stop, job);
     if (!outcome)
         co_return;
-    setStatus(*outcome && **outcome == BackendReachability::Reachable ? Status::Reachable
-                                                                      : Status::Unreachable);
+    m_shellState->setStatus(*outcome && **outcome == BackendReachability::Reachable
+                                ? Status::Reachable
+                                : Status::Unreachable);
 }
 
 QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    if (m_session || m_pendingVerificationToken)
+    if (m_sessionState->session() || m_sessionState->pendingVerificationToken())
         co_return;
     // Recorded before the keychain is read: a sign-out while the read runs must win as well.
-    const qint64 generation = m_authenticationStateGeneration;
+    const qint64 generation = m_d->session.authenticationStateGeneration;
     QFuture<Result<std::optional<QString>>> load
-        = Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore] {
+        = Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore] {
               return Result<std::optional<QString>>(store->load());
           });
     const std::optional<Result<std::optional<QString>>> loaded
         = co_await Workflow::resumeIn(self, never, load);
-    if (!loaded || !*loaded || !**loaded || m_authenticationStateGeneration != generation)
+    if (!loaded || !*loaded || !**loaded
+        || m_d->session.authenticationStateGeneration != generation)
         co_return;
     const QString token = ***loaded;
     // A stored token that could never be sent (damaged, or edited in the keychain) would leave
@@ -64,31 +66,31 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
         co_return;
     }
 
-    QFuture<Result<LibraryShell>> library
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->currentLibrary(token);
-          });
+    QFuture<Result<LibraryShell>> library = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> shell
         = co_await Workflow::resumeIn(self, never, library);
     if (!shell)
         co_return;
     if (*shell) {
-        if (m_authenticationStateGeneration == generation)
-            setSession(AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+        if (m_d->session.authenticationStateGeneration == generation)
+            m_sessionState->setSession(
+                AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
         co_return;
     }
 
-    QFuture<Result<EmailVerificationStatus>> verification
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->emailVerificationStatus(token);
-          });
+    QFuture<Result<EmailVerificationStatus>> verification = Workflow::run(
+        WorkflowPools::userInitiated(), [client = m_d->services.sessionClient, token] {
+            return client->emailVerificationStatus(token);
+        });
     const std::optional<Result<EmailVerificationStatus>> status
         = co_await Workflow::resumeIn(self, never, verification);
-    if (!status || m_authenticationStateGeneration != generation)
+    if (!status || m_d->session.authenticationStateGeneration != generation)
         co_return;
     if (*status && (*status)->status == u"pending") {
-        setEmail((*status)->email);
-        setPendingVerificationToken(token);
+        m_sessionState->setEmail((*status)->email);
+        m_sessionState->setPendingVerificationToken(token);
         co_return;
     }
     if (provesTokenUnusable(*status))
@@ -97,11 +99,11 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
 
 void LibraryShellViewModel::signOut()
 {
-    ++m_authenticationStateGeneration;
-    setSession(std::nullopt);
-    setPendingVerificationToken(std::nullopt);
-    setPassword(QString());
-    setPasswordConfirmation(QString());
+    ++m_d->session.authenticationStateGeneration;
+    m_sessionState->setSession(std::nullopt);
+    m_sessionState->setPendingVerificationToken(std::nullopt);
+    m_sessionState->setPassword(QString());
+    m_sessionState->setPasswordConfirmation(QString());
     queueTokenRemoval();
 }
 
@@ -109,34 +111,35 @@ QCoro::Task<> LibraryShellViewModel::refreshLibrary()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    if (!m_session)
+    if (!m_sessionState->session())
         co_return;
-    const QString token = m_session->token;
-    setErrorMessage(std::nullopt);
-    QFuture<Result<LibraryShell>> job
-        = Workflow::run(WorkflowPools::userInitiated(), [client = m_sessionClient, token] {
-              return client->currentLibrary(token);
-          });
+    const QString token = m_sessionState->session()->token;
+    m_sessionState->setErrorMessage(std::nullopt);
+    QFuture<Result<LibraryShell>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient, token] { return client->currentLibrary(token); });
     const std::optional<Result<LibraryShell>> outcome
         = co_await Workflow::resumeIn(self, never, job);
     // A reply for a session that ended meanwhile must not sign the user back in.
-    if (!outcome || !m_session || m_session->token != token)
+    if (!outcome || !m_sessionState->session() || m_sessionState->session()->token != token)
         co_return;
     if (*outcome)
-        setSession(AuthenticatedLibrarySession{token, (*outcome)->user, (*outcome)->library});
+        m_sessionState->setSession(
+            AuthenticatedLibrarySession{token, (*outcome)->user, (*outcome)->library});
     else
-        setErrorMessage(QStringLiteral("Refresh failed"));
+        m_sessionState->setErrorMessage(QStringLiteral("Refresh failed"));
 }
 
 QCoro::Task<std::optional<QString>> LibraryShellViewModel::checkoutURL()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    if (!m_session)
+    if (!m_sessionState->session())
         co_return std::nullopt;
-    setErrorMessage(std::nullopt);
+    m_sessionState->setErrorMessage(std::nullopt);
     QFuture<Result<CheckoutSession>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [client = m_sessionClient, token = m_session->token] {
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient, token = m_sessionState->session()->token] {
             return client->requestCheckout(token);
         });
     const std::optional<Result<CheckoutSession>> outcome
@@ -144,7 +147,7 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::checkoutURL()
     if (!outcome)
         co_return std::nullopt;
     if (!*outcome || !openableBillingLink((*outcome)->url)) {
-        setErrorMessage(QStringLiteral("Checkout failed"));
+        m_sessionState->setErrorMessage(QStringLiteral("Checkout failed"));
         co_return std::nullopt;
     }
     co_return (*outcome)->url;
@@ -154,18 +157,19 @@ QCoro::Task<std::optional<QString>> LibraryShellViewModel::customerPortalURL()
 {
     const QPointer<LibraryShellViewModel> self(this);
     const std::stop_token never;
-    if (!m_session)
+    if (!m_sessionState->session())
         co_return std::nullopt;
-    setErrorMessage(std::nullopt);
+    m_sessionState->setErrorMessage(std::nullopt);
     QFuture<Result<QString>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [client = m_sessionClient, token = m_session->token] {
+        WorkflowPools::userInitiated(),
+        [client = m_d->services.sessionClient, token = m_sessionState->session()->token] {
             return client->requestCustomerPortal(token);
         });
     const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
     if (!outcome)
         co_return std::nullopt;
     if (!*outcome || !openableBillingLink(**outcome)) {
-        setErrorMessage(QStringLiteral("Billing portal unavailable"));
+        m_sessionState->setErrorMessage(QStringLiteral("Billing portal unavailable"));
         co_return std::nullopt;
     }
     co_return **outcome;
@@ -189,7 +193,7 @@ QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
 void LibraryShellViewModel::queueTokenSave(const QString &token) const
 {
     // The future is not kept: the keychain pool runs its jobs one at a time, in order.
-    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore, token] {
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore, token] {
         store->save(token);
         return Result<void>();
     }));
@@ -197,7 +201,7 @@ void LibraryShellViewModel::queueTokenSave(const QString &token) const
 
 void LibraryShellViewModel::queueTokenRemoval() const
 {
-    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_tokenStore] {
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_d->services.tokenStore] {
         store->remove();
         return Result<void>();
     }));

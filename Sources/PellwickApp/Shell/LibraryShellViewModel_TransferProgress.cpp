@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -23,40 +23,42 @@ bool isNoticeableChange(const TransferProgress &shown, const TransferProgress &p
 
 void LibraryShellViewModel::openTransferProgress(const QUuid &id)
 {
-    m_activeTransferProgressIDs.insert(id);
+    m_d->shell.activeTransferProgressIDs.insert(id);
 }
 
 void LibraryShellViewModel::updateTransferProgress(const TransferProgress &progress)
 {
-    if (!m_activeTransferProgressIDs.contains(progress.id))
+    if (!m_d->shell.activeTransferProgressIDs.contains(progress.id))
         return;
     // Monotonic: a step of the wall clock must not hold a row back.
-    const std::chrono::steady_clock::time_point now = m_steadyClock();
+    const std::chrono::steady_clock::time_point now = m_d->services.steadyClock();
     const auto shown
-        = std::find_if(m_transferProgresses.cbegin(),
-                       m_transferProgresses.cend(),
+        = std::find_if(m_shellState->transferProgresses().cbegin(),
+                       m_shellState->transferProgresses().cend(),
                        [&progress](const TransferProgress &row) { return row.id == progress.id; });
-    if (shown != m_transferProgresses.cend() && !isNoticeableChange(*shown, progress)) {
-        const auto last = m_lastTransferProgressUpdateAt.constFind(progress.id);
-        if (last != m_lastTransferProgressUpdateAt.cend() && now - *last < transferProgressInterval)
+    if (shown != m_shellState->transferProgresses().cend()
+        && !isNoticeableChange(*shown, progress)) {
+        const auto last = m_d->shell.lastTransferProgressUpdateAt.constFind(progress.id);
+        if (last != m_d->shell.lastTransferProgressUpdateAt.cend()
+            && now - *last < transferProgressInterval)
             return;
     }
-    QList<TransferProgress> rows = m_transferProgresses;
-    if (shown != m_transferProgresses.cend())
-        rows[shown - m_transferProgresses.cbegin()] = progress;
+    QList<TransferProgress> rows = m_shellState->transferProgresses();
+    if (shown != m_shellState->transferProgresses().cend())
+        rows[shown - m_shellState->transferProgresses().cbegin()] = progress;
     else
         rows.append(progress);
-    setTransferProgresses(std::move(rows));
-    m_lastTransferProgressUpdateAt.insert(progress.id, now);
+    m_shellState->setTransferProgresses(std::move(rows));
+    m_d->shell.lastTransferProgressUpdateAt.insert(progress.id, now);
 }
 
 void LibraryShellViewModel::removeTransferProgress(const QUuid &id)
 {
-    QList<TransferProgress> rows = m_transferProgresses;
+    QList<TransferProgress> rows = m_shellState->transferProgresses();
     rows.removeIf([&id](const TransferProgress &row) { return row.id == id; });
-    setTransferProgresses(std::move(rows));
-    m_activeTransferProgressIDs.remove(id);
-    m_lastTransferProgressUpdateAt.remove(id);
+    m_shellState->setTransferProgresses(std::move(rows));
+    m_d->shell.activeTransferProgressIDs.remove(id);
+    m_d->shell.lastTransferProgressUpdateAt.remove(id);
 }
 
 TransferProgressSink LibraryShellViewModel::transferProgressSink()

@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 #include <QtNumeric>
 
@@ -28,35 +28,29 @@ QStringList ingestSourceNames(const LocalLibraryCacheRecords &records)
     return sorted;
 }
 
-} // namespace
-
-LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
-{
-    // The loaded records are shared, not copied: the getters run while views render.
-    Result<LocalLibraryCacheRecords> records = m_localLibraryCache.cachedRecords();
-    return records ? std::move(*records) : LocalLibraryCacheRecords();
-}
-
+/// The records of `records` in `selected` for which `keep(record)` holds, in stored order.
 template<typename Predicate>
-QList<LocalLibraryItem>
-LibraryShellViewModel::selectedRecords(const LocalLibraryCacheRecords &records,
-                                       Predicate keep) const
+QList<LocalLibraryItem> selectedRecords(const LocalLibraryCacheRecords &records,
+                                        const QSet<QUuid> &selected,
+                                        Predicate keep)
 {
     QList<LocalLibraryItem> result;
     // Records are large: growing the list by doubling would move them again and again.
-    result.reserve(std::min(records.size(), m_selectedLibraryItemIDs.size()));
+    result.reserve(std::min(records.size(), selected.size()));
     records.forEach([&](const LocalLibraryItem &item) {
-        if (m_selectedLibraryItemIDs.contains(item.id) && keep(item))
+        if (selected.contains(item.id) && keep(item))
             result.append(item);
     });
     return result;
 }
 
+/// `memo`'s value while it was derived from `records` and an equal `key`; otherwise `derive()`,
+/// remembered in `memo`.
 template<typename Key, typename Value, typename Derive>
-Value LibraryShellViewModel::memoised(std::optional<LibraryMemo<Key, Value>> &memo,
-                                      const LocalLibraryCacheRecords &records,
-                                      const Key &key,
-                                      Derive derive)
+Value memoised(std::optional<LibraryMemo<Key, Value>> &memo,
+               const LocalLibraryCacheRecords &records,
+               const Key &key,
+               Derive derive)
 {
     // Both comparisons are cheap while nothing changed: the records by their shared chunks,
     // the sets and lists first by their shared data. An equal key of other data (an equal
@@ -70,25 +64,35 @@ Value LibraryShellViewModel::memoised(std::optional<LibraryMemo<Key, Value>> &me
     return value;
 }
 
+} // namespace
+
+LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
+{
+    // The loaded records are shared, not copied: the getters run while views render.
+    Result<LocalLibraryCacheRecords> records = m_d->services.localLibraryCache.cachedRecords();
+    return records ? std::move(*records) : LocalLibraryCacheRecords();
+}
+
 void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
 {
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    setHasLocalLibraryRecords(!records.isEmpty());
+    m_libraryState->setHasLocalLibraryRecords(!records.isEmpty());
     if (pruningRestoreSelection) {
         QSet<QUuid> kept;
-        for (const QUuid &id : std::as_const(m_selectedLibraryItemIDs)) {
+        for (const QUuid &id : std::as_const(m_libraryState->selectedLibraryItemIDs())) {
             if (!records.positions(id).isEmpty())
                 kept.insert(id);
         }
-        setSelectedLibraryItemIDs(std::move(kept));
+        m_libraryState->setSelectedLibraryItemIDs(std::move(kept));
     }
     const Result<LocalLibrarySearchResult> visible
-        = m_localLibraryCache.search(localLibraryQuery());
-    setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
+        = m_d->services.localLibraryCache.search(localLibraryQuery());
+    m_libraryState->setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
-    setLocalLibraryItemsRevision(m_localLibraryItemsRevision == std::numeric_limits<qint64>::max()
-                                     ? std::numeric_limits<qint64>::min()
-                                     : m_localLibraryItemsRevision + 1);
+    m_libraryState->setLocalLibraryItemsRevision(
+        m_libraryState->localLibraryItemsRevision() == std::numeric_limits<qint64>::max()
+            ? std::numeric_limits<qint64>::min()
+            : m_libraryState->localLibraryItemsRevision() + 1);
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
@@ -96,126 +100,153 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
     if (isIngestCacheMoveBlockingImports())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(m_selectedImportItemsMemo,
-                    records,
-                    std::pair(m_selectedLibraryItemIDs, m_ingestCache.rootURL()),
-                    [&] {
-                        return selectedRecords(records, [this](const LocalLibraryItem &item) {
-                            return canStartImport(item);
-                        });
-                    });
+    return memoised(
+        m_d->library.selectedImportItemsMemo,
+        records,
+        std::pair(m_libraryState->selectedLibraryItemIDs(), m_d->services.ingestCache.rootURL()),
+        [&] {
+            return selectedRecords(
+                records,
+                m_libraryState->selectedLibraryItemIDs(),
+                [this](const LocalLibraryItem &item) { return canStartImport(item); });
+        });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
 {
-    if (m_isImporting || isIngestCacheMigrationPending())
+    if (m_importState->isImporting() || isIngestCacheMigrationPending())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(
-        m_selectedRemovableIngestCacheItemsMemo, records, m_selectedLibraryItemIDs, [&] {
-            return selectedRecords(records, [](const LocalLibraryItem &item) {
-                return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
-                        || item.importStatus == LibraryItemImportStatus::NeedsAttention)
-                       && item.ingestCacheOriginalURL.has_value();
-            });
+        m_d->library.selectedRemovableIngestCacheItemsMemo,
+        records,
+        m_libraryState->selectedLibraryItemIDs(),
+        [&] {
+            return selectedRecords(
+                records,
+                m_libraryState->selectedLibraryItemIDs(),
+                [](const LocalLibraryItem &item) {
+                    return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+                            || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+                           && item.ingestCacheOriginalURL.has_value();
+                });
         });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
 {
-    if (m_selectedLibraryItemIDs.isEmpty())
+    if (m_libraryState->selectedLibraryItemIDs().isEmpty())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(m_selectedRestoreItemsMemo, records, m_selectedLibraryItemIDs, [&] {
-        return selectedRecords(records, [](const LocalLibraryItem &item) {
-            return item.importStatus == LibraryItemImportStatus::VerifiedBackup
-                   && item.backendLibraryItemID.has_value();
-        });
-    });
+    return memoised(m_d->library.selectedRestoreItemsMemo,
+                    records,
+                    m_libraryState->selectedLibraryItemIDs(),
+                    [&] {
+                        return selectedRecords(
+                            records,
+                            m_libraryState->selectedLibraryItemIDs(),
+                            [](const LocalLibraryItem &item) {
+                                return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+                                       && item.backendLibraryItemID.has_value();
+                            });
+                    });
 }
 
 RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
 {
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(m_restoreSelectionSummaryMemo, records, m_selectedLibraryItemIDs, [this] {
-        const QList<LocalLibraryItem> items = selectedRestoreItems();
-        RestoreSelectionSummary summary;
-        summary.itemCount = static_cast<int>(items.size());
-        summary.filenames.reserve(items.size());
-        for (const LocalLibraryItem &item : items) {
-            const qint64 bytes = item.archiveByteCount.value_or(0);
-            // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
-            if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
-                summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
-                                              : std::numeric_limits<qint64>::min();
-            }
-            summary.filenames.append(item.originalFilename);
-        }
-        return summary;
-    });
+    return memoised(m_d->library.restoreSelectionSummaryMemo,
+                    records,
+                    m_libraryState->selectedLibraryItemIDs(),
+                    [this] {
+                        const QList<LocalLibraryItem> items = selectedRestoreItems();
+                        RestoreSelectionSummary summary;
+                        summary.itemCount = static_cast<int>(items.size());
+                        summary.filenames.reserve(items.size());
+                        for (const LocalLibraryItem &item : items) {
+                            const qint64 bytes = item.archiveByteCount.value_or(0);
+                            // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
+                            if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
+                                summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
+                                                              : std::numeric_limits<qint64>::min();
+                            }
+                            summary.filenames.append(item.originalFilename);
+                        }
+                        return summary;
+                    });
 }
 
 QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
 {
-    if (!m_activeRestoreRequest)
+    if (!m_restoreState->activeRestoreRequest())
         return selectedRestoreItems();
-    if (m_activeRestoreRequest->items.isEmpty())
+    if (m_restoreState->activeRestoreRequest()->items.isEmpty())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(m_restoreWorkflowItemsMemo, records, m_activeRestoreRequest->items, [&] {
-        QSet<qint64> requested;
-        for (const RestoreRequestItem &item : m_activeRestoreRequest->items)
-            requested.insert(item.libraryItemID);
-        QList<LocalLibraryItem> result;
-        result.reserve(std::min(records.size(), requested.size()));
-        records.forEach([&](const LocalLibraryItem &item) {
-            if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
-                result.append(item);
+    return memoised(
+        m_d->library.restoreWorkflowItemsMemo,
+        records,
+        m_restoreState->activeRestoreRequest()->items,
+        [&] {
+            QSet<qint64> requested;
+            for (const RestoreRequestItem &item : m_restoreState->activeRestoreRequest()->items)
+                requested.insert(item.libraryItemID);
+            QList<LocalLibraryItem> result;
+            result.reserve(std::min(records.size(), requested.size()));
+            records.forEach([&](const LocalLibraryItem &item) {
+                if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
+                    result.append(item);
+            });
+            return result;
         });
-        return result;
-    });
 }
 
 QStringList LibraryShellViewModel::localLibraryIngestSources() const
 {
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
-    return memoised(
-        m_localLibraryIngestSourcesMemo, records, true, [&] { return ingestSourceNames(records); });
+    return memoised(m_d->library.localLibraryIngestSourcesMemo, records, true, [&] {
+        return ingestSourceNames(records);
+    });
 }
 
 QList<LocalLibraryTreeNode>
 LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
 {
     const bool includePhysicalEntries = !hasActiveLocalLibraryFilters();
-    if (m_localLibraryTreeCache && m_localLibraryTreeCache->revision == m_localLibraryItemsRevision
-        && m_localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
-        && m_localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
-        return m_localLibraryTreeCache->nodes;
+    if (m_d->library.localLibraryTreeCache
+        && m_d->library.localLibraryTreeCache->revision
+               == m_libraryState->localLibraryItemsRevision()
+        && m_d->library.localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
+        && m_d->library.localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
+        return m_d->library.localLibraryTreeCache->nodes;
     }
     QList<LocalLibraryTreeNode> nodes;
-    if (m_localLibraryTreeBuilder) {
-        nodes = m_localLibraryTreeBuilder(m_localLibraryItems,
-                                          m_ingestCache.rootURL(),
-                                          includePhysicalEntries,
-                                          visibleFolderCounts);
+    if (m_d->library.localLibraryTreeBuilder) {
+        nodes = m_d->library.localLibraryTreeBuilder(m_libraryState->localLibraryItems(),
+                                                     m_d->services.ingestCache.rootURL(),
+                                                     includePhysicalEntries,
+                                                     visibleFolderCounts);
     }
-    m_localLibraryTreeCache = LocalLibraryTreeCache{
-        m_localLibraryItemsRevision, includePhysicalEntries, visibleFolderCounts, nodes};
+    m_d->library.localLibraryTreeCache
+        = LocalLibraryTreeCache{m_libraryState->localLibraryItemsRevision(),
+                                includePhysicalEntries,
+                                visibleFolderCounts,
+                                nodes};
     return nodes;
 }
 
 void LibraryShellViewModel::setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder)
 {
-    m_localLibraryTreeBuilder = std::move(builder);
-    m_localLibraryTreeCache.reset();
+    m_d->library.localLibraryTreeBuilder = std::move(builder);
+    m_d->library.localLibraryTreeCache.reset();
 }
 
 std::optional<LocalLibraryItem> LibraryShellViewModel::inspectedLocalLibraryItem() const
 {
-    if (!m_inspectedLocalLibraryItemID)
+    if (!m_libraryState->inspectedLocalLibraryItemID())
         return std::nullopt;
-    for (const LocalLibraryItem &item : m_localLibraryItems) {
-        if (item.id == *m_inspectedLocalLibraryItemID)
+    for (const LocalLibraryItem &item : m_libraryState->localLibraryItems()) {
+        if (item.id == *m_libraryState->inspectedLocalLibraryItemID())
             return item;
     }
     return std::nullopt;
@@ -223,7 +254,7 @@ std::optional<LocalLibraryItem> LibraryShellViewModel::inspectedLocalLibraryItem
 
 void LibraryShellViewModel::inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item)
 {
-    setInspectedLocalLibraryItemID(item ? std::optional(item->id) : std::nullopt);
+    m_libraryState->setInspectedLocalLibraryItemID(item ? std::optional(item->id) : std::nullopt);
 }
 
 } // namespace Pellwick

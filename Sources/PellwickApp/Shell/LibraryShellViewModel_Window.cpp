@@ -1,18 +1,18 @@
-#include "LibraryShellViewModel.h"
+#include "LibraryShellViewModel_p.h"
 
 namespace Pellwick {
 
 void LibraryShellViewModel::cancelRestorePolling()
 {
-    if (m_restorePollingTask)
-        m_restorePollingTask->cancel();
-    m_restorePollingTask.reset();
+    if (m_d->restore.restorePollingTask)
+        m_d->restore.restorePollingTask->cancel();
+    m_d->restore.restorePollingTask.reset();
 }
 
 void LibraryShellViewModel::pauseRestoreTransferForClose()
 {
-    if (m_activeRestoreTransferID && m_restoreTransferEngine)
-        m_restoreTransferEngine->pause(*m_activeRestoreTransferID);
+    if (m_d->restore.activeRestoreTransferID && m_d->services.restoreTransferEngine)
+        m_d->services.restoreTransferEngine->pause(*m_d->restore.activeRestoreTransferID);
 }
 
 } // namespace Pellwick

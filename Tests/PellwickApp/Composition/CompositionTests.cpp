@@ -3,6 +3,7 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickCore/Ingest/IngestCache.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,7 +13,7 @@
 
 #include <Support/TestBackend/TestBackend.h>
 
-using namespace Pellwick;
+    using namespace Pellwick;
 using namespace Pellwick::Test;
 
 namespace {
@@ -115,8 +116,8 @@ void CompositionTests::composesTheWindow()
     QCOMPARE(viewModel.ingestCache().rootURL(), ingestCacheVariable ? variableCache : savedCache);
     QCOMPARE(viewModel.parent(), window.get());
     // Nothing is fetched, read from the keychain or created before the window shows.
-    QCOMPARE(viewModel.status(), LibraryShellViewModel::Status::Checking);
-    QVERIFY(!viewModel.session());
+    QCOMPARE(viewModel.shellState().status(), LibraryShellViewModel::Status::Checking);
+    QVERIFY(!viewModel.sessionState().session());
     QCOMPARE(window->currentSection(), ShellSection::Overview);
     QCOMPARE(entries(home), QStringList());
 
@@ -168,7 +169,7 @@ void CompositionTests::healthCheckOfTheComposedGraph()
                          dir.filePath(QStringLiteral("settings.ini")),
                          dir.filePath(QStringLiteral("cache"))));
     QCoro::waitFor(viewModel->refresh());
-    QCOMPARE(viewModel->status(), expected);
+    QCOMPARE(viewModel->shellState().status(), expected);
 }
 
 QTEST_MAIN(CompositionTests)

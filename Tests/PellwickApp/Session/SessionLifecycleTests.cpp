@@ -73,24 +73,24 @@ public:
     explicit ChangeLog(LibraryShellViewModel &model)
     {
         const auto track = [&](auto signal, const char *name) {
-            QObject::connect(
-                &model, signal, &model, [this, name] { names.append(QString::fromLatin1(name)); });
+            QObject::connect(&model.sessionState(), signal, &model, [this, name] {
+                names.append(QString::fromLatin1(name));
+            });
         };
-        QObject::connect(&model, &LibraryShellViewModel::statusChanged, &model, [this, &model] {
-            names.append(LibraryShellViewModel::toRaw(model.status()));
+        QObject::connect(&model.shellState(), &ShellState::statusChanged, &model, [this, &model] {
+            names.append(LibraryShellViewModel::toRaw(model.shellState().status()));
         });
-        track(&LibraryShellViewModel::sessionChanged, "session");
-        track(&LibraryShellViewModel::emailChanged, "email");
-        track(&LibraryShellViewModel::passwordChanged, "password");
-        track(&LibraryShellViewModel::passwordConfirmationChanged, "passwordConfirmation");
-        track(&LibraryShellViewModel::pendingVerificationTokenChanged, "pendingVerificationToken");
-        track(&LibraryShellViewModel::currentPasswordChanged, "currentPassword");
-        track(&LibraryShellViewModel::newPasswordChanged, "newPassword");
-        track(&LibraryShellViewModel::newPasswordConfirmationChanged, "newPasswordConfirmation");
-        track(&LibraryShellViewModel::passwordChangeErrorMessageChanged,
-              "passwordChangeErrorMessage");
-        track(&LibraryShellViewModel::authMessageChanged, "authMessage");
-        track(&LibraryShellViewModel::errorMessageChanged, "errorMessage");
+        track(&SessionState::sessionChanged, "session");
+        track(&SessionState::emailChanged, "email");
+        track(&SessionState::passwordChanged, "password");
+        track(&SessionState::passwordConfirmationChanged, "passwordConfirmation");
+        track(&SessionState::pendingVerificationTokenChanged, "pendingVerificationToken");
+        track(&SessionState::currentPasswordChanged, "currentPassword");
+        track(&SessionState::newPasswordChanged, "newPassword");
+        track(&SessionState::newPasswordConfirmationChanged, "newPasswordConfirmation");
+        track(&SessionState::passwordChangeErrorMessageChanged, "passwordChangeErrorMessage");
+        track(&SessionState::authMessageChanged, "authMessage");
+        track(&SessionState::errorMessageChanged, "errorMessage");
     }
 
     QStringList names;
@@ -146,7 +146,7 @@ struct Harness
 
     void signInDirectly(const QString &token = u"s1"_s)
     {
-        model->setSession(
+        model->sessionState().setSession(
             AuthenticatedLibrarySession{token, LibraryUser{4, u"ada@example.test"_s, {}}, {}});
         store->save(token);
     }
@@ -221,10 +221,10 @@ void SessionLifecycleTests::healthCheck()
 
     Harness harness;
     script(harness.health, httpStatus, body);
-    harness.model->setStatus(LibraryShellViewModel::Status::Reachable);
+    harness.model->shellState().setStatus(LibraryShellViewModel::Status::Reachable);
     ChangeLog log(*harness.model);
     QCoro::waitFor(harness.model->refresh());
-    QCOMPARE(harness.model->status(), expected);
+    QCOMPARE(harness.model->shellState().status(), expected);
     QCOMPARE(log.names,
              QStringList({u"Checking backend"_s, LibraryShellViewModel::toRaw(expected)}));
 }
@@ -261,10 +261,10 @@ void SessionLifecycleTests::overlappingHealthChecksShowTheLatest()
     QCoro::Task<> older = harness.model->refresh();
     QTRY_COMPARE(harness.health.waitingCount(), 1);
     QCoro::waitFor(harness.model->refresh());
-    QCOMPARE(harness.model->status(), expected);
+    QCOMPARE(harness.model->shellState().status(), expected);
     harness.health.release();
     QCoro::waitFor(older);
-    QCOMPARE(harness.model->status(), expected);
+    QCOMPARE(harness.model->shellState().status(), expected);
 }
 
 void SessionLifecycleTests::stalledHealthCheckIsStopped_data()
@@ -293,7 +293,7 @@ void SessionLifecycleTests::stalledHealthCheckIsStopped()
     if (byNewerCheck) {
         backend.clearFaults();
         QCoro::waitFor(harness.model->refresh());
-        QCOMPARE(harness.model->status(), LibraryShellViewModel::Status::Reachable);
+        QCOMPARE(harness.model->shellState().status(), LibraryShellViewModel::Status::Reachable);
     } else {
         harness.model.reset();
     }
@@ -301,7 +301,7 @@ void SessionLifecycleTests::stalledHealthCheckIsStopped()
     QTRY_COMPARE(WorkflowPools::userInitiated().activeThreadCount(), 0);
     QTRY_VERIFY(stalled.isReady());
     if (harness.model)
-        QCOMPARE(harness.model->status(), LibraryShellViewModel::Status::Reachable);
+        QCOMPARE(harness.model->shellState().status(), LibraryShellViewModel::Status::Reachable);
     backend.releaseStalls();
 }
 
@@ -361,25 +361,30 @@ void SessionLifecycleTests::signIn()
 
     Harness harness;
     script(harness.fetch, httpStatus, body);
-    harness.model->setEmail(u"ada@example.test"_s);
-    harness.model->setPassword(u" secret with spaces "_s);
-    harness.model->setAuthMessage(u"old"_s);
+    harness.model->sessionState().setEmail(u"ada@example.test"_s);
+    harness.model->sessionState().setPassword(u" secret with spaces "_s);
+    harness.model->sessionState().setAuthMessage(u"old"_s);
     const qint64 generation = harness.model->authenticationStateGeneration();
     ChangeLog log(*harness.model);
 
     QCoro::waitFor(harness.model->signIn());
 
     QCOMPARE(log.names, changes);
-    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
-    QCOMPARE(harness.model->authMessage(), std::nullopt);
-    QCOMPARE(harness.model->email(), u"ada@example.test"_s);
+    QCOMPARE(harness.model->sessionState().errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->sessionState().authMessage(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().email(), u"ada@example.test"_s);
     const HttpRequest request = harness.fetch.onlyRequest();
     QVERIFY(request.body->contains(R"("password":" secret with spaces ")"));
     const bool succeeded = errorMessage.isEmpty();
-    QCOMPARE(harness.model->password(), succeeded ? QString() : u" secret with spaces "_s);
+    QCOMPARE(harness.model->sessionState().password(),
+             succeeded ? QString() : u" secret with spaces "_s);
     QCOMPARE(harness.model->authenticationStateGeneration(), generation + (succeeded ? 1 : 0));
-    QCOMPARE(harness.model->session() ? harness.model->session()->token : QString(), sessionToken);
-    QCOMPARE(harness.model->pendingVerificationToken().value_or(QString()), pendingToken);
+    QCOMPARE(harness.model->sessionState().session()
+                 ? harness.model->sessionState().session()->token
+                 : QString(),
+             sessionToken);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken().value_or(QString()),
+             pendingToken);
     const QString stored = !sessionToken.isEmpty() ? sessionToken : pendingToken;
     QCOMPARE(harness.storedToken(), stored.isEmpty() ? std::nullopt : std::optional(stored));
 }
@@ -473,19 +478,19 @@ void SessionLifecycleTests::registration()
 
     Harness harness;
     script(harness.fetch, httpStatus, httpStatus == 201 ? pendingBody : QByteArray("{}"));
-    harness.model->setEmail(email);
-    harness.model->setPassword(password);
-    harness.model->setPasswordConfirmation(confirmation);
+    harness.model->sessionState().setEmail(email);
+    harness.model->sessionState().setPassword(password);
+    harness.model->sessionState().setPasswordConfirmation(confirmation);
     ChangeLog log(*harness.model);
 
     QCoro::waitFor(harness.model->registerAccount());
 
     QCOMPARE(harness.fetch.requests().size(), called ? 1 : 0);
-    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
-    QCOMPARE(harness.model->session(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->sessionState().session(), std::nullopt);
     if (!errorMessage.isEmpty()) {
-        QCOMPARE(harness.model->password(), password);
-        QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
+        QCOMPARE(harness.model->sessionState().password(), password);
+        QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::nullopt);
         QCOMPARE(harness.storedToken(), std::nullopt);
         return;
     }
@@ -497,10 +502,10 @@ void SessionLifecycleTests::registration()
                           u"password"_s,
                           u"passwordConfirmation"_s,
                           u"pendingVerificationToken"_s}));
-    QCOMPARE(harness.model->password(), QString());
-    QCOMPARE(harness.model->passwordConfirmation(), QString());
-    QCOMPARE(harness.model->email(), email);
-    QCOMPARE(harness.model->pendingVerificationToken(), std::optional(u"p1"_s));
+    QCOMPARE(harness.model->sessionState().password(), QString());
+    QCOMPARE(harness.model->sessionState().passwordConfirmation(), QString());
+    QCOMPARE(harness.model->sessionState().email(), email);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::optional(u"p1"_s));
     QCOMPARE(harness.storedToken(), std::optional(u"p1"_s));
     QCOMPARE(harness.model->authenticationStateGeneration(), 1);
 }
@@ -610,10 +615,11 @@ void SessionLifecycleTests::accountOperations()
     script(harness.fetch, httpStatus, body);
     if (signedIn)
         harness.signInDirectly();
-    const std::optional<AuthenticatedLibrarySession> before = harness.model->session();
-    harness.model->setEmail(u"ada@example.test"_s);
-    harness.model->setErrorMessage(u"kept"_s);
-    harness.model->setAuthMessage(u"old"_s);
+    const std::optional<AuthenticatedLibrarySession> before
+        = harness.model->sessionState().session();
+    harness.model->sessionState().setEmail(u"ada@example.test"_s);
+    harness.model->sessionState().setErrorMessage(u"kept"_s);
+    harness.model->sessionState().setAuthMessage(u"old"_s);
 
     std::optional<QString> link;
     switch (operation) {
@@ -635,15 +641,16 @@ void SessionLifecycleTests::accountOperations()
     }
 
     QCOMPARE(harness.fetch.requests().size(), requests);
-    QCOMPARE(harness.model->errorMessage().value_or(QString()), errorMessage);
-    QCOMPARE(harness.model->authMessage().value_or(QString()), authMessage);
+    QCOMPARE(harness.model->sessionState().errorMessage().value_or(QString()), errorMessage);
+    QCOMPARE(harness.model->sessionState().authMessage().value_or(QString()), authMessage);
     QCOMPARE(link.value_or(QString()), url);
     if (operation == AccountOperation::LibraryRefresh && signedIn) {
-        QCOMPARE(harness.model->session()->token, u"s1"_s);
+        QCOMPARE(harness.model->sessionState().session()->token, u"s1"_s);
         const bool refreshed = errorMessage.isEmpty();
-        QCOMPARE(harness.model->session()->user.email,
+        QCOMPARE(harness.model->sessionState().session()->user.email,
                  refreshed ? u"ada@example.test"_s : before->user.email);
-        QCOMPARE(harness.model->session()->library.id, refreshed ? 9 : before->library.id);
+        QCOMPARE(harness.model->sessionState().session()->library.id,
+                 refreshed ? 9 : before->library.id);
     }
 }
 
@@ -670,12 +677,12 @@ void SessionLifecycleTests::passwordChange()
     script(harness.fetch, httpStatus);
     if (signedIn)
         harness.signInDirectly();
-    harness.model->setPassword(u"old password"_s);
-    harness.model->setCurrentPassword(u"current"_s);
-    harness.model->setNewPassword(u"new one"_s);
-    harness.model->setNewPasswordConfirmation(u"new two"_s);
-    harness.model->setPasswordChangeErrorMessage(u"before"_s);
-    harness.model->setAuthMessage(u"before"_s);
+    harness.model->sessionState().setPassword(u"old password"_s);
+    harness.model->sessionState().setCurrentPassword(u"current"_s);
+    harness.model->sessionState().setNewPassword(u"new one"_s);
+    harness.model->sessionState().setNewPasswordConfirmation(u"new two"_s);
+    harness.model->sessionState().setPasswordChangeErrorMessage(u"before"_s);
+    harness.model->sessionState().setAuthMessage(u"before"_s);
     ChangeLog log(*harness.model);
 
     const bool result = QCoro::waitFor(harness.model->changePassword());
@@ -701,22 +708,22 @@ void SessionLifecycleTests::passwordChange()
                               u"password"_s,
                               u"session"_s,
                               u"authMessage"_s}));
-        QCOMPARE(harness.model->session(), std::nullopt);
-        QCOMPARE(harness.model->password(), QString());
-        QCOMPARE(harness.model->currentPassword(), QString());
-        QCOMPARE(harness.model->newPassword(), QString());
-        QCOMPARE(harness.model->newPasswordConfirmation(), QString());
-        QCOMPARE(harness.model->passwordChangeErrorMessage(), std::nullopt);
-        QCOMPARE(harness.model->authMessage(),
+        QCOMPARE(harness.model->sessionState().session(), std::nullopt);
+        QCOMPARE(harness.model->sessionState().password(), QString());
+        QCOMPARE(harness.model->sessionState().currentPassword(), QString());
+        QCOMPARE(harness.model->sessionState().newPassword(), QString());
+        QCOMPARE(harness.model->sessionState().newPasswordConfirmation(), QString());
+        QCOMPARE(harness.model->sessionState().passwordChangeErrorMessage(), std::nullopt);
+        QCOMPARE(harness.model->sessionState().authMessage(),
                  std::optional(u"Password changed. Sign in again with your new password."_s));
     } else {
-        QCOMPARE(harness.model->passwordChangeErrorMessage(),
+        QCOMPARE(harness.model->sessionState().passwordChangeErrorMessage(),
                  std::optional(u"Password change failed"_s));
-        QVERIFY(harness.model->session());
-        QCOMPARE(harness.model->currentPassword(), u"current"_s);
-        QCOMPARE(harness.model->newPassword(), u"new one"_s);
-        QCOMPARE(harness.model->password(), u"old password"_s);
-        QCOMPARE(harness.model->authMessage(), std::nullopt);
+        QVERIFY(harness.model->sessionState().session());
+        QCOMPARE(harness.model->sessionState().currentPassword(), u"current"_s);
+        QCOMPARE(harness.model->sessionState().newPassword(), u"new one"_s);
+        QCOMPARE(harness.model->sessionState().password(), u"old password"_s);
+        QCOMPARE(harness.model->sessionState().authMessage(), std::nullopt);
     }
 }
 
@@ -773,22 +780,22 @@ void SessionLifecycleTests::launchRestore()
         harness.store->save(storedToken);
     script(harness.fetch, libraryStatus, shellJson());
     script(harness.fetch, verificationStatus, verificationBody);
-    harness.model->setErrorMessage(u"kept"_s);
+    harness.model->sessionState().setErrorMessage(u"kept"_s);
 
     QCoro::waitFor(harness.model->restoreRememberedSession());
 
     QCOMPARE(harness.fetch.requests().size(), requests);
     for (const HttpRequest &request : harness.fetch.requests())
         QCOMPARE(request.headers.value("Authorization"), "Bearer s1");
-    QCOMPARE(harness.model->session().has_value(), signedIn);
+    QCOMPARE(harness.model->sessionState().session().has_value(), signedIn);
     if (signedIn)
-        QCOMPARE(harness.model->session()->token, u"s1"_s);
-    QCOMPARE(harness.model->pendingVerificationToken(),
+        QCOMPARE(harness.model->sessionState().session()->token, u"s1"_s);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(),
              pending ? std::optional(u"s1"_s) : std::nullopt);
-    QCOMPARE(harness.model->email(), pending ? u"wait@example.test"_s : QString());
+    QCOMPARE(harness.model->sessionState().email(), pending ? u"wait@example.test"_s : QString());
     QCOMPARE(harness.storedToken(), tokenKept ? std::optional(u"s1"_s) : std::nullopt);
-    QCOMPARE(harness.model->errorMessage(), std::optional(u"kept"_s));
-    QCOMPARE(harness.model->authMessage(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage(), std::optional(u"kept"_s));
+    QCOMPARE(harness.model->sessionState().authMessage(), std::nullopt);
 }
 
 enum class TokenSource {
@@ -834,10 +841,10 @@ void SessionLifecycleTests::unusableTokensAreNeverKept()
 
     Harness harness;
     harness.store->save(u"older"_s);
-    harness.model->setErrorMessage(u"kept"_s);
-    harness.model->setEmail(u"ada@example.test"_s);
-    harness.model->setPassword(u"twelve chars"_s);
-    harness.model->setPasswordConfirmation(u"twelve chars"_s);
+    harness.model->sessionState().setErrorMessage(u"kept"_s);
+    harness.model->sessionState().setEmail(u"ada@example.test"_s);
+    harness.model->sessionState().setPassword(u"twelve chars"_s);
+    harness.model->sessionState().setPasswordConfirmation(u"twelve chars"_s);
     const QByteArray jsonToken = QJsonDocument(QJsonArray{token}).toJson(QJsonDocument::Compact);
     const QByteArray tokenMember = R"("token":)" + jsonToken.mid(1, jsonToken.size() - 2);
     switch (source) {
@@ -863,9 +870,9 @@ void SessionLifecycleTests::unusableTokensAreNeverKept()
     }
 
     QCOMPARE(harness.fetch.requests().size(), requests);
-    QCOMPARE(harness.model->session(), std::nullopt);
-    QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
-    QCOMPARE(harness.model->errorMessage(), std::optional(errorMessage));
+    QCOMPARE(harness.model->sessionState().session(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage(), std::optional(errorMessage));
     // A refused reply leaves the remembered session alone; a damaged stored token goes.
     QCOMPARE(harness.storedToken(),
              source == TokenSource::Keychain ? std::nullopt : std::optional(u"older"_s));
@@ -935,14 +942,14 @@ void SessionLifecycleTests::signOutDuringLaunchRestore()
     QCoro::waitFor(restore);
 
     if (signInAfterwards) {
-        QCOMPARE(harness.model->session()->token, u"t1"_s);
+        QCOMPARE(harness.model->sessionState().session()->token, u"t1"_s);
         QCOMPARE(harness.storedToken(), std::optional(u"t1"_s));
     } else {
-        QCOMPARE(harness.model->session(), std::nullopt);
+        QCOMPARE(harness.model->sessionState().session(), std::nullopt);
         QCOMPARE(harness.storedToken(), std::nullopt);
     }
-    QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
-    QCOMPARE(harness.model->email(), QString());
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().email(), QString());
     QCOMPARE(harness.fetch.requests().size(),
              (stage == Stage::KeychainRead   ? 0
               : stage == Stage::LibraryReply ? 1
@@ -974,7 +981,7 @@ void SessionLifecycleTests::verificationRefresh()
     QFETCH(bool, signedIn);
 
     Harness harness;
-    harness.model->setPendingVerificationToken(u"p1"_s);
+    harness.model->sessionState().setPendingVerificationToken(u"p1"_s);
     harness.store->save(u"p1"_s);
     script(harness.fetch, statusCode, statusBody);
     if (libraryStatus != 0)
@@ -984,18 +991,18 @@ void SessionLifecycleTests::verificationRefresh()
     QCoro::waitFor(harness.model->refreshVerification());
 
     QCOMPARE(harness.fetch.requests().size(), libraryStatus != 0 ? 2 : 1);
-    QCOMPARE(harness.model->errorMessage(), std::nullopt);
-    QCOMPARE(harness.model->authMessage(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().authMessage(), std::nullopt);
     QCOMPARE(harness.storedToken(), std::optional(u"p1"_s));
     if (!signedIn) {
         QVERIFY2(log.names.isEmpty(), qPrintable(log.names.join(u',')));
-        QCOMPARE(harness.model->pendingVerificationToken(), std::optional(u"p1"_s));
+        QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::optional(u"p1"_s));
         return;
     }
     QCOMPARE(log.names, QStringList({u"session"_s, u"pendingVerificationToken"_s}));
-    QCOMPARE(harness.model->session()->token, u"p1"_s);
-    QCOMPARE(harness.model->session()->library.id, 9);
-    QCOMPARE(harness.model->pendingVerificationToken(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().session()->token, u"p1"_s);
+    QCOMPARE(harness.model->sessionState().session()->library.id, 9);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::nullopt);
     QCOMPARE(harness.model->authenticationStateGeneration(), 0);
 
     // Without a pending account nothing is asked.
@@ -1039,7 +1046,7 @@ void SessionLifecycleTests::staleRepliesAfterSignOut()
         harness.fetch.replyWhenReleased(200, shellJson());
         operation = harness.model->refreshLibrary();
     } else {
-        harness.model->setPendingVerificationToken(u"old"_s);
+        harness.model->sessionState().setPendingVerificationToken(u"old"_s);
         harness.store->save(u"old"_s);
         if (holdStatus) {
             harness.fetch.replyWhenReleased(200, verificationBody("verified"));
@@ -1061,12 +1068,12 @@ void SessionLifecycleTests::staleRepliesAfterSignOut()
     harness.fetch.release();
     QCoro::waitFor(operation);
 
-    QCOMPARE(harness.model->session(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().session(), std::nullopt);
     const std::optional<QString> expected
         = interruption == Interruption::SignInElsewhere ? std::optional(u"p1"_s) : std::nullopt;
-    QCOMPARE(harness.model->pendingVerificationToken(), expected);
+    QCOMPARE(harness.model->sessionState().pendingVerificationToken(), expected);
     QCOMPARE(harness.storedToken(), expected);
-    QCOMPARE(harness.model->errorMessage(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage(), std::nullopt);
 }
 
 void SessionLifecycleTests::overlappingSignInsLaterWins()
@@ -1074,8 +1081,8 @@ void SessionLifecycleTests::overlappingSignInsLaterWins()
     Harness harness;
     harness.fetch.replyWhenReleased(201, pendingBody);
     harness.fetch.replyWhenReleased(201, signedInBody);
-    harness.model->setEmail(u"ada@example.test"_s);
-    harness.model->setPassword(u"secret"_s);
+    harness.model->sessionState().setEmail(u"ada@example.test"_s);
+    harness.model->sessionState().setPassword(u"secret"_s);
     QCoro::Task<> first = harness.model->signIn();
     QTRY_COMPARE(harness.fetch.waitingCount(), 1);
     QCoro::Task<> second = harness.model->signIn();
@@ -1086,10 +1093,11 @@ void SessionLifecycleTests::overlappingSignInsLaterWins()
     QCoro::waitFor(second);
 
     // Whichever reply was applied last decides; the two are never both in effect.
-    QVERIFY(harness.model->session().has_value()
-            != harness.model->pendingVerificationToken().has_value());
-    const QString applied = harness.model->session() ? harness.model->session()->token
-                                                     : *harness.model->pendingVerificationToken();
+    QVERIFY(harness.model->sessionState().session().has_value()
+            != harness.model->sessionState().pendingVerificationToken().has_value());
+    const QString applied = harness.model->sessionState().session()
+                                ? harness.model->sessionState().session()->token
+                                : *harness.model->sessionState().pendingVerificationToken();
     QCOMPARE(harness.storedToken(), std::optional(applied));
     QCOMPARE(harness.model->authenticationStateGeneration(), 2);
 }
@@ -1106,44 +1114,45 @@ void SessionLifecycleTests::overTheNetwork()
     LibraryShellViewModel &model = *harness.model;
 
     QCoro::waitFor(model.refresh());
-    QCOMPARE(model.status(), LibraryShellViewModel::Status::Reachable);
+    QCOMPARE(model.shellState().status(), LibraryShellViewModel::Status::Reachable);
 
-    model.setEmail(u"ada@example.test"_s);
-    model.setPassword(u"wrong"_s);
+    model.sessionState().setEmail(u"ada@example.test"_s);
+    model.sessionState().setPassword(u"wrong"_s);
     QCoro::waitFor(model.signIn());
-    QCOMPARE(model.errorMessage(), std::optional(u"Email or password is incorrect"_s));
+    QCOMPARE(model.sessionState().errorMessage(),
+             std::optional(u"Email or password is incorrect"_s));
 
-    model.setPassword(u"correct horse"_s);
+    model.sessionState().setPassword(u"correct horse"_s);
     QCoro::waitFor(model.signIn());
-    QVERIFY(model.session());
-    QCOMPARE(model.session()->user.email, u"ada@example.test"_s);
-    QCOMPARE(harness.storedToken(), std::optional(model.session()->token));
+    QVERIFY(model.sessionState().session());
+    QCOMPARE(model.sessionState().session()->user.email, u"ada@example.test"_s);
+    QCOMPARE(harness.storedToken(), std::optional(model.sessionState().session()->token));
     QVERIFY(QCoro::waitFor(model.checkoutURL()).has_value());
     QVERIFY(QCoro::waitFor(model.customerPortalURL()).has_value());
-    QCOMPARE(model.errorMessage(), std::nullopt);
+    QCOMPARE(model.sessionState().errorMessage(), std::nullopt);
 
     model.signOut();
-    model.setEmail(u"new@example.test"_s);
-    model.setPassword(u"twelve chars"_s);
-    model.setPasswordConfirmation(u"twelve chars"_s);
+    model.sessionState().setEmail(u"new@example.test"_s);
+    model.sessionState().setPassword(u"twelve chars"_s);
+    model.sessionState().setPasswordConfirmation(u"twelve chars"_s);
     QCoro::waitFor(model.registerAccount());
-    QCOMPARE(model.errorMessage(), std::nullopt);
-    QVERIFY(model.pendingVerificationToken());
+    QCOMPARE(model.sessionState().errorMessage(), std::nullopt);
+    QVERIFY(model.sessionState().pendingVerificationToken());
     QCoro::waitFor(model.refreshVerification());
-    QVERIFY(model.pendingVerificationToken());
+    QVERIFY(model.sessionState().pendingVerificationToken());
 
     backend.updateAccount(u"new@example.test"_s,
                           [](TestBackend::Account &account) { account.emailVerified = true; });
     QCoro::waitFor(model.refreshVerification());
-    QVERIFY(model.session());
-    QCOMPARE(model.session()->user.email, u"new@example.test"_s);
-    QCOMPARE(model.pendingVerificationToken(), std::nullopt);
+    QVERIFY(model.sessionState().session());
+    QCOMPARE(model.sessionState().session()->user.email, u"new@example.test"_s);
+    QCOMPARE(model.sessionState().pendingVerificationToken(), std::nullopt);
 
     // A fresh launch with the stored token restores the session.
     std::unique_ptr<LibraryShellViewModel> relaunched = harness.fixture.make();
     QCoro::waitFor(relaunched->restoreRememberedSession());
-    QVERIFY(relaunched->session());
-    QCOMPARE(relaunched->session()->user.email, u"new@example.test"_s);
+    QVERIFY(relaunched->sessionState().session());
+    QCOMPARE(relaunched->sessionState().session()->user.email, u"new@example.test"_s);
 }
 
 void SessionLifecycleTests::hostileRepliesOverTheNetwork_data()
@@ -1168,14 +1177,14 @@ void SessionLifecycleTests::hostileRepliesOverTheNetwork()
     harness.fixture.backendURL = backend.baseURL();
     harness.fixture.sessionFetch = CurlFetch(CurlFetch::Options{std::chrono::seconds(1)});
     harness.model = harness.fixture.make();
-    harness.model->setEmail(u"ada@example.test"_s);
-    harness.model->setPassword(u"correct horse"_s);
+    harness.model->sessionState().setEmail(u"ada@example.test"_s);
+    harness.model->sessionState().setPassword(u"correct horse"_s);
 
     QCoro::waitFor(harness.model->signIn());
 
-    QCOMPARE(harness.model->errorMessage(),
+    QCOMPARE(harness.model->sessionState().errorMessage(),
              std::optional(u"Sign-in failed. Check the local backend and try again."_s));
-    QCOMPARE(harness.model->session(), std::nullopt);
+    QCOMPARE(harness.model->sessionState().session(), std::nullopt);
     QCOMPARE(harness.storedToken(), std::nullopt);
     backend.releaseStalls();
 }

@@ -94,22 +94,24 @@ void LibraryShellViewModelTests::init()
 void LibraryShellViewModelTests::startsSignedOutWithDefaults()
 {
     const auto model = m_fixture->make();
-    QCOMPARE(model->status(), Status::Checking);
-    QVERIFY(!model->session());
+    QCOMPARE(model->shellState().status(), Status::Checking);
+    QVERIFY(!model->sessionState().session());
     QVERIFY(model->isApplicationActive());
-    QCOMPARE(model->localLibraryItemsRevision(), 1);
-    QVERIFY(model->selectedLibraryItemIDs().isEmpty());
-    QVERIFY(!model->hasLocalLibraryRecords());
-    QVERIFY(model->localLibraryItems().isEmpty());
-    QVERIFY(!model->ingestCacheMigrationMessage());
-    QVERIFY(!model->mountProposal());
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
+    QVERIFY(model->libraryState().selectedLibraryItemIDs().isEmpty());
+    QVERIFY(!model->libraryState().hasLocalLibraryRecords());
+    QVERIFY(model->libraryState().localLibraryItems().isEmpty());
+    QVERIFY(!model->ingestCacheState().ingestCacheMigrationMessage());
+    QVERIFY(!model->shellState().mountProposal());
     QVERIFY(!model->restorePollingTask());
-    QCOMPARE(model->localLibraryCaptureTimeFilter(), LocalLibraryCaptureTimeFilter::Any);
-    QCOMPARE(model->localLibraryDuplicateVisibility(), LocalLibraryDuplicateVisibility::Hidden);
-    QCOMPARE(model->localLibraryCaptureTimeEnd().secondsSinceReferenceDate
-                 - model->localLibraryCaptureTimeStart().secondsSinceReferenceDate,
+    QCOMPARE(model->libraryState().localLibraryCaptureTimeFilter(),
+             LocalLibraryCaptureTimeFilter::Any);
+    QCOMPARE(model->libraryState().localLibraryDuplicateVisibility(),
+             LocalLibraryDuplicateVisibility::Hidden);
+    QCOMPARE(model->libraryState().localLibraryCaptureTimeEnd().secondsSinceReferenceDate
+                 - model->libraryState().localLibraryCaptureTimeStart().secondsSinceReferenceDate,
              2'592'000.0);
-    QVERIFY(qAbs(model->localLibraryCaptureTimeEnd().secondsSinceReferenceDate
+    QVERIFY(qAbs(model->libraryState().localLibraryCaptureTimeEnd().secondsSinceReferenceDate
                  - Date::now().secondsSinceReferenceDate)
             < 60);
 }
@@ -149,14 +151,15 @@ void LibraryShellViewModelTests::pendingMigrationAtLaunch()
     QFETCH(bool, stillPending);
     m_fixture->locationStore->savePendingMigration(stored);
     const auto model = m_fixture->make();
-    QCOMPARE(model->ingestCacheMigrationMessage(),
+    QCOMPARE(model->ingestCacheState().ingestCacheMigrationMessage(),
              stored ? std::optional(u"Ingest Cache migration needs attention. Resume it before "
                                     "changing cached files."_s)
                     : std::nullopt);
     QCOMPARE(model->isIngestCacheMigrationPending(), stillPending);
-    QCOMPARE(model->pendingIngestCacheMigration(), stillPending ? stored : std::nullopt);
+    QCOMPARE(model->ingestCacheState().pendingIngestCacheMigration(),
+             stillPending ? stored : std::nullopt);
     QCOMPARE(m_fixture->locationStore->pendingMigration(), stillPending ? stored : std::nullopt);
-    QCOMPARE(model->localLibraryItemsRevision(), 1);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
 }
 
 void LibraryShellViewModelTests::retainedCacheIsLoadedFromTheStore()
@@ -165,7 +168,7 @@ void LibraryShellViewModelTests::retainedCacheIsLoadedFromTheStore()
     m_fixture->locationStore->saveRetained(u"/old/Cache"_s);
     m_fixture->locationStore->saveRetainedManifest(manifest);
     const auto model = m_fixture->make();
-    QCOMPARE(model->retainedIngestCacheURL(), std::optional(u"/old/Cache"_s));
+    QCOMPARE(model->ingestCacheState().retainedIngestCacheURL(), std::optional(u"/old/Cache"_s));
     QCOMPARE(model->retainedIngestCacheManifest(), manifest);
 }
 
@@ -193,8 +196,8 @@ void LibraryShellViewModelTests::launchSnapshotHoldsStandardizedRemovableVolumes
         m_fixture->volumes = failure(FileSystemError{u"open"_s, u"/proc/self/mountinfo"_s, EIO});
     const auto model = m_fixture->make();
     QCOMPARE(model->initialMountedImportSourceURLs(), snapshot);
-    QVERIFY(!model->mountProposal());
-    QCOMPARE(model->localLibraryItemsRevision(), 1);
+    QVERIFY(!model->shellState().mountProposal());
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
 }
 
 void LibraryShellViewModelTests::statusRawValuesMatchExactly_data()
@@ -243,7 +246,8 @@ void LibraryShellViewModelTests::importNeedsTheActiveCacheAndNoPendingMove()
     m_fixture->ingestCacheRoot = u"/cache"_s;
     const auto model = m_fixture->make();
     if (pendingMove)
-        model->setPendingIngestCacheMigration(PendingMigration{u"/cache"_s, u"/new"_s});
+        model->ingestCacheState().setPendingIngestCacheMigration(
+            PendingMigration{u"/cache"_s, u"/new"_s});
     LocalLibraryItem item;
     item.ingestCacheOriginalURL = original;
     QCOMPARE(model->canStartImport(item), canStart);
@@ -252,14 +256,14 @@ void LibraryShellViewModelTests::importNeedsTheActiveCacheAndNoPendingMove()
 void LibraryShellViewModelTests::settersNotifyEveryAssignment()
 {
     const auto model = m_fixture->make();
-    QSignalSpy email(model.get(), &LibraryShellViewModel::emailChanged);
-    QSignalSpy selection(model.get(), &LibraryShellViewModel::selectedLibraryItemIDsChanged);
-    model->setEmail(u"ana@example.test"_s);
-    model->setEmail(u"ana@example.test"_s);
-    model->setSelectedLibraryItemIDs({});
+    QSignalSpy email(&model->sessionState(), &SessionState::emailChanged);
+    QSignalSpy selection(&model->libraryState(), &LibraryState::selectedLibraryItemIDsChanged);
+    model->sessionState().setEmail(u"ana@example.test"_s);
+    model->sessionState().setEmail(u"ana@example.test"_s);
+    model->libraryState().setSelectedLibraryItemIDs({});
     QCOMPARE(email.count(), 2);
     QCOMPARE(selection.count(), 1);
-    QCOMPARE(model->email(), u"ana@example.test"_s);
+    QCOMPARE(model->sessionState().email(), u"ana@example.test"_s);
 }
 
 void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal_data()
@@ -268,17 +272,19 @@ void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal_data()
     QTest::addColumn<Assign>("assign");
     QTest::addColumn<bool>("proposed");
 
-    QTest::newRow("isImporting") << Assign([](auto &m) { m.setIsImporting(false); }) << true;
+    QTest::newRow("isImporting") << Assign([](auto &m) { m.importState().setIsImporting(false); })
+                                 << true;
     QTest::newRow("isRestoreTransferActive")
-        << Assign([](auto &m) { m.setIsRestoreTransferActive(false); }) << true;
+        << Assign([](auto &m) { m.restoreState().setIsRestoreTransferActive(false); }) << true;
     QTest::newRow("isMigratingIngestCache")
-        << Assign([](auto &m) { m.setIsMigratingIngestCache(false); }) << true;
+        << Assign([](auto &m) { m.ingestCacheState().setIsMigratingIngestCache(false); }) << true;
     QTest::newRow("activeRestoreRequest")
-        << Assign([](auto &m) { m.setActiveRestoreRequest(std::nullopt); }) << true;
-    QTest::newRow("pendingIngestCacheMigration")
-        << Assign([](auto &m) { m.setPendingIngestCacheMigration(std::nullopt); }) << true;
+        << Assign([](auto &m) { m.restoreState().setActiveRestoreRequest(std::nullopt); }) << true;
+    QTest::newRow("pendingIngestCacheMigration") << Assign([](auto &m) {
+        m.ingestCacheState().setPendingIngestCacheMigration(std::nullopt);
+    }) << true;
     QTest::newRow("isScanningImportSources has no observer")
-        << Assign([](auto &m) { m.setIsScanningImportSources(false); }) << false;
+        << Assign([](auto &m) { m.importState().setIsScanningImportSources(false); }) << false;
 }
 
 void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal()
@@ -289,17 +295,17 @@ void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal()
 
     const auto model = m_fixture->make();
     // A card inserted while a scan runs waits; the scan's end alone does not propose it.
-    model->setIsScanningImportSources(true);
+    model->importState().setIsScanningImportSources(true);
     m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/CARD"_s, true)});
     model->receiveMountedImportSource(u"/media/ana/CARD/"_s);
-    QVERIFY(!model->mountProposal());
-    model->setIsScanningImportSources(false);
-    QVERIFY(!model->mountProposal());
+    QVERIFY(!model->shellState().mountProposal());
+    model->importState().setIsScanningImportSources(false);
+    QVERIFY(!model->shellState().mountProposal());
 
     assign(*model);
-    QCOMPARE(model->mountProposal().has_value(), proposed);
+    QCOMPARE(model->shellState().mountProposal().has_value(), proposed);
     if (proposed)
-        QCOMPARE(model->mountProposal()->sources.size(), 1);
+        QCOMPARE(model->shellState().mountProposal()->sources.size(), 1);
 }
 
 void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest_data()
@@ -368,7 +374,7 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
     items[1].backendLibraryItemID = 42;
     QVERIFY(LocalLibraryCache(m_fixture->libraryRoot(), files).writeItems(items));
     const auto model = m_fixture->make();
-    QCOMPARE(model->localLibraryItems().size(), 2);
+    QCOMPARE(model->libraryState().localLibraryItems().size(), 2);
     QVERIFY(files->operationCount() > 0); // construction read the library through the recorder
 
     QStringList onMainThread;
@@ -379,10 +385,11 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
                 onMainThread.append(operationName(FileOperation(op)) + u' ' + path);
         });
     }
-    model->setSelectedLibraryItemIDs({items[0].id, items[1].id});
+    model->libraryState().setSelectedLibraryItemIDs({items[0].id, items[1].id});
     model->refreshVisibleLocalLibraryItems(true);
-    model->setLocalLibrarySearchText(u"IMG"_s);
-    model->setLocalLibraryImportStatusFilter(LibraryItemImportStatus::VerifiedBackup);
+    model->libraryState().setLocalLibrarySearchText(u"IMG"_s);
+    model->libraryState().setLocalLibraryImportStatusFilter(
+        LibraryItemImportStatus::VerifiedBackup);
     QCOMPARE(model->selectedRestoreItems().size(), 1);
     QCOMPARE(model->restoreSelectionSummary().itemCount, 1);
     model->updateRestorePolling(std::nullopt);
@@ -446,8 +453,8 @@ void LibraryShellViewModelTests::proposalFollowsMountsAndDismissals()
             break;
         }
         QStringList proposed;
-        if (model->mountProposal()) {
-            for (const ImportScanVolume &source : model->mountProposal()->sources)
+        if (model->shellState().mountProposal()) {
+            for (const ImportScanVolume &source : model->shellState().mountProposal()->sources)
                 proposed.append(source.name);
         }
         QVERIFY2(proposed == step.proposed, qPrintable(u"step %1"_s.arg(i)));
@@ -528,15 +535,15 @@ void LibraryShellViewModelTests::ejectedMediaIsForgotten()
             model->dismissMountProposal();
             break;
         case MountAction::StartImport:
-            model->setIsImporting(true);
+            model->importState().setIsImporting(true);
             break;
         case MountAction::EndImport:
-            model->setIsImporting(false);
+            model->importState().setIsImporting(false);
             break;
         }
         QStringList proposed;
-        if (model->mountProposal()) {
-            for (const ImportScanVolume &source : model->mountProposal()->sources)
+        if (model->shellState().mountProposal()) {
+            for (const ImportScanVolume &source : model->shellState().mountProposal()->sources)
                 proposed.append(source.name);
         }
         QVERIFY2(proposed == step.proposed,

@@ -28,14 +28,14 @@ Date at(const QString &iso)
 /// Every filter away from its default, and the window dates moved.
 void setEveryFilter(Model &model)
 {
-    model.setLocalLibrarySearchText(u"card"_s);
-    model.setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
-    model.setLocalLibraryCaptureTimeStart(at(u"2026-01-10T12:00:00Z"_s));
-    model.setLocalLibraryCaptureTimeEnd(at(u"2026-01-12T12:00:00Z"_s));
-    model.setLocalLibraryCaptureLocationFilter(LocationFilter::Known);
-    model.setLocalLibraryImportStatusFilter(LibraryItemImportStatus::VerifiedBackup);
-    model.setLocalLibraryIngestSourceFilter(u"CARD_A"_s);
-    model.setLocalLibraryDuplicateVisibility(Duplicates::Only);
+    model.libraryState().setLocalLibrarySearchText(u"card"_s);
+    model.libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
+    model.libraryState().setLocalLibraryCaptureTimeStart(at(u"2026-01-10T12:00:00Z"_s));
+    model.libraryState().setLocalLibraryCaptureTimeEnd(at(u"2026-01-12T12:00:00Z"_s));
+    model.libraryState().setLocalLibraryCaptureLocationFilter(LocationFilter::Known);
+    model.libraryState().setLocalLibraryImportStatusFilter(LibraryItemImportStatus::VerifiedBackup);
+    model.libraryState().setLocalLibraryIngestSourceFilter(u"CARD_A"_s);
+    model.libraryState().setLocalLibraryDuplicateVisibility(Duplicates::Only);
 }
 
 /// Sets TZ for this process and puts the previous value back when it goes.
@@ -103,35 +103,38 @@ void LocalLibraryFiltersTests::assignmentsRefreshTheVisibleItems_data()
     QTest::addColumn<int>("refreshes");
     const Change nothing = [](Model &) {};
     QTest::newRow("a new search text")
-        << nothing << Change([](Model &m) { m.setLocalLibrarySearchText(u"a"_s); }) << 1;
-    QTest::newRow("the same search text")
-        << Change([](Model &m) { m.setLocalLibrarySearchText(u"a"_s); })
-        << Change([](Model &m) { m.setLocalLibrarySearchText(u"a"_s); }) << 0;
-    QTest::newRow("the same empty search text")
-        << nothing << Change([](Model &m) { m.setLocalLibrarySearchText(QString()); }) << 0;
-    QTest::newRow("the same capture-location filter") << nothing << Change([](Model &m) {
-        m.setLocalLibraryCaptureLocationFilter(LocationFilter::Any);
-    }) << 1;
-    QTest::newRow("the same capture-time filter")
-        << nothing << Change([](Model &m) { m.setLocalLibraryCaptureTimeFilter(TimeFilter::Any); })
+        << nothing << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); })
         << 1;
+    QTest::newRow("the same search text")
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); })
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); }) << 0;
+    QTest::newRow("the same empty search text")
+        << nothing
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(QString()); }) << 0;
+    QTest::newRow("the same capture-location filter") << nothing << Change([](Model &m) {
+        m.libraryState().setLocalLibraryCaptureLocationFilter(LocationFilter::Any);
+    }) << 1;
+    QTest::newRow("the same capture-time filter") << nothing << Change([](Model &m) {
+        m.libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::Any);
+    }) << 1;
     QTest::newRow("a window start while any capture time is shown")
         << nothing << Change([](Model &m) {
-               m.setLocalLibraryCaptureTimeStart(m.localLibraryCaptureTimeStart());
+               m.libraryState().setLocalLibraryCaptureTimeStart(
+                   m.libraryState().localLibraryCaptureTimeStart());
            })
         << 1;
     QTest::newRow("a window end") << nothing << Change([](Model &m) {
-        m.setLocalLibraryCaptureTimeEnd(at(u"2026-02-01T00:00:00Z"_s));
+        m.libraryState().setLocalLibraryCaptureTimeEnd(at(u"2026-02-01T00:00:00Z"_s));
     }) << 1;
-    QTest::newRow("the same empty import-status filter")
-        << nothing << Change([](Model &m) { m.setLocalLibraryImportStatusFilter(std::nullopt); })
-        << 1;
-    QTest::newRow("the same empty ingest-source filter")
-        << nothing << Change([](Model &m) { m.setLocalLibraryIngestSourceFilter(std::nullopt); })
-        << 1;
-    QTest::newRow("the same duplicate visibility")
-        << nothing
-        << Change([](Model &m) { m.setLocalLibraryDuplicateVisibility(Duplicates::Hidden); }) << 1;
+    QTest::newRow("the same empty import-status filter") << nothing << Change([](Model &m) {
+        m.libraryState().setLocalLibraryImportStatusFilter(std::nullopt);
+    }) << 1;
+    QTest::newRow("the same empty ingest-source filter") << nothing << Change([](Model &m) {
+        m.libraryState().setLocalLibraryIngestSourceFilter(std::nullopt);
+    }) << 1;
+    QTest::newRow("the same duplicate visibility") << nothing << Change([](Model &m) {
+        m.libraryState().setLocalLibraryDuplicateVisibility(Duplicates::Hidden);
+    }) << 1;
     QTest::newRow("every filter at once") << nothing << Change(setEveryFilter) << 8;
 }
 
@@ -142,12 +145,12 @@ void LocalLibraryFiltersTests::assignmentsRefreshTheVisibleItems()
     QFETCH(int, refreshes);
     const auto model = m_fixture->make();
     before(*model);
-    const qint64 revision = model->localLibraryItemsRevision();
-    QSignalSpy searchText(model.get(), &Model::localLibrarySearchTextChanged);
-    QSignalSpy items(model.get(), &Model::localLibraryItemsChanged);
+    const qint64 revision = model->libraryState().localLibraryItemsRevision();
+    QSignalSpy searchText(&model->libraryState(), &LibraryState::localLibrarySearchTextChanged);
+    QSignalSpy items(&model->libraryState(), &LibraryState::localLibraryItemsChanged);
     change(*model);
     // Each refresh advances the revision by exactly one and publishes the items once.
-    QCOMPARE(model->localLibraryItemsRevision() - revision, refreshes);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision() - revision, refreshes);
     QCOMPARE(items.count(), refreshes);
     if (QByteArray(QTest::currentDataTag()).contains("search text"))
         QCOMPARE(searchText.count(), 1); // an unchanged text is still published
@@ -159,29 +162,32 @@ void LocalLibraryFiltersTests::activeFiltersIgnoreTheWindowDates_data()
     QTest::addColumn<bool>("active");
     QTest::newRow("defaults") << Change([](Model &) {}) << false;
     QTest::newRow("only spaces and newlines")
-        << Change([](Model &m) { m.setLocalLibrarySearchText(u" \n\t\r\u2028 "_s); }) << false;
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u" \n\t\r\u2028 "_s); })
+        << false;
     QTest::newRow("a search text")
-        << Change([](Model &m) { m.setLocalLibrarySearchText(u"  x "_s); }) << true;
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"  x "_s); }) << true;
     QTest::newRow("date range") << Change([](Model &m) {
-        m.setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
+        m.libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
     }) << true;
-    QTest::newRow("unknown capture time")
-        << Change([](Model &m) { m.setLocalLibraryCaptureTimeFilter(TimeFilter::Unknown); })
-        << true;
-    QTest::newRow("unknown location")
-        << Change([](Model &m) { m.setLocalLibraryCaptureLocationFilter(LocationFilter::Unknown); })
-        << true;
+    QTest::newRow("unknown capture time") << Change([](Model &m) {
+        m.libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::Unknown);
+    }) << true;
+    QTest::newRow("unknown location") << Change([](Model &m) {
+        m.libraryState().setLocalLibraryCaptureLocationFilter(LocationFilter::Unknown);
+    }) << true;
     QTest::newRow("an import status") << Change([](Model &m) {
-        m.setLocalLibraryImportStatusFilter(LibraryItemImportStatus::LocalCacheReady);
+        m.libraryState().setLocalLibraryImportStatusFilter(
+            LibraryItemImportStatus::LocalCacheReady);
     }) << true;
     QTest::newRow("an empty ingest source")
-        << Change([](Model &m) { m.setLocalLibraryIngestSourceFilter(QString()); }) << true;
-    QTest::newRow("duplicates included")
-        << Change([](Model &m) { m.setLocalLibraryDuplicateVisibility(Duplicates::Included); })
+        << Change([](Model &m) { m.libraryState().setLocalLibraryIngestSourceFilter(QString()); })
         << true;
+    QTest::newRow("duplicates included") << Change([](Model &m) {
+        m.libraryState().setLocalLibraryDuplicateVisibility(Duplicates::Included);
+    }) << true;
     QTest::newRow("only the window dates moved") << Change([](Model &m) {
-        m.setLocalLibraryCaptureTimeStart(at(u"2020-01-01T00:00:00Z"_s));
-        m.setLocalLibraryCaptureTimeEnd(at(u"2020-01-02T00:00:00Z"_s));
+        m.libraryState().setLocalLibraryCaptureTimeStart(at(u"2020-01-01T00:00:00Z"_s));
+        m.libraryState().setLocalLibraryCaptureTimeEnd(at(u"2020-01-02T00:00:00Z"_s));
     }) << false;
 }
 
@@ -206,19 +212,20 @@ void LocalLibraryFiltersTests::queryCarriesTheFilters_data()
     LocalLibrarySearchQuery whitespace = defaults;
     whitespace.text = u"  \n"_s;
     QTest::newRow("whitespace text as typed")
-        << Change([](Model &m) { m.setLocalLibrarySearchText(u"  \n"_s); }) << whitespace << false;
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"  \n"_s); })
+        << whitespace << false;
 
     LocalLibrarySearchQuery unknownTime = defaults;
     unknownTime.captureTimeKnown = false;
-    QTest::newRow("unknown capture time has no window")
-        << Change([](Model &m) { m.setLocalLibraryCaptureTimeFilter(TimeFilter::Unknown); })
-        << unknownTime << false;
+    QTest::newRow("unknown capture time has no window") << Change([](Model &m) {
+        m.libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::Unknown);
+    }) << unknownTime << false;
 
     LocalLibrarySearchQuery emptySource = defaults;
     emptySource.ingestSourceName = QString();
     QTest::newRow("an empty ingest source as is")
-        << Change([](Model &m) { m.setLocalLibraryIngestSourceFilter(QString()); }) << emptySource
-        << false;
+        << Change([](Model &m) { m.libraryState().setLocalLibraryIngestSourceFilter(QString()); })
+        << emptySource << false;
 
     LocalLibrarySearchQuery every;
     every.text = u"card"_s;
@@ -233,8 +240,8 @@ void LocalLibraryFiltersTests::queryCarriesTheFilters_data()
     unknownLocation.captureLocationKnown = false;
     unknownLocation.duplicateVisibility = Duplicates::Included;
     QTest::newRow("unknown location, duplicates included") << Change([](Model &m) {
-        m.setLocalLibraryCaptureLocationFilter(LocationFilter::Unknown);
-        m.setLocalLibraryDuplicateVisibility(Duplicates::Included);
+        m.libraryState().setLocalLibraryCaptureLocationFilter(LocationFilter::Unknown);
+        m.libraryState().setLocalLibraryDuplicateVisibility(Duplicates::Included);
     }) << unknownLocation << false;
 }
 
@@ -301,10 +308,10 @@ void LocalLibraryFiltersTests::captureTimeWindowCoversWholeLocalDays()
     QFETCH(std::optional<LocalLibraryDateRange>, window);
     const ScopedTimeZone timeZone(zone);
     const auto model = m_fixture->make();
-    model->setLocalLibraryCaptureTimeStart(start);
-    model->setLocalLibraryCaptureTimeEnd(end);
+    model->libraryState().setLocalLibraryCaptureTimeStart(start);
+    model->libraryState().setLocalLibraryCaptureTimeEnd(end);
     QVERIFY(!model->localLibraryQuery().captureTime);
-    model->setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
+    model->libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
     const std::optional<LocalLibraryDateRange> computed = model->localLibraryQuery().captureTime;
     QCOMPARE(computed.has_value(), window.has_value());
     if (window) {
@@ -327,26 +334,27 @@ void LocalLibraryFiltersTests::resetRefreshesOnceAndKeepsTheDates()
     QFETCH(Change, before);
     const auto model = m_fixture->make();
     before(*model);
-    const Date start = model->localLibraryCaptureTimeStart();
-    const Date end = model->localLibraryCaptureTimeEnd();
-    const qint64 revision = model->localLibraryItemsRevision();
-    QSignalSpy searchText(model.get(), &Model::localLibrarySearchTextChanged);
-    QSignalSpy duplicates(model.get(), &Model::localLibraryDuplicateVisibilityChanged);
+    const Date start = model->libraryState().localLibraryCaptureTimeStart();
+    const Date end = model->libraryState().localLibraryCaptureTimeEnd();
+    const qint64 revision = model->libraryState().localLibraryItemsRevision();
+    QSignalSpy searchText(&model->libraryState(), &LibraryState::localLibrarySearchTextChanged);
+    QSignalSpy duplicates(&model->libraryState(),
+                          &LibraryState::localLibraryDuplicateVisibilityChanged);
 
     model->resetLocalLibraryFilters();
 
-    QCOMPARE(model->localLibraryItemsRevision() - revision, 1);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision() - revision, 1);
     QCOMPARE(searchText.count(), 1);
     QCOMPARE(duplicates.count(), 1);
     QVERIFY(!model->hasActiveLocalLibraryFilters());
     LocalLibrarySearchQuery defaults;
     defaults.text = QString();
     QVERIFY(model->localLibraryQuery() == defaults);
-    QCOMPARE(model->localLibraryCaptureTimeStart(), start);
-    QCOMPARE(model->localLibraryCaptureTimeEnd(), end);
+    QCOMPARE(model->libraryState().localLibraryCaptureTimeStart(), start);
+    QCOMPARE(model->libraryState().localLibraryCaptureTimeEnd(), end);
     // After the reset, assignments refresh again.
-    model->setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
-    QCOMPARE(model->localLibraryItemsRevision() - revision, 2);
+    model->libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision() - revision, 2);
     QVERIFY(model->localLibraryQuery().captureTime);
 }
 

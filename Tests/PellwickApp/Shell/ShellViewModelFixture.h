@@ -3,10 +3,20 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/StagingArea.h>
+#include <PellwickCore/Import/VerifiedBackupImporter.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/MountedVolumeProviding.h>
+#include <PellwickCore/Ingest/RemovableVolumeDetector.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Restore/CurlRestoreRangeFetcher.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
 
 #include <QTemporaryDir>
 

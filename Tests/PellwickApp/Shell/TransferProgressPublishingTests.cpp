@@ -77,18 +77,18 @@ void TransferProgressPublishingTests::init()
 void TransferProgressPublishingTests::updatesOfIdsNotOpenAreIgnored()
 {
     const QUuid id = QUuid::createUuid();
-    QSignalSpy changed(m_model.get(), &LibraryShellViewModel::transferProgressesChanged);
+    QSignalSpy changed(&m_model->shellState(), &ShellState::transferProgressesChanged);
     m_model->updateTransferProgress(row(id));
-    QVERIFY(m_model->transferProgresses().isEmpty());
+    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
     QCOMPARE(changed.count(), 0);
 
     m_model->openTransferProgress(id);
     m_model->updateTransferProgress(row(id));
-    QCOMPARE(m_model->transferProgresses(), QList{row(id)});
+    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id)});
     m_model->removeTransferProgress(id);
     m_clock.advance(1s);
     m_model->updateTransferProgress(row(id, 500));
-    QVERIFY(m_model->transferProgresses().isEmpty());
+    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
 }
 
 void TransferProgressPublishingTests::throttleIsPerId()
@@ -100,7 +100,7 @@ void TransferProgressPublishingTests::throttleIsPerId()
     m_model->updateTransferProgress(row(a));
     m_clock.advance(1ms);
     m_model->updateTransferProgress(row(b));
-    QCOMPARE(m_model->transferProgresses(), (QList{row(a), row(b)}));
+    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(b)}));
 }
 
 void TransferProgressPublishingTests::byteOnlyUpdatesArePublishedAtMostEveryTenthOfASecond_data()
@@ -123,12 +123,12 @@ void TransferProgressPublishingTests::byteOnlyUpdatesArePublishedAtMostEveryTent
     m_model->updateTransferProgress(row(id, 100));
     m_clock.advance(std::chrono::milliseconds(delay));
     m_model->updateTransferProgress(row(id, 200));
-    QCOMPARE(m_model->transferProgresses(), QList{row(id, published ? 200 : 100)});
+    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, published ? 200 : 100)});
 
     // A dropped value is not published later; the next one after the interval is.
     m_clock.advance(120ms);
     m_model->updateTransferProgress(row(id, 300));
-    QCOMPARE(m_model->transferProgresses(), QList{row(id, 300)});
+    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, 300)});
 }
 
 void TransferProgressPublishingTests::noticeableChangesArePublishedAtOnce_data()
@@ -176,10 +176,10 @@ void TransferProgressPublishingTests::noticeableChangesArePublishedAtOnce()
         first = row(next.id, 0, 0);
     m_model->updateTransferProgress(first);
     m_clock.advance(1ms);
-    QSignalSpy changed(m_model.get(), &LibraryShellViewModel::transferProgressesChanged);
+    QSignalSpy changed(&m_model->shellState(), &ShellState::transferProgressesChanged);
     m_model->updateTransferProgress(next);
     QCOMPARE(changed.count(), published ? 1 : 0);
-    QCOMPARE(m_model->transferProgresses(), QList{published ? next : first});
+    QCOMPARE(m_model->shellState().transferProgresses(), QList{published ? next : first});
 }
 
 void TransferProgressPublishingTests::rowsKeepTheirOrder()
@@ -194,12 +194,12 @@ void TransferProgressPublishingTests::rowsKeepTheirOrder()
         m_model->updateTransferProgress(row(id));
     m_clock.advance(200ms);
     m_model->updateTransferProgress(row(b, 500));
-    QCOMPARE(m_model->transferProgresses(), (QList{row(a), row(b, 500), row(c)}));
+    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(b, 500), row(c)}));
     m_model->removeTransferProgress(b);
-    QCOMPARE(m_model->transferProgresses(), (QList{row(a), row(c)}));
+    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(c)}));
     QVERIFY(!m_model->activeTransferProgressIDs().contains(b));
     m_model->updateTransferProgress(row(d));
-    QCOMPARE(m_model->transferProgresses(), (QList{row(a), row(c), row(d)}));
+    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(c), row(d)}));
 }
 
 void TransferProgressPublishingTests::reopenedIdPublishesAtOnce()
@@ -211,7 +211,7 @@ void TransferProgressPublishingTests::reopenedIdPublishesAtOnce()
     m_model->openTransferProgress(id);
     m_clock.advance(1ms);
     m_model->updateTransferProgress(row(id, 200));
-    QCOMPARE(m_model->transferProgresses(), QList{row(id, 200)});
+    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, 200)});
 }
 
 void TransferProgressPublishingTests::lateReportsAfterRemovalAreIgnored()
@@ -223,7 +223,7 @@ void TransferProgressPublishingTests::lateReportsAfterRemovalAreIgnored()
     QThreadPool pool;
     QFuture<void> reported = QtConcurrent::run(&pool, [sink, id] { sink(row(id, 100)); });
     QTRY_VERIFY(reported.isFinished());
-    QTRY_COMPARE(m_model->transferProgresses(), QList{row(id, 100)});
+    QTRY_COMPARE(m_model->shellState().transferProgresses(), QList{row(id, 100)});
 
     m_clock.advance(1s);
     QFuture<void> late = QtConcurrent::run(&pool, [sink, id] { sink(row(id, 900)); });
@@ -231,7 +231,7 @@ void TransferProgressPublishingTests::lateReportsAfterRemovalAreIgnored()
     m_model->removeTransferProgress(id);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    QVERIFY(m_model->transferProgresses().isEmpty());
+    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
 }
 
 void TransferProgressPublishingTests::reportsForAViewModelThatIsGoneAreDropped()

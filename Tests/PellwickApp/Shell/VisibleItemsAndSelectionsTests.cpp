@@ -168,19 +168,19 @@ void VisibleItemsAndSelectionsTests::refreshPublishesMatchesAndPrunesOnRequest()
     QFETCH(Indices, visible);
     const auto model = makeWith({item(0, {}), item(1, {}), item(2, {})});
     QVERIFY(model);
-    model->setSelectedLibraryItemIDs(idSet({0, 2}));
-    model->setLocalLibrarySearchText(searchText);
+    model->libraryState().setSelectedLibraryItemIDs(idSet({0, 2}));
+    model->libraryState().setLocalLibrarySearchText(searchText);
     if (removeOne)
         QVERIFY(m_fixture->library.removeItems({minimalLibraryItem(2).id}));
-    QSignalSpy selection(model.get(), &LibraryShellViewModel::selectedLibraryItemIDsChanged);
+    QSignalSpy selection(&model->libraryState(), &LibraryState::selectedLibraryItemIDsChanged);
 
     model->refreshVisibleLocalLibraryItems(pruning);
 
-    QCOMPARE(model->selectedLibraryItemIDs(), idSet(selected));
+    QCOMPARE(model->libraryState().selectedLibraryItemIDs(), idSet(selected));
     // The selection is assigned whenever it is pruned, also when nothing leaves it.
     QCOMPARE(selection.count(), pruning ? 1 : 0);
-    QCOMPARE(idsOf(model->localLibraryItems()), idsAt(visible));
-    QVERIFY(model->hasLocalLibraryRecords());
+    QCOMPARE(idsOf(model->libraryState().localLibraryItems()), idsAt(visible));
+    QVERIFY(model->libraryState().hasLocalLibraryRecords());
 }
 
 void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheSelection()
@@ -191,15 +191,15 @@ void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheS
     damaged.write("{\"items\": [");
     damaged.close();
     const auto model = m_fixture->make();
-    model->setSelectedLibraryItemIDs(idSet({0}));
+    model->libraryState().setSelectedLibraryItemIDs(idSet({0}));
 
     model->refreshVisibleLocalLibraryItems(true);
 
-    QVERIFY(!model->hasLocalLibraryRecords());
-    QVERIFY(model->localLibraryItems().isEmpty());
-    QVERIFY(model->selectedLibraryItemIDs().isEmpty());
-    QCOMPARE(model->localLibraryItemsRevision(), 2);
-    model->setSelectedLibraryItemIDs(idSet({0}));
+    QVERIFY(!model->libraryState().hasLocalLibraryRecords());
+    QVERIFY(model->libraryState().localLibraryItems().isEmpty());
+    QVERIFY(model->libraryState().selectedLibraryItemIDs().isEmpty());
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), 2);
+    model->libraryState().setSelectedLibraryItemIDs(idSet({0}));
     QVERIFY(model->selectedRestoreItems().isEmpty());
     QVERIFY(model->localLibraryIngestSources().isEmpty());
 }
@@ -219,12 +219,12 @@ void VisibleItemsAndSelectionsTests::revisionAdvancesByOnePerRefresh()
     QFETCH(qint64, after);
     const auto model = makeWith({item(0, {})});
     QVERIFY(model);
-    QCOMPARE(model->localLibraryItemsRevision(), 1);
-    model->setLocalLibraryItemsRevision(before);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
+    model->libraryState().setLocalLibraryItemsRevision(before);
     model->refreshVisibleLocalLibraryItems(false);
-    QCOMPARE(model->localLibraryItemsRevision(), after);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), after);
     model->refreshVisibleLocalLibraryItems(true);
-    QCOMPARE(model->localLibraryItemsRevision(), after + 1);
+    QCOMPARE(model->libraryState().localLibraryItemsRevision(), after + 1);
 }
 
 void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions_data()
@@ -260,10 +260,10 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
     QFETCH(Indices, restorable);
     const auto model = makeWith(selectionLibraryItems());
     QVERIFY(model);
-    model->setSelectedLibraryItemIDs(idSet(selected));
-    model->setIsImporting(importing);
+    model->libraryState().setSelectedLibraryItemIDs(idSet(selected));
+    model->importState().setIsImporting(importing);
     if (movePending) {
-        model->setPendingIngestCacheMigration(
+        model->ingestCacheState().setPendingIngestCacheMigration(
             IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});
     }
 
@@ -301,7 +301,7 @@ void VisibleItemsAndSelectionsTests::restoreSummaryAddsKnownSizes()
     all.append(99);
     const auto model = makeWith(items);
     QVERIFY(model);
-    model->setSelectedLibraryItemIDs(idSet(all));
+    model->libraryState().setSelectedLibraryItemIDs(idSet(all));
 
     const RestoreSelectionSummary summary = model->restoreSelectionSummary();
     QCOMPARE(summary.itemCount, sizes.size());
@@ -333,8 +333,8 @@ void VisibleItemsAndSelectionsTests::restoreWorkflowFollowsTheActiveRequest()
     QFETCH(Indices, listed);
     const auto model = makeWith(selectionLibraryItems());
     QVERIFY(model);
-    model->setSelectedLibraryItemIDs(idSet(selected));
-    model->setActiveRestoreRequest(requestFor(requested));
+    model->libraryState().setSelectedLibraryItemIDs(idSet(selected));
+    model->restoreState().setActiveRestoreRequest(requestFor(requested));
     QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(listed));
 }
 
@@ -407,9 +407,9 @@ void VisibleItemsAndSelectionsTests::derivedSelectionsFollowEveryChange()
     const auto model = makeWith(items);
     QVERIFY(model);
     const Indices all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    model->setSelectedLibraryItemIDs(idSet(all));
+    model->libraryState().setSelectedLibraryItemIDs(idSet(all));
     if (change == Change::RequestChanged)
-        model->setActiveRestoreRequest(requestFor({12, 17}));
+        model->restoreState().setActiveRestoreRequest(requestFor({12, 17}));
     // Read twice: whatever the getters keep is in place before the change.
     const Derived before(*model);
     QVERIFY(Derived(*model) == before);
@@ -432,36 +432,38 @@ void VisibleItemsAndSelectionsTests::derivedSelectionsFollowEveryChange()
         break;
     }
     case Change::SelectionNarrowed:
-        model->setSelectedLibraryItemIDs(idSet({0, 2, 4}));
+        model->libraryState().setSelectedLibraryItemIDs(idSet({0, 2, 4}));
         break;
     case Change::SelectionSetAnewEqual:
-        model->setSelectedLibraryItemIDs(idSet(all));
+        model->libraryState().setSelectedLibraryItemIDs(idSet(all));
         break;
     case Change::ImportStarted:
-        model->setIsImporting(true);
+        model->importState().setIsImporting(true);
         break;
     case Change::MovePending:
-        model->setPendingIngestCacheMigration(
+        model->ingestCacheState().setPendingIngestCacheMigration(
             IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});
         break;
     case Change::MoveRunning:
-        model->setIsMigratingIngestCache(true);
+        model->ingestCacheState().setIsMigratingIngestCache(true);
         break;
     case Change::RequestStarted:
-        model->setActiveRestoreRequest(requestFor({16}));
+        model->restoreState().setActiveRestoreRequest(requestFor({16}));
         break;
     case Change::RequestChanged:
-        model->setActiveRestoreRequest(requestFor({12}));
+        model->restoreState().setActiveRestoreRequest(requestFor({12}));
         break;
     }
 
     // A view model that never derived anything, in the same state, is the reference.
     const auto fresh = m_fixture->make();
-    fresh->setSelectedLibraryItemIDs(model->selectedLibraryItemIDs());
-    fresh->setIsImporting(model->isImporting());
-    fresh->setPendingIngestCacheMigration(model->pendingIngestCacheMigration());
-    fresh->setIsMigratingIngestCache(model->isMigratingIngestCache());
-    fresh->setActiveRestoreRequest(model->activeRestoreRequest());
+    fresh->libraryState().setSelectedLibraryItemIDs(model->libraryState().selectedLibraryItemIDs());
+    fresh->importState().setIsImporting(model->importState().isImporting());
+    fresh->ingestCacheState().setPendingIngestCacheMigration(
+        model->ingestCacheState().pendingIngestCacheMigration());
+    fresh->ingestCacheState().setIsMigratingIngestCache(
+        model->ingestCacheState().isMigratingIngestCache());
+    fresh->restoreState().setActiveRestoreRequest(model->restoreState().activeRestoreRequest());
     const Derived expected(*fresh);
     const Derived after(*model);
     QCOMPARE(after.importable, expected.importable);
@@ -539,7 +541,7 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts);
     QCOMPARE(first.size(), 1);
     QCOMPARE(first[0].id, u"folder:/cache"_s);
-    QCOMPARE(first[0].representedItems, model->localLibraryItems());
+    QCOMPARE(first[0].representedItems, model->libraryState().localLibraryItems());
 
     QHash<QString, qint64> again = counts;
     if (between == u"counts")
@@ -547,15 +549,15 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     else if (between == u"refresh")
         model->refreshVisibleLocalLibraryItems(false);
     else if (between.startsWith(u"filter"))
-        model->setLocalLibraryIngestSourceFilter(u"CARD"_s);
+        model->libraryState().setLocalLibraryIngestSourceFilter(u"CARD"_s);
     if (between == u"filter put back")
-        model->setLocalLibraryIngestSourceFilter(std::nullopt);
+        model->libraryState().setLocalLibraryIngestSourceFilter(std::nullopt);
     const QList<LocalLibraryTreeNode> second = model->localLibraryTree(again);
     QCOMPARE(model->localLibraryTree(again), second);
 
     QCOMPARE(count, builds);
     QCOMPARE(lastPhysicalEntries, physicalEntries);
-    QCOMPARE(second[0].representedItems, model->localLibraryItems());
+    QCOMPARE(second[0].representedItems, model->libraryState().localLibraryItems());
 }
 
 void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()
@@ -563,22 +565,22 @@ void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()
     const auto model = makeWith({item(0, {}), item(1, {})});
     QVERIFY(model);
     QVERIFY(!model->inspectedLocalLibraryItem());
-    const LocalLibraryItem inspected = model->localLibraryItems().at(1);
-    QSignalSpy changed(model.get(), &LibraryShellViewModel::inspectedLocalLibraryItemIDChanged);
+    const LocalLibraryItem inspected = model->libraryState().localLibraryItems().at(1);
+    QSignalSpy changed(&model->libraryState(), &LibraryState::inspectedLocalLibraryItemIDChanged);
     model->inspectLocalLibraryItem(inspected);
     model->inspectLocalLibraryItem(inspected);
     QCOMPARE(changed.count(), 2);
     QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
 
-    model->setLocalLibrarySearchText(u"IMG_0000"_s);
+    model->libraryState().setLocalLibrarySearchText(u"IMG_0000"_s);
     QVERIFY(!model->inspectedLocalLibraryItem());
-    QCOMPARE(model->inspectedLocalLibraryItemID(), inspected.id);
+    QCOMPARE(model->libraryState().inspectedLocalLibraryItemID(), inspected.id);
 
-    model->setLocalLibrarySearchText(QString());
+    model->libraryState().setLocalLibrarySearchText(QString());
     QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
 
     model->inspectLocalLibraryItem(std::nullopt);
-    QVERIFY(!model->inspectedLocalLibraryItemID());
+    QVERIFY(!model->libraryState().inspectedLocalLibraryItemID());
     QVERIFY(!model->inspectedLocalLibraryItem());
 }
 

@@ -81,10 +81,10 @@ void LibraryShellViewTests::toolbarAndPageBySession()
 
     ShellWindowFixture fixture;
     // In and out again: the shell follows every change.
-    fixture.viewModel().setSession(signedInSession());
-    fixture.viewModel().setSession(std::nullopt);
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.viewModel().sessionState().setSession(std::nullopt);
     if (signedIn)
-        fixture.viewModel().setSession(signedInSession());
+        fixture.viewModel().sessionState().setSession(signedInSession());
 
     auto *shown = fixture.find<QToolBar>(signedIn ? QStringLiteral("toolbar.signed-in")
                                                   : QStringLiteral("toolbar.signed-out"));
@@ -124,8 +124,8 @@ void LibraryShellViewTests::statusFollowsTheViewModel()
     QFETCH(QString, text);
 
     ShellWindowFixture fixture;
-    fixture.viewModel().setStatus(Status::Reachable);
-    fixture.viewModel().setStatus(status);
+    fixture.viewModel().shellState().setStatus(Status::Reachable);
+    fixture.viewModel().shellState().setStatus(status);
     for (BackendStatusToolbarItem *item :
          fixture.window->findChildren<BackendStatusToolbarItem *>()) {
         QCOMPARE(item->text(), text);
@@ -161,7 +161,7 @@ void LibraryShellViewTests::pagesAndRegionBySection()
     QFETCH(bool, hasRegion);
 
     ShellWindowFixture fixture;
-    fixture.viewModel().setSession(signedInSession());
+    fixture.viewModel().sessionState().setSession(signedInSession());
     fixture.window->setCurrentSection(ShellSection::ImportReview);
     fixture.window->setCurrentSection(section);
     QCOMPARE(fixture.window->currentSection(), section);
@@ -177,7 +177,7 @@ void LibraryShellViewTests::pagesAndRegionBySection()
 void LibraryShellViewTests::changePasswordSheetIsPresentedAndCleared()
 {
     ShellWindowFixture fixture;
-    fixture.viewModel().setSession(signedInSession());
+    fixture.viewModel().sessionState().setSession(signedInSession());
     fixture.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(fixture.window.get()));
     auto *sheet = fixture.find<QDialog>(QStringLiteral("change-password.sheet"));
@@ -202,8 +202,8 @@ void LibraryShellViewTests::changePasswordSheetIsPresentedAndCleared()
 void LibraryShellViewTests::reviewAcceptsThenSwitches()
 {
     ShellWindowFixture fixture;
-    fixture.viewModel().setSession(signedInSession());
-    fixture.viewModel().setMountProposal(
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.viewModel().shellState().setMountProposal(
         MountProposal{{{QStringLiteral("CARD"), QStringLiteral("/media/card"), std::nullopt}}});
     QVERIFY(!fixture.window->statusRegion()->banner()->isHidden());
     QCOMPARE(fixture.window->statusRegion()->banner()->message(),
@@ -220,12 +220,12 @@ void LibraryShellViewTests::reviewAcceptsThenSwitches()
 void LibraryShellViewTests::dismissDeclinesAndStays()
 {
     ShellWindowFixture fixture;
-    fixture.viewModel().setSession(signedInSession());
-    fixture.viewModel().setMountProposal(MountProposal{});
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.viewModel().shellState().setMountProposal(MountProposal{});
     fixture.find<QPushButton>(QStringLiteral("mount-proposal.not-now"))->click();
     QCOMPARE(fixture.recorded->calls, QStringList{QStringLiteral("dismissMountProposal")});
     QCOMPARE(fixture.window->currentSection(), ShellSection::Overview);
-    fixture.viewModel().setMountProposal(std::nullopt);
+    fixture.viewModel().shellState().setMountProposal(std::nullopt);
     QVERIFY(fixture.window->statusRegion()->banner()->isHidden());
 }
 
@@ -264,7 +264,7 @@ void LibraryShellViewTests::onlyWebLinksAreOpened()
     QFETCH(QString, opened);
 
     ShellWindowFixture fixture;
-    fixture.viewModel().setSession(signedInSession());
+    fixture.viewModel().sessionState().setSession(signedInSession());
     fixture.recorded->checkoutURL = link;
     fixture.recorded->customerPortalURL = link;
     QStringList openedURLs;

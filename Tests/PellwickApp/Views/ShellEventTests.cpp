@@ -62,7 +62,7 @@ void ShellEventTests::activationRunsItsSixStepsInOrder()
 
     ShellWindowFixture fixture;
     if (signedIn)
-        fixture.viewModel().setSession(signedInSession());
+        fixture.viewModel().sessionState().setSession(signedInSession());
     QSignalSpy finished(fixture.window.get(), &LibraryShellWindow::activationFinished);
     fixture.window->applicationBecameActive();
     // The synchronous steps have run before the first await returns.
@@ -122,7 +122,7 @@ void ShellEventTests::volumeNotices()
 
     ShellWindowFixture fixture;
     if (signedIn)
-        fixture.viewModel().setSession(signedInSession());
+        fixture.viewModel().sessionState().setSession(signedInSession());
     if (mounted)
         fixture.window->volumeMounted(url);
     else

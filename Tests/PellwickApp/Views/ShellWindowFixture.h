@@ -7,6 +7,8 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
+#include <Support/RecordingOperations.h>
+
 #include <QCoro/QCoroTimer>
 #include <QDir>
 #include <QPointer>

@@ -30,17 +30,17 @@ namespace Pellwick {
 namespace {
 
 /// The backend status as the toolbar shows it: its text with an orange, green or red dot.
-void showBackendStatus(BackendStatusToolbarItem &item, LibraryShellViewModel::Status status)
+void showBackendStatus(BackendStatusToolbarItem &item, ShellStatus status)
 {
     LibraryPresentationTone dot = LibraryPresentationTone::Active;
     switch (status) {
-    case LibraryShellViewModel::Status::Checking:
+    case ShellStatus::Checking:
         dot = LibraryPresentationTone::Active;
         break;
-    case LibraryShellViewModel::Status::Reachable:
+    case ShellStatus::Reachable:
         dot = LibraryPresentationTone::Positive;
         break;
-    case LibraryShellViewModel::Status::Unreachable:
+    case ShellStatus::Unreachable:
         dot = LibraryPresentationTone::Danger;
         break;
     }
@@ -159,22 +159,25 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     });
 
     LibraryShellViewModel *model = m_viewModel;
-    connect(model, &LibraryShellViewModel::sessionChanged, this, &LibraryShellWindow::updateShell);
-    connect(model, &LibraryShellViewModel::statusChanged, this, [this] {
-        showBackendStatus(*m_signedInStatus, m_viewModel->status());
-        showBackendStatus(*m_signedOutStatus, m_viewModel->status());
+    connect(&model->sessionState(),
+            &SessionState::sessionChanged,
+            this,
+            &LibraryShellWindow::updateShell);
+    connect(&model->shellState(), &ShellState::statusChanged, this, [this] {
+        showBackendStatus(*m_signedInStatus, m_viewModel->shellState().status());
+        showBackendStatus(*m_signedOutStatus, m_viewModel->shellState().status());
     });
-    connect(model, &LibraryShellViewModel::mountProposalChanged, this, [this] {
-        m_region->setProposal(m_viewModel->mountProposal());
+    connect(&model->shellState(), &ShellState::mountProposalChanged, this, [this] {
+        m_region->setProposal(m_viewModel->shellState().mountProposal());
     });
-    connect(model, &LibraryShellViewModel::transferProgressesChanged, this, [this] {
-        m_region->setProgresses(m_viewModel->transferProgresses());
+    connect(&model->shellState(), &ShellState::transferProgressesChanged, this, [this] {
+        m_region->setProgresses(m_viewModel->shellState().transferProgresses());
     });
 
-    showBackendStatus(*m_signedInStatus, model->status());
-    showBackendStatus(*m_signedOutStatus, model->status());
-    m_region->setProposal(model->mountProposal());
-    m_region->setProgresses(model->transferProgresses());
+    showBackendStatus(*m_signedInStatus, model->shellState().status());
+    showBackendStatus(*m_signedOutStatus, model->shellState().status());
+    m_region->setProposal(model->shellState().mountProposal());
+    m_region->setProgresses(model->shellState().transferProgresses());
     m_sidebar->setSelectedSection(m_selectedSection);
     updateShell();
     updatePage();
@@ -237,7 +240,7 @@ std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString>
 
 void LibraryShellWindow::updateShell()
 {
-    const bool signedIn = m_viewModel->session().has_value();
+    const bool signedIn = m_viewModel->sessionState().session().has_value();
     m_shells->setCurrentWidget(signedIn ? m_signedInColumn : m_signedOutPage);
     m_signedInToolbar->setVisible(signedIn);
     m_signedOutToolbar->setVisible(!signedIn);
@@ -257,7 +260,7 @@ void LibraryShellWindow::reviewMountProposal()
 
 void LibraryShellWindow::volumeMounted(const std::optional<QString> &url)
 {
-    if (m_viewModel->session())
+    if (m_viewModel->sessionState().session())
         m_operations->receiveMountedImportSource(url);
 }
 
@@ -304,7 +307,8 @@ QCoro::Task<> LibraryShellWindow::runActivation()
 {
     const QPointer<LibraryShellWindow> self(this);
     m_operations->setApplicationActive(true);
-    const std::optional<RestoreRequest> request = m_viewModel->activeRestoreRequest();
+    const std::optional<RestoreRequest> request
+        = m_viewModel->restoreState().activeRestoreRequest();
     m_operations->updateRestorePolling(request);
     m_operations->scheduleUserManagedIngestCacheRefresh();
     co_await m_operations->refreshSourceMediaSafetyNow();

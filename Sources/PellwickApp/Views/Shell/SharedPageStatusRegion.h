@@ -1,6 +1,7 @@
 #pragma once
 
-#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickCore/Ingest/TransferProgress.h>
 
 #include <QScrollArea>
 

@@ -1,0 +1,157 @@
+#pragma once
+
+// The view model's plain members: its services, task handles, memos and generation counters, by
+// concern. Only the view model's own files include this header.
+
+#include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Stores/IngestCacheLocationStoring.h>
+#include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Backend/BackendHealthClient.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+#include <PellwickCore/Import/VerifiedBackupImporter.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/ImportScanVolume.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Ingest/RemovableVolumeDetector.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
+#include <PellwickCore/Support/Date.h>
+
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace Pellwick {
+
+/// The memo of the last folder tree of the library: the tree built for `revision` of the visible
+/// items, with or without the physical folder entries, for `visibleFolderCounts`.
+struct LocalLibraryTreeCache
+{
+    qint64 revision = 0;
+    bool includePhysicalEntries = false;
+    QHash<QString, qint64> visibleFolderCounts;
+    QList<LocalLibraryTreeNode> nodes;
+
+    bool operator==(const LocalLibraryTreeCache &) const = default;
+};
+
+/// A value derived from the records and `key`, kept until either changes: views ask for the
+/// selections on every render, and a selection of many records is costly to gather. Holding the
+/// records keeps their chunks alive, so a library that shares them is the same library.
+template<typename Key, typename Value>
+struct LibraryMemo
+{
+    LocalLibraryCacheRecords records;
+    Key key;
+    Value value;
+};
+
+struct LibraryShellViewModelPrivate
+{
+    /// The Core services and stores; fixed after construction except `ingestCache`.
+    struct Services
+    {
+        BackendHealthClient healthClient;
+        std::shared_ptr<const LibrarySessionClient> sessionClient;
+        std::shared_ptr<const SessionTokenStoring> tokenStore;
+        RemovableVolumeDetector volumeDetector;
+        ImportReviewBuilder importReviewBuilder;
+        // Built before the library cache is moved in: the default cache lies in its folder.
+        IngestCache ingestCache;
+        LocalLibraryCache localLibraryCache;
+        VerifiedBackupImporter verifiedBackupImporter;
+        RestoreRequestCoordinator restoreCoordinator;
+        std::shared_ptr<RestoreTransferEngine> restoreTransferEngine;
+        QString restoreDestinationDirectory;
+        std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore;
+        LibraryShellViewModel::SteadyClock steadyClock;
+    };
+
+    struct Session
+    {
+        qint64 authenticationStateGeneration = 0;
+        std::optional<WorkflowTaskHandle> healthCheckTask;
+    };
+
+    /// The window's own bookkeeping: activation, progress rows and mounted media.
+    struct Shell
+    {
+        bool isApplicationActive = true;
+        QSet<QUuid> activeTransferProgressIDs;
+        QHash<QUuid, std::chrono::steady_clock::time_point> lastTransferProgressUpdateAt;
+        QMap<QString, ImportScanVolume> pendingMountedImportSources;
+        QSet<QString> initialMountedImportSourceURLs;
+        QSet<QString> dismissedMountedImportSourceURLs;
+    };
+
+    struct Import
+    {
+        std::optional<WorkflowTaskHandle> importScanTask;
+        std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
+        std::optional<WorkflowTaskHandle> sourceMediaSafetyTask;
+        std::optional<Date> lastSourceMediaSafetyCheckAt;
+    };
+
+    struct IngestCacheMembers
+    {
+        QHash<QString, QString> retainedIngestCacheManifest;
+        std::optional<WorkflowTaskHandle> ingestCacheRefreshTask;
+        bool isIngestCacheRefreshPending = false;
+        std::shared_ptr<IngestCacheRefreshGeneration> ingestCacheRefreshGeneration
+            = std::make_shared<IngestCacheRefreshGeneration>();
+    };
+
+    struct Library
+    {
+        bool isResettingLocalLibraryFilters = false;
+        /// The search text of the last observed assignment: only a changed text refreshes.
+        QString observedSearchText;
+        std::optional<LocalLibraryTreeCache> localLibraryTreeCache;
+        // Memos of the derived selections (main thread only, like every getter).
+        mutable std::optional<LibraryMemo<std::pair<QSet<QUuid>, QString>, QList<LocalLibraryItem>>>
+            selectedImportItemsMemo;
+        mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+            selectedRemovableIngestCacheItemsMemo;
+        mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+            selectedRestoreItemsMemo;
+        mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
+            restoreSelectionSummaryMemo;
+        mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
+            restoreWorkflowItemsMemo;
+        mutable std::optional<LibraryMemo<bool, QStringList>> localLibraryIngestSourcesMemo;
+        LibraryShellViewModel::LocalLibraryTreeBuilder localLibraryTreeBuilder;
+    };
+
+    struct Restore
+    {
+        std::optional<qint64> cancellingRestoreRequestID;
+        std::optional<RestoreTransferIdentifier> activeRestoreTransferID;
+        std::optional<WorkflowTaskHandle> restorePollingTask;
+        std::optional<Date> restorePreparingStartedAt;
+        std::optional<QUuid> restorePreparationProgressID;
+    };
+
+    explicit LibraryShellViewModelPrivate(Services initialServices)
+        : services(std::move(initialServices))
+    {}
+
+    Services services;
+    Session session;
+    Shell shell;
+    Import imports;
+    IngestCacheMembers ingestCache;
+    Library library;
+    Restore restore;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <PellwickCore/Library/LocalLibraryItem.h>
+
+#include <QCoro/QCoroTask>
+#include <QList>
+
+namespace Pellwick {
+
+/// The import operations the import pages call. Main thread only;
+/// `LibraryShellViewModel` implements it.
+class ImportOperations
+{
+public:
+    ImportOperations() = default;
+    virtual ~ImportOperations() = default;
+    ImportOperations(const ImportOperations &) = delete;
+    ImportOperations &operator=(const ImportOperations &) = delete;
+
+    /// Imports the selected items.
+    virtual QCoro::Task<> startSelectedImports() = 0;
+    /// Resumes the interrupted imports.
+    virtual QCoro::Task<> recoverInterruptedImports() = 0;
+    /// Runs the source-media safety check at once.
+    virtual QCoro::Task<> refreshSourceMediaSafetyNow() = 0;
+    /// Takes the proposed volumes for import.
+    virtual void acceptMountProposal() = 0;
+    /// Dismisses the proposed volumes until they are unmounted.
+    virtual void dismissMountProposal() = 0;
+    /// Selected records that can be imported now.
+    virtual QList<LocalLibraryItem> selectedImportItems() const = 0;
+};
+
+} // namespace Pellwick

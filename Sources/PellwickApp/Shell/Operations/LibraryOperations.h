@@ -1,0 +1,42 @@
+#pragma once
+
+#include <PellwickApp/Views/Library/LocalLibraryTreeNode.h>
+#include <PellwickCore/Library/LocalLibraryItem.h>
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Pellwick {
+
+/// The library operations the library pages call; the filters are set on `LibraryState`. Main thread only;
+/// `LibraryShellViewModel` implements it.
+class LibraryOperations
+{
+public:
+    LibraryOperations() = default;
+    virtual ~LibraryOperations() = default;
+    LibraryOperations(const LibraryOperations &) = delete;
+    LibraryOperations &operator=(const LibraryOperations &) = delete;
+
+    /// Re-reads the library and publishes the visible items.
+    virtual void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) = 0;
+    /// The distinct ingest source names of the records.
+    virtual QStringList localLibraryIngestSources() const = 0;
+    /// The folder tree of the visible items.
+    virtual QList<LocalLibraryTreeNode>
+    localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) = 0;
+    /// The visible item with the inspected id.
+    virtual std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const = 0;
+    /// Inspects `item` (none clears).
+    virtual void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) = 0;
+    /// Whether the search text or a filter differs from its default.
+    virtual bool hasActiveLocalLibraryFilters() const = 0;
+    /// Puts the filters back to their defaults with one refresh.
+    virtual void resetLocalLibraryFilters() = 0;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickCore/Library/LocalLibraryItem.h>
+
+#include <QCoro/QCoroTask>
+#include <QList>
+
+namespace Pellwick {
+
+/// The restore operations the restore pages call. Main thread only;
+/// `LibraryShellViewModel` implements it.
+class RestoreOperations
+{
+public:
+    RestoreOperations() = default;
+    virtual ~RestoreOperations() = default;
+    RestoreOperations(const RestoreOperations &) = delete;
+    RestoreOperations &operator=(const RestoreOperations &) = delete;
+
+    /// Refreshes the held or the account's active Restore Request.
+    virtual QCoro::Task<> refreshActiveRestoreRequest() = 0;
+    /// Selected Verified Backups that the backend knows by id.
+    virtual QList<LocalLibraryItem> selectedRestoreItems() const = 0;
+    /// Count, bytes and filenames of the selected restore items.
+    virtual RestoreSelectionSummary restoreSelectionSummary() const = 0;
+    /// The records the restore page lists.
+    virtual QList<LocalLibraryItem> restoreWorkflowItems() const = 0;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,47 @@
+#include "IngestCacheState.h"
+
+namespace Pellwick {
+
+IngestCacheState::IngestCacheState(QObject *parent)
+    : QObject(parent)
+{}
+
+void IngestCacheState::setIsMigratingIngestCache(bool value)
+{
+    m_isMigratingIngestCache = value;
+    Q_EMIT isMigratingIngestCacheChanged();
+}
+
+void IngestCacheState::setIngestCacheMigrationMessage(std::optional<QString> value)
+{
+    m_ingestCacheMigrationMessage = std::move(value);
+    Q_EMIT ingestCacheMigrationMessageChanged();
+}
+
+void IngestCacheState::setRetainedIngestCacheURL(std::optional<QString> value)
+{
+    m_retainedIngestCacheURL = std::move(value);
+    Q_EMIT retainedIngestCacheURLChanged();
+}
+
+void IngestCacheState::setRetainedIngestCacheConflicts(QList<IngestCacheMigrationConflict> value)
+{
+    m_retainedIngestCacheConflicts = std::move(value);
+    Q_EMIT retainedIngestCacheConflictsChanged();
+}
+
+void IngestCacheState::setPendingIngestCacheMigration(
+    std::optional<IngestCacheLocationStoring::PendingMigration> value)
+{
+    m_pendingIngestCacheMigration = std::move(value);
+    Q_EMIT pendingIngestCacheMigrationChanged();
+}
+
+void IngestCacheState::setIngestCacheRemovalConfirmation(
+    std::optional<IngestCacheRemovalConfirmation> value)
+{
+    m_ingestCacheRemovalConfirmation = std::move(value);
+    Q_EMIT ingestCacheRemovalConfirmationChanged();
+}
+
+} // namespace Pellwick

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickApp/Stores/IngestCacheLocationStoring.h>
+#include <PellwickCore/Ingest/IngestCacheMigration.h>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+namespace Pellwick {
+
+/// Moves of the Ingest Cache, the retained old cache and the removal prompt.
+/// Service-free: every field has a getter, a setter that notifies on every assignment (also of
+/// an equal value) and a change signal. Main thread only.
+class IngestCacheState final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit IngestCacheState(QObject *parent = nullptr);
+
+    /// The Ingest Cache is being moved.
+    const bool &isMigratingIngestCache() const { return m_isMigratingIngestCache; }
+
+    /// Outcome text of Ingest Cache moves.
+    const std::optional<QString> &ingestCacheMigrationMessage() const
+    {
+        return m_ingestCacheMigrationMessage;
+    }
+
+    /// The old Ingest Cache kept after a move until it is cleaned up.
+    const std::optional<QString> &retainedIngestCacheURL() const
+    {
+        return m_retainedIngestCacheURL;
+    }
+
+    /// Files that differ between the retained and the active cache.
+    const QList<IngestCacheMigrationConflict> &retainedIngestCacheConflicts() const
+    {
+        return m_retainedIngestCacheConflicts;
+    }
+
+    /// A move that has started and is not finalized.
+    const std::optional<IngestCacheLocationStoring::PendingMigration> &
+    pendingIngestCacheMigration() const
+    {
+        return m_pendingIngestCacheMigration;
+    }
+
+    /// The pending cache-removal confirmation prompt.
+    const std::optional<IngestCacheRemovalConfirmation> &ingestCacheRemovalConfirmation() const
+    {
+        return m_ingestCacheRemovalConfirmation;
+    }
+
+    void setIsMigratingIngestCache(bool value);
+    void setIngestCacheMigrationMessage(std::optional<QString> value);
+    void setRetainedIngestCacheURL(std::optional<QString> value);
+    void setRetainedIngestCacheConflicts(QList<IngestCacheMigrationConflict> value);
+    void setPendingIngestCacheMigration(
+        std::optional<IngestCacheLocationStoring::PendingMigration> value);
+    void setIngestCacheRemovalConfirmation(std::optional<IngestCacheRemovalConfirmation> value);
+
+Q_SIGNALS:
+    void isMigratingIngestCacheChanged();
+    void ingestCacheMigrationMessageChanged();
+    void retainedIngestCacheURLChanged();
+    void retainedIngestCacheConflictsChanged();
+    void pendingIngestCacheMigrationChanged();
+    void ingestCacheRemovalConfirmationChanged();
+
+private:
+    bool m_isMigratingIngestCache = false;
+    std::optional<QString> m_ingestCacheMigrationMessage;
+    std::optional<QString> m_retainedIngestCacheURL;
+    QList<IngestCacheMigrationConflict> m_retainedIngestCacheConflicts;
+    std::optional<IngestCacheLocationStoring::PendingMigration> m_pendingIngestCacheMigration;
+    std::optional<IngestCacheRemovalConfirmation> m_ingestCacheRemovalConfirmation;
+};
+
+} // namespace Pellwick
