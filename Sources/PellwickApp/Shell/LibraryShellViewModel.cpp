@@ -393,6 +393,15 @@ void LibraryShellViewModel::setHasLocalLibraryRecords(bool value)
     Q_EMIT hasLocalLibraryRecordsChanged();
 }
 
+void LibraryShellViewModel::setLibraryReadErrorMessage(std::optional<QString> value)
+{
+    // Published at every refresh of the visible items: only a change is announced.
+    if (m_libraryReadErrorMessage == value)
+        return;
+    m_libraryReadErrorMessage = std::move(value);
+    Q_EMIT libraryReadErrorMessageChanged();
+}
+
 void LibraryShellViewModel::setLocalLibraryItems(QList<LocalLibraryItem> value)
 {
     m_localLibraryItems = std::move(value);

@@ -233,6 +233,12 @@ public:
 
     const bool &hasLocalLibraryRecords() const { return m_hasLocalLibraryRecords; }
 
+    /// Why "library-items.json" could not be read; none after it was read.
+    const std::optional<QString> &libraryReadErrorMessage() const
+    {
+        return m_libraryReadErrorMessage;
+    }
+
     const QList<LocalLibraryItem> &localLibraryItems() const { return m_localLibraryItems; }
 
     const qint64 &localLibraryItemsRevision() const { return m_localLibraryItemsRevision; }
@@ -348,6 +354,7 @@ public:
     void setTransferProgresses(QList<TransferProgress> value);
     void setImportRecoveryMessage(std::optional<QString> value);
     void setHasLocalLibraryRecords(bool value);
+    void setLibraryReadErrorMessage(std::optional<QString> value);
     void setLocalLibraryItems(QList<LocalLibraryItem> value);
     void setLocalLibraryItemsRevision(qint64 value);
     void setInspectedLocalLibraryItemID(std::optional<QUuid> value);
@@ -502,7 +509,8 @@ public:
     using LocalLibraryTreeBuilder = std::function<QList<LocalLibraryTreeNode>(
         const QList<LocalLibraryItem> &, const QString &, bool, const QHash<QString, qint64> &)>;
 
-    /// Re-reads the library and publishes `hasLocalLibraryRecords`, the items matching
+    /// Re-reads the library and publishes `hasLocalLibraryRecords`, `libraryReadErrorMessage`, the
+    /// items matching
     /// `localLibraryQuery()` (none when the search fails) and the next revision (wrapping). When
     /// pruning, the selection loses the ids of records that no longer exist; records hidden by
     /// the filters stay selected. The inspected id and the tree memo are left alone.
@@ -652,6 +660,7 @@ Q_SIGNALS:
     void transferProgressesChanged();
     void importRecoveryMessageChanged();
     void hasLocalLibraryRecordsChanged();
+    void libraryReadErrorMessageChanged();
     void localLibraryItemsChanged();
     void localLibraryItemsRevisionChanged();
     void inspectedLocalLibraryItemIDChanged();
@@ -744,6 +753,7 @@ private:
     QList<TransferProgress> m_transferProgresses;
     std::optional<QString> m_importRecoveryMessage;
     bool m_hasLocalLibraryRecords = false;
+    std::optional<QString> m_libraryReadErrorMessage;
     QList<LocalLibraryItem> m_localLibraryItems;
     qint64 m_localLibraryItemsRevision = 0;
     std::optional<QUuid> m_inspectedLocalLibraryItemID;

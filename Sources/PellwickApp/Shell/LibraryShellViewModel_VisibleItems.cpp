@@ -1,5 +1,7 @@
 #include "LibraryShellViewModel.h"
 
+#include <PellwickApp/Feedback/LibraryFeedback.h>
+
 #include <QtNumeric>
 
 #include <algorithm>
@@ -72,7 +74,14 @@ Value LibraryShellViewModel::memoised(std::optional<LibraryMemo<Key, Value>> &me
 
 void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
 {
-    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    // A library that cannot be read must not pass for an empty one.
+    const Result<LocalLibraryCacheRecords> read = m_localLibraryCache.cachedRecords();
+    setLibraryReadErrorMessage(read ? std::nullopt
+                                    : std::optional(LibraryFeedback::readErrorMessage(
+                                        m_localLibraryCache.rootURL() + QLatin1Char('/')
+                                            + LocalLibraryCache::libraryFileName(),
+                                        read.error())));
+    const LocalLibraryCacheRecords records = read ? *read : LocalLibraryCacheRecords();
     setHasLocalLibraryRecords(!records.isEmpty());
     if (pruningRestoreSelection) {
         QSet<QUuid> kept;
