@@ -396,11 +396,15 @@ void LibraryJournalTests::readersAgree_data()
         << valueOf("\"importDate\": ", "1e-400") << true;
     QTest::newRow("number above the largest double")
         << valueOf("\"importDate\": ", "1e400") << true;
-    // In records the quick reader takes itself: the number in place of the first record's value.
+    // In records the quick reader takes itself: the number in place of a value of the second
+    // record (the first has no capture time).
     const auto numberAt = [&](const char *anchor, const char *key, const QByteArray &number) {
         QByteArray file = pretty;
-        const qsizetype start = file.indexOf(key, file.indexOf(anchor)) + qstrlen(key);
-        const qsizetype end = file.indexOf(',', start);
+        const qsizetype start
+            = file.indexOf(key, file.indexOf(anchor, file.indexOf(anchor) + 1)) + qstrlen(key);
+        qsizetype end = start;
+        while (file.at(end) != ',' && file.at(end) != '\n')
+            ++end;
         return file.replace(start, end - start, number);
     };
     QTest::newRow("import date too small for a double")
