@@ -48,8 +48,10 @@ struct LocalLibraryCacheOptions
 /// a whole-library write first gives them the names "library-items.json.damaged-" and
 /// "library-items.journal.damaged-" followed by the UTC time.
 ///
-/// Failures are the file system's `FileSystemError`s and the `DecodingError`s of a damaged file
-/// (with the record's key path, or naming the journal and the byte offset of a damaged entry);
+/// Failures are the file system's `FileSystemError`s (a device or other non-regular file in place
+/// of either file, or a journal far larger than the store ever lets it grow, is refused unread)
+/// and the `DecodingError`s of a damaged file (naming the file and the record's key path, or the
+/// journal and the byte offset of a damaged entry);
 /// after a failed change the store and the files keep the previous library.
 class LocalLibraryCache
 {

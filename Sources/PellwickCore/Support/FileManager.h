@@ -109,7 +109,8 @@ public:
     virtual ~FileManager() = default;
 
     /// Creates the folder and any missing parents, each flushed into its parent folder; an
-    /// existing folder is not an error.
+    /// existing folder is not an error (its entry is flushed into its parent once per process,
+    /// as whoever made it may have been killed before it did).
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
     /// As `createDirectory`, but a folder at `path` that this call makes may be used by its owner
     /// only (for folders holding credentials); an existing folder is left as it is.
