@@ -3,6 +3,7 @@
 #include <PellwickApp/Shell/ApplicationActivationMonitor.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
@@ -105,7 +106,11 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
                                                    std::move(restoreTransferEngine),
                                                    std::move(restoreDestination),
                                                    std::move(tokenStore),
-                                                   std::move(locationStore));
+                                                   std::move(locationStore),
+                                                   &std::chrono::steady_clock::now,
+                                                   &makeQtSingleShotTimer,
+                                                   files,
+                                                   std::make_shared<SHA256ContentHasher>());
 }
 
 std::unique_ptr<LibraryShellWindow>
