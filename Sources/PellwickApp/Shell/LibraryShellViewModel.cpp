@@ -52,6 +52,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     std::shared_ptr<const SessionTokenStoring> tokenStore,
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
     SteadyClock steadyClock,
+    SingleShotTimerFactory timers,
     QObject *parent)
     : QObject(parent)
     , m_sessionState(std::make_unique<SessionState>())
@@ -75,11 +76,12 @@ LibraryShellViewModel::LibraryShellViewModel(
           .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
           .ingestCacheLocationStore = std::move(ingestCacheLocationStore),
           .steadyClock = std::move(steadyClock),
+          .timers = std::move(timers),
       }))
 {
     Q_ASSERT_X(d->services.sessionClient && d->services.restoreTransferEngine
                    && d->services.tokenStore && d->services.ingestCacheLocationStore
-                   && d->services.steadyClock,
+                   && d->services.steadyClock && d->services.timers,
                "LibraryShellViewModel",
                "every collaborator is required");
     // Initial values are assigned before the observers are connected: they do not run here.
@@ -147,6 +149,7 @@ LibraryShellViewModel::~LibraryShellViewModel()
         d->session.healthCheckTask->cancel();
     if (d->restore.restorePollingTask)
         d->restore.restorePollingTask->cancel();
+    d->restore.requestWorkflows.cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const

@@ -1,6 +1,61 @@
 #include "LibraryShellViewModel_p.h"
 
+#include <QCoreApplication>
+
+#include <coroutine>
+#include <functional>
+
 namespace Pellwick {
+
+namespace {
+
+/// Suspends a main-thread coroutine for `interval` on a timer of `timers`. A stop request ends
+/// the sleep early: the timer stops at once and the coroutine resumes from the event loop, never
+/// inside the call that requested the stop.
+class TimerSleep
+{
+public:
+    TimerSleep(SingleShotTimerFactory timers,
+               std::chrono::milliseconds interval,
+               std::stop_token stop)
+        : m_timers(std::move(timers))
+        , m_interval(interval)
+        , m_stop(std::move(stop))
+    {}
+
+    bool await_ready() const { return m_stop.stop_requested(); }
+
+    void await_suspend(std::coroutine_handle<> awaiting)
+    {
+        m_pending = std::make_unique<Pending>();
+        m_pending->timer = m_timers([awaiting] { awaiting.resume(); });
+        m_pending->timer->start(m_interval);
+        m_pending->stopCallback.emplace(m_stop, [timer = m_pending->timer.get(), awaiting] {
+            timer->stop();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [awaiting] { awaiting.resume(); },
+                Qt::QueuedConnection);
+        });
+    }
+
+    void await_resume() const {}
+
+private:
+    // Apart, so the awaiter itself can move.
+    struct Pending
+    {
+        std::unique_ptr<SingleShotTimer> timer;
+        std::optional<std::stop_callback<std::function<void()>>> stopCallback;
+    };
+
+    SingleShotTimerFactory m_timers;
+    std::chrono::milliseconds m_interval;
+    std::stop_token m_stop;
+    std::unique_ptr<Pending> m_pending;
+};
+
+} // namespace
 
 const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::restorePollingTask() const
 {
@@ -28,34 +83,78 @@ LibraryShellViewModel::activeRestoreTransferID() const
     return d->restore.activeRestoreTransferID;
 }
 
-const std::optional<Date> &LibraryShellViewModel::restorePreparingStartedAt() const
+const std::optional<std::chrono::steady_clock::time_point> &
+LibraryShellViewModel::restorePreparingStartedAt() const
 {
     return d->restore.restorePreparingStartedAt;
 }
 
 void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
 {
-    if (d->restore.restorePollingTask)
-        d->restore.restorePollingTask->cancel();
-    d->restore.restorePollingTask.reset();
     if (!request || request->status != RestoreRequestStatus::Preparing) {
+        cancelRestorePolling();
         d->restore.restorePreparingStartedAt.reset();
+        if (d->restore.restorePreparationProgressID) {
+            removeTransferProgress(*d->restore.restorePreparationProgressID);
+            d->restore.restorePreparationProgressID.reset();
+        }
         return;
     }
-    // Kept while the application is inactive: the intervals count from the start of preparation.
-    if (!d->restore.restorePreparingStartedAt)
-        d->restore.restorePreparingStartedAt = Date::now();
-    if (!d->shell.isApplicationActive)
+    if (!d->shell.isApplicationActive) {
+        // Start time and row stay: the 900 s keep counting from the first start.
+        cancelRestorePolling();
         return;
-    d->restore.restorePollingTask.emplace();
+    }
+    if (!d->restore.restorePreparationProgressID)
+        d->restore.restorePreparationProgressID = QUuid::createUuid();
+    const QUuid id = *d->restore.restorePreparationProgressID;
+    openTransferProgress(id);
+    updateTransferProgress(TransferProgress{
+        .id = id,
+        .operationName = QStringLiteral("Restore Preparation"),
+        .phase = TransferProgressPhase::Preparing,
+        .detail = request->preparationEstimate,
+        .currentFilename = std::nullopt,
+        .currentFileCompletedByteCount = std::nullopt,
+        .currentFileTotalByteCount = std::nullopt,
+        .completedByteCount = 0,
+        .totalByteCount = request->byteCount,
+        .completedPackageCount = 0,
+        .totalPackageCount = request->items.size(),
+    });
+    if (!d->restore.restorePreparingStartedAt)
+        d->restore.restorePreparingStartedAt = d->services.steadyClock();
+    if (d->restore.restorePollingTask)
+        return;
+    const std::stop_token stop = d->restore.restorePollingTask.emplace().token();
+    pollRestorePreparation(QPointer<LibraryShellViewModel>(this), stop, d->services.timers);
 }
 
-// Not built yet: these belong to the workflows that drive restores, imports and the Ingest Cache.
-
-QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
+QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShellViewModel> self,
+                                                            std::stop_token stop,
+                                                            SingleShotTimerFactory timers)
 {
-    co_return;
+    using namespace std::chrono_literals;
+    // The retries have no limit: a failed refresh leaves the request preparing, and the next
+    // interval tries again.
+    for (;;) {
+        if (stop.stop_requested() || !self || !self->d->restore.restorePreparingStartedAt)
+            co_return;
+        const std::chrono::steady_clock::duration elapsed
+            = self->d->services.steadyClock() - *self->d->restore.restorePreparingStartedAt;
+        co_await TimerSleep(timers, elapsed >= 900s ? 180s : 60s, stop);
+        if (stop.stop_requested() || !self)
+            co_return;
+        co_await self->refreshActiveRestoreRequest();
+        if (!self || stop.stop_requested())
+            co_return;
+        const std::optional<RestoreRequest> &request = self->m_restoreState->activeRestoreRequest();
+        if (!request || request->status != RestoreRequestStatus::Preparing)
+            co_return;
+    }
 }
+
+// Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
 
 void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh() {}
 

@@ -70,6 +70,9 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    SingleShotTimerFactory timers = &makeQtSingleShotTimer;
+    RestoreTransferConfiguration restoreTransfers
+        = RestoreTransferConfiguration::defaultConfiguration();
     QUrl backendURL = QUrl(QStringLiteral("https://api.example.test/"));
     HttpFetch sessionFetch = ScriptedFetch().function();
     UrlFetch healthFetch = ScriptedFetch().urlFunction();
@@ -111,7 +114,7 @@ struct ShellViewModelFixture
             RestoreRequestCoordinator(library, client, RestoreDestinationResolver(files)),
             std::make_shared<RestoreTransferEngine>(
                 dir.filePath(QStringLiteral("RestoreTransfers")),
-                RestoreTransferConfiguration::defaultConfiguration(),
+                restoreTransfers,
                 std::make_shared<CurlRestoreRangeFetcher>(),
                 hasher,
                 std::make_shared<SystemRestoreTransferClock>(),
@@ -119,7 +122,8 @@ struct ShellViewModelFixture
             dir.filePath(QStringLiteral("Restored")),
             tokenStore,
             locationStore,
-            steadyClock);
+            steadyClock,
+            timers);
     }
 };
 
