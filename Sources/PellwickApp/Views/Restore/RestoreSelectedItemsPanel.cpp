@@ -84,16 +84,20 @@ public:
     explicit RowDelegate(QListView *view)
         : QStyledItemDelegate(view)
         , m_view(view)
+        , m_filenameFont(filenameFont())
+        , m_captionFont(PellwickTheme::font(PellwickTheme::TextStyle::Caption))
+        , m_filenameHeight(QFontMetrics(m_filenameFont).height())
+        , m_captionHeight(QFontMetrics(m_captionFont).height())
     {}
 
     QSize sizeHint(const QStyleOptionViewItem & /*option*/, const QModelIndex &index) const override
     {
         const int width = m_view->viewport()->width();
-        int height = rowPadding + QFontMetrics(filenameFont()).height() + lineSpacing
-                     + QFontMetrics(captionFont()).height() + rowPadding + dividerHeight;
+        int height = rowPadding + m_filenameHeight + lineSpacing + m_captionHeight + rowPadding
+                     + dividerHeight;
         const QVariant attention = index.data(RestoreSelectedItemsModel::AttentionLineRole);
         if (attention.isValid()) {
-            QTextLayout layout(wrappingText(attention.toString()), captionFont());
+            QTextLayout layout(wrappingText(attention.toString()), m_captionFont);
             height += lineSpacing + int(std::ceil(layOut(layout, textWidth(width))));
         }
         return {width, height};
@@ -105,26 +109,23 @@ public:
     {
         painter->save();
         const QRect text = option.rect.adjusted(rowPadding, rowPadding, -rowPadding, 0);
-        const QFont first = filenameFont();
-        const QFontMetrics firstMetrics(first);
-        const QFontMetrics captionMetrics(captionFont());
         int top = text.top();
         drawLine(*painter,
-                 first,
+                 m_filenameFont,
                  PellwickTheme::label(),
-                 QRect(text.left(), top, text.width(), firstMetrics.height()),
+                 QRect(text.left(), top, text.width(), m_filenameHeight),
                  index.data(Qt::DisplayRole).toString());
-        top += firstMetrics.height() + lineSpacing;
+        top += m_filenameHeight + lineSpacing;
         drawLine(*painter,
-                 captionFont(),
+                 m_captionFont,
                  PellwickTheme::secondaryLabel(),
-                 QRect(text.left(), top, text.width(), captionMetrics.height()),
+                 QRect(text.left(), top, text.width(), m_captionHeight),
                  index.data(RestoreSelectedItemsModel::CanonicalFilenameRole).toString());
-        top += captionMetrics.height();
+        top += m_captionHeight;
         const QVariant attention = index.data(RestoreSelectedItemsModel::AttentionLineRole);
         if (attention.isValid()) {
             top += lineSpacing;
-            QTextLayout layout(wrappingText(attention.toString()), captionFont());
+            QTextLayout layout(wrappingText(attention.toString()), m_captionFont);
             layOut(layout, text.width());
             painter->setPen(PellwickTheme::toneColour(LibraryPresentationTone::Attention));
             layout.draw(painter, QPointF(text.left(), top));
@@ -145,9 +146,8 @@ public:
         if (event->type() != QEvent::ToolTip || !index.isValid())
             return QStyledItemDelegate::helpEvent(event, view, option, index);
         // Each filename line carries its full name.
-        const int firstBottom
-            = option.rect.top() + rowPadding + QFontMetrics(filenameFont()).height();
-        const int secondBottom = firstBottom + lineSpacing + QFontMetrics(captionFont()).height();
+        const int firstBottom = option.rect.top() + rowPadding + m_filenameHeight;
+        const int secondBottom = firstBottom + lineSpacing + m_captionHeight;
         QString tip;
         if (event->pos().y() < firstBottom)
             tip = index.data(Qt::DisplayRole).toString();
@@ -161,8 +161,6 @@ public:
     }
 
 private:
-    static QFont captionFont() { return PellwickTheme::font(PellwickTheme::TextStyle::Caption); }
-
     static int textWidth(int rowWidth) { return std::max(1, rowWidth - 2 * rowPadding); }
 
     static void drawLine(QPainter &painter,
@@ -180,6 +178,10 @@ private:
     }
 
     QListView *m_view = nullptr;
+    QFont m_filenameFont;
+    QFont m_captionFont;
+    int m_filenameHeight = 0;
+    int m_captionHeight = 0;
 };
 
 /// Holds the list inside a 1-pt outline of radius 6 in the secondary colour at 0.25.
