@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <Support/LibraryFixtures.h>
+#include <Support/RestoreFixtures.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -28,19 +29,12 @@ LocalLibraryItem item(int n, std::optional<qint64> backendID)
 RestoreRequestItem
 entry(qint64 id, Status status = Status::Ready, std::optional<QString> reason = {})
 {
-    RestoreRequestItem entry;
-    entry.libraryItemID = id;
-    entry.status = status;
-    entry.attentionReason = std::move(reason);
-    return entry;
+    return restoreEntry(id, status, std::move(reason));
 }
 
 RestoreRequest request(QList<RestoreRequestItem> entries)
 {
-    RestoreRequest request;
-    request.status = Status::Ready;
-    request.items = std::move(entries);
-    return request;
+    return restoreRequest(Status::Ready, std::move(entries));
 }
 
 struct Case
@@ -109,27 +103,16 @@ private Q_SLOTS:
         QCOMPARE(model.entry(0), std::nullopt);
     }
 
-    void emptyStateChoosesOriginals_data()
-    {
-        QTest::addColumn<std::optional<RestoreRequest>>("activeRequest");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("no request")
-            << std::optional<RestoreRequest>() << u"Selected RAW Originals"_s;
-        QTest::newRow("a request")
-            << std::optional(request({})) << u"Restore Request RAW Originals"_s;
-    }
-
     void emptyStateChoosesOriginals()
     {
-        QFETCH(std::optional<RestoreRequest>, activeRequest);
-        QFETCH(QString, title);
         RestoreSelectedItemsPanel panel;
-        panel.setItems({}, activeRequest);
+        panel.setItems({}, request({}));
+        QCOMPARE(panel.title(), u"Restore Request RAW Originals"_s);
+        panel.setItems({}, std::nullopt);
         panel.show();
-        QCOMPARE(panel.title(), title);
-        QVERIFY(panel.emptyState()->isVisible());
+        QCOMPARE(panel.title(), u"Selected RAW Originals"_s);
+        QVERIFY(panel.emptyState()->isVisible() && !panel.list()->isVisible());
         QVERIFY(panel.emptyState()->height() >= 220);
-        QVERIFY(!panel.list()->isVisible());
         QSignalSpy chosen(&panel, &RestoreSelectedItemsPanel::showLocalLibraryCacheRequested);
         QTest::mouseClick(panel.chooseButton(), Qt::LeftButton);
         QCOMPARE(chosen.size(), 1);
