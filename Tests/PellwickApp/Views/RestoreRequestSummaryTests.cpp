@@ -102,6 +102,7 @@ private Q_SLOTS:
                        .allowanceText = u"1 KB of 4 KB"_s,
                        .preparationEstimate = u"Tomorrow"_s,
                        .attentionReason = u"why"_s,
+                       .timelineStatus = Status::Downloaded,
                        .canRebuildLocalLibraryCache = true,
                        .message = u"Saved"_s,
                        .errorMessage = u"Failed"_s,
@@ -170,7 +171,7 @@ private Q_SLOTS:
             widget->setFocus();
             Test::activateFocused(Qt::Key_Space);
         }
-        QCOMPARE((QList{stop.size(), retry.size(), rebuild.size()}), (QList{1, 1, 1}));
+        QCOMPARE((QList{stop.size(), retry.size(), rebuild.size()}), (QList<qsizetype>{1, 1, 1}));
         QCOMPARE(opened, QList{QUrl::fromLocalFile(u"/home/u/Restored #1"_s)});
         QVERIFY(opened.first().isLocalFile());
     }
