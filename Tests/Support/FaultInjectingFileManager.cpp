@@ -1,5 +1,7 @@
 #include "FaultInjectingFileManager.h"
 
+#include <PellwickCore/Support/FileManager_p.h>
+
 #include <QMutexLocker>
 
 #include <csignal>
@@ -244,6 +246,10 @@ Result<void> FaultInjectingFileManager::createDirectory(const QString &path) con
 {
     if (auto code = begin(FileOperation::CreateDirectory, path))
         return fileSystemFailure(QStringLiteral("mkdir"), path, *code);
+    // Over the local file manager, its folder making runs through this one, so that the folders
+    // it flushes are logged (and can fail or be killed at).
+    if (dynamic_cast<const LocalFileManager *>(m_inner.get()))
+        return Detail::makeDirectory(*this, path, 0777);
     return m_inner->createDirectory(path);
 }
 

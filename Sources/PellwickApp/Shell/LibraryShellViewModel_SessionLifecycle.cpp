@@ -4,14 +4,11 @@ namespace Pellwick {
 
 namespace {
 
-/// The answer of the launch's verification check that proves the stored token unusable: the
-/// account is no longer pending (and its library could not be read), or the token was refused.
-/// Anything else (offline, throttled, a failing backend) leaves the question open.
-bool provesTokenUnusable(const Result<EmailVerificationStatus> &status)
+/// The backend refused the token (401 or 403). Anything else (offline, throttled, a failing
+/// backend, an unreadable reply) leaves the question open.
+bool refusesToken(const Error &error)
 {
-    if (status)
-        return status->status != u"pending";
-    const auto *client = status.error().as<LibrarySessionClientError>();
+    const auto *client = error.as<LibrarySessionClientError>();
     const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
     return code && (*code == 401 || *code == 403);
 }
@@ -93,7 +90,9 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
         m_sessionState->setPendingVerificationToken(token);
         co_return;
     }
-    if (provesTokenUnusable(*status))
+    // An account no longer pending proves the token unusable only when its library was refused,
+    // not when the library could not be read for a passing reason.
+    if (refusesToken(*status ? shell->error() : status->error()))
         queueTokenRemoval();
 }
 

@@ -1,5 +1,7 @@
 #include "LibraryShellViewModel_p.h"
 
+#include <PellwickApp/Feedback/LibraryFeedback.h>
+
 #include <QtNumeric>
 
 #include <algorithm>
@@ -75,7 +77,17 @@ LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 
 void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
 {
-    const LocalLibraryCacheRecords records = allLocalLibraryRecords();
+    // A library that cannot be read must not pass for an empty one.
+    const Result<LocalLibraryCacheRecords> read = m_d->services.localLibraryCache.cachedRecords();
+    const QString readError = read ? QString()
+                                   : LibraryFeedback::readErrorMessage(
+                                       m_d->services.localLibraryCache.rootURL() + QLatin1Char('/')
+                                           + LocalLibraryCache::libraryFileName(),
+                                       read.error());
+    // Published at every refresh of the visible items: only a change is announced.
+    if (m_libraryState->libraryReadErrorMessage() != readError)
+        m_libraryState->setLibraryReadErrorMessage(readError);
+    const LocalLibraryCacheRecords records = read ? *read : LocalLibraryCacheRecords();
     m_libraryState->setHasLocalLibraryRecords(!records.isEmpty());
     if (pruningRestoreSelection) {
         QSet<QUuid> kept;
@@ -97,7 +109,7 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
 {
-    if (isIngestCacheMoveBlockingImports())
+    if (isIngestCacheMigrationPending())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(

@@ -15,6 +15,8 @@ namespace Pellwick {
 namespace {
 
 const QString stateFileName = QStringLiteral("import-state.json");
+/// A record of even the most parts is far smaller; anything larger is damaged.
+constexpr qint64 maximumRecordBytes = qint64{8} * 1024 * 1024;
 
 /// True when `relativePath` is "<folder>/<name>" with a name usable as one path component.
 bool isInFolder(const QString &relativePath, const QString &folder)
@@ -259,7 +261,8 @@ Result<StagingRecoveryReport> StagingArea::readRecoverableRecords() const
             = m_rootURL + QLatin1Char('/') + folder + QLatin1Char('/') + stateFileName;
         if (!m_fileManager->fileExists(state))
             continue;
-        Result<QByteArray> bytes = readFileContents(*m_fileManager, state);
+        Result<QByteArray> bytes
+            = readRegularFileContents(*m_fileManager, state, maximumRecordBytes);
         if (!bytes) {
             report.issues.append(StagingRecoveryIssue{state, std::nullopt});
             continue;
@@ -292,8 +295,8 @@ Result<void> StagingArea::removeRecordFolders(const QUuid &localLibraryItemID, b
     PELLWICK_TRY(folders);
     for (const QString &folder : *folders) {
         const QString path = m_rootURL + QLatin1Char('/') + folder;
-        Result<QByteArray> bytes
-            = readFileContents(*m_fileManager, path + QLatin1Char('/') + stateFileName);
+        Result<QByteArray> bytes = readRegularFileContents(
+            *m_fileManager, path + QLatin1Char('/') + stateFileName, maximumRecordBytes);
         if (!bytes || StagingArea::localLibraryItemID(*bytes) != localLibraryItemID)
             continue;
         PELLWICK_TRY(removePackageFolder(path));

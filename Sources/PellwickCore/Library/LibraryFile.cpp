@@ -29,6 +29,8 @@ namespace {
 
 constexpr qint64 blockSize = qint64{4} * 1024 * 1024;
 constexpr qsizetype batchRecords = 512;
+/// The largest file whose syntax error the whole-document reader words, as it holds it all.
+constexpr qint64 wholeDocumentBytes = qint64{256} * 1024 * 1024;
 
 DecodingError notValidJson(const QString &detail)
 {
@@ -355,11 +357,52 @@ Result<QByteArray> encodeElement(const LocalLibraryItem &item)
     return element;
 }
 
+/// The file at `path` opened, with what it is: anything but a regular file is refused before a
+/// byte is read (a device such as /dev/zero never ends).
+Result<std::pair<std::unique_ptr<FileHandle>, FileAttributes>>
+openRegularFile(const FileManager &fileManager, const QString &path)
+{
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForReading(path));
+    PELLWICK_TRY_ASSIGN(FileAttributes attributes, file->attributes());
+    PELLWICK_TRY(requireRegularFile(attributes.type, path));
+    return std::pair(std::move(file), attributes);
+}
+
+bool isBlank(const QByteArray &bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), isSpace);
+}
+
+DecodingError emptyFile()
+{
+    return Json::dataCorrupted(QString(), QStringLiteral("The library file is empty"));
+}
+
+Result<QList<LocalLibraryItem>> decodeWholeDocument(const QByteArray &bytes)
+{
+    if (isBlank(bytes))
+        return failure(emptyFile());
+    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(bytes));
+    PELLWICK_TRY_ASSIGN(QJsonArray array, Json::readArray(value, QString()));
+    return Json::readElements<LocalLibraryItem>(array, QString(), &LocalLibraryItem::fromJson);
+}
+
+/// A decoding failure names the library file ahead of the record's key path.
+template<typename T>
+Result<T> namingTheFile(Result<T> result)
+{
+    if (!result) {
+        if (auto *decoding = std::get_if<DecodingError>(&result.error().value))
+            decoding->keyPath.prepend(QStringLiteral("library-items.json"));
+    }
+    return result;
+}
+
 Result<Loaded>
 readSequentially(const FileManager &fileManager, const QString &path, bool withSha256)
 {
-    PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
-    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForReading(path));
+    PELLWICK_TRY_ASSIGN(auto opened, openRegularFile(fileManager, path));
+    auto &[file, attributes] = opened;
     BatchSource source(std::move(file), path, withSha256);
     bool syntaxError = false;
 
@@ -415,11 +458,13 @@ readSequentially(const FileManager &fileManager, const QString &path, bool withS
         }
     });
 
-    if (syntaxError && errorIndex == std::numeric_limits<qsizetype>::max()) {
+    if (syntaxError && errorIndex == std::numeric_limits<qsizetype>::max()
+        && attributes.size <= wholeDocumentBytes) {
         // Not an array of whole elements: the whole-document reader says what is wrong, as it
-        // would have had it read the file.
-        PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(fileManager, path));
-        PELLWICK_TRY_ASSIGN(QList<LocalLibraryItem> document, decodeDocument(bytes));
+        // would have had it read the file (of a larger file, the scanner's word stands).
+        PELLWICK_TRY_ASSIGN(QByteArray bytes,
+                            readRegularFileContents(fileManager, path, wholeDocumentBytes));
+        PELLWICK_TRY_ASSIGN(QList<LocalLibraryItem> document, decodeWholeDocument(bytes));
     }
     if (firstError)
         return tl::unexpected<Error>(std::move(*firstError));
@@ -834,20 +879,25 @@ Result<std::optional<Loaded>> readInParallel(const FileManager &fileManager,
 Result<Loaded>
 read(const FileManager &fileManager, const QString &path, qint64 segmentBytes, bool withSha256)
 {
-    PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(path));
-    const LoadingHeaps loadingHeaps;
-    PELLWICK_TRY_ASSIGN(std::optional<Loaded> loaded,
-                        readInParallel(fileManager, path, attributes, segmentBytes, withSha256));
-    if (loaded)
-        return std::move(*loaded);
-    return readSequentially(fileManager, path, withSha256);
+    return namingTheFile([&]() -> Result<Loaded> {
+        PELLWICK_TRY_ASSIGN(auto opened, openRegularFile(fileManager, path));
+        const FileAttributes attributes = opened.second;
+        opened.first->close();
+        if (attributes.size == 0)
+            return failure(emptyFile());
+        const LoadingHeaps loadingHeaps;
+        PELLWICK_TRY_ASSIGN(
+            std::optional<Loaded> loaded,
+            readInParallel(fileManager, path, attributes, segmentBytes, withSha256));
+        if (loaded)
+            return std::move(*loaded);
+        return readSequentially(fileManager, path, withSha256);
+    }());
 }
 
 Result<QList<LocalLibraryItem>> decodeDocument(const QByteArray &bytes)
 {
-    PELLWICK_TRY_ASSIGN(QJsonValue value, Json::parseValue(bytes));
-    PELLWICK_TRY_ASSIGN(QJsonArray array, Json::readArray(value, QString()));
-    return Json::readElements<LocalLibraryItem>(array, QString(), &LocalLibraryItem::fromJson);
+    return namingTheFile(decodeWholeDocument(bytes));
 }
 
 Result<LibraryJournal::SnapshotName> write(const FileManager &fileManager,

@@ -25,8 +25,10 @@ struct Loaded
 inline constexpr qint64 defaultSegmentBytes = qint64{4} * 1024 * 1024;
 
 /// Reads and decodes the library file at `path` on several threads, each decoding the records
-/// of its own segments; failures carry the record's key path ("[3].preview") as a whole-file
-/// read would. The name it gives has the SHA-256 of the file only `withSha256`.
+/// of its own segments; decoding failures carry the file's name and the record's key path
+/// ("library-items.json[3].preview") as a whole-file read would, and an empty file is "The
+/// library file is empty". Anything but a regular file is refused unread (`requireRegularFile`).
+/// The name it gives has the SHA-256 of the file only `withSha256`.
 [[nodiscard]] Result<Loaded> read(const FileManager &fileManager,
                                   const QString &path,
                                   qint64 segmentBytes = defaultSegmentBytes,

@@ -157,8 +157,10 @@ bool number(const std::optional<element> &value, double &out)
         out = static_cast<double>(integer);
         return true;
     }
+    // A fraction that reads as zero may be one too small for a double ("1e-400"), which the
+    // reference reader refuses: it decides.
     return value->type() == element_type::DOUBLE
-           && value->get_double().get(out) == simdjson::SUCCESS;
+           && value->get_double().get(out) == simdjson::SUCCESS && out != 0;
 }
 
 /// The bytes a file URL's path may hold as they are.

@@ -44,10 +44,14 @@ struct LocalLibraryCacheOptions
 /// two files belong together. A journal that names another "library-items.json" (one replaced
 /// from outside) is ignored. When the files were deleted, edited or replaced from outside, the
 /// next change writes the whole library again. A change that leaves every record as it was writes
-/// nothing while the files are the store's own.
+/// nothing while the files are the store's own. Files that do not load are never written over:
+/// a whole-library write first gives them the names "library-items.json.damaged-" and
+/// "library-items.journal.damaged-" followed by the UTC time.
 ///
-/// Failures are the file system's `FileSystemError`s and the `DecodingError`s of a damaged file
-/// (with the record's key path, or naming the journal and the byte offset of a damaged entry);
+/// Failures are the file system's `FileSystemError`s (a device or other non-regular file in place
+/// of either file, or a journal far larger than the store ever lets it grow, is refused unread)
+/// and the `DecodingError`s of a damaged file (naming the file and the record's key path, or the
+/// journal and the byte offset of a damaged entry);
 /// after a failed change the store and the files keep the previous library.
 class LocalLibraryCache
 {
@@ -178,8 +182,10 @@ private:
     Result<void> commit(const LocalLibraryCacheRecords &current, const Change &change) const;
     Result<void> replaceAll(const LocalLibraryCacheRecords &records) const;
     Result<void> writeSnapshot(const LocalLibraryCacheRecords &records) const;
+    Result<void> keepUnreadableFiles() const;
     Result<void> appendToJournal(const QByteArray &entry) const;
     Result<void> createJournal(const QByteArray &entry) const;
+    Result<void> makeLoadedFilesDurable() const;
     Result<void> replaceCommitting(const QString &temporary, const QString &target) const;
     bool filesAreOurs() const;
     void publish(const LocalLibraryCacheRecords &records) const;

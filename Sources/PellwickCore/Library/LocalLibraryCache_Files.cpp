@@ -9,6 +9,7 @@
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <QDateTime>
 #include <QUuid>
 
 #include <cerrno>
@@ -22,6 +23,8 @@ constexpr qint64 minimumFoldBytes = qint64{8} * 1024 * 1024;
 /// and the flush of an overwrite need not record a new file size, which costs about as much
 /// again on common file systems.
 constexpr qint64 journalRoomBytes = qint64{256} * 1024;
+/// Journals up to this size are read whatever the size of the library file.
+constexpr qint64 maximumJournalBytes = qint64{64} * 1024 * 1024;
 /// Hidden files of the store start with this; leftovers are removed by the next fold.
 const QString temporaryPrefix = QStringLiteral(".library-items.");
 
@@ -222,8 +225,28 @@ Result<void> LocalLibraryCache::commit(const LocalLibraryCacheRecords &current,
         = (disk.journalIsOurs ? disk.journalLength : LibraryJournal::headerSize) + entry.size();
     if (journalAfter > bound)
         return replaceAll(next);
+    PELLWICK_TRY(makeLoadedFilesDurable());
     PELLWICK_TRY(disk.journalIsOurs ? appendToJournal(entry) : createJournal(entry));
     publish(next);
+    return {};
+}
+
+Result<void> LocalLibraryCache::makeLoadedFilesDurable() const
+{
+    // An entry read back from the page cache may be one a killed process wrote but never
+    // flushed, and a journal its rename put in place may not be in the folder yet: the next
+    // entry, once flushed, would outlive them at a power cut and leave a journal that no longer
+    // loads, or entries behind the old one.
+    Detail::LibraryDiskState &disk = *m_storage->disk;
+    if (disk.loadedFilesAreDurable)
+        return {};
+    if (disk.journalIsOurs) {
+        PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
+                            m_fileManager->openForWriting(path(journalFileName())));
+        PELLWICK_TRY(file->synchronizeData());
+    }
+    PELLWICK_TRY(m_fileManager->synchronizeDirectory(m_rootURL));
+    disk.loadedFilesAreDurable = true;
     return {};
 }
 
@@ -242,9 +265,35 @@ Result<void> LocalLibraryCache::replaceAll(const LocalLibraryCacheRecords &recor
     // holds only `lock`, would read the files while they are replaced and record their state
     // beside this write. Holding `lock` keeps loads out until the new records are in place;
     // readers wait for them rather than read a library that is neither the old nor the new.
+    PELLWICK_TRY(keepUnreadableFiles());
     PELLWICK_TRY(writeSnapshot(records));
     m_storage->records = records;
     return {};
+}
+
+Result<void> LocalLibraryCache::keepUnreadableFiles() const
+{
+    const QString snapshot = path(libraryFileName());
+    if (!m_fileManager->attributesOfItem(snapshot) || load())
+        return {};
+    // Files that do not load may still hold the user's library, perhaps all but one record: they
+    // keep second names, under which nothing of the store's ever touches them.
+    const QString suffix
+        = QStringLiteral(".damaged-")
+          + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
+    for (const QString &name : {libraryFileName(), journalFileName()}) {
+        const QString file = path(name);
+        if (!isRemovableFile(*m_fileManager, file))
+            continue; // missing, or a folder the store never replaces
+        const QString kept = file + suffix;
+        if (Result<void> linked = m_fileManager->linkItem(file, kept); !linked) {
+            const FileSystemError *error = linked.error().as<FileSystemError>();
+            if (!error || !hardLinksUnsupported(error->code))
+                return linked;
+            PELLWICK_TRY(m_fileManager->moveItem(file, kept));
+        }
+    }
+    return m_fileManager->synchronizeDirectory(m_rootURL);
 }
 
 Result<void> LocalLibraryCache::appendToJournal(const QByteArray &entry) const
@@ -460,6 +509,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
     cleanUp();
 
     disk.snapshotName = *name;
+    disk.loadedFilesAreDurable = true; // both replaced, and the folder flushed
     const Result<FileAttributes> snapshotAttributes = m_fileManager->attributesOfItem(snapshot);
     disk.snapshotIsOurs = snapshotAttributes.has_value();
     if (snapshotAttributes)
@@ -487,6 +537,7 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
     }
     PELLWICK_TRY_ASSIGN(FileAttributes snapshotAttributes,
                         m_fileManager->attributesOfItem(snapshot));
+    disk.loadedFilesAreDurable = false;
     // The journal is read first: one of the first version names the file by its SHA-256, which
     // the reader then computes as well.
     PELLWICK_TRY_ASSIGN(const bool journalExists, fileIsThere(*m_fileManager, journal));
@@ -497,7 +548,14 @@ Result<LocalLibraryCacheRecords> LocalLibraryCache::load() const
         // A folder in its place holds no entries; the store never removes it.
         if (attributes.type != FileAttributes::Type::Directory) {
             journalAttributes = attributes;
-            PELLWICK_TRY_ASSIGN(journalBytes, readFileContents(*m_fileManager, journal));
+            // The store folds a journal long before it is this large: a larger one is not its
+            // own (perhaps a device that never ends) and is refused unread.
+            const qint64 bound = std::max({maximumJournalBytes,
+                                           m_options.journalFoldBytes * 2,
+                                           snapshotAttributes.size})
+                                 + journalRoomBytes;
+            PELLWICK_TRY_ASSIGN(journalBytes,
+                                readRegularFileContents(*m_fileManager, journal, bound));
         }
     }
     PELLWICK_TRY_ASSIGN(LibraryFile::Loaded loaded,

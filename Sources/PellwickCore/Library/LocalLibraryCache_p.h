@@ -39,6 +39,10 @@ struct LibraryDiskState
     /// Only zero bytes follow `journalLength` (room for entries); otherwise a torn tail there is
     /// cut off before the next entry.
     bool journalTailIsClear = true;
+    /// False from a load of existing files until the first change flushed them: a process killed
+    /// before its flushes leaves entries and names a power cut can still take back, which the
+    /// next entries must not be built upon.
+    bool loadedFilesAreDurable = true;
 };
 
 } // namespace Detail

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -257,28 +258,88 @@ qsizetype utf8SequenceLength(const unsigned char *s, qsizetype available)
     return length;
 }
 
-Result<void> makeDirectory(const LocalFileManager &fileManager, const QString &path, mode_t mode)
+/// The folders found existing whose entries this process has flushed into their parents.
+class DurableFolders
+{
+public:
+    /// True when `path` is not yet flushed and no other thread is flushing it; it then counts as
+    /// flushed until `release`.
+    bool claim(const QByteArray &path)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_paths.contains(path))
+            return false;
+        m_paths.insert(path);
+        return true;
+    }
+
+    void release(const QByteArray &path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_paths.remove(path);
+    }
+
+    static DurableFolders &instance()
+    {
+        static DurableFolders folders;
+        return folders;
+    }
+
+private:
+    std::mutex m_mutex;
+    QSet<QByteArray> m_paths;
+};
+
+/// Flushes the entry of a folder that was already there into its parent, once per process: the
+/// process that made it may have been killed before it did, and whatever is put into the folder
+/// now would go with it at a power cut. Best effort: a parent that cannot be flushed (one this
+/// process may not list) does not keep the folder from being used, and is tried again next time.
+void makeExistingDirectoryDurable(const FileManager &fileManager,
+                                  const QString &path,
+                                  const QByteArray &target)
+{
+    const QString parent = parentPath(path);
+    if (parent == path || parent.isEmpty() || !DurableFolders::instance().claim(target))
+        return;
+    if (!fileManager.synchronizeDirectory(parent))
+        DurableFolders::instance().release(target);
+}
+
+} // namespace
+
+namespace Detail {
+
+Result<void> makeDirectory(const FileManager &fileManager, const QString &path, unsigned mode)
 {
     struct stat st
     {};
 
     const QByteArray target = encoded(path);
     if (::stat(target.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return {};
-        return fileSystemFailure(QStringLiteral("mkdir"), path, EEXIST);
+        if (!S_ISDIR(st.st_mode))
+            return fileSystemFailure(QStringLiteral("mkdir"), path, EEXIST);
+        makeExistingDirectoryDurable(fileManager, path, target);
+        return {};
     }
     const QString parent = parentPath(path);
     if (parent != path && !parent.isEmpty())
         PELLWICK_TRY(fileManager.createDirectory(parent));
-    if (::mkdir(target.constData(), mode) != 0) {
-        if (errno == EEXIST)
-            return {}; // made meanwhile by someone else
-        return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
+    if (::mkdir(target.constData(), static_cast<mode_t>(mode)) != 0) {
+        if (errno != EEXIST)
+            return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
+        // Made meanwhile by someone else, who may not live to flush it.
+        makeExistingDirectoryDurable(fileManager, path, target);
+        return {};
     }
     // The new folder's own name must survive a power cut, or so would nothing put into it.
-    return fileManager.synchronizeDirectory(parent);
+    PELLWICK_TRY(fileManager.synchronizeDirectory(parent));
+    (void) DurableFolders::instance().claim(target);
+    return {};
 }
+
+} // namespace Detail
+
+namespace {
 
 bool makeFile(const QString &path, mode_t mode)
 {
@@ -341,12 +402,12 @@ Result<QList<DirectoryEntry>> listDirectory(const QString &path, const Describe 
 
 Result<void> LocalFileManager::createDirectory(const QString &path) const
 {
-    return makeDirectory(*this, path, 0777);
+    return Detail::makeDirectory(*this, path, 0777);
 }
 
 Result<void> LocalFileManager::createPrivateDirectory(const QString &path) const
 {
-    return makeDirectory(*this, path, 0700);
+    return Detail::makeDirectory(*this, path, 0700);
 }
 
 bool LocalFileManager::createFile(const QString &path) const
@@ -657,6 +718,32 @@ Result<QByteArray> readFileContents(const FileManager &fileManager, const QStrin
         if (n == 0)
             return data;
     }
+}
+
+Result<QByteArray>
+readRegularFileContents(const FileManager &fileManager, const QString &path, qint64 maxBytes)
+{
+    PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle, fileManager.openForReading(path));
+    PELLWICK_TRY_ASSIGN(const FileAttributes attributes, handle->attributes());
+    PELLWICK_TRY(requireRegularFile(attributes.type, path));
+    if (attributes.size > maxBytes)
+        return fileSystemFailure(QStringLiteral("read"), path, EFBIG);
+    QByteArray data;
+    data.resize(attributes.size + 1);
+    qint64 filled = 0;
+    for (;;) {
+        if (filled == data.size()) {
+            if (filled > maxBytes)
+                return fileSystemFailure(QStringLiteral("read"), path, EFBIG);
+            data.resize(std::min(filled * 2, maxBytes + 1));
+        }
+        PELLWICK_TRY_ASSIGN(qint64 n, handle->read(data.data() + filled, data.size() - filled));
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    data.truncate(filled);
+    return data;
 }
 
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)

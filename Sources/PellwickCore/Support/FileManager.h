@@ -109,7 +109,8 @@ public:
     virtual ~FileManager() = default;
 
     /// Creates the folder and any missing parents, each flushed into its parent folder; an
-    /// existing folder is not an error.
+    /// existing folder is not an error (its entry is flushed into its parent once per process,
+    /// as whoever made it may have been killed before it did).
     [[nodiscard]] virtual Result<void> createDirectory(const QString &path) const = 0;
     /// As `createDirectory`, but a folder at `path` that this call makes may be used by its owner
     /// only (for folders holding credentials); an existing folder is left as it is.
@@ -195,6 +196,12 @@ public:
 /// The whole contents of a file, read through `fileManager`.
 [[nodiscard]] Result<QByteArray> readFileContents(const FileManager &fileManager,
                                                   const QString &path);
+/// The whole contents of the regular file at `path`, judged as opened (a symbolic link to a
+/// device is a device): anything but a regular file fails as `requireRegularFile` says, one of
+/// more than `maxBytes` bytes with EFBIG naming `path`. Never reads more than `maxBytes` + 1 bytes,
+/// so a file that grows while read is refused too.
+[[nodiscard]] Result<QByteArray>
+readRegularFileContents(const FileManager &fileManager, const QString &path, qint64 maxBytes);
 /// `path` without "." and ".." components and with the symbolic links of its existing part
 /// resolved, naming what the system would reach (".." after a link leads to the parent of the
 /// link's target); a part that does not exist is kept as written. Never fails.

@@ -4,6 +4,10 @@
 
 #include <QString>
 
+namespace Pellwick {
+class FileManager;
+}
+
 namespace Pellwick::Detail {
 
 /// The system calls behind a move that never replaces its target. Tests swap single calls to
@@ -25,6 +29,13 @@ NoReplaceMoveCalls systemNoReplaceMoveCalls();
 /// replace a target that appears meanwhile; all three fail with EEXIST on an existing target.
 [[nodiscard]] Result<void>
 moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMoveCalls &calls);
+
+/// Makes the folder at `path` with `mode` (and its missing parents, as `fileManager` makes them),
+/// flushing each new entry through `fileManager`; a folder found existing has its entry flushed
+/// into its parent once per process. `LocalFileManager`'s folder making; a test's file manager
+/// over the local one calls it with itself to see the flushes.
+[[nodiscard]] Result<void>
+makeDirectory(const FileManager &fileManager, const QString &path, unsigned mode);
 
 /// At most this many descriptors wait for `closeInBackground`; beyond it, descriptors are closed
 /// on the calling thread.

@@ -744,8 +744,10 @@ void SessionLifecycleTests::launchRestore_data()
         << u"s1"_s << 200 << 200 << QByteArray() << true << false << true << 1;
     QTest::newRow("pending with the returned email")
         << u"s1"_s << 403 << 200 << verificationBody("pending") << false << true << true << 2;
-    QTest::newRow("verified, library unreadable")
-        << u"s1"_s << 500 << 200 << verificationBody("verified") << false << false << false << 2;
+    QTest::newRow("verified, library refused")
+        << u"s1"_s << 401 << 200 << verificationBody("verified") << false << false << false << 2;
+    QTest::newRow("verified, library unavailable keeps the token")
+        << u"s1"_s << 503 << 200 << verificationBody("verified") << false << false << true << 2;
     QTest::newRow("unknown status word")
         << u"s1"_s << 403 << 200 << verificationBody("Pending") << false << false << false << 2;
     QTest::newRow("token refused (401)")

@@ -6,6 +6,8 @@
 
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
+#include <Support/TestErrors.h>
+#include <Support/TestFiles.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -71,6 +73,7 @@ private Q_SLOTS:
     void importNeedsTheActiveCacheAndNoPendingMove_data();
     void importNeedsTheActiveCacheAndNoPendingMove();
     void settersNotifyEveryAssignment();
+    void damagedLibraryIsReportedUntilItReads();
     void workEndingPresentsTheWaitingProposal_data();
     void workEndingPresentsTheWaitingProposal();
     void restorePollingFollowsAPreparingRequest_data();
@@ -264,6 +267,23 @@ void LibraryShellViewModelTests::settersNotifyEveryAssignment()
     QCOMPARE(email.count(), 2);
     QCOMPARE(selection.count(), 1);
     QCOMPARE(model->sessionState().email(), u"ana@example.test"_s);
+}
+
+void LibraryShellViewModelTests::damagedLibraryIsReportedUntilItReads()
+{
+    const QString file = m_fixture->libraryRoot() + u"/library-items.json"_s;
+    writeFile(file, QByteArray());
+    const auto model = m_fixture->make();
+    QCOMPARE(model->libraryState().libraryReadErrorMessage(),
+             u"The library could not be read: "_s + file
+                 + u" (library-items.json: The library file is empty)"_s);
+    QVERIFY(!model->libraryState().hasLocalLibraryRecords());
+
+    PELLWICK_VERIFY_SUCCESS(m_fixture->library.writeItems({minimalLibraryItem(1)}));
+    QSignalSpy cleared(&model->libraryState(), &LibraryState::libraryReadErrorMessageChanged);
+    model->libraryState().setLocalLibrarySearchText(u"IMG"_s);
+    QCOMPARE(model->libraryState().libraryReadErrorMessage(), QString());
+    QCOMPARE(cleared.count(), 1);
 }
 
 void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal_data()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Workflows/Workflow.h>
@@ -76,6 +77,14 @@ struct ShellViewModelFixture
     std::shared_ptr<SessionTokenStoring> tokenStore = std::make_shared<InMemorySessionTokenStore>();
     /// The file manager of every service.
     std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
+    /// The hasher of the Ingest Cache and of the workflows' own hashing.
+    std::shared_ptr<const ContentHashing> contentHasher = std::make_shared<SHA256ContentHasher>();
+    /// The hasher of the workflows' own hashing when it differs from the Ingest Cache's.
+    std::shared_ptr<const ContentHashing> workflowHasher;
+    /// The Ingest Cache's free-space probe.
+    AvailableCapacityProbe availableCapacity = &IngestCache::systemAvailableCapacity;
+    /// The workflows' timers; none: Qt timers.
+    SingleShotTimerFactory timers;
     /// The volume listing of the last view model made, answering `volumes` until changed.
     mutable std::shared_ptr<ListedVolumes> listedVolumes;
     /// The store the view models use: a copy shares their records.
@@ -90,7 +99,7 @@ struct ShellViewModelFixture
         const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
-            ingestCache.emplace(*ingestCacheRoot, files, hasher);
+            ingestCache.emplace(*ingestCacheRoot, files, contentHasher, availableCapacity);
         VerifiedBackupImporter importer(
             library,
             StagingArea(dir.filePath(QStringLiteral("StagingArea")), files, hasher),
@@ -119,7 +128,10 @@ struct ShellViewModelFixture
             dir.filePath(QStringLiteral("Restored")),
             tokenStore,
             locationStore,
-            steadyClock);
+            steadyClock,
+            timers,
+            files,
+            workflowHasher ? workflowHasher : contentHasher);
     }
 };
 

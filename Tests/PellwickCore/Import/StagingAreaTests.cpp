@@ -430,6 +430,10 @@ void StagingAreaTests::recoveryIssues_data()
         << with("stagedSidecarRelativePath", QString(folderA + u"/../../x"_s)) << true;
     QTest::newRow("preview with folder") << with("previewRelativePath", u"a/b.jpg"_s) << true;
     QTest::newRow("preview parent") << with("previewRelativePath", u".."_s) << true;
+    // Hostile files: refused unread, or past the size of any record.
+    QTest::newRow("device in its place") << QByteArray("/dev/zero") << false;
+    QTest::newRow("larger than any record")
+        << QByteArray(9 * 1024 * 1024, ' ') + Json::serialize(object).value() << false;
 }
 
 void StagingAreaTests::recoveryIssues()
@@ -441,6 +445,10 @@ void StagingAreaTests::recoveryIssues()
     const StagedImportRecord good = preparedRecord(folderB);
     PELLWICK_VERIFY_SUCCESS(area.writeRecord(good));
     const QString state = scene.writeRawRecord(folderA, bytes);
+    if (bytes == "/dev/zero") {
+        QVERIFY(QFile::remove(state));
+        QVERIFY(QFile::link(u"/dev/zero"_s, state));
+    }
 
     const Result<StagingRecoveryReport> report = area.readRecoverableRecords();
     PELLWICK_VERIFY_SUCCESS(report);

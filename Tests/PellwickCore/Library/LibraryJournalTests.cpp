@@ -25,6 +25,7 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(Pellwick::LocalLibraryItem)
 
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void staleJournalNeverAppliesToAnEqualFile();
     void readersAgree_data();
     void readersAgree();
+    void whatAnEarlierProcessLeftIsFlushedFirst_data();
+    void whatAnEarlierProcessLeftIsFlushedFirst();
     void namesAgreeAcrossBlocks();
     void loadedRecordsShareEqualTexts();
     void firstVersionJournalsStillApply_data();
@@ -393,6 +396,23 @@ void LibraryJournalTests::readersAgree_data()
         << valueOf("\"importDate\": ", "1e-400") << true;
     QTest::newRow("number above the largest double")
         << valueOf("\"importDate\": ", "1e400") << true;
+    // In records the quick reader takes itself: the number in place of a value of the second
+    // record (the first has no capture time).
+    const auto numberAt = [&](const char *anchor, const char *key, const QByteArray &number) {
+        QByteArray file = pretty;
+        const qsizetype start
+            = file.indexOf(key, file.indexOf(anchor, file.indexOf(anchor) + 1)) + qstrlen(key);
+        qsizetype end = start;
+        while (file.at(end) != ',' && file.at(end) != '\n')
+            ++end;
+        return file.replace(start, end - start, number);
+    };
+    QTest::newRow("import date too small for a double")
+        << numberAt("{", "\"importDate\": ", "2.4e-324") << true;
+    QTest::newRow("capture time too small for a double")
+        << numberAt("\"captureTime\"", "\"_0\": ", "1e-400") << true;
+    QTest::newRow("latitude too small for a double")
+        << numberAt("{", "\"latitude\": ", "2.4e-324") << true;
     QTest::newRow("smallest denormal number") << valueOf("\"importDate\": ", "4.9e-324") << true;
     QTest::newRow("integer with an exponent") << valueOf("\"archiveByteCount\": ", "1e2") << true;
     QTest::newRow("integer as a fraction") << valueOf("\"archiveByteCount\": ", "12.0") << true;
@@ -495,6 +515,74 @@ void LibraryJournalTests::readersAgree()
         QCOMPARE(streamed->name.blockDigest, blockDigestOf(file));
         QVERIFY(streamed->name.sha256.isEmpty());
     }
+}
+
+namespace {
+
+struct EarlierProcess
+{
+    /// What an earlier process left: "journal" (the files with one entry), or "folder" (only
+    /// the library folder, made by someone else).
+    const char *left = "journal";
+    /// The flushes and journal writes of two changes, with "ROOT", "PARENT" and "JOURNAL".
+    QStringList expected;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(EarlierProcess)
+
+void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst_data()
+{
+    QTest::addColumn<EarlierProcess>("process");
+    // Entries read back from the page cache may never have reached the disk, nor the journal's
+    // name its folder: both are flushed before anything is built upon them.
+    QTest::newRow("journal entries") << EarlierProcess{.expected = {u"synchronizeData JOURNAL"_s,
+                                                                    u"synchronizeDirectory ROOT"_s,
+                                                                    u"write JOURNAL"_s,
+                                                                    u"synchronizeData JOURNAL"_s,
+                                                                    u"write JOURNAL"_s,
+                                                                    u"synchronizeData JOURNAL"_s}};
+    // Found existing, the folder's own name is flushed into its parent, once.
+    QTest::newRow("library folder") << EarlierProcess{.left = "folder",
+                                                      .expected = {u"synchronizeDirectory PARENT"_s,
+                                                                   u"synchronizeDirectory ROOT"_s,
+                                                                   u"synchronizeDirectory ROOT"_s,
+                                                                   u"synchronizeDirectory ROOT"_s}};
+}
+
+void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst()
+{
+    QFETCH(EarlierProcess, process);
+    const QList<LocalLibraryItem> items = library(3);
+    if (QByteArray(process.left) == "journal") {
+        PELLWICK_VERIFY_SUCCESS(store().writeItems(items));
+        PELLWICK_VERIFY_SUCCESS(
+            store().updateImportStatus(items[0].id, LibraryItemImportStatus::Duplicate));
+    } else {
+        QVERIFY(QDir().mkpath(m_root));
+    }
+    const auto fileManager = std::make_shared<FaultInjectingFileManager>();
+    const LocalLibraryCache cache(m_root, fileManager);
+    PELLWICK_VERIFY_SUCCESS(cache.readItems());
+    for (const LibraryItemImportStatus status :
+         {LibraryItemImportStatus::NeedsAttention, LibraryItemImportStatus::VerifiedBackup}) {
+        if (QByteArray(process.left) == "journal")
+            PELLWICK_VERIFY_SUCCESS(cache.updateImportStatus(items[1].id, status));
+        else
+            PELLWICK_VERIFY_SUCCESS(LocalLibraryCache(m_root, fileManager).writeItems(items));
+    }
+    QStringList seen;
+    for (const QString &line : fileManager->log()) {
+        if (line.startsWith(u"synchronize") || line == u"write " + journalPath())
+            seen.append(QString(line)
+                            .replace(journalPath(), u"JOURNAL"_s)
+                            .replace(m_root, u"ROOT"_s)
+                            .replace(m_dir->path(), u"PARENT"_s));
+    }
+    // Files written whole are flushed too; only the order around the names above matters.
+    seen.removeIf([](const QString &line) { return line.contains(u"ROOT/"); });
+    QCOMPARE(seen, process.expected);
 }
 
 void LibraryJournalTests::namesAgreeAcrossBlocks()

@@ -21,6 +21,7 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 
 class LocalLibraryCacheTests : public QObject
 {
@@ -304,26 +305,56 @@ void LocalLibraryCacheTests::outsideChangesStayInvisibleUntilTheNextWrite()
     QCOMPARE(reloaded(), library);
 }
 
+namespace {
+
+struct DamagedFiles
+{
+    const char *damage = "json";
+    /// The failure as `describe` words it, with "ROOT" for the store's folder; empty: any
+    /// file-system failure.
+    QString failure = QString();
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(DamagedFiles)
+
 void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems_data()
 {
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<bool>("decoding"); // the failure is a `DecodingError`
-    QTest::newRow("invalid JSON") << "json" << true;
+    QTest::addColumn<DamagedFiles>("files");
+    QTest::newRow("invalid JSON") << DamagedFiles{
+        .failure = u"decoding failed (data corrupted) at \"library-items.json\": "
+                   "The given data was not valid JSON. object is missing after a comma"_s};
+    QTest::newRow("empty library file")
+        << DamagedFiles{.damage = "empty",
+                        .failure = u"decoding failed (data corrupted) at \"library-items.json\": "
+                                   "The library file is empty"_s};
     // A link into a folder that is not there (a disk not mounted) is no missing file.
-    QTest::newRow("library file a link to a missing file") << "file link" << false;
-    QTest::newRow("journal a link to a missing file") << "journal link" << false;
+    QTest::newRow("library file a link to a missing file") << DamagedFiles{.damage = "file link"};
+    QTest::newRow("journal a link to a missing file") << DamagedFiles{.damage = "journal link"};
+    // A device never ends: refused before a byte is read.
+    QTest::newRow("library file a device")
+        << DamagedFiles{.damage = "file device",
+                        .failure = u"read ROOT/library-items.json: Invalid argument (errno 22)"_s};
+    QTest::newRow("journal a device") << DamagedFiles{
+        .damage = "journal device",
+        .failure = u"read ROOT/library-items.journal: Invalid argument (errno 22)"_s};
 }
 
 void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems()
 {
-    QFETCH(QString, damage);
-    QFETCH(bool, decoding);
+    QFETCH(DamagedFiles, files);
+    const QString damage = QString::fromLatin1(files.damage);
     const QString file = m_root + QStringLiteral("/library-items.json");
     const QString journal = m_root + QStringLiteral("/library-items.journal");
-    const QString away = m_dir->filePath(QStringLiteral("unmounted/library-items.json"));
-    if (damage == QLatin1String("json")) {
+    const QString away = damage.endsWith(u"device")
+                             ? u"/dev/zero"_s
+                             : m_dir->filePath(QStringLiteral("unmounted/library-items.json"));
+    if (damage == u"json") {
         writeFile(file, "[{\"id\": ");
-    } else if (damage == QLatin1String("file link")) {
+    } else if (damage == u"empty") {
+        writeFile(file, "");
+    } else if (damage.startsWith(u"file")) {
         QVERIFY(QDir().mkpath(m_root));
         QVERIFY(QFile::link(away, file));
     } else {
@@ -333,30 +364,47 @@ void LocalLibraryCacheTests::invalidFileIsOnlyReplacedByWriteItems()
         QVERIFY(QFile::remove(journal));
         QVERIFY(QFile::link(away, journal));
     }
-    const auto folder = [&] {
+    // Each entry with its link target or contents; the kept copies under their original names.
+    const auto folder = [&](bool kept) {
         QStringList entries;
         for (const QFileInfo &entry :
              QDir(m_root).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
-            entries.append(
-                entry.fileName() + QLatin1Char(' ') + entry.symLinkTarget() + QLatin1Char(' ')
-                + QString::fromLatin1(entry.isSymLink() ? QByteArray()
-                                                        : readFile(entry.filePath()).toHex()));
+            QString name = entry.fileName();
+            if (kept != name.contains(u".damaged-"))
+                continue;
+            name.truncate(name.indexOf(u".damaged-") < 0 ? name.size()
+                                                         : name.indexOf(u".damaged-"));
+            entries.append(name + QLatin1Char(' ') + entry.symLinkTarget() + QLatin1Char(' ')
+                           + QString::fromLatin1(entry.isSymLink()
+                                                     ? QByteArray()
+                                                     : readFile(entry.filePath()).toHex()));
         }
         return entries;
     };
-    const QStringList before = folder();
+    const QStringList before = folder(false);
     const LocalLibraryCache cache = store();
     for (int attempt = 0; attempt < 2; ++attempt) {
         const Result<QList<LocalLibraryItem>> read = cache.readItems();
         QVERIFY(!read);
-        QCOMPARE(read.error().is<DecodingError>(), decoding);
+        if (files.failure.isEmpty())
+            QVERIFY(read.error().is<FileSystemError>());
+        else
+            QCOMPARE(describe(read.error()), QString(files.failure).replace(u"ROOT"_s, m_root));
     }
     QVERIFY(!cache.appendItems(items(1)));
     QVERIFY(!cache.updateImportStatus(items(1)[0].id, LibraryItemImportStatus::Duplicate));
-    QCOMPARE(folder(), before);
+    QCOMPARE(folder(false), before);
+    QCOMPARE(folder(true), QStringList());
     PELLWICK_VERIFY_SUCCESS(cache.writeItems(items(2)));
     QCOMPARE(cache.readItems().value(), items(2));
     QCOMPARE(reloaded(), items(2));
+    // The files that did not load are kept beside the new ones, as they were.
+    QStringList damaged;
+    for (const QString &entry : before) {
+        if (entry.startsWith(u"library-items."))
+            damaged.append(entry);
+    }
+    QCOMPARE(folder(true), damaged);
 }
 
 void LocalLibraryCacheTests::foldersUnderTheStoresNamesAreKept_data()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <PellwickCore/Support/Error.h>
+
+#include <QString>
+
+namespace Pellwick {
+
+/// The user text of a library that could not be read. Pure functions, callable from any thread.
+class LibraryFeedback
+{
+public:
+    LibraryFeedback() = delete;
+
+    /// "The library could not be read: " + `path` + " (" + the reason + ")": the reason names
+    /// the file that failed (the journal beside `path`, perhaps) and what is wrong with it.
+    static QString readErrorMessage(const QString &path, const Error &error);
+};
+
+} // namespace Pellwick
