@@ -48,10 +48,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<StripCase>("row");
         QTest::newRow("idle") << StripCase{};
-        QTest::newRow("running work") << StripCase{
-            .inputs = {.isScanning = true, .isImporting = true, .isRecovering = true},
-            .values
-            = {u"Scanning"_s, u"Importing"_s, u"Recovering interrupted Import"_s, u"None"_s}};
         QTest::newRow("one unpaired sidecar")
             << StripCase{.inputs = {.review = unpaired(1)},
                          .values = {u"Idle"_s, u"Idle"_s, u"Idle"_s, u"1 item"_s},
