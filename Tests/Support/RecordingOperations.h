@@ -108,6 +108,13 @@ public:
 
     void dismissMountProposal() override { record(QStringLiteral("dismissMountProposal")); }
 
+    void scanNewlyMountedImportSources() override
+    {
+        record(QStringLiteral("scanNewlyMountedImportSources"));
+    }
+
+    void scanAllRemovableVolumes() override { record(QStringLiteral("scanAllRemovableVolumes")); }
+
     QList<LocalLibraryItem> selectedImportItems() const override
     {
         record(QStringLiteral("selectedImportItems"));
@@ -187,6 +194,11 @@ public:
     }
 
     void resetLocalLibraryFilters() override { record(QStringLiteral("resetLocalLibraryFilters")); }
+
+    void scheduleSourceMediaSafetyRefresh() override
+    {
+        record(QStringLiteral("scheduleSourceMediaSafetyRefresh"));
+    }
 
 private:
     void record(const QString &name) const { calls.append(name); }
