@@ -75,6 +75,12 @@ private:
     std::shared_ptr<Gate> m_gate;
 };
 
+inline QCoro::Task<> checkNow(LibraryShellViewModel *model, int *finished)
+{
+    co_await model->refreshSourceMediaSafetyNow();
+    ++*finished;
+}
+
 /// A shell over removable media as the system shows it: a fixture mount table with its sysfs
 /// and udev trees, read by `MountInfoVolumeProvider`. A medium named N mounts on the folder
 /// "media/N" of the fixture's directory (its name as the system shows it); the view model lists
@@ -89,6 +95,7 @@ struct RemovableMediaFixture : ImportRoadFixture
                               false,
                               "0");
         volumeProvider = observed;
+        steadyClock = [this] { return now; };
         writeTable();
     }
 
@@ -138,7 +145,92 @@ struct RemovableMediaFixture : ImportRoadFixture
             });
     }
 
+    /// Performs one action of a scripted session with `model`, then lets the work it started end
+    /// unless listings are held. Media: "mount", "mount-usb", "mount-loop" or "mount-internal" a
+    /// medium, "eject" it, "notice" (a mount notice for a medium already mounted); listings:
+    /// "hold" (later listings wait after reading the table; a mount's, or a throttled check's,
+    /// until it arrived there), "release", "fail on|off"; operations: "accept", "dismiss",
+    /// "scan-new", "scan-all", "schedule" (the throttled check), "now" (the immediate check, not
+    /// awaited: counted in `checksStarted` and `checksFinished`); "advance <seconds>" (the
+    /// workflow clock); "<work> on|off" for the busy fields "import", "transfer", "request",
+    /// "moving", "move" and "scan".
+    bool perform(LibraryShellViewModel &model, const QString &action)
+    {
+        const QString verb = action.section(QLatin1Char(' '), 0, 0);
+        const QString argument = action.section(QLatin1Char(' '), 1);
+        const bool on = argument == QLatin1String("on");
+        const int listed = gate ? gate->arrived() : 0;
+        static const QHash<QString, Medium> media{
+            {QStringLiteral("mount"), Medium::SdCard},
+            {QStringLiteral("mount-usb"), Medium::UsbStick},
+            {QStringLiteral("mount-loop"), Medium::LoopImage},
+            {QStringLiteral("mount-internal"), Medium::InternalDisk}};
+        using PendingMigration = IngestCacheLocationStoring::PendingMigration;
+        const QHash<QString, std::function<void()>> actions{
+            {QStringLiteral("eject"), [&] { unmount(argument); }},
+            {QStringLiteral("notice"),
+             [&] { model.receiveMountedImportSource(mountPoint(argument)); }},
+            {QStringLiteral("hold"), [&] { observed->setGate(gate = std::make_shared<Gate>()); }},
+            {QStringLiteral("release"), [&] { std::exchange(gate, {})->release(); }},
+            {QStringLiteral("fail"), [&] { observed->setFailing(on); }},
+            {QStringLiteral("accept"), [&] { model.acceptMountProposal(); }},
+            {QStringLiteral("dismiss"), [&] { model.dismissMountProposal(); }},
+            {QStringLiteral("scan-new"), [&] { model.scanNewlyMountedImportSources(); }},
+            {QStringLiteral("scan-all"), [&] { model.scanAllRemovableVolumes(); }},
+            {QStringLiteral("schedule"), [&] { model.scheduleSourceMediaSafetyRefresh(); }},
+            {QStringLiteral("now"),
+             [&] {
+                 ++checksStarted;
+                 checkNow(&model, &checksFinished);
+             }},
+            {QStringLiteral("advance"), [&] { now += std::chrono::seconds(argument.toInt()); }},
+            {QStringLiteral("import"), [&] { model.importState().setIsImporting(on); }},
+            {QStringLiteral("transfer"),
+             [&] { model.restoreState().setIsRestoreTransferActive(on); }},
+            {QStringLiteral("request"),
+             [&] {
+                 model.restoreState().setActiveRestoreRequest(on ? std::optional(RestoreRequest{})
+                                                                 : std::nullopt);
+             }},
+            {QStringLiteral("moving"),
+             [&] { model.ingestCacheState().setIsMigratingIngestCache(on); }},
+            {QStringLiteral("move"),
+             [&] {
+                 model.ingestCacheState().setPendingIngestCacheMigration(
+                     on ? std::optional(
+                         PendingMigration{QStringLiteral("/a"), QStringLiteral("/b")})
+                        : std::nullopt);
+             }},
+            {QStringLiteral("scan"), [&] { model.importState().setIsScanningImportSources(on); }},
+        };
+        if (media.contains(verb))
+            mount(argument, media.value(verb));
+        else if (actions.contains(verb))
+            actions.value(verb)();
+        else
+            return false;
+        const bool starts = media.contains(verb) || verb == QLatin1String("schedule");
+        if (gate && starts && !QTest::qWaitFor([&] { return gate->arrived() > listed; }))
+            qFatal("a held listing never started");
+        settle();
+        return true;
+    }
+
+    /// Lets the view model's listings and checks end and their results arrive, unless held.
+    void settle() const
+    {
+        if (gate)
+            return;
+        WorkflowPools::utility().waitForDone();
+        for (int round = 0; round < 3; ++round)
+            QCoreApplication::processEvents();
+    }
+
     MountSystemFixture system;
+    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    std::shared_ptr<Gate> gate;
+    int checksStarted = 0;
+    int checksFinished = 0;
     std::shared_ptr<ObservedVolumes> observed = std::make_shared<ObservedVolumes>(
         std::make_shared<MountInfoVolumeProvider>(files, system.paths()));
     std::unique_ptr<MountMonitor> monitor;
@@ -205,13 +297,5 @@ private:
     QHash<QString, std::pair<QString, QString>> m_devices;
     QList<std::pair<QString, QString>> m_mounted;
 };
-
-/// Lets the view model's listings and hashing on the utility pool end and their results arrive.
-inline void settleUtilityWork()
-{
-    WorkflowPools::utility().waitForDone();
-    for (int round = 0; round < 3; ++round)
-        QCoreApplication::processEvents();
-}
 
 } // namespace Pellwick::Test

@@ -13,31 +13,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString warning
-    = u"Source media changed; do not erase it until it is copied and archived again"_s;
-
-/// Steps: "schedule" (the throttled form), "now" (the immediate form, not awaited), "advance
-/// <seconds>" (the workflow clock), "hold" (later listings wait at a gate), "release", "fail
-/// on|off" (the listings).
+/// Actions of `RemovableMediaFixture::perform`, split by ";".
 struct ThrottleCase
 {
-    QStringList steps;
+    QString steps;
     int checks = 1;
 };
 
 struct ChangeCase
 {
-    bool edited = false;
     bool deleted = false;
     bool ejected = false;
+    bool closed = false; ///< the window closes while the check waits for its listing
     bool flagged = true;
 };
-
-QCoro::Task<> checkNow(LibraryShellViewModel *model, int *finished)
-{
-    co_await model->refreshSourceMediaSafetyNow();
-    ++*finished;
-}
 
 } // namespace
 
@@ -53,60 +42,34 @@ private Q_SLOTS:
     void checksAreSpacedAndShared();
     void changedCardIsFlaggedOnce_data();
     void changedCardIsFlaggedOnce();
-    void closingStopsARunningCheck();
 };
 
 void SourceMediaSafetyTests::checksAreSpacedAndShared_data()
 {
     QTest::addColumn<ThrottleCase>("c");
     QTest::newRow("requests 30 s apart")
-        << ThrottleCase{{u"schedule"_s, u"advance 30"_s, u"schedule"_s}};
-    QTest::newRow("requests 60 s apart on the workflow clock, the wall clock stepped back")
-        << ThrottleCase{.steps = {u"schedule"_s, u"advance 60"_s, u"schedule"_s}, .checks = 2};
+        << ThrottleCase{.steps = u"schedule; advance 30; schedule"_s};
+    QTest::newRow("60 s apart on the workflow clock, the wall clock stepped back")
+        << ThrottleCase{.steps = u"schedule; advance 60; schedule"_s, .checks = 2};
     QTest::newRow("59 s after the start of an immediate check that ended")
-        << ThrottleCase{{u"now"_s, u"advance 59"_s, u"schedule"_s}};
+        << ThrottleCase{.steps = u"now; advance 59; schedule"_s};
     QTest::newRow("the immediate form waits for a running throttled check")
-        << ThrottleCase{{u"hold"_s, u"schedule"_s, u"now"_s, u"release"_s}};
+        << ThrottleCase{.steps = u"hold; schedule; now; release"_s};
     QTest::newRow("a failing listing, then a request 60 s later") << ThrottleCase{
-        .steps = {u"fail on"_s, u"schedule"_s, u"fail off"_s, u"advance 60"_s, u"schedule"_s},
-        .checks = 2};
+        .steps = u"fail on; schedule; fail off; advance 60; schedule"_s, .checks = 2};
 }
 
 void SourceMediaSafetyTests::checksAreSpacedAndShared()
 {
     QFETCH(ThrottleCase, c);
     RemovableMediaFixture fixture;
-    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
-    fixture.steadyClock = [&now] { return now; };
     const auto model = fixture.make();
     const int atLaunch = fixture.observed->calls();
-    std::shared_ptr<Gate> gate;
-    int started = 0;
-    int finished = 0;
-    for (const QString &step : std::as_const(c.steps)) {
-        const QString argument = step.section(u' ', 1);
-        const int listed = gate ? gate->arrived() : 0;
-        if (step == u"schedule") {
-            model->scheduleSourceMediaSafetyRefresh();
-            if (gate)
-                QVERIFY(QTest::qWaitFor([&] { return gate->arrived() > listed; }));
-        } else if (step == u"now") {
-            ++started;
-            checkNow(model.get(), &finished);
-        } else if (step.startsWith(u"advance")) {
-            now += std::chrono::seconds(argument.toInt());
-        } else if (step == u"hold") {
-            fixture.observed->setGate(gate = std::make_shared<Gate>());
-        } else if (step == u"release") {
-            QVERIFY(finished < started);
-            std::exchange(gate, {})->release();
-        } else {
-            fixture.observed->setFailing(argument == u"on");
-        }
-        if (!gate)
-            settleUtilityWork();
+    for (const QString &step : c.steps.split(u';')) {
+        QVERIFY(!step.endsWith(u"release") || fixture.checksFinished < fixture.checksStarted);
+        QVERIFY(fixture.perform(*model, step.trimmed()));
     }
-    QVERIFY(QTest::qWaitFor([&] { return finished == started; }));
+    QVERIFY(QTest::qWaitFor([&] { return fixture.checksFinished == fixture.checksStarted; }));
     QCOMPARE(fixture.observed->calls() - atLaunch, c.checks);
     QCOMPARE(model->importState().importRecoveryMessage(), std::nullopt);
 }
@@ -114,10 +77,11 @@ void SourceMediaSafetyTests::checksAreSpacedAndShared()
 void SourceMediaSafetyTests::changedCardIsFlaggedOnce_data()
 {
     QTest::addColumn<ChangeCase>("c");
-    QTest::newRow("RAW edited while the card is mounted") << ChangeCase{.edited = true};
+    QTest::newRow("RAW edited while the card is mounted") << ChangeCase{};
     QTest::newRow("RAW deleted while the card is mounted") << ChangeCase{.deleted = true};
-    QTest::newRow("an ejected card is not read")
-        << ChangeCase{.edited = true, .ejected = true, .flagged = false};
+    QTest::newRow("an ejected card is not read") << ChangeCase{.ejected = true, .flagged = false};
+    QTest::newRow("the window closes during the check")
+        << ChangeCase{.closed = true, .flagged = false};
 }
 
 void SourceMediaSafetyTests::changedCardIsFlaggedOnce()
@@ -129,18 +93,17 @@ void SourceMediaSafetyTests::changedCardIsFlaggedOnce()
     fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
     fixture.mount(u"CARD"_s);
     const QString card = fixture.mountPoint(u"CARD"_s);
-    const QString raw = card + u"/DCIM/IMG_0001.DNG"_s;
-    writeFile(raw, patternBytes(4096, 7));
+    writeFile(card + u"/DCIM/IMG_0001.DNG"_s, patternBytes(4096, 7));
     LocalLibraryItem record = minimalLibraryItem(1);
     record.sourceMediaEvidence = SourceMediaEvidence{
         .sourceRootURL = card,
         .sourceIdentity = ImportSourceIdentity::volume(RemovableMediaFixture::uuid(u"CARD"_s)),
         .rawRelativePath = u"DCIM/IMG_0001.DNG"_s,
-        .rawContentHash = *SHA256ContentHasher().contentHash(raw, {}),
+        .rawContentHash = *SHA256ContentHasher().contentHash(card + u"/DCIM/IMG_0001.DNG"_s, {}),
         .sidecarRelativePath = std::nullopt,
         .sidecarContentHash = std::nullopt};
     QVERIFY(fixture.library.writeItems({record}));
-    const auto model = fixture.make();
+    auto model = fixture.make();
     const int listedOnMainThread = fixture.observed->callsOnMainThread();
     QStringList onMainThread;
     for (int op = 0; op <= int(FileOperation::Truncate); ++op) {
@@ -150,63 +113,35 @@ void SourceMediaSafetyTests::changedCardIsFlaggedOnce()
         });
     }
 
-    if (c.edited)
-        writeFile(raw, patternBytes(4096, 8));
     if (c.deleted)
-        QVERIFY(QFile::remove(raw));
+        QVERIFY(QFile::remove(card + u"/DCIM/IMG_0001.DNG"_s));
+    else
+        writeFile(card + u"/DCIM/IMG_0001.DNG"_s, patternBytes(4096, 8));
     if (c.ejected) {
         fixture.unmount(u"CARD"_s);
         QVERIFY(QDir().rename(card, card + u".ejected"_s));
     }
     QSignalSpy texts(&model->importState(), &ImportState::importRecoveryMessageChanged);
-    QCoro::waitFor(model->refreshSourceMediaSafetyNow());
-    QCoro::waitFor(model->refreshSourceMediaSafetyNow());
-
-    const SourceMediaSafety expected
-        = c.flagged ? SourceMediaSafety::Changed : SourceMediaSafety::Current;
-    QCOMPARE(storedRecords(fixture.library).value(0).sourceMediaEvidence->safety, expected);
-    QCOMPARE(model->libraryState().localLibraryItems().value(0).sourceMediaEvidence->safety,
-             expected);
-    QCOMPARE(texts.count(), c.flagged ? 1 : 0);
-    QCOMPARE(model->importState().importRecoveryMessage(),
-             c.flagged ? std::optional(warning) : std::nullopt);
-    if (c.ejected)
+    if (c.closed) {
+        QVERIFY(fixture.perform(*model, u"hold"_s) && fixture.perform(*model, u"schedule"_s));
+        model.reset();
+        std::exchange(fixture.gate, {})->release();
+        fixture.settle();
+    } else {
+        QCoro::waitFor(model->refreshSourceMediaSafetyNow());
+        QCoro::waitFor(model->refreshSourceMediaSafetyNow());
+        QCOMPARE(texts.count(), c.flagged ? 1 : 0);
+        QCOMPARE(model->libraryState().localLibraryItems().value(0).sourceMediaEvidence->safety,
+                 c.flagged ? SourceMediaSafety::Changed : SourceMediaSafety::Current);
+    }
+    QCOMPARE(storedRecords(fixture.library).value(0).sourceMediaEvidence->safety,
+             c.flagged ? SourceMediaSafety::Changed : SourceMediaSafety::Current);
+    if (c.ejected || c.closed)
         QCOMPARE(hasher->callCount(), 0);
     for (const std::thread::id &thread : hasher->callingThreads())
         QVERIFY(thread != std::this_thread::get_id());
     QCOMPARE(fixture.observed->callsOnMainThread(), listedOnMainThread);
     QCOMPARE(onMainThread, QStringList());
-}
-
-void SourceMediaSafetyTests::closingStopsARunningCheck()
-{
-    RemovableMediaFixture fixture;
-    const auto hasher = std::make_shared<CountingContentHasher>();
-    fixture.workflowHasher = hasher;
-    fixture.mount(u"CARD"_s);
-    const QString raw = fixture.mountPoint(u"CARD"_s) + u"/IMG_0001.DNG"_s;
-    writeFile(raw, patternBytes(64, 1));
-    LocalLibraryItem record = minimalLibraryItem(1);
-    record.sourceMediaEvidence = SourceMediaEvidence{
-        .sourceRootURL = fixture.mountPoint(u"CARD"_s),
-        .sourceIdentity = ImportSourceIdentity::volume(RemovableMediaFixture::uuid(u"CARD"_s)),
-        .rawRelativePath = u"IMG_0001.DNG"_s,
-        .rawContentHash = QString(64, u'0'),
-        .sidecarRelativePath = std::nullopt,
-        .sidecarContentHash = std::nullopt};
-    QVERIFY(fixture.library.writeItems({record}));
-    auto model = fixture.make();
-    const auto gate = std::make_shared<Gate>();
-    fixture.observed->setGate(gate);
-    model->scheduleSourceMediaSafetyRefresh();
-    QVERIFY(QTest::qWaitFor([&] { return gate->arrived() == 1; }));
-
-    model.reset();
-    gate->release();
-    settleUtilityWork();
-    QCOMPARE(hasher->callCount(), 0);
-    QCOMPARE(storedRecords(fixture.library).value(0).sourceMediaEvidence->safety,
-             SourceMediaSafety::Current);
 }
 
 QTEST_GUILESS_MAIN(SourceMediaSafetyTests)

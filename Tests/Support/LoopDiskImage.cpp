@@ -1,7 +1,10 @@
-#include "FatImage.h"
+#include "LoopDiskImage.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QtEndian>
+
+#include <optional>
 
 namespace Pellwick::Test {
 
@@ -25,7 +28,46 @@ void put32(QByteArray &bytes, int offset, quint32 value)
     qToLittleEndian(value, bytes.data() + offset);
 }
 
+/// Runs a system tool; its standard output, or none when it could not run or failed.
+std::optional<QString> run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
 } // namespace
+
+std::unique_ptr<LoopDiskImage> LoopDiskImage::create(const QString &path)
+{
+    if (!writeFat16Image(path, "PELLWICK"))
+        return nullptr;
+    QByteArray type = "vfat";
+    QFile filesystems(QStringLiteral("/proc/filesystems"));
+    if (filesystems.open(QIODevice::ReadOnly) && !filesystems.readAll().contains("\tvfat\n")) {
+        type = "ext2";
+        if (!run(QStringLiteral("mke2fs"), {QStringLiteral("-q"), QStringLiteral("-F"), path}))
+            return nullptr;
+    }
+    const std::optional<QString> device = run(
+        QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), path});
+    if (!device || device->isEmpty())
+        return nullptr;
+    return std::unique_ptr<LoopDiskImage>(new LoopDiskImage(*device, type));
+}
+
+LoopDiskImage::LoopDiskImage(QString device, QByteArray type)
+    : m_device(std::move(device))
+    , m_type(std::move(type))
+{}
+
+LoopDiskImage::~LoopDiskImage()
+{
+    run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
+}
 
 bool writeFat16Image(const QString &path, const QByteArray &label)
 {
