@@ -155,6 +155,7 @@ LibraryShellViewModel::~LibraryShellViewModel()
         m_d->imports.importScanTask->cancel();
     if (m_d->imports.addToIngestCacheTask)
         m_d->imports.addToIngestCacheTask->cancel();
+    m_d->restore.requestWorkflows.cancel();
     // A check can read a whole card.
     m_d->sourceMediaSafety.checks.cancel();
 }

@@ -40,8 +40,10 @@ QCoro::Task<> LibraryShellViewModel::completeMountedImportSource(QString mounted
           });
     const std::optional<Result<QList<ImportScanVolume>>> volumes
         = co_await Workflow::resumeIn(self, std::stop_token(), listing);
-    // A newer notice for the path (an unmount, or a mount listed again) decides instead.
-    if (!volumes || !*volumes || m_d->shell.mountNoticeGenerations.value(mounted) != notice)
+    // A newer notice for the path (an unmount, or a mount listed again) decides instead, and a
+    // proposal of the path dismissed meanwhile stays dismissed.
+    if (!volumes || !*volumes || m_d->shell.mountNoticeGenerations.value(mounted) != notice
+        || m_d->shell.dismissedMountedImportSourceURLs.contains(mounted))
         co_return;
     const auto volume = std::find_if(
         (*volumes)->cbegin(), (*volumes)->cend(), [&mounted](const ImportScanVolume &each) {
