@@ -3,6 +3,7 @@
 #include <PellwickApp/Shell/ApplicationActivationMonitor.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
@@ -106,7 +107,11 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
                                                              std::move(restoreTransferEngine),
                                                              std::move(restoreDestination),
                                                              std::move(tokenStore),
-                                                             std::move(locationStore));
+                                                             std::move(locationStore),
+                                                             &std::chrono::steady_clock::now,
+                                                             &makeQtSingleShotTimer,
+                                                             files,
+                                                             std::make_shared<SHA256ContentHasher>());
     viewModel->setLocalLibraryTreeBuilder(
         [files](const QList<LocalLibraryItem> &items,
                 const QString &cacheRoot,

@@ -52,6 +52,9 @@ LibraryShellViewModel::LibraryShellViewModel(
     std::shared_ptr<const SessionTokenStoring> tokenStore,
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
     SteadyClock steadyClock,
+    SingleShotTimerFactory timers,
+    std::shared_ptr<const FileManager> fileManager,
+    std::shared_ptr<const ContentHashing> contentHasher,
     QObject *parent)
     : QObject(parent)
     , m_sessionState(std::make_unique<SessionState>())
@@ -75,6 +78,11 @@ LibraryShellViewModel::LibraryShellViewModel(
           .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
           .ingestCacheLocationStore = std::move(ingestCacheLocationStore),
           .steadyClock = std::move(steadyClock),
+          .timers = timers ? std::move(timers) : SingleShotTimerFactory(&makeQtSingleShotTimer),
+          .fileManager
+          = fileManager ? std::move(fileManager) : std::make_shared<const LocalFileManager>(),
+          .contentHasher = contentHasher ? std::move(contentHasher)
+                                         : std::make_shared<const SHA256ContentHasher>(),
       }))
 {
     Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
@@ -91,6 +99,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     m_ingestCacheState->setRetainedIngestCacheURL(locationStore.retained());
     m_d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
     m_ingestCacheState->setPendingIngestCacheMigration(locationStore.pendingMigration());
+    m_ingestCacheState->setIngestCacheRoot(m_d->services.ingestCache.rootURL());
     connectStateObservers();
 
     // Media already inserted at launch is never proposed for import.
@@ -147,6 +156,11 @@ LibraryShellViewModel::~LibraryShellViewModel()
         m_d->session.healthCheckTask->cancel();
     if (m_d->restore.restorePollingTask)
         m_d->restore.restorePollingTask->cancel();
+    if (m_d->imports.importScanTask)
+        m_d->imports.importScanTask->cancel();
+    if (m_d->imports.addToIngestCacheTask)
+        m_d->imports.addToIngestCacheTask->cancel();
+    m_d->restore.requestWorkflows.cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
@@ -157,6 +171,12 @@ const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifes
 const IngestCache &LibraryShellViewModel::ingestCache() const
 {
     return m_d->services.ingestCache;
+}
+
+const std::shared_ptr<IngestCacheRefreshGeneration> &
+LibraryShellViewModel::ingestCacheRefreshGeneration() const
+{
+    return m_d->ingestCache.ingestCacheRefreshGeneration;
 }
 
 const QSet<QString> &LibraryShellViewModel::initialMountedImportSourceURLs() const
@@ -181,7 +201,8 @@ const QSet<QUuid> &LibraryShellViewModel::activeTransferProgressIDs() const
 
 bool LibraryShellViewModel::isIngestCacheMigrationPending() const
 {
-    return m_ingestCacheState->pendingIngestCacheMigration().has_value();
+    return m_ingestCacheState->isMigratingIngestCache()
+           || m_ingestCacheState->pendingIngestCacheMigration().has_value();
 }
 
 qint64 LibraryShellViewModel::authenticationStateGeneration() const
@@ -189,16 +210,11 @@ qint64 LibraryShellViewModel::authenticationStateGeneration() const
     return m_d->session.authenticationStateGeneration;
 }
 
-bool LibraryShellViewModel::isIngestCacheMoveBlockingImports() const
-{
-    return isIngestCacheMigrationPending() || m_ingestCacheState->isMigratingIngestCache();
-}
-
 bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
 {
     // `selectedImportItems` keeps its result while the records, the selection and the Ingest
     // Cache root stay the same: whatever else this reads must join its memo's key.
-    if (isIngestCacheMoveBlockingImports())
+    if (isIngestCacheMigrationPending())
         return false;
     return item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());

@@ -6,6 +6,7 @@
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
 #include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
@@ -20,6 +21,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -30,12 +32,16 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 namespace Pellwick {
 
 class BackendHealthClient;
+class ContentHashing;
+class FileManager;
 class ImportReviewBuilder;
 class IngestCache;
+class IngestCacheRefreshGeneration;
 class LibrarySessionClient;
 class LocalLibraryCache;
 class LocalLibraryCacheRecords;
@@ -43,10 +49,16 @@ class RemovableVolumeDetector;
 class RestoreRequestCoordinator;
 class RestoreTransferEngine;
 class SessionTokenStoring;
+class SingleShotTimer;
 class VerifiedBackupImporter;
 class WorkflowTaskHandle;
+struct IngestCacheCopy;
 struct LibraryShellViewModelPrivate;
 struct RestoreTransferIdentifier;
+
+/// As declared in SingleShotTimer.h (repeated so that this header includes nothing more).
+using SingleShotTimerFactory
+    = std::function<std::unique_ptr<SingleShotTimer>(std::function<void()> expired)>;
 
 /// The one view model of the application's window: it owns the six state objects the pages show
 /// (`sessionState()` … `restoreState()`), every Core service the user interface drives
@@ -83,7 +95,9 @@ public:
     /// the retained and pending Ingest Cache moves, snapshots the removable volumes mounted now
     /// (a failure leaves the snapshot empty), finishes a due move and computes the visible library
     /// items. Without `ingestCache`, the cache is "IngestCache" inside the Local Library Cache's
-    /// root.
+    /// root. The workflows' delays run on timers from `timers` (none: Qt timers); `fileManager`
+    /// and `contentHasher` are the file system and the SHA-256 hasher of the workflows' own disk
+    /// steps (none: the local file system and `SHA256ContentHasher`).
     LibraryShellViewModel(
         BackendHealthClient healthClient,
         std::shared_ptr<const LibrarySessionClient> sessionClient,
@@ -98,8 +112,13 @@ public:
         std::shared_ptr<const SessionTokenStoring> tokenStore,
         std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore,
         SteadyClock steadyClock = &std::chrono::steady_clock::now,
+        SingleShotTimerFactory timers = {},
+        std::shared_ptr<const FileManager> fileManager = {},
+        std::shared_ptr<const ContentHashing> contentHasher = {},
         QObject *parent = nullptr);
-    /// Cancels the restore polling task; other tasks are left to finish on their own.
+    /// Cancels the restore polling task, the running scan and the copy of Add to Ingest Cache
+    /// (which keeps its batch's copy-in marker for the next Add to resume), and stops the Core calls
+    /// of the restore request workflows; other tasks are left to finish on their own.
     ~LibraryShellViewModel() override;
 
     // Published state, by concern.
@@ -119,6 +138,10 @@ public:
     const QHash<QString, QString> &retainedIngestCacheManifest() const;
 
     const IngestCache &ingestCache() const;
+
+    /// Shared with the user-managed refresh workers: a result of a refresh that started before
+    /// the counter advanced is dropped.
+    const std::shared_ptr<IngestCacheRefreshGeneration> &ingestCacheRefreshGeneration() const;
 
     const QSet<QString> &initialMountedImportSourceURLs() const;
 
@@ -148,8 +171,73 @@ public:
 
     // Operations of the workflows.
 
-    /// True while a move of the Ingest Cache is pending.
+    /// True while a move of the Ingest Cache runs or a started move has not been completed: the
+    /// one guard that keeps the import and cache workflows away from the cache during a move.
     bool isIngestCacheMigrationPending() const;
+
+    // --- Import scan and Add to Ingest Cache (LibraryShellViewModel_Import.cpp) ------------
+    // Scans and copies run on the user-initiated pool; every outcome text goes to
+    // `importErrorMessage`.
+
+    /// A scan: builds a review on a worker thread, stopping soon once its token is requested.
+    using ImportScanOperation = std::function<Result<ImportReview>(std::stop_token)>;
+
+    /// Cancels the running scan and starts `operation`; returns at once. Its review replaces the
+    /// current one (unconfirmed, message cleared); a failure clears the review with "Import
+    /// review failed". A replaced scan publishes nothing, and only the latest scan clears
+    /// `isScanningImportSources`.
+    void scanImportSources(ImportScanOperation operation);
+    /// Scans the folder at `path` as one source named after its last component.
+    void scanFolder(QString path) override;
+    /// Copies the current review into the Ingest Cache and adds one record ready to import per
+    /// copied RAW original, with its source-media evidence. Silent while another Add runs, without
+    /// a review, during a move, or when the first-run gate asks for a cache; otherwise ends with
+    /// "Added n files to Ingest Cache" (a success) or a failure text, keeping the review.
+    QCoro::Task<> addReviewToIngestCache() override;
+    /// The review of the records' cached files as the cache holds them now: records whose
+    /// cached original is gone or unreadable are left out. Reads file sizes: run it off the main
+    /// thread (thread-safe: it reads only the fixed file manager).
+    ImportReview importReview(const QList<LocalLibraryItem> &items) const;
+    /// The user text of an Ingest Cache failure; relative paths are not shown.
+    static QString ingestCacheMessage(const IngestCacheError &error);
+    /// The record of one cached, supported item, ready to import, with the evidence of
+    /// `sourceCopy` when the item lies in its batch folder. Fails only with the hasher's error.
+    /// Hashes the cached files: run it off the main thread (thread-safe while the Ingest Cache is
+    /// not replaced).
+    Result<LocalLibraryItem> cachedLibraryItem(const ImportReviewItem &item,
+                                               const IngestCacheCopy *sourceCopy) const;
+
+    // --- First run of the Ingest Cache (LibraryShellViewModel_InitialIngestCacheCreation.cpp)
+    // The disk checks run on the user-initiated pool.
+
+    /// False when the cache root exists (any item). Otherwise true, with "Ingest Cache is
+    /// unavailable. Reconnect it or choose a new location." when a location was saved before,
+    /// or the first-run prompt for the current root.
+    QCoro::Task<bool> requestInitialIngestCacheCreationIfNeeded();
+    /// Creates the folder (with its parents), proves it writable, saves it as the location,
+    /// clears the prompt and adds the review. A failure leaves everything but the message.
+    QCoro::Task<> createInitialIngestCache(QString path) override;
+    /// Uses the existing, writable folder at `path` as the Ingest Cache (published as
+    /// `ingestCacheRoot`), saves it, clears the prompt and adds the review.
+    QCoro::Task<> chooseInitialIngestCache(QString path) override;
+
+    // --- Ingest Cache upkeep (LibraryShellViewModel_IngestCacheUpkeep.cpp) -----------------
+    // Stand-ins until the cleanup, its retry and the refresh drain are built: they do nothing.
+
+    /// What a cleanup of archived cache packages removed and how many remain.
+    struct ArchivedCacheCleanup
+    {
+        QSet<QUuid> removedItemIDs;
+        qint64 pendingCount = 0;
+    };
+
+    /// Stand-in: removes nothing, leaves nothing pending.
+    Result<ArchivedCacheCleanup>
+    cleanupArchivedCachePackages(const std::optional<QList<LocalLibraryItem>> &items);
+    /// Stand-in: starts nothing.
+    void scheduleCacheCleanupRetryIfNeeded(qint64 pendingCount);
+    /// Stand-in: runs nothing.
+    void drainPendingIngestCacheRefresh();
 
     /// Whether `item` can be imported now: never while a move of the Ingest Cache is pending or
     /// running; otherwise when its package lies in the active Ingest Cache.
@@ -161,8 +249,6 @@ public:
     void presentPendingMountProposalIfPossible();
 
     // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
-    // The restore workflows' services and the handle of the polling loop. The workflows
-    // themselves (create, refresh, transfers, cancel) come with the restore workflow code.
 
     const RestoreRequestCoordinator &restoreCoordinator() const;
 
@@ -174,14 +260,40 @@ public:
     /// The transfer now running, if any.
     const std::optional<RestoreTransferIdentifier> &activeRestoreTransferID() const;
 
-    /// When the current Restore Request was first seen preparing.
-    const std::optional<Date> &restorePreparingStartedAt() const;
+    /// When polling of the current preparing Restore Request began, on the steady clock.
+    const std::optional<std::chrono::steady_clock::time_point> &restorePreparingStartedAt() const;
 
-    /// Cancels the running polling task. While `request` is preparing, keeps the time preparation
-    /// was first seen and, when the application is active, holds a new polling task; otherwise no
-    /// task is left (and, for a request not preparing, that time is forgotten). Never fails. (The loop's periodic refresh is
-    /// the restore workflows'; until they land the task only carries its stop token.)
+    /// Starts, keeps or stops the one polling task of a preparing Restore Request, and shows its
+    /// "Restore Preparation" row. Not preparing: the task, its start time and its row go. Preparing
+    /// while the application is inactive: the task goes, start time and row stay. Preparing while
+    /// active: the row is updated, the start time set once, and a task started unless one runs.
+    /// The task refreshes the request every 60 s during the first 900 s after the start time,
+    /// every 180 s after; it ends when cancelled, when the view model is gone or when the request
+    /// is no longer preparing. Main thread; never fails.
     void updateRestorePolling(const std::optional<RestoreRequest> &request);
+
+    // --- Restore Request workflows (LibraryShellViewModel_RestoreRequests.cpp) ----------------
+    // Each returns at once, changing nothing, without a session. Backend, coordinator, engine and
+    // library work runs on the user-initiated pool; a result that arrives after the view model is
+    // gone or the session ended is dropped. Failures become `restoreErrorMessage`; a failure
+    // leaves the request, `restoreMessage` and the selection as they were.
+
+    /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
+    /// in `restoreMessage`), or asks the backend for the account's active one.
+    QCoro::Task<> refreshActiveRestoreRequest() override;
+    /// Rebuilds the Local Library Cache from the backend's library items.
+    QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
+    /// Creates a Restore Request for the selected Verified Backups; nothing happens without one,
+    /// or when one of them has no archive byte count. Success empties the selection.
+    QCoro::Task<> requestRestoreForSelection() override;
+    /// Stops the request's transfers and discards their unfinished parts, then cancels it on the
+    /// backend. Refused while a cancellation runs or for a downloaded or cancelled request.
+    QCoro::Task<> cancelActiveRestoreRequest() override;
+    /// Asks the backend to prepare the held request again.
+    QCoro::Task<> retryActiveRestorePreparation() override;
+    /// The rebuild offered after a Local Library Cache conflict: rebuilds the library from the
+    /// backend's items, empties the selection and refreshes the request.
+    QCoro::Task<> rebuildLocalLibraryCache() override;
 
     /// Records the removable volume mounted at `url` (standardized) as waiting to be proposed
     /// for import, unless it was mounted at launch or its proposal was dismissed, and proposes the
@@ -202,8 +314,6 @@ public:
     // Operations of the shell workflows whose work is not built yet: each returns at once and
     // changes nothing.
 
-    /// Refreshes the held or the account's active Restore Request (not built yet: no-op).
-    QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Starts a refresh of the user-managed Ingest Cache (not built yet: no-op).
     void scheduleUserManagedIngestCacheRefresh() override;
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
@@ -352,8 +462,24 @@ private:
     /// The cross-field rules, in the order they were declared with the fields.
     void connectStateObservers();
     bool isBusyForMountProposal() const;
-    /// A move of the Ingest Cache is pending or running: no record can be imported.
-    bool isIngestCacheMoveBlockingImports() const;
+    std::optional<ImportReviewItem> importReviewItem(const LocalLibraryItem &item) const;
+    /// Publishes the end of an Add to Ingest Cache: not importing, row closed, refresh drained.
+    void finishAddToIngestCache(const QUuid &transferID);
+
+    // --- Restore Request workflows and polling -------------------------------------------------
+    /// Records a failed restore step: the conflict flag follows the error, the text comes from
+    /// `RestoreFeedback` (named by `operation` when given); `restoreMessage` stays.
+    void recordRestoreError(const Error &error, const std::optional<QString> &operation);
+    /// Rebuilds the library from the backend's items and refreshes the visible items; true on
+    /// success. A failure is recorded under `operation`; a dropped result returns false. Needs a
+    /// session.
+    QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
+    /// The status text of `request`.
+    static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
+    /// The polling loop of `updateRestorePolling`, on the main thread's timers.
+    static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,
+                                                std::stop_token stop,
+                                                SingleShotTimerFactory timers);
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.

@@ -109,7 +109,7 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
 
 QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
 {
-    if (isIngestCacheMoveBlockingImports())
+    if (isIngestCacheMigrationPending())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(

@@ -4,6 +4,7 @@
 // concern. Only the view model's own files include this header.
 
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
@@ -75,6 +76,10 @@ struct LibraryShellViewModelPrivate
         QString restoreDestinationDirectory;
         std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore;
         LibraryShellViewModel::SteadyClock steadyClock;
+        SingleShotTimerFactory timers;
+        /// The workflows' own file system and SHA-256 hasher.
+        std::shared_ptr<const FileManager> fileManager;
+        std::shared_ptr<const ContentHashing> contentHasher;
     };
 
     struct Session
@@ -97,6 +102,12 @@ struct LibraryShellViewModelPrivate
     struct Import
     {
         std::optional<WorkflowTaskHandle> importScanTask;
+        /// The copy of the running Add to Ingest Cache; stopped with the view model.
+        std::optional<WorkflowTaskHandle> addToIngestCacheTask;
+        /// Set from the entry of Add to Ingest Cache to its end: a second Add returns at once.
+        bool isAddingReviewToIngestCache = false;
+        /// Advanced by every review a scan publishes.
+        qint64 importReviewRevision = 0;
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
         std::optional<WorkflowTaskHandle> sourceMediaSafetyTask;
         std::optional<Date> lastSourceMediaSafetyCheckAt;
@@ -137,8 +148,10 @@ struct LibraryShellViewModelPrivate
         std::optional<qint64> cancellingRestoreRequestID;
         std::optional<RestoreTransferIdentifier> activeRestoreTransferID;
         std::optional<WorkflowTaskHandle> restorePollingTask;
-        std::optional<Date> restorePreparingStartedAt;
+        std::optional<std::chrono::steady_clock::time_point> restorePreparingStartedAt;
         std::optional<QUuid> restorePreparationProgressID;
+        /// Stops the Core calls of the request workflows when the view model goes.
+        WorkflowTaskHandle requestWorkflows;
     };
 
     explicit LibraryShellViewModelPrivate(Services initialServices)

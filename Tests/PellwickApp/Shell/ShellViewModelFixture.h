@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Workflows/Workflow.h>
@@ -70,12 +71,22 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    /// The workflows' timers.
+    SingleShotTimerFactory timers = &makeQtSingleShotTimer;
+    RestoreTransferConfiguration restoreTransfers
+        = RestoreTransferConfiguration::defaultConfiguration();
     QUrl backendURL = QUrl(QStringLiteral("https://api.example.test/"));
     HttpFetch sessionFetch = ScriptedFetch().function();
     UrlFetch healthFetch = ScriptedFetch().urlFunction();
     std::shared_ptr<SessionTokenStoring> tokenStore = std::make_shared<InMemorySessionTokenStore>();
     /// The file manager of every service.
     std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
+    /// The hasher of the Ingest Cache and of the workflows' own hashing.
+    std::shared_ptr<const ContentHashing> contentHasher = std::make_shared<SHA256ContentHasher>();
+    /// The hasher of the workflows' own hashing when it differs from the Ingest Cache's.
+    std::shared_ptr<const ContentHashing> workflowHasher;
+    /// The Ingest Cache's free-space probe.
+    AvailableCapacityProbe availableCapacity = &IngestCache::systemAvailableCapacity;
     /// The volume listing of the last view model made, answering `volumes` until changed.
     mutable std::shared_ptr<ListedVolumes> listedVolumes;
     /// The store the view models use: a copy shares their records.
@@ -90,7 +101,7 @@ struct ShellViewModelFixture
         const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
-            ingestCache.emplace(*ingestCacheRoot, files, hasher);
+            ingestCache.emplace(*ingestCacheRoot, files, contentHasher, availableCapacity);
         VerifiedBackupImporter importer(
             library,
             StagingArea(dir.filePath(QStringLiteral("StagingArea")), files, hasher),
@@ -111,7 +122,7 @@ struct ShellViewModelFixture
             RestoreRequestCoordinator(library, client, RestoreDestinationResolver(files)),
             std::make_shared<RestoreTransferEngine>(
                 dir.filePath(QStringLiteral("RestoreTransfers")),
-                RestoreTransferConfiguration::defaultConfiguration(),
+                restoreTransfers,
                 std::make_shared<CurlRestoreRangeFetcher>(),
                 hasher,
                 std::make_shared<SystemRestoreTransferClock>(),
@@ -119,7 +130,10 @@ struct ShellViewModelFixture
             dir.filePath(QStringLiteral("Restored")),
             tokenStore,
             locationStore,
-            steadyClock);
+            steadyClock,
+            timers,
+            files,
+            workflowHasher ? workflowHasher : contentHasher);
     }
 };
 

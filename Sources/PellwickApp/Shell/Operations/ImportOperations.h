@@ -4,6 +4,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QList>
+#include <QString>
 
 namespace Pellwick {
 
@@ -17,6 +18,14 @@ public:
     ImportOperations(const ImportOperations &) = delete;
     ImportOperations &operator=(const ImportOperations &) = delete;
 
+    /// Scans the folder at `path` into a new Import Review.
+    virtual void scanFolder(QString path) = 0;
+    /// Copies the current Import Review into the Ingest Cache.
+    virtual QCoro::Task<> addReviewToIngestCache() = 0;
+    /// The first-run prompt's "Create Here": creates the Ingest Cache at `path`, then adds.
+    virtual QCoro::Task<> createInitialIngestCache(QString path) = 0;
+    /// The first-run prompt's "Choose Existing Folder": uses the folder at `path`, then adds.
+    virtual QCoro::Task<> chooseInitialIngestCache(QString path) = 0;
     /// Imports the selected items.
     virtual QCoro::Task<> startSelectedImports() = 0;
     /// Resumes the interrupted imports.

@@ -33,6 +33,16 @@ void ImportState::setIsRecoveringInterruptedImports(bool value)
 void ImportState::setImportErrorMessage(std::optional<QString> value)
 {
     m_importErrorMessage = std::move(value);
+    m_isImportMessageSuccess = false;
+    Q_EMIT isImportMessageSuccessChanged();
+    Q_EMIT importErrorMessageChanged();
+}
+
+void ImportState::setImportSuccessMessage(QString value)
+{
+    m_importErrorMessage = std::move(value);
+    m_isImportMessageSuccess = true;
+    Q_EMIT isImportMessageSuccessChanged();
     Q_EMIT importErrorMessageChanged();
 }
 

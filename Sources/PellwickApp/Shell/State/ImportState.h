@@ -36,6 +36,9 @@ public:
     /// Import, removal and first-run texts, success texts included.
     const std::optional<QString> &importErrorMessage() const { return m_importErrorMessage; }
 
+    /// True when `importErrorMessage` reports a success ("Added n files to Ingest Cache").
+    const bool &isImportMessageSuccess() const { return m_isImportMessageSuccess; }
+
     /// Recovery, refresh and source-media safety texts.
     const std::optional<QString> &importRecoveryMessage() const { return m_importRecoveryMessage; }
 
@@ -55,7 +58,12 @@ public:
     void setIsScanningImportSources(bool value);
     void setIsImporting(bool value);
     void setIsRecoveringInterruptedImports(bool value);
+    /// Stores a failure text (or clears the text): `isImportMessageSuccess` becomes false. Its
+    /// signal is emitted before the text's.
     void setImportErrorMessage(std::optional<QString> value);
+    /// Stores a success text: `isImportMessageSuccess` becomes true. Its signal is emitted before
+    /// the text's.
+    void setImportSuccessMessage(QString value);
     void setImportRecoveryMessage(std::optional<QString> value);
     void setImportSelectionConfirmation(std::optional<ImportSelectionConfirmation> value);
     void setInitialIngestCacheCreation(std::optional<InitialIngestCacheCreation> value);
@@ -66,6 +74,7 @@ Q_SIGNALS:
     void isImportingChanged();
     void isRecoveringInterruptedImportsChanged();
     void importErrorMessageChanged();
+    void isImportMessageSuccessChanged();
     void importRecoveryMessageChanged();
     void importSelectionConfirmationChanged();
     void initialIngestCacheCreationChanged();
@@ -76,6 +85,7 @@ private:
     bool m_isImporting = false;
     bool m_isRecoveringInterruptedImports = false;
     std::optional<QString> m_importErrorMessage;
+    bool m_isImportMessageSuccess = false;
     std::optional<QString> m_importRecoveryMessage;
     std::optional<ImportSelectionConfirmation> m_importSelectionConfirmation;
     std::optional<InitialIngestCacheCreation> m_initialIngestCacheCreation;

@@ -6,6 +6,12 @@ IngestCacheState::IngestCacheState(QObject *parent)
     : QObject(parent)
 {}
 
+void IngestCacheState::setIngestCacheRoot(QString value)
+{
+    m_ingestCacheRoot = std::move(value);
+    Q_EMIT ingestCacheRootChanged(m_ingestCacheRoot);
+}
+
 void IngestCacheState::setIsMigratingIngestCache(bool value)
 {
     m_isMigratingIngestCache = value;

@@ -22,6 +22,9 @@ class IngestCacheState final : public QObject
 public:
     explicit IngestCacheState(QObject *parent = nullptr);
 
+    /// The root folder of the active Ingest Cache.
+    const QString &ingestCacheRoot() const { return m_ingestCacheRoot; }
+
     /// The Ingest Cache is being moved.
     const bool &isMigratingIngestCache() const { return m_isMigratingIngestCache; }
 
@@ -56,6 +59,7 @@ public:
         return m_ingestCacheRemovalConfirmation;
     }
 
+    void setIngestCacheRoot(QString value);
     void setIsMigratingIngestCache(bool value);
     void setIngestCacheMigrationMessage(std::optional<QString> value);
     void setRetainedIngestCacheURL(std::optional<QString> value);
@@ -65,6 +69,7 @@ public:
     void setIngestCacheRemovalConfirmation(std::optional<IngestCacheRemovalConfirmation> value);
 
 Q_SIGNALS:
+    void ingestCacheRootChanged(const QString &root);
     void isMigratingIngestCacheChanged();
     void ingestCacheMigrationMessageChanged();
     void retainedIngestCacheURLChanged();
@@ -73,6 +78,7 @@ Q_SIGNALS:
     void ingestCacheRemovalConfirmationChanged();
 
 private:
+    QString m_ingestCacheRoot;
     bool m_isMigratingIngestCache = false;
     std::optional<QString> m_ingestCacheMigrationMessage;
     std::optional<QString> m_retainedIngestCacheURL;

@@ -1,0 +1,395 @@
+#include "ImportRoadFixture.h"
+
+#include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
+#include <PellwickCore/Library/LibraryPresentation.h>
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+#include <Support/ContentHasherFakes.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+/// Fails hashes of paths containing `fragment` while `failing` is set; hashes the rest.
+class SwitchableHasher final : public ContentHashing
+{
+public:
+    explicit SwitchableHasher(QString fragment)
+        : m_fragment(std::move(fragment))
+    {}
+
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override
+    {
+        if (failing && path.contains(m_fragment))
+            return failure(FileSystemError{u"open"_s, path, EACCES});
+        return m_real.contentHash(path, stop);
+    }
+
+    std::atomic<bool> failing = true;
+
+private:
+    QString m_fragment;
+    SHA256ContentHasher m_real;
+};
+
+const QString markerName = u".pellwick-copy-in-progress"_s;
+
+} // namespace
+
+class AddToIngestCacheTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void addsEveryCopiedOriginal_data();
+    void addsEveryCopiedOriginal();
+    void guardsChangeNothing_data();
+    void guardsChangeNothing();
+    void failureKeepsTheReviewAndASecondAddCompletes_data();
+    void failureKeepsTheReviewAndASecondAddCompletes();
+    void addPressedTwiceCopiesOnce_data();
+    void addPressedTwiceCopiesOnce();
+    void reviewScannedDuringTheCopyIsKept();
+    void refreshStartedJustBeforeAddIsNotApplied();
+    void diskWorkStaysOffTheMainThread();
+    void viewModelDestroyedDuringTheCopyLeavesTheBatchToResume();
+};
+
+struct AddCase
+{
+    int cards = 1;
+    int raws = 2;
+    /// Every card is named "EOS_DIGITAL".
+    bool sameName = false;
+    bool german = false;
+    QString message = u"Added 2 files to Ingest Cache"_s;
+};
+
+Q_DECLARE_METATYPE(AddCase)
+
+void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
+{
+    QTest::addColumn<AddCase>("c");
+    QTest::newRow("two packages from one card") << AddCase{};
+    QTest::newRow("under a German locale") << AddCase{.german = true};
+    QTest::newRow("two cards with one volume name")
+        << AddCase{.cards = 2, .raws = 1, .sameName = true};
+}
+
+void AddToIngestCacheTests::addsEveryCopiedOriginal()
+{
+    QFETCH(AddCase, c);
+    const QLocale previous;
+    if (c.german)
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(previous); });
+    ImportRoadFixture fixture;
+    QList<ImportScanVolume> sources;
+    QList<QMap<QString, QString>> before;
+    for (int n = 0; n < c.cards; ++n) {
+        writeCard(fixture.card(n), c.raws, n + 1);
+        sources.append(folderSource(fixture.card(n), c.sameName ? u"EOS_DIGITAL"_s : QString()));
+        before.append(cardState(fixture.card(n)));
+    }
+    const auto model = fixture.make();
+    QVERIFY(scan(*model, sources));
+    QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
+
+    QCoro::waitFor(model->addReviewToIngestCache());
+
+    QCOMPARE(model->importState().importErrorMessage(), c.message);
+    QVERIFY(model->importState().isImportMessageSuccess());
+    QCOMPARE(flag.count(), 1);
+    QVERIFY(!model->importState().importReviewState().review);
+    QVERIFY(!model->importState().isImporting());
+    QVERIFY(model->shellState().transferProgresses().isEmpty());
+    const QList<LocalLibraryItem> records = storedRecords(fixture.library);
+    QCOMPARE(records.size(), c.cards * c.raws);
+    for (const LocalLibraryItem &record : records) {
+        QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
+        // The evidence leads to the card the file came from: the cards' files differ.
+        QVERIFY(record.sourceMediaEvidence);
+        const SourceMediaEvidence &evidence = *record.sourceMediaEvidence;
+        QCOMPARE(
+            referenceSha256(readFile(evidence.sourceRootURL + u'/' + evidence.rawRelativePath)),
+            record.contentHash);
+    }
+    for (int n = 0; n < c.cards; ++n)
+        QCOMPARE(cardState(fixture.card(n)), before[n]);
+}
+
+struct GuardCase
+{
+    bool review = true;
+    bool movePending = false;
+    bool moveRunning = false;
+    /// No cache root and no saved location: the first-run gate asks.
+    bool firstRun = false;
+};
+
+Q_DECLARE_METATYPE(GuardCase)
+
+void AddToIngestCacheTests::guardsChangeNothing_data()
+{
+    QTest::addColumn<GuardCase>("c");
+    QTest::newRow("no review") << GuardCase{.review = false};
+    QTest::newRow("a move pending") << GuardCase{.movePending = true};
+    QTest::newRow("a move running") << GuardCase{.moveRunning = true};
+    QTest::newRow("the first-run gate asks") << GuardCase{.firstRun = true};
+}
+
+void AddToIngestCacheTests::guardsChangeNothing()
+{
+    QFETCH(GuardCase, c);
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 1);
+    if (c.firstRun) {
+        QDir(fixture.cacheRoot()).removeRecursively();
+        fixture.locationStore = std::make_shared<InMemoryIngestCacheLocationStore>();
+    }
+    const auto model = fixture.make();
+    if (c.review)
+        QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+    if (c.movePending)
+        model->ingestCacheState().setPendingIngestCacheMigration(
+            IngestCacheLocationStoring::PendingMigration{fixture.cacheRoot(), u"/elsewhere"_s});
+    model->ingestCacheState().setIsMigratingIngestCache(c.moveRunning);
+    QSignalSpy importing(&model->importState(), &ImportState::isImportingChanged);
+    QSignalSpy message(&model->importState(), &ImportState::importErrorMessageChanged);
+
+    QCoro::waitFor(model->addReviewToIngestCache());
+
+    QCOMPARE(importing.count(), 0);
+    QCOMPARE(message.count(), 0);
+    QCOMPARE(model->importState().importReviewState().review.has_value(), c.review);
+    QCOMPARE(model->importState().initialIngestCacheCreation().has_value(), c.firstRun);
+    QVERIFY(storedRecords(fixture.library).isEmpty());
+    QVERIFY(fileManifest(fixture.cacheRoot()).isEmpty());
+}
+
+struct FaultCase
+{
+    std::optional<FileOperation> operation = {};
+    int code = 0;
+    /// Matched below the fixture's directory.
+    QString pathFragment = {};
+    bool tooLittleSpace = false;
+    bool unreadableCachedSidecar = false;
+    QString message = u"Ingest Cache copy verification failed."_s;
+};
+
+Q_DECLARE_METATYPE(FaultCase)
+
+void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
+{
+    QTest::addColumn<FaultCase>("c");
+    QTest::newRow("too little space") << FaultCase{
+        .tooLittleSpace = true, .message = u"Ingest Cache needs 1 KB; 1 KB available."_s};
+    QTest::newRow("EIO reading a source")
+        << FaultCase{.operation = FileOperation::Read, .code = EIO, .pathFragment = u"/card0/"_s};
+    QTest::newRow("ENOSPC writing a copy") << FaultCase{
+        .operation = FileOperation::Write, .code = ENOSPC, .pathFragment = u"IMG_0000.DNG"_s};
+    QTest::newRow("a failed library write")
+        << FaultCase{.operation = FileOperation::Write,
+                     .code = EIO,
+                     .pathFragment = u"/LocalLibraryCache/"_s,
+                     .message = u"Ingest Cache copy needs attention"_s};
+    QTest::newRow("an unreadable cached sidecar") << FaultCase{
+        .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
+}
+
+void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
+{
+    QFETCH(FaultCase, c);
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 2);
+    const QMap<QString, QString> before = cardState(fixture.card(0));
+    if (c.operation) {
+        fixture.files->failOperation(*c.operation, c.code, c.pathFragment, 1);
+        fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
+    }
+    const auto spaceShort = std::make_shared<std::atomic<bool>>(c.tooLittleSpace);
+    fixture.availableCapacity = [spaceShort](const QString &path) -> Result<qint64> {
+        return *spaceShort ? Result<qint64>(1024) : IngestCache::systemAvailableCapacity(path);
+    };
+    const auto hasher = std::make_shared<SwitchableHasher>(u"/IngestCache/"_s);
+    hasher->failing = c.unreadableCachedSidecar;
+    fixture.workflowHasher = hasher;
+    const auto model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+    const ImportReview review = *model->importState().importReviewState().review;
+    if (c.tooLittleSpace)
+        c.message = u"Ingest Cache needs "_s
+                    + LibraryPresentation::byteText(review.totalSupportedBytes())
+                    + u"; 1 KB available."_s;
+
+    QCoro::waitFor(model->addReviewToIngestCache());
+
+    QCOMPARE(model->importState().importErrorMessage(), c.message);
+    QVERIFY(!model->importState().isImportMessageSuccess());
+    QCOMPARE(model->importState().importReviewState().review, review);
+    QVERIFY(!model->importState().isImporting());
+    QVERIFY(model->shellState().transferProgresses().isEmpty());
+    QVERIFY(storedRecords(fixture.library).isEmpty());
+    QCOMPARE(cardState(fixture.card(0)), before);
+
+    *spaceShort = false;
+    hasher->failing = false;
+    QCoro::waitFor(model->addReviewToIngestCache());
+
+    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    // Files copied by the failed Add may be copied again; their records are merged.
+    QCOMPARE(storedRecords(fixture.library).size(), 2);
+    QCOMPARE(cardState(fixture.card(0)), before);
+}
+
+void AddToIngestCacheTests::addPressedTwiceCopiesOnce_data()
+{
+    QTest::addColumn<bool>("duringTheCopy");
+    QTest::newRow("during the gate") << false;
+    QTest::newRow("during the copy") << true;
+}
+
+void AddToIngestCacheTests::addPressedTwiceCopiesOnce()
+{
+    QFETCH(bool, duringTheCopy);
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 2);
+    Gate copying;
+    if (duringTheCopy)
+        fixture.files->beforeOperation(FileOperation::CreateDirectory,
+                                       u"/IngestCache/"_s,
+                                       [&](const QString &) { copying.wait(); });
+    else
+        copying.release();
+    const auto model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+
+    QCoro::Task<> first = model->addReviewToIngestCache();
+    if (duringTheCopy)
+        QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
+    QCoro::waitFor(model->addReviewToIngestCache());
+    copying.release();
+    QCoro::waitFor(std::move(first));
+
+    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), 2);
+    QCOMPARE(storedRecords(fixture.library).size(), 2);
+}
+
+void AddToIngestCacheTests::reviewScannedDuringTheCopyIsKept()
+{
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 2);
+    writeCard(fixture.card(1), 1, 2);
+    Gate copying;
+    fixture.files->beforeOperation(FileOperation::CreateDirectory,
+                                   u"/IngestCache/"_s,
+                                   [&](const QString &) { copying.wait(); });
+    const auto model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+
+    QCoro::Task<> adding = model->addReviewToIngestCache();
+    QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
+    QVERIFY(scan(*model, {folderSource(fixture.card(1))}));
+    const std::optional<ImportReview> scanned = model->importState().importReviewState().review;
+    copying.release();
+    QCoro::waitFor(std::move(adding));
+
+    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    QVERIFY(scanned);
+    QCOMPARE(model->importState().importReviewState().review, scanned);
+}
+
+void AddToIngestCacheTests::refreshStartedJustBeforeAddIsNotApplied()
+{
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 2);
+    const auto model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+    const UserManagedIngestCacheRefreshWorker refresh(
+        model->ingestCache(),
+        fixture.library,
+        ImportReviewBuilder(std::make_shared<LocalFileManager>()),
+        model->ingestCacheRefreshGeneration(),
+        model->ingestCacheRefreshGeneration()->value());
+
+    QCoro::waitFor(model->addReviewToIngestCache());
+    const Result<IngestCacheReconciliation> reconciled = refresh.reconcile();
+
+    QVERIFY(reconciled);
+    QVERIFY(!reconciled->didApply);
+    const QList<LocalLibraryItem> records = storedRecords(fixture.library);
+    QCOMPARE(records.size(), 2);
+    for (const LocalLibraryItem &record : records)
+        QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
+}
+
+void AddToIngestCacheTests::diskWorkStaysOffTheMainThread()
+{
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 2);
+    QDir(fixture.cacheRoot()).removeRecursively();
+    QMutex mutex;
+    QList<std::thread::id> threads;
+    for (int operation = 0; operation <= int(FileOperation::Truncate); ++operation)
+        fixture.files->beforeOperation(FileOperation(operation), {}, [&](const QString &) {
+            const QMutexLocker locker(&mutex);
+            threads.append(std::this_thread::get_id());
+        });
+    const auto hasher = std::make_shared<CountingContentHasher>();
+    fixture.contentHasher = hasher;
+    const auto model = fixture.make();
+    model->scanFolder(fixture.card(0));
+    QVERIFY(QTest::qWaitFor([&] { return !model->importState().isScanningImportSources(); }));
+
+    QCoro::waitFor(model->createInitialIngestCache(fixture.cacheRoot()));
+
+    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    QVERIFY(!threads.isEmpty());
+    QVERIFY(!threads.contains(std::this_thread::get_id()));
+    QVERIFY(hasher->callCount() > 0);
+    QVERIFY(!hasher->callingThreads().contains(std::this_thread::get_id()));
+}
+
+void AddToIngestCacheTests::viewModelDestroyedDuringTheCopyLeavesTheBatchToResume()
+{
+    ImportRoadFixture fixture;
+    writeCard(fixture.card(0), 8);
+    Gate copying;
+    fixture.files->beforeOperation(FileOperation::CreateDirectory,
+                                   u"/IngestCache/"_s,
+                                   [&](const QString &) { copying.wait(); });
+    auto model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+    QCoro::Task<> adding = model->addReviewToIngestCache();
+    QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
+
+    model.reset();
+    copying.release();
+    QCoro::waitFor(std::move(adding));
+    WorkflowPools::userInitiated().waitForDone();
+
+    QCOMPARE(filesNamed(fixture.cacheRoot(), markerName).size(), 1);
+    QVERIFY(storedRecords(fixture.library).isEmpty());
+
+    model = fixture.make();
+    QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+    QCoro::waitFor(model->addReviewToIngestCache());
+
+    QCOMPARE(model->importState().importErrorMessage(), u"Added 8 files to Ingest Cache"_s);
+    QVERIFY(filesNamed(fixture.cacheRoot(), markerName).isEmpty());
+    QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), 8);
+    QCOMPARE(storedRecords(fixture.library).size(), 8);
+}
+
+QTEST_GUILESS_MAIN(AddToIngestCacheTests)
+#include "AddToIngestCacheTests.moc"
