@@ -97,7 +97,8 @@ int main(int argc, char *argv[])
     bool finished = true;
     for (QThreadPool *pool : {&Pellwick::WorkflowPools::userInitiated(),
                               &Pellwick::WorkflowPools::utility(),
-                              &Pellwick::WorkflowPools::keychain()}) {
+                              &Pellwick::WorkflowPools::keychain(),
+                              &Pellwick::WorkflowPools::restoreTransfers()}) {
         const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
         finished = pool->waitForDone(remaining) && finished;
     }

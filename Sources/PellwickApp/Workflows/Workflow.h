@@ -57,6 +57,8 @@ public:
     static QThreadPool &utility();
     /// One thread: keychain calls run one at a time, in the order they were started.
     static QThreadPool &keychain();
+    /// Restore transfers: each job blocks its thread until the engine's own task ends.
+    static QThreadPool &restoreTransfers();
 };
 
 /// The handle of a cancellable workflow task. Its stop source reaches the Core call through
