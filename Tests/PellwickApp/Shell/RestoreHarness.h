@@ -158,6 +158,27 @@ struct RestoreHarness
         return fileManifest(destination());
     }
 
+    /// The destination's files that `before` (from `placeInDestination`) does not hold as they
+    /// are now: new files, and any earlier file that changed.
+    QMap<QString, QString> newFiles(const QMap<QString, QString> &before) const
+    {
+        QMap<QString, QString> found = fileManifest(destination());
+        found.removeIf([&](const auto &file) { return before.value(file.key()) == file.value(); });
+        return found;
+    }
+
+    /// Hands out download URLs that have already expired until the first plan is made; every
+    /// later one (the refreshes) is fresh.
+    void expirePlannedCapabilities()
+    {
+        backend.setDownloadLifetime(std::chrono::seconds(0));
+        backend.setRequestHook([this](const QByteArray &, const QByteArray &path, bool applied) {
+            if (applied && path.endsWith("/downloads"))
+                backend.setDownloadLifetime(std::chrono::minutes(15));
+            return true;
+        });
+    }
+
     /// The SHA-256 of every archived file, by its canonical filename.
     const QMap<QString, QString> &archivedHashes() const { return archivedFileHashes; }
 

@@ -33,44 +33,28 @@ void RestoreOutcomesTests::textsOfTheRun()
     };
     const QString incomplete
         = u"Restore Transfer received incomplete data. Retry this RAW Original."_s;
-    const QStringList texts{reason(E::InvalidRangeData{1, 2}),
-                            reason(E::ByteCountMismatch{1, 2}),
-                            reason(E::ContentHashMismatch{}),
-                            reason(E::MissingLocalLibraryItem{7}),
-                            reason(E::DestinationAlreadyExists{}),
-                            reason(E::Paused{}),
-                            reason(E::Cancelled{}),
-                            reason(E::UnexpectedRangeResponse{}),
-                            reason(E::MissingSidecarCapability{}),
-                            RestoreFeedback::restoreTransferFailureReason(CancellationError{}),
-                            RestoreFeedback::restoreCompleteMessage(1),
-                            RestoreFeedback::restoreCompleteMessage(5),
-                            RestoreFeedback::restoreCompleteMessage(1000),
-                            RestoreFeedback::itemsNeedAttentionMessage(1),
-                            RestoreFeedback::itemsNeedAttentionMessage(5),
-                            RestoreFeedback::restoreTransferPausedMessage()};
+    // clang-format off
+    const std::pair<QString, QString> texts[]{
+        {reason(E::InvalidRangeData{1, 2}), incomplete},
+        {reason(E::ByteCountMismatch{1, 2}), incomplete},
+        {reason(E::ContentHashMismatch{}), u"Restore Transfer did not verify the RAW Original. Retry this RAW Original."_s},
+        {reason(E::MissingLocalLibraryItem{7}), u"This RAW Original is missing from Local Library Cache. Refresh Local Library Cache, then retry."_s},
+        {reason(E::DestinationAlreadyExists{}), u"Restore destination changed. Choose a destination again, then retry."_s},
+        {reason(E::Paused{}), u"Restore Transfer paused. Continue when ready."_s},
+        {reason(E::Cancelled{}), u"Restore stopped in Pellwick."_s},
+        {reason(E::UnexpectedRangeResponse{}), u"Restore Transfer could not download a byte range. Check your connection, then retry."_s},
+        {reason(E::MissingSidecarCapability{}), u"Restore Transfer could not retrieve the paired Sidecar. Retry this Archive Package."_s},
+        {RestoreFeedback::restoreTransferFailureReason(CancellationError{}), u"Restore Transfer failed. Check your connection, then retry."_s},
+        {RestoreFeedback::restoreCompleteMessage(1), u"Restore complete: 1 item(s) saved"_s},
+        {RestoreFeedback::restoreCompleteMessage(5), u"Restore complete: 5 item(s) saved"_s},
+        {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},
+        {RestoreFeedback::itemsNeedAttentionMessage(1), u"1 item(s) need attention"_s},
+        {RestoreFeedback::itemsNeedAttentionMessage(5), u"5 item(s) need attention"_s},
+        {RestoreFeedback::restoreTransferPausedMessage(), u"Restore Transfer paused"_s}};
+    // clang-format on
     QLocale::setDefault(QLocale::c());
-    QCOMPARE(texts,
-             (QStringList{
-                 incomplete,
-                 incomplete,
-                 u"Restore Transfer did not verify the RAW Original. Retry this RAW Original."_s,
-                 u"This RAW Original is missing from Local Library Cache. Refresh Local Library "
-                 u"Cache, then retry."_s,
-                 u"Restore destination changed. Choose a destination again, then retry."_s,
-                 u"Restore Transfer paused. Continue when ready."_s,
-                 u"Restore stopped in Pellwick."_s,
-                 u"Restore Transfer could not download a byte range. Check your connection, then "
-                 u"retry."_s,
-                 u"Restore Transfer could not retrieve the paired Sidecar. Retry this Archive "
-                 u"Package."_s,
-                 u"Restore Transfer failed. Check your connection, then retry."_s,
-                 u"Restore complete: 1 item(s) saved"_s,
-                 u"Restore complete: 5 item(s) saved"_s,
-                 u"Restore complete: 1000 item(s) saved"_s,
-                 u"1 item(s) need attention"_s,
-                 u"5 item(s) need attention"_s,
-                 u"Restore Transfer paused"_s}));
+    for (const auto &[text, expected] : texts)
+        QCOMPARE(text, expected);
 }
 
 QTEST_GUILESS_MAIN(RestoreOutcomesTests)

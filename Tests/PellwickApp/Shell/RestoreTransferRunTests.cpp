@@ -6,13 +6,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-enum class Guard {
-    None,
-    SignedOut,
-    NoRequest,
-    RunActive,
-    Cancelling
-};
+// clang-format off
+enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
+
+// clang-format on
 
 struct RunCase
 {
@@ -100,14 +97,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     const QMap<QString, QString> before = h.placeInDestination({c.existing, u"notes.txt"_s});
     if (c.corruptBytes)
         h.backend.objectStore().setGetFault(TestObjectStore::GetFault::WrongBytes);
-    if (c.expiring) {
-        h.backend.setDownloadLifetime(std::chrono::seconds(0));
-        h.backend.setRequestHook([&](const QByteArray &, const QByteArray &path, bool applied) {
-            if (applied && path.endsWith("/downloads"))
-                h.backend.setDownloadLifetime(std::chrono::minutes(15));
-            return true;
-        });
-    }
+    if (c.expiring)
+        h.expirePlannedCapabilities();
     std::optional<QCoro::Task<>> cancellation;
     const auto cancel = [&] { cancellation.emplace(h.model->cancelActiveRestoreRequest()); };
     const auto pause = [&] { h.model->pauseRestoreTransferForClose(); };
@@ -142,9 +133,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.reason)
         QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
                  c.reason);
-    QMap<QString, QString> saved = fileManifest(h.destination());
-    for (auto it = before.cbegin(); it != before.cend(); ++it)
-        QCOMPARE(saved.take(it.key()), it.value());
+    const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
