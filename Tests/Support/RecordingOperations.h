@@ -17,6 +17,8 @@ class RecordingSessionOperations final : public SessionOperations
 {
 public:
     QStringList calls;
+    /// What `changePassword()` answers.
+    bool passwordChanged = false;
 
     QCoro::Task<> signIn() override
     {
@@ -36,9 +38,10 @@ public:
         co_return;
     }
 
-    QCoro::Task<> resendVerification(QString /*token*/) override
+    /// Recorded as "resendVerification:<token>".
+    QCoro::Task<> resendVerification(QString token) override
     {
-        record(QStringLiteral("resendVerification"));
+        record(QStringLiteral("resendVerification:") + token);
         co_return;
     }
 
@@ -51,7 +54,7 @@ public:
     QCoro::Task<bool> changePassword() override
     {
         record(QStringLiteral("changePassword"));
-        co_return false;
+        co_return passwordChanged;
     }
 
     void resetPasswordChangeForm() override { record(QStringLiteral("resetPasswordChangeForm")); }
