@@ -100,7 +100,8 @@ int main(int argc, char *argv[])
     for (QThreadPool *pool : {&Pellwick::WorkflowPools::userInitiated(),
                               &Pellwick::WorkflowPools::utility(),
                               &Pellwick::WorkflowPools::keychain(),
-                              &Pellwick::WorkflowPools::thumbnails()}) {
+                              &Pellwick::WorkflowPools::thumbnails(),
+                              &Pellwick::WorkflowPools::restoreTransfers()}) {
         const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
         finished = pool->waitForDone(remaining) && finished;
     }

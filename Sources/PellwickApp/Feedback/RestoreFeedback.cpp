@@ -154,4 +154,67 @@ QString RestoreFeedback::genericRestoreFailureMessage(const std::optional<QStrin
            + QStringLiteral("). Try again; if it continues, contact support.");
 }
 
+QString RestoreFeedback::restoreTransferFailureReason(const Error &error)
+{
+    const auto *transfer = error.as<RestoreTransferError>();
+    if (!transfer)
+        return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
+    const QString incomplete
+        = QStringLiteral("Restore Transfer received incomplete data. Retry this RAW Original.");
+    return std::visit(
+        Overloaded{
+            [&](const RestoreTransferError::InvalidRangeData &) { return incomplete; },
+            [&](const RestoreTransferError::ByteCountMismatch &) { return incomplete; },
+            [](const RestoreTransferError::ContentHashMismatch &) {
+                return QStringLiteral(
+                    "Restore Transfer did not verify the RAW Original. Retry this RAW Original.");
+            },
+            [](const RestoreTransferError::MissingLocalLibraryItem &) {
+                return QStringLiteral("This RAW Original is missing from Local Library Cache. "
+                                      "Refresh Local Library Cache, then retry.");
+            },
+            [](const RestoreTransferError::DestinationAlreadyExists &) {
+                return QStringLiteral(
+                    "Restore destination changed. Choose a destination again, then retry.");
+            },
+            [](const RestoreTransferError::Paused &) {
+                return QStringLiteral("Restore Transfer paused. Continue when ready.");
+            },
+            [](const RestoreTransferError::Cancelled &) {
+                return QStringLiteral("Restore stopped in Pellwick.");
+            },
+            [](const RestoreTransferError::UnexpectedRangeResponse &) {
+                return QStringLiteral("Restore Transfer could not download a byte range. Check "
+                                      "your connection, then retry.");
+            },
+            [](const RestoreTransferError::MissingSidecarCapability &) {
+                return QStringLiteral(
+                    "Restore Transfer could not retrieve the paired Sidecar. Retry this Archive "
+                    "Package.");
+            },
+        },
+        transfer->value);
+}
+
+QString RestoreFeedback::restoreCompleteMessage(qint64 savedCount)
+{
+    return QStringLiteral("Restore complete: ") + QString::number(savedCount)
+           + QStringLiteral(" item(s) saved");
+}
+
+QString RestoreFeedback::itemsNeedAttentionMessage(qint64 failedCount)
+{
+    return QString::number(failedCount) + QStringLiteral(" item(s) need attention");
+}
+
+QString RestoreFeedback::restoreTransferPausedMessage()
+{
+    return QStringLiteral("Restore Transfer paused");
+}
+
+QString RestoreFeedback::managedDestinationMessage()
+{
+    return QStringLiteral("Choose a restore destination outside the Ingest Cache.");
+}
+
 } // namespace Pellwick

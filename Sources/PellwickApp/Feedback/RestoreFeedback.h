@@ -19,6 +19,19 @@ public:
     /// The sentence for a failed named operation, e.g. "Restore refresh" or "Library refresh".
     static QString operationMessage(const Error &error, const QString &operation);
 
+    /// The attention reason kept with an item whose restore transfer ended with `error`.
+    static QString restoreTransferFailureReason(const Error &error);
+    /// "Restore complete: <count> item(s) saved", the count in plain decimal digits whatever the
+    /// locale, "item(s)" for one and for many.
+    static QString restoreCompleteMessage(qint64 savedCount);
+    /// "<count> item(s) need attention", counted as `restoreCompleteMessage` counts.
+    static QString itemsNeedAttentionMessage(qint64 failedCount);
+    /// "Restore Transfer paused".
+    static QString restoreTransferPausedMessage();
+    /// The refusal of a restore destination that is or lies inside a folder the application
+    /// manages (an Ingest Cache, the Staging Area, the restore transfer state).
+    static QString managedDestinationMessage();
+
 private:
     static QString
     unexpectedStatusMessage(int statusCode, const QString &operation, const QString &failureVerb);

@@ -127,6 +127,14 @@ void LibraryShellViewModel::connectStateObservers()
             present);
     connect(m_restoreState.get(), &RestoreState::activeRestoreRequestChanged, this, present);
     connect(m_restoreState.get(), &RestoreState::isRestoreTransferActiveChanged, this, present);
+    // Filenames chosen after conflicts belong to one request.
+    connect(m_restoreState.get(), &RestoreState::activeRestoreRequestChanged, this, [this] {
+        const std::optional<RestoreRequest> &request = m_restoreState->activeRestoreRequest();
+        if (!request || m_d->restore.chosenRestoreFilenamesRequestID != request->id) {
+            m_d->restore.chosenRestoreFilenames.clear();
+            m_d->restore.chosenRestoreFilenamesRequestID.reset();
+        }
+    });
 
     // Every filter refreshes the visible items; the search text only when it changed.
     LibraryState *library = m_libraryState.get();

@@ -56,7 +56,11 @@ class VerifiedBackupImporter;
 class WorkflowTaskHandle;
 struct IngestCacheCopy;
 struct LibraryShellViewModelPrivate;
+struct RestoreRequest;
+struct RestoreTransfer;
 struct RestoreTransferIdentifier;
+struct RestoreTransferManifest;
+struct RestoreTransferOutcome;
 
 /// As declared in SingleShotTimer.h (repeated so that this header includes nothing more).
 using SingleShotTimerFactory
@@ -296,6 +300,31 @@ public:
     /// backend's items, empties the selection and refreshes the request.
     QCoro::Task<> rebuildLocalLibraryCache() override;
 
+    // --- Restore transfer run (LibraryShellViewModel_RestoreRun.cpp) -------------------------
+    // Manifest reads, planning, library writes and the completion call run on the
+    // user-initiated pool; each transfer awaits the engine on the restore-transfer pool. A run
+    // whose view model goes publishes nothing more.
+
+    using RestoreTransferManifests = QHash<RestoreTransferIdentifier, RestoreTransferManifest>;
+
+    /// Plans the active Restore Request's transfers into `destinationDirectory` and runs them one
+    /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
+    /// a session or a request, while a run is active or while the request is being cancelled.
+    /// A destination that is or lies inside an Ingest Cache, the Staging Area or the restore
+    /// transfer state is refused; a taken destination publishes `restoreFilenameConflict` and
+    /// downloads nothing. Never fails to its caller.
+    QCoro::Task<> restoreReadyItems(QString destinationDirectory,
+                                    QHash<qint64, QString> destinationFilenames) override;
+    /// The complete manifests of the request's artifacts; the first read failure is returned.
+    /// Blocking: call it off the main thread.
+    [[nodiscard]] static Result<RestoreTransferManifests>
+    completedTransferManifests(const RestoreTransferEngine &engine, const RestoreRequest &request);
+    /// Trims `filename` (whitespace and line breaks); a blank name or one with a "/" is refused
+    /// without change. Otherwise clears the conflict, remembers the name with the ones chosen
+    /// earlier for the same request and restarts the run with all of them.
+    QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                 QString filename) override;
+
     // --- Mounted import sources (LibraryShellViewModel_MountedImportSources.cpp) -----------
     // Media mounted since launch waits to be proposed for import (`mountProposal`, sorted by
     // name: numbers by value, case and locale ignored). Paths are compared standardized
@@ -513,6 +542,28 @@ private:
     QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
     /// The status text of `request`.
     static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
+    // --- Restore transfer run -----------------------------------------------------------------
+    /// Runs `transfers` in order: one outcome per transfer reached; none after a pause or a
+    /// cancellation. A capability refresh re-plans with the manifests completed so far.
+    QCoro::Task<QList<RestoreTransferOutcome>>
+    restoreTransfers(QList<RestoreTransfer> transfers,
+                     QString token,
+                     QString destinationDirectory,
+                     QHash<qint64, QString> destinationFilenames,
+                     RestoreRequest request);
+    /// Opens the run's row; the run's total bytes.
+    qint64 beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
+                                        const QUuid &progressID);
+    /// Records the outcomes locally, completes or updates the request and publishes the texts;
+    /// a failed step ends it with its error.
+    QCoro::Task<Result<void>> applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
+                                                   RestoreRequest request,
+                                                   QString token,
+                                                   QString destinationDirectory);
+    /// The folders a restore must not write into: the active and retained Ingest Cache roots,
+    /// the Staging Area and the restore transfer state.
+    QStringList managedFolders() const;
+
     /// The polling loop of `updateRestorePolling`, on the main thread's timers.
     static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,
                                                 std::stop_token stop,

@@ -11,6 +11,9 @@ void LibraryShellViewModel::cancelRestorePolling()
 
 void LibraryShellViewModel::pauseRestoreTransferForClose()
 {
+    // Also while the run plans or is between transfers, when no transfer is on the engine.
+    if (m_restoreState->isRestoreTransferActive())
+        m_d->restore.isRestorePauseRequested = true;
     if (m_d->restore.activeRestoreTransferID && m_d->services.restoreTransferEngine)
         m_d->services.restoreTransferEngine->pause(*m_d->restore.activeRestoreTransferID);
 }

@@ -155,6 +155,13 @@ struct LibraryShellViewModelPrivate
         std::optional<QUuid> restorePreparationProgressID;
         /// Stops the Core calls of the request workflows when the view model goes.
         WorkflowTaskHandle requestWorkflows;
+        /// A pause asked during a run: the engine forgets the pause of a transfer it has not
+        /// started yet, so the run ends paused before its next transfer. Cleared with the run.
+        bool isRestorePauseRequested = false;
+        /// The filenames chosen after conflicts, by backend item id, for the request of
+        /// `chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
+        QHash<qint64, QString> chosenRestoreFilenames;
+        std::optional<qint64> chosenRestoreFilenamesRequestID;
     };
 
     struct SourceMediaSafety

@@ -54,4 +54,13 @@ QThreadPool &WorkflowPools::thumbnails()
     return configured;
 }
 
+QThreadPool &WorkflowPools::restoreTransfers()
+{
+    // A run awaits one transfer at a time; the second thread serves a run that starts while a
+    // paused transfer is still winding down.
+    static QThreadPool pool;
+    static QThreadPool &configured = makePool(pool, 2, "RestoreTransfers");
+    return configured;
+}
+
 } // namespace Pellwick

@@ -59,6 +59,8 @@ public:
     static QThreadPool &keychain();
     /// Thumbnail decodes: one low-priority thread per core, as decoding is bound by the CPU.
     static QThreadPool &thumbnails();
+    /// Restore transfers: each job blocks its thread until the engine's own task ends.
+    static QThreadPool &restoreTransfers();
 };
 
 /// The handle of a cancellable workflow task. Its stop source reaches the Core call through

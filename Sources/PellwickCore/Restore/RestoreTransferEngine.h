@@ -30,6 +30,9 @@ public:
     RestoreTransferEngine &operator=(const RestoreTransferEngine &) = delete;
     ~RestoreTransferEngine();
 
+    /// The folder of the manifests and part files.
+    const QString &rootPath() const { return m_rootPath; }
+
     /// Runs `transfer` (RAW original, then its sidecar) on a thread of its own and blocks the
     /// calling thread until it ends; returns the RAW original's manifest. Clears earlier pause and
     /// cancel marks of the transfer. Nothing the caller does stops the transfer except `pause`,

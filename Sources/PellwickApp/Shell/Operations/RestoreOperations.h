@@ -4,7 +4,9 @@
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
 #include <QCoro/QCoroTask>
+#include <QHash>
 #include <QList>
+#include <QString>
 
 namespace Pellwick {
 
@@ -36,6 +38,15 @@ public:
     virtual RestoreSelectionSummary restoreSelectionSummary() const = 0;
     /// The records the restore page lists.
     virtual QList<LocalLibraryItem> restoreWorkflowItems() const = 0;
+    /// Saves the ready Restore Request's items into `destinationDirectory`; `destinationFilenames`
+    /// holds names chosen after conflicts, by backend item id.
+    virtual QCoro::Task<> restoreReadyItems(QString destinationDirectory,
+                                            QHash<qint64, QString> destinationFilenames)
+        = 0;
+    /// Restarts the restore with `filename` for the conflicting item.
+    virtual QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                         QString filename)
+        = 0;
 };
 
 } // namespace Pellwick

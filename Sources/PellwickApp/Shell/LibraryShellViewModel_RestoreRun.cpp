@@ -1,0 +1,528 @@
+#include "LibraryShellViewModel_p.h"
+
+#include <PellwickApp/Feedback/RestoreFeedback.h>
+#include <PellwickCore/Support/Overloaded.h>
+
+#include <algorithm>
+#include <variant>
+
+namespace Pellwick {
+
+/// The result of one transfer of a run.
+struct RestoreTransferOutcome
+{
+    /// The transfer finished: its RAW original (and sidecar) saved and verified.
+    struct Completed
+    {
+        RestoreTransferManifest manifest;
+    };
+
+    /// Any failure but a cancellation; a pause included.
+    struct Failed
+    {
+        RestoreTransfer transfer;
+        Error error;
+    };
+
+    /// The transfer was cancelled, or its request was being cancelled when its turn came.
+    struct Cancelled
+    {};
+
+    std::variant<Completed, Failed, Cancelled> value;
+};
+
+namespace {
+
+const QString restoreTransferOperation = QStringLiteral("Restore Transfer");
+
+/// The outcomes of a run, sorted.
+struct RestoreOutcomeSummary
+{
+    QList<RestoreTransferManifest> completedManifests;
+    QList<RestoreTransfer> failedTransfers; ///< a paused transfer included
+    QHash<qint64, QString> attentionReasons;
+    bool wasPaused = false;
+    bool wasCancelled = false;
+};
+
+template<typename Case>
+bool isTransferError(const Error &error)
+{
+    const auto *transfer = error.as<RestoreTransferError>();
+    return transfer && std::holds_alternative<Case>(transfer->value);
+}
+
+RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> &outcomes)
+{
+    RestoreOutcomeSummary summary;
+    for (const RestoreTransferOutcome &outcome : outcomes) {
+        std::visit(
+            Overloaded{
+                [&](const RestoreTransferOutcome::Completed &completed) {
+                    summary.completedManifests.append(completed.manifest);
+                },
+                [&](const RestoreTransferOutcome::Failed &failed) {
+                    summary.failedTransfers.append(failed.transfer);
+                    summary.attentionReasons.insert(
+                        failed.transfer.id.libraryItemID,
+                        RestoreFeedback::restoreTransferFailureReason(failed.error));
+                    summary.wasPaused
+                        = summary.wasPaused
+                          || isTransferError<RestoreTransferError::Paused>(failed.error);
+                },
+                [&](const RestoreTransferOutcome::Cancelled &) { summary.wasCancelled = true; },
+            },
+            outcome.value);
+    }
+    return summary;
+}
+
+/// The request as this run left it: failed items need attention, every other one is saved.
+RestoreRequest updatedRestoreRequest(RestoreRequest request,
+                                     const QList<RestoreTransfer> &failedTransfers,
+                                     const QHash<qint64, QString> &failedTransferReasons)
+{
+    QSet<qint64> failedIDs;
+    for (const RestoreTransfer &transfer : failedTransfers)
+        failedIDs.insert(transfer.id.libraryItemID);
+    for (RestoreRequestItem &item : request.items) {
+        item.status = failedIDs.contains(item.libraryItemID) ? RestoreRequestStatus::NeedsAttention
+                                                             : RestoreRequestStatus::Downloaded;
+        if (const auto reason = failedTransferReasons.constFind(item.libraryItemID);
+            reason != failedTransferReasons.cend())
+            item.attentionReason = *reason;
+    }
+    return request;
+}
+
+/// The run's row between transfers: no current file.
+TransferProgress restoreRunRow(const QUuid &progressID,
+                               TransferProgressPhase phase,
+                               qint64 completedBytes,
+                               qint64 totalBytes,
+                               qint64 completedPackages,
+                               qint64 transferCount)
+{
+    return {.id = progressID,
+            .operationName = restoreTransferOperation,
+            .phase = phase,
+            .detail = std::nullopt,
+            .currentFilename = std::nullopt,
+            .currentFileCompletedByteCount = std::nullopt,
+            .currentFileTotalByteCount = std::nullopt,
+            .completedByteCount = completedBytes,
+            .totalByteCount = totalBytes,
+            .completedPackageCount = completedPackages,
+            .totalPackageCount = transferCount};
+}
+
+qint64 transferByteCount(const RestoreTransfer &transfer)
+{
+    return saturatingByteSum(transfer.expectedByteCount,
+                             transfer.sidecar ? transfer.sidecar->expectedByteCount : 0);
+}
+
+RestoreTransferCapability capabilityOf(const RestoreTransfer &transfer)
+{
+    RestoreTransferCapability capability{.libraryItemID = transfer.id.libraryItemID,
+                                         .canonicalFilename = transfer.canonicalFilename,
+                                         .byteCount = transfer.expectedByteCount,
+                                         .transferURL = transfer.transferURL,
+                                         .expiresAt = transfer.capabilityExpiresAt,
+                                         .sidecar = std::nullopt};
+    if (const std::optional<RestoreTransferFile> &sidecar = transfer.sidecar)
+        capability.sidecar = RestoreTransferCapabilityFile{sidecar->canonicalFilename,
+                                                           sidecar->expectedByteCount,
+                                                           sidecar->expectedContentHash,
+                                                           sidecar->transferURL,
+                                                           sidecar->capabilityExpiresAt};
+    return capability;
+}
+
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder
+           || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder
+                                                                : folder + QLatin1Char('/'));
+}
+
+/// The arguments of one planning of a run, all values.
+struct RestorePlanning
+{
+    RestoreRequestCoordinator coordinator;
+    std::shared_ptr<RestoreTransferEngine> engine;
+    QString token;
+    RestoreRequest request;
+    QString destinationDirectory;
+    QHash<qint64, QString> destinationFilenames;
+
+    /// Plans with the manifests completed so far, so files saved earlier in the same run are
+    /// reused rather than taken for conflicts.
+    Result<QList<RestoreTransfer>> plan(std::stop_token stop) const
+    {
+        PELLWICK_TRY_ASSIGN(const LibraryShellViewModel::RestoreTransferManifests manifests,
+                            LibraryShellViewModel::completedTransferManifests(*engine, request));
+        return coordinator.restoreTransfers(
+            token, request.id, destinationDirectory, destinationFilenames, manifests, stop);
+    }
+};
+
+/// No value when the destination is a folder the application manages.
+Result<std::optional<QList<RestoreTransfer>>> planRestore(const RestorePlanning &planning,
+                                                          const FileManager &files,
+                                                          const QStringList &managedFolders,
+                                                          std::stop_token stop)
+{
+    const QString destination = resolvingSymlinksInPath(files, planning.destinationDirectory);
+    for (const QString &folder : managedFolders) {
+        if (!folder.isEmpty()
+            && isSameOrInside(destination, resolvingSymlinksInPath(files, folder)))
+            return std::optional<QList<RestoreTransfer>>();
+    }
+    PELLWICK_TRY_ASSIGN(QList<RestoreTransfer> transfers, planning.plan(std::move(stop)));
+    return std::optional(std::move(transfers));
+}
+
+} // namespace
+
+Result<LibraryShellViewModel::RestoreTransferManifests>
+LibraryShellViewModel::completedTransferManifests(const RestoreTransferEngine &engine,
+                                                  const RestoreRequest &request)
+{
+    RestoreTransferManifests manifests;
+    for (const RestoreRequestItem &item : request.items) {
+        for (const RestoreTransferArtifact artifact :
+             {RestoreTransferArtifact::Raw, RestoreTransferArtifact::Sidecar}) {
+            const RestoreTransferIdentifier id{request.id, item.libraryItemID, artifact};
+            PELLWICK_TRY_ASSIGN(const std::optional<RestoreTransferManifest> manifest,
+                                engine.manifest(id));
+            if (manifest && manifest->isComplete)
+                manifests.insert(id, *manifest);
+        }
+    }
+    return manifests;
+}
+
+QStringList LibraryShellViewModel::managedFolders() const
+{
+    QStringList folders{m_d->services.ingestCache.rootURL(),
+                        m_d->services.verifiedBackupImporter.stagingArea().rootURL()};
+    if (const std::optional<QString> &retained = m_ingestCacheState->retainedIngestCacheURL())
+        folders.append(*retained);
+    if (m_d->services.restoreTransferEngine)
+        folders.append(m_d->services.restoreTransferEngine->rootPath());
+    return folders;
+}
+
+QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirectory,
+                                                       QHash<qint64, QString> destinationFilenames)
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session() || !m_d->services.restoreTransferEngine)
+        co_return;
+    const std::optional<RestoreRequest> held = m_restoreState->activeRestoreRequest();
+    if (!held || m_restoreState->isRestoreTransferActive()
+        || m_d->restore.cancellingRestoreRequestID == held->id)
+        co_return;
+    const RestoreRequest request = *held;
+    const QString token = m_sessionState->session()->token;
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    m_d->restore.isRestorePauseRequested = false;
+    m_restoreState->setIsRestoreTransferActive(true);
+    const auto endRun = [this] {
+        m_d->restore.isRestorePauseRequested = false;
+        m_restoreState->setIsRestoreTransferActive(false);
+    };
+    const auto publishFailure = [this, &destinationDirectory](const Error &error) {
+        const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+        const auto *conflict
+            = coordinator
+                  ? std::get_if<RestoreRequestCoordinatorError::DestinationFilenameConflict>(
+                      &coordinator->value)
+                  : nullptr;
+        if (!conflict) {
+            recordRestoreError(error, restoreTransferOperation);
+            return;
+        }
+        // The name first: a prompt opened by the conflict shows the suggestion.
+        m_restoreState->setRestoreConflictFilename(conflict->suggestedFilename);
+        m_restoreState->setRestoreFilenameConflict(
+            RestoreFilenameConflict{conflict->libraryItemID,
+                                    destinationDirectory,
+                                    lastPathComponent(conflict->existingURL)});
+    };
+
+    const RestorePlanning planning{m_d->services.restoreCoordinator,
+                                   m_d->services.restoreTransferEngine,
+                                   token,
+                                   request,
+                                   destinationDirectory,
+                                   destinationFilenames};
+    QFuture<Result<std::optional<QList<RestoreTransfer>>>> planningJob
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [planning,
+                         files = m_d->services.fileManager,
+                         folders = managedFolders(),
+                         stop = m_d->restore.requestWorkflows.token()] {
+                            return planRestore(planning, *files, folders, stop);
+                        });
+    const std::stop_token never;
+    const std::optional<Result<std::optional<QList<RestoreTransfer>>>> planned
+        = co_await Workflow::resumeIn(self, never, planningJob);
+    if (!planned)
+        co_return;
+    if (!*planned) {
+        endRun();
+        publishFailure(planned->error());
+        co_return;
+    }
+    if (!**planned) {
+        endRun();
+        m_restoreState->setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage());
+        co_return;
+    }
+
+    QList<RestoreTransfer> transfers;
+    for (const RestoreTransfer &transfer : ***planned) {
+        const auto item = std::find_if(
+            request.items.cbegin(), request.items.cend(), [&](const RestoreRequestItem &candidate) {
+                return candidate.libraryItemID == transfer.id.libraryItemID;
+            });
+        if (item != request.items.cend() && item->status != RestoreRequestStatus::Downloaded)
+            transfers.append(transfer);
+    }
+    if (m_d->restore.cancellingRestoreRequestID == request.id) {
+        endRun();
+        co_return;
+    }
+
+    const QList<RestoreTransferOutcome> outcomes = co_await restoreTransfers(
+        transfers, token, destinationDirectory, destinationFilenames, request);
+    if (!self)
+        co_return;
+    const Result<void> settled
+        = co_await applyRestoreOutcomes(outcomes, request, token, destinationDirectory);
+    if (!self)
+        co_return;
+    endRun();
+    if (!settled)
+        publishFailure(settled.error());
+}
+
+qint64 LibraryShellViewModel::beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
+                                                           const QUuid &progressID)
+{
+    qint64 totalBytes = 0;
+    for (const RestoreTransfer &transfer : transfers)
+        totalBytes = saturatingByteSum(totalBytes, transferByteCount(transfer));
+    openTransferProgress(progressID);
+    updateTransferProgress(restoreRunRow(
+        progressID, TransferProgressPhase::Preparing, 0, totalBytes, 0, transfers.size()));
+    return totalBytes;
+}
+
+QCoro::Task<QList<RestoreTransferOutcome>>
+LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
+                                        QString token,
+                                        QString destinationDirectory,
+                                        QHash<qint64, QString> destinationFilenames,
+                                        RestoreRequest request)
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const QUuid progressID = QUuid::createUuid();
+    const qint64 totalBytes = beginRestoreTransferProgress(transfers, progressID);
+    const qint64 transferCount = transfers.size();
+    const RestorePlanning planning{m_d->services.restoreCoordinator,
+                                   m_d->services.restoreTransferEngine,
+                                   token,
+                                   request,
+                                   destinationDirectory,
+                                   destinationFilenames};
+    const TransferProgressSink sink = transferProgressSink();
+    QList<RestoreTransferOutcome> outcomes;
+    qint64 completedBytes = 0;
+    qint64 completedPackages = 0;
+    const std::stop_token never;
+    for (const RestoreTransfer &transfer : transfers) {
+        if (m_d->restore.cancellingRestoreRequestID == transfer.id.restoreRequestID) {
+            outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Cancelled{}});
+            break;
+        }
+        if (m_d->restore.isRestorePauseRequested) {
+            outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Failed{
+                transfer, RestoreTransferError{RestoreTransferError::Paused{}}}});
+            break;
+        }
+        m_d->restore.activeRestoreTransferID = transfer.id;
+        RestoreTransferExecutor::RefreshCapability refresh
+            = [planning,
+               id = transfer.id](std::stop_token stop) -> Result<RestoreTransferCapability> {
+            PELLWICK_TRY_ASSIGN(const QList<RestoreTransfer> plan, planning.plan(std::move(stop)));
+            for (const RestoreTransfer &candidate : plan) {
+                if (candidate.id == id)
+                    return capabilityOf(candidate);
+            }
+            return failure(RestoreTransferError{
+                RestoreTransferError::MissingLocalLibraryItem{id.libraryItemID}});
+        };
+        RestoreTransferExecutor::ProgressCallback progress
+            = [sink, progressID, totalBytes, transferCount, completedBytes, completedPackages](
+                  const TransferProgress &reported) {
+                  TransferProgress row = reported;
+                  row.id = progressID;
+                  row.operationName = restoreTransferOperation;
+                  row.completedByteCount
+                      = saturatingByteSum(completedBytes, reported.completedByteCount);
+                  row.totalByteCount = totalBytes;
+                  row.completedPackageCount = completedPackages;
+                  row.totalPackageCount = transferCount;
+                  sink(row);
+              };
+        QFuture<Result<RestoreTransferManifest>> job = Workflow::run(
+            WorkflowPools::restoreTransfers(),
+            [engine = m_d->services.restoreTransferEngine,
+             transfer,
+             refresh = std::move(refresh),
+             progress = std::move(progress),
+             progressID] {
+                return engine->continueTransfer(transfer, refresh, progress, progressID);
+            });
+        const std::optional<Result<RestoreTransferManifest>> outcome
+            = co_await Workflow::resumeIn(self, never, job);
+        if (!outcome)
+            co_return outcomes;
+        if (*outcome) {
+            outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Completed{**outcome}});
+            completedBytes = saturatingByteSum(completedBytes, transferByteCount(transfer));
+            ++completedPackages;
+            updateTransferProgress(restoreRunRow(progressID,
+                                                 TransferProgressPhase::Verifying,
+                                                 completedBytes,
+                                                 totalBytes,
+                                                 completedPackages,
+                                                 transferCount));
+            m_d->restore.activeRestoreTransferID.reset();
+            continue;
+        }
+        m_d->restore.activeRestoreTransferID.reset();
+        const Error &error = outcome->error();
+        if (isTransferError<RestoreTransferError::Cancelled>(error)) {
+            outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Cancelled{}});
+            break;
+        }
+        outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Failed{transfer, error}});
+        if (isTransferError<RestoreTransferError::Paused>(error))
+            break;
+    }
+    removeTransferProgress(progressID);
+    co_return outcomes;
+}
+
+QCoro::Task<Result<void>>
+LibraryShellViewModel::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
+                                            RestoreRequest request,
+                                            QString token,
+                                            QString destinationDirectory)
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const RestoreOutcomeSummary summary = restoreOutcomeSummary(outcomes);
+    // A Stop that overtook the run's end settles it as cancelled too: the cancellation owns the
+    // request's texts and statuses.
+    const auto isCancelled = [&] {
+        return summary.wasCancelled || m_d->restore.cancellingRestoreRequestID == request.id;
+    };
+    if (isCancelled()) {
+        m_restoreState->setHasPausedRestoreTransfer(false);
+        co_return Result<void>();
+    }
+    const RestoreRequestCoordinator coordinator = m_d->services.restoreCoordinator;
+    const std::stop_token never;
+    QFuture<Result<void>> marking = Workflow::run(
+        WorkflowPools::userInitiated(), [coordinator, manifests = summary.completedManifests] {
+            return coordinator.markRestoreTransfersComplete(manifests);
+        });
+    const std::optional<Result<void>> marked = co_await Workflow::resumeIn(self, never, marking);
+    if (!marked)
+        co_return Result<void>();
+    if (!*marked)
+        co_return *marked;
+    if (!summary.completedManifests.isEmpty())
+        m_restoreState->setLastCompletedRestoreDestination(destinationDirectory);
+    if (summary.wasPaused) {
+        m_restoreState->setRestoreMessage(RestoreFeedback::restoreTransferPausedMessage());
+        m_restoreState->setHasPausedRestoreTransfer(true);
+        refreshVisibleLocalLibraryItems(true);
+        co_return Result<void>();
+    }
+    if (isCancelled()) {
+        m_restoreState->setHasPausedRestoreTransfer(false);
+        co_return Result<void>();
+    }
+
+    QFuture<Result<std::optional<RestoreRequest>>> settling = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [coordinator,
+         summary,
+         token,
+         id = request.id,
+         stop = m_d->restore.requestWorkflows.token()]() -> Result<std::optional<RestoreRequest>> {
+            PELLWICK_TRY(coordinator.markRestoreTransfersNeedsAttention(summary.failedTransfers,
+                                                                        summary.attentionReasons));
+            // The backend is not told about failed items: the request stays ready there, so a
+            // later run transfers them again.
+            if (!summary.failedTransfers.isEmpty())
+                return std::optional<RestoreRequest>();
+            PELLWICK_TRY_ASSIGN(RestoreRequest completed,
+                                coordinator.completeRestoreRequest(token, id, stop));
+            return std::optional(std::move(completed));
+        });
+    const std::optional<Result<std::optional<RestoreRequest>>> settled
+        = co_await Workflow::resumeIn(self, never, settling);
+    if (!settled)
+        co_return Result<void>();
+    if (!*settled)
+        co_return failure(settled->error());
+    if (const std::optional<RestoreRequest> &completed = **settled) {
+        m_restoreState->setActiveRestoreRequest(
+            completed->status == RestoreRequestStatus::Downloaded ? std::nullopt : completed);
+    } else {
+        m_restoreState->setActiveRestoreRequest(
+            updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons));
+    }
+    const qint64 savedCount = summary.completedManifests.size();
+    const qint64 failedCount = summary.failedTransfers.size();
+    m_restoreState->setRestoreMessage(
+        savedCount > 0 ? std::optional(RestoreFeedback::restoreCompleteMessage(savedCount))
+                       : std::nullopt);
+    m_restoreState->setRestoreErrorMessage(
+        failedCount > 0 ? std::optional(RestoreFeedback::itemsNeedAttentionMessage(failedCount))
+                        : std::nullopt);
+    m_restoreState->setHasPausedRestoreTransfer(false);
+    refreshVisibleLocalLibraryItems(true);
+    co_return Result<void>();
+}
+
+QCoro::Task<>
+LibraryShellViewModel::resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                      QString filename)
+{
+    // `trimmed` also drops U+0085 and U+2028, as the filename prompt may carry them.
+    const QString name = filename.trimmed();
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        co_return;
+    m_restoreState->setRestoreFilenameConflict(std::nullopt);
+    const std::optional<RestoreRequest> &request = m_restoreState->activeRestoreRequest();
+    const std::optional<qint64> requestID
+        = request ? std::optional<qint64>(request->id) : std::nullopt;
+    if (m_d->restore.chosenRestoreFilenamesRequestID != requestID) {
+        m_d->restore.chosenRestoreFilenames.clear();
+        m_d->restore.chosenRestoreFilenamesRequestID = requestID;
+    }
+    m_d->restore.chosenRestoreFilenames.insert(conflict.libraryItemID, name);
+    const QHash<qint64, QString> filenames = m_d->restore.chosenRestoreFilenames;
+    const QString directory = conflict.destinationDirectory;
+    co_await restoreReadyItems(directory, filenames);
+}
+
+} // namespace Pellwick

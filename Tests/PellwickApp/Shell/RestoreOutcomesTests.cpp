@@ -1,0 +1,61 @@
+#include <PellwickApp/Feedback/RestoreFeedback.h>
+
+#include <QLocale>
+#include <QTest>
+
+using namespace Pellwick;
+using namespace Qt::StringLiterals;
+using E = RestoreTransferError;
+
+class RestoreOutcomesTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void textsOfTheRun_data();
+    void textsOfTheRun();
+};
+
+void RestoreOutcomesTests::textsOfTheRun_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::newRow("C") << QLocale::c();
+    // Counts stay plain digits where the locale would group them.
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany);
+}
+
+void RestoreOutcomesTests::textsOfTheRun()
+{
+    QFETCH(QLocale, locale);
+    QLocale::setDefault(locale);
+    const auto reason = [](decltype(E::value) error) {
+        return RestoreFeedback::restoreTransferFailureReason(E{std::move(error)});
+    };
+    const QString incomplete
+        = u"Restore Transfer received incomplete data. Retry this RAW Original."_s;
+    // clang-format off
+    const std::pair<QString, QString> texts[]{
+        {reason(E::InvalidRangeData{1, 2}), incomplete},
+        {reason(E::ByteCountMismatch{1, 2}), incomplete},
+        {reason(E::ContentHashMismatch{}), u"Restore Transfer did not verify the RAW Original. Retry this RAW Original."_s},
+        {reason(E::MissingLocalLibraryItem{7}), u"This RAW Original is missing from Local Library Cache. Refresh Local Library Cache, then retry."_s},
+        {reason(E::DestinationAlreadyExists{}), u"Restore destination changed. Choose a destination again, then retry."_s},
+        {reason(E::Paused{}), u"Restore Transfer paused. Continue when ready."_s},
+        {reason(E::Cancelled{}), u"Restore stopped in Pellwick."_s},
+        {reason(E::UnexpectedRangeResponse{}), u"Restore Transfer could not download a byte range. Check your connection, then retry."_s},
+        {reason(E::MissingSidecarCapability{}), u"Restore Transfer could not retrieve the paired Sidecar. Retry this Archive Package."_s},
+        {RestoreFeedback::restoreTransferFailureReason(CancellationError{}), u"Restore Transfer failed. Check your connection, then retry."_s},
+        {RestoreFeedback::restoreCompleteMessage(1), u"Restore complete: 1 item(s) saved"_s},
+        {RestoreFeedback::restoreCompleteMessage(5), u"Restore complete: 5 item(s) saved"_s},
+        {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},
+        {RestoreFeedback::itemsNeedAttentionMessage(1), u"1 item(s) need attention"_s},
+        {RestoreFeedback::itemsNeedAttentionMessage(5), u"5 item(s) need attention"_s},
+        {RestoreFeedback::restoreTransferPausedMessage(), u"Restore Transfer paused"_s}};
+    // clang-format on
+    QLocale::setDefault(QLocale::c());
+    for (const auto &[text, expected] : texts)
+        QCOMPARE(text, expected);
+}
+
+QTEST_GUILESS_MAIN(RestoreOutcomesTests)
+#include "RestoreOutcomesTests.moc"

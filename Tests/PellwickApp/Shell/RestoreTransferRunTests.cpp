@@ -1,0 +1,144 @@
+#include "RestoreHarness.h"
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// clang-format off
+enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
+
+// clang-format on
+
+struct RunCase
+{
+    int items = 2;
+    Guard guard = Guard::None;
+    std::optional<QString> folder = std::nullopt; ///< below the test's directory
+    bool retainedOld = false;                     ///< "Old" is the retained Ingest Cache
+    QString existing = {};                        ///< in the destination beforehand
+    QList<int> wrongHashes = {};                  ///< records whose hash no download matches
+    bool corruptBytes = false;
+    bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
+    bool pauseWhilePlanning = false;
+    std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
+    std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
+    int saved = 2;
+    bool planned = true;
+    std::optional<QString> message = u"Restore complete: 2 item(s) saved"_s;
+    std::optional<QString> error = std::nullopt;
+    std::optional<QString> reason = std::nullopt; ///< of the first record needing attention
+    bool paused = false;
+    std::optional<QString> suggestion = std::nullopt;
+};
+
+const QString ready = u"Restore ready"_s;
+const QString unverified
+    = u"Restore Transfer did not verify the RAW Original. Retry this RAW Original."_s;
+
+} // namespace
+
+Q_DECLARE_METATYPE(RunCase)
+
+class RestoreTransferRunTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase() { CurlFetch::initializeGlobally(); }
+
+    void runSettlesItsOutcomes_data();
+    void runSettlesItsOutcomes();
+};
+
+void RestoreTransferRunTests::runSettlesItsOutcomes_data()
+{
+    QTest::addColumn<RunCase>("c");
+    const QString cancelled = u"Restore cancelled"_s, paused = u"Restore Transfer paused"_s;
+    const QString refused = u"Choose a restore destination outside the Ingest Cache."_s;
+    // clang-format off
+    QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s};
+    QTest::newRow("3 saved, 2 failed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
+        .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified};
+    QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
+        .error = u"1 item(s) need attention"_s, .reason = unverified};
+    QTest::newRow("signed out") << RunCase{.guard = Guard::SignedOut, .saved = 0, .planned = false, .message = ready};
+    QTest::newRow("no request") << RunCase{.guard = Guard::NoRequest, .saved = 0, .planned = false, .message = std::nullopt};
+    QTest::newRow("run active") << RunCase{.guard = Guard::RunActive, .saved = 0, .planned = false, .message = ready};
+    QTest::newRow("being cancelled") << RunCase{.guard = Guard::Cancelling, .saved = 0, .planned = false, .message = cancelled};
+    QTest::newRow("existing destination") << RunCase{.existing = u"IMG_0002.CR3"_s, .saved = 0, .message = ready,
+        .suggestion = u"IMG_0002-restored.CR3"_s};
+    QTest::newRow("cancelled between transfers") << RunCase{.cancelAfter = 1, .saved = 1, .message = cancelled};
+    QTest::newRow("stop after the last transfer") << RunCase{.cancelAfter = 2, .message = cancelled};
+    QTest::newRow("paused while planning") << RunCase{.pauseWhilePlanning = true, .saved = 0, .message = paused, .paused = true};
+    QTest::newRow("paused between transfers") << RunCase{.pauseAfter = 1, .saved = 1, .message = paused, .paused = true};
+    QTest::newRow("active cache") << RunCase{.folder = u"LocalLibraryCache/IngestCache"_s, .saved = 0, .planned = false,
+        .message = ready, .error = refused};
+    QTest::newRow("inside retained cache") << RunCase{.folder = u"Old/Photos"_s, .retainedOld = true, .saved = 0,
+        .planned = false, .message = ready, .error = refused};
+    QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
+        .message = u"Restore complete: 3 item(s) saved"_s};
+    // clang-format on
+}
+
+void RestoreTransferRunTests::runSettlesItsOutcomes()
+{
+    QFETCH(RunCase, c);
+    RestoreHarness h(c.items);
+    for (const int n : c.wrongHashes)
+        h.records[n].contentHash = QString(64, u'0');
+    QVERIFY(h.fixture.library.writeItems(h.records));
+    if (c.guard != Guard::NoRequest)
+        h.makeReady();
+    if (c.retainedOld)
+        h.model->ingestCacheState().setRetainedIngestCacheURL(h.fixture.dir.filePath(u"Old"_s));
+    const QMap<QString, QString> before = h.placeInDestination({c.existing, u"notes.txt"_s});
+    if (c.corruptBytes)
+        h.backend.objectStore().setGetFault(TestObjectStore::GetFault::WrongBytes);
+    if (c.expiring)
+        h.expirePlannedCapabilities();
+    std::optional<QCoro::Task<>> cancellation;
+    const auto cancel = [&] { cancellation.emplace(h.model->cancelActiveRestoreRequest()); };
+    const auto pause = [&] { h.model->pauseRestoreTransferForClose(); };
+    if (c.guard == Guard::SignedOut)
+        h.model->sessionState().setSession(std::nullopt);
+    if (c.guard == Guard::RunActive)
+        h.restore().setIsRestoreTransferActive(true);
+    if (c.guard == Guard::Cancelling)
+        cancel();
+    if (c.cancelAfter)
+        h.whenSaved(*c.cancelAfter, cancel);
+    if (c.pauseAfter)
+        h.whenSaved(*c.pauseAfter, pause);
+    if (c.pauseWhilePlanning)
+        h.duringFirst(FileOperation::FileExists, u"restore-request-"_s, pause);
+    h.recordMainThreadWork();
+
+    h.restoreInto(c.folder ? h.fixture.dir.filePath(*c.folder) : QString());
+    if (cancellation)
+        QCoro::waitFor(std::move(*cancellation));
+
+    QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
+    QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
+    QCOMPARE(h.requestCount("POST", "/complete") > 0,
+             c.message && c.message->startsWith(u"Restore complete") && !c.error);
+    QCOMPARE(h.restore().restoreMessage(), c.message);
+    QCOMPARE(h.restore().restoreErrorMessage(), c.error);
+    QCOMPARE(h.restore().hasPausedRestoreTransfer(), c.paused);
+    QCOMPARE(h.restore().restoreFilenameConflict().has_value(), c.suggestion.has_value());
+    if (c.suggestion)
+        QCOMPARE(h.restore().restoreConflictFilename(), *c.suggestion);
+    if (c.reason)
+        QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
+                 c.reason);
+    const QMap<QString, QString> saved = h.newFiles(before);
+    QCOMPARE(saved.size(), c.saved);
+    for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+        QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
+    QCOMPARE(h.mainThreadWork(), QStringList());
+}
+
+QTEST_GUILESS_MAIN(RestoreTransferRunTests)
+#include "RestoreTransferRunTests.moc"
