@@ -96,22 +96,23 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
     std::shared_ptr<const IngestCacheLocationStoring> locationStore
         = configuration.ingestCacheLocationStore();
     // 12. The view model, whose folder tree walks the Ingest Cache through the same file manager.
-    auto viewModel = std::make_unique<LibraryShellViewModel>(std::move(healthClient),
-                                                             sessionClient,
-                                                             std::move(volumeDetector),
-                                                             std::move(importReviewBuilder),
-                                                             localLibraryCache,
-                                                             std::move(ingestCache),
-                                                             std::move(importer),
-                                                             std::move(restoreCoordinator),
-                                                             std::move(restoreTransferEngine),
-                                                             std::move(restoreDestination),
-                                                             std::move(tokenStore),
-                                                             std::move(locationStore),
-                                                             &std::chrono::steady_clock::now,
-                                                             &makeQtSingleShotTimer,
-                                                             files,
-                                                             std::make_shared<SHA256ContentHasher>());
+    auto viewModel
+        = std::make_unique<LibraryShellViewModel>(std::move(healthClient),
+                                                  sessionClient,
+                                                  std::move(volumeDetector),
+                                                  std::move(importReviewBuilder),
+                                                  localLibraryCache,
+                                                  std::move(ingestCache),
+                                                  std::move(importer),
+                                                  std::move(restoreCoordinator),
+                                                  std::move(restoreTransferEngine),
+                                                  std::move(restoreDestination),
+                                                  std::move(tokenStore),
+                                                  std::move(locationStore),
+                                                  &std::chrono::steady_clock::now,
+                                                  &makeQtSingleShotTimer,
+                                                  files,
+                                                  std::make_shared<SHA256ContentHasher>());
     viewModel->setLocalLibraryTreeBuilder(
         [files](const QList<LocalLibraryItem> &items,
                 const QString &cacheRoot,

@@ -54,11 +54,12 @@ QCoro::Task<bool> LibraryShellViewModel::requestInitialIngestCacheCreationIfNeed
 QCoro::Task<> LibraryShellViewModel::createInitialIngestCache(QString path)
 {
     const QPointer<LibraryShellViewModel> self(this);
-    QFuture<Result<void>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [files = m_d->services.fileManager, path]() -> Result<void> {
-            PELLWICK_TRY(files->createDirectory(path));
-            return verifyWritableIngestCacheLocation(*files, path);
-        });
+    QFuture<Result<void>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [files = m_d->services.fileManager, path]() -> Result<void> {
+                            PELLWICK_TRY(files->createDirectory(path));
+                            return verifyWritableIngestCacheLocation(*files, path);
+                        });
     const std::optional<Result<void>> created = co_await Workflow::resumeIn(self, {}, job);
     if (!created)
         co_return;
@@ -81,7 +82,8 @@ QCoro::Task<> LibraryShellViewModel::chooseInitialIngestCache(QString path)
         Usable
     };
     QFuture<Result<Check>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [files = m_d->services.fileManager, path]() -> Result<Check> {
+        WorkflowPools::userInitiated(),
+        [files = m_d->services.fileManager, path]() -> Result<Check> {
             // Symbolic links are followed, as for any folder the user picks.
             const Result<QString> resolved = files->resolvingSymlinks(path);
             const Result<FileAttributes> attributes
@@ -106,7 +108,8 @@ QCoro::Task<> LibraryShellViewModel::chooseInitialIngestCache(QString path)
             QStringLiteral("Ingest Cache location needs to be writable."));
         co_return;
     }
-    m_d->services.ingestCache = IngestCache(path, m_d->services.fileManager, m_d->services.contentHasher);
+    m_d->services.ingestCache
+        = IngestCache(path, m_d->services.fileManager, m_d->services.contentHasher);
     m_ingestCacheState->setIngestCacheRoot(path);
     m_d->services.ingestCacheLocationStore->save(path);
     m_importState->setInitialIngestCacheCreation(std::nullopt);

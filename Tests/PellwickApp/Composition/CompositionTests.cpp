@@ -13,7 +13,7 @@
 
 #include <Support/TestBackend/TestBackend.h>
 
-    using namespace Pellwick;
+using namespace Pellwick;
 using namespace Pellwick::Test;
 
 namespace {
