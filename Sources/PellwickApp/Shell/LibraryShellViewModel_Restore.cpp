@@ -57,8 +57,6 @@ QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
     co_return;
 }
 
-void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh() {}
-
 QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
 {
     co_return;

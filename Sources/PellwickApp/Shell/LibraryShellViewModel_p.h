@@ -29,6 +29,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -109,6 +110,8 @@ struct LibraryShellViewModelPrivate
         /// Advanced by every review a scan publishes.
         qint64 importReviewRevision = 0;
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
+        /// Held by a cleanup pass for its whole run, on its worker thread: passes never overlap.
+        std::shared_ptr<std::mutex> cacheCleanupPassLock = std::make_shared<std::mutex>();
         std::optional<WorkflowTaskHandle> sourceMediaSafetyTask;
         std::optional<Date> lastSourceMediaSafetyCheckAt;
     };
