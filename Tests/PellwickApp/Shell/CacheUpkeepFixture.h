@@ -63,6 +63,22 @@ struct CacheUpkeepFixture : ImportRoadFixture
         return std::nullopt;
     }
 
+    qsizetype recordsNamed(const QString &filename) const
+    {
+        const QList<LocalLibraryItem> records = storedRecords(library);
+        return std::count_if(records.cbegin(), records.cend(), [&](const LocalLibraryItem &item) {
+            return item.originalFilename == filename;
+        });
+    }
+
+    /// A move of the cache to "/elsewhere" has started and not been finished.
+    void pendMove(LibraryShellViewModel &model) const
+    {
+        model.ingestCacheState().setPendingIngestCacheMigration(
+            IngestCacheLocationStoring::PendingMigration{cacheRoot(),
+                                                         QStringLiteral("/elsewhere")});
+    }
+
     static Result<LibraryShellViewModel::ArchivedCacheCleanup>
     cleanup(LibraryShellViewModel &model,
             std::optional<QList<LocalLibraryItem>> items = std::nullopt)

@@ -36,12 +36,6 @@ void UserManagedRefreshSchedulingTests::requestRunsOnceAfterTheBusyWork()
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const QMap<QString, QString> libraryBefore = fileManifest(fixture.libraryRoot());
-    const auto byHand = [&] {
-        const QList<LocalLibraryItem> records = storedRecords(fixture.library);
-        return std::count_if(records.cbegin(), records.cend(), [](const LocalLibraryItem &record) {
-            return record.originalFilename == u"M.DNG";
-        });
-    };
 
     std::optional<QCoro::Task<>> adding;
     if (move) {
@@ -65,8 +59,9 @@ void UserManagedRefreshSchedulingTests::requestRunsOnceAfterTheBusyWork()
         QCoro::waitFor(std::move(*adding));
     }
 
-    QVERIFY(
-        QTest::qWaitFor([&] { return byHand() == 1 && !model->isIngestCacheRefreshRunning(); }));
+    QVERIFY(QTest::qWaitFor([&] {
+        return fixture.recordsNamed(u"M.DNG"_s) == 1 && !model->isIngestCacheRefreshRunning();
+    }));
     QVERIFY(!model->isIngestCacheRefreshPending());
 }
 
