@@ -160,6 +160,7 @@ LibraryShellViewModel::~LibraryShellViewModel()
         m_d->imports.importScanTask->cancel();
     if (m_d->imports.addToIngestCacheTask)
         m_d->imports.addToIngestCacheTask->cancel();
+    m_d->restore.requestWorkflows.cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const

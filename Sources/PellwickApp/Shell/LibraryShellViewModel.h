@@ -6,6 +6,7 @@
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
 #include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
@@ -117,8 +118,8 @@ public:
         std::shared_ptr<const ContentHashing> contentHasher = {},
         QObject *parent = nullptr);
     /// Cancels the restore polling task, the running scan and the copy of Add to Ingest Cache
-    /// (which keeps its batch's copy-in marker for the next Add to resume); other tasks are left
-    /// to finish on their own.
+    /// (which keeps its batch's copy-in marker for the next Add to resume), and stops the Core calls
+    /// of the restore request workflows; other tasks are left to finish on their own.
     ~LibraryShellViewModel() override;
 
     // Published state, by concern.
@@ -277,8 +278,6 @@ public:
     void presentPendingMountProposalIfPossible();
 
     // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
-    // The restore workflows' services and the handle of the polling loop. The workflows
-    // themselves (create, refresh, transfers, cancel) come with the restore workflow code.
 
     const RestoreRequestCoordinator &restoreCoordinator() const;
 
@@ -290,14 +289,40 @@ public:
     /// The transfer now running, if any.
     const std::optional<RestoreTransferIdentifier> &activeRestoreTransferID() const;
 
-    /// When the current Restore Request was first seen preparing.
-    const std::optional<Date> &restorePreparingStartedAt() const;
+    /// When polling of the current preparing Restore Request began, on the steady clock.
+    const std::optional<std::chrono::steady_clock::time_point> &restorePreparingStartedAt() const;
 
-    /// Cancels the running polling task. While `request` is preparing, keeps the time preparation
-    /// was first seen and, when the application is active, holds a new polling task; otherwise no
-    /// task is left (and, for a request not preparing, that time is forgotten). Never fails. (The loop's periodic refresh is
-    /// the restore workflows'; until they land the task only carries its stop token.)
+    /// Starts, keeps or stops the one polling task of a preparing Restore Request, and shows its
+    /// "Restore Preparation" row. Not preparing: the task, its start time and its row go. Preparing
+    /// while the application is inactive: the task goes, start time and row stay. Preparing while
+    /// active: the row is updated, the start time set once, and a task started unless one runs.
+    /// The task refreshes the request every 60 s during the first 900 s after the start time,
+    /// every 180 s after; it ends when cancelled, when the view model is gone or when the request
+    /// is no longer preparing. Main thread; never fails.
     void updateRestorePolling(const std::optional<RestoreRequest> &request);
+
+    // --- Restore Request workflows (LibraryShellViewModel_RestoreRequests.cpp) ----------------
+    // Each returns at once, changing nothing, without a session. Backend, coordinator, engine and
+    // library work runs on the user-initiated pool; a result that arrives after the view model is
+    // gone or the session ended is dropped. Failures become `restoreErrorMessage`; a failure
+    // leaves the request, `restoreMessage` and the selection as they were.
+
+    /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
+    /// in `restoreMessage`), or asks the backend for the account's active one.
+    QCoro::Task<> refreshActiveRestoreRequest() override;
+    /// Rebuilds the Local Library Cache from the backend's library items.
+    QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
+    /// Creates a Restore Request for the selected Verified Backups; nothing happens without one,
+    /// or when one of them has no archive byte count. Success empties the selection.
+    QCoro::Task<> requestRestoreForSelection() override;
+    /// Stops the request's transfers and discards their unfinished parts, then cancels it on the
+    /// backend. Refused while a cancellation runs or for a downloaded or cancelled request.
+    QCoro::Task<> cancelActiveRestoreRequest() override;
+    /// Asks the backend to prepare the held request again.
+    QCoro::Task<> retryActiveRestorePreparation() override;
+    /// The rebuild offered after a Local Library Cache conflict: rebuilds the library from the
+    /// backend's items, empties the selection and refreshes the request.
+    QCoro::Task<> rebuildLocalLibraryCache() override;
 
     /// Records the removable volume mounted at `url` (standardized) as waiting to be proposed
     /// for import, unless it was mounted at launch or its proposal was dismissed, and proposes the
@@ -318,8 +343,6 @@ public:
     // Operations of the shell workflows whose work is not built yet: each returns at once and
     // changes nothing.
 
-    /// Refreshes the held or the account's active Restore Request (not built yet: no-op).
-    QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
     QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
     /// Runs the source-media safety check at once (not built yet: no-op).
@@ -476,6 +499,21 @@ private:
     static QCoro::Task<>
     runIngestCacheRefresh(QPointer<LibraryShellViewModel> viewModel,
                           std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker);
+
+    // --- Restore Request workflows and polling -------------------------------------------------
+    /// Records a failed restore step: the conflict flag follows the error, the text comes from
+    /// `RestoreFeedback` (named by `operation` when given); `restoreMessage` stays.
+    void recordRestoreError(const Error &error, const std::optional<QString> &operation);
+    /// Rebuilds the library from the backend's items and refreshes the visible items; true on
+    /// success. A failure is recorded under `operation`; a dropped result returns false. Needs a
+    /// session.
+    QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
+    /// The status text of `request`.
+    static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
+    /// The polling loop of `updateRestorePolling`, on the main thread's timers.
+    static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,
+                                                std::stop_token stop,
+                                                SingleShotTimerFactory timers);
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.

@@ -1,6 +1,61 @@
 #include "LibraryShellViewModel_p.h"
 
+#include <QCoreApplication>
+
+#include <coroutine>
+#include <functional>
+
 namespace Pellwick {
+
+namespace {
+
+/// Suspends a main-thread coroutine for `interval` on a timer of `timers`. A stop request ends
+/// the sleep early: the timer stops at once and the coroutine resumes from the event loop, never
+/// inside the call that requested the stop.
+class TimerSleep
+{
+public:
+    TimerSleep(SingleShotTimerFactory timers,
+               std::chrono::milliseconds interval,
+               std::stop_token stop)
+        : m_timers(std::move(timers))
+        , m_interval(interval)
+        , m_stop(std::move(stop))
+    {}
+
+    bool await_ready() const { return m_stop.stop_requested(); }
+
+    void await_suspend(std::coroutine_handle<> awaiting)
+    {
+        m_pending = std::make_unique<Pending>();
+        m_pending->timer = m_timers([awaiting] { awaiting.resume(); });
+        m_pending->timer->start(m_interval);
+        m_pending->stopCallback.emplace(m_stop, [timer = m_pending->timer.get(), awaiting] {
+            timer->stop();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [awaiting] { awaiting.resume(); },
+                Qt::QueuedConnection);
+        });
+    }
+
+    void await_resume() const {}
+
+private:
+    // Apart, so the awaiter itself can move.
+    struct Pending
+    {
+        std::unique_ptr<SingleShotTimer> timer;
+        std::optional<std::stop_callback<std::function<void()>>> stopCallback;
+    };
+
+    SingleShotTimerFactory m_timers;
+    std::chrono::milliseconds m_interval;
+    std::stop_token m_stop;
+    std::unique_ptr<Pending> m_pending;
+};
+
+} // namespace
 
 const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::restorePollingTask() const
 {
@@ -28,34 +83,78 @@ LibraryShellViewModel::activeRestoreTransferID() const
     return m_d->restore.activeRestoreTransferID;
 }
 
-const std::optional<Date> &LibraryShellViewModel::restorePreparingStartedAt() const
+const std::optional<std::chrono::steady_clock::time_point> &
+LibraryShellViewModel::restorePreparingStartedAt() const
 {
     return m_d->restore.restorePreparingStartedAt;
 }
 
 void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
 {
-    if (m_d->restore.restorePollingTask)
-        m_d->restore.restorePollingTask->cancel();
-    m_d->restore.restorePollingTask.reset();
     if (!request || request->status != RestoreRequestStatus::Preparing) {
+        cancelRestorePolling();
         m_d->restore.restorePreparingStartedAt.reset();
+        if (m_d->restore.restorePreparationProgressID) {
+            removeTransferProgress(*m_d->restore.restorePreparationProgressID);
+            m_d->restore.restorePreparationProgressID.reset();
+        }
         return;
     }
-    // Kept while the application is inactive: the intervals count from the start of preparation.
-    if (!m_d->restore.restorePreparingStartedAt)
-        m_d->restore.restorePreparingStartedAt = Date::now();
-    if (!m_d->shell.isApplicationActive)
+    if (!m_d->shell.isApplicationActive) {
+        // Start time and row stay: the 900 s keep counting from the first start.
+        cancelRestorePolling();
         return;
-    m_d->restore.restorePollingTask.emplace();
+    }
+    if (!m_d->restore.restorePreparationProgressID)
+        m_d->restore.restorePreparationProgressID = QUuid::createUuid();
+    const QUuid id = *m_d->restore.restorePreparationProgressID;
+    openTransferProgress(id);
+    updateTransferProgress(TransferProgress{
+        .id = id,
+        .operationName = QStringLiteral("Restore Preparation"),
+        .phase = TransferProgressPhase::Preparing,
+        .detail = request->preparationEstimate,
+        .currentFilename = std::nullopt,
+        .currentFileCompletedByteCount = std::nullopt,
+        .currentFileTotalByteCount = std::nullopt,
+        .completedByteCount = 0,
+        .totalByteCount = request->byteCount,
+        .completedPackageCount = 0,
+        .totalPackageCount = request->items.size(),
+    });
+    if (!m_d->restore.restorePreparingStartedAt)
+        m_d->restore.restorePreparingStartedAt = m_d->services.steadyClock();
+    if (m_d->restore.restorePollingTask)
+        return;
+    const std::stop_token stop = m_d->restore.restorePollingTask.emplace().token();
+    pollRestorePreparation(QPointer<LibraryShellViewModel>(this), stop, m_d->services.timers);
 }
 
-// Not built yet: these belong to the workflows that drive restores, imports and the Ingest Cache.
-
-QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
+QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShellViewModel> self,
+                                                            std::stop_token stop,
+                                                            SingleShotTimerFactory timers)
 {
-    co_return;
+    using namespace std::chrono_literals;
+    // The retries have no limit: a failed refresh leaves the request preparing, and the next
+    // interval tries again.
+    for (;;) {
+        if (stop.stop_requested() || !self || !self->m_d->restore.restorePreparingStartedAt)
+            co_return;
+        const std::chrono::steady_clock::duration elapsed
+            = self->m_d->services.steadyClock() - *self->m_d->restore.restorePreparingStartedAt;
+        co_await TimerSleep(timers, elapsed >= 900s ? 180s : 60s, stop);
+        if (stop.stop_requested() || !self)
+            co_return;
+        co_await self->refreshActiveRestoreRequest();
+        if (!self || stop.stop_requested())
+            co_return;
+        const std::optional<RestoreRequest> &request = self->m_restoreState->activeRestoreRequest();
+        if (!request || request->status != RestoreRequestStatus::Preparing)
+            co_return;
+    }
 }
+
+// Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
 
 QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
 {

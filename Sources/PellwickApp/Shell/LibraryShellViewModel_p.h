@@ -151,8 +151,10 @@ struct LibraryShellViewModelPrivate
         std::optional<qint64> cancellingRestoreRequestID;
         std::optional<RestoreTransferIdentifier> activeRestoreTransferID;
         std::optional<WorkflowTaskHandle> restorePollingTask;
-        std::optional<Date> restorePreparingStartedAt;
+        std::optional<std::chrono::steady_clock::time_point> restorePreparingStartedAt;
         std::optional<QUuid> restorePreparationProgressID;
+        /// Stops the Core calls of the request workflows when the view model goes.
+        WorkflowTaskHandle requestWorkflows;
     };
 
     explicit LibraryShellViewModelPrivate(Services initialServices)

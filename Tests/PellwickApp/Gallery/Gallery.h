@@ -24,6 +24,8 @@ struct Entry
 QList<Entry> kitEntries();
 /// The page header, status views, layout pieces and progress rows in every state.
 QList<Entry> statusEntries();
+/// The Restore Request card in every status and with its strips, and the selection panel.
+QList<Entry> restoreEntries();
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

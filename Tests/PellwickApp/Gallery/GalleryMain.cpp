@@ -56,9 +56,11 @@ int main(int argc, char *argv[])
     }
     int written = 0;
     for (const Appearance each : appearances) {
-        written += int(
-            Pellwick::Gallery::render(Pellwick::Gallery::kitEntries(), each, parser.value(out))
-                .size());
+        written += int(Pellwick::Gallery::render(Pellwick::Gallery::kitEntries()
+                                                     + Pellwick::Gallery::restoreEntries(),
+                                                 each,
+                                                 parser.value(out))
+                           .size());
     }
     std::printf("pellwick-gallery: %d pictures in %s\n", written, qPrintable(parser.value(out)));
     return 0;

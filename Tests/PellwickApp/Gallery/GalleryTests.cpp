@@ -28,7 +28,7 @@ private Q_SLOTS:
     {
         QFETCH(PellwickTheme::Appearance, appearance);
         QTemporaryDir folder;
-        const QList<Gallery::Entry> entries = Gallery::kitEntries();
+        const QList<Gallery::Entry> entries = Gallery::kitEntries() + Gallery::restoreEntries();
         const QStringList written = Gallery::render(entries, appearance, folder.path());
         QCOMPARE(written.size(), entries.size());
         for (const QString &file : written) {

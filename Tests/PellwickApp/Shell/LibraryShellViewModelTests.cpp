@@ -334,13 +334,15 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest_data()
     QTest::addColumn<bool>("active");
     QTest::addColumn<bool>("polling");
     QTest::addColumn<bool>("startKept");
+    QTest::addColumn<bool>("rowKept");
 
     using S = std::optional<RestoreRequestStatus>;
-    QTest::newRow("preparing") << S(RestoreRequestStatus::Preparing) << true << true << true;
+    QTest::newRow("preparing: the running task goes on")
+        << S(RestoreRequestStatus::Preparing) << true << true << true << true;
     QTest::newRow("preparing, inactive")
-        << S(RestoreRequestStatus::Preparing) << false << false << true;
-    QTest::newRow("ready") << S(RestoreRequestStatus::Ready) << true << false << false;
-    QTest::newRow("no request") << S() << true << false << false;
+        << S(RestoreRequestStatus::Preparing) << false << false << true << true;
+    QTest::newRow("ready") << S(RestoreRequestStatus::Ready) << true << false << false << false;
+    QTest::newRow("no request") << S() << true << false << false << false;
 }
 
 void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
@@ -349,6 +351,7 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
     QFETCH(bool, active);
     QFETCH(bool, polling);
     QFETCH(bool, startKept);
+    QFETCH(bool, rowKept);
 
     const auto model = m_fixture->make();
     RestoreRequest preparing;
@@ -356,8 +359,9 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
     model->updateRestorePolling(preparing);
     QVERIFY(model->restorePollingTask());
     const std::stop_token earlier = model->restorePollingTask()->token();
-    const std::optional<Date> startedAt = model->restorePreparingStartedAt();
+    const auto startedAt = model->restorePreparingStartedAt();
     QVERIFY(startedAt);
+    QCOMPARE(model->shellState().transferProgresses().size(), 1);
 
     model->setApplicationActive(active);
     std::optional<RestoreRequest> request;
@@ -366,11 +370,12 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
         request->status = *status;
     }
     model->updateRestorePolling(request);
-    QVERIFY(earlier.stop_requested());
+    QCOMPARE(earlier.stop_requested(), !polling);
     QCOMPARE(model->restorePollingTask().has_value(), polling);
     if (polling)
-        QVERIFY(!model->restorePollingTask()->isCancelled());
+        QVERIFY(model->restorePollingTask()->token() == earlier);
     QCOMPARE(model->restorePreparingStartedAt(), startKept ? startedAt : std::nullopt);
+    QCOMPARE(model->shellState().transferProgresses().size(), rowKept ? 1 : 0);
 }
 
 void LibraryShellViewModelTests::destructionCancelsThePollingTask()

@@ -71,6 +71,10 @@ struct ShellViewModelFixture
     std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
+    /// The workflows' timers.
+    SingleShotTimerFactory timers = &makeQtSingleShotTimer;
+    RestoreTransferConfiguration restoreTransfers
+        = RestoreTransferConfiguration::defaultConfiguration();
     QUrl backendURL = QUrl(QStringLiteral("https://api.example.test/"));
     HttpFetch sessionFetch = ScriptedFetch().function();
     UrlFetch healthFetch = ScriptedFetch().urlFunction();
@@ -83,8 +87,6 @@ struct ShellViewModelFixture
     std::shared_ptr<const ContentHashing> workflowHasher;
     /// The Ingest Cache's free-space probe.
     AvailableCapacityProbe availableCapacity = &IngestCache::systemAvailableCapacity;
-    /// The workflows' timers; none: Qt timers.
-    SingleShotTimerFactory timers;
     /// The volume listing of the last view model made, answering `volumes` until changed.
     mutable std::shared_ptr<ListedVolumes> listedVolumes;
     /// The store the view models use: a copy shares their records.
@@ -120,7 +122,7 @@ struct ShellViewModelFixture
             RestoreRequestCoordinator(library, client, RestoreDestinationResolver(files)),
             std::make_shared<RestoreTransferEngine>(
                 dir.filePath(QStringLiteral("RestoreTransfers")),
-                RestoreTransferConfiguration::defaultConfiguration(),
+                restoreTransfers,
                 std::make_shared<CurlRestoreRangeFetcher>(),
                 hasher,
                 std::make_shared<SystemRestoreTransferClock>(),

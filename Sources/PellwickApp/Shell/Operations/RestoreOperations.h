@@ -20,6 +20,16 @@ public:
 
     /// Refreshes the held or the account's active Restore Request.
     virtual QCoro::Task<> refreshActiveRestoreRequest() = 0;
+    /// Rebuilds the Local Library Cache from the backend's items.
+    virtual QCoro::Task<> refreshLocalLibraryCacheForRestore() = 0;
+    /// Creates a Restore Request for the selected Verified Backups.
+    virtual QCoro::Task<> requestRestoreForSelection() = 0;
+    /// Stops the transfers of the active Restore Request and cancels it.
+    virtual QCoro::Task<> cancelActiveRestoreRequest() = 0;
+    /// Asks the backend to prepare the active Restore Request again.
+    virtual QCoro::Task<> retryActiveRestorePreparation() = 0;
+    /// The confirmed rebuild after a Local Library Cache conflict.
+    virtual QCoro::Task<> rebuildLocalLibraryCache() = 0;
     /// Selected Verified Backups that the backend knows by id.
     virtual QList<LocalLibraryItem> selectedRestoreItems() const = 0;
     /// Count, bytes and filenames of the selected restore items.

@@ -26,6 +26,7 @@ const QHash<QString, QString> &symbolFiles()
         {QStringLiteral("checkmark.circle"), QStringLiteral("circle-check")},
         {QStringLiteral("checkmark.shield"), QStringLiteral("shield-check")},
         {QStringLiteral("chevron.down"), QStringLiteral("chevron-down")},
+        {QStringLiteral("circle"), QStringLiteral("circle")},
         {QStringLiteral("creditcard"), QStringLiteral("credit-card")},
         {QStringLiteral("doc.badge.exclamationmark"), QStringLiteral("file-alert")},
         {QStringLiteral("ellipsis.circle"), QStringLiteral("dots-circle-horizontal")},

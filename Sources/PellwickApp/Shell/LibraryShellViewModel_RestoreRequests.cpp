@@ -1,0 +1,329 @@
+#include "LibraryShellViewModel_p.h"
+
+#include <PellwickApp/Feedback/RestoreFeedback.h>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+/// The outcome of `job`, or none when the view model is gone or the session that started the job
+/// has ended: a reply for an ended session must not show its request to whoever signs in next.
+template<typename T>
+QCoro::Task<std::optional<T>>
+resumeForSession(QPointer<LibraryShellViewModel> self, QString token, QFuture<T> job)
+{
+    const std::stop_token never;
+    std::optional<T> outcome = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome || !self->sessionState().session()
+        || self->sessionState().session()->token != token)
+        co_return std::nullopt;
+    co_return outcome;
+}
+
+/// Reads the backend's library items and rebuilds the Local Library Cache from them.
+QFuture<Result<void>> rebuildLibraryFromBackend(std::shared_ptr<const LibrarySessionClient> client,
+                                                LocalLibraryCache cache,
+                                                QString token,
+                                                std::stop_token stop)
+{
+    return Workflow::run(
+        WorkflowPools::userInitiated(), [client, cache, token, stop]() -> Result<void> {
+            const Result<QList<RemoteLibraryItem>> items = client->libraryItems(token, stop);
+            if (!items)
+                return failure(items.error());
+            return cache.rebuild(*items);
+        });
+}
+
+bool isFinished(const RestoreRequest &request)
+{
+    return request.status == RestoreRequestStatus::Downloaded
+           || request.status == RestoreRequestStatus::Cancelled;
+}
+
+const QString restorePreparing = QStringLiteral("Restore preparing");
+const QString restoreCancelled = QStringLiteral("Restore cancelled");
+
+} // namespace
+
+std::optional<QString>
+LibraryShellViewModel::restoreMessage(const std::optional<RestoreRequest> &request)
+{
+    if (!request)
+        return std::nullopt;
+    switch (request->status) {
+    case RestoreRequestStatus::Preparing:
+        if (request->preparationEstimate)
+            return QStringLiteral("Restore preparing \u2014 estimated ready ")
+                   + *request->preparationEstimate;
+        return restorePreparing;
+    case RestoreRequestStatus::Ready:
+        return QStringLiteral("Restore ready");
+    case RestoreRequestStatus::Downloaded:
+        return QStringLiteral("Restore downloaded");
+    case RestoreRequestStatus::NeedsAttention:
+        return QStringLiteral("Restore needs attention");
+    case RestoreRequestStatus::Cancelled:
+        return restoreCancelled;
+    }
+    return std::nullopt;
+}
+
+void LibraryShellViewModel::recordRestoreError(const Error &error,
+                                               const std::optional<QString> &operation)
+{
+    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(
+        coordinator
+        && std::holds_alternative<RestoreRequestCoordinatorError::LocalLibraryCacheConflict>(
+            coordinator->value));
+    m_restoreState->setRestoreErrorMessage(
+        operation ? RestoreFeedback::operationMessage(error, *operation)
+                  : RestoreFeedback::message(error));
+}
+
+QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session())
+        co_return;
+    const QString token = m_sessionState->session()->token;
+    const std::stop_token stop = m_d->restore.requestWorkflows.token();
+    const RestoreRequestCoordinator coordinator = m_d->services.restoreCoordinator;
+    const QString operation = QStringLiteral("Restore refresh");
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    if (const std::optional<RestoreRequest> held = m_restoreState->activeRestoreRequest()) {
+        QFuture<Result<RestoreRequest>> job = Workflow::run(
+            WorkflowPools::userInitiated(), [coordinator, token, id = held->id, stop] {
+                return coordinator.refreshRestoreRequest(token, id, stop);
+            });
+        const std::optional<Result<RestoreRequest>> outcome
+            = co_await resumeForSession(self, token, job);
+        if (!outcome)
+            co_return;
+        if (!*outcome) {
+            recordRestoreError(outcome->error(), operation);
+            co_return;
+        }
+        const RestoreRequest &request = **outcome;
+        m_restoreState->setActiveRestoreRequest(
+            isFinished(request) ? std::nullopt : std::optional<RestoreRequest>(request));
+        m_restoreState->setRestoreMessage(restoreMessage(request));
+    } else {
+        QFuture<Result<std::optional<RestoreRequest>>> job
+            = Workflow::run(WorkflowPools::userInitiated(), [coordinator, token, stop] {
+                  return coordinator.activeRestoreRequest(token, stop);
+              });
+        const std::optional<Result<std::optional<RestoreRequest>>> outcome
+            = co_await resumeForSession(self, token, job);
+        if (!outcome)
+            co_return;
+        if (!*outcome) {
+            recordRestoreError(outcome->error(), operation);
+            co_return;
+        }
+        m_restoreState->setActiveRestoreRequest(**outcome);
+        m_restoreState->setRestoreMessage(restoreMessage(m_restoreState->activeRestoreRequest()));
+    }
+    updateRestorePolling(m_restoreState->activeRestoreRequest());
+    refreshVisibleLocalLibraryItems(true);
+}
+
+QCoro::Task<bool> LibraryShellViewModel::rebuildLocalLibraryFromBackend(QString operation)
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    const QString token = m_sessionState->session()->token;
+    QFuture<Result<void>> job = rebuildLibraryFromBackend(m_d->services.sessionClient,
+                                                          m_d->services.localLibraryCache,
+                                                          token,
+                                                          m_d->restore.requestWorkflows.token());
+    const std::optional<Result<void>> outcome = co_await resumeForSession(self, token, job);
+    if (!outcome)
+        co_return false;
+    if (!*outcome) {
+        recordRestoreError(outcome->error(), operation);
+        co_return false;
+    }
+    refreshVisibleLocalLibraryItems(true);
+    co_return true;
+}
+
+QCoro::Task<> LibraryShellViewModel::refreshLocalLibraryCacheForRestore()
+{
+    if (!m_sessionState->session())
+        co_return;
+    const QString operation = QStringLiteral("Library refresh");
+    co_await rebuildLocalLibraryFromBackend(operation);
+}
+
+QCoro::Task<> LibraryShellViewModel::requestRestoreForSelection()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session())
+        co_return;
+    const QList<LocalLibraryItem> selected = selectedRestoreItems();
+    if (selected.isEmpty()
+        || std::any_of(selected.cbegin(), selected.cend(), [](const LocalLibraryItem &item) {
+               return !item.archiveByteCount;
+           }))
+        co_return;
+    const QString token = m_sessionState->session()->token;
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &item : selectedRestoreItems())
+        ids.insert(item.id);
+    QFuture<Result<RestoreRequest>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [coordinator = m_d->services.restoreCoordinator,
+                         token,
+                         ids,
+                         stop = m_d->restore.requestWorkflows.token()] {
+                            return coordinator.createRestoreRequest(token, ids, stop);
+                        });
+    const std::optional<Result<RestoreRequest>> outcome
+        = co_await resumeForSession(self, token, job);
+    if (!outcome)
+        co_return;
+    if (!*outcome) {
+        recordRestoreError(outcome->error(), std::nullopt);
+        co_return;
+    }
+    m_restoreState->setActiveRestoreRequest(**outcome);
+    m_d->restore.cancellingRestoreRequestID.reset();
+    m_libraryState->setSelectedLibraryItemIDs({});
+    // Whatever the backend answered: it has only just been asked to prepare.
+    m_restoreState->setRestoreMessage(restorePreparing);
+    updateRestorePolling(m_restoreState->activeRestoreRequest());
+    refreshVisibleLocalLibraryItems(true);
+}
+
+QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session())
+        co_return;
+    const std::optional<RestoreRequest> request = m_restoreState->activeRestoreRequest();
+    if (!request || isFinished(*request) || m_restoreState->isCancellingRestore())
+        co_return;
+    const QString token = m_sessionState->session()->token;
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    m_restoreState->setIsCancellingRestore(true);
+    m_d->restore.cancellingRestoreRequestID = request->id;
+
+    // The engine first: no range of the request may start once the backend is asked.
+    QList<qint64> libraryItemIDs;
+    for (const RestoreRequestItem &item : request->items)
+        libraryItemIDs.append(item.libraryItemID);
+    QFuture<Result<void>> stopTransfers
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [engine = m_d->services.restoreTransferEngine,
+                         id = request->id,
+                         libraryItemIDs]() -> Result<void> {
+                            engine->cancelRestoreRequest(id, libraryItemIDs);
+                            return {};
+                        });
+    const std::stop_token never;
+    if (!co_await Workflow::resumeIn(self, never, stopTransfers))
+        co_return;
+
+    QFuture<Result<RestoreRequest>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [coordinator = m_d->services.restoreCoordinator,
+                         token,
+                         id = request->id,
+                         stop = m_d->restore.requestWorkflows.token()] {
+                            return coordinator.cancelRestoreRequest(token, id, stop);
+                        });
+    const std::optional<Result<RestoreRequest>> outcome
+        = co_await resumeForSession(self, token, job);
+    if (!self)
+        co_return;
+    if (!outcome) {
+        // The session ended meanwhile: nothing of the reply is shown, and no flag stays set.
+        m_d->restore.cancellingRestoreRequestID.reset();
+        m_restoreState->setIsCancellingRestore(false);
+        co_return;
+    }
+    if (*outcome) {
+        m_restoreState->setActiveRestoreRequest(std::nullopt);
+        m_restoreState->setRestoreMessage(restoreCancelled);
+        updateRestorePolling(std::nullopt);
+        refreshVisibleLocalLibraryItems(true);
+        // The id stays until the next request is created: no transfer of it may start.
+        m_restoreState->setIsCancellingRestore(false);
+        co_return;
+    }
+    const Error error = outcome->error();
+    co_await refreshActiveRestoreRequest();
+    if (!self)
+        co_return;
+    if (m_restoreState->activeRestoreRequest()) {
+        m_d->restore.cancellingRestoreRequestID.reset();
+        recordRestoreError(error, QStringLiteral("Restore cancellation"));
+        m_restoreState->setIsCancellingRestore(false);
+        co_return;
+    }
+    // The request finished while the cancellation was under way.
+    if (m_restoreState->restoreMessage() != restoreCancelled)
+        m_restoreState->setRestoreMessage(
+            QStringLiteral("Restore completed before cancellation could finish"));
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_d->restore.cancellingRestoreRequestID.reset();
+    m_restoreState->setIsCancellingRestore(false);
+}
+
+QCoro::Task<> LibraryShellViewModel::retryActiveRestorePreparation()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session() || !m_restoreState->activeRestoreRequest())
+        co_return;
+    const QString token = m_sessionState->session()->token;
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    QFuture<Result<RestoreRequest>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [coordinator = m_d->services.restoreCoordinator,
+                         token,
+                         id = m_restoreState->activeRestoreRequest()->id,
+                         stop = m_d->restore.requestWorkflows.token()] {
+                            return coordinator.retryRestoreRequest(token, id, stop);
+                        });
+    const std::optional<Result<RestoreRequest>> outcome
+        = co_await resumeForSession(self, token, job);
+    if (!outcome)
+        co_return;
+    if (!*outcome) {
+        recordRestoreError(outcome->error(), QStringLiteral("Restore retry"));
+        co_return;
+    }
+    m_restoreState->setActiveRestoreRequest(**outcome);
+    m_restoreState->setRestoreMessage(restorePreparing);
+    updateRestorePolling(**outcome);
+    refreshVisibleLocalLibraryItems(true);
+}
+
+QCoro::Task<> LibraryShellViewModel::rebuildLocalLibraryCache()
+{
+    const QPointer<LibraryShellViewModel> self(this);
+    if (!m_sessionState->session())
+        co_return;
+    // The conflict flag stays until the rebuild has succeeded.
+    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    const QString operation = QStringLiteral("Local Library Cache rebuild");
+    if (!co_await rebuildLocalLibraryFromBackend(operation))
+        co_return;
+    m_libraryState->setSelectedLibraryItemIDs({});
+    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    co_await refreshActiveRestoreRequest();
+    if (!self)
+        co_return;
+    // Also over a failed refresh's state: the rebuild itself succeeded.
+    m_restoreState->setRestoreMessage(QStringLiteral("Local Library Cache rebuilt"));
+}
+
+} // namespace Pellwick
