@@ -127,8 +127,9 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
     }
 
     ArchivedCacheCleanup cleanup;
-    // Records whose link to a shared sidecar is gone in this pass.
-    QSet<QUuid> released;
+    // Records whose link is dropped in this pass (removed, or no longer matching), and those of
+    // them that go back from cleanup pending to Verified Backup.
+    QSet<QUuid> released, restored;
     for (const LocalLibraryItem &item : std::as_const(candidates)) {
         const bool wasPending = item.importStatus == LibraryItemImportStatus::CleanupPending;
         if (!cache.matchesArchivedPackage(*item.ingestCacheOriginalURL,
@@ -136,9 +137,7 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
                                           item.contentHash,
                                           item.ingestCacheSidecarContentHash)) {
             if (wasPending)
-                PELLWICK_TRY(
-                    library.updateImportStatus(item.id, LibraryItemImportStatus::VerifiedBackup));
-            PELLWICK_TRY(library.removeIngestCachePackages({item.id}));
+                restored.insert(item.id);
             released.insert(item.id);
             continue;
         }
@@ -152,8 +151,7 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
         }
         if (cache.removeArchivedPackage(*item.ingestCacheOriginalURL, sidecar)) {
             if (wasPending)
-                PELLWICK_TRY(
-                    library.updateImportStatus(item.id, LibraryItemImportStatus::VerifiedBackup));
+                restored.insert(item.id);
             cleanup.removedItemIDs.insert(item.id);
             released.insert(item.id);
         } else {
@@ -164,7 +162,12 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
             ++cleanup.pendingCount;
         }
     }
-    PELLWICK_TRY(library.removeIngestCachePackages(cleanup.removedItemIDs));
+    // One journal entry each for the whole pass: a library may hold thousands of records whose
+    // copies are gone. What a failed pass left unwritten, the next pass finds and writes again.
+    if (!restored.isEmpty())
+        PELLWICK_TRY(
+            library.updateImportStatuses(restored, LibraryItemImportStatus::VerifiedBackup));
+    PELLWICK_TRY(library.removeIngestCachePackages(released));
     return cleanup;
 }
 
