@@ -127,3 +127,55 @@ bench_peak_rss() {
     rss="$(PELLWICK_BENCH_REPORT_RSS=1 "$@" 2>&1 >/dev/null | sed -n 's/^peak RSS: //p')"
     echo "$label peak RSS: $rss"
 }
+
+# bench_generated_card NAME FILES — a generated card of FILES files in $bench_data/NAME, set as
+# $card: DCIM folders of RAW originals (CR3), half of them with a sidecar, a third with a JPEG
+# beside them, an unpaired sidecar every 50 images and hidden thumbnails, then a few files in
+# trash, video and miscellaneous folders.
+bench_generated_card() {
+    card="$bench_data/$1"
+    local count="$2"
+    if [ ! -f "$card/.complete" ]; then
+        rm -rf "$card"
+        python3 - "$card" "$count" <<'PY'
+import os, sys
+root = sys.argv[1]
+count = int(sys.argv[2])
+files = 0
+def touch(path, size):
+    global files
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(b"\0" * size)
+    files += 1
+folder = 100
+image = 1
+while files < count * 97 // 100:
+    dcim = os.path.join(root, "DCIM", f"{folder}CANON")
+    for _ in range(250):
+        stem = os.path.join(dcim, f"IMG_{image:04d}")
+        touch(stem + ".CR3", 64 + image % 97)
+        if image % 2 == 0:
+            touch(stem + ".xmp", 16)
+        if image % 3 == 0:
+            touch(stem + ".JPG", 32)
+        if image % 50 == 0:
+            touch(stem + "_orphan.XMP", 8)
+        image += 1
+    touch(os.path.join(dcim, ".thumbs", "deep", "IMG_0000.JPG"), 8)
+    folder += 1
+n = 0
+while files < count:
+    kind = n % 3
+    if kind == 0:
+        touch(os.path.join(root, ".Trashes", "501", f"IMG_{n:05d}.CR3"), 8)
+    elif kind == 1:
+        touch(os.path.join(root, "PRIVATE", "M4ROOT", "CLIP", f"C{n:04d}.MP4"), 8)
+    else:
+        touch(os.path.join(root, "MISC", f"note{n}.txt"), 8)
+    n += 1
+print(f"generated {files} files", file=sys.stderr)
+PY
+        touch "$card/.complete"
+    fi
+}

@@ -395,10 +395,11 @@ std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const ch
 {
     bool valid = false;
     const int killAt = QString::fromLocal8Bit(argument).toInt(&valid);
-    if (!valid || killAt < 1)
+    if (!valid || killAt < 0)
         return nullptr;
     auto fileManager = std::make_shared<FaultInjectingFileManager>();
-    fileManager->killAtOperation(killAt);
+    if (killAt > 0)
+        fileManager->killAtOperation(killAt);
     return fileManager;
 }
 

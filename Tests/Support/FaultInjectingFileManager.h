@@ -129,8 +129,8 @@ private:
 };
 
 /// For crash-test children: a file manager over the local one that ends the process as the
-/// operation numbered by `argument` (a positive whole number) begins, or nothing when `argument`
-/// is not such a number.
+/// operation numbered by `argument` (a positive whole number) begins, or only counts for "0", or
+/// nothing when `argument` is not such a number.
 std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument);
 
 } // namespace Pellwick::Test

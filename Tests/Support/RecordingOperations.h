@@ -17,6 +17,8 @@ class RecordingSessionOperations final : public SessionOperations
 {
 public:
     QStringList calls;
+    /// What `changePassword()` answers.
+    bool passwordChanged = false;
 
     QCoro::Task<> signIn() override
     {
@@ -36,9 +38,10 @@ public:
         co_return;
     }
 
-    QCoro::Task<> resendVerification(QString /*token*/) override
+    /// Recorded as "resendVerification:<token>".
+    QCoro::Task<> resendVerification(QString token) override
     {
-        record(QStringLiteral("resendVerification"));
+        record(QStringLiteral("resendVerification:") + token);
         co_return;
     }
 
@@ -51,7 +54,7 @@ public:
     QCoro::Task<bool> changePassword() override
     {
         record(QStringLiteral("changePassword"));
-        co_return false;
+        co_return passwordChanged;
     }
 
     void resetPasswordChangeForm() override { record(QStringLiteral("resetPasswordChangeForm")); }
@@ -107,6 +110,13 @@ public:
     void acceptMountProposal() override { record(QStringLiteral("acceptMountProposal")); }
 
     void dismissMountProposal() override { record(QStringLiteral("dismissMountProposal")); }
+
+    void scanNewlyMountedImportSources() override
+    {
+        record(QStringLiteral("scanNewlyMountedImportSources"));
+    }
+
+    void scanAllRemovableVolumes() override { record(QStringLiteral("scanAllRemovableVolumes")); }
 
     QList<LocalLibraryItem> selectedImportItems() const override
     {
@@ -187,6 +197,11 @@ public:
     }
 
     void resetLocalLibraryFilters() override { record(QStringLiteral("resetLocalLibraryFilters")); }
+
+    void scheduleSourceMediaSafetyRefresh() override
+    {
+        record(QStringLiteral("scheduleSourceMediaSafetyRefresh"));
+    }
 
 private:
     void record(const QString &name) const { calls.append(name); }

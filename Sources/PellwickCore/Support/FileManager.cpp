@@ -258,36 +258,66 @@ qsizetype utf8SequenceLength(const unsigned char *s, qsizetype available)
     return length;
 }
 
-/// The folders found existing whose entries this process has flushed into their parents.
+/// The folders whose entries this process has flushed into their parents, and the folders a
+/// thread is making or flushing. One thread at a time makes or flushes a folder; the others wait
+/// and find it made and flushed, so that no caller goes on before its folder is durable, and each
+/// folder is made and flushed the same way however the threads meet.
 class DurableFolders
 {
 public:
-    /// True when `path` is not yet flushed and no other thread is flushing it; it then counts as
-    /// flushed until `release`.
-    bool claim(const QByteArray &path)
+    /// Holds a folder for the calling thread from construction to destruction.
+    class Hold
     {
-        const std::lock_guard lock(m_mutex);
-        if (m_paths.contains(path))
-            return false;
-        m_paths.insert(path);
-        return true;
-    }
+    public:
+        explicit Hold(const QByteArray &path)
+            : m_path(path)
+        {
+            DurableFolders &folders = instance();
+            std::unique_lock lock(folders.m_mutex);
+            folders.m_released.wait(lock, [&] { return !folders.m_held.contains(path); });
+            folders.m_held.insert(path);
+        }
 
-    void release(const QByteArray &path)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_paths.remove(path);
-    }
+        ~Hold()
+        {
+            DurableFolders &folders = instance();
+            {
+                const std::lock_guard lock(folders.m_mutex);
+                folders.m_held.remove(m_path);
+            }
+            folders.m_released.notify_all();
+        }
 
+        Hold(const Hold &) = delete;
+        Hold &operator=(const Hold &) = delete;
+
+        bool isDurable() const
+        {
+            const std::lock_guard lock(instance().m_mutex);
+            return instance().m_durable.contains(m_path);
+        }
+
+        void markDurable() const
+        {
+            const std::lock_guard lock(instance().m_mutex);
+            instance().m_durable.insert(m_path);
+        }
+
+    private:
+        QByteArray m_path;
+    };
+
+private:
     static DurableFolders &instance()
     {
         static DurableFolders folders;
         return folders;
     }
 
-private:
     std::mutex m_mutex;
-    QSet<QByteArray> m_paths;
+    std::condition_variable m_released;
+    QSet<QByteArray> m_held;
+    QSet<QByteArray> m_durable;
 };
 
 /// Flushes the entry of a folder that was already there into its parent, once per process: the
@@ -296,13 +326,13 @@ private:
 /// process may not list) does not keep the folder from being used, and is tried again next time.
 void makeExistingDirectoryDurable(const FileManager &fileManager,
                                   const QString &path,
-                                  const QByteArray &target)
+                                  const DurableFolders::Hold &hold)
 {
     const QString parent = parentPath(path);
-    if (parent == path || parent.isEmpty() || !DurableFolders::instance().claim(target))
+    if (parent == path || parent.isEmpty() || hold.isDurable())
         return;
-    if (!fileManager.synchronizeDirectory(parent))
-        DurableFolders::instance().release(target);
+    if (fileManager.synchronizeDirectory(parent))
+        hold.markDurable();
 }
 
 } // namespace
@@ -315,10 +345,11 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
     {};
 
     const QByteArray target = encoded(path);
+    const DurableFolders::Hold hold(target);
     if (::stat(target.constData(), &st) == 0) {
         if (!S_ISDIR(st.st_mode))
             return fileSystemFailure(QStringLiteral("mkdir"), path, EEXIST);
-        makeExistingDirectoryDurable(fileManager, path, target);
+        makeExistingDirectoryDurable(fileManager, path, hold);
         return {};
     }
     const QString parent = parentPath(path);
@@ -328,12 +359,12 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
         if (errno != EEXIST)
             return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
         // Made meanwhile by someone else, who may not live to flush it.
-        makeExistingDirectoryDurable(fileManager, path, target);
+        makeExistingDirectoryDurable(fileManager, path, hold);
         return {};
     }
     // The new folder's own name must survive a power cut, or so would nothing put into it.
     PELLWICK_TRY(fileManager.synchronizeDirectory(parent));
-    (void) DurableFolders::instance().claim(target);
+    hold.markDurable();
     return {};
 }
 

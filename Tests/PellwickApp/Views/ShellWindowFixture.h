@@ -7,14 +7,14 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
-#include <Support/RecordingOperations.h>
-
 #include <QCoro/QCoroTimer>
 #include <QDir>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
+
+#include <Support/RecordingOperations.h>
 
 namespace Pellwick::Test {
 
@@ -151,10 +151,12 @@ inline AuthenticatedLibrarySession signedInSession()
     return session;
 }
 
-/// A window over a fresh view model whose operations are recorded.
+/// A window over a fresh view model whose operations are recorded; the session client's
+/// requests are answered by `sessionBackend`.
 struct ShellWindowFixture
 {
     ShellViewModelFixture viewModelFixture;
+    ScriptedFetch sessionBackend;
     std::shared_ptr<RecordingShellOperations::Shared> recorded
         = std::make_shared<RecordingShellOperations::Shared>();
     std::unique_ptr<LibraryShellWindow> window;
@@ -162,6 +164,7 @@ struct ShellWindowFixture
     explicit ShellWindowFixture(ShellSection initialSection = ShellSection::Overview)
     {
         PellwickControlStyles::install();
+        viewModelFixture.sessionFetch = sessionBackend.function();
         std::unique_ptr<LibraryShellViewModel> viewModel = viewModelFixture.make();
         window = std::make_unique<LibraryShellWindow>(
             viewModel.release(),

@@ -3,7 +3,9 @@
 // Usage: ImporterCrashChild import|recover ROOT BACKEND_URL TOKEN [KILL_AT_OPERATION]
 // Runs the first import, or the recovery and the import of the items still waiting, of the
 // packages under ROOT against the backend. Writes its process id to ROOT/child.pid and prints
-// "ready" before the work; exits 0 when done, 1 on a failure, 2 on bad arguments.
+// "ready" before the work; with KILL_AT_OPERATION (0 for none) writes the number of file-manager
+// operations it used to ROOT/operations when done. Exits 0 when done, 1 on a failure, 2 on bad
+// arguments.
 
 #include "ImportCrashScript.h"
 
@@ -28,10 +30,12 @@ int main(int argc, char **argv)
     const QString mode = QString::fromLocal8Bit(argv[1]);
     const QString root = QString::fromLocal8Bit(argv[2]);
     std::shared_ptr<const FileManager> fileManager = std::make_shared<LocalFileManager>();
+    std::shared_ptr<Test::FaultInjectingFileManager> counting;
     if (argc == 6) {
-        fileManager = Test::fileManagerKilledAtOperation(argv[5]);
-        if (!fileManager)
+        counting = Test::fileManagerKilledAtOperation(argv[5]);
+        if (!counting)
             return 2;
+        fileManager = counting;
     }
     const VerifiedBackupImporter importer
         = Test::crashImporter(root, fileManager, QString::fromLocal8Bit(argv[3]));
@@ -51,6 +55,12 @@ int main(int argc, char **argv)
     if (!done) {
         std::fprintf(stderr, "%s\n", qPrintable(describe(done.error())));
         return 1;
+    }
+    if (counting) {
+        QFile operations(root + QStringLiteral("/operations"));
+        if (!operations.open(QIODevice::WriteOnly))
+            return 1;
+        operations.write(QByteArray::number(counting->operationCount()));
     }
     return 0;
 }

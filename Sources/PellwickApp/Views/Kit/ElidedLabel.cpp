@@ -57,6 +57,21 @@ void ElidedLabel::setText(const QString &text)
     update();
 }
 
+QString ElidedLabel::singleLine(const QString &text)
+{
+    QString line = text;
+    for (QChar &character : line) {
+        const QChar::Category category = character.category();
+        // Explicit embeddings, overrides and isolates would reorder what follows them.
+        const bool reorders = (character >= u'\u202A' && character <= u'\u202E')
+                              || (character >= u'\u2066' && character <= u'\u2069');
+        if (category == QChar::Other_Control || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph || reorders)
+            character = QChar::ReplacementCharacter;
+    }
+    return line;
+}
+
 QString ElidedLabel::elided(const QString &text, const QFontMetrics &metrics, int width, int lines)
 {
     if (fits(text, metrics, width, lines))
@@ -76,7 +91,8 @@ QString ElidedLabel::elided(const QString &text, const QFontMetrics &metrics, in
 
 QString ElidedLabel::shownText() const
 {
-    return elided(m_text, fontMetrics(), width(), m_maximumLines);
+    return elided(
+        m_maximumLines > 1 ? m_text : singleLine(m_text), fontMetrics(), width(), m_maximumLines);
 }
 
 QSize ElidedLabel::sizeHint() const
@@ -94,8 +110,10 @@ void ElidedLabel::paintEvent(QPaintEvent * /*event*/)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(
-        rect(), m_maximumLines > 1 ? textFlags : Qt::AlignLeft | Qt::AlignVCenter, shownText());
+    painter.drawText(rect(),
+                     m_maximumLines > 1 ? textFlags
+                                        : Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     shownText());
 }
 
 } // namespace Pellwick

@@ -21,6 +21,10 @@ public:
     /// The text as drawn at the current width.
     QString shownText() const;
 
+    /// `text` for one line: line breaks, other control characters and directional overrides
+    /// become U+FFFD, so a name from a card never breaks the line or reorders what follows.
+    static QString singleLine(const QString &text);
+
     /// `text` shortened in the middle to fit `width` in `lines` lines of `metrics`.
     static QString elided(const QString &text, const QFontMetrics &metrics, int width, int lines);
 

@@ -95,8 +95,9 @@ void PageHeader::setStatus(QWidget *status)
         return;
     }
     delete m_status->takeWidget();
-    status->setAutoFillBackground(false);
     m_status->setWidget(status);
+    // After setWidget, which turns the fill on: the status stands on the header's own colour.
+    status->setAutoFillBackground(false);
 }
 
 void PageHeader::paintEvent(QPaintEvent * /*event*/)

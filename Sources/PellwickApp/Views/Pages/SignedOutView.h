@@ -1,18 +1,49 @@
 #pragma once
 
-#include <PellwickApp/Views/Pages/PlaceholderPage.h>
+#include <PellwickApp/Views/Kit/PageBackground.h>
+
+class QLabel;
+class QVBoxLayout;
 
 namespace Pellwick {
 
-/// The signed-out page: sign-in, sign-up and the e-mail verification gate.
-class SignedOutView : public PlaceholderPage
+class AlertStrip;
+class SessionOperations;
+class SessionState;
+
+/// The page shown while no session is held: the brand header with one account message, and a
+/// card holding the e-mail verification gate while a verification is pending, else the sign-up
+/// form while it is chosen, else the sign-in form. The fields write into `state` as the user
+/// types; the buttons start the operations of `operations` and nothing else: no control is
+/// ever disabled and Return in a field does nothing. Main thread only.
+class SignedOutView final : public PageBackground
 {
     Q_OBJECT
 
 public:
-    explicit SignedOutView(QWidget *parent = nullptr)
-        : PlaceholderPage(QStringLiteral("page.signedOut"), QStringLiteral("Sign In"), parent)
-    {}
+    SignedOutView(SessionState &state, SessionOperations &operations, QWidget *parent = nullptr);
+
+    /// Whether the sign-up form is chosen; false for a new page.
+    bool isSigningUp() const { return m_isSigningUp; }
+
+private:
+    QWidget *makeSignInForm();
+    QWidget *makeSignUpForm();
+    QWidget *makeVerificationGate();
+    void setSigningUp(bool signingUp);
+    void updateStatus();
+    void updateCard();
+    void updateGateText();
+
+    SessionState &m_state;
+    SessionOperations &m_operations;
+    bool m_isSigningUp = false;
+    AlertStrip *m_status = nullptr;
+    QVBoxLayout *m_card = nullptr;
+    QWidget *m_signInForm = nullptr;
+    QWidget *m_signUpForm = nullptr;
+    QWidget *m_gate = nullptr;
+    QLabel *m_gateText = nullptr;
 };
 
 } // namespace Pellwick

@@ -80,7 +80,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     row->addWidget(divider);
 
     m_shells = new QStackedWidget(central);
-    m_signedOutPage = new SignedOutView(m_shells);
+    m_signedOutPage = new SignedOutView(m_viewModel->sessionState(), *m_viewModel, m_shells);
     m_signedInColumn = new QWidget(m_shells);
     m_signedInColumn->setObjectName(QStringLiteral("signed-in"));
     auto *column = new QVBoxLayout(m_signedInColumn);
@@ -145,7 +145,14 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_changePasswordSheet->setWindowTitle(QStringLiteral("Change Password"));
     m_changePasswordSheet->setWindowModality(Qt::WindowModal);
     auto *sheetLayout = new QVBoxLayout(m_changePasswordSheet);
-    sheetLayout->addWidget(new ChangePasswordView(m_changePasswordSheet));
+    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    sheetLayout->setSizeConstraint(QLayout::SetFixedSize);
+    auto *changePassword
+        = new ChangePasswordView(m_viewModel->sessionState(), *m_viewModel, m_changePasswordSheet);
+    sheetLayout->addWidget(changePassword);
+    connect(changePassword, &ChangePasswordView::dismissRequested, this, [this] {
+        setChangingPassword(false);
+    });
     connect(
         m_changePasswordSheet, &QDialog::finished, this, [this] { setChangingPassword(false); });
 
@@ -185,6 +192,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
 
 LibraryShellWindow::~LibraryShellWindow()
 {
+    // The sheet empties its form as it closes, while the view model is still there.
+    setChangingPassword(false);
     // Closing stops a running restore transfer as paused; the view model goes with the window,
     // so results still on their way are dropped.
     m_viewModel->pauseRestoreTransferForClose();
@@ -241,6 +250,19 @@ std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString>
 void LibraryShellWindow::updateShell()
 {
     const bool signedIn = m_viewModel->sessionState().session().has_value();
+    if (!signedIn) {
+        setChangingPassword(false);
+        // Every fall-back starts a new page with the sign-in form; a change of the session
+        // while already signed out (a sign-in empties it before it applies its answer) keeps
+        // the page and the form the user chose.
+        if (m_shells->currentWidget() == m_signedInColumn) {
+            QWidget *fresh = new SignedOutView(m_viewModel->sessionState(), *m_viewModel, m_shells);
+            m_shells->insertWidget(m_shells->indexOf(m_signedOutPage), fresh);
+            m_shells->removeWidget(m_signedOutPage);
+            m_signedOutPage->deleteLater();
+            m_signedOutPage = fresh;
+        }
+    }
     m_shells->setCurrentWidget(signedIn ? m_signedInColumn : m_signedOutPage);
     m_signedInToolbar->setVisible(signedIn);
     m_signedOutToolbar->setVisible(!signedIn);

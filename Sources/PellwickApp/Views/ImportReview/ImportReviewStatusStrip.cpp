@@ -1,0 +1,197 @@
+#include "ImportReviewStatusStrip.h"
+
+#include <PellwickApp/Views/Kit/BusySpinner.h>
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
+#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+
+namespace Pellwick {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Tone = LibraryPresentationTone;
+using Theme = PellwickTheme;
+
+ImportReviewStatusItem runningItem(const QString &title, const QString &value, bool isActive)
+{
+    return {
+        title, isActive ? value : u"Idle"_s, isActive ? Tone::Active : Tone::Secondary, isActive};
+}
+
+/// A caption label of at most two lines, cut after the second.
+QLabel *twoLineLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setMaximumHeight(2 * label->fontMetrics().lineSpacing());
+    return label;
+}
+
+} // namespace
+
+ImportReviewStatusPresentation importReviewStatusPresentation(const ImportReviewStatusInputs &in)
+{
+    const QString attention = LibraryPresentation::importReviewNeedsAttentionText(in.review);
+    ImportReviewStatusPresentation presentation{
+        .items = {{
+            runningItem(u"Scanning progress"_s, u"Scanning"_s, in.isScanning),
+            runningItem(u"Import progress"_s, u"Importing"_s, in.isImporting),
+            runningItem(
+                u"Restart Reconciliation"_s, u"Recovering interrupted Import"_s, in.isRecovering),
+            {u"Needs Attention"_s,
+             attention,
+             attention == u"None"_s ? Tone::Secondary : Tone::Attention,
+             false},
+        }},
+        .alerts = {},
+    };
+    if (const auto warning = LibraryPresentation::importReviewNeedsAttentionWarningText(in.review))
+        presentation.alerts.append({*warning, u"exclamationmark.triangle"_s, Tone::Attention});
+    if (in.recoveryMessage) {
+        presentation.alerts.append(
+            in.isRecovering ? ImportReviewStatusAlert{*in.recoveryMessage,
+                                                      u"arrow.triangle.2.circlepath"_s,
+                                                      Tone::Active}
+                            : ImportReviewStatusAlert{
+                                *in.recoveryMessage, u"exclamationmark.triangle"_s, Tone::Danger});
+    }
+    if (in.importErrorMessage) {
+        presentation.alerts.append(in.isImportMessageSuccess
+                                       ? ImportReviewStatusAlert{*in.importErrorMessage,
+                                                                 u"checkmark.circle"_s,
+                                                                 Tone::Positive}
+                                       : ImportReviewStatusAlert{*in.importErrorMessage,
+                                                                 u"exclamationmark.triangle"_s,
+                                                                 Tone::Danger});
+    }
+    return presentation;
+}
+
+ImportReviewStatusStrip::ImportReviewStatusStrip(QWidget *parent)
+    : QWidget(parent)
+    , m_alertRegion(new QScrollArea(this))
+{
+    setFont(Theme::font(Theme::TextStyle::Caption));
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 16, 16, 16);
+    column->setSpacing(10);
+
+    auto *title = new QLabel(u"Status"_s, this);
+    title->setObjectName(u"importReview.status"_s);
+    title->setFont(Theme::font(Theme::TextStyle::Headline));
+    column->addWidget(title);
+
+    auto *grid = new QGridLayout;
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(10);
+    for (int index = 0; index < 2; ++index) {
+        grid->setColumnMinimumWidth(index, 140);
+        grid->setColumnStretch(index, 1);
+    }
+    for (std::size_t index = 0; index < m_cells.size(); ++index) {
+        auto *cell = new QWidget(this);
+        auto *stack = new QVBoxLayout(cell);
+        stack->setContentsMargins(0, 0, 0, 0);
+        stack->setSpacing(3);
+        auto *titleRow = new QHBoxLayout;
+        titleRow->setSpacing(5);
+        Cell &parts = m_cells[index];
+        parts.spinner = new BusySpinner(cell);
+        parts.title = twoLineLabel(cell);
+        Theme::setTextColour(*parts.title, Theme::secondaryLabel());
+        titleRow->addWidget(parts.spinner, 0, Qt::AlignVCenter);
+        titleRow->addWidget(parts.title, 1);
+        stack->addLayout(titleRow);
+        QFont valueFont = font();
+        valueFont.setWeight(QFont::Medium);
+        parts.value = twoLineLabel(cell);
+        parts.value->setFont(valueFont);
+        stack->addWidget(parts.value);
+        grid->addWidget(cell, int(index / 2), int(index % 2), Qt::AlignTop);
+    }
+    column->addLayout(grid);
+
+    m_alertRegion->setObjectName(u"importReview.alertRegion"_s);
+    m_alertRegion->setFixedHeight(alertRegionHeight);
+    m_alertRegion->setFrameShape(QFrame::NoFrame);
+    m_alertRegion->setWidgetResizable(true);
+    m_alertRegion->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_alertRegion->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_alertRegion->viewport()->setAutoFillBackground(false);
+    auto *alerts = new QWidget;
+    alerts->setAutoFillBackground(false);
+    auto *alertColumn = new QVBoxLayout(alerts);
+    alertColumn->setContentsMargins(0, 0, 0, 0);
+    alertColumn->setSpacing(8);
+    for (AlertStrip *&alert : m_alerts) {
+        alert = new AlertStrip({}, u"exclamationmark.triangle"_s, Tone::Danger, alerts);
+        alertColumn->addWidget(alert);
+    }
+    alertColumn->addStretch(1);
+    m_alertRegion->setWidget(alerts);
+    column->addWidget(m_alertRegion);
+
+    auto *guidance = new QLabel(u"Confirming Import starts staging, upload, and Verified Backup "
+                                u"checks. Pellwick never deletes source media."_s,
+                                this);
+    guidance->setWordWrap(true);
+    Theme::setTextColour(*guidance, Theme::secondaryLabel());
+    column->addWidget(guidance);
+    column->addStretch(1);
+
+    present(importReviewStatusPresentation({}));
+}
+
+void ImportReviewStatusStrip::setInputs(const ImportReviewStatusInputs &inputs)
+{
+    ImportReviewStatusPresentation presentation = importReviewStatusPresentation(inputs);
+    if (presentation != m_presentation)
+        present(presentation);
+}
+
+QList<AlertStrip *> ImportReviewStatusStrip::shownAlerts() const
+{
+    QList<AlertStrip *> shown;
+    for (AlertStrip *alert : m_alerts) {
+        if (!alert->isHidden())
+            shown.append(alert);
+    }
+    return shown;
+}
+
+void ImportReviewStatusStrip::present(const ImportReviewStatusPresentation &presentation)
+{
+    m_presentation = presentation;
+    for (std::size_t index = 0; index < m_cells.size(); ++index) {
+        const ImportReviewStatusItem &item = presentation.items[index];
+        const Cell &cell = m_cells[index];
+        cell.spinner->setVisible(item.isActive);
+        cell.title->setText(item.title);
+        cell.value->setText(item.value);
+        Theme::setTextColour(*cell.value, Theme::toneColour(item.tone));
+    }
+    for (qsizetype index = 0; index < qsizetype(m_alerts.size()); ++index) {
+        AlertStrip *alert = m_alerts[std::size_t(index)];
+        if (index < presentation.alerts.size()) {
+            const ImportReviewStatusAlert &shown = presentation.alerts[index];
+            alert->setAlert(shown.text, shown.systemImage, shown.tone);
+        }
+        alert->setVisible(index < presentation.alerts.size());
+    }
+}
+
+void ImportReviewStatusStrip::paintEvent(QPaintEvent * /*event*/)
+{
+    QPainter(this).fillRect(rect(), Theme::controlBackground());
+}
+
+} // namespace Pellwick

@@ -1,0 +1,42 @@
+#include "PageControls.h"
+
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace Pellwick::PageControls {
+
+void identify(QWidget &widget, const QString &identifier)
+{
+    widget.setObjectName(identifier);
+    widget.setAccessibleName(identifier);
+}
+
+QLabel *headline(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(PellwickTheme::font(PellwickTheme::TextStyle::Headline));
+    return label;
+}
+
+QPushButton *compactButton(const QString &text, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    PellwickControlStyles::compactActionButton(*button);
+    PellwickControlStyles::compactActionButtonLabel(*button);
+    return button;
+}
+
+void makeSecure(QLineEdit &field)
+{
+    field.setEchoMode(QLineEdit::Password);
+    field.setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhHiddenText | Qt::ImhNoPredictiveText
+                              | Qt::ImhNoAutoUppercase);
+}
+
+} // namespace Pellwick::PageControls
