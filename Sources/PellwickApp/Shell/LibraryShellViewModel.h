@@ -52,6 +52,7 @@ class RestoreRequestCoordinator;
 class RestoreTransferEngine;
 class SessionTokenStoring;
 class SingleShotTimer;
+class UserManagedIngestCacheRefreshWorker;
 class VerifiedBackupImporter;
 class WorkflowTaskHandle;
 struct IngestCacheCopy;
@@ -229,7 +230,9 @@ public:
     QCoro::Task<> chooseInitialIngestCache(QString path) override;
 
     // --- Ingest Cache upkeep (LibraryShellViewModel_IngestCacheUpkeep.cpp) -----------------
-    // Stand-ins until the cleanup, its retry and the refresh drain are built: they do nothing.
+    // Deletes the cache packages of archived records once their bytes are checked, retries the
+    // deletions that failed, and reconciles the library with a cache the user may edit by hand.
+    // Hashes, deletions and library writes run on the worker pools, never here.
 
     /// What a cleanup of archived cache packages removed and how many remain.
     struct ArchivedCacheCleanup
@@ -238,13 +241,39 @@ public:
         qint64 pendingCount = 0;
     };
 
-    /// Stand-in: removes nothing, leaves nothing pending.
-    Result<ArchivedCacheCleanup>
-    cleanupArchivedCachePackages(const std::optional<QList<LocalLibraryItem>> &items);
-    /// Stand-in: starts nothing.
+    /// One pass over the archived records among `items` (none: every record) that still name a
+    /// cache package, as one job on the user-initiated pool; passes never overlap (a second waits
+    /// for the first). While a move of the Ingest Cache is pending: (no ids, 0), touching nothing.
+    /// A package whose files still hold the archived bytes is deleted (a sidecar that another
+    /// record still names stays for that record); a failed deletion leaves a Verified Backup
+    /// `cleanupPending` and a duplicate as it is, both counted pending; a package that no longer
+    /// matches loses its link and stays on disk. Fails with the library's first error, keeping
+    /// what was done until then.
+    QCoro::Task<Result<ArchivedCacheCleanup>>
+    cleanupArchivedCachePackages(std::optional<QList<LocalLibraryItem>> items);
+    /// Starts the silent retry loop when something is pending and none runs: a pass over every
+    /// record each 30 s on the workflow timers, until nothing is pending or the view model is
+    /// gone; a failed pass is tried again.
     void scheduleCacheCleanupRetryIfNeeded(qint64 pendingCount);
-    /// Stand-in: runs nothing.
+    /// The retry loop's handle, while one runs.
+    const std::optional<WorkflowTaskHandle> &cacheCleanupRetryTask() const;
+    /// Before an import and its recovery: reviews the whole cache as the one source "Ingest
+    /// Cache", then reconciles the library with it and cleans up, holding the library's exclusive
+    /// access, on the user-initiated pool. A failure sets "Ingest Cache reconciliation needs
+    /// attention"; records needing attention set "Changed Ingest Cache files need attention".
+    /// Does nothing without a cache folder or while a move of the cache is pending or running.
+    QCoro::Task<> reconcileUserManagedIngestCache();
+    /// Starts a refresh of the library from the Ingest Cache on the utility pool, or, while an
+    /// import, Add to Ingest Cache, removal or move runs or a refresh is running, remembers it
+    /// for `drainPendingIngestCacheRefresh()`. A result made stale by a move is dropped and the
+    /// refresh asked for again; an applied one is followed by a cleanup while still idle.
+    void scheduleUserManagedIngestCacheRefresh() override;
+    /// Starts the refresh asked for meanwhile, once no import, Add, removal or move runs.
     void drainPendingIngestCacheRefresh();
+    /// A refresh runs (from its start to the end of its cleanup).
+    bool isIngestCacheRefreshRunning() const;
+    /// A refresh was asked for that has not started yet.
+    bool isIngestCacheRefreshPending() const;
 
     /// Whether `item` can be imported now: never while a move of the Ingest Cache is pending or
     /// running; otherwise when its package lies in the active Ingest Cache.
@@ -370,8 +399,6 @@ public:
     // Operations of the shell workflows whose work is not built yet: each returns at once and
     // changes nothing.
 
-    /// Starts a refresh of the user-managed Ingest Cache (not built yet: no-op).
-    void scheduleUserManagedIngestCacheRefresh() override;
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
     QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
     /// Imports the selected items (not built yet: no-op).
@@ -531,6 +558,13 @@ private:
     std::optional<ImportReviewItem> importReviewItem(const LocalLibraryItem &item) const;
     /// Publishes the end of an Add to Ingest Cache: not importing, row closed, refresh drained.
     void finishAddToIngestCache(const QUuid &transferID);
+    /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
+    bool isBusyWithIngestCache() const;
+    static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> viewModel,
+                                                  std::stop_token stop);
+    static QCoro::Task<>
+    runIngestCacheRefresh(QPointer<LibraryShellViewModel> viewModel,
+                          std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker);
 
     // --- Restore Request workflows and polling -------------------------------------------------
     /// Records a failed restore step: the conflict flag follows the error, the text comes from

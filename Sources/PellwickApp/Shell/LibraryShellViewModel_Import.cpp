@@ -212,7 +212,10 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
     }
     std::optional<Result<ArchivedCacheCleanup>> cleanup;
     if (!failed) {
-        cleanup = cleanupArchivedCachePackages(**stored);
+        const std::optional<QList<LocalLibraryItem>> added = **stored;
+        cleanup = co_await cleanupArchivedCachePackages(added);
+        if (!self)
+            co_return;
         if (!*cleanup)
             failed = cleanup->error();
     }

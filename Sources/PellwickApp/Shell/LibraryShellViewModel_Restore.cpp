@@ -156,8 +156,6 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
 
 // Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
 
-void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh() {}
-
 QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
 {
     co_return;

@@ -31,6 +31,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -114,6 +115,8 @@ struct LibraryShellViewModelPrivate
         /// Advanced by every review a scan publishes.
         qint64 importReviewRevision = 0;
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
+        /// Held by a cleanup pass for its whole run, on its worker thread: passes never overlap.
+        std::shared_ptr<std::mutex> cacheCleanupPassLock = std::make_shared<std::mutex>();
     };
 
     struct IngestCacheMembers

@@ -65,6 +65,19 @@ public:
 
     const ContentHashing &contentHasher() const { return *m_contentHasher; }
 
+    const std::shared_ptr<const ContentHashing> &sharedContentHasher() const
+    {
+        return m_contentHasher;
+    }
+
+    /// This cache with `contentHasher` checking its packages.
+    IngestCache replacingContentHasher(std::shared_ptr<const ContentHashing> contentHasher) const
+    {
+        IngestCache copy = *this;
+        copy.m_contentHasher = std::move(contentHasher);
+        return copy;
+    }
+
     const AvailableCapacityProbe &availableCapacity() const { return m_availableCapacity; }
 
     /// Copies every supported item of `review`, with its sidecar, into one batch folder per scan

@@ -244,6 +244,23 @@ LocalLibraryCache::updateImportStatus(const QUuid &id, LibraryItemImportStatus s
     });
 }
 
+Result<void> LocalLibraryCache::updateImportStatuses(const QSet<QUuid> &ids,
+                                                     LibraryItemImportStatus status) const
+{
+    return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
+               for (const QUuid &id : ids)
+                   updateRecords(
+                       current, id, change.assignments, [&](const LocalLibraryItem &item) {
+                           return item.replacingImportStatus(status);
+                       });
+               std::sort(change.assignments.begin(),
+                         change.assignments.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+               return true;
+           })
+        .map([](bool) {});
+}
+
 Result<std::optional<LocalLibraryItem>>
 LocalLibraryCache::updateArchiveSidecar(const QUuid &id,
                                         const std::optional<QString> &filename,

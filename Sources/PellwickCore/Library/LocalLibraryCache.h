@@ -95,6 +95,9 @@ public:
     /// The updated record (the last, were an id stored twice), or none for an unknown id.
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateImportStatus(const QUuid &id, LibraryItemImportStatus status) const;
+    /// Sets the import status of every record with an id in `ids`, as one change.
+    [[nodiscard]] Result<void> updateImportStatuses(const QSet<QUuid> &ids,
+                                                    LibraryItemImportStatus status) const;
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateArchiveSidecar(const QUuid &id,
                          const std::optional<QString> &filename,

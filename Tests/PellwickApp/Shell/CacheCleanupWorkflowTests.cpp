@@ -1,0 +1,143 @@
+#include "CacheUpkeepFixture.h"
+
+#include <cerrno>
+
+#include <Support/ContentHasherFakes.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+using Status = LibraryItemImportStatus;
+
+class CacheCleanupWorkflowTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanupAndRetry_data();
+    void cleanupAndRetry();
+};
+
+struct CleanupCase
+{
+    Status first = Status::VerifiedBackup;
+    /// Package 1 shares package 0's sidecar ("P0.xmp"), with this status.
+    std::optional<Status> sharing = {};
+    /// errno of a failing deletion of package 0, or of a failing library write (each once).
+    int undeletable = 0;
+    int libraryWriteFails = 0;
+    /// Done to package 0: "edit", "deleteRaw", "hashFails", "outside", or "move" (pending before
+    /// the pass, or before the retry when undeletable).
+    QString change = {};
+    QList<int> removed = {0, 1, 2};
+    qint64 pending = 0;
+    Status firstAfter = Status::VerifiedBackup;
+    /// Package 0 keeps its link and its files.
+    bool firstKept = false;
+};
+
+Q_DECLARE_METATYPE(CleanupCase)
+
+void CacheCleanupWorkflowTests::cleanupAndRetry_data()
+{
+    QTest::addColumn<CleanupCase>("c");
+    const CleanupCase busy{.undeletable = EBUSY,
+                           .removed = {1, 2},
+                           .pending = 1,
+                           .firstAfter = Status::CleanupPending,
+                           .firstKept = true};
+    CleanupCase denied = busy, duplicate = busy, moved = busy;
+    denied.undeletable = EACCES;
+    duplicate.first = duplicate.firstAfter = Status::Duplicate;
+    moved.change = u"move"_s;
+    QTest::newRow("one undeletable package of three (EBUSY)") << busy;
+    QTest::newRow("one undeletable package of three (EACCES)") << denied;
+    QTest::newRow("an undeletable duplicate stays a duplicate") << duplicate;
+    QTest::newRow("a move during the retry ends it") << moved;
+    QTest::newRow("a pass during a pending move")
+        << CleanupCase{.change = u"move"_s, .removed = {}, .firstKept = true};
+    QTest::newRow("cleanup pending with an edited RAW")
+        << CleanupCase{.first = Status::CleanupPending, .change = u"edit"_s, .removed = {1, 2}};
+    QTest::newRow("a hash failure") << CleanupCase{.change = u"hashFails"_s, .removed = {1, 2}};
+    QTest::newRow("outside the active root")
+        << CleanupCase{.change = u"outside"_s, .removed = {1, 2}};
+    QTest::newRow("the leftover sidecar of a RAW deleted by hand")
+        << CleanupCase{.change = u"deleteRaw"_s};
+    QTest::newRow("a shared sidecar goes with the last package")
+        << CleanupCase{.sharing = Status::VerifiedBackup};
+    QTest::newRow("a shared sidecar stays for a package not archived")
+        << CleanupCase{.sharing = Status::LocalCacheReady, .removed = {0, 2}};
+    QTest::newRow("a library write failing mid-pass")
+        << CleanupCase{.first = Status::CleanupPending, .libraryWriteFails = EIO};
+}
+
+void CacheCleanupWorkflowTests::cleanupAndRetry()
+{
+    QFETCH(CleanupCase, c);
+    CacheUpkeepFixture fixture;
+    const auto hasher = std::make_shared<CountingContentHasher>(true);
+    fixture.contentHasher = hasher;
+    if (c.change == u"hashFails")
+        fixture.contentHasher = std::make_shared<FailingContentHasher>(
+            u"P0.DNG"_s, FileSystemError{u"open"_s, {}, EIO});
+    QList<LocalLibraryItem> items{
+        fixture.addPackage(0, c.first, u"P%1.xmp"_s, c.change == u"outside" ? u"../out"_s : u"b"_s),
+        fixture.addPackage(
+            1, c.sharing.value_or(Status::VerifiedBackup), c.sharing ? u"P0.xmp"_s : u"P%1.xmp"_s),
+        fixture.addPackage(2, Status::VerifiedBackup)};
+    const QString raw = *items[0].ingestCacheOriginalURL, sidecar = *items[0].ingestCacheSidecarURL;
+    if (c.change == u"edit")
+        writeFile(raw, "edited");
+    if (c.change == u"deleteRaw")
+        QFile::remove(raw);
+    const QByteArray rawBefore = readFile(raw), sidecarBefore = readFile(sidecar);
+    if (c.undeletable)
+        fixture.files->failOperation(FileOperation::RemoveItem, c.undeletable, u"P0.DNG"_s, 1);
+    if (c.libraryWriteFails)
+        fixture.files->failOperation(
+            FileOperation::Write, c.libraryWriteFails, u"/LocalLibraryCache/"_s, 1);
+    const auto model = fixture.make();
+    if (c.change == u"move" && !c.undeletable)
+        fixture.pendMove(*model);
+    fixture.mainThreadDiskWork = 0;
+
+    Result<LibraryShellViewModel::ArchivedCacheCleanup> cleanup = fixture.cleanup(*model);
+    if (c.libraryWriteFails) {
+        QVERIFY(!cleanup);
+        cleanup = fixture.cleanup(*model); // the next pass finishes the work
+    }
+
+    QVERIFY(cleanup);
+    QSet<QUuid> removed;
+    for (const int n : c.removed)
+        removed.insert(items[n].id);
+    QCOMPARE(cleanup->removedItemIDs, removed);
+    QCOMPARE(cleanup->pendingCount, c.pending);
+    model->scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
+    QCOMPARE(fixture.stored(items[0].id)->importStatus, c.firstAfter);
+    QCOMPARE(fixture.stored(items[0].id)->ingestCacheOriginalURL.has_value(), c.firstKept);
+    for (int n = 1; n < 3; ++n) // a removed package leaves no file
+        QCOMPARE(QFile::exists(*items[n].ingestCacheOriginalURL), !removed.contains(items[n].id));
+    const bool sidecarNeeded = c.sharing && !removed.contains(items[1].id);
+    QCOMPARE(QFile::exists(sidecar), !removed.contains(items[0].id) || sidecarNeeded);
+    if (!removed.contains(items[0].id)) {
+        QCOMPARE(readFile(raw), rawBefore);
+        QCOMPARE(readFile(sidecar), sidecarBefore);
+    }
+    QCOMPARE(fixture.mainThreadDiskWork.load(), 0);
+    QVERIFY(!hasher->callingThreads().contains(std::this_thread::get_id()));
+
+    QCOMPARE(model->cacheCleanupRetryTask().has_value(), c.pending > 0);
+    if (c.change == u"move")
+        fixture.pendMove(*model);
+    fixture.manualTimers.advance(std::chrono::seconds(30));
+    QVERIFY(QTest::qWaitFor([&] { return !model->cacheCleanupRetryTask(); }));
+    const bool retried = c.undeletable && c.change != u"move";
+    QCOMPARE(QFile::exists(raw), !removed.contains(items[0].id) && !retried);
+    if (retried) // as a first pass that could delete would have left it
+        QCOMPARE(*fixture.stored(items[0].id),
+                 items[0].replacingImportStatus(c.first).replacingIngestCachePackage(std::nullopt));
+}
+
+QTEST_GUILESS_MAIN(CacheCleanupWorkflowTests)
+#include "CacheCleanupWorkflowTests.moc"

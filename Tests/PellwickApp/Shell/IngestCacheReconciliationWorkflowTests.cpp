@@ -1,0 +1,73 @@
+#include "CacheUpkeepFixture.h"
+
+#include <QSignalSpy>
+
+#include <cerrno>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+class IngestCacheReconciliationWorkflowTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void texts_data();
+    void texts();
+};
+
+struct TextCase
+{
+    bool viaRefresh = false;
+    bool libraryWriteFails = false;
+    bool movePending = false;
+    std::optional<QString> message = u"Changed Ingest Cache files need attention"_s;
+};
+
+Q_DECLARE_METATYPE(TextCase)
+
+void IngestCacheReconciliationWorkflowTests::texts_data()
+{
+    const QString failed = u"Ingest Cache reconciliation needs attention"_s;
+    QTest::addColumn<TextCase>("c");
+    QTest::newRow("reconcile: a failed library write")
+        << TextCase{.libraryWriteFails = true, .message = failed};
+    QTest::newRow("refresh: a failed library write")
+        << TextCase{.viaRefresh = true, .libraryWriteFails = true, .message = failed};
+    QTest::newRow("reconcile: a changed file under a marked batch folder") << TextCase{};
+    QTest::newRow("refresh: a changed file under a marked batch folder")
+        << TextCase{.viaRefresh = true};
+    QTest::newRow("reconcile during a move") << TextCase{.movePending = true, .message = {}};
+}
+
+void IngestCacheReconciliationWorkflowTests::texts()
+{
+    QFETCH(TextCase, c);
+    CacheUpkeepFixture fixture;
+    const LocalLibraryItem ready = fixture.addPackage(0, LibraryItemImportStatus::LocalCacheReady);
+    writeFile(*ready.ingestCacheOriginalURL, "overwritten by hand");
+    writeFile(fixture.cacheRoot() + u"/b/"_s + IngestCache::incompleteCopyMarkerName, "{}");
+    if (c.libraryWriteFails)
+        fixture.files->failOperation(FileOperation::Write, EIO, u"/LocalLibraryCache/"_s);
+    const auto model = fixture.make();
+    if (c.movePending)
+        fixture.pendMove(*model);
+    QSignalSpy published(&model->libraryState(), &LibraryState::localLibraryItemsRevisionChanged);
+
+    if (c.viaRefresh) {
+        model->scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor([&] { return !model->isIngestCacheRefreshRunning(); }));
+    } else {
+        QCoro::waitFor(model->reconcileUserManagedIngestCache());
+    }
+
+    QCOMPARE(model->importState().importRecoveryMessage(), c.message);
+    const bool changed = c.message && !c.libraryWriteFails;
+    QCOMPARE(published.count() > 0, changed && c.viaRefresh); // only an applied refresh publishes
+    QCOMPARE(fixture.stored(ready.id)->importStatus,
+             changed ? LibraryItemImportStatus::NeedsAttention : ready.importStatus);
+}
+
+QTEST_GUILESS_MAIN(IngestCacheReconciliationWorkflowTests)
+#include "IngestCacheReconciliationWorkflowTests.moc"
