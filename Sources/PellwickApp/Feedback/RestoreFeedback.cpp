@@ -159,7 +159,7 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error)
     const auto *transfer = error.as<RestoreTransferError>();
     if (!transfer)
         return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
-    const QString incomplete
+    QString incomplete
         = QStringLiteral("Restore Transfer received incomplete data. Retry this RAW Original.");
     return std::visit(
         Overloaded{

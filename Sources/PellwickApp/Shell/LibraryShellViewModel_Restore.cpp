@@ -23,8 +23,11 @@ public:
         , m_stop(std::move(stop))
     {}
 
+    // The awaiter protocol names these three.
+    // NOLINTNEXTLINE(readability-identifier-naming)
     bool await_ready() const { return m_stop.stop_requested(); }
 
+    // NOLINTNEXTLINE(readability-identifier-naming)
     void await_suspend(std::coroutine_handle<> awaiting)
     {
         m_pending = std::make_unique<Pending>();
@@ -39,6 +42,7 @@ public:
         });
     }
 
+    // NOLINTNEXTLINE(readability-identifier-naming)
     void await_resume() const {}
 
 private:

@@ -23,10 +23,11 @@ resumeForSession(QPointer<LibraryShellViewModel> self, QString token, QFuture<T>
 }
 
 /// Reads the backend's library items and rebuilds the Local Library Cache from them.
-QFuture<Result<void>> rebuildLibraryFromBackend(std::shared_ptr<const LibrarySessionClient> client,
-                                                LocalLibraryCache cache,
-                                                QString token,
-                                                std::stop_token stop)
+QFuture<Result<void>>
+rebuildLibraryFromBackend(const std::shared_ptr<const LibrarySessionClient> &client,
+                          const LocalLibraryCache &cache,
+                          const QString &token,
+                          std::stop_token stop)
 {
     return Workflow::run(
         WorkflowPools::userInitiated(), [client, cache, token, stop]() -> Result<void> {

@@ -224,7 +224,7 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
     if (!held || m_restoreState->isRestoreTransferActive()
         || m_d->restore.cancellingRestoreRequestID == held->id)
         co_return;
-    const RestoreRequest request = *held;
+    const RestoreRequest &request = *held;
     const QString token = m_sessionState->session()->token;
     m_restoreState->setRestoreErrorMessage(std::nullopt);
     m_restoreState->setNeedsLocalLibraryCacheRebuild(false);

@@ -23,7 +23,7 @@ public:
     /// Larger images are refused from their header, before anything is decoded.
     static constexpr qint64 maximumSourcePixels = 64'000'000;
     /// Larger files are refused before they are read.
-    static constexpr qint64 maximumFileBytes = 64 * 1024 * 1024;
+    static constexpr qint64 maximumFileBytes = qint64(64) * 1024 * 1024;
 
     ThumbnailLoader();
     explicit ThumbnailLoader(QThreadPool &pool);

@@ -176,7 +176,6 @@ QFont PellwickTheme::font(TextStyle style)
     case TextStyle::Subheadline:
         return sized(0.85);
     case TextStyle::Footnote:
-        return sized(0.77);
     case TextStyle::Caption:
         return sized(0.77);
     case TextStyle::Caption2:

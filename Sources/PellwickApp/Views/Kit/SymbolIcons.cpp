@@ -142,7 +142,7 @@ QPixmap SymbolIcons::pixmap(const QString &symbolName,
     const auto found = cache.constFind(key);
     if (found != cache.cend())
         return *found;
-    const QPixmap rendered = render(symbolName, colour, size, devicePixelRatio);
+    QPixmap rendered = render(symbolName, colour, size, devicePixelRatio);
     cache.insert(key, rendered);
     return rendered;
 }

@@ -105,7 +105,7 @@ void LocalLibraryPreviewPainter::paint(QPainter &painter,
     if (m_thumbnails.contains(*previewURL) || m_loading.contains(*previewURL))
         return;
     m_loading.insert(*previewURL);
-    const QString path = *previewURL;
+    const QString &path = *previewURL;
     m_loader.load(path, this, [this, path](const QImage &image) {
         m_loading.remove(path);
         m_thumbnails.insert(path, new QImage(image));

@@ -205,7 +205,7 @@ public:
             = sortedNames(folder.files, qsizetype(folder.files.size()));
 
         QList<LocalLibraryTreeNode> rows;
-        rows.reserve(qsizetype(shown.size() + 1 + files.size()));
+        rows.reserve(qsizetype(shown.size()) + 1 + qsizetype(files.size()));
         for (const SortedName<Folder *> &name : shown) {
             const QString childPath = joinedPath(path, name.name);
             LocalLibraryTreeNode row;

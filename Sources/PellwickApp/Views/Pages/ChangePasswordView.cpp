@@ -8,6 +8,7 @@
 
 #include <QHBoxLayout>
 #include <QHideEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
