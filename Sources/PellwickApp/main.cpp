@@ -92,12 +92,15 @@ int main(int argc, char *argv[])
     // The window and its view model are gone, so late results are dropped. Work still blocked in
     // Core (a stalled download) is not waited for beyond a short bound: the process ends anyway,
     // and what was on disk stays as it was written (parts and manifests are kept).
+    // Thumbnails still queued are of no use now: only decodes already running are waited for.
+    Pellwick::WorkflowPools::thumbnails().clear();
     QElapsedTimer waited;
     waited.start();
     bool finished = true;
     for (QThreadPool *pool : {&Pellwick::WorkflowPools::userInitiated(),
                               &Pellwick::WorkflowPools::utility(),
-                              &Pellwick::WorkflowPools::keychain()}) {
+                              &Pellwick::WorkflowPools::keychain(),
+                              &Pellwick::WorkflowPools::thumbnails()}) {
         const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
         finished = pool->waitForDone(remaining) && finished;
     }

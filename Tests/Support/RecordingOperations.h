@@ -111,6 +111,13 @@ public:
 
     void dismissMountProposal() override { record(QStringLiteral("dismissMountProposal")); }
 
+    void scanNewlyMountedImportSources() override
+    {
+        record(QStringLiteral("scanNewlyMountedImportSources"));
+    }
+
+    void scanAllRemovableVolumes() override { record(QStringLiteral("scanAllRemovableVolumes")); }
+
     QList<LocalLibraryItem> selectedImportItems() const override
     {
         record(QStringLiteral("selectedImportItems"));
@@ -190,6 +197,11 @@ public:
     }
 
     void resetLocalLibraryFilters() override { record(QStringLiteral("resetLocalLibraryFilters")); }
+
+    void scheduleSourceMediaSafetyRefresh() override
+    {
+        record(QStringLiteral("scheduleSourceMediaSafetyRefresh"));
+    }
 
 private:
     void record(const QString &name) const { calls.append(name); }

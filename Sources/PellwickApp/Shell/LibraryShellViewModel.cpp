@@ -13,11 +13,6 @@ namespace {
 
 constexpr double captureTimeWindowSeconds = 2'592'000; // 30 days
 
-QString standardizedPath(const QString &path)
-{
-    return QDir::cleanPath(path);
-}
-
 /// True when `path` lies strictly below `root`, comparing standardized paths.
 bool liesBelow(const QString &path, const QString &root)
 {
@@ -161,6 +156,8 @@ LibraryShellViewModel::~LibraryShellViewModel()
     if (m_d->imports.addToIngestCacheTask)
         m_d->imports.addToIngestCacheTask->cancel();
     m_d->restore.requestWorkflows.cancel();
+    // A check can read a whole card.
+    m_d->sourceMediaSafety.checks.cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
@@ -231,85 +228,6 @@ void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
     }
     // Finishing a move whose target is already the active cache belongs to the migration
     // workflow; until it exists here, such a move stays pending for the user to resume.
-}
-
-bool LibraryShellViewModel::isBusyForMountProposal() const
-{
-    return m_importState->isScanningImportSources() || m_importState->isImporting()
-           || m_ingestCacheState->isMigratingIngestCache()
-           || m_restoreState->isRestoreTransferActive()
-           || m_restoreState->activeRestoreRequest().has_value();
-}
-
-void LibraryShellViewModel::receiveMountedImportSource(const std::optional<QString> &url)
-{
-    if (!url)
-        return;
-    const QString mounted = standardizedPath(*url);
-    const Result<QList<ImportScanVolume>> volumes = m_d->services.volumeDetector.removableVolumes();
-    if (!volumes)
-        return;
-    for (const ImportScanVolume &volume : *volumes) {
-        if (standardizedPath(volume.url) != mounted)
-            continue;
-        if (m_d->shell.initialMountedImportSourceURLs.contains(mounted)
-            || m_d->shell.dismissedMountedImportSourceURLs.contains(mounted))
-            return;
-        m_d->shell.pendingMountedImportSources.insert(mounted, volume);
-        presentPendingMountProposalIfPossible();
-        return;
-    }
-}
-
-void LibraryShellViewModel::receiveUnmountedImportSource(const std::optional<QString> &url)
-{
-    if (!url)
-        return;
-    const QString unmounted = standardizedPath(*url);
-    // Ejected media is forgotten everywhere: inserted again, it is new, also when it was
-    // mounted at launch or dismissed.
-    m_d->shell.initialMountedImportSourceURLs.remove(unmounted);
-    m_d->shell.dismissedMountedImportSourceURLs.remove(unmounted);
-    if (!m_d->shell.pendingMountedImportSources.remove(unmounted))
-        return;
-    // A banner that names the ejected medium is withdrawn at once, also while work runs: its
-    // review would scan a folder that is gone.
-    if (m_shellState->mountProposal()
-        && std::any_of(m_shellState->mountProposal()->sources.cbegin(),
-                       m_shellState->mountProposal()->sources.cend(),
-                       [&unmounted](const ImportScanVolume &volume) {
-                           return standardizedPath(volume.url) == unmounted;
-                       }))
-        m_shellState->setMountProposal(std::nullopt);
-    presentPendingMountProposalIfPossible();
-}
-
-void LibraryShellViewModel::acceptMountProposal()
-{
-    if (!m_shellState->mountProposal())
-        return;
-    for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources)
-        m_d->shell.pendingMountedImportSources.remove(standardizedPath(volume.url));
-    m_shellState->setMountProposal(std::nullopt);
-}
-
-void LibraryShellViewModel::dismissMountProposal()
-{
-    if (!m_shellState->mountProposal())
-        return;
-    for (const ImportScanVolume &volume : m_shellState->mountProposal()->sources) {
-        const QString url = standardizedPath(volume.url);
-        m_d->shell.pendingMountedImportSources.remove(url);
-        m_d->shell.dismissedMountedImportSourceURLs.insert(url);
-    }
-    m_shellState->setMountProposal(std::nullopt);
-}
-
-void LibraryShellViewModel::presentPendingMountProposalIfPossible()
-{
-    if (m_d->shell.pendingMountedImportSources.isEmpty() || isBusyForMountProposal())
-        return;
-    m_shellState->setMountProposal(MountProposal{m_d->shell.pendingMountedImportSources.values()});
 }
 
 } // namespace Pellwick

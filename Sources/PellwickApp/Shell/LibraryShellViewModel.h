@@ -18,10 +18,12 @@
 #include <PellwickCore/Support/Error.h>
 
 #include <QCoro/QCoroTask>
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QPromise>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -116,9 +118,10 @@ public:
         std::shared_ptr<const FileManager> fileManager = {},
         std::shared_ptr<const ContentHashing> contentHasher = {},
         QObject *parent = nullptr);
-    /// Cancels the restore polling task, the running scan and the copy of Add to Ingest Cache
-    /// (which keeps its batch's copy-in marker for the next Add to resume), and stops the Core calls
-    /// of the restore request workflows; other tasks are left to finish on their own.
+    /// Cancels the restore polling task, the running scan, the source-media checks and the copy of
+    /// Add to Ingest Cache (which keeps its batch's copy-in marker for the next Add to resume), and
+    /// stops the Core calls of the restore request workflows; other tasks are left to finish on
+    /// their own.
     ~LibraryShellViewModel() override;
 
     // Published state, by concern.
@@ -245,8 +248,6 @@ public:
     /// Discards a pending move whose two roots are the same place. A move whose target is the
     /// active cache is finished by the migration workflow; any other stays pending.
     void finalizePersistedMigrationIfNecessary();
-    /// Proposes the waiting mounted volumes when no scan, import, move or restore runs.
-    void presentPendingMountProposalIfPossible();
 
     // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
 
@@ -295,21 +296,47 @@ public:
     /// backend's items, empties the selection and refreshes the request.
     QCoro::Task<> rebuildLocalLibraryCache() override;
 
-    /// Records the removable volume mounted at `url` (standardized) as waiting to be proposed
-    /// for import, unless it was mounted at launch or its proposal was dismissed, and proposes the
-    /// waiting volumes when no work runs. No URL, or one matching no removable volume (or a
-    /// failing listing), changes nothing.
+    // --- Mounted import sources (LibraryShellViewModel_MountedImportSources.cpp) -----------
+    // Media mounted since launch waits to be proposed for import (`mountProposal`, sorted by
+    // name: numbers by value, case and locale ignored). Paths are compared standardized
+    // (absolute, cleaned, links not resolved). Every scan here leaves out the active and the
+    // retained Ingest Cache.
+
+    /// A mount notice. Unless the path was mounted at launch or its proposal dismissed, lists the
+    /// removable volumes on the utility pool and, when one is mounted at `url`, keeps it waiting:
+    /// a shown proposal is replaced at once by all waiting volumes, then they are proposed when
+    /// no work runs. A listing that fails, finds no such volume or is overtaken by a newer notice
+    /// for the path changes nothing.
     void receiveMountedImportSource(const std::optional<QString> &url);
-    /// Forgets the volume at `url` as waiting and updates the proposal: withdrawn when no volume
-    /// waits, otherwise proposed again when no work runs. No URL changes nothing. Unmounting also
-    /// ends a dismissal, so the volume is proposed again when it comes back.
+    /// An unmount notice: the path is forgotten as mounted at launch, dismissed and waiting; a
+    /// shown proposal naming it is withdrawn and the rest proposed when no work runs.
     void receiveUnmountedImportSource(const std::optional<QString> &url);
-    /// Without a proposal nothing happens; otherwise its volumes stop waiting and the proposal is
-    /// cleared. (Scanning the proposed volumes belongs to the import workflows, not built yet.)
+    /// Publishes the waiting volumes as the proposal unless one is shown, an import or restore
+    /// runs, a Restore Request is active or a move of the Ingest Cache is pending. A running scan
+    /// does not hold it back.
+    void presentPendingMountProposalIfPossible();
+    /// Scans exactly the proposed volumes, which stop waiting; nothing without a proposal.
     void acceptMountProposal() override;
     /// Without a proposal nothing happens; otherwise its volumes stop waiting, are remembered as
     /// dismissed until they are unmounted, and the proposal is cleared.
     void dismissMountProposal() override;
+    /// Scans every waiting volume (also none), proposed or not; none waits afterwards.
+    void scanNewlyMountedImportSources() override;
+    /// Scans every removable volume mounted now; a failing listing fails the scan.
+    void scanAllRemovableVolumes() override;
+
+    // --- Source-media safety (LibraryShellViewModel_SourceMediaSafety.cpp) ------------------
+    // A check lists the removable volumes and revalidates the records' source-media evidence
+    // against them on the utility pool, with the workflows' file manager and hasher. Records it
+    // changed set "Source media changed; do not erase it until it is copied and archived again"
+    // and refresh the visible items; a failure is dropped silently. Destroying the view model
+    // stops a running check, which then publishes nothing.
+
+    /// Starts a check unless one started less than 60 s ago (on the workflow clock) or a
+    /// throttled check runs. Returns at once.
+    void scheduleSourceMediaSafetyRefresh() override;
+    /// Waits for the running throttled check, or runs a check now and publishes it.
+    QCoro::Task<> refreshSourceMediaSafetyNow() override;
 
     // Operations of the shell workflows whose work is not built yet: each returns at once and
     // changes nothing.
@@ -318,8 +345,6 @@ public:
     void scheduleUserManagedIngestCacheRefresh() override;
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
     QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
-    /// Runs the source-media safety check at once (not built yet: no-op).
-    QCoro::Task<> refreshSourceMediaSafetyNow() override;
     /// Imports the selected items (not built yet: no-op).
     QCoro::Task<> startSelectedImports() override;
 
@@ -462,6 +487,18 @@ private:
     /// The cross-field rules, in the order they were declared with the fields.
     void connectStateObservers();
     bool isBusyForMountProposal() const;
+    /// The handler's steps after the listing of a mount notice (`notice`: its generation).
+    QCoro::Task<> completeMountedImportSource(QString mounted, quint64 notice);
+    /// The waiting volumes in proposal order.
+    QList<ImportScanVolume> sortedPendingMountedImportSources() const;
+    /// Starts a scan of `sources`, or of the removable volumes listed when it runs, leaving out
+    /// the Ingest Cache roots of now.
+    void scanSkippingIngestCaches(std::optional<QList<ImportScanVolume>> sources);
+    /// The throttled check's task; `finished` ends when it is over.
+    QCoro::Task<> runThrottledSourceMediaSafetyCheck(QPromise<void> finished);
+    /// Starts one check on the utility pool.
+    QFuture<Result<qsizetype>> startSourceMediaSafetyCheck() const;
+    void publishSourceMediaSafetyResult(const Result<qsizetype> &changed);
     std::optional<ImportReviewItem> importReviewItem(const LocalLibraryItem &item) const;
     /// Publishes the end of an Add to Ingest Cache: not importing, row closed, refresh drained.
     void finishAddToIngestCache(const QUuid &transferID);

@@ -135,9 +135,7 @@ void LibraryShellViewModel::scanImportSources(ImportScanOperation operation)
 
 void LibraryShellViewModel::scanFolder(QString path)
 {
-    const ImportScanVolume volume{lastPathComponent(path), path, std::nullopt};
-    scanImportSources([builder = ImportReviewBuilder(m_d->services.fileManager), volume](
-                          std::stop_token stop) { return builder.buildReview({volume}, stop); });
+    scanSkippingIngestCaches(QList{ImportScanVolume{lastPathComponent(path), path, std::nullopt}});
 }
 
 QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()

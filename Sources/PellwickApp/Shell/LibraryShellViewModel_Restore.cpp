@@ -163,11 +163,6 @@ QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRo
     co_return;
 }
 
-QCoro::Task<> LibraryShellViewModel::refreshSourceMediaSafetyNow()
-{
-    co_return;
-}
-
 QCoro::Task<> LibraryShellViewModel::startSelectedImports()
 {
     co_return;

@@ -21,6 +21,8 @@
 #include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/Date.h>
 
+#include <QDir>
+#include <QFuture>
 #include <QHash>
 #include <QMap>
 #include <QSet>
@@ -97,6 +99,9 @@ struct LibraryShellViewModelPrivate
         QMap<QString, ImportScanVolume> pendingMountedImportSources;
         QSet<QString> initialMountedImportSourceURLs;
         QSet<QString> dismissedMountedImportSourceURLs;
+        /// Advanced by every mount or unmount notice of a path: a volume listing started for an
+        /// older notice applies nothing.
+        QHash<QString, quint64> mountNoticeGenerations;
     };
 
     struct Import
@@ -109,8 +114,6 @@ struct LibraryShellViewModelPrivate
         /// Advanced by every review a scan publishes.
         qint64 importReviewRevision = 0;
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
-        std::optional<WorkflowTaskHandle> sourceMediaSafetyTask;
-        std::optional<Date> lastSourceMediaSafetyCheckAt;
     };
 
     struct IngestCacheMembers
@@ -154,6 +157,17 @@ struct LibraryShellViewModelPrivate
         WorkflowTaskHandle requestWorkflows;
     };
 
+    struct SourceMediaSafety
+    {
+        /// Stops every running check, of either form, when the view model goes.
+        WorkflowTaskHandle checks;
+        /// Finished when the running throttled check has published; none when none runs.
+        std::optional<QFuture<void>> sourceMediaSafetyTask;
+        /// The start of the last check of either form, on the workflow clock (a wall clock
+        /// stepped back would hold the checks back). Never stored.
+        std::optional<std::chrono::steady_clock::time_point> lastSourceMediaSafetyCheckAt;
+    };
+
     explicit LibraryShellViewModelPrivate(Services initialServices)
         : services(std::move(initialServices))
     {}
@@ -165,6 +179,15 @@ struct LibraryShellViewModelPrivate
     IngestCacheMembers ingestCache;
     Library library;
     Restore restore;
+    SourceMediaSafety sourceMediaSafety;
 };
+
+/// `path` made absolute and cleaned, links not resolved: mount points are compared as the mount
+/// table names them.
+inline QString standardizedPath(const QString &path)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path
+                                                      : QDir::current().absoluteFilePath(path));
+}
 
 } // namespace Pellwick

@@ -44,4 +44,14 @@ QThreadPool &WorkflowPools::keychain()
     return configured;
 }
 
+QThreadPool &WorkflowPools::thumbnails()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured = []() -> QThreadPool & {
+        pool.setThreadPriority(QThread::LowPriority);
+        return makePool(pool, std::max(1, QThread::idealThreadCount()), "Thumbnails");
+    }();
+    return configured;
+}
+
 } // namespace Pellwick

@@ -57,6 +57,8 @@ public:
     static QThreadPool &utility();
     /// One thread: keychain calls run one at a time, in the order they were started.
     static QThreadPool &keychain();
+    /// Thumbnail decodes: one low-priority thread per core, as decoding is bound by the CPU.
+    static QThreadPool &thumbnails();
 };
 
 /// The handle of a cancellable workflow task. Its stop source reaches the Core call through

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <numeric>
 
 namespace Pellwick {
 
@@ -99,10 +98,14 @@ struct FolderContext
 class SourceLister
 {
 public:
-    SourceLister(const FileManager &fileManager, const QString &root, const std::stop_token &stop)
+    SourceLister(const FileManager &fileManager,
+                 const QString &root,
+                 const std::stop_token &stop,
+                 const QSet<QString> &skippedFolders)
         : m_fileManager(fileManager)
         , m_root(root)
         , m_stop(stop)
+        , m_skippedFolders(skippedFolders)
         , m_rootComponentCount(pathComponents(QDir::cleanPath(root)).size())
     {}
 
@@ -128,7 +131,10 @@ private:
             // Every ext4 volume has one, readable only by the administrator.
             const bool isLostAndFound
                 = entry.name == QLatin1String("lost+found") && folder == m_root;
-            return !isLostAndFound;
+            return !isLostAndFound
+                   && (m_skippedFolders.isEmpty()
+                       || !m_skippedFolders.contains(
+                           QDir::cleanPath(appendingPathComponent(folder, entry.name))));
         }
         if (entry.attributes.type != FileAttributes::Type::Regular)
             return false;
@@ -174,6 +180,7 @@ private:
     const FileManager &m_fileManager;
     const QString &m_root;
     const std::stop_token &m_stop;
+    const QSet<QString> &m_skippedFolders;
     const qsizetype m_rootComponentCount;
     std::optional<FolderContext> m_context;
     QList<ListedFile> m_files;
@@ -229,24 +236,6 @@ void appendItems(const ImportScanVolume &source,
     }
 }
 
-QList<ImportReviewItem> sortedByPath(QList<ImportReviewItem> items)
-{
-    QList<QString> keys;
-    keys.reserve(items.size());
-    for (const ImportReviewItem &item : items)
-        keys.append(fileBrowserSortKey(item.url));
-    std::vector<qsizetype> order(static_cast<size_t>(items.size()));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&keys](qsizetype a, qsizetype b) {
-        return keys.at(a) < keys.at(b);
-    });
-    QList<ImportReviewItem> sorted;
-    sorted.reserve(items.size());
-    for (qsizetype index : order)
-        sorted.append(std::move(items[index]));
-    return sorted;
-}
-
 } // namespace
 
 ImportReviewBuilder::ImportReviewBuilder(std::shared_ptr<const FileManager> fileManager)
@@ -274,19 +263,38 @@ const QSet<QString> &ImportReviewBuilder::excludedBackupTargetExtensions()
 }
 
 Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolume> &sources,
-                                                      const std::stop_token &stop) const
+                                                      const std::stop_token &stop,
+                                                      const QStringList &skippedFolders) const
 {
+    QSet<QString> skipped;
+    for (const QString &folder : skippedFolders)
+        skipped.insert(QDir::cleanPath(folder));
+    const auto isSkipped = [&skipped](const QString &root) {
+        for (QString folder = QDir::cleanPath(root);;) {
+            if (skipped.contains(folder))
+                return true;
+            const qsizetype slash = folder.lastIndexOf(QLatin1Char('/'));
+            if (slash <= 0)
+                return folder != QLatin1String("/") && skipped.contains(QStringLiteral("/"));
+            folder.truncate(slash);
+        }
+    };
     QList<ImportReviewItem> items;
     for (const ImportScanVolume &source : sources) {
         if (stop.stop_requested())
             return failure(CancellationError{});
         if (!source.hasValidURL) // its files could not be reached, nor the volume shown empty
             return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
+        if (!skipped.isEmpty() && isSkipped(source.url))
+            continue;
         PELLWICK_TRY_ASSIGN(QList<ListedFile> files,
-                            SourceLister(*m_fileManager, source.url, stop).list());
+                            SourceLister(*m_fileManager, source.url, stop, skipped).list());
         appendItems(source, files, items);
     }
-    return ImportReview{sources, sortedByPath(std::move(items))};
+    return ImportReview{
+        sources, sortedInFileBrowserOrder(std::move(items), [](const ImportReviewItem &item) {
+            return item.url;
+        })};
 }
 
 } // namespace Pellwick

@@ -6,6 +6,7 @@
 #include <PellwickCore/Support/Result.h>
 
 #include <QSet>
+#include <QStringList>
 
 #include <memory>
 #include <stop_token>
@@ -26,9 +27,12 @@ public:
     /// cannot be listed, and with a `FileSystemError` (EILSEQ) naming the file when a file that
     /// would be listed has a name that is not valid UTF-8; no partial review is returned. A
     /// request on `stop` ends the scan soon, between two directory entries, with
-    /// `CancellationError`.
+    /// `CancellationError`. Nothing inside `skippedFolders` is listed: a source at or below one
+    /// contributes no items, and such a folder below a source is not entered (paths compared
+    /// after `QDir::cleanPath`, links not resolved).
     [[nodiscard]] Result<ImportReview> buildReview(const QList<ImportScanVolume> &sources,
-                                                   const std::stop_token &stop = {}) const;
+                                                   const std::stop_token &stop = {},
+                                                   const QStringList &skippedFolders = {}) const;
 
     /// Lowercase extensions of the RAW originals that are archived.
     static const QSet<QString> &supportedRawExtensions();

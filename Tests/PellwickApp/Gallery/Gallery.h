@@ -20,7 +20,7 @@ struct Entry
 };
 
 /// Every component of the view kit in every state: buttons, selector, symbols, brand mark,
-/// then `statusEntries()` and `importReviewEntries()`.
+/// then `statusEntries()`, `importReviewEntries()` and `libraryEntries()`.
 QList<Entry> kitEntries();
 /// The page header, status views, layout pieces and progress rows in every state.
 QList<Entry> statusEntries();
@@ -29,6 +29,8 @@ QList<Entry> restoreEntries();
 
 /// The Import Review header, table and status strip in their states.
 QList<Entry> importReviewEntries();
+/// The library inspector, previews and system status panel in every state.
+QList<Entry> libraryEntries();
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

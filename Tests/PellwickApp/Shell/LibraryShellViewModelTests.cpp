@@ -29,29 +29,8 @@ MountedVolume volume(const QString &url, bool removable)
     return mounted;
 }
 
-enum class MountAction {
-    Mount,
-    Unmount,
-    Accept,
-    Dismiss,
-    StartImport,
-    EndImport
-};
-
-/// One event of a scripted card session and the names the banner shows after it (none: no
-/// banner).
-struct MountStep
-{
-    MountAction action;
-    std::optional<QString> url;
-    QStringList proposed;
-};
-
 } // namespace
 
-Q_DECLARE_METATYPE(QList<MountStep>)
-
-Q_DECLARE_METATYPE(std::function<void(LibraryShellViewModel &)>)
 Q_DECLARE_METATYPE(std::optional<RestoreRequestStatus>)
 
 class LibraryShellViewModelTests : public QObject
@@ -74,15 +53,10 @@ private Q_SLOTS:
     void importNeedsTheActiveCacheAndNoPendingMove();
     void settersNotifyEveryAssignment();
     void damagedLibraryIsReportedUntilItReads();
-    void workEndingPresentsTheWaitingProposal_data();
-    void workEndingPresentsTheWaitingProposal();
     void restorePollingFollowsAPreparingRequest_data();
     void restorePollingFollowsAPreparingRequest();
     void destructionCancelsThePollingTask();
     void mainThreadTouchesNoFileAfterConstruction();
-    void proposalFollowsMountsAndDismissals();
-    void ejectedMediaIsForgotten_data();
-    void ejectedMediaIsForgotten();
 
 private:
     std::unique_ptr<ShellViewModelFixture> m_fixture;
@@ -286,48 +260,6 @@ void LibraryShellViewModelTests::damagedLibraryIsReportedUntilItReads()
     QCOMPARE(cleared.count(), 1);
 }
 
-void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal_data()
-{
-    using Assign = std::function<void(LibraryShellViewModel &)>;
-    QTest::addColumn<Assign>("assign");
-    QTest::addColumn<bool>("proposed");
-
-    QTest::newRow("isImporting") << Assign([](auto &m) { m.importState().setIsImporting(false); })
-                                 << true;
-    QTest::newRow("isRestoreTransferActive")
-        << Assign([](auto &m) { m.restoreState().setIsRestoreTransferActive(false); }) << true;
-    QTest::newRow("isMigratingIngestCache")
-        << Assign([](auto &m) { m.ingestCacheState().setIsMigratingIngestCache(false); }) << true;
-    QTest::newRow("activeRestoreRequest")
-        << Assign([](auto &m) { m.restoreState().setActiveRestoreRequest(std::nullopt); }) << true;
-    QTest::newRow("pendingIngestCacheMigration") << Assign([](auto &m) {
-        m.ingestCacheState().setPendingIngestCacheMigration(std::nullopt);
-    }) << true;
-    QTest::newRow("isScanningImportSources has no observer")
-        << Assign([](auto &m) { m.importState().setIsScanningImportSources(false); }) << false;
-}
-
-void LibraryShellViewModelTests::workEndingPresentsTheWaitingProposal()
-{
-    using Assign = std::function<void(LibraryShellViewModel &)>;
-    QFETCH(Assign, assign);
-    QFETCH(bool, proposed);
-
-    const auto model = m_fixture->make();
-    // A card inserted while a scan runs waits; the scan's end alone does not propose it.
-    model->importState().setIsScanningImportSources(true);
-    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/CARD"_s, true)});
-    model->receiveMountedImportSource(u"/media/ana/CARD/"_s);
-    QVERIFY(!model->shellState().mountProposal());
-    model->importState().setIsScanningImportSources(false);
-    QVERIFY(!model->shellState().mountProposal());
-
-    assign(*model);
-    QCOMPARE(model->shellState().mountProposal().has_value(), proposed);
-    if (proposed)
-        QCOMPARE(model->shellState().mountProposal()->sources.size(), 1);
-}
-
 void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest_data()
 {
     QTest::addColumn<std::optional<RestoreRequestStatus>>("status"); // none: no request
@@ -419,161 +351,6 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
     QCOMPARE(model->restoreSelectionSummary().itemCount, 1);
     model->updateRestorePolling(std::nullopt);
     QCOMPARE(onMainThread, QStringList());
-}
-
-void LibraryShellViewModelTests::proposalFollowsMountsAndDismissals()
-{
-    m_fixture->volumes = QList{volume(u"/media/ana/OLD"_s, true)};
-    const auto model = m_fixture->make();
-    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/OLD"_s, true),
-                                              volume(u"/media/ana/A"_s, true),
-                                              volume(u"/media/ana/B"_s, true),
-                                              volume(u"/mnt/disk"_s, false)});
-
-    enum Action {
-        Mount,
-        Unmount,
-        Accept,
-        Dismiss
-    };
-
-    struct Step
-    {
-        Action action;
-        std::optional<QString> url;
-        QStringList proposed; // names; empty: no proposal
-    };
-
-    const QList<Step> steps{
-        {Mount, std::nullopt, {}},
-        {Mount, u"/media/ana/OLD"_s, {}}, // mounted at launch
-        {Mount, u"/mnt/disk"_s, {}},      // not removable
-        {Mount, u"/media/ana/A/"_s, {u"A"_s}},
-        {Mount, u"/media/ana/B"_s, {u"A"_s, u"B"_s}},
-        {Unmount, u"/media/ana/A"_s, {u"B"_s}},
-        {Dismiss, std::nullopt, {}},
-        {Mount, u"/media/ana/B"_s, {}}, // dismissed until unmounted
-        {Unmount, u"/media/ana/B"_s, {}},
-        {Mount, u"/media/ana/B"_s, {u"B"_s}},
-        {Accept, std::nullopt, {}},
-        {Accept, std::nullopt, {}},
-        {Unmount, u"/media/ana/B"_s, {}},
-        {Mount, u"/media/ana/A"_s, {u"A"_s}},
-        {Unmount, u"/media/ana/A"_s, {}},
-    };
-    for (qsizetype i = 0; i < steps.size(); ++i) {
-        const Step &step = steps[i];
-        switch (step.action) {
-        case Mount:
-            model->receiveMountedImportSource(step.url);
-            break;
-        case Unmount:
-            model->receiveUnmountedImportSource(step.url);
-            break;
-        case Accept:
-            model->acceptMountProposal();
-            break;
-        case Dismiss:
-            model->dismissMountProposal();
-            break;
-        }
-        QStringList proposed;
-        if (model->shellState().mountProposal()) {
-            for (const ImportScanVolume &source : model->shellState().mountProposal()->sources)
-                proposed.append(source.name);
-        }
-        QVERIFY2(proposed == step.proposed, qPrintable(u"step %1"_s.arg(i)));
-    }
-}
-
-void LibraryShellViewModelTests::ejectedMediaIsForgotten_data()
-{
-    using enum MountAction;
-    QTest::addColumn<QList<MountStep>>("steps");
-
-    const QString old = u"/media/ana/OLD"_s;
-    const QString a = u"/media/ana/A"_s;
-    const QString b = u"/media/ana/B"_s;
-    QTest::newRow("launch card inserted again without ejecting") << QList<MountStep>{
-        {Mount, old, {}},
-    };
-    QTest::newRow("launch card ejected and inserted again") << QList<MountStep>{
-        {Unmount, old, {}},
-        {Mount, old, {u"OLD"_s}},
-    };
-    QTest::newRow("launch card ejected during an import, inserted after it") << QList<MountStep>{
-        {StartImport, std::nullopt, {}},
-        {Unmount, old, {}},
-        {Mount, old, {}},
-        {EndImport, std::nullopt, {u"OLD"_s}},
-    };
-    QTest::newRow("proposed card ejected during an import leaves the banner") << QList<MountStep>{
-        {Mount, a, {u"A"_s}},
-        {Mount, b, {u"A"_s, u"B"_s}},
-        {StartImport, std::nullopt, {u"A"_s, u"B"_s}},
-        {Unmount, a, {}},
-        {EndImport, std::nullopt, {u"B"_s}},
-        {Accept, std::nullopt, {}},
-    };
-    QTest::newRow("last proposed card ejected during an import") << QList<MountStep>{
-        {Mount, a, {u"A"_s}},
-        {StartImport, std::nullopt, {u"A"_s}},
-        {Unmount, a, {}},
-        {EndImport, std::nullopt, {}},
-    };
-    QTest::newRow("waiting card ejected during an import") << QList<MountStep>{
-        {StartImport, std::nullopt, {}},
-        {Mount, a, {}},
-        {Unmount, a, {}},
-        {EndImport, std::nullopt, {}},
-    };
-    QTest::newRow("dismissed card ejected and inserted again") << QList<MountStep>{
-        {Mount, a, {u"A"_s}},
-        {Dismiss, std::nullopt, {}},
-        {Mount, a, {}},
-        {Unmount, a, {}},
-        {Mount, a, {u"A"_s}},
-    };
-}
-
-void LibraryShellViewModelTests::ejectedMediaIsForgotten()
-{
-    QFETCH(QList<MountStep>, steps);
-    m_fixture->volumes = QList{volume(u"/media/ana/OLD"_s, true)};
-    const auto model = m_fixture->make();
-    m_fixture->listedVolumes->setAnswer(QList{volume(u"/media/ana/OLD"_s, true),
-                                              volume(u"/media/ana/A"_s, true),
-                                              volume(u"/media/ana/B"_s, true)});
-    for (qsizetype i = 0; i < steps.size(); ++i) {
-        const MountStep &step = steps[i];
-        switch (step.action) {
-        case MountAction::Mount:
-            model->receiveMountedImportSource(step.url);
-            break;
-        case MountAction::Unmount:
-            model->receiveUnmountedImportSource(step.url);
-            break;
-        case MountAction::Accept:
-            model->acceptMountProposal();
-            break;
-        case MountAction::Dismiss:
-            model->dismissMountProposal();
-            break;
-        case MountAction::StartImport:
-            model->importState().setIsImporting(true);
-            break;
-        case MountAction::EndImport:
-            model->importState().setIsImporting(false);
-            break;
-        }
-        QStringList proposed;
-        if (model->shellState().mountProposal()) {
-            for (const ImportScanVolume &source : model->shellState().mountProposal()->sources)
-                proposed.append(source.name);
-        }
-        QVERIFY2(proposed == step.proposed,
-                 qPrintable(u"step %1: %2"_s.arg(i).arg(proposed.join(u','))));
-    }
 }
 
 QTEST_GUILESS_MAIN(LibraryShellViewModelTests)

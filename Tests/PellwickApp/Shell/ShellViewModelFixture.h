@@ -89,6 +89,8 @@ struct ShellViewModelFixture
     AvailableCapacityProbe availableCapacity = &IngestCache::systemAvailableCapacity;
     /// The volume listing of the last view model made, answering `volumes` until changed.
     mutable std::shared_ptr<ListedVolumes> listedVolumes;
+    /// When set, the view model lists volumes here instead (and `listedVolumes` stays unset).
+    std::shared_ptr<const MountedVolumeProviding> volumeProvider;
     /// The store the view models use: a copy shares their records.
     LocalLibraryCache library{libraryRoot(), std::make_shared<LocalFileManager>()};
 
@@ -114,7 +116,9 @@ struct ShellViewModelFixture
         return std::make_unique<LibraryShellViewModel>(
             BackendHealthClient(backendURL, healthFetch),
             client,
-            RemovableVolumeDetector(listedVolumes = std::make_shared<ListedVolumes>(volumes)),
+            RemovableVolumeDetector(
+                volumeProvider ? volumeProvider
+                               : (listedVolumes = std::make_shared<ListedVolumes>(volumes))),
             ImportReviewBuilder(files),
             library,
             std::move(ingestCache),

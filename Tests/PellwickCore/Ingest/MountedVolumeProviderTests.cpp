@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/MountSystemFixture.h>
 #include <Support/TestFiles.h>
 
 using namespace Pellwick;
@@ -34,74 +35,8 @@ private Q_SLOTS:
 
 namespace {
 
-/// A fake sysfs, /dev/disk and mount table under one temporary folder, whose name mentions
-/// buses so that only the path below the sysfs root can decide.
-class SystemFixture
-{
-public:
-    SystemFixture()
-        : m_dir(QDir::tempPath() + QStringLiteral("/usb-mmc-fw0-XXXXXX"))
-    {
-        QDir().mkpath(sysfs() + QStringLiteral("/dev/block"));
-        QDir().mkpath(sysfs() + QStringLiteral("/class/block"));
-        QDir().mkpath(diskLinks() + QStringLiteral("/by-uuid"));
-        QDir().mkpath(diskLinks() + QStringLiteral("/by-label"));
-        QDir().mkpath(m_dir.path() + QStringLiteral("/devnodes"));
-    }
-
-    QString sysfs() const { return m_dir.path() + QStringLiteral("/sys"); }
-
-    QString diskLinks() const { return m_dir.path() + QStringLiteral("/disk"); }
-
-    QString mountInfo() const { return m_dir.path() + QStringLiteral("/mountinfo"); }
-
-    MountInfoSystemPaths paths() const { return {mountInfo(), sysfs(), diskLinks()}; }
-
-    /// `devicePath` is below sys/devices and ends in the kernel name; a partition's whole disk is
-    /// its parent folder.
-    void addBlockDevice(const QString &number,
-                        const QString &devicePath,
-                        bool isPartition,
-                        const QByteArray &removable)
-    {
-        const QString path = sysfs() + QStringLiteral("/devices/") + devicePath;
-        QDir().mkpath(path);
-        if (isPartition)
-            Test::writeFile(path + QStringLiteral("/partition"), "1\n");
-        const QString disk = isPartition ? QFileInfo(path).path() : path;
-        Test::writeFile(disk + QStringLiteral("/removable"), removable + '\n');
-        QFile::link(path, sysfs() + QStringLiteral("/dev/block/") + number);
-        QFile::link(path, sysfs() + QStringLiteral("/class/block/") + QFileInfo(path).fileName());
-    }
-
-    void addDiskLink(const QString &kind, const QString &linkName, const QString &kernelName)
-    {
-        const QString node = m_dir.path() + QStringLiteral("/devnodes/") + kernelName;
-        Test::writeFile(node, {});
-        QFile::link(node, diskLinks() + QLatin1Char('/') + kind + QLatin1Char('/') + linkName);
-    }
-
-    void writeMountInfo(const QStringList &lines)
-    {
-        Test::writeFile(mountInfo(), lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-    }
-
-    /// One line as the kernel writes it: any bytes but space, tab, newline and backslash raw.
-    void writeMountInfo(const QByteArray &line) { Test::writeFile(mountInfo(), line + '\n'); }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-QString line(int id,
-             const QString &number,
-             const QString &mountPoint,
-             const QString &type,
-             const QString &source)
-{
-    return QStringLiteral("%1 1 %2 / %3 rw,relatime shared:%1 - %4 %5 rw")
-        .arg(QString::number(id), number, mountPoint, type, source);
-}
+using SystemFixture = Test::MountSystemFixture;
+using Test::mountInfoLine;
 
 Result<QList<MountedVolume>> volumesOf(const SystemFixture &fixture)
 {
@@ -132,36 +67,36 @@ void MountedVolumeProviderTests::fixtureMountTableGivesExactVolumes()
     fixture.addDiskLink(
         QStringLiteral("by-uuid"), QStringLiteral("9016-4EF8"), QStringLiteral("mmcblk0p1"));
     fixture.writeMountInfo({
-        line(22,
-             QStringLiteral("0:21"),
-             QStringLiteral("/proc"),
-             QStringLiteral("proc"),
-             QStringLiteral("proc")),
-        line(27,
-             QStringLiteral("254:0"),
-             QStringLiteral("/"),
-             QStringLiteral("ext4"),
-             QStringLiteral("/dev/vda")),
-        line(40,
-             QStringLiteral("8:17"),
-             QStringLiteral("/media/ann/EOS\\040DIGITAL"),
-             QStringLiteral("exfat"),
-             QStringLiteral("/dev/sdb1")),
-        line(41,
-             QStringLiteral("179:1"),
-             QStringLiteral("/media/ann/back\\134slash"),
-             QStringLiteral("vfat"),
-             QStringLiteral("/dev/mmcblk0p1")),
-        line(42,
-             QStringLiteral("7:3"),
-             QStringLiteral("/mnt/image"),
-             QStringLiteral("ext4"),
-             QStringLiteral("/dev/loop3")),
-        line(43,
-             QStringLiteral("0:55"),
-             QStringLiteral("/mnt/nas"),
-             QStringLiteral("nfs4"),
-             QStringLiteral("nas:/photos")),
+        mountInfoLine(22,
+                      QStringLiteral("0:21"),
+                      QStringLiteral("/proc"),
+                      QStringLiteral("proc"),
+                      QStringLiteral("proc")),
+        mountInfoLine(27,
+                      QStringLiteral("254:0"),
+                      QStringLiteral("/"),
+                      QStringLiteral("ext4"),
+                      QStringLiteral("/dev/vda")),
+        mountInfoLine(40,
+                      QStringLiteral("8:17"),
+                      QStringLiteral("/media/ann/EOS\\040DIGITAL"),
+                      QStringLiteral("exfat"),
+                      QStringLiteral("/dev/sdb1")),
+        mountInfoLine(41,
+                      QStringLiteral("179:1"),
+                      QStringLiteral("/media/ann/back\\134slash"),
+                      QStringLiteral("vfat"),
+                      QStringLiteral("/dev/mmcblk0p1")),
+        mountInfoLine(42,
+                      QStringLiteral("7:3"),
+                      QStringLiteral("/mnt/image"),
+                      QStringLiteral("ext4"),
+                      QStringLiteral("/dev/loop3")),
+        mountInfoLine(43,
+                      QStringLiteral("0:55"),
+                      QStringLiteral("/mnt/nas"),
+                      QStringLiteral("nfs4"),
+                      QStringLiteral("nas:/photos")),
     });
 
     Result<QList<MountedVolume>> volumes = volumesOf(fixture);
@@ -242,11 +177,11 @@ void MountedVolumeProviderTests::blockDevicesAreClassifiedByBus()
     QFETCH(bool, internal);
     SystemFixture fixture;
     fixture.addBlockDevice(QStringLiteral("8:33"), devicePath, isPartition, removableAttribute);
-    fixture.writeMountInfo({line(50,
-                                 QStringLiteral("8:33"),
-                                 QStringLiteral("/media/usb-backup/CARD"),
-                                 QStringLiteral("ext4"),
-                                 QStringLiteral("/dev/x"))});
+    fixture.writeMountInfo({mountInfoLine(50,
+                                          QStringLiteral("8:33"),
+                                          QStringLiteral("/media/usb-backup/CARD"),
+                                          QStringLiteral("ext4"),
+                                          QStringLiteral("/dev/x"))});
     Result<QList<MountedVolume>> volumes = volumesOf(fixture);
     QVERIFY(volumes);
     QCOMPARE(volumes->size(), 1);
@@ -298,7 +233,7 @@ void MountedVolumeProviderTests::hiddenMountsAreSkipped()
     QFETCH(bool, listed);
     SystemFixture fixture;
     fixture.writeMountInfo(
-        {line(30, QStringLiteral("0:40"), mountPoint, type, QStringLiteral("x"))});
+        {mountInfoLine(30, QStringLiteral("0:40"), mountPoint, type, QStringLiteral("x"))});
     Result<QList<MountedVolume>> volumes = volumesOf(fixture);
     QVERIFY(volumes);
     QCOMPARE(volumes->size(), listed ? 1 : 0);
@@ -348,11 +283,11 @@ void MountedVolumeProviderTests::mountPointThatIsNotUtf8IsOfferedAndItsScanFails
 void MountedVolumeProviderTests::unreadableOrMalformedTableFails()
 {
     SystemFixture fixture;
-    fixture.writeMountInfo({line(27,
-                                 QStringLiteral("254:0"),
-                                 QStringLiteral("/"),
-                                 QStringLiteral("ext4"),
-                                 QStringLiteral("/dev/vda"))});
+    fixture.writeMountInfo({mountInfoLine(27,
+                                          QStringLiteral("254:0"),
+                                          QStringLiteral("/"),
+                                          QStringLiteral("ext4"),
+                                          QStringLiteral("/dev/vda"))});
     auto files = std::make_shared<FaultInjectingFileManager>();
     files->failOperation(FileOperation::Read, EIO, fixture.mountInfo());
     Result<QList<MountedVolume>> unreadable
@@ -360,11 +295,11 @@ void MountedVolumeProviderTests::unreadableOrMalformedTableFails()
     QVERIFY(!unreadable);
     QCOMPARE(unreadable.error().as<FileSystemError>()->code, EIO);
 
-    fixture.writeMountInfo({line(27,
-                                 QStringLiteral("254:0"),
-                                 QStringLiteral("/"),
-                                 QStringLiteral("ext4"),
-                                 QStringLiteral("/dev/vda")),
+    fixture.writeMountInfo({mountInfoLine(27,
+                                          QStringLiteral("254:0"),
+                                          QStringLiteral("/"),
+                                          QStringLiteral("ext4"),
+                                          QStringLiteral("/dev/vda")),
                             QStringLiteral("28 1 8:1 / /media/x rw")});
     Result<QList<MountedVolume>> malformed = volumesOf(fixture);
     QVERIFY(!malformed);

@@ -36,6 +36,10 @@ public:
     virtual void acceptMountProposal() = 0;
     /// Dismisses the proposed volumes until they are unmounted.
     virtual void dismissMountProposal() = 0;
+    /// Scans the volumes mounted since launch that wait to be scanned.
+    virtual void scanNewlyMountedImportSources() = 0;
+    /// Scans every removable volume mounted now.
+    virtual void scanAllRemovableVolumes() = 0;
     /// Selected records that can be imported now.
     virtual QList<LocalLibraryItem> selectedImportItems() const = 0;
 };

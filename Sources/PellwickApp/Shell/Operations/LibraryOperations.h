@@ -37,6 +37,8 @@ public:
     virtual bool hasActiveLocalLibraryFilters() const = 0;
     /// Puts the filters back to their defaults with one refresh.
     virtual void resetLocalLibraryFilters() = 0;
+    /// Asks for a source-media safety check (run at most every 60 s).
+    virtual void scheduleSourceMediaSafetyRefresh() = 0;
 };
 
 } // namespace Pellwick

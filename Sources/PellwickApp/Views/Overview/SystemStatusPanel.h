@@ -1,0 +1,74 @@
+#pragma once
+
+#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickCore/Backend/EntitlementState.h>
+#include <PellwickCore/Library/LibraryPresentation.h>
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace Pellwick {
+
+class SystemStatusRowView;
+
+/// One line of the system status panel.
+struct SystemStatusRow
+{
+    QString title;
+    QString message;
+    QString systemImage;
+    LibraryPresentationTone tone = LibraryPresentationTone::Secondary;
+
+    bool operator==(const SystemStatusRow &) const = default;
+
+    /// title + "-" + message + "-" + systemImage.
+    QString identity() const;
+};
+
+/// What the panel reports, filled by its page from the shell's state.
+struct SystemStatusSnapshot
+{
+    PaidPlanState paidPlan = {};
+    bool isScanningImportSources = false;
+    bool isImporting = false;
+    /// Transfer progress rows are already on screen: the import and restore rows stay out.
+    bool hasSharedTransferProgress = false;
+    bool isRecoveringInterruptedImports = false;
+    std::optional<QString> importErrorMessage = {};
+    /// `importErrorMessage` reports a success ("Added 3 files to Ingest Cache").
+    bool isImportMessageSuccess = false;
+    std::optional<QString> importRecoveryMessage = {};
+    std::optional<QString> restoreMessage = {};
+    std::optional<QString> restoreErrorMessage = {};
+    std::optional<QString> errorMessage = {};
+
+    bool operator==(const SystemStatusSnapshot &) const = default;
+};
+
+/// The "System Status" panel of the Overview page: the storage warning, the work in progress,
+/// the restart reconciliation, the restore message and every error held, one row each, or one
+/// quiet row when there is nothing to report. Has no actions.
+class SystemStatusPanel : public UtilityPanel
+{
+    Q_OBJECT
+
+public:
+    explicit SystemStatusPanel(QWidget *parent = nullptr);
+
+    /// The rows of `snapshot` in display order.
+    static QList<SystemStatusRow> rows(const SystemStatusSnapshot &snapshot);
+
+    /// Shows `snapshot`'s rows, reusing the row widgets already there.
+    void setSnapshot(const SystemStatusSnapshot &snapshot);
+
+    const QList<SystemStatusRow> &shownRows() const { return m_rows; }
+
+private:
+    QList<SystemStatusRow> m_rows;
+    QList<SystemStatusRowView *> m_rowViews;
+    QWidget *m_emptyRow = nullptr;
+};
+
+} // namespace Pellwick

@@ -1,0 +1,122 @@
+#include "Gallery.h"
+
+#include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>
+#include <PellwickApp/Views/Library/LocalLibraryPreview.h>
+#include <PellwickApp/Views/Overview/SystemStatusPanel.h>
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <Support/JpegFixtures.h>
+#include <Support/LibraryFixtures.h>
+
+namespace Pellwick::Gallery {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Status = LibraryItemImportStatus;
+
+std::unique_ptr<QWidget> inspector(std::optional<LocalLibraryItem> item)
+{
+    auto widget = std::make_unique<LocalLibraryInspector>();
+    widget->setItem(item);
+    widget->setMinimumSize(300, 440);
+    return widget;
+}
+
+LocalLibraryItem item(Status status, std::optional<RestoreRequestStatus> restore = {})
+{
+    LocalLibraryItem item = Test::filledLibraryItem(3);
+    item.importStatus = status;
+    item.restoreStatus = restore;
+    return item;
+}
+
+/// A preview of `jpeg` (none: no preview), shown once its load has ended.
+std::unique_ptr<QWidget> preview(const QByteArray &jpeg)
+{
+    static QTemporaryDir folder;
+    static int count = 0;
+    auto widget = std::make_unique<LocalLibraryPreview>();
+    widget->resize(64, 64);
+    if (jpeg.isEmpty())
+        return widget;
+    QFile file(folder.filePath(u"preview-%1.jpg"_s.arg(++count)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size())
+        return widget;
+    file.close();
+    QEventLoop loop;
+    QObject::connect(widget.get(), &LocalLibraryPreview::loadFinished, &loop, &QEventLoop::quit);
+    widget->setPreviewURL(file.fileName());
+    loop.exec();
+    return widget;
+}
+
+std::unique_ptr<QWidget> panel(const SystemStatusSnapshot &snapshot)
+{
+    auto widget = std::make_unique<SystemStatusPanel>();
+    widget->setSnapshot(snapshot);
+    widget->resize(420, widget->sizeHint().height());
+    return widget;
+}
+
+PaidPlanState plan(qint64 used, qint64 limit)
+{
+    PaidPlanState plan;
+    plan.storageEntitlement = {used, limit};
+    return plan;
+}
+
+} // namespace
+
+QList<Entry> libraryEntries()
+{
+    QList<Entry> entries{
+        {u"library.inspector.no-item"_s, [] { return inspector(std::nullopt); }},
+        {u"library.inspector.long-name"_s,
+         [] {
+             LocalLibraryItem long_ = item(Status::VerifiedBackup, RestoreRequestStatus::Cancelled);
+             long_.originalFilename
+                 = u"2026-06-01_Wedding_Ceremony_Second_Shooter_Card_B_IMG_0001_final.CR3"_s;
+             return inspector(long_);
+         }},
+        {u"library.preview.placeholder"_s, [] { return preview({}); }},
+        {u"library.preview.landscape"_s, [] { return preview(Test::twoColourJpeg(1600, 1067)); }},
+        {u"library.preview.orientation-6"_s,
+         [] { return preview(Test::withExifOrientation(Test::twoColourJpeg(1600, 1067), 6)); }},
+        {u"library.system-status.empty"_s, [] { return panel({}); }},
+        {u"library.system-status.full"_s, [] { return panel({.paidPlan = plan(2000, 2000)}); }},
+        {u"library.system-status.nearly-full"_s,
+         [] { return panel({.paidPlan = plan(1900, 2000)}); }},
+        {u"library.system-status.every-row-kind"_s,
+         [] {
+             return panel({.paidPlan = plan(1900, 2000),
+                           .isScanningImportSources = true,
+                           .isImporting = true,
+                           .isRecoveringInterruptedImports = true,
+                           .importErrorMessage = u"Added 12 files to Ingest Cache"_s,
+                           .isImportMessageSuccess = true,
+                           .restoreMessage = u"Restore Request is preparing"_s,
+                           .restoreErrorMessage = u"Restore Request could not be refreshed"_s,
+                           .errorMessage = u"Refresh failed"_s});
+         }},
+    };
+    const QList<std::pair<QString, Status>> statuses{
+        {u"ready"_s, Status::LocalCacheReady},
+        {u"uploading"_s, Status::Uploading},
+        {u"verifying"_s, Status::Verifying},
+        {u"verified"_s, Status::VerifiedBackup},
+        {u"cleanup-pending"_s, Status::CleanupPending},
+        {u"needs-attention"_s, Status::NeedsAttention},
+        {u"duplicate"_s, Status::Duplicate},
+    };
+    for (const auto &[statusName, status] : statuses)
+        entries.append(
+            {u"library.inspector."_s + statusName, [status] { return inspector(item(status)); }});
+    return entries;
+}
+
+} // namespace Pellwick::Gallery
