@@ -7,6 +7,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 namespace Pellwick {
@@ -32,12 +33,41 @@ struct ListedFile
     QString sourceRelativePath;
 };
 
+bool isAscii(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QChar lowercasedAscii(QChar c)
+{
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? QChar(c.unicode() + 32) : c;
+}
+
+/// `text` lowercased after `prefix`, in one allocation; names on cards are nearly always ASCII,
+/// which needs no Unicode tables.
+QString appendingLowercased(const QString &prefix, QStringView text)
+{
+    if (!isAscii(text))
+        return prefix + text.toString().toLower();
+    QString result(prefix.size() + text.size(), Qt::Uninitialized);
+    QChar *out = std::copy(prefix.cbegin(), prefix.cend(), result.data());
+    std::transform(text.begin(), text.end(), out, lowercasedAscii);
+    return result;
+}
+
 std::optional<FileKind> kindOf(const QString &filename)
 {
     const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return std::nullopt;
-    const QString extension = filename.mid(dot + 1).toLower();
+    // Lowered into a buffer of its own: no allocation for the name of every file.
+    const QStringView original = QStringView(filename).sliced(dot + 1);
+    std::array<QChar, 8> buffer;
+    const bool fitsBuffer = original.size() <= qsizetype(buffer.size()) && isAscii(original);
+    if (fitsBuffer)
+        std::transform(original.begin(), original.end(), buffer.begin(), lowercasedAscii);
+    const QString extension = fitsBuffer ? QString::fromRawData(buffer.data(), original.size())
+                                         : original.toString().toLower();
     if (extension == sidecarExtension)
         return FileKind::Sidecar;
     if (ImportReviewBuilder::supportedRawExtensions().contains(extension))
@@ -124,7 +154,8 @@ private:
         file.kind = *kind;
         if (*kind != FileKind::Excluded) {
             const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
-            file.pairingKey = context.pairingKeyPrefix + entry.name.left(dot).toLower();
+            file.pairingKey
+                = appendingLowercased(context.pairingKeyPrefix, QStringView(entry.name).left(dot));
         }
         file.sourceRelativePath = context.relativePathPrefix + entry.name;
         m_files.append(std::move(file));

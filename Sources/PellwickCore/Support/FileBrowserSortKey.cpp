@@ -4,23 +4,25 @@
 
 namespace Pellwick {
 
-QString fileBrowserSortKey(QStringView text)
+namespace {
+
+bool isDigit(QChar c)
 {
-    // Folding ASCII only lowers its capitals: most names need no folded copy.
-    const bool isAscii
-        = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-    const QString foldedCopy = isAscii ? QString() : text.toString().toCaseFolded();
-    const QStringView folded = isAscii ? text : QStringView(foldedCopy);
-    const auto fold = [isAscii](QChar c) {
-        return isAscii && c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? QChar(c.unicode() + 32)
-                                                                         : c;
-    };
-    QString key;
-    key.reserve(folded.size() + 8);
-    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+/// Walks the key of `folded`, handing each of its characters to `put`: a first pass counts them,
+/// a second writes them, so the key is allocated once.
+template<typename Put>
+void forEachKeyCharacter(QStringView folded, bool foldsAscii, Put &&put)
+{
     for (qsizetype i = 0; i < folded.size();) {
-        if (!isDigit(folded.at(i))) {
-            key.append(fold(folded.at(i++)));
+        const QChar c = folded.at(i);
+        if (!isDigit(c)) {
+            put(foldsAscii && c >= QLatin1Char('A') && c <= QLatin1Char('Z')
+                    ? QChar(c.unicode() + 32)
+                    : c);
+            ++i;
             continue;
         }
         qsizetype end = i;
@@ -31,12 +33,29 @@ QString fileBrowserSortKey(QStringView text)
             ++significant;
         // A digit marker keeps digits where they sort among other characters; then the number's
         // length decides, then its digits, then the count of leading zeros.
-        key.append(QLatin1Char('0'));
-        key.append(QChar(static_cast<char16_t>(std::min<qsizetype>(end - significant, 0xffff))));
-        key.append(folded.sliced(significant, end - significant));
-        key.append(QChar(static_cast<char16_t>(std::min<qsizetype>(significant - i, 0xffff))));
+        put(QLatin1Char('0'));
+        put(QChar(static_cast<char16_t>(std::min<qsizetype>(end - significant, 0xffff))));
+        for (qsizetype d = significant; d < end; ++d)
+            put(folded.at(d));
+        put(QChar(static_cast<char16_t>(std::min<qsizetype>(significant - i, 0xffff))));
         i = end;
     }
+}
+
+} // namespace
+
+QString fileBrowserSortKey(QStringView text)
+{
+    // Folding ASCII only lowers its capitals: most names need no folded copy.
+    const bool isAscii
+        = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString foldedCopy = isAscii ? QString() : text.toString().toCaseFolded();
+    const QStringView folded = isAscii ? text : QStringView(foldedCopy);
+    qsizetype length = 0;
+    forEachKeyCharacter(folded, isAscii, [&length](QChar) { ++length; });
+    QString key(length, Qt::Uninitialized);
+    QChar *out = key.data();
+    forEachKeyCharacter(folded, isAscii, [&out](QChar c) { *out++ = c; });
     return key;
 }
 
