@@ -242,6 +242,12 @@ void LibraryShellWindow::setURLOpener(URLOpener opener)
     m_urlOpener = std::move(opener);
 }
 
+void LibraryShellWindow::setFolderChooser(std::shared_ptr<FolderChooser> chooser)
+{
+    Q_ASSERT(chooser);
+    m_folderChooser.target = std::move(chooser);
+}
+
 std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString> &link)
 {
     return link ? LibraryShellViewModel::openableBillingLink(*link) : std::nullopt;

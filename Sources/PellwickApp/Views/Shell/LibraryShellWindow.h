@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickApp/Shell/ShellNavigation.h>
+#include <PellwickApp/Views/Kit/FolderChooser.h>
 
 #include <QCoro/QCoroTask>
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QDialog;
 class QStackedWidget;
@@ -57,6 +59,12 @@ public:
     /// Replaces the opener of checkout and billing links (tests stub it).
     void setURLOpener(URLOpener opener);
 
+    /// The folder chooser the pages ask; it passes each question to the chooser installed last.
+    FolderChooser &folderChooser() { return m_folderChooser; }
+
+    /// Replaces the window-modal dialog behind `folderChooser()` (tests script it).
+    void setFolderChooser(std::shared_ptr<FolderChooser> chooser);
+
     /// A link from the backend as one that may be opened
     /// (`LibraryShellViewModel::openableBillingLink`); anything else counts as no link.
     static std::optional<QUrl> openableURL(const std::optional<QString> &link);
@@ -103,6 +111,19 @@ private:
     bool m_isChangingPassword = false;
     bool m_hasStarted = false;
     URLOpener m_urlOpener;
+
+    /// Passes each question to the chooser installed last, so pages keep one reference.
+    class RoutedFolderChooser final : public FolderChooser
+    {
+    public:
+        void chooseFolder(QWidget *window, const FolderQuestion &question, Answer answer) override
+        {
+            target->chooseFolder(window, question, std::move(answer));
+        }
+
+        std::shared_ptr<FolderChooser> target = std::make_shared<DialogFolderChooser>();
+    };
+    RoutedFolderChooser m_folderChooser;
 
     SidebarView *m_sidebar = nullptr;
     QStackedWidget *m_shells = nullptr;
