@@ -10,7 +10,9 @@
 
 namespace Pellwick {
 
-void DialogFolderChooser::chooseFolder(QWidget *window, const FolderQuestion &question, Answer answer)
+void DialogFolderChooser::chooseFolder(QWidget *window,
+                                       const FolderQuestion &question,
+                                       Answer answer)
 {
     auto *dialog = new QFileDialog(window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -29,16 +31,17 @@ void DialogFolderChooser::chooseFolder(QWidget *window, const FolderQuestion &qu
     auto pending = std::make_shared<Answer>(std::move(answer));
     const QPointer<QWidget> guard(window);
     const bool hadWindow = window != nullptr;
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, pending, guard, hadWindow](int result) {
-        Answer reply = std::exchange(*pending, nullptr);
-        if (!reply || (hadWindow && guard.isNull()))
-            return;
-        const QStringList chosen = dialog->selectedFiles();
-        if (result == QDialog::Accepted && chosen.size() == 1)
-            reply(chosen.constFirst());
-        else
-            reply(std::nullopt);
-    });
+    QObject::connect(
+        dialog, &QFileDialog::finished, dialog, [dialog, pending, guard, hadWindow](int result) {
+            Answer reply = std::exchange(*pending, nullptr);
+            if (!reply || (hadWindow && guard.isNull()))
+                return;
+            const QStringList chosen = dialog->selectedFiles();
+            if (result == QDialog::Accepted && chosen.size() == 1)
+                reply(chosen.constFirst());
+            else
+                reply(std::nullopt);
+        });
     dialog->open();
 }
 

@@ -123,6 +123,7 @@ private:
 
         std::shared_ptr<FolderChooser> target = std::make_shared<DialogFolderChooser>();
     };
+
     RoutedFolderChooser m_folderChooser;
 
     SidebarView *m_sidebar = nullptr;
