@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PellwickApp/Views/Kit/FolderChooser.h"
+#include <PellwickApp/Views/Kit/FolderChooser.h>
 
 #include <QList>
 #include <QPointer>

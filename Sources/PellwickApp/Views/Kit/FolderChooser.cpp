@@ -1,8 +1,9 @@
-#include "PellwickApp/Views/Kit/FolderChooser.h"
+#include <PellwickApp/Views/Kit/FolderChooser.h>
 
 #include <QFileDialog>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
