@@ -61,6 +61,9 @@ void ImportRecoveryWorkflowTests::texts_data()
                         .messages = {u"Ingest Cache reconciliation needs attention"_s,
                                      u"Archive verified; cache cleanup needs attention"_s},
                         .status = Status::CleanupPending};
+    QTest::newRow("left uploading by a closed connection")
+        << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
+                        .messages = {recovering, QString()}};
 }
 
 void ImportRecoveryWorkflowTests::texts()
