@@ -18,6 +18,7 @@
 #include <QBoxLayout>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QList>
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -141,7 +142,7 @@ RestoreView::RestoreView(RestoreState &restore,
                          LibraryState &library,
                          RestoreOperations &operations,
                          FolderChooser &chooser,
-                         SingleShotTimerFactory timers,
+                         const SingleShotTimerFactory &timers,
                          QWidget *parent)
     : PageBackground(parent)
     , m_restore(restore)

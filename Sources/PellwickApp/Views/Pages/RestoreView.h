@@ -44,7 +44,7 @@ public:
                 LibraryState &library,
                 RestoreOperations &operations,
                 FolderChooser &chooser,
-                SingleShotTimerFactory timers,
+                const SingleShotTimerFactory &timers,
                 QWidget *parent = nullptr);
     ~RestoreView() override;
 
