@@ -179,10 +179,6 @@ private Q_SLOTS:
               u"remain. Restore Allowance is not refunded after Ready."_s,
             .button = u"Stop Restore"_s,
             .call = u"cancelActiveRestoreRequest"_s};
-        QTest::newRow("retry") << DialogCase{.press = u"restore.retry-preparation"_s,
-                                             .call = u"retryActiveRestorePreparation"_s};
-        QTest::newRow("refresh") << DialogCase{.press = u"restore.refresh-request"_s,
-                                               .call = u"refreshActiveRestoreRequest"_s};
         QTest::newRow("pause") << DialogCase{.press = u"Pause Restore Transfer"_s,
                                              .call = u"pauseActiveRestoreTransfer"_s};
     }
