@@ -216,35 +216,79 @@ private:
 class RecordingRestoreOperations final : public RestoreOperations
 {
 public:
-    /// Getters are const, and are recorded too.
-    mutable QStringList calls;
+    /// The operations started, with their arguments after a colon; the getters answer the
+    /// fields below and are not recorded.
+    QStringList calls;
+    QList<LocalLibraryItem> selected;
+    RestoreSelectionSummary summary;
+    QList<LocalLibraryItem> workflowItems;
 
     QCoro::Task<> refreshActiveRestoreRequest() override
     {
-        record(QStringLiteral("refreshActiveRestoreRequest"));
-        co_return;
+        return record(QStringLiteral("refreshActiveRestoreRequest"));
     }
 
-    QList<LocalLibraryItem> selectedRestoreItems() const override
+    QCoro::Task<> refreshLocalLibraryCacheForRestore() override
     {
-        record(QStringLiteral("selectedRestoreItems"));
-        return {};
+        return record(QStringLiteral("refreshLocalLibraryCacheForRestore"));
     }
 
-    RestoreSelectionSummary restoreSelectionSummary() const override
+    QCoro::Task<> requestRestoreForSelection() override
     {
-        record(QStringLiteral("restoreSelectionSummary"));
-        return {};
+        return record(QStringLiteral("requestRestoreForSelection"));
     }
 
-    QList<LocalLibraryItem> restoreWorkflowItems() const override
+    QCoro::Task<> cancelActiveRestoreRequest() override
     {
-        record(QStringLiteral("restoreWorkflowItems"));
-        return {};
+        return record(QStringLiteral("cancelActiveRestoreRequest"));
+    }
+
+    QCoro::Task<> retryActiveRestorePreparation() override
+    {
+        return record(QStringLiteral("retryActiveRestorePreparation"));
+    }
+
+    QCoro::Task<> rebuildLocalLibraryCache() override
+    {
+        return record(QStringLiteral("rebuildLocalLibraryCache"));
+    }
+
+    QList<LocalLibraryItem> selectedRestoreItems() const override { return selected; }
+
+    RestoreSelectionSummary restoreSelectionSummary() const override { return summary; }
+
+    QList<LocalLibraryItem> restoreWorkflowItems() const override { return workflowItems; }
+
+    QCoro::Task<> restoreReadyItems(QString destinationDirectory,
+                                    QHash<qint64, QString> destinationFilenames) override
+    {
+        return record(QStringLiteral("restoreReadyItems:%1:%2")
+                          .arg(destinationDirectory)
+                          .arg(destinationFilenames.size()));
+    }
+
+    void pauseActiveRestoreTransfer() override
+    {
+        calls.append(QStringLiteral("pauseActiveRestoreTransfer"));
+    }
+
+    QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                 QString filename) override
+    {
+        return record(QStringLiteral("resolveRestoreFilenameConflict:%1:%2")
+                          .arg(conflict.libraryItemID)
+                          .arg(filename));
     }
 
 private:
-    void record(const QString &name) const { calls.append(name); }
+    /// Not a coroutine, so the name is never a coroutine's temporary.
+    QCoro::Task<> record(const QString &name)
+    {
+        calls.append(name);
+        return finished();
+    }
+
+    static QCoro::Task<> finished() { co_return; }
 };
 
 } // namespace Pellwick

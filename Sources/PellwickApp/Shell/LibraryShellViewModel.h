@@ -293,6 +293,9 @@ public:
     /// Shared with the restore page, whose pause control reaches it directly.
     const std::shared_ptr<RestoreTransferEngine> &restoreTransferEngine() const;
 
+    /// The timers of the workflows' delays; the restore page waits on them too.
+    const SingleShotTimerFactory &singleShotTimers() const;
+
     const QString &restoreDestinationDirectory() const;
 
     /// The transfer now running, if any.
@@ -498,9 +501,9 @@ public:
 
     /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
     void cancelRestorePolling();
-    /// The window closes: pauses the running restore transfer, if any, so it stops with its
-    /// parts and manifests kept and resumes at the next launch. Never waits.
-    void pauseRestoreTransferForClose();
+    /// Pauses the running restore transfer, if any, so it stops with its parts and manifests kept
+    /// and can be continued (also at the next launch, when the window closes). Never waits.
+    void pauseActiveRestoreTransfer() override;
     // End of window.
 
     // ---- Session lifecycle and authentication ----------------------------------------------

@@ -76,6 +76,11 @@ const std::shared_ptr<RestoreTransferEngine> &LibraryShellViewModel::restoreTran
     return m_d->services.restoreTransferEngine;
 }
 
+const SingleShotTimerFactory &LibraryShellViewModel::singleShotTimers() const
+{
+    return m_d->services.timers;
+}
+
 const QString &LibraryShellViewModel::restoreDestinationDirectory() const
 {
     return m_d->services.restoreDestinationDirectory;

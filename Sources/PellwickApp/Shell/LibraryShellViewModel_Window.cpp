@@ -9,7 +9,7 @@ void LibraryShellViewModel::cancelRestorePolling()
     m_d->restore.restorePollingTask.reset();
 }
 
-void LibraryShellViewModel::pauseRestoreTransferForClose()
+void LibraryShellViewModel::pauseActiveRestoreTransfer()
 {
     // Also while the run plans or is between transfers, when no transfer is on the engine.
     if (m_restoreState->isRestoreTransferActive())

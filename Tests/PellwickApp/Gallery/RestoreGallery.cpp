@@ -1,8 +1,19 @@
 #include "Gallery.h"
 
+#include <PellwickApp/Shell/SingleShotTimer.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Views/Kit/FolderChooser.h>
+#include <PellwickApp/Views/Pages/RestoreView.h>
+#include <PellwickApp/Views/Restore/RestoreDialogs.h>
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
 #include <PellwickApp/Views/Restore/RestoreRequestSummary.h>
 #include <PellwickApp/Views/Restore/RestoreSelectedItemsPanel.h>
+
+#include <QVBoxLayout>
+
+#include <Support/RecordingOperations.h>
 
 namespace Pellwick::Gallery {
 
@@ -80,6 +91,57 @@ Entry panel(const QString &name, QList<LocalLibraryItem> list, std::optional<Res
             }};
 }
 
+/// The Restore page over states of its own, set up by `setUp`, which it keeps.
+class PageHolder final : public QWidget
+{
+public:
+    using SetUp = std::function<void(RestoreState &, RecordingRestoreOperations &)>;
+
+    explicit PageHolder(const SetUp &setUp)
+    {
+        setUp(m_restore, m_operations);
+        m_view = new RestoreView(
+            m_restore, m_session, m_library, m_operations, m_chooser, &makeQtSingleShotTimer, this);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(m_view);
+        setFixedSize(1000, 600);
+    }
+
+    ~PageHolder() override { delete m_view; }
+
+    PageHolder(const PageHolder &) = delete;
+    PageHolder &operator=(const PageHolder &) = delete;
+
+private:
+    RestoreState m_restore;
+    SessionState m_session;
+    LibraryState m_library;
+    RecordingRestoreOperations m_operations;
+    DialogFolderChooser m_chooser;
+    RestoreView *m_view = nullptr;
+};
+
+Entry restorePage(const QString &name, std::optional<Status> status, bool transferring = false)
+{
+    return {u"restore.page."_s + name, [status, transferring] {
+                return std::make_unique<PageHolder>(
+                    [&](RestoreState &restore, RecordingRestoreOperations &operations) {
+                        operations.selected = items(3);
+                        operations.workflowItems = items(3);
+                        if (status)
+                            restore.setActiveRestoreRequest(request(*status));
+                        restore.setIsRestoreTransferActive(transferring);
+                    });
+            }};
+}
+
+Entry dialog(const QString &name, const RestoreConfirmation &confirmation)
+{
+    return {u"restore.dialog."_s + name,
+            [confirmation] { return std::make_unique<RestoreConfirmationDialog>(confirmation); }};
+}
+
 } // namespace
 
 QList<Entry> restoreEntries()
@@ -112,6 +174,30 @@ QList<Entry> restoreEntries()
     entries.append(panel(u"rows"_s, items(3), std::nullopt));
     entries.append(panel(u"attention"_s, items(3), request(Status::Ready, true)));
     entries.append(panel(u"long-names"_s, items(3, true), request(Status::Preparing)));
+
+    entries.append(restorePage(u"none"_s, std::nullopt));
+    entries.append(restorePage(u"preparing"_s, Status::Preparing));
+    entries.append(restorePage(u"ready"_s, Status::Ready));
+    entries.append(restorePage(u"transferring"_s, Status::Ready, true));
+    QStringList names;
+    for (const LocalLibraryItem &item : items(400))
+        names.append(item.originalFilename);
+    entries.append(
+        dialog(u"restore"_s, RestoreConfirmation::restore({2, 52'428'800, names.mid(0, 2)})));
+    entries.append(
+        dialog(u"restore-long"_s, RestoreConfirmation::restore({400, 10'485'760'000, names})));
+    entries.append(dialog(u"rebuild"_s, RestoreConfirmation::rebuild()));
+    entries.append(dialog(u"stop"_s, RestoreConfirmation::stop()));
+    entries.append({u"restore.prompt"_s, [] {
+                        auto state = std::make_shared<RestoreState>();
+                        state->setRestoreFilenameConflict(RestoreFilenameConflict{
+                            1, u"/home/photographer/Restores"_s, u"IMG_4821.CR3"_s});
+                        state->setRestoreConflictFilename(u"IMG_4821 (2).CR3"_s);
+                        auto prompt = std::make_unique<RestoreFilenamePrompt>(*state);
+                        // The prompt's state lives as long as the prompt.
+                        QObject::connect(prompt.get(), &QObject::destroyed, [state] {});
+                        return prompt;
+                    }});
     return entries;
 }
 

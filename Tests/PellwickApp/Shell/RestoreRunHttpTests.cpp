@@ -29,7 +29,7 @@ void RestoreRunHttpTests::pausedRunResumesWithWhatIsMissing()
     const QHash<qint64, QString> names;
     QCoro::Task<> run = h.model->restoreReadyItems(folder, names);
     QVERIFY(QTest::qWaitFor([&] { return h.objectGets(h.records[2].canonicalFilename) > 0; }));
-    h.model->pauseRestoreTransferForClose();
+    h.model->pauseActiveRestoreTransfer();
     QCoro::waitFor(std::move(run));
     store.setGetFault(GetFault::None);
     store.releaseStalls();
@@ -54,7 +54,7 @@ void RestoreRunHttpTests::closedWindowKeepsTheParts()
     h.makeReady();
     // The window closes as the third part is fetched.
     h.duringFirst(FileOperation::CreateFile, u"512-767.part"_s, [&] {
-        h.model->pauseRestoreTransferForClose();
+        h.model->pauseActiveRestoreTransfer();
         h.model.reset();
     });
     h.restoreInto();

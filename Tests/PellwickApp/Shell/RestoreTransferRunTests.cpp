@@ -101,7 +101,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         h.expirePlannedCapabilities();
     std::optional<QCoro::Task<>> cancellation;
     const auto cancel = [&] { cancellation.emplace(h.model->cancelActiveRestoreRequest()); };
-    const auto pause = [&] { h.model->pauseRestoreTransferForClose(); };
+    const auto pause = [&] { h.model->pauseActiveRestoreTransfer(); };
     if (c.guard == Guard::SignedOut)
         h.model->sessionState().setSession(std::nullopt);
     if (c.guard == Guard::RunActive)

@@ -43,6 +43,8 @@ public:
     virtual QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                             QHash<qint64, QString> destinationFilenames)
         = 0;
+    /// Pauses the running restore transfer, if any; synchronous, never waits.
+    virtual void pauseActiveRestoreTransfer() = 0;
     /// Restarts the restore with `filename` for the conflicting item.
     virtual QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
                                                          QString filename)

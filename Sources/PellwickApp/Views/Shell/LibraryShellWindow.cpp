@@ -94,7 +94,14 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_pages->addWidget(new ImportReviewPanelView(m_pages));
     m_pages->addWidget(new NewImportView(m_pages));
     m_pages->addWidget(new LocalLibraryCacheView(m_pages));
-    m_pages->addWidget(new RestoreView(m_pages));
+    auto *restore = new RestoreView(m_viewModel->restoreState(),
+                                    m_viewModel->sessionState(),
+                                    m_viewModel->libraryState(),
+                                    *m_viewModel,
+                                    m_folderChooser,
+                                    m_viewModel->singleShotTimers(),
+                                    m_pages);
+    m_pages->addWidget(restore);
     column->addWidget(m_pages, 1);
     m_shells->addWidget(m_signedOutPage);
     m_shells->addWidget(m_signedInColumn);
@@ -157,6 +164,9 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
         m_changePasswordSheet, &QDialog::finished, this, [this] { setChangingPassword(false); });
 
     connect(m_sidebar, &SidebarView::sectionChosen, this, &LibraryShellWindow::setCurrentSection);
+    connect(restore, &RestoreView::showLocalLibraryCacheRequested, this, [this] {
+        setCurrentSection(ShellSection::LocalLibraryCache);
+    });
     connect(m_region,
             &SharedPageStatusRegion::reviewRequested,
             this,
@@ -196,7 +206,7 @@ LibraryShellWindow::~LibraryShellWindow()
     setChangingPassword(false);
     // Closing stops a running restore transfer as paused; the view model goes with the window,
     // so results still on their way are dropped.
-    m_viewModel->pauseRestoreTransferForClose();
+    m_viewModel->pauseActiveRestoreTransfer();
 }
 
 QToolBar *LibraryShellWindow::makeToolbar(const QString &name, BackendStatusToolbarItem *&status)

@@ -1,0 +1,431 @@
+#include "RestoreView.h"
+
+#include <PellwickApp/Composition/StandardSettings.h>
+#include <PellwickApp/Shell/Operations/RestoreOperations.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
+#include <PellwickApp/Views/Kit/FolderChooser.h>
+#include <PellwickApp/Views/Kit/PageControls.h>
+#include <PellwickApp/Views/Kit/PageHeader.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Kit/SymbolIcons.h>
+#include <PellwickApp/Views/Restore/RestoreDialogs.h>
+#include <PellwickApp/Views/Restore/RestoreRequestSummary.h>
+#include <PellwickApp/Views/Restore/RestoreSelectedItemsPanel.h>
+
+#include <QBoxLayout>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QList>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+namespace Pellwick {
+
+namespace {
+
+constexpr int pageMaximumWidth = 980;
+constexpr int pageSpacing = 20;
+constexpr int requestPanelMaximumWidth = 340;
+constexpr std::chrono::milliseconds refreshDelay{1000};
+
+/// Lays its widgets out in a row while the width holds them side by side at their preferred
+/// widths, else in a column. The choice depends only on the width, so it cannot flicker.
+class FittingBox final : public QWidget
+{
+public:
+    struct Arrangement
+    {
+        int spacing = 0;
+        Qt::Alignment alignment;
+    };
+
+    FittingBox(Arrangement row, Arrangement column, QWidget *parent)
+        : QWidget(parent)
+        , m_row(row)
+        , m_column(column)
+        , m_layout(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    {
+        m_layout->setContentsMargins(0, 0, 0, 0);
+        m_layout->setSpacing(row.spacing);
+        // The row's minimum must not hold the box wider than the column needs.
+        m_layout->setSizeConstraint(QLayout::SetNoConstraint);
+    }
+
+    /// Adds `widget`, at most `rowMaximumWidth` wide in the row and growing there by `stretch`.
+    void add(QWidget *widget, int rowMaximumWidth = QWIDGETSIZE_MAX, int stretch = 0)
+    {
+        m_items.append({widget, rowMaximumWidth});
+        widget->setMaximumWidth(rowMaximumWidth);
+        m_layout->addWidget(widget, stretch, m_row.alignment);
+    }
+
+    /// Ends the row and the column with the free space.
+    void addStretch() { m_layout->addStretch(1); }
+
+    QSize sizeHint() const override { return {rowWidth(), m_layout->sizeHint().height()}; }
+
+    QSize minimumSizeHint() const override
+    {
+        int width = 0;
+        for (const Item &item : m_items)
+            width = std::max(width, item.widget->minimumSizeHint().width());
+        return {width, m_layout->minimumSize().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QWidget::resizeEvent(event);
+        fold(event->size().width() < rowWidth());
+    }
+
+private:
+    struct Item
+    {
+        QWidget *widget = nullptr;
+        int rowMaximumWidth = QWIDGETSIZE_MAX;
+    };
+
+    int rowWidth() const
+    {
+        int width = m_row.spacing * int(std::max<qsizetype>(m_items.size() - 1, 0));
+        for (const Item &item : m_items)
+            width += std::min(item.widget->sizeHint().width(), item.rowMaximumWidth);
+        return width;
+    }
+
+    void fold(bool folded)
+    {
+        if (folded == m_isFolded)
+            return;
+        m_isFolded = folded;
+        const Arrangement &arrangement = folded ? m_column : m_row;
+        m_layout->setDirection(folded ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+        m_layout->setSpacing(arrangement.spacing);
+        for (const Item &item : m_items) {
+            item.widget->setMaximumWidth(folded ? QWIDGETSIZE_MAX : item.rowMaximumWidth);
+            m_layout->setAlignment(item.widget, arrangement.alignment);
+        }
+        updateGeometry();
+    }
+
+    Arrangement m_row;
+    Arrangement m_column;
+    QBoxLayout *m_layout = nullptr;
+    QList<Item> m_items;
+    bool m_isFolded = false;
+};
+
+QPushButton *actionButton(const QString &text, const QString &symbol, QWidget *parent)
+{
+    QPushButton *button = PageControls::compactButton(text, parent);
+    // Kit buttons, primary and secondary, draw light labels.
+    button->setIcon(SymbolIcons::icon(symbol, Qt::white));
+    return button;
+}
+
+} // namespace
+
+RestoreView::RestoreView(RestoreState &restore,
+                         SessionState &session,
+                         LibraryState &library,
+                         RestoreOperations &operations,
+                         FolderChooser &chooser,
+                         const SingleShotTimerFactory &timers,
+                         QWidget *parent)
+    : PageBackground(parent)
+    , m_restore(restore)
+    , m_session(session)
+    , m_operations(operations)
+    , m_chooser(chooser)
+{
+    setObjectName(QStringLiteral("page.restore"));
+    m_refreshTimer = timers([this] { refresh(m_refreshGeneration); });
+
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto *content = new QWidget(scroll);
+    content->setAutoFillBackground(false);
+    auto *contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    auto *leading = new QHBoxLayout;
+    auto *page = new QWidget(content);
+    page->setMaximumWidth(pageMaximumWidth);
+    // The page takes the width up to its maximum; the stretch only what is left beyond it.
+    leading->addWidget(page, 1);
+    leading->addStretch(0);
+    contentLayout->addLayout(leading);
+    contentLayout->addStretch(1);
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, pageSpacing);
+    column->setSpacing(pageSpacing);
+
+    auto *header = new PageHeader(QStringLiteral("Restore"),
+                                  QStringLiteral("Request RAW Originals from Managed Archive "
+                                                 "Storage, then save them when preparation is "
+                                                 "ready."),
+                                  true,
+                                  false,
+                                  page);
+    header->actionBar()->addWidget(makeActions(header), 1);
+    column->addWidget(header);
+
+    auto *workflow = new FittingBox({pageSpacing, Qt::AlignTop}, {pageSpacing, {}}, page);
+    workflow->setContentsMargins(pageSpacing, 0, pageSpacing, 0);
+    m_summary = new RestoreRequestSummary(workflow);
+    m_panel = new RestoreSelectedItemsPanel(workflow);
+    // Both grow with the width; the card stops at its maximum.
+    workflow->add(m_summary, requestPanelMaximumWidth, 1);
+    workflow->add(m_panel, QWIDGETSIZE_MAX, 1);
+    column->addWidget(workflow);
+    scroll->setWidget(content);
+
+    m_prompt = new RestoreFilenamePrompt(restore, this);
+
+    connect(m_summary, &RestoreRequestSummary::cancelRestoreRequested, this, [this] {
+        present(Confirmation::Stop);
+    });
+    connect(m_summary, &RestoreRequestSummary::rebuildLocalLibraryCacheRequested, this, [this] {
+        present(Confirmation::Rebuild);
+    });
+    connect(m_summary, &RestoreRequestSummary::retryPreparationRequested, this, [this] {
+        m_operations.retryActiveRestorePreparation();
+    });
+    connect(m_panel,
+            &RestoreSelectedItemsPanel::showLocalLibraryCacheRequested,
+            this,
+            &RestoreView::showLocalLibraryCacheRequested);
+    connect(m_prompt, &RestoreFilenamePrompt::restoreRequested, this, [this] {
+        // The name as typed at the press; trimming and refusal are the operation's. The prompt
+        // stays open until the conflict is cleared, so a refused name can be corrected.
+        const std::optional<RestoreFilenameConflict> conflict = m_restore.restoreFilenameConflict();
+        const QString filename = m_restore.restoreConflictFilename();
+        if (conflict)
+            m_operations.resolveRestoreFilenameConflict(*conflict, filename);
+    });
+    connect(m_prompt, &QDialog::finished, this, [this] {
+        // "Cancel", Escape and closing dismiss the conflict.
+        if (m_restore.restoreFilenameConflict())
+            m_restore.setRestoreFilenameConflict(std::nullopt);
+    });
+
+    for (void (RestoreState::*changed)() : {&RestoreState::activeRestoreRequestChanged,
+                                            &RestoreState::restoreMessageChanged,
+                                            &RestoreState::restoreErrorMessageChanged,
+                                            &RestoreState::needsLocalLibraryCacheRebuildChanged,
+                                            &RestoreState::lastCompletedRestoreDestinationChanged,
+                                            &RestoreState::isRestoreTransferActiveChanged,
+                                            &RestoreState::isCancellingRestoreChanged,
+                                            &RestoreState::hasPausedRestoreTransferChanged})
+        connect(&restore, changed, this, &RestoreView::update);
+    connect(&session, &SessionState::sessionChanged, this, &RestoreView::update);
+    connect(&library, &LibraryState::selectedLibraryItemIDsChanged, this, &RestoreView::update);
+    connect(&library, &LibraryState::localLibraryItemsRevisionChanged, this, &RestoreView::update);
+    connect(&restore,
+            &RestoreState::restoreFilenameConflictChanged,
+            this,
+            &RestoreView::followConflict);
+    update();
+    followConflict();
+}
+
+RestoreView::~RestoreView()
+{
+    // The states may go first: a prompt closed by its destruction must not write to them.
+    m_prompt->disconnect(this);
+}
+
+QWidget *RestoreView::makeActions(QWidget *parent)
+{
+    auto *actions
+        = new FittingBox({10, Qt::AlignLeft | Qt::AlignVCenter}, {8, Qt::AlignLeft}, parent);
+    m_request = actionButton(
+        QStringLiteral("Review Restore Request"), QStringLiteral("arrow.down.circle"), actions);
+    PellwickControlStyles::pellwickPrimaryButton(*m_request);
+    PageControls::identify(*m_request, QStringLiteral("restore.request-selected"));
+    m_refresh = actionButton(
+        QStringLiteral("Refresh Restore"), QStringLiteral("arrow.clockwise"), actions);
+    PageControls::identify(*m_refresh, QStringLiteral("restore.refresh-request"));
+    m_transfer = actionButton(QString(), QStringLiteral("square.and.arrow.down"), actions);
+    PageControls::identify(*m_transfer, QStringLiteral("restore.start-transfer"));
+    m_pause = actionButton(
+        QStringLiteral("Pause Restore Transfer"), QStringLiteral("pause.circle"), actions);
+    for (QPushButton *button : {m_request, m_refresh, m_transfer, m_pause})
+        actions->add(button);
+    actions->addStretch();
+
+    connect(m_request, &QPushButton::clicked, this, [this] { present(Confirmation::Restore); });
+    connect(m_refresh, &QPushButton::clicked, this, [this] {
+        m_operations.refreshActiveRestoreRequest();
+    });
+    connect(m_transfer, &QPushButton::clicked, this, &RestoreView::chooseDestination);
+    connect(m_pause, &QPushButton::clicked, this, [this] {
+        m_operations.pauseActiveRestoreTransfer();
+    });
+    return actions;
+}
+
+QString RestoreView::restoreTaskID(const std::optional<RestoreRequest> &request)
+{
+    return request ? QString::number(request->id) + QLatin1Char('-') + toRaw(request->status)
+                   : QStringLiteral("0-none");
+}
+
+void RestoreView::update()
+{
+    const RestorePageState state = RestorePageState::read(m_restore, m_session, m_operations);
+    const RestorePresentation presentation = RestorePresentation::derive(state);
+    const RestoreActionAvailability &availability = presentation.actionAvailability;
+    const QList<LocalLibraryItem> &selected = state.selectedRestoreItems;
+    const bool sized
+        = std::all_of(selected.cbegin(), selected.cend(), [](const LocalLibraryItem &item) {
+              return item.archiveByteCount.has_value();
+          });
+    m_request->setEnabled(availability.canCreateRestoreRequest && !selected.isEmpty() && sized);
+    m_refresh->setEnabled(availability.canRefreshRestoreRequest);
+    m_transfer->setText(availability.transferTitle);
+    m_transfer->setEnabled(availability.canStartRestoreTransfer);
+    m_pause->setEnabled(state.isRestoreTransferActive);
+    m_summary->apply(presentation.summary);
+    // Listing thousands of items again only when they changed.
+    if (state.restoreWorkflowItems != m_state.restoreWorkflowItems
+        || state.activeRestoreRequest != m_state.activeRestoreRequest || !m_hasListed) {
+        m_panel->setItems(state.restoreWorkflowItems, state.activeRestoreRequest);
+        m_hasListed = true;
+    }
+    m_state = state;
+
+    const QString taskID = restoreTaskID(state.activeRestoreRequest);
+    if (taskID != m_taskID) {
+        m_taskID = taskID;
+        if (m_isShown)
+            restartRefresh();
+    }
+}
+
+void RestoreView::present(Confirmation which)
+{
+    if (m_confirmation)
+        return;
+    RestoreConfirmation confirmation;
+    switch (which) {
+    case Confirmation::Restore:
+        confirmation = RestoreConfirmation::restore(m_operations.restoreSelectionSummary());
+        break;
+    case Confirmation::Rebuild:
+        confirmation = RestoreConfirmation::rebuild();
+        break;
+    case Confirmation::Stop:
+        confirmation = RestoreConfirmation::stop();
+        break;
+    }
+    m_confirmation = new RestoreConfirmationDialog(confirmation, this);
+    // The dialog is the page's child: one answered after the page is gone cannot arrive.
+    connect(m_confirmation, &QDialog::accepted, this, [this, which] {
+        switch (which) {
+        case Confirmation::Restore:
+            m_operations.requestRestoreForSelection();
+            break;
+        case Confirmation::Rebuild:
+            m_operations.rebuildLocalLibraryCache();
+            break;
+        case Confirmation::Stop:
+            m_operations.cancelActiveRestoreRequest();
+            break;
+        }
+    });
+    m_confirmation->open();
+}
+
+void RestoreView::chooseDestination()
+{
+    const std::optional<QString> &last = ensureDestinationStore().lastDestination();
+    const FolderQuestion question{
+        .prompt = QStringLiteral("Choose Destination"),
+        .message = QStringLiteral("Choose where to save the restored RAW Originals."),
+        .startFolder = last.value_or(QString()),
+        .allowsNewFolders = true,
+    };
+    const QPointer<RestoreView> self(this);
+    m_chooser.chooseFolder(window(), question, [self](std::optional<QString> folder) {
+        if (!self || !folder)
+            return;
+        self->ensureDestinationStore().record(*folder);
+        const QHash<qint64, QString> canonicalFilenames;
+        self->m_operations.restoreReadyItems(*folder, canonicalFilenames);
+    });
+}
+
+void RestoreView::followConflict()
+{
+    const bool held = m_restore.restoreFilenameConflict().has_value();
+    if (held && !m_prompt->isVisible())
+        m_prompt->open();
+    else if (!held && m_prompt->isVisible())
+        m_prompt->reject();
+}
+
+void RestoreView::restartRefresh()
+{
+    ++m_refreshGeneration;
+    m_refreshTimer->start(refreshDelay);
+}
+
+QCoro::Task<> RestoreView::refresh(quint64 generation)
+{
+    const QPointer<RestoreView> self(this);
+    co_await m_operations.refreshLocalLibraryCacheForRestore();
+    // A request held now stays current through the view model's polling.
+    if (!self || generation != m_refreshGeneration || m_restore.activeRestoreRequest())
+        co_return;
+    co_await m_operations.refreshActiveRestoreRequest();
+}
+
+RestoreDestinationStore &RestoreView::ensureDestinationStore()
+{
+    if (!m_destinationStore) {
+        m_destinationStore = RestoreDestinationStore::forApplicationProcess(
+            QProcessEnvironment::systemEnvironment(), &openStandardSettings);
+    }
+    return *m_destinationStore;
+}
+
+void RestoreView::showEvent(QShowEvent *event)
+{
+    PageBackground::showEvent(event);
+    if (event->spontaneous() || m_isShown)
+        return;
+    m_isShown = true;
+    ensureDestinationStore();
+    restartRefresh();
+}
+
+void RestoreView::hideEvent(QHideEvent *event)
+{
+    PageBackground::hideEvent(event);
+    if (event->spontaneous() || !m_isShown)
+        return;
+    m_isShown = false;
+    ++m_refreshGeneration;
+    m_refreshTimer->stop();
+}
+
+} // namespace Pellwick

@@ -1,0 +1,325 @@
+#include "../Shell/RestoreHarness.h"
+#include "KeyboardNavigation.h"
+#include "PageInspection.h"
+#include "ScriptedFolderChooser.h"
+
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Pages/RestoreView.h>
+#include <PellwickApp/Views/Restore/RestoreDialogs.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <Support/LibraryFixtures.h>
+#include <Support/RecordingOperations.h>
+#include <Support/RestoreFixtures.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+using Status = RestoreRequestStatus;
+
+namespace {
+
+/// The page over its own states, recorder, chooser and timers.
+struct Page
+{
+    RestoreState restore;
+    SessionState session;
+    LibraryState library;
+    RecordingRestoreOperations operations;
+    ScriptedFolderChooser chooser;
+    ManualTimers timers;
+    RestoreView view{restore, session, library, operations, chooser, timers.factory()};
+
+    void setRequest(std::optional<Status> status)
+    {
+        restore.setActiveRestoreRequest(status ? std::optional(restoreRequest(*status))
+                                               : std::nullopt);
+    }
+
+    /// Selects one item per archive byte count.
+    void select(const QList<std::optional<qint64>> &sizes)
+    {
+        for (const std::optional<qint64> &size : sizes) {
+            operations.selected.append(minimalLibraryItem(int(operations.selected.size()) + 1));
+            operations.selected.last().archiveByteCount = size;
+        }
+        library.setSelectedLibraryItemIDs({});
+    }
+};
+
+struct StateCase
+{
+    std::optional<Status> status = Status::Ready;
+    QList<std::optional<qint64>> sizes = {};
+    bool transferActive = false;
+    bool paused = false;
+    QString taskID = u"42-ready"_s;
+    QString enabled = u"0110"_s; ///< request, refresh, transfer, pause
+    QString transferTitle = u"Start Restore Transfer"_s;
+};
+
+struct DialogCase
+{
+    QString press;
+    std::optional<Status> status = Status::NeedsAttention;
+    RestoreSelectionSummary summary = {};
+    QString title = {}; ///< none: no dialog
+    QString message = {};
+    QString button = {};
+    bool destructive = true;
+    QString call;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(StateCase)
+Q_DECLARE_METATYPE(DialogCase)
+
+class RestoreViewTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase()
+    {
+        PellwickControlStyles::install();
+        qputenv("PELL_WICK_USE_NON_PERSISTENT_RESTORE_DESTINATION_STORE", "1");
+    }
+
+    void buttonsFollowTheState_data()
+    {
+        QTest::addColumn<StateCase>("c");
+        const StateCase none{.status = std::nullopt, .taskID = u"0-none"_s, .enabled = u"0100"_s};
+        QTest::newRow("nothing") << none;
+        const StateCase selection{
+            .status = std::nullopt, .sizes = {1, 2}, .taskID = u"0-none"_s, .enabled = u"1100"_s};
+        QTest::newRow("selection") << selection;
+        QTest::newRow("a size missing") << StateCase{
+            selection.status, {1, std::nullopt}, false, false, selection.taskID, none.enabled};
+        QTest::newRow("preparing") << StateCase{.status = Status::Preparing,
+                                                .sizes = {1},
+                                                .taskID = u"42-preparing"_s,
+                                                .enabled = u"0100"_s};
+        QTest::newRow("needs attention") << StateCase{.status = Status::NeedsAttention,
+                                                      .taskID = u"42-needs_attention"_s,
+                                                      .enabled = u"0100"_s};
+        QTest::newRow("ready") << StateCase{};
+        QTest::newRow("transferring") << StateCase{.transferActive = true, .enabled = u"0101"_s};
+        QTest::newRow("paused") << StateCase{.paused = true,
+                                             .transferTitle = u"Continue Restore Transfer"_s};
+    }
+
+    void buttonsFollowTheState()
+    {
+        QFETCH(StateCase, c);
+        Page page;
+        page.select(c.sizes);
+        page.setRequest(c.status);
+        page.restore.setIsRestoreTransferActive(c.transferActive);
+        page.restore.setHasPausedRestoreTransfer(c.paused);
+        QCOMPARE(RestoreView::restoreTaskID(page.restore.activeRestoreRequest()), c.taskID);
+        QString enabled;
+        for (const QString &name : {u"restore.request-selected"_s,
+                                    u"restore.refresh-request"_s,
+                                    u"restore.start-transfer"_s,
+                                    u"Pause Restore Transfer"_s})
+            enabled += shownControl(page.view, name)->isEnabled() ? u'1' : u'0';
+        QCOMPARE(enabled, c.enabled);
+        QCOMPARE(page.view.findChild<QPushButton *>(u"restore.start-transfer"_s)->text(),
+                 c.transferTitle);
+        for (QPushButton *button : page.view.findChildren<QPushButton *>())
+            QVERIFY(button->focusPolicy() & Qt::TabFocus); // reachable when enabled
+    }
+
+    void actionsAndDialogs_data()
+    {
+        QTest::addColumn<DialogCase>("c");
+        const DialogCase restore{.press = u"restore.request-selected"_s,
+                                 .status = std::nullopt,
+                                 .summary = {1, 2048, {u"IMG_1.CR3"_s}},
+                                 .title = u"Restore 1 RAW Originals?"_s,
+                                 .message = u"2 KB. IMG_1.CR3"_s,
+                                 .button = u"Start Restore Request"_s,
+                                 .destructive = false,
+                                 .call = u"requestRestoreForSelection"_s};
+        QTest::newRow("restore one") << restore;
+        DialogCase two = restore;
+        two.summary = {2, 1536, {u"A.CR3"_s, u"B.CR3"_s}};
+        two.title = u"Restore 2 RAW Originals?"_s;
+        two.message = u"1.5 KB. A.CR3, B.CR3"_s;
+        QTest::newRow("restore two, a size missing") << two;
+        DialogCase many = restore; // the buttons stay on the screen
+        many.summary = {10'000, 0, QStringList(10'000, u"IMG_0001.CR3"_s)};
+        many.title = u"Restore 10000 RAW Originals?"_s;
+        many.message = u"0 B. "_s + many.summary.filenames.join(u", "_s);
+        QTest::newRow("restore 10000") << many;
+        QTest::newRow("rebuild") << DialogCase{
+            .press = u"restore.rebuild-local-library-cache"_s,
+            .title = u"Rebuild Local Library Cache?"_s,
+            .message = u"This replaces cached records linked to Backend API Library records. "
+                       u"Unfinished local Imports stay. Cached Previews may need to regenerate."_s,
+            .button = u"Rebuild Cache"_s,
+            .call = u"rebuildLocalLibraryCache"_s};
+        QTest::newRow("stop, on this computer") << DialogCase{
+            .press = u"restore.cancel-request"_s,
+            .title = u"Stop Restore in Pellwick?"_s,
+            .message
+            = u"Pellwick will stop tracking this Restore Request and discard incomplete local "
+              u"Restore Transfer artifacts. Managed Archive Storage preparation may continue and "
+              u"may still incur provider charges. Files already verified on this computer will "
+              u"remain. Restore Allowance is not refunded after Ready."_s,
+            .button = u"Stop Restore"_s,
+            .call = u"cancelActiveRestoreRequest"_s};
+        QTest::newRow("pause") << DialogCase{.press = u"Pause Restore Transfer"_s,
+                                             .call = u"pauseActiveRestoreTransfer"_s};
+    }
+
+    void actionsAndDialogs()
+    {
+        QFETCH(DialogCase, c);
+        Page page;
+        page.select({1});
+        page.setRequest(c.status);
+        page.operations.summary = c.summary;
+        page.restore.setIsRestoreTransferActive(true);
+        page.restore.setNeedsLocalLibraryCacheRebuild(true);
+        click(page.view, c.press);
+        RestoreConfirmationDialog *dialog = page.view.confirmation();
+        QCOMPARE(dialog != nullptr, !c.title.isEmpty());
+        if (dialog) {
+            QVERIFY(dialog->windowTitle() == c.title && shownTexts(*dialog).startsWith(c.title));
+            QCOMPARE(dialog->message()->toPlainText(), c.message);
+            QCOMPARE(dialog->confirmButton()->text(), c.button);
+            QCOMPARE(PellwickControlStyles::buttonRole(*dialog->confirmButton())
+                         == PellwickButtonRole::Destructive,
+                     c.destructive);
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QVERIFY(dialog->height() < 480);
+            const QList<QWidget *> chain = focusChain(*dialog);
+            for (QPushButton *button : {dialog->confirmButton(), dialog->cancelButton()})
+                QVERIFY(chain.contains(button) && dialog->rect().contains(button->geometry()));
+            dialog->cancelButton()->click(); // only closes
+            QTRY_VERIFY(!page.view.confirmation());
+            QCOMPARE(page.operations.calls, QStringList());
+            click(page.view, c.press);
+            page.view.confirmation()->confirmButton()->click();
+        }
+        QCOMPARE(page.operations.calls, QStringList{c.call});
+    }
+
+    void chosenFolderIsRecordedThenRestoredInto()
+    {
+        Page page;
+        page.setRequest(Status::Ready);
+        click(page.view, u"restore.start-transfer"_s);
+        const FolderQuestion first = page.chooser.asked.value(0);
+        QCOMPARE(first.prompt, u"Choose Destination"_s);
+        QCOMPARE(first.message, u"Choose where to save the restored RAW Originals."_s);
+        QVERIFY(first.startFolder.isEmpty() && first.allowsNewFolders);
+        QObject::connect(
+            page.view.destinationStore(), &RestoreDestinationStore::lastDestinationChanged, [&] {
+                page.operations.calls.append(u"record:"_s
+                                             + *page.view.destinationStore()->lastDestination());
+            });
+        page.chooser.answer(u"/photos/restored"_s);
+        click(page.view, u"restore.start-transfer"_s);
+        QCOMPARE(page.chooser.asked.value(1).startFolder, u"/photos/restored"_s);
+        page.chooser.cancel();
+        QCOMPARE(
+            page.operations.calls,
+            QStringList({u"record:/photos/restored"_s, u"restoreReadyItems:/photos/restored:0"_s}));
+    }
+
+    void filenamePrompt_data()
+    {
+        QTest::addColumn<QString>("close");
+        QTest::newRow("accepted") << u"accepted"_s;
+        QTest::newRow("cancel") << u"Cancel"_s;
+        QTest::newRow("escape") << u"escape"_s;
+    }
+
+    void filenamePrompt()
+    {
+        QFETCH(QString, close);
+        Page page;
+        page.restore.setRestoreFilenameConflict(
+            RestoreFilenameConflict{7, u"/d"_s, u"IMG_1.CR3"_s});
+        RestoreFilenamePrompt &prompt = *page.view.filenamePrompt();
+        QVERIFY(QTest::qWaitForWindowActive(&prompt));
+        QCOMPARE(shownTexts(prompt).join(u'|'),
+                 u"Choose a different filename|IMG_1.CR3 already exists at the destination.|"
+                 u"Filename|Restore|Cancel"_s);
+        QCOMPARE(focusChain(prompt).size(), 3);
+        QTest::keyClicks(prompt.field(), u" a/b "_s);
+        // Refused by the view model: the conflict stays, so does the prompt.
+        click(prompt, u"Restore"_s);
+        QCOMPARE(page.operations.calls, QStringList{u"resolveRestoreFilenameConflict:7: a/b "_s});
+        QVERIFY(prompt.isVisible() && prompt.field()->text() == u" a/b "_s);
+        if (close == u"accepted")
+            page.restore.setRestoreFilenameConflict(std::nullopt);
+        else if (close == u"escape")
+            QTest::keyClick(&prompt, Qt::Key_Escape);
+        else
+            click(prompt, close);
+        QVERIFY(!prompt.isVisible() && !page.restore.restoreFilenameConflict());
+        QCOMPARE(page.operations.calls.size(), 1);
+    }
+
+    void refreshFollowsTheRequestWhileShown()
+    {
+        Page page;
+        page.view.show();
+        page.timers.advance(999ms);
+        QCOMPARE(page.operations.calls, QStringList());
+        page.timers.advance(1ms);
+        QCOMPARE(page.operations.calls,
+                 QStringList(
+                     {u"refreshLocalLibraryCacheForRestore"_s, u"refreshActiveRestoreRequest"_s}));
+        page.setRequest(Status::Preparing);
+        page.timers.advance(500ms);
+        page.setRequest(Status::Ready); // the preparing key's expiry never fires
+        page.timers.advance(999ms);
+        QCOMPARE(page.operations.calls.size(), 2);
+        page.timers.advance(1ms);
+        QCOMPARE(page.operations.calls.value(2), u"refreshLocalLibraryCacheForRestore"_s);
+        QCOMPARE(page.operations.calls.size(), 3); // a request is held: no look-up
+        page.setRequest(std::nullopt);
+        page.view.hide();
+        page.timers.advance(2s);
+        QCOMPARE(page.operations.calls.size(), 3);
+    }
+
+    void restoreThroughTheViewModel()
+    {
+        RestoreHarness h;
+        ScriptedFolderChooser chooser;
+        RestoreView view(h.restore(),
+                         h.model->sessionState(),
+                         h.model->libraryState(),
+                         *h.model,
+                         chooser,
+                         h.timers.factory());
+        h.selectAll();
+        click(view, u"restore.request-selected"_s);
+        view.confirmation()->confirmButton()->click();
+        QTRY_VERIFY(h.restore().activeRestoreRequest());
+        h.backend.setRestoreRequestStatus(h.restore().activeRestoreRequest()->id, Status::Ready);
+        click(view, u"restore.refresh-request"_s);
+        QTRY_VERIFY(view.findChild<QPushButton *>(u"restore.start-transfer"_s)->isEnabled());
+        click(view, u"restore.start-transfer"_s);
+        chooser.answer(h.destination());
+        QTRY_COMPARE(fileManifest(h.destination()), h.archivedHashes());
+    }
+};
+
+QTEST_MAIN(RestoreViewTests)
+#include "RestoreViewTests.moc"
