@@ -1,11 +1,9 @@
-#include "CacheMoveFixture.h"
+#include "MoveRelaunchChild.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
 
 #include <array>
-#include <csignal>
-#include <cstdio>
 
 #include <Support/ChildProcess.h>
 #include <Support/KillPoints.h>
@@ -16,98 +14,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr const char *childFlag = "--move-child";
 const QString movedMessage
     = u"Ingest Cache moved and verified. Keep the old cache until cleanup is available."_s;
 const QString resumeMessage
     = u"Ingest Cache migration needs attention. Resume it before changing cached files."_s;
-
-/// The settings, ending the process right after its `killAfter`-th write (before the first at 0).
-class KillingLocationStore final : public IngestCacheLocationStoring
-{
-public:
-    KillingLocationStore(std::shared_ptr<const IngestCacheLocationStoring> inner, int killAfter)
-        : m_inner(std::move(inner))
-        , m_killAfter(killAfter)
-    {}
-
-    QString load(const QString &defaultURL) const override { return m_inner->load(defaultURL); }
-
-    bool hasSavedLocation() const override { return m_inner->hasSavedLocation(); }
-
-    Result<void> save(const QString &url) const override { return written(m_inner->save(url)); }
-
-    std::optional<QString> retained() const override { return m_inner->retained(); }
-
-    Result<void> saveRetained(const std::optional<QString> &url) const override
-    {
-        return written(m_inner->saveRetained(url));
-    }
-
-    QHash<QString, QString> retainedManifest() const override
-    {
-        return m_inner->retainedManifest();
-    }
-
-    Result<void>
-    saveRetainedManifest(const std::optional<QHash<QString, QString>> &manifest) const override
-    {
-        return written(m_inner->saveRetainedManifest(manifest));
-    }
-
-    std::optional<PendingMigration> pendingMigration() const override
-    {
-        return m_inner->pendingMigration();
-    }
-
-    Result<void>
-    savePendingMigration(const std::optional<PendingMigration> &migration) const override
-    {
-        if (m_killAfter == 0)
-            ::raise(SIGKILL);
-        return written(m_inner->savePendingMigration(migration));
-    }
-
-private:
-    Result<void> written(Result<void> result) const
-    {
-        if (++m_writes == m_killAfter)
-            ::raise(SIGKILL);
-        return result;
-    }
-
-    std::shared_ptr<const IngestCacheLocationStoring> m_inner;
-    int m_killAfter;
-    mutable int m_writes = 0;
-};
-
-/// Points `f` at the folders and settings below `root`, as a new launch finds them.
-void relaunch(CacheMoveFixture &f, const QString &root)
-{
-    f.root = root;
-    f.library = LocalLibraryCache(f.libraryRoot(), f.files);
-    f.locationStore = f.settingsStore();
-    f.ingestCacheRoot = f.locationStore->load(f.cacheRoot());
-}
-
-/// `root killAtOperation killAfterStoreWrite`: runs one move with the view model, headless.
-int runMoveChild(char **argv)
-{
-    const QString root = QString::fromLocal8Bit(argv[2]);
-    // The fixture's own folder, left behind by a kill, goes with the next reset.
-    qputenv("TMPDIR", argv[2]);
-    CacheMoveFixture f;
-    relaunch(f, root);
-    f.locationStore = std::make_shared<KillingLocationStore>(f.locationStore, std::atoi(argv[4]));
-    if (const int killAt = std::atoi(argv[3]); killAt > 0)
-        f.files->killAtOperation(killAt);
-    const auto model = f.make();
-    std::printf("ready\n");
-    std::fflush(stdout);
-    f.move(*model);
-    writeFile(root + u"/operations"_s, QByteArray::number(f.files->operationCount()));
-    return model->ingestCache().rootURL() == f.target() ? 0 : 3;
-}
 
 } // namespace
 
@@ -139,7 +49,7 @@ void IngestCacheMoveRelaunchTests::killedMovesFinishAfterRelaunch()
         qint64 microseconds = 0;
         const ChildRun child = runChildProcess(
             QCoreApplication::applicationFilePath(),
-            {QString::fromLatin1(childFlag),
+            {QString::fromLatin1(moveChildFlag),
              work,
              QString::number(killAt),
              QString::number(killAfterWrite)},
@@ -220,7 +130,7 @@ void IngestCacheMoveRelaunchTests::killedMovesFinishAfterRelaunch()
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    if (argc == 5 && qstrcmp(argv[1], childFlag) == 0)
+    if (argc == 5 && qstrcmp(argv[1], moveChildFlag) == 0)
         return runMoveChild(argv);
     IngestCacheMoveRelaunchTests tests;
     return QTest::qExec(&tests, argc, argv);
