@@ -39,9 +39,7 @@ qint64 packageBytes(const FileManager &files, const QList<LocalLibraryItem> &ite
 
 bool LibraryShellViewModel::isConfirmedImportStarting() const
 {
-    // A confirmed import keeps its own flag from the confirmation to `isImporting`; until that
-    // workflow is here, no import can be starting.
-    return false;
+    return m_d->imports.isStartingSelectedImports;
 }
 
 QCoro::Task<> LibraryShellViewModel::requestSelectedIngestCacheRemovalConfirmation()

@@ -158,11 +158,4 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
     }
 }
 
-// Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
-
-QCoro::Task<> LibraryShellViewModel::startSelectedImports()
-{
-    co_return;
-}
-
 } // namespace Pellwick
