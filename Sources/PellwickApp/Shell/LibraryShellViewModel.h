@@ -647,8 +647,6 @@ private:
     /// Publishes a synchronization's conflicts and text.
     void publishRetainedCacheSynchronization(
         const Result<IngestCacheMigrationReconciliation> &synchronized);
-    /// A confirmed import is between its confirmation and its start (its own flag).
-    bool isConfirmedImportStarting() const;
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> viewModel,
                                                   std::stop_token stop);
     static QCoro::Task<>

@@ -37,11 +37,6 @@ qint64 packageBytes(const FileManager &files, const QList<LocalLibraryItem> &ite
 
 } // namespace
 
-bool LibraryShellViewModel::isConfirmedImportStarting() const
-{
-    return m_d->imports.isStartingSelectedImports;
-}
-
 QCoro::Task<> LibraryShellViewModel::requestSelectedIngestCacheRemovalConfirmation()
 {
     const QList<LocalLibraryItem> items = selectedRemovableIngestCacheItems();
@@ -67,8 +62,7 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
     IngestCacheRemovalConfirmation confirmation)
 {
     const std::optional<AuthenticatedLibrarySession> session = m_sessionState->session();
-    if (!session || m_importState->isImporting() || m_importState->isRecoveringInterruptedImports()
-        || isConfirmedImportStarting())
+    if (!session || m_importState->isImporting() || isImporterBusy())
         co_return;
     // A record that changed since the dialog (an upload that failed meanwhile) was not confirmed.
     QSet<QUuid> ids;
