@@ -31,7 +31,8 @@ int main(int argc, char *argv[])
     const QString cache = fixture.dir.filePath(QStringLiteral("IngestCache"));
     fixture.ingestCacheRoot = cache;
     QDir().mkpath(cache);
-    fixture.locationStore->save(cache);
+    if (!fixture.locationStore->save(cache))
+        return 1;
     const auto model = fixture.make();
     ImportState &state = model->importState();
 

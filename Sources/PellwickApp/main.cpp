@@ -101,7 +101,8 @@ int main(int argc, char *argv[])
                               &Pellwick::WorkflowPools::utility(),
                               &Pellwick::WorkflowPools::keychain(),
                               &Pellwick::WorkflowPools::thumbnails(),
-                              &Pellwick::WorkflowPools::restoreTransfers()}) {
+                              &Pellwick::WorkflowPools::restoreTransfers(),
+                              &Pellwick::WorkflowPools::ingestCacheMove()}) {
         const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
         finished = pool->waitForDone(remaining) && finished;
     }

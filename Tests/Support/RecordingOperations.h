@@ -140,9 +140,48 @@ public:
     /// Getters are const, and are recorded too.
     mutable QStringList calls;
 
-    QCoro::Task<> performIngestCacheMigration(QString /*newRoot*/) override
+    QCoro::Task<> beginIngestCacheMigration(QString /*newRoot*/) override
     {
-        record(QStringLiteral("performIngestCacheMigration"));
+        record(QStringLiteral("beginIngestCacheMigration"));
+        co_return;
+    }
+
+    QCoro::Task<> resumeIngestCacheMigration() override
+    {
+        record(QStringLiteral("resumeIngestCacheMigration"));
+        co_return;
+    }
+
+    QCoro::Task<> synchronizeRetainedIngestCache() override
+    {
+        record(QStringLiteral("synchronizeRetainedIngestCache"));
+        co_return;
+    }
+
+    QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict /*conflict*/,
+                                       IngestCacheMigrationConflictResolution /*keeping*/) override
+    {
+        record(QStringLiteral("resolveRetainedIngestCacheConflict"));
+        co_return;
+    }
+
+    QCoro::Task<> deleteRetainedIngestCache() override
+    {
+        record(QStringLiteral("deleteRetainedIngestCache"));
+        co_return;
+    }
+
+    QCoro::Task<> requestSelectedIngestCacheRemovalConfirmation() override
+    {
+        record(QStringLiteral("requestSelectedIngestCacheRemovalConfirmation"));
+        co_return;
+    }
+
+    QCoro::Task<>
+    removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation /*confirmation*/) override
+    {
+        record(QStringLiteral("removeSelectedIngestCachePackages"));
         co_return;
     }
 

@@ -167,6 +167,9 @@ LibraryShellViewModel::~LibraryShellViewModel()
     m_d->restore.requestWorkflows.cancel();
     // A check can read a whole card.
     m_d->sourceMediaSafety.checks.cancel();
+    // The pending record stays: the next launch resumes the move.
+    if (m_d->ingestCache.ingestCacheMoveTask)
+        m_d->ingestCache.ingestCacheMoveTask->cancel();
 }
 
 const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
@@ -227,19 +230,6 @@ bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
     return item.importStatus == LibraryItemImportStatus::LocalCacheReady
            && item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
-}
-
-void LibraryShellViewModel::finalizePersistedMigrationIfNecessary()
-{
-    if (!m_ingestCacheState->pendingIngestCacheMigration())
-        return;
-    if (standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->oldRootURL)
-        == standardizedPath(m_ingestCacheState->pendingIngestCacheMigration()->newRootURL)) {
-        m_d->services.ingestCacheLocationStore->savePendingMigration(std::nullopt);
-        m_ingestCacheState->setPendingIngestCacheMigration(std::nullopt);
-    }
-    // Finishing a move whose target is already the active cache belongs to the migration
-    // workflow; until it exists here, such a move stays pending for the user to resume.
 }
 
 } // namespace Pellwick

@@ -282,9 +282,44 @@ public:
     /// running; otherwise when it is ready to import and its package lies in the active Ingest
     /// Cache.
     bool canStartImport(const LocalLibraryItem &item) const;
-    /// Discards a pending move whose two roots are the same place. A move whose target is the
-    /// active cache is finished by the migration workflow; any other stays pending.
+    /// The launch check of a pending move: discards one whose two roots are the same place and
+    /// finishes one whose target is the active cache; any other stays pending for Resume.
     void finalizePersistedMigrationIfNecessary();
+
+    // --- Ingest Cache move and retained old cache (LibraryShellViewModel_IngestCacheMigration.cpp)
+    // The copy holds the library's lock on the one-thread move pool; the retained-cache work runs
+    // on the user-initiated pool. Every text goes to `ingestCacheMigrationMessage`.
+
+    /// Starts a move to `newRoot` unless it is the active root (standardized) or archive packages
+    /// are active, persisting the pending record first; ends when the move has ended. Returns at
+    /// once while a move runs.
+    QCoro::Task<> beginIngestCacheMigration(QString newRoot) override;
+    /// Discards a record whose roots are the same place, finalizes one whose target is active,
+    /// runs the move again while its source is active, else reports the changed location.
+    /// Returns at once while a move runs.
+    QCoro::Task<> resumeIngestCacheMigration() override;
+    /// Synchronizes the retained old cache into the active one and publishes its conflicts.
+    /// Does nothing while a move is pending or without a retained cache.
+    QCoro::Task<> synchronizeRetainedIngestCache() override;
+    /// Settles `conflict` as chosen, then synchronizes again.
+    QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict conflict,
+                                       IngestCacheMigrationConflictResolution keeping) override;
+    /// Deletes the retained old cache after the Core's last synchronization and forgets it.
+    /// Does nothing while a move is pending, without a retained cache or with conflicts.
+    QCoro::Task<> deleteRetainedIngestCache() override;
+
+    // --- Ingest Cache package removal (LibraryShellViewModel_IngestCacheRemoval.cpp) ---------
+
+    /// Publishes the count and on-disk size (read on the utility pool; unreadable counts 0) of
+    /// `selectedRemovableIngestCacheItems()`; nothing when there are none.
+    QCoro::Task<> requestSelectedIngestCacheRemovalConfirmation() override;
+    /// Removes the selected packages that `confirmation` named and that are still removable,
+    /// holding `isImporting` for the remover call; "Removed n cache package(s)" or "Cache
+    /// package removal needs attention" in `importErrorMessage`. Nothing without a session, or
+    /// while an import starts or runs or a recovery runs.
+    QCoro::Task<>
+    removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation confirmation) override;
 
     // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
 
@@ -402,12 +437,6 @@ public:
     void scheduleSourceMediaSafetyRefresh() override;
     /// Waits for the running throttled check, or runs a check now and publishes it.
     QCoro::Task<> refreshSourceMediaSafetyNow() override;
-
-    // Operations of the shell workflows whose work is not built yet: each returns at once and
-    // changes nothing.
-
-    /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
-    QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
 
     // --- Import selection plan (LibraryShellViewModel_ImportSelection.cpp) and confirmed
     // import with its recovery (LibraryShellViewModel_ConfirmedImport.cpp) -------------------
@@ -609,6 +638,18 @@ private:
     void finishConfirmedImport(const QUuid &transferID);
     /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
     bool isBusyWithIngestCache() const;
+    // Ingest Cache move and removal (LibraryShellViewModel_IngestCacheMigration.cpp, _Removal).
+    /// A record is uploading, verifying or awaiting cleanup (an unreadable library has none).
+    bool hasActiveArchivePackage() const;
+    /// The move itself: the copy and the relocation on the move pool, then the finish step.
+    QCoro::Task<> performIngestCacheMigration(QString newRoot);
+    void finishIngestCacheMigration(const Result<IngestCacheMigration> &result,
+                                    const QUuid &transferID);
+    void finalizePersistedMigration(const IngestCacheLocationStoring::PendingMigration &pending);
+    void discardInvalidPendingMigration();
+    /// Publishes a synchronization's conflicts and text.
+    void publishRetainedCacheSynchronization(
+        const Result<IngestCacheMigrationReconciliation> &synchronized);
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> viewModel,
                                                   std::stop_token stop);
     static QCoro::Task<>

@@ -63,12 +63,11 @@ QCoro::Task<> LibraryShellViewModel::createInitialIngestCache(QString path)
     const std::optional<Result<void>> created = co_await Workflow::resumeIn(self, {}, job);
     if (!created)
         co_return;
-    if (!*created) {
+    if (!*created || !m_d->services.ingestCacheLocationStore->save(path)) {
         m_importState->setImportErrorMessage(
             QStringLiteral("Ingest Cache location needs attention."));
         co_return;
     }
-    m_d->services.ingestCacheLocationStore->save(path);
     m_importState->setInitialIngestCacheCreation(std::nullopt);
     co_await addReviewToIngestCache();
 }
@@ -108,10 +107,15 @@ QCoro::Task<> LibraryShellViewModel::chooseInitialIngestCache(QString path)
             QStringLiteral("Ingest Cache location needs to be writable."));
         co_return;
     }
+    // Saved first: a location used but not remembered would be lost at the next launch.
+    if (!m_d->services.ingestCacheLocationStore->save(path)) {
+        m_importState->setImportErrorMessage(
+            QStringLiteral("Ingest Cache location needs attention."));
+        co_return;
+    }
     m_d->services.ingestCache
         = IngestCache(path, m_d->services.fileManager, m_d->services.contentHasher);
     m_ingestCacheState->setIngestCacheRoot(path);
-    m_d->services.ingestCacheLocationStore->save(path);
     m_importState->setInitialIngestCacheCreation(std::nullopt);
     co_await addReviewToIngestCache();
 }

@@ -163,11 +163,4 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
     }
 }
 
-// Not built yet: this belongs to the workflow that moves the Ingest Cache.
-
-QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
-{
-    co_return;
-}
-
 } // namespace Pellwick

@@ -134,6 +134,10 @@ struct LibraryShellViewModelPrivate
         bool isIngestCacheRefreshPending = false;
         std::shared_ptr<IngestCacheRefreshGeneration> ingestCacheRefreshGeneration
             = std::make_shared<IngestCacheRefreshGeneration>();
+        /// The copy of the running move; stopped with the view model.
+        std::optional<WorkflowTaskHandle> ingestCacheMoveTask;
+        /// A synchronization, conflict settlement or deletion of the retained cache runs.
+        bool isRetainedCacheWorkRunning = false;
     };
 
     struct Library

@@ -3,8 +3,10 @@
 #include <PellwickCore/Ingest/ImportScanVolume.h>
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <array>
 #include <optional>
@@ -38,8 +40,14 @@ struct IngestCacheRemovalConfirmation
 {
     int packageCount = 0;
     qint64 byteCount = 0;
+    /// The records the user was asked about: a removal acts on no others. Not shown, and not
+    /// part of equality.
+    QSet<QUuid> confirmedItemIDs;
 
-    bool operator==(const IngestCacheRemovalConfirmation &) const = default;
+    bool operator==(const IngestCacheRemovalConfirmation &other) const
+    {
+        return packageCount == other.packageCount && byteCount == other.byteCount;
+    }
 };
 
 /// The proposed folder of a first Ingest Cache.

@@ -14,10 +14,11 @@ bool InMemoryIngestCacheLocationStore::hasSavedLocation() const
     return m_location.has_value();
 }
 
-void InMemoryIngestCacheLocationStore::save(const QString &url) const
+Result<void> InMemoryIngestCacheLocationStore::save(const QString &url) const
 {
     const QMutexLocker locker(&m_mutex);
     m_location = url;
+    return {};
 }
 
 std::optional<QString> InMemoryIngestCacheLocationStore::retained() const
@@ -26,10 +27,11 @@ std::optional<QString> InMemoryIngestCacheLocationStore::retained() const
     return m_retainedLocation;
 }
 
-void InMemoryIngestCacheLocationStore::saveRetained(const std::optional<QString> &url) const
+Result<void> InMemoryIngestCacheLocationStore::saveRetained(const std::optional<QString> &url) const
 {
     const QMutexLocker locker(&m_mutex);
     m_retainedLocation = url;
+    return {};
 }
 
 QHash<QString, QString> InMemoryIngestCacheLocationStore::retainedManifest() const
@@ -38,11 +40,12 @@ QHash<QString, QString> InMemoryIngestCacheLocationStore::retainedManifest() con
     return m_manifest;
 }
 
-void InMemoryIngestCacheLocationStore::saveRetainedManifest(
+Result<void> InMemoryIngestCacheLocationStore::saveRetainedManifest(
     const std::optional<QHash<QString, QString>> &manifest) const
 {
     const QMutexLocker locker(&m_mutex);
     m_manifest = manifest.value_or(QHash<QString, QString>());
+    return {};
 }
 
 std::optional<IngestCacheLocationStoring::PendingMigration>
@@ -52,11 +55,12 @@ InMemoryIngestCacheLocationStore::pendingMigration() const
     return m_migration;
 }
 
-void InMemoryIngestCacheLocationStore::savePendingMigration(
+Result<void> InMemoryIngestCacheLocationStore::savePendingMigration(
     const std::optional<PendingMigration> &migration) const
 {
     const QMutexLocker locker(&m_mutex);
     m_migration = migration;
+    return {};
 }
 
 } // namespace Pellwick

@@ -12,15 +12,16 @@ class InMemoryIngestCacheLocationStore final : public IngestCacheLocationStoring
 public:
     QString load(const QString &defaultURL) const override;
     bool hasSavedLocation() const override;
-    void save(const QString &url) const override;
+    Result<void> save(const QString &url) const override;
     std::optional<QString> retained() const override;
-    void saveRetained(const std::optional<QString> &url) const override;
+    Result<void> saveRetained(const std::optional<QString> &url) const override;
     QHash<QString, QString> retainedManifest() const override;
     /// None stores the empty manifest.
-    void
+    Result<void>
     saveRetainedManifest(const std::optional<QHash<QString, QString>> &manifest) const override;
     std::optional<PendingMigration> pendingMigration() const override;
-    void savePendingMigration(const std::optional<PendingMigration> &migration) const override;
+    Result<void>
+    savePendingMigration(const std::optional<PendingMigration> &migration) const override;
 
 private:
     mutable QMutex m_mutex;

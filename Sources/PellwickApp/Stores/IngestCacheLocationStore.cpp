@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QUrl>
 
+#include <cerrno>
+
 namespace Pellwick {
 
 namespace {
@@ -116,9 +118,9 @@ bool IngestCacheLocationStore::hasSavedLocation() const
     return readPath(locationKey()).has_value();
 }
 
-void IngestCacheLocationStore::save(const QString &url) const
+Result<void> IngestCacheLocationStore::save(const QString &url) const
 {
-    write(locationKey(), QVariant(url));
+    return write(locationKey(), QVariant(url));
 }
 
 std::optional<QString> IngestCacheLocationStore::retained() const
@@ -126,9 +128,9 @@ std::optional<QString> IngestCacheLocationStore::retained() const
     return readPath(retainedLocationKey());
 }
 
-void IngestCacheLocationStore::saveRetained(const std::optional<QString> &url) const
+Result<void> IngestCacheLocationStore::saveRetained(const std::optional<QString> &url) const
 {
-    write(retainedLocationKey(), url ? std::optional<QVariant>(*url) : std::nullopt);
+    return write(retainedLocationKey(), url ? std::optional<QVariant>(*url) : std::nullopt);
 }
 
 QHash<QString, QString> IngestCacheLocationStore::retainedManifest() const
@@ -139,11 +141,11 @@ QHash<QString, QString> IngestCacheLocationStore::retainedManifest() const
     return decodeManifest(*data).value_or(QHash<QString, QString>());
 }
 
-void IngestCacheLocationStore::saveRetainedManifest(
+Result<void> IngestCacheLocationStore::saveRetainedManifest(
     const std::optional<QHash<QString, QString>> &manifest) const
 {
-    write(retainedManifestKey(),
-          manifest ? std::optional<QVariant>(encodeManifest(*manifest)) : std::nullopt);
+    return write(retainedManifestKey(),
+                 manifest ? std::optional<QVariant>(encodeManifest(*manifest)) : std::nullopt);
 }
 
 std::optional<IngestCacheLocationStoring::PendingMigration>
@@ -155,11 +157,11 @@ IngestCacheLocationStore::pendingMigration() const
     return decodeMigration(*data);
 }
 
-void IngestCacheLocationStore::savePendingMigration(
+Result<void> IngestCacheLocationStore::savePendingMigration(
     const std::optional<PendingMigration> &migration) const
 {
-    write(pendingMigrationKey(),
-          migration ? std::optional<QVariant>(encodeMigration(*migration)) : std::nullopt);
+    return write(pendingMigrationKey(),
+                 migration ? std::optional<QVariant>(encodeMigration(*migration)) : std::nullopt);
 }
 
 std::optional<QString> IngestCacheLocationStore::readPath(const QString &key) const
@@ -180,14 +182,26 @@ std::optional<QByteArray> IngestCacheLocationStore::readData(const QString &key)
     return value.toByteArray();
 }
 
-void IngestCacheLocationStore::write(const QString &key, const std::optional<QVariant> &value) const
+Result<void> IngestCacheLocationStore::write(const QString &key,
+                                             const std::optional<QVariant> &value) const
 {
     const QMutexLocker locker(&m_mutex);
-    if (value)
-        m_settings->setValue(key, *value);
-    else
-        m_settings->remove(key);
+    const QVariant previous = m_settings->value(key);
+    const auto assign = [this, &key](const std::optional<QVariant> &assigned) {
+        if (assigned)
+            m_settings->setValue(key, *assigned);
+        else
+            m_settings->remove(key);
+    };
+    assign(value);
     m_settings->sync();
+    if (m_settings->status() != QSettings::NoError) {
+        // Reads in this process show what is stored, not what could not be written.
+        assign(previous.isValid() ? std::optional(previous) : std::nullopt);
+        return failure(
+            FileSystemError{QStringLiteral("write settings"), m_settings->fileName(), EIO});
+    }
+    return {};
 }
 
 } // namespace Pellwick

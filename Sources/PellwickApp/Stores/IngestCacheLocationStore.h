@@ -15,7 +15,7 @@ namespace Pellwick {
 /// place until it is next written or removed. A stored path that is not absolute (empty, or
 /// edited by hand) is such an entry: taken relative to wherever the application was started, it
 /// would make an unrelated folder the Ingest Cache. Every write is flushed to disk before the call
-/// returns. Thread-safe.
+/// returns, and fails when the settings could not be written. Thread-safe.
 class IngestCacheLocationStore final : public IngestCacheLocationStoring
 {
 public:
@@ -28,19 +28,21 @@ public:
 
     QString load(const QString &defaultURL) const override;
     bool hasSavedLocation() const override;
-    void save(const QString &url) const override;
+    Result<void> save(const QString &url) const override;
     std::optional<QString> retained() const override;
-    void saveRetained(const std::optional<QString> &url) const override;
+    Result<void> saveRetained(const std::optional<QString> &url) const override;
     QHash<QString, QString> retainedManifest() const override;
-    void
+    Result<void>
     saveRetainedManifest(const std::optional<QHash<QString, QString>> &manifest) const override;
     std::optional<PendingMigration> pendingMigration() const override;
-    void savePendingMigration(const std::optional<PendingMigration> &migration) const override;
+    Result<void>
+    savePendingMigration(const std::optional<PendingMigration> &migration) const override;
 
 private:
     std::optional<QString> readPath(const QString &key) const;
     std::optional<QByteArray> readData(const QString &key) const;
-    void write(const QString &key, const std::optional<QVariant> &value) const;
+    [[nodiscard]] Result<void> write(const QString &key,
+                                     const std::optional<QVariant> &value) const;
 
     mutable QMutex m_mutex;
     std::unique_ptr<QSettings> m_settings;

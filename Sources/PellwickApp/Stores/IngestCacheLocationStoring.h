@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PellwickCore/Support/Result.h>
+
 #include <QHash>
 #include <QString>
 
@@ -8,8 +10,8 @@
 namespace Pellwick {
 
 /// Remembers where the Ingest Cache is, the old cache retained after a move (with the content
-/// hashes it had) and a move that is under way. Paths are absolute file-system paths. No
-/// operation reports failure: what cannot be read reads as nothing stored.
+/// hashes it had) and a move that is under way. Paths are absolute file-system paths. What cannot
+/// be read reads as nothing stored; a write that did not reach durable storage fails.
 class IngestCacheLocationStoring
 {
 public:
@@ -31,19 +33,20 @@ public:
     virtual QString load(const QString &defaultURL) const = 0;
     /// True when a location was saved.
     virtual bool hasSavedLocation() const = 0;
-    virtual void save(const QString &url) const = 0;
+    [[nodiscard]] virtual Result<void> save(const QString &url) const = 0;
     /// The old cache kept after a move, or none.
     virtual std::optional<QString> retained() const = 0;
     /// None forgets the retained cache.
-    virtual void saveRetained(const std::optional<QString> &url) const = 0;
+    [[nodiscard]] virtual Result<void> saveRetained(const std::optional<QString> &url) const = 0;
     /// The retained cache's relative paths to content hashes; empty when none is known.
     virtual QHash<QString, QString> retainedManifest() const = 0;
     /// None forgets the manifest.
-    virtual void
+    [[nodiscard]] virtual Result<void>
     saveRetainedManifest(const std::optional<QHash<QString, QString>> &manifest) const = 0;
     virtual std::optional<PendingMigration> pendingMigration() const = 0;
     /// None forgets the move.
-    virtual void savePendingMigration(const std::optional<PendingMigration> &migration) const = 0;
+    [[nodiscard]] virtual Result<void>
+    savePendingMigration(const std::optional<PendingMigration> &migration) const = 0;
 };
 
 } // namespace Pellwick

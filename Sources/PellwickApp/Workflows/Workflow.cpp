@@ -63,4 +63,11 @@ QThreadPool &WorkflowPools::restoreTransfers()
     return configured;
 }
 
+QThreadPool &WorkflowPools::ingestCacheMove()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured = makePool(pool, 1, "IngestCacheMove");
+    return configured;
+}
+
 } // namespace Pellwick

@@ -61,6 +61,8 @@ public:
     static QThreadPool &thumbnails();
     /// Restore transfers: each job blocks its thread until the engine's own task ends.
     static QThreadPool &restoreTransfers();
+    /// One thread: the copy of an Ingest Cache move, which holds the library's lock throughout.
+    static QThreadPool &ingestCacheMove();
 };
 
 /// The handle of a cancellable workflow task. Its stop source reaches the Core call through

@@ -63,7 +63,8 @@ public:
 
     /// Brings every change made only in the retained cache at `oldRootURL` into the active
     /// cache and reports the files changed on both sides. Nothing is deleted from the active
-    /// cache.
+    /// cache; a file deleted there since the move stays deleted unless its retained copy
+    /// changed.
     [[nodiscard]] Result<IngestCacheMigrationReconciliation>
     synchronizeRetainedCache(const QString &oldRootURL,
                              const QHash<QString, QString> &baselineHashes) const;

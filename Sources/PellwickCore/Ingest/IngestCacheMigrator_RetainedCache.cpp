@@ -65,6 +65,15 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
         const QString path = relativePath(oldURL, oldRootURL);
         const QString activeURL = appendingPathComponent(m_cache.rootURL(), path);
         if (!m_cache.fileManager().fileExists(activeURL)) {
+            // Gone from the active cache since the move (cleaned up after archiving, or removed
+            // by the user): it comes back only when the old cache holds a newer version.
+            if (const auto baseline = baselineHashes.constFind(path);
+                baseline != baselineHashes.cend()) {
+                PELLWICK_TRY_ASSIGN(const QString retainedHash,
+                                    m_cache.contentHasher().contentHash(oldURL, m_stop));
+                if (retainedHash == *baseline)
+                    continue;
+            }
             PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
             ++reconciliation.synchronizedFileCount;
             continue;

@@ -186,8 +186,9 @@ void AppConfigurationTests::presentRootVariablesAreUsedAsPaths()
     QFETCH(QString, value);
     QFETCH(QString, expected);
     // A location saved in the settings never overrides the variable.
-    IngestCacheLocationStore(std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat))
-        .save(u"/saved/cache"_s);
+    QVERIFY(
+        IngestCacheLocationStore(std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat))
+            .save(u"/saved/cache"_s));
     const AppConfiguration config = configuration({{variable, value}});
     const QMap<QString, QString> roots{
         {u"PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"_s, config.localLibraryCacheURL()},
@@ -368,9 +369,9 @@ void AppConfigurationTests::inMemoryLocationStoreKeepsChangesOutOfTheSettings()
         = configuration({{u"PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"_s, u"1"_s}});
     const auto store = config.ingestCacheLocationStore();
     QVERIFY(!store->hasSavedLocation());
-    store->save(u"/moved"_s);
-    store->savePendingMigration(
-        IngestCacheLocationStoring::PendingMigration{u"/saved"_s, u"/moved"_s});
+    QVERIFY(store->save(u"/moved"_s));
+    QVERIFY(store->savePendingMigration(
+        IngestCacheLocationStoring::PendingMigration{u"/saved"_s, u"/moved"_s}));
     QCOMPARE(config.ingestCacheURL(), u"/saved"_s);
     const QSettings settings(settingsPath(), QSettings::IniFormat);
     QCOMPARE(settings.allKeys(), QStringList{IngestCacheLocationStore::locationKey()});

@@ -101,13 +101,14 @@ struct ImportRoadFixture : ShellViewModelFixture
     {
         ingestCacheRoot = cacheRoot();
         QDir().mkpath(cacheRoot());
-        locationStore->save(cacheRoot());
+        if (!locationStore->save(cacheRoot()))
+            qFatal("the location store refused the cache root");
         fileManager = files;
     }
 
-    QString cacheRoot() const { return dir.filePath(QStringLiteral("IngestCache")); }
+    QString cacheRoot() const { return filePath(QStringLiteral("IngestCache")); }
 
-    QString card(int n) const { return dir.filePath(QStringLiteral("card%1").arg(n)); }
+    QString card(int n) const { return filePath(QStringLiteral("card%1").arg(n)); }
 
     std::shared_ptr<FaultInjectingFileManager> files
         = std::make_shared<FaultInjectingFileManager>();

@@ -63,7 +63,7 @@ void InitialIngestCacheCreationTests::gate()
     ImportRoadFixture fixture;
     fixture.locationStore = std::make_shared<InMemoryIngestCacheLocationStore>();
     if (c.savedBefore)
-        fixture.locationStore->save(fixture.cacheRoot());
+        QVERIFY(fixture.locationStore->save(fixture.cacheRoot()));
     QDir(fixture.cacheRoot()).removeRecursively();
     if (c.root == GateCase::Root::Folder)
         QDir().mkpath(fixture.cacheRoot());

@@ -126,12 +126,15 @@ void LibraryShellViewModelTests::pendingMigrationAtLaunch()
 {
     QFETCH(std::optional<PendingMigration>, stored);
     QFETCH(bool, stillPending);
-    m_fixture->locationStore->savePendingMigration(stored);
+    QVERIFY(m_fixture->locationStore->savePendingMigration(stored));
     const auto model = m_fixture->make();
-    QCOMPARE(model->ingestCacheState().ingestCacheMigrationMessage(),
-             stored ? std::optional(u"Ingest Cache migration needs attention. Resume it before "
-                                    "changing cached files."_s)
-                    : std::nullopt);
+    const std::optional<QString> message
+        = !stored ? std::nullopt
+          : stillPending
+              ? std::optional(u"Ingest Cache migration needs attention. Resume it "
+                              "before changing cached files."_s)
+              : std::optional(u"Choose an Ingest Cache location outside the current cache."_s);
+    QCOMPARE(model->ingestCacheState().ingestCacheMigrationMessage(), message);
     QCOMPARE(model->isIngestCacheMigrationPending(), stillPending);
     QCOMPARE(model->ingestCacheState().pendingIngestCacheMigration(),
              stillPending ? stored : std::nullopt);
@@ -142,8 +145,8 @@ void LibraryShellViewModelTests::pendingMigrationAtLaunch()
 void LibraryShellViewModelTests::retainedCacheIsLoadedFromTheStore()
 {
     const QHash<QString, QString> manifest{{u"2026/A.NEF"_s, QString(64, u'a')}};
-    m_fixture->locationStore->saveRetained(u"/old/Cache"_s);
-    m_fixture->locationStore->saveRetainedManifest(manifest);
+    QVERIFY(m_fixture->locationStore->saveRetained(u"/old/Cache"_s));
+    QVERIFY(m_fixture->locationStore->saveRetainedManifest(manifest));
     const auto model = m_fixture->make();
     QCOMPARE(model->ingestCacheState().retainedIngestCacheURL(), std::optional(u"/old/Cache"_s));
     QCOMPARE(model->retainedIngestCacheManifest(), manifest);

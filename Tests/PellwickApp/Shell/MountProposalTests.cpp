@@ -134,8 +134,8 @@ void MountProposalTests::scansLeaveOutTheIngestCaches()
     writeCard(active + u"/batch"_s, 1, 2);
     writeCard(retained + u"batch"_s, 1, 3);
     fixture.ingestCacheRoot = active;
-    fixture.locationStore->save(active);
-    fixture.locationStore->saveRetained(retained);
+    QVERIFY(fixture.locationStore->save(active));
+    QVERIFY(fixture.locationStore->saveRetained(retained));
     if (scan == CacheScan::AllVolumes)
         fixture.mount(u"EXT"_s, Medium::UsbStick);
     const auto model = fixture.make();

@@ -66,9 +66,16 @@ struct ShellViewModelFixture
     {}
 
     QTemporaryDir dir;
+    /// The folder that holds the services' folders: `dir`, unless a test (a crash test's child)
+    /// points it at another.
+    QString root = dir.path();
+
+    /// `name` inside `root`.
+    QString filePath(const QString &name) const { return root + QLatin1Char('/') + name; }
+
     Result<QList<MountedVolume>> volumes = QList<MountedVolume>();
     std::optional<QString> ingestCacheRoot;
-    std::shared_ptr<InMemoryIngestCacheLocationStore> locationStore
+    std::shared_ptr<const IngestCacheLocationStoring> locationStore
         = std::make_shared<InMemoryIngestCacheLocationStore>();
     LibraryShellViewModel::SteadyClock steadyClock = &std::chrono::steady_clock::now;
     /// The workflows' timers.
@@ -96,7 +103,7 @@ struct ShellViewModelFixture
     /// The store the view models use: a copy shares their records.
     LocalLibraryCache library{libraryRoot(), std::make_shared<LocalFileManager>()};
 
-    QString libraryRoot() const { return dir.filePath(QStringLiteral("LocalLibraryCache")); }
+    QString libraryRoot() const { return filePath(QStringLiteral("LocalLibraryCache")); }
 
     std::unique_ptr<LibraryShellViewModel> make() const
     {
@@ -108,7 +115,7 @@ struct ShellViewModelFixture
             ingestCache.emplace(*ingestCacheRoot, files, contentHasher, availableCapacity);
         VerifiedBackupImporter importer(
             library,
-            StagingArea(dir.filePath(QStringLiteral("StagingArea")), files, hasher),
+            StagingArea(filePath(QStringLiteral("StagingArea")), files, hasher),
             std::make_shared<FixedMetadataExtractor>(PhotoMetadata{}),
             StubPreviewGenerator::writing("jpeg"),
             hasher,
@@ -126,14 +133,13 @@ struct ShellViewModelFixture
             std::move(ingestCache),
             std::move(importer),
             RestoreRequestCoordinator(library, client, RestoreDestinationResolver(files)),
-            std::make_shared<RestoreTransferEngine>(
-                dir.filePath(QStringLiteral("RestoreTransfers")),
-                restoreTransfers,
-                std::make_shared<CurlRestoreRangeFetcher>(),
-                hasher,
-                std::make_shared<SystemRestoreTransferClock>(),
-                files),
-            dir.filePath(QStringLiteral("Restored")),
+            std::make_shared<RestoreTransferEngine>(filePath(QStringLiteral("RestoreTransfers")),
+                                                    restoreTransfers,
+                                                    std::make_shared<CurlRestoreRangeFetcher>(),
+                                                    hasher,
+                                                    std::make_shared<SystemRestoreTransferClock>(),
+                                                    files),
+            filePath(QStringLiteral("Restored")),
             tokenStore,
             locationStore,
             steadyClock,

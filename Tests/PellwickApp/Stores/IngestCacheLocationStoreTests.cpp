@@ -81,10 +81,10 @@ void IngestCacheLocationStoreTests::bothStoresKeepWhatWasSaved()
     QVERIFY(!writer->hasSavedLocation());
     QCOMPARE(writer->load(u"/default"_s), u"/default"_s);
     const PendingMigration migration{path, path + u" (new)"_s};
-    writer->save(path);
-    writer->saveRetained(path + u".old"_s);
-    writer->saveRetainedManifest(manifest);
-    writer->savePendingMigration(migration);
+    QVERIFY(writer->save(path));
+    QVERIFY(writer->saveRetained(path + u".old"_s));
+    QVERIFY(writer->saveRetainedManifest(manifest));
+    QVERIFY(writer->savePendingMigration(migration));
 
     // The persistent store is read back through a second store over the same file.
     const auto reader = persistent ? store(true) : writer;
@@ -128,8 +128,8 @@ void IngestCacheLocationStoreTests::savedPathThatIsNotAbsoluteCountsAsNotSaved()
 void IngestCacheLocationStoreTests::pathsAreStoredAsPlainText()
 {
     const IngestCacheLocationStore store(settings());
-    store.save(u"/media/My Card/Ingest Cache"_s);
-    store.saveRetained(u"/media/Old Disk/Cache"_s);
+    QVERIFY(store.save(u"/media/My Card/Ingest Cache"_s));
+    QVERIFY(store.saveRetained(u"/media/Old Disk/Cache"_s));
     const auto reader = settings();
     QCOMPARE(reader->value(IngestCacheLocationStore::locationKey()),
              QVariant(u"/media/My Card/Ingest Cache"_s));
@@ -152,16 +152,16 @@ void IngestCacheLocationStoreTests::noneRemovesTheEntry()
 {
     QFETCH(QString, key);
     const IngestCacheLocationStore store(settings());
-    store.save(u"/cache"_s);
-    store.saveRetained(u"/old"_s);
-    store.saveRetainedManifest(Manifest{{u"a"_s, u"b"_s}});
-    store.savePendingMigration(PendingMigration{u"/old"_s, u"/cache"_s});
+    QVERIFY(store.save(u"/cache"_s));
+    QVERIFY(store.saveRetained(u"/old"_s));
+    QVERIFY(store.saveRetainedManifest(Manifest{{u"a"_s, u"b"_s}}));
+    QVERIFY(store.savePendingMigration(PendingMigration{u"/old"_s, u"/cache"_s}));
     if (key == IngestCacheLocationStore::retainedLocationKey())
-        store.saveRetained(std::nullopt);
+        QVERIFY(store.saveRetained(std::nullopt));
     else if (key == IngestCacheLocationStore::retainedManifestKey())
-        store.saveRetainedManifest(std::nullopt);
+        QVERIFY(store.saveRetainedManifest(std::nullopt));
     else
-        store.savePendingMigration(std::nullopt);
+        QVERIFY(store.savePendingMigration(std::nullopt));
 
     const auto reader = settings();
     QVERIFY(!reader->contains(key));
@@ -230,13 +230,14 @@ void IngestCacheLocationStoreTests::undecodableEntriesReadAsEmptyAndStay()
 void IngestCacheLocationStoreTests::pendingMigrationIsCompactJsonWithFileURLs()
 {
     const IngestCacheLocationStore store(settings());
-    store.savePendingMigration(PendingMigration{u"/media/Old Card/Cache"_s, u"/srv/ñew#1"_s});
+    QVERIFY(
+        store.savePendingMigration(PendingMigration{u"/media/Old Card/Cache"_s, u"/srv/ñew#1"_s}));
     const QByteArray stored
         = settings()->value(IngestCacheLocationStore::pendingMigrationKey()).toByteArray();
     const QByteArray expected = "{\"oldRootURL\":\"file:///media/Old%20Card/Cache\","
                                 "\"newRootURL\":\"file:///srv/%C3%B1ew%231\"}";
     QCOMPARE(stored, expected);
-    store.saveRetainedManifest(Manifest{{u"a b"_s, u"h"_s}});
+    QVERIFY(store.saveRetainedManifest(Manifest{{u"a b"_s, u"h"_s}}));
     QCOMPARE(settings()->value(IngestCacheLocationStore::retainedManifestKey()).toByteArray(),
              QByteArray(R"({"a b":"h"})"));
 }
@@ -248,10 +249,10 @@ void IngestCacheLocationStoreTests::inMemoryStoreStartsEmptyAndStoresNoneAsEmpty
     QCOMPARE(store.retained(), std::nullopt);
     QCOMPARE(store.retainedManifest(), Manifest());
     QCOMPARE(store.pendingMigration(), std::nullopt);
-    store.saveRetainedManifest(Manifest{{u"a"_s, u"b"_s}});
-    store.saveRetainedManifest(std::nullopt);
+    QVERIFY(store.saveRetainedManifest(Manifest{{u"a"_s, u"b"_s}}));
+    QVERIFY(store.saveRetainedManifest(std::nullopt));
     QCOMPARE(store.retainedManifest(), Manifest());
-    store.save(QString());
+    QVERIFY(store.save(QString()));
     QVERIFY(store.hasSavedLocation());
     QCOMPARE(store.load(u"/default"_s), QString());
 }

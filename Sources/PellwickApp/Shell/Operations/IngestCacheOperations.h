@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickCore/Ingest/IngestCacheMigration.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
 #include <QCoro/QCoroTask>
@@ -18,8 +20,24 @@ public:
     IngestCacheOperations(const IngestCacheOperations &) = delete;
     IngestCacheOperations &operator=(const IngestCacheOperations &) = delete;
 
-    /// Moves the Ingest Cache to `newRoot`.
-    virtual QCoro::Task<> performIngestCacheMigration(QString newRoot) = 0;
+    /// Moves the Ingest Cache to `newRoot`; ends when the move has ended.
+    virtual QCoro::Task<> beginIngestCacheMigration(QString newRoot) = 0;
+    /// Runs or finishes the move that was started and not completed.
+    virtual QCoro::Task<> resumeIngestCacheMigration() = 0;
+    /// Brings changes made only in the retained old cache into the active one.
+    virtual QCoro::Task<> synchronizeRetainedIngestCache() = 0;
+    /// Settles one conflict of the retained old cache, then synchronizes again.
+    virtual QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict conflict,
+                                       IngestCacheMigrationConflictResolution keeping)
+        = 0;
+    /// Deletes the retained old cache after a last verification.
+    virtual QCoro::Task<> deleteRetainedIngestCache() = 0;
+    /// Publishes the confirmation of removing the selected unarchived cache packages.
+    virtual QCoro::Task<> requestSelectedIngestCacheRemovalConfirmation() = 0;
+    /// Removes the packages `confirmation` was shown for that can still be removed.
+    virtual QCoro::Task<>
+    removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation confirmation) = 0;
     /// Starts a refresh of the user-managed Ingest Cache.
     virtual void scheduleUserManagedIngestCacheRefresh() = 0;
     /// Selected records whose cached originals can be removed.

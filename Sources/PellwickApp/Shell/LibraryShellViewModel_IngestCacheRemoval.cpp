@@ -1,0 +1,109 @@
+#include "LibraryShellViewModel_p.h"
+
+#include <PellwickCore/Import/IngestCachePackageRemover.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QFuture>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <limits>
+#include <optional>
+
+namespace Pellwick {
+
+namespace {
+
+/// The on-disk size of the files of `items`, RAW original and sidecar; a missing URL or a file
+/// that cannot be examined counts 0. The sum saturates.
+qint64 packageBytes(const FileManager &files, const QList<LocalLibraryItem> &items)
+{
+    qint64 total = 0;
+    for (const LocalLibraryItem &item : items) {
+        for (const std::optional<QString> &url :
+             {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {
+            const Result<FileAttributes> attributes
+                = url ? files.attributesOfItem(*url) : Result<FileAttributes>();
+            const qint64 size = attributes ? std::max<qint64>(attributes->size, 0) : 0;
+            total = size > std::numeric_limits<qint64>::max() - total
+                        ? std::numeric_limits<qint64>::max()
+                        : total + size;
+        }
+    }
+    return total;
+}
+
+} // namespace
+
+QCoro::Task<> LibraryShellViewModel::requestSelectedIngestCacheRemovalConfirmation()
+{
+    const QList<LocalLibraryItem> items = selectedRemovableIngestCacheItems();
+    if (items.isEmpty())
+        co_return;
+    const QPointer<LibraryShellViewModel> self(this);
+    QFuture<Result<qint64>> job
+        = Workflow::run(WorkflowPools::utility(), [files = m_d->services.fileManager, items] {
+              return Result<qint64>(packageBytes(*files, items));
+          });
+    const std::optional<Result<qint64>> bytes = co_await Workflow::resumeIn(self, {}, job);
+    // An import or a move that began while the sizes were read leaves nothing to confirm.
+    if (!bytes || m_importState->isImporting() || isIngestCacheMigrationPending())
+        co_return;
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &item : items)
+        ids.insert(item.id);
+    m_ingestCacheState->setIngestCacheRemovalConfirmation(
+        IngestCacheRemovalConfirmation{int(items.size()), bytes->value_or(0), std::move(ids)});
+}
+
+QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
+    IngestCacheRemovalConfirmation confirmation)
+{
+    const std::optional<AuthenticatedLibrarySession> session = m_sessionState->session();
+    if (!session || m_importState->isImporting() || isImporterBusy())
+        co_return;
+    // A record that changed since the dialog (an upload that failed meanwhile) was not confirmed.
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &item : selectedRemovableIngestCacheItems()) {
+        if (confirmation.confirmedItemIDs.contains(item.id))
+            ids.insert(item.id);
+    }
+    if (ids.isEmpty())
+        co_return;
+
+    m_importState->setIsImporting(true);
+    const LibraryShellViewModelPrivate::Services &services = m_d->services;
+    const QPointer<LibraryShellViewModel> self(this);
+    QFuture<Result<QSet<QUuid>>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [remover = IngestCachePackageRemover(services.localLibraryCache,
+                                             services.verifiedBackupImporter.stagingArea(),
+                                             services.ingestCache,
+                                             services.sessionClient),
+         ids,
+         token = session->token] { return remover.removePackages(ids, token); });
+    const std::optional<Result<QSet<QUuid>>> removed = co_await Workflow::resumeIn(self, {}, job);
+    if (!removed)
+        co_return;
+    if (*removed) {
+        QSet<QUuid> selection = m_libraryState->selectedLibraryItemIDs();
+        selection.subtract(**removed);
+        m_libraryState->setSelectedLibraryItemIDs(std::move(selection));
+        refreshVisibleLocalLibraryItems(true);
+        const qsizetype count = (*removed)->size();
+        m_importState->setImportSuccessMessage(QStringLiteral("Removed ") + QString::number(count)
+                                               + QStringLiteral(" cache package")
+                                               + (count == 1 ? QString() : QStringLiteral("s")));
+        m_importState->setIsImporting(false);
+        drainPendingIngestCacheRefresh();
+        co_return;
+    }
+    m_importState->setIsImporting(false);
+    drainPendingIngestCacheRefresh();
+    m_importState->setImportErrorMessage(QStringLiteral("Cache package removal needs attention"));
+    refreshVisibleLocalLibraryItems(true);
+}
+
+} // namespace Pellwick
