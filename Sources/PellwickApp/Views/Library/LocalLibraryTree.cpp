@@ -152,6 +152,14 @@ QString joinedPath(const QString &folderPath, const QString &name)
     return folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
 }
 
+/// A content group with the folder path and file name it is shown at.
+struct PlacedGroup
+{
+    QStringView folderPath;
+    QStringView name;
+    Group group;
+};
+
 class Builder
 {
 public:
@@ -195,7 +203,9 @@ public:
             });
     }
 
-    void insertItems(const QString &cacheRoot)
+    /// Groups the records by content and works out where each group goes. Touches no folder, so
+    /// it may run beside the walk.
+    void groupItems(const QString &cacheRoot)
     {
         // The members of every content group, in input order, side by side in one list: no list
         // of its own for each of a large library's groups.
@@ -216,12 +226,25 @@ public:
         for (qsizetype i = m_items.size() - 1; i >= 0; --i)
             m_groupMembers[size_t(--groupEnds[size_t(groupOfItem[size_t(i)])])] = i;
         // groupEnds now holds where each group begins.
+        m_placedGroups.reserve(groupEnds.size());
         for (size_t g = 0; g < groupEnds.size(); ++g) {
             const size_t end
                 = g + 1 < groupEnds.size() ? size_t(groupEnds[g + 1]) : m_groupMembers.size();
-            insertGroup(
+            placeGroup(
                 std::span(m_groupMembers).subspan(size_t(groupEnds[g]), end - size_t(groupEnds[g])),
                 cacheRoot);
+        }
+    }
+
+    /// Adds the grouped records to the file entries of their folders.
+    void insertGroups()
+    {
+        for (const PlacedGroup &placed : m_placedGroups) {
+            Folder *folder = folderAt(placed.folderPath);
+            auto file = folder->files.find(placed.name);
+            if (file == folder->files.end())
+                file = folder->files.try_emplace(placed.name.toString()).first;
+            file->second.groups.append(placed.group);
         }
     }
 
@@ -365,7 +388,7 @@ private:
         return group.first(size_t(end - group.begin()));
     }
 
-    void insertGroup(std::span<qsizetype> group, const QString &cacheRoot)
+    void placeGroup(std::span<qsizetype> group, const QString &cacheRoot)
     {
         const LocalLibraryItem &display = m_items.at(displayItem(group));
         // Texts of the records live as long as the builder; a computed one is kept with it.
@@ -384,13 +407,10 @@ private:
         if (end == 0)
             return; // no components: left out of the tree
         const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
-        Folder *folder = folderAt(pathText.first(std::max<qsizetype>(slash, 0)));
-        const QStringView name = pathText.sliced(slash + 1, end - slash - 1);
-        auto file = folder->files.find(name);
-        if (file == folder->files.end())
-            file = folder->files.try_emplace(name.toString()).first;
-        file->second.groups.append(
-            Group{m_items.at(group.front()).contentHash, uniqueItems(group)});
+        m_placedGroups.push_back(
+            PlacedGroup{pathText.first(std::max<qsizetype>(slash, 0)),
+                        pathText.sliced(slash + 1, end - slash - 1),
+                        Group{m_items.at(group.front()).contentHash, uniqueItems(group)}});
     }
 
     const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
@@ -452,6 +472,7 @@ private:
     QStringView m_lastFolderPath;
     Folder *m_lastFolder = nullptr;
     std::vector<qsizetype> m_groupMembers;
+    std::vector<PlacedGroup> m_placedGroups;
     std::deque<QString> m_computedPaths;
 };
 
@@ -465,10 +486,14 @@ LocalLibraryTree::build(const QList<LocalLibraryItem> &items,
                         const FileManager &fileManager)
 {
     Builder builder(items, visibleFolderCounts);
+    {
+        Executor::Task grouping
+            = Executor::shared()->start([&builder, &cacheRoot] { builder.groupItems(cacheRoot); });
+        if (includePhysicalEntries)
+            builder.insertPhysicalEntries(cacheRoot, fileManager);
+    }
     // The walk comes first, so that records land in the file entries it made.
-    if (includePhysicalEntries)
-        builder.insertPhysicalEntries(cacheRoot, fileManager);
-    builder.insertItems(cacheRoot);
+    builder.insertGroups();
     return builder.rootNodes();
 }
 
