@@ -192,6 +192,12 @@ void appendItems(const ImportScanVolume &source,
 {
     QHash<QString, ImportReviewSidecar> sidecars;
     QSet<QString> rawKeys;
+    // Sized once: a card holds tens of thousands of files.
+    const auto sidecarCount = std::count_if(files.begin(), files.end(), [](const ListedFile &file) {
+        return file.kind == FileKind::Sidecar;
+    });
+    sidecars.reserve(sidecarCount);
+    rawKeys.reserve(files.size() - sidecarCount);
     for (const ListedFile &file : files) {
         if (file.kind == FileKind::Sidecar)
             sidecars.insert(file.pairingKey,

@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Ingest/CacheRelativePath.h>
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileBrowserSortKey.h>
 #include <PellwickCore/Support/FileManager.h>
 
@@ -9,7 +10,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <numeric>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -24,6 +27,8 @@ namespace {
 /// at every step of a lookup.
 struct TextHash
 {
+    using is_transparent = void; // NOLINT(readability-identifier-naming): the standard name
+
     size_t operator()(QStringView text) const
     {
         return std::hash<std::u16string_view>()(
@@ -31,24 +36,25 @@ struct TextHash
     }
 };
 
-/// The records of one content at one file name: positions in the input, one per id.
+/// Compares texts of any kind, so that a map keyed by `QString` is searched with a view.
+struct TextEqual
+{
+    using is_transparent = void; // NOLINT(readability-identifier-naming): the standard name
+
+    bool operator()(QStringView a, QStringView b) const { return a == b; }
+};
+
+/// The records of one content at one file name: positions in the input, one per id. The texts
+/// and positions live as long as the builder.
 struct Group
 {
-    QString contentHash;
-    QList<qsizetype> items;
+    QStringView contentHash;
+    std::span<const qsizetype> items;
 };
 
 struct File
 {
     QList<Group> groups;
-};
-
-/// Folders live in the builder's arena, so pointers to them stay valid while it grows.
-struct Folder
-{
-    std::unordered_map<QString, Folder *, TextHash> folders;
-    std::unordered_map<QString, File, TextHash> files;
-    std::optional<QList<QUuid>> eligibleActionItemIDs; ///< gathered once, on first need
 };
 
 /// One name of a folder with its sort key, computed once per build.
@@ -60,9 +66,21 @@ struct SortedName
     Entry *entry;
 };
 
+/// Folders live in the builder's arena, so pointers to them stay valid while it grows.
+struct Folder
+{
+    std::unordered_map<QString, Folder *, TextHash, TextEqual> folders;
+    std::unordered_map<QString, File, TextHash, TextEqual> files;
+    std::optional<QList<QUuid>> eligibleActionItemIDs; ///< gathered once, on first need
+    // Set on the folders whose rows are built, before their rows are made.
+    QString path;
+    std::vector<SortedName<Folder *>> shownFolders;
+    QList<LocalLibraryTreeNode> rows;
+};
+
 template<typename Entry>
-std::vector<SortedName<Entry>> sortedNames(std::unordered_map<QString, Entry, TextHash> &entries,
-                                           qsizetype shownCount)
+std::vector<SortedName<Entry>>
+sortedNames(std::unordered_map<QString, Entry, TextHash, TextEqual> &entries, qsizetype shownCount)
 {
     std::vector<SortedName<Entry>> names;
     names.reserve(entries.size());
@@ -134,6 +152,14 @@ QString joinedPath(const QString &folderPath, const QString &name)
     return folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
 }
 
+/// A content group with the folder path and file name it is shown at.
+struct PlacedGroup
+{
+    QStringView folderPath;
+    QStringView name;
+    Group group;
+};
+
 class Builder
 {
 public:
@@ -177,43 +203,107 @@ public:
             });
     }
 
-    void insertItems(const QString &cacheRoot)
+    /// Groups the records by content and works out where each group goes. Touches no folder, so
+    /// it may run beside the walk.
+    void groupItems(const QString &cacheRoot)
     {
+        // The members of every content group, in input order, side by side in one list: no list
+        // of its own for each of a large library's groups.
         std::unordered_map<QStringView, qsizetype, TextHash> groupOfHash;
         groupOfHash.reserve(size_t(m_items.size()));
-        std::vector<QList<qsizetype>> groups;
+        std::vector<qsizetype> groupOfItem(size_t(m_items.size()));
+        std::vector<qsizetype> groupEnds;
         for (qsizetype i = 0; i < m_items.size(); ++i) {
             const auto [it, added]
-                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groups.size()));
+                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groupEnds.size()));
             if (added)
-                groups.emplace_back();
-            groups[size_t(it->second)].append(i);
+                groupEnds.push_back(0);
+            groupOfItem[size_t(i)] = it->second;
+            ++groupEnds[size_t(it->second)];
         }
-        for (QList<qsizetype> &group : groups)
-            insertGroup(std::move(group), cacheRoot);
+        std::partial_sum(groupEnds.begin(), groupEnds.end(), groupEnds.begin());
+        m_groupMembers.resize(size_t(m_items.size()));
+        for (qsizetype i = m_items.size() - 1; i >= 0; --i)
+            m_groupMembers[size_t(--groupEnds[size_t(groupOfItem[size_t(i)])])] = i;
+        // groupEnds now holds where each group begins.
+        m_placedGroups.reserve(groupEnds.size());
+        for (size_t g = 0; g < groupEnds.size(); ++g) {
+            const size_t end
+                = g + 1 < groupEnds.size() ? size_t(groupEnds[g + 1]) : m_groupMembers.size();
+            placeGroup(
+                std::span(m_groupMembers).subspan(size_t(groupEnds[g]), end - size_t(groupEnds[g])),
+                cacheRoot);
+        }
     }
 
-    /// The folder's rows. Releases its file entries: gather its eligible ids first.
-    QList<LocalLibraryTreeNode> nodes(Folder &folder, const QString &path)
+    /// Adds the grouped records to the file entries of their folders.
+    void insertGroups()
     {
-        const QString id = QStringLiteral("folder:") + path;
+        for (const PlacedGroup &placed : m_placedGroups) {
+            Folder *folder = folderAt(placed.folderPath);
+            auto file = folder->files.find(placed.name);
+            if (file == folder->files.end())
+                file = folder->files.try_emplace(placed.name.toString()).first;
+            file->second.groups.append(placed.group);
+        }
+    }
+
+    /// The root folder's rows. Releases the file entries of every folder whose rows it builds.
+    QList<LocalLibraryTreeNode> rootNodes()
+    {
+        std::vector<Folder *> shown;
+        placeFolders(*m_root, QString(), shown);
+        // Folders make their rows independently; the file rows of a large library are many.
+        constexpr qsizetype foldersPerTask = 8;
+        const auto taskCount = (qsizetype(shown.size()) + foldersPerTask - 1) / foldersPerTask;
+        Executor::shared()->forEach(taskCount, maxWorkers, [&](qsizetype task) {
+            const auto end = std::min<size_t>(size_t((task + 1) * foldersPerTask), shown.size());
+            for (auto i = size_t(task * foldersPerTask); i < end; ++i)
+                makeRows(*shown[i]);
+        });
+        return takeRows(*m_root);
+    }
+
+private:
+    /// The most threads that make the file rows of one build.
+    static constexpr qsizetype maxWorkers = 8;
+
+    /// Orders the child folders `folder` shows, gathers the eligible ids of each and adds the
+    /// folder and the shown ones beneath it to `shown`.
+    void placeFolders(Folder &folder, QString path, std::vector<Folder *> &shown)
+    {
+        const qsizetype visibleCount
+            = std::max<qint64>(0,
+                               m_visibleFolderCounts.value(QStringLiteral("folder:") + path,
+                                                           LocalLibraryTree::folderPageSize));
+        folder.path = std::move(path);
+        folder.shownFolders = sortedNames(folder.folders, visibleCount);
+        shown.push_back(&folder);
+        for (const SortedName<Folder *> &name : folder.shownFolders) {
+            // Gathered before any rows are made, which releases file entries.
+            eligibleActionItemIDs(**name.entry);
+            placeFolders(**name.entry, joinedPath(folder.path, name.name), shown);
+        }
+    }
+
+    /// Makes the folder's rows, without its child folders' rows, and releases its file entries.
+    /// Touches nothing but the folder and the records, so folders may make theirs at once.
+    void makeRows(Folder &folder) const
+    {
+        const QString id = QStringLiteral("folder:") + folder.path;
         const auto childCount = qsizetype(folder.folders.size());
-        const qsizetype visibleCount = std::max<qint64>(
-            0, m_visibleFolderCounts.value(id, LocalLibraryTree::folderPageSize));
-        const std::vector<SortedName<Folder *>> shown = sortedNames(folder.folders, visibleCount);
+        const auto visibleCount = qsizetype(folder.shownFolders.size());
         const std::vector<SortedName<File>> files
             = sortedNames(folder.files, qsizetype(folder.files.size()));
-
-        QList<LocalLibraryTreeNode> rows;
-        rows.reserve(qsizetype(shown.size()) + 1 + qsizetype(files.size()));
-        for (const SortedName<Folder *> &name : shown) {
-            const QString childPath = joinedPath(path, name.name);
+        QList<LocalLibraryTreeNode> &rows = folder.rows;
+        rows.reserve(visibleCount + 1 + qsizetype(files.size()));
+        for (const SortedName<Folder *> &name : folder.shownFolders) {
+            const Folder &child = **name.entry;
             LocalLibraryTreeNode row;
-            row.id = QStringLiteral("folder:") + childPath;
+            row.id = QStringLiteral("folder:") + child.path;
             row.name = name.name;
-            // Gathered before the child's rows, which release its file entries.
-            row.eligibleDescendantActionItemIDs = eligibleActionItemIDs(**name.entry);
-            row.children = nodes(**name.entry, childPath);
+            row.eligibleDescendantActionItemIDs = *child.eligibleActionItemIDs;
+            row.children.emplace(); // filled by `takeRows`
             row.isDirectory = true;
             rows.append(std::move(row));
         }
@@ -229,16 +319,21 @@ public:
             rows.append(std::move(row));
         }
         for (const SortedName<File> &name : files)
-            appendFileRows(rows, name, path);
+            appendFileRows(rows, name, folder.path);
         // The rows hold what they need: the entries go now, not with the whole tree, so that a
         // large library's build does not hold both at once.
         folder.files.clear();
+    }
+
+    /// The folder's rows with those of its shown child folders beneath them.
+    static QList<LocalLibraryTreeNode> takeRows(Folder &folder)
+    {
+        QList<LocalLibraryTreeNode> rows = std::move(folder.rows);
+        for (size_t i = 0; i < folder.shownFolders.size(); ++i)
+            rows[qsizetype(i)].children = takeRows(**folder.shownFolders[i].entry);
         return rows;
     }
 
-    Folder &root() { return *m_root; }
-
-private:
     Folder *childFolder(Folder &folder, const QString &name)
     {
         Folder *&child = folder.folders[name];
@@ -251,16 +346,21 @@ private:
     /// valid while the builder lives: found folders are remembered by their path text.
     Folder *folderAt(QStringView path)
     {
+        // Records of one folder mostly come together.
+        if (m_lastFolder && path == m_lastFolderPath)
+            return m_lastFolder;
+        m_lastFolderPath = path;
         Folder *&found = m_folderOfPath[path];
         if (!found) {
             found = m_root;
             for (QStringView component : path.tokenize(QLatin1Char('/'), Qt::SkipEmptyParts))
                 found = childFolder(*found, component.toString());
         }
+        m_lastFolder = found;
         return found;
     }
 
-    qsizetype displayItem(const QList<qsizetype> &group) const
+    qsizetype displayItem(std::span<const qsizetype> group) const
     {
         return *std::min_element(group.begin(), group.end(), [this](qsizetype a, qsizetype b) {
             const LocalLibraryItem &x = m_items.at(a);
@@ -271,24 +371,24 @@ private:
         });
     }
 
-    /// One record per id, the first met winning, in input order.
-    QList<qsizetype> uniqueItems(QList<qsizetype> group) const
+    /// One record per id, the first met winning, in input order: the group's first positions.
+    std::span<qsizetype> uniqueItems(std::span<qsizetype> group) const
     {
         if (group.size() < 2)
             return group;
         QSet<QUuid> seen;
-        seen.reserve(group.size());
-        group.removeIf([&](qsizetype i) {
+        seen.reserve(qsizetype(group.size()));
+        const auto end = std::remove_if(group.begin(), group.end(), [&](qsizetype i) {
             const QUuid &id = m_items.at(i).id;
             if (seen.contains(id))
                 return true;
             seen.insert(id);
             return false;
         });
-        return group;
+        return group.first(size_t(end - group.begin()));
     }
 
-    void insertGroup(QList<qsizetype> group, const QString &cacheRoot)
+    void placeGroup(std::span<qsizetype> group, const QString &cacheRoot)
     {
         const LocalLibraryItem &display = m_items.at(displayItem(group));
         // Texts of the records live as long as the builder; a computed one is kept with it.
@@ -307,10 +407,10 @@ private:
         if (end == 0)
             return; // no components: left out of the tree
         const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
-        Folder *folder = folderAt(pathText.first(std::max<qsizetype>(slash, 0)));
-        File &file = folder->files[pathText.sliced(slash + 1, end - slash - 1).toString()];
-        QString contentHash = m_items.at(group.first()).contentHash;
-        file.groups.append(Group{std::move(contentHash), uniqueItems(std::move(group))});
+        m_placedGroups.push_back(
+            PlacedGroup{pathText.first(std::max<qsizetype>(slash, 0)),
+                        pathText.sliced(slash + 1, end - slash - 1),
+                        Group{m_items.at(group.front()).contentHash, uniqueItems(group)}});
     }
 
     const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
@@ -350,14 +450,14 @@ private:
             });
         }
         for (const Group &group : std::as_const(groups)) {
-            if (group.items.isEmpty())
+            if (group.items.empty())
                 continue;
             const LocalLibraryItem &display = m_items.at(displayItem(group.items));
             LocalLibraryTreeNode row;
             row.id = QStringLiteral("item:") + display.contentHash;
             row.name = name.name;
             row.item = display;
-            row.representedItems.reserve(group.items.size());
+            row.representedItems.reserve(qsizetype(group.items.size()));
             for (qsizetype i : group.items)
                 row.representedItems.append(m_items.at(i));
             rows.append(std::move(row));
@@ -369,6 +469,10 @@ private:
     std::deque<Folder> m_arena;
     Folder *m_root;
     std::unordered_map<QStringView, Folder *, TextHash> m_folderOfPath;
+    QStringView m_lastFolderPath;
+    Folder *m_lastFolder = nullptr;
+    std::vector<qsizetype> m_groupMembers;
+    std::vector<PlacedGroup> m_placedGroups;
     std::deque<QString> m_computedPaths;
 };
 
@@ -382,11 +486,15 @@ LocalLibraryTree::build(const QList<LocalLibraryItem> &items,
                         const FileManager &fileManager)
 {
     Builder builder(items, visibleFolderCounts);
+    {
+        Executor::Task grouping
+            = Executor::shared()->start([&builder, &cacheRoot] { builder.groupItems(cacheRoot); });
+        if (includePhysicalEntries)
+            builder.insertPhysicalEntries(cacheRoot, fileManager);
+    }
     // The walk comes first, so that records land in the file entries it made.
-    if (includePhysicalEntries)
-        builder.insertPhysicalEntries(cacheRoot, fileManager);
-    builder.insertItems(cacheRoot);
-    return builder.nodes(builder.root(), QString());
+    builder.insertGroups();
+    return builder.rootNodes();
 }
 
 QList<LocalLibraryItem> LocalLibraryTree::actionableItems(const QList<LocalLibraryItem> &items)

@@ -15,7 +15,7 @@ class FileManager;
 /// the Ingest Cache: folders, one row per content (all records with one content hash, shown at
 /// the path of the group's display item), files without records, and paging rows that reveal
 /// more child folders. Pure: no shared state and no Qt Gui, so any thread may build (the file
-/// manager is thread-safe).
+/// manager is thread-safe); a build makes the rows of its folders on Core's executor as well.
 class LocalLibraryTree
 {
 public:
