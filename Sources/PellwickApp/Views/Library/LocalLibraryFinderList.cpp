@@ -20,6 +20,7 @@
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -251,7 +252,9 @@ QWidget *columnHeader(QWidget *parent)
 {
     auto *header = new QWidget(parent);
     auto *layout = new QHBoxLayout(header);
-    layout->setContentsMargins(rowPadding, 7, rowPadding, 7);
+    // The rows below always leave room for their vertical scroll bar.
+    const int scrollBar = header->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, header);
+    layout->setContentsMargins(rowPadding, 7, rowPadding + scrollBar, 7);
     layout->setSpacing(cellSpacing);
     QFont font = PellwickTheme::font(PellwickTheme::TextStyle::Caption);
     font.setWeight(QFont::DemiBold);
@@ -334,7 +337,6 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     m_flatList = new QListView(m_pages);
     m_flatList->setModel(m_model);
     m_flatList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_flatList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_flatList->setItemDelegate(new FinderRowDelegate(
         *m_model,
         *m_previews,
@@ -344,6 +346,8 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     m_pages->addWidget(m_flatList);
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_outline),
                                     static_cast<QAbstractItemView *>(m_flatList)}) {
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setObjectName(usableContentID);
         view->setAccessibleName(usableContentID);
         connect(view, &QAbstractItemView::clicked, this, &LocalLibraryFinderList::rowClicked);
