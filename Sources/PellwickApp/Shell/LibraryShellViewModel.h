@@ -38,6 +38,8 @@
 
 namespace Pellwick {
 
+struct LocalLibraryTreeKey;
+
 class BackendHealthClient;
 class ContentHashing;
 class FileManager;
@@ -611,6 +613,10 @@ private:
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.
     LocalLibraryCacheRecords allLocalLibraryRecords() const;
+    /// Keeps a finished tree build as the newest tree unless a later build is already kept.
+    void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
+                              quint64 build,
+                              Result<QList<LocalLibraryTreeNode>> built);
 
     // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
     /// The observer of the search text: refreshes when it changed.

@@ -3,6 +3,7 @@
 #include <PellwickApp/Feedback/LibraryFeedback.h>
 
 #include <QFuture>
+#include <QMetaObject>
 #include <QtNumeric>
 
 #include <algorithm>
@@ -222,6 +223,23 @@ QStringList LibraryShellViewModel::localLibraryIngestSources() const
     });
 }
 
+void LibraryShellViewModel::keepLocalLibraryTree(const LocalLibraryTreeKey &key,
+                                                 quint64 build,
+                                                 Result<QList<LocalLibraryTreeNode>> built)
+{
+    LibraryShellViewModelPrivate::Library &library = m_d->library;
+    if (build == library.startedLocalLibraryTreeBuilds)
+        library.pendingLocalLibraryTreeKey.reset();
+    if (!built || (library.localLibraryTreeCache && library.localLibraryTreeCache->build > build)) {
+        Workflow::releaseLater(std::move(built));
+        return;
+    }
+    if (library.localLibraryTreeCache)
+        Workflow::releaseLater(std::move(library.localLibraryTreeCache->nodes));
+    library.localLibraryTreeCache = LocalLibraryTreeCache{key, build, std::move(*built)};
+    Q_EMIT m_libraryState->localLibraryTreeChanged();
+}
+
 std::optional<QList<LocalLibraryTreeNode>>
 LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
 {
@@ -247,20 +265,15 @@ LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFol
              key]() -> Result<QList<LocalLibraryTreeNode>> {
                 return builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
             });
-        // The continuation runs on the main thread, and never once the view model is gone.
+        // The result is kept on the main thread through its event loop, also when the build
+        // ended before this call returns; never once the view model is gone.
         job.then(this, [this, key, build](Result<QList<LocalLibraryTreeNode>> built) {
-            LibraryShellViewModelPrivate::Library &kept = m_d->library;
-            if (build == kept.startedLocalLibraryTreeBuilds)
-                kept.pendingLocalLibraryTreeKey.reset();
-            if (!built
-                || (kept.localLibraryTreeCache && kept.localLibraryTreeCache->build > build)) {
-                Workflow::releaseLater(std::move(built));
-                return;
-            }
-            if (kept.localLibraryTreeCache)
-                Workflow::releaseLater(std::move(kept.localLibraryTreeCache->nodes));
-            kept.localLibraryTreeCache = LocalLibraryTreeCache{key, build, std::move(*built)};
-            Q_EMIT m_libraryState->localLibraryTreeChanged();
+            QMetaObject::invokeMethod(
+                this,
+                [this, key, build, built = std::move(built)]() mutable {
+                    keepLocalLibraryTree(key, build, std::move(built));
+                },
+                Qt::QueuedConnection);
         });
     }
     if (library.localLibraryTreeCache)

@@ -22,6 +22,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -89,13 +90,16 @@ void drawLabel(QPainter &painter,
 class FinderRowDelegate final : public QStyledItemDelegate
 {
 public:
+    /// `thumbnailWanted` is called when a row in view paints a thumbnail not loaded yet.
     FinderRowDelegate(const LocalLibraryFinderModel &model,
                       LocalLibraryPreviewPainter &previews,
+                      std::function<void()> thumbnailWanted,
                       std::function<bool(const QString &)> highlighted,
                       QObject *parent)
         : QStyledItemDelegate(parent)
         , m_model(model)
         , m_previews(previews)
+        , m_thumbnailWanted(std::move(thumbnailWanted))
         , m_highlighted(std::move(highlighted))
     {}
 
@@ -190,8 +194,10 @@ private:
                              PellwickTheme::withOpacity(PellwickTheme::secondaryLabel(), 0.12));
             painter.setClipPath(rounded, Qt::IntersectClip);
             const QVariant url = index.data(LocalLibraryFinderModel::PreviewURLRole);
-            m_previews.paint(
-                painter, frame, url.isValid() ? std::optional(url.toString()) : std::nullopt);
+            if (!url.isValid())
+                LocalLibraryPreview::drawPlaceholder(painter, frame);
+            else if (!m_previews.paintLoaded(painter, frame, url.toString()) && m_thumbnailWanted)
+                m_thumbnailWanted();
             painter.restore();
             drawLabel(painter,
                       rect.adjusted(thumbnailSide + 8, 0, 0, 0),
@@ -245,6 +251,7 @@ private:
 
     const LocalLibraryFinderModel &m_model;
     LocalLibraryPreviewPainter &m_previews;
+    std::function<void()> m_thumbnailWanted;
     std::function<bool(const QString &)> m_highlighted; ///< set for the flat rows only
 };
 
@@ -330,7 +337,12 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     m_outline->setAlternatingRowColors(true);
     m_outline->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_outline->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_outline->setItemDelegate(new FinderRowDelegate(*m_model, *m_previews, {}, m_outline));
+    const auto thumbnailWanted = [this] {
+        if (!m_thumbnailRequest.isActive())
+            m_thumbnailRequest.start();
+    };
+    m_outline->setItemDelegate(
+        new FinderRowDelegate(*m_model, *m_previews, thumbnailWanted, {}, m_outline));
     m_outline->setFrameShape(QFrame::NoFrame);
     m_pages->addWidget(m_outline);
 
@@ -340,6 +352,7 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     m_flatList->setItemDelegate(new FinderRowDelegate(
         *m_model,
         *m_previews,
+        thumbnailWanted,
         [this](const QString &id) { return m_selectedNodeIDs.contains(id); },
         m_flatList));
     m_flatList->setFrameShape(QFrame::NoFrame);
@@ -365,6 +378,12 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
         if (!m_updatingOutline)
             m_expandedNodeIDs.remove(index.data(LocalLibraryFinderModel::NodeIDRole).toString());
     });
+    // Thumbnails are asked for once painting is over, and only for the rows in view then: rows
+    // scrolled past meanwhile ask for nothing.
+    m_thumbnailRequest.setSingleShot(true);
+    m_thumbnailRequest.setInterval(0);
+    connect(
+        &m_thumbnailRequest, &QTimer::timeout, this, &LocalLibraryFinderList::loadThumbnailsInView);
     connect(m_previews, &LocalLibraryPreviewPainter::thumbnailLoaded, this, [this] {
         // Only the rows in view paint, so only they are drawn again.
         if (auto *view = qobject_cast<QAbstractItemView *>(m_pages->currentWidget()))
@@ -582,6 +601,21 @@ void LocalLibraryFinderList::rowClicked(const QModelIndex &index)
         showMoreFolders(*node);
     else if (sender() == m_flatList)
         toggleSelection(*node);
+}
+
+void LocalLibraryFinderList::loadThumbnailsInView()
+{
+    auto *view = qobject_cast<QAbstractItemView *>(m_pages->currentWidget());
+    if (!view)
+        return;
+    const int bottom = view->viewport()->height();
+    for (QModelIndex row = view->indexAt(QPoint(1, 1)); row.isValid();) {
+        if (view->visualRect(row).top() >= bottom)
+            break;
+        if (const QVariant url = row.data(LocalLibraryFinderModel::PreviewURLRole); url.isValid())
+            m_previews->load(url.toString());
+        row = view == m_outline ? m_outline->indexBelow(row) : row.siblingAtRow(row.row() + 1);
+    }
 }
 
 void LocalLibraryFinderList::updateEmptyDescription()

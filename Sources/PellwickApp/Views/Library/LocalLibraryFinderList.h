@@ -9,6 +9,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
@@ -103,6 +104,7 @@ private:
     void outlineSelectionChanged();
     void rowClicked(const QModelIndex &index);
     void updateEmptyDescription();
+    void loadThumbnailsInView();
 
     LibraryState &m_state;
     LibraryOperations &m_operations;
@@ -115,6 +117,7 @@ private:
     QTreeView *m_outline = nullptr;
     QListView *m_flatList = nullptr;
     std::unique_ptr<SingleShotTimer> m_previewTimer;
+    QTimer m_thumbnailRequest;
 
     QSet<QString> m_selectedNodeIDs;
     QHash<QString, qint64> m_visibleFolderCounts;

@@ -32,11 +32,6 @@ void LocalLibraryTreeIndex::append(const QList<LocalLibraryTreeNode> &nodes, qsi
         const auto childSlots = static_cast<qsizetype>(m_childSlots.size());
         m_entries.push_back(Entry{&node, parent, row, childSlots});
         m_positionByID.insert(node.id, position);
-        for (const LocalLibraryItem &item : node.representedItems) {
-            QList<qsizetype> &positions = m_positionsByItem[item.id];
-            if (positions.isEmpty() || positions.last() != position)
-                positions.append(position);
-        }
         if (node.children && !node.children->isEmpty()) {
             m_childSlots.resize(m_childSlots.size() + static_cast<size_t>(node.children->size()));
             append(*node.children, position);
@@ -48,6 +43,24 @@ std::optional<qsizetype> LocalLibraryTreeIndex::position(const QString &nodeID) 
 {
     const auto found = m_positionByID.constFind(nodeID);
     return found == m_positionByID.cend() ? std::nullopt : std::optional(*found);
+}
+
+std::vector<qsizetype> LocalLibraryTreeIndex::positionsRepresenting(const QUuid &itemID) const
+{
+    if (!m_positionsByItem) {
+        auto byItem = std::make_shared<PositionsByItem>();
+        byItem->reserve(m_entries.size());
+        for (qsizetype position = 0; position < size(); ++position) {
+            for (const LocalLibraryItem &item : node(position).representedItems) {
+                std::vector<qsizetype> &positions = (*byItem)[item.id];
+                if (positions.empty() || positions.back() != position)
+                    positions.push_back(position);
+            }
+        }
+        m_positionsByItem = std::move(byItem);
+    }
+    const auto found = m_positionsByItem->find(itemID);
+    return found == m_positionsByItem->end() ? std::vector<qsizetype>() : found->second;
 }
 
 int LocalLibraryTreeIndex::childCount(qsizetype parent) const

@@ -4,12 +4,15 @@
 
 #include <QAbstractItemModel>
 #include <QHash>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace Pellwick {
@@ -42,11 +45,9 @@ public:
     int childCount(qsizetype parent) const;
     qsizetype child(qsizetype parent, int row) const;
 
-    /// The positions of the nodes whose represented items include `itemID`, in pre-order.
-    QList<qsizetype> positionsRepresenting(const QUuid &itemID) const
-    {
-        return m_positionsByItem.value(itemID);
-    }
+    /// The positions of the nodes whose represented items include `itemID`, in pre-order. The
+    /// look-up is made at the first call, so a list that never asks never pays for it.
+    std::vector<qsizetype> positionsRepresenting(const QUuid &itemID) const;
 
 private:
     struct Entry
@@ -64,7 +65,15 @@ private:
     /// Each parent's children as consecutive slots holding their positions.
     std::vector<qsizetype> m_childSlots;
     QHash<QString, qsizetype> m_positionByID;
-    QHash<QUuid, QList<qsizetype>> m_positionsByItem;
+
+    struct UuidHash
+    {
+        // All 16 bytes: `qHash(QUuid)` folds them into 32 bits and collides on ids made in series.
+        size_t operator()(const QUuid &id) const noexcept { return qHashBits(&id, sizeof id); }
+    };
+
+    using PositionsByItem = std::unordered_map<QUuid, std::vector<qsizetype>, UuidHash>;
+    mutable std::shared_ptr<const PositionsByItem> m_positionsByItem;
 };
 
 /// The finder list's model: one column over an immutable folder tree, replaced whole by
