@@ -9,6 +9,7 @@
 //     PELLWICK_BENCH_REPORT_RSS is set.
 
 #include "PeakRss.h"
+#include "ProcessStart.h"
 
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Composition/AppConfiguration.h>
@@ -21,7 +22,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFile>
 #include <QListView>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -31,31 +31,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
-
-#include <unistd.h>
 
 using namespace Pellwick;
 
 namespace {
-
-/// Seconds since this process started, from its start time in /proc and the boot-time clock.
-double secondsSinceProcessStart()
-{
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Field 22 (start time in clock ticks since boot) counts from after the command's ")".
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20)
-        return -1;
-    const double started = fields[19].toDouble() / double(sysconf(_SC_CLK_TCK));
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started;
-}
 
 /// Calls `painted` once, after the first paint of a watched viewport once `armed` is set.
 class FirstRowsPaint : public QObject
@@ -135,7 +115,7 @@ int main(int argc, char *argv[])
             QApplication::exit(view ? 0 : 1);
             return;
         }
-        std::printf("library-view first paint: %.3f s\n", secondsSinceProcessStart());
+        std::printf("library-view first paint: %.3f s\n", Bench::secondsSinceProcessStart());
         if (auto *outline = qobject_cast<QTreeView *>(view))
             outline->expandAll();
         std::printf("library-view scroll: %.1f ms\n", slowestPageStep(*view));
