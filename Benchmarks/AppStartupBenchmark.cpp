@@ -4,40 +4,21 @@
 //     and exits at its first paint. Prints "app-startup first paint: <seconds> s" to standard
 //     error: the time from the start of the process to that paint.
 
+#include "ProcessStart.h"
+
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 
 #include <QApplication>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
-
-#include <unistd.h>
 
 using namespace Pellwick;
 
 namespace {
-
-/// Seconds since this process started, from its start time in /proc and the boot-time clock.
-double secondsSinceProcessStart()
-{
-    QFile stat(QStringLiteral("/proc/self/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Field 22 (start time in clock ticks since boot) counts from after the command's ")".
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20)
-        return -1;
-    const double started = fields[19].toDouble() / double(sysconf(_SC_CLK_TCK));
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9 - started;
-}
 
 /// Ends the application at the window's first paint.
 class FirstPaint : public QObject
@@ -49,7 +30,7 @@ public:
             m_seen = true;
             QTimer::singleShot(0, qApp, [] {
                 std::fprintf(
-                    stderr, "app-startup first paint: %.3f s\n", secondsSinceProcessStart());
+                    stderr, "app-startup first paint: %.3f s\n", Bench::secondsSinceProcessStart());
                 QApplication::quit();
             });
         }

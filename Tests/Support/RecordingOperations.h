@@ -217,11 +217,25 @@ public:
         return {};
     }
 
-    QList<LocalLibraryTreeNode>
-    localLibraryTree(const QHash<QString, qint64> & /*visibleFolderCounts*/) override
+    /// What `localLibraryTree()` answers, and the folder counts of every call.
+    std::optional<QList<LocalLibraryTreeNode>> tree;
+    QList<QHash<QString, qint64>> treeRequests;
+    /// Every item handed to `inspectLocalLibraryItem()`, in order.
+    QList<std::optional<LocalLibraryItem>> inspected;
+
+    std::optional<QList<LocalLibraryTreeNode>>
+    localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) override
     {
         record(QStringLiteral("localLibraryTree"));
-        return {};
+        treeRequests.append(visibleFolderCounts);
+        return tree;
+    }
+
+    /// "/library/" followed by the available preview's relative path.
+    std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const override
+    {
+        const QString *path = item.preview.availablePath();
+        return path ? std::optional(QStringLiteral("/library/") + *path) : std::nullopt;
     }
 
     std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const override
@@ -230,9 +244,10 @@ public:
         return {};
     }
 
-    void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> & /*item*/) override
+    void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) override
     {
         record(QStringLiteral("inspectLocalLibraryItem"));
+        inspected.append(item);
     }
 
     bool hasActiveLocalLibraryFilters() const override

@@ -38,6 +38,8 @@
 
 namespace Pellwick {
 
+struct LocalLibraryTreeKey;
+
 class BackendHealthClient;
 class ContentHashing;
 class FileManager;
@@ -501,12 +503,17 @@ public:
     QList<LocalLibraryItem> restoreWorkflowItems() const override;
     /// The distinct ingest source names of the records, in code-unit order.
     QStringList localLibraryIngestSources() const override;
-    /// The folder tree of the visible items, rebuilt only when the revision, the physical-entries
-    /// flag (no filter active) or `visibleFolderCounts` differ from the last build.
-    QList<LocalLibraryTreeNode>
+    /// The newest folder tree of the visible items. When the revision, the physical-entries flag
+    /// (no filter active) or `visibleFolderCounts` differ from those of the memo, the builder runs
+    /// on the utility pool (once per key while it runs) and its result replaces the memo on the
+    /// main thread, unless a build started later already did; the replaced tree is taken apart
+    /// on the pool. Without an installed builder the tree is empty at once.
+    std::optional<QList<LocalLibraryTreeNode>>
     localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) override;
-    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo.
+    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo. The
+    /// builder runs on a worker thread: it must not touch the view model.
     void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
+    std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const override;
     /// The visible item with the inspected id; none when the filters hide it.
     std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const override;
     /// Inspects `item` (none clears); assigns even an unchanged id.
@@ -696,6 +703,10 @@ private:
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.
     LocalLibraryCacheRecords allLocalLibraryRecords() const;
+    /// Keeps a finished tree build as the newest tree unless a later build is already kept.
+    void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
+                              quint64 build,
+                              Result<QList<LocalLibraryTreeNode>> built);
 
     // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
     /// The observer of the search text: refreshes when it changed.

@@ -2,6 +2,8 @@
 
 #include <PellwickApp/Feedback/LibraryFeedback.h>
 
+#include <QFuture>
+#include <QMetaObject>
 #include <QtNumeric>
 
 #include <algorithm>
@@ -221,36 +223,75 @@ QStringList LibraryShellViewModel::localLibraryIngestSources() const
     });
 }
 
-QList<LocalLibraryTreeNode>
+void LibraryShellViewModel::keepLocalLibraryTree(const LocalLibraryTreeKey &key,
+                                                 quint64 build,
+                                                 Result<QList<LocalLibraryTreeNode>> built)
+{
+    LibraryShellViewModelPrivate::Library &library = m_d->library;
+    if (build == library.startedLocalLibraryTreeBuilds)
+        library.pendingLocalLibraryTreeKey.reset();
+    if (!built || (library.localLibraryTreeCache && library.localLibraryTreeCache->build > build)) {
+        Workflow::releaseLater(std::move(built));
+        return;
+    }
+    if (library.localLibraryTreeCache)
+        Workflow::releaseLater(std::move(library.localLibraryTreeCache->nodes));
+    library.localLibraryTreeCache = LocalLibraryTreeCache{key, build, std::move(*built)};
+    Q_EMIT m_libraryState->localLibraryTreeChanged();
+}
+
+std::optional<QList<LocalLibraryTreeNode>>
 LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
 {
-    const bool includePhysicalEntries = !hasActiveLocalLibraryFilters();
-    if (m_d->library.localLibraryTreeCache
-        && m_d->library.localLibraryTreeCache->revision
-               == m_libraryState->localLibraryItemsRevision()
-        && m_d->library.localLibraryTreeCache->includePhysicalEntries == includePhysicalEntries
-        && m_d->library.localLibraryTreeCache->visibleFolderCounts == visibleFolderCounts) {
-        return m_d->library.localLibraryTreeCache->nodes;
+    LibraryShellViewModelPrivate::Library &library = m_d->library;
+    LocalLibraryTreeKey key{m_libraryState->localLibraryItemsRevision(),
+                            !hasActiveLocalLibraryFilters(),
+                            visibleFolderCounts};
+    if (library.localLibraryTreeCache && library.localLibraryTreeCache->key == key)
+        return library.localLibraryTreeCache->nodes;
+    if (!library.localLibraryTreeBuilder) {
+        library.localLibraryTreeCache
+            = LocalLibraryTreeCache{std::move(key), ++library.startedLocalLibraryTreeBuilds, {}};
+        return QList<LocalLibraryTreeNode>();
     }
-    QList<LocalLibraryTreeNode> nodes;
-    if (m_d->library.localLibraryTreeBuilder) {
-        nodes = m_d->library.localLibraryTreeBuilder(m_libraryState->localLibraryItems(),
-                                                     m_d->services.ingestCache.rootURL(),
-                                                     includePhysicalEntries,
-                                                     visibleFolderCounts);
+    if (library.pendingLocalLibraryTreeKey != key) {
+        library.pendingLocalLibraryTreeKey = key;
+        const quint64 build = ++library.startedLocalLibraryTreeBuilds;
+        QFuture<Result<QList<LocalLibraryTreeNode>>> job = Workflow::run(
+            WorkflowPools::utility(),
+            [builder = library.localLibraryTreeBuilder,
+             items = m_libraryState->localLibraryItems(),
+             root = m_d->services.ingestCache.rootURL(),
+             key]() -> Result<QList<LocalLibraryTreeNode>> {
+                return builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
+            });
+        // The result is kept on the main thread through its event loop, also when the build
+        // ended before this call returns; never once the view model is gone.
+        job.then(this, [this, key, build](Result<QList<LocalLibraryTreeNode>> built) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, key, build, built = std::move(built)]() mutable {
+                    keepLocalLibraryTree(key, build, std::move(built));
+                },
+                Qt::QueuedConnection);
+        });
     }
-    m_d->library.localLibraryTreeCache
-        = LocalLibraryTreeCache{m_libraryState->localLibraryItemsRevision(),
-                                includePhysicalEntries,
-                                visibleFolderCounts,
-                                nodes};
-    return nodes;
+    if (library.localLibraryTreeCache)
+        return library.localLibraryTreeCache->nodes;
+    return std::nullopt;
 }
 
 void LibraryShellViewModel::setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder)
 {
     m_d->library.localLibraryTreeBuilder = std::move(builder);
     m_d->library.localLibraryTreeCache.reset();
+    m_d->library.pendingLocalLibraryTreeKey.reset();
+}
+
+std::optional<QString>
+LibraryShellViewModel::localLibraryPreviewURL(const LocalLibraryItem &item) const
+{
+    return m_d->services.localLibraryCache.absolutePreviewURL(item);
 }
 
 std::optional<LocalLibraryItem> LibraryShellViewModel::inspectedLocalLibraryItem() const

@@ -37,16 +37,24 @@
 
 namespace Pellwick {
 
-/// The memo of the last folder tree of the library: the tree built for `revision` of the visible
-/// items, with or without the physical folder entries, for `visibleFolderCounts`.
-struct LocalLibraryTreeCache
+/// What a folder tree of the library is built for: `revision` of the visible items, with or
+/// without the physical folder entries, and `visibleFolderCounts`.
+struct LocalLibraryTreeKey
 {
     qint64 revision = 0;
     bool includePhysicalEntries = false;
     QHash<QString, qint64> visibleFolderCounts;
-    QList<LocalLibraryTreeNode> nodes;
 
-    bool operator==(const LocalLibraryTreeCache &) const = default;
+    bool operator==(const LocalLibraryTreeKey &) const = default;
+};
+
+/// The memo of the newest folder tree built: `build` numbers the builds in the order they were
+/// started, so an older build that ends late never replaces it.
+struct LocalLibraryTreeCache
+{
+    LocalLibraryTreeKey key;
+    quint64 build = 0;
+    QList<LocalLibraryTreeNode> nodes;
 };
 
 /// A value derived from the records and `key`, kept until either changes: views ask for the
@@ -146,6 +154,9 @@ struct LibraryShellViewModelPrivate
         /// The search text of the last observed assignment: only a changed text refreshes.
         QString observedSearchText;
         std::optional<LocalLibraryTreeCache> localLibraryTreeCache;
+        /// The key of the newest build started and not ended yet.
+        std::optional<LocalLibraryTreeKey> pendingLocalLibraryTreeKey;
+        quint64 startedLocalLibraryTreeBuilds = 0;
         // Memos of the derived selections (main thread only, like every getter).
         mutable std::optional<LibraryMemo<std::pair<QSet<QUuid>, QString>, QList<LocalLibraryItem>>>
             selectedImportItemsMemo;

@@ -120,6 +120,14 @@ resumeIn(QPointer<Receiver> receiver, std::stop_token stop, QFuture<T> future)
     co_return std::optional<T>(std::move(value));
 }
 
+/// Takes `value` apart on the utility pool: the last reference to a large tree of values is
+/// costly to drop on the main thread.
+template<typename T>
+void releaseLater(T value)
+{
+    WorkflowPools::utility().start([value = std::move(value)]() mutable { value = T(); });
+}
+
 } // namespace Workflow
 
 } // namespace Pellwick

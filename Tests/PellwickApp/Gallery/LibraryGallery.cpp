@@ -1,15 +1,23 @@
+#include "../Views/FinderTreeSamples.h"
 #include "Gallery.h"
 
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>
 #include <PellwickApp/Views/Library/LocalLibraryPreview.h>
 #include <PellwickApp/Views/Overview/SystemStatusPanel.h>
 
 #include <QEventLoop>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QTemporaryDir>
+#include <QTreeView>
+#include <QVBoxLayout>
 
 #include <Support/JpegFixtures.h>
 #include <Support/LibraryFixtures.h>
+#include <Support/RecordingOperations.h>
 
 namespace Pellwick::Gallery {
 
@@ -63,6 +71,44 @@ std::unique_ptr<QWidget> panel(const SystemStatusSnapshot &snapshot)
     return widget;
 }
 
+/// The finder list over `tree`, with the state and the recorder it needs kept beside it.
+class FinderListSample : public QWidget
+{
+public:
+    FinderListSample(QList<LocalLibraryTreeNode> tree, bool hasRecords)
+    {
+        operations.tree = std::move(tree);
+        state.setHasLocalLibraryRecords(hasRecords);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        list = new LocalLibraryFinderList(state, operations, &makeQtSingleShotTimer, {}, this);
+        layout->addWidget(list);
+        resize(820, 300);
+    }
+
+    ~FinderListSample() override { delete list; }
+
+    FinderListSample(const FinderListSample &) = delete;
+    FinderListSample &operator=(const FinderListSample &) = delete;
+
+    LibraryState state;
+    RecordingLibraryOperations operations;
+    LocalLibraryFinderList *list = nullptr;
+};
+
+std::unique_ptr<QWidget>
+finderList(QList<LocalLibraryTreeNode> tree, bool hasRecords, const QString &selected)
+{
+    auto sample = std::make_unique<FinderListSample>(std::move(tree), hasRecords);
+    sample->list->outline()->expandAll();
+    const QModelIndex row = sample->list->model()->indexOf(selected);
+    if (row.isValid() && sample->list->currentPage() == sample->list->outline())
+        sample->list->outline()->selectionModel()->select(row, QItemSelectionModel::Select);
+    else if (row.isValid())
+        sample->list->toggleSelection(*sample->list->model()->node(row));
+    return sample;
+}
+
 PaidPlanState plan(qint64 used, qint64 limit)
 {
     PaidPlanState plan;
@@ -87,6 +133,12 @@ QList<Entry> libraryEntries()
         {u"library.preview.landscape"_s, [] { return preview(Test::twoColourJpeg(1600, 1067)); }},
         {u"library.preview.orientation-6"_s,
          [] { return preview(Test::withExifOrientation(Test::twoColourJpeg(1600, 1067), 6)); }},
+        {u"library.finder-list.outline"_s,
+         [] { return finderList(Test::finderSampleTree(), true, u"content:2"_s); }},
+        {u"library.finder-list.flat"_s,
+         [] { return finderList(Test::finderFlatTree(), true, u"content:1"_s); }},
+        {u"library.finder-list.empty-filtered"_s, [] { return finderList({}, true, {}); }},
+        {u"library.finder-list.empty-library"_s, [] { return finderList({}, false, {}); }},
         {u"library.system-status.empty"_s, [] { return panel({}); }},
         {u"library.system-status.full"_s, [] { return panel({.paidPlan = plan(2000, 2000)}); }},
         {u"library.system-status.nearly-full"_s,

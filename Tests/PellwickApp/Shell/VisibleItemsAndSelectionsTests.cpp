@@ -1,8 +1,10 @@
 #include "ShellViewModelFixture.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <atomic>
 #include <limits>
 
 #include <Support/LibraryFixtures.h>
@@ -118,6 +120,7 @@ private Q_SLOTS:
     void ingestSourcesAreDistinctInCodeUnitOrder();
     void treeIsBuiltOncePerRevisionFlagAndCounts_data();
     void treeIsBuiltOncePerRevisionFlagAndCounts();
+    void olderTreeBuildNeverReplacesANewerOne();
     void inspectorShowsOnlyAVisibleItem();
 
 private:
@@ -522,9 +525,9 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     QFETCH(bool, physicalEntries);
     const auto model = makeWith({item(0, {}), item(1, {})});
     QVERIFY(model);
-    QVERIFY(model->localLibraryTree({}).isEmpty()); // the stand-in builds no nodes
-    int count = 0;
-    bool lastPhysicalEntries = false;
+    QVERIFY(model->localLibraryTree({}).value().isEmpty()); // the stand-in
+    std::atomic<int> count = 0;
+    std::atomic<bool> lastPhysicalEntries = false;
     model->setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &items,
                                           const QString &root,
                                           bool includePhysicalEntries,
@@ -537,8 +540,11 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
         node.folderPage = LocalLibraryFolderPage{u"folder:"_s, int(counts.value(u"folder:"_s)), 0};
         return QList{node};
     });
+    QSignalSpy built(&model->libraryState(), &LibraryState::localLibraryTreeChanged);
     const QHash<QString, qint64> counts{{u"folder:"_s, 25}};
-    const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts);
+    QVERIFY(!model->localLibraryTree(counts)); // built off the main thread
+    QTRY_COMPARE(built.count(), 1);
+    const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts).value();
     QCOMPARE(first.size(), 1);
     QCOMPARE(first[0].id, u"folder:/cache"_s);
     QCOMPARE(first[0].representedItems, model->libraryState().localLibraryItems());
@@ -552,12 +558,42 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
         model->libraryState().setLocalLibraryIngestSourceFilter(u"CARD"_s);
     if (between == u"filter put back")
         model->libraryState().setLocalLibraryIngestSourceFilter(std::nullopt);
-    const QList<LocalLibraryTreeNode> second = model->localLibraryTree(again);
-    QCOMPARE(model->localLibraryTree(again), second);
+    // Until the new build ends, the newest tree stands in; asking again starts no second build.
+    QCOMPARE(model->localLibraryTree(again).value(), first);
+    QCOMPARE(model->localLibraryTree(again).value(), first);
+    QTRY_COMPARE(built.count(), builds);
+    const QList<LocalLibraryTreeNode> second = model->localLibraryTree(again).value();
 
-    QCOMPARE(count, builds);
-    QCOMPARE(lastPhysicalEntries, physicalEntries);
+    QCOMPARE(count.load(), builds);
+    QCOMPARE(lastPhysicalEntries.load(), physicalEntries);
     QCOMPARE(second[0].representedItems, model->libraryState().localLibraryItems());
+}
+
+void VisibleItemsAndSelectionsTests::olderTreeBuildNeverReplacesANewerOne()
+{
+    const auto model = makeWith({item(0, {})});
+    QVERIFY(model);
+    QSemaphore release;
+    model->setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &,
+                                          const QString &,
+                                          bool,
+                                          const QHash<QString, qint64> &counts) {
+        if (counts.value(u"folder:"_s) == 1)
+            release.acquire(); // the older build ends last
+        LocalLibraryTreeNode node;
+        node.id = u"built for %1"_s.arg(counts.value(u"folder:"_s));
+        return QList{node};
+    });
+    QSignalSpy built(&model->libraryState(), &LibraryState::localLibraryTreeChanged);
+    QVERIFY(!model->localLibraryTree({{u"folder:"_s, 1}}));
+    QVERIFY(!model->localLibraryTree({{u"folder:"_s, 2}}));
+    QTRY_COMPARE(built.count(), 1);
+    release.release();
+    QVERIFY(WorkflowPools::utility().waitForDone(10000));
+    QCoreApplication::processEvents();
+    QCOMPARE(built.count(), 1);
+    QCOMPARE(model->localLibraryTree({{u"folder:"_s, 2}}).value().constFirst().id,
+             u"built for 2"_s);
 }
 
 void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()

@@ -26,9 +26,14 @@ public:
     virtual void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) = 0;
     /// The distinct ingest source names of the records.
     virtual QStringList localLibraryIngestSources() const = 0;
-    /// The folder tree of the visible items.
-    virtual QList<LocalLibraryTreeNode>
+    /// The newest folder tree built of the visible items; none until the first build ends. When
+    /// it was built for other items, filters or `visibleFolderCounts`, a build for these starts
+    /// off the main thread, and `LibraryState::localLibraryTreeChanged` announces its result.
+    virtual std::optional<QList<LocalLibraryTreeNode>>
     localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) = 0;
+    /// The absolute path of `item`'s available preview in the Local Library Cache; none for a
+    /// failed preview or a stored path outside the cache's preview folder.
+    virtual std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const = 0;
     /// The visible item with the inspected id.
     virtual std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const = 0;
     /// Inspects `item` (none clears).

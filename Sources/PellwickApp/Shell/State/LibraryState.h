@@ -111,6 +111,9 @@ Q_SIGNALS:
     void localLibraryIngestSourceFilterChanged();
     void localLibraryDuplicateVisibilityChanged();
     void libraryReadErrorMessageChanged();
+    /// A folder tree built off the main thread was kept as the newest one (emitted by the view
+    /// model; `LibraryOperations::localLibraryTree` returns it).
+    void localLibraryTreeChanged();
 
 private:
     bool m_hasLocalLibraryRecords = false;

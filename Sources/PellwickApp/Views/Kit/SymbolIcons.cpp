@@ -54,6 +54,11 @@ const QHash<QString, QString> &symbolFiles()
         {QStringLiteral("server.rack"), QStringLiteral("server")},
         {QStringLiteral("square.and.arrow.down"), QStringLiteral("download")},
         {QStringLiteral("tray.and.arrow.up"), QStringLiteral("inbox")},
+        {QStringLiteral("checkmark.icloud"), QStringLiteral("cloud-check")},
+        {QStringLiteral("doc"), QStringLiteral("file")},
+        {QStringLiteral("doc.on.doc"), QStringLiteral("copy")},
+        {QStringLiteral("folder.fill"), QStringLiteral("folder-filled")},
+        {QStringLiteral("tray.full"), QStringLiteral("inbox")},
         {QStringLiteral("xmark"), QStringLiteral("x")},
         {QStringLiteral("xmark.circle"), QStringLiteral("circle-x")},
     };

@@ -96,20 +96,31 @@ void LocalLibraryPreviewPainter::paint(QPainter &painter,
         LocalLibraryPreview::drawPlaceholder(painter, frame);
         return;
     }
-    if (const QImage *thumbnail = m_thumbnails.object(*previewURL);
-        thumbnail && !thumbnail->isNull()) {
+    if (!paintLoaded(painter, frame, *previewURL))
+        load(*previewURL);
+}
+
+bool LocalLibraryPreviewPainter::paintLoaded(QPainter &painter,
+                                             const QRect &frame,
+                                             const QString &previewURL)
+{
+    const QImage *thumbnail = m_thumbnails.object(previewURL);
+    if (thumbnail && !thumbnail->isNull())
         LocalLibraryPreview::drawFilling(painter, frame, *thumbnail);
+    else
+        LocalLibraryPreview::drawPlaceholder(painter, frame);
+    return thumbnail != nullptr;
+}
+
+void LocalLibraryPreviewPainter::load(const QString &previewURL)
+{
+    if (m_thumbnails.contains(previewURL) || m_loading.contains(previewURL))
         return;
-    }
-    LocalLibraryPreview::drawPlaceholder(painter, frame);
-    if (m_thumbnails.contains(*previewURL) || m_loading.contains(*previewURL))
-        return;
-    m_loading.insert(*previewURL);
-    const QString &path = *previewURL;
-    m_loader.load(path, this, [this, path](const QImage &image) {
-        m_loading.remove(path);
-        m_thumbnails.insert(path, new QImage(image));
-        Q_EMIT thumbnailLoaded(path);
+    m_loading.insert(previewURL);
+    m_loader.load(previewURL, this, [this, previewURL](const QImage &image) {
+        m_loading.remove(previewURL);
+        m_thumbnails.insert(previewURL, new QImage(image));
+        Q_EMIT thumbnailLoaded(previewURL);
     });
 }
 

@@ -72,6 +72,11 @@ public:
     explicit LocalLibraryPreviewPainter(ThumbnailLoader loader, QObject *parent = nullptr);
 
     void paint(QPainter &painter, const QRect &frame, const std::optional<QString> &previewURL);
+    /// Draws the thumbnail of `previewURL` once loaded, else the placeholder; starts no load.
+    /// False while no load of it has ended.
+    bool paintLoaded(QPainter &painter, const QRect &frame, const QString &previewURL);
+    /// Loads `previewURL` unless it is loaded or loading.
+    void load(const QString &previewURL);
 
 Q_SIGNALS:
     void thumbnailLoaded(const QString &previewURL);

@@ -1,0 +1,306 @@
+#include "FinderTreeSamples.h"
+#include "SaveGrab.h"
+
+#include <PellwickApp/Shell/ManualTimers.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Kit/EmptyStateView.h>
+#include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
+
+#include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include <Support/RecordingOperations.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+using Status = LibraryItemImportStatus;
+
+namespace {
+
+struct Fixture
+{
+    explicit Fixture(std::optional<QList<LocalLibraryTreeNode>> tree = finderSampleTree())
+    {
+        operations.tree = std::move(tree);
+        list = std::make_unique<LocalLibraryFinderList>(state, operations, timers.factory());
+        tester = std::make_unique<QAbstractItemModelTester>(
+            list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list->resize(900, 400);
+        list->show();
+    }
+
+    QModelIndex row(const QString &id) const { return list->model()->indexOf(id); }
+
+    /// A new tree arrives, as the view model announces one.
+    void deliver(QList<LocalLibraryTreeNode> tree)
+    {
+        operations.tree = std::move(tree);
+        Q_EMIT state.localLibraryTreeChanged();
+    }
+
+    LibraryState state;
+    RecordingLibraryOperations operations;
+    ManualTimers timers;
+    std::unique_ptr<LocalLibraryFinderList> list;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+};
+
+struct TextCase
+{
+    QString node = {};
+    QString name = {};
+    QString date = {};
+    QStringList status = {};
+    QString statusID = {};
+    QString identifier = {};
+    int height = 38;
+};
+
+/// Top-level folders 0 to 99, each with one item, then the sample tree.
+QList<LocalLibraryTreeNode> tallTree()
+{
+    QList<LocalLibraryTreeNode> tree;
+    for (int n = 0; n < 100; ++n) {
+        LocalLibraryTreeNode folder;
+        folder.id = u"folder:%1"_s.arg(n);
+        folder.isDirectory = true;
+        folder.children = QList{finderContent(100 + n, {finderItem(100 + n)})};
+        tree.append(folder);
+    }
+    return tree + finderSampleTree();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(TextCase)
+
+class FinderListTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void emptyStateAndHeaderTexts_data()
+    {
+        QTest::addColumn<bool>("hasRecords");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("records hidden") << true
+                                        << u"Search or filters may be hiding Library items. Clear "
+                                           "filename search or adjust filters."_s;
+        QTest::newRow("no records")
+            << false << u"Import RAW Originals to create Local Library Cache records."_s;
+    }
+
+    void emptyStateAndHeaderTexts()
+    {
+        QFETCH(bool, hasRecords);
+        QFETCH(QString, description);
+        Fixture f(QList<LocalLibraryTreeNode>{});
+        QSignalSpy appeared(f.list.get(), &LocalLibraryFinderList::usableStateAppeared);
+        f.state.setHasLocalLibraryRecords(hasRecords);
+        QCOMPARE(f.list->currentPage(), f.list->emptyState());
+        QStringList texts;
+        for (const QLabel *label : f.list->findChildren<QLabel *>())
+            texts.append(label->text());
+        for (const QString &text : {u"Name"_s,
+                                    u"Capture Date"_s,
+                                    u"Import Status"_s,
+                                    u"No Library items match filters"_s,
+                                    description})
+            QVERIFY2(texts.contains(text), qPrintable(text));
+        f.deliver(finderSampleTree());
+        QCOMPARE(f.list->currentPage(), f.list->outline());
+        QCOMPARE(f.list->outline()->objectName(), u"local-library-cache.usable-content"_s);
+        QCOMPARE(appeared.count(), 1); // the contents; the empty state appeared before the spy
+        saveGrab(*f.list, u"finder-list"_s);
+    }
+
+    void rowTexts_data()
+    {
+        QTest::addColumn<TextCase>("c");
+        QTest::newRow("folder") << TextCase{.node = u"folder:a"_s,
+                                            .name = u"a"_s,
+                                            .identifier = u"local-library-cache.entry.folder:a"_s,
+                                            .height = 26};
+        QTest::newRow("file without item")
+            << TextCase{.node = u"file:a/notes.txt"_s,
+                        .name = u"notes.txt"_s,
+                        .status = {u"Not importable"_s},
+                        .identifier = u"local-library-cache.entry.file:a/notes.txt"_s,
+                        .height = 26};
+        QTest::newRow("paging node")
+            << TextCase{.node = u"show-more-folders:folder:a"_s,
+                        .name = u"Show 25 more folders"_s,
+                        .status = {u"Not importable"_s},
+                        .identifier = u"local-library-cache.entry.show-more-folders:folder:a"_s,
+                        .height = 26};
+        QTest::newRow("item with unknown capture time")
+            << TextCase{.node = u"content:1"_s,
+                        .name = u"IMG_0001.CR3"_s,
+                        .date = u"Unknown"_s,
+                        .status = {u"Local Cache — Ready to Import"_s},
+                        .statusID = u"local-library-cache.import-status.IMG_0001.CR3"_s,
+                        .identifier = u"local-library-cache.item.IMG_0001.CR3"_s};
+        QTest::newRow("uploading item")
+            << TextCase{.node = u"content:3"_s,
+                        .name = u"IMG_0003.CR3"_s,
+                        .date = u"Unknown"_s,
+                        .status = {u"Local Cache — Uploading"_s},
+                        .statusID = u"local-library-cache.import-status.IMG_0003.CR3"_s,
+                        .identifier = u"local-library-cache.item.IMG_0003.CR3"_s};
+        QTest::newRow("two statuses stacked") << TextCase{
+            .node = u"content:4"_s,
+            .name = u"IMG_0004.CR3"_s,
+            .date = u"Unknown"_s,
+            .status = {u"Local Cache — Ready to Import"_s, u"Online Archive — Verified"_s},
+            .identifier = u"local-library-cache.item.IMG_0004.CR3"_s};
+    }
+
+    void rowTexts()
+    {
+        QFETCH(TextCase, c);
+        Fixture f;
+        const QModelIndex row = f.row(c.node);
+        QCOMPARE(row.data().toString(), c.name);
+        QCOMPARE(row.data(LocalLibraryFinderModel::CaptureDateRole).toString(), c.date);
+        QCOMPARE(row.data(LocalLibraryFinderModel::ImportStatusTextsRole).toStringList(), c.status);
+        QCOMPARE(row.data(LocalLibraryFinderModel::ImportStatusIdentifierRole).toString(),
+                 c.statusID);
+        QCOMPARE(row.data(Qt::AccessibleTextRole).toString(), c.identifier);
+        QCOMPARE(f.list->outline()->itemDelegate()->sizeHint({}, row).height(), c.height);
+    }
+
+    void flatRowsToggleOrInspect_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QList<std::optional<int>>>("inspected");
+        QTest::newRow("non-actionable row inspects, stays unselected")
+            << u"content:3"_s << 1 << QStringList() << QList<std::optional<int>>{3};
+        QTest::newRow("selectable row selects and inspects")
+            << u"content:1"_s << 1 << QStringList{u"content:1"_s} << QList<std::optional<int>>{1};
+        QTest::newRow("second click deselects and clears the inspector")
+            << u"content:1"_s << 2 << QStringList() << QList<std::optional<int>>{1, std::nullopt};
+    }
+
+    void flatRowsToggleOrInspect()
+    {
+        QFETCH(QString, node);
+        QFETCH(int, clicks);
+        QFETCH(QStringList, selected);
+        QFETCH(QList<std::optional<int>>, inspected);
+        Fixture f(finderFlatTree());
+        QCOMPARE(f.list->currentPage(), f.list->flatList());
+        QListView *flat = f.list->flatList();
+        for (int i = 0; i < clicks; ++i)
+            QTest::mouseClick(
+                flat->viewport(), Qt::LeftButton, {}, flat->visualRect(f.row(node)).center());
+        QCOMPARE(f.list->selectedNodeIDs(), QSet<QString>(selected.cbegin(), selected.cend()));
+        QCOMPARE(f.state.selectedLibraryItemIDs().size(), selected.size());
+        QCOMPARE(f.operations.inspected.size(), inspected.size());
+        for (int i = 0; i < inspected.size(); ++i)
+            QCOMPARE(f.operations.inspected[i] ? std::optional(f.operations.inspected[i]->id)
+                                               : std::nullopt,
+                     inspected[i] ? std::optional(finderItem(*inspected[i]).id) : std::nullopt);
+    }
+
+    void folderFirstAmongAddedNodesLeavesTheInspector()
+    {
+        Fixture f;
+        f.list->outline()->expandAll();
+        QItemSelection both(f.row(u"folder:a"_s), f.row(u"folder:a"_s));
+        both.select(f.row(u"content:2"_s), f.row(u"content:2"_s));
+        f.list->outline()->selectionModel()->select(both, QItemSelectionModel::Select);
+        QCOMPARE(f.state.selectedLibraryItemIDs(), (QSet{finderItem(1).id, finderItem(2).id}));
+        QVERIFY(f.operations.inspected.isEmpty());
+    }
+
+    void selectionIsPrunedOnlyWhenTheNewTreeArrives()
+    {
+        Fixture f;
+        f.list->outline()->selectionModel()->select(f.row(u"content:3"_s),
+                                                    QItemSelectionModel::Select);
+        QCOMPARE(f.list->selectedNodeIDs(), QSet{u"content:3"_s});
+        QList<LocalLibraryTreeNode> without = finderSampleTree();
+        without.removeAt(1);
+        f.state.setLocalLibraryItemsRevision(1); // the tree for it is still being built
+        QCOMPARE(f.list->selectedNodeIDs(), QSet{u"content:3"_s});
+        f.deliver(without);
+        QVERIFY(f.list->selectedNodeIDs().isEmpty());
+        QVERIFY(f.list->outline()->selectionModel()->selectedIndexes().isEmpty());
+        QVERIFY(!f.operations.inspected.constLast());
+    }
+
+    void previewsWaitOneSecond_data()
+    {
+        QTest::addColumn<int>("elapsedMs");
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("before 1 s") << 999 << u"content:3"_s << QString();
+        QTest::newRow("after 1 s")
+            << 1000 << u"content:3"_s << u"/library/previews/IMG_0003.CR3.jpg"_s;
+        QTest::newRow("failed preview") << 1000 << u"content:1"_s << QString();
+    }
+
+    void previewsWaitOneSecond()
+    {
+        QFETCH(int, elapsedMs);
+        QFETCH(QString, node);
+        QFETCH(QString, url);
+        Fixture f;
+        f.timers.advance(std::chrono::milliseconds(elapsedMs));
+        QCOMPARE(f.row(node).data(LocalLibraryFinderModel::PreviewURLRole).toString(), url);
+    }
+
+    void showMoreSetsTwentyFiveMoreThanThePageShows()
+    {
+        Fixture f;
+        f.list->showMoreFolders(*f.list->model()->node(f.row(u"show-more-folders:folder:a"_s)));
+        f.list->showMoreFolders(*f.list->model()->node(f.row(u"show-more-folders:folder:a"_s)));
+        QCOMPARE(f.operations.treeRequests.constLast(),
+                 (QHash<QString, qint64>{{u"folder:a"_s, 50}}));
+    }
+
+    // A new tree used to reset the outline: every folder collapsed and the view jumped to the top.
+    void newTreesKeepFoldersExpandedAndRowsInView()
+    {
+        Fixture f(tallTree());
+        QTreeView *outline = f.list->outline();
+        outline->expand(f.row(u"folder:a"_s));
+        outline->scrollTo(f.row(u"folder:50"_s), QAbstractItemView::PositionAtTop);
+        for (int n = 0; n < 10; ++n) {
+            f.deliver(tallTree());
+            QVERIFY(outline->isExpanded(f.row(u"folder:a"_s)));
+            QCOMPARE(outline->indexAt({1, 1}).data(LocalLibraryFinderModel::NodeIDRole).toString(),
+                     u"folder:50"_s);
+        }
+    }
+
+    void scrollingAsksNothingOfTheViewModel()
+    {
+        Fixture f(tallTree());
+        f.timers.advance(LocalLibraryFinderList::previewDelay);
+        QTreeView *outline = f.list->outline();
+        outline->expandAll();
+        const QStringList before = f.operations.calls;
+        QScrollBar *bar = outline->verticalScrollBar();
+        while (bar->value() < bar->maximum()) {
+            bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            outline->viewport()->grab();
+        }
+        QCOMPARE(f.operations.calls, before);
+    }
+};
+
+QTEST_MAIN(FinderListTests)
+#include "FinderListTests.moc"
