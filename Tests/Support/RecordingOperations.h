@@ -89,6 +89,29 @@ public:
     /// Getters are const, and are recorded too.
     mutable QStringList calls;
 
+    /// Recorded as "scanFolder:<path>".
+    void scanFolder(QString path) override { record(QStringLiteral("scanFolder:") + path); }
+
+    QCoro::Task<> addReviewToIngestCache() override
+    {
+        record(QStringLiteral("addReviewToIngestCache"));
+        co_return;
+    }
+
+    /// Recorded as "createInitialIngestCache:<path>".
+    QCoro::Task<> createInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("createInitialIngestCache:") + path);
+        co_return;
+    }
+
+    /// Recorded as "chooseInitialIngestCache:<path>".
+    QCoro::Task<> chooseInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("chooseInitialIngestCache:") + path);
+        co_return;
+    }
+
     QCoro::Task<> startSelectedImports() override
     {
         record(QStringLiteral("startSelectedImports"));
@@ -118,10 +141,27 @@ public:
 
     void scanAllRemovableVolumes() override { record(QStringLiteral("scanAllRemovableVolumes")); }
 
+    /// What `selectedImportItems()` answers.
+    QList<LocalLibraryItem> importItems;
+    /// What `isStartingImport()` answers.
+    bool startingImport = false;
+
     QList<LocalLibraryItem> selectedImportItems() const override
     {
         record(QStringLiteral("selectedImportItems"));
-        return {};
+        return importItems;
+    }
+
+    QCoro::Task<> requestSelectedImportConfirmation() override
+    {
+        record(QStringLiteral("requestSelectedImportConfirmation"));
+        co_return;
+    }
+
+    bool isStartingImport() const override
+    {
+        record(QStringLiteral("isStartingImport"));
+        return startingImport;
     }
 
 private:
@@ -145,10 +185,69 @@ public:
         record(QStringLiteral("scheduleUserManagedIngestCacheRefresh"));
     }
 
+    /// What `selectedRemovableIngestCacheItems()` answers.
+    QList<LocalLibraryItem> removableItems;
+    /// What `isIngestCacheMigrationPending()` answers.
+    bool migrationPending = false;
+
     QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const override
     {
         record(QStringLiteral("selectedRemovableIngestCacheItems"));
-        return {};
+        return removableItems;
+    }
+
+    bool isIngestCacheMigrationPending() const override
+    {
+        record(QStringLiteral("isIngestCacheMigrationPending"));
+        return migrationPending;
+    }
+
+    /// Recorded as "beginIngestCacheMigration:<newRoot>".
+    QCoro::Task<> beginIngestCacheMigration(QString newRoot) override
+    {
+        record(QStringLiteral("beginIngestCacheMigration:") + newRoot);
+        co_return;
+    }
+
+    QCoro::Task<> resumeIngestCacheMigration() override
+    {
+        record(QStringLiteral("resumeIngestCacheMigration"));
+        co_return;
+    }
+
+    QCoro::Task<> synchronizeRetainedIngestCache() override
+    {
+        record(QStringLiteral("synchronizeRetainedIngestCache"));
+        co_return;
+    }
+
+    QCoro::Task<> deleteRetainedIngestCache() override
+    {
+        record(QStringLiteral("deleteRetainedIngestCache"));
+        co_return;
+    }
+
+    /// Recorded as "resolveRetainedIngestCacheConflict:<relativePath>:<keeping as a number>".
+    QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict conflict,
+                                       IngestCacheMigrationConflictResolution keeping) override
+    {
+        record(QStringLiteral("resolveRetainedIngestCacheConflict:%1:%2")
+                   .arg(conflict.relativePath)
+                   .arg(int(keeping)));
+        co_return;
+    }
+
+    QCoro::Task<> requestSelectedIngestCacheRemovalConfirmation() override
+    {
+        record(QStringLiteral("requestSelectedIngestCacheRemovalConfirmation"));
+        co_return;
+    }
+
+    QCoro::Task<> removeSelectedIngestCachePackages() override
+    {
+        record(QStringLiteral("removeSelectedIngestCachePackages"));
+        co_return;
     }
 
 private:
@@ -166,10 +265,15 @@ public:
         record(QStringLiteral("refreshVisibleLocalLibraryItems"));
     }
 
+    /// What `localLibraryIngestSources()` answers.
+    QStringList ingestSources;
+    /// What `hasActiveLocalLibraryFilters()` answers.
+    bool activeFilters = false;
+
     QStringList localLibraryIngestSources() const override
     {
         record(QStringLiteral("localLibraryIngestSources"));
-        return {};
+        return ingestSources;
     }
 
     QList<LocalLibraryTreeNode>
@@ -193,7 +297,7 @@ public:
     bool hasActiveLocalLibraryFilters() const override
     {
         record(QStringLiteral("hasActiveLocalLibraryFilters"));
-        return false;
+        return activeFilters;
     }
 
     void resetLocalLibraryFilters() override { record(QStringLiteral("resetLocalLibraryFilters")); }
@@ -219,10 +323,57 @@ public:
         co_return;
     }
 
+    QCoro::Task<> refreshLocalLibraryCacheForRestore() override
+    {
+        record(QStringLiteral("refreshLocalLibraryCacheForRestore"));
+        co_return;
+    }
+
+    QCoro::Task<> requestRestoreForSelection() override
+    {
+        record(QStringLiteral("requestRestoreForSelection"));
+        co_return;
+    }
+
+    QCoro::Task<> cancelActiveRestoreRequest() override
+    {
+        record(QStringLiteral("cancelActiveRestoreRequest"));
+        co_return;
+    }
+
+    QCoro::Task<> retryActiveRestorePreparation() override
+    {
+        record(QStringLiteral("retryActiveRestorePreparation"));
+        co_return;
+    }
+
+    QCoro::Task<> rebuildLocalLibraryCache() override
+    {
+        record(QStringLiteral("rebuildLocalLibraryCache"));
+        co_return;
+    }
+
+    QCoro::Task<> restoreReadyItems(QString /*destination*/,
+                                    QHash<qint64, QString> /*destinationFilenames*/) override
+    {
+        record(QStringLiteral("restoreReadyItems"));
+        co_return;
+    }
+
+    QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict /*conflict*/,
+                                                 QString /*choice*/) override
+    {
+        record(QStringLiteral("resolveRestoreFilenameConflict"));
+        co_return;
+    }
+
+    /// What `selectedRestoreItems()` answers.
+    QList<LocalLibraryItem> restoreItems;
+
     QList<LocalLibraryItem> selectedRestoreItems() const override
     {
         record(QStringLiteral("selectedRestoreItems"));
-        return {};
+        return restoreItems;
     }
 
     RestoreSelectionSummary restoreSelectionSummary() const override

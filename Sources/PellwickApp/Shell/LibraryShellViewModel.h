@@ -181,7 +181,7 @@ public:
 
     /// True while a move of the Ingest Cache runs or a started move has not been completed: the
     /// one guard that keeps the import and cache workflows away from the cache during a move.
-    bool isIngestCacheMigrationPending() const;
+    bool isIngestCacheMigrationPending() const override;
 
     // --- Import scan and Add to Ingest Cache (LibraryShellViewModel_Import.cpp) ------------
     // Scans and copies run on the user-initiated pool; every outcome text goes to
@@ -401,6 +401,18 @@ public:
 
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
     QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
+    // Called by the library toolbar; the workflows of imports and of the cache move fill them in.
+    QCoro::Task<> requestSelectedImportConfirmation() override;
+    bool isStartingImport() const override;
+    QCoro::Task<> beginIngestCacheMigration(QString newRoot) override;
+    QCoro::Task<> resumeIngestCacheMigration() override;
+    QCoro::Task<> synchronizeRetainedIngestCache() override;
+    QCoro::Task<> deleteRetainedIngestCache() override;
+    QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict conflict,
+                                       IngestCacheMigrationConflictResolution keeping) override;
+    QCoro::Task<> requestSelectedIngestCacheRemovalConfirmation() override;
+    QCoro::Task<> removeSelectedIngestCachePackages() override;
     /// Imports the selected items (not built yet: no-op).
     QCoro::Task<> startSelectedImports() override;
 

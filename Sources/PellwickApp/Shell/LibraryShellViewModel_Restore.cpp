@@ -4,6 +4,7 @@
 
 #include <coroutine>
 #include <functional>
+#include <utility>
 
 namespace Pellwick {
 
@@ -168,6 +169,54 @@ QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRo
 QCoro::Task<> LibraryShellViewModel::startSelectedImports()
 {
     co_return;
+}
+
+// Placeholders of the operations the library toolbar calls.
+
+QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
+{
+    co_return; // The confirmed import workflow publishes the confirmation.
+}
+
+bool LibraryShellViewModel::isStartingImport() const
+{
+    return false; // The confirmed import workflow keeps the start flag.
+}
+
+QCoro::Task<> LibraryShellViewModel::beginIngestCacheMigration(QString newRoot)
+{
+    co_await performIngestCacheMigration(std::move(newRoot));
+}
+
+QCoro::Task<> LibraryShellViewModel::resumeIngestCacheMigration()
+{
+    co_return; // The cache move workflow resumes the pending move.
+}
+
+QCoro::Task<> LibraryShellViewModel::synchronizeRetainedIngestCache()
+{
+    co_return; // The cache move workflow synchronizes the retained cache.
+}
+
+QCoro::Task<> LibraryShellViewModel::deleteRetainedIngestCache()
+{
+    co_return; // The cache move workflow deletes the retained cache.
+}
+
+QCoro::Task<> LibraryShellViewModel::resolveRetainedIngestCacheConflict(
+    IngestCacheMigrationConflict /*conflict*/, IngestCacheMigrationConflictResolution /*keeping*/)
+{
+    co_return; // The cache move workflow resolves the conflict.
+}
+
+QCoro::Task<> LibraryShellViewModel::requestSelectedIngestCacheRemovalConfirmation()
+{
+    co_return; // The package removal workflow publishes the confirmation.
+}
+
+QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages()
+{
+    co_return; // The package removal workflow removes the packages.
 }
 
 } // namespace Pellwick

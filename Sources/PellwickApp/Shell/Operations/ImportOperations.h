@@ -42,6 +42,12 @@ public:
     virtual void scanAllRemovableVolumes() = 0;
     /// Selected records that can be imported now.
     virtual QList<LocalLibraryItem> selectedImportItems() const = 0;
+
+    // The library toolbar's Start Import.
+    /// Publishes `importSelectionConfirmation` for the selection, or a message instead.
+    virtual QCoro::Task<> requestSelectedImportConfirmation() = 0;
+    /// A confirmed import has been started and has not yet set `isImporting`.
+    virtual bool isStartingImport() const = 0;
 };
 
 } // namespace Pellwick
