@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <Support/LibraryFixtures.h>
 #include <Support/RecordingOperations.h>
 
@@ -59,9 +61,8 @@ std::unique_ptr<QWidget> toolbar(int width)
         u"Ingest Cache move is ready to resume until verification completes."_s);
     auto widget = std::make_unique<LocalLibraryToolbar>(seams->toolbar());
     seams->setParent(widget.get());
-    widget->resize(width,
-                   widget->heightForWidth(width) > 0 ? widget->heightForWidth(width)
-                                                     : widget->sizeHint().height());
+    // Fixed, so the gallery's frame keeps the width that chooses the arrangement.
+    widget->setFixedSize(width, widget->heightForWidth(width));
     return widget;
 }
 
@@ -73,8 +74,9 @@ std::unique_ptr<QWidget> filterPopover(std::optional<int> width)
     (new QVBoxLayout(widget.get()))
         ->addWidget(new LocalLibraryFilterBar(seams->library, seams->libraryOperations));
     seams->setParent(widget.get());
-    const int shown = width.value_or(widget->sizeHint().width());
-    widget->resize(shown, widget->heightForWidth(shown));
+    const int shown
+        = width ? std::max(*width, widget->minimumSizeHint().width()) : widget->sizeHint().width();
+    widget->setFixedSize(shown, widget->heightForWidth(shown));
     return widget;
 }
 
@@ -128,7 +130,7 @@ QList<Entry> toolbarEntries()
         {u"library.toolbar.wide"_s, [] { return toolbar(1100); }},
         {u"library.toolbar.narrow"_s, [] { return toolbar(520); }},
         {u"library.filter-popover.one-row"_s, [] { return filterPopover(std::nullopt); }},
-        {u"library.filter-popover.two-rows"_s, [] { return filterPopover(380); }},
+        {u"library.filter-popover.two-rows"_s, [] { return filterPopover(360); }},
         {u"library.dialog.import"_s,
          [] {
              return dialog(u"Reserve Capacity and Start Import"_s,

@@ -1,6 +1,6 @@
 #include "AdaptiveRows.h"
 
-#include <QBoxLayout>
+#include <QEvent>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -14,9 +14,17 @@ AdaptiveRows::AdaptiveRows(QList<QList<QWidget *>> groups, Spacing spacing, QWid
     , m_spacing(spacing)
 {
     for (const QList<QWidget *> &group : std::as_const(m_groups))
-        for (QWidget *widget : group)
+        for (QWidget *widget : group) {
+            const bool hidden = isExplicitlyHidden(*widget);
             widget->setParent(this);
-    arrange(false);
+            // A new parent hides a widget; it shows with this one unless it was hidden before.
+            widget->setVisible(!hidden);
+        }
+}
+
+bool AdaptiveRows::isExplicitlyHidden(const QWidget &widget)
+{
+    return widget.isHidden() && widget.testAttribute(Qt::WA_WState_ExplicitShowHide);
 }
 
 int AdaptiveRows::groupWidth(const QList<QWidget *> &group) const
@@ -24,7 +32,7 @@ int AdaptiveRows::groupWidth(const QList<QWidget *> &group) const
     int width = 0;
     int shown = 0;
     for (const QWidget *widget : group) {
-        if (widget->isHidden() && widget->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        if (isExplicitlyHidden(*widget))
             continue;
         width += widget->sizeHint().width();
         ++shown;
@@ -80,38 +88,53 @@ int AdaptiveRows::heightForWidth(int width) const
 void AdaptiveRows::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    const bool wrapped = event->size().width() < oneRowWidth();
-    if (wrapped != m_wrapped)
-        arrange(wrapped);
+    arrange();
 }
 
-void AdaptiveRows::arrange(bool wrapped)
+bool AdaptiveRows::event(QEvent *event)
 {
-    m_wrapped = wrapped;
-    // Deleting the layout leaves the widgets, which stay children of this.
-    delete layout();
-    QBoxLayout *outer = wrapped ? static_cast<QBoxLayout *>(new QVBoxLayout(this))
-                                : static_cast<QBoxLayout *>(new QHBoxLayout(this));
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(wrapped ? m_spacing.betweenRows : m_spacing.inRow);
-    for (qsizetype index = 0; index < m_groups.size(); ++index) {
-        QBoxLayout *row = outer;
-        if (wrapped) {
-            row = new QHBoxLayout;
-            row->setSpacing(m_spacing.inRow);
-            outer->addLayout(row);
-        } else if (index > 0 && m_spacing.groupGap > 0) {
-            outer->addSpacing(m_spacing.groupGap);
-            outer->addStretch(1);
-        }
-        for (QWidget *widget : m_groups[index])
-            row->addWidget(widget, 0, Qt::AlignVCenter);
-        if (wrapped)
-            row->addStretch(1);
+    // A widget's hint changed: there is no layout to hear of it, so this arranges again.
+    if (event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        arrange();
     }
-    if (!wrapped && m_spacing.groupGap <= 0)
-        outer->addStretch(1);
-    updateGeometry();
+    return QWidget::event(event);
+}
+
+void AdaptiveRows::arrange()
+{
+    // Placed by hand: a layout on this widget would answer height-for-width in its place.
+    m_wrapped = width() < oneRowWidth();
+    int y = 0;
+    int x = 0;
+    const int rowHeight = sizeHint().height();
+    for (qsizetype index = 0; index < m_groups.size(); ++index) {
+        const QList<QWidget *> &group = m_groups[index];
+        const int height = m_wrapped ? groupHeight(group) : rowHeight;
+        if (m_wrapped) {
+            x = 0;
+        } else if (index > 0) {
+            x += m_spacing.inRow;
+            if (m_spacing.groupGap > 0) {
+                // The later groups keep to the right end.
+                int rest = 0;
+                for (qsizetype later = index; later < m_groups.size(); ++later)
+                    rest += groupWidth(m_groups[later]) + (later > index ? m_spacing.inRow : 0);
+                x = std::max(x + m_spacing.groupGap + m_spacing.inRow, width() - rest);
+            }
+        }
+        for (QWidget *widget : group) {
+            if (isExplicitlyHidden(*widget))
+                continue;
+            const QSize hint = widget->sizeHint();
+            const int shown = std::min(hint.height(), height);
+            widget->setGeometry(x, y + (height - shown) / 2, hint.width(), shown);
+            x += hint.width() + m_spacing.inRow;
+        }
+        x -= m_spacing.inRow;
+        if (m_wrapped)
+            y += height + m_spacing.betweenRows;
+    }
 }
 
 } // namespace Pellwick

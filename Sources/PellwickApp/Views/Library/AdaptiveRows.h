@@ -35,12 +35,14 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
+    static bool isExplicitlyHidden(const QWidget &widget);
     int groupWidth(const QList<QWidget *> &group) const;
     int groupHeight(const QList<QWidget *> &group) const;
     int oneRowWidth() const;
-    void arrange(bool wrapped);
+    void arrange();
 
     QList<QList<QWidget *>> m_groups;
     Spacing m_spacing;

@@ -340,7 +340,9 @@ void LocalLibraryToolbar::showFilters()
     // As wide as one row of filters when the window allows, else the two-row arrangement.
     const int available = window() != this ? window()->width() - 2 * horizontalPadding
                                            : m_filterPopover->sizeHint().width();
-    const int width = std::max(360, std::min(m_filterPopover->sizeHint().width(), available));
+    const int width = std::max({360,
+                                m_filterPopover->minimumSizeHint().width(),
+                                std::min(m_filterPopover->sizeHint().width(), available)});
     m_filterPopover->resize(width, m_filterPopover->heightForWidth(width));
     m_filterPopover->move(m_filters->mapToGlobal(QPoint(0, m_filters->height())));
     m_filterPopover->show();
