@@ -32,8 +32,10 @@ ConfirmationDialog::ConfirmationDialog(const QString &actionText,
     m_cancel->setObjectName(u"cancel"_s);
     PellwickControlStyles::setButtonRole(*m_cancel, PellwickButtonRole::Cancel);
     m_action->setObjectName(u"confirm"_s);
-    m_action->setDefault(true);
-    if (role == PellwickButtonRole::Destructive)
+    // Return never confirms a destructive action: Cancel is the default there.
+    const bool destructive = role == PellwickButtonRole::Destructive;
+    (destructive ? m_cancel : m_action)->setDefault(true);
+    if (destructive)
         PellwickControlStyles::setButtonRole(*m_action, role);
     else
         PellwickControlStyles::pellwickPrimaryButton(*m_action);
