@@ -112,6 +112,12 @@ public:
         co_return;
     }
 
+    QCoro::Task<> requestSelectedImportConfirmation() override
+    {
+        record(QStringLiteral("requestSelectedImportConfirmation"));
+        co_return;
+    }
+
     QCoro::Task<> startSelectedImports() override
     {
         record(QStringLiteral("startSelectedImports"));
@@ -150,12 +156,6 @@ public:
     {
         record(QStringLiteral("selectedImportItems"));
         return importItems;
-    }
-
-    QCoro::Task<> requestSelectedImportConfirmation() override
-    {
-        record(QStringLiteral("requestSelectedImportConfirmation"));
-        co_return;
     }
 
     bool isStartingImport() const override

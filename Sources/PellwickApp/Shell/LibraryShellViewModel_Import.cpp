@@ -298,6 +298,12 @@ void LibraryShellViewModel::finishAddToIngestCache(const QUuid &transferID)
 
 ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &items) const
 {
+    return importReview(items, *m_d->services.fileManager);
+}
+
+ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &items,
+                                                 const FileManager &files)
+{
     ImportReview review;
     QSet<QString> grouped;
     for (const LocalLibraryItem &item : items) {
@@ -310,18 +316,17 @@ ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &
                 ImportScanVolume{name, parentPath(*item.ingestCacheOriginalURL), std::nullopt});
     }
     for (const LocalLibraryItem &item : items) {
-        if (std::optional<ImportReviewItem> reviewItem = importReviewItem(item))
+        if (std::optional<ImportReviewItem> reviewItem = importReviewItem(item, files))
             review.items.append(std::move(*reviewItem));
     }
     return review;
 }
 
 std::optional<ImportReviewItem>
-LibraryShellViewModel::importReviewItem(const LocalLibraryItem &item) const
+LibraryShellViewModel::importReviewItem(const LocalLibraryItem &item, const FileManager &files)
 {
     if (!item.ingestCacheOriginalURL)
         return std::nullopt;
-    const FileManager &files = *m_d->services.fileManager;
     const Result<FileAttributes> original = files.attributesOfItem(*item.ingestCacheOriginalURL);
     if (!original)
         return std::nullopt;

@@ -159,28 +159,18 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
     }
 }
 
-// Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
+// Not built yet: this belongs to the workflow that moves the Ingest Cache.
 
 QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
 {
     co_return;
 }
 
-QCoro::Task<> LibraryShellViewModel::startSelectedImports()
-{
-    co_return;
-}
-
-// Placeholders of the operations the library toolbar calls.
-
-QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
-{
-    co_return; // The confirmed import workflow publishes the confirmation.
-}
+// Operations the library toolbar calls; the cache move and removal workflows fill them in.
 
 bool LibraryShellViewModel::isStartingImport() const
 {
-    return false; // The confirmed import workflow keeps the start flag.
+    return m_d->imports.isStartingSelectedImports;
 }
 
 QCoro::Task<> LibraryShellViewModel::beginIngestCacheMigration(QString newRoot)

@@ -26,6 +26,8 @@ public:
     virtual QCoro::Task<> createInitialIngestCache(QString path) = 0;
     /// The first-run prompt's "Choose Existing Folder": uses the folder at `path`, then adds.
     virtual QCoro::Task<> chooseInitialIngestCache(QString path) = 0;
+    /// Publishes the Start Import confirmation of the selected items.
+    virtual QCoro::Task<> requestSelectedImportConfirmation() = 0;
     /// Imports the selected items.
     virtual QCoro::Task<> startSelectedImports() = 0;
     /// Resumes the interrupted imports.
@@ -43,9 +45,7 @@ public:
     /// Selected records that can be imported now.
     virtual QList<LocalLibraryItem> selectedImportItems() const = 0;
 
-    // The library toolbar's Start Import.
-    /// Publishes `importSelectionConfirmation` for the selection, or a message instead.
-    virtual QCoro::Task<> requestSelectedImportConfirmation() = 0;
+    // The library toolbar's Ingest Cache menu.
     /// A confirmed import has been started and has not yet set `isImporting`.
     virtual bool isStartingImport() const = 0;
 };
