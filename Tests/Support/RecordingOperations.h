@@ -89,6 +89,29 @@ public:
     /// Getters are const, and are recorded too.
     mutable QStringList calls;
 
+    /// Recorded as "scanFolder:<path>".
+    void scanFolder(QString path) override { record(QStringLiteral("scanFolder:") + path); }
+
+    QCoro::Task<> addReviewToIngestCache() override
+    {
+        record(QStringLiteral("addReviewToIngestCache"));
+        co_return;
+    }
+
+    /// Recorded as "createInitialIngestCache:<path>".
+    QCoro::Task<> createInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("createInitialIngestCache:") + path);
+        co_return;
+    }
+
+    /// Recorded as "chooseInitialIngestCache:<path>".
+    QCoro::Task<> chooseInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("chooseInitialIngestCache:") + path);
+        co_return;
+    }
+
     QCoro::Task<> requestSelectedImportConfirmation() override
     {
         record(QStringLiteral("requestSelectedImportConfirmation"));
@@ -124,10 +147,21 @@ public:
 
     void scanAllRemovableVolumes() override { record(QStringLiteral("scanAllRemovableVolumes")); }
 
+    /// What `selectedImportItems()` answers.
+    QList<LocalLibraryItem> importItems;
+    /// What `isStartingImport()` answers.
+    bool startingImport = false;
+
     QList<LocalLibraryItem> selectedImportItems() const override
     {
         record(QStringLiteral("selectedImportItems"));
-        return {};
+        return importItems;
+    }
+
+    bool isStartingImport() const override
+    {
+        record(QStringLiteral("isStartingImport"));
+        return startingImport;
     }
 
 private:
@@ -140,9 +174,32 @@ public:
     /// Getters are const, and are recorded too.
     mutable QStringList calls;
 
-    QCoro::Task<> beginIngestCacheMigration(QString /*newRoot*/) override
+    void scheduleUserManagedIngestCacheRefresh() override
     {
-        record(QStringLiteral("beginIngestCacheMigration"));
+        record(QStringLiteral("scheduleUserManagedIngestCacheRefresh"));
+    }
+
+    /// What `selectedRemovableIngestCacheItems()` answers.
+    QList<LocalLibraryItem> removableItems;
+    /// What `isIngestCacheMigrationPending()` answers.
+    bool migrationPending = false;
+
+    QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const override
+    {
+        record(QStringLiteral("selectedRemovableIngestCacheItems"));
+        return removableItems;
+    }
+
+    bool isIngestCacheMigrationPending() const override
+    {
+        record(QStringLiteral("isIngestCacheMigrationPending"));
+        return migrationPending;
+    }
+
+    /// Recorded as "beginIngestCacheMigration:<newRoot>".
+    QCoro::Task<> beginIngestCacheMigration(QString newRoot) override
+    {
+        record(QStringLiteral("beginIngestCacheMigration:") + newRoot);
         co_return;
     }
 
@@ -158,17 +215,20 @@ public:
         co_return;
     }
 
-    QCoro::Task<>
-    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict /*conflict*/,
-                                       IngestCacheMigrationConflictResolution /*keeping*/) override
-    {
-        record(QStringLiteral("resolveRetainedIngestCacheConflict"));
-        co_return;
-    }
-
     QCoro::Task<> deleteRetainedIngestCache() override
     {
         record(QStringLiteral("deleteRetainedIngestCache"));
+        co_return;
+    }
+
+    /// Recorded as "resolveRetainedIngestCacheConflict:<relativePath>:<keeping as a number>".
+    QCoro::Task<>
+    resolveRetainedIngestCacheConflict(IngestCacheMigrationConflict conflict,
+                                       IngestCacheMigrationConflictResolution keeping) override
+    {
+        record(QStringLiteral("resolveRetainedIngestCacheConflict:%1:%2")
+                   .arg(conflict.relativePath)
+                   .arg(int(keeping)));
         co_return;
     }
 
@@ -183,17 +243,6 @@ public:
     {
         record(QStringLiteral("removeSelectedIngestCachePackages"));
         co_return;
-    }
-
-    void scheduleUserManagedIngestCacheRefresh() override
-    {
-        record(QStringLiteral("scheduleUserManagedIngestCacheRefresh"));
-    }
-
-    QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const override
-    {
-        record(QStringLiteral("selectedRemovableIngestCacheItems"));
-        return {};
     }
 
 private:
@@ -211,10 +260,15 @@ public:
         record(QStringLiteral("refreshVisibleLocalLibraryItems"));
     }
 
+    /// What `localLibraryIngestSources()` answers.
+    QStringList ingestSources;
+    /// What `hasActiveLocalLibraryFilters()` answers.
+    bool activeFilters = false;
+
     QStringList localLibraryIngestSources() const override
     {
         record(QStringLiteral("localLibraryIngestSources"));
-        return {};
+        return ingestSources;
     }
 
     /// What `localLibraryTree()` answers, and the folder counts of every call.
@@ -253,7 +307,7 @@ public:
     bool hasActiveLocalLibraryFilters() const override
     {
         record(QStringLiteral("hasActiveLocalLibraryFilters"));
-        return false;
+        return activeFilters;
     }
 
     void resetLocalLibraryFilters() override { record(QStringLiteral("resetLocalLibraryFilters")); }

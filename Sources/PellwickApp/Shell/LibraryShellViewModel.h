@@ -183,7 +183,7 @@ public:
 
     /// True while a move of the Ingest Cache runs or a started move has not been completed: the
     /// one guard that keeps the import and cache workflows away from the cache during a move.
-    bool isIngestCacheMigrationPending() const;
+    bool isIngestCacheMigrationPending() const override;
 
     // --- Import scan and Add to Ingest Cache (LibraryShellViewModel_Import.cpp) ------------
     // Scans and copies run on the user-initiated pool; every outcome text goes to
@@ -439,6 +439,9 @@ public:
     void scheduleSourceMediaSafetyRefresh() override;
     /// Waits for the running throttled check, or runs a check now and publishes it.
     QCoro::Task<> refreshSourceMediaSafetyNow() override;
+
+    /// A confirmed import is getting ready to run (before `isImporting`).
+    bool isStartingImport() const override;
 
     // --- Import selection plan (LibraryShellViewModel_ImportSelection.cpp) and confirmed
     // import with its recovery (LibraryShellViewModel_ConfirmedImport.cpp) -------------------

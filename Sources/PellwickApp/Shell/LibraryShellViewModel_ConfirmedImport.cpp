@@ -48,6 +48,11 @@ bool mayBelongToUnfinishedImport(const LocalLibraryItem &item)
 
 } // namespace
 
+bool LibraryShellViewModel::isStartingImport() const
+{
+    return m_d->imports.isStartingSelectedImports;
+}
+
 bool LibraryShellViewModel::isImporterBusy() const
 {
     return m_d->imports.isStartingSelectedImports

@@ -4,6 +4,7 @@
 
 #include <coroutine>
 #include <functional>
+#include <utility>
 
 namespace Pellwick {
 

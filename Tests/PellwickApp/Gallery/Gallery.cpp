@@ -443,7 +443,7 @@ QList<Entry> kitEntries()
         {u"kit.brand-mark-fallback"_s, [] { return fallbackBrandMark(); }},
         {u"kit.page-background"_s, [] { return pageBackground(); }},
     };
-    return entries + statusEntries() + importReviewEntries() + libraryEntries();
+    return entries + statusEntries() + importReviewEntries() + libraryEntries() + toolbarEntries();
 }
 
 QString name(Appearance appearance)

@@ -31,6 +31,8 @@ QList<Entry> restoreEntries();
 QList<Entry> importReviewEntries();
 /// The library inspector, previews and system status panel in every state.
 QList<Entry> libraryEntries();
+/// The library toolbar, filter popover, confirmations, conflict list and cache menu.
+QList<Entry> toolbarEntries();
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

@@ -44,6 +44,10 @@ public:
     virtual void scanAllRemovableVolumes() = 0;
     /// Selected records that can be imported now.
     virtual QList<LocalLibraryItem> selectedImportItems() const = 0;
+
+    // The library toolbar's Ingest Cache menu.
+    /// A confirmed import has been started and has not yet set `isImporting`.
+    virtual bool isStartingImport() const = 0;
 };
 
 } // namespace Pellwick

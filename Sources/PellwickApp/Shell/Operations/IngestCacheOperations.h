@@ -42,6 +42,9 @@ public:
     virtual void scheduleUserManagedIngestCacheRefresh() = 0;
     /// Selected records whose cached originals can be removed.
     virtual QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const = 0;
+
+    /// A move of the Ingest Cache runs or a started move has not been completed.
+    virtual bool isIngestCacheMigrationPending() const = 0;
 };
 
 } // namespace Pellwick
