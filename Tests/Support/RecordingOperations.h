@@ -124,6 +124,28 @@ public:
         return {};
     }
 
+    // The Import Review and New import pages. Calls with a path are recorded as "name:<path>".
+
+    void scanFolder(QString path) override { record(QStringLiteral("scanFolder:") + path); }
+
+    QCoro::Task<> addReviewToIngestCache() override
+    {
+        record(QStringLiteral("addReviewToIngestCache"));
+        co_return;
+    }
+
+    QCoro::Task<> createInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("createInitialIngestCache:") + path);
+        co_return;
+    }
+
+    QCoro::Task<> chooseInitialIngestCache(QString path) override
+    {
+        record(QStringLiteral("chooseInitialIngestCache:") + path);
+        co_return;
+    }
+
 private:
     void record(const QString &name) const { calls.append(name); }
 };

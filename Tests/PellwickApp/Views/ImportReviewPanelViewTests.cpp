@@ -1,0 +1,301 @@
+#include "../Shell/ImportRoadFixture.h"
+#include "KeyboardNavigation.h"
+#include "PageInspection.h"
+#include "SaveGrab.h"
+#include "ScriptedFolderChooser.h"
+
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/IngestCacheState.h>
+#include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewFooter.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewInspector.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewTableModel.h>
+#include <PellwickApp/Views/Kit/AdaptiveBar.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
+
+#include <QListView>
+#include <QMessageBox>
+#include <QSignalSpy>
+
+#include <Support/ImportReviewSamples.h>
+#include <Support/RecordingOperations.h>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString noReviewHelp
+    = u"Choose a folder or insert removable media to copy files into Ingest Cache."_s;
+const QString reviewHelp = u"Add to Ingest Cache copies every supported RAW Original and paired "
+                           u"Sidecar. It does not use Archive Storage."_s;
+
+ImportReview supported()
+{
+    return sampleReview({sampleItem(SampleKind::Supported, u"IMG_0001.CR3"_s)});
+}
+
+/// The page over its own states, with recorded operations and a scripted chooser.
+struct Page
+{
+    ImportState importState;
+    IngestCacheState cacheState;
+    ShellState shellState;
+    RecordingImportOperations operations;
+    ScriptedFolderChooser chooser;
+    std::unique_ptr<ImportReviewPanelView> view = std::make_unique<ImportReviewPanelView>(
+        importState, cacheState, shellState, operations, chooser);
+
+    QString footerText() const { return shownTexts(*view->footer()).join(u'|'); }
+};
+
+struct StateCase
+{
+    std::optional<ImportReview> review = supported();
+    bool isImporting = false;
+    bool hasProgress = false;
+    bool isMigrating = false;
+    std::optional<QString> migrationMessage{};
+    bool isRecovering = false;
+    bool isScanning = false;
+    std::optional<QString> importMessage{};
+    bool isSuccess = false;
+    // Expected:
+    bool canConfirm = true;
+    QString footer = reviewHelp + u"|Add to Ingest Cache"_s;
+    QString importValue = u"Idle"_s;
+    bool migrationAlert = false;
+    QString lastAlertSymbol{};
+};
+
+struct PromptCase
+{
+    QString pressed;
+    std::optional<QString> chosen{};
+    QStringList calls{};
+};
+
+} // namespace
+
+class ImportReviewPanelViewTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase() { PellwickControlStyles::install(); }
+
+    void stateIsShown_data()
+    {
+        QTest::addColumn<StateCase>("row");
+        QTest::newRow("no review") << StateCase{.review = std::nullopt,
+                                                .canConfirm = false,
+                                                .footer = noReviewHelp + u"|Add to Ingest Cache"_s};
+        QTest::newRow("supported review") << StateCase{};
+        QTest::newRow("only excluded or unpaired") << StateCase{
+            .review = sampleReview({sampleItem(SampleKind::Excluded, u"A.JPG"_s),
+                                    sampleItem(SampleKind::UnpairedSidecar, u"B.xmp"_s)}),
+            .canConfirm = false,
+            .lastAlertSymbol = u"exclamationmark.triangle"_s};
+        QTest::newRow("importing with rows")
+            << StateCase{.isImporting = true, .hasProgress = true, .canConfirm = false};
+        QTest::newRow("importing without rows")
+            << StateCase{.isImporting = true, .canConfirm = false, .importValue = u"Importing"_s};
+        QTest::newRow("migration with message")
+            << StateCase{.isMigrating = true,
+                         .migrationMessage = u"Moving Ingest Cache"_s,
+                         .canConfirm = false,
+                         .migrationAlert = true};
+        QTest::newRow("migration without message")
+            << StateCase{.isMigrating = true, .canConfirm = false};
+        QTest::newRow("scanning") << StateCase{.isScanning = true};
+        QTest::newRow("recovering") << StateCase{
+            .isRecovering = true, .footer = u"Recovering interrupted Import|Add to Ingest Cache"_s};
+        QTest::newRow("failure text")
+            << StateCase{.importMessage = u"Ingest Cache copy needs attention"_s,
+                         .lastAlertSymbol = u"exclamationmark.triangle"_s};
+        QTest::newRow("success text is no error")
+            << StateCase{.importMessage = u"Added 3 files to Ingest Cache"_s,
+                         .isSuccess = true,
+                         .lastAlertSymbol = u"checkmark.circle"_s};
+    }
+
+    void stateIsShown()
+    {
+        QFETCH(StateCase, row);
+        Page page;
+        page.view->resize(1000, 700);
+        ImportReviewState review;
+        review.review = row.review;
+        page.importState.setImportReviewState(review);
+        page.importState.setIsImporting(row.isImporting);
+        page.importState.setIsScanningImportSources(row.isScanning);
+        page.importState.setIsRecoveringInterruptedImports(row.isRecovering);
+        if (row.isSuccess)
+            page.importState.setImportSuccessMessage(*row.importMessage);
+        else
+            page.importState.setImportErrorMessage(row.importMessage);
+        if (row.hasProgress)
+            page.shellState.setTransferProgresses({TransferProgress{}});
+        page.cacheState.setIsMigratingIngestCache(row.isMigrating);
+        page.cacheState.setIngestCacheMigrationMessage(row.migrationMessage);
+
+        QCOMPARE(shownControl(*page.view, u"importReview.confirm"_s)->isEnabled(), row.canConfirm);
+        QCOMPARE(page.footerText(), row.footer);
+        const ImportReviewStatusPresentation &shown = page.view->inspector()->presentation();
+        QCOMPARE(shown.items[0].value, u"Idle"_s);
+        QCOMPARE(shown.items[1].value, row.importValue);
+        QCOMPARE(page.view->statusStrip()->presentation(), shown);
+        QCOMPARE(page.view->findChild<QWidget *>(u"importReview.migrationAlert"_s)
+                     ->isVisibleTo(page.view.get()),
+                 row.migrationAlert);
+        const QList<AlertStrip *> alerts = page.view->inspector()->shownAlerts();
+        QCOMPARE(alerts.isEmpty() ? QString() : shown.alerts.last().systemImage,
+                 row.lastAlertSymbol);
+        if (row.isSuccess)
+            QCOMPARE(shown.alerts.last().tone, LibraryPresentationTone::Positive);
+        saveGrab(*page.view,
+                 u"import-review-page."_s + QString::fromLatin1(QTest::currentDataTag()));
+    }
+
+    void layoutFollowsTheWidthAndKeepsTheRows()
+    {
+        Page page;
+        ImportReviewState review;
+        review.review = supported();
+        page.importState.setImportReviewState(review);
+        QSignalSpy resets(page.view->table()->model(), &QAbstractItemModel::modelReset);
+        page.view->show();
+        QVERIFY(QTest::qWaitForWindowActive(page.view.get()));
+        page.view->table()->list()->setFocus();
+        for (const int width : {999, 1000, 999}) {
+            page.view->resize(width, 700);
+            QTRY_COMPARE(page.view->inspector()->isVisible(), width >= 1000);
+            QCOMPARE(page.view->statusStrip()->isVisible(), width < 1000);
+            if (width >= 1000) {
+                QCOMPARE(page.view->inspector()->width(), 280);
+                QVERIFY(page.view->table()->width() >= 720);
+            }
+            QCOMPARE(QApplication::focusWidget(), page.view->table()->list());
+            QStringList reached;
+            for (QWidget *control : focusChain(*page.view))
+                reached.append(control->objectName());
+            for (const QString &id : {u"importReview.rescan"_s,
+                                      u"importReview.chooseFolder"_s,
+                                      u"importReview.confirm"_s})
+                QVERIFY2(reached.contains(id), qPrintable(id));
+            QCOMPARE(QApplication::focusWidget(), page.view->table()->list());
+        }
+        QCOMPARE(resets.size(), 0);
+        page.view->footer()->resize(300, 120); // the button moves under the message
+        QTRY_VERIFY(page.view->footer()->bar()->isFolded());
+        saveGrab(*page.view->footer(), u"import-review-page.folded-footer"_s);
+    }
+
+    void buttonsStartTheirOperation()
+    {
+        Page page;
+        page.view->resize(1100, 700);
+        page.view->show();
+        click(*page.view, u"importReview.rescan"_s);
+        click(*page.view, u"importReview.chooseFolder"_s);
+        page.chooser.answer(u"/media/CARD"_s);
+        click(*page.view, u"importReview.chooseFolder"_s);
+        page.chooser.cancel();
+        ImportReviewState review;
+        review.review = supported();
+        page.importState.setImportReviewState(review);
+        click(*page.view, u"importReview.confirm"_s);
+        click(*page.view, u"importReview.chooseFolder"_s);
+        page.view.reset(); // answered after the page is gone
+        page.chooser.answer(u"/media/LATE"_s);
+        QCOMPARE(page.operations.calls,
+                 (QStringList{u"scanAllRemovableVolumes"_s,
+                              u"scanFolder:/media/CARD"_s,
+                              u"addReviewToIngestCache"_s}));
+    }
+
+    void creationPrompt_data()
+    {
+        QTest::addColumn<PromptCase>("row");
+        QTest::newRow("create here at the newest location") << PromptCase{
+            .pressed = u"createHere"_s, .calls = {u"createInitialIngestCache:/home/b/Ingest"_s}};
+        QTest::newRow("existing folder chosen")
+            << PromptCase{.pressed = u"chooseExistingFolder"_s,
+                          .chosen = u"/data/cache"_s,
+                          .calls = {u"chooseInitialIngestCache:/data/cache"_s}};
+        QTest::newRow("existing folder cancelled")
+            << PromptCase{.pressed = u"chooseExistingFolder"_s};
+        QTest::newRow("cancel") << PromptCase{.pressed = u"cancel"_s};
+        QTest::newRow("escape") << PromptCase{.pressed = u"escape"_s};
+        QTest::newRow("closed") << PromptCase{.pressed = u"close"_s};
+    }
+
+    void creationPrompt()
+    {
+        QFETCH(PromptCase, row);
+        Page page;
+        page.view->show();
+        page.importState.setInitialIngestCacheCreation(
+            InitialIngestCacheCreation{u"/home/a/Ingest"_s});
+        QMessageBox *box = page.view->creationPrompt();
+        QTRY_VERIFY(box->isVisible());
+        page.importState.setInitialIngestCacheCreation(
+            InitialIngestCacheCreation{u"/home/b/Ingest"_s});
+        QCOMPARE(page.view->findChildren<QMessageBox *>().size(), 1);
+        QCOMPARE(shownTexts(*box).join(u'|'),
+                 u"Create Ingest Cache?|Create Here|Choose Existing Folder|Cancel|Ingest Cache "
+                 u"has not been created. Choose where to keep local copies before importing."_s);
+        int left = -1; // the buttons read in this order
+        for (const QString &button : {u"createHere"_s, u"chooseExistingFolder"_s, u"cancel"_s}) {
+            const QWidget *shown
+                = shownControl(*box, u"importReview.createIngestCache."_s + button);
+            QVERIFY(shown->mapTo(box, QPoint()).x() > left);
+            left = shown->mapTo(box, QPoint()).x();
+        }
+        if (row.pressed == u"escape")
+            QTest::keyClick(box, Qt::Key_Escape);
+        else if (row.pressed == u"close")
+            box->close();
+        else
+            click(*box, u"importReview.createIngestCache."_s + row.pressed);
+        QVERIFY(!box->isVisible());
+        QVERIFY(!page.importState.initialIngestCacheCreation());
+        if (!page.chooser.asked.isEmpty()) {
+            QCOMPARE(page.chooser.asked.first().prompt, u"Use Folder"_s);
+            row.chosen ? page.chooser.answer(*row.chosen) : page.chooser.cancel();
+        }
+        QCOMPARE(page.operations.calls, row.calls);
+        QVERIFY(!page.importState.initialIngestCacheCreation());
+    }
+
+    void scansAFolderAndAddsItThroughTheViewModel()
+    {
+        ImportRoadFixture fixture;
+        writeCard(fixture.card(1), 2);
+        const auto model = fixture.make();
+        ScriptedFolderChooser chooser;
+        ImportReviewPanelView view(
+            model->importState(), model->ingestCacheState(), model->shellState(), *model, chooser);
+        view.resize(1100, 700);
+        view.show();
+        click(view, u"importReview.chooseFolder"_s);
+        chooser.answer(fixture.card(1));
+        QTRY_VERIFY(shownControl(view, u"importReview.confirm"_s)->isEnabled());
+        click(view, u"importReview.confirm"_s);
+        QTRY_VERIFY(!view.inspector()->presentation().alerts.isEmpty()
+                    && view.inspector()->presentation().alerts.last().tone
+                           == LibraryPresentationTone::Positive);
+        QCOMPARE(view.inspector()->presentation().alerts.last().text,
+                 u"Added 2 files to Ingest Cache"_s);
+        QCOMPARE(shownTexts(*view.footer()).first(), noReviewHelp);
+        saveGrab(view, u"import-review-page.added"_s);
+    }
+};
+
+QTEST_MAIN(ImportReviewPanelViewTests)
+#include "ImportReviewPanelViewTests.moc"
