@@ -76,7 +76,7 @@ public:
     /// is dropped); "Cancel" selects the library and scans nothing.
     static NewImportView *newImportContent(ImportOperations &operations,
                                            FolderChooser &chooser,
-                                           SectionSelector selectSection,
+                                           const SectionSelector &selectSection,
                                            QWidget *parent);
 
     /// A link from the backend as one that may be opened

@@ -13,7 +13,7 @@ namespace Pellwick {
 
 NewImportView *LibraryShellWindow::newImportContent(ImportOperations &operations,
                                                     FolderChooser &chooser,
-                                                    SectionSelector selectSection,
+                                                    const SectionSelector &selectSection,
                                                     QWidget *parent)
 {
     // The folder action needs the page it belongs to, which exists only once made.
