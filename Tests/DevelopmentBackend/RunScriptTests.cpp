@@ -119,7 +119,8 @@ void RunScriptTests::terminationReachesTheApplicationAndStopsTheBackend()
     QProcess run;
     run.setProcessEnvironment(environment);
     run.start(QStringLiteral(PELLWICK_RUN_SCRIPT), {});
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(u"url"_s)), 30'000);
+    // The file exists from the shell's redirection on, before its contents are written.
+    QTRY_VERIFY_WITH_TIMEOUT(contents(dir.filePath(u"url"_s)).startsWith("http"), 30'000);
     const QString url = QString::fromUtf8(contents(dir.filePath(u"url"_s)));
     QVERIFY(CurlFetch()(url + u"/api/health"_s, {}).has_value());
 
