@@ -1,20 +1,15 @@
 #include "Gallery.h"
 
-#include <PellwickApp/Shell/State/ImportState.h>
-#include <PellwickApp/Shell/State/IngestCacheState.h>
-#include <PellwickApp/Shell/State/ShellState.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewHeader.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
-#include <PellwickApp/Views/Kit/FolderChooser.h>
-#include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
+#include <PellwickApp/Views/ImportReviewPageFixture.h>
 #include <PellwickApp/Views/Pages/NewImportView.h>
 
 #include <QMessageBox>
 #include <QVBoxLayout>
 
 #include <Support/ImportReviewSamples.h>
-#include <Support/RecordingOperations.h>
 
 namespace Pellwick::Gallery {
 
@@ -65,49 +60,38 @@ std::unique_ptr<QWidget> strip(const ImportReviewStatusInputs &inputs)
     return widget;
 }
 
-/// The Import Review page over states of its own, `width` wide; `setUp` publishes its state.
-/// With `showsPrompt` the picture is the "Create Ingest Cache?" box the page opened instead.
+/// The Import Review page of `sample`, `width` wide; `setUp` publishes its state. With
+/// `showsPrompt` the picture is the "Create Ingest Cache?" box the page opened instead.
 class ReviewPageSample final : public QWidget
 {
 public:
     ReviewPageSample(int width,
-                     const std::function<void(ReviewPageSample &)> &setUp,
+                     const std::function<void(Test::ImportReviewPageFixture &)> &setUp,
                      bool showsPrompt = false)
-        : m_page(new ImportReviewPanelView(
-            importState, cacheState, shellState, m_operations, m_chooser, this))
+        : m_page(m_sample.view.release())
     {
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
-        setUp(*this);
+        m_page->setParent(this);
+        setUp(m_sample);
+        QWidget *shown = m_page;
         if (showsPrompt) {
-            QMessageBox *prompt = m_page->creationPrompt();
-            prompt->setParent(this, Qt::Widget);
+            shown = m_page->creationPrompt();
+            shown->setParent(this, Qt::Widget);
             m_page->hide();
-            layout->addWidget(prompt);
-            prompt->show();
-            adjustSize();
-            return;
         }
-        layout->addWidget(m_page);
-        setFixedSize(width, 640);
+        layout->addWidget(shown);
+        if (showsPrompt)
+            adjustSize();
+        else
+            setFixedSize(width, 640);
     }
 
+    // The page goes first: it holds the states of the sample.
     ~ReviewPageSample() override { delete m_page; }
 
-    ImportState importState;
-    IngestCacheState cacheState;
-    ShellState shellState;
-
-    void setReview(const std::optional<ImportReview> &review)
-    {
-        ImportReviewState state;
-        state.review = review;
-        importState.setImportReviewState(state);
-    }
-
 private:
-    RecordingImportOperations m_operations;
-    DialogFolderChooser m_chooser;
+    Test::ImportReviewPageFixture m_sample;
     ImportReviewPanelView *m_page;
 };
 
@@ -126,7 +110,8 @@ ImportReview threeKinds()
                           u"EOS_DIGITAL_SECOND_SHOOTER_CARD"_s)});
 }
 
-std::unique_ptr<QWidget> reviewPage(int width, const std::function<void(ReviewPageSample &)> &setUp)
+std::unique_ptr<QWidget>
+reviewPage(int width, const std::function<void(Test::ImportReviewPageFixture &)> &setUp)
 {
     return std::make_unique<ReviewPageSample>(width, setUp);
 }

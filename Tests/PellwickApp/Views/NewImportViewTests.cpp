@@ -20,7 +20,6 @@ struct ActionCase
     QString pressed;
     /// What the chooser answers, when asked: a path, or nothing (cancelled).
     std::optional<QString> chosen{};
-    bool pageGoneFirst = false;
     QStringList calls{};
     /// The sections selected, in order.
     QList<ShellSection> sections{};
@@ -47,14 +46,9 @@ private Q_SLOTS:
         view.show();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         shownControl(view, u"Cancel"_s)->setFocus();
-        QStringList reached;
-        for (QWidget *control : focusChain(view)) {
-            if (auto *button = qobject_cast<QAbstractButton *>(control))
-                reached.append(button->text());
-        }
-        reached.sort();
-        QCOMPARE(reached.join(u'|'),
-                 u"Cancel|Choose Folder|Scan All Connected Media|Scan Removable Media"_s);
+        const QList<QWidget *> reached = focusChain(view);
+        for (QAbstractButton *button : view.findChildren<QAbstractButton *>())
+            QVERIFY(reached.contains(button));
         saveGrab(view, u"new-import"_s);
     }
 
@@ -74,10 +68,6 @@ private Q_SLOTS:
                                                      .calls = {u"scanFolder:/home/ada/Shoot"_s},
                                                      .sections = {ShellSection::ImportReview}};
         QTest::newRow("folder cancelled") << ActionCase{.pressed = u"new-import.choose-folder"_s};
-        QTest::newRow("folder after the page is gone")
-            << ActionCase{.pressed = u"new-import.choose-folder"_s,
-                          .chosen = u"/home/ada/Shoot"_s,
-                          .pageGoneFirst = true};
         QTest::newRow("cancel") << ActionCase{.pressed = u"Cancel"_s,
                                               .sections = {ShellSection::LocalLibraryCache}};
     }
@@ -96,8 +86,6 @@ private Q_SLOTS:
         click(*view, row.pressed);
         // The scans switch at once; the folder action only after its answer.
         QCOMPARE(sections, chooser.pendingCount() > 0 ? QList<ShellSection>() : row.sections);
-        if (row.pageGoneFirst)
-            view.reset();
         if (chooser.pendingCount() > 0)
             row.chosen ? chooser.answer(*row.chosen) : chooser.cancel();
         QCOMPARE(operations.calls, row.calls);
