@@ -2,7 +2,6 @@
 #include "ImportReviewPageFixture.h"
 #include "KeyboardNavigation.h"
 #include "PageInspection.h"
-#include "SaveGrab.h"
 
 #include <PellwickApp/Views/ImportReview/ImportReviewFooter.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewInspector.h>
@@ -98,9 +97,6 @@ private Q_SLOTS:
         QTest::newRow("scanning") << StateCase{.isScanning = true};
         QTest::newRow("recovering") << StateCase{
             .isRecovering = true, .footer = u"Recovering interrupted Import|Add to Ingest Cache"_s};
-        QTest::newRow("failure text")
-            << StateCase{.importMessage = u"Ingest Cache copy needs attention"_s,
-                         .lastAlertSymbol = u"exclamationmark.triangle"_s};
         QTest::newRow("success text is no error")
             << StateCase{.importMessage = u"Added 3 files to Ingest Cache"_s,
                          .isSuccess = true,
@@ -168,7 +164,6 @@ private Q_SLOTS:
         QCOMPARE(resets.size(), 0);
         page.view->footer()->resize(300, 120); // the button moves under the message
         QTRY_VERIFY(page.view->footer()->bar()->isFolded());
-        saveGrab(*page.view->footer(), u"import-review-page.folded-footer"_s);
     }
 
     void headerButtonsStartTheirScans()
@@ -257,7 +252,6 @@ private Q_SLOTS:
         QCOMPARE(view.inspector()->presentation().alerts.last().text,
                  u"Added 2 files to Ingest Cache"_s);
         QCOMPARE(shownTexts(*view.footer()).first(), noReviewHelp);
-        saveGrab(view, u"import-review-page.added"_s);
     }
 };
 

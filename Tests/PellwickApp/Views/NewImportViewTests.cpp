@@ -1,6 +1,5 @@
 #include "KeyboardNavigation.h"
 #include "PageInspection.h"
-#include "SaveGrab.h"
 #include "ScriptedFolderChooser.h"
 
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
@@ -49,7 +48,6 @@ private Q_SLOTS:
         const QList<QWidget *> reached = focusChain(view);
         for (QAbstractButton *button : view.findChildren<QAbstractButton *>())
             QVERIFY(reached.contains(button));
-        saveGrab(view, u"new-import"_s);
     }
 
     void actionsScanAndSwitch_data()
