@@ -18,5 +18,6 @@ peak_mib="$(PELLWICK_BENCH_REPORT_RSS=1 "$driver" thumbnails "$previews" 2>&1 >/
 echo "thumbnails peak RSS: ${peak_mib} MiB"
 
 ours="$(bench_quote "$driver") thumbnails $(bench_quote "$previews")"
-theirs="mogrify -define jpeg:size=192x192 -auto-orient -thumbnail 96x96 -path $(bench_quote "$out") $(bench_quote "$previews")/*.jpg"
+# bench_quote ends each word with a space: the glob's folder is quoted on its own.
+theirs="mogrify -define jpeg:size=192x192 -auto-orient -thumbnail 96x96 -path $(bench_quote "$out") $(printf %q "$previews")/*.jpg"
 bench_compare thumbnails mogrify "$ours" "$theirs"

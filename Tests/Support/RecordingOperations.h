@@ -89,6 +89,12 @@ public:
     /// Getters are const, and are recorded too.
     mutable QStringList calls;
 
+    QCoro::Task<> requestSelectedImportConfirmation() override
+    {
+        record(QStringLiteral("requestSelectedImportConfirmation"));
+        co_return;
+    }
+
     QCoro::Task<> startSelectedImports() override
     {
         record(QStringLiteral("startSelectedImports"));

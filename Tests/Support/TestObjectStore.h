@@ -55,8 +55,10 @@ public:
     {
         int status = 200; ///< any status; the body is stored only for 2xx
         ETagMode etag = ETagMode::Quoted;
-        std::optional<qint64> stallAfterBytes; ///< read this much, then stop reading until released
-        std::optional<qint64> resetAfterBytes; ///< read this much, then reset the connection
+        std::optional<qint64> stallAfterBytes
+            = std::nullopt; ///< read this much, then stop reading until released
+        std::optional<qint64> resetAfterBytes
+            = std::nullopt; ///< read this much, then reset the connection
     };
 
     /// How the store misanswers GETs.

@@ -163,6 +163,7 @@ LibraryShellViewModel::~LibraryShellViewModel()
         m_d->imports.importScanTask->cancel();
     if (m_d->imports.addToIngestCacheTask)
         m_d->imports.addToIngestCacheTask->cancel();
+    m_d->imports.importerRuns.cancel();
     m_d->restore.requestWorkflows.cancel();
     // A check can read a whole card.
     m_d->sourceMediaSafety.checks.cancel();
@@ -220,7 +221,10 @@ bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
     // Cache root stay the same: whatever else this reads must join its memo's key.
     if (isIngestCacheMigrationPending())
         return false;
-    return item.ingestCacheOriginalURL
+    // The root test is kept beside the status: a package outside the active cache is not
+    // offered either.
+    return item.importStatus == LibraryItemImportStatus::LocalCacheReady
+           && item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
 }
 

@@ -206,6 +206,9 @@ public:
     /// cached original is gone or unreadable are left out. Reads file sizes: run it off the main
     /// thread (thread-safe: it reads only the fixed file manager).
     ImportReview importReview(const QList<LocalLibraryItem> &items) const;
+    /// As above over `files`; callable from any thread.
+    static ImportReview importReview(const QList<LocalLibraryItem> &items,
+                                     const FileManager &files);
     /// The user text of an Ingest Cache failure; relative paths are not shown.
     static QString ingestCacheMessage(const IngestCacheError &error);
     /// The record of one cached, supported item, ready to import, with the evidence of
@@ -276,7 +279,8 @@ public:
     bool isIngestCacheRefreshPending() const;
 
     /// Whether `item` can be imported now: never while a move of the Ingest Cache is pending or
-    /// running; otherwise when its package lies in the active Ingest Cache.
+    /// running; otherwise when it is ready to import and its package lies in the active Ingest
+    /// Cache.
     bool canStartImport(const LocalLibraryItem &item) const;
     /// Discards a pending move whose two roots are the same place. A move whose target is the
     /// active cache is finished by the migration workflow; any other stays pending.
@@ -401,7 +405,37 @@ public:
 
     /// Moves the Ingest Cache to `newRoot` (not built yet: no-op).
     QCoro::Task<> performIngestCacheMigration(QString newRoot) override;
-    /// Imports the selected items (not built yet: no-op).
+
+    // --- Import selection plan (LibraryShellViewModel_ImportSelection.cpp) and confirmed
+    // import with its recovery (LibraryShellViewModel_ConfirmedImport.cpp) -------------------
+    // Hashes, file sizes, library writes and backend calls run on the worker pools; outcome texts
+    // go to `importErrorMessage` (the import) and `importRecoveryMessage` (the recovery).
+
+    /// The import a confirmation leads to: the session's token, the candidates in stored order
+    /// and the review rebuilt from their cached files.
+    struct SelectedImportPlan
+    {
+        QString token;
+        QList<LocalLibraryItem> items;
+        ImportReview review;
+    };
+
+    /// The selected records with a cached original, all ready to import (possibly none); none
+    /// when a selected id names no record or a candidate is not ready, the selection then being
+    /// dropped with "Selected cache files changed or are missing; Import needs attention".
+    std::optional<QList<LocalLibraryItem>> selectedImportCandidates();
+    /// The plan of the selection, or none: silently during a move of the Ingest Cache, when
+    /// signed out or without candidates; otherwise after checking every candidate's cached
+    /// files against their recorded hashes, those that changed or vanished becoming
+    /// `needsAttention` and leaving the selection (with the text above).
+    QCoro::Task<std::optional<SelectedImportPlan>> selectedImportPlan();
+    /// Publishes the Start Import confirmation of the selected candidates (their cached sizes
+    /// read on the utility pool) when signed in; nothing while a confirmed import starts or runs
+    /// or a recovery runs.
+    QCoro::Task<> requestSelectedImportConfirmation() override;
+    /// Reconciles the cache, checks source media, then reserves capacity, imports the plan's
+    /// packages, always releases the reservation and cleans up what is archived. Returns at once
+    /// while another import starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
@@ -523,8 +557,10 @@ public:
     static std::optional<QUrl> openableBillingLink(const QString &link);
     /// The sign-in failure text of `error`.
     static QString signInErrorMessage(const Error &error);
-    /// Resumes the interrupted imports recorded in the Staging Area. Not yet built: the import
-    /// recovery workflow fills it in; the session operations call it where it belongs.
+    /// Tidies the Ingest Cache and archived packages, then resumes the interrupted imports of
+    /// the Staging Area when a record may belong to one, unless an import starts or runs or a
+    /// recovery runs (LibraryShellViewModel_ConfirmedImport.cpp). Texts go to
+    /// `importRecoveryMessage`.
     QCoro::Task<> recoverInterruptedImports() override;
 
     /// Advanced by every applied sign-in or registration result and by sign-out.
@@ -555,9 +591,19 @@ private:
     /// Starts one check on the utility pool.
     QFuture<Result<qsizetype>> startSourceMediaSafetyCheck() const;
     void publishSourceMediaSafetyResult(const Result<qsizetype> &changed);
-    std::optional<ImportReviewItem> importReviewItem(const LocalLibraryItem &item) const;
+    static std::optional<ImportReviewItem> importReviewItem(const LocalLibraryItem &item,
+                                                            const FileManager &files);
     /// Publishes the end of an Add to Ingest Cache: not importing, row closed, refresh drained.
     void finishAddToIngestCache(const QUuid &transferID);
+    /// Drops the selection and the confirmation with the selection's failure text.
+    void invalidateSelectedImport();
+    /// Marks `items` as needing attention (on a pool) and takes them out of the selection.
+    QCoro::Task<> recordUnavailableImportItems(QList<LocalLibraryItem> items);
+    /// A confirmed import is starting or running, or interrupted imports are being resumed:
+    /// nothing else may hand the cached packages to the importer or remove them.
+    bool isImporterBusy() const;
+    /// The end of a confirmed import, either way: not importing, row closed, refresh drained.
+    void finishConfirmedImport(const QUuid &transferID);
     /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
     bool isBusyWithIngestCache() const;
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> viewModel,

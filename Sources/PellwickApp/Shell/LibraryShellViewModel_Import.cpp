@@ -4,6 +4,7 @@
 #include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <QDir>
 #include <QHash>
 #include <QPointer>
 
@@ -69,15 +70,59 @@ Result<LocalLibraryItem> makeCachedLibraryItem(const ImportReviewItem &item,
     };
 }
 
+/// The hashes of the records of a copy-in. A file the copy-in verified, still with the attributes
+/// it had when its bytes were read for that digest, takes the digest, when `hasher` computes
+/// SHA-256 too; any other file, and any file with a hasher of another kind, is hashed by `hasher`.
+class CopyInVerifiedHashes final : public ContentHashing
+{
+public:
+    CopyInVerifiedHashes(const ContentHashing &hasher,
+                         const FileManager &files,
+                         const QList<IngestCacheCopy> &copies)
+        : m_hasher(hasher)
+        , m_files(files)
+        , m_copies(copies)
+    {}
+
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override
+    {
+        if (m_hasher.hashIsSha256OfContent()) {
+            const QString key = QDir::cleanPath(path);
+            for (const IngestCacheCopy &copy : m_copies) {
+                const auto found = copy.verifiedFiles.constFind(key);
+                if (found == copy.verifiedFiles.cend())
+                    continue;
+                const Result<FileAttributes> now = m_files.attributesOfItem(path);
+                if (now && *now == found->attributes)
+                    return found->contentHash;
+                break;
+            }
+        }
+        return m_hasher.contentHash(path, stop);
+    }
+
+    bool allowsConcurrentCalls() const override { return m_hasher.allowsConcurrentCalls(); }
+
+    bool hashIsSha256OfContent() const override { return m_hasher.hashIsSha256OfContent(); }
+
+private:
+    const ContentHashing &m_hasher;
+    const FileManager &m_files;
+    const QList<IngestCacheCopy> &m_copies;
+};
+
 /// Steps 6 to 9 of Add to Ingest Cache, on a worker thread: the review of what was copied, one
 /// record per supported item and the upsert. Each item takes the copy whose batch folder holds
-/// it: two cards with one volume name are two copies with one source name.
+/// it: two cards with one volume name are two copies with one source name. The hashes the copy-in
+/// verified stand in for hashing the copies again (see `CopyInVerifiedHashes`).
 Result<QList<LocalLibraryItem>> storeCachedRecords(const QList<IngestCacheCopy> &copies,
                                                    const ImportReviewBuilder &builder,
                                                    const QString &cacheRoot,
-                                                   const ContentHashing &hasher,
+                                                   const ContentHashing &workflowHasher,
+                                                   const FileManager &files,
                                                    const LocalLibraryCache &library)
 {
+    const CopyInVerifiedHashes hasher(workflowHasher, files, copies);
     QList<ImportScanVolume> volumes;
     for (const IngestCacheCopy &copy : copies)
         volumes.append(ImportScanVolume{copy.sourceName, copy.sourceFolderURL, std::nullopt});
@@ -199,8 +244,9 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
              builder = ImportReviewBuilder(m_d->services.fileManager),
              cacheRoot = m_d->services.ingestCache.rootURL(),
              hasher = m_d->services.contentHasher,
+             files = m_d->services.fileManager,
              library = m_d->services.localLibraryCache] {
-                return storeCachedRecords(copies, builder, cacheRoot, *hasher, library);
+                return storeCachedRecords(copies, builder, cacheRoot, *hasher, *files, library);
             });
         stored = co_await Workflow::resumeIn(self, stop, storeJob);
         if (!stored)
@@ -252,6 +298,12 @@ void LibraryShellViewModel::finishAddToIngestCache(const QUuid &transferID)
 
 ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &items) const
 {
+    return importReview(items, *m_d->services.fileManager);
+}
+
+ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &items,
+                                                 const FileManager &files)
+{
     ImportReview review;
     QSet<QString> grouped;
     for (const LocalLibraryItem &item : items) {
@@ -264,18 +316,17 @@ ImportReview LibraryShellViewModel::importReview(const QList<LocalLibraryItem> &
                 ImportScanVolume{name, parentPath(*item.ingestCacheOriginalURL), std::nullopt});
     }
     for (const LocalLibraryItem &item : items) {
-        if (std::optional<ImportReviewItem> reviewItem = importReviewItem(item))
+        if (std::optional<ImportReviewItem> reviewItem = importReviewItem(item, files))
             review.items.append(std::move(*reviewItem));
     }
     return review;
 }
 
 std::optional<ImportReviewItem>
-LibraryShellViewModel::importReviewItem(const LocalLibraryItem &item) const
+LibraryShellViewModel::importReviewItem(const LocalLibraryItem &item, const FileManager &files)
 {
     if (!item.ingestCacheOriginalURL)
         return std::nullopt;
-    const FileManager &files = *m_d->services.fileManager;
     const Result<FileAttributes> original = files.attributesOfItem(*item.ingestCacheOriginalURL);
     if (!original)
         return std::nullopt;

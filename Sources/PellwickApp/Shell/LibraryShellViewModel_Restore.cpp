@@ -158,14 +158,9 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
     }
 }
 
-// Not built yet: these belong to the workflows that drive imports and the Ingest Cache.
+// Not built yet: this belongs to the workflow that moves the Ingest Cache.
 
 QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString /*newRoot*/)
-{
-    co_return;
-}
-
-QCoro::Task<> LibraryShellViewModel::startSelectedImports()
 {
     co_return;
 }

@@ -184,11 +184,6 @@ std::optional<QUrl> LibraryShellViewModel::openableBillingLink(const QString &li
     return url;
 }
 
-QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
-{
-    co_return;
-}
-
 void LibraryShellViewModel::queueTokenSave(const QString &token) const
 {
     // The future is not kept: the keychain pool runs its jobs one at a time, in order.

@@ -117,6 +117,14 @@ struct LibraryShellViewModelPrivate
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
         /// Held by a cleanup pass for its whole run, on its worker thread: passes never overlap.
         std::shared_ptr<std::mutex> cacheCleanupPassLock = std::make_shared<std::mutex>();
+        // Confirmed import and recovery.
+        /// Set from the entry of a confirmed import to its end, before `isImporting` is: a
+        /// second start, a confirmation or a recovery's resumption meanwhile would hand the
+        /// same packages to a second importer.
+        bool isStartingSelectedImports = false;
+        /// Stops the importer's runs (import or recovery) when the view model goes: the package
+        /// in flight stays resumable.
+        WorkflowTaskHandle importerRuns;
     };
 
     struct IngestCacheMembers

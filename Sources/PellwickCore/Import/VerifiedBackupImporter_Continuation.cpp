@@ -103,6 +103,10 @@ VerifiedBackupImporter::resumePackage(const StagedImportRecord &start,
                                       std::stop_token stop) const
 {
     StagedImportRecord record = start;
+    // The run that staged this package has ended, and its capacity reservation was given back
+    // with it (or has lapsed): a resumed package asks the backend without one, since a released
+    // reservation is unknown there and would refuse every recovery.
+    record.importCapacityReservationID.reset();
     // A staging a stop left behind, of an item verified since through another staging: the
     // archive holds these bytes, and nothing this staging meets (a refusal, a failed upload, a
     // verdict on its own backend item) may take that from the item or repoint it. It closes as

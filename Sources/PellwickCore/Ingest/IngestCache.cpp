@@ -169,6 +169,13 @@ public:
 
     const Result<void> &result() const { return m_result; }
 
+    /// The copy's SHA-256 and attributes once it is verified in place, when the hasher gives the
+    /// SHA-256 of content and the attributes could be read before the copy was hashed.
+    const std::optional<VerifiedCacheFile> &verified() const { return m_verified; }
+
+    /// The path of the copy in the batch; empty before the copy has run.
+    const QString &destination() const { return m_destination; }
+
 private:
     void record(FileCopyEvent::Kind kind, qint64 size, qint64 written = 0)
     {
@@ -198,8 +205,11 @@ private:
         if (!relativePath)
             return failure(IngestCacheError::verificationFailed(m_name));
         const QString destination = appendingPathComponent(m_batch, *relativePath);
+        m_destination = QDir::cleanPath(destination);
         const FileManager &fileManager = m_cache.fileManager();
         const ContentHashing &hasher = m_cache.contentHasher();
+        // Taken before the copy's bytes are read for its hash: any later write changes them.
+        std::optional<FileAttributes> hashedAs;
 
         PELLWICK_TRY_ASSIGN(FileAttributes attributes, fileManager.attributesOfItem(m_file));
         const qint64 size = attributes.size;
@@ -216,27 +226,45 @@ private:
             PELLWICK_TRY_ASSIGN(QString destinationHash, hasher.contentHash(destination, m_stop));
             if (sourceHash != destinationHash)
                 return failure(IngestCacheError::verificationFailed(*relativePath));
+            noteVerified(destinationHash, existing);
             record(FileCopyEvent::Kind::Verified, size);
             return {};
         }
 
         record(FileCopyEvent::Kind::CopyStarted, size);
+        QString verifiedHash;
         Result<void> copied = VerifiedFileCopy::copy(
             m_file,
             destination,
             fileManager,
             hasher,
-            [&] { record(FileCopyEvent::Kind::WillVerify, size); },
+            [&] {
+                // The partial file keeps its attributes when it is moved into place.
+                if (hasher.hashIsSha256OfContent()) {
+                    if (Result<FileAttributes> partial
+                        = fileManager.attributesOfItem(VerifiedFileCopy::partialURL(destination)))
+                        hashedAs = *partial;
+                }
+                record(FileCopyEvent::Kind::WillVerify, size);
+            },
             [&](qint64 written) { record(FileCopyEvent::Kind::Written, size, written); },
-            nullptr,
+            &verifiedHash,
             m_stop);
         if (!copied && copied.error().is<CancellationError>())
             return copied;
         if (!copied)
             return failure(IngestCacheError::verificationFailed(
                 *relativePath, ErrorCause(std::move(copied).error())));
+        if (hashedAs)
+            noteVerified(verifiedHash, *hashedAs);
         record(FileCopyEvent::Kind::Verified, size);
         return {};
+    }
+
+    void noteVerified(const QString &contentHash, const FileAttributes &attributes)
+    {
+        if (m_cache.contentHasher().hashIsSha256OfContent())
+            m_verified = VerifiedCacheFile{contentHash, attributes};
     }
 
     const IngestCache &m_cache;
@@ -245,6 +273,8 @@ private:
     const QString m_batch;
     const std::stop_token m_stop;
     QString m_name;
+    QString m_destination;
+    std::optional<VerifiedCacheFile> m_verified;
     bool m_started = false;
     std::optional<Executor::Task> m_task;
     std::function<void(const FileCopyEvent &)> m_handleHere;
@@ -317,11 +347,18 @@ public:
             if (item->sidecar)
                 steps.append({item->sidecar->url, item->sidecar->byteCount, true});
         }
-        PELLWICK_TRY_ASSIGN(qint64 copiedBytes, copyFiles(steps, source.url, batch));
+        QHash<QString, VerifiedCacheFile> verified;
+        PELLWICK_TRY_ASSIGN(qint64 copiedBytes, copyFiles(steps, source.url, batch, verified));
 
         PELLWICK_TRY(m_cache.fileManager().removeItem(
             appendingPathComponent(batch, incompleteCopyMarkerName)));
-        return IngestCacheCopy{source.name, batch, source.url, identity, items.size(), copiedBytes};
+        return IngestCacheCopy{source.name,
+                               batch,
+                               source.url,
+                               identity,
+                               items.size(),
+                               copiedBytes,
+                               std::move(verified)};
     }
 
 private:
@@ -386,9 +423,12 @@ private:
     /// shared by two RAW originals) waits until its first copy has finished and then finds it in
     /// place, as it would one file after the other. A failure ends the copy once the files in
     /// flight beside it have finished (each of them is either verified in place or absent).
-    /// Returns the review byte count of the files copied.
-    Result<qint64>
-    copyFiles(const QList<FileStep> &steps, const QString &sourceRoot, const QString &batch)
+    /// Returns the review byte count of the files copied; adds each file verified with its
+    /// SHA-256 to `verified`.
+    Result<qint64> copyFiles(const QList<FileStep> &steps,
+                             const QString &sourceRoot,
+                             const QString &batch,
+                             QHash<QString, VerifiedCacheFile> &verified)
     {
         std::vector<std::unique_ptr<FileCopyTask>> tasks;
         tasks.reserve(static_cast<size_t>(steps.size()));
@@ -421,6 +461,8 @@ private:
                     tasks[j]->wait();
                 return tl::unexpected<Error>(tasks[i]->result().error());
             }
+            if (const std::optional<VerifiedCacheFile> &file = tasks[i]->verified())
+                verified.insert(tasks[i]->destination(), *file);
             const FileStep &step = steps.at(static_cast<qsizetype>(i));
             copiedBytes += step.reviewByteCount;
             if (step.endsPackage) {

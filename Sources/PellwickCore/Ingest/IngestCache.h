@@ -9,6 +9,7 @@
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -20,6 +21,16 @@
 #include <stop_token>
 
 namespace Pellwick {
+
+/// A file of a batch as its copy-in verified it: the SHA-256 that source and copy were found to
+/// share, and the copy's attributes when its bytes were read for that hash.
+struct VerifiedCacheFile
+{
+    QString contentHash;
+    FileAttributes attributes;
+
+    bool operator==(const VerifiedCacheFile &) const = default;
+};
 
 /// What one copy-in wrote for one scan source.
 struct IngestCacheCopy
@@ -34,6 +45,10 @@ struct IngestCacheCopy
     qint64 copiedPackageCount = 0;
     /// Review byte counts of those items and their sidecars.
     qint64 copiedByteCount = 0;
+    /// The batch's files verified by this copy-in, by cleaned path, when the cache's hasher gives
+    /// the SHA-256 of content; empty otherwise. A digest stands for the file only while its
+    /// attributes are still the ones recorded.
+    QHash<QString, VerifiedCacheFile> verifiedFiles;
 
     bool operator==(const IngestCacheCopy &) const = default;
 };

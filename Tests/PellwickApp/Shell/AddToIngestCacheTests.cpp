@@ -70,6 +70,8 @@ struct AddCase
     /// Every card is named "EOS_DIGITAL".
     bool sameName = false;
     bool german = false;
+    /// A cached original is written to after its copy was verified, before its record is made.
+    bool changedAfterCopy = false;
     QString message = u"Added 2 files to Ingest Cache"_s;
 };
 
@@ -82,6 +84,7 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("under a German locale") << AddCase{.german = true};
     QTest::newRow("two cards with one volume name")
         << AddCase{.cards = 2, .raws = 1, .sameName = true};
+    QTest::newRow("a copy changed before its record") << AddCase{.changedAfterCopy = true};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()
@@ -99,6 +102,13 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
         sources.append(folderSource(fixture.card(n), c.sameName ? u"EOS_DIGITAL"_s : QString()));
         before.append(cardState(fixture.card(n)));
     }
+    if (c.changedAfterCopy)
+        fixture.files->beforeOperation(
+            FileOperation::EntriesOfDirectory, u"/DCIM/100TEST"_s, [](const QString &folder) {
+                QFile file(folder + u"/IMG_0000.DNG"_s);
+                if (folder.contains(u"/IngestCache/"_s) && file.open(QIODevice::Append))
+                    file.write("changed");
+            });
     const auto model = fixture.make();
     QVERIFY(scan(*model, sources));
     QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
@@ -118,9 +128,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
         // The evidence leads to the card the file came from: the cards' files differ.
         QVERIFY(record.sourceMediaEvidence);
         const SourceMediaEvidence &evidence = *record.sourceMediaEvidence;
-        QCOMPARE(
-            referenceSha256(readFile(evidence.sourceRootURL + u'/' + evidence.rawRelativePath)),
-            record.contentHash);
+        QCOMPARE(referenceSha256(readFile(*record.ingestCacheOriginalURL)), record.contentHash);
+        QCOMPARE(referenceSha256(readFile(evidence.sourceRootURL + u'/' + evidence.rawRelativePath))
+                     == record.contentHash,
+                 !c.changedAfterCopy || record.originalFilename != u"IMG_0000.DNG"_s);
     }
     for (int n = 0; n < c.cards; ++n)
         QCOMPARE(cardState(fixture.card(n)), before[n]);

@@ -79,7 +79,8 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
                                u"/media/EOS_DIGITAL"_s,
                                identity,
                                1,
-                               rawBytes.size()};
+                               rawBytes.size(),
+                               {}};
 
     const Date before = Date::now();
     const Result<LocalLibraryItem> made = model->cachedLibraryItem(item, c.copy ? &copy : nullptr);

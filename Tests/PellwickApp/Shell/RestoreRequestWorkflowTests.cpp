@@ -241,9 +241,12 @@ void RestoreRequestWorkflowTests::textsAndErrorSentences()
                    + path;
         h.backend.injectFault(textCase.failing->first, path, textCase.fault);
     }
+    h.recordMainThreadWork();
     run(*h.model, textCase.operation);
     QCOMPARE(h.restore().restoreMessage(), textCase.message);
     QCOMPARE(h.restore().restoreErrorMessage(), textCase.error);
+    // No library write, manifest operation or request of the workflow ran on the main thread.
+    QCOMPARE(h.mainThreadWork(), QStringList());
 }
 
 void RestoreRequestWorkflowTests::hostileReplyChangesOnlyTheError_data()
@@ -280,7 +283,9 @@ void RestoreRequestWorkflowTests::creationShowsPreparingAndEmptiesTheSelection()
     RestoreHarness h;
     h.backend.injectFault("POST", requests, Fault::reply(201, requestJson(5, "ready")), 1);
     h.selectAll();
+    h.recordMainThreadWork();
     run(*h.model, Operation::Create);
+    QCOMPARE(h.mainThreadWork(), QStringList());
     QCOMPARE(h.restore().activeRestoreRequest()->status, RestoreRequestStatus::Ready);
     QCOMPARE(h.restore().restoreMessage(), u"Restore preparing"_s);
     QVERIFY(h.model->libraryState().selectedLibraryItemIDs().isEmpty());
@@ -391,8 +396,10 @@ void RestoreRequestWorkflowTests::cancellationStopsTransfersBeforeTheBackendIsAs
             rangesWhenAsked = h.backend.objectStore().requests().size();
         return true;
     });
+    h.recordMainThreadWork();
     run(*h.model, Operation::Cancel);
     running.waitForFinished();
+    QCOMPARE(h.mainThreadWork(), QStringList());
     QVERIFY(rangesWhenAsked >= 0);
     // At most the ranges in flight when the engine was told to stop arrive later.
     QVERIFY(h.backend.objectStore().requests().size() <= rangesWhenAsked + 4);

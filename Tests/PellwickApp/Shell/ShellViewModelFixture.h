@@ -85,6 +85,8 @@ struct ShellViewModelFixture
     std::shared_ptr<const ContentHashing> contentHasher = std::make_shared<SHA256ContentHasher>();
     /// The hasher of the workflows' own hashing when it differs from the Ingest Cache's.
     std::shared_ptr<const ContentHashing> workflowHasher;
+    /// How long a presigned upload may go without moving a byte.
+    std::chrono::seconds uploadIdleLimit = CurlPresignedURLUploader::defaultIdleLimit;
     /// The Ingest Cache's free-space probe.
     AvailableCapacityProbe availableCapacity = &IngestCache::systemAvailableCapacity;
     /// The volume listing of the last view model made, answering `volumes` until changed.
@@ -111,7 +113,7 @@ struct ShellViewModelFixture
             StubPreviewGenerator::writing("jpeg"),
             hasher,
             client,
-            std::make_shared<CurlPresignedURLUploader>(files),
+            std::make_shared<CurlPresignedURLUploader>(files, uploadIdleLimit),
             std::make_shared<FixedImportClock>(Date{}));
         return std::make_unique<LibraryShellViewModel>(
             BackendHealthClient(backendURL, healthFetch),

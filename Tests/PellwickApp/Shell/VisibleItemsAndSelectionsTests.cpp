@@ -237,13 +237,13 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
     QTest::addColumn<Indices>("restorable");
     const Indices all{8, 7, 6, 5, 4, 3, 2, 1, 0};
     QTest::newRow("everything selected")
-        << all << false << false << Indices{0, 1, 4, 6} << Indices{0, 4, 8} << Indices{2, 7};
+        << all << false << false << Indices{0} << Indices{0, 4, 8} << Indices{2, 7};
     QTest::newRow("during an import")
-        << all << true << false << Indices{0, 1, 4, 6} << Indices{} << Indices{2, 7};
+        << all << true << false << Indices{0} << Indices{} << Indices{2, 7};
     QTest::newRow("while a move is pending")
         << all << false << true << Indices{} << Indices{} << Indices{2, 7};
     QTest::newRow("uploading, unbacked, uncached and size-less selected")
-        << Indices{1, 3, 5, 7} << false << false << Indices{1} << Indices{} << Indices{7};
+        << Indices{1, 3, 5, 7} << false << false << Indices{} << Indices{} << Indices{7};
     QTest::newRow("nothing selected")
         << Indices{} << false << false << Indices{} << Indices{} << Indices{};
     QTest::newRow("only an id the library lacks")

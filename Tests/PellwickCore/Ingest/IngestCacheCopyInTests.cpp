@@ -365,7 +365,12 @@ void IngestCacheCopyInTests::copiesSupportedItemsIntoDatedBatches()
                               card,
                               ImportSourceIdentity::volume(cardUUID),
                               2,
-                              5040}));
+                              5040,
+                              copy.verifiedFiles}));
+    // Each copy with the SHA-256 it was verified with, which its record takes.
+    QCOMPARE(copy.verifiedFiles.size(), 3);
+    for (auto file = copy.verifiedFiles.cbegin(); file != copy.verifiedFiles.cend(); ++file)
+        QCOMPARE(file->contentHash, referenceSha256(readFile(file.key())));
     QCOMPARE(visibleFiles(copy.sourceFolderURL),
              QStringList({QStringLiteral("DCIM/100MEDIA/IMG_0001.CR3"),
                           QStringLiteral("DCIM/100MEDIA/IMG_0001.XMP"),

@@ -26,6 +26,8 @@ public:
     virtual QCoro::Task<> createInitialIngestCache(QString path) = 0;
     /// The first-run prompt's "Choose Existing Folder": uses the folder at `path`, then adds.
     virtual QCoro::Task<> chooseInitialIngestCache(QString path) = 0;
+    /// Publishes the Start Import confirmation of the selected items.
+    virtual QCoro::Task<> requestSelectedImportConfirmation() = 0;
     /// Imports the selected items.
     virtual QCoro::Task<> startSelectedImports() = 0;
     /// Resumes the interrupted imports.

@@ -1,0 +1,206 @@
+#include "LibraryShellViewModel_p.h"
+
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QPointer>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace Pellwick {
+
+namespace {
+
+const QString selectionChangedMessage
+    = QStringLiteral("Selected cache files changed or are missing; Import needs attention");
+
+/// Candidates hashed at once by the production hasher: enough to keep a fast disk busy, few
+/// enough not to thrash a card reader or a spinning disk.
+constexpr int parallelCandidateChecks = 4;
+
+/// True when `item`'s cached files are gone or no longer hold the bytes recorded for them; the
+/// tests in order, the first failing one deciding. Reads the whole RAW original and sidecar.
+bool isUnavailableForImport(const LocalLibraryItem &item,
+                            const FileManager &files,
+                            const ContentHashing &hasher)
+{
+    if (!item.ingestCacheOriginalURL || !files.fileExists(*item.ingestCacheOriginalURL))
+        return true;
+    const Result<QString> rawHash = hasher.contentHash(*item.ingestCacheOriginalURL);
+    if (!rawHash || *rawHash != item.contentHash)
+        return true;
+    if (!item.ingestCacheSidecarURL)
+        return false;
+    if (!files.fileExists(*item.ingestCacheSidecarURL))
+        return true;
+    const Result<QString> sidecarHash = hasher.contentHash(*item.ingestCacheSidecarURL);
+    const std::optional<QString> found
+        = sidecarHash ? std::optional<QString>(*sidecarHash) : std::nullopt;
+    return found != item.ingestCacheSidecarContentHash;
+}
+
+/// One availability answer per candidate, in order. A hasher that allows concurrent calls checks
+/// up to `parallelCandidateChecks` candidates at once; any other checks them one by one.
+QList<bool> unavailability(const QList<LocalLibraryItem> &candidates,
+                           const FileManager &files,
+                           const ContentHashing &hasher)
+{
+    const qsizetype count = candidates.size();
+    std::vector<char> unavailable(size_t(count), 0);
+    const int workers = int(
+        std::min<qsizetype>(hasher.allowsConcurrentCalls() ? parallelCandidateChecks : 1, count));
+    std::atomic<qsizetype> next = 0;
+    const auto check = [&] {
+        for (qsizetype i = next++; i < count; i = next++)
+            unavailable[size_t(i)] = isUnavailableForImport(candidates[i], files, hasher) ? 1 : 0;
+    };
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 1; i < workers; ++i)
+            threads.emplace_back(check);
+        check();
+    }
+    QList<bool> answers;
+    for (const char each : unavailable)
+        answers.append(each != 0);
+    return answers;
+}
+
+/// What the check of the candidates found: the unavailable ones, or the review of all.
+struct CandidateCheck
+{
+    QList<LocalLibraryItem> unavailable;
+    ImportReview review;
+};
+
+} // namespace
+
+std::optional<QList<LocalLibraryItem>> LibraryShellViewModel::selectedImportCandidates()
+{
+    const QList<LocalLibraryItem> records
+        = m_d->services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
+    const QSet<QUuid> &selection = m_libraryState->selectedLibraryItemIDs();
+    QList<LocalLibraryItem> candidates;
+    QSet<QUuid> found;
+    for (const LocalLibraryItem &record : records) {
+        if (!selection.contains(record.id))
+            continue;
+        found.insert(record.id);
+        if (record.ingestCacheOriginalURL)
+            candidates.append(record);
+    }
+    const bool allReady
+        = std::all_of(candidates.cbegin(), candidates.cend(), [](const LocalLibraryItem &item) {
+              return item.importStatus == LibraryItemImportStatus::LocalCacheReady;
+          });
+    if (found != selection || !allReady) {
+        invalidateSelectedImport();
+        return std::nullopt;
+    }
+    return candidates;
+}
+
+QCoro::Task<std::optional<LibraryShellViewModel::SelectedImportPlan>>
+LibraryShellViewModel::selectedImportPlan()
+{
+    if (isIngestCacheMigrationPending() || !m_sessionState->session())
+        co_return std::nullopt;
+    const QString token = m_sessionState->session()->token;
+    const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
+    if (!candidates || candidates->isEmpty())
+        co_return std::nullopt;
+
+    const QPointer<LibraryShellViewModel> self(this);
+    QFuture<Result<CandidateCheck>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [items = *candidates,
+                         files = m_d->services.fileManager,
+                         hasher = m_d->services.contentHasher]() -> Result<CandidateCheck> {
+                            CandidateCheck check;
+                            const QList<bool> answers = unavailability(items, *files, *hasher);
+                            for (qsizetype i = 0; i < items.size(); ++i) {
+                                if (answers[i])
+                                    check.unavailable.append(items[i]);
+                            }
+                            if (check.unavailable.isEmpty())
+                                check.review = importReview(items, *files);
+                            return check;
+                        });
+    const std::optional<Result<CandidateCheck>> checked
+        = co_await Workflow::resumeIn(self, m_d->imports.importerRuns.token(), job);
+    if (!checked || !*checked)
+        co_return std::nullopt;
+    if (!(*checked)->unavailable.isEmpty()) {
+        co_await recordUnavailableImportItems((*checked)->unavailable);
+        co_return std::nullopt;
+    }
+    co_return SelectedImportPlan{token, *candidates, (*checked)->review};
+}
+
+void LibraryShellViewModel::invalidateSelectedImport()
+{
+    m_libraryState->setSelectedLibraryItemIDs({});
+    m_importState->setImportSelectionConfirmation(std::nullopt);
+    m_importState->setImportErrorMessage(selectionChangedMessage);
+    refreshVisibleLocalLibraryItems(true);
+}
+
+QCoro::Task<> LibraryShellViewModel::recordUnavailableImportItems(QList<LocalLibraryItem> items)
+{
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &item : std::as_const(items))
+        ids.insert(item.id);
+    const QPointer<LibraryShellViewModel> self(this);
+    QFuture<Result<void>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [ids, library = m_d->services.localLibraryCache] {
+            // One by one: a failed write leaves that record as it was, and the others go on.
+            for (const QUuid &id : ids)
+                Q_UNUSED(library.updateImportStatus(id, LibraryItemImportStatus::NeedsAttention));
+            return Result<void>();
+        });
+    if (!co_await Workflow::resumeIn(self, {}, job))
+        co_return;
+    QSet<QUuid> selection = m_libraryState->selectedLibraryItemIDs();
+    selection.subtract(ids);
+    m_libraryState->setSelectedLibraryItemIDs(selection);
+    m_importState->setImportErrorMessage(selectionChangedMessage);
+    refreshVisibleLocalLibraryItems(true);
+}
+
+QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
+{
+    // A move would leave the confirmed import without a plan.
+    if (isImporterBusy() || isIngestCacheMigrationPending())
+        co_return;
+    const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
+    if (!candidates || candidates->isEmpty())
+        co_return;
+    const QPointer<LibraryShellViewModel> self(this);
+    QFuture<Result<qint64>> sizes = Workflow::run(
+        WorkflowPools::utility(), [items = *candidates, files = m_d->services.fileManager] {
+            const auto sizeOf = [&files](const std::optional<QString> &path) -> qint64 {
+                if (!path)
+                    return 0;
+                const Result<FileAttributes> attributes = files->attributesOfItem(*path);
+                return attributes ? attributes->size : 0;
+            };
+            qint64 total = 0;
+            for (const LocalLibraryItem &item : items)
+                total += sizeOf(item.ingestCacheOriginalURL) + sizeOf(item.ingestCacheSidecarURL);
+            return Result<qint64>(total);
+        });
+    const std::optional<Result<qint64>> byteCount = co_await Workflow::resumeIn(self, {}, sizes);
+    // An import that started meanwhile has taken the selection.
+    if (!byteCount || !*byteCount || !m_sessionState->session() || isImporterBusy())
+        co_return;
+    m_importState->setImportSelectionConfirmation(ImportSelectionConfirmation{
+        int(candidates->size()),
+        **byteCount,
+        m_sessionState->session()->library.remainingStorageBytes(),
+    });
+}
+
+} // namespace Pellwick

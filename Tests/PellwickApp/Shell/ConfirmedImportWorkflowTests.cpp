@@ -1,0 +1,210 @@
+// The confirmed import over real HTTP: the production client, importer, Staging Area, store and
+// Ingest Cache against the test backend and its object store on loopback.
+
+#include "ConfirmedImportHarness.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+using Status = LibraryItemImportStatus;
+using Fault = TestBackend::Fault;
+
+namespace {
+
+const QByteArray storageFullBody
+    = R"({"error":"storage_full","storage":{"state":"storage_full","used_bytes":10,)"
+      R"("limit_bytes":10,"remaining_bytes":0,"message":"Archive storage is full."}})";
+
+struct ImportCase
+{
+    int packages = 2;
+    bool undeletableFirst = false;
+    bool secondNotVerified = false;
+    qint64 storageLimit = qint64(1) << 40;
+    bool storageFullAtUpload = false;
+    bool closedMidUpload = false;
+    bool german = false;
+    // Outcomes.
+    QString message;
+    bool success = false;
+    int releases = 1;
+    QList<Status> statuses = {Status::VerifiedBackup, Status::VerifiedBackup};
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ImportCase)
+
+class ConfirmedImportWorkflowTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase() { CurlFetch::initializeGlobally(); }
+
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void canStartImport_data();
+    void canStartImport();
+    void outcome_data();
+    void outcome();
+    void secondStartDuringSourceMediaCheck();
+    void recoveryWaitsForStartingImport();
+    void closedWindowLeavesPackageResumable();
+};
+
+void ConfirmedImportWorkflowTests::canStartImport_data()
+{
+    QTest::addColumn<Status>("status");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("ready") << Status::LocalCacheReady << true;
+    QTest::newRow("cleanup pending with a cached copy") << Status::CleanupPending << false;
+}
+
+void ConfirmedImportWorkflowTests::canStartImport()
+{
+    QFETCH(Status, status);
+    QFETCH(bool, expected);
+    ConfirmedImportHarness h(1);
+    LocalLibraryItem item = h.records[0];
+    item.importStatus = status;
+    QCOMPARE(h.model->canStartImport(item), expected);
+}
+
+void ConfirmedImportWorkflowTests::outcome_data()
+{
+    QTest::addColumn<ImportCase>("c");
+    const ImportCase archived{.message = u"2 files safely archived; cache cleanup complete"_s,
+                              .success = true};
+    QTest::newRow("two archived") << archived;
+    ImportCase german = archived;
+    german.german = true;
+    QTest::newRow("two archived, German locale") << german;
+    QTest::newRow("an undeletable package")
+        << ImportCase{.packages = 1,
+                      .undeletableFirst = true,
+                      .message = u"1 files safely archived; 1 cache cleanups will retry"_s,
+                      .success = true,
+                      .statuses = {Status::CleanupPending}};
+    QTest::newRow("one of two returned needing attention") << ImportCase{
+        .secondNotVerified = true,
+        .message = u"1 files safely archived; cache cleanup complete; 1 files need attention"_s,
+        .statuses = {Status::VerifiedBackup, Status::NeedsAttention}};
+    QTest::newRow("storage full at the reservation")
+        << ImportCase{.storageLimit = 100,
+                      .message = u"Archive storage is full."_s,
+                      .releases = 0,
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady}};
+    QTest::newRow("storage full at the import")
+        << ImportCase{.storageFullAtUpload = true,
+                      .message = u"Storage Full"_s,
+                      .statuses = {Status::NeedsAttention, Status::LocalCacheReady}};
+    QTest::newRow("connection closed mid-upload")
+        << ImportCase{.closedMidUpload = true,
+                      .message = u"Connection failed. Check connection and retry."_s,
+                      .statuses = {Status::Uploading, Status::LocalCacheReady}};
+}
+
+void ConfirmedImportWorkflowTests::outcome()
+{
+    QFETCH(ImportCase, c);
+    if (c.german)
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    UserLibrary account;
+    account.paidPlan.status = PaidPlanStatus::Paid;
+    account.paidPlan.storageEntitlement = {0, c.storageLimit};
+    ConfirmedImportHarness h(c.packages, account);
+    if (c.undeletableFirst)
+        h.files->failOperation(FileOperation::RemoveItem, EBUSY, u"P0.DNG"_s);
+    if (c.secondNotVerified) {
+        h.backend.injectFault(
+            "POST",
+            "/api/library/verified_backup_uploads/4/finalize",
+            Fault::reply(200, R"({"library_item":{"id":4,"import_status":"needs_attention"}})"));
+    }
+    if (c.storageFullAtUpload)
+        h.backend.injectFault(
+            "POST", "/api/library/verified_backup_uploads", Fault::reply(409, storageFullBody), 1);
+    if (c.closedMidUpload)
+        h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
+    if (!c.success && c.statuses.last() == Status::LocalCacheReady)
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
+
+    h.startImport();
+
+    QCOMPARE(h.imports().importErrorMessage(), c.message);
+    QCOMPARE(h.imports().isImportMessageSuccess(), c.success);
+    QCOMPARE(h.statuses(), c.statuses);
+    QCOMPARE(h.reservations(), 1);
+    QCOMPARE(h.releases(), c.releases);
+    QVERIFY(h.backend.reservationIDs(h.email).isEmpty());
+    QVERIFY(!h.imports().isImporting());
+    QVERIFY(h.model->shellState().transferProgresses().isEmpty());
+    const QString problem = h.problemWithArchive();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(h.mainThreadWork(), 0);
+}
+
+void ConfirmedImportWorkflowTests::secondStartDuringSourceMediaCheck()
+{
+    ConfirmedImportHarness h(1);
+    Gate listing;
+    h.volumeProvider = std::make_shared<GatedVolumes>(listing);
+    h.model = h.make();
+    h.model->sessionState().setSession(AuthenticatedLibrarySession{h.token, {}, {}});
+    h.selectAll();
+    QCoro::Task<> first = h.model->startSelectedImports();
+    QVERIFY(QTest::qWaitFor([&] { return listing.arrived() > 0; }));
+    h.startImport();
+    listing.release();
+    QCoro::waitFor(std::move(first));
+    QCOMPARE(h.reservations(), 1);
+    QCOMPARE(h.statuses(), QList<Status>{Status::VerifiedBackup});
+}
+
+void ConfirmedImportWorkflowTests::recoveryWaitsForStartingImport()
+{
+    ConfirmedImportHarness h(1);
+    Gate listing;
+    h.volumeProvider = std::make_shared<GatedVolumes>(listing);
+    h.model = h.make();
+    h.model->sessionState().setSession(AuthenticatedLibrarySession{h.token, {}, {}});
+    h.selectAll();
+    QSignalSpy recovering(&h.imports(), &ImportState::isRecoveringInterruptedImportsChanged);
+    QCoro::Task<> first = h.model->startSelectedImports();
+    QVERIFY(QTest::qWaitFor([&] { return listing.arrived() > 0; }));
+    h.recover();
+    QCOMPARE(h.imports().importSelectionConfirmation(), std::nullopt);
+    QCoro::waitFor(h.model->requestSelectedImportConfirmation());
+    QCOMPARE(h.imports().importSelectionConfirmation(), std::nullopt);
+    listing.release();
+    QCoro::waitFor(std::move(first));
+    QCOMPARE(recovering.count(), 0);
+    QCOMPARE(h.statuses(), QList<Status>{Status::VerifiedBackup});
+}
+
+void ConfirmedImportWorkflowTests::closedWindowLeavesPackageResumable()
+{
+    ConfirmedImportHarness h(1);
+    std::atomic<bool> closed = false;
+    h.files->beforeOperation(FileOperation::ReplaceItem, u"import-state"_s, [&](const QString &) {
+        if (!closed.exchange(true))
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [&] { h.model.reset(); },
+                Qt::BlockingQueuedConnection);
+    });
+    QCoro::Task<> run = h.model->startSelectedImports();
+    QVERIFY(QTest::qWaitFor([&] { return !h.model; }));
+    QVERIFY(WorkflowPools::userInitiated().waitForDone(60'000));
+    QCOMPARE(h.releases(), 1);
+    QVERIFY(h.statuses() != QList<Status>{Status::VerifiedBackup});
+    QVERIFY(QFile::exists(*h.records[0].ingestCacheOriginalURL));
+}
+
+QTEST_GUILESS_MAIN(ConfirmedImportWorkflowTests)
+#include "ConfirmedImportWorkflowTests.moc"

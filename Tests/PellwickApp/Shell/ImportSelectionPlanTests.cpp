@@ -1,0 +1,112 @@
+#include "ConfirmedImportHarness.h"
+
+using namespace Pellwick;
+using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
+using Status = LibraryItemImportStatus;
+
+namespace {
+
+const QString changedText
+    = u"Selected cache files changed or are missing; Import needs attention"_s;
+
+struct PlanCase
+{
+    bool editSecondRaw = false;
+    bool selectUnknownID = false;
+    bool movePending = false;
+    bool moveRunning = false;
+    bool signedOut = false;
+    qint64 usedBytes = 1000;
+    // Outcomes.
+    bool plan = false;
+    std::optional<QString> message = std::nullopt;
+    qsizetype selectedAfter = 3;
+    QList<Status> statuses
+        = {Status::LocalCacheReady, Status::LocalCacheReady, Status::LocalCacheReady};
+    std::optional<qint64> confirmedRemaining = std::nullopt;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(PlanCase)
+
+class ImportSelectionPlanTests : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+
+    void initTestCase() { CurlFetch::initializeGlobally(); }
+
+    void plan_data();
+    void plan();
+};
+
+void ImportSelectionPlanTests::plan_data()
+{
+    QTest::addColumn<PlanCase>("c");
+    QTest::newRow("unchanged") << PlanCase{.plan = true, .confirmedRemaining = 9000};
+    QTest::newRow("remaining never below 0")
+        << PlanCase{.usedBytes = 20000, .plan = true, .confirmedRemaining = 0};
+    QTest::newRow("one of three RAWs edited") << PlanCase{
+        .editSecondRaw = true,
+        .message = changedText,
+        .selectedAfter = 2,
+        .statuses = {Status::LocalCacheReady, Status::NeedsAttention, Status::LocalCacheReady},
+        .confirmedRemaining = 9000};
+    QTest::newRow("an id naming no record")
+        << PlanCase{.selectUnknownID = true, .message = changedText, .selectedAfter = 0};
+    QTest::newRow("move running") << PlanCase{.moveRunning = true};
+    QTest::newRow("move pending") << PlanCase{.movePending = true};
+    QTest::newRow("signed out") << PlanCase{.signedOut = true};
+}
+
+void ImportSelectionPlanTests::plan()
+{
+    QFETCH(PlanCase, c);
+    UserLibrary account;
+    account.paidPlan.status = PaidPlanStatus::Paid;
+    account.paidPlan.storageEntitlement = {c.usedBytes, 10000};
+    ConfirmedImportHarness h(3, account);
+    ImportState &imports = h.imports();
+    if (c.editSecondRaw)
+        writeFile(*h.records[1].ingestCacheOriginalURL, "edited");
+    if (c.selectUnknownID) {
+        QSet<QUuid> selection = h.model->libraryState().selectedLibraryItemIDs();
+        selection.insert(QUuid::createUuid());
+        h.model->libraryState().setSelectedLibraryItemIDs(selection);
+        imports.setImportSelectionConfirmation(ImportSelectionConfirmation{1, 1, 1});
+    }
+    if (c.movePending)
+        h.pendMove(*h.model);
+    h.model->ingestCacheState().setIsMigratingIngestCache(c.moveRunning);
+    if (c.signedOut)
+        h.model->sessionState().setSession(std::nullopt);
+
+    QCoro::waitFor(h.model->requestSelectedImportConfirmation());
+    const std::optional<ImportSelectionConfirmation> confirmation
+        = imports.importSelectionConfirmation();
+    QCOMPARE(confirmation.has_value(), c.confirmedRemaining.has_value());
+    if (confirmation) {
+        QCOMPARE(confirmation->packageCount, 3);
+        QCOMPARE(confirmation->byteCount, 3 * 4096 + 3 * 24 + (c.editSecondRaw ? 6 - 4096 : 0));
+        QCOMPARE(confirmation->remainingByteCount, *c.confirmedRemaining);
+    }
+
+    const std::optional<LibraryShellViewModel::SelectedImportPlan> plan
+        = QCoro::waitFor(h.model->selectedImportPlan());
+    QCOMPARE(plan.has_value(), c.plan);
+    if (plan) {
+        QCOMPARE(plan->token, h.token);
+        QCOMPARE(plan->items, h.records);
+        QCOMPARE(plan->review.items.size(), 3);
+    }
+    QCOMPARE(imports.importErrorMessage(), c.message);
+    QCOMPARE(h.model->libraryState().selectedLibraryItemIDs().size(), c.selectedAfter);
+    QCOMPARE(h.statuses(), c.statuses);
+    QCOMPARE(h.mainThreadWork(), 0);
+}
+
+QTEST_GUILESS_MAIN(ImportSelectionPlanTests)
+#include "ImportSelectionPlanTests.moc"
