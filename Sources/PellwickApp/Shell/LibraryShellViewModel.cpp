@@ -210,8 +210,7 @@ const QSet<QUuid> &LibraryShellViewModel::activeTransferProgressIDs() const
 
 bool LibraryShellViewModel::isIngestCacheMigrationPending() const
 {
-    return m_ingestCacheState->isMigratingIngestCache()
-           || m_ingestCacheState->pendingIngestCacheMigration().has_value();
+    return m_ingestCacheState->isIngestCacheMigrationPending();
 }
 
 qint64 LibraryShellViewModel::authenticationStateGeneration() const

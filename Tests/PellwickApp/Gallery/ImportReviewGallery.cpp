@@ -3,6 +3,11 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewHeader.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
+#include <PellwickApp/Views/ImportReviewPageFixture.h>
+#include <PellwickApp/Views/Pages/NewImportView.h>
+
+#include <QMessageBox>
+#include <QVBoxLayout>
 
 #include <Support/ImportReviewSamples.h>
 
@@ -13,23 +18,27 @@ using Test::SampleKind;
 
 namespace {
 
+TransferProgress copyProgress()
+{
+    TransferProgress progress;
+    progress.id = QUuid::createUuid();
+    progress.operationName = u"Add to Ingest Cache"_s;
+    progress.phase = TransferProgressPhase::Copying;
+    progress.currentFilename = u"IMG_0001.CR3"_s;
+    progress.completedByteCount = 1610612736;
+    progress.totalByteCount = 4294967296;
+    progress.completedPackageCount = 3;
+    progress.totalPackageCount = 40;
+    return progress;
+}
+
 std::unique_ptr<QWidget>
 header(const std::optional<ImportReview> &review, bool withProgress = false, int width = 720)
 {
     auto widget = std::make_unique<ImportReviewHeader>();
     widget->setReview(review);
-    if (withProgress) {
-        TransferProgress progress;
-        progress.id = QUuid::createUuid();
-        progress.operationName = u"Add to Ingest Cache"_s;
-        progress.phase = TransferProgressPhase::Copying;
-        progress.currentFilename = u"IMG_0001.CR3"_s;
-        progress.completedByteCount = 1610612736;
-        progress.totalByteCount = 4294967296;
-        progress.completedPackageCount = 3;
-        progress.totalPackageCount = 40;
-        widget->setProgresses({progress});
-    }
+    if (withProgress)
+        widget->setProgresses({copyProgress()});
     widget->setFixedSize(width, widget->sizeHint().height());
     return widget;
 }
@@ -51,6 +60,41 @@ std::unique_ptr<QWidget> strip(const ImportReviewStatusInputs &inputs)
     return widget;
 }
 
+/// The Import Review page of `sample`, `width` wide; `setUp` publishes its state. With
+/// `showsPrompt` the picture is the "Create Ingest Cache?" box the page opened instead.
+class ReviewPageSample final : public QWidget
+{
+public:
+    ReviewPageSample(int width,
+                     const std::function<void(Test::ImportReviewPageFixture &)> &setUp,
+                     bool showsPrompt = false)
+        : m_page(m_sample.view.release())
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_page->setParent(this);
+        setUp(m_sample);
+        QWidget *shown = m_page;
+        if (showsPrompt) {
+            shown = m_page->creationPrompt();
+            shown->setParent(this, Qt::Widget);
+            m_page->hide();
+        }
+        layout->addWidget(shown);
+        if (showsPrompt)
+            adjustSize();
+        else
+            setFixedSize(width, 640);
+    }
+
+    // The page goes first: it holds the states of the sample.
+    ~ReviewPageSample() override { delete m_page; }
+
+private:
+    Test::ImportReviewPageFixture m_sample;
+    ImportReviewPanelView *m_page;
+};
+
 ImportReview threeKinds()
 {
     return Test::sampleReview(
@@ -64,6 +108,12 @@ ImportReview threeKinds()
                           4096,
                           u"/media/EOS_DIGITAL_SECOND_SHOOTER_CARD/DCIM/100CANON"_s,
                           u"EOS_DIGITAL_SECOND_SHOOTER_CARD"_s)});
+}
+
+std::unique_ptr<QWidget>
+reviewPage(int width, const std::function<void(Test::ImportReviewPageFixture &)> &setUp)
+{
+    return std::make_unique<ReviewPageSample>(width, setUp);
 }
 
 } // namespace
@@ -88,6 +138,62 @@ QList<Entry> importReviewEntries()
                            .isRecovering = true,
                            .recoveryMessage = u"Resuming 2 interrupted imports."_s,
                            .importErrorMessage = u"Upload failed: the backend is unreachable."_s});
+         }},
+        {u"import-review.page.wide.no-review"_s, [] { return reviewPage(1100, [](auto &) {}); }},
+        {u"import-review.page.compact.no-review"_s, [] { return reviewPage(900, [](auto &) {}); }},
+        {u"import-review.page.wide.review"_s,
+         [] { return reviewPage(1100, [](auto &page) { page.setReview(threeKinds()); }); }},
+        {u"import-review.page.compact.review"_s,
+         [] { return reviewPage(900, [](auto &page) { page.setReview(threeKinds()); }); }},
+        {u"import-review.page.importing-with-rows"_s,
+         [] {
+             return reviewPage(1100, [](auto &page) {
+                 page.setReview(threeKinds());
+                 page.importState.setIsImporting(true);
+                 page.shellState.setTransferProgresses({copyProgress()});
+             });
+         }},
+        {u"import-review.page.importing-without-rows"_s,
+         [] {
+             return reviewPage(1100, [](auto &page) {
+                 page.setReview(threeKinds());
+                 page.importState.setIsImporting(true);
+             });
+         }},
+        {u"import-review.page.recovering"_s,
+         [] {
+             return reviewPage(900, [](auto &page) {
+                 page.importState.setIsRecoveringInterruptedImports(true);
+                 page.importState.setImportRecoveryMessage(u"Resuming 2 interrupted imports."_s);
+                 page.importState.setImportSuccessMessage(u"Added 3 files to Ingest Cache"_s);
+             });
+         }},
+        {u"import-review.page.migration"_s,
+         [] {
+             return reviewPage(1100, [](auto &page) {
+                 page.setReview(threeKinds());
+                 page.cacheState.setIsMigratingIngestCache(true);
+                 page.cacheState.setIngestCacheMigrationMessage(
+                     u"Moving Ingest Cache to /mnt/photos/Ingest Cache"_s);
+             });
+         }},
+        {u"import-review.page.folded-footer"_s,
+         [] { return reviewPage(560, [](auto &page) { page.setReview(threeKinds()); }); }},
+        {u"import-review.page.create-ingest-cache"_s,
+         [] {
+             return std::make_unique<ReviewPageSample>(
+                 1100,
+                 [](auto &page) {
+                     page.importState.setInitialIngestCacheCreation(
+                         InitialIngestCacheCreation{u"/home/ada/Pictures/Ingest Cache"_s});
+                 },
+                 true);
+         }},
+        {u"new-import.page"_s,
+         [] {
+             auto page = std::make_unique<NewImportView>(NewImportActions{});
+             page->setFixedSize(900, 420);
+             return page;
          }},
     };
 }

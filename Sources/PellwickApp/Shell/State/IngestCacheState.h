@@ -53,6 +53,12 @@ public:
         return m_pendingIngestCacheMigration;
     }
 
+    /// A move runs, or one has started and is not finalized: nothing may be added meanwhile.
+    bool isIngestCacheMigrationPending() const
+    {
+        return m_isMigratingIngestCache || m_pendingIngestCacheMigration.has_value();
+    }
+
     /// The pending cache-removal confirmation prompt.
     const std::optional<IngestCacheRemovalConfirmation> &ingestCacheRemovalConfirmation() const
     {

@@ -76,6 +76,29 @@ ImportReviewStatusPresentation importReviewStatusPresentation(const ImportReview
     return presentation;
 }
 
+void showStatusAlerts(const std::array<AlertStrip *, 3> &strips,
+                      const QList<ImportReviewStatusAlert> &alerts)
+{
+    for (qsizetype index = 0; index < qsizetype(strips.size()); ++index) {
+        AlertStrip *strip = strips[std::size_t(index)];
+        if (index < alerts.size()) {
+            const ImportReviewStatusAlert &shown = alerts[index];
+            strip->setAlert(shown.text, shown.systemImage, shown.tone);
+        }
+        strip->setVisible(index < alerts.size());
+    }
+}
+
+QList<AlertStrip *> shownStatusAlerts(const std::array<AlertStrip *, 3> &strips)
+{
+    QList<AlertStrip *> shown;
+    for (AlertStrip *strip : strips) {
+        if (!strip->isHidden())
+            shown.append(strip);
+    }
+    return shown;
+}
+
 ImportReviewStatusStrip::ImportReviewStatusStrip(QWidget *parent)
     : QWidget(parent)
     , m_alertRegion(new QScrollArea(this))
@@ -160,12 +183,7 @@ void ImportReviewStatusStrip::setInputs(const ImportReviewStatusInputs &inputs)
 
 QList<AlertStrip *> ImportReviewStatusStrip::shownAlerts() const
 {
-    QList<AlertStrip *> shown;
-    for (AlertStrip *alert : m_alerts) {
-        if (!alert->isHidden())
-            shown.append(alert);
-    }
-    return shown;
+    return shownStatusAlerts(m_alerts);
 }
 
 void ImportReviewStatusStrip::present(const ImportReviewStatusPresentation &presentation)
@@ -179,14 +197,7 @@ void ImportReviewStatusStrip::present(const ImportReviewStatusPresentation &pres
         cell.value->setText(item.value);
         Theme::setTextColour(*cell.value, Theme::toneColour(item.tone));
     }
-    for (qsizetype index = 0; index < qsizetype(m_alerts.size()); ++index) {
-        AlertStrip *alert = m_alerts[std::size_t(index)];
-        if (index < presentation.alerts.size()) {
-            const ImportReviewStatusAlert &shown = presentation.alerts[index];
-            alert->setAlert(shown.text, shown.systemImage, shown.tone);
-        }
-        alert->setVisible(index < presentation.alerts.size());
-    }
+    showStatusAlerts(m_alerts, presentation.alerts);
 }
 
 void ImportReviewStatusStrip::paintEvent(QPaintEvent * /*event*/)

@@ -70,6 +70,13 @@ struct ImportReviewStatusPresentation
 /// any other import text a danger strip. An empty text still makes a strip.
 ImportReviewStatusPresentation importReviewStatusPresentation(const ImportReviewStatusInputs &in);
 
+/// Shows `alerts` in the first of `strips`, in order, and hides the rest.
+void showStatusAlerts(const std::array<AlertStrip *, 3> &strips,
+                      const QList<ImportReviewStatusAlert> &alerts);
+
+/// The strips of `strips` that are shown, in order.
+QList<AlertStrip *> shownStatusAlerts(const std::array<AlertStrip *, 3> &strips);
+
 /// The compact status panel of the Import Review page: "Status", the 2 x 2 grid of running work
 /// and attention count, the alert region ("importReview.alertRegion", always 120 high,
 /// scrolling) and the guidance sentence. Updated in place. Main thread only.

@@ -1,19 +1,33 @@
 #pragma once
 
-#include <PellwickApp/Views/Pages/PlaceholderPage.h>
+#include <PellwickApp/Views/Kit/PageBackground.h>
+
+#include <functional>
 
 namespace Pellwick {
 
-/// The New Import page: the sources to scan.
-class NewImportView : public PlaceholderPage
+/// What the New import page's four buttons do; the shell supplies them.
+struct NewImportActions
+{
+    std::function<void()> scanRemovableMedia;
+    std::function<void()> scanAllConnectedMedia;
+    std::function<void()> chooseFolder;
+    std::function<void()> cancel;
+};
+
+/// The New import page ("page.newImport"): the header "Add to Ingest Cache" with "Cancel", and
+/// the card "Select Import Source" with "Scan Removable Media", "Scan All Connected Media" and
+/// "Choose Folder". Holds no state and shows no progress; no button is ever disabled. Main
+/// thread only.
+class NewImportView final : public PageBackground
 {
     Q_OBJECT
 
 public:
-    explicit NewImportView(QWidget *parent = nullptr)
-        : PlaceholderPage(
-            QStringLiteral("page.newImport"), QStringLiteral("Choose Import Source"), parent)
-    {}
+    explicit NewImportView(NewImportActions actions, QWidget *parent = nullptr);
+
+private:
+    NewImportActions m_actions;
 };
 
 } // namespace Pellwick

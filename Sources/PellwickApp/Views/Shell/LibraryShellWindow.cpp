@@ -91,8 +91,17 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_pages = new QStackedWidget(m_signedInColumn);
     // In case order of ShellSection.
     m_pages->addWidget(new LibraryOverviewView(m_pages));
-    m_pages->addWidget(new ImportReviewPanelView(m_pages));
-    m_pages->addWidget(new NewImportView(m_pages));
+    m_pages->addWidget(new ImportReviewPanelView(m_viewModel->importState(),
+                                                 m_viewModel->ingestCacheState(),
+                                                 m_viewModel->shellState(),
+                                                 *m_viewModel,
+                                                 m_folderChooser,
+                                                 m_pages));
+    m_pages->addWidget(newImportContent(
+        *m_viewModel,
+        m_folderChooser,
+        [this](ShellSection section) { setCurrentSection(section); },
+        m_pages));
     m_pages->addWidget(new LocalLibraryCacheView(m_pages));
     auto *restore = new RestoreView(m_viewModel->restoreState(),
                                     m_viewModel->sessionState(),

@@ -19,7 +19,9 @@ class QToolBar;
 namespace Pellwick {
 
 class BackendStatusToolbarItem;
+class ImportOperations;
 class LibraryShellViewModel;
+class NewImportView;
 class SharedPageStatusRegion;
 class ShellOperations;
 class SidebarView;
@@ -64,6 +66,18 @@ public:
 
     /// Replaces the window-modal dialog behind `folderChooser()` (tests script it).
     void setFolderChooser(std::shared_ptr<FolderChooser> chooser);
+
+    /// Moves the window to a section.
+    using SectionSelector = std::function<void(ShellSection)>;
+
+    /// The New import page with its four actions: the two scans start on `operations` and
+    /// select the Import Review at once; "Choose Folder" asks `chooser` and, only for a chosen
+    /// folder, scans it and then selects the Import Review (an answer after the page is gone
+    /// is dropped); "Cancel" selects the library and scans nothing.
+    static NewImportView *newImportContent(ImportOperations &operations,
+                                           FolderChooser &chooser,
+                                           const SectionSelector &selectSection,
+                                           QWidget *parent);
 
     /// A link from the backend as one that may be opened
     /// (`LibraryShellViewModel::openableBillingLink`); anything else counts as no link.
