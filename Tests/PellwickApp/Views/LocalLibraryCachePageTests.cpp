@@ -54,6 +54,8 @@ struct LifecycleCase
     /// The folder watched at the end; empty for none.
     QString watchedRoot = u"first"_s;
     bool looping = true;
+    /// Why the library cannot be read: the strip shows it and the list no empty state.
+    QString readError = {};
 };
 
 } // namespace
@@ -83,6 +85,8 @@ private Q_SLOTS:
                                                                    .looping = false};
         QTest::newRow("hidden") << LifecycleCase{
             .steps = {u"show"_s, u"hide"_s, u"130 s"_s}, .watchedRoot = {}, .looping = false};
+        QTest::newRow("damaged library")
+            << LifecycleCase{.steps = {u"show"_s}, .readError = u"Cannot read the library."_s};
         QTest::newRow("shown again")
             << LifecycleCase{.steps = {u"show"_s, u"hide"_s, u"130 s"_s, u"show"_s},
                              .refreshes = 2,
@@ -94,6 +98,7 @@ private Q_SLOTS:
         QFETCH(LifecycleCase, row);
         PageFixture fixture;
         LocalLibraryCacheView &page = *fixture.page;
+        fixture.library.setLibraryReadErrorMessage(row.readError);
         for (const QString &step : std::as_const(row.steps)) {
             if (step == u"show"_s)
                 page.show();
@@ -116,6 +121,10 @@ private Q_SLOTS:
                  row.watchedRoot.isEmpty() ? QString() : fixture.root(row.watchedRoot));
         QCOMPARE(page.isSafetyLoopRunning(), row.looping);
         QCOMPARE(page.inspector()->height(), LocalLibraryCacheView::inspectorHeight);
+        QCOMPARE(page.readErrorStrip()->text(), row.readError);
+        QCOMPARE(page.readErrorStrip()->isHidden(), row.readError.isEmpty());
+        const LocalLibraryFinderList *list = page.finderList();
+        QCOMPARE(list->currentPage() == list->emptyState(), row.readError.isEmpty());
     }
 
     void usabilityIsRecordedOnce()
@@ -137,27 +146,6 @@ private Q_SLOTS:
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), 2); // one line and the empty rest after its newline
         QVERIFY(lines.first().startsWith("cache-usability-ms="));
-    }
-
-    void readError_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::newRow("readable empty library") << QString();
-        QTest::newRow("damaged library") << u"The library could not be read."_s;
-    }
-
-    void readError()
-    {
-        QFETCH(QString, message);
-        PageFixture fixture;
-        fixture.library.setLibraryReadErrorMessage(message);
-        fixture.page->show();
-        Q_EMIT fixture.library.localLibraryTreeChanged();
-
-        LocalLibraryFinderList *list = fixture.page->finderList();
-        QCOMPARE(fixture.page->readErrorStrip()->isVisible(), !message.isEmpty());
-        QCOMPARE(fixture.page->readErrorStrip()->text(), message);
-        QCOMPARE(list->currentPage() == list->emptyState(), message.isEmpty());
     }
 };
 
