@@ -61,9 +61,8 @@ void ImportRecoveryWorkflowTests::texts_data()
                         .messages = {u"Ingest Cache reconciliation needs attention"_s,
                                      u"Archive verified; cache cleanup needs attention"_s},
                         .status = Status::CleanupPending};
-    QTest::newRow("left uploading by a closed connection")
-        << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
-                        .messages = {recovering, QString()}};
+    QTest::newRow("left uploading by a closed connection") << RecoveryCase{
+        .interruptedBy = PutBehaviour{.resetAfterBytes = 10}, .messages = {recovering, QString()}};
 }
 
 void ImportRecoveryWorkflowTests::texts()
