@@ -7,6 +7,7 @@
 #include <QtNumeric>
 
 #include <algorithm>
+#include <malloc.h>
 #include <limits>
 
 namespace Pellwick {
@@ -263,7 +264,13 @@ LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFol
              items = m_libraryState->localLibraryItems(),
              root = m_d->services.ingestCache.rootURL(),
              key]() -> Result<QList<LocalLibraryTreeNode>> {
-                return builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
+                Result<QList<LocalLibraryTreeNode>> built
+                    = builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
+                // A build allocates far more than the tree keeps, in the heaps of several
+                // threads: their freed pages go back now, or at 100,000 items the window's own
+                // allocations (an expanded outline) come on top of them.
+                malloc_trim(0);
+                return built;
             });
         // The result is kept on the main thread through its event loop, also when the build
         // ended before this call returns; never once the view model is gone.
