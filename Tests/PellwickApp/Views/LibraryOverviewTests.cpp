@@ -98,10 +98,6 @@ private Q_SLOTS:
         QTest::newRow("paid") << TextCase{.status = PaidPlanStatus::Paid,
                                           .badge = u"$249/year active"_s,
                                           .tone = LibraryPresentationTone::Positive};
-        QTest::newRow("paid, German") << TextCase{.status = PaidPlanStatus::Paid,
-                                                  .locale = u"de_DE"_s,
-                                                  .badge = u"$249/year active"_s,
-                                                  .tone = LibraryPresentationTone::Positive};
         QTest::newRow("expired, damaged library") << TextCase{
             .status = PaidPlanStatus::Expired, .readError = u"Cannot read the library."_s};
         QTest::newRow("payment failed, German")

@@ -78,11 +78,6 @@ private Q_SLOTS:
             << LifecycleCase{.steps = {u"show"_s, u"130 s"_s}, .safetyRequests = 3};
         QTest::newRow("cache moved while shown") << LifecycleCase{
             .steps = {u"show"_s, u"move"_s}, .refreshes = 2, .watchedRoot = u"second"_s};
-        QTest::newRow("cache moved while hidden") << LifecycleCase{.steps = {u"move"_s},
-                                                                   .refreshes = 0,
-                                                                   .safetyRequests = 0,
-                                                                   .watchedRoot = {},
-                                                                   .looping = false};
         QTest::newRow("hidden") << LifecycleCase{
             .steps = {u"show"_s, u"hide"_s, u"130 s"_s}, .watchedRoot = {}, .looping = false};
         QTest::newRow("damaged library")
