@@ -1,7 +1,8 @@
 // pellwick-bench-library-view [--measure] LIBRARY INGEST_CACHE
 //     Builds the view model over the library in the folder LIBRARY and the Ingest Cache folder
 //     INGEST_CACHE as the application does (the visible items at start-up, the folder tree built
-//     off the main thread), shows the finder list offscreen at 1280 x 800 and exits at the first
+//     off the main thread), shows the whole Library page (toolbar, finder list and inspector)
+//     offscreen at 1280 x 800 and exits at the first
 //     paint that shows the tree's rows. With --measure it prints "library-view first paint:
 //     <s> s" (from the start of the process), then expands the whole outline, scrolls it from
 //     top to bottom a page at a time and prints "library-view scroll: <ms> ms", the slowest
@@ -14,8 +15,10 @@
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Composition/AppConfiguration.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 
 #include <QAbstractItemView>
@@ -106,8 +109,18 @@ int main(int argc, char *argv[])
     PellwickControlStyles::install();
     const std::unique_ptr<LibraryShellViewModel> viewModel
         = AppComposition::makeViewModel(AppConfiguration());
-    LocalLibraryFinderList list(viewModel->libraryState(), *viewModel);
-    list.resize(1280, 800);
+    DialogFolderChooser chooser;
+    LocalLibraryCacheView page({viewModel->libraryState(),
+                                viewModel->importState(),
+                                viewModel->ingestCacheState(),
+                                *viewModel,
+                                *viewModel,
+                                *viewModel,
+                                *viewModel,
+                                chooser},
+                               viewModel->singleShotTimers());
+    page.resize(1280, 800);
+    LocalLibraryFinderList &list = *page.finderList();
 
     FirstRowsPaint firstPaint([&] {
         auto *view = qobject_cast<QAbstractItemView *>(list.currentPage());
@@ -127,7 +140,7 @@ int main(int argc, char *argv[])
     QObject::connect(&list, &LocalLibraryFinderList::usableStateAppeared, &list, [&] {
         firstPaint.armed = true;
     });
-    list.show();
+    page.show();
     const int status = QApplication::exec();
     Bench::reportPeakRss();
     // Like any command-line tool, leave without taking the library apart.

@@ -1,8 +1,9 @@
-# library-view — the finder list over a 100,000-record library and its Ingest Cache folder (the
-# library-tree case's data): the view model's visible items, the folder tree built off the main
-# thread, the model and the list, up to the first paint of the tree's rows (offscreen), vs
-# Python's json.load of the same library file. One run outside hyperfine gives the first paint,
-# the slowest page step of scrolling the expanded outline and the peak RSS.
+# library-view — the Library page (toolbar, finder list, inspector) over a 100,000-record library
+# and its Ingest Cache folder (the library-tree case's data): the view model's visible items, the
+# folder tree built off the main thread, the model and the page, up to the first paint of the
+# tree's rows (offscreen), vs Python's json.load of the same library file. One run outside
+# hyperfine gives the first paint, the slowest page step of scrolling the expanded outline and
+# the peak RSS.
 bench_build_drivers
 bench_library_ingest_cache
 driver="$(bench_driver pellwick-bench-library-view)"

@@ -292,10 +292,13 @@ public:
         return path ? std::optional(QStringLiteral("/library/") + *path) : std::nullopt;
     }
 
+    /// What `inspectedLocalLibraryItem()` answers.
+    std::optional<LocalLibraryItem> inspectedItem;
+
     std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const override
     {
         record(QStringLiteral("inspectedLocalLibraryItem"));
-        return {};
+        return inspectedItem;
     }
 
     void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) override

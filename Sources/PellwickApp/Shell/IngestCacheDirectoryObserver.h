@@ -44,6 +44,9 @@ public:
     IngestCacheDirectoryObserver &operator=(const IngestCacheDirectoryObserver &) = delete;
     ~IngestCacheDirectoryObserver();
 
+    /// The folder watched with everything below it.
+    const QString &root() const { return m_root; }
+
     /// How many folders are watched now (the root counts).
     qsizetype watchedFolderCount() const { return m_pathsByWatch.size(); }
 

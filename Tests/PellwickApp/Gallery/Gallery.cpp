@@ -443,7 +443,8 @@ QList<Entry> kitEntries()
         {u"kit.brand-mark-fallback"_s, [] { return fallbackBrandMark(); }},
         {u"kit.page-background"_s, [] { return pageBackground(); }},
     };
-    return entries + statusEntries() + importReviewEntries() + libraryEntries() + toolbarEntries();
+    return entries + statusEntries() + importReviewEntries() + libraryEntries() + toolbarEntries()
+           + pageEntries();
 }
 
 QString name(Appearance appearance)

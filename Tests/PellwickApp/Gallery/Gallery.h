@@ -20,7 +20,8 @@ struct Entry
 };
 
 /// Every component of the view kit in every state: buttons, selector, symbols, brand mark,
-/// then `statusEntries()`, `importReviewEntries()` and `libraryEntries()`.
+/// then `statusEntries()`, `importReviewEntries()`, `libraryEntries()`, `toolbarEntries()` and
+/// `pageEntries()`.
 QList<Entry> kitEntries();
 /// The page header, status views, layout pieces and progress rows in every state.
 QList<Entry> statusEntries();
@@ -33,6 +34,9 @@ QList<Entry> importReviewEntries();
 QList<Entry> libraryEntries();
 /// The library toolbar, filter popover, confirmations, conflict list and cache menu.
 QList<Entry> toolbarEntries();
+/// The Library page (empty, with items, with the move's message, with an inspected item, not
+/// readable) and the Overview page (trial, paid and expired plans, narrow and wide).
+QList<Entry> pageEntries();
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

@@ -1,4 +1,4 @@
-#include "../Views/ScriptedFolderChooser.h"
+#include "../Views/LibraryPageSeams.h"
 #include "Gallery.h"
 
 #include <PellwickApp/Shell/State/ImportState.h>
@@ -26,30 +26,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 /// The states and recorders behind one picture, owned by the widget shown.
-class Seams final : public QObject
-{
-public:
-    LibraryState library;
-    ImportState imports;
-    IngestCacheState ingestCache;
-    RecordingLibraryOperations libraryOperations;
-    RecordingImportOperations importOperations;
-    RecordingIngestCacheOperations ingestCacheOperations;
-    RecordingRestoreOperations restoreOperations;
-    Test::ScriptedFolderChooser chooser;
-
-    LocalLibraryToolbar::Seams toolbar()
-    {
-        return {library,
-                imports,
-                ingestCache,
-                libraryOperations,
-                importOperations,
-                ingestCacheOperations,
-                restoreOperations,
-                chooser};
-    }
-};
+class Seams final
+    : public QObject
+    , public Test::LibraryPageSeams
+{};
 
 std::unique_ptr<QWidget> toolbar(int width)
 {
@@ -59,7 +39,7 @@ std::unique_ptr<QWidget> toolbar(int width)
     seams->libraryOperations.activeFilters = true;
     seams->ingestCache.setIngestCacheMigrationMessage(
         u"Ingest Cache move is ready to resume until verification completes."_s);
-    auto widget = std::make_unique<LocalLibraryToolbar>(seams->toolbar());
+    auto widget = std::make_unique<LocalLibraryToolbar>(seams->toolbarSeams());
     seams->setParent(widget.get());
     // Fixed, so the gallery's frame keeps the width that chooses the arrangement.
     widget->setFixedSize(width, widget->heightForWidth(width));

@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
+#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Shell/MountProposalBanner.h>
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
@@ -48,6 +49,7 @@ private Q_SLOTS:
     void statusFollowsTheViewModel();
     void pagesAndRegionBySection_data();
     void pagesAndRegionBySection();
+    void libraryPageShowsRestore();
     void changePasswordSheetIsPresentedAndCleared();
     void reviewAcceptsThenSwitches();
     void dismissDeclinesAndStays();
@@ -172,6 +174,15 @@ void LibraryShellViewTests::pagesAndRegionBySection()
     QCOMPARE(fixture.window->sidebar()->selectedSection(), section);
     fixture.window->resize(1120, 720);
     saveGrab(*fixture.window, QStringLiteral("signed-in-") + toRaw(section));
+}
+
+void LibraryShellViewTests::libraryPageShowsRestore()
+{
+    ShellWindowFixture fixture;
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.window->setCurrentSection(ShellSection::LocalLibraryCache);
+    Q_EMIT fixture.find<LocalLibraryCacheView>(u"page.localLibraryCache"_s)->showRestore();
+    QCOMPARE(fixture.window->currentSection(), ShellSection::Restore);
 }
 
 void LibraryShellViewTests::changePasswordSheetIsPresentedAndCleared()

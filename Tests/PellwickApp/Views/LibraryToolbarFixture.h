@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScriptedFolderChooser.h"
+#include "LibraryPageSeams.h"
 
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
@@ -16,41 +16,10 @@
 
 namespace Pellwick::Test {
 
-/// The library toolbar over fresh state objects, recorders and a scripted folder chooser.
-struct LibraryToolbarFixture
+/// The library toolbar over fresh seams.
+struct LibraryToolbarFixture : LibraryPageSeams
 {
-    LibraryState library;
-    ImportState imports;
-    IngestCacheState ingestCache;
-    RecordingLibraryOperations libraryOperations;
-    RecordingImportOperations importOperations;
-    RecordingIngestCacheOperations ingestCacheOperations;
-    RecordingRestoreOperations restoreOperations;
-    ScriptedFolderChooser chooser;
-    LocalLibraryToolbar toolbar{{library,
-                                 imports,
-                                 ingestCache,
-                                 libraryOperations,
-                                 importOperations,
-                                 ingestCacheOperations,
-                                 restoreOperations,
-                                 chooser}};
-
-    /// The operations called, in order per recorder (imports, Ingest Cache, library), without
-    /// the getters.
-    QStringList actions() const
-    {
-        static const QStringList getters{QStringLiteral("selectedImportItems"),
-                                         QStringLiteral("isStartingImport"),
-                                         QStringLiteral("isIngestCacheMigrationPending"),
-                                         QStringLiteral("selectedRemovableIngestCacheItems"),
-                                         QStringLiteral("hasActiveLocalLibraryFilters"),
-                                         QStringLiteral("localLibraryIngestSources")};
-        QStringList all
-            = importOperations.calls + ingestCacheOperations.calls + libraryOperations.calls;
-        all.removeIf([](const QString &call) { return getters.contains(call); });
-        return all;
-    }
+    LocalLibraryToolbar toolbar{toolbarSeams()};
 
     /// The cache menu's items as they are built when it opens: "<id>" or "<id> (disabled)".
     QStringList cacheMenuItems() const

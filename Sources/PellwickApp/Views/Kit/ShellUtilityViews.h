@@ -45,6 +45,8 @@ public:
 
     const QString &text() const { return m_text; }
 
+    LibraryPresentationTone tone() const { return m_tone; }
+
     /// The text as drawn at the current width, and the point size it is drawn at.
     QString shownText() const;
     qreal shownPointSize() const;

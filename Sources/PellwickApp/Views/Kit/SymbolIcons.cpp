@@ -19,6 +19,7 @@ const QHash<QString, QString> &symbolFiles()
 {
     static const QHash<QString, QString> files{
         {QStringLiteral("arrow.clockwise"), QStringLiteral("refresh")},
+        {QStringLiteral("arrow.down.doc"), QStringLiteral("file-download")},
         {QStringLiteral("arrow.down.circle"), QStringLiteral("circle-arrow-down")},
         {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("reload")},
         {QStringLiteral("arrow.triangle.2.circlepath.circle"), QStringLiteral("refresh-dot")},
@@ -39,6 +40,7 @@ const QHash<QString, QString> &symbolFiles()
         {QStringLiteral("externaldrive.badge.plus"), QStringLiteral("database-plus")},
         {QStringLiteral("externaldrive.connected.to.line.below"), QStringLiteral("device-sd-card")},
         {QStringLiteral("folder"), QStringLiteral("folder")},
+        {QStringLiteral("gauge.with.dots.needle.33percent"), QStringLiteral("gauge")},
         {QStringLiteral("gearshape"), QStringLiteral("settings")},
         {QStringLiteral("key"), QStringLiteral("key")},
         {QStringLiteral("largecircle.fill.circle"), QStringLiteral("circle-dot")},

@@ -366,6 +366,10 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
         connect(view, &QAbstractItemView::clicked, this, &LocalLibraryFinderList::rowClicked);
     }
     m_pages->setCurrentWidget(m_blank);
+    connect(&m_state, &LibraryState::libraryReadErrorMessageChanged, this, [this] {
+        if (m_hasTree && m_model->treeIndex().tree().isEmpty())
+            m_pages->setCurrentWidget(emptyPage());
+    });
 
     connect(m_outline->selectionModel(),
             &QItemSelectionModel::selectionChanged,
@@ -489,6 +493,13 @@ QWidget *LocalLibraryFinderList::currentPage() const
     return m_pages->currentWidget();
 }
 
+QWidget *LocalLibraryFinderList::emptyPage() const
+{
+    // A library that cannot be read is not an empty one.
+    return m_state.libraryReadErrorMessage().isEmpty() ? static_cast<QWidget *>(m_emptyState)
+                                                       : m_blank;
+}
+
 void LocalLibraryFinderList::requestTree()
 {
     const std::optional<QList<LocalLibraryTreeNode>> tree
@@ -525,7 +536,7 @@ void LocalLibraryFinderList::applyTree(const QList<LocalLibraryTreeNode> &tree)
 
     const bool outlineMode = std::any_of(
         tree.cbegin(), tree.cend(), [](const auto &node) { return node.children.has_value(); });
-    QWidget *page = tree.isEmpty() ? static_cast<QWidget *>(m_emptyState)
+    QWidget *page = tree.isEmpty() ? emptyPage()
                     : outlineMode  ? static_cast<QWidget *>(m_outline)
                                    : static_cast<QWidget *>(m_flatList);
     const bool appeared = page != m_pages->currentWidget();

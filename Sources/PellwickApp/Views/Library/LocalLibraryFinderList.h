@@ -89,7 +89,7 @@ public:
     EmptyStateView *emptyState() const { return m_emptyState; }
 
     /// The page shown now: the empty state, the outline, the flat list, or a blank page while the
-    /// first tree is built.
+    /// first tree is built or, instead of the empty state, while the library cannot be read.
     QWidget *currentPage() const;
 
 Q_SIGNALS:
@@ -97,6 +97,7 @@ Q_SIGNALS:
     void usableStateAppeared();
 
 private:
+    QWidget *emptyPage() const;
     void requestTree();
     void applyTree(const QList<LocalLibraryTreeNode> &tree);
     void setSelectedNodeIDs(QSet<QString> nodeIDs, bool fromOutline = false);

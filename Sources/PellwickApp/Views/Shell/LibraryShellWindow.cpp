@@ -90,7 +90,12 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     column->addWidget(m_region);
     m_pages = new QStackedWidget(m_signedInColumn);
     // In case order of ShellSection.
-    m_pages->addWidget(new LibraryOverviewView(m_pages));
+    m_pages->addWidget(new LibraryOverviewView({m_viewModel->sessionState(),
+                                                m_viewModel->importState(),
+                                                m_viewModel->restoreState(),
+                                                m_viewModel->shellState(),
+                                                m_viewModel->libraryState()},
+                                               m_pages));
     m_pages->addWidget(new ImportReviewPanelView(m_viewModel->importState(),
                                                  m_viewModel->ingestCacheState(),
                                                  m_viewModel->shellState(),
@@ -102,7 +107,17 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
         m_folderChooser,
         [this](ShellSection section) { setCurrentSection(section); },
         m_pages));
-    m_pages->addWidget(new LocalLibraryCacheView(m_pages));
+    auto *library = new LocalLibraryCacheView({m_viewModel->libraryState(),
+                                               m_viewModel->importState(),
+                                               m_viewModel->ingestCacheState(),
+                                               *m_viewModel,
+                                               *m_viewModel,
+                                               *m_viewModel,
+                                               *m_viewModel,
+                                               m_folderChooser},
+                                              m_viewModel->singleShotTimers(),
+                                              m_pages);
+    m_pages->addWidget(library);
     auto *restore = new RestoreView(m_viewModel->restoreState(),
                                     m_viewModel->sessionState(),
                                     m_viewModel->libraryState(),
@@ -173,6 +188,9 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
         m_changePasswordSheet, &QDialog::finished, this, [this] { setChangingPassword(false); });
 
     connect(m_sidebar, &SidebarView::sectionChosen, this, &LibraryShellWindow::setCurrentSection);
+    connect(library, &LocalLibraryCacheView::showRestore, this, [this] {
+        setCurrentSection(ShellSection::Restore);
+    });
     connect(restore, &RestoreView::showLocalLibraryCacheRequested, this, [this] {
         setCurrentSection(ShellSection::LocalLibraryCache);
     });
