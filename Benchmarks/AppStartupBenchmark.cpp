@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace Pellwick;
 
@@ -69,5 +70,9 @@ int main(int argc, char *argv[])
     FirstPaint firstPaint;
     window->installEventFilter(&firstPaint);
     window->show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Work the start-up began (an Ingest Cache cleanup pass, a library check) may still run on
+    // the worker pools: leave as a command-line tool does, without tearing down what they use.
+    std::fflush(stdout);
+    std::_Exit(status);
 }
