@@ -7,8 +7,9 @@
 #include <QtNumeric>
 
 #include <algorithm>
-#include <malloc.h>
 #include <limits>
+
+#include <malloc.h>
 
 namespace Pellwick {
 
