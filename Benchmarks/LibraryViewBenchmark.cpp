@@ -88,26 +88,28 @@ double slowestPageStep(QAbstractItemView &view)
     return slowest;
 }
 
-/// Which visible-items list each tree was built from, so that the tree answering a key can be
-/// told from an older one still arriving.
+/// Which visible-items list each tree was built from, and whether with the folders' other files,
+/// so that the tree answering a key can be told from an older one still arriving.
 class TreeOrigins
 {
 public:
-    void note(const LocalLibraryTreeNode *tree, const LocalLibraryItem *items)
+    using Origin = std::pair<const LocalLibraryItem *, bool>;
+
+    void note(const LocalLibraryTreeNode *tree, Origin origin)
     {
         const std::lock_guard lock(m_mutex);
-        m_itemsOfTree.insert(tree, items);
+        m_originOfTree.insert(tree, origin);
     }
 
-    const LocalLibraryItem *itemsOf(const LocalLibraryTreeNode *tree) const
+    Origin originOf(const LocalLibraryTreeNode *tree) const
     {
         const std::lock_guard lock(m_mutex);
-        return m_itemsOfTree.value(tree);
+        return m_originOfTree.value(tree);
     }
 
 private:
     mutable std::mutex m_mutex;
-    QHash<const LocalLibraryTreeNode *, const LocalLibraryItem *> m_itemsOfTree;
+    QHash<const LocalLibraryTreeNode *, Origin> m_originOfTree;
 };
 
 /// Sends `key` (a character, or Backspace when null) to `field`, then waits until the view
@@ -132,10 +134,11 @@ double keyToPaint(QLineEdit &field,
     // their address. Older ones cannot come back: a tree built from them would be older than
     // the one shown, and the view model keeps only newer trees.
     published.append(viewModel.libraryState().localLibraryItems());
-    const LocalLibraryItem *items = published.last().constData();
+    // A search text leaves the folders' other files out of the tree; none shows them.
+    const TreeOrigins::Origin origin{published.last().constData(), field.text().isEmpty()};
     for (;;) {
         const std::optional<QList<LocalLibraryTreeNode>> tree = viewModel.localLibraryTree({});
-        if (tree && origins.itemsOf(tree->constData()) == items)
+        if (tree && origins.originOf(tree->constData()) == origin)
             break;
         if (timer.elapsed() > 60'000)
             return -1;
@@ -185,7 +188,7 @@ int main(int argc, char *argv[])
                                                            const QHash<QString, qint64> &counts) {
         QList<LocalLibraryTreeNode> tree
             = LocalLibraryTree::build(items, cacheRoot, includePhysicalEntries, counts, *files);
-        origins->note(tree.constData(), items.constData());
+        origins->note(tree.constData(), {items.constData(), includePhysicalEntries});
         return tree;
     });
     DialogFolderChooser chooser;

@@ -112,16 +112,18 @@ void LibraryShellViewModel::publishVisibleLocalLibraryItems(bool pruningRestoreS
     std::optional<LibraryShellViewModelPrivate::Library::PublishedSearch> &published
         = m_d->library.publishedSearch;
     const bool isFiltered = hasActiveLocalLibraryFilters();
-    // Typing a longer search text often keeps the very same items: they are not copied again
-    // and the tree is not built again.
-    if (afterSearchTextChange && visible && published && published->isFiltered == isFiltered
-        && visible->holdsSameRecordsAs(published->result))
+    // Typing a longer search text often keeps the very same items: they are not copied again,
+    // and the tree is built again only when it now leaves out the folders' other files.
+    const bool sameItems = visible && published && visible->holdsSameRecordsAs(published->result);
+    if (afterSearchTextChange && sameItems && published->isFiltered == isFiltered)
         return;
     if (visible)
         published = {*visible, isFiltered};
     else
         published.reset();
-    m_libraryState->setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
+    if (!sameItems)
+        m_libraryState->setLocalLibraryItems(visible ? visible->items()
+                                                     : QList<LocalLibraryItem>());
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
     m_libraryState->setLocalLibraryItemsRevision(
         m_libraryState->localLibraryItemsRevision() == std::numeric_limits<qint64>::max()
