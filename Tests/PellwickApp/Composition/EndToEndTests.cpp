@@ -9,6 +9,8 @@
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
@@ -194,6 +196,10 @@ private:
     void signIn(bool registering);
     void addCardToIngestCache(int files, bool firstRun);
     void importBatch(int files);
+    void verifyArchived(int raws);
+    void restoreWithConflicts();
+    /// The SHA-256 of each of the card's files with one of `suffixes`, by relative path.
+    QMap<QString, QString> cardHashes(const QStringList &suffixes) const;
     void selectInFinder(const QString &text);
     void goTo(const QString &section);
     QStringList requestLogLines() const;
@@ -275,6 +281,10 @@ std::unique_ptr<LibraryShellWindow> EndToEndTests::makeWindow(const MountInfoSys
         = AppComposition::makeWindow(AppConfiguration(), services);
     window->resize(1280, 820);
     window->show();
+    // The application is active, as when the photographer works in its window.
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get()))
+        qWarning("the window did not become active");
     return window;
 }
 
@@ -337,8 +347,11 @@ void EndToEndTests::selectInFinder(const QString &text)
              .isEmpty(),
         waitLimit);
     finder->scrollTo(rows.first());
-    QTest::mouseClick(
-        finder->viewport(), Qt::LeftButton, {}, finder->visualRect(rows.first()).center());
+    const QPoint row = finder->visualRect(rows.first()).center();
+    // A row still highlighted from before may offer no items any more: clicked afresh.
+    if (finder->selectionModel()->isSelected(rows.first()))
+        QTest::mouseClick(finder->viewport(), Qt::LeftButton, Qt::ControlModifier, row);
+    QTest::mouseClick(finder->viewport(), Qt::LeftButton, {}, row);
 }
 
 void EndToEndTests::addCardToIngestCache(int files, bool firstRun)
@@ -391,6 +404,135 @@ void EndToEndTests::importBatch(int files)
     QVERIFY(sourceUnchanged());
 }
 
+QMap<QString, QString> EndToEndTests::cardHashes(const QStringList &suffixes) const
+{
+    QMap<QString, QString> hashes;
+    QDirIterator it(m_card + u"/DCIM"_s, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (suffixes.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive))
+            hashes.insert(QDir(m_card).relativeFilePath(path), sha256(path));
+    }
+    return hashes;
+}
+
+void EndToEndTests::verifyArchived(int raws)
+{
+    // The backend holds the card's RAW originals and sidecars as verified backups: it checked
+    // every assembled object against the announced SHA-256 when it finalized.
+    QFile stateFile(DevelopmentBackend::stateFile(m_roots.path(u"backend"_s)));
+    QVERIFY(stateFile.open(QIODevice::ReadOnly));
+    QStringList rawHashes;
+    QStringList sidecarHashes;
+    for (const QJsonValue stored : QJsonDocument::fromJson(stateFile.readAll())[u"items"_s].toArray()) {
+        const QJsonObject item = stored[u"item"_s].toObject();
+        if (item[u"import_status"_s].toString() != u"verified_backup")
+            continue;
+        rawHashes.append(item[u"content_hash"_s].toString());
+        if (!item[u"sidecar_content_hash"_s].isNull())
+            sidecarHashes.append(item[u"sidecar_content_hash"_s].toString());
+    }
+    QStringList cardRaws = cardHashes({u"DNG"_s, u"CR2"_s}).values();
+    QStringList cardSidecars = cardHashes({u"xmp"_s}).values();
+    if (cardRaws.contains(sha256(m_card + u"/DCIM/100TEST/IMG_0007.CR2"_s)))
+        cardSidecars.append(sha256(m_card + u"/DCIM/100TEST/IMG_0007.xmp"_s)); // shared
+    QCOMPARE(rawHashes.size(), raws);
+    for (QStringList *list : {&rawHashes, &sidecarHashes, &cardRaws, &cardSidecars})
+        list->sort();
+    QCOMPARE(rawHashes, cardRaws);
+    QCOMPARE(sidecarHashes, cardSidecars);
+    // The cached packages are gone.
+    QDirIterator cached(
+        AppConfiguration().ingestCacheURL(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (cached.hasNext()) {
+        const QString path = cached.next();
+        QVERIFY2(!QStringList({u"DNG"_s, u"CR2"_s, u"xmp"_s}).contains(QFileInfo(path).suffix()),
+                 qPrintable(path));
+    }
+}
+
+void EndToEndTests::restoreWithConflicts()
+{
+    STEP(goTo(u"Library"_s));
+    STEP(selectInFinder(u"100TEST"_s));
+    auto *restore = shown<QAbstractButton>(u"local-library-cache.restore-selected"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(restore->isEnabled(), waitLimit);
+    restore->click();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(u"page.restore"_s), waitLimit);
+    auto *request = shown<QAbstractButton>(u"restore.request-selected"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(request->isEnabled(), waitLimit);
+    QVERIFY(grab(u"5-restore-selected"_s));
+    request->click();
+    QTRY_VERIFY_WITH_TIMEOUT(openDialog(), waitLimit);
+    QVERIFY(grab(u"5-restore-request"_s));
+    click(*openDialog(), u"Start Restore Request"_s);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        showing(u"Restore preparing"_s), qPrintable(shownTextsEverywhere()), waitLimit);
+    QVERIFY(grab(u"5-restore-preparing"_s));
+    // Focus comes back to the window once the dialog is gone (the offscreen platform leaves
+    // the application inactive until asked); polling runs while the application is active.
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->viewModel().restorePollingTask(), waitLimit);
+
+    // The backend readies the request after its short delay; the polling waits on the
+    // workflow clock, which the test moves on until the request is ready.
+    auto *transfer = shown<QAbstractButton>(u"restore.start-transfer"_s);
+    QTRY_VERIFY2_WITH_TIMEOUT((m_timers.advance(std::chrono::seconds(5)), transfer->isEnabled()),
+                              qPrintable(shownTextsEverywhere()),
+                              waitLimit);
+    QVERIFY(grab(u"5-restore-ready"_s));
+
+    // The destination already holds a file named as the first item.
+    const RestoreState &state = m_window->viewModel().restoreState();
+    const QString first = state.activeRestoreRequest()->items.value(0).canonicalFilename;
+    const QString destination = m_roots.path(u"restored"_s);
+    writeFile(destination + u'/' + first, "kept by the photographer");
+    transfer->click();
+    QTRY_COMPARE_WITH_TIMEOUT(m_chooser->pendingCount(), 1, waitLimit);
+    m_chooser->answer(destination);
+
+    // Each conflict stops the run with a suggested "-restored" name, confirmed as offered.
+    QStringList prompted;
+    for (int conflict = 1; conflict <= 2; ++conflict) {
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            shown(u"restore.filename-prompt"_s), qPrintable(shownTextsEverywhere()), waitLimit);
+        auto *prompt = shown<QDialog>(u"restore.filename-prompt"_s);
+        const QString existing = state.restoreFilenameConflict()->existingFilename;
+        const QString suggested = shown<QLineEdit>(u"restore.conflict-filename"_s)->text();
+        QVERIFY2(suggested.contains(u"-restored"_s), qPrintable(suggested));
+        QVERIFY(showing(existing + u" already exists at the destination."_s));
+        QVERIFY(grab(u"6-filename-conflict-%1"_s.arg(conflict)));
+        prompted.append(existing);
+        click(*prompt, u"Restore"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!state.restoreFilenameConflict()
+                                     || state.restoreFilenameConflict()->existingFilename
+                                            != existing,
+                                 waitLimit);
+    }
+    QCOMPARE(prompted.value(0), first);
+    QTRY_VERIFY2_WITH_TIMEOUT(showing(u"Restore complete: 12 item(s) saved"_s),
+                              qPrintable(shownTextsEverywhere()),
+                              waitLimit);
+    QVERIFY(grab(u"6-restore-complete"_s));
+
+    // Every saved file is one of the card's, the photographer's file is untouched, and both
+    // RAW originals of the pair got the shared sidecar under names of their own.
+    QCOMPARE(readFile(destination + u'/' + first), QByteArray("kept by the photographer"));
+    QStringList saved;
+    QDirIterator it(destination, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (QFileInfo(path).fileName() != first)
+            saved.append(sha256(path));
+    }
+    const QStringList card = cardHashes({u"DNG"_s, u"CR2"_s, u"xmp"_s}).values();
+    for (const QString &hash : std::as_const(saved))
+        QVERIFY(card.contains(hash));
+    QCOMPARE(saved.size(), 12 + 9); // the shared sidecar twice
+    QCOMPARE(saved.count(sha256(m_card + u"/DCIM/100TEST/IMG_0007.xmp"_s)), 2);
+}
+
 QStringList EndToEndTests::requestLogLines() const
 {
     QFile log(m_roots.path(u"requests.log"_s));
@@ -426,6 +568,9 @@ void EndToEndTests::cardToArchiveAndBack()
         root, mountInfoLine(40, u"179:1"_s, m_card, u"vfat"_s, u"/dev/mmcblk0p1"_s)});
     STEP(addCardToIngestCache(12, true));
     STEP(importBatch(12));
+    STEP(verifyArchived(12));
+    STEP(restoreWithConflicts());
+    QVERIFY(sourceUnchanged());
 }
 
 void EndToEndTests::loopMountedCardToArchive()
