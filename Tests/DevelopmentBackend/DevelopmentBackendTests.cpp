@@ -1,4 +1,5 @@
 #include "DevelopmentBackend.h"
+
 #include "DevelopmentBackendProcess.h"
 
 #include <PellwickCore/Backend/CurlFetch.h>

@@ -140,11 +140,11 @@ AppComposition::makeWindow(const AppConfiguration &configuration, const AppSyste
     if (services.folderChooser)
         window->setFolderChooser(services.folderChooser);
     LibraryShellWindow *shell = window.get();
-    auto *mounts = new MountMonitor(
-        std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>(),
-                                                  services.mountInfoPaths),
-        services.mountInfoPaths.mountInfo,
-        shell);
+    auto *mounts
+        = new MountMonitor(std::make_shared<MountInfoVolumeProvider>(
+                               std::make_shared<LocalFileManager>(), services.mountInfoPaths),
+                           services.mountInfoPaths.mountInfo,
+                           shell);
     QObject::connect(mounts, &MountMonitor::volumeMounted, shell, [shell](const QString &path) {
         shell->volumeMounted(path);
     });

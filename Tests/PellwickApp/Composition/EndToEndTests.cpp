@@ -10,10 +10,11 @@
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
-#include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
 
 #include <QAbstractItemView>
@@ -32,13 +33,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <Support/DngWriter.h>
 #include <Support/LoopDiskImage.h>
 #include <Support/MountSystemFixture.h>
 #include <Support/TestFiles.h>
-
-#include <csignal>
-
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -139,6 +139,22 @@ bool showing(const QString &text)
     return shownTextsEverywhere().contains(text);
 }
 
+/// The rows below `parent` of the model showing `status`, at any depth.
+int rowsWithStatus(const QAbstractItemModel &model,
+                   const QString &status,
+                   const QModelIndex &parent)
+{
+    int count = 0;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        count += int(index.data(LocalLibraryFinderModel::ImportStatusTextsRole)
+                         .toStringList()
+                         .contains(status))
+                 + rowsWithStatus(model, status, index);
+    }
+    return count;
+}
+
 /// The visible window-modal dialog, if any.
 QDialog *openDialog()
 {
@@ -198,11 +214,13 @@ private Q_SLOTS:
 private:
     std::unique_ptr<LibraryShellWindow> makeWindow(const MountInfoSystemPaths &paths);
     bool grab(const QString &step);
+
     /// The card's files are byte-identical, with the times they had.
     bool sourceUnchanged() const { return snapshot(m_card) == m_cardSnapshot; }
+
     void signIn(bool registering);
     void addCardToIngestCache(int files, bool firstRun);
-    void importBatch(const QString &folder, int files);
+    void importBatch(const QString &folder, int files, const QString &confirmation);
     /// The card's RAW originals and sidecars are verified backups among `verified` in all.
     void verifyArchived(int verified);
     void restoreWithConflicts();
@@ -231,22 +249,21 @@ void EndToEndTests::initTestCase()
     m_output = QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs/end-to-end");
     QDir(m_output).removeRecursively();
     QVERIFY(QDir().mkpath(m_output));
-    m_backend = std::make_unique<DevelopmentBackendProcess>(
-        QStringLiteral(PELLWICK_DEV_BACKEND_PATH),
-        m_roots.path(u"backend"_s),
-        QStringList{u"--port"_s,
-                    u"0"_s,
-                    u"--restore-ready-after-ms"_s,
-                    u"300"_s,
-                    u"--request-log"_s,
-                    m_roots.path(u"requests.log"_s)});
+    m_backend
+        = std::make_unique<DevelopmentBackendProcess>(QStringLiteral(PELLWICK_DEV_BACKEND_PATH),
+                                                      m_roots.path(u"backend"_s),
+                                                      QStringList{u"--port"_s,
+                                                                  u"0"_s,
+                                                                  u"--restore-ready-after-ms"_s,
+                                                                  u"300"_s,
+                                                                  u"--request-log"_s,
+                                                                  m_roots.path(u"requests.log"_s)});
     m_backendURL = m_backend->firstLine();
     QVERIFY2(m_backendURL.startsWith(u"http://127.0.0.1:"_s), qPrintable(m_backend->errorOutput()));
 
     // The window reads its folders, settings and backend from the environment, as the
     // application does; the session token goes to the Secret Service the wrapper started.
-    const QProcessEnvironment environment
-        = isolatedAppEnvironment(QUrl(m_backendURL), m_roots.dir);
+    const QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots.dir);
     for (const char *name : {"PELL_WICK_BACKEND_URL",
                              "PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT",
                              "PELL_WICK_STAGING_AREA_ROOT",
@@ -269,7 +286,8 @@ void EndToEndTests::cleanupTestCase()
 void EndToEndTests::cleanup()
 {
     if (QTest::currentTestFailed() && m_window) {
-        saveGrab(*m_window, u"failed-"_s + QString::fromLatin1(QTest::currentTestFunction()), m_output);
+        saveGrab(
+            *m_window, u"failed-"_s + QString::fromLatin1(QTest::currentTestFunction()), m_output);
         qInfo("%s", qPrintable(shownTextsEverywhere()));
         qInfo("%s", qPrintable(requestLogLines().join(u'\n')));
         qInfo("%s", qPrintable(m_backend->output() + m_backend->errorOutput()));
@@ -280,9 +298,8 @@ void EndToEndTests::cleanup()
 std::unique_ptr<LibraryShellWindow> EndToEndTests::makeWindow(const MountInfoSystemPaths &paths)
 {
     AppSystemServices services;
-    services.steadyClock = [timers = &m_timers] {
-        return std::chrono::steady_clock::time_point(timers->now());
-    };
+    services.steadyClock
+        = [timers = &m_timers] { return std::chrono::steady_clock::time_point(timers->now()); };
     services.timers = m_timers.factory();
     services.mountInfoPaths = paths;
     services.folderChooser = m_chooser;
@@ -339,7 +356,8 @@ void EndToEndTests::goTo(const QString &section)
     const QModelIndexList rows = list->model()->match(
         list->model()->index(0, 0), Qt::DisplayRole, section, 1, Qt::MatchExactly);
     QVERIFY2(!rows.isEmpty(), qPrintable(section));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(rows.first()).center());
+    QTest::mouseClick(
+        list->viewport(), Qt::LeftButton, {}, list->visualRect(rows.first()).center());
 }
 
 void EndToEndTests::selectInFinder(const QString &text)
@@ -348,14 +366,13 @@ void EndToEndTests::selectInFinder(const QString &text)
     QTRY_VERIFY_WITH_TIMEOUT(
         (finder = shown<QAbstractItemView>(u"local-library-cache.usable-content"_s)), waitLimit);
     QModelIndexList rows;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !(rows = finder->model()->match(finder->model()->index(0, 0),
-                                        Qt::DisplayRole,
-                                        text,
-                                        1,
-                                        Qt::MatchExactly | Qt::MatchRecursive))
-             .isEmpty(),
-        waitLimit);
+    QTRY_VERIFY_WITH_TIMEOUT(!(rows = finder->model()->match(finder->model()->index(0, 0),
+                                                             Qt::DisplayRole,
+                                                             text,
+                                                             1,
+                                                             Qt::MatchExactly | Qt::MatchRecursive))
+                                  .isEmpty(),
+                             waitLimit);
     finder->scrollTo(rows.first());
     const QPoint row = finder->visualRect(rows.first()).center();
     // A row still highlighted from before may offer no items any more: clicked afresh.
@@ -392,19 +409,23 @@ void EndToEndTests::addCardToIngestCache(int files, bool firstRun)
     QVERIFY(sourceUnchanged());
 }
 
-void EndToEndTests::importBatch(const QString &folder, int files)
+void EndToEndTests::importBatch(const QString &folder, int files, const QString &confirmation)
 {
     STEP(goTo(u"Library"_s));
     QTRY_VERIFY_WITH_TIMEOUT(shown(u"page.localLibraryCache"_s), waitLimit);
     STEP(selectInFinder(folder));
     auto *start = shown<QAbstractButton>(u"local-library-cache.start-import"_s);
     QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), waitLimit);
+    const QAbstractItemModel &finder
+        = *shown<QAbstractItemView>(u"local-library-cache.usable-content"_s)->model();
+    QCOMPARE(rowsWithStatus(finder, u"Local Cache \u2014 Ready to Import"_s, {}), files);
     QVERIFY(grab(u"4-library-ready-to-import"_s));
     start->click();
     QTRY_VERIFY_WITH_TIMEOUT(shown(u"local-library-cache.import-confirmation"_s), waitLimit);
     QVERIFY(grab(u"4-start-import"_s));
     QDialog *dialog = openDialog();
     QCOMPARE(dialog->windowTitle(), u"Start Import?"_s);
+    QCOMPARE(dialog->findChild<QLabel *>(u"message"_s)->text(), confirmation);
     click(*dialog, u"confirm"_s);
     // The outcome is told on the Overview page.
     STEP(goTo(u"Overview"_s));
@@ -434,7 +455,8 @@ void EndToEndTests::verifyArchived(int verified)
     QVERIFY(stateFile.open(QIODevice::ReadOnly));
     QStringList rawHashes;
     QStringList sidecarHashes;
-    for (const QJsonValue stored : QJsonDocument::fromJson(stateFile.readAll())[u"items"_s].toArray()) {
+    for (const QJsonValue stored :
+         QJsonDocument::fromJson(stateFile.readAll())[u"items"_s].toArray()) {
         const QJsonObject item = stored[u"item"_s].toObject();
         if (item[u"import_status"_s].toString() != u"verified_backup")
             continue;
@@ -451,8 +473,9 @@ void EndToEndTests::verifyArchived(int verified)
     const QString shared = sha256(m_card + u"/DCIM/100TEST/IMG_0007.xmp"_s);
     QVERIFY(shared.isEmpty() || sidecarHashes.count(shared) == 2);
     // The cached packages are gone.
-    QDirIterator cached(
-        AppConfiguration().ingestCacheURL(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator cached(AppConfiguration().ingestCacheURL(),
+                        QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
     while (cached.hasNext()) {
         const QString path = cached.next();
         QVERIFY2(!QStringList({u"DNG"_s, u"CR2"_s, u"xmp"_s}).contains(QFileInfo(path).suffix()),
@@ -573,10 +596,11 @@ void EndToEndTests::cardToArchiveAndBack()
         m_window->viewModel().sessionState().session()->token.toUtf8());
     QVERIFY(grab(u"1-signed-in"_s));
 
-    system.writeMountInfo(QStringList{
-        root, mountInfoLine(40, u"179:1"_s, m_card, u"vfat"_s, u"/dev/mmcblk0p1"_s)});
+    system.writeMountInfo(
+        QStringList{root, mountInfoLine(40, u"179:1"_s, m_card, u"vfat"_s, u"/dev/mmcblk0p1"_s)});
     STEP(addCardToIngestCache(12, true));
-    STEP(importBatch(u"100TEST"_s, 12));
+    STEP(
+        importBatch(u"100TEST"_s, 12, u"12 packages, 65.4 KB. 4.7 GB archive capacity remains."_s));
     STEP(verifyArchived(12));
     STEP(restoreWithConflicts());
     QVERIFY(sourceUnchanged());
@@ -613,7 +637,7 @@ void EndToEndTests::loopMountedCardToArchive()
     writeCard(m_card, u"101LOOP"_s, 2, 1, false, 2);
     m_cardSnapshot = snapshot(m_card);
     STEP(addCardToIngestCache(2, false));
-    STEP(importBatch(u"101LOOP"_s, 2));
+    STEP(importBatch(u"101LOOP"_s, 2, u"2 packages, 10.9 KB. 4.7 GB archive capacity remains."_s));
     STEP(verifyArchived(14));
     QVERIFY(sourceUnchanged());
 }
@@ -653,8 +677,9 @@ void EndToEndTests::realBinaryRestoresTheSession()
             launch.waitForFinished(10'000);
         }
     });
-    launch.start(xvfbRun,
-                 {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
+    launch.start(
+        xvfbRun,
+        {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
     QVERIFY(launch.waitForFinished(90'000));
     const QString output = QString::fromUtf8(launch.readAll());
     QVERIFY2(launch.exitStatus() == QProcess::NormalExit && launch.exitCode() == 0,

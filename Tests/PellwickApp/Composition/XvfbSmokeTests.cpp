@@ -13,7 +13,6 @@
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
 
-
 class XvfbSmokeTests : public QObject
 {
     Q_OBJECT
@@ -58,8 +57,9 @@ void XvfbSmokeTests::windowIsMappedUnderXvfb()
     QProcess smoke;
     smoke.setProcessEnvironment(environment);
     smoke.setProcessChannelMode(QProcess::MergedChannels);
-    smoke.start(xvfbRun,
-                {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
+    smoke.start(
+        xvfbRun,
+        {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
     QVERIFY(smoke.waitForFinished(90'000));
     const QString output = QString::fromUtf8(smoke.readAll());
     QVERIFY2(smoke.exitCode() == 0, qPrintable(output));

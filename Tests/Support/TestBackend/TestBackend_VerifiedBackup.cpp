@@ -119,14 +119,13 @@ reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byte
 /// The upload reply of an item whose uploads are open.
 QJsonObject uploadReply(TestBackend::Private &d, const StoredItem &stored)
 {
-    QJsonObject reply{
-        {QStringLiteral("library_item"),
-         libraryItemMember(stored.item.id, stored.item.importStatus)},
-        {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)}};
+    QJsonObject reply{{QStringLiteral("library_item"),
+                       libraryItemMember(stored.item.id, stored.item.importStatus)},
+                      {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)}};
     if (!stored.previewKey.isEmpty()) {
-        reply.insert(
-            QStringLiteral("preview_upload"),
-            QJsonObject{{QStringLiteral("url"), d.objectStore->presignedPutURL(stored.previewKey)}});
+        reply.insert(QStringLiteral("preview_upload"),
+                     QJsonObject{{QStringLiteral("url"),
+                                  d.objectStore->presignedPutURL(stored.previewKey)}});
     }
     if (stored.sidecarUpload)
         reply.insert(QStringLiteral("sidecar_upload"), multipartJson(d, *stored.sidecarUpload));
@@ -405,10 +404,10 @@ void registerUploadRoutes(TestBackend::Private &backend)
         "POST",
         itemPattern + "/finalize",
         withItem([d](const auto &, auto &response, StoredItem &stored, Account &account) {
-            const bool uploaded = stored.rawUpload && stored.rawUpload->complete
-                                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
-                                  && (stored.previewKey.isEmpty()
-                                      || d->objectStore->object(stored.previewKey));
+            const bool uploaded
+                = stored.rawUpload && stored.rawUpload->complete
+                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
+                  && (stored.previewKey.isEmpty() || d->objectStore->object(stored.previewKey));
             if (!uploaded)
                 return replyError(response, 409, QStringLiteral("upload_incomplete"));
             // The archive holds what was assembled: it must be the bytes announced.
