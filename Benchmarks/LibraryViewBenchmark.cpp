@@ -2,12 +2,14 @@
 //     Builds the view model over the library in the folder LIBRARY and the Ingest Cache folder
 //     INGEST_CACHE as the application does (the visible items at start-up, the folder tree built
 //     off the main thread), shows the whole Library page (toolbar, finder list and inspector)
-//     offscreen at 1280 x 800 and exits at the first
-//     paint that shows the tree's rows. With --measure it prints "library-view first paint:
-//     <s> s" (from the start of the process), then expands the whole outline, scrolls it from
-//     top to bottom a page at a time and prints "library-view scroll: <ms> ms", the slowest
-//     step (scroll and repaint). Prints "peak RSS: <N> MiB" to standard error when
-//     PELLWICK_BENCH_REPORT_RSS is set.
+//     offscreen at 1280 x 800 and exits at the first paint that shows the tree's rows. With
+//     --measure it prints "library-view first paint: <s> s" (from the start of the process),
+//     types "IMG_00" into the search field one key at a time, clears it again, expands the
+//     whole outline, scrolls it from top to bottom a page at a time and prints
+//     "library-view scroll: <ms> ms", the slowest step (scroll and repaint), then
+//     "library-view keystroke: <ms> ms", the slowest time from a key to the paint that shows
+//     its result (the tree of the items the key left visible). Prints "peak
+//     RSS: <N> MiB" to standard error when PELLWICK_BENCH_REPORT_RSS is set.
 
 #include "PeakRss.h"
 #include "ProcessStart.h"
@@ -18,13 +20,17 @@
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 #include <PellwickCore/Backend/CurlFetch.h>
+#include <PellwickCore/Support/FileManager.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -35,6 +41,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 using namespace Pellwick;
 
@@ -81,6 +88,66 @@ double slowestPageStep(QAbstractItemView &view)
     return slowest;
 }
 
+/// Which visible-items list each tree was built from, so that the tree answering a key can be
+/// told from an older one still arriving.
+class TreeOrigins
+{
+public:
+    void note(const LocalLibraryTreeNode *tree, const LocalLibraryItem *items)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_itemsOfTree.insert(tree, items);
+    }
+
+    const LocalLibraryItem *itemsOf(const LocalLibraryTreeNode *tree) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_itemsOfTree.value(tree);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<const LocalLibraryTreeNode *, const LocalLibraryItem *> m_itemsOfTree;
+};
+
+/// Sends `key` (a character, or Backspace when null) to `field`, then waits until the view
+/// model holds the tree of the items the key left visible (the list then shows it) and paints
+/// the list. Returns the milliseconds from the key to that paint; negative after a minute.
+double keyToPaint(QLineEdit &field,
+                  QChar key,
+                  LibraryShellViewModel &viewModel,
+                  LocalLibraryFinderList &list,
+                  const TreeOrigins &origins,
+                  QList<QList<LocalLibraryItem>> &published)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const int code = key.isNull() ? Qt::Key_Backspace : 0;
+    const QString text = key.isNull() ? QString() : QString(key);
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+    QApplication::sendEvent(&field, &press);
+    QApplication::sendEvent(&field, &release);
+    // The lists published since the last tree shown stay alive, so that no later list can take
+    // their address. Older ones cannot come back: a tree built from them would be older than
+    // the one shown, and the view model keeps only newer trees.
+    published.append(viewModel.libraryState().localLibraryItems());
+    const LocalLibraryItem *items = published.last().constData();
+    for (;;) {
+        const std::optional<QList<LocalLibraryTreeNode>> tree = viewModel.localLibraryTree({});
+        if (tree && origins.itemsOf(tree->constData()) == items)
+            break;
+        if (timer.elapsed() > 60'000)
+            return -1;
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    if (auto *view = qobject_cast<QAbstractItemView *>(list.currentPage()))
+        view->viewport()->repaint();
+    const double milliseconds = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    published.erase(published.begin(), published.end() - 1);
+    return milliseconds;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -109,6 +176,18 @@ int main(int argc, char *argv[])
     PellwickControlStyles::install();
     const std::unique_ptr<LibraryShellViewModel> viewModel
         = AppComposition::makeViewModel(AppConfiguration());
+    // The application's tree builder, noting which items each tree was built from.
+    const auto files = std::make_shared<LocalFileManager>();
+    const auto origins = std::make_shared<TreeOrigins>();
+    viewModel->setLocalLibraryTreeBuilder([files, origins](const QList<LocalLibraryItem> &items,
+                                                           const QString &cacheRoot,
+                                                           bool includePhysicalEntries,
+                                                           const QHash<QString, qint64> &counts) {
+        QList<LocalLibraryTreeNode> tree
+            = LocalLibraryTree::build(items, cacheRoot, includePhysicalEntries, counts, *files);
+        origins->note(tree.constData(), items.constData());
+        return tree;
+    });
     DialogFolderChooser chooser;
     LocalLibraryCacheView page({viewModel->libraryState(),
                                 viewModel->importState(),
@@ -129,9 +208,25 @@ int main(int argc, char *argv[])
             return;
         }
         std::printf("library-view first paint: %.3f s\n", Bench::secondsSinceProcessStart());
+        auto *search = page.findChild<QLineEdit *>(QStringLiteral("local-library-cache.search"));
+        if (!search) {
+            QApplication::exit(1);
+            return;
+        }
+        QList<QList<LocalLibraryItem>> published;
+        double slowestKey = 0;
+        for (const QChar key : QStringLiteral("IMG_00")) {
+            const double ms = keyToPaint(*search, key, *viewModel, list, *origins, published);
+            slowestKey = ms < 0 || slowestKey < 0 ? -1 : std::max(slowestKey, ms);
+        }
+        // The whole library again, for scrolling.
+        search->selectAll();
+        keyToPaint(*search, QChar(), *viewModel, list, *origins, published);
+        view = qobject_cast<QAbstractItemView *>(list.currentPage());
         if (auto *outline = qobject_cast<QTreeView *>(view))
             outline->expandAll();
         std::printf("library-view scroll: %.1f ms\n", slowestPageStep(*view));
+        std::printf("library-view keystroke: %.1f ms\n", slowestKey);
         std::fflush(stdout);
         QApplication::exit(0);
     });

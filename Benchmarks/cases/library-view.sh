@@ -2,7 +2,8 @@
 # and its Ingest Cache folder (the library-tree case's data): the view model's visible items, the
 # folder tree built off the main thread, the model and the page, up to the first paint of the
 # tree's rows (offscreen), vs Python's json.load of the same library file. One run outside
-# hyperfine gives the first paint, the slowest page step of scrolling the expanded outline and
+# hyperfine gives the first paint, the slowest page step of scrolling the expanded outline, the
+# slowest key of typing a filename prefix into the search field and
 # the peak RSS.
 bench_build_drivers
 bench_library_ingest_cache

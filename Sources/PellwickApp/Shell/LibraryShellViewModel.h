@@ -706,6 +706,10 @@ private:
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
     /// Every record in stored order; empty when the library cannot be read.
     LocalLibraryCacheRecords allLocalLibraryRecords() const;
+    /// `refreshVisibleLocalLibraryItems`; after a change of the search text only, the items and
+    /// the revision stay as they are when the search found the same records of the same
+    /// library with the filters as active as before (the tree would come out the same).
+    void publishVisibleLocalLibraryItems(bool pruningRestoreSelection, bool afterSearchTextChange);
     /// Keeps a finished tree build as the newest tree unless a later build is already kept.
     void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
                               quint64 build,

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 namespace Pellwick {
@@ -321,8 +322,14 @@ QCoro::Task<> LibraryShellViewModel::runIngestCacheRefresh(
     QPointer<LibraryShellViewModel> viewModel,
     std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker)
 {
-    QFuture<Result<IngestCacheReconciliation>> job = Workflow::run(
-        WorkflowPools::utility(), [worker = std::move(worker)] { return worker->reconcile(); });
+    QFuture<Result<IngestCacheReconciliation>> job
+        = Workflow::run(WorkflowPools::utility(), [worker = std::move(worker)] {
+              Result<IngestCacheReconciliation> reconciled = worker->reconcile();
+              // A scan and reconciliation of a large cache free hundreds of megabytes in the heaps
+              // of the pool's threads: they go back now, not under the window's next allocations.
+              malloc_trim(0);
+              return reconciled;
+          });
     const std::optional<Result<IngestCacheReconciliation>> outcome
         = co_await Workflow::resumeIn(viewModel, {}, job);
     if (!outcome)

@@ -58,7 +58,7 @@ void LibraryShellViewModel::refreshAfterSearchTextChange()
         = m_libraryState->localLibrarySearchText() != m_d->library.observedSearchText;
     m_d->library.observedSearchText = m_libraryState->localLibrarySearchText();
     if (changed && !m_d->library.isResettingLocalLibraryFilters)
-        refreshVisibleLocalLibraryItems(false);
+        publishVisibleLocalLibraryItems(false, true);
 }
 
 void LibraryShellViewModel::refreshAfterFilterChange()

@@ -81,6 +81,12 @@ LocalLibraryCacheRecords LibraryShellViewModel::allLocalLibraryRecords() const
 
 void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreSelection)
 {
+    publishVisibleLocalLibraryItems(pruningRestoreSelection, false);
+}
+
+void LibraryShellViewModel::publishVisibleLocalLibraryItems(bool pruningRestoreSelection,
+                                                            bool afterSearchTextChange)
+{
     // A library that cannot be read must not pass for an empty one.
     const Result<LocalLibraryCacheRecords> read = m_d->services.localLibraryCache.cachedRecords();
     const QString readError = read ? QString()
@@ -103,6 +109,18 @@ void LibraryShellViewModel::refreshVisibleLocalLibraryItems(bool pruningRestoreS
     }
     const Result<LocalLibrarySearchResult> visible
         = m_d->services.localLibraryCache.search(localLibraryQuery());
+    std::optional<LibraryShellViewModelPrivate::Library::PublishedSearch> &published
+        = m_d->library.publishedSearch;
+    const bool isFiltered = hasActiveLocalLibraryFilters();
+    // Typing a longer search text often keeps the very same items: they are not copied again
+    // and the tree is not built again.
+    if (afterSearchTextChange && visible && published && published->isFiltered == isFiltered
+        && visible->holdsSameRecordsAs(published->result))
+        return;
+    if (visible)
+        published = {*visible, isFiltered};
+    else
+        published.reset();
     m_libraryState->setLocalLibraryItems(visible ? visible->items() : QList<LocalLibraryItem>());
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
     m_libraryState->setLocalLibraryItemsRevision(

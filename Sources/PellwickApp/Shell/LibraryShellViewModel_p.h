@@ -17,6 +17,7 @@
 #include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/RemovableVolumeDetector.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Library/LocalLibrarySearchResult.h>
 #include <PellwickCore/Restore/RestoreRequestCoordinator.h>
 #include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/Date.h>
@@ -153,6 +154,15 @@ struct LibraryShellViewModelPrivate
         bool isResettingLocalLibraryFilters = false;
         /// The search text of the last observed assignment: only a changed text refreshes.
         QString observedSearchText;
+
+        /// The search whose items were published last, and whether a filter was active then.
+        struct PublishedSearch
+        {
+            LocalLibrarySearchResult result;
+            bool isFiltered = false;
+        };
+
+        std::optional<PublishedSearch> publishedSearch;
         std::optional<LocalLibraryTreeCache> localLibraryTreeCache;
         /// The key of the newest build started and not ended yet.
         std::optional<LocalLibraryTreeKey> pendingLocalLibraryTreeKey;

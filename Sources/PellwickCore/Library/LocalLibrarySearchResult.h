@@ -34,6 +34,13 @@ public:
     /// Copies of the records found.
     QList<LocalLibraryItem> items() const;
 
+    /// Whether both searches ran over one unchanged library and found the same records; cheap,
+    /// and false whenever the library changed in between.
+    bool holdsSameRecordsAs(const LocalLibrarySearchResult &other) const
+    {
+        return m_records.sharesRecordsWith(other.m_records) && m_positions == other.m_positions;
+    }
+
     // NOLINTBEGIN(readability-identifier-naming): the names the standard library looks up.
     class const_iterator
     {

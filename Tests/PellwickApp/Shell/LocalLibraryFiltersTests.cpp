@@ -108,6 +108,9 @@ void LocalLibraryFiltersTests::assignmentsRefreshTheVisibleItems_data()
     QTest::newRow("the same search text")
         << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); })
         << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); }) << 0;
+    QTest::newRow("a longer search text finding the same items")
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"a"_s); })
+        << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(u"ab"_s); }) << 0;
     QTest::newRow("the same empty search text")
         << nothing
         << Change([](Model &m) { m.libraryState().setLocalLibrarySearchText(QString()); }) << 0;
