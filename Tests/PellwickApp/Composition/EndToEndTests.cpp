@@ -1,10 +1,10 @@
 #include "../../DevelopmentBackend/DevelopmentBackend.h"
 #include "../../DevelopmentBackend/DevelopmentBackendProcess.h"
 #include "../Shell/ManualTimers.h"
-#include "../Views/PageInspection.h"
 #include "../Views/SaveGrab.h"
 #include "../Views/ScriptedFolderChooser.h"
 #include "IsolatedAppEnvironment.h"
+#include "WindowDriving.h"
 #include "XvfbLaunchScript.h"
 
 #include <PellwickApp/Composition/AppComposition.h>
@@ -12,13 +12,10 @@
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
-#include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Workflow.h>
-#include <PellwickCore/Ingest/ContentHashing.h>
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QDialog>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -26,7 +23,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -35,7 +31,6 @@
 
 #include <csignal>
 
-#include <Support/DngWriter.h>
 #include <Support/LoopDiskImage.h>
 #include <Support/MountSystemFixture.h>
 #include <Support/TestFiles.h>
@@ -50,144 +45,6 @@ namespace {
 
 constexpr int waitLimit = 30'000;
 const QString password = u"end-to-end-secret"_s;
-
-/// The SHA-256 of a file's bytes.
-QString sha256(const QString &path)
-{
-    const Result<QString> hash = SHA256ContentHasher().contentHash(path);
-    return hash ? *hash : QString();
-}
-
-/// Hash and modification time of every file below `root`, by relative path (hidden ones too).
-QMap<QString, QString> snapshot(const QString &root)
-{
-    QMap<QString, QString> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(root).relativeFilePath(path),
-                     sha256(path) + u' '
-                         + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch()));
-    }
-    return files;
-}
-
-/// A card as a camera writes it: `dngs` RAW originals in DCIM/`folderName` (with `sharedPair`,
-/// also a different RAW IMG_0007.CR2 beside IMG_0007.DNG sharing its sidecar), sidecars for
-/// the first `sidecars` of them, JPEGs and a hidden folder.
-void writeCard(const QString &root,
-               const QString &folderName,
-               int dngs,
-               int sidecars,
-               bool sharedPair,
-               quint32 seed)
-{
-    const QString folder = root + u"/DCIM/"_s + folderName + u'/';
-    const auto dng = [seed](quint32 n) {
-        return DngOptions{
-            .width = 16, .height = 16, .noiseAmplitude = 60, .noiseSeed = seed * 100 + n};
-    };
-    for (int i = 1; i <= dngs; ++i) {
-        const QString name = u"IMG_%1"_s.arg(i, 4, 10, QLatin1Char('0'));
-        DngWriter::write(folder + name + u".DNG"_s, dng(quint32(i)));
-        if (i <= sidecars)
-            writeFile(folder + name + u".xmp"_s,
-                      "<x:xmpmeta>" + QByteArray::number(seed * 100 + i) + "</x:xmpmeta>\n");
-    }
-    if (sharedPair)
-        DngWriter::write(folder + u"IMG_0007.CR2"_s, dng(99));
-    for (int i = 1; i <= 3; ++i)
-        writeFile(folder + u"DSC_%1.JPG"_s.arg(i), patternBytes(1024, seed + quint32(i)));
-    writeFile(root + u"/.Trashes/IMG_0001.DNG"_s, patternBytes(64, seed));
-}
-
-/// The visible widget named `name` of any shown window, its dialogs included.
-template<class T = QWidget>
-T *shown(const QString &name)
-{
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible())
-            continue;
-        if (auto *self = qobject_cast<T *>(top); self && top->objectName() == name)
-            return self;
-        for (T *widget : top->findChildren<T *>(name)) {
-            if (widget->isVisible())
-                return widget;
-        }
-    }
-    return nullptr;
-}
-
-/// Every text the shown windows and dialogs show, joined by "|".
-QString shownTextsEverywhere()
-{
-    QStringList texts;
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible())
-            continue;
-        texts += shownTexts(*top);
-        for (auto *edit : top->findChildren<QPlainTextEdit *>()) {
-            if (edit->isVisible())
-                texts.append(edit->toPlainText());
-        }
-    }
-    return texts.join(u'|');
-}
-
-bool showing(const QString &text)
-{
-    return shownTextsEverywhere().contains(text);
-}
-
-/// The rows below `parent` of the model showing `status`, at any depth.
-int rowsWithStatus(const QAbstractItemModel &model,
-                   const QString &status,
-                   const QModelIndex &parent)
-{
-    int count = 0;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        const QModelIndex index = model.index(row, 0, parent);
-        count += int(index.data(LocalLibraryFinderModel::ImportStatusTextsRole)
-                         .toStringList()
-                         .contains(status))
-                 + rowsWithStatus(model, status, index);
-    }
-    return count;
-}
-
-/// The visible window-modal dialog, if any.
-QDialog *openDialog()
-{
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        for (QDialog *dialog : top->findChildren<QDialog *>()) {
-            if (dialog->isVisible())
-                return dialog;
-        }
-    }
-    return nullptr;
-}
-
-/// The folders and the development backend one run of the application works with.
-struct Roots
-{
-    QTemporaryDir dir;
-
-    QString path(const QString &name) const { return dir.filePath(name); }
-};
-
-/// Ends a child by its process id on every path out of a test.
-struct ProcessGuard
-{
-    QProcess &process;
-
-    ~ProcessGuard()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10'000);
-        }
-    }
-};
 
 } // namespace
 
@@ -218,7 +75,8 @@ private:
     /// The card's files are byte-identical, with the times they had.
     bool sourceUnchanged() const { return snapshot(m_card) == m_cardSnapshot; }
 
-    void signIn(bool registering);
+    /// Registers through the signed-out page and signs in.
+    void registerAndSignIn();
     void addCardToIngestCache(int files, bool firstRun);
     void importBatch(const QString &folder, int files, const QString &confirmation);
     /// The card's RAW originals and sidecars are verified backups among `verified` in all.
@@ -230,7 +88,7 @@ private:
     void goTo(const QString &section);
     QStringList requestLogLines() const;
 
-    Roots m_roots;
+    QTemporaryDir m_roots;
     std::unique_ptr<DevelopmentBackendProcess> m_backend;
     QString m_backendURL;
     QString m_output;
@@ -245,25 +103,25 @@ private:
 
 void EndToEndTests::initTestCase()
 {
-    QVERIFY(m_roots.dir.isValid());
+    QVERIFY(m_roots.isValid());
     m_output = QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs/end-to-end");
     QDir(m_output).removeRecursively();
     QVERIFY(QDir().mkpath(m_output));
-    m_backend
-        = std::make_unique<DevelopmentBackendProcess>(QStringLiteral(PELLWICK_DEV_BACKEND_PATH),
-                                                      m_roots.path(u"backend"_s),
-                                                      QStringList{u"--port"_s,
-                                                                  u"0"_s,
-                                                                  u"--restore-ready-after-ms"_s,
-                                                                  u"300"_s,
-                                                                  u"--request-log"_s,
-                                                                  m_roots.path(u"requests.log"_s)});
+    m_backend = std::make_unique<DevelopmentBackendProcess>(
+        QStringLiteral(PELLWICK_DEV_BACKEND_PATH),
+        m_roots.filePath(u"backend"_s),
+        QStringList{u"--port"_s,
+                    u"0"_s,
+                    u"--restore-ready-after-ms"_s,
+                    u"300"_s,
+                    u"--request-log"_s,
+                    m_roots.filePath(u"requests.log"_s)});
     m_backendURL = m_backend->firstLine();
     QVERIFY2(m_backendURL.startsWith(u"http://127.0.0.1:"_s), qPrintable(m_backend->errorOutput()));
 
     // The window reads its folders, settings and backend from the environment, as the
     // application does; the session token goes to the Secret Service the wrapper started.
-    const QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots.dir);
+    const QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots);
     for (const char *name : {"PELL_WICK_BACKEND_URL",
                              "PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT",
                              "PELL_WICK_STAGING_AREA_ROOT",
@@ -322,12 +180,11 @@ bool EndToEndTests::grab(const QString &step)
            && (!dialog || saveGrab(*dialog, name + u"-dialog"_s, m_output));
 }
 
-void EndToEndTests::signIn(bool registering)
+void EndToEndTests::registerAndSignIn()
 {
     QTRY_VERIFY_WITH_TIMEOUT(shown(u"page.signedOut"_s), waitLimit);
     const QWidget &page = *shown(u"page.signedOut"_s);
-    if (registering)
-        click(page, u"registration.open"_s);
+    click(page, u"registration.open"_s);
     const auto type = [&page](const QString &label, const QString &text) {
         auto *field = qobject_cast<QLineEdit *>(shownControl(page, label));
         QVERIFY2(field, qPrintable(label));
@@ -335,16 +192,12 @@ void EndToEndTests::signIn(bool registering)
     };
     type(u"Email"_s, u"ada@example.test"_s);
     type(u"Password"_s, password);
-    if (registering) {
-        type(u"Confirm password"_s, password);
-        click(page, u"registration.submit"_s);
-        // The development backend verifies new accounts at once.
-        QTRY_VERIFY_WITH_TIMEOUT(shown(u"signed-out.verification"_s), waitLimit);
-        QVERIFY(grab(u"1-registered"_s));
-        click(page, u"I verified my email"_s);
-    } else {
-        click(page, u"sign-in.submit"_s);
-    }
+    type(u"Confirm password"_s, password);
+    click(page, u"registration.submit"_s);
+    // The development backend verifies new accounts at once.
+    QTRY_VERIFY_WITH_TIMEOUT(shown(u"signed-out.verification"_s), waitLimit);
+    QVERIFY(grab(u"1-registered"_s));
+    click(page, u"I verified my email"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!shown(u"page.signedOut"_s), waitLimit);
     QTRY_VERIFY_WITH_TIMEOUT(showing(u"ada@example.test"_s), waitLimit);
 }
@@ -451,7 +304,7 @@ void EndToEndTests::verifyArchived(int verified)
 {
     // The backend holds the card's RAW originals and sidecars as verified backups: it checked
     // every assembled object against the announced SHA-256 when it finalized.
-    QFile stateFile(DevelopmentBackend::stateFile(m_roots.path(u"backend"_s)));
+    QFile stateFile(DevelopmentBackend::stateFile(m_roots.filePath(u"backend"_s)));
     QVERIFY(stateFile.open(QIODevice::ReadOnly));
     QStringList rawHashes;
     QStringList sidecarHashes;
@@ -518,7 +371,7 @@ void EndToEndTests::restoreWithConflicts()
     // The destination already holds a file named as the first item.
     const RestoreState &state = m_window->viewModel().restoreState();
     const QString first = state.activeRestoreRequest()->items.value(0).canonicalFilename;
-    const QString destination = m_roots.path(u"restored"_s);
+    const QString destination = m_roots.filePath(u"restored"_s);
     writeFile(destination + u'/' + first, "kept by the photographer");
     transfer->click();
     QTRY_COMPARE_WITH_TIMEOUT(m_chooser->pendingCount(), 1, waitLimit);
@@ -567,7 +420,7 @@ void EndToEndTests::restoreWithConflicts()
 
 QStringList EndToEndTests::requestLogLines() const
 {
-    QFile log(m_roots.path(u"requests.log"_s));
+    QFile log(m_roots.filePath(u"requests.log"_s));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
@@ -576,7 +429,7 @@ QStringList EndToEndTests::requestLogLines() const
 void EndToEndTests::cardToArchiveAndBack()
 {
     MountSystemFixture system;
-    m_card = m_roots.path(u"media/PELLCARD"_s);
+    m_card = m_roots.filePath(u"media/PELLCARD"_s);
     writeCard(m_card, u"100TEST"_s, 11, 8, true, 1);
     m_cardSnapshot = snapshot(m_card);
     system.addBlockDevice(u"254:0"_s, u"pci0000:00/0000:00:05.0/virtio0/block/vda"_s, false, "0");
@@ -591,7 +444,7 @@ void EndToEndTests::cardToArchiveAndBack()
     system.writeMountInfo(QStringList{root});
 
     m_window = makeWindow(system.paths());
-    STEP(signIn(true));
+    STEP(registerAndSignIn());
     m_tokenFingerprint = DevelopmentBackend::tokenFingerprint(
         m_window->viewModel().sessionState().session()->token.toUtf8());
     QVERIFY(grab(u"1-signed-in"_s));
@@ -612,7 +465,7 @@ void EndToEndTests::loopMountedCardToArchive()
         QSKIP("a real card needs the administrator and losetup");
     // The mount is the system's own (a private mount namespace would hold only this thread,
     // not the workers that scan and copy); it is removed by name in every outcome.
-    const QString imagePath = m_roots.path(u"card.img"_s);
+    const QString imagePath = m_roots.filePath(u"card.img"_s);
     const std::unique_ptr<LoopDiskImage> image = LoopDiskImage::create(imagePath);
     const auto removeImage = qScopeGuard([&imagePath] { QFile::remove(imagePath); });
     if (!image)
@@ -622,7 +475,7 @@ void EndToEndTests::loopMountedCardToArchive()
     // The session kept by the first run is restored.
     QTRY_VERIFY_WITH_TIMEOUT(showing(u"ada@example.test"_s), waitLimit);
 
-    m_card = m_roots.path(u"LOOPCARD"_s);
+    m_card = m_roots.filePath(u"LOOPCARD"_s);
     const QByteArray target = QFile::encodeName(m_card);
     QVERIFY(QDir().mkpath(m_card));
     if (::mount(QFile::encodeName(image->device()).constData(),
@@ -649,12 +502,12 @@ void EndToEndTests::realBinaryRestoresTheSession()
         QSKIP("xvfb-run is not installed (scripts/install-dependencies installs it)");
     QVERIFY2(!m_tokenFingerprint.isEmpty(), "the window road signed in no one");
     const QString screenshot = QDir(m_output).filePath(u"7-relaunched-under-xvfb.png"_s);
-    const QString log = m_roots.path(u"requests.log"_s);
+    const QString log = m_roots.filePath(u"requests.log"_s);
     const qsizetype before = requestLogLines().size();
 
     // The same folders, settings and keychain session as the window road; only the screen is
     // another one.
-    QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots.dir);
+    QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots);
     for (const char *name : {"PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE",
                              "PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE",
                              "PELLWICK_INGEST_CACHE_ROOT",
