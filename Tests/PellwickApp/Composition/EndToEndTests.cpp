@@ -113,7 +113,7 @@ void EndToEndTests::initTestCase()
         QStringList{u"--port"_s,
                     u"0"_s,
                     u"--restore-ready-after-ms"_s,
-                    u"300"_s,
+                    u"1000"_s,
                     u"--request-log"_s,
                     m_roots.filePath(u"requests.log"_s)});
     m_backendURL = m_backend->firstLine();
