@@ -4,6 +4,7 @@
 #include <PellwickCore/Support/Error.h>
 #include <PellwickCore/Support/FileManager.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -61,7 +62,19 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
     TestBackend::Options backendOptions;
     backendOptions.port = options.port;
     auto backend = std::make_unique<TestBackend>(backendOptions);
+    // A request log reads the backend's record of requests, drained after each one; the object
+    // store's record would only grow.
     backend->setRecordsRequests(false);
+    if (!options.requestLog.isEmpty()) {
+        backend->setRecordsRequests(true);
+        backend->objectStore().setRecordsRequests(false);
+        QFile log(options.requestLog);
+        if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            *errorMessage = QStringLiteral("cannot write the request log %1: %2")
+                                .arg(options.requestLog, log.errorString());
+            return nullptr;
+        }
+    }
     if (state) {
         if (const Result<void> restored = backend->restoreState(*state); !restored) {
             *errorMessage = QStringLiteral("cannot read the state file %1: %2")
@@ -108,8 +121,16 @@ QUrl DevelopmentBackend::baseURL() const
     return m_backend->baseURL();
 }
 
+QString DevelopmentBackend::tokenFingerprint(const QByteArray &token)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex().left(12));
+}
+
 void DevelopmentBackend::requestApplied(const QByteArray &method, const QByteArray &path)
 {
+    if (!m_options.requestLog.isEmpty())
+        logRequests();
     if (method == "GET")
         return;
     if (method == "POST" && path == "/api/auth/registrations")
@@ -159,6 +180,25 @@ void DevelopmentBackend::advanceRestoreRequests()
     }
     if (changed)
         save();
+}
+
+void DevelopmentBackend::logRequests()
+{
+    const std::lock_guard lock(m_logMutex);
+    QByteArray lines;
+    for (const RecordedRequest &request : m_backend->takeRequests()) {
+        const QByteArray authorization
+            = request.headers.value("Authorization").value_or(QByteArray());
+        const QByteArray scheme = QByteArrayLiteral("Bearer ");
+        const QString token = authorization.startsWith(scheme)
+                                  ? tokenFingerprint(authorization.mid(scheme.size()))
+                                  : QStringLiteral("-");
+        lines += request.method + ' ' + request.path + " token=" + token.toLatin1() + '\n';
+    }
+    QFile log(m_options.requestLog);
+    if (lines.isEmpty() || !log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    log.write(lines);
 }
 
 void DevelopmentBackend::save()

@@ -30,7 +30,15 @@ public:
         /// 0 picks a free port.
         quint16 port = 0;
         std::chrono::milliseconds restoreReadyDelay = std::chrono::seconds(3);
+        /// When set, a file that gets one line per request to the backend's endpoints, in the
+        /// order they were applied: the method, the path and "token=" followed by the first 12
+        /// hexadecimal digits of the SHA-256 of the request's bearer token ("-" without one).
+        /// The token itself is never written.
+        QString requestLog;
     };
+
+    /// The fingerprint a request log shows for `token`.
+    static QString tokenFingerprint(const QByteArray &token);
 
     /// Opens the state folder (made when missing) and starts serving. No value, with a message
     /// naming the file, when the state cannot be read: the folder's data is never replaced by
@@ -56,10 +64,12 @@ private:
     void verifyNewAccounts();
     void advanceRestoreRequests();
     void save();
+    void logRequests();
 
     Options m_options;
     std::unique_ptr<TestBackend> m_backend;
     std::mutex m_saveMutex;
+    std::mutex m_logMutex;
 };
 
 } // namespace Pellwick::Test

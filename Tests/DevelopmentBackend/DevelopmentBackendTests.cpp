@@ -1,5 +1,7 @@
 #include "DevelopmentBackend.h"
 
+#include "DevelopmentBackendProcess.h"
+
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
@@ -24,64 +26,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-/// The program, started over a state folder; ended by closing its standard input or by its
-/// process id.
-class BackendProcess
+/// The program, started over a state folder.
+class BackendProcess : public DevelopmentBackendProcess
 {
 public:
     explicit BackendProcess(const QString &stateDirectory, const QStringList &extra = {})
-    {
-        m_process.setProgram(QStringLiteral(PELLWICK_DEV_BACKEND_PATH));
-        m_process.setArguments(QStringList{u"--state"_s, stateDirectory} + extra);
-        m_process.start();
-    }
-
-    ~BackendProcess()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    /// The first line (the base URL), or empty when the program ended first.
-    QString firstLine()
-    {
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(10'000))
-                return {};
-        }
-        return QString::fromUtf8(m_process.readLine()).trimmed();
-    }
-
-    /// Closes standard input and waits for the end; the exit code, or -1 when it did not end.
-    int closeInputAndWait()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10'000))
-            return -1;
-        return m_process.exitCode();
-    }
-
-    void kill()
-    {
-        m_process.kill(); // SIGKILL to its process id
-        m_process.waitForFinished();
-    }
-
-    QString output()
-    {
-        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
-        return m_output;
-    }
-
-    QString errorOutput() { return QString::fromUtf8(m_process.readAllStandardError()); }
-
-    QProcess &process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QString m_output;
+        : DevelopmentBackendProcess(
+            QStringLiteral(PELLWICK_DEV_BACKEND_PATH), stateDirectory, extra)
+    {}
 };
 
 LibrarySessionClient client(const QString &url)

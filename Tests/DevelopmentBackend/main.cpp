@@ -50,7 +50,13 @@ int main(int argc, char *argv[])
                                          QStringLiteral("How long restore requests prepare."),
                                          QStringLiteral("milliseconds"),
                                          QStringLiteral("3000"));
+    const QCommandLineOption requestLogOption(
+        QStringLiteral("request-log"),
+        QStringLiteral("Appends a line for each request to this file: method, path and a "
+                       "fingerprint of its bearer token (never the token)."),
+        QStringLiteral("file"));
     parser.addOption(stateOption);
+    parser.addOption(requestLogOption);
     parser.addOption(portOption);
     parser.addOption(delayOption);
     parser.process(application);
@@ -68,6 +74,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     options.port = static_cast<quint16>(port);
+    options.requestLog = parser.value(requestLogOption);
     options.restoreReadyDelay = std::chrono::milliseconds(delay);
 
     QString error;

@@ -12,7 +12,8 @@ qint64 archiveThroughBackend(const LibrarySessionClient &client,
                              const QString &session,
                              const QByteArray &raw,
                              const QString &until,
-                             const std::optional<QString> &announcedHash)
+                             const std::optional<QString> &announcedHash,
+                             bool withPreview)
 {
     using Decision = VerifiedBackupUploadDecision;
     QTemporaryDir folder;
@@ -23,7 +24,7 @@ qint64 archiveThroughBackend(const LibrarySessionClient &client,
     request.canonicalFilename = QStringLiteral("2024-05-01_120000_IMG_0001.CR3");
     request.byteCount = raw.size();
     request.contentHash = announcedHash.value_or(referenceSha256(raw));
-    request.previewByteCount = raw.size();
+    request.previewByteCount = withPreview ? raw.size() : 0;
     Result<Decision> decision = client.requestVerifiedBackupUpload(session, request);
     if (!decision || !std::holds_alternative<Decision::Upload>(decision->value))
         return 0;
@@ -34,7 +35,7 @@ qint64 archiveThroughBackend(const LibrarySessionClient &client,
     const CurlPresignedURLUploader uploader;
     const PresignedUploadPart part = authorization.rawOriginalUpload.parts.value(0);
     Result<QString> etag = uploader.uploadPart(path, ByteRange{0, raw.size()}, part.url);
-    if (!etag || !uploader.uploadFile(path, authorization.previewUpload->url)
+    if (!etag || (withPreview && !uploader.uploadFile(path, authorization.previewUpload->url))
         || !client.completeVerifiedBackupUpload(session,
                                                 authorization.libraryItemID,
                                                 authorization.rawOriginalUpload.uploadID,

@@ -5,6 +5,7 @@
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
+#include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
@@ -42,7 +43,8 @@ constexpr qint64 healthReplyMaxByteCount = 65'536;
 } // namespace
 
 std::unique_ptr<LibraryShellViewModel>
-AppComposition::makeViewModel(const AppConfiguration &configuration)
+AppComposition::makeViewModel(const AppConfiguration &configuration,
+                              const AppSystemServices &services)
 {
     const auto files = std::make_shared<LocalFileManager>();
     // 1. The session client.
@@ -56,7 +58,8 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
     healthFetchOptions.maximumBodySize = healthReplyMaxByteCount;
     BackendHealthClient healthClient(configuration.backendURL(), CurlFetch(healthFetchOptions));
     // 4. The volume detector.
-    RemovableVolumeDetector volumeDetector(std::make_shared<MountInfoVolumeProvider>(files));
+    RemovableVolumeDetector volumeDetector(
+        std::make_shared<MountInfoVolumeProvider>(files, services.mountInfoPaths));
     // 5. The Import Review builder.
     ImportReviewBuilder importReviewBuilder(files);
     // 6. The Ingest Cache.
@@ -109,8 +112,8 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
                                                   std::move(restoreDestination),
                                                   std::move(tokenStore),
                                                   std::move(locationStore),
-                                                  &std::chrono::steady_clock::now,
-                                                  &makeQtSingleShotTimer,
+                                                  services.steadyClock,
+                                                  services.timers,
                                                   files,
                                                   std::make_shared<SHA256ContentHasher>());
     viewModel->setLocalLibraryTreeBuilder(
@@ -125,20 +128,23 @@ AppComposition::makeViewModel(const AppConfiguration &configuration)
 }
 
 std::unique_ptr<LibraryShellWindow>
-AppComposition::makeWindow(const AppConfiguration &configuration)
+AppComposition::makeWindow(const AppConfiguration &configuration, const AppSystemServices &services)
 {
-    std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration);
+    std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration, services);
     auto operations = std::make_unique<ViewModelShellOperations>(*viewModel);
     // 13. The root window, which takes the view model.
     auto window = std::make_unique<LibraryShellWindow>(
         viewModel.release(), std::move(operations), ShellSection::Overview);
     // 14. The window's event sources, owned by it: removable volumes coming and going, and the
     // application becoming active or inactive.
+    if (services.folderChooser)
+        window->setFolderChooser(services.folderChooser);
     LibraryShellWindow *shell = window.get();
-    auto *mounts = new MountMonitor(
-        std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>()),
-        QStringLiteral("/proc/self/mountinfo"),
-        shell);
+    auto *mounts
+        = new MountMonitor(std::make_shared<MountInfoVolumeProvider>(
+                               std::make_shared<LocalFileManager>(), services.mountInfoPaths),
+                           services.mountInfoPaths.mountInfo,
+                           shell);
     QObject::connect(mounts, &MountMonitor::volumeMounted, shell, [shell](const QString &path) {
         shell->volumeMounted(path);
     });

@@ -1,13 +1,31 @@
 #pragma once
 
 #include <PellwickApp/Composition/AppConfiguration.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
+#include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 namespace Pellwick {
 
+class FolderChooser;
 class LibraryShellViewModel;
 class LibraryShellWindow;
+
+/// What the system provides, replaceable where a caller drives the application itself: the
+/// clock and timers the workflows wait on, where the mount tables are read, and how a folder
+/// is asked for. The defaults are the production ones.
+struct AppSystemServices
+{
+    std::function<std::chrono::steady_clock::time_point()> steadyClock
+        = &std::chrono::steady_clock::now;
+    SingleShotTimerFactory timers = &makeQtSingleShotTimer;
+    MountInfoSystemPaths mountInfoPaths;
+    /// None: the window-modal folder dialog.
+    std::shared_ptr<FolderChooser> folderChooser;
+};
 
 /// The composition root: builds every service of the application's window once, in a fixed
 /// order, from the configuration and the production collaborators. Composing touches neither
@@ -21,10 +39,11 @@ public:
 
     /// The view model over the complete service graph.
     static std::unique_ptr<LibraryShellViewModel>
-    makeViewModel(const AppConfiguration &configuration);
+    makeViewModel(const AppConfiguration &configuration, const AppSystemServices &services = {});
     /// The window on a new view model, showing the Overview page first, with the mount and
     /// activation monitors that feed its events.
-    static std::unique_ptr<LibraryShellWindow> makeWindow(const AppConfiguration &configuration);
+    static std::unique_ptr<LibraryShellWindow> makeWindow(const AppConfiguration &configuration,
+                                                          const AppSystemServices &services = {});
 };
 
 } // namespace Pellwick

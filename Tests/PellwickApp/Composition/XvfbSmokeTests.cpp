@@ -1,4 +1,5 @@
 #include "IsolatedAppEnvironment.h"
+#include "XvfbLaunchScript.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,49 +12,6 @@
 
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-/// Starts the application, waits until its window titled "Pellwick" is mapped, takes a
-/// screenshot of the whole screen and ends the application by its process id (SIGTERM, which
-/// it answers as a closed window). Succeeds when the window was mapped and the application then
-/// ended by itself within 10 seconds with exit code 0.
-const QString smokeScript = uR"(
-"$PELLWICK_BINARY" & app=$!
-mapped=no
-for attempt in $(seq 1 300); do
-    if xwininfo -name Pellwick 2>/dev/null | grep -q 'Map State: IsViewable'; then
-        mapped=yes
-        break
-    fi
-    if ! kill -0 "$app" 2>/dev/null; then
-        break
-    fi
-    sleep 0.1
-done
-if [ "$mapped" = yes ]; then
-    import -window root "$SCREENSHOT"
-fi
-kill -TERM "$app" 2>/dev/null
-ended=no
-for attempt in $(seq 1 100); do
-    if ! kill -0 "$app" 2>/dev/null; then
-        ended=yes
-        break
-    fi
-    sleep 0.1
-done
-if [ "$ended" = no ]; then
-    echo "the application did not end after SIGTERM"
-    kill -KILL "$app"
-fi
-wait "$app"
-status=$?
-echo "exit status $status"
-[ "$mapped" = yes ] && [ "$ended" = yes ] && [ "$status" -eq 0 ]
-)"_s;
-
-} // namespace
 
 class XvfbSmokeTests : public QObject
 {
@@ -99,8 +57,9 @@ void XvfbSmokeTests::windowIsMappedUnderXvfb()
     QProcess smoke;
     smoke.setProcessEnvironment(environment);
     smoke.setProcessChannelMode(QProcess::MergedChannels);
-    smoke.start(xvfbRun,
-                {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, smokeScript});
+    smoke.start(
+        xvfbRun,
+        {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
     QVERIFY(smoke.waitForFinished(90'000));
     const QString output = QString::fromUtf8(smoke.readAll());
     QVERIFY2(smoke.exitCode() == 0, qPrintable(output));

@@ -641,6 +641,11 @@ void VerifiedBackupTests::usedStorageFollowsFinalizedAndCancelledItems()
     QCOMPARE(used(), 1500);
     PELLWICK_VERIFY_SUCCESS(client.cancelVerifiedBackupImport(session, pending));
     QCOMPARE(used(), 1500);
+    // A package whose preview could not be made is archived without one.
+    QVERIFY(archiveThroughBackend(
+                client, session, Test::patternBytes(30, 4), u"finalized"_s, std::nullopt, false)
+            != 0);
+    QCOMPARE(used(), 1530);
     QCOMPARE(untouched(), 1000);
 }
 

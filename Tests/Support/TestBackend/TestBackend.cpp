@@ -440,6 +440,12 @@ void TestBackend::clearRequests()
     d->requests.clear();
 }
 
+QList<RecordedRequest> TestBackend::takeRequests()
+{
+    std::lock_guard lock(d->mutex);
+    return std::exchange(d->requests, {});
+}
+
 // --- Reply helpers ------------------------------------------------------------------------------
 
 void replyJson(httplib::Response &response, int status, const QJsonObject &body)

@@ -214,6 +214,9 @@ public:
 
     QList<RecordedRequest> requests() const;
     void clearRequests();
+    /// The requests recorded so far, which are forgotten: no request is returned twice or lost
+    /// between two calls.
+    QList<RecordedRequest> takeRequests();
     /// Stops (false) or resumes keeping a record of each request here and in the object store,
     /// which a long-running backend would otherwise grow without end.
     void setRecordsRequests(bool records);

@@ -119,12 +119,14 @@ reopenedUpload(TestBackend::Private &d, const MultipartUpload &open, qint64 byte
 /// The upload reply of an item whose uploads are open.
 QJsonObject uploadReply(TestBackend::Private &d, const StoredItem &stored)
 {
-    QJsonObject reply{
-        {QStringLiteral("library_item"),
-         libraryItemMember(stored.item.id, stored.item.importStatus)},
-        {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)},
-        {QStringLiteral("preview_upload"),
-         QJsonObject{{QStringLiteral("url"), d.objectStore->presignedPutURL(stored.previewKey)}}}};
+    QJsonObject reply{{QStringLiteral("library_item"),
+                       libraryItemMember(stored.item.id, stored.item.importStatus)},
+                      {QStringLiteral("raw_original_upload"), multipartJson(d, *stored.rawUpload)}};
+    if (!stored.previewKey.isEmpty()) {
+        reply.insert(QStringLiteral("preview_upload"),
+                     QJsonObject{{QStringLiteral("url"),
+                                  d.objectStore->presignedPutURL(stored.previewKey)}});
+    }
     if (stored.sidecarUpload)
         reply.insert(QStringLiteral("sidecar_upload"), multipartJson(d, *stored.sidecarUpload));
     return reply;
@@ -253,8 +255,9 @@ void requestUpload(TestBackend::Private &d,
     const auto canonicalFilename = stringMember(body, "canonical_filename");
     const auto byteCount = integerMember(body, "byte_count");
     const auto contentHash = stringMember(body, "content_hash");
+    const auto previewByteCount = integerMember(body, "preview_byte_count");
     if (!originalFilename || !canonicalFilename || !byteCount || !contentHash
-        || !integerMember(body, "preview_byte_count")) {
+        || !previewByteCount) {
         return replyError(response, 422, QStringLiteral("validation_failed"));
     }
     if (const auto reservation = stringMember(body, "reservation_id")) {
@@ -306,7 +309,10 @@ void requestUpload(TestBackend::Private &d,
     item.sourceRelativePath = stringMember(body, "source_relative_path");
     item.cacheRelativePath = stringMember(body, "cache_relative_path");
     stored.rawUpload = openUpload(d, *byteCount);
-    stored.previewKey = QStringLiteral("preview-%1.jpg").arg(item.id);
+    // A package whose preview could not be made announces none: it gets no preview upload and
+    // is finalized without one.
+    if (*previewByteCount > 0)
+        stored.previewKey = QStringLiteral("preview-%1.jpg").arg(item.id);
 
     if (const auto sidecarBytes = integerMember(body, "sidecar_byte_count")) {
         item.sidecarFilename = stringMember(body, "sidecar_filename");
@@ -398,9 +404,10 @@ void registerUploadRoutes(TestBackend::Private &backend)
         "POST",
         itemPattern + "/finalize",
         withItem([d](const auto &, auto &response, StoredItem &stored, Account &account) {
-            const bool uploaded = stored.rawUpload && stored.rawUpload->complete
-                                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
-                                  && d->objectStore->object(stored.previewKey);
+            const bool uploaded
+                = stored.rawUpload && stored.rawUpload->complete
+                  && (!stored.sidecarUpload || stored.sidecarUpload->complete)
+                  && (stored.previewKey.isEmpty() || d->objectStore->object(stored.previewKey));
             if (!uploaded)
                 return replyError(response, 409, QStringLiteral("upload_incomplete"));
             // The archive holds what was assembled: it must be the bytes announced.
@@ -419,16 +426,18 @@ void registerUploadRoutes(TestBackend::Private &backend)
                     = stored.item.byteCount.value_or(0) + stored.item.sidecarByteCount.value_or(0);
                 activeStorage(account).first += stored.countedBytes;
             }
-            replyJson(response,
-                      200,
-                      {{QStringLiteral("library_item"),
-                        libraryItemMember(stored.item.id, stored.item.importStatus)},
-                       {QStringLiteral("preview"),
-                        QJsonObject{{QStringLiteral("access_url"),
-                                     QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
-                                             + stored.previewKey + QStringLiteral("?expires=1"))},
-                                    {QStringLiteral("expires_at"),
-                                     QStringLiteral("2030-01-01T00:00:00.000Z")}}}});
+            QJsonObject reply{{QStringLiteral("library_item"),
+                               libraryItemMember(stored.item.id, stored.item.importStatus)}};
+            if (!stored.previewKey.isEmpty()) {
+                reply.insert(
+                    QStringLiteral("preview"),
+                    QJsonObject{{QStringLiteral("access_url"),
+                                 QString(d->objectStore->baseURL() + QStringLiteral("/objects/")
+                                         + stored.previewKey + QStringLiteral("?expires=1"))},
+                                {QStringLiteral("expires_at"),
+                                 QStringLiteral("2030-01-01T00:00:00.000Z")}});
+            }
+            replyJson(response, 200, reply);
         }));
 
     d->route("DELETE",
