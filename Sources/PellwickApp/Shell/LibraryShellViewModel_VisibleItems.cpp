@@ -121,9 +121,10 @@ void LibraryShellViewModel::publishVisibleLocalLibraryItems(bool pruningRestoreS
         published = {*visible, isFiltered};
     else
         published.reset();
-    if (!sameItems)
-        m_libraryState->setLocalLibraryItems(visible ? visible->items()
-                                                     : QList<LocalLibraryItem>());
+    // The same items are published again as they are, without another copy.
+    m_libraryState->setLocalLibraryItems(
+        sameItems ? m_libraryState->localLibraryItems()
+                  : (visible ? visible->items() : QList<LocalLibraryItem>()));
     // Wraps instead of overflowing: only a changed value matters to the tree memo.
     m_libraryState->setLocalLibraryItemsRevision(
         m_libraryState->localLibraryItemsRevision() == std::numeric_limits<qint64>::max()
