@@ -137,12 +137,14 @@ double keyToPaint(QLineEdit &field,
     // A search text leaves the folders' other files out of the tree; none shows them.
     const TreeOrigins::Origin origin{published.last().constData(), field.text().isEmpty()};
     for (;;) {
-        const std::optional<QList<LocalLibraryTreeNode>> tree = viewModel.localLibraryTree({});
-        if (tree && origins.originOf(tree->constData()) == origin)
+        // Looked at and let go before events run: a tree replaced meanwhile must not be taken
+        // apart here, on the main thread.
+        if (const std::optional<QList<LocalLibraryTreeNode>> tree = viewModel.localLibraryTree({});
+            tree && origins.originOf(tree->constData()) == origin)
             break;
         if (timer.elapsed() > 60'000)
             return -1;
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     if (auto *view = qobject_cast<QAbstractItemView *>(list.currentPage()))
         view->viewport()->repaint();

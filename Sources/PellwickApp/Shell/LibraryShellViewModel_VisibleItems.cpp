@@ -15,6 +15,9 @@ namespace Pellwick {
 
 namespace {
 
+/// Tree builds of at least this many items give their freed memory back to the system.
+constexpr qsizetype trimmedTreeBuildItemCount = 20'000;
+
 /// The distinct ingest source names of `records`, in code-unit order.
 QStringList ingestSourceNames(const LocalLibraryCacheRecords &records)
 {
@@ -290,8 +293,11 @@ LibraryShellViewModel::localLibraryTree(const QHash<QString, qint64> &visibleFol
                     = builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
                 // A build allocates far more than the tree keeps, in the heaps of several
                 // threads: their freed pages go back now, or at 100,000 items the window's own
-                // allocations (an expanded outline) come on top of them.
-                malloc_trim(0);
+                // allocations (an expanded outline) come on top of them. Giving pages back holds
+                // up every thread's allocations for a while, so a small build, as typing a
+                // search text makes, leaves it.
+                if (items.size() >= trimmedTreeBuildItemCount)
+                    malloc_trim(0);
                 return built;
             });
         // The result is kept on the main thread through its event loop, also when the build

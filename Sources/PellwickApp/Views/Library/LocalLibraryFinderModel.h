@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -58,13 +59,26 @@ private:
         qsizetype firstChildSlot = 0;
     };
 
+    static qsizetype nodeCount(const QList<LocalLibraryTreeNode> &nodes);
     void append(const QList<LocalLibraryTreeNode> &nodes, qsizetype parent);
 
     QList<LocalLibraryTreeNode> m_tree;
     std::vector<Entry> m_entries;
     /// Each parent's children as consecutive slots holding their positions.
     std::vector<qsizetype> m_childSlots;
-    QHash<QString, qsizetype> m_positionByID;
+
+    /// A fast hash of an id's code units: ids are long texts, and a tree has 100,000s of them.
+    struct IDHash
+    {
+        size_t operator()(const QString &id) const
+        {
+            const QStringView text(id);
+            return std::hash<std::u16string_view>()(
+                std::u16string_view(text.utf16(), static_cast<size_t>(text.size())));
+        }
+    };
+
+    std::unordered_map<QString, qsizetype, IDHash> m_positionByID;
 
     struct UuidHash
     {
