@@ -192,41 +192,36 @@ bool isUnderBlockedFolder(const QString &url, const QSet<QString> &blockedSource
         });
 }
 
-/// New records for the review items no record claimed, in review order.
-Result<QList<LocalLibraryItem>> discoveredIngestCacheItems(const UnclaimedItems &unclaimed,
-                                                           const QSet<QString> &blockedFolders,
-                                                           HashMemo &hashes,
-                                                           Date now)
+/// The new record for a review item no record claimed.
+Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
+                                                   const QSet<QString> &blockedFolders,
+                                                   HashMemo &hashes,
+                                                   Date now)
 {
-    QList<LocalLibraryItem> discovered;
-    for (const qsizetype index : unclaimed.remaining()) {
-        const ImportReviewItem &item = unclaimed.item(index);
-        const Result<QString> rawHash = hashes.hash(item.url);
-        PELLWICK_TRY(rawHash);
-        LocalLibraryItem record;
-        if (item.sidecar) {
-            const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
-            PELLWICK_TRY(sidecarHash);
-            record.ingestCacheSidecarURL = item.sidecar->url;
-            record.ingestCacheSidecarContentHash = *sidecarHash;
-        }
-        record.id = QUuid::createUuid();
-        record.originalFilename = item.filename;
-        record.canonicalFilename = item.filename;
-        record.contentHash = *rawHash;
-        record.importDate = now;
-        record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
-                                  ? LibraryItemImportStatus::NeedsAttention
-                                  : LibraryItemImportStatus::LocalCacheReady;
-        record.ingestCacheOriginalURL = item.url;
-        record.ingestSourceName = item.volumeName;
-        record.sourceRelativePath = item.sourceRelativePath;
-        record.cacheRelativePath = item.sourceRelativePath;
-        record.metadata = PhotoMetadata::unknown();
-        record.preview = LocalPreviewState::failed(QStringLiteral("Discovered in Ingest Cache"));
-        discovered.append(std::move(record));
+    const Result<QString> rawHash = hashes.hash(item.url);
+    PELLWICK_TRY(rawHash);
+    LocalLibraryItem record;
+    if (item.sidecar) {
+        const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
+        PELLWICK_TRY(sidecarHash);
+        record.ingestCacheSidecarURL = item.sidecar->url;
+        record.ingestCacheSidecarContentHash = *sidecarHash;
     }
-    return discovered;
+    record.id = QUuid::createUuid();
+    record.originalFilename = item.filename;
+    record.canonicalFilename = item.filename;
+    record.contentHash = *rawHash;
+    record.importDate = now;
+    record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
+                              ? LibraryItemImportStatus::NeedsAttention
+                              : LibraryItemImportStatus::LocalCacheReady;
+    record.ingestCacheOriginalURL = item.url;
+    record.ingestSourceName = item.volumeName;
+    record.sourceRelativePath = item.sourceRelativePath;
+    record.cacheRelativePath = item.sourceRelativePath;
+    record.metadata = PhotoMetadata::unknown();
+    record.preview = LocalPreviewState::failed(QStringLiteral("Discovered in Ingest Cache"));
+    return record;
 }
 
 /// Hands the packages of ready records holding an archived record's bytes to that record (when
@@ -284,17 +279,26 @@ QList<LocalLibraryItem> archiveBackedCleanupItems(QList<LocalLibraryItem> record
     return records;
 }
 
-/// Merges each discovered record into the first record with its bytes, or appends it (as the
-/// store's upsert does); returns how many were appended.
-int mergeDiscovered(QList<LocalLibraryItem> &records,
-                    const QList<LocalLibraryItem> &discovered,
-                    const FileManager &fileManager)
+/// Makes a record for each review item no record claimed, in review order, and merges it into
+/// the first record with its bytes or appends it (as the store's upsert does); returns how many
+/// were appended. One record is made at a time: a cache full of files the library does not
+/// know must not hold them all as records besides. On a failure `records` is left part merged.
+Result<int> mergeDiscovered(QList<LocalLibraryItem> &records,
+                            const UnclaimedItems &unclaimed,
+                            const QSet<QString> &blockedFolders,
+                            HashMemo &hashes,
+                            Date now,
+                            const FileManager &fileManager)
 {
     QHash<QString, qsizetype> firstWithHash;
     for (qsizetype p = records.size() - 1; p >= 0; --p)
         firstWithHash.insert(records.at(p).contentHash, p);
     int added = 0;
-    for (const LocalLibraryItem &item : discovered) {
+    for (const qsizetype index : unclaimed.remaining()) {
+        Result<LocalLibraryItem> discovered
+            = discoveredIngestCacheItem(unclaimed.item(index), blockedFolders, hashes, now);
+        PELLWICK_TRY(discovered);
+        const LocalLibraryItem &item = *discovered;
         const auto found = firstWithHash.constFind(item.contentHash);
         if (found == firstWithHash.constEnd()
             || (isArchived(records.at(*found).importStatus)
@@ -393,12 +397,12 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
         // Otherwise the package is gone and so is the record.
     }
 
-    Result<QList<LocalLibraryItem>> discovered
-        = discoveredIngestCacheItems(unclaimed, blockedSourceFolders, hashes, now);
-    PELLWICK_TRY(discovered);
     QList<LocalLibraryItem> cleaned
         = archiveBackedCleanupItems(std::move(reconciled), *m_fileManager);
-    outcome.addedCount = mergeDiscovered(cleaned, *discovered, *m_fileManager);
+    Result<int> added
+        = mergeDiscovered(cleaned, unclaimed, blockedSourceFolders, hashes, now, *m_fileManager);
+    PELLWICK_TRY(added);
+    outcome.addedCount = *added;
 
     if (holdsEqualRecords(cleaned, *expected)) {
         outcome.didApply = true;
