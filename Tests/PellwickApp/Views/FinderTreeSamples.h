@@ -32,7 +32,7 @@ inline LocalLibraryTreeNode finderContent(int n, QList<LocalLibraryItem> represe
     LocalLibraryTreeNode node;
     node.id = QStringLiteral("content:%1").arg(n);
     node.name = represented.constFirst().originalFilename;
-    node.item = represented.constFirst();
+    node.itemIndex = 0;
     node.representedItems = std::move(represented);
     return node;
 }

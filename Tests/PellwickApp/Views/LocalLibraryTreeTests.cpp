@@ -51,13 +51,13 @@ void outline(const QList<LocalLibraryTreeNode> &rows, int depth, QStringList &li
 {
     for (const LocalLibraryTreeNode &row : rows) {
         QString line = QString(depth * 2, u' ') + row.id;
-        if (row.item) {
+        if (row.item()) {
             QStringList represented;
             for (const LocalLibraryItem &item : row.representedItems)
                 represented.append(QString::number(item.id.data1));
             represented.sort();
             line += u" %1 shows %2 of %3"_s.arg(
-                row.name, QString::number(row.item->id.data1), represented.join(u','));
+                row.name, QString::number(row.item()->id.data1), represented.join(u','));
         }
         if (row.folderPage)
             line += u" %1+%2"_s.arg(row.folderPage->visibleFolderCount)

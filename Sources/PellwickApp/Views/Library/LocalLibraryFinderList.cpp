@@ -150,7 +150,7 @@ public:
                          content.height());
         painter->setFont(option.font);
         paintName(*painter, name, *node, index, primary, secondary);
-        if (node->item) {
+        if (node->item()) {
             painter->setPen(secondary);
             painter->drawText(date,
                               Qt::AlignLeft | Qt::AlignVCenter,
@@ -174,7 +174,7 @@ private:
         const QString text = index.data(Qt::DisplayRole).toString();
         if (node.folderPage) {
             drawLabel(painter, rect, {}, 0, text, PellwickTheme::accent());
-        } else if (!node.item) {
+        } else if (!node.item()) {
             drawLabel(painter,
                       rect,
                       node.isDirectory ? QStringLiteral("folder.fill") : QStringLiteral("doc"),
@@ -218,14 +218,14 @@ private:
     {
         const QStringList texts
             = index.data(LocalLibraryFinderModel::ImportStatusTextsRole).toStringList();
-        if (!node.item) {
+        if (!node.item()) {
             if (!texts.isEmpty())
                 drawLabel(painter, rect, {}, 0, texts.constFirst(), secondary);
             return;
         }
         const QList<LibraryItemImportStatus> statuses = node.importStatuses();
         if (statuses.size() == 1) {
-            const LibraryItemImportStatus status = node.item->importStatus;
+            const LibraryItemImportStatus status = node.item()->importStatus;
             drawLabel(painter,
                       rect,
                       LibraryPresentation::importStatusSymbol(status),
@@ -464,13 +464,13 @@ LocalLibraryFinderList::inspectedItem(const QSet<QString> &nodeIDs,
     }
     if (first == std::numeric_limits<qsizetype>::max())
         return std::nullopt;
-    return tree.node(first).item;
+    return tree.node(first).itemValue();
 }
 
 void LocalLibraryFinderList::toggleSelection(const LocalLibraryTreeNode &node)
 {
     if (node.actionSelectionItemIDs().isEmpty()) {
-        m_operations.inspectLocalLibraryItem(node.item);
+        m_operations.inspectLocalLibraryItem(node.itemValue());
         return;
     }
     QSet<QString> toggled = m_selectedNodeIDs;

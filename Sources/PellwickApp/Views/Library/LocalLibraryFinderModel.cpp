@@ -178,7 +178,7 @@ QVariant LocalLibraryFinderModel::data(const QModelIndex &index, int role) const
     const LocalLibraryTreeNode *row = node(index);
     if (!row)
         return {};
-    const std::optional<LocalLibraryItem> &item = row->item;
+    const LocalLibraryItem *item = row->item();
     switch (role) {
     case Qt::DisplayRole:
         if (row->folderPage)

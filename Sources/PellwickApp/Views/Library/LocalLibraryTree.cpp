@@ -452,14 +452,16 @@ private:
         for (const Group &group : std::as_const(groups)) {
             if (group.items.empty())
                 continue;
-            const LocalLibraryItem &display = m_items.at(displayItem(group.items));
+            const qsizetype display = displayItem(group.items);
             LocalLibraryTreeNode row;
-            row.id = QStringLiteral("item:") + display.contentHash;
+            row.id = QStringLiteral("item:") + m_items.at(display).contentHash;
             row.name = name.name;
-            row.item = display;
             row.representedItems.reserve(qsizetype(group.items.size()));
-            for (qsizetype i : group.items)
+            for (qsizetype i : group.items) {
+                if (i == display)
+                    row.itemIndex = row.representedItems.size();
                 row.representedItems.append(m_items.at(i));
+            }
             rows.append(std::move(row));
         }
     }

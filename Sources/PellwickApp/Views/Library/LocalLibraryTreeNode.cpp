@@ -36,7 +36,7 @@ QList<QUuid> LocalLibraryTreeNode::actionSelectionItemIDs() const
     if (eligibleDescendantActionItemIDs)
         return *eligibleDescendantActionItemIDs;
     QList<QUuid> ids;
-    if (!item) {
+    if (!itemIndex) {
         if (children) {
             for (const LocalLibraryTreeNode &child : *children)
                 ids.append(child.actionSelectionItemIDs());

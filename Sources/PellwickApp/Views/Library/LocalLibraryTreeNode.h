@@ -26,14 +26,28 @@ struct LocalLibraryTreeNode
 {
     QString id;
     QString name;
-    std::optional<LocalLibraryItem> item; ///< the display item of a content group
     QList<LocalLibraryItem> representedItems;
+    /// The position in `representedItems` of a content group's display item; none on other rows.
+    /// A tree of 100,000 items holds the display item once, not once more in every row.
+    std::optional<qsizetype> itemIndex;
     std::optional<QList<LocalLibraryTreeNode>> children; ///< present on folder rows only
     bool isDirectory = false;
     std::optional<LocalLibraryFolderPage> folderPage;            ///< present on paging rows only
     std::optional<QList<QUuid>> eligibleDescendantActionItemIDs; ///< present on folder rows only
 
     bool operator==(const LocalLibraryTreeNode &) const = default;
+
+    /// The display item of a content group; null on the other rows.
+    const LocalLibraryItem *item() const
+    {
+        return itemIndex ? &representedItems.at(*itemIndex) : nullptr;
+    }
+
+    /// The display item as a value, for those who keep it.
+    std::optional<LocalLibraryItem> itemValue() const
+    {
+        return itemIndex ? std::optional(representedItems.at(*itemIndex)) : std::nullopt;
+    }
 
     /// The ids of the items that selecting this row selects for an Import or a Restore: a folder's
     /// actionable items anywhere beneath it (paged-out folders included), the actionable members
