@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <deque>
 
 namespace Pellwick {
 
@@ -22,6 +23,22 @@ enum class FileKind {
     Sidecar,
 };
 
+/// What pairs a RAW original with its sidecar: the folder (by its standardized path, lowercased)
+/// and the lowercased name without extension. The folder is numbered, not spelled out in every
+/// file's key: a scan of 100,000 files holds all keys at once.
+struct PairingKey
+{
+    qsizetype folder = -1;
+    QString stem;
+
+    bool operator==(const PairingKey &) const = default;
+};
+
+size_t qHash(const PairingKey &key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.folder, key.stem);
+}
+
 /// A regular file of a source whose extension makes it part of the review.
 struct ListedFile
 {
@@ -29,7 +46,7 @@ struct ListedFile
     QString filename;
     qint64 byteCount = 0;
     FileKind kind = FileKind::Raw;
-    QString pairingKey; ///< RAW originals and sidecars only
+    PairingKey pairingKey; ///< RAW originals and sidecars only
     QString sourceRelativePath;
 };
 
@@ -91,8 +108,8 @@ QStringList pathComponents(const QString &standardizedPath)
 struct FolderContext
 {
     QString folder;
-    QString pairingKeyPrefix;   ///< standardized folder path, lowercased, with "/"
-    QString relativePathPrefix; ///< folder path below the source root, with "/" unless empty
+    qsizetype pairingFolder = -1; ///< the number of the standardized folder path, lowercased
+    QString relativePathPrefix;   ///< folder path below the source root, with "/" unless empty
 };
 
 class SourceLister
@@ -109,7 +126,7 @@ public:
         , m_rootComponentCount(pathComponents(QDir::cleanPath(root)).size())
     {}
 
-    Result<QList<ListedFile>> list()
+    Result<std::deque<ListedFile>> list()
     {
         const DirectoryWalkOptions options{.skipHiddenEntries = true,
                                            .passOverUnreadableRoot = true,
@@ -154,11 +171,11 @@ private:
         file.kind = *kind;
         if (*kind != FileKind::Excluded) {
             const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
-            file.pairingKey
-                = appendingLowercased(context.pairingKeyPrefix, QStringView(entry.name).left(dot));
+            file.pairingKey = {context.pairingFolder,
+                               appendingLowercased(QString(), QStringView(entry.name).left(dot))};
         }
         file.sourceRelativePath = context.relativePathPrefix + entry.name;
-        m_files.append(std::move(file));
+        m_files.push_back(std::move(file));
         return false;
     }
 
@@ -171,9 +188,12 @@ private:
             = pathComponents(standardized).mid(m_rootComponentCount).join(QLatin1Char('/'));
         if (!relative.isEmpty())
             relative.append(QLatin1Char('/'));
-        QString keyPrefix = standardized.toLower();
-        keyPrefix.append(QLatin1Char('/'));
-        m_context = FolderContext{folder, std::move(keyPrefix), std::move(relative)};
+        const QString pairingPath = standardized.toLower();
+        auto numbered = m_pairingFolders.constFind(pairingPath);
+        if (numbered == m_pairingFolders.cend())
+            numbered = m_pairingFolders.insert(pairingPath, m_pairingFolders.size());
+        const qsizetype pairingFolder = *numbered;
+        m_context = FolderContext{folder, pairingFolder, std::move(relative)};
         return *m_context;
     }
 
@@ -183,21 +203,23 @@ private:
     const QSet<QString> &m_skippedFolders;
     const qsizetype m_rootComponentCount;
     std::optional<FolderContext> m_context;
-    QList<ListedFile> m_files;
+    QHash<QString, qsizetype> m_pairingFolders;
+    /// Grows without moving what it holds: a scan lists tens of thousands of files.
+    std::deque<ListedFile> m_files;
 };
 
 void appendItems(const ImportScanVolume &source,
-                 const QList<ListedFile> &files,
+                 const std::deque<ListedFile> &files,
                  QList<ImportReviewItem> &items)
 {
-    QHash<QString, ImportReviewSidecar> sidecars;
-    QSet<QString> rawKeys;
+    QHash<PairingKey, ImportReviewSidecar> sidecars;
+    QSet<PairingKey> rawKeys;
     // Sized once: a card holds tens of thousands of files.
     const auto sidecarCount = std::count_if(files.begin(), files.end(), [](const ListedFile &file) {
         return file.kind == FileKind::Sidecar;
     });
     sidecars.reserve(sidecarCount);
-    rawKeys.reserve(files.size() - sidecarCount);
+    rawKeys.reserve(qsizetype(files.size()) - sidecarCount);
     for (const ListedFile &file : files) {
         if (file.kind == FileKind::Sidecar)
             sidecars.insert(file.pairingKey,
@@ -293,7 +315,7 @@ Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolu
             return fileSystemFailure(QStringLiteral("read name"), source.url, EILSEQ);
         if (!skipped.isEmpty() && isSkipped(source.url))
             continue;
-        PELLWICK_TRY_ASSIGN(QList<ListedFile> files,
+        PELLWICK_TRY_ASSIGN(std::deque<ListedFile> files,
                             SourceLister(*m_fileManager, source.url, stop, skipped).list());
         appendItems(source, files, items);
     }

@@ -443,7 +443,7 @@ bool metadata(const std::optional<element> &value, PhotoMetadata &out)
 /// The evidence of a record; its texts equal to the record's content hash, source path or sidecar
 /// hash share their storage.
 bool evidence(const std::optional<element> &value,
-              std::optional<SourceMediaEvidence> &out,
+              SharedOptional<SourceMediaEvidence> &out,
               const ReadText &contentHash,
               const ReadText &sourceRelativePath,
               const ReadText &sidecarContentHash)

@@ -37,7 +37,7 @@ bool mayLinkByContent(const LocalLibraryItem &local, const RemoteLibraryItem &re
 {
     if (remote.importStatus != LibraryItemImportStatus::VerifiedBackup)
         return false;
-    const std::optional<SourceMediaEvidence> &evidence = local.sourceMediaEvidence;
+    const SharedOptional<SourceMediaEvidence> &evidence = local.sourceMediaEvidence;
     std::optional<QString> sidecarHash = local.ingestCacheSidecarContentHash;
     if (!sidecarHash && evidence)
         sidecarHash = evidence->sidecarContentHash;

@@ -165,6 +165,64 @@ private:
     QHash<QString, QList<qsizetype>> m_byPath;
 };
 
+/// The library's records with the changes of one reconciliation. They are copied at the first
+/// change only: a reconciliation that finds the cache as the library knows it, the common case,
+/// copies none of 100,000 records.
+class EditedRecords
+{
+public:
+    explicit EditedRecords(const LocalLibraryCacheRecords &records)
+        : m_original(records)
+    {}
+
+    qsizetype size() const { return m_edited ? m_edited->size() : m_original.size(); }
+
+    const LocalLibraryItem &at(qsizetype position) const
+    {
+        return m_edited ? m_edited->at(position) : m_original.at(position);
+    }
+
+    bool isChanged() const { return m_edited.has_value(); }
+
+    void replace(qsizetype position, LocalLibraryItem record)
+    {
+        edited()[position] = std::move(record);
+    }
+
+    void append(LocalLibraryItem record) { edited().append(std::move(record)); }
+
+    /// Removes the records at the positions marked in `removed`, keeping the others' order.
+    void remove(const std::vector<bool> &removed)
+    {
+        if (std::find(removed.begin(), removed.end(), true) == removed.end())
+            return;
+        QList<LocalLibraryItem> &records = edited();
+        qsizetype kept = 0;
+        for (qsizetype p = 0; p < records.size(); ++p) {
+            if (removed[static_cast<size_t>(p)])
+                continue;
+            if (kept != p)
+                records[kept] = std::move(records[p]);
+            ++kept;
+        }
+        records.resize(kept);
+    }
+
+    /// Every record, changed ones included.
+    QList<LocalLibraryItem> take() { return m_edited ? std::move(*m_edited) : m_original.items(); }
+
+private:
+    QList<LocalLibraryItem> &edited()
+    {
+        if (!m_edited)
+            m_edited = m_original.items();
+        return *m_edited;
+    }
+
+    const LocalLibraryCacheRecords &m_original;
+    std::optional<QList<LocalLibraryItem>> m_edited;
+};
+
 /// The package of a review item; its sidecar is hashed (through the memo) and its size read now.
 Result<IngestCachePackage>
 packageOf(const ImportReviewItem &item, HashMemo &hashes, const FileManager &fileManager)
@@ -226,8 +284,7 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
 
 /// Hands the packages of ready records holding an archived record's bytes to that record (when
 /// the package facts match), dropping the ready records; the smallest id text goes first.
-QList<LocalLibraryItem> archiveBackedCleanupItems(QList<LocalLibraryItem> records,
-                                                  const FileManager &fileManager)
+void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fileManager)
 {
     QList<std::pair<QString, qsizetype>> candidates;
     QHash<QString, QList<qsizetype>> archivedByHash;
@@ -241,12 +298,10 @@ QList<LocalLibraryItem> archiveBackedCleanupItems(QList<LocalLibraryItem> record
         }
     }
     if (candidates.isEmpty() || archivedByHash.isEmpty())
-        return records;
+        return;
     std::stable_sort(candidates.begin(), candidates.end(), [](const auto &a, const auto &b) {
         return a.first < b.first;
     });
-    // Changed in place: at 100,000 records every further copy of the list costs about 100 MB.
-    records.detach();
     std::vector<bool> removed(static_cast<size_t>(records.size()), false);
     for (const auto &[idText, position] : candidates) {
         const LocalLibraryItem &candidate = records.at(position);
@@ -261,29 +316,20 @@ QList<LocalLibraryItem> archiveBackedCleanupItems(QList<LocalLibraryItem> record
             const std::optional<IngestCachePackage> package
                 = candidate.ingestCachePackage(fileManager);
             if (package) {
-                records[a] = record.attachingIngestCachePackageForCleanup(*package);
+                records.replace(a, record.attachingIngestCachePackageForCleanup(*package));
                 removed[static_cast<size_t>(position)] = true;
             }
             break;
         }
     }
-    qsizetype kept = 0;
-    for (qsizetype p = 0; p < records.size(); ++p) {
-        if (removed[static_cast<size_t>(p)])
-            continue;
-        if (kept != p)
-            records[kept] = std::move(records[p]);
-        ++kept;
-    }
-    records.resize(kept);
-    return records;
+    records.remove(removed);
 }
 
 /// Makes a record for each review item no record claimed, in review order, and merges it into
 /// the first record with its bytes or appends it (as the store's upsert does); returns how many
 /// were appended. One record is made at a time: a cache full of files the library does not
 /// know must not hold them all as records besides. On a failure `records` is left part merged.
-Result<int> mergeDiscovered(QList<LocalLibraryItem> &records,
+Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
                             const QSet<QString> &blockedFolders,
                             HashMemo &hashes,
@@ -309,7 +355,7 @@ Result<int> mergeDiscovered(QList<LocalLibraryItem> &records,
             ++added;
             continue;
         }
-        records[*found] = records.at(*found).replacingIngestCacheItem(item, fileManager);
+        records.replace(*found, records.at(*found).replacingIngestCacheItem(item, fileManager));
     }
     return added;
 }
@@ -358,13 +404,12 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     hashes.prefetch(unclaimed.files());
 
     IngestCacheReconciliation outcome;
-    QList<LocalLibraryItem> reconciled;
-    reconciled.reserve(expected->size());
+    EditedRecords reconciled(*expected);
+    std::vector<bool> gone(static_cast<size_t>(expected->size()), false);
     for (qsizetype p = 0; p < expected->size(); ++p) {
         const LocalLibraryItem &record = expected->at(p);
         if (record.importStatus != LibraryItemImportStatus::LocalCacheReady
             || !record.ingestCacheOriginalURL) {
-            reconciled.append(record);
             continue;
         }
         Result<std::optional<qsizetype>> byContent = unclaimed.contentMatch(record);
@@ -373,37 +418,40 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             const qsizetype index = **byContent;
             unclaimed.claim(index);
             const ImportReviewItem &item = unclaimed.item(index);
-            if (QDir::cleanPath(item.url) == QDir::cleanPath(*record.ingestCacheOriginalURL)) {
-                reconciled.append(record);
+            if (QDir::cleanPath(item.url) == QDir::cleanPath(*record.ingestCacheOriginalURL))
                 continue;
-            }
             Result<IngestCachePackage> package = packageOf(item, hashes, *m_fileManager);
             PELLWICK_TRY(package);
-            reconciled.append(record.replacingIngestCachePackage(*package));
+            reconciled.replace(p, record.replacingIngestCachePackage(*package));
             continue;
         }
         if (unclaimed.pathMatch(*record.ingestCacheOriginalURL)) {
-            reconciled.append(
-                record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention));
+            reconciled.replace(
+                p, record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention));
             ++outcome.needsAttentionCount;
             continue;
         }
         // Unseen by the scan yet perhaps still there: kept as it is.
         if (!listed.contains(QDir::cleanPath(*record.ingestCacheOriginalURL))
             && mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager)) {
-            reconciled.append(record);
             continue;
         }
         // Otherwise the package is gone and so is the record.
+        gone[static_cast<size_t>(p)] = true;
     }
+    reconciled.remove(gone);
 
-    QList<LocalLibraryItem> cleaned
-        = archiveBackedCleanupItems(std::move(reconciled), *m_fileManager);
+    handOverArchiveBackedPackages(reconciled, *m_fileManager);
     Result<int> added
-        = mergeDiscovered(cleaned, unclaimed, blockedSourceFolders, hashes, now, *m_fileManager);
+        = mergeDiscovered(reconciled, unclaimed, blockedSourceFolders, hashes, now, *m_fileManager);
     PELLWICK_TRY(added);
     outcome.addedCount = *added;
 
+    if (!reconciled.isChanged()) {
+        outcome.didApply = true;
+        return outcome;
+    }
+    const QList<LocalLibraryItem> cleaned = reconciled.take();
     if (holdsEqualRecords(cleaned, *expected)) {
         outcome.didApply = true;
         return outcome;

@@ -223,12 +223,14 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
                                                QStringLiteral("RestoreRequestStatus"),
                                                restoreRequestStatusFromRaw));
     }
+    std::optional<SourceMediaEvidence> evidence;
     PELLWICK_TRY(readOptional(reader,
                               sourceMediaEvidenceKey,
-                              item.sourceMediaEvidence,
+                              evidence,
                               [](const QJsonValue &value, const QString &keyPath) {
                                   return SourceMediaEvidence::fromJson(value, keyPath);
                               }));
+    item.sourceMediaEvidence = std::move(evidence);
 
     PELLWICK_TRY_ASSIGN(QJsonValue metadata, reader.value(metadataKey));
     PELLWICK_TRY_ASSIGN(item.metadata,

@@ -9,6 +9,7 @@
 #include <PellwickCore/Support/Date.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
+#include <PellwickCore/Support/SharedOptional.h>
 
 #include <QJsonObject>
 #include <QString>
@@ -41,7 +42,9 @@ struct LocalLibraryItem
     std::optional<QString> ingestCacheSidecarContentHash;
     std::optional<QString> ingestSourceName;
     std::optional<QString> sourceRelativePath;
-    std::optional<SourceMediaEvidence> sourceMediaEvidence;
+    /// Shared by the copies of a record (a list of visible items, the rows of a tree) until one
+    /// changes it.
+    SharedOptional<SourceMediaEvidence> sourceMediaEvidence;
     std::optional<QString> cacheRelativePath;
     PhotoMetadata metadata;
     LocalPreviewState preview;

@@ -23,15 +23,32 @@ std::vector<qsizetype> orderOfSortKeys(const QList<QString> &keys);
 template<typename T, typename TextOf>
 QList<T> sortedInFileBrowserOrder(QList<T> items, TextOf textOf)
 {
-    QList<QString> keys;
-    keys.reserve(items.size());
-    for (const T &item : std::as_const(items))
-        keys.append(fileBrowserSortKey(textOf(item)));
-    QList<T> sorted;
-    sorted.reserve(items.size());
-    for (const qsizetype index : orderOfSortKeys(keys))
-        sorted.append(std::move(items[index]));
-    return sorted;
+    std::vector<qsizetype> order;
+    {
+        QList<QString> keys;
+        keys.reserve(items.size());
+        for (const T &item : std::as_const(items))
+            keys.append(fileBrowserSortKey(textOf(item)));
+        order = orderOfSortKeys(keys);
+    }
+    // Moved into place along the cycles of the order: a scan of 100,000 files holds one list of
+    // its items, not two.
+    items.detach();
+    for (qsizetype start = 0; start < items.size(); ++start) {
+        if (order[size_t(start)] == start)
+            continue;
+        T held = std::move(items[start]);
+        qsizetype to = start;
+        while (order[size_t(to)] != start) {
+            const qsizetype from = order[size_t(to)];
+            items[to] = std::move(items[from]);
+            order[size_t(to)] = to;
+            to = from;
+        }
+        items[to] = std::move(held);
+        order[size_t(to)] = to;
+    }
+    return items;
 }
 
 } // namespace Pellwick

@@ -76,6 +76,8 @@ void LibraryItemTransitionsTests::singleFieldReplacementsChangeOnlyTheirFields()
 
     expected = item;
     expected.sourceMediaEvidence->safety = SourceMediaSafety::Changed;
+    // A changed copy leaves the record it was copied from as it was.
+    QVERIFY(item.sourceMediaEvidence->safety != SourceMediaSafety::Changed);
     QCOMPARE(item.markingSourceMediaChanged(), expected);
     QCOMPARE(expected.markingSourceMediaChanged(), expected);
     LocalLibraryItem withoutEvidence = item;
