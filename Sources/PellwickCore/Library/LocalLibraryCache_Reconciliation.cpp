@@ -61,8 +61,10 @@ public:
         : m_hashes(hashes)
     {
         for (const ImportReviewItem &item : review.items) {
-            if (!item.status.isSupported())
+            if (!item.status.isSupported()) {
+                m_unsupportedPaths.insert(QDir::cleanPath(item.url));
                 continue;
+            }
             m_byPath[QDir::cleanPath(item.url)].append(m_items.size());
             m_items.append(&item);
         }
@@ -144,6 +146,13 @@ public:
         return std::nullopt;
     }
 
+    /// Whether the review lists a file at `path` (standardised), claimed or not.
+    bool lists(const QString &path) const
+    {
+        const QString standardized = QDir::cleanPath(path);
+        return m_byPath.contains(standardized) || m_unsupportedPaths.contains(standardized);
+    }
+
     QList<qsizetype> remaining() const
     {
         QList<qsizetype> indexes;
@@ -163,6 +172,7 @@ private:
     /// Unclaimed hashed items by RAW hash, in review order.
     QHash<QString, QList<qsizetype>> m_byHash;
     QHash<QString, QList<qsizetype>> m_byPath;
+    QSet<QString> m_unsupportedPaths;
 };
 
 /// The library's records with the changes of one reconciliation. They are copied at the first
@@ -184,9 +194,11 @@ public:
 
     bool isChanged() const { return m_edited.has_value(); }
 
+    /// Replaces the record at `position`; a record equal to it changes nothing.
     void replace(qsizetype position, LocalLibraryItem record)
     {
-        edited()[position] = std::move(record);
+        if (!(at(position) == record))
+            edited()[position] = std::move(record);
     }
 
     void append(LocalLibraryItem record) { edited().append(std::move(record)); }
@@ -398,9 +410,6 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
 
     HashMemo hashes(contentHasher);
     UnclaimedItems unclaimed(review, hashes);
-    QSet<QString> listed;
-    for (const ImportReviewItem &item : review.items)
-        listed.insert(QDir::cleanPath(item.url));
     hashes.prefetch(unclaimed.files());
 
     IngestCacheReconciliation outcome;
@@ -432,7 +441,7 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             continue;
         }
         // Unseen by the scan yet perhaps still there: kept as it is.
-        if (!listed.contains(QDir::cleanPath(*record.ingestCacheOriginalURL))
+        if (!unclaimed.lists(*record.ingestCacheOriginalURL)
             && mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager)) {
             continue;
         }
