@@ -208,8 +208,10 @@ private:
     std::deque<ListedFile> m_files;
 };
 
+/// Adds the items of the listed files of `source` to `items`, letting go of each listed file as
+/// it is used: a scan of 100,000 files does not hold the listing and all of its items at once.
 void appendItems(const ImportScanVolume &source,
-                 const std::deque<ListedFile> &files,
+                 std::deque<ListedFile> &&files,
                  QList<ImportReviewItem> &items)
 {
     QHash<PairingKey, ImportReviewSidecar> sidecars;
@@ -227,10 +229,21 @@ void appendItems(const ImportScanVolume &source,
         else if (file.kind == FileKind::Raw)
             rawKeys.insert(file.pairingKey);
     }
+    const auto unpairedCount
+        = std::count_if(files.begin(), files.end(), [&](const ListedFile &file) {
+              return file.kind == FileKind::Sidecar && !rawKeys.contains(file.pairingKey);
+          });
+    items.reserve(items.size() + qsizetype(files.size()) - sidecarCount + unpairedCount);
 
-    for (const ListedFile &file : files) {
-        if (file.kind == FileKind::Sidecar)
+    // RAW originals and excluded files in listing order, then the unpaired sidecars.
+    std::deque<ListedFile> unpaired;
+    for (; !files.empty(); files.pop_front()) {
+        ListedFile &file = files.front();
+        if (file.kind == FileKind::Sidecar) {
+            if (!rawKeys.contains(file.pairingKey))
+                unpaired.push_back(std::move(file));
             continue;
+        }
         std::optional<ImportReviewSidecar> sidecar;
         ImportReviewItemStatus status = ImportReviewItemStatus::supported();
         if (file.kind == FileKind::Raw) {
@@ -242,21 +255,18 @@ void appendItems(const ImportScanVolume &source,
                 ImportReviewUnsupportedReason::ExcludedBackupTarget);
         }
         items.append(ImportReviewItem(source.name,
-                                      file.url,
-                                      file.filename,
+                                      std::move(file.url),
+                                      std::move(file.filename),
                                       file.byteCount,
                                       status,
                                       std::move(sidecar),
-                                      file.sourceRelativePath));
+                                      std::move(file.sourceRelativePath)));
     }
-
-    for (const ListedFile &file : files) {
-        if (file.kind != FileKind::Sidecar || rawKeys.contains(file.pairingKey))
-            continue;
+    for (ListedFile &file : unpaired) {
         items.append(ImportReviewItem(
             source.name,
-            file.url,
-            file.filename,
+            std::move(file.url),
+            std::move(file.filename),
             file.byteCount,
             ImportReviewItemStatus::unsupported(ImportReviewUnsupportedReason::UnpairedSidecar),
             std::nullopt,
@@ -317,7 +327,7 @@ Result<ImportReview> ImportReviewBuilder::buildReview(const QList<ImportScanVolu
             continue;
         PELLWICK_TRY_ASSIGN(std::deque<ListedFile> files,
                             SourceLister(*m_fileManager, source.url, stop, skipped).list());
-        appendItems(source, files, items);
+        appendItems(source, std::move(files), items);
     }
     return ImportReview{
         sources, sortedInFileBrowserOrder(std::move(items), [](const ImportReviewItem &item) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 
 namespace Pellwick {
 
@@ -31,26 +32,44 @@ public:
 
     /// Hashes `paths` ahead, in parallel, when the hasher allows it (its calls then have no
     /// effect but their results); otherwise does nothing and each file is hashed when needed.
+    /// A batch at a time: a cache of 100,000 files does not hold every result twice.
     void prefetch(const QStringList &paths)
     {
         if (!m_hasher.allowsConcurrentCalls())
             return;
-        std::vector<Result<QString>> results = contentHashResults(m_hasher, paths, {});
-        for (qsizetype i = 0; i < paths.size(); ++i)
-            m_hashes.emplace(paths.at(i), std::move(results[static_cast<size_t>(i)]));
+        m_hashes.reserve(paths.size());
+        constexpr qsizetype batchSize = 8192;
+        for (qsizetype start = 0; start < paths.size(); start += batchSize) {
+            const QStringList batch = paths.mid(start, batchSize);
+            std::vector<Result<QString>> results = contentHashResults(m_hasher, batch, {});
+            for (qsizetype i = 0; i < batch.size(); ++i)
+                keep(batch.at(i), std::move(results[static_cast<size_t>(i)]));
+        }
     }
 
     Result<QString> hash(const QString &path)
     {
-        auto it = m_hashes.find(path);
-        if (it == m_hashes.end())
-            it = m_hashes.insert(path, m_hasher.contentHash(path));
-        return *it;
+        if (const auto known = m_hashes.constFind(path); known != m_hashes.cend())
+            return *known;
+        if (const auto failed = m_failures.constFind(path); failed != m_failures.cend())
+            return tl::unexpected<Error>(*failed);
+        Result<QString> hashed = m_hasher.contentHash(path);
+        keep(path, hashed);
+        return hashed;
     }
 
 private:
+    void keep(const QString &path, Result<QString> hashed)
+    {
+        if (hashed)
+            m_hashes.insert(path, std::move(*hashed));
+        else
+            m_failures.insert(path, std::move(hashed).error());
+    }
+
     const ContentHashing &m_hasher;
-    QHash<QString, Result<QString>> m_hashes;
+    QHash<QString, QString> m_hashes;
+    QHash<QString, Error> m_failures;
 };
 
 /// The supported items of a review, claimed one by one by the library's ready records.
@@ -175,9 +194,11 @@ private:
     QSet<QString> m_unsupportedPaths;
 };
 
-/// The library's records with the changes of one reconciliation. They are copied at the first
-/// change only: a reconciliation that finds the cache as the library knows it, the common case,
-/// copies none of 100,000 records.
+/// The library's records with the changes of one reconciliation. Changed and added records are
+/// kept beside the library's; the whole list is copied only for a removal or when taken, and only
+/// when a change remains: a reconciliation that finds the cache as the library knows it, the
+/// common case, copies none of 100,000 records, even when files of equal bytes take turns with
+/// one record's package.
 class EditedRecords
 {
 public:
@@ -185,23 +206,48 @@ public:
         : m_original(records)
     {}
 
-    qsizetype size() const { return m_edited ? m_edited->size() : m_original.size(); }
+    qsizetype size() const
+    {
+        return m_edited ? m_edited->size() : m_original.size() + m_appended.size();
+    }
 
     const LocalLibraryItem &at(qsizetype position) const
     {
-        return m_edited ? m_edited->at(position) : m_original.at(position);
+        if (m_edited)
+            return m_edited->at(position);
+        if (position >= m_original.size())
+            return m_appended.at(position - m_original.size());
+        const auto changed = m_changed.find(position);
+        return changed != m_changed.end() ? changed->second : m_original.at(position);
     }
 
-    bool isChanged() const { return m_edited.has_value(); }
+    /// Whether any record differs from the library's.
+    bool isChanged() const
+    {
+        if (m_edited || !m_appended.isEmpty())
+            return true;
+        return std::any_of(m_changed.begin(), m_changed.end(), [this](const auto &change) {
+            return !(change.second == m_original.at(change.first));
+        });
+    }
 
-    /// Replaces the record at `position`; a record equal to it changes nothing.
     void replace(qsizetype position, LocalLibraryItem record)
     {
-        if (!(at(position) == record))
-            edited()[position] = std::move(record);
+        if (m_edited)
+            (*m_edited)[position] = std::move(record);
+        else if (position >= m_original.size())
+            m_appended[position - m_original.size()] = std::move(record);
+        else
+            m_changed.insert_or_assign(position, std::move(record));
     }
 
-    void append(LocalLibraryItem record) { edited().append(std::move(record)); }
+    void append(LocalLibraryItem record)
+    {
+        if (m_edited)
+            m_edited->append(std::move(record));
+        else
+            m_appended.append(std::move(record));
+    }
 
     /// Removes the records at the positions marked in `removed`, keeping the others' order.
     void remove(const std::vector<bool> &removed)
@@ -221,17 +267,27 @@ public:
     }
 
     /// Every record, changed ones included.
-    QList<LocalLibraryItem> take() { return m_edited ? std::move(*m_edited) : m_original.items(); }
+    QList<LocalLibraryItem> take() { return std::move(edited()); }
 
 private:
     QList<LocalLibraryItem> &edited()
     {
-        if (!m_edited)
-            m_edited = m_original.items();
+        if (!m_edited) {
+            QList<LocalLibraryItem> records = m_original.items();
+            for (auto &[position, record] : m_changed)
+                records[position] = std::move(record);
+            records.append(std::move(m_appended));
+            m_changed.clear();
+            m_edited = std::move(records);
+        }
         return *m_edited;
     }
 
     const LocalLibraryCacheRecords &m_original;
+    /// Changed records by position, before the list is copied; nodes keep their places, so a
+    /// record handed out stays where it is while others change.
+    std::unordered_map<qsizetype, LocalLibraryItem> m_changed;
+    QList<LocalLibraryItem> m_appended;
     std::optional<QList<LocalLibraryItem>> m_edited;
 };
 

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <span>
@@ -157,7 +159,43 @@ struct PlacedGroup
 {
     QStringView folderPath;
     QStringView name;
+    const QString *nameText; ///< a record's text equal to `name`, shared by its row; or null
     Group group;
+};
+
+/// The single-record lists of the items of the list a tree was built from last, shared by the
+/// rows of every tree built from that same list. A library's content groups nearly all hold one
+/// record, and typing a search text builds a tree of the very items of the folder tree still
+/// shown: at 75,000 items each tree would otherwise copy every record once more.
+class SingleItemLists
+{
+public:
+    using Lists = std::vector<QList<LocalLibraryItem>>;
+
+    static std::shared_ptr<const Lists> of(const QList<LocalLibraryItem> &items)
+    {
+        static std::mutex mutex;
+        // The list is kept with its lists: while it lives, no other list can take its address.
+        static QList<LocalLibraryItem> source;
+        static std::shared_ptr<const Lists> kept;
+        const std::lock_guard lock(mutex);
+        if (kept && source.constData() == items.constData() && source.size() == items.size())
+            return kept;
+        auto lists = std::make_shared<Lists>(size_t(items.size()));
+        constexpr qsizetype itemsPerTask = 4096;
+        Executor::shared()->forEach(
+            (items.size() + itemsPerTask - 1) / itemsPerTask, maxWorkers, [&](qsizetype task) {
+                const qsizetype end = std::min(items.size(), (task + 1) * itemsPerTask);
+                for (qsizetype i = task * itemsPerTask; i < end; ++i)
+                    (*lists)[size_t(i)] = QList{items.at(i)};
+            });
+        source = items;
+        kept = std::move(lists);
+        return kept;
+    }
+
+private:
+    static constexpr qsizetype maxWorkers = 8;
 };
 
 class Builder
@@ -165,6 +203,7 @@ class Builder
 public:
     Builder(const QList<LocalLibraryItem> &items, const QHash<QString, qint64> &visibleFolderCounts)
         : m_items(items)
+        , m_singleItemLists(SingleItemLists::of(items))
         , m_visibleFolderCounts(visibleFolderCounts)
         , m_root(&m_arena.emplace_back())
     {}
@@ -242,8 +281,11 @@ public:
         for (const PlacedGroup &placed : m_placedGroups) {
             Folder *folder = folderAt(placed.folderPath);
             auto file = folder->files.find(placed.name);
-            if (file == folder->files.end())
-                file = folder->files.try_emplace(placed.name.toString()).first;
+            if (file == folder->files.end()) {
+                file = folder->files
+                           .try_emplace(placed.nameText ? *placed.nameText : placed.name.toString())
+                           .first;
+            }
             file->second.groups.append(placed.group);
         }
     }
@@ -407,9 +449,11 @@ private:
         if (end == 0)
             return; // no components: left out of the tree
         const qsizetype slash = pathText.lastIndexOf(QLatin1Char('/'), end - 1);
+        const QStringView name = pathText.sliced(slash + 1, end - slash - 1);
         m_placedGroups.push_back(
             PlacedGroup{pathText.first(std::max<qsizetype>(slash, 0)),
-                        pathText.sliced(slash + 1, end - slash - 1),
+                        name,
+                        name == display.originalFilename ? &display.originalFilename : nullptr,
                         Group{m_items.at(group.front()).contentHash, uniqueItems(group)}});
     }
 
@@ -456,6 +500,12 @@ private:
             LocalLibraryTreeNode row;
             row.id = QStringLiteral("item:") + m_items.at(display).contentHash;
             row.name = name.name;
+            if (group.items.size() == 1) {
+                row.representedItems = (*m_singleItemLists)[size_t(display)];
+                row.itemIndex = 0;
+                rows.append(std::move(row));
+                continue;
+            }
             row.representedItems.reserve(qsizetype(group.items.size()));
             for (qsizetype i : group.items) {
                 if (i == display)
@@ -467,6 +517,7 @@ private:
     }
 
     const QList<LocalLibraryItem> &m_items;
+    const std::shared_ptr<const SingleItemLists::Lists> m_singleItemLists;
     const QHash<QString, qint64> &m_visibleFolderCounts;
     std::deque<Folder> m_arena;
     Folder *m_root;
