@@ -62,7 +62,7 @@ private:
     void keep(const QString &path, Result<QString> hashed)
     {
         if (hashed)
-            m_hashes.insert(path, std::move(*hashed));
+            m_hashes.insert(path, *hashed);
         else
             m_failures.insert(path, std::move(hashed).error());
     }
