@@ -54,11 +54,6 @@ public:
 
     void reset() { m_value.reset(); }
 
-    std::optional<T> toOptional() const
-    {
-        return m_value ? std::optional<T>(*m_value) : std::nullopt;
-    }
-
     friend bool operator==(const SharedOptional &a, const SharedOptional &b)
     {
         return a.m_value == b.m_value || (a.m_value && b.m_value && *a.m_value == *b.m_value);
