@@ -547,7 +547,7 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts).value();
     QCOMPARE(first.size(), 1);
     QCOMPARE(first[0].id, u"folder:/cache"_s);
-    QCOMPARE(first[0].representedItems, model->libraryState().localLibraryItems());
+    QCOMPARE(first[0].representedItems.toList(), model->libraryState().localLibraryItems());
 
     QHash<QString, qint64> again = counts;
     if (between == u"counts")
@@ -566,7 +566,7 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
 
     QCOMPARE(count.load(), builds);
     QCOMPARE(lastPhysicalEntries.load(), physicalEntries);
-    QCOMPARE(second[0].representedItems, model->libraryState().localLibraryItems());
+    QCOMPARE(second[0].representedItems.toList(), model->libraryState().localLibraryItems());
 }
 
 void VisibleItemsAndSelectionsTests::olderTreeBuildNeverReplacesANewerOne()

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <numeric>
 #include <optional>
 #include <span>
@@ -163,47 +162,11 @@ struct PlacedGroup
     Group group;
 };
 
-/// The single-record lists of the items of the list a tree was built from last, shared by the
-/// rows of every tree built from that same list. A library's content groups nearly all hold one
-/// record, and typing a search text builds a tree of the very items of the folder tree still
-/// shown: at 75,000 items each tree would otherwise copy every record once more.
-class SingleItemLists
-{
-public:
-    using Lists = std::vector<QList<LocalLibraryItem>>;
-
-    static std::shared_ptr<const Lists> of(const QList<LocalLibraryItem> &items)
-    {
-        static std::mutex mutex;
-        // The list is kept with its lists: while it lives, no other list can take its address.
-        static QList<LocalLibraryItem> source;
-        static std::shared_ptr<const Lists> kept;
-        const std::lock_guard lock(mutex);
-        if (kept && source.constData() == items.constData() && source.size() == items.size())
-            return kept;
-        auto lists = std::make_shared<Lists>(size_t(items.size()));
-        constexpr qsizetype itemsPerTask = 4096;
-        Executor::shared()->forEach(
-            (items.size() + itemsPerTask - 1) / itemsPerTask, maxWorkers, [&](qsizetype task) {
-                const qsizetype end = std::min(items.size(), (task + 1) * itemsPerTask);
-                for (qsizetype i = task * itemsPerTask; i < end; ++i)
-                    (*lists)[size_t(i)] = QList{items.at(i)};
-            });
-        source = items;
-        kept = std::move(lists);
-        return kept;
-    }
-
-private:
-    static constexpr qsizetype maxWorkers = 8;
-};
-
 class Builder
 {
 public:
     Builder(const QList<LocalLibraryItem> &items, const QHash<QString, qint64> &visibleFolderCounts)
         : m_items(items)
-        , m_singleItemLists(SingleItemLists::of(items))
         , m_visibleFolderCounts(visibleFolderCounts)
         , m_root(&m_arena.emplace_back())
     {}
@@ -501,23 +464,25 @@ private:
             row.id = QStringLiteral("item:") + m_items.at(display).contentHash;
             row.name = name.name;
             if (group.items.size() == 1) {
-                row.representedItems = (*m_singleItemLists)[size_t(display)];
+                // Nearly every group: the row shares the tree's list rather than copy its record.
+                row.representedItems = LocalLibraryItemRun(m_items, display, 1);
                 row.itemIndex = 0;
                 rows.append(std::move(row));
                 continue;
             }
-            row.representedItems.reserve(qsizetype(group.items.size()));
+            QList<LocalLibraryItem> represented;
+            represented.reserve(qsizetype(group.items.size()));
             for (qsizetype i : group.items) {
                 if (i == display)
-                    row.itemIndex = row.representedItems.size();
-                row.representedItems.append(m_items.at(i));
+                    row.itemIndex = represented.size();
+                represented.append(m_items.at(i));
             }
+            row.representedItems = std::move(represented);
             rows.append(std::move(row));
         }
     }
 
     const QList<LocalLibraryItem> &m_items;
-    const std::shared_ptr<const SingleItemLists::Lists> m_singleItemLists;
     const QHash<QString, qint64> &m_visibleFolderCounts;
     std::deque<Folder> m_arena;
     Folder *m_root;

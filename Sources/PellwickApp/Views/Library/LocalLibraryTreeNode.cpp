@@ -43,7 +43,8 @@ QList<QUuid> LocalLibraryTreeNode::actionSelectionItemIDs() const
         }
         return ids;
     }
-    for (const LocalLibraryItem &actionable : LocalLibraryTree::actionableItems(representedItems))
+    for (const LocalLibraryItem &actionable :
+         LocalLibraryTree::actionableItems(representedItems.toList()))
         ids.append(actionable.id);
     return ids;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <algorithm>
 #include <optional>
 
 namespace Pellwick {
@@ -20,13 +21,65 @@ struct LocalLibraryFolderPage
     bool operator==(const LocalLibraryFolderPage &) const = default;
 };
 
+/// The records a tree row stands for: a run of a list it shares. The rows of a tree built from a
+/// list of visible items point into that list, so a tree of 75,000 records copies none of them.
+class LocalLibraryItemRun
+{
+public:
+    LocalLibraryItemRun() = default;
+
+    /// All of `items`.
+    LocalLibraryItemRun(QList<LocalLibraryItem> items) // NOLINT(google-explicit-constructor)
+        : m_count(items.size())
+        , m_items(std::move(items))
+    {}
+
+    /// The `count` records of `items` from `first` on.
+    LocalLibraryItemRun(QList<LocalLibraryItem> items, qsizetype first, qsizetype count)
+        : m_first(first)
+        , m_count(count)
+        , m_items(std::move(items))
+    {
+        Q_ASSERT(first >= 0 && count >= 0 && first + count <= m_items.size());
+    }
+
+    const LocalLibraryItem *begin() const { return m_items.constData() + m_first; }
+
+    const LocalLibraryItem *end() const { return begin() + m_count; }
+
+    qsizetype size() const { return m_count; }
+
+    bool isEmpty() const { return m_count == 0; }
+
+    const LocalLibraryItem &at(qsizetype i) const
+    {
+        Q_ASSERT(i >= 0 && i < m_count);
+        return m_items.at(m_first + i);
+    }
+
+    QList<LocalLibraryItem> toList() const
+    {
+        return m_first == 0 && m_count == m_items.size() ? m_items : m_items.mid(m_first, m_count);
+    }
+
+    friend bool operator==(const LocalLibraryItemRun &a, const LocalLibraryItemRun &b)
+    {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
+
+private:
+    qsizetype m_first = 0;
+    qsizetype m_count = 0;
+    QList<LocalLibraryItem> m_items;
+};
+
 /// One row of the library folder tree: a folder, a content group, a file without items or a
 /// paging row. Identified by `id`, unique within one built tree.
 struct LocalLibraryTreeNode
 {
     QString id;
     QString name;
-    QList<LocalLibraryItem> representedItems;
+    LocalLibraryItemRun representedItems;
     /// The position in `representedItems` of a content group's display item; none on other rows.
     /// A tree of 100,000 items holds the display item once, not once more in every row.
     std::optional<qsizetype> itemIndex;
