@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <memory>
 #include <numeric>
 #include <optional>
 #include <span>
@@ -515,7 +514,7 @@ LocalLibraryTree::build(const QList<LocalLibraryItem> &items,
     return builder.rootNodes();
 }
 
-QList<LocalLibraryItem> LocalLibraryTree::actionableItems(const QList<LocalLibraryItem> &items)
+QList<LocalLibraryItem> LocalLibraryTree::actionableItems(const LocalLibraryItemRun &items)
 {
     QList<LocalLibraryItem> actionable;
     for (const LocalLibraryItem &item : items) {

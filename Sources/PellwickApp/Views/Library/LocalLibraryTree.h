@@ -37,7 +37,7 @@ public:
 
     /// The items an Import (ready in the Ingest Cache) or a Restore (a Verified Backup the backend
     /// knows, with its size) can act on, sorted by the upper-case text of their ids.
-    static QList<LocalLibraryItem> actionableItems(const QList<LocalLibraryItem> &items);
+    static QList<LocalLibraryItem> actionableItems(const LocalLibraryItemRun &items);
 };
 
 } // namespace Pellwick

@@ -43,8 +43,7 @@ QList<QUuid> LocalLibraryTreeNode::actionSelectionItemIDs() const
         }
         return ids;
     }
-    for (const LocalLibraryItem &actionable :
-         LocalLibraryTree::actionableItems(representedItems.toList()))
+    for (const LocalLibraryItem &actionable : LocalLibraryTree::actionableItems(representedItems))
         ids.append(actionable.id);
     return ids;
 }
