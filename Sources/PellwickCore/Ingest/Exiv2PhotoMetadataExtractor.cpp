@@ -159,14 +159,14 @@ bool isSafeToParse(const QString &path)
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
         return false;
 
-    constexpr qsizetype chunkSize = qsizetype{1024} * 1024;
+    constexpr qsizetype scanChunkSize = qsizetype{1024} * 1024;
     constexpr qsizetype overlap = 3; // a type cut by a chunk boundary is found in the next chunk
-    QByteArray buffer(chunkSize + overlap, Qt::Uninitialized);
+    QByteArray buffer(scanChunkSize + overlap, Qt::Uninitialized);
     qsizetype carried = 0;
     bool firstChunk = true;
     int containers = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data() + carried, size_t(chunkSize));
+        const ssize_t n = ::read(fd, buffer.data() + carried, size_t(scanChunkSize));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

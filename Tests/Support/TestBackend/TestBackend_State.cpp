@@ -61,7 +61,7 @@ Result<std::optional<TestBackend::Private::MultipartUpload>> readUpload(const Ob
     return std::optional(upload);
 }
 
-QJsonObject itemJson(const TestBackend::LibraryItem &item)
+QJsonObject storedItemJson(const TestBackend::LibraryItem &item)
 {
     return QJsonObject{
         {QStringLiteral("id"), item.id},
@@ -260,7 +260,7 @@ QJsonObject TestBackend::state() const
     for (const Private::StoredItem &stored : d->items) {
         items.append(QJsonObject{
             {QStringLiteral("email"), stored.email},
-            {QStringLiteral("item"), itemJson(stored.item)},
+            {QStringLiteral("item"), storedItemJson(stored.item)},
             {QStringLiteral("raw_upload"), uploadJson(stored.rawUpload)},
             {QStringLiteral("sidecar_upload"), uploadJson(stored.sidecarUpload)},
             {QStringLiteral("preview_key"), stored.previewKey},
