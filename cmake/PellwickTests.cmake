@@ -30,17 +30,10 @@ function(pellwick_add_test name)
         add_executable(${name} ${ARG_SOURCES})
     endif()
     target_link_libraries(${name} PRIVATE PellwickTestSupport Qt6::Test ${ARG_LIBRARIES})
-    # The first test of a folder that links the application builds the precompiled header; the
-    # others of that folder reuse it (GCC takes it only with the same definitions, which include
-    # the folder).
+    # Every test that links the application reuses one precompiled header
+    # (Tests/PellwickApp/CMakeLists.txt).
     if("PellwickAppLib" IN_LIST ARG_LIBRARIES)
-        get_directory_property(donor PELLWICK_PRECOMPILED_TEST)
-        if(donor)
-            target_precompile_headers(${name} REUSE_FROM ${donor})
-        else()
-            target_precompile_headers(${name} PRIVATE ${PELLWICK_APP_PRECOMPILED_HEADERS})
-            set_directory_properties(PROPERTIES PELLWICK_PRECOMPILED_TEST ${name})
-        endif()
+        pellwick_use_app_test_precompiled_header(${name})
     endif()
     if(sanitizerPassSkips)
         return()
@@ -53,4 +46,16 @@ function(pellwick_add_test name)
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${label}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support")
+endfunction()
+
+# GCC takes a precompiled header only where the definitions it was made with are the same. Qt Test
+# defines the test's own folders, which no test reads: without them, the tests of every folder
+# share one header.
+function(pellwick_use_app_test_precompiled_header target)
+    target_compile_options(${target} PRIVATE -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+    if(target STREQUAL "PellwickAppTestPrecompiledHeader")
+        target_precompile_headers(${target} PRIVATE ${PELLWICK_APP_PRECOMPILED_HEADERS})
+    else()
+        target_precompile_headers(${target} REUSE_FROM PellwickAppTestPrecompiledHeader)
+    endif()
 endfunction()

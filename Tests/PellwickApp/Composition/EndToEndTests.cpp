@@ -104,7 +104,7 @@ private:
 void EndToEndTests::initTestCase()
 {
     QVERIFY(m_roots.isValid());
-    m_output = QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs/end-to-end");
+    m_output = QCoreApplication::applicationDirPath() + QStringLiteral("/grabs/end-to-end");
     QDir(m_output).removeRecursively();
     QVERIFY(QDir().mkpath(m_output));
     m_backend = std::make_unique<DevelopmentBackendProcess>(

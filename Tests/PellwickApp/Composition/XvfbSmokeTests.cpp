@@ -43,7 +43,7 @@ void XvfbSmokeTests::windowIsMappedUnderXvfb()
         backend.injectFault("GET", "/api/health", TestBackend::Fault::stall());
     QTemporaryDir roots;
     const QString screenshot
-        = QDir(QStringLiteral(QT_TESTCASE_BUILDDIR))
+        = QDir(QCoreApplication::applicationDirPath())
               .filePath(stallingBackend ? u"grabs/xvfb-smoke-stalling-backend.png"_s
                                         : u"grabs/xvfb-smoke.png"_s);
     QDir().mkpath(QFileInfo(screenshot).path());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QString>
 #include <QWidget>
@@ -15,12 +16,12 @@ inline bool saveGrab(QWidget &widget, const QString &name, const QString &folder
     return widget.grab().save(dir.filePath(name + QStringLiteral(".png")));
 }
 
-#ifdef QT_TESTCASE_BUILDDIR
-/// The same in the test's own "grabs" build folder, wherever it is started from.
+/// The same in the "grabs" folder beside the test executable, in its build folder, wherever it is
+/// started from.
 inline bool saveGrab(QWidget &widget, const QString &name)
 {
-    return saveGrab(widget, name, QStringLiteral(QT_TESTCASE_BUILDDIR "/grabs"));
+    return saveGrab(
+        widget, name, QCoreApplication::applicationDirPath() + QStringLiteral("/grabs"));
 }
-#endif
 
 } // namespace Pellwick::Test
