@@ -31,6 +31,28 @@ bool isEligibleForCleanup(const LocalLibraryItem &item)
                || item.importStatus == LibraryItemImportStatus::Duplicate);
 }
 
+/// Whether the cached files are what the archive holds: the RAW original's bytes and, when a
+/// sidecar is cached, the archived sidecar's (a duplicate's archived copy may carry another
+/// card's sidecar, or none).
+bool holdsArchivedPackage(const IngestCache &cache, const LocalLibraryItem &item)
+{
+    return cache.matchesArchivedPackage(*item.ingestCacheOriginalURL,
+                                        item.ingestCacheSidecarURL,
+                                        item.contentHash,
+                                        item.ingestCacheSidecarURL ? item.archiveSidecarContentHash
+                                                                   : std::nullopt);
+}
+
+/// Whether the cached files, not the archive's, are still those the record was made from.
+bool holdsOwnPackage(const IngestCache &cache, const LocalLibraryItem &item)
+{
+    return item.ingestCacheSidecarContentHash != item.archiveSidecarContentHash
+           && cache.matchesArchivedPackage(*item.ingestCacheOriginalURL,
+                                           item.ingestCacheSidecarURL,
+                                           item.contentHash,
+                                           item.ingestCacheSidecarContentHash);
+}
+
 /// What tells a file's bytes unchanged since it was hashed: any write changes its change time.
 struct FileStamp
 {
@@ -133,13 +155,13 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
     QSet<QUuid> released, restored;
     for (const LocalLibraryItem &item : std::as_const(candidates)) {
         const bool wasPending = item.importStatus == LibraryItemImportStatus::CleanupPending;
-        if (!cache.matchesArchivedPackage(*item.ingestCacheOriginalURL,
-                                          item.ingestCacheSidecarURL,
-                                          item.contentHash,
-                                          item.ingestCacheSidecarContentHash)) {
+        if (!holdsArchivedPackage(cache, item)) {
             if (wasPending)
                 restored.insert(item.id);
-            released.insert(item.id);
+            // A package the archive lacks, as the record found it, stays named: only a changed
+            // or vanished copy loses its link.
+            if (!holdsOwnPackage(cache, item))
+                released.insert(item.id);
             continue;
         }
         std::optional<QString> sidecar = item.ingestCacheSidecarURL;

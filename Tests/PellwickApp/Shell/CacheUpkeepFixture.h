@@ -49,6 +49,10 @@ struct CacheUpkeepFixture : ImportRoadFixture
                 writeFile(*item.ingestCacheSidecarURL, xmp);
             item.ingestCacheSidecarContentHash
                 = referenceSha256(readFile(*item.ingestCacheSidecarURL));
+            if (status != LibraryItemImportStatus::LocalCacheReady) // archived with its sidecar
+                item = item.replacingArchiveSidecar(lastPathComponent(*item.ingestCacheSidecarURL),
+                                                    QFileInfo(*item.ingestCacheSidecarURL).size(),
+                                                    item.ingestCacheSidecarContentHash);
         }
         if (!library.appendItems({item}))
             qFatal("the library refused a record");

@@ -27,6 +27,8 @@ struct ImportCase
     bool storageFullAtUpload = false;
     bool closedMidUpload = false;
     bool german = false;
+    /// Package 1 holds package 0's RAW original, with a sidecar of its own.
+    bool sameRawOtherSidecar = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -94,6 +96,11 @@ void ConfirmedImportWorkflowTests::outcome_data()
         .secondNotVerified = true,
         .message = u"1 files safely archived; cache cleanup complete; 1 files need attention"_s,
         .statuses = {Status::VerifiedBackup, Status::NeedsAttention}};
+    QTest::newRow("one RAW from two cards with different sidecars")
+        << ImportCase{.sameRawOtherSidecar = true,
+                      .message = u"2 files safely archived; cache cleanup complete"_s,
+                      .success = true,
+                      .statuses = {Status::VerifiedBackup, Status::Duplicate}};
     QTest::newRow("storage full at the reservation")
         << ImportCase{.storageLimit = 100,
                       .message = u"Archive storage is full."_s,
@@ -131,6 +138,13 @@ void ConfirmedImportWorkflowTests::outcome()
             "POST", "/api/library/verified_backup_uploads", Fault::reply(409, storageFullBody), 1);
     if (c.closedMidUpload)
         h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
+    if (c.sameRawOtherSidecar) {
+        writeFile(*h.records[1].ingestCacheOriginalURL, h.rawBytes[0]);
+        h.rawBytes[1] = h.rawBytes[0];
+        h.records[1].contentHash = h.records[0].contentHash;
+        QVERIFY(h.library.writeItems(h.records));
+        h.mainThreadDiskWork = 0;
+    }
     if (!c.success && c.statuses.last() == Status::LocalCacheReady)
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
 
@@ -147,6 +161,12 @@ void ConfirmedImportWorkflowTests::outcome()
     const QString problem = h.problemWithArchive();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(h.mainThreadWork(), 0);
+    // Only a package archived as it is cached leaves the cache; the others stay named.
+    for (qsizetype n = 0; n < c.statuses.size(); ++n) {
+        const bool kept = c.statuses[n] != Status::VerifiedBackup;
+        QCOMPARE(QFile::exists(*h.records[n].ingestCacheSidecarURL), kept);
+        QCOMPARE(h.stored(h.records[n].id)->ingestCacheSidecarURL.has_value(), kept);
+    }
 }
 
 void ConfirmedImportWorkflowTests::secondStartDuringSourceMediaCheck()
