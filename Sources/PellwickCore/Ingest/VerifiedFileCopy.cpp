@@ -108,10 +108,13 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
         partialHandle->close();
         PELLWICK_TRY(fileManager.moveItem(partial, destination));
         moved = true;
-        // Make the new name durable: the caller treats the copy as verified from here on. The
-        // copy is in place whatever this reports, so a failure to flush the folder is not one of
-        // the copy's.
-        (void) fileManager.synchronizeDirectory(folder);
+        // The caller treats the copy as verified from here on: the new name must be durable. A
+        // name that may not survive a power loss is no copy; it is taken away again, so that a
+        // failed copy leaves nothing at the destination.
+        if (Result<void> flushed = fileManager.synchronizeDirectory(folder); !flushed) {
+            (void) fileManager.removeItem(destination);
+            return flushed;
+        }
         if (verifiedContentHash)
             *verifiedContentHash = hashes.second;
         return {};

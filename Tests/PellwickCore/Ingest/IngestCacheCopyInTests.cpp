@@ -770,6 +770,8 @@ void IngestCacheCopyInTests::injectedFailuresLeaveAResumableCache_data()
                                << QStringLiteral(".IMG_0002.CR3.pellwick-partial") << true;
     QTest::newRow("move into place")
         << int(FileOperation::MoveItem) << EIO << QStringLiteral("IMG_0003.xmp") << true;
+    QTest::newRow("flush the folder after a move")
+        << int(FileOperation::SynchronizeDirectory) << EIO << QStringLiteral("/101MEDIA") << true;
     QTest::newRow("remove the marker") << int(FileOperation::RemoveItem) << EIO
                                        << QStringLiteral("/.pellwick-copy-in-progress") << false;
 }
