@@ -226,6 +226,12 @@ private:
             PELLWICK_TRY_ASSIGN(QString destinationHash, hasher.contentHash(destination, m_stop));
             if (sourceHash != destinationHash)
                 return failure(IngestCacheError::verificationFailed(*relativePath));
+            // The run that moved it into place may have ended before it flushed the folder: the
+            // name is made durable before the copy counts as done.
+            if (Result<void> flushed = fileManager.synchronizeDirectory(parentPath(destination));
+                !flushed)
+                return failure(IngestCacheError::verificationFailed(
+                    *relativePath, ErrorCause(std::move(flushed).error())));
             noteVerified(destinationHash, existing);
             record(FileCopyEvent::Kind::Verified, size);
             return {};

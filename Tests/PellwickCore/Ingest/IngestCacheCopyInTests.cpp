@@ -226,18 +226,29 @@ struct CrashScene
             {ImportScanVolume{QStringLiteral("CARD"), card, QStringLiteral("CRASH-TEST-UUID")}});
     }
 
-    /// The next copy-in resumes the batch in use, if any, and completes it. Empty when so.
+    /// The next copy-in resumes the batch in use, if any, and completes it; the folder of every
+    /// file it finds in place is flushed before the marker goes. Empty when so.
     QString problemWithNextCopyIn() const
     {
         const QStringList before = usedBatches();
+        const QStringList inPlace = before.isEmpty() ? QStringList() : visibleFiles(before.first());
+        const auto files = std::make_shared<FaultInjectingFileManager>();
         const Result<QList<IngestCacheCopy>> copied
-            = cacheAt(cache).copy(review(), {}, QUuid::createUuid());
+            = cacheAt(cache, files).copy(review(), {}, QUuid::createUuid());
         if (!copied)
             return QStringLiteral("next copy-in failed: ") + describe(copied.error());
         if (copied->size() != 1 || copied->first().copiedPackageCount != 14)
             return QStringLiteral("unexpected result of the next copy-in");
         if (!before.isEmpty() && copied->first().sourceFolderURL != before.first())
             return QStringLiteral("did not resume ") + before.first();
+        const QStringList log = files->log();
+        for (const QString &file : inPlace) {
+            const QString folder = QFileInfo(before.first() + QLatin1Char('/') + file).path();
+            const qsizetype flushed = log.indexOf(QStringLiteral("synchronizeDirectory ") + folder);
+            if (flushed < 0
+                || flushed > log.indexOf(QStringLiteral("removeItem ") + markerIn(before.first())))
+                return QStringLiteral("not made durable: ") + file;
+        }
         return problemWhenComplete();
     }
 
