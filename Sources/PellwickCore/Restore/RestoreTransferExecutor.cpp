@@ -54,6 +54,16 @@ bool isChunkRange(const RestoreByteRange &range, qint64 byteCount, qint64 chunkS
            && range.endInclusive == chunkEnd(range.start, byteCount, chunkSize);
 }
 
+/// Refuses a state folder that is a symbolic link: what is written through it would land wherever
+/// it leads. A folder not made yet passes.
+Result<void> requireNoLink(const FileManager &fileManager, const QString &folder)
+{
+    const Result<FileAttributes> attributes = fileManager.attributesOfItem(folder);
+    if (attributes && attributes->type == FileAttributes::Type::SymbolicLink)
+        return fileSystemFailure(QStringLiteral("open"), folder, ELOOP);
+    return {};
+}
+
 /// A decoding failure of the manifest at `path`, naming the file.
 tl::unexpected<Error> manifestDecodingFailure(DecodingError error, const QString &path)
 {
@@ -538,6 +548,7 @@ Result<std::optional<RestoreTransferManifest>>
 RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
 {
     const QString path = m_layout.manifestPath(id);
+    PELLWICK_TRY(requireNoLink(*m_fileManager, m_layout.manifestsPath()));
     if (!m_fileManager->fileExists(path))
         return std::optional<RestoreTransferManifest>();
     PELLWICK_TRY_ASSIGN(QByteArray data, readManifestFile(*m_fileManager, path));
@@ -560,7 +571,7 @@ RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
 
 Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest &manifest) const
 {
-    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.manifestsPath()));
+    PELLWICK_TRY(createStateFolder(m_layout.manifestsPath()));
     PELLWICK_TRY_ASSIGN(QByteArray data, manifest.encoded());
     return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), data);
 }
@@ -586,12 +597,14 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
         RestoreTransferManifest resumed = std::move(*stored);
         const QString storedDestination = resumed.destinationPath;
         adoptFile(resumed, file);
-        removeLeftoverAssembly(resumed, storedDestination);
+        PELLWICK_TRY(removeLeftoverAssembly(resumed, storedDestination));
         PELLWICK_TRY_ASSIGN(
             bool installed,
             resumed.destinationHoldsExpectedContent(*m_fileManager, *m_contentHasher));
         if (installed) {
             report(progress, TransferProgressPhase::Verifying, file, resumed);
+            // The run that installed it may have ended before it flushed the folder.
+            PELLWICK_TRY(m_fileManager->synchronizeDirectory(parentPath(resumed.destinationPath)));
             PELLWICK_TRY(markComplete(resumed));
             return resumed;
         }
@@ -609,8 +622,9 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
 Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     const RestoreTransferFile &file, const Refresh &refresh, const std::stop_token &stop) const
 {
-    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.manifestsPath()));
-    PELLWICK_TRY(m_fileManager->createDirectory(m_layout.partsPath(file.id)));
+    PELLWICK_TRY(createStateFolder(m_layout.manifestsPath()));
+    PELLWICK_TRY(createStateFolder(parentPath(m_layout.partsPath(file.id))));
+    PELLWICK_TRY(createStateFolder(m_layout.partsPath(file.id)));
     PELLWICK_TRY(m_fileManager->createDirectory(parentPath(file.destinationPath)));
 
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
@@ -630,7 +644,7 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     adoptFile(manifest, file);
     if (manifest.isComplete)
         return manifest;
-    removeLeftoverAssembly(manifest, storedDestination);
+    PELLWICK_TRY(removeLeftoverAssembly(manifest, storedDestination));
 
     if (manifest.capabilityExpiresAt <= m_clock->now()) {
         PELLWICK_TRY_ASSIGN(auto fresh, refresh(stop));
@@ -746,6 +760,12 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
     return markComplete(manifest);
 }
 
+Result<void> RestoreTransferExecutor::createStateFolder(const QString &path) const
+{
+    PELLWICK_TRY(requireNoLink(*m_fileManager, path));
+    return m_fileManager->createDirectory(path);
+}
+
 Result<void> RestoreTransferExecutor::markComplete(RestoreTransferManifest &manifest) const
 {
     manifest.isComplete = true;
@@ -806,12 +826,13 @@ void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) 
     (void) saveManifest(manifest);
 }
 
-void RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifest,
-                                                     const QString &replacedDestination) const
+Result<void>
+RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifest,
+                                                const QString &replacedDestination) const
 {
     const QString recorded = std::exchange(manifest.assemblyPath, QString());
     if (recorded.isEmpty() || !recorded.startsWith(QLatin1Char('/')))
-        return;
+        return {};
     // Only a regular file with a name of the executor's own making, lying directly beside the
     // destination, never what a damaged manifest might point at elsewhere.
     static const QRegularExpression ownName(QStringLiteral(
@@ -823,10 +844,19 @@ void RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &ma
     };
     if (!ownName.match(lastPathComponent(leftover)).hasMatch()
         || !(besideDestination(manifest.destinationPath) || besideDestination(replacedDestination)))
-        return;
+        return {};
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(leftover);
-    if (attributes && attributes->type == FileAttributes::Type::Regular)
-        (void) m_fileManager->removeItem(leftover);
+    if (!attributes || attributes->type != FileAttributes::Type::Regular
+        || !m_fileManager->removeItem(leftover))
+        return {};
+    // Made durable before the manifest forgets it: one brought back by a power loss would lie
+    // in the user's folder with nothing naming it.
+    if (Result<void> flushed = m_fileManager->synchronizeDirectory(parentPath(leftover));
+        !flushed) {
+        manifest.assemblyPath = recorded;
+        return flushed;
+    }
+    return {};
 }
 
 Result<QString>
@@ -906,7 +936,7 @@ RestoreTransferExecutor::installVerifiedFile(const QString &temporaryPath,
         if (!same)
             return restoreFailure(RestoreTransferError::DestinationAlreadyExists{destination});
         (void) m_fileManager->removeItem(temporaryPath);
-        return {};
+        return m_fileManager->synchronizeDirectory(parentPath(destination));
     };
     if (m_fileManager->fileExists(destination))
         return existing();
@@ -926,7 +956,7 @@ RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentif
     if (stored && stored->isComplete)
         return {};
     if (stored)
-        removeLeftoverAssembly(*stored);
+        (void) removeLeftoverAssembly(*stored);
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));
     (void) m_fileManager->removeItem(m_layout.partsPath(id));
     return {};

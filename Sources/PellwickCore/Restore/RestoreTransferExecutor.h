@@ -77,7 +77,8 @@ public:
     /// The artifact's manifest, or no value when none has been written. Anything but a regular
     /// file is refused as `requireRegularFile` does; a file too large for a manifest, one that
     /// does not decode or that holds another artifact's manifest gives a `DecodingError` naming
-    /// the file.
+    /// the file. A manifests folder, or a parts folder, that is a symbolic link is refused here
+    /// and wherever state is written (`FileSystemError` ELOOP naming it).
     [[nodiscard]] Result<std::optional<RestoreTransferManifest>>
     loadManifest(const RestoreTransferIdentifier &id) const;
     /// Writes the manifest atomically, creating the manifests folder when needed.
@@ -118,6 +119,8 @@ private:
                                       const RestoreTransferManifest &manifest,
                                       HashedPrefix *prefix = nullptr) const;
     [[nodiscard]] Result<QString> hashAfterPrefix(const QString &path, HashedPrefix &prefix) const;
+    /// Creates a state folder, refusing one that is a symbolic link (ELOOP, naming it).
+    [[nodiscard]] Result<void> createStateFolder(const QString &path) const;
     /// Records the artifact complete and drops its parts.
     [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
     /// Takes the file's destination, byte count and hash (the stored ones are not compared) and
@@ -133,10 +136,11 @@ private:
     void forgetAssembly(RestoreTransferManifest &manifest) const;
     /// Removes the assembly file an earlier run recorded, if it is still there, is one the
     /// executor made and lies directly in the folder of the manifest's destination or of
-    /// `replacedDestination` (the one it had before `adoptFile`); clears the record (the caller
-    /// saves the manifest).
-    void removeLeftoverAssembly(RestoreTransferManifest &manifest,
-                                const QString &replacedDestination = {}) const;
+    /// `replacedDestination` (the one it had before `adoptFile`), flushing its folder; clears the
+    /// record (the caller saves the manifest). Fails, the record kept, when the flush fails.
+    [[nodiscard]] Result<void> removeLeftoverAssembly(RestoreTransferManifest &manifest,
+                                                      const QString &replacedDestination
+                                                      = {}) const;
     [[nodiscard]] Result<void> installVerifiedFile(const QString &temporaryPath,
                                                    const RestoreTransferManifest &manifest) const;
     void report(const ProgressContext &progress,

@@ -536,21 +536,36 @@ void RestoreTransferExecutorTests::leftoverPartIsReplaced()
 void RestoreTransferExecutorTests::destinationAppearingBeforeInstall_data()
 {
     QTest::addColumn<FileOperation>("operation");
-    QTest::newRow("before the existence check") << FileOperation::FileExists;
-    QTest::newRow("between check and move") << FileOperation::MoveItem;
+    QTest::addColumn<bool>("restoredContent");
+    QTest::newRow("before the existence check") << FileOperation::FileExists << false;
+    QTest::newRow("between check and move") << FileOperation::MoveItem << false;
+    QTest::newRow("the restored content, between check and move")
+        << FileOperation::MoveItem << true;
 }
 
 void RestoreTransferExecutorTests::destinationAppearingBeforeInstall()
 {
     QFETCH(FileOperation, operation);
+    QFETCH(bool, restoredContent);
     Fixture fixture;
     const RestoreTransfer transfer = fixture.transfer();
-    const QByteArray theirs("the user's own file");
+    const QByteArray theirs = restoredContent ? fixture.raw : QByteArray("the user's own file");
     fixture.files->beforeOperation(operation, u"out/IMG_0001.CR3"_s, [&](const QString &) {
         if (!QFileInfo::exists(transfer.destinationPath))
             writeFile(transfer.destinationPath, theirs);
     });
     Result<RestoreTransferManifest> result = fixture.run(transfer);
+    if (restoredContent) { // taken as installed, its name made durable before it is recorded
+        PELLWICK_VERIFY_SUCCESS(result);
+        const QStringList log = fixture.files->log();
+        const qsizetype flushed
+            = log.indexOf(u"synchronizeDirectory "_s + QFileInfo(transfer.destinationPath).path());
+        QVERIFY(flushed >= 0);
+        QVERIFY(flushed < log.lastIndexOf(u"replaceItem "_s
+                                          + fixture.executor().layout().manifestPath(transfer.id)));
+        QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
+        return;
+    }
     QVERIFY(!result);
     QCOMPARE(result.error(), restoreError(E::DestinationAlreadyExists{transfer.destinationPath}));
     QCOMPARE(*readFileContents(LocalFileManager(), transfer.destinationPath), theirs);
@@ -953,6 +968,13 @@ void RestoreTransferExecutorTests::installedButNotRecorded()
     if (accepted) {
         PELLWICK_VERIFY_SUCCESS(again);
         QVERIFY(fixture.manifest(artifact)->isComplete);
+        // Its name made durable before the manifest records it.
+        const QStringList log = fixture.files->log();
+        const qsizetype flushed
+            = log.indexOf(u"synchronizeDirectory "_s + QFileInfo(destination).path());
+        const qsizetype recorded = log.indexOf(
+            u"replaceItem "_s + fixture.executor().layout().manifestPath({12, 345, artifact}));
+        QVERIFY(flushed >= 0 && flushed < recorded);
         QVERIFY(!QFileInfo::exists(fixture.partsPath(artifact)));
         QCOMPARE(*readFileContents(LocalFileManager(), destination), bytes);
     } else {
@@ -1006,6 +1028,12 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
     PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
     QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
     QCOMPARE(fixture.manifest()->assemblyPath, QString());
+    // Its removal is durable before the manifest forgets it.
+    const QStringList log = fixture.files->log();
+    const qsizetype removed = log.indexOf(u"removeItem "_s + fixture.destination(left.first()));
+    QVERIFY(removed >= 0);
+    QCOMPARE(log.value(removed + 1),
+             u"synchronizeDirectory "_s + QFileInfo(transfer.destinationPath).path());
 }
 
 void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval_data()
@@ -1101,6 +1129,8 @@ struct HostileManifest
     qint64 libraryItemID = 345; ///< of the sound manifest
     bool device = false;        ///< /dev/zero in place of the file
     QString keyPath{};          ///< of the decoding error, which names the file
+    /// "manifests" or "parts": that state folder moved outside and a symbolic link left to it
+    QString linkedFolder{};
 };
 Q_DECLARE_METATYPE(HostileManifest)
 
@@ -1111,6 +1141,8 @@ void RestoreTransferExecutorTests::hostileManifestsAreRefused_data()
     QTest::newRow("beyond a manifest's size") << HostileManifest{.padding = 5 * 1024 * 1024};
     QTest::newRow("another item's") << HostileManifest{.libraryItemID = 999, .keyPath = u"id"_s};
     QTest::newRow("not JSON") << HostileManifest{.content = "{"};
+    QTest::newRow("manifests folder a link") << HostileManifest{.linkedFolder = u"manifests"_s};
+    QTest::newRow("parts folder a link") << HostileManifest{.linkedFolder = u"parts"_s};
 }
 
 void RestoreTransferExecutorTests::hostileManifestsAreRefused()
@@ -1132,12 +1164,25 @@ void RestoreTransferExecutorTests::hostileManifestsAreRefused()
     }
     if (manifest.padding > 0)
         appendToFile(path, QByteArray(manifest.padding, ' '));
+    const QString linked = manifest.linkedFolder == u"parts"_s
+                               ? fixture.partsPath()
+                               : fixture.executor().layout().manifestsPath();
+    const QString outside = fixture.folder.filePath(u"outside"_s);
+    if (!manifest.linkedFolder.isEmpty()) {
+        QVERIFY(QDir().rename(linked, outside));
+        QVERIFY(QFile::link(outside, linked));
+    }
     const QByteArray before = manifest.device ? QByteArray() : readFile(path);
+    const QStringList outsideBefore = QDir(outside).entryList(QDir::Files | QDir::Hidden);
 
     Result<RestoreTransferManifest> result = fixture.run(transfer);
     QVERIFY(!result);
     if (manifest.device) {
         QCOMPARE(result.error(), Error(FileSystemError{u"read"_s, path, EINVAL}));
+    } else if (!manifest.linkedFolder.isEmpty()) {
+        QCOMPARE(result.error(), Error(FileSystemError{u"open"_s, linked, ELOOP}));
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QDir(outside).entryList(QDir::Files | QDir::Hidden), outsideBefore);
     } else {
         const DecodingError *error = result.error().as<DecodingError>();
         QVERIFY2(error, qPrintable(describe(result.error())));
