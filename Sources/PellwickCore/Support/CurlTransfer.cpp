@@ -126,6 +126,8 @@ struct Exchange
     // the first byte of the answer. The server may well have carried it out.
     bool requestSent = false;
     bool replyStarted = false;
+    /// That second send was refused: the transfer ends as the closed connection would have.
+    bool refusedResend = false;
 
     /// False when the transfer must stop: stopping was asked for, or the idle limit passed.
     bool proceed(curl_off_t received, curl_off_t sent)
@@ -297,8 +299,10 @@ size_t receiveHeader(char *data, size_t size, size_t count, void *context)
 int startRequestOnce(void *context, char *, char *, int, int)
 {
     auto *exchange = static_cast<Exchange *>(context);
-    if (exchange->requestSent && !exchange->replyStarted)
+    if (exchange->requestSent && !exchange->replyStarted) {
+        exchange->refusedResend = true;
         return CURL_PREREQFUNC_ABORT;
+    }
     exchange->requestSent = true;
     exchange->replyStarted = false;
     return CURL_PREREQFUNC_OK;
@@ -411,6 +415,13 @@ transferFailure(CURLcode code, const Exchange &exchange, const char *errorText)
             QStringLiteral("No data moved for %1 ms.").arg(exchange.request.idleLimit.count()));
     }
     const bool cancelled = code == CURLE_ABORTED_BY_CALLBACK && exchange.stop.stop_requested();
+    if (code == CURLE_ABORTED_BY_CALLBACK && !cancelled && exchange.refusedResend) {
+        return transportFailure(
+            CURLE_GOT_NOTHING,
+            false,
+            QStringLiteral(
+                "The connection closed before any reply; the request is not sent again."));
+    }
     const QString message = errorText[0] != '\0' ? QString::fromLocal8Bit(errorText)
                                                  : QString::fromUtf8(curl_easy_strerror(code));
     return transportFailure(code, cancelled, message);

@@ -26,6 +26,8 @@ struct ImportCase
     qint64 storageLimit = qint64(1) << 40;
     bool storageFullAtUpload = false;
     bool closedMidUpload = false;
+    /// The kept connection closes once an upload request was read, before any reply.
+    bool closedAfterUploadRequest = false;
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
@@ -110,6 +112,10 @@ void ConfirmedImportWorkflowTests::outcome_data()
         << ImportCase{.storageFullAtUpload = true,
                       .message = u"Storage Full"_s,
                       .statuses = {Status::NeedsAttention, Status::LocalCacheReady}};
+    QTest::newRow("connection closed after an upload request")
+        << ImportCase{.closedAfterUploadRequest = true,
+                      .message = u"Connection failed. Check connection and retry."_s,
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady}};
     QTest::newRow("connection closed mid-upload")
         << ImportCase{.closedMidUpload = true,
                       .message = u"Connection failed. Check connection and retry."_s,
@@ -138,6 +144,9 @@ void ConfirmedImportWorkflowTests::outcome()
             "POST", "/api/library/verified_backup_uploads", Fault::reply(409, storageFullBody), 1);
     if (c.closedMidUpload)
         h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
+    if (c.closedAfterUploadRequest)
+        h.backend.injectFault(
+            "POST", "/api/library/verified_backup_uploads", Fault::closeBeforeReply(), 1);
     if (c.sameRawOtherSidecar) {
         writeFile(*h.records[1].ingestCacheOriginalURL, h.rawBytes[0]);
         h.rawBytes[1] = h.rawBytes[0];

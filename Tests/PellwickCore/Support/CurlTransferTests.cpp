@@ -486,9 +486,12 @@ void CurlTransferTests::keptConnectionClosedBeforeTheReply()
     const Result<HttpResponse> response = fetch(request, {});
 
     QCOMPARE(backend.requests().size(), 1 + scenario.receptions);
-    if (scenario.receptions == 1) {
+    if (scenario.receptions == 1) { // failed as the closed connection would have it
         QVERIFY(!response);
-        QVERIFY(response.error().as<TransportError>());
+        const TransportError *error = response.error().as<TransportError>();
+        QVERIFY(error);
+        QCOMPARE(error->curlCode, 52); // "server returned nothing"
+        QVERIFY(!error->cancelled);
     } else {
         PELLWICK_VERIFY_SUCCESS(response);
         QCOMPARE(response->statusCode, std::optional(204));
