@@ -310,6 +310,14 @@ packageOf(const ImportReviewItem &item, HashMemo &hashes, const FileManager &fil
     return package;
 }
 
+/// Whether `record` names the sidecar of `item`, or neither has one.
+bool namesSidecarOf(const LocalLibraryItem &record, const ImportReviewItem &item)
+{
+    if (!item.sidecar || !record.ingestCacheSidecarURL)
+        return !item.sidecar && !record.ingestCacheSidecarURL;
+    return QDir::cleanPath(item.sidecar->url) == QDir::cleanPath(*record.ingestCacheSidecarURL);
+}
+
 bool isUnderBlockedFolder(const QString &url, const QSet<QString> &blockedSourceFolders)
 {
     return std::any_of(
@@ -394,9 +402,10 @@ void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fi
 }
 
 /// Makes a record for each review item no record claimed, in review order, and merges it into
-/// the first record with its bytes or appends it (as the store's upsert does); returns how many
-/// were appended. One record is made at a time: a cache full of files the library does not
-/// know must not hold them all as records besides. On a failure `records` is left part merged.
+/// the first record with its bytes that takes it (one not archived, or an archived one whose
+/// package facts match) or appends it; returns how many were appended. One record is made at a
+/// time: a cache full of files the library does not know must not hold them all as records
+/// besides. On a failure `records` is left part merged.
 Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
                             const QSet<QString> &blockedFolders,
@@ -404,26 +413,35 @@ Result<int> mergeDiscovered(EditedRecords &records,
                             Date now,
                             const FileManager &fileManager)
 {
-    QHash<QString, qsizetype> firstWithHash;
-    for (qsizetype p = records.size() - 1; p >= 0; --p)
-        firstWithHash.insert(records.at(p).contentHash, p);
+    // The records of each hash as a chain, front to back; the first appended record of a hash
+    // is not archived, so it takes whatever the library's records of that hash refused.
+    const qsizetype existing = records.size();
+    QHash<QString, qsizetype> firstWithHash, appendedWithHash;
+    std::vector<qsizetype> nextWithHash(static_cast<size_t>(existing), -1);
+    for (qsizetype p = existing - 1; p >= 0; --p) {
+        const QString &hash = records.at(p).contentHash;
+        nextWithHash[static_cast<size_t>(p)] = firstWithHash.value(hash, -1);
+        firstWithHash.insert(hash, p);
+    }
     int added = 0;
     for (const qsizetype index : unclaimed.remaining()) {
         Result<LocalLibraryItem> discovered
             = discoveredIngestCacheItem(unclaimed.item(index), blockedFolders, hashes, now);
         PELLWICK_TRY(discovered);
         const LocalLibraryItem &item = *discovered;
-        const auto found = firstWithHash.constFind(item.contentHash);
-        if (found == firstWithHash.constEnd()
-            || (isArchived(records.at(*found).importStatus)
-                && !records.at(*found).matchesArchivedPackage(item, fileManager))) {
-            if (found == firstWithHash.constEnd())
-                firstWithHash.insert(item.contentHash, records.size());
+        qsizetype taker = firstWithHash.value(item.contentHash, -1);
+        while (taker >= 0 && isArchived(records.at(taker).importStatus)
+               && !records.at(taker).matchesArchivedPackage(item, fileManager))
+            taker = nextWithHash[static_cast<size_t>(taker)];
+        if (taker < 0)
+            taker = appendedWithHash.value(item.contentHash, -1);
+        if (taker < 0) {
+            appendedWithHash.insert(item.contentHash, records.size());
             records.append(item);
             ++added;
             continue;
         }
-        records.replace(*found, records.at(*found).replacingIngestCacheItem(item, fileManager));
+        records.replace(taker, records.at(taker).replacingIngestCacheItem(item, fileManager));
     }
     return added;
 }
@@ -503,6 +521,18 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
         }
         // Otherwise the package is gone and so is the record.
         gone[static_cast<size_t>(p)] = true;
+    }
+    // A package whose files a record of any other status names is that record's: found anew,
+    // it would come back as a record at every refresh. Ready records went first, so that one
+    // made needing attention just now leaves its changed file to be found as new.
+    for (qsizetype p = 0; p < expected->size(); ++p) {
+        const LocalLibraryItem &record = expected->at(p);
+        if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
+            || !record.ingestCacheOriginalURL)
+            continue;
+        const std::optional<qsizetype> named = unclaimed.pathMatch(*record.ingestCacheOriginalURL);
+        if (named && namesSidecarOf(record, unclaimed.item(*named)))
+            unclaimed.claim(*named);
     }
     reconciled.remove(gone);
 

@@ -298,6 +298,17 @@ void IngestCacheReconciliationTests::reconcile_data()
         << texts({"b/1.CR3=1", "b/1.xmp=11"})
         << texts({"v verifiedBackup 1 - partial=1.xmp", "r staging 1 b/1.CR3 b/1.xmp=11"})
         << QStringList{} << none << texts({"v:verifiedBackup:-:-", "r:staging:b/1.CR3:b/1.xmp=11"});
+    QTest::newRow("a duplicate's own package, its sidecar not the archive's")
+        << texts({"b/1.CR3=1", "b/1.xmp=12"})
+        << texts({"v verifiedBackup 1 - archive=1.xmp:11",
+                  "d duplicate 1 b/1.CR3 b/1.xmp=12 archive=1.xmp:11"})
+        << QStringList{} << none
+        << texts({"v:verifiedBackup:-:-", "d:duplicate:b/1.CR3:b/1.xmp=12"});
+    QTest::newRow("new package attached to the second archived record of its bytes")
+        << texts({"b/1.CR3=1", "b/1.xmp=11"})
+        << texts({"w duplicate 1 - archive=1.xmp:12", "v verifiedBackup 1 - archive=1.xmp:11"})
+        << QStringList{} << none
+        << texts({"w:duplicate:-:-", "v:verifiedBackup:b/1.CR3:b/1.xmp=11"});
     QTest::newRow("unsupported items are no packages")
         << texts({"b/1.JPG=1", "b/2.xmp=2"}) << texts({"r staging 1 b/1.JPG"}) << QStringList{}
         << none << QStringList{};
