@@ -214,9 +214,10 @@ public:
     /// The user text of an Ingest Cache failure; relative paths are not shown.
     static QString ingestCacheMessage(const IngestCacheError &error);
     /// The record of one cached, supported item, ready to import, with the evidence of
-    /// `sourceCopy` when the item lies in its batch folder. Fails only with the hasher's error.
-    /// Hashes the cached files: run it off the main thread (thread-safe while the Ingest Cache is
-    /// not replaced).
+    /// `sourceCopy` when the item lies in its batch folder, the metadata of the cached RAW
+    /// original (all unknown when unreadable) and a canonical filename unused in the library.
+    /// Fails with the hasher's or the library's error. Hashes and reads the cached files: run it
+    /// off the main thread (thread-safe while the Ingest Cache is not replaced).
     Result<LocalLibraryItem> cachedLibraryItem(const ImportReviewItem &item,
                                                const IngestCacheCopy *sourceCopy) const;
 

@@ -262,6 +262,7 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
          library = m_d->services.localLibraryCache,
          builder = m_d->services.importReviewBuilder,
          hasher = m_d->services.contentHasher,
+         extractor = m_d->services.verifiedBackupImporter.metadataExtractor(),
          passLock = m_d->imports.cacheCleanupPassLock]() -> Result<std::optional<ReconciledCache>> {
             if (!cache.fileManager().fileExists(cache.rootURL()))
                 return std::optional<ReconciledCache>();
@@ -271,9 +272,9 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
             PELLWICK_TRY_ASSIGN(const QSet<QString> blocked, cache.incompleteSourceFolderURLs());
             const std::lock_guard pass(*passLock);
             return library.withExclusiveAccess([&]() -> Result<std::optional<ReconciledCache>> {
-                PELLWICK_TRY_ASSIGN(
-                    IngestCacheReconciliation reconciliation,
-                    library.reconcileIngestCache(review, blocked, *hasher, Date::now()));
+                PELLWICK_TRY_ASSIGN(IngestCacheReconciliation reconciliation,
+                                    library.reconcileIngestCache(
+                                        review, blocked, *hasher, *extractor, Date::now()));
                 PELLWICK_TRY_ASSIGN(ArchivedCacheCleanup cleanup,
                                     cleanUpArchivedPackages(std::nullopt, cache, library));
                 return std::optional<ReconciledCache>(ReconciledCache{reconciliation, cleanup});
@@ -311,6 +312,7 @@ void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh()
         services.ingestCache,
         services.localLibraryCache,
         services.importReviewBuilder,
+        services.verifiedBackupImporter.metadataExtractor(),
         m_d->ingestCache.ingestCacheRefreshGeneration,
         m_d->ingestCache.ingestCacheRefreshGeneration->value());
     m_d->ingestCache.ingestCacheRefreshTask.emplace();

@@ -2,6 +2,7 @@
 #include "LocalLibraryCache.h"
 #include "LocalLibraryCache_p.h"
 
+#include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
 #include <PellwickCore/Ingest/ParallelHashing_p.h>
 #include <PellwickCore/Support/UuidText.h>
 
@@ -335,7 +336,6 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     }
     record.id = QUuid::createUuid();
     record.originalFilename = item.filename;
-    record.canonicalFilename = item.filename;
     record.contentHash = *rawHash;
     record.importDate = now;
     record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
@@ -395,15 +395,19 @@ void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fi
 
 /// Makes a record for each review item no record claimed, in review order, and merges it into
 /// the first record with its bytes or appends it (as the store's upsert does); returns how many
-/// were appended. One record is made at a time: a cache full of files the library does not
-/// know must not hold them all as records besides. On a failure `records` is left part merged.
+/// were appended. An appended record takes the metadata of its file and a canonical filename
+/// unique in the library. One record is made at a time: a cache full of files the library does
+/// not know must not hold them all as records besides. On a failure `records` is left part
+/// merged.
 Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
                             const QSet<QString> &blockedFolders,
                             HashMemo &hashes,
+                            const PhotoMetadataExtracting &metadataExtractor,
                             Date now,
                             const FileManager &fileManager)
 {
+    std::optional<QSet<QString>> usedNames;
     QHash<QString, qsizetype> firstWithHash;
     for (qsizetype p = records.size() - 1; p >= 0; --p)
         firstWithHash.insert(records.at(p).contentHash, p);
@@ -412,13 +416,26 @@ Result<int> mergeDiscovered(EditedRecords &records,
         Result<LocalLibraryItem> discovered
             = discoveredIngestCacheItem(unclaimed.item(index), blockedFolders, hashes, now);
         PELLWICK_TRY(discovered);
-        const LocalLibraryItem &item = *discovered;
+        LocalLibraryItem &item = *discovered;
         const auto found = firstWithHash.constFind(item.contentHash);
         if (found == firstWithHash.constEnd()
             || (isArchived(records.at(*found).importStatus)
                 && !records.at(*found).matchesArchivedPackage(item, fileManager))) {
             if (found == firstWithHash.constEnd())
                 firstWithHash.insert(item.contentHash, records.size());
+            if (!usedNames) {
+                usedNames.emplace();
+                for (qsizetype p = 0; p < records.size(); ++p)
+                    usedNames->insert(records.at(p).canonicalFilename);
+            }
+            const Result<PhotoMetadata> metadata
+                = metadataExtractor.metadata(*item.ingestCacheOriginalURL);
+            item.metadata = metadata ? *metadata : PhotoMetadata::unknown();
+            item.canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
+                item.originalFilename,
+                item.metadata,
+                item.contentHash.left(CanonicalFilenameGenerator::shortContentHashLength),
+                *usedNames);
             records.append(item);
             ++added;
             continue;
@@ -459,6 +476,7 @@ Result<IngestCacheReconciliation>
 LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
                                         const QSet<QString> &blockedSourceFolders,
                                         const ContentHashing &contentHasher,
+                                        const PhotoMetadataExtracting &metadataExtractor,
                                         Date now) const
 {
     Result<LocalLibraryCacheRecords> expected = cachedRecords();
@@ -507,8 +525,13 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     reconciled.remove(gone);
 
     handOverArchiveBackedPackages(reconciled, *m_fileManager);
-    Result<int> added
-        = mergeDiscovered(reconciled, unclaimed, blockedSourceFolders, hashes, now, *m_fileManager);
+    Result<int> added = mergeDiscovered(reconciled,
+                                        unclaimed,
+                                        blockedSourceFolders,
+                                        hashes,
+                                        metadataExtractor,
+                                        now,
+                                        *m_fileManager);
     PELLWICK_TRY(added);
     outcome.addedCount = *added;
 
