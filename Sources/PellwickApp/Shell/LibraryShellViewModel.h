@@ -472,8 +472,9 @@ public:
     /// or a recovery runs.
     QCoro::Task<> requestSelectedImportConfirmation() override;
     /// Reconciles the cache, checks source media, then reserves capacity, imports the plan's
-    /// packages, always releases the reservation and cleans up what is archived. Returns at once
-    /// while another import starts or runs, or a recovery runs.
+    /// packages, always releases the reservation and cleans up what is archived, then reads the
+    /// library's figures again when a file was archived. Returns at once while another import
+    /// starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
@@ -561,6 +562,7 @@ public:
     /// registration or sign-out happened meanwhile. The stored token is removed only when the
     /// backend answered that it is no longer usable (a verification status other than "pending",
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
+    /// A restored session then starts the recovery of interrupted imports, without awaiting it.
     /// Shows no message.
     QCoro::Task<> restoreRememberedSession();
     /// Signs in with `email` and `password` as they stand. On success the password is cleared
