@@ -1,11 +1,12 @@
 // pellwick-bench-add-to-cache CARD ROOT
 //     Builds the shell view model with an Ingest Cache and a Local Library Cache in a new folder
 //     below ROOT, scans the folder CARD and adds its review to the Ingest Cache through the view
-//     model and its pools, until "Added <n> files to Ingest Cache" is published. The folder is
-//     kept: the caller removes it between runs.
+//     model and its pools (metadata read as the application reads it), until "Added <n> files to
+//     Ingest Cache" is published. The folder is kept: the caller removes it between runs.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
 #include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
 
 #include <QCoreApplication>
 #include <QCoro/QCoroTask>
@@ -30,6 +31,8 @@ int main(int argc, char *argv[])
     fixture.dir.setAutoRemove(false);
     const QString cache = fixture.dir.filePath(QStringLiteral("IngestCache"));
     fixture.ingestCacheRoot = cache;
+    // The records read the metadata of their files as the application's do.
+    fixture.metadataExtractor = std::make_shared<Exiv2PhotoMetadataExtractor>();
     QDir().mkpath(cache);
     if (!fixture.locationStore->save(cache))
         return 1;

@@ -7,6 +7,7 @@
 //     Reviews ROOT/cache and reconciles the library in ROOT/library with it (a fresh copy of
 //     ROOT/library-original, made by the caller before each run).
 
+#include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
 #include <PellwickCore/Ingest/ImportReviewBuilder.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 
@@ -106,8 +107,9 @@ int run(const QString &root)
         return fail(review.error());
     const LocalLibraryCache library(root + QStringLiteral("/library"), fileManager);
     const SHA256ContentHasher hasher;
+    const Exiv2PhotoMetadataExtractor extractor;
     const Result<IngestCacheReconciliation> outcome = library.withExclusiveAccess(
-        [&] { return library.reconcileIngestCache(*review, {}, hasher, Date::now()); });
+        [&] { return library.reconcileIngestCache(*review, {}, hasher, extractor, Date::now()); });
     if (!outcome)
         return fail(outcome.error());
     std::fprintf(stderr,

@@ -214,9 +214,10 @@ public:
     /// The user text of an Ingest Cache failure; relative paths are not shown.
     static QString ingestCacheMessage(const IngestCacheError &error);
     /// The record of one cached, supported item, ready to import, with the evidence of
-    /// `sourceCopy` when the item lies in its batch folder. Fails only with the hasher's error.
-    /// Hashes the cached files: run it off the main thread (thread-safe while the Ingest Cache is
-    /// not replaced).
+    /// `sourceCopy` when the item lies in its batch folder, the metadata of the cached RAW
+    /// original (all unknown when unreadable) and a canonical filename unused in the library.
+    /// Fails with the hasher's or the library's error. Hashes and reads the cached files: run it
+    /// off the main thread (thread-safe while the Ingest Cache is not replaced).
     Result<LocalLibraryItem> cachedLibraryItem(const ImportReviewItem &item,
                                                const IngestCacheCopy *sourceCopy) const;
 
@@ -471,8 +472,9 @@ public:
     /// or a recovery runs.
     QCoro::Task<> requestSelectedImportConfirmation() override;
     /// Reconciles the cache, checks source media, then reserves capacity, imports the plan's
-    /// packages, always releases the reservation and cleans up what is archived. Returns at once
-    /// while another import starts or runs, or a recovery runs.
+    /// packages, always releases the reservation and cleans up what is archived, then reads the
+    /// library's figures again when a file was archived. Returns at once while another import
+    /// starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
 
     // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
@@ -560,6 +562,7 @@ public:
     /// registration or sign-out happened meanwhile. The stored token is removed only when the
     /// backend answered that it is no longer usable (a verification status other than "pending",
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
+    /// A restored session then starts the recovery of interrupted imports, without awaiting it.
     /// Shows no message.
     QCoro::Task<> restoreRememberedSession();
     /// Signs in with `email` and `password` as they stand. On success the password is cleared

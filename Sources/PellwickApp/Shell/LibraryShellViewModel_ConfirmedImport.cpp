@@ -175,6 +175,9 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
         m_importState->setImportSuccessMessage(text);
     }
     finishConfirmedImport(transferID);
+    // Archived files take archive storage: the figures shown are read again.
+    if (!archived.isEmpty())
+        co_await refreshLibrary();
 }
 
 void LibraryShellViewModel::finishConfirmedImport(const QUuid &transferID)

@@ -1,6 +1,7 @@
 #include "LibraryShellViewModel_p.h"
 
 #include <PellwickCore/Ingest/CacheRelativePath.h>
+#include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Support/Overloaded.h>
 
@@ -14,11 +15,13 @@ namespace {
 
 const QString ingestCacheSourceName = QStringLiteral("Ingest Cache");
 
-/// The record of one cached item; see `LibraryShellViewModel::cachedLibraryItem`.
+/// The record of one cached item, its canonical filename not yet chosen (`nameCachedRecords`);
+/// see `LibraryShellViewModel::cachedLibraryItem`.
 Result<LocalLibraryItem> makeCachedLibraryItem(const ImportReviewItem &item,
                                                const IngestCacheCopy *sourceCopy,
                                                const QString &cacheRoot,
-                                               const ContentHashing &hasher)
+                                               const ContentHashing &hasher,
+                                               const PhotoMetadataExtracting &metadataExtractor)
 {
     PELLWICK_TRY_ASSIGN(QString contentHash, hasher.contentHash(item.url));
     std::optional<QString> sidecarHash;
@@ -43,6 +46,7 @@ Result<LocalLibraryItem> makeCachedLibraryItem(const ImportReviewItem &item,
             };
         }
     }
+    const Result<PhotoMetadata> metadata = metadataExtractor.metadata(item.url);
     return LocalLibraryItem{
         .id = QUuid::createUuid(),
         .originalFilename = item.filename,
@@ -65,9 +69,24 @@ Result<LocalLibraryItem> makeCachedLibraryItem(const ImportReviewItem &item,
         .sourceRelativePath = item.sourceRelativePath,
         .sourceMediaEvidence = std::move(evidence),
         .cacheRelativePath = CacheRelativePath::value(item.url, cacheRoot),
-        .metadata = PhotoMetadata::unknown(),
+        .metadata = metadata ? *metadata : PhotoMetadata::unknown(),
         .preview = LocalPreviewState::failed(QStringLiteral("Generated when Import starts")),
     };
+}
+
+/// Gives each record a canonical filename unused in `library` and in the batch. Run it under the
+/// library's exclusive access, with the write of the records.
+Result<void> nameCachedRecords(QList<LocalLibraryItem> &records, const LocalLibraryCache &library)
+{
+    PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
+    QSet<QString> used = current.canonicalFilenames();
+    for (LocalLibraryItem &record : records)
+        record.canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
+            record.originalFilename,
+            record.metadata,
+            record.contentHash.left(CanonicalFilenameGenerator::shortContentHashLength),
+            used);
+    return {};
 }
 
 /// The hashes of the records of a copy-in. A file the copy-in verified, still with the attributes
@@ -119,6 +138,7 @@ Result<QList<LocalLibraryItem>> storeCachedRecords(const QList<IngestCacheCopy> 
                                                    const ImportReviewBuilder &builder,
                                                    const QString &cacheRoot,
                                                    const ContentHashing &workflowHasher,
+                                                   const PhotoMetadataExtracting &metadataExtractor,
                                                    const FileManager &files,
                                                    const LocalLibraryCache &library)
 {
@@ -136,11 +156,17 @@ Result<QList<LocalLibraryItem>> storeCachedRecords(const QList<IngestCacheCopy> 
                   return CacheRelativePath::value(item.url, each.sourceFolderURL).has_value();
               });
         PELLWICK_TRY_ASSIGN(LocalLibraryItem record,
-                            makeCachedLibraryItem(
-                                item, copy != copies.cend() ? &*copy : nullptr, cacheRoot, hasher));
+                            makeCachedLibraryItem(item,
+                                                  copy != copies.cend() ? &*copy : nullptr,
+                                                  cacheRoot,
+                                                  hasher,
+                                                  metadataExtractor));
         records.append(std::move(record));
     }
-    return library.upsertIngestCacheItems(records);
+    return library.withExclusiveAccess([&]() -> Result<QList<LocalLibraryItem>> {
+        PELLWICK_TRY(nameCachedRecords(records, library));
+        return library.upsertIngestCacheItems(records);
+    });
 }
 
 } // namespace
@@ -244,9 +270,11 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
              builder = ImportReviewBuilder(m_d->services.fileManager),
              cacheRoot = m_d->services.ingestCache.rootURL(),
              hasher = m_d->services.contentHasher,
+             extractor = m_d->services.verifiedBackupImporter.metadataExtractor(),
              files = m_d->services.fileManager,
              library = m_d->services.localLibraryCache] {
-                return storeCachedRecords(copies, builder, cacheRoot, *hasher, *files, library);
+                return storeCachedRecords(
+                    copies, builder, cacheRoot, *hasher, *extractor, *files, library);
             });
         stored = co_await Workflow::resumeIn(self, stop, storeJob);
         if (!stored)
@@ -352,8 +380,17 @@ Result<LocalLibraryItem>
 LibraryShellViewModel::cachedLibraryItem(const ImportReviewItem &item,
                                          const IngestCacheCopy *sourceCopy) const
 {
-    return makeCachedLibraryItem(
-        item, sourceCopy, m_d->services.ingestCache.rootURL(), *m_d->services.contentHasher);
+    const LocalLibraryCache &library = m_d->services.localLibraryCache;
+    PELLWICK_TRY_ASSIGN(
+        LocalLibraryItem record,
+        makeCachedLibraryItem(item,
+                              sourceCopy,
+                              m_d->services.ingestCache.rootURL(),
+                              *m_d->services.contentHasher,
+                              *m_d->services.verifiedBackupImporter.metadataExtractor()));
+    QList<LocalLibraryItem> named{std::move(record)};
+    PELLWICK_TRY(nameCachedRecords(named, library));
+    return named.constFirst();
 }
 
 QString LibraryShellViewModel::ingestCacheMessage(const IngestCacheError &error)

@@ -120,11 +120,52 @@ private:
     QHash<QString, std::pair<FileStamp, QString>> m_taken;
 };
 
+/// Whether the staged copies of `record`'s package serve nothing any more: the archive holds the
+/// package (a Verified Backup, or a duplicate of what it holds, sidecar included), the library
+/// durably records it so, and the package has left the Ingest Cache.
+bool isSettledStagedPackage(const StagedImportRecord &record, const LocalLibraryItem &item)
+{
+    if (item.ingestCacheOriginalURL || item.contentHash != record.contentHash)
+        return false;
+    if (record.phase == StagedImportPhase::VerifiedBackup)
+        return item.importStatus == LibraryItemImportStatus::VerifiedBackup;
+    return record.phase == StagedImportPhase::Duplicate
+           && item.importStatus == LibraryItemImportStatus::Duplicate
+           && item.archiveSidecarContentHash == record.sidecarContentHash;
+}
+
+/// Removes the Staging Area folders of settled packages (`isSettledStagedPackage`), this pass's
+/// and those earlier passes left. Folders needing attention or unfinished stay, and so does one
+/// that cannot be read or removed: the next pass tries again.
+void removeSettledStagedPackages(const StagingArea &staging, const LocalLibraryCache &library)
+{
+    const Result<StagingRecoveryReport> report = staging.readRecoverableRecords();
+    if (!report || report->records.isEmpty())
+        return;
+    const Result<LocalLibraryCacheRecords> records = library.cachedRecords();
+    if (!records)
+        return;
+    QHash<QUuid, qsizetype> positions;
+    for (const StagedImportRecord &record : report->records)
+        positions.insert(record.localLibraryItemID, -1);
+    for (qsizetype p = 0; p < records->size(); ++p) {
+        const auto found = positions.find(records->at(p).id);
+        if (found != positions.end())
+            *found = p;
+    }
+    for (const StagedImportRecord &record : report->records) {
+        const qsizetype p = positions.value(record.localLibraryItemID, -1);
+        if (p >= 0 && isSettledStagedPackage(record, records->at(p)))
+            (void) staging.removePackage(record);
+    }
+}
+
 /// One cleanup pass, on a worker thread (see `cleanupArchivedCachePackages`).
 Result<ArchivedCacheCleanup>
 cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
                         IngestCache cache,
-                        const LocalLibraryCache &library)
+                        const LocalLibraryCache &library,
+                        const StagingArea &staging)
 {
     PELLWICK_TRY_ASSIGN(const QList<LocalLibraryItem> records, library.readItems());
     QList<LocalLibraryItem> candidates;
@@ -191,6 +232,7 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
         PELLWICK_TRY(
             library.updateImportStatuses(restored, LibraryItemImportStatus::VerifiedBackup));
     PELLWICK_TRY(library.removeIngestCachePackages(released));
+    removeSettledStagedPackages(staging, library);
     return cleanup;
 }
 
@@ -224,9 +266,10 @@ LibraryShellViewModel::cleanupArchivedCachePackages(std::optional<QList<LocalLib
                         [items = std::move(items),
                          cache = m_d->services.ingestCache,
                          library = m_d->services.localLibraryCache,
+                         staging = m_d->services.verifiedBackupImporter.stagingArea(),
                          passLock = m_d->imports.cacheCleanupPassLock] {
                             const std::lock_guard pass(*passLock);
-                            return cleanUpArchivedPackages(items, cache, library);
+                            return cleanUpArchivedPackages(items, cache, library, staging);
                         });
     // Nothing of the view model is touched once the job is started.
     co_return co_await job;
@@ -284,6 +327,8 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
          library = m_d->services.localLibraryCache,
          builder = m_d->services.importReviewBuilder,
          hasher = m_d->services.contentHasher,
+         extractor = m_d->services.verifiedBackupImporter.metadataExtractor(),
+         staging = m_d->services.verifiedBackupImporter.stagingArea(),
          passLock = m_d->imports.cacheCleanupPassLock]() -> Result<std::optional<ReconciledCache>> {
             if (!cache.fileManager().fileExists(cache.rootURL()))
                 return std::optional<ReconciledCache>();
@@ -293,11 +338,11 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
             PELLWICK_TRY_ASSIGN(const QSet<QString> blocked, cache.incompleteSourceFolderURLs());
             const std::lock_guard pass(*passLock);
             return library.withExclusiveAccess([&]() -> Result<std::optional<ReconciledCache>> {
-                PELLWICK_TRY_ASSIGN(
-                    IngestCacheReconciliation reconciliation,
-                    library.reconcileIngestCache(review, blocked, *hasher, Date::now()));
+                PELLWICK_TRY_ASSIGN(IngestCacheReconciliation reconciliation,
+                                    library.reconcileIngestCache(
+                                        review, blocked, *hasher, *extractor, Date::now()));
                 PELLWICK_TRY_ASSIGN(ArchivedCacheCleanup cleanup,
-                                    cleanUpArchivedPackages(std::nullopt, cache, library));
+                                    cleanUpArchivedPackages(std::nullopt, cache, library, staging));
                 return std::optional<ReconciledCache>(ReconciledCache{reconciliation, cleanup});
             });
         });
@@ -333,6 +378,7 @@ void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh()
         services.ingestCache,
         services.localLibraryCache,
         services.importReviewBuilder,
+        services.verifiedBackupImporter.metadataExtractor(),
         m_d->ingestCache.ingestCacheRefreshGeneration,
         m_d->ingestCache.ingestCacheRefreshGeneration->value());
     m_d->ingestCache.ingestCacheRefreshTask.emplace();

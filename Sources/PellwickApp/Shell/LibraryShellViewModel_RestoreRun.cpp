@@ -308,6 +308,11 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
     endRun();
     if (!settled)
         publishFailure(settled.error());
+    // A saved file spent restore allowance: the figures shown are read again.
+    if (std::any_of(outcomes.cbegin(), outcomes.cend(), [](const RestoreTransferOutcome &outcome) {
+            return std::holds_alternative<RestoreTransferOutcome::Completed>(outcome.value);
+        }))
+        co_await refreshLibrary();
 }
 
 qint64 LibraryShellViewModel::beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,

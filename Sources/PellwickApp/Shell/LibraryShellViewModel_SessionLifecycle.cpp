@@ -71,9 +71,17 @@ QCoro::Task<> LibraryShellViewModel::restoreRememberedSession()
     if (!shell)
         co_return;
     if (*shell) {
-        if (m_d->session.authenticationStateGeneration == generation)
-            m_sessionState->setSession(
-                AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+        if (m_d->session.authenticationStateGeneration != generation)
+            co_return;
+        m_sessionState->setSession(
+            AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+        // No sign-in follows a restored session: with its library read, the imports a quit or
+        // a crash cut short are resumed now, as after a sign-in. Not awaited: the start-up goes
+        // on while they upload.
+        [](QPointer<LibraryShellViewModel> viewModel) -> QCoro::Task<> {
+            if (viewModel)
+                co_await viewModel->recoverInterruptedImports();
+        }(self);
         co_return;
     }
 

@@ -9,11 +9,13 @@ UserManagedIngestCacheRefreshWorker::UserManagedIngestCacheRefreshWorker(
     IngestCache ingestCache,
     LocalLibraryCache localLibraryCache,
     ImportReviewBuilder importReviewBuilder,
+    std::shared_ptr<const PhotoMetadataExtracting> metadataExtractor,
     std::shared_ptr<IngestCacheRefreshGeneration> refreshGeneration,
     qint64 generation)
     : m_ingestCache(std::move(ingestCache))
     , m_localLibraryCache(std::move(localLibraryCache))
     , m_importReviewBuilder(std::move(importReviewBuilder))
+    , m_metadataExtractor(std::move(metadataExtractor))
     , m_refreshGeneration(std::move(refreshGeneration))
     , m_generation(generation)
 {}
@@ -34,7 +36,8 @@ Result<IngestCacheReconciliation> UserManagedIngestCacheRefreshWorker::reconcile
             return IngestCacheReconciliation{0, 0, false};
         PELLWICK_TRY_ASSIGN(QSet<QString> blocked, m_ingestCache.incompleteSourceFolderURLs());
         const SHA256ContentHasher hasher;
-        return m_localLibraryCache.reconcileIngestCache(review, blocked, hasher, Date::now());
+        return m_localLibraryCache.reconcileIngestCache(
+            review, blocked, hasher, *m_metadataExtractor, Date::now());
     });
 }
 

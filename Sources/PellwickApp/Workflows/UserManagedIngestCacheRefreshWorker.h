@@ -21,6 +21,7 @@ public:
         IngestCache ingestCache,
         LocalLibraryCache localLibraryCache,
         ImportReviewBuilder importReviewBuilder,
+        std::shared_ptr<const PhotoMetadataExtracting> metadataExtractor,
         std::shared_ptr<IngestCacheRefreshGeneration> refreshGeneration,
         qint64 generation);
 
@@ -29,7 +30,8 @@ public:
     /// access (and the generation's lock inside it, never the reverse), the generation is
     /// compared: when the cache moved since the refresh started, zero counts, not applied, and
     /// nothing is written; else the library is reconciled with the scan, files below a folder
-    /// whose copy-in was interrupted needing attention. Fails with the scan's, the marker
+    /// whose copy-in was interrupted needing attention and new records taking the metadata
+    /// `metadataExtractor` reads. Fails with the scan's, the marker
     /// search's or the reconciliation's error unchanged.
     [[nodiscard]] Result<IngestCacheReconciliation> reconcile() const;
 
@@ -37,6 +39,7 @@ private:
     IngestCache m_ingestCache;
     LocalLibraryCache m_localLibraryCache;
     ImportReviewBuilder m_importReviewBuilder;
+    std::shared_ptr<const PhotoMetadataExtracting> m_metadataExtractor;
     std::shared_ptr<IngestCacheRefreshGeneration> m_refreshGeneration;
     qint64 m_generation = 0;
 };

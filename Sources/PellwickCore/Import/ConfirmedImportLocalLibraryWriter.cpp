@@ -25,9 +25,7 @@ ConfirmedImportLocalLibraryWriter::createItems(const ImportReview &confirmedRevi
 {
     Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
     PELLWICK_TRY(records);
-    QSet<QString> usedFilenames;
-    records->forEach(
-        [&](const LocalLibraryItem &item) { usedFilenames.insert(item.canonicalFilename); });
+    QSet<QString> usedFilenames = records->canonicalFilenames();
 
     QList<LocalLibraryItem> created;
     for (const ImportReviewItem &reviewItem : confirmedReview.items) {

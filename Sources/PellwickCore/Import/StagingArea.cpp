@@ -5,6 +5,7 @@
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <QDir>
 #include <QSet>
 
 #include <cerrno>
@@ -304,6 +305,18 @@ Result<void> StagingArea::removeRecordFolders(const QUuid &localLibraryItemID, b
             return {};
     }
     return {};
+}
+
+Result<void> StagingArea::removePackage(const StagedImportRecord &record) const
+{
+    const QString state = recordURL(record);
+    const QString folder = parentPath(state);
+    if (QDir::cleanPath(parentPath(folder)) != QDir::cleanPath(m_rootURL))
+        return {};
+    Result<QByteArray> bytes = readRegularFileContents(*m_fileManager, state, maximumRecordBytes);
+    if (!bytes || StagingArea::localLibraryItemID(*bytes) != record.localLibraryItemID)
+        return {};
+    return removePackageFolder(folder);
 }
 
 Result<void> StagingArea::removePackageFolder(const QString &folder) const

@@ -101,6 +101,10 @@ public:
     /// import tried again stages the item anew).
     [[nodiscard]] Result<void> removeRecords(const QUuid &localLibraryItemID) const;
 
+    /// Deletes the package folder of `record` (one read from this root) as `removeRecord` deletes
+    /// one, when its record file still names the record's library item; nothing otherwise.
+    [[nodiscard]] Result<void> removePackage(const StagedImportRecord &record) const;
+
     /// The "localLibraryItemID" of raw record bytes, read leniently: nothing when the bytes are
     /// not a JSON object or the value is not a UUID string.
     static std::optional<QUuid> localLibraryItemID(const QByteArray &data);

@@ -64,6 +64,11 @@ public:
 
     const StagingArea &stagingArea() const { return m_stagingArea; }
 
+    const std::shared_ptr<const PhotoMetadataExtracting> &metadataExtractor() const
+    {
+        return m_metadataExtractor;
+    }
+
     /// Describes a cached library item as the review item that staging takes, from file sizes
     /// only. Fails with `VerifiedBackupImporterError::unrecoverableStagedImport` when the item
     /// has no cached original or a cached file is not a regular file, and with the file
@@ -72,7 +77,8 @@ public:
 
     /// Stages the package, hashes the staged copies, settles the canonical filename (a new one
     /// is added to `usedCanonicalFilenames`), makes the preview and builds the library item and
-    /// the first record. Writes no record and no library item. With `existingItem`, the staged
+    /// the first record. An existing item whose metadata is all unknown takes the staged copy's
+    /// (its canonical filename stays). Writes no record and no library item. With `existingItem`, the staged
     /// RAW original must have the item's content hash (`unrecoverableStagedImport` otherwise).
     /// Any failure after staging removes the new package folder again.
     [[nodiscard]] Result<PreparedBackup>
@@ -310,6 +316,8 @@ private:
                                          QSet<QString> &usedCanonicalFilenames,
                                          const std::optional<LocalLibraryItem> &existingItem) const;
     Result<QString> stagedHash(const QString &path, const std::optional<QString> &verified) const;
+    /// The extractor's metadata of the file; all unknown when it fails.
+    PhotoMetadata stagedMetadata(const QString &path) const;
     /// The canonical filename, or it with the start of the content hash when another record
     /// of the library with other bytes already uses that name.
     QString previewName(const QString &canonicalFilename,

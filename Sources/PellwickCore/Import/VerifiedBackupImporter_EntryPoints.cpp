@@ -115,12 +115,13 @@ VerifiedBackupImporter::importPackage(const ImportReviewItem &review,
     // already shows one.
     if (cached) {
         const bool keepShown = !prepared->preview.url && cached->preview.availablePath();
-        if (!keepShown) {
-            PELLWICK_TRY(m_cache.withExclusiveAccess([&]() -> Result<void> {
+        PELLWICK_TRY(m_cache.withExclusiveAccess([&]() -> Result<void> {
+            if (!keepShown)
                 PELLWICK_TRY(m_cache.updatePreview(cached->id, prepared->preview.state));
-                return {};
-            }));
-        }
+            if (!(prepared->item.metadata == cached->metadata))
+                PELLWICK_TRY(m_cache.updateMetadata(cached->id, prepared->item.metadata));
+            return {};
+        }));
     }
     if (statusDidChange)
         statusDidChange();
@@ -145,8 +146,7 @@ VerifiedBackupImporter::importVerifiedBackups(const QList<LocalLibraryItem> &cac
 {
     Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
     PELLWICK_TRY(records);
-    QSet<QString> used;
-    records->forEach([&](const LocalLibraryItem &item) { used.insert(item.canonicalFilename); });
+    QSet<QString> used = records->canonicalFilenames();
 
     QList<ImportReviewItem> reviews;
     qint64 totalBytes = 0;
@@ -187,8 +187,7 @@ VerifiedBackupImporter::importVerifiedBackups(const ImportReview &review,
 {
     Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
     PELLWICK_TRY(records);
-    QSet<QString> used;
-    records->forEach([&](const LocalLibraryItem &item) { used.insert(item.canonicalFilename); });
+    QSet<QString> used = records->canonicalFilenames();
 
     QList<ImportReviewItem> candidates;
     qint64 totalBytes = 0;

@@ -26,7 +26,7 @@ Result<qint64> cachedFileSize(const FileManager &fileManager, const QString &pat
     return attributes->size;
 }
 
-constexpr qsizetype shortHashLength = 12;
+constexpr qsizetype shortHashLength = CanonicalFilenameGenerator::shortContentHashLength;
 
 } // namespace
 
@@ -115,9 +115,11 @@ VerifiedBackupImporter::prepareStaged(const ImportReviewItem &item,
         PELLWICK_TRY(preview);
         out.preview = *preview;
         out.item = *existingItem;
+        // A record made before its metadata was read learns it now; a known fact is kept.
+        if (existingItem->metadata == PhotoMetadata::unknown())
+            out.item.metadata = stagedMetadata(staged.url);
     } else {
-        Result<PhotoMetadata> metadata = m_metadataExtractor->metadata(staged.url);
-        const PhotoMetadata known = metadata ? *metadata : PhotoMetadata::unknown();
+        const PhotoMetadata known = stagedMetadata(staged.url);
         canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
             item.filename, known, contentHash->left(shortHashLength), usedCanonicalFilenames);
         Result<GeneratedPreview> preview
@@ -159,6 +161,12 @@ VerifiedBackupImporter::prepareStaged(const ImportReviewItem &item,
     record.importCapacityReservationID = reservationID;
     record.stagedSidecarRelativePath = staged.sidecarRelativePath;
     return out;
+}
+
+PhotoMetadata VerifiedBackupImporter::stagedMetadata(const QString &path) const
+{
+    Result<PhotoMetadata> metadata = m_metadataExtractor->metadata(path);
+    return metadata ? *metadata : PhotoMetadata::unknown();
 }
 
 QString VerifiedBackupImporter::previewName(const QString &canonicalFilename,

@@ -11,6 +11,9 @@ namespace Pellwick {
 /// unique within a set of names already in use.
 struct CanonicalFilenameGenerator
 {
+    /// How many leading characters of a content hash a name takes.
+    static constexpr qsizetype shortContentHashLength = 12;
+
     /// The canonical filename for a RAW original, which is inserted into `usedFilenames`.
     ///
     /// The capture time is written "yyyyMMdd-HHmmss" in UTC ("unknown-date" when unknown); the

@@ -289,6 +289,19 @@ LocalLibraryCache::updatePreview(const QUuid &id, const LocalPreviewState &previ
 }
 
 Result<std::optional<LocalLibraryItem>>
+LocalLibraryCache::updateMetadata(const QUuid &id, const PhotoMetadata &metadata) const
+{
+    return mutate<std::optional<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                                       Change &change) {
+        return updateRecords(current, id, change.assignments, [&](const LocalLibraryItem &item) {
+            LocalLibraryItem next = item;
+            next.metadata = metadata;
+            return next;
+        });
+    });
+}
+
+Result<std::optional<LocalLibraryItem>>
 LocalLibraryCache::updateBackendLibraryItemID(const QUuid &id,
                                               std::optional<qint64> backendID) const
 {

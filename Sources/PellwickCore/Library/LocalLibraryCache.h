@@ -106,6 +106,9 @@ public:
     /// Sets the item's preview (one journal entry); none for an unknown id.
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updatePreview(const QUuid &id, const LocalPreviewState &preview) const;
+    /// Sets the item's capture metadata (one journal entry); none for an unknown id.
+    [[nodiscard]] Result<std::optional<LocalLibraryItem>>
+    updateMetadata(const QUuid &id, const PhotoMetadata &metadata) const;
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateBackendLibraryItemID(const QUuid &id, std::optional<qint64> backendID) const;
     /// Sets the restore status of every record whose backend id is in `backendIDs`, with the
@@ -120,14 +123,16 @@ public:
     /// attention), ready records whose package is gone (the scan did not see it and nothing is
     /// at its path) are dropped, archived records take over
     /// leftover copies of their packages, and every unclaimed package becomes a new record (needs
-    /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted). Each
-    /// file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only
+    /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted) with
+    /// the metadata `metadataExtractor` reads (all unknown when it fails) and a canonical
+    /// filename unique in the library. Each file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only
     /// while the library still holds what was read (`didApply` false otherwise). Fails with the
     /// hasher's first error, or the store's, writing nothing.
     [[nodiscard]] Result<IngestCacheReconciliation>
     reconcileIngestCache(const ImportReview &review,
                          const QSet<QString> &blockedSourceFolders,
                          const ContentHashing &contentHasher,
+                         const PhotoMetadataExtracting &metadataExtractor,
                          Date now) const;
 
     /// Replaces the archive side of the library with the backend's `items` (in the backend's

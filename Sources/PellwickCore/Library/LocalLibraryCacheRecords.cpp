@@ -318,6 +318,14 @@ QList<LocalLibraryItem> LocalLibraryCacheRecords::items() const
     return result;
 }
 
+QSet<QString> LocalLibraryCacheRecords::canonicalFilenames() const
+{
+    QSet<QString> names;
+    names.reserve(m_size);
+    forEach([&names](const LocalLibraryItem &item) { names.insert(item.canonicalFilename); });
+    return names;
+}
+
 QList<qsizetype> LocalLibraryCacheRecords::positions(const QUuid &id) const
 {
     QList<qsizetype> result = m_positionsByID->positions(IdKey(id));

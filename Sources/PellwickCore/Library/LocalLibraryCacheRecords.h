@@ -57,6 +57,9 @@ public:
         }
     }
 
+    /// The canonical filenames in use: one per record.
+    QSet<QString> canonicalFilenames() const;
+
     /// A copy in which the records with ids in `removedIDs` are left out, then each
     /// (position, record) is assigned in order: a position below the size replaces that record,
     /// the size itself appends.

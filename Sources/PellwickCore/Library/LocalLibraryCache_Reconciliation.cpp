@@ -2,6 +2,7 @@
 #include "LocalLibraryCache.h"
 #include "LocalLibraryCache_p.h"
 
+#include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
 #include <PellwickCore/Ingest/ParallelHashing_p.h>
 #include <PellwickCore/Support/UuidText.h>
 
@@ -343,7 +344,6 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     }
     record.id = QUuid::createUuid();
     record.originalFilename = item.filename;
-    record.canonicalFilename = item.filename;
     record.contentHash = *rawHash;
     record.importDate = now;
     record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
@@ -403,16 +403,19 @@ void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fi
 
 /// Makes a record for each review item no record claimed, in review order, and merges it into
 /// the first record with its bytes that takes it (one not archived, or an archived one whose
-/// package facts match) or appends it; returns how many were appended. One record is made at a
-/// time: a cache full of files the library does not know must not hold them all as records
+/// package facts match) or appends it; returns how many were appended. An appended record takes
+/// the metadata of its file and a canonical filename unique in the library. One record is made at
+/// a time: a cache full of files the library does not know must not hold them all as records
 /// besides. On a failure `records` is left part merged.
 Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
                             const QSet<QString> &blockedFolders,
                             HashMemo &hashes,
+                            const PhotoMetadataExtracting &metadataExtractor,
                             Date now,
                             const FileManager &fileManager)
 {
+    std::optional<QSet<QString>> usedNames;
     // The records of each hash as a chain, front to back; the first appended record of a hash
     // is not archived, so it takes whatever the library's records of that hash refused.
     const qsizetype existing = records.size();
@@ -428,7 +431,7 @@ Result<int> mergeDiscovered(EditedRecords &records,
         Result<LocalLibraryItem> discovered
             = discoveredIngestCacheItem(unclaimed.item(index), blockedFolders, hashes, now);
         PELLWICK_TRY(discovered);
-        const LocalLibraryItem &item = *discovered;
+        LocalLibraryItem &item = *discovered;
         qsizetype taker = firstWithHash.value(item.contentHash, -1);
         while (taker >= 0 && isArchived(records.at(taker).importStatus)
                && !records.at(taker).matchesArchivedPackage(item, fileManager))
@@ -437,6 +440,19 @@ Result<int> mergeDiscovered(EditedRecords &records,
             taker = appendedWithHash.value(item.contentHash, -1);
         if (taker < 0) {
             appendedWithHash.insert(item.contentHash, records.size());
+            if (!usedNames) {
+                usedNames.emplace();
+                for (qsizetype p = 0; p < records.size(); ++p)
+                    usedNames->insert(records.at(p).canonicalFilename);
+            }
+            const Result<PhotoMetadata> metadata
+                = metadataExtractor.metadata(*item.ingestCacheOriginalURL);
+            item.metadata = metadata ? *metadata : PhotoMetadata::unknown();
+            item.canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
+                item.originalFilename,
+                item.metadata,
+                item.contentHash.left(CanonicalFilenameGenerator::shortContentHashLength),
+                *usedNames);
             records.append(item);
             ++added;
             continue;
@@ -477,6 +493,7 @@ Result<IngestCacheReconciliation>
 LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
                                         const QSet<QString> &blockedSourceFolders,
                                         const ContentHashing &contentHasher,
+                                        const PhotoMetadataExtracting &metadataExtractor,
                                         Date now) const
 {
     Result<LocalLibraryCacheRecords> expected = cachedRecords();
@@ -537,8 +554,13 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     reconciled.remove(gone);
 
     handOverArchiveBackedPackages(reconciled, *m_fileManager);
-    Result<int> added
-        = mergeDiscovered(reconciled, unclaimed, blockedSourceFolders, hashes, now, *m_fileManager);
+    Result<int> added = mergeDiscovered(reconciled,
+                                        unclaimed,
+                                        blockedSourceFolders,
+                                        hashes,
+                                        metadataExtractor,
+                                        now,
+                                        *m_fileManager);
     PELLWICK_TRY(added);
     outcome.addedCount = *added;
 

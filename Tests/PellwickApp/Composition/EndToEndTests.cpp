@@ -8,12 +8,14 @@
 #include "XvfbLaunchScript.h"
 
 #include <PellwickApp/Composition/AppComposition.h>
+#include <PellwickApp/Composition/AppConfiguration.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
 
 #include <QAbstractItemView>
 #include <QDialog>
@@ -24,6 +26,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -416,6 +419,29 @@ void EndToEndTests::restoreWithConflicts()
         QVERIFY(card.contains(hash));
     QCOMPARE(saved.size(), 12 + 9); // the shared sidecar twice
     QCOMPARE(saved.count(sha256(m_card + u"/DCIM/100TEST/IMG_0007.xmp"_s)), 2);
+
+    // The library knows when each photo was taken, the RAW originals came back under their
+    // canonical names, and no staged copy is left behind.
+    const QList<LocalLibraryItem> items
+        = LocalLibraryCache(AppConfiguration().localLibraryCacheURL(),
+                            std::make_shared<LocalFileManager>())
+              .readItems()
+              .value();
+    QCOMPARE(items.size(), 12);
+    for (const LocalLibraryItem &item : items)
+        QVERIFY2(item.metadata.captureTime.knownDate(), qPrintable(item.originalFilename));
+    const QRegularExpression canonical(u"^20240517-103015_pw-1_img_\\d{4}_[0-9a-f]{12}"_s);
+    QDirIterator raws(destination, {u"*.dng"_s, u"*.cr2"_s, u"*.DNG"_s, u"*.CR2"_s}, QDir::Files);
+    int restoredRaws = 0;
+    while (raws.hasNext()) {
+        const QString name = QFileInfo(raws.next()).fileName();
+        QVERIFY2(canonical.match(name).hasMatch(), qPrintable(name));
+        restoredRaws += name == first ? 0 : 1;
+    }
+    QCOMPARE(restoredRaws, 12);
+    QCOMPARE(QDir(AppConfiguration().stagingAreaURL())
+                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 QStringList EndToEndTests::requestLogLines() const

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include <Support/ContentHasherFakes.h>
+#include <Support/TestErrors.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -34,6 +35,9 @@ struct CleanupCase
     Status firstAfter = Status::VerifiedBackup;
     /// Package 0 keeps its link and its files.
     bool firstKept = false;
+    /// Package 0's Staging Area folder, left by its import in this phase; none when unset.
+    std::optional<StagedImportPhase> staged = {};
+    bool stagedKept = false;
 };
 
 Q_DECLARE_METATYPE(CleanupCase)
@@ -69,6 +73,14 @@ void CacheCleanupWorkflowTests::cleanupAndRetry_data()
         << CleanupCase{.sharing = Status::LocalCacheReady, .removed = {0, 2}};
     QTest::newRow("a library write failing mid-pass")
         << CleanupCase{.first = Status::CleanupPending, .libraryWriteFails = EIO};
+    QTest::newRow("the staged copies of a Verified Backup go")
+        << CleanupCase{.staged = StagedImportPhase::VerifiedBackup};
+    QTest::newRow("the staged copies of a package needing attention stay")
+        << CleanupCase{.staged = StagedImportPhase::NeedsAttention, .stagedKept = true};
+    CleanupCase busyStaged = busy;
+    busyStaged.staged = StagedImportPhase::VerifiedBackup;
+    busyStaged.stagedKept = true;
+    QTest::newRow("the staged copies of a package still cached stay") << busyStaged;
 }
 
 void CacheCleanupWorkflowTests::cleanupAndRetry()
@@ -96,6 +108,19 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     if (c.libraryWriteFails)
         fixture.files->failOperation(
             FileOperation::Write, c.libraryWriteFails, u"/LocalLibraryCache/"_s, 1);
+    const StagingArea staging(fixture.filePath(u"StagingArea"_s),
+                              fixture.fileManager,
+                              std::make_shared<SHA256ContentHasher>());
+    if (c.staged) {
+        StagedImportRecord record;
+        record.localLibraryItemID = items[0].id;
+        record.contentHash = items[0].contentHash;
+        record.stagedOriginalRelativePath = u"0E1F2A3B-0000-4000-8000-000000000001/P0.DNG"_s;
+        record.sidecarContentHash = items[0].archiveSidecarContentHash;
+        record.phase = *c.staged;
+        writeFile(staging.stagedOriginalURL(record), rawBefore);
+        PELLWICK_VERIFY_SUCCESS(staging.writeRecord(record));
+    }
     const auto model = fixture.make();
     if (c.change == u"move" && !c.undeletable)
         fixture.pendMove(*model);
@@ -126,6 +151,7 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     }
     QCOMPARE(fixture.mainThreadDiskWork.load(), 0);
     QVERIFY(!hasher->callingThreads().contains(std::this_thread::get_id()));
+    QCOMPARE(staging.readRecoverableRecords().value().records.size(), c.stagedKept ? 1 : 0);
 
     QCOMPARE(model->cacheCleanupRetryTask().has_value(), c.pending > 0);
     if (c.change == u"move")

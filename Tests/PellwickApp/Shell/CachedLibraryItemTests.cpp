@@ -1,8 +1,10 @@
 #include "ImportRoadFixture.h"
 
+#include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
 #include <PellwickCore/Ingest/IngestCache.h>
 
 #include <QTest>
+#include <QTimeZone>
 
 #include <cerrno>
 
@@ -37,6 +39,8 @@ struct RecordCase
     /// The copy's batch folder does not hold the file.
     bool otherBatch = false;
     bool unreadableSidecar = false;
+    /// The RAW original is a DNG with a capture time, a position and a camera model.
+    bool dng = false;
 };
 
 Q_DECLARE_METATYPE(RecordCase)
@@ -49,6 +53,7 @@ void CachedLibraryItemTests::recordFromTheCachedCopy_data()
     QTest::newRow("without copy") << RecordCase{.copy = false};
     QTest::newRow("file outside the copy's batch") << RecordCase{.otherBatch = true};
     QTest::newRow("unreadable sidecar") << RecordCase{.unreadableSidecar = true};
+    QTest::newRow("DNG with capture metadata") << RecordCase{.dng = true};
 }
 
 void CachedLibraryItemTests::recordFromTheCachedCopy()
@@ -58,8 +63,13 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
     const QString batch = fixture.cacheRoot() + u"/2024/05/17-batch"_s;
     const QString raw = batch + u"/DCIM/IMG_0001.DNG"_s;
     const QString xmp = batch + u"/DCIM/IMG_0001.xmp"_s;
-    writeFile(raw, rawBytes);
+    if (c.dng)
+        DngWriter::write(raw, {.width = 16, .height = 16, .embeddedPreview = false});
+    else
+        writeFile(raw, rawBytes);
+    const QByteArray rawContent = readFile(raw);
     writeFile(xmp, sidecarBytes);
+    fixture.metadataExtractor = std::make_shared<Exiv2PhotoMetadataExtractor>();
     if (c.unreadableSidecar)
         fixture.workflowHasher = std::make_shared<FailingContentHasher>(
             u".xmp"_s, FileSystemError{u"open"_s, xmp, EACCES});
@@ -68,7 +78,7 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
         u"EOS_DIGITAL"_s,
         raw,
         u"IMG_0001.DNG"_s,
-        rawBytes.size(),
+        rawContent.size(),
         ImportReviewItemStatus::supported(),
         c.sidecar ? std::optional(ImportReviewSidecar{xmp, u"IMG_0001.xmp"_s, sidecarBytes.size()})
                   : std::nullopt,
@@ -79,7 +89,7 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
                                u"/media/EOS_DIGITAL"_s,
                                identity,
                                1,
-                               rawBytes.size(),
+                               rawContent.size(),
                                {}};
 
     const Date before = Date::now();
@@ -99,18 +109,30 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
             = SourceMediaEvidence{u"/media/EOS_DIGITAL"_s,
                                   identity,
                                   u"DCIM/IMG_0001.DNG"_s,
-                                  referenceSha256(rawBytes),
+                                  referenceSha256(rawContent),
                                   c.sidecar ? std::optional(u"DCIM/IMG_0001.xmp"_s) : std::nullopt,
                                   sidecarHash,
                                   SourceMediaSafety::Current};
     QVERIFY(!record.id.isNull());
     QVERIFY(record.importDate.secondsSinceReferenceDate >= before.secondsSinceReferenceDate);
+    // An unreadable RAW original is all unknown, and so named.
+    PhotoMetadata metadata;
+    QString canonical = u"unknown-date_unknown-camera_img_0001_"_s;
+    if (c.dng) {
+        const std::optional<CaptureLocation> at = record.metadata.captureLocation.knownLocation();
+        QVERIFY(at && qAbs(at->latitude - 48.858222) < 1e-5 && qAbs(at->longitude - 2.2945) < 1e-5);
+        metadata = {CaptureTimeMetadata::known(Date::fromDateTime(
+                        QDateTime(QDate(2024, 5, 17), QTime(10, 30, 15), QTimeZone::utc()))),
+                    CaptureLocationMetadata::known(*at),
+                    CameraModelMetadata::known(u"PW-1"_s)};
+        canonical = u"20240517-103015_pw-1_img_0001_"_s;
+    }
     const LocalLibraryItem expected{
         .id = record.id,
         .originalFilename = u"IMG_0001.DNG"_s,
-        .canonicalFilename = u"IMG_0001.DNG"_s,
-        .contentHash = referenceSha256(rawBytes),
-        .archiveByteCount = rawBytes.size() + (c.sidecar ? sidecarBytes.size() : 0),
+        .canonicalFilename = canonical + referenceSha256(rawContent).left(12) + u".dng"_s,
+        .contentHash = referenceSha256(rawContent),
+        .archiveByteCount = rawContent.size() + (c.sidecar ? sidecarBytes.size() : 0),
         .archiveSidecarFilename = std::nullopt,
         .archiveSidecarByteCount = std::nullopt,
         .archiveSidecarContentHash = std::nullopt,
@@ -126,7 +148,7 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
         .sourceRelativePath = u"DCIM/IMG_0001.DNG"_s,
         .sourceMediaEvidence = evidence,
         .cacheRelativePath = u"2024/05/17-batch/DCIM/IMG_0001.DNG"_s,
-        .metadata = PhotoMetadata::unknown(),
+        .metadata = metadata,
         .preview = LocalPreviewState::failed(u"Generated when Import starts"_s),
     };
     QCOMPARE(record, expected);

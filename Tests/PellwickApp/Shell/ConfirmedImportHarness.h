@@ -123,6 +123,13 @@ struct ConfirmedImportHarness : CacheUpkeepFixture
 
     int releases() const { return requestCount("DELETE", "import_capacity_reservations/"); }
 
+    /// The package folders of the Staging Area.
+    QStringList stagedFolders() const
+    {
+        return QDir(filePath(QStringLiteral("StagingArea")))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+
     /// The import statuses of the packages, in order.
     QList<LibraryItemImportStatus> statuses() const
     {

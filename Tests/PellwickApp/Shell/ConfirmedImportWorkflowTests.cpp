@@ -36,6 +36,10 @@ struct ImportCase
     bool success = false;
     int releases = 1;
     QList<Status> statuses = {Status::VerifiedBackup, Status::VerifiedBackup};
+    /// Package folders left in the Staging Area.
+    int stagedFolders = 0;
+    /// Reads of the library's figures after the import.
+    int libraryReads = 1;
 };
 
 } // namespace
@@ -93,33 +97,42 @@ void ConfirmedImportWorkflowTests::outcome_data()
                       .undeletableFirst = true,
                       .message = u"1 files safely archived; 1 cache cleanups will retry"_s,
                       .success = true,
-                      .statuses = {Status::CleanupPending}};
+                      .statuses = {Status::CleanupPending},
+                      .stagedFolders = 1};
     QTest::newRow("one of two returned needing attention") << ImportCase{
         .secondNotVerified = true,
         .message = u"1 files safely archived; cache cleanup complete; 1 files need attention"_s,
-        .statuses = {Status::VerifiedBackup, Status::NeedsAttention}};
+        .statuses = {Status::VerifiedBackup, Status::NeedsAttention},
+        .stagedFolders = 1};
     QTest::newRow("one RAW from two cards with different sidecars")
         << ImportCase{.sameRawOtherSidecar = true,
                       .message = u"2 files safely archived; cache cleanup complete"_s,
                       .success = true,
-                      .statuses = {Status::VerifiedBackup, Status::Duplicate}};
+                      .statuses = {Status::VerifiedBackup, Status::Duplicate},
+                      .stagedFolders = 1};
     QTest::newRow("storage full at the reservation")
         << ImportCase{.storageLimit = 100,
                       .message = u"Archive storage is full."_s,
                       .releases = 0,
-                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady}};
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady},
+                      .libraryReads = 0};
     QTest::newRow("storage full at the import")
         << ImportCase{.storageFullAtUpload = true,
                       .message = u"Storage Full"_s,
-                      .statuses = {Status::NeedsAttention, Status::LocalCacheReady}};
+                      .statuses = {Status::NeedsAttention, Status::LocalCacheReady},
+                      .stagedFolders = 1,
+                      .libraryReads = 0};
     QTest::newRow("connection closed after an upload request")
         << ImportCase{.closedAfterUploadRequest = true,
                       .message = u"Connection failed. Check connection and retry."_s,
-                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady}};
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady},
+                      .libraryReads = 0};
     QTest::newRow("connection closed mid-upload")
         << ImportCase{.closedMidUpload = true,
                       .message = u"Connection failed. Check connection and retry."_s,
-                      .statuses = {Status::Uploading, Status::LocalCacheReady}};
+                      .statuses = {Status::Uploading, Status::LocalCacheReady},
+                      .stagedFolders = 1,
+                      .libraryReads = 0};
 }
 
 void ConfirmedImportWorkflowTests::outcome()
@@ -157,9 +170,13 @@ void ConfirmedImportWorkflowTests::outcome()
     if (!c.success && c.statuses.last() == Status::LocalCacheReady)
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
 
+    const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");
+
     h.startImport();
 
     QCOMPARE(h.imports().importErrorMessage(), c.message);
+    QCOMPARE(h.stagedFolders().size(), c.stagedFolders);
+    QCOMPARE(h.backend.requestCount("GET", "/api/library") - readsBefore, c.libraryReads);
     QCOMPARE(h.imports().isImportMessageSuccess(), c.success);
     QCOMPARE(h.statuses(), c.statuses);
     QCOMPARE(h.reservations(), 1);

@@ -21,6 +21,8 @@ struct RecoveryCase
     std::optional<PutBehaviour> interruptedBy = std::nullopt;
     bool otherNeedsAttention = false;
     bool german = false;
+    /// Relaunched: the session is restored from the stored token, with no sign-in.
+    bool restoredSession = false;
     // Outcomes: every text published, none as "".
     QStringList messages = {};
     Status status = Status::VerifiedBackup;
@@ -63,6 +65,10 @@ void ImportRecoveryWorkflowTests::texts_data()
                         .status = Status::CleanupPending};
     QTest::newRow("left uploading by a closed connection") << RecoveryCase{
         .interruptedBy = PutBehaviour{.resetAfterBytes = 10}, .messages = {recovering, QString()}};
+    QTest::newRow("left uploading, then a relaunch with the remembered session")
+        << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
+                        .restoredSession = true,
+                        .messages = {recovering, QString()}};
 }
 
 void ImportRecoveryWorkflowTests::texts()
@@ -90,13 +96,22 @@ void ImportRecoveryWorkflowTests::texts()
     }
     if (c.libraryWriteFails)
         h.files->failOperation(FileOperation::Write, EIO, u"/LocalLibraryCache/"_s);
+    if (c.restoredSession) {
+        h.model = h.make();
+        h.tokenStore->save(h.token);
+    }
     QStringList messages = {};
     QObject::connect(&h.imports(), &ImportState::importRecoveryMessageChanged, [&] {
         messages.append(h.imports().importRecoveryMessage().value_or(QString()));
     });
     QSignalSpy recoveringFlag(&h.imports(), &ImportState::isRecoveringInterruptedImportsChanged);
 
-    h.recover();
+    if (c.restoredSession) {
+        QCoro::waitFor(h.model->restoreRememberedSession());
+        QVERIFY(QTest::qWaitFor([&] { return recoveringFlag.count() == 2; }));
+    } else {
+        h.recover();
+    }
 
     QCOMPARE(messages, c.messages);
     QCOMPARE(recoveringFlag.count(), c.interruptedBy ? 2 : 0);

@@ -135,6 +135,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
                  c.reason);
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
+    // A run that saved a file reads the library's figures (its restore allowance) again.
+    QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? 1 : 0);
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
     QCOMPARE(h.mainThreadWork(), QStringList());

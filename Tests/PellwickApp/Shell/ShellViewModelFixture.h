@@ -92,6 +92,9 @@ struct ShellViewModelFixture
     std::shared_ptr<const ContentHashing> contentHasher = std::make_shared<SHA256ContentHasher>();
     /// The hasher of the workflows' own hashing when it differs from the Ingest Cache's.
     std::shared_ptr<const ContentHashing> workflowHasher;
+    /// What the importer, and the workflows through it, read capture metadata with.
+    std::shared_ptr<const PhotoMetadataExtracting> metadataExtractor
+        = std::make_shared<FixedMetadataExtractor>(PhotoMetadata{});
     /// How long a presigned upload may go without moving a byte.
     std::chrono::seconds uploadIdleLimit = CurlPresignedURLUploader::defaultIdleLimit;
     /// The Ingest Cache's free-space probe.
@@ -116,7 +119,7 @@ struct ShellViewModelFixture
         VerifiedBackupImporter importer(
             library,
             StagingArea(filePath(QStringLiteral("StagingArea")), files, hasher),
-            std::make_shared<FixedMetadataExtractor>(PhotoMetadata{}),
+            metadataExtractor,
             StubPreviewGenerator::writing("jpeg"),
             hasher,
             client,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/ImporterFakes.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
@@ -86,6 +87,7 @@ UserManagedIngestCacheRefreshWorkerTests::worker(qint64 generation) const
         IngestCache(m_cacheRoot, files, std::make_shared<SHA256ContentHasher>()),
         *m_library,
         ImportReviewBuilder(m_scanFiles),
+        std::make_shared<FixedMetadataExtractor>(PhotoMetadata{}),
         m_generation,
         generation);
 }

@@ -80,7 +80,7 @@ struct ImporterRunScene
     {
         return VerifiedBackupImporter(cache(),
                                       stagingArea(),
-                                      std::make_shared<FixedMetadataExtractor>(PhotoMetadata()),
+                                      metadata,
                                       previews,
                                       std::make_shared<SHA256ContentHasher>(),
                                       api,
@@ -126,6 +126,8 @@ struct ImporterRunScene
     std::shared_ptr<RecordingUploader> uploader = std::make_shared<RecordingUploader>(log);
     std::shared_ptr<const PreviewGenerating> previews
         = StubPreviewGenerator::writing("\xFF\xD8 preview \xFF\xD9");
+    std::shared_ptr<const PhotoMetadataExtracting> metadata
+        = std::make_shared<FixedMetadataExtractor>(PhotoMetadata());
 };
 
 } // namespace Pellwick::Test

@@ -157,9 +157,17 @@ void VerifiedBackupImporterTests::previewReachesTheItem_data()
     QTest::addColumn<bool>("generatorSucceeds");
     QTest::addColumn<bool>("alreadyShown");
     QTest::addColumn<QString>("expectedPreview");
-    QTest::newRow("made now") << true << false << u"previews/img_0001.cr3.jpg"_s;
-    QTest::newRow("refused: its reason is stored") << false << false << u"failed: too large"_s;
-    QTest::newRow("refused while one is shown: kept") << false << true << u"previews/old.jpg"_s;
+    // The item's camera model before the import ("" for all unknown) and after it.
+    QTest::addColumn<QString>("cameraBefore");
+    QTest::addColumn<QString>("cameraAfter");
+    QTest::newRow("made now") << true << false << u"previews/img_0001.cr3.jpg"_s << QString()
+                              << u"Staged Cam"_s;
+    QTest::newRow("refused: its reason is stored")
+        << false << false << u"failed: too large"_s << QString() << u"Staged Cam"_s;
+    QTest::newRow("refused while one is shown: kept")
+        << false << true << u"previews/old.jpg"_s << QString() << u"Staged Cam"_s;
+    QTest::newRow("metadata already known: kept")
+        << true << false << u"previews/img_0001.cr3.jpg"_s << u"Known Cam"_s << u"Known Cam"_s;
 }
 
 void VerifiedBackupImporterTests::previewReachesTheItem()
@@ -167,13 +175,18 @@ void VerifiedBackupImporterTests::previewReachesTheItem()
     QFETCH(bool, generatorSucceeds);
     QFETCH(bool, alreadyShown);
     QFETCH(QString, expectedPreview);
+    QFETCH(QString, cameraBefore);
+    QFETCH(QString, cameraAfter);
     ImporterRunScene scene;
+    scene.metadata = std::make_shared<FixedMetadataExtractor>(
+        PhotoMetadata{{}, {}, CameraModelMetadata::known(u"Staged Cam"_s)});
     if (!generatorSucceeds)
         scene.previews = StubPreviewGenerator::refusing(u"too large"_s);
-    if (alreadyShown) {
+    if (alreadyShown)
         scene.items[0].preview = LocalPreviewState::available(u"previews/old.jpg"_s);
-        PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(scene.items));
-    }
+    if (!cameraBefore.isEmpty())
+        scene.items[0].metadata.cameraModel = CameraModelMetadata::known(cameraBefore);
+    PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(scene.items));
     const Result<QList<LocalLibraryItem>> items = scene.importer().importVerifiedBackups(
         {scene.items[0]}, u"t"_s, std::nullopt, scene.callback(), {}, transferID);
     PELLWICK_VERIFY_SUCCESS(items);
@@ -182,6 +195,9 @@ void VerifiedBackupImporterTests::previewReachesTheItem()
                                            : LocalPreviewState::available(expectedPreview);
     QCOMPARE(items->first().preview, expected);
     QCOMPARE(scene.storedItem(scene.items[0].id).preview, expected);
+    const LocalLibraryItem stored = scene.storedItem(scene.items[0].id);
+    QCOMPARE(stored.metadata.cameraModel, CameraModelMetadata::known(cameraAfter));
+    QCOMPARE(stored.canonicalFilename, scene.items[0].canonicalFilename);
 }
 
 void VerifiedBackupImporterTests::changedCachedBytesNeedAttention()

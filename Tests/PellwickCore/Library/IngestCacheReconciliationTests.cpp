@@ -1,13 +1,16 @@
 #include <PellwickCore/Library/LocalLibraryCache.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <cerrno>
 
 #include <Support/ContentHasherFakes.h>
 #include <Support/FaultInjectingFileManager.h>
+#include <Support/ImporterFakes.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
@@ -19,6 +22,13 @@ using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+/// What every file of a scenario's cache tells of its capture.
+const PhotoMetadata capture{CaptureTimeMetadata::known(Date::fromDateTime(QDateTime(
+                                QDate(2024, 5, 17), QTime(10, 30, 15), QTimeZone::utc()))),
+                            CaptureLocationMetadata::unknown(),
+                            CameraModelMetadata::known(QStringLiteral("Cam Z"))};
+const FixedMetadataExtractor captureMetadata{capture};
 
 /// The bytes of a RAW original or sidecar numbered `seed` in a scenario.
 QByteArray rawBytes(int seed)
@@ -336,8 +346,9 @@ void IngestCacheReconciliationTests::reconcile()
     const LocalLibraryCache cache = store();
     const SHA256ContentHasher hasher;
     const Date now{8.1e8};
-    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
-        [&] { return cache.reconcileIngestCache(review(), blockedFolders, hasher, now); });
+    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess([&] {
+        return cache.reconcileIngestCache(review(), blockedFolders, hasher, captureMetadata, now);
+    });
     PELLWICK_VERIFY_SUCCESS(outcome);
     QCOMPARE(*outcome, expected);
 
@@ -359,13 +370,16 @@ void IngestCacheReconciliationTests::reconcile()
             continue;
         }
         QCOMPARE(item.importDate, now);
-        QCOMPARE(item.canonicalFilename, item.originalFilename);
+        QVERIFY2(item.canonicalFilename.startsWith(u"20240517-103015_cam-z_"_s)
+                     && item.canonicalFilename.contains(item.contentHash.left(12)),
+                 qPrintable(item.canonicalFilename));
         QCOMPARE(item.ingestSourceName, std::optional(QStringLiteral("Ingest Cache")));
-        QCOMPARE(item.metadata, PhotoMetadata::unknown());
+        QCOMPARE(item.metadata, capture);
     }
     // Reconciling again finds everything in place.
-    QCOMPARE(cache.reconcileIngestCache(review(), blockedFolders, hasher, now).value(),
-             (IngestCacheReconciliation{0, 0, true}));
+    QCOMPARE(
+        cache.reconcileIngestCache(review(), blockedFolders, hasher, captureMetadata, now).value(),
+        (IngestCacheReconciliation{0, 0, true}));
 }
 
 void IngestCacheReconciliationTests::anotherWriterMeanwhileWritesNothing()
@@ -384,7 +398,7 @@ void IngestCacheReconciliationTests::anotherWriterMeanwhileWritesNothing()
         }
     });
     const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
-        [&] { return cache.reconcileIngestCache(review(), {}, hasher, Date{1}); });
+        [&] { return cache.reconcileIngestCache(review(), {}, hasher, captureMetadata, Date{1}); });
     PELLWICK_VERIFY_SUCCESS(outcome);
     QCOMPARE(*outcome, (IngestCacheReconciliation{1, 0, false}));
     // Only the other writer's change is in the library: the removed record stays removed.
@@ -421,7 +435,7 @@ void IngestCacheReconciliationTests::hashingFailureWritesNothing()
     const FailingContentHasher hasher(failingFile, error);
     const LocalLibraryCache cache = store();
     const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
-        [&] { return cache.reconcileIngestCache(review(), {}, hasher, Date{1}); });
+        [&] { return cache.reconcileIngestCache(review(), {}, hasher, captureMetadata, Date{1}); });
     QVERIFY(!outcome);
     QCOMPARE(outcome.error(), error);
     QStringList calls;
@@ -457,8 +471,9 @@ void IngestCacheReconciliationTests::eachFileIsHashedOnce()
 
     const CountingContentHasher counting;
     const LocalLibraryCache cache = store();
-    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
-        [&] { return cache.reconcileIngestCache(review(), {}, counting, Date{1}); });
+    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess([&] {
+        return cache.reconcileIngestCache(review(), {}, counting, captureMetadata, Date{1});
+    });
     PELLWICK_VERIFY_SUCCESS(outcome);
     QCOMPARE(*outcome, (IngestCacheReconciliation{2, 2, true}));
     QStringList hashed = counting.hashedPaths();
@@ -471,7 +486,8 @@ void IngestCacheReconciliationTests::eachFileIsHashedOnce()
     PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
     const LocalLibraryCache again = store();
     const SHA256ContentHasher production;
-    QCOMPARE(again.reconcileIngestCache(review(), {}, production, Date{1}).value(), *outcome);
+    QCOMPARE(again.reconcileIngestCache(review(), {}, production, captureMetadata, Date{1}).value(),
+             *outcome);
     const QList<LocalLibraryItem> parallel = again.readItems().value();
     QCOMPARE(summary(parallel), summary(sequential));
 }
@@ -518,8 +534,10 @@ void IngestCacheReconciliationTests::packageTheScanCouldNotSeeStays()
         files->failOperation(FileOperation::AttributesOfItem, statError, unseen);
 
     const LocalLibraryCache cache(m_library, files);
-    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess(
-        [&] { return cache.reconcileIngestCache(seen, {}, SHA256ContentHasher(), Date{8.1e8}); });
+    const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess([&] {
+        return cache.reconcileIngestCache(
+            seen, {}, SHA256ContentHasher(), captureMetadata, Date{8.1e8});
+    });
     PELLWICK_VERIFY_SUCCESS(outcome);
     QCOMPARE(*outcome, (IngestCacheReconciliation{0, 0, true}));
     QCOMPARE(summary(store().readItems().value()), expectedRecords);

@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <limits>
 #include <regex>
 
@@ -432,6 +433,14 @@ QList<RecordedRequest> TestBackend::requests() const
 {
     std::lock_guard lock(d->mutex);
     return d->requests;
+}
+
+int TestBackend::requestCount(const QByteArray &method, const QByteArray &path) const
+{
+    const QList<RecordedRequest> recorded = requests();
+    return int(std::count_if(recorded.cbegin(), recorded.cend(), [&](const RecordedRequest &r) {
+        return r.method == method && r.path == path;
+    }));
 }
 
 void TestBackend::clearRequests()

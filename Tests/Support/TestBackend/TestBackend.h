@@ -213,6 +213,8 @@ public:
     void setRequestHook(RequestHook hook);
 
     QList<RecordedRequest> requests() const;
+    /// How many recorded requests had exactly this method and path.
+    int requestCount(const QByteArray &method, const QByteArray &path) const;
     void clearRequests();
     /// The requests recorded so far, which are forgotten: no request is returned twice or lost
     /// between two calls.
