@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <Support/ContentHasherFakes.h>
+#include <Support/ImporterFakes.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -330,6 +331,7 @@ void AddToIngestCacheTests::refreshStartedJustBeforeAddIsNotApplied()
         model->ingestCache(),
         fixture.library,
         ImportReviewBuilder(std::make_shared<LocalFileManager>()),
+        std::make_shared<FixedMetadataExtractor>(PhotoMetadata{}),
         model->ingestCacheRefreshGeneration(),
         model->ingestCacheRefreshGeneration()->value());
 
