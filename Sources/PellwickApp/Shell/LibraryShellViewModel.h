@@ -361,7 +361,8 @@ public:
     // leaves the request, `restoreMessage` and the selection as they were.
 
     /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
-    /// in `restoreMessage`), or asks the backend for the account's active one.
+    /// in `restoreMessage`), or asks the backend for the account's active one (finding none
+    /// leaves `restoreMessage` as it was).
     QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Rebuilds the Local Library Cache from the backend's library items.
     QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
@@ -396,8 +397,8 @@ public:
     /// Blocking: call it off the main thread.
     [[nodiscard]] static Result<RestoreTransferManifests>
     completedTransferManifests(const RestoreTransferEngine &engine, const RestoreRequest &request);
-    /// Trims `filename` (whitespace and line breaks); a blank name or one with a "/" is refused
-    /// without change. Otherwise clears the conflict, remembers the name with the ones chosen
+    /// Trims `filename` (whitespace and line breaks); a name that cannot name a file (blank, with
+    /// a "/", "." or "..") is refused without change. Otherwise clears the conflict, remembers the name with the ones chosen
     /// earlier for the same request and restarts the run with all of them.
     QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
                                                  QString filename) override;
@@ -710,7 +711,7 @@ private:
                                                    QString destinationDirectory);
     /// The folders a restore must not write into: the active and retained Ingest Cache roots,
     /// the Staging Area and the restore transfer state.
-    QStringList managedFolders() const;
+    QList<std::pair<ManagedFolder, QString>> managedFolders() const;
 
     /// The polling loop of `updateRestorePolling`, on the main thread's timers.
     static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,
