@@ -8,6 +8,7 @@
 #include <PellwickApp/Shell/Operations/LibraryOperations.h>
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
 
 #include <QStringList>
 
@@ -301,10 +302,15 @@ public:
         return inspectedItem;
     }
 
+    /// When set, an inspection also sets its inspected id, as the view model does.
+    LibraryState *state = nullptr;
+
     void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) override
     {
         record(QStringLiteral("inspectLocalLibraryItem"));
         inspected.append(item);
+        if (state)
+            state->setInspectedLocalLibraryItemID(item ? std::optional(item->id) : std::nullopt);
     }
 
     bool hasActiveLocalLibraryFilters() const override

@@ -212,9 +212,37 @@ QString RestoreFeedback::restoreTransferPausedMessage()
     return QStringLiteral("Restore Transfer paused");
 }
 
-QString RestoreFeedback::managedDestinationMessage()
+QString RestoreFeedback::managedDestinationMessage(ManagedFolder folder)
 {
-    return QStringLiteral("Choose a restore destination outside the Ingest Cache.");
+    QString name;
+    switch (folder) {
+    case ManagedFolder::IngestCache:
+        name = QStringLiteral("the Ingest Cache");
+        break;
+    case ManagedFolder::RetainedIngestCache:
+        name = QStringLiteral("the old Ingest Cache");
+        break;
+    case ManagedFolder::StagingArea:
+        name = QStringLiteral("the Staging Area");
+        break;
+    case ManagedFolder::RestoreTransferState:
+        name = QStringLiteral("the Restore Transfer state folder");
+        break;
+    }
+    return QStringLiteral("Choose a restore destination outside ") + name + QLatin1Char('.');
+}
+
+std::optional<QString> RestoreFeedback::refusedRestoreFilenameMessage(const QString &filename)
+{
+    // `trimmed` also drops U+0085 and U+2028, as the filename prompt may carry them.
+    const QString name = filename.trimmed();
+    if (name.isEmpty())
+        return QStringLiteral("Enter a filename.");
+    if (name.contains(QLatin1Char('/')))
+        return QStringLiteral("A filename cannot contain \"/\".");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("A filename cannot be \".\" or \"..\".");
+    return std::nullopt;
 }
 
 } // namespace Pellwick

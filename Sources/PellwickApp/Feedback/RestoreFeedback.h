@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickApp/Shell/ShellTypes.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
@@ -28,9 +29,11 @@ public:
     static QString itemsNeedAttentionMessage(qint64 failedCount);
     /// "Restore Transfer paused".
     static QString restoreTransferPausedMessage();
-    /// The refusal of a restore destination that is or lies inside a folder the application
-    /// manages (an Ingest Cache, the Staging Area, the restore transfer state).
-    static QString managedDestinationMessage();
+    /// The refusal of a restore destination that is or lies inside `folder`, naming it.
+    static QString managedDestinationMessage(ManagedFolder folder);
+    /// Why `filename`, trimmed, cannot name a restored file (empty, a path, "." or ".."); none
+    /// when it can.
+    static std::optional<QString> refusedRestoreFilenameMessage(const QString &filename);
 
 private:
     static QString

@@ -224,10 +224,13 @@ bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
     // Cache root stay the same: whatever else this reads must join its memo's key.
     if (isIngestCacheMigrationPending())
         return false;
-    // The root test is kept beside the status: a package outside the active cache is not
-    // offered either.
     return item.importStatus == LibraryItemImportStatus::LocalCacheReady
-           && item.ingestCacheOriginalURL
+           && isInActiveIngestCache(item);
+}
+
+bool LibraryShellViewModel::isInActiveIngestCache(const LocalLibraryItem &item) const
+{
+    return item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
 }
 

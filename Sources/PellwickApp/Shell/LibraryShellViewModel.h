@@ -285,6 +285,9 @@ public:
     /// running; otherwise when it is ready to import and its package lies in the active Ingest
     /// Cache.
     bool canStartImport(const LocalLibraryItem &item) const;
+    /// Whether `item`'s cached original lies in the active Ingest Cache: the rule by which both
+    /// the Start Import button and its confirmation count a selected package.
+    bool isInActiveIngestCache(const LocalLibraryItem &item) const;
     /// The launch check of a pending move: discards one whose two roots are the same place and
     /// finishes one whose target is the active cache; any other stays pending for Resume.
     void finalizePersistedMigrationIfNecessary();
@@ -320,7 +323,7 @@ public:
     /// Removes the selected packages that `confirmation` named and that are still removable,
     /// holding `isImporting` for the remover call; "Removed n cache package(s)" or "Cache
     /// package removal needs attention" in `importErrorMessage`. Nothing without a session, or
-    /// while an import starts or runs or a recovery runs.
+    /// while the removal is blocked.
     QCoro::Task<>
     removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation confirmation) override;
 
@@ -358,7 +361,8 @@ public:
     // leaves the request, `restoreMessage` and the selection as they were.
 
     /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
-    /// in `restoreMessage`), or asks the backend for the account's active one.
+    /// in `restoreMessage`), or asks the backend for the account's active one (finding none
+    /// leaves `restoreMessage` as it was).
     QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Rebuilds the Local Library Cache from the backend's library items.
     QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
@@ -393,8 +397,8 @@ public:
     /// Blocking: call it off the main thread.
     [[nodiscard]] static Result<RestoreTransferManifests>
     completedTransferManifests(const RestoreTransferEngine &engine, const RestoreRequest &request);
-    /// Trims `filename` (whitespace and line breaks); a blank name or one with a "/" is refused
-    /// without change. Otherwise clears the conflict, remembers the name with the ones chosen
+    /// Trims `filename` (whitespace and line breaks); a name that cannot name a file (blank, with
+    /// a "/", "." or "..") is refused without change. Otherwise clears the conflict, remembers the name with the ones chosen
     /// earlier for the same request and restarts the run with all of them.
     QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
                                                  QString filename) override;
@@ -458,7 +462,8 @@ public:
         ImportReview review;
     };
 
-    /// The selected records with a cached original, all ready to import (possibly none); none
+    /// The selected records with a cached original in the active Ingest Cache
+    /// (`isInActiveIngestCache`), all ready to import (possibly none); none
     /// when a selected id names no record or a candidate is not ready, the selection then being
     /// dropped with "Selected cache files changed or are missing; Import needs attention".
     std::optional<QList<LocalLibraryItem>> selectedImportCandidates();
@@ -495,8 +500,8 @@ public:
     void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) override;
     /// Selected records that can be imported now (`canStartImport`).
     QList<LocalLibraryItem> selectedImportItems() const override;
-    /// Selected records, ready or needing attention, with a cached original; none at all while an
-    /// Import runs or a move of the Ingest Cache is pending.
+    /// Selected records, ready or needing attention, with a cached original; none at all while
+    /// the removal is blocked (`isIngestCacheRemovalBlocked`).
     QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const override;
     /// Selected Verified Backups that the backend knows by id.
     QList<LocalLibraryItem> selectedRestoreItems() const override;
@@ -649,6 +654,13 @@ private:
     bool isImporterBusy() const;
     /// The end of a confirmed import, either way: not importing, row closed, refresh drained.
     void finishConfirmedImport(const QUuid &transferID);
+    /// An Add, a confirmed import or a removal starts holding `isImporting`.
+    void beginImportingWork();
+    /// It ends: `isImporting` is cleared when no other one holds it.
+    void endImportingWork();
+    /// An Add, an import, a removal, a recovery or a move of the Ingest Cache runs (or a move is
+    /// pending): no package may be confirmed for removal or removed.
+    bool isIngestCacheRemovalBlocked() const;
     /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
     bool isBusyWithIngestCache() const;
     // Ingest Cache move and removal (LibraryShellViewModel_IngestCacheMigration.cpp, _Removal).
@@ -699,7 +711,7 @@ private:
                                                    QString destinationDirectory);
     /// The folders a restore must not write into: the active and retained Ingest Cache roots,
     /// the Staging Area and the restore transfer state.
-    QStringList managedFolders() const;
+    QList<std::pair<ManagedFolder, QString>> managedFolders() const;
 
     /// The polling loop of `updateRestorePolling`, on the main thread's timers.
     static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,

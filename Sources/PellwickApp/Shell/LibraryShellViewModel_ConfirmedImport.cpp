@@ -50,20 +50,21 @@ bool mayBelongToUnfinishedImport(const LocalLibraryItem &item)
 
 bool LibraryShellViewModel::isStartingImport() const
 {
-    return m_d->imports.isStartingSelectedImports;
+    return m_importState->isStartingImport();
 }
 
 bool LibraryShellViewModel::isImporterBusy() const
 {
-    return m_d->imports.isStartingSelectedImports
-           || m_importState->isRecoveringInterruptedImports();
+    return m_importState->isImporterBusy();
 }
 
 QCoro::Task<> LibraryShellViewModel::startSelectedImports()
 {
     if (isImporterBusy())
         co_return;
-    m_d->imports.isStartingSelectedImports = true;
+    // Set before `isImporting`: a second start, a confirmation or a recovery's resumption
+    // meanwhile would hand the same packages to a second importer.
+    m_importState->setIsStartingImport(true);
     const QPointer<LibraryShellViewModel> self(this);
     co_await reconcileUserManagedIngestCache();
     if (!self)
@@ -77,7 +78,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
     if (!self)
         co_return;
     if (!plan) {
-        m_d->imports.isStartingSelectedImports = false;
+        m_importState->setIsStartingImport(false);
         co_return;
     }
 
@@ -94,7 +95,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
                                             plan->review.totalSupportedBytes(),
                                             0,
                                             plan->review.candidateCount()});
-    m_importState->setIsImporting(true);
+    beginImportingWork();
 
     QList<ImportCapacityReservationPackage> packages;
     for (const ImportReviewItem &item : std::as_const(plan->review.items))
@@ -180,10 +181,23 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
         co_await refreshLibrary();
 }
 
+void LibraryShellViewModel::beginImportingWork()
+{
+    ++m_d->imports.importingWorkCount;
+    m_importState->setIsImporting(true);
+}
+
+void LibraryShellViewModel::endImportingWork()
+{
+    Q_ASSERT(m_d->imports.importingWorkCount > 0);
+    if (--m_d->imports.importingWorkCount == 0)
+        m_importState->setIsImporting(false);
+}
+
 void LibraryShellViewModel::finishConfirmedImport(const QUuid &transferID)
 {
-    m_d->imports.isStartingSelectedImports = false;
-    m_importState->setIsImporting(false);
+    m_importState->setIsStartingImport(false);
+    endImportingWork();
     removeTransferProgress(transferID);
     drainPendingIngestCacheRefresh();
 }

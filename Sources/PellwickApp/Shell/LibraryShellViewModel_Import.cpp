@@ -245,7 +245,7 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
     // A refresh already scanning would see the batch mid-copy and mark its files as needing
     // attention: its result is dropped, and the drain at the end runs it again.
     m_d->ingestCache.ingestCacheRefreshGeneration->advance();
-    m_importState->setIsImporting(true);
+    beginImportingWork();
 
     m_d->imports.addToIngestCacheTask.emplace();
     const std::stop_token stop = m_d->imports.addToIngestCacheTask->token();
@@ -319,7 +319,7 @@ void LibraryShellViewModel::finishAddToIngestCache(const QUuid &transferID)
 {
     m_d->imports.addToIngestCacheTask.reset();
     m_d->imports.isAddingReviewToIngestCache = false;
-    m_importState->setIsImporting(false);
+    endImportingWork();
     removeTransferProgress(transferID);
     drainPendingIngestCacheRefresh();
 }

@@ -89,7 +89,8 @@ std::optional<QList<LocalLibraryItem>> LibraryShellViewModel::selectedImportCand
         if (!selection.contains(record.id))
             continue;
         found.insert(record.id);
-        if (record.ingestCacheOriginalURL)
+        // As `canStartImport` counts them: a package outside the active cache is not offered.
+        if (isInActiveIngestCache(record))
             candidates.append(record);
     }
     const bool allReady

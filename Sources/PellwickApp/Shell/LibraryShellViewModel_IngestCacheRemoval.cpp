@@ -48,8 +48,9 @@ QCoro::Task<> LibraryShellViewModel::requestSelectedIngestCacheRemovalConfirmati
               return Result<qint64>(packageBytes(*files, items));
           });
     const std::optional<Result<qint64>> bytes = co_await Workflow::resumeIn(self, {}, job);
-    // An import or a move that began while the sizes were read leaves nothing to confirm.
-    if (!bytes || m_importState->isImporting() || isIngestCacheMigrationPending())
+    // An import, a recovery or a move that began while the sizes were read leaves nothing to
+    // confirm.
+    if (!bytes || isIngestCacheRemovalBlocked())
         co_return;
     QSet<QUuid> ids;
     for (const LocalLibraryItem &item : items)
@@ -62,9 +63,10 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
     IngestCacheRemovalConfirmation confirmation)
 {
     const std::optional<AuthenticatedLibrarySession> session = m_sessionState->session();
-    if (!session || m_importState->isImporting() || isImporterBusy())
+    if (!session)
         co_return;
-    // A record that changed since the dialog (an upload that failed meanwhile) was not confirmed.
+    // A record that changed since the dialog (an upload that failed meanwhile) was not confirmed;
+    // while the removal is blocked there is none.
     QSet<QUuid> ids;
     for (const LocalLibraryItem &item : selectedRemovableIngestCacheItems()) {
         if (confirmation.confirmedItemIDs.contains(item.id))
@@ -73,7 +75,7 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
     if (ids.isEmpty())
         co_return;
 
-    m_importState->setIsImporting(true);
+    beginImportingWork();
     const LibraryShellViewModelPrivate::Services &services = m_d->services;
     const QPointer<LibraryShellViewModel> self(this);
     QFuture<Result<QSet<QUuid>>> job = Workflow::run(
@@ -96,11 +98,11 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
         m_importState->setImportSuccessMessage(QStringLiteral("Removed ") + QString::number(count)
                                                + QStringLiteral(" cache package")
                                                + (count == 1 ? QString() : QStringLiteral("s")));
-        m_importState->setIsImporting(false);
+        endImportingWork();
         drainPendingIngestCacheRefresh();
         co_return;
     }
-    m_importState->setIsImporting(false);
+    endImportingWork();
     drainPendingIngestCacheRefresh();
     m_importState->setImportErrorMessage(QStringLiteral("Cache package removal needs attention"));
     refreshVisibleLocalLibraryItems(true);

@@ -127,7 +127,10 @@ QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
             co_return;
         }
         m_restoreState->setActiveRestoreRequest(**outcome);
-        m_restoreState->setRestoreMessage(restoreMessage(m_restoreState->activeRestoreRequest()));
+        // Finding none leaves the last outcome ("Restore complete: …") shown: only a request,
+        // or the next restore operation, replaces it.
+        if (**outcome)
+            m_restoreState->setRestoreMessage(restoreMessage(**outcome));
     }
     updateRestorePolling(m_restoreState->activeRestoreRequest());
     refreshVisibleLocalLibraryItems(true);

@@ -167,20 +167,29 @@ struct RestorePlanning
     }
 };
 
-/// No value when the destination is a folder the application manages.
-Result<std::optional<QList<RestoreTransfer>>> planRestore(const RestorePlanning &planning,
-                                                          const FileManager &files,
-                                                          const QStringList &managedFolders,
-                                                          std::stop_token stop)
+/// The transfers, or the managed folder that holds the destination (the innermost, when one
+/// lies inside another).
+using RestorePlan = std::variant<QList<RestoreTransfer>, ManagedFolder>;
+
+Result<RestorePlan> planRestore(const RestorePlanning &planning,
+                                const FileManager &files,
+                                const QList<std::pair<ManagedFolder, QString>> &managedFolders,
+                                std::stop_token stop)
 {
     const QString destination = resolvingSymlinksInPath(files, planning.destinationDirectory);
-    for (const QString &folder : managedFolders) {
-        if (!folder.isEmpty()
-            && isSameOrInside(destination, resolvingSymlinksInPath(files, folder)))
-            return std::optional<QList<RestoreTransfer>>();
+    std::optional<std::pair<ManagedFolder, QString>> holder;
+    for (const auto &[kind, folder] : managedFolders) {
+        if (folder.isEmpty())
+            continue;
+        const QString resolved = resolvingSymlinksInPath(files, folder);
+        if (isSameOrInside(destination, resolved)
+            && (!holder || resolved.size() > holder->second.size()))
+            holder = std::pair(kind, resolved);
     }
+    if (holder)
+        return RestorePlan(holder->first);
     PELLWICK_TRY_ASSIGN(QList<RestoreTransfer> transfers, planning.plan(std::move(stop)));
-    return std::optional(std::move(transfers));
+    return RestorePlan(std::move(transfers));
 }
 
 } // namespace
@@ -203,14 +212,16 @@ LibraryShellViewModel::completedTransferManifests(const RestoreTransferEngine &e
     return manifests;
 }
 
-QStringList LibraryShellViewModel::managedFolders() const
+QList<std::pair<ManagedFolder, QString>> LibraryShellViewModel::managedFolders() const
 {
-    QStringList folders{m_d->services.ingestCache.rootURL(),
-                        m_d->services.verifiedBackupImporter.stagingArea().rootURL()};
+    QList<std::pair<ManagedFolder, QString>> folders{
+        {ManagedFolder::IngestCache, m_d->services.ingestCache.rootURL()},
+        {ManagedFolder::StagingArea, m_d->services.verifiedBackupImporter.stagingArea().rootURL()}};
     if (const std::optional<QString> &retained = m_ingestCacheState->retainedIngestCacheURL())
-        folders.append(*retained);
+        folders.append({ManagedFolder::RetainedIngestCache, *retained});
     if (m_d->services.restoreTransferEngine)
-        folders.append(m_d->services.restoreTransferEngine->rootPath());
+        folders.append(
+            {ManagedFolder::RestoreTransferState, m_d->services.restoreTransferEngine->rootPath()});
     return folders;
 }
 
@@ -259,7 +270,7 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
                                    request,
                                    destinationDirectory,
                                    destinationFilenames};
-    QFuture<Result<std::optional<QList<RestoreTransfer>>>> planningJob
+    QFuture<Result<RestorePlan>> planningJob
         = Workflow::run(WorkflowPools::userInitiated(),
                         [planning,
                          files = m_d->services.fileManager,
@@ -268,7 +279,7 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
                             return planRestore(planning, *files, folders, stop);
                         });
     const std::stop_token never;
-    const std::optional<Result<std::optional<QList<RestoreTransfer>>>> planned
+    const std::optional<Result<RestorePlan>> planned
         = co_await Workflow::resumeIn(self, never, planningJob);
     if (!planned)
         co_return;
@@ -277,14 +288,14 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
         publishFailure(planned->error());
         co_return;
     }
-    if (!**planned) {
+    if (const ManagedFolder *holder = std::get_if<ManagedFolder>(&**planned)) {
         endRun();
-        m_restoreState->setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage());
+        m_restoreState->setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage(*holder));
         co_return;
     }
 
     QList<RestoreTransfer> transfers;
-    for (const RestoreTransfer &transfer : ***planned) {
+    for (const RestoreTransfer &transfer : std::get<QList<RestoreTransfer>>(**planned)) {
         const auto item = std::find_if(
             request.items.cbegin(), request.items.cend(), [&](const RestoreRequestItem &candidate) {
                 return candidate.libraryItemID == transfer.id.libraryItemID;
@@ -512,10 +523,10 @@ QCoro::Task<>
 LibraryShellViewModel::resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
                                                       QString filename)
 {
-    // `trimmed` also drops U+0085 and U+2028, as the filename prompt may carry them.
-    const QString name = filename.trimmed();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    // The prompt says why; a name refused here starts nothing.
+    if (RestoreFeedback::refusedRestoreFilenameMessage(filename))
         co_return;
+    const QString name = filename.trimmed();
     m_restoreState->setRestoreFilenameConflict(std::nullopt);
     const std::optional<RestoreRequest> &request = m_restoreState->activeRestoreRequest();
     const std::optional<qint64> requestID

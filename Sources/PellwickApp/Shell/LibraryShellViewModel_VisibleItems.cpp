@@ -152,9 +152,14 @@ QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
         });
 }
 
+bool LibraryShellViewModel::isIngestCacheRemovalBlocked() const
+{
+    return m_importState->isImporting() || isImporterBusy() || isIngestCacheMigrationPending();
+}
+
 QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
 {
-    if (m_importState->isImporting() || isIngestCacheMigrationPending())
+    if (isIngestCacheRemovalBlocked())
         return {};
     const LocalLibraryCacheRecords records = allLocalLibraryRecords();
     return memoised(

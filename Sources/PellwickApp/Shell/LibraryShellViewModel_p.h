@@ -126,11 +126,9 @@ struct LibraryShellViewModelPrivate
         std::optional<WorkflowTaskHandle> cacheCleanupRetryTask;
         /// Held by a cleanup pass for its whole run, on its worker thread: passes never overlap.
         std::shared_ptr<std::mutex> cacheCleanupPassLock = std::make_shared<std::mutex>();
-        // Confirmed import and recovery.
-        /// Set from the entry of a confirmed import to its end, before `isImporting` is: a
-        /// second start, a confirmation or a recovery's resumption meanwhile would hand the
-        /// same packages to a second importer.
-        bool isStartingSelectedImports = false;
+        /// The Adds, confirmed imports and removals that hold `isImporting`: it is cleared
+        /// only when the last of them ends.
+        int importingWorkCount = 0;
         /// Stops the importer's runs (import or recovery) when the view model goes: the package
         /// in flight stays resumable.
         WorkflowTaskHandle importerRuns;

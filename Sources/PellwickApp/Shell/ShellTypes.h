@@ -25,6 +25,14 @@ QString toRaw(ShellStatus status);
 /// Exact, case-sensitive match of the raw texts.
 std::optional<ShellStatus> shellStatusFromRaw(const QString &raw);
 
+/// A folder the application manages, which no restore may write into.
+enum class ManagedFolder {
+    IngestCache,
+    RetainedIngestCache,
+    StagingArea,
+    RestoreTransferState,
+};
+
 /// What a confirmed Import would archive.
 struct ImportSelectionConfirmation
 {

@@ -28,6 +28,7 @@ struct ImportCase
     bool closedMidUpload = false;
     /// The kept connection closes once an upload request was read, before any reply.
     bool closedAfterUploadRequest = false;
+    bool addedMeanwhile = false; ///< an Add to Ingest Cache runs to its end during the import
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
@@ -89,6 +90,9 @@ void ConfirmedImportWorkflowTests::outcome_data()
     const ImportCase archived{.message = u"2 files safely archived; cache cleanup complete"_s,
                               .success = true};
     QTest::newRow("two archived") << archived;
+    ImportCase overlapped = archived;
+    overlapped.addedMeanwhile = true;
+    QTest::newRow("an Add to Ingest Cache ending during the import") << overlapped;
     ImportCase german = archived;
     german.german = true;
     QTest::newRow("two archived, German locale") << german;
@@ -172,7 +176,23 @@ void ConfirmedImportWorkflowTests::outcome()
 
     const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");
 
-    h.startImport();
+    if (c.addedMeanwhile) {
+        writeCard(h.card(0), 1);
+        QVERIFY(scan(*h.model, {folderSource(h.card(0))}));
+        Gate staging;
+        h.files->beforeOperation(FileOperation::ReplaceItem,
+                                 u"import-state"_s,
+                                 [&](const QString &) { staging.wait(); });
+        QCoro::Task<> importing = h.model->startSelectedImports();
+        QVERIFY(QTest::qWaitFor([&] { return staging.arrived() > 0; }));
+        QCoro::waitFor(h.model->addReviewToIngestCache());
+        QCOMPARE(h.imports().importErrorMessage(), u"Added 1 files to Ingest Cache"_s);
+        QVERIFY(h.imports().isImporting()); // the import still holds it
+        staging.release();
+        QCoro::waitFor(std::move(importing));
+    } else {
+        h.startImport();
+    }
 
     QCOMPARE(h.imports().importErrorMessage(), c.message);
     QCOMPARE(h.stagedFolders().size(), c.stagedFolders);

@@ -17,6 +17,7 @@ struct PlanCase
     bool movePending = false;
     bool moveRunning = false;
     bool signedOut = false;
+    bool secondOutsideCache = false; ///< its package lies in a folder that is no longer the cache
     qint64 usedBytes = 1000;
     // Outcomes.
     bool plan = false;
@@ -60,6 +61,8 @@ void ImportSelectionPlanTests::plan_data()
     QTest::newRow("move running") << PlanCase{.moveRunning = true};
     QTest::newRow("move pending") << PlanCase{.movePending = true};
     QTest::newRow("signed out") << PlanCase{.signedOut = true};
+    QTest::newRow("one package outside the active cache")
+        << PlanCase{.secondOutsideCache = true, .plan = true, .confirmedRemaining = 9000};
 }
 
 void ImportSelectionPlanTests::plan()
@@ -83,14 +86,30 @@ void ImportSelectionPlanTests::plan()
     h.model->ingestCacheState().setIsMigratingIngestCache(c.moveRunning);
     if (c.signedOut)
         h.model->sessionState().setSession(std::nullopt);
+    QList<LocalLibraryItem> planned = h.records;
+    if (c.secondOutsideCache) {
+        LocalLibraryItem &moved = h.records[1];
+        for (std::optional<QString> *url :
+             {&moved.ingestCacheOriginalURL, &moved.ingestCacheSidecarURL}) {
+            const QString old = h.dir.filePath(u"Old/"_s + QFileInfo(**url).fileName());
+            writeFile(old, readFile(**url));
+            *url = old;
+        }
+        QVERIFY(h.library.writeItems(h.records));
+        planned.removeAt(1);
+        h.mainThreadDiskWork = 0;
+    }
 
     QCoro::waitFor(h.model->requestSelectedImportConfirmation());
     const std::optional<ImportSelectionConfirmation> confirmation
         = imports.importSelectionConfirmation();
     QCOMPARE(confirmation.has_value(), c.confirmedRemaining.has_value());
     if (confirmation) {
-        QCOMPARE(confirmation->packageCount, 3);
-        QCOMPARE(confirmation->byteCount, 3 * 4096 + 3 * 24 + (c.editSecondRaw ? 6 - 4096 : 0));
+        // The button counts what the dialog counts.
+        QCOMPARE(confirmation->packageCount, h.model->selectedImportItems().size());
+        QCOMPARE(confirmation->packageCount, planned.size());
+        QCOMPARE(confirmation->byteCount,
+                 planned.size() * (4096 + 24) + (c.editSecondRaw ? 6 - 4096 : 0));
         QCOMPARE(confirmation->remainingByteCount, *c.confirmedRemaining);
     }
 
@@ -99,8 +118,8 @@ void ImportSelectionPlanTests::plan()
     QCOMPARE(plan.has_value(), c.plan);
     if (plan) {
         QCOMPARE(plan->token, h.token);
-        QCOMPARE(plan->items, h.records);
-        QCOMPARE(plan->review.items.size(), 3);
+        QCOMPARE(plan->items, planned);
+        QCOMPARE(plan->review.items.size(), planned.size());
     }
     QCOMPARE(imports.importErrorMessage(), c.message);
     QCOMPARE(h.model->libraryState().selectedLibraryItemIDs().size(), c.selectedAfter);

@@ -45,6 +45,8 @@ void RestoreFilenameConflictTests::conflictsAreResolvedByName_data()
         .saved = {u"Chosen.CR3"_s, u"IMG_0002.CR3"_s}};
     QTest::newRow("blank") << ConflictCase{.answers = {u" \n "_s}, .openConflict = first};
     QTest::newRow("with a slash") << ConflictCase{.answers = {u"a/b.CR3"_s}, .openConflict = first};
+    QTest::newRow("a dot") << ConflictCase{.answers = {u" . "_s}, .openConflict = first};
+    QTest::newRow("two dots") << ConflictCase{.answers = {u".."_s}, .openConflict = first};
     QTest::newRow("chosen name taken too") << ConflictCase{.existing = {first, u"Taken.CR3"_s}, .answers = {u"Taken.CR3"_s},
         .openConflict = u"Taken.CR3"_s};
     QTest::newRow("two clashes resolved in turn") << ConflictCase{.existing = {first, u"IMG_0002.CR3"_s},

@@ -22,6 +22,7 @@ struct RunCase
     bool corruptBytes = false;
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
+    bool lookUpAfter = false; ///< the Restore page then looks for an active request
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
     int saved = 2;
@@ -58,8 +59,12 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::addColumn<RunCase>("c");
     const QString cancelled = u"Restore cancelled"_s, paused = u"Restore Transfer paused"_s;
     const QString refused = u"Choose a restore destination outside the Ingest Cache."_s;
+    const auto outside = [](const QString &folder) -> QString {
+        return u"Choose a restore destination outside the "_s + folder + u'.';
+    };
     // clang-format off
     QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s};
+    QTest::newRow("all saved, then the page looks for a request") << RunCase{.lookUpAfter = true};
     QTest::newRow("3 saved, 2 failed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified};
     QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
@@ -77,7 +82,11 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("active cache") << RunCase{.folder = u"LocalLibraryCache/IngestCache"_s, .saved = 0, .planned = false,
         .message = ready, .error = refused};
     QTest::newRow("inside retained cache") << RunCase{.folder = u"Old/Photos"_s, .retainedOld = true, .saved = 0,
-        .planned = false, .message = ready, .error = refused};
+        .planned = false, .message = ready, .error = outside(u"old Ingest Cache"_s)};
+    QTest::newRow("inside the Staging Area") << RunCase{.folder = u"StagingArea/x"_s, .saved = 0, .planned = false,
+        .message = ready, .error = outside(u"Staging Area"_s)};
+    QTest::newRow("the restore state") << RunCase{.folder = u"RestoreTransfers"_s, .saved = 0, .planned = false,
+        .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -119,6 +128,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     h.restoreInto(c.folder ? h.fixture.dir.filePath(*c.folder) : QString());
     if (cancellation)
         QCoro::waitFor(std::move(*cancellation));
+    if (c.lookUpAfter) {
+        QVERIFY(!h.restore().activeRestoreRequest());
+        QCoro::waitFor(h.model->refreshActiveRestoreRequest());
+    }
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
     QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);

@@ -235,22 +235,25 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
     QTest::addColumn<Indices>("selected");
     QTest::addColumn<bool>("importing");
     QTest::addColumn<bool>("movePending");
+    QTest::addColumn<bool>("recovering");
     QTest::addColumn<Indices>("importable");
     QTest::addColumn<Indices>("removable");
     QTest::addColumn<Indices>("restorable");
     const Indices all{8, 7, 6, 5, 4, 3, 2, 1, 0};
     QTest::newRow("everything selected")
-        << all << false << false << Indices{0} << Indices{0, 4, 8} << Indices{2, 7};
+        << all << false << false << false << Indices{0} << Indices{0, 4, 8} << Indices{2, 7};
     QTest::newRow("during an import")
-        << all << true << false << Indices{0} << Indices{} << Indices{2, 7};
+        << all << true << false << false << Indices{0} << Indices{} << Indices{2, 7};
     QTest::newRow("while a move is pending")
-        << all << false << true << Indices{} << Indices{} << Indices{2, 7};
+        << all << false << true << false << Indices{} << Indices{} << Indices{2, 7};
     QTest::newRow("uploading, unbacked, uncached and size-less selected")
-        << Indices{1, 3, 5, 7} << false << false << Indices{} << Indices{} << Indices{7};
+        << Indices{1, 3, 5, 7} << false << false << false << Indices{} << Indices{} << Indices{7};
+    QTest::newRow("while interrupted imports are recovered")
+        << all << false << false << true << Indices{0} << Indices{} << Indices{2, 7};
     QTest::newRow("nothing selected")
-        << Indices{} << false << false << Indices{} << Indices{} << Indices{};
+        << Indices{} << false << false << false << Indices{} << Indices{} << Indices{};
     QTest::newRow("only an id the library lacks")
-        << Indices{42} << false << false << Indices{} << Indices{} << Indices{};
+        << Indices{42} << false << false << false << Indices{} << Indices{} << Indices{};
 }
 
 void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions()
@@ -258,6 +261,7 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
     QFETCH(Indices, selected);
     QFETCH(bool, importing);
     QFETCH(bool, movePending);
+    QFETCH(bool, recovering);
     QFETCH(Indices, importable);
     QFETCH(Indices, removable);
     QFETCH(Indices, restorable);
@@ -265,6 +269,7 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
     QVERIFY(model);
     model->libraryState().setSelectedLibraryItemIDs(idSet(selected));
     model->importState().setIsImporting(importing);
+    model->importState().setIsRecoveringInterruptedImports(recovering);
     if (movePending) {
         model->ingestCacheState().setPendingIngestCacheMigration(
             IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});

@@ -31,6 +31,7 @@ struct Fixture
     explicit Fixture(std::optional<QList<LocalLibraryTreeNode>> tree = finderSampleTree())
     {
         operations.tree = std::move(tree);
+        operations.state = &state;
         list = std::make_unique<LocalLibraryFinderList>(state, operations, timers.factory());
         tester = std::make_unique<QAbstractItemModelTester>(
             list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -65,6 +66,25 @@ struct TextCase
     int height = 38;
 };
 
+/// The sample tree with item 7 added to folder "a".
+QList<LocalLibraryTreeNode> treeWithSeventhItem()
+{
+    QList<LocalLibraryTreeNode> tree = finderSampleTree();
+    tree[0].children->append(finderContent(7, {finderItem(7)}));
+    tree[0].eligibleDescendantActionItemIDs->append(finderItem(7).id);
+    return tree;
+}
+
+struct SelectionCase
+{
+    QString select;
+    bool hidden = false;           ///< the list is hidden meanwhile, then shown again
+    bool clearedElsewhere = false; ///< the item selection is emptied meanwhile
+    bool seventhItem = false;      ///< meanwhile a tree arrives with item 7 in folder "a"
+    QStringList nodes = {};
+    QList<int> items = {};
+};
+
 /// Top-level folders 0 to 99, each with one item, then the sample tree.
 QList<LocalLibraryTreeNode> tallTree()
 {
@@ -82,6 +102,7 @@ QList<LocalLibraryTreeNode> tallTree()
 } // namespace
 
 Q_DECLARE_METATYPE(TextCase)
+Q_DECLARE_METATYPE(SelectionCase)
 
 class FinderListTests : public QObject
 {
@@ -181,32 +202,35 @@ private Q_SLOTS:
 
     void flatRowsToggleOrInspect_data()
     {
-        QTest::addColumn<QString>("node");
-        QTest::addColumn<int>("clicks");
+        QTest::addColumn<QStringList>("clicks");
         QTest::addColumn<QStringList>("selected");
         QTest::addColumn<QList<std::optional<int>>>("inspected");
         QTest::newRow("non-actionable row inspects, stays unselected")
-            << u"content:3"_s << 1 << QStringList() << QList<std::optional<int>>{3};
+            << QStringList{u"content:3"_s} << QStringList() << QList<std::optional<int>>{3};
         QTest::newRow("selectable row selects and inspects")
-            << u"content:1"_s << 1 << QStringList{u"content:1"_s} << QList<std::optional<int>>{1};
+            << QStringList{u"content:1"_s} << QStringList{u"content:1"_s}
+            << QList<std::optional<int>>{1};
         QTest::newRow("second click deselects and clears the inspector")
-            << u"content:1"_s << 2 << QStringList() << QList<std::optional<int>>{1, std::nullopt};
+            << QStringList{u"content:1"_s, u"content:1"_s} << QStringList()
+            << QList<std::optional<int>>{1, std::nullopt};
+        QTest::newRow("deselecting the inspected row inspects the one left")
+            << QStringList{u"content:4"_s, u"content:1"_s, u"content:1"_s}
+            << QStringList{u"content:4"_s} << QList<std::optional<int>>{4, 1, 4};
     }
 
     void flatRowsToggleOrInspect()
     {
-        QFETCH(QString, node);
-        QFETCH(int, clicks);
+        QFETCH(QStringList, clicks);
         QFETCH(QStringList, selected);
         QFETCH(QList<std::optional<int>>, inspected);
         Fixture f(finderFlatTree());
         QCOMPARE(f.list->currentPage(), f.list->flatList());
         QListView *flat = f.list->flatList();
-        for (int i = 0; i < clicks; ++i)
+        for (const QString &node : std::as_const(clicks))
             QTest::mouseClick(
                 flat->viewport(), Qt::LeftButton, {}, flat->visualRect(f.row(node)).center());
         QCOMPARE(f.list->selectedNodeIDs(), QSet<QString>(selected.cbegin(), selected.cend()));
-        QCOMPARE(f.state.selectedLibraryItemIDs().size(), selected.size());
+        QCOMPARE(f.state.selectedLibraryItemIDs().isEmpty(), selected.isEmpty());
         QCOMPARE(f.operations.inspected.size(), inspected.size());
         for (int i = 0; i < inspected.size(); ++i)
             QCOMPARE(f.operations.inspected[i] ? std::optional(f.operations.inspected[i]->id)
@@ -239,6 +263,43 @@ private Q_SLOTS:
         QVERIFY(f.list->selectedNodeIDs().isEmpty());
         QVERIFY(f.list->outline()->selectionModel()->selectedIndexes().isEmpty());
         QVERIFY(!f.operations.inspected.constLast());
+    }
+
+    void selectionFollowsNewTreesAndShowings_data()
+    {
+        QTest::addColumn<SelectionCase>("c");
+        QTest::newRow("a selected folder holds the items added to it")
+            << SelectionCase{.select = u"folder:a"_s,
+                             .seventhItem = true,
+                             .nodes = {u"folder:a"_s},
+                             .items = {1, 2, 7}};
+        QTest::newRow("shown again after the selection was cleared elsewhere")
+            << SelectionCase{.select = u"content:2"_s, .hidden = true, .clearedElsewhere = true};
+        QTest::newRow("a new tree does not bring back a selection cleared elsewhere")
+            << SelectionCase{
+                   .select = u"folder:a"_s, .clearedElsewhere = true, .seventhItem = true};
+    }
+
+    void selectionFollowsNewTreesAndShowings()
+    {
+        QFETCH(SelectionCase, c);
+        Fixture f;
+        f.list->outline()->expandAll();
+        f.list->outline()->selectionModel()->select(f.row(c.select), QItemSelectionModel::Select);
+        if (c.hidden)
+            f.list->hide();
+        if (c.clearedElsewhere)
+            f.state.setSelectedLibraryItemIDs({});
+        if (c.seventhItem)
+            f.deliver(treeWithSeventhItem());
+        if (c.hidden)
+            f.list->show();
+        QCOMPARE(f.list->selectedNodeIDs(), QSet<QString>(c.nodes.cbegin(), c.nodes.cend()));
+        QCOMPARE(f.list->outline()->selectionModel()->selectedRows().size(), c.nodes.size());
+        QSet<QUuid> items;
+        for (int n : std::as_const(c.items))
+            items.insert(finderItem(n).id);
+        QCOMPARE(f.state.selectedLibraryItemIDs(), items);
     }
 
     void previewsWaitOneSecond_data()

@@ -48,6 +48,7 @@ struct Actions
     int removableItems = 0;
     bool importing = false;
     bool migrationPending = false;
+    bool recovering = false;
     QList<bool> enabled = {false, false, false};
 };
 
@@ -174,6 +175,8 @@ private Q_SLOTS:
         QTest::newRow("one without archive bytes")
             << Actions{.restoreArchiveBytes = {10, std::nullopt}};
         QTest::newRow("removable") << Actions{.removableItems = 1, .enabled = {false, false, true}};
+        QTest::newRow("interrupted imports recovering")
+            << Actions{.importItems = 2, .removableItems = 1, .recovering = true};
     }
 
     void actionRules()
@@ -191,6 +194,7 @@ private Q_SLOTS:
             f.ingestCacheOperations.removableItems.append(minimalLibraryItem(n));
         f.ingestCacheOperations.migrationPending = c.migrationPending;
         f.imports.setIsImporting(c.importing);
+        f.imports.setIsRecoveringInterruptedImports(c.recovering);
         f.ingestCache.setIsMigratingIngestCache(c.migrationPending);
         f.library.setSelectedLibraryItemIDs({});
         QSignalSpy restores(&f.toolbar, &LocalLibraryToolbar::restoreRequested);

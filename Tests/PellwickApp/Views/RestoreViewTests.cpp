@@ -241,14 +241,22 @@ private Q_SLOTS:
 
     void filenamePrompt_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("refusal"); ///< empty: handed to the view model
         QTest::addColumn<QString>("close");
-        QTest::newRow("accepted") << u"accepted"_s;
-        QTest::newRow("cancel") << u"Cancel"_s;
-        QTest::newRow("escape") << u"escape"_s;
+        const QString dots = u"A filename cannot be \".\" or \"..\"."_s;
+        QTest::newRow("a name, accepted") << u" Chosen.CR3 "_s << QString() << u"accepted"_s;
+        QTest::newRow("a slash, then cancel")
+            << u" a/b "_s << u"A filename cannot contain \"/\"."_s << u"Cancel"_s;
+        QTest::newRow("\"..\", then escape") << u".."_s << dots << u"escape"_s;
+        QTest::newRow("\".\", then accepted") << u" . "_s << dots << u"accepted"_s;
+        QTest::newRow("blank") << u"  "_s << u"Enter a filename."_s << u"Cancel"_s;
     }
 
     void filenamePrompt()
     {
+        QFETCH(QString, typed);
+        QFETCH(QString, refusal);
         QFETCH(QString, close);
         Page page;
         page.restore.setRestoreFilenameConflict(
@@ -259,11 +267,15 @@ private Q_SLOTS:
                  u"Choose a different filename|IMG_1.CR3 already exists at the destination.|"
                  u"Filename|Restore|Cancel"_s);
         QCOMPARE(focusChain(prompt).size(), 3);
-        QTest::keyClicks(prompt.field(), u" a/b "_s);
-        // Refused by the view model: the conflict stays, so does the prompt.
+        QTest::keyClicks(prompt.field(), typed);
         click(prompt, u"Restore"_s);
-        QCOMPARE(page.operations.calls, QStringList{u"resolveRestoreFilenameConflict:7: a/b "_s});
-        QVERIFY(prompt.isVisible() && prompt.field()->text() == u" a/b "_s);
+        // The conflict stays until the view model clears it, and so does the prompt.
+        QCOMPARE(page.operations.calls,
+                 refusal.isEmpty() ? QStringList{u"resolveRestoreFilenameConflict:7:"_s + typed}
+                                   : QStringList());
+        QVERIFY(prompt.isVisible() && prompt.field()->text() == typed);
+        QCOMPARE(prompt.refusalLabel()->isVisible(), !refusal.isEmpty());
+        QCOMPARE(prompt.refusalLabel()->text(), refusal);
         if (close == u"accepted")
             page.restore.setRestoreFilenameConflict(std::nullopt);
         else if (close == u"escape")
@@ -271,7 +283,7 @@ private Q_SLOTS:
         else
             click(prompt, close);
         QVERIFY(!prompt.isVisible() && !page.restore.restoreFilenameConflict());
-        QCOMPARE(page.operations.calls.size(), 1);
+        QCOMPARE(page.operations.calls.size(), refusal.isEmpty() ? 1 : 0);
     }
 
     void refreshFollowsTheRequestWhileShown()

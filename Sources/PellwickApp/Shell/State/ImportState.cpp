@@ -30,6 +30,12 @@ void ImportState::setIsRecoveringInterruptedImports(bool value)
     Q_EMIT isRecoveringInterruptedImportsChanged();
 }
 
+void ImportState::setIsStartingImport(bool value)
+{
+    m_isStartingImport = value;
+    Q_EMIT isStartingImportChanged();
+}
+
 void ImportState::setImportErrorMessage(std::optional<QString> value)
 {
     m_importErrorMessage = std::move(value);

@@ -33,6 +33,15 @@ public:
     /// Interrupted imports are being resumed.
     const bool &isRecoveringInterruptedImports() const { return m_isRecoveringInterruptedImports; }
 
+    /// A confirmed import runs, from its start (its preparation included, before `isImporting`
+    /// is set) to its end.
+    const bool &isStartingImport() const { return m_isStartingImport; }
+
+    /// A confirmed import runs or interrupted imports are being resumed: the one rule that keeps
+    /// Start Import and Remove from Cache, their confirmations and their actions, away from the
+    /// packages the importer holds.
+    bool isImporterBusy() const { return m_isStartingImport || m_isRecoveringInterruptedImports; }
+
     /// Import, removal and first-run texts, success texts included.
     const std::optional<QString> &importErrorMessage() const { return m_importErrorMessage; }
 
@@ -58,6 +67,7 @@ public:
     void setIsScanningImportSources(bool value);
     void setIsImporting(bool value);
     void setIsRecoveringInterruptedImports(bool value);
+    void setIsStartingImport(bool value);
     /// Stores a failure text (or clears the text): `isImportMessageSuccess` becomes false. Its
     /// signal is emitted before the text's.
     void setImportErrorMessage(std::optional<QString> value);
@@ -73,6 +83,7 @@ Q_SIGNALS:
     void isScanningImportSourcesChanged();
     void isImportingChanged();
     void isRecoveringInterruptedImportsChanged();
+    void isStartingImportChanged();
     void importErrorMessageChanged();
     void isImportMessageSuccessChanged();
     void importRecoveryMessageChanged();
@@ -84,6 +95,7 @@ private:
     bool m_isScanningImportSources = false;
     bool m_isImporting = false;
     bool m_isRecoveringInterruptedImports = false;
+    bool m_isStartingImport = false;
     std::optional<QString> m_importErrorMessage;
     bool m_isImportMessageSuccess = false;
     std::optional<QString> m_importRecoveryMessage;

@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -553,10 +554,21 @@ void LocalLibraryFinderList::applyTree(const QList<LocalLibraryTreeNode> &tree)
         }
     }
 
-    if (!firstTree)
-        setSelectedNodeIDs(retainedNodeIDs(m_selectedNodeIDs, index));
+    if (!firstTree) {
+        if (m_writtenItemIDs != m_state.selectedLibraryItemIDs()) {
+            // Changed elsewhere (a restore request, an import, a rebuild): the nodes follow it,
+            // and the old nodes never bring back what it dropped.
+            selectNodesOfSelectedItems();
+        } else if (QSet<QString> kept = retainedNodeIDs(m_selectedNodeIDs, index);
+                   kept != m_selectedNodeIDs) {
+            setSelectedNodeIDs(std::move(kept));
+        } else {
+            // A selected folder's items are the ones it holds now.
+            publishItemSelection();
+        }
+    }
     if (appeared && page != m_emptyState)
-        setSelectedNodeIDs(nodeIDs(m_state.selectedLibraryItemIDs(), index));
+        selectNodesOfSelectedItems();
     if (appeared)
         Q_EMIT usableStateAppeared();
 }
@@ -570,14 +582,50 @@ void LocalLibraryFinderList::setSelectedNodeIDs(QSet<QString> nodeIDs, bool from
         showSelectionInOutline();
     m_flatList->viewport()->update();
 
+    m_writtenItemIDs = selectedItemIDs(m_selectedNodeIDs, m_model->treeIndex());
+    m_state.setSelectedLibraryItemIDs(*m_writtenItemIDs);
+    inspectSelection(QSet<QString>(m_selectedNodeIDs).subtract(old));
+}
+
+void LocalLibraryFinderList::selectNodesOfSelectedItems()
+{
+    setSelectedNodeIDs(nodeIDs(m_state.selectedLibraryItemIDs(), m_model->treeIndex()));
+}
+
+void LocalLibraryFinderList::publishItemSelection()
+{
+    QSet<QUuid> items = selectedItemIDs(m_selectedNodeIDs, m_model->treeIndex());
+    if (items == m_state.selectedLibraryItemIDs())
+        return;
+    m_writtenItemIDs = items;
+    m_state.setSelectedLibraryItemIDs(std::move(items));
+}
+
+void LocalLibraryFinderList::inspectSelection(const QSet<QString> &added)
+{
     const LocalLibraryTreeIndex &tree = m_model->treeIndex();
-    m_state.setSelectedLibraryItemIDs(selectedItemIDs(m_selectedNodeIDs, tree));
-    const std::optional<LocalLibraryItem> item
-        = inspectedItem(QSet<QString>(m_selectedNodeIDs).subtract(old), tree);
-    if (item)
+    if (const std::optional<LocalLibraryItem> item = inspectedItem(added, tree)) {
         m_operations.inspectLocalLibraryItem(item);
-    else if (m_selectedNodeIDs.isEmpty())
+        return;
+    }
+    if (m_selectedNodeIDs.isEmpty()) {
         m_operations.inspectLocalLibraryItem(std::nullopt);
+        return;
+    }
+    // The item shown stays while it is part of the selection; one left behind is replaced.
+    const std::optional<QUuid> &shown = m_state.inspectedLocalLibraryItemID();
+    if (!shown || m_state.selectedLibraryItemIDs().contains(*shown)
+        || nodeIDs({*shown}, tree).intersects(m_selectedNodeIDs))
+        return;
+    m_operations.inspectLocalLibraryItem(inspectedItem(m_selectedNodeIDs, tree));
+}
+
+void LocalLibraryFinderList::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Only when the page comes back, not when the window is restored.
+    if (!event->spontaneous() && (currentPage() == m_outline || currentPage() == m_flatList))
+        selectNodesOfSelectedItems();
 }
 
 void LocalLibraryFinderList::showSelectionInOutline()

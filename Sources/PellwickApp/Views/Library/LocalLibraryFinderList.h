@@ -96,11 +96,23 @@ Q_SIGNALS:
     /// The empty state or the contents appeared (the page's record-usability action).
     void usableStateAppeared();
 
+protected:
+    /// Shown again (the page is kept while another is shown): the node selection is derived
+    /// afresh from the item selection, which may have been changed meanwhile.
+    void showEvent(QShowEvent *event) override;
+
 private:
     QWidget *emptyPage() const;
     void requestTree();
     void applyTree(const QList<LocalLibraryTreeNode> &tree);
     void setSelectedNodeIDs(QSet<QString> nodeIDs, bool fromOutline = false);
+    /// The appear step: selects the nodes that represent the selected items.
+    void selectNodesOfSelectedItems();
+    /// Writes the item selection of the selected nodes, unless it stands so already.
+    void publishItemSelection();
+    /// Shows the item of the current selection: an added node's, else the one shown while it
+    /// stays selected, else that of the first selected node.
+    void inspectSelection(const QSet<QString> &added);
     void showSelectionInOutline();
     void outlineSelectionChanged();
     void rowClicked(const QModelIndex &index);
@@ -121,6 +133,8 @@ private:
     QTimer m_thumbnailRequest;
 
     QSet<QString> m_selectedNodeIDs;
+    /// The item selection this list wrote last; a different one was made elsewhere.
+    std::optional<QSet<QUuid>> m_writtenItemIDs;
     QHash<QString, qint64> m_visibleFolderCounts;
     QSet<QString> m_expandedNodeIDs;
     bool m_shouldLoadPreviews = false;

@@ -154,10 +154,10 @@ LocalLibraryToolbar::LocalLibraryToolbar(Seams seams, QWidget *parent)
     for (auto signal :
          {&LibraryState::selectedLibraryItemIDsChanged, &LibraryState::localLibraryItemsChanged})
         connect(&m_seams.library, signal, this, &LocalLibraryToolbar::updateActions);
-    connect(&m_seams.imports,
-            &ImportState::isImportingChanged,
-            this,
-            &LocalLibraryToolbar::updateActions);
+    for (auto signal : {&ImportState::isImportingChanged,
+                        &ImportState::isStartingImportChanged,
+                        &ImportState::isRecoveringInterruptedImportsChanged})
+        connect(&m_seams.imports, signal, this, &LocalLibraryToolbar::updateActions);
     for (auto signal : {&IngestCacheState::isMigratingIngestCacheChanged,
                         &IngestCacheState::pendingIngestCacheMigrationChanged})
         connect(&m_seams.ingestCache, signal, this, &LocalLibraryToolbar::updateActions);
@@ -359,9 +359,12 @@ bool LocalLibraryToolbar::showsFilters() const
 
 bool LocalLibraryToolbar::canStartImport() const
 {
+    // The importer's busy rule is the one its confirmation and its action follow: a button
+    // enabled while they refuse would do nothing, without a word.
     return !m_seams.importOperations.selectedImportItems().isEmpty()
            && !m_seams.imports.isImporting()
-           && !m_seams.ingestCacheOperations.isIngestCacheMigrationPending();
+           && !m_seams.ingestCacheOperations.isIngestCacheMigrationPending()
+           && !m_seams.imports.isImporterBusy();
 }
 
 bool LocalLibraryToolbar::canRestore() const
@@ -374,7 +377,8 @@ bool LocalLibraryToolbar::canRestore() const
 
 bool LocalLibraryToolbar::canRemove() const
 {
-    return !m_seams.ingestCacheOperations.selectedRemovableIngestCacheItems().isEmpty();
+    return !m_seams.ingestCacheOperations.selectedRemovableIngestCacheItems().isEmpty()
+           && !m_seams.imports.isImporterBusy();
 }
 
 void LocalLibraryToolbar::updateActions()

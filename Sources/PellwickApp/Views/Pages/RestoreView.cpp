@@ -214,8 +214,8 @@ RestoreView::RestoreView(RestoreState &restore,
             this,
             &RestoreView::showLocalLibraryCacheRequested);
     connect(m_prompt, &RestoreFilenamePrompt::restoreRequested, this, [this] {
-        // The name as typed at the press; trimming and refusal are the operation's. The prompt
-        // stays open until the conflict is cleared, so a refused name can be corrected.
+        // The name as typed at the press, which the prompt accepted; trimming is the
+        // operation's. The prompt stays open until the conflict is cleared.
         const std::optional<RestoreFilenameConflict> conflict = m_restore.restoreFilenameConflict();
         const QString filename = m_restore.restoreConflictFilename();
         if (conflict)

@@ -1,8 +1,10 @@
 #include "RestoreDialogs.h"
 
+#include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QFontMetrics>
@@ -149,9 +151,18 @@ RestoreFilenamePrompt::RestoreFilenamePrompt(RestoreState &state, QWidget *paren
                            &RestoreState::setRestoreConflictFilename,
                            &RestoreState::restoreConflictFilenameChanged);
     column->addWidget(m_field);
+    m_refusal = new QLabel(this);
+    PageControls::identify(*m_refusal, QStringLiteral("restore.filename-refusal"));
+    m_refusal->setTextFormat(Qt::PlainText);
+    m_refusal->setWordWrap(true);
+    QPalette palette = m_refusal->palette();
+    palette.setColor(QPalette::WindowText, PellwickTheme::systemRed());
+    m_refusal->setPalette(palette);
+    m_refusal->hide();
+    column->addWidget(m_refusal);
     auto *restore = new QPushButton(QStringLiteral("Restore"), this);
     restore->setDefault(true);
-    connect(restore, &QPushButton::clicked, this, &RestoreFilenamePrompt::restoreRequested);
+    connect(restore, &QPushButton::clicked, this, &RestoreFilenamePrompt::restorePressed);
     addButtons(*this, *column, restore);
 
     connect(&state,
@@ -170,6 +181,17 @@ QString RestoreFilenamePrompt::message(const std::optional<RestoreFilenameConfli
 void RestoreFilenamePrompt::showConflict()
 {
     m_message->setText(message(m_state.restoreFilenameConflict()));
+    m_refusal->hide();
+}
+
+void RestoreFilenamePrompt::restorePressed()
+{
+    const std::optional<QString> refusal
+        = RestoreFeedback::refusedRestoreFilenameMessage(m_field->text());
+    m_refusal->setText(refusal.value_or(QString()));
+    m_refusal->setVisible(refusal.has_value());
+    if (!refusal)
+        Q_EMIT restoreRequested();
 }
 
 } // namespace Pellwick

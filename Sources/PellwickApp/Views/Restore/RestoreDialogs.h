@@ -61,8 +61,9 @@ private:
 };
 
 /// "Choose a different filename": the message naming the taken file, the field bound both ways
-/// to `restoreConflictFilename`, "Restore" and "Cancel". "Restore" only signals: the prompt stays
-/// open until its owner closes it. Main thread only.
+/// to `restoreConflictFilename`, "Restore" and "Cancel". "Restore" refuses a name that cannot name
+/// a file, saying why under the field, and otherwise only signals: the prompt stays open, with
+/// the typed text, until its owner closes it. Main thread only.
 class RestoreFilenamePrompt final : public QDialog
 {
     Q_OBJECT
@@ -77,16 +78,21 @@ public:
 
     QLabel *messageLabel() const { return m_message; }
 
+    /// Why the name last given to "Restore" was refused; hidden while none was.
+    QLabel *refusalLabel() const { return m_refusal; }
+
 Q_SIGNALS:
     /// "Restore" was pressed.
     void restoreRequested();
 
 private:
     void showConflict();
+    void restorePressed();
 
     RestoreState &m_state;
     QLabel *m_message = nullptr;
     QLineEdit *m_field = nullptr;
+    QLabel *m_refusal = nullptr;
 };
 
 } // namespace Pellwick
