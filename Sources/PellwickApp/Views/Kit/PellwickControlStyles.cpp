@@ -26,9 +26,9 @@ constexpr char roleProperty[] = "pellwickButtonRole";
 constexpr char compactProperty[] = "pellwickCompact";
 constexpr char compactLabelProperty[] = "pellwickCompactLabel";
 
-constexpr int horizontalPadding = 11;
-constexpr int verticalPadding = 5;
-constexpr qreal cornerRadius = 7;
+constexpr int buttonHorizontalPadding = 11;
+constexpr int buttonVerticalPadding = 5;
+constexpr qreal buttonCornerRadius = 7;
 constexpr qreal pressedOpacity = 0.76;
 constexpr int iconSpacing = 6;
 constexpr int focusRingWidth = 2;
@@ -138,20 +138,23 @@ void PellwickStyle::drawControl(ControlElement element,
         painter->setOpacity(pressedOpacity);
     const QRectF outline = QRectF(buttonOption->rect).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
-    shape.addRoundedRect(outline, cornerRadius, cornerRadius);
+    shape.addRoundedRect(outline, buttonCornerRadius, buttonCornerRadius);
     painter->fillPath(shape, fill);
     painter->strokePath(shape, QPen(PellwickTheme::controlBorder(), 1));
     if (buttonOption->state & State_HasFocus) {
         QPainterPath ring;
-        ring.addRoundedRect(outline.adjusted(2, 2, -2, -2), cornerRadius - 2, cornerRadius - 2);
+        ring.addRoundedRect(
+            outline.adjusted(2, 2, -2, -2), buttonCornerRadius - 2, buttonCornerRadius - 2);
         QColor ringColour = foreground;
         ringColour.setAlphaF(0.9F);
         painter->strokePath(ring, QPen(ringColour, 1.5));
     }
 
     // One line, centred, never elided: the size hint makes room for the whole text.
-    const QRect content = buttonOption->rect.adjusted(
-        horizontalPadding, verticalPadding, -horizontalPadding, -verticalPadding);
+    const QRect content = buttonOption->rect.adjusted(buttonHorizontalPadding,
+                                                      buttonVerticalPadding,
+                                                      -buttonHorizontalPadding,
+                                                      -buttonVerticalPadding);
     // A label's "&" marks its mnemonic, as on every Qt button: the marked letter is underlined
     // where the platform shows mnemonics, and the "&" itself is never drawn.
     const int mnemonic = proxy()->styleHint(SH_UnderlineShortcut, option, widget)
@@ -255,8 +258,8 @@ QSize PellwickStyle::sizeFromContents(ContentsType type,
     if (hasIcon)
         width += buttonOption->iconSize.width() + (buttonOption->text.isEmpty() ? 0 : iconSpacing);
     int height = std::max(metrics.height(), hasIcon ? buttonOption->iconSize.height() : 0);
-    width += 2 * horizontalPadding;
-    height += 2 * verticalPadding;
+    width += 2 * buttonHorizontalPadding;
+    height += 2 * buttonVerticalPadding;
     if (hasFlag(*button, compactProperty))
         height = PellwickControlStyles::compactButtonHeight;
     if (hasFlag(*button, compactLabelProperty))
