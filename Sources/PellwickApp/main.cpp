@@ -1,6 +1,7 @@
 // The application's entry: one window over one service graph.
 
 #include <PellwickApp/Composition/AppComposition.h>
+#include <PellwickApp/Composition/CommandLine.h>
 #include <PellwickApp/Composition/PellwickIdentity.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
@@ -60,6 +61,14 @@ void quitOnTerminationSignals(QObject &context)
     });
 }
 
+/// Prints `answer`'s texts; its exit code is the process's.
+int give(const Pellwick::CommandLine::Answer &answer)
+{
+    std::fputs(qPrintable(answer.standardOutput), stdout);
+    std::fputs(qPrintable(answer.standardError), stderr);
+    return answer.exitCode;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -67,9 +76,23 @@ int main(int argc, char *argv[])
     // Before any thread exists.
     Pellwick::CurlFetch::initializeGlobally();
 
+    QCoreApplication::setApplicationName(Pellwick::PellwickIdentity::productName());
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELLWICK_VERSION));
+    QCoreApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
+    // --help and --version are answered without a display and before anything is read or
+    // written.
+    std::optional<Pellwick::CommandLine::Answer> early;
+    {
+        const QCoreApplication core(argc, argv);
+        early = Pellwick::CommandLine::answerBeforeStart(QCoreApplication::arguments());
+    }
+    if (early)
+        return give(*early);
+
     QApplication application(argc, argv);
-    QApplication::setApplicationName(Pellwick::PellwickIdentity::productName());
-    QApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
+    // Qt has taken its own options (-platform, -style…) out of the arguments.
+    if (const auto refused = Pellwick::CommandLine::refuseUnknownOptions(QApplication::arguments()))
+        return give(*refused);
     QGuiApplication::setDesktopFileName(Pellwick::PellwickIdentity::applicationIdentifier());
     Pellwick::PellwickControlStyles::install();
     Pellwick::PellwickAppIcon::applyApplicationIcon();

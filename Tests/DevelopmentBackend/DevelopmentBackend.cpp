@@ -14,10 +14,29 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <Support/TestBackend/TestBackend.h>
 #include <Support/TestObjectStore.h>
 
 namespace Pellwick::Test {
+
+namespace {
+
+/// What a preparing restore request says of its wait when it will be ready after `delay`.
+QString preparationEstimate(std::chrono::milliseconds delay)
+{
+    // Whole seconds or minutes, rounded up: a request is never announced as sooner than it is.
+    const qint64 seconds = std::max<qint64>(1, (delay.count() + 999) / 1000);
+    if (seconds < 60)
+        return seconds == 1 ? QStringLiteral("about 1 second")
+                            : QStringLiteral("about %1 seconds").arg(seconds);
+    const qint64 minutes = (seconds + 59) / 60;
+    return minutes == 1 ? QStringLiteral("about 1 minute")
+                        : QStringLiteral("about %1 minutes").arg(minutes);
+}
+
+} // namespace
 
 QString DevelopmentBackend::stateFile(const QString &stateDirectory)
 {
@@ -103,6 +122,7 @@ DevelopmentBackend::DevelopmentBackend(const Options &options, std::unique_ptr<T
                 requestApplied(method, path);
             return true;
         });
+    m_backend->setPreparationEstimate(preparationEstimate(options.restoreReadyDelay));
     // Restore requests in preparation become ready after the delay, checked a few times a second.
     auto *timer = new QTimer(this);
     timer->setInterval(std::min<std::chrono::milliseconds>(options.restoreReadyDelay / 4,

@@ -17,7 +17,8 @@ class TestBackend;
 /// libraries, restore requests and stored objects. The state is saved as one JSON file
 /// ("state.json", written atomically) after every request that may change it and before that
 /// request is answered; objects are files under "objects". New accounts are verified at once
-/// (no e-mail is sent) and restore requests become ready after `restoreReadyDelay`.
+/// (no e-mail is sent) and restore requests become ready after `restoreReadyDelay`, which
+/// their preparation estimate announces.
 /// Main thread only, apart from the saves, which run on the server's threads.
 class DevelopmentBackend : public QObject
 {

@@ -92,6 +92,8 @@ void DevelopmentBackendTests::accountsItemsRequestsAndObjectsSurviveARestart()
         PELLWICK_VERIFY_SUCCESS(created);
         requestID = created->id;
         QCOMPARE(created->status, RestoreRequestStatus::Preparing);
+        // Announced as it will be, not as a real archive's hours.
+        QCOMPARE(created->preparationEstimate, std::optional(u"about 1 second"_s));
         // Ready by itself.
         QTRY_COMPARE_WITH_TIMEOUT(api.restoreRequest(session->token, requestID).value().status,
                                   RestoreRequestStatus::Ready,

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +16,7 @@
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -81,6 +83,8 @@ private Q_SLOTS:
     void composesTheWindow();
     void healthCheckOfTheComposedGraph_data();
     void healthCheckOfTheComposedGraph();
+    void commandLineIsAnsweredBeforeTheWindow_data();
+    void commandLineIsAnsweredBeforeTheWindow();
 };
 
 void CompositionTests::composesTheWindow_data()
@@ -170,6 +174,56 @@ void CompositionTests::healthCheckOfTheComposedGraph()
                          dir.filePath(QStringLiteral("cache"))));
     QCoro::waitFor(viewModel->refresh());
     QCOMPARE(viewModel->shellState().status(), expected);
+}
+
+void CompositionTests::commandLineIsAnsweredBeforeTheWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0 << u"Usage: "_s
+                          << QString();
+    QTest::newRow("help after Qt's options")
+        << QStringList{u"-platform"_s, u"xcb"_s, u"-reverse"_s, u"-h"_s} << QString() << 0
+        << u"--version"_s << QString();
+    QTest::newRow("version") << QStringList{u"--version"_s} << QString() << 0
+                             << u"Pellwick " PELLWICK_VERSION "\n"_s << QString();
+    QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << u"offscreen"_s << 2 << QString()
+                                    << u"Unknown option 'bogus'"_s;
+}
+
+/// The application itself, with no display, in a home of its own that stays empty.
+void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, platform);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, error);
+
+    QTemporaryDir home;
+    QProcessEnvironment environment;
+    environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+    environment.insert(u"HOME"_s, home.path());
+    if (!platform.isEmpty())
+        environment.insert(u"QT_QPA_PLATFORM"_s, platform);
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.start(QStringLiteral(PELLWICK_APP_PATH), arguments);
+    QVERIFY(app.waitForFinished(20'000));
+    const QString shownOutput = QString::fromLocal8Bit(app.readAllStandardOutput());
+    const QString shownError = QString::fromLocal8Bit(app.readAllStandardError());
+    QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == exitCode,
+             qPrintable(shownError));
+    QVERIFY2(output.isEmpty() ? shownOutput.isEmpty() : shownOutput.contains(output),
+             qPrintable(shownOutput));
+    QVERIFY2(error.isEmpty() ? shownError.isEmpty()
+                             : shownError.contains(error) && shownError.contains(u"Usage:"_s),
+             qPrintable(shownError));
+    QCOMPARE(entries(home.path()), QStringList());
 }
 
 QTEST_MAIN(CompositionTests)

@@ -18,12 +18,18 @@
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
+#include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
+#include <PellwickApp/Views/Shell/SidebarView.h>
 
 #include <QApplication>
+#include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPushButton>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 namespace Pellwick::Gallery {
@@ -484,6 +490,51 @@ void applyAppearance(Appearance appearance)
     palette.setColor(
         QPalette::Disabled, QPalette::Text, over(PellwickTheme::secondaryLabel(appearance)));
     QApplication::setPalette(palette);
+}
+
+std::unique_ptr<QWidget> inDefaultWindow(std::unique_ptr<QWidget> page, ShellSection section)
+{
+    auto window = std::make_unique<QMainWindow>(nullptr, Qt::Widget);
+    auto *toolbar = new QToolBar(window.get());
+    toolbar->setMovable(false);
+    toolbar->setIconSize(QSize(20, 20));
+    auto *spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    auto *status = new BackendStatusToolbarItem(toolbar);
+    status->setStatus(u"Backend reachable"_s, LibraryPresentationTone::Positive);
+    toolbar->addWidget(status);
+    for (const auto &[title, symbol] :
+         {std::pair{u"Refresh Library"_s, u"arrow.clockwise"_s},
+          std::pair{u"Buy Paid Plan"_s, u"creditcard"_s},
+          std::pair{u"Manage Billing"_s, u"person.crop.circle.badge.gearshape"_s},
+          std::pair{u"Change Password"_s, u"key"_s}})
+        toolbar->addWidget(new ToolbarIconButton(title, symbol, toolbar));
+    window->addToolBar(Qt::TopToolBarArea, toolbar);
+
+    auto *central = new QWidget(window.get());
+    auto *row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    auto *sidebar = new SidebarView(central);
+    sidebar->setSelectedSection(section);
+    row->addWidget(sidebar);
+    auto *divider = new QFrame(central);
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setStyleSheet(u"color: palette(mid);"_s);
+    row->addWidget(divider);
+    auto *column = new QVBoxLayout;
+    column->setSpacing(0);
+    if (section != ShellSection::ImportReview)
+        column->addWidget(new SharedPageStatusRegion(central));
+    page->setMinimumSize(0, 0);
+    page->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    column->addWidget(page.release(), 1);
+    row->addLayout(column, 1);
+    window->setCentralWidget(central);
+    window->setFixedSize(1120, 720);
+    return window;
 }
 
 QStringList render(const QList<Entry> &entries, Appearance appearance, const QString &folder)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickApp/Shell/ShellNavigation.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 
 #include <QList>
@@ -37,6 +38,11 @@ QList<Entry> toolbarEntries();
 /// The Library page (empty, with items, with the move's message, with an inspected item, not
 /// readable) and the Overview page (trial, paid and expired plans, narrow and wide).
 QList<Entry> pageEntries();
+
+/// `page` as the window shows it at its default (and minimum) size, 1120 × 720: the signed-in
+/// toolbar above, the sidebar on `section` beside it, and the shared status region above the
+/// page except on the Import Review page. The page is the window's last child.
+std::unique_ptr<QWidget> inDefaultWindow(std::unique_ptr<QWidget> page, ShellSection section);
 
 /// Sets the application palette to the one of `appearance`, so every colour that follows the
 /// appearance follows it.

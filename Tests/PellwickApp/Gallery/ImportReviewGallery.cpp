@@ -83,7 +83,7 @@ public:
         layout->addWidget(shown);
         if (showsPrompt)
             adjustSize();
-        else
+        else if (width > 0)
             setFixedSize(width, 640);
     }
 
@@ -108,6 +108,19 @@ ImportReview threeKinds()
                           4096,
                           u"/media/EOS_DIGITAL_SECOND_SHOOTER_CARD/DCIM/100CANON"_s,
                           u"EOS_DIGITAL_SECOND_SHOOTER_CARD"_s)});
+}
+
+/// A card of seven RAW originals and one sidecar without its original: one alert strip.
+ImportReview cardOfEight()
+{
+    QList<ImportReviewItem> items;
+    for (int n = 1; n <= 7; ++n)
+        items.append(Test::sampleItem(SampleKind::Supported,
+                                      u"IMG_%1.CR3"_s.arg(n, 4, 10, QLatin1Char('0')),
+                                      26214400,
+                                      4096));
+    items.insert(3, Test::sampleItem(SampleKind::UnpairedSidecar, u"IMG_0100.xmp"_s, 2048));
+    return Test::sampleReview(items);
 }
 
 std::unique_ptr<QWidget>
@@ -188,6 +201,12 @@ QList<Entry> importReviewEntries()
                          InitialIngestCacheCreation{u"/home/ada/Pictures/Ingest Cache"_s});
                  },
                  true);
+         }},
+        {u"window.import-review"_s,
+         [] {
+             return inDefaultWindow(
+                 reviewPage(0, [](auto &page) { page.setReview(cardOfEight()); }),
+                 ShellSection::ImportReview);
          }},
         {u"new-import.page"_s,
          [] {

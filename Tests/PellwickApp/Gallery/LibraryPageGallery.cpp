@@ -5,8 +5,12 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Views/Library/LocalLibraryToolbar.h>
 #include <PellwickApp/Views/Pages/LibraryOverviewView.h>
 #include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
+
+#include <QFrame>
+#include <QPixmap>
 
 #include <functional>
 
@@ -38,6 +42,33 @@ std::unique_ptr<QWidget> libraryPage(const std::function<void(PageSeams &)> &pre
     seams->setParent(page.get());
     page->setFixedSize(1100, 720);
     return page;
+}
+
+/// The Library page with 300 items, as the window shows it at its default size; with
+/// `showsFilters` its filter popover is open, drawn where it opens.
+std::unique_ptr<QWidget> libraryInWindow(bool showsFilters)
+{
+    std::unique_ptr<QWidget> window
+        = inDefaultWindow(libraryPage([](PageSeams &s) {
+                              QList<LocalLibraryTreeNode> tree;
+                              for (int n = 1; n <= 300; ++n)
+                                  tree.append(Test::finderContent(n, {Test::finderItem(n)}));
+                              s.libraryOperations.tree = tree;
+                          }),
+                          ShellSection::LocalLibraryCache);
+    if (showsFilters) {
+        // A grab lays the whole window out, as showing it would.
+        [[maybe_unused]] const QPixmap laidOut = window->grab();
+        auto *toolbar = window->findChild<LocalLibraryToolbar *>();
+        toolbar->showFilters();
+        QFrame *popover = toolbar->filterPopover();
+        const QPoint at = popover->pos() - window->mapToGlobal(QPoint(0, 0));
+        popover->setParent(window.get(), Qt::Widget);
+        popover->setAutoFillBackground(true); // a popup window paints its own background
+        popover->move(at);
+        popover->show();
+    }
+    return window;
 }
 
 std::unique_ptr<QWidget> overview(PaidPlanStatus status, int width)
@@ -93,6 +124,8 @@ QList<Entry> pageEntries()
                  s.library.setLibraryReadErrorMessage(u"The library could not be read."_s);
              });
          }},
+        {u"window.library"_s, [] { return libraryInWindow(false); }},
+        {u"window.library.filter-popover"_s, [] { return libraryInWindow(true); }},
         {u"page.overview.trial.narrow"_s, [] { return overview(PaidPlanStatus::Trial, 420); }},
         {u"page.overview.paid.wide"_s, [] { return overview(PaidPlanStatus::Paid, 1100); }},
         {u"page.overview.expired.wide"_s, [] { return overview(PaidPlanStatus::Expired, 1100); }},

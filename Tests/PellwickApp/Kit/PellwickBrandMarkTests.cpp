@@ -101,7 +101,7 @@ private Q_SLOTS:
         PellwickBrandMark mark;
         mark.setFixedSize(PellwickBrandMark::titleSize, PellwickBrandMark::titleSize);
         QCOMPARE(mark.objectName(), u"pellwick.brand-mark"_s);
-        QCOMPARE(mark.accessibleName(), u"pellwick.brand-mark"_s);
+        QCOMPARE(mark.accessibleName(), u"Pellwick"_s);
         QImage image(mark.size(), QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         mark.render(&image, {}, {}, QWidget::DrawChildren);

@@ -61,6 +61,25 @@ QImage drawn(QPushButton &button)
     return image;
 }
 
+/// The first and last columns of the label's ink on `button`'s `fill`, between the paddings.
+std::pair<int, int> inkColumns(const QImage &button, const QColor &fill)
+{
+    int first = button.width();
+    int last = -1;
+    for (int x = 12; x < button.width() - 12; ++x) {
+        for (int y = button.height() / 4; y < button.height() * 3 / 4; ++y) {
+            const QColor pixel = button.pixelColor(x, y);
+            if (std::abs(pixel.red() - fill.red()) + std::abs(pixel.green() - fill.green())
+                    + std::abs(pixel.blue() - fill.blue())
+                > 90) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    }
+    return {first, last};
+}
+
 struct FillCase
 {
     PellwickButtonKind kind = PellwickButtonKind::Secondary;
@@ -117,18 +136,31 @@ private Q_SLOTS:
     void buttonFills()
     {
         QFETCH(FillCase, row);
-        QPushButton button(u"Restore"_s);
-        PellwickControlStyles::setButtonKind(button, row.kind);
-        PellwickControlStyles::setButtonRole(button, row.role);
-        button.setEnabled(row.enabled);
-        button.setDown(row.pressed);
-        const QImage image = drawn(button);
+        const auto draw = [&row](const QString &label) {
+            QPushButton button(label);
+            PellwickControlStyles::setButtonKind(button, row.kind);
+            PellwickControlStyles::setButtonRole(button, row.role);
+            button.setEnabled(row.enabled);
+            button.setDown(row.pressed);
+            return drawn(button);
+        };
+        const QImage image = draw(u"Restore"_s);
         // Inside the outline and the padding, left of the label.
         const QColor sampled = image.pixelColor(5, image.height() / 2);
         QVERIFY2(std::abs(sampled.red() - row.fill.red()) <= 3
                      && std::abs(sampled.green() - row.fill.green()) <= 3
                      && std::abs(sampled.blue() - row.fill.blue()) <= 3,
                  qPrintable(sampled.name() + u" expected "_s + row.fill.name()));
+
+        // "&" marks the mnemonic and is not drawn: the label's ink spans the same columns as
+        // the unmarked one, where a drawn "&" would widen it.
+        const QImage marked = draw(u"&Restore"_s);
+        QCOMPARE(marked.size(), image.size());
+        const auto [markedFirst, markedLast] = inkColumns(marked, sampled);
+        const auto [first, last] = inkColumns(image, sampled);
+        QVERIFY2(
+            std::abs(markedFirst - first) <= 1 && std::abs(markedLast - last) <= 1,
+            qPrintable(u"%1-%2 for %3-%4"_s.arg(markedFirst).arg(markedLast).arg(first).arg(last)));
     }
 
     void secondaryLabelIsReadable_data()

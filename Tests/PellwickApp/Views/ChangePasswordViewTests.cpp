@@ -44,8 +44,9 @@ private Q_SLOTS:
         ChangePasswordView view(state, operations);
         QCOMPARE(shownTexts(view).join(u'|'), texts);
         QCOMPARE(shownIdentifiers(view).join(u'|'),
-                 u"change-password.current|change-password.new|change-password.confirmation|"
-                 u"change-password.submit"_s);
+                 u"change-password.current=Current password|change-password.new=New "
+                 u"password|change-password.confirmation=Confirm new "
+                 u"password|change-password.submit=Change Password"_s);
         for (QLineEdit *field : view.findChildren<QLineEdit *>()) {
             QCOMPARE(field->echoMode(), QLineEdit::Password);
             QVERIFY(field->inputMethodHints().testFlag(Qt::ImhSensitiveData));

@@ -6,6 +6,7 @@
 #include <PellwickApp/Views/Kit/EmptyStateView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
+#include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QAbstractItemModelTester>
 #include <QItemSelectionModel>
@@ -142,6 +143,18 @@ private Q_SLOTS:
         QCOMPARE(f.list->currentPage(), f.list->outline());
         QCOMPARE(f.list->outline()->objectName(), u"local-library-cache.usable-content"_s);
         QCOMPARE(appeared.count(), 1); // the contents; the empty state appeared before the spy
+        // The status column holds every status title whole, with its symbol, in the rows' font.
+        const auto headers = f.list->findChildren<QLabel *>();
+        const auto statusHeader = std::find_if(headers.cbegin(), headers.cend(), [](auto *label) {
+            return label->text() == u"Import Status"_s;
+        });
+        QVERIFY(statusHeader != headers.cend());
+        const QFontMetrics rows(f.list->outline()->font());
+        for (const Status status : allLibraryItemImportStatuses()) {
+            const QString title = LibraryPresentation::importStatusTitle(status);
+            QVERIFY2((*statusHeader)->width() >= 16 + 4 + rows.horizontalAdvance(title),
+                     qPrintable(title));
+        }
         saveGrab(*f.list, u"finder-list"_s);
     }
 

@@ -5,6 +5,7 @@
 #include <PellwickApp/Views/Library/LocalLibraryFilterBar.h>
 
 #include <QDateEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -94,15 +95,22 @@ private Q_SLOTS:
 
         b.bar.findChild<QPushButton *>(u"local-library-cache.reset-filters"_s)->click();
         QVERIFY(!b.resetEnabled());
+        // Each closed selector shows its value under its title.
         QStringList values;
         for (const QString &name : {u"capture-time"_s,
                                     u"capture-location"_s,
                                     u"import-status"_s,
                                     u"import-source"_s,
-                                    u"duplicates"_s})
-            values.append(b.select(name).value());
+                                    u"duplicates"_s}) {
+            QString title;
+            for (const QLabel *label : b.bar.findChildren<QLabel *>())
+                if (label->buddy() == &b.select(name))
+                    title = label->text();
+            values.append(title + u": "_s + b.select(name).value());
+        }
         QCOMPARE(values.join(u'|'),
-                 u"Any Capture Time|Any Location|All|All Sources|Hide Duplicates"_s);
+                 u"Capture Time: Any Capture Time|Capture Location: Any Location|Import Status: "
+                 u"All|Import Source: All Sources|Duplicates: Hide Duplicates"_s);
     }
 
     void dateRowFollowsDateRange()

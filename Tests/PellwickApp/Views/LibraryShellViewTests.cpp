@@ -36,6 +36,18 @@ QStringList toolbarItems(const QToolBar &toolbar)
     return items;
 }
 
+/// Counts the close events its watched object receives.
+struct CloseEvents : QObject
+{
+    int count = 0;
+
+    bool eventFilter(QObject * /*watched*/, QEvent *event) override
+    {
+        count += event->type() == QEvent::Close ? 1 : 0;
+        return false;
+    }
+};
+
 } // namespace
 
 class LibraryShellViewTests : public QObject
@@ -56,6 +68,9 @@ private Q_SLOTS:
     void onlyWebLinksAreOpened_data();
     void onlyWebLinksAreOpened();
     void windowHasItsTitleAndMinimumSize();
+    void quitKeyClosesTheWindow();
+    void filterPopoverStaysInsideTheWindow_data();
+    void filterPopoverStaysInsideTheWindow();
 };
 
 void LibraryShellViewTests::toolbarAndPageBySession_data()
@@ -311,6 +326,48 @@ void LibraryShellViewTests::windowHasItsTitleAndMinimumSize()
     fixture.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(fixture.window.get()));
     QVERIFY(fixture.window->sidebar()->width() <= 300);
+}
+
+void LibraryShellViewTests::quitKeyClosesTheWindow()
+{
+    ShellWindowFixture fixture;
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(fixture.window.get()));
+    // A close event, as the window's close button sends: closing the last window is what ends
+    // the application's event loop.
+    CloseEvents closes;
+    fixture.window->installEventFilter(&closes);
+    QTest::keyClick(fixture.window.get(), Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(closes.count, 1);
+    QVERIFY(!fixture.window->isVisible());
+}
+
+void LibraryShellViewTests::filterPopoverStaysInsideTheWindow_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default size") << QSize(1120, 720);
+    QTest::newRow("wide") << QSize(1600, 1000);
+}
+
+void LibraryShellViewTests::filterPopoverStaysInsideTheWindow()
+{
+    QFETCH(QSize, size);
+    ShellWindowFixture fixture(ShellSection::LocalLibraryCache);
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    fixture.window->resize(size);
+    fixture.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fixture.window.get()));
+    fixture.find<QPushButton>(u"local-library-cache.filters"_s)->click();
+    auto *popover = fixture.find<QWidget>(u"local-library-cache.filter-popover"_s);
+    QTRY_VERIFY(popover->isVisible());
+    const QRect window(fixture.window->mapToGlobal(QPoint(0, 0)), fixture.window->size());
+    QVERIFY2(window.contains(popover->geometry()),
+             qPrintable(u"%1,%2 %3x%4"_s.arg(popover->x())
+                            .arg(popover->y())
+                            .arg(popover->width())
+                            .arg(popover->height())));
+    popover->hide();
 }
 
 QTEST_MAIN(LibraryShellViewTests)

@@ -1,5 +1,8 @@
 #include "../Shell/ManualTimers.h"
+#include "FinderTreeSamples.h"
+#include "KeyboardNavigation.h"
 #include "LibraryPageSeams.h"
+#include "SaveGrab.h"
 
 #include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
 #include <PellwickApp/Shell/IngestCacheDirectoryObserver.h>
@@ -7,6 +10,7 @@
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Views/Kit/EmptyStateView.h>
+#include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>
@@ -14,8 +18,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFocusFrame>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <Support/RecordingOperations.h>
 
@@ -120,6 +126,30 @@ private Q_SLOTS:
         QCOMPARE(page.readErrorStrip()->isHidden(), row.readError.isEmpty());
         const LocalLibraryFinderList *list = page.finderList();
         QCOMPARE(list->currentPage() == list->emptyState(), row.readError.isEmpty());
+    }
+
+    /// Tab reaches the folder tree and the inspector, and each shows the focus ring while it
+    /// has the focus.
+    void tabbedSurfacesShowTheFocusRing()
+    {
+        PellwickControlStyles::install();
+        PageFixture fixture;
+        fixture.libraryOperations.tree = finderSampleTree();
+        Q_EMIT fixture.library.localLibraryTreeChanged();
+        fixture.page->resize(860, 600);
+        fixture.page->show();
+        QVERIFY(QTest::qWaitForWindowActive(fixture.page.get()));
+        QList<QWidget *> ringed;
+        for (QWidget *surface : focusChain(*fixture.page)) {
+            surface->setFocus(Qt::TabFocusReason);
+            for (const auto *ring : fixture.page->findChildren<QFocusFrame *>())
+                if (ring->widget() == surface && ring->isVisible())
+                    ringed.append(surface);
+        }
+        QVERIFY(ringed.contains(fixture.page->finderList()->outline()));
+        QVERIFY(ringed.contains(fixture.page->inspector()));
+        fixture.page->finderList()->outline()->setFocus(Qt::TabFocusReason);
+        saveGrab(*fixture.page, u"library-page.focused-tree"_s);
     }
 
     void usabilityIsRecordedOnce()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
+#include <QTextDocument>
 #include <QWidget>
 
 namespace Pellwick::Test {
@@ -31,8 +33,18 @@ inline QStringList shownTexts(const QWidget &page)
     return texts;
 }
 
-/// The identifiers of the visible fields and buttons of `page`, in order; each is also the
-/// control's accessible name.
+/// The text a tooltip shows to the reader: QToolTip renders what looks like markup.
+inline QString shownToolTip(const QString &tip)
+{
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
+
+/// The identifiers of the visible fields and buttons of `page`, in order, each with the name a
+/// screen reader speaks for the control: "sign-in.email=Email".
 inline QStringList shownIdentifiers(const QWidget &page)
 {
     QStringList identifiers;
@@ -40,9 +52,9 @@ inline QStringList shownIdentifiers(const QWidget &page)
         const bool control
             = qobject_cast<QAbstractButton *>(widget) || qobject_cast<QLineEdit *>(widget);
         if (control && widget->isVisibleTo(&page) && !widget->objectName().isEmpty()) {
-            identifiers.append(widget->objectName());
-            if (widget->accessibleName() != widget->objectName())
-                identifiers.append(QStringLiteral("accessible name: ") + widget->accessibleName());
+            const QAccessibleInterface *spoken = QAccessible::queryAccessibleInterface(widget);
+            identifiers.append(widget->objectName() + u'='
+                               + (spoken ? spoken->text(QAccessible::Name) : QString()));
         }
     }
     return identifiers;

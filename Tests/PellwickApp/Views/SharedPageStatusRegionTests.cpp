@@ -129,7 +129,6 @@ void SharedPageStatusRegionTests::regionByState()
     region.setProgresses(progresses(progressCount));
 
     QCOMPARE(region.objectName(), identifier);
-    QCOMPARE(region.accessibleName(), identifier);
     QCOMPARE(region.height(), 72);
     QCOMPARE(region.minimumHeight(), 72);
     QCOMPARE(region.maximumHeight(), 72);

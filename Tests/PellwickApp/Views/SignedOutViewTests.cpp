@@ -24,8 +24,9 @@ const QString signUp
 const QString gate = u"Verify your email|We sent a verification link to %1. Open it in your "
                      u"browser, then return here.|I verified my email|Resend verification "
                      u"email|Sign Out"_s;
-const QString signInIds = u"sign-in.email|sign-in.password|sign-in.submit|"
-                          u"sign-in.forgot-password|registration.open"_s;
+const QString signInIds = u"sign-in.email=Email|sign-in.password=Password|sign-in.submit=Sign "
+                          u"In|sign-in.forgot-password=Forgot Password?|registration.open=Create "
+                          u"Account"_s;
 
 struct Case
 {
@@ -79,8 +80,9 @@ private Q_SLOTS:
         QTest::newRow("sign-in") << Case{};
         QTest::newRow("error-and-message")
             << Case{.error = error, .auth = u"Sent"_s, .texts = header + error + u'|' + signIn};
-        QTest::newRow("sign-up") << Case{
-            .signingUp = true, .texts = header + signUp, .identifiers = u"registration.submit"_s};
+        QTest::newRow("sign-up") << Case{.signingUp = true,
+                                         .texts = header + signUp,
+                                         .identifiers = u"registration.submit=Create Account"_s};
         QTest::newRow("gate") << Case{.token = u"p1"_s, .texts = shownGate, .identifiers = {}};
         QTest::newRow("gate-signing-up")
             << Case{.signingUp = true, .token = u"p1"_s, .texts = shownGate, .identifiers = {}};

@@ -193,6 +193,8 @@ public:
     /// value: replies carry no "capability_expires_at" while the URLs still work for an hour. A
     /// lifetime of zero or less hands out URLs that have already expired.
     void setDownloadLifetime(std::optional<std::chrono::seconds> lifetime);
+    /// What preparing requests say of their wait ("about 4 hours" unless set).
+    void setPreparationEstimate(const QString &estimate);
 
     // Faults. `method` empty matches any method; `path` is the full request path.
 

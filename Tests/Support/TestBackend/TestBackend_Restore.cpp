@@ -95,7 +95,7 @@ RestoreRequest toValue(TestBackend::Private &d, const RestoreRequestStore::Reque
             item.libraryItemID, stored.canonicalFilename, size, item.status, item.attentionReason});
     }
     if (record.status == RestoreRequestStatus::Preparing)
-        request.preparationEstimate = QStringLiteral("about 4 hours");
+        request.preparationEstimate = d.restore.preparationEstimate;
     return request;
 }
 
@@ -376,6 +376,12 @@ void TestBackend::setDownloadLifetime(std::optional<std::chrono::seconds> lifeti
 {
     std::lock_guard lock(d->mutex);
     d->restore.downloadLifetime = lifetime;
+}
+
+void TestBackend::setPreparationEstimate(const QString &estimate)
+{
+    std::lock_guard lock(d->mutex);
+    d->restore.preparationEstimate = estimate;
 }
 
 } // namespace Pellwick::Test

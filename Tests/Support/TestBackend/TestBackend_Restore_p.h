@@ -36,6 +36,8 @@ struct RestoreRequestStore
     QList<RequestRecord> requests;
     qint64 nextRequestID = 1;
     std::optional<std::chrono::seconds> downloadLifetime = std::chrono::minutes(15);
+    /// What a preparing request says of its wait ("preparation_estimate").
+    QString preparationEstimate = QStringLiteral("about 4 hours");
 
     RequestRecord *findRequest(qint64 id)
     {

@@ -170,10 +170,10 @@ ImportReviewHeader::ImportReviewHeader(QWidget *parent)
     }
     row->addStretch(1);
     column->addWidget(summary);
-    column->addStretch(1);
     m_status->addWidget(source);
     m_status->addWidget(m_progressRows);
     setStatus(m_status);
+    showStatusPage(0);
     updateSourceStatus();
 }
 
@@ -192,7 +192,18 @@ void ImportReviewHeader::setScanning(bool isScanning)
 void ImportReviewHeader::setProgresses(const QList<TransferProgress> &progresses)
 {
     m_progressRows->setProgresses(progresses);
-    m_status->setCurrentIndex(progresses.isEmpty() ? 0 : 1);
+    showStatusPage(progresses.isEmpty() ? 0 : 1);
+}
+
+void ImportReviewHeader::showStatusPage(int index)
+{
+    // The status region is as tall as what it shows: a page out of sight asks for no room.
+    for (int page = 0; page < m_status->count(); ++page) {
+        const auto policy = page == index ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        m_status->widget(page)->setSizePolicy(policy, policy);
+    }
+    m_status->setCurrentIndex(index);
+    m_status->updateGeometry();
 }
 
 void ImportReviewHeader::updateSourceStatus()

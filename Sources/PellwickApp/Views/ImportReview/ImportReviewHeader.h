@@ -73,6 +73,8 @@ Q_SIGNALS:
 
 private:
     void updateSourceStatus();
+    /// Shows the source status (0) or the progress rows (1).
+    void showStatusPage(int index);
 
     std::optional<ImportReview> m_review;
     bool m_isScanning = false;

@@ -9,6 +9,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace Pellwick {
 
@@ -143,12 +146,12 @@ ImportReviewStatusStrip::ImportReviewStatusStrip(QWidget *parent)
     }
     column->addLayout(grid);
 
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     m_alertRegion->setObjectName(u"importReview.alertRegion"_s);
-    m_alertRegion->setFixedHeight(alertRegionHeight);
     m_alertRegion->setFrameShape(QFrame::NoFrame);
     m_alertRegion->setWidgetResizable(true);
     m_alertRegion->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_alertRegion->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_alertRegion->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_alertRegion->viewport()->setAutoFillBackground(false);
     auto *alerts = new QWidget;
     alerts->setAutoFillBackground(false);
@@ -169,7 +172,6 @@ ImportReviewStatusStrip::ImportReviewStatusStrip(QWidget *parent)
     guidance->setWordWrap(true);
     Theme::setTextColour(*guidance, Theme::secondaryLabel());
     column->addWidget(guidance);
-    column->addStretch(1);
 
     present(importReviewStatusPresentation({}));
 }
@@ -198,6 +200,28 @@ void ImportReviewStatusStrip::present(const ImportReviewStatusPresentation &pres
         Theme::setTextColour(*cell.value, Theme::toneColour(item.tone));
     }
     showStatusAlerts(m_alerts, presentation.alerts);
+    fitAlertRegion();
+}
+
+void ImportReviewStatusStrip::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitAlertRegion();
+}
+
+void ImportReviewStatusStrip::fitAlertRegion()
+{
+    QWidget *alerts = m_alertRegion->widget();
+    // Measured as if the scroll bar were there, so a region at its maximum needs no second pass.
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const QMargins margins = layout()->contentsMargins();
+    const int width
+        = std::max(0, contentsRect().width() - margins.left() - margins.right() - scrollBar);
+    const int wanted = alerts->layout()->hasHeightForWidth()
+                           ? alerts->layout()->totalHeightForWidth(width)
+                           : alerts->sizeHint().height();
+    m_alertRegion->setFixedHeight(std::min(wanted, alertRegionMaximumHeight));
+    m_alertRegion->setVisible(!shownAlerts().isEmpty());
 }
 
 void ImportReviewStatusStrip::paintEvent(QPaintEvent * /*event*/)

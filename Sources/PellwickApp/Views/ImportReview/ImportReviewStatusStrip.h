@@ -78,14 +78,15 @@ void showStatusAlerts(const std::array<AlertStrip *, 3> &strips,
 QList<AlertStrip *> shownStatusAlerts(const std::array<AlertStrip *, 3> &strips);
 
 /// The compact status panel of the Import Review page: "Status", the 2 x 2 grid of running work
-/// and attention count, the alert region ("importReview.alertRegion", always 120 high,
-/// scrolling) and the guidance sentence. Updated in place. Main thread only.
+/// and attention count, the alert region ("importReview.alertRegion": as tall as the strips it
+/// holds up to 120, then scrolling; absent without strips) and the guidance sentence. Never
+/// taller than its contents. Updated in place. Main thread only.
 class ImportReviewStatusStrip : public QWidget
 {
     Q_OBJECT
 
 public:
-    static constexpr int alertRegionHeight = 120;
+    static constexpr int alertRegionMaximumHeight = 120;
 
     explicit ImportReviewStatusStrip(QWidget *parent = nullptr);
 
@@ -100,8 +101,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    /// Fits the alert region to the strips shown at the current width.
+    void fitAlertRegion();
+
     struct Cell
     {
         BusySpinner *spinner = nullptr;

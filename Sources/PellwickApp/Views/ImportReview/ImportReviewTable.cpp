@@ -232,7 +232,7 @@ public:
         }};
         for (const auto &[rect, role] : cells) {
             if (rect.contains(position))
-                return index.data(role).toString();
+                return ElidedLabel::plainToolTip(index.data(role).toString());
         }
         return {};
     }

@@ -51,10 +51,17 @@ void ElidedLabel::setText(const QString &text)
     if (text == m_text)
         return;
     m_text = text;
-    setToolTip(text);
+    setToolTip(plainToolTip(text));
     setAccessibleName(text);
     updateGeometry();
     update();
+}
+
+QString ElidedLabel::plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    return QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text.toHtmlEscaped());
 }
 
 QString ElidedLabel::singleLine(const QString &text)

@@ -11,7 +11,6 @@ namespace Pellwick::PageControls {
 void identify(QWidget &widget, const QString &identifier)
 {
     widget.setObjectName(identifier);
-    widget.setAccessibleName(identifier);
 }
 
 QLabel *headline(const QString &text, QWidget *parent)

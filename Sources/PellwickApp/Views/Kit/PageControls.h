@@ -8,8 +8,8 @@ class QPushButton;
 
 namespace Pellwick::PageControls {
 
-/// Gives `widget` its identifier as object name (found by tests and automation) and as
-/// accessible name.
+/// Gives `widget` its identifier as object name (found by tests and automation). Assistive
+/// technology speaks the control's visible title instead: a button's text, a field's label.
 void identify(QWidget &widget, const QString &identifier);
 
 /// A plain-text heading in the headline font.

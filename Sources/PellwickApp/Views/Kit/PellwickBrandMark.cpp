@@ -12,7 +12,7 @@ PellwickBrandMark::PellwickBrandMark(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("pellwick.brand-mark"));
-    setAccessibleName(QStringLiteral("pellwick.brand-mark"));
+    setAccessibleName(QStringLiteral("Pellwick"));
 }
 
 void PellwickBrandMark::paintFallback(QPainter &painter, const QRectF &frame)

@@ -22,7 +22,9 @@ enum class PellwickButtonRole {
     Cancel,
 };
 
-/// Draws every `QPushButton` as a kit button over the Fusion style. Installed once for the
+/// Draws every `QPushButton` as a kit button over the Fusion style, and the theme's focus ring
+/// (2 px of accent inside the edge) around a list, tree or scroll area while it has the focus:
+/// frameless, they would show none. Installed once for the
 /// application by `PellwickControlStyles::install()`; the kind, role and compact sizes are set
 /// per button through the functions of `PellwickControlStyles`.
 class PellwickStyle final : public QProxyStyle
@@ -40,6 +42,21 @@ public:
                            const QStyleOption *option,
                            const QSize &contentsSize,
                            const QWidget *widget) const override;
+    int pixelMetric(PixelMetric metric,
+                    const QStyleOption *option = nullptr,
+                    const QWidget *widget = nullptr) const override;
+    int styleHint(StyleHint hint,
+                  const QStyleOption *option = nullptr,
+                  const QWidget *widget = nullptr,
+                  QStyleHintReturn *returnData = nullptr) const override;
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
+    void polish(QWidget *widget) override;
+    void unpolish(QWidget *widget) override;
+
+protected:
+    /// Shows the focus ring of a focused list, tree or scroll area and hides it again.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 /// The one API through which pages style their buttons. Main thread only.

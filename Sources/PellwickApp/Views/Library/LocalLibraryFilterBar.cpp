@@ -5,6 +5,7 @@
 #include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
+#include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Library/AdaptiveRows.h>
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
@@ -97,6 +98,25 @@ Date onDay(const Date &date, QDate day)
     return Date::fromDateTime(local);
 }
 
+/// `control` under its title in the caption font, so a closed selector that shows only its
+/// value ("All") still says what it filters. Without a title, the same room is left above.
+QWidget *titled(const QString &title, QWidget *control, QWidget *parent)
+{
+    auto *cell = new QWidget(parent);
+    auto *column = new QVBoxLayout(cell);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(3);
+    auto *label = new QLabel(title, cell);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(PellwickTheme::font(PellwickTheme::TextStyle::Caption));
+    PellwickTheme::setTextColour(*label, PellwickTheme::secondaryLabel());
+    label->setBuddy(control);
+    label->setFixedHeight(label->fontMetrics().height());
+    column->addWidget(label);
+    column->addWidget(control, 0, Qt::AlignLeft);
+    return cell;
+}
+
 QDateEdit *dateEdit(const QString &id, QWidget *parent)
 {
     auto *edit = new QDateEdit(parent);
@@ -162,8 +182,14 @@ LocalLibraryFilterBar::LocalLibraryFilterBar(LibraryState &state,
             m_operations.resetLocalLibraryFilters();
     });
 
-    m_rows = new AdaptiveRows({{m_captureTime, m_captureLocation},
-                               {m_importStatus, m_importSource, m_duplicates, m_reset}},
+    const auto cell = [this](PellwickMenuSelectorLabel *select) {
+        return titled(select->title(), select, this);
+    };
+    m_rows = new AdaptiveRows({{cell(m_captureTime), cell(m_captureLocation)},
+                               {cell(m_importStatus),
+                                cell(m_importSource),
+                                cell(m_duplicates),
+                                titled({}, m_reset, this)}},
                               {.inRow = 10, .betweenRows = 8},
                               this);
 

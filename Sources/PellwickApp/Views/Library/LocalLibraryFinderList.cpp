@@ -7,6 +7,7 @@
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderModel.h>
 #include <PellwickApp/Views/Library/LocalLibraryPreview.h>
+#include <PellwickCore/Library/LibraryItemImportStatus.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QAbstractItemView>
@@ -40,7 +41,8 @@ constexpr int cellSpacing = 12;
 constexpr int rowPadding = 12;
 constexpr int nameMinimumWidth = 180;
 constexpr int captureDateWidth = 150;
-constexpr int importStatusWidth = 190;
+constexpr int importStatusMinimumWidth = 190;
+constexpr int symbolSpacing = 4;
 constexpr int thumbnailSide = 30;
 constexpr int iconSide = 16;
 
@@ -78,7 +80,7 @@ void drawLabel(QPainter &painter,
         const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
         painter.drawPixmap(QRect(x, rect.center().y() - side / 2 + 1, side, side),
                            SymbolIcons::pixmap(symbol, colour, side, ratio));
-        x += side + 4;
+        x += side + symbolSpacing;
     }
     const QRect textRect(x, rect.top(), std::max(0, rect.right() - x + 1), rect.height());
     painter.setPen(colour);
@@ -87,17 +89,42 @@ void drawLabel(QPainter &painter,
                      painter.fontMetrics().elidedText(text, elide, textRect.width()));
 }
 
+/// The font of the stacked status lines of a row with more than one status.
+QFont stackedStatusFont()
+{
+    return PellwickTheme::font(PellwickTheme::TextStyle::Caption);
+}
+
+/// Wide enough for the longest status title with its symbol, in a single-status row's font and
+/// in the stacked lines alike, so no title is ever cut; the Name column takes what is left.
+int importStatusWidth(const QFont &rowFont)
+{
+    const QFontMetrics row(rowFont);
+    const QFontMetrics stacked(stackedStatusFont());
+    int width = importStatusMinimumWidth;
+    for (const LibraryItemImportStatus status : allLibraryItemImportStatuses()) {
+        const QString title = LibraryPresentation::importStatusTitle(status);
+        width = std::max(
+            {width,
+             iconSide + symbolSpacing + row.horizontalAdvance(title) + 1,
+             stacked.height() - 2 + symbolSpacing + stacked.horizontalAdvance(title) + 1});
+    }
+    return width;
+}
+
 /// Paints every row of the finder list from the node snapshot: no widget per row.
 class FinderRowDelegate final : public QStyledItemDelegate
 {
 public:
     /// `thumbnailWanted` is called when a row in view paints a thumbnail not loaded yet.
-    FinderRowDelegate(const LocalLibraryFinderModel &model,
+    FinderRowDelegate(int statusWidth,
+                      const LocalLibraryFinderModel &model,
                       LocalLibraryPreviewPainter &previews,
                       std::function<void()> thumbnailWanted,
                       std::function<bool(const QString &)> highlighted,
                       QObject *parent)
         : QStyledItemDelegate(parent)
+        , m_statusWidth(statusWidth)
         , m_model(model)
         , m_previews(previews)
         , m_thumbnailWanted(std::move(thumbnailWanted))
@@ -106,7 +133,7 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem & /*option*/, const QModelIndex &index) const override
     {
-        return {nameMinimumWidth + captureDateWidth + importStatusWidth + 2 * cellSpacing
+        return {nameMinimumWidth + captureDateWidth + m_statusWidth + 2 * cellSpacing
                     + 2 * rowPadding,
                 index.data(Qt::SizeHintRole).toSize().height()};
     }
@@ -137,10 +164,8 @@ public:
         const QColor secondary = selected ? primary : PellwickTheme::secondaryLabel();
 
         const QRect content = option.rect.adjusted(rowPadding, 0, -rowPadding, 0);
-        const QRect status(content.right() - importStatusWidth + 1,
-                           content.top(),
-                           importStatusWidth,
-                           content.height());
+        const QRect status(
+            content.right() - m_statusWidth + 1, content.top(), m_statusWidth, content.height());
         const QRect date(status.left() - cellSpacing - captureDateWidth,
                          content.top(),
                          captureDateWidth,
@@ -235,7 +260,7 @@ private:
                       selected ? secondary : statusColour(status));
             return;
         }
-        painter.setFont(PellwickTheme::font(PellwickTheme::TextStyle::Caption));
+        painter.setFont(stackedStatusFont());
         const int lineHeight = painter.fontMetrics().height();
         const auto lines = static_cast<int>(statuses.size());
         int y = rect.center().y() - (lines * lineHeight + (lines - 1) * 2) / 2;
@@ -250,13 +275,14 @@ private:
         }
     }
 
+    int m_statusWidth = importStatusMinimumWidth;
     const LocalLibraryFinderModel &m_model;
     LocalLibraryPreviewPainter &m_previews;
     std::function<void()> m_thumbnailWanted;
     std::function<bool(const QString &)> m_highlighted; ///< set for the flat rows only
 };
 
-QWidget *columnHeader(QWidget *parent)
+QWidget *columnHeader(int statusWidth, QWidget *parent)
 {
     auto *header = new QWidget(parent);
     auto *layout = new QHBoxLayout(header);
@@ -278,7 +304,7 @@ QWidget *columnHeader(QWidget *parent)
     };
     addColumn(QStringLiteral("Name"), 0);
     addColumn(QStringLiteral("Capture Date"), captureDateWidth);
-    addColumn(QStringLiteral("Import Status"), importStatusWidth);
+    addColumn(QStringLiteral("Import Status"), statusWidth);
     return header;
 }
 
@@ -313,7 +339,8 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(columnHeader(this));
+    const int statusWidth = importStatusWidth(font());
+    layout->addWidget(columnHeader(statusWidth, this));
     auto *divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
@@ -343,7 +370,7 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
             m_thumbnailRequest.start();
     };
     m_outline->setItemDelegate(
-        new FinderRowDelegate(*m_model, *m_previews, thumbnailWanted, {}, m_outline));
+        new FinderRowDelegate(statusWidth, *m_model, *m_previews, thumbnailWanted, {}, m_outline));
     m_outline->setFrameShape(QFrame::NoFrame);
     m_pages->addWidget(m_outline);
 
@@ -351,6 +378,7 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
     m_flatList->setModel(m_model);
     m_flatList->setSelectionMode(QAbstractItemView::NoSelection);
     m_flatList->setItemDelegate(new FinderRowDelegate(
+        statusWidth,
         *m_model,
         *m_previews,
         thumbnailWanted,
@@ -363,7 +391,7 @@ LocalLibraryFinderList::LocalLibraryFinderList(LibraryState &state,
         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setObjectName(usableContentID);
-        view->setAccessibleName(usableContentID);
+        view->setAccessibleName(QStringLiteral("Library"));
         connect(view, &QAbstractItemView::clicked, this, &LocalLibraryFinderList::rowClicked);
     }
     m_pages->setCurrentWidget(m_blank);

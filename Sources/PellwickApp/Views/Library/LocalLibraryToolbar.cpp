@@ -348,7 +348,14 @@ void LocalLibraryToolbar::showFilters()
                                 m_filterPopover->minimumSizeHint().width(),
                                 std::min(m_filterPopover->sizeHint().width(), available)});
     m_filterPopover->resize(width, m_filterPopover->heightForWidth(width));
-    m_filterPopover->move(m_filters->mapToGlobal(QPoint(0, m_filters->height())));
+    // Under the Filters button, moved left as far as it takes to end inside the window.
+    QPoint at = m_filters->mapToGlobal(QPoint(0, m_filters->height()));
+    if (window() != this) {
+        const QRect inside(window()->mapToGlobal(QPoint(0, 0)), window()->size());
+        at.setX(std::max(inside.left() + horizontalPadding,
+                         std::min(at.x(), inside.right() + 1 - horizontalPadding - width)));
+    }
+    m_filterPopover->move(at);
     m_filterPopover->show();
 }
 

@@ -40,6 +40,7 @@ ChangePasswordView::ChangePasswordView(SessionState &state,
         auto *field = new QLineEdit(this);
         identify(*field, identifier);
         field->setPlaceholderText(title);
+        field->setAccessibleName(title);
         makeSecure(*field);
         bindText(*field, state, get, set, changed);
         items->addWidget(field);

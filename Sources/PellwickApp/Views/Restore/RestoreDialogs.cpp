@@ -145,6 +145,7 @@ RestoreFilenamePrompt::RestoreFilenamePrompt(RestoreState &state, QWidget *paren
     m_field = new QLineEdit(this);
     PageControls::identify(*m_field, QStringLiteral("restore.conflict-filename"));
     m_field->setPlaceholderText(QStringLiteral("Filename"));
+    m_field->setAccessibleName(QStringLiteral("Filename"));
     PageControls::bindText(*m_field,
                            state,
                            &RestoreState::restoreConflictFilename,

@@ -36,12 +36,6 @@ QString oneLine(QString text)
     return text;
 }
 
-/// A tooltip that shows `text` as typed, never as markup.
-QString plainToolTip(const QString &text)
-{
-    return QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text.toHtmlEscaped());
-}
-
 QFont filenameFont()
 {
     QFont font = PellwickTheme::font(PellwickTheme::TextStyle::Body);
@@ -156,7 +150,8 @@ public:
         if (tip.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(event->globalPos(), plainToolTip(tip), view->viewport());
+            QToolTip::showText(
+                event->globalPos(), ElidedLabel::plainToolTip(tip), view->viewport());
         return true;
     }
 

@@ -16,6 +16,7 @@
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFrame>
@@ -170,6 +171,19 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     refresh->setObjectName(QStringLiteral("toolbar.refresh"));
     m_signedOutToolbar->addWidget(refresh);
     connect(refresh, &QToolButton::clicked, this, [this] { refreshStatus(); });
+
+    // Quitting from the keyboard closes the window as its close button does, so the same orderly
+    // end follows (main's). A desktop without a platform theme binds no Quit key: Ctrl+Q is the
+    // one Linux desktops use.
+    auto *quit = new QAction(QStringLiteral("Quit"), this);
+    quit->setObjectName(QStringLiteral("window.quit"));
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcuts(quitKeys);
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    addAction(quit);
 
     m_changePasswordSheet = new QDialog(this);
     m_changePasswordSheet->setObjectName(QStringLiteral("change-password.sheet"));

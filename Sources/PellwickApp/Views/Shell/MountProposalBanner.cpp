@@ -16,7 +16,6 @@ MountProposalBanner::MountProposalBanner(QWidget *parent)
     , m_message(new QLabel(this))
 {
     setObjectName(QStringLiteral("mount-proposal"));
-    setAccessibleName(QStringLiteral("mount-proposal"));
     setStyleSheet(QStringLiteral("#mount-proposal { background-color: %1; border-radius: 12px; }")
                       .arg(PellwickTheme::controlBackground().name()));
     auto *shadow = new QGraphicsDropShadowEffect(this);

@@ -62,7 +62,6 @@ void SharedPageStatusRegion::updateIdentifier()
                                    ? QStringLiteral("shared-page-status")
                                    : QStringLiteral("shared-transfer-progress");
     setObjectName(identifier);
-    setAccessibleName(identifier);
 }
 
 } // namespace Pellwick

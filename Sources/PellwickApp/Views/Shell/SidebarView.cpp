@@ -41,7 +41,6 @@ SidebarView::SidebarView(QWidget *parent)
     layout->addWidget(heading);
 
     m_newImport->setObjectName(QStringLiteral("library.new-import"));
-    m_newImport->setAccessibleName(QStringLiteral("library.new-import"));
     m_newImport->setText(QStringLiteral("Add to Ingest Cache"));
     m_newImport->setIcon(SymbolIcons::icon(QStringLiteral("plus.circle.fill"), Qt::white));
     m_newImport->setMinimumWidth(144);

@@ -1,4 +1,5 @@
 #include "../KeyboardNavigation.h"
+#include "../PageInspection.h"
 
 #include <PellwickApp/Views/ImportReview/ImportReviewHeader.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
@@ -100,6 +101,12 @@ private Q_SLOTS:
                                                    .badge = u"Scan Complete"_s,
                                                    .bytes = u"Zero KB"_s,
                                                    .description = u"2 Import Sources selected"_s};
+        QTest::newRow("markup in the source name")
+            << HeaderCase{.review = sampleReview({}, {u"<b>x</b>"_s}),
+                          .title = u"Import Source: <b>x</b>"_s,
+                          .badge = u"Scan Complete"_s,
+                          .bytes = u"Zero KB"_s,
+                          .description = u"/media/<b>x</b>"_s};
         QTest::newRow("scanning over an old review")
             << HeaderCase{.review = folderOfThree,
                           .isScanning = true,
@@ -129,6 +136,7 @@ private Q_SLOTS:
         QCOMPARE(header.findChild<TransferProgressRows *>()->isVisible(), row.hasProgress);
         QCOMPARE(title->text(), row.title);
         QCOMPARE(title->accessibleName(), row.title);
+        QCOMPARE(shownToolTip(title->toolTip()), row.title);
         QCOMPARE(summary->findChild<StatusBadge *>()->text(), row.badge);
         const QList<QLabel *> texts = summary->findChildren<QLabel *>();
         QCOMPARE(texts.at(0)->text(), row.count);

@@ -99,7 +99,16 @@ private Q_SLOTS:
         QCOMPARE(texts.size(), row.alerts.size());
         for (qsizetype index = 0; index < texts.size(); ++index)
             QCOMPARE(texts[index], row.alerts[index].text);
-        QCOMPARE(strip.alertRegion()->height(), ImportReviewStatusStrip::alertRegionHeight);
+        // The region is as tall as its strips, up to its maximum, and absent without any.
+        strip.setFixedWidth(420);
+        strip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&strip));
+        QCOMPARE(strip.alertRegion()->isVisible(), !row.alerts.isEmpty());
+        if (!row.alerts.isEmpty()) {
+            const int content = strip.shownAlerts().constLast()->geometry().bottom() + 1;
+            QCOMPARE(strip.alertRegion()->height(),
+                     std::min(content, ImportReviewStatusStrip::alertRegionMaximumHeight));
+        }
     }
 };
 
