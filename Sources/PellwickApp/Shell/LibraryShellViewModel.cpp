@@ -79,6 +79,7 @@ LibraryShellViewModel::LibraryShellViewModel(
           .contentHasher = contentHasher ? std::move(contentHasher)
                                          : std::make_shared<const SHA256ContentHasher>(),
       }))
+    , m_board(std::make_unique<TransferProgressBoard>(*m_shellState, m_d->services.steadyClock))
 {
     Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
                    && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
@@ -201,11 +202,6 @@ bool LibraryShellViewModel::isApplicationActive() const
 void LibraryShellViewModel::setApplicationActive(bool active)
 {
     m_d->shell.isApplicationActive = active;
-}
-
-const QSet<QUuid> &LibraryShellViewModel::activeTransferProgressIDs() const
-{
-    return m_d->shell.activeTransferProgressIDs;
 }
 
 bool LibraryShellViewModel::isIngestCacheMigrationPending() const

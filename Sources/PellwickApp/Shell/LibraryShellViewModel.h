@@ -54,6 +54,7 @@ class RestoreRequestCoordinator;
 class RestoreTransferEngine;
 class SessionTokenStoring;
 class SingleShotTimer;
+class TransferProgressBoard;
 class UserManagedIngestCacheRefreshWorker;
 class VerifiedBackupImporter;
 class WorkflowTaskHandle;
@@ -159,25 +160,11 @@ public:
 
     void setApplicationActive(bool active);
 
-    const QSet<QUuid> &activeTransferProgressIDs() const;
-
     /// The restore polling loop's handle, while one runs.
     const std::optional<WorkflowTaskHandle> &restorePollingTask() const;
 
-    // Transfer progress (LibraryShellViewModel_TransferProgress.cpp).
-
-    /// Opens a progress row: only open ids are published.
-    void openTransferProgress(const QUuid &id);
-    /// Publishes `progress` as the row of its id when the id is open: at once for a new row, a
-    /// new phase, current file or completed package count, or completion; other changes at most
-    /// every 0.1 s per id (the rest are dropped).
-    void updateTransferProgress(const TransferProgress &progress);
-    /// Closes the row: later updates for the id are ignored until it is opened again.
-    void removeTransferProgress(const QUuid &id);
-    /// A sink for Core's progress callbacks, callable from any thread: each report becomes one
-    /// queued call of `updateTransferProgress` on the main thread, dropped when this view model is
-    /// gone.
-    TransferProgressSink transferProgressSink();
+    /// The progress rows every workflow shares.
+    TransferProgressBoard &transferProgressBoard() const { return *m_board; }
 
     // Operations of the workflows.
 
@@ -745,6 +732,7 @@ private:
     const std::unique_ptr<LibraryState> m_libraryState;
     const std::unique_ptr<RestoreState> m_restoreState;
     const std::unique_ptr<LibraryShellViewModelPrivate> m_d;
+    const std::unique_ptr<TransferProgressBoard> m_board;
 };
 
 } // namespace Pellwick

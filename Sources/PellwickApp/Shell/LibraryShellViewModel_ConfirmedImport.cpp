@@ -83,18 +83,18 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
     }
 
     const QUuid transferID = QUuid::createUuid();
-    openTransferProgress(transferID);
-    updateTransferProgress(TransferProgress{transferID,
-                                            importOperationName,
-                                            TransferProgressPhase::Preparing,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            0,
-                                            plan->review.totalSupportedBytes(),
-                                            0,
-                                            plan->review.candidateCount()});
+    m_board->open(transferID);
+    m_board->update(TransferProgress{transferID,
+                                     importOperationName,
+                                     TransferProgressPhase::Preparing,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     0,
+                                     plan->review.totalSupportedBytes(),
+                                     0,
+                                     plan->review.candidateCount()});
     beginImportingWork();
 
     QList<ImportCapacityReservationPackage> packages;
@@ -111,7 +111,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
          items = plan->items,
          packages,
          statusDidChange = refreshingOnStatusChange(this),
-         progress = transferProgressSink(),
+         progress = m_board->sink(),
          transferID,
          stop]() -> Result<QList<LocalLibraryItem>> {
             PELLWICK_TRY_ASSIGN(const QString reservationID,
@@ -198,7 +198,7 @@ void LibraryShellViewModel::finishConfirmedImport(const QUuid &transferID)
 {
     m_importState->setIsStartingImport(false);
     endImportingWork();
-    removeTransferProgress(transferID);
+    m_board->remove(transferID);
     drainPendingIngestCacheRefresh();
 }
 

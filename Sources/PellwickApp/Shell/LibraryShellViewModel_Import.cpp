@@ -230,18 +230,18 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
     const ImportReview review = *m_importState->importReviewState().review;
     const qint64 reviewRevision = m_d->imports.importReviewRevision;
     const QUuid transferID = QUuid::createUuid();
-    openTransferProgress(transferID);
-    updateTransferProgress(TransferProgress{transferID,
-                                            IngestCache::copyOperationName,
-                                            TransferProgressPhase::Preparing,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            0,
-                                            review.totalSupportedBytes(),
-                                            0,
-                                            review.candidateCount()});
+    m_board->open(transferID);
+    m_board->update(TransferProgress{transferID,
+                                     IngestCache::copyOperationName,
+                                     TransferProgressPhase::Preparing,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     0,
+                                     review.totalSupportedBytes(),
+                                     0,
+                                     review.candidateCount()});
     // A refresh already scanning would see the batch mid-copy and mark its files as needing
     // attention: its result is dropped, and the drain at the end runs it again.
     m_d->ingestCache.ingestCacheRefreshGeneration->advance();
@@ -249,13 +249,11 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
 
     m_d->imports.addToIngestCacheTask.emplace();
     const std::stop_token stop = m_d->imports.addToIngestCacheTask->token();
-    QFuture<Result<QList<IngestCacheCopy>>> copyJob
-        = Workflow::run(WorkflowPools::userInitiated(),
-                        [cache = m_d->services.ingestCache,
-                         review,
-                         progress = transferProgressSink(),
-                         transferID,
-                         stop] { return cache.copy(review, progress, transferID, stop); });
+    QFuture<Result<QList<IngestCacheCopy>>> copyJob = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [cache = m_d->services.ingestCache, review, progress = m_board->sink(), transferID, stop] {
+            return cache.copy(review, progress, transferID, stop);
+        });
     const std::optional<Result<QList<IngestCacheCopy>>> copied
         = co_await Workflow::resumeIn(self, stop, copyJob);
     if (!copied)
@@ -320,7 +318,7 @@ void LibraryShellViewModel::finishAddToIngestCache(const QUuid &transferID)
     m_d->imports.addToIngestCacheTask.reset();
     m_d->imports.isAddingReviewToIngestCache = false;
     endImportingWork();
-    removeTransferProgress(transferID);
+    m_board->remove(transferID);
     drainPendingIngestCacheRefresh();
 }
 

@@ -147,18 +147,18 @@ QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString newRoot
     // A refresh scanning the old root now would apply its result to records about to move.
     m_d->ingestCache.ingestCacheRefreshGeneration->advance();
     const QUuid transferID = QUuid::createUuid();
-    openTransferProgress(transferID);
-    updateTransferProgress(TransferProgress{transferID,
-                                            QStringLiteral("Move Ingest Cache"),
-                                            TransferProgressPhase::Preparing,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            std::nullopt,
-                                            0,
-                                            0,
-                                            0,
-                                            0});
+    m_board->open(transferID);
+    m_board->update(TransferProgress{transferID,
+                                     QStringLiteral("Move Ingest Cache"),
+                                     TransferProgressPhase::Preparing,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     std::nullopt,
+                                     0,
+                                     0,
+                                     0,
+                                     0});
     m_ingestCacheState->setIsMigratingIngestCache(true);
 
     m_d->ingestCache.ingestCacheMoveTask.emplace();
@@ -169,7 +169,7 @@ QCoro::Task<> LibraryShellViewModel::performIngestCacheMigration(QString newRoot
         [cache = m_d->services.ingestCache,
          library = m_d->services.localLibraryCache,
          newRoot,
-         progress = transferProgressSink(),
+         progress = m_board->sink(),
          transferID,
          stop] { return moveIngestCache(cache, library, newRoot, progress, transferID, stop); });
     const std::optional<Result<IngestCacheMigration>> moved
@@ -224,7 +224,7 @@ void LibraryShellViewModel::finishIngestCacheMigration(const Result<IngestCacheM
     }
     m_d->ingestCache.ingestCacheMoveTask.reset();
     m_ingestCacheState->setIsMigratingIngestCache(false);
-    removeTransferProgress(transferID);
+    m_board->remove(transferID);
     drainPendingIngestCacheRefresh();
 }
 

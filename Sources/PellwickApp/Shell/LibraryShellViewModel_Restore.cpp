@@ -105,7 +105,7 @@ void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequ
         cancelRestorePolling();
         m_d->restore.restorePreparingStartedAt.reset();
         if (m_d->restore.restorePreparationProgressID) {
-            removeTransferProgress(*m_d->restore.restorePreparationProgressID);
+            m_board->remove(*m_d->restore.restorePreparationProgressID);
             m_d->restore.restorePreparationProgressID.reset();
         }
         return;
@@ -118,8 +118,8 @@ void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequ
     if (!m_d->restore.restorePreparationProgressID)
         m_d->restore.restorePreparationProgressID = QUuid::createUuid();
     const QUuid id = *m_d->restore.restorePreparationProgressID;
-    openTransferProgress(id);
-    updateTransferProgress(TransferProgress{
+    m_board->open(id);
+    m_board->update(TransferProgress{
         .id = id,
         .operationName = QStringLiteral("Restore Preparation"),
         .phase = TransferProgressPhase::Preparing,

@@ -332,8 +332,8 @@ qint64 LibraryShellViewModel::beginRestoreTransferProgress(const QList<RestoreTr
     qint64 totalBytes = 0;
     for (const RestoreTransfer &transfer : transfers)
         totalBytes = saturatingByteSum(totalBytes, transferByteCount(transfer));
-    openTransferProgress(progressID);
-    updateTransferProgress(restoreRunRow(
+    m_board->open(progressID);
+    m_board->update(restoreRunRow(
         progressID, TransferProgressPhase::Preparing, 0, totalBytes, 0, transfers.size()));
     return totalBytes;
 }
@@ -355,7 +355,7 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
                                    request,
                                    destinationDirectory,
                                    destinationFilenames};
-    const TransferProgressSink sink = transferProgressSink();
+    const TransferProgressSink sink = m_board->sink();
     QList<RestoreTransferOutcome> outcomes;
     qint64 completedBytes = 0;
     qint64 completedPackages = 0;
@@ -412,12 +412,12 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Completed{**outcome}});
             completedBytes = saturatingByteSum(completedBytes, transferByteCount(transfer));
             ++completedPackages;
-            updateTransferProgress(restoreRunRow(progressID,
-                                                 TransferProgressPhase::Verifying,
-                                                 completedBytes,
-                                                 totalBytes,
-                                                 completedPackages,
-                                                 transferCount));
+            m_board->update(restoreRunRow(progressID,
+                                          TransferProgressPhase::Verifying,
+                                          completedBytes,
+                                          totalBytes,
+                                          completedPackages,
+                                          transferCount));
             m_d->restore.activeRestoreTransferID.reset();
             continue;
         }
@@ -431,7 +431,7 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
         if (isTransferError<RestoreTransferError::Paused>(error))
             break;
     }
-    removeTransferProgress(progressID);
+    m_board->remove(progressID);
     co_return outcomes;
 }
 

@@ -8,6 +8,7 @@
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
@@ -100,12 +101,10 @@ struct LibraryShellViewModelPrivate
         std::optional<WorkflowTaskHandle> healthCheckTask;
     };
 
-    /// The window's own bookkeeping: activation, progress rows and mounted media.
+    /// The window's own bookkeeping: activation and mounted media.
     struct Shell
     {
         bool isApplicationActive = true;
-        QSet<QUuid> activeTransferProgressIDs;
-        QHash<QUuid, std::chrono::steady_clock::time_point> lastTransferProgressUpdateAt;
         QMap<QString, ImportScanVolume> pendingMountedImportSources;
         QSet<QString> initialMountedImportSourceURLs;
         QSet<QString> dismissedMountedImportSourceURLs;

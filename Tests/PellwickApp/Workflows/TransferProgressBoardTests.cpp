@@ -1,11 +1,11 @@
-#include "ShellViewModelFixture.h"
+#include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QtConcurrent>
 
 using namespace Pellwick;
-using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using Phase = TransferProgressPhase;
@@ -18,7 +18,7 @@ struct ManualClock
     std::shared_ptr<std::chrono::steady_clock::time_point> now
         = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::hours(1));
 
-    LibraryShellViewModel::SteadyClock function() const
+    TransferProgressBoard::SteadyClock function() const
     {
         return [now = now] { return *now; };
     }
@@ -42,7 +42,7 @@ TransferProgress row(const QUuid &id, qint64 completed = 0, qint64 total = 1000)
 
 } // namespace
 
-class TransferProgressPublishingTests : public QObject
+class TransferProgressBoardTests : public QObject
 {
     Q_OBJECT
 
@@ -57,53 +57,52 @@ private Q_SLOTS:
     void rowsKeepTheirOrder();
     void reopenedIdPublishesAtOnce();
     void lateReportsAfterRemovalAreIgnored();
-    void reportsForAViewModelThatIsGoneAreDropped();
+    void reportsForABoardThatIsGoneAreDropped();
 
 private:
     ManualClock m_clock;
-    std::unique_ptr<ShellViewModelFixture> m_fixture;
-    std::unique_ptr<LibraryShellViewModel> m_model;
+    std::unique_ptr<ShellState> m_state;
+    std::unique_ptr<TransferProgressBoard> m_board;
 };
 
-void TransferProgressPublishingTests::init()
+void TransferProgressBoardTests::init()
 {
     m_clock = ManualClock();
-    m_fixture = std::make_unique<ShellViewModelFixture>();
-    QVERIFY(m_fixture->dir.isValid());
-    m_fixture->steadyClock = m_clock.function();
-    m_model = m_fixture->make();
+    m_board.reset();
+    m_state = std::make_unique<ShellState>();
+    m_board = std::make_unique<TransferProgressBoard>(*m_state, m_clock.function());
 }
 
-void TransferProgressPublishingTests::updatesOfIdsNotOpenAreIgnored()
+void TransferProgressBoardTests::updatesOfIdsNotOpenAreIgnored()
 {
     const QUuid id = QUuid::createUuid();
-    QSignalSpy changed(&m_model->shellState(), &ShellState::transferProgressesChanged);
-    m_model->updateTransferProgress(row(id));
-    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
+    QSignalSpy changed(m_state.get(), &ShellState::transferProgressesChanged);
+    m_board->update(row(id));
+    QVERIFY(m_state->transferProgresses().isEmpty());
     QCOMPARE(changed.count(), 0);
 
-    m_model->openTransferProgress(id);
-    m_model->updateTransferProgress(row(id));
-    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id)});
-    m_model->removeTransferProgress(id);
+    m_board->open(id);
+    m_board->update(row(id));
+    QCOMPARE(m_state->transferProgresses(), QList{row(id)});
+    m_board->remove(id);
     m_clock.advance(1s);
-    m_model->updateTransferProgress(row(id, 500));
-    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
+    m_board->update(row(id, 500));
+    QVERIFY(m_state->transferProgresses().isEmpty());
 }
 
-void TransferProgressPublishingTests::throttleIsPerId()
+void TransferProgressBoardTests::throttleIsPerId()
 {
     const QUuid a = QUuid::createUuid();
     const QUuid b = QUuid::createUuid();
-    m_model->openTransferProgress(a);
-    m_model->openTransferProgress(b);
-    m_model->updateTransferProgress(row(a));
+    m_board->open(a);
+    m_board->open(b);
+    m_board->update(row(a));
     m_clock.advance(1ms);
-    m_model->updateTransferProgress(row(b));
-    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(b)}));
+    m_board->update(row(b));
+    QCOMPARE(m_state->transferProgresses(), (QList{row(a), row(b)}));
 }
 
-void TransferProgressPublishingTests::byteOnlyUpdatesArePublishedAtMostEveryTenthOfASecond_data()
+void TransferProgressBoardTests::byteOnlyUpdatesArePublishedAtMostEveryTenthOfASecond_data()
 {
     QTest::addColumn<int>("delay");
     QTest::addColumn<bool>("published");
@@ -114,24 +113,24 @@ void TransferProgressPublishingTests::byteOnlyUpdatesArePublishedAtMostEveryTent
     QTest::newRow("120 ms") << 120 << true;
 }
 
-void TransferProgressPublishingTests::byteOnlyUpdatesArePublishedAtMostEveryTenthOfASecond()
+void TransferProgressBoardTests::byteOnlyUpdatesArePublishedAtMostEveryTenthOfASecond()
 {
     QFETCH(int, delay);
     QFETCH(bool, published);
     const QUuid id = QUuid::createUuid();
-    m_model->openTransferProgress(id);
-    m_model->updateTransferProgress(row(id, 100));
+    m_board->open(id);
+    m_board->update(row(id, 100));
     m_clock.advance(std::chrono::milliseconds(delay));
-    m_model->updateTransferProgress(row(id, 200));
-    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, published ? 200 : 100)});
+    m_board->update(row(id, 200));
+    QCOMPARE(m_state->transferProgresses(), QList{row(id, published ? 200 : 100)});
 
     // A dropped value is not published later; the next one after the interval is.
     m_clock.advance(120ms);
-    m_model->updateTransferProgress(row(id, 300));
-    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, 300)});
+    m_board->update(row(id, 300));
+    QCOMPARE(m_state->transferProgresses(), QList{row(id, 300)});
 }
 
-void TransferProgressPublishingTests::noticeableChangesArePublishedAtOnce_data()
+void TransferProgressBoardTests::noticeableChangesArePublishedAtOnce_data()
 {
     QTest::addColumn<TransferProgress>("next");
     QTest::addColumn<bool>("published");
@@ -166,92 +165,92 @@ void TransferProgressPublishingTests::noticeableChangesArePublishedAtOnce_data()
     QTest::newRow("file bytes only") << fileBytes << false;
 }
 
-void TransferProgressPublishingTests::noticeableChangesArePublishedAtOnce()
+void TransferProgressBoardTests::noticeableChangesArePublishedAtOnce()
 {
     QFETCH(TransferProgress, next);
     QFETCH(bool, published);
-    m_model->openTransferProgress(next.id);
+    m_board->open(next.id);
     TransferProgress first = row(next.id, 100, next.totalByteCount);
     if (next.totalByteCount == 0)
         first = row(next.id, 0, 0);
-    m_model->updateTransferProgress(first);
+    m_board->update(first);
     m_clock.advance(1ms);
-    QSignalSpy changed(&m_model->shellState(), &ShellState::transferProgressesChanged);
-    m_model->updateTransferProgress(next);
+    QSignalSpy changed(m_state.get(), &ShellState::transferProgressesChanged);
+    m_board->update(next);
     QCOMPARE(changed.count(), published ? 1 : 0);
-    QCOMPARE(m_model->shellState().transferProgresses(), QList{published ? next : first});
+    QCOMPARE(m_state->transferProgresses(), QList{published ? next : first});
 }
 
-void TransferProgressPublishingTests::rowsKeepTheirOrder()
+void TransferProgressBoardTests::rowsKeepTheirOrder()
 {
     const QUuid a = QUuid::createUuid();
     const QUuid b = QUuid::createUuid();
     const QUuid c = QUuid::createUuid();
     const QUuid d = QUuid::createUuid();
     for (const QUuid &id : {a, b, c, d})
-        m_model->openTransferProgress(id);
+        m_board->open(id);
     for (const QUuid &id : {a, b, c})
-        m_model->updateTransferProgress(row(id));
+        m_board->update(row(id));
     m_clock.advance(200ms);
-    m_model->updateTransferProgress(row(b, 500));
-    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(b, 500), row(c)}));
-    m_model->removeTransferProgress(b);
-    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(c)}));
-    QVERIFY(!m_model->activeTransferProgressIDs().contains(b));
-    m_model->updateTransferProgress(row(d));
-    QCOMPARE(m_model->shellState().transferProgresses(), (QList{row(a), row(c), row(d)}));
+    m_board->update(row(b, 500));
+    QCOMPARE(m_state->transferProgresses(), (QList{row(a), row(b, 500), row(c)}));
+    m_board->remove(b);
+    QCOMPARE(m_state->transferProgresses(), (QList{row(a), row(c)}));
+    QVERIFY(!m_board->openIDs().contains(b));
+    m_board->update(row(d));
+    QCOMPARE(m_state->transferProgresses(), (QList{row(a), row(c), row(d)}));
 }
 
-void TransferProgressPublishingTests::reopenedIdPublishesAtOnce()
+void TransferProgressBoardTests::reopenedIdPublishesAtOnce()
 {
     const QUuid id = QUuid::createUuid();
-    m_model->openTransferProgress(id);
-    m_model->updateTransferProgress(row(id, 100));
-    m_model->removeTransferProgress(id);
-    m_model->openTransferProgress(id);
+    m_board->open(id);
+    m_board->update(row(id, 100));
+    m_board->remove(id);
+    m_board->open(id);
     m_clock.advance(1ms);
-    m_model->updateTransferProgress(row(id, 200));
-    QCOMPARE(m_model->shellState().transferProgresses(), QList{row(id, 200)});
+    m_board->update(row(id, 200));
+    QCOMPARE(m_state->transferProgresses(), QList{row(id, 200)});
 }
 
-void TransferProgressPublishingTests::lateReportsAfterRemovalAreIgnored()
+void TransferProgressBoardTests::lateReportsAfterRemovalAreIgnored()
 {
     const QUuid id = QUuid::createUuid();
-    m_model->openTransferProgress(id);
-    const TransferProgressSink sink = m_model->transferProgressSink();
+    m_board->open(id);
+    const TransferProgressSink sink = m_board->sink();
     // Reports from a worker thread arrive as queued calls on this thread.
     QThreadPool pool;
     QFuture<void> reported = QtConcurrent::run(&pool, [sink, id] { sink(row(id, 100)); });
     QTRY_VERIFY(reported.isFinished());
-    QTRY_COMPARE(m_model->shellState().transferProgresses(), QList{row(id, 100)});
+    QTRY_COMPARE(m_state->transferProgresses(), QList{row(id, 100)});
 
     m_clock.advance(1s);
     QFuture<void> late = QtConcurrent::run(&pool, [sink, id] { sink(row(id, 900)); });
     QTRY_VERIFY(late.isFinished());
-    m_model->removeTransferProgress(id);
+    m_board->remove(id);
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    QVERIFY(m_model->shellState().transferProgresses().isEmpty());
+    QVERIFY(m_state->transferProgresses().isEmpty());
 }
 
-void TransferProgressPublishingTests::reportsForAViewModelThatIsGoneAreDropped()
+void TransferProgressBoardTests::reportsForABoardThatIsGoneAreDropped()
 {
     const QUuid id = QUuid::createUuid();
-    m_model->openTransferProgress(id);
-    const TransferProgressSink sink = m_model->transferProgressSink();
+    m_board->open(id);
+    const TransferProgressSink sink = m_board->sink();
     QThreadPool pool;
     QFuture<void> reported = QtConcurrent::run(&pool, [sink, id] {
         for (int i = 0; i < 100; ++i)
             sink(row(id, i));
     });
     QTRY_VERIFY(reported.isFinished());
-    m_model.reset();
-    // The queued calls run now and find the view model gone.
+    m_board.reset();
+    // The queued calls run now and find the board gone.
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     sink(row(id, 5));
     QCoreApplication::processEvents();
 }
 
-QTEST_GUILESS_MAIN(TransferProgressPublishingTests)
-#include "TransferProgressPublishingTests.moc"
+QTEST_GUILESS_MAIN(TransferProgressBoardTests)
+#include "TransferProgressBoardTests.moc"
