@@ -8,6 +8,7 @@
 //     over) up to the published refresh of the visible items. Prints the mean in seconds.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -85,7 +86,7 @@ int run(const QString &root, int runs)
         timer.start();
         const Result<LibraryShellViewModel::ArchivedCacheCleanup> cleanup
             = QCoro::waitFor(model->cleanupArchivedCachePackages(packages));
-        model->refreshVisibleLocalLibraryItems(true);
+        model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
         seconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
         if (!cleanup || cleanup->removedItemIDs.size() != packageCount) {
             std::fputs("the cleanup did not remove every package\n", stderr);

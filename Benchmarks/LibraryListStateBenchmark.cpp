@@ -6,6 +6,7 @@
 //     getter, in milliseconds. The directory is removed at the end.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -81,11 +82,12 @@ int main(int argc, char **argv)
     model->libraryState().setSelectedLibraryItemIDs(selection);
     std::printf("%d records, %lld selected\n", count, static_cast<long long>(selection.size()));
 
-    measure("refresh", [&] { model->refreshVisibleLocalLibraryItems(false); });
+    measure("refresh", [&] { model->libraryWorkflows().refreshVisibleLocalLibraryItems(false); });
     measure("refresh, pruning the selection",
-            [&] { model->refreshVisibleLocalLibraryItems(true); });
+            [&] { model->libraryWorkflows().refreshVisibleLocalLibraryItems(true); });
     model->libraryState().setLocalLibrarySearchText(QStringLiteral("img_01"));
-    measure("refresh, search text", [&] { model->refreshVisibleLocalLibraryItems(false); });
+    measure("refresh, search text",
+            [&] { model->libraryWorkflows().refreshVisibleLocalLibraryItems(false); });
     model->libraryState().setLocalLibrarySearchText(QString());
     model->libraryState().setLocalLibraryCaptureTimeFilter(
         LocalLibraryCaptureTimeFilter::DateRange);
@@ -93,8 +95,8 @@ int main(int argc, char **argv)
     model->libraryState().setLocalLibraryCaptureTimeEnd(Date{7.1e8 + 30 * 86400.0});
     model->libraryState().setLocalLibraryIngestSourceFilter(QStringLiteral("EOS_DIGITAL 3"));
     measure("refresh, capture-time window and source",
-            [&] { model->refreshVisibleLocalLibraryItems(false); });
-    model->resetLocalLibraryFilters();
+            [&] { model->libraryWorkflows().refreshVisibleLocalLibraryItems(false); });
+    model->libraryWorkflows().resetLocalLibraryFilters();
 
     // Each run of these changes the selection (one id in or out), so nothing derived before
     // can be reused.
@@ -129,12 +131,17 @@ int main(int argc, char **argv)
     model->restoreState().setActiveRestoreRequest(request);
     measure("restoreWorkflowItems (1% requested)", [&] { (void) model->restoreWorkflowItems(); });
     model->restoreState().setActiveRestoreRequest(std::nullopt);
-    measure("localLibraryIngestSources", [&] { (void) model->localLibraryIngestSources(); });
+    measure("localLibraryIngestSources",
+            [&] { (void) model->libraryWorkflows().localLibraryIngestSources(); });
     const QHash<QString, qint64> counts{{QStringLiteral("folder:"), 25}};
-    (void) model->localLibraryTree(counts);
-    measure("localLibraryTree (memo hit)", [&] { (void) model->localLibraryTree(counts); });
-    model->inspectLocalLibraryItem(model->libraryState().localLibraryItems().constLast());
-    measure("inspectedLocalLibraryItem (last)", [&] { (void) model->inspectedLocalLibraryItem(); });
-    measure("hasActiveLocalLibraryFilters", [&] { (void) model->hasActiveLocalLibraryFilters(); });
+    (void) model->libraryWorkflows().localLibraryTree(counts);
+    measure("localLibraryTree (memo hit)",
+            [&] { (void) model->libraryWorkflows().localLibraryTree(counts); });
+    model->libraryWorkflows().inspectLocalLibraryItem(
+        model->libraryState().localLibraryItems().constLast());
+    measure("inspectedLocalLibraryItem (last)",
+            [&] { (void) model->libraryWorkflows().inspectedLocalLibraryItem(); });
+    measure("hasActiveLocalLibraryFilters",
+            [&] { (void) model->libraryWorkflows().hasActiveLocalLibraryFilters(); });
     return 0;
 }

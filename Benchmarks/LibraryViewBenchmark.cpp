@@ -24,6 +24,7 @@
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Support/FileManager.h>
 
@@ -142,7 +143,8 @@ double keyToPaint(QLineEdit &field,
     for (;;) {
         // Looked at and let go before events run: a tree replaced meanwhile must not be taken
         // apart here, on the main thread.
-        if (const std::optional<QList<LocalLibraryTreeNode>> tree = viewModel.localLibraryTree({});
+        if (const std::optional<QList<LocalLibraryTreeNode>> tree
+            = viewModel.libraryWorkflows().localLibraryTree({});
             tree && origins.originOf(tree->constData()) == origin)
             break;
         if (timer.elapsed() > 60'000)
@@ -206,20 +208,21 @@ int main(int argc, char *argv[])
     // The application's tree builder, noting which items each tree was built from.
     const auto files = std::make_shared<LocalFileManager>();
     const auto origins = std::make_shared<TreeOrigins>();
-    viewModel->setLocalLibraryTreeBuilder([files, origins](const QList<LocalLibraryItem> &items,
-                                                           const QString &cacheRoot,
-                                                           bool includePhysicalEntries,
-                                                           const QHash<QString, qint64> &counts) {
-        QList<LocalLibraryTreeNode> tree
-            = LocalLibraryTree::build(items, cacheRoot, includePhysicalEntries, counts, *files);
-        origins->note(tree.constData(), {items.constData(), includePhysicalEntries});
-        return tree;
-    });
+    viewModel->libraryWorkflows().setLocalLibraryTreeBuilder(
+        [files, origins](const QList<LocalLibraryItem> &items,
+                         const QString &cacheRoot,
+                         bool includePhysicalEntries,
+                         const QHash<QString, qint64> &counts) {
+            QList<LocalLibraryTreeNode> tree
+                = LocalLibraryTree::build(items, cacheRoot, includePhysicalEntries, counts, *files);
+            origins->note(tree.constData(), {items.constData(), includePhysicalEntries});
+            return tree;
+        });
     DialogFolderChooser chooser;
     LocalLibraryCacheView page({viewModel->libraryState(),
                                 viewModel->importState(),
                                 viewModel->ingestCacheState(),
-                                *viewModel,
+                                viewModel->libraryWorkflows(),
                                 *viewModel,
                                 *viewModel,
                                 *viewModel,

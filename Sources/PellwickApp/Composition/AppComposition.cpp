@@ -8,6 +8,7 @@
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
@@ -116,7 +117,7 @@ AppComposition::makeViewModel(const AppConfiguration &configuration,
                                                   services.timers,
                                                   files,
                                                   std::make_shared<SHA256ContentHasher>());
-    viewModel->setLocalLibraryTreeBuilder(
+    viewModel->libraryWorkflows().setLocalLibraryTreeBuilder(
         [files](const QList<LocalLibraryItem> &items,
                 const QString &cacheRoot,
                 bool includePhysicalEntries,

@@ -11,8 +11,6 @@ namespace Pellwick {
 
 namespace {
 
-constexpr double captureTimeWindowSeconds = 2'592'000; // 30 days
-
 /// True when `path` lies strictly below `root`, comparing standardized paths.
 bool liesBelow(const QString &path, const QString &root)
 {
@@ -80,6 +78,11 @@ LibraryShellViewModel::LibraryShellViewModel(
                                          : std::make_shared<const SHA256ContentHasher>(),
       }))
     , m_board(std::make_unique<TransferProgressBoard>(*m_shellState, m_d->services.steadyClock))
+    , m_library(std::make_unique<LibraryWorkflows>(
+          *m_libraryState,
+          m_d->services.localLibraryCache,
+          [this] { return m_d->services.ingestCache.rootURL(); },
+          [this] { scheduleSourceMediaSafetyRefresh(); }))
 {
     Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
                    && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
@@ -87,10 +90,6 @@ LibraryShellViewModel::LibraryShellViewModel(
                "LibraryShellViewModel",
                "every collaborator is required");
     // Initial values are assigned before the observers are connected: they do not run here.
-    const Date now = Date::now();
-    m_libraryState->setLocalLibraryCaptureTimeEnd(now);
-    m_libraryState->setLocalLibraryCaptureTimeStart(
-        Date{now.secondsSinceReferenceDate - captureTimeWindowSeconds});
     const IngestCacheLocationStoring &locationStore = *m_d->services.ingestCacheLocationStore;
     m_ingestCacheState->setRetainedIngestCacheURL(locationStore.retained());
     m_d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
@@ -111,7 +110,7 @@ LibraryShellViewModel::LibraryShellViewModel(
         finalizePersistedMigrationIfNecessary();
     }
 
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 void LibraryShellViewModel::connectStateObservers()
@@ -136,21 +135,6 @@ void LibraryShellViewModel::connectStateObservers()
             m_d->restore.chosenRestoreFilenamesRequestID.reset();
         }
     });
-
-    // Every filter refreshes the visible items; the search text only when it changed.
-    LibraryState *library = m_libraryState.get();
-    connect(library,
-            &LibraryState::localLibrarySearchTextChanged,
-            this,
-            &LibraryShellViewModel::refreshAfterSearchTextChange);
-    for (const auto signal : {&LibraryState::localLibraryCaptureTimeFilterChanged,
-                              &LibraryState::localLibraryCaptureTimeStartChanged,
-                              &LibraryState::localLibraryCaptureTimeEndChanged,
-                              &LibraryState::localLibraryCaptureLocationFilterChanged,
-                              &LibraryState::localLibraryImportStatusFilterChanged,
-                              &LibraryState::localLibraryIngestSourceFilterChanged,
-                              &LibraryState::localLibraryDuplicateVisibilityChanged})
-        connect(library, signal, this, &LibraryShellViewModel::refreshAfterFilterChange);
 }
 
 LibraryShellViewModel::~LibraryShellViewModel()
@@ -228,6 +212,49 @@ bool LibraryShellViewModel::isInActiveIngestCache(const LocalLibraryItem &item) 
 {
     return item.ingestCacheOriginalURL
            && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
+{
+    if (isIngestCacheMigrationPending())
+        return {};
+    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_d->imports.selectedImportItemsMemo,
+        records,
+        std::pair(m_libraryState->selectedLibraryItemIDs(), m_d->services.ingestCache.rootURL()),
+        [&] {
+            return LibrarySelection::selectedRecords(
+                records,
+                m_libraryState->selectedLibraryItemIDs(),
+                [this](const LocalLibraryItem &item) { return canStartImport(item); });
+        });
+}
+
+bool LibraryShellViewModel::isIngestCacheRemovalBlocked() const
+{
+    return m_importState->isImporting() || isImporterBusy() || isIngestCacheMigrationPending();
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
+{
+    if (isIngestCacheRemovalBlocked())
+        return {};
+    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_d->ingestCache.selectedRemovableIngestCacheItemsMemo,
+        records,
+        m_libraryState->selectedLibraryItemIDs(),
+        [&] {
+            return LibrarySelection::selectedRecords(
+                records,
+                m_libraryState->selectedLibraryItemIDs(),
+                [](const LocalLibraryItem &item) {
+                    return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+                            || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+                           && item.ingestCacheOriginalURL.has_value();
+                });
+        });
 }
 
 } // namespace Pellwick

@@ -2,7 +2,6 @@
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
-#include <PellwickApp/Shell/Operations/LibraryOperations.h>
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
 #include <PellwickApp/Shell/ShellTypes.h>
@@ -13,7 +12,6 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
-#include <PellwickApp/Views/Library/LocalLibraryTreeNode.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
 #include <PellwickCore/Support/Error.h>
 
@@ -38,8 +36,6 @@
 
 namespace Pellwick {
 
-struct LocalLibraryTreeKey;
-
 class BackendHealthClient;
 class ContentHashing;
 class FileManager;
@@ -47,6 +43,7 @@ class ImportReviewBuilder;
 class IngestCache;
 class IngestCacheRefreshGeneration;
 class LibrarySessionClient;
+class LibraryWorkflows;
 class LocalLibraryCache;
 class LocalLibraryCacheRecords;
 class RemovableVolumeDetector;
@@ -81,7 +78,6 @@ class LibraryShellViewModel
     , public SessionOperations
     , public ImportOperations
     , public IngestCacheOperations
-    , public LibraryOperations
     , public RestoreOperations
 {
     Q_OBJECT
@@ -165,6 +161,9 @@ public:
 
     /// The progress rows every workflow shares.
     TransferProgressBoard &transferProgressBoard() const { return *m_board; }
+
+    /// The visible items, filters, folder tree and inspected item of the library pages.
+    LibraryWorkflows &libraryWorkflows() const { return *m_library; }
 
     // Operations of the workflows.
 
@@ -428,7 +427,7 @@ public:
 
     /// Starts a check unless one started less than 60 s ago (on the workflow clock) or a
     /// throttled check runs. Returns at once.
-    void scheduleSourceMediaSafetyRefresh() override;
+    void scheduleSourceMediaSafetyRefresh();
     /// Waits for the running throttled check, or runs a check now and publishes it.
     QCoro::Task<> refreshSourceMediaSafetyNow() override;
 
@@ -469,22 +468,8 @@ public:
     /// starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
 
-    // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
-    // What the library pages derive from the records: the visible items, the selections an
-    // Import, a removal or a restore acts on, the folder tree and the inspected item. Each getter
-    // reads the library's in-memory records afresh, in stored order; a failed read counts as an
-    // empty library, and nothing here reports a failure.
+    // --- Selections of the library's records -------------------------------------------------
 
-    /// Builds the folder tree of the visible items: (items, Ingest Cache root, whether the
-    /// physical folder entries are included, visible child-folder counts per folder id).
-    using LocalLibraryTreeBuilder = std::function<QList<LocalLibraryTreeNode>(
-        const QList<LocalLibraryItem> &, const QString &, bool, const QHash<QString, qint64> &)>;
-
-    /// Re-reads the library and publishes `hasLocalLibraryRecords`, the items matching
-    /// `localLibraryQuery()` (none when the search fails) and the next revision (wrapping). When
-    /// pruning, the selection loses the ids of records that no longer exist; records hidden by
-    /// the filters stay selected. The inspected id and the tree memo are left alone.
-    void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) override;
     /// Selected records that can be imported now (`canStartImport`).
     QList<LocalLibraryItem> selectedImportItems() const override;
     /// Selected records, ready or needing attention, with a cached original; none at all while
@@ -498,37 +483,6 @@ public:
     /// The records the restore page lists: those of the active Restore Request by backend id, or
     /// `selectedRestoreItems()` without one.
     QList<LocalLibraryItem> restoreWorkflowItems() const override;
-    /// The distinct ingest source names of the records, in code-unit order.
-    QStringList localLibraryIngestSources() const override;
-    /// The newest folder tree of the visible items. When the revision, the physical-entries flag
-    /// (no filter active) or `visibleFolderCounts` differ from those of the memo, the builder runs
-    /// on the utility pool (once per key while it runs) and its result replaces the memo on the
-    /// main thread, unless a build started later already did; the replaced tree is taken apart
-    /// on the pool. Without an installed builder the tree is empty at once.
-    std::optional<QList<LocalLibraryTreeNode>>
-    localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) override;
-    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo. The
-    /// builder runs on a worker thread: it must not touch the view model.
-    void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
-    std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const override;
-    /// The visible item with the inspected id; none when the filters hide it.
-    std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const override;
-    /// Inspects `item` (none clears); assigns even an unchanged id.
-    void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) override;
-
-    // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
-    // The filter fields' setters are declared with the published state above: each assignment
-    // refreshes the visible items (the search text only when it changed), except while
-    // `resetLocalLibraryFilters()` runs.
-
-    /// Whether the search text (trimmed) or any filter but the capture-time window's dates
-    /// differs from its default.
-    bool hasActiveLocalLibraryFilters() const override;
-    /// Puts the six filters back to their defaults with one refresh; the window dates stay.
-    void resetLocalLibraryFilters() override;
-    /// The search for the current filters: the text exactly as typed, the capture-time window
-    /// in whole local days, never an import-date condition.
-    LocalLibrarySearchQuery localLibraryQuery() const;
 
     // Window (LibraryShellViewModel_Window.cpp): what the root window does to the view model.
 
@@ -705,26 +659,6 @@ private:
                                                 std::stop_token stop,
                                                 SingleShotTimerFactory timers);
 
-    // --- Library list state (LibraryShellViewModel_VisibleItems.cpp) -----------------------
-    /// Every record in stored order; empty when the library cannot be read.
-    LocalLibraryCacheRecords allLocalLibraryRecords() const;
-    /// `refreshVisibleLocalLibraryItems`; after a change of the search text only, the items and
-    /// the revision stay as they are when the search found the same records of the same
-    /// library with the filters as active as before (the tree would come out the same).
-    void publishVisibleLocalLibraryItems(bool pruningRestoreSelection, bool afterSearchTextChange);
-    /// Keeps a finished tree build as the newest tree unless a later build is already kept.
-    void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
-                              quint64 build,
-                              Result<QList<LocalLibraryTreeNode>> built);
-
-    // --- Local library filters (LibraryShellViewModel_LocalLibraryFilters.cpp) -------------
-    /// The observer of the search text: refreshes when it changed.
-    void refreshAfterSearchTextChange();
-    /// The observer of every filter field but the search text.
-    void refreshAfterFilterChange();
-    /// The capture-time window in whole local days, for `DateRange` only.
-    std::optional<LocalLibraryDateRange> localLibraryCaptureTimeRange() const;
-
     const std::unique_ptr<SessionState> m_sessionState;
     const std::unique_ptr<ShellState> m_shellState;
     const std::unique_ptr<ImportState> m_importState;
@@ -733,6 +667,7 @@ private:
     const std::unique_ptr<RestoreState> m_restoreState;
     const std::unique_ptr<LibraryShellViewModelPrivate> m_d;
     const std::unique_ptr<TransferProgressBoard> m_board;
+    const std::unique_ptr<LibraryWorkflows> m_library;
 };
 
 } // namespace Pellwick

@@ -27,7 +27,7 @@ StatusDidChange refreshingOnStatusChange(LibraryShellViewModel *viewModel)
             QCoreApplication::instance(),
             [self] {
                 if (self)
-                    self->refreshVisibleLocalLibraryItems(true);
+                    self->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
             },
             Qt::QueuedConnection);
     };
@@ -70,7 +70,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
     if (!self)
         co_return;
     scheduleSourceMediaSafetyRefresh();
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     co_await refreshSourceMediaSafetyNow();
     if (!self)
         co_return;
@@ -151,7 +151,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
         finishConfirmedImport(transferID);
         ImportFeedback::log(*failed);
         m_importState->setImportErrorMessage(ImportFeedback::message(*failed));
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         co_return;
     }
 
@@ -162,7 +162,7 @@ QCoro::Task<> LibraryShellViewModel::startSelectedImports()
     co_await refreshSourceMediaSafetyNow();
     if (!self)
         co_return;
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     QString text = QString::number(archived.size()) + QStringLiteral(" files safely archived; ")
                    + (cleanup->pendingCount > 0 ? QString::number(cleanup->pendingCount)
                                                       + QStringLiteral(" cache cleanups will retry")
@@ -224,7 +224,7 @@ QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
             m_importState->setImportRecoveryMessage(
                 QStringLiteral("Archive verified; cache cleanup will retry"));
     }
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     const QList<LocalLibraryItem> records
         = m_d->services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
     if (std::none_of(records.cbegin(), records.cend(), mayBelongToUnfinishedImport))
@@ -252,14 +252,14 @@ QCoro::Task<> LibraryShellViewModel::recoverInterruptedImports()
         co_return;
     std::optional<QList<LocalLibraryItem>> after;
     if (*resumed) {
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         if (const Result<QList<LocalLibraryItem>> read
             = m_d->services.localLibraryCache.readItems())
             after = *read;
     }
     if (!after) {
         m_importState->setIsRecoveringInterruptedImports(false);
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         m_importState->setImportRecoveryMessage(recoveryNeedsAttentionMessage);
         co_return;
     }

@@ -301,7 +301,7 @@ QCoro::Task<> LibraryShellViewModel::addReviewToIngestCache()
     }
 
     scheduleCacheCleanupRetryIfNeeded((*cleanup)->pendingCount);
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     qint64 added = 0;
     for (const IngestCacheCopy &copy : std::as_const(**copied))
         added += copy.copiedPackageCount;

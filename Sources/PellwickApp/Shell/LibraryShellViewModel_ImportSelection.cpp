@@ -146,7 +146,7 @@ void LibraryShellViewModel::invalidateSelectedImport()
     m_libraryState->setSelectedLibraryItemIDs({});
     m_importState->setImportSelectionConfirmation(std::nullopt);
     m_importState->setImportErrorMessage(selectionChangedMessage);
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 QCoro::Task<> LibraryShellViewModel::recordUnavailableImportItems(QList<LocalLibraryItem> items)
@@ -168,7 +168,7 @@ QCoro::Task<> LibraryShellViewModel::recordUnavailableImportItems(QList<LocalLib
     selection.subtract(ids);
     m_libraryState->setSelectedLibraryItemIDs(selection);
     m_importState->setImportErrorMessage(selectionChangedMessage);
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()

@@ -72,7 +72,7 @@ Result<IngestCacheMigration> moveIngestCache(const IngestCache &cache,
 bool LibraryShellViewModel::hasActiveArchivePackage() const
 {
     bool active = false;
-    allLocalLibraryRecords().forEach([&active](const LocalLibraryItem &item) {
+    m_library->allLocalLibraryRecords().forEach([&active](const LocalLibraryItem &item) {
         active = active || item.importStatus == LibraryItemImportStatus::Uploading
                  || item.importStatus == LibraryItemImportStatus::Verifying
                  || item.importStatus == LibraryItemImportStatus::CleanupPending;
@@ -218,7 +218,7 @@ void LibraryShellViewModel::finishIngestCacheMigration(const Result<IngestCacheM
             m_d->ingestCache.retainedIngestCacheManifest = migration.fileHashes;
             // Conflicts of an earlier retained cache name files of a cache no longer kept.
             m_ingestCacheState->setRetainedIngestCacheConflicts({});
-            refreshVisibleLocalLibraryItems(true);
+            m_library->refreshVisibleLocalLibraryItems(true);
             m_ingestCacheState->setIngestCacheMigrationMessage(movedMessage);
         }
     }

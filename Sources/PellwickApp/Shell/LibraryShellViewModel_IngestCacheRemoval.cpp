@@ -93,7 +93,7 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
         QSet<QUuid> selection = m_libraryState->selectedLibraryItemIDs();
         selection.subtract(**removed);
         m_libraryState->setSelectedLibraryItemIDs(std::move(selection));
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         const qsizetype count = (*removed)->size();
         m_importState->setImportSuccessMessage(QStringLiteral("Removed ") + QString::number(count)
                                                + QStringLiteral(" cache package")
@@ -105,7 +105,7 @@ QCoro::Task<> LibraryShellViewModel::removeSelectedIngestCachePackages(
     endImportingWork();
     drainPendingIngestCacheRefresh();
     m_importState->setImportErrorMessage(QStringLiteral("Cache package removal needs attention"));
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 } // namespace Pellwick

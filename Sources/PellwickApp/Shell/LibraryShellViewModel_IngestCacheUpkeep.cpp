@@ -307,7 +307,7 @@ LibraryShellViewModel::runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> 
             co_return;
         if (!cleanup)
             continue;
-        viewModel->refreshVisibleLocalLibraryItems(true);
+        viewModel->m_library->refreshVisibleLocalLibraryItems(true);
         if (cleanup->pendingCount <= 0)
             break;
     }
@@ -417,7 +417,7 @@ QCoro::Task<> LibraryShellViewModel::runIngestCacheRefresh(
                 co_return;
             viewModel->scheduleCacheCleanupRetryIfNeeded(cleanup ? cleanup->pendingCount : 0);
         }
-        viewModel->refreshVisibleLocalLibraryItems(true);
+        viewModel->m_library->refreshVisibleLocalLibraryItems(true);
     }
     // Held to the end, cleanup included: one refresh at a time.
     viewModel->m_d->ingestCache.ingestCacheRefreshTask.reset();

@@ -1,9 +1,11 @@
 #include "LibraryShellViewModel_p.h"
 
 #include <QCoreApplication>
+#include <QtNumeric>
 
 #include <coroutine>
 #include <functional>
+#include <limits>
 #include <utility>
 
 namespace Pellwick {
@@ -162,6 +164,76 @@ QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShel
         if (!request || request->status != RestoreRequestStatus::Preparing)
             co_return;
     }
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
+{
+    if (m_libraryState->selectedLibraryItemIDs().isEmpty())
+        return {};
+    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_d->restore.selectedRestoreItemsMemo,
+        records,
+        m_libraryState->selectedLibraryItemIDs(),
+        [&] {
+            return LibrarySelection::selectedRecords(
+                records,
+                m_libraryState->selectedLibraryItemIDs(),
+                [](const LocalLibraryItem &item) {
+                    return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+                           && item.backendLibraryItemID.has_value();
+                });
+        });
+}
+
+RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
+{
+    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_d->restore.restoreSelectionSummaryMemo,
+        records,
+        m_libraryState->selectedLibraryItemIDs(),
+        [this] {
+            const QList<LocalLibraryItem> items = selectedRestoreItems();
+            RestoreSelectionSummary summary;
+            summary.itemCount = static_cast<int>(items.size());
+            summary.filenames.reserve(items.size());
+            for (const LocalLibraryItem &item : items) {
+                const qint64 bytes = item.archiveByteCount.value_or(0);
+                // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
+                if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
+                    summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
+                                                  : std::numeric_limits<qint64>::min();
+                }
+                summary.filenames.append(item.originalFilename);
+            }
+            return summary;
+        });
+}
+
+QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
+{
+    if (!m_restoreState->activeRestoreRequest())
+        return selectedRestoreItems();
+    if (m_restoreState->activeRestoreRequest()->items.isEmpty())
+        return {};
+    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_d->restore.restoreWorkflowItemsMemo,
+        records,
+        m_restoreState->activeRestoreRequest()->items,
+        [&] {
+            QSet<qint64> requested;
+            for (const RestoreRequestItem &item : m_restoreState->activeRestoreRequest()->items)
+                requested.insert(item.libraryItemID);
+            QList<LocalLibraryItem> result;
+            result.reserve(std::min(records.size(), requested.size()));
+            records.forEach([&](const LocalLibraryItem &item) {
+                if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
+                    result.append(item);
+            });
+            return result;
+        });
 }
 
 } // namespace Pellwick

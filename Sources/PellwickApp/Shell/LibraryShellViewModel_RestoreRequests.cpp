@@ -133,7 +133,7 @@ QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
             m_restoreState->setRestoreMessage(restoreMessage(**outcome));
     }
     updateRestorePolling(m_restoreState->activeRestoreRequest());
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 QCoro::Task<bool> LibraryShellViewModel::rebuildLocalLibraryFromBackend(QString operation)
@@ -151,7 +151,7 @@ QCoro::Task<bool> LibraryShellViewModel::rebuildLocalLibraryFromBackend(QString 
         recordRestoreError(outcome->error(), operation);
         co_return false;
     }
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     co_return true;
 }
 
@@ -202,7 +202,7 @@ QCoro::Task<> LibraryShellViewModel::requestRestoreForSelection()
     // Whatever the backend answered: it has only just been asked to prepare.
     m_restoreState->setRestoreMessage(restorePreparing);
     updateRestorePolling(m_restoreState->activeRestoreRequest());
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
@@ -257,7 +257,7 @@ QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
         m_restoreState->setActiveRestoreRequest(std::nullopt);
         m_restoreState->setRestoreMessage(restoreCancelled);
         updateRestorePolling(std::nullopt);
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         // The id stays until the next request is created: no transfer of it may start.
         m_restoreState->setIsCancellingRestore(false);
         co_return;
@@ -308,7 +308,7 @@ QCoro::Task<> LibraryShellViewModel::retryActiveRestorePreparation()
     m_restoreState->setActiveRestoreRequest(**outcome);
     m_restoreState->setRestoreMessage(restorePreparing);
     updateRestorePolling(**outcome);
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 QCoro::Task<> LibraryShellViewModel::rebuildLocalLibraryCache()

@@ -468,7 +468,7 @@ LibraryShellViewModel::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcom
     if (summary.wasPaused) {
         m_restoreState->setRestoreMessage(RestoreFeedback::restoreTransferPausedMessage());
         m_restoreState->setHasPausedRestoreTransfer(true);
-        refreshVisibleLocalLibraryItems(true);
+        m_library->refreshVisibleLocalLibraryItems(true);
         co_return Result<void>();
     }
     if (isCancelled()) {
@@ -515,7 +515,7 @@ LibraryShellViewModel::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcom
         failedCount > 0 ? std::optional(RestoreFeedback::itemsNeedAttentionMessage(failedCount))
                         : std::nullopt);
     m_restoreState->setHasPausedRestoreTransfer(false);
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
     co_return Result<void>();
 }
 

@@ -77,7 +77,7 @@ void LibraryShellViewModel::publishSourceMediaSafetyResult(const Result<qsizetyp
         return;
     m_importState->setImportRecoveryMessage(QStringLiteral(
         "Source media changed; do not erase it until it is copied and archived again"));
-    refreshVisibleLocalLibraryItems(true);
+    m_library->refreshVisibleLocalLibraryItems(true);
 }
 
 } // namespace Pellwick

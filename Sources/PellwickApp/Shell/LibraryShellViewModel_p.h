@@ -8,6 +8,8 @@
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
+#include <PellwickApp/Workflows/Library/LibrarySelection.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/TransferProgressBoard.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
@@ -18,7 +20,6 @@
 #include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/RemovableVolumeDetector.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
-#include <PellwickCore/Library/LocalLibrarySearchResult.h>
 #include <PellwickCore/Restore/RestoreRequestCoordinator.h>
 #include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/Date.h>
@@ -38,37 +39,6 @@
 #include <utility>
 
 namespace Pellwick {
-
-/// What a folder tree of the library is built for: `revision` of the visible items, with or
-/// without the physical folder entries, and `visibleFolderCounts`.
-struct LocalLibraryTreeKey
-{
-    qint64 revision = 0;
-    bool includePhysicalEntries = false;
-    QHash<QString, qint64> visibleFolderCounts;
-
-    bool operator==(const LocalLibraryTreeKey &) const = default;
-};
-
-/// The memo of the newest folder tree built: `build` numbers the builds in the order they were
-/// started, so an older build that ends late never replaces it.
-struct LocalLibraryTreeCache
-{
-    LocalLibraryTreeKey key;
-    quint64 build = 0;
-    QList<LocalLibraryTreeNode> nodes;
-};
-
-/// A value derived from the records and `key`, kept until either changes: views ask for the
-/// selections on every render, and a selection of many records is costly to gather. Holding the
-/// records keeps their chunks alive, so a library that shares them is the same library.
-template<typename Key, typename Value>
-struct LibraryMemo
-{
-    LocalLibraryCacheRecords records;
-    Key key;
-    Value value;
-};
 
 struct LibraryShellViewModelPrivate
 {
@@ -131,6 +101,8 @@ struct LibraryShellViewModelPrivate
         /// Stops the importer's runs (import or recovery) when the view model goes: the package
         /// in flight stays resumable.
         WorkflowTaskHandle importerRuns;
+        mutable std::optional<LibraryMemo<std::pair<QSet<QUuid>, QString>, QList<LocalLibraryItem>>>
+            selectedImportItemsMemo;
     };
 
     struct IngestCacheMembers
@@ -144,39 +116,8 @@ struct LibraryShellViewModelPrivate
         std::optional<WorkflowTaskHandle> ingestCacheMoveTask;
         /// A synchronization, conflict settlement or deletion of the retained cache runs.
         bool isRetainedCacheWorkRunning = false;
-    };
-
-    struct Library
-    {
-        bool isResettingLocalLibraryFilters = false;
-        /// The search text of the last observed assignment: only a changed text refreshes.
-        QString observedSearchText;
-
-        /// The search whose items were published last, and whether a filter was active then.
-        struct PublishedSearch
-        {
-            LocalLibrarySearchResult result;
-            bool isFiltered = false;
-        };
-
-        std::optional<PublishedSearch> publishedSearch;
-        std::optional<LocalLibraryTreeCache> localLibraryTreeCache;
-        /// The key of the newest build started and not ended yet.
-        std::optional<LocalLibraryTreeKey> pendingLocalLibraryTreeKey;
-        quint64 startedLocalLibraryTreeBuilds = 0;
-        // Memos of the derived selections (main thread only, like every getter).
-        mutable std::optional<LibraryMemo<std::pair<QSet<QUuid>, QString>, QList<LocalLibraryItem>>>
-            selectedImportItemsMemo;
         mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
             selectedRemovableIngestCacheItemsMemo;
-        mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
-            selectedRestoreItemsMemo;
-        mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
-            restoreSelectionSummaryMemo;
-        mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
-            restoreWorkflowItemsMemo;
-        mutable std::optional<LibraryMemo<bool, QStringList>> localLibraryIngestSourcesMemo;
-        LibraryShellViewModel::LocalLibraryTreeBuilder localLibraryTreeBuilder;
     };
 
     struct Restore
@@ -195,6 +136,12 @@ struct LibraryShellViewModelPrivate
         /// `chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
         QHash<qint64, QString> chosenRestoreFilenames;
         std::optional<qint64> chosenRestoreFilenamesRequestID;
+        mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+            selectedRestoreItemsMemo;
+        mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
+            restoreSelectionSummaryMemo;
+        mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
+            restoreWorkflowItemsMemo;
     };
 
     struct SourceMediaSafety
@@ -217,7 +164,6 @@ struct LibraryShellViewModelPrivate
     Shell shell;
     Import imports;
     IngestCacheMembers ingestCache;
-    Library library;
     Restore restore;
     SourceMediaSafety sourceMediaSafety;
 };

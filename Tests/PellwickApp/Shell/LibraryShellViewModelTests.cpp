@@ -1,5 +1,7 @@
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -346,7 +348,7 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
         });
     }
     model->libraryState().setSelectedLibraryItemIDs({items[0].id, items[1].id});
-    model->refreshVisibleLocalLibraryItems(true);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
     model->libraryState().setLocalLibrarySearchText(u"IMG"_s);
     model->libraryState().setLocalLibraryImportStatusFilter(
         LibraryItemImportStatus::VerifiedBackup);

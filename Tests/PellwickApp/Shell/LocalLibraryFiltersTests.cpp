@@ -1,5 +1,7 @@
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -200,7 +202,7 @@ void LocalLibraryFiltersTests::activeFiltersIgnoreTheWindowDates()
     QFETCH(bool, active);
     const auto model = m_fixture->make();
     change(*model);
-    QCOMPARE(model->hasActiveLocalLibraryFilters(), active);
+    QCOMPARE(model->libraryWorkflows().hasActiveLocalLibraryFilters(), active);
 }
 
 void LocalLibraryFiltersTests::queryCarriesTheFilters_data()
@@ -255,7 +257,7 @@ void LocalLibraryFiltersTests::queryCarriesTheFilters()
     QFETCH(bool, hasWindow);
     const auto model = m_fixture->make();
     change(*model);
-    LocalLibrarySearchQuery query = model->localLibraryQuery();
+    LocalLibrarySearchQuery query = model->libraryWorkflows().localLibraryQuery();
     QCOMPARE(query.captureTime.has_value(), hasWindow);
     QVERIFY(!query.importDate);
     query.captureTime.reset(); // its arithmetic is checked below
@@ -313,9 +315,10 @@ void LocalLibraryFiltersTests::captureTimeWindowCoversWholeLocalDays()
     const auto model = m_fixture->make();
     model->libraryState().setLocalLibraryCaptureTimeStart(start);
     model->libraryState().setLocalLibraryCaptureTimeEnd(end);
-    QVERIFY(!model->localLibraryQuery().captureTime);
+    QVERIFY(!model->libraryWorkflows().localLibraryQuery().captureTime);
     model->libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
-    const std::optional<LocalLibraryDateRange> computed = model->localLibraryQuery().captureTime;
+    const std::optional<LocalLibraryDateRange> computed
+        = model->libraryWorkflows().localLibraryQuery().captureTime;
     QCOMPARE(computed.has_value(), window.has_value());
     if (window) {
         QCOMPARE(computed->first.toDateTime(), window->first.toDateTime());
@@ -344,21 +347,21 @@ void LocalLibraryFiltersTests::resetRefreshesOnceAndKeepsTheDates()
     QSignalSpy duplicates(&model->libraryState(),
                           &LibraryState::localLibraryDuplicateVisibilityChanged);
 
-    model->resetLocalLibraryFilters();
+    model->libraryWorkflows().resetLocalLibraryFilters();
 
     QCOMPARE(model->libraryState().localLibraryItemsRevision() - revision, 1);
     QCOMPARE(searchText.count(), 1);
     QCOMPARE(duplicates.count(), 1);
-    QVERIFY(!model->hasActiveLocalLibraryFilters());
+    QVERIFY(!model->libraryWorkflows().hasActiveLocalLibraryFilters());
     LocalLibrarySearchQuery defaults;
     defaults.text = QString();
-    QVERIFY(model->localLibraryQuery() == defaults);
+    QVERIFY(model->libraryWorkflows().localLibraryQuery() == defaults);
     QCOMPARE(model->libraryState().localLibraryCaptureTimeStart(), start);
     QCOMPARE(model->libraryState().localLibraryCaptureTimeEnd(), end);
     // After the reset, assignments refresh again.
     model->libraryState().setLocalLibraryCaptureTimeFilter(TimeFilter::DateRange);
     QCOMPARE(model->libraryState().localLibraryItemsRevision() - revision, 2);
-    QVERIFY(model->localLibraryQuery().captureTime);
+    QVERIFY(model->libraryWorkflows().localLibraryQuery().captureTime);
 }
 
 QTEST_GUILESS_MAIN(LocalLibraryFiltersTests)

@@ -1,5 +1,7 @@
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -177,7 +179,7 @@ void VisibleItemsAndSelectionsTests::refreshPublishesMatchesAndPrunesOnRequest()
         QVERIFY(m_fixture->library.removeItems({minimalLibraryItem(2).id}));
     QSignalSpy selection(&model->libraryState(), &LibraryState::selectedLibraryItemIDsChanged);
 
-    model->refreshVisibleLocalLibraryItems(pruning);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(pruning);
 
     QCOMPARE(model->libraryState().selectedLibraryItemIDs(), idSet(selected));
     // The selection is assigned whenever it is pruned, also when nothing leaves it.
@@ -196,7 +198,7 @@ void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheS
     const auto model = m_fixture->make();
     model->libraryState().setSelectedLibraryItemIDs(idSet({0}));
 
-    model->refreshVisibleLocalLibraryItems(true);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
 
     QVERIFY(!model->libraryState().hasLocalLibraryRecords());
     QVERIFY(model->libraryState().localLibraryItems().isEmpty());
@@ -204,7 +206,7 @@ void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheS
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), 2);
     model->libraryState().setSelectedLibraryItemIDs(idSet({0}));
     QVERIFY(model->selectedRestoreItems().isEmpty());
-    QVERIFY(model->localLibraryIngestSources().isEmpty());
+    QVERIFY(model->libraryWorkflows().localLibraryIngestSources().isEmpty());
 }
 
 void VisibleItemsAndSelectionsTests::revisionAdvancesByOnePerRefresh_data()
@@ -224,9 +226,9 @@ void VisibleItemsAndSelectionsTests::revisionAdvancesByOnePerRefresh()
     QVERIFY(model);
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
     model->libraryState().setLocalLibraryItemsRevision(before);
-    model->refreshVisibleLocalLibraryItems(false);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(false);
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), after);
-    model->refreshVisibleLocalLibraryItems(true);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), after + 1);
 }
 
@@ -364,7 +366,7 @@ struct Derived
         , restorable(idsOf(model.selectedRestoreItems()))
         , workflow(idsOf(model.restoreWorkflowItems()))
         , summary(model.restoreSelectionSummary())
-        , sources(model.localLibraryIngestSources())
+        , sources(model.libraryWorkflows().localLibraryIngestSources())
     {}
 
     bool operator==(const Derived &) const = default;
@@ -508,7 +510,7 @@ void VisibleItemsAndSelectionsTests::ingestSourcesAreDistinctInCodeUnitOrder()
     }
     const auto model = makeWith(items);
     QVERIFY(model);
-    QCOMPARE(model->localLibraryIngestSources(), sources);
+    QCOMPARE(model->libraryWorkflows().localLibraryIngestSources(), sources);
 }
 
 void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts_data()
@@ -530,13 +532,13 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     QFETCH(bool, physicalEntries);
     const auto model = makeWith({item(0, {}), item(1, {})});
     QVERIFY(model);
-    QVERIFY(model->localLibraryTree({}).value().isEmpty()); // the stand-in
+    QVERIFY(model->libraryWorkflows().localLibraryTree({}).value().isEmpty()); // the stand-in
     std::atomic<int> count = 0;
     std::atomic<bool> lastPhysicalEntries = false;
-    model->setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &items,
-                                          const QString &root,
-                                          bool includePhysicalEntries,
-                                          const QHash<QString, qint64> &counts) {
+    model->libraryWorkflows().setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &items,
+                                                             const QString &root,
+                                                             bool includePhysicalEntries,
+                                                             const QHash<QString, qint64> &counts) {
         ++count;
         lastPhysicalEntries = includePhysicalEntries;
         LocalLibraryTreeNode node;
@@ -547,9 +549,10 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     });
     QSignalSpy built(&model->libraryState(), &LibraryState::localLibraryTreeChanged);
     const QHash<QString, qint64> counts{{u"folder:"_s, 25}};
-    QVERIFY(!model->localLibraryTree(counts)); // built off the main thread
+    QVERIFY(!model->libraryWorkflows().localLibraryTree(counts)); // built off the main thread
     QTRY_COMPARE(built.count(), 1);
-    const QList<LocalLibraryTreeNode> first = model->localLibraryTree(counts).value();
+    const QList<LocalLibraryTreeNode> first
+        = model->libraryWorkflows().localLibraryTree(counts).value();
     QCOMPARE(first.size(), 1);
     QCOMPARE(first[0].id, u"folder:/cache"_s);
     QCOMPARE(first[0].representedItems.toList(), model->libraryState().localLibraryItems());
@@ -558,16 +561,17 @@ void VisibleItemsAndSelectionsTests::treeIsBuiltOncePerRevisionFlagAndCounts()
     if (between == u"counts")
         again.insert(u"folder:"_s, 50);
     else if (between == u"refresh")
-        model->refreshVisibleLocalLibraryItems(false);
+        model->libraryWorkflows().refreshVisibleLocalLibraryItems(false);
     else if (between.startsWith(u"filter"))
         model->libraryState().setLocalLibraryIngestSourceFilter(u"CARD"_s);
     if (between == u"filter put back")
         model->libraryState().setLocalLibraryIngestSourceFilter(std::nullopt);
     // Until the new build ends, the newest tree stands in; asking again starts no second build.
-    QCOMPARE(model->localLibraryTree(again).value(), first);
-    QCOMPARE(model->localLibraryTree(again).value(), first);
+    QCOMPARE(model->libraryWorkflows().localLibraryTree(again).value(), first);
+    QCOMPARE(model->libraryWorkflows().localLibraryTree(again).value(), first);
     QTRY_COMPARE(built.count(), builds);
-    const QList<LocalLibraryTreeNode> second = model->localLibraryTree(again).value();
+    const QList<LocalLibraryTreeNode> second
+        = model->libraryWorkflows().localLibraryTree(again).value();
 
     QCOMPARE(count.load(), builds);
     QCOMPARE(lastPhysicalEntries.load(), physicalEntries);
@@ -579,10 +583,10 @@ void VisibleItemsAndSelectionsTests::olderTreeBuildNeverReplacesANewerOne()
     const auto model = makeWith({item(0, {})});
     QVERIFY(model);
     QSemaphore release;
-    model->setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &,
-                                          const QString &,
-                                          bool,
-                                          const QHash<QString, qint64> &counts) {
+    model->libraryWorkflows().setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &,
+                                                             const QString &,
+                                                             bool,
+                                                             const QHash<QString, qint64> &counts) {
         if (counts.value(u"folder:"_s) == 1)
             release.acquire(); // the older build ends last
         LocalLibraryTreeNode node;
@@ -590,39 +594,40 @@ void VisibleItemsAndSelectionsTests::olderTreeBuildNeverReplacesANewerOne()
         return QList{node};
     });
     QSignalSpy built(&model->libraryState(), &LibraryState::localLibraryTreeChanged);
-    QVERIFY(!model->localLibraryTree({{u"folder:"_s, 1}}));
-    QVERIFY(!model->localLibraryTree({{u"folder:"_s, 2}}));
+    QVERIFY(!model->libraryWorkflows().localLibraryTree({{u"folder:"_s, 1}}));
+    QVERIFY(!model->libraryWorkflows().localLibraryTree({{u"folder:"_s, 2}}));
     QTRY_COMPARE(built.count(), 1);
     release.release();
     QVERIFY(WorkflowPools::utility().waitForDone(10000));
     QCoreApplication::processEvents();
     QCOMPARE(built.count(), 1);
-    QCOMPARE(model->localLibraryTree({{u"folder:"_s, 2}}).value().constFirst().id,
-             u"built for 2"_s);
+    QCOMPARE(
+        model->libraryWorkflows().localLibraryTree({{u"folder:"_s, 2}}).value().constFirst().id,
+        u"built for 2"_s);
 }
 
 void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()
 {
     const auto model = makeWith({item(0, {}), item(1, {})});
     QVERIFY(model);
-    QVERIFY(!model->inspectedLocalLibraryItem());
+    QVERIFY(!model->libraryWorkflows().inspectedLocalLibraryItem());
     const LocalLibraryItem inspected = model->libraryState().localLibraryItems().at(1);
     QSignalSpy changed(&model->libraryState(), &LibraryState::inspectedLocalLibraryItemIDChanged);
-    model->inspectLocalLibraryItem(inspected);
-    model->inspectLocalLibraryItem(inspected);
+    model->libraryWorkflows().inspectLocalLibraryItem(inspected);
+    model->libraryWorkflows().inspectLocalLibraryItem(inspected);
     QCOMPARE(changed.count(), 2);
-    QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
+    QCOMPARE(model->libraryWorkflows().inspectedLocalLibraryItem(), inspected);
 
     model->libraryState().setLocalLibrarySearchText(u"IMG_0000"_s);
-    QVERIFY(!model->inspectedLocalLibraryItem());
+    QVERIFY(!model->libraryWorkflows().inspectedLocalLibraryItem());
     QCOMPARE(model->libraryState().inspectedLocalLibraryItemID(), inspected.id);
 
     model->libraryState().setLocalLibrarySearchText(QString());
-    QCOMPARE(model->inspectedLocalLibraryItem(), inspected);
+    QCOMPARE(model->libraryWorkflows().inspectedLocalLibraryItem(), inspected);
 
-    model->inspectLocalLibraryItem(std::nullopt);
+    model->libraryWorkflows().inspectLocalLibraryItem(std::nullopt);
     QVERIFY(!model->libraryState().inspectedLocalLibraryItemID());
-    QVERIFY(!model->inspectedLocalLibraryItem());
+    QVERIFY(!model->libraryWorkflows().inspectedLocalLibraryItem());
 }
 
 QTEST_GUILESS_MAIN(VisibleItemsAndSelectionsTests)

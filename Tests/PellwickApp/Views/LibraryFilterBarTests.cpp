@@ -3,6 +3,7 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
 #include <PellwickApp/Views/Library/LocalLibraryFilterBar.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 
 #include <QDateEdit>
 #include <QLabel>
@@ -20,7 +21,7 @@ struct Bar
 {
     ShellViewModelFixture fixture;
     std::unique_ptr<LibraryShellViewModel> model = fixture.make();
-    LocalLibraryFilterBar bar{model->libraryState(), *model};
+    LocalLibraryFilterBar bar{model->libraryState(), model->libraryWorkflows()};
 
     PellwickMenuSelectorLabel &select(const QString &name) const
     {

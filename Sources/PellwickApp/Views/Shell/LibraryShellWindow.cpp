@@ -15,6 +15,7 @@
 #include <PellwickApp/Views/Pages/SignedOutView.h>
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 
 #include <QAction>
 #include <QDesktopServices>
@@ -111,7 +112,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     auto *library = new LocalLibraryCacheView({m_viewModel->libraryState(),
                                                m_viewModel->importState(),
                                                m_viewModel->ingestCacheState(),
-                                               *m_viewModel,
+                                               m_viewModel->libraryWorkflows(),
                                                *m_viewModel,
                                                *m_viewModel,
                                                *m_viewModel,

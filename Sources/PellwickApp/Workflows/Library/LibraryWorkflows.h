@@ -1,0 +1,139 @@
+#pragma once
+
+#include <PellwickApp/Shell/Operations/LibraryOperations.h>
+#include <PellwickApp/Workflows/Library/LibrarySelection.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Library/LocalLibrarySearchResult.h>
+#include <PellwickCore/Support/Result.h>
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace Pellwick {
+
+class LibraryState;
+
+/// What a folder tree of the library is built for: `revision` of the visible items, with or
+/// without the physical folder entries, and `visibleFolderCounts`.
+struct LocalLibraryTreeKey
+{
+    qint64 revision = 0;
+    bool includePhysicalEntries = false;
+    QHash<QString, qint64> visibleFolderCounts;
+
+    bool operator==(const LocalLibraryTreeKey &) const = default;
+};
+
+/// What the library pages derive from the Local Library Cache's records: the visible items under
+/// the filters of `LibraryState`, the folder tree and the inspected item. Each getter reads the
+/// library's in-memory records afresh, in stored order; a failed read counts as an empty
+/// library, and nothing here reports a failure. Main thread only.
+class LibraryWorkflows final
+    : public QObject
+    , public LibraryOperations
+{
+public:
+    /// Builds the folder tree of the visible items: (items, Ingest Cache root, whether the
+    /// physical folder entries are included, visible child-folder counts per folder id).
+    using LocalLibraryTreeBuilder = std::function<QList<LocalLibraryTreeNode>(
+        const QList<LocalLibraryItem> &, const QString &, bool, const QHash<QString, qint64> &)>;
+
+    /// Sets the capture-time window to the 30 days before now, then observes the filters: each
+    /// assignment refreshes the visible items (the search text only when it changed), except
+    /// while `resetLocalLibraryFilters()` runs. `ingestCacheRoot` answers the active Ingest
+    /// Cache's root, which the tree builder is given; `scheduleSourceMediaSafetyRefresh` asks the
+    /// import workflows for a check.
+    LibraryWorkflows(LibraryState &state,
+                     LocalLibraryCache localLibraryCache,
+                     std::function<QString()> ingestCacheRoot,
+                     std::function<void()> scheduleSourceMediaSafetyRefresh,
+                     QObject *parent = nullptr);
+    ~LibraryWorkflows() override;
+
+    /// Re-reads the library and publishes `hasLocalLibraryRecords`, the items matching
+    /// `localLibraryQuery()` (none when the search fails) and the next revision (wrapping). When
+    /// pruning, the selection loses the ids of records that no longer exist; records hidden by
+    /// the filters stay selected. The inspected id and the tree memo are left alone.
+    void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) override;
+    /// The distinct ingest source names of the records, in code-unit order.
+    QStringList localLibraryIngestSources() const override;
+    /// The newest folder tree of the visible items. When the revision, the physical-entries flag
+    /// (no filter active) or `visibleFolderCounts` differ from those of the memo, the builder runs
+    /// on the utility pool (once per key while it runs) and its result replaces the memo on the
+    /// main thread, unless a build started later already did; the replaced tree is taken apart
+    /// on the pool. Without an installed builder the tree is empty at once.
+    std::optional<QList<LocalLibraryTreeNode>>
+    localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) override;
+    std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const override;
+    /// The visible item with the inspected id; none when the filters hide it.
+    std::optional<LocalLibraryItem> inspectedLocalLibraryItem() const override;
+    /// Inspects `item` (none clears); assigns even an unchanged id.
+    void inspectLocalLibraryItem(const std::optional<LocalLibraryItem> &item) override;
+    /// Whether the search text (trimmed) or any filter but the capture-time window's dates
+    /// differs from its default.
+    bool hasActiveLocalLibraryFilters() const override;
+    /// Puts the six filters back to their defaults with one refresh; the window dates stay.
+    void resetLocalLibraryFilters() override;
+    void scheduleSourceMediaSafetyRefresh() override;
+
+    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo. The
+    /// builder runs on a worker thread: it must not touch the workflows.
+    void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
+    /// The search for the current filters: the text exactly as typed, the capture-time window
+    /// in whole local days, never an import-date condition.
+    LocalLibrarySearchQuery localLibraryQuery() const;
+    /// Every record in stored order; empty when the library cannot be read.
+    LocalLibraryCacheRecords allLocalLibraryRecords() const;
+
+private:
+    /// `refreshVisibleLocalLibraryItems`; after a change of the search text only, the items and
+    /// the revision stay as they are when the search found the same records of the same
+    /// library with the filters as active as before (the tree would come out the same).
+    void publishVisibleLocalLibraryItems(bool pruningRestoreSelection, bool afterSearchTextChange);
+    /// Keeps a finished tree build as the newest tree unless a later build is already kept.
+    void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
+                              quint64 build,
+                              Result<QList<LocalLibraryTreeNode>> built);
+    /// The observer of the search text: refreshes when it changed.
+    void refreshAfterSearchTextChange();
+    /// The observer of every filter field but the search text.
+    void refreshAfterFilterChange();
+    /// The capture-time window in whole local days, for `DateRange` only.
+    std::optional<LocalLibraryDateRange> localLibraryCaptureTimeRange() const;
+
+    /// The memo of the newest folder tree built: `build` numbers the builds in the order they
+    /// were started, so an older build that ends late never replaces it.
+    struct TreeCache
+    {
+        LocalLibraryTreeKey key;
+        quint64 build = 0;
+        QList<LocalLibraryTreeNode> nodes;
+    };
+
+    /// The search whose items were published last, and whether a filter was active then.
+    struct PublishedSearch
+    {
+        LocalLibrarySearchResult result;
+        bool isFiltered = false;
+    };
+
+    LibraryState &m_state;
+    LocalLibraryCache m_localLibraryCache;
+    std::function<QString()> m_ingestCacheRoot;
+    std::function<void()> m_scheduleSourceMediaSafetyRefresh;
+    bool m_isResettingFilters = false;
+    /// The search text of the last observed assignment: only a changed text refreshes.
+    QString m_observedSearchText;
+    std::optional<PublishedSearch> m_publishedSearch;
+    std::optional<TreeCache> m_treeCache;
+    /// The key of the newest build started and not ended yet.
+    std::optional<LocalLibraryTreeKey> m_pendingTreeKey;
+    quint64 m_startedTreeBuilds = 0;
+    LocalLibraryTreeBuilder m_treeBuilder;
+    mutable std::optional<LibraryMemo<bool, QStringList>> m_ingestSourcesMemo;
+};
+
+} // namespace Pellwick
