@@ -7,6 +7,7 @@
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -111,9 +112,10 @@ int main(int argc, char **argv)
         {"selectedImportItems, selection changed", [&] { (void) model->selectedImportItems(); }},
         {"selectedRemovableIngestCacheItems, selection changed",
          [&] { (void) model->selectedRemovableIngestCacheItems(); }},
-        {"selectedRestoreItems, selection changed", [&] { (void) model->selectedRestoreItems(); }},
+        {"selectedRestoreItems, selection changed",
+         [&] { (void) model->restoreWorkflows().selectedRestoreItems(); }},
         {"restoreSelectionSummary, selection changed",
-         [&] { (void) model->restoreSelectionSummary(); }},
+         [&] { (void) model->restoreWorkflows().restoreSelectionSummary(); }},
     };
     for (const auto &[name, getter] : derived) {
         measure(name, [&] {
@@ -126,10 +128,13 @@ int main(int argc, char **argv)
     measure("selectedImportItems", [&] { (void) model->selectedImportItems(); });
     measure("selectedRemovableIngestCacheItems",
             [&] { (void) model->selectedRemovableIngestCacheItems(); });
-    measure("selectedRestoreItems", [&] { (void) model->selectedRestoreItems(); });
-    measure("restoreSelectionSummary", [&] { (void) model->restoreSelectionSummary(); });
+    measure("selectedRestoreItems",
+            [&] { (void) model->restoreWorkflows().selectedRestoreItems(); });
+    measure("restoreSelectionSummary",
+            [&] { (void) model->restoreWorkflows().restoreSelectionSummary(); });
     model->restoreState().setActiveRestoreRequest(request);
-    measure("restoreWorkflowItems (1% requested)", [&] { (void) model->restoreWorkflowItems(); });
+    measure("restoreWorkflowItems (1% requested)",
+            [&] { (void) model->restoreWorkflows().restoreWorkflowItems(); });
     model->restoreState().setActiveRestoreRequest(std::nullopt);
     measure("localLibraryIngestSources",
             [&] { (void) model->libraryWorkflows().localLibraryIngestSources(); });

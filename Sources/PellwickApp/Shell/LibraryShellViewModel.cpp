@@ -66,9 +66,6 @@ LibraryShellViewModel::LibraryShellViewModel(
           = ingestCache ? std::move(*ingestCache) : defaultIngestCache(localLibraryCache),
           .localLibraryCache = std::move(localLibraryCache),
           .verifiedBackupImporter = std::move(verifiedBackupImporter),
-          .restoreCoordinator = std::move(restoreCoordinator),
-          .restoreTransferEngine = std::move(restoreTransferEngine),
-          .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
           .ingestCacheLocationStore = std::move(ingestCacheLocationStore),
           .steadyClock = std::move(steadyClock),
           .timers = timers ? std::move(timers) : SingleShotTimerFactory(&makeQtSingleShotTimer),
@@ -83,8 +80,29 @@ LibraryShellViewModel::LibraryShellViewModel(
           m_d->services.localLibraryCache,
           [this] { return m_d->services.ingestCache.rootURL(); },
           [this] { scheduleSourceMediaSafetyRefresh(); }))
+    , m_restore(std::make_unique<RestoreWorkflows>(
+          *m_restoreState,
+          *m_sessionState,
+          *m_libraryState,
+          *m_ingestCacheState,
+          *m_library,
+          *m_board,
+          RestoreWorkflows::Services{
+              .sessionClient = m_d->services.sessionClient,
+              .localLibraryCache = m_d->services.localLibraryCache,
+              .restoreCoordinator = std::move(restoreCoordinator),
+              .restoreTransferEngine = std::move(restoreTransferEngine),
+              .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
+              .stagingAreaRoot = m_d->services.verifiedBackupImporter.stagingArea().rootURL(),
+              .ingestCacheRoot = [this] { return m_d->services.ingestCache.rootURL(); },
+              .isApplicationActive = [this] { return m_d->shell.isApplicationActive; },
+              .refreshLibrary = [this] { return refreshLibrary(); },
+              .fileManager = m_d->services.fileManager,
+              .timers = m_d->services.timers,
+              .steadyClock = m_d->services.steadyClock,
+          }))
 {
-    Q_ASSERT_X(m_d->services.sessionClient && m_d->services.restoreTransferEngine
+    Q_ASSERT_X(m_d->services.sessionClient && m_restore->restoreTransferEngine()
                    && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
                    && m_d->services.steadyClock,
                "LibraryShellViewModel",
@@ -127,14 +145,6 @@ void LibraryShellViewModel::connectStateObservers()
             present);
     connect(m_restoreState.get(), &RestoreState::activeRestoreRequestChanged, this, present);
     connect(m_restoreState.get(), &RestoreState::isRestoreTransferActiveChanged, this, present);
-    // Filenames chosen after conflicts belong to one request.
-    connect(m_restoreState.get(), &RestoreState::activeRestoreRequestChanged, this, [this] {
-        const std::optional<RestoreRequest> &request = m_restoreState->activeRestoreRequest();
-        if (!request || m_d->restore.chosenRestoreFilenamesRequestID != request->id) {
-            m_d->restore.chosenRestoreFilenames.clear();
-            m_d->restore.chosenRestoreFilenamesRequestID.reset();
-        }
-    });
 }
 
 LibraryShellViewModel::~LibraryShellViewModel()
@@ -142,14 +152,11 @@ LibraryShellViewModel::~LibraryShellViewModel()
     // A check of a stalled backend would otherwise hold the process's exit.
     if (m_d->session.healthCheckTask)
         m_d->session.healthCheckTask->cancel();
-    if (m_d->restore.restorePollingTask)
-        m_d->restore.restorePollingTask->cancel();
     if (m_d->imports.importScanTask)
         m_d->imports.importScanTask->cancel();
     if (m_d->imports.addToIngestCacheTask)
         m_d->imports.addToIngestCacheTask->cancel();
     m_d->imports.importerRuns.cancel();
-    m_d->restore.requestWorkflows.cancel();
     // A check can read a whole card.
     m_d->sourceMediaSafety.checks.cancel();
     // The pending record stays: the next launch resumes the move.
@@ -171,6 +178,11 @@ const std::shared_ptr<IngestCacheRefreshGeneration> &
 LibraryShellViewModel::ingestCacheRefreshGeneration() const
 {
     return m_d->ingestCache.ingestCacheRefreshGeneration;
+}
+
+const SingleShotTimerFactory &LibraryShellViewModel::singleShotTimers() const
+{
+    return m_d->services.timers;
 }
 
 const QSet<QString> &LibraryShellViewModel::initialMountedImportSourceURLs() const

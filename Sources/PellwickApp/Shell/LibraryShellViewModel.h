@@ -2,7 +2,6 @@
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
-#include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
 #include <PellwickApp/Shell/ShellTypes.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
@@ -44,11 +43,12 @@ class IngestCache;
 class IngestCacheRefreshGeneration;
 class LibrarySessionClient;
 class LibraryWorkflows;
+class RestoreRequestCoordinator;
+class RestoreTransferEngine;
+class RestoreWorkflows;
 class LocalLibraryCache;
 class LocalLibraryCacheRecords;
 class RemovableVolumeDetector;
-class RestoreRequestCoordinator;
-class RestoreTransferEngine;
 class SessionTokenStoring;
 class SingleShotTimer;
 class TransferProgressBoard;
@@ -57,28 +57,22 @@ class VerifiedBackupImporter;
 class WorkflowTaskHandle;
 struct IngestCacheCopy;
 struct LibraryShellViewModelPrivate;
-struct RestoreRequest;
-struct RestoreTransfer;
-struct RestoreTransferIdentifier;
-struct RestoreTransferManifest;
-struct RestoreTransferOutcome;
 
 /// As declared in SingleShotTimer.h (repeated so that this header includes nothing more).
 using SingleShotTimerFactory
     = std::function<std::unique_ptr<SingleShotTimer>(std::function<void()> expired)>;
 
 /// The one view model of the application's window: it owns the six state objects the pages show
-/// (`sessionState()` … `restoreState()`), every Core service the user interface drives
+/// (`sessionState()` … `restoreState()`), the workflow objects of the concerns split off so far
+/// (the progress board, the library and the restore workflows), the Core services of the rest
 /// (`LibraryShellViewModel_p.h`) and the bookkeeping of the tasks it starts. Main thread only.
-/// Pages call the operations interfaces it implements; the cross-field rules (a field whose change
-/// refreshes or re-checks others) are connections made by its constructor. Workflows that await
-/// Core follow the template of Workflows/Workflow.h.
+/// The cross-concern rules (a field whose change refreshes or re-checks others) are connections
+/// made by its constructor. Workflows that await Core follow the template of Workflows/Workflow.h.
 class LibraryShellViewModel
     : public QObject
     , public SessionOperations
     , public ImportOperations
     , public IngestCacheOperations
-    , public RestoreOperations
 {
     Q_OBJECT
 
@@ -122,10 +116,9 @@ public:
         std::shared_ptr<const FileManager> fileManager = {},
         std::shared_ptr<const ContentHashing> contentHasher = {},
         QObject *parent = nullptr);
-    /// Cancels the restore polling task, the running scan, the source-media checks and the copy of
-    /// Add to Ingest Cache (which keeps its batch's copy-in marker for the next Add to resume), and
-    /// stops the Core calls of the restore request workflows; other tasks are left to finish on
-    /// their own.
+    /// Cancels the running scan, the source-media checks and the copy of Add to Ingest Cache
+    /// (which keeps its batch's copy-in marker for the next Add to resume); the restore workflows
+    /// stop their polling and Core calls as they go; other tasks are left to finish on their own.
     ~LibraryShellViewModel() override;
 
     // Published state, by concern.
@@ -156,14 +149,14 @@ public:
 
     void setApplicationActive(bool active);
 
-    /// The restore polling loop's handle, while one runs.
-    const std::optional<WorkflowTaskHandle> &restorePollingTask() const;
-
     /// The progress rows every workflow shares.
     TransferProgressBoard &transferProgressBoard() const { return *m_board; }
 
     /// The visible items, filters, folder tree and inspected item of the library pages.
     LibraryWorkflows &libraryWorkflows() const { return *m_library; }
+
+    /// The Restore Request workflows, their polling and the transfer run.
+    RestoreWorkflows &restoreWorkflows() const { return *m_restore; }
 
     // Operations of the workflows.
 
@@ -313,81 +306,8 @@ public:
     QCoro::Task<>
     removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation confirmation) override;
 
-    // --- Restore services and polling (LibraryShellViewModel_Restore.cpp) ------------------
-
-    const RestoreRequestCoordinator &restoreCoordinator() const;
-
-    /// Shared with the restore page, whose pause control reaches it directly.
-    const std::shared_ptr<RestoreTransferEngine> &restoreTransferEngine() const;
-
     /// The timers of the workflows' delays; the restore page waits on them too.
     const SingleShotTimerFactory &singleShotTimers() const;
-
-    const QString &restoreDestinationDirectory() const;
-
-    /// The transfer now running, if any.
-    const std::optional<RestoreTransferIdentifier> &activeRestoreTransferID() const;
-
-    /// When polling of the current preparing Restore Request began, on the steady clock.
-    const std::optional<std::chrono::steady_clock::time_point> &restorePreparingStartedAt() const;
-
-    /// Starts, keeps or stops the one polling task of a preparing Restore Request, and shows its
-    /// "Restore Preparation" row. Not preparing: the task, its start time and its row go. Preparing
-    /// while the application is inactive: the task goes, start time and row stay. Preparing while
-    /// active: the row is updated, the start time set once, and a task started unless one runs.
-    /// The task refreshes the request every 60 s during the first 900 s after the start time,
-    /// every 180 s after; it ends when cancelled, when the view model is gone or when the request
-    /// is no longer preparing. Main thread; never fails.
-    void updateRestorePolling(const std::optional<RestoreRequest> &request);
-
-    // --- Restore Request workflows (LibraryShellViewModel_RestoreRequests.cpp) ----------------
-    // Each returns at once, changing nothing, without a session. Backend, coordinator, engine and
-    // library work runs on the user-initiated pool; a result that arrives after the view model is
-    // gone or the session ended is dropped. Failures become `restoreErrorMessage`; a failure
-    // leaves the request, `restoreMessage` and the selection as they were.
-
-    /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
-    /// in `restoreMessage`), or asks the backend for the account's active one (finding none
-    /// leaves `restoreMessage` as it was).
-    QCoro::Task<> refreshActiveRestoreRequest() override;
-    /// Rebuilds the Local Library Cache from the backend's library items.
-    QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
-    /// Creates a Restore Request for the selected Verified Backups; nothing happens without one,
-    /// or when one of them has no archive byte count. Success empties the selection.
-    QCoro::Task<> requestRestoreForSelection() override;
-    /// Stops the request's transfers and discards their unfinished parts, then cancels it on the
-    /// backend. Refused while a cancellation runs or for a downloaded or cancelled request.
-    QCoro::Task<> cancelActiveRestoreRequest() override;
-    /// Asks the backend to prepare the held request again.
-    QCoro::Task<> retryActiveRestorePreparation() override;
-    /// The rebuild offered after a Local Library Cache conflict: rebuilds the library from the
-    /// backend's items, empties the selection and refreshes the request.
-    QCoro::Task<> rebuildLocalLibraryCache() override;
-
-    // --- Restore transfer run (LibraryShellViewModel_RestoreRun.cpp) -------------------------
-    // Manifest reads, planning, library writes and the completion call run on the
-    // user-initiated pool; each transfer awaits the engine on the restore-transfer pool. A run
-    // whose view model goes publishes nothing more.
-
-    using RestoreTransferManifests = QHash<RestoreTransferIdentifier, RestoreTransferManifest>;
-
-    /// Plans the active Restore Request's transfers into `destinationDirectory` and runs them one
-    /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
-    /// a session or a request, while a run is active or while the request is being cancelled.
-    /// A destination that is or lies inside an Ingest Cache, the Staging Area or the restore
-    /// transfer state is refused; a taken destination publishes `restoreFilenameConflict` and
-    /// downloads nothing. Never fails to its caller.
-    QCoro::Task<> restoreReadyItems(QString destinationDirectory,
-                                    QHash<qint64, QString> destinationFilenames) override;
-    /// The complete manifests of the request's artifacts; the first read failure is returned.
-    /// Blocking: call it off the main thread.
-    [[nodiscard]] static Result<RestoreTransferManifests>
-    completedTransferManifests(const RestoreTransferEngine &engine, const RestoreRequest &request);
-    /// Trims `filename` (whitespace and line breaks); a name that cannot name a file (blank, with
-    /// a "/", "." or "..") is refused without change. Otherwise clears the conflict, remembers the name with the ones chosen
-    /// earlier for the same request and restarts the run with all of them.
-    QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
-                                                 QString filename) override;
 
     // --- Mounted import sources (LibraryShellViewModel_MountedImportSources.cpp) -----------
     // Media mounted since launch waits to be proposed for import (`mountProposal`, sorted by
@@ -475,23 +395,6 @@ public:
     /// Selected records, ready or needing attention, with a cached original; none at all while
     /// the removal is blocked (`isIngestCacheRemovalBlocked`).
     QList<LocalLibraryItem> selectedRemovableIngestCacheItems() const override;
-    /// Selected Verified Backups that the backend knows by id.
-    QList<LocalLibraryItem> selectedRestoreItems() const override;
-    /// Count, bytes (an unknown size counts 0; the sum saturates) and filenames of
-    /// `selectedRestoreItems()`.
-    RestoreSelectionSummary restoreSelectionSummary() const override;
-    /// The records the restore page lists: those of the active Restore Request by backend id, or
-    /// `selectedRestoreItems()` without one.
-    QList<LocalLibraryItem> restoreWorkflowItems() const override;
-
-    // Window (LibraryShellViewModel_Window.cpp): what the root window does to the view model.
-
-    /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
-    void cancelRestorePolling();
-    /// Pauses the running restore transfer, if any, so it stops with its parts and manifests kept
-    /// and can be continued (also at the next launch, when the window closes). Never waits.
-    void pauseActiveRestoreTransfer() override;
-    // End of window.
 
     // ---- Session lifecycle and authentication ----------------------------------------------
     // LibraryShellViewModel_SessionLifecycle.cpp, _Authentication.cpp and _Password.cpp. Backend
@@ -622,43 +525,6 @@ private:
     runIngestCacheRefresh(QPointer<LibraryShellViewModel> viewModel,
                           std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker);
 
-    // --- Restore Request workflows and polling -------------------------------------------------
-    /// Records a failed restore step: the conflict flag follows the error, the text comes from
-    /// `RestoreFeedback` (named by `operation` when given); `restoreMessage` stays.
-    void recordRestoreError(const Error &error, const std::optional<QString> &operation);
-    /// Rebuilds the library from the backend's items and refreshes the visible items; true on
-    /// success. A failure is recorded under `operation`; a dropped result returns false. Needs a
-    /// session.
-    QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
-    /// The status text of `request`.
-    static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
-    // --- Restore transfer run -----------------------------------------------------------------
-    /// Runs `transfers` in order: one outcome per transfer reached; none after a pause or a
-    /// cancellation. A capability refresh re-plans with the manifests completed so far.
-    QCoro::Task<QList<RestoreTransferOutcome>>
-    restoreTransfers(QList<RestoreTransfer> transfers,
-                     QString token,
-                     QString destinationDirectory,
-                     QHash<qint64, QString> destinationFilenames,
-                     RestoreRequest request);
-    /// Opens the run's row; the run's total bytes.
-    qint64 beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
-                                        const QUuid &progressID);
-    /// Records the outcomes locally, completes or updates the request and publishes the texts;
-    /// a failed step ends it with its error.
-    QCoro::Task<Result<void>> applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
-                                                   RestoreRequest request,
-                                                   QString token,
-                                                   QString destinationDirectory);
-    /// The folders a restore must not write into: the active and retained Ingest Cache roots,
-    /// the Staging Area and the restore transfer state.
-    QList<std::pair<ManagedFolder, QString>> managedFolders() const;
-
-    /// The polling loop of `updateRestorePolling`, on the main thread's timers.
-    static QCoro::Task<> pollRestorePreparation(QPointer<LibraryShellViewModel> self,
-                                                std::stop_token stop,
-                                                SingleShotTimerFactory timers);
-
     const std::unique_ptr<SessionState> m_sessionState;
     const std::unique_ptr<ShellState> m_shellState;
     const std::unique_ptr<ImportState> m_importState;
@@ -668,6 +534,7 @@ private:
     const std::unique_ptr<LibraryShellViewModelPrivate> m_d;
     const std::unique_ptr<TransferProgressBoard> m_board;
     const std::unique_ptr<LibraryWorkflows> m_library;
+    const std::unique_ptr<RestoreWorkflows> m_restore;
 };
 
 } // namespace Pellwick

@@ -10,6 +10,7 @@
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
 #include <PellwickApp/Workflows/Library/LibrarySelection.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickApp/Workflows/TransferProgressBoard.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
@@ -20,8 +21,6 @@
 #include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/RemovableVolumeDetector.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
-#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
-#include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/Date.h>
 
 #include <QDir>
@@ -54,9 +53,6 @@ struct LibraryShellViewModelPrivate
         IngestCache ingestCache;
         LocalLibraryCache localLibraryCache;
         VerifiedBackupImporter verifiedBackupImporter;
-        RestoreRequestCoordinator restoreCoordinator;
-        std::shared_ptr<RestoreTransferEngine> restoreTransferEngine;
-        QString restoreDestinationDirectory;
         std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore;
         LibraryShellViewModel::SteadyClock steadyClock;
         SingleShotTimerFactory timers;
@@ -120,30 +116,6 @@ struct LibraryShellViewModelPrivate
             selectedRemovableIngestCacheItemsMemo;
     };
 
-    struct Restore
-    {
-        std::optional<qint64> cancellingRestoreRequestID;
-        std::optional<RestoreTransferIdentifier> activeRestoreTransferID;
-        std::optional<WorkflowTaskHandle> restorePollingTask;
-        std::optional<std::chrono::steady_clock::time_point> restorePreparingStartedAt;
-        std::optional<QUuid> restorePreparationProgressID;
-        /// Stops the Core calls of the request workflows when the view model goes.
-        WorkflowTaskHandle requestWorkflows;
-        /// A pause asked during a run: the engine forgets the pause of a transfer it has not
-        /// started yet, so the run ends paused before its next transfer. Cleared with the run.
-        bool isRestorePauseRequested = false;
-        /// The filenames chosen after conflicts, by backend item id, for the request of
-        /// `chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
-        QHash<qint64, QString> chosenRestoreFilenames;
-        std::optional<qint64> chosenRestoreFilenamesRequestID;
-        mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
-            selectedRestoreItemsMemo;
-        mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
-            restoreSelectionSummaryMemo;
-        mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
-            restoreWorkflowItemsMemo;
-    };
-
     struct SourceMediaSafety
     {
         /// Stops every running check, of either form, when the view model goes.
@@ -164,7 +136,6 @@ struct LibraryShellViewModelPrivate
     Shell shell;
     Import imports;
     IngestCacheMembers ingestCache;
-    Restore restore;
     SourceMediaSafety sourceMediaSafety;
 };
 

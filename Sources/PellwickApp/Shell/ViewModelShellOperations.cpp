@@ -1,6 +1,7 @@
 #include "ViewModelShellOperations.h"
 
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 namespace Pellwick {
 
@@ -25,7 +26,7 @@ QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
     // Copied first: this object may be gone when the awaited work ends.
     const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
     if (viewModel)
-        co_await viewModel->refreshActiveRestoreRequest();
+        co_await viewModel->restoreWorkflows().refreshActiveRestoreRequest();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshVerification()
@@ -57,7 +58,7 @@ QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL(
 void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)
 {
     if (m_viewModel)
-        m_viewModel->updateRestorePolling(request);
+        m_viewModel->restoreWorkflows().updateRestorePolling(request);
 }
 
 void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh()
@@ -106,7 +107,7 @@ void ViewModelShellOperations::setApplicationActive(bool active)
 void ViewModelShellOperations::cancelRestorePolling()
 {
     if (m_viewModel)
-        m_viewModel->cancelRestorePolling();
+        m_viewModel->restoreWorkflows().cancelRestorePolling();
 }
 
 } // namespace Pellwick

@@ -14,6 +14,7 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 
@@ -361,7 +362,8 @@ void EndToEndTests::restoreWithConflicts()
     // the application inactive until asked); polling runs while the application is active.
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->viewModel().restorePollingTask(), waitLimit);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->viewModel().restoreWorkflows().restorePollingTask(),
+                             waitLimit);
 
     // The backend readies the request after its short delay; the polling waits on the
     // workflow clock, which the test moves on until the request is ready.

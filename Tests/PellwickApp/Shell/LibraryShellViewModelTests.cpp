@@ -1,6 +1,7 @@
 #include "ShellViewModelFixture.h"
 
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -82,7 +83,7 @@ void LibraryShellViewModelTests::startsSignedOutWithDefaults()
     QVERIFY(model->libraryState().localLibraryItems().isEmpty());
     QVERIFY(!model->ingestCacheState().ingestCacheMigrationMessage());
     QVERIFY(!model->shellState().mountProposal());
-    QVERIFY(!model->restorePollingTask());
+    QVERIFY(!model->restoreWorkflows().restorePollingTask());
     QCOMPARE(model->libraryState().localLibraryCaptureTimeFilter(),
              LocalLibraryCaptureTimeFilter::Any);
     QCOMPARE(model->libraryState().localLibraryDuplicateVisibility(),
@@ -293,10 +294,10 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
     const auto model = m_fixture->make();
     RestoreRequest preparing;
     preparing.status = RestoreRequestStatus::Preparing;
-    model->updateRestorePolling(preparing);
-    QVERIFY(model->restorePollingTask());
-    const std::stop_token earlier = model->restorePollingTask()->token();
-    const auto startedAt = model->restorePreparingStartedAt();
+    model->restoreWorkflows().updateRestorePolling(preparing);
+    QVERIFY(model->restoreWorkflows().restorePollingTask());
+    const std::stop_token earlier = model->restoreWorkflows().restorePollingTask()->token();
+    const auto startedAt = model->restoreWorkflows().restorePreparingStartedAt();
     QVERIFY(startedAt);
     QCOMPARE(model->shellState().transferProgresses().size(), 1);
 
@@ -306,12 +307,13 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
         request = preparing;
         request->status = *status;
     }
-    model->updateRestorePolling(request);
+    model->restoreWorkflows().updateRestorePolling(request);
     QCOMPARE(earlier.stop_requested(), !polling);
-    QCOMPARE(model->restorePollingTask().has_value(), polling);
+    QCOMPARE(model->restoreWorkflows().restorePollingTask().has_value(), polling);
     if (polling)
-        QVERIFY(model->restorePollingTask()->token() == earlier);
-    QCOMPARE(model->restorePreparingStartedAt(), startKept ? startedAt : std::nullopt);
+        QVERIFY(model->restoreWorkflows().restorePollingTask()->token() == earlier);
+    QCOMPARE(model->restoreWorkflows().restorePreparingStartedAt(),
+             startKept ? startedAt : std::nullopt);
     QCOMPARE(model->shellState().transferProgresses().size(), rowKept ? 1 : 0);
 }
 
@@ -320,8 +322,8 @@ void LibraryShellViewModelTests::destructionCancelsThePollingTask()
     auto model = m_fixture->make();
     RestoreRequest preparing;
     preparing.status = RestoreRequestStatus::Preparing;
-    model->updateRestorePolling(preparing);
-    const std::stop_token polling = model->restorePollingTask()->token();
+    model->restoreWorkflows().updateRestorePolling(preparing);
+    const std::stop_token polling = model->restoreWorkflows().restorePollingTask()->token();
     QVERIFY(!polling.stop_requested());
     model.reset();
     QVERIFY(polling.stop_requested());
@@ -352,9 +354,9 @@ void LibraryShellViewModelTests::mainThreadTouchesNoFileAfterConstruction()
     model->libraryState().setLocalLibrarySearchText(u"IMG"_s);
     model->libraryState().setLocalLibraryImportStatusFilter(
         LibraryItemImportStatus::VerifiedBackup);
-    QCOMPARE(model->selectedRestoreItems().size(), 1);
-    QCOMPARE(model->restoreSelectionSummary().itemCount, 1);
-    model->updateRestorePolling(std::nullopt);
+    QCOMPARE(model->restoreWorkflows().selectedRestoreItems().size(), 1);
+    QCOMPARE(model->restoreWorkflows().restoreSelectionSummary().itemCount, 1);
+    model->restoreWorkflows().updateRestorePolling(std::nullopt);
     QCOMPARE(onMainThread, QStringList());
 }
 

@@ -69,7 +69,7 @@ void RestoreFilenameConflictTests::conflictsAreResolvedByName()
         QVERIFY(h.restore().restoreFilenameConflict());
         const RestoreFilenameConflict conflict = *h.restore().restoreFilenameConflict();
         const QString name = answer.isEmpty() ? h.restore().restoreConflictFilename() : answer;
-        QCoro::waitFor(h.model->resolveRestoreFilenameConflict(conflict, name));
+        QCoro::waitFor(h.model->restoreWorkflows().resolveRestoreFilenameConflict(conflict, name));
     }
     const std::optional<RestoreFilenameConflict> &open = h.restore().restoreFilenameConflict();
     QCOMPARE(open ? std::optional(open->existingFilename) : std::nullopt, c.openConflict);

@@ -3,6 +3,7 @@
 #include "ManualTimers.h"
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 
 #include <QCoreApplication>
@@ -196,7 +197,7 @@ struct RestoreHarness
     qint64 createRequest() const
     {
         selectAll();
-        QCoro::waitFor(model->requestRestoreForSelection());
+        QCoro::waitFor(model->restoreWorkflows().requestRestoreForSelection());
         return restore().activeRestoreRequest() ? restore().activeRestoreRequest()->id : -1;
     }
 
@@ -206,7 +207,7 @@ struct RestoreHarness
     {
         const qint64 id = createRequest();
         backend.setRestoreRequestStatus(id, RestoreRequestStatus::Ready);
-        QCoro::waitFor(model->refreshActiveRestoreRequest());
+        QCoro::waitFor(model->restoreWorkflows().refreshActiveRestoreRequest());
         return id;
     }
 
@@ -218,7 +219,7 @@ struct RestoreHarness
     {
         // Named: a temporary passed to a coroutine is destroyed twice by GCC 12.
         const QString into = folder.isEmpty() ? destination() : folder;
-        QCoro::waitFor(model->restoreReadyItems(into, names));
+        QCoro::waitFor(model->restoreWorkflows().restoreReadyItems(into, names));
     }
 
     /// Runs `action` once, as the run's row first shows `packages` transfers completed.

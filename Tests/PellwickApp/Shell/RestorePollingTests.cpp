@@ -60,19 +60,19 @@ void RestorePollingTests::activationAfterTwentyMinutesSleepsOneEightySeconds()
 {
     RestoreHarness h;
     const qint64 id = h.createRequest();
-    const auto startedAt = h.model->restorePreparingStartedAt();
+    const auto startedAt = h.model->restoreWorkflows().restorePreparingStartedAt();
 
     // What the window does when the application resigns active: stopped at once.
     h.model->setApplicationActive(false);
-    h.model->cancelRestorePolling();
+    h.model->restoreWorkflows().cancelRestorePolling();
     QCOMPARE(h.timers.activeCount(), 0);
     h.timers.advance(20min);
     QTest::qWait(0);
     QCOMPARE(refreshes(h, id), 0);
 
     h.model->setApplicationActive(true);
-    h.model->updateRestorePolling(h.restore().activeRestoreRequest());
-    QCOMPARE(h.model->restorePreparingStartedAt(), startedAt);
+    h.model->restoreWorkflows().updateRestorePolling(h.restore().activeRestoreRequest());
+    QCOMPARE(h.model->restoreWorkflows().restorePreparingStartedAt(), startedAt);
     expectRefreshAt(h, id, 20min + 180s);
 }
 
@@ -81,10 +81,10 @@ void RestorePollingTests::oneTaskAndOneRowPerPreparingRequest()
     RestoreHarness h;
     h.createRequest();
     const RestoreRequest request = *h.restore().activeRestoreRequest();
-    const std::stop_token task = h.model->restorePollingTask()->token();
-    h.model->updateRestorePolling(request);
-    h.model->updateRestorePolling(request);
-    QVERIFY(h.model->restorePollingTask()->token() == task);
+    const std::stop_token task = h.model->restoreWorkflows().restorePollingTask()->token();
+    h.model->restoreWorkflows().updateRestorePolling(request);
+    h.model->restoreWorkflows().updateRestorePolling(request);
+    QVERIFY(h.model->restoreWorkflows().restorePollingTask()->token() == task);
     QCOMPARE(h.timers.activeCount(), 1);
 
     QCOMPARE(h.model->shellState().transferProgresses().size(), 1);
@@ -110,9 +110,9 @@ void RestorePollingTests::readyRequestEndsPollingWithinItsTick()
     h.backend.setRestoreRequestStatus(id, RestoreRequestStatus::Ready);
     h.timers.advance(60s);
     QTRY_COMPARE(h.restore().restoreMessage(), u"Restore ready"_s);
-    QVERIFY(!h.model->restorePollingTask());
+    QVERIFY(!h.model->restoreWorkflows().restorePollingTask());
     QVERIFY(h.model->shellState().transferProgresses().isEmpty());
-    QVERIFY(!h.model->restorePreparingStartedAt());
+    QVERIFY(!h.model->restoreWorkflows().restorePreparingStartedAt());
     QTest::qWait(0);
     QCOMPARE(h.timers.activeCount(), 0);
 }

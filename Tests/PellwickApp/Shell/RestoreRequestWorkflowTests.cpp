@@ -26,17 +26,17 @@ QCoro::Task<> start(LibraryShellViewModel &model, Operation operation)
 {
     switch (operation) {
     case Operation::Refresh:
-        return model.refreshActiveRestoreRequest();
+        return model.restoreWorkflows().refreshActiveRestoreRequest();
     case Operation::LibraryRefresh:
-        return model.refreshLocalLibraryCacheForRestore();
+        return model.restoreWorkflows().refreshLocalLibraryCacheForRestore();
     case Operation::Create:
-        return model.requestRestoreForSelection();
+        return model.restoreWorkflows().requestRestoreForSelection();
     case Operation::Cancel:
-        return model.cancelActiveRestoreRequest();
+        return model.restoreWorkflows().cancelActiveRestoreRequest();
     case Operation::Retry:
-        return model.retryActiveRestorePreparation();
+        return model.restoreWorkflows().retryActiveRestorePreparation();
     case Operation::Rebuild:
-        return model.rebuildLocalLibraryCache();
+        return model.restoreWorkflows().rebuildLocalLibraryCache();
     }
     Q_UNREACHABLE();
 }
@@ -289,7 +289,7 @@ void RestoreRequestWorkflowTests::creationShowsPreparingAndEmptiesTheSelection()
     QCOMPARE(h.restore().activeRestoreRequest()->status, RestoreRequestStatus::Ready);
     QCOMPARE(h.restore().restoreMessage(), u"Restore preparing"_s);
     QVERIFY(h.model->libraryState().selectedLibraryItemIDs().isEmpty());
-    QVERIFY(!h.model->restorePollingTask()); // a ready request is not polled
+    QVERIFY(!h.model->restoreWorkflows().restorePollingTask()); // a ready request is not polled
 }
 
 void RestoreRequestWorkflowTests::failedCancellation_data()
@@ -369,16 +369,17 @@ void RestoreRequestWorkflowTests::cancellationStopsTransfersBeforeTheBackendIsAs
         AuthenticatedLibrarySession{h.token, LibraryUser{1, RestoreHarness::email, {}}, {}});
     const qint64 id = h.createRequest();
     h.backend.setRestoreRequestStatus(id, RestoreRequestStatus::Ready);
-    QCoro::waitFor(h.model->refreshActiveRestoreRequest());
+    QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
     const QString folder = h.fixture.dir.filePath(u"Restored"_s);
     QVERIFY(QDir().mkpath(folder));
-    const auto transfers
-        = h.model->restoreCoordinator().restoreTransfers(h.token, id, folder, {}, {});
+    const auto transfers = h.model->restoreWorkflows().restoreCoordinator().restoreTransfers(
+        h.token, id, folder, {}, {});
     QVERIFY(transfers && transfers->size() == 1);
 
     // The transfer side, slowed by the object store, runs on a thread of its own.
     h.backend.objectStore().setGetDelay(std::chrono::milliseconds(50));
-    const std::shared_ptr<RestoreTransferEngine> engine = h.model->restoreTransferEngine();
+    const std::shared_ptr<RestoreTransferEngine> engine
+        = h.model->restoreWorkflows().restoreTransferEngine();
     const RestoreTransfer transfer = transfers->first();
     auto refresh = [](std::stop_token) -> Result<RestoreTransferCapability> {
         return failure(RestoreTransferError{RestoreTransferError::UnexpectedRangeResponse{}});
@@ -415,7 +416,7 @@ void RestoreRequestWorkflowTests::closedWindowDropsARefresh()
     RestoreHarness h;
     const qint64 id = h.createRequest();
     h.backend.injectFault("GET", requests + '/' + QByteArray::number(id), Fault::stall());
-    QCoro::Task<> refresh = h.model->refreshActiveRestoreRequest();
+    QCoro::Task<> refresh = h.model->restoreWorkflows().refreshActiveRestoreRequest();
     QTRY_COMPARE(h.requestCount("GET", requests + '/' + QByteArray::number(id)), 1);
     h.model.reset(); // its destructor stops the stalled call: the store's pool is not held
     h.backend.setRestoreRequestStatus(id, RestoreRequestStatus::Ready);

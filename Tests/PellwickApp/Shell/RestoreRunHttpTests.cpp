@@ -27,9 +27,9 @@ void RestoreRunHttpTests::pausedRunResumesWithWhatIsMissing()
     h.whenSaved(2, [&] { store.setGetFault(GetFault::Stall); });
     const QString folder = h.destination();
     const QHash<qint64, QString> names;
-    QCoro::Task<> run = h.model->restoreReadyItems(folder, names);
+    QCoro::Task<> run = h.model->restoreWorkflows().restoreReadyItems(folder, names);
     QVERIFY(QTest::qWaitFor([&] { return h.objectGets(h.records[2].canonicalFilename) > 0; }));
-    h.model->pauseActiveRestoreTransfer();
+    h.model->restoreWorkflows().pauseActiveRestoreTransfer();
     QCoro::waitFor(std::move(run));
     store.setGetFault(GetFault::None);
     store.releaseStalls();
@@ -54,7 +54,7 @@ void RestoreRunHttpTests::closedWindowKeepsTheParts()
     h.makeReady();
     // The window closes as the third part is fetched.
     h.duringFirst(FileOperation::CreateFile, u"512-767.part"_s, [&] {
-        h.model->pauseActiveRestoreTransfer();
+        h.model->restoreWorkflows().pauseActiveRestoreTransfer();
         h.model.reset();
     });
     h.restoreInto();

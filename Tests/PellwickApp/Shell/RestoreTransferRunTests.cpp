@@ -109,8 +109,9 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.expiring)
         h.expirePlannedCapabilities();
     std::optional<QCoro::Task<>> cancellation;
-    const auto cancel = [&] { cancellation.emplace(h.model->cancelActiveRestoreRequest()); };
-    const auto pause = [&] { h.model->pauseActiveRestoreTransfer(); };
+    const auto cancel
+        = [&] { cancellation.emplace(h.model->restoreWorkflows().cancelActiveRestoreRequest()); };
+    const auto pause = [&] { h.model->restoreWorkflows().pauseActiveRestoreTransfer(); };
     if (c.guard == Guard::SignedOut)
         h.model->sessionState().setSession(std::nullopt);
     if (c.guard == Guard::RunActive)
@@ -130,7 +131,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         QCoro::waitFor(std::move(*cancellation));
     if (c.lookUpAfter) {
         QVERIFY(!h.restore().activeRestoreRequest());
-        QCoro::waitFor(h.model->refreshActiveRestoreRequest());
+        QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
     }
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);

@@ -1,6 +1,7 @@
 #include "ShellViewModelFixture.h"
 
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -205,7 +206,7 @@ void VisibleItemsAndSelectionsTests::unreadableLibraryShowsNothingAndEmptiesTheS
     QVERIFY(model->libraryState().selectedLibraryItemIDs().isEmpty());
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), 2);
     model->libraryState().setSelectedLibraryItemIDs(idSet({0}));
-    QVERIFY(model->selectedRestoreItems().isEmpty());
+    QVERIFY(model->restoreWorkflows().selectedRestoreItems().isEmpty());
     QVERIFY(model->libraryWorkflows().localLibraryIngestSources().isEmpty());
 }
 
@@ -279,8 +280,8 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
 
     QCOMPARE(idsOf(model->selectedImportItems()), idsAt(importable));
     QCOMPARE(idsOf(model->selectedRemovableIngestCacheItems()), idsAt(removable));
-    QCOMPARE(idsOf(model->selectedRestoreItems()), idsAt(restorable));
-    QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(restorable));
+    QCOMPARE(idsOf(model->restoreWorkflows().selectedRestoreItems()), idsAt(restorable));
+    QCOMPARE(idsOf(model->restoreWorkflows().restoreWorkflowItems()), idsAt(restorable));
 }
 
 void VisibleItemsAndSelectionsTests::restoreSummaryAddsKnownSizes_data()
@@ -313,7 +314,7 @@ void VisibleItemsAndSelectionsTests::restoreSummaryAddsKnownSizes()
     QVERIFY(model);
     model->libraryState().setSelectedLibraryItemIDs(idSet(all));
 
-    const RestoreSelectionSummary summary = model->restoreSelectionSummary();
+    const RestoreSelectionSummary summary = model->restoreWorkflows().restoreSelectionSummary();
     QCOMPARE(summary.itemCount, sizes.size());
     QCOMPARE(summary.byteCount, byteCount);
     QStringList filenames;
@@ -345,7 +346,7 @@ void VisibleItemsAndSelectionsTests::restoreWorkflowFollowsTheActiveRequest()
     QVERIFY(model);
     model->libraryState().setSelectedLibraryItemIDs(idSet(selected));
     model->restoreState().setActiveRestoreRequest(requestFor(requested));
-    QCOMPARE(idsOf(model->restoreWorkflowItems()), idsAt(listed));
+    QCOMPARE(idsOf(model->restoreWorkflows().restoreWorkflowItems()), idsAt(listed));
 }
 
 namespace {
@@ -363,9 +364,9 @@ struct Derived
     explicit Derived(const LibraryShellViewModel &model)
         : importable(idsOf(model.selectedImportItems()))
         , removable(idsOf(model.selectedRemovableIngestCacheItems()))
-        , restorable(idsOf(model.selectedRestoreItems()))
-        , workflow(idsOf(model.restoreWorkflowItems()))
-        , summary(model.restoreSelectionSummary())
+        , restorable(idsOf(model.restoreWorkflows().selectedRestoreItems()))
+        , workflow(idsOf(model.restoreWorkflows().restoreWorkflowItems()))
+        , summary(model.restoreWorkflows().restoreSelectionSummary())
         , sources(model.libraryWorkflows().localLibraryIngestSources())
     {}
 

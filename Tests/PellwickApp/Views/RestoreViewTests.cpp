@@ -317,7 +317,7 @@ private Q_SLOTS:
         RestoreView view(h.restore(),
                          h.model->sessionState(),
                          h.model->libraryState(),
-                         *h.model,
+                         h.model->restoreWorkflows(),
                          chooser,
                          h.timers.factory());
         h.selectAll();

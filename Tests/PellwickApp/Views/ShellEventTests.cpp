@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QFile>
 #include <QSignalSpy>
@@ -174,7 +175,7 @@ void ShellEventTests::resigningOnTheViewModelWithoutPollingOnlyMarksInactive()
     operations.setApplicationActive(false);
     operations.cancelRestorePolling();
     QVERIFY(!viewModel->isApplicationActive());
-    QVERIFY(!viewModel->restorePollingTask());
+    QVERIFY(!viewModel->restoreWorkflows().restorePollingTask());
     operations.setApplicationActive(true);
     QVERIFY(viewModel->isApplicationActive());
 }

@@ -16,6 +16,7 @@
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QAction>
 #include <QDesktopServices>
@@ -115,7 +116,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
                                                m_viewModel->libraryWorkflows(),
                                                *m_viewModel,
                                                *m_viewModel,
-                                               *m_viewModel,
+                                               m_viewModel->restoreWorkflows(),
                                                m_folderChooser},
                                               m_viewModel->singleShotTimers(),
                                               m_pages);
@@ -123,7 +124,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     auto *restore = new RestoreView(m_viewModel->restoreState(),
                                     m_viewModel->sessionState(),
                                     m_viewModel->libraryState(),
-                                    *m_viewModel,
+                                    m_viewModel->restoreWorkflows(),
                                     m_folderChooser,
                                     m_viewModel->singleShotTimers(),
                                     m_pages);
@@ -248,7 +249,7 @@ LibraryShellWindow::~LibraryShellWindow()
     setChangingPassword(false);
     // Closing stops a running restore transfer as paused; the view model goes with the window,
     // so results still on their way are dropped.
-    m_viewModel->pauseActiveRestoreTransfer();
+    m_viewModel->restoreWorkflows().pauseActiveRestoreTransfer();
 }
 
 QToolBar *LibraryShellWindow::makeToolbar(const QString &name, BackendStatusToolbarItem *&status)

@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel_p.h"
+#include "RestoreWorkflows_p.h"
 
 #include <QCoreApplication>
 #include <QtNumeric>
@@ -64,64 +64,61 @@ private:
 
 } // namespace
 
-const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::restorePollingTask() const
+RestoreWorkflows::RestoreWorkflows(RestoreState &state,
+                                   const SessionState &session,
+                                   LibraryState &libraryState,
+                                   const IngestCacheState &ingestCache,
+                                   LibraryWorkflows &library,
+                                   TransferProgressBoard &board,
+                                   Services services,
+                                   QObject *parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_session(session)
+    , m_libraryState(libraryState)
+    , m_ingestCache(ingestCache)
+    , m_library(library)
+    , m_board(board)
+    , m_services(std::move(services))
 {
-    return m_d->restore.restorePollingTask;
+    // Filenames chosen after conflicts belong to one request.
+    connect(&m_state, &RestoreState::activeRestoreRequestChanged, this, [this] {
+        const std::optional<RestoreRequest> &request = m_state.activeRestoreRequest();
+        if (!request || m_chosenRestoreFilenamesRequestID != request->id) {
+            m_chosenRestoreFilenames.clear();
+            m_chosenRestoreFilenamesRequestID.reset();
+        }
+    });
 }
 
-const RestoreRequestCoordinator &LibraryShellViewModel::restoreCoordinator() const
+RestoreWorkflows::~RestoreWorkflows()
 {
-    return m_d->services.restoreCoordinator;
+    if (m_restorePollingTask)
+        m_restorePollingTask->cancel();
+    m_requestWorkflows.cancel();
 }
 
-const std::shared_ptr<RestoreTransferEngine> &LibraryShellViewModel::restoreTransferEngine() const
-{
-    return m_d->services.restoreTransferEngine;
-}
-
-const SingleShotTimerFactory &LibraryShellViewModel::singleShotTimers() const
-{
-    return m_d->services.timers;
-}
-
-const QString &LibraryShellViewModel::restoreDestinationDirectory() const
-{
-    return m_d->services.restoreDestinationDirectory;
-}
-
-const std::optional<RestoreTransferIdentifier> &
-LibraryShellViewModel::activeRestoreTransferID() const
-{
-    return m_d->restore.activeRestoreTransferID;
-}
-
-const std::optional<std::chrono::steady_clock::time_point> &
-LibraryShellViewModel::restorePreparingStartedAt() const
-{
-    return m_d->restore.restorePreparingStartedAt;
-}
-
-void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequest> &request)
+void RestoreWorkflows::updateRestorePolling(const std::optional<RestoreRequest> &request)
 {
     if (!request || request->status != RestoreRequestStatus::Preparing) {
         cancelRestorePolling();
-        m_d->restore.restorePreparingStartedAt.reset();
-        if (m_d->restore.restorePreparationProgressID) {
-            m_board->remove(*m_d->restore.restorePreparationProgressID);
-            m_d->restore.restorePreparationProgressID.reset();
+        m_restorePreparingStartedAt.reset();
+        if (m_restorePreparationProgressID) {
+            m_board.remove(*m_restorePreparationProgressID);
+            m_restorePreparationProgressID.reset();
         }
         return;
     }
-    if (!m_d->shell.isApplicationActive) {
+    if (!m_services.isApplicationActive()) {
         // Start time and row stay: the 900 s keep counting from the first start.
         cancelRestorePolling();
         return;
     }
-    if (!m_d->restore.restorePreparationProgressID)
-        m_d->restore.restorePreparationProgressID = QUuid::createUuid();
-    const QUuid id = *m_d->restore.restorePreparationProgressID;
-    m_board->open(id);
-    m_board->update(TransferProgress{
+    if (!m_restorePreparationProgressID)
+        m_restorePreparationProgressID = QUuid::createUuid();
+    const QUuid id = *m_restorePreparationProgressID;
+    m_board.open(id);
+    m_board.update(TransferProgress{
         .id = id,
         .operationName = QStringLiteral("Restore Preparation"),
         .phase = TransferProgressPhase::Preparing,
@@ -134,66 +131,58 @@ void LibraryShellViewModel::updateRestorePolling(const std::optional<RestoreRequ
         .completedPackageCount = 0,
         .totalPackageCount = request->items.size(),
     });
-    if (!m_d->restore.restorePreparingStartedAt)
-        m_d->restore.restorePreparingStartedAt = m_d->services.steadyClock();
-    if (m_d->restore.restorePollingTask)
+    if (!m_restorePreparingStartedAt)
+        m_restorePreparingStartedAt = m_services.steadyClock();
+    if (m_restorePollingTask)
         return;
-    const std::stop_token stop = m_d->restore.restorePollingTask.emplace().token();
-    pollRestorePreparation(QPointer<LibraryShellViewModel>(this), stop, m_d->services.timers);
+    const std::stop_token stop = m_restorePollingTask.emplace().token();
+    pollRestorePreparation(QPointer<RestoreWorkflows>(this), stop, m_services.timers);
 }
 
-QCoro::Task<> LibraryShellViewModel::pollRestorePreparation(QPointer<LibraryShellViewModel> self,
-                                                            std::stop_token stop,
-                                                            SingleShotTimerFactory timers)
+QCoro::Task<> RestoreWorkflows::pollRestorePreparation(QPointer<RestoreWorkflows> self,
+                                                       std::stop_token stop,
+                                                       SingleShotTimerFactory timers)
 {
     using namespace std::chrono_literals;
     // The retries have no limit: a failed refresh leaves the request preparing, and the next
     // interval tries again.
     for (;;) {
-        if (stop.stop_requested() || !self || !self->m_d->restore.restorePreparingStartedAt)
+        if (stop.stop_requested() || !self || !self->m_restorePreparingStartedAt)
             co_return;
         const std::chrono::steady_clock::duration elapsed
-            = self->m_d->services.steadyClock() - *self->m_d->restore.restorePreparingStartedAt;
+            = self->m_services.steadyClock() - *self->m_restorePreparingStartedAt;
         co_await TimerSleep(timers, elapsed >= 900s ? 180s : 60s, stop);
         if (stop.stop_requested() || !self)
             co_return;
         co_await self->refreshActiveRestoreRequest();
         if (!self || stop.stop_requested())
             co_return;
-        const std::optional<RestoreRequest> &request = self->m_restoreState->activeRestoreRequest();
+        const std::optional<RestoreRequest> &request = self->m_state.activeRestoreRequest();
         if (!request || request->status != RestoreRequestStatus::Preparing)
             co_return;
     }
 }
 
-QList<LocalLibraryItem> LibraryShellViewModel::selectedRestoreItems() const
+QList<LocalLibraryItem> RestoreWorkflows::selectedRestoreItems() const
 {
-    if (m_libraryState->selectedLibraryItemIDs().isEmpty())
+    if (m_libraryState.selectedLibraryItemIDs().isEmpty())
         return {};
-    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    const LocalLibraryCacheRecords records = m_library.allLocalLibraryRecords();
     return LibrarySelection::memoised(
-        m_d->restore.selectedRestoreItemsMemo,
-        records,
-        m_libraryState->selectedLibraryItemIDs(),
-        [&] {
+        m_selectedRestoreItemsMemo, records, m_libraryState.selectedLibraryItemIDs(), [&] {
             return LibrarySelection::selectedRecords(
-                records,
-                m_libraryState->selectedLibraryItemIDs(),
-                [](const LocalLibraryItem &item) {
+                records, m_libraryState.selectedLibraryItemIDs(), [](const LocalLibraryItem &item) {
                     return item.importStatus == LibraryItemImportStatus::VerifiedBackup
                            && item.backendLibraryItemID.has_value();
                 });
         });
 }
 
-RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
+RestoreSelectionSummary RestoreWorkflows::restoreSelectionSummary() const
 {
-    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    const LocalLibraryCacheRecords records = m_library.allLocalLibraryRecords();
     return LibrarySelection::memoised(
-        m_d->restore.restoreSelectionSummaryMemo,
-        records,
-        m_libraryState->selectedLibraryItemIDs(),
-        [this] {
+        m_restoreSelectionSummaryMemo, records, m_libraryState.selectedLibraryItemIDs(), [this] {
             const QList<LocalLibraryItem> items = selectedRestoreItems();
             RestoreSelectionSummary summary;
             summary.itemCount = static_cast<int>(items.size());
@@ -211,20 +200,17 @@ RestoreSelectionSummary LibraryShellViewModel::restoreSelectionSummary() const
         });
 }
 
-QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
+QList<LocalLibraryItem> RestoreWorkflows::restoreWorkflowItems() const
 {
-    if (!m_restoreState->activeRestoreRequest())
+    if (!m_state.activeRestoreRequest())
         return selectedRestoreItems();
-    if (m_restoreState->activeRestoreRequest()->items.isEmpty())
+    if (m_state.activeRestoreRequest()->items.isEmpty())
         return {};
-    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
+    const LocalLibraryCacheRecords records = m_library.allLocalLibraryRecords();
     return LibrarySelection::memoised(
-        m_d->restore.restoreWorkflowItemsMemo,
-        records,
-        m_restoreState->activeRestoreRequest()->items,
-        [&] {
+        m_restoreWorkflowItemsMemo, records, m_state.activeRestoreRequest()->items, [&] {
             QSet<qint64> requested;
-            for (const RestoreRequestItem &item : m_restoreState->activeRestoreRequest()->items)
+            for (const RestoreRequestItem &item : m_state.activeRestoreRequest()->items)
                 requested.insert(item.libraryItemID);
             QList<LocalLibraryItem> result;
             result.reserve(std::min(records.size(), requested.size()));
@@ -234,6 +220,22 @@ QList<LocalLibraryItem> LibraryShellViewModel::restoreWorkflowItems() const
             });
             return result;
         });
+}
+
+void RestoreWorkflows::cancelRestorePolling()
+{
+    if (m_restorePollingTask)
+        m_restorePollingTask->cancel();
+    m_restorePollingTask.reset();
+}
+
+void RestoreWorkflows::pauseActiveRestoreTransfer()
+{
+    // Also while the run plans or is between transfers, when no transfer is on the engine.
+    if (m_state.isRestoreTransferActive())
+        m_isRestorePauseRequested = true;
+    if (m_activeRestoreTransferID && m_services.restoreTransferEngine)
+        m_services.restoreTransferEngine->pause(*m_activeRestoreTransferID);
 }
 
 } // namespace Pellwick

@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel_p.h"
+#include "RestoreWorkflows_p.h"
 
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 
@@ -8,11 +8,11 @@ namespace Pellwick {
 
 namespace {
 
-/// The outcome of `job`, or none when the view model is gone or the session that started the job
+/// The outcome of `job`, or none when the workflows are gone or the session that started the job
 /// has ended: a reply for an ended session must not show its request to whoever signs in next.
 template<typename T>
 QCoro::Task<std::optional<T>>
-resumeForSession(QPointer<LibraryShellViewModel> self, QString token, QFuture<T> job)
+resumeForSession(QPointer<RestoreWorkflows> self, QString token, QFuture<T> job)
 {
     const std::stop_token never;
     std::optional<T> outcome = co_await Workflow::resumeIn(self, never, job);
@@ -50,7 +50,7 @@ const QString restoreCancelled = QStringLiteral("Restore cancelled");
 } // namespace
 
 std::optional<QString>
-LibraryShellViewModel::restoreMessage(const std::optional<RestoreRequest> &request)
+RestoreWorkflows::restoreMessage(const std::optional<RestoreRequest> &request)
 {
     if (!request)
         return std::nullopt;
@@ -72,31 +72,30 @@ LibraryShellViewModel::restoreMessage(const std::optional<RestoreRequest> &reque
     return std::nullopt;
 }
 
-void LibraryShellViewModel::recordRestoreError(const Error &error,
-                                               const std::optional<QString> &operation)
+void RestoreWorkflows::recordRestoreError(const Error &error,
+                                          const std::optional<QString> &operation)
 {
     const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(
+    m_state.setNeedsLocalLibraryCacheRebuild(
         coordinator
         && std::holds_alternative<RestoreRequestCoordinatorError::LocalLibraryCacheConflict>(
             coordinator->value));
-    m_restoreState->setRestoreErrorMessage(
-        operation ? RestoreFeedback::operationMessage(error, *operation)
-                  : RestoreFeedback::message(error));
+    m_state.setRestoreErrorMessage(operation ? RestoreFeedback::operationMessage(error, *operation)
+                                             : RestoreFeedback::message(error));
 }
 
-QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
+QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session())
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session())
         co_return;
-    const QString token = m_sessionState->session()->token;
-    const std::stop_token stop = m_d->restore.requestWorkflows.token();
-    const RestoreRequestCoordinator coordinator = m_d->services.restoreCoordinator;
+    const QString token = m_session.session()->token;
+    const std::stop_token stop = m_requestWorkflows.token();
+    const RestoreRequestCoordinator coordinator = m_services.restoreCoordinator;
     const QString operation = QStringLiteral("Restore refresh");
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
-    if (const std::optional<RestoreRequest> held = m_restoreState->activeRestoreRequest()) {
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
+    if (const std::optional<RestoreRequest> held = m_state.activeRestoreRequest()) {
         QFuture<Result<RestoreRequest>> job = Workflow::run(
             WorkflowPools::userInitiated(), [coordinator, token, id = held->id, stop] {
                 return coordinator.refreshRestoreRequest(token, id, stop);
@@ -110,9 +109,9 @@ QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
             co_return;
         }
         const RestoreRequest &request = **outcome;
-        m_restoreState->setActiveRestoreRequest(
+        m_state.setActiveRestoreRequest(
             isFinished(request) ? std::nullopt : std::optional<RestoreRequest>(request));
-        m_restoreState->setRestoreMessage(restoreMessage(request));
+        m_state.setRestoreMessage(restoreMessage(request));
     } else {
         QFuture<Result<std::optional<RestoreRequest>>> job
             = Workflow::run(WorkflowPools::userInitiated(), [coordinator, token, stop] {
@@ -126,24 +125,22 @@ QCoro::Task<> LibraryShellViewModel::refreshActiveRestoreRequest()
             recordRestoreError(outcome->error(), operation);
             co_return;
         }
-        m_restoreState->setActiveRestoreRequest(**outcome);
+        m_state.setActiveRestoreRequest(**outcome);
         // Finding none leaves the last outcome ("Restore complete: …") shown: only a request,
         // or the next restore operation, replaces it.
         if (**outcome)
-            m_restoreState->setRestoreMessage(restoreMessage(**outcome));
+            m_state.setRestoreMessage(restoreMessage(**outcome));
     }
-    updateRestorePolling(m_restoreState->activeRestoreRequest());
-    m_library->refreshVisibleLocalLibraryItems(true);
+    updateRestorePolling(m_state.activeRestoreRequest());
+    m_library.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<bool> LibraryShellViewModel::rebuildLocalLibraryFromBackend(QString operation)
+QCoro::Task<bool> RestoreWorkflows::rebuildLocalLibraryFromBackend(QString operation)
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    const QString token = m_sessionState->session()->token;
-    QFuture<Result<void>> job = rebuildLibraryFromBackend(m_d->services.sessionClient,
-                                                          m_d->services.localLibraryCache,
-                                                          token,
-                                                          m_d->restore.requestWorkflows.token());
+    const QPointer<RestoreWorkflows> self(this);
+    const QString token = m_session.session()->token;
+    QFuture<Result<void>> job = rebuildLibraryFromBackend(
+        m_services.sessionClient, m_services.localLibraryCache, token, m_requestWorkflows.token());
     const std::optional<Result<void>> outcome = co_await resumeForSession(self, token, job);
     if (!outcome)
         co_return false;
@@ -151,22 +148,22 @@ QCoro::Task<bool> LibraryShellViewModel::rebuildLocalLibraryFromBackend(QString 
         recordRestoreError(outcome->error(), operation);
         co_return false;
     }
-    m_library->refreshVisibleLocalLibraryItems(true);
+    m_library.refreshVisibleLocalLibraryItems(true);
     co_return true;
 }
 
-QCoro::Task<> LibraryShellViewModel::refreshLocalLibraryCacheForRestore()
+QCoro::Task<> RestoreWorkflows::refreshLocalLibraryCacheForRestore()
 {
-    if (!m_sessionState->session())
+    if (!m_session.session())
         co_return;
     const QString operation = QStringLiteral("Library refresh");
     co_await rebuildLocalLibraryFromBackend(operation);
 }
 
-QCoro::Task<> LibraryShellViewModel::requestRestoreForSelection()
+QCoro::Task<> RestoreWorkflows::requestRestoreForSelection()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session())
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session())
         co_return;
     const QList<LocalLibraryItem> selected = selectedRestoreItems();
     if (selected.isEmpty()
@@ -174,18 +171,18 @@ QCoro::Task<> LibraryShellViewModel::requestRestoreForSelection()
                return !item.archiveByteCount;
            }))
         co_return;
-    const QString token = m_sessionState->session()->token;
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    const QString token = m_session.session()->token;
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
     QSet<QUuid> ids;
     for (const LocalLibraryItem &item : selectedRestoreItems())
         ids.insert(item.id);
     QFuture<Result<RestoreRequest>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [coordinator = m_d->services.restoreCoordinator,
+                        [coordinator = m_services.restoreCoordinator,
                          token,
                          ids,
-                         stop = m_d->restore.requestWorkflows.token()] {
+                         stop = m_requestWorkflows.token()] {
                             return coordinator.createRestoreRequest(token, ids, stop);
                         });
     const std::optional<Result<RestoreRequest>> outcome
@@ -196,28 +193,28 @@ QCoro::Task<> LibraryShellViewModel::requestRestoreForSelection()
         recordRestoreError(outcome->error(), std::nullopt);
         co_return;
     }
-    m_restoreState->setActiveRestoreRequest(**outcome);
-    m_d->restore.cancellingRestoreRequestID.reset();
-    m_libraryState->setSelectedLibraryItemIDs({});
+    m_state.setActiveRestoreRequest(**outcome);
+    m_cancellingRestoreRequestID.reset();
+    m_libraryState.setSelectedLibraryItemIDs({});
     // Whatever the backend answered: it has only just been asked to prepare.
-    m_restoreState->setRestoreMessage(restorePreparing);
-    updateRestorePolling(m_restoreState->activeRestoreRequest());
-    m_library->refreshVisibleLocalLibraryItems(true);
+    m_state.setRestoreMessage(restorePreparing);
+    updateRestorePolling(m_state.activeRestoreRequest());
+    m_library.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
+QCoro::Task<> RestoreWorkflows::cancelActiveRestoreRequest()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session())
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session())
         co_return;
-    const std::optional<RestoreRequest> request = m_restoreState->activeRestoreRequest();
-    if (!request || isFinished(*request) || m_restoreState->isCancellingRestore())
+    const std::optional<RestoreRequest> request = m_state.activeRestoreRequest();
+    if (!request || isFinished(*request) || m_state.isCancellingRestore())
         co_return;
-    const QString token = m_sessionState->session()->token;
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
-    m_restoreState->setIsCancellingRestore(true);
-    m_d->restore.cancellingRestoreRequestID = request->id;
+    const QString token = m_session.session()->token;
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
+    m_state.setIsCancellingRestore(true);
+    m_cancellingRestoreRequestID = request->id;
 
     // The engine first: no range of the request may start once the backend is asked.
     QList<qint64> libraryItemIDs;
@@ -225,7 +222,7 @@ QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
         libraryItemIDs.append(item.libraryItemID);
     QFuture<Result<void>> stopTransfers
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [engine = m_d->services.restoreTransferEngine,
+                        [engine = m_services.restoreTransferEngine,
                          id = request->id,
                          libraryItemIDs]() -> Result<void> {
                             engine->cancelRestoreRequest(id, libraryItemIDs);
@@ -237,10 +234,10 @@ QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
 
     QFuture<Result<RestoreRequest>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [coordinator = m_d->services.restoreCoordinator,
+                        [coordinator = m_services.restoreCoordinator,
                          token,
                          id = request->id,
-                         stop = m_d->restore.requestWorkflows.token()] {
+                         stop = m_requestWorkflows.token()] {
                             return coordinator.cancelRestoreRequest(token, id, stop);
                         });
     const std::optional<Result<RestoreRequest>> outcome
@@ -249,52 +246,52 @@ QCoro::Task<> LibraryShellViewModel::cancelActiveRestoreRequest()
         co_return;
     if (!outcome) {
         // The session ended meanwhile: nothing of the reply is shown, and no flag stays set.
-        m_d->restore.cancellingRestoreRequestID.reset();
-        m_restoreState->setIsCancellingRestore(false);
+        m_cancellingRestoreRequestID.reset();
+        m_state.setIsCancellingRestore(false);
         co_return;
     }
     if (*outcome) {
-        m_restoreState->setActiveRestoreRequest(std::nullopt);
-        m_restoreState->setRestoreMessage(restoreCancelled);
+        m_state.setActiveRestoreRequest(std::nullopt);
+        m_state.setRestoreMessage(restoreCancelled);
         updateRestorePolling(std::nullopt);
-        m_library->refreshVisibleLocalLibraryItems(true);
+        m_library.refreshVisibleLocalLibraryItems(true);
         // The id stays until the next request is created: no transfer of it may start.
-        m_restoreState->setIsCancellingRestore(false);
+        m_state.setIsCancellingRestore(false);
         co_return;
     }
     const Error error = outcome->error();
     co_await refreshActiveRestoreRequest();
     if (!self)
         co_return;
-    if (m_restoreState->activeRestoreRequest()) {
-        m_d->restore.cancellingRestoreRequestID.reset();
+    if (m_state.activeRestoreRequest()) {
+        m_cancellingRestoreRequestID.reset();
         recordRestoreError(error, QStringLiteral("Restore cancellation"));
-        m_restoreState->setIsCancellingRestore(false);
+        m_state.setIsCancellingRestore(false);
         co_return;
     }
     // The request finished while the cancellation was under way.
-    if (m_restoreState->restoreMessage() != restoreCancelled)
-        m_restoreState->setRestoreMessage(
+    if (m_state.restoreMessage() != restoreCancelled)
+        m_state.setRestoreMessage(
             QStringLiteral("Restore completed before cancellation could finish"));
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_d->restore.cancellingRestoreRequestID.reset();
-    m_restoreState->setIsCancellingRestore(false);
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_cancellingRestoreRequestID.reset();
+    m_state.setIsCancellingRestore(false);
 }
 
-QCoro::Task<> LibraryShellViewModel::retryActiveRestorePreparation()
+QCoro::Task<> RestoreWorkflows::retryActiveRestorePreparation()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session() || !m_restoreState->activeRestoreRequest())
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session() || !m_state.activeRestoreRequest())
         co_return;
-    const QString token = m_sessionState->session()->token;
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    const QString token = m_session.session()->token;
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
     QFuture<Result<RestoreRequest>> job
         = Workflow::run(WorkflowPools::userInitiated(),
-                        [coordinator = m_d->services.restoreCoordinator,
+                        [coordinator = m_services.restoreCoordinator,
                          token,
-                         id = m_restoreState->activeRestoreRequest()->id,
-                         stop = m_d->restore.requestWorkflows.token()] {
+                         id = m_state.activeRestoreRequest()->id,
+                         stop = m_requestWorkflows.token()] {
                             return coordinator.retryRestoreRequest(token, id, stop);
                         });
     const std::optional<Result<RestoreRequest>> outcome
@@ -305,29 +302,29 @@ QCoro::Task<> LibraryShellViewModel::retryActiveRestorePreparation()
         recordRestoreError(outcome->error(), QStringLiteral("Restore retry"));
         co_return;
     }
-    m_restoreState->setActiveRestoreRequest(**outcome);
-    m_restoreState->setRestoreMessage(restorePreparing);
+    m_state.setActiveRestoreRequest(**outcome);
+    m_state.setRestoreMessage(restorePreparing);
     updateRestorePolling(**outcome);
-    m_library->refreshVisibleLocalLibraryItems(true);
+    m_library.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<> LibraryShellViewModel::rebuildLocalLibraryCache()
+QCoro::Task<> RestoreWorkflows::rebuildLocalLibraryCache()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session())
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session())
         co_return;
     // The conflict flag stays until the rebuild has succeeded.
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
+    m_state.setRestoreErrorMessage(std::nullopt);
     const QString operation = QStringLiteral("Local Library Cache rebuild");
     if (!co_await rebuildLocalLibraryFromBackend(operation))
         co_return;
-    m_libraryState->setSelectedLibraryItemIDs({});
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
+    m_libraryState.setSelectedLibraryItemIDs({});
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
     co_await refreshActiveRestoreRequest();
     if (!self)
         co_return;
     // Also over a failed refresh's state: the rebuild itself succeeded.
-    m_restoreState->setRestoreMessage(QStringLiteral("Local Library Cache rebuilt"));
+    m_state.setRestoreMessage(QStringLiteral("Local Library Cache rebuilt"));
 }
 
 } // namespace Pellwick

@@ -1,4 +1,4 @@
-#include "LibraryShellViewModel_p.h"
+#include "RestoreWorkflows_p.h"
 
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickCore/Support/Overloaded.h>
@@ -8,92 +8,9 @@
 
 namespace Pellwick {
 
-/// The result of one transfer of a run.
-struct RestoreTransferOutcome
-{
-    /// The transfer finished: its RAW original (and sidecar) saved and verified.
-    struct Completed
-    {
-        RestoreTransferManifest manifest;
-    };
-
-    /// Any failure but a cancellation; a pause included.
-    struct Failed
-    {
-        RestoreTransfer transfer;
-        Error error;
-    };
-
-    /// The transfer was cancelled, or its request was being cancelled when its turn came.
-    struct Cancelled
-    {};
-
-    std::variant<Completed, Failed, Cancelled> value;
-};
-
 namespace {
 
 const QString restoreTransferOperation = QStringLiteral("Restore Transfer");
-
-/// The outcomes of a run, sorted.
-struct RestoreOutcomeSummary
-{
-    QList<RestoreTransferManifest> completedManifests;
-    QList<RestoreTransfer> failedTransfers; ///< a paused transfer included
-    QHash<qint64, QString> attentionReasons;
-    bool wasPaused = false;
-    bool wasCancelled = false;
-};
-
-template<typename Case>
-bool isTransferError(const Error &error)
-{
-    const auto *transfer = error.as<RestoreTransferError>();
-    return transfer && std::holds_alternative<Case>(transfer->value);
-}
-
-RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> &outcomes)
-{
-    RestoreOutcomeSummary summary;
-    for (const RestoreTransferOutcome &outcome : outcomes) {
-        std::visit(
-            Overloaded{
-                [&](const RestoreTransferOutcome::Completed &completed) {
-                    summary.completedManifests.append(completed.manifest);
-                },
-                [&](const RestoreTransferOutcome::Failed &failed) {
-                    summary.failedTransfers.append(failed.transfer);
-                    summary.attentionReasons.insert(
-                        failed.transfer.id.libraryItemID,
-                        RestoreFeedback::restoreTransferFailureReason(failed.error));
-                    summary.wasPaused
-                        = summary.wasPaused
-                          || isTransferError<RestoreTransferError::Paused>(failed.error);
-                },
-                [&](const RestoreTransferOutcome::Cancelled &) { summary.wasCancelled = true; },
-            },
-            outcome.value);
-    }
-    return summary;
-}
-
-/// The request as this run left it: failed items need attention, every other one is saved.
-RestoreRequest updatedRestoreRequest(RestoreRequest request,
-                                     const QList<RestoreTransfer> &failedTransfers,
-                                     const QHash<qint64, QString> &failedTransferReasons)
-{
-    QSet<qint64> failedIDs;
-    for (const RestoreTransfer &transfer : failedTransfers)
-        failedIDs.insert(transfer.id.libraryItemID);
-    for (RestoreRequestItem &item : request.items) {
-        item.status = failedIDs.contains(item.libraryItemID) ? RestoreRequestStatus::NeedsAttention
-                                                             : RestoreRequestStatus::Downloaded;
-        if (const auto reason = failedTransferReasons.constFind(item.libraryItemID);
-            reason != failedTransferReasons.cend())
-            item.attentionReason = *reason;
-    }
-    return request;
-}
 
 /// The run's row between transfers: no current file.
 TransferProgress restoreRunRow(const QUuid &progressID,
@@ -160,8 +77,8 @@ struct RestorePlanning
     /// reused rather than taken for conflicts.
     Result<QList<RestoreTransfer>> plan(std::stop_token stop) const
     {
-        PELLWICK_TRY_ASSIGN(const LibraryShellViewModel::RestoreTransferManifests manifests,
-                            LibraryShellViewModel::completedTransferManifests(*engine, request));
+        PELLWICK_TRY_ASSIGN(const RestoreWorkflows::RestoreTransferManifests manifests,
+                            RestoreWorkflows::completedTransferManifests(*engine, request));
         return coordinator.restoreTransfers(
             token, request.id, destinationDirectory, destinationFilenames, manifests, stop);
     }
@@ -194,9 +111,9 @@ Result<RestorePlan> planRestore(const RestorePlanning &planning,
 
 } // namespace
 
-Result<LibraryShellViewModel::RestoreTransferManifests>
-LibraryShellViewModel::completedTransferManifests(const RestoreTransferEngine &engine,
-                                                  const RestoreRequest &request)
+Result<RestoreWorkflows::RestoreTransferManifests>
+RestoreWorkflows::completedTransferManifests(const RestoreTransferEngine &engine,
+                                             const RestoreRequest &request)
 {
     RestoreTransferManifests manifests;
     for (const RestoreRequestItem &item : request.items) {
@@ -212,38 +129,37 @@ LibraryShellViewModel::completedTransferManifests(const RestoreTransferEngine &e
     return manifests;
 }
 
-QList<std::pair<ManagedFolder, QString>> LibraryShellViewModel::managedFolders() const
+QList<std::pair<ManagedFolder, QString>> RestoreWorkflows::managedFolders() const
 {
     QList<std::pair<ManagedFolder, QString>> folders{
-        {ManagedFolder::IngestCache, m_d->services.ingestCache.rootURL()},
-        {ManagedFolder::StagingArea, m_d->services.verifiedBackupImporter.stagingArea().rootURL()}};
-    if (const std::optional<QString> &retained = m_ingestCacheState->retainedIngestCacheURL())
+        {ManagedFolder::IngestCache, m_services.ingestCacheRoot()},
+        {ManagedFolder::StagingArea, m_services.stagingAreaRoot}};
+    if (const std::optional<QString> &retained = m_ingestCache.retainedIngestCacheURL())
         folders.append({ManagedFolder::RetainedIngestCache, *retained});
-    if (m_d->services.restoreTransferEngine)
+    if (m_services.restoreTransferEngine)
         folders.append(
-            {ManagedFolder::RestoreTransferState, m_d->services.restoreTransferEngine->rootPath()});
+            {ManagedFolder::RestoreTransferState, m_services.restoreTransferEngine->rootPath()});
     return folders;
 }
 
-QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirectory,
-                                                       QHash<qint64, QString> destinationFilenames)
+QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
+                                                  QHash<qint64, QString> destinationFilenames)
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    if (!m_sessionState->session() || !m_d->services.restoreTransferEngine)
+    const QPointer<RestoreWorkflows> self(this);
+    if (!m_session.session() || !m_services.restoreTransferEngine)
         co_return;
-    const std::optional<RestoreRequest> held = m_restoreState->activeRestoreRequest();
-    if (!held || m_restoreState->isRestoreTransferActive()
-        || m_d->restore.cancellingRestoreRequestID == held->id)
+    const std::optional<RestoreRequest> held = m_state.activeRestoreRequest();
+    if (!held || m_state.isRestoreTransferActive() || m_cancellingRestoreRequestID == held->id)
         co_return;
     const RestoreRequest &request = *held;
-    const QString token = m_sessionState->session()->token;
-    m_restoreState->setRestoreErrorMessage(std::nullopt);
-    m_restoreState->setNeedsLocalLibraryCacheRebuild(false);
-    m_d->restore.isRestorePauseRequested = false;
-    m_restoreState->setIsRestoreTransferActive(true);
+    const QString token = m_session.session()->token;
+    m_state.setRestoreErrorMessage(std::nullopt);
+    m_state.setNeedsLocalLibraryCacheRebuild(false);
+    m_isRestorePauseRequested = false;
+    m_state.setIsRestoreTransferActive(true);
     const auto endRun = [this] {
-        m_d->restore.isRestorePauseRequested = false;
-        m_restoreState->setIsRestoreTransferActive(false);
+        m_isRestorePauseRequested = false;
+        m_state.setIsRestoreTransferActive(false);
     };
     const auto publishFailure = [this, &destinationDirectory](const Error &error) {
         const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
@@ -257,15 +173,15 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
             return;
         }
         // The name first: a prompt opened by the conflict shows the suggestion.
-        m_restoreState->setRestoreConflictFilename(conflict->suggestedFilename);
-        m_restoreState->setRestoreFilenameConflict(
+        m_state.setRestoreConflictFilename(conflict->suggestedFilename);
+        m_state.setRestoreFilenameConflict(
             RestoreFilenameConflict{conflict->libraryItemID,
                                     destinationDirectory,
                                     lastPathComponent(conflict->existingURL)});
     };
 
-    const RestorePlanning planning{m_d->services.restoreCoordinator,
-                                   m_d->services.restoreTransferEngine,
+    const RestorePlanning planning{m_services.restoreCoordinator,
+                                   m_services.restoreTransferEngine,
                                    token,
                                    request,
                                    destinationDirectory,
@@ -273,9 +189,9 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
     QFuture<Result<RestorePlan>> planningJob
         = Workflow::run(WorkflowPools::userInitiated(),
                         [planning,
-                         files = m_d->services.fileManager,
+                         files = m_services.fileManager,
                          folders = managedFolders(),
-                         stop = m_d->restore.requestWorkflows.token()] {
+                         stop = m_requestWorkflows.token()] {
                             return planRestore(planning, *files, folders, stop);
                         });
     const std::stop_token never;
@@ -290,7 +206,7 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
     }
     if (const ManagedFolder *holder = std::get_if<ManagedFolder>(&**planned)) {
         endRun();
-        m_restoreState->setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage(*holder));
+        m_state.setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage(*holder));
         co_return;
     }
 
@@ -303,7 +219,7 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
         if (item != request.items.cend() && item->status != RestoreRequestStatus::Downloaded)
             transfers.append(transfer);
     }
-    if (m_d->restore.cancellingRestoreRequestID == request.id) {
+    if (m_cancellingRestoreRequestID == request.id) {
         endRun();
         co_return;
     }
@@ -323,54 +239,54 @@ QCoro::Task<> LibraryShellViewModel::restoreReadyItems(QString destinationDirect
     if (std::any_of(outcomes.cbegin(), outcomes.cend(), [](const RestoreTransferOutcome &outcome) {
             return std::holds_alternative<RestoreTransferOutcome::Completed>(outcome.value);
         }))
-        co_await refreshLibrary();
+        co_await m_services.refreshLibrary();
 }
 
-qint64 LibraryShellViewModel::beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
-                                                           const QUuid &progressID)
+qint64 RestoreWorkflows::beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
+                                                      const QUuid &progressID)
 {
     qint64 totalBytes = 0;
     for (const RestoreTransfer &transfer : transfers)
         totalBytes = saturatingByteSum(totalBytes, transferByteCount(transfer));
-    m_board->open(progressID);
-    m_board->update(restoreRunRow(
+    m_board.open(progressID);
+    m_board.update(restoreRunRow(
         progressID, TransferProgressPhase::Preparing, 0, totalBytes, 0, transfers.size()));
     return totalBytes;
 }
 
 QCoro::Task<QList<RestoreTransferOutcome>>
-LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
-                                        QString token,
-                                        QString destinationDirectory,
-                                        QHash<qint64, QString> destinationFilenames,
-                                        RestoreRequest request)
+RestoreWorkflows::restoreTransfers(QList<RestoreTransfer> transfers,
+                                   QString token,
+                                   QString destinationDirectory,
+                                   QHash<qint64, QString> destinationFilenames,
+                                   RestoreRequest request)
 {
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<RestoreWorkflows> self(this);
     const QUuid progressID = QUuid::createUuid();
     const qint64 totalBytes = beginRestoreTransferProgress(transfers, progressID);
     const qint64 transferCount = transfers.size();
-    const RestorePlanning planning{m_d->services.restoreCoordinator,
-                                   m_d->services.restoreTransferEngine,
+    const RestorePlanning planning{m_services.restoreCoordinator,
+                                   m_services.restoreTransferEngine,
                                    token,
                                    request,
                                    destinationDirectory,
                                    destinationFilenames};
-    const TransferProgressSink sink = m_board->sink();
+    const TransferProgressSink sink = m_board.sink();
     QList<RestoreTransferOutcome> outcomes;
     qint64 completedBytes = 0;
     qint64 completedPackages = 0;
     const std::stop_token never;
     for (const RestoreTransfer &transfer : transfers) {
-        if (m_d->restore.cancellingRestoreRequestID == transfer.id.restoreRequestID) {
+        if (m_cancellingRestoreRequestID == transfer.id.restoreRequestID) {
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Cancelled{}});
             break;
         }
-        if (m_d->restore.isRestorePauseRequested) {
+        if (m_isRestorePauseRequested) {
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Failed{
                 transfer, RestoreTransferError{RestoreTransferError::Paused{}}}});
             break;
         }
-        m_d->restore.activeRestoreTransferID = transfer.id;
+        m_activeRestoreTransferID = transfer.id;
         RestoreTransferExecutor::RefreshCapability refresh
             = [planning,
                id = transfer.id](std::stop_token stop) -> Result<RestoreTransferCapability> {
@@ -397,7 +313,7 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
               };
         QFuture<Result<RestoreTransferManifest>> job = Workflow::run(
             WorkflowPools::restoreTransfers(),
-            [engine = m_d->services.restoreTransferEngine,
+            [engine = m_services.restoreTransferEngine,
              transfer,
              refresh = std::move(refresh),
              progress = std::move(progress),
@@ -412,16 +328,16 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Completed{**outcome}});
             completedBytes = saturatingByteSum(completedBytes, transferByteCount(transfer));
             ++completedPackages;
-            m_board->update(restoreRunRow(progressID,
-                                          TransferProgressPhase::Verifying,
-                                          completedBytes,
-                                          totalBytes,
-                                          completedPackages,
-                                          transferCount));
-            m_d->restore.activeRestoreTransferID.reset();
+            m_board.update(restoreRunRow(progressID,
+                                         TransferProgressPhase::Verifying,
+                                         completedBytes,
+                                         totalBytes,
+                                         completedPackages,
+                                         transferCount));
+            m_activeRestoreTransferID.reset();
             continue;
         }
-        m_d->restore.activeRestoreTransferID.reset();
+        m_activeRestoreTransferID.reset();
         const Error &error = outcome->error();
         if (isTransferError<RestoreTransferError::Cancelled>(error)) {
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Cancelled{}});
@@ -431,112 +347,27 @@ LibraryShellViewModel::restoreTransfers(QList<RestoreTransfer> transfers,
         if (isTransferError<RestoreTransferError::Paused>(error))
             break;
     }
-    m_board->remove(progressID);
+    m_board.remove(progressID);
     co_return outcomes;
 }
 
-QCoro::Task<Result<void>>
-LibraryShellViewModel::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
-                                            RestoreRequest request,
-                                            QString token,
-                                            QString destinationDirectory)
-{
-    const QPointer<LibraryShellViewModel> self(this);
-    const RestoreOutcomeSummary summary = restoreOutcomeSummary(outcomes);
-    // A Stop that overtook the run's end settles it as cancelled too: the cancellation owns the
-    // request's texts and statuses.
-    const auto isCancelled = [&] {
-        return summary.wasCancelled || m_d->restore.cancellingRestoreRequestID == request.id;
-    };
-    if (isCancelled()) {
-        m_restoreState->setHasPausedRestoreTransfer(false);
-        co_return Result<void>();
-    }
-    const RestoreRequestCoordinator coordinator = m_d->services.restoreCoordinator;
-    const std::stop_token never;
-    QFuture<Result<void>> marking = Workflow::run(
-        WorkflowPools::userInitiated(), [coordinator, manifests = summary.completedManifests] {
-            return coordinator.markRestoreTransfersComplete(manifests);
-        });
-    const std::optional<Result<void>> marked = co_await Workflow::resumeIn(self, never, marking);
-    if (!marked)
-        co_return Result<void>();
-    if (!*marked)
-        co_return *marked;
-    if (!summary.completedManifests.isEmpty())
-        m_restoreState->setLastCompletedRestoreDestination(destinationDirectory);
-    if (summary.wasPaused) {
-        m_restoreState->setRestoreMessage(RestoreFeedback::restoreTransferPausedMessage());
-        m_restoreState->setHasPausedRestoreTransfer(true);
-        m_library->refreshVisibleLocalLibraryItems(true);
-        co_return Result<void>();
-    }
-    if (isCancelled()) {
-        m_restoreState->setHasPausedRestoreTransfer(false);
-        co_return Result<void>();
-    }
-
-    QFuture<Result<std::optional<RestoreRequest>>> settling = Workflow::run(
-        WorkflowPools::userInitiated(),
-        [coordinator,
-         summary,
-         token,
-         id = request.id,
-         stop = m_d->restore.requestWorkflows.token()]() -> Result<std::optional<RestoreRequest>> {
-            PELLWICK_TRY(coordinator.markRestoreTransfersNeedsAttention(summary.failedTransfers,
-                                                                        summary.attentionReasons));
-            // The backend is not told about failed items: the request stays ready there, so a
-            // later run transfers them again.
-            if (!summary.failedTransfers.isEmpty())
-                return std::optional<RestoreRequest>();
-            PELLWICK_TRY_ASSIGN(RestoreRequest completed,
-                                coordinator.completeRestoreRequest(token, id, stop));
-            return std::optional(std::move(completed));
-        });
-    const std::optional<Result<std::optional<RestoreRequest>>> settled
-        = co_await Workflow::resumeIn(self, never, settling);
-    if (!settled)
-        co_return Result<void>();
-    if (!*settled)
-        co_return failure(settled->error());
-    if (const std::optional<RestoreRequest> &completed = **settled) {
-        m_restoreState->setActiveRestoreRequest(
-            completed->status == RestoreRequestStatus::Downloaded ? std::nullopt : completed);
-    } else {
-        m_restoreState->setActiveRestoreRequest(
-            updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons));
-    }
-    const qint64 savedCount = summary.completedManifests.size();
-    const qint64 failedCount = summary.failedTransfers.size();
-    m_restoreState->setRestoreMessage(
-        savedCount > 0 ? std::optional(RestoreFeedback::restoreCompleteMessage(savedCount))
-                       : std::nullopt);
-    m_restoreState->setRestoreErrorMessage(
-        failedCount > 0 ? std::optional(RestoreFeedback::itemsNeedAttentionMessage(failedCount))
-                        : std::nullopt);
-    m_restoreState->setHasPausedRestoreTransfer(false);
-    m_library->refreshVisibleLocalLibraryItems(true);
-    co_return Result<void>();
-}
-
-QCoro::Task<>
-LibraryShellViewModel::resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
-                                                      QString filename)
+QCoro::Task<> RestoreWorkflows::resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                               QString filename)
 {
     // The prompt says why; a name refused here starts nothing.
     if (RestoreFeedback::refusedRestoreFilenameMessage(filename))
         co_return;
     const QString name = filename.trimmed();
-    m_restoreState->setRestoreFilenameConflict(std::nullopt);
-    const std::optional<RestoreRequest> &request = m_restoreState->activeRestoreRequest();
+    m_state.setRestoreFilenameConflict(std::nullopt);
+    const std::optional<RestoreRequest> &request = m_state.activeRestoreRequest();
     const std::optional<qint64> requestID
         = request ? std::optional<qint64>(request->id) : std::nullopt;
-    if (m_d->restore.chosenRestoreFilenamesRequestID != requestID) {
-        m_d->restore.chosenRestoreFilenames.clear();
-        m_d->restore.chosenRestoreFilenamesRequestID = requestID;
+    if (m_chosenRestoreFilenamesRequestID != requestID) {
+        m_chosenRestoreFilenames.clear();
+        m_chosenRestoreFilenamesRequestID = requestID;
     }
-    m_d->restore.chosenRestoreFilenames.insert(conflict.libraryItemID, name);
-    const QHash<qint64, QString> filenames = m_d->restore.chosenRestoreFilenames;
+    m_chosenRestoreFilenames.insert(conflict.libraryItemID, name);
+    const QHash<qint64, QString> filenames = m_chosenRestoreFilenames;
     const QString directory = conflict.destinationDirectory;
     co_await restoreReadyItems(directory, filenames);
 }

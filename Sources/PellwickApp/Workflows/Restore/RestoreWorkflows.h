@@ -1,0 +1,260 @@
+#pragma once
+
+#include <PellwickApp/Shell/Operations/RestoreOperations.h>
+#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickApp/Shell/SingleShotTimer.h>
+#include <PellwickApp/Workflows/Library/LibrarySelection.h>
+#include <PellwickApp/Workflows/Workflow.h>
+#include <PellwickCore/Library/LocalLibraryCache.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
+#include <PellwickCore/Support/Error.h>
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace Pellwick {
+
+class FileManager;
+class IngestCacheState;
+class LibrarySessionClient;
+class LibraryState;
+class LibraryWorkflows;
+class RestoreState;
+class SessionState;
+class TransferProgressBoard;
+struct RestoreTransferOutcome;
+
+/// The Restore Request workflows, the polling of a preparing request and the transfer run.
+/// Each operation returns at once, changing nothing, without a session. Backend, coordinator,
+/// engine and library work runs on the user-initiated pool; a result that arrives after the
+/// workflows are gone or the session ended is dropped. Failures become `restoreErrorMessage`; a
+/// failure leaves the request, `restoreMessage` and the selection as they were. Main thread only.
+class RestoreWorkflows final
+    : public QObject
+    , public RestoreOperations
+{
+public:
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    /// The Core services and what the restore reads of the other concerns.
+    struct Services
+    {
+        std::shared_ptr<const LibrarySessionClient> sessionClient;
+        LocalLibraryCache localLibraryCache;
+        RestoreRequestCoordinator restoreCoordinator;
+        std::shared_ptr<RestoreTransferEngine> restoreTransferEngine;
+        QString restoreDestinationDirectory;
+        /// The Staging Area's root: a restore never writes into it.
+        QString stagingAreaRoot;
+        /// The active Ingest Cache's root, which may change while the application runs.
+        std::function<QString()> ingestCacheRoot;
+        /// Whether the application is active: polling waits while it is not.
+        std::function<bool()> isApplicationActive;
+        /// Reads the signed-in account's figures again: a saved file spent restore allowance.
+        std::function<QCoro::Task<>()> refreshLibrary;
+        std::shared_ptr<const FileManager> fileManager;
+        SingleShotTimerFactory timers;
+        SteadyClock steadyClock;
+    };
+
+    /// The states are read (session, Ingest Cache), or written where a restore changes them
+    /// (the library's selection); `library` refreshes the visible items after a change of the
+    /// records, `board` shows the preparation and transfer rows.
+    RestoreWorkflows(RestoreState &state,
+                     const SessionState &session,
+                     LibraryState &libraryState,
+                     const IngestCacheState &ingestCache,
+                     LibraryWorkflows &library,
+                     TransferProgressBoard &board,
+                     Services services,
+                     QObject *parent = nullptr);
+    /// Cancels the polling task and stops the Core calls of the request workflows.
+    ~RestoreWorkflows() override;
+
+    const SessionState &sessionState() const { return m_session; }
+
+    const RestoreRequestCoordinator &restoreCoordinator() const
+    {
+        return m_services.restoreCoordinator;
+    }
+
+    /// Shared with the restore page, whose pause control reaches it directly.
+    const std::shared_ptr<RestoreTransferEngine> &restoreTransferEngine() const
+    {
+        return m_services.restoreTransferEngine;
+    }
+
+    const QString &restoreDestinationDirectory() const
+    {
+        return m_services.restoreDestinationDirectory;
+    }
+
+    /// The transfer now running, if any.
+    const std::optional<RestoreTransferIdentifier> &activeRestoreTransferID() const
+    {
+        return m_activeRestoreTransferID;
+    }
+
+    /// When polling of the current preparing Restore Request began, on the steady clock.
+    const std::optional<std::chrono::steady_clock::time_point> &restorePreparingStartedAt() const
+    {
+        return m_restorePreparingStartedAt;
+    }
+
+    /// The restore polling loop's handle, while one runs.
+    const std::optional<WorkflowTaskHandle> &restorePollingTask() const
+    {
+        return m_restorePollingTask;
+    }
+
+    // --- Polling (RestoreWorkflows.cpp) -------------------------------------------------------
+
+    /// Starts, keeps or stops the one polling task of a preparing Restore Request, and shows its
+    /// "Restore Preparation" row. Not preparing: the task, its start time and its row go. Preparing
+    /// while the application is inactive: the task goes, start time and row stay. Preparing while
+    /// active: the row is updated, the start time set once, and a task started unless one runs.
+    /// The task refreshes the request every 60 s during the first 900 s after the start time,
+    /// every 180 s after; it ends when cancelled, when the workflows are gone or when the request
+    /// is no longer preparing. Never fails.
+    void updateRestorePolling(const std::optional<RestoreRequest> &request);
+    /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
+    void cancelRestorePolling();
+    /// Pauses the running restore transfer, if any, so it stops with its parts and manifests kept
+    /// and can be continued (also at the next launch, when the window closes). Never waits.
+    void pauseActiveRestoreTransfer() override;
+
+    // --- Selection (RestoreWorkflows.cpp) -----------------------------------------------------
+
+    /// Selected Verified Backups that the backend knows by id.
+    QList<LocalLibraryItem> selectedRestoreItems() const override;
+    /// Count, bytes (an unknown size counts 0; the sum saturates) and filenames of
+    /// `selectedRestoreItems()`.
+    RestoreSelectionSummary restoreSelectionSummary() const override;
+    /// The records the restore page lists: those of the active Restore Request by backend id, or
+    /// `selectedRestoreItems()` without one.
+    QList<LocalLibraryItem> restoreWorkflowItems() const override;
+
+    // --- Restore Request workflows (RestoreWorkflows_RestoreRequests.cpp) ---------------------
+
+    /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
+    /// in `restoreMessage`), or asks the backend for the account's active one (finding none
+    /// leaves `restoreMessage` as it was).
+    QCoro::Task<> refreshActiveRestoreRequest() override;
+    /// Rebuilds the Local Library Cache from the backend's library items.
+    QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
+    /// Creates a Restore Request for the selected Verified Backups; nothing happens without one,
+    /// or when one of them has no archive byte count. Success empties the selection.
+    QCoro::Task<> requestRestoreForSelection() override;
+    /// Stops the request's transfers and discards their unfinished parts, then cancels it on the
+    /// backend. Refused while a cancellation runs or for a downloaded or cancelled request.
+    QCoro::Task<> cancelActiveRestoreRequest() override;
+    /// Asks the backend to prepare the held request again.
+    QCoro::Task<> retryActiveRestorePreparation() override;
+    /// The rebuild offered after a Local Library Cache conflict: rebuilds the library from the
+    /// backend's items, empties the selection and refreshes the request.
+    QCoro::Task<> rebuildLocalLibraryCache() override;
+
+    // --- Transfer run (RestoreWorkflows_RestoreRun.cpp, _Outcomes.cpp) ------------------------
+    // Manifest reads, planning, library writes and the completion call run on the
+    // user-initiated pool; each transfer awaits the engine on the restore-transfer pool. A run
+    // whose workflows go publishes nothing more.
+
+    using RestoreTransferManifests = QHash<RestoreTransferIdentifier, RestoreTransferManifest>;
+
+    /// Plans the active Restore Request's transfers into `destinationDirectory` and runs them one
+    /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
+    /// a session or a request, while a run is active or while the request is being cancelled.
+    /// A destination that is or lies inside an Ingest Cache, the Staging Area or the restore
+    /// transfer state is refused; a taken destination publishes `restoreFilenameConflict` and
+    /// downloads nothing. Never fails to its caller.
+    QCoro::Task<> restoreReadyItems(QString destinationDirectory,
+                                    QHash<qint64, QString> destinationFilenames) override;
+    /// The complete manifests of the request's artifacts; the first read failure is returned.
+    /// Blocking: call it off the main thread.
+    [[nodiscard]] static Result<RestoreTransferManifests>
+    completedTransferManifests(const RestoreTransferEngine &engine, const RestoreRequest &request);
+    /// Trims `filename` (whitespace and line breaks); a name that cannot name a file (blank, with
+    /// a "/", "." or "..") is refused without change. Otherwise clears the conflict, remembers
+    /// the name with the ones chosen earlier for the same request and restarts the run with all
+    /// of them.
+    QCoro::Task<> resolveRestoreFilenameConflict(RestoreFilenameConflict conflict,
+                                                 QString filename) override;
+
+private:
+    /// Records a failed restore step: the conflict flag follows the error, the text comes from
+    /// `RestoreFeedback` (named by `operation` when given); `restoreMessage` stays.
+    void recordRestoreError(const Error &error, const std::optional<QString> &operation);
+    /// Rebuilds the library from the backend's items and refreshes the visible items; true on
+    /// success. A failure is recorded under `operation`; a dropped result returns false. Needs a
+    /// session.
+    QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
+    /// The status text of `request`.
+    static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
+    /// Runs `transfers` in order: one outcome per transfer reached; none after a pause or a
+    /// cancellation. A capability refresh re-plans with the manifests completed so far.
+    QCoro::Task<QList<RestoreTransferOutcome>>
+    restoreTransfers(QList<RestoreTransfer> transfers,
+                     QString token,
+                     QString destinationDirectory,
+                     QHash<qint64, QString> destinationFilenames,
+                     RestoreRequest request);
+    /// Opens the run's row; the run's total bytes.
+    qint64 beginRestoreTransferProgress(const QList<RestoreTransfer> &transfers,
+                                        const QUuid &progressID);
+    /// Records the outcomes locally, completes or updates the request and publishes the texts;
+    /// a failed step ends it with its error.
+    QCoro::Task<Result<void>> applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
+                                                   RestoreRequest request,
+                                                   QString token,
+                                                   QString destinationDirectory);
+    /// The folders a restore must not write into: the active and retained Ingest Cache roots,
+    /// the Staging Area and the restore transfer state.
+    QList<std::pair<ManagedFolder, QString>> managedFolders() const;
+    /// The polling loop of `updateRestorePolling`, on the main thread's timers.
+    static QCoro::Task<> pollRestorePreparation(QPointer<RestoreWorkflows> self,
+                                                std::stop_token stop,
+                                                SingleShotTimerFactory timers);
+
+    RestoreState &m_state;
+    const SessionState &m_session;
+    LibraryState &m_libraryState;
+    const IngestCacheState &m_ingestCache;
+    LibraryWorkflows &m_library;
+    TransferProgressBoard &m_board;
+    Services m_services;
+
+    std::optional<qint64> m_cancellingRestoreRequestID;
+    std::optional<RestoreTransferIdentifier> m_activeRestoreTransferID;
+    std::optional<WorkflowTaskHandle> m_restorePollingTask;
+    std::optional<std::chrono::steady_clock::time_point> m_restorePreparingStartedAt;
+    std::optional<QUuid> m_restorePreparationProgressID;
+    /// Stops the Core calls of the request workflows when the workflows go.
+    WorkflowTaskHandle m_requestWorkflows;
+    /// A pause asked during a run: the engine forgets the pause of a transfer it has not
+    /// started yet, so the run ends paused before its next transfer. Cleared with the run.
+    bool m_isRestorePauseRequested = false;
+    /// The filenames chosen after conflicts, by backend item id, for the request of
+    /// `m_chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
+    QHash<qint64, QString> m_chosenRestoreFilenames;
+    std::optional<qint64> m_chosenRestoreFilenamesRequestID;
+    // Memos of the derived selections (main thread only, like every getter).
+    mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
+        m_selectedRestoreItemsMemo;
+    mutable std::optional<LibraryMemo<QSet<QUuid>, RestoreSelectionSummary>>
+        m_restoreSelectionSummaryMemo;
+    mutable std::optional<LibraryMemo<QList<RestoreRequestItem>, QList<LocalLibraryItem>>>
+        m_restoreWorkflowItemsMemo;
+};
+
+} // namespace Pellwick

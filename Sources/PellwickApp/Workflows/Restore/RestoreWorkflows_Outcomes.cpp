@@ -1,0 +1,147 @@
+#include "RestoreWorkflows_p.h"
+
+#include <PellwickApp/Feedback/RestoreFeedback.h>
+#include <PellwickCore/Support/Overloaded.h>
+
+#include <variant>
+
+namespace Pellwick {
+
+namespace {
+
+/// The outcomes of a run, sorted.
+struct RestoreOutcomeSummary
+{
+    QList<RestoreTransferManifest> completedManifests;
+    QList<RestoreTransfer> failedTransfers; ///< a paused transfer included
+    QHash<qint64, QString> attentionReasons;
+    bool wasPaused = false;
+    bool wasCancelled = false;
+};
+
+RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> &outcomes)
+{
+    RestoreOutcomeSummary summary;
+    for (const RestoreTransferOutcome &outcome : outcomes) {
+        std::visit(
+            Overloaded{
+                [&](const RestoreTransferOutcome::Completed &completed) {
+                    summary.completedManifests.append(completed.manifest);
+                },
+                [&](const RestoreTransferOutcome::Failed &failed) {
+                    summary.failedTransfers.append(failed.transfer);
+                    summary.attentionReasons.insert(
+                        failed.transfer.id.libraryItemID,
+                        RestoreFeedback::restoreTransferFailureReason(failed.error));
+                    summary.wasPaused
+                        = summary.wasPaused
+                          || isTransferError<RestoreTransferError::Paused>(failed.error);
+                },
+                [&](const RestoreTransferOutcome::Cancelled &) { summary.wasCancelled = true; },
+            },
+            outcome.value);
+    }
+    return summary;
+}
+
+/// The request as this run left it: failed items need attention, every other one is saved.
+RestoreRequest updatedRestoreRequest(RestoreRequest request,
+                                     const QList<RestoreTransfer> &failedTransfers,
+                                     const QHash<qint64, QString> &failedTransferReasons)
+{
+    QSet<qint64> failedIDs;
+    for (const RestoreTransfer &transfer : failedTransfers)
+        failedIDs.insert(transfer.id.libraryItemID);
+    for (RestoreRequestItem &item : request.items) {
+        item.status = failedIDs.contains(item.libraryItemID) ? RestoreRequestStatus::NeedsAttention
+                                                             : RestoreRequestStatus::Downloaded;
+        if (const auto reason = failedTransferReasons.constFind(item.libraryItemID);
+            reason != failedTransferReasons.cend())
+            item.attentionReason = *reason;
+    }
+    return request;
+}
+
+} // namespace
+
+QCoro::Task<Result<void>>
+RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
+                                       RestoreRequest request,
+                                       QString token,
+                                       QString destinationDirectory)
+{
+    const QPointer<RestoreWorkflows> self(this);
+    const RestoreOutcomeSummary summary = restoreOutcomeSummary(outcomes);
+    // A Stop that overtook the run's end settles it as cancelled too: the cancellation owns the
+    // request's texts and statuses.
+    const auto isCancelled
+        = [&] { return summary.wasCancelled || m_cancellingRestoreRequestID == request.id; };
+    if (isCancelled()) {
+        m_state.setHasPausedRestoreTransfer(false);
+        co_return Result<void>();
+    }
+    const RestoreRequestCoordinator coordinator = m_services.restoreCoordinator;
+    const std::stop_token never;
+    QFuture<Result<void>> marking = Workflow::run(
+        WorkflowPools::userInitiated(), [coordinator, manifests = summary.completedManifests] {
+            return coordinator.markRestoreTransfersComplete(manifests);
+        });
+    const std::optional<Result<void>> marked = co_await Workflow::resumeIn(self, never, marking);
+    if (!marked)
+        co_return Result<void>();
+    if (!*marked)
+        co_return *marked;
+    if (!summary.completedManifests.isEmpty())
+        m_state.setLastCompletedRestoreDestination(destinationDirectory);
+    if (summary.wasPaused) {
+        m_state.setRestoreMessage(RestoreFeedback::restoreTransferPausedMessage());
+        m_state.setHasPausedRestoreTransfer(true);
+        m_library.refreshVisibleLocalLibraryItems(true);
+        co_return Result<void>();
+    }
+    if (isCancelled()) {
+        m_state.setHasPausedRestoreTransfer(false);
+        co_return Result<void>();
+    }
+
+    QFuture<Result<std::optional<RestoreRequest>>> settling = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [coordinator, summary, token, id = request.id, stop = m_requestWorkflows.token()]()
+            -> Result<std::optional<RestoreRequest>> {
+            PELLWICK_TRY(coordinator.markRestoreTransfersNeedsAttention(summary.failedTransfers,
+                                                                        summary.attentionReasons));
+            // The backend is not told about failed items: the request stays ready there, so a
+            // later run transfers them again.
+            if (!summary.failedTransfers.isEmpty())
+                return std::optional<RestoreRequest>();
+            PELLWICK_TRY_ASSIGN(RestoreRequest completed,
+                                coordinator.completeRestoreRequest(token, id, stop));
+            return std::optional(std::move(completed));
+        });
+    const std::optional<Result<std::optional<RestoreRequest>>> settled
+        = co_await Workflow::resumeIn(self, never, settling);
+    if (!settled)
+        co_return Result<void>();
+    if (!*settled)
+        co_return failure(settled->error());
+    if (const std::optional<RestoreRequest> &completed = **settled) {
+        m_state.setActiveRestoreRequest(
+            completed->status == RestoreRequestStatus::Downloaded ? std::nullopt : completed);
+    } else {
+        m_state.setActiveRestoreRequest(
+            updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons));
+    }
+    const qint64 savedCount = summary.completedManifests.size();
+    const qint64 failedCount = summary.failedTransfers.size();
+    m_state.setRestoreMessage(
+        savedCount > 0 ? std::optional(RestoreFeedback::restoreCompleteMessage(savedCount))
+                       : std::nullopt);
+    m_state.setRestoreErrorMessage(
+        failedCount > 0 ? std::optional(RestoreFeedback::itemsNeedAttentionMessage(failedCount))
+                        : std::nullopt);
+    m_state.setHasPausedRestoreTransfer(false);
+    m_library.refreshVisibleLocalLibraryItems(true);
+    co_return Result<void>();
+}
+
+} // namespace Pellwick

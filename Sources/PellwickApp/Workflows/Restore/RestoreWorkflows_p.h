@@ -1,0 +1,52 @@
+#pragma once
+
+// What the restore workflows' files share.
+
+#include <PellwickApp/Shell/State/IngestCacheState.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+#include <PellwickCore/Restore/RestoreTransferTypes.h>
+#include <PellwickCore/Support/Error.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <variant>
+
+namespace Pellwick {
+
+/// The result of one transfer of a run.
+struct RestoreTransferOutcome
+{
+    /// The transfer finished: its RAW original (and sidecar) saved and verified.
+    struct Completed
+    {
+        RestoreTransferManifest manifest;
+    };
+
+    /// Any failure but a cancellation; a pause included.
+    struct Failed
+    {
+        RestoreTransfer transfer;
+        Error error;
+    };
+
+    /// The transfer was cancelled, or its request was being cancelled when its turn came.
+    struct Cancelled
+    {};
+
+    std::variant<Completed, Failed, Cancelled> value;
+};
+
+/// Whether `error` is the restore transfer error `Case`.
+template<typename Case>
+bool isTransferError(const Error &error)
+{
+    const auto *transfer = error.as<RestoreTransferError>();
+    return transfer && std::holds_alternative<Case>(transfer->value);
+}
+
+} // namespace Pellwick
