@@ -25,6 +25,7 @@
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Support/FileManager.h>
 
@@ -225,7 +226,7 @@ int main(int argc, char *argv[])
                                 viewModel->libraryWorkflows(),
                                 *viewModel,
                                 *viewModel,
-                                *viewModel,
+                                viewModel->restoreWorkflows(),
                                 chooser},
                                viewModel->singleShotTimers());
     page.resize(1280, 800);
