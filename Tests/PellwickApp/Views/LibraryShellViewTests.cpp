@@ -1,5 +1,7 @@
 #include "ShellWindowFixture.h"
 
+#include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
@@ -9,10 +11,13 @@
 
 #include <QAccessible>
 #include <QDialog>
+#include <QListView>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolBar>
+
+#include <Support/ImportReviewSamples.h>
 
 using namespace Pellwick;
 using namespace Qt::StringLiterals;
@@ -71,6 +76,8 @@ private Q_SLOTS:
     void quitKeyClosesTheWindow();
     void filterPopoverStaysInsideTheWindow_data();
     void filterPopoverStaysInsideTheWindow();
+    void importReviewShowsSixRowsAtTheDefaultSize_data();
+    void importReviewShowsSixRowsAtTheDefaultSize();
 };
 
 void LibraryShellViewTests::toolbarAndPageBySession_data()
@@ -368,6 +375,37 @@ void LibraryShellViewTests::filterPopoverStaysInsideTheWindow()
                             .arg(popover->width())
                             .arg(popover->height())));
     popover->hide();
+}
+
+void LibraryShellViewTests::importReviewShowsSixRowsAtTheDefaultSize_data()
+{
+    QTest::addColumn<SampleKind>("fourth");
+    QTest::newRow("one alert strip") << SampleKind::UnpairedSidecar;
+    QTest::newRow("no alert strip") << SampleKind::Supported;
+}
+
+void LibraryShellViewTests::importReviewShowsSixRowsAtTheDefaultSize()
+{
+    QFETCH(SampleKind, fourth);
+    ShellWindowFixture fixture(ShellSection::ImportReview);
+    fixture.viewModel().sessionState().setSession(signedInSession());
+    QList<ImportReviewItem> items;
+    for (int n = 1; n <= 8; ++n)
+        items.append(sampleItem(n == 4 ? fourth : SampleKind::Supported, u"IMG_%1.CR3"_s.arg(n)));
+    ImportReviewState state;
+    state.review = sampleReview(items);
+    fixture.viewModel().importState().setImportReviewState(state);
+    fixture.window->resize(1120, 720);
+    fixture.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(fixture.window.get()));
+    QCOMPARE(fixture.window->findChild<ImportReviewStatusStrip *>()->shownAlerts().size(),
+             fourth == SampleKind::UnpairedSidecar ? 1 : 0);
+    QListView *rows = fixture.find<ImportReviewTable>(u"importReview.table"_s)->list();
+    // The sixth row, divider included, lies inside the viewport once the layout has settled.
+    const QRect sixth = rows->visualRect(rows->model()->index(5, 0));
+    QTRY_VERIFY2(sixth.bottom() < rows->viewport()->height(),
+                 qPrintable(u"viewport %1"_s.arg(rows->viewport()->height())));
+    saveGrab(*fixture.window, u"signed-in-import-review-rows"_s);
 }
 
 QTEST_MAIN(LibraryShellViewTests)

@@ -150,12 +150,12 @@ ImportReviewHeader::ImportReviewHeader(QWidget *parent)
             &ImportReviewHeader::chooseFolderRequested);
 
     auto *source = new QWidget;
-    auto *column = new QVBoxLayout(source);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
+    m_source = new QVBoxLayout(source);
+    m_source->setContentsMargins(0, 0, 0, 0);
+    m_source->setSpacing(8);
     m_sourceTitle->setObjectName(u"importReview.sourceTitle"_s);
     m_sourceTitle->setFont(PellwickTheme::font(PellwickTheme::TextStyle::Headline));
-    column->addWidget(m_sourceTitle);
+    m_source->addWidget(m_sourceTitle);
     auto *summary = new QWidget;
     summary->setObjectName(u"importReview.scanSummary"_s);
     auto *row = new QHBoxLayout(summary);
@@ -169,7 +169,7 @@ ImportReviewHeader::ImportReviewHeader(QWidget *parent)
         row->addWidget(label);
     }
     row->addStretch(1);
-    column->addWidget(summary);
+    m_source->addWidget(summary);
     m_status->addWidget(source);
     m_status->addWidget(m_progressRows);
     setStatus(m_status);
@@ -193,6 +193,13 @@ void ImportReviewHeader::setProgresses(const QList<TransferProgress> &progresses
 {
     m_progressRows->setProgresses(progresses);
     showStatusPage(progresses.isEmpty() ? 0 : 1);
+}
+
+void ImportReviewHeader::setCompact(bool compact)
+{
+    PageHeader::setCompact(compact);
+    m_source->setDirection(compact ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    m_source->setSpacing(compact ? 16 : 8);
 }
 
 void ImportReviewHeader::showStatusPage(int index)

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QBoxLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -53,7 +54,8 @@ private:
 /// The top of the Import Review page: title, the sources of the current review as its
 /// description, the two scan actions, and a status region showing the transfer progress rows
 /// while there are any, else the source status ("importReview.sourceTitle" and the scan summary
-/// "importReview.scanSummary"). Updated in place. Main thread only.
+/// "importReview.scanSummary"). Compact, the source title and the scan summary share one line.
+/// Updated in place. Main thread only.
 class ImportReviewHeader : public PageHeader
 {
     Q_OBJECT
@@ -64,6 +66,7 @@ public:
     void setReview(const std::optional<ImportReview> &review);
     void setScanning(bool isScanning);
     void setProgresses(const QList<TransferProgress> &progresses);
+    void setCompact(bool compact) override;
 
     ImportReviewHeaderActions *actions() const { return m_actions; }
 
@@ -80,6 +83,7 @@ private:
     bool m_isScanning = false;
     ImportReviewHeaderActions *m_actions = nullptr;
     QStackedWidget *m_status = nullptr;
+    QBoxLayout *m_source = nullptr;
     ElidedLabel *m_sourceTitle = nullptr;
     StatusBadge *m_badge = nullptr;
     QLabel *m_count = nullptr;

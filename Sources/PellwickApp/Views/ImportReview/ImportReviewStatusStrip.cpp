@@ -108,43 +108,35 @@ ImportReviewStatusStrip::ImportReviewStatusStrip(QWidget *parent)
 {
     setFont(Theme::font(Theme::TextStyle::Caption));
     auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(16, 16, 16, 16);
-    column->setSpacing(10);
 
-    auto *title = new QLabel(u"Status"_s, this);
-    title->setObjectName(u"importReview.status"_s);
-    title->setFont(Theme::font(Theme::TextStyle::Headline));
-    column->addWidget(title);
+    m_title = new QLabel(u"Status"_s, this);
+    m_title->setObjectName(u"importReview.status"_s);
+    m_title->setFont(Theme::font(Theme::TextStyle::Headline));
 
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(16);
-    grid->setVerticalSpacing(10);
-    for (int index = 0; index < 2; ++index) {
-        grid->setColumnMinimumWidth(index, 140);
-        grid->setColumnStretch(index, 1);
-    }
-    for (std::size_t index = 0; index < m_cells.size(); ++index) {
-        auto *cell = new QWidget(this);
-        auto *stack = new QVBoxLayout(cell);
+    m_grid = new QGridLayout;
+    m_grid->setHorizontalSpacing(16);
+    m_grid->setVerticalSpacing(10);
+    for (Cell &parts : m_cells) {
+        parts.cell = new QWidget(this);
+        auto *stack = new QVBoxLayout(parts.cell);
         stack->setContentsMargins(0, 0, 0, 0);
         stack->setSpacing(3);
         auto *titleRow = new QHBoxLayout;
         titleRow->setSpacing(5);
-        Cell &parts = m_cells[index];
-        parts.spinner = new BusySpinner(cell);
-        parts.title = twoLineLabel(cell);
+        parts.spinner = new BusySpinner(parts.cell);
+        parts.title = twoLineLabel(parts.cell);
         Theme::setTextColour(*parts.title, Theme::secondaryLabel());
         titleRow->addWidget(parts.spinner, 0, Qt::AlignVCenter);
         titleRow->addWidget(parts.title, 1);
         stack->addLayout(titleRow);
         QFont valueFont = font();
         valueFont.setWeight(QFont::Medium);
-        parts.value = twoLineLabel(cell);
+        parts.value = twoLineLabel(parts.cell);
         parts.value->setFont(valueFont);
         stack->addWidget(parts.value);
-        grid->addWidget(cell, int(index / 2), int(index % 2), Qt::AlignTop);
     }
-    column->addLayout(grid);
+    column->addLayout(m_grid);
+    arrangeGrid(false);
 
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     m_alertRegion->setObjectName(u"importReview.alertRegion"_s);
@@ -206,7 +198,37 @@ void ImportReviewStatusStrip::present(const ImportReviewStatusPresentation &pres
 void ImportReviewStatusStrip::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    const QMargins margins = layout()->contentsMargins();
+    const int width = contentsRect().width() - margins.left() - margins.right();
+    const int oneRow = m_title->sizeHint().width()
+                       + int(m_cells.size()) * (cellMinimumWidth + m_grid->horizontalSpacing());
+    arrangeGrid(width >= oneRow);
     fitAlertRegion();
+}
+
+void ImportReviewStatusStrip::arrangeGrid(bool oneRow)
+{
+    if (m_grid->count() > 0 && oneRow == m_isOneRow)
+        return;
+    m_isOneRow = oneRow;
+    // The one-row arrangement is the short one: it also takes less room above and below.
+    layout()->setContentsMargins(16, oneRow ? 10 : 16, 16, oneRow ? 10 : 16);
+    layout()->setSpacing(oneRow ? 8 : 10);
+    m_grid->removeWidget(m_title);
+    for (const Cell &parts : m_cells)
+        m_grid->removeWidget(parts.cell);
+    // One row: the title, then the four cells. Else the title above two rows of two.
+    for (int column = 0; column <= int(m_cells.size()); ++column) {
+        const bool isCell = oneRow ? column >= 1 : column <= 1;
+        m_grid->setColumnMinimumWidth(column, isCell ? cellMinimumWidth : 0);
+        m_grid->setColumnStretch(column, isCell ? 1 : 0);
+    }
+    m_grid->addWidget(m_title, 0, 0, 1, oneRow ? 1 : 2, Qt::AlignLeft | Qt::AlignTop);
+    for (std::size_t index = 0; index < m_cells.size(); ++index) {
+        const int row = oneRow ? 0 : 1 + int(index / 2);
+        const int column = oneRow ? 1 + int(index) : int(index % 2);
+        m_grid->addWidget(m_cells[index].cell, row, column, Qt::AlignTop);
+    }
 }
 
 void ImportReviewStatusStrip::fitAlertRegion()

@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 
+class QGridLayout;
 class QLabel;
 class QScrollArea;
 
@@ -79,14 +80,16 @@ QList<AlertStrip *> shownStatusAlerts(const std::array<AlertStrip *, 3> &strips)
 
 /// The compact status panel of the Import Review page: "Status", the 2 x 2 grid of running work
 /// and attention count, the alert region ("importReview.alertRegion": as tall as the strips it
-/// holds up to 120, then scrolling; absent without strips) and the guidance sentence. Never
-/// taller than its contents. Updated in place. Main thread only.
+/// holds up to 120, then scrolling; absent without strips) and the guidance sentence. Where the
+/// width allows, "Status" and the four cells share one row. Never taller than its contents.
+/// Updated in place. Main thread only.
 class ImportReviewStatusStrip : public QWidget
 {
     Q_OBJECT
 
 public:
     static constexpr int alertRegionMaximumHeight = 120;
+    static constexpr int cellMinimumWidth = 140;
 
     explicit ImportReviewStatusStrip(QWidget *parent = nullptr);
 
@@ -106,9 +109,12 @@ protected:
 private:
     /// Fits the alert region to the strips shown at the current width.
     void fitAlertRegion();
+    /// Puts "Status" and the cells in one row, or the title above two rows of two.
+    void arrangeGrid(bool oneRow);
 
     struct Cell
     {
+        QWidget *cell = nullptr;
         BusySpinner *spinner = nullptr;
         QLabel *title = nullptr;
         QLabel *value = nullptr;
@@ -117,6 +123,9 @@ private:
     void present(const ImportReviewStatusPresentation &presentation);
 
     ImportReviewStatusPresentation m_presentation;
+    QLabel *m_title = nullptr;
+    QGridLayout *m_grid = nullptr;
+    bool m_isOneRow = false;
     std::array<Cell, 4> m_cells;
     std::array<AlertStrip *, 3> m_alerts{};
     QScrollArea *m_alertRegion = nullptr;

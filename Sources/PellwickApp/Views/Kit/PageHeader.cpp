@@ -3,10 +3,13 @@
 #include <PellwickApp/Views/Kit/PellwickBrandMark.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+
+#include <algorithm>
 
 namespace Pellwick {
 
@@ -48,38 +51,62 @@ PageHeader::PageHeader(const QString &title,
 {
     setObjectName(QStringLiteral("page-header"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-    auto *column = new QVBoxLayout(this);
-    // The bottom padding stands above the 2-pt rule.
-    column->setContentsMargins(20, 20, 20, 22);
-    column->setSpacing(12);
-    auto *titleBlock = new QVBoxLayout;
-    titleBlock->setSpacing(6);
-    titleBlock->addWidget(new PageHeaderTitle(title, this));
+    m_column = new QVBoxLayout(this);
+    m_titleBlock = new QVBoxLayout;
+    m_titleRow = new QHBoxLayout;
+    m_titleRow->setSpacing(24);
+    m_titleRow->addWidget(new PageHeaderTitle(title, this));
+    m_titleBlock->addLayout(m_titleRow);
     m_description->setObjectName(QStringLiteral("page-header.description"));
     m_description->setTextFormat(Qt::PlainText);
     m_description->setWordWrap(true);
     PellwickTheme::setTextColour(*m_description, PellwickTheme::secondaryLabel());
-    titleBlock->addWidget(m_description);
-    column->addLayout(titleBlock);
+    m_titleBlock->addWidget(m_description);
+    m_column->addLayout(m_titleBlock);
     if (hasActionBar) {
-        auto *bar = new QWidget(this);
-        bar->setObjectName(QStringLiteral("page-header.actions"));
-        bar->setMinimumHeight(minimumActionBarHeight);
-        m_actions = new QHBoxLayout(bar);
+        m_actionBar = new QWidget(this);
+        m_actionBar->setObjectName(QStringLiteral("page-header.actions"));
+        m_actions = new QHBoxLayout(m_actionBar);
         m_actions->setContentsMargins(0, 0, 0, 0);
         m_actions->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        column->addWidget(bar);
     }
     if (hasStatusRegion) {
         m_status = new QScrollArea(this);
         m_status->setObjectName(QStringLiteral("page-header.status"));
-        m_status->setFixedHeight(statusRegionHeight);
         m_status->setFrameShape(QFrame::NoFrame);
         m_status->setWidgetResizable(true);
         m_status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_status->viewport()->setAutoFillBackground(false);
-        column->addWidget(m_status);
+        m_column->addWidget(m_status);
+    }
+    m_isCompact = true; // so that the full arrangement is applied now
+    PageHeader::setCompact(false);
+}
+
+void PageHeader::setCompact(bool compact)
+{
+    if (compact == m_isCompact)
+        return;
+    m_isCompact = compact;
+    // The bottom padding stands above the 2-pt rule.
+    m_column->setContentsMargins(20, compact ? 12 : 20, 20, compact ? 14 : 22);
+    m_column->setSpacing(compact ? 8 : 12);
+    m_titleBlock->setSpacing(compact ? 2 : 6);
+    if (m_actionBar) {
+        m_actionBar->setMinimumHeight(compact ? 0 : minimumActionBarHeight);
+        m_column->removeWidget(m_actionBar);
+        m_titleRow->removeWidget(m_actionBar);
+        if (compact)
+            m_titleRow->addWidget(m_actionBar, 1);
+        else
+            m_column->insertWidget(1, m_actionBar);
+    }
+    if (m_status) {
+        if (compact)
+            fitStatusRegion();
+        else
+            m_status->setFixedHeight(statusRegionHeight);
     }
 }
 
@@ -98,6 +125,33 @@ void PageHeader::setStatus(QWidget *status)
     m_status->setWidget(status);
     // After setWidget, which turns the fill on: the status stands on the header's own colour.
     status->setAutoFillBackground(false);
+    status->installEventFilter(this);
+    fitStatusRegion();
+}
+
+bool PageHeader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_status && watched == m_status->widget() && event->type() == QEvent::LayoutRequest)
+        fitStatusRegion();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PageHeader::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitStatusRegion();
+}
+
+void PageHeader::fitStatusRegion()
+{
+    QWidget *status = m_status ? m_status->widget() : nullptr;
+    if (!m_isCompact || !status)
+        return;
+    const QMargins margins = m_column->contentsMargins();
+    const int width = std::max(0, contentsRect().width() - margins.left() - margins.right());
+    const int wanted
+        = status->hasHeightForWidth() ? status->heightForWidth(width) : status->sizeHint().height();
+    m_status->setFixedHeight(std::min(wanted, statusRegionHeight));
 }
 
 void PageHeader::paintEvent(QPaintEvent * /*event*/)

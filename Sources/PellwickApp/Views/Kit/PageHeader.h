@@ -2,9 +2,11 @@
 
 #include <QWidget>
 
+class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
 class QScrollArea;
+class QVBoxLayout;
 
 namespace Pellwick {
 
@@ -28,6 +30,9 @@ private:
 /// when asked for, an action row at least 44 high and a status region exactly 72 high that
 /// scrolls its content inside without scroll bars. A region not asked for takes no space.
 /// Padding 20, on `graphite` at 0.72 with a 2-pt accent rule along the bottom.
+///
+/// Compact, for a page short of height: the actions stand at the end of the title row, the
+/// padding and spacing shrink, and the status region is as tall as what it shows, up to 72.
 class PageHeader : public QWidget
 {
     Q_OBJECT
@@ -44,6 +49,11 @@ public:
 
     void setDescription(const QString &description);
 
+    /// Switches between the compact and the full arrangement (the full one at first).
+    virtual void setCompact(bool compact);
+
+    bool isCompact() const { return m_isCompact; }
+
     /// The row the page adds its actions to; none without an action bar.
     QHBoxLayout *actionBar() const { return m_actions; }
 
@@ -54,10 +64,20 @@ public:
     QScrollArea *statusRegion() const { return m_status; }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    /// Compact: fits the status region to its content at the current width.
+    void fitStatusRegion();
+
+    bool m_isCompact = false;
+    QVBoxLayout *m_column = nullptr;
+    QVBoxLayout *m_titleBlock = nullptr;
+    QHBoxLayout *m_titleRow = nullptr;
     QLabel *m_description = nullptr;
+    QWidget *m_actionBar = nullptr;
     QHBoxLayout *m_actions = nullptr;
     QScrollArea *m_status = nullptr;
 };

@@ -82,6 +82,7 @@ ImportReviewPanelView::ImportReviewPanelView(ImportState &importState,
     m_content->setSpacing(0);
     m_strip = new ImportReviewStatusStrip(content);
     m_stripDivider = divider(QFrame::HLine, content);
+    m_stripDivider->setFixedHeight(1); // the compact layout is short of height
     m_table = new ImportReviewTable(content);
     m_inspectorDivider = divider(QFrame::VLine, content);
     m_inspector = new ImportReviewInspector(content);
@@ -169,6 +170,7 @@ void ImportReviewPanelView::setWide(bool wide)
         return;
     m_isWide = wide;
     m_content->setDirection(wide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    m_header->setCompact(!wide);
     m_strip->setVisible(!wide);
     m_stripDivider->setVisible(!wide);
     m_inspectorDivider->setVisible(wide);

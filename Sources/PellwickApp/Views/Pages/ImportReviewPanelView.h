@@ -30,8 +30,9 @@ class ShellState;
 
 /// The Import Review page ("page.importReview"): the header, the migration alert while a move
 /// of the Ingest Cache is pending, the review content (from 1000 wide the table beside the
-/// inspector, narrower the status strip above the table), and the footer with "Add to Ingest
-/// Cache". While the first-run prompt is published it shows the "Create Ingest Cache?" box.
+/// inspector, narrower the status strip above the table, under the header in its compact
+/// arrangement), and the footer with "Add to Ingest Cache". While the first-run prompt is
+/// published it shows the "Create Ingest Cache?" box.
 /// Everything shown follows the state objects; every action starts one operation. Nothing is
 /// disabled by a running scan or recovery. Main thread only.
 class ImportReviewPanelView final : public PageBackground
