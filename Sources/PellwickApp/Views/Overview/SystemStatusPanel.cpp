@@ -11,10 +11,10 @@
 
 namespace Pellwick {
 
+namespace {
+
 using Tone = LibraryPresentationTone;
 using TextStyle = PellwickTheme::TextStyle;
-
-namespace {
 
 std::optional<SystemStatusRow> capacityRow(const StorageEntitlementState &storage)
 {
