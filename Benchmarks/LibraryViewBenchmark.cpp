@@ -21,9 +21,9 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryTree.h>
-#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>

@@ -4,7 +4,7 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
 #include <PellwickApp/Views/ImportReviewPageFixture.h>
-#include <PellwickApp/Views/Pages/NewImportView.h>
+#include <PellwickApp/Views/NewImport/NewImportView.h>
 
 #include <QMessageBox>
 #include <QVBoxLayout>

@@ -5,9 +5,9 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryToolbar.h>
-#include <PellwickApp/Views/Pages/LibraryOverviewView.h>
-#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
+#include <PellwickApp/Views/Overview/LibraryOverviewView.h>
 
 #include <QFrame>
 #include <QPixmap>

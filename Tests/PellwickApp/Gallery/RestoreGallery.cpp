@@ -5,11 +5,11 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
-#include <PellwickApp/Views/Pages/RestoreView.h>
 #include <PellwickApp/Views/Restore/RestoreDialogs.h>
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
 #include <PellwickApp/Views/Restore/RestoreRequestSummary.h>
 #include <PellwickApp/Views/Restore/RestoreSelectedItemsPanel.h>
+#include <PellwickApp/Views/Restore/RestoreView.h>
 
 #include <QVBoxLayout>
 

@@ -4,7 +4,7 @@
 
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
-#include <PellwickApp/Views/Pages/ChangePasswordView.h>
+#include <PellwickApp/Views/Session/ChangePasswordView.h>
 
 #include <QDialog>
 #include <QSignalSpy>

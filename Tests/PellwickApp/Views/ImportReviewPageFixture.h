@@ -5,7 +5,7 @@
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
-#include <PellwickApp/Views/Pages/ImportReviewPanelView.h>
+#include <PellwickApp/Views/ImportReview/ImportReviewPanelView.h>
 
 #include <memory>
 #include <optional>

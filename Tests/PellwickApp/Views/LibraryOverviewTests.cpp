@@ -5,7 +5,7 @@
 #include <PellwickApp/Shell/State/ShellState.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/ShellUtilityViews.h>
-#include <PellwickApp/Views/Pages/LibraryOverviewView.h>
+#include <PellwickApp/Views/Overview/LibraryOverviewView.h>
 
 #include <QLabel>
 #include <QLocale>

@@ -4,7 +4,7 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
-#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
+#include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Shell/MountProposalBanner.h>
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>

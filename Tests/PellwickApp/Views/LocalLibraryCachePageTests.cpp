@@ -12,9 +12,9 @@
 #include <PellwickApp/Views/Kit/EmptyStateView.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>
-#include <PellwickApp/Views/Pages/LocalLibraryCacheView.h>
 
 #include <QDir>
 #include <QFile>

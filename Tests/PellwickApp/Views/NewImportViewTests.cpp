@@ -3,7 +3,7 @@
 #include "ScriptedFolderChooser.h"
 
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Pages/NewImportView.h>
+#include <PellwickApp/Views/NewImport/NewImportView.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
 #include <Support/RecordingOperations.h>

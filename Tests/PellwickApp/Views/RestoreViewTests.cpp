@@ -8,8 +8,8 @@
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Pages/RestoreView.h>
 #include <PellwickApp/Views/Restore/RestoreDialogs.h>
+#include <PellwickApp/Views/Restore/RestoreView.h>
 
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -3,7 +3,7 @@
 #include "ShellWindowFixture.h"
 
 #include <PellwickApp/Shell/State/SessionState.h>
-#include <PellwickApp/Views/Pages/SignedOutView.h>
+#include <PellwickApp/Views/Session/SignedOutView.h>
 
 #include <QStackedWidget>
 

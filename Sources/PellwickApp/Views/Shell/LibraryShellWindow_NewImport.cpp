@@ -1,7 +1,7 @@
 #include "LibraryShellWindow.h"
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
-#include <PellwickApp/Views/Pages/NewImportView.h>
+#include <PellwickApp/Views/NewImport/NewImportView.h>
 
 #include <QPointer>
 
