@@ -23,7 +23,7 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
-#include <PellwickApp/Views/Library/LocalLibraryTree.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>

@@ -6,9 +6,9 @@
 #include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
-#include <PellwickApp/Views/Library/LocalLibraryTree.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>

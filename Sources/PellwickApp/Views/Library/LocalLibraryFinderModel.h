@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Views/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTreeNode.h>
 
 #include <QAbstractItemModel>
 #include <QHash>

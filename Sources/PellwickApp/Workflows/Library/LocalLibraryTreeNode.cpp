@@ -1,6 +1,6 @@
 #include "LocalLibraryTreeNode.h"
 
-#include <PellwickApp/Views/Library/LocalLibraryTree.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QStringList>

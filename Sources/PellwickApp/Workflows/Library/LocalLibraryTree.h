@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Views/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTreeNode.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
 #include <QHash>

@@ -1,4 +1,4 @@
-#include <PellwickApp/Views/Library/LocalLibraryTree.h>
+#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 
 #include <QFile>
 #include <QTemporaryDir>
