@@ -2,7 +2,7 @@
 
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Composition/CommandLine.h>
-#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>

@@ -30,8 +30,9 @@ struct AppSystemServices
 /// The composition root: builds every service of the application's window once, in a fixed
 /// order, from the configuration and the production collaborators. Composing touches neither
 /// the network nor the keychain and creates nothing on disk; only the view model's constructor
-/// reads its stores and snapshots the mounted volumes, and the window's mount monitor lists them
-/// once to watch for changes. Main thread only.
+/// and the restore destination store read their stores, the view model's constructor snapshots
+/// the mounted volumes, and the window's mount monitor lists them once to watch for changes.
+/// Main thread only.
 class AppComposition
 {
 public:

@@ -1,12 +1,13 @@
 #include "AppConfiguration.h"
 
 #include <PellwickApp/Composition/AbsoluteFilePath.h>
-#include <PellwickApp/Composition/PellwickIdentity.h>
-#include <PellwickApp/Composition/StandardSettings.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Stores/IngestCacheLocationStore.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Stores/SessionTokenStore.h>
+#include <PellwickApp/Stores/StandardSettings.h>
 #include <PellwickCore/Support/Json.h>
 
 #include <QDir>
@@ -147,6 +148,12 @@ std::shared_ptr<const IngestCacheLocationStoring> AppConfiguration::ingestCacheL
     if (switchIsOn("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"))
         return std::make_shared<InMemoryIngestCacheLocationStore>();
     return std::make_shared<IngestCacheLocationStore>(m_sources.standardSettings());
+}
+
+std::unique_ptr<RestoreDestinationStore> AppConfiguration::restoreDestinationStore() const
+{
+    return RestoreDestinationStore::forApplicationProcess(m_sources.environment(),
+                                                          m_sources.standardSettings);
 }
 
 QString AppConfiguration::applicationSupportDirectory()

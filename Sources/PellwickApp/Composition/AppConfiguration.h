@@ -14,6 +14,8 @@
 
 namespace Pellwick {
 
+class RestoreDestinationStore;
+
 /// The application's configuration: environment variables first, then the compiled-in property
 /// list for the backend URL, then the settings and the built-in defaults under the user's data
 /// and pictures folders. Every getter reads its sources afresh; nothing is cached and nothing can
@@ -55,6 +57,8 @@ public:
     std::shared_ptr<const SessionTokenStoring> sessionTokenStore() const;
     /// A new store: in memory, or over the standard settings.
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore() const;
+    /// A new store of the last restore destination: in memory, or over the standard settings.
+    std::unique_ptr<RestoreDestinationStore> restoreDestinationStore() const;
 
     /// The folder that holds the application's state: the user's data folder (else the home
     /// folder) + "Pellwick".

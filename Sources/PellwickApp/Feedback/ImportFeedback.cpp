@@ -1,7 +1,7 @@
 #include "ImportFeedback.h"
 
-#include <PellwickApp/Composition/PellwickIdentity.h>
 #include <PellwickApp/Feedback/BackendText.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <QLoggingCategory>

@@ -1,6 +1,6 @@
 #include "SessionTokenStore.h"
 
-#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 
 #include <QObject>
 #include <QSemaphore>

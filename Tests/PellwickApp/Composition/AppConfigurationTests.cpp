@@ -1,9 +1,9 @@
 #include <PellwickApp/Composition/AppConfiguration.h>
-#include <PellwickApp/Composition/StandardSettings.h>
 #include <PellwickApp/Stores/InMemoryIngestCacheLocationStore.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Stores/IngestCacheLocationStore.h>
 #include <PellwickApp/Stores/SessionTokenStore.h>
+#include <PellwickApp/Stores/StandardSettings.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 
 #include <QDir>

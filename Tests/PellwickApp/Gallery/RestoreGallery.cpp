@@ -4,6 +4,7 @@
 #include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Restore/RestoreDialogs.h>
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
@@ -100,8 +101,14 @@ public:
     explicit PageHolder(const SetUp &setUp)
     {
         setUp(m_restore, m_operations);
-        m_view = new RestoreView(
-            m_restore, m_session, m_library, m_operations, m_chooser, &makeQtSingleShotTimer, this);
+        m_view = new RestoreView(m_restore,
+                                 m_session,
+                                 m_library,
+                                 m_operations,
+                                 m_chooser,
+                                 RestoreDestinationStore::nonPersistent(),
+                                 &makeQtSingleShotTimer,
+                                 this);
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(m_view);

@@ -1,5 +1,5 @@
-#include <PellwickApp/Composition/PellwickIdentity.h>
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickApp/Stores/SessionTokenStore.h>
 
 #include <QDirIterator>

@@ -36,7 +36,13 @@ struct Page
     RecordingRestoreOperations operations;
     ScriptedFolderChooser chooser;
     ManualTimers timers;
-    RestoreView view{restore, session, library, operations, chooser, timers.factory()};
+    RestoreView view{restore,
+                     session,
+                     library,
+                     operations,
+                     chooser,
+                     RestoreDestinationStore::nonPersistent(),
+                     timers.factory()};
 
     void setRequest(std::optional<Status> status)
     {
@@ -89,11 +95,7 @@ class RestoreViewTests : public QObject
 
 private Q_SLOTS:
 
-    void initTestCase()
-    {
-        PellwickControlStyles::install();
-        qputenv("PELL_WICK_USE_NON_PERSISTENT_RESTORE_DESTINATION_STORE", "1");
-    }
+    void initTestCase() { PellwickControlStyles::install(); }
 
     void buttonsFollowTheState_data()
     {
@@ -319,6 +321,7 @@ private Q_SLOTS:
                          h.model->libraryState(),
                          h.model->restoreWorkflows(),
                          chooser,
+                         RestoreDestinationStore::nonPersistent(),
                          h.timers.factory());
         h.selectAll();
         click(view, u"restore.request-selected"_s);

@@ -4,6 +4,7 @@
 #include "SaveGrab.h"
 
 #include <PellwickApp/Shell/ShellOperations.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
@@ -169,6 +170,7 @@ struct ShellWindowFixture
         window = std::make_unique<LibraryShellWindow>(
             viewModel.release(),
             std::make_unique<RecordingShellOperations>(recorded),
+            RestoreDestinationStore::nonPersistent(),
             initialSection);
     }
 

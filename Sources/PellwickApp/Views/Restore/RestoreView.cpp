@@ -1,6 +1,5 @@
 #include "RestoreView.h"
 
-#include <PellwickApp/Composition/StandardSettings.h>
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
@@ -19,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QList>
-#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -142,6 +140,7 @@ RestoreView::RestoreView(RestoreState &restore,
                          LibraryState &library,
                          RestoreOperations &operations,
                          FolderChooser &chooser,
+                         std::unique_ptr<RestoreDestinationStore> destinations,
                          const SingleShotTimerFactory &timers,
                          QWidget *parent)
     : PageBackground(parent)
@@ -149,7 +148,9 @@ RestoreView::RestoreView(RestoreState &restore,
     , m_session(session)
     , m_operations(operations)
     , m_chooser(chooser)
+    , m_destinationStore(std::move(destinations))
 {
+    Q_ASSERT(m_destinationStore);
     setObjectName(QStringLiteral("page.restore"));
     m_refreshTimer = timers([this] { refresh(m_refreshGeneration); });
 
@@ -357,7 +358,7 @@ void RestoreView::present(Confirmation which)
 
 void RestoreView::chooseDestination()
 {
-    const std::optional<QString> &last = ensureDestinationStore().lastDestination();
+    const std::optional<QString> &last = m_destinationStore->lastDestination();
     const FolderQuestion question{
         .prompt = QStringLiteral("Choose Destination"),
         .message = QStringLiteral("Choose where to save the restored RAW Originals."),
@@ -368,7 +369,7 @@ void RestoreView::chooseDestination()
     m_chooser.chooseFolder(window(), question, [self](std::optional<QString> folder) {
         if (!self || !folder)
             return;
-        self->ensureDestinationStore().record(*folder);
+        self->m_destinationStore->record(*folder);
         const QHash<qint64, QString> canonicalFilenames;
         self->m_operations.restoreReadyItems(*folder, canonicalFilenames);
     });
@@ -399,22 +400,12 @@ QCoro::Task<> RestoreView::refresh(quint64 generation)
     co_await m_operations.refreshActiveRestoreRequest();
 }
 
-RestoreDestinationStore &RestoreView::ensureDestinationStore()
-{
-    if (!m_destinationStore) {
-        m_destinationStore = RestoreDestinationStore::forApplicationProcess(
-            QProcessEnvironment::systemEnvironment(), &openStandardSettings);
-    }
-    return *m_destinationStore;
-}
-
 void RestoreView::showEvent(QShowEvent *event)
 {
     PageBackground::showEvent(event);
     if (event->spontaneous() || m_isShown)
         return;
     m_isShown = true;
-    ensureDestinationStore();
     restartRefresh();
 }
 

@@ -38,12 +38,14 @@ class RestoreView final : public PageBackground
     Q_OBJECT
 
 public:
-    /// The refresh waits on timers from `timers`; `chooser` asks for the destination folder.
+    /// The refresh waits on timers from `timers`; `chooser` asks for the destination folder,
+    /// starting in the one `destinations` remembers.
     RestoreView(RestoreState &restore,
                 SessionState &session,
                 LibraryState &library,
                 RestoreOperations &operations,
                 FolderChooser &chooser,
+                std::unique_ptr<RestoreDestinationStore> destinations,
                 const SingleShotTimerFactory &timers,
                 QWidget *parent = nullptr);
     ~RestoreView() override;
@@ -51,8 +53,7 @@ public:
     /// The identity of the refresh: the request's id, "-", its status ("0-none" without one).
     static QString restoreTaskID(const std::optional<RestoreRequest> &request);
 
-    /// The store of the process environment (in memory when it asks for that); none until the
-    /// page is first shown.
+    /// Where the last destination folder is remembered.
     RestoreDestinationStore *destinationStore() const { return m_destinationStore.get(); }
 
     /// The open confirmation, if any.
@@ -85,7 +86,6 @@ private:
     void followConflict();
     void restartRefresh();
     QCoro::Task<> refresh(quint64 generation);
-    RestoreDestinationStore &ensureDestinationStore();
 
     RestoreState &m_restore;
     SessionState &m_session;

@@ -3,6 +3,7 @@
 #include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/ShellOperations.h>
+#include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewPanelView.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
@@ -54,6 +55,7 @@ void showBackendStatus(BackendStatusToolbarItem &item, ShellStatus status)
 
 LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
                                        std::unique_ptr<ShellOperations> operations,
+                                       std::unique_ptr<RestoreDestinationStore> restoreDestinations,
                                        ShellSection initialSection,
                                        QWidget *parent)
     : QMainWindow(parent)
@@ -126,6 +128,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
                                     m_viewModel->libraryState(),
                                     m_viewModel->restoreWorkflows(),
                                     m_folderChooser,
+                                    std::move(restoreDestinations),
                                     m_viewModel->singleShotTimers(),
                                     m_pages);
     m_pages->addWidget(restore);

@@ -22,6 +22,7 @@ class BackendStatusToolbarItem;
 class ImportOperations;
 class LibraryShellViewModel;
 class NewImportView;
+class RestoreDestinationStore;
 class SharedPageStatusRegion;
 class ShellOperations;
 class SidebarView;
@@ -39,9 +40,11 @@ public:
     /// Opens a link in the user's browser; true when it was handed on.
     using URLOpener = std::function<bool(const QUrl &)>;
 
-    /// Takes the view model (made a child of the window) and the operations run on it.
+    /// Takes the view model (made a child of the window), the operations run on it and the
+    /// store the Restore page remembers its destination folder in.
     LibraryShellWindow(LibraryShellViewModel *viewModel,
                        std::unique_ptr<ShellOperations> operations,
+                       std::unique_ptr<RestoreDestinationStore> restoreDestinations,
                        ShellSection initialSection = ShellSection::Overview,
                        QWidget *parent = nullptr);
     ~LibraryShellWindow() override;

@@ -1,6 +1,6 @@
 #include "SidebarView.h"
 
-#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 

@@ -1,6 +1,6 @@
 #include "StandardSettings.h"
 
-#include <PellwickApp/Composition/PellwickIdentity.h>
+#include <PellwickApp/Stores/PellwickIdentity.h>
 
 #include <QDir>
 #include <QStandardPaths>
