@@ -3,6 +3,7 @@
 #include "../Views/SaveGrab.h"
 
 #include <PellwickApp/Views/Kit/AdaptiveBar.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/BusySpinner.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
@@ -14,10 +15,12 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
 #include <PellwickApp/Views/Kit/ProgressStatusLine.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusBadge.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
+#include <PellwickApp/Views/Kit/UtilityPanel.h>
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
 

@@ -3,7 +3,9 @@
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusBadge.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
+#include <PellwickApp/Views/Kit/UtilityPanel.h>
 
 #include <QAccessible>
 #include <QLabel>

@@ -9,7 +9,6 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewTableModel.h>
 #include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QListView>
 #include <QMessageBox>

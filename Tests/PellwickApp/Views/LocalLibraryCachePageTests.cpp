@@ -9,9 +9,9 @@
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/EmptyStateView.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>

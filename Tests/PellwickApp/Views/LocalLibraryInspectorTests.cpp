@@ -1,8 +1,9 @@
 #include "SaveGrab.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>
 
 #include <QLabel>

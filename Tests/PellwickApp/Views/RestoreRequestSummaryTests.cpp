@@ -1,7 +1,7 @@
 #include "KeyboardNavigation.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 #include <PellwickApp/Views/Restore/RestoreRequestSummary.h>
 
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusBadge.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
 #include <PellwickCore/Library/LibraryPresentation.h>

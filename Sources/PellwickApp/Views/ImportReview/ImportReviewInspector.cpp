@@ -1,9 +1,10 @@
 #include "ImportReviewInspector.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/ProgressStatusLine.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -9,8 +9,8 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewInspector.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QAbstractButton>
 #include <QBoxLayout>

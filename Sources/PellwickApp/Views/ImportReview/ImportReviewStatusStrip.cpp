@@ -1,8 +1,8 @@
 #include "ImportReviewStatusStrip.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/BusySpinner.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "BackendStatusToolbarItem.h"
 
+#include <PellwickApp/Views/Kit/BackendStatusLine.h>
 #include <PellwickApp/Views/Kit/KitAccessibility.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QHBoxLayout>
 

@@ -2,7 +2,7 @@
 
 #include <PellwickApp/Feedback/TransferProgressPresentation.h>
 #include <PellwickApp/Views/Kit/BusySpinner.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
 
 #include <QHBoxLayout>
 #include <QProgressBar>

@@ -6,7 +6,7 @@
 #include <PellwickApp/Shell/Operations/LibraryOperations.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Library/LibraryDetailViewport.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
 #include <PellwickApp/Views/Library/LocalLibraryInspectorView.h>

@@ -1,8 +1,9 @@
 #include "LocalLibraryInspectorView.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusLine.h>
 
 #include <QLabel>
 #include <QRegularExpression>

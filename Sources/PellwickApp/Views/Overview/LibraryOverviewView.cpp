@@ -5,9 +5,11 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusBadge.h>
+#include <PellwickApp/Views/Kit/UtilityPanel.h>
 #include <PellwickApp/Views/Overview/SystemStatusPanel.h>
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Library/LibraryPresentation.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/UtilityPanel.h>
 #include <PellwickCore/Backend/EntitlementState.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 

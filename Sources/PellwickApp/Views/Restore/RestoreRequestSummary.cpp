@@ -1,8 +1,8 @@
 #include "RestoreRequestSummary.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 
 #include <QDesktopServices>

@@ -2,9 +2,9 @@
 
 #include <PellwickApp/Shell/Operations/SessionOperations.h>
 #include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QHBoxLayout>
 #include <QHideEvent>

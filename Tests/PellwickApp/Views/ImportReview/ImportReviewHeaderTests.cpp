@@ -6,7 +6,7 @@
 #include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
+#include <PellwickApp/Views/Kit/StatusBadge.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
 
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewStatusStrip.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
-#include <PellwickApp/Views/Kit/ShellUtilityViews.h>
 
 #include <QScrollArea>
 #include <QTest>
