@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Shell/ShellTypes.h>
+#include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Ingest/ImportScanVolume.h>
+#include <PellwickCore/Restore/ManagedFolder.h>
 
 #include <QList>
 #include <QSet>
@@ -24,14 +25,6 @@ enum class ShellStatus {
 QString toRaw(ShellStatus status);
 /// Exact, case-sensitive match of the raw texts.
 std::optional<ShellStatus> shellStatusFromRaw(const QString &raw);
-
-/// A folder the application manages, which no restore may write into.
-enum class ManagedFolder {
-    IngestCache,
-    RetainedIngestCache,
-    StagingArea,
-    RestoreTransferState,
-};
 
 /// What a confirmed Import would archive.
 struct ImportSelectionConfirmation

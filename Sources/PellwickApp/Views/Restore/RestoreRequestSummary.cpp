@@ -284,7 +284,7 @@ void RestoreRequestSummary::apply(const RestoreSummaryFields &fields)
     m_help->setText(fields.helpText);
 }
 
-void RestoreRequestSummary::setURLOpener(LibraryShellWindow::URLOpener opener)
+void RestoreRequestSummary::setURLOpener(URLOpener opener)
 {
     m_urlOpener = std::move(opener);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <PellwickApp/Views/Kit/URLOpener.h>
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
-#include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 
 #include <QList>
 #include <QWidget>
@@ -32,7 +32,7 @@ public:
 
     /// Replaces what "Show in Folder" opens the folder's file URL with (tests record it); by
     /// default the desktop's file manager through `QDesktopServices`.
-    void setURLOpener(LibraryShellWindow::URLOpener opener);
+    void setURLOpener(URLOpener opener);
 
 Q_SIGNALS:
     /// "Stop Restore" was pressed; the page asks for confirmation.
@@ -67,7 +67,7 @@ private:
     void showFolder() const;
 
     RestoreSummaryFields m_fields;
-    LibraryShellWindow::URLOpener m_urlOpener;
+    URLOpener m_urlOpener;
     QList<Fact> m_facts;
     QList<TimelineRow> m_timeline;
     QPushButton *m_stop = nullptr;

@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Shell/ShellNavigation.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
+#include <PellwickApp/Views/Kit/URLOpener.h>
 
 #include <QCoro/QCoroTask>
 #include <QMainWindow>
@@ -37,9 +38,6 @@ class LibraryShellWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    /// Opens a link in the user's browser; true when it was handed on.
-    using URLOpener = std::function<bool(const QUrl &)>;
-
     /// Takes the view model (made a child of the window), the operations run on it and the
     /// store the Restore page remembers its destination folder in.
     LibraryShellWindow(LibraryShellViewModel *viewModel,

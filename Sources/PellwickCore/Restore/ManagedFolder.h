@@ -1,0 +1,13 @@
+#pragma once
+
+namespace Pellwick {
+
+/// A folder the application manages, which no restore may write into.
+enum class ManagedFolder {
+    IngestCache,
+    RetainedIngestCache,
+    StagingArea,
+    RestoreTransferState,
+};
+
+} // namespace Pellwick
