@@ -5,9 +5,10 @@
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <algorithm>
+#include <memory>
+#include <stop_token>
 
 namespace Pellwick {
 
@@ -23,6 +24,23 @@ bool endsWithEndOfImage(const QByteArray &data)
     return end >= 2 && quint8(data.at(end - 2)) == 0xFF && quint8(data.at(end - 1)) == 0xD9;
 }
 
+/// The thumbnail of `path`, unless `stop` is requested before the file is read or decoded.
+Result<QImage> thumbnailUnlessStopped(const QString &path, const std::stop_token &stop)
+{
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    // Read whole so that a file replaced meanwhile is decoded from one consistent snapshot.
+    const QByteArray data = file.read(ThumbnailLoader::maximumFileBytes + 1);
+    if (data.size() > ThumbnailLoader::maximumFileBytes)
+        return QImage();
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    return ThumbnailLoader::thumbnail(data);
+}
+
 } // namespace
 
 ThumbnailLoader::ThumbnailLoader()
@@ -35,14 +53,7 @@ ThumbnailLoader::ThumbnailLoader(QThreadPool &pool)
 
 QImage ThumbnailLoader::thumbnail(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // Read whole so that a file replaced meanwhile is decoded from one consistent snapshot.
-    const QByteArray data = file.read(maximumFileBytes + 1);
-    if (data.size() > maximumFileBytes)
-        return {};
-    return thumbnail(data);
+    return thumbnailUnlessStopped(path, {}).value_or(QImage());
 }
 
 QImage ThumbnailLoader::thumbnail(const QByteArray &data)
@@ -74,15 +85,19 @@ void ThumbnailLoader::load(const QString &path,
                            std::function<void(const QImage &)> deliver) const
 {
     // The watcher belongs to the receiver: destroying the receiver destroys it, and with it the
-    // delivery.
-    auto *watcher = new QFutureWatcher<QImage>(receiver);
+    // delivery; it also stops the load, so one still waiting for a thread (as at quitting, when
+    // the window goes) reads nothing.
+    auto *watcher = new QFutureWatcher<Result<QImage>>(receiver);
+    auto task = std::make_shared<WorkflowTaskHandle>();
+    QObject::connect(watcher, &QObject::destroyed, [task] { task->cancel(); });
     QObject::connect(
         watcher, &QFutureWatcherBase::finished, receiver, [watcher, deliver = std::move(deliver)] {
             watcher->deleteLater();
-            if (watcher->future().resultCount() > 0)
-                deliver(watcher->result());
+            if (watcher->future().resultCount() > 0 && watcher->result())
+                deliver(*watcher->result());
         });
-    watcher->setFuture(QtConcurrent::run(m_pool, [path] { return thumbnail(path); }));
+    watcher->setFuture(Workflow::run(
+        *m_pool, [path, stop = task->token()] { return thumbnailUnlessStopped(path, stop); }));
 }
 
 } // namespace Pellwick

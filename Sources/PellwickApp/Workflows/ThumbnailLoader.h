@@ -13,8 +13,8 @@ class QThreadPool;
 
 namespace Pellwick {
 
-/// Reads and decodes small thumbnails of preview files off the main thread, on its pool (by
-/// default `WorkflowPools::thumbnails()`). A plain value: copies share the pool.
+/// Reads and decodes small thumbnails of preview files off the main thread, as workflow jobs on
+/// its pool (by default `WorkflowPools::thumbnails()`). A plain value: copies share the pool.
 class ThumbnailLoader
 {
 public:
@@ -35,8 +35,9 @@ public:
     static QImage thumbnail(const QByteArray &data);
 
     /// Decodes `path` on the pool and calls `deliver` with the thumbnail (null on failure) on
-    /// `receiver`'s thread. Nothing is called once `receiver` is destroyed; a load still queued
-    /// when the pool is cleared is never delivered.
+    /// `receiver`'s thread. Nothing is called once `receiver` is destroyed, and a load not yet
+    /// read or decoded then stops; a load still queued when the pool is cleared is never
+    /// delivered.
     void
     load(const QString &path, QObject *receiver, std::function<void(const QImage &)> deliver) const;
 
