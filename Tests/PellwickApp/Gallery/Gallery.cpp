@@ -2,12 +2,12 @@
 
 #include "../Views/SaveGrab.h"
 
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
 #include <PellwickApp/Views/Kit/BusySpinner.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
 #include <PellwickApp/Views/Kit/EmptyStateView.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PageBackground.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
@@ -251,7 +251,7 @@ std::unique_ptr<QWidget> adaptiveBar(int width)
     column->setContentsMargins(0, 0, 0, 0);
     column->addWidget(new QLabel(u"3 items need attention"_s));
     column->addWidget(new QPushButton(u"Add to Ingest Cache"_s), 0, Qt::AlignLeft);
-    return atWidth(std::make_unique<AdaptiveBar>(full, folded), width);
+    return atWidth(std::unique_ptr<QWidget>(FoldingBox::alternating(full, folded)), width);
 }
 
 std::unique_ptr<QWidget> backendStatus(const QString &text, LibraryPresentationTone tone)

@@ -1,7 +1,7 @@
 #include "../Views/PageInspection.h"
 
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/ProgressStatusLine.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
@@ -98,7 +98,7 @@ private Q_SLOTS:
         QCOMPARE(label.shownText(), name);
     }
 
-    void adaptiveBarFoldsBelowItsFullWidth_data()
+    void foldingBoxFoldsBelowItsRowWidth_data()
     {
         QTest::addColumn<int>("widthChange");
         QTest::addColumn<bool>("folded");
@@ -107,7 +107,7 @@ private Q_SLOTS:
         QTest::newRow("above it") << 40 << false;
     }
 
-    void adaptiveBarFoldsBelowItsFullWidth()
+    void foldingBoxFoldsBelowItsRowWidth()
     {
         QFETCH(int, widthChange);
         QFETCH(bool, folded);
@@ -117,7 +117,8 @@ private Q_SLOTS:
         row->addWidget(new QPushButton(u"Scan All Connected Media"_s));
         row->addWidget(new QPushButton(u"Choose Folder"_s));
         auto *menu = new QPushButton(u"Actions"_s);
-        AdaptiveBar bar(full, menu);
+        const std::unique_ptr<FoldingBox> folding(FoldingBox::alternating(full, menu));
+        FoldingBox &bar = *folding;
         const int fullWidth = full->sizeHint().width();
         // Folding and unfolding again ends where the width says, whatever came before.
         bar.resize(fullWidth + widthChange, bar.sizeHint().height());

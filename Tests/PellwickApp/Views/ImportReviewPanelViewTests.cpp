@@ -7,7 +7,7 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewInspector.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTableModel.h>
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 
 #include <QListView>

@@ -1,7 +1,7 @@
 #include "ImportReviewFooter.h"
 
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/BusySpinner.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
@@ -27,7 +27,7 @@ ImportReviewFooter::ImportReviewFooter(QWidget *parent)
     layout->setContentsMargins(20, 16, 20, 20);
     QWidget *full = makeArrangement(false);
     QWidget *folded = makeArrangement(true);
-    m_bar = new AdaptiveBar(full, folded, this);
+    m_bar = FoldingBox::alternating(full, folded, this);
     layout->addWidget(m_bar);
     setState(false, {}, false);
 }

@@ -8,7 +8,7 @@ class QPushButton;
 
 namespace Pellwick {
 
-class AdaptiveBar;
+class FoldingBox;
 class BusySpinner;
 
 /// The bottom of the Import Review page: the state message (the spinning "Recovering interrupted
@@ -24,7 +24,7 @@ public:
 
     void setState(bool isRecovering, const QString &confirmHelpText, bool canConfirm);
 
-    AdaptiveBar *bar() const { return m_bar; }
+    FoldingBox *bar() const { return m_bar; }
 
 Q_SIGNALS:
     /// The enabled confirm button was pressed.
@@ -45,7 +45,7 @@ private:
     QWidget *makeArrangement(bool folded);
 
     QList<Parts> m_parts;
-    AdaptiveBar *m_bar = nullptr;
+    FoldingBox *m_bar = nullptr;
 };
 
 } // namespace Pellwick

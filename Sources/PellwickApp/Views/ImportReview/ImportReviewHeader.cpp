@@ -1,7 +1,7 @@
 #include "ImportReviewHeader.h"
 
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/StatusBadge.h>
@@ -121,7 +121,7 @@ ImportReviewHeaderActions::ImportReviewHeaderActions(QWidget *parent)
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_bar = new AdaptiveBar(full, folded, this);
+    m_bar = FoldingBox::alternating(full, folded, this);
     layout->addWidget(m_bar);
 }
 

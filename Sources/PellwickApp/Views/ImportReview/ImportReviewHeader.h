@@ -16,7 +16,7 @@ class QStackedWidget;
 
 namespace Pellwick {
 
-class AdaptiveBar;
+class FoldingBox;
 class ElidedLabel;
 class StatusBadge;
 class TransferProgressRows;
@@ -37,7 +37,7 @@ class ImportReviewHeaderActions : public QWidget
 public:
     explicit ImportReviewHeaderActions(QWidget *parent = nullptr);
 
-    AdaptiveBar *bar() const { return m_bar; }
+    FoldingBox *bar() const { return m_bar; }
 
     /// The menu of the folded arrangement.
     QMenu *menu() const { return m_menu; }
@@ -47,7 +47,7 @@ Q_SIGNALS:
     void chooseFolderRequested();
 
 private:
-    AdaptiveBar *m_bar = nullptr;
+    FoldingBox *m_bar = nullptr;
     QMenu *m_menu = nullptr;
 };
 

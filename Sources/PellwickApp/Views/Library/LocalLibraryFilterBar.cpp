@@ -3,11 +3,11 @@
 #include <PellwickApp/Shell/Operations/LibraryOperations.h>
 #include <PellwickApp/Shell/ShellTypes.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
-#include <PellwickApp/Views/Library/AdaptiveRows.h>
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Library/LocalLibrarySearchQuery.h>
@@ -185,13 +185,16 @@ LocalLibraryFilterBar::LocalLibraryFilterBar(LibraryState &state,
     const auto cell = [this](PellwickMenuSelectorLabel *select) {
         return titled(select->title(), select, this);
     };
-    m_rows = new AdaptiveRows({{cell(m_captureTime), cell(m_captureLocation)},
-                               {cell(m_importStatus),
-                                cell(m_importSource),
-                                cell(m_duplicates),
-                                titled({}, m_reset, this)}},
-                              {.inRow = 10, .betweenRows = 8},
-                              this);
+    m_rows = new FoldingBox({.spacing = 10, .alignment = Qt::AlignLeft | Qt::AlignVCenter},
+                            {.spacing = 8, .alignment = Qt::AlignLeft},
+                            this);
+    // The popover opens at its minimum size: with room for the filters to fold.
+    m_rows->setMinimumIsFolded(true);
+    m_rows->addGroup({cell(m_captureTime), cell(m_captureLocation)});
+    m_rows->addGroup({cell(m_importStatus),
+                      cell(m_importSource),
+                      cell(m_duplicates),
+                      titled({}, m_reset, this)});
 
     m_from = dateEdit(u"local-library-cache.filter.from"_s, this);
     m_to = dateEdit(u"local-library-cache.filter.to"_s, this);

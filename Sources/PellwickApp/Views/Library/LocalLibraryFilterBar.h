@@ -10,7 +10,7 @@ class QStringListModel;
 
 namespace Pellwick {
 
-class AdaptiveRows;
+class FoldingBox;
 class LibraryOperations;
 class LibraryState;
 class PellwickMenuSelectorLabel;
@@ -32,7 +32,7 @@ public:
     /// The text of the third Duplicates option, which lists duplicates alone.
     static QString onlyDuplicatesText();
 
-    AdaptiveRows *rows() const { return m_rows; }
+    FoldingBox *rows() const { return m_rows; }
 
     /// The Import Source menu's list, filled when the menu opens.
     QListView *importSourceList() const { return m_importSourceList; }
@@ -56,7 +56,7 @@ private:
     QPushButton *m_reset = nullptr;
     QDateEdit *m_from = nullptr;
     QDateEdit *m_to = nullptr;
-    AdaptiveRows *m_rows = nullptr;
+    FoldingBox *m_rows = nullptr;
 };
 
 } // namespace Pellwick

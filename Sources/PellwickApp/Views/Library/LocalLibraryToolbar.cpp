@@ -7,11 +7,11 @@
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
-#include <PellwickApp/Views/Library/AdaptiveRows.h>
 #include <PellwickApp/Views/Library/ConfirmationDialog.h>
 #include <PellwickApp/Views/Library/IngestCacheMenu.h>
 #include <PellwickApp/Views/Library/LocalLibraryFilterBar.h>
@@ -105,8 +105,12 @@ LocalLibraryToolbar::LocalLibraryToolbar(Seams seams, QWidget *parent)
     header->addStretch(1);
     header->addWidget(m_cacheMenu);
 
-    m_controls = new AdaptiveRows(
-        {{searchGroup()}, {actionGroup()}}, {.inRow = 10, .betweenRows = 8, .groupGap = 12}, this);
+    m_controls = new FoldingBox({.spacing = 10, .alignment = Qt::AlignLeft | Qt::AlignVCenter},
+                                {.spacing = 8, .alignment = Qt::AlignLeft},
+                                this);
+    m_controls->setGroupGap(12);
+    m_controls->add(searchGroup());
+    m_controls->add(actionGroup());
 
     m_migrationMessage = new QLabel(this);
     m_migrationMessage->setObjectName(u"local-library-cache.migration-message"_s);

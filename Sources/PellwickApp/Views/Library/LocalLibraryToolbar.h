@@ -11,7 +11,7 @@ class QPushButton;
 
 namespace Pellwick {
 
-class AdaptiveRows;
+class FoldingBox;
 class ConfirmationDialog;
 class FolderChooser;
 class ImportOperations;
@@ -59,7 +59,7 @@ public:
 
     bool confirmsOldCacheDeletion() const { return m_confirmsOldCacheDeletion; }
 
-    AdaptiveRows *controls() const { return m_controls; }
+    FoldingBox *controls() const { return m_controls; }
 
     IngestCacheMenu *cacheMenu() const { return m_cacheMenu; }
 
@@ -105,7 +105,7 @@ private:
     QPushButton *m_startImport = nullptr;
     QPushButton *m_restoreSelected = nullptr;
     QPushButton *m_removeSelected = nullptr;
-    AdaptiveRows *m_controls = nullptr;
+    FoldingBox *m_controls = nullptr;
     QLabel *m_migrationMessage = nullptr;
     QWidget *m_filtersStrip = nullptr;
     ConfirmationDialog *m_importConfirmation = nullptr;

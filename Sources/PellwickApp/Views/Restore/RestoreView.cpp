@@ -6,6 +6,7 @@
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
@@ -14,12 +15,10 @@
 #include <PellwickApp/Views/Restore/RestoreRequestSummary.h>
 #include <PellwickApp/Views/Restore/RestoreSelectedItemsPanel.h>
 
-#include <QBoxLayout>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QList>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -36,94 +35,6 @@ constexpr int pageMaximumWidth = 980;
 constexpr int pageSpacing = 20;
 constexpr int requestPanelMaximumWidth = 340;
 constexpr std::chrono::milliseconds refreshDelay{1000};
-
-/// Lays its widgets out in a row while the width holds them side by side at their preferred
-/// widths, else in a column. The choice depends only on the width, so it cannot flicker.
-class FittingBox final : public QWidget
-{
-public:
-    struct Arrangement
-    {
-        int spacing = 0;
-        Qt::Alignment alignment;
-    };
-
-    FittingBox(Arrangement row, Arrangement column, QWidget *parent)
-        : QWidget(parent)
-        , m_row(row)
-        , m_column(column)
-        , m_layout(new QBoxLayout(QBoxLayout::LeftToRight, this))
-    {
-        m_layout->setContentsMargins(0, 0, 0, 0);
-        m_layout->setSpacing(row.spacing);
-        // The row's minimum must not hold the box wider than the column needs.
-        m_layout->setSizeConstraint(QLayout::SetNoConstraint);
-    }
-
-    /// Adds `widget`, at most `rowMaximumWidth` wide in the row and growing there by `stretch`.
-    void add(QWidget *widget, int rowMaximumWidth = QWIDGETSIZE_MAX, int stretch = 0)
-    {
-        m_items.append({widget, rowMaximumWidth});
-        widget->setMaximumWidth(rowMaximumWidth);
-        m_layout->addWidget(widget, stretch, m_row.alignment);
-    }
-
-    /// Ends the row and the column with the free space.
-    void addStretch() { m_layout->addStretch(1); }
-
-    QSize sizeHint() const override { return {rowWidth(), m_layout->sizeHint().height()}; }
-
-    QSize minimumSizeHint() const override
-    {
-        int width = 0;
-        for (const Item &item : m_items)
-            width = std::max(width, item.widget->minimumSizeHint().width());
-        return {width, m_layout->minimumSize().height()};
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QWidget::resizeEvent(event);
-        fold(event->size().width() < rowWidth());
-    }
-
-private:
-    struct Item
-    {
-        QWidget *widget = nullptr;
-        int rowMaximumWidth = QWIDGETSIZE_MAX;
-    };
-
-    int rowWidth() const
-    {
-        int width = m_row.spacing * int(std::max<qsizetype>(m_items.size() - 1, 0));
-        for (const Item &item : m_items)
-            width += std::min(item.widget->sizeHint().width(), item.rowMaximumWidth);
-        return width;
-    }
-
-    void fold(bool folded)
-    {
-        if (folded == m_isFolded)
-            return;
-        m_isFolded = folded;
-        const Arrangement &arrangement = folded ? m_column : m_row;
-        m_layout->setDirection(folded ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
-        m_layout->setSpacing(arrangement.spacing);
-        for (const Item &item : m_items) {
-            item.widget->setMaximumWidth(folded ? QWIDGETSIZE_MAX : item.rowMaximumWidth);
-            m_layout->setAlignment(item.widget, arrangement.alignment);
-        }
-        updateGeometry();
-    }
-
-    Arrangement m_row;
-    Arrangement m_column;
-    QBoxLayout *m_layout = nullptr;
-    QList<Item> m_items;
-    bool m_isFolded = false;
-};
 
 QPushButton *actionButton(const QString &text, const QString &symbol, QWidget *parent)
 {
@@ -189,13 +100,13 @@ RestoreView::RestoreView(RestoreState &restore,
     header->actionBar()->addWidget(makeActions(header), 1);
     column->addWidget(header);
 
-    auto *workflow = new FittingBox({pageSpacing, Qt::AlignTop}, {pageSpacing, {}}, page);
+    auto *workflow = new FoldingBox({pageSpacing, Qt::AlignTop}, {pageSpacing, {}}, page);
     workflow->setContentsMargins(pageSpacing, 0, pageSpacing, 0);
     m_summary = new RestoreRequestSummary(workflow);
     m_panel = new RestoreSelectedItemsPanel(workflow);
     // Both grow with the width; the card stops at its maximum.
-    workflow->add(m_summary, requestPanelMaximumWidth, 1);
-    workflow->add(m_panel, QWIDGETSIZE_MAX, 1);
+    workflow->add(m_summary, {.stretch = 1, .rowMaximumWidth = requestPanelMaximumWidth});
+    workflow->add(m_panel, {.stretch = 1});
     column->addWidget(workflow);
     scroll->setWidget(content);
 
@@ -257,7 +168,7 @@ RestoreView::~RestoreView()
 QWidget *RestoreView::makeActions(QWidget *parent)
 {
     auto *actions
-        = new FittingBox({10, Qt::AlignLeft | Qt::AlignVCenter}, {8, Qt::AlignLeft}, parent);
+        = new FoldingBox({10, Qt::AlignLeft | Qt::AlignVCenter}, {8, Qt::AlignLeft}, parent);
     m_request = actionButton(
         QStringLiteral("Review Restore Request"), QStringLiteral("arrow.down.circle"), actions);
     PellwickControlStyles::pellwickPrimaryButton(*m_request);
@@ -271,7 +182,6 @@ QWidget *RestoreView::makeActions(QWidget *parent)
         QStringLiteral("Pause Restore Transfer"), QStringLiteral("pause.circle"), actions);
     for (QPushButton *button : {m_request, m_refresh, m_transfer, m_pause})
         actions->add(button);
-    actions->addStretch();
 
     connect(m_request, &QPushButton::clicked, this, [this] { present(Confirmation::Restore); });
     connect(m_refresh, &QPushButton::clicked, this, [this] {

@@ -3,8 +3,8 @@
 
 #include <PellwickApp/Views/ImportReview/ImportReviewHeader.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewTable.h>
-#include <PellwickApp/Views/Kit/AdaptiveBar.h>
 #include <PellwickApp/Views/Kit/ElidedLabel.h>
+#include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/StatusBadge.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
