@@ -9,7 +9,7 @@
 
 #include "PeakRss.h"
 
-#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
+#include <PellwickApp/Shell/State/LocalLibraryTree.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 
 #include <QElapsedTimer>

@@ -19,11 +19,11 @@
 #include <PellwickApp/Composition/AppComposition.h>
 #include <PellwickApp/Composition/AppConfiguration.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Shell/State/LocalLibraryTree.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
-#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>

@@ -4,12 +4,12 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
+#include <PellwickApp/Shell/State/LocalLibraryTree.h>
 #include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
-#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>

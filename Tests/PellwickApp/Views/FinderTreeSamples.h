@@ -10,7 +10,7 @@
 //   content:3                      item 3 (uploading: not actionable), preview available
 //   content:4                      items 4 (ready) and 6 (verified): two statuses
 
-#include <PellwickApp/Workflows/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Shell/State/LocalLibraryTreeNode.h>
 
 #include <QDateTime>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <PellwickApp/Shell/SingleShotTimer.h>
-#include <PellwickApp/Workflows/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Shell/State/LocalLibraryTreeNode.h>
 #include <PellwickApp/Workflows/ThumbnailLoader.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <PellwickApp/Workflows/Library/LocalLibraryTreeNode.h>
+#include <PellwickApp/Shell/State/LocalLibraryTreeNode.h>
 
 #include <QAbstractItemModel>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "LocalLibraryTreeNode.h"
 
-#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
+#include <PellwickApp/Shell/State/LocalLibraryTree.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QStringList>

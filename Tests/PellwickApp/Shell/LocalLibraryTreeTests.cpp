@@ -1,4 +1,4 @@
-#include <PellwickApp/Workflows/Library/LocalLibraryTree.h>
+#include <PellwickApp/Shell/State/LocalLibraryTree.h>
 
 #include <QFile>
 #include <QTemporaryDir>
