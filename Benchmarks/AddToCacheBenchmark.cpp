@@ -6,6 +6,7 @@
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
 #include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
 
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ int main(int argc, char *argv[])
     const auto model = fixture.make();
     ImportState &state = model->importState();
 
-    model->scanFolder(card);
+    model->importWorkflows().scanFolder(card);
     if (state.isScanningImportSources()) {
         QEventLoop scanning;
         QObject::connect(
@@ -52,7 +53,7 @@ int main(int argc, char *argv[])
     }
     const qsizetype files = state.importReviewState().review->candidateCount();
 
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     const QString expected = QStringLiteral("Added %1 files to Ingest Cache").arg(files);
     if (state.importErrorMessage() != expected) {

@@ -8,6 +8,7 @@
 //     over) up to the published refresh of the visible items. Prints the mean in seconds.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 
 #include <QCoreApplication>
@@ -84,8 +85,8 @@ int run(const QString &root, int runs)
         const std::optional<QList<LocalLibraryItem>> packages = archived;
         QElapsedTimer timer;
         timer.start();
-        const Result<LibraryShellViewModel::ArchivedCacheCleanup> cleanup
-            = QCoro::waitFor(model->cleanupArchivedCachePackages(packages));
+        const Result<IngestCacheWorkflows::ArchivedCacheCleanup> cleanup
+            = QCoro::waitFor(model->ingestCacheWorkflows().cleanupArchivedCachePackages(packages));
         model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
         seconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
         if (!cleanup || cleanup->removedItemIDs.size() != packageCount) {

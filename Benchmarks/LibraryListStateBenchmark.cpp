@@ -6,6 +6,8 @@
 //     getter, in milliseconds. The directory is removed at the end.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
@@ -109,9 +111,10 @@ int main(int argc, char **argv)
         model->libraryState().setSelectedLibraryItemIDs(std::move(changed));
     };
     const std::pair<const char *, std::function<void()>> derived[] = {
-        {"selectedImportItems, selection changed", [&] { (void) model->selectedImportItems(); }},
+        {"selectedImportItems, selection changed",
+         [&] { (void) model->importWorkflows().selectedImportItems(); }},
         {"selectedRemovableIngestCacheItems, selection changed",
-         [&] { (void) model->selectedRemovableIngestCacheItems(); }},
+         [&] { (void) model->ingestCacheWorkflows().selectedRemovableIngestCacheItems(); }},
         {"selectedRestoreItems, selection changed",
          [&] { (void) model->restoreWorkflows().selectedRestoreItems(); }},
         {"restoreSelectionSummary, selection changed",
@@ -125,9 +128,9 @@ int main(int argc, char **argv)
     }
     measure("selection change alone", changeSelection);
     model->libraryState().setSelectedLibraryItemIDs(selection);
-    measure("selectedImportItems", [&] { (void) model->selectedImportItems(); });
+    measure("selectedImportItems", [&] { (void) model->importWorkflows().selectedImportItems(); });
     measure("selectedRemovableIngestCacheItems",
-            [&] { (void) model->selectedRemovableIngestCacheItems(); });
+            [&] { (void) model->ingestCacheWorkflows().selectedRemovableIngestCacheItems(); });
     measure("selectedRestoreItems",
             [&] { (void) model->restoreWorkflows().selectedRestoreItems(); });
     measure("restoreSelectionSummary",

@@ -24,6 +24,7 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
@@ -165,7 +166,7 @@ bool waitForRefresh(const LibraryShellViewModel &viewModel)
 {
     QElapsedTimer timer;
     timer.start();
-    while (viewModel.isIngestCacheRefreshRunning()) {
+    while (viewModel.ingestCacheWorkflows().isIngestCacheRefreshRunning()) {
         if (timer.elapsed() > 60'000)
             return false;
         QEventLoop step;

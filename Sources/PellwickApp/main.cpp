@@ -125,7 +125,8 @@ int main(int argc, char *argv[])
                               &Pellwick::WorkflowPools::keychain(),
                               &Pellwick::WorkflowPools::thumbnails(),
                               &Pellwick::WorkflowPools::restoreTransfers(),
-                              &Pellwick::WorkflowPools::ingestCacheMove()}) {
+                              &Pellwick::WorkflowPools::ingestCacheMove(),
+                              &Pellwick::WorkflowPools::hashesAhead()}) {
         const int remaining = std::max(0, exitWaitMilliseconds - int(waited.elapsed()));
         finished = pool->waitForDone(remaining) && finished;
     }

@@ -147,4 +147,67 @@ void ImportFeedback::log(const Error &error)
     qCCritical(importCategory(), "Confirmed Import failed: %s", qUtf8Printable(diagnostic(error)));
 }
 
+QString ImportFeedback::importReviewFailedMessage()
+{
+    return QStringLiteral("Import review failed");
+}
+
+QString ImportFeedback::addedToIngestCacheMessage(qint64 count)
+{
+    return QStringLiteral("Added ") + QString::number(count)
+           + QStringLiteral(" files to Ingest Cache");
+}
+
+QString ImportFeedback::ingestCacheCopyNeedsAttentionMessage()
+{
+    return QStringLiteral("Ingest Cache copy needs attention");
+}
+
+QString ImportFeedback::selectedCacheFilesChangedMessage()
+{
+    return QStringLiteral("Selected cache files changed or are missing; Import needs attention");
+}
+
+QString ImportFeedback::archivedMessage(qsizetype archived, qint64 pendingCleanups)
+{
+    return QString::number(archived) + QStringLiteral(" files safely archived; ")
+           + (pendingCleanups > 0
+                  ? QString::number(pendingCleanups) + QStringLiteral(" cache cleanups will retry")
+                  : QStringLiteral("cache cleanup complete"));
+}
+
+QString ImportFeedback::archivedNeedingAttentionMessage(qsizetype archived,
+                                                        qint64 pendingCleanups,
+                                                        qsizetype needingAttention)
+{
+    return archivedMessage(archived, pendingCleanups) + QStringLiteral("; ")
+           + QString::number(needingAttention) + QStringLiteral(" files need attention");
+}
+
+QString ImportFeedback::recoveringMessage()
+{
+    return QStringLiteral("Recovering interrupted Import");
+}
+
+QString ImportFeedback::recoveryNeedsAttentionMessage()
+{
+    return QStringLiteral("Import recovery needs attention");
+}
+
+QString ImportFeedback::recoveryCleanupNeedsAttentionMessage()
+{
+    return QStringLiteral("Archive verified; cache cleanup needs attention");
+}
+
+QString ImportFeedback::recoveryCleanupWillRetryMessage()
+{
+    return QStringLiteral("Archive verified; cache cleanup will retry");
+}
+
+QString ImportFeedback::sourceMediaChangedMessage()
+{
+    return QStringLiteral(
+        "Source media changed; do not erase it until it is copied and archived again");
+}
+
 } // namespace Pellwick

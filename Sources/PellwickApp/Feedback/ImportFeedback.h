@@ -6,8 +6,9 @@
 
 namespace Pellwick {
 
-/// The user text and the log line of a confirmed Import that failed. Pure functions, callable from
-/// any thread.
+/// The user texts of the import road (scan, Add to Ingest Cache, confirmed Import, recovery and
+/// source-media safety) and the log line of a confirmed Import that failed. Pure functions,
+/// callable from any thread.
 class ImportFeedback
 {
 public:
@@ -20,6 +21,24 @@ public:
     /// Writes "Confirmed Import failed: " + `diagnostic(error)` at critical level to the category
     /// "<application identifier>.import". The user text is never logged.
     static void log(const Error &error);
+
+    static QString importReviewFailedMessage();
+    /// "Added <count> files to Ingest Cache".
+    static QString addedToIngestCacheMessage(qint64 count);
+    static QString ingestCacheCopyNeedsAttentionMessage();
+    static QString selectedCacheFilesChangedMessage();
+    /// "<archived> files safely archived; " and either "<pending> cache cleanups will retry" or
+    /// "cache cleanup complete".
+    static QString archivedMessage(qsizetype archived, qint64 pendingCleanups);
+    /// `archivedMessage` + "; <count> files need attention".
+    static QString archivedNeedingAttentionMessage(qsizetype archived,
+                                                   qint64 pendingCleanups,
+                                                   qsizetype needingAttention);
+    static QString recoveringMessage();
+    static QString recoveryNeedsAttentionMessage();
+    static QString recoveryCleanupNeedsAttentionMessage();
+    static QString recoveryCleanupWillRetryMessage();
+    static QString sourceMediaChangedMessage();
 };
 
 } // namespace Pellwick

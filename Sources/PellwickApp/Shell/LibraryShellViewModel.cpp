@@ -1,26 +1,24 @@
 #include "LibraryShellViewModel_p.h"
 
+#include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
+#include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Ingest/RemovableVolumeDetector.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
+#include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/FileManager.h>
-
-#include <QDir>
-
-#include <algorithm>
 
 namespace Pellwick {
 
 namespace {
-
-/// True when `path` lies strictly below `root`, comparing standardized paths.
-bool liesBelow(const QString &path, const QString &root)
-{
-    const QString standardizedRoot = standardizedPath(root);
-    const QString prefix = standardizedRoot.endsWith(QLatin1Char('/'))
-                               ? standardizedRoot
-                               : standardizedRoot + QLatin1Char('/');
-    const QString standardized = standardizedPath(path);
-    return standardized.startsWith(prefix) && standardized.size() > prefix.size();
-}
 
 IngestCache defaultIngestCache(const LocalLibraryCache &localLibraryCache)
 {
@@ -57,13 +55,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     , m_libraryState(std::make_unique<LibraryState>())
     , m_restoreState(std::make_unique<RestoreState>())
     , m_d(std::make_unique<LibraryShellViewModelPrivate>(LibraryShellViewModelPrivate::Services{
-          .healthClient = std::move(healthClient),
           .sessionClient = std::move(sessionClient),
-          .tokenStore = std::move(tokenStore),
-          .volumeDetector = std::move(volumeDetector),
-          .importReviewBuilder = std::move(importReviewBuilder),
-          .ingestCache
-          = ingestCache ? std::move(*ingestCache) : defaultIngestCache(localLibraryCache),
           .localLibraryCache = std::move(localLibraryCache),
           .verifiedBackupImporter = std::move(verifiedBackupImporter),
           .ingestCacheLocationStore = std::move(ingestCacheLocationStore),
@@ -74,12 +66,68 @@ LibraryShellViewModel::LibraryShellViewModel(
           .contentHasher = contentHasher ? std::move(contentHasher)
                                          : std::make_shared<const SHA256ContentHasher>(),
       }))
+    , m_storageFiguresChanged([this] { return m_sessionWorkflows->refreshLibrary(); })
     , m_board(std::make_unique<TransferProgressBoard>(*m_shellState, m_d->services.steadyClock))
     , m_library(std::make_unique<LibraryWorkflows>(
           *m_libraryState,
           m_d->services.localLibraryCache,
-          [this] { return m_d->services.ingestCache.rootURL(); },
-          [this] { scheduleSourceMediaSafetyRefresh(); }))
+          [this] { return m_ingestCacheWorkflows->ingestCache().rootURL(); },
+          [this] { m_importWorkflows->scheduleSourceMediaSafetyRefresh(); }))
+    , m_ingestCacheWorkflows(std::make_unique<IngestCacheWorkflows>(
+          IngestCacheWorkflows::Services{
+              // The default cache lies in the library cache's folder.
+              .ingestCache = ingestCache ? std::move(*ingestCache)
+                                         : defaultIngestCache(m_d->services.localLibraryCache),
+              .localLibraryCache = m_d->services.localLibraryCache,
+              .importReviewBuilder = std::move(importReviewBuilder),
+              .stagingArea = m_d->services.verifiedBackupImporter.stagingArea(),
+              .metadataExtractor = m_d->services.verifiedBackupImporter.metadataExtractor(),
+              .sessionClient = m_d->services.sessionClient,
+              .ingestCacheLocationStore = m_d->services.ingestCacheLocationStore,
+              .timers = m_d->services.timers,
+              .fileManager = m_d->services.fileManager,
+              .contentHasher = m_d->services.contentHasher,
+          },
+          IngestCacheWorkflows::Collaborators{
+              .ingestCache = *m_ingestCacheState,
+              .imports = *m_importState,
+              .library = *m_libraryState,
+              .session = *m_sessionState,
+              .libraryWorkflows = *m_library,
+              .board = *m_board,
+          }))
+    , m_importWorkflows(std::make_unique<ImportWorkflows>(
+          ImportWorkflows::Services{
+              .sessionClient = m_d->services.sessionClient,
+              .volumeDetector = std::move(volumeDetector),
+              .localLibraryCache = m_d->services.localLibraryCache,
+              .verifiedBackupImporter = m_d->services.verifiedBackupImporter,
+              .ingestCacheLocationStore = m_d->services.ingestCacheLocationStore,
+              .steadyClock = m_d->services.steadyClock,
+              .fileManager = m_d->services.fileManager,
+              .contentHasher = m_d->services.contentHasher,
+          },
+          ImportWorkflows::Collaborators{
+              .imports = *m_importState,
+              .shell = *m_shellState,
+              .session = *m_sessionState,
+              .library = *m_libraryState,
+              .restore = *m_restoreState,
+              .ingestCacheState = *m_ingestCacheState,
+              .ingestCache = *m_ingestCacheWorkflows,
+              .libraryWorkflows = *m_library,
+              .board = *m_board,
+              .storageFiguresChanged = m_storageFiguresChanged,
+          }))
+    , m_sessionWorkflows(std::make_unique<SessionWorkflows>(
+          SessionWorkflows::Services{
+              .healthClient = std::move(healthClient),
+              .sessionClient = m_d->services.sessionClient,
+              .tokenStore = std::move(tokenStore),
+          },
+          *m_sessionState,
+          *m_shellState,
+          *m_importWorkflows))
     , m_restore(std::make_unique<RestoreWorkflows>(
           *m_restoreState,
           *m_sessionState,
@@ -94,38 +142,24 @@ LibraryShellViewModel::LibraryShellViewModel(
               .restoreTransferEngine = std::move(restoreTransferEngine),
               .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
               .stagingAreaRoot = m_d->services.verifiedBackupImporter.stagingArea().rootURL(),
-              .ingestCacheRoot = [this] { return m_d->services.ingestCache.rootURL(); },
+              .ingestCacheRoot = [this] { return m_ingestCacheWorkflows->ingestCache().rootURL(); },
               .isApplicationActive = [this] { return m_d->shell.isApplicationActive; },
-              .refreshLibrary = [this] { return refreshLibrary(); },
+              .refreshLibrary = m_storageFiguresChanged,
               .fileManager = m_d->services.fileManager,
               .timers = m_d->services.timers,
               .steadyClock = m_d->services.steadyClock,
           }))
 {
     Q_ASSERT_X(m_d->services.sessionClient && m_restore->restoreTransferEngine()
-                   && m_d->services.tokenStore && m_d->services.ingestCacheLocationStore
-                   && m_d->services.steadyClock,
+                   && m_d->services.ingestCacheLocationStore && m_d->services.steadyClock,
                "LibraryShellViewModel",
                "every collaborator is required");
-    // Initial values are assigned before the observers are connected: they do not run here.
-    const IngestCacheLocationStoring &locationStore = *m_d->services.ingestCacheLocationStore;
-    m_ingestCacheState->setRetainedIngestCacheURL(locationStore.retained());
-    m_d->ingestCache.retainedIngestCacheManifest = locationStore.retainedManifest();
-    m_ingestCacheState->setPendingIngestCacheMigration(locationStore.pendingMigration());
-    m_ingestCacheState->setIngestCacheRoot(m_d->services.ingestCache.rootURL());
     connectStateObservers();
 
-    // Media already inserted at launch is never proposed for import.
-    if (const Result<QList<ImportScanVolume>> volumes
-        = m_d->services.volumeDetector.removableVolumes()) {
-        for (const ImportScanVolume &volume : *volumes)
-            m_d->shell.initialMountedImportSourceURLs.insert(standardizedPath(volume.url));
-    }
-
     if (m_ingestCacheState->pendingIngestCacheMigration()) {
-        m_ingestCacheState->setIngestCacheMigrationMessage(QStringLiteral(
-            "Ingest Cache migration needs attention. Resume it before changing cached files."));
-        finalizePersistedMigrationIfNecessary();
+        m_ingestCacheState->setIngestCacheMigrationMessage(
+            IngestCacheFeedback::pendingMigrationAtLaunchMessage());
+        m_ingestCacheWorkflows->finalizePersistedMigrationIfNecessary();
     }
 
     m_library->refreshVisibleLocalLibraryItems(true);
@@ -135,7 +169,8 @@ void LibraryShellViewModel::connectStateObservers()
 {
     // A proposal held back while work ran is presented once the work ends; the scan has no
     // such observer.
-    const auto present = [this] { presentPendingMountProposalIfPossible(); };
+    ImportWorkflows *imports = m_importWorkflows.get();
+    const auto present = [imports] { imports->presentPendingMountProposalIfPossible(); };
     connect(m_importState.get(), &ImportState::isImportingChanged, this, present);
     connect(
         m_ingestCacheState.get(), &IngestCacheState::isMigratingIngestCacheChanged, this, present);
@@ -150,44 +185,12 @@ void LibraryShellViewModel::connectStateObservers()
 LibraryShellViewModel::~LibraryShellViewModel()
 {
     // A check of a stalled backend would otherwise hold the process's exit.
-    if (m_d->session.healthCheckTask)
-        m_d->session.healthCheckTask->cancel();
-    if (m_d->imports.importScanTask)
-        m_d->imports.importScanTask->cancel();
-    if (m_d->imports.addToIngestCacheTask)
-        m_d->imports.addToIngestCacheTask->cancel();
-    m_d->imports.importerRuns.cancel();
-    // A check can read a whole card.
-    m_d->sourceMediaSafety.checks.cancel();
-    // The pending record stays: the next launch resumes the move.
-    if (m_d->ingestCache.ingestCacheMoveTask)
-        m_d->ingestCache.ingestCacheMoveTask->cancel();
-}
-
-const QHash<QString, QString> &LibraryShellViewModel::retainedIngestCacheManifest() const
-{
-    return m_d->ingestCache.retainedIngestCacheManifest;
-}
-
-const IngestCache &LibraryShellViewModel::ingestCache() const
-{
-    return m_d->services.ingestCache;
-}
-
-const std::shared_ptr<IngestCacheRefreshGeneration> &
-LibraryShellViewModel::ingestCacheRefreshGeneration() const
-{
-    return m_d->ingestCache.ingestCacheRefreshGeneration;
+    m_sessionWorkflows.reset();
 }
 
 const SingleShotTimerFactory &LibraryShellViewModel::singleShotTimers() const
 {
     return m_d->services.timers;
-}
-
-const QSet<QString> &LibraryShellViewModel::initialMountedImportSourceURLs() const
-{
-    return m_d->shell.initialMountedImportSourceURLs;
 }
 
 bool LibraryShellViewModel::isApplicationActive() const
@@ -198,75 +201,6 @@ bool LibraryShellViewModel::isApplicationActive() const
 void LibraryShellViewModel::setApplicationActive(bool active)
 {
     m_d->shell.isApplicationActive = active;
-}
-
-bool LibraryShellViewModel::isIngestCacheMigrationPending() const
-{
-    return m_ingestCacheState->isIngestCacheMigrationPending();
-}
-
-qint64 LibraryShellViewModel::authenticationStateGeneration() const
-{
-    return m_d->session.authenticationStateGeneration;
-}
-
-bool LibraryShellViewModel::canStartImport(const LocalLibraryItem &item) const
-{
-    // `selectedImportItems` keeps its result while the records, the selection and the Ingest
-    // Cache root stay the same: whatever else this reads must join its memo's key.
-    if (isIngestCacheMigrationPending())
-        return false;
-    return item.importStatus == LibraryItemImportStatus::LocalCacheReady
-           && isInActiveIngestCache(item);
-}
-
-bool LibraryShellViewModel::isInActiveIngestCache(const LocalLibraryItem &item) const
-{
-    return item.ingestCacheOriginalURL
-           && liesBelow(*item.ingestCacheOriginalURL, m_d->services.ingestCache.rootURL());
-}
-
-QList<LocalLibraryItem> LibraryShellViewModel::selectedImportItems() const
-{
-    if (isIngestCacheMigrationPending())
-        return {};
-    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
-    return LibrarySelection::memoised(
-        m_d->imports.selectedImportItemsMemo,
-        records,
-        std::pair(m_libraryState->selectedLibraryItemIDs(), m_d->services.ingestCache.rootURL()),
-        [&] {
-            return LibrarySelection::selectedRecords(
-                records,
-                m_libraryState->selectedLibraryItemIDs(),
-                [this](const LocalLibraryItem &item) { return canStartImport(item); });
-        });
-}
-
-bool LibraryShellViewModel::isIngestCacheRemovalBlocked() const
-{
-    return m_importState->isImporting() || isImporterBusy() || isIngestCacheMigrationPending();
-}
-
-QList<LocalLibraryItem> LibraryShellViewModel::selectedRemovableIngestCacheItems() const
-{
-    if (isIngestCacheRemovalBlocked())
-        return {};
-    const LocalLibraryCacheRecords records = m_library->allLocalLibraryRecords();
-    return LibrarySelection::memoised(
-        m_d->ingestCache.selectedRemovableIngestCacheItemsMemo,
-        records,
-        m_libraryState->selectedLibraryItemIDs(),
-        [&] {
-            return LibrarySelection::selectedRecords(
-                records,
-                m_libraryState->selectedLibraryItemIDs(),
-                [](const LocalLibraryItem &item) {
-                    return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
-                            || item.importStatus == LibraryItemImportStatus::NeedsAttention)
-                           && item.ingestCacheOriginalURL.has_value();
-                });
-        });
 }
 
 } // namespace Pellwick

@@ -1,7 +1,10 @@
 #include "ViewModelShellOperations.h"
 
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 
 namespace Pellwick {
 
@@ -12,13 +15,13 @@ ViewModelShellOperations::ViewModelShellOperations(LibraryShellViewModel &viewMo
 QCoro::Task<> ViewModelShellOperations::refresh()
 {
     if (m_viewModel)
-        co_await m_viewModel->refresh();
+        co_await m_viewModel->sessionWorkflows().refresh();
 }
 
 QCoro::Task<> ViewModelShellOperations::restoreRememberedSession()
 {
     if (m_viewModel)
-        co_await m_viewModel->restoreRememberedSession();
+        co_await m_viewModel->sessionWorkflows().restoreRememberedSession();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
@@ -32,27 +35,27 @@ QCoro::Task<> ViewModelShellOperations::refreshActiveRestoreRequest()
 QCoro::Task<> ViewModelShellOperations::refreshVerification()
 {
     if (m_viewModel)
-        co_await m_viewModel->refreshVerification();
+        co_await m_viewModel->sessionWorkflows().refreshVerification();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshLibrary()
 {
     if (m_viewModel)
-        co_await m_viewModel->refreshLibrary();
+        co_await m_viewModel->sessionWorkflows().refreshLibrary();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::checkoutURL()
 {
     if (!m_viewModel)
         co_return std::nullopt;
-    co_return co_await m_viewModel->checkoutURL();
+    co_return co_await m_viewModel->sessionWorkflows().checkoutURL();
 }
 
 QCoro::Task<std::optional<QString>> ViewModelShellOperations::customerPortalURL()
 {
     if (!m_viewModel)
         co_return std::nullopt;
-    co_return co_await m_viewModel->customerPortalURL();
+    co_return co_await m_viewModel->sessionWorkflows().customerPortalURL();
 }
 
 void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest> request)
@@ -64,38 +67,38 @@ void ViewModelShellOperations::updateRestorePolling(std::optional<RestoreRequest
 void ViewModelShellOperations::scheduleUserManagedIngestCacheRefresh()
 {
     if (m_viewModel)
-        m_viewModel->scheduleUserManagedIngestCacheRefresh();
+        m_viewModel->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
 }
 
 QCoro::Task<> ViewModelShellOperations::refreshSourceMediaSafetyNow()
 {
     const QPointer<LibraryShellViewModel> viewModel = m_viewModel;
     if (viewModel)
-        co_await viewModel->refreshSourceMediaSafetyNow();
+        co_await viewModel->importWorkflows().refreshSourceMediaSafetyNow();
 }
 
 void ViewModelShellOperations::receiveMountedImportSource(std::optional<QString> url)
 {
     if (m_viewModel)
-        m_viewModel->receiveMountedImportSource(url);
+        m_viewModel->importWorkflows().receiveMountedImportSource(url);
 }
 
 void ViewModelShellOperations::receiveUnmountedImportSource(std::optional<QString> url)
 {
     if (m_viewModel)
-        m_viewModel->receiveUnmountedImportSource(url);
+        m_viewModel->importWorkflows().receiveUnmountedImportSource(url);
 }
 
 void ViewModelShellOperations::acceptMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->acceptMountProposal();
+        m_viewModel->importWorkflows().acceptMountProposal();
 }
 
 void ViewModelShellOperations::dismissMountProposal()
 {
     if (m_viewModel)
-        m_viewModel->dismissMountProposal();
+        m_viewModel->importWorkflows().dismissMountProposal();
 }
 
 void ViewModelShellOperations::setApplicationActive(bool active)

@@ -5,8 +5,9 @@
 
 namespace Pellwick {
 
-/// The counter that tells a finished Ingest Cache refresh whether the cache moved meanwhile: a
-/// refresh remembers the value it started with, a move of the cache advances it. Thread-safe;
+/// The counter that tells a finished Ingest Cache refresh whether what it scanned is still the
+/// cache: a refresh remembers the value it started with; a move of the cache and the start of an
+/// Add to Ingest Cache (whose batch a running scan would see mid-copy) advance it. Thread-safe;
 /// its lock is a plain one, always taken last (inside the library's exclusive access, never
 /// around it).
 class IngestCacheRefreshGeneration

@@ -70,4 +70,12 @@ QThreadPool &WorkflowPools::ingestCacheMove()
     return configured;
 }
 
+QThreadPool &WorkflowPools::hashesAhead()
+{
+    static QThreadPool pool;
+    static QThreadPool &configured
+        = makePool(pool, std::max(1, QThread::idealThreadCount()), "HashesAhead");
+    return configured;
+}
+
 } // namespace Pellwick

@@ -63,6 +63,9 @@ public:
     static QThreadPool &restoreTransfers();
     /// One thread: the copy of an Ingest Cache move, which holds the library's lock throughout.
     static QThreadPool &ingestCacheMove();
+    /// The hashes a cleanup pass takes ahead: one thread per core, as hashing is bound by the CPU
+    /// or the disk.
+    static QThreadPool &hashesAhead();
 };
 
 /// The handle of a cancellable workflow task. Its stop source reaches the Core call through

@@ -24,6 +24,8 @@
 
 namespace Pellwick {
 
+class LibrarySessionClient;
+
 /// The sidecar facts of an archived item, as a library item keeps them.
 struct ArchiveSidecar
 {
@@ -107,6 +109,22 @@ public:
                           const TransferProgressSink &progressDidChange,
                           const QUuid &transferID,
                           std::stop_token stop = {}) const;
+    /// A confirmed import under a capacity reservation: reserves archive capacity with `client`
+    /// for the packages of `review` (each item's RAW original and sidecar byte counts), archives
+    /// `cacheItems` as `importVerifiedBackups` above under that reservation, then gives the
+    /// reservation back whatever the import's outcome, also after a stop (a failed release only
+    /// delays the backend's own expiry of the reservation, and is not reported). Fails with the
+    /// reservation's error, importing nothing, or with the import's. `stop` reaches the
+    /// reservation and the import, never the release.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    importReservingCapacity(const LibrarySessionClient &client,
+                            const QList<LocalLibraryItem> &cacheItems,
+                            const ImportReview &review,
+                            const QString &token,
+                            const StatusDidChange &statusDidChange,
+                            const TransferProgressSink &progressDidChange,
+                            const QUuid &transferID,
+                            std::stop_token stop = {}) const;
     /// As above for the supported items of a confirmed review, each becoming a new library item
     /// (with a canonical filename unique in the library) stored before its first record.
     [[nodiscard]] Result<QList<LocalLibraryItem>>

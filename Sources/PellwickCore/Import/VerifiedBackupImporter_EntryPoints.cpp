@@ -3,6 +3,8 @@
 
 #include "VerifiedBackupImporter.h"
 
+#include <PellwickCore/Backend/ImportCapacityReservationPackage.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/VerifiedBackupImporterError.h>
 
 #include <QHash>
@@ -174,6 +176,27 @@ VerifiedBackupImporter::importVerifiedBackups(const QList<LocalLibraryItem> &cac
         result.append(*item);
     }
     return result;
+}
+
+Result<QList<LocalLibraryItem>>
+VerifiedBackupImporter::importReservingCapacity(const LibrarySessionClient &client,
+                                                const QList<LocalLibraryItem> &cacheItems,
+                                                const ImportReview &review,
+                                                const QString &token,
+                                                const StatusDidChange &statusDidChange,
+                                                const TransferProgressSink &progressDidChange,
+                                                const QUuid &transferID,
+                                                std::stop_token stop) const
+{
+    QList<ImportCapacityReservationPackage> packages;
+    for (const ImportReviewItem &item : std::as_const(review.items))
+        packages.append({item.byteCount, item.sidecar ? item.sidecar->byteCount : 0});
+    PELLWICK_TRY_ASSIGN(const QString reservationID,
+                        client.createImportCapacityReservation(token, packages, stop));
+    Result<QList<LocalLibraryItem>> imported = importVerifiedBackups(
+        cacheItems, token, reservationID, statusDidChange, progressDidChange, transferID, stop);
+    Q_UNUSED(client.releaseImportCapacityReservation(token, reservationID));
+    return imported;
 }
 
 Result<QList<LocalLibraryItem>>

@@ -25,6 +25,8 @@
 
 namespace Pellwick {
 
+struct IngestCacheCopy;
+
 /// Tuning of a `LocalLibraryCache`.
 struct LocalLibraryCacheOptions
 {
@@ -134,6 +136,33 @@ public:
                          const ContentHashing &contentHasher,
                          const PhotoMetadataExtracting &metadataExtractor,
                          Date now) const;
+
+    /// The records of a copy-in: reviews the batch folders `copies` wrote (reading them with
+    /// `fileManager`), makes one record ready to import per supported item (`ingestCacheRecord`,
+    /// with the copy whose batch folder holds the item), gives each a canonical filename unused
+    /// in the library and in the batch, and upserts them (`upsertIngestCacheItems`) under the
+    /// library's exclusive access. A file the copy-in verified, still with the attributes it had
+    /// when its bytes were read, takes that digest instead of being hashed again when
+    /// `contentHasher` gives the SHA-256 of content too. `stop` reaches every hash. Fails with
+    /// the review's, the hasher's or the store's first error, writing nothing.
+    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
+                         const QString &ingestCacheRoot,
+                         const std::shared_ptr<const FileManager> &fileManager,
+                         const ContentHashing &contentHasher,
+                         const PhotoMetadataExtracting &metadataExtractor,
+                         std::stop_token stop = {}) const;
+    /// The record of one cached, supported item, ready to import: with the source-media evidence
+    /// of `sourceCopy` when the item lies in its batch folder, the metadata of the cached RAW
+    /// original (all unknown when unreadable) and a canonical filename unused in the library.
+    /// Writes nothing. Fails with the hasher's or the store's error. Thread-safe.
+    [[nodiscard]] Result<LocalLibraryItem>
+    ingestCacheRecord(const ImportReviewItem &item,
+                      const IngestCacheCopy *sourceCopy,
+                      const QString &ingestCacheRoot,
+                      const ContentHashing &contentHasher,
+                      const PhotoMetadataExtracting &metadataExtractor,
+                      std::stop_token stop = {}) const;
 
     /// Replaces the archive side of the library with the backend's `items` (in the backend's
     /// order), keeping each linked record's id, package, evidence, metadata and preview; records

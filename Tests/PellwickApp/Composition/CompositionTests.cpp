@@ -3,6 +3,8 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 #include <PellwickCore/Ingest/IngestCache.h>
 
 #include <QDir>
@@ -117,7 +119,8 @@ void CompositionTests::composesTheWindow()
 
     std::unique_ptr<LibraryShellWindow> window = AppComposition::makeWindow(configuration);
     LibraryShellViewModel &viewModel = window->viewModel();
-    QCOMPARE(viewModel.ingestCache().rootURL(), ingestCacheVariable ? variableCache : savedCache);
+    QCOMPARE(viewModel.ingestCacheWorkflows().ingestCache().rootURL(),
+             ingestCacheVariable ? variableCache : savedCache);
     QCOMPARE(viewModel.parent(), window.get());
     // Nothing is fetched, read from the keychain or created before the window shows.
     QCOMPARE(viewModel.shellState().status(), LibraryShellViewModel::Status::Checking);
@@ -172,7 +175,7 @@ void CompositionTests::healthCheckOfTheComposedGraph()
                          dir.filePath(QStringLiteral("home")),
                          dir.filePath(QStringLiteral("settings.ini")),
                          dir.filePath(QStringLiteral("cache"))));
-    QCoro::waitFor(viewModel->refresh());
+    QCoro::waitFor(viewModel->sessionWorkflows().refresh());
     QCOMPARE(viewModel->shellState().status(), expected);
 }
 

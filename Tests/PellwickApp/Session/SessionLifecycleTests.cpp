@@ -1,5 +1,7 @@
+#include <PellwickApp/Feedback/SessionFeedback.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 
 #include <QJsonArray>
@@ -223,7 +225,7 @@ void SessionLifecycleTests::healthCheck()
     script(harness.health, httpStatus, body);
     harness.model->shellState().setStatus(LibraryShellViewModel::Status::Reachable);
     ChangeLog log(*harness.model);
-    QCoro::waitFor(harness.model->refresh());
+    QCoro::waitFor(harness.model->sessionWorkflows().refresh());
     QCOMPARE(harness.model->shellState().status(), expected);
     QCOMPARE(log.names,
              QStringList({u"Checking backend"_s, LibraryShellViewModel::toRaw(expected)}));
@@ -258,9 +260,9 @@ void SessionLifecycleTests::overlappingHealthChecksShowTheLatest()
     Harness harness;
     harness.health.replyWhenReleased(olderStatus, olderBody);
     harness.health.reply(newerStatus, newerBody);
-    QCoro::Task<> older = harness.model->refresh();
+    QCoro::Task<> older = harness.model->sessionWorkflows().refresh();
     QTRY_COMPARE(harness.health.waitingCount(), 1);
-    QCoro::waitFor(harness.model->refresh());
+    QCoro::waitFor(harness.model->sessionWorkflows().refresh());
     QCOMPARE(harness.model->shellState().status(), expected);
     harness.health.release();
     QCoro::waitFor(older);
@@ -287,12 +289,12 @@ void SessionLifecycleTests::stalledHealthCheckIsStopped()
     harness.fixture.backendURL = backend.baseURL();
     harness.fixture.healthFetch = CurlFetch();
     harness.model = harness.fixture.make();
-    QCoro::Task<> stalled = harness.model->refresh();
+    QCoro::Task<> stalled = harness.model->sessionWorkflows().refresh();
     QTRY_COMPARE(backend.requests().size(), 1);
 
     if (byNewerCheck) {
         backend.clearFaults();
-        QCoro::waitFor(harness.model->refresh());
+        QCoro::waitFor(harness.model->sessionWorkflows().refresh());
         QCOMPARE(harness.model->shellState().status(), LibraryShellViewModel::Status::Reachable);
     } else {
         harness.model.reset();
@@ -364,10 +366,10 @@ void SessionLifecycleTests::signIn()
     harness.model->sessionState().setEmail(u"ada@example.test"_s);
     harness.model->sessionState().setPassword(u" secret with spaces "_s);
     harness.model->sessionState().setAuthMessage(u"old"_s);
-    const qint64 generation = harness.model->authenticationStateGeneration();
+    const qint64 generation = harness.model->sessionWorkflows().authenticationStateGeneration();
     ChangeLog log(*harness.model);
 
-    QCoro::waitFor(harness.model->signIn());
+    QCoro::waitFor(harness.model->sessionWorkflows().signIn());
 
     QCOMPARE(log.names, changes);
     QCOMPARE(harness.model->sessionState().errorMessage().value_or(QString()), errorMessage);
@@ -378,7 +380,8 @@ void SessionLifecycleTests::signIn()
     const bool succeeded = errorMessage.isEmpty();
     QCOMPARE(harness.model->sessionState().password(),
              succeeded ? QString() : u" secret with spaces "_s);
-    QCOMPARE(harness.model->authenticationStateGeneration(), generation + (succeeded ? 1 : 0));
+    QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(),
+             generation + (succeeded ? 1 : 0));
     QCOMPARE(harness.model->sessionState().session()
                  ? harness.model->sessionState().session()->token
                  : QString(),
@@ -413,7 +416,7 @@ void SessionLifecycleTests::signInErrorMessageOfEveryError()
 {
     QFETCH(Error, error);
     QFETCH(QString, expected);
-    QCOMPARE(LibraryShellViewModel::signInErrorMessage(error), expected);
+    QCOMPARE(SessionFeedback::signInErrorMessage(error), expected);
 }
 
 void SessionLifecycleTests::registration_data()
@@ -483,7 +486,7 @@ void SessionLifecycleTests::registration()
     harness.model->sessionState().setPasswordConfirmation(confirmation);
     ChangeLog log(*harness.model);
 
-    QCoro::waitFor(harness.model->registerAccount());
+    QCoro::waitFor(harness.model->sessionWorkflows().registerAccount());
 
     QCOMPARE(harness.fetch.requests().size(), called ? 1 : 0);
     QCOMPARE(harness.model->sessionState().errorMessage().value_or(QString()), errorMessage);
@@ -507,7 +510,7 @@ void SessionLifecycleTests::registration()
     QCOMPARE(harness.model->sessionState().email(), email);
     QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::optional(u"p1"_s));
     QCOMPARE(harness.storedToken(), std::optional(u"p1"_s));
-    QCOMPARE(harness.model->authenticationStateGeneration(), 1);
+    QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(), 1);
 }
 
 enum class AccountOperation {
@@ -624,19 +627,19 @@ void SessionLifecycleTests::accountOperations()
     std::optional<QString> link;
     switch (operation) {
     case AccountOperation::PasswordReset:
-        QCoro::waitFor(harness.model->requestPasswordReset());
+        QCoro::waitFor(harness.model->sessionWorkflows().requestPasswordReset());
         break;
     case AccountOperation::Resend:
-        QCoro::waitFor(harness.model->resendVerification(u"p1"_s));
+        QCoro::waitFor(harness.model->sessionWorkflows().resendVerification(u"p1"_s));
         break;
     case AccountOperation::LibraryRefresh:
-        QCoro::waitFor(harness.model->refreshLibrary());
+        QCoro::waitFor(harness.model->sessionWorkflows().refreshLibrary());
         break;
     case AccountOperation::Checkout:
-        link = QCoro::waitFor(harness.model->checkoutURL());
+        link = QCoro::waitFor(harness.model->sessionWorkflows().checkoutURL());
         break;
     case AccountOperation::Portal:
-        link = QCoro::waitFor(harness.model->customerPortalURL());
+        link = QCoro::waitFor(harness.model->sessionWorkflows().customerPortalURL());
         break;
     }
 
@@ -685,10 +688,10 @@ void SessionLifecycleTests::passwordChange()
     harness.model->sessionState().setAuthMessage(u"before"_s);
     ChangeLog log(*harness.model);
 
-    const bool result = QCoro::waitFor(harness.model->changePassword());
+    const bool result = QCoro::waitFor(harness.model->sessionWorkflows().changePassword());
 
     QCOMPARE(result, changed);
-    QCOMPARE(harness.model->authenticationStateGeneration(), 0);
+    QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(), 0);
     QCOMPARE(harness.storedToken(), signedIn ? std::optional(u"s1"_s) : std::nullopt);
     if (!signedIn) {
         QVERIFY(harness.fetch.requests().isEmpty());
@@ -784,7 +787,7 @@ void SessionLifecycleTests::launchRestore()
     script(harness.fetch, verificationStatus, verificationBody);
     harness.model->sessionState().setErrorMessage(u"kept"_s);
 
-    QCoro::waitFor(harness.model->restoreRememberedSession());
+    QCoro::waitFor(harness.model->sessionWorkflows().restoreRememberedSession());
 
     QCOMPARE(harness.fetch.requests().size(), requests);
     for (const HttpRequest &request : harness.fetch.requests())
@@ -853,21 +856,21 @@ void SessionLifecycleTests::unusableTokensAreNeverKept()
     case TokenSource::Keychain:
         harness.store->save(token);
         harness.fetch.reply(200, shellJson());
-        QCoro::waitFor(harness.model->restoreRememberedSession());
+        QCoro::waitFor(harness.model->sessionWorkflows().restoreRememberedSession());
         break;
     case TokenSource::SignIn:
         harness.fetch.reply(201,
                             "{" + tokenMember + R"(,"user":)" + userJson() + R"(,"library":)"
                                 + libraryJson() + "}");
-        QCoro::waitFor(harness.model->signIn());
+        QCoro::waitFor(harness.model->sessionWorkflows().signIn());
         break;
     case TokenSource::PendingSignIn:
         harness.fetch.reply(201, "{" + tokenMember + R"(,"email_verification":"pending"})");
-        QCoro::waitFor(harness.model->signIn());
+        QCoro::waitFor(harness.model->sessionWorkflows().signIn());
         break;
     case TokenSource::Registration:
         harness.fetch.reply(201, "{" + tokenMember + R"(,"email_verification":"pending"})");
-        QCoro::waitFor(harness.model->registerAccount());
+        QCoro::waitFor(harness.model->sessionWorkflows().registerAccount());
         break;
     }
 
@@ -927,15 +930,15 @@ void SessionLifecycleTests::signOutDuringLaunchRestore()
 
     if (stage == Stage::KeychainRead)
         harness.store->holdNextLoad();
-    QCoro::Task<> restore = harness.model->restoreRememberedSession();
+    QCoro::Task<> restore = harness.model->sessionWorkflows().restoreRememberedSession();
     if (stage == Stage::KeychainRead)
         QTRY_VERIFY(harness.store->isLoadWaiting());
     else
         QTRY_COMPARE(harness.fetch.waitingCount(), 1);
-    harness.model->signOut();
+    harness.model->sessionWorkflows().signOut();
     if (signInAfterwards) {
         harness.fetch.reply(201, signedInBody);
-        QCoro::waitFor(harness.model->signIn());
+        QCoro::waitFor(harness.model->sessionWorkflows().signIn());
     }
     if (stage == Stage::KeychainRead)
         harness.store->releaseLoad();
@@ -990,7 +993,7 @@ void SessionLifecycleTests::verificationRefresh()
         script(harness.fetch, libraryStatus, shellJson());
     ChangeLog log(*harness.model);
 
-    QCoro::waitFor(harness.model->refreshVerification());
+    QCoro::waitFor(harness.model->sessionWorkflows().refreshVerification());
 
     QCOMPARE(harness.fetch.requests().size(), libraryStatus != 0 ? 2 : 1);
     QCOMPARE(harness.model->sessionState().errorMessage(), std::nullopt);
@@ -1005,10 +1008,10 @@ void SessionLifecycleTests::verificationRefresh()
     QCOMPARE(harness.model->sessionState().session()->token, u"p1"_s);
     QCOMPARE(harness.model->sessionState().session()->library.id, 9);
     QCOMPARE(harness.model->sessionState().pendingVerificationToken(), std::nullopt);
-    QCOMPARE(harness.model->authenticationStateGeneration(), 0);
+    QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(), 0);
 
     // Without a pending account nothing is asked.
-    QCoro::waitFor(harness.model->refreshVerification());
+    QCoro::waitFor(harness.model->sessionWorkflows().refreshVerification());
     QCOMPARE(harness.fetch.requests().size(), 2);
 }
 
@@ -1046,7 +1049,7 @@ void SessionLifecycleTests::staleRepliesAfterSignOut()
     if (libraryRefresh) {
         harness.signInDirectly(u"old"_s);
         harness.fetch.replyWhenReleased(200, shellJson());
-        operation = harness.model->refreshLibrary();
+        operation = harness.model->sessionWorkflows().refreshLibrary();
     } else {
         harness.model->sessionState().setPendingVerificationToken(u"old"_s);
         harness.store->save(u"old"_s);
@@ -1056,14 +1059,14 @@ void SessionLifecycleTests::staleRepliesAfterSignOut()
             harness.fetch.reply(200, verificationBody("verified"));
             harness.fetch.replyWhenReleased(200, shellJson());
         }
-        operation = harness.model->refreshVerification();
+        operation = harness.model->sessionWorkflows().refreshVerification();
     }
     QTRY_COMPARE(harness.fetch.waitingCount(), 1);
 
-    harness.model->signOut();
+    harness.model->sessionWorkflows().signOut();
     if (interruption == Interruption::SignInElsewhere) {
         harness.fetch.reply(201, pendingBody);
-        QCoro::waitFor(harness.model->signIn());
+        QCoro::waitFor(harness.model->sessionWorkflows().signIn());
     }
     if (holdStatus) // what a late verified status would go on to read
         harness.fetch.reply(200, shellJson());
@@ -1085,9 +1088,9 @@ void SessionLifecycleTests::overlappingSignInsLaterWins()
     harness.fetch.replyWhenReleased(201, signedInBody);
     harness.model->sessionState().setEmail(u"ada@example.test"_s);
     harness.model->sessionState().setPassword(u"secret"_s);
-    QCoro::Task<> first = harness.model->signIn();
+    QCoro::Task<> first = harness.model->sessionWorkflows().signIn();
     QTRY_COMPARE(harness.fetch.waitingCount(), 1);
-    QCoro::Task<> second = harness.model->signIn();
+    QCoro::Task<> second = harness.model->sessionWorkflows().signIn();
     QTRY_COMPARE(harness.fetch.waitingCount(), 2);
     harness.fetch.release();
     harness.fetch.release();
@@ -1101,7 +1104,7 @@ void SessionLifecycleTests::overlappingSignInsLaterWins()
                                 ? harness.model->sessionState().session()->token
                                 : *harness.model->sessionState().pendingVerificationToken();
     QCOMPARE(harness.storedToken(), std::optional(applied));
-    QCOMPARE(harness.model->authenticationStateGeneration(), 2);
+    QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(), 2);
 }
 
 void SessionLifecycleTests::overTheNetwork()
@@ -1115,44 +1118,44 @@ void SessionLifecycleTests::overTheNetwork()
     harness.model = harness.fixture.make();
     LibraryShellViewModel &model = *harness.model;
 
-    QCoro::waitFor(model.refresh());
+    QCoro::waitFor(model.sessionWorkflows().refresh());
     QCOMPARE(model.shellState().status(), LibraryShellViewModel::Status::Reachable);
 
     model.sessionState().setEmail(u"ada@example.test"_s);
     model.sessionState().setPassword(u"wrong"_s);
-    QCoro::waitFor(model.signIn());
+    QCoro::waitFor(model.sessionWorkflows().signIn());
     QCOMPARE(model.sessionState().errorMessage(),
              std::optional(u"Email or password is incorrect"_s));
 
     model.sessionState().setPassword(u"correct horse"_s);
-    QCoro::waitFor(model.signIn());
+    QCoro::waitFor(model.sessionWorkflows().signIn());
     QVERIFY(model.sessionState().session());
     QCOMPARE(model.sessionState().session()->user.email, u"ada@example.test"_s);
     QCOMPARE(harness.storedToken(), std::optional(model.sessionState().session()->token));
-    QVERIFY(QCoro::waitFor(model.checkoutURL()).has_value());
-    QVERIFY(QCoro::waitFor(model.customerPortalURL()).has_value());
+    QVERIFY(QCoro::waitFor(model.sessionWorkflows().checkoutURL()).has_value());
+    QVERIFY(QCoro::waitFor(model.sessionWorkflows().customerPortalURL()).has_value());
     QCOMPARE(model.sessionState().errorMessage(), std::nullopt);
 
-    model.signOut();
+    model.sessionWorkflows().signOut();
     model.sessionState().setEmail(u"new@example.test"_s);
     model.sessionState().setPassword(u"twelve chars"_s);
     model.sessionState().setPasswordConfirmation(u"twelve chars"_s);
-    QCoro::waitFor(model.registerAccount());
+    QCoro::waitFor(model.sessionWorkflows().registerAccount());
     QCOMPARE(model.sessionState().errorMessage(), std::nullopt);
     QVERIFY(model.sessionState().pendingVerificationToken());
-    QCoro::waitFor(model.refreshVerification());
+    QCoro::waitFor(model.sessionWorkflows().refreshVerification());
     QVERIFY(model.sessionState().pendingVerificationToken());
 
     backend.updateAccount(u"new@example.test"_s,
                           [](TestBackend::Account &account) { account.emailVerified = true; });
-    QCoro::waitFor(model.refreshVerification());
+    QCoro::waitFor(model.sessionWorkflows().refreshVerification());
     QVERIFY(model.sessionState().session());
     QCOMPARE(model.sessionState().session()->user.email, u"new@example.test"_s);
     QCOMPARE(model.sessionState().pendingVerificationToken(), std::nullopt);
 
     // A fresh launch with the stored token restores the session.
     std::unique_ptr<LibraryShellViewModel> relaunched = harness.fixture.make();
-    QCoro::waitFor(relaunched->restoreRememberedSession());
+    QCoro::waitFor(relaunched->sessionWorkflows().restoreRememberedSession());
     QVERIFY(relaunched->sessionState().session());
     QCOMPARE(relaunched->sessionState().session()->user.email, u"new@example.test"_s);
 }
@@ -1182,7 +1185,7 @@ void SessionLifecycleTests::hostileRepliesOverTheNetwork()
     harness.model->sessionState().setEmail(u"ada@example.test"_s);
     harness.model->sessionState().setPassword(u"correct horse"_s);
 
-    QCoro::waitFor(harness.model->signIn());
+    QCoro::waitFor(harness.model->sessionWorkflows().signIn());
 
     QCOMPARE(harness.model->sessionState().errorMessage(),
              std::optional(u"Sign-in failed. Check the local backend and try again."_s));

@@ -1,5 +1,7 @@
 #include "ImportRoadFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
@@ -114,7 +116,7 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QVERIFY(scan(*model, sources));
     QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
 
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(), c.message);
     QVERIFY(model->importState().isImportMessageSuccess());
@@ -177,7 +179,7 @@ void AddToIngestCacheTests::guardsChangeNothing()
     QSignalSpy importing(&model->importState(), &ImportState::isImportingChanged);
     QSignalSpy message(&model->importState(), &ImportState::importErrorMessageChanged);
 
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(importing.count(), 0);
     QCOMPARE(message.count(), 0);
@@ -243,7 +245,7 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
                     + LibraryPresentation::byteText(review.totalSupportedBytes())
                     + u"; 1 KB available."_s;
 
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(), c.message);
     QVERIFY(!model->importState().isImportMessageSuccess());
@@ -255,7 +257,7 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
 
     *spaceShort = false;
     hasher->failing = false;
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
     // Files copied by the failed Add may be copied again; their records are merged.
@@ -285,10 +287,10 @@ void AddToIngestCacheTests::addPressedTwiceCopiesOnce()
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
 
-    QCoro::Task<> first = model->addReviewToIngestCache();
+    QCoro::Task<> first = model->importWorkflows().addReviewToIngestCache();
     if (duringTheCopy)
         QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
     copying.release();
     QCoro::waitFor(std::move(first));
 
@@ -309,7 +311,7 @@ void AddToIngestCacheTests::reviewScannedDuringTheCopyIsKept()
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
 
-    QCoro::Task<> adding = model->addReviewToIngestCache();
+    QCoro::Task<> adding = model->importWorkflows().addReviewToIngestCache();
     QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
     QVERIFY(scan(*model, {folderSource(fixture.card(1))}));
     const std::optional<ImportReview> scanned = model->importState().importReviewState().review;
@@ -328,14 +330,14 @@ void AddToIngestCacheTests::refreshStartedJustBeforeAddIsNotApplied()
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const UserManagedIngestCacheRefreshWorker refresh(
-        model->ingestCache(),
+        model->ingestCacheWorkflows().ingestCache(),
         fixture.library,
         ImportReviewBuilder(std::make_shared<LocalFileManager>()),
         std::make_shared<FixedMetadataExtractor>(PhotoMetadata{}),
-        model->ingestCacheRefreshGeneration(),
-        model->ingestCacheRefreshGeneration()->value());
+        model->ingestCacheWorkflows().ingestCacheRefreshGeneration(),
+        model->ingestCacheWorkflows().ingestCacheRefreshGeneration()->value());
 
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
     const Result<IngestCacheReconciliation> reconciled = refresh.reconcile();
 
     QVERIFY(reconciled);
@@ -361,10 +363,10 @@ void AddToIngestCacheTests::diskWorkStaysOffTheMainThread()
     const auto hasher = std::make_shared<CountingContentHasher>();
     fixture.contentHasher = hasher;
     const auto model = fixture.make();
-    model->scanFolder(fixture.card(0));
+    model->importWorkflows().scanFolder(fixture.card(0));
     QVERIFY(QTest::qWaitFor([&] { return !model->importState().isScanningImportSources(); }));
 
-    QCoro::waitFor(model->createInitialIngestCache(fixture.cacheRoot()));
+    QCoro::waitFor(model->importWorkflows().createInitialIngestCache(fixture.cacheRoot()));
 
     QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
     QVERIFY(!threads.isEmpty());
@@ -383,7 +385,7 @@ void AddToIngestCacheTests::viewModelDestroyedDuringTheCopyLeavesTheBatchToResum
                                    [&](const QString &) { copying.wait(); });
     auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
-    QCoro::Task<> adding = model->addReviewToIngestCache();
+    QCoro::Task<> adding = model->importWorkflows().addReviewToIngestCache();
     QVERIFY(QTest::qWaitFor([&] { return copying.arrived() > 0; }));
 
     model.reset();
@@ -396,7 +398,7 @@ void AddToIngestCacheTests::viewModelDestroyedDuringTheCopyLeavesTheBatchToResum
 
     model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(), u"Added 8 files to Ingest Cache"_s);
     QVERIFY(filesNamed(fixture.cacheRoot(), markerName).isEmpty());

@@ -1,5 +1,7 @@
 #include "CacheUpkeepFixture.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <cerrno>
 
 #include <Support/ContentHasherFakes.h>
@@ -126,7 +128,7 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
         fixture.pendMove(*model);
     fixture.mainThreadDiskWork = 0;
 
-    Result<LibraryShellViewModel::ArchivedCacheCleanup> cleanup = fixture.cleanup(*model);
+    Result<IngestCacheWorkflows::ArchivedCacheCleanup> cleanup = fixture.cleanup(*model);
     if (c.libraryWriteFails) {
         QVERIFY(!cleanup);
         cleanup = fixture.cleanup(*model); // the next pass finishes the work
@@ -138,7 +140,7 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
         removed.insert(items[n].id);
     QCOMPARE(cleanup->removedItemIDs, removed);
     QCOMPARE(cleanup->pendingCount, c.pending);
-    model->scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
+    model->ingestCacheWorkflows().scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
     QCOMPARE(fixture.stored(items[0].id)->importStatus, c.firstAfter);
     QCOMPARE(fixture.stored(items[0].id)->ingestCacheOriginalURL.has_value(), c.firstKept);
     for (int n = 1; n < 3; ++n) // a removed package leaves no file
@@ -153,11 +155,12 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     QVERIFY(!hasher->callingThreads().contains(std::this_thread::get_id()));
     QCOMPARE(staging.readRecoverableRecords().value().records.size(), c.stagedKept ? 1 : 0);
 
-    QCOMPARE(model->cacheCleanupRetryTask().has_value(), c.pending > 0);
+    QCOMPARE(model->ingestCacheWorkflows().cacheCleanupRetryTask().has_value(), c.pending > 0);
     if (c.change == u"move")
         fixture.pendMove(*model);
     fixture.manualTimers.advance(std::chrono::seconds(30));
-    QVERIFY(QTest::qWaitFor([&] { return !model->cacheCleanupRetryTask(); }));
+    QVERIFY(
+        QTest::qWaitFor([&] { return !model->ingestCacheWorkflows().cacheCleanupRetryTask(); }));
     const bool retried = c.undeletable && c.change != u"move";
     QCOMPARE(QFile::exists(raw), !removed.contains(items[0].id) && !retried);
     if (retried) // as a first pass that could delete would have left it

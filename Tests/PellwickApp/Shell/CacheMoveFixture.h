@@ -3,6 +3,7 @@
 #include "CacheUpkeepFixture.h"
 
 #include <PellwickApp/Stores/IngestCacheLocationStore.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickCore/Ingest/IngestCacheMigrator.h>
 
 #include <QCoro/QCoroTask>
@@ -66,7 +67,7 @@ struct CacheMoveFixture : CacheUpkeepFixture
     void move(LibraryShellViewModel &model) const
     {
         const QString to = target();
-        QCoro::waitFor(model.beginIngestCacheMigration(to));
+        QCoro::waitFor(model.ingestCacheWorkflows().beginIngestCacheMigration(to));
     }
 
     /// The texts assigned to the move's message field and to the import message field, in order.

@@ -3,6 +3,8 @@
 #include "ImportRoadFixture.h"
 #include "ManualTimers.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <thread>
 
 #include <Support/LibraryFixtures.h>
@@ -83,11 +85,12 @@ struct CacheUpkeepFixture : ImportRoadFixture
                                                          QStringLiteral("/elsewhere")});
     }
 
-    static Result<LibraryShellViewModel::ArchivedCacheCleanup>
+    static Result<IngestCacheWorkflows::ArchivedCacheCleanup>
     cleanup(LibraryShellViewModel &model,
             std::optional<QList<LocalLibraryItem>> items = std::nullopt)
     {
-        return QCoro::waitFor(model.cleanupArchivedCachePackages(std::move(items)));
+        return QCoro::waitFor(
+            model.ingestCacheWorkflows().cleanupArchivedCachePackages(std::move(items)));
     }
 
     ManualTimers manualTimers;

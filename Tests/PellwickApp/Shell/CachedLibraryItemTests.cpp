@@ -1,5 +1,6 @@
 #include "ImportRoadFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickCore/Ingest/Exiv2PhotoMetadataExtractor.h>
 #include <PellwickCore/Ingest/IngestCache.h>
 
@@ -73,7 +74,6 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
     if (c.unreadableSidecar)
         fixture.workflowHasher = std::make_shared<FailingContentHasher>(
             u".xmp"_s, FileSystemError{u"open"_s, xmp, EACCES});
-    const auto model = fixture.make();
     const ImportReviewItem item(
         u"EOS_DIGITAL"_s,
         raw,
@@ -93,7 +93,12 @@ void CachedLibraryItemTests::recordFromTheCachedCopy()
                                {}};
 
     const Date before = Date::now();
-    const Result<LocalLibraryItem> made = model->cachedLibraryItem(item, c.copy ? &copy : nullptr);
+    const Result<LocalLibraryItem> made = fixture.library.ingestCacheRecord(
+        item,
+        c.copy ? &copy : nullptr,
+        fixture.cacheRoot(),
+        fixture.workflowHasher ? *fixture.workflowHasher : *fixture.contentHasher,
+        *fixture.metadataExtractor);
 
     QCOMPARE(made.has_value(), !c.unreadableSidecar);
     if (!made) {
@@ -169,7 +174,7 @@ void CachedLibraryItemTests::importReviewOfRecordsReadsTheCacheNow()
     deleted.ingestCacheOriginalURL = fixture.cacheRoot() + u"/b/gone.DNG"_s;
     deleted.ingestSourceName = u"Card"_s;
 
-    const ImportReview review = model->importReview({kept, deleted});
+    const ImportReview review = model->importWorkflows().importReview({kept, deleted});
 
     QCOMPARE(review.items.size(), 1);
     QCOMPARE(review.items[0].volumeName, u"Ingest Cache"_s);

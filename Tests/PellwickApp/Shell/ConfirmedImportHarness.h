@@ -2,6 +2,7 @@
 
 #include "CacheUpkeepFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 
 #include <QCoreApplication>
@@ -104,9 +105,9 @@ struct ConfirmedImportHarness : CacheUpkeepFixture
         model->libraryState().setSelectedLibraryItemIDs(ids);
     }
 
-    void startImport() const { QCoro::waitFor(model->startSelectedImports()); }
+    void startImport() const { QCoro::waitFor(model->importWorkflows().startSelectedImports()); }
 
-    void recover() const { QCoro::waitFor(model->recoverInterruptedImports()); }
+    void recover() const { QCoro::waitFor(model->importWorkflows().recoverInterruptedImports()); }
 
     ImportState &imports() const { return model->importState(); }
 

@@ -3,6 +3,9 @@
 
 #include "ConfirmedImportHarness.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -81,7 +84,7 @@ void ConfirmedImportWorkflowTests::canStartImport()
     ConfirmedImportHarness h(1);
     LocalLibraryItem item = h.records[0];
     item.importStatus = status;
-    QCOMPARE(h.model->canStartImport(item), expected);
+    QCOMPARE(h.model->importWorkflows().canStartImport(item), expected);
 }
 
 void ConfirmedImportWorkflowTests::outcome_data()
@@ -185,9 +188,9 @@ void ConfirmedImportWorkflowTests::outcome()
         h.files->beforeOperation(FileOperation::ReplaceItem,
                                  u"import-state"_s,
                                  [&](const QString &) { staging.wait(); });
-        QCoro::Task<> importing = h.model->startSelectedImports();
+        QCoro::Task<> importing = h.model->importWorkflows().startSelectedImports();
         QVERIFY(QTest::qWaitFor([&] { return staging.arrived() > 0; }));
-        QCoro::waitFor(h.model->addReviewToIngestCache());
+        QCoro::waitFor(h.model->importWorkflows().addReviewToIngestCache());
         QCOMPARE(h.imports().importErrorMessage(), u"Added 1 files to Ingest Cache"_s);
         QVERIFY(h.imports().isImporting()); // the import still holds it
         staging.release();
@@ -222,8 +225,9 @@ void ConfirmedImportWorkflowTests::outcome()
     const qsizetype recordCount = storedRecords(h.library).size();
     const qsizetype requestCount = h.backend.requests().size();
     for (int refresh = 0; refresh < 2; ++refresh) {
-        h.model->scheduleUserManagedIngestCacheRefresh();
-        QVERIFY(QTest::qWaitFor([&] { return !h.model->isIngestCacheRefreshRunning(); }));
+        h.model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !h.model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
     }
     QSet<QUuid> ready;
     for (const LocalLibraryItem &record : storedRecords(h.library)) {
@@ -244,7 +248,7 @@ void ConfirmedImportWorkflowTests::secondStartDuringSourceMediaCheck()
     h.model = h.make();
     h.model->sessionState().setSession(AuthenticatedLibrarySession{h.token, {}, {}});
     h.selectAll();
-    QCoro::Task<> first = h.model->startSelectedImports();
+    QCoro::Task<> first = h.model->importWorkflows().startSelectedImports();
     QVERIFY(QTest::qWaitFor([&] { return listing.arrived() > 0; }));
     h.startImport();
     listing.release();
@@ -262,11 +266,11 @@ void ConfirmedImportWorkflowTests::recoveryWaitsForStartingImport()
     h.model->sessionState().setSession(AuthenticatedLibrarySession{h.token, {}, {}});
     h.selectAll();
     QSignalSpy recovering(&h.imports(), &ImportState::isRecoveringInterruptedImportsChanged);
-    QCoro::Task<> first = h.model->startSelectedImports();
+    QCoro::Task<> first = h.model->importWorkflows().startSelectedImports();
     QVERIFY(QTest::qWaitFor([&] { return listing.arrived() > 0; }));
     h.recover();
     QCOMPARE(h.imports().importSelectionConfirmation(), std::nullopt);
-    QCoro::waitFor(h.model->requestSelectedImportConfirmation());
+    QCoro::waitFor(h.model->importWorkflows().requestSelectedImportConfirmation());
     QCOMPARE(h.imports().importSelectionConfirmation(), std::nullopt);
     listing.release();
     QCoro::waitFor(std::move(first));
@@ -285,7 +289,7 @@ void ConfirmedImportWorkflowTests::closedWindowLeavesPackageResumable()
                 [&] { h.model.reset(); },
                 Qt::BlockingQueuedConnection);
     });
-    QCoro::Task<> run = h.model->startSelectedImports();
+    QCoro::Task<> run = h.model->importWorkflows().startSelectedImports();
     QVERIFY(QTest::qWaitFor([&] { return !h.model; }));
     QVERIFY(WorkflowPools::userInitiated().waitForDone(60'000));
     QCOMPARE(h.releases(), 1);

@@ -1,5 +1,8 @@
 #include "ConfirmedImportHarness.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
+
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -107,7 +110,7 @@ void ImportRecoveryWorkflowTests::texts()
     QSignalSpy recoveringFlag(&h.imports(), &ImportState::isRecoveringInterruptedImportsChanged);
 
     if (c.restoredSession) {
-        QCoro::waitFor(h.model->restoreRememberedSession());
+        QCoro::waitFor(h.model->sessionWorkflows().restoreRememberedSession());
         QVERIFY(QTest::qWaitFor([&] { return recoveringFlag.count() == 2; }));
     } else {
         h.recover();
@@ -132,9 +135,9 @@ void ImportRecoveryWorkflowTests::startDuringRecoveryReturnsAtOnce()
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
     h.startImport();
     h.backend.objectStore().setPutBehaviour({.stallAfterBytes = 10});
-    QCoro::Task<> recovery = h.model->recoverInterruptedImports();
+    QCoro::Task<> recovery = h.model->importWorkflows().recoverInterruptedImports();
     QVERIFY(QTest::qWaitFor([&] { return h.imports().isRecoveringInterruptedImports(); }));
-    QCoro::Task<> start = h.model->startSelectedImports();
+    QCoro::Task<> start = h.model->importWorkflows().startSelectedImports();
     QVERIFY(start.isReady());
     h.backend.objectStore().setPutBehaviour({});
     h.backend.objectStore().releaseStalls();

@@ -2,6 +2,8 @@
 
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+
 #include <QCoro/QCoroTask>
 #include <QDateTime>
 #include <QDirIterator>
@@ -117,7 +119,7 @@ struct ImportRoadFixture : ShellViewModelFixture
 /// Scans `sources` (name, root) and waits for the review.
 inline bool scan(LibraryShellViewModel &model, const QList<ImportScanVolume> &sources)
 {
-    model.scanImportSources(
+    model.importWorkflows().scanImportSources(
         [sources, builder = ImportReviewBuilder(std::make_shared<LocalFileManager>())](
             std::stop_token stop) { return builder.buildReview(sources, stop); });
     return QTest::qWaitFor([&] { return !model.importState().isScanningImportSources(); });

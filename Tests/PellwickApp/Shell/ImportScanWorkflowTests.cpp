@@ -1,5 +1,8 @@
 #include "ImportRoadFixture.h"
 
+#include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -73,7 +76,7 @@ void ImportScanWorkflowTests::ingestCacheTexts()
     if (c.german)
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const auto restore = qScopeGuard([&] { QLocale::setDefault(previous); });
-    QCOMPARE(LibraryShellViewModel::ingestCacheMessage(c.error), c.text);
+    QCOMPARE(IngestCacheFeedback::message(c.error), c.text);
 }
 
 struct ScanCase
@@ -109,7 +112,7 @@ void ImportScanWorkflowTests::folderScanPublishesItsOutcome()
     connect(&model->importState(), &ImportState::isScanningImportSourcesChanged, this, [&] {
         scanning << model->importState().isScanningImportSources();
     });
-    model->scanFolder(fixture.card(0));
+    model->importWorkflows().scanFolder(fixture.card(0));
     QVERIFY(QTest::qWaitFor([&] { return !model->importState().isScanningImportSources(); }));
     QCOMPARE(scanning.value(0), true);
 
@@ -139,9 +142,9 @@ void ImportScanWorkflowTests::replacedScanPublishesNothing()
                 .buildReview({folderSource(root)}, stop);
         };
     };
-    model->scanImportSources(scanHeldAt(first, fixture.card(0)));
+    model->importWorkflows().scanImportSources(scanHeldAt(first, fixture.card(0)));
     QVERIFY(QTest::qWaitFor([&] { return first.arrived() > 0; }));
-    model->scanImportSources(scanHeldAt(second, fixture.card(1)));
+    model->importWorkflows().scanImportSources(scanHeldAt(second, fixture.card(1)));
     QVERIFY(QTest::qWaitFor([&] { return second.arrived() > 0; }));
 
     // The replaced scan ends while its successor still runs: the flag stays.

@@ -1,5 +1,7 @@
 #include "ConfirmedImportHarness.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -100,21 +102,22 @@ void ImportSelectionPlanTests::plan()
         h.mainThreadDiskWork = 0;
     }
 
-    QCoro::waitFor(h.model->requestSelectedImportConfirmation());
+    QCoro::waitFor(h.model->importWorkflows().requestSelectedImportConfirmation());
     const std::optional<ImportSelectionConfirmation> confirmation
         = imports.importSelectionConfirmation();
     QCOMPARE(confirmation.has_value(), c.confirmedRemaining.has_value());
     if (confirmation) {
         // The button counts what the dialog counts.
-        QCOMPARE(confirmation->packageCount, h.model->selectedImportItems().size());
+        QCOMPARE(confirmation->packageCount,
+                 h.model->importWorkflows().selectedImportItems().size());
         QCOMPARE(confirmation->packageCount, planned.size());
         QCOMPARE(confirmation->byteCount,
                  planned.size() * (4096 + 24) + (c.editSecondRaw ? 6 - 4096 : 0));
         QCOMPARE(confirmation->remainingByteCount, *c.confirmedRemaining);
     }
 
-    const std::optional<LibraryShellViewModel::SelectedImportPlan> plan
-        = QCoro::waitFor(h.model->selectedImportPlan());
+    const std::optional<ImportWorkflows::SelectedImportPlan> plan
+        = QCoro::waitFor(h.model->importWorkflows().selectedImportPlan());
     QCOMPARE(plan.has_value(), c.plan);
     if (plan) {
         QCOMPARE(plan->token, h.token);

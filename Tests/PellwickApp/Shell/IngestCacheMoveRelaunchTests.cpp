@@ -1,5 +1,7 @@
 #include "MoveRelaunchChild.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -70,13 +72,13 @@ void IngestCacheMoveRelaunchTests::killedMovesFinishAfterRelaunch()
         const QString moved = fresh.target();
         const bool wasPending = fresh.locationStore->pendingMigration().has_value();
         const auto model = fresh.make();
-        const bool onNewRoot = model->ingestCache().rootURL() == moved;
+        const bool onNewRoot = model->ingestCacheWorkflows().ingestCache().rootURL() == moved;
         const std::optional<QString> launched
             = model->ingestCacheState().ingestCacheMigrationMessage();
-        if (model->isIngestCacheMigrationPending()) {
+        if (model->ingestCacheWorkflows().isIngestCacheMigrationPending()) {
             ++found[0];
             QVERIFY2(!onNewRoot && launched == resumeMessage, qPrintable(label));
-            QCoro::waitFor(model->resumeIngestCacheMigration());
+            QCoro::waitFor(model->ingestCacheWorkflows().resumeIngestCacheMigration());
         } else if (!onNewRoot) {
             ++found[2];
             QVERIFY2(!wasPending, qPrintable(label));
@@ -86,7 +88,7 @@ void IngestCacheMoveRelaunchTests::killedMovesFinishAfterRelaunch()
             QVERIFY2(launched == (wasPending ? std::optional(movedMessage) : std::nullopt),
                      qPrintable(label));
         }
-        QVERIFY2(model->ingestCache().rootURL() == moved, qPrintable(label));
+        QVERIFY2(model->ingestCacheWorkflows().ingestCache().rootURL() == moved, qPrintable(label));
         QMap<QString, QByteArray> copied = fileContents(moved);
         copied.remove(IngestCacheMigrator::markerName());
         QVERIFY2(copied == cache && fileContents(fresh.cacheRoot()) == cache, qPrintable(label));

@@ -1,5 +1,8 @@
 #include "CacheMoveFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <cerrno>
 #include <thread>
 
@@ -192,20 +195,21 @@ void IngestCacheMoveWorkflowTests::texts()
 
     if (c.act == Act::Move) {
         const QString to = f.place(c.target);
-        QCoro::waitFor(model->beginIngestCacheMigration(to));
+        QCoro::waitFor(model->ingestCacheWorkflows().beginIngestCacheMigration(to));
     } else if (c.act == Act::Resume) {
-        QCoro::waitFor(model->resumeIngestCacheMigration());
+        QCoro::waitFor(model->ingestCacheWorkflows().resumeIngestCacheMigration());
     } else if (c.act == Act::Launch) {
         texts->append(model->ingestCacheState().ingestCacheMigrationMessage().value_or(QString()));
     } else if (c.act == Act::Synchronize) {
-        QCoro::waitFor(model->synchronizeRetainedIngestCache());
+        QCoro::waitFor(model->ingestCacheWorkflows().synchronizeRetainedIngestCache());
     } else if (c.act == Act::Delete) {
-        QCoro::waitFor(model->deleteRetainedIngestCache());
+        QCoro::waitFor(model->ingestCacheWorkflows().deleteRetainedIngestCache());
     } else {
         f.signIn(*model);
         model->libraryState().setSelectedLibraryItemIDs(
             QSet(ids.cbegin(), ids.cbegin() + c.removed));
-        QCoro::waitFor(model->requestSelectedIngestCacheRemovalConfirmation());
+        QCoro::waitFor(
+            model->ingestCacheWorkflows().requestSelectedIngestCacheRemovalConfirmation());
         const IngestCacheRemovalConfirmation confirmed
             = model->ingestCacheState().ingestCacheRemovalConfirmation().value();
         if (c.importStartsDuringRemoval) {
@@ -215,7 +219,7 @@ void IngestCacheMoveWorkflowTests::texts()
                     QVERIFY(f.library.updateImportStatus(ids.first(), Status::Uploading));
             });
         }
-        QCoro::waitFor(model->removeSelectedIngestCachePackages(confirmed));
+        QCoro::waitFor(model->ingestCacheWorkflows().removeSelectedIngestCachePackages(confirmed));
     }
 
     QCOMPARE(*texts, c.texts);
@@ -232,19 +236,19 @@ void IngestCacheMoveWorkflowTests::failedCopyFreesTheCacheAndALaterMoveFinishes(
     f.capacity->store(1024);
     const auto model = f.make();
     f.move(*model);
-    QVERIFY(!model->isIngestCacheMigrationPending());
+    QVERIFY(!model->ingestCacheWorkflows().isIngestCacheMigrationPending());
 
     f.capacity->store(qint64(1) << 40);
     writeCard(f.card(1), 2);
     QVERIFY(scan(*model, {folderSource(f.card(1))}));
-    QCoro::waitFor(model->addReviewToIngestCache());
+    QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
     QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
 
     const QMap<QString, QString> cache = fileManifest(f.cacheRoot());
     f.countsMainThreadWork = true;
     f.move(*model);
     f.countsMainThreadWork = false;
-    QCOMPARE(model->ingestCache().rootURL(), f.target());
+    QCOMPARE(model->ingestCacheWorkflows().ingestCache().rootURL(), f.target());
     QCOMPARE(fileManifest(f.target()), cache);
     for (const LocalLibraryItem &item : storedRecords(f.library))
         QVERIFY(QFileInfo::exists(item.ingestCacheOriginalURL.value()));
@@ -261,11 +265,11 @@ void IngestCacheMoveWorkflowTests::resumeAfterAFailedCompletionPublishesTheRetai
     QCOMPARE(f.locationStore->load({}), f.target());
     QCOMPARE(model->ingestCacheState().retainedIngestCacheURL(), std::nullopt);
 
-    QCoro::waitFor(model->resumeIngestCacheMigration());
-    QVERIFY(!model->isIngestCacheMigrationPending());
+    QCoro::waitFor(model->ingestCacheWorkflows().resumeIngestCacheMigration());
+    QVERIFY(!model->ingestCacheWorkflows().isIngestCacheMigrationPending());
     QVERIFY(!QFileInfo::exists(f.marker()));
     QCOMPARE(model->ingestCacheState().retainedIngestCacheURL(), f.cacheRoot());
-    QCOMPARE(model->retainedIngestCacheManifest().size(), 2);
+    QCOMPARE(model->ingestCacheWorkflows().retainedIngestCacheManifest().size(), 2);
 }
 
 void IngestCacheMoveWorkflowTests::resumeDuringAMoveReturnsAtOnce()
@@ -277,16 +281,16 @@ void IngestCacheMoveWorkflowTests::resumeDuringAMoveReturnsAtOnce()
         FileOperation::Write, f.target(), [&](const QString &) { copying.wait(); });
     const auto model = f.make();
     const QString to = f.target();
-    QCoro::Task<> move = model->beginIngestCacheMigration(to);
+    QCoro::Task<> move = model->ingestCacheWorkflows().beginIngestCacheMigration(to);
     QTRY_VERIFY(copying.arrived() > 0);
-    QCoro::waitFor(model->resumeIngestCacheMigration());
-    QCoro::waitFor(model->beginIngestCacheMigration(to));
+    QCoro::waitFor(model->ingestCacheWorkflows().resumeIngestCacheMigration());
+    QCoro::waitFor(model->ingestCacheWorkflows().beginIngestCacheMigration(to));
     QCOMPARE(copying.arrived(), 1);
     QVERIFY(model->ingestCacheState().isMigratingIngestCache());
     copying.release();
     QCoro::waitFor(std::move(move));
-    QCOMPARE(model->ingestCache().rootURL(), f.target());
-    QVERIFY(!model->isIngestCacheMigrationPending());
+    QCOMPARE(model->ingestCacheWorkflows().ingestCache().rootURL(), f.target());
+    QVERIFY(!model->ingestCacheWorkflows().isIngestCacheMigrationPending());
 }
 
 void IngestCacheMoveWorkflowTests::scanCompletesWhileTheLibraryIsLocked()

@@ -1,5 +1,7 @@
 #include "CacheUpkeepFixture.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <QSignalSpy>
 
 #include <cerrno>
@@ -56,10 +58,11 @@ void IngestCacheReconciliationWorkflowTests::texts()
     QSignalSpy published(&model->libraryState(), &LibraryState::localLibraryItemsRevisionChanged);
 
     if (c.viaRefresh) {
-        model->scheduleUserManagedIngestCacheRefresh();
-        QVERIFY(QTest::qWaitFor([&] { return !model->isIngestCacheRefreshRunning(); }));
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
     } else {
-        QCoro::waitFor(model->reconcileUserManagedIngestCache());
+        QCoro::waitFor(model->ingestCacheWorkflows().reconcileUserManagedIngestCache());
     }
 
     QCOMPARE(model->importState().importRecoveryMessage(), c.message);

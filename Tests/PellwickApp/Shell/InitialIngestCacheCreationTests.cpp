@@ -1,5 +1,8 @@
 #include "ImportRoadFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -71,7 +74,8 @@ void InitialIngestCacheCreationTests::gate()
         writeFile(fixture.cacheRoot(), "x");
     const auto model = fixture.make();
 
-    QCOMPARE(QCoro::waitFor(model->requestInitialIngestCacheCreationIfNeeded()), c.asks);
+    QCOMPARE(QCoro::waitFor(model->importWorkflows().requestInitialIngestCacheCreationIfNeeded()),
+             c.asks);
 
     QCOMPARE(model->importState().importErrorMessage(), c.message);
     QCOMPARE(model->importState().initialIngestCacheCreation(),
@@ -118,11 +122,11 @@ void InitialIngestCacheCreationTests::createHere()
         fixture.files->failOperation(*c.fault, EACCES, c.location);
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
-    QCOMPARE(QCoro::waitFor(model->requestInitialIngestCacheCreationIfNeeded()),
+    QCOMPARE(QCoro::waitFor(model->importWorkflows().requestInitialIngestCacheCreationIfNeeded()),
              c.location != u"Existing"_s);
     model->importState().setInitialIngestCacheCreation(InitialIngestCacheCreation{location});
 
-    QCoro::waitFor(model->createInitialIngestCache(location));
+    QCoro::waitFor(model->importWorkflows().createInitialIngestCache(location));
 
     QCOMPARE(model->importState().importErrorMessage(), c.message);
     QCOMPARE(model->importState().initialIngestCacheCreation().has_value(), c.fault.has_value());
@@ -173,15 +177,17 @@ void InitialIngestCacheCreationTests::chooseExistingFolder()
     QDir(fixture.cacheRoot()).removeRecursively();
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
-    QVERIFY(QCoro::waitFor(model->requestInitialIngestCacheCreationIfNeeded()));
+    QVERIFY(QCoro::waitFor(model->importWorkflows().requestInitialIngestCacheCreationIfNeeded()));
     QSignalSpy rootChanged(&model->ingestCacheState(), &IngestCacheState::ingestCacheRootChanged);
 
-    QCoro::waitFor(model->chooseInitialIngestCache(chosen));
+    QCoro::waitFor(model->importWorkflows().chooseInitialIngestCache(chosen));
 
     const bool adopted = c.target == ChooseCase::Target::Folder && !c.probeFails;
     QCOMPARE(model->importState().importErrorMessage(), c.message);
-    QCOMPARE(model->ingestCache().rootURL(), adopted ? chosen : fixture.cacheRoot());
-    QCOMPARE(model->ingestCacheState().ingestCacheRoot(), model->ingestCache().rootURL());
+    QCOMPARE(model->ingestCacheWorkflows().ingestCache().rootURL(),
+             adopted ? chosen : fixture.cacheRoot());
+    QCOMPARE(model->ingestCacheState().ingestCacheRoot(),
+             model->ingestCacheWorkflows().ingestCache().rootURL());
     QCOMPARE(rootChanged.count(), adopted ? 1 : 0);
     QCOMPARE(fixture.locationStore->hasSavedLocation(), adopted);
     QCOMPARE(model->importState().initialIngestCacheCreation().has_value(), !adopted);

@@ -1,5 +1,7 @@
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
@@ -108,7 +110,7 @@ void LibraryShellViewModelTests::ingestCacheDefaultsToTheLibraryRoot()
     QFETCH(std::optional<QString>, given);
     m_fixture->ingestCacheRoot = given;
     const auto model = m_fixture->make();
-    QCOMPARE(model->ingestCache().rootURL(),
+    QCOMPARE(model->ingestCacheWorkflows().ingestCache().rootURL(),
              given.value_or(m_fixture->libraryRoot() + u"/IngestCache"_s));
     // Construction creates no cache folder.
     QVERIFY(!QFileInfo::exists(m_fixture->libraryRoot() + u"/IngestCache"_s));
@@ -138,7 +140,7 @@ void LibraryShellViewModelTests::pendingMigrationAtLaunch()
                               "before changing cached files."_s)
               : std::optional(u"Choose an Ingest Cache location outside the current cache."_s);
     QCOMPARE(model->ingestCacheState().ingestCacheMigrationMessage(), message);
-    QCOMPARE(model->isIngestCacheMigrationPending(), stillPending);
+    QCOMPARE(model->ingestCacheWorkflows().isIngestCacheMigrationPending(), stillPending);
     QCOMPARE(model->ingestCacheState().pendingIngestCacheMigration(),
              stillPending ? stored : std::nullopt);
     QCOMPARE(m_fixture->locationStore->pendingMigration(), stillPending ? stored : std::nullopt);
@@ -152,7 +154,7 @@ void LibraryShellViewModelTests::retainedCacheIsLoadedFromTheStore()
     QVERIFY(m_fixture->locationStore->saveRetainedManifest(manifest));
     const auto model = m_fixture->make();
     QCOMPARE(model->ingestCacheState().retainedIngestCacheURL(), std::optional(u"/old/Cache"_s));
-    QCOMPARE(model->retainedIngestCacheManifest(), manifest);
+    QCOMPARE(model->ingestCacheWorkflows().retainedIngestCacheManifest(), manifest);
 }
 
 void LibraryShellViewModelTests::launchSnapshotHoldsStandardizedRemovableVolumes_data()
@@ -178,7 +180,7 @@ void LibraryShellViewModelTests::launchSnapshotHoldsStandardizedRemovableVolumes
     else
         m_fixture->volumes = failure(FileSystemError{u"open"_s, u"/proc/self/mountinfo"_s, EIO});
     const auto model = m_fixture->make();
-    QCOMPARE(model->initialMountedImportSourceURLs(), snapshot);
+    QCOMPARE(model->importWorkflows().initialMountedImportSourceURLs(), snapshot);
     QVERIFY(!model->shellState().mountProposal());
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
 }
@@ -233,7 +235,7 @@ void LibraryShellViewModelTests::importNeedsTheActiveCacheAndNoPendingMove()
             PendingMigration{u"/cache"_s, u"/new"_s});
     LocalLibraryItem item;
     item.ingestCacheOriginalURL = original;
-    QCOMPARE(model->canStartImport(item), canStart);
+    QCOMPARE(model->importWorkflows().canStartImport(item), canStart);
 }
 
 void LibraryShellViewModelTests::settersNotifyEveryAssignment()

@@ -1,6 +1,7 @@
 #include "ImportRoadFixture.h"
 
 #include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
 
 #include <QScopeGuard>
@@ -42,7 +43,7 @@ void LoopDeviceMountTests::mountedImageIsProposedAndScanned()
     MountMonitor monitor(
         std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>()));
     connect(&monitor, &MountMonitor::volumeMounted, model.get(), [&](const QString &path) {
-        model->receiveMountedImportSource(path);
+        model->importWorkflows().receiveMountedImportSource(path);
     });
 
     const QString target = fixture.dir.filePath(u"CARD"_s);
@@ -60,7 +61,7 @@ void LoopDeviceMountTests::mountedImageIsProposedAndScanned()
 
     QVERIFY(QTest::qWaitFor([&] { return model->shellState().mountProposal().has_value(); }));
     QCOMPARE(model->shellState().mountProposal()->sources.value(0).url, target);
-    model->acceptMountProposal();
+    model->importWorkflows().acceptMountProposal();
     QVERIFY(QTest::qWaitFor([&] { return !model->importState().isScanningImportSources(); }));
     QCOMPARE(model->importState().importReviewState().review->candidateCount(), 2);
 }

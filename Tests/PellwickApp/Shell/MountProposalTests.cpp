@@ -1,5 +1,7 @@
 #include "RemovableMediaFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+
 #include <QTest>
 
 using namespace Pellwick;
@@ -142,11 +144,11 @@ void MountProposalTests::scansLeaveOutTheIngestCaches()
     fixture.connect(*model);
 
     if (scan == CacheScan::Folder)
-        model->scanFolder(parent);
+        model->importWorkflows().scanFolder(parent);
     else if (scan == CacheScan::AllVolumes)
-        model->scanAllRemovableVolumes();
+        model->importWorkflows().scanAllRemovableVolumes();
     else if (fixture.perform(*model, u"mount-usb EXT"_s))
-        model->acceptMountProposal();
+        model->importWorkflows().acceptMountProposal();
     QVERIFY(QTest::qWaitFor([&] { return !model->importState().isScanningImportSources(); }));
     const ImportReview review = *model->importState().importReviewState().review;
     QCOMPARE(review.candidateCount(), 2);

@@ -2,6 +2,8 @@
 
 #include "CacheMoveFixture.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -97,7 +99,7 @@ inline int runMoveChild(char **argv)
     std::fflush(stdout);
     f.move(*model);
     writeFile(root + QStringLiteral("/operations"), QByteArray::number(f.files->operationCount()));
-    return model->ingestCache().rootURL() == f.target() ? 0 : 3;
+    return model->ingestCacheWorkflows().ingestCache().rootURL() == f.target() ? 0 : 3;
 }
 
 } // namespace Pellwick::Test

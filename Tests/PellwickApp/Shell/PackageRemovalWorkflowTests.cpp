@@ -1,5 +1,7 @@
 #include "CacheMoveFixture.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 #include <cerrno>
 #include <utility>
 
@@ -82,7 +84,7 @@ void PackageRemovalWorkflowTests::confirmAndRemove()
     const std::shared_ptr<QStringList> texts = f.recordMessages(*model);
     f.countsMainThreadWork = true;
 
-    QCoro::waitFor(model->requestSelectedIngestCacheRemovalConfirmation());
+    QCoro::waitFor(model->ingestCacheWorkflows().requestSelectedIngestCacheRemovalConfirmation());
     QCOMPARE(model->ingestCacheState().ingestCacheRemovalConfirmation().has_value(),
              c.confirmed > 0);
     f.countsMainThreadWork = false;
@@ -96,13 +98,14 @@ void PackageRemovalWorkflowTests::confirmAndRemove()
     });
     for (int round = 0; round < c.texts.size(); ++round) {
         if (round > 0)
-            QCoro::waitFor(model->requestSelectedIngestCacheRemovalConfirmation());
+            QCoro::waitFor(
+                model->ingestCacheWorkflows().requestSelectedIngestCacheRemovalConfirmation());
         const IngestCacheRemovalConfirmation confirmed
             = model->ingestCacheState().ingestCacheRemovalConfirmation().value();
         QCOMPARE(confirmed.packageCount, round == 0 ? c.confirmed : 2);
         if (round == 0)
             QCOMPARE(confirmed.byteCount, c.confirmed * (4096 + 24));
-        QCoro::waitFor(model->removeSelectedIngestCachePackages(confirmed));
+        QCoro::waitFor(model->ingestCacheWorkflows().removeSelectedIngestCachePackages(confirmed));
         QVERIFY(!model->importState().isImporting());
     }
 

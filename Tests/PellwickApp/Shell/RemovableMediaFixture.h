@@ -3,6 +3,7 @@
 #include "ImportRoadFixture.h"
 
 #include <PellwickApp/Shell/MountMonitor.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
 
 #include <QCoreApplication>
@@ -77,7 +78,7 @@ private:
 
 inline QCoro::Task<> checkNow(LibraryShellViewModel *model, int *finished)
 {
-    co_await model->refreshSourceMediaSafetyNow();
+    co_await model->importWorkflows().refreshSourceMediaSafetyNow();
     ++*finished;
 }
 
@@ -135,13 +136,13 @@ struct RemovableMediaFixture : ImportRoadFixture
             std::make_shared<MountInfoVolumeProvider>(std::make_shared<LocalFileManager>(),
                                                       system.paths()),
             system.mountInfo());
-        QObject::connect(monitor.get(),
-                         &MountMonitor::volumeMounted,
-                         &model,
-                         [&model](const QString &path) { model.receiveMountedImportSource(path); });
+        QObject::connect(
+            monitor.get(), &MountMonitor::volumeMounted, &model, [&model](const QString &path) {
+                model.importWorkflows().receiveMountedImportSource(path);
+            });
         QObject::connect(
             monitor.get(), &MountMonitor::volumeUnmounted, &model, [&model](const QString &path) {
-                model.receiveUnmountedImportSource(path);
+                model.importWorkflows().receiveUnmountedImportSource(path);
             });
     }
 
@@ -169,15 +170,18 @@ struct RemovableMediaFixture : ImportRoadFixture
         const QHash<QString, std::function<void()>> actions{
             {QStringLiteral("eject"), [&] { unmount(argument); }},
             {QStringLiteral("notice"),
-             [&] { model.receiveMountedImportSource(mountPoint(argument)); }},
+             [&] { model.importWorkflows().receiveMountedImportSource(mountPoint(argument)); }},
             {QStringLiteral("hold"), [&] { observed->setGate(gate = std::make_shared<Gate>()); }},
             {QStringLiteral("release"), [&] { std::exchange(gate, {})->release(); }},
             {QStringLiteral("fail"), [&] { observed->setFailing(on); }},
-            {QStringLiteral("accept"), [&] { model.acceptMountProposal(); }},
-            {QStringLiteral("dismiss"), [&] { model.dismissMountProposal(); }},
-            {QStringLiteral("scan-new"), [&] { model.scanNewlyMountedImportSources(); }},
-            {QStringLiteral("scan-all"), [&] { model.scanAllRemovableVolumes(); }},
-            {QStringLiteral("schedule"), [&] { model.scheduleSourceMediaSafetyRefresh(); }},
+            {QStringLiteral("accept"), [&] { model.importWorkflows().acceptMountProposal(); }},
+            {QStringLiteral("dismiss"), [&] { model.importWorkflows().dismissMountProposal(); }},
+            {QStringLiteral("scan-new"),
+             [&] { model.importWorkflows().scanNewlyMountedImportSources(); }},
+            {QStringLiteral("scan-all"),
+             [&] { model.importWorkflows().scanAllRemovableVolumes(); }},
+            {QStringLiteral("schedule"),
+             [&] { model.importWorkflows().scheduleSourceMediaSafetyRefresh(); }},
             {QStringLiteral("now"),
              [&] {
                  ++checksStarted;

@@ -1,5 +1,7 @@
 #include "CacheMoveFixture.h"
 
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -63,21 +65,23 @@ void RetainedCacheWorkflowTests::synchronizeSettleAndDelete()
         QVERIFY(CacheMoveFixture::cleanup(*model));
         f.signIn(*model);
         model->libraryState().setSelectedLibraryItemIDs({removed});
-        QCoro::waitFor(model->requestSelectedIngestCacheRemovalConfirmation());
+        QCoro::waitFor(
+            model->ingestCacheWorkflows().requestSelectedIngestCacheRemovalConfirmation());
         const IngestCacheRemovalConfirmation confirmed
             = model->ingestCacheState().ingestCacheRemovalConfirmation().value();
-        QCoro::waitFor(model->removeSelectedIngestCachePackages(confirmed));
+        QCoro::waitFor(model->ingestCacheWorkflows().removeSelectedIngestCachePackages(confirmed));
     }
 
-    QCoro::waitFor(model->synchronizeRetainedIngestCache());
+    QCoro::waitFor(model->ingestCacheWorkflows().synchronizeRetainedIngestCache());
     if (c.keeping) {
         const IngestCacheMigrationConflict conflict
             = model->ingestCacheState().retainedIngestCacheConflicts().value(0);
         const Resolution keeping = *c.keeping;
-        QCoro::waitFor(model->resolveRetainedIngestCacheConflict(conflict, keeping));
+        QCoro::waitFor(
+            model->ingestCacheWorkflows().resolveRetainedIngestCacheConflict(conflict, keeping));
     }
     const std::optional<QString> message = model->ingestCacheState().ingestCacheMigrationMessage();
-    QCoro::waitFor(model->deleteRetainedIngestCache());
+    QCoro::waitFor(model->ingestCacheWorkflows().deleteRetainedIngestCache());
 
     QCOMPARE(model->ingestCacheState().retainedIngestCacheConflicts().size(), c.conflicts);
     QCOMPARE(QFileInfo::exists(f.cacheRoot()), !c.deleted);

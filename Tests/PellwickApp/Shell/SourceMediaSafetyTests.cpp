@@ -1,5 +1,7 @@
 #include "RemovableMediaFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+
 #include <QCoro/QCoroTask>
 #include <QSignalSpy>
 #include <QTest>
@@ -128,8 +130,8 @@ void SourceMediaSafetyTests::changedCardIsFlaggedOnce()
         std::exchange(fixture.gate, {})->release();
         fixture.settle();
     } else {
-        QCoro::waitFor(model->refreshSourceMediaSafetyNow());
-        QCoro::waitFor(model->refreshSourceMediaSafetyNow());
+        QCoro::waitFor(model->importWorkflows().refreshSourceMediaSafetyNow());
+        QCoro::waitFor(model->importWorkflows().refreshSourceMediaSafetyNow());
         QCOMPARE(texts.count(), c.flagged ? 1 : 0);
         QCOMPARE(model->libraryState().localLibraryItems().value(0).sourceMediaEvidence->safety,
                  c.flagged ? SourceMediaSafety::Changed : SourceMediaSafety::Current);

@@ -1,5 +1,7 @@
 #include "CacheUpkeepFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
 
 using namespace Pellwick;
@@ -39,30 +41,32 @@ void UserManagedRefreshSchedulingTests::requestRunsOnceAfterTheBusyWork()
 
     std::optional<QCoro::Task<>> adding;
     if (move) {
-        model->scheduleUserManagedIngestCacheRefresh();
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
         QVERIFY(QTest::qWaitFor([&] { return held.arrived() > 0; }));
         model->ingestCacheState().setIsMigratingIngestCache(true);
-        model->ingestCacheRefreshGeneration()->advance();
+        model->ingestCacheWorkflows().ingestCacheRefreshGeneration()->advance();
     } else {
-        adding = model->addReviewToIngestCache();
+        adding = model->importWorkflows().addReviewToIngestCache();
         QVERIFY(QTest::qWaitFor([&] { return held.arrived() > 0; }));
-        model->scheduleUserManagedIngestCacheRefresh();
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
     }
     held.release();
     if (move) {
-        QVERIFY(QTest::qWaitFor([&] { return !model->isIngestCacheRefreshRunning(); }));
-        QVERIFY(model->isIngestCacheRefreshPending());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+        QVERIFY(model->ingestCacheWorkflows().isIngestCacheRefreshPending());
         QCOMPARE(fileManifest(fixture.libraryRoot()), libraryBefore);
         model->ingestCacheState().setIsMigratingIngestCache(false);
-        model->drainPendingIngestCacheRefresh(); // as the end of a move does
+        model->ingestCacheWorkflows().drainPendingIngestCacheRefresh(); // as the end of a move does
     } else {
         QCoro::waitFor(std::move(*adding));
     }
 
     QVERIFY(QTest::qWaitFor([&] {
-        return fixture.recordsNamed(u"M.DNG"_s) == 1 && !model->isIngestCacheRefreshRunning();
+        return fixture.recordsNamed(u"M.DNG"_s) == 1
+               && !model->ingestCacheWorkflows().isIngestCacheRefreshRunning();
     }));
-    QVERIFY(!model->isIngestCacheRefreshPending());
+    QVERIFY(!model->ingestCacheWorkflows().isIngestCacheRefreshPending());
 }
 
 QTEST_GUILESS_MAIN(UserManagedRefreshSchedulingTests)

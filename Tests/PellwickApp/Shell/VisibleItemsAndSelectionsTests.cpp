@@ -1,5 +1,7 @@
 #include "ShellViewModelFixture.h"
 
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
@@ -278,8 +280,9 @@ void VisibleItemsAndSelectionsTests::selectionsKeepStoredOrderAndTheirConditions
             IngestCacheLocationStoring::PendingMigration{cacheRoot, u"/new"_s});
     }
 
-    QCOMPARE(idsOf(model->selectedImportItems()), idsAt(importable));
-    QCOMPARE(idsOf(model->selectedRemovableIngestCacheItems()), idsAt(removable));
+    QCOMPARE(idsOf(model->importWorkflows().selectedImportItems()), idsAt(importable));
+    QCOMPARE(idsOf(model->ingestCacheWorkflows().selectedRemovableIngestCacheItems()),
+             idsAt(removable));
     QCOMPARE(idsOf(model->restoreWorkflows().selectedRestoreItems()), idsAt(restorable));
     QCOMPARE(idsOf(model->restoreWorkflows().restoreWorkflowItems()), idsAt(restorable));
 }
@@ -362,8 +365,8 @@ struct Derived
     QStringList sources;
 
     explicit Derived(const LibraryShellViewModel &model)
-        : importable(idsOf(model.selectedImportItems()))
-        , removable(idsOf(model.selectedRemovableIngestCacheItems()))
+        : importable(idsOf(model.importWorkflows().selectedImportItems()))
+        , removable(idsOf(model.ingestCacheWorkflows().selectedRemovableIngestCacheItems()))
         , restorable(idsOf(model.restoreWorkflows().selectedRestoreItems()))
         , workflow(idsOf(model.restoreWorkflows().restoreWorkflowItems()))
         , summary(model.restoreWorkflows().restoreSelectionSummary())

@@ -9,6 +9,7 @@
 #include <PellwickApp/Views/ImportReview/ImportReviewTableModel.h>
 #include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 
 #include <QListView>
 #include <QMessageBox>
@@ -237,8 +238,11 @@ private Q_SLOTS:
         writeCard(fixture.card(1), 2);
         const auto model = fixture.make();
         ScriptedFolderChooser chooser;
-        ImportReviewPanelView view(
-            model->importState(), model->ingestCacheState(), model->shellState(), *model, chooser);
+        ImportReviewPanelView view(model->importState(),
+                                   model->ingestCacheState(),
+                                   model->shellState(),
+                                   model->importWorkflows(),
+                                   chooser);
         view.resize(1100, 700);
         view.show();
         click(view, u"importReview.chooseFolder"_s);

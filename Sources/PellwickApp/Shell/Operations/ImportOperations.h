@@ -9,7 +9,7 @@
 namespace Pellwick {
 
 /// The import operations the import pages call. Main thread only;
-/// `LibraryShellViewModel` implements it.
+/// `ImportWorkflows` implements it.
 class ImportOperations
 {
 public:

@@ -11,7 +11,7 @@
 namespace Pellwick {
 
 /// The Ingest Cache operations the cache pages call. Main thread only;
-/// `LibraryShellViewModel` implements it.
+/// `IngestCacheWorkflows` implements it.
 class IngestCacheOperations
 {
 public:

@@ -8,7 +8,7 @@
 namespace Pellwick {
 
 /// The session operations the account, sign-in and password pages call. Main thread only;
-/// `LibraryShellViewModel` implements it.
+/// `SessionWorkflows` implements it.
 class SessionOperations
 {
 public:

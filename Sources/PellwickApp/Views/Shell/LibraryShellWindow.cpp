@@ -16,8 +16,11 @@
 #include <PellwickApp/Views/Session/SignedOutView.h>
 #include <PellwickApp/Views/Shell/SharedPageStatusRegion.h>
 #include <PellwickApp/Views/Shell/SidebarView.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
+#include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 
 #include <QAction>
 #include <QDesktopServices>
@@ -85,7 +88,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     row->addWidget(divider);
 
     m_shells = new QStackedWidget(central);
-    m_signedOutPage = new SignedOutView(m_viewModel->sessionState(), *m_viewModel, m_shells);
+    m_signedOutPage
+        = new SignedOutView(m_viewModel->sessionState(), m_viewModel->sessionWorkflows(), m_shells);
     m_signedInColumn = new QWidget(m_shells);
     m_signedInColumn->setObjectName(QStringLiteral("signed-in"));
     auto *column = new QVBoxLayout(m_signedInColumn);
@@ -104,11 +108,11 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     m_pages->addWidget(new ImportReviewPanelView(m_viewModel->importState(),
                                                  m_viewModel->ingestCacheState(),
                                                  m_viewModel->shellState(),
-                                                 *m_viewModel,
+                                                 m_viewModel->importWorkflows(),
                                                  m_folderChooser,
                                                  m_pages));
     m_pages->addWidget(newImportContent(
-        *m_viewModel,
+        m_viewModel->importWorkflows(),
         m_folderChooser,
         [this](ShellSection section) { setCurrentSection(section); },
         m_pages));
@@ -116,8 +120,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
                                                m_viewModel->importState(),
                                                m_viewModel->ingestCacheState(),
                                                m_viewModel->libraryWorkflows(),
-                                               *m_viewModel,
-                                               *m_viewModel,
+                                               m_viewModel->importWorkflows(),
+                                               m_viewModel->ingestCacheWorkflows(),
                                                m_viewModel->restoreWorkflows(),
                                                m_folderChooser},
                                               m_viewModel->singleShotTimers(),
@@ -197,8 +201,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     auto *sheetLayout = new QVBoxLayout(m_changePasswordSheet);
     sheetLayout->setContentsMargins(0, 0, 0, 0);
     sheetLayout->setSizeConstraint(QLayout::SetFixedSize);
-    auto *changePassword
-        = new ChangePasswordView(m_viewModel->sessionState(), *m_viewModel, m_changePasswordSheet);
+    auto *changePassword = new ChangePasswordView(
+        m_viewModel->sessionState(), m_viewModel->sessionWorkflows(), m_changePasswordSheet);
     sheetLayout->addWidget(changePassword);
     connect(changePassword, &ChangePasswordView::dismissRequested, this, [this] {
         setChangingPassword(false);
@@ -306,7 +310,7 @@ void LibraryShellWindow::setFolderChooser(std::shared_ptr<FolderChooser> chooser
 
 std::optional<QUrl> LibraryShellWindow::openableURL(const std::optional<QString> &link)
 {
-    return link ? LibraryShellViewModel::openableBillingLink(*link) : std::nullopt;
+    return link ? SessionWorkflows::openableBillingLink(*link) : std::nullopt;
 }
 
 void LibraryShellWindow::updateShell()
@@ -318,7 +322,8 @@ void LibraryShellWindow::updateShell()
         // while already signed out (a sign-in empties it before it applies its answer) keeps
         // the page and the form the user chose.
         if (m_shells->currentWidget() == m_signedInColumn) {
-            QWidget *fresh = new SignedOutView(m_viewModel->sessionState(), *m_viewModel, m_shells);
+            QWidget *fresh = new SignedOutView(
+                m_viewModel->sessionState(), m_viewModel->sessionWorkflows(), m_shells);
             m_shells->insertWidget(m_shells->indexOf(m_signedOutPage), fresh);
             m_shells->removeWidget(m_signedOutPage);
             m_signedOutPage->deleteLater();

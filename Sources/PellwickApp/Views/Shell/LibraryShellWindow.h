@@ -81,7 +81,7 @@ public:
                                            QWidget *parent);
 
     /// A link from the backend as one that may be opened
-    /// (`LibraryShellViewModel::openableBillingLink`); anything else counts as no link.
+    /// (`SessionWorkflows::openableBillingLink`); anything else counts as no link.
     static std::optional<QUrl> openableURL(const std::optional<QString> &link);
 
     SidebarView *sidebar() const { return m_sidebar; }

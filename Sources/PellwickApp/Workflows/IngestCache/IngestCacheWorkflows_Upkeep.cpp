@@ -1,11 +1,14 @@
-#include "LibraryShellViewModel_p.h"
+#include "IngestCacheWorkflows.h"
 
+#include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
+#include <PellwickCore/Ingest/ContentHashing.h>
 
 #include <QDir>
 #include <QFile>
 #include <QPromise>
-#include <QThread>
 #include <QtConcurrent>
 
 #include <malloc.h>
@@ -15,13 +18,9 @@ namespace Pellwick {
 
 namespace {
 
-using ArchivedCacheCleanup = LibraryShellViewModel::ArchivedCacheCleanup;
+using ArchivedCacheCleanup = IngestCacheWorkflows::ArchivedCacheCleanup;
 
 constexpr std::chrono::seconds cacheCleanupRetryInterval{30};
-
-const QString reconciliationFailedMessage
-    = QStringLiteral("Ingest Cache reconciliation needs attention");
-const QString changedFilesMessage = QStringLiteral("Changed Ingest Cache files need attention");
 
 bool isEligibleForCleanup(const LocalLibraryItem &item)
 {
@@ -77,22 +76,27 @@ std::optional<FileStamp> stampOf(const QString &path)
     return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_ctim};
 }
 
-/// The hashes of the files of one pass, taken ahead on as many threads as there are cores. A
-/// package check takes a hash from here only while its file is unchanged since it was hashed;
-/// otherwise, and for a file that could not be hashed ahead, it hashes the file anew.
+/// The hashes of the files of one pass, taken ahead on the hashes-ahead pool. A package check
+/// takes a hash from here only while its file is unchanged since it was hashed; otherwise, and
+/// for a file that could not be hashed ahead, it hashes the file anew. Once `stop` is requested
+/// no further file is hashed ahead.
 class HashesTakenAhead final : public ContentHashing
 {
 public:
-    HashesTakenAhead(std::shared_ptr<const ContentHashing> hasher, const QStringList &paths)
+    HashesTakenAhead(std::shared_ptr<const ContentHashing> hasher,
+                     const QStringList &paths,
+                     std::stop_token stop)
         : m_hasher(std::move(hasher))
     {
-        static QThreadPool pool;
-        pool.setMaxThreadCount(QThread::idealThreadCount());
         using Taken = std::optional<std::pair<FileStamp, QString>>;
         const QList<Taken> taken = QtConcurrent::blockingMapped<QList<Taken>>(
-            &pool, paths, [hasher = m_hasher](const QString &path) -> Taken {
+            &WorkflowPools::hashesAhead(),
+            paths,
+            [hasher = m_hasher, stop](const QString &path) -> Taken {
+                if (stop.stop_requested())
+                    return std::nullopt;
                 const std::optional<FileStamp> stamp = stampOf(path);
-                const Result<QString> hash = hasher->contentHash(path);
+                const Result<QString> hash = hasher->contentHash(path, stop);
                 if (!stamp || !hash)
                     return std::nullopt;
                 return std::pair(*stamp, *hash);
@@ -160,12 +164,15 @@ void removeSettledStagedPackages(const StagingArea &staging, const LocalLibraryC
     }
 }
 
-/// One cleanup pass, on a worker thread (see `cleanupArchivedCachePackages`).
+/// One cleanup pass, on a worker thread (see `cleanupArchivedCachePackages`). Ends with a
+/// `CancellationError`, touching nothing, when `stop` was requested by the time the hashes were
+/// taken ahead.
 Result<ArchivedCacheCleanup>
 cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
                         IngestCache cache,
                         const LocalLibraryCache &library,
-                        const StagingArea &staging)
+                        const StagingArea &staging,
+                        std::stop_token stop)
 {
     PELLWICK_TRY_ASSIGN(const QList<LocalLibraryItem> records, library.readItems());
     QList<LocalLibraryItem> candidates;
@@ -187,8 +194,10 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
                 paths.append(*item.ingestCacheSidecarURL);
         }
         cache = cache.replacingContentHasher(
-            std::make_shared<HashesTakenAhead>(cache.sharedContentHasher(), paths));
+            std::make_shared<HashesTakenAhead>(cache.sharedContentHasher(), paths, stop));
     }
+    if (stop.stop_requested())
+        return failure(CancellationError{});
 
     ArchivedCacheCleanup cleanup;
     // Records whose link is dropped in this pass (removed, or no longer matching), and those of
@@ -256,80 +265,77 @@ struct ReconciledCache
 
 } // namespace
 
-QCoro::Task<Result<LibraryShellViewModel::ArchivedCacheCleanup>>
-LibraryShellViewModel::cleanupArchivedCachePackages(std::optional<QList<LocalLibraryItem>> items)
+QCoro::Task<Result<IngestCacheWorkflows::ArchivedCacheCleanup>>
+IngestCacheWorkflows::cleanupArchivedCachePackages(std::optional<QList<LocalLibraryItem>> items)
 {
     if (isIngestCacheMigrationPending())
         co_return ArchivedCacheCleanup{};
     QFuture<Result<ArchivedCacheCleanup>> job
         = Workflow::run(WorkflowPools::userInitiated(),
                         [items = std::move(items),
-                         cache = m_d->services.ingestCache,
-                         library = m_d->services.localLibraryCache,
-                         staging = m_d->services.verifiedBackupImporter.stagingArea(),
-                         passLock = m_d->imports.cacheCleanupPassLock] {
+                         cache = m_services.ingestCache,
+                         library = m_services.localLibraryCache,
+                         staging = m_services.stagingArea,
+                         passLock = m_cacheCleanupPassLock,
+                         stop = m_cacheCleanupPasses.token()] {
                             const std::lock_guard pass(*passLock);
-                            return cleanUpArchivedPackages(items, cache, library, staging);
+                            return cleanUpArchivedPackages(items, cache, library, staging, stop);
                         });
-    // Nothing of the view model is touched once the job is started.
+    // Nothing of the workflows is touched once the job is started.
     co_return co_await job;
 }
 
-void LibraryShellViewModel::scheduleCacheCleanupRetryIfNeeded(qint64 pendingCount)
+void IngestCacheWorkflows::scheduleCacheCleanupRetryIfNeeded(qint64 pendingCount)
 {
-    if (pendingCount <= 0 || m_d->imports.cacheCleanupRetryTask)
+    if (pendingCount <= 0 || m_cacheCleanupRetryTask)
         return;
-    m_d->imports.cacheCleanupRetryTask.emplace();
-    const QPointer<LibraryShellViewModel> self(this);
-    const std::stop_token stop = m_d->imports.cacheCleanupRetryTask->token();
+    m_cacheCleanupRetryTask.emplace();
+    const QPointer<IngestCacheWorkflows> self(this);
+    const std::stop_token stop = m_cacheCleanupRetryTask->token();
     runCacheCleanupRetryLoop(self, stop);
 }
 
-const std::optional<WorkflowTaskHandle> &LibraryShellViewModel::cacheCleanupRetryTask() const
-{
-    return m_d->imports.cacheCleanupRetryTask;
-}
-
 QCoro::Task<>
-LibraryShellViewModel::runCacheCleanupRetryLoop(QPointer<LibraryShellViewModel> viewModel,
-                                                std::stop_token stop)
+IngestCacheWorkflows::runCacheCleanupRetryLoop(QPointer<IngestCacheWorkflows> workflows,
+                                               std::stop_token stop)
 {
-    const SingleShotTimerFactory timers = viewModel->m_d->services.timers;
+    const SingleShotTimerFactory timers = workflows->m_services.timers;
     const std::chrono::milliseconds interval = cacheCleanupRetryInterval;
     while (!stop.stop_requested()) {
         co_await sleepOn(timers, interval);
-        if (stop.stop_requested() || !viewModel)
+        if (stop.stop_requested() || !workflows)
             break;
         const std::optional<QList<LocalLibraryItem>> everyRecord;
         const Result<ArchivedCacheCleanup> cleanup
-            = co_await viewModel->cleanupArchivedCachePackages(everyRecord);
-        if (!viewModel)
+            = co_await workflows->cleanupArchivedCachePackages(everyRecord);
+        if (!workflows)
             co_return;
         if (!cleanup)
             continue;
-        viewModel->m_library->refreshVisibleLocalLibraryItems(true);
+        workflows->m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
         if (cleanup->pendingCount <= 0)
             break;
     }
-    if (viewModel)
-        viewModel->m_d->imports.cacheCleanupRetryTask.reset();
+    if (workflows)
+        workflows->m_cacheCleanupRetryTask.reset();
 }
 
-QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
+QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
 {
     // The move holds the library for its whole copy, and its cache is not this one's.
     if (isIngestCacheMigrationPending())
         co_return;
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<IngestCacheWorkflows> self(this);
     QFuture<Result<std::optional<ReconciledCache>>> job = Workflow::run(
         WorkflowPools::userInitiated(),
-        [cache = m_d->services.ingestCache,
-         library = m_d->services.localLibraryCache,
-         builder = m_d->services.importReviewBuilder,
-         hasher = m_d->services.contentHasher,
-         extractor = m_d->services.verifiedBackupImporter.metadataExtractor(),
-         staging = m_d->services.verifiedBackupImporter.stagingArea(),
-         passLock = m_d->imports.cacheCleanupPassLock]() -> Result<std::optional<ReconciledCache>> {
+        [cache = m_services.ingestCache,
+         library = m_services.localLibraryCache,
+         builder = m_services.importReviewBuilder,
+         hasher = m_services.contentHasher,
+         extractor = m_services.metadataExtractor,
+         staging = m_services.stagingArea,
+         passLock = m_cacheCleanupPassLock,
+         stop = m_cacheCleanupPasses.token()]() -> Result<std::optional<ReconciledCache>> {
             if (!cache.fileManager().fileExists(cache.rootURL()))
                 return std::optional<ReconciledCache>();
             const ImportScanVolume source{
@@ -341,8 +347,9 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
                 PELLWICK_TRY_ASSIGN(IngestCacheReconciliation reconciliation,
                                     library.reconcileIngestCache(
                                         review, blocked, *hasher, *extractor, Date::now()));
-                PELLWICK_TRY_ASSIGN(ArchivedCacheCleanup cleanup,
-                                    cleanUpArchivedPackages(std::nullopt, cache, library, staging));
+                PELLWICK_TRY_ASSIGN(
+                    ArchivedCacheCleanup cleanup,
+                    cleanUpArchivedPackages(std::nullopt, cache, library, staging, stop));
                 return std::optional<ReconciledCache>(ReconciledCache{reconciliation, cleanup});
             });
         });
@@ -351,7 +358,7 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
     if (!outcome)
         co_return;
     if (!*outcome) {
-        m_importState->setImportRecoveryMessage(reconciliationFailedMessage);
+        m_importState.setImportRecoveryMessage(IngestCacheFeedback::reconciliationFailedMessage());
         co_return;
     }
     if (!**outcome)
@@ -359,35 +366,29 @@ QCoro::Task<> LibraryShellViewModel::reconcileUserManagedIngestCache()
     const ReconciledCache &reconciled = ***outcome;
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
-        m_importState->setImportRecoveryMessage(changedFilesMessage);
+        m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
 }
 
-bool LibraryShellViewModel::isBusyWithIngestCache() const
+void IngestCacheWorkflows::scheduleUserManagedIngestCacheRefresh()
 {
-    return m_importState->isImporting() || isIngestCacheMigrationPending();
-}
-
-void LibraryShellViewModel::scheduleUserManagedIngestCacheRefresh()
-{
-    if (isBusyWithIngestCache() || m_d->ingestCache.ingestCacheRefreshTask) {
-        m_d->ingestCache.isIngestCacheRefreshPending = true;
+    if (isBusyWithIngestCache() || m_ingestCacheRefreshTask) {
+        m_isIngestCacheRefreshPending = true;
         return;
     }
-    const LibraryShellViewModelPrivate::Services &services = m_d->services;
     const auto worker = std::make_shared<const UserManagedIngestCacheRefreshWorker>(
-        services.ingestCache,
-        services.localLibraryCache,
-        services.importReviewBuilder,
-        services.verifiedBackupImporter.metadataExtractor(),
-        m_d->ingestCache.ingestCacheRefreshGeneration,
-        m_d->ingestCache.ingestCacheRefreshGeneration->value());
-    m_d->ingestCache.ingestCacheRefreshTask.emplace();
-    const QPointer<LibraryShellViewModel> self(this);
+        m_services.ingestCache,
+        m_services.localLibraryCache,
+        m_services.importReviewBuilder,
+        m_services.metadataExtractor,
+        m_ingestCacheRefreshGeneration,
+        m_ingestCacheRefreshGeneration->value());
+    m_ingestCacheRefreshTask.emplace();
+    const QPointer<IngestCacheWorkflows> self(this);
     runIngestCacheRefresh(self, worker);
 }
 
-QCoro::Task<> LibraryShellViewModel::runIngestCacheRefresh(
-    QPointer<LibraryShellViewModel> viewModel,
+QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
+    QPointer<IngestCacheWorkflows> workflows,
     std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker)
 {
     QFuture<Result<IngestCacheReconciliation>> job
@@ -399,48 +400,32 @@ QCoro::Task<> LibraryShellViewModel::runIngestCacheRefresh(
               return reconciled;
           });
     const std::optional<Result<IngestCacheReconciliation>> outcome
-        = co_await Workflow::resumeIn(viewModel, {}, job);
+        = co_await Workflow::resumeIn(workflows, {}, job);
     if (!outcome)
         co_return;
     if (!*outcome) {
-        viewModel->m_importState->setImportRecoveryMessage(reconciliationFailedMessage);
+        workflows->m_importState.setImportRecoveryMessage(
+            IngestCacheFeedback::reconciliationFailedMessage());
     } else if (!(*outcome)->didApply) {
-        viewModel->m_d->ingestCache.isIngestCacheRefreshPending = true;
+        workflows->m_isIngestCacheRefreshPending = true;
     } else {
         if ((*outcome)->needsAttentionCount > 0)
-            viewModel->m_importState->setImportRecoveryMessage(changedFilesMessage);
-        if (!viewModel->isBusyWithIngestCache()) {
+            workflows->m_importState.setImportRecoveryMessage(
+                IngestCacheFeedback::changedFilesMessage());
+        if (!workflows->isBusyWithIngestCache()) {
             const std::optional<QList<LocalLibraryItem>> everyRecord;
             const Result<ArchivedCacheCleanup> cleanup
-                = co_await viewModel->cleanupArchivedCachePackages(everyRecord);
-            if (!viewModel)
+                = co_await workflows->cleanupArchivedCachePackages(everyRecord);
+            if (!workflows)
                 co_return;
-            viewModel->scheduleCacheCleanupRetryIfNeeded(cleanup ? cleanup->pendingCount : 0);
+            workflows->scheduleCacheCleanupRetryIfNeeded(cleanup ? cleanup->pendingCount : 0);
         }
-        viewModel->m_library->refreshVisibleLocalLibraryItems(true);
+        workflows->m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
     }
     // Held to the end, cleanup included: one refresh at a time.
-    viewModel->m_d->ingestCache.ingestCacheRefreshTask.reset();
-    if (viewModel->m_d->ingestCache.isIngestCacheRefreshPending)
-        viewModel->drainPendingIngestCacheRefresh();
-}
-
-void LibraryShellViewModel::drainPendingIngestCacheRefresh()
-{
-    if (!m_d->ingestCache.isIngestCacheRefreshPending || isBusyWithIngestCache())
-        return;
-    m_d->ingestCache.isIngestCacheRefreshPending = false;
-    scheduleUserManagedIngestCacheRefresh();
-}
-
-bool LibraryShellViewModel::isIngestCacheRefreshRunning() const
-{
-    return m_d->ingestCache.ingestCacheRefreshTask.has_value();
-}
-
-bool LibraryShellViewModel::isIngestCacheRefreshPending() const
-{
-    return m_d->ingestCache.isIngestCacheRefreshPending;
+    workflows->m_ingestCacheRefreshTask.reset();
+    if (workflows->m_isIngestCacheRefreshPending)
+        workflows->drainPendingIngestCacheRefresh();
 }
 
 } // namespace Pellwick

@@ -1,5 +1,11 @@
-#include "LibraryShellViewModel_p.h"
+#include "ImportWorkflows.h"
 
+#include <PellwickApp/Feedback/ImportFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
 #include <PellwickCore/Support/FileManager.h>
 
@@ -13,9 +19,6 @@
 namespace Pellwick {
 
 namespace {
-
-const QString selectionChangedMessage
-    = QStringLiteral("Selected cache files changed or are missing; Import needs attention");
 
 /// Candidates hashed at once by the production hasher: enough to keep a fast disk busy, few
 /// enough not to thrash a card reader or a spinning disk.
@@ -78,11 +81,11 @@ struct CandidateCheck
 
 } // namespace
 
-std::optional<QList<LocalLibraryItem>> LibraryShellViewModel::selectedImportCandidates()
+std::optional<QList<LocalLibraryItem>> ImportWorkflows::selectedImportCandidates()
 {
     const QList<LocalLibraryItem> records
-        = m_d->services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
-    const QSet<QUuid> &selection = m_libraryState->selectedLibraryItemIDs();
+        = m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
+    const QSet<QUuid> &selection = m_libraryState.selectedLibraryItemIDs();
     QList<LocalLibraryItem> candidates;
     QSet<QUuid> found;
     for (const LocalLibraryItem &record : records) {
@@ -90,7 +93,7 @@ std::optional<QList<LocalLibraryItem>> LibraryShellViewModel::selectedImportCand
             continue;
         found.insert(record.id);
         // As `canStartImport` counts them: a package outside the active cache is not offered.
-        if (isInActiveIngestCache(record))
+        if (m_ingestCache.isInActiveIngestCache(record))
             candidates.append(record);
     }
     const bool allReady
@@ -104,22 +107,22 @@ std::optional<QList<LocalLibraryItem>> LibraryShellViewModel::selectedImportCand
     return candidates;
 }
 
-QCoro::Task<std::optional<LibraryShellViewModel::SelectedImportPlan>>
-LibraryShellViewModel::selectedImportPlan()
+QCoro::Task<std::optional<ImportWorkflows::SelectedImportPlan>>
+ImportWorkflows::selectedImportPlan()
 {
-    if (isIngestCacheMigrationPending() || !m_sessionState->session())
+    if (isIngestCacheMigrationPending() || !m_sessionState.session())
         co_return std::nullopt;
-    const QString token = m_sessionState->session()->token;
+    const QString token = m_sessionState.session()->token;
     const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
     if (!candidates || candidates->isEmpty())
         co_return std::nullopt;
 
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<ImportWorkflows> self(this);
     QFuture<Result<CandidateCheck>> job
         = Workflow::run(WorkflowPools::userInitiated(),
                         [items = *candidates,
-                         files = m_d->services.fileManager,
-                         hasher = m_d->services.contentHasher]() -> Result<CandidateCheck> {
+                         files = m_services.fileManager,
+                         hasher = m_services.contentHasher]() -> Result<CandidateCheck> {
                             CandidateCheck check;
                             const QList<bool> answers = unavailability(items, *files, *hasher);
                             for (qsizetype i = 0; i < items.size(); ++i) {
@@ -131,7 +134,7 @@ LibraryShellViewModel::selectedImportPlan()
                             return check;
                         });
     const std::optional<Result<CandidateCheck>> checked
-        = co_await Workflow::resumeIn(self, m_d->imports.importerRuns.token(), job);
+        = co_await Workflow::resumeIn(self, m_importerRuns.token(), job);
     if (!checked || !*checked)
         co_return std::nullopt;
     if (!(*checked)->unavailable.isEmpty()) {
@@ -141,22 +144,22 @@ LibraryShellViewModel::selectedImportPlan()
     co_return SelectedImportPlan{token, *candidates, (*checked)->review};
 }
 
-void LibraryShellViewModel::invalidateSelectedImport()
+void ImportWorkflows::invalidateSelectedImport()
 {
-    m_libraryState->setSelectedLibraryItemIDs({});
-    m_importState->setImportSelectionConfirmation(std::nullopt);
-    m_importState->setImportErrorMessage(selectionChangedMessage);
-    m_library->refreshVisibleLocalLibraryItems(true);
+    m_libraryState.setSelectedLibraryItemIDs({});
+    m_state.setImportSelectionConfirmation(std::nullopt);
+    m_state.setImportErrorMessage(ImportFeedback::selectedCacheFilesChangedMessage());
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<> LibraryShellViewModel::recordUnavailableImportItems(QList<LocalLibraryItem> items)
+QCoro::Task<> ImportWorkflows::recordUnavailableImportItems(QList<LocalLibraryItem> items)
 {
     QSet<QUuid> ids;
     for (const LocalLibraryItem &item : std::as_const(items))
         ids.insert(item.id);
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<ImportWorkflows> self(this);
     QFuture<Result<void>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [ids, library = m_d->services.localLibraryCache] {
+        WorkflowPools::userInitiated(), [ids, library = m_services.localLibraryCache] {
             // One by one: a failed write leaves that record as it was, and the others go on.
             for (const QUuid &id : ids)
                 Q_UNUSED(library.updateImportStatus(id, LibraryItemImportStatus::NeedsAttention));
@@ -164,14 +167,14 @@ QCoro::Task<> LibraryShellViewModel::recordUnavailableImportItems(QList<LocalLib
         });
     if (!co_await Workflow::resumeIn(self, {}, job))
         co_return;
-    QSet<QUuid> selection = m_libraryState->selectedLibraryItemIDs();
+    QSet<QUuid> selection = m_libraryState.selectedLibraryItemIDs();
     selection.subtract(ids);
-    m_libraryState->setSelectedLibraryItemIDs(selection);
-    m_importState->setImportErrorMessage(selectionChangedMessage);
-    m_library->refreshVisibleLocalLibraryItems(true);
+    m_libraryState.setSelectedLibraryItemIDs(selection);
+    m_state.setImportErrorMessage(ImportFeedback::selectedCacheFilesChangedMessage());
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
+QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
 {
     // A move would leave the confirmed import without a plan.
     if (isImporterBusy() || isIngestCacheMigrationPending())
@@ -179,9 +182,9 @@ QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
     const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
     if (!candidates || candidates->isEmpty())
         co_return;
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<ImportWorkflows> self(this);
     QFuture<Result<qint64>> sizes = Workflow::run(
-        WorkflowPools::utility(), [items = *candidates, files = m_d->services.fileManager] {
+        WorkflowPools::utility(), [items = *candidates, files = m_services.fileManager] {
             const auto sizeOf = [&files](const std::optional<QString> &path) -> qint64 {
                 if (!path)
                     return 0;
@@ -195,12 +198,12 @@ QCoro::Task<> LibraryShellViewModel::requestSelectedImportConfirmation()
         });
     const std::optional<Result<qint64>> byteCount = co_await Workflow::resumeIn(self, {}, sizes);
     // An import that started meanwhile has taken the selection.
-    if (!byteCount || !*byteCount || !m_sessionState->session() || isImporterBusy())
+    if (!byteCount || !*byteCount || !m_sessionState.session() || isImporterBusy())
         co_return;
-    m_importState->setImportSelectionConfirmation(ImportSelectionConfirmation{
+    m_state.setImportSelectionConfirmation(ImportSelectionConfirmation{
         int(candidates->size()),
         **byteCount,
-        m_sessionState->session()->library.remainingStorageBytes(),
+        m_sessionState.session()->library.remainingStorageBytes(),
     });
 }
 

@@ -1,4 +1,10 @@
-#include "LibraryShellViewModel_p.h"
+#include "ImportWorkflows.h"
+
+#include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Stores/IngestCacheLocationStoring.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickCore/Support/FileManager.h>
 
 #include <QPointer>
 
@@ -32,57 +38,53 @@ QFuture<Result<bool>> itemExists(std::shared_ptr<const FileManager> files, QStri
 
 } // namespace
 
-QCoro::Task<bool> LibraryShellViewModel::requestInitialIngestCacheCreationIfNeeded()
+QCoro::Task<bool> ImportWorkflows::requestInitialIngestCacheCreationIfNeeded()
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    const QString root = m_d->services.ingestCache.rootURL();
+    const QPointer<ImportWorkflows> self(this);
+    const QString root = m_ingestCache.ingestCache().rootURL();
     const std::optional<Result<bool>> exists
-        = co_await Workflow::resumeIn(self, {}, itemExists(m_d->services.fileManager, root));
+        = co_await Workflow::resumeIn(self, {}, itemExists(m_services.fileManager, root));
     if (!exists)
         co_return true;
     if (**exists)
         co_return false;
-    if (m_d->services.ingestCacheLocationStore->hasSavedLocation()) {
-        m_importState->setImportErrorMessage(
-            QStringLiteral("Ingest Cache is unavailable. Reconnect it or choose a new location."));
+    if (m_services.ingestCacheLocationStore->hasSavedLocation()) {
+        m_state.setImportErrorMessage(IngestCacheFeedback::unavailableMessage());
         co_return true;
     }
-    m_importState->setInitialIngestCacheCreation(InitialIngestCacheCreation{root});
+    m_state.setInitialIngestCacheCreation(InitialIngestCacheCreation{root});
     co_return true;
 }
 
-QCoro::Task<> LibraryShellViewModel::createInitialIngestCache(QString path)
+QCoro::Task<> ImportWorkflows::createInitialIngestCache(QString path)
 {
-    const QPointer<LibraryShellViewModel> self(this);
-    QFuture<Result<void>> job
-        = Workflow::run(WorkflowPools::userInitiated(),
-                        [files = m_d->services.fileManager, path]() -> Result<void> {
-                            PELLWICK_TRY(files->createDirectory(path));
-                            return verifyWritableIngestCacheLocation(*files, path);
-                        });
+    const QPointer<ImportWorkflows> self(this);
+    QFuture<Result<void>> job = Workflow::run(
+        WorkflowPools::userInitiated(), [files = m_services.fileManager, path]() -> Result<void> {
+            PELLWICK_TRY(files->createDirectory(path));
+            return verifyWritableIngestCacheLocation(*files, path);
+        });
     const std::optional<Result<void>> created = co_await Workflow::resumeIn(self, {}, job);
     if (!created)
         co_return;
-    if (!*created || !m_d->services.ingestCacheLocationStore->save(path)) {
-        m_importState->setImportErrorMessage(
-            QStringLiteral("Ingest Cache location needs attention."));
+    if (!*created || !m_services.ingestCacheLocationStore->save(path)) {
+        m_state.setImportErrorMessage(IngestCacheFeedback::locationNeedsAttentionMessage());
         co_return;
     }
-    m_importState->setInitialIngestCacheCreation(std::nullopt);
+    m_state.setInitialIngestCacheCreation(std::nullopt);
     co_await addReviewToIngestCache();
 }
 
-QCoro::Task<> LibraryShellViewModel::chooseInitialIngestCache(QString path)
+QCoro::Task<> ImportWorkflows::chooseInitialIngestCache(QString path)
 {
-    const QPointer<LibraryShellViewModel> self(this);
+    const QPointer<ImportWorkflows> self(this);
     enum class Check {
         NotAFolder,
         NotWritable,
         Usable
     };
     QFuture<Result<Check>> job = Workflow::run(
-        WorkflowPools::userInitiated(),
-        [files = m_d->services.fileManager, path]() -> Result<Check> {
+        WorkflowPools::userInitiated(), [files = m_services.fileManager, path]() -> Result<Check> {
             // Symbolic links are followed, as for any folder the user picks.
             const Result<QString> resolved = files->resolvingSymlinks(path);
             const Result<FileAttributes> attributes
@@ -98,25 +100,20 @@ QCoro::Task<> LibraryShellViewModel::chooseInitialIngestCache(QString path)
         co_return;
     const Check check = checked->value_or(Check::NotAFolder);
     if (check == Check::NotAFolder) {
-        m_importState->setImportErrorMessage(
-            QStringLiteral("Choose an existing folder for Ingest Cache."));
+        m_state.setImportErrorMessage(IngestCacheFeedback::notAFolderMessage());
         co_return;
     }
     if (check == Check::NotWritable) {
-        m_importState->setImportErrorMessage(
-            QStringLiteral("Ingest Cache location needs to be writable."));
+        m_state.setImportErrorMessage(IngestCacheFeedback::notWritableMessage());
         co_return;
     }
     // Saved first: a location used but not remembered would be lost at the next launch.
-    if (!m_d->services.ingestCacheLocationStore->save(path)) {
-        m_importState->setImportErrorMessage(
-            QStringLiteral("Ingest Cache location needs attention."));
+    if (!m_services.ingestCacheLocationStore->save(path)) {
+        m_state.setImportErrorMessage(IngestCacheFeedback::locationNeedsAttentionMessage());
         co_return;
     }
-    m_d->services.ingestCache
-        = IngestCache(path, m_d->services.fileManager, m_d->services.contentHasher);
-    m_ingestCacheState->setIngestCacheRoot(path);
-    m_importState->setInitialIngestCacheCreation(std::nullopt);
+    m_ingestCache.useIngestCache(path);
+    m_state.setInitialIngestCacheCreation(std::nullopt);
     co_await addReviewToIngestCache();
 }
 

@@ -1,0 +1,167 @@
+#include "IngestCacheFeedback.h"
+
+#include <PellwickCore/Library/LibraryPresentation.h>
+#include <PellwickCore/Support/Overloaded.h>
+
+#include <variant>
+
+namespace Pellwick {
+
+QString IngestCacheFeedback::message(const IngestCacheError &error)
+{
+    return std::visit(
+        Overloaded{
+            [](const IngestCacheError::InsufficientCapacity &capacity) -> QString {
+                return QStringLiteral("Ingest Cache needs ")
+                       + LibraryPresentation::byteText(capacity.requiredBytes)
+                       + QStringLiteral("; ")
+                       + LibraryPresentation::byteText(capacity.availableBytes)
+                       + QStringLiteral(" available.");
+            },
+            [](const IngestCacheError::VerificationFailed &) {
+                return QStringLiteral("Ingest Cache copy verification failed.");
+            },
+            [](const IngestCacheError::UnsupportedMigrationItem &) {
+                return QStringLiteral("Ingest Cache contains an item that cannot be migrated.");
+            },
+            [](const IngestCacheError::MigrationSourceChangedTooOften &) {
+                return QStringLiteral(
+                    "Ingest Cache files kept changing; retry migration when editing stops.");
+            },
+            [](const IngestCacheError::UnableToDetermineCapacity &) {
+                return QStringLiteral("Ingest Cache capacity could not be determined.");
+            },
+            [](const IngestCacheError::MigrationTargetIsNotEmpty &) {
+                return QStringLiteral("Choose an empty folder for Ingest Cache.");
+            },
+            [](const IngestCacheError::RetainedCacheConflicts &) {
+                return QStringLiteral(
+                    "Resolve retained-cache conflicts before deleting the old cache.");
+            },
+            [](const IngestCacheError::InvalidMigrationTarget &) {
+                return outsideCurrentCacheMessage();
+            },
+            [](const IngestCacheError::MigrationSourceIsUnavailable &) {
+                return QStringLiteral(
+                    "Current Ingest Cache is unavailable; reconnect it before moving the cache.");
+            },
+            [](const IngestCacheError::PackageOutsideActiveRoot &) {
+                return QStringLiteral(
+                    "That cache package is no longer inside the active Ingest Cache.");
+            },
+        },
+        error.value);
+}
+
+QString IngestCacheFeedback::message(const Error &error, const QString &otherwise)
+{
+    const IngestCacheError *cacheError = error.as<IngestCacheError>();
+    return cacheError ? message(*cacheError) : otherwise;
+}
+
+QString IngestCacheFeedback::unavailableMessage()
+{
+    return QStringLiteral("Ingest Cache is unavailable. Reconnect it or choose a new location.");
+}
+
+QString IngestCacheFeedback::locationNeedsAttentionMessage()
+{
+    return QStringLiteral("Ingest Cache location needs attention.");
+}
+
+QString IngestCacheFeedback::notAFolderMessage()
+{
+    return QStringLiteral("Choose an existing folder for Ingest Cache.");
+}
+
+QString IngestCacheFeedback::notWritableMessage()
+{
+    return QStringLiteral("Ingest Cache location needs to be writable.");
+}
+
+QString IngestCacheFeedback::pendingMigrationAtLaunchMessage()
+{
+    return QStringLiteral(
+        "Ingest Cache migration needs attention. Resume it before changing cached files.");
+}
+
+QString IngestCacheFeedback::outsideCurrentCacheMessage()
+{
+    return QStringLiteral("Choose an Ingest Cache location outside the current cache.");
+}
+
+QString IngestCacheFeedback::activeArchivePackagesMessage()
+{
+    return QStringLiteral("Wait for active archive packages to finish before moving Ingest Cache.");
+}
+
+QString IngestCacheFeedback::readyToResumeMessage()
+{
+    return QStringLiteral("Ingest Cache move is ready to resume until verification completes.");
+}
+
+QString IngestCacheFeedback::migrationNeedsAttentionMessage()
+{
+    return QStringLiteral("Ingest Cache migration needs attention.");
+}
+
+QString IngestCacheFeedback::movedMessage()
+{
+    return QStringLiteral(
+        "Ingest Cache moved and verified. Keep the old cache until cleanup is available.");
+}
+
+QString IngestCacheFeedback::locationChangedMessage()
+{
+    return QStringLiteral("Ingest Cache move cannot resume because the active cache location "
+                          "changed. Start a new move.");
+}
+
+QString IngestCacheFeedback::synchronizationNeedsAttentionMessage()
+{
+    return QStringLiteral("Old cache synchronization needs attention.");
+}
+
+QString IngestCacheFeedback::synchronizedMessage()
+{
+    return QStringLiteral("Old cache is synchronized and ready for deletion confirmation.");
+}
+
+QString IngestCacheFeedback::deletionNeedsAttentionMessage()
+{
+    return QStringLiteral("Old Ingest Cache deletion needs attention.");
+}
+
+QString IngestCacheFeedback::deletedMessage()
+{
+    return QStringLiteral("Old Ingest Cache deleted after verification.");
+}
+
+QString IngestCacheFeedback::reconciliationFailedMessage()
+{
+    return QStringLiteral("Ingest Cache reconciliation needs attention");
+}
+
+QString IngestCacheFeedback::changedFilesMessage()
+{
+    return QStringLiteral("Changed Ingest Cache files need attention");
+}
+
+QString IngestCacheFeedback::removalNeedsAttentionMessage()
+{
+    return QStringLiteral("Cache package removal needs attention");
+}
+
+QString IngestCacheFeedback::retainedConflictsMessage(qsizetype count)
+{
+    return QStringLiteral("Resolve ") + QString::number(count)
+           + QStringLiteral(" old-cache conflicts before deletion.");
+}
+
+QString IngestCacheFeedback::removedPackagesMessage(qsizetype count)
+{
+    return QStringLiteral("Removed ") + QString::number(count) + QStringLiteral(" cache package")
+           + (count == 1 ? QString() : QStringLiteral("s"));
+}
+
+} // namespace Pellwick

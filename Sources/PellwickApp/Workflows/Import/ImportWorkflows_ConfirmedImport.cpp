@@ -1,0 +1,281 @@
+#include "ImportWorkflows.h"
+
+#include <PellwickApp/Feedback/ImportFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Library/LibrarySelection.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+const QString importOperationName = QStringLiteral("Import to Archive");
+
+/// The importer's status callback: a queued refresh of the visible items on the main thread,
+/// dropped once the library workflows are gone.
+StatusDidChange refreshingOnStatusChange(LibraryWorkflows &library)
+{
+    // The weak pointer is made here, on the main thread, and only read there.
+    return [self = QPointer<LibraryWorkflows>(&library)] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self] {
+                if (self)
+                    self->refreshVisibleLocalLibraryItems(true);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+bool isArchived(const LocalLibraryItem &item)
+{
+    return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+           || item.importStatus == LibraryItemImportStatus::Duplicate;
+}
+
+bool mayBelongToUnfinishedImport(const LocalLibraryItem &item)
+{
+    return item.importStatus == LibraryItemImportStatus::LocalCacheReady
+           || item.importStatus == LibraryItemImportStatus::Uploading
+           || item.importStatus == LibraryItemImportStatus::Verifying;
+}
+
+} // namespace
+
+bool ImportWorkflows::isStartingImport() const
+{
+    return m_state.isStartingImport();
+}
+
+bool ImportWorkflows::isImporterBusy() const
+{
+    return m_state.isImporterBusy();
+}
+
+bool ImportWorkflows::canStartImport(const LocalLibraryItem &item) const
+{
+    // `selectedImportItems` keeps its result while the records, the selection and the Ingest
+    // Cache root stay the same: whatever else this reads must join its memo's key.
+    if (isIngestCacheMigrationPending())
+        return false;
+    return item.importStatus == LibraryItemImportStatus::LocalCacheReady
+           && m_ingestCache.isInActiveIngestCache(item);
+}
+
+QList<LocalLibraryItem> ImportWorkflows::selectedImportItems() const
+{
+    if (isIngestCacheMigrationPending())
+        return {};
+    const LocalLibraryCacheRecords records = m_libraryWorkflows.allLocalLibraryRecords();
+    return LibrarySelection::memoised(
+        m_selectedImportItemsMemo,
+        records,
+        std::pair(m_libraryState.selectedLibraryItemIDs(), m_ingestCache.ingestCache().rootURL()),
+        [&] {
+            return LibrarySelection::selectedRecords(
+                records,
+                m_libraryState.selectedLibraryItemIDs(),
+                [this](const LocalLibraryItem &item) { return canStartImport(item); });
+        });
+}
+
+QCoro::Task<> ImportWorkflows::startSelectedImports()
+{
+    if (isImporterBusy())
+        co_return;
+    // Set before `isImporting`: a second start, a confirmation or a recovery's resumption
+    // meanwhile would hand the same packages to a second importer.
+    m_state.setIsStartingImport(true);
+    const QPointer<ImportWorkflows> self(this);
+    co_await m_ingestCache.reconcileUserManagedIngestCache();
+    if (!self)
+        co_return;
+    scheduleSourceMediaSafetyRefresh();
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    co_await refreshSourceMediaSafetyNow();
+    if (!self)
+        co_return;
+    const std::optional<SelectedImportPlan> plan = co_await selectedImportPlan();
+    if (!self)
+        co_return;
+    if (!plan) {
+        m_state.setIsStartingImport(false);
+        co_return;
+    }
+
+    const QUuid transferID = QUuid::createUuid();
+    m_board.open(transferID);
+    m_board.update(TransferProgress{transferID,
+                                    importOperationName,
+                                    TransferProgressPhase::Preparing,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    0,
+                                    plan->review.totalSupportedBytes(),
+                                    0,
+                                    plan->review.candidateCount()});
+    m_ingestCache.beginImportingWork();
+
+    const std::stop_token stop = m_importerRuns.token();
+    // The reservation is given back whatever happens to the import, also when the window closed
+    // meanwhile.
+    QFuture<Result<QList<LocalLibraryItem>>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_services.sessionClient,
+         importer = m_services.verifiedBackupImporter,
+         token = plan->token,
+         items = plan->items,
+         review = plan->review,
+         statusDidChange = refreshingOnStatusChange(m_libraryWorkflows),
+         progress = m_board.sink(),
+         transferID,
+         stop] {
+            return importer.importReservingCapacity(
+                *client, items, review, token, statusDidChange, progress, transferID, stop);
+        });
+    const std::optional<Result<QList<LocalLibraryItem>>> imported
+        = co_await Workflow::resumeIn(self, stop, job);
+    if (!imported)
+        co_return; // the view model is gone: the package in flight stays resumable
+
+    std::optional<Error> failed;
+    QList<LocalLibraryItem> archived;
+    qsizetype needingAttention = 0;
+    Result<IngestCacheWorkflows::ArchivedCacheCleanup> cleanup
+        = IngestCacheWorkflows::ArchivedCacheCleanup{};
+    if (*imported) {
+        for (const LocalLibraryItem &item : std::as_const(**imported)) {
+            if (isArchived(item))
+                archived.append(item);
+            else
+                ++needingAttention;
+        }
+        const std::optional<QList<LocalLibraryItem>> archivedItems = archived;
+        cleanup = co_await m_ingestCache.cleanupArchivedCachePackages(archivedItems);
+        if (!self)
+            co_return;
+        if (!cleanup)
+            failed = cleanup.error();
+    } else {
+        failed = imported->error();
+    }
+    if (failed) {
+        finishConfirmedImport(transferID);
+        ImportFeedback::log(*failed);
+        m_state.setImportErrorMessage(ImportFeedback::message(*failed));
+        m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+        co_return;
+    }
+
+    m_ingestCache.scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
+    QSet<QUuid> selection = m_libraryState.selectedLibraryItemIDs();
+    selection.subtract(cleanup->removedItemIDs);
+    m_libraryState.setSelectedLibraryItemIDs(selection);
+    co_await refreshSourceMediaSafetyNow();
+    if (!self)
+        co_return;
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    // Packages the importer closed without an error are not archived: not a success.
+    if (needingAttention > 0) {
+        m_state.setImportErrorMessage(ImportFeedback::archivedNeedingAttentionMessage(
+            archived.size(), cleanup->pendingCount, needingAttention));
+    } else {
+        m_state.setImportSuccessMessage(
+            ImportFeedback::archivedMessage(archived.size(), cleanup->pendingCount));
+    }
+    finishConfirmedImport(transferID);
+    // Archived files take archive storage: the figures shown are read again.
+    if (!archived.isEmpty())
+        co_await m_storageFiguresChanged();
+}
+
+void ImportWorkflows::finishConfirmedImport(const QUuid &transferID)
+{
+    m_state.setIsStartingImport(false);
+    m_ingestCache.endImportingWork();
+    m_board.remove(transferID);
+    m_ingestCache.drainPendingIngestCacheRefresh();
+}
+
+QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
+{
+    if (!m_sessionState.session())
+        co_return;
+    const QString token = m_sessionState.session()->token;
+    const QPointer<ImportWorkflows> self(this);
+    co_await m_ingestCache.reconcileUserManagedIngestCache();
+    if (!self)
+        co_return;
+    const std::optional<QList<LocalLibraryItem>> everyRecord;
+    const Result<IngestCacheWorkflows::ArchivedCacheCleanup> cleanup
+        = co_await m_ingestCache.cleanupArchivedCachePackages(everyRecord);
+    if (!self)
+        co_return;
+    if (!cleanup) {
+        m_state.setImportRecoveryMessage(ImportFeedback::recoveryCleanupNeedsAttentionMessage());
+    } else {
+        m_ingestCache.scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
+        if (cleanup->pendingCount > 0)
+            m_state.setImportRecoveryMessage(ImportFeedback::recoveryCleanupWillRetryMessage());
+    }
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    const QList<LocalLibraryItem> records
+        = m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
+    if (std::none_of(records.cbegin(), records.cend(), mayBelongToUnfinishedImport))
+        co_return;
+    // The packages belong to the import that is starting or running (or to a recovery already
+    // resuming them); they are resumed after the next sign-in if it leaves them unfinished.
+    if (isImporterBusy())
+        co_return;
+
+    m_state.setIsRecoveringInterruptedImports(true);
+    m_state.setImportRecoveryMessage(ImportFeedback::recoveringMessage());
+    const std::stop_token stop = m_importerRuns.token();
+    QFuture<Result<QList<LocalLibraryItem>>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [importer = m_services.verifiedBackupImporter,
+                         token,
+                         statusDidChange = refreshingOnStatusChange(m_libraryWorkflows),
+                         stop] {
+                            return importer.resumeInterruptedImports(
+                                token, statusDidChange, {}, QUuid::createUuid(), stop);
+                        });
+    const std::optional<Result<QList<LocalLibraryItem>>> resumed
+        = co_await Workflow::resumeIn(self, stop, job);
+    if (!resumed)
+        co_return;
+    std::optional<QList<LocalLibraryItem>> after;
+    if (*resumed) {
+        m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+        if (const Result<QList<LocalLibraryItem>> read = m_services.localLibraryCache.readItems())
+            after = *read;
+    }
+    if (!after) {
+        m_state.setIsRecoveringInterruptedImports(false);
+        m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+        m_state.setImportRecoveryMessage(ImportFeedback::recoveryNeedsAttentionMessage());
+        co_return;
+    }
+    const bool needsAttention
+        = std::any_of(after->cbegin(), after->cend(), [](const LocalLibraryItem &item) {
+              return item.importStatus == LibraryItemImportStatus::NeedsAttention;
+          });
+    m_state.setImportRecoveryMessage(
+        needsAttention ? std::optional(ImportFeedback::recoveryNeedsAttentionMessage())
+                       : std::nullopt);
+    m_state.setIsRecoveringInterruptedImports(false);
+}
+
+} // namespace Pellwick

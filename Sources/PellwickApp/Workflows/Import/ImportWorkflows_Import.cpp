@@ -1,0 +1,221 @@
+#include "ImportWorkflows.h"
+
+#include <PellwickApp/Feedback/ImportFeedback.h>
+#include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
+#include <PellwickApp/Workflows/TransferProgressBoard.h>
+#include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QDir>
+#include <QHash>
+#include <QPointer>
+
+namespace Pellwick {
+
+namespace {
+
+const QString ingestCacheSourceName = QStringLiteral("Ingest Cache");
+
+} // namespace
+
+void ImportWorkflows::scanImportSources(ImportScanOperation operation)
+{
+    if (m_importScanTask)
+        m_importScanTask->cancel();
+    m_state.setIsScanningImportSources(true);
+    m_importScanTask.emplace();
+    const std::stop_token stop = m_importScanTask->token();
+    const QPointer<ImportWorkflows> self(this);
+    QFuture<Result<ImportReview>> job
+        = Workflow::run(WorkflowPools::userInitiated(),
+                        [operation = std::move(operation), stop] { return operation(stop); });
+    // A coroutine taking values only; started here and not awaited.
+    [](QPointer<ImportWorkflows> workflows,
+       std::stop_token token,
+       QFuture<Result<ImportReview>> scanning) -> QCoro::Task<> {
+        const std::optional<Result<ImportReview>> outcome
+            = co_await Workflow::resumeIn(workflows, token, scanning);
+        // A replaced scan publishes nothing: the flag now belongs to the scan that replaced it.
+        if (!outcome)
+            co_return;
+        ImportState &state = workflows->m_state;
+        if (*outcome) {
+            ++workflows->m_importReviewRevision;
+            state.setImportReviewState(ImportReviewState{**outcome, false});
+            state.setImportErrorMessage(std::nullopt);
+        } else {
+            state.setImportReviewState(ImportReviewState{});
+            state.setImportErrorMessage(ImportFeedback::importReviewFailedMessage());
+        }
+        state.setIsScanningImportSources(false);
+    }(self, stop, std::move(job));
+}
+
+void ImportWorkflows::scanFolder(QString path)
+{
+    scanSkippingIngestCaches(QList{ImportScanVolume{lastPathComponent(path), path, std::nullopt}});
+}
+
+QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
+{
+    if (m_isAddingReviewToIngestCache || isIngestCacheMigrationPending()
+        || !m_state.importReviewState().review)
+        co_return;
+    // Held across the gate too: a second Add (a double click, or Add during "Create Here")
+    // would copy the review twice.
+    m_isAddingReviewToIngestCache = true;
+    const QPointer<ImportWorkflows> self(this);
+    const bool gateAsked = co_await requestInitialIngestCacheCreationIfNeeded();
+    if (!self)
+        co_return;
+    if (gateAsked || isIngestCacheMigrationPending() || !m_state.importReviewState().review) {
+        m_isAddingReviewToIngestCache = false;
+        co_return;
+    }
+
+    const ImportReview review = *m_state.importReviewState().review;
+    const qint64 reviewRevision = m_importReviewRevision;
+    const QUuid transferID = QUuid::createUuid();
+    m_board.open(transferID);
+    m_board.update(TransferProgress{transferID,
+                                    IngestCache::copyOperationName,
+                                    TransferProgressPhase::Preparing,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    std::nullopt,
+                                    0,
+                                    review.totalSupportedBytes(),
+                                    0,
+                                    review.candidateCount()});
+    // A refresh already scanning would see the batch mid-copy and mark its files as needing
+    // attention: its result is dropped, and the drain at the end runs it again.
+    m_ingestCache.ingestCacheRefreshGeneration()->advance();
+    m_ingestCache.beginImportingWork();
+
+    m_addToIngestCacheTask.emplace();
+    const std::stop_token stop = m_addToIngestCacheTask->token();
+    QFuture<Result<QList<IngestCacheCopy>>> copyJob = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [cache = m_ingestCache.ingestCache(), review, progress = m_board.sink(), transferID, stop] {
+            return cache.copy(review, progress, transferID, stop);
+        });
+    const std::optional<Result<QList<IngestCacheCopy>>> copied
+        = co_await Workflow::resumeIn(self, stop, copyJob);
+    if (!copied)
+        co_return; // the view model is gone; the batch keeps its marker for the next Add
+
+    std::optional<Error> failed;
+    std::optional<Result<QList<LocalLibraryItem>>> stored;
+    if (*copied) {
+        QFuture<Result<QList<LocalLibraryItem>>> storeJob = Workflow::run(
+            WorkflowPools::userInitiated(),
+            [copies = **copied,
+             cacheRoot = m_ingestCache.ingestCache().rootURL(),
+             hasher = m_services.contentHasher,
+             extractor = m_services.verifiedBackupImporter.metadataExtractor(),
+             files = m_services.fileManager,
+             library = m_services.localLibraryCache] {
+                return library.addIngestCacheCopies(copies, cacheRoot, files, *hasher, *extractor);
+            });
+        stored = co_await Workflow::resumeIn(self, stop, storeJob);
+        if (!stored)
+            co_return;
+        if (!*stored)
+            failed = stored->error();
+    } else {
+        failed = copied->error();
+    }
+    std::optional<Result<IngestCacheWorkflows::ArchivedCacheCleanup>> cleanup;
+    if (!failed) {
+        const std::optional<QList<LocalLibraryItem>> added = **stored;
+        cleanup = co_await m_ingestCache.cleanupArchivedCachePackages(added);
+        if (!self)
+            co_return;
+        if (!*cleanup)
+            failed = cleanup->error();
+    }
+    if (failed) {
+        finishAddToIngestCache(transferID);
+        m_state.setImportErrorMessage(IngestCacheFeedback::message(
+            *failed, ImportFeedback::ingestCacheCopyNeedsAttentionMessage()));
+        co_return;
+    }
+
+    m_ingestCache.scheduleCacheCleanupRetryIfNeeded((*cleanup)->pendingCount);
+    m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    qint64 added = 0;
+    for (const IngestCacheCopy &copy : std::as_const(**copied))
+        added += copy.copiedPackageCount;
+    // A review scanned during the copy is not the one added: it stays.
+    if (m_importReviewRevision == reviewRevision)
+        m_state.setImportReviewState(ImportReviewState{});
+    m_state.setImportSuccessMessage(ImportFeedback::addedToIngestCacheMessage(added));
+    finishAddToIngestCache(transferID);
+}
+
+void ImportWorkflows::finishAddToIngestCache(const QUuid &transferID)
+{
+    m_addToIngestCacheTask.reset();
+    m_isAddingReviewToIngestCache = false;
+    m_ingestCache.endImportingWork();
+    m_board.remove(transferID);
+    m_ingestCache.drainPendingIngestCacheRefresh();
+}
+
+ImportReview ImportWorkflows::importReview(const QList<LocalLibraryItem> &items) const
+{
+    return importReview(items, *m_services.fileManager);
+}
+
+ImportReview ImportWorkflows::importReview(const QList<LocalLibraryItem> &items,
+                                           const FileManager &files)
+{
+    ImportReview review;
+    QSet<QString> grouped;
+    for (const LocalLibraryItem &item : items) {
+        const QString name = item.ingestSourceName.value_or(ingestCacheSourceName);
+        if (grouped.contains(name))
+            continue;
+        grouped.insert(name);
+        if (item.ingestCacheOriginalURL)
+            review.volumes.append(
+                ImportScanVolume{name, parentPath(*item.ingestCacheOriginalURL), std::nullopt});
+    }
+    for (const LocalLibraryItem &item : items) {
+        if (std::optional<ImportReviewItem> reviewItem = importReviewItem(item, files))
+            review.items.append(std::move(*reviewItem));
+    }
+    return review;
+}
+
+std::optional<ImportReviewItem> ImportWorkflows::importReviewItem(const LocalLibraryItem &item,
+                                                                  const FileManager &files)
+{
+    if (!item.ingestCacheOriginalURL)
+        return std::nullopt;
+    const Result<FileAttributes> original = files.attributesOfItem(*item.ingestCacheOriginalURL);
+    if (!original)
+        return std::nullopt;
+    std::optional<ImportReviewSidecar> sidecar;
+    if (item.ingestCacheSidecarURL) {
+        if (const Result<FileAttributes> attributes
+            = files.attributesOfItem(*item.ingestCacheSidecarURL))
+            sidecar = ImportReviewSidecar{*item.ingestCacheSidecarURL,
+                                          lastPathComponent(*item.ingestCacheSidecarURL),
+                                          attributes->size};
+    }
+    // The item's id stays its URL, as for every review item.
+    return ImportReviewItem(item.ingestSourceName.value_or(ingestCacheSourceName),
+                            *item.ingestCacheOriginalURL,
+                            item.originalFilename,
+                            original->size,
+                            ImportReviewItemStatus::supported(),
+                            std::move(sidecar),
+                            item.sourceRelativePath);
+}
+
+} // namespace Pellwick

@@ -1,0 +1,244 @@
+#include "SessionWorkflows.h"
+
+#include <PellwickApp/Feedback/SessionFeedback.h>
+#include <PellwickApp/Shell/Operations/ImportOperations.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Shell/State/ShellState.h>
+#include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickCore/Backend/LibrarySessionClient.h>
+
+#include <QPointer>
+
+namespace Pellwick {
+
+namespace {
+
+/// The backend refused the token (401 or 403). Anything else (offline, throttled, a failing
+/// backend, an unreadable reply) leaves the question open.
+bool refusesToken(const Error &error)
+{
+    const auto *client = error.as<LibrarySessionClientError>();
+    const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
+    return code && (*code == 401 || *code == 403);
+}
+
+} // namespace
+
+SessionWorkflows::SessionWorkflows(Services services,
+                                   SessionState &session,
+                                   ShellState &shell,
+                                   ImportOperations &imports,
+                                   QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+    , m_sessionState(session)
+    , m_shellState(shell)
+    , m_imports(imports)
+{
+    Q_ASSERT_X(m_services.sessionClient && m_services.tokenStore,
+               "SessionWorkflows",
+               "every collaborator is required");
+}
+
+SessionWorkflows::~SessionWorkflows()
+{
+    if (m_healthCheckTask)
+        m_healthCheckTask->cancel();
+}
+
+QCoro::Task<> SessionWorkflows::refresh()
+{
+    const QPointer<SessionWorkflows> self(this);
+    // A slow older check (a stalled connection) must neither overwrite a newer answer nor keep
+    // holding a worker: every press of Refresh would otherwise add one more.
+    if (m_healthCheckTask)
+        m_healthCheckTask->cancel();
+    m_healthCheckTask.emplace();
+    const std::stop_token stop = m_healthCheckTask->token();
+    m_shellState.setStatus(ShellStatus::Checking);
+    QFuture<Result<BackendReachability>> job
+        = Workflow::run(WorkflowPools::userInitiated(), [health = m_services.healthClient, stop] {
+              return Result<BackendReachability>(health.checkHealth(stop));
+          });
+    const std::optional<Result<BackendReachability>> outcome
+        = co_await Workflow::resumeIn(self, stop, job);
+    if (!outcome)
+        co_return;
+    m_shellState.setStatus(*outcome && **outcome == BackendReachability::Reachable
+                               ? ShellStatus::Reachable
+                               : ShellStatus::Unreachable);
+}
+
+QCoro::Task<> SessionWorkflows::restoreRememberedSession()
+{
+    const QPointer<SessionWorkflows> self(this);
+    const std::stop_token never;
+    if (m_sessionState.session() || m_sessionState.pendingVerificationToken())
+        co_return;
+    // Recorded before the keychain is read: a sign-out while the read runs must win as well.
+    const qint64 generation = m_authenticationStateGeneration;
+    QFuture<Result<std::optional<QString>>> load
+        = Workflow::run(WorkflowPools::keychain(), [store = m_services.tokenStore] {
+              return Result<std::optional<QString>>(store->load());
+          });
+    const std::optional<Result<std::optional<QString>>> loaded
+        = co_await Workflow::resumeIn(self, never, load);
+    if (!loaded || !*loaded || !**loaded || m_authenticationStateGeneration != generation)
+        co_return;
+    const QString token = ***loaded;
+    // A stored token that could never be sent (damaged, or edited in the keychain) would leave
+    // every launch signed out without a word: it is forgotten instead.
+    if (!LibrarySessionClient::isUsableToken(token)) {
+        queueTokenRemoval();
+        co_return;
+    }
+
+    QFuture<Result<LibraryShell>> library
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_services.sessionClient, token] {
+              return client->currentLibrary(token);
+          });
+    const std::optional<Result<LibraryShell>> shell
+        = co_await Workflow::resumeIn(self, never, library);
+    if (!shell)
+        co_return;
+    if (*shell) {
+        if (m_authenticationStateGeneration != generation)
+            co_return;
+        m_sessionState.setSession(
+            AuthenticatedLibrarySession{token, (*shell)->user, (*shell)->library});
+        // No sign-in follows a restored session: with its library read, the imports a quit or
+        // a crash cut short are resumed now, as after a sign-in. Not awaited: the start-up goes
+        // on while they upload.
+        [](QPointer<SessionWorkflows> workflows) -> QCoro::Task<> {
+            if (workflows)
+                co_await workflows->m_imports.recoverInterruptedImports();
+        }(self);
+        co_return;
+    }
+
+    QFuture<Result<EmailVerificationStatus>> verification
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_services.sessionClient, token] {
+              return client->emailVerificationStatus(token);
+          });
+    const std::optional<Result<EmailVerificationStatus>> status
+        = co_await Workflow::resumeIn(self, never, verification);
+    if (!status || m_authenticationStateGeneration != generation)
+        co_return;
+    if (*status && (*status)->status == u"pending") {
+        m_sessionState.setEmail((*status)->email);
+        m_sessionState.setPendingVerificationToken(token);
+        co_return;
+    }
+    // An account no longer pending proves the token unusable only when its library was refused,
+    // not when the library could not be read for a passing reason.
+    if (refusesToken(*status ? shell->error() : status->error()))
+        queueTokenRemoval();
+}
+
+void SessionWorkflows::signOut()
+{
+    ++m_authenticationStateGeneration;
+    m_sessionState.setSession(std::nullopt);
+    m_sessionState.setPendingVerificationToken(std::nullopt);
+    m_sessionState.setPassword(QString());
+    m_sessionState.setPasswordConfirmation(QString());
+    queueTokenRemoval();
+}
+
+QCoro::Task<> SessionWorkflows::refreshLibrary()
+{
+    const QPointer<SessionWorkflows> self(this);
+    const std::stop_token never;
+    if (!m_sessionState.session())
+        co_return;
+    const QString token = m_sessionState.session()->token;
+    m_sessionState.setErrorMessage(std::nullopt);
+    QFuture<Result<LibraryShell>> job
+        = Workflow::run(WorkflowPools::userInitiated(), [client = m_services.sessionClient, token] {
+              return client->currentLibrary(token);
+          });
+    const std::optional<Result<LibraryShell>> outcome
+        = co_await Workflow::resumeIn(self, never, job);
+    // A reply for a session that ended meanwhile must not sign the user back in.
+    if (!outcome || !m_sessionState.session() || m_sessionState.session()->token != token)
+        co_return;
+    if (*outcome)
+        m_sessionState.setSession(
+            AuthenticatedLibrarySession{token, (*outcome)->user, (*outcome)->library});
+    else
+        m_sessionState.setErrorMessage(SessionFeedback::libraryRefreshFailedMessage());
+}
+
+QCoro::Task<std::optional<QString>> SessionWorkflows::checkoutURL()
+{
+    const QPointer<SessionWorkflows> self(this);
+    const std::stop_token never;
+    if (!m_sessionState.session())
+        co_return std::nullopt;
+    m_sessionState.setErrorMessage(std::nullopt);
+    QFuture<Result<CheckoutSession>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_services.sessionClient, token = m_sessionState.session()->token] {
+            return client->requestCheckout(token);
+        });
+    const std::optional<Result<CheckoutSession>> outcome
+        = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome)
+        co_return std::nullopt;
+    if (!*outcome || !openableBillingLink((*outcome)->url)) {
+        m_sessionState.setErrorMessage(SessionFeedback::checkoutFailedMessage());
+        co_return std::nullopt;
+    }
+    co_return (*outcome)->url;
+}
+
+QCoro::Task<std::optional<QString>> SessionWorkflows::customerPortalURL()
+{
+    const QPointer<SessionWorkflows> self(this);
+    const std::stop_token never;
+    if (!m_sessionState.session())
+        co_return std::nullopt;
+    m_sessionState.setErrorMessage(std::nullopt);
+    QFuture<Result<QString>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [client = m_services.sessionClient, token = m_sessionState.session()->token] {
+            return client->requestCustomerPortal(token);
+        });
+    const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome)
+        co_return std::nullopt;
+    if (!*outcome || !openableBillingLink(**outcome)) {
+        m_sessionState.setErrorMessage(SessionFeedback::billingPortalUnavailableMessage());
+        co_return std::nullopt;
+    }
+    co_return **outcome;
+}
+
+std::optional<QUrl> SessionWorkflows::openableBillingLink(const QString &link)
+{
+    const QUrl url(link, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(u"https", Qt::CaseInsensitive) != 0
+        || url.host().isEmpty() || !url.userInfo().isEmpty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+void SessionWorkflows::queueTokenSave(const QString &token) const
+{
+    // The future is not kept: the keychain pool runs its jobs one at a time, in order.
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_services.tokenStore, token] {
+        store->save(token);
+        return Result<void>();
+    }));
+}
+
+void SessionWorkflows::queueTokenRemoval() const
+{
+    Q_UNUSED(Workflow::run(WorkflowPools::keychain(), [store = m_services.tokenStore] {
+        store->remove();
+        return Result<void>();
+    }));
+}
+
+} // namespace Pellwick

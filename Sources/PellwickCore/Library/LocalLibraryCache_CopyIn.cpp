@@ -1,0 +1,191 @@
+// The records of a copy-in into the Ingest Cache.
+#include "LocalLibraryCache.h"
+
+#include <PellwickCore/Ingest/CacheRelativePath.h>
+#include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
+#include <PellwickCore/Ingest/ImportReviewBuilder.h>
+#include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Ingest/PhotoMetadata.h>
+#include <PellwickCore/Support/Date.h>
+
+#include <QDir>
+
+#include <algorithm>
+
+namespace Pellwick {
+
+namespace {
+
+/// The record of one cached item, its canonical filename not yet chosen (`nameCopiedRecords`).
+Result<LocalLibraryItem> unnamedCopiedRecord(const ImportReviewItem &item,
+                                             const IngestCacheCopy *sourceCopy,
+                                             const QString &cacheRoot,
+                                             const ContentHashing &hasher,
+                                             const PhotoMetadataExtracting &metadataExtractor,
+                                             std::stop_token stop)
+{
+    PELLWICK_TRY_ASSIGN(QString contentHash, hasher.contentHash(item.url, stop));
+    std::optional<QString> sidecarHash;
+    if (item.sidecar) {
+        PELLWICK_TRY_ASSIGN(QString hash, hasher.contentHash(item.sidecar->url, stop));
+        sidecarHash = std::move(hash);
+    }
+    std::optional<SourceMediaEvidence> evidence;
+    if (sourceCopy) {
+        if (const std::optional<QString> rawPath
+            = CacheRelativePath::value(item.url, sourceCopy->sourceFolderURL)) {
+            evidence = SourceMediaEvidence{
+                .sourceRootURL = sourceCopy->sourceRootURL,
+                .sourceIdentity = sourceCopy->sourceIdentity,
+                .rawRelativePath = *rawPath,
+                .rawContentHash = contentHash,
+                .sidecarRelativePath = item.sidecar ? CacheRelativePath::value(
+                                           item.sidecar->url, sourceCopy->sourceFolderURL)
+                                                    : std::nullopt,
+                .sidecarContentHash = sidecarHash,
+                .safety = SourceMediaSafety::Current,
+            };
+        }
+    }
+    const Result<PhotoMetadata> metadata = metadataExtractor.metadata(item.url);
+    return LocalLibraryItem{
+        .id = QUuid::createUuid(),
+        .originalFilename = item.filename,
+        .canonicalFilename = item.filename,
+        .contentHash = contentHash,
+        .archiveByteCount = item.supportedByteCount(),
+        .archiveSidecarFilename = std::nullopt,
+        .archiveSidecarByteCount = std::nullopt,
+        .archiveSidecarContentHash = std::nullopt,
+        .importDate = Date::now(),
+        .importStatus = LibraryItemImportStatus::LocalCacheReady,
+        .backendLibraryItemID = std::nullopt,
+        .restoreStatus = std::nullopt,
+        .restoreAttentionReason = std::nullopt,
+        .ingestCacheOriginalURL = item.url,
+        .ingestCacheSidecarURL
+        = item.sidecar ? std::optional<QString>(item.sidecar->url) : std::nullopt,
+        .ingestCacheSidecarContentHash = sidecarHash,
+        .ingestSourceName = item.volumeName,
+        .sourceRelativePath = item.sourceRelativePath,
+        .sourceMediaEvidence = std::move(evidence),
+        .cacheRelativePath = CacheRelativePath::value(item.url, cacheRoot),
+        .metadata = metadata ? *metadata : PhotoMetadata::unknown(),
+        .preview = LocalPreviewState::failed(QStringLiteral("Generated when Import starts")),
+    };
+}
+
+/// Gives each record a canonical filename unused in `library` and in the batch. Run it under the
+/// library's exclusive access, with the write of the records.
+Result<void> nameCopiedRecords(QList<LocalLibraryItem> &records, const LocalLibraryCache &library)
+{
+    PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
+    QSet<QString> used = current.canonicalFilenames();
+    for (LocalLibraryItem &record : records)
+        record.canonicalFilename = CanonicalFilenameGenerator::canonicalFilename(
+            record.originalFilename,
+            record.metadata,
+            record.contentHash.left(CanonicalFilenameGenerator::shortContentHashLength),
+            used);
+    return {};
+}
+
+/// The hashes of the records of a copy-in. A file the copy-in verified, still with the attributes
+/// it had when its bytes were read for that digest, takes the digest, when `hasher` computes
+/// SHA-256 too; any other file, and any file with a hasher of another kind, is hashed by `hasher`.
+class CopyInVerifiedHashes final : public ContentHashing
+{
+public:
+    CopyInVerifiedHashes(const ContentHashing &hasher,
+                         const FileManager &files,
+                         const QList<IngestCacheCopy> &copies)
+        : m_hasher(hasher)
+        , m_files(files)
+        , m_copies(copies)
+    {}
+
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override
+    {
+        if (m_hasher.hashIsSha256OfContent()) {
+            const QString key = QDir::cleanPath(path);
+            for (const IngestCacheCopy &copy : m_copies) {
+                const auto found = copy.verifiedFiles.constFind(key);
+                if (found == copy.verifiedFiles.cend())
+                    continue;
+                const Result<FileAttributes> now = m_files.attributesOfItem(path);
+                if (now && *now == found->attributes)
+                    return found->contentHash;
+                break;
+            }
+        }
+        return m_hasher.contentHash(path, stop);
+    }
+
+    bool allowsConcurrentCalls() const override { return m_hasher.allowsConcurrentCalls(); }
+
+    bool hashIsSha256OfContent() const override { return m_hasher.hashIsSha256OfContent(); }
+
+private:
+    const ContentHashing &m_hasher;
+    const FileManager &m_files;
+    const QList<IngestCacheCopy> &m_copies;
+};
+
+} // namespace
+
+Result<QList<LocalLibraryItem>>
+LocalLibraryCache::addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
+                                        const QString &ingestCacheRoot,
+                                        const std::shared_ptr<const FileManager> &fileManager,
+                                        const ContentHashing &contentHasher,
+                                        const PhotoMetadataExtracting &metadataExtractor,
+                                        std::stop_token stop) const
+{
+    // Each item takes the copy whose batch folder holds it: two cards with one volume name are
+    // two copies with one source name.
+    const CopyInVerifiedHashes hasher(contentHasher, *fileManager, copies);
+    QList<ImportScanVolume> volumes;
+    for (const IngestCacheCopy &copy : copies)
+        volumes.append(ImportScanVolume{copy.sourceName, copy.sourceFolderURL, std::nullopt});
+    PELLWICK_TRY_ASSIGN(ImportReview cached, ImportReviewBuilder(fileManager).buildReview(volumes));
+    QList<LocalLibraryItem> records;
+    for (const ImportReviewItem &item : std::as_const(cached.items)) {
+        if (!item.status.isSupported())
+            continue;
+        const auto copy
+            = std::find_if(copies.cbegin(), copies.cend(), [&item](const IngestCacheCopy &each) {
+                  return CacheRelativePath::value(item.url, each.sourceFolderURL).has_value();
+              });
+        PELLWICK_TRY_ASSIGN(LocalLibraryItem record,
+                            unnamedCopiedRecord(item,
+                                                copy != copies.cend() ? &*copy : nullptr,
+                                                ingestCacheRoot,
+                                                hasher,
+                                                metadataExtractor,
+                                                stop));
+        records.append(std::move(record));
+    }
+    return withExclusiveAccess([&]() -> Result<QList<LocalLibraryItem>> {
+        PELLWICK_TRY(nameCopiedRecords(records, *this));
+        return upsertIngestCacheItems(records);
+    });
+}
+
+Result<LocalLibraryItem>
+LocalLibraryCache::ingestCacheRecord(const ImportReviewItem &item,
+                                     const IngestCacheCopy *sourceCopy,
+                                     const QString &ingestCacheRoot,
+                                     const ContentHashing &contentHasher,
+                                     const PhotoMetadataExtracting &metadataExtractor,
+                                     std::stop_token stop) const
+{
+    PELLWICK_TRY_ASSIGN(
+        LocalLibraryItem record,
+        unnamedCopiedRecord(
+            item, sourceCopy, ingestCacheRoot, contentHasher, metadataExtractor, stop));
+    QList<LocalLibraryItem> named{std::move(record)};
+    PELLWICK_TRY(nameCopiedRecords(named, *this));
+    return named.constFirst();
+}
+
+} // namespace Pellwick
