@@ -3,8 +3,8 @@
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
-#include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/AlertStrip.h>
+#include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/StatusBadge.h>
 #include <PellwickApp/Views/Overview/LibraryOverviewView.h>
 
