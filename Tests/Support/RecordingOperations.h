@@ -1,7 +1,8 @@
 #pragma once
 
 // Recording doubles of the page seams: each call appends its operation's name to `calls`, and
-// nothing else happens. Coroutines finish at once with an empty result.
+// nothing else happens. Coroutines finish at once with an empty result. A test may override
+// single operations of a double.
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
@@ -14,12 +15,24 @@
 
 namespace Pellwick {
 
-class RecordingSessionOperations final : public SessionOperations
+class RecordingSessionOperations : public SessionOperations
 {
 public:
     QStringList calls;
     /// What `changePassword()` answers.
     bool passwordChanged = false;
+
+    QCoro::Task<> refresh() override
+    {
+        record(QStringLiteral("refresh"));
+        co_return;
+    }
+
+    QCoro::Task<> restoreRememberedSession() override
+    {
+        record(QStringLiteral("restoreRememberedSession"));
+        co_return;
+    }
 
     QCoro::Task<> signIn() override
     {
@@ -84,7 +97,7 @@ private:
     void record(const QString &name) { calls.append(name); }
 };
 
-class RecordingImportOperations final : public ImportOperations
+class RecordingImportOperations : public ImportOperations
 {
 public:
     /// Getters are const, and are recorded too.
@@ -137,6 +150,18 @@ public:
         co_return;
     }
 
+    /// Recorded as "mounted:<url or none>".
+    void receiveMountedImportSource(const std::optional<QString> &url) override
+    {
+        record(QStringLiteral("mounted:") + url.value_or(QStringLiteral("none")));
+    }
+
+    /// Recorded as "unmounted:<url or none>".
+    void receiveUnmountedImportSource(const std::optional<QString> &url) override
+    {
+        record(QStringLiteral("unmounted:") + url.value_or(QStringLiteral("none")));
+    }
+
     void acceptMountProposal() override { record(QStringLiteral("acceptMountProposal")); }
 
     void dismissMountProposal() override { record(QStringLiteral("dismissMountProposal")); }
@@ -169,7 +194,7 @@ private:
     void record(const QString &name) const { calls.append(name); }
 };
 
-class RecordingIngestCacheOperations final : public IngestCacheOperations
+class RecordingIngestCacheOperations : public IngestCacheOperations
 {
 public:
     /// Getters are const, and are recorded too.
@@ -330,7 +355,7 @@ private:
     void record(const QString &name) const { calls.append(name); }
 };
 
-class RecordingRestoreOperations final : public RestoreOperations
+class RecordingRestoreOperations : public RestoreOperations
 {
 public:
     /// The operations started, with their arguments after a colon; the getters answer the
@@ -382,6 +407,19 @@ public:
         return record(QStringLiteral("restoreReadyItems:%1:%2")
                           .arg(destinationDirectory)
                           .arg(destinationFilenames.size()));
+    }
+
+    void updateRestorePolling(const std::optional<RestoreRequest> & /*request*/) override
+    {
+        calls.append(QStringLiteral("updateRestorePolling"));
+    }
+
+    void cancelRestorePolling() override { calls.append(QStringLiteral("cancelRestorePolling")); }
+
+    /// Recorded as "active:true" or "active:false".
+    void setApplicationActive(bool active) override
+    {
+        calls.append(active ? QStringLiteral("active:true") : QStringLiteral("active:false"));
     }
 
     void pauseActiveRestoreTransfer() override

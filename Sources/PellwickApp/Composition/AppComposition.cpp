@@ -5,7 +5,6 @@
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Shell/State/LocalLibraryTree.h>
-#include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
@@ -133,11 +132,9 @@ std::unique_ptr<LibraryShellWindow>
 AppComposition::makeWindow(const AppConfiguration &configuration, const AppSystemServices &services)
 {
     std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration, services);
-    auto operations = std::make_unique<ViewModelShellOperations>(*viewModel);
     // 13. The root window, which takes the view model and the store of the last restore
     // destination.
     auto window = std::make_unique<LibraryShellWindow>(viewModel.release(),
-                                                       std::move(operations),
                                                        configuration.restoreDestinationStore(),
                                                        ShellSection::Overview);
     // 14. The window's event sources, owned by it: removable volumes coming and going, and the

@@ -143,7 +143,6 @@ LibraryShellViewModel::LibraryShellViewModel(
               .restoreDestinationDirectory = std::move(restoreDestinationDirectory),
               .stagingAreaRoot = m_d->services.verifiedBackupImporter.stagingArea().rootURL(),
               .ingestCacheRoot = [this] { return m_ingestCacheWorkflows->ingestCache().rootURL(); },
-              .isApplicationActive = [this] { return m_d->shell.isApplicationActive; },
               .refreshLibrary = m_storageFiguresChanged,
               .fileManager = m_d->services.fileManager,
               .timers = m_d->services.timers,
@@ -191,16 +190,6 @@ LibraryShellViewModel::~LibraryShellViewModel()
 const SingleShotTimerFactory &LibraryShellViewModel::singleShotTimers() const
 {
     return m_d->services.timers;
-}
-
-bool LibraryShellViewModel::isApplicationActive() const
-{
-    return m_d->shell.isApplicationActive;
-}
-
-void LibraryShellViewModel::setApplicationActive(bool active)
-{
-    m_d->shell.isApplicationActive = active;
 }
 
 } // namespace Pellwick

@@ -125,11 +125,6 @@ public:
 
     RestoreState &restoreState() const { return *m_restoreState; }
 
-    // Plain state.
-    bool isApplicationActive() const;
-
-    void setApplicationActive(bool active);
-
     /// The progress rows every workflow shares.
     TransferProgressBoard &transferProgressBoard() const { return *m_board; }
 

@@ -30,18 +30,11 @@ struct LibraryShellViewModelPrivate
         std::shared_ptr<const ContentHashing> contentHasher;
     };
 
-    /// The window's own bookkeeping.
-    struct Shell
-    {
-        bool isApplicationActive = true;
-    };
-
     explicit LibraryShellViewModelPrivate(Services initialServices)
         : services(std::move(initialServices))
     {}
 
     Services services;
-    Shell shell;
 };
 
 } // namespace Pellwick

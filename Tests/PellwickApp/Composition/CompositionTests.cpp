@@ -4,6 +4,7 @@
 #include <PellwickApp/Shell/MountMonitor.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 #include <PellwickCore/Ingest/IngestCache.h>
 
@@ -135,10 +136,10 @@ void CompositionTests::composesTheWindow()
     auto *activation = window->findChild<ApplicationActivationMonitor *>();
     QVERIFY(activation);
     Q_EMIT activation->resignedActive();
-    QVERIFY(!viewModel.isApplicationActive());
+    QVERIFY(!viewModel.restoreWorkflows().isApplicationActive());
     QSignalSpy activated(window.get(), &LibraryShellWindow::activationFinished);
     Q_EMIT activation->becameActive();
-    QVERIFY(viewModel.isApplicationActive());
+    QVERIFY(viewModel.restoreWorkflows().isApplicationActive());
     QTRY_COMPARE(activated.count(), 1);
 }
 

@@ -78,7 +78,7 @@ void LibraryShellViewModelTests::startsSignedOutWithDefaults()
     const auto model = m_fixture->make();
     QCOMPARE(model->shellState().status(), Status::Checking);
     QVERIFY(!model->sessionState().session());
-    QVERIFY(model->isApplicationActive());
+    QVERIFY(model->restoreWorkflows().isApplicationActive());
     QCOMPARE(model->libraryState().localLibraryItemsRevision(), 1);
     QVERIFY(model->libraryState().selectedLibraryItemIDs().isEmpty());
     QVERIFY(!model->libraryState().hasLocalLibraryRecords());
@@ -303,7 +303,7 @@ void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest()
     QVERIFY(startedAt);
     QCOMPARE(model->shellState().transferProgresses().size(), 1);
 
-    model->setApplicationActive(active);
+    model->restoreWorkflows().setApplicationActive(active);
     std::optional<RestoreRequest> request;
     if (status) {
         request = preparing;

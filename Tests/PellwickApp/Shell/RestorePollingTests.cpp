@@ -63,14 +63,14 @@ void RestorePollingTests::activationAfterTwentyMinutesSleepsOneEightySeconds()
     const auto startedAt = h.model->restoreWorkflows().restorePreparingStartedAt();
 
     // What the window does when the application resigns active: stopped at once.
-    h.model->setApplicationActive(false);
+    h.model->restoreWorkflows().setApplicationActive(false);
     h.model->restoreWorkflows().cancelRestorePolling();
     QCOMPARE(h.timers.activeCount(), 0);
     h.timers.advance(20min);
     QTest::qWait(0);
     QCOMPARE(refreshes(h, id), 0);
 
-    h.model->setApplicationActive(true);
+    h.model->restoreWorkflows().setApplicationActive(true);
     h.model->restoreWorkflows().updateRestorePolling(h.restore().activeRestoreRequest());
     QCOMPARE(h.model->restoreWorkflows().restorePreparingStartedAt(), startedAt);
     expectRefreshAt(h, id, 20min + 180s);

@@ -1,7 +1,6 @@
 #include "ShellWindowFixture.h"
 
 #include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
-#include <PellwickApp/Shell/ViewModelShellOperations.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QFile>
@@ -170,14 +169,14 @@ void ShellEventTests::resigningOnTheViewModelWithoutPollingOnlyMarksInactive()
 {
     ShellViewModelFixture fixture;
     std::unique_ptr<LibraryShellViewModel> viewModel = fixture.make();
-    ViewModelShellOperations operations(*viewModel);
-    QVERIFY(viewModel->isApplicationActive());
-    operations.setApplicationActive(false);
-    operations.cancelRestorePolling();
-    QVERIFY(!viewModel->isApplicationActive());
-    QVERIFY(!viewModel->restoreWorkflows().restorePollingTask());
-    operations.setApplicationActive(true);
-    QVERIFY(viewModel->isApplicationActive());
+    RestoreWorkflows &restore = viewModel->restoreWorkflows();
+    QVERIFY(restore.isApplicationActive());
+    restore.setApplicationActive(false);
+    restore.cancelRestorePolling();
+    QVERIFY(!restore.isApplicationActive());
+    QVERIFY(!restore.restorePollingTask());
+    restore.setApplicationActive(true);
+    QVERIFY(restore.isApplicationActive());
 }
 
 QTEST_MAIN(ShellEventTests)

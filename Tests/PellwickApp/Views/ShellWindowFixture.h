@@ -3,7 +3,6 @@
 #include "../Shell/ShellViewModelFixture.h"
 #include "SaveGrab.h"
 
-#include <PellwickApp/Shell/ShellOperations.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
@@ -19,21 +18,46 @@
 
 namespace Pellwick::Test {
 
-/// Records every operation the window runs, by name, in order. The asynchronous ones finish on
-/// a later turn of the event loop, so a sequence that does not await each step would show up
-/// out of order.
-class RecordingShellOperations final : public ShellOperations
+/// Every operation the window's own reactions run, by name, in order, whichever concern runs
+/// it. The asynchronous ones finish on a later turn of the event loop and are recorded again as
+/// "<name>:done", so a sequence that does not await each step would show up out of order.
+struct ShellReactionJournal
+{
+    QStringList calls;
+    std::optional<QString> checkoutURL;
+    std::optional<QString> customerPortalURL;
+
+    static QCoro::Task<> laterTurn()
+    {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(0);
+        co_await timer;
+    }
+
+    static QCoro::Task<> record(std::shared_ptr<ShellReactionJournal> journal, QString name)
+    {
+        journal->calls.append(name);
+        co_await laterTurn();
+        journal->calls.append(name + QStringLiteral(":done"));
+    }
+
+    static QCoro::Task<std::optional<QString>>
+    answer(std::shared_ptr<ShellReactionJournal> journal,
+           QString name,
+           std::optional<QString> ShellReactionJournal::*field)
+    {
+        journal->calls.append(name);
+        co_await laterTurn();
+        co_return (*journal).*field;
+    }
+};
+
+class JournalSessionOperations final : public RecordingSessionOperations
 {
 public:
-    struct Shared
-    {
-        QStringList calls;
-        std::optional<QString> checkoutURL;
-        std::optional<QString> customerPortalURL;
-    };
-
-    explicit RecordingShellOperations(std::shared_ptr<Shared> shared)
-        : m_shared(std::move(shared))
+    explicit JournalSessionOperations(std::shared_ptr<ShellReactionJournal> journal)
+        : m_journal(std::move(journal))
     {}
 
     QCoro::Task<> refresh() override { return record(QStringLiteral("refresh")); }
@@ -41,11 +65,6 @@ public:
     QCoro::Task<> restoreRememberedSession() override
     {
         return record(QStringLiteral("restoreRememberedSession"));
-    }
-
-    QCoro::Task<> refreshActiveRestoreRequest() override
-    {
-        return record(QStringLiteral("refreshActiveRestoreRequest"));
     }
 
     QCoro::Task<> refreshVerification() override
@@ -57,90 +76,108 @@ public:
 
     QCoro::Task<std::optional<QString>> checkoutURL() override
     {
-        return answer(QStringLiteral("checkoutURL"), m_shared, &Shared::checkoutURL);
+        return ShellReactionJournal::answer(
+            m_journal, QStringLiteral("checkoutURL"), &ShellReactionJournal::checkoutURL);
     }
 
     QCoro::Task<std::optional<QString>> customerPortalURL() override
     {
-        return answer(QStringLiteral("customerPortalURL"), m_shared, &Shared::customerPortalURL);
+        return ShellReactionJournal::answer(m_journal,
+                                            QStringLiteral("customerPortalURL"),
+                                            &ShellReactionJournal::customerPortalURL);
     }
 
-    void updateRestorePolling(std::optional<RestoreRequest> /*request*/) override
-    {
-        m_shared->calls.append(QStringLiteral("updateRestorePolling"));
-    }
+private:
+    QCoro::Task<> record(QString name) { return ShellReactionJournal::record(m_journal, name); }
 
-    void scheduleUserManagedIngestCacheRefresh() override
-    {
-        m_shared->calls.append(QStringLiteral("scheduleUserManagedIngestCacheRefresh"));
-    }
+    std::shared_ptr<ShellReactionJournal> m_journal;
+};
+
+class JournalImportOperations final : public RecordingImportOperations
+{
+public:
+    explicit JournalImportOperations(std::shared_ptr<ShellReactionJournal> journal)
+        : m_journal(std::move(journal))
+    {}
 
     QCoro::Task<> refreshSourceMediaSafetyNow() override
     {
-        return record(QStringLiteral("refreshSourceMediaSafetyNow"));
+        return ShellReactionJournal::record(m_journal,
+                                            QStringLiteral("refreshSourceMediaSafetyNow"));
     }
 
-    void receiveMountedImportSource(std::optional<QString> url) override
+    void receiveMountedImportSource(const std::optional<QString> &url) override
     {
-        m_shared->calls.append(QStringLiteral("mounted:") + url.value_or(QStringLiteral("none")));
+        m_journal->calls.append(QStringLiteral("mounted:") + url.value_or(QStringLiteral("none")));
     }
 
-    void receiveUnmountedImportSource(std::optional<QString> url) override
+    void receiveUnmountedImportSource(const std::optional<QString> &url) override
     {
-        m_shared->calls.append(QStringLiteral("unmounted:") + url.value_or(QStringLiteral("none")));
+        m_journal->calls.append(QStringLiteral("unmounted:")
+                                + url.value_or(QStringLiteral("none")));
     }
 
     void acceptMountProposal() override
     {
-        m_shared->calls.append(QStringLiteral("acceptMountProposal"));
+        m_journal->calls.append(QStringLiteral("acceptMountProposal"));
     }
 
     void dismissMountProposal() override
     {
-        m_shared->calls.append(QStringLiteral("dismissMountProposal"));
+        m_journal->calls.append(QStringLiteral("dismissMountProposal"));
     }
 
-    void setApplicationActive(bool active) override
+private:
+    std::shared_ptr<ShellReactionJournal> m_journal;
+};
+
+class JournalIngestCacheOperations final : public RecordingIngestCacheOperations
+{
+public:
+    explicit JournalIngestCacheOperations(std::shared_ptr<ShellReactionJournal> journal)
+        : m_journal(std::move(journal))
+    {}
+
+    void scheduleUserManagedIngestCacheRefresh() override
     {
-        m_shared->calls.append(QStringLiteral("active:")
-                               + (active ? QStringLiteral("true") : QStringLiteral("false")));
+        m_journal->calls.append(QStringLiteral("scheduleUserManagedIngestCacheRefresh"));
+    }
+
+private:
+    std::shared_ptr<ShellReactionJournal> m_journal;
+};
+
+class JournalRestoreOperations final : public RecordingRestoreOperations
+{
+public:
+    explicit JournalRestoreOperations(std::shared_ptr<ShellReactionJournal> journal)
+        : m_journal(std::move(journal))
+    {}
+
+    QCoro::Task<> refreshActiveRestoreRequest() override
+    {
+        return ShellReactionJournal::record(m_journal,
+                                            QStringLiteral("refreshActiveRestoreRequest"));
+    }
+
+    void updateRestorePolling(const std::optional<RestoreRequest> & /*request*/) override
+    {
+        m_journal->calls.append(QStringLiteral("updateRestorePolling"));
     }
 
     void cancelRestorePolling() override
     {
-        m_shared->calls.append(QStringLiteral("cancelRestorePolling"));
+        m_journal->calls.append(QStringLiteral("cancelRestorePolling"));
+    }
+
+    void setApplicationActive(bool active) override
+    {
+        m_journal->calls.append(active ? QStringLiteral("active:true")
+                                       : QStringLiteral("active:false"));
     }
 
 private:
-    /// Records `name` when called and again ("name:done") a turn of the event loop later.
-    static QCoro::Task<> record(QString name, std::shared_ptr<Shared> shared)
-    {
-        shared->calls.append(name);
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
-        shared->calls.append(name + QStringLiteral(":done"));
-    }
-
-    QCoro::Task<> record(const QString &name)
-    {
-        QString copy = name;
-        return record(std::move(copy), m_shared);
-    }
-
-    static QCoro::Task<std::optional<QString>>
-    answer(QString name, std::shared_ptr<Shared> shared, std::optional<QString> Shared::*field)
-    {
-        shared->calls.append(name);
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
-        co_return (*shared).*field;
-    }
-
-    std::shared_ptr<Shared> m_shared;
+    std::shared_ptr<ShellReactionJournal> m_journal;
 };
 
 /// A session as a sign-in would publish it.
@@ -152,14 +189,18 @@ inline AuthenticatedLibrarySession signedInSession()
     return session;
 }
 
-/// A window over a fresh view model whose operations are recorded; the session client's
-/// requests are answered by `sessionBackend`.
+/// A window over a fresh view model whose own reactions are recorded in `recorded` (the pages
+/// run the view model's workflows); the session client's requests are answered by
+/// `sessionBackend`.
 struct ShellWindowFixture
 {
     ShellViewModelFixture viewModelFixture;
     ScriptedFetch sessionBackend;
-    std::shared_ptr<RecordingShellOperations::Shared> recorded
-        = std::make_shared<RecordingShellOperations::Shared>();
+    std::shared_ptr<ShellReactionJournal> recorded = std::make_shared<ShellReactionJournal>();
+    JournalSessionOperations session{recorded};
+    JournalImportOperations imports{recorded};
+    JournalIngestCacheOperations ingestCache{recorded};
+    JournalRestoreOperations restore{recorded};
     std::unique_ptr<LibraryShellWindow> window;
 
     explicit ShellWindowFixture(ShellSection initialSection = ShellSection::Overview)
@@ -168,10 +209,8 @@ struct ShellWindowFixture
         viewModelFixture.sessionFetch = sessionBackend.function();
         std::unique_ptr<LibraryShellViewModel> viewModel = viewModelFixture.make();
         window = std::make_unique<LibraryShellWindow>(
-            viewModel.release(),
-            std::make_unique<RecordingShellOperations>(recorded),
-            RestoreDestinationStore::nonPersistent(),
-            initialSection);
+            viewModel.release(), RestoreDestinationStore::nonPersistent(), initialSection);
+        window->setReactionOperations({&session, &imports, &ingestCache, &restore});
     }
 
     LibraryShellViewModel &viewModel() const { return window->viewModel(); }

@@ -6,9 +6,11 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace Pellwick {
 
-/// The import operations the import pages call. Main thread only;
+/// The import operations the import pages and the window call. Main thread only;
 /// `ImportWorkflows` implements it.
 class ImportOperations
 {
@@ -34,6 +36,10 @@ public:
     virtual QCoro::Task<> recoverInterruptedImports() = 0;
     /// Runs the source-media safety check at once.
     virtual QCoro::Task<> refreshSourceMediaSafetyNow() = 0;
+    /// A volume was mounted at `url` (a local path), or at an unknown place.
+    virtual void receiveMountedImportSource(const std::optional<QString> &url) = 0;
+    /// A volume was unmounted from `url`, or from an unknown place.
+    virtual void receiveUnmountedImportSource(const std::optional<QString> &url) = 0;
     /// Takes the proposed volumes for import.
     virtual void acceptMountProposal() = 0;
     /// Dismisses the proposed volumes until they are unmounted.

@@ -10,7 +10,7 @@
 
 namespace Pellwick {
 
-/// The Ingest Cache operations the cache pages call. Main thread only;
+/// The Ingest Cache operations the cache pages and the window call. Main thread only;
 /// `IngestCacheWorkflows` implements it.
 class IngestCacheOperations
 {

@@ -13,7 +13,7 @@
 namespace Pellwick {
 
 /// The library operations the library pages call; the filters are set on `LibraryState`. Main thread only;
-/// `LibraryShellViewModel` implements it.
+/// `LibraryWorkflows` implements it.
 class LibraryOperations
 {
 public:

@@ -2,16 +2,19 @@
 
 #include <PellwickApp/Shell/ShellTypes.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 
 #include <QCoro/QCoroTask>
 #include <QHash>
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace Pellwick {
 
-/// The restore operations the restore pages call. Main thread only;
-/// `LibraryShellViewModel` implements it.
+/// The restore operations the restore pages and the window call. Main thread only;
+/// `RestoreWorkflows` implements it.
 class RestoreOperations
 {
 public:
@@ -43,6 +46,12 @@ public:
     virtual QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                             QHash<qint64, QString> destinationFilenames)
         = 0;
+    /// Starts, keeps or stops the polling of a preparing Restore Request.
+    virtual void updateRestorePolling(const std::optional<RestoreRequest> &request) = 0;
+    /// Cancels the restore polling, if it runs. Synchronous.
+    virtual void cancelRestorePolling() = 0;
+    /// The application became active (true) or inactive (false): polling runs only while active.
+    virtual void setApplicationActive(bool active) = 0;
     /// Pauses the running restore transfer, if any; synchronous, never waits.
     virtual void pauseActiveRestoreTransfer() = 0;
     /// Restarts the restore with `filename` for the conflicting item.

@@ -7,7 +7,7 @@
 
 namespace Pellwick {
 
-/// The session operations the account, sign-in and password pages call. Main thread only;
+/// The session operations the account, sign-in and password pages and the window call. Main thread only;
 /// `SessionWorkflows` implements it.
 class SessionOperations
 {
@@ -17,6 +17,10 @@ public:
     SessionOperations(const SessionOperations &) = delete;
     SessionOperations &operator=(const SessionOperations &) = delete;
 
+    /// Checks once whether the backend can be reached.
+    virtual QCoro::Task<> refresh() = 0;
+    /// Signs in from the stored token, or shows the verification gate, or stays signed out.
+    virtual QCoro::Task<> restoreRememberedSession() = 0;
     /// Signs in with the form's address and password.
     virtual QCoro::Task<> signIn() = 0;
     /// Creates an account from the registration form.

@@ -2,7 +2,6 @@
 
 #include <PellwickApp/Shell/CacheNavigationPerformanceProbe.h>
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
-#include <PellwickApp/Shell/ShellOperations.h>
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewPanelView.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
@@ -57,17 +56,19 @@ void showBackendStatus(BackendStatusToolbarItem &item, ShellStatus status)
 } // namespace
 
 LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
-                                       std::unique_ptr<ShellOperations> operations,
                                        std::unique_ptr<RestoreDestinationStore> restoreDestinations,
                                        ShellSection initialSection,
                                        QWidget *parent)
     : QMainWindow(parent)
     , m_viewModel(viewModel)
-    , m_operations(std::move(operations))
+    , m_reactions{&viewModel->sessionWorkflows(),
+                  &viewModel->importWorkflows(),
+                  &viewModel->ingestCacheWorkflows(),
+                  &viewModel->restoreWorkflows()}
     , m_selectedSection(initialSection)
     , m_urlOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
-    Q_ASSERT(m_viewModel && m_operations);
+    Q_ASSERT(m_viewModel);
     m_viewModel->setParent(this);
     setObjectName(QStringLiteral("library-shell"));
     setWindowTitle(ShellWindowTitle::value());
@@ -222,7 +223,7 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
             this,
             &LibraryShellWindow::reviewMountProposal);
     connect(m_region, &SharedPageStatusRegion::dismissRequested, this, [this] {
-        m_operations->dismissMountProposal();
+        m_reactions.imports->dismissMountProposal();
     });
 
     LibraryShellViewModel *model = m_viewModel;
@@ -341,21 +342,28 @@ void LibraryShellWindow::updatePage()
     m_region->setVisible(m_selectedSection != ShellSection::ImportReview);
 }
 
+void LibraryShellWindow::setReactionOperations(const ReactionOperations &operations)
+{
+    Q_ASSERT(operations.session && operations.imports && operations.ingestCache
+             && operations.restore);
+    m_reactions = operations;
+}
+
 void LibraryShellWindow::reviewMountProposal()
 {
-    m_operations->acceptMountProposal();
+    m_reactions.imports->acceptMountProposal();
     setCurrentSection(ShellSection::ImportReview);
 }
 
 void LibraryShellWindow::volumeMounted(const std::optional<QString> &url)
 {
     if (m_viewModel->sessionState().session())
-        m_operations->receiveMountedImportSource(url);
+        m_reactions.imports->receiveMountedImportSource(url);
 }
 
 void LibraryShellWindow::volumeUnmounted(const std::optional<QString> &url)
 {
-    m_operations->receiveUnmountedImportSource(url);
+    m_reactions.imports->receiveUnmountedImportSource(url);
 }
 
 void LibraryShellWindow::applicationBecameActive()
@@ -365,8 +373,8 @@ void LibraryShellWindow::applicationBecameActive()
 
 void LibraryShellWindow::applicationResignedActive()
 {
-    m_operations->setApplicationActive(false);
-    m_operations->cancelRestorePolling();
+    m_reactions.restore->setApplicationActive(false);
+    m_reactions.restore->cancelRestorePolling();
 }
 
 void LibraryShellWindow::showEvent(QShowEvent *event)
@@ -381,13 +389,13 @@ void LibraryShellWindow::showEvent(QShowEvent *event)
 QCoro::Task<> LibraryShellWindow::runStartup()
 {
     const QPointer<LibraryShellWindow> self(this);
-    co_await m_operations->refresh();
+    co_await m_reactions.session->refresh();
     if (!self)
         co_return;
-    co_await m_operations->restoreRememberedSession();
+    co_await m_reactions.session->restoreRememberedSession();
     if (!self)
         co_return;
-    co_await m_operations->refreshActiveRestoreRequest();
+    co_await m_reactions.restore->refreshActiveRestoreRequest();
     if (self)
         Q_EMIT startupFinished();
 }
@@ -395,36 +403,36 @@ QCoro::Task<> LibraryShellWindow::runStartup()
 QCoro::Task<> LibraryShellWindow::runActivation()
 {
     const QPointer<LibraryShellWindow> self(this);
-    m_operations->setApplicationActive(true);
+    m_reactions.restore->setApplicationActive(true);
     const std::optional<RestoreRequest> request
         = m_viewModel->restoreState().activeRestoreRequest();
-    m_operations->updateRestorePolling(request);
-    m_operations->scheduleUserManagedIngestCacheRefresh();
-    co_await m_operations->refreshSourceMediaSafetyNow();
+    m_reactions.restore->updateRestorePolling(request);
+    m_reactions.ingestCache->scheduleUserManagedIngestCacheRefresh();
+    co_await m_reactions.imports->refreshSourceMediaSafetyNow();
     if (!self)
         co_return;
-    co_await m_operations->refreshVerification();
+    co_await m_reactions.session->refreshVerification();
     if (!self)
         co_return;
-    co_await m_operations->refreshActiveRestoreRequest();
+    co_await m_reactions.restore->refreshActiveRestoreRequest();
     if (self)
         Q_EMIT activationFinished();
 }
 
 QCoro::Task<> LibraryShellWindow::refreshLibrary()
 {
-    co_await m_operations->refreshLibrary();
+    co_await m_reactions.session->refreshLibrary();
 }
 
 QCoro::Task<> LibraryShellWindow::refreshStatus()
 {
-    co_await m_operations->refresh();
+    co_await m_reactions.session->refresh();
 }
 
 QCoro::Task<> LibraryShellWindow::openCheckout()
 {
     const QPointer<LibraryShellWindow> self(this);
-    const std::optional<QString> link = co_await m_operations->checkoutURL();
+    const std::optional<QString> link = co_await m_reactions.session->checkoutURL();
     if (self)
         open(link);
 }
@@ -432,7 +440,7 @@ QCoro::Task<> LibraryShellWindow::openCheckout()
 QCoro::Task<> LibraryShellWindow::openCustomerPortal()
 {
     const QPointer<LibraryShellWindow> self(this);
-    const std::optional<QString> link = co_await m_operations->customerPortalURL();
+    const std::optional<QString> link = co_await m_reactions.session->customerPortalURL();
     if (self)
         open(link);
 }

@@ -21,11 +21,13 @@ namespace Pellwick {
 
 class BackendStatusToolbarItem;
 class ImportOperations;
+class IngestCacheOperations;
 class LibraryShellViewModel;
 class NewImportView;
 class RestoreDestinationStore;
+class RestoreOperations;
+class SessionOperations;
 class SharedPageStatusRegion;
-class ShellOperations;
 class SidebarView;
 
 /// The application's one window: the sidebar beside the signed-out page or the signed-in column
@@ -38,16 +40,29 @@ class LibraryShellWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    /// Takes the view model (made a child of the window), the operations run on it and the
-    /// store the Restore page remembers its destination folder in.
+    /// Takes the view model (made a child of the window) and the store the Restore page
+    /// remembers its destination folder in.
     LibraryShellWindow(LibraryShellViewModel *viewModel,
-                       std::unique_ptr<ShellOperations> operations,
                        std::unique_ptr<RestoreDestinationStore> restoreDestinations,
                        ShellSection initialSection = ShellSection::Overview,
                        QWidget *parent = nullptr);
     ~LibraryShellWindow() override;
 
     LibraryShellViewModel &viewModel() const { return *m_viewModel; }
+
+    /// The operations the window's own reactions run (start-up, activation, volumes, the
+    /// proposal's buttons, the toolbars' refresh and links); at first the view model's workflow
+    /// objects, which the pages keep.
+    struct ReactionOperations
+    {
+        SessionOperations *session = nullptr;
+        ImportOperations *imports = nullptr;
+        IngestCacheOperations *ingestCache = nullptr;
+        RestoreOperations *restore = nullptr;
+    };
+
+    /// Replaces the operations of the window's own reactions (tests record them).
+    void setReactionOperations(const ReactionOperations &operations);
 
     ShellSection currentSection() const { return m_selectedSection; }
 
@@ -121,7 +136,7 @@ private:
     void open(const std::optional<QString> &link);
 
     LibraryShellViewModel *m_viewModel = nullptr;
-    std::unique_ptr<ShellOperations> m_operations;
+    ReactionOperations m_reactions;
     ShellSection m_selectedSection;
     bool m_isChangingPassword = false;
     bool m_hasStarted = false;

@@ -187,10 +187,10 @@ public:
     /// a shown proposal is replaced at once by all waiting volumes, then they are proposed when
     /// no work runs. A listing that fails, finds no such volume or is overtaken by a newer notice
     /// for the path changes nothing.
-    void receiveMountedImportSource(const std::optional<QString> &url);
+    void receiveMountedImportSource(const std::optional<QString> &url) override;
     /// An unmount notice: the path is forgotten as mounted at launch, dismissed and waiting; a
     /// shown proposal naming it is withdrawn and the rest proposed when no work runs.
-    void receiveUnmountedImportSource(const std::optional<QString> &url);
+    void receiveUnmountedImportSource(const std::optional<QString> &url) override;
     /// Publishes the waiting volumes as the proposal unless one is shown, an import or restore
     /// runs, a Restore Request is active or a move of the Ingest Cache is pending. A running scan
     /// does not hold it back.

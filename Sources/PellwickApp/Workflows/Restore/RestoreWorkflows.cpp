@@ -109,7 +109,7 @@ void RestoreWorkflows::updateRestorePolling(const std::optional<RestoreRequest> 
         }
         return;
     }
-    if (!m_services.isApplicationActive()) {
+    if (!m_isApplicationActive) {
         // Start time and row stay: the 900 s keep counting from the first start.
         cancelRestorePolling();
         return;

@@ -59,8 +59,6 @@ public:
         QString stagingAreaRoot;
         /// The active Ingest Cache's root, which may change while the application runs.
         std::function<QString()> ingestCacheRoot;
-        /// Whether the application is active: polling waits while it is not.
-        std::function<bool()> isApplicationActive;
         /// Reads the signed-in account's figures again: a saved file spent restore allowance.
         std::function<QCoro::Task<>()> refreshLibrary;
         std::shared_ptr<const FileManager> fileManager;
@@ -127,9 +125,16 @@ public:
     /// The task refreshes the request every 60 s during the first 900 s after the start time,
     /// every 180 s after; it ends when cancelled, when the workflows are gone or when the request
     /// is no longer preparing. Never fails.
-    void updateRestorePolling(const std::optional<RestoreRequest> &request);
+    void updateRestorePolling(const std::optional<RestoreRequest> &request) override;
     /// Cancels the restore polling task, if one runs, and forgets its handle. Synchronous.
-    void cancelRestorePolling();
+    void cancelRestorePolling() override;
+
+    /// Marks the application active or inactive; an inactive application polls nothing. Starts
+    /// or stops nothing itself: the window's activation steps follow. Active at first.
+    void setApplicationActive(bool active) override { m_isApplicationActive = active; }
+
+    bool isApplicationActive() const { return m_isApplicationActive; }
+
     /// Pauses the running restore transfer, if any, so it stops with its parts and manifests kept
     /// and can be continued (also at the next launch, when the window closes). Never waits.
     void pauseActiveRestoreTransfer() override;
@@ -237,6 +242,7 @@ private:
     std::optional<qint64> m_cancellingRestoreRequestID;
     std::optional<RestoreTransferIdentifier> m_activeRestoreTransferID;
     std::optional<WorkflowTaskHandle> m_restorePollingTask;
+    bool m_isApplicationActive = true;
     std::optional<std::chrono::steady_clock::time_point> m_restorePreparingStartedAt;
     std::optional<QUuid> m_restorePreparationProgressID;
     /// Stops the Core calls of the request workflows when the workflows go.

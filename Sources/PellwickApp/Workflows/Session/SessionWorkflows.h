@@ -51,7 +51,7 @@ public:
     /// Checks backend reachability once: `status` becomes checking, then reachable or unreachable.
     /// Only the latest check's answer is shown: a newer check, or the end of these workflows,
     /// stops the one still running, which publishes nothing.
-    QCoro::Task<> refresh();
+    QCoro::Task<> refresh() override;
     /// At launch: restores the session of the stored token, or the verification gate of an
     /// account that still waits for e-mail verification. A result is dropped when a sign-in,
     /// registration or sign-out happened meanwhile. The stored token is removed only when the
@@ -59,7 +59,7 @@ public:
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
     /// A restored session then starts the recovery of interrupted imports, without awaiting it.
     /// Shows no message.
-    QCoro::Task<> restoreRememberedSession();
+    QCoro::Task<> restoreRememberedSession() override;
     /// Signs in with `email` and `password` as they stand. On success the password is cleared
     /// and the token stored; an authenticated account resumes interrupted imports.
     QCoro::Task<> signIn() override;
