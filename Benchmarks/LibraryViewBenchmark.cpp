@@ -24,6 +24,7 @@
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
 #include <PellwickApp/Views/Library/LocalLibraryFinderList.h>
+#include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
@@ -225,8 +226,8 @@ int main(int argc, char *argv[])
                                 viewModel->importState(),
                                 viewModel->ingestCacheState(),
                                 viewModel->libraryWorkflows(),
-                                *viewModel,
-                                *viewModel,
+                                viewModel->importWorkflows(),
+                                viewModel->ingestCacheWorkflows(),
                                 viewModel->restoreWorkflows(),
                                 chooser},
                                viewModel->singleShotTimers());
