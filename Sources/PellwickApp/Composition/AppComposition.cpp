@@ -134,9 +134,8 @@ AppComposition::makeWindow(const AppConfiguration &configuration, const AppSyste
     std::unique_ptr<LibraryShellViewModel> viewModel = makeViewModel(configuration, services);
     // 13. The root window, which takes the view model and the store of the last restore
     // destination.
-    auto window = std::make_unique<LibraryShellWindow>(viewModel.release(),
-                                                       configuration.restoreDestinationStore(),
-                                                       ShellSection::Overview);
+    auto window = std::make_unique<LibraryShellWindow>(
+        viewModel.release(), configuration.restoreDestinationStore(), ShellSection::Overview);
     // 14. The window's event sources, owned by it: removable volumes coming and going, and the
     // application becoming active or inactive.
     if (services.folderChooser)
