@@ -64,6 +64,21 @@ Result<void> requireNoLink(const FileManager &fileManager, const QString &folder
     return {};
 }
 
+/// Refuses `path` when it or a folder between the state folder `root` and it is a symbolic link,
+/// the topmost one named: a removal through it would reach whatever it leads to.
+Result<void>
+requireNoLinkBelow(const FileManager &fileManager, const QString &root, const QString &path)
+{
+    QStringList levels;
+    const QString below = root + QLatin1Char('/');
+    for (QString level = path; level.size() > below.size() && level.startsWith(below);
+         level = parentPath(level))
+        levels.prepend(level);
+    for (const QString &level : std::as_const(levels))
+        PELLWICK_TRY(requireNoLink(fileManager, level));
+    return {};
+}
+
 /// A decoding failure of the manifest at `path`, naming the file.
 tl::unexpected<Error> manifestDecodingFailure(DecodingError error, const QString &path)
 {
@@ -585,8 +600,7 @@ RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
     if (stored && stored->isComplete && stored->destinationPath == file.destinationPath) {
         // Parts a run cut short after recording completion did not live to remove.
-        if (const QString parts = m_layout.partsPath(file.id); m_fileManager->fileExists(parts))
-            (void) m_fileManager->removeItem(parts);
+        PELLWICK_TRY(removeParts(file.id));
         report(progress, TransferProgressPhase::Verifying, file, *stored);
         PELLWICK_TRY(verify(stored->destinationPath, *stored));
         return *stored;
@@ -736,8 +750,7 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
     PELLWICK_TRY(saveManifest(manifest));
     Result<QString> assembled = assembleTemporaryFile(manifest);
     if (!assembled) {
-        if (!m_fileManager->fileExists(manifest.assemblyPath))
-            forgetAssembly(manifest);
+        forgetAssembly(manifest);
         return tl::unexpected<Error>(std::move(assembled).error());
     }
     const QString temporary = *assembled;
@@ -753,8 +766,8 @@ Result<void> RestoreTransferExecutor::finalize(RestoreTransferManifest &manifest
         return installVerifiedFile(temporary, manifest);
     };
     if (Result<void> installed = verifyAndInstall(); !installed) {
-        if (m_fileManager->removeItem(temporary))
-            forgetAssembly(manifest);
+        (void) m_fileManager->removeItem(temporary);
+        forgetAssembly(manifest);
         return installed;
     }
     return markComplete(manifest);
@@ -772,7 +785,15 @@ Result<void> RestoreTransferExecutor::markComplete(RestoreTransferManifest &mani
     manifest.assemblyPath.clear();
     PELLWICK_TRY(saveManifest(manifest));
     // The complete manifest is durable; the parts are no longer needed by anyone.
-    (void) m_fileManager->removeItem(m_layout.partsPath(manifest.id));
+    return removeParts(manifest.id);
+}
+
+Result<void> RestoreTransferExecutor::removeParts(const RestoreTransferIdentifier &id) const
+{
+    const QString parts = m_layout.partsPath(id);
+    PELLWICK_TRY(requireNoLinkBelow(*m_fileManager, m_layout.rootPath, parts));
+    if (m_fileManager->fileExists(parts))
+        (void) m_fileManager->removeItem(parts);
     return {};
 }
 
@@ -821,6 +842,11 @@ void RestoreTransferExecutor::restartForNewDestination(RestoreTransferManifest &
 
 void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) const
 {
+    // One a power loss could bring back must still be named: only a removal made durable is
+    // forgotten.
+    if (m_fileManager->fileExists(manifest.assemblyPath)
+        || !m_fileManager->synchronizeDirectory(parentPath(manifest.assemblyPath)))
+        return;
     manifest.assemblyPath.clear();
     // Should this fail, the next run finds the name of a file that no longer exists.
     (void) saveManifest(manifest);
@@ -846,13 +872,16 @@ RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifes
         || !(besideDestination(manifest.destinationPath) || besideDestination(replacedDestination)))
         return {};
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(leftover);
-    if (!attributes || attributes->type != FileAttributes::Type::Regular
-        || !m_fileManager->removeItem(leftover))
+    if (attributes
+        && (attributes->type != FileAttributes::Type::Regular
+            || !m_fileManager->removeItem(leftover)))
         return {};
-    // Made durable before the manifest forgets it: one brought back by a power loss would lie
-    // in the user's folder with nothing naming it.
-    if (Result<void> flushed = m_fileManager->synchronizeDirectory(parentPath(leftover));
-        !flushed) {
+    // Made durable before the manifest forgets it, also when an earlier run removed it: one
+    // brought back by a power loss would lie in the user's folder with nothing naming it. A
+    // folder that is gone holds nothing to name.
+    const QString folder = parentPath(leftover);
+    if (Result<void> flushed = m_fileManager->synchronizeDirectory(folder);
+        !flushed && m_fileManager->fileExists(folder)) {
         manifest.assemblyPath = recorded;
         return flushed;
     }
@@ -955,6 +984,7 @@ RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentif
     PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(id));
     if (stored && stored->isComplete)
         return {};
+    PELLWICK_TRY(requireNoLinkBelow(*m_fileManager, m_layout.rootPath, m_layout.partsPath(id)));
     if (stored)
         (void) removeLeftoverAssembly(*stored);
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));

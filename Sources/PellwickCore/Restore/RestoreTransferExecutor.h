@@ -69,8 +69,9 @@ public:
 
     /// Unless the artifact's manifest records it complete, removes its manifest, its part files
     /// and an assembly file an interrupted run left beside the destination (failures to remove
-    /// are ignored). An installed file is never touched. An unreadable manifest is returned and
-    /// nothing removed.
+    /// are ignored). An installed file is never touched. An unreadable manifest, or a parts
+    /// folder reached through a symbolic link (ELOOP, naming the link), is returned and nothing
+    /// removed.
     [[nodiscard]] Result<void>
     discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
 
@@ -123,6 +124,10 @@ private:
     [[nodiscard]] Result<void> createStateFolder(const QString &path) const;
     /// Records the artifact complete and drops its parts.
     [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
+    /// Removes the artifact's parts folder, ignoring a failure to remove it. Refuses, removing
+    /// nothing, when it or a folder between the state folder and it is a symbolic link (ELOOP,
+    /// naming the link).
+    [[nodiscard]] Result<void> removeParts(const RestoreTransferIdentifier &id) const;
     /// Takes the file's destination, byte count and hash (the stored ones are not compared) and
     /// keeps only the completed ranges that are chunks of that byte count, each once, by start.
     void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file) const;
@@ -131,8 +136,8 @@ private:
     /// Turns the complete manifest of a file installed at another destination into one that
     /// starts the artifact anew.
     static void restartForNewDestination(RestoreTransferManifest &manifest);
-    /// Clears the record of the assembly file once it is gone and saves the manifest, ignoring a
-    /// failure (a record kept is only tried again by the next run).
+    /// Clears the record of the assembly file once it is gone and its folder flushed and saves
+    /// the manifest, ignoring a failure (a record kept is only tried again by the next run).
     void forgetAssembly(RestoreTransferManifest &manifest) const;
     /// Removes the assembly file an earlier run recorded, if it is still there, is one the
     /// executor made and lies directly in the folder of the manifest's destination or of

@@ -986,40 +986,76 @@ void RestoreTransferExecutorTests::installedButNotRecorded()
     QCOMPARE(fixture.destinationFolder(), isRaw && !accepted ? installed.mid(0, 1) : installed);
 }
 
+/// A first run that fails after its hidden assembly file was made.
+struct LeftoverAssembly
+{
+    FileOperation operation; ///< fails once in the first run
+    QString path;            ///< of that failure
+    bool discarded = false;  ///< cleaned up by a discard rather than by the next run
+    bool removable = false;  ///< the first run's own clean-up removes the file
+    /// the first flush of the destination folder after the file's removal fails
+    bool removalUnflushed = false;
+};
+Q_DECLARE_METATYPE(LeftoverAssembly)
+
 void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved_data()
 {
-    QTest::addColumn<FileOperation>("operation");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("discard");
+    QTest::addColumn<LeftoverAssembly>("leftover");
 
+    const auto read = FileOperation::Read;
+    const auto flush = FileOperation::Synchronize;
+    const auto install = FileOperation::MoveItem;
     QTest::newRow("assembly fails, next run")
-        << FileOperation::Read << u"2000-2999.part"_s << false;
+        << LeftoverAssembly{.operation = read, .path = u"2000-2999.part"_s};
     QTest::newRow("assembly fails, discarded")
-        << FileOperation::Read << u"2000-2999.part"_s << true;
-    QTest::newRow("flush fails, next run") << FileOperation::Synchronize << u"/out/."_s << false;
-    QTest::newRow("install fails, discarded") << FileOperation::MoveItem << u"/out/IMG"_s << true;
+        << LeftoverAssembly{.operation = read, .path = u"2000-2999.part"_s, .discarded = true};
+    QTest::newRow("flush fails, next run")
+        << LeftoverAssembly{.operation = flush, .path = u"/out/."_s};
+    QTest::newRow("install fails, discarded")
+        << LeftoverAssembly{.operation = install, .path = u"/out/IMG"_s, .discarded = true};
+    QTest::newRow("install fails, removal unflushed") << LeftoverAssembly{
+        .operation = install, .path = u"/out/IMG"_s, .removable = true, .removalUnflushed = true};
+    QTest::newRow("flush fails, removal unflushed") << LeftoverAssembly{
+        .operation = flush, .path = u"/out/."_s, .removable = true, .removalUnflushed = true};
+    QTest::newRow("flush fails, removal by the next run unflushed")
+        << LeftoverAssembly{.operation = flush, .path = u"/out/."_s, .removalUnflushed = true};
 }
 
 void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
 {
-    QFETCH(FileOperation, operation);
-    QFETCH(QString, path);
-    QFETCH(bool, discard);
+    QFETCH(LeftoverAssembly, leftover);
 
     // The hidden assembly file outlives a failure whose clean-up fails too, as it outlives a
-    // pulled plug: only the manifest still knows it.
+    // pulled plug: only the manifest still knows it. It stays known until its removal is durable.
     Fixture fixture;
     const RestoreTransfer transfer = fixture.transfer();
-    fixture.files->failOperation(operation, EIO, path, 1);
-    fixture.files->failOperation(FileOperation::RemoveItem, EIO, u"/out/."_s);
+    const QString folder = QFileInfo(transfer.destinationPath).path();
+    fixture.files->failOperation(leftover.operation, EIO, leftover.path, 1);
+    if (!leftover.removable)
+        fixture.files->failOperation(FileOperation::RemoveItem, EIO, u"/out/."_s);
+    auto failFlush = [&] {
+        if (leftover.removalUnflushed)
+            fixture.files->failOperation(FileOperation::SynchronizeDirectory, EIO, folder, 1);
+    };
+    if (leftover.removable)
+        failFlush();
     QVERIFY(!fixture.run(transfer));
-    const QStringList left = fixture.destinationFolder();
-    QCOMPARE(left.size(), 1);
-    QVERIFY2(left.first().startsWith(u".IMG_0001.CR3.tmp-"_s), qPrintable(left.first()));
-    QCOMPARE(fixture.manifest()->assemblyPath, fixture.destination(left.first()));
+    const QString assembly = fixture.manifest()->assemblyPath;
+    QVERIFY2(QFileInfo(assembly).fileName().startsWith(u".IMG_0001.CR3.tmp-"_s),
+             qPrintable(assembly));
+    QCOMPARE(fixture.destinationFolder(),
+             leftover.removable ? QStringList() : QStringList{QFileInfo(assembly).fileName()});
+    if (!leftover.removable && leftover.removalUnflushed) {
+        fixture.files = std::make_shared<FaultInjectingFileManager>();
+        failFlush();
+        QVERIFY(!fixture.run(transfer));
+        QCOMPARE(fixture.destinationFolder(), QStringList());
+        QCOMPARE(fixture.manifest()->assemblyPath, assembly);
+    }
+    const bool present = QFileInfo::exists(assembly);
 
     fixture.files = std::make_shared<FaultInjectingFileManager>();
-    if (discard) {
+    if (leftover.discarded) {
         PELLWICK_VERIFY_SUCCESS(fixture.executor().discardIncompleteArtifacts(transfer.id));
         QCOMPARE(fixture.destinationFolder(), QStringList());
         QVERIFY(!fixture.manifest());
@@ -1030,10 +1066,14 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
     QCOMPARE(fixture.manifest()->assemblyPath, QString());
     // Its removal is durable before the manifest forgets it.
     const QStringList log = fixture.files->log();
-    const qsizetype removed = log.indexOf(u"removeItem "_s + fixture.destination(left.first()));
-    QVERIFY(removed >= 0);
-    QCOMPARE(log.value(removed + 1),
-             u"synchronizeDirectory "_s + QFileInfo(transfer.destinationPath).path());
+    const qsizetype removed = log.indexOf(u"removeItem "_s + assembly);
+    QCOMPARE(removed >= 0, present);
+    const qsizetype flushed = log.indexOf(u"synchronizeDirectory "_s + folder);
+    const qsizetype forgotten
+        = log.indexOf(u"replaceItem "_s + fixture.executor().layout().manifestPath(transfer.id));
+    QVERIFY(flushed >= 0 && flushed < forgotten);
+    if (present)
+        QCOMPARE(flushed, removed + 1);
 }
 
 void RestoreTransferExecutorTests::recordedAssemblyPathIsCheckedBeforeRemoval_data()
@@ -1129,8 +1169,11 @@ struct HostileManifest
     qint64 libraryItemID = 345; ///< of the sound manifest
     bool device = false;        ///< /dev/zero in place of the file
     QString keyPath{};          ///< of the decoding error, which names the file
-    /// "manifests" or "parts": that state folder moved outside and a symbolic link left to it
+    /// "manifests", "parts" (the artifact's) or "all parts" (the folder of every artifact's
+    /// parts): that state folder moved outside and a symbolic link left to it
     QString linkedFolder{};
+    bool complete = false;  ///< the manifest records the artifact complete
+    bool discarded = false; ///< discarded rather than run
 };
 Q_DECLARE_METATYPE(HostileManifest)
 
@@ -1143,6 +1186,10 @@ void RestoreTransferExecutorTests::hostileManifestsAreRefused_data()
     QTest::newRow("not JSON") << HostileManifest{.content = "{"};
     QTest::newRow("manifests folder a link") << HostileManifest{.linkedFolder = u"manifests"_s};
     QTest::newRow("parts folder a link") << HostileManifest{.linkedFolder = u"parts"_s};
+    QTest::newRow("all parts a link, complete")
+        << HostileManifest{.linkedFolder = u"all parts"_s, .complete = true};
+    QTest::newRow("all parts a link, discarded")
+        << HostileManifest{.linkedFolder = u"all parts"_s, .discarded = true};
 }
 
 void RestoreTransferExecutorTests::hostileManifestsAreRefused()
@@ -1164,9 +1211,17 @@ void RestoreTransferExecutorTests::hostileManifestsAreRefused()
     }
     if (manifest.padding > 0)
         appendToFile(path, QByteArray(manifest.padding, ' '));
-    const QString linked = manifest.linkedFolder == u"parts"_s
-                               ? fixture.partsPath()
-                               : fixture.executor().layout().manifestsPath();
+    if (manifest.complete) {
+        RestoreTransferManifest complete = *fixture.manifest();
+        complete.isComplete = true;
+        QVERIFY(fixture.executor().saveManifest(complete));
+    }
+    const QString foreign = fixture.partsPath() + u"/foreign.txt"_s;
+    writeFile(foreign, "not a part");
+    const QString linked
+        = manifest.linkedFolder == u"manifests"_s ? fixture.executor().layout().manifestsPath()
+          : manifest.linkedFolder == u"parts"_s   ? fixture.partsPath()
+                                                  : QFileInfo(fixture.partsPath()).path();
     const QString outside = fixture.folder.filePath(u"outside"_s);
     if (!manifest.linkedFolder.isEmpty()) {
         QVERIFY(QDir().rename(linked, outside));
@@ -1175,8 +1230,15 @@ void RestoreTransferExecutorTests::hostileManifestsAreRefused()
     const QByteArray before = manifest.device ? QByteArray() : readFile(path);
     const QStringList outsideBefore = QDir(outside).entryList(QDir::Files | QDir::Hidden);
 
-    Result<RestoreTransferManifest> result = fixture.run(transfer);
+    auto outcome = [&]() -> Result<void> {
+        if (manifest.discarded)
+            return fixture.executor().discardIncompleteArtifacts(transfer.id);
+        PELLWICK_TRY(fixture.run(transfer));
+        return {};
+    };
+    Result<void> result = outcome();
     QVERIFY(!result);
+    QVERIFY(QFileInfo::exists(foreign));
     if (manifest.device) {
         QCOMPARE(result.error(), Error(FileSystemError{u"read"_s, path, EINVAL}));
     } else if (!manifest.linkedFolder.isEmpty()) {
