@@ -985,8 +985,9 @@ RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentif
     if (stored && stored->isComplete)
         return {};
     PELLWICK_TRY(requireNoLinkBelow(*m_fileManager, m_layout.rootPath, m_layout.partsPath(id)));
+    // Its manifest goes only once the assembly file's removal is durable.
     if (stored)
-        (void) removeLeftoverAssembly(*stored);
+        PELLWICK_TRY(removeLeftoverAssembly(*stored));
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));
     (void) m_fileManager->removeItem(m_layout.partsPath(id));
     return {};

@@ -71,7 +71,7 @@ public:
     /// and an assembly file an interrupted run left beside the destination (failures to remove
     /// are ignored). An installed file is never touched. An unreadable manifest, or a parts
     /// folder reached through a symbolic link (ELOOP, naming the link), is returned and nothing
-    /// removed.
+    /// removed; a failed flush of the assembly file's folder is returned and the manifest kept.
     [[nodiscard]] Result<void>
     discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
 

@@ -1019,6 +1019,8 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved_data()
         .operation = flush, .path = u"/out/."_s, .removable = true, .removalUnflushed = true};
     QTest::newRow("flush fails, removal by the next run unflushed")
         << LeftoverAssembly{.operation = flush, .path = u"/out/."_s, .removalUnflushed = true};
+    QTest::newRow("flush fails, removal by a discard unflushed") << LeftoverAssembly{
+        .operation = flush, .path = u"/out/."_s, .discarded = true, .removalUnflushed = true};
 }
 
 void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
@@ -1034,10 +1036,9 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
     if (!leftover.removable)
         fixture.files->failOperation(FileOperation::RemoveItem, EIO, u"/out/."_s);
     auto failFlush = [&] {
-        if (leftover.removalUnflushed)
-            fixture.files->failOperation(FileOperation::SynchronizeDirectory, EIO, folder, 1);
+        fixture.files->failOperation(FileOperation::SynchronizeDirectory, EIO, folder, 1);
     };
-    if (leftover.removable)
+    if (leftover.removable && leftover.removalUnflushed)
         failFlush();
     QVERIFY(!fixture.run(transfer));
     const QString assembly = fixture.manifest()->assemblyPath;
@@ -1045,23 +1046,28 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
              qPrintable(assembly));
     QCOMPARE(fixture.destinationFolder(),
              leftover.removable ? QStringList() : QStringList{QFileInfo(assembly).fileName()});
-    if (!leftover.removable && leftover.removalUnflushed) {
+    auto cleanUp = [&](bool unflushed) -> Result<void> {
         fixture.files = std::make_shared<FaultInjectingFileManager>();
-        failFlush();
-        QVERIFY(!fixture.run(transfer));
+        if (unflushed)
+            failFlush();
+        if (leftover.discarded)
+            return fixture.executor().discardIncompleteArtifacts(transfer.id);
+        PELLWICK_TRY(fixture.run(transfer));
+        return {};
+    };
+    if (!leftover.removable && leftover.removalUnflushed) {
+        QVERIFY(!cleanUp(true));
         QCOMPARE(fixture.destinationFolder(), QStringList());
         QCOMPARE(fixture.manifest()->assemblyPath, assembly);
     }
     const bool present = QFileInfo::exists(assembly);
 
-    fixture.files = std::make_shared<FaultInjectingFileManager>();
+    PELLWICK_VERIFY_SUCCESS(cleanUp(false));
     if (leftover.discarded) {
-        PELLWICK_VERIFY_SUCCESS(fixture.executor().discardIncompleteArtifacts(transfer.id));
         QCOMPARE(fixture.destinationFolder(), QStringList());
         QVERIFY(!fixture.manifest());
         return;
     }
-    PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
     QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
     QCOMPARE(fixture.manifest()->assemblyPath, QString());
     // Its removal is durable before the manifest forgets it.
