@@ -215,12 +215,15 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
                                                          : contentHash(file));
         PELLWICK_TRY(m_cache.fileManager().createDirectory(parentPath(destination)));
 
+        bool foundInPlace = false;
         if (m_cache.fileManager().fileExists(destination)) {
             PELLWICK_TRY_ASSIGN(QString existingHash, contentHash(destination));
             if (existingHash != sourceHash)
                 PELLWICK_TRY(m_cache.fileManager().removeItem(destination));
+            else
+                foundInPlace = true;
         }
-        if (!m_cache.fileManager().fileExists(destination)) {
+        if (!foundInPlace) {
             const qint64 byteCount = size;
             Result<void> copied = VerifiedFileCopy::copy(
                 file,
@@ -251,6 +254,10 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
         PELLWICK_TRY_ASSIGN(auto after,
                             contentHashPair(m_cache.contentHasher(), destination, file, m_stop));
         if (after.first == sourceHash && after.second == sourceHash) {
+            // The move that put it there may have ended before it flushed the folder: the name
+            // is made durable before the copy counts.
+            if (foundInPlace)
+                PELLWICK_TRY(m_cache.fileManager().synchronizeDirectory(parentPath(destination)));
             if (progress)
                 progress->completed(path, size);
             return {};

@@ -72,14 +72,12 @@ RestoreTransferBuilder::buildSidecar(const QString &rawFilename, const QString &
         return std::optional<RestoreTransferFile>();
     const RestoreTransferCapabilityFile &sidecar = *capability.sidecar;
 
+    // Always named after the RAW original, which may no longer carry the card's name the
+    // sidecar was stored under: an editor finds a sidecar only beside a RAW of the same stem.
     // Paired with the usable form of the backend's name, so that the name the user accepts after
     // a conflict over an unusable sidecar name is itself usable.
-    const QString filename
-        = rawFilename == capability.canonicalFilename && !selectedFilename
-              ? sidecar.canonicalFilename
-              : RestoreDestinationResolver::pairedSidecarFilename(
-                  rawFilename,
-                  RestoreDestinationResolver::usableFilename(sidecar.canonicalFilename));
+    const QString filename = RestoreDestinationResolver::pairedSidecarFilename(
+        rawFilename, RestoreDestinationResolver::usableFilename(sidecar.canonicalFilename));
     const QString expectedPath
         = RestoreDestinationResolver::destinationPath(destinationDirectory, filename);
 

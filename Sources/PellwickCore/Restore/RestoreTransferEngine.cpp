@@ -210,6 +210,28 @@ void RestoreTransferEngine::cancelRestoreRequest(qint64 restoreRequestID,
     }
 }
 
+void RestoreTransferEngine::removeCompletedManifests(const RestoreRequest &request) const
+{
+    const RestoreTransferExecutor files = executor();
+    for (const RestoreRequestItem &item : request.items) {
+        const RestoreTransferIdentifier rawID{
+            request.id, item.libraryItemID, RestoreTransferArtifact::Raw};
+        {
+            const std::lock_guard lock(m_state->mutex);
+            if (m_state->activeTasks.contains(rawID))
+                continue;
+        }
+        for (const RestoreTransferArtifact artifact :
+             {RestoreTransferArtifact::Raw, RestoreTransferArtifact::Sidecar}) {
+            const RestoreTransferIdentifier id{request.id, item.libraryItemID, artifact};
+            // Read first: only a manifest that records its artifact complete goes.
+            const Result<std::optional<RestoreTransferManifest>> stored = files.loadManifest(id);
+            if (stored && *stored && (*stored)->isComplete)
+                (void) m_fileManager->removeItem(files.layout().manifestPath(id));
+        }
+    }
+}
+
 Result<std::optional<RestoreTransferManifest>>
 RestoreTransferEngine::manifest(const RestoreTransferIdentifier &id) const
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Restore/RestoreTransferExecutor.h>
 
 #include <QList>
@@ -55,6 +56,12 @@ public:
     /// their RAW originals and sidecars at once; finished artifacts keep their manifests and
     /// files. Never waits, never fails.
     void cancelRestoreRequest(qint64 restoreRequestID, const QList<qint64> &libraryItemIDs);
+
+    /// Removes the complete manifests of the RAW originals and sidecars of `request`'s items, for
+    /// a request that nothing is left to restore of. A manifest that is not complete or cannot be
+    /// read, one of another request and the manifests of an item whose transfer runs stay.
+    /// Never waits, never fails.
+    void removeCompletedManifests(const RestoreRequest &request) const;
 
     /// The artifact's manifest as last written, or no value when none exists; read and decoding
     /// failures are returned unchanged.

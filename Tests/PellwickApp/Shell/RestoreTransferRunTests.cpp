@@ -23,6 +23,9 @@ struct RunCase
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
     bool lookUpAfter = false; ///< the Restore page then looks for an active request
+    /// The state holds another request's finished manifest and an unfinished one of this
+    /// request's; what the run leaves of the state is checked.
+    bool otherState = false;
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
     int saved = 2;
@@ -65,6 +68,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     // clang-format off
     QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s};
     QTest::newRow("all saved, then the page looks for a request") << RunCase{.lookUpAfter = true};
+    QTest::newRow("all saved: the request's finished state goes") << RunCase{.otherState = true};
     QTest::newRow("3 saved, 2 failed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified};
     QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
@@ -99,8 +103,29 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     for (const int n : c.wrongHashes)
         h.records[n].contentHash = QString(64, u'0');
     QVERIFY(h.fixture.library.writeItems(h.records));
-    if (c.guard != Guard::NoRequest)
-        h.makeReady();
+    const qint64 requestID = c.guard != Guard::NoRequest ? h.makeReady() : -1;
+    const std::shared_ptr<RestoreTransferEngine> &engine
+        = h.model->restoreWorkflows().restoreTransferEngine();
+    QStringList otherState;
+    if (c.otherState) {
+        const qint64 itemID = *h.records[0].backendLibraryItemID;
+        for (const auto &[id, complete] :
+             {std::pair{
+                  RestoreTransferIdentifier{requestID + 1, itemID, RestoreTransferArtifact::Raw},
+                  true},
+              std::pair{
+                  RestoreTransferIdentifier{requestID, itemID, RestoreTransferArtifact::Sidecar},
+                  false}}) {
+            RestoreTransferManifest manifest;
+            manifest.id = id;
+            manifest.canonicalFilename = u"IMG_0001.xmp"_s;
+            manifest.destinationPath = h.destination() + u"/IMG_0001.xmp"_s;
+            manifest.transferURL = u"https://store.example/xmp"_s;
+            manifest.isComplete = complete;
+            QVERIFY(engine->persistManifest(manifest));
+            otherState.append(id.fileStem() + u".json"_s);
+        }
+    }
     if (c.retainedOld)
         h.model->ingestCacheState().setRetainedIngestCacheURL(h.fixture.dir.filePath(u"Old"_s));
     const QMap<QString, QString> before = h.placeInDestination({c.existing, u"notes.txt"_s});
@@ -154,6 +179,11 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
     QCOMPARE(h.mainThreadWork(), QStringList());
+    if (c.otherState) {
+        const QStringList left = QDir(engine->rootPath() + u"/manifests"_s).entryList(QDir::Files);
+        QCOMPARE(QSet<QString>(left.cbegin(), left.cend()),
+                 QSet<QString>(otherState.cbegin(), otherState.cend()));
+    }
 }
 
 QTEST_GUILESS_MAIN(RestoreTransferRunTests)

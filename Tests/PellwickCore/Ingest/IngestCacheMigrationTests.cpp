@@ -551,19 +551,25 @@ void IngestCacheMigrationTests::injectedFaultsEndTheMoveWithTheirError_data()
     QTest::addColumn<QString>("fragment");
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("staleEntry");
-    QTest::newRow("no space left for a copy")
-        << static_cast<int>(FileOperation::Write) << ".pellwick-partial" << ENOSPC << false;
+    QTest::addColumn<bool>("inPlace"); // an earlier move left IMG_0002.CR3 copied
+    QTest::newRow("no space left for a copy") << static_cast<int>(FileOperation::Write)
+                                              << ".pellwick-partial" << ENOSPC << false << false;
     QTest::newRow("no space left for the marker")
-        << static_cast<int>(FileOperation::Write) << "/Moved/" << ENOSPC << false;
+        << static_cast<int>(FileOperation::Write) << "/Moved/" << ENOSPC << false << false;
     QTest::newRow("source file unreadable")
         << static_cast<int>(FileOperation::Read) << "/Cache/2024/04/01-ffeeddccbbaa/IMG_0002.CR3"
-        << EIO << false;
+        << EIO << false << false;
     QTest::newRow("stale target entry cannot be removed")
-        << static_cast<int>(FileOperation::RemoveItem) << "/Moved/stale.CR3" << EACCES << true;
-    QTest::newRow("marker cannot be written") << static_cast<int>(FileOperation::OpenForWriting)
-                                              << "pellwick-migration-in-progress" << EROFS << false;
+        << static_cast<int>(FileOperation::RemoveItem) << "/Moved/stale.CR3" << EACCES << true
+        << false;
+    QTest::newRow("marker cannot be written")
+        << static_cast<int>(FileOperation::OpenForWriting) << "pellwick-migration-in-progress"
+        << EROFS << false << false;
     QTest::newRow("target folder cannot be created")
-        << static_cast<int>(FileOperation::CreateDirectory) << "/Moved" << EACCES << false;
+        << static_cast<int>(FileOperation::CreateDirectory) << "/Moved" << EACCES << false << false;
+    QTest::newRow("folder of a copy found in place cannot be flushed")
+        << static_cast<int>(FileOperation::SynchronizeDirectory) << "/Moved/2024/04/01-ffeeddccbbaa"
+        << EIO << false << true;
 }
 
 void IngestCacheMigrationTests::injectedFaultsEndTheMoveWithTheirError()
@@ -572,11 +578,16 @@ void IngestCacheMigrationTests::injectedFaultsEndTheMoveWithTheirError()
     QFETCH(QString, fragment);
     QFETCH(int, code);
     QFETCH(bool, staleEntry);
+    QFETCH(bool, inPlace);
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
-    if (staleEntry) {
+    if (staleEntry || inPlace)
         writeFile(fixture.target + QLatin1Char('/') + marker, fixture.root.toUtf8());
+    if (staleEntry)
         writeFile(fixture.target + QStringLiteral("/stale.CR3"), "old");
+    if (inPlace) {
+        const QString copied = QStringLiteral("/2024/04/01-ffeeddccbbaa/IMG_0002.CR3");
+        writeFile(fixture.target + copied, readFile(fixture.root + copied));
     }
     const QMap<QString, QString> before = fileManifest(fixture.root);
     const QStringList foldersBefore = folderList(fixture.root);

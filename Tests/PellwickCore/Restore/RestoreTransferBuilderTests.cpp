@@ -149,6 +149,14 @@ void RestoreTransferBuilderTests::destinationsAreFreeOrReused_data()
     QTest::newRow("sidecar without extension")
         << cr3 << u"IMG_0001"_s << u"IMG_0001-restored.CR3"_s << QStringList() << QStringList()
         << Manifests::None << u"IMG_0001-restored.CR3"_s << u"IMG_0001-restored"_s << none << none;
+    const QString renamed = u"20250602-100100_pw-1_img_0001_6b2541f99b97"_s;
+    QTest::newRow("renamed RAW takes the card's sidecar along")
+        << renamed + u".dng"_s << xmp << none << QStringList() << QStringList() << Manifests::None
+        << renamed + u".dng"_s << renamed + u".xmp"_s << none << none;
+    QTest::newRow("sidecar completed under the card's name is not reused")
+        << renamed + u".dng"_s << xmp << none << QStringList{renamed + u".dng"_s, xmp}
+        << QStringList() << Manifests::SameFolder << renamed + u".dng"_s << renamed + u".xmp"_s
+        << none << none;
     QTest::newRow("no sidecar, no extension")
         << u"SCAN"_s << none << none << QStringList{u"SCAN"_s, u"SCAN-restored"_s} << QStringList()
         << Manifests::None << none << none << u"SCAN"_s << u"SCAN-restored-2"_s;
@@ -195,7 +203,7 @@ void RestoreTransferBuilderTests::destinationsAreFreeOrReused_data()
         << none << u"file"_s << u"file-restored"_s;
     QTest::newRow("sidecar name climbing out")
         << cr3 << u"../IMG_0001.xmp"_s << none << QStringList() << QStringList() << Manifests::None
-        << none << none << u".._IMG_0001.xmp"_s << u"IMG_0001-restored.CR3"_s;
+        << cr3 << xmp << none << none;
     QTest::newRow("accepted suggestion after an unusable sidecar name")
         << cr3 << u"../IMG_0001.xmp"_s << u"IMG_0001-restored.CR3"_s << QStringList()
         << QStringList() << Manifests::None << u"IMG_0001-restored.CR3"_s

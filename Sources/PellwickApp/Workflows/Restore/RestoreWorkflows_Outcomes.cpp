@@ -106,8 +106,12 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
 
     QFuture<Result<std::optional<RestoreRequest>>> settling = Workflow::run(
         WorkflowPools::userInitiated(),
-        [coordinator, summary, token, id = request.id, stop = m_requestWorkflows.token()]()
-            -> Result<std::optional<RestoreRequest>> {
+        [coordinator,
+         engine = m_services.restoreTransferEngine,
+         summary,
+         token,
+         request,
+         stop = m_requestWorkflows.token()]() -> Result<std::optional<RestoreRequest>> {
             PELLWICK_TRY(coordinator.markRestoreTransfersNeedsAttention(summary.failedTransfers,
                                                                         summary.attentionReasons));
             // The backend is not told about failed items: the request stays ready there, so a
@@ -115,7 +119,9 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
             if (!summary.failedTransfers.isEmpty())
                 return std::optional<RestoreRequest>();
             PELLWICK_TRY_ASSIGN(RestoreRequest completed,
-                                coordinator.completeRestoreRequest(token, id, stop));
+                                coordinator.completeRestoreRequest(token, request.id, stop));
+            if (engine && completed.status == RestoreRequestStatus::Downloaded)
+                engine->removeCompletedManifests(request);
             return std::optional(std::move(completed));
         });
     const std::optional<Result<std::optional<RestoreRequest>>> settled
