@@ -229,7 +229,8 @@ RestoreTransferEngine::unfinishedTransfer(qint64 restoreRequestID,
         PELLWICK_TRY_ASSIGN(
             const std::optional<RestoreTransferManifest> raw,
             manifest({restoreRequestID, libraryItemID, RestoreTransferArtifact::Raw}));
-        if (!raw)
+        // A stored path is shown and offered to the user: only an absolute one is taken.
+        if (!raw || !raw->destinationPath.startsWith(QLatin1Char('/')))
             continue;
         PELLWICK_TRY_ASSIGN(
             const std::optional<RestoreTransferManifest> sidecar,

@@ -185,8 +185,8 @@ public:
     /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
     /// a session or a request, while a run is active or while the request is being cancelled.
     /// A destination that is or lies inside an Ingest Cache, the Staging Area, the Local Library
-    /// Cache or the restore transfer state is refused; a taken destination publishes `restoreFilenameConflict` and
-    /// downloads nothing. Never fails to its caller.
+    /// Cache or the restore transfer state is refused; a taken destination publishes
+    /// `restoreFilenameConflict` and downloads nothing. Never fails to its caller.
     QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                     QHash<qint64, QString> destinationFilenames) override;
     /// The complete manifests of the request's artifacts; the first read failure is returned.
