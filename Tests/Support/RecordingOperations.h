@@ -364,6 +364,7 @@ public:
     QList<LocalLibraryItem> selected;
     RestoreSelectionSummary summary;
     QList<LocalLibraryItem> workflowItems;
+    std::optional<QString> defaultDestination = QStringLiteral("/restored-by-default");
 
     QCoro::Task<> refreshActiveRestoreRequest() override
     {
@@ -407,6 +408,12 @@ public:
         return record(QStringLiteral("restoreReadyItems:%1:%2")
                           .arg(destinationDirectory)
                           .arg(destinationFilenames.size()));
+    }
+
+    /// Answers `defaultDestination` at once; not recorded.
+    QCoro::Task<std::optional<QString>> defaultRestoreDestination() override
+    {
+        co_return defaultDestination;
     }
 
     void updateRestorePolling(const std::optional<RestoreRequest> & /*request*/) override

@@ -212,6 +212,41 @@ QString RestoreFeedback::restoreTransferPausedMessage()
     return QStringLiteral("Restore Transfer paused");
 }
 
+QString RestoreFeedback::unfinishedRestoreTransferMessage(qint64 savedCount,
+                                                          qint64 itemCount,
+                                                          const QString &folder)
+{
+    return restoreTransferPausedMessage() + QStringLiteral(": ") + QString::number(savedCount)
+           + QStringLiteral(" of ") + QString::number(itemCount)
+           + QStringLiteral(" item(s) saved in ") + folder;
+}
+
+QString RestoreFeedback::restoreStatusMessage(RestoreRequestStatus status,
+                                              const std::optional<QString> &preparationEstimate)
+{
+    switch (status) {
+    case RestoreRequestStatus::Preparing:
+        if (preparationEstimate)
+            return QStringLiteral("Restore preparing \u2014 estimated ready ")
+                   + *preparationEstimate;
+        return QStringLiteral("Restore preparing");
+    case RestoreRequestStatus::Ready:
+        return QStringLiteral("Restore ready");
+    case RestoreRequestStatus::Downloaded:
+        return QStringLiteral("Restore downloaded");
+    case RestoreRequestStatus::NeedsAttention:
+        return QStringLiteral("Restore needs attention");
+    case RestoreRequestStatus::Cancelled:
+        break;
+    }
+    return QStringLiteral("Restore cancelled");
+}
+
+QString RestoreFeedback::restoreCompletedBeforeCancellationMessage()
+{
+    return QStringLiteral("Restore completed before cancellation could finish");
+}
+
 QString RestoreFeedback::managedDestinationMessage(ManagedFolder folder)
 {
     QString name;
@@ -227,6 +262,9 @@ QString RestoreFeedback::managedDestinationMessage(ManagedFolder folder)
         break;
     case ManagedFolder::RestoreTransferState:
         name = QStringLiteral("the Restore Transfer state folder");
+        break;
+    case ManagedFolder::LocalLibraryCache:
+        name = QStringLiteral("the Local Library Cache");
         break;
     }
     return QStringLiteral("Choose a restore destination outside ") + name + QLatin1Char('.');

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickCore/Restore/ManagedFolder.h>
+#include <PellwickCore/Restore/RestoreRequest.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
@@ -29,6 +30,17 @@ public:
     static QString itemsNeedAttentionMessage(qint64 failedCount);
     /// "Restore Transfer paused".
     static QString restoreTransferPausedMessage();
+    /// The pause of a transfer that an earlier run left: "Restore Transfer paused: <saved> of
+    /// <total> item(s) saved in <folder>", counted as `restoreCompleteMessage` counts.
+    static QString
+    unfinishedRestoreTransferMessage(qint64 savedCount, qint64 itemCount, const QString &folder);
+    /// The word on a Restore Request in `status`: "Restore ready" and so on; a preparing request
+    /// names its `preparationEstimate` when it has one.
+    static QString restoreStatusMessage(RestoreRequestStatus status,
+                                        const std::optional<QString> &preparationEstimate
+                                        = std::nullopt);
+    /// A cancellation found the Restore Request already finished.
+    static QString restoreCompletedBeforeCancellationMessage();
     /// The refusal of a restore destination that is or lies inside `folder`, naming it.
     static QString managedDestinationMessage(ManagedFolder folder);
     /// Why `filename`, trimmed, cannot name a restored file (empty, a path, "." or ".."); none

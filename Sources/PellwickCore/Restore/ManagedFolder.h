@@ -8,6 +8,7 @@ enum class ManagedFolder {
     RetainedIngestCache,
     StagingArea,
     RestoreTransferState,
+    LocalLibraryCache,
 };
 
 } // namespace Pellwick

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 
 #include <condition_variable>
 #include <mutex>
@@ -236,6 +237,43 @@ Result<std::optional<RestoreTransferManifest>>
 RestoreTransferEngine::manifest(const RestoreTransferIdentifier &id) const
 {
     return executor().loadManifest(id);
+}
+
+Result<std::optional<UnfinishedRestoreTransfer>>
+RestoreTransferEngine::unfinishedTransfer(qint64 restoreRequestID,
+                                          const QList<qint64> &libraryItemIDs) const
+{
+    QStringList folders; // in the order first met
+    QHash<QString, qint64> manifestCounts;
+    QHash<QString, qint64> savedCounts;
+    qint64 savedCount = 0;
+    for (const qint64 libraryItemID : libraryItemIDs) {
+        PELLWICK_TRY_ASSIGN(
+            const std::optional<RestoreTransferManifest> raw,
+            manifest({restoreRequestID, libraryItemID, RestoreTransferArtifact::Raw}));
+        // A stored path is shown and offered to the user: only an absolute one is taken.
+        if (!raw || !raw->destinationPath.startsWith(QLatin1Char('/')))
+            continue;
+        PELLWICK_TRY_ASSIGN(
+            const std::optional<RestoreTransferManifest> sidecar,
+            manifest({restoreRequestID, libraryItemID, RestoreTransferArtifact::Sidecar}));
+        const QString folder = parentPath(raw->destinationPath);
+        if (!manifestCounts.contains(folder))
+            folders.append(folder);
+        ++manifestCounts[folder];
+        if (raw->isComplete && (!sidecar || sidecar->isComplete)) {
+            ++savedCounts[folder];
+            ++savedCount;
+        }
+    }
+    if (folders.isEmpty() || savedCount == libraryItemIDs.size())
+        return std::optional<UnfinishedRestoreTransfer>();
+    QString mostUsed = folders.first();
+    for (const QString &folder : std::as_const(folders)) {
+        if (manifestCounts.value(folder) > manifestCounts.value(mostUsed))
+            mostUsed = folder;
+    }
+    return std::optional(UnfinishedRestoreTransfer{mostUsed, savedCounts.value(mostUsed)});
 }
 
 Result<void> RestoreTransferEngine::persistManifest(const RestoreTransferManifest &manifest) const

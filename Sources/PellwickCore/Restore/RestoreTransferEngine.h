@@ -11,6 +11,17 @@
 
 namespace Pellwick {
 
+/// Where the stored transfer state of a Restore Request that stopped short of its end left off.
+struct UnfinishedRestoreTransfer
+{
+    /// The folder that holds most of the request's RAW original manifests.
+    QString destinationDirectory;
+    /// The items saved into that folder: the RAW original and any sidecar complete.
+    qint64 savedItemCount = 0;
+
+    bool operator==(const UnfinishedRestoreTransfer &) const = default;
+};
+
 /// Runs resumable restore transfers, each on a thread of its own, with pause and cancel.
 ///
 /// A running transfer is keyed by the RAW original's identifier; its sidecar runs inside the same
@@ -67,6 +78,10 @@ public:
     /// failures are returned unchanged.
     [[nodiscard]] Result<std::optional<RestoreTransferManifest>>
     manifest(const RestoreTransferIdentifier &id) const;
+    /// The stored transfer of `restoreRequestID` when manifests of some of `libraryItemIDs` exist
+    /// and not every item is saved; no value otherwise. Read failures are returned unchanged.
+    [[nodiscard]] Result<std::optional<UnfinishedRestoreTransfer>>
+    unfinishedTransfer(qint64 restoreRequestID, const QList<qint64> &libraryItemIDs) const;
     /// Writes `manifest` atomically to its place, creating the manifests folder when needed.
     [[nodiscard]] Result<void> persistManifest(const RestoreTransferManifest &manifest) const;
 

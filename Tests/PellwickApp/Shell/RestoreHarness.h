@@ -102,14 +102,31 @@ struct RestoreHarness
         fixture.timers = timers.factory();
         fixture.steadyClock
             = [this] { return std::chrono::steady_clock::time_point(timers.now()); };
-        model = fixture.make();
-        model->sessionState().setSession(
-            AuthenticatedLibrarySession{token, LibraryUser{1, email, {}}, {}});
+        start();
         for (int op = 0; op <= int(FileOperation::Truncate); ++op) {
             files->beforeOperation(FileOperation(op), {}, [this, op](const QString &path) {
                 noteMainThreadWork(operationName(FileOperation(op)) + QLatin1Char(' ') + path);
             });
         }
+    }
+
+    /// Ends the application and starts it again on the same folders, signed in, as its window
+    /// does: the active Restore Request is looked up. Start-up work is not noted.
+    void relaunch()
+    {
+        const bool recording = isRecordingMainThreadWork.exchange(false);
+        model.reset();
+        start();
+        isRecordingMainThreadWork = recording;
+        QCoro::waitFor(model->restoreWorkflows().refreshActiveRestoreRequest());
+    }
+
+    /// Makes the signed-in view model.
+    void start()
+    {
+        model = fixture.make();
+        model->sessionState().setSession(
+            AuthenticatedLibrarySession{token, LibraryUser{1, email, {}}, {}});
     }
 
     /// From now on, every file operation and backend request made on the main thread is noted.

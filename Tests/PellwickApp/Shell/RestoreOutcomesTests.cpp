@@ -50,7 +50,9 @@ void RestoreOutcomesTests::textsOfTheRun()
         {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},
         {RestoreFeedback::itemsNeedAttentionMessage(1), u"1 item(s) need attention"_s},
         {RestoreFeedback::itemsNeedAttentionMessage(5), u"5 item(s) need attention"_s},
-        {RestoreFeedback::restoreTransferPausedMessage(), u"Restore Transfer paused"_s}};
+        {RestoreFeedback::restoreTransferPausedMessage(), u"Restore Transfer paused"_s},
+        {RestoreFeedback::unfinishedRestoreTransferMessage(25, 1042, u"/home/ada/Restored"_s),
+            u"Restore Transfer paused: 25 of 1042 item(s) saved in /home/ada/Restored"_s}};
     // clang-format on
     QLocale::setDefault(QLocale::c());
     for (const auto &[text, expected] : texts)

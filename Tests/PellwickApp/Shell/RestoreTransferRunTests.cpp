@@ -28,6 +28,9 @@ struct RunCase
     bool otherState = false;
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
+    bool quitDuringNext = false; ///< with `pauseAfter`: the pause lands inside the next file
+    bool relaunch = false;       ///< the application starts again and reads its request
+    bool stopAfter = false;      ///< "Stop Restore" once the run has ended
     int saved = 2;
     bool planned = true;
     std::optional<QString> message = u"Restore complete: 2 item(s) saved"_s;
@@ -35,6 +38,7 @@ struct RunCase
     std::optional<QString> reason = std::nullopt; ///< of the first record needing attention
     bool paused = false;
     std::optional<QString> suggestion = std::nullopt;
+    bool continuesInDestination = false; ///< `message` names the folder; the chooser starts there
 };
 
 const QString ready = u"Restore ready"_s;
@@ -83,12 +87,20 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("stop after the last transfer") << RunCase{.cancelAfter = 2, .message = cancelled};
     QTest::newRow("paused while planning") << RunCase{.pauseWhilePlanning = true, .saved = 0, .message = paused, .paused = true};
     QTest::newRow("paused between transfers") << RunCase{.pauseAfter = 1, .saved = 1, .message = paused, .paused = true};
+    QTest::newRow("paused, then stopped") << RunCase{.pauseAfter = 1, .stopAfter = true, .saved = 1, .message = cancelled};
+    QTest::newRow("quit inside a file, relaunched") << RunCase{.items = 3, .pauseAfter = 1, .quitDuringNext = true,
+        .relaunch = true, .saved = 1, .message = paused + u": 1 of 3 item(s) saved in "_s, .paused = true,
+        .continuesInDestination = true};
+    QTest::newRow("paused between files, relaunched") << RunCase{.items = 3, .pauseAfter = 1, .relaunch = true,
+        .saved = 1, .message = paused + u": 1 of 3 item(s) saved in "_s, .paused = true, .continuesInDestination = true};
     QTest::newRow("active cache") << RunCase{.folder = u"LocalLibraryCache/IngestCache"_s, .saved = 0, .planned = false,
         .message = ready, .error = refused};
     QTest::newRow("inside retained cache") << RunCase{.folder = u"Old/Photos"_s, .retainedOld = true, .saved = 0,
         .planned = false, .message = ready, .error = outside(u"old Ingest Cache"_s)};
     QTest::newRow("inside the Staging Area") << RunCase{.folder = u"StagingArea/x"_s, .saved = 0, .planned = false,
         .message = ready, .error = outside(u"Staging Area"_s)};
+    QTest::newRow("inside the Local Library Cache") << RunCase{.folder = u"LocalLibraryCache/Restored"_s, .saved = 0,
+        .planned = false, .message = ready, .error = outside(u"Local Library Cache"_s)};
     QTest::newRow("the restore state") << RunCase{.folder = u"RestoreTransfers"_s, .saved = 0, .planned = false,
         .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
@@ -145,8 +157,12 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         cancel();
     if (c.cancelAfter)
         h.whenSaved(*c.cancelAfter, cancel);
-    if (c.pauseAfter)
+    if (c.pauseAfter && c.quitDuringNext) {
+        h.whenSaved(*c.pauseAfter,
+                    [&] { h.duringFirst(FileOperation::CreateFile, u".part"_s, pause); });
+    } else if (c.pauseAfter) {
         h.whenSaved(*c.pauseAfter, pause);
+    }
     if (c.pauseWhilePlanning)
         h.duringFirst(FileOperation::FileExists, u"restore-request-"_s, pause);
     h.recordMainThreadWork();
@@ -154,6 +170,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     h.restoreInto(c.folder ? h.fixture.dir.filePath(*c.folder) : QString());
     if (cancellation)
         QCoro::waitFor(std::move(*cancellation));
+    if (c.stopAfter)
+        QCoro::waitFor(h.model->restoreWorkflows().cancelActiveRestoreRequest());
+    if (c.relaunch)
+        h.relaunch();
     if (c.lookUpAfter) {
         QVERIFY(!h.restore().activeRestoreRequest());
         QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
@@ -163,7 +183,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
     QCOMPARE(h.requestCount("POST", "/complete") > 0,
              c.message && c.message->startsWith(u"Restore complete") && !c.error);
-    QCOMPARE(h.restore().restoreMessage(), c.message);
+    QCOMPARE(h.restore().restoreMessage(),
+             c.continuesInDestination ? std::optional(*c.message + h.destination()) : c.message);
+    QCOMPARE(h.restore().unfinishedRestoreDestination(),
+             c.continuesInDestination ? std::optional(h.destination()) : std::nullopt);
     QCOMPARE(h.restore().restoreErrorMessage(), c.error);
     QCOMPARE(h.restore().hasPausedRestoreTransfer(), c.paused);
     QCOMPARE(h.restore().restoreFilenameConflict().has_value(), c.suggestion.has_value());

@@ -11,6 +11,7 @@
 #include <PellwickApp/Views/Restore/RestoreDialogs.h>
 #include <PellwickApp/Views/Restore/RestoreView.h>
 
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -226,7 +227,8 @@ private Q_SLOTS:
         const FolderQuestion first = page.chooser.asked.value(0);
         QCOMPARE(first.prompt, u"Choose Destination"_s);
         QCOMPARE(first.message, u"Choose where to save the restored RAW Originals."_s);
-        QVERIFY(first.startFolder.isEmpty() && first.allowsNewFolders);
+        // Nothing remembered: the default folder.
+        QVERIFY(first.startFolder == u"/restored-by-default"_s && first.allowsNewFolders);
         QObject::connect(
             page.view.destinationStore(), &RestoreDestinationStore::lastDestinationChanged, [&] {
                 page.operations.calls.append(u"record:"_s
@@ -235,6 +237,11 @@ private Q_SLOTS:
         page.chooser.answer(u"/photos/restored"_s);
         click(page.view, u"restore.start-transfer"_s);
         QCOMPARE(page.chooser.asked.value(1).startFolder, u"/photos/restored"_s);
+        page.chooser.cancel();
+        // A transfer an earlier run left unfinished continues where it saves.
+        page.restore.setUnfinishedRestoreDestination(u"/photos/unfinished"_s);
+        click(page.view, u"restore.start-transfer"_s);
+        QCOMPARE(page.chooser.asked.value(2).startFolder, u"/photos/unfinished"_s);
         page.chooser.cancel();
         QCOMPARE(
             page.operations.calls,
@@ -331,6 +338,9 @@ private Q_SLOTS:
         click(view, u"restore.refresh-request"_s);
         QTRY_VERIFY(view.findChild<QPushButton *>(u"restore.start-transfer"_s)->isEnabled());
         click(view, u"restore.start-transfer"_s);
+        // The configured folder, created for the chooser to start in.
+        QTRY_COMPARE(chooser.asked.value(0).startFolder, h.destination());
+        QVERIFY(QFileInfo(h.destination()).isDir());
         chooser.answer(h.destination());
         QTRY_COMPARE(fileManifest(h.destination()), h.archivedHashes());
     }

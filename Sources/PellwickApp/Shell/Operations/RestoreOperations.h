@@ -46,6 +46,8 @@ public:
     virtual QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                             QHash<qint64, QString> destinationFilenames)
         = 0;
+    /// The configured default restore folder, created when missing; none when it cannot be.
+    virtual QCoro::Task<std::optional<QString>> defaultRestoreDestination() = 0;
     /// Starts, keeps or stops the polling of a preparing Restore Request.
     virtual void updateRestorePolling(const std::optional<RestoreRequest> &request) = 0;
     /// Cancels the restore polling, if it runs. Synchronous.

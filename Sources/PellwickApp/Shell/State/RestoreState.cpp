@@ -54,6 +54,12 @@ void RestoreState::setHasPausedRestoreTransfer(bool value)
     Q_EMIT hasPausedRestoreTransferChanged();
 }
 
+void RestoreState::setUnfinishedRestoreDestination(std::optional<QString> value)
+{
+    m_unfinishedRestoreDestination = std::move(value);
+    Q_EMIT unfinishedRestoreDestinationChanged();
+}
+
 void RestoreState::setRestoreFilenameConflict(std::optional<RestoreFilenameConflict> value)
 {
     m_restoreFilenameConflict = std::move(value);

@@ -51,6 +51,13 @@ public:
     /// A restore transfer is paused.
     const bool &hasPausedRestoreTransfer() const { return m_hasPausedRestoreTransfer; }
 
+    /// The folder that a transfer cut short by the end of an earlier run saves into; kept until
+    /// the next run starts.
+    const std::optional<QString> &unfinishedRestoreDestination() const
+    {
+        return m_unfinishedRestoreDestination;
+    }
+
     /// The pending filename-conflict prompt.
     const std::optional<RestoreFilenameConflict> &restoreFilenameConflict() const
     {
@@ -68,6 +75,7 @@ public:
     void setIsRestoreTransferActive(bool value);
     void setIsCancellingRestore(bool value);
     void setHasPausedRestoreTransfer(bool value);
+    void setUnfinishedRestoreDestination(std::optional<QString> value);
     void setRestoreFilenameConflict(std::optional<RestoreFilenameConflict> value);
     void setRestoreConflictFilename(QString value);
 
@@ -80,6 +88,7 @@ Q_SIGNALS:
     void isRestoreTransferActiveChanged();
     void isCancellingRestoreChanged();
     void hasPausedRestoreTransferChanged();
+    void unfinishedRestoreDestinationChanged();
     void restoreFilenameConflictChanged();
     void restoreConflictFilenameChanged();
 
@@ -92,6 +101,7 @@ private:
     bool m_isRestoreTransferActive = false;
     bool m_isCancellingRestore = false;
     bool m_hasPausedRestoreTransfer = false;
+    std::optional<QString> m_unfinishedRestoreDestination;
     std::optional<RestoreFilenameConflict> m_restoreFilenameConflict;
     QString m_restoreConflictFilename;
 };

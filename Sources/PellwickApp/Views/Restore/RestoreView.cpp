@@ -187,7 +187,7 @@ QWidget *RestoreView::makeActions(QWidget *parent)
     connect(m_refresh, &QPushButton::clicked, this, [this] {
         m_operations.refreshActiveRestoreRequest();
     });
-    connect(m_transfer, &QPushButton::clicked, this, &RestoreView::chooseDestination);
+    connect(m_transfer, &QPushButton::clicked, this, [this] { chooseDestination(); });
     connect(m_pause, &QPushButton::clicked, this, [this] {
         m_operations.pauseActiveRestoreTransfer();
     });
@@ -266,16 +266,28 @@ void RestoreView::present(Confirmation which)
     m_confirmation->open();
 }
 
-void RestoreView::chooseDestination()
+QCoro::Task<> RestoreView::chooseDestination()
 {
-    const std::optional<QString> &last = m_destinationStore->lastDestination();
+    const QPointer<RestoreView> self(this);
+    if (m_isPreparingChooser)
+        co_return;
+    // Where an unfinished transfer saves, else where the last one saved, else the default folder.
+    std::optional<QString> start = m_restore.unfinishedRestoreDestination();
+    if (!start)
+        start = m_destinationStore->lastDestination();
+    if (!start) {
+        m_isPreparingChooser = true;
+        start = co_await m_operations.defaultRestoreDestination();
+        if (!self)
+            co_return;
+        m_isPreparingChooser = false;
+    }
     const FolderQuestion question{
         .prompt = QStringLiteral("Choose Destination"),
         .message = QStringLiteral("Choose where to save the restored RAW Originals."),
-        .startFolder = last.value_or(QString()),
+        .startFolder = start.value_or(QString()),
         .allowsNewFolders = true,
     };
-    const QPointer<RestoreView> self(this);
     m_chooser.chooseFolder(window(), question, [self](std::optional<QString> folder) {
         if (!self || !folder)
             return;

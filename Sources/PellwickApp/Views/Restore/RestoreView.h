@@ -82,7 +82,7 @@ private:
     QWidget *makeActions(QWidget *parent);
     void update();
     void present(Confirmation which);
-    void chooseDestination();
+    QCoro::Task<> chooseDestination();
     void followConflict();
     void restartRefresh();
     QCoro::Task<> refresh(quint64 generation);
@@ -97,6 +97,8 @@ private:
     quint64 m_refreshGeneration = 0;
     bool m_isShown = false;
     bool m_hasListed = false;
+    /// The default folder is being made ready for the chooser.
+    bool m_isPreparingChooser = false;
     QString m_taskID;
     RestorePageState m_state;
 

@@ -154,7 +154,8 @@ public:
 
     /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
     /// in `restoreMessage`), or asks the backend for the account's active one (finding none
-    /// leaves `restoreMessage` as it was).
+    /// leaves `restoreMessage` as it was). A ready request whose stored transfer stopped short
+    /// of its end (the application ended during a run) is shown paused, with what it saved where.
     QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Rebuilds the Local Library Cache from the backend's library items.
     QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
@@ -169,6 +170,9 @@ public:
     /// The rebuild offered after a Local Library Cache conflict: rebuilds the library from the
     /// backend's items, empties the selection and refreshes the request.
     QCoro::Task<> rebuildLocalLibraryCache() override;
+    /// Creates the configured restore folder when missing, on the user-initiated pool; the
+    /// folder, or none when it cannot be created.
+    QCoro::Task<std::optional<QString>> defaultRestoreDestination() override;
 
     // --- Transfer run (RestoreWorkflows_RestoreRun.cpp, _Outcomes.cpp) ------------------------
     // Manifest reads, planning, library writes and the completion call run on the
@@ -180,9 +184,9 @@ public:
     /// Plans the active Restore Request's transfers into `destinationDirectory` and runs them one
     /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
     /// a session or a request, while a run is active or while the request is being cancelled.
-    /// A destination that is or lies inside an Ingest Cache, the Staging Area or the restore
-    /// transfer state is refused; a taken destination publishes `restoreFilenameConflict` and
-    /// downloads nothing. Never fails to its caller.
+    /// A destination that is or lies inside an Ingest Cache, the Staging Area, the Local Library
+    /// Cache or the restore transfer state is refused; a taken destination publishes
+    /// `restoreFilenameConflict` and downloads nothing. Never fails to its caller.
     QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                     QHash<qint64, QString> destinationFilenames) override;
     /// The complete manifests of the request's artifacts; the first read failure is returned.
@@ -206,6 +210,10 @@ private:
     QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
     /// The status text of `request`.
     static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
+    /// Reads the active ready request's stored transfer state; when a transfer stopped short of
+    /// its end, marks the transfer paused, keeps its folder for the next chooser and says how
+    /// many items it saved there.
+    QCoro::Task<> showUnfinishedRestoreTransfer(QString token);
     /// Runs `transfers` in order: one outcome per transfer reached; none after a pause or a
     /// cancellation. A capability refresh re-plans with the manifests completed so far.
     QCoro::Task<QList<RestoreTransferOutcome>>
@@ -224,7 +232,7 @@ private:
                                                    QString token,
                                                    QString destinationDirectory);
     /// The folders a restore must not write into: the active and retained Ingest Cache roots,
-    /// the Staging Area and the restore transfer state.
+    /// the Staging Area, the Local Library Cache and the restore transfer state.
     QList<std::pair<ManagedFolder, QString>> managedFolders() const;
     /// The polling loop of `updateRestorePolling`, on the main thread's timers.
     static QCoro::Task<> pollRestorePreparation(QPointer<RestoreWorkflows> self,

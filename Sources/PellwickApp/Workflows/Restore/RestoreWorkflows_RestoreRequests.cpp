@@ -44,8 +44,10 @@ bool isFinished(const RestoreRequest &request)
            || request.status == RestoreRequestStatus::Cancelled;
 }
 
-const QString restorePreparing = QStringLiteral("Restore preparing");
-const QString restoreCancelled = QStringLiteral("Restore cancelled");
+const QString restorePreparing
+    = RestoreFeedback::restoreStatusMessage(RestoreRequestStatus::Preparing);
+const QString restoreCancelled
+    = RestoreFeedback::restoreStatusMessage(RestoreRequestStatus::Cancelled);
 
 } // namespace
 
@@ -54,22 +56,7 @@ RestoreWorkflows::restoreMessage(const std::optional<RestoreRequest> &request)
 {
     if (!request)
         return std::nullopt;
-    switch (request->status) {
-    case RestoreRequestStatus::Preparing:
-        if (request->preparationEstimate)
-            return QStringLiteral("Restore preparing \u2014 estimated ready ")
-                   + *request->preparationEstimate;
-        return restorePreparing;
-    case RestoreRequestStatus::Ready:
-        return QStringLiteral("Restore ready");
-    case RestoreRequestStatus::Downloaded:
-        return QStringLiteral("Restore downloaded");
-    case RestoreRequestStatus::NeedsAttention:
-        return QStringLiteral("Restore needs attention");
-    case RestoreRequestStatus::Cancelled:
-        return restoreCancelled;
-    }
-    return std::nullopt;
+    return RestoreFeedback::restoreStatusMessage(request->status, request->preparationEstimate);
 }
 
 void RestoreWorkflows::recordRestoreError(const Error &error,
@@ -133,6 +120,40 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
     }
     updateRestorePolling(m_state.activeRestoreRequest());
     m_library.refreshVisibleLocalLibraryItems(true);
+    co_await showUnfinishedRestoreTransfer(token);
+}
+
+QCoro::Task<> RestoreWorkflows::showUnfinishedRestoreTransfer(QString token)
+{
+    const QPointer<RestoreWorkflows> self(this);
+    const std::optional<RestoreRequest> request = m_state.activeRestoreRequest();
+    if (!request || request->status != RestoreRequestStatus::Ready
+        || m_state.isRestoreTransferActive() || !m_services.restoreTransferEngine)
+        co_return;
+    QList<qint64> libraryItemIDs;
+    for (const RestoreRequestItem &item : request->items)
+        libraryItemIDs.append(item.libraryItemID);
+    QFuture<Result<std::optional<UnfinishedRestoreTransfer>>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [engine = m_services.restoreTransferEngine, id = request->id, libraryItemIDs] {
+            return engine->unfinishedTransfer(id, libraryItemIDs);
+        });
+    const std::optional<Result<std::optional<UnfinishedRestoreTransfer>>> found
+        = co_await resumeForSession(self, token, job);
+    // A manifest that cannot be read shows nothing here: the run that continues reads it too,
+    // and reports it.
+    if (!found || !*found || !**found)
+        co_return;
+    const std::optional<RestoreRequest> &current = m_state.activeRestoreRequest();
+    if (!current || current->id != request->id || current->status != RestoreRequestStatus::Ready
+        || m_state.isRestoreTransferActive())
+        co_return;
+    // The transfer was paused when the application last ended.
+    const UnfinishedRestoreTransfer &unfinished = ***found;
+    m_state.setUnfinishedRestoreDestination(unfinished.destinationDirectory);
+    m_state.setHasPausedRestoreTransfer(true);
+    m_state.setRestoreMessage(RestoreFeedback::unfinishedRestoreTransferMessage(
+        unfinished.savedItemCount, request->items.size(), unfinished.destinationDirectory));
 }
 
 QCoro::Task<bool> RestoreWorkflows::rebuildLocalLibraryFromBackend(QString operation)
@@ -252,6 +273,8 @@ QCoro::Task<> RestoreWorkflows::cancelActiveRestoreRequest()
     }
     if (*outcome) {
         m_state.setActiveRestoreRequest(std::nullopt);
+        m_state.setHasPausedRestoreTransfer(false);
+        m_state.setUnfinishedRestoreDestination(std::nullopt);
         m_state.setRestoreMessage(restoreCancelled);
         updateRestorePolling(std::nullopt);
         m_library.refreshVisibleLocalLibraryItems(true);
@@ -271,8 +294,7 @@ QCoro::Task<> RestoreWorkflows::cancelActiveRestoreRequest()
     }
     // The request finished while the cancellation was under way.
     if (m_state.restoreMessage() != restoreCancelled)
-        m_state.setRestoreMessage(
-            QStringLiteral("Restore completed before cancellation could finish"));
+        m_state.setRestoreMessage(RestoreFeedback::restoreCompletedBeforeCancellationMessage());
     m_state.setRestoreErrorMessage(std::nullopt);
     m_cancellingRestoreRequestID.reset();
     m_state.setIsCancellingRestore(false);
@@ -325,6 +347,23 @@ QCoro::Task<> RestoreWorkflows::rebuildLocalLibraryCache()
         co_return;
     // Also over a failed refresh's state: the rebuild itself succeeded.
     m_state.setRestoreMessage(QStringLiteral("Local Library Cache rebuilt"));
+}
+
+QCoro::Task<std::optional<QString>> RestoreWorkflows::defaultRestoreDestination()
+{
+    const QPointer<RestoreWorkflows> self(this);
+    const QString folder = m_services.restoreDestinationDirectory;
+    if (folder.isEmpty())
+        co_return std::nullopt;
+    QFuture<Result<void>> job
+        = Workflow::run(WorkflowPools::userInitiated(), [files = m_services.fileManager, folder] {
+              return files->createDirectory(folder);
+          });
+    const std::stop_token never;
+    const std::optional<Result<void>> created = co_await Workflow::resumeIn(self, never, job);
+    if (!created || !*created)
+        co_return std::nullopt;
+    co_return folder;
 }
 
 } // namespace Pellwick

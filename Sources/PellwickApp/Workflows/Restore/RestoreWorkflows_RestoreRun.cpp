@@ -133,7 +133,8 @@ QList<std::pair<ManagedFolder, QString>> RestoreWorkflows::managedFolders() cons
 {
     QList<std::pair<ManagedFolder, QString>> folders{
         {ManagedFolder::IngestCache, m_services.ingestCacheRoot()},
-        {ManagedFolder::StagingArea, m_services.stagingAreaRoot}};
+        {ManagedFolder::StagingArea, m_services.stagingAreaRoot},
+        {ManagedFolder::LocalLibraryCache, m_services.localLibraryCache.rootURL()}};
     if (const std::optional<QString> &retained = m_ingestCache.retainedIngestCacheURL())
         folders.append({ManagedFolder::RetainedIngestCache, *retained});
     if (m_services.restoreTransferEngine)
@@ -224,6 +225,8 @@ QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
         co_return;
     }
 
+    // This run continues whatever an earlier one left unfinished.
+    m_state.setUnfinishedRestoreDestination(std::nullopt);
     const QList<RestoreTransferOutcome> outcomes = co_await restoreTransfers(
         transfers, token, destinationDirectory, destinationFilenames, request);
     if (!self)
