@@ -622,7 +622,7 @@ void LocalLibraryFinderList::selectNodesOfSelectedItems()
     // A selected node that still offers one of the selected items stays selected, a folder as a
     // folder with the items it holds now; the items no such node offers select their own rows.
     QSet<QString> kept;
-    QSet<QUuid> offered;
+    QSet<QUuid> unoffered = items;
     for (const QString &nodeID : std::as_const(m_selectedNodeIDs)) {
         const std::optional<qsizetype> position = tree.position(nodeID);
         if (!position)
@@ -633,9 +633,10 @@ void LocalLibraryFinderList::selectNodesOfSelectedItems()
             }))
             continue;
         kept.insert(nodeID);
-        offered.unite(QSet<QUuid>(actionItems.cbegin(), actionItems.cend()));
+        for (const QUuid &id : actionItems)
+            unoffered.remove(id);
     }
-    setSelectedNodeIDs(kept.unite(nodeIDs(QSet<QUuid>(items).subtract(offered), tree)));
+    setSelectedNodeIDs(kept.unite(nodeIDs(unoffered, tree)));
 }
 
 void LocalLibraryFinderList::publishItemSelection()
