@@ -152,10 +152,15 @@ QString ImportFeedback::importReviewFailedMessage()
     return QStringLiteral("Import review failed");
 }
 
-QString ImportFeedback::addedToIngestCacheMessage(qint64 count)
+QString ImportFeedback::addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived)
 {
-    return QStringLiteral("Added ") + QString::number(count)
-           + QStringLiteral(" files to Ingest Cache");
+    const QString archived
+        = QString::number(alreadyArchived) + QStringLiteral(" files already archived");
+    if (alreadyArchived > 0 && added == 0)
+        return archived + QStringLiteral("; nothing added to Ingest Cache");
+    const QString addedText = QStringLiteral("Added ") + QString::number(added)
+                              + QStringLiteral(" files to Ingest Cache");
+    return alreadyArchived > 0 ? addedText + QStringLiteral("; ") + archived : addedText;
 }
 
 QString ImportFeedback::ingestCacheCopyNeedsAttentionMessage()

@@ -23,8 +23,10 @@ public:
     static void log(const Error &error);
 
     static QString importReviewFailedMessage();
-    /// "Added <count> files to Ingest Cache".
-    static QString addedToIngestCacheMessage(qint64 count);
+    /// "Added <added> files to Ingest Cache", followed by "; <archived> files already archived"
+    /// when some copies were already archived; "<archived> files already archived; nothing added
+    /// to Ingest Cache" when all were.
+    static QString addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived);
     static QString ingestCacheCopyNeedsAttentionMessage();
     static QString selectedCacheFilesChangedMessage();
     /// "<archived> files safely archived; " and either "<pending> cache cleanups will retry" or

@@ -75,6 +75,9 @@ struct AddCase
     bool german = false;
     /// A cached original is written to after its copy was verified, before its record is made.
     bool changedAfterCopy = false;
+    /// This many of the card's RAW originals were added and archived before, their copies
+    /// cleaned up.
+    int archived = 0;
     QString message = u"Added 2 files to Ingest Cache"_s;
 };
 
@@ -88,6 +91,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("two cards with one volume name")
         << AddCase{.cards = 2, .raws = 1, .sameName = true};
     QTest::newRow("a copy changed before its record") << AddCase{.changedAfterCopy = true};
+    QTest::newRow("a card already archived") << AddCase{
+        .archived = 2, .message = u"2 files already archived; nothing added to Ingest Cache"_s};
+    QTest::newRow("a card partly archived") << AddCase{
+        .archived = 1, .message = u"Added 1 files to Ingest Cache; 1 files already archived"_s};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()
@@ -113,6 +120,23 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                     file.write("changed");
             });
     const auto model = fixture.make();
+    if (c.archived > 0) {
+        QVERIFY(scan(*model, sources));
+        QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
+        QList<LocalLibraryItem> added = storedRecords(fixture.library);
+        for (int n = 0; n < c.archived; ++n) {
+            LocalLibraryItem &record = added[n];
+            record.importStatus = LibraryItemImportStatus::VerifiedBackup;
+            if (record.ingestCacheSidecarURL) {
+                record.archiveSidecarFilename = lastPathComponent(*record.ingestCacheSidecarURL);
+                record.archiveSidecarByteCount = QFileInfo(*record.ingestCacheSidecarURL).size();
+                record.archiveSidecarContentHash = record.ingestCacheSidecarContentHash;
+            }
+        }
+        QVERIFY(fixture.library.writeItems(added));
+        QVERIFY(QCoro::waitFor(
+            model->ingestCacheWorkflows().cleanupArchivedCachePackages(std::nullopt)));
+    }
     QVERIFY(scan(*model, sources));
     QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
 
@@ -126,7 +150,13 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
     QCOMPARE(records.size(), c.cards * c.raws);
+    int archived = 0;
     for (const LocalLibraryItem &record : records) {
+        if (record.importStatus == LibraryItemImportStatus::VerifiedBackup) {
+            QVERIFY(!record.ingestCacheOriginalURL);
+            ++archived;
+            continue;
+        }
         QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
         // The evidence leads to the card the file came from: the cards' files differ.
         QVERIFY(record.sourceMediaEvidence);
@@ -136,6 +166,7 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                      == record.contentHash,
                  !c.changedAfterCopy || record.originalFilename != u"IMG_0000.DNG"_s);
     }
+    QCOMPARE(archived, c.archived);
     for (int n = 0; n < c.cards; ++n)
         QCOMPARE(cardState(fixture.card(n)), before[n]);
 }

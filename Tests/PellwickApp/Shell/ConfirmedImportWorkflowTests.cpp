@@ -35,6 +35,8 @@ struct ImportCase
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
+    /// The selection also holds the id of a record that is gone.
+    bool goneSelected = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -99,6 +101,9 @@ void ConfirmedImportWorkflowTests::outcome_data()
     ImportCase german = archived;
     german.german = true;
     QTest::newRow("two archived, German locale") << german;
+    ImportCase goneSelected = archived;
+    goneSelected.goneSelected = true;
+    QTest::newRow("a selected record gone before the import") << goneSelected;
     QTest::newRow("an undeletable package")
         << ImportCase{.packages = 1,
                       .undeletableFirst = true,
@@ -175,6 +180,11 @@ void ConfirmedImportWorkflowTests::outcome()
         QVERIFY(h.library.writeItems(h.records));
         h.mainThreadDiskWork = 0;
     }
+    QSet<QUuid> selected;
+    for (const LocalLibraryItem &record : std::as_const(h.records))
+        selected.insert(record.id);
+    if (c.goneSelected)
+        h.model->libraryState().setSelectedLibraryItemIDs(selected + QSet{QUuid::createUuid()});
     if (!c.success && c.statuses.last() == Status::LocalCacheReady)
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
 
@@ -212,6 +222,8 @@ void ConfirmedImportWorkflowTests::outcome()
     const QString problem = h.problemWithArchive();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(h.mainThreadWork(), 0);
+    // The records stay, archived or not: only the id of a record that is gone leaves.
+    QCOMPARE(h.model->libraryState().selectedLibraryItemIDs(), selected);
     // Only a package archived as it is cached leaves the cache; the others stay named.
     for (qsizetype n = 0; n < c.statuses.size(); ++n) {
         const bool kept = c.statuses[n] != Status::VerifiedBackup;

@@ -79,9 +79,13 @@ QList<LocalLibraryTreeNode> treeWithSeventhItem()
 struct SelectionCase
 {
     QString select;
+    QString alsoSelect = {};
     bool hidden = false;           ///< the list is hidden meanwhile, then shown again
     bool clearedElsewhere = false; ///< the item selection is emptied meanwhile
     bool seventhItem = false;      ///< meanwhile a tree arrives with item 7 in folder "a"
+    /// Meanwhile the records of "content:4" are gone: the item selection loses item 4 elsewhere,
+    /// then a tree without the row arrives.
+    bool fourthGone = false;
     QStringList nodes = {};
     QList<int> items = {};
 };
@@ -291,6 +295,14 @@ private Q_SLOTS:
         QTest::newRow("a new tree does not bring back a selection cleared elsewhere")
             << SelectionCase{
                    .select = u"folder:a"_s, .clearedElsewhere = true, .seventhItem = true};
+        QTest::newRow("a selected folder stays one when a selected row's record is gone")
+            << SelectionCase{.select = u"folder:a"_s,
+                             .alsoSelect = u"content:4"_s,
+                             .fourthGone = true,
+                             .nodes = {u"folder:a"_s},
+                             .items = {1, 2}};
+        QTest::newRow("shown again, a selected folder stays one") << SelectionCase{
+            .select = u"folder:a"_s, .hidden = true, .nodes = {u"folder:a"_s}, .items = {1, 2}};
     }
 
     void selectionFollowsNewTreesAndShowings()
@@ -299,12 +311,23 @@ private Q_SLOTS:
         Fixture f;
         f.list->outline()->expandAll();
         f.list->outline()->selectionModel()->select(f.row(c.select), QItemSelectionModel::Select);
+        if (!c.alsoSelect.isEmpty())
+            f.list->outline()->selectionModel()->select(f.row(c.alsoSelect),
+                                                        QItemSelectionModel::Select);
         if (c.hidden)
             f.list->hide();
         if (c.clearedElsewhere)
             f.state.setSelectedLibraryItemIDs({});
         if (c.seventhItem)
             f.deliver(treeWithSeventhItem());
+        if (c.fourthGone) {
+            QSet<QUuid> kept = f.state.selectedLibraryItemIDs();
+            kept.remove(finderItem(4).id);
+            f.state.setSelectedLibraryItemIDs(kept);
+            QList<LocalLibraryTreeNode> without = finderSampleTree();
+            without.removeLast();
+            f.deliver(without);
+        }
         if (c.hidden)
             f.list->show();
         QCOMPARE(f.list->selectedNodeIDs(), QSet<QString>(c.nodes.cbegin(), c.nodes.cend()));

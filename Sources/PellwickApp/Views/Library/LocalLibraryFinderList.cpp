@@ -584,8 +584,8 @@ void LocalLibraryFinderList::applyTree(const QList<LocalLibraryTreeNode> &tree)
 
     if (!firstTree) {
         if (m_writtenItemIDs != m_state.selectedLibraryItemIDs()) {
-            // Changed elsewhere (a restore request, an import, a rebuild): the nodes follow it,
-            // and the old nodes never bring back what it dropped.
+            // Changed elsewhere (a restore request, an import, a rebuild): the nodes follow it;
+            // only a node still offering a selected item brings back its other items.
             selectNodesOfSelectedItems();
         } else if (QSet<QString> kept = retainedNodeIDs(m_selectedNodeIDs, index);
                    kept != m_selectedNodeIDs) {
@@ -617,7 +617,26 @@ void LocalLibraryFinderList::setSelectedNodeIDs(QSet<QString> nodeIDs, bool from
 
 void LocalLibraryFinderList::selectNodesOfSelectedItems()
 {
-    setSelectedNodeIDs(nodeIDs(m_state.selectedLibraryItemIDs(), m_model->treeIndex()));
+    const LocalLibraryTreeIndex &tree = m_model->treeIndex();
+    const QSet<QUuid> &items = m_state.selectedLibraryItemIDs();
+    // A selected node that still offers one of the selected items stays selected, a folder as a
+    // folder with the items it holds now; the items no such node offers select their own rows.
+    QSet<QString> kept;
+    QSet<QUuid> unoffered = items;
+    for (const QString &nodeID : std::as_const(m_selectedNodeIDs)) {
+        const std::optional<qsizetype> position = tree.position(nodeID);
+        if (!position)
+            continue;
+        const QList<QUuid> actionItems = tree.node(*position).actionSelectionItemIDs();
+        if (std::none_of(actionItems.cbegin(), actionItems.cend(), [&](const QUuid &id) {
+                return items.contains(id);
+            }))
+            continue;
+        kept.insert(nodeID);
+        for (const QUuid &id : actionItems)
+            unoffered.remove(id);
+    }
+    setSelectedNodeIDs(kept.unite(nodeIDs(unoffered, tree)));
 }
 
 void LocalLibraryFinderList::publishItemSelection()

@@ -106,7 +106,8 @@ private:
     void requestTree();
     void applyTree(const QList<LocalLibraryTreeNode> &tree);
     void setSelectedNodeIDs(QSet<QString> nodeIDs, bool fromOutline = false);
-    /// The appear step: selects the nodes that represent the selected items.
+    /// The appear step: keeps the selected nodes that still offer a selected item and selects
+    /// the nodes that represent the other selected items.
     void selectNodesOfSelectedItems();
     /// Writes the item selection of the selected nodes, unless it stands so already.
     void publishItemSelection();

@@ -108,7 +108,8 @@ public:
     /// Copies the current review into the Ingest Cache and adds one record ready to import per
     /// copied RAW original, with its source-media evidence. Silent while another Add runs, without
     /// a review, during a move, or when the first-run gate asks for a cache; otherwise ends with
-    /// "Added n files to Ingest Cache" (a success) or a failure text, keeping the review.
+    /// a success text that counts the files staying in the Ingest Cache and those the archive
+    /// already held (their copies removed again), or with a failure text, keeping the review.
     QCoro::Task<> addReviewToIngestCache() override;
     /// The review of the records' cached files as the cache holds them now: records whose
     /// cached original is gone or unreadable are left out. Reads file sizes: run it off the main

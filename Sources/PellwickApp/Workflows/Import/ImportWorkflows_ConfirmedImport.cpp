@@ -180,9 +180,8 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     }
 
     m_ingestCache.scheduleCacheCleanupRetryIfNeeded(cleanup->pendingCount);
-    QSet<QUuid> selection = m_libraryState.selectedLibraryItemIDs();
-    selection.subtract(cleanup->removedItemIDs);
-    m_libraryState.setSelectedLibraryItemIDs(selection);
+    // The archived records stay, only their cached copies are gone: they stay selected (a
+    // selected folder keeps its items). The refresh below drops the ids of records that are gone.
     co_await refreshSourceMediaSafetyNow();
     if (!self)
         co_return;

@@ -13,6 +13,8 @@
 #include <QHash>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace Pellwick {
 
 namespace {
@@ -147,13 +149,17 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
 
     m_ingestCache.scheduleCacheCleanupRetryIfNeeded((*cleanup)->pendingCount);
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
-    qint64 added = 0;
-    for (const IngestCacheCopy &copy : std::as_const(**copied))
-        added += copy.copiedPackageCount;
+    // Copies of files the archive already holds were removed again (or will be, once their
+    // cleanup succeeds): they were not added.
+    qint64 alreadyArchived = (*cleanup)->pendingCount;
+    for (const LocalLibraryItem &record : std::as_const(**stored))
+        alreadyArchived += (*cleanup)->removedItemIDs.contains(record.id) ? 1 : 0;
+    const qint64 added = std::max<qint64>(0, (*stored)->size() - alreadyArchived);
     // A review scanned during the copy is not the one added: it stays.
     if (m_importReviewRevision == reviewRevision)
         m_state.setImportReviewState(ImportReviewState{});
-    m_state.setImportSuccessMessage(ImportFeedback::addedToIngestCacheMessage(added));
+    m_state.setImportSuccessMessage(
+        ImportFeedback::addedToIngestCacheMessage(added, alreadyArchived));
     finishAddToIngestCache(transferID);
 }
 
