@@ -207,6 +207,13 @@ QString RestoreFeedback::itemsNeedAttentionMessage(qint64 failedCount)
     return QString::number(failedCount) + QStringLiteral(" item(s) need attention");
 }
 
+QString RestoreFeedback::restoreConfirmationTitle(qint64 itemCount)
+{
+    if (itemCount == 1)
+        return QStringLiteral("Restore 1 RAW Original?");
+    return QStringLiteral("Restore %1 RAW Originals?").arg(itemCount);
+}
+
 QString RestoreFeedback::restoreTransferPausedMessage()
 {
     return QStringLiteral("Restore Transfer paused");

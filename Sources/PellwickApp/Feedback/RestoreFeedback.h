@@ -28,6 +28,8 @@ public:
     static QString restoreCompleteMessage(qint64 savedCount);
     /// "<count> item(s) need attention", counted as `restoreCompleteMessage` counts.
     static QString itemsNeedAttentionMessage(qint64 failedCount);
+    /// "Restore 1 RAW Original?", "Restore <count> RAW Originals?" for any other count.
+    static QString restoreConfirmationTitle(qint64 itemCount);
     /// "Restore Transfer paused".
     static QString restoreTransferPausedMessage();
     /// The pause of a transfer that an earlier run left: "Restore Transfer paused: <saved> of

@@ -64,6 +64,8 @@ private Q_SLOTS:
         QTest::newRow("cancel") << u"Cancel"_s << false << u"resetPasswordChangeForm"_s;
         QTest::newRow("refused") << u"change-password.submit"_s << false << u"changePassword"_s;
         QTest::newRow("changed") << u"change-password.submit"_s << true << u"changePassword"_s;
+        QTest::newRow("return in a field of the sheet")
+            << u"return"_s << true << u"changePassword"_s;
     }
 
     void buttonsStartTheirOperation()
@@ -74,11 +76,18 @@ private Q_SLOTS:
         SessionState state;
         RecordingSessionOperations operations;
         operations.passwordChanged = changed;
-        ChangePasswordView view(state, operations);
+        QDialog sheet;
+        ChangePasswordView view(state, operations, &sheet);
         QSignalSpy dismissed(&view, &ChangePasswordView::dismissRequested);
-        click(view, pressed);
+        if (pressed == u"return") {
+            sheet.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+            QTest::keyClick(shownControl(view, u"change-password.new"_s), Qt::Key_Return);
+        } else {
+            click(view, pressed);
+        }
         QCOMPARE(operations.calls.join(u'|'), calls);
-        QCOMPARE(dismissed.size(), changed || pressed == u"Cancel" ? 1 : 0);
+        QTRY_COMPARE(dismissed.size(), changed || pressed == u"Cancel" ? 1 : 0);
     }
 
     void sheetThroughTheViewModel()
@@ -89,16 +98,12 @@ private Q_SLOTS:
         fixture.window->show();
         QVERIFY(QTest::qWaitForWindowExposed(fixture.window.get()));
 
-        QDialog *sheet = &openSheet(fixture); // Return sends nothing; a refusal keeps it open
+        QDialog *sheet = &openSheet(fixture); // Return submits; a refusal keeps it open
         QTRY_VERIFY(sheet->isActiveWindow());
         const QList<QWidget *> chain = focusChain(*sheet);
         QCOMPARE(chain.size(), 5);
-        for (QWidget *control : chain) {
-            if (qobject_cast<QLineEdit *>(control))
-                QTest::keyClick(control, Qt::Key_Return);
-        }
         fixture.sessionBackend.reply(422, "{}");
-        click(*sheet, u"change-password.submit"_s);
+        QTest::keyClick(shownControl(*sheet, u"change-password.confirmation"_s), Qt::Key_Return);
         QTRY_VERIFY(shownTexts(*sheet).contains(u"Password change failed"_s));
         QVERIFY(sheet->isVisible());
         QCOMPARE(fixture.sessionBackend.requests().size(), 1);

@@ -64,6 +64,7 @@ struct TextCase
     QStringList status = {};
     QString statusID = {};
     QString identifier = {};
+    QString spoken = {}; ///< the accessible text
     int height = 38;
 };
 
@@ -168,18 +169,21 @@ private Q_SLOTS:
         QTest::newRow("folder") << TextCase{.node = u"folder:a"_s,
                                             .name = u"a"_s,
                                             .identifier = u"local-library-cache.entry.folder:a"_s,
+                                            .spoken = u"a"_s,
                                             .height = 26};
         QTest::newRow("file without item")
             << TextCase{.node = u"file:a/notes.txt"_s,
                         .name = u"notes.txt"_s,
                         .status = {u"Not importable"_s},
                         .identifier = u"local-library-cache.entry.file:a/notes.txt"_s,
+                        .spoken = u"notes.txt, Not importable"_s,
                         .height = 26};
         QTest::newRow("paging node")
             << TextCase{.node = u"show-more-folders:folder:a"_s,
                         .name = u"Show 25 more folders"_s,
                         .status = {u"Not importable"_s},
                         .identifier = u"local-library-cache.entry.show-more-folders:folder:a"_s,
+                        .spoken = u"Show 25 more folders"_s,
                         .height = 26};
         QTest::newRow("item with unknown capture time")
             << TextCase{.node = u"content:1"_s,
@@ -187,20 +191,34 @@ private Q_SLOTS:
                         .date = u"Unknown"_s,
                         .status = {u"Local Cache — Ready to Import"_s},
                         .statusID = u"local-library-cache.import-status.IMG_0001.CR3"_s,
-                        .identifier = u"local-library-cache.item.IMG_0001.CR3"_s};
+                        .identifier = u"local-library-cache.item.IMG_0001.CR3"_s,
+                        .spoken = u"IMG_0001.CR3, Unknown, Local Cache — Ready to Import"_s};
         QTest::newRow("uploading item")
             << TextCase{.node = u"content:3"_s,
                         .name = u"IMG_0003.CR3"_s,
                         .date = u"Unknown"_s,
                         .status = {u"Local Cache — Uploading"_s},
                         .statusID = u"local-library-cache.import-status.IMG_0003.CR3"_s,
-                        .identifier = u"local-library-cache.item.IMG_0003.CR3"_s};
+                        .identifier = u"local-library-cache.item.IMG_0003.CR3"_s,
+                        .spoken = u"IMG_0003.CR3, Unknown, Local Cache — Uploading"_s};
         QTest::newRow("two statuses stacked") << TextCase{
             .node = u"content:4"_s,
             .name = u"IMG_0004.CR3"_s,
             .date = u"Unknown"_s,
             .status = {u"Local Cache — Ready to Import"_s, u"Online Archive — Verified"_s},
-            .identifier = u"local-library-cache.item.IMG_0004.CR3"_s};
+            .identifier = u"local-library-cache.item.IMG_0004.CR3"_s,
+            .spoken = u"IMG_0004.CR3, Unknown, Local Cache — Ready to Import, Online Archive — "
+                      u"Verified"_s};
+        const QString date = LocalLibraryFinderModel::captureDateText(
+            finderSampleTree().constFirst().children->at(1).representedItems.at(0));
+        QTest::newRow("item with a capture date") << TextCase{
+            .node = u"content:2"_s,
+            .name = u"IMG_0002.CR3"_s,
+            .date = date,
+            .status = {u"Local Cache — Ready to Import"_s},
+            .statusID = u"local-library-cache.import-status.IMG_0002.CR3"_s,
+            .identifier = u"local-library-cache.item.IMG_0002.CR3"_s,
+            .spoken = u"IMG_0002.CR3, "_s + date + u", Local Cache — Ready to Import"_s};
     }
 
     void rowTexts()
@@ -213,7 +231,8 @@ private Q_SLOTS:
         QCOMPARE(row.data(LocalLibraryFinderModel::ImportStatusTextsRole).toStringList(), c.status);
         QCOMPARE(row.data(LocalLibraryFinderModel::ImportStatusIdentifierRole).toString(),
                  c.statusID);
-        QCOMPARE(row.data(Qt::AccessibleTextRole).toString(), c.identifier);
+        QCOMPARE(row.data(LocalLibraryFinderModel::IdentifierRole).toString(), c.identifier);
+        QCOMPARE(row.data(Qt::AccessibleTextRole).toString(), c.spoken);
         QCOMPARE(f.list->outline()->itemDelegate()->sizeHint({}, row).height(), c.height);
     }
 

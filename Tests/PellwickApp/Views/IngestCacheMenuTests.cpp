@@ -163,6 +163,7 @@ private Q_SLOTS:
         QTest::newRow("keep old") << u"keep-old"_s << 0;
         QTest::newRow("keep new") << u"keep-new"_s << 1;
         QTest::newRow("keep both") << u"keep-both"_s << 2;
+        QTest::newRow("return closes, keeping nothing") << u"return"_s << -1;
     }
 
     void conflictList()
@@ -177,6 +178,12 @@ private Q_SLOTS:
         QVERIFY(list.isVisible());
         QCOMPARE(list.list()->model()->rowCount(), 2);
         list.list()->setCurrentIndex(list.list()->model()->index(1, 0));
+        if (button == u"return") {
+            QTest::keyClick(list.list(), Qt::Key_Return);
+            QCOMPARE(f.actions(), QStringList{u"synchronizeRetainedIngestCache"_s});
+            QVERIFY(!list.isVisible());
+            return;
+        }
         list.findChild<QPushButton *>(button)->click();
         QCOMPARE(
             f.actions(),

@@ -149,7 +149,7 @@ private Q_SLOTS:
         const DialogCase restore{.press = u"restore.request-selected"_s,
                                  .status = std::nullopt,
                                  .summary = {1, 2048, {u"IMG_1.CR3"_s}},
-                                 .title = u"Restore 1 RAW Originals?"_s,
+                                 .title = u"Restore 1 RAW Original?"_s,
                                  .message = u"2 KB. IMG_1.CR3"_s,
                                  .button = u"Start Restore Request"_s,
                                  .destructive = false,
@@ -253,13 +253,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("refusal"); ///< empty: handed to the view model
         QTest::addColumn<QString>("close");
+        QTest::addColumn<QString>("existing");
         const QString dots = u"A filename cannot be \".\" or \"..\"."_s;
-        QTest::newRow("a name, accepted") << u" Chosen.CR3 "_s << QString() << u"accepted"_s;
+        const QString shortName = u"IMG_1.CR3"_s;
+        QTest::newRow("a name, accepted")
+            << u" Chosen.CR3 "_s << QString() << u"accepted"_s << shortName;
         QTest::newRow("a slash, then cancel")
-            << u" a/b "_s << u"A filename cannot contain \"/\"."_s << u"Cancel"_s;
-        QTest::newRow("\"..\", then escape") << u".."_s << dots << u"escape"_s;
-        QTest::newRow("\".\", then accepted") << u" . "_s << dots << u"accepted"_s;
-        QTest::newRow("blank") << u"  "_s << u"Enter a filename."_s << u"Cancel"_s;
+            << u" a/b "_s << u"A filename cannot contain \"/\"."_s << u"Cancel"_s << shortName;
+        QTest::newRow("\"..\", then escape") << u".."_s << dots << u"escape"_s << shortName;
+        QTest::newRow("\".\", then accepted") << u" . "_s << dots << u"accepted"_s << shortName;
+        QTest::newRow("blank") << u"  "_s << u"Enter a filename."_s << u"Cancel"_s << shortName;
+        QTest::newRow("a wrapped message, then a refusal")
+            << u"a/b"_s << u"A filename cannot contain \"/\"."_s << u"Cancel"_s
+            << u"20250602-100100_pw-1_img_0001_6b2541f99b97.dng"_s;
     }
 
     void filenamePrompt()
@@ -267,14 +273,14 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, refusal);
         QFETCH(QString, close);
+        QFETCH(QString, existing);
         Page page;
-        page.restore.setRestoreFilenameConflict(
-            RestoreFilenameConflict{7, u"/d"_s, u"IMG_1.CR3"_s});
+        page.restore.setRestoreFilenameConflict(RestoreFilenameConflict{7, u"/d"_s, existing});
         RestoreFilenamePrompt &prompt = *page.view.filenamePrompt();
         QVERIFY(QTest::qWaitForWindowActive(&prompt));
         QCOMPARE(shownTexts(prompt).join(u'|'),
-                 u"Choose a different filename|IMG_1.CR3 already exists at the destination.|"
-                 u"Filename|Restore|Cancel"_s);
+                 u"Choose a different filename|"_s + existing
+                     + u" already exists at the destination.|Filename|Restore|Cancel"_s);
         QCOMPARE(focusChain(prompt).size(), 3);
         QTest::keyClicks(prompt.field(), typed);
         click(prompt, u"Restore"_s);
@@ -285,6 +291,11 @@ private Q_SLOTS:
         QVERIFY(prompt.isVisible() && prompt.field()->text() == typed);
         QCOMPARE(prompt.refusalLabel()->isVisible(), !refusal.isEmpty());
         QCOMPARE(prompt.refusalLabel()->text(), refusal);
+        for (const QLabel *label : {prompt.messageLabel(), prompt.refusalLabel()}) {
+            if (label->isVisible()) // never squeezed, inside the dialog
+                QTRY_VERIFY(label->height() >= label->heightForWidth(label->width())
+                            && prompt.rect().contains(label->geometry()));
+        }
         if (close == u"accepted")
             page.restore.setRestoreFilenameConflict(std::nullopt);
         else if (close == u"escape")

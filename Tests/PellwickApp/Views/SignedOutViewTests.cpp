@@ -5,6 +5,7 @@
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Views/Session/SignedOutView.h>
 
+#include <QSet>
 #include <QStackedWidget>
 
 using namespace Pellwick;
@@ -37,6 +38,7 @@ struct Case
     QString texts = header + signIn;
     QString identifiers = signInIds;
     QString pressed = {};
+    bool returnKey = false; ///< Return is pressed in or on `pressed` instead of a click
     QString calls = {};
 };
 
@@ -71,7 +73,7 @@ private Q_SLOTS:
 
     void initTestCase() { PellwickControlStyles::install(); }
 
-    /// Also: every control is reached from the keyboard, and Return in a field does nothing.
+    /// Also: every control is reached from the keyboard, and the fields start at one x.
     void showsTheSessionState_data()
     {
         QTest::addColumn<Case>("row");
@@ -99,13 +101,15 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&page.view));
         saveGrab(page.view, u"signed-out."_s + QString::fromLatin1(QTest::currentDataTag()));
         const QList<QWidget *> reached = focusChain(page.view);
+        QSet<int> fieldStarts;
         for (QWidget *control : page.view.findChildren<QWidget *>()) {
             const bool field = qobject_cast<QLineEdit *>(control);
             if (control->isVisible() && (field || qobject_cast<QPushButton *>(control)))
                 QVERIFY(reached.contains(control));
             if (control->isVisible() && field)
-                QTest::keyClick(control, Qt::Key_Return);
+                fieldStarts.insert(control->mapTo(&page.view, QPoint()).x());
         }
+        QVERIFY(fieldStarts.size() <= 1);
         QCOMPARE(page.operations.calls, QStringList());
     }
 
@@ -119,6 +123,19 @@ private Q_SLOTS:
             .signingUp = true, .pressed = u"registration.submit"_s, .calls = u"registerAccount"_s};
         QTest::newRow("back to sign-in")
             << Case{.signingUp = true, .pressed = u"Already have an account? Sign In"_s};
+        QTest::newRow("return in the password field signs in")
+            << Case{.pressed = u"sign-in.password"_s, .returnKey = true, .calls = u"signIn"_s};
+        QTest::newRow("return in the email field waits for the password")
+            << Case{.pressed = u"sign-in.email"_s, .returnKey = true};
+        QTest::newRow("return on the focused forgot button")
+            << Case{.pressed = u"sign-in.forgot-password"_s,
+                    .returnKey = true,
+                    .calls = u"requestPasswordReset"_s};
+        QTest::newRow("return in the confirmation registers")
+            << Case{.signingUp = true,
+                    .pressed = u"Confirm password"_s,
+                    .returnKey = true,
+                    .calls = u"registerAccount"_s};
         QTest::newRow("verified") << Case{.token = u"p1"_s,
                                           .pressed = u"I verified my email"_s,
                                           .calls = u"refreshVerification"_s};
@@ -133,7 +150,10 @@ private Q_SLOTS:
     {
         QFETCH(Case, row);
         Page page(row);
-        click(page.view, row.pressed);
+        if (row.returnKey)
+            QTest::keyClick(shownControl(page.view, row.pressed), Qt::Key_Return);
+        else
+            click(page.view, row.pressed);
         QCOMPARE(page.operations.calls.join(u'|'), row.calls);
     }
 

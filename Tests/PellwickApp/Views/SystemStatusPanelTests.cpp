@@ -59,15 +59,24 @@ private Q_SLOTS:
             << Case{.snapshot = {.isScanningImportSources = true,
                                  .isImporting = true,
                                  .hasSharedTransferProgress = true,
-                                 .restoreMessage = u"Preparing restore"_s},
+                                 .restoreMessage = u"Preparing restore"_s,
+                                 .restoreStatus = RestoreRequestStatus::Preparing},
                     .rows = {{u"Import Review"_s,
                               u"Scanning Import sources"_s,
                               u"magnifyingglass"_s,
                               Tone::Active}}};
         QTest::newRow("importing, restore message") << Case{
-            .snapshot = {.isImporting = true, .restoreMessage = u"Preparing restore"_s},
+            .snapshot = {.isImporting = true,
+                         .restoreMessage = u"Preparing restore"_s,
+                         .restoreStatus = RestoreRequestStatus::Preparing},
             .rows = {{u"Import"_s, u"Import in progress"_s, u"arrow.up.circle"_s, Tone::Active},
                      {u"Restore"_s, u"Preparing restore"_s, u"arrow.down.circle"_s, Tone::Active}}};
+        QTest::newRow("a finished restore is a success")
+            << Case{.snapshot = {.restoreMessage = u"Restore complete: 4 item(s) saved"_s},
+                    .rows = {{u"Restore"_s,
+                              u"Restore complete: 4 item(s) saved"_s,
+                              u"arrow.down.circle"_s,
+                              Tone::Positive}}};
         QTest::newRow("recovering without message")
             << Case{.snapshot = {.isRecoveringInterruptedImports = true},
                     .rows = {{u"Restart Reconciliation"_s,

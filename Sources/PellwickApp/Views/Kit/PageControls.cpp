@@ -24,11 +24,18 @@ QLabel *headline(const QString &text, QWidget *parent)
 QPushButton *compactButton(const QString &text, QWidget *parent)
 {
     auto *button = new QPushButton(text, parent);
-    button->setAutoDefault(false);
-    button->setDefault(false);
+    button->setAutoDefault(true);
     PellwickControlStyles::compactActionButton(*button);
     PellwickControlStyles::compactActionButtonLabel(*button);
     return button;
+}
+
+void submitOnReturn(QLineEdit &field, QAbstractButton &action)
+{
+    QObject::connect(&field, &QLineEdit::returnPressed, &action, [&action] {
+        if (action.isEnabled())
+            action.click();
+    });
 }
 
 void makeSecure(QLineEdit &field)

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QString>
 
+class QAbstractButton;
 class QLabel;
 class QPushButton;
 
@@ -16,8 +17,13 @@ void identify(QWidget &widget, const QString &identifier);
 QLabel *headline(const QString &text, QWidget *parent);
 
 /// A compact kit button whose label is at least 144 wide and never cut; secondary unless made
-/// primary. It never becomes a dialog's default button, so Return in a field never presses it.
+/// primary. Return or Enter presses it while it has the focus; it is a dialog's default button
+/// only when made one.
 QPushButton *compactButton(const QString &text, QWidget *parent);
+
+/// Makes Return or Enter in `field` press `action` while `action` is enabled: the form's own
+/// action, for a field outside a dialog (in a dialog the default button answers Return).
+void submitOnReturn(QLineEdit &field, QAbstractButton &action);
 
 /// Makes `field` a password field: masked, kept from input methods' learning and prediction,
 /// and never copied or cut to the clipboard (the masked mode refuses both, from the keyboard

@@ -77,6 +77,8 @@ PageHeader::PageHeader(const QString &title,
         m_status->setWidgetResizable(true);
         m_status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // It shows no scroll bars and holds nothing to act on: no stop of the focus chain.
+        m_status->setFocusPolicy(Qt::NoFocus);
         m_status->viewport()->setAutoFillBackground(false);
         m_column->addWidget(m_status);
     }

@@ -42,14 +42,12 @@ bool wearsFocusRing(const QWidget &widget)
            && widget.window()->windowType() != Qt::Popup;
 }
 
-/// The ring that follows `widget` (a child of its parent), or none yet.
+/// The ring that follows `widget` (in its window, above it), or none yet.
 QFocusFrame *existingFocusRing(const QWidget &widget)
 {
-    if (const QWidget *parent = widget.parentWidget()) {
-        for (auto *ring : parent->findChildren<QFocusFrame *>(Qt::FindDirectChildrenOnly)) {
-            if (ring->widget() == &widget)
-                return ring;
-        }
+    for (auto *ring : widget.window()->findChildren<QFocusFrame *>(QStringLiteral("focus-ring"))) {
+        if (ring->widget() == &widget)
+            return ring;
     }
     return nullptr;
 }
@@ -62,6 +60,8 @@ QFocusFrame *focusRing(QWidget &widget)
     auto *ring = new QFocusFrame(&widget);
     ring->setObjectName(QStringLiteral("focus-ring"));
     ring->setWidget(&widget);
+    // Placed in an ancestor, it would outlive the surface.
+    QObject::connect(&widget, &QObject::destroyed, ring, &QObject::deleteLater);
     return ring;
 }
 
@@ -207,6 +207,9 @@ int PellwickStyle::styleHint(StyleHint hint,
         }
         return 1;
     }
+    // Under the surface the ring would be hidden by any surface that paints its background.
+    if (hint == SH_FocusFrame_AboveWidget)
+        return 1;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 

@@ -138,6 +138,18 @@ QString LocalLibraryFinderModel::captureDateText(const LocalLibraryItem &item)
     return LocalLibraryInspector::captureTimeText(item, QLocale(), QTimeZone::systemTimeZone());
 }
 
+QString LocalLibraryFinderModel::accessibleText(const QModelIndex &index) const
+{
+    // What a sighted reader sees across the row's columns.
+    QStringList parts{data(index, Qt::DisplayRole).toString()};
+    if (node(index)->folderPage)
+        return parts.constFirst();
+    parts.append(data(index, CaptureDateRole).toString());
+    parts += data(index, ImportStatusTextsRole).toStringList();
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral(", "));
+}
+
 QModelIndex LocalLibraryFinderModel::index(int row, int column, const QModelIndex &parent) const
 {
     const qsizetype parentPosition = parent.isValid() ? qsizetype(parent.internalId()) : -1;
@@ -185,6 +197,7 @@ QVariant LocalLibraryFinderModel::data(const QModelIndex &index, int role) const
             return showMoreTitle(row->folderPage->nextFolderCount);
         return item ? item->originalFilename : row->name;
     case Qt::AccessibleTextRole:
+        return accessibleText(index);
     case IdentifierRole:
         return item ? QString(QStringLiteral("local-library-cache.item.") + item->originalFilename)
                     : QString(QStringLiteral("local-library-cache.entry.") + row->id);

@@ -100,8 +100,9 @@ class LocalLibraryFinderModel final : public QAbstractItemModel
 public:
     enum Role {
         NodeIDRole = Qt::UserRole + 1,
-        /// "local-library-cache.item." + original filename, or "local-library-cache.entry." + id;
-        /// also the accessible text.
+        /// "local-library-cache.item." + original filename, or "local-library-cache.entry." + id.
+        /// The accessible text is what the row shows: the name, then the capture date and the
+        /// status texts of a file, joined by ", "; a folder's name; a paging row's title.
         IdentifierRole,
         CaptureDateRole,
         /// The status texts in the order shown: one per stacked label, "Not importable" for a
@@ -143,6 +144,8 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
+    QString accessibleText(const QModelIndex &index) const;
+
     LocalLibraryTreeIndex m_index;
     PreviewURLs m_previewURLs;
 };

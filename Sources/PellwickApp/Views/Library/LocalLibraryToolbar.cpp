@@ -190,6 +190,7 @@ QWidget *LocalLibraryToolbar::searchGroup()
     m_search = new SearchField(this);
     m_search->setObjectName(u"local-library-cache.search"_s);
     m_search->setPlaceholderText(u"Search filenames"_s);
+    m_search->setAccessibleName(u"Search filenames"_s);
     m_search->setClearButtonEnabled(true);
     connect(m_search, &QLineEdit::textEdited, this, [this](const QString &text) {
         m_seams.library.setLocalLibrarySearchText(text);

@@ -70,6 +70,8 @@ OldCacheConflictList::OldCacheConflictList(IngestCacheState &state,
     buttons->addStretch(1);
     auto *done = new QPushButton(u"Done"_s, this);
     done->setObjectName(u"done"_s);
+    // Return closes the list; it never picks a side of a conflict for the user.
+    done->setDefault(true);
     connect(done, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(done);
 

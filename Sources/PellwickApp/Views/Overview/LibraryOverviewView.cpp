@@ -152,8 +152,9 @@ LibraryOverviewView::LibraryOverviewView(States states, QWidget *parent)
                         &ImportState::isImportMessageSuccessChanged,
                         &ImportState::importRecoveryMessageChanged})
         connect(&states.imports, signal, this, &LibraryOverviewView::updateStatus);
-    for (auto signal :
-         {&RestoreState::restoreMessageChanged, &RestoreState::restoreErrorMessageChanged})
+    for (auto signal : {&RestoreState::restoreMessageChanged,
+                        &RestoreState::activeRestoreRequestChanged,
+                        &RestoreState::restoreErrorMessageChanged})
         connect(&states.restore, signal, this, &LibraryOverviewView::updateStatus);
     connect(&states.shell,
             &ShellState::transferProgressesChanged,
@@ -184,6 +185,7 @@ LibraryOverviewView::Meter LibraryOverviewView::addMeter(LibraryDashboardCard ca
     meter.bar->setObjectName(cardID(card) + QStringLiteral(".meter"));
     meter.bar->setRange(0, meterSteps);
     meter.bar->setTextVisible(false);
+    meter.bar->setAccessibleName(title);
     panel->contentLayout()->addWidget(meter.bar);
     meter.usage = secondaryText(panel);
     meter.usage->setObjectName(cardID(card) + QStringLiteral(".usage"));
@@ -251,6 +253,7 @@ void LibraryOverviewView::updateStatus()
 {
     const std::optional<AuthenticatedLibrarySession> &session = m_states.session.session();
     const ImportState &imports = m_states.imports;
+    const std::optional<RestoreRequest> &request = m_states.restore.activeRestoreRequest();
     m_systemStatus->setSnapshot({
         .paidPlan = session ? session->library.paidPlan : PaidPlanState(),
         .isScanningImportSources = imports.isScanningImportSources(),
@@ -261,6 +264,7 @@ void LibraryOverviewView::updateStatus()
         .isImportMessageSuccess = imports.isImportMessageSuccess(),
         .importRecoveryMessage = imports.importRecoveryMessage(),
         .restoreMessage = m_states.restore.restoreMessage(),
+        .restoreStatus = request ? std::optional(request->status) : std::nullopt,
         .restoreErrorMessage = m_states.restore.restoreErrorMessage(),
         .errorMessage = m_states.session.errorMessage(),
     });

@@ -227,7 +227,9 @@ QList<SystemStatusRow> SystemStatusPanel::rows(const SystemStatusSnapshot &snaps
         rows.append({QStringLiteral("Restore"),
                      *snapshot.restoreMessage,
                      QStringLiteral("arrow.down.circle"),
-                     Tone::Active});
+                     // A message without a held request is the last word of a finished one.
+                     LibraryPresentation::restoreStatusTone(
+                         snapshot.restoreStatus.value_or(RestoreRequestStatus::Downloaded))});
     rows += errorRows(snapshot.importErrorMessage,
                       snapshot.isImportMessageSuccess,
                       snapshot.restoreErrorMessage,

@@ -41,6 +41,8 @@ struct SystemStatusSnapshot
     bool isImportMessageSuccess = false;
     std::optional<QString> importRecoveryMessage = {};
     std::optional<QString> restoreMessage = {};
+    /// The status of the Restore Request held; none once it finished (its message stays).
+    std::optional<RestoreRequestStatus> restoreStatus = {};
     std::optional<QString> restoreErrorMessage = {};
     std::optional<QString> errorMessage = {};
 

@@ -63,7 +63,7 @@ QPushButton *addButtons(QDialog &dialog, QVBoxLayout &column, QPushButton *confi
 
 RestoreConfirmation RestoreConfirmation::restore(const RestoreSelectionSummary &summary)
 {
-    return {.title = QStringLiteral("Restore %1 RAW Originals?").arg(summary.itemCount),
+    return {.title = RestoreFeedback::restoreConfirmationTitle(summary.itemCount),
             .message = LibraryPresentation::byteText(summary.byteCount) + QStringLiteral(". ")
                        + summary.filenames.join(QStringLiteral(", ")),
             .button = QStringLiteral("Start Restore Request")};
@@ -183,6 +183,7 @@ void RestoreFilenamePrompt::showConflict()
 {
     m_message->setText(message(m_state.restoreFilenameConflict()));
     m_refusal->hide();
+    fitHeight();
 }
 
 void RestoreFilenamePrompt::restorePressed()
@@ -191,8 +192,19 @@ void RestoreFilenamePrompt::restorePressed()
         = RestoreFeedback::refusedRestoreFilenameMessage(m_field->text());
     m_refusal->setText(refusal.value_or(QString()));
     m_refusal->setVisible(refusal.has_value());
+    fitHeight();
     if (!refusal)
         Q_EMIT restoreRequested();
+}
+
+void RestoreFilenamePrompt::fitHeight()
+{
+    // A window's layout asks no height of its wrapped lines: measure them at the fixed width.
+    const int height = heightForWidth(width());
+    if (height <= 0)
+        return;
+    setMinimumHeight(height);
+    resize(width(), height);
 }
 
 } // namespace Pellwick

@@ -24,7 +24,8 @@ struct RestoreConfirmation
     QString button;
     bool isDestructive = false;
 
-    /// "Restore <n> RAW Originals?" for the selection: its size, then its filenames.
+    /// "Restore <n> RAW Originals?" (singular for one) for the selection: its size, then its
+    /// filenames.
     static RestoreConfirmation restore(const RestoreSelectionSummary &summary);
     /// "Rebuild Local Library Cache?"
     static RestoreConfirmation rebuild();
@@ -88,6 +89,8 @@ Q_SIGNALS:
 private:
     void showConflict();
     void restorePressed();
+    /// Grows or shrinks to the height its texts need at its width.
+    void fitHeight();
 
     RestoreState &m_state;
     QLabel *m_message = nullptr;

@@ -73,6 +73,8 @@ ChangePasswordView::ChangePasswordView(SessionState &state,
     QPushButton *submit = compactButton(QStringLiteral("Change Password"), this);
     identify(*submit, QStringLiteral("change-password.submit"));
     PellwickControlStyles::pellwickPrimaryButton(*submit);
+    // The sheet's Return: pressed from any field, unless another button has the focus.
+    submit->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addStretch(1);
     buttons->addWidget(submit);

@@ -9,6 +9,7 @@
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -70,8 +71,19 @@ QVBoxLayout *column(QWidget *widget, int spacing)
     return layout;
 }
 
+/// The labelled rows of a form: labels in the first column, so every field starts at one x.
+QGridLayout *fieldGrid(QVBoxLayout &form)
+{
+    auto *grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(cardSpacing);
+    grid->setColumnStretch(1, 1);
+    form.addLayout(grid);
+    return grid;
+}
+
 /// A labelled row: the label, then the field bound to one of the form's texts.
-QLineEdit *addField(QVBoxLayout &form,
+QLineEdit *addField(QGridLayout &fields,
                     const QString &label,
                     bool secure,
                     SessionState &state,
@@ -79,8 +91,7 @@ QLineEdit *addField(QVBoxLayout &form,
                     TextSetter set,
                     TextChanged changed)
 {
-    QWidget *parent = form.parentWidget();
-    auto *row = new QHBoxLayout;
+    QWidget *parent = fields.parentWidget();
     auto *title = new QLabel(label, parent);
     auto *field = new QLineEdit(parent);
     title->setBuddy(field);
@@ -88,10 +99,35 @@ QLineEdit *addField(QVBoxLayout &form,
     if (secure)
         makeSecure(*field);
     bindText(*field, state, get, set, changed);
-    row->addWidget(title);
-    row->addWidget(field, 1);
-    form.addLayout(row);
+    const int row = fields.rowCount();
+    fields.addWidget(title, row, 0);
+    fields.addWidget(field, row, 1);
     return field;
+}
+
+struct CredentialFields
+{
+    QLineEdit *email = nullptr;
+    QLineEdit *password = nullptr;
+};
+
+/// The Email and Password rows both forms share, bound to the same texts.
+CredentialFields addCredentialFields(QGridLayout &fields, SessionState &state)
+{
+    return {addField(fields,
+                     QStringLiteral("Email"),
+                     false,
+                     state,
+                     &SessionState::email,
+                     &SessionState::setEmail,
+                     &SessionState::emailChanged),
+            addField(fields,
+                     QStringLiteral("Password"),
+                     true,
+                     state,
+                     &SessionState::password,
+                     &SessionState::setPassword,
+                     &SessionState::passwordChanged)};
 }
 
 } // namespace
@@ -107,6 +143,9 @@ SignedOutView::SignedOutView(SessionState &state, SessionOperations &operations,
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
+    // The fields take the focus first and the page scrolls to follow it: the page itself is no
+    // stop of the focus chain.
+    scroll->setFocusPolicy(Qt::NoFocus);
     column(this, 0)->addWidget(scroll);
 
     auto *content = new QWidget(scroll);
@@ -167,22 +206,9 @@ QWidget *SignedOutView::makeSignInForm()
         field->setMinimumWidth(signInFieldMinimumWidth);
         field->setMaximumWidth(signInFieldMaximumWidth);
     };
-    limit(addField(*items,
-                   QStringLiteral("Email"),
-                   false,
-                   m_state,
-                   &SessionState::email,
-                   &SessionState::setEmail,
-                   &SessionState::emailChanged),
-          QStringLiteral("sign-in.email"));
-    limit(addField(*items,
-                   QStringLiteral("Password"),
-                   true,
-                   m_state,
-                   &SessionState::password,
-                   &SessionState::setPassword,
-                   &SessionState::passwordChanged),
-          QStringLiteral("sign-in.password"));
+    const CredentialFields credentials = addCredentialFields(*fieldGrid(*items), m_state);
+    limit(credentials.email, QStringLiteral("sign-in.email"));
+    limit(credentials.password, QStringLiteral("sign-in.password"));
     auto *hint = new QLabel(
         QStringLiteral("Use at least 12 characters when creating or changing a password."), form);
     hint->setWordWrap(true);
@@ -206,6 +232,7 @@ QWidget *SignedOutView::makeSignInForm()
     identify(*create, QStringLiteral("registration.open"));
     items->addWidget(create, 0, Qt::AlignLeft);
 
+    submitOnReturn(*credentials.password, *signIn);
     connect(signIn, &QPushButton::clicked, this, [this] { m_operations.signIn(); });
     connect(forgot, &QPushButton::clicked, this, [this] { m_operations.requestPasswordReset(); });
     connect(create, &QPushButton::clicked, this, [this] { setSigningUp(true); });
@@ -217,27 +244,15 @@ QWidget *SignedOutView::makeSignUpForm()
     auto *form = new QWidget(this);
     QVBoxLayout *items = column(form, cardSpacing);
     items->addWidget(headline(QStringLiteral("Create Account"), form));
-    addField(*items,
-             QStringLiteral("Email"),
-             false,
-             m_state,
-             &SessionState::email,
-             &SessionState::setEmail,
-             &SessionState::emailChanged);
-    addField(*items,
-             QStringLiteral("Password"),
-             true,
-             m_state,
-             &SessionState::password,
-             &SessionState::setPassword,
-             &SessionState::passwordChanged);
-    addField(*items,
-             QStringLiteral("Confirm password"),
-             true,
-             m_state,
-             &SessionState::passwordConfirmation,
-             &SessionState::setPasswordConfirmation,
-             &SessionState::passwordConfirmationChanged);
+    QGridLayout *fields = fieldGrid(*items);
+    addCredentialFields(*fields, m_state);
+    QLineEdit *confirmation = addField(*fields,
+                                       QStringLiteral("Confirm password"),
+                                       true,
+                                       m_state,
+                                       &SessionState::passwordConfirmation,
+                                       &SessionState::setPasswordConfirmation,
+                                       &SessionState::passwordConfirmationChanged);
     QPushButton *create = compactButton(QStringLiteral("Create Account"), form);
     identify(*create, QStringLiteral("registration.submit"));
     PellwickControlStyles::pellwickPrimaryButton(*create);
@@ -245,6 +260,7 @@ QWidget *SignedOutView::makeSignUpForm()
     QPushButton *back = compactButton(QStringLiteral("Already have an account? Sign In"), form);
     items->addWidget(back, 0, Qt::AlignLeft);
 
+    submitOnReturn(*confirmation, *create);
     connect(create, &QPushButton::clicked, this, [this] { m_operations.registerAccount(); });
     connect(back, &QPushButton::clicked, this, [this] { setSigningUp(false); });
     return form;

@@ -15,7 +15,8 @@ class SessionState;
 /// card holding the e-mail verification gate while a verification is pending, else the sign-up
 /// form while it is chosen, else the sign-in form. The fields write into `state` as the user
 /// types; the buttons start the operations of `operations` and nothing else: no control is
-/// ever disabled and Return in a field does nothing. Main thread only.
+/// ever disabled. Return in a form's last field presses the form's primary button, and Return
+/// on a focused button presses it. Main thread only.
 class SignedOutView final : public PageBackground
 {
     Q_OBJECT
