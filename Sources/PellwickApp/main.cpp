@@ -8,9 +8,11 @@
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/CurlFetch.h>
+#include <PellwickCore/Support/FolderLocks.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -69,6 +71,45 @@ int give(const Pellwick::CommandLine::Answer &answer)
     return answer.exitCode;
 }
 
+/// Takes the locks of the folders one copy keeps to itself; none when they are this process's
+/// now, else what to say instead of starting.
+std::optional<Pellwick::CommandLine::Answer>
+lockFolders(Pellwick::FolderLocks &locks, const Pellwick::AppConfiguration &configuration)
+{
+    for (const QString &folder : configuration.exclusiveFolders()) {
+        const Pellwick::Result<bool> held
+            = locks.take(folder, Pellwick::AppConfiguration::lockFileName());
+        if (!held) {
+            const auto *failure = held.error().as<Pellwick::FileSystemError>();
+            return Pellwick::CommandLine::folderNotLockable(
+                folder,
+                failure ? qt_error_string(failure->code) : Pellwick::describe(held.error()));
+        }
+        if (!*held)
+            return Pellwick::CommandLine::alreadyRunning();
+    }
+    return std::nullopt;
+}
+
+/// Says `refusal`, in a message box too when there is a screen to show it on.
+int refuseToStart(int &argc, char **argv, const Pellwick::CommandLine::Answer &refusal)
+{
+    const int exitCode = give(refusal);
+    std::fflush(stderr);
+    const auto screenless = [](const QString &platform) {
+        return platform.startsWith(u"offscreen") || platform.startsWith(u"minimal");
+    };
+    // Not even the application object where nothing could be shown.
+    if (screenless(qEnvironmentVariable("QT_QPA_PLATFORM")))
+        return exitCode;
+    const QApplication application(argc, argv);
+    if (!screenless(QGuiApplication::platformName())) {
+        QMessageBox::critical(
+            nullptr, Pellwick::PellwickIdentity::productName(), refusal.standardError.trimmed());
+    }
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -79,15 +120,22 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(Pellwick::PellwickIdentity::productName());
     QCoreApplication::setApplicationVersion(QStringLiteral(PELLWICK_VERSION));
     QCoreApplication::setOrganizationName(Pellwick::PellwickIdentity::productName());
-    // --help and --version are answered without a display and before anything is read or
-    // written.
+    // The command line is answered without a display and before anything is read or written.
     std::optional<Pellwick::CommandLine::Answer> early;
     {
         const QCoreApplication core(argc, argv);
-        early = Pellwick::CommandLine::answerBeforeStart(QCoreApplication::arguments());
+        early = Pellwick::CommandLine::answerBeforeStart(QCoreApplication::arguments(),
+                                                         QProcessEnvironment::systemEnvironment());
     }
     if (early)
         return give(*early);
+
+    // One copy per data folder and per library, held before anything is written: the work that
+    // must not interleave (imports, cleanups, restores) is exclusive only within one process.
+    Pellwick::FolderLocks locks;
+    const Pellwick::AppConfiguration configuration;
+    if (const auto refused = lockFolders(locks, configuration))
+        return refuseToStart(argc, argv, *refused);
 
     QApplication application(argc, argv);
     // Qt has taken its own options (-platform, -style…) out of the arguments.
@@ -99,7 +147,6 @@ int main(int argc, char *argv[])
 
     quitOnTerminationSignals(application);
 
-    const Pellwick::AppConfiguration configuration;
     if (const std::optional<QString> notice = configuration.backendURLNotice())
         std::fprintf(stderr, "pellwick: %s\n", qPrintable(*notice));
 

@@ -156,6 +156,16 @@ std::unique_ptr<RestoreDestinationStore> AppConfiguration::restoreDestinationSto
                                                           m_sources.standardSettings);
 }
 
+QStringList AppConfiguration::exclusiveFolders() const
+{
+    return {applicationSupportDirectory(), localLibraryCacheURL()};
+}
+
+QString AppConfiguration::lockFileName()
+{
+    return QStringLiteral("pellwick.lock");
+}
+
 QString AppConfiguration::applicationSupportDirectory()
 {
     return standardLocation(QStandardPaths::GenericDataLocation, QStringLiteral("/.local/share"))

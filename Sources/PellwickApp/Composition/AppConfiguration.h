@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QSettings>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -59,6 +60,12 @@ public:
     std::shared_ptr<const IngestCacheLocationStoring> ingestCacheLocationStore() const;
     /// A new store of the last restore destination: in memory, or over the standard settings.
     std::unique_ptr<RestoreDestinationStore> restoreDestinationStore() const;
+
+    /// The folders that one running copy keeps to itself, each through a file `lockFileName()`
+    /// in it: the application's data folder and the Local Library Cache's folder, which another
+    /// data folder's copy may name through its variable.
+    QStringList exclusiveFolders() const;
+    static QString lockFileName();
 
     /// The folder that holds the application's state: the user's data folder (else the home
     /// folder) + "Pellwick".

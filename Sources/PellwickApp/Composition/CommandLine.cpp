@@ -12,6 +12,41 @@ namespace {
 /// Exit code of a command line the program cannot follow (as for a wrong use of a shell tool).
 constexpr int usageExitCode = 2;
 
+/// Exit code of a start that cannot go on.
+constexpr int notStartedExitCode = 1;
+
+/// Qt's own options, which the application object takes out of the arguments once it exists:
+/// those of every platform and those of X11. Known here so that they can be told from mistakes
+/// before there is a display.
+QList<QCommandLineOption> qtOptions()
+{
+    QList<QCommandLineOption> options;
+    for (const char *name : {"platform",
+                             "platformpluginpath",
+                             "platformtheme",
+                             "plugin",
+                             "qwindowgeometry",
+                             "qwindowtitle",
+                             "qwindowicon",
+                             "qmljsdebugger",
+                             "session",
+                             "style",
+                             "stylesheet",
+                             "display",
+                             "geometry",
+                             "title",
+                             "icon",
+                             "name"}) {
+        options.append(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+    }
+    for (const char *name : {"reverse", "testability", "widgetcount", "sync", "nograb", "dograb"})
+        options.append(QCommandLineOption(QString::fromLatin1(name)));
+    for (QCommandLineOption &option : options)
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return options;
+}
+
 struct Parser
 {
     QCommandLineParser parser;
@@ -20,7 +55,7 @@ struct Parser
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Displays version information.")};
 
-    Parser()
+    explicit Parser(bool withQtOptions)
     {
         parser.setApplicationDescription(
             QStringLiteral("Copies camera RAW originals into a verified Ingest Cache, archives "
@@ -29,15 +64,39 @@ struct Parser
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOption(help);
         parser.addOption(version);
+        if (withQtOptions)
+            parser.addOptions(qtOptions());
+    }
+
+    /// The error and the usage for an unknown option or any argument; none when all is known.
+    std::optional<Answer> refusal(const QStringList &arguments)
+    {
+        QString error;
+        if (!parser.parse(arguments))
+            error = parser.errorText();
+        else if (!parser.positionalArguments().isEmpty())
+            error = QStringLiteral("Unexpected argument '%1'.")
+                        .arg(parser.positionalArguments().first());
+        else
+            return std::nullopt;
+        const QString program = QFileInfo(arguments.value(0)).fileName();
+        return Answer{
+            usageExitCode, {}, program + QStringLiteral(": ") + error + u'\n' + parser.helpText()};
     }
 };
 
+bool names(const QProcessEnvironment &environment, const char *variable)
+{
+    return !environment.value(QString::fromLatin1(variable)).isEmpty();
+}
+
 } // namespace
 
-std::optional<Answer> answerBeforeStart(const QStringList &arguments)
+std::optional<Answer> answerBeforeStart(const QStringList &arguments,
+                                        const QProcessEnvironment &environment)
 {
-    Parser parsed;
-    // Unknown options are Qt's business at this point.
+    Parser parsed(true);
+    // Help and version are answered whatever else the command line holds.
     [[maybe_unused]] const bool known = parsed.parser.parse(arguments);
     if (parsed.parser.isSet(parsed.help))
         return Answer{0, parsed.parser.helpText(), {}};
@@ -47,19 +106,45 @@ std::optional<Answer> answerBeforeStart(const QStringList &arguments)
                           + QCoreApplication::applicationVersion() + u'\n',
                       {}};
     }
+    if (std::optional<Answer> refused = parsed.refusal(arguments))
+        return refused;
+    // Qt would abort, saying only that it could not connect to a display.
+    if (!names(environment, "DISPLAY") && !names(environment, "WAYLAND_DISPLAY")
+        && !names(environment, "QT_QPA_PLATFORM")
+        && !parsed.parser.isSet(QStringLiteral("platform"))) {
+        return Answer{notStartedExitCode,
+                      {},
+                      QFileInfo(arguments.value(0)).fileName()
+                          + QStringLiteral(": no display found (DISPLAY and WAYLAND_DISPLAY are "
+                                           "unset); to run without a window, start it with "
+                                           "QT_QPA_PLATFORM=offscreen\n")};
+    }
     return std::nullopt;
 }
 
 std::optional<Answer> refuseUnknownOptions(const QStringList &arguments)
 {
-    Parser parsed;
-    if (parsed.parser.parse(arguments))
-        return std::nullopt;
-    const QString program = QFileInfo(arguments.value(0)).fileName();
-    return Answer{usageExitCode,
+    Parser parsed(false);
+    return parsed.refusal(arguments);
+}
+
+QString alreadyRunningText()
+{
+    return QStringLiteral("Pellwick is already running.");
+}
+
+Answer alreadyRunning()
+{
+    return Answer{notStartedExitCode, {}, alreadyRunningText() + u'\n'};
+}
+
+Answer folderNotLockable(const QString &folder, const QString &reason)
+{
+    return Answer{notStartedExitCode,
                   {},
-                  program + QStringLiteral(": ") + parsed.parser.errorText() + u'\n'
-                      + parsed.parser.helpText()};
+                  QStringLiteral("Pellwick cannot lock its folder %1 (%2), so it does not start: "
+                                 "another copy might be using it.\n")
+                      .arg(folder, reason)};
 }
 
 } // namespace Pellwick::CommandLine

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -19,14 +20,28 @@ struct Answer
 };
 
 /// Before the application object that needs a display exists (a `QCoreApplication` must, for
-/// the program name in the usage): the help or the version text with exit code 0 when either
-/// is asked for; none otherwise. Options it does not know are left for `refuseUnknownOptions`,
-/// as Qt's own (`-platform`, `-style`…) are among them.
-std::optional<Answer> answerBeforeStart(const QStringList &arguments);
+/// the program name in the usage), and before anything is read or written: the help or the
+/// version text with exit code 0 when either is asked for; the error and the usage on standard
+/// error with exit code 2 for an option that is neither the program's nor one of Qt's, or for
+/// any other argument; one line saying that no display was found and how to run without one,
+/// with exit code 1, when neither `environment` nor the arguments name a display or a platform.
+/// None when the window may open.
+std::optional<Answer> answerBeforeStart(const QStringList &arguments,
+                                        const QProcessEnvironment &environment);
 
 /// Once Qt has taken its own options out of `arguments`: the error and the usage on standard
-/// error with exit code 2 for any option left; none when there is none. Other arguments are
-/// ignored, as they always were.
+/// error with exit code 2 for any option or argument left (some of Qt's options are Qt's on one
+/// platform only); none when there is none.
 std::optional<Answer> refuseUnknownOptions(const QStringList &arguments);
+
+/// The sentence a second copy shows when another copy holds its folders.
+QString alreadyRunningText();
+
+/// Another copy holds the folders: `alreadyRunningText` on standard error, exit code 1.
+Answer alreadyRunning();
+
+/// The lock of the application's folders could not be taken (`reason`): the application does not
+/// start, as it could not tell whether another copy works on them.
+Answer folderNotLockable(const QString &folder, const QString &reason);
 
 } // namespace Pellwick::CommandLine

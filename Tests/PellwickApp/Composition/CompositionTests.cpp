@@ -7,6 +7,7 @@
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 #include <PellwickApp/Workflows/Session/SessionWorkflows.h>
 #include <PellwickCore/Ingest/IngestCache.h>
+#include <PellwickCore/Support/FolderLocks.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -180,54 +181,89 @@ void CompositionTests::healthCheckOfTheComposedGraph()
     QCOMPARE(viewModel->shellState().status(), expected);
 }
 
+namespace {
+
+struct CommandLineCase
+{
+    QStringList arguments = {};
+    /// `QT_QPA_PLATFORM`; with none, no display is named at all.
+    QString platform = {};
+    /// Another copy holds the application's data folder.
+    bool anotherCopyRunning = false;
+    int exitCode = 0;
+    QString output = {};
+    QString error = {};
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(CommandLineCase)
+
 void CompositionTests::commandLineIsAnsweredBeforeTheWindow_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("platform");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<CommandLineCase>("scenario");
 
-    QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0 << u"Usage: "_s
-                          << QString();
-    QTest::newRow("help after Qt's options")
-        << QStringList{u"-platform"_s, u"xcb"_s, u"-reverse"_s, u"-h"_s} << QString() << 0
-        << u"--version"_s << QString();
-    QTest::newRow("version") << QStringList{u"--version"_s} << QString() << 0
-                             << u"Pellwick " PELLWICK_VERSION "\n"_s << QString();
-    QTest::newRow("unknown option") << QStringList{u"--bogus"_s} << u"offscreen"_s << 2 << QString()
-                                    << u"Unknown option 'bogus'"_s;
+    QTest::newRow("help") << CommandLineCase{.arguments = {u"--help"_s}, .output = u"Usage: "_s};
+    QTest::newRow("help after Qt's options") << CommandLineCase{
+        .arguments = {u"-platform"_s, u"xcb"_s, u"-reverse"_s, u"-h"_s}, .output = u"--version"_s};
+    QTest::newRow("version") << CommandLineCase{.arguments = {u"--version"_s},
+                                                .output = u"Pellwick " PELLWICK_VERSION "\n"_s};
+    QTest::newRow("unknown option") << CommandLineCase{.arguments = {u"--bogus"_s},
+                                                       .platform = u"offscreen"_s,
+                                                       .exitCode = 2,
+                                                       .error = u"Unknown option 'bogus'"_s};
+    QTest::newRow("unknown option without a display") << CommandLineCase{
+        .arguments = {u"--bogus"_s}, .exitCode = 2, .error = u"Unknown option 'bogus'"_s};
+    QTest::newRow("stray argument") << CommandLineCase{
+        .arguments = {u"IMG_0001.DNG"_s}, .exitCode = 2, .error = u"'IMG_0001.DNG'"_s};
+    QTest::newRow("no display") << CommandLineCase{
+        .exitCode = 1,
+        .error = u"pellwick: no display found (DISPLAY and WAYLAND_DISPLAY are "
+                 "unset); to run without a window, start it with "
+                 "QT_QPA_PLATFORM=offscreen\n"_s};
+    QTest::newRow("another copy running")
+        << CommandLineCase{.platform = u"offscreen"_s,
+                           .anotherCopyRunning = true,
+                           .exitCode = 1,
+                           .error = u"Pellwick is already running.\n"_s};
 }
 
-/// The application itself, with no display, in a home of its own that stays empty.
+/// The application itself, in a home of its own where it writes nothing.
 void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, platform);
-    QFETCH(int, exitCode);
-    QFETCH(QString, output);
-    QFETCH(QString, error);
+    QFETCH(CommandLineCase, scenario);
 
     QTemporaryDir home;
+    FolderLocks otherCopy;
+    if (scenario.anotherCopyRunning) {
+        const Result<bool> held = otherCopy.take(home.filePath(u".local/share/Pellwick"_s),
+                                                 AppConfiguration::lockFileName());
+        QVERIFY(held && *held);
+    }
+    const QStringList before = entries(home.path());
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
     environment.insert(u"HOME"_s, home.path());
-    if (!platform.isEmpty())
-        environment.insert(u"QT_QPA_PLATFORM"_s, platform);
+    if (!scenario.platform.isEmpty())
+        environment.insert(u"QT_QPA_PLATFORM"_s, scenario.platform);
     QProcess app;
     app.setProcessEnvironment(environment);
-    app.start(QStringLiteral(PELLWICK_APP_PATH), arguments);
+    app.start(QStringLiteral(PELLWICK_APP_PATH), scenario.arguments);
     QVERIFY(app.waitForFinished(20'000));
     const QString shownOutput = QString::fromLocal8Bit(app.readAllStandardOutput());
     const QString shownError = QString::fromLocal8Bit(app.readAllStandardError());
-    QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == exitCode,
+    QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == scenario.exitCode,
              qPrintable(shownError));
-    QVERIFY2(output.isEmpty() ? shownOutput.isEmpty() : shownOutput.contains(output),
+    QVERIFY2(scenario.output.isEmpty() ? shownOutput.isEmpty()
+                                       : shownOutput.contains(scenario.output),
              qPrintable(shownOutput));
-    QVERIFY2(error.isEmpty() ? shownError.isEmpty()
-                             : shownError.contains(error) && shownError.contains(u"Usage:"_s),
+    // A command line the program cannot follow is answered with the usage.
+    QVERIFY2(scenario.error.isEmpty()
+                 ? shownError.isEmpty()
+                 : shownError.contains(scenario.error)
+                       && shownError.contains(u"Usage:"_s) == (scenario.exitCode == 2),
              qPrintable(shownError));
-    QCOMPARE(entries(home.path()), QStringList());
+    QCOMPARE(entries(home.path()), before);
 }
 
 QTEST_MAIN(CompositionTests)

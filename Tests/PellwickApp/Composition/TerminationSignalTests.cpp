@@ -46,17 +46,21 @@ void TerminationSignalTests::signalEndsTheApplicationAsAClosedWindow_data()
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<bool>("ignoredByStarter");
     QTest::addColumn<bool>("stallingBackend");
+    QTest::addColumn<bool>("afterAKilledCopy");
 
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << false << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false << false << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false << false << false;
     // The terminal that started the application closed.
-    QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
-    QTest::newRow("SIGTERM during a stalled health check") << int(SIGTERM) << false << true;
-    QTest::newRow("SIGHUP during a stalled health check") << int(SIGHUP) << false << true;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false << false << false;
+    QTest::newRow("SIGTERM during a stalled health check")
+        << int(SIGTERM) << false << true << false;
+    QTest::newRow("SIGHUP during a stalled health check") << int(SIGHUP) << false << true << false;
     // Started with nohup, or as a background job of a script: the signal stays ignored, and
     // SIGTERM still ends the application.
-    QTest::newRow("SIGHUP ignored by the starter") << int(SIGHUP) << true << false;
-    QTest::newRow("SIGINT ignored by the starter") << int(SIGINT) << true << false;
+    QTest::newRow("SIGHUP ignored by the starter") << int(SIGHUP) << true << false << false;
+    QTest::newRow("SIGINT ignored by the starter") << int(SIGINT) << true << false << false;
+    // The copy before was killed on the same folders: what it held is not held any more.
+    QTest::newRow("SIGTERM after a killed copy") << int(SIGTERM) << false << false << true;
 }
 
 void TerminationSignalTests::signalEndsTheApplicationAsAClosedWindow()
@@ -64,6 +68,7 @@ void TerminationSignalTests::signalEndsTheApplicationAsAClosedWindow()
     QFETCH(int, signalNumber);
     QFETCH(bool, ignoredByStarter);
     QFETCH(bool, stallingBackend);
+    QFETCH(bool, afterAKilledCopy);
 
     TestBackend backend;
     if (stallingBackend)
@@ -71,6 +76,17 @@ void TerminationSignalTests::signalEndsTheApplicationAsAClosedWindow()
     QTemporaryDir roots;
     QProcessEnvironment environment = isolatedAppEnvironment(backend.baseURL(), roots);
     environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+
+    if (afterAKilledCopy) {
+        QProcess killed;
+        killed.setProcessEnvironment(environment);
+        killed.setProcessChannelMode(QProcess::MergedChannels);
+        killed.start(QStringLiteral(PELLWICK_APP_PATH), {});
+        QTRY_VERIFY_WITH_TIMEOUT(!backend.requests().isEmpty(), 20'000);
+        killed.kill();
+        QVERIFY(killed.waitForFinished(10'000));
+        backend.clearRequests();
+    }
 
     QProcess app;
     app.setProcessEnvironment(environment);
@@ -80,7 +96,8 @@ void TerminationSignalTests::signalEndsTheApplicationAsAClosedWindow()
     app.start(QStringLiteral(PELLWICK_APP_PATH), {});
     QVERIFY(app.waitForStarted());
     // The first health check shows the window is up and its event loop runs.
-    QTRY_VERIFY_WITH_TIMEOUT(!backend.requests().isEmpty(), 20'000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !backend.requests().isEmpty(), qPrintable(QString::fromUtf8(app.readAll())), 20'000);
 
     const qint64 pid = app.processId();
     if (ignoredByStarter) {

@@ -1,0 +1,65 @@
+#include "FolderLocks.h"
+
+#include <PellwickCore/Support/FileManager.h>
+
+#include <QFile>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Pellwick {
+
+namespace {
+
+bool sameFile(int first, int second)
+{
+    struct stat a = {};
+    struct stat b = {};
+    return ::fstat(first, &a) == 0 && ::fstat(second, &b) == 0 && a.st_dev == b.st_dev
+           && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+FolderLocks::~FolderLocks()
+{
+    for (const int descriptor : m_descriptors)
+        ::close(descriptor);
+}
+
+Result<bool> FolderLocks::take(const QString &folder, const QString &fileName)
+{
+    // A folder that is missing is locked by nobody.
+    PELLWICK_TRY(LocalFileManager().createDirectory(folder));
+    const QString path = folder + u'/' + fileName;
+    const int descriptor
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return fileSystemFailure(QStringLiteral("open"), path, errno);
+    // flock conflicts between two descriptions of one file even within one process.
+    for (const int held : m_descriptors) {
+        if (sameFile(held, descriptor)) {
+            ::close(descriptor);
+            return true;
+        }
+    }
+    int result = 0;
+    do {
+        result = ::flock(descriptor, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const int code = errno;
+        ::close(descriptor);
+        if (code == EWOULDBLOCK)
+            return false;
+        return fileSystemFailure(QStringLiteral("lock"), path, code);
+    }
+    m_descriptors.push_back(descriptor);
+    return true;
+}
+
+} // namespace Pellwick
