@@ -60,10 +60,10 @@ public:
         /// The password `addAccount` and `updateAccount` take: kept only as `passwordHash`, and
         /// empty in the accounts `account` gives.
         QString password;
-        PasswordHash passwordHash;
         std::optional<QString> displayName;
         bool emailVerified = true;
         UserLibrary library = defaultLibrary();
+        PasswordHash passwordHash = {};
     };
 
     /// A canned misbehaviour that replaces the endpoint's own reply.
