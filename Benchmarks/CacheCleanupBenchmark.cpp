@@ -1,11 +1,12 @@
-// pellwick-bench-cache-cleanup generate ROOT LIBRARY
-//     Writes 200 archived packages (a 5 MiB RAW original and a 4 KiB sidecar each) to
+// pellwick-bench-cache-cleanup generate ROOT LIBRARY [COUNT]
+//     Writes COUNT (default 200) archived packages (a 5 MiB RAW original and a 4 KiB sidecar each) to
 //     ROOT/cache-original and a copy of the library in LIBRARY with their Verified Backup records
 //     added to ROOT/library-original; the records name the packages below ROOT/cache.
 // pellwick-bench-cache-cleanup run ROOT RUNS
 //     RUNS times: puts fresh copies of both at ROOT/cache and ROOT/library, builds the shell view
-//     model over them and times one cleanup pass over the 200 records (as an import hands them
-//     over) up to the published refresh of the visible items. Prints the mean in seconds.
+//     model over them and times one cleanup pass over the packages' records (as an import hands
+//     them over) up to the published refresh of the visible items. Prints the mean in seconds;
+//     fails unless the pass removed every package.
 
 #include <PellwickApp/Shell/ShellViewModelFixture.h>
 #include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
@@ -24,7 +25,7 @@ using namespace Pellwick::Test;
 
 namespace {
 
-constexpr int packageCount = 200;
+constexpr int defaultPackageCount = 200;
 
 bool copyFolder(const QString &from, const QString &to)
 {
@@ -32,7 +33,7 @@ bool copyFolder(const QString &from, const QString &to)
            && QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), from, to}) == 0;
 }
 
-int generate(const QString &root, const QString &libraryFolder)
+int generate(const QString &root, const QString &libraryFolder, int packageCount)
 {
     const QString library = root + QStringLiteral("/library-original");
     if (!copyFolder(libraryFolder, library))
@@ -49,6 +50,11 @@ int generate(const QString &root, const QString &libraryFolder)
         item.originalFilename = QStringLiteral("P%1.DNG").arg(n, 3, 10, QLatin1Char('0'));
         item.canonicalFilename = item.originalFilename;
         item.contentHash = SHA256ContentHasher::contentHash(raw);
+        // The archive's facts, as the import that archived the package records them.
+        item.archiveByteCount = raw.size() + sidecar.size();
+        item.archiveSidecarFilename = QStringLiteral("P%1.xmp").arg(n, 3, 10, QLatin1Char('0'));
+        item.archiveSidecarByteCount = sidecar.size();
+        item.archiveSidecarContentHash = SHA256ContentHasher::contentHash(sidecar);
         item.importStatus = LibraryItemImportStatus::VerifiedBackup;
         item.ingestCacheOriginalURL
             = root + QStringLiteral("/cache") + name + QStringLiteral("DNG");
@@ -89,7 +95,7 @@ int run(const QString &root, int runs)
             = QCoro::waitFor(model->ingestCacheWorkflows().cleanupArchivedCachePackages(packages));
         model->libraryWorkflows().refreshVisibleLocalLibraryItems(true);
         seconds += static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        if (!cleanup || cleanup->removedItemIDs.size() != packageCount) {
+        if (!cleanup || archived.isEmpty() || cleanup->removedItemIDs.size() != archived.size()) {
             std::fputs("the cleanup did not remove every package\n", stderr);
             return 1;
         }
@@ -104,11 +110,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const QStringList arguments = application.arguments();
-    if (arguments.size() == 4 && arguments[1] == QLatin1String("generate"))
-        return generate(arguments[2], arguments[3]);
+    if ((arguments.size() == 4 || arguments.size() == 5)
+        && arguments[1] == QLatin1String("generate")) {
+        const int count = arguments.size() == 5 ? arguments[4].toInt() : defaultPackageCount;
+        return count > 0 ? generate(arguments[2], arguments[3], count) : 2;
+    }
     if (arguments.size() == 4 && arguments[1] == QLatin1String("run"))
         return run(arguments[2], arguments[3].toInt());
-    std::fputs("usage: pellwick-bench-cache-cleanup generate ROOT LIBRARY | run ROOT RUNS\n",
-               stderr);
+    std::fputs(
+        "usage: pellwick-bench-cache-cleanup generate ROOT LIBRARY [COUNT] | run ROOT RUNS\n",
+        stderr);
     return 2;
 }

@@ -1,8 +1,8 @@
-// pellwick-bench-reconcile generate ROOT
-//     Writes a generated Ingest Cache of 1,000 packages (a 4 MiB RAW original and a small sidecar
-//     each) to ROOT/cache and a library of one ready record per package to ROOT/library-original,
+// pellwick-bench-reconcile generate ROOT [COUNT]
+//     Writes a generated Ingest Cache of COUNT (default 1,000) packages (a 4 MiB RAW original and
+//     a small sidecar each) to ROOT/cache and a library of one ready record per package to ROOT/library-original,
 //     then changes the cache as a user's other tools would: a quarter of the packages moved to
-//     other folders, a tenth of the RAW originals overwritten in place, 100 new packages.
+//     other folders, a tenth of the RAW originals overwritten in place, a tenth more new packages.
 // pellwick-bench-reconcile run ROOT
 //     Reviews ROOT/cache and reconciles the library in ROOT/library with it (a fresh copy of
 //     ROOT/library-original, made by the caller before each run).
@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <Support/TestFiles.h>
@@ -24,7 +25,7 @@ using namespace Pellwick;
 
 namespace {
 
-constexpr int packageCount = 1000;
+constexpr int defaultPackageCount = 1000;
 constexpr qint64 rawBytes = qint64(4) * 1024 * 1024;
 
 int fail(const Error &error)
@@ -39,7 +40,7 @@ QString packagePath(const QString &cache, const QString &folder, int n, const ch
            + QStringLiteral("/IMG_%1.").arg(n, 4, 10, QLatin1Char('0')) + QLatin1String(extension);
 }
 
-int generate(const QString &root)
+int generate(const QString &root, int packageCount)
 {
     const QString cache = root + QStringLiteral("/cache");
     QDir(cache).removeRecursively();
@@ -124,16 +125,18 @@ int run(const QString &root)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fputs("usage: pellwick-bench-reconcile generate|run ROOT\n", stderr);
+    const char *usage = "usage: pellwick-bench-reconcile generate ROOT [COUNT] | run ROOT\n";
+    if (argc != 3 && argc != 4) {
+        std::fputs(usage, stderr);
         return 2;
     }
     const QByteArray mode = argv[1];
     const QString root = QString::fromLocal8Bit(argv[2]);
-    if (mode == "generate")
-        return generate(root);
-    if (mode == "run")
+    const int count = argc == 4 ? std::atoi(argv[3]) : defaultPackageCount;
+    if (mode == "generate" && count > 0)
+        return generate(root, count);
+    if (mode == "run" && argc == 3)
         return run(root);
-    std::fputs("usage: pellwick-bench-reconcile generate|run ROOT\n", stderr);
+    std::fputs(usage, stderr);
     return 2;
 }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <QPointer>
@@ -55,8 +56,9 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
                                                              QString *errorMessage)
 {
     const QString directory = QDir(options.stateDirectory).absolutePath();
-    if (!QDir().mkpath(directory)) {
-        *errorMessage = QStringLiteral("cannot create the state folder %1").arg(directory);
+    if (const Result<void> made = LocalFileManager().createPrivateDirectory(directory); !made) {
+        *errorMessage = QStringLiteral("cannot create the state folder %1: %2")
+                            .arg(directory, describe(made.error()));
         return nullptr;
     }
     const QString file = stateFile(directory);
@@ -80,6 +82,7 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
 
     TestBackend::Options backendOptions;
     backendOptions.port = options.port;
+    backendOptions.passwordHashIterations = options.passwordHashIterations;
     auto backend = std::make_unique<TestBackend>(backendOptions);
     // A request log reads the backend's record of requests, drained after each one; the object
     // store's record would only grow.
@@ -109,7 +112,17 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
     }
     Options opened = options;
     opened.stateDirectory = directory;
-    return std::unique_ptr<DevelopmentBackend>(new DevelopmentBackend(opened, std::move(backend)));
+    std::unique_ptr<DevelopmentBackend> opening(new DevelopmentBackend(opened, std::move(backend)));
+    // A state file of an earlier version holds passwords as typed: replaced at once by their
+    // hashes.
+    const QJsonArray accounts
+        = state ? state->value(QStringLiteral("accounts")).toArray() : QJsonArray();
+    if (std::any_of(accounts.begin(), accounts.end(), [](const QJsonValue &account) {
+            return account.toObject().contains(QStringLiteral("password"));
+        })) {
+        opening->save();
+    }
+    return opening;
 }
 
 DevelopmentBackend::DevelopmentBackend(const Options &options, std::unique_ptr<TestBackend> backend)
@@ -227,8 +240,8 @@ void DevelopmentBackend::save()
     // writes an older state.
     const std::lock_guard lock(m_saveMutex);
     const QByteArray data = QJsonDocument(m_backend->state()).toJson(QJsonDocument::Compact);
-    const Result<void> written
-        = writeFileAtomically(LocalFileManager(), stateFile(m_options.stateDirectory), data);
+    const Result<void> written = writeFileAtomically(
+        LocalFileManager(), stateFile(m_options.stateDirectory), data, FileAccess::OwnerOnly);
     if (!written) {
         qWarning("pellwick-dev-backend: cannot save the state: %s",
                  qPrintable(describe(written.error())));

@@ -14,7 +14,8 @@ class TestBackend;
 
 /// The test backend as a local stand-in for the real one, for running the application on one's
 /// own machine: bound to 127.0.0.1, its state kept in a folder so a restart keeps accounts,
-/// libraries, restore requests and stored objects. The state is saved as one JSON file
+/// libraries, restore requests and stored objects, readable by its owner only (passwords only as
+/// salted hashes). The state is saved as one JSON file
 /// ("state.json", written atomically) after every request that may change it and before that
 /// request is answered; objects are files under "objects". New accounts are verified at once
 /// (no e-mail is sent) and restore requests become ready after `restoreReadyDelay`, which
@@ -36,6 +37,9 @@ public:
         /// hexadecimal digits of the SHA-256 of the request's bearer token ("-" without one).
         /// The token itself is never written.
         QString requestLog;
+        /// The PBKDF2-HMAC-SHA256 iterations of the hashes of passwords set from now on; a kept
+        /// hash keeps its own.
+        int passwordHashIterations = 600'000;
     };
 
     /// The fingerprint a request log shows for `token`.

@@ -7,8 +7,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +23,7 @@
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
 #include <Support/TestObjectStore.h>
+#include <sys/stat.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -26,15 +31,52 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-/// The program, started over a state folder.
+/// The program, started over a state folder, hashing passwords quickly.
 class BackendProcess : public DevelopmentBackendProcess
 {
 public:
     explicit BackendProcess(const QString &stateDirectory, const QStringList &extra = {})
-        : DevelopmentBackendProcess(
-            QStringLiteral(PELLWICK_DEV_BACKEND_PATH), stateDirectory, extra)
+        : DevelopmentBackendProcess(QStringLiteral(PELLWICK_DEV_BACKEND_PATH),
+                                    stateDirectory,
+                                    QStringList{u"--password-hash-iterations"_s, u"1000"_s} + extra)
     {}
 };
+
+/// How the accounts of a state folder came to be, and what happened to them then.
+struct KeptPasswordCase
+{
+    /// The folder starts with a state file that keeps its passwords as typed.
+    bool stateFileOfAnEarlierVersion = false;
+    /// The password is then changed to this.
+    std::optional<QString> changedPassword = std::nullopt;
+};
+
+/// The permission bits of the file or folder at `path`.
+unsigned mode(const QString &path)
+{
+    struct stat status
+    {};
+
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return 0;
+    return status.st_mode & 07777U;
+}
+
+/// Rewrites the state file as an earlier version wrote it: each account with its password as
+/// typed in place of its hash.
+void keepPasswordsAsTyped(const QString &file, const QString &password)
+{
+    QJsonObject state = QJsonDocument::fromJson(readFile(file)).object();
+    QJsonArray accounts;
+    for (const QJsonValue value : state[u"accounts"_s].toArray()) {
+        QJsonObject account = value.toObject();
+        account.remove(u"password_hash"_s);
+        account.insert(u"password"_s, password);
+        accounts.append(account);
+    }
+    state.insert(u"accounts"_s, accounts);
+    writeFile(file, QJsonDocument(state).toJson());
+}
 
 LibrarySessionClient client(const QString &url)
 {
@@ -52,6 +94,8 @@ bool registersAsPending(const LibrarySessionClient &backend, const QString &emai
 
 } // namespace
 
+Q_DECLARE_METATYPE(KeptPasswordCase)
+
 class DevelopmentBackendTests : public QObject
 {
     Q_OBJECT
@@ -59,6 +103,8 @@ class DevelopmentBackendTests : public QObject
 private Q_SLOTS:
     void accountsItemsRequestsAndObjectsSurviveARestart();
     void givenPortIsUsedOnLoopback();
+    void passwordsAreKeptAsSaltedHashesForTheOwnerOnly_data();
+    void passwordsAreKeptAsSaltedHashesForTheOwnerOnly();
     void damagedStateFileIsRefusedWithItsName_data();
     void damagedStateFileIsRefusedWithItsName();
     void objectFilesAreSinglePathComponents_data();
@@ -144,6 +190,83 @@ void DevelopmentBackendTests::givenPortIsUsedOnLoopback()
     BackendProcess second(state.path(), {u"--port"_s, QString::number(port)});
     QCOMPARE(second.firstLine(), u"http://127.0.0.1:%1"_s.arg(port));
     QCOMPARE(second.closeInputAndWait(), 0);
+}
+
+void DevelopmentBackendTests::passwordsAreKeptAsSaltedHashesForTheOwnerOnly_data()
+{
+    QTest::addColumn<KeptPasswordCase>("testCase");
+
+    QTest::newRow("registered accounts") << KeptPasswordCase{};
+    QTest::newRow("a changed password") << KeptPasswordCase{.changedPassword = u"secret-2"_s};
+    QTest::newRow("a state file of an earlier version")
+        << KeptPasswordCase{.stateFileOfAnEarlierVersion = true};
+}
+
+void DevelopmentBackendTests::passwordsAreKeptAsSaltedHashesForTheOwnerOnly()
+{
+    QFETCH(KeptPasswordCase, testCase);
+
+    QTemporaryDir root;
+    const QString state = root.filePath(u"state"_s);
+    const QString file = DevelopmentBackend::stateFile(state);
+    const QStringList emails{u"ada@example.test"_s, u"bob@example.test"_s};
+    {
+        BackendProcess backend(state);
+        const LibrarySessionClient api = client(backend.firstLine());
+        for (const QString &email : emails)
+            QVERIFY(registersAsPending(api, email));
+        QCOMPARE(backend.closeInputAndWait(), 0);
+    }
+    if (testCase.stateFileOfAnEarlierVersion) {
+        keepPasswordsAsTyped(file, u"secret-1"_s);
+        QVERIFY(QFile::setPermissions(file,
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    {
+        BackendProcess backend(state);
+        const LibrarySessionClient api = client(backend.firstLine());
+        const Result<AuthenticatedLibrarySession> session
+            = api.signIn(emails.first(), u"secret-1"_s);
+        PELLWICK_VERIFY_SUCCESS(session);
+        if (testCase.changedPassword) {
+            PELLWICK_VERIFY_SUCCESS(api.changePassword(session->token,
+                                                       u"secret-1"_s,
+                                                       *testCase.changedPassword,
+                                                       *testCase.changedPassword));
+        }
+        QCOMPARE(backend.closeInputAndWait(), 0);
+    }
+
+    // No password as typed; a hash of its own salt per account, though both chose the same one.
+    const QByteArray saved = readFile(file);
+    QVERIFY(!saved.contains("secret-"));
+    QSet<QString> salts;
+    QSet<QString> hashes;
+    for (const QJsonValue account : QJsonDocument::fromJson(saved)[u"accounts"_s].toArray()) {
+        QVERIFY(!account.toObject().contains(u"password"_s));
+        const QJsonObject kept = account[u"password_hash"_s].toObject();
+        QCOMPARE(QByteArray::fromBase64(kept[u"salt"_s].toString().toLatin1()).size(), 16);
+        QCOMPARE(QByteArray::fromBase64(kept[u"hash"_s].toString().toLatin1()).size(), 32);
+        QCOMPARE(kept[u"iterations"_s].toInt(), 1000);
+        salts.insert(kept[u"salt"_s].toString());
+        hashes.insert(kept[u"hash"_s].toString());
+    }
+    QCOMPARE(salts.size(), emails.size());
+    QCOMPARE(hashes.size(), emails.size());
+    // Only the owner reads the folder and its files.
+    QCOMPARE(mode(state), 0700U);
+    QCOMPARE(mode(QDir(state).filePath(u"objects"_s)), 0700U);
+    QCOMPARE(mode(file), 0600U);
+
+    // The hashes sign the accounts in after a restart, with nothing else.
+    BackendProcess restarted(state);
+    const LibrarySessionClient api = client(restarted.firstLine());
+    const QString password = testCase.changedPassword.value_or(u"secret-1"_s);
+    PELLWICK_VERIFY_SUCCESS(api.signIn(emails.first(), password));
+    PELLWICK_VERIFY_SUCCESS(api.signIn(emails.last(), u"secret-1"_s));
+    QVERIFY(!api.signIn(emails.first(), password + u'x'));
+    QCOMPARE(restarted.closeInputAndWait(), 0);
 }
 
 void DevelopmentBackendTests::damagedStateFileIsRefusedWithItsName_data()

@@ -55,7 +55,13 @@ int main(int argc, char *argv[])
         QStringLiteral("Appends a line for each request to this file: method, path and a "
                        "fingerprint of its bearer token (never the token)."),
         QStringLiteral("file"));
+    const QCommandLineOption iterationsOption(
+        QStringLiteral("password-hash-iterations"),
+        QStringLiteral("The PBKDF2 iterations of new password hashes (fewer for tests)."),
+        QStringLiteral("count"),
+        QString::number(DevelopmentBackend::Options().passwordHashIterations));
     parser.addOption(stateOption);
+    parser.addOption(iterationsOption);
     parser.addOption(requestLogOption);
     parser.addOption(portOption);
     parser.addOption(delayOption);
@@ -69,10 +75,15 @@ int main(int argc, char *argv[])
     const uint port = parser.value(portOption).toUInt(&portValid);
     bool delayValid = false;
     const qint64 delay = parser.value(delayOption).toLongLong(&delayValid);
-    if (!portValid || port > 65535 || !delayValid || delay < 0) {
-        printLine(stderr, QStringLiteral("pellwick-dev-backend: invalid --port or delay"));
+    bool iterationsValid = false;
+    const int iterations = parser.value(iterationsOption).toInt(&iterationsValid);
+    if (!portValid || port > 65535 || !delayValid || delay < 0 || !iterationsValid
+        || iterations < 1) {
+        printLine(stderr,
+                  QStringLiteral("pellwick-dev-backend: invalid --port, delay or iterations"));
         return 2;
     }
+    options.passwordHashIterations = iterations;
     options.port = static_cast<quint16>(port);
     options.requestLog = parser.value(requestLogOption);
     options.restoreReadyDelay = std::chrono::milliseconds(delay);

@@ -171,7 +171,7 @@ bool TestObjectStore::storeLocked(const QString &key, StoredObject object)
         const QString name = objectFileName(key);
         const QString path = QDir(*m_directory).filePath(name);
         if (name.size() > maximumFileNameLength
-            || !writeFileAtomically(LocalFileManager(), path, object.body))
+            || !writeFileAtomically(LocalFileManager(), path, object.body, FileAccess::OwnerOnly))
             return false;
         object.body.clear();
         object.filePath = path;
@@ -182,8 +182,7 @@ bool TestObjectStore::storeLocked(const QString &key, StoredObject object)
 
 Result<void> TestObjectStore::keepObjectsIn(const QString &directory)
 {
-    if (!QDir().mkpath(directory))
-        return failure(FileSystemError{QStringLiteral("mkdir"), directory, EIO});
+    PELLWICK_TRY(LocalFileManager().createPrivateDirectory(directory));
     std::map<QString, StoredObject> loaded;
     const QStringList names = QDir(directory).entryList(QDir::Files | QDir::NoDotAndDotDot);
     for (const QString &name : names) {

@@ -102,7 +102,7 @@ public:
 
     /// Keeps every stored object also as a file in `directory` (created when missing), one file
     /// per key named by the percent-encoded key (never a path of several components, never "."
-    /// or ".."), written atomically; the objects already there are loaded first. A stored object
+    /// or ".."), written atomically; folder and files are for their owner only. The objects already there are loaded first. A stored object
     /// that cannot be written is not stored: its PUT answers 500. Fails naming the file that
     /// cannot be read.
     [[nodiscard]] Result<void> keepObjectsIn(const QString &directory);

@@ -288,6 +288,7 @@ TestBackend::TestBackend(Options options)
     d->prefix = options.pathPrefix;
     d->partSizeBytes = options.partSizeBytes;
     d->discardUploads = options.discardUploads;
+    d->passwordHashIterations = options.passwordHashIterations;
     d->objectStore = std::make_unique<TestObjectStore>(options.discardUploads
                                                            ? TestObjectStore::BodyStorage::Discard
                                                            : TestObjectStore::BodyStorage::Keep);
@@ -368,7 +369,11 @@ TestBackend::Account TestBackend::addAccount(Account account)
         account.userId = d->nextId++;
     if (account.library.id == 0)
         account.library.id = d->nextId++;
-    d->accounts.append(account);
+    Account kept = account;
+    if (kept.passwordHash.hash.isEmpty())
+        d->hashPassword(kept);
+    account.passwordHash = kept.passwordHash;
+    d->accounts.append(kept);
     return account;
 }
 
@@ -383,8 +388,12 @@ std::optional<TestBackend::Account> TestBackend::account(const QString &email) c
 void TestBackend::updateAccount(const QString &email, const std::function<void(Account &)> &change)
 {
     std::lock_guard lock(d->mutex);
-    if (Account *found = d->findAccount(email))
-        change(*found);
+    Account *found = d->findAccount(email);
+    if (!found)
+        return;
+    change(*found);
+    if (!found->password.isEmpty())
+        d->hashPassword(*found);
 }
 
 QString TestBackend::issueToken(const QString &email)

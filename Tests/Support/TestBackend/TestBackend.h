@@ -39,15 +39,31 @@ struct RecordedRequest
 class TestBackend
 {
 public:
+    /// A password as the backend keeps it: a PBKDF2-HMAC-SHA256 hash with a random salt.
+    struct PasswordHash
+    {
+        QByteArray salt;
+        int iterations = 0;
+        QByteArray hash;
+
+        /// The hash of `password` with a fresh salt.
+        static PasswordHash of(const QString &password, int iterations);
+        /// Whether `password` is the hashed one (compared in constant time).
+        bool matches(const QString &password) const;
+    };
+
     /// An account with its user and library state. Ids of 0 are assigned when added.
     struct Account
     {
         qint64 userId = 0;
         QString email;
+        /// The password `addAccount` and `updateAccount` take: kept only as `passwordHash`, and
+        /// empty in the accounts `account` gives.
         QString password;
         std::optional<QString> displayName;
         bool emailVerified = true;
         UserLibrary library = defaultLibrary();
+        PasswordHash passwordHash = {};
     };
 
     /// A canned misbehaviour that replaces the endpoint's own reply.
@@ -111,6 +127,9 @@ public:
         /// For benchmarks: the object store counts uploaded bytes and keeps none, an upload
         /// request is never answered as a duplicate, and finalize checks sizes only.
         bool discardUploads = false;
+        /// The PBKDF2 iterations of the hashes of passwords set from now on; a kept hash keeps
+        /// its own.
+        int passwordHashIterations = 1000;
     };
 
     /// A file of an archived item, as restores read it back.
@@ -137,7 +156,7 @@ public:
 
     // In-memory state.
 
-    /// Adds an account and returns it with its ids assigned.
+    /// Adds an account and returns it with its ids and password hash assigned.
     Account addAccount(Account account);
     std::optional<Account> account(const QString &email) const;
     void updateAccount(const QString &email, const std::function<void(Account &)> &change);

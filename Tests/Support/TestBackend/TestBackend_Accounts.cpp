@@ -2,9 +2,32 @@
 
 #include "TestBackend_p.h"
 
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
 namespace Pellwick::Test {
 
 namespace {
+
+constexpr int saltBytes = 16;
+constexpr int hashBytes = 32;
+
+QByteArray pbkdf2(const QString &password, const QByteArray &salt, int iterations)
+{
+    const QByteArray utf8 = password.toUtf8();
+    QByteArray derived(hashBytes, Qt::Uninitialized);
+    const int done = PKCS5_PBKDF2_HMAC(utf8.constData(),
+                                       int(utf8.size()),
+                                       reinterpret_cast<const unsigned char *>(salt.constData()),
+                                       int(salt.size()),
+                                       iterations,
+                                       EVP_sha256(),
+                                       hashBytes,
+                                       reinterpret_cast<unsigned char *>(derived.data()));
+    Q_ASSERT(done == 1);
+    return derived;
+}
 
 QString stringMember(const QJsonObject &object, const char *key)
 {
@@ -22,6 +45,28 @@ bool hasStrings(const QJsonObject &object, std::initializer_list<const char *> k
 
 } // namespace
 
+TestBackend::PasswordHash TestBackend::PasswordHash::of(const QString &password, int iterations)
+{
+    QByteArray salt(saltBytes, Qt::Uninitialized);
+    const int drawn = RAND_bytes(reinterpret_cast<unsigned char *>(salt.data()), saltBytes);
+    Q_ASSERT(drawn == 1);
+    return PasswordHash{salt, iterations, pbkdf2(password, salt, iterations)};
+}
+
+bool TestBackend::PasswordHash::matches(const QString &password) const
+{
+    if (hash.size() != hashBytes || iterations < 1)
+        return false;
+    const QByteArray candidate = pbkdf2(password, salt, iterations);
+    return CRYPTO_memcmp(candidate.constData(), hash.constData(), hashBytes) == 0;
+}
+
+void TestBackend::Private::hashPassword(Account &account) const
+{
+    account.passwordHash = PasswordHash::of(account.password, passwordHashIterations);
+    account.password.clear();
+}
+
 void registerAccountRoutes(TestBackend::Private &backend)
 {
     using Account = TestBackend::Account;
@@ -35,7 +80,7 @@ void registerAccountRoutes(TestBackend::Private &backend)
             return replyError(response, 422, QStringLiteral("validation_failed"));
         std::lock_guard lock(d->mutex);
         const Account *account = d->findAccount(stringMember(*body, "email"));
-        if (!account || account->password != stringMember(*body, "password"))
+        if (!account || !account->passwordHash.matches(stringMember(*body, "password")))
             return replyError(response, 401, QStringLiteral("invalid_credentials"));
         QJsonObject reply{{QStringLiteral("token"), d->newToken(account->email)}};
         if (account->emailVerified) {
@@ -64,6 +109,7 @@ void registerAccountRoutes(TestBackend::Private &backend)
         account.userId = d->nextId++;
         account.email = email;
         account.password = stringMember(*body, "password");
+        d->hashPassword(account);
         account.emailVerified = false;
         account.library.id = d->nextId++;
         d->accounts.append(account);
@@ -117,12 +163,13 @@ void registerAccountRoutes(TestBackend::Private &backend)
         if (!body)
             return;
         if (!hasStrings(*body, {"current_password", "password", "password_confirmation"})
-            || stringMember(*body, "current_password") != account->password
+            || !account->passwordHash.matches(stringMember(*body, "current_password"))
             || stringMember(*body, "password").isEmpty()
             || stringMember(*body, "password") != stringMember(*body, "password_confirmation")) {
             return replyError(response, 422, QStringLiteral("validation_failed"));
         }
         account->password = stringMember(*body, "password");
+        d->hashPassword(*account);
         response.status = 204;
     });
 }

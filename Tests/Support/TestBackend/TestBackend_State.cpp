@@ -61,6 +61,46 @@ Result<std::optional<TestBackend::Private::MultipartUpload>> readUpload(const Ob
     return std::optional(upload);
 }
 
+QJsonObject passwordHashJson(const TestBackend::PasswordHash &password)
+{
+    return QJsonObject{
+        {QStringLiteral("salt"), QString::fromLatin1(password.salt.toBase64())},
+        {QStringLiteral("iterations"), password.iterations},
+        {QStringLiteral("hash"), QString::fromLatin1(password.hash.toBase64())},
+    };
+}
+
+Result<QByteArray> readBase64(const ObjectReader &reader, const QString &key)
+{
+    PELLWICK_TRY_ASSIGN(QString text, reader.string(key));
+    const QByteArray::FromBase64Result decoded
+        = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty())
+        return tl::unexpected<Error>(
+            Json::dataCorrupted(reader.keyPath(key), QStringLiteral("not Base64")));
+    return decoded.decoded;
+}
+
+/// The account's password hash; a state file of an earlier version holds the password itself,
+/// which is hashed here.
+Result<TestBackend::PasswordHash> readPasswordHash(const ObjectReader &account,
+                                                   int iterationsForPasswords)
+{
+    PELLWICK_TRY_ASSIGN(std::optional<ObjectReader> kept,
+                        account.optionalObject(QStringLiteral("password_hash")));
+    if (!kept) {
+        PELLWICK_TRY_ASSIGN(QString password, account.string(QStringLiteral("password")));
+        return TestBackend::PasswordHash::of(password, iterationsForPasswords);
+    }
+    TestBackend::PasswordHash hash;
+    PELLWICK_TRY_ASSIGN(hash.salt, readBase64(*kept, QStringLiteral("salt")));
+    PELLWICK_TRY_ASSIGN(const qint64 iterations,
+                        kept->integer(QStringLiteral("iterations"), 1, INT32_MAX));
+    hash.iterations = int(iterations);
+    PELLWICK_TRY_ASSIGN(hash.hash, readBase64(*kept, QStringLiteral("hash")));
+    return hash;
+}
+
 QJsonObject storedItemJson(const TestBackend::LibraryItem &item)
 {
     return QJsonObject{
@@ -129,7 +169,7 @@ struct DecodedState
     qint64 nextRestoreRequestID = 1;
 };
 
-Result<DecodedState> decodeState(const QJsonObject &state)
+Result<DecodedState> decodeState(const QJsonObject &state, int iterationsForPasswords)
 {
     const ObjectReader reader(state);
     DecodedState decoded;
@@ -148,11 +188,12 @@ Result<DecodedState> decodeState(const QJsonObject &state)
         objectElements<TestBackend::Account>(
             reader,
             QStringLiteral("accounts"),
-            [](const ObjectReader &object) -> Result<TestBackend::Account> {
+            [iterationsForPasswords](const ObjectReader &object) -> Result<TestBackend::Account> {
                 TestBackend::Account account;
                 PELLWICK_TRY_ASSIGN(account.userId, object.integer(QStringLiteral("user_id")));
                 PELLWICK_TRY_ASSIGN(account.email, object.string(QStringLiteral("email")));
-                PELLWICK_TRY_ASSIGN(account.password, object.string(QStringLiteral("password")));
+                PELLWICK_TRY_ASSIGN(account.passwordHash,
+                                    readPasswordHash(object, iterationsForPasswords));
                 PELLWICK_TRY_ASSIGN(account.displayName,
                                     object.optionalString(QStringLiteral("display_name")));
                 PELLWICK_TRY_ASSIGN(account.emailVerified,
@@ -247,7 +288,7 @@ QJsonObject TestBackend::state() const
         accounts.append(QJsonObject{
             {QStringLiteral("user_id"), account.userId},
             {QStringLiteral("email"), account.email},
-            {QStringLiteral("password"), account.password},
+            {QStringLiteral("password_hash"), passwordHashJson(account.passwordHash)},
             {QStringLiteral("display_name"), optionalJson(account.displayName)},
             {QStringLiteral("email_verified"), account.emailVerified},
             {QStringLiteral("library"), libraryJson(account.library)},
@@ -305,7 +346,7 @@ QJsonObject TestBackend::state() const
 
 Result<void> TestBackend::restoreState(const QJsonObject &state)
 {
-    PELLWICK_TRY_ASSIGN(DecodedState decoded, decodeState(state));
+    PELLWICK_TRY_ASSIGN(DecodedState decoded, decodeState(state, d->passwordHashIterations));
     std::lock_guard lock(d->mutex);
     d->accounts = std::move(decoded.accounts);
     d->sessions = std::move(decoded.sessions);

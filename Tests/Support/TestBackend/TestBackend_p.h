@@ -36,6 +36,8 @@ struct TestBackend::Private
     /// The account of the request's bearer token, or null after answering 401.
     Account *authorizedAccount(const httplib::Request &request, httplib::Response &response);
     Account *findAccount(const QString &email);
+    /// Replaces the account's given password with its hash.
+    void hashPassword(Account &account) const;
     QString newToken(const QString &email);
 
     httplib::Server server;
@@ -61,6 +63,7 @@ struct TestBackend::Private
     bool recordsRequests = true;
 
     QList<Account> accounts;
+    int passwordHashIterations = 0;
     QHash<QString, QString> sessions; ///< token -> e-mail
     qint64 nextId = 1;
     quint64 nextToken = 1;
