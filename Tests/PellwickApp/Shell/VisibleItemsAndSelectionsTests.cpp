@@ -5,6 +5,7 @@
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -126,6 +127,8 @@ private Q_SLOTS:
     void treeIsBuiltOncePerRevisionFlagAndCounts_data();
     void treeIsBuiltOncePerRevisionFlagAndCounts();
     void olderTreeBuildNeverReplacesANewerOne();
+    void searchAfterARefreshTakesTheTreeBuiltAhead_data();
+    void searchAfterARefreshTakesTheTreeBuiltAhead();
     void inspectorShowsOnlyAVisibleItem();
 
 private:
@@ -608,6 +611,82 @@ void VisibleItemsAndSelectionsTests::olderTreeBuildNeverReplacesANewerOne()
     QCOMPARE(
         model->libraryWorkflows().localLibraryTree({{u"folder:"_s, 2}}).value().constFirst().id,
         u"built for 2"_s);
+}
+
+void VisibleItemsAndSelectionsTests::searchAfterARefreshTakesTheTreeBuiltAhead_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("the tree built after a refresh answers the first key") << u"built"_s;
+    QTest::newRow("a build for an older refresh that ends last is not used") << u"newer refresh"_s;
+    QTest::newRow("a key typed while the tree is built ahead waits for it") << u"building"_s;
+}
+
+void VisibleItemsAndSelectionsTests::searchAfterARefreshTakesTheTreeBuiltAhead()
+{
+    QFETCH(QString, before);
+    // Large enough a library for its tree to be built ahead, also without one record.
+    QList<LocalLibraryItem> stored;
+    for (int n = 0; n < 5'001; ++n)
+        stored.append(item(n, {}));
+    const auto model = makeWith(stored);
+    QVERIFY(model);
+    QSemaphore release;
+    const auto releasing = qScopeGuard([&] {
+        release.release();
+        QVERIFY(WorkflowPools::utility().waitForDone(10000));
+    });
+    std::atomic<int> builds = 0;
+    model->libraryWorkflows().setLocalLibraryTreeBuilder([&](const QList<LocalLibraryItem> &items,
+                                                             const QString &,
+                                                             bool includePhysicalEntries,
+                                                             const QHash<QString, qint64> &) {
+        ++builds;
+        if (before != u"built" && !includePhysicalEntries && items.size() == stored.size())
+            release.acquire(); // the first build ahead ends when let go
+        LocalLibraryTreeNode node;
+        node.id = u"%1 items%2"_s.arg(items.size())
+                      .arg(includePhysicalEntries ? u" and files"_s : QString());
+        node.representedItems = items;
+        return QList{node};
+    });
+    QSignalSpy built(&model->libraryState(), &LibraryState::localLibraryTreeChanged);
+    model->libraryWorkflows().refreshVisibleLocalLibraryItems(false);
+    QVERIFY(!model->libraryWorkflows().localLibraryTree({}));
+    if (before == u"newer refresh") {
+        QVERIFY(m_fixture->library.removeItems({minimalLibraryItem(0).id}));
+        model->libraryWorkflows().refreshVisibleLocalLibraryItems(false);
+        model->libraryWorkflows().localLibraryTree({});
+        release.release();
+    }
+    if (before == u"building") {
+        QTRY_COMPARE(built.count(), 1); // the tree with the folders' files
+    } else {
+        QVERIFY(WorkflowPools::utility().waitForDone(10000));
+        // A finished build reaches the workflows in two queued steps.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    const QList<LocalLibraryItem> visible = model->libraryState().localLibraryItems();
+    const int buildsBeforeTheKey = builds;
+
+    // Every record's filename begins with it: the search finds the same items.
+    model->libraryState().setLocalLibrarySearchText(u"img_"_s);
+
+    QCOMPARE(model->libraryState().localLibraryItems(), visible);
+    std::optional<QList<LocalLibraryTreeNode>> tree
+        = model->libraryWorkflows().localLibraryTree({});
+    if (before == u"building") {
+        QCOMPARE(tree.value().constFirst().id, u"%1 items and files"_s.arg(visible.size()));
+        release.release();
+        QTRY_COMPARE(built.count(), 2);
+        tree = model->libraryWorkflows().localLibraryTree({});
+    }
+    QVERIFY(tree);
+    QCOMPARE(tree->size(), 1);
+    QCOMPARE(tree->constFirst().id, u"%1 items"_s.arg(visible.size()));
+    QCOMPARE(tree->constFirst().representedItems.toList(), visible);
+    QVERIFY(WorkflowPools::utility().waitForDone(10000));
+    QCOMPARE(builds.load(), buildsBeforeTheKey);
 }
 
 void VisibleItemsAndSelectionsTests::inspectorShowsOnlyAVisibleItem()

@@ -56,7 +56,10 @@ public:
     /// Re-reads the library and publishes `hasLocalLibraryRecords`, the items matching
     /// `localLibraryQuery()` (none when the search fails) and the next revision (wrapping). When
     /// pruning, the selection loses the ids of records that no longer exist; records hidden by
-    /// the filters stay selected. The inspected id and the tree memo are left alone.
+    /// the filters stay selected. The inspected id and the tree memo are left alone. Without an
+    /// active filter, the next request of the tree also builds ahead, on the utility pool, a
+    /// large library's tree without the folders' other files, ready for the first search text
+    /// that leaves the same items; a build for items published earlier is dropped.
     void refreshVisibleLocalLibraryItems(bool pruningRestoreSelection) override;
     /// The distinct ingest source names of the records, in code-unit order.
     QStringList localLibraryIngestSources() const override;
@@ -64,7 +67,9 @@ public:
     /// (no filter active) or `visibleFolderCounts` differ from those of the memo, the builder runs
     /// on the utility pool (once per key while it runs) and its result replaces the memo on the
     /// main thread, unless a build started later already did; the replaced tree is taken apart
-    /// on the pool. Without an installed builder the tree is empty at once.
+    /// on the pool. Without an installed builder the tree is empty at once. A tree built ahead
+    /// for the very items asked for (see `refreshVisibleLocalLibraryItems`) answers at once, or
+    /// is waited for while it is built.
     std::optional<QList<LocalLibraryTreeNode>>
     localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts) override;
     std::optional<QString> localLibraryPreviewURL(const LocalLibraryItem &item) const override;
@@ -79,8 +84,9 @@ public:
     void resetLocalLibraryFilters() override;
     void scheduleSourceMediaSafetyRefresh() override;
 
-    /// Replaces the tree builder (by default one that builds no nodes) and drops the memo. The
-    /// builder runs on a worker thread: it must not touch the workflows.
+    /// Replaces the tree builder (by default one that builds no nodes), drops the memo and
+    /// builds ahead at the next request as after a refresh. The builder runs on a worker thread: it must not touch
+    /// the workflows.
     void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
     /// The search for the current filters: the text exactly as typed, the capture-time window
     /// in whole local days, never an import-date condition.
@@ -97,6 +103,20 @@ private:
     void keepLocalLibraryTree(const LocalLibraryTreeKey &key,
                               quint64 build,
                               Result<QList<LocalLibraryTreeNode>> built);
+    /// Starts a build of the tree for `key` from `items` on the utility pool; `keep` receives
+    /// the result on the main thread through its event loop, never once the workflows are gone.
+    void startTreeBuild(const QList<LocalLibraryItem> &items,
+                        const QString &root,
+                        const LocalLibraryTreeKey &key,
+                        std::function<void(Result<QList<LocalLibraryTreeNode>>)> keep);
+    /// Drops a tree built ahead for other items than the visible ones.
+    void dropStaleTreeBuiltAhead();
+    /// Builds ahead the tree that a search text leaving the visible items as they are would ask
+    /// for, unless one for them is built or being built already.
+    void buildTreeAhead();
+    /// Keeps a finished build ahead unless items published later made it stale; hands it to a
+    /// request that waits for it.
+    void keepTreeBuiltAhead(quint64 generation, Result<QList<LocalLibraryTreeNode>> built);
     /// The observer of the search text: refreshes when it changed.
     void refreshAfterSearchTextChange();
     /// The observer of every filter field but the search text.
@@ -127,11 +147,41 @@ private:
     bool m_isResettingFilters = false;
     /// The search text of the last observed assignment: only a changed text refreshes.
     QString m_observedSearchText;
+
+    /// A tree built ahead, without the folders' other files, for the visible items published
+    /// without filters. It keeps the list it is built from, so the list's address names it.
+    struct AheadTree
+    {
+        quint64 generation = 0;
+        QList<LocalLibraryItem> items;
+        QString root;
+        QHash<QString, qint64> visibleFolderCounts;
+        /// None while it is built.
+        std::optional<QList<LocalLibraryTreeNode>> nodes;
+        /// A request for it made while it is built: its key and build number.
+        std::optional<std::pair<LocalLibraryTreeKey, quint64>> waiting;
+
+        bool isFor(const QList<LocalLibraryItem> &visible,
+                   const QString &cacheRoot,
+                   const QHash<QString, qint64> &counts) const
+        {
+            return items.constData() == visible.constData() && items.size() == visible.size()
+                   && root == cacheRoot && visibleFolderCounts == counts;
+        }
+    };
+
     std::optional<PublishedSearch> m_publishedSearch;
     std::optional<TreeCache> m_treeCache;
     /// The key of the newest build started and not ended yet.
     std::optional<LocalLibraryTreeKey> m_pendingTreeKey;
     quint64 m_startedTreeBuilds = 0;
+    std::optional<AheadTree> m_aheadTree;
+    /// Set by a refresh without filters: the next request of the tree builds ahead too.
+    bool m_buildsTreeAhead = false;
+    /// Numbers the builds ahead: a result whose number is not the newest is stale.
+    quint64 m_aheadTreeGenerations = 0;
+    /// The folder counts of the newest tree asked for, which a build ahead uses.
+    QHash<QString, qint64> m_requestedFolderCounts;
     LocalLibraryTreeBuilder m_treeBuilder;
     mutable std::optional<LibraryMemo<bool, QStringList>> m_ingestSourcesMemo;
 };

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include <malloc.h>
 
@@ -19,6 +20,10 @@ namespace {
 
 /// Tree builds of at least this many items give their freed memory back to the system.
 constexpr qsizetype trimmedTreeBuildItemCount = 20'000;
+
+/// Visible items from which on the tree a search text asks for is built ahead: below, building
+/// it when the text is typed takes a few milliseconds.
+constexpr qsizetype treeBuiltAheadItemCount = 5'000;
 
 /// The distinct ingest source names of `records`, in code-unit order.
 QStringList ingestSourceNames(const LocalLibraryCacheRecords &records)
@@ -98,6 +103,9 @@ void LibraryWorkflows::publishVisibleLocalLibraryItems(bool pruningRestoreSelect
                                                  == std::numeric_limits<qint64>::max()
                                              ? std::numeric_limits<qint64>::min()
                                              : m_state.localLibraryItemsRevision() + 1);
+    dropStaleTreeBuiltAhead();
+    // Clearing a search text is no refresh: what a text then asks for is built when typed.
+    m_buildsTreeAhead = !isFiltered && !afterSearchTextChange;
 }
 
 QStringList LibraryWorkflows::localLibraryIngestSources() const
@@ -123,9 +131,86 @@ void LibraryWorkflows::keepLocalLibraryTree(const LocalLibraryTreeKey &key,
     Q_EMIT m_state.localLibraryTreeChanged();
 }
 
+void LibraryWorkflows::startTreeBuild(const QList<LocalLibraryItem> &items,
+                                      const QString &root,
+                                      const LocalLibraryTreeKey &key,
+                                      std::function<void(Result<QList<LocalLibraryTreeNode>>)> keep)
+{
+    QFuture<Result<QList<LocalLibraryTreeNode>>> job = Workflow::run(
+        WorkflowPools::utility(),
+        [builder = m_treeBuilder, items, root, key]() -> Result<QList<LocalLibraryTreeNode>> {
+            Result<QList<LocalLibraryTreeNode>> built
+                = builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
+            // A build allocates far more than the tree keeps, in the heaps of several
+            // threads: their freed pages go back now, or at 100,000 items the window's own
+            // allocations (an expanded outline) come on top of them. Giving pages back holds
+            // up every thread's allocations for a while, so a small build, as typing a
+            // search text makes, leaves it.
+            if (items.size() >= trimmedTreeBuildItemCount)
+                malloc_trim(0);
+            return built;
+        });
+    // The result is kept on the main thread through its event loop, also when the build
+    // ended before this call returns; never once the workflows are gone.
+    job.then(this, [this, keep = std::move(keep)](Result<QList<LocalLibraryTreeNode>> built) {
+        QMetaObject::invokeMethod(
+            this,
+            [keep, built = std::move(built)]() mutable { keep(std::move(built)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void LibraryWorkflows::dropStaleTreeBuiltAhead()
+{
+    if (!m_aheadTree
+        || m_aheadTree->isFor(
+            m_state.localLibraryItems(), m_ingestCacheRoot(), m_requestedFolderCounts))
+        return;
+    if (m_aheadTree->waiting && m_pendingTreeKey == m_aheadTree->waiting->first)
+        m_pendingTreeKey.reset();
+    Workflow::releaseLater(std::exchange(m_aheadTree, std::nullopt));
+}
+
+void LibraryWorkflows::buildTreeAhead()
+{
+    dropStaleTreeBuiltAhead();
+    const QList<LocalLibraryItem> &items = m_state.localLibraryItems();
+    if (m_aheadTree || items.size() < treeBuiltAheadItemCount)
+        return;
+    const quint64 generation = ++m_aheadTreeGenerations;
+    const QString root = m_ingestCacheRoot();
+    m_aheadTree = AheadTree{generation, items, root, m_requestedFolderCounts, {}, {}};
+    startTreeBuild(items,
+                   root,
+                   {m_state.localLibraryItemsRevision(), false, m_requestedFolderCounts},
+                   [this, generation](Result<QList<LocalLibraryTreeNode>> built) {
+                       keepTreeBuiltAhead(generation, std::move(built));
+                   });
+}
+
+void LibraryWorkflows::keepTreeBuiltAhead(quint64 generation,
+                                          Result<QList<LocalLibraryTreeNode>> built)
+{
+    if (!m_aheadTree || m_aheadTree->generation != generation) {
+        Workflow::releaseLater(std::move(built));
+        return;
+    }
+    const std::optional<std::pair<LocalLibraryTreeKey, quint64>> waiting
+        = std::exchange(m_aheadTree->waiting, std::nullopt);
+    if (built)
+        m_aheadTree->nodes = *built;
+    else
+        m_aheadTree.reset();
+    if (waiting)
+        keepLocalLibraryTree(waiting->first, waiting->second, std::move(built));
+    else
+        Workflow::releaseLater(std::move(built));
+}
+
 std::optional<QList<LocalLibraryTreeNode>>
 LibraryWorkflows::localLibraryTree(const QHash<QString, qint64> &visibleFolderCounts)
 {
+    m_requestedFolderCounts = visibleFolderCounts;
     LocalLibraryTreeKey key{
         m_state.localLibraryItemsRevision(), !hasActiveLocalLibraryFilters(), visibleFolderCounts};
     if (m_treeCache && m_treeCache->key == key)
@@ -134,36 +219,34 @@ LibraryWorkflows::localLibraryTree(const QHash<QString, qint64> &visibleFolderCo
         m_treeCache = TreeCache{std::move(key), ++m_startedTreeBuilds, {}};
         return QList<LocalLibraryTreeNode>();
     }
+    if (key.includePhysicalEntries && std::exchange(m_buildsTreeAhead, false))
+        buildTreeAhead();
+    const bool builtAhead = !key.includePhysicalEntries && m_aheadTree
+                            && m_aheadTree->isFor(m_state.localLibraryItems(),
+                                                  m_ingestCacheRoot(),
+                                                  visibleFolderCounts);
+    if (builtAhead && m_aheadTree->nodes) {
+        // Builds started before answer older questions: none of them may become the memo.
+        m_pendingTreeKey.reset();
+        if (m_treeCache)
+            Workflow::releaseLater(std::move(m_treeCache->nodes));
+        m_treeCache = TreeCache{std::move(key), ++m_startedTreeBuilds, *m_aheadTree->nodes};
+        return m_treeCache->nodes;
+    }
     if (m_pendingTreeKey != key) {
         m_pendingTreeKey = key;
         const quint64 build = ++m_startedTreeBuilds;
-        QFuture<Result<QList<LocalLibraryTreeNode>>> job = Workflow::run(
-            WorkflowPools::utility(),
-            [builder = m_treeBuilder,
-             items = m_state.localLibraryItems(),
-             root = m_ingestCacheRoot(),
-             key]() -> Result<QList<LocalLibraryTreeNode>> {
-                Result<QList<LocalLibraryTreeNode>> built
-                    = builder(items, root, key.includePhysicalEntries, key.visibleFolderCounts);
-                // A build allocates far more than the tree keeps, in the heaps of several
-                // threads: their freed pages go back now, or at 100,000 items the window's own
-                // allocations (an expanded outline) come on top of them. Giving pages back holds
-                // up every thread's allocations for a while, so a small build, as typing a
-                // search text makes, leaves it.
-                if (items.size() >= trimmedTreeBuildItemCount)
-                    malloc_trim(0);
-                return built;
-            });
-        // The result is kept on the main thread through its event loop, also when the build
-        // ended before this call returns; never once the workflows are gone.
-        job.then(this, [this, key, build](Result<QList<LocalLibraryTreeNode>> built) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, key, build, built = std::move(built)]() mutable {
-                    keepLocalLibraryTree(key, build, std::move(built));
-                },
-                Qt::QueuedConnection);
-        });
+        if (builtAhead) {
+            // The build ahead is not done yet: its result answers this key when it ends.
+            m_aheadTree->waiting = {key, build};
+        } else {
+            startTreeBuild(m_state.localLibraryItems(),
+                           m_ingestCacheRoot(),
+                           key,
+                           [this, key, build](Result<QList<LocalLibraryTreeNode>> built) {
+                               keepLocalLibraryTree(key, build, std::move(built));
+                           });
+        }
     }
     if (m_treeCache)
         return m_treeCache->nodes;
@@ -175,6 +258,8 @@ void LibraryWorkflows::setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builde
     m_treeBuilder = std::move(builder);
     m_treeCache.reset();
     m_pendingTreeKey.reset();
+    Workflow::releaseLater(std::exchange(m_aheadTree, std::nullopt));
+    m_buildsTreeAhead = !hasActiveLocalLibraryFilters();
 }
 
 std::optional<QString> LibraryWorkflows::localLibraryPreviewURL(const LocalLibraryItem &item) const
