@@ -76,7 +76,14 @@ int give(const Pellwick::CommandLine::Answer &answer)
 std::optional<Pellwick::CommandLine::Answer>
 lockFolders(Pellwick::FolderLocks &locks, const Pellwick::AppConfiguration &configuration)
 {
-    for (const QString &folder : configuration.exclusiveFolders()) {
+    const QStringList folders = configuration.exclusiveFolders();
+    // Refused before any folder or lock file is made, whichever of them the other copy holds.
+    for (const QString &folder : folders) {
+        if (Pellwick::FolderLocks::isHeldElsewhere(folder,
+                                                   Pellwick::AppConfiguration::lockFileName()))
+            return Pellwick::CommandLine::alreadyRunning();
+    }
+    for (const QString &folder : folders) {
         const Pellwick::Result<bool> held
             = locks.take(folder, Pellwick::AppConfiguration::lockFileName());
         if (!held) {

@@ -15,6 +15,15 @@ namespace Pellwick {
 
 namespace {
 
+int lockWithoutWaiting(int descriptor, int operation)
+{
+    int result = 0;
+    do {
+        result = ::flock(descriptor, operation | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result;
+}
+
 bool sameFile(int first, int second)
 {
     struct stat a = {};
@@ -47,11 +56,7 @@ Result<bool> FolderLocks::take(const QString &folder, const QString &fileName)
             return true;
         }
     }
-    int result = 0;
-    do {
-        result = ::flock(descriptor, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
+    if (lockWithoutWaiting(descriptor, LOCK_EX) != 0) {
         const int code = errno;
         ::close(descriptor);
         if (code == EWOULDBLOCK)
@@ -60,6 +65,18 @@ Result<bool> FolderLocks::take(const QString &folder, const QString &fileName)
     }
     m_descriptors.push_back(descriptor);
     return true;
+}
+
+bool FolderLocks::isHeldElsewhere(const QString &folder, const QString &fileName)
+{
+    const int descriptor
+        = ::open(QFile::encodeName(folder + u'/' + fileName).constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    // A shared lock conflicts only with the exclusive one of a running copy.
+    const bool held = lockWithoutWaiting(descriptor, LOCK_SH) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return held;
 }
 
 } // namespace Pellwick

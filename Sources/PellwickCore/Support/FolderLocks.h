@@ -29,6 +29,10 @@ public:
     /// system cannot lock.
     Result<bool> take(const QString &folder, const QString &fileName);
 
+    /// True when another process holds the lock of `folder` through its file `fileName`, without
+    /// creating or locking anything; false also when the file cannot be read.
+    static bool isHeldElsewhere(const QString &folder, const QString &fileName);
+
 private:
     std::vector<int> m_descriptors;
 };

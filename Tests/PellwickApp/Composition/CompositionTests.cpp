@@ -188,8 +188,10 @@ struct CommandLineCase
     QStringList arguments = {};
     /// `QT_QPA_PLATFORM`; with none, no display is named at all.
     QString platform = {};
-    /// Another copy holds the application's data folder.
-    bool anotherCopyRunning = false;
+    /// The folder, under the home, whose lock another copy holds.
+    QString heldFolder = {};
+    /// `PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT`, under the home.
+    QString libraryFolder = {};
     int exitCode = 0;
     QString output = {};
     QString error = {};
@@ -223,7 +225,13 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow_data()
                  "QT_QPA_PLATFORM=offscreen\n"_s};
     QTest::newRow("another copy running")
         << CommandLineCase{.platform = u"offscreen"_s,
-                           .anotherCopyRunning = true,
+                           .heldFolder = u".local/share/Pellwick"_s,
+                           .exitCode = 1,
+                           .error = u"Pellwick is already running.\n"_s};
+    QTest::newRow("another copy running on the same library")
+        << CommandLineCase{.platform = u"offscreen"_s,
+                           .heldFolder = u"Library"_s,
+                           .libraryFolder = u"Library"_s,
                            .exitCode = 1,
                            .error = u"Pellwick is already running.\n"_s};
 }
@@ -235,9 +243,9 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
 
     QTemporaryDir home;
     FolderLocks otherCopy;
-    if (scenario.anotherCopyRunning) {
-        const Result<bool> held = otherCopy.take(home.filePath(u".local/share/Pellwick"_s),
-                                                 AppConfiguration::lockFileName());
+    if (!scenario.heldFolder.isEmpty()) {
+        const Result<bool> held
+            = otherCopy.take(home.filePath(scenario.heldFolder), AppConfiguration::lockFileName());
         QVERIFY(held && *held);
     }
     const QStringList before = entries(home.path());
@@ -246,6 +254,10 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
     environment.insert(u"HOME"_s, home.path());
     if (!scenario.platform.isEmpty())
         environment.insert(u"QT_QPA_PLATFORM"_s, scenario.platform);
+    if (!scenario.libraryFolder.isEmpty()) {
+        environment.insert(u"PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"_s,
+                           home.filePath(scenario.libraryFolder));
+    }
     QProcess app;
     app.setProcessEnvironment(environment);
     app.start(QStringLiteral(PELLWICK_APP_PATH), scenario.arguments);
