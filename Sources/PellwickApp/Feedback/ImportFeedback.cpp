@@ -154,13 +154,20 @@ QString ImportFeedback::importReviewFailedMessage()
 
 QString ImportFeedback::addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived)
 {
-    const QString archived
-        = QString::number(alreadyArchived) + QStringLiteral(" files already archived");
-    if (alreadyArchived > 0 && added == 0)
+    // The plain success text keeps "files" for every count; the texts naming archived copies
+    // count in the singular for one.
+    if (alreadyArchived == 0)
+        return QStringLiteral("Added ") + QString::number(added)
+               + QStringLiteral(" files to Ingest Cache");
+    const auto files = [](qint64 count) -> QString {
+        return QString::number(count)
+               + (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+    };
+    const QString archived = files(alreadyArchived) + QStringLiteral(" already archived");
+    if (added == 0)
         return archived + QStringLiteral("; nothing added to Ingest Cache");
-    const QString addedText = QStringLiteral("Added ") + QString::number(added)
-                              + QStringLiteral(" files to Ingest Cache");
-    return alreadyArchived > 0 ? addedText + QStringLiteral("; ") + archived : addedText;
+    return QStringLiteral("Added ") + files(added) + QStringLiteral(" to Ingest Cache; ")
+           + archived;
 }
 
 QString ImportFeedback::ingestCacheCopyNeedsAttentionMessage()

@@ -25,7 +25,8 @@ public:
     static QString importReviewFailedMessage();
     /// "Added <added> files to Ingest Cache", followed by "; <archived> files already archived"
     /// when some copies were already archived; "<archived> files already archived; nothing added
-    /// to Ingest Cache" when all were.
+    /// to Ingest Cache" when all were. Where archived copies are named, a count of one reads
+    /// "file".
     static QString addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived);
     static QString ingestCacheCopyNeedsAttentionMessage();
     static QString selectedCacheFilesChangedMessage();

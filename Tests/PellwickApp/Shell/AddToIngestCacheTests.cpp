@@ -94,7 +94,11 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("a card already archived") << AddCase{
         .archived = 2, .message = u"2 files already archived; nothing added to Ingest Cache"_s};
     QTest::newRow("a card partly archived") << AddCase{
-        .archived = 1, .message = u"Added 1 files to Ingest Cache; 1 files already archived"_s};
+        .archived = 1, .message = u"Added 1 file to Ingest Cache; 1 file already archived"_s};
+    QTest::newRow("a card of one file already archived")
+        << AddCase{.raws = 1,
+                   .archived = 1,
+                   .message = u"1 file already archived; nothing added to Ingest Cache"_s};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()

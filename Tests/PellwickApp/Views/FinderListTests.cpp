@@ -77,6 +77,20 @@ QList<LocalLibraryTreeNode> treeWithSeventhItem()
     return tree;
 }
 
+/// \a tree without the row "content:<n>" and without item \a n among the folders' items.
+QList<LocalLibraryTreeNode> withoutItem(QList<LocalLibraryTreeNode> tree, int n)
+{
+    tree.removeIf(
+        [&](const LocalLibraryTreeNode &node) { return node.id == u"content:%1"_s.arg(n); });
+    for (LocalLibraryTreeNode &node : tree) {
+        if (node.children)
+            node.children = withoutItem(*node.children, n);
+        if (node.eligibleDescendantActionItemIDs)
+            node.eligibleDescendantActionItemIDs->removeAll(finderItem(n).id);
+    }
+    return tree;
+}
+
 struct SelectionCase
 {
     QString select;
@@ -84,9 +98,9 @@ struct SelectionCase
     bool hidden = false;           ///< the list is hidden meanwhile, then shown again
     bool clearedElsewhere = false; ///< the item selection is emptied meanwhile
     bool seventhItem = false;      ///< meanwhile a tree arrives with item 7 in folder "a"
-    /// Meanwhile the records of "content:4" are gone: the item selection loses item 4 elsewhere,
-    /// then a tree without the row arrives.
-    bool fourthGone = false;
+    /// Meanwhile the records of "content:<gone>" are gone: the item selection loses that item
+    /// elsewhere, then a tree without the row arrives (before item 7's tree, which lacks it too).
+    int gone = 0;
     QStringList nodes = {};
     QList<int> items = {};
 };
@@ -317,9 +331,15 @@ private Q_SLOTS:
         QTest::newRow("a selected folder stays one when a selected row's record is gone")
             << SelectionCase{.select = u"folder:a"_s,
                              .alsoSelect = u"content:4"_s,
-                             .fourthGone = true,
+                             .gone = 4,
                              .nodes = {u"folder:a"_s},
                              .items = {1, 2}};
+        QTest::newRow("a selected folder narrowed elsewhere still takes its new items")
+            << SelectionCase{.select = u"folder:a"_s,
+                             .seventhItem = true,
+                             .gone = 2,
+                             .nodes = {u"folder:a"_s},
+                             .items = {1, 7}};
         QTest::newRow("shown again, a selected folder stays one") << SelectionCase{
             .select = u"folder:a"_s, .hidden = true, .nodes = {u"folder:a"_s}, .items = {1, 2}};
     }
@@ -337,16 +357,14 @@ private Q_SLOTS:
             f.list->hide();
         if (c.clearedElsewhere)
             f.state.setSelectedLibraryItemIDs({});
-        if (c.seventhItem)
-            f.deliver(treeWithSeventhItem());
-        if (c.fourthGone) {
+        if (c.gone) {
             QSet<QUuid> kept = f.state.selectedLibraryItemIDs();
-            kept.remove(finderItem(4).id);
+            kept.remove(finderItem(c.gone).id);
             f.state.setSelectedLibraryItemIDs(kept);
-            QList<LocalLibraryTreeNode> without = finderSampleTree();
-            without.removeLast();
-            f.deliver(without);
+            f.deliver(withoutItem(finderSampleTree(), c.gone));
         }
+        if (c.seventhItem)
+            f.deliver(withoutItem(treeWithSeventhItem(), c.gone));
         if (c.hidden)
             f.list->show();
         QCOMPARE(f.list->selectedNodeIDs(), QSet<QString>(c.nodes.cbegin(), c.nodes.cend()));

@@ -636,16 +636,21 @@ void LocalLibraryFinderList::selectNodesOfSelectedItems()
         for (const QUuid &id : actionItems)
             unoffered.remove(id);
     }
-    setSelectedNodeIDs(kept.unite(nodeIDs(unoffered, tree)));
+    kept.unite(nodeIDs(unoffered, tree));
+    if (kept == m_selectedNodeIDs) {
+        // The rows stay: the items they offer now are the selection, and what is written.
+        publishItemSelection();
+        return;
+    }
+    setSelectedNodeIDs(std::move(kept));
 }
 
 void LocalLibraryFinderList::publishItemSelection()
 {
     QSet<QUuid> items = selectedItemIDs(m_selectedNodeIDs, m_model->treeIndex());
-    if (items == m_state.selectedLibraryItemIDs())
-        return;
     m_writtenItemIDs = items;
-    m_state.setSelectedLibraryItemIDs(std::move(items));
+    if (items != m_state.selectedLibraryItemIDs())
+        m_state.setSelectedLibraryItemIDs(std::move(items));
 }
 
 void LocalLibraryFinderList::inspectSelection(const QSet<QString> &added)
