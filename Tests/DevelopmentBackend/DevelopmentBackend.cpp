@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,6 +20,7 @@
 
 #include <Support/TestBackend/TestBackend.h>
 #include <Support/TestObjectStore.h>
+#include <sys/stat.h>
 
 namespace Pellwick::Test {
 
@@ -35,6 +37,22 @@ QString preparationEstimate(std::chrono::milliseconds delay)
     const qint64 minutes = (seconds + 59) / 60;
     return minutes == 1 ? QStringLiteral("about 1 minute")
                         : QStringLiteral("about %1 minutes").arg(minutes);
+}
+
+/// Makes the folder and the files directly in it readable by their owner only: a folder an
+/// earlier version made, and the files it wrote there, are readable by every user.
+Result<void> keepForOwnerOnly(const QString &directory)
+{
+    const auto restrict = [](const QString &path, mode_t mode) -> Result<void> {
+        if (::chmod(QFile::encodeName(path).constData(), mode) != 0)
+            return fileSystemFailure(QStringLiteral("chmod"), path, errno);
+        return {};
+    };
+    PELLWICK_TRY(restrict(directory, 0700));
+    const QDir folder(directory);
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks))
+        PELLWICK_TRY(restrict(folder.filePath(name), 0600));
+    return {};
 }
 
 } // namespace
@@ -60,6 +78,16 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
         *errorMessage = QStringLiteral("cannot create the state folder %1: %2")
                             .arg(directory, describe(made.error()));
         return nullptr;
+    }
+    const QString objects = QDir(directory).filePath(QStringLiteral("objects"));
+    for (const QString &folder : {directory, objects}) {
+        if (!QFileInfo::exists(folder))
+            continue;
+        if (const Result<void> kept = keepForOwnerOnly(folder); !kept) {
+            *errorMessage = QStringLiteral("cannot keep %1 for its owner only: %2")
+                                .arg(folder, describe(kept.error()));
+            return nullptr;
+        }
     }
     const QString file = stateFile(directory);
     std::optional<QJsonObject> state;
@@ -104,7 +132,6 @@ std::unique_ptr<DevelopmentBackend> DevelopmentBackend::open(const Options &opti
             return nullptr;
         }
     }
-    const QString objects = QDir(directory).filePath(QStringLiteral("objects"));
     if (const Result<void> kept = backend->objectStore().keepObjectsIn(objects); !kept) {
         *errorMessage = QStringLiteral("cannot read the stored objects in %1: %2")
                             .arg(objects, describe(kept.error()));

@@ -45,9 +45,9 @@ public:
     /// The fingerprint a request log shows for `token`.
     static QString tokenFingerprint(const QByteArray &token);
 
-    /// Opens the state folder (made when missing) and starts serving. No value, with a message
-    /// naming the file, when the state cannot be read: the folder's data is never replaced by
-    /// a fresh state.
+    /// Opens the state folder (made when missing; it, "objects" and their files made its owner's
+    /// only) and starts serving. No value, with a message naming the file, when the state cannot
+    /// be read: the folder's data is never replaced by a fresh state.
     static std::unique_ptr<DevelopmentBackend> open(const Options &options, QString *errorMessage);
     ~DevelopmentBackend() override;
 

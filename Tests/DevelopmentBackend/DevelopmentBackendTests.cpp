@@ -217,11 +217,20 @@ void DevelopmentBackendTests::passwordsAreKeptAsSaltedHashesForTheOwnerOnly()
             QVERIFY(registersAsPending(api, email));
         QCOMPARE(backend.closeInputAndWait(), 0);
     }
+    // An earlier version made its folders and files readable by every user.
+    const QString objects = QDir(state).filePath(u"objects"_s);
+    const QString object = QDir(objects).filePath(u"kept-object"_s);
     if (testCase.stateFileOfAnEarlierVersion) {
         keepPasswordsAsTyped(file, u"secret-1"_s);
-        QVERIFY(QFile::setPermissions(file,
-                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        writeFile(object, "kept");
+        const QFileDevice::Permissions readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                  | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        const QFileDevice::Permissions entered
+            = readable | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+        for (const QString &path : {file, object})
+            QVERIFY(QFile::setPermissions(path, readable));
+        for (const QString &path : {state, objects})
+            QVERIFY(QFile::setPermissions(path, entered));
     }
     {
         BackendProcess backend(state);
@@ -256,8 +265,10 @@ void DevelopmentBackendTests::passwordsAreKeptAsSaltedHashesForTheOwnerOnly()
     QCOMPARE(hashes.size(), emails.size());
     // Only the owner reads the folder and its files.
     QCOMPARE(mode(state), 0700U);
-    QCOMPARE(mode(QDir(state).filePath(u"objects"_s)), 0700U);
+    QCOMPARE(mode(objects), 0700U);
     QCOMPARE(mode(file), 0600U);
+    if (testCase.stateFileOfAnEarlierVersion)
+        QCOMPARE(mode(object), 0600U);
 
     // The hashes sign the accounts in after a restart, with nothing else.
     BackendProcess restarted(state);

@@ -364,15 +364,17 @@ UserLibrary TestBackend::defaultLibrary()
 
 TestBackend::Account TestBackend::addAccount(Account account)
 {
+    Account kept = account;
+    if (kept.passwordHash.hash.isEmpty())
+        d->hashPassword(kept);
+    account.passwordHash = kept.passwordHash;
     std::lock_guard lock(d->mutex);
     if (account.userId == 0)
         account.userId = d->nextId++;
     if (account.library.id == 0)
         account.library.id = d->nextId++;
-    Account kept = account;
-    if (kept.passwordHash.hash.isEmpty())
-        d->hashPassword(kept);
-    account.passwordHash = kept.passwordHash;
+    kept.userId = account.userId;
+    kept.library.id = account.library.id;
     d->accounts.append(kept);
     return account;
 }

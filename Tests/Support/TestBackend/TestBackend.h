@@ -50,6 +50,8 @@ public:
         static PasswordHash of(const QString &password, int iterations);
         /// Whether `password` is the hashed one (compared in constant time).
         bool matches(const QString &password) const;
+
+        bool operator==(const PasswordHash &) const = default;
     };
 
     /// An account with its user and library state. Ids of 0 are assigned when added.

@@ -61,6 +61,14 @@ bool TestBackend::PasswordHash::matches(const QString &password) const
     return CRYPTO_memcmp(candidate.constData(), hash.constData(), hashBytes) == 0;
 }
 
+std::optional<TestBackend::PasswordHash> TestBackend::Private::passwordHashOf(const QString &email)
+{
+    std::lock_guard lock(mutex);
+    if (const Account *account = findAccount(email))
+        return account->passwordHash;
+    return std::nullopt;
+}
+
 void TestBackend::Private::hashPassword(Account &account) const
 {
     account.passwordHash = PasswordHash::of(account.password, passwordHashIterations);
@@ -78,9 +86,15 @@ void registerAccountRoutes(TestBackend::Private &backend)
             return;
         if (!hasStrings(*body, {"email", "password"}))
             return replyError(response, 422, QStringLiteral("validation_failed"));
+        // The hash is compared outside the lock, which every other request waits for.
+        const QString email = stringMember(*body, "email");
+        const std::optional<TestBackend::PasswordHash> kept = d->passwordHashOf(email);
+        if (!kept || !kept->matches(stringMember(*body, "password")))
+            return replyError(response, 401, QStringLiteral("invalid_credentials"));
         std::lock_guard lock(d->mutex);
-        const Account *account = d->findAccount(stringMember(*body, "email"));
-        if (!account || !account->passwordHash.matches(stringMember(*body, "password")))
+        const Account *account = d->findAccount(email);
+        // A password changed meanwhile is no longer the one compared.
+        if (!account || account->passwordHash != *kept)
             return replyError(response, 401, QStringLiteral("invalid_credentials"));
         QJsonObject reply{{QStringLiteral("token"), d->newToken(account->email)}};
         if (account->emailVerified) {
@@ -101,15 +115,18 @@ void registerAccountRoutes(TestBackend::Private &backend)
             || stringMember(*body, "password") != stringMember(*body, "password_confirmation")) {
             return replyError(response, 422, QStringLiteral("validation_failed"));
         }
-        std::lock_guard lock(d->mutex);
         const QString email = stringMember(*body, "email");
-        if (d->findAccount(email))
+        if (d->passwordHashOf(email))
             return replyError(response, 422, QStringLiteral("email_taken"));
         Account account;
-        account.userId = d->nextId++;
         account.email = email;
         account.password = stringMember(*body, "password");
         d->hashPassword(account);
+        std::lock_guard lock(d->mutex);
+        // Registered meanwhile by another request.
+        if (d->findAccount(email))
+            return replyError(response, 422, QStringLiteral("email_taken"));
+        account.userId = d->nextId++;
         account.emailVerified = false;
         account.library.id = d->nextId++;
         d->accounts.append(account);
@@ -155,21 +172,37 @@ void registerAccountRoutes(TestBackend::Private &backend)
         });
 
     d->route("PATCH", "/api/auth/password", [d](const auto &request, auto &response) {
-        std::lock_guard lock(d->mutex);
-        Account *account = d->authorizedAccount(request, response);
-        if (!account)
-            return;
+        QString email;
+        TestBackend::PasswordHash kept;
+        {
+            std::lock_guard lock(d->mutex);
+            const Account *account = d->authorizedAccount(request, response);
+            if (!account)
+                return;
+            email = account->email;
+            kept = account->passwordHash;
+        }
         const std::optional<QJsonObject> body = requestObject(request, response);
         if (!body)
             return;
+        // Both hashes are computed outside the lock, which every other request waits for.
         if (!hasStrings(*body, {"current_password", "password", "password_confirmation"})
-            || !account->passwordHash.matches(stringMember(*body, "current_password"))
+            || !kept.matches(stringMember(*body, "current_password"))
             || stringMember(*body, "password").isEmpty()
             || stringMember(*body, "password") != stringMember(*body, "password_confirmation")) {
             return replyError(response, 422, QStringLiteral("validation_failed"));
         }
-        account->password = stringMember(*body, "password");
-        d->hashPassword(*account);
+        Account changed;
+        changed.password = stringMember(*body, "password");
+        d->hashPassword(changed);
+        std::lock_guard lock(d->mutex);
+        Account *account = d->findAccount(email);
+        if (!account)
+            return replyError(response, 401, QStringLiteral("unauthorized"));
+        // A password changed meanwhile is no longer the current one compared.
+        if (account->passwordHash != kept)
+            return replyError(response, 422, QStringLiteral("validation_failed"));
+        account->passwordHash = changed.passwordHash;
         response.status = 204;
     });
 }

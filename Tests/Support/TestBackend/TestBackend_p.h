@@ -31,19 +31,25 @@ struct TestBackend::Private
     /// Blocks until stalls are released or the backend stops; true when stopping.
     bool waitWhileStalled(std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
+    /// Replaces the account's given password with its hash. Takes no lock: hashing is slow, and
+    /// is kept out of the lock every request waits for.
+    void hashPassword(Account &account) const;
+    /// The password hash of the account of `email`, taken under the lock; none without one.
+    std::optional<PasswordHash> passwordHashOf(const QString &email);
+
     // Everything below is guarded by `mutex`.
 
     /// The account of the request's bearer token, or null after answering 401.
     Account *authorizedAccount(const httplib::Request &request, httplib::Response &response);
     Account *findAccount(const QString &email);
-    /// Replaces the account's given password with its hash.
-    void hashPassword(Account &account) const;
     QString newToken(const QString &email);
 
     httplib::Server server;
     std::thread thread;
     int port = 0;
     QByteArray prefix;
+    /// Set once before serving, so read without the lock.
+    int passwordHashIterations = 0;
 
     mutable std::mutex mutex;
     std::condition_variable stallChanged;
@@ -63,7 +69,6 @@ struct TestBackend::Private
     bool recordsRequests = true;
 
     QList<Account> accounts;
-    int passwordHashIterations = 0;
     QHash<QString, QString> sessions; ///< token -> e-mail
     qint64 nextId = 1;
     quint64 nextToken = 1;
