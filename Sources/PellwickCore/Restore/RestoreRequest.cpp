@@ -1,5 +1,7 @@
 #include "RestoreRequest.h"
 
+#include <algorithm>
+
 namespace Pellwick {
 
 QString toRaw(RestoreRequestStatus status)
@@ -30,6 +32,15 @@ std::optional<RestoreRequestStatus> restoreRequestStatusFromRaw(const QString &r
             return status;
     }
     return std::nullopt;
+}
+
+bool failsTransfers(const RestoreRequest &request)
+{
+    return request.status == RestoreRequestStatus::Ready
+           && std::any_of(
+               request.items.cbegin(), request.items.cend(), [](const RestoreRequestItem &item) {
+                   return item.status == RestoreRequestStatus::NeedsAttention;
+               });
 }
 
 } // namespace Pellwick

@@ -48,4 +48,8 @@ struct RestoreRequest
     bool operator==(const RestoreRequest &) const = default;
 };
 
+/// Whether `request` is ready and some of its RAW originals failed to transfer: they need
+/// attention, and a retry transfers them again.
+bool failsTransfers(const RestoreRequest &request);
+
 } // namespace Pellwick

@@ -1,5 +1,7 @@
 #include "RestoreHarness.h"
 
+#include <PellwickApp/Views/Restore/RestorePresentation.h>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -22,7 +24,8 @@ struct RunCase
     bool corruptBytes = false;
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
-    bool lookUpAfter = false; ///< the Restore page then looks for an active request
+    bool lookUpAfter = false;  ///< the Restore page then looks for an active request
+    bool refreshAfter = false; ///< the held request is then read again ("Refresh")
     /// The state holds another request's finished manifest and an unfinished one of this
     /// request's; what the run leaves of the state is checked.
     bool otherState = false;
@@ -77,6 +80,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified};
     QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
         .error = u"1 item(s) need attention"_s, .reason = unverified};
+    QTest::newRow("3 saved, 2 failed, then refreshed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .refreshAfter = true,
+        .saved = 3, .message = ready, .reason = unverified};
     QTest::newRow("signed out") << RunCase{.guard = Guard::SignedOut, .saved = 0, .planned = false, .message = ready};
     QTest::newRow("no request") << RunCase{.guard = Guard::NoRequest, .saved = 0, .planned = false, .message = std::nullopt};
     QTest::newRow("run active") << RunCase{.guard = Guard::RunActive, .saved = 0, .planned = false, .message = ready};
@@ -178,6 +183,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         QVERIFY(!h.restore().activeRestoreRequest());
         QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
     }
+    if (c.refreshAfter)
+        QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
     QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
@@ -192,9 +199,14 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     QCOMPARE(h.restore().restoreFilenameConflict().has_value(), c.suggestion.has_value());
     if (c.suggestion)
         QCOMPARE(h.restore().restoreConflictFilename(), *c.suggestion);
-    if (c.reason)
+    if (c.reason) {
         QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
                  c.reason);
+        const RestorePageState page = RestorePageState::read(
+            h.restore(), h.model->sessionState(), h.model->restoreWorkflows());
+        QCOMPARE(RestorePresentation::derive(page).actionAvailability.transferTitle,
+                 u"Retry Failed Restore"_s);
+    }
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
     // A run that saved a file reads the library's figures (its restore allowance) again.

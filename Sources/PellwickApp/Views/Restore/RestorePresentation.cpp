@@ -41,15 +41,6 @@ std::optional<QString> attentionReason(const std::optional<RestoreRequest> &requ
     return std::nullopt;
 }
 
-bool failsTransfers(const std::optional<RestoreRequest> &request)
-{
-    return request && request->status == RestoreRequestStatus::Ready
-           && std::any_of(
-               request->items.cbegin(), request->items.cend(), [](const RestoreRequestItem &item) {
-                   return item.status == RestoreRequestStatus::NeedsAttention;
-               });
-}
-
 } // namespace
 
 RestorePageState RestorePageState::read(const RestoreState &restore,
@@ -84,7 +75,7 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
     presentation.restoreStatusTone = LibraryPresentation::restoreStatusTone(status);
     presentation.restoreAllowanceText = allowanceText(state.paidPlan);
     presentation.restoreAttentionReason = attentionReason(request);
-    presentation.hasTransferFailures = failsTransfers(request);
+    presentation.hasTransferFailures = request && failsTransfers(*request);
     presentation.actionAvailability
         = LibraryPresentation::restoreActionAvailability(state.selectedRestoreItems.size(),
                                                          status,

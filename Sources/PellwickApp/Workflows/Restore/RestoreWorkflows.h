@@ -258,6 +258,8 @@ private:
     /// A pause asked during a run: the engine forgets the pause of a transfer it has not
     /// started yet, so the run ends paused before its next transfer. Cleared with the run.
     bool m_isRestorePauseRequested = false;
+    /// The runs started so far: a read of the transfer state that one overtook is dropped.
+    quint64 m_restoreRunCount = 0;
     /// The filenames chosen after conflicts, by backend item id, for the request of
     /// `m_chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
     QHash<qint64, QString> m_chosenRestoreFilenames;

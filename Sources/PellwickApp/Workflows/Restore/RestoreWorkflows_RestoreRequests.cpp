@@ -127,9 +127,12 @@ QCoro::Task<> RestoreWorkflows::showUnfinishedRestoreTransfer(QString token)
 {
     const QPointer<RestoreWorkflows> self(this);
     const std::optional<RestoreRequest> request = m_state.activeRestoreRequest();
-    if (!request || request->status != RestoreRequestStatus::Ready
+    // Items that failed leave unfinished files too, but they need attention: a retry, not a
+    // continuation.
+    if (!request || request->status != RestoreRequestStatus::Ready || failsTransfers(*request)
         || m_state.isRestoreTransferActive() || !m_services.restoreTransferEngine)
         co_return;
+    const quint64 runCount = m_restoreRunCount;
     QList<qint64> libraryItemIDs;
     for (const RestoreRequestItem &item : request->items)
         libraryItemIDs.append(item.libraryItemID);
@@ -144,9 +147,12 @@ QCoro::Task<> RestoreWorkflows::showUnfinishedRestoreTransfer(QString token)
     // and reports it.
     if (!found || !*found || !**found)
         co_return;
+    // A run started meanwhile has written, or still writes, what was read: its own outcome
+    // stands.
     const std::optional<RestoreRequest> &current = m_state.activeRestoreRequest();
     if (!current || current->id != request->id || current->status != RestoreRequestStatus::Ready
-        || m_state.isRestoreTransferActive())
+        || failsTransfers(*current) || m_state.isRestoreTransferActive()
+        || m_restoreRunCount != runCount)
         co_return;
     // The transfer was paused when the application last ended.
     const UnfinishedRestoreTransfer &unfinished = ***found;

@@ -157,6 +157,7 @@ QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
     m_state.setRestoreErrorMessage(std::nullopt);
     m_state.setNeedsLocalLibraryCacheRebuild(false);
     m_isRestorePauseRequested = false;
+    ++m_restoreRunCount;
     m_state.setIsRestoreTransferActive(true);
     const auto endRun = [this] {
         m_isRestorePauseRequested = false;
