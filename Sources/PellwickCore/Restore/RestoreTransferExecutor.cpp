@@ -115,6 +115,14 @@ Result<QByteArray> readManifestFile(const FileManager &fileManager, const QStrin
     return data;
 }
 
+/// Whether `error` says nothing is at the path it names. A folder that cannot be searched or a
+/// failing drive says nothing about the file.
+bool leadsNowhere(const Error &error)
+{
+    const FileSystemError *failure = error.as<FileSystemError>();
+    return failure && (failure->code == ENOENT || failure->code == ENOTDIR);
+}
+
 /// Refuses a part file that is not a regular file of exactly the range's `byteCount` bytes: a
 /// device such as /dev/zero would never end, and a part of another length is not the range.
 Result<void> requirePartOfLength(const FileHandle &part, qint64 byteCount, const QString &path)
@@ -842,9 +850,11 @@ void RestoreTransferExecutor::restartForNewDestination(RestoreTransferManifest &
 
 void RestoreTransferExecutor::forgetAssembly(RestoreTransferManifest &manifest) const
 {
-    // One a power loss could bring back must still be named: only a removal made durable is
-    // forgotten.
-    if (m_fileManager->fileExists(manifest.assemblyPath)
+    // One a power loss could bring back, or one that cannot be examined, must still be named:
+    // only a removal made durable is forgotten.
+    const Result<FileAttributes> attributes
+        = m_fileManager->attributesOfItem(manifest.assemblyPath);
+    if (attributes || !leadsNowhere(attributes.error())
         || !m_fileManager->synchronizeDirectory(parentPath(manifest.assemblyPath)))
         return;
     manifest.assemblyPath.clear();
@@ -871,20 +881,29 @@ RestoreTransferExecutor::removeLeftoverAssembly(RestoreTransferManifest &manifes
     if (!ownName.match(lastPathComponent(leftover)).hasMatch()
         || !(besideDestination(manifest.destinationPath) || besideDestination(replacedDestination)))
         return {};
+    // Named until it is known to be gone: one that cannot be examined or removed may still be
+    // there, and is tried again by the next run.
+    auto keep = [&](const Error &error) {
+        manifest.assemblyPath = recorded;
+        return tl::unexpected<Error>(error);
+    };
     const Result<FileAttributes> attributes = m_fileManager->attributesOfItem(leftover);
-    if (attributes
-        && (attributes->type != FileAttributes::Type::Regular
-            || !m_fileManager->removeItem(leftover)))
-        return {};
+    if (!attributes && !leadsNowhere(attributes.error()))
+        return keep(attributes.error());
+    if (attributes) {
+        if (attributes->type != FileAttributes::Type::Regular)
+            return {};
+        if (Result<void> removed = m_fileManager->removeItem(leftover);
+            !removed && !leadsNowhere(removed.error()))
+            return keep(removed.error());
+    }
     // Made durable before the manifest forgets it, also when an earlier run removed it: one
     // brought back by a power loss would lie in the user's folder with nothing naming it. A
     // folder that is gone holds nothing to name.
     const QString folder = parentPath(leftover);
     if (Result<void> flushed = m_fileManager->synchronizeDirectory(folder);
-        !flushed && m_fileManager->fileExists(folder)) {
-        manifest.assemblyPath = recorded;
-        return flushed;
-    }
+        !flushed && m_fileManager->fileExists(folder))
+        return keep(flushed.error());
     return {};
 }
 

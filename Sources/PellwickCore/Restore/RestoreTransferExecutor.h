@@ -136,13 +136,15 @@ private:
     /// Turns the complete manifest of a file installed at another destination into one that
     /// starts the artifact anew.
     static void restartForNewDestination(RestoreTransferManifest &manifest);
-    /// Clears the record of the assembly file once it is gone and its folder flushed and saves
-    /// the manifest, ignoring a failure (a record kept is only tried again by the next run).
+    /// Clears the record of the assembly file once it is known to be gone and its folder flushed
+    /// and saves the manifest, ignoring a failure (a record kept is only tried again by the next
+    /// run).
     void forgetAssembly(RestoreTransferManifest &manifest) const;
     /// Removes the assembly file an earlier run recorded, if it is still there, is one the
     /// executor made and lies directly in the folder of the manifest's destination or of
     /// `replacedDestination` (the one it had before `adoptFile`), flushing its folder; clears the
-    /// record (the caller saves the manifest). Fails, the record kept, when the flush fails.
+    /// record (the caller saves the manifest). Fails, the record kept, when the file cannot be
+    /// examined or removed or the flush fails.
     [[nodiscard]] Result<void> removeLeftoverAssembly(RestoreTransferManifest &manifest,
                                                       const QString &replacedDestination
                                                       = {}) const;

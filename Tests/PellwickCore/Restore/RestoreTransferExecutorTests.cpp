@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -995,6 +996,11 @@ struct LeftoverAssembly
     bool removable = false;  ///< the first run's own clean-up removes the file
     /// the first flush of the destination folder after the file's removal fails
     bool removalUnflushed = false;
+    /// examining the file fails with this errno in the first run, after its removal failed
+    int unexaminable = 0;
+    /// this operation on the file fails with `laterCode` throughout the next clean-up
+    std::optional<FileOperation> laterFault = std::nullopt;
+    int laterCode = EIO;
 };
 Q_DECLARE_METATYPE(LeftoverAssembly)
 
@@ -1021,6 +1027,15 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved_data()
         << LeftoverAssembly{.operation = flush, .path = u"/out/."_s, .removalUnflushed = true};
     QTest::newRow("flush fails, removal by a discard unflushed") << LeftoverAssembly{
         .operation = flush, .path = u"/out/."_s, .discarded = true, .removalUnflushed = true};
+    QTest::newRow("assembly fails, file unexaminable")
+        << LeftoverAssembly{.operation = read, .path = u"2000-2999.part"_s, .unexaminable = EACCES};
+    const auto examine = FileOperation::AttributesOfItem;
+    QTest::newRow("next run cannot examine it") << LeftoverAssembly{
+        .operation = read, .path = u"2000-2999.part"_s, .laterFault = examine, .laterCode = EACCES};
+    QTest::newRow("discard cannot examine it") << LeftoverAssembly{
+        .operation = read, .path = u"2000-2999.part"_s, .discarded = true, .laterFault = examine};
+    QTest::newRow("next run cannot remove it") << LeftoverAssembly{
+        .operation = flush, .path = u"/out/."_s, .laterFault = FileOperation::RemoveItem};
 }
 
 void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
@@ -1040,29 +1055,42 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
     };
     if (leftover.removable && leftover.removalUnflushed)
         failFlush();
+    if (leftover.unexaminable) {
+        const QString hidden = u".IMG_0001.CR3.tmp-"_s;
+        fixture.files->failOperation(FileOperation::FileExists, leftover.unexaminable, hidden);
+        fixture.files->failOperation(
+            FileOperation::AttributesOfItem, leftover.unexaminable, hidden);
+    }
     QVERIFY(!fixture.run(transfer));
     const QString assembly = fixture.manifest()->assemblyPath;
     QVERIFY2(QFileInfo(assembly).fileName().startsWith(u".IMG_0001.CR3.tmp-"_s),
              qPrintable(assembly));
     QCOMPARE(fixture.destinationFolder(),
              leftover.removable ? QStringList() : QStringList{QFileInfo(assembly).fileName()});
-    auto cleanUp = [&](bool unflushed) -> Result<void> {
+    auto cleanUp = [&](const std::function<void()> &injectFaults = {}) -> Result<void> {
         fixture.files = std::make_shared<FaultInjectingFileManager>();
-        if (unflushed)
-            failFlush();
+        if (injectFaults)
+            injectFaults();
         if (leftover.discarded)
             return fixture.executor().discardIncompleteArtifacts(transfer.id);
         PELLWICK_TRY(fixture.run(transfer));
         return {};
     };
     if (!leftover.removable && leftover.removalUnflushed) {
-        QVERIFY(!cleanUp(true));
+        QVERIFY(!cleanUp(failFlush));
         QCOMPARE(fixture.destinationFolder(), QStringList());
+        QCOMPARE(fixture.manifest()->assemblyPath, assembly);
+    }
+    if (leftover.laterFault) {
+        QVERIFY(!cleanUp([&] {
+            fixture.files->failOperation(*leftover.laterFault, leftover.laterCode, assembly);
+        }));
+        QCOMPARE(fixture.destinationFolder(), QStringList{QFileInfo(assembly).fileName()});
         QCOMPARE(fixture.manifest()->assemblyPath, assembly);
     }
     const bool present = QFileInfo::exists(assembly);
 
-    PELLWICK_VERIFY_SUCCESS(cleanUp(false));
+    PELLWICK_VERIFY_SUCCESS(cleanUp());
     if (leftover.discarded) {
         QCOMPARE(fixture.destinationFolder(), QStringList());
         QVERIFY(!fixture.manifest());
