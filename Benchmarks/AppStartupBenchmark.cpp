@@ -74,5 +74,7 @@ int main(int argc, char *argv[])
     // Work the start-up began (an Ingest Cache cleanup pass, a library check) may still run on
     // the worker pools: leave as a command-line tool does, without tearing down what they use.
     std::fflush(stdout);
+    // Leaving skips the destructors: the temporary folders are removed here.
+    (void) roots.remove();
     std::_Exit(status);
 }
