@@ -85,8 +85,8 @@ public:
     void scheduleSourceMediaSafetyRefresh() override;
 
     /// Replaces the tree builder (by default one that builds no nodes), drops the memo and
-    /// builds ahead at the next request as after a refresh. The builder runs on a worker thread: it must not touch
-    /// the workflows.
+    /// builds ahead at the next request as after a refresh. The builder runs on a worker thread:
+    /// it must not touch the workflows.
     void setLocalLibraryTreeBuilder(LocalLibraryTreeBuilder builder);
     /// The search for the current filters: the text exactly as typed, the capture-time window
     /// in whole local days, never an import-date condition.
