@@ -1,6 +1,7 @@
 #include "ImportFeedback.h"
 
 #include <PellwickApp/Feedback/BackendText.h>
+#include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickCore/Support/Overloaded.h>
 
@@ -65,17 +66,6 @@ QString errorTypeName(const Error &error)
     return separator < 0 ? name : name.mid(separator + 2);
 }
 
-/// The error itself when it is a file-system failure, or else the nearest file-system failure it
-/// was mapped from (a copy that failed on a full disk and became a failed verification).
-const FileSystemError *nearestFileSystemError(const Error &error)
-{
-    for (const Error *level = &error; level; level = level->cause()) {
-        if (const auto *fileSystem = level->as<FileSystemError>())
-            return fileSystem;
-    }
-    return nullptr;
-}
-
 const QLoggingCategory &importCategory()
 {
     static const QByteArray name
@@ -137,7 +127,7 @@ QString ImportFeedback::diagnostic(const Error &error)
     }
     if (const auto *transport = error.as<TransportError>())
         return QStringLiteral("url_error_code=%1").arg(transport->curlCode);
-    if (const FileSystemError *fileSystem = nearestFileSystemError(error))
+    if (const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error))
         return QStringLiteral("posix_error_code=%1").arg(fileSystem->code);
     return QStringLiteral("error_type=") + errorTypeName(error);
 }

@@ -1,5 +1,7 @@
 #include "LibraryFeedback.h"
 
+#include <PellwickApp/Feedback/DiskFeedback.h>
+
 #include <cstring>
 
 namespace Pellwick {
@@ -25,6 +27,13 @@ QString reason(const Error &error)
 QString LibraryFeedback::readErrorMessage(const QString &path, const Error &error)
 {
     return QStringLiteral("The library could not be read: %1 (%2)").arg(path, reason(error));
+}
+
+QString LibraryFeedback::writeErrorMessage(const QString &folder, const Error &error)
+{
+    const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
+    return QStringLiteral("Pellwick could not save the library in %1: %2.")
+        .arg(folder, fileSystem ? DiskFeedback::reason(fileSystem->code) : reason(error));
 }
 
 } // namespace Pellwick

@@ -1,0 +1,57 @@
+#include "DiskFeedback.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace Pellwick {
+
+const FileSystemError *DiskFeedback::fileSystemCause(const Error &error)
+{
+    for (const Error *level = &error; level; level = level->cause()) {
+        if (const auto *fileSystem = level->as<FileSystemError>())
+            return fileSystem;
+    }
+    return nullptr;
+}
+
+bool DiskFeedback::isNoSpace(int code)
+{
+    return code == ENOSPC || code == EDQUOT;
+}
+
+QString DiskFeedback::reason(int code)
+{
+    if (isNoSpace(code))
+        return QStringLiteral("no space left");
+    switch (code) {
+    case EROFS:
+        return QStringLiteral("read-only");
+    case EACCES:
+        return QStringLiteral("permission denied");
+    case EPERM:
+        return QStringLiteral("not permitted");
+    default:
+        break;
+    }
+    QString text = QString::fromLocal8Bit(std::strerror(code));
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+QString DiskFeedback::folderFailure(const QString &folder, int code)
+{
+    if (isNoSpace(code))
+        return QStringLiteral("No space left in %1.").arg(folder);
+    return QStringLiteral("%1 cannot be written (%2).").arg(folder, reason(code));
+}
+
+QString DiskFeedback::chosenFolderFailure(const QString &folder, int code)
+{
+    const QString advice = isNoSpace(code)
+                               ? QStringLiteral("Free space or choose another folder, then retry.")
+                               : QStringLiteral("Choose another folder, then retry.");
+    return folderFailure(folder, code) + QLatin1Char(' ') + advice;
+}
+
+} // namespace Pellwick

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <PellwickCore/Support/Error.h>
+
+#include <QString>
+
+namespace Pellwick {
+
+/// The words for a failure of the disk or of a folder, as a photographer reads them. Every page
+/// that names a folder that said no builds its sentence from these. Pure functions, callable from
+/// any thread.
+class DiskFeedback
+{
+public:
+    DiskFeedback() = delete;
+
+    /// The error itself when it is a file-system failure, or else the nearest file-system failure
+    /// it was mapped from (a copy that failed on a full disk and became a failed verification);
+    /// null when it has none.
+    static const FileSystemError *fileSystemCause(const Error &error);
+
+    /// Whether `code` (an errno value) says the disk or the user's quota is full.
+    static bool isNoSpace(int code);
+
+    /// The system's reason in a few lower-case words: "no space left", "read-only",
+    /// "permission denied", "not permitted", or the system's own text for any other code.
+    static QString reason(int code);
+
+    /// The first sentence naming `folder` and what it said: "No space left in <folder>." for a
+    /// full disk, "<folder> cannot be written (<reason>)." for any other code.
+    static QString folderFailure(const QString &folder, int code);
+
+    /// `folderFailure` followed by the advice for it: "Free space or choose another folder, then
+    /// retry." for a full disk, "Choose another folder, then retry." for any other code. For a
+    /// folder the user chose and can change (a restore destination).
+    static QString chosenFolderFailure(const QString &folder, int code);
+};
+
+} // namespace Pellwick
