@@ -1,11 +1,32 @@
 #include "IngestCacheFeedback.h"
 
+#include <PellwickApp/Feedback/DiskFeedback.h>
+#include <PellwickApp/Feedback/LibraryFeedback.h>
+#include <PellwickCore/Ingest/CacheRelativePath.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <QDir>
+
+#include <cerrno>
 #include <variant>
 
 namespace Pellwick {
+
+namespace {
+
+/// The file-system failure behind `error` when it happened at `folder` or inside it.
+const FileSystemError *fileSystemCauseIn(const Error &error, const QString &folder)
+{
+    const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
+    if (!fileSystem)
+        return nullptr;
+    const bool inside = QDir::cleanPath(fileSystem->path) == QDir::cleanPath(folder)
+                        || CacheRelativePath::value(fileSystem->path, folder);
+    return inside ? fileSystem : nullptr;
+}
+
+} // namespace
 
 QString IngestCacheFeedback::message(const IngestCacheError &error)
 {
@@ -57,6 +78,32 @@ QString IngestCacheFeedback::message(const Error &error, const QString &otherwis
 {
     const IngestCacheError *cacheError = error.as<IngestCacheError>();
     return cacheError ? message(*cacheError) : otherwise;
+}
+
+QString IngestCacheFeedback::copyFailedMessage(const Error &error,
+                                               const QString &cacheRoot,
+                                               const QString &otherwise)
+{
+    const FileSystemError *fileSystem = fileSystemCauseIn(error, cacheRoot);
+    const int code = fileSystem ? fileSystem->code : 0;
+    if (DiskFeedback::isNoSpace(code))
+        return DiskFeedback::folderFailure(cacheRoot, code)
+               + QStringLiteral(" Free space there, then add to Ingest Cache again.");
+    if (code == EACCES || code == EPERM || code == EROFS)
+        return DiskFeedback::folderFailure(cacheRoot, code) + QLatin1Char(' ')
+               + notWritableMessage();
+    return message(error, otherwise);
+}
+
+QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,
+                                                      const QString &libraryFolder,
+                                                      const QString &otherwise)
+{
+    if (!fileSystemCauseIn(error, libraryFolder))
+        return message(error, otherwise);
+    return LibraryFeedback::writeErrorMessage(libraryFolder, error)
+           + QStringLiteral(
+               " The copies stay in the Ingest Cache; Refresh Cache finds them again.");
 }
 
 QString IngestCacheFeedback::unavailableMessage()

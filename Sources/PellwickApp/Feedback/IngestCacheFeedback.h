@@ -19,6 +19,22 @@ public:
     static QString message(const IngestCacheError &error);
     /// `message` of an Ingest Cache failure, `otherwise` for any other error.
     static QString message(const Error &error, const QString &otherwise);
+    /// The text of a copy into the Ingest Cache at `cacheRoot` that failed with `error`. When the
+    /// disk refused a write inside the cache (no space left, read-only, no permission), the
+    /// folder and the reason: "No space left in <cacheRoot>. Free space there, then add to Ingest
+    /// Cache again." or "<cacheRoot> cannot be written (<reason>). " + `notWritableMessage`.
+    /// Otherwise `message(error, otherwise)`, so a copy whose bytes differ stays a failed
+    /// verification.
+    static QString
+    copyFailedMessage(const Error &error, const QString &cacheRoot, const QString &otherwise);
+    /// The text of copies made into the Ingest Cache whose records could not be saved. When
+    /// `error` is the disk's inside `libraryFolder`, the library's write failure followed by what
+    /// was kept: "Pellwick could not save the library in <libraryFolder>: <reason>. The copies
+    /// stay in the Ingest Cache; Refresh Cache finds them again." Otherwise `message(error,
+    /// otherwise)`.
+    static QString copiesNotRecordedMessage(const Error &error,
+                                            const QString &libraryFolder,
+                                            const QString &otherwise);
 
     // Location.
     static QString unavailableMessage();

@@ -232,6 +232,9 @@ struct FaultCase
     QString pathFragment = {};
     bool tooLittleSpace = false;
     bool unreadableCachedSidecar = false;
+    /// The first copy hashes unlike its source.
+    bool hashMismatch = false;
+    /// "<cache>" and "<library>" stand for the fixture's folders.
     QString message = u"Ingest Cache copy verification failed."_s;
 };
 
@@ -245,12 +248,25 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
     QTest::newRow("EIO reading a source")
         << FaultCase{.operation = FileOperation::Read, .code = EIO, .pathFragment = u"/card0/"_s};
     QTest::newRow("ENOSPC writing a copy") << FaultCase{
-        .operation = FileOperation::Write, .code = ENOSPC, .pathFragment = u"IMG_0000.DNG"_s};
+        .operation = FileOperation::Write,
+        .code = ENOSPC,
+        .pathFragment = u"IMG_0000.DNG"_s,
+        .message
+        = u"No space left in <cache>. Free space there, then add to Ingest Cache again."_s};
+    QTest::newRow("an immutable Ingest Cache")
+        << FaultCase{.operation = FileOperation::CreateDirectory,
+                     .code = EPERM,
+                     .pathFragment = u"/IngestCache/"_s,
+                     .message = u"<cache> cannot be written (not permitted). Ingest Cache "
+                                u"location needs to be writable."_s};
+    QTest::newRow("a copy hashing unlike its source") << FaultCase{.hashMismatch = true};
     QTest::newRow("a failed library write")
         << FaultCase{.operation = FileOperation::Write,
-                     .code = EIO,
+                     .code = ENOSPC,
                      .pathFragment = u"/LocalLibraryCache/"_s,
-                     .message = u"Ingest Cache copy needs attention"_s};
+                     .message = u"Pellwick could not save the library in <library>: no space left. "
+                                u"The copies stay in the Ingest Cache; Refresh Cache finds them "
+                                u"again."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
@@ -272,6 +288,11 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     const auto hasher = std::make_shared<SwitchableHasher>(u"/IngestCache/"_s);
     hasher->failing = c.unreadableCachedSidecar;
     fixture.workflowHasher = hasher;
+    if (c.hashMismatch) // the source, then its copy
+        fixture.contentHasher
+            = std::make_shared<ScriptedContentHasher>(QList<Result<QString>>{u"a"_s, u"b"_s});
+    c.message.replace(u"<cache>"_s, fixture.cacheRoot())
+        .replace(u"<library>"_s, fixture.libraryRoot());
     const auto model = fixture.make();
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const ImportReview review = *model->importState().importReviewState().review;

@@ -142,8 +142,15 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
     }
     if (failed) {
         finishAddToIngestCache(transferID);
-        m_state.setImportErrorMessage(IngestCacheFeedback::message(
-            *failed, ImportFeedback::ingestCacheCopyNeedsAttentionMessage()));
+        const QString otherwise = ImportFeedback::ingestCacheCopyNeedsAttentionMessage();
+        if (!*copied)
+            m_state.setImportErrorMessage(IngestCacheFeedback::copyFailedMessage(
+                *failed, m_ingestCache.ingestCache().rootURL(), otherwise));
+        else if (!*stored) // the copies are complete; only their records were not saved
+            m_state.setImportErrorMessage(IngestCacheFeedback::copiesNotRecordedMessage(
+                *failed, m_services.localLibraryCache.rootURL(), otherwise));
+        else
+            m_state.setImportErrorMessage(IngestCacheFeedback::message(*failed, otherwise));
         co_return;
     }
 
