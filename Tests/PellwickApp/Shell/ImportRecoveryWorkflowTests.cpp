@@ -22,6 +22,10 @@ struct RecoveryCase
     bool undeletable = false;
     bool libraryWriteFails = false;
     std::optional<PutBehaviour> interruptedBy = std::nullopt;
+    /// The import's library write so numbered (from 1) finds the disk full.
+    int importWriteFailing = 0;
+    /// Recovered by the next Start Import, with no new sign-in or launch.
+    bool byNextStartImport = false;
     bool otherNeedsAttention = false;
     bool german = false;
     /// Relaunched: the session is restored from the stored token, with no sign-in.
@@ -72,6 +76,12 @@ void ImportRecoveryWorkflowTests::texts_data()
         << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
                         .restoredSession = true,
                         .messages = {recovering, QString()}};
+    QTest::newRow("left uploading, another item needing attention")
+        << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
+                        .otherNeedsAttention = true,
+                        .messages = {recovering, QString()}};
+    QTest::newRow("left uploading by a full library disk, then Start Import") << RecoveryCase{
+        .importWriteFailing = 4, .byNextStartImport = true, .messages = {recovering, QString()}};
 }
 
 void ImportRecoveryWorkflowTests::texts()
@@ -85,17 +95,24 @@ void ImportRecoveryWorkflowTests::texts()
             FileOperation::RemoveItem, EBUSY, u"P0.DNG"_s, c.libraryWriteFails ? 1 : 0);
     if (c.archived)
         h.startImport();
-    if (c.otherNeedsAttention)
-        QVERIFY(h.library.updateImportStatus(h.records[1].id, Status::NeedsAttention));
-    if (c.interruptedBy) {
-        h.backend.objectStore().setPutBehaviour(*c.interruptedBy);
+    const bool interrupted = c.interruptedBy || c.importWriteFailing > 0;
+    if (interrupted) {
+        h.backend.objectStore().setPutBehaviour(c.interruptedBy.value_or(PutBehaviour{}));
+        if (c.importWriteFailing > 0)
+            h.files->failOperation(
+                FileOperation::Write, ENOSPC, u"/LocalLibraryCache/"_s, c.importWriteFailing);
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
         h.startImport();
         h.backend.objectStore().setPutBehaviour({});
         h.backend.objectStore().releaseStalls();
-        QCOMPARE(h.imports().importErrorMessage(),
-                 u"Connection failed. Check connection and retry."_s);
+        if (c.interruptedBy)
+            QCOMPARE(h.imports().importErrorMessage(),
+                     u"Connection failed. Check connection and retry."_s);
         QCOMPARE(h.statuses().first(), Status::Uploading);
+    }
+    if (c.otherNeedsAttention) {
+        QVERIFY(h.library.updateImportStatus(h.records[1].id, Status::NeedsAttention));
+        h.mainThreadDiskWork = 0;
     }
     if (c.libraryWriteFails)
         h.files->failOperation(FileOperation::Write, EIO, u"/LocalLibraryCache/"_s);
@@ -112,12 +129,14 @@ void ImportRecoveryWorkflowTests::texts()
     if (c.restoredSession) {
         QCoro::waitFor(h.model->sessionWorkflows().restoreRememberedSession());
         QVERIFY(QTest::qWaitFor([&] { return recoveringFlag.count() == 2; }));
+    } else if (c.byNextStartImport) {
+        h.startImport();
     } else {
         h.recover();
     }
 
     QCOMPARE(messages, c.messages);
-    QCOMPARE(recoveringFlag.count(), c.interruptedBy ? 2 : 0);
+    QCOMPARE(recoveringFlag.count(), interrupted ? 2 : 0);
     QVERIFY(!h.imports().isRecoveringInterruptedImports());
     QCOMPARE(h.statuses().first(), c.status);
     QCOMPARE(h.reservations(), 1);

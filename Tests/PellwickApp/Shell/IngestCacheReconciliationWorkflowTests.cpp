@@ -24,6 +24,9 @@ struct TextCase
     bool viaRefresh = false;
     bool libraryWriteFails = false;
     bool movePending = false;
+    bool handEdited = true;
+    /// A pass that could not list the cache ran before.
+    bool failedBefore = false;
     std::optional<QString> message = u"Changed Ingest Cache files need attention"_s;
 };
 
@@ -41,6 +44,10 @@ void IngestCacheReconciliationWorkflowTests::texts_data()
     QTest::newRow("refresh: a changed file under a marked batch folder")
         << TextCase{.viaRefresh = true};
     QTest::newRow("reconcile during a move") << TextCase{.movePending = true, .message = {}};
+    QTest::newRow("reconcile after a failed one")
+        << TextCase{.handEdited = false, .failedBefore = true, .message = {}};
+    QTest::newRow("refresh after a failed one")
+        << TextCase{.viaRefresh = true, .handEdited = false, .failedBefore = true, .message = {}};
 }
 
 void IngestCacheReconciliationWorkflowTests::texts()
@@ -48,26 +55,38 @@ void IngestCacheReconciliationWorkflowTests::texts()
     QFETCH(TextCase, c);
     CacheUpkeepFixture fixture;
     const LocalLibraryItem ready = fixture.addPackage(0, LibraryItemImportStatus::LocalCacheReady);
-    writeFile(*ready.ingestCacheOriginalURL, "overwritten by hand");
-    writeFile(fixture.cacheRoot() + u"/b/"_s + IngestCache::incompleteCopyMarkerName, "{}");
+    if (c.handEdited) {
+        writeFile(*ready.ingestCacheOriginalURL, "overwritten by hand");
+        writeFile(fixture.cacheRoot() + u"/b/"_s + IngestCache::incompleteCopyMarkerName, "{}");
+    }
     if (c.libraryWriteFails)
         fixture.files->failOperation(FileOperation::Write, EIO, u"/LocalLibraryCache/"_s);
     const auto model = fixture.make();
     if (c.movePending)
         fixture.pendMove(*model);
     QSignalSpy published(&model->libraryState(), &LibraryState::localLibraryItemsRevisionChanged);
-
-    if (c.viaRefresh) {
-        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
-    } else {
+    const auto run = [&] {
+        if (c.viaRefresh) {
+            model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+            return QTest::qWaitFor(
+                [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); });
+        }
         QCoro::waitFor(model->ingestCacheWorkflows().reconcileUserManagedIngestCache());
+        return true;
+    };
+    if (c.failedBefore) {
+        fixture.files->failOperation(
+            FileOperation::EntriesOfDirectory, EIO, fixture.cacheRoot() + u"/b"_s, 1);
+        QVERIFY(run());
+        QVERIFY(model->importState().importRecoveryMessage().has_value());
     }
+
+    QVERIFY(run());
 
     QCOMPARE(model->importState().importRecoveryMessage(), c.message);
     const bool changed = c.message && !c.libraryWriteFails;
-    QCOMPARE(published.count() > 0, changed && c.viaRefresh); // only an applied refresh publishes
+    // Only an applied refresh publishes.
+    QCOMPARE(published.count() > 0, c.viaRefresh && !c.libraryWriteFails);
     QCOMPARE(fixture.stored(ready.id)->importStatus,
              changed ? LibraryItemImportStatus::NeedsAttention : ready.importStatus);
 }

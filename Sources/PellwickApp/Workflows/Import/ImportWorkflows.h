@@ -159,14 +159,16 @@ public:
     /// read on the utility pool) when signed in; nothing while a confirmed import starts or runs
     /// or a recovery runs.
     QCoro::Task<> requestSelectedImportConfirmation() override;
-    /// Reconciles the cache, checks source media, then reserves capacity, imports the plan's
-    /// packages, always releases the reservation and cleans up what is archived, then has the
-    /// storage figures read again when a file was archived. Returns at once while another import
-    /// starts or runs, or a recovery runs.
+    /// After a failed import run or resumption, first recovers interrupted imports as after a
+    /// sign-in. Reconciles the cache, checks source media, then reserves capacity, imports the
+    /// plan's packages, always releases the reservation and cleans up what is archived, then has
+    /// the storage figures read again when a file was archived. Returns at once while another
+    /// import starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
     /// Tidies the Ingest Cache and archived packages, then resumes the interrupted imports of
     /// the Staging Area when a record may belong to one, unless an import starts or runs or a
-    /// recovery runs.
+    /// recovery runs. "Import recovery needs attention" tells a failed resumption or an item it
+    /// handled needing attention; a resumption that ends well clears the text.
     QCoro::Task<> recoverInterruptedImports() override;
     /// Whether `item` can be imported now: never while a move of the Ingest Cache is pending or
     /// running; otherwise when it is ready to import and its package lies in the active Ingest
@@ -275,6 +277,9 @@ private:
     /// Stops the importer's runs (import or recovery) when the workflows go: the package in
     /// flight stays resumable.
     WorkflowTaskHandle m_importerRuns;
+    /// An import run or a resumption failed and no resumption succeeded since: the next Start
+    /// Import first runs the recovery.
+    bool m_isImportRecoveryDue = false;
 
     QMap<QString, ImportScanVolume> m_pendingMountedImportSources;
     QSet<QString> m_initialMountedImportSourceURLs;

@@ -93,10 +93,17 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
 {
     if (isImporterBusy())
         co_return;
+    const QPointer<ImportWorkflows> self(this);
+    // A failed run may have left a package between two library writes, uploading for good: it
+    // is finished, or offered again, before the next run.
+    if (m_isImportRecoveryDue) {
+        co_await recoverInterruptedImports();
+        if (!self || isImporterBusy())
+            co_return;
+    }
     // Set before `isImporting`: a second start, a confirmation or a recovery's resumption
     // meanwhile would hand the same packages to a second importer.
     m_state.setIsStartingImport(true);
-    const QPointer<ImportWorkflows> self(this);
     co_await m_ingestCache.reconcileUserManagedIngestCache();
     if (!self)
         co_return;
@@ -170,6 +177,7 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
             failed = cleanup.error();
     } else {
         failed = imported->error();
+        m_isImportRecoveryDue = true;
     }
     if (failed) {
         finishConfirmedImport(transferID);
@@ -232,8 +240,10 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
     const QList<LocalLibraryItem> records
         = m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
-    if (std::none_of(records.cbegin(), records.cend(), mayBelongToUnfinishedImport))
+    if (std::none_of(records.cbegin(), records.cend(), mayBelongToUnfinishedImport)) {
+        m_isImportRecoveryDue = false;
         co_return;
+    }
     // The packages belong to the import that is starting or running (or to a recovery already
     // resuming them); they are resumed after the next sign-in if it leaves them unfinished.
     if (isImporterBusy())
@@ -262,14 +272,22 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
             after = *read;
     }
     if (!after) {
+        m_isImportRecoveryDue = true;
         m_state.setIsRecoveringInterruptedImports(false);
         m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
         m_state.setImportRecoveryMessage(ImportFeedback::recoveryNeedsAttentionMessage());
         co_return;
     }
+    m_isImportRecoveryDue = false;
+    // Only the items this recovery handled count: one needing attention for another cause (a
+    // changed cache file, an import's refusal) has that cause's text.
+    QSet<QUuid> handled;
+    for (const LocalLibraryItem &item : std::as_const(**resumed))
+        handled.insert(item.id);
     const bool needsAttention
-        = std::any_of(after->cbegin(), after->cend(), [](const LocalLibraryItem &item) {
-              return item.importStatus == LibraryItemImportStatus::NeedsAttention;
+        = std::any_of(after->cbegin(), after->cend(), [&handled](const LocalLibraryItem &item) {
+              return handled.contains(item.id)
+                     && item.importStatus == LibraryItemImportStatus::NeedsAttention;
           });
     m_state.setImportRecoveryMessage(
         needsAttention ? std::optional(ImportFeedback::recoveryNeedsAttentionMessage())

@@ -147,7 +147,8 @@ public:
     /// Before an import and its recovery: reviews the whole cache as the one source "Ingest
     /// Cache", then reconciles the library with it and cleans up, holding the library's exclusive
     /// access, on the user-initiated pool. A failure sets "Ingest Cache reconciliation needs
-    /// attention"; records needing attention set "Changed Ingest Cache files need attention".
+    /// attention", which the next reconciliation or refresh that succeeds clears; records needing
+    /// attention set "Changed Ingest Cache files need attention".
     /// Does nothing without a cache folder or while a move of the cache is pending or running.
     QCoro::Task<> reconcileUserManagedIngestCache();
     /// Starts a refresh of the library from the Ingest Cache on the utility pool, or, while an
@@ -211,6 +212,8 @@ public:
 private:
     /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
     bool isBusyWithIngestCache() const;
+    /// Takes back "Ingest Cache reconciliation needs attention", leaving any other text.
+    void clearReconciliationFailure();
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<IngestCacheWorkflows> workflows,
                                                   std::stop_token stop);
     static QCoro::Task<>

@@ -361,12 +361,20 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::reconciliationFailedMessage());
         co_return;
     }
+    clearReconciliationFailure();
     if (!**outcome)
         co_return;
     const ReconciledCache &reconciled = ***outcome;
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
+}
+
+void IngestCacheWorkflows::clearReconciliationFailure()
+{
+    // The field holds other upkeep and recovery texts too: only this failure's own goes.
+    if (m_importState.importRecoveryMessage() == IngestCacheFeedback::reconciliationFailedMessage())
+        m_importState.setImportRecoveryMessage(std::nullopt);
 }
 
 void IngestCacheWorkflows::scheduleUserManagedIngestCacheRefresh()
@@ -409,6 +417,7 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
     } else if (!(*outcome)->didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
     } else {
+        workflows->clearReconciliationFailure();
         if ((*outcome)->needsAttentionCount > 0)
             workflows->m_importState.setImportRecoveryMessage(
                 IngestCacheFeedback::changedFilesMessage());
