@@ -355,6 +355,8 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
             if (text != m_cache.rootURL())
                 return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
         }
+        // Made by an earlier move that may not have lived to flush it, or by the user.
+        PELLWICK_TRY(makeDirectoryDurable(m_cache.fileManager(), target));
     }
     if (m_cache.fileManager().fileExists(marker))
         return {};

@@ -302,9 +302,14 @@ IngestCacheMigrator::firstMismatchedPath(const QHash<QString, QString> &a,
 Result<void> IngestCacheMigrator::createTargetDirectories(const QStringList &directories,
                                                           const QString &target) const
 {
-    for (const QString &directory : directories)
-        PELLWICK_TRY(m_cache.fileManager().createDirectory(
-            appendingPathComponent(target, relativePath(directory, m_cache.rootURL()))));
+    for (const QString &directory : directories) {
+        const QString made
+            = appendingPathComponent(target, relativePath(directory, m_cache.rootURL()));
+        PELLWICK_TRY(m_cache.fileManager().createDirectory(made));
+        // One an earlier move made may never have been flushed into its parent: no copy in it
+        // counts before its name is on storage.
+        PELLWICK_TRY(makeDirectoryDurable(m_cache.fileManager(), made));
+    }
     return {};
 }
 

@@ -666,6 +666,7 @@ Result<RestoreTransferManifest> RestoreTransferExecutor::preparedManifest(
     adoptFile(manifest, file);
     if (manifest.isComplete)
         return manifest;
+    forgetMissingParts(manifest);
     PELLWICK_TRY(removeLeftoverAssembly(manifest, storedDestination));
 
     if (manifest.capabilityExpiresAt <= m_clock->now()) {
@@ -800,8 +801,16 @@ Result<void> RestoreTransferExecutor::removeParts(const RestoreTransferIdentifie
 {
     const QString parts = m_layout.partsPath(id);
     PELLWICK_TRY(requireNoLinkBelow(*m_fileManager, m_layout.rootPath, parts));
-    if (m_fileManager->fileExists(parts))
-        (void) m_fileManager->removeItem(parts);
+    if (!m_fileManager->fileExists(parts))
+        return {};
+    // Not before the manifests folder is on storage: a manifest whose removal or completion a
+    // power cut undid would name ranges whose parts are gone. A folder that is not there holds
+    // no manifest to come back.
+    const QString manifests = m_layout.manifestsPath();
+    if (Result<void> flushed = m_fileManager->synchronizeDirectory(manifests);
+        !flushed && !leadsNowhere(flushed.error()))
+        return flushed;
+    (void) m_fileManager->removeItem(parts);
     return {};
 }
 
@@ -822,6 +831,16 @@ void RestoreTransferExecutor::adoptFile(RestoreTransferManifest &manifest,
         return a.start < b.start;
     });
     ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+}
+
+void RestoreTransferExecutor::forgetMissingParts(RestoreTransferManifest &manifest) const
+{
+    // A part that cannot be examined stays recorded: assembly names it if it is truly gone.
+    manifest.completedRanges.removeIf([&](const RestoreByteRange &range) {
+        const Result<FileAttributes> part
+            = m_fileManager->attributesOfItem(m_layout.partPath(manifest.id, range));
+        return !part && leadsNowhere(part.error());
+    });
 }
 
 qint64 RestoreTransferExecutor::countedByteCount(const RestoreTransferManifest &manifest) const
@@ -1008,8 +1027,7 @@ RestoreTransferExecutor::discardIncompleteArtifacts(const RestoreTransferIdentif
     if (stored)
         PELLWICK_TRY(removeLeftoverAssembly(*stored));
     (void) m_fileManager->removeItem(m_layout.manifestPath(id));
-    (void) m_fileManager->removeItem(m_layout.partsPath(id));
-    return {};
+    return removeParts(id);
 }
 
 void RestoreTransferExecutor::report(const ProgressContext &progress,

@@ -28,7 +28,8 @@ namespace Pellwick {
 /// continues from what an earlier one left.
 ///
 /// A range is recorded in the manifest only once its part file and the part's folder entry are
-/// on storage. The hidden assembly file is named in the manifest before it is created, so a run
+/// on storage, and parts are removed only once the manifest that no longer names them is; a
+/// recorded range whose part is gone all the same is fetched again. The hidden assembly file is named in the manifest before it is created, so a run
 /// cut short leaves nothing in the user's folder that the next run or a discard does not remove;
 /// and a destination that already holds exactly the verified content (installed by a run that
 /// did not live to record it) is accepted as installed. Any other existing file is never touched.
@@ -71,7 +72,9 @@ public:
     /// and an assembly file an interrupted run left beside the destination (failures to remove
     /// are ignored). An installed file is never touched. An unreadable manifest, or a parts
     /// folder reached through a symbolic link (ELOOP, naming the link), is returned and nothing
-    /// removed; a failed flush of the assembly file's folder is returned and the manifest kept.
+    /// removed; a failed flush of the assembly file's folder is returned and the manifest kept;
+    /// a failed flush of the manifests folder after the manifest's removal is returned and the
+    /// parts kept.
     [[nodiscard]] Result<void>
     discardIncompleteArtifacts(const RestoreTransferIdentifier &id) const;
 
@@ -124,13 +127,16 @@ private:
     [[nodiscard]] Result<void> createStateFolder(const QString &path) const;
     /// Records the artifact complete and drops its parts.
     [[nodiscard]] Result<void> markComplete(RestoreTransferManifest &manifest) const;
-    /// Removes the artifact's parts folder, ignoring a failure to remove it. Refuses, removing
+    /// Removes the artifact's parts folder, ignoring a failure to remove it, once the manifests
+    /// folder is flushed (a failed flush is returned and the parts kept). Refuses, removing
     /// nothing, when it or a folder between the state folder and it is a symbolic link (ELOOP,
     /// naming the link).
     [[nodiscard]] Result<void> removeParts(const RestoreTransferIdentifier &id) const;
     /// Takes the file's destination, byte count and hash (the stored ones are not compared) and
     /// keeps only the completed ranges that are chunks of that byte count, each once, by start.
     void adoptFile(RestoreTransferManifest &manifest, const RestoreTransferFile &file) const;
+    /// Drops the completed ranges whose part file is not there, so that they are fetched again.
+    void forgetMissingParts(RestoreTransferManifest &manifest) const;
     /// The bytes of the completed ranges `adoptFile` would keep: never more than the file.
     qint64 countedByteCount(const RestoreTransferManifest &manifest) const;
     /// Turns the complete manifest of a file installed at another destination into one that

@@ -322,17 +322,17 @@ private:
 
 /// Flushes the entry of a folder that was already there into its parent, once per process: the
 /// process that made it may have been killed before it did, and whatever is put into the folder
-/// now would go with it at a power cut. Best effort: a parent that cannot be flushed (one this
-/// process may not list) does not keep the folder from being used, and is tried again next time.
-void makeExistingDirectoryDurable(const FileManager &fileManager,
-                                  const QString &path,
-                                  const DurableFolders::Hold &hold)
+/// now would go with it at a power cut. A failed flush is tried again next time.
+[[nodiscard]] Result<void> makeExistingDirectoryDurable(const FileManager &fileManager,
+                                                        const QString &path,
+                                                        const DurableFolders::Hold &hold)
 {
     const QString parent = parentPath(path);
     if (parent == path || parent.isEmpty() || hold.isDurable())
-        return;
-    if (fileManager.synchronizeDirectory(parent))
-        hold.markDurable();
+        return {};
+    PELLWICK_TRY(fileManager.synchronizeDirectory(parent));
+    hold.markDurable();
+    return {};
 }
 
 } // namespace
@@ -349,7 +349,9 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
     if (::stat(target.constData(), &st) == 0) {
         if (!S_ISDIR(st.st_mode))
             return fileSystemFailure(QStringLiteral("mkdir"), path, EEXIST);
-        makeExistingDirectoryDurable(fileManager, path, hold);
+        // Best effort: a parent that cannot be flushed (one this process may not list) does not
+        // keep the folder from being used; `makeDirectoryDurable` is for callers that count on it.
+        (void) makeExistingDirectoryDurable(fileManager, path, hold);
         return {};
     }
     const QString parent = parentPath(path);
@@ -359,7 +361,7 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
         if (errno != EEXIST)
             return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
         // Made meanwhile by someone else, who may not live to flush it.
-        makeExistingDirectoryDurable(fileManager, path, hold);
+        (void) makeExistingDirectoryDurable(fileManager, path, hold);
         return {};
     }
     // The new folder's own name must survive a power cut, or so would nothing put into it.
@@ -369,6 +371,12 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
 }
 
 } // namespace Detail
+
+Result<void> makeDirectoryDurable(const FileManager &fileManager, const QString &path)
+{
+    const DurableFolders::Hold hold(encoded(path));
+    return makeExistingDirectoryDurable(fileManager, path, hold);
+}
 
 namespace {
 

@@ -193,6 +193,13 @@ public:
     Result<void> synchronizeDirectory(const QString &path) const override;
 };
 
+/// Makes the entry of the existing folder at `path` durable in its parent: flushes the parent
+/// through `fileManager` unless this process has flushed that entry already (as
+/// `createDirectory` does for a folder it makes, and tries for one it finds). Where
+/// `createDirectory` only tries, a failed flush is returned here, and the next call tries again:
+/// for callers that count on what they put into the folder surviving a power cut.
+[[nodiscard]] Result<void> makeDirectoryDurable(const FileManager &fileManager,
+                                                const QString &path);
 /// The whole contents of a file, read through `fileManager`.
 [[nodiscard]] Result<QByteArray> readFileContents(const FileManager &fileManager,
                                                   const QString &path);

@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -545,57 +546,74 @@ void IngestCacheMigrationTests::folderThatCannotBeListedFailsTheMove()
     QVERIFY(!QFileInfo::exists(fixture.target));
 }
 
+/// A file operation of the move that fails.
+struct InjectedFault
+{
+    FileOperation operation;
+    QString fragment; ///< of the paths it fails on
+    int code = EIO;
+    bool staleEntry = false;
+    bool inPlace = false; ///< an earlier move left IMG_0002.CR3 copied
+    int failures = 0;     ///< how many of the first calls fail; 0: every one
+};
+Q_DECLARE_METATYPE(InjectedFault)
+
 void IngestCacheMigrationTests::injectedFaultsEndTheMoveWithTheirError_data()
 {
-    QTest::addColumn<int>("operation");
-    QTest::addColumn<QString>("fragment");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<bool>("staleEntry");
-    QTest::addColumn<bool>("inPlace"); // an earlier move left IMG_0002.CR3 copied
-    QTest::newRow("no space left for a copy") << static_cast<int>(FileOperation::Write)
-                                              << ".pellwick-partial" << ENOSPC << false << false;
-    QTest::newRow("no space left for the marker")
-        << static_cast<int>(FileOperation::Write) << "/Moved/" << ENOSPC << false << false;
+    QTest::addColumn<InjectedFault>("fault");
+    using Op = FileOperation;
+    QTest::newRow("no space left for a copy") << InjectedFault{
+        .operation = Op::Write, .fragment = QStringLiteral(".pellwick-partial"), .code = ENOSPC};
+    QTest::newRow("no space left for the marker") << InjectedFault{
+        .operation = Op::Write, .fragment = QStringLiteral("/Moved/"), .code = ENOSPC};
     QTest::newRow("source file unreadable")
-        << static_cast<int>(FileOperation::Read) << "/Cache/2024/04/01-ffeeddccbbaa/IMG_0002.CR3"
-        << EIO << false << false;
+        << InjectedFault{.operation = Op::Read,
+                         .fragment = QStringLiteral("/Cache/2024/04/01-ffeeddccbbaa/IMG_0002.CR3")};
     QTest::newRow("stale target entry cannot be removed")
-        << static_cast<int>(FileOperation::RemoveItem) << "/Moved/stale.CR3" << EACCES << true
-        << false;
+        << InjectedFault{.operation = Op::RemoveItem,
+                         .fragment = QStringLiteral("/Moved/stale.CR3"),
+                         .code = EACCES,
+                         .staleEntry = true};
     QTest::newRow("marker cannot be written")
-        << static_cast<int>(FileOperation::OpenForWriting) << "pellwick-migration-in-progress"
-        << EROFS << false << false;
-    QTest::newRow("target folder cannot be created")
-        << static_cast<int>(FileOperation::CreateDirectory) << "/Moved" << EACCES << false << false;
+        << InjectedFault{.operation = Op::OpenForWriting,
+                         .fragment = QStringLiteral("pellwick-migration-in-progress"),
+                         .code = EROFS};
+    QTest::newRow("target folder cannot be created") << InjectedFault{
+        .operation = Op::CreateDirectory, .fragment = QStringLiteral("/Moved"), .code = EACCES};
     QTest::newRow("folder of a copy found in place cannot be flushed")
-        << static_cast<int>(FileOperation::SynchronizeDirectory) << "/Moved/2024/04/01-ffeeddccbbaa"
-        << EIO << false << true;
+        << InjectedFault{.operation = Op::SynchronizeDirectory,
+                         .fragment = QStringLiteral("/Moved/2024/04/01-ffeeddccbbaa"),
+                         .inPlace = true};
+    QTest::newRow("parent of a folder found in place fails to flush twice")
+        << InjectedFault{.operation = Op::SynchronizeDirectory,
+                         .fragment = QStringLiteral("/Moved/2024/04"),
+                         .inPlace = true,
+                         .failures = 2};
 }
 
 void IngestCacheMigrationTests::injectedFaultsEndTheMoveWithTheirError()
 {
-    QFETCH(int, operation);
-    QFETCH(QString, fragment);
-    QFETCH(int, code);
-    QFETCH(bool, staleEntry);
-    QFETCH(bool, inPlace);
+    QFETCH(InjectedFault, fault);
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
-    if (staleEntry || inPlace)
+    if (fault.staleEntry || fault.inPlace)
         writeFile(fixture.target + QLatin1Char('/') + marker, fixture.root.toUtf8());
-    if (staleEntry)
+    if (fault.staleEntry)
         writeFile(fixture.target + QStringLiteral("/stale.CR3"), "old");
-    if (inPlace) {
+    if (fault.inPlace) {
         const QString copied = QStringLiteral("/2024/04/01-ffeeddccbbaa/IMG_0002.CR3");
         writeFile(fixture.target + copied, readFile(fixture.root + copied));
     }
     const QMap<QString, QString> before = fileManifest(fixture.root);
     const QStringList foldersBefore = folderList(fixture.root);
-    fixture.fileManager->failOperation(static_cast<FileOperation>(operation), code, fragment);
+    // One rule per failing call: each fails the first call that reaches it.
+    for (int rule = 0; rule < std::max(fault.failures, 1); ++rule)
+        fixture.fileManager->failOperation(
+            fault.operation, fault.code, fault.fragment, fault.failures > 0 ? 1 : 0);
 
     Result<IngestCacheMigration> moved = fixture.migrate();
     QVERIFY(!moved);
-    QCOMPARE(MigrationFixture::fileSystemCode(moved.error()), code);
+    QCOMPARE(MigrationFixture::fileSystemCode(moved.error()), fault.code);
     QCOMPARE(fileManifest(fixture.root), before);
     QCOMPARE(folderList(fixture.root), foldersBefore);
 }

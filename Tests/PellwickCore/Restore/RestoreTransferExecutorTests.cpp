@@ -1001,6 +1001,8 @@ struct LeftoverAssembly
     /// this operation on the file fails with `laterCode` throughout the next clean-up
     std::optional<FileOperation> laterFault = std::nullopt;
     int laterCode = EIO;
+    /// the discard's flush of the manifests folder fails once
+    bool manifestRemovalUnflushed = false;
 };
 Q_DECLARE_METATYPE(LeftoverAssembly)
 
@@ -1036,6 +1038,11 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved_data()
         .operation = read, .path = u"2000-2999.part"_s, .discarded = true, .laterFault = examine};
     QTest::newRow("next run cannot remove it") << LeftoverAssembly{
         .operation = flush, .path = u"/out/."_s, .laterFault = FileOperation::RemoveItem};
+    QTest::newRow("discard's manifest removal unflushed")
+        << LeftoverAssembly{.operation = flush,
+                            .path = u"/out/."_s,
+                            .discarded = true,
+                            .manifestRemovalUnflushed = true};
 }
 
 void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
@@ -1088,12 +1095,27 @@ void RestoreTransferExecutorTests::leftoverAssemblyFileIsRemoved()
         QCOMPARE(fixture.destinationFolder(), QStringList{QFileInfo(assembly).fileName()});
         QCOMPARE(fixture.manifest()->assemblyPath, assembly);
     }
+    const QString manifests = fixture.executor().layout().manifestsPath();
+    if (leftover.manifestRemovalUnflushed) {
+        QVERIFY(!cleanUp([&] {
+            fixture.files->failOperation(FileOperation::SynchronizeDirectory, EIO, manifests, 1);
+        }));
+        QVERIFY(!fixture.manifest());
+        QVERIFY(!fixture.partFiles().isEmpty());
+    }
     const bool present = QFileInfo::exists(assembly);
 
     PELLWICK_VERIFY_SUCCESS(cleanUp());
     if (leftover.discarded) {
         QCOMPARE(fixture.destinationFolder(), QStringList());
         QVERIFY(!fixture.manifest());
+        // The parts go once the manifest's removal is durable.
+        const QStringList log = fixture.files->log();
+        const qsizetype unnamed
+            = log.indexOf(u"removeItem "_s + fixture.executor().layout().manifestPath(transfer.id));
+        const qsizetype flushed = log.indexOf(u"synchronizeDirectory "_s + manifests);
+        QVERIFY(unnamed >= 0 && unnamed < flushed);
+        QCOMPARE(log.indexOf(u"removeItem "_s + fixture.partsPath()), flushed + 1);
         return;
     }
     QCOMPARE(fixture.destinationFolder(), QStringList{u"IMG_0001.CR3"_s});
@@ -1335,7 +1357,8 @@ void RestoreTransferExecutorTests::partsOfAnotherKindFailAssembly()
 struct RecordedRanges
 {
     QList<RestoreByteRange> stored{};
-    qint64 counted = 0; ///< bytes the first progress row shows
+    qint64 counted = 0;                 ///< bytes the first progress row shows
+    QList<RestoreByteRange> partless{}; ///< of those stored, the ones whose part is gone
 };
 Q_DECLARE_METATYPE(RecordedRanges)
 
@@ -1349,6 +1372,10 @@ void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile_data()
         << RecordedRanges{.stored = ranges({{3000, 3999}, {3000, 3999}}), .counted = 1000};
     QTest::newRow("beyond the file")
         << RecordedRanges{.stored = ranges({{4000, 4999}, {5000, 5999}, {-1000, -1}})};
+    QTest::newRow("recorded without its part")
+        << RecordedRanges{.stored = ranges({{0, 999}, {1000, 1999}}),
+                          .counted = 1000,
+                          .partless = ranges({{1000, 1999}})};
 }
 
 void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile()
@@ -1357,6 +1384,8 @@ void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile()
     Fixture fixture;
     const RestoreTransfer transfer = fixture.transfer();
     fixture.storeStartedManifest(transfer, recorded.stored);
+    for (const RestoreByteRange &range : recorded.partless)
+        QVERIFY(QFile::remove(fixture.executor().layout().partPath(transfer.id, range)));
     PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
 
     const QList<TransferProgress> rows = fixture.progress.rows();
