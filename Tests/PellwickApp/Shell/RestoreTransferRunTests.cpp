@@ -29,6 +29,7 @@ struct RunCase
     /// The state holds another request's finished manifest and an unfinished one of this
     /// request's; what the run leaves of the state is checked.
     bool otherState = false;
+    bool earlierFolder = false; ///< "Saved to" names where an earlier request's files went
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
     bool quitDuringNext = false; ///< with `pauseAfter`: the pause lands inside the next file
@@ -42,6 +43,9 @@ struct RunCase
     bool paused = false;
     std::optional<QString> suggestion = std::nullopt;
     bool continuesInDestination = false; ///< `message` names the folder; the chooser starts there
+    /// Checked when set: the card's outcome tone, and whether "Saved to" names the run's folder.
+    std::optional<LibraryPresentationTone> messageTone = std::nullopt;
+    std::optional<bool> savedHere = std::nullopt;
 };
 
 const QString ready = u"Restore ready"_s;
@@ -76,10 +80,13 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s};
     QTest::newRow("all saved, then the page looks for a request") << RunCase{.lookUpAfter = true};
     QTest::newRow("all saved: the request's finished state goes") << RunCase{.otherState = true};
-    QTest::newRow("3 saved, 2 failed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
-        .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified};
+    QTest::newRow("3 saved, 2 failed: a warning, saved here") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
+        .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified,
+        .messageTone = LibraryPresentationTone::Attention, .savedHere = true};
     QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
         .error = u"1 item(s) need attention"_s, .reason = unverified};
+    QTest::newRow("nothing saved: no earlier folder") << RunCase{.items = 1, .corruptBytes = true, .earlierFolder = true,
+        .saved = 0, .message = std::nullopt, .error = u"1 item(s) need attention"_s, .reason = unverified, .savedHere = false};
     QTest::newRow("3 saved, 2 failed, then refreshed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .refreshAfter = true,
         .saved = 3, .message = ready, .reason = unverified};
     QTest::newRow("signed out") << RunCase{.guard = Guard::SignedOut, .saved = 0, .planned = false, .message = ready};
@@ -120,6 +127,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     for (const int n : c.wrongHashes)
         h.records[n].contentHash = QString(64, u'0');
     QVERIFY(h.fixture.library.writeItems(h.records));
+    if (c.earlierFolder)
+        h.restore().setLastCompletedRestoreDestination(h.fixture.dir.filePath(u"Earlier"_s));
     const qint64 requestID = c.guard != Guard::NoRequest ? h.makeReady() : -1;
     const std::shared_ptr<RestoreTransferEngine> &engine
         = h.model->restoreWorkflows().restoreTransferEngine();
@@ -199,14 +208,18 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     QCOMPARE(h.restore().restoreFilenameConflict().has_value(), c.suggestion.has_value());
     if (c.suggestion)
         QCOMPARE(h.restore().restoreConflictFilename(), *c.suggestion);
+    const RestorePresentation page = RestorePresentation::derive(
+        RestorePageState::read(h.restore(), h.model->sessionState(), h.model->restoreWorkflows()));
     if (c.reason) {
         QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
                  c.reason);
-        const RestorePageState page = RestorePageState::read(
-            h.restore(), h.model->sessionState(), h.model->restoreWorkflows());
-        QCOMPARE(RestorePresentation::derive(page).actionAvailability.transferTitle,
-                 u"Retry Failed Restore"_s);
+        QCOMPARE(page.actionAvailability.transferTitle, u"Retry Failed Restore"_s);
     }
+    if (c.messageTone)
+        QCOMPARE(page.summary.messageTone, *c.messageTone);
+    if (c.savedHere)
+        QCOMPARE(page.summary.completedDestination,
+                 *c.savedHere ? std::optional(h.destination()) : std::nullopt);
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
     // A run that saved a file reads the library's figures (its restore allowance) again.

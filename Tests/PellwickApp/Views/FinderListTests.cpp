@@ -9,6 +9,7 @@
 #include <PellwickCore/Library/LibraryPresentation.h>
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
@@ -161,6 +162,10 @@ private Q_SLOTS:
         f.deliver(finderSampleTree());
         QCOMPARE(f.list->currentPage(), f.list->outline());
         QCOMPARE(f.list->outline()->objectName(), u"local-library-cache.usable-content"_s);
+        // The hidden header of the one column is read as the titles shown above it.
+        QAccessibleInterface *outline = QAccessible::queryAccessibleInterface(f.list->outline());
+        QCOMPARE(outline->child(0)->text(QAccessible::Name),
+                 u"Name, Capture Date, Import Status"_s);
         QCOMPARE(appeared.count(), 1); // the contents; the empty state appeared before the spy
         // The status column holds every status title whole, with its symbol, in the rows' font.
         const auto headers = f.list->findChildren<QLabel *>();

@@ -59,6 +59,8 @@ struct Choice
     State meanwhile = {};
     std::optional<QString> answer = u"/new"_s;
     QStringList calls = {u"beginIngestCacheMigration:/new"_s};
+    QString cacheRoot = {};
+    QString startFolder = {};
 };
 
 } // namespace
@@ -120,6 +122,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<Choice>("c");
         QTest::newRow("move") << Choice{};
+        QTest::newRow("starts beside the cache")
+            << Choice{.cacheRoot = u"/photos/Ingest Cache/"_s, .startFolder = u"/photos"_s};
         QTest::newRow("cancelled") << Choice{.answer = std::nullopt, .calls = {}};
         QTest::newRow("move pending meanwhile")
             << Choice{.meanwhile = {.pending = true}, .calls = {}};
@@ -143,11 +147,13 @@ private Q_SLOTS:
         QFETCH(Choice, c);
         LibraryToolbarFixture f;
         c.before.apply(f);
+        f.ingestCache.setIngestCacheRoot(c.cacheRoot);
         f.triggerCacheMenuItem(c.item);
         QCOMPARE(f.chooser.pendingCount(), 1);
         const FolderQuestion &asked = f.chooser.asked.constFirst();
-        QVERIFY(asked.allowsNewFolders && asked.prompt.isEmpty() && asked.message.isEmpty()
-                && asked.startFolder.isEmpty());
+        QVERIFY(asked.allowsNewFolders && asked.prompt.isEmpty());
+        QCOMPARE(asked.message, u"Choose New Ingest Cache Location"_s);
+        QCOMPARE(asked.startFolder, c.startFolder);
         c.meanwhile.apply(f);
         if (c.answer)
             f.chooser.answer(*c.answer);

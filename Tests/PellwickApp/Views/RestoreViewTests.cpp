@@ -219,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(page.operations.calls, QStringList{c.call});
     }
 
-    void chosenFolderIsRecordedThenRestoredInto()
+    void foldersSavedIntoAreRemembered()
     {
         Page page;
         page.setRequest(Status::Ready);
@@ -235,17 +235,22 @@ private Q_SLOTS:
                                              + *page.view.destinationStore()->lastDestination());
             });
         page.chooser.answer(u"/photos/restored"_s);
+        page.restore.setLastCompletedRestoreDestination(u"/photos/restored"_s); // the run saved
         click(page.view, u"restore.start-transfer"_s);
         QCOMPARE(page.chooser.asked.value(1).startFolder, u"/photos/restored"_s);
+        page.chooser.answer(u"/photos/refused"_s); // the run saves nothing there
+        click(page.view, u"restore.start-transfer"_s);
+        QCOMPARE(page.chooser.asked.value(2).startFolder, u"/photos/restored"_s);
         page.chooser.cancel();
         // A transfer an earlier run left unfinished continues where it saves.
         page.restore.setUnfinishedRestoreDestination(u"/photos/unfinished"_s);
         click(page.view, u"restore.start-transfer"_s);
-        QCOMPARE(page.chooser.asked.value(2).startFolder, u"/photos/unfinished"_s);
+        QCOMPARE(page.chooser.asked.value(3).startFolder, u"/photos/unfinished"_s);
         page.chooser.cancel();
-        QCOMPARE(
-            page.operations.calls,
-            QStringList({u"record:/photos/restored"_s, u"restoreReadyItems:/photos/restored:0"_s}));
+        QCOMPARE(page.operations.calls,
+                 QStringList({u"restoreReadyItems:/photos/restored:0"_s,
+                              u"record:/photos/restored"_s,
+                              u"restoreReadyItems:/photos/refused:0"_s}));
     }
 
     void filenamePrompt_data()

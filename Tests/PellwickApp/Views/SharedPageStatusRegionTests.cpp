@@ -129,6 +129,9 @@ void SharedPageStatusRegionTests::regionByState()
     region.setProgresses(progresses(progressCount));
 
     QCOMPARE(region.objectName(), identifier);
+    // Named, and never a Tab stop itself: only the banner's buttons are.
+    QCOMPARE(region.accessibleName(), u"Status"_s);
+    QCOMPARE(region.focusPolicy(), Qt::NoFocus);
     QCOMPARE(region.height(), 72);
     QCOMPARE(region.minimumHeight(), 72);
     QCOMPARE(region.maximumHeight(), 72);

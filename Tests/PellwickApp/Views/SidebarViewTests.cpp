@@ -57,6 +57,8 @@ void SidebarViewTests::rowsInOrder()
     const QModelIndex index = sidebar.model()->index(row, 0);
     QCOMPARE(index.data().toString(), title);
     QCOMPARE(index.data(SidebarView::identifierRole).toString(), identifier);
+    // Screen readers hear the title only, never the identifier.
+    QCOMPARE(index.data(Qt::AccessibleDescriptionRole), QVariant());
     QCOMPARE(sidebar.model()->flags(index).testFlag(Qt::ItemIsEnabled), enabled);
     QCOMPARE(sidebar.model()->flags(index).testFlag(Qt::ItemIsSelectable), enabled);
 }

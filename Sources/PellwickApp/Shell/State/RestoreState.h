@@ -36,7 +36,8 @@ public:
     /// A restore found the Local Library Cache in conflict with the backend.
     const bool &needsLocalLibraryCacheRebuild() const { return m_needsLocalLibraryCacheRebuild; }
 
-    /// Folder of the last completed restore.
+    /// The folder the last run that saved a file of the current (or just finished) Restore
+    /// Request saved into; none while no file of it was saved.
     const std::optional<QString> &lastCompletedRestoreDestination() const
     {
         return m_lastCompletedRestoreDestination;

@@ -14,7 +14,7 @@ namespace Pellwick {
 struct FolderQuestion
 {
     QString prompt;      ///< The accept button's text ("Use Folder"); the dialog's own when empty.
-    QString message;     ///< A line above the folder list.
+    QString message;     ///< What is chosen; the dialog's title.
     QString startFolder; ///< The folder shown first.
     bool allowsNewFolders = false;
 };

@@ -8,6 +8,8 @@
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 
 #include <QCoro/QCoroTask>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 
 #include <optional>
@@ -116,8 +118,15 @@ void IngestCacheMenu::rebuild()
 void IngestCacheMenu::chooseIngestCacheLocation(bool replacingPendingMigration)
 {
     const QPointer<IngestCacheMenu> self(this);
-    FolderQuestion question;
-    question.allowsNewFolders = true;
+    // Beside the current cache, under a title that says what is chosen; the dialog's own
+    // default would open wherever the last chooser of any kind was left.
+    const QString root = m_seams.ingestCache.ingestCacheRoot();
+    const FolderQuestion question{
+        .prompt = {},
+        .message = u"Choose New Ingest Cache Location"_s,
+        .startFolder = root.isEmpty() ? QString() : QFileInfo(QDir::cleanPath(root)).path(),
+        .allowsNewFolders = true,
+    };
     m_seams.folderChooser.chooseFolder(
         window(),
         question,

@@ -302,9 +302,10 @@ QWidget *columnHeader(int statusWidth, QWidget *parent)
             label->setMinimumWidth(nameMinimumWidth);
         layout->addWidget(label, width > 0 ? 0 : 1);
     };
-    addColumn(QStringLiteral("Name"), 0);
-    addColumn(QStringLiteral("Capture Date"), captureDateWidth);
-    addColumn(QStringLiteral("Import Status"), statusWidth);
+    const QStringList titles = LocalLibraryFinderModel::columnTitles();
+    addColumn(titles.at(0), 0);
+    addColumn(titles.at(1), captureDateWidth);
+    addColumn(titles.at(2), statusWidth);
     return header;
 }
 

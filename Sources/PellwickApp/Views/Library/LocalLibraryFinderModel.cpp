@@ -138,6 +138,21 @@ QString LocalLibraryFinderModel::captureDateText(const LocalLibraryItem &item)
     return LocalLibraryInspector::captureTimeText(item, QLocale(), QTimeZone::systemTimeZone());
 }
 
+QStringList LocalLibraryFinderModel::columnTitles()
+{
+    return {
+        QStringLiteral("Name"), QStringLiteral("Capture Date"), QStringLiteral("Import Status")};
+}
+
+QVariant
+LocalLibraryFinderModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    // Screen readers read the header of the view's one column even though it is hidden.
+    if (section != 0 || orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return columnTitles().join(QStringLiteral(", "));
+}
+
 QString LocalLibraryFinderModel::accessibleText(const QModelIndex &index) const
 {
     // What a sighted reader sees across the row's columns.

@@ -7,6 +7,7 @@
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <functional>
@@ -135,6 +136,9 @@ public:
     static QString showMoreTitle(int count);
     /// The capture date of `item` (abbreviated date, short time), "Unknown" when unknown.
     static QString captureDateText(const LocalLibraryItem &item);
+    /// The titles above the list, in order: "Name", "Capture Date", "Import Status". The one
+    /// column holds all three, so its header reads them joined by ", ", as its rows are read.
+    static QStringList columnTitles();
 
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -142,6 +146,8 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     bool hasChildren(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant
+    headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
     QString accessibleText(const QModelIndex &index) const;

@@ -99,6 +99,8 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
     summary.isCancellingRestore = state.isCancellingRestore;
     summary.canRebuildLocalLibraryCache = state.needsLocalLibraryCacheRebuild;
     summary.message = state.restoreMessage;
+    summary.messageTone = presentation.hasTransferFailures ? LibraryPresentationTone::Attention
+                                                           : presentation.restoreStatusTone;
     summary.errorMessage = state.restoreErrorMessage;
     summary.helpText = presentation.actionAvailability.transferHelpText;
     summary.completedDestination = state.lastCompletedRestoreDestination;

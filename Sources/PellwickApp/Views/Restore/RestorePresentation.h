@@ -55,6 +55,8 @@ struct RestoreSummaryFields
     bool isCancellingRestore = false;
     bool canRebuildLocalLibraryCache = false;
     std::optional<QString> message = {};
+    /// The tone of `message`: a request with files that were not saved is not shown as a success.
+    LibraryPresentationTone messageTone = LibraryPresentationTone::Secondary;
     std::optional<QString> errorMessage = {};
     QString helpText = {};
     std::optional<QString> completedDestination = {};

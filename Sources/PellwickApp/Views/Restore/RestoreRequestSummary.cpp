@@ -269,8 +269,9 @@ void RestoreRequestSummary::apply(const RestoreSummaryFields &fields)
     m_rebuild->setVisible(fields.canRebuildLocalLibraryCache);
 
     const QString warning = QStringLiteral("exclamationmark.triangle");
-    m_message->setAlert(
-        fields.message.value_or(QString()), QStringLiteral("arrow.down.circle"), fields.statusTone);
+    m_message->setAlert(fields.message.value_or(QString()),
+                        QStringLiteral("arrow.down.circle"),
+                        fields.messageTone);
     showIf(m_message, fields.message);
     m_error->setAlert(
         fields.errorMessage.value_or(QString()), warning, LibraryPresentationTone::Danger);

@@ -155,6 +155,11 @@ RestoreView::RestoreView(RestoreState &restore,
             &RestoreState::restoreFilenameConflictChanged,
             this,
             &RestoreView::followConflict);
+    // The next chooser starts where a restore saved, never in a folder the run refused.
+    connect(&restore, &RestoreState::lastCompletedRestoreDestinationChanged, this, [this] {
+        if (const std::optional<QString> &folder = m_restore.lastCompletedRestoreDestination())
+            m_destinationStore->record(*folder);
+    });
     update();
     followConflict();
 }
@@ -291,7 +296,6 @@ QCoro::Task<> RestoreView::chooseDestination()
     m_chooser.chooseFolder(window(), question, [self](std::optional<QString> folder) {
         if (!self || !folder)
             return;
-        self->m_destinationStore->record(*folder);
         const QHash<qint64, QString> canonicalFilenames;
         self->m_operations.restoreReadyItems(*folder, canonicalFilenames);
     });

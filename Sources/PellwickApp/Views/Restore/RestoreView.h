@@ -39,7 +39,7 @@ class RestoreView final : public PageBackground
 
 public:
     /// The refresh waits on timers from `timers`; `chooser` asks for the destination folder,
-    /// starting in the one `destinations` remembers.
+    /// starting in the one `destinations` remembers: the folder a restore last saved files into.
     RestoreView(RestoreState &restore,
                 SessionState &session,
                 LibraryState &library,

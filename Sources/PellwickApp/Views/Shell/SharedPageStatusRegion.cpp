@@ -16,6 +16,9 @@ SharedPageStatusRegion::SharedPageStatusRegion(QWidget *parent)
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only the banner's buttons take the keyboard; the strip itself never scrolls by hand.
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(QStringLiteral("Status"));
     QColor background = PellwickTheme::graphite();
     background.setAlphaF(0.72F);
     auto *content = new QWidget;

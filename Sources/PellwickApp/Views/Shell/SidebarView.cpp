@@ -56,7 +56,6 @@ SidebarView::SidebarView(QWidget *parent)
         auto *item = new QStandardItem(SymbolIcons::icon(systemImage(section)), title(section));
         const QString identifier = QStringLiteral("navigation.") + toRaw(section);
         item->setData(identifier, identifierRole);
-        item->setData(identifier, Qt::AccessibleDescriptionRole);
         item->setData(toRaw(section), sectionRole);
         item->setEditable(false);
         m_model->appendRow(item);

@@ -88,6 +88,12 @@ RestoreWorkflows::RestoreWorkflows(RestoreState &state,
             m_chosenRestoreFilenames.clear();
             m_chosenRestoreFilenamesRequestID.reset();
         }
+        // "Saved to" names only a folder this request's files went into; a finished request's
+        // folder stays until another request follows it.
+        if (request && m_lastCompletedRestoreRequestID != request->id
+            && m_state.lastCompletedRestoreDestination()) {
+            m_state.setLastCompletedRestoreDestination(std::nullopt);
+        }
     });
 }
 

@@ -264,6 +264,9 @@ private:
     /// `m_chosenRestoreFilenamesRequestID`; forgotten when another request or none is active.
     QHash<qint64, QString> m_chosenRestoreFilenames;
     std::optional<qint64> m_chosenRestoreFilenamesRequestID;
+    /// The request whose files went into `lastCompletedRestoreDestination`: another request
+    /// becoming active forgets that folder.
+    std::optional<qint64> m_lastCompletedRestoreRequestID;
     // Memos of the derived selections (main thread only, like every getter).
     mutable std::optional<LibraryMemo<QSet<QUuid>, QList<LocalLibraryItem>>>
         m_selectedRestoreItemsMemo;

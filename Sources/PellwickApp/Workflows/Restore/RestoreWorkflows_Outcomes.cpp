@@ -91,8 +91,10 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
         co_return Result<void>();
     if (!*marked)
         co_return *marked;
-    if (!summary.completedManifests.isEmpty())
+    if (!summary.completedManifests.isEmpty()) {
+        m_lastCompletedRestoreRequestID = request.id;
         m_state.setLastCompletedRestoreDestination(destinationDirectory);
+    }
     if (summary.wasPaused) {
         m_state.setRestoreMessage(RestoreFeedback::restoreTransferPausedMessage());
         m_state.setHasPausedRestoreTransfer(true);
