@@ -4,6 +4,7 @@
 
 #include <QMutexLocker>
 
+#include <cerrno>
 #include <csignal>
 
 #include <unistd.h>
@@ -166,6 +167,22 @@ void FaultInjectingFileManager::failOperation(FileOperation operation,
     m_rules.append(Rule{operation, code, pathFragment, occurrence});
 }
 
+void FaultInjectingFileManager::failChanges(int code, const QString &pathFragment)
+{
+    for (const FileOperation operation : {FileOperation::CreateDirectory,
+                                          FileOperation::CreateFile,
+                                          FileOperation::RemoveItem,
+                                          FileOperation::RemoveDirectory,
+                                          FileOperation::MoveItem,
+                                          FileOperation::ReplaceItem,
+                                          FileOperation::OpenForWriting,
+                                          FileOperation::OpenForAppending,
+                                          FileOperation::LinkItem,
+                                          FileOperation::Write,
+                                          FileOperation::Truncate})
+        failOperation(operation, code, pathFragment);
+}
+
 void FaultInjectingFileManager::beforeOperation(FileOperation operation,
                                                 const QString &pathFragment,
                                                 std::function<void(const QString &)> hook)
@@ -262,15 +279,20 @@ Result<void> FaultInjectingFileManager::createPrivateDirectory(const QString &pa
 
 bool FaultInjectingFileManager::createFile(const QString &path) const
 {
-    if (begin(FileOperation::CreateFile, path))
+    // As the system's call, the failure leaves its code in errno.
+    if (const std::optional<int> code = begin(FileOperation::CreateFile, path)) {
+        errno = *code;
         return false;
+    }
     return m_inner->createFile(path);
 }
 
 bool FaultInjectingFileManager::createPrivateFile(const QString &path) const
 {
-    if (begin(FileOperation::CreateFile, path))
+    if (const std::optional<int> code = begin(FileOperation::CreateFile, path)) {
+        errno = *code;
         return false;
+    }
     return m_inner->createPrivateFile(path);
 }
 

@@ -58,6 +58,9 @@ public:
                        int code,
                        const QString &pathFragment = {},
                        int occurrence = 0);
+    /// Fails every call that would change the disk on a path containing `pathFragment` with errno
+    /// `code`, as a read-only (EROFS) or full (ENOSPC) folder does; reads go on.
+    void failChanges(int code, const QString &pathFragment);
     /// Runs `hook` with the path as each call of `operation` on a path containing `pathFragment`
     /// begins, after its fault rules are applied and outside the manager's lock (to change the
     /// file system between two operations, as another thread could).

@@ -1,9 +1,51 @@
 #include "RestoreFeedback.h"
 
 #include <PellwickApp/Feedback/BackendText.h>
+#include <PellwickApp/Feedback/DiskFeedback.h>
+#include <PellwickApp/Feedback/LibraryFeedback.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <QDir>
+
 namespace Pellwick {
+
+namespace {
+
+bool isSameOrInside(const QString &folder, const QString &path)
+{
+    if (folder.isEmpty())
+        return false;
+    const QString root = QDir::cleanPath(folder);
+    const QString cleaned = QDir::cleanPath(path);
+    return cleaned == root || cleaned.startsWith(root + QLatin1Char('/'));
+}
+
+} // namespace
+
+std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
+                                                            const QString &failure,
+                                                            const QString &libraryFolder)
+{
+    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+    const bool requestStands
+        = coordinator
+          && std::holds_alternative<RestoreRequestCoordinatorError::LocalStatusNotSaved>(
+              coordinator->value);
+    if (requestStands) {
+        return LibraryFeedback::writeErrorMessage(libraryFolder,
+                                                  error.cause() ? *error.cause() : error)
+               + QStringLiteral(" The Restore Request is shown as the service holds it; the "
+                                "library keeps its earlier restore status.");
+    }
+    const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
+    if (!fileSystem)
+        return std::nullopt;
+    if (isSameOrInside(libraryFolder, fileSystem->path))
+        return LibraryFeedback::writeErrorMessage(libraryFolder, error)
+               + QStringLiteral(" The library keeps what it held before.");
+    return QStringLiteral("%1: %2: %3.")
+        .arg(failure, fileSystem->path, DiskFeedback::reason(fileSystem->code));
+}
 
 std::optional<QString> RestoreFeedback::conflictMessage(const Error &error)
 {
@@ -21,7 +63,7 @@ std::optional<QString> RestoreFeedback::conflictMessage(const Error &error)
     return std::nullopt;
 }
 
-QString RestoreFeedback::message(const Error &error)
+QString RestoreFeedback::message(const Error &error, const QString &libraryFolder)
 {
     if (std::optional<QString> conflict = conflictMessage(error))
         return *std::move(conflict);
@@ -60,11 +102,16 @@ QString RestoreFeedback::message(const Error &error)
             },
             client->value);
     }
+    if (std::optional<QString> local = localFailureMessage(
+            error, QStringLiteral("Restore Request could not start"), libraryFolder))
+        return *std::move(local);
     return QStringLiteral(
         "Restore Request could not start. Check internet connection, then try again.");
 }
 
-QString RestoreFeedback::operationMessage(const Error &error, const QString &operation)
+QString RestoreFeedback::operationMessage(const Error &error,
+                                          const QString &operation,
+                                          const QString &libraryFolder)
 {
     if (std::optional<QString> conflict = conflictMessage(error))
         return *std::move(conflict);
@@ -79,6 +126,9 @@ QString RestoreFeedback::operationMessage(const Error &error, const QString &ope
                 failed->error, failed->reason, failed->statusCode, operation);
         return message(error);
     }
+    if (std::optional<QString> local
+        = localFailureMessage(error, operation + QStringLiteral(" failed"), libraryFolder))
+        return *std::move(local);
     return operation + QStringLiteral(" failed. Check internet connection, then try again.");
 }
 

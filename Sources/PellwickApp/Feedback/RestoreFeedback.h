@@ -16,10 +16,16 @@ class RestoreFeedback
 public:
     RestoreFeedback() = delete;
 
-    /// The sentence for a Restore Request that could not be started.
-    static QString message(const Error &error);
-    /// The sentence for a failed named operation, e.g. "Restore refresh" or "Library refresh".
-    static QString operationMessage(const Error &error, const QString &operation);
+    /// The sentence for a Restore Request that could not be started. A failure of the disk names
+    /// what said no: inside `libraryFolder`, the library that could not be saved and what was
+    /// kept; elsewhere, the file and the system's reason. Only other failures blame the
+    /// connection.
+    static QString message(const Error &error, const QString &libraryFolder = QString());
+    /// The sentence for a failed named operation, e.g. "Restore refresh" or "Library refresh";
+    /// a failure of the disk is worded as for `message`.
+    static QString operationMessage(const Error &error,
+                                    const QString &operation,
+                                    const QString &libraryFolder = QString());
 
     /// The attention reason kept with an item whose restore transfer ended with `error`.
     static QString restoreTransferFailureReason(const Error &error);
@@ -60,6 +66,10 @@ private:
                                                 int statusCode);
     /// The text of the two conflicts found in local state, or none for any other error.
     static std::optional<QString> conflictMessage(const Error &error);
+    /// The text of a failure of this computer's disk, led by `failure` where it is not the
+    /// library's ("Restore refresh failed"), or none for any other error.
+    static std::optional<QString>
+    localFailureMessage(const Error &error, const QString &failure, const QString &libraryFolder);
 };
 
 } // namespace Pellwick

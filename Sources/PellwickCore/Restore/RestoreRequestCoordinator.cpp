@@ -17,6 +17,13 @@ bool isLocalTransferOutcome(const std::optional<RestoreRequestStatus> &status)
            || status == RestoreRequestStatus::NeedsAttention;
 }
 
+/// The failure of a local write made after the backend changed `request`.
+tl::unexpected<Error> notSaved(const RestoreRequest &request, Error cause)
+{
+    return failure(CoordinatorError{
+        CoordinatorError::LocalStatusNotSaved{request, ErrorCause(std::move(cause))}});
+}
+
 } // namespace
 
 /// The records of one read of the cache by backend id; the pointers stay valid while `records`
@@ -91,7 +98,8 @@ Result<RestoreRequest> RestoreRequestCoordinator::cancelRestoreRequest(const QSt
     QSet<qint64> ids;
     for (const RestoreRequestItem &item : request->items)
         ids.insert(item.libraryItemID);
-    PELLWICK_TRY(m_cache.updateRestoreStatus(ids, std::nullopt, {}));
+    if (Result<void> cleared = m_cache.updateRestoreStatus(ids, std::nullopt, {}); !cleared)
+        return notSaved(*request, cleared.error());
     return request;
 }
 
@@ -218,8 +226,12 @@ Result<void> RestoreRequestCoordinator::updateLocalRestoreStatuses(const Restore
         if (item.attentionReason)
             group.attentionReasons.insert(item.libraryItemID, *item.attentionReason);
     }
-    for (const auto &[status, group] : groups)
-        PELLWICK_TRY(m_cache.updateRestoreStatus(group.ids, status, group.attentionReasons));
+    for (const auto &[status, group] : groups) {
+        if (Result<void> written
+            = m_cache.updateRestoreStatus(group.ids, status, group.attentionReasons);
+            !written)
+            return notSaved(request, written.error());
+    }
     return {};
 }
 
@@ -282,7 +294,18 @@ Result<RestoreRequest> RestoreRequestCoordinator::synchronized(Result<RestoreReq
 Result<RestoreRequest>
 RestoreRequestCoordinator::synchronizedPreservingOutcomes(const RestoreRequest &request) const
 {
-    PELLWICK_TRY(updateLocalRestoreStatuses(request));
+    Result<void> synchronized = updateLocalRestoreStatuses(request);
+    if (!synchronized) {
+        // The request is shown even so, with the outcomes this computer saved before.
+        const auto *coordinator = synchronized.error().as<CoordinatorError>();
+        const auto *unsaved
+            = coordinator ? std::get_if<CoordinatorError::LocalStatusNotSaved>(&coordinator->value)
+                          : nullptr;
+        if (!unsaved)
+            return failure(synchronized.error());
+        Result<RestoreRequest> preserved = restoreRequestPreservingLocalTransferOutcomes(request);
+        return notSaved(preserved ? *preserved : request, *unsaved->cause.get());
+    }
     return restoreRequestPreservingLocalTransferOutcomes(request);
 }
 

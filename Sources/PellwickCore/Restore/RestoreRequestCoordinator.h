@@ -27,8 +27,9 @@ namespace Pellwick {
 /// Every operation makes its backend call first: when that fails, the failure is returned
 /// unchanged and nothing local changes. Both conflict checks (`RestoreRequestItemConflict`,
 /// `LocalLibraryCacheConflict`) run before any local write. A status synchronisation writes one
-/// group of items per item status; a failing write ends the operation with its error and the
-/// groups already written stay written.
+/// group of items per item status; a failing write ends the operation with `LocalStatusNotSaved`,
+/// which carries the backend's request and the write's failure, and the groups already written
+/// stay written.
 class RestoreRequestCoordinator
 {
 public:

@@ -21,6 +21,10 @@ QString describe(const RestoreRequestCoordinatorError &error)
             [](const E::RestoreRequestItemConflict &) {
                 return QStringLiteral("the restore request lists one library item twice");
             },
+            [](const E::LocalStatusNotSaved &unsaved) {
+                return QStringLiteral("the statuses of restore request %1 were not saved locally")
+                    .arg(unsaved.restoreRequest.id);
+            },
         },
         error.value);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Support/ErrorCause.h>
+
 #include <QString>
 
 #include <variant>
@@ -39,10 +42,21 @@ struct RestoreRequestCoordinatorError
         bool operator==(const RestoreRequestItemConflict &) const = default;
     };
 
+    /// The backend made its change, but the Local Library Cache could not take the statuses of
+    /// the request it returned. Carries that request (with the outcomes saved here before, where
+    /// it is ready) and the failure of the write: the change stands on the backend.
+    struct LocalStatusNotSaved
+    {
+        RestoreRequest restoreRequest;
+        ErrorCause cause;
+        bool operator==(const LocalStatusNotSaved &) const = default;
+    };
+
     std::variant<DestinationFilenameConflict,
                  NoRestorableItems,
                  LocalLibraryCacheConflict,
-                 RestoreRequestItemConflict>
+                 RestoreRequestItemConflict,
+                 LocalStatusNotSaved>
         value;
 
     bool operator==(const RestoreRequestCoordinatorError &) const = default;

@@ -120,7 +120,8 @@ void RestoreFeedbackTests::message_data()
     QTest::newRow("network") << Error(TransportError{7, false, false, {}}) << network;
     QTest::newRow("timed out") << Error(TransportError{28, false, true, {}}) << network;
     QTest::newRow("decoding") << Error(DecodingError{}) << network;
-    QTest::newRow("file system") << Error(FileSystemError{u"open"_s, u"/x"_s, 28}) << network;
+    QTest::newRow("file system") << Error(FileSystemError{u"open"_s, u"/x"_s, 28})
+                                 << u"Restore Request could not start: /x: no space left."_s;
     QTest::newRow("upload status")
         << Error(PresignedURLUploadError{PresignedURLUploadError::UnexpectedStatus{404}})
         << network;

@@ -4,6 +4,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <cerrno>
+
 #include <Support/TestObjectStore.h>
 
 using namespace Pellwick;
@@ -16,11 +18,19 @@ namespace {
 enum class Operation {
     Refresh,
     LibraryRefresh,
+    /// The restore page's refresh without a held request: the library's, then the request's.
+    PageRefresh,
     Create,
     Cancel,
     Retry,
     Rebuild
 };
+
+QCoro::Task<> refreshPage(LibraryShellViewModel &model)
+{
+    co_await model.restoreWorkflows().refreshLocalLibraryCacheForRestore();
+    co_await model.restoreWorkflows().refreshActiveRestoreRequest();
+}
 
 QCoro::Task<> start(LibraryShellViewModel &model, Operation operation)
 {
@@ -29,6 +39,8 @@ QCoro::Task<> start(LibraryShellViewModel &model, Operation operation)
         return model.restoreWorkflows().refreshActiveRestoreRequest();
     case Operation::LibraryRefresh:
         return model.restoreWorkflows().refreshLocalLibraryCacheForRestore();
+    case Operation::PageRefresh:
+        return refreshPage(model);
     case Operation::Create:
         return model.restoreWorkflows().requestRestoreForSelection();
     case Operation::Cancel:
@@ -87,7 +99,10 @@ struct TextCase
     /// Replaces the reply of the operation's request (method, path below the request's path).
     std::optional<std::pair<QByteArray, QByteArray>> failing = std::nullopt;
     Fault fault = Fault::reply(500);
+    /// The errno of every change in the library's folder during the operation; 0 for none.
+    int libraryFault = 0;
     std::optional<QString> message = std::nullopt;
+    /// "<library>" stands for the library's folder.
     std::optional<QString> error = std::nullopt;
 };
 
@@ -166,6 +181,12 @@ void RestoreRequestWorkflowTests::textsAndErrorSentences_data()
     const auto unavailable = [](const QString &operation) {
         return operation + u" failed because Pellwick service is unavailable. Try again later."_s;
     };
+    const auto unsaved = [](const QString &reason, bool requestStands) -> QString {
+        return u"Pellwick could not save the library in <library>: "_s + reason
+               + (requestStands ? u". The Restore Request is shown as the service holds it; the "
+                                  u"library keeps its earlier restore status."_s
+                                : u". The library keeps what it held before."_s);
+    };
     const QList<std::pair<const char *, TextCase>> rows{
         {"no request", {.holdRequest = false}},
         {"preparing with an estimate",
@@ -211,6 +232,22 @@ void RestoreRequestWorkflowTests::textsAndErrorSentences_data()
           .failing = std::pair{"GET", "/api/library/items"},
           .message = u"Restore preparing"_s,
           .error = unavailable(u"Local Library Cache rebuild"_s)}},
+        {"refresh on a full library",
+         {.status = S::Ready,
+          .libraryFault = ENOSPC,
+          .message = u"Restore ready"_s,
+          .error = unsaved(u"no space left"_s, true)}},
+        {"page refresh on a read-only library",
+         {.operation = Operation::PageRefresh,
+          .holdRequest = false,
+          .libraryFault = EROFS,
+          .error = unsaved(u"read-only"_s, false)}},
+        {"creation on a read-only library",
+         {.operation = Operation::Create,
+          .holdRequest = false,
+          .libraryFault = EROFS,
+          .message = u"Restore preparing"_s,
+          .error = unsaved(u"read-only"_s, true)}},
     };
     for (const bool german : {false, true}) {
         for (const auto &[name, row] : rows)
@@ -241,12 +278,23 @@ void RestoreRequestWorkflowTests::textsAndErrorSentences()
                    + path;
         h.backend.injectFault(textCase.failing->first, path, textCase.fault);
     }
+    if (textCase.libraryFault)
+        h.files->failChanges(textCase.libraryFault, h.fixture.libraryRoot());
     h.recordMainThreadWork();
     run(*h.model, textCase.operation);
     QCOMPARE(h.restore().restoreMessage(), textCase.message);
-    QCOMPARE(h.restore().restoreErrorMessage(), textCase.error);
+    QCOMPARE(h.restore().restoreErrorMessage(),
+             textCase.error ? std::optional(
+                 QString(*textCase.error).replace(u"<library>"_s, h.fixture.libraryRoot()))
+                            : std::nullopt);
     // No library write, manifest operation or request of the workflow ran on the main thread.
     QCOMPARE(h.mainThreadWork(), QStringList());
+    // A request created is held: pressing again asks for no second one.
+    if (textCase.operation == Operation::Create && h.restore().activeRestoreRequest()) {
+        h.selectAll();
+        run(*h.model, textCase.operation);
+        QCOMPARE(h.requestCount("POST", requests), 1);
+    }
 }
 
 void RestoreRequestWorkflowTests::hostileReplyChangesOnlyTheError_data()

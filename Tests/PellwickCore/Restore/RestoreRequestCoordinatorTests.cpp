@@ -615,7 +615,10 @@ void RestoreRequestCoordinatorTests::failedWriteKeepsEarlierGroups()
 
     const auto result = fixture.coordinator.refreshRestoreRequest(token, requestID);
     QVERIFY(!result);
-    QVERIFY(result.error().is<FileSystemError>());
+    const auto *coordinator = result.error().as<CoordinatorError>();
+    QVERIFY(coordinator
+            && std::holds_alternative<CoordinatorError::LocalStatusNotSaved>(coordinator->value));
+    QVERIFY(result.error().cause() && result.error().cause()->is<FileSystemError>());
     QCOMPARE(fixture.storedItems(), (QList{record(1, S::Downloaded), record(2)}));
 }
 

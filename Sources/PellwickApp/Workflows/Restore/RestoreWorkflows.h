@@ -39,7 +39,9 @@ struct RestoreTransferOutcome;
 /// Each operation returns at once, changing nothing, without a session. Backend, coordinator,
 /// engine and library work runs on the user-initiated pool; a result that arrives after the
 /// workflows are gone or the session ended is dropped. Failures become `restoreErrorMessage`; a
-/// failure leaves the request, `restoreMessage` and the selection as they were. Main thread only.
+/// failure leaves the request, `restoreMessage` and the selection as they were, but for a request
+/// the backend changed whose statuses could not be saved here: it is shown as the backend
+/// returned it. Main thread only.
 class RestoreWorkflows final
     : public QObject
     , public RestoreOperations
@@ -160,7 +162,9 @@ public:
     /// Rebuilds the Local Library Cache from the backend's library items.
     QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
     /// Creates a Restore Request for the selected Verified Backups; nothing happens without one,
-    /// or when one of them has no archive byte count. Success empties the selection.
+    /// when one of them has no archive byte count, or while a request is held that is neither
+    /// downloaded nor cancelled. Success empties the selection. A request the backend created
+    /// but this computer could not record is shown all the same, with the library's failure.
     QCoro::Task<> requestRestoreForSelection() override;
     /// Stops the request's transfers and discards their unfinished parts, then cancels it on the
     /// backend. Refused while a cancellation runs or for a downloaded or cancelled request.
@@ -253,6 +257,9 @@ private:
     bool m_isApplicationActive = true;
     std::optional<std::chrono::steady_clock::time_point> m_restorePreparingStartedAt;
     std::optional<QUuid> m_restorePreparationProgressID;
+    /// The failure of the last library refresh or rebuild, kept until one succeeds: the
+    /// request's refresh that follows it on the restore page must not hide it.
+    std::optional<QString> m_libraryRefreshFailure;
     /// Stops the Core calls of the request workflows when the workflows go.
     WorkflowTaskHandle m_requestWorkflows;
     /// A pause asked during a run: the engine forgets the pause of a transfer it has not

@@ -38,6 +38,24 @@ rebuildLibraryFromBackend(const std::shared_ptr<const LibrarySessionClient> &cli
         });
 }
 
+/// The request the backend returned when only this computer's record of its statuses could not
+/// be saved: the backend's change stands, so the request is shown all the same.
+const RestoreRequest *unsavedRestoreRequest(const Error &error)
+{
+    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
+    const auto *unsaved = coordinator
+                              ? std::get_if<RestoreRequestCoordinatorError::LocalStatusNotSaved>(
+                                  &coordinator->value)
+                              : nullptr;
+    return unsaved ? &unsaved->restoreRequest : nullptr;
+}
+
+/// The request of `outcome`: the backend's reply, also when it could not be saved here.
+const RestoreRequest *returnedRestoreRequest(const Result<RestoreRequest> &outcome)
+{
+    return outcome ? &*outcome : unsavedRestoreRequest(outcome.error());
+}
+
 bool isFinished(const RestoreRequest &request)
 {
     return request.status == RestoreRequestStatus::Downloaded
@@ -67,8 +85,10 @@ void RestoreWorkflows::recordRestoreError(const Error &error,
         coordinator
         && std::holds_alternative<RestoreRequestCoordinatorError::LocalLibraryCacheConflict>(
             coordinator->value));
-    m_state.setRestoreErrorMessage(operation ? RestoreFeedback::operationMessage(error, *operation)
-                                             : RestoreFeedback::message(error));
+    const QString &library = m_services.localLibraryCache.rootURL();
+    m_state.setRestoreErrorMessage(
+        operation ? RestoreFeedback::operationMessage(error, *operation, library)
+                  : RestoreFeedback::message(error, library));
 }
 
 QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
@@ -80,7 +100,9 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
     const std::stop_token stop = m_requestWorkflows.token();
     const RestoreRequestCoordinator coordinator = m_services.restoreCoordinator;
     const QString operation = QStringLiteral("Restore refresh");
-    m_state.setRestoreErrorMessage(std::nullopt);
+    // A failed library refresh stays shown until one succeeds: on the restore page this
+    // refresh follows it at once.
+    m_state.setRestoreErrorMessage(m_libraryRefreshFailure);
     m_state.setNeedsLocalLibraryCacheRebuild(false);
     if (const std::optional<RestoreRequest> held = m_state.activeRestoreRequest()) {
         QFuture<Result<RestoreRequest>> job = Workflow::run(
@@ -91,14 +113,16 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
             = co_await resumeForSession(self, token, job);
         if (!outcome)
             co_return;
-        if (!*outcome) {
+        const RestoreRequest *request = returnedRestoreRequest(*outcome);
+        if (!request) {
             recordRestoreError(outcome->error(), operation);
             co_return;
         }
-        const RestoreRequest &request = **outcome;
         m_state.setActiveRestoreRequest(
-            isFinished(request) ? std::nullopt : std::optional<RestoreRequest>(request));
-        m_state.setRestoreMessage(restoreMessage(request));
+            isFinished(*request) ? std::nullopt : std::optional<RestoreRequest>(*request));
+        m_state.setRestoreMessage(restoreMessage(*request));
+        if (!*outcome)
+            recordRestoreError(outcome->error(), operation);
     } else {
         QFuture<Result<std::optional<RestoreRequest>>> job
             = Workflow::run(WorkflowPools::userInitiated(), [coordinator, token, stop] {
@@ -108,15 +132,20 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
             = co_await resumeForSession(self, token, job);
         if (!outcome)
             co_return;
-        if (!*outcome) {
+        const RestoreRequest *unsaved
+            = *outcome ? nullptr : unsavedRestoreRequest(outcome->error());
+        if (!*outcome && !unsaved) {
             recordRestoreError(outcome->error(), operation);
             co_return;
         }
-        m_state.setActiveRestoreRequest(**outcome);
+        const std::optional<RestoreRequest> found = unsaved ? *unsaved : **outcome;
+        m_state.setActiveRestoreRequest(found);
         // Finding none leaves the last outcome ("Restore complete: …") shown: only a request,
         // or the next restore operation, replaces it.
-        if (**outcome)
-            m_state.setRestoreMessage(restoreMessage(**outcome));
+        if (found)
+            m_state.setRestoreMessage(restoreMessage(found));
+        if (unsaved)
+            recordRestoreError(outcome->error(), operation);
     }
     updateRestorePolling(m_state.activeRestoreRequest());
     m_library.refreshVisibleLocalLibraryItems(true);
@@ -173,8 +202,10 @@ QCoro::Task<bool> RestoreWorkflows::rebuildLocalLibraryFromBackend(QString opera
         co_return false;
     if (!*outcome) {
         recordRestoreError(outcome->error(), operation);
+        m_libraryRefreshFailure = m_state.restoreErrorMessage();
         co_return false;
     }
+    m_libraryRefreshFailure.reset();
     m_library.refreshVisibleLocalLibraryItems(true);
     co_return true;
 }
@@ -191,6 +222,10 @@ QCoro::Task<> RestoreWorkflows::requestRestoreForSelection()
 {
     const QPointer<RestoreWorkflows> self(this);
     if (!m_session.session())
+        co_return;
+    // One request at a time: the held one is finished or cancelled first.
+    if (const std::optional<RestoreRequest> &held = m_state.activeRestoreRequest();
+        held && !isFinished(*held))
         co_return;
     const QList<LocalLibraryItem> selected = selectedRestoreItems();
     if (selected.isEmpty()
@@ -216,15 +251,18 @@ QCoro::Task<> RestoreWorkflows::requestRestoreForSelection()
         = co_await resumeForSession(self, token, job);
     if (!outcome)
         co_return;
-    if (!*outcome) {
+    const RestoreRequest *created = returnedRestoreRequest(*outcome);
+    if (!created) {
         recordRestoreError(outcome->error(), std::nullopt);
         co_return;
     }
-    m_state.setActiveRestoreRequest(**outcome);
+    m_state.setActiveRestoreRequest(*created);
     m_cancellingRestoreRequestID.reset();
     m_libraryState.setSelectedLibraryItemIDs({});
     // Whatever the backend answered: it has only just been asked to prepare.
     m_state.setRestoreMessage(restorePreparing);
+    if (!*outcome)
+        recordRestoreError(outcome->error(), std::nullopt);
     updateRestorePolling(m_state.activeRestoreRequest());
     m_library.refreshVisibleLocalLibraryItems(true);
 }
@@ -277,11 +315,13 @@ QCoro::Task<> RestoreWorkflows::cancelActiveRestoreRequest()
         m_state.setIsCancellingRestore(false);
         co_return;
     }
-    if (*outcome) {
+    if (returnedRestoreRequest(*outcome)) {
         m_state.setActiveRestoreRequest(std::nullopt);
         m_state.setHasPausedRestoreTransfer(false);
         m_state.setUnfinishedRestoreDestination(std::nullopt);
         m_state.setRestoreMessage(restoreCancelled);
+        if (!*outcome)
+            recordRestoreError(outcome->error(), QStringLiteral("Restore cancellation"));
         updateRestorePolling(std::nullopt);
         m_library.refreshVisibleLocalLibraryItems(true);
         // The id stays until the next request is created: no transfer of it may start.
@@ -326,13 +366,16 @@ QCoro::Task<> RestoreWorkflows::retryActiveRestorePreparation()
         = co_await resumeForSession(self, token, job);
     if (!outcome)
         co_return;
-    if (!*outcome) {
+    const RestoreRequest *request = returnedRestoreRequest(*outcome);
+    if (!request) {
         recordRestoreError(outcome->error(), QStringLiteral("Restore retry"));
         co_return;
     }
-    m_state.setActiveRestoreRequest(**outcome);
+    m_state.setActiveRestoreRequest(*request);
     m_state.setRestoreMessage(restorePreparing);
-    updateRestorePolling(**outcome);
+    if (!*outcome)
+        recordRestoreError(outcome->error(), QStringLiteral("Restore retry"));
+    updateRestorePolling(*request);
     m_library.refreshVisibleLocalLibraryItems(true);
 }
 
