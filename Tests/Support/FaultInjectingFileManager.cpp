@@ -260,17 +260,17 @@ Result<void> FaultInjectingFileManager::createPrivateDirectory(const QString &pa
     return m_inner->createPrivateDirectory(path);
 }
 
-bool FaultInjectingFileManager::createFile(const QString &path) const
+Result<void> FaultInjectingFileManager::createFile(const QString &path) const
 {
-    if (begin(FileOperation::CreateFile, path))
-        return false;
+    if (auto code = begin(FileOperation::CreateFile, path))
+        return fileSystemFailure(QStringLiteral("create"), path, *code);
     return m_inner->createFile(path);
 }
 
-bool FaultInjectingFileManager::createPrivateFile(const QString &path) const
+Result<void> FaultInjectingFileManager::createPrivateFile(const QString &path) const
 {
-    if (begin(FileOperation::CreateFile, path))
-        return false;
+    if (auto code = begin(FileOperation::CreateFile, path))
+        return fileSystemFailure(QStringLiteral("create"), path, *code);
     return m_inner->createPrivateFile(path);
 }
 

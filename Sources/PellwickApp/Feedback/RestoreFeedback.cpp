@@ -1,6 +1,8 @@
 #include "RestoreFeedback.h"
 
 #include <PellwickApp/Feedback/BackendText.h>
+#include <PellwickApp/Feedback/DiskFeedback.h>
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 namespace Pellwick {
@@ -154,11 +156,21 @@ QString RestoreFeedback::genericRestoreFailureMessage(const std::optional<QStrin
            + QStringLiteral("). Try again; if it continues, contact support.");
 }
 
-QString RestoreFeedback::restoreTransferFailureReason(const Error &error)
+QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
+                                                      const QString &destinationFolder,
+                                                      const QString &stateFolder)
 {
     const auto *transfer = error.as<RestoreTransferError>();
-    if (!transfer)
-        return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
+    if (!transfer) {
+        const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
+        if (!fileSystem)
+            return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
+        if (isSameOrInside(fileSystem->path, stateFolder))
+            return DiskFeedback::ownFolderFailure(
+                QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder),
+                fileSystem->code);
+        return DiskFeedback::chosenFolderFailure(destinationFolder, fileSystem->code);
+    }
     QString incomplete
         = QStringLiteral("Restore Transfer received incomplete data. Retry this RAW Original.");
     return std::visit(
