@@ -277,22 +277,17 @@ Result<void> FaultInjectingFileManager::createPrivateDirectory(const QString &pa
     return m_inner->createPrivateDirectory(path);
 }
 
-bool FaultInjectingFileManager::createFile(const QString &path) const
+Result<void> FaultInjectingFileManager::createFile(const QString &path) const
 {
-    // As the system's call, the failure leaves its code in errno.
-    if (const std::optional<int> code = begin(FileOperation::CreateFile, path)) {
-        errno = *code;
-        return false;
-    }
+    if (auto code = begin(FileOperation::CreateFile, path))
+        return fileSystemFailure(QStringLiteral("create"), path, *code);
     return m_inner->createFile(path);
 }
 
-bool FaultInjectingFileManager::createPrivateFile(const QString &path) const
+Result<void> FaultInjectingFileManager::createPrivateFile(const QString &path) const
 {
-    if (const std::optional<int> code = begin(FileOperation::CreateFile, path)) {
-        errno = *code;
-        return false;
-    }
+    if (auto code = begin(FileOperation::CreateFile, path))
+        return fileSystemFailure(QStringLiteral("create"), path, *code);
     return m_inner->createPrivateFile(path);
 }
 

@@ -82,8 +82,8 @@ public:
 
     Result<void> createDirectory(const QString &path) const override;
     Result<void> createPrivateDirectory(const QString &path) const override;
-    bool createFile(const QString &path) const override;
-    bool createPrivateFile(const QString &path) const override;
+    Result<void> createFile(const QString &path) const override;
+    Result<void> createPrivateFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
     Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;

@@ -54,4 +54,11 @@ QString DiskFeedback::chosenFolderFailure(const QString &folder, int code)
     return folderFailure(folder, code) + QLatin1Char(' ') + advice;
 }
 
+QString DiskFeedback::ownFolderFailure(const QString &folder, int code)
+{
+    const QString advice = isNoSpace(code) ? QStringLiteral("Free space, then retry.")
+                                           : QStringLiteral("Make it writable, then retry.");
+    return folderFailure(folder, code) + QLatin1Char(' ') + advice;
+}
+
 } // namespace Pellwick

@@ -34,6 +34,10 @@ public:
     /// retry." for a full disk, "Choose another folder, then retry." for any other code. For a
     /// folder the user chose and can change (a restore destination).
     static QString chosenFolderFailure(const QString &folder, int code);
+    /// `folderFailure` followed by the advice for a folder Pellwick keeps for itself and the user
+    /// cannot swap for another (its restore state): "Free space, then retry." for a full disk,
+    /// "Make it writable, then retry." for any other code.
+    static QString ownFolderFailure(const QString &folder, int code);
 };
 
 } // namespace Pellwick

@@ -3,24 +3,10 @@
 #include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/LibraryFeedback.h>
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
-#include <QDir>
-
 namespace Pellwick {
-
-namespace {
-
-bool isSameOrInside(const QString &folder, const QString &path)
-{
-    if (folder.isEmpty())
-        return false;
-    const QString root = QDir::cleanPath(folder);
-    const QString cleaned = QDir::cleanPath(path);
-    return cleaned == root || cleaned.startsWith(root + QLatin1Char('/'));
-}
-
-} // namespace
 
 std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
                                                             const QString &failure,
@@ -40,7 +26,7 @@ std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
     const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
     if (!fileSystem)
         return std::nullopt;
-    if (isSameOrInside(libraryFolder, fileSystem->path))
+    if (isSameOrInside(fileSystem->path, libraryFolder))
         return LibraryFeedback::writeErrorMessage(libraryFolder, error)
                + QStringLiteral(" The library keeps what it held before.");
     return QStringLiteral("%1: %2: %3.")
@@ -204,11 +190,21 @@ QString RestoreFeedback::genericRestoreFailureMessage(const std::optional<QStrin
            + QStringLiteral("). Try again; if it continues, contact support.");
 }
 
-QString RestoreFeedback::restoreTransferFailureReason(const Error &error)
+QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
+                                                      const QString &destinationFolder,
+                                                      const QString &stateFolder)
 {
     const auto *transfer = error.as<RestoreTransferError>();
-    if (!transfer)
-        return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
+    if (!transfer) {
+        const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
+        if (!fileSystem)
+            return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
+        if (isSameOrInside(fileSystem->path, stateFolder))
+            return DiskFeedback::ownFolderFailure(
+                QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder),
+                fileSystem->code);
+        return DiskFeedback::chosenFolderFailure(destinationFolder, fileSystem->code);
+    }
     QString incomplete
         = QStringLiteral("Restore Transfer received incomplete data. Retry this RAW Original.");
     return std::visit(

@@ -27,8 +27,12 @@ public:
                                     const QString &operation,
                                     const QString &libraryFolder = QString());
 
-    /// The attention reason kept with an item whose restore transfer ended with `error`.
-    static QString restoreTransferFailureReason(const Error &error);
+    /// The attention reason kept with an item whose restore transfer ended with `error`, or why a
+    /// run could not start writing. A file-system failure names the folder it happened in: the
+    /// restore state folder `stateFolder` when its path lies there, else `destinationFolder`.
+    static QString restoreTransferFailureReason(const Error &error,
+                                                const QString &destinationFolder,
+                                                const QString &stateFolder);
     /// "Restore complete: <count> item(s) saved", the count in plain decimal digits whatever the
     /// locale, "item(s)" for one and for many.
     static QString restoreCompleteMessage(qint64 savedCount);

@@ -470,8 +470,7 @@ private:
         if (m_stop.get_token().stop_requested())
             return cancelled();
         const FileManager &files = *m_executor.m_fileManager;
-        if (!files.createFile(job.temporaryPath))
-            return fileSystemFailure(QStringLiteral("create"), job.temporaryPath, EIO);
+        PELLWICK_TRY(files.createFile(job.temporaryPath));
         PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
                             files.openForWriting(job.temporaryPath));
         Result<qint64> length

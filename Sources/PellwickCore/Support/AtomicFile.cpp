@@ -24,11 +24,8 @@ Result<void> writeFileAtomically(const FileManager &fileManager,
     const QString folder = parentPath(path);
 
     auto write = [&]() -> Result<void> {
-        const bool created = access == FileAccess::OwnerOnly
-                                 ? fileManager.createPrivateFile(temporary)
-                                 : fileManager.createFile(temporary);
-        if (!created)
-            return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
+        PELLWICK_TRY(access == FileAccess::OwnerOnly ? fileManager.createPrivateFile(temporary)
+                                                     : fileManager.createFile(temporary));
         PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> handle,
                             fileManager.openForWriting(temporary));
         PELLWICK_TRY(handle->write(data.constData(), data.size()));

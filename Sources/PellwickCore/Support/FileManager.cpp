@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSet>
 #include <QStringDecoder>
+#include <QUuid>
 
 #include <algorithm>
 #include <cerrno>
@@ -380,7 +381,7 @@ Result<void> makeDirectoryDurable(const FileManager &fileManager, const QString 
 
 namespace {
 
-bool makeFile(const QString &path, mode_t mode)
+Result<void> makeFile(const QString &path, mode_t mode)
 {
     // Always a new file: truncating an existing one in place would also empty every other name
     // (hard link) it has, and would write through a symbolic link.
@@ -389,12 +390,12 @@ bool makeFile(const QString &path, mode_t mode)
         const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::close(fd);
-            return true;
+            return {};
         }
         if (errno != EEXIST || ::unlink(target.constData()) != 0)
-            return false;
+            return fileSystemFailure(QStringLiteral("create"), path, errno);
     }
-    return false;
+    return fileSystemFailure(QStringLiteral("create"), path, EEXIST);
 }
 
 /// The entries of the folder at `path` but "." and "..", each named and then completed by
@@ -449,12 +450,12 @@ Result<void> LocalFileManager::createPrivateDirectory(const QString &path) const
     return Detail::makeDirectory(*this, path, 0700);
 }
 
-bool LocalFileManager::createFile(const QString &path) const
+Result<void> LocalFileManager::createFile(const QString &path) const
 {
     return makeFile(path, 0666);
 }
 
-bool LocalFileManager::createPrivateFile(const QString &path) const
+Result<void> LocalFileManager::createPrivateFile(const QString &path) const
 {
     return makeFile(path, 0600);
 }
@@ -785,6 +786,15 @@ readRegularFileContents(const FileManager &fileManager, const QString &path, qin
     return data;
 }
 
+Result<void> checkFolderTakesFiles(const FileManager &fileManager, const QString &folder)
+{
+    PELLWICK_TRY(fileManager.createDirectory(folder));
+    const QString probe = folder + QStringLiteral("/.pellwick-write-probe-")
+                          + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    PELLWICK_TRY(fileManager.createFile(probe));
+    return fileManager.removeItem(probe);
+}
+
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)
 {
     // Resolved step by step as the system does, never by dropping ".." from the text first: after
@@ -856,6 +866,15 @@ QString lastPathComponent(const QString &path)
         trimmed.chop(1);
     const qsizetype slash = trimmed.lastIndexOf(QLatin1Char('/'));
     return slash < 0 || trimmed == QLatin1String("/") ? trimmed : trimmed.mid(slash + 1);
+}
+
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    if (folder.isEmpty())
+        return false;
+    return path == folder
+           || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder
+                                                                : folder + QLatin1Char('/'));
 }
 
 bool isSafePathComponent(const QString &name)

@@ -116,10 +116,10 @@ public:
     /// only (for folders holding credentials); an existing folder is left as it is.
     [[nodiscard]] virtual Result<void> createPrivateDirectory(const QString &path) const = 0;
     /// Creates a new, empty regular file, replacing a file already at `path` by a new one (the old
-    /// file is unlinked, never emptied in place). False when it could not.
-    virtual bool createFile(const QString &path) const = 0;
+    /// file is unlinked, never emptied in place). Fails with the system's reason, naming `path`.
+    [[nodiscard]] virtual Result<void> createFile(const QString &path) const = 0;
     /// As `createFile`, with a file that only its owner may read and write.
-    virtual bool createPrivateFile(const QString &path) const = 0;
+    [[nodiscard]] virtual Result<void> createPrivateFile(const QString &path) const = 0;
     /// Removes a file, a symbolic link (not its target) or a folder with everything in it. A
     /// volume mounted inside the folder is never entered: the removal fails (EXDEV) at it.
     [[nodiscard]] virtual Result<void> removeItem(const QString &path) const = 0;
@@ -173,8 +173,8 @@ class LocalFileManager final : public FileManager
 public:
     Result<void> createDirectory(const QString &path) const override;
     Result<void> createPrivateDirectory(const QString &path) const override;
-    bool createFile(const QString &path) const override;
-    bool createPrivateFile(const QString &path) const override;
+    Result<void> createFile(const QString &path) const override;
+    Result<void> createPrivateFile(const QString &path) const override;
     Result<void> removeItem(const QString &path) const override;
     Result<void> removeDirectory(const QString &path) const override;
     Result<void> moveItem(const QString &from, const QString &to) const override;
@@ -213,6 +213,11 @@ readRegularFileContents(const FileManager &fileManager, const QString &path, qin
 /// resolved, naming what the system would reach (".." after a link leads to the parent of the
 /// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
+/// Succeeds when `folder` can take a new file: the folder is made (with its parents) when it is
+/// missing, and a hidden empty file is created in it and removed again. Fails with the file
+/// system's error, naming the folder or the file.
+[[nodiscard]] Result<void> checkFolderTakesFiles(const FileManager &fileManager,
+                                                 const QString &folder);
 
 /// Decodes a file name or path from its bytes. Bytes that are not valid UTF-8 are written as
 /// "\xNN" so that it can be shown, and the second value is false: such a text cannot be used to
@@ -228,6 +233,9 @@ std::pair<QString, bool> decodeFileName(QByteArrayView bytes);
 QString parentPath(const QString &path);
 /// The last component of a path.
 QString lastPathComponent(const QString &path);
+/// True when the absolute `path` is `folder` or lies inside it, judged by the text of both (no
+/// link is resolved). An empty `folder` holds nothing.
+bool isSameOrInside(const QString &path, const QString &folder);
 /// True when `name` is usable as one path component: not empty, no "/", no NUL, not "." or "..".
 bool isSafePathComponent(const QString &name);
 /// The most bytes one path component may take on the file systems Core writes to.

@@ -28,8 +28,9 @@ void RestoreOutcomesTests::textsOfTheRun()
 {
     QFETCH(QLocale, locale);
     QLocale::setDefault(locale);
-    const auto reason = [](decltype(E::value) error) {
-        return RestoreFeedback::restoreTransferFailureReason(E{std::move(error)});
+    const QString restored = u"/home/ada/Restored"_s, state = u"/home/ada/RestoreTransfers"_s;
+    const auto reason = [&](decltype(E::value) error) {
+        return RestoreFeedback::restoreTransferFailureReason(E{std::move(error)}, restored, state);
     };
     const QString incomplete
         = u"Restore Transfer received incomplete data. Retry this RAW Original."_s;
@@ -44,7 +45,7 @@ void RestoreOutcomesTests::textsOfTheRun()
         {reason(E::Cancelled{}), u"Restore stopped in Pellwick."_s},
         {reason(E::UnexpectedRangeResponse{}), u"Restore Transfer could not download a byte range. Check your connection, then retry."_s},
         {reason(E::MissingSidecarCapability{}), u"Restore Transfer could not retrieve the paired Sidecar. Retry this Archive Package."_s},
-        {RestoreFeedback::restoreTransferFailureReason(CancellationError{}), u"Restore Transfer failed. Check your connection, then retry."_s},
+        {RestoreFeedback::restoreTransferFailureReason(CancellationError{}, restored, state), u"Restore Transfer failed. Check your connection, then retry."_s},
         {RestoreFeedback::restoreCompleteMessage(1), u"Restore complete: 1 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(5), u"Restore complete: 5 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},

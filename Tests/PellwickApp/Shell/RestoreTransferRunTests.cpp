@@ -2,6 +2,8 @@
 
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
 
+#include <cerrno>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -10,6 +12,9 @@ namespace {
 
 // clang-format off
 enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
+
+/// A file operation failing with `code` on paths containing `pathFragment`.
+struct Fault { FileOperation operation; int code; QString pathFragment; };
 
 // clang-format on
 
@@ -22,6 +27,7 @@ struct RunCase
     QString existing = {};                        ///< in the destination beforehand
     QList<int> wrongHashes = {};                  ///< records whose hash no download matches
     bool corruptBytes = false;
+    std::optional<Fault> fault = std::nullopt;
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
     bool lookUpAfter = false;  ///< the Restore page then looks for an active request
@@ -39,7 +45,9 @@ struct RunCase
     bool planned = true;
     std::optional<QString> message = u"Restore complete: 2 item(s) saved"_s;
     std::optional<QString> error = std::nullopt;
-    std::optional<QString> reason = std::nullopt; ///< of the first record needing attention
+    /// Of the first record needing attention. In it and in `error`, "<dir>" is the test's
+    /// directory.
+    std::optional<QString> reason = std::nullopt;
     bool paused = false;
     std::optional<QString> suggestion = std::nullopt;
     bool continuesInDestination = false; ///< `message` names the folder; the chooser starts there
@@ -115,6 +123,15 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .planned = false, .message = ready, .error = outside(u"Local Library Cache"_s)};
     QTest::newRow("the restore state") << RunCase{.folder = u"RestoreTransfers"_s, .saved = 0, .planned = false,
         .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
+    QTest::newRow("destination full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"Restored/."_s},
+        .saved = 0, .message = std::nullopt, .error = u"2 item(s) need attention"_s,
+        .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s};
+    QTest::newRow("destination read-only") << RunCase{.fault = Fault{FileOperation::CreateFile, EROFS, u"Restored/"_s},
+        .saved = 0, .planned = false, .message = ready,
+        .error = u"<dir>/Restored cannot be written (read-only). Choose another folder, then retry."_s};
+    QTest::newRow("restore state folder full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"RestoreTransfers/"_s},
+        .saved = 0, .message = std::nullopt, .error = u"2 item(s) need attention"_s,
+        .reason = u"No space left in Pellwick's restore state folder (<dir>/RestoreTransfers). Free space, then retry."_s};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -159,6 +176,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         h.backend.objectStore().setGetFault(TestObjectStore::GetFault::WrongBytes);
     if (c.expiring)
         h.expirePlannedCapabilities();
+    if (c.fault)
+        h.files->failOperation(c.fault->operation, c.fault->code, c.fault->pathFragment);
     std::optional<QCoro::Task<>> cancellation;
     const auto cancel
         = [&] { cancellation.emplace(h.model->restoreWorkflows().cancelActiveRestoreRequest()); };
@@ -203,7 +222,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
              c.continuesInDestination ? std::optional(*c.message + h.destination()) : c.message);
     QCOMPARE(h.restore().unfinishedRestoreDestination(),
              c.continuesInDestination ? std::optional(h.destination()) : std::nullopt);
-    QCOMPARE(h.restore().restoreErrorMessage(), c.error);
+    const auto placed = [&](std::optional<QString> text) {
+        return text ? std::optional(text->replace(u"<dir>"_s, h.fixture.dir.path())) : text;
+    };
+    QCOMPARE(h.restore().restoreErrorMessage(), placed(c.error));
     QCOMPARE(h.restore().hasPausedRestoreTransfer(), c.paused);
     QCOMPARE(h.restore().restoreFilenameConflict().has_value(), c.suggestion.has_value());
     if (c.suggestion)
@@ -212,7 +234,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         RestorePageState::read(h.restore(), h.model->sessionState(), h.model->restoreWorkflows()));
     if (c.reason) {
         QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
-                 c.reason);
+                 placed(c.reason));
         QCOMPARE(page.actionAvailability.transferTitle, u"Retry Failed Restore"_s);
     }
     if (c.messageTone)
@@ -222,6 +244,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
                  *c.savedHere ? std::optional(h.destination()) : std::nullopt);
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
+    if (!c.planned)
+        QCOMPARE(h.backend.objectStore().requests().size(), 0);
     // A run that saved a file reads the library's figures (its restore allowance) again.
     QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? 1 : 0);
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)

@@ -19,7 +19,10 @@ struct RestoreOutcomeSummary
     bool wasCancelled = false;
 };
 
-RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> &outcomes)
+/// The outcomes sorted; a failure in a folder names `destinationFolder` or `stateFolder`.
+RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> &outcomes,
+                                            const QString &destinationFolder,
+                                            const QString &stateFolder)
 {
     RestoreOutcomeSummary summary;
     for (const RestoreTransferOutcome &outcome : outcomes) {
@@ -32,7 +35,8 @@ RestoreOutcomeSummary restoreOutcomeSummary(const QList<RestoreTransferOutcome> 
                     summary.failedTransfers.append(failed.transfer);
                     summary.attentionReasons.insert(
                         failed.transfer.id.libraryItemID,
-                        RestoreFeedback::restoreTransferFailureReason(failed.error));
+                        RestoreFeedback::restoreTransferFailureReason(
+                            failed.error, destinationFolder, stateFolder));
                     summary.wasPaused
                         = summary.wasPaused
                           || isTransferError<RestoreTransferError::Paused>(failed.error);
@@ -71,7 +75,9 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
                                        QString destinationDirectory)
 {
     const QPointer<RestoreWorkflows> self(this);
-    const RestoreOutcomeSummary summary = restoreOutcomeSummary(outcomes);
+    const RestoreTransferEngine *stateOwner = m_services.restoreTransferEngine.get();
+    const RestoreOutcomeSummary summary = restoreOutcomeSummary(
+        outcomes, destinationDirectory, stateOwner ? stateOwner->rootPath() : QString());
     // A Stop that overtook the run's end settles it as cancelled too: the cancellation owns the
     // request's texts and statuses.
     const auto isCancelled

@@ -56,13 +56,6 @@ RestoreTransferCapability capabilityOf(const RestoreTransfer &transfer)
     return capability;
 }
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder
-           || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder
-                                                                : folder + QLatin1Char('/'));
-}
-
 /// The arguments of one planning of a run, all values.
 struct RestorePlanning
 {
@@ -84,9 +77,15 @@ struct RestorePlanning
     }
 };
 
-/// The transfers, or the managed folder that holds the destination (the innermost, when one
-/// lies inside another).
-using RestorePlan = std::variant<QList<RestoreTransfer>, ManagedFolder>;
+/// A folder the run must write to that cannot take a file.
+struct UnwritableFolder
+{
+    Error error;
+};
+
+/// The transfers, the managed folder that holds the destination (the innermost, when one lies
+/// inside another), or the first folder the run could not write to.
+using RestorePlan = std::variant<QList<RestoreTransfer>, ManagedFolder, UnwritableFolder>;
 
 Result<RestorePlan> planRestore(const RestorePlanning &planning,
                                 const FileManager &files,
@@ -105,6 +104,11 @@ Result<RestorePlan> planRestore(const RestorePlanning &planning,
     }
     if (holder)
         return RestorePlan(holder->first);
+    // Before anything is downloaded, so that a folder that says no costs no download.
+    for (const QString &folder : {planning.destinationDirectory, planning.engine->rootPath()}) {
+        if (Result<void> writable = checkFolderTakesFiles(files, folder); !writable)
+            return RestorePlan(UnwritableFolder{std::move(writable).error()});
+    }
     PELLWICK_TRY_ASSIGN(QList<RestoreTransfer> transfers, planning.plan(std::move(stop)));
     return RestorePlan(std::move(transfers));
 }
@@ -209,6 +213,12 @@ QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
     if (const ManagedFolder *holder = std::get_if<ManagedFolder>(&**planned)) {
         endRun();
         m_state.setRestoreErrorMessage(RestoreFeedback::managedDestinationMessage(*holder));
+        co_return;
+    }
+    if (const auto *unwritable = std::get_if<UnwritableFolder>(&**planned)) {
+        endRun();
+        m_state.setRestoreErrorMessage(RestoreFeedback::restoreTransferFailureReason(
+            unwritable->error, destinationDirectory, m_services.restoreTransferEngine->rootPath()));
         co_return;
     }
 
