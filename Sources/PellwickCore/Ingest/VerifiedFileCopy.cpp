@@ -77,9 +77,10 @@ Result<void> VerifiedFileCopy::copy(const QString &source,
 
     PELLWICK_TRY(fileManager.createDirectory(folder));
     (void) fileManager.removeItem(partial); // a leftover of an interrupted copy, if any
-    if (!fileManager.createFile(partial))
-        return failure(
-            VerifiedFileCopyError{VerifiedFileCopyError::UnableToCreatePartial{partial}});
+    if (Result<void> created = fileManager.createFile(partial); !created) {
+        return failure(VerifiedFileCopyError{
+            VerifiedFileCopyError::UnableToCreatePartial{partial, ErrorCause(created.error())}});
+    }
 
     std::unique_ptr<FileHandle> sourceHandle;
     std::unique_ptr<FileHandle> partialHandle;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <PellwickCore/Support/ErrorCause.h>
+
 #include <QString>
 
 #include <variant>
@@ -9,10 +11,11 @@ namespace Pellwick {
 /// The verified copy's own failures, in this order.
 struct VerifiedFileCopyError
 {
-    /// The hidden partial file could not be created; carries its path.
+    /// The hidden partial file could not be created; carries its path and the system's failure.
     struct UnableToCreatePartial
     {
         QString partialPath;
+        ErrorCause cause;
         bool operator==(const UnableToCreatePartial &) const = default;
     };
 

@@ -905,8 +905,7 @@ Result<LibraryJournal::SnapshotName> write(const FileManager &fileManager,
                                            const LocalLibraryCacheRecords &records,
                                            bool lineBreakAtEnd)
 {
-    if (!fileManager.createFile(path))
-        return fileSystemFailure(QStringLiteral("create"), path, errno ? errno : EIO);
+    PELLWICK_TRY(fileManager.createFile(path));
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file, fileManager.openForWriting(path));
     LibraryJournal::BlockDigest digest;
     qint64 length = 0;

@@ -351,8 +351,7 @@ Result<void> LocalLibraryCache::createJournal(const QByteArray &entry) const
     const QByteArray contents = LibraryJournal::header(disk.snapshotName) + entry;
     const QByteArray withRoom = contents + QByteArray(journalRoomBytes, '\0');
     Result<void> written = [&]() -> Result<void> {
-        if (!m_fileManager->createFile(temporary))
-            return fileSystemFailure(QStringLiteral("create"), temporary, EIO);
+        PELLWICK_TRY(m_fileManager->createFile(temporary));
         PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
                             m_fileManager->openForWriting(temporary));
         PELLWICK_TRY(file->write(withRoom.constData(), withRoom.size()));
@@ -454,8 +453,7 @@ Result<void> LocalLibraryCache::writeSnapshot(const LocalLibraryCacheRecords &re
     }
     const QByteArray header = LibraryJournal::header(*name);
     Result<void> journalWritten = [&]() -> Result<void> {
-        if (!m_fileManager->createFile(journalTemporary))
-            return fileSystemFailure(QStringLiteral("create"), journalTemporary, EIO);
+        PELLWICK_TRY(m_fileManager->createFile(journalTemporary));
         PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
                             m_fileManager->openForWriting(journalTemporary));
         PELLWICK_TRY(file->write(header.constData(), header.size()));

@@ -259,6 +259,12 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .pathFragment = u"/IngestCache/"_s,
                      .message = u"<cache> cannot be written (not permitted). Ingest Cache "
                                 u"location needs to be writable."_s};
+    QTest::newRow("a copy's partial file refused")
+        << FaultCase{.operation = FileOperation::CreateFile,
+                     .code = EROFS,
+                     .pathFragment = u".pellwick-partial"_s,
+                     .message = u"<cache> cannot be written (read-only). Ingest Cache location "
+                                u"needs to be writable."_s};
     QTest::newRow("a copy hashing unlike its source") << FaultCase{.hashMismatch = true};
     QTest::newRow("a failed library write")
         << FaultCase{.operation = FileOperation::Write,

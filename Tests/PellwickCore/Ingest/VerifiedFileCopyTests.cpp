@@ -387,9 +387,10 @@ void VerifiedFileCopyTests::failureAtEachStepLeavesNothingBehind()
 
     QVERIFY(!result);
     const Error expected
-        = reportedOperation.isEmpty() ? Error(
-              VerifiedFileCopyError{VerifiedFileCopyError::UnableToCreatePartial{scene.partial}})
-                                      : Error(FileSystemError{reportedOperation, path, code});
+        = reportedOperation.isEmpty()
+              ? Error(VerifiedFileCopyError{VerifiedFileCopyError::UnableToCreatePartial{
+                  .partialPath = scene.partial, .cause = {}}})
+              : Error(FileSystemError{reportedOperation, path, code});
     QCOMPARE(result.error(), expected);
     QCOMPARE(willVerifyCalled, verified);
     QCOMPARE(entries(scene.folder), QStringList());

@@ -16,14 +16,12 @@ namespace {
 
 const QString writeProbePrefix = QStringLiteral(".pellwick-write-probe-");
 
-/// Succeeds when an empty file can be created in `folder` and removed again. A file manager that
-/// cannot create it reports no reason: the failure is EACCES.
+/// Succeeds when an empty file can be created in `folder` and removed again.
 Result<void> verifyWritableIngestCacheLocation(const FileManager &files, const QString &folder)
 {
     const QString probe = folder + QLatin1Char('/') + writeProbePrefix
                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    if (!files.createFile(probe))
-        return failure(FileSystemError{QStringLiteral("create"), probe, EACCES});
+    PELLWICK_TRY(files.createFile(probe));
     return files.removeItem(probe);
 }
 
