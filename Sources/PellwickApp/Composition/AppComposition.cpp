@@ -10,6 +10,7 @@
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
+#include <PellwickCore/Backend/BackendReachabilityMonitor.h>
 #include <PellwickCore/Backend/CurlFetch.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
@@ -48,9 +49,11 @@ AppComposition::makeViewModel(const AppConfiguration &configuration,
                               const AppSystemServices &services)
 {
     const auto files = std::make_shared<LocalFileManager>();
-    // 1. The session client.
-    const auto sessionClient
-        = std::make_shared<LibrarySessionClient>(configuration.backendURL(), CurlFetch());
+    // 1. The session client, whose exchanges also tell the backend status what they saw.
+    const auto reachabilityMonitor = std::make_shared<BackendReachabilityMonitor>();
+    const auto sessionClient = std::make_shared<LibrarySessionClient>(
+        configuration.backendURL(),
+        BackendReachabilityMonitor::observing(reachabilityMonitor, CurlFetch()));
     // 2. The Local Library Cache: one storage shared by every copy.
     const LocalLibraryCache localLibraryCache(configuration.localLibraryCacheURL(), files);
     // 3. The health client. Its answer is a few bytes: a longer one is not the backend's, and a
@@ -116,7 +119,8 @@ AppComposition::makeViewModel(const AppConfiguration &configuration,
                                                   services.steadyClock,
                                                   services.timers,
                                                   files,
-                                                  std::make_shared<SHA256ContentHasher>());
+                                                  std::make_shared<SHA256ContentHasher>(),
+                                                  reachabilityMonitor);
     viewModel->libraryWorkflows().setLocalLibraryTreeBuilder(
         [files](const QList<LocalLibraryItem> &items,
                 const QString &cacheRoot,

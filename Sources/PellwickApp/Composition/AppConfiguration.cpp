@@ -114,8 +114,12 @@ QString AppConfiguration::localLibraryCacheURL() const
 QString AppConfiguration::ingestCacheURL() const
 {
     const QProcessEnvironment environment = m_sources.environment();
-    if (environment.contains(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")))
-        return absoluteFilePath(environment.value(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")));
+    // Spelt like the other folder variables; the first spelling is still read.
+    for (const QString &variable : {QStringLiteral("PELL_WICK_INGEST_CACHE_ROOT"),
+                                    QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")}) {
+        if (environment.contains(variable))
+            return absoluteFilePath(environment.value(variable));
+    }
     // Always the persistent location, whichever store the application runs with.
     const IngestCacheLocationStore store(m_sources.standardSettings());
     return store.load(picturesDirectory() + QStringLiteral("/Pellwick Ingest Cache"));

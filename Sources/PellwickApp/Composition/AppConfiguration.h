@@ -50,6 +50,8 @@ public:
     /// http or https URL with a host (nothing can be reached there). None otherwise.
     std::optional<QString> backendURLNotice() const;
     QString localLibraryCacheURL() const;
+    /// `PELL_WICK_INGEST_CACHE_ROOT`, else `PELLWICK_INGEST_CACHE_ROOT`, else the location saved
+    /// in the settings, else "Pellwick Ingest Cache" in the pictures folder.
     QString ingestCacheURL() const;
     QString stagingAreaURL() const;
     QString restoreTransferStateURL() const;

@@ -5,6 +5,8 @@
 #include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <curl/curl.h>
@@ -31,6 +33,45 @@ QString statusMessage(int statusCode)
 QString genericMessage()
 {
     return QStringLiteral("Import could not complete. Keep source media and retry.");
+}
+
+bool isInside(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+/// The folder of `folders` that holds `path` as the user knows it, "the Staging Area
+/// (<root>)"; the innermost one when they nest (a default Ingest Cache lies in the library's
+/// folder). Else the folder of the file itself.
+QString placeOf(const QString &path, const ImportFeedback::Folders &folders)
+{
+    const QString file = QDir::cleanPath(path);
+    const std::pair<QString, QString> named[] = {
+        {QStringLiteral("the Staging Area"), folders.stagingArea},
+        {QStringLiteral("the library"), folders.library},
+        {QStringLiteral("the Ingest Cache"), folders.ingestCache},
+    };
+    QString place;
+    qsizetype matched = -1;
+    for (const auto &[name, root] : named) {
+        const QString folder = QDir::cleanPath(root);
+        if (!root.isEmpty() && folder.size() > matched && isInside(file, folder)) {
+            place = QStringLiteral("%1 (%2)").arg(name, folder);
+            matched = folder.size();
+        }
+    }
+    return matched >= 0 ? place : QFileInfo(file).path();
+}
+
+QString diskFailureMessage(const FileSystemError &failure, const ImportFeedback::Folders &folders)
+{
+    const QString place = placeOf(failure.path, folders);
+    const QString what = DiskFeedback::isNoSpace(failure.code)
+                             ? QStringLiteral("no space left in ") + place
+                             : QStringLiteral("%1 cannot be used (%2)")
+                                   .arg(place, DiskFeedback::reason(failure.code));
+    return QStringLiteral("Import could not complete: ") + what
+           + QStringLiteral(". Keep source media and retry.");
 }
 
 /// The transport failures that mean the connection itself failed: the idle limit passed, the
@@ -76,7 +117,7 @@ const QLoggingCategory &importCategory()
 
 } // namespace
 
-QString ImportFeedback::message(const Error &error)
+QString ImportFeedback::message(const Error &error, const Folders &folders)
 {
     if (const auto *importer = error.as<VerifiedBackupImporterError>();
         importer
@@ -105,6 +146,8 @@ QString ImportFeedback::message(const Error &error)
     if (const auto *transport = error.as<TransportError>();
         transport && isConnectionFailure(*transport))
         return QStringLiteral("Connection failed. Check connection and retry.");
+    if (const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error))
+        return diskFailureMessage(*fileSystem, folders);
     return genericMessage();
 }
 

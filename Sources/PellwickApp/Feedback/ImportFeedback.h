@@ -14,8 +14,20 @@ class ImportFeedback
 public:
     ImportFeedback() = delete;
 
-    /// The sentence the shell shows for `error`.
-    static QString message(const Error &error);
+    /// The folders a confirmed import works in. A failure of the disk in one of them is named
+    /// with it ("the Staging Area (<path>)"); a failure elsewhere with the folder of its file.
+    struct Folders
+    {
+        QString stagingArea;
+        QString library;
+        QString ingestCache;
+    };
+
+    /// The sentence the shell shows for `error`. An error that would read "Import could not
+    /// complete. Keep source media and retry." and comes from a failure of the disk names the
+    /// folder and the system's reason after "Import could not complete: ", e.g. "no space left in
+    /// the Staging Area (<path>)" or "the library (<path>) cannot be used (read-only)".
+    static QString message(const Error &error, const Folders &folders = {});
     /// One key=value token that names the failure for the log, e.g. "library_http_status=503".
     static QString diagnostic(const Error &error);
     /// Writes "Confirmed Import failed: " + `diagnostic(error)` at critical level to the category

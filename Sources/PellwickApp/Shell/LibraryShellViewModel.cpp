@@ -16,6 +16,9 @@
 #include <PellwickCore/Restore/RestoreTransferEngine.h>
 #include <PellwickCore/Support/FileManager.h>
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 namespace Pellwick {
 
 namespace {
@@ -46,6 +49,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     SingleShotTimerFactory timers,
     std::shared_ptr<const FileManager> fileManager,
     std::shared_ptr<const ContentHashing> contentHasher,
+    std::shared_ptr<BackendReachabilityMonitor> reachabilityMonitor,
     QObject *parent)
     : QObject(parent)
     , m_sessionState(std::make_unique<SessionState>())
@@ -65,6 +69,7 @@ LibraryShellViewModel::LibraryShellViewModel(
           = fileManager ? std::move(fileManager) : std::make_shared<const LocalFileManager>(),
           .contentHasher = contentHasher ? std::move(contentHasher)
                                          : std::make_shared<const SHA256ContentHasher>(),
+          .reachabilityMonitor = std::move(reachabilityMonitor),
       }))
     , m_storageFiguresChanged([this] { return m_sessionWorkflows->refreshLibrary(); })
     , m_board(std::make_unique<TransferProgressBoard>(*m_shellState, m_d->services.steadyClock))
@@ -154,6 +159,21 @@ LibraryShellViewModel::LibraryShellViewModel(
                "LibraryShellViewModel",
                "every collaborator is required");
     connectStateObservers();
+    if (m_d->services.reachabilityMonitor) {
+        // Called on the exchange's thread: the weak pointer is made here and read on the main
+        // thread only.
+        m_d->services.reachabilityMonitor->setObserver(
+            [sessions
+             = QPointer<SessionWorkflows>(m_sessionWorkflows.get())](BackendReachability said) {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [sessions, said] {
+                        if (sessions)
+                            sessions->backendExchangeEnded(said);
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
 
     if (m_ingestCacheState->pendingIngestCacheMigration()) {
         m_ingestCacheState->setIngestCacheMigrationMessage(
@@ -183,6 +203,8 @@ void LibraryShellViewModel::connectStateObservers()
 
 LibraryShellViewModel::~LibraryShellViewModel()
 {
+    if (m_d->services.reachabilityMonitor)
+        m_d->services.reachabilityMonitor->setObserver({});
     // A check of a stalled backend would otherwise hold the process's exit.
     m_sessionWorkflows.reset();
 }

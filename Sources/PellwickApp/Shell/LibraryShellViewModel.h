@@ -33,6 +33,7 @@
 namespace Pellwick {
 
 class BackendHealthClient;
+class BackendReachabilityMonitor;
 class ContentHashing;
 class FileManager;
 class ImportReviewBuilder;
@@ -86,7 +87,9 @@ public:
     /// items. Without `ingestCache`, the cache is "IngestCache" inside the Local Library Cache's
     /// root. The workflows' delays run on timers from `timers` (none: Qt timers); `fileManager`
     /// and `contentHasher` are the file system and the SHA-256 hasher of the workflows' own disk
-    /// steps (none: the local file system and `SHA256ContentHasher`).
+    /// steps (none: the local file system and `SHA256ContentHasher`). `reachabilityMonitor`, when
+    /// given, observes the fetch function of `sessionClient`: what its exchanges say about the
+    /// backend reaches the backend status.
     LibraryShellViewModel(
         BackendHealthClient healthClient,
         std::shared_ptr<const LibrarySessionClient> sessionClient,
@@ -104,6 +107,7 @@ public:
         SingleShotTimerFactory timers = {},
         std::shared_ptr<const FileManager> fileManager = {},
         std::shared_ptr<const ContentHashing> contentHasher = {},
+        std::shared_ptr<BackendReachabilityMonitor> reachabilityMonitor = {},
         QObject *parent = nullptr);
     /// Each workflow object stops what it runs as it goes: the backend check, the scan, the
     /// source-media checks, the importer's runs, the copy of Add to Ingest Cache (which keeps its

@@ -6,6 +6,7 @@
 #include <PellwickApp/Shell/LibraryShellViewModel.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
+#include <PellwickCore/Backend/BackendReachabilityMonitor.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
@@ -28,6 +29,8 @@ struct LibraryShellViewModelPrivate
         /// The workflows' own file system and SHA-256 hasher.
         std::shared_ptr<const FileManager> fileManager;
         std::shared_ptr<const ContentHashing> contentHasher;
+        /// Sees the session client's exchanges; none when the client's fetch is not observed.
+        std::shared_ptr<BackendReachabilityMonitor> reachabilityMonitor;
     };
 
     explicit LibraryShellViewModelPrivate(Services initialServices)

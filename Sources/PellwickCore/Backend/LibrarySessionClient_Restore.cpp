@@ -12,7 +12,7 @@ namespace Pellwick {
 namespace {
 
 const QByteArray get = QByteArrayLiteral("GET");
-const QByteArray post = QByteArrayLiteral("POST");
+const QByteArray postMethod = QByteArrayLiteral("POST");
 const QByteArray deleteMethod = QByteArrayLiteral("DELETE");
 
 const QString restoreRequestsPath = QStringLiteral("api/library/restore_requests");
@@ -42,7 +42,7 @@ Result<BackendWire::RestoreDownloadsEnvelope> downloadsEnvelope(const LibrarySes
                                                                 std::stop_token stop)
 {
     return client.send(
-        client.makeRequest(restoreRequestPath(restoreRequestID, u"/downloads"), post, token),
+        client.makeRequest(restoreRequestPath(restoreRequestID, u"/downloads"), postMethod, token),
         {200},
         &BackendWire::decodeRestoreDownloadsEnvelope,
         LibrarySessionClient::RestoreFailureHandling::On,
@@ -57,8 +57,11 @@ Result<RestoreRequest> LibrarySessionClient::createRestoreRequest(
     Json::OrderedJson::Array ids;
     for (const qint64 id : libraryItemIDs)
         ids.emplace_back(id);
-    Result<HttpRequest> request = makeRequest(
-        restoreRequestsPath, post, token, {{QStringLiteral("library_item_ids"), std::move(ids)}});
+    Result<HttpRequest> request
+        = makeRequest(restoreRequestsPath,
+                      postMethod,
+                      token,
+                      {{QStringLiteral("library_item_ids"), std::move(ids)}});
     PELLWICK_TRY(request);
     return exchangeRestoreRequest(*this, *request, 201, std::move(stop));
 }
@@ -96,7 +99,7 @@ Result<RestoreRequest> LibrarySessionClient::retryRestoreRequest(const QString &
                                                                  std::stop_token stop) const
 {
     const HttpRequest request
-        = makeRequest(restoreRequestPath(restoreRequestID, u"/retry"), post, token);
+        = makeRequest(restoreRequestPath(restoreRequestID, u"/retry"), postMethod, token);
     return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 
@@ -105,7 +108,7 @@ Result<RestoreRequest> LibrarySessionClient::completeRestoreRequest(const QStrin
                                                                     std::stop_token stop) const
 {
     const HttpRequest request
-        = makeRequest(restoreRequestPath(restoreRequestID, u"/complete"), post, token);
+        = makeRequest(restoreRequestPath(restoreRequestID, u"/complete"), postMethod, token);
     return exchangeRestoreRequest(*this, request, 200, std::move(stop));
 }
 

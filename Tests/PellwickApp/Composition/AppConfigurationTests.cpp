@@ -345,9 +345,9 @@ void AppConfigurationTests::ingestCacheRootComesFromTheVariableThenTheSavedLocat
     QTest::newRow("variable with in-memory store")
         << Variables{{root, u"/srv/ingest"_s}, {inMemory, u"1"_s}} << std::optional<QString>()
         << u"/srv/ingest"_s;
-    QTest::newRow("misspelt variable is not read")
+    QTest::newRow("variable spelt like the others")
         << Variables{{u"PELL_WICK_INGEST_CACHE_ROOT"_s, u"/srv/ingest"_s}}
-        << std::optional<QString>() << defaultRoot;
+        << std::optional<QString>() << u"/srv/ingest"_s;
 }
 
 void AppConfigurationTests::ingestCacheRootComesFromTheVariableThenTheSavedLocation()

@@ -124,17 +124,21 @@ void ImportFeedbackTests::messageAndDiagnostic_data()
     QTest::newRow("cancelled") << transportError(42, false, true) << generic
                                << u"url_error_code=42"_s;
 
-    QTest::newRow("full disk") << Error(FileSystemError{u"write"_s, u"/cache/a"_s, 28}) << generic
+    const QString fullCache
+        = u"Import could not complete: no space left in /cache. Keep source media and retry."_s;
+    QTest::newRow("full disk") << Error(FileSystemError{u"write"_s, u"/cache/a"_s, 28}) << fullCache
                                << u"posix_error_code=28"_s;
-    QTest::newRow("permission") << Error(FileSystemError{u"open"_s, u"/cache/a"_s, 13}) << generic
+    QTest::newRow("permission") << Error(FileSystemError{u"open"_s, u"/cache/a"_s, 13})
+                                << u"Import could not complete: /cache cannot be used (permission "
+                                   u"denied). Keep source media and retry."_s
                                 << u"posix_error_code=13"_s;
     const FileSystemError fullDisk{u"write"_s, u"/cache/a"_s, 28};
     QTest::newRow("copy-in stopped by a full disk")
-        << Error(IngestCacheError::verificationFailed(u"a"_s, ErrorCause(fullDisk))) << generic
+        << Error(IngestCacheError::verificationFailed(u"a"_s, ErrorCause(fullDisk))) << fullCache
         << u"posix_error_code=28"_s;
     QTest::newRow("full disk below two mappings") << Error(IngestCacheError::verificationFailed(
         u"a"_s, ErrorCause(IngestCacheError::verificationFailed(u"a"_s, ErrorCause(fullDisk)))))
-                                                  << generic << u"posix_error_code=28"_s;
+                                                  << fullCache << u"posix_error_code=28"_s;
     QTest::newRow("copy-in without a cause") << Error(IngestCacheError::verificationFailed(u"a"_s))
                                              << generic << u"error_type=IngestCacheError"_s;
     QTest::newRow("copy-in stopped by a hash mismatch")

@@ -37,6 +37,8 @@ struct ImportCase
     bool sameRawOtherSidecar = false;
     /// The selection also holds the id of a record that is gone.
     bool goneSelected = false;
+    /// Writes in the Staging Area fail with ENOSPC.
+    bool stagingAreaFull = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -134,6 +136,12 @@ void ConfirmedImportWorkflowTests::outcome_data()
                       .statuses = {Status::NeedsAttention, Status::LocalCacheReady},
                       .stagedFolders = 1,
                       .libraryReads = 0};
+    QTest::newRow("Staging Area full")
+        << ImportCase{.stagingAreaFull = true,
+                      .message = u"Import could not complete: no space left in the Staging Area "
+                                 u"(<staging>). Keep source media and retry."_s,
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady},
+                      .libraryReads = 0};
     QTest::newRow("connection closed after an upload request")
         << ImportCase{.closedAfterUploadRequest = true,
                       .message = u"Connection failed. Check connection and retry."_s,
@@ -168,6 +176,8 @@ void ConfirmedImportWorkflowTests::outcome()
     if (c.storageFullAtUpload)
         h.backend.injectFault(
             "POST", "/api/library/verified_backup_uploads", Fault::reply(409, storageFullBody), 1);
+    if (c.stagingAreaFull)
+        h.files->failOperation(FileOperation::Write, ENOSPC, u"StagingArea"_s);
     if (c.closedMidUpload)
         h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
     if (c.closedAfterUploadRequest)
@@ -209,7 +219,8 @@ void ConfirmedImportWorkflowTests::outcome()
         h.startImport();
     }
 
-    QCOMPARE(h.imports().importErrorMessage(), c.message);
+    QCOMPARE(h.imports().importErrorMessage(),
+             QString(c.message).replace(u"<staging>"_s, h.filePath(u"StagingArea"_s)));
     QCOMPARE(h.stagedFolders().size(), c.stagedFolders);
     QCOMPARE(h.backend.requestCount("GET", "/api/library") - readsBefore, c.libraryReads);
     QCOMPARE(h.imports().isImportMessageSuccess(), c.success);

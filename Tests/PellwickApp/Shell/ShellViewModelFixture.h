@@ -6,6 +6,7 @@
 #include <PellwickApp/Stores/InMemorySessionTokenStore.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
+#include <PellwickCore/Backend/BackendReachabilityMonitor.h>
 #include <PellwickCore/Backend/CurlPresignedURLUploader.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 #include <PellwickCore/Import/StagingArea.h>
@@ -112,7 +113,9 @@ struct ShellViewModelFixture
     {
         const std::shared_ptr<const FileManager> files = fileManager;
         const auto hasher = std::make_shared<SHA256ContentHasher>();
-        const auto client = std::make_shared<LibrarySessionClient>(backendURL, sessionFetch);
+        const auto reachability = std::make_shared<BackendReachabilityMonitor>();
+        const auto client = std::make_shared<LibrarySessionClient>(
+            backendURL, BackendReachabilityMonitor::observing(reachability, sessionFetch));
         std::optional<IngestCache> ingestCache;
         if (ingestCacheRoot)
             ingestCache.emplace(*ingestCacheRoot, files, contentHasher, availableCapacity);
@@ -148,7 +151,8 @@ struct ShellViewModelFixture
             steadyClock,
             timers,
             files,
-            workflowHasher ? workflowHasher : contentHasher);
+            workflowHasher ? workflowHasher : contentHasher,
+            reachability);
     }
 };
 

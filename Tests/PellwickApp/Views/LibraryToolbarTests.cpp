@@ -88,7 +88,7 @@ private Q_SLOTS:
         }) << u"Filters|Start Import|Restore Selected|Remove from Cache"_s;
         QTest::newRow("import message, 1")
             << Read([=](auto &) -> QString { return confirmation(1, 2048, 0); })
-            << u"1 packages, 2 KB. 0 B archive capacity remains."_s;
+            << u"1 package, 2 KB. 0 B archive capacity remains."_s;
         QTest::newRow("import message, 3")
             << Read([=](auto &) -> QString { return confirmation(3, 3 << 20, 5LL << 30); })
             << u"3 packages, 3 MB. 5 GB archive capacity remains."_s;
@@ -117,7 +117,7 @@ private Q_SLOTS:
                    const ConfirmationDialog &d = *f.toolbar.removalConfirmation();
                    return d.title() + u'|' + d.message();
                })
-            << u"Remove 1 cache packages?|This permanently removes 2 KB from Ingest Cache. Online "
+            << u"Remove 1 cache package?|This permanently removes 2 KB from Ingest Cache. Online "
                u"Archive files cannot be removed here."_s;
         QTest::newRow("capture time") << Read([](auto &f) -> QString {
             return selectorMenu(f, u"local-library-cache.filter.capture-time"_s);

@@ -62,6 +62,8 @@ struct LifecycleCase
     bool looping = true;
     /// Why the library cannot be read: the strip shows it and the list no empty state.
     QString readError = {};
+    /// The failure text of an import: the page shows it too.
+    std::optional<QString> importError = {};
 };
 
 } // namespace
@@ -88,6 +90,10 @@ private Q_SLOTS:
             .steps = {u"show"_s, u"hide"_s, u"130 s"_s}, .watchedRoot = {}, .looping = false};
         QTest::newRow("damaged library")
             << LifecycleCase{.steps = {u"show"_s}, .readError = u"Cannot read the library."_s};
+        QTest::newRow("import failed") << LifecycleCase{
+            .steps = {u"show"_s},
+            .importError = u"Import could not complete: no space left in /srv. Keep source media "
+                           u"and retry."_s};
         QTest::newRow("shown again")
             << LifecycleCase{.steps = {u"show"_s, u"hide"_s, u"130 s"_s, u"show"_s},
                              .refreshes = 2,
@@ -100,6 +106,7 @@ private Q_SLOTS:
         PageFixture fixture;
         LocalLibraryCacheView &page = *fixture.page;
         fixture.library.setLibraryReadErrorMessage(row.readError);
+        fixture.imports.setImportErrorMessage(row.importError);
         for (const QString &step : std::as_const(row.steps)) {
             if (step == u"show"_s)
                 page.show();
@@ -124,6 +131,8 @@ private Q_SLOTS:
         QCOMPARE(page.inspector()->height(), LocalLibraryCacheView::inspectorHeight);
         QCOMPARE(page.readErrorStrip()->text(), row.readError);
         QCOMPARE(page.readErrorStrip()->isHidden(), row.readError.isEmpty());
+        QCOMPARE(page.importErrorStrip()->text(), row.importError.value_or(QString()));
+        QCOMPARE(page.importErrorStrip()->isHidden(), !row.importError);
         const LocalLibraryFinderList *list = page.finderList();
         QCOMPARE(list->currentPage() == list->emptyState(), row.readError.isEmpty());
     }

@@ -4,6 +4,7 @@
 #include <PellwickApp/Shell/IngestCacheDirectoryObserver.h>
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
 #include <PellwickApp/Shell/Operations/LibraryOperations.h>
+#include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Views/Kit/AlertStrip.h>
@@ -58,6 +59,10 @@ LocalLibraryCacheView::LocalLibraryCacheView(LocalLibraryToolbar::Seams seams,
         {}, QStringLiteral("exclamationmark.triangle"), LibraryPresentationTone::Danger, chrome);
     m_readError->setObjectName(QStringLiteral("local-library-cache.read-error"));
     chromeColumn->addWidget(m_readError);
+    m_importError = new AlertStrip(
+        {}, QStringLiteral("exclamationmark.triangle"), LibraryPresentationTone::Danger, chrome);
+    m_importError->setObjectName(QStringLiteral("local-library-cache.import-error"));
+    chromeColumn->addWidget(m_importError);
     chromeColumn->addWidget(horizontalDivider(chrome));
 
     auto *content = new QWidget(this);
@@ -97,8 +102,12 @@ LocalLibraryCacheView::LocalLibraryCacheView(LocalLibraryToolbar::Seams seams,
             &LibraryState::libraryReadErrorMessageChanged,
             this,
             &LocalLibraryCacheView::updateReadError);
+    for (auto signal :
+         {&ImportState::importErrorMessageChanged, &ImportState::isImportMessageSuccessChanged})
+        connect(&seams.imports, signal, this, &LocalLibraryCacheView::updateImportError);
     updateInspector();
     updateReadError();
+    updateImportError();
 }
 
 LocalLibraryCacheView::~LocalLibraryCacheView() = default;
@@ -165,6 +174,18 @@ void LocalLibraryCacheView::updateReadError()
     m_readError->setAlert(
         message, QStringLiteral("exclamationmark.triangle"), LibraryPresentationTone::Danger);
     m_readError->setVisible(!message.isEmpty());
+}
+
+void LocalLibraryCacheView::updateImportError()
+{
+    // Start Import and Remove from Cache are pressed on this page: their failures are shown here
+    // as well as on the Overview.
+    const std::optional<QString> &message = m_seams.imports.importErrorMessage();
+    const bool failed = message && !m_seams.imports.isImportMessageSuccess();
+    m_importError->setAlert(failed ? *message : QString(),
+                            QStringLiteral("exclamationmark.triangle"),
+                            LibraryPresentationTone::Danger);
+    m_importError->setVisible(failed);
 }
 
 } // namespace Pellwick

@@ -16,7 +16,8 @@ class LocalLibraryFinderList;
 class LocalLibraryInspector;
 
 /// The Library page: the toolbar above the finder list and the inspector of the inspected item,
-/// on the page background, with a danger strip while the library cannot be read. While it is
+/// on the page background, with a danger strip while the library cannot be read and one while the
+/// import text reports a failure (of Start Import or Remove from Cache, among others). While it is
 /// shown it keeps the library current: it watches the Ingest Cache root (and the new root after a
 /// move) and asks for a refresh on every change and once per watch, and asks for a source-media
 /// safety check at once and then every minute. It does no file-system or library work itself.
@@ -53,6 +54,9 @@ public:
     /// The strip that says why the library cannot be read.
     AlertStrip *readErrorStrip() const { return m_readError; }
 
+    /// The strip that shows the import text while it reports a failure.
+    AlertStrip *importErrorStrip() const { return m_importError; }
+
 Q_SIGNALS:
     /// "Restore Selected": the shell shows the Restore page.
     void showRestore();
@@ -67,6 +71,7 @@ private:
     void recordUsability();
     void updateInspector();
     void updateReadError();
+    void updateImportError();
 
     LocalLibraryToolbar::Seams m_seams;
     SingleShotTimerFactory m_timers;
@@ -77,6 +82,7 @@ private:
     LibraryDetailViewport *m_viewport = nullptr;
     LocalLibraryToolbar *m_toolbar = nullptr;
     AlertStrip *m_readError = nullptr;
+    AlertStrip *m_importError = nullptr;
     LocalLibraryFinderList *m_finderList = nullptr;
     LocalLibraryInspector *m_inspector = nullptr;
 };

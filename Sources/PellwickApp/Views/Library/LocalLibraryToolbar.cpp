@@ -77,12 +77,18 @@ QWidget *row(const QList<QWidget *> &widgets, QWidget *parent)
     return group;
 }
 
+/// "<count> <kind>packages", in the singular for one: "1 package", "2 cache packages".
+QString packages(qint64 count, const QString &kind = {})
+{
+    return QString::number(count) + u' ' + kind + (count == 1 ? u"package"_s : u"packages"_s);
+}
+
 } // namespace
 
 QString
 LocalLibraryToolbar::importConfirmationMessage(const ImportSelectionConfirmation &confirmation)
 {
-    return QString::number(confirmation.packageCount) + u" packages, "_s
+    return packages(confirmation.packageCount) + u", "_s
            + LibraryPresentation::byteText(confirmation.byteCount) + u". "_s
            + LibraryPresentation::byteText(confirmation.remainingByteCount)
            + u" archive capacity remains."_s;
@@ -329,9 +335,9 @@ void LocalLibraryToolbar::showRemovalConfirmation()
 {
     const std::optional<IngestCacheRemovalConfirmation> &confirmation
         = m_seams.ingestCache.ingestCacheRemovalConfirmation();
-    m_removalConfirmation->setTitle(u"Remove "_s
-                                    + QString::number(confirmation ? confirmation->packageCount : 0)
-                                    + u" cache packages?"_s);
+    m_removalConfirmation->setTitle(
+        u"Remove "_s + packages(confirmation ? confirmation->packageCount : 0, u"cache "_s)
+        + u"?"_s);
     m_removalConfirmation->setMessage(
         u"This permanently removes "_s
         + LibraryPresentation::byteText(confirmation ? confirmation->byteCount : 0)

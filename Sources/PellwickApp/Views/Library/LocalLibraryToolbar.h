@@ -29,8 +29,9 @@ class RestoreOperations;
 /// filename search, the Filters popover and the three selection actions (Start Import, Restore
 /// Selected, Remove from Cache) on one row or two; the cache move's message; the "Filters
 /// active" strip. It carries the page's confirmations: the import, the old cache's deletion and
-/// the removal of cache packages, each presented while its value is set and clearing it when
-/// dismissed or confirmed. Reads state objects only and follows their signals. Main thread only.
+/// the removal of cache packages ("Remove 1 cache package?" for one), each presented while its
+/// value is set and clearing it when dismissed or confirmed. Reads state objects only and follows
+/// their signals. Main thread only.
 class LocalLibraryToolbar final : public QWidget
 {
     Q_OBJECT
@@ -50,7 +51,7 @@ public:
 
     explicit LocalLibraryToolbar(Seams seams, QWidget *parent = nullptr);
 
-    /// "<count> packages, <bytes>. <remaining> archive capacity remains." (plural for 1 too).
+    /// "<count> packages, <bytes>. <remaining> archive capacity remains.", "1 package" for one.
     static QString importConfirmationMessage(const ImportSelectionConfirmation &confirmation);
 
     /// Opens the filter popover under the Filters button; an open one stays open.

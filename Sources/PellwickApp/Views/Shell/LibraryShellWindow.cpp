@@ -421,7 +421,11 @@ QCoro::Task<> LibraryShellWindow::runActivation()
 
 QCoro::Task<> LibraryShellWindow::refreshLibrary()
 {
+    // The backend is checked again with the library, side by side: a backend stopped since the
+    // last check must not stay shown as reachable.
+    QCoro::Task<> check = m_reactions.session->refresh();
     co_await m_reactions.session->refreshLibrary();
+    co_await std::move(check);
 }
 
 QCoro::Task<> LibraryShellWindow::refreshStatus()

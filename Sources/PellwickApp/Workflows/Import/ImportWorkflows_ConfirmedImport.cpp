@@ -182,7 +182,11 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     if (failed) {
         finishConfirmedImport(transferID);
         ImportFeedback::log(*failed);
-        m_state.setImportErrorMessage(ImportFeedback::message(*failed));
+        m_state.setImportErrorMessage(ImportFeedback::message(
+            *failed,
+            {.stagingArea = m_services.verifiedBackupImporter.stagingArea().rootURL(),
+             .library = m_services.localLibraryCache.rootURL(),
+             .ingestCache = m_ingestCache.ingestCache().rootURL()}));
         m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
         co_return;
     }

@@ -52,6 +52,10 @@ public:
     /// Only the latest check's answer is shown: a newer check, or the end of these workflows,
     /// stops the one still running, which publishes nothing.
     QCoro::Task<> refresh() override;
+    /// What an exchange of the session client said about the backend, between two checks: a
+    /// backend that could not be reached shows as unreachable, and one reached again after that
+    /// as reachable. A check still running shows its own answer when it ends.
+    void backendExchangeEnded(BackendReachability said);
     /// At launch: restores the session of the stored token, or the verification gate of an
     /// account that still waits for e-mail verification. A result is dropped when a sign-in,
     /// registration or sign-out happened meanwhile. The stored token is removed only when the

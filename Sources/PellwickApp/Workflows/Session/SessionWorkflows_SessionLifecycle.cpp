@@ -69,6 +69,15 @@ QCoro::Task<> SessionWorkflows::refresh()
                                : ShellStatus::Unreachable);
 }
 
+void SessionWorkflows::backendExchangeEnded(BackendReachability said)
+{
+    const ShellStatus shown = m_shellState.status();
+    if (said == BackendReachability::Unreachable && shown != ShellStatus::Unreachable)
+        m_shellState.setStatus(ShellStatus::Unreachable);
+    else if (said == BackendReachability::Reachable && shown == ShellStatus::Unreachable)
+        m_shellState.setStatus(ShellStatus::Reachable);
+}
+
 QCoro::Task<> SessionWorkflows::restoreRememberedSession()
 {
     const QPointer<SessionWorkflows> self(this);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <PellwickCore/Backend/BackendHealthClient.h>
+#include <PellwickCore/Backend/HttpFetch.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace Pellwick {
+
+/// Learns from the backend client's own exchanges whether the backend can be reached, between two
+/// health checks: every request made through a fetch function it observes tells it what its
+/// outcome says. Thread-safe.
+class BackendReachabilityMonitor final
+{
+public:
+    using Observer = std::function<void(BackendReachability)>;
+
+    /// What one exchange says about the backend: `Unreachable` when no reply came (a transport
+    /// failure other than a cancellation) or a gateway answered that it could not reach the
+    /// backend (502, 503, 504); `Reachable` for a reply with a 2xx status; nothing for any other
+    /// outcome (a cancellation, a reply that is not HTTP, any other status).
+    static std::optional<BackendReachability> reachability(const Result<HttpResponse> &outcome);
+
+    /// `fetch`, telling `monitor` what each exchange says once it ended. The function keeps the
+    /// monitor alive.
+    static HttpFetch observing(std::shared_ptr<BackendReachabilityMonitor> monitor,
+                               HttpFetch fetch);
+
+    /// From now on `observer` is called with what each exchange says, on the exchange's thread;
+    /// an empty one ends the calls. Returns once no call of the previous observer runs.
+    void setObserver(Observer observer);
+
+private:
+    void report(BackendReachability reachability) const;
+
+    mutable std::mutex m_mutex;
+    Observer m_observer;
+};
+
+} // namespace Pellwick
