@@ -85,7 +85,8 @@ public:
     [[nodiscard]] Result<void> removeItems(const QSet<QUuid> &ids) const;
     /// Merges freshly copied packages: an input whose content hash the library holds replaces the
     /// first record with it (`replacingIngestCacheItem`), unless that record is archived
-    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. One
+    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. An
+    /// archived record keeps its `cacheRelativePath`: the copy is only there for its cleanup. One
     /// resulting record per input, in input order.
     [[nodiscard]] Result<QList<LocalLibraryItem>>
     upsertIngestCacheItems(const QList<LocalLibraryItem> &items) const;

@@ -457,7 +457,7 @@ Result<int> mergeDiscovered(EditedRecords &records,
             ++added;
             continue;
         }
-        records.replace(taker, records.at(taker).replacingIngestCacheItem(item, fileManager));
+        records.replace(taker, Detail::takingIngestCacheCopy(records.at(taker), item, fileManager));
     }
     return added;
 }

@@ -78,6 +78,7 @@ struct AddCase
     /// This many of the card's RAW originals were added and archived before, their copies
     /// cleaned up.
     int archived = 0;
+    LibraryItemImportStatus archivedAs = LibraryItemImportStatus::VerifiedBackup;
     QString message = u"Added 2 files to Ingest Cache"_s;
 };
 
@@ -93,6 +94,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("a copy changed before its record") << AddCase{.changedAfterCopy = true};
     QTest::newRow("a card already archived") << AddCase{
         .archived = 2, .message = u"2 files already archived; nothing added to Ingest Cache"_s};
+    QTest::newRow("a card archived as duplicates")
+        << AddCase{.archived = 2,
+                   .archivedAs = LibraryItemImportStatus::Duplicate,
+                   .message = u"2 files already archived; nothing added to Ingest Cache"_s};
     QTest::newRow("a card partly archived") << AddCase{
         .archived = 1, .message = u"Added 1 file to Ingest Cache; 1 file already archived"_s};
     QTest::newRow("a card of one file already archived")
@@ -124,13 +129,15 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                     file.write("changed");
             });
     const auto model = fixture.make();
+    QHash<QUuid, std::optional<QString>> archivedPlaces;
     if (c.archived > 0) {
         QVERIFY(scan(*model, sources));
         QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
         QList<LocalLibraryItem> added = storedRecords(fixture.library);
         for (int n = 0; n < c.archived; ++n) {
             LocalLibraryItem &record = added[n];
-            record.importStatus = LibraryItemImportStatus::VerifiedBackup;
+            record.importStatus = c.archivedAs;
+            archivedPlaces.insert(record.id, record.cacheRelativePath);
             if (record.ingestCacheSidecarURL) {
                 record.archiveSidecarFilename = lastPathComponent(*record.ingestCacheSidecarURL);
                 record.archiveSidecarByteCount = QFileInfo(*record.ingestCacheSidecarURL).size();
@@ -156,8 +163,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QCOMPARE(records.size(), c.cards * c.raws);
     int archived = 0;
     for (const LocalLibraryItem &record : records) {
-        if (record.importStatus == LibraryItemImportStatus::VerifiedBackup) {
+        if (record.importStatus == c.archivedAs) {
             QVERIFY(!record.ingestCacheOriginalURL);
+            // The new copy was only attached for its cleanup: the record stays in its folder.
+            QCOMPARE(record.cacheRelativePath, archivedPlaces.value(record.id));
             ++archived;
             continue;
         }
