@@ -128,8 +128,10 @@ public:
     /// leftover copies of their packages, and every unclaimed package becomes a new record (needs
     /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted) with
     /// the metadata `metadataExtractor` reads (all unknown when it fails) and a canonical
-    /// filename unique in the library. Each file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only
-    /// while the library still holds what was read (`didApply` false otherwise). Fails with the
+    /// filename unique in the library. A record whose bytes lie twice in the cache names the copy
+    /// that comes later in the review, so that the next call finds it in place. Each file is
+    /// hashed at most once. Run it inside `withExclusiveAccess`; the write happens only while
+    /// the library still holds what was read (`didApply` false otherwise). Fails with the
     /// hasher's first error, or the store's, writing nothing.
     [[nodiscard]] Result<IngestCacheReconciliation>
     reconcileIngestCache(const ImportReview &review,
