@@ -173,7 +173,12 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
                     results.append(input);
                     continue;
                 }
+                const bool awaitedCopy = record.awaitsVerifiedIngestCacheCopy();
                 record = Detail::takingIngestCacheCopy(record, input, *m_fileManager);
+                // A copy-in verified the input's files against their source and finished its
+                // batch: the record found under that batch before is ready now.
+                if (awaitedCopy && record.holdsVerifiedIngestCacheCopy())
+                    record = record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady);
                 results.append(record);
             }
             for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {

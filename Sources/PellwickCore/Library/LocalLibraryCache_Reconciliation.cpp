@@ -354,8 +354,28 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     record.sourceRelativePath = item.sourceRelativePath;
     record.cacheRelativePath = item.sourceRelativePath;
     record.metadata = PhotoMetadata::unknown();
-    record.preview = LocalPreviewState::failed(QStringLiteral("Discovered in Ingest Cache"));
+    record.preview = LocalPreviewState::discoveredInIngestCache();
     return record;
+}
+
+/// Whether `item`, the package `record` names, is the verified copy the record awaited
+/// (`awaitsVerifiedIngestCacheCopy`): its batch is complete and its files still hold the bytes a
+/// copy-in verified. A file that cannot be hashed is no such copy.
+bool isAwaitedCopy(const LocalLibraryItem &record,
+                   const ImportReviewItem &item,
+                   const QSet<QString> &blockedFolders,
+                   HashMemo &hashes)
+{
+    if (!record.awaitsVerifiedIngestCacheCopy() || !record.holdsVerifiedIngestCacheCopy()
+        || isUnderBlockedFolder(item.url, blockedFolders))
+        return false;
+    const Result<QString> rawHash = hashes.hash(item.url);
+    if (!rawHash || *rawHash != record.contentHash)
+        return false;
+    if (!item.sidecar)
+        return !record.ingestCacheSidecarContentHash;
+    const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
+    return sidecarHash && *sidecarHash == record.ingestCacheSidecarContentHash;
 }
 
 /// Hands the packages of ready records holding an archived record's bytes to that record (when
@@ -560,6 +580,9 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             continue;
         unclaimed.claim(*named);
         claimedItems.insert(record.id, *named);
+        if (isAwaitedCopy(record, unclaimed.item(*named), blockedSourceFolders, hashes))
+            reconciled.replace(
+                p, record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady));
     }
     reconciled.remove(gone);
 

@@ -239,6 +239,11 @@ struct FaultCase
     int code = 0;
     /// Matched below the fixture's directory.
     QString pathFragment = {};
+    /// The matching call that fails, from 1.
+    int occurrence = 1;
+    int raws = 2;
+    /// A refresh of the cache runs between the two Adds.
+    bool refreshed = false;
     bool tooLittleSpace = false;
     bool unreadableCachedSidecar = false;
     QString message = u"Ingest Cache copy verification failed."_s;
@@ -255,6 +260,13 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
         << FaultCase{.operation = FileOperation::Read, .code = EIO, .pathFragment = u"/card0/"_s};
     QTest::newRow("ENOSPC writing a copy") << FaultCase{
         .operation = FileOperation::Write, .code = ENOSPC, .pathFragment = u"IMG_0000.DNG"_s};
+    QTest::newRow("ENOSPC after three files, a refresh between")
+        << FaultCase{.operation = FileOperation::CreateFile,
+                     .code = ENOSPC,
+                     .pathFragment = u".pellwick-partial"_s,
+                     .occurrence = 4,
+                     .raws = 8,
+                     .refreshed = true};
     QTest::newRow("a failed library write")
         << FaultCase{.operation = FileOperation::Write,
                      .code = EIO,
@@ -268,10 +280,10 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
 {
     QFETCH(FaultCase, c);
     ImportRoadFixture fixture;
-    writeCard(fixture.card(0), 2);
+    writeCard(fixture.card(0), c.raws);
     const QMap<QString, QString> before = cardState(fixture.card(0));
     if (c.operation) {
-        fixture.files->failOperation(*c.operation, c.code, c.pathFragment, 1);
+        fixture.files->failOperation(*c.operation, c.code, c.pathFragment, c.occurrence);
         fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
     }
     const auto spaceShort = std::make_shared<std::atomic<bool>>(c.tooLittleSpace);
@@ -298,15 +310,38 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     QVERIFY(storedRecords(fixture.library).isEmpty());
     QCOMPARE(cardState(fixture.card(0)), before);
+    const bool interrupted = !filesNamed(fixture.cacheRoot(), markerName).isEmpty();
+    if (c.refreshed) {
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+    }
 
     *spaceShort = false;
     hasher->failing = false;
     QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
-    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    QCOMPARE(model->importState().importErrorMessage(),
+             u"Added %1 files to Ingest Cache"_s.arg(c.raws));
     // Files copied by the failed Add may be copied again; their records are merged.
-    QCOMPARE(storedRecords(fixture.library).size(), 2);
+    const QList<LocalLibraryItem> records = storedRecords(fixture.library);
+    QCOMPARE(records.size(), c.raws);
     QCOMPARE(cardState(fixture.card(0)), before);
+    // The resumed batch kept what it held; a finished one was copied anew.
+    if (interrupted)
+        QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &record : records) {
+        QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
+        ids.insert(record.id);
+    }
+    model->sessionState().setSession(
+        AuthenticatedLibrarySession{u"token"_s, LibraryUser{1, u"ana@example.test"_s, {}}, {}});
+    model->libraryState().setSelectedLibraryItemIDs(ids);
+    const std::optional<ImportWorkflows::SelectedImportPlan> plan
+        = QCoro::waitFor(model->importWorkflows().selectedImportPlan());
+    QVERIFY(plan);
+    QCOMPARE(plan->items.size(), c.raws);
 }
 
 void AddToIngestCacheTests::addPressedTwiceCopiesOnce_data()
