@@ -3,6 +3,7 @@
 #include <PellwickCore/Support/FileManager_p.h>
 
 #include <QMutexLocker>
+#include <QSet>
 
 #include <cerrno>
 #include <csignal>
@@ -214,6 +215,35 @@ QStringList FaultInjectingFileManager::log() const
 {
     const QMutexLocker lock(&m_mutex);
     return m_log;
+}
+
+QStringList FaultInjectingFileManager::changes() const
+{
+    static const QSet<QString> changing = [] {
+        QSet<QString> names;
+        for (const FileOperation operation : {FileOperation::CreateDirectory,
+                                              FileOperation::CreateFile,
+                                              FileOperation::RemoveItem,
+                                              FileOperation::RemoveDirectory,
+                                              FileOperation::MoveItem,
+                                              FileOperation::ReplaceItem,
+                                              FileOperation::OpenForWriting,
+                                              FileOperation::SynchronizeDirectory,
+                                              FileOperation::Write,
+                                              FileOperation::Synchronize,
+                                              FileOperation::OpenForAppending,
+                                              FileOperation::LinkItem,
+                                              FileOperation::SynchronizeData,
+                                              FileOperation::Truncate})
+            names.insert(operationName(operation));
+        return names;
+    }();
+    QStringList lines;
+    for (const QString &line : log()) {
+        if (changing.contains(line.section(QLatin1Char(' '), 0, 0)))
+            lines.append(line);
+    }
+    return lines;
 }
 
 std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,

@@ -75,6 +75,8 @@ public:
     int operationCount() const;
     /// One line per call: "<operation> <path>".
     QStringList log() const;
+    /// The lines of `log()` whose operation changes a file or folder, or flushes one.
+    QStringList changes() const;
 
     /// Called by handles and the manager before each operation: counts, logs, maybe kills, and
     /// returns the errno to fail with, if any.

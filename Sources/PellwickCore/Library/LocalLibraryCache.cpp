@@ -6,6 +6,17 @@
 
 namespace Pellwick {
 
+LocalLibraryItem Detail::takingIngestCacheCopy(const LocalLibraryItem &record,
+                                               const LocalLibraryItem &copy,
+                                               const FileManager &fileManager)
+{
+    LocalLibraryItem taken = record.replacingIngestCacheItem(copy, fileManager);
+    if (record.importStatus == LibraryItemImportStatus::VerifiedBackup
+        || record.importStatus == LibraryItemImportStatus::Duplicate)
+        taken.cacheRelativePath = record.cacheRelativePath;
+    return taken;
+}
+
 LocalLibraryCacheStorage::LocalLibraryCacheStorage()
     : disk(std::make_unique<Detail::LibraryDiskState>())
 {}
@@ -162,7 +173,12 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
                     results.append(input);
                     continue;
                 }
-                record = record.replacingIngestCacheItem(input, *m_fileManager);
+                const bool awaitedCopy = record.awaitsVerifiedIngestCacheCopy();
+                record = Detail::takingIngestCacheCopy(record, input, *m_fileManager);
+                // A copy-in verified the input's files against their source and finished its
+                // batch: the record found under that batch before is ready now.
+                if (awaitedCopy && record.holdsVerifiedIngestCacheCopy())
+                    record = record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady);
                 results.append(record);
             }
             for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {

@@ -85,8 +85,11 @@ public:
     [[nodiscard]] Result<void> removeItems(const QSet<QUuid> &ids) const;
     /// Merges freshly copied packages: an input whose content hash the library holds replaces the
     /// first record with it (`replacingIngestCacheItem`), unless that record is archived
-    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. One
-    /// resulting record per input, in input order.
+    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. An
+    /// archived record keeps its `cacheRelativePath`: the copy is only there for its cleanup. A
+    /// record that awaited a verified copy (`awaitsVerifiedIngestCacheCopy`) and takes one
+    /// (`holdsVerifiedIngestCacheCopy`) becomes ready. One resulting record per input, in input
+    /// order.
     [[nodiscard]] Result<QList<LocalLibraryItem>>
     upsertIngestCacheItems(const QList<LocalLibraryItem> &items) const;
     [[nodiscard]] Result<void> relocateIngestCacheItems(const QString &oldRoot,
@@ -127,8 +130,12 @@ public:
     /// leftover copies of their packages, and every unclaimed package becomes a new record (needs
     /// attention below a folder of `blockedSourceFolders`, whose copy-in was interrupted) with
     /// the metadata `metadataExtractor` reads (all unknown when it fails) and a canonical
-    /// filename unique in the library. Each file is hashed at most once. Run it inside `withExclusiveAccess`; the write happens only
-    /// while the library still holds what was read (`didApply` false otherwise). Fails with the
+    /// filename unique in the library. A record that awaited a verified copy
+    /// (`awaitsVerifiedIngestCacheCopy`) becomes ready once its batch is complete and its files
+    /// still hold the verified bytes. A record whose bytes lie twice in the cache names the copy
+    /// that comes later in the review, so that the next call finds it in place. Each file is
+    /// hashed at most once. Run it inside `withExclusiveAccess`; the write happens only while
+    /// the library still holds what was read (`didApply` false otherwise). Fails with the
     /// hasher's first error, or the store's, writing nothing.
     [[nodiscard]] Result<IngestCacheReconciliation>
     reconcileIngestCache(const ImportReview &review,

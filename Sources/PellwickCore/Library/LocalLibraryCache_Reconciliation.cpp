@@ -354,8 +354,28 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     record.sourceRelativePath = item.sourceRelativePath;
     record.cacheRelativePath = item.sourceRelativePath;
     record.metadata = PhotoMetadata::unknown();
-    record.preview = LocalPreviewState::failed(QStringLiteral("Discovered in Ingest Cache"));
+    record.preview = LocalPreviewState::discoveredInIngestCache();
     return record;
+}
+
+/// Whether `item`, the package `record` names, is the verified copy the record awaited
+/// (`awaitsVerifiedIngestCacheCopy`): its batch is complete and its files still hold the bytes a
+/// copy-in verified. A file that cannot be hashed is no such copy.
+bool isAwaitedCopy(const LocalLibraryItem &record,
+                   const ImportReviewItem &item,
+                   const QSet<QString> &blockedFolders,
+                   HashMemo &hashes)
+{
+    if (!record.awaitsVerifiedIngestCacheCopy() || !record.holdsVerifiedIngestCacheCopy()
+        || isUnderBlockedFolder(item.url, blockedFolders))
+        return false;
+    const Result<QString> rawHash = hashes.hash(item.url);
+    if (!rawHash || *rawHash != record.contentHash)
+        return false;
+    if (!item.sidecar)
+        return !record.ingestCacheSidecarContentHash;
+    const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
+    return sidecarHash && *sidecarHash == record.ingestCacheSidecarContentHash;
 }
 
 /// Hands the packages of ready records holding an archived record's bytes to that record (when
@@ -403,12 +423,14 @@ void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fi
 
 /// Makes a record for each review item no record claimed, in review order, and merges it into
 /// the first record with its bytes that takes it (one not archived, or an archived one whose
-/// package facts match) or appends it; returns how many were appended. An appended record takes
-/// the metadata of its file and a canonical filename unique in the library. One record is made at
-/// a time: a cache full of files the library does not know must not hold them all as records
-/// besides. On a failure `records` is left part merged.
+/// package facts match) or appends it; returns how many were appended. A record keeps the package
+/// it names (its item in `claimedItems`, by record id) over a copy that comes before it in the
+/// review. An appended record takes the metadata of its file and a canonical filename unique in
+/// the library. One record is made at a time: a cache full of files the library does not know
+/// must not hold them all as records besides. On a failure `records` is left part merged.
 Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
+                            const QHash<QUuid, qsizetype> &claimedItems,
                             const QSet<QString> &blockedFolders,
                             HashMemo &hashes,
                             const PhotoMetadataExtracting &metadataExtractor,
@@ -457,7 +479,11 @@ Result<int> mergeDiscovered(EditedRecords &records,
             ++added;
             continue;
         }
-        records.replace(taker, records.at(taker).replacingIngestCacheItem(item, fileManager));
+        // Taking the earlier copy would hand the record back and forth between the two copies,
+        // one library write at every refresh.
+        if (claimedItems.value(records.at(taker).id, -1) > index)
+            continue;
+        records.replace(taker, Detail::takingIngestCacheCopy(records.at(taker), item, fileManager));
     }
     return added;
 }
@@ -505,6 +531,7 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
 
     IngestCacheReconciliation outcome;
     EditedRecords reconciled(*expected);
+    QHash<QUuid, qsizetype> claimedItems;
     std::vector<bool> gone(static_cast<size_t>(expected->size()), false);
     for (qsizetype p = 0; p < expected->size(); ++p) {
         const LocalLibraryItem &record = expected->at(p);
@@ -517,6 +544,7 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
         if (*byContent) {
             const qsizetype index = **byContent;
             unclaimed.claim(index);
+            claimedItems.insert(record.id, index);
             const ImportReviewItem &item = unclaimed.item(index);
             if (QDir::cleanPath(item.url) == QDir::cleanPath(*record.ingestCacheOriginalURL))
                 continue;
@@ -548,14 +576,20 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             || !record.ingestCacheOriginalURL)
             continue;
         const std::optional<qsizetype> named = unclaimed.pathMatch(*record.ingestCacheOriginalURL);
-        if (named && namesSidecarOf(record, unclaimed.item(*named)))
-            unclaimed.claim(*named);
+        if (!named || !namesSidecarOf(record, unclaimed.item(*named)))
+            continue;
+        unclaimed.claim(*named);
+        claimedItems.insert(record.id, *named);
+        if (isAwaitedCopy(record, unclaimed.item(*named), blockedSourceFolders, hashes))
+            reconciled.replace(
+                p, record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady));
     }
     reconciled.remove(gone);
 
     handOverArchiveBackedPackages(reconciled, *m_fileManager);
     Result<int> added = mergeDiscovered(reconciled,
                                         unclaimed,
+                                        claimedItems,
                                         blockedSourceFolders,
                                         hashes,
                                         metadataExtractor,

@@ -45,6 +45,13 @@ struct LibraryDiskState
     bool loadedFilesAreDurable = true;
 };
 
+/// `record` with the cached package and the evidence of `copy`, a copy of its bytes
+/// (`replacingIngestCacheItem`). An archived record (Verified Backup, duplicate) takes the copy
+/// only for its cleanup: its place in the library tree, `cacheRelativePath`, stays.
+LocalLibraryItem takingIngestCacheCopy(const LocalLibraryItem &record,
+                                       const LocalLibraryItem &copy,
+                                       const FileManager &fileManager);
+
 } // namespace Detail
 
 /// One change of the library: the records with `removedIDs` leave, then each assignment sets a

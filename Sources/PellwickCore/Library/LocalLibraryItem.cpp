@@ -115,6 +115,20 @@ bool LocalLibraryItem::isSafeToEraseSourceMedia() const
            && sameHash(*evidence.sidecarContentHash, *archiveSidecarContentHash);
 }
 
+bool LocalLibraryItem::awaitsVerifiedIngestCacheCopy() const
+{
+    return importStatus == LibraryItemImportStatus::NeedsAttention && !backendLibraryItemID
+           && !archiveSidecarFilename && !archiveSidecarByteCount && !archiveSidecarContentHash
+           && preview == LocalPreviewState::discoveredInIngestCache();
+}
+
+bool LocalLibraryItem::holdsVerifiedIngestCacheCopy() const
+{
+    return ingestCacheOriginalURL && sourceMediaEvidence
+           && sourceMediaEvidence->rawContentHash == contentHash
+           && sourceMediaEvidence->sidecarContentHash == ingestCacheSidecarContentHash;
+}
+
 QJsonObject LocalLibraryItem::toJson() const
 {
     QJsonObject json;

@@ -55,6 +55,13 @@ struct LocalLibraryItem
     /// changed and names the archived bytes: the RAW original's hash, and the archived sidecar's
     /// hash when the source held a sidecar (hexadecimal case ignored).
     bool isSafeToEraseSourceMedia() const;
+    /// True for a record needing attention only for want of a verified copy of its bytes, as
+    /// reconciliation makes one for a package under a batch whose copy-in has not finished: its
+    /// preview is still the discovery's and nothing of the archive is known of it.
+    bool awaitsVerifiedIngestCacheCopy() const;
+    /// True when the record's source-media evidence, which a copy-in takes once it has verified
+    /// the cached files against their source, names the bytes of the record's cached package.
+    bool holdsVerifiedIngestCacheCopy() const;
 
     // Copy-with-change operations: each returns a record equal to this one except in the fields
     // it names.

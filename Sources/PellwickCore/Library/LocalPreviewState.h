@@ -34,6 +34,13 @@ struct LocalPreviewState
 
     static LocalPreviewState failed(QString reason) { return {Failed{std::move(reason)}}; }
 
+    /// The preview of a record that reconciliation made for a package it found in the Ingest
+    /// Cache: failed, "Discovered in Ingest Cache".
+    static LocalPreviewState discoveredInIngestCache()
+    {
+        return failed(QStringLiteral("Discovered in Ingest Cache"));
+    }
+
     /// The relative path when the preview is available.
     const QString *availablePath() const
     {

@@ -78,6 +78,7 @@ struct AddCase
     /// This many of the card's RAW originals were added and archived before, their copies
     /// cleaned up.
     int archived = 0;
+    LibraryItemImportStatus archivedAs = LibraryItemImportStatus::VerifiedBackup;
     QString message = u"Added 2 files to Ingest Cache"_s;
 };
 
@@ -93,6 +94,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("a copy changed before its record") << AddCase{.changedAfterCopy = true};
     QTest::newRow("a card already archived") << AddCase{
         .archived = 2, .message = u"2 files already archived; nothing added to Ingest Cache"_s};
+    QTest::newRow("a card archived as duplicates")
+        << AddCase{.archived = 2,
+                   .archivedAs = LibraryItemImportStatus::Duplicate,
+                   .message = u"2 files already archived; nothing added to Ingest Cache"_s};
     QTest::newRow("a card partly archived") << AddCase{
         .archived = 1, .message = u"Added 1 file to Ingest Cache; 1 file already archived"_s};
     QTest::newRow("a card of one file already archived")
@@ -124,13 +129,15 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                     file.write("changed");
             });
     const auto model = fixture.make();
+    QHash<QUuid, std::optional<QString>> archivedPlaces;
     if (c.archived > 0) {
         QVERIFY(scan(*model, sources));
         QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
         QList<LocalLibraryItem> added = storedRecords(fixture.library);
         for (int n = 0; n < c.archived; ++n) {
             LocalLibraryItem &record = added[n];
-            record.importStatus = LibraryItemImportStatus::VerifiedBackup;
+            record.importStatus = c.archivedAs;
+            archivedPlaces.insert(record.id, record.cacheRelativePath);
             if (record.ingestCacheSidecarURL) {
                 record.archiveSidecarFilename = lastPathComponent(*record.ingestCacheSidecarURL);
                 record.archiveSidecarByteCount = QFileInfo(*record.ingestCacheSidecarURL).size();
@@ -156,8 +163,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QCOMPARE(records.size(), c.cards * c.raws);
     int archived = 0;
     for (const LocalLibraryItem &record : records) {
-        if (record.importStatus == LibraryItemImportStatus::VerifiedBackup) {
+        if (record.importStatus == c.archivedAs) {
             QVERIFY(!record.ingestCacheOriginalURL);
+            // The new copy was only attached for its cleanup: the record stays in its folder.
+            QCOMPARE(record.cacheRelativePath, archivedPlaces.value(record.id));
             ++archived;
             continue;
         }
@@ -230,6 +239,11 @@ struct FaultCase
     int code = 0;
     /// Matched below the fixture's directory.
     QString pathFragment = {};
+    /// The matching call that fails, from 1.
+    int occurrence = 1;
+    int raws = 2;
+    /// A refresh of the cache runs between the two Adds.
+    bool refreshed = false;
     bool tooLittleSpace = false;
     bool unreadableCachedSidecar = false;
     /// The first copy hashes unlike its source.
@@ -266,6 +280,15 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .message = u"<cache> cannot be written (read-only). Ingest Cache location "
                                 u"needs to be writable."_s};
     QTest::newRow("a copy hashing unlike its source") << FaultCase{.hashMismatch = true};
+    QTest::newRow("ENOSPC after three files, a refresh between") << FaultCase{
+        .operation = FileOperation::CreateFile,
+        .code = ENOSPC,
+        .pathFragment = u".pellwick-partial"_s,
+        .occurrence = 4,
+        .raws = 8,
+        .refreshed = true,
+        .message
+        = u"No space left in <cache>. Free space there, then add to Ingest Cache again."_s};
     QTest::newRow("a failed library write")
         << FaultCase{.operation = FileOperation::Write,
                      .code = ENOSPC,
@@ -281,10 +304,10 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
 {
     QFETCH(FaultCase, c);
     ImportRoadFixture fixture;
-    writeCard(fixture.card(0), 2);
+    writeCard(fixture.card(0), c.raws);
     const QMap<QString, QString> before = cardState(fixture.card(0));
     if (c.operation) {
-        fixture.files->failOperation(*c.operation, c.code, c.pathFragment, 1);
+        fixture.files->failOperation(*c.operation, c.code, c.pathFragment, c.occurrence);
         fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
     }
     const auto spaceShort = std::make_shared<std::atomic<bool>>(c.tooLittleSpace);
@@ -316,15 +339,38 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     QVERIFY(storedRecords(fixture.library).isEmpty());
     QCOMPARE(cardState(fixture.card(0)), before);
+    const bool interrupted = !filesNamed(fixture.cacheRoot(), markerName).isEmpty();
+    if (c.refreshed) {
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+    }
 
     *spaceShort = false;
     hasher->failing = false;
     QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
-    QCOMPARE(model->importState().importErrorMessage(), u"Added 2 files to Ingest Cache"_s);
+    QCOMPARE(model->importState().importErrorMessage(),
+             u"Added %1 files to Ingest Cache"_s.arg(c.raws));
     // Files copied by the failed Add may be copied again; their records are merged.
-    QCOMPARE(storedRecords(fixture.library).size(), 2);
+    const QList<LocalLibraryItem> records = storedRecords(fixture.library);
+    QCOMPARE(records.size(), c.raws);
     QCOMPARE(cardState(fixture.card(0)), before);
+    // The resumed batch kept what it held; a finished one was copied anew.
+    if (interrupted)
+        QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
+    QSet<QUuid> ids;
+    for (const LocalLibraryItem &record : records) {
+        QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
+        ids.insert(record.id);
+    }
+    model->sessionState().setSession(
+        AuthenticatedLibrarySession{u"token"_s, LibraryUser{1, u"ana@example.test"_s, {}}, {}});
+    model->libraryState().setSelectedLibraryItemIDs(ids);
+    const std::optional<ImportWorkflows::SelectedImportPlan> plan
+        = QCoro::waitFor(model->importWorkflows().selectedImportPlan());
+    QVERIFY(plan);
+    QCOMPARE(plan->items.size(), c.raws);
 }
 
 void AddToIngestCacheTests::addPressedTwiceCopiesOnce_data()

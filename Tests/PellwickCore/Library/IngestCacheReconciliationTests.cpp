@@ -68,7 +68,8 @@ private Q_SLOTS:
     void packageTheScanCouldNotSeeStays();
 
 private:
-    LocalLibraryCache store() const;
+    LocalLibraryCache store(std::shared_ptr<const FileManager> fileManager
+                            = std::make_shared<LocalFileManager>()) const;
     void writeCache(const QStringList &files) const;
     ImportReview review() const;
     QList<LocalLibraryItem> records(const QStringList &layouts) const;
@@ -89,9 +90,10 @@ void IngestCacheReconciliationTests::init()
     QVERIFY(QDir().mkpath(m_cache));
 }
 
-LocalLibraryCache IngestCacheReconciliationTests::store() const
+LocalLibraryCache
+IngestCacheReconciliationTests::store(std::shared_ptr<const FileManager> fileManager) const
 {
-    return LocalLibraryCache(m_library, std::make_shared<LocalFileManager>());
+    return LocalLibraryCache(m_library, std::move(fileManager));
 }
 
 void IngestCacheReconciliationTests::writeCache(const QStringList &files) const
@@ -285,6 +287,9 @@ void IngestCacheReconciliationTests::reconcile_data()
     QTest::newRow("one record's bytes twice in the cache")
         << texts({"a/1.CR3=1", "z/1.CR3=1"}) << texts({"r1 staging 1 z/1.CR3"}) << QStringList{}
         << none << texts({"r1:staging:z/1.CR3:-"});
+    QTest::newRow("bytes twice in the cache, their record needing attention")
+        << texts({"a/1.CR3=1", "z/1.CR3=1"}) << texts({"r1 needsAttention 1 z/1.CR3"})
+        << QStringList{} << none << texts({"r1:needsAttention:z/1.CR3:-"});
     QTest::newRow("archived record takes a ready record's package with sidecar")
         << texts({"b/1.CR3=1", "b/1.xmp=11"})
         << texts({"v verifiedBackup 1 - archive=1.xmp:11", "r staging 1 b/1.CR3 b/1.xmp=11"})
@@ -343,7 +348,8 @@ void IngestCacheReconciliationTests::reconcile()
     for (const QString &folder : blocked)
         blockedFolders.insert(m_cache + QLatin1Char('/') + folder);
 
-    const LocalLibraryCache cache = store();
+    const auto recording = std::make_shared<FaultInjectingFileManager>();
+    const LocalLibraryCache cache = store(recording);
     const SHA256ContentHasher hasher;
     const Date now{8.1e8};
     const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess([&] {
@@ -376,10 +382,12 @@ void IngestCacheReconciliationTests::reconcile()
         QCOMPARE(item.ingestSourceName, std::optional(QStringLiteral("Ingest Cache")));
         QCOMPARE(item.metadata, capture);
     }
-    // Reconciling again finds everything in place.
+    // Reconciling again finds everything in place and writes nothing.
+    const qsizetype changed = recording->changes().size();
     QCOMPARE(
         cache.reconcileIngestCache(review(), blockedFolders, hasher, captureMetadata, now).value(),
         (IngestCacheReconciliation{0, 0, true}));
+    QCOMPARE(recording->changes().mid(changed), QStringList());
 }
 
 void IngestCacheReconciliationTests::anotherWriterMeanwhileWritesNothing()
