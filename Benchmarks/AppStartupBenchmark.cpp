@@ -54,7 +54,8 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir roots;
     qputenv("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT", argv[1]);
-    qputenv("PELLWICK_INGEST_CACHE_ROOT", roots.filePath(QStringLiteral("ingest")).toLocal8Bit());
+    qunsetenv("PELLWICK_INGEST_CACHE_ROOT");
+    qputenv("PELL_WICK_INGEST_CACHE_ROOT", roots.filePath(QStringLiteral("ingest")).toLocal8Bit());
     qputenv("PELL_WICK_STAGING_AREA_ROOT", roots.filePath(QStringLiteral("staging")).toLocal8Bit());
     qputenv("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT",
             roots.filePath(QStringLiteral("transfers")).toLocal8Bit());

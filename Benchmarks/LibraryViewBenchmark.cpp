@@ -194,7 +194,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir roots;
     qputenv("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT", argv[argc - 2]);
-    qputenv("PELLWICK_INGEST_CACHE_ROOT", argv[argc - 1]);
+    qunsetenv("PELLWICK_INGEST_CACHE_ROOT");
+    qputenv("PELL_WICK_INGEST_CACHE_ROOT", argv[argc - 1]);
     qputenv("PELL_WICK_STAGING_AREA_ROOT", roots.filePath(QStringLiteral("staging")).toLocal8Bit());
     qputenv("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT",
             roots.filePath(QStringLiteral("transfers")).toLocal8Bit());

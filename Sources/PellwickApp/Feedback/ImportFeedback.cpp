@@ -3,13 +3,12 @@
 #include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Stores/PellwickIdentity.h>
+#include <PellwickCore/Backend/HttpFetch.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-
-#include <curl/curl.h>
 
 #include <cstdlib>
 #include <memory>
@@ -72,26 +71,6 @@ QString diskFailureMessage(const FileSystemError &failure, const ImportFeedback:
                                    .arg(place, DiskFeedback::reason(failure.code));
     return QStringLiteral("Import could not complete: ") + what
            + QStringLiteral(". Keep source media and retry.");
-}
-
-/// The transport failures that mean the connection itself failed: the idle limit passed, the
-/// connection broke off or gave nothing, or it could not be made. A host that cannot be found is
-/// not among them.
-bool isConnectionFailure(const TransportError &error)
-{
-    if (error.timedOut)
-        return true;
-    switch (error.curlCode) {
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_COULDNT_CONNECT:
-        return true;
-    default:
-        return false;
-    }
 }
 
 /// The unqualified name of the error's type, e.g. "DecodingError".

@@ -97,9 +97,14 @@ QString IngestCacheFeedback::copyFailedMessage(const Error &error,
 
 QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,
                                                       const QString &libraryFolder,
+                                                      const QString &cacheRoot,
                                                       const QString &otherwise)
 {
-    if (!fileSystemCauseIn(error, libraryFolder))
+    // A cache in the library's folder (its default place when none was chosen): a failure on a
+    // cache file is the cache's, not the library's.
+    const bool inCache
+        = fileSystemCauseIn(error, cacheRoot) && CacheRelativePath::value(cacheRoot, libraryFolder);
+    if (inCache || !fileSystemCauseIn(error, libraryFolder))
         return message(error, otherwise);
     return LibraryFeedback::writeErrorMessage(libraryFolder, error)
            + QStringLiteral(

@@ -28,12 +28,14 @@ public:
     static QString
     copyFailedMessage(const Error &error, const QString &cacheRoot, const QString &otherwise);
     /// The text of copies made into the Ingest Cache whose records could not be saved. When
-    /// `error` is the disk's inside `libraryFolder`, the library's write failure followed by what
+    /// `error` is the disk's inside `libraryFolder` (and not inside `cacheRoot` lying there), the
+    /// library's write failure followed by what
     /// was kept: "Pellwick could not save the library in <libraryFolder>: <reason>. The copies
     /// stay in the Ingest Cache; Refresh Cache finds them again." Otherwise `message(error,
     /// otherwise)`.
     static QString copiesNotRecordedMessage(const Error &error,
                                             const QString &libraryFolder,
+                                            const QString &cacheRoot,
                                             const QString &otherwise);
 
     // Location.

@@ -199,7 +199,12 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
         const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
         if (!fileSystem)
             return QStringLiteral("Restore Transfer failed. Check your connection, then retry.");
-        if (isSameOrInside(fileSystem->path, stateFolder))
+        // A folder above the state folder that could not be made is the state folder's failure,
+        // unless the destination lies in it too.
+        const bool inStateFolder = isSameOrInside(fileSystem->path, stateFolder)
+                                   || (isSameOrInside(stateFolder, fileSystem->path)
+                                       && !isSameOrInside(destinationFolder, fileSystem->path));
+        if (inStateFolder)
             return DiskFeedback::ownFolderFailure(
                 QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder),
                 fileSystem->code);

@@ -9,7 +9,7 @@ BackendReachabilityMonitor::reachability(const Result<HttpResponse> &outcome)
 {
     if (!outcome) {
         const auto *transport = outcome.error().as<TransportError>();
-        if (transport && !transport->cancelled)
+        if (transport && (isConnectionFailure(*transport) || isHostNotFound(*transport)))
             return BackendReachability::Unreachable;
         return std::nullopt;
     }

@@ -18,10 +18,11 @@ class BackendReachabilityMonitor final
 public:
     using Observer = std::function<void(BackendReachability)>;
 
-    /// What one exchange says about the backend: `Unreachable` when no reply came (a transport
-    /// failure other than a cancellation) or a gateway answered that it could not reach the
-    /// backend (502, 503, 504); `Reachable` for a reply with a 2xx status; nothing for any other
-    /// outcome (a cancellation, a reply that is not HTTP, any other status).
+    /// What one exchange says about the backend: `Unreachable` when no reply could come (the host
+    /// could not be found or reached, the connection timed out, gave nothing or broke off) or a
+    /// gateway answered that it could not reach the backend (502, 503, 504); `Reachable` for a
+    /// reply with a 2xx status; nothing for any other outcome (a cancellation, a reply refused
+    /// here such as one over its size limit, a reply that is not HTTP, any other status).
     static std::optional<BackendReachability> reachability(const Result<HttpResponse> &outcome);
 
     /// `fetch`, telling `monitor` what each exchange says once it ended. The function keeps the

@@ -1,9 +1,37 @@
 #include "HttpFetch.h"
 
+#include <curl/curl.h>
+
 #include <cctype>
 #include <cstring>
 
 namespace Pellwick {
+
+bool isConnectionFailure(const TransportError &error)
+{
+    if (error.cancelled)
+        return false;
+    if (error.timedOut)
+        return true;
+    switch (error.curlCode) {
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_COULDNT_CONNECT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isHostNotFound(const TransportError &error)
+{
+    return !error.cancelled
+           && (error.curlCode == CURLE_COULDNT_RESOLVE_HOST
+               || error.curlCode == CURLE_COULDNT_RESOLVE_PROXY);
+}
 
 QString appendingPath(const QUrl &base, const QString &path)
 {

@@ -57,6 +57,13 @@ struct HttpResponse
 /// `TransportError` (network failure, time-out, cancellation through `stop`).
 using HttpFetch = std::function<Result<HttpResponse>(const HttpRequest &, std::stop_token)>;
 
+/// Whether `error` says the connection itself failed: the idle limit passed, the connection broke
+/// off or gave nothing, or it could not be made. A host that cannot be found is not among them, nor
+/// is a cancellation or a reply refused on this side (one over its size limit, say).
+bool isConnectionFailure(const TransportError &error);
+/// Whether `error` says the host or its proxy could not be found.
+bool isHostNotFound(const TransportError &error);
+
 /// Performs a GET of a URL with the fetch function's defaults; the same contract as `HttpFetch`.
 using UrlFetch = std::function<Result<HttpResponse>(const QString &url, std::stop_token)>;
 

@@ -60,7 +60,7 @@ AppConfiguration configurationFor(const QUrl &backend,
                 QStringLiteral("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE"),
                 QStringLiteral("1"));
             if (ingestCacheRoot)
-                environment.insert(QStringLiteral("PELLWICK_INGEST_CACHE_ROOT"), *ingestCacheRoot);
+                environment.insert(QStringLiteral("PELL_WICK_INGEST_CACHE_ROOT"), *ingestCacheRoot);
             return environment;
         },
         [] { return QJsonObject(); },

@@ -537,7 +537,7 @@ void EndToEndTests::realBinaryRestoresTheSession()
     QProcessEnvironment environment = isolatedAppEnvironment(QUrl(m_backendURL), m_roots);
     for (const char *name : {"PELL_WICK_USE_NON_PERSISTENT_SESSION_TOKEN_STORE",
                              "PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE",
-                             "PELLWICK_INGEST_CACHE_ROOT",
+                             "PELL_WICK_INGEST_CACHE_ROOT",
                              "QT_QPA_PLATFORM"}) {
         environment.remove(QString::fromLatin1(name));
     }

@@ -20,7 +20,9 @@ inline QProcessEnvironment isolatedAppEnvironment(const QUrl &backend, const QTe
     put("PELL_WICK_USE_NON_PERSISTENT_INGEST_CACHE_LOCATION_STORE", QStringLiteral("1"));
     put("PELL_WICK_USE_NON_PERSISTENT_RESTORE_DESTINATION_STORE", QStringLiteral("1"));
     put("PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT", roots.filePath(QStringLiteral("library")));
-    put("PELLWICK_INGEST_CACHE_ROOT", roots.filePath(QStringLiteral("ingest")));
+    put("PELL_WICK_INGEST_CACHE_ROOT", roots.filePath(QStringLiteral("ingest")));
+    environment.remove(
+        QStringLiteral("PELLWICK_INGEST_CACHE_ROOT")); // the variable's first spelling
     put("PELL_WICK_STAGING_AREA_ROOT", roots.filePath(QStringLiteral("staging")));
     put("PELL_WICK_RESTORE_TRANSFER_STATE_ROOT", roots.filePath(QStringLiteral("transfers")));
     put("HOME", roots.filePath(QStringLiteral("home")));

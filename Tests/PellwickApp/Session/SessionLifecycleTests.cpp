@@ -43,6 +43,8 @@ void script(ScriptedFetch &fetch, int status, const QByteArray &body = {})
         fetch.fail(TransportError{7, false, false, u"could not connect"_s});
     else if (status == -1)
         fetch.replyNotHttp();
+    else if (status == -2) // a reply refused here, over the size limit
+        fetch.fail(TransportError{63, false, false, u"maximum file size exceeded"_s});
     else
         fetch.reply(status, body);
 }
@@ -561,6 +563,9 @@ void SessionLifecycleTests::accountOperations_data()
                                             << u"Refresh failed"_s << u"old"_s << QString() << 1;
     QTest::newRow("library refresh offline") << O::LibraryRefresh << true << 0 << QByteArray()
                                              << u"Refresh failed"_s << u"old"_s << QString() << 1;
+    QTest::newRow("library refresh, reply refused here")
+        << O::LibraryRefresh << true << -2 << QByteArray() << u"Refresh failed"_s << u"old"_s
+        << QString() << 1;
     QTest::newRow("library refresh signed out")
         << O::LibraryRefresh << false << 200 << shellJson() << kept << u"old"_s << QString() << 0;
     QTest::newRow("checkout") << O::Checkout << true << 201 << checkout << QString() << u"old"_s
@@ -630,8 +635,10 @@ void SessionLifecycleTests::accountOperations()
     harness.model->sessionState().setEmail(u"ada@example.test"_s);
     harness.model->sessionState().setErrorMessage(u"kept"_s);
     harness.model->sessionState().setAuthMessage(u"old"_s);
-    // The backend light, shown the other way before: only what a request said may change it.
-    harness.model->shellState().setStatus(httpStatus == 0
+    // The backend light, shown the other way before: only what a request said may change it, and
+    // a reply refused here says nothing of the backend.
+    const bool saysNothing = httpStatus == -2;
+    harness.model->shellState().setStatus(httpStatus == 0 || saysNothing
                                               ? LibraryShellViewModel::Status::Reachable
                                               : LibraryShellViewModel::Status::Unreachable);
 
@@ -660,8 +667,8 @@ void SessionLifecycleTests::accountOperations()
     QCOMPARE(link.value_or(QString()), url);
     const bool answered = requests > 0 && httpStatus >= 200 && httpStatus <= 299;
     QTRY_COMPARE(harness.model->shellState().status(),
-                 answered ? LibraryShellViewModel::Status::Reachable
-                          : LibraryShellViewModel::Status::Unreachable);
+                 answered || saysNothing ? LibraryShellViewModel::Status::Reachable
+                                         : LibraryShellViewModel::Status::Unreachable);
     if (operation == AccountOperation::LibraryRefresh && signedIn) {
         QCOMPARE(harness.model->sessionState().session()->token, u"s1"_s);
         const bool refreshed = errorMessage.isEmpty();

@@ -27,6 +27,8 @@ struct RecoveryCase
     /// Recovered by the next Start Import, with no new sign-in or launch.
     bool byNextStartImport = false;
     bool otherNeedsAttention = false;
+    /// Shown before the recovery, for another cause.
+    QString earlierMessage = {};
     bool german = false;
     /// Relaunched: the session is restored from the stored token, with no sign-in.
     bool restoredSession = false;
@@ -80,6 +82,10 @@ void ImportRecoveryWorkflowTests::texts_data()
         << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
                         .otherNeedsAttention = true,
                         .messages = {recovering, QString()}};
+    QTest::newRow("left uploading, changed cache files told before")
+        << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
+                        .earlierMessage = u"Changed Ingest Cache files need attention"_s,
+                        .messages = {recovering, u"Changed Ingest Cache files need attention"_s}};
     QTest::newRow("left uploading by a full library disk, then Start Import") << RecoveryCase{
         .importWriteFailing = 4, .byNextStartImport = true, .messages = {recovering, QString()}};
 }
@@ -120,6 +126,8 @@ void ImportRecoveryWorkflowTests::texts()
         h.model = h.make();
         h.tokenStore->save(h.token);
     }
+    if (!c.earlierMessage.isEmpty())
+        h.imports().setImportRecoveryMessage(c.earlierMessage);
     QStringList messages = {};
     QObject::connect(&h.imports(), &ImportState::importRecoveryMessageChanged, [&] {
         messages.append(h.imports().importRecoveryMessage().value_or(QString()));

@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QTest>
 
+#include <cerrno>
+
 using namespace Pellwick;
 using namespace Qt::StringLiterals;
 using E = RestoreTransferError;
@@ -46,6 +48,8 @@ void RestoreOutcomesTests::textsOfTheRun()
         {reason(E::UnexpectedRangeResponse{}), u"Restore Transfer could not download a byte range. Check your connection, then retry."_s},
         {reason(E::MissingSidecarCapability{}), u"Restore Transfer could not retrieve the paired Sidecar. Retry this Archive Package."_s},
         {RestoreFeedback::restoreTransferFailureReason(CancellationError{}, restored, state), u"Restore Transfer failed. Check your connection, then retry."_s},
+        {RestoreFeedback::restoreTransferFailureReason(FileSystemError{u"mkdir"_s, u"/ro/pw"_s, EROFS}, restored, u"/ro/pw/transfers"_s),
+            u"Pellwick's restore state folder (/ro/pw/transfers) cannot be written (read-only). Make it writable, then retry."_s},
         {RestoreFeedback::restoreCompleteMessage(1), u"Restore complete: 1 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(5), u"Restore complete: 5 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},

@@ -254,6 +254,12 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
         co_return;
 
     m_state.setIsRecoveringInterruptedImports(true);
+    // The field also tells the cache's own upkeep (changed files, a failed reconciliation, a
+    // cleanup to retry): a resumption that ends well shows that text again, not nothing.
+    std::optional<QString> earlier = m_state.importRecoveryMessage();
+    if (earlier == ImportFeedback::recoveryNeedsAttentionMessage()
+        || earlier == ImportFeedback::recoveringMessage())
+        earlier.reset();
     m_state.setImportRecoveryMessage(ImportFeedback::recoveringMessage());
     const std::stop_token stop = m_importerRuns.token();
     QFuture<Result<QList<LocalLibraryItem>>> job
@@ -294,8 +300,7 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
                      && item.importStatus == LibraryItemImportStatus::NeedsAttention;
           });
     m_state.setImportRecoveryMessage(
-        needsAttention ? std::optional(ImportFeedback::recoveryNeedsAttentionMessage())
-                       : std::nullopt);
+        needsAttention ? std::optional(ImportFeedback::recoveryNeedsAttentionMessage()) : earlier);
     m_state.setIsRecoveringInterruptedImports(false);
 }
 

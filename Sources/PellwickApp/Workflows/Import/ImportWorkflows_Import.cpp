@@ -148,7 +148,10 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
                 *failed, m_ingestCache.ingestCache().rootURL(), otherwise));
         else if (!*stored) // the copies are complete; only their records were not saved
             m_state.setImportErrorMessage(IngestCacheFeedback::copiesNotRecordedMessage(
-                *failed, m_services.localLibraryCache.rootURL(), otherwise));
+                *failed,
+                m_services.localLibraryCache.rootURL(),
+                m_ingestCache.ingestCache().rootURL(),
+                otherwise));
         else
             m_state.setImportErrorMessage(IngestCacheFeedback::message(*failed, otherwise));
         co_return;

@@ -361,9 +361,9 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::reconciliationFailedMessage());
         co_return;
     }
-    clearReconciliationFailure();
-    if (!**outcome)
+    if (!**outcome) // no cache folder: nothing was reconciled
         co_return;
+    clearReconciliationFailure();
     const ReconciledCache &reconciled = ***outcome;
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
