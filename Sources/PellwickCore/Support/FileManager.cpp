@@ -789,7 +789,20 @@ readRegularFileContents(const FileManager &fileManager, const QString &path, qin
 Result<void> checkFolderTakesFiles(const FileManager &fileManager, const QString &folder)
 {
     PELLWICK_TRY(fileManager.createDirectory(folder));
-    const QString probe = folder + QStringLiteral("/.pellwick-write-probe-")
+    const QString prefix = QStringLiteral(".pellwick-write-probe-");
+    // A check that was killed between its two steps left its empty file: it goes now, so that
+    // nothing of ours stays in a folder of the user's.
+    PELLWICK_TRY_ASSIGN(const QStringList names, fileManager.contentsOfDirectory(folder));
+    for (const QString &name : names) {
+        if (!name.startsWith(prefix))
+            continue;
+        const QString leftover = folder + QLatin1Char('/') + name;
+        const Result<FileAttributes> attributes = fileManager.attributesOfItem(leftover);
+        if (attributes && attributes->type == FileAttributes::Type::Regular
+            && attributes->size == 0)
+            (void) fileManager.removeItem(leftover);
+    }
+    const QString probe = folder + QLatin1Char('/') + prefix
                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     PELLWICK_TRY(fileManager.createFile(probe));
     return fileManager.removeItem(probe);

@@ -214,8 +214,9 @@ readRegularFileContents(const FileManager &fileManager, const QString &path, qin
 /// link's target); a part that does not exist is kept as written. Never fails.
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path);
 /// Succeeds when `folder` can take a new file: the folder is made (with its parents) when it is
-/// missing, and a hidden empty file is created in it and removed again. Fails with the file
-/// system's error, naming the folder or the file.
+/// missing, and a hidden empty file is created in it and removed again; such empty files that an
+/// earlier check left (killed between its steps) are removed first. Fails with the file system's
+/// error, naming the folder or the file.
 [[nodiscard]] Result<void> checkFolderTakesFiles(const FileManager &fileManager,
                                                  const QString &folder);
 

@@ -25,7 +25,8 @@ struct RunCase
     std::optional<QString> folder = std::nullopt; ///< below the test's directory
     bool retainedOld = false;                     ///< "Old" is the retained Ingest Cache
     QString existing = {};                        ///< in the destination beforehand
-    QList<int> wrongHashes = {};                  ///< records whose hash no download matches
+    bool leftoverProbe = false;  ///< a killed check's empty file is in the destination
+    QList<int> wrongHashes = {}; ///< records whose hash no download matches
     bool corruptBytes = false;
     std::optional<Fault> fault = std::nullopt;
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
@@ -123,6 +124,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .planned = false, .message = ready, .error = outside(u"Local Library Cache"_s)};
     QTest::newRow("the restore state") << RunCase{.folder = u"RestoreTransfers"_s, .saved = 0, .planned = false,
         .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
+    QTest::newRow("a killed check's file left") << RunCase{.leftoverProbe = true};
     QTest::newRow("destination full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"Restored/."_s},
         .saved = 0, .message = std::nullopt, .error = u"2 item(s) need attention"_s,
         .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s};
@@ -171,6 +173,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
     if (c.retainedOld)
         h.model->ingestCacheState().setRetainedIngestCacheURL(h.fixture.dir.filePath(u"Old"_s));
+    if (c.leftoverProbe)
+        writeFile(h.destination() + u"/.pellwick-write-probe-LEFT"_s, {});
     const QMap<QString, QString> before = h.placeInDestination({c.existing, u"notes.txt"_s});
     if (c.corruptBytes)
         h.backend.objectStore().setGetFault(TestObjectStore::GetFault::WrongBytes);
@@ -242,6 +246,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.savedHere)
         QCOMPARE(page.summary.completedDestination,
                  *c.savedHere ? std::optional(h.destination()) : std::nullopt);
+    QVERIFY(!QFileInfo::exists(h.destination() + u"/.pellwick-write-probe-LEFT"_s));
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);
     if (!c.planned)
