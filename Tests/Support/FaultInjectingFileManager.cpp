@@ -96,6 +96,19 @@ private:
     QString m_path;
 };
 
+/// The operations that change what is on disk, flushes aside.
+constexpr FileOperation writingOperations[] = {FileOperation::CreateDirectory,
+                                               FileOperation::CreateFile,
+                                               FileOperation::RemoveItem,
+                                               FileOperation::RemoveDirectory,
+                                               FileOperation::MoveItem,
+                                               FileOperation::ReplaceItem,
+                                               FileOperation::OpenForWriting,
+                                               FileOperation::OpenForAppending,
+                                               FileOperation::LinkItem,
+                                               FileOperation::Write,
+                                               FileOperation::Truncate};
+
 } // namespace
 
 QString operationName(FileOperation operation)
@@ -170,17 +183,7 @@ void FaultInjectingFileManager::failOperation(FileOperation operation,
 
 void FaultInjectingFileManager::failChanges(int code, const QString &pathFragment)
 {
-    for (const FileOperation operation : {FileOperation::CreateDirectory,
-                                          FileOperation::CreateFile,
-                                          FileOperation::RemoveItem,
-                                          FileOperation::RemoveDirectory,
-                                          FileOperation::MoveItem,
-                                          FileOperation::ReplaceItem,
-                                          FileOperation::OpenForWriting,
-                                          FileOperation::OpenForAppending,
-                                          FileOperation::LinkItem,
-                                          FileOperation::Write,
-                                          FileOperation::Truncate})
+    for (const FileOperation operation : writingOperations)
         failOperation(operation, code, pathFragment);
 }
 
@@ -221,20 +224,11 @@ QStringList FaultInjectingFileManager::changes() const
 {
     static const QSet<QString> changing = [] {
         QSet<QString> names;
-        for (const FileOperation operation : {FileOperation::CreateDirectory,
-                                              FileOperation::CreateFile,
-                                              FileOperation::RemoveItem,
-                                              FileOperation::RemoveDirectory,
-                                              FileOperation::MoveItem,
-                                              FileOperation::ReplaceItem,
-                                              FileOperation::OpenForWriting,
-                                              FileOperation::SynchronizeDirectory,
-                                              FileOperation::Write,
+        for (const FileOperation operation : writingOperations)
+            names.insert(operationName(operation));
+        for (const FileOperation operation : {FileOperation::SynchronizeDirectory,
                                               FileOperation::Synchronize,
-                                              FileOperation::OpenForAppending,
-                                              FileOperation::LinkItem,
-                                              FileOperation::SynchronizeData,
-                                              FileOperation::Truncate})
+                                              FileOperation::SynchronizeData})
             names.insert(operationName(operation));
         return names;
     }();

@@ -4,6 +4,7 @@
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Stores/PellwickIdentity.h>
 #include <PellwickCore/Backend/HttpFetch.h>
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <QDir>
@@ -34,11 +35,6 @@ QString genericMessage()
     return QStringLiteral("Import could not complete. Keep source media and retry.");
 }
 
-bool isInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
-
 /// The folder of `folders` that holds `path` as the user knows it, "the Staging Area
 /// (<root>)"; the innermost one when they nest (a default Ingest Cache lies in the library's
 /// folder). Else the folder of the file itself.
@@ -54,7 +50,7 @@ QString placeOf(const QString &path, const ImportFeedback::Folders &folders)
     qsizetype matched = -1;
     for (const auto &[name, root] : named) {
         const QString folder = QDir::cleanPath(root);
-        if (!root.isEmpty() && folder.size() > matched && isInside(file, folder)) {
+        if (!root.isEmpty() && folder.size() > matched && isSameOrInside(file, folder)) {
             place = QStringLiteral("%1 (%2)").arg(name, folder);
             matched = folder.size();
         }

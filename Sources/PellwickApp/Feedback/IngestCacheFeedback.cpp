@@ -2,8 +2,8 @@
 
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/LibraryFeedback.h>
-#include <PellwickCore/Ingest/CacheRelativePath.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
+#include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <QDir>
@@ -21,9 +21,8 @@ const FileSystemError *fileSystemCauseIn(const Error &error, const QString &fold
     const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
     if (!fileSystem)
         return nullptr;
-    const bool inside = QDir::cleanPath(fileSystem->path) == QDir::cleanPath(folder)
-                        || CacheRelativePath::value(fileSystem->path, folder);
-    return inside ? fileSystem : nullptr;
+    return isSameOrInside(QDir::cleanPath(fileSystem->path), QDir::cleanPath(folder)) ? fileSystem
+                                                                                      : nullptr;
 }
 
 } // namespace
@@ -103,7 +102,8 @@ QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,
     // A cache in the library's folder (its default place when none was chosen): a failure on a
     // cache file is the cache's, not the library's.
     const bool inCache
-        = fileSystemCauseIn(error, cacheRoot) && CacheRelativePath::value(cacheRoot, libraryFolder);
+        = fileSystemCauseIn(error, cacheRoot)
+          && isSameOrInside(QDir::cleanPath(cacheRoot), QDir::cleanPath(libraryFolder));
     if (inCache || !fileSystemCauseIn(error, libraryFolder))
         return message(error, otherwise);
     return LibraryFeedback::writeErrorMessage(libraryFolder, error)

@@ -3,6 +3,7 @@
 #include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/LibraryFeedback.h>
+#include <PellwickCore/Restore/RestoreRequestCoordinator.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
@@ -12,12 +13,7 @@ std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
                                                             const QString &failure,
                                                             const QString &libraryFolder)
 {
-    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
-    const bool requestStands
-        = coordinator
-          && std::holds_alternative<RestoreRequestCoordinatorError::LocalStatusNotSaved>(
-              coordinator->value);
-    if (requestStands) {
+    if (unsavedRestoreRequest(error)) {
         return LibraryFeedback::writeErrorMessage(libraryFolder,
                                                   error.cause() ? *error.cause() : error)
                + QStringLiteral(" The Restore Request is shown as the service holds it; the "

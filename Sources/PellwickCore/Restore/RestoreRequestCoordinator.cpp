@@ -297,16 +297,21 @@ RestoreRequestCoordinator::synchronizedPreservingOutcomes(const RestoreRequest &
     Result<void> synchronized = updateLocalRestoreStatuses(request);
     if (!synchronized) {
         // The request is shown even so, with the outcomes this computer saved before.
-        const auto *coordinator = synchronized.error().as<CoordinatorError>();
-        const auto *unsaved
-            = coordinator ? std::get_if<CoordinatorError::LocalStatusNotSaved>(&coordinator->value)
-                          : nullptr;
-        if (!unsaved)
+        if (!unsavedRestoreRequest(synchronized.error()))
             return failure(synchronized.error());
         Result<RestoreRequest> preserved = restoreRequestPreservingLocalTransferOutcomes(request);
-        return notSaved(preserved ? *preserved : request, *unsaved->cause.get());
+        return notSaved(preserved ? *preserved : request, *synchronized.error().cause());
     }
     return restoreRequestPreservingLocalTransferOutcomes(request);
+}
+
+const RestoreRequest *unsavedRestoreRequest(const Error &error)
+{
+    const auto *coordinator = error.as<CoordinatorError>();
+    const auto *unsaved
+        = coordinator ? std::get_if<CoordinatorError::LocalStatusNotSaved>(&coordinator->value)
+                      : nullptr;
+    return unsaved ? &unsaved->restoreRequest : nullptr;
 }
 
 } // namespace Pellwick

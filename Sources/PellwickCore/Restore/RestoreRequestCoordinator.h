@@ -122,4 +122,8 @@ private:
     RestoreDestinationResolver m_destinationResolver;
 };
 
+/// The request the backend returned when `error` says that only this computer's record of its
+/// statuses could not be saved; null for any other error.
+const RestoreRequest *unsavedRestoreRequest(const Error &error);
+
 } // namespace Pellwick

@@ -8,22 +8,9 @@
 
 #include <QPointer>
 
-#include <cerrno>
-
 namespace Pellwick {
 
 namespace {
-
-const QString writeProbePrefix = QStringLiteral(".pellwick-write-probe-");
-
-/// Succeeds when an empty file can be created in `folder` and removed again.
-Result<void> verifyWritableIngestCacheLocation(const FileManager &files, const QString &folder)
-{
-    const QString probe = folder + QLatin1Char('/') + writeProbePrefix
-                          + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    PELLWICK_TRY(files.createFile(probe));
-    return files.removeItem(probe);
-}
 
 /// Whether anything exists at `path`, asked on the user-initiated pool.
 QFuture<Result<bool>> itemExists(std::shared_ptr<const FileManager> files, QString path)
@@ -59,8 +46,7 @@ QCoro::Task<> ImportWorkflows::createInitialIngestCache(QString path)
     const QPointer<ImportWorkflows> self(this);
     QFuture<Result<void>> job = Workflow::run(
         WorkflowPools::userInitiated(), [files = m_services.fileManager, path]() -> Result<void> {
-            PELLWICK_TRY(files->createDirectory(path));
-            return verifyWritableIngestCacheLocation(*files, path);
+            return checkFolderTakesFiles(*files, path);
         });
     const std::optional<Result<void>> created = co_await Workflow::resumeIn(self, {}, job);
     if (!created)
@@ -89,7 +75,7 @@ QCoro::Task<> ImportWorkflows::chooseInitialIngestCache(QString path)
                 = resolved ? files->attributesOfItem(*resolved) : Result<FileAttributes>();
             if (!resolved || !attributes || attributes->type != FileAttributes::Type::Directory)
                 return Check::NotAFolder;
-            if (!verifyWritableIngestCacheLocation(*files, path))
+            if (!checkFolderTakesFiles(*files, path))
                 return Check::NotWritable;
             return Check::Usable;
         });

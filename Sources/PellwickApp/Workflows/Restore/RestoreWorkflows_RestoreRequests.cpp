@@ -38,19 +38,8 @@ rebuildLibraryFromBackend(const std::shared_ptr<const LibrarySessionClient> &cli
         });
 }
 
-/// The request the backend returned when only this computer's record of its statuses could not
-/// be saved: the backend's change stands, so the request is shown all the same.
-const RestoreRequest *unsavedRestoreRequest(const Error &error)
-{
-    const auto *coordinator = error.as<RestoreRequestCoordinatorError>();
-    const auto *unsaved = coordinator
-                              ? std::get_if<RestoreRequestCoordinatorError::LocalStatusNotSaved>(
-                                  &coordinator->value)
-                              : nullptr;
-    return unsaved ? &unsaved->restoreRequest : nullptr;
-}
-
-/// The request of `outcome`: the backend's reply, also when it could not be saved here.
+/// The request of `outcome`: the backend's reply, also when it could not be saved here (the
+/// backend's change stands, so the request is shown all the same).
 const RestoreRequest *returnedRestoreRequest(const Result<RestoreRequest> &outcome)
 {
     return outcome ? &*outcome : unsavedRestoreRequest(outcome.error());
