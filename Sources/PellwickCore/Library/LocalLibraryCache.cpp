@@ -337,10 +337,10 @@ LocalLibraryCache::updateRestoreStatus(const QSet<qint64> &backendIDs,
     return mutate<bool>([&](const LocalLibraryCacheRecords &current, Change &change) {
                for (qsizetype p = 0; p < current.size(); ++p) {
                    const LocalLibraryItem &item = current.at(p);
-                   if (!item.backendLibraryItemID
-                       || !backendIDs.contains(*item.backendLibraryItemID))
+                   const std::optional<qint64> backendID = item.restoreLibraryItemID();
+                   if (!backendID || !backendIDs.contains(*backendID))
                        continue;
-                   const auto reason = attentionReasons.constFind(*item.backendLibraryItemID);
+                   const auto reason = attentionReasons.constFind(*backendID);
                    LocalLibraryItem updated = item.replacingRestoreStatus(
                        status,
                        reason == attentionReasons.constEnd() ? std::nullopt

@@ -117,7 +117,8 @@ public:
     [[nodiscard]] Result<std::optional<LocalLibraryItem>>
     updateBackendLibraryItemID(const QUuid &id, std::optional<qint64> backendID) const;
     /// Sets the restore status of every record whose backend id is in `backendIDs`, with the
-    /// attention reason `attentionReasons` holds for it (none otherwise).
+    /// attention reason `attentionReasons` holds for it (none otherwise). A duplicate is left
+    /// alone: its id is its archived record's, which is the one restored.
     [[nodiscard]] Result<void>
     updateRestoreStatus(const QSet<qint64> &backendIDs,
                         std::optional<RestoreRequestStatus> status,

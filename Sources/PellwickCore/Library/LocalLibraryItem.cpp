@@ -129,6 +129,13 @@ bool LocalLibraryItem::holdsVerifiedIngestCacheCopy() const
            && sourceMediaEvidence->sidecarContentHash == ingestCacheSidecarContentHash;
 }
 
+std::optional<qint64> LocalLibraryItem::restoreLibraryItemID() const
+{
+    if (importStatus == LibraryItemImportStatus::Duplicate)
+        return std::nullopt;
+    return backendLibraryItemID;
+}
+
 QJsonObject LocalLibraryItem::toJson() const
 {
     QJsonObject json;

@@ -62,6 +62,10 @@ struct LocalLibraryItem
     /// True when the record's source-media evidence, which a copy-in takes once it has verified
     /// the cached files against their source, names the bytes of the record's cached package.
     bool holdsVerifiedIngestCacheCopy() const;
+    /// The backend item this record stands for in a restore: its backend id, but none for a
+    /// duplicate, whose id names the archived item it copies and which the archived record
+    /// restores.
+    std::optional<qint64> restoreLibraryItemID() const;
 
     // Copy-with-change operations: each returns a record equal to this one except in the fields
     // it names.

@@ -259,9 +259,11 @@ RestoreRequestCoordinator::localItemsByBackendID() const
     LocalItems local{std::move(records), {}};
     bool conflict = false;
     local.records.forEach([&](const LocalLibraryItem &item) {
-        if (!item.backendLibraryItemID || conflict)
+        // A duplicate shares its archived record's id without being a second record of it.
+        const std::optional<qint64> backendID = item.restoreLibraryItemID();
+        if (!backendID || conflict)
             return;
-        const LocalLibraryItem *&entry = local.byBackendID[*item.backendLibraryItemID];
+        const LocalLibraryItem *&entry = local.byBackendID[*backendID];
         if (!entry)
             entry = &item;
         else if (!(*entry == item))

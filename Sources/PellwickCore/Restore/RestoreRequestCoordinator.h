@@ -30,6 +30,9 @@ namespace Pellwick {
 /// group of items per item status; a failing write ends the operation with `LocalStatusNotSaved`,
 /// which carries the backend's request and the write's failure, and the groups already written
 /// stay written.
+///
+/// A duplicate record carries the backend id of the archived item it copies; it takes no part in
+/// a restore, which reads and marks the archived record only.
 class RestoreRequestCoordinator
 {
 public:

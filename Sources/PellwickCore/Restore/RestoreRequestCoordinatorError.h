@@ -29,7 +29,8 @@ struct RestoreRequestCoordinatorError
         bool operator==(const NoRestorableItems &) const = default;
     };
 
-    /// Two different local records carry the same backend library item id.
+    /// Two different local records carry the same backend library item id (a duplicate sharing
+    /// its archived record's id is none).
     struct LocalLibraryCacheConflict
     {
         bool operator==(const LocalLibraryCacheConflict &) const = default;

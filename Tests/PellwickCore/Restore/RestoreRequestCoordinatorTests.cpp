@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <Support/FaultInjectingFileManager.h>
 #include <Support/LibraryFixtures.h>
 #include <Support/TestErrors.h>
@@ -389,6 +391,10 @@ void RestoreRequestCoordinatorTests::conflictsChangeNothingLocally_data()
     const LocalLibraryItem first = record(1);
     LocalLibraryItem second = record(2);
     second.backendLibraryItemID = 101;
+    // A copy of the archived bytes under another name, archived as a duplicate of item 101.
+    LocalLibraryItem duplicate = record(2, {}, {}, LibraryItemImportStatus::Duplicate);
+    duplicate.backendLibraryItemID = 101;
+    const std::optional<Error> accepted;
     const std::optional<Error> itemConflict
         = Error(CoordinatorError{CoordinatorError::RestoreRequestItemConflict{}});
     const std::optional<Error> localConflict
@@ -400,11 +406,15 @@ void RestoreRequestCoordinatorTests::conflictsChangeNothingLocally_data()
             << operation << QList{first, record(2)} << QList<qint64>{101, 102, 101} << itemConflict;
         QTest::addRow("two records with one backend id (%s)", name.constData())
             << operation << QList{first, second} << QList<qint64>{101} << localConflict;
+        QTest::addRow("a duplicate of an archived record (%s)", name.constData())
+            << operation << QList{duplicate, first} << QList<qint64>{101} << accepted;
     }
     QTest::newRow("two records with one backend id (active, ready)")
         << Operation::Active << QList{first, second} << QList<qint64>{} << localConflict;
     QTest::newRow("two records with one backend id (transfers)")
         << Operation::Transfers << QList{first, second} << QList<qint64>{} << localConflict;
+    QTest::newRow("a duplicate of an archived record (transfers)")
+        << Operation::Transfers << QList{duplicate, first} << QList<qint64>{} << accepted;
     QTest::newRow("two equal records are accepted") << Operation::Refresh << QList{first, first}
                                                     << QList<qint64>{101} << std::optional<Error>();
 }
@@ -427,9 +437,15 @@ void RestoreRequestCoordinatorTests::conflictsChangeNothingLocally()
     QCOMPARE(fixture.api->calls.size(), 1);
     if (!error) {
         PELLWICK_VERIFY_SUCCESS(result);
-        QCOMPARE(fixture.storedItems(),
-                 QList<LocalLibraryItem>(
-                     2, record(1).replacingRestoreStatus(S::Downloaded, std::nullopt)));
+        // Record 1 takes the reply's status wherever it is stored; a duplicate stays as it was.
+        const LocalLibraryItem first = record(1);
+        QList<LocalLibraryItem> expected = items;
+        std::ranges::replace(expected,
+                             first,
+                             requestItems.isEmpty()
+                                 ? first
+                                 : first.replacingRestoreStatus(S::Downloaded, std::nullopt));
+        QCOMPARE(fixture.storedItems(), expected);
         return;
     }
     QCOMPARE(result.error(), *error);

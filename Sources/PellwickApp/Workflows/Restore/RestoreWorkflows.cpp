@@ -221,7 +221,8 @@ QList<LocalLibraryItem> RestoreWorkflows::restoreWorkflowItems() const
             QList<LocalLibraryItem> result;
             result.reserve(std::min(records.size(), requested.size()));
             records.forEach([&](const LocalLibraryItem &item) {
-                if (item.backendLibraryItemID && requested.contains(*item.backendLibraryItemID))
+                const std::optional<qint64> backendID = item.restoreLibraryItemID();
+                if (backendID && requested.contains(*backendID))
                     result.append(item);
             });
             return result;
