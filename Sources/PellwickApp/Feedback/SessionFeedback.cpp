@@ -77,4 +77,10 @@ QString SessionFeedback::billingPortalUnavailableMessage()
     return QStringLiteral("Billing portal unavailable");
 }
 
+QString SessionFeedback::keptSessionUnreachableMessage()
+{
+    return QStringLiteral(
+        "Backend unreachable. You stay signed in; press Refresh when it is back.");
+}
+
 } // namespace Pellwick

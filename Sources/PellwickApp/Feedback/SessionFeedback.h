@@ -28,6 +28,8 @@ public:
     static QString libraryRefreshFailedMessage();
     static QString checkoutFailedMessage();
     static QString billingPortalUnavailableMessage();
+    /// Signed out while the stored session waits for the backend to be reached again.
+    static QString keptSessionUnreachableMessage();
 };
 
 } // namespace Pellwick

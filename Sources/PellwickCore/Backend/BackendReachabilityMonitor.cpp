@@ -1,15 +1,30 @@
 #include "BackendReachabilityMonitor.h"
 
+#include <PellwickCore/Backend/LibrarySessionClientError.h>
 #include <PellwickCore/Support/Error.h>
 
 namespace Pellwick {
+
+namespace {
+
+bool isNoReply(const TransportError &error)
+{
+    return isConnectionFailure(error) || isHostNotFound(error);
+}
+
+bool isGatewayFailure(int statusCode)
+{
+    return statusCode == 502 || statusCode == 503 || statusCode == 504;
+}
+
+} // namespace
 
 std::optional<BackendReachability>
 BackendReachabilityMonitor::reachability(const Result<HttpResponse> &outcome)
 {
     if (!outcome) {
         const auto *transport = outcome.error().as<TransportError>();
-        if (transport && (isConnectionFailure(*transport) || isHostNotFound(*transport)))
+        if (transport && isNoReply(*transport))
             return BackendReachability::Unreachable;
         return std::nullopt;
     }
@@ -18,9 +33,18 @@ BackendReachabilityMonitor::reachability(const Result<HttpResponse> &outcome)
         return std::nullopt;
     if (*status >= 200 && *status <= 299)
         return BackendReachability::Reachable;
-    if (*status == 502 || *status == 503 || *status == 504)
+    if (isGatewayFailure(*status))
         return BackendReachability::Unreachable;
     return std::nullopt;
+}
+
+bool BackendReachabilityMonitor::isUnreachable(const Error &error)
+{
+    if (const auto *transport = error.as<TransportError>())
+        return isNoReply(*transport);
+    const auto *client = error.as<LibrarySessionClientError>();
+    const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
+    return code && isGatewayFailure(*code);
 }
 
 HttpFetch BackendReachabilityMonitor::observing(std::shared_ptr<BackendReachabilityMonitor> monitor,

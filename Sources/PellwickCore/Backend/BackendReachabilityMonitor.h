@@ -24,6 +24,10 @@ public:
     /// reply with a 2xx status; nothing for any other outcome (a cancellation, a reply refused
     /// here such as one over its size limit, a reply that is not HTTP, any other status).
     static std::optional<BackendReachability> reachability(const Result<HttpResponse> &outcome);
+    /// Whether a failed call of the backend client could not reach the backend, by the same rule:
+    /// its exchange gave no reply, or a gateway answered 502, 503 or 504. Any other failure (a
+    /// refusal, a reply that could not be read) came from a backend that answered.
+    static bool isUnreachable(const Error &error);
 
     /// `fetch`, telling `monitor` what each exchange says once it ended. The function keeps the
     /// monitor alive.

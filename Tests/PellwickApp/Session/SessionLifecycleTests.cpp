@@ -136,6 +136,23 @@ private:
     mutable std::atomic<bool> m_waiting = false;
 };
 
+struct LaunchRestoreCase
+{
+    QString storedToken = u"s1"_s;
+    int libraryStatus = 200;
+    int verificationStatus = 200; // as `script` takes it
+    QByteArray verificationBody = {};
+    bool signedIn = false;
+    bool pending = false;
+    bool tokenKept = true;
+    int requests = 2;
+    QString message = u"kept"_s; // the error message at the end; empty: none
+    /// A Refresh after the launch: its health check's status (0: none), then the library's; a
+    /// verification status is answered as at launch.
+    int refreshHealthStatus = 0;
+    int refreshLibraryStatus = 200;
+};
+
 /// A view model over scripted backend replies and an in-memory token store.
 struct Harness
 {
@@ -168,6 +185,8 @@ struct Harness
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(LaunchRestoreCase)
 
 class SessionLifecycleTests : public QObject
 {
@@ -754,74 +773,92 @@ void SessionLifecycleTests::passwordChange()
 
 void SessionLifecycleTests::launchRestore_data()
 {
-    QTest::addColumn<QString>("storedToken");
-    QTest::addColumn<int>("libraryStatus");
-    QTest::addColumn<int>("verificationStatus"); // 0: offline, -1: not HTTP
-    QTest::addColumn<QByteArray>("verificationBody");
-    QTest::addColumn<bool>("signedIn");
-    QTest::addColumn<bool>("pending");
-    QTest::addColumn<bool>("tokenKept");
-    QTest::addColumn<int>("requests");
+    QTest::addColumn<LaunchRestoreCase>("row");
 
-    QTest::newRow("no stored token")
-        << QString() << 200 << 200 << QByteArray() << false << false << false << 0;
-    QTest::newRow("library readable")
-        << u"s1"_s << 200 << 200 << QByteArray() << true << false << true << 1;
-    QTest::newRow("pending with the returned email")
-        << u"s1"_s << 403 << 200 << verificationBody("pending") << false << true << true << 2;
-    QTest::newRow("verified, library refused")
-        << u"s1"_s << 401 << 200 << verificationBody("verified") << false << false << false << 2;
-    QTest::newRow("verified, library unavailable keeps the token")
-        << u"s1"_s << 503 << 200 << verificationBody("verified") << false << false << true << 2;
-    QTest::newRow("unknown status word")
-        << u"s1"_s << 403 << 200 << verificationBody("Pending") << false << false << false << 2;
-    QTest::newRow("token refused (401)")
-        << u"s1"_s << 401 << 401 << QByteArray() << false << false << false << 2;
-    QTest::newRow("token refused (403)")
-        << u"s1"_s << 403 << 403 << QByteArray() << false << false << false << 2;
-    QTest::newRow("offline keeps the token")
-        << u"s1"_s << 0 << 0 << QByteArray() << false << false << true << 2;
-    QTest::newRow("throttled keeps the token")
-        << u"s1"_s << 429 << 429 << QByteArray() << false << false << true << 2;
-    QTest::newRow("failing backend keeps the token")
-        << u"s1"_s << 503 << 500 << QByteArray() << false << false << true << 2;
-    QTest::newRow("not HTTP keeps the token")
-        << u"s1"_s << -1 << -1 << QByteArray() << false << false << true << 2;
-    QTest::newRow("malformed status keeps the token")
-        << u"s1"_s << 401 << 200 << QByteArray("{\"email_") << false << false << true << 2;
+    const QString unreachable = SessionFeedback::keptSessionUnreachableMessage();
+    const QList<std::pair<const char *, LaunchRestoreCase>> rows{
+        {"no stored token", {.storedToken = {}, .tokenKept = false, .requests = 0}},
+        {"library readable", {.signedIn = true, .requests = 1}},
+        {"pending with the returned email",
+         {.libraryStatus = 403, .verificationBody = verificationBody("pending"), .pending = true}},
+        {"verified, library refused",
+         {.libraryStatus = 401,
+          .verificationBody = verificationBody("verified"),
+          .tokenKept = false}},
+        {"verified, library unavailable keeps the token",
+         {.libraryStatus = 503,
+          .verificationBody = verificationBody("verified"),
+          .message = unreachable}},
+        {"unknown status word",
+         {.libraryStatus = 403,
+          .verificationBody = verificationBody("Pending"),
+          .tokenKept = false}},
+        {"token refused (401)",
+         {.libraryStatus = 401, .verificationStatus = 401, .tokenKept = false}},
+        {"token refused (403)",
+         {.libraryStatus = 403, .verificationStatus = 403, .tokenKept = false}},
+        {"library refused (401), status offline",
+         {.libraryStatus = 401, .verificationStatus = 0, .tokenKept = false}},
+        {"offline keeps the token",
+         {.libraryStatus = 0, .verificationStatus = 0, .message = unreachable}},
+        {"throttled keeps the token", {.libraryStatus = 429, .verificationStatus = 429}},
+        {"failing backend keeps the token",
+         {.libraryStatus = 503, .verificationStatus = 500, .message = unreachable}},
+        {"not HTTP keeps the token", {.libraryStatus = -1, .verificationStatus = -1}},
+        {"malformed status keeps the token",
+         {.libraryStatus = 403, .verificationBody = QByteArray("{\"email_")}},
+        {"offline, then Refresh with the backend back",
+         {.libraryStatus = 0,
+          .verificationStatus = 0,
+          .signedIn = true,
+          .requests = 3,
+          .message = {},
+          .refreshHealthStatus = 200}},
+        {"offline, then Refresh finds the token refused",
+         {.libraryStatus = 0,
+          .verificationStatus = 0,
+          .tokenKept = false,
+          .requests = 4,
+          .message = {},
+          .refreshHealthStatus = 200,
+          .refreshLibraryStatus = 401}},
+    };
+    for (const auto &[name, row] : rows)
+        QTest::newRow(name) << row;
 }
 
 void SessionLifecycleTests::launchRestore()
 {
-    QFETCH(QString, storedToken);
-    QFETCH(int, libraryStatus);
-    QFETCH(int, verificationStatus);
-    QFETCH(QByteArray, verificationBody);
-    QFETCH(bool, signedIn);
-    QFETCH(bool, pending);
-    QFETCH(bool, tokenKept);
-    QFETCH(int, requests);
+    QFETCH(LaunchRestoreCase, row);
 
     Harness harness;
-    if (!storedToken.isEmpty())
-        harness.store->save(storedToken);
-    script(harness.fetch, libraryStatus, shellJson());
-    script(harness.fetch, verificationStatus, verificationBody);
+    if (!row.storedToken.isEmpty())
+        harness.store->save(row.storedToken);
+    script(harness.fetch, row.libraryStatus, shellJson());
+    script(harness.fetch, row.verificationStatus, row.verificationBody);
     harness.model->sessionState().setErrorMessage(u"kept"_s);
 
     QCoro::waitFor(harness.model->sessionWorkflows().restoreRememberedSession());
+    if (row.refreshHealthStatus != 0) {
+        script(harness.health, row.refreshHealthStatus, R"({"status":"ok"})");
+        script(harness.fetch, row.refreshLibraryStatus, shellJson());
+        script(harness.fetch, row.verificationStatus, row.verificationBody);
+        QCoro::waitFor(harness.model->sessionWorkflows().refresh());
+    }
 
-    QCOMPARE(harness.fetch.requests().size(), requests);
+    QCOMPARE(harness.fetch.requests().size(), row.requests);
     for (const HttpRequest &request : harness.fetch.requests())
         QCOMPARE(request.headers.value("Authorization"), "Bearer s1");
-    QCOMPARE(harness.model->sessionState().session().has_value(), signedIn);
-    if (signedIn)
+    QCOMPARE(harness.model->sessionState().session().has_value(), row.signedIn);
+    if (row.signedIn)
         QCOMPARE(harness.model->sessionState().session()->token, u"s1"_s);
     QCOMPARE(harness.model->sessionState().pendingVerificationToken(),
-             pending ? std::optional(u"s1"_s) : std::nullopt);
-    QCOMPARE(harness.model->sessionState().email(), pending ? u"wait@example.test"_s : QString());
-    QCOMPARE(harness.storedToken(), tokenKept ? std::optional(u"s1"_s) : std::nullopt);
-    QCOMPARE(harness.model->sessionState().errorMessage(), std::optional(u"kept"_s));
+             row.pending ? std::optional(u"s1"_s) : std::nullopt);
+    QCOMPARE(harness.model->sessionState().email(),
+             row.pending ? u"wait@example.test"_s : QString());
+    QCOMPARE(harness.storedToken(), row.tokenKept ? std::optional(u"s1"_s) : std::nullopt);
+    QCOMPARE(harness.model->sessionState().errorMessage(),
+             row.message.isEmpty() ? std::nullopt : std::optional(row.message));
     QCOMPARE(harness.model->sessionState().authMessage(), std::nullopt);
 }
 

@@ -17,7 +17,8 @@ public:
     SessionOperations(const SessionOperations &) = delete;
     SessionOperations &operator=(const SessionOperations &) = delete;
 
-    /// Checks once whether the backend can be reached.
+    /// Checks once whether the backend can be reached; once it can, signs in from the stored
+    /// session that could not be checked while it could not.
     virtual QCoro::Task<> refresh() = 0;
     /// Signs in from the stored token, or shows the verification gate, or stays signed out.
     virtual QCoro::Task<> restoreRememberedSession() = 0;

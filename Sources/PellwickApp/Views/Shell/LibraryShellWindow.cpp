@@ -430,7 +430,11 @@ QCoro::Task<> LibraryShellWindow::refreshLibrary()
 
 QCoro::Task<> LibraryShellWindow::refreshStatus()
 {
+    const QPointer<LibraryShellWindow> self(this);
     co_await m_reactions.session->refresh();
+    // The check may have restored the stored session: the start-up's step after that follows.
+    if (self)
+        co_await m_reactions.restore->refreshActiveRestoreRequest();
 }
 
 QCoro::Task<> LibraryShellWindow::openCheckout()

@@ -50,7 +50,9 @@ public:
 
     /// Checks backend reachability once: `status` becomes checking, then reachable or unreachable.
     /// Only the latest check's answer is shown: a newer check, or the end of these workflows,
-    /// stops the one still running, which publishes nothing.
+    /// stops the one still running, which publishes nothing. A reachable backend then restores
+    /// the stored session that `restoreRememberedSession` could not check because the backend
+    /// could not be reached, unless a sign-in, registration or sign-out came between.
     QCoro::Task<> refresh() override;
     /// What an exchange of the session client said about the backend, between two checks: a
     /// backend that could not be reached shows as unreachable, and one reached again after that
@@ -62,7 +64,8 @@ public:
     /// backend answered that it is no longer usable (a verification status other than "pending",
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
     /// A restored session then starts the recovery of interrupted imports, without awaiting it.
-    /// Shows no message.
+    /// Shows one message only: when the backend could not be reached, `errorMessage` says the
+    /// session is kept until a Refresh; the next check of the stored token takes it away.
     QCoro::Task<> restoreRememberedSession() override;
     /// Signs in with `email` and `password` as they stand. On success the password is cleared
     /// and the token stored; an authenticated account resumes interrupted imports.
@@ -101,6 +104,8 @@ public:
     qint64 authenticationStateGeneration() const { return m_authenticationStateGeneration; }
 
 private:
+    /// Forgets that the stored token waits for the backend, and the message that said so.
+    void endKeptSessionWait();
     /// Queues `tokenStore.save(token)` on the keychain pool.
     void queueTokenSave(const QString &token) const;
     /// Queues `tokenStore.remove()` on the keychain pool.
@@ -112,6 +117,9 @@ private:
     ImportOperations &m_imports;
     qint64 m_authenticationStateGeneration = 0;
     std::optional<WorkflowTaskHandle> m_healthCheckTask;
+    /// The authentication generation at which the stored token could not be checked because the
+    /// backend could not be reached; none when it needs no new check.
+    std::optional<qint64> m_keptSessionUncheckedAt;
 };
 
 } // namespace Pellwick

@@ -5,6 +5,7 @@
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
 #include <PellwickApp/Stores/SessionTokenStoring.h>
+#include <PellwickCore/Backend/BackendReachabilityMonitor.h>
 #include <PellwickCore/Backend/LibrarySessionClient.h>
 
 #include <QPointer>
@@ -13,12 +14,17 @@ namespace Pellwick {
 
 namespace {
 
+std::optional<int> unexpectedStatusCode(const Error &error)
+{
+    const auto *client = error.as<LibrarySessionClientError>();
+    return client ? client->unexpectedStatusCode() : std::nullopt;
+}
+
 /// The backend refused the token (401 or 403). Anything else (offline, throttled, a failing
 /// backend, an unreadable reply) leaves the question open.
 bool refusesToken(const Error &error)
 {
-    const auto *client = error.as<LibrarySessionClientError>();
-    const std::optional<int> code = client ? client->unexpectedStatusCode() : std::nullopt;
+    const std::optional<int> code = unexpectedStatusCode(error);
     return code && (*code == 401 || *code == 403);
 }
 
@@ -64,9 +70,14 @@ QCoro::Task<> SessionWorkflows::refresh()
         = co_await Workflow::resumeIn(self, stop, job);
     if (!outcome)
         co_return;
-    m_shellState.setStatus(*outcome && **outcome == BackendReachability::Reachable
-                               ? ShellStatus::Reachable
-                               : ShellStatus::Unreachable);
+    const bool reachable = *outcome && **outcome == BackendReachability::Reachable;
+    m_shellState.setStatus(reachable ? ShellStatus::Reachable : ShellStatus::Unreachable);
+    // The stored session that could not be checked at launch is checked now: without this the
+    // user would have to relaunch, or sign in again, once the backend is back.
+    if (reachable && m_keptSessionUncheckedAt == m_authenticationStateGeneration) {
+        m_keptSessionUncheckedAt.reset();
+        co_await restoreRememberedSession();
+    }
 }
 
 void SessionWorkflows::backendExchangeEnded(BackendReachability said)
@@ -92,7 +103,11 @@ QCoro::Task<> SessionWorkflows::restoreRememberedSession()
           });
     const std::optional<Result<std::optional<QString>>> loaded
         = co_await Workflow::resumeIn(self, never, load);
-    if (!loaded || !*loaded || !**loaded || m_authenticationStateGeneration != generation)
+    if (!loaded || m_authenticationStateGeneration != generation)
+        co_return;
+    // This check answers for the stored token from now on.
+    endKeptSessionWait();
+    if (!*loaded || !**loaded)
         co_return;
     const QString token = ***loaded;
     // A stored token that could never be sent (damaged, or edited in the keychain) would leave
@@ -138,10 +153,21 @@ QCoro::Task<> SessionWorkflows::restoreRememberedSession()
         m_sessionState.setPendingVerificationToken(token);
         co_return;
     }
-    // An account no longer pending proves the token unusable only when its library was refused,
-    // not when the library could not be read for a passing reason.
-    if (refusesToken(*status ? shell->error() : status->error()))
+    // A 401 for the library refuses the token whatever else is known. A 403 is also the answer
+    // for an account that waits for verification, so it proves the token unusable only for an
+    // account known to be no longer pending; a library that could not be read for a passing
+    // reason proves nothing.
+    const Error &libraryError = shell->error();
+    if (unexpectedStatusCode(libraryError) == 401
+        || refusesToken(*status ? libraryError : status->error())) {
         queueTokenRemoval();
+        co_return;
+    }
+    // Kept, and tried again by the next Refresh that reaches the backend.
+    if (BackendReachabilityMonitor::isUnreachable(libraryError)) {
+        m_keptSessionUncheckedAt = generation;
+        m_sessionState.setErrorMessage(SessionFeedback::keptSessionUnreachableMessage());
+    }
 }
 
 void SessionWorkflows::signOut()
@@ -231,6 +257,13 @@ std::optional<QUrl> SessionWorkflows::openableBillingLink(const QString &link)
         return std::nullopt;
     }
     return url;
+}
+
+void SessionWorkflows::endKeptSessionWait()
+{
+    m_keptSessionUncheckedAt.reset();
+    if (m_sessionState.errorMessage() == SessionFeedback::keptSessionUnreachableMessage())
+        m_sessionState.setErrorMessage(std::nullopt);
 }
 
 void SessionWorkflows::queueTokenSave(const QString &token) const
