@@ -31,7 +31,9 @@ QString byteClauses(const TransferProgress &progress)
 
 QString phaseText(const TransferProgress &progress)
 {
-    const QString name = progress.currentFilename.value_or(QStringLiteral("files"));
+    QString name = progress.currentFilename.value_or(QStringLiteral("files"));
+    if (progress.currentFileIsPreview && progress.currentFilename)
+        name += QStringLiteral(", preview");
     switch (progress.phase) {
     case TransferProgressPhase::Preparing:
         if (progress.detail)

@@ -18,6 +18,7 @@ constexpr std::chrono::milliseconds transferProgressInterval(100);
 bool isNoticeableChange(const TransferProgress &shown, const TransferProgress &progress)
 {
     return shown.phase != progress.phase || shown.currentFilename != progress.currentFilename
+           || shown.currentFileIsPreview != progress.currentFileIsPreview
            || shown.completedPackageCount != progress.completedPackageCount
            || progress.completedByteCount >= progress.totalByteCount;
 }

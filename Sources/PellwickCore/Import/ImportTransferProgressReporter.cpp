@@ -37,16 +37,17 @@ void ImportTransferProgressReporter::upload(const QString &filename,
          m_completedByteCount + m_completedCurrentPackageByteCount + completedBytes);
 }
 
-void ImportTransferProgressReporter::uploadPreview(const QString &filename,
+void ImportTransferProgressReporter::uploadPreview(const QString &photoFilename,
                                                    qint64 completedBytes,
                                                    qint64 totalBytes)
 {
     const std::lock_guard lock(m_mutex);
     send(TransferProgressPhase::Uploading,
-         filename,
+         photoFilename,
          completedBytes,
          totalBytes,
-         m_completedByteCount + m_completedCurrentPackageByteCount);
+         m_completedByteCount + m_completedCurrentPackageByteCount,
+         true);
 }
 
 void ImportTransferProgressReporter::completeFile(qint64 byteCount)
@@ -95,7 +96,8 @@ void ImportTransferProgressReporter::send(TransferProgressPhase phase,
                                           std::optional<QString> filename,
                                           std::optional<qint64> fileCompleted,
                                           std::optional<qint64> fileTotal,
-                                          qint64 completed) const
+                                          qint64 completed,
+                                          bool preview) const
 {
     if (!m_report)
         return;
@@ -110,6 +112,7 @@ void ImportTransferProgressReporter::send(TransferProgressPhase phase,
     row.totalByteCount = m_totalByteCount;
     row.completedPackageCount = m_completedPackageCount;
     row.totalPackageCount = m_totalPackageCount;
+    row.currentFileIsPreview = preview;
     m_report(row);
 }
 

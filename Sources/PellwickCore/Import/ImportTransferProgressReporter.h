@@ -34,8 +34,9 @@ public:
     /// `completedBytes` of `totalBytes` of one file (RAW original or sidecar) are sent. A call
     /// repeating the last position taken gives no row.
     void upload(const QString &filename, qint64 completedBytes, qint64 totalBytes);
-    /// A position inside the preview upload; its bytes are not counted into the run.
-    void uploadPreview(const QString &filename, qint64 completedBytes, qint64 totalBytes);
+    /// A position inside the upload of the preview of the photo `photoFilename`; its bytes are
+    /// not counted into the run.
+    void uploadPreview(const QString &photoFilename, qint64 completedBytes, qint64 totalBytes);
     /// One file of the current package is completely uploaded. Reports nothing.
     void completeFile(qint64 byteCount);
     /// The named package is being finalized.
@@ -67,7 +68,8 @@ private:
               std::optional<QString> filename,
               std::optional<qint64> fileCompleted,
               std::optional<qint64> fileTotal,
-              qint64 completed) const;
+              qint64 completed,
+              bool preview = false) const;
 
     const QUuid m_transferID;
     const qint64 m_totalByteCount;

@@ -431,16 +431,14 @@ VerifiedBackupImporter::uploadPreviewIfNeeded(const StagedImportRecord &record,
     const std::optional<QString> local = previewURL(record);
     if (local && record.previewUploadURL) {
         const qint64 total = record.previewByteCount;
-        const QString name = lastPathComponent(*local);
-        if (progress)
-            progress->upload(name, 0, total);
+        // The preview's own file name is internal: the row names the photo.
         const UploadProgress report = [&](qint64 sent) {
             if (progress)
-                progress->uploadPreview(name, sent, total);
+                progress->uploadPreview(record.originalFilename, sent, total);
         };
+        report(0);
         PELLWICK_TRY(m_uploader->uploadFile(*local, *record.previewUploadURL, report, stop));
-        if (progress)
-            progress->uploadPreview(name, total, total);
+        report(total);
     }
     const StagedImportRecord next = record.markingPreviewUploaded();
     PELLWICK_TRY(m_stagingArea.writeRecord(next));

@@ -41,6 +41,8 @@ struct TransferProgress
     qint64 totalByteCount = 0;
     qint64 completedPackageCount = 0;
     qint64 totalPackageCount = 0;
+    /// The file being sent is the preview of the photo `currentFilename` names, not the photo.
+    bool currentFileIsPreview = false;
 
     bool operator==(const TransferProgress &) const = default;
 };

@@ -23,6 +23,7 @@ struct MessageCase
     qint64 totalByteCount = 0;
     qint64 completedPackageCount = 0;
     qint64 totalPackageCount = 0;
+    bool currentFileIsPreview = false;
     QString message = {};
 };
 
@@ -40,6 +41,7 @@ TransferProgress progress(const MessageCase &row)
     value.totalByteCount = row.totalByteCount;
     value.completedPackageCount = row.completedPackageCount;
     value.totalPackageCount = row.totalPackageCount;
+    value.currentFileIsPreview = row.currentFileIsPreview;
     return value;
 }
 
@@ -111,6 +113,14 @@ private Q_SLOTS:
               .completedByteCount = 1024,
               .totalByteCount = 1024,
               .message = u"Downloading IMG_0002.CR3 — 1 KB of 1 KB"_s}},
+            {"a preview is named by its photo",
+             {.phase = Phase::Uploading,
+              .currentFilename = u"IMG_0015.DNG"_s,
+              .currentFileCompletedByteCount = 0,
+              .currentFileTotalByteCount = 60928,
+              .currentFileIsPreview = true,
+              .message = u"Uploading IMG_0015.DNG, preview — 0 B of 59.5 KB current file; 0 B of "
+                         u"0 B"_s}},
             {"empty filename counts as present",
              {.currentFilename = u""_s, .message = u"Copying  — 0 B of 0 B"_s}},
             {"copying total 0", {.message = u"Copying files — 0 B of 0 B"_s}},

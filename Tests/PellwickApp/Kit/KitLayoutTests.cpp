@@ -6,6 +6,7 @@
 #include <PellwickApp/Views/Kit/ProgressStatusLine.h>
 #include <PellwickApp/Views/Kit/TransferProgressRows.h>
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -23,6 +24,7 @@ struct ElisionCase
 {
     int lines = 1;
     int width = 120;
+    QString accessibleName = {}; ///< given by a caller; empty: the label's own (its text)
 };
 
 struct BarCase
@@ -69,6 +71,7 @@ private Q_SLOTS:
         QTest::newRow("one line") << ElisionCase{};
         QTest::newRow("two lines") << ElisionCase{.lines = 2};
         QTest::newRow("very narrow") << ElisionCase{.width = 50};
+        QTest::newRow("named by its caller") << ElisionCase{.accessibleName = u"Original"_s};
     }
 
     void middleElisionKeepsStartAndExtension()
@@ -76,13 +79,18 @@ private Q_SLOTS:
         QFETCH(ElisionCase, row);
         const QString name = u"2026-06-01_Wedding_Ceremony_Second_Shooter_IMG_0001.CR3"_s;
         ElidedLabel label(name, row.lines);
+        if (!row.accessibleName.isEmpty())
+            label.setAccessibleName(row.accessibleName);
         label.resize(row.width, label.sizeHint().height());
         const QString shown = label.shownText();
         QVERIFY2(shown.endsWith(u"….CR3"_s) || shown.contains(u"…"_s), qPrintable(shown));
         QVERIFY2(shown.endsWith(u".CR3"_s), qPrintable(shown));
         QVERIFY2(shown.startsWith(name.left(1)), qPrintable(shown));
         QCOMPARE(Test::shownToolTip(label.toolTip()), name);
-        QCOMPARE(label.accessibleName(), name);
+        QCOMPARE(label.accessibleName(), row.accessibleName.isEmpty() ? name : row.accessibleName);
+        // Described by the plain text, and only when the name does not say it already.
+        QCOMPARE(QAccessible::queryAccessibleInterface(&label)->text(QAccessible::Description),
+                 row.accessibleName.isEmpty() ? QString() : name);
         const QFontMetrics metrics = label.fontMetrics();
         if (row.lines == 1) {
             QVERIFY(metrics.horizontalAdvance(shown) <= row.width);

@@ -206,6 +206,9 @@ private Q_SLOTS:
                          == PellwickButtonRole::Destructive,
                      c.destructive);
             QVERIFY(QTest::qWaitForWindowActive(dialog));
+            // The first focus is the default button, never the message.
+            QCOMPARE(QApplication::focusWidget(),
+                     c.destructive ? dialog->cancelButton() : dialog->confirmButton());
             QVERIFY(dialog->height() < 480);
             const QList<QWidget *> chain = focusChain(*dialog);
             for (QPushButton *button : {dialog->confirmButton(), dialog->cancelButton()})

@@ -37,6 +37,7 @@ void SidebarViewTests::rowsInOrder_data()
     QTest::addColumn<QString>("identifier");
     QTest::addColumn<bool>("enabled");
 
+    QTest::newRow("the list itself") << -1 << u"Pellwick"_s << u""_s << true;
     QTest::newRow("overview") << 0 << u"Overview"_s << u"navigation.overview"_s << true;
     QTest::newRow("library") << 1 << u"Library"_s << u"navigation.localLibraryCache"_s << true;
     QTest::newRow("restore") << 2 << u"Restore"_s << u"navigation.restore"_s << true;
@@ -54,6 +55,10 @@ void SidebarViewTests::rowsInOrder()
 
     SidebarView sidebar;
     QCOMPARE(sidebar.model()->rowCount(), 6);
+    if (row < 0) {
+        QCOMPARE(sidebar.list()->accessibleName(), title);
+        return;
+    }
     const QModelIndex index = sidebar.model()->index(row, 0);
     QCOMPARE(index.data().toString(), title);
     QCOMPARE(index.data(SidebarView::identifierRole).toString(), identifier);

@@ -396,7 +396,9 @@ void UploadPhasesTests::previewUpload()
     QCOMPARE(scene.log->events(),
              (QStringList{u"file "_s + *record.previewUploadURL, u"record"_s}));
     QCOMPARE(scene.uploader->received(*record.previewUploadURL), scene.previewBytes);
-    QCOMPARE(rows.first().currentFilename, std::optional(u"IMG_0001.CR3.jpg"_s));
+    // Named by its photo, never by the preview's internal file name.
+    QCOMPARE(rows.first().currentFilename, std::optional(u"IMG_0001.CR3"_s));
+    QVERIFY(rows.first().currentFileIsPreview && rows.last().currentFileIsPreview);
     QCOMPARE(rows.first().currentFileCompletedByteCount, std::optional<qint64>(0));
     QCOMPARE(rows.last().currentFileCompletedByteCount,
              std::optional<qint64>(scene.previewBytes.size()));

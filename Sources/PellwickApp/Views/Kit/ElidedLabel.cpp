@@ -1,5 +1,7 @@
 #include "ElidedLabel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 
 namespace Pellwick {
@@ -36,12 +38,43 @@ QString kept(const QString &text, qsizetype kept)
     return text.left(head) + ellipsis + text.right(tail);
 }
 
+/// Read as static text. Its description is never the tooltip's markup: the text itself, and
+/// only when the name does not already say it.
+class ElidedLabelAccessible final : public QAccessibleWidget
+{
+public:
+    explicit ElidedLabelAccessible(ElidedLabel *label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind != QAccessible::Description)
+            return QAccessibleWidget::text(kind);
+        if (!widget()->accessibleDescription().isEmpty())
+            return widget()->accessibleDescription();
+        const QString &shown = static_cast<const ElidedLabel *>(widget())->text();
+        return shown == QAccessibleWidget::text(QAccessible::Name) ? QString() : shown;
+    }
+};
+
+QAccessibleInterface *accessibleFactory(const QString & /*className*/, QObject *object)
+{
+    auto *label = qobject_cast<ElidedLabel *>(object);
+    return label ? new ElidedLabelAccessible(label) : nullptr;
+}
+
 } // namespace
 
 ElidedLabel::ElidedLabel(const QString &text, int maximumLines, QWidget *parent)
     : QWidget(parent)
     , m_maximumLines(std::max(1, maximumLines))
 {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setText(text);
 }

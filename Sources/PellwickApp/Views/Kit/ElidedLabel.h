@@ -6,8 +6,9 @@ namespace Pellwick {
 
 /// A text limited to a number of lines (one for names, two for monospaced field blocks) that
 /// removes characters from its middle until it fits, always keeping its start and its file
-/// extension. The full text is its tooltip (shown as typed) and accessible name. Drawn as plain
-/// text.
+/// extension. The full text is its tooltip (shown as typed) and accessible name; its accessible
+/// description is the plain text when a caller names it otherwise, and none when the name says it.
+/// Drawn as plain text.
 class ElidedLabel : public QWidget
 {
     Q_OBJECT

@@ -5,12 +5,25 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 
 namespace Pellwick::PageControls {
 
 void identify(QWidget &widget, const QString &identifier)
 {
     widget.setObjectName(identifier);
+}
+
+QWidget *firstControl(QWidget &page)
+{
+    for (QWidget *widget = page.nextInFocusChain(); widget != &page;
+         widget = widget->nextInFocusChain()) {
+        if (page.isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus
+            && !widget->focusProxy() && widget->isEnabled() && widget->isVisibleTo(&page)
+            && !qobject_cast<QScrollArea *>(widget))
+            return widget;
+    }
+    return nullptr;
 }
 
 QLabel *headline(const QString &text, QWidget *parent)

@@ -13,6 +13,11 @@ namespace Pellwick::PageControls {
 /// technology speaks the control's visible title instead: a button's text, a field's label.
 void identify(QWidget &widget, const QString &identifier);
 
+/// The first control of `page` that Tab reaches: enabled, shown within the page, taking the
+/// focus by Tab, and no scroller that only holds controls (a ring around a whole page names
+/// nothing). Null when the page has none.
+QWidget *firstControl(QWidget &page);
+
 /// A plain-text heading in the headline font.
 QLabel *headline(const QString &text, QWidget *parent);
 

@@ -127,8 +127,11 @@ RestoreConfirmationDialog::RestoreConfirmationDialog(const RestoreConfirmation &
         PellwickControlStyles::setButtonRole(*m_confirm, PellwickButtonRole::Destructive);
     connect(m_confirm, &QPushButton::clicked, this, &QDialog::accept);
     m_cancel = addButtons(*this, *column, m_confirm);
-    // Return confirms only what undoes nothing.
-    (confirmation.isDestructive ? m_cancel : m_confirm)->setDefault(true);
+    // Return confirms only what undoes nothing. The first focus is that button too: the message
+    // stays reachable with Tab.
+    QPushButton *defaultButton = confirmation.isDestructive ? m_cancel : m_confirm;
+    defaultButton->setDefault(true);
+    defaultButton->setFocus();
 }
 
 RestoreFilenamePrompt::RestoreFilenamePrompt(RestoreState &state, QWidget *parent)

@@ -5,6 +5,7 @@
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/ImportReview/ImportReviewPanelView.h>
 #include <PellwickApp/Views/Kit/BackendStatusToolbarItem.h>
+#include <PellwickApp/Views/Kit/PageControls.h>
 #include <PellwickApp/Views/Kit/PellwickAppIcon.h>
 #include <PellwickApp/Views/Kit/ToolbarIconButton.h>
 #include <PellwickApp/Views/Library/LocalLibraryCacheView.h>
@@ -331,7 +332,20 @@ void LibraryShellWindow::updateShell()
             m_signedOutPage = fresh;
         }
     }
-    m_shells->setCurrentWidget(signedIn ? m_signedInColumn : m_signedOutPage);
+    QWidget *const focused = focusWidget();
+    const bool focusInShell = focused && m_shells->isAncestorOf(focused);
+    QWidget *const shell = signedIn ? m_signedInColumn : m_signedOutPage;
+    const bool switched = m_shells->currentWidget() != shell;
+    m_shells->setCurrentWidget(shell);
+    // The focus leaves the shell that went away for the first control of the page now shown,
+    // or of the sidebar when the page has none.
+    if (switched && focusInShell) {
+        QWidget *control = PageControls::firstControl(*shell);
+        if (!control)
+            control = PageControls::firstControl(*m_sidebar);
+        if (control)
+            control->setFocus(Qt::OtherFocusReason);
+    }
     m_signedInToolbar->setVisible(signedIn);
     m_signedOutToolbar->setVisible(!signedIn);
 }

@@ -75,6 +75,8 @@ SidebarView::SidebarView(QWidget *parent)
     }
 
     m_list->setObjectName(QStringLiteral("sidebar.list"));
+    // Named by the title above it.
+    m_list->setAccessibleName(heading->text());
     m_list->setModel(m_model);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
