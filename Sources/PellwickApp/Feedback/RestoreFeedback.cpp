@@ -7,6 +7,8 @@
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <algorithm>
+
 namespace Pellwick {
 
 std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
@@ -249,9 +251,29 @@ QString RestoreFeedback::restoreCompleteMessage(qint64 savedCount)
            + QStringLiteral(" item(s) saved");
 }
 
-QString RestoreFeedback::itemsNeedAttentionMessage(qint64 failedCount)
+QString RestoreFeedback::partlySavedMessage(qint64 savedCount, qint64 itemCount, qint64 failedCount)
 {
-    return QString::number(failedCount) + QStringLiteral(" item(s) need attention");
+    return QString::number(savedCount) + QStringLiteral(" of ") + QString::number(itemCount)
+           + QStringLiteral(" item(s) saved; ") + QString::number(failedCount)
+           + QStringLiteral(" need attention");
+}
+
+std::optional<QString> RestoreFeedback::restoreAttentionReason(const RestoreRequest &request)
+{
+    if (request.attentionReason)
+        return request.attentionReason;
+    const auto item = std::find_if(
+        request.items.cbegin(), request.items.cend(), [](const RestoreRequestItem &each) {
+            return each.attentionReason.has_value();
+        });
+    if (item != request.items.cend())
+        return item->attentionReason;
+    if (request.status == RestoreRequestStatus::NeedsAttention) {
+        return QStringLiteral(
+            "Archive Storage preparation needs attention, but Pellwick did not receive a detailed "
+            "reason. Retry preparation or cancel this Restore Request.");
+    }
+    return std::nullopt;
 }
 
 QString RestoreFeedback::restoreConfirmationTitle(qint64 itemCount)

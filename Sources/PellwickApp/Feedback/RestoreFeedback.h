@@ -36,8 +36,12 @@ public:
     /// "Restore complete: <count> item(s) saved", the count in plain decimal digits whatever the
     /// locale, "item(s)" for one and for many.
     static QString restoreCompleteMessage(qint64 savedCount);
-    /// "<count> item(s) need attention", counted as `restoreCompleteMessage` counts.
-    static QString itemsNeedAttentionMessage(qint64 failedCount);
+    /// A run that left items unsaved: "<saved> of <total> item(s) saved; <failed> need
+    /// attention", the items of the whole request counted as `restoreCompleteMessage` counts.
+    static QString partlySavedMessage(qint64 savedCount, qint64 itemCount, qint64 failedCount);
+    /// Why `request` needs attention: its own reason, else that of its first item with one, else
+    /// a fixed sentence when its status needs attention; none otherwise.
+    static std::optional<QString> restoreAttentionReason(const RestoreRequest &request);
     /// "Restore 1 RAW Original?", "Restore <count> RAW Originals?" for any other count.
     static QString restoreConfirmationTitle(qint64 itemCount);
     /// "Restore Transfer paused".

@@ -2,8 +2,11 @@
 
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
+#include <QtNumeric>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace Pellwick::LibraryPresentation {
 
@@ -171,6 +174,27 @@ LibraryPresentationTone restoreStatusTone(std::optional<RestoreRequestStatus> st
         return LibraryPresentationTone::Attention;
     }
     return LibraryPresentationTone::Secondary;
+}
+
+LibraryPresentationTone restoreMessageTone(std::optional<RestoreRequestStatus> status,
+                                           bool hasTransferFailures)
+{
+    if (hasTransferFailures)
+        return LibraryPresentationTone::Attention;
+    return status ? restoreStatusTone(status) : LibraryPresentationTone::Positive;
+}
+
+qint64 restoreByteCount(const QList<LocalLibraryItem> &items)
+{
+    qint64 total = 0;
+    for (const LocalLibraryItem &item : items) {
+        const qint64 bytes = item.archiveByteCount.value_or(0);
+        if (qAddOverflow(total, bytes, &total)) {
+            total = bytes > 0 ? std::numeric_limits<qint64>::max()
+                              : std::numeric_limits<qint64>::min();
+        }
+    }
+    return total;
 }
 
 RestoreActionAvailability

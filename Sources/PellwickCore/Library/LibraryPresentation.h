@@ -5,6 +5,7 @@
 #include <PellwickCore/Library/LibraryItemImportStatus.h>
 #include <PellwickCore/Restore/RestoreRequest.h>
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -49,6 +50,15 @@ QString safetyTitle(const LocalLibraryItem &item);
 
 std::optional<QString> restoreStatusTitle(std::optional<RestoreRequestStatus> status);
 LibraryPresentationTone restoreStatusTone(std::optional<RestoreRequestStatus> status);
+/// The tone of the restore message while a request in `status` is held (none: the message is the
+/// last word of a finished restore, a success): a request whose items were not all saved is a
+/// warning, whatever its status.
+LibraryPresentationTone restoreMessageTone(std::optional<RestoreRequestStatus> status,
+                                           bool hasTransferFailures);
+/// The bytes a restore of `items` downloads and counts against the Restore Allowance: each RAW
+/// original with its paired sidecar (the archive byte count), an absent count adding 0. The sum
+/// saturates instead of wrapping: stored sizes are not trusted to add up.
+qint64 restoreByteCount(const QList<LocalLibraryItem> &items);
 RestoreActionAvailability
 restoreActionAvailability(qint64 selectedItemCount,
                           std::optional<RestoreRequestStatus> restoreStatus,

@@ -155,6 +155,15 @@ QList<Entry> libraryEntries()
                            .restoreErrorMessage = u"Restore Request could not be refreshed"_s,
                            .errorMessage = u"Refresh failed"_s});
          }},
+        {u"library.system-status.restore-partly-saved"_s,
+         [] {
+             return panel({.restoreMessage = u"6 of 24 item(s) saved; 18 need attention"_s,
+                           .restoreStatus = RestoreRequestStatus::Ready,
+                           .hasRestoreTransferFailures = true,
+                           .restoreAttentionReason
+                           = u"No space left in /home/ada/Pictures/Restored. Free space or "
+                             u"choose another folder, then retry."_s});
+         }},
     };
     const QList<std::pair<QString, Status>> statuses{
         {u"ready"_s, Status::LocalCacheReady},

@@ -81,7 +81,9 @@ struct RestoreHarness
             record.contentHash = archived.contentHash;
             record.importStatus = LibraryItemImportStatus::VerifiedBackup;
             record.backendLibraryItemID = archived.id;
-            record.archiveByteCount = item.raw.content.size();
+            // As the backend lists it: the RAW original with its sidecar.
+            record.archiveByteCount
+                = item.raw.content.size() + (item.sidecar ? item.sidecar->content.size() : 0);
             records.append(record);
             archivedFileHashes.insert(item.raw.canonicalFilename,
                                       referenceSha256(item.raw.content));

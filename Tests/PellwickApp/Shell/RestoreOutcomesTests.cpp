@@ -53,8 +53,8 @@ void RestoreOutcomesTests::textsOfTheRun()
         {RestoreFeedback::restoreCompleteMessage(1), u"Restore complete: 1 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(5), u"Restore complete: 5 item(s) saved"_s},
         {RestoreFeedback::restoreCompleteMessage(1000), u"Restore complete: 1000 item(s) saved"_s},
-        {RestoreFeedback::itemsNeedAttentionMessage(1), u"1 item(s) need attention"_s},
-        {RestoreFeedback::itemsNeedAttentionMessage(5), u"5 item(s) need attention"_s},
+        {RestoreFeedback::partlySavedMessage(0, 1, 1), u"0 of 1 item(s) saved; 1 need attention"_s},
+        {RestoreFeedback::partlySavedMessage(6, 1024, 1018), u"6 of 1024 item(s) saved; 1018 need attention"_s},
         {RestoreFeedback::restoreTransferPausedMessage(), u"Restore Transfer paused"_s},
         {RestoreFeedback::unfinishedRestoreTransferMessage(25, 1042, u"/home/ada/Restored"_s),
             u"Restore Transfer paused: 25 of 1042 item(s) saved in /home/ada/Restored"_s}};

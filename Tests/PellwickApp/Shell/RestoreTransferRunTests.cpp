@@ -1,5 +1,6 @@
 #include "RestoreHarness.h"
 
+#include <PellwickApp/Views/Overview/SystemStatusPanel.h>
 #include <PellwickApp/Views/Restore/RestorePresentation.h>
 
 #include <cerrno>
@@ -42,6 +43,7 @@ struct RunCase
     bool quitDuringNext = false; ///< with `pauseAfter`: the pause lands inside the next file
     bool relaunch = false;       ///< the application starts again and reads its request
     bool stopAfter = false;      ///< "Stop Restore" once the run has ended
+    bool startAfter = false;     ///< a new request for every record then cannot start (HTTP 503)
     int saved = 2;
     bool planned = true;
     std::optional<QString> message = u"Restore complete: 2 item(s) saved"_s;
@@ -55,6 +57,8 @@ struct RunCase
     /// Checked when set: the card's outcome tone, and whether "Saved to" names the run's folder.
     std::optional<LibraryPresentationTone> messageTone = std::nullopt;
     std::optional<bool> savedHere = std::nullopt;
+    /// Checked when set: the tones of the Overview's "Restore" rows; the first names `reason`.
+    std::optional<QList<LibraryPresentationTone>> overview = std::nullopt;
 };
 
 const QString ready = u"Restore ready"_s;
@@ -86,16 +90,20 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         return u"Choose a restore destination outside the "_s + folder + u'.';
     };
     // clang-format off
-    QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s};
+    QTest::newRow("all saved") << RunCase{.items = 5, .saved = 5, .message = u"Restore complete: 5 item(s) saved"_s,
+        .messageTone = LibraryPresentationTone::Positive, .overview = {{LibraryPresentationTone::Positive}}};
+    QTest::newRow("all saved, then a new request cannot start") << RunCase{.startAfter = true, .message = std::nullopt,
+        .error = u"Restore Request could not start because Pellwick service is unavailable. Try again later."_s,
+        .overview = {{LibraryPresentationTone::Danger}}};
     QTest::newRow("all saved, then the page looks for a request") << RunCase{.lookUpAfter = true};
     QTest::newRow("all saved: the request's finished state goes") << RunCase{.otherState = true};
     QTest::newRow("3 saved, 2 failed: a warning, saved here") << RunCase{.items = 5, .wrongHashes = {1, 3}, .saved = 3,
-        .message = u"Restore complete: 3 item(s) saved"_s, .error = u"2 item(s) need attention"_s, .reason = unverified,
-        .messageTone = LibraryPresentationTone::Attention, .savedHere = true};
-    QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0, .message = std::nullopt,
-        .error = u"1 item(s) need attention"_s, .reason = unverified};
+        .message = u"3 of 5 item(s) saved; 2 need attention"_s, .reason = unverified,
+        .messageTone = LibraryPresentationTone::Attention, .savedHere = true, .overview = {{LibraryPresentationTone::Attention}}};
+    QTest::newRow("corrupted bytes") << RunCase{.items = 1, .corruptBytes = true, .saved = 0,
+        .message = u"0 of 1 item(s) saved; 1 need attention"_s, .reason = unverified};
     QTest::newRow("nothing saved: no earlier folder") << RunCase{.items = 1, .corruptBytes = true, .earlierFolder = true,
-        .saved = 0, .message = std::nullopt, .error = u"1 item(s) need attention"_s, .reason = unverified, .savedHere = false};
+        .saved = 0, .message = u"0 of 1 item(s) saved; 1 need attention"_s, .reason = unverified, .savedHere = false};
     QTest::newRow("3 saved, 2 failed, then refreshed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .refreshAfter = true,
         .saved = 3, .message = ready, .reason = unverified};
     QTest::newRow("signed out") << RunCase{.guard = Guard::SignedOut, .saved = 0, .planned = false, .message = ready};
@@ -126,13 +134,13 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
     QTest::newRow("a killed check's file left") << RunCase{.leftoverProbe = true};
     QTest::newRow("destination full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"Restored/."_s},
-        .saved = 0, .message = std::nullopt, .error = u"2 item(s) need attention"_s,
+        .saved = 0, .message = u"0 of 2 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s};
     QTest::newRow("destination read-only") << RunCase{.fault = Fault{FileOperation::CreateFile, EROFS, u"Restored/"_s},
         .saved = 0, .planned = false, .message = ready,
         .error = u"<dir>/Restored cannot be written (read-only). Choose another folder, then retry."_s};
     QTest::newRow("restore state folder full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"RestoreTransfers/"_s},
-        .saved = 0, .message = std::nullopt, .error = u"2 item(s) need attention"_s,
+        .saved = 0, .message = u"0 of 2 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in Pellwick's restore state folder (<dir>/RestoreTransfers). Free space, then retry."_s};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
@@ -217,11 +225,16 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
     if (c.refreshAfter)
         QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
+    if (c.startAfter) {
+        h.backend.injectFault(
+            "POST", "/api/library/restore_requests", TestBackend::Fault::reply(503, "{}"), 1);
+        h.createRequest();
+    }
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
     QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
     QCOMPARE(h.requestCount("POST", "/complete") > 0,
-             c.message && c.message->startsWith(u"Restore complete") && !c.error);
+             c.startAfter || (c.message && c.message->startsWith(u"Restore complete")));
     QCOMPARE(h.restore().restoreMessage(),
              c.continuesInDestination ? std::optional(*c.message + h.destination()) : c.message);
     QCOMPARE(h.restore().unfinishedRestoreDestination(),
@@ -246,6 +259,20 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.savedHere)
         QCOMPARE(page.summary.completedDestination,
                  *c.savedHere ? std::optional(h.destination()) : std::nullopt);
+    if (c.overview) {
+        QList<LibraryPresentationTone> tones;
+        for (const SystemStatusRow &row :
+             SystemStatusPanel::rows(SystemStatusSnapshot::read(h.model->sessionState(),
+                                                                h.model->importState(),
+                                                                h.restore(),
+                                                                h.model->shellState()))) {
+            if (row.title == u"Restore"_s)
+                tones.append(row.tone);
+            if (row.title == u"Restore"_s && tones.size() == 1)
+                QCOMPARE(row.detail, placed(c.reason));
+        }
+        QCOMPARE(tones, *c.overview);
+    }
     QVERIFY(!QFileInfo::exists(h.destination() + u"/.pellwick-write-probe-LEFT"_s));
     const QMap<QString, QString> saved = h.newFiles(before);
     QCOMPARE(saved.size(), c.saved);

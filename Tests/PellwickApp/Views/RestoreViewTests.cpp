@@ -12,6 +12,7 @@
 #include <PellwickApp/Views/Restore/RestoreView.h>
 
 #include <QFileInfo>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -340,7 +341,8 @@ private Q_SLOTS:
 
     void restoreThroughTheViewModel()
     {
-        RestoreHarness h;
+        RestoreHarness h({{{u"IMG_0001.CR3"_s, QByteArray(2000, 'r')},
+                           TestBackend::ArchivedFile{u"IMG_0001.xmp"_s, QByteArray(560, 's')}}});
         ScriptedFolderChooser chooser;
         RestoreView view(h.restore(),
                          h.model->sessionState(),
@@ -351,8 +353,11 @@ private Q_SLOTS:
                          h.timers.factory());
         h.selectAll();
         click(view, u"restore.request-selected"_s);
+        QVERIFY(view.confirmation()->message()->toPlainText().startsWith(u"2.5 KB. "_s));
         view.confirmation()->confirmButton()->click();
         QTRY_VERIFY(h.restore().activeRestoreRequest());
+        // The size the confirmation named, sidecar included.
+        QCOMPARE(view.findChild<QLabel *>(u"restore.summary.request-size"_s)->text(), u"2.5 KB"_s);
         h.backend.setRestoreRequestStatus(h.restore().activeRestoreRequest()->id, Status::Ready);
         click(view, u"restore.refresh-request"_s);
         QTRY_VERIFY(view.findChild<QPushButton *>(u"restore.start-transfer"_s)->isEnabled());

@@ -77,6 +77,16 @@ private Q_SLOTS:
                               u"Restore complete: 4 item(s) saved"_s,
                               u"arrow.down.circle"_s,
                               Tone::Positive}}};
+        QTest::newRow("a restore with unsaved items is a warning with its cause")
+            << Case{.snapshot = {.restoreMessage = u"3 of 5 item(s) saved; 2 need attention"_s,
+                                 .restoreStatus = RestoreRequestStatus::Ready,
+                                 .hasRestoreTransferFailures = true,
+                                 .restoreAttentionReason = u"No space left in /r."_s},
+                    .rows = {{u"Restore"_s,
+                              u"3 of 5 item(s) saved; 2 need attention"_s,
+                              u"arrow.down.circle"_s,
+                              Tone::Attention,
+                              u"No space left in /r."_s}}};
         QTest::newRow("recovering without message")
             << Case{.snapshot = {.isRecoveringInterruptedImports = true},
                     .rows = {{u"Restart Reconciliation"_s,
@@ -128,7 +138,8 @@ private Q_SLOTS:
             names.append(row->accessibleName());
         QStringList expected;
         for (const SystemStatusRow &row : testCase.rows)
-            expected.append(row.title + u", "_s + row.message);
+            expected.append(row.title + u", "_s + row.message
+                            + (row.detail ? u", "_s + *row.detail : QString()));
         QCOMPARE(names, expected);
         QCOMPARE(panel.findChild<QWidget *>(u"system-status.empty"_s)->isHidden(),
                  !testCase.rows.isEmpty());

@@ -251,23 +251,8 @@ void LibraryOverviewView::updateSession()
 
 void LibraryOverviewView::updateStatus()
 {
-    const std::optional<AuthenticatedLibrarySession> &session = m_states.session.session();
-    const ImportState &imports = m_states.imports;
-    const std::optional<RestoreRequest> &request = m_states.restore.activeRestoreRequest();
-    m_systemStatus->setSnapshot({
-        .paidPlan = session ? session->library.paidPlan : PaidPlanState(),
-        .isScanningImportSources = imports.isScanningImportSources(),
-        .isImporting = imports.isImporting(),
-        .hasSharedTransferProgress = !m_states.shell.transferProgresses().isEmpty(),
-        .isRecoveringInterruptedImports = imports.isRecoveringInterruptedImports(),
-        .importErrorMessage = imports.importErrorMessage(),
-        .isImportMessageSuccess = imports.isImportMessageSuccess(),
-        .importRecoveryMessage = imports.importRecoveryMessage(),
-        .restoreMessage = m_states.restore.restoreMessage(),
-        .restoreStatus = request ? std::optional(request->status) : std::nullopt,
-        .restoreErrorMessage = m_states.restore.restoreErrorMessage(),
-        .errorMessage = m_states.session.errorMessage(),
-    });
+    m_systemStatus->setSnapshot(SystemStatusSnapshot::read(
+        m_states.session, m_states.imports, m_states.restore, m_states.shell));
 }
 
 void LibraryOverviewView::updateReadError()

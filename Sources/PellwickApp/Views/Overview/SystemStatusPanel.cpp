@@ -1,5 +1,10 @@
 #include "SystemStatusPanel.h"
 
+#include <PellwickApp/Feedback/RestoreFeedback.h>
+#include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/RestoreState.h>
+#include <PellwickApp/Shell/State/SessionState.h>
+#include <PellwickApp/Shell/State/ShellState.h>
 #include <PellwickApp/Views/Kit/PellwickTheme.h>
 #include <PellwickApp/Views/Kit/SymbolIcons.h>
 
@@ -175,8 +180,12 @@ public:
         m_message = label({}, TextStyle::Caption, QFont::Normal, PellwickTheme::secondaryLabel());
         m_message->setWordWrap(true);
         m_message->setMaximumHeight(2 * m_message->fontMetrics().lineSpacing());
+        m_detail = label({}, TextStyle::Caption, QFont::Normal, PellwickTheme::secondaryLabel());
+        m_detail->setObjectName(QStringLiteral("system-status.row.detail"));
+        m_detail->setWordWrap(true);
         texts->addWidget(m_title);
         texts->addWidget(m_message);
+        texts->addWidget(m_detail);
         row->addLayout(texts, 1);
     }
 
@@ -187,7 +196,10 @@ public:
         m_symbol->setPixmap(SymbolIcons::pixmap(row.systemImage, colour, 16, devicePixelRatioF()));
         m_title->setText(row.title);
         m_message->setText(row.message);
-        setAccessibleName(row.title + QStringLiteral(", ") + row.message);
+        m_detail->setText(row.detail.value_or(QString()));
+        m_detail->setVisible(row.detail.has_value());
+        setAccessibleName(row.title + QStringLiteral(", ") + row.message
+                          + (row.detail ? QStringLiteral(", ") + *row.detail : QString()));
         update();
     }
 
@@ -201,6 +213,7 @@ private:
     QLabel *m_symbol = nullptr;
     QLabel *m_title = nullptr;
     QLabel *m_message = nullptr;
+    QLabel *m_detail = nullptr;
     Tone m_tone = Tone::Secondary;
 };
 
@@ -212,6 +225,31 @@ SystemStatusPanel::SystemStatusPanel(QWidget *parent)
     m_emptyRow = new SystemStatusEmptyRow;
     contentLayout()->addWidget(m_emptyRow);
     setSnapshot({});
+}
+
+SystemStatusSnapshot SystemStatusSnapshot::read(const SessionState &session,
+                                                const ImportState &imports,
+                                                const RestoreState &restore,
+                                                const ShellState &shell)
+{
+    const std::optional<RestoreRequest> &request = restore.activeRestoreRequest();
+    return {
+        .paidPlan = session.session() ? session.session()->library.paidPlan : PaidPlanState(),
+        .isScanningImportSources = imports.isScanningImportSources(),
+        .isImporting = imports.isImporting(),
+        .hasSharedTransferProgress = !shell.transferProgresses().isEmpty(),
+        .isRecoveringInterruptedImports = imports.isRecoveringInterruptedImports(),
+        .importErrorMessage = imports.importErrorMessage(),
+        .isImportMessageSuccess = imports.isImportMessageSuccess(),
+        .importRecoveryMessage = imports.importRecoveryMessage(),
+        .restoreMessage = restore.restoreMessage(),
+        .restoreStatus = request ? std::optional(request->status) : std::nullopt,
+        .hasRestoreTransferFailures = request && failsTransfers(*request),
+        .restoreAttentionReason
+        = request ? RestoreFeedback::restoreAttentionReason(*request) : std::nullopt,
+        .restoreErrorMessage = restore.restoreErrorMessage(),
+        .errorMessage = session.errorMessage(),
+    };
 }
 
 QList<SystemStatusRow> SystemStatusPanel::rows(const SystemStatusSnapshot &snapshot)
@@ -227,9 +265,9 @@ QList<SystemStatusRow> SystemStatusPanel::rows(const SystemStatusSnapshot &snaps
         rows.append({QStringLiteral("Restore"),
                      *snapshot.restoreMessage,
                      QStringLiteral("arrow.down.circle"),
-                     // A message without a held request is the last word of a finished one.
-                     LibraryPresentation::restoreStatusTone(
-                         snapshot.restoreStatus.value_or(RestoreRequestStatus::Downloaded))});
+                     LibraryPresentation::restoreMessageTone(snapshot.restoreStatus,
+                                                             snapshot.hasRestoreTransferFailures),
+                     snapshot.restoreAttentionReason});
     rows += errorRows(snapshot.importErrorMessage,
                       snapshot.isImportMessageSuccess,
                       snapshot.restoreErrorMessage,

@@ -11,6 +11,10 @@
 
 namespace Pellwick {
 
+class ImportState;
+class RestoreState;
+class SessionState;
+class ShellState;
 class SystemStatusRowView;
 
 /// One line of the system status panel.
@@ -20,6 +24,8 @@ struct SystemStatusRow
     QString message;
     QString systemImage;
     LibraryPresentationTone tone = LibraryPresentationTone::Secondary;
+    /// A line under the message saying why, e.g. what stopped restored items being saved.
+    std::optional<QString> detail = {};
 
     bool operator==(const SystemStatusRow &) const = default;
 
@@ -43,8 +49,18 @@ struct SystemStatusSnapshot
     std::optional<QString> restoreMessage = {};
     /// The status of the Restore Request held; none once it finished (its message stays).
     std::optional<RestoreRequestStatus> restoreStatus = {};
+    /// The held request has items that were not saved.
+    bool hasRestoreTransferFailures = false;
+    /// Why the held request needs attention, as the Restore page says it.
+    std::optional<QString> restoreAttentionReason = {};
     std::optional<QString> restoreErrorMessage = {};
     std::optional<QString> errorMessage = {};
+
+    /// The current values of the shell's published state.
+    static SystemStatusSnapshot read(const SessionState &session,
+                                     const ImportState &imports,
+                                     const RestoreState &restore,
+                                     const ShellState &shell);
 
     bool operator==(const SystemStatusSnapshot &) const = default;
 };

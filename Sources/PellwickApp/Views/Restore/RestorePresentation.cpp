@@ -1,10 +1,9 @@
 #include "RestorePresentation.h"
 
+#include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
-
-#include <algorithm>
 
 namespace Pellwick {
 
@@ -19,26 +18,6 @@ std::optional<QString> allowanceText(const std::optional<PaidPlanState> &plan)
                              : QStringLiteral("restored this plan year");
     return LibraryPresentation::byteProgressText(
         plan->restoreAllowance.usedBytes, plan->restoreAllowance.limitBytes, unit);
-}
-
-std::optional<QString> attentionReason(const std::optional<RestoreRequest> &request)
-{
-    if (!request)
-        return std::nullopt;
-    if (request->attentionReason)
-        return request->attentionReason;
-    const auto item = std::find_if(
-        request->items.cbegin(), request->items.cend(), [](const RestoreRequestItem &each) {
-            return each.attentionReason.has_value();
-        });
-    if (item != request->items.cend())
-        return item->attentionReason;
-    if (request->status == RestoreRequestStatus::NeedsAttention) {
-        return QStringLiteral(
-            "Archive Storage preparation needs attention, but Pellwick did not receive a detailed "
-            "reason. Retry preparation or cancel this Restore Request.");
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -74,7 +53,8 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
         QStringLiteral("No active Restore Request"));
     presentation.restoreStatusTone = LibraryPresentation::restoreStatusTone(status);
     presentation.restoreAllowanceText = allowanceText(state.paidPlan);
-    presentation.restoreAttentionReason = attentionReason(request);
+    presentation.restoreAttentionReason
+        = request ? RestoreFeedback::restoreAttentionReason(*request) : std::nullopt;
     presentation.hasTransferFailures = request && failsTransfers(*request);
     presentation.actionAvailability
         = LibraryPresentation::restoreActionAvailability(state.selectedRestoreItems.size(),
@@ -88,7 +68,10 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
         = request ? QStringLiteral("Restore Request items") : QStringLiteral("Selected");
     summary.itemCount = state.restoreWorkflowItems.size();
     if (request) {
-        summary.requestByteCount = request->byteCount;
+        // The figure the confirmation showed for these items, rather than the request's own
+        // count, which leaves their sidecars out.
+        summary.requestByteCount
+            = LibraryPresentation::restoreByteCount(state.restoreWorkflowItems);
         summary.preparationEstimate = request->preparationEstimate;
     }
     summary.statusText = presentation.restoreStatusText;
@@ -99,8 +82,8 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
     summary.isCancellingRestore = state.isCancellingRestore;
     summary.canRebuildLocalLibraryCache = state.needsLocalLibraryCacheRebuild;
     summary.message = state.restoreMessage;
-    summary.messageTone = presentation.hasTransferFailures ? LibraryPresentationTone::Attention
-                                                           : presentation.restoreStatusTone;
+    summary.messageTone
+        = LibraryPresentation::restoreMessageTone(status, presentation.hasTransferFailures);
     summary.errorMessage = state.restoreErrorMessage;
     summary.helpText = presentation.actionAvailability.transferHelpText;
     summary.completedDestination = state.lastCompletedRestoreDestination;

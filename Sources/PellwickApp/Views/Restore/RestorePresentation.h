@@ -45,6 +45,7 @@ struct RestoreSummaryFields
 {
     QString itemTitle = {};
     qint64 itemCount = 0;
+    /// What restoring the held request's items downloads, as the confirmation counted it.
     std::optional<qint64> requestByteCount = {};
     QString statusText = {};
     LibraryPresentationTone statusTone = LibraryPresentationTone::Secondary;
@@ -55,7 +56,8 @@ struct RestoreSummaryFields
     bool isCancellingRestore = false;
     bool canRebuildLocalLibraryCache = false;
     std::optional<QString> message = {};
-    /// The tone of `message`: a request with files that were not saved is not shown as a success.
+    /// The tone of `message`: a request with files that were not saved is not shown as a success;
+    /// the last word of a finished restore is.
     LibraryPresentationTone messageTone = LibraryPresentationTone::Secondary;
     std::optional<QString> errorMessage = {};
     QString helpText = {};

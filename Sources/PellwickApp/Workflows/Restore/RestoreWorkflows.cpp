@@ -1,11 +1,11 @@
 #include "RestoreWorkflows_p.h"
 
+#include <PellwickCore/Library/LibraryPresentation.h>
+
 #include <QCoreApplication>
-#include <QtNumeric>
 
 #include <coroutine>
 #include <functional>
-#include <limits>
 #include <utility>
 
 namespace Pellwick {
@@ -192,16 +192,11 @@ RestoreSelectionSummary RestoreWorkflows::restoreSelectionSummary() const
             const QList<LocalLibraryItem> items = selectedRestoreItems();
             RestoreSelectionSummary summary;
             summary.itemCount = static_cast<int>(items.size());
+            // The figure the Restore page shows once the request is held.
+            summary.byteCount = LibraryPresentation::restoreByteCount(items);
             summary.filenames.reserve(items.size());
-            for (const LocalLibraryItem &item : items) {
-                const qint64 bytes = item.archiveByteCount.value_or(0);
-                // Stored sizes are not trusted to add up: the sum saturates instead of wrapping.
-                if (qAddOverflow(summary.byteCount, bytes, &summary.byteCount)) {
-                    summary.byteCount = bytes > 0 ? std::numeric_limits<qint64>::max()
-                                                  : std::numeric_limits<qint64>::min();
-                }
+            for (const LocalLibraryItem &item : items)
                 summary.filenames.append(item.originalFilename);
-            }
             return summary;
         });
 }

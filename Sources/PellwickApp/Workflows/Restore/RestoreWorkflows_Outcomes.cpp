@@ -3,6 +3,7 @@
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickCore/Support/Overloaded.h>
 
+#include <algorithm>
 #include <variant>
 
 namespace Pellwick {
@@ -141,18 +142,24 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
     if (const std::optional<RestoreRequest> &completed = **settled) {
         m_state.setActiveRestoreRequest(
             completed->status == RestoreRequestStatus::Downloaded ? std::nullopt : completed);
+        const qint64 savedCount = summary.completedManifests.size();
+        m_state.setRestoreMessage(
+            savedCount > 0 ? std::optional(RestoreFeedback::restoreCompleteMessage(savedCount))
+                           : std::nullopt);
     } else {
-        m_state.setActiveRestoreRequest(
-            updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons));
+        // Not complete: the message counts the whole request, so it never reads as a success,
+        // and it is the one warning of the run (the cause is the items' attention reason).
+        const RestoreRequest updated
+            = updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons);
+        const qint64 failedCount = std::count_if(
+            updated.items.cbegin(), updated.items.cend(), [](const RestoreRequestItem &item) {
+                return item.status == RestoreRequestStatus::NeedsAttention;
+            });
+        m_state.setActiveRestoreRequest(updated);
+        m_state.setRestoreMessage(RestoreFeedback::partlySavedMessage(
+            updated.items.size() - failedCount, updated.items.size(), failedCount));
     }
-    const qint64 savedCount = summary.completedManifests.size();
-    const qint64 failedCount = summary.failedTransfers.size();
-    m_state.setRestoreMessage(
-        savedCount > 0 ? std::optional(RestoreFeedback::restoreCompleteMessage(savedCount))
-                       : std::nullopt);
-    m_state.setRestoreErrorMessage(
-        failedCount > 0 ? std::optional(RestoreFeedback::itemsNeedAttentionMessage(failedCount))
-                        : std::nullopt);
+    m_state.setRestoreErrorMessage(std::nullopt);
     m_state.setHasPausedRestoreTransfer(false);
     m_library.refreshVisibleLocalLibraryItems(true);
     co_return Result<void>();

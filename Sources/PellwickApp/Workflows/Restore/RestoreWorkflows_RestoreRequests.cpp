@@ -242,6 +242,8 @@ QCoro::Task<> RestoreWorkflows::requestRestoreForSelection()
         co_return;
     const RestoreRequest *created = returnedRestoreRequest(*outcome);
     if (!created) {
+        // A new restore that could not start replaces the last word of the one before.
+        m_state.setRestoreMessage(std::nullopt);
         recordRestoreError(outcome->error(), std::nullopt);
         co_return;
     }
