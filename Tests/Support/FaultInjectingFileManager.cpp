@@ -162,6 +162,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("synchronizeData");
     case FileOperation::Truncate:
         return QStringLiteral("truncate");
+    case FileOperation::AvailableCapacity:
+        return QStringLiteral("availableCapacity");
     }
     return {};
 }
@@ -193,6 +195,13 @@ void FaultInjectingFileManager::beforeOperation(FileOperation operation,
 {
     const QMutexLocker lock(&m_mutex);
     m_hooks.append(Hook{operation, pathFragment, std::move(hook)});
+}
+
+void FaultInjectingFileManager::setAvailableCapacity(const QString &pathFragment,
+                                                     std::optional<qint64> bytes)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_capacities.append({pathFragment, bytes});
 }
 
 void FaultInjectingFileManager::killAtOperation(int n)
@@ -430,6 +439,21 @@ Result<void> FaultInjectingFileManager::synchronizeDirectory(const QString &path
     if (auto code = begin(FileOperation::SynchronizeDirectory, path))
         return fileSystemFailure(QStringLiteral("fsync"), path, *code);
     return m_inner->synchronizeDirectory(path);
+}
+
+Result<std::optional<qint64>>
+FaultInjectingFileManager::availableCapacity(const QString &path) const
+{
+    if (auto code = begin(FileOperation::AvailableCapacity, path))
+        return fileSystemFailure(QStringLiteral("statvfs"), path, *code);
+    {
+        const QMutexLocker lock(&m_mutex);
+        for (auto it = m_capacities.crbegin(); it != m_capacities.crend(); ++it) {
+            if (path.contains(it->first))
+                return it->second;
+        }
+    }
+    return m_inner->availableCapacity(path);
 }
 
 std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument)

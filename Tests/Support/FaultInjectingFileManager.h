@@ -37,6 +37,7 @@ enum class FileOperation {
     LinkItem,
     SynchronizeData,
     Truncate,
+    AvailableCapacity,
 };
 
 QString operationName(FileOperation operation);
@@ -67,6 +68,9 @@ public:
     void beforeOperation(FileOperation operation,
                          const QString &pathFragment,
                          std::function<void(const QString &path)> hook);
+    /// Answers `availableCapacity` for paths containing `pathFragment` with `bytes` (no figure when
+    /// none) instead of the file system's figure; a later call for a fragment wins.
+    void setAvailableCapacity(const QString &pathFragment, std::optional<qint64> bytes);
     /// Sends SIGKILL to this process when its `n`-th operation (from 1) begins.
     void killAtOperation(int n);
     /// Ends the process when `operation` is next called on a matching path.
@@ -102,6 +106,7 @@ public:
     Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
     Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
+    Result<std::optional<qint64>> availableCapacity(const QString &path) const override;
 
 private:
     struct Rule
@@ -127,6 +132,7 @@ private:
     mutable QMutex m_mutex;
     mutable QList<Rule> m_rules;
     QList<Hook> m_hooks;
+    QList<std::pair<QString, std::optional<qint64>>> m_capacities;
     mutable QStringList m_log;
     mutable int m_count = 0;
     int m_killAt = 0;

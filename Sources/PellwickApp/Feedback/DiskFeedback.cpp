@@ -1,9 +1,27 @@
 #include "DiskFeedback.h"
 
+#include <PellwickCore/Library/LibraryPresentation.h>
+
 #include <cerrno>
 #include <cstring>
 
 namespace Pellwick {
+
+namespace {
+
+QString chosenFolderAdvice(bool isFull)
+{
+    return isFull ? QStringLiteral("Free space or choose another folder, then retry.")
+                  : QStringLiteral("Choose another folder, then retry.");
+}
+
+QString ownFolderAdvice(bool isFull)
+{
+    return isFull ? QStringLiteral("Free space, then retry.")
+                  : QStringLiteral("Make it writable, then retry.");
+}
+
+} // namespace
 
 const FileSystemError *DiskFeedback::fileSystemCause(const Error &error)
 {
@@ -48,17 +66,35 @@ QString DiskFeedback::folderFailure(const QString &folder, int code)
 
 QString DiskFeedback::chosenFolderFailure(const QString &folder, int code)
 {
-    const QString advice = isNoSpace(code)
-                               ? QStringLiteral("Free space or choose another folder, then retry.")
-                               : QStringLiteral("Choose another folder, then retry.");
-    return folderFailure(folder, code) + QLatin1Char(' ') + advice;
+    return folderFailure(folder, code) + QLatin1Char(' ') + chosenFolderAdvice(isNoSpace(code));
 }
 
 QString DiskFeedback::ownFolderFailure(const QString &folder, int code)
 {
-    const QString advice = isNoSpace(code) ? QStringLiteral("Free space, then retry.")
-                                           : QStringLiteral("Make it writable, then retry.");
-    return folderFailure(folder, code) + QLatin1Char(' ') + advice;
+    return folderFailure(folder, code) + QLatin1Char(' ') + ownFolderAdvice(isNoSpace(code));
+}
+
+QString DiskFeedback::shortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes)
+{
+    return folder + QStringLiteral(" needs ") + LibraryPresentation::byteText(neededBytes)
+           + QStringLiteral("; ") + LibraryPresentation::byteText(availableBytes)
+           + QStringLiteral(" available.");
+}
+
+QString DiskFeedback::chosenFolderShortOfSpace(const QString &folder,
+                                               qint64 neededBytes,
+                                               qint64 availableBytes)
+{
+    return shortOfSpace(folder, neededBytes, availableBytes) + QLatin1Char(' ')
+           + chosenFolderAdvice(true);
+}
+
+QString DiskFeedback::ownFolderShortOfSpace(const QString &folder,
+                                            qint64 neededBytes,
+                                            qint64 availableBytes)
+{
+    return shortOfSpace(folder, neededBytes, availableBytes) + QLatin1Char(' ')
+           + ownFolderAdvice(true);
 }
 
 } // namespace Pellwick

@@ -38,6 +38,16 @@ public:
     /// cannot swap for another (its restore state): "Free space, then retry." for a full disk,
     /// "Make it writable, then retry." for any other code.
     static QString ownFolderFailure(const QString &folder, int code);
+
+    /// "<folder> needs <needed>; <available> available.", the amounts as
+    /// `LibraryPresentation::byteText` writes them.
+    static QString shortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes);
+    /// `shortOfSpace` followed by the advice `chosenFolderFailure` gives for a full disk.
+    static QString
+    chosenFolderShortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes);
+    /// `shortOfSpace` followed by the advice `ownFolderFailure` gives for a full disk.
+    static QString
+    ownFolderShortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes);
 };
 
 } // namespace Pellwick

@@ -2,7 +2,6 @@
 
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/LibraryFeedback.h>
-#include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
 
@@ -32,11 +31,9 @@ QString IngestCacheFeedback::message(const IngestCacheError &error)
     return std::visit(
         Overloaded{
             [](const IngestCacheError::InsufficientCapacity &capacity) -> QString {
-                return QStringLiteral("Ingest Cache needs ")
-                       + LibraryPresentation::byteText(capacity.requiredBytes)
-                       + QStringLiteral("; ")
-                       + LibraryPresentation::byteText(capacity.availableBytes)
-                       + QStringLiteral(" available.");
+                return DiskFeedback::shortOfSpace(QStringLiteral("Ingest Cache"),
+                                                  capacity.requiredBytes,
+                                                  capacity.availableBytes);
             },
             [](const IngestCacheError::VerificationFailed &) {
                 return QStringLiteral("Ingest Cache copy verification failed.");

@@ -11,6 +11,15 @@
 
 namespace Pellwick {
 
+namespace {
+
+QString stateFolderName(const QString &stateFolder)
+{
+    return QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder);
+}
+
+} // namespace
+
 std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
                                                             const QString &failure,
                                                             const QString &libraryFolder)
@@ -203,9 +212,7 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
                                    || (isSameOrInside(stateFolder, fileSystem->path)
                                        && !isSameOrInside(destinationFolder, fileSystem->path));
         if (inStateFolder)
-            return DiskFeedback::ownFolderFailure(
-                QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder),
-                fileSystem->code);
+            return DiskFeedback::ownFolderFailure(stateFolderName(stateFolder), fileSystem->code);
         return DiskFeedback::chosenFolderFailure(destinationFolder, fileSystem->code);
     }
     QString incomplete
@@ -243,6 +250,16 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
             },
         },
         transfer->value);
+}
+
+QString RestoreFeedback::restoreSpaceShortfallMessage(const RestoreSpaceShortfall &shortfall,
+                                                      const QString &stateFolder)
+{
+    if (shortfall.folder == stateFolder)
+        return DiskFeedback::ownFolderShortOfSpace(
+            stateFolderName(stateFolder), shortfall.neededBytes, shortfall.availableBytes);
+    return DiskFeedback::chosenFolderShortOfSpace(
+        shortfall.folder, shortfall.neededBytes, shortfall.availableBytes);
 }
 
 QString RestoreFeedback::restoreCompleteMessage(qint64 savedCount)

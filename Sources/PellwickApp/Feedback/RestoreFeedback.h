@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Restore/RestoreRequest.h>
+#include <PellwickCore/Restore/RestoreTransferTypes.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
@@ -32,6 +33,11 @@ public:
     /// restore state folder `stateFolder` when its path lies there, else `destinationFolder`.
     static QString restoreTransferFailureReason(const Error &error,
                                                 const QString &destinationFolder,
+                                                const QString &stateFolder);
+    /// Why a run did not start: the folder with too little free space, what the run needs there
+    /// and what is free, with the advice for a full disk. The restore state folder `stateFolder`
+    /// is named as Pellwick's own.
+    static QString restoreSpaceShortfallMessage(const RestoreSpaceShortfall &shortfall,
                                                 const QString &stateFolder);
     /// "Restore complete: <count> item(s) saved", the count in plain decimal digits whatever the
     /// locale, "item(s)" for one and for many.

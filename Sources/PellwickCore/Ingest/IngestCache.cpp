@@ -8,18 +8,14 @@
 
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QHash>
 #include <QMap>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
-
-#include <sys/statvfs.h>
 
 namespace Pellwick {
 
@@ -622,23 +618,12 @@ Result<void> IngestCache::writeIncompleteCopyMarker(const QString &folder,
 
 Result<qint64> IngestCache::systemAvailableCapacity(const QString &path)
 {
-    // The root does not exist before the first copy-in: ask the file system that will hold it.
-    QString current = QDir::cleanPath(path);
-    for (;;) {
-        struct statvfs info
-        {};
-
-        if (::statvfs(QFile::encodeName(current).constData(), &info) == 0) {
-            if (info.f_frsize == 0)
-                return failure(IngestCacheError{IngestCacheError::UnableToDetermineCapacity{}});
-            return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
-        }
-        const int error = errno;
-        const QString parent = parentPath(current);
-        if ((error != ENOENT && error != ENOTDIR) || parent == current)
-            return fileSystemFailure(QStringLiteral("statvfs"), current, error);
-        current = parent;
-    }
+    // The root does not exist before the first copy-in: the file system that will hold it answers.
+    PELLWICK_TRY_ASSIGN(const std::optional<qint64> available,
+                        LocalFileManager().availableCapacity(path));
+    if (!available)
+        return failure(IngestCacheError{IngestCacheError::UnableToDetermineCapacity{}});
+    return *available;
 }
 
 QString IngestCache::folderManifestHash(QStringList manifestLines)

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <stop_token>
@@ -237,6 +238,46 @@ Result<std::optional<RestoreTransferManifest>>
 RestoreTransferEngine::manifest(const RestoreTransferIdentifier &id) const
 {
     return executor().loadManifest(id);
+}
+
+Result<std::optional<RestoreSpaceShortfall>>
+RestoreTransferEngine::spaceShortfall(const QList<RestoreTransfer> &transfers,
+                                      const QString &destinationDirectory) const
+{
+    const RestoreTransferExecutor executor = this->executor();
+    RestoreSpaceNeed run;
+    for (const RestoreTransfer &transfer : transfers) {
+        PELLWICK_TRY_ASSIGN(const RestoreSpaceNeed need, executor.spaceNeeded(transfer));
+        run.destinationBytes = saturatingByteSum(run.destinationBytes, need.destinationBytes);
+        run.stateBytes = std::max(run.stateBytes, need.stateBytes);
+    }
+    const auto shortfall = [this](const QString &folder,
+                                  qint64 needed) -> Result<std::optional<RestoreSpaceShortfall>> {
+        if (needed <= 0)
+            return std::optional<RestoreSpaceShortfall>();
+        PELLWICK_TRY_ASSIGN(const std::optional<qint64> available,
+                            m_fileManager->availableCapacity(folder));
+        if (!available || *available >= needed)
+            return std::optional<RestoreSpaceShortfall>();
+        return std::optional(RestoreSpaceShortfall{folder, needed, *available});
+    };
+    PELLWICK_TRY_ASSIGN(std::optional<RestoreSpaceShortfall> state,
+                        shortfall(m_rootPath, run.stateBytes));
+    if (state || run.destinationBytes <= 0)
+        return state;
+    // On one file system a file's assembled copy and its parts take room at once.
+    const auto device = [this](const QString &folder) -> Result<quint64> {
+        PELLWICK_TRY_ASSIGN(
+            const FileAttributes attributes,
+            m_fileManager->attributesOfItem(resolvingSymlinksInPath(*m_fileManager, folder)));
+        return attributes.device;
+    };
+    PELLWICK_TRY_ASSIGN(const quint64 destinationDevice, device(destinationDirectory));
+    PELLWICK_TRY_ASSIGN(const quint64 stateDevice, device(m_rootPath));
+    return shortfall(destinationDirectory,
+                     destinationDevice == stateDevice
+                         ? saturatingByteSum(run.destinationBytes, run.stateBytes)
+                         : run.destinationBytes);
 }
 
 Result<std::optional<UnfinishedRestoreTransfer>>

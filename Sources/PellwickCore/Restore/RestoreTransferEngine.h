@@ -82,6 +82,15 @@ public:
     /// and not every item is saved; no value otherwise. Read failures are returned unchanged.
     [[nodiscard]] Result<std::optional<UnfinishedRestoreTransfer>>
     unfinishedTransfer(qint64 restoreRequestID, const QList<qint64> &libraryItemIDs) const;
+    /// Before a run of `transfers` into `destinationDirectory`, both folders existing: the state
+    /// folder when its free space is less than the most the run keeps there at once (the parts
+    /// of its largest file still to download), else the destination when its free space is less
+    /// than the bytes still to be installed there, plus those parts when both folders share a file
+    /// system. No value when both have room, or a file system reports no figure. Read failures
+    /// are returned unchanged.
+    [[nodiscard]] Result<std::optional<RestoreSpaceShortfall>>
+    spaceShortfall(const QList<RestoreTransfer> &transfers,
+                   const QString &destinationDirectory) const;
     /// Writes `manifest` atomically to its place, creating the manifests folder when needed.
     [[nodiscard]] Result<void> persistManifest(const RestoreTransferManifest &manifest) const;
 

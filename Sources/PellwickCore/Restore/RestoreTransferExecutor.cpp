@@ -598,6 +598,31 @@ Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest
     return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), data);
 }
 
+Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTransfer &transfer) const
+{
+    RestoreSpaceNeed need;
+    QList<RestoreTransferFile> files{transfer.rawFile()};
+    if (transfer.sidecar)
+        files.append(*transfer.sidecar);
+    for (const RestoreTransferFile &file : files) {
+        PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
+        const qint64 size = std::max<qint64>(file.expectedByteCount, 0);
+        qint64 downloaded = 0;
+        if (stored) {
+            if (stored->isComplete && stored->destinationPath == file.destinationPath)
+                continue;
+            if (stored->isComplete)
+                restartForNewDestination(*stored);
+            adoptFile(*stored, file);
+            forgetMissingParts(*stored);
+            downloaded = countedByteCount(*stored);
+        }
+        need.destinationBytes = saturatingByteSum(need.destinationBytes, size);
+        need.stateBytes = std::max(need.stateBytes, size - std::min(downloaded, size));
+    }
+    return need;
+}
+
 Result<RestoreTransferManifest>
 RestoreTransferExecutor::executeArtifact(const RestoreTransferFile &file,
                                          const ProgressContext &progress,

@@ -20,6 +20,19 @@
 
 namespace Pellwick {
 
+/// What running one Restore Transfer still takes on disk, judged from its stored manifests.
+struct RestoreSpaceNeed
+{
+    /// The bytes of its files not yet installed at their destinations.
+    qint64 destinationBytes = 0;
+    /// The most its parts take in the state folder at once: the bytes of its larger file not yet
+    /// downloaded. A file's parts all stay until it is installed, and the RAW original's are gone
+    /// before the sidecar starts.
+    qint64 stateBytes = 0;
+
+    bool operator==(const RestoreSpaceNeed &) const = default;
+};
+
 /// Does the work of one Restore Transfer: for the RAW original and then its optional sidecar, it
 /// loads or creates the artifact's manifest, refreshes an expired capability, downloads the
 /// missing ranges in parallel into part files, assembles them into a hidden file beside the
@@ -87,6 +100,10 @@ public:
     loadManifest(const RestoreTransferIdentifier &id) const;
     /// Writes the manifest atomically, creating the manifests folder when needed.
     [[nodiscard]] Result<void> saveManifest(const RestoreTransferManifest &manifest) const;
+    /// What `execute` would still write for `transfer`: a file whose complete manifest names its
+    /// destination needs nothing, and recorded ranges whose parts are there are not fetched
+    /// again. Manifest read failures are returned as `loadManifest` gives them.
+    [[nodiscard]] Result<RestoreSpaceNeed> spaceNeeded(const RestoreTransfer &transfer) const;
 
     const RestoreTransferStateLayout &layout() const { return m_layout; }
 

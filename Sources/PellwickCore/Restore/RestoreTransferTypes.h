@@ -97,6 +97,16 @@ struct RestoreTransferConfiguration
     bool operator==(const RestoreTransferConfiguration &) const = default;
 };
 
+/// A folder with less free space than a restore run needs in it.
+struct RestoreSpaceShortfall
+{
+    QString folder;
+    qint64 neededBytes = 0;
+    qint64 availableBytes = 0;
+
+    bool operator==(const RestoreSpaceShortfall &) const = default;
+};
+
 } // namespace Pellwick
 
 template<>

@@ -25,6 +25,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -622,6 +623,28 @@ Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const
     if (rc != 0 && syncError != EINVAL)
         return fileSystemFailure(QStringLiteral("fsync"), path, syncError);
     return {};
+}
+
+Result<std::optional<qint64>> LocalFileManager::availableCapacity(const QString &path) const
+{
+    // A folder made by the first write is not there yet: ask the file system that will hold it.
+    QString current = QDir::cleanPath(path);
+    for (;;) {
+        struct statvfs info
+        {};
+
+        if (::statvfs(encoded(current).constData(), &info) == 0) {
+            if (info.f_frsize == 0)
+                return std::optional<qint64>();
+            return std::optional(static_cast<qint64>(info.f_bavail)
+                                 * static_cast<qint64>(info.f_frsize));
+        }
+        const int error = errno;
+        const QString parent = parentPath(current);
+        if ((error != ENOENT && error != ENOTDIR) || parent == current)
+            return fileSystemFailure(QStringLiteral("statvfs"), current, error);
+        current = parent;
+    }
 }
 
 namespace Detail {

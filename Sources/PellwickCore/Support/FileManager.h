@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace Pellwick {
@@ -165,6 +166,11 @@ public:
     [[nodiscard]] virtual Result<void> linkItem(const QString &from, const QString &to) const = 0;
     /// Flushes a folder's entries (new names, renames) to permanent storage.
     [[nodiscard]] virtual Result<void> synchronizeDirectory(const QString &path) const = 0;
+    /// The bytes an unprivileged writer may still put on the file system holding `path`, or on
+    /// that of its nearest existing ancestor when `path` does not exist yet; no value when the
+    /// file system reports no figure. Fails with the system's error, naming the path asked.
+    [[nodiscard]] virtual Result<std::optional<qint64>>
+    availableCapacity(const QString &path) const = 0;
 };
 
 /// The production file manager over POSIX calls.
@@ -191,6 +197,7 @@ public:
     Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
     Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
+    Result<std::optional<qint64>> availableCapacity(const QString &path) const override;
 };
 
 /// Makes the entry of the existing folder at `path` durable in its parent: flushes the parent

@@ -16,6 +16,8 @@ enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
 
 /// A file operation failing with `code` on paths containing `pathFragment`.
 struct Fault { FileOperation operation; int code; QString pathFragment; };
+/// The free space reported for paths containing `pathFragment`.
+struct Free { QString pathFragment; qint64 bytes; };
 
 // clang-format on
 
@@ -30,6 +32,9 @@ struct RunCase
     QList<int> wrongHashes = {}; ///< records whose hash no download matches
     bool corruptBytes = false;
     std::optional<Fault> fault = std::nullopt;
+    std::optional<Free> free = std::nullopt;
+    /// Saved transfers, after which the destination is full.
+    std::optional<qint64> fullAfter = std::nullopt;
     bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
     bool lookUpAfter = false;  ///< the Restore page then looks for an active request
@@ -59,6 +64,9 @@ struct RunCase
     std::optional<bool> savedHere = std::nullopt;
     /// Checked when set: the tones of the Overview's "Restore" rows; the first names `reason`.
     std::optional<QList<LibraryPresentationTone>> overview = std::nullopt;
+    /// Checked when set: only the first records' files are fetched, and those not saved keep
+    /// their fetched ranges for the retry.
+    std::optional<int> fetched = std::nullopt;
 };
 
 const QString ready = u"Restore ready"_s;
@@ -142,6 +150,15 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("restore state folder full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"RestoreTransfers/"_s},
         .saved = 0, .message = u"0 of 2 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in Pellwick's restore state folder (<dir>/RestoreTransfers). Free space, then retry."_s};
+    QTest::newRow("restore state folder short of a file") << RunCase{.free = Free{u"RestoreTransfers"_s, 999}, .saved = 0,
+        .message = ready, .error = u"Pellwick's restore state folder (<dir>/RestoreTransfers) needs 1000 B; 999 B available. Free space, then retry."_s,
+        .fetched = 0};
+    QTest::newRow("destination short of the request and a file's parts") << RunCase{.free = Free{u"Restored"_s, 1000}, .saved = 0,
+        .message = ready, .error = u"<dir>/Restored needs 2.9 KB; 1000 B available. Free space or choose another folder, then retry."_s,
+        .fetched = 0};
+    QTest::newRow("destination full after the first file") << RunCase{.items = 3, .fullAfter = 1, .saved = 1,
+        .message = u"1 of 3 item(s) saved; 2 need attention"_s,
+        .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s, .fetched = 2};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -190,6 +207,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         h.expirePlannedCapabilities();
     if (c.fault)
         h.files->failOperation(c.fault->operation, c.fault->code, c.fault->pathFragment);
+    if (c.free)
+        h.files->setAvailableCapacity(h.fixture.dir.filePath(c.free->pathFragment), c.free->bytes);
+    if (c.fullAfter)
+        h.whenSaved(*c.fullAfter, [&] { h.files->failChanges(ENOSPC, h.destination() + u'/'); });
     std::optional<QCoro::Task<>> cancellation;
     const auto cancel
         = [&] { cancellation.emplace(h.model->restoreWorkflows().cancelActiveRestoreRequest()); };
@@ -250,8 +271,12 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     const RestorePresentation page = RestorePresentation::derive(
         RestorePageState::read(h.restore(), h.model->sessionState(), h.model->restoreWorkflows()));
     if (c.reason) {
-        QCOMPARE(h.restore().activeRestoreRequest()->items[c.wrongHashes.value(0)].attentionReason,
-                 placed(c.reason));
+        const QList<RestoreRequestItem> &items = h.restore().activeRestoreRequest()->items;
+        const auto attention = std::find_if(items.cbegin(), items.cend(), [](const auto &item) {
+            return item.status == RestoreRequestStatus::NeedsAttention;
+        });
+        QVERIFY(attention != items.cend());
+        QCOMPARE(attention->attentionReason, placed(c.reason));
         QCOMPARE(page.actionAvailability.transferTitle, u"Retry Failed Restore"_s);
     }
     if (c.messageTone)
@@ -283,6 +308,16 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
     QCOMPARE(h.mainThreadWork(), QStringList());
+    for (int n = 0; c.fetched && n < c.items; ++n) {
+        const RestoreTransferIdentifier id{
+            requestID, *h.records[n].backendLibraryItemID, RestoreTransferArtifact::Raw};
+        const Result<std::optional<RestoreTransferManifest>> kept = engine->manifest(id);
+        QVERIFY(kept);
+        if (n >= *c.fetched)
+            QCOMPARE(h.objectGets(h.records[n].canonicalFilename), 0);
+        else if (!saved.contains(h.records[n].canonicalFilename))
+            QVERIFY(*kept && !(*kept)->completedRanges.isEmpty());
+    }
     if (c.otherState) {
         const QStringList left = QDir(engine->rootPath() + u"/manifests"_s).entryList(QDir::Files);
         QCOMPARE(QSet<QString>(left.cbegin(), left.cend()),

@@ -1386,6 +1386,9 @@ void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile()
     fixture.storeStartedManifest(transfer, recorded.stored);
     for (const RestoreByteRange &range : recorded.partless)
         QVERIFY(QFile::remove(fixture.executor().layout().partPath(transfer.id, range)));
+    // Room is asked only for the chunks the run will fetch.
+    const RestoreSpaceNeed need{fixture.raw.size(), fixture.raw.size() - recorded.counted};
+    QCOMPARE(*fixture.executor().spaceNeeded(transfer), need);
     PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
 
     const QList<TransferProgress> rows = fixture.progress.rows();

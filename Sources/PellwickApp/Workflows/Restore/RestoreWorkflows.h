@@ -190,7 +190,9 @@ public:
     /// a session or a request, while a run is active or while the request is being cancelled.
     /// A destination that is or lies inside an Ingest Cache, the Staging Area, the Local Library
     /// Cache or the restore transfer state is refused; a taken destination publishes
-    /// `restoreFilenameConflict` and downloads nothing. Never fails to its caller.
+    /// `restoreFilenameConflict` and downloads nothing; so does a folder whose free space is short
+    /// of what the run would write there, which is named with both amounts. Never fails to its
+    /// caller.
     QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                     QHash<qint64, QString> destinationFilenames) override;
     /// The complete manifests of the request's artifacts; the first read failure is returned.
@@ -219,7 +221,9 @@ private:
     /// many items it saved there.
     QCoro::Task<> showUnfinishedRestoreTransfer(QString token);
     /// Runs `transfers` in order: one outcome per transfer reached; none after a pause or a
-    /// cancellation. A capability refresh re-plans with the manifests completed so far.
+    /// cancellation. After a transfer that found its disk full, the later ones fail with the same
+    /// error without being started. A capability refresh re-plans with the manifests completed so
+    /// far.
     QCoro::Task<QList<RestoreTransferOutcome>>
     restoreTransfers(QList<RestoreTransfer> transfers,
                      QString token,

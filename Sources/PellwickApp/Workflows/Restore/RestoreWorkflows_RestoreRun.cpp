@@ -1,5 +1,6 @@
 #include "RestoreWorkflows_p.h"
 
+#include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickCore/Support/Overloaded.h>
 
@@ -83,9 +84,27 @@ struct UnwritableFolder
     Error error;
 };
 
-/// The transfers, the managed folder that holds the destination (the innermost, when one lies
-/// inside another), or the first folder the run could not write to.
-using RestorePlan = std::variant<QList<RestoreTransfer>, ManagedFolder, UnwritableFolder>;
+/// The transfers still to do, the managed folder that holds the destination (the innermost, when
+/// one lies inside another), the first folder the run could not write to, or the first without
+/// room for what the run would write there.
+using RestorePlan
+    = std::variant<QList<RestoreTransfer>, ManagedFolder, UnwritableFolder, RestoreSpaceShortfall>;
+
+/// The planned transfers whose item the request does not hold saved, in the planned order.
+QList<RestoreTransfer> transfersToDo(const QList<RestoreTransfer> &planned,
+                                     const RestoreRequest &request)
+{
+    QList<RestoreTransfer> transfers;
+    for (const RestoreTransfer &transfer : planned) {
+        const auto item = std::find_if(
+            request.items.cbegin(), request.items.cend(), [&](const RestoreRequestItem &candidate) {
+                return candidate.libraryItemID == transfer.id.libraryItemID;
+            });
+        if (item != request.items.cend() && item->status != RestoreRequestStatus::Downloaded)
+            transfers.append(transfer);
+    }
+    return transfers;
+}
 
 Result<RestorePlan> planRestore(const RestorePlanning &planning,
                                 const FileManager &files,
@@ -109,7 +128,13 @@ Result<RestorePlan> planRestore(const RestorePlanning &planning,
         if (Result<void> writable = checkFolderTakesFiles(files, folder); !writable)
             return RestorePlan(UnwritableFolder{std::move(writable).error()});
     }
-    PELLWICK_TRY_ASSIGN(QList<RestoreTransfer> transfers, planning.plan(std::move(stop)));
+    PELLWICK_TRY_ASSIGN(const QList<RestoreTransfer> planned, planning.plan(std::move(stop)));
+    QList<RestoreTransfer> transfers = transfersToDo(planned, planning.request);
+    // Also before anything is downloaded: a disk without room would take parts it cannot keep.
+    PELLWICK_TRY_ASSIGN(std::optional<RestoreSpaceShortfall> shortfall,
+                        planning.engine->spaceShortfall(transfers, planning.destinationDirectory));
+    if (shortfall)
+        return RestorePlan(std::move(*shortfall));
     return RestorePlan(std::move(transfers));
 }
 
@@ -222,15 +247,13 @@ QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
         co_return;
     }
 
-    QList<RestoreTransfer> transfers;
-    for (const RestoreTransfer &transfer : std::get<QList<RestoreTransfer>>(**planned)) {
-        const auto item = std::find_if(
-            request.items.cbegin(), request.items.cend(), [&](const RestoreRequestItem &candidate) {
-                return candidate.libraryItemID == transfer.id.libraryItemID;
-            });
-        if (item != request.items.cend() && item->status != RestoreRequestStatus::Downloaded)
-            transfers.append(transfer);
+    if (const auto *shortfall = std::get_if<RestoreSpaceShortfall>(&**planned)) {
+        endRun();
+        m_state.setRestoreErrorMessage(RestoreFeedback::restoreSpaceShortfallMessage(
+            *shortfall, m_services.restoreTransferEngine->rootPath()));
+        co_return;
     }
+    const QList<RestoreTransfer> &transfers = std::get<QList<RestoreTransfer>>(**planned);
     if (m_cancellingRestoreRequestID == request.id) {
         endRun();
         co_return;
@@ -289,6 +312,7 @@ RestoreWorkflows::restoreTransfers(QList<RestoreTransfer> transfers,
     QList<RestoreTransferOutcome> outcomes;
     qint64 completedBytes = 0;
     qint64 completedPackages = 0;
+    std::optional<Error> diskFull;
     const std::stop_token never;
     for (const RestoreTransfer &transfer : transfers) {
         if (m_cancellingRestoreRequestID == transfer.id.restoreRequestID) {
@@ -299,6 +323,12 @@ RestoreWorkflows::restoreTransfers(QList<RestoreTransfer> transfers,
             outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Failed{
                 transfer, RestoreTransferError{RestoreTransferError::Paused{}}}});
             break;
+        }
+        if (diskFull) {
+            // Nothing more is fetched onto a full disk; what was fetched stays for the retry.
+            outcomes.append(
+                RestoreTransferOutcome{RestoreTransferOutcome::Failed{transfer, *diskFull}});
+            continue;
         }
         m_activeRestoreTransferID = transfer.id;
         RestoreTransferExecutor::RefreshCapability refresh
@@ -360,6 +390,9 @@ RestoreWorkflows::restoreTransfers(QList<RestoreTransfer> transfers,
         outcomes.append(RestoreTransferOutcome{RestoreTransferOutcome::Failed{transfer, error}});
         if (isTransferError<RestoreTransferError::Paused>(error))
             break;
+        if (const FileSystemError *cause = DiskFeedback::fileSystemCause(error);
+            cause && DiskFeedback::isNoSpace(cause->code))
+            diskFull = error;
     }
     m_board.remove(progressID);
     co_return outcomes;
