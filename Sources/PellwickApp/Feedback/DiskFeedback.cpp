@@ -46,12 +46,12 @@ QString DiskFeedback::folderFailure(const QString &folder, int code)
     return QStringLiteral("%1 cannot be written (%2).").arg(folder, reason(code));
 }
 
-QString DiskFeedback::chosenFolderFailure(const QString &folder, int code)
+QString DiskFeedback::chosenFolderFailure(const QString &folder, int code, const QString &again)
 {
     const QString advice = isNoSpace(code)
-                               ? QStringLiteral("Free space or choose another folder, then retry.")
-                               : QStringLiteral("Choose another folder, then retry.");
-    return folderFailure(folder, code) + QLatin1Char(' ') + advice;
+                               ? QStringLiteral("Free space or choose another folder, then %1.")
+                               : QStringLiteral("Choose another folder, then %1.");
+    return folderFailure(folder, code) + QLatin1Char(' ') + advice.arg(again);
 }
 
 QString DiskFeedback::ownFolderFailure(const QString &folder, int code)
