@@ -52,6 +52,18 @@ QStringList FailingContentHasher::hashedPaths() const
     return m_paths;
 }
 
+MismatchingContentHasher::MismatchingContentHasher(QString pathFragment)
+    : m_pathFragment(std::move(pathFragment))
+{}
+
+Result<QString> MismatchingContentHasher::contentHash(const QString &path,
+                                                      std::stop_token stop) const
+{
+    if (path.contains(m_pathFragment))
+        return QString(64, u'0');
+    return SHA256ContentHasher().contentHash(path, std::move(stop));
+}
+
 ScriptedContentHasher::ScriptedContentHasher(QList<Result<QString>> script)
     : m_script(std::move(script))
 {}

@@ -53,6 +53,19 @@ private:
     mutable QStringList m_paths;
 };
 
+/// Hashes for real, but answers the hash of no file's bytes for every path containing
+/// `pathFragment`: a copy there reads back different from its source, every time.
+class MismatchingContentHasher final : public ContentHashing
+{
+public:
+    explicit MismatchingContentHasher(QString pathFragment);
+
+    Result<QString> contentHash(const QString &path, std::stop_token stop) const override;
+
+private:
+    QString m_pathFragment;
+};
+
 /// Answers calls in order from a script of results; once the script is used up it hashes for
 /// real. `beforeEachCall` runs first on every call (to change a file between two hashes, say).
 class ScriptedContentHasher final : public ContentHashing

@@ -9,10 +9,11 @@ namespace Pellwick {
 
 namespace {
 
-QString chosenFolderAdvice(bool isFull)
+QString chosenFolderAdvice(bool isFull, const QString &again = QStringLiteral("retry"))
 {
-    return isFull ? QStringLiteral("Free space or choose another folder, then retry.")
-                  : QStringLiteral("Choose another folder, then retry.");
+    return (isFull ? QStringLiteral("Free space or choose another folder, then %1.")
+                   : QStringLiteral("Choose another folder, then %1."))
+        .arg(again);
 }
 
 QString ownFolderAdvice(bool isFull)
@@ -64,9 +65,10 @@ QString DiskFeedback::folderFailure(const QString &folder, int code)
     return QStringLiteral("%1 cannot be written (%2).").arg(folder, reason(code));
 }
 
-QString DiskFeedback::chosenFolderFailure(const QString &folder, int code)
+QString DiskFeedback::chosenFolderFailure(const QString &folder, int code, const QString &again)
 {
-    return folderFailure(folder, code) + QLatin1Char(' ') + chosenFolderAdvice(isNoSpace(code));
+    return folderFailure(folder, code) + QLatin1Char(' ')
+           + chosenFolderAdvice(isNoSpace(code), again);
 }
 
 QString DiskFeedback::ownFolderFailure(const QString &folder, int code)

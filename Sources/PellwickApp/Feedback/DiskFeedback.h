@@ -31,9 +31,11 @@ public:
     static QString folderFailure(const QString &folder, int code);
 
     /// `folderFailure` followed by the advice for it: "Free space or choose another folder, then
-    /// retry." for a full disk, "Choose another folder, then retry." for any other code. For a
-    /// folder the user chose and can change (a restore destination).
-    static QString chosenFolderFailure(const QString &folder, int code);
+    /// <again>." for a full disk, "Choose another folder, then <again>." for any other code. For
+    /// a folder the user chose and can change (a restore destination, a new Ingest Cache).
+    static QString chosenFolderFailure(const QString &folder,
+                                       int code,
+                                       const QString &again = QStringLiteral("retry"));
     /// `folderFailure` followed by the advice for a folder Pellwick keeps for itself and the user
     /// cannot swap for another (its restore state): "Free space, then retry." for a full disk,
     /// "Make it writable, then retry." for any other code.

@@ -14,14 +14,27 @@ namespace Pellwick {
 
 namespace {
 
-/// The file-system failure behind `error` when it happened at `folder` or inside it.
-const FileSystemError *fileSystemCauseIn(const Error &error, const QString &folder)
+/// The file-system failure behind `error` when it happened at `folder` or inside it, or, with
+/// `orAbove`, at a folder above it (made on the way to it).
+const FileSystemError *
+fileSystemCauseIn(const Error &error, const QString &folder, bool orAbove = false)
 {
     const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
     if (!fileSystem)
         return nullptr;
-    return isSameOrInside(QDir::cleanPath(fileSystem->path), QDir::cleanPath(folder)) ? fileSystem
-                                                                                      : nullptr;
+    const QString path = QDir::cleanPath(fileSystem->path);
+    const QString place = QDir::cleanPath(folder);
+    return isSameOrInside(path, place) || (orAbove && isSameOrInside(place, path)) ? fileSystem
+                                                                                   : nullptr;
+}
+
+/// The errno of a disk that refused a write (no space left, read-only, no permission) behind
+/// `cause`; 0 for any other failure or none.
+int refusedWriteCode(const FileSystemError *cause)
+{
+    const int code = cause ? cause->code : 0;
+    return DiskFeedback::isNoSpace(code) || code == EACCES || code == EPERM || code == EROFS ? code
+                                                                                             : 0;
 }
 
 } // namespace
@@ -80,15 +93,25 @@ QString IngestCacheFeedback::copyFailedMessage(const Error &error,
                                                const QString &cacheRoot,
                                                const QString &otherwise)
 {
-    const FileSystemError *fileSystem = fileSystemCauseIn(error, cacheRoot);
-    const int code = fileSystem ? fileSystem->code : 0;
-    if (DiskFeedback::isNoSpace(code))
-        return DiskFeedback::folderFailure(cacheRoot, code)
-               + QStringLiteral(" Free space there, then add to Ingest Cache again.");
-    if (code == EACCES || code == EPERM || code == EROFS)
-        return DiskFeedback::folderFailure(cacheRoot, code) + QLatin1Char(' ')
-               + notWritableMessage();
-    return message(error, otherwise);
+    const int code = refusedWriteCode(fileSystemCauseIn(error, cacheRoot));
+    if (code == 0)
+        return message(error, otherwise);
+    return DiskFeedback::folderFailure(cacheRoot, code) + QLatin1Char(' ')
+           + (DiskFeedback::isNoSpace(code)
+                  ? QStringLiteral("Free space there, then add to Ingest Cache again.")
+                  : notWritableMessage());
+}
+
+QString IngestCacheFeedback::moveFailedMessage(const Error &error,
+                                               const QString &target,
+                                               const QString &otherwise)
+{
+    // Folders made on the way to the target are the target's too.
+    const int code = refusedWriteCode(fileSystemCauseIn(error, target, true));
+    if (code == 0)
+        return message(error, otherwise);
+    return DiskFeedback::chosenFolderFailure(target, code, QStringLiteral("move again"))
+           + QStringLiteral(" The current Ingest Cache stays in use.");
 }
 
 QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,

@@ -27,6 +27,15 @@ public:
     /// verification.
     static QString
     copyFailedMessage(const Error &error, const QString &cacheRoot, const QString &otherwise);
+    /// The text of a move of the Ingest Cache to `target` that failed with `error` before the
+    /// new root was saved. When the disk refused a write at the target (no space left, read-only,
+    /// no permission), the folder, the reason and that the cache was not moved: "No space left in
+    /// <target>. Free space or choose another folder, then move again." or "<target> cannot be
+    /// written (<reason>). Choose another folder, then move again.", each followed by " The
+    /// current Ingest Cache stays in use." Otherwise `message(error, otherwise)`, so copies that
+    /// kept differing keep their own sentence.
+    static QString
+    moveFailedMessage(const Error &error, const QString &target, const QString &otherwise);
     /// The text of copies made into the Ingest Cache whose records could not be saved. When
     /// `error` is the disk's inside `libraryFolder` (and not inside `cacheRoot` lying there), the
     /// library's write failure followed by what

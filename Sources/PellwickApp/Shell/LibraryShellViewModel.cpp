@@ -176,7 +176,7 @@ LibraryShellViewModel::LibraryShellViewModel(
     }
 
     if (m_ingestCacheState->pendingIngestCacheMigration()) {
-        m_ingestCacheState->setIngestCacheMigrationMessage(
+        m_ingestCacheState->setIngestCacheMigrationFailure(
             IngestCacheFeedback::pendingMigrationAtLaunchMessage());
         m_ingestCacheWorkflows->finalizePersistedMigrationIfNecessary();
     }

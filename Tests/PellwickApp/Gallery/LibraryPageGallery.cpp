@@ -111,6 +111,14 @@ QList<Entry> pageEntries()
                      u"Ingest Cache move is ready to resume until verification completes."_s);
              });
          }},
+        {u"page.library.migration-failure"_s,
+         [] {
+             return libraryPage([](PageSeams &s) {
+                 s.ingestCache.setIngestCacheMigrationFailure(
+                     u"No space left in /media/ext/Pellwick Ingest Cache. Free space or choose "
+                     u"another folder, then move again. The current Ingest Cache stays in use."_s);
+             });
+         }},
         {u"page.library.inspected"_s,
          [] {
              return libraryPage([](PageSeams &s) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <thread>
 
+#include <Support/ContentHasherFakes.h>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -38,7 +40,8 @@ enum class Act {
 struct TextCase
 {
     Act act = Act::Move;
-    /// The texts assigned to the message fields by the act, in order.
+    /// The texts assigned to the message fields by the act, in order; "<target>" stands for the
+    /// target as the move was given it.
     QStringList texts;
     QString locale = u"C"_s;
     /// Appended to the active root as the view model is given it.
@@ -55,10 +58,15 @@ struct TextCase
     int changedInBoth = 0;
     std::optional<FileOperation> fault = {};
     QString faultPath = {};
+    int faultCode = EIO;
+    /// Every copy in the target reads back different from its source.
+    bool copiesDiffer = false;
     int removed = 1; ///< packages selected for removal
     bool importStartsDuringRemoval = false;
     bool pendingAfter = false;
     bool noCopy = false;
+    /// The root the view model was given is still active and saved.
+    bool keepsOldRoot = false;
 };
 
 Q_DECLARE_METATYPE(TextCase)
@@ -92,6 +100,27 @@ void IngestCacheMoveWorkflowTests::texts_data()
         {"target not empty",
          {.texts = {ready, u"Choose an empty folder for Ingest Cache."_s}, .targetInUse = true}},
         {"target inside the root", {.texts = {ready, outside}, .target = u"@/inner"_s}},
+        {"target fills mid-copy",
+         {.texts = {ready,
+                    u"No space left in <target>. Free space or choose another folder, then move "
+                    u"again. The current Ingest Cache stays in use."_s},
+          .fault = FileOperation::Write,
+          .faultPath = u"Moved/b/.P1"_s,
+          .faultCode = ENOSPC,
+          .keepsOldRoot = true}},
+        {"target read-only",
+         {.texts = {ready,
+                    u"<target> cannot be written (read-only). Choose another folder, then move "
+                    u"again. The current Ingest Cache stays in use."_s},
+          .fault = FileOperation::CreateDirectory,
+          .faultPath = u"Moved"_s,
+          .faultCode = EROFS,
+          .keepsOldRoot = true}},
+        {"copies differ",
+         {.texts
+          = {ready, u"Ingest Cache files kept changing; retry migration when editing stops."_s},
+          .copiesDiffer = true,
+          .keepsOldRoot = true}},
         {"completion fails after the new root was saved",
          {.texts = {ready, attention},
           .fault = FileOperation::RemoveItem,
@@ -176,6 +205,8 @@ void IngestCacheMoveWorkflowTests::texts()
         ids.append(f.addPackage(n, Status::LocalCacheReady).id);
     if (c.targetInUse)
         writeFile(f.target() + u"/other.txt"_s, "x");
+    if (c.copiesDiffer)
+        f.contentHasher = std::make_shared<MismatchingContentHasher>(f.target() + u"/b/"_s);
     if (!c.pendingNew.isEmpty())
         QVERIFY(f.locationStore->savePendingMigration(
             PendingMigration{f.place(c.pendingOld), f.place(c.pendingNew)}));
@@ -191,7 +222,7 @@ void IngestCacheMoveWorkflowTests::texts()
         texts->clear();
     }
     if (c.fault)
-        f.files->failOperation(*c.fault, EIO, f.place(c.faultPath));
+        f.files->failOperation(*c.fault, c.faultCode, f.place(c.faultPath));
 
     if (c.act == Act::Move) {
         const QString to = f.place(c.target);
@@ -222,7 +253,14 @@ void IngestCacheMoveWorkflowTests::texts()
         QCoro::waitFor(model->ingestCacheWorkflows().removeSelectedIngestCachePackages(confirmed));
     }
 
-    QCOMPARE(*texts, c.texts);
+    QStringList expected = c.texts;
+    expected.replaceInStrings(u"<target>"_s, f.place(c.target));
+    QCOMPARE(*texts, expected);
+    if (c.keepsOldRoot) {
+        const QString oldRoot = f.ingestCacheRoot.value();
+        QCOMPARE(model->ingestCacheWorkflows().ingestCache().rootURL(), oldRoot);
+        QCOMPARE(f.locationStore->load(oldRoot), oldRoot);
+    }
     QCOMPARE(model->ingestCacheState().pendingIngestCacheMigration().has_value(), c.pendingAfter);
     QCOMPARE(f.locationStore->pendingMigration().has_value(), c.pendingAfter);
     if (c.noCopy)

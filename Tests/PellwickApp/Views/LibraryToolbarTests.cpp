@@ -1,11 +1,13 @@
 #include "LibraryToolbarFixture.h"
 
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
 #include <PellwickApp/Views/Kit/PellwickSelect.h>
 #include <PellwickApp/Views/Library/ConfirmationDialog.h>
 #include <PellwickApp/Views/Library/LocalLibraryFilterBar.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -139,6 +141,18 @@ private Q_SLOTS:
         QTest::newRow("reset") << Read([](auto &f) -> QString {
             return text(f, u"local-library-cache.reset-filters"_s);
         }) << u"Reset Filters"_s;
+        QTest::newRow("move failure in the attention tone") << Read([](auto &f) -> QString {
+            f.ingestCache.setIngestCacheMigrationFailure(u"No space left in /media/ext."_s);
+            const AlertStrip &alert = *f.toolbar.migrationAlert();
+            const bool attention = alert.tone() == LibraryPresentationTone::Attention;
+            return alert.text() + (attention && !alert.isHidden() ? u"|attention"_s : u""_s)
+                   + (f.toolbar
+                              .template findChild<QLabel *>(
+                                  u"local-library-cache.migration-message"_s)
+                              ->isHidden()
+                          ? u""_s
+                          : u"|grey text too"_s);
+        }) << u"No space left in /media/ext.|attention"_s;
         QTest::newRow("cache menu")
             << Read([](auto &f) -> QString {
                    f.ingestCache.setPendingIngestCacheMigration({{u"/a"_s, u"/b"_s}});

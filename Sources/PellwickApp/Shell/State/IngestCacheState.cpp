@@ -21,6 +21,16 @@ void IngestCacheState::setIsMigratingIngestCache(bool value)
 void IngestCacheState::setIngestCacheMigrationMessage(std::optional<QString> value)
 {
     m_ingestCacheMigrationMessage = std::move(value);
+    m_isIngestCacheMigrationFailure = false;
+    Q_EMIT isIngestCacheMigrationFailureChanged();
+    Q_EMIT ingestCacheMigrationMessageChanged();
+}
+
+void IngestCacheState::setIngestCacheMigrationFailure(QString value)
+{
+    m_ingestCacheMigrationMessage = std::move(value);
+    m_isIngestCacheMigrationFailure = true;
+    Q_EMIT isIngestCacheMigrationFailureChanged();
     Q_EMIT ingestCacheMigrationMessageChanged();
 }
 

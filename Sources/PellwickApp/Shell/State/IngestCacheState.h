@@ -34,6 +34,9 @@ public:
         return m_ingestCacheMigrationMessage;
     }
 
+    /// True when `ingestCacheMigrationMessage` reports a failure or a refusal.
+    const bool &isIngestCacheMigrationFailure() const { return m_isIngestCacheMigrationFailure; }
+
     /// The old Ingest Cache kept after a move until it is cleaned up.
     const std::optional<QString> &retainedIngestCacheURL() const
     {
@@ -67,7 +70,12 @@ public:
 
     void setIngestCacheRoot(QString value);
     void setIsMigratingIngestCache(bool value);
+    /// Stores a progress or success text (or clears the text): `isIngestCacheMigrationFailure`
+    /// becomes false. Its signal is emitted before the text's.
     void setIngestCacheMigrationMessage(std::optional<QString> value);
+    /// Stores a failure or refusal text: `isIngestCacheMigrationFailure` becomes true. Its signal
+    /// is emitted before the text's.
+    void setIngestCacheMigrationFailure(QString value);
     void setRetainedIngestCacheURL(std::optional<QString> value);
     void setRetainedIngestCacheConflicts(QList<IngestCacheMigrationConflict> value);
     void setPendingIngestCacheMigration(
@@ -78,6 +86,7 @@ Q_SIGNALS:
     void ingestCacheRootChanged(const QString &root);
     void isMigratingIngestCacheChanged();
     void ingestCacheMigrationMessageChanged();
+    void isIngestCacheMigrationFailureChanged();
     void retainedIngestCacheURLChanged();
     void retainedIngestCacheConflictsChanged();
     void pendingIngestCacheMigrationChanged();
@@ -87,6 +96,7 @@ private:
     QString m_ingestCacheRoot;
     bool m_isMigratingIngestCache = false;
     std::optional<QString> m_ingestCacheMigrationMessage;
+    bool m_isIngestCacheMigrationFailure = false;
     std::optional<QString> m_retainedIngestCacheURL;
     QList<IngestCacheMigrationConflict> m_retainedIngestCacheConflicts;
     std::optional<IngestCacheLocationStoring::PendingMigration> m_pendingIngestCacheMigration;

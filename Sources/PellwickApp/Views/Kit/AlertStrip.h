@@ -24,6 +24,8 @@ public:
 
     QString text() const;
 
+    LibraryPresentationTone tone() const { return m_tone; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 

@@ -7,6 +7,7 @@
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Views/Kit/AlertStrip.h>
 #include <PellwickApp/Views/Kit/FoldingBox.h>
 #include <PellwickApp/Views/Kit/PageHeader.h>
 #include <PellwickApp/Views/Kit/PellwickControlStyles.h>
@@ -124,6 +125,9 @@ LocalLibraryToolbar::LocalLibraryToolbar(Seams seams, QWidget *parent)
     m_migrationMessage->setWordWrap(true);
     m_migrationMessage->setFont(PellwickTheme::font(PellwickTheme::TextStyle::Subheadline));
     PellwickTheme::setTextColour(*m_migrationMessage, PellwickTheme::secondaryLabel());
+    m_migrationAlert = new AlertStrip(
+        {}, u"exclamationmark.triangle"_s, LibraryPresentationTone::Attention, this);
+    m_migrationAlert->setObjectName(u"local-library-cache.migration-alert"_s);
 
     m_filtersStrip = new QWidget(this);
     m_filtersStrip->setObjectName(u"local-library-cache.filters-active"_s);
@@ -151,7 +155,7 @@ LocalLibraryToolbar::LocalLibraryToolbar(Seams seams, QWidget *parent)
     column->setContentsMargins(0, 0, 0, 20);
     column->setSpacing(10);
     column->addLayout(header);
-    const QList<QWidget *> parts{m_controls, m_migrationMessage, m_filtersStrip};
+    const QList<QWidget *> parts{m_controls, m_migrationMessage, m_migrationAlert, m_filtersStrip};
     for (QWidget *part : parts) {
         auto *padded = new QHBoxLayout;
         padded->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);
@@ -416,8 +420,13 @@ void LocalLibraryToolbar::updateFilterState()
 void LocalLibraryToolbar::updateMigrationMessage()
 {
     const std::optional<QString> &message = m_seams.ingestCache.ingestCacheMigrationMessage();
-    m_migrationMessage->setText(message.value_or(QString()));
-    m_migrationMessage->setVisible(message.has_value());
+    const bool failed = message && m_seams.ingestCache.isIngestCacheMigrationFailure();
+    m_migrationMessage->setText(failed ? QString() : message.value_or(QString()));
+    m_migrationMessage->setVisible(message && !failed);
+    m_migrationAlert->setAlert(failed ? *message : QString(),
+                               u"exclamationmark.triangle"_s,
+                               LibraryPresentationTone::Attention);
+    m_migrationAlert->setVisible(failed);
 }
 
 void LocalLibraryToolbar::paintEvent(QPaintEvent * /*event*/)

@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace Pellwick {
 
+class AlertStrip;
 class FoldingBox;
 class ConfirmationDialog;
 class FolderChooser;
@@ -27,7 +28,8 @@ class RestoreOperations;
 
 /// The top band of the Library page: the "Library" title with the Ingest Cache menu; the
 /// filename search, the Filters popover and the three selection actions (Start Import, Restore
-/// Selected, Remove from Cache) on one row or two; the cache move's message; the "Filters
+/// Selected, Remove from Cache) on one row or two; the cache move's message (a failure as an
+/// alert in the attention tone, like the page's other failures); the "Filters
 /// active" strip. It carries the page's confirmations: the import, the old cache's deletion and
 /// the removal of cache packages ("Remove 1 cache package?" for one), each presented while its
 /// value is set and clearing it when dismissed or confirmed. Reads state objects only and follows
@@ -76,6 +78,9 @@ public:
 
     OldCacheConflictList *conflictList() const { return m_conflictList; }
 
+    /// The cache move's failure, shown in place of its plain message.
+    AlertStrip *migrationAlert() const { return m_migrationAlert; }
+
 Q_SIGNALS:
     /// "Restore Selected": the shell shows the Restore page.
     void restoreRequested();
@@ -108,6 +113,7 @@ private:
     QPushButton *m_removeSelected = nullptr;
     FoldingBox *m_controls = nullptr;
     QLabel *m_migrationMessage = nullptr;
+    AlertStrip *m_migrationAlert = nullptr;
     QWidget *m_filtersStrip = nullptr;
     ConfirmationDialog *m_importConfirmation = nullptr;
     ConfirmationDialog *m_oldCacheDeletion = nullptr;

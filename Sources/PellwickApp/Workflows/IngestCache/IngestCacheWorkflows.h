@@ -223,7 +223,9 @@ private:
     bool hasActiveArchivePackage() const;
     /// The move itself: the copy and the relocation on the move pool, then the finish step.
     QCoro::Task<> performIngestCacheMigration(QString newRoot);
+    /// `newRoot` is the target as the move was given it, named when the copy fails there.
     void finishIngestCacheMigration(const Result<IngestCacheMigration> &result,
+                                    const QString &newRoot,
                                     const QUuid &transferID);
     void finalizePersistedMigration(const IngestCacheLocationStoring::PendingMigration &pending);
     void discardInvalidPendingMigration();

@@ -68,17 +68,17 @@ QCoro::Task<> IngestCacheWorkflows::beginIngestCacheMigration(QString newRoot)
         co_return;
     const QString activeRoot = m_services.ingestCache.rootURL();
     if (isSamePlace(newRoot, activeRoot)) {
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::outsideCurrentCacheMessage());
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::outsideCurrentCacheMessage());
         co_return;
     }
     if (hasActiveArchivePackage()) {
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::activeArchivePackagesMessage());
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::activeArchivePackagesMessage());
         co_return;
     }
     const PendingMigration pending{activeRoot, newRoot};
     // Without its record a move interrupted now could not be finished or resumed.
     if (!m_services.ingestCacheLocationStore->savePendingMigration(pending)) {
-        m_state.setIngestCacheMigrationMessage(
+        m_state.setIngestCacheMigrationFailure(
             IngestCacheFeedback::migrationNeedsAttentionMessage());
         co_return;
     }
@@ -100,7 +100,7 @@ QCoro::Task<> IngestCacheWorkflows::resumeIngestCacheMigration()
     else if (isSamePlace(pending->oldRootURL, activeRoot))
         co_await performIngestCacheMigration(pending->newRootURL);
     else
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::locationChangedMessage());
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::locationChangedMessage());
 }
 
 void IngestCacheWorkflows::finalizePersistedMigrationIfNecessary()
@@ -121,7 +121,7 @@ QCoro::Task<> IngestCacheWorkflows::performIngestCacheMigration(QString newRoot)
         // Reached only from a resume: the start checks first.
         if (store.savePendingMigration(std::nullopt))
             m_state.setPendingIngestCacheMigration(std::nullopt);
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::activeArchivePackagesMessage());
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::activeArchivePackagesMessage());
         co_return;
     }
     // A refresh scanning the old root now would apply its result to records about to move.
@@ -156,16 +156,17 @@ QCoro::Task<> IngestCacheWorkflows::performIngestCacheMigration(QString newRoot)
         = co_await Workflow::resumeIn(self, stop, job);
     if (!moved)
         co_return; // the view model is gone: the pending record stays for the next launch
-    finishIngestCacheMigration(*moved, transferID);
+    finishIngestCacheMigration(*moved, newRoot, transferID);
 }
 
 void IngestCacheWorkflows::finishIngestCacheMigration(const Result<IngestCacheMigration> &result,
+                                                      const QString &newRoot,
                                                       const QUuid &transferID)
 {
     const IngestCacheLocationStoring &store = *m_services.ingestCacheLocationStore;
     if (!result) {
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::message(
-            result.error(), IngestCacheFeedback::migrationNeedsAttentionMessage()));
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::moveFailedMessage(
+            result.error(), newRoot, IngestCacheFeedback::migrationNeedsAttentionMessage()));
         // Nothing of the new root was saved, so the old root stays active and there is nothing
         // to resume: a record kept now would only block every cache workflow. A later move into
         // the same folder picks up the copy through the target's marker.
@@ -175,7 +176,7 @@ void IngestCacheWorkflows::finishIngestCacheMigration(const Result<IngestCacheMi
                || !store.saveRetainedManifest(result->fileHashes)
                || !store.save(result->newRootURL)) {
         // The record stays: Resume copies again (nothing left to copy) and saves again.
-        m_state.setIngestCacheMigrationMessage(
+        m_state.setIngestCacheMigrationFailure(
             IngestCacheFeedback::migrationNeedsAttentionMessage());
     } else {
         const IngestCacheMigration &migration = *result;
@@ -188,7 +189,7 @@ void IngestCacheWorkflows::finishIngestCacheMigration(const Result<IngestCacheMi
         if (const Result<void> completed
             = m_services.ingestCache.completeMigration(migration.newRootURL);
             !completed) {
-            m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::message(
+            m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::message(
                 completed.error(), IngestCacheFeedback::migrationNeedsAttentionMessage()));
         } else {
             // A record that could not be removed finalizes itself at the next launch: the new
@@ -214,7 +215,7 @@ void IngestCacheWorkflows::finalizePersistedMigration(const PendingMigration &pe
     const IngestCacheLocationStoring &store = *m_services.ingestCacheLocationStore;
     if (!m_services.ingestCache.completeMigration(pending.newRootURL)
         || !store.savePendingMigration(std::nullopt)) {
-        m_state.setIngestCacheMigrationMessage(
+        m_state.setIngestCacheMigrationFailure(
             IngestCacheFeedback::migrationNeedsAttentionMessage());
         return;
     }
@@ -229,7 +230,7 @@ void IngestCacheWorkflows::discardInvalidPendingMigration()
 {
     if (m_services.ingestCacheLocationStore->savePendingMigration(std::nullopt))
         m_state.setPendingIngestCacheMigration(std::nullopt);
-    m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::outsideCurrentCacheMessage());
+    m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::outsideCurrentCacheMessage());
 }
 
 QCoro::Task<> IngestCacheWorkflows::synchronizeRetainedIngestCache()
@@ -286,7 +287,7 @@ void IngestCacheWorkflows::publishRetainedCacheSynchronization(
     const Result<IngestCacheMigrationReconciliation> &synchronized)
 {
     if (!synchronized) {
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::message(
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::message(
             synchronized.error(), IngestCacheFeedback::synchronizationNeedsAttentionMessage()));
         return;
     }
@@ -317,7 +318,7 @@ QCoro::Task<> IngestCacheWorkflows::deleteRetainedIngestCache()
         co_return;
     m_isRetainedCacheWorkRunning = false;
     if (!*removed) {
-        m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::message(
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::message(
             removed->error(), IngestCacheFeedback::deletionNeedsAttentionMessage()));
         co_return;
     }
@@ -325,7 +326,7 @@ QCoro::Task<> IngestCacheWorkflows::deleteRetainedIngestCache()
     // Still known until forgotten for good: a second deletion finds the folder gone and
     // forgets it then.
     if (!store.saveRetained(std::nullopt) || !store.saveRetainedManifest(std::nullopt)) {
-        m_state.setIngestCacheMigrationMessage(
+        m_state.setIngestCacheMigrationFailure(
             IngestCacheFeedback::deletionNeedsAttentionMessage());
         co_return;
     }
