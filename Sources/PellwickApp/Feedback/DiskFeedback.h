@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
@@ -38,6 +39,16 @@ public:
     /// cannot swap for another (its restore state): "Free space, then retry." for a full disk,
     /// "Make it writable, then retry." for any other code.
     static QString ownFolderFailure(const QString &folder, int code);
+
+    /// The name of a folder Pellwick manages, as it stands inside a sentence: "the Ingest
+    /// Cache", "the old Ingest Cache", "the Staging Area", "the Restore Transfer state folder",
+    /// "the Local Library Cache".
+    static QString managedFolderName(ManagedFolder folder);
+    /// A folder Pellwick writes its own files into that a check found unable to take a file:
+    /// `folderFailure` of its name and `path` with the file-system code of `error` (EIO when it
+    /// has none), capitalised, followed by "Free space, then choose Refresh Library." for a full
+    /// disk or "Make it writable, then choose Refresh Library." for any other code.
+    static QString dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error);
 };
 
 } // namespace Pellwick

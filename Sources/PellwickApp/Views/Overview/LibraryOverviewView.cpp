@@ -165,6 +165,10 @@ LibraryOverviewView::LibraryOverviewView(States states, QWidget *parent)
             this,
             &LibraryOverviewView::updateStatus);
     connect(&states.library,
+            &LibraryState::dataFolderErrorMessageChanged,
+            this,
+            &LibraryOverviewView::updateStatus);
+    connect(&states.library,
             &LibraryState::libraryReadErrorMessageChanged,
             this,
             &LibraryOverviewView::updateReadError);
@@ -267,6 +271,9 @@ void LibraryOverviewView::updateStatus()
         .restoreStatus = request ? std::optional(request->status) : std::nullopt,
         .restoreErrorMessage = m_states.restore.restoreErrorMessage(),
         .errorMessage = m_states.session.errorMessage(),
+        .dataFolderMessage = m_states.library.dataFolderErrorMessage().isEmpty()
+                                 ? std::nullopt
+                                 : std::optional(m_states.library.dataFolderErrorMessage()),
     });
 }
 
