@@ -275,7 +275,7 @@ private:
     void record(const QString &name) const { calls.append(name); }
 };
 
-class RecordingLibraryOperations final : public LibraryOperations
+class RecordingLibraryOperations : public LibraryOperations
 {
 public:
     /// Getters are const, and are recorded too.
@@ -349,6 +349,12 @@ public:
     void scheduleSourceMediaSafetyRefresh() override
     {
         record(QStringLiteral("scheduleSourceMediaSafetyRefresh"));
+    }
+
+    QCoro::Task<> checkDataFolders() override
+    {
+        record(QStringLiteral("checkDataFolders"));
+        co_return;
     }
 
 private:

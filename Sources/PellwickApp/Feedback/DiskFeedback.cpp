@@ -99,4 +99,35 @@ QString DiskFeedback::ownFolderShortOfSpace(const QString &folder,
            + ownFolderAdvice(true);
 }
 
+QString DiskFeedback::managedFolderName(ManagedFolder folder)
+{
+    switch (folder) {
+    case ManagedFolder::IngestCache:
+        return QStringLiteral("the Ingest Cache");
+    case ManagedFolder::RetainedIngestCache:
+        return QStringLiteral("the old Ingest Cache");
+    case ManagedFolder::StagingArea:
+        return QStringLiteral("the Staging Area");
+    case ManagedFolder::RestoreTransferState:
+        return QStringLiteral("the Restore Transfer state folder");
+    case ManagedFolder::LocalLibraryCache:
+        return QStringLiteral("the Local Library Cache");
+    }
+    return {};
+}
+
+QString
+DiskFeedback::dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error)
+{
+    const FileSystemError *fileSystem = fileSystemCause(error);
+    const int code = fileSystem ? fileSystem->code : EIO;
+    QString sentence
+        = folderFailure(QStringLiteral("%1 (%2)").arg(managedFolderName(folder), path), code);
+    sentence[0] = sentence[0].toUpper();
+    const QString advice = isNoSpace(code)
+                               ? QStringLiteral("Free space, then choose Refresh Library.")
+                               : QStringLiteral("Make it writable, then choose Refresh Library.");
+    return sentence + QLatin1Char(' ') + advice;
+}
+
 } // namespace Pellwick

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
@@ -50,6 +51,16 @@ public:
     /// `shortOfSpace` followed by the advice `ownFolderFailure` gives for a full disk.
     static QString
     ownFolderShortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes);
+
+    /// The name of a folder Pellwick manages, as it stands inside a sentence: "the Ingest
+    /// Cache", "the old Ingest Cache", "the Staging Area", "the Restore Transfer state folder",
+    /// "the Local Library Cache".
+    static QString managedFolderName(ManagedFolder folder);
+    /// A folder Pellwick writes its own files into that a check found unable to take a file:
+    /// `folderFailure` of its name and `path` with the file-system code of `error` (EIO when it
+    /// has none), capitalised, followed by "Free space, then choose Refresh Library." for a full
+    /// disk or "Make it writable, then choose Refresh Library." for any other code.
+    static QString dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error);
 };
 
 } // namespace Pellwick

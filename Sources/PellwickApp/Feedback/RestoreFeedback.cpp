@@ -342,25 +342,8 @@ QString RestoreFeedback::restoreCompletedBeforeCancellationMessage()
 
 QString RestoreFeedback::managedDestinationMessage(ManagedFolder folder)
 {
-    QString name;
-    switch (folder) {
-    case ManagedFolder::IngestCache:
-        name = QStringLiteral("the Ingest Cache");
-        break;
-    case ManagedFolder::RetainedIngestCache:
-        name = QStringLiteral("the old Ingest Cache");
-        break;
-    case ManagedFolder::StagingArea:
-        name = QStringLiteral("the Staging Area");
-        break;
-    case ManagedFolder::RestoreTransferState:
-        name = QStringLiteral("the Restore Transfer state folder");
-        break;
-    case ManagedFolder::LocalLibraryCache:
-        name = QStringLiteral("the Local Library Cache");
-        break;
-    }
-    return QStringLiteral("Choose a restore destination outside ") + name + QLatin1Char('.');
+    return QStringLiteral("Choose a restore destination outside ")
+           + DiskFeedback::managedFolderName(folder) + QLatin1Char('.');
 }
 
 std::optional<QString> RestoreFeedback::refusedRestoreFilenameMessage(const QString &filename)

@@ -77,7 +77,16 @@ LibraryShellViewModel::LibraryShellViewModel(
           *m_libraryState,
           m_d->services.localLibraryCache,
           [this] { return m_ingestCacheWorkflows->ingestCache().rootURL(); },
-          [this] { m_importWorkflows->scheduleSourceMediaSafetyRefresh(); }))
+          [this] { m_importWorkflows->scheduleSourceMediaSafetyRefresh(); },
+          LibraryWorkflows::DataFolders{
+              .fileManager = m_d->services.fileManager,
+              .folders
+              = {{ManagedFolder::LocalLibraryCache, m_d->services.localLibraryCache.rootURL()},
+                 {ManagedFolder::StagingArea,
+                  m_d->services.verifiedBackupImporter.stagingArea().rootURL()},
+                 {ManagedFolder::RestoreTransferState,
+                  restoreTransferEngine ? restoreTransferEngine->rootPath() : QString()}},
+          }))
     , m_ingestCacheWorkflows(std::make_unique<IngestCacheWorkflows>(
           IngestCacheWorkflows::Services{
               // The default cache lies in the library cache's folder.

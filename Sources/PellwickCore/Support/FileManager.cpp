@@ -831,6 +831,18 @@ Result<void> checkFolderTakesFiles(const FileManager &fileManager, const QString
     return fileManager.removeItem(probe);
 }
 
+Result<void> checkFolderWouldTakeFiles(const FileManager &fileManager, const QString &folder)
+{
+    QString existing = folder;
+    while (!fileManager.fileExists(existing)) {
+        const QString parent = parentPath(existing);
+        if (parent == existing)
+            break;
+        existing = parent;
+    }
+    return checkFolderTakesFiles(fileManager, existing);
+}
+
 QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &path)
 {
     // Resolved step by step as the system does, never by dropping ".." from the text first: after

@@ -226,6 +226,11 @@ QString resolvingSymlinksInPath(const FileManager &fileManager, const QString &p
 /// error, naming the folder or the file.
 [[nodiscard]] Result<void> checkFolderTakesFiles(const FileManager &fileManager,
                                                  const QString &folder);
+/// `checkFolderTakesFiles` for a folder that is made when it is first written to: while `folder`
+/// is missing, the nearest folder above it that exists is checked instead, so that the check
+/// makes no folder.
+[[nodiscard]] Result<void> checkFolderWouldTakeFiles(const FileManager &fileManager,
+                                                     const QString &folder);
 
 /// Decodes a file name or path from its bytes. Bytes that are not valid UTF-8 are written as
 /// "\xNN" so that it can be shown, and the second value is false: such a text cannot be used to

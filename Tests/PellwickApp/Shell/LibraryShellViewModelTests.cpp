@@ -5,6 +5,7 @@
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -34,9 +35,19 @@ MountedVolume volume(const QString &url, bool removable)
     return mounted;
 }
 
+/// A data folder whose first probe file is refused with `code`, and the line the check shows
+/// (%1: the folder).
+struct DataFolderCase
+{
+    QString folder;
+    int code = EACCES;
+    QString message;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(std::optional<RestoreRequestStatus>)
+Q_DECLARE_METATYPE(DataFolderCase)
 
 class LibraryShellViewModelTests : public QObject
 {
@@ -58,6 +69,8 @@ private Q_SLOTS:
     void importNeedsTheActiveCacheAndNoPendingMove();
     void settersNotifyEveryAssignment();
     void damagedLibraryIsReportedUntilItReads();
+    void unwritableDataFolderIsNamedUntilACheckPasses_data();
+    void unwritableDataFolderIsNamedUntilACheckPasses();
     void restorePollingFollowsAPreparingRequest_data();
     void restorePollingFollowsAPreparingRequest();
     void destructionCancelsThePollingTask();
@@ -266,6 +279,36 @@ void LibraryShellViewModelTests::damagedLibraryIsReportedUntilItReads()
     model->libraryState().setLocalLibrarySearchText(u"IMG"_s);
     QCOMPARE(model->libraryState().libraryReadErrorMessage(), QString());
     QCOMPARE(cleared.count(), 1);
+}
+
+void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses_data()
+{
+    QTest::addColumn<DataFolderCase>("row");
+    QTest::newRow("library folder denied")
+        << DataFolderCase{.folder = u"LocalLibraryCache"_s,
+                          .message = u"The Local Library Cache (%1) cannot be written (permission "
+                                     "denied). Make it writable, then choose Refresh Library."_s};
+}
+
+void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses()
+{
+    QFETCH(DataFolderCase, row);
+    const auto files = std::make_shared<FaultInjectingFileManager>();
+    m_fixture->fileManager = files;
+    const QString folder = m_fixture->filePath(row.folder);
+    QVERIFY(QDir().mkpath(folder));
+    files->failOperation(FileOperation::CreateFile, row.code, folder + u'/', 1);
+    const auto model = m_fixture->make();
+    const auto left = [&] {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+
+    QCoro::waitFor(model->libraryWorkflows().checkDataFolders());
+    QCOMPARE(model->libraryState().dataFolderErrorMessage(), row.message.arg(folder));
+    QCOMPARE(left(), QStringList());
+    QCoro::waitFor(model->libraryWorkflows().checkDataFolders());
+    QCOMPARE(model->libraryState().dataFolderErrorMessage(), QString());
+    QCOMPARE(left(), QStringList());
 }
 
 void LibraryShellViewModelTests::restorePollingFollowsAPreparingRequest_data()

@@ -34,7 +34,9 @@ void ShellEventTests::startupRunsItsStepsInOrderOnce()
     QSignalSpy finished(fixture.window.get(), &LibraryShellWindow::startupFinished);
     fixture.window->show();
     QVERIFY(finished.wait());
-    const QStringList expected{QStringLiteral("refresh"),
+    const QStringList expected{QStringLiteral("checkDataFolders"),
+                               QStringLiteral("refresh"),
+                               QStringLiteral("checkDataFolders:done"),
                                QStringLiteral("refresh:done"),
                                QStringLiteral("restoreRememberedSession"),
                                QStringLiteral("restoreRememberedSession:done"),

@@ -180,6 +180,22 @@ private:
     std::shared_ptr<ShellReactionJournal> m_journal;
 };
 
+class JournalLibraryOperations final : public RecordingLibraryOperations
+{
+public:
+    explicit JournalLibraryOperations(std::shared_ptr<ShellReactionJournal> journal)
+        : m_journal(std::move(journal))
+    {}
+
+    QCoro::Task<> checkDataFolders() override
+    {
+        return ShellReactionJournal::record(m_journal, QStringLiteral("checkDataFolders"));
+    }
+
+private:
+    std::shared_ptr<ShellReactionJournal> m_journal;
+};
+
 /// A session as a sign-in would publish it.
 inline AuthenticatedLibrarySession signedInSession()
 {
@@ -201,6 +217,7 @@ struct ShellWindowFixture
     JournalImportOperations imports{recorded};
     JournalIngestCacheOperations ingestCache{recorded};
     JournalRestoreOperations restore{recorded};
+    JournalLibraryOperations library{recorded};
     std::unique_ptr<LibraryShellWindow> window;
 
     explicit ShellWindowFixture(ShellSection initialSection = ShellSection::Overview)
@@ -210,7 +227,7 @@ struct ShellWindowFixture
         std::unique_ptr<LibraryShellViewModel> viewModel = viewModelFixture.make();
         window = std::make_unique<LibraryShellWindow>(
             viewModel.release(), RestoreDestinationStore::nonPersistent(), initialSection);
-        window->setReactionOperations({&session, &imports, &ingestCache, &restore});
+        window->setReactionOperations({&session, &imports, &ingestCache, &restore, &library});
     }
 
     LibraryShellViewModel &viewModel() const { return window->viewModel(); }

@@ -112,6 +112,9 @@ private Q_SLOTS:
         QTest::newRow("extra space")
             << Case{.snapshot = {.errorMessage = u"Refresh failed "_s},
                     .rows = {{u"Library"_s, u"Refresh failed "_s, warning, Tone::Danger}}};
+        QTest::newRow("a data folder that cannot take a file")
+            << Case{.snapshot = {.dataFolderMessage = u"Staging Area full"_s},
+                    .rows = {{u"Local Folders"_s, u"Staging Area full"_s, warning, Tone::Danger}}};
         QTest::newRow("an import success is not an error")
             << Case{.snapshot = {.importErrorMessage = u"Added 3 files to Ingest Cache"_s,
                                  .isImportMessageSuccess = true},

@@ -3,6 +3,7 @@
 #include <PellwickApp/Shell/State/LocalLibraryTreeNode.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
+#include <QCoro/QCoroTask>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -44,6 +45,8 @@ public:
     virtual void resetLocalLibraryFilters() = 0;
     /// Asks for a source-media safety check (run at most every 60 s).
     virtual void scheduleSourceMediaSafetyRefresh() = 0;
+    /// Checks that the folders Pellwick writes its own files into can take a file.
+    virtual QCoro::Task<> checkDataFolders() = 0;
 };
 
 } // namespace Pellwick

@@ -90,4 +90,10 @@ void LibraryState::setLibraryReadErrorMessage(QString value)
     Q_EMIT libraryReadErrorMessageChanged();
 }
 
+void LibraryState::setDataFolderErrorMessage(QString value)
+{
+    m_dataFolderErrorMessage = std::move(value);
+    Q_EMIT dataFolderErrorMessageChanged();
+}
+
 } // namespace Pellwick

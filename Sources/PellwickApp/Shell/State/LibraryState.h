@@ -81,6 +81,10 @@ public:
     /// Why the library could not be read; empty while it reads.
     const QString &libraryReadErrorMessage() const { return m_libraryReadErrorMessage; }
 
+    /// Why a folder Pellwick writes its own files into cannot take a file, as the latest check
+    /// found; empty while every one can.
+    const QString &dataFolderErrorMessage() const { return m_dataFolderErrorMessage; }
+
     void setHasLocalLibraryRecords(bool value);
     void setLocalLibraryItems(QList<LocalLibraryItem> value);
     void setLocalLibraryItemsRevision(qint64 value);
@@ -95,6 +99,7 @@ public:
     void setLocalLibraryIngestSourceFilter(std::optional<QString> value);
     void setLocalLibraryDuplicateVisibility(LocalLibraryDuplicateVisibility value);
     void setLibraryReadErrorMessage(QString value);
+    void setDataFolderErrorMessage(QString value);
 
 Q_SIGNALS:
     void hasLocalLibraryRecordsChanged();
@@ -111,6 +116,7 @@ Q_SIGNALS:
     void localLibraryIngestSourceFilterChanged();
     void localLibraryDuplicateVisibilityChanged();
     void libraryReadErrorMessageChanged();
+    void dataFolderErrorMessageChanged();
     /// A folder tree built off the main thread was kept as the newest one (emitted by the view
     /// model; `LibraryOperations::localLibraryTree` returns it).
     void localLibraryTreeChanged();
@@ -133,6 +139,7 @@ private:
     LocalLibraryDuplicateVisibility m_localLibraryDuplicateVisibility
         = LocalLibraryDuplicateVisibility::Hidden;
     QString m_libraryReadErrorMessage;
+    QString m_dataFolderErrorMessage;
 };
 
 } // namespace Pellwick

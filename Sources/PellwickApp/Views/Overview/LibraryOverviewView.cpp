@@ -165,6 +165,10 @@ LibraryOverviewView::LibraryOverviewView(States states, QWidget *parent)
             this,
             &LibraryOverviewView::updateStatus);
     connect(&states.library,
+            &LibraryState::dataFolderErrorMessageChanged,
+            this,
+            &LibraryOverviewView::updateStatus);
+    connect(&states.library,
             &LibraryState::libraryReadErrorMessageChanged,
             this,
             &LibraryOverviewView::updateReadError);
@@ -251,8 +255,11 @@ void LibraryOverviewView::updateSession()
 
 void LibraryOverviewView::updateStatus()
 {
-    m_systemStatus->setSnapshot(SystemStatusSnapshot::read(
-        m_states.session, m_states.imports, m_states.restore, m_states.shell));
+    SystemStatusSnapshot snapshot = SystemStatusSnapshot::read(
+        m_states.session, m_states.imports, m_states.restore, m_states.shell);
+    if (const QString &message = m_states.library.dataFolderErrorMessage(); !message.isEmpty())
+        snapshot.dataFolderMessage = message;
+    m_systemStatus->setSnapshot(snapshot);
 }
 
 void LibraryOverviewView::updateReadError()

@@ -272,6 +272,11 @@ QList<SystemStatusRow> SystemStatusPanel::rows(const SystemStatusSnapshot &snaps
                       snapshot.isImportMessageSuccess,
                       snapshot.restoreErrorMessage,
                       snapshot.errorMessage);
+    if (snapshot.dataFolderMessage)
+        rows.append({QStringLiteral("Local Folders"),
+                     *snapshot.dataFolderMessage,
+                     QStringLiteral("exclamationmark.triangle"),
+                     Tone::Danger});
     return rows;
 }
 

@@ -55,6 +55,8 @@ struct SystemStatusSnapshot
     std::optional<QString> restoreAttentionReason = {};
     std::optional<QString> restoreErrorMessage = {};
     std::optional<QString> errorMessage = {};
+    /// A folder Pellwick writes its own files into cannot take a file.
+    std::optional<QString> dataFolderMessage = {};
 
     /// The current values of the shell's published state.
     static SystemStatusSnapshot read(const SessionState &session,
@@ -66,7 +68,8 @@ struct SystemStatusSnapshot
 };
 
 /// The "System Status" panel of the Overview page: the storage warning, the work in progress,
-/// the restart reconciliation, the restore message and every error held, one row each, or one
+/// the restart reconciliation, the restore message, every error held and a data folder that
+/// cannot take a file, one row each, or one
 /// quiet row when there is nothing to report. Has no actions.
 class SystemStatusPanel : public UtilityPanel
 {

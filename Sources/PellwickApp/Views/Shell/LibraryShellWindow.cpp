@@ -65,7 +65,8 @@ LibraryShellWindow::LibraryShellWindow(LibraryShellViewModel *viewModel,
     , m_reactions{&viewModel->sessionWorkflows(),
                   &viewModel->importWorkflows(),
                   &viewModel->ingestCacheWorkflows(),
-                  &viewModel->restoreWorkflows()}
+                  &viewModel->restoreWorkflows(),
+                  &viewModel->libraryWorkflows()}
     , m_selectedSection(initialSection)
     , m_urlOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
@@ -359,7 +360,7 @@ void LibraryShellWindow::updatePage()
 void LibraryShellWindow::setReactionOperations(const ReactionOperations &operations)
 {
     Q_ASSERT(operations.session && operations.imports && operations.ingestCache
-             && operations.restore);
+             && operations.restore && operations.library);
     m_reactions = operations;
 }
 
@@ -403,6 +404,9 @@ void LibraryShellWindow::showEvent(QShowEvent *event)
 QCoro::Task<> LibraryShellWindow::runStartup()
 {
     const QPointer<LibraryShellWindow> self(this);
+    // Side by side with the three steps: a data folder that cannot take a file is named before
+    // the first Add or restore finds it, and a slow disk holds no sign-in.
+    QCoro::Task<> folders = m_reactions.library->checkDataFolders();
     co_await m_reactions.session->refresh();
     if (!self)
         co_return;
@@ -410,6 +414,9 @@ QCoro::Task<> LibraryShellWindow::runStartup()
     if (!self)
         co_return;
     co_await m_reactions.restore->refreshActiveRestoreRequest();
+    if (!self)
+        co_return;
+    co_await std::move(folders);
     if (self)
         Q_EMIT startupFinished();
 }
@@ -437,9 +444,12 @@ QCoro::Task<> LibraryShellWindow::refreshLibrary()
 {
     // The backend is checked again with the library, side by side: a backend stopped since the
     // last check must not stay shown as reachable.
+    // The data folders are checked again as well: a folder made writable since clears its line.
     QCoro::Task<> check = m_reactions.session->refresh();
+    QCoro::Task<> folders = m_reactions.library->checkDataFolders();
     co_await m_reactions.session->refreshLibrary();
     co_await std::move(check);
+    co_await std::move(folders);
 }
 
 QCoro::Task<> LibraryShellWindow::refreshStatus()

@@ -22,6 +22,7 @@ namespace Pellwick {
 class BackendStatusToolbarItem;
 class ImportOperations;
 class IngestCacheOperations;
+class LibraryOperations;
 class LibraryShellViewModel;
 class NewImportView;
 class RestoreDestinationStore;
@@ -59,6 +60,7 @@ public:
         ImportOperations *imports = nullptr;
         IngestCacheOperations *ingestCache = nullptr;
         RestoreOperations *restore = nullptr;
+        LibraryOperations *library = nullptr;
     };
 
     /// Replaces the operations of the window's own reactions (tests record them).
@@ -114,7 +116,7 @@ public Q_SLOTS:
     void applicationResignedActive();
 
 Q_SIGNALS:
-    /// The start-up task has run its three steps.
+    /// The start-up task has run its three steps and its check of the data folders.
     void startupFinished();
     /// An activation task has run its six steps.
     void activationFinished();

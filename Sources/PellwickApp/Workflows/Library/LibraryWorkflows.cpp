@@ -1,7 +1,10 @@
 #include "LibraryWorkflows.h"
 
+#include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
+#include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Support/Date.h>
+#include <PellwickCore/Support/FileManager.h>
 
 #include <utility>
 
@@ -17,12 +20,14 @@ LibraryWorkflows::LibraryWorkflows(LibraryState &state,
                                    LocalLibraryCache localLibraryCache,
                                    std::function<QString()> ingestCacheRoot,
                                    std::function<void()> scheduleSourceMediaSafetyRefresh,
+                                   DataFolders dataFolders,
                                    QObject *parent)
     : QObject(parent)
     , m_state(state)
     , m_localLibraryCache(std::move(localLibraryCache))
     , m_ingestCacheRoot(std::move(ingestCacheRoot))
     , m_scheduleSourceMediaSafetyRefresh(std::move(scheduleSourceMediaSafetyRefresh))
+    , m_dataFolders(std::move(dataFolders))
 {
     // Initial values are assigned before the observers are connected: they do not run here.
     const Date now = Date::now();
@@ -50,6 +55,30 @@ LibraryWorkflows::~LibraryWorkflows() = default;
 void LibraryWorkflows::scheduleSourceMediaSafetyRefresh()
 {
     m_scheduleSourceMediaSafetyRefresh();
+}
+
+QCoro::Task<> LibraryWorkflows::checkDataFolders()
+{
+    const QPointer<LibraryWorkflows> self(this);
+    const std::stop_token never;
+    const quint64 check = ++m_dataFolderChecks;
+    QFuture<Result<QString>> job
+        = Workflow::run(WorkflowPools::utility(), [folders = m_dataFolders] {
+              for (const auto &[kind, path] : folders.folders) {
+                  if (path.isEmpty())
+                      continue;
+                  if (Result<void> writable = checkFolderWouldTakeFiles(*folders.fileManager, path);
+                      !writable)
+                      return Result<QString>(
+                          DiskFeedback::dataFolderFailure(kind, path, writable.error()));
+              }
+              return Result<QString>(QString());
+          });
+    const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
+    if (!outcome || !*outcome || check != m_dataFolderChecks)
+        co_return;
+    if (m_state.dataFolderErrorMessage() != **outcome)
+        m_state.setDataFolderErrorMessage(**outcome);
 }
 
 } // namespace Pellwick

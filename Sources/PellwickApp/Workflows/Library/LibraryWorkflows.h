@@ -4,16 +4,20 @@
 #include <PellwickApp/Workflows/Library/LibrarySelection.h>
 #include <PellwickCore/Library/LocalLibraryCache.h>
 #include <PellwickCore/Library/LocalLibrarySearchResult.h>
+#include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace Pellwick {
 
+class FileManager;
 class LibraryState;
 
 /// What a folder tree of the library is built for: `revision` of the visible items, with or
@@ -30,7 +34,8 @@ struct LocalLibraryTreeKey
 /// What the library pages derive from the Local Library Cache's records: the visible items under
 /// the filters of `LibraryState`, the folder tree and the inspected item. Each getter reads the
 /// library's in-memory records afresh, in stored order; a failed read counts as an empty
-/// library, and nothing here reports a failure. Main thread only.
+/// library, and nothing here reports a failure, except the check of the data folders, which
+/// reports the first that cannot take a file. Main thread only.
 class LibraryWorkflows final
     : public QObject
     , public LibraryOperations
@@ -41,6 +46,14 @@ public:
     using LocalLibraryTreeBuilder = std::function<QList<LocalLibraryTreeNode>(
         const QList<LocalLibraryItem> &, const QString &, bool, const QHash<QString, qint64> &)>;
 
+    /// The folders Pellwick writes its own files into, in the order a check names them, and the
+    /// file manager that checks them.
+    struct DataFolders
+    {
+        std::shared_ptr<const FileManager> fileManager;
+        QList<std::pair<ManagedFolder, QString>> folders;
+    };
+
     /// Sets the capture-time window to the 30 days before now, then observes the filters: each
     /// assignment refreshes the visible items (the search text only when it changed), except
     /// while `resetLocalLibraryFilters()` runs. `ingestCacheRoot` answers the active Ingest
@@ -50,6 +63,7 @@ public:
                      LocalLibraryCache localLibraryCache,
                      std::function<QString()> ingestCacheRoot,
                      std::function<void()> scheduleSourceMediaSafetyRefresh,
+                     DataFolders dataFolders,
                      QObject *parent = nullptr);
     ~LibraryWorkflows() override;
 
@@ -83,6 +97,11 @@ public:
     /// Puts the six filters back to their defaults with one refresh; the window dates stay.
     void resetLocalLibraryFilters() override;
     void scheduleSourceMediaSafetyRefresh() override;
+    /// Checks on the utility pool that each data folder can take a file (a missing one is made
+    /// on demand, so the nearest folder above it is checked) and publishes the first that cannot
+    /// as `dataFolderErrorMessage`, or clears it. Only the latest check publishes; a failed
+    /// check leaves nothing on the disk.
+    QCoro::Task<> checkDataFolders() override;
 
     /// Replaces the tree builder (by default one that builds no nodes), drops the memo and
     /// builds ahead at the next request as after a refresh. The builder runs on a worker thread:
@@ -144,6 +163,9 @@ private:
     LocalLibraryCache m_localLibraryCache;
     std::function<QString()> m_ingestCacheRoot;
     std::function<void()> m_scheduleSourceMediaSafetyRefresh;
+    DataFolders m_dataFolders;
+    /// Numbers the checks of the data folders: only the newest publishes.
+    quint64 m_dataFolderChecks = 0;
     bool m_isResettingFilters = false;
     /// The search text of the last observed assignment: only a changed text refreshes.
     QString m_observedSearchText;
