@@ -11,6 +11,8 @@
 #include <QPromise>
 #include <QtConcurrent>
 
+#include <utility>
+
 #include <malloc.h>
 #include <sys/stat.h>
 
@@ -363,7 +365,7 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
     }
     if (!**outcome) // no cache folder: nothing was reconciled
         co_return;
-    clearReconciliationFailure();
+    clearMessagesCuredByReconciliation();
     const ReconciledCache &reconciled = ***outcome;
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
@@ -375,6 +377,20 @@ void IngestCacheWorkflows::clearReconciliationFailure()
     // The field holds other upkeep and recovery texts too: only this failure's own goes.
     if (m_importState.importRecoveryMessage() == IngestCacheFeedback::reconciliationFailedMessage())
         m_importState.setImportRecoveryMessage(std::nullopt);
+}
+
+void IngestCacheWorkflows::noteUnrecordedCopiesMessage(const QString &message)
+{
+    m_unrecordedCopiesMessage = message;
+}
+
+void IngestCacheWorkflows::clearMessagesCuredByReconciliation()
+{
+    clearReconciliationFailure();
+    const std::optional<QString> unrecorded
+        = std::exchange(m_unrecordedCopiesMessage, std::nullopt);
+    if (unrecorded && m_importState.importErrorMessage() == unrecorded)
+        m_importState.setImportErrorMessage(std::nullopt);
 }
 
 void IngestCacheWorkflows::scheduleUserManagedIngestCacheRefresh()
@@ -417,7 +433,7 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
     } else if (!(*outcome)->didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
     } else {
-        workflows->clearReconciliationFailure();
+        workflows->clearMessagesCuredByReconciliation();
         if ((*outcome)->needsAttentionCount > 0)
             workflows->m_importState.setImportRecoveryMessage(
                 IngestCacheFeedback::changedFilesMessage());
