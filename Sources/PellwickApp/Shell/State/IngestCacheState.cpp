@@ -50,4 +50,10 @@ void IngestCacheState::setIngestCacheRemovalConfirmation(
     Q_EMIT ingestCacheRemovalConfirmationChanged();
 }
 
+void IngestCacheState::setUnfinishedIngestCacheBatches(QSet<QString> value)
+{
+    m_unfinishedIngestCacheBatches = std::move(value);
+    Q_EMIT unfinishedIngestCacheBatchesChanged();
+}
+
 } // namespace Pellwick

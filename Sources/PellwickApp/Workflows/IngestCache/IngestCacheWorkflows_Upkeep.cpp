@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Feedback/IngestCacheFeedback.h>
 #include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
@@ -263,6 +264,14 @@ struct ReconciledCache
 {
     IngestCacheReconciliation reconciliation;
     ArchivedCacheCleanup cleanup;
+    QSet<QString> unfinishedBatches;
+};
+
+/// What a refresh found: the reconciliation and the batches whose copy-in has not finished.
+struct RefreshedCache
+{
+    IngestCacheReconciliation reconciliation;
+    QSet<QString> unfinishedBatches;
 };
 
 } // namespace
@@ -352,7 +361,8 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
                 PELLWICK_TRY_ASSIGN(
                     ArchivedCacheCleanup cleanup,
                     cleanUpArchivedPackages(std::nullopt, cache, library, staging, stop));
-                return std::optional<ReconciledCache>(ReconciledCache{reconciliation, cleanup});
+                return std::optional<ReconciledCache>(
+                    ReconciledCache{reconciliation, cleanup, blocked});
             });
         });
     const std::optional<Result<std::optional<ReconciledCache>>> outcome
@@ -367,6 +377,7 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
         co_return;
     clearMessagesCuredByReconciliation();
     const ReconciledCache &reconciled = ***outcome;
+    m_state.setUnfinishedIngestCacheBatches(reconciled.unfinishedBatches);
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
@@ -415,26 +426,29 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
     QPointer<IngestCacheWorkflows> workflows,
     std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker)
 {
-    QFuture<Result<IngestCacheReconciliation>> job
-        = Workflow::run(WorkflowPools::utility(), [worker = std::move(worker)] {
-              Result<IngestCacheReconciliation> reconciled = worker->reconcile();
-              // A scan and reconciliation of a large cache free hundreds of megabytes in the heaps
-              // of the pool's threads: they go back now, not under the window's next allocations.
-              malloc_trim(0);
-              return reconciled;
-          });
-    const std::optional<Result<IngestCacheReconciliation>> outcome
+    QFuture<Result<RefreshedCache>> job = Workflow::run(
+        WorkflowPools::utility(), [worker = std::move(worker)]() -> Result<RefreshedCache> {
+            QSet<QString> unfinishedBatches;
+            Result<IngestCacheReconciliation> reconciled = worker->reconcile(&unfinishedBatches);
+            // A scan and reconciliation of a large cache free hundreds of megabytes in the heaps
+            // of the pool's threads: they go back now, not under the window's next allocations.
+            malloc_trim(0);
+            PELLWICK_TRY(reconciled);
+            return RefreshedCache{*reconciled, std::move(unfinishedBatches)};
+        });
+    const std::optional<Result<RefreshedCache>> outcome
         = co_await Workflow::resumeIn(workflows, {}, job);
     if (!outcome)
         co_return;
     if (!*outcome) {
         workflows->m_importState.setImportRecoveryMessage(
             IngestCacheFeedback::reconciliationFailedMessage());
-    } else if (!(*outcome)->didApply) {
+    } else if (!(*outcome)->reconciliation.didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
     } else {
         workflows->clearMessagesCuredByReconciliation();
-        if ((*outcome)->needsAttentionCount > 0)
+        workflows->m_state.setUnfinishedIngestCacheBatches((*outcome)->unfinishedBatches);
+        if ((*outcome)->reconciliation.needsAttentionCount > 0)
             workflows->m_importState.setImportRecoveryMessage(
                 IngestCacheFeedback::changedFilesMessage());
         if (!workflows->isBusyWithIngestCache()) {
