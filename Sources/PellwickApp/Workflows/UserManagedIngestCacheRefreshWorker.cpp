@@ -20,7 +20,8 @@ UserManagedIngestCacheRefreshWorker::UserManagedIngestCacheRefreshWorker(
     , m_generation(generation)
 {}
 
-Result<IngestCacheReconciliation> UserManagedIngestCacheRefreshWorker::reconcile() const
+Result<IngestCacheReconciliation>
+UserManagedIngestCacheRefreshWorker::reconcile(QSet<QString> *unfinishedBatches) const
 {
     if (!m_ingestCache.fileManager().fileExists(m_ingestCache.rootURL()))
         return IngestCacheReconciliation{0, 0, true};
@@ -35,6 +36,8 @@ Result<IngestCacheReconciliation> UserManagedIngestCacheRefreshWorker::reconcile
         if (m_refreshGeneration->value() != m_generation)
             return IngestCacheReconciliation{0, 0, false};
         PELLWICK_TRY_ASSIGN(QSet<QString> blocked, m_ingestCache.incompleteSourceFolderURLs());
+        if (unfinishedBatches)
+            *unfinishedBatches = blocked;
         const SHA256ContentHasher hasher;
         return m_localLibraryCache.reconcileIngestCache(
             review, blocked, hasher, *m_metadataExtractor, Date::now());

@@ -32,8 +32,10 @@ public:
     /// nothing is written; else the library is reconciled with the scan, files below a folder
     /// whose copy-in was interrupted needing attention and new records taking the metadata
     /// `metadataExtractor` reads. Fails with the scan's, the marker
-    /// search's or the reconciliation's error unchanged.
-    [[nodiscard]] Result<IngestCacheReconciliation> reconcile() const;
+    /// search's or the reconciliation's error unchanged. The folders whose copy-in was
+    /// interrupted go to `unfinishedBatches` when given (none without a cache root).
+    [[nodiscard]] Result<IngestCacheReconciliation> reconcile(QSet<QString> *unfinishedBatches
+                                                              = nullptr) const;
 
 private:
     IngestCache m_ingestCache;

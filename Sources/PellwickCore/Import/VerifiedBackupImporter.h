@@ -148,6 +148,9 @@ public:
                              const TransferProgressSink &progressDidChange,
                              const QUuid &transferID,
                              std::stop_token stop = {}) const;
+    /// The records of the packages that `resumeInterruptedImports` would carry on now, in
+    /// listing order. Reads the Staging Area only; fails with its error.
+    [[nodiscard]] Result<QList<StagedImportRecord>> resumableRecords() const;
 
     // The upload road of one package. Every step writes the package's record before it touches
     // the library or returns; `stop` reaches every backend call and upload, and a stop ends the

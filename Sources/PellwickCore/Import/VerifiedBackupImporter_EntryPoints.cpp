@@ -240,6 +240,17 @@ VerifiedBackupImporter::importVerifiedBackups(const ImportReview &review,
     return result;
 }
 
+Result<QList<StagedImportRecord>> VerifiedBackupImporter::resumableRecords() const
+{
+    PELLWICK_TRY_ASSIGN(const StagingRecoveryReport report, m_stagingArea.readRecoverableRecords());
+    QList<StagedImportRecord> resumable;
+    for (const StagedImportRecord &record : report.records) {
+        if (isResumable(record.phase))
+            resumable.append(record);
+    }
+    return resumable;
+}
+
 Result<QList<LocalLibraryItem>>
 VerifiedBackupImporter::resumeInterruptedImports(const QString &token,
                                                  const StatusDidChange &statusDidChange,

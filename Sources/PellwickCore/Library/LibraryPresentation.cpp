@@ -140,6 +140,28 @@ QString safetyTitle(const LocalLibraryItem &item)
     return safetyTitle(item.importStatus);
 }
 
+std::optional<QString> importAttentionReason(const LocalLibraryItem &item,
+                                             const QSet<QString> &unfinishedBatchFolders)
+{
+    if (item.importStatus != LibraryItemImportStatus::NeedsAttention)
+        return std::nullopt;
+    // Known to the archive, an item may never have had a package on this computer.
+    if (!item.ingestCacheOriginalURL && !item.backendLibraryItemID)
+        return QStringLiteral("The files of this item are no longer in the Ingest Cache.");
+    if (!item.ingestCacheOriginalURL)
+        return std::nullopt;
+    if (liesBelowAnyFolder(*item.ingestCacheOriginalURL, unfinishedBatchFolders))
+        return QStringLiteral("The copy into the Ingest Cache was interrupted. "
+                              "Add the card again to finish it.");
+    // The copy-in verified the RAW original and the sidecar it took; the record now names
+    // another sidecar, changed in the cache since.
+    const SharedOptional<SourceMediaEvidence> &copied = item.sourceMediaEvidence;
+    if (copied && copied->rawContentHash == item.contentHash
+        && copied->sidecarContentHash != item.ingestCacheSidecarContentHash)
+        return QStringLiteral("The sidecar in the Ingest Cache changed after it was copied.");
+    return std::nullopt;
+}
+
 std::optional<QString> restoreStatusTitle(std::optional<RestoreRequestStatus> status)
 {
     if (!status)

@@ -6,6 +6,7 @@
 #include <PellwickCore/Restore/RestoreRequest.h>
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -47,6 +48,11 @@ QString importStatusSymbol(LibraryItemImportStatus status);
 QString safetyTitle(LibraryItemImportStatus status);
 /// As for the item's status, except that a Verified Backup whose source changed is not safe.
 QString safetyTitle(const LocalLibraryItem &item);
+/// Why an item needing attention does, and what to do, where the record tells it or its cached
+/// original lies below one of `unfinishedBatchFolders` (batches whose copy into the Ingest Cache
+/// has not finished); nothing for any other item.
+std::optional<QString> importAttentionReason(const LocalLibraryItem &item,
+                                             const QSet<QString> &unfinishedBatchFolders);
 
 std::optional<QString> restoreStatusTitle(std::optional<RestoreRequestStatus> status);
 LibraryPresentationTone restoreStatusTone(std::optional<RestoreRequestStatus> status);

@@ -319,14 +319,6 @@ bool namesSidecarOf(const LocalLibraryItem &record, const ImportReviewItem &item
     return QDir::cleanPath(item.sidecar->url) == QDir::cleanPath(*record.ingestCacheSidecarURL);
 }
 
-bool isUnderBlockedFolder(const QString &url, const QSet<QString> &blockedSourceFolders)
-{
-    return std::any_of(
-        blockedSourceFolders.cbegin(), blockedSourceFolders.cend(), [&](const QString &folder) {
-            return url.startsWith(folder + QLatin1Char('/'));
-        });
-}
-
 /// The new record for a review item no record claimed.
 Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
                                                    const QSet<QString> &blockedFolders,
@@ -346,7 +338,7 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     record.originalFilename = item.filename;
     record.contentHash = *rawHash;
     record.importDate = now;
-    record.importStatus = isUnderBlockedFolder(item.url, blockedFolders)
+    record.importStatus = liesBelowAnyFolder(item.url, blockedFolders)
                               ? LibraryItemImportStatus::NeedsAttention
                               : LibraryItemImportStatus::LocalCacheReady;
     record.ingestCacheOriginalURL = item.url;
@@ -367,7 +359,7 @@ bool isAwaitedCopy(const LocalLibraryItem &record,
                    HashMemo &hashes)
 {
     if (!record.awaitsVerifiedIngestCacheCopy() || !record.holdsVerifiedIngestCacheCopy()
-        || isUnderBlockedFolder(item.url, blockedFolders))
+        || liesBelowAnyFolder(item.url, blockedFolders))
         return false;
     const Result<QString> rawHash = hashes.hash(item.url);
     if (!rawHash || *rawHash != record.contentHash)

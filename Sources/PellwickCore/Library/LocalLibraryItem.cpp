@@ -5,6 +5,8 @@
 #include <PellwickCore/Support/Json.h>
 #include <PellwickCore/Support/UuidText.h>
 
+#include <algorithm>
+
 namespace Pellwick {
 
 namespace {
@@ -263,6 +265,13 @@ Result<LocalLibraryItem> LocalLibraryItem::fromJson(const QJsonValue &json, cons
 
     shareEqualTexts(item);
     return item;
+}
+
+bool liesBelowAnyFolder(const QString &path, const QSet<QString> &folders)
+{
+    return std::any_of(folders.cbegin(), folders.cend(), [&](const QString &folder) {
+        return path.startsWith(folder + QLatin1Char('/'));
+    });
 }
 
 } // namespace Pellwick

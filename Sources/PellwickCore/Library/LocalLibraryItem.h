@@ -12,6 +12,7 @@
 #include <PellwickCore/Support/SharedOptional.h>
 
 #include <QJsonObject>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -113,5 +114,8 @@ struct LocalLibraryItem
     [[nodiscard]] static Result<LocalLibraryItem> fromJson(const QJsonValue &json,
                                                            const QString &path = {});
 };
+
+/// Whether `path` lies below one of `folders`, all as the Ingest Cache lists them.
+bool liesBelowAnyFolder(const QString &path, const QSet<QString> &folders);
 
 } // namespace Pellwick

@@ -244,6 +244,8 @@ struct FaultCase
     int raws = 2;
     /// A refresh of the cache runs between the two Adds.
     bool refreshed = false;
+    /// That refresh takes the message back.
+    bool refreshClears = false;
     bool tooLittleSpace = false;
     bool unreadableCachedSidecar = false;
     /// The first copy hashes unlike its source.
@@ -296,6 +298,15 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .message = u"Pellwick could not save the library in <library>: no space left. "
                                 u"The copies stay in the Ingest Cache; Refresh Cache finds them "
                                 u"again."_s};
+    QTest::newRow("a failed library write, then Refresh Cache")
+        << FaultCase{.operation = FileOperation::Write,
+                     .code = ENOSPC,
+                     .pathFragment = u"/LocalLibraryCache/"_s,
+                     .refreshed = true,
+                     .refreshClears = true,
+                     .message = u"Pellwick could not save the library in <library>: no space left. "
+                                u"The copies stay in the Ingest Cache; Refresh Cache finds them "
+                                u"again."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
@@ -344,6 +355,8 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
         model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
         QVERIFY(QTest::qWaitFor(
             [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+        QCOMPARE(model->importState().importErrorMessage(),
+                 c.refreshClears ? std::nullopt : std::optional(c.message));
     }
 
     *spaceShort = false;

@@ -2,6 +2,8 @@
 
 #include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 
+#include <QRegularExpression>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -20,6 +22,8 @@ struct PlanCase
     bool moveRunning = false;
     bool signedOut = false;
     bool secondOutsideCache = false; ///< its package lies in a folder that is no longer the cache
+    /// A run was cut in the first package's upload; the other two are selected.
+    bool cutRunBefore = false;
     qint64 usedBytes = 1000;
     // Outcomes.
     bool plan = false;
@@ -28,6 +32,8 @@ struct PlanCase
     QList<Status> statuses
         = {Status::LocalCacheReady, Status::LocalCacheReady, Status::LocalCacheReady};
     std::optional<qint64> confirmedRemaining = std::nullopt;
+    /// Packages the run carries on besides the selection.
+    int resumed = 0;
 };
 
 } // namespace
@@ -65,6 +71,14 @@ void ImportSelectionPlanTests::plan_data()
     QTest::newRow("signed out") << PlanCase{.signedOut = true};
     QTest::newRow("one package outside the active cache")
         << PlanCase{.secondOutsideCache = true, .plan = true, .confirmedRemaining = 9000};
+    QTest::newRow("a package a cut run left, not selected") << PlanCase{
+        .cutRunBefore = true,
+        .plan = true,
+        .message = u"Connection failed. Check connection and retry."_s,
+        .selectedAfter = 2,
+        .statuses = {Status::Uploading, Status::LocalCacheReady, Status::LocalCacheReady},
+        .confirmedRemaining = 9000,
+        .resumed = 1};
 }
 
 void ImportSelectionPlanTests::plan()
@@ -102,6 +116,15 @@ void ImportSelectionPlanTests::plan()
         h.mainThreadDiskWork = 0;
     }
 
+    if (c.cutRunBefore) {
+        h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
+        h.model->libraryState().setSelectedLibraryItemIDs({h.records[0].id, h.records[1].id});
+        h.startImport();
+        h.model->libraryState().setSelectedLibraryItemIDs({h.records[1].id, h.records[2].id});
+        planned.removeFirst();
+    }
+
     QCoro::waitFor(h.model->importWorkflows().requestSelectedImportConfirmation());
     const std::optional<ImportSelectionConfirmation> confirmation
         = imports.importSelectionConfirmation();
@@ -109,10 +132,10 @@ void ImportSelectionPlanTests::plan()
     if (confirmation) {
         // The button counts what the dialog counts.
         QCOMPARE(confirmation->packageCount,
-                 h.model->importWorkflows().selectedImportItems().size());
-        QCOMPARE(confirmation->packageCount, planned.size());
+                 h.model->importWorkflows().selectedImportItems().size() + c.resumed);
+        QCOMPARE(confirmation->packageCount, planned.size() + c.resumed);
         QCOMPARE(confirmation->byteCount,
-                 planned.size() * (4096 + 24) + (c.editSecondRaw ? 6 - 4096 : 0));
+                 (planned.size() + c.resumed) * (4096 + 24) + (c.editSecondRaw ? 6 - 4096 : 0));
         QCOMPARE(confirmation->remainingByteCount, *c.confirmedRemaining);
     }
 

@@ -89,6 +89,9 @@ void IngestCacheReconciliationWorkflowTests::texts()
     QCOMPARE(published.count() > 0, c.viaRefresh && !c.libraryWriteFails);
     QCOMPARE(fixture.stored(ready.id)->importStatus,
              changed ? LibraryItemImportStatus::NeedsAttention : ready.importStatus);
+    // The inspector tells why the files of the marked batch need attention.
+    QCOMPARE(model->ingestCacheState().unfinishedIngestCacheBatches(),
+             changed ? QSet{QString(fixture.cacheRoot() + u"/b"_s)} : QSet<QString>());
 }
 
 QTEST_GUILESS_MAIN(IngestCacheReconciliationWorkflowTests)

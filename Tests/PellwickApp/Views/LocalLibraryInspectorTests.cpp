@@ -30,6 +30,8 @@ struct Case
     bool sourceChanged = false;
     std::optional<QDateTime> captured = {};
     bool gps = false;
+    /// The batch of its cached original has not finished its copy-in.
+    bool unfinishedCopy = false;
 
     QString importTitle = u"Local Cache — Ready to Import"_s;
     Tone importTone = Tone::Active;
@@ -39,6 +41,7 @@ struct Case
     bool safe = false;
     QString captureTime = u"Unknown Capture Time"_s;
     QString location = u"Unknown Location"_s;
+    std::optional<QString> attentionReason = {};
 };
 
 } // namespace
@@ -91,6 +94,13 @@ private Q_SLOTS:
         QTest::newRow("needs attention") << Case{.status = Status::NeedsAttention,
                                                  .importTitle = u"Local Cache — Needs Attention"_s,
                                                  .importTone = Tone::Attention};
+        QTest::newRow("needs attention, copy-in unfinished")
+            << Case{.status = Status::NeedsAttention,
+                    .unfinishedCopy = true,
+                    .importTitle = u"Local Cache — Needs Attention"_s,
+                    .importTone = Tone::Attention,
+                    .attentionReason = u"The copy into the Ingest Cache was interrupted. Add the "
+                                       u"card again to finish it."_s};
         QTest::newRow("duplicate") << Case{.status = Status::Duplicate,
                                            .importTitle = u"Online Archive — Already Archived"_s,
                                            .importTone = Tone::Secondary};
@@ -123,6 +133,7 @@ private Q_SLOTS:
         LocalLibraryItem item = minimalLibraryItem(7);
         item.importStatus = testCase.status;
         item.restoreStatus = testCase.restore;
+        item.ingestCacheOriginalURL = u"/cache/Card/IMG_0007.CR3"_s;
         if (testCase.sourceChanged) {
             item.sourceMediaEvidence = SourceMediaEvidence();
             item.sourceMediaEvidence->rawContentHash = item.contentHash;
@@ -136,8 +147,11 @@ private Q_SLOTS:
 
         LocalLibraryInspector inspector;
         inspector.setItem(LocalLibraryItem{}); // in place over an earlier item
-        inspector.setItem(item);
+        inspector.setItem(item, testCase.unfinishedCopy ? QSet{u"/cache/Card"_s} : QSet<QString>());
         QVERIFY(find<QLabel>(inspector, "hint")->isHidden());
+        const QLabel *reason = find<QLabel>(inspector, "attention-reason");
+        QCOMPARE(reason->isHidden(), !testCase.attentionReason);
+        QCOMPARE(reason->text(), testCase.attentionReason.value_or(QString()));
         QCOMPARE(find<ElidedLabel>(inspector, "original-filename")->text(), item.originalFilename);
         QCOMPARE(find<ElidedLabel>(inspector, "canonical-filename")->text(),
                  item.canonicalFilename);

@@ -60,4 +60,10 @@ void IngestCacheState::setIngestCacheRemovalConfirmation(
     Q_EMIT ingestCacheRemovalConfirmationChanged();
 }
 
+void IngestCacheState::setUnfinishedIngestCacheBatches(QSet<QString> value)
+{
+    m_unfinishedIngestCacheBatches = std::move(value);
+    Q_EMIT unfinishedIngestCacheBatchesChanged();
+}
+
 } // namespace Pellwick

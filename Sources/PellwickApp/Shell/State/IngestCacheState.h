@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -68,6 +69,13 @@ public:
         return m_ingestCacheRemovalConfirmation;
     }
 
+    /// The batch folders whose copy into the Ingest Cache had not finished, as the last
+    /// reconciliation of the library with the cache found them.
+    const QSet<QString> &unfinishedIngestCacheBatches() const
+    {
+        return m_unfinishedIngestCacheBatches;
+    }
+
     void setIngestCacheRoot(QString value);
     void setIsMigratingIngestCache(bool value);
     /// Stores a progress or success text (or clears the text): `isIngestCacheMigrationFailure`
@@ -81,6 +89,7 @@ public:
     void setPendingIngestCacheMigration(
         std::optional<IngestCacheLocationStoring::PendingMigration> value);
     void setIngestCacheRemovalConfirmation(std::optional<IngestCacheRemovalConfirmation> value);
+    void setUnfinishedIngestCacheBatches(QSet<QString> value);
 
 Q_SIGNALS:
     void ingestCacheRootChanged(const QString &root);
@@ -91,6 +100,7 @@ Q_SIGNALS:
     void retainedIngestCacheConflictsChanged();
     void pendingIngestCacheMigrationChanged();
     void ingestCacheRemovalConfirmationChanged();
+    void unfinishedIngestCacheBatchesChanged();
 
 private:
     QString m_ingestCacheRoot;
@@ -101,6 +111,7 @@ private:
     QList<IngestCacheMigrationConflict> m_retainedIngestCacheConflicts;
     std::optional<IngestCacheLocationStoring::PendingMigration> m_pendingIngestCacheMigration;
     std::optional<IngestCacheRemovalConfirmation> m_ingestCacheRemovalConfirmation;
+    QSet<QString> m_unfinishedIngestCacheBatches;
 };
 
 } // namespace Pellwick

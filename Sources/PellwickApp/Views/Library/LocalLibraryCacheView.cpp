@@ -98,6 +98,10 @@ LocalLibraryCacheView::LocalLibraryCacheView(LocalLibraryToolbar::Seams seams,
             &LibraryState::localLibraryItemsChanged,
             this,
             &LocalLibraryCacheView::updateInspector);
+    connect(&seams.ingestCache,
+            &IngestCacheState::unfinishedIngestCacheBatchesChanged,
+            this,
+            &LocalLibraryCacheView::updateInspector);
     connect(&seams.library,
             &LibraryState::libraryReadErrorMessageChanged,
             this,
@@ -165,7 +169,8 @@ void LocalLibraryCacheView::recordUsability()
 
 void LocalLibraryCacheView::updateInspector()
 {
-    m_inspector->setItem(m_seams.libraryOperations.inspectedLocalLibraryItem());
+    m_inspector->setItem(m_seams.libraryOperations.inspectedLocalLibraryItem(),
+                         m_seams.ingestCache.unfinishedIngestCacheBatches());
 }
 
 void LocalLibraryCacheView::updateReadError()

@@ -97,6 +97,12 @@ LocalLibraryInspector::LocalLibraryInspector(QWidget *parent)
         return line;
     };
     m_importStatus = addLine(QStringLiteral("Import Status"), "library-inspector.import-status");
+    m_attentionReason = new QLabel;
+    m_attentionReason->setObjectName(QStringLiteral("library-inspector.attention-reason"));
+    m_attentionReason->setFont(PellwickTheme::font(TextStyle::Caption));
+    m_attentionReason->setWordWrap(true);
+    PellwickTheme::setTextColour(*m_attentionReason, PellwickTheme::secondaryLabel());
+    details->addWidget(m_attentionReason);
     m_restore = addLine(QStringLiteral("Restore"), "library-inspector.restore");
     m_captureTime = addLine(QStringLiteral("Capture Time"), "library-inspector.capture-time");
     m_captureLocation
@@ -110,7 +116,8 @@ LocalLibraryInspector::LocalLibraryInspector(QWidget *parent)
     setItem(std::nullopt);
 }
 
-void LocalLibraryInspector::setItem(const std::optional<LocalLibraryItem> &item)
+void LocalLibraryInspector::setItem(const std::optional<LocalLibraryItem> &item,
+                                    const QSet<QString> &unfinishedBatches)
 {
     m_item = item;
     m_hint->setVisible(!item);
@@ -121,6 +128,10 @@ void LocalLibraryInspector::setItem(const std::optional<LocalLibraryItem> &item)
     const SafetyAlert safety = safetyAlert(*item);
     m_safety->setAlert(safety.text, safety.systemImage, safety.tone);
     m_importStatus->setLine(QStringLiteral("Import Status"), statusTitle(*item), statusTone(item));
+    const std::optional<QString> reason
+        = LibraryPresentation::importAttentionReason(*item, unfinishedBatches);
+    m_attentionReason->setText(reason.value_or(QString()));
+    m_attentionReason->setVisible(reason.has_value());
     m_restore->setLine(QStringLiteral("Restore"), restoreStatusText(item), restoreTone(item));
     m_captureTime->setLine(QStringLiteral("Capture Time"), captureTimeText(item), Tone::Secondary);
     m_captureLocation->setLine(

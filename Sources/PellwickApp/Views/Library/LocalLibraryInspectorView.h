@@ -5,6 +5,7 @@
 
 #include <QLocale>
 #include <QScrollArea>
+#include <QSet>
 #include <QTimeZone>
 
 #include <optional>
@@ -38,7 +39,9 @@ public:
     explicit LocalLibraryInspector(QWidget *parent = nullptr);
 
     /// Shows `item`, or the hint without one; the widgets are updated in place.
-    void setItem(const std::optional<LocalLibraryItem> &item);
+    /// `unfinishedBatches` are the Ingest Cache batch folders whose copy-in has not finished.
+    void setItem(const std::optional<LocalLibraryItem> &item,
+                 const QSet<QString> &unfinishedBatches = {});
 
     const std::optional<LocalLibraryItem> &item() const { return m_item; }
 
@@ -66,6 +69,7 @@ private:
     ElidedLabel *m_originalFilename = nullptr;
     AlertStrip *m_safety = nullptr;
     StatusLine *m_importStatus = nullptr;
+    QLabel *m_attentionReason = nullptr;
     StatusLine *m_restore = nullptr;
     StatusLine *m_captureTime = nullptr;
     StatusLine *m_captureLocation = nullptr;

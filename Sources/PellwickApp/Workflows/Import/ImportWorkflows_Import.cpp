@@ -146,13 +146,15 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
         if (!*copied)
             m_state.setImportErrorMessage(IngestCacheFeedback::copyFailedMessage(
                 *failed, m_ingestCache.ingestCache().rootURL(), otherwise));
-        else if (!*stored) // the copies are complete; only their records were not saved
-            m_state.setImportErrorMessage(IngestCacheFeedback::copiesNotRecordedMessage(
+        else if (!*stored) { // the copies are complete; only their records were not saved
+            const QString unrecorded = IngestCacheFeedback::copiesNotRecordedMessage(
                 *failed,
                 m_services.localLibraryCache.rootURL(),
                 m_ingestCache.ingestCache().rootURL(),
-                otherwise));
-        else
+                otherwise);
+            m_state.setImportErrorMessage(unrecorded);
+            m_ingestCache.noteUnrecordedCopiesMessage(unrecorded);
+        } else
             m_state.setImportErrorMessage(IngestCacheFeedback::message(*failed, otherwise));
         co_return;
     }

@@ -72,6 +72,13 @@ QList<bool> unavailability(const QList<LocalLibraryItem> &candidates,
     return answers;
 }
 
+/// What a confirmed import will carry to the archive.
+struct ImportSize
+{
+    int packageCount = 0;
+    qint64 byteCount = 0;
+};
+
 /// What the check of the candidates found: the unavailable ones, or the review of all.
 struct CandidateCheck
 {
@@ -183,26 +190,46 @@ QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
     if (!candidates || candidates->isEmpty())
         co_return;
     const QPointer<ImportWorkflows> self(this);
-    QFuture<Result<qint64>> sizes = Workflow::run(
-        WorkflowPools::utility(), [items = *candidates, files = m_services.fileManager] {
+    // The run first carries on the packages a failed run left unfinished: the dialog counts
+    // them with the selection, each once.
+    QFuture<Result<ImportSize>> sizes = Workflow::run(
+        WorkflowPools::utility(),
+        [items = *candidates,
+         files = m_services.fileManager,
+         importer = m_services.verifiedBackupImporter,
+         resumes = m_isImportRecoveryDue] {
             const auto sizeOf = [&files](const std::optional<QString> &path) -> qint64 {
                 if (!path)
                     return 0;
                 const Result<FileAttributes> attributes = files->attributesOfItem(*path);
                 return attributes ? attributes->size : 0;
             };
-            qint64 total = 0;
-            for (const LocalLibraryItem &item : items)
-                total += sizeOf(item.ingestCacheOriginalURL) + sizeOf(item.ingestCacheSidecarURL);
-            return Result<qint64>(total);
+            ImportSize size{int(items.size()), 0};
+            QSet<QUuid> counted;
+            for (const LocalLibraryItem &item : items) {
+                size.byteCount
+                    += sizeOf(item.ingestCacheOriginalURL) + sizeOf(item.ingestCacheSidecarURL);
+                counted.insert(item.id);
+            }
+            const QList<StagedImportRecord> resumed
+                = resumes ? importer.resumableRecords().value_or(QList<StagedImportRecord>())
+                          : QList<StagedImportRecord>();
+            for (const StagedImportRecord &record : resumed) {
+                if (counted.contains(record.localLibraryItemID))
+                    continue;
+                counted.insert(record.localLibraryItemID);
+                ++size.packageCount;
+                size.byteCount += record.byteCount + record.sidecarByteCount;
+            }
+            return Result<ImportSize>(size);
         });
-    const std::optional<Result<qint64>> byteCount = co_await Workflow::resumeIn(self, {}, sizes);
+    const std::optional<Result<ImportSize>> size = co_await Workflow::resumeIn(self, {}, sizes);
     // An import that started meanwhile has taken the selection.
-    if (!byteCount || !*byteCount || !m_sessionState.session() || isImporterBusy())
+    if (!size || !*size || !m_sessionState.session() || isImporterBusy())
         co_return;
     m_state.setImportSelectionConfirmation(ImportSelectionConfirmation{
-        int(candidates->size()),
-        **byteCount,
+        (*size)->packageCount,
+        (*size)->byteCount,
         m_sessionState.session()->library.remainingStorageBytes(),
     });
 }

@@ -165,6 +165,11 @@ public:
     /// A refresh was asked for that has not started yet.
     bool isIngestCacheRefreshPending() const { return m_isIngestCacheRefreshPending; }
 
+    /// `message`, just set as the import message, tells of cached copies the library has no
+    /// record of: the next reconciliation or refresh that is applied records them and takes the
+    /// message back, unless another has replaced it meanwhile.
+    void noteUnrecordedCopiesMessage(const QString &message);
+
     // --- Move and retained old cache (IngestCacheWorkflows_Migration.cpp) ----------------
     // The copy holds the library's lock on the one-thread move pool; the retained-cache work runs
     // on the user-initiated pool. Every text goes to `ingestCacheMigrationMessage`.
@@ -214,6 +219,10 @@ private:
     bool isBusyWithIngestCache() const;
     /// Takes back "Ingest Cache reconciliation needs attention", leaving any other text.
     void clearReconciliationFailure();
+    /// After a reconciliation that was applied: takes back the failure's text and the import
+    /// message of copies left without records (`noteUnrecordedCopiesMessage`), which now have
+    /// theirs.
+    void clearMessagesCuredByReconciliation();
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<IngestCacheWorkflows> workflows,
                                                   std::stop_token stop);
     static QCoro::Task<>
@@ -244,6 +253,7 @@ private:
     QHash<QString, QString> m_retainedIngestCacheManifest;
     std::optional<WorkflowTaskHandle> m_ingestCacheRefreshTask;
     bool m_isIngestCacheRefreshPending = false;
+    std::optional<QString> m_unrecordedCopiesMessage;
     std::shared_ptr<IngestCacheRefreshGeneration> m_ingestCacheRefreshGeneration
         = std::make_shared<IngestCacheRefreshGeneration>();
     /// The copy of the running move; stopped with the workflows.

@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Feedback/IngestCacheFeedback.h>
 #include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QPromise>
 #include <QtConcurrent>
+
+#include <utility>
 
 #include <malloc.h>
 #include <sys/stat.h>
@@ -261,6 +264,14 @@ struct ReconciledCache
 {
     IngestCacheReconciliation reconciliation;
     ArchivedCacheCleanup cleanup;
+    QSet<QString> unfinishedBatches;
+};
+
+/// What a refresh found: the reconciliation and the batches whose copy-in has not finished.
+struct RefreshedCache
+{
+    IngestCacheReconciliation reconciliation;
+    QSet<QString> unfinishedBatches;
 };
 
 } // namespace
@@ -350,7 +361,8 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
                 PELLWICK_TRY_ASSIGN(
                     ArchivedCacheCleanup cleanup,
                     cleanUpArchivedPackages(std::nullopt, cache, library, staging, stop));
-                return std::optional<ReconciledCache>(ReconciledCache{reconciliation, cleanup});
+                return std::optional<ReconciledCache>(
+                    ReconciledCache{reconciliation, cleanup, blocked});
             });
         });
     const std::optional<Result<std::optional<ReconciledCache>>> outcome
@@ -363,8 +375,9 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
     }
     if (!**outcome) // no cache folder: nothing was reconciled
         co_return;
-    clearReconciliationFailure();
+    clearMessagesCuredByReconciliation();
     const ReconciledCache &reconciled = ***outcome;
+    m_state.setUnfinishedIngestCacheBatches(reconciled.unfinishedBatches);
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
@@ -375,6 +388,20 @@ void IngestCacheWorkflows::clearReconciliationFailure()
     // The field holds other upkeep and recovery texts too: only this failure's own goes.
     if (m_importState.importRecoveryMessage() == IngestCacheFeedback::reconciliationFailedMessage())
         m_importState.setImportRecoveryMessage(std::nullopt);
+}
+
+void IngestCacheWorkflows::noteUnrecordedCopiesMessage(const QString &message)
+{
+    m_unrecordedCopiesMessage = message;
+}
+
+void IngestCacheWorkflows::clearMessagesCuredByReconciliation()
+{
+    clearReconciliationFailure();
+    const std::optional<QString> unrecorded
+        = std::exchange(m_unrecordedCopiesMessage, std::nullopt);
+    if (unrecorded && m_importState.importErrorMessage() == unrecorded)
+        m_importState.setImportErrorMessage(std::nullopt);
 }
 
 void IngestCacheWorkflows::scheduleUserManagedIngestCacheRefresh()
@@ -399,26 +426,29 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
     QPointer<IngestCacheWorkflows> workflows,
     std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker)
 {
-    QFuture<Result<IngestCacheReconciliation>> job
-        = Workflow::run(WorkflowPools::utility(), [worker = std::move(worker)] {
-              Result<IngestCacheReconciliation> reconciled = worker->reconcile();
-              // A scan and reconciliation of a large cache free hundreds of megabytes in the heaps
-              // of the pool's threads: they go back now, not under the window's next allocations.
-              malloc_trim(0);
-              return reconciled;
-          });
-    const std::optional<Result<IngestCacheReconciliation>> outcome
+    QFuture<Result<RefreshedCache>> job = Workflow::run(
+        WorkflowPools::utility(), [worker = std::move(worker)]() -> Result<RefreshedCache> {
+            QSet<QString> unfinishedBatches;
+            Result<IngestCacheReconciliation> reconciled = worker->reconcile(&unfinishedBatches);
+            // A scan and reconciliation of a large cache free hundreds of megabytes in the heaps
+            // of the pool's threads: they go back now, not under the window's next allocations.
+            malloc_trim(0);
+            PELLWICK_TRY(reconciled);
+            return RefreshedCache{*reconciled, std::move(unfinishedBatches)};
+        });
+    const std::optional<Result<RefreshedCache>> outcome
         = co_await Workflow::resumeIn(workflows, {}, job);
     if (!outcome)
         co_return;
     if (!*outcome) {
         workflows->m_importState.setImportRecoveryMessage(
             IngestCacheFeedback::reconciliationFailedMessage());
-    } else if (!(*outcome)->didApply) {
+    } else if (!(*outcome)->reconciliation.didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
     } else {
-        workflows->clearReconciliationFailure();
-        if ((*outcome)->needsAttentionCount > 0)
+        workflows->clearMessagesCuredByReconciliation();
+        workflows->m_state.setUnfinishedIngestCacheBatches((*outcome)->unfinishedBatches);
+        if ((*outcome)->reconciliation.needsAttentionCount > 0)
             workflows->m_importState.setImportRecoveryMessage(
                 IngestCacheFeedback::changedFilesMessage());
         if (!workflows->isBusyWithIngestCache()) {
