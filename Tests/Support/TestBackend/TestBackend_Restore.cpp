@@ -90,7 +90,8 @@ RestoreRequest toValue(TestBackend::Private &d, const RestoreRequestStore::Reque
     for (const RestoreRequestStore::ItemRecord &item : record.items) {
         const TestBackend::LibraryItem &stored = libraryItem(d, record, item.libraryItemID);
         const qint64 size = stored.byteCount.value_or(0);
-        request.byteCount += size;
+        // What a restore downloads and the allowance counts: the RAW original and its sidecar.
+        request.byteCount += size + stored.sidecarByteCount.value_or(0);
         request.items.append(RestoreRequestItem{
             item.libraryItemID, stored.canonicalFilename, size, item.status, item.attentionReason});
     }
@@ -176,7 +177,8 @@ void registerRestoreRoutes(TestBackend::Private &backend)
                 return replyJson(response, 422, refusal);
             }
             record.items.append({stored->item.id, RestoreRequestStatus::Preparing, {}});
-            byteCount += stored->item.byteCount.value_or(0);
+            byteCount += stored->item.byteCount.value_or(0)
+                         + stored->item.sidecarByteCount.value_or(0);
         }
         if (record.items.isEmpty())
             return replyError(response, 422, QStringLiteral("empty_restore_request"));
