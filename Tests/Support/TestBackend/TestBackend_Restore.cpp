@@ -177,8 +177,8 @@ void registerRestoreRoutes(TestBackend::Private &backend)
                 return replyJson(response, 422, refusal);
             }
             record.items.append({stored->item.id, RestoreRequestStatus::Preparing, {}});
-            byteCount += stored->item.byteCount.value_or(0)
-                         + stored->item.sidecarByteCount.value_or(0);
+            byteCount
+                += stored->item.byteCount.value_or(0) + stored->item.sidecarByteCount.value_or(0);
         }
         if (record.items.isEmpty())
             return replyError(response, 422, QStringLiteral("empty_restore_request"));
