@@ -21,6 +21,9 @@ struct IncompleteCopyMarker
     /// The scan source's root (a local path; stored as a file URL).
     std::optional<QString> sourceURL;
 
+    /// More than any marker this system writes; a larger file is not read as one.
+    static constexpr qint64 maximumByteCount = qint64{64} * 1024;
+
     bool operator==(const IncompleteCopyMarker &) const = default;
 
     /// Compact JSON of the keys that are present.

@@ -593,9 +593,12 @@ Result<QSet<QString>> IngestCache::incompleteSourceFolderURLs() const
 
 Result<IncompleteCopyMarker> IngestCache::readIncompleteCopyMarker(const QString &folder) const
 {
+    // Bounded: a marker grown by another program is refused, not read into memory whole.
     PELLWICK_TRY_ASSIGN(
         QByteArray data,
-        readFileContents(*m_fileManager, appendingPathComponent(folder, incompleteCopyMarkerName)));
+        readRegularFileContents(*m_fileManager,
+                                appendingPathComponent(folder, incompleteCopyMarkerName),
+                                IncompleteCopyMarker::maximumByteCount));
     return IncompleteCopyMarker::fromJson(data);
 }
 

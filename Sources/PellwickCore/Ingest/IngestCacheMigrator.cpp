@@ -28,6 +28,17 @@ char16_t codePointOrder(char16_t unit)
     return unit;
 }
 
+/// More than any path that names a cache root.
+constexpr qint64 maximumMarkerBytes = qint64{64} * 1024;
+
+/// True for a marker read refused because it is too large or no regular file: not ours.
+bool isNotAMarkerOfOurs(const Error &error)
+{
+    const auto *fileError = error.as<FileSystemError>();
+    return fileError && fileError->operation == QLatin1String("read")
+           && (fileError->code == EFBIG || fileError->code == EINVAL || fileError->code == EISDIR);
+}
+
 } // namespace
 
 QString standardizedPath(const QString &path)
@@ -345,7 +356,13 @@ Result<void> IngestCacheMigrator::prepareTarget(const QString &target) const
         if (!onlyMarkerLeftovers && !hasMarker)
             return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
         if (hasMarker) {
-            PELLWICK_TRY_ASSIGN(QByteArray bytes, readFileContents(m_cache.fileManager(), marker));
+            // Read with a bound: a marker another program grew (or swapped for something that
+            // never ends) can name no cache, and read whole it would exhaust memory.
+            Result<QByteArray> read
+                = readRegularFileContents(m_cache.fileManager(), marker, maximumMarkerBytes);
+            if (!read && isNotAMarkerOfOurs(read.error()))
+                return ingestCacheFailure(IngestCacheError::MigrationTargetIsNotEmpty{});
+            PELLWICK_TRY_ASSIGN(QByteArray bytes, std::move(read));
             QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
             const QString text = decoder.decode(bytes);
             if (decoder.hasError())

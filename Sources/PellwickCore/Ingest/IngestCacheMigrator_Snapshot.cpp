@@ -7,6 +7,7 @@
 #include <PellwickCore/Support/DirectoryWalk.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace Pellwick {
 
@@ -21,12 +22,15 @@ QSet<QString> unitedWith(QSet<QString> a, const QSet<QString> &b)
     return a;
 }
 
-/// True for a failed verified copy that says the source changed while it was copied.
-bool isContentChange(const Error &error)
+/// True for a failed verified copy that says the source changed while it was copied: its copy
+/// differed, or it grew past the size it had when opened (a file still being written).
+bool isContentChange(const Error &error, const QString &source)
 {
-    const auto *copyError = error.as<VerifiedFileCopyError>();
-    return copyError
-           && std::holds_alternative<VerifiedFileCopyError::ContentHashMismatch>(copyError->value);
+    if (const auto *copyError = error.as<VerifiedFileCopyError>())
+        return std::holds_alternative<VerifiedFileCopyError::ContentHashMismatch>(copyError->value);
+    const auto *fileError = error.as<FileSystemError>();
+    return fileError && fileError->operation == QLatin1String("read") && fileError->code == EFBIG
+           && fileError->path == source;
 }
 
 } // namespace
@@ -240,7 +244,7 @@ Result<void> IngestCacheMigrator::copyStableFile(const QString &file,
             if (!copied && copied.error().is<CancellationError>())
                 return copied;
             if (!copied) {
-                lastFailure = isContentChange(copied.error())
+                lastFailure = isContentChange(copied.error(), file)
                                   ? std::nullopt
                                   : std::optional<Error>(std::move(copied).error());
                 if (progress)

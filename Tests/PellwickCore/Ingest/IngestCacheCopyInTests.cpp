@@ -20,6 +20,7 @@
 #include <Support/StopAtCheckpoint.h>
 #include <Support/TestErrors.h>
 #include <Support/TestFiles.h>
+#include <unistd.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -691,6 +692,10 @@ void IngestCacheCopyInTests::markerWithOnlySourceURLMatchesFolderSources()
                   + "\"}");
     const QString broken = root + QStringLiteral("/2024/03/01-ba9876543210");
     writeFile(markerIn(broken), "{not json");
+    // Grown far past any marker by another program: passed over, not read whole.
+    const QString grown = root + QStringLiteral("/2024/03/02-0a0b0c0d0e0f");
+    writeFile(markerIn(grown), "{}");
+    QCOMPARE(::truncate(QFile::encodeName(markerIn(grown)).constData(), qint64(16) << 30), 0);
 
     // A card with a UUID never matches a marker without an identity.
     const Result<QList<IngestCacheCopy>> asCard = cacheAt(root).copy(
@@ -705,7 +710,7 @@ void IngestCacheCopyInTests::markerWithOnlySourceURLMatchesFolderSources()
     QCOMPARE(asFolder->first().sourceFolderURL, older);
     QCOMPARE(visibleFiles(older).size(), 2);
     QVERIFY(!QFileInfo::exists(markerIn(older)));
-    QCOMPARE(*cacheAt(root).incompleteSourceFolderURLs(), QSet<QString>{broken});
+    QCOMPARE(*cacheAt(root).incompleteSourceFolderURLs(), (QSet<QString>{broken, grown}));
 }
 
 void IngestCacheCopyInTests::folderIdentityIsAManifestOfContents()

@@ -226,6 +226,15 @@ void IngestCacheMigrationTests::movesResumeOnlyFromTheCacheNamedByTheMarker()
     QVERIFY(MigrationFixture::ingestCacheError<IngestCacheError::MigrationTargetIsNotEmpty>(
         other.error()));
 
+    // A marker another program grew far past any path is not ours, and is not read whole.
+    const QString markerPath = fixture.target + QLatin1Char('/') + marker;
+    QCOMPARE(::truncate(QFile::encodeName(markerPath).constData(), qint64(16) << 30), 0);
+    Result<IngestCacheMigration> grown = fixture.migrate();
+    QVERIFY(!grown);
+    QVERIFY(MigrationFixture::ingestCacheError<IngestCacheError::MigrationTargetIsNotEmpty>(
+        grown.error()));
+    writeFile(markerPath, fixture.root.toUtf8());
+
     // Once completed, the new root is an ordinary cache and no longer a move target.
     QVERIFY(fixture.migrator().completeMigration(fixture.target));
     QVERIFY(!QFileInfo::exists(fixture.target + QLatin1Char('/') + marker));

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void emptyCacheTakesOnePass();
     void fileCopiedWithProgressRecords();
     void fileChangingOnEveryTryFailsTheMove();
+    void fileGrowingWhileCopiedOnEveryTryFailsTheMove();
     void fileChangingOnceIsCopiedAgainAndCountedOnce();
     void fileCreatedDuringAPassIsIncludedInTheNext();
     void fileChangedBeforeItsTurnIsCopiedAsItIsThen();
@@ -170,6 +171,22 @@ void StableSnapshotTests::fileChangingOnEveryTryFailsTheMove()
     QCOMPARE(fixture.capacityProbes->size(), 2);
     QVERIFY(!QFileInfo::exists(at(fixture.target, "a/X.CR3")));
     QCOMPARE(readFile(at(fixture.target, marker)), fixture.root.toUtf8());
+}
+
+void StableSnapshotTests::fileGrowingWhileCopiedOnEveryTryFailsTheMove()
+{
+    // Still being written: every try outgrows the size it was opened with.
+    MigrationFixture fixture;
+    const QString growing = at(fixture.root, "a/X.CR3");
+    writeFile(growing, patternBytes(2 * 1024 * 1024, 1));
+    fixture.fileManager->beforeOperation(FileOperation::Read, growing, [growing](const QString &) {
+        appendToFile(growing, QByteArray(64 * 1024, '+'));
+    });
+
+    Result<IngestCacheMigration> moved = fixture.migrate();
+
+    QCOMPARE(changedTooOftenPath(moved), std::optional(QStringLiteral("a/X.CR3")));
+    QVERIFY(!QFileInfo::exists(at(fixture.target, "a/X.CR3")));
 }
 
 void StableSnapshotTests::fileChangingOnceIsCopiedAgainAndCountedOnce()
