@@ -16,10 +16,11 @@ QString chosenFolderAdvice(bool isFull, const QString &again = QStringLiteral("r
         .arg(again);
 }
 
-QString ownFolderAdvice(bool isFull)
+QString ownFolderAdvice(bool isFull, const QString &again = QStringLiteral("retry"))
 {
-    return isFull ? QStringLiteral("Free space, then retry.")
-                  : QStringLiteral("Make it writable, then retry.");
+    return (isFull ? QStringLiteral("Free space, then %1.")
+                   : QStringLiteral("Make it writable, then %1."))
+        .arg(again);
 }
 
 } // namespace
@@ -122,12 +123,18 @@ DiskFeedback::dataFolderFailure(ManagedFolder folder, const QString &path, const
     const FileSystemError *fileSystem = fileSystemCause(error);
     const int code = fileSystem ? fileSystem->code : EIO;
     QString sentence
-        = folderFailure(QStringLiteral("%1 (%2)").arg(managedFolderName(folder), path), code);
+        = folderFailure(folder == ManagedFolder::RestoreTransferState
+                            ? restoreStateFolderName(path)
+                            : QStringLiteral("%1 (%2)").arg(managedFolderName(folder), path),
+                        code);
     sentence[0] = sentence[0].toUpper();
-    const QString advice = isNoSpace(code)
-                               ? QStringLiteral("Free space, then choose Refresh Library.")
-                               : QStringLiteral("Make it writable, then choose Refresh Library.");
-    return sentence + QLatin1Char(' ') + advice;
+    return sentence + QLatin1Char(' ')
+           + ownFolderAdvice(isNoSpace(code), QStringLiteral("choose Refresh Library"));
+}
+
+QString DiskFeedback::restoreStateFolderName(const QString &path)
+{
+    return QStringLiteral("Pellwick's restore state folder (%1)").arg(path);
 }
 
 } // namespace Pellwick

@@ -61,6 +61,9 @@ public:
     /// has none), capitalised, followed by "Free space, then choose Refresh Library." for a full
     /// disk or "Make it writable, then choose Refresh Library." for any other code.
     static QString dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error);
+    /// The restore state folder at `path` as sentences about its disk name it: "Pellwick's
+    /// restore state folder (<path>)".
+    static QString restoreStateFolderName(const QString &path);
 };
 
 } // namespace Pellwick

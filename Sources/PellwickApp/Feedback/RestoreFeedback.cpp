@@ -11,15 +11,6 @@
 
 namespace Pellwick {
 
-namespace {
-
-QString stateFolderName(const QString &stateFolder)
-{
-    return QStringLiteral("Pellwick's restore state folder (%1)").arg(stateFolder);
-}
-
-} // namespace
-
 std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
                                                             const QString &failure,
                                                             const QString &libraryFolder)
@@ -212,7 +203,8 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
                                    || (isSameOrInside(stateFolder, fileSystem->path)
                                        && !isSameOrInside(destinationFolder, fileSystem->path));
         if (inStateFolder)
-            return DiskFeedback::ownFolderFailure(stateFolderName(stateFolder), fileSystem->code);
+            return DiskFeedback::ownFolderFailure(DiskFeedback::restoreStateFolderName(stateFolder),
+                                                  fileSystem->code);
         return DiskFeedback::chosenFolderFailure(destinationFolder, fileSystem->code);
     }
     QString incomplete
@@ -257,7 +249,9 @@ QString RestoreFeedback::restoreSpaceShortfallMessage(const RestoreSpaceShortfal
 {
     if (shortfall.folder == stateFolder)
         return DiskFeedback::ownFolderShortOfSpace(
-            stateFolderName(stateFolder), shortfall.neededBytes, shortfall.availableBytes);
+            DiskFeedback::restoreStateFolderName(stateFolder),
+            shortfall.neededBytes,
+            shortfall.availableBytes);
     return DiskFeedback::chosenFolderShortOfSpace(
         shortfall.folder, shortfall.neededBytes, shortfall.availableBytes);
 }

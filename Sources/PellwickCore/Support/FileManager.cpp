@@ -828,7 +828,15 @@ Result<void> checkFolderTakesFiles(const FileManager &fileManager, const QString
     const QString probe = folder + QLatin1Char('/') + prefix
                           + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     PELLWICK_TRY(fileManager.createFile(probe));
-    return fileManager.removeItem(probe);
+    Result<void> removed = fileManager.removeItem(probe);
+    // A check running beside this one may have taken our file for a killed check's: the folder
+    // took it all the same.
+    if (!removed) {
+        const auto *fileSystem = removed.error().as<FileSystemError>();
+        if (fileSystem && fileSystem->code == ENOENT)
+            return {};
+    }
+    return removed;
 }
 
 Result<void> checkFolderWouldTakeFiles(const FileManager &fileManager, const QString &folder)

@@ -28,8 +28,9 @@ struct RunCase
     std::optional<QString> folder = std::nullopt; ///< below the test's directory
     bool retainedOld = false;                     ///< "Old" is the retained Ingest Cache
     QString existing = {};                        ///< in the destination beforehand
-    bool leftoverProbe = false;  ///< a killed check's empty file is in the destination
-    QList<int> wrongHashes = {}; ///< records whose hash no download matches
+    bool leftoverProbe = false;    ///< a killed check's empty file is in the destination
+    bool probeTakenBeside = false; ///< a check running beside the run's removes its empty file
+    QList<int> wrongHashes = {};   ///< records whose hash no download matches
     bool corruptBytes = false;
     std::optional<Fault> fault = std::nullopt;
     std::optional<Free> free = std::nullopt;
@@ -141,6 +142,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("the restore state") << RunCase{.folder = u"RestoreTransfers"_s, .saved = 0, .planned = false,
         .message = ready, .error = outside(u"Restore Transfer state folder"_s)};
     QTest::newRow("a killed check's file left") << RunCase{.leftoverProbe = true};
+    QTest::newRow("a check beside it took its file") << RunCase{.probeTakenBeside = true};
     QTest::newRow("destination full") << RunCase{.fault = Fault{FileOperation::Write, ENOSPC, u"Restored/."_s},
         .saved = 0, .message = u"0 of 2 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s};
@@ -198,6 +200,11 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
     if (c.retainedOld)
         h.model->ingestCacheState().setRetainedIngestCacheURL(h.fixture.dir.filePath(u"Old"_s));
+    if (c.probeTakenBeside) {
+        h.files->beforeOperation(FileOperation::RemoveItem,
+                                 u".pellwick-write-probe-"_s,
+                                 [](const QString &path) { QFile::remove(path); });
+    }
     if (c.leftoverProbe)
         writeFile(h.destination() + u"/.pellwick-write-probe-LEFT"_s, {});
     const QMap<QString, QString> before = h.placeInDestination({c.existing, u"notes.txt"_s});
@@ -290,7 +297,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
              SystemStatusPanel::rows(SystemStatusSnapshot::read(h.model->sessionState(),
                                                                 h.model->importState(),
                                                                 h.restore(),
-                                                                h.model->shellState()))) {
+                                                                h.model->shellState(),
+                                                                h.model->libraryState()))) {
             if (row.title == u"Restore"_s)
                 tones.append(row.tone);
             if (row.title == u"Restore"_s && tones.size() == 1)

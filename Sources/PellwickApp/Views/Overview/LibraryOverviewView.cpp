@@ -255,11 +255,8 @@ void LibraryOverviewView::updateSession()
 
 void LibraryOverviewView::updateStatus()
 {
-    SystemStatusSnapshot snapshot = SystemStatusSnapshot::read(
-        m_states.session, m_states.imports, m_states.restore, m_states.shell);
-    if (const QString &message = m_states.library.dataFolderErrorMessage(); !message.isEmpty())
-        snapshot.dataFolderMessage = message;
-    m_systemStatus->setSnapshot(snapshot);
+    m_systemStatus->setSnapshot(SystemStatusSnapshot::read(
+        m_states.session, m_states.imports, m_states.restore, m_states.shell, m_states.library));
 }
 
 void LibraryOverviewView::updateReadError()

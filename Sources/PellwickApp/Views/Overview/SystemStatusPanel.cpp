@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Feedback/RestoreFeedback.h>
 #include <PellwickApp/Shell/State/ImportState.h>
+#include <PellwickApp/Shell/State/LibraryState.h>
 #include <PellwickApp/Shell/State/RestoreState.h>
 #include <PellwickApp/Shell/State/SessionState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
@@ -230,7 +231,8 @@ SystemStatusPanel::SystemStatusPanel(QWidget *parent)
 SystemStatusSnapshot SystemStatusSnapshot::read(const SessionState &session,
                                                 const ImportState &imports,
                                                 const RestoreState &restore,
-                                                const ShellState &shell)
+                                                const ShellState &shell,
+                                                const LibraryState &library)
 {
     const std::optional<RestoreRequest> &request = restore.activeRestoreRequest();
     return {
@@ -249,6 +251,9 @@ SystemStatusSnapshot SystemStatusSnapshot::read(const SessionState &session,
         = request ? RestoreFeedback::restoreAttentionReason(*request) : std::nullopt,
         .restoreErrorMessage = restore.restoreErrorMessage(),
         .errorMessage = session.errorMessage(),
+        .dataFolderMessage = library.dataFolderErrorMessage().isEmpty()
+                                 ? std::nullopt
+                                 : std::optional(library.dataFolderErrorMessage()),
     };
 }
 

@@ -12,6 +12,7 @@
 namespace Pellwick {
 
 class ImportState;
+class LibraryState;
 class RestoreState;
 class SessionState;
 class ShellState;
@@ -62,7 +63,8 @@ struct SystemStatusSnapshot
     static SystemStatusSnapshot read(const SessionState &session,
                                      const ImportState &imports,
                                      const RestoreState &restore,
-                                     const ShellState &shell);
+                                     const ShellState &shell,
+                                     const LibraryState &library);
 
     bool operator==(const SystemStatusSnapshot &) const = default;
 };

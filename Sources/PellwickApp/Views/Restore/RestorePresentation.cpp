@@ -68,10 +68,12 @@ RestorePresentation RestorePresentation::derive(const RestorePageState &state)
         = request ? QStringLiteral("Restore Request items") : QStringLiteral("Selected");
     summary.itemCount = state.restoreWorkflowItems.size();
     if (request) {
-        // The figure the confirmation showed for these items, rather than the request's own
-        // count, which leaves their sidecars out.
+        // The figure the confirmation showed for these items, RAW originals and sidecars, while
+        // this computer holds a record of each; else the request's own count.
         summary.requestByteCount
-            = LibraryPresentation::restoreByteCount(state.restoreWorkflowItems);
+            = state.restoreWorkflowItems.size() == request->items.size()
+                  ? LibraryPresentation::restoreByteCount(state.restoreWorkflowItems)
+                  : request->byteCount;
         summary.preparationEstimate = request->preparationEstimate;
     }
     summary.statusText = presentation.restoreStatusText;
