@@ -39,6 +39,9 @@ struct ImportCase
     bool goneSelected = false;
     /// Writes in the Staging Area fail with ENOSPC.
     bool stagingAreaFull = false;
+    /// A run cut at package 0's upload request left it staged and ready; the same selection is
+    /// imported again.
+    bool cutRunBefore = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -113,6 +116,13 @@ void ConfirmedImportWorkflowTests::outcome_data()
                       .success = true,
                       .statuses = {Status::CleanupPending},
                       .stagedFolders = 1};
+    QTest::newRow("a selected package a cut run left, resumed first, undeletable")
+        << ImportCase{.undeletableFirst = true,
+                      .cutRunBefore = true,
+                      .message = u"1 files safely archived; cache cleanup complete"_s,
+                      .success = true,
+                      .statuses = {Status::CleanupPending, Status::VerifiedBackup},
+                      .stagedFolders = 1};
     QTest::newRow("one of two returned needing attention") << ImportCase{
         .secondNotVerified = true,
         .message = u"1 files safely archived; cache cleanup complete; 1 files need attention"_s,
@@ -180,7 +190,7 @@ void ConfirmedImportWorkflowTests::outcome()
         h.files->failOperation(FileOperation::Write, ENOSPC, u"StagingArea"_s);
     if (c.closedMidUpload)
         h.backend.objectStore().setPutBehaviour({.resetAfterBytes = 10});
-    if (c.closedAfterUploadRequest)
+    if (c.closedAfterUploadRequest || c.cutRunBefore)
         h.backend.injectFault(
             "POST", "/api/library/verified_backup_uploads", Fault::closeBeforeReply(), 1);
     if (c.sameRawOtherSidecar) {
@@ -195,8 +205,12 @@ void ConfirmedImportWorkflowTests::outcome()
         selected.insert(record.id);
     if (c.goneSelected)
         h.model->libraryState().setSelectedLibraryItemIDs(selected + QSet{QUuid::createUuid()});
-    if (!c.success && c.statuses.last() == Status::LocalCacheReady)
+    if (c.cutRunBefore || (!c.success && c.statuses.last() == Status::LocalCacheReady))
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"^Confirmed Import failed: "_s));
+    if (c.cutRunBefore) {
+        h.startImport();
+        h.backend.clearRequests();
+    }
 
     const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");
 

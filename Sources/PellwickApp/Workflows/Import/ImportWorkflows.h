@@ -148,13 +148,15 @@ public:
     /// The selected records with a cached original in the active Ingest Cache, all ready to
     /// import (possibly none); none when a selected id names no record or a candidate is not
     /// ready, the selection then being dropped with "Selected cache files changed or are
-    /// missing; Import needs attention".
-    std::optional<QList<LocalLibraryItem>> selectedImportCandidates();
+    /// missing; Import needs attention". Records in `resumed`, whose packages the run has just
+    /// carried on, are left out like records without a cached original.
+    std::optional<QList<LocalLibraryItem>> selectedImportCandidates(const QSet<QUuid> &resumed
+                                                                    = {});
     /// The plan of the selection, or none: silently during a move of the Ingest Cache, when
     /// signed out or without candidates; otherwise after checking every candidate's cached
     /// files against their recorded hashes, those that changed or vanished becoming
-    /// `needsAttention` and leaving the selection (with the text above).
-    QCoro::Task<std::optional<SelectedImportPlan>> selectedImportPlan();
+    /// `needsAttention` and leaving the selection (with the text above). `resumed` as above.
+    QCoro::Task<std::optional<SelectedImportPlan>> selectedImportPlan(QSet<QUuid> resumed = {});
     /// Publishes the Start Import confirmation of the selected candidates (their cached sizes
     /// read on the utility pool) when signed in; nothing while a confirmed import starts or runs
     /// or a recovery runs.
@@ -241,6 +243,9 @@ private:
     QCoro::Task<> recordUnavailableImportItems(QList<LocalLibraryItem> items);
     /// The end of a confirmed import, either way: not importing, row closed, refresh drained.
     void finishConfirmedImport(const QUuid &transferID);
+    /// `recoverInterruptedImports`, answering the items whose staged packages its resumption
+    /// took up, however each ended; none when no resumption ran.
+    QCoro::Task<QSet<QUuid>> recoverInterruptedImportsNamingResumed();
     bool isBusyForMountProposal() const;
     /// The handler's steps after the listing of a mount notice (`notice`: its generation).
     QCoro::Task<> completeMountedImportSource(QString mounted, quint64 notice);

@@ -43,6 +43,13 @@ bool isArchived(const LocalLibraryItem &item)
            || item.importStatus == LibraryItemImportStatus::Duplicate;
 }
 
+/// The items whose staged packages a resumption took up, and what it answered.
+struct Resumption
+{
+    QSet<QUuid> items;
+    Result<QList<LocalLibraryItem>> outcome;
+};
+
 bool mayBelongToUnfinishedImport(const LocalLibraryItem &item)
 {
     return item.importStatus == LibraryItemImportStatus::LocalCacheReady
@@ -95,9 +102,10 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
         co_return;
     const QPointer<ImportWorkflows> self(this);
     // A failed run may have left a package between two library writes, uploading for good: it
-    // is finished, or offered again, before the next run.
+    // is finished, or offered again, before the next run. A selected one is not imported again.
+    QSet<QUuid> resumed;
     if (m_isImportRecoveryDue) {
-        co_await recoverInterruptedImports();
+        resumed = co_await recoverInterruptedImportsNamingResumed();
         if (!self || isImporterBusy())
             co_return;
     }
@@ -112,7 +120,7 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     co_await refreshSourceMediaSafetyNow();
     if (!self)
         co_return;
-    const std::optional<SelectedImportPlan> plan = co_await selectedImportPlan();
+    const std::optional<SelectedImportPlan> plan = co_await selectedImportPlan(resumed);
     if (!self)
         co_return;
     if (!plan) {
@@ -222,18 +230,23 @@ void ImportWorkflows::finishConfirmedImport(const QUuid &transferID)
 
 QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
 {
+    co_await recoverInterruptedImportsNamingResumed();
+}
+
+QCoro::Task<QSet<QUuid>> ImportWorkflows::recoverInterruptedImportsNamingResumed()
+{
     if (!m_sessionState.session())
-        co_return;
+        co_return {};
     const QString token = m_sessionState.session()->token;
     const QPointer<ImportWorkflows> self(this);
     co_await m_ingestCache.reconcileUserManagedIngestCache();
     if (!self)
-        co_return;
+        co_return {};
     const std::optional<QList<LocalLibraryItem>> everyRecord;
     const Result<IngestCacheWorkflows::ArchivedCacheCleanup> cleanup
         = co_await m_ingestCache.cleanupArchivedCachePackages(everyRecord);
     if (!self)
-        co_return;
+        co_return {};
     if (!cleanup) {
         m_state.setImportRecoveryMessage(ImportFeedback::recoveryCleanupNeedsAttentionMessage());
     } else {
@@ -246,12 +259,12 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
         = m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
     if (std::none_of(records.cbegin(), records.cend(), mayBelongToUnfinishedImport)) {
         m_isImportRecoveryDue = false;
-        co_return;
+        co_return {};
     }
     // The packages belong to the import that is starting or running (or to a recovery already
     // resuming them); they are resumed after the next sign-in if it leaves them unfinished.
     if (isImporterBusy())
-        co_return;
+        co_return {};
 
     m_state.setIsRecoveringInterruptedImports(true);
     // The field also tells the cache's own upkeep (changed files, a failed reconciliation, a
@@ -262,21 +275,30 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
         earlier.reset();
     m_state.setImportRecoveryMessage(ImportFeedback::recoveringMessage());
     const std::stop_token stop = m_importerRuns.token();
-    QFuture<Result<QList<LocalLibraryItem>>> job
+    QFuture<Result<Resumption>> job
         = Workflow::run(WorkflowPools::userInitiated(),
                         [importer = m_services.verifiedBackupImporter,
                          token,
                          statusDidChange = refreshingOnStatusChange(m_libraryWorkflows),
-                         stop] {
-                            return importer.resumeInterruptedImports(
+                         stop]() -> Result<Resumption> {
+                            Resumption resumption;
+                            // Named before the resumption closes them; a failed read names none.
+                            for (const StagedImportRecord &record :
+                                 importer.resumableRecords().value_or(QList<StagedImportRecord>()))
+                                resumption.items.insert(record.localLibraryItemID);
+                            resumption.outcome = importer.resumeInterruptedImports(
                                 token, statusDidChange, {}, QUuid::createUuid(), stop);
+                            return resumption;
                         });
-    const std::optional<Result<QList<LocalLibraryItem>>> resumed
+    const std::optional<Result<Resumption>> resumption
         = co_await Workflow::resumeIn(self, stop, job);
-    if (!resumed)
-        co_return;
+    if (!resumption)
+        co_return {};
+    const QSet<QUuid> taken = *resumption ? (*resumption)->items : QSet<QUuid>();
+    const Result<QList<LocalLibraryItem>> resumed
+        = *resumption ? (*resumption)->outcome : tl::unexpected<Error>(resumption->error());
     std::optional<QList<LocalLibraryItem>> after;
-    if (*resumed) {
+    if (resumed) {
         m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
         if (const Result<QList<LocalLibraryItem>> read = m_services.localLibraryCache.readItems())
             after = *read;
@@ -286,13 +308,13 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
         m_state.setIsRecoveringInterruptedImports(false);
         m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
         m_state.setImportRecoveryMessage(ImportFeedback::recoveryNeedsAttentionMessage());
-        co_return;
+        co_return taken;
     }
     m_isImportRecoveryDue = false;
     // Only the items this recovery handled count: one needing attention for another cause (a
     // changed cache file, an import's refusal) has that cause's text.
     QSet<QUuid> handled;
-    for (const LocalLibraryItem &item : std::as_const(**resumed))
+    for (const LocalLibraryItem &item : *resumed)
         handled.insert(item.id);
     const bool needsAttention
         = std::any_of(after->cbegin(), after->cend(), [&handled](const LocalLibraryItem &item) {
@@ -302,6 +324,7 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
     m_state.setImportRecoveryMessage(
         needsAttention ? std::optional(ImportFeedback::recoveryNeedsAttentionMessage()) : earlier);
     m_state.setIsRecoveringInterruptedImports(false);
+    co_return taken;
 }
 
 } // namespace Pellwick

@@ -88,7 +88,8 @@ struct CandidateCheck
 
 } // namespace
 
-std::optional<QList<LocalLibraryItem>> ImportWorkflows::selectedImportCandidates()
+std::optional<QList<LocalLibraryItem>>
+ImportWorkflows::selectedImportCandidates(const QSet<QUuid> &resumed)
 {
     const QList<LocalLibraryItem> records
         = m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>());
@@ -100,7 +101,9 @@ std::optional<QList<LocalLibraryItem>> ImportWorkflows::selectedImportCandidates
             continue;
         found.insert(record.id);
         // As `canStartImport` counts them: a package outside the active cache is not offered.
-        if (m_ingestCache.isInActiveIngestCache(record))
+        // A package the run has just carried on is done (or failed) with: not a second time,
+        // and its new status is no change of the selection.
+        if (m_ingestCache.isInActiveIngestCache(record) && !resumed.contains(record.id))
             candidates.append(record);
     }
     const bool allReady
@@ -115,12 +118,12 @@ std::optional<QList<LocalLibraryItem>> ImportWorkflows::selectedImportCandidates
 }
 
 QCoro::Task<std::optional<ImportWorkflows::SelectedImportPlan>>
-ImportWorkflows::selectedImportPlan()
+ImportWorkflows::selectedImportPlan(QSet<QUuid> resumed)
 {
     if (isIngestCacheMigrationPending() || !m_sessionState.session())
         co_return std::nullopt;
     const QString token = m_sessionState.session()->token;
-    const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
+    const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates(resumed);
     if (!candidates || candidates->isEmpty())
         co_return std::nullopt;
 
