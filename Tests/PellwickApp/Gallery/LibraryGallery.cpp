@@ -27,10 +27,11 @@ namespace {
 
 using Status = LibraryItemImportStatus;
 
-std::unique_ptr<QWidget> inspector(std::optional<LocalLibraryItem> item)
+std::unique_ptr<QWidget> inspector(std::optional<LocalLibraryItem> item,
+                                   const QSet<QString> &unfinishedBatches = {})
 {
     auto widget = std::make_unique<LocalLibraryInspector>();
-    widget->setItem(item);
+    widget->setItem(item, unfinishedBatches);
     widget->setMinimumSize(300, 440);
     return widget;
 }
@@ -177,6 +178,11 @@ QList<Entry> libraryEntries()
     for (const auto &[statusName, status] : statuses)
         entries.append(
             {u"library.inspector."_s + statusName, [status] { return inspector(item(status)); }});
+    entries.append({u"library.inspector.needs-attention.copy-interrupted"_s, [] {
+                        const LocalLibraryItem copied = item(Status::NeedsAttention);
+                        const QString path = copied.ingestCacheOriginalURL.value_or(QString());
+                        return inspector(copied, {path.left(path.lastIndexOf(u'/'))});
+                    }});
     return entries;
 }
 
