@@ -160,22 +160,37 @@ QString ImportFeedback::importReviewFailedMessage()
     return QStringLiteral("Import review failed");
 }
 
-QString ImportFeedback::addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived)
+QString
+ImportFeedback::addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived, qint64 alreadyHeld)
 {
-    // The plain success text keeps "files" for every count; the texts naming archived copies
-    // count in the singular for one.
-    if (alreadyArchived == 0)
+    // The plain success text keeps "files" for every count; the texts naming archived or cached
+    // copies count in the singular for one.
+    if (alreadyArchived == 0 && alreadyHeld == 0)
         return QStringLiteral("Added ") + QString::number(added)
                + QStringLiteral(" files to Ingest Cache");
     const auto files = [](qint64 count) -> QString {
         return QString::number(count)
                + (count == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
     };
-    const QString archived = files(alreadyArchived) + QStringLiteral(" already archived");
-    if (added == 0)
-        return archived + QStringLiteral("; nothing added to Ingest Cache");
-    return QStringLiteral("Added ") + files(added) + QStringLiteral(" to Ingest Cache; ")
-           + archived;
+    const auto were = [](qint64 count) -> QString {
+        return count == 1 ? QStringLiteral(" was") : QStringLiteral(" were");
+    };
+    QString text;
+    if (added > 0)
+        text = QStringLiteral("Added ") + files(added) + QStringLiteral(" to Ingest Cache");
+    if (alreadyArchived > 0) {
+        const QString archived = files(alreadyArchived) + QStringLiteral(" already archived");
+        text = text.isEmpty()
+                   ? QString(archived + QStringLiteral("; nothing added to Ingest Cache"))
+                   : QString(text + QStringLiteral("; ") + archived);
+    }
+    if (alreadyHeld == 0)
+        return text;
+    if (text.isEmpty())
+        return files(alreadyHeld) + were(alreadyHeld)
+               + QStringLiteral(" already in Ingest Cache; nothing added.");
+    return text + QStringLiteral("; ") + QString::number(alreadyHeld) + were(alreadyHeld)
+           + QStringLiteral(" already there.");
 }
 
 QString ImportFeedback::ingestCacheCopyNeedsAttentionMessage()

@@ -38,8 +38,10 @@ public:
     /// "Added <added> files to Ingest Cache", followed by "; <archived> files already archived"
     /// when some copies were already archived; "<archived> files already archived; nothing added
     /// to Ingest Cache" when all were. Where archived copies are named, a count of one reads
-    /// "file".
-    static QString addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived);
+    /// "file". Photos the Ingest Cache held already follow as "; <held> were already there.", or
+    /// read "<held> files were already in Ingest Cache; nothing added." when nothing else was.
+    static QString
+    addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived, qint64 alreadyHeld = 0);
     static QString ingestCacheCopyNeedsAttentionMessage();
     static QString selectedCacheFilesChangedMessage();
     /// "<archived> files safely archived; " and either "<pending> cache cleanups will retry" or

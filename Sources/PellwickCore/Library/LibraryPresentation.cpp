@@ -140,9 +140,26 @@ QString safetyTitle(const LocalLibraryItem &item)
     return safetyTitle(item.importStatus);
 }
 
+namespace {
+
+/// Why a duplicate keeps its source: the archive holds its RAW original with another sidecar,
+/// or with none.
+std::optional<QString> duplicateAttentionReason(const LocalLibraryItem &item)
+{
+    const std::optional<PackageSidecar> own = item.ownSidecar();
+    if (!own || !own->contentHash || own->contentHash == item.archiveSidecarContentHash)
+        return std::nullopt;
+    return QStringLiteral("The sidecar ") + own->filename.value_or(QStringLiteral("of this item"))
+           + QStringLiteral(" is not in the archive.");
+}
+
+} // namespace
+
 std::optional<QString> importAttentionReason(const LocalLibraryItem &item,
                                              const QSet<QString> &unfinishedBatchFolders)
 {
+    if (item.importStatus == LibraryItemImportStatus::Duplicate)
+        return duplicateAttentionReason(item);
     if (item.importStatus != LibraryItemImportStatus::NeedsAttention)
         return std::nullopt;
     // Known to the archive, an item may never have had a package on this computer.
@@ -158,7 +175,9 @@ std::optional<QString> importAttentionReason(const LocalLibraryItem &item,
     const SharedOptional<SourceMediaEvidence> &copied = item.sourceMediaEvidence;
     if (copied && copied->rawContentHash == item.contentHash
         && copied->sidecarContentHash != item.ingestCacheSidecarContentHash)
-        return QStringLiteral("The sidecar in the Ingest Cache changed after it was copied.");
+        return QStringLiteral("The sidecar in the Ingest Cache changed after it was copied. "
+                              "The changed copy is listed as a photo of its own; add the card "
+                              "again to archive the card's own sidecar too.");
     return std::nullopt;
 }
 

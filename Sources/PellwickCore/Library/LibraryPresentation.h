@@ -50,7 +50,8 @@ QString safetyTitle(LibraryItemImportStatus status);
 QString safetyTitle(const LocalLibraryItem &item);
 /// Why an item needing attention does, and what to do, where the record tells it or its cached
 /// original lies below one of `unfinishedBatchFolders` (batches whose copy into the Ingest Cache
-/// has not finished); nothing for any other item.
+/// has not finished); for a duplicate, the sidecar of its own that the archive does not hold;
+/// nothing for any other item.
 std::optional<QString> importAttentionReason(const LocalLibraryItem &item,
                                              const QSet<QString> &unfinishedBatchFolders);
 

@@ -4,6 +4,9 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <vector>
+
 namespace Pellwick {
 
 LocalLibraryItem Detail::takingIngestCacheCopy(const LocalLibraryItem &record,
@@ -139,59 +142,75 @@ Result<void> LocalLibraryCache::removeItems(const QSet<QUuid> &ids) const
 Result<QList<LocalLibraryItem>>
 LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) const
 {
-    return mutate<QList<LocalLibraryItem>>(
-        [&](const LocalLibraryCacheRecords &current, Change &change) {
-            QHash<QString, qsizetype> firstWithHash;
-            firstWithHash.reserve(current.size());
-            for (qsizetype p = current.size() - 1; p >= 0; --p)
-                firstWithHash.insert(current.at(p).contentHash, p);
-            // The working array is `current` with `replaced` over it, followed by `appended`.
-            QHash<qsizetype, LocalLibraryItem> replaced;
-            QList<LocalLibraryItem> appended;
-            const auto working = [&](qsizetype p) -> LocalLibraryItem & {
-                if (p >= current.size())
-                    return appended[p - current.size()];
-                auto it = replaced.find(p);
-                if (it == replaced.end())
-                    it = replaced.insert(p, current.at(p));
-                return *it;
-            };
-            QList<LocalLibraryItem> results;
-            for (const LocalLibraryItem &input : items) {
-                const auto found = firstWithHash.constFind(input.contentHash);
-                if (found == firstWithHash.constEnd()) {
-                    firstWithHash.insert(input.contentHash, current.size() + appended.size());
-                    appended.append(input);
-                    results.append(input);
-                    continue;
-                }
-                LocalLibraryItem &record = working(*found);
-                const bool archived = record.importStatus == LibraryItemImportStatus::VerifiedBackup
-                                      || record.importStatus == LibraryItemImportStatus::Duplicate;
-                if (archived && !record.matchesArchivedPackage(input, *m_fileManager)) {
-                    appended.append(input);
-                    results.append(input);
-                    continue;
-                }
-                const bool awaitedCopy = record.awaitsVerifiedIngestCacheCopy();
-                record = Detail::takingIngestCacheCopy(record, input, *m_fileManager);
-                // A copy-in verified the input's files against their source and finished its
-                // batch: the record found under that batch before is ready now.
-                if (awaitedCopy && record.holdsVerifiedIngestCacheCopy())
-                    record = record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady);
-                results.append(record);
+    return mutate<QList<LocalLibraryItem>>([&](const LocalLibraryCacheRecords &current,
+                                               Change &change) {
+        // The records of each hash as a chain, front to back, appended ones included.
+        QHash<QString, qsizetype> firstWithHash;
+        firstWithHash.reserve(current.size());
+        std::vector<qsizetype> nextWithHash(size_t(current.size()), -1);
+        for (qsizetype p = current.size() - 1; p >= 0; --p) {
+            const QString &hash = current.at(p).contentHash;
+            nextWithHash[size_t(p)] = firstWithHash.value(hash, -1);
+            firstWithHash.insert(hash, p);
+        }
+        // The working array is `current` with `replaced` over it, followed by `appended`.
+        QHash<qsizetype, LocalLibraryItem> replaced;
+        QList<LocalLibraryItem> appended;
+        const auto working = [&](qsizetype p) -> LocalLibraryItem & {
+            if (p >= current.size())
+                return appended[p - current.size()];
+            auto it = replaced.find(p);
+            if (it == replaced.end())
+                it = replaced.insert(p, current.at(p));
+            return *it;
+        };
+        const auto constWorking = [&](qsizetype p) -> const LocalLibraryItem & {
+            if (p >= current.size())
+                return appended.at(p - current.size());
+            const auto it = replaced.constFind(p);
+            return it != replaced.cend() ? *it : current.at(p);
+        };
+        QList<LocalLibraryItem> results;
+        for (const LocalLibraryItem &input : items) {
+            qsizetype taker = firstWithHash.value(input.contentHash, -1);
+            qsizetype last = -1;
+            while (taker >= 0 && !constWorking(taker).takesIngestCacheCopy(input, *m_fileManager)) {
+                last = taker;
+                taker = nextWithHash[size_t(taker)];
             }
-            for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {
-                if (!(current.at(it.key()) == it.value()))
-                    change.assignments.append({it.key(), it.value()});
+            if (taker < 0) {
+                const qsizetype position = current.size() + appended.size();
+                if (last < 0)
+                    firstWithHash.insert(input.contentHash, position);
+                else
+                    nextWithHash[size_t(last)] = position;
+                nextWithHash.push_back(-1);
+                appended.append(input);
+                results.append(input);
+                continue;
             }
-            std::sort(change.assignments.begin(),
-                      change.assignments.end(),
-                      [](const auto &a, const auto &b) { return a.first < b.first; });
-            for (qsizetype i = 0; i < appended.size(); ++i)
-                change.assignments.append({current.size() + i, appended[i]});
-            return results;
-        });
+            LocalLibraryItem &record = working(taker);
+            // A record that never reached the archive and needed attention (its cached
+            // files changed, or their copy-in was cut short) is ready again once a copy-in
+            // verified its photo anew against the source.
+            const bool awaitedCopy = record.importStatus == LibraryItemImportStatus::NeedsAttention
+                                     && !record.backendLibraryItemID;
+            record = Detail::takingIngestCacheCopy(record, input, *m_fileManager);
+            if (awaitedCopy && record.holdsVerifiedIngestCacheCopy())
+                record = record.replacingImportStatus(LibraryItemImportStatus::LocalCacheReady);
+            results.append(record);
+        }
+        for (auto it = replaced.cbegin(); it != replaced.cend(); ++it) {
+            if (!(current.at(it.key()) == it.value()))
+                change.assignments.append({it.key(), it.value()});
+        }
+        std::sort(change.assignments.begin(),
+                  change.assignments.end(),
+                  [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (qsizetype i = 0; i < appended.size(); ++i)
+            change.assignments.append({current.size() + i, appended[i]});
+        return results;
+    });
 }
 
 Result<void> LocalLibraryCache::relocateIngestCacheItems(const QString &oldRoot,

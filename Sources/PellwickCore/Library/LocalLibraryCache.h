@@ -26,6 +26,17 @@
 namespace Pellwick {
 
 struct IngestCacheCopy;
+class IngestCache;
+
+/// The records of a copy-in into the Ingest Cache.
+struct IngestCacheCopyRecords
+{
+    /// One record per copied RAW original, as stored, in the order of the batch folders' review.
+    QList<LocalLibraryItem> records;
+    /// How many of them the cache held already: a ready record named an earlier copy with the
+    /// same bytes, RAW original and sidecar, which the new copy replaced.
+    qint64 alreadyHeldCount = 0;
+};
 
 /// Tuning of a `LocalLibraryCache`.
 struct LocalLibraryCacheOptions
@@ -83,11 +94,12 @@ public:
     [[nodiscard]] Result<void> writeItems(const QList<LocalLibraryItem> &items) const;
     [[nodiscard]] Result<void> appendItems(const QList<LocalLibraryItem> &items) const;
     [[nodiscard]] Result<void> removeItems(const QSet<QUuid> &ids) const;
-    /// Merges freshly copied packages: an input whose content hash the library holds replaces the
-    /// first record with it (`replacingIngestCacheItem`), unless that record is archived
-    /// (`verifiedBackup`, `duplicate`) with another package, when the input is appended. An
-    /// archived record keeps its `cacheRelativePath`: the copy is only there for its cleanup. A
-    /// record that awaited a verified copy (`awaitsVerifiedIngestCacheCopy`) and takes one
+    /// Merges freshly copied packages: an input replaces the package of the first record with its
+    /// content hash that takes it as its own photo (`takesIngestCacheCopy`,
+    /// `replacingIngestCacheItem`); an input no such record takes (another sidecar, or an archived
+    /// record with another package) is appended as a record of its own. An archived record keeps
+    /// its `cacheRelativePath`: the copy is only there for its cleanup. A record needing attention
+    /// that never reached the archive and takes a copy verified against its source
     /// (`holdsVerifiedIngestCacheCopy`) becomes ready. One resulting record per input, in input
     /// order.
     [[nodiscard]] Result<QList<LocalLibraryItem>>
@@ -152,10 +164,12 @@ public:
     /// library's exclusive access. A file the copy-in verified, still with the attributes it had
     /// when its bytes were read, takes that digest instead of being hashed again when
     /// `contentHasher` gives the SHA-256 of content too. `stop` reaches every hash. Fails with
-    /// the review's, the hasher's or the store's first error, writing nothing.
-    [[nodiscard]] Result<QList<LocalLibraryItem>>
+    /// the review's, the hasher's or the store's first error, writing nothing. Then the earlier
+    /// copies that ready records left for the new ones are removed from `ingestCache` where they
+    /// still hold the same bytes and no record names them; one that cannot be removed stays.
+    [[nodiscard]] Result<IngestCacheCopyRecords>
     addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
-                         const QString &ingestCacheRoot,
+                         const IngestCache &ingestCache,
                          const std::shared_ptr<const FileManager> &fileManager,
                          const ContentHashing &contentHasher,
                          const PhotoMetadataExtracting &metadataExtractor,

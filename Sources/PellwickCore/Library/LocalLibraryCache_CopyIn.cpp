@@ -131,11 +131,83 @@ private:
     const QList<IngestCacheCopy> &m_copies;
 };
 
+/// The records as they stood before the inputs of `upserted` replaced their copies (in `before`,
+/// or an earlier input of the same batch): ready before and after, at another path, with the
+/// same sidecar (none on both sides, or the same hash).
+QList<LocalLibraryItem> supersededCopies(const QList<LocalLibraryItem> &upserted,
+                                         const LocalLibraryCacheRecords &before)
+{
+    QList<LocalLibraryItem> superseded;
+    QHash<QUuid, LocalLibraryItem> latest;
+    for (const LocalLibraryItem &record : upserted) {
+        std::optional<LocalLibraryItem> previous;
+        if (const auto found = latest.constFind(record.id); found != latest.cend())
+            previous = *found;
+        else if (const QList<qsizetype> positions = before.positions(record.id);
+                 !positions.isEmpty())
+            previous = before.at(positions.first());
+        latest.insert(record.id, record);
+        if (!previous || record.importStatus != LibraryItemImportStatus::LocalCacheReady
+            || !record.ingestCacheOriginalURL)
+            continue;
+        const LocalLibraryItem &earlier = *previous;
+        if (earlier.importStatus == LibraryItemImportStatus::LocalCacheReady
+            && earlier.ingestCacheOriginalURL
+            && QDir::cleanPath(*earlier.ingestCacheOriginalURL)
+                   != QDir::cleanPath(*record.ingestCacheOriginalURL)
+            && earlier.ingestCacheSidecarURL.has_value() == record.ingestCacheSidecarURL.has_value()
+            && earlier.ingestCacheSidecarContentHash == record.ingestCacheSidecarContentHash)
+            superseded.append(earlier);
+    }
+    return superseded;
+}
+
+/// Removes the earlier copies of `superseded` that still hold their records' bytes and that no
+/// record of `library` names any more; returns how many held those bytes. A copy that cannot be
+/// removed stays where it is.
+qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
+                              const LocalLibraryCache &library,
+                              const IngestCache &ingestCache)
+{
+    QList<const LocalLibraryItem *> sameBytes;
+    for (const LocalLibraryItem &earlier : superseded) {
+        if (ingestCache.fileManager().fileExists(*earlier.ingestCacheOriginalURL)
+            && ingestCache.matchesArchivedPackage(*earlier.ingestCacheOriginalURL,
+                                                  earlier.ingestCacheSidecarURL,
+                                                  earlier.contentHash,
+                                                  earlier.ingestCacheSidecarContentHash))
+            sameBytes.append(&earlier);
+    }
+    if (sameBytes.isEmpty())
+        return 0;
+    (void) library.withExclusiveAccess([&]() -> Result<void> {
+        PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
+        QSet<QString> named;
+        for (qsizetype p = 0; p < current.size(); ++p) {
+            for (const std::optional<QString> &url :
+                 {current.at(p).ingestCacheOriginalURL, current.at(p).ingestCacheSidecarURL}) {
+                if (url)
+                    named.insert(QDir::cleanPath(*url));
+            }
+        }
+        for (const LocalLibraryItem *earlier : std::as_const(sameBytes)) {
+            const QString &original = *earlier->ingestCacheOriginalURL;
+            const std::optional<QString> &sidecar = earlier->ingestCacheSidecarURL;
+            if (named.contains(QDir::cleanPath(original))
+                || (sidecar && named.contains(QDir::cleanPath(*sidecar))))
+                continue;
+            (void) ingestCache.removeArchivedPackage(original, sidecar);
+        }
+        return {};
+    });
+    return sameBytes.size();
+}
+
 } // namespace
 
-Result<QList<LocalLibraryItem>>
+Result<IngestCacheCopyRecords>
 LocalLibraryCache::addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
-                                        const QString &ingestCacheRoot,
+                                        const IngestCache &ingestCache,
                                         const std::shared_ptr<const FileManager> &fileManager,
                                         const ContentHashing &contentHasher,
                                         const PhotoMetadataExtracting &metadataExtractor,
@@ -159,16 +231,23 @@ LocalLibraryCache::addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
         PELLWICK_TRY_ASSIGN(LocalLibraryItem record,
                             unnamedCopiedRecord(item,
                                                 copy != copies.cend() ? &*copy : nullptr,
-                                                ingestCacheRoot,
+                                                ingestCache.rootURL(),
                                                 hasher,
                                                 metadataExtractor,
                                                 stop));
         records.append(std::move(record));
     }
-    return withExclusiveAccess([&]() -> Result<QList<LocalLibraryItem>> {
-        PELLWICK_TRY(nameCopiedRecords(records, *this));
-        return upsertIngestCacheItems(records);
-    });
+    QList<LocalLibraryItem> earlier;
+    PELLWICK_TRY_ASSIGN(
+        const QList<LocalLibraryItem> stored,
+        withExclusiveAccess([&]() -> Result<QList<LocalLibraryItem>> {
+            PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords before, cachedRecords());
+            PELLWICK_TRY(nameCopiedRecords(records, *this));
+            PELLWICK_TRY_ASSIGN(QList<LocalLibraryItem> upserted, upsertIngestCacheItems(records));
+            earlier = supersededCopies(upserted, before);
+            return upserted;
+        }));
+    return IngestCacheCopyRecords{stored, removeSupersededCopies(earlier, *this, ingestCache)};
 }
 
 Result<LocalLibraryItem>

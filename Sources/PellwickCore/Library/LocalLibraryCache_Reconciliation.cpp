@@ -430,10 +430,9 @@ Result<int> mergeDiscovered(EditedRecords &records,
                             const FileManager &fileManager)
 {
     std::optional<QSet<QString>> usedNames;
-    // The records of each hash as a chain, front to back; the first appended record of a hash
-    // is not archived, so it takes whatever the library's records of that hash refused.
+    // The records of each hash as a chain, front to back, appended ones included.
     const qsizetype existing = records.size();
-    QHash<QString, qsizetype> firstWithHash, appendedWithHash;
+    QHash<QString, qsizetype> firstWithHash;
     std::vector<qsizetype> nextWithHash(static_cast<size_t>(existing), -1);
     for (qsizetype p = existing - 1; p >= 0; --p) {
         const QString &hash = records.at(p).contentHash;
@@ -447,13 +446,17 @@ Result<int> mergeDiscovered(EditedRecords &records,
         PELLWICK_TRY(discovered);
         LocalLibraryItem &item = *discovered;
         qsizetype taker = firstWithHash.value(item.contentHash, -1);
-        while (taker >= 0 && isArchived(records.at(taker).importStatus)
-               && !records.at(taker).matchesArchivedPackage(item, fileManager))
+        qsizetype last = -1;
+        while (taker >= 0 && !records.at(taker).takesIngestCacheCopy(item, fileManager)) {
+            last = taker;
             taker = nextWithHash[static_cast<size_t>(taker)];
-        if (taker < 0)
-            taker = appendedWithHash.value(item.contentHash, -1);
+        }
         if (taker < 0) {
-            appendedWithHash.insert(item.contentHash, records.size());
+            if (last < 0)
+                firstWithHash.insert(item.contentHash, records.size());
+            else
+                nextWithHash[static_cast<size_t>(last)] = records.size();
+            nextWithHash.push_back(-1);
             if (!usedNames) {
                 usedNames.emplace();
                 for (qsizetype p = 0; p < records.size(); ++p)
@@ -545,9 +548,22 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             reconciled.replace(p, record.replacingIngestCachePackage(*package));
             continue;
         }
-        if (unclaimed.pathMatch(*record.ingestCacheOriginalURL)) {
-            reconciled.replace(
-                p, record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention));
+        if (const std::optional<qsizetype> atPath
+            = unclaimed.pathMatch(*record.ingestCacheOriginalURL)) {
+            LocalLibraryItem attention
+                = record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention);
+            // The RAW original there is still the record's, but the sidecar beside it is not
+            // (edited, removed or added): the record lets go of that sidecar, and the pair there
+            // is found as a photo of its own, so that neither sidecar is lost.
+            const Result<QString> rawHash = hashes.hash(unclaimed.item(*atPath).url);
+            if (rawHash && *rawHash == record.contentHash && record.ingestCacheSidecarURL)
+                attention = attention.replacingIngestCachePackage(
+                    IngestCachePackage{*record.ingestCacheOriginalURL,
+                                       std::nullopt,
+                                       std::nullopt,
+                                       std::nullopt,
+                                       std::nullopt});
+            reconciled.replace(p, std::move(attention));
             ++outcome.needsAttentionCount;
             continue;
         }

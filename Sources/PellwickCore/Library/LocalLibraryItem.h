@@ -20,6 +20,15 @@
 
 namespace Pellwick {
 
+/// The sidecar of a photo as a record knows it; both fields absent for a photo without one.
+struct PackageSidecar
+{
+    std::optional<QString> filename;
+    std::optional<QString> contentHash;
+
+    bool operator==(const PackageSidecar &) const = default;
+};
+
 /// One library record per RAW original. A plain value: every change is a copy-with-change
 /// operation returning a new record, which the caller persists through the library store.
 /// File URLs are held as absolute paths.
@@ -103,6 +112,19 @@ struct LocalLibraryItem
     /// content hashes are not compared). Reads the candidate's sidecar size; never fails.
     bool matchesArchivedPackage(const LocalLibraryItem &candidate,
                                 const FileManager &fileManager) const;
+    /// The sidecar this record's photo came with: the one its source-media evidence saw, else the
+    /// cached one it names, else, once archived, the archived one; nothing when the record knows
+    /// none of them.
+    std::optional<PackageSidecar> ownSidecar() const;
+    /// The content hash of `ownSidecar`, pointing into this record; null for none.
+    const QString *ownSidecarContentHash() const;
+    /// True when `copy`, a fresh copy of this record's RAW bytes, is this record's photo rather
+    /// than a photo of its own: for a Verified Backup or a duplicate, its archived package
+    /// (`matchesArchivedPackage`); for any other record, a copy with the record's own sidecar
+    /// (none on both sides, or the same name and content hash), or any copy when the record knows
+    /// no sidecar or awaits a verified copy. A byte copy of a RAW original kept with another
+    /// sidecar is another photo.
+    bool takesIngestCacheCopy(const LocalLibraryItem &copy, const FileManager &fileManager) const;
 
     /// The JSON object of one record: the eight required keys always, the optional ones only with
     /// a value.

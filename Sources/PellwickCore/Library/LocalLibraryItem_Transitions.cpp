@@ -55,6 +55,23 @@ std::optional<QString> relocated(const std::optional<QString> &url,
     return newRoot + QLatin1Char('/') + rest;
 }
 
+/// Whether a record in `status` holds the archive's sidecar facts.
+bool knowsArchivedSidecar(LibraryItemImportStatus status)
+{
+    switch (status) {
+    case LibraryItemImportStatus::VerifiedBackup:
+    case LibraryItemImportStatus::CleanupPending:
+    case LibraryItemImportStatus::Duplicate:
+        return true;
+    case LibraryItemImportStatus::LocalCacheReady:
+    case LibraryItemImportStatus::Uploading:
+    case LibraryItemImportStatus::Verifying:
+    case LibraryItemImportStatus::NeedsAttention:
+        return false;
+    }
+    return false;
+}
+
 } // namespace
 
 LocalLibraryItem LocalLibraryItem::replacingImportStatus(LibraryItemImportStatus status) const
@@ -172,6 +189,44 @@ bool LocalLibraryItem::matchesArchivedPackage(const LocalLibraryItem &candidate,
     return lastPathComponent(*candidate.ingestCacheSidecarURL) == *archiveSidecarFilename
            && size == archiveSidecarByteCount
            && candidate.ingestCacheSidecarContentHash == archiveSidecarContentHash;
+}
+
+std::optional<PackageSidecar> LocalLibraryItem::ownSidecar() const
+{
+    const auto named = [](const std::optional<QString> &path) {
+        return path ? std::optional(lastPathComponent(*path)) : std::nullopt;
+    };
+    if (sourceMediaEvidence)
+        return PackageSidecar{named(sourceMediaEvidence->sidecarRelativePath),
+                              sourceMediaEvidence->sidecarContentHash};
+    if (ingestCacheOriginalURL)
+        return PackageSidecar{named(ingestCacheSidecarURL), ingestCacheSidecarContentHash};
+    if (knowsArchivedSidecar(importStatus))
+        return PackageSidecar{archiveSidecarFilename, archiveSidecarContentHash};
+    return std::nullopt;
+}
+
+const QString *LocalLibraryItem::ownSidecarContentHash() const
+{
+    const auto pointer = [](const std::optional<QString> &hash) { return hash ? &*hash : nullptr; };
+    if (sourceMediaEvidence)
+        return pointer(sourceMediaEvidence->sidecarContentHash);
+    if (ingestCacheOriginalURL)
+        return pointer(ingestCacheSidecarContentHash);
+    return knowsArchivedSidecar(importStatus) ? pointer(archiveSidecarContentHash) : nullptr;
+}
+
+bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
+                                            const FileManager &fileManager) const
+{
+    if (importStatus == LibraryItemImportStatus::VerifiedBackup
+        || importStatus == LibraryItemImportStatus::Duplicate)
+        return matchesArchivedPackage(copy, fileManager);
+    // A record found in a batch whose copy-in was cut short may not have its sidecar yet.
+    if (awaitsVerifiedIngestCacheCopy())
+        return true;
+    const std::optional<PackageSidecar> own = ownSidecar();
+    return !own || own == copy.ownSidecar();
 }
 
 } // namespace Pellwick

@@ -393,7 +393,7 @@ void EndToEndTests::restoreWithConflicts()
     QVERIFY(showing(first + u" already exists at the destination."_s));
     QVERIFY(grab(u"6-filename-conflict"_s));
     click(*prompt, u"Restore"_s);
-    QTRY_VERIFY2_WITH_TIMEOUT(showing(u"Restore complete: 12 item(s) saved"_s),
+    QTRY_VERIFY2_WITH_TIMEOUT(showing(u"Restore complete: 13 item(s) saved"_s),
                               qPrintable(shownTextsEverywhere()),
                               waitLimit);
     QVERIFY(grab(u"6-restore-complete"_s));
@@ -411,7 +411,7 @@ void EndToEndTests::restoreWithConflicts()
     const QStringList card = cardHashes({u"DNG"_s, u"CR2"_s, u"xmp"_s}).values();
     for (const QString &hash : std::as_const(saved))
         QVERIFY(card.contains(hash));
-    QCOMPARE(saved.size(), 12 + 9); // the shared sidecar twice
+    QCOMPARE(saved.size(), 13 + 10); // the shared sidecar twice
     QCOMPARE(saved.count(sha256(m_card + u"/DCIM/100TEST/IMG_0007.xmp"_s)), 2);
 
     // The library knows when each photo was taken, the RAW originals came back under their
@@ -421,7 +421,7 @@ void EndToEndTests::restoreWithConflicts()
                             std::make_shared<LocalFileManager>())
               .readItems()
               .value();
-    QCOMPARE(items.size(), 12);
+    QCOMPARE(items.size(), 13);
     for (const LocalLibraryItem &item : items)
         QVERIFY2(item.metadata.captureTime.knownDate(), qPrintable(item.originalFilename));
     const QRegularExpression canonical(u"^20240517-103015_pw-1_img_\\d{4}_[0-9a-f]{12}"_s);
@@ -432,7 +432,7 @@ void EndToEndTests::restoreWithConflicts()
         QVERIFY2(canonical.match(name).hasMatch(), qPrintable(name));
         restoredRaws += name == first ? 0 : 1;
     }
-    QCOMPARE(restoredRaws, 12);
+    QCOMPARE(restoredRaws, 13);
     // Each sidecar lies beside its RAW original under the same stem, where editors look for it.
     QDirIterator sidecars(destination, {u"*.xmp"_s}, QDir::Files);
     while (sidecars.hasNext()) {
@@ -458,6 +458,10 @@ void EndToEndTests::cardToArchiveAndBack()
     MountSystemFixture system;
     m_card = m_roots.filePath(u"media/PELLCARD"_s);
     writeCard(m_card, u"100TEST"_s, 11, 8, true, 1);
+    // A byte copy of a RAW original kept for a second edit, with a sidecar of its own.
+    const QString folder = m_card + u"/DCIM/100TEST/"_s;
+    writeFile(folder + u"IMG_0012.DNG"_s, readFile(folder + u"IMG_0001.DNG"_s));
+    writeFile(folder + u"IMG_0012.xmp"_s, "<x:xmpmeta>second edit</x:xmpmeta>\n");
     m_cardSnapshot = snapshot(m_card);
     system.addBlockDevice(u"254:0"_s, u"pci0000:00/0000:00:05.0/virtio0/block/vda"_s, false, "0");
     system.addBlockDevice(u"179:1"_s,
@@ -478,10 +482,10 @@ void EndToEndTests::cardToArchiveAndBack()
 
     system.writeMountInfo(
         QStringList{root, mountInfoLine(40, u"179:1"_s, m_card, u"vfat"_s, u"/dev/mmcblk0p1"_s)});
-    STEP(addCardToIngestCache(12, true));
+    STEP(addCardToIngestCache(13, true));
     STEP(
-        importBatch(u"100TEST"_s, 12, u"12 packages, 65.4 KB. 4.7 GB archive capacity remains."_s));
-    STEP(verifyArchived(12));
+        importBatch(u"100TEST"_s, 13, u"13 packages, 65.4 KB. 4.7 GB archive capacity remains."_s));
+    STEP(verifyArchived(13));
     STEP(restoreWithConflicts());
     QVERIFY(sourceUnchanged());
 }
@@ -518,7 +522,7 @@ void EndToEndTests::loopMountedCardToArchive()
     m_cardSnapshot = snapshot(m_card);
     STEP(addCardToIngestCache(2, false));
     STEP(importBatch(u"101LOOP"_s, 2, u"2 packages, 10.9 KB. 4.7 GB archive capacity remains."_s));
-    STEP(verifyArchived(14));
+    STEP(verifyArchived(15));
     QVERIFY(sourceUnchanged());
 }
 

@@ -19,6 +19,8 @@ using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
 
+using Status = LibraryItemImportStatus;
+
 namespace {
 
 /// Fails hashes of paths containing `fragment` while `failing` is set; hashes the rest.
@@ -79,7 +81,17 @@ struct AddCase
     /// cleaned up.
     int archived = 0;
     LibraryItemImportStatus archivedAs = LibraryItemImportStatus::VerifiedBackup;
+    /// A byte copy of IMG_0000.DNG, which has a sidecar, at this path below the card, with a
+    /// sidecar of `copySidecar`'s bytes (the original's when empty).
+    QString byteCopy = {};
+    QByteArray copySidecar = {};
+    /// The card was added before with this many RAW originals, which still wait in the cache.
+    int waiting = 0;
+    /// Before the card is added again, the cached IMG_0000.xmp is edited and the cache refreshed.
+    bool editedSidecar = false;
     QString message = u"Added 2 files to Ingest Cache"_s;
+    /// The records the library holds at the end; none: one per RAW original of the cards.
+    int records = 0;
 };
 
 Q_DECLARE_METATYPE(AddCase)
@@ -98,12 +110,32 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
         << AddCase{.archived = 2,
                    .archivedAs = LibraryItemImportStatus::Duplicate,
                    .message = u"2 files already archived; nothing added to Ingest Cache"_s};
-    QTest::newRow("a card partly archived") << AddCase{
-        .archived = 1, .message = u"Added 1 file to Ingest Cache; 1 file already archived"_s};
+    QTest::newRow("a card partly archived, the rest waiting")
+        << AddCase{.archived = 1,
+                   .message = u"1 file already archived; nothing added to Ingest Cache; 1 was "
+                              u"already there."_s};
     QTest::newRow("a card of one file already archived")
         << AddCase{.raws = 1,
                    .archived = 1,
                    .message = u"1 file already archived; nothing added to Ingest Cache"_s};
+    QTest::newRow("a byte copy with a sidecar of its own")
+        << AddCase{.byteCopy = u"DCIM/100TEST/IMG_0000_edit.DNG"_s,
+                   .copySidecar = "<x:xmpmeta>edit</x:xmpmeta>",
+                   .message = u"Added 3 files to Ingest Cache"_s,
+                   .records = 3};
+    QTest::newRow("a byte copy with an equal sidecar")
+        << AddCase{.byteCopy = u"DCIM/101TEST/IMG_0000.DNG"_s,
+                   .message = u"Added 2 files to Ingest Cache; 1 was already there."_s};
+    QTest::newRow("a card added again while it waits")
+        << AddCase{.raws = 3,
+                   .waiting = 2,
+                   .message = u"Added 1 file to Ingest Cache; 2 were already there."_s,
+                   .records = 3};
+    QTest::newRow("a card added again after a cached sidecar was edited")
+        << AddCase{.waiting = 2,
+                   .editedSidecar = true,
+                   .message = u"Added 1 file to Ingest Cache; 1 was already there."_s,
+                   .records = 3};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()
@@ -117,9 +149,17 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QList<ImportScanVolume> sources;
     QList<QMap<QString, QString>> before;
     for (int n = 0; n < c.cards; ++n) {
-        writeCard(fixture.card(n), c.raws, n + 1);
+        writeCard(fixture.card(n), c.waiting > 0 ? c.waiting : c.raws, n + 1);
         sources.append(folderSource(fixture.card(n), c.sameName ? u"EOS_DIGITAL"_s : QString()));
         before.append(cardState(fixture.card(n)));
+    }
+    if (!c.byteCopy.isEmpty()) {
+        const QString original = fixture.card(0) + u"/DCIM/100TEST/IMG_0000"_s;
+        const QString copy = fixture.card(0) + u'/' + c.byteCopy.chopped(4);
+        writeFile(copy + u".DNG"_s, readFile(original + u".DNG"_s));
+        writeFile(copy + u".xmp"_s,
+                  c.copySidecar.isEmpty() ? readFile(original + u".xmp"_s) : c.copySidecar);
+        before[0] = cardState(fixture.card(0));
     }
     if (c.changedAfterCopy)
         fixture.files->beforeOperation(
@@ -148,6 +188,32 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
         QVERIFY(QCoro::waitFor(
             model->ingestCacheWorkflows().cleanupArchivedCachePackages(std::nullopt)));
     }
+    if (c.waiting > 0) {
+        QVERIFY(scan(*model, sources));
+        QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
+        if (c.editedSidecar) {
+            const QStringList cached = filesNamed(fixture.cacheRoot(), u"IMG_0000.xmp"_s);
+            QCOMPARE(cached.size(), 1);
+            writeFile(cached.first(), "<x:xmpmeta>edited in the cache</x:xmpmeta>");
+            model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+            QVERIFY(QTest::qWaitFor(
+                [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+            // The way out the inspector names: the edited pair is a photo of its own, ready, and
+            // adding the card again brings back the card's own sidecar.
+            QList<Status> statuses;
+            for (const LocalLibraryItem &record : storedRecords(fixture.library)) {
+                statuses.append(record.importStatus);
+                if (record.importStatus == Status::NeedsAttention)
+                    QVERIFY(LibraryPresentation::importAttentionReason(record, {})
+                                ->contains(u"add the card again"_s));
+            }
+            QCOMPARE(
+                statuses,
+                (QList{Status::NeedsAttention, Status::LocalCacheReady, Status::LocalCacheReady}));
+        }
+        writeCard(fixture.card(0), c.raws, 1);
+        before[0] = cardState(fixture.card(0));
+    }
     QVERIFY(scan(*model, sources));
     QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
 
@@ -160,9 +226,33 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QVERIFY(!model->importState().isImporting());
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
-    QCOMPARE(records.size(), c.cards * c.raws);
+    QCOMPARE(records.size(), c.records > 0 ? c.records : c.cards * c.raws);
+    // Every cached RAW original is one record's, under that record's name, its sidecar beside it:
+    // the cache holds each pair once.
+    QSet<QString> cachedOriginals;
+    QDirIterator cached(
+        fixture.cacheRoot(), {u"*.DNG"_s}, QDir::Files, QDirIterator::Subdirectories);
+    while (cached.hasNext())
+        cachedOriginals.insert(cached.next());
+    QSet<QString> named;
+    for (const LocalLibraryItem &record : records) {
+        if (!record.ingestCacheOriginalURL)
+            continue;
+        named.insert(*record.ingestCacheOriginalURL);
+        QCOMPARE(QFileInfo(*record.ingestCacheOriginalURL).fileName(), record.originalFilename);
+        if (record.ingestCacheSidecarURL)
+            QCOMPARE(QFileInfo(*record.ingestCacheSidecarURL).completeBaseName(),
+                     QFileInfo(*record.ingestCacheOriginalURL).completeBaseName());
+    }
+    QCOMPARE(named, cachedOriginals);
     int archived = 0;
     for (const LocalLibraryItem &record : records) {
+        if (c.editedSidecar && !record.sourceMediaEvidence) { // the pair edited in the cache
+            QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
+            QCOMPARE(readFile(*record.ingestCacheSidecarURL),
+                     QByteArray("<x:xmpmeta>edited in the cache</x:xmpmeta>"));
+            continue;
+        }
         if (record.importStatus == c.archivedAs) {
             QVERIFY(!record.ingestCacheOriginalURL);
             // The new copy was only attached for its cleanup: the record stays in its folder.
@@ -252,6 +342,8 @@ struct FaultCase
     bool hashMismatch = false;
     /// "<cache>" and "<library>" stand for the fixture's folders.
     QString message = u"Ingest Cache copy verification failed."_s;
+    /// The second Add's; none: both files added.
+    QString addedMessage = {};
 };
 
 Q_DECLARE_METATYPE(FaultCase)
@@ -306,7 +398,9 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .refreshClears = true,
                      .message = u"Pellwick could not save the library in <library>: no space left. "
                                 u"The copies stay in the Ingest Cache; Refresh Cache finds them "
-                                u"again."_s};
+                                u"again."_s,
+                     // Refresh Cache made records of the copies: they were held already.
+                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
@@ -364,7 +458,8 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(),
-             u"Added %1 files to Ingest Cache"_s.arg(c.raws));
+             c.addedMessage.isEmpty() ? u"Added %1 files to Ingest Cache"_s.arg(c.raws)
+                                      : c.addedMessage);
     // Files copied by the failed Add may be copied again; their records are merged.
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
     QCOMPARE(records.size(), c.raws);

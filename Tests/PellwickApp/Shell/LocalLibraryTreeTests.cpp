@@ -126,6 +126,18 @@ private Q_SLOTS:
                              u"  item:H IMG_1.CR3 shows 1 of 1,2"_s,
                              u"folder:y"_s,
                              u"  file:y/IMG_1.CR3"_s}};
+        // A byte copy kept with another sidecar is another photo; the archive holds the first.
+        LocalLibraryItem copy = record(2, u"x/IMG_2.CR3"_s, Status::Duplicate, u"H"_s);
+        copy.ingestCacheOriginalURL = u"/cache/x/IMG_2.CR3"_s;
+        copy.ingestCacheSidecarContentHash = u"B"_s;
+        copy.archiveSidecarContentHash = u"A"_s;
+        LocalLibraryItem archived = record(1, u"x/IMG_1.CR3"_s, Status::VerifiedBackup, u"H"_s);
+        archived.archiveSidecarContentHash = u"A"_s;
+        QTest::newRow("one content with two sidecars")
+            << Case{.items = {archived, copy},
+                    .rows = {u"folder:x"_s,
+                             u"  item:H+A IMG_1.CR3 shows 1 of 1"_s,
+                             u"  item:H+B IMG_2.CR3 shows 2 of 2"_s}};
         QTest::newRow("thirty child folders, no count") << Case{
             .files = thirty, .rows = thirtyFolderRows(25, u"show-more-folders:folder: 25+5"_s)};
         QTest::newRow("thirty child folders, count 50") << Case{

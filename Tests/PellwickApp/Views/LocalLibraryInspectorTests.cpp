@@ -32,6 +32,10 @@ struct Case
     bool gps = false;
     /// The batch of its cached original has not finished its copy-in.
     bool unfinishedCopy = false;
+    /// The card held a sidecar "IMG_0007.xmp" with this hash, which the archive holds with
+    /// `archivedSidecar`'s; the record names no cached sidecar.
+    std::optional<QString> cardSidecar = {};
+    std::optional<QString> archivedSidecar = {};
 
     QString importTitle = u"Local Cache — Ready to Import"_s;
     Tone importTone = Tone::Active;
@@ -101,9 +105,25 @@ private Q_SLOTS:
                     .importTone = Tone::Attention,
                     .attentionReason = u"The copy into the Ingest Cache was interrupted. Add the "
                                        u"card again to finish it."_s};
+        QTest::newRow("needs attention, sidecar changed in the cache")
+            << Case{.status = Status::NeedsAttention,
+                    .cardSidecar = u"s1"_s,
+                    .importTitle = u"Local Cache — Needs Attention"_s,
+                    .importTone = Tone::Attention,
+                    .attentionReason
+                    = u"The sidecar in the Ingest Cache changed after it was copied. The changed "
+                      u"copy is listed as a photo of its own; add the card again to archive the "
+                      u"card's own sidecar too."_s};
         QTest::newRow("duplicate") << Case{.status = Status::Duplicate,
                                            .importTitle = u"Online Archive — Already Archived"_s,
                                            .importTone = Tone::Secondary};
+        QTest::newRow("duplicate whose sidecar the archive lacks")
+            << Case{.status = Status::Duplicate,
+                    .cardSidecar = u"s1"_s,
+                    .archivedSidecar = u"s2"_s,
+                    .importTitle = u"Online Archive — Already Archived"_s,
+                    .importTone = Tone::Secondary,
+                    .attentionReason = u"The sidecar IMG_0007.xmp is not in the archive."_s};
         QTest::newRow("restore preparing") << Case{.restore = Restore::Preparing,
                                                    .restoreText = u"Restore Preparing"_s,
                                                    .restoreTone = Tone::Active};
@@ -134,6 +154,13 @@ private Q_SLOTS:
         item.importStatus = testCase.status;
         item.restoreStatus = testCase.restore;
         item.ingestCacheOriginalURL = u"/cache/Card/IMG_0007.CR3"_s;
+        if (testCase.cardSidecar) {
+            item.sourceMediaEvidence = SourceMediaEvidence();
+            item.sourceMediaEvidence->rawContentHash = item.contentHash;
+            item.sourceMediaEvidence->sidecarRelativePath = u"DCIM/IMG_0007.xmp"_s;
+            item.sourceMediaEvidence->sidecarContentHash = testCase.cardSidecar;
+            item.archiveSidecarContentHash = testCase.archivedSidecar;
+        }
         if (testCase.sourceChanged) {
             item.sourceMediaEvidence = SourceMediaEvidence();
             item.sourceMediaEvidence->rawContentHash = item.contentHash;

@@ -144,7 +144,7 @@ int uploadStatus(const Error &error)
     return upload ? std::get<PresignedURLUploadError::UnexpectedStatus>(upload->value).status : 0;
 }
 
-/// The same RAW original archived from another card, with its own sidecar or this one's.
+/// The same RAW original archived from another card, with another sidecar or this one's.
 struct DuplicateCase
 {
     bool sameSidecar = false;
@@ -180,12 +180,12 @@ private Q_SLOTS:
 void VerifiedBackupRoadHttpTests::duplicateTakesTheArchivedSidecar_data()
 {
     QTest::addColumn<DuplicateCase>("scenario");
-    QTest::newRow("other card's sidecar archived: the archive's facts, package kept")
+    QTest::newRow("other card's sidecar archived: archived with its own sidecar")
         << DuplicateCase{};
     QTest::newRow("same sidecar archived: package cleaned up")
         << DuplicateCase{.sameSidecar = true, .cleanedUp = true};
     QTest::newRow("library list unavailable: no sidecar facts, package kept")
-        << DuplicateCase{.listUnavailable = true};
+        << DuplicateCase{.sameSidecar = true, .listUnavailable = true};
 }
 
 void VerifiedBackupRoadHttpTests::duplicateTakesTheArchivedSidecar()
@@ -203,6 +203,14 @@ void VerifiedBackupRoadHttpTests::duplicateTakesTheArchivedSidecar()
 
     const Result<LocalLibraryItem> item = road.run();
     PELLWICK_VERIFY_SUCCESS(item);
+    if (!scenario.sameSidecar) {
+        // Another photo: the archive keeps both, each RAW original with its own sidecar.
+        QCOMPARE(item->importStatus, LibraryItemImportStatus::VerifiedBackup);
+        QVERIFY(item->backendLibraryItemID != std::optional(archived.id));
+        QCOMPARE(road.problemWithArchive(*item->backendLibraryItemID), QString());
+        QCOMPARE(road.backend.libraryItems(u"ada@example.test"_s).size(), 2);
+        return;
+    }
     QCOMPARE(item->importStatus, LibraryItemImportStatus::Duplicate);
     QCOMPARE(item->backendLibraryItemID, std::optional(archived.id));
     const LocalLibraryItem stored = road.scene.storedItem();

@@ -264,10 +264,10 @@ void IngestCacheReconciliationTests::reconcile_data()
         << texts({"r2:uploading:b/2.CR3:-",
                   "r3:needsAttention:b/3.CR3:-",
                   "r4:verifiedBackup:b/4.CR3:-"});
-    QTest::newRow("sidecar edited in place")
+    QTest::newRow("sidecar edited in place: the edited pair is a photo of its own")
         << texts({"b/1.CR3=1", "b/1.xmp=12"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"})
-        << QStringList{} << IngestCacheReconciliation{0, 1, true}
-        << texts({"r1:needsAttention:b/1.CR3:b/1.xmp=12"});
+        << QStringList{} << IngestCacheReconciliation{1, 1, true}
+        << texts({"r1:needsAttention:b/1.CR3:-", "+1.CR3:staging:b/1.CR3:b/1.xmp=12"});
     QTest::newRow("record with sidecar, package without")
         << texts({"b/1.CR3=1"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"}) << QStringList{}
         << IngestCacheReconciliation{0, 1, true} << texts({"r1:needsAttention:b/1.CR3:-"});
@@ -483,7 +483,7 @@ void IngestCacheReconciliationTests::eachFileIsHashedOnce()
         return cache.reconcileIngestCache(review(), {}, counting, captureMetadata, Date{1});
     });
     PELLWICK_VERIFY_SUCCESS(outcome);
-    QCOMPARE(*outcome, (IngestCacheReconciliation{2, 2, true}));
+    QCOMPARE(*outcome, (IngestCacheReconciliation{3, 2, true}));
     QStringList hashed = counting.hashedPaths();
     QCOMPARE(hashed.size(), 10);
     hashed.removeDuplicates();

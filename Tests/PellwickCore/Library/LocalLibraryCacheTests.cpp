@@ -475,6 +475,13 @@ void LocalLibraryCacheTests::upsert_data()
         << QList<LocalLibraryItem>{first, replaced}
         << QList<LocalLibraryItem>{items(1)[0], replaced};
 
+    LocalLibraryItem edited = second;
+    edited.ingestCacheSidecarURL = QStringLiteral("/cache/b/IMG_1.xmp");
+    edited.ingestCacheSidecarContentHash = QStringLiteral("edited");
+    QTest::newRow("a byte copy with a sidecar of its own")
+        << QList<LocalLibraryItem>{} << QList<LocalLibraryItem>{first, edited}
+        << QList<LocalLibraryItem>{first, edited} << QList<LocalLibraryItem>{first, edited};
+
     LocalLibraryItem archived
         = filledLibraryItem(7).replacingImportStatus(LibraryItemImportStatus::VerifiedBackup);
     LocalLibraryItem copy = minimalLibraryItem(8);

@@ -269,9 +269,18 @@ void requestUpload(TestBackend::Private &d,
             return replyError(response, 404, QStringLiteral("not_found"));
     }
 
+    // The archive holds a package: a RAW original with its sidecar. The same RAW original with
+    // another sidecar, or with one where the archived package has none, is another package.
+    const std::optional<QString> sidecarContentHash
+        = integerMember(body, "sidecar_byte_count") ? stringMember(body, "sidecar_content_hash")
+                                                    : std::nullopt;
+    const auto samePackage = [&](const StoredItem &stored) {
+        return stored.email == account.email && stored.item.contentHash == *contentHash
+               && stored.item.sidecarContentHash == sidecarContentHash;
+    };
     for (const StoredItem &stored : d.items) {
-        if (stored.email == account.email && stored.item.contentHash == *contentHash
-            && stored.item.importStatus == QLatin1String("verified_backup") && !d.discardUploads) {
+        if (samePackage(stored) && stored.item.importStatus == QLatin1String("verified_backup")
+            && !d.discardUploads) {
             return replyJson(
                 response,
                 200,
@@ -285,8 +294,8 @@ void requestUpload(TestBackend::Private &d,
     }
 
     for (StoredItem &open : d.items) {
-        if (open.email == account.email && open.item.contentHash == *contentHash
-            && open.item.importStatus == QLatin1String("uploading") && open.rawUpload) {
+        if (samePackage(open) && open.item.importStatus == QLatin1String("uploading")
+            && open.rawUpload) {
             open.rawUpload = reopenedUpload(d, *open.rawUpload, *byteCount);
             if (open.sidecarUpload)
                 open.sidecarUpload = reopenedUpload(

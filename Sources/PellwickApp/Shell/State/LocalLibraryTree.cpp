@@ -50,6 +50,10 @@ struct Group
 {
     QStringView contentHash;
     std::span<const qsizetype> items;
+    /// The content hash of the group's own sidecar (`ownSidecarContentHash`), empty for none.
+    QStringView sidecarHash;
+    /// Whether the content is shown in other groups too, with other sidecars.
+    bool sharesContent = false;
 };
 
 struct File
@@ -210,17 +214,44 @@ public:
     {
         // The members of every content group, in input order, side by side in one list: no list
         // of its own for each of a large library's groups.
-        std::unordered_map<QStringView, qsizetype, TextHash> groupOfHash;
-        groupOfHash.reserve(size_t(m_items.size()));
+        // A content's groups, one per sidecar, are chained from its first; nearly every chain
+        // has one group.
+        std::unordered_map<QStringView, qsizetype, TextHash> firstGroupOfHash;
+        firstGroupOfHash.reserve(size_t(m_items.size()));
         std::vector<qsizetype> groupOfItem(size_t(m_items.size()));
         std::vector<qsizetype> groupEnds;
+        const auto addGroup = [this, &groupEnds](QStringView sidecar) {
+            groupEnds.push_back(0);
+            m_groupSidecars.push_back(sidecar);
+            m_nextGroupOfHash.push_back(-1);
+            return qsizetype(groupEnds.size()) - 1;
+        };
         for (qsizetype i = 0; i < m_items.size(); ++i) {
-            const auto [it, added]
-                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groupEnds.size()));
-            if (added)
-                groupEnds.push_back(0);
-            groupOfItem[size_t(i)] = it->second;
-            ++groupEnds[size_t(it->second)];
+            const QString *ownSidecar = m_items.at(i).ownSidecarContentHash();
+            const QStringView sidecar = ownSidecar ? QStringView(*ownSidecar) : QStringView();
+            const auto [it, added] = firstGroupOfHash.try_emplace(m_items.at(i).contentHash,
+                                                                  qsizetype(groupEnds.size()));
+            qsizetype g = it->second;
+            if (added) {
+                addGroup(sidecar);
+            } else {
+                qsizetype last = -1;
+                while (g >= 0 && m_groupSidecars[size_t(g)] != sidecar) {
+                    last = g;
+                    g = m_nextGroupOfHash[size_t(g)];
+                }
+                if (g < 0) {
+                    g = addGroup(sidecar);
+                    m_nextGroupOfHash[size_t(last)] = g;
+                }
+            }
+            groupOfItem[size_t(i)] = g;
+            ++groupEnds[size_t(g)];
+        }
+        m_groupSharesContent.assign(groupEnds.size(), false);
+        for (size_t g = 0; g < groupEnds.size(); ++g) {
+            if (const qsizetype next = m_nextGroupOfHash[g]; next >= 0)
+                m_groupSharesContent[g] = m_groupSharesContent[size_t(next)] = true;
         }
         std::partial_sum(groupEnds.begin(), groupEnds.end(), groupEnds.begin());
         m_groupMembers.resize(size_t(m_items.size()));
@@ -233,6 +264,7 @@ public:
                 = g + 1 < groupEnds.size() ? size_t(groupEnds[g + 1]) : m_groupMembers.size();
             placeGroup(
                 std::span(m_groupMembers).subspan(size_t(groupEnds[g]), end - size_t(groupEnds[g])),
+                qsizetype(g),
                 cacheRoot);
         }
     }
@@ -392,7 +424,7 @@ private:
         return group.first(size_t(end - group.begin()));
     }
 
-    void placeGroup(std::span<qsizetype> group, const QString &cacheRoot)
+    void placeGroup(std::span<qsizetype> group, qsizetype g, const QString &cacheRoot)
     {
         const LocalLibraryItem &display = m_items.at(displayItem(group));
         // Texts of the records live as long as the builder; a computed one is kept with it.
@@ -416,7 +448,10 @@ private:
             PlacedGroup{pathText.first(std::max<qsizetype>(slash, 0)),
                         name,
                         name == display.originalFilename ? &display.originalFilename : nullptr,
-                        Group{m_items.at(group.front()).contentHash, uniqueItems(group)}});
+                        Group{m_items.at(group.front()).contentHash,
+                              uniqueItems(group),
+                              m_groupSidecars[size_t(g)],
+                              m_groupSharesContent[size_t(g)]}});
     }
 
     const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
@@ -452,7 +487,8 @@ private:
         QList<Group> groups = name.entry->groups;
         if (groups.size() > 1) {
             std::sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) {
-                return a.contentHash < b.contentHash;
+                return std::tie(a.contentHash, a.sidecarHash)
+                       < std::tie(b.contentHash, b.sidecarHash);
             });
         }
         for (const Group &group : std::as_const(groups)) {
@@ -461,6 +497,9 @@ private:
             const qsizetype display = displayItem(group.items);
             LocalLibraryTreeNode row;
             row.id = QStringLiteral("item:") + m_items.at(display).contentHash;
+            // A byte copy kept with another sidecar is another photo, with a row of its own.
+            if (group.sharesContent && !group.sidecarHash.isEmpty())
+                row.id += QLatin1Char('+') + group.sidecarHash;
             row.name = name.name;
             if (group.items.size() == 1) {
                 // Nearly every group: the row shares the tree's list rather than copy its record.
@@ -489,6 +528,9 @@ private:
     QStringView m_lastFolderPath;
     Folder *m_lastFolder = nullptr;
     std::vector<qsizetype> m_groupMembers;
+    std::vector<QStringView> m_groupSidecars;
+    std::vector<qsizetype> m_nextGroupOfHash;
+    std::vector<bool> m_groupSharesContent;
     std::vector<PlacedGroup> m_placedGroups;
     std::deque<QString> m_computedPaths;
 };

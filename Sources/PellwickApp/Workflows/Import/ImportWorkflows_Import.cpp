@@ -111,17 +111,17 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
         co_return; // the view model is gone; the batch keeps its marker for the next Add
 
     std::optional<Error> failed;
-    std::optional<Result<QList<LocalLibraryItem>>> stored;
+    std::optional<Result<IngestCacheCopyRecords>> stored;
     if (*copied) {
-        QFuture<Result<QList<LocalLibraryItem>>> storeJob = Workflow::run(
+        QFuture<Result<IngestCacheCopyRecords>> storeJob = Workflow::run(
             WorkflowPools::userInitiated(),
             [copies = **copied,
-             cacheRoot = m_ingestCache.ingestCache().rootURL(),
+             cache = m_ingestCache.ingestCache(),
              hasher = m_services.contentHasher,
              extractor = m_services.verifiedBackupImporter.metadataExtractor(),
              files = m_services.fileManager,
              library = m_services.localLibraryCache] {
-                return library.addIngestCacheCopies(copies, cacheRoot, files, *hasher, *extractor);
+                return library.addIngestCacheCopies(copies, cache, files, *hasher, *extractor);
             });
         stored = co_await Workflow::resumeIn(self, stop, storeJob);
         if (!stored)
@@ -133,7 +133,7 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
     }
     std::optional<Result<IngestCacheWorkflows::ArchivedCacheCleanup>> cleanup;
     if (!failed) {
-        const std::optional<QList<LocalLibraryItem>> added = **stored;
+        const std::optional<QList<LocalLibraryItem>> added = (*stored)->records;
         cleanup = co_await m_ingestCache.cleanupArchivedCachePackages(added);
         if (!self)
             co_return;
@@ -164,14 +164,17 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
     // Copies of files the archive already holds were removed again (or will be, once their
     // cleanup succeeds): they were not added.
     qint64 alreadyArchived = (*cleanup)->pendingCount;
-    for (const LocalLibraryItem &record : std::as_const(**stored))
+    for (const LocalLibraryItem &record : std::as_const((*stored)->records))
         alreadyArchived += (*cleanup)->removedItemIDs.contains(record.id) ? 1 : 0;
-    const qint64 added = std::max<qint64>(0, (*stored)->size() - alreadyArchived);
+    // Photos the cache held already, byte for byte, are held once: the earlier copies went.
+    const qint64 alreadyHeld = (*stored)->alreadyHeldCount;
+    const qint64 added
+        = std::max<qint64>(0, (*stored)->records.size() - alreadyArchived - alreadyHeld);
     // A review scanned during the copy is not the one added: it stays.
     if (m_importReviewRevision == reviewRevision)
         m_state.setImportReviewState(ImportReviewState{});
     m_state.setImportSuccessMessage(
-        ImportFeedback::addedToIngestCacheMessage(added, alreadyArchived));
+        ImportFeedback::addedToIngestCacheMessage(added, alreadyArchived, alreadyHeld));
     finishAddToIngestCache(transferID);
 }
 
