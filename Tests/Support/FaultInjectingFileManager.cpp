@@ -162,8 +162,8 @@ QString operationName(FileOperation operation)
         return QStringLiteral("synchronizeData");
     case FileOperation::Truncate:
         return QStringLiteral("truncate");
-    case FileOperation::AvailableCapacity:
-        return QStringLiteral("availableCapacity");
+    case FileOperation::AvailableSpace:
+        return QStringLiteral("availableSpace");
     }
     return {};
 }
@@ -200,8 +200,39 @@ void FaultInjectingFileManager::beforeOperation(FileOperation operation,
 void FaultInjectingFileManager::setAvailableCapacity(const QString &pathFragment,
                                                      std::optional<qint64> bytes)
 {
+    setAvailableSpace(pathFragment,
+                      bytes ? std::optional(FileSystemSpace{.availableBytes = *bytes})
+                            : std::nullopt);
+}
+
+void FaultInjectingFileManager::setAvailableSpace(const QString &pathFragment,
+                                                  std::optional<FileSystemSpace> space)
+{
     const QMutexLocker lock(&m_mutex);
-    m_capacities.append({pathFragment, bytes});
+    m_spaces.append({pathFragment, space});
+}
+
+std::optional<std::optional<FileSystemSpace>>
+FaultInjectingFileManager::setSpace(const QString &path) const
+{
+    const QMutexLocker lock(&m_mutex);
+    for (auto it = m_spaces.crbegin(); it != m_spaces.crend(); ++it) {
+        if (path.contains(it->first))
+            return it->second;
+    }
+    return std::nullopt;
+}
+
+tl::unexpected<Error>
+FaultInjectingFileManager::injected(const QString &operation, const QString &path, int code) const
+{
+    // As the local file manager tells a disk out of file entries from a full one.
+    FileSystemError error{operation, path, code};
+    const auto space = setSpace(path);
+    if (code == ENOSPC && space && *space && (*space)->availableFileEntries == 0
+        && (*space)->availableBytes > 0)
+        error.freeBytesWithoutFileEntries = (*space)->availableBytes;
+    return failure(std::move(error));
 }
 
 void FaultInjectingFileManager::killAtOperation(int n)
@@ -295,7 +326,7 @@ FaultInjectingFileManager::wrap(Result<std::unique_ptr<FileHandle>> handle,
 Result<void> FaultInjectingFileManager::createDirectory(const QString &path) const
 {
     if (auto code = begin(FileOperation::CreateDirectory, path))
-        return fileSystemFailure(QStringLiteral("mkdir"), path, *code);
+        return injected(QStringLiteral("mkdir"), path, *code);
     // Over the local file manager, its folder making runs through this one, so that the folders
     // it flushes are logged (and can fail or be killed at).
     if (dynamic_cast<const LocalFileManager *>(m_inner.get()))
@@ -306,21 +337,21 @@ Result<void> FaultInjectingFileManager::createDirectory(const QString &path) con
 Result<void> FaultInjectingFileManager::createPrivateDirectory(const QString &path) const
 {
     if (auto code = begin(FileOperation::CreateDirectory, path))
-        return fileSystemFailure(QStringLiteral("mkdir"), path, *code);
+        return injected(QStringLiteral("mkdir"), path, *code);
     return m_inner->createPrivateDirectory(path);
 }
 
 Result<void> FaultInjectingFileManager::createFile(const QString &path) const
 {
     if (auto code = begin(FileOperation::CreateFile, path))
-        return fileSystemFailure(QStringLiteral("create"), path, *code);
+        return injected(QStringLiteral("create"), path, *code);
     return m_inner->createFile(path);
 }
 
 Result<void> FaultInjectingFileManager::createPrivateFile(const QString &path) const
 {
     if (auto code = begin(FileOperation::CreateFile, path))
-        return fileSystemFailure(QStringLiteral("create"), path, *code);
+        return injected(QStringLiteral("create"), path, *code);
     return m_inner->createPrivateFile(path);
 }
 
@@ -441,19 +472,14 @@ Result<void> FaultInjectingFileManager::synchronizeDirectory(const QString &path
     return m_inner->synchronizeDirectory(path);
 }
 
-Result<std::optional<qint64>>
-FaultInjectingFileManager::availableCapacity(const QString &path) const
+Result<std::optional<FileSystemSpace>>
+FaultInjectingFileManager::availableSpace(const QString &path) const
 {
-    if (auto code = begin(FileOperation::AvailableCapacity, path))
+    if (auto code = begin(FileOperation::AvailableSpace, path))
         return fileSystemFailure(QStringLiteral("statvfs"), path, *code);
-    {
-        const QMutexLocker lock(&m_mutex);
-        for (auto it = m_capacities.crbegin(); it != m_capacities.crend(); ++it) {
-            if (path.contains(it->first))
-                return it->second;
-        }
-    }
-    return m_inner->availableCapacity(path);
+    if (const auto space = setSpace(path))
+        return *space;
+    return m_inner->availableSpace(path);
 }
 
 std::shared_ptr<FaultInjectingFileManager> fileManagerKilledAtOperation(const char *argument)

@@ -37,7 +37,7 @@ enum class FileOperation {
     LinkItem,
     SynchronizeData,
     Truncate,
-    AvailableCapacity,
+    AvailableSpace,
 };
 
 QString operationName(FileOperation operation);
@@ -68,9 +68,13 @@ public:
     void beforeOperation(FileOperation operation,
                          const QString &pathFragment,
                          std::function<void(const QString &path)> hook);
-    /// Answers `availableCapacity` for paths containing `pathFragment` with `bytes` (no figure when
-    /// none) instead of the file system's figure; a later call for a fragment wins.
+    /// Answers `availableSpace` for paths containing `pathFragment` with `bytes` (no figure when
+    /// none), no count of file entries and blocks of one byte, instead of the file system's
+    /// figures; a later call for a fragment wins.
     void setAvailableCapacity(const QString &pathFragment, std::optional<qint64> bytes);
+    /// As `setAvailableCapacity`, with every figure given. An ENOSPC injected at making a file
+    /// or folder there carries the free bytes when `space` has bytes but no file entries left.
+    void setAvailableSpace(const QString &pathFragment, std::optional<FileSystemSpace> space);
     /// Sends SIGKILL to this process when its `n`-th operation (from 1) begins.
     void killAtOperation(int n);
     /// Ends the process when `operation` is next called on a matching path.
@@ -106,7 +110,7 @@ public:
     Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
     Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
-    Result<std::optional<qint64>> availableCapacity(const QString &path) const override;
+    Result<std::optional<FileSystemSpace>> availableSpace(const QString &path) const override;
 
 private:
     struct Rule
@@ -118,6 +122,9 @@ private:
         int seen = 0;
     };
 
+    /// The space set for `path`, if any.
+    std::optional<std::optional<FileSystemSpace>> setSpace(const QString &path) const;
+    tl::unexpected<Error> injected(const QString &operation, const QString &path, int code) const;
     Result<std::unique_ptr<FileHandle>> wrap(Result<std::unique_ptr<FileHandle>> handle,
                                              const QString &path) const;
 
@@ -132,7 +139,7 @@ private:
     mutable QMutex m_mutex;
     mutable QList<Rule> m_rules;
     QList<Hook> m_hooks;
-    QList<std::pair<QString, std::optional<qint64>>> m_capacities;
+    QList<std::pair<QString, std::optional<FileSystemSpace>>> m_spaces;
     mutable QStringList m_log;
     mutable int m_count = 0;
     int m_killAt = 0;

@@ -9,17 +9,36 @@ namespace Pellwick {
 
 namespace {
 
-QString chosenFolderAdvice(bool isFull, const QString &again = QStringLiteral("retry"))
+/// How a folder refused: out of file entries, full, or otherwise.
+enum class Refusal {
+    NoFileEntries,
+    NoSpace,
+    Other
+};
+
+Refusal refusal(const FileSystemError &failure)
 {
-    return (isFull ? QStringLiteral("Free space or choose another folder, then %1.")
-                   : QStringLiteral("Choose another folder, then %1."))
-        .arg(again);
+    if (DiskFeedback::isOutOfFileEntries(failure))
+        return Refusal::NoFileEntries;
+    return DiskFeedback::isNoSpace(failure.code) ? Refusal::NoSpace : Refusal::Other;
 }
 
-QString ownFolderAdvice(bool isFull, const QString &again = QStringLiteral("retry"))
+/// What to do about a refusal. A folder the user chose can be swapped for another; one Pellwick
+/// keeps for itself cannot.
+QString advice(Refusal refused, bool chosenFolder, const QString &again = QStringLiteral("retry"))
 {
-    return (isFull ? QStringLiteral("Free space, then %1.")
-                   : QStringLiteral("Make it writable, then %1."))
+    const QString orAnother
+        = chosenFolder ? QStringLiteral(" or choose another folder") : QString();
+    switch (refused) {
+    case Refusal::NoFileEntries:
+        return QStringLiteral("Remove files there%1, then %2.").arg(orAnother, again);
+    case Refusal::NoSpace:
+        return QStringLiteral("Free space%1, then %2.").arg(orAnother, again);
+    case Refusal::Other:
+        break;
+    }
+    return (chosenFolder ? QStringLiteral("Choose another folder, then %1.")
+                         : QStringLiteral("Make it writable, then %1."))
         .arg(again);
 }
 
@@ -59,37 +78,70 @@ QString DiskFeedback::reason(int code)
     return text;
 }
 
-QString DiskFeedback::folderFailure(const QString &folder, int code)
+bool DiskFeedback::isOutOfFileEntries(const FileSystemError &failure)
 {
-    if (isNoSpace(code))
+    return failure.code == ENOSPC && failure.freeBytesWithoutFileEntries.has_value();
+}
+
+QString DiskFeedback::reason(const FileSystemError &failure)
+{
+    if (isOutOfFileEntries(failure))
+        return QStringLiteral("no free file entries left (%1 are free)")
+            .arg(LibraryPresentation::byteText(*failure.freeBytesWithoutFileEntries));
+    return reason(failure.code);
+}
+
+QString DiskFeedback::holdsNoMoreFiles(const QString &folder, qint64 freeBytes)
+{
+    return QStringLiteral(
+               "%1 can hold no more files: its file system has no free file entries left (%2 "
+               "are free)")
+        .arg(folder, LibraryPresentation::byteText(freeBytes));
+}
+
+QString DiskFeedback::folderFailure(const QString &folder, const FileSystemError &failure)
+{
+    switch (refusal(failure)) {
+    case Refusal::NoFileEntries:
+        return holdsNoMoreFiles(folder, *failure.freeBytesWithoutFileEntries) + QLatin1Char('.');
+    case Refusal::NoSpace:
         return QStringLiteral("No space left in %1.").arg(folder);
-    return QStringLiteral("%1 cannot be written (%2).").arg(folder, reason(code));
+    case Refusal::Other:
+        break;
+    }
+    return QStringLiteral("%1 cannot be written (%2).").arg(folder, reason(failure.code));
 }
 
-QString DiskFeedback::chosenFolderFailure(const QString &folder, int code, const QString &again)
+QString DiskFeedback::chosenFolderFailure(const QString &folder,
+                                          const FileSystemError &failure,
+                                          const QString &again)
 {
-    return folderFailure(folder, code) + QLatin1Char(' ')
-           + chosenFolderAdvice(isNoSpace(code), again);
+    return folderFailure(folder, failure) + QLatin1Char(' ')
+           + advice(refusal(failure), true, again);
 }
 
-QString DiskFeedback::ownFolderFailure(const QString &folder, int code)
+QString DiskFeedback::ownFolderFailure(const QString &folder, const FileSystemError &failure)
 {
-    return folderFailure(folder, code) + QLatin1Char(' ') + ownFolderAdvice(isNoSpace(code));
+    return folderFailure(folder, failure) + QLatin1Char(' ') + advice(refusal(failure), false);
 }
 
-QString DiskFeedback::shortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes)
+QString DiskFeedback::shortOfSpace(const QString &folder,
+                                   qint64 neededBytes,
+                                   qint64 availableBytes,
+                                   const QString &shares)
 {
-    return folder + QStringLiteral(" needs ") + LibraryPresentation::byteText(neededBytes)
+    return folder + QStringLiteral(" needs ") + LibraryPresentation::byteText(neededBytes) + shares
            + QStringLiteral("; ") + LibraryPresentation::byteText(availableBytes)
            + QStringLiteral(" available.");
 }
 
 QString DiskFeedback::chosenFolderShortOfSpace(const QString &folder,
                                                qint64 neededBytes,
-                                               qint64 availableBytes)
+                                               qint64 availableBytes,
+                                               const QString &shares)
 {
-    return shortOfSpace(folder, neededBytes, availableBytes) + QLatin1Char(' ')
-           + chosenFolderAdvice(true);
+    return shortOfSpace(folder, neededBytes, availableBytes, shares) + QLatin1Char(' ')
+           + advice(Refusal::NoSpace, true);
 }
 
 QString DiskFeedback::ownFolderShortOfSpace(const QString &folder,
@@ -97,7 +149,19 @@ QString DiskFeedback::ownFolderShortOfSpace(const QString &folder,
                                             qint64 availableBytes)
 {
     return shortOfSpace(folder, neededBytes, availableBytes) + QLatin1Char(' ')
-           + ownFolderAdvice(true);
+           + advice(Refusal::NoSpace, false);
+}
+
+QString DiskFeedback::shortOfFileEntries(const QString &folder,
+                                         qint64 neededEntries,
+                                         qint64 availableEntries,
+                                         bool chosenFolder)
+{
+    return QStringLiteral("%1 needs %2 new files; its file system has free file entries for %3. ")
+               .arg(folder)
+               .arg(neededEntries)
+               .arg(availableEntries)
+           + advice(Refusal::NoFileEntries, chosenFolder);
 }
 
 QString DiskFeedback::managedFolderName(ManagedFolder folder)
@@ -120,16 +184,16 @@ QString DiskFeedback::managedFolderName(ManagedFolder folder)
 QString
 DiskFeedback::dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error)
 {
-    const FileSystemError *fileSystem = fileSystemCause(error);
-    const int code = fileSystem ? fileSystem->code : EIO;
+    const FileSystemError *cause = fileSystemCause(error);
+    const FileSystemError failure = cause ? *cause : FileSystemError{{}, path, EIO};
     QString sentence
         = folderFailure(folder == ManagedFolder::RestoreTransferState
                             ? restoreStateFolderName(path)
                             : QStringLiteral("%1 (%2)").arg(managedFolderName(folder), path),
-                        code);
+                        failure);
     sentence[0] = sentence[0].toUpper();
     return sentence + QLatin1Char(' ')
-           + ownFolderAdvice(isNoSpace(code), QStringLiteral("choose Refresh Library"));
+           + advice(refusal(failure), false, QStringLiteral("choose Refresh Library"));
 }
 
 QString DiskFeedback::restoreStateFolderName(const QString &path)

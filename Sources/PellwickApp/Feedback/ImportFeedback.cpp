@@ -61,10 +61,13 @@ QString placeOf(const QString &path, const ImportFeedback::Folders &folders)
 QString diskFailureMessage(const FileSystemError &failure, const ImportFeedback::Folders &folders)
 {
     const QString place = placeOf(failure.path, folders);
-    const QString what = DiskFeedback::isNoSpace(failure.code)
-                             ? QStringLiteral("no space left in ") + place
-                             : QStringLiteral("%1 cannot be used (%2)")
-                                   .arg(place, DiskFeedback::reason(failure.code));
+    const QString what
+        = DiskFeedback::isOutOfFileEntries(failure)
+              ? DiskFeedback::holdsNoMoreFiles(place, *failure.freeBytesWithoutFileEntries)
+          : DiskFeedback::isNoSpace(failure.code)
+              ? QStringLiteral("no space left in ") + place
+              : QStringLiteral("%1 cannot be used (%2)")
+                    .arg(place, DiskFeedback::reason(failure.code));
     return QStringLiteral("Import could not complete: ") + what
            + QStringLiteral(". Keep source media and retry.");
 }

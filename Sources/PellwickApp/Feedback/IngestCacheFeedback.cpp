@@ -28,13 +28,14 @@ fileSystemCauseIn(const Error &error, const QString &folder, bool orAbove = fals
                                                                                    : nullptr;
 }
 
-/// The errno of a disk that refused a write (no space left, read-only, no permission) behind
-/// `cause`; 0 for any other failure or none.
-int refusedWriteCode(const FileSystemError *cause)
+/// `cause` when it is a disk that refused a write (no space or file entries left, read-only, no
+/// permission); null for any other failure or none.
+const FileSystemError *refusedWrite(const FileSystemError *cause)
 {
     const int code = cause ? cause->code : 0;
-    return DiskFeedback::isNoSpace(code) || code == EACCES || code == EPERM || code == EROFS ? code
-                                                                                             : 0;
+    return DiskFeedback::isNoSpace(code) || code == EACCES || code == EPERM || code == EROFS
+               ? cause
+               : nullptr;
 }
 
 } // namespace
@@ -44,9 +45,13 @@ QString IngestCacheFeedback::message(const IngestCacheError &error)
     return std::visit(
         Overloaded{
             [](const IngestCacheError::InsufficientCapacity &capacity) -> QString {
-                return DiskFeedback::shortOfSpace(QStringLiteral("Ingest Cache"),
-                                                  capacity.requiredBytes,
-                                                  capacity.availableBytes);
+                // During a move the folder tells the target from the current cache.
+                return DiskFeedback::shortOfSpace(
+                    capacity.folder.isEmpty()
+                        ? QStringLiteral("Ingest Cache")
+                        : QStringLiteral("Ingest Cache (%1)").arg(capacity.folder),
+                    capacity.requiredBytes,
+                    capacity.availableBytes);
             },
             [](const IngestCacheError::VerificationFailed &) {
                 return QStringLiteral("Ingest Cache copy verification failed.");
@@ -93,11 +98,14 @@ QString IngestCacheFeedback::copyFailedMessage(const Error &error,
                                                const QString &cacheRoot,
                                                const QString &otherwise)
 {
-    const int code = refusedWriteCode(fileSystemCauseIn(error, cacheRoot));
-    if (code == 0)
+    const FileSystemError *refused = refusedWrite(fileSystemCauseIn(error, cacheRoot));
+    if (!refused)
         return message(error, otherwise);
-    return DiskFeedback::folderFailure(cacheRoot, code) + QLatin1Char(' ')
-           + (DiskFeedback::isNoSpace(code)
+    if (DiskFeedback::isOutOfFileEntries(*refused))
+        return DiskFeedback::chosenFolderFailure(
+            cacheRoot, *refused, QStringLiteral("add to Ingest Cache again"));
+    return DiskFeedback::folderFailure(cacheRoot, *refused) + QLatin1Char(' ')
+           + (DiskFeedback::isNoSpace(refused->code)
                   ? QStringLiteral("Free space there, then add to Ingest Cache again.")
                   : notWritableMessage());
 }
@@ -107,10 +115,10 @@ QString IngestCacheFeedback::moveFailedMessage(const Error &error,
                                                const QString &otherwise)
 {
     // Folders made on the way to the target are the target's too.
-    const int code = refusedWriteCode(fileSystemCauseIn(error, target, true));
-    if (code == 0)
+    const FileSystemError *refused = refusedWrite(fileSystemCauseIn(error, target, true));
+    if (!refused)
         return message(error, otherwise);
-    return DiskFeedback::chosenFolderFailure(target, code, QStringLiteral("move again"))
+    return DiskFeedback::chosenFolderFailure(target, *refused, QStringLiteral("move again"))
            + QStringLiteral(" The current Ingest Cache stays in use.");
 }
 

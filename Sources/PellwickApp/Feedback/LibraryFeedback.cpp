@@ -33,7 +33,7 @@ QString LibraryFeedback::writeErrorMessage(const QString &folder, const Error &e
 {
     const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error);
     return QStringLiteral("Pellwick could not save the library in %1: %2.")
-        .arg(folder, fileSystem ? DiskFeedback::reason(fileSystem->code) : reason(error));
+        .arg(folder, fileSystem ? DiskFeedback::reason(*fileSystem) : reason(error));
 }
 
 } // namespace Pellwick

@@ -3,6 +3,7 @@
 #include <PellwickApp/Feedback/BackendText.h>
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/LibraryFeedback.h>
+#include <PellwickCore/Library/LibraryPresentation.h>
 #include <PellwickCore/Restore/RestoreRequestCoordinator.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Overloaded.h>
@@ -28,7 +29,7 @@ std::optional<QString> RestoreFeedback::localFailureMessage(const Error &error,
         return LibraryFeedback::writeErrorMessage(libraryFolder, error)
                + QStringLiteral(" The library keeps what it held before.");
     return QStringLiteral("%1: %2: %3.")
-        .arg(failure, fileSystem->path, DiskFeedback::reason(fileSystem->code));
+        .arg(failure, fileSystem->path, DiskFeedback::reason(*fileSystem));
 }
 
 std::optional<QString> RestoreFeedback::conflictMessage(const Error &error)
@@ -204,8 +205,8 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
                                        && !isSameOrInside(destinationFolder, fileSystem->path));
         if (inStateFolder)
             return DiskFeedback::ownFolderFailure(DiskFeedback::restoreStateFolderName(stateFolder),
-                                                  fileSystem->code);
-        return DiskFeedback::chosenFolderFailure(destinationFolder, fileSystem->code);
+                                                  *fileSystem);
+        return DiskFeedback::chosenFolderFailure(destinationFolder, *fileSystem);
     }
     QString incomplete
         = QStringLiteral("Restore Transfer received incomplete data. Retry this RAW Original.");
@@ -247,13 +248,29 @@ QString RestoreFeedback::restoreTransferFailureReason(const Error &error,
 QString RestoreFeedback::restoreSpaceShortfallMessage(const RestoreSpaceShortfall &shortfall,
                                                       const QString &stateFolder)
 {
-    if (shortfall.folder == stateFolder)
+    if (shortfall.folder == stateFolder) {
+        const QString folder = DiskFeedback::restoreStateFolderName(stateFolder);
+        if (shortfall.isShortOfFileEntries())
+            return DiskFeedback::shortOfFileEntries(
+                folder, shortfall.neededFileEntries, shortfall.availableFileEntries, false);
         return DiskFeedback::ownFolderShortOfSpace(
-            DiskFeedback::restoreStateFolderName(stateFolder),
-            shortfall.neededBytes,
-            shortfall.availableBytes);
+            folder, shortfall.neededBytes, shortfall.availableBytes);
+    }
+    if (shortfall.isShortOfFileEntries())
+        return DiskFeedback::shortOfFileEntries(
+            shortfall.folder, shortfall.neededFileEntries, shortfall.availableFileEntries, true);
+    // The state folder on the same disk takes its working room from the destination's.
+    const QString shares
+        = shortfall.stateBytes <= 0
+              ? QString()
+              : QStringLiteral(" (%1 for the restored files, %2 working room for %3 on the same "
+                               "disk)")
+                    .arg(
+                        LibraryPresentation::byteText(shortfall.neededBytes - shortfall.stateBytes),
+                        LibraryPresentation::byteText(shortfall.stateBytes),
+                        DiskFeedback::restoreStateFolderName(stateFolder));
     return DiskFeedback::chosenFolderShortOfSpace(
-        shortfall.folder, shortfall.neededBytes, shortfall.availableBytes);
+        shortfall.folder, shortfall.neededBytes, shortfall.availableBytes, shares);
 }
 
 QString RestoreFeedback::restoreCompleteMessage(qint64 savedCount)
@@ -267,6 +284,18 @@ QString RestoreFeedback::partlySavedMessage(qint64 savedCount, qint64 itemCount,
     return QString::number(savedCount) + QStringLiteral(" of ") + QString::number(itemCount)
            + QStringLiteral(" item(s) saved; ") + QString::number(failedCount)
            + QStringLiteral(" need attention");
+}
+
+QString RestoreFeedback::partlySavedMessage(const RestoreRequest &request)
+{
+    const auto count = [&](RestoreRequestStatus status) -> qint64 {
+        return std::count_if(request.items.cbegin(),
+                             request.items.cend(),
+                             [&](const RestoreRequestItem &item) { return item.status == status; });
+    };
+    return partlySavedMessage(count(RestoreRequestStatus::Downloaded),
+                              request.items.size(),
+                              count(RestoreRequestStatus::NeedsAttention));
 }
 
 std::optional<QString> RestoreFeedback::restoreAttentionReason(const RestoreRequest &request)

@@ -45,6 +45,9 @@ public:
     /// A run that left items unsaved: "<saved> of <total> item(s) saved; <failed> need
     /// attention", the items of the whole request counted as `restoreCompleteMessage` counts.
     static QString partlySavedMessage(qint64 savedCount, qint64 itemCount, qint64 failedCount);
+    /// `partlySavedMessage` of the request's items: those downloaded, all, those needing
+    /// attention.
+    static QString partlySavedMessage(const RestoreRequest &request);
     /// Why `request` needs attention: its own reason, else that of its first item with one, else
     /// a fixed sentence when its status needs attention; none otherwise.
     static std::optional<QString> restoreAttentionReason(const RestoreRequest &request);

@@ -544,7 +544,7 @@ Result<QList<IngestCacheCopy>> IngestCache::copy(const ImportReview &review,
 
     PELLWICK_TRY_ASSIGN(qint64 available, m_availableCapacity(m_rootURL));
     if (available < totalBytes)
-        return failure(IngestCacheError::insufficientCapacity(totalBytes, available));
+        return failure(IngestCacheError::insufficientCapacity(totalBytes, available, m_rootURL));
     PELLWICK_TRY(m_fileManager->createDirectory(m_rootURL));
 
     QMap<QString, ItemGroup> byName; // ordered by plain string comparison
@@ -622,11 +622,11 @@ Result<void> IngestCache::writeIncompleteCopyMarker(const QString &folder,
 Result<qint64> IngestCache::systemAvailableCapacity(const QString &path)
 {
     // The root does not exist before the first copy-in: the file system that will hold it answers.
-    PELLWICK_TRY_ASSIGN(const std::optional<qint64> available,
-                        LocalFileManager().availableCapacity(path));
-    if (!available)
+    PELLWICK_TRY_ASSIGN(const std::optional<FileSystemSpace> space,
+                        LocalFileManager().availableSpace(path));
+    if (!space)
         return failure(IngestCacheError{IngestCacheError::UnableToDetermineCapacity{}});
-    return *available;
+    return space->availableBytes;
 }
 
 QString IngestCache::folderManifestHash(QStringList manifestLines)

@@ -17,6 +17,8 @@ struct IngestCacheError
     {
         qint64 requiredBytes = 0;
         qint64 availableBytes = 0;
+        /// The folder the bytes were to go to: the cache, or the target of a move.
+        QString folder = {};
         bool operator==(const InsufficientCapacity &) const = default;
     };
 
@@ -88,9 +90,10 @@ struct IngestCacheError
                  PackageOutsideActiveRoot>
         value;
 
-    static IngestCacheError insufficientCapacity(qint64 requiredBytes, qint64 availableBytes)
+    static IngestCacheError
+    insufficientCapacity(qint64 requiredBytes, qint64 availableBytes, QString folder = {})
     {
-        return {InsufficientCapacity{requiredBytes, availableBytes}};
+        return {InsufficientCapacity{requiredBytes, availableBytes, std::move(folder)}};
     }
 
     static IngestCacheError verificationFailed(QString relativePath, ErrorCause cause = {})

@@ -335,7 +335,8 @@ Result<void> IngestCacheMigrator::preflightCapacity(qint64 requiredBytes,
     const QString probe = m_cache.fileManager().fileExists(target) ? target : parentPath(target);
     PELLWICK_TRY_ASSIGN(qint64 available, m_cache.availableCapacity()(probe));
     if (available < requiredBytes)
-        return ingestCacheFailure(IngestCacheError::InsufficientCapacity{requiredBytes, available});
+        return ingestCacheFailure(
+            IngestCacheError::InsufficientCapacity{requiredBytes, available, target});
     return {};
 }
 

@@ -244,27 +244,47 @@ Result<std::optional<RestoreSpaceShortfall>>
 RestoreTransferEngine::spaceShortfall(const QList<RestoreTransfer> &transfers,
                                       const QString &destinationDirectory) const
 {
+    if (transfers.isEmpty())
+        return std::optional<RestoreSpaceShortfall>();
+    PELLWICK_TRY_ASSIGN(const std::optional<FileSystemSpace> stateSpace,
+                        m_fileManager->availableSpace(m_rootPath));
+    PELLWICK_TRY_ASSIGN(const std::optional<FileSystemSpace> destinationSpace,
+                        m_fileManager->availableSpace(destinationDirectory));
     const RestoreTransferExecutor executor = this->executor();
     RestoreSpaceNeed run;
     for (const RestoreTransfer &transfer : transfers) {
-        PELLWICK_TRY_ASSIGN(const RestoreSpaceNeed need, executor.spaceNeeded(transfer));
+        PELLWICK_TRY_ASSIGN(const RestoreSpaceNeed need,
+                            executor.spaceNeeded(transfer,
+                                                 destinationSpace.value_or(FileSystemSpace{}),
+                                                 stateSpace.value_or(FileSystemSpace{})));
         run.destinationBytes = saturatingByteSum(run.destinationBytes, need.destinationBytes);
+        run.destinationFiles += need.destinationFiles;
         run.stateBytes = std::max(run.stateBytes, need.stateBytes);
+        run.stateFiles = std::max(run.stateFiles, need.stateFiles);
+        run.manifestFiles += need.manifestFiles;
     }
-    const auto shortfall = [this](const QString &folder,
-                                  qint64 needed) -> Result<std::optional<RestoreSpaceShortfall>> {
-        if (needed <= 0)
-            return std::optional<RestoreSpaceShortfall>();
-        PELLWICK_TRY_ASSIGN(const std::optional<qint64> available,
-                            m_fileManager->availableCapacity(folder));
-        if (!available || *available >= needed)
-            return std::optional<RestoreSpaceShortfall>();
-        return std::optional(RestoreSpaceShortfall{folder, needed, *available});
+    const qint64 stateFiles = run.stateFiles + run.manifestFiles;
+    const auto shortfall = [](const QString &folder,
+                              const std::optional<FileSystemSpace> &space,
+                              qint64 bytes,
+                              qint64 files,
+                              qint64 stateShare) -> std::optional<RestoreSpaceShortfall> {
+        if (!space || (bytes <= 0 && files <= 0))
+            return std::nullopt;
+        RestoreSpaceShortfall found{folder, bytes, space->availableBytes, stateShare};
+        if (space->availableFileEntries) {
+            found.neededFileEntries = files;
+            found.availableFileEntries = *space->availableFileEntries;
+        }
+        if (found.availableBytes < bytes || found.isShortOfFileEntries())
+            return found;
+        return std::nullopt;
     };
-    PELLWICK_TRY_ASSIGN(std::optional<RestoreSpaceShortfall> state,
-                        shortfall(m_rootPath, run.stateBytes));
-    if (state || run.destinationBytes <= 0)
+    if (std::optional<RestoreSpaceShortfall> state
+        = shortfall(m_rootPath, stateSpace, run.stateBytes, stateFiles, 0))
         return state;
+    if (run.destinationBytes <= 0 && run.destinationFiles <= 0)
+        return std::optional<RestoreSpaceShortfall>();
     // On one file system a file's assembled copy and its parts take room at once.
     const auto device = [this](const QString &folder) -> Result<quint64> {
         PELLWICK_TRY_ASSIGN(
@@ -274,10 +294,14 @@ RestoreTransferEngine::spaceShortfall(const QList<RestoreTransfer> &transfers,
     };
     PELLWICK_TRY_ASSIGN(const quint64 destinationDevice, device(destinationDirectory));
     PELLWICK_TRY_ASSIGN(const quint64 stateDevice, device(m_rootPath));
+    if (destinationDevice != stateDevice)
+        return shortfall(
+            destinationDirectory, destinationSpace, run.destinationBytes, run.destinationFiles, 0);
     return shortfall(destinationDirectory,
-                     destinationDevice == stateDevice
-                         ? saturatingByteSum(run.destinationBytes, run.stateBytes)
-                         : run.destinationBytes);
+                     destinationSpace,
+                     saturatingByteSum(run.destinationBytes, run.stateBytes),
+                     run.destinationFiles + stateFiles,
+                     run.stateBytes);
 }
 
 Result<std::optional<UnfinishedRestoreTransfer>>

@@ -86,8 +86,11 @@ public:
     /// folder when its free space is less than the most the run keeps there at once (the parts
     /// of its largest file still to download), else the destination when its free space is less
     /// than the bytes still to be installed there, plus those parts when both folders share a file
-    /// system. No value when both have room, or a file system reports no figure. Read failures
-    /// are returned unchanged.
+    /// system (the shortfall then names that share). Each file counts as its file system
+    /// allocates it, in whole blocks. Where a file system counts its free file entries, a folder
+    /// is short too when they are fewer than the files the run makes there (manifests, parts and
+    /// their folder in the state folder, one per file in the destination). No value when both
+    /// have room, or a file system reports no figure. Read failures are returned unchanged.
     [[nodiscard]] Result<std::optional<RestoreSpaceShortfall>>
     spaceShortfall(const QList<RestoreTransfer> &transfers,
                    const QString &destinationDirectory) const;

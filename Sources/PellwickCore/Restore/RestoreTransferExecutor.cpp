@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -598,7 +599,9 @@ Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest
     return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), data);
 }
 
-Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTransfer &transfer) const
+Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTransfer &transfer,
+                                                              const FileSystemSpace &destination,
+                                                              const FileSystemSpace &state) const
 {
     RestoreSpaceNeed need;
     QList<RestoreTransferFile> files{transfer.rawFile()};
@@ -607,7 +610,7 @@ Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTrans
     for (const RestoreTransferFile &file : files) {
         PELLWICK_TRY_ASSIGN(std::optional<RestoreTransferManifest> stored, loadManifest(file.id));
         const qint64 size = std::max<qint64>(file.expectedByteCount, 0);
-        qint64 downloaded = 0;
+        QSet<qint64> kept; // starts of the chunks whose parts are there
         if (stored) {
             if (stored->isComplete && stored->destinationPath == file.destinationPath)
                 continue;
@@ -615,10 +618,24 @@ Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTrans
                 restartForNewDestination(*stored);
             adoptFile(*stored, file);
             forgetMissingParts(*stored);
-            downloaded = countedByteCount(*stored);
+            for (const RestoreByteRange &range : std::as_const(stored->completedRanges))
+                kept.insert(range.start);
+        } else {
+            ++need.manifestFiles;
         }
-        need.destinationBytes = saturatingByteSum(need.destinationBytes, size);
-        need.stateBytes = std::max(need.stateBytes, size - std::min(downloaded, size));
+        qint64 partBytes = 0;
+        qint64 partFiles = 1; // the parts folder
+        for (const RestoreByteRange &range : chunkRanges(size, m_configuration.chunkSizeBytes)) {
+            if (kept.contains(range.start))
+                continue;
+            partBytes = saturatingByteSum(partBytes, state.allocatedBytes(range.byteCount()));
+            ++partFiles;
+        }
+        need.destinationBytes
+            = saturatingByteSum(need.destinationBytes, destination.allocatedBytes(size));
+        ++need.destinationFiles;
+        need.stateBytes = std::max(need.stateBytes, partBytes);
+        need.stateFiles = std::max(need.stateFiles, partFiles);
     }
     return need;
 }
@@ -954,7 +971,8 @@ Result<QString>
 RestoreTransferExecutor::assembleTemporaryFile(const RestoreTransferManifest &manifest) const
 {
     const QString &temporary = manifest.assemblyPath;
-    (void) m_fileManager->createFile(temporary);
+    // Its own failure is the one to report: a disk out of room or file entries says so here.
+    PELLWICK_TRY(m_fileManager->createFile(temporary));
     PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> output,
                         m_fileManager->openForWriting(temporary));
 

@@ -20,7 +20,8 @@
 
 namespace Pellwick {
 
-/// What running one Restore Transfer still takes on disk, judged from its stored manifests.
+/// What running one Restore Transfer still takes on disk, judged from its stored manifests. Bytes
+/// count each file as its file system allocates it.
 struct RestoreSpaceNeed
 {
     /// The bytes of its files not yet installed at their destinations.
@@ -29,6 +30,12 @@ struct RestoreSpaceNeed
     /// downloaded. A file's parts all stay until it is installed, and the RAW original's are gone
     /// before the sidecar starts.
     qint64 stateBytes = 0;
+    /// The files it still makes in the destination: one per file not yet installed.
+    qint64 destinationFiles = 0;
+    /// The most file entries its parts take in the state folder at once (with their folder).
+    qint64 stateFiles = 0;
+    /// The manifests it makes in the state folder; they stay after the run.
+    qint64 manifestFiles = 0;
 
     bool operator==(const RestoreSpaceNeed &) const = default;
 };
@@ -100,10 +107,13 @@ public:
     loadManifest(const RestoreTransferIdentifier &id) const;
     /// Writes the manifest atomically, creating the manifests folder when needed.
     [[nodiscard]] Result<void> saveManifest(const RestoreTransferManifest &manifest) const;
-    /// What `execute` would still write for `transfer`: a file whose complete manifest names its
-    /// destination needs nothing, and recorded ranges whose parts are there are not fetched
-    /// again. Manifest read failures are returned as `loadManifest` gives them.
-    [[nodiscard]] Result<RestoreSpaceNeed> spaceNeeded(const RestoreTransfer &transfer) const;
+    /// What `execute` would still write for `transfer`, each file rounded up to the block size of
+    /// the file system it goes to: a file whose complete manifest names its destination needs
+    /// nothing, and recorded ranges whose parts are there are not fetched again. Manifest read
+    /// failures are returned as `loadManifest` gives them.
+    [[nodiscard]] Result<RestoreSpaceNeed> spaceNeeded(const RestoreTransfer &transfer,
+                                                       const FileSystemSpace &destination = {},
+                                                       const FileSystemSpace &state = {}) const;
 
     const RestoreTransferStateLayout &layout() const { return m_layout; }
 

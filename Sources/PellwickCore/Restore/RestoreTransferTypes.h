@@ -97,12 +97,20 @@ struct RestoreTransferConfiguration
     bool operator==(const RestoreTransferConfiguration &) const = default;
 };
 
-/// A folder with less free space than a restore run needs in it.
+/// A folder with less free space, or fewer free file entries, than a restore run needs in it.
 struct RestoreSpaceShortfall
 {
     QString folder;
     qint64 neededBytes = 0;
     qint64 availableBytes = 0;
+    /// Of `neededBytes`, the working room of the restore state folder when it shares the folder's
+    /// file system; 0 otherwise.
+    qint64 stateBytes = 0;
+    /// The file entries the run makes there and those free: short when the first is larger.
+    qint64 neededFileEntries = 0;
+    qint64 availableFileEntries = 0;
+
+    bool isShortOfFileEntries() const { return neededFileEntries > availableFileEntries; }
 
     bool operator==(const RestoreSpaceShortfall &) const = default;
 };

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <variant>
 
 namespace Pellwick {
@@ -20,6 +21,10 @@ struct FileSystemError
     QString operation; ///< what was attempted, e.g. "open", "rename"
     QString path;
     int code = 0; ///< errno value
+    /// For ENOSPC: the bytes the file system still had free when it refused for want of free file
+    /// entries (inodes), as the local file manager reads them at the failure; no value when bytes
+    /// ran out too, or the file system reports no figure.
+    std::optional<qint64> freeBytesWithoutFileEntries = std::nullopt;
 
     bool operator==(const FileSystemError &) const = default;
 };

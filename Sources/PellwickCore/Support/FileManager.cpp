@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -36,6 +37,47 @@ namespace {
 QByteArray encoded(const QString &path)
 {
     return QFile::encodeName(path);
+}
+
+/// `FileManager::availableSpace` of the local file system.
+Result<std::optional<FileSystemSpace>> readSpace(const QString &path)
+{
+    // A folder made by the first write is not there yet: ask the file system that will hold it.
+    QString current = QDir::cleanPath(path);
+    for (;;) {
+        struct statvfs info
+        {};
+
+        if (::statvfs(encoded(current).constData(), &info) == 0) {
+            if (info.f_frsize == 0)
+                return std::optional<FileSystemSpace>();
+            FileSystemSpace space;
+            space.blockSize = static_cast<qint64>(info.f_frsize);
+            space.availableBytes = static_cast<qint64>(info.f_bavail) * space.blockSize;
+            // A file system without a table of file entries reports none at all.
+            if (info.f_files > 0)
+                space.availableFileEntries = static_cast<qint64>(info.f_favail);
+            return std::optional(space);
+        }
+        const int error = errno;
+        const QString parent = parentPath(current);
+        if ((error != ENOENT && error != ENOTDIR) || parent == current)
+            return fileSystemFailure(QStringLiteral("statvfs"), current, error);
+        current = parent;
+    }
+}
+
+/// A failure of `operation` at `path`. A full disk is told apart from one that still has bytes
+/// but no free file entries: freeing space does not help the second.
+tl::unexpected<Error> diskFailure(const QString &operation, const QString &path, int code)
+{
+    FileSystemError error{operation, path, code};
+    if (code == ENOSPC) {
+        const Result<std::optional<FileSystemSpace>> space = readSpace(path);
+        if (space && *space && (*space)->availableFileEntries == 0 && (*space)->availableBytes > 0)
+            error.freeBytesWithoutFileEntries = (*space)->availableBytes;
+    }
+    return failure(std::move(error));
 }
 
 FileAttributes attributesFromStat(const struct stat &st);
@@ -80,7 +122,7 @@ public:
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return fileSystemFailure(QStringLiteral("write"), m_path, errno);
+                return diskFailure(QStringLiteral("write"), m_path, errno);
             }
             done += n;
         }
@@ -155,7 +197,7 @@ openHandle(const QString &path, int flags, const char *operation)
 {
     const int fd = ::open(encoded(path).constData(), flags | O_CLOEXEC);
     if (fd < 0)
-        return fileSystemFailure(QString::fromLatin1(operation), path, errno);
+        return diskFailure(QString::fromLatin1(operation), path, errno);
     return std::unique_ptr<FileHandle>(std::make_unique<LocalFileHandle>(fd, path));
 }
 
@@ -361,7 +403,7 @@ Result<void> makeDirectory(const FileManager &fileManager, const QString &path, 
         PELLWICK_TRY(fileManager.createDirectory(parent));
     if (::mkdir(target.constData(), static_cast<mode_t>(mode)) != 0) {
         if (errno != EEXIST)
-            return fileSystemFailure(QStringLiteral("mkdir"), path, errno);
+            return diskFailure(QStringLiteral("mkdir"), path, errno);
         // Made meanwhile by someone else, who may not live to flush it.
         (void) makeExistingDirectoryDurable(fileManager, path, hold);
         return {};
@@ -394,7 +436,7 @@ Result<void> makeFile(const QString &path, mode_t mode)
             return {};
         }
         if (errno != EEXIST || ::unlink(target.constData()) != 0)
-            return fileSystemFailure(QStringLiteral("create"), path, errno);
+            return diskFailure(QStringLiteral("create"), path, errno);
     }
     return fileSystemFailure(QStringLiteral("create"), path, EEXIST);
 }
@@ -489,7 +531,7 @@ Result<void> LocalFileManager::replaceItem(const QString &from, const QString &t
         const int renameError = errno;
         if (replaced >= 0)
             ::close(replaced);
-        return fileSystemFailure(QStringLiteral("rename"), to, renameError);
+        return diskFailure(QStringLiteral("rename"), to, renameError);
     }
     if (replaced >= 0)
         Detail::closeInBackground(replaced);
@@ -608,7 +650,7 @@ Result<std::unique_ptr<FileHandle>> LocalFileManager::openForAppending(const QSt
 Result<void> LocalFileManager::linkItem(const QString &from, const QString &to) const
 {
     if (::link(encoded(from).constData(), encoded(to).constData()) != 0)
-        return fileSystemFailure(QStringLiteral("link"), to, errno);
+        return diskFailure(QStringLiteral("link"), to, errno);
     return {};
 }
 
@@ -625,26 +667,19 @@ Result<void> LocalFileManager::synchronizeDirectory(const QString &path) const
     return {};
 }
 
-Result<std::optional<qint64>> LocalFileManager::availableCapacity(const QString &path) const
+qint64 FileSystemSpace::allocatedBytes(qint64 size) const
 {
-    // A folder made by the first write is not there yet: ask the file system that will hold it.
-    QString current = QDir::cleanPath(path);
-    for (;;) {
-        struct statvfs info
-        {};
+    if (size <= 0 || blockSize <= 1)
+        return std::max<qint64>(size, 0);
+    const qint64 blocks = size / blockSize + (size % blockSize != 0 ? 1 : 0);
+    return blocks > std::numeric_limits<qint64>::max() / blockSize
+               ? std::numeric_limits<qint64>::max()
+               : blocks * blockSize;
+}
 
-        if (::statvfs(encoded(current).constData(), &info) == 0) {
-            if (info.f_frsize == 0)
-                return std::optional<qint64>();
-            return std::optional(static_cast<qint64>(info.f_bavail)
-                                 * static_cast<qint64>(info.f_frsize));
-        }
-        const int error = errno;
-        const QString parent = parentPath(current);
-        if ((error != ENOENT && error != ENOTDIR) || parent == current)
-            return fileSystemFailure(QStringLiteral("statvfs"), current, error);
-        current = parent;
-    }
+Result<std::optional<FileSystemSpace>> LocalFileManager::availableSpace(const QString &path) const
+{
+    return readSpace(path);
 }
 
 namespace Detail {
@@ -675,7 +710,7 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
     if (calls.renameNoReplace(source.constData(), target.constData()) == 0)
         return {};
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+        return diskFailure(QStringLiteral("rename"), to, errno);
 
     // The file system refuses the flag (some FUSE file systems): a hard link fails on an
     // existing name, so it cannot replace one either.
@@ -687,7 +722,7 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
     if (errno == EEXIST)
         return fileSystemFailure(QStringLiteral("link"), to, EEXIST);
     if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EXDEV)
-        return fileSystemFailure(QStringLiteral("link"), to, errno);
+        return diskFailure(QStringLiteral("link"), to, errno);
 
     // No hard links either (FAT): check, then rename, as the last resort.
     if (calls.exists(target.constData()) == 0)
@@ -695,7 +730,7 @@ moveWithoutReplacing(const QString &from, const QString &to, const NoReplaceMove
     if (errno != ENOENT)
         return fileSystemFailure(QStringLiteral("stat"), to, errno);
     if (calls.rename(source.constData(), target.constData()) != 0)
-        return fileSystemFailure(QStringLiteral("rename"), to, errno);
+        return diskFailure(QStringLiteral("rename"), to, errno);
     return {};
 }
 

@@ -99,6 +99,23 @@ public:
     virtual int nativeDescriptor() const { return -1; }
 };
 
+/// The room left on a file system, as `FileManager::availableSpace` reads it.
+struct FileSystemSpace
+{
+    qint64 availableBytes = 0;
+    /// The free file entries (inodes): every new file or folder takes one. No value where the
+    /// file system keeps no count of them.
+    std::optional<qint64> availableFileEntries = std::nullopt;
+    /// The unit the file system hands out: a file takes its size rounded up to a whole number of
+    /// them.
+    qint64 blockSize = 1;
+
+    /// The bytes a file of `size` bytes takes on this file system.
+    qint64 allocatedBytes(qint64 size) const;
+
+    bool operator==(const FileSystemSpace &) const = default;
+};
+
 /// The file-system operations Core uses, behind a seam so tests can inject failures (CI runs as
 /// root, so permission failures can only be injected). Thread-safe. Paths are absolute.
 class FileManager
@@ -166,11 +183,11 @@ public:
     [[nodiscard]] virtual Result<void> linkItem(const QString &from, const QString &to) const = 0;
     /// Flushes a folder's entries (new names, renames) to permanent storage.
     [[nodiscard]] virtual Result<void> synchronizeDirectory(const QString &path) const = 0;
-    /// The bytes an unprivileged writer may still put on the file system holding `path`, or on
-    /// that of its nearest existing ancestor when `path` does not exist yet; no value when the
-    /// file system reports no figure. Fails with the system's error, naming the path asked.
-    [[nodiscard]] virtual Result<std::optional<qint64>>
-    availableCapacity(const QString &path) const = 0;
+    /// What an unprivileged writer may still put on the file system holding `path`, or on that of
+    /// its nearest existing ancestor when `path` does not exist yet; no value when the file system
+    /// reports no figure for its bytes. Fails with the system's error, naming the path asked.
+    [[nodiscard]] virtual Result<std::optional<FileSystemSpace>>
+    availableSpace(const QString &path) const = 0;
 };
 
 /// The production file manager over POSIX calls.
@@ -197,7 +214,7 @@ public:
     Result<std::unique_ptr<FileHandle>> openForAppending(const QString &path) const override;
     Result<void> linkItem(const QString &from, const QString &to) const override;
     Result<void> synchronizeDirectory(const QString &path) const override;
-    Result<std::optional<qint64>> availableCapacity(const QString &path) const override;
+    Result<std::optional<FileSystemSpace>> availableSpace(const QString &path) const override;
 };
 
 /// Makes the entry of the existing folder at `path` durable in its parent: flushes the parent

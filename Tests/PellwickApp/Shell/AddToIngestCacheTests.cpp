@@ -340,6 +340,8 @@ struct FaultCase
     bool unreadableCachedSidecar = false;
     /// The first copy hashes unlike its source.
     bool hashMismatch = false;
+    /// What the Ingest Cache's file system reports as free.
+    std::optional<FileSystemSpace> space = {};
     /// "<cache>" and "<library>" stand for the fixture's folders.
     QString message = u"Ingest Cache copy verification failed."_s;
     /// The second Add's; none: both files added.
@@ -373,6 +375,14 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .pathFragment = u".pellwick-partial"_s,
                      .message = u"<cache> cannot be written (read-only). Ingest Cache location "
                                 u"needs to be writable."_s};
+    QTest::newRow("a copy's partial file refused for want of file entries")
+        << FaultCase{.operation = FileOperation::CreateFile,
+                     .code = ENOSPC,
+                     .pathFragment = u".pellwick-partial"_s,
+                     .space = FileSystemSpace{196 << 20, 0, 4096},
+                     .message = u"<cache> can hold no more files: its file system has no free file "
+                                u"entries left (196 MB are free). Remove files there or choose "
+                                u"another folder, then add to Ingest Cache again."_s};
     QTest::newRow("a copy hashing unlike its source") << FaultCase{.hashMismatch = true};
     QTest::newRow("ENOSPC after three files, a refresh between") << FaultCase{
         .operation = FileOperation::CreateFile,
@@ -415,6 +425,8 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
         fixture.files->failOperation(*c.operation, c.code, c.pathFragment, c.occurrence);
         fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
     }
+    if (c.space)
+        fixture.files->setAvailableSpace(u"/IngestCache/"_s, c.space);
     const auto spaceShort = std::make_shared<std::atomic<bool>>(c.tooLittleSpace);
     fixture.availableCapacity = [spaceShort](const QString &path) -> Result<qint64> {
         return *spaceShort ? Result<qint64>(1024) : IngestCache::systemAvailableCapacity(path);
@@ -431,7 +443,7 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const ImportReview review = *model->importState().importReviewState().review;
     if (c.tooLittleSpace)
-        c.message = u"Ingest Cache needs "_s
+        c.message = u"Ingest Cache ("_s + fixture.cacheRoot() + u") needs "_s
                     + LibraryPresentation::byteText(review.totalSupportedBytes())
                     + u"; 1 KB available."_s;
 

@@ -105,7 +105,7 @@ struct RestoreHarness
         fixture.steadyClock
             = [this] { return std::chrono::steady_clock::time_point(timers.now()); };
         start();
-        for (int op = 0; op <= int(FileOperation::AvailableCapacity); ++op) {
+        for (int op = 0; op <= int(FileOperation::AvailableSpace); ++op) {
             files->beforeOperation(FileOperation(op), {}, [this, op](const QString &path) {
                 noteMainThreadWork(operationName(FileOperation(op)) + QLatin1Char(' ') + path);
             });

@@ -17,7 +17,7 @@ enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
 /// A file operation failing with `code` on paths containing `pathFragment`.
 struct Fault { FileOperation operation; int code; QString pathFragment; };
 /// The free space reported for paths containing `pathFragment`.
-struct Free { QString pathFragment; qint64 bytes; };
+struct Free { QString pathFragment; qint64 bytes; std::optional<qint64> entries = std::nullopt; qint64 blockSize = 1; };
 
 // clang-format on
 
@@ -155,9 +155,22 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("restore state folder short of a file") << RunCase{.free = Free{u"RestoreTransfers"_s, 999}, .saved = 0,
         .message = ready, .error = u"Pellwick's restore state folder (<dir>/RestoreTransfers) needs 1000 B; 999 B available. Free space, then retry."_s,
         .fetched = 0};
-    QTest::newRow("destination short of the request and a file's parts") << RunCase{.free = Free{u"Restored"_s, 1000}, .saved = 0,
-        .message = ready, .error = u"<dir>/Restored needs 2.9 KB; 1000 B available. Free space or choose another folder, then retry."_s,
+    QTest::newRow("destination short of the request and a file's parts") << RunCase{.free = Free{u""_s, 1000}, .saved = 0,
+        .message = ready, .error = u"<dir>/Restored needs 2.9 KB (2 KB for the restored files, 1000 B working room for Pellwick's "
+        "restore state folder (<dir>/RestoreTransfers) on the same disk); 1000 B available. Free space or choose another folder, then retry."_s,
         .fetched = 0};
+    QTest::newRow("restore state folder short in whole blocks") << RunCase{.free = Free{u"RestoreTransfers"_s, 2048, {}, 4096},
+        .saved = 0, .message = ready, .error = u"Pellwick's restore state folder (<dir>/RestoreTransfers) needs 4 KB; 2 KB available. "
+        "Free space, then retry."_s, .fetched = 0};
+    QTest::newRow("destination short of file entries") << RunCase{.free = Free{u"Restored"_s, 1 << 30, 2}, .saved = 0,
+        .message = ready, .error = u"<dir>/Restored needs 6 new files; its file system has free file entries for 2. Remove files "
+        "there or choose another folder, then retry."_s, .fetched = 0};
+    QTest::newRow("destination refuses a new file mid-run") << RunCase{.items = 3,
+        .fault = Fault{FileOperation::CreateFile, ENOSPC, u"Restored/.IMG_"_s}, .saved = 0,
+        .message = u"0 of 3 item(s) saved; 3 need attention"_s,
+        .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s, .fetched = 1};
+    QTest::newRow("3 saved, 2 failed, relaunched") << RunCase{.items = 5, .wrongHashes = {1, 3}, .relaunch = true, .saved = 3,
+        .message = u"3 of 5 item(s) saved; 2 need attention"_s, .reason = unverified};
     QTest::newRow("destination full after the first file") << RunCase{.items = 3, .fullAfter = 1, .saved = 1,
         .message = u"1 of 3 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s, .fetched = 2};
@@ -215,7 +228,9 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.fault)
         h.files->failOperation(c.fault->operation, c.fault->code, c.fault->pathFragment);
     if (c.free)
-        h.files->setAvailableCapacity(h.fixture.dir.filePath(c.free->pathFragment), c.free->bytes);
+        h.files->setAvailableSpace(
+            h.fixture.dir.filePath(c.free->pathFragment),
+            FileSystemSpace{c.free->bytes, c.free->entries, c.free->blockSize});
     if (c.fullAfter)
         h.whenSaved(*c.fullAfter, [&] { h.files->failChanges(ENOSPC, h.destination() + u'/'); });
     std::optional<QCoro::Task<>> cancellation;

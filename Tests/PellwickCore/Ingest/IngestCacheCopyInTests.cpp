@@ -325,7 +325,7 @@ void IngestCacheCopyInTests::capacityMustCoverTheTotal()
                                                           probeWith(1523))
                                                       .copy(review, {}, QUuid::createUuid());
     QVERIFY(!short_);
-    QCOMPARE(short_.error(), Error(IngestCacheError::insufficientCapacity(1524, 1523)));
+    QCOMPARE(short_.error(), Error(IngestCacheError::insufficientCapacity(1524, 1523, root)));
     QCOMPARE(probed, QStringList{root});
     QVERIFY(!QFileInfo::exists(root));
 

@@ -869,6 +869,8 @@ void RestoreTransferExecutorTests::injectedFaultsLeaveAResumableState_data()
         << FileOperation::Write << u"manifests/."_s << 3 << ENOSPC << 1;
     QTest::newRow("read error at assembly")
         << FileOperation::Read << u"2000-2999.part"_s << 1 << EIO << 5;
+    QTest::newRow("no file entry for the assembled file")
+        << FileOperation::CreateFile << u"/out/."_s << 1 << ENOSPC << 5;
     QTest::newRow("assembled file flush fails")
         << FileOperation::Synchronize << u"/out/"_s << 1 << EIO << 5;
     QTest::newRow("install fails") << FileOperation::MoveItem << u"/out/"_s << 1 << EIO << 5;
@@ -1387,8 +1389,9 @@ void RestoreTransferExecutorTests::progressCountsOnlyChunksOfTheFile()
     for (const RestoreByteRange &range : recorded.partless)
         QVERIFY(QFile::remove(fixture.executor().layout().partPath(transfer.id, range)));
     // Room is asked only for the chunks the run will fetch.
-    const RestoreSpaceNeed need{fixture.raw.size(), fixture.raw.size() - recorded.counted};
-    QCOMPARE(*fixture.executor().spaceNeeded(transfer), need);
+    const Result<RestoreSpaceNeed> need = fixture.executor().spaceNeeded(transfer);
+    QCOMPARE(need->destinationBytes, fixture.raw.size());
+    QCOMPARE(need->stateBytes, fixture.raw.size() - recorded.counted);
     PELLWICK_VERIFY_SUCCESS(fixture.run(transfer));
 
     const QList<TransferProgress> rows = fixture.progress.rows();

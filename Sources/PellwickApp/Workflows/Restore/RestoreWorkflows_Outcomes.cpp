@@ -151,13 +151,8 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
         // and it is the one warning of the run (the cause is the items' attention reason).
         const RestoreRequest updated
             = updatedRestoreRequest(request, summary.failedTransfers, summary.attentionReasons);
-        const qint64 failedCount = std::count_if(
-            updated.items.cbegin(), updated.items.cend(), [](const RestoreRequestItem &item) {
-                return item.status == RestoreRequestStatus::NeedsAttention;
-            });
         m_state.setActiveRestoreRequest(updated);
-        m_state.setRestoreMessage(RestoreFeedback::partlySavedMessage(
-            updated.items.size() - failedCount, updated.items.size(), failedCount));
+        m_state.setRestoreMessage(RestoreFeedback::partlySavedMessage(updated));
     }
     m_state.setRestoreErrorMessage(std::nullopt);
     m_state.setHasPausedRestoreTransfer(false);

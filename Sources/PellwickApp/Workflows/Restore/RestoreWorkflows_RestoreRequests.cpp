@@ -130,9 +130,12 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
         const std::optional<RestoreRequest> found = unsaved ? *unsaved : **outcome;
         m_state.setActiveRestoreRequest(found);
         // Finding none leaves the last outcome ("Restore complete: …") shown: only a request,
-        // or the next restore operation, replaces it.
+        // or the next restore operation, replaces it. One found with failed items (as at
+        // launch, after a run that left some) keeps that run's count beside their reason.
         if (found)
-            m_state.setRestoreMessage(restoreMessage(found));
+            m_state.setRestoreMessage(
+                failsTransfers(*found) ? std::optional(RestoreFeedback::partlySavedMessage(*found))
+                                       : restoreMessage(found));
         if (unsaved)
             recordRestoreError(outcome->error(), operation);
     }
