@@ -64,8 +64,9 @@ public:
     /// backend answered that it is no longer usable (a verification status other than "pending",
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
     /// A restored session then starts the recovery of interrupted imports, without awaiting it.
-    /// Shows one message only: when the backend could not be reached, `errorMessage` says the
-    /// session is kept until a Refresh; the next check of the stored token takes it away.
+    /// `errorMessage` says why the stored token was refused and removed, or, when the backend
+    /// could not be reached, that the session is kept until a Refresh; the next check of the
+    /// stored token takes that away.
     QCoro::Task<> restoreRememberedSession() override;
     /// Signs in with `email` and `password` as they stand. On success the password is cleared
     /// and the token stored; an authenticated account resumes interrupted imports.
