@@ -81,7 +81,7 @@ public:
     QCoro::Task<> resendVerification(QString token) override;
     QCoro::Task<> requestPasswordReset() override;
     /// Changes the password of the signed-in account; true when it was changed. Success ends
-    /// the session (the stored token stays until the next sign-in, registration or sign-out).
+    /// the session and forgets the stored token, as signing out does.
     QCoro::Task<bool> changePassword() override;
     /// Empties the change-password form and its failure text.
     void resetPasswordChangeForm() override;
