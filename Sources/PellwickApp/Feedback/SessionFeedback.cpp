@@ -83,4 +83,9 @@ QString SessionFeedback::keptSessionUnreachableMessage()
         "Backend unreachable. You stay signed in; press Refresh when it is back.");
 }
 
+QString SessionFeedback::keptSessionRefusedMessage()
+{
+    return QStringLiteral("Your saved session was refused by the backend. Sign in again.");
+}
+
 } // namespace Pellwick

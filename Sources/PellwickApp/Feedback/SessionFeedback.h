@@ -30,6 +30,9 @@ public:
     static QString billingPortalUnavailableMessage();
     /// Signed out while the stored session waits for the backend to be reached again.
     static QString keptSessionUnreachableMessage();
+    /// Signed out because the backend refused the stored session (the account was removed, or
+    /// its password changed elsewhere).
+    static QString keptSessionRefusedMessage();
 };
 
 } // namespace Pellwick

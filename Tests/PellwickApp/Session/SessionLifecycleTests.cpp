@@ -733,7 +733,7 @@ void SessionLifecycleTests::passwordChange()
 
     QCOMPARE(result, changed);
     QCOMPARE(harness.model->sessionWorkflows().authenticationStateGeneration(), 0);
-    QCOMPARE(harness.storedToken(), signedIn ? std::optional(u"s1"_s) : std::nullopt);
+    QCOMPARE(harness.storedToken(), signedIn && !changed ? std::optional(u"s1"_s) : std::nullopt);
     if (!signedIn) {
         QVERIFY(harness.fetch.requests().isEmpty());
         QVERIFY(log.names.isEmpty());
@@ -776,6 +776,7 @@ void SessionLifecycleTests::launchRestore_data()
     QTest::addColumn<LaunchRestoreCase>("row");
 
     const QString unreachable = SessionFeedback::keptSessionUnreachableMessage();
+    const QString refused = u"Your saved session was refused by the backend. Sign in again."_s;
     const QList<std::pair<const char *, LaunchRestoreCase>> rows{
         {"no stored token", {.storedToken = {}, .tokenKept = false, .requests = 0}},
         {"library readable", {.signedIn = true, .requests = 1}},
@@ -784,7 +785,8 @@ void SessionLifecycleTests::launchRestore_data()
         {"verified, library refused",
          {.libraryStatus = 401,
           .verificationBody = verificationBody("verified"),
-          .tokenKept = false}},
+          .tokenKept = false,
+          .message = refused}},
         {"verified, library unavailable keeps the token",
          {.libraryStatus = 503,
           .verificationBody = verificationBody("verified"),
@@ -792,13 +794,14 @@ void SessionLifecycleTests::launchRestore_data()
         {"unknown status word",
          {.libraryStatus = 403,
           .verificationBody = verificationBody("Pending"),
-          .tokenKept = false}},
+          .tokenKept = false,
+          .message = refused}},
         {"token refused (401)",
-         {.libraryStatus = 401, .verificationStatus = 401, .tokenKept = false}},
+         {.libraryStatus = 401, .verificationStatus = 401, .tokenKept = false, .message = refused}},
         {"token refused (403)",
-         {.libraryStatus = 403, .verificationStatus = 403, .tokenKept = false}},
+         {.libraryStatus = 403, .verificationStatus = 403, .tokenKept = false, .message = refused}},
         {"library refused (401), status offline",
-         {.libraryStatus = 401, .verificationStatus = 0, .tokenKept = false}},
+         {.libraryStatus = 401, .verificationStatus = 0, .tokenKept = false, .message = refused}},
         {"offline keeps the token",
          {.libraryStatus = 0, .verificationStatus = 0, .message = unreachable}},
         {"throttled keeps the token", {.libraryStatus = 429, .verificationStatus = 429}},
@@ -819,7 +822,7 @@ void SessionLifecycleTests::launchRestore_data()
           .verificationStatus = 0,
           .tokenKept = false,
           .requests = 4,
-          .message = {},
+          .message = refused,
           .refreshHealthStatus = 200,
           .refreshLibraryStatus = 401}},
     };

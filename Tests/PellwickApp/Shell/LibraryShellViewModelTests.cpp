@@ -39,9 +39,9 @@ MountedVolume volume(const QString &url, bool removable)
 /// (%1: the folder).
 struct DataFolderCase
 {
-    QString folder;
+    QStringList folders;
     int code = EACCES;
-    QString message;
+    QString message; ///< %1: the folder that holds them
 };
 
 } // namespace
@@ -285,9 +285,19 @@ void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses_da
 {
     QTest::addColumn<DataFolderCase>("row");
     QTest::newRow("library folder denied")
-        << DataFolderCase{.folder = u"LocalLibraryCache"_s,
-                          .message = u"The Local Library Cache (%1) cannot be written (permission "
-                                     "denied). Make it writable, then choose Refresh Library."_s};
+        << DataFolderCase{.folders = {u"LocalLibraryCache"_s},
+                          .message = u"The Local Library Cache (%1/LocalLibraryCache) cannot be "
+                                     "written (permission denied). Make it writable, then choose "
+                                     "Refresh Library."_s};
+    QTest::newRow("every folder read-only, named at once") << DataFolderCase{
+        .folders = {u"LocalLibraryCache"_s, u"StagingArea"_s, u"RestoreTransfers"_s},
+        .code = EROFS,
+        .message = u"The Local Library Cache (%1/LocalLibraryCache) cannot be written "
+                   "(read-only). Make it writable, then choose Refresh Library. The Staging "
+                   "Area (%1/StagingArea) cannot be written (read-only). Make it writable, "
+                   "then choose Refresh Library. Pellwick's restore state folder "
+                   "(%1/RestoreTransfers) cannot be written (read-only). Make it writable, "
+                   "then choose Refresh Library."_s};
 }
 
 void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses()
@@ -295,16 +305,19 @@ void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses()
     QFETCH(DataFolderCase, row);
     const auto files = std::make_shared<FaultInjectingFileManager>();
     m_fixture->fileManager = files;
-    const QString folder = m_fixture->filePath(row.folder);
-    QVERIFY(QDir().mkpath(folder));
-    files->failOperation(FileOperation::CreateFile, row.code, folder + u'/', 1);
+    for (const QString &name : std::as_const(row.folders)) {
+        QVERIFY(QDir().mkpath(m_fixture->filePath(name)));
+        files->failOperation(
+            FileOperation::CreateFile, row.code, m_fixture->filePath(name) + u'/', 1);
+    }
+    const QString folder = m_fixture->filePath(row.folders.constFirst());
     const auto model = m_fixture->make();
     const auto left = [&] {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     };
 
     QCoro::waitFor(model->libraryWorkflows().checkDataFolders());
-    QCOMPARE(model->libraryState().dataFolderErrorMessage(), row.message.arg(folder));
+    QCOMPARE(model->libraryState().dataFolderErrorMessage(), row.message.arg(m_fixture->root));
     QCOMPARE(left(), QStringList());
     QCoro::waitFor(model->libraryWorkflows().checkDataFolders());
     QCOMPARE(model->libraryState().dataFolderErrorMessage(), QString());

@@ -39,9 +39,10 @@ inline LocalLibraryTreeNode finderContent(int n, QList<LocalLibraryItem> represe
 
 inline QList<LocalLibraryTreeNode> finderSampleTree()
 {
+    // A fixed time: rows built from two calls of this tree must show the same capture date.
     LocalLibraryItem dated = finderItem(2);
-    dated.metadata.captureTime
-        = CaptureTimeMetadata::known(Date::fromDateTime(QDateTime::currentDateTimeUtc()));
+    dated.metadata.captureTime = CaptureTimeMetadata::known(
+        Date::fromDateTime(QDateTime(QDate(2026, 3, 7), QTime(5, 49, 30), Qt::UTC)));
     LocalLibraryTreeNode page;
     page.id = QStringLiteral("show-more-folders:folder:a");
     page.folderPage = LocalLibraryFolderPage{QStringLiteral("folder:a"), 25, 25};

@@ -229,6 +229,10 @@ void LibrarySessionClientHttpTests::passwordResetAndChange()
     TestBackend backend;
     const TestBackend::Account account = backend.addAccount(ada());
     const QString token = backend.issueToken(account.email);
+    const QString otherDevice = backend.issueToken(account.email);
+    TestBackend::Account other = ada();
+    other.email = u"other@example.test"_s;
+    const QString otherAccount = backend.issueToken(backend.addAccount(other).email);
     const LibrarySessionClient client = clientFor(backend.baseURL());
 
     Result<void> reset = client.requestPasswordReset(account.email);
@@ -254,6 +258,13 @@ void LibrarySessionClientHttpTests::passwordResetAndChange()
 
     QVERIFY(!client.signInResult(account.email, account.password));
     QVERIFY(client.signInResult(account.email, u"n3w"_s));
+    // Every session of the account ended with the old password; other accounts keep theirs.
+    for (const QString &ended : {token, otherDevice}) {
+        const Result<LibraryShell> library = client.currentLibrary(ended);
+        QVERIFY(!library);
+        QCOMPARE(library.error(), unexpectedStatusError(401));
+    }
+    PELLWICK_VERIFY_SUCCESS(client.currentLibrary(otherAccount));
 }
 
 void LibrarySessionClientHttpTests::baseURLPathIsKept()

@@ -203,6 +203,9 @@ void registerAccountRoutes(TestBackend::Private &backend)
         if (account->passwordHash != kept)
             return replyError(response, 422, QStringLiteral("validation_failed"));
         account->passwordHash = changed.passwordHash;
+        // As archive services do: every session of the account ends, the one that asked
+        // included, so a token taken with the old password answers 401 from now on.
+        d->sessions.removeIf([&](const auto &session) { return session.value() == email; });
         response.status = 204;
     });
 }

@@ -62,18 +62,20 @@ QCoro::Task<> LibraryWorkflows::checkDataFolders()
     const QPointer<LibraryWorkflows> self(this);
     const std::stop_token never;
     const quint64 check = ++m_dataFolderChecks;
-    QFuture<Result<QString>> job
-        = Workflow::run(WorkflowPools::utility(), [folders = m_dataFolders] {
-              for (const auto &[kind, path] : folders.folders) {
-                  if (path.isEmpty())
-                      continue;
-                  if (Result<void> writable = checkFolderWouldTakeFiles(*folders.fileManager, path);
-                      !writable)
-                      return Result<QString>(
-                          DiskFeedback::dataFolderFailure(kind, path, writable.error()));
-              }
-              return Result<QString>(QString());
-          });
+    QFuture<Result<QString>> job = Workflow::run(
+        WorkflowPools::utility(), [folders = m_dataFolders] {
+            // Every folder is named at once: one per check would have the user mend them one
+            // Refresh at a time.
+            QStringList failures;
+            for (const auto &[kind, path] : folders.folders) {
+                if (path.isEmpty())
+                    continue;
+                if (Result<void> writable = checkFolderWouldTakeFiles(*folders.fileManager, path);
+                    !writable)
+                    failures.append(DiskFeedback::dataFolderFailure(kind, path, writable.error()));
+            }
+            return Result<QString>(failures.join(QLatin1Char(' ')));
+        });
     const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
     if (!outcome || !*outcome || check != m_dataFolderChecks)
         co_return;

@@ -98,8 +98,8 @@ public:
     void resetLocalLibraryFilters() override;
     void scheduleSourceMediaSafetyRefresh() override;
     /// Checks on the utility pool that each data folder can take a file (a missing one is made
-    /// on demand, so the nearest folder above it is checked) and publishes the first that cannot
-    /// as `dataFolderErrorMessage`, or clears it. Only the latest check publishes; a failed
+    /// on demand, so the nearest folder above it is checked) and publishes the sentences of every
+    /// one that cannot, in order, as `dataFolderErrorMessage`, or clears it. Only the latest check publishes; a failed
     /// check leaves nothing on the disk.
     QCoro::Task<> checkDataFolders() override;
 

@@ -64,8 +64,9 @@ public:
     /// backend answered that it is no longer usable (a verification status other than "pending",
     /// or 401 or 403); a token that could not be checked (offline, busy, failing) stays stored.
     /// A restored session then starts the recovery of interrupted imports, without awaiting it.
-    /// Shows one message only: when the backend could not be reached, `errorMessage` says the
-    /// session is kept until a Refresh; the next check of the stored token takes it away.
+    /// `errorMessage` says why the stored token was refused and removed, or, when the backend
+    /// could not be reached, that the session is kept until a Refresh; the next check of the
+    /// stored token takes that away.
     QCoro::Task<> restoreRememberedSession() override;
     /// Signs in with `email` and `password` as they stand. On success the password is cleared
     /// and the token stored; an authenticated account resumes interrupted imports.
@@ -80,7 +81,7 @@ public:
     QCoro::Task<> resendVerification(QString token) override;
     QCoro::Task<> requestPasswordReset() override;
     /// Changes the password of the signed-in account; true when it was changed. Success ends
-    /// the session (the stored token stays until the next sign-in, registration or sign-out).
+    /// the session and forgets the stored token, as signing out does.
     QCoro::Task<bool> changePassword() override;
     /// Empties the change-password form and its failure text.
     void resetPasswordChangeForm() override;

@@ -59,6 +59,9 @@ QCoro::Task<bool> SessionWorkflows::changePassword()
     resetPasswordChangeForm();
     m_sessionState.setPassword(QString());
     m_sessionState.setSession(std::nullopt);
+    // The backend has ended the session that made the change; a next start must not sign in
+    // with it as if the password had never changed.
+    queueTokenRemoval();
     m_sessionState.setAuthMessage(SessionFeedback::passwordChangedMessage());
     co_return true;
 }

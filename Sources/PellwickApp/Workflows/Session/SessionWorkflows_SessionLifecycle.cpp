@@ -161,6 +161,8 @@ QCoro::Task<> SessionWorkflows::restoreRememberedSession()
     if (unexpectedStatusCode(libraryError) == 401
         || refusesToken(*status ? libraryError : status->error())) {
         queueTokenRemoval();
+        // Without a word the sign-in page would look like a first start.
+        m_sessionState.setErrorMessage(SessionFeedback::keptSessionRefusedMessage());
         co_return;
     }
     // Kept, and tried again by the next Refresh that reaches the backend.
