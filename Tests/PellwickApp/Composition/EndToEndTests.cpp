@@ -484,7 +484,7 @@ void EndToEndTests::cardToArchiveAndBack()
         QStringList{root, mountInfoLine(40, u"179:1"_s, m_card, u"vfat"_s, u"/dev/mmcblk0p1"_s)});
     STEP(addCardToIngestCache(13, true));
     STEP(
-        importBatch(u"100TEST"_s, 13, u"13 packages, 65.4 KB. 4.7 GB archive capacity remains."_s));
+        importBatch(u"100TEST"_s, 13, u"13 packages, 70.9 KB. 4.7 GB archive capacity remains."_s));
     STEP(verifyArchived(13));
     STEP(restoreWithConflicts());
     QVERIFY(sourceUnchanged());
