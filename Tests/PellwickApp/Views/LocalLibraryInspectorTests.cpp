@@ -32,8 +32,8 @@ struct Case
     bool gps = false;
     /// The batch of its cached original has not finished its copy-in.
     bool unfinishedCopy = false;
-    /// The card held a sidecar "IMG_0007.xmp" with this hash, which the archive holds with
-    /// `archivedSidecar`'s; the record names no cached sidecar.
+    /// Hash of the sidecar "IMG_0007.xmp" that the source held beside the photo; the cached copy
+    /// has none. The second is the hash of the sidecar stored online with the photo.
     std::optional<QString> cardSidecar = {};
     std::optional<QString> archivedSidecar = {};
 
