@@ -142,8 +142,14 @@ double keyToPaint(QLineEdit &field,
     // the one shown, and the view model keeps only newer trees.
     published.append(viewModel.libraryState().localLibraryItems());
     // A search text leaves the folders' other files out of the tree; none shows them.
-    const TreeOrigins::Origin origin{published.last().constData(), field.text().isEmpty()};
+    TreeOrigins::Origin origin{published.last().constData(), field.text().isEmpty()};
     for (;;) {
+        // The Ingest Cache refresh that showing the page started can publish the items again
+        // while the key's tree is built: the tree then shown is the one of the newer items.
+        if (viewModel.libraryState().localLibraryItems().constData() != origin.first) {
+            published.append(viewModel.libraryState().localLibraryItems());
+            origin.first = published.last().constData();
+        }
         // Looked at and let go before events run: a tree replaced meanwhile must not be taken
         // apart here, on the main thread.
         if (const std::optional<QList<LocalLibraryTreeNode>> tree
