@@ -169,14 +169,29 @@ qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
                               const LocalLibraryCache &library,
                               const IngestCache &ingestCache)
 {
-    QList<const LocalLibraryItem *> sameBytes;
+    // The files' attributes as they were before their bytes were checked: a file written since
+    // (a sidecar edited while the other copies were checked) may hold bytes of its own, and stays.
+    const auto attributesOf = [&ingestCache](const LocalLibraryItem &earlier) {
+        QList<std::optional<FileAttributes>> found;
+        for (const std::optional<QString> &url :
+             {earlier.ingestCacheOriginalURL, earlier.ingestCacheSidecarURL}) {
+            if (!url)
+                continue;
+            const Result<FileAttributes> attributes
+                = ingestCache.fileManager().attributesOfItem(*url);
+            found.append(attributes ? std::optional(*attributes) : std::nullopt);
+        }
+        return found;
+    };
+    QList<std::pair<const LocalLibraryItem *, QList<std::optional<FileAttributes>>>> sameBytes;
     for (const LocalLibraryItem &earlier : superseded) {
+        QList<std::optional<FileAttributes>> checked = attributesOf(earlier);
         if (ingestCache.fileManager().fileExists(*earlier.ingestCacheOriginalURL)
             && ingestCache.matchesArchivedPackage(*earlier.ingestCacheOriginalURL,
                                                   earlier.ingestCacheSidecarURL,
                                                   earlier.contentHash,
                                                   earlier.ingestCacheSidecarContentHash))
-            sameBytes.append(&earlier);
+            sameBytes.append({&earlier, std::move(checked)});
     }
     if (sameBytes.isEmpty())
         return 0;
@@ -190,11 +205,12 @@ qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
                     named.insert(QDir::cleanPath(*url));
             }
         }
-        for (const LocalLibraryItem *earlier : std::as_const(sameBytes)) {
+        for (const auto &[earlier, checked] : std::as_const(sameBytes)) {
             const QString &original = *earlier->ingestCacheOriginalURL;
             const std::optional<QString> &sidecar = earlier->ingestCacheSidecarURL;
             if (named.contains(QDir::cleanPath(original))
-                || (sidecar && named.contains(QDir::cleanPath(*sidecar))))
+                || (sidecar && named.contains(QDir::cleanPath(*sidecar)))
+                || attributesOf(*earlier) != checked)
                 continue;
             (void) ingestCache.removeArchivedPackage(original, sidecar);
         }

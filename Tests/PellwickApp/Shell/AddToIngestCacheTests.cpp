@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 
 #include <Support/ContentHasherFakes.h>
@@ -89,6 +90,9 @@ struct AddCase
     int waiting = 0;
     /// Before the card is added again, the cached IMG_0000.xmp is edited and the cache refreshed.
     bool editedSidecar = false;
+    /// While the card is added again, the earlier cached IMG_0000.xmp is edited once its bytes
+    /// were checked; the cache is refreshed after the Add.
+    bool editedDuringAdd = false;
     QString message = u"Added 2 files to Ingest Cache"_s;
     /// The records the library holds at the end; none: one per RAW original of the cards.
     int records = 0;
@@ -135,6 +139,11 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
         << AddCase{.waiting = 2,
                    .editedSidecar = true,
                    .message = u"Added 1 file to Ingest Cache; 1 was already there."_s,
+                   .records = 3};
+    QTest::newRow("a waiting sidecar edited while the card is added again")
+        << AddCase{.waiting = 2,
+                   .editedDuringAdd = true,
+                   .message = u"2 files were already in Ingest Cache; nothing added."_s,
                    .records = 3};
 }
 
@@ -211,6 +220,17 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                 statuses,
                 (QList{Status::NeedsAttention, Status::LocalCacheReady, Status::LocalCacheReady}));
         }
+        if (c.editedDuringAdd) {
+            const QString sidecar = filesNamed(fixture.cacheRoot(), u"IMG_0000.xmp"_s).value(0);
+            fixture.files->beforeOperation(
+                FileOperation::FileExists,
+                filesNamed(fixture.cacheRoot(), u"IMG_0001.DNG"_s).value(0),
+                [sidecar, once = std::make_shared<std::once_flag>()](const QString &) {
+                    std::call_once(*once, [&] {
+                        writeFile(sidecar, "<x:xmpmeta>edited in the cache</x:xmpmeta>");
+                    });
+                });
+        }
         writeCard(fixture.card(0), c.raws, 1);
         before[0] = cardState(fixture.card(0));
     }
@@ -225,6 +245,11 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QVERIFY(!model->importState().importReviewState().review);
     QVERIFY(!model->importState().isImporting());
     QVERIFY(model->shellState().transferProgresses().isEmpty());
+    if (c.editedDuringAdd) {
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+    }
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
     QCOMPARE(records.size(), c.records > 0 ? c.records : c.cards * c.raws);
     // Every cached RAW original is one record's, under that record's name, its sidecar beside it:
@@ -247,7 +272,8 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QCOMPARE(named, cachedOriginals);
     int archived = 0;
     for (const LocalLibraryItem &record : records) {
-        if (c.editedSidecar && !record.sourceMediaEvidence) { // the pair edited in the cache
+        if ((c.editedSidecar || c.editedDuringAdd)
+            && !record.sourceMediaEvidence) { // the pair edited in the cache
             QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
             QCOMPARE(readFile(*record.ingestCacheSidecarURL),
                      QByteArray("<x:xmpmeta>edited in the cache</x:xmpmeta>"));
