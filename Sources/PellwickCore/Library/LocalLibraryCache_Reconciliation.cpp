@@ -550,13 +550,27 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
         }
         if (const std::optional<qsizetype> atPath
             = unclaimed.pathMatch(*record.ingestCacheOriginalURL)) {
+            const ImportReviewItem &item = unclaimed.item(*atPath);
+            const Result<QString> rawHash = hashes.hash(item.url);
+            const bool rawIntact = rawHash && *rawHash == record.contentHash;
+            // A record found in the cache knows no other sidecar than the one there: whatever
+            // now lies beside its RAW original is its own, edited or not. Split off, the pair
+            // would come back to the record, which would wait for a card it never had.
+            if (rawIntact && !record.sourceMediaEvidence
+                && record.preview == LocalPreviewState::discoveredInIngestCache()) {
+                Result<IngestCachePackage> package = packageOf(item, hashes, *m_fileManager);
+                PELLWICK_TRY(package);
+                unclaimed.claim(*atPath);
+                claimedItems.insert(record.id, *atPath);
+                reconciled.replace(p, record.replacingIngestCachePackage(*package));
+                continue;
+            }
             LocalLibraryItem attention
                 = record.replacingImportStatus(LibraryItemImportStatus::NeedsAttention);
             // The RAW original there is still the record's, but the sidecar beside it is not
             // (edited, removed or added): the record lets go of that sidecar, and the pair there
             // is found as a photo of its own, so that neither sidecar is lost.
-            const Result<QString> rawHash = hashes.hash(unclaimed.item(*atPath).url);
-            if (rawHash && *rawHash == record.contentHash && record.ingestCacheSidecarURL)
+            if (rawIntact && record.ingestCacheSidecarURL)
                 attention = attention.replacingIngestCachePackage(
                     IngestCachePackage{*record.ingestCacheOriginalURL,
                                        std::nullopt,

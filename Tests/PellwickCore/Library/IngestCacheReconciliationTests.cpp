@@ -182,6 +182,8 @@ QList<LocalLibraryItem> IngestCacheReconciliationTests::records(const QStringLis
                 item.archiveSidecarContentHash = referenceSha256(sidecarBytes(seed));
             } else if (key == QStringLiteral("partial")) {
                 item.archiveSidecarFilename = value;
+            } else if (key == QStringLiteral("found")) {
+                item.preview = LocalPreviewState::discoveredInIngestCache();
             } else if (key == QStringLiteral("id")) {
                 item.id = QUuid(value.toUInt(), 0, 0x4000, 0x80, 0, 0, 0, 0, 0, 0, 0);
             } else {
@@ -268,6 +270,9 @@ void IngestCacheReconciliationTests::reconcile_data()
         << texts({"b/1.CR3=1", "b/1.xmp=12"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"})
         << QStringList{} << IngestCacheReconciliation{1, 1, true}
         << texts({"r1:needsAttention:b/1.CR3:-", "+1.CR3:staging:b/1.CR3:b/1.xmp=12"});
+    QTest::newRow("sidecar edited beside a record found in the cache: it takes the edit")
+        << texts({"b/1.CR3=1", "b/1.xmp=12"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11 found"})
+        << QStringList{} << none << texts({"+r1:staging:b/1.CR3:b/1.xmp=12"});
     QTest::newRow("record with sidecar, package without")
         << texts({"b/1.CR3=1"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"}) << QStringList{}
         << IngestCacheReconciliation{0, 1, true} << texts({"r1:needsAttention:b/1.CR3:-"});
