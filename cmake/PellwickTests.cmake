@@ -42,10 +42,13 @@ function(pellwick_add_test name)
     if(ARG_SLOW)
         list(APPEND label slow)
     endif()
+    # Qt Test's own watchdog ends any one test function after five minutes: a kill test's one
+    # function, under the sanitizers beside other tests, can take longer within its test's time.
+    math(EXPR functionTimeout "${ARG_TIMEOUT} * 1000")
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${label}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support;QTEST_FUNCTION_TIMEOUT=${functionTimeout}")
 endfunction()
 
 # GCC takes a precompiled header only where the definitions it was made with are the same. Qt Test
