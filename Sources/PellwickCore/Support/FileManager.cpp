@@ -54,9 +54,8 @@ Result<std::optional<FileSystemSpace>> readSpace(const QString &path)
             FileSystemSpace space;
             space.blockSize = static_cast<qint64>(info.f_frsize);
             space.availableBytes = static_cast<qint64>(info.f_bavail) * space.blockSize;
-            // A file system without a table of file entries reports none at all.
-            if (info.f_files > 0)
-                space.availableFileEntries = static_cast<qint64>(info.f_favail);
+            space.availableFileEntries
+                = FileSystemSpace::reportedFileEntries(info.f_files, info.f_favail);
             return std::optional(space);
         }
         const int error = errno;
@@ -675,6 +674,16 @@ qint64 FileSystemSpace::allocatedBytes(qint64 size) const
     return blocks > std::numeric_limits<qint64>::max() / blockSize
                ? std::numeric_limits<qint64>::max()
                : blocks * blockSize;
+}
+
+std::optional<qint64> FileSystemSpace::reportedFileEntries(quint64 fileEntries,
+                                                           quint64 freeFileEntries)
+{
+    // A file system without a table of file entries reports none at all.
+    if (fileEntries == 0)
+        return std::nullopt;
+    return static_cast<qint64>(
+        std::min<quint64>(freeFileEntries, std::numeric_limits<qint64>::max()));
 }
 
 Result<std::optional<FileSystemSpace>> LocalFileManager::availableSpace(const QString &path) const

@@ -112,6 +112,10 @@ struct FileSystemSpace
 
     /// The bytes a file of `size` bytes takes on this file system.
     qint64 allocatedBytes(qint64 size) const;
+    /// `availableFileEntries` from a file system's own counts of all and of free file entries:
+    /// none when it counts none at all. A free count beyond a signed 64-bit figure is the largest:
+    /// CephFS and some FUSE and SFTP file systems write all ones for "no limit".
+    static std::optional<qint64> reportedFileEntries(quint64 fileEntries, quint64 freeFileEntries);
 
     bool operator==(const FileSystemSpace &) const = default;
 };

@@ -16,8 +16,8 @@ enum class Guard { None, SignedOut, NoRequest, RunActive, Cancelling };
 
 /// A file operation failing with `code` on paths containing `pathFragment`.
 struct Fault { FileOperation operation; int code; QString pathFragment; };
-/// The free space reported for paths containing `pathFragment`.
-struct Free { QString pathFragment; qint64 bytes; std::optional<qint64> entries = std::nullopt; qint64 blockSize = 1; };
+/// The free space reported for paths containing `pathFragment`; `entries` as the file system counts them.
+struct Free { QString pathFragment; qint64 bytes; std::optional<quint64> entries = std::nullopt; qint64 blockSize = 1; };
 
 // clang-format on
 
@@ -165,6 +165,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("destination short of file entries") << RunCase{.free = Free{u"Restored"_s, 1 << 30, 2}, .saved = 0,
         .message = ready, .error = u"<dir>/Restored needs 6 new files; its file system has free file entries for 2. Remove files "
         "there or choose another folder, then retry."_s, .fetched = 0};
+    QTest::newRow("destination counting all ones free file entries") << RunCase{.free = Free{u"Restored"_s, 1 << 30, ~0ULL}};
     QTest::newRow("destination refuses a new file mid-run") << RunCase{.items = 3,
         .fault = Fault{FileOperation::CreateFile, ENOSPC, u"Restored/.IMG_"_s}, .saved = 0,
         .message = u"0 of 3 item(s) saved; 3 need attention"_s,
@@ -230,7 +231,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (c.free)
         h.files->setAvailableSpace(
             h.fixture.dir.filePath(c.free->pathFragment),
-            FileSystemSpace{c.free->bytes, c.free->entries, c.free->blockSize});
+            FileSystemSpace{c.free->bytes,
+                            FileSystemSpace::reportedFileEntries(c.free->entries.has_value(),
+                                                                 c.free->entries.value_or(0)),
+                            c.free->blockSize});
     if (c.fullAfter)
         h.whenSaved(*c.fullAfter, [&] { h.files->failChanges(ENOSPC, h.destination() + u'/'); });
     std::optional<QCoro::Task<>> cancellation;
