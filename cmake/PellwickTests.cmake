@@ -1,14 +1,15 @@
 # pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>]
-#                   [WRAPPER <command...>] [LABELS <labels...>] [SLOW])
+#                   [WRAPPER <command...>] [LABELS <labels...>] [RESOURCE_LOCK <name>] [SLOW])
 # Builds one QTest executable for one test class and registers it with CTest. A WRAPPER command
 # runs the test executable as its last argument (for tests that need a prepared session). Tests
 # are labelled "core" or "app" by their folder; LABELS adds more ("sanitize": also run in the
 # sanitizer pass of continuous integration). SLOW labels a crash or kill test "slow": it ends a
 # child process at many points (Tests/Support/KillPoints.h), an even sample of them by default and
 # every one with PELLWICK_KILL_EVERY_OPERATION=1. `ctest -LE slow` leaves them out of a quick run;
-# the whole run and continuous integration include them.
+# the whole run and continuous integration include them. Tests of one RESOURCE_LOCK never run at
+# once.
 function(pellwick_add_test name)
-    cmake_parse_arguments(ARG "SLOW" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "SLOW" "TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT AND ARG_SLOW)
         set(ARG_TIMEOUT 600)
     elseif(NOT ARG_TIMEOUT)
@@ -49,6 +50,9 @@ function(pellwick_add_test name)
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${label}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_TEST_DATA_TOOLS=${PROJECT_SOURCE_DIR}/Tests/Support;QTEST_FUNCTION_TIMEOUT=${functionTimeout}")
+    if(ARG_RESOURCE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+    endif()
 endfunction()
 
 # GCC takes a precompiled header only where the definitions it was made with are the same. Qt Test
