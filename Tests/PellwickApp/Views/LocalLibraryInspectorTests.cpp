@@ -32,8 +32,7 @@ struct Case
     bool gps = false;
     /// The batch of its cached original has not finished its copy-in.
     bool unfinishedCopy = false;
-    /// Hash of the sidecar "IMG_0007.xmp" that the source held beside the photo; the cached copy
-    /// has none. The second is the hash of the sidecar stored online with the photo.
+    /// The card's IMG_0007.xmp beside the photo, and the archived sidecar: their hashes.
     std::optional<QString> cardSidecar = {};
     std::optional<QString> archivedSidecar = {};
 
