@@ -77,6 +77,20 @@ private Q_SLOTS:
                     .flattened = {u"item:H"_s},
                     .statuses = {Status::LocalCacheReady, Status::NeedsAttention},
                     .title = u"Local Cache — Ready to Import · Local Cache — Needs Attention"_s};
+        // A byte copy whose sidecar is a byte copy under another name waits beside the archived one.
+        LocalLibraryItem archived = record(1, u"T_0001.DNG"_s, Status::VerifiedBackup, u"H"_s);
+        archived.ingestCacheSidecarURL = u"/cache/T_0001.xmp"_s;
+        archived.ingestCacheSidecarContentHash = u"A"_s;
+        LocalLibraryItem twin = record(5, u"T_0005.DNG"_s, Status::LocalCacheReady, u"H"_s);
+        twin.ingestCacheSidecarURL = u"/cache/T_0005.xmp"_s;
+        twin.ingestCacheSidecarContentHash = u"A"_s;
+        QTest::newRow("item row of a twin waiting beside an archived one")
+            << Case{.items = {archived, twin},
+                    .row = u"item:H+A/T_0005.xmp"_s,
+                    .selected = {5},
+                    .flattened = {u"item:H+A/T_0005.xmp"_s},
+                    .statuses = {Status::LocalCacheReady},
+                    .title = u"Local Cache — Ready to Import"_s};
         QTest::newRow("item row of three Verified Backups")
             << Case{.items = {record(1, u"IMG_1.CR3"_s, Status::VerifiedBackup, u"H"_s),
                               record(2, u"IMG_1.CR3"_s, Status::VerifiedBackup, u"H"_s),

@@ -138,6 +138,21 @@ private Q_SLOTS:
                     .rows = {u"folder:x"_s,
                              u"  item:H+A IMG_1.CR3 shows 1 of 1"_s,
                              u"  item:H+B IMG_2.CR3 shows 2 of 2"_s}};
+        // Byte copies, each with a byte copy of the other's sidecar under a name of its own.
+        const auto twin = [](int n) {
+            LocalLibraryItem item
+                = record(n, u"x/T_000%1.DNG"_s.arg(n), Status::LocalCacheReady, u"H"_s);
+            item.ingestCacheOriginalURL = u"/cache/x/T_000%1.DNG"_s.arg(n);
+            item.ingestCacheSidecarURL = u"/cache/x/T_000%1.xmp"_s.arg(n);
+            item.ingestCacheSidecarContentHash = u"A"_s;
+            return item;
+        };
+        QTest::newRow("twins with equal sidecars of other names")
+            << Case{.items = {twin(5), twin(1)},
+                    .files = {u"x/T_0001.DNG"_s, u"x/T_0005.DNG"_s},
+                    .rows = {u"folder:x"_s,
+                             u"  item:H+A/T_0001.xmp T_0001.DNG shows 1 of 1"_s,
+                             u"  item:H+A/T_0005.xmp T_0005.DNG shows 5 of 5"_s}};
         QTest::newRow("thirty child folders, no count") << Case{
             .files = thirty, .rows = thirtyFolderRows(25, u"show-more-folders:folder: 25+5"_s)};
         QTest::newRow("thirty child folders, count 50") << Case{

@@ -44,16 +44,14 @@ struct TextEqual
     bool operator()(QStringView a, QStringView b) const { return a == b; }
 };
 
-/// The records of one content at one file name: positions in the input, one per id. The texts
-/// and positions live as long as the builder.
+/// The records of one photo at one file name: positions in the input, one per id, all of one
+/// content. The positions and texts live as long as the builder.
 struct Group
 {
-    QStringView contentHash;
     std::span<const qsizetype> items;
-    /// The content hash of the group's own sidecar (`ownSidecarContentHash`), empty for none.
-    QStringView sidecarHash;
-    /// Whether the content is shown in other groups too, with other sidecars.
-    bool sharesContent = false;
+    /// What tells the photo's row id from those of the other photos of its content, for the
+    /// few contents that several photos share; null for every other group.
+    const QString *idSuffix = nullptr;
 };
 
 struct File
@@ -151,6 +149,14 @@ bool isActionable(const LocalLibraryItem &item)
     return false;
 }
 
+/// Whether the record stands for its package in the archive, which names its sidecar: a Verified
+/// Backup or a duplicate of one.
+bool isArchived(const LocalLibraryItem &item)
+{
+    return item.importStatus == LibraryItemImportStatus::VerifiedBackup
+           || item.importStatus == LibraryItemImportStatus::Duplicate;
+}
+
 QString joinedPath(const QString &folderPath, const QString &name)
 {
     return folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
@@ -214,44 +220,17 @@ public:
     {
         // The members of every content group, in input order, side by side in one list: no list
         // of its own for each of a large library's groups.
-        // A content's groups, one per sidecar, are chained from its first; nearly every chain
-        // has one group.
-        std::unordered_map<QStringView, qsizetype, TextHash> firstGroupOfHash;
-        firstGroupOfHash.reserve(size_t(m_items.size()));
+        std::unordered_map<QStringView, qsizetype, TextHash> groupOfHash;
+        groupOfHash.reserve(size_t(m_items.size()));
         std::vector<qsizetype> groupOfItem(size_t(m_items.size()));
         std::vector<qsizetype> groupEnds;
-        const auto addGroup = [this, &groupEnds](QStringView sidecar) {
-            groupEnds.push_back(0);
-            m_groupSidecars.push_back(sidecar);
-            m_nextGroupOfHash.push_back(-1);
-            return qsizetype(groupEnds.size()) - 1;
-        };
         for (qsizetype i = 0; i < m_items.size(); ++i) {
-            const QString *ownSidecar = m_items.at(i).ownSidecarContentHash();
-            const QStringView sidecar = ownSidecar ? QStringView(*ownSidecar) : QStringView();
-            const auto [it, added] = firstGroupOfHash.try_emplace(m_items.at(i).contentHash,
-                                                                  qsizetype(groupEnds.size()));
-            qsizetype g = it->second;
-            if (added) {
-                addGroup(sidecar);
-            } else {
-                qsizetype last = -1;
-                while (g >= 0 && m_groupSidecars[size_t(g)] != sidecar) {
-                    last = g;
-                    g = m_nextGroupOfHash[size_t(g)];
-                }
-                if (g < 0) {
-                    g = addGroup(sidecar);
-                    m_nextGroupOfHash[size_t(last)] = g;
-                }
-            }
-            groupOfItem[size_t(i)] = g;
-            ++groupEnds[size_t(g)];
-        }
-        m_groupSharesContent.assign(groupEnds.size(), false);
-        for (size_t g = 0; g < groupEnds.size(); ++g) {
-            if (const qsizetype next = m_nextGroupOfHash[g]; next >= 0)
-                m_groupSharesContent[g] = m_groupSharesContent[size_t(next)] = true;
+            const auto [it, added]
+                = groupOfHash.try_emplace(m_items.at(i).contentHash, qsizetype(groupEnds.size()));
+            if (added)
+                groupEnds.push_back(0);
+            groupOfItem[size_t(i)] = it->second;
+            ++groupEnds[size_t(it->second)];
         }
         std::partial_sum(groupEnds.begin(), groupEnds.end(), groupEnds.begin());
         m_groupMembers.resize(size_t(m_items.size()));
@@ -262,10 +241,13 @@ public:
         for (size_t g = 0; g < groupEnds.size(); ++g) {
             const size_t end
                 = g + 1 < groupEnds.size() ? size_t(groupEnds[g + 1]) : m_groupMembers.size();
-            placeGroup(
-                std::span(m_groupMembers).subspan(size_t(groupEnds[g]), end - size_t(groupEnds[g])),
-                qsizetype(g),
-                cacheRoot);
+            const std::span<qsizetype> content
+                = uniqueItems(std::span(m_groupMembers)
+                                  .subspan(size_t(groupEnds[g]), end - size_t(groupEnds[g])));
+            if (content.size() == 1)
+                placeGroup(content, nullptr, cacheRoot);
+            else
+                placePhotos(content, cacheRoot);
         }
     }
 
@@ -396,14 +378,21 @@ private:
         return found;
     }
 
+    /// Whether the record at `a` is shown before the one at `b`: the status furthest from done,
+    /// then the id.
+    bool displayBefore(qsizetype a, qsizetype b) const
+    {
+        const LocalLibraryItem &x = m_items.at(a);
+        const LocalLibraryItem &y = m_items.at(b);
+        const int rankX = displayRank(x.importStatus);
+        const int rankY = displayRank(y.importStatus);
+        return rankX != rankY ? rankX < rankY : idTextBefore(x.id, y.id);
+    }
+
     qsizetype displayItem(std::span<const qsizetype> group) const
     {
         return *std::min_element(group.begin(), group.end(), [this](qsizetype a, qsizetype b) {
-            const LocalLibraryItem &x = m_items.at(a);
-            const LocalLibraryItem &y = m_items.at(b);
-            const int rankX = displayRank(x.importStatus);
-            const int rankY = displayRank(y.importStatus);
-            return rankX != rankY ? rankX < rankY : idTextBefore(x.id, y.id);
+            return displayBefore(a, b);
         });
     }
 
@@ -424,7 +413,90 @@ private:
         return group.first(size_t(end - group.begin()));
     }
 
-    void placeGroup(std::span<qsizetype> group, qsizetype g, const QString &cacheRoot)
+    /// Places the photos of a content that several records carry, a group each. The records of
+    /// one photo are those that take one copy of it in the store: of one sidecar content (none
+    /// counting as one) and, while they wait, of one sidecar name. The archived ones, a Verified
+    /// Backup and its duplicates, go with the waiting photo of their shown record's sidecar
+    /// name, or else make one photo.
+    void placePhotos(std::span<qsizetype> content, const QString &cacheRoot)
+    {
+        struct Member
+        {
+            QString sidecarHash;
+            QString sidecarName;
+            bool archived;
+            qsizetype item;
+        };
+
+        std::vector<Member> members;
+        members.reserve(content.size());
+        for (qsizetype i : content) {
+            const LocalLibraryItem &item = m_items.at(i);
+            PackageSidecar sidecar = item.ownSidecar().value_or(PackageSidecar());
+            members.push_back({std::move(sidecar.contentHash).value_or(QString()),
+                               std::move(sidecar.filename).value_or(QString()),
+                               isArchived(item),
+                               i});
+        }
+        const auto sameSidecar
+            = [](const Member &a, const Member &b) { return a.sidecarHash == b.sidecarHash; };
+        const auto samePhoto = [](const Member &a, const Member &b) {
+            return a.sidecarHash == b.sidecarHash && a.archived == b.archived
+                   && (a.archived || a.sidecarName == b.sidecarName);
+        };
+        // By sidecar content, then the waiting records by sidecar name before the archived ones;
+        // in input order within a photo.
+        const auto sortByPhoto = [&members] {
+            std::sort(members.begin(), members.end(), [](const Member &a, const Member &b) {
+                return std::tie(a.sidecarHash, a.archived, a.sidecarName, a.item)
+                       < std::tie(b.sidecarHash, b.archived, b.sidecarName, b.item);
+            });
+        };
+        sortByPhoto();
+        for (auto first = members.begin(); first != members.end();) {
+            const auto last = std::find_if_not(
+                first, members.end(), [&](const Member &m) { return sameSidecar(m, *first); });
+            const auto archived
+                = std::find_if(first, last, [](const Member &m) { return m.archived; });
+            if (archived != last) {
+                const auto shown
+                    = std::min_element(archived, last, [this](const Member &a, const Member &b) {
+                          return displayBefore(a.item, b.item);
+                      });
+                const QString name = shown->sidecarName;
+                const bool joins = std::any_of(
+                    first, archived, [&](const Member &m) { return m.sidecarName == name; });
+                for (auto m = archived; m != last; ++m) {
+                    m->sidecarName = name;
+                    m->archived = !joins;
+                }
+            }
+            first = last;
+        }
+        sortByPhoto();
+        for (size_t k = 0; k < members.size(); ++k)
+            content[k] = members[k].item;
+        const bool severalPhotos = !samePhoto(members.front(), members.back());
+        for (size_t first = 0; first < members.size();) {
+            size_t last = first + 1;
+            while (last < members.size() && samePhoto(members[first], members[last]))
+                ++last;
+            const Member &photo = members[first];
+            QString suffix;
+            if (severalPhotos && !photo.sidecarHash.isEmpty())
+                suffix = QLatin1Char('+') + photo.sidecarHash;
+            // Photos of one sidecar content are told apart by their sidecar's name.
+            if ((first > 0 && sameSidecar(members[first - 1], photo))
+                || (last < members.size() && sameSidecar(members[last], photo)))
+                suffix += QLatin1Char('/') + photo.sidecarName;
+            placeGroup(content.subspan(first, last - first),
+                       suffix.isEmpty() ? nullptr : &m_idSuffixes.emplace_back(std::move(suffix)),
+                       cacheRoot);
+            first = last;
+        }
+    }
+
+    void placeGroup(std::span<qsizetype> group, const QString *idSuffix, const QString &cacheRoot)
     {
         const LocalLibraryItem &display = m_items.at(displayItem(group));
         // Texts of the records live as long as the builder; a computed one is kept with it.
@@ -448,10 +520,7 @@ private:
             PlacedGroup{pathText.first(std::max<qsizetype>(slash, 0)),
                         name,
                         name == display.originalFilename ? &display.originalFilename : nullptr,
-                        Group{m_items.at(group.front()).contentHash,
-                              uniqueItems(group),
-                              m_groupSidecars[size_t(g)],
-                              m_groupSharesContent[size_t(g)]}});
+                        Group{group, idSuffix}});
     }
 
     const QList<QUuid> &eligibleActionItemIDs(Folder &folder)
@@ -486,9 +555,14 @@ private:
         }
         QList<Group> groups = name.entry->groups;
         if (groups.size() > 1) {
-            std::sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) {
-                return std::tie(a.contentHash, a.sidecarHash)
-                       < std::tie(b.contentHash, b.sidecarHash);
+            const auto key = [this](const Group &group) {
+                return std::pair(group.items.empty()
+                                     ? QStringView()
+                                     : QStringView(m_items.at(group.items.front()).contentHash),
+                                 group.idSuffix ? QStringView(*group.idSuffix) : QStringView());
+            };
+            std::sort(groups.begin(), groups.end(), [&key](const Group &a, const Group &b) {
+                return key(a) < key(b);
             });
         }
         for (const Group &group : std::as_const(groups)) {
@@ -497,9 +571,8 @@ private:
             const qsizetype display = displayItem(group.items);
             LocalLibraryTreeNode row;
             row.id = QStringLiteral("item:") + m_items.at(display).contentHash;
-            // A byte copy kept with another sidecar is another photo, with a row of its own.
-            if (group.sharesContent && !group.sidecarHash.isEmpty())
-                row.id += QLatin1Char('+') + group.sidecarHash;
+            if (group.idSuffix)
+                row.id += *group.idSuffix;
             row.name = name.name;
             if (group.items.size() == 1) {
                 // Nearly every group: the row shares the tree's list rather than copy its record.
@@ -528,11 +601,9 @@ private:
     QStringView m_lastFolderPath;
     Folder *m_lastFolder = nullptr;
     std::vector<qsizetype> m_groupMembers;
-    std::vector<QStringView> m_groupSidecars;
-    std::vector<qsizetype> m_nextGroupOfHash;
-    std::vector<bool> m_groupSharesContent;
     std::vector<PlacedGroup> m_placedGroups;
     std::deque<QString> m_computedPaths;
+    std::deque<QString> m_idSuffixes;
 };
 
 } // namespace

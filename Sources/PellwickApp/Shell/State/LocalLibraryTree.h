@@ -12,9 +12,10 @@ namespace Pellwick {
 class FileManager;
 
 /// Turns library records into the rows of the library folder tree, which mirrors the layout of
-/// the Ingest Cache: folders, one row per content (all records with one content hash, shown at
-/// the path of the group's display item), files without records, and paging rows that reveal
-/// more child folders. Pure: no shared state and no Qt Gui, so any thread may build (the file
+/// the Ingest Cache: folders, one row per photo (the records of one content hash, split by their
+/// sidecars as the store splits records only where several photos share the content; shown at
+/// the path of the group's display item), files without records, and paging rows that reveal more child
+/// folders. Pure: no shared state and no Qt Gui, so any thread may build (the file
 /// manager is thread-safe); a build makes the rows of its folders on Core's executor as well.
 class LocalLibraryTree
 {
