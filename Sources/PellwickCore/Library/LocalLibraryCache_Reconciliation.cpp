@@ -22,6 +22,16 @@ bool isArchived(LibraryItemImportStatus status)
            || status == LibraryItemImportStatus::Duplicate;
 }
 
+/// Whether `record` keeps its RAW original's bytes without needing attention: in the archive, or
+/// in a copy in the cache that it names.
+bool holdsRawOriginal(const LocalLibraryItem &record)
+{
+    return record.importStatus != LibraryItemImportStatus::NeedsAttention
+           && (isArchived(record.importStatus)
+               || record.importStatus == LibraryItemImportStatus::CleanupPending
+               || record.ingestCacheOriginalURL);
+}
+
 /// Content hashes of one call, each file hashed at most once; failures are kept too, so that
 /// they are reported where the files are first needed.
 class HashMemo
@@ -417,9 +427,10 @@ void handOverArchiveBackedPackages(EditedRecords &records, const FileManager &fi
 /// the first record with its bytes that takes it (one not archived, or an archived one whose
 /// package facts match) or appends it; returns how many were appended. A record keeps the package
 /// it names (its item in `claimedItems`, by record id) over a copy that comes before it in the
-/// review. An appended record takes the metadata of its file and a canonical filename unique in
-/// the library. One record is made at a time: a cache full of files the library does not know
-/// must not hold them all as records besides. On a failure `records` is left part merged.
+/// review or lies in a batch whose copy-in is unfinished. An appended record takes the metadata of
+/// its file and a canonical filename unique in the library. One record is made at a time: a cache
+/// full of files the library does not know must not hold them all as records besides. On a
+/// failure `records` is left part merged.
 Result<int> mergeDiscovered(EditedRecords &records,
                             const UnclaimedItems &unclaimed,
                             const QHash<QUuid, qsizetype> &claimedItems,
@@ -447,10 +458,19 @@ Result<int> mergeDiscovered(EditedRecords &records,
         LocalLibraryItem &item = *discovered;
         qsizetype taker = firstWithHash.value(item.contentHash, -1);
         qsizetype last = -1;
+        bool held = false;
         while (taker >= 0 && !records.at(taker).takesIngestCacheCopy(item, fileManager)) {
+            held = held || holdsRawOriginal(records.at(taker));
             last = taker;
             taker = nextWithHash[static_cast<size_t>(taker)];
         }
+        // A RAW original renamed into a batch whose copy-in was cut before its sidecar's, while
+        // a record holds its bytes: it gets no record yet. The Add that finishes the batch gives
+        // the pair to the record holding the photo; one split off now would need attention that
+        // the Add never resolves.
+        if (taker < 0 && held && !item.ingestCacheSidecarURL
+            && liesBelowAnyFolder(*item.ingestCacheOriginalURL, blockedFolders))
+            continue;
         if (taker < 0) {
             if (last < 0)
                 firstWithHash.insert(item.contentHash, records.size());
@@ -475,8 +495,11 @@ Result<int> mergeDiscovered(EditedRecords &records,
             continue;
         }
         // Taking the earlier copy would hand the record back and forth between the two copies,
-        // one library write at every refresh.
-        if (claimedItems.value(records.at(taker).id, -1) > index)
+        // one library write at every refresh. A copy of a batch whose copy-in is unfinished is
+        // left to the Add that finishes it: taken now, it would leave the record's copy unnamed.
+        const qsizetype claimed = claimedItems.value(records.at(taker).id, -1);
+        if (claimed > index
+            || (claimed >= 0 && liesBelowAnyFolder(*item.ingestCacheOriginalURL, blockedFolders)))
             continue;
         records.replace(taker, Detail::takingIngestCacheCopy(records.at(taker), item, fileManager));
     }

@@ -358,6 +358,8 @@ struct FaultCase
     /// The matching call that fails, from 1.
     int occurrence = 1;
     int raws = 2;
+    /// The card was added before and waits in the cache: the failing Add is its second.
+    bool waiting = false;
     /// A refresh of the cache runs between the two Adds.
     bool refreshed = false;
     /// That refresh takes the message back.
@@ -437,6 +439,14 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                                 u"again."_s,
                      // Refresh Cache made records of the copies: they were held already.
                      .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+    QTest::newRow("a waiting card added again, cut between a RAW and its sidecar, then Refresh")
+        << FaultCase{.operation = FileOperation::MoveItem,
+                     .code = EIO,
+                     .pathFragment = u"IMG_0000.xmp"_s,
+                     .occurrence = 2,
+                     .waiting = true,
+                     .refreshed = true,
+                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
@@ -466,6 +476,12 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     c.message.replace(u"<cache>"_s, fixture.cacheRoot())
         .replace(u"<library>"_s, fixture.libraryRoot());
     const auto model = fixture.make();
+    if (c.waiting) {
+        QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
+        QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
+    }
+    const QList<LocalLibraryItem> waiting = storedRecords(fixture.library);
+    QCOMPARE(waiting.size(), c.waiting ? c.raws : 0);
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const ImportReview review = *model->importState().importReviewState().review;
     if (c.tooLittleSpace)
@@ -480,7 +496,7 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QCOMPARE(model->importState().importReviewState().review, review);
     QVERIFY(!model->importState().isImporting());
     QVERIFY(model->shellState().transferProgresses().isEmpty());
-    QVERIFY(storedRecords(fixture.library).isEmpty());
+    QCOMPARE(storedRecords(fixture.library), waiting);
     QCOMPARE(cardState(fixture.card(0)), before);
     const bool interrupted = !filesNamed(fixture.cacheRoot(), markerName).isEmpty();
     if (c.refreshed) {
@@ -506,9 +522,19 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     if (interrupted)
         QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
     QSet<QUuid> ids;
+    QSet<QString> named;
     for (const LocalLibraryItem &record : records) {
         QCOMPARE(record.importStatus, LibraryItemImportStatus::LocalCacheReady);
         ids.insert(record.id);
+        // Each record names files of its own, there.
+        QVERIFY(record.ingestCacheOriginalURL);
+        for (const std::optional<QString> &file :
+             {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
+            if (!file)
+                continue;
+            QVERIFY(QFileInfo::exists(*file) && !named.contains(*file));
+            named.insert(*file);
+        }
     }
     model->sessionState().setSession(
         AuthenticatedLibrarySession{u"token"_s, LibraryUser{1, u"ana@example.test"_s, {}}, {}});
