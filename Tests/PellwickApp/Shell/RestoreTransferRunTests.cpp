@@ -47,6 +47,8 @@ struct RunCase
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
     bool quitDuringNext = false; ///< with `pauseAfter`: the pause lands inside the next file
+    /// With the faults lifted, a retry is then paused after this many saved transfers.
+    std::optional<qint64> retryPausedAfter = std::nullopt;
     /// The Restore page is then opened: the library is rebuilt from the backend, and the held
     /// request read again (as the window's activation does).
     bool rebuildAfter = false;
@@ -190,6 +192,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .rebuildAfter = true, .relaunch = true, .saved = 1, .message = u"1 of 3 item(s) saved; 2 need attention"_s,
         .reason = noSpace, .messageTone = LibraryPresentationTone::Attention,
         .overview = {{LibraryPresentationTone::Attention}}, .retried = u"Restore complete: 2 item(s) saved"_s};
+    QTest::newRow("destination full, retry paused, library rebuilt, relaunched") << RunCase{.items = 3, .fullAfter = 1,
+        .retryPausedAfter = 1, .rebuildAfter = true, .relaunch = true, .saved = 2,
+        .message = u"2 of 3 item(s) saved; 1 need attention"_s, .reason = noSpace,
+        .messageTone = LibraryPresentationTone::Attention, .retried = u"Restore complete: 1 item(s) saved"_s};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -279,6 +285,11 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         QCoro::waitFor(std::move(*cancellation));
     if (c.stopAfter)
         QCoro::waitFor(h.model->restoreWorkflows().cancelActiveRestoreRequest());
+    if (c.retryPausedAfter) {
+        h.files->clearFailures();
+        h.whenSaved(*c.retryPausedAfter, pause);
+        h.restoreInto();
+    }
     if (c.rebuildAfter) {
         QCoro::waitFor(h.model->restoreWorkflows().refreshLocalLibraryCacheForRestore());
         QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
@@ -298,7 +309,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
-    QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
+    const int runs = c.retryPausedAfter ? 2 : 1;
+    QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : runs);
     QCOMPARE(h.requestCount("POST", "/complete") > 0,
              c.startAfter || (c.message && c.message->startsWith(u"Restore complete")));
     QCOMPARE(h.restore().restoreMessage(),
@@ -350,7 +362,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (!c.planned)
         QCOMPARE(h.backend.objectStore().requests().size(), 0);
     // A run that saved a file reads the library's figures (its restore allowance) again.
-    QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? 1 : 0);
+    QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? runs : 0);
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
     QCOMPARE(h.mainThreadWork(), QStringList());
