@@ -189,6 +189,12 @@ void FaultInjectingFileManager::failChanges(int code, const QString &pathFragmen
         failOperation(operation, code, pathFragment);
 }
 
+void FaultInjectingFileManager::clearFailures()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_rules.clear();
+}
+
 void FaultInjectingFileManager::beforeOperation(FileOperation operation,
                                                 const QString &pathFragment,
                                                 std::function<void(const QString &)> hook)

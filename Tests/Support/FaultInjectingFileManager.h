@@ -62,6 +62,9 @@ public:
     /// Fails every call that would change the disk on a path containing `pathFragment` with errno
     /// `code`, as a read-only (EROFS) or full (ENOSPC) folder does; reads go on.
     void failChanges(int code, const QString &pathFragment);
+    /// Lifts every failure injected with `failOperation` or `failChanges` so far, as a disk
+    /// given room again; hooks, space figures and kills stay.
+    void clearFailures();
     /// Runs `hook` with the path as each call of `operation` on a path containing `pathFragment`
     /// begins, after its fault rules are applied and outside the manager's lock (to change the
     /// file system between two operations, as another thread could).

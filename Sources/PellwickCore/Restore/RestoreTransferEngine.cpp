@@ -346,4 +346,20 @@ Result<void> RestoreTransferEngine::persistManifest(const RestoreTransferManifes
     return executor().saveManifest(manifest);
 }
 
+Result<std::optional<RestoreRunOutcome>>
+RestoreTransferEngine::runOutcome(qint64 restoreRequestID) const
+{
+    return executor().loadRunOutcome(restoreRequestID);
+}
+
+Result<void> RestoreTransferEngine::persistRunOutcome(const RestoreRunOutcome &outcome) const
+{
+    return executor().saveRunOutcome(outcome);
+}
+
+Result<void> RestoreTransferEngine::removeRunOutcome(qint64 restoreRequestID) const
+{
+    return executor().removeRunOutcome(restoreRequestID);
+}
+
 } // namespace Pellwick

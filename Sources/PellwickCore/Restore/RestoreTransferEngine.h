@@ -97,6 +97,15 @@ public:
     /// Writes `manifest` atomically to its place, creating the manifests folder when needed.
     [[nodiscard]] Result<void> persistManifest(const RestoreTransferManifest &manifest) const;
 
+    /// The stored outcome of the request's last settled run, or no value when none is stored;
+    /// read and decoding failures are returned unchanged.
+    [[nodiscard]] Result<std::optional<RestoreRunOutcome>>
+    runOutcome(qint64 restoreRequestID) const;
+    /// Writes `outcome` atomically beside the manifests, replacing the request's stored one.
+    [[nodiscard]] Result<void> persistRunOutcome(const RestoreRunOutcome &outcome) const;
+    /// Forgets the request's stored outcome, once nothing of it needs attention any more.
+    [[nodiscard]] Result<void> removeRunOutcome(qint64 restoreRequestID) const;
+
 private:
     struct State;
     struct Task;

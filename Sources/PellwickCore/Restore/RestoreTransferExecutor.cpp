@@ -116,6 +116,27 @@ Result<QByteArray> readManifestFile(const FileManager &fileManager, const QStrin
     return data;
 }
 
+/// The record decoded from the state file at `path` in `folder`, or no value when there is none;
+/// a folder that is a symbolic link is refused, and a decoding failure names the file.
+template<typename Record>
+Result<std::optional<Record>> readStateFile(const FileManager &fileManager,
+                                            const QString &folder,
+                                            const QString &path,
+                                            Result<Record> (*decode)(const QByteArray &))
+{
+    PELLWICK_TRY(requireNoLink(fileManager, folder));
+    if (!fileManager.fileExists(path))
+        return std::optional<Record>();
+    PELLWICK_TRY_ASSIGN(QByteArray data, readManifestFile(fileManager, path));
+    Result<Record> record = decode(data);
+    if (!record) {
+        if (const DecodingError *error = record.error().template as<DecodingError>())
+            return manifestDecodingFailure(*error, path);
+        return tl::unexpected<Error>(std::move(record).error());
+    }
+    return std::optional<Record>(std::move(*record));
+}
+
 /// Whether `error` says nothing is at the path it names. A folder that cannot be searched or a
 /// failing drive says nothing about the file.
 bool leadsNowhere(const Error &error)
@@ -571,25 +592,19 @@ Result<std::optional<RestoreTransferManifest>>
 RestoreTransferExecutor::loadManifest(const RestoreTransferIdentifier &id) const
 {
     const QString path = m_layout.manifestPath(id);
-    PELLWICK_TRY(requireNoLink(*m_fileManager, m_layout.manifestsPath()));
-    if (!m_fileManager->fileExists(path))
-        return std::optional<RestoreTransferManifest>();
-    PELLWICK_TRY_ASSIGN(QByteArray data, readManifestFile(*m_fileManager, path));
-    Result<RestoreTransferManifest> manifest = RestoreTransferManifest::decode(data);
-    if (!manifest) {
-        if (const DecodingError *error = manifest.error().as<DecodingError>())
-            return manifestDecodingFailure(*error, path);
-        return tl::unexpected<Error>(std::move(manifest).error());
-    }
+    PELLWICK_TRY_ASSIGN(
+        std::optional<RestoreTransferManifest> manifest,
+        readStateFile(
+            *m_fileManager, m_layout.manifestsPath(), path, RestoreTransferManifest::decode));
     // Its parts folder and every file it names follow from the id: another transfer's manifest
     // here would lead this one into that transfer's state.
-    if (manifest->id != id)
+    if (manifest && manifest->id != id)
         return manifestDecodingFailure(
             {DecodingError::Kind::DataCorrupted,
              QStringLiteral("id"),
              QStringLiteral("The manifest is that of %1.").arg(manifest->id.fileStem())},
             path);
-    return std::optional<RestoreTransferManifest>(std::move(*manifest));
+    return manifest;
 }
 
 Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest &manifest) const
@@ -597,6 +612,39 @@ Result<void> RestoreTransferExecutor::saveManifest(const RestoreTransferManifest
     PELLWICK_TRY(createStateFolder(m_layout.manifestsPath()));
     PELLWICK_TRY_ASSIGN(QByteArray data, manifest.encoded());
     return writeFileAtomically(*m_fileManager, m_layout.manifestPath(manifest.id), data);
+}
+
+Result<std::optional<RestoreRunOutcome>>
+RestoreTransferExecutor::loadRunOutcome(qint64 restoreRequestID) const
+{
+    const QString path = m_layout.runOutcomePath(restoreRequestID);
+    PELLWICK_TRY_ASSIGN(
+        std::optional<RestoreRunOutcome> outcome,
+        readStateFile(*m_fileManager, m_layout.runOutcomesPath(), path, RestoreRunOutcome::decode));
+    if (outcome && outcome->restoreRequestID != restoreRequestID)
+        return manifestDecodingFailure(
+            {DecodingError::Kind::DataCorrupted,
+             QStringLiteral("restoreRequestID"),
+             QStringLiteral("The outcome is that of request %1.").arg(outcome->restoreRequestID)},
+            path);
+    return outcome;
+}
+
+Result<void> RestoreTransferExecutor::saveRunOutcome(const RestoreRunOutcome &outcome) const
+{
+    PELLWICK_TRY(createStateFolder(m_layout.runOutcomesPath()));
+    PELLWICK_TRY_ASSIGN(QByteArray data, outcome.encoded());
+    return writeFileAtomically(
+        *m_fileManager, m_layout.runOutcomePath(outcome.restoreRequestID), data);
+}
+
+Result<void> RestoreTransferExecutor::removeRunOutcome(qint64 restoreRequestID) const
+{
+    const QString path = m_layout.runOutcomePath(restoreRequestID);
+    PELLWICK_TRY(requireNoLink(*m_fileManager, m_layout.runOutcomesPath()));
+    if (!m_fileManager->fileExists(path))
+        return {};
+    return m_fileManager->removeItem(path);
 }
 
 Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTransfer &transfer,

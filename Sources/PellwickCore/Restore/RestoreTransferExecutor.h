@@ -4,6 +4,7 @@
 #include <PellwickCore/Ingest/TransferProgress.h>
 #include <PellwickCore/Restore/RestoreDownloads.h>
 #include <PellwickCore/Restore/RestoreRangeFetching.h>
+#include <PellwickCore/Restore/RestoreRunOutcome.h>
 #include <PellwickCore/Restore/RestoreTransferClock.h>
 #include <PellwickCore/Restore/RestoreTransferManifest.h>
 #include <PellwickCore/Restore/RestoreTransferStateLayout.h>
@@ -107,6 +108,14 @@ public:
     loadManifest(const RestoreTransferIdentifier &id) const;
     /// Writes the manifest atomically, creating the manifests folder when needed.
     [[nodiscard]] Result<void> saveManifest(const RestoreTransferManifest &manifest) const;
+    /// The outcome of the request's last settled run, or no value when none is stored; read as
+    /// `loadManifest` reads a manifest.
+    [[nodiscard]] Result<std::optional<RestoreRunOutcome>>
+    loadRunOutcome(qint64 restoreRequestID) const;
+    /// Writes the outcome atomically, creating its folder when needed.
+    [[nodiscard]] Result<void> saveRunOutcome(const RestoreRunOutcome &outcome) const;
+    /// Removes the request's stored outcome; none stored is no failure.
+    [[nodiscard]] Result<void> removeRunOutcome(qint64 restoreRequestID) const;
     /// What `execute` would still write for `transfer`, each file rounded up to the block size of
     /// the file system it goes to: a file whose complete manifest names its destination needs
     /// nothing, and recorded ranges whose parts are there are not fetched again. Manifest read

@@ -23,4 +23,14 @@ QString RestoreTransferStateLayout::partPath(const RestoreTransferIdentifier &id
     return partsPath(id) + QStringLiteral("/%1-%2.part").arg(range.start).arg(range.endInclusive);
 }
 
+QString RestoreTransferStateLayout::runOutcomesPath() const
+{
+    return rootPath + QStringLiteral("/outcomes");
+}
+
+QString RestoreTransferStateLayout::runOutcomePath(qint64 restoreRequestID) const
+{
+    return runOutcomesPath() + QStringLiteral("/restore-request-%1.json").arg(restoreRequestID);
+}
+
 } // namespace Pellwick

@@ -8,7 +8,8 @@ namespace Pellwick {
 
 /// Where the state of restore transfers lies under its root folder:
 /// "manifests/<stem>.json" for each artifact's manifest and "parts/<stem>/<start>-<end>.part" for
-/// each completed range, numbers in plain decimal.
+/// each completed range, numbers in plain decimal; "outcomes/restore-request-<request>.json" for
+/// the outcome of a request's last settled run.
 struct RestoreTransferStateLayout
 {
     QString rootPath;
@@ -17,6 +18,8 @@ struct RestoreTransferStateLayout
     QString manifestPath(const RestoreTransferIdentifier &id) const;
     QString partsPath(const RestoreTransferIdentifier &id) const;
     QString partPath(const RestoreTransferIdentifier &id, const RestoreByteRange &range) const;
+    QString runOutcomesPath() const;
+    QString runOutcomePath(qint64 restoreRequestID) const;
 };
 
 } // namespace Pellwick

@@ -47,9 +47,14 @@ struct RunCase
     std::optional<qint64> pauseAfter = std::nullopt;  ///< saved transfers
     std::optional<qint64> cancelAfter = std::nullopt; ///< saved transfers
     bool quitDuringNext = false; ///< with `pauseAfter`: the pause lands inside the next file
-    bool relaunch = false;       ///< the application starts again and reads its request
-    bool stopAfter = false;      ///< "Stop Restore" once the run has ended
-    bool startAfter = false;     ///< a new request for every record then cannot start (HTTP 503)
+    /// With the faults lifted, a retry is then paused after this many saved transfers.
+    std::optional<qint64> retryPausedAfter = std::nullopt;
+    /// The Restore page is then opened: the library is rebuilt from the backend, and the held
+    /// request read again (as the window's activation does).
+    bool rebuildAfter = false;
+    bool relaunch = false;   ///< the application starts again and reads its request
+    bool stopAfter = false;  ///< "Stop Restore" once the run has ended
+    bool startAfter = false; ///< a new request for every record then cannot start (HTTP 503)
     int saved = 2;
     bool planned = true;
     std::optional<QString> message = u"Restore complete: 2 item(s) saved"_s;
@@ -68,6 +73,8 @@ struct RunCase
     /// Checked when set: only the first records' files are fetched, and those not saved keep
     /// their fetched ranges for the retry.
     std::optional<int> fetched = std::nullopt;
+    /// Checked when set: with the faults lifted, a retry then saves what was left; its message.
+    std::optional<QString> retried = std::nullopt;
 };
 
 const QString ready = u"Restore ready"_s;
@@ -95,6 +102,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::addColumn<RunCase>("c");
     const QString cancelled = u"Restore cancelled"_s, paused = u"Restore Transfer paused"_s;
     const QString refused = u"Choose a restore destination outside the Ingest Cache."_s;
+    const QString noSpace
+        = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s;
     const auto outside = [](const QString &folder) -> QString {
         return u"Choose a restore destination outside the "_s + folder + u'.';
     };
@@ -114,7 +123,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("nothing saved: no earlier folder") << RunCase{.items = 1, .corruptBytes = true, .earlierFolder = true,
         .saved = 0, .message = u"0 of 1 item(s) saved; 1 need attention"_s, .reason = unverified, .savedHere = false};
     QTest::newRow("3 saved, 2 failed, then refreshed") << RunCase{.items = 5, .wrongHashes = {1, 3}, .refreshAfter = true,
-        .saved = 3, .message = ready, .reason = unverified};
+        .saved = 3, .message = u"3 of 5 item(s) saved; 2 need attention"_s, .reason = unverified,
+        .messageTone = LibraryPresentationTone::Attention};
     QTest::newRow("signed out") << RunCase{.guard = Guard::SignedOut, .saved = 0, .planned = false, .message = ready};
     QTest::newRow("no request") << RunCase{.guard = Guard::NoRequest, .saved = 0, .planned = false, .message = std::nullopt};
     QTest::newRow("run active") << RunCase{.guard = Guard::RunActive, .saved = 0, .planned = false, .message = ready};
@@ -175,6 +185,17 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     QTest::newRow("destination full after the first file") << RunCase{.items = 3, .fullAfter = 1, .saved = 1,
         .message = u"1 of 3 item(s) saved; 2 need attention"_s,
         .reason = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s, .fetched = 2};
+    QTest::newRow("destination full, library rebuilt: still needs attention") << RunCase{.items = 3, .fullAfter = 1,
+        .rebuildAfter = true, .saved = 1, .message = u"1 of 3 item(s) saved; 2 need attention"_s, .reason = noSpace,
+        .messageTone = LibraryPresentationTone::Attention, .overview = {{LibraryPresentationTone::Attention}}};
+    QTest::newRow("destination full, library rebuilt, relaunched, retried") << RunCase{.items = 3, .fullAfter = 1,
+        .rebuildAfter = true, .relaunch = true, .saved = 1, .message = u"1 of 3 item(s) saved; 2 need attention"_s,
+        .reason = noSpace, .messageTone = LibraryPresentationTone::Attention,
+        .overview = {{LibraryPresentationTone::Attention}}, .retried = u"Restore complete: 2 item(s) saved"_s};
+    QTest::newRow("destination full, retry paused, library rebuilt, relaunched") << RunCase{.items = 3, .fullAfter = 1,
+        .retryPausedAfter = 1, .rebuildAfter = true, .relaunch = true, .saved = 2,
+        .message = u"2 of 3 item(s) saved; 1 need attention"_s, .reason = noSpace,
+        .messageTone = LibraryPresentationTone::Attention, .retried = u"Restore complete: 1 item(s) saved"_s};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -264,6 +285,15 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
         QCoro::waitFor(std::move(*cancellation));
     if (c.stopAfter)
         QCoro::waitFor(h.model->restoreWorkflows().cancelActiveRestoreRequest());
+    if (c.retryPausedAfter) {
+        h.files->clearFailures();
+        h.whenSaved(*c.retryPausedAfter, pause);
+        h.restoreInto();
+    }
+    if (c.rebuildAfter) {
+        QCoro::waitFor(h.model->restoreWorkflows().refreshLocalLibraryCacheForRestore());
+        QCoro::waitFor(h.model->restoreWorkflows().refreshActiveRestoreRequest());
+    }
     if (c.relaunch)
         h.relaunch();
     if (c.lookUpAfter) {
@@ -279,7 +309,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
 
     QCOMPARE(h.restore().isRestoreTransferActive(), c.guard == Guard::RunActive);
-    QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : 1);
+    const int runs = c.retryPausedAfter ? 2 : 1;
+    QCOMPARE(h.requestCount("POST", "/downloads"), !c.planned ? 0 : c.expiring ? 4 : runs);
     QCOMPARE(h.requestCount("POST", "/complete") > 0,
              c.startAfter || (c.message && c.message->startsWith(u"Restore complete")));
     QCOMPARE(h.restore().restoreMessage(),
@@ -331,7 +362,7 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     if (!c.planned)
         QCOMPARE(h.backend.objectStore().requests().size(), 0);
     // A run that saved a file reads the library's figures (its restore allowance) again.
-    QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? 1 : 0);
+    QCOMPARE(h.backend.requestCount("GET", "/api/library"), c.saved > 0 ? runs : 0);
     for (auto it = saved.cbegin(); it != saved.cend(); ++it)
         QCOMPARE(it.value(), h.archivedHashes().value(it.key()));
     QCOMPARE(h.mainThreadWork(), QStringList());
@@ -344,6 +375,14 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
             QCOMPARE(h.objectGets(h.records[n].canonicalFilename), 0);
         else if (!saved.contains(h.records[n].canonicalFilename))
             QVERIFY(*kept && !(*kept)->completedRanges.isEmpty());
+    }
+    if (c.retried) {
+        h.files->clearFailures();
+        h.restoreInto();
+        QCOMPARE(h.restore().restoreMessage(), c.retried);
+        QVERIFY(!h.restore().activeRestoreRequest());
+        QCOMPARE(h.newFiles(before).size(), c.items);
+        QVERIFY(!h.restore().hasPausedRestoreTransfer());
     }
     if (c.otherState) {
         const QStringList left = QDir(engine->rootPath() + u"/manifests"_s).entryList(QDir::Files);

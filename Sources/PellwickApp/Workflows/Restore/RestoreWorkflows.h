@@ -156,8 +156,10 @@ public:
 
     /// Re-reads the held Restore Request (a downloaded or cancelled one is let go, its word kept
     /// in `restoreMessage`), or asks the backend for the account's active one (finding none
-    /// leaves `restoreMessage` as it was). A ready request whose stored transfer stopped short
-    /// of its end (the application ended during a run) is shown paused, with what it saved where.
+    /// leaves `restoreMessage` as it was). A ready request takes the stored outcome of its last
+    /// settled run, so items that failed still need attention after the library was rebuilt.
+    /// A ready request whose stored transfer stopped short of its end (the application ended
+    /// during a run) and none of whose items failed is shown paused, with what it saved where.
     QCoro::Task<> refreshActiveRestoreRequest() override;
     /// Rebuilds the Local Library Cache from the backend's library items.
     QCoro::Task<> refreshLocalLibraryCacheForRestore() override;
@@ -214,7 +216,8 @@ private:
     /// success. A failure is recorded under `operation`; a dropped result returns false. Needs a
     /// session.
     QCoro::Task<bool> rebuildLocalLibraryFromBackend(QString operation);
-    /// The status text of `request`.
+    /// The status text of `request`; for one with failed items, its last run's count of the
+    /// items saved and of those needing attention.
     static std::optional<QString> restoreMessage(const std::optional<RestoreRequest> &request);
     /// Reads the active ready request's stored transfer state; when a transfer stopped short of
     /// its end, marks the transfer paused, keeps its folder for the next chooser and says how

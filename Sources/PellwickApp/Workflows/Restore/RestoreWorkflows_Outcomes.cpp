@@ -69,6 +69,18 @@ RestoreRequest updatedRestoreRequest(RestoreRequest request,
 
 } // namespace
 
+RestoreRequest withStoredRunOutcome(const RestoreTransferEngine *engine, RestoreRequest request)
+{
+    if (!engine)
+        return request;
+    if (request.status != RestoreRequestStatus::Ready) {
+        (void) engine->removeRunOutcome(request.id);
+        return request;
+    }
+    const Result<std::optional<RestoreRunOutcome>> stored = engine->runOutcome(request.id);
+    return stored && *stored ? (*stored)->appliedTo(std::move(request)) : request;
+}
+
 QCoro::Task<Result<void>>
 RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
                                        RestoreRequest request,
@@ -89,9 +101,24 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
     }
     const RestoreRequestCoordinator coordinator = m_services.restoreCoordinator;
     const std::stop_token never;
+    // The outcome the library's markings hold is kept beside the manifests as well, where a
+    // rebuild of the library cannot end it. Writing it is a best effort: a state folder that
+    // takes no file (full, say) costs only its survival of a rebuild.
+    const std::shared_ptr<RestoreTransferEngine> engine = m_services.restoreTransferEngine;
     QFuture<Result<void>> marking = Workflow::run(
-        WorkflowPools::userInitiated(), [coordinator, manifests = summary.completedManifests] {
-            return coordinator.markRestoreTransfersComplete(manifests);
+        WorkflowPools::userInitiated(),
+        [coordinator, engine, summary, id = request.id]() -> Result<void> {
+            PELLWICK_TRY(coordinator.markRestoreTransfersComplete(summary.completedManifests));
+            // A paused run settles nothing else: the items it saved leave the stored failures.
+            if (!engine || !summary.wasPaused)
+                return {};
+            if (Result<std::optional<RestoreRunOutcome>> stored = engine->runOutcome(id);
+                stored && *stored) {
+                for (const RestoreTransferManifest &manifest : summary.completedManifests)
+                    (*stored)->noteSaved(manifest.id.libraryItemID);
+                (void) engine->persistRunOutcome(**stored);
+            }
+            return {};
         });
     const std::optional<Result<void>> marked = co_await Workflow::resumeIn(self, never, marking);
     if (!marked)
@@ -115,18 +142,21 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
 
     QFuture<Result<std::optional<RestoreRequest>>> settling = Workflow::run(
         WorkflowPools::userInitiated(),
-        [coordinator,
-         engine = m_services.restoreTransferEngine,
-         summary,
-         token,
-         request,
-         stop = m_requestWorkflows.token()]() -> Result<std::optional<RestoreRequest>> {
+        [coordinator, engine, summary, token, request, stop = m_requestWorkflows.token()]()
+            -> Result<std::optional<RestoreRequest>> {
             PELLWICK_TRY(coordinator.markRestoreTransfersNeedsAttention(summary.failedTransfers,
                                                                         summary.attentionReasons));
             // The backend is not told about failed items: the request stays ready there, so a
             // later run transfers them again.
-            if (!summary.failedTransfers.isEmpty())
+            if (!summary.failedTransfers.isEmpty()) {
+                if (engine)
+                    (void) engine->persistRunOutcome(RestoreRunOutcome::of(updatedRestoreRequest(
+                        request, summary.failedTransfers, summary.attentionReasons)));
                 return std::optional<RestoreRequest>();
+            }
+            // Nothing failed: no earlier failure stands, whatever the backend answers.
+            if (engine)
+                (void) engine->removeRunOutcome(request.id);
             PELLWICK_TRY_ASSIGN(RestoreRequest completed,
                                 coordinator.completeRestoreRequest(token, request.id, stop));
             if (engine && completed.status == RestoreRequestStatus::Downloaded)

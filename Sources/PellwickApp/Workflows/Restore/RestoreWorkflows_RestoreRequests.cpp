@@ -63,6 +63,10 @@ RestoreWorkflows::restoreMessage(const std::optional<RestoreRequest> &request)
 {
     if (!request)
         return std::nullopt;
+    // A request with failed items keeps its last run's count beside their reason: it never
+    // reads as merely ready.
+    if (failsTransfers(*request))
+        return RestoreFeedback::partlySavedMessage(*request);
     return RestoreFeedback::restoreStatusMessage(request->status, request->preparationEstimate);
 }
 
@@ -93,10 +97,15 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
     // refresh follows it at once.
     m_state.setRestoreErrorMessage(m_libraryRefreshFailure);
     m_state.setNeedsLocalLibraryCacheRebuild(false);
+    const std::shared_ptr<RestoreTransferEngine> engine = m_services.restoreTransferEngine;
     if (const std::optional<RestoreRequest> held = m_state.activeRestoreRequest()) {
         QFuture<Result<RestoreRequest>> job = Workflow::run(
-            WorkflowPools::userInitiated(), [coordinator, token, id = held->id, stop] {
-                return coordinator.refreshRestoreRequest(token, id, stop);
+            WorkflowPools::userInitiated(), [coordinator, engine, token, id = held->id, stop] {
+                Result<RestoreRequest> refreshed
+                    = coordinator.refreshRestoreRequest(token, id, stop);
+                if (refreshed)
+                    *refreshed = withStoredRunOutcome(engine.get(), std::move(*refreshed));
+                return refreshed;
             });
         const std::optional<Result<RestoreRequest>> outcome
             = co_await resumeForSession(self, token, job);
@@ -114,8 +123,12 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
             recordRestoreError(outcome->error(), operation);
     } else {
         QFuture<Result<std::optional<RestoreRequest>>> job
-            = Workflow::run(WorkflowPools::userInitiated(), [coordinator, token, stop] {
-                  return coordinator.activeRestoreRequest(token, stop);
+            = Workflow::run(WorkflowPools::userInitiated(), [coordinator, engine, token, stop] {
+                  Result<std::optional<RestoreRequest>> found
+                      = coordinator.activeRestoreRequest(token, stop);
+                  if (found && *found)
+                      **found = withStoredRunOutcome(engine.get(), std::move(**found));
+                  return found;
               });
         const std::optional<Result<std::optional<RestoreRequest>>> outcome
             = co_await resumeForSession(self, token, job);
@@ -130,12 +143,9 @@ QCoro::Task<> RestoreWorkflows::refreshActiveRestoreRequest()
         const std::optional<RestoreRequest> found = unsaved ? *unsaved : **outcome;
         m_state.setActiveRestoreRequest(found);
         // Finding none leaves the last outcome ("Restore complete: …") shown: only a request,
-        // or the next restore operation, replaces it. One found with failed items (as at
-        // launch, after a run that left some) keeps that run's count beside their reason.
+        // or the next restore operation, replaces it.
         if (found)
-            m_state.setRestoreMessage(
-                failsTransfers(*found) ? std::optional(RestoreFeedback::partlySavedMessage(*found))
-                                       : restoreMessage(found));
+            m_state.setRestoreMessage(restoreMessage(found));
         if (unsaved)
             recordRestoreError(outcome->error(), operation);
     }
@@ -294,10 +304,16 @@ QCoro::Task<> RestoreWorkflows::cancelActiveRestoreRequest()
     QFuture<Result<RestoreRequest>> job
         = Workflow::run(WorkflowPools::userInitiated(),
                         [coordinator = m_services.restoreCoordinator,
+                         engine = m_services.restoreTransferEngine,
                          token,
                          id = request->id,
                          stop = m_requestWorkflows.token()] {
-                            return coordinator.cancelRestoreRequest(token, id, stop);
+                            Result<RestoreRequest> cancelled
+                                = coordinator.cancelRestoreRequest(token, id, stop);
+                            // Nothing of a cancelled request needs attention any more.
+                            if (engine && returnedRestoreRequest(cancelled))
+                                (void) engine->removeRunOutcome(id);
+                            return cancelled;
                         });
     const std::optional<Result<RestoreRequest>> outcome
         = co_await resumeForSession(self, token, job);

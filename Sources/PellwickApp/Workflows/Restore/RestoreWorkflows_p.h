@@ -41,6 +41,12 @@ struct RestoreTransferOutcome
     std::variant<Completed, Failed, Cancelled> value;
 };
 
+/// `request` with the stored outcome of its last settled run, which a library rebuilt from the
+/// backend no longer marks; a request that is no longer ready lets that outcome go, as the
+/// library's markings do. An outcome that cannot be read adds nothing. Blocking: call it off the
+/// main thread.
+RestoreRequest withStoredRunOutcome(const RestoreTransferEngine *engine, RestoreRequest request);
+
 /// Whether `error` is the restore transfer error `Case`.
 template<typename Case>
 bool isTransferError(const Error &error)
