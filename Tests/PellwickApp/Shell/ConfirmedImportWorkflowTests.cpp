@@ -221,7 +221,7 @@ void ConfirmedImportWorkflowTests::outcome()
         QCoro::waitFor(h.model->importWorkflows().requestSelectedImportConfirmation());
         QCOMPARE(h.imports().importSelectionConfirmation()->packageCount, 2);
         h.recover();
-        QCOMPARE(h.statuses().first(), Status::VerifiedBackup);
+        QCOMPARE(h.statuses(), (QList<Status>{Status::VerifiedBackup, Status::LocalCacheReady}));
     }
 
     const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");
