@@ -2,6 +2,7 @@
 
 #include <PellwickCore/Library/LibraryPresentation.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,7 +26,10 @@ Refusal refusal(const FileSystemError &failure)
 
 /// What to do about a refusal. A folder the user chose can be swapped for another; one Pellwick
 /// keeps for itself cannot.
-QString advice(Refusal refused, bool chosenFolder, const QString &again = QStringLiteral("retry"))
+QString advice(Refusal refused,
+               bool chosenFolder,
+               const QString &again = QStringLiteral("retry"),
+               bool several = false)
 {
     const QString orAnother
         = chosenFolder ? QStringLiteral(" or choose another folder") : QString();
@@ -37,9 +41,19 @@ QString advice(Refusal refused, bool chosenFolder, const QString &again = QStrin
     case Refusal::Other:
         break;
     }
-    return (chosenFolder ? QStringLiteral("Choose another folder, then %1.")
-                         : QStringLiteral("Make it writable, then %1."))
-        .arg(again);
+    if (chosenFolder)
+        return QStringLiteral("Choose another folder, then %1.").arg(again);
+    return QStringLiteral("Make %1 writable, then %2.")
+        .arg(several ? QStringLiteral("them") : QStringLiteral("it"), again);
+}
+
+/// "A", "A and B", "A, B and C".
+QString listed(const QStringList &names)
+{
+    if (names.size() < 2)
+        return names.value(0);
+    return QStringList(names.mid(0, names.size() - 1)).join(QStringLiteral(", "))
+           + QStringLiteral(" and ") + names.constLast();
 }
 
 } // namespace
@@ -138,10 +152,11 @@ QString DiskFeedback::shortOfSpace(const QString &folder,
 QString DiskFeedback::chosenFolderShortOfSpace(const QString &folder,
                                                qint64 neededBytes,
                                                qint64 availableBytes,
-                                               const QString &shares)
+                                               const QString &shares,
+                                               const QString &again)
 {
     return shortOfSpace(folder, neededBytes, availableBytes, shares) + QLatin1Char(' ')
-           + advice(Refusal::NoSpace, true);
+           + advice(Refusal::NoSpace, true, again);
 }
 
 QString DiskFeedback::ownFolderShortOfSpace(const QString &folder,
@@ -181,19 +196,38 @@ QString DiskFeedback::managedFolderName(ManagedFolder folder)
     return {};
 }
 
-QString
-DiskFeedback::dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error)
+QString DiskFeedback::dataFolderFailures(const QList<UnwritableDataFolder> &folders)
 {
-    const FileSystemError *cause = fileSystemCause(error);
-    const FileSystemError failure = cause ? *cause : FileSystemError{{}, path, EIO};
-    QString sentence
-        = folderFailure(folder == ManagedFolder::RestoreTransferState
-                            ? restoreStateFolderName(path)
-                            : QStringLiteral("%1 (%2)").arg(managedFolderName(folder), path),
-                        failure);
-    sentence[0] = sentence[0].toUpper();
-    return sentence + QLatin1Char(' ')
-           + advice(refusal(failure), false, QStringLiteral("choose Refresh Library"));
+    // Folders that failed alike, in the order of their first: a failure and the names.
+    QList<std::pair<FileSystemError, QStringList>> alike;
+    for (const UnwritableDataFolder &each : folders) {
+        const FileSystemError *cause = fileSystemCause(each.error);
+        const FileSystemError failure = cause ? *cause : FileSystemError{{}, each.path, EIO};
+        const QString name
+            = each.folder == ManagedFolder::RestoreTransferState
+                  ? restoreStateFolderName(each.path)
+                  : QStringLiteral("%1 (%2)").arg(managedFolderName(each.folder), each.path);
+        // A disk out of file entries is told with its own free bytes.
+        const auto group = std::find_if(alike.begin(), alike.end(), [&](const auto &other) {
+            return !isOutOfFileEntries(failure) && !isOutOfFileEntries(other.first)
+                   && reason(other.first.code) == reason(failure.code);
+        });
+        if (group == alike.end())
+            alike.append({failure, {name}});
+        else
+            group->second.append(name);
+    }
+    QStringList sentences;
+    for (const auto &[failure, names] : std::as_const(alike)) {
+        QString sentence = folderFailure(listed(names), failure);
+        sentence[0] = sentence[0].toUpper();
+        sentences.append(sentence + QLatin1Char(' ')
+                         + advice(refusal(failure),
+                                  false,
+                                  QStringLiteral("choose Refresh Library"),
+                                  names.size() > 1));
+    }
+    return sentences.join(QLatin1Char(' '));
 }
 
 QString DiskFeedback::restoreStateFolderName(const QString &path)

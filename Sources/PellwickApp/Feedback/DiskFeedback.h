@@ -3,6 +3,7 @@
 #include <PellwickCore/Restore/ManagedFolder.h>
 #include <PellwickCore/Support/Error.h>
 
+#include <QList>
 #include <QString>
 
 namespace Pellwick {
@@ -67,7 +68,8 @@ public:
     static QString chosenFolderShortOfSpace(const QString &folder,
                                             qint64 neededBytes,
                                             qint64 availableBytes,
-                                            const QString &shares = {});
+                                            const QString &shares = {},
+                                            const QString &again = QStringLiteral("retry"));
     /// `shortOfSpace` followed by the advice `ownFolderFailure` gives for a full disk.
     static QString
     ownFolderShortOfSpace(const QString &folder, qint64 neededBytes, qint64 availableBytes);
@@ -83,11 +85,22 @@ public:
     /// Cache", "the old Ingest Cache", "the Staging Area", "the Restore Transfer state folder",
     /// "the Local Library Cache".
     static QString managedFolderName(ManagedFolder folder);
-    /// A folder Pellwick writes its own files into that a check found unable to take a file:
-    /// `folderFailure` of its name and `path` with the file-system failure of `error` (EIO when
-    /// it has none), capitalised, followed by the advice of `ownFolderFailure`, ending "then
-    /// choose Refresh Library.".
-    static QString dataFolderFailure(ManagedFolder folder, const QString &path, const Error &error);
+
+    /// A folder Pellwick writes its own files into that a check found unable to take a file, and
+    /// why (`fileSystemCause` of the error, EIO at the path when it has none).
+    struct UnwritableDataFolder
+    {
+        ManagedFolder folder;
+        QString path;
+        Error error;
+    };
+
+    /// The folders of one check, each named once by its name and path: the folders that failed
+    /// alike (the same reason; a disk out of file entries is its own) share one sentence,
+    /// `folderFailure` of their names listed ("A, B and C"), capitalised, followed by the advice
+    /// of `ownFolderFailure` once, ending "then choose Refresh Library." ("Make them writable"
+    /// for more than one). Empty for none.
+    static QString dataFolderFailures(const QList<UnwritableDataFolder> &folders);
     /// The restore state folder at `path` as sentences about its disk name it: "Pellwick's
     /// restore state folder (<path>)".
     static QString restoreStateFolderName(const QString &path);

@@ -38,6 +38,14 @@ const FileSystemError *refusedWrite(const FileSystemError *cause)
                : nullptr;
 }
 
+/// The room check that refused `error`, or null for any other failure.
+const IngestCacheError::InsufficientCapacity *insufficientCapacity(const Error &error)
+{
+    const IngestCacheError *cacheError = error.as<IngestCacheError>();
+    return cacheError ? std::get_if<IngestCacheError::InsufficientCapacity>(&cacheError->value)
+                      : nullptr;
+}
+
 } // namespace
 
 QString IngestCacheFeedback::message(const IngestCacheError &error)
@@ -98,6 +106,13 @@ QString IngestCacheFeedback::copyFailedMessage(const Error &error,
                                                const QString &cacheRoot,
                                                const QString &otherwise)
 {
+    if (const auto *capacity = insufficientCapacity(error))
+        return DiskFeedback::shortOfSpace(
+                   QStringLiteral("Ingest Cache (%1)")
+                       .arg(capacity->folder.isEmpty() ? cacheRoot : capacity->folder),
+                   capacity->requiredBytes,
+                   capacity->availableBytes)
+               + QStringLiteral(" Free space there, then add to Ingest Cache again.");
     const FileSystemError *refused = refusedWrite(fileSystemCauseIn(error, cacheRoot));
     if (!refused)
         return message(error, otherwise);
@@ -114,12 +129,17 @@ QString IngestCacheFeedback::moveFailedMessage(const Error &error,
                                                const QString &target,
                                                const QString &otherwise)
 {
+    const QString stays = QStringLiteral(" The current Ingest Cache stays in use.");
+    const QString again = QStringLiteral("move again");
+    if (const auto *capacity = insufficientCapacity(error))
+        return DiskFeedback::chosenFolderShortOfSpace(
+                   target, capacity->requiredBytes, capacity->availableBytes, {}, again)
+               + stays;
     // Folders made on the way to the target are the target's too.
     const FileSystemError *refused = refusedWrite(fileSystemCauseIn(error, target, true));
     if (!refused)
         return message(error, otherwise);
-    return DiskFeedback::chosenFolderFailure(target, *refused, QStringLiteral("move again"))
-           + QStringLiteral(" The current Ingest Cache stays in use.");
+    return DiskFeedback::chosenFolderFailure(target, *refused, again) + stays;
 }
 
 QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,

@@ -23,17 +23,20 @@ public:
     /// disk refused a write inside the cache (no space left, read-only, no permission), the
     /// folder and the reason: "No space left in <cacheRoot>. Free space there, then add to Ingest
     /// Cache again." or "<cacheRoot> cannot be written (<reason>). " + `notWritableMessage`.
-    /// Otherwise `message(error, otherwise)`, so a copy whose bytes differ stays a failed
-    /// verification.
+    /// A room check that found too little space: "Ingest Cache (<folder>) needs <needed>;
+    /// <available> available. Free space there, then add to Ingest Cache again." Otherwise
+    /// `message(error, otherwise)`, so a copy whose bytes differ stays a failed verification.
     static QString
     copyFailedMessage(const Error &error, const QString &cacheRoot, const QString &otherwise);
     /// The text of a move of the Ingest Cache to `target` that failed with `error` before the
     /// new root was saved. When the disk refused a write at the target (no space left, read-only,
     /// no permission), the folder, the reason and that the cache was not moved: "No space left in
     /// <target>. Free space or choose another folder, then move again." or "<target> cannot be
-    /// written (<reason>). Choose another folder, then move again.", each followed by " The
-    /// current Ingest Cache stays in use." Otherwise `message(error, otherwise)`, so copies that
-    /// kept differing keep their own sentence.
+    /// written (<reason>). Choose another folder, then move again.", and for a room check that
+    /// found too little space "<target> needs <needed>; <available> available. Free space or
+    /// choose another folder, then move again.", each followed by " The current Ingest Cache
+    /// stays in use." Otherwise `message(error, otherwise)`, so copies that kept differing keep
+    /// their own sentence.
     static QString
     moveFailedMessage(const Error &error, const QString &target, const QString &otherwise);
     /// The text of copies made into the Ingest Cache whose records could not be saved. When

@@ -86,6 +86,13 @@ LibraryShellViewModel::LibraryShellViewModel(
                   m_d->services.verifiedBackupImporter.stagingArea().rootURL()},
                  {ManagedFolder::RestoreTransferState,
                   restoreTransferEngine ? restoreTransferEngine->rootPath() : QString()}},
+              // Until a location is chosen the cache is made where the user says, on first use.
+              .ingestCache =
+                  [this] {
+                      return m_d->services.ingestCacheLocationStore->hasSavedLocation()
+                                 ? m_ingestCacheWorkflows->ingestCache().rootURL()
+                                 : QString();
+                  },
           }))
     , m_ingestCacheWorkflows(std::make_unique<IngestCacheWorkflows>(
           IngestCacheWorkflows::Services{

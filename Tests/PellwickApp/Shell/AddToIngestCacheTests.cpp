@@ -487,7 +487,7 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     if (c.tooLittleSpace)
         c.message = u"Ingest Cache ("_s + fixture.cacheRoot() + u") needs "_s
                     + LibraryPresentation::byteText(review.totalSupportedBytes())
-                    + u"; 1 KB available."_s;
+                    + u"; 1 KB available. Free space there, then add to Ingest Cache again."_s;
 
     QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 

@@ -42,6 +42,9 @@ struct ImportCase
     /// A run cut at package 0's upload request left it staged and ready; the same selection is
     /// imported again.
     bool cutRunBefore = false;
+    /// After the cut run, the Start Import confirmation, then a recovery (as a refresh starts
+    /// one) that finishes package 0 before the run.
+    bool recoveredBeforeRun = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -119,10 +122,15 @@ void ConfirmedImportWorkflowTests::outcome_data()
     QTest::newRow("a selected package a cut run left, resumed first, undeletable")
         << ImportCase{.undeletableFirst = true,
                       .cutRunBefore = true,
-                      .message = u"1 files safely archived; cache cleanup complete"_s,
+                      .message = u"2 files safely archived; 1 cache cleanups will retry"_s,
                       .success = true,
                       .statuses = {Status::CleanupPending, Status::VerifiedBackup},
                       .stagedFolders = 1};
+    QTest::newRow("a confirmed package a recovery finished before the run")
+        << ImportCase{.cutRunBefore = true,
+                      .recoveredBeforeRun = true,
+                      .message = u"2 files safely archived; cache cleanup complete"_s,
+                      .success = true};
     QTest::newRow("one of two returned needing attention") << ImportCase{
         .secondNotVerified = true,
         .message = u"1 files safely archived; cache cleanup complete; 1 files need attention"_s,
@@ -208,6 +216,12 @@ void ConfirmedImportWorkflowTests::outcome()
     if (c.cutRunBefore) {
         h.startImport();
         h.backend.clearRequests();
+    }
+    if (c.recoveredBeforeRun) {
+        QCoro::waitFor(h.model->importWorkflows().requestSelectedImportConfirmation());
+        QCOMPARE(h.imports().importSelectionConfirmation()->packageCount, 2);
+        h.recover();
+        QCOMPARE(h.statuses(), (QList<Status>{Status::VerifiedBackup, Status::LocalCacheReady}));
     }
 
     const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");

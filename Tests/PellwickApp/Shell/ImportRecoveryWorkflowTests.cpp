@@ -84,6 +84,7 @@ void ImportRecoveryWorkflowTests::texts_data()
                         .messages = {recovering, QString()}};
     QTest::newRow("left uploading, changed cache files told before")
         << RecoveryCase{.interruptedBy = PutBehaviour{.resetAfterBytes = 10},
+                        .otherNeedsAttention = true,
                         .earlierMessage = u"Changed Ingest Cache files need attention"_s,
                         .messages = {recovering, u"Changed Ingest Cache files need attention"_s}};
     QTest::newRow("left uploading by a full library disk, then Start Import") << RecoveryCase{

@@ -96,7 +96,9 @@ void IngestCacheMoveWorkflowTests::texts_data()
         {"pending record unwritable",
          {.texts = {attention}, .unwritableStore = true, .noCopy = true}},
         {"too little space",
-         {.texts = {ready, u"Ingest Cache (<target>) needs 12.1 KB; 1 KB available."_s},
+         {.texts = {ready,
+                    u"<target> needs 12.1 KB; 1 KB available. Free space or choose another "
+                    u"folder, then move again. The current Ingest Cache stays in use."_s},
           .capacity = 1024}},
         {"target not empty",
          {.texts = {ready, u"Choose an empty folder for Ingest Cache."_s}, .targetInUse = true}},

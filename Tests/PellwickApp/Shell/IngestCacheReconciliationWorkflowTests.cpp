@@ -27,6 +27,8 @@ struct TextCase
     bool handEdited = true;
     /// A pass that could not list the cache ran before.
     bool failedBefore = false;
+    /// A pass marked the changed record, which then went with its files.
+    bool settledBefore = false;
     std::optional<QString> message = u"Changed Ingest Cache files need attention"_s;
 };
 
@@ -48,6 +50,8 @@ void IngestCacheReconciliationWorkflowTests::texts_data()
         << TextCase{.handEdited = false, .failedBefore = true, .message = {}};
     QTest::newRow("refresh after a failed one")
         << TextCase{.viaRefresh = true, .handEdited = false, .failedBefore = true, .message = {}};
+    QTest::newRow("refresh once no changed file needs attention")
+        << TextCase{.viaRefresh = true, .settledBefore = true, .message = {}};
 }
 
 void IngestCacheReconciliationWorkflowTests::texts()
@@ -81,9 +85,18 @@ void IngestCacheReconciliationWorkflowTests::texts()
         QVERIFY(model->importState().importRecoveryMessage().has_value());
     }
 
+    if (c.settledBefore) {
+        QVERIFY(run());
+        QVERIFY(model->importState().importRecoveryMessage().has_value());
+        QVERIFY(QDir(fixture.cacheRoot() + u"/b"_s).removeRecursively());
+        QVERIFY(fixture.library.writeItems({}));
+    }
+
     QVERIFY(run());
 
     QCOMPARE(model->importState().importRecoveryMessage(), c.message);
+    if (c.settledBefore)
+        return;
     const bool changed = c.message && !c.libraryWriteFails;
     // Only an applied refresh publishes.
     QCOMPARE(published.count() > 0, c.viaRefresh && !c.libraryWriteFails);

@@ -292,12 +292,16 @@ void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses_da
     QTest::newRow("every folder read-only, named at once") << DataFolderCase{
         .folders = {u"LocalLibraryCache"_s, u"StagingArea"_s, u"RestoreTransfers"_s},
         .code = EROFS,
-        .message = u"The Local Library Cache (%1/LocalLibraryCache) cannot be written "
-                   "(read-only). Make it writable, then choose Refresh Library. The Staging "
-                   "Area (%1/StagingArea) cannot be written (read-only). Make it writable, "
-                   "then choose Refresh Library. Pellwick's restore state folder "
-                   "(%1/RestoreTransfers) cannot be written (read-only). Make it writable, "
-                   "then choose Refresh Library."_s};
+        .message = u"The Local Library Cache (%1/LocalLibraryCache), the Staging Area "
+                   "(%1/StagingArea) and Pellwick's restore state folder (%1/RestoreTransfers) "
+                   "cannot be written (read-only). Make them writable, then choose Refresh "
+                   "Library."_s};
+    QTest::newRow("a chosen Ingest Cache read-only with the library") << DataFolderCase{
+        .folders = {u"LocalLibraryCache"_s, u"IngestCache"_s},
+        .code = EROFS,
+        .message = u"The Local Library Cache (%1/LocalLibraryCache) and the Ingest Cache "
+                   "(%1/IngestCache) cannot be written (read-only). Make them writable, then "
+                   "choose Refresh Library."_s};
 }
 
 void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses()
@@ -311,6 +315,10 @@ void LibraryShellViewModelTests::unwritableDataFolderIsNamedUntilACheckPasses()
             FileOperation::CreateFile, row.code, m_fixture->filePath(name) + u'/', 1);
     }
     const QString folder = m_fixture->filePath(row.folders.constFirst());
+    if (row.folders.contains(u"IngestCache"_s)) {
+        m_fixture->ingestCacheRoot = m_fixture->filePath(u"IngestCache"_s);
+        QVERIFY(m_fixture->locationStore->save(*m_fixture->ingestCacheRoot));
+    }
     const auto model = m_fixture->make();
     const auto left = [&] {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);

@@ -29,7 +29,8 @@ struct RemovalCase
     std::optional<FileOperation> fault = {};
     QString faultPath = {}, armedBy = u"b/P0.xmp"_s;
     bool importing = false;
-    int confirmed = 3; ///< packages in the confirmation; none published when 0
+    bool changedFilesTold = false; ///< "Changed Ingest Cache files need attention" was shown
+    int confirmed = 3;             ///< packages in the confirmation; none published when 0
     /// Texts of the removal, and of a second one after a failure.
     QStringList texts = {u"Removed 3 cache packages"_s};
     QList<int> kept = {};
@@ -63,6 +64,8 @@ void PackageRemovalWorkflowTests::confirmAndRemove_data()
                                                         .faultPath = u"LocalLibraryCache"_s,
                                                         .armedBy = u"b/P1.xmp"_s,
                                                         .texts = retried};
+    QTest::newRow("the changed package removed: nothing needs attention")
+        << RemovalCase{.second = Status::NeedsAttention, .changedFilesTold = true};
     QTest::newRow("nothing published during an import")
         << RemovalCase{.importing = true, .confirmed = 0, .texts = {}, .kept = {0, 1, 2}};
 }
@@ -81,6 +84,9 @@ void PackageRemovalWorkflowTests::confirmAndRemove()
     model->libraryState().setSelectedLibraryItemIDs(
         {items.at(0).id, items.at(1).id, items.at(2).id});
     model->importState().setIsImporting(c.importing);
+    if (c.changedFilesTold)
+        model->importState().setImportRecoveryMessage(
+            u"Changed Ingest Cache files need attention"_s);
     const std::shared_ptr<QStringList> texts = f.recordMessages(*model);
     f.countsMainThreadWork = true;
 
@@ -110,6 +116,7 @@ void PackageRemovalWorkflowTests::confirmAndRemove()
     }
 
     QCOMPARE(*texts, c.texts);
+    QCOMPARE(model->importState().importRecoveryMessage(), std::nullopt);
     for (int n = 0; n < items.size(); ++n) {
         QCOMPARE(f.stored(items.at(n).id).has_value(), c.kept.contains(n));
         QCOMPARE(QFileInfo::exists(*items.at(n).ingestCacheOriginalURL), c.kept.contains(n));

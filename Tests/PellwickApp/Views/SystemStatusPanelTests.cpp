@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Views/Overview/SystemStatusPanel.h>
 
+#include <QLabel>
 #include <QTest>
 
 using namespace Pellwick;
@@ -114,7 +115,21 @@ private Q_SLOTS:
                     .rows = {{u"Library"_s, u"Refresh failed "_s, warning, Tone::Danger}}};
         QTest::newRow("a data folder that cannot take a file")
             << Case{.snapshot = {.dataFolderMessage = u"Staging Area full"_s},
-                    .rows = {{u"Local Folders"_s, u"Staging Area full"_s, warning, Tone::Danger}}};
+                    .rows = {{u"Local Folders"_s,
+                              u"Staging Area full"_s,
+                              warning,
+                              Tone::Danger,
+                              std::nullopt,
+                              true}}};
+        const QString folders
+            = u"The Local Library Cache (/home/ana/Pictures/Pellwick/LocalLibraryCache), the "
+              "Staging Area (/home/ana/Pictures/Pellwick/StagingArea), Pellwick's restore state "
+              "folder (/home/ana/Pictures/Pellwick/RestoreTransfers) and the Ingest Cache "
+              "(/media/ana/Cache Disk/Ingest) cannot be written (read-only). Make them writable, "
+              "then choose Refresh Library."_s;
+        QTest::newRow("four read-only folders, shown whole")
+            << Case{.snapshot = {.dataFolderMessage = folders},
+                    .rows = {{u"Local Folders"_s, folders, warning, Tone::Danger, {}, true}}};
         QTest::newRow("an import success is not an error")
             << Case{.snapshot = {.importErrorMessage = u"Added 3 files to Ingest Cache"_s,
                                  .isImportMessageSuccess = true},
@@ -146,7 +161,18 @@ private Q_SLOTS:
         QCOMPARE(names, expected);
         QCOMPARE(panel.findChild<QWidget *>(u"system-status.empty"_s)->isHidden(),
                  !testCase.rows.isEmpty());
-        panel.resize(420, panel.sizeHint().height());
+        panel.resize(420, std::max(panel.sizeHint().height(), panel.heightForWidth(420)));
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        const QList<QLabel *> messages
+            = panel.findChildren<QLabel *>(u"system-status.row.message"_s);
+        for (qsizetype row = 0; row < testCase.rows.size(); ++row) {
+            // Every word of a message that names folders is on screen.
+            const QLabel &message = *messages.at(row);
+            QVERIFY(message.wordWrap());
+            if (testCase.rows.at(row).showsWholeMessage)
+                QVERIFY(message.height() >= message.heightForWidth(message.width()));
+        }
         saveGrab(panel, u"system-status-"_s + QString::fromLatin1(QTest::currentDataTag()));
     }
 };

@@ -179,8 +179,8 @@ public:
         texts->setSpacing(2);
         m_title = label({}, TextStyle::Subheadline, QFont::DemiBold, PellwickTheme::label());
         m_message = label({}, TextStyle::Caption, QFont::Normal, PellwickTheme::secondaryLabel());
+        m_message->setObjectName(QStringLiteral("system-status.row.message"));
         m_message->setWordWrap(true);
-        m_message->setMaximumHeight(2 * m_message->fontMetrics().lineSpacing());
         m_detail = label({}, TextStyle::Caption, QFont::Normal, PellwickTheme::secondaryLabel());
         m_detail->setObjectName(QStringLiteral("system-status.row.detail"));
         m_detail->setWordWrap(true);
@@ -197,6 +197,8 @@ public:
         m_symbol->setPixmap(SymbolIcons::pixmap(row.systemImage, colour, 16, devicePixelRatioF()));
         m_title->setText(row.title);
         m_message->setText(row.message);
+        m_message->setMaximumHeight(
+            row.showsWholeMessage ? QWIDGETSIZE_MAX : 2 * m_message->fontMetrics().lineSpacing());
         m_detail->setText(row.detail.value_or(QString()));
         m_detail->setVisible(row.detail.has_value());
         setAccessibleName(row.title + QStringLiteral(", ") + row.message
@@ -281,7 +283,9 @@ QList<SystemStatusRow> SystemStatusPanel::rows(const SystemStatusSnapshot &snaps
         rows.append({QStringLiteral("Local Folders"),
                      *snapshot.dataFolderMessage,
                      QStringLiteral("exclamationmark.triangle"),
-                     Tone::Danger});
+                     Tone::Danger,
+                     std::nullopt,
+                     true});
     return rows;
 }
 

@@ -27,6 +27,9 @@ struct SystemStatusRow
     LibraryPresentationTone tone = LibraryPresentationTone::Secondary;
     /// A line under the message saying why, e.g. what stopped restored items being saved.
     std::optional<QString> detail = {};
+    /// The message is shown whole, however many lines it takes (it may name several folders);
+    /// any other stops after two lines.
+    bool showsWholeMessage = false;
 
     bool operator==(const SystemStatusRow &) const = default;
 

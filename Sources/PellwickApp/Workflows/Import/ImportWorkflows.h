@@ -164,8 +164,10 @@ public:
     /// After a failed import run or resumption, first recovers interrupted imports as after a
     /// sign-in. Reconciles the cache, checks source media, then reserves capacity, imports the
     /// plan's packages, always releases the reservation and cleans up what is archived, then has
-    /// the storage figures read again when a file was archived. Returns at once while another
-    /// import starts or runs, or a recovery runs.
+    /// the storage figures read again when a file was archived. The count of files safely
+    /// archived takes in every package the confirmation counted (or the run resumed) that
+    /// ended archived, also one a recovery finished before the run. Returns at once while
+    /// another import starts or runs, or a recovery runs.
     QCoro::Task<> startSelectedImports() override;
     /// Tidies the Ingest Cache and archived packages, then resumes the interrupted imports of
     /// the Staging Area when a record may belong to one, unless an import starts or runs or a
@@ -285,6 +287,9 @@ private:
     /// An import run or a resumption failed and no resumption succeeded since: the next Start
     /// Import first runs the recovery.
     bool m_isImportRecoveryDue = false;
+    /// The packages the last Start Import confirmation counted, until the next run takes them:
+    /// the run reports those of them that ended archived, wherever they were finished.
+    QSet<QUuid> m_confirmedImportItemIDs;
 
     QMap<QString, ImportScanVolume> m_pendingMountedImportSources;
     QSet<QString> m_initialMountedImportSourceURLs;

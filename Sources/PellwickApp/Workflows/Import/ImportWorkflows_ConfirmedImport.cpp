@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <utility>
 
 namespace Pellwick {
 
@@ -49,6 +50,31 @@ struct Resumption
     QSet<QUuid> items;
     Result<QList<LocalLibraryItem>> outcome;
 };
+
+/// What a run reports as safely archived: how many files, and how many of their cache cleanups
+/// wait for a retry.
+struct ArchivedCount
+{
+    qsizetype archived = 0;
+    qint64 pendingCleanups = 0;
+};
+
+/// `run`, what the run itself archived and left pending, with every package of `named` outside
+/// the run's own that `records` hold archived (its cleanup pending or not).
+ArchivedCount countingNamed(ArchivedCount run,
+                            const QSet<QUuid> &named,
+                            const QSet<QUuid> &carried,
+                            const QList<LocalLibraryItem> &records)
+{
+    for (const LocalLibraryItem &record : records) {
+        if (!named.contains(record.id) || carried.contains(record.id))
+            continue;
+        const bool pending = record.importStatus == LibraryItemImportStatus::CleanupPending;
+        run.archived += isArchived(record) || pending ? 1 : 0;
+        run.pendingCleanups += pending ? 1 : 0;
+    }
+    return run;
+}
 
 bool mayBelongToUnfinishedImport(const LocalLibraryItem &item)
 {
@@ -101,6 +127,7 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     if (isImporterBusy())
         co_return;
     const QPointer<ImportWorkflows> self(this);
+    QSet<QUuid> named = std::exchange(m_confirmedImportItemIDs, {});
     // A failed run may have left a package between two library writes, uploading for good: it
     // is finished, or offered again, before the next run. A selected one is not imported again.
     QSet<QUuid> resumed;
@@ -206,13 +233,23 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     if (!self)
         co_return;
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    // What the confirmation counted was archived by this run, by the resumption ahead of it or
+    // by a recovery since the confirmation: all of it is told.
+    QSet<QUuid> carried;
+    for (const LocalLibraryItem &item : std::as_const(**imported))
+        carried.insert(item.id);
+    const ArchivedCount told = countingNamed(
+        {archived.size(), cleanup->pendingCount},
+        named.unite(resumed),
+        carried,
+        m_services.localLibraryCache.readItems().value_or(QList<LocalLibraryItem>()));
     // Packages the importer closed without an error are not archived: not a success.
     if (needingAttention > 0) {
         m_state.setImportErrorMessage(ImportFeedback::archivedNeedingAttentionMessage(
-            archived.size(), cleanup->pendingCount, needingAttention));
+            told.archived, told.pendingCleanups, needingAttention));
     } else {
         m_state.setImportSuccessMessage(
-            ImportFeedback::archivedMessage(archived.size(), cleanup->pendingCount));
+            ImportFeedback::archivedMessage(told.archived, told.pendingCleanups));
     }
     finishConfirmedImport(transferID);
     // Archived files take archive storage: the figures shown are read again.

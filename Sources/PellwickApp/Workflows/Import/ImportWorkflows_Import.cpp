@@ -140,6 +140,9 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
         if (!*cleanup)
             failed = cleanup->error();
     }
+    // A copy verified anew against its card mends a record whose cached files had changed.
+    if (stored && *stored)
+        m_ingestCache.clearSettledChangedFilesMessage();
     if (failed) {
         finishAddToIngestCache(transferID);
         const QString otherwise = ImportFeedback::ingestCacheCopyNeedsAttentionMessage();

@@ -77,6 +77,8 @@ struct ImportSize
 {
     int packageCount = 0;
     qint64 byteCount = 0;
+    /// The packages counted.
+    QSet<QUuid> items;
 };
 
 /// What the check of the candidates found: the unavailable ones, or the review of all.
@@ -207,7 +209,7 @@ QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
                 const Result<FileAttributes> attributes = files->attributesOfItem(*path);
                 return attributes ? attributes->size : 0;
             };
-            ImportSize size{int(items.size()), 0};
+            ImportSize size{int(items.size()), 0, {}};
             QSet<QUuid> counted;
             for (const LocalLibraryItem &item : items) {
                 size.byteCount
@@ -224,12 +226,14 @@ QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
                 ++size.packageCount;
                 size.byteCount += record.byteCount + record.sidecarByteCount;
             }
+            size.items = std::move(counted);
             return Result<ImportSize>(size);
         });
     const std::optional<Result<ImportSize>> size = co_await Workflow::resumeIn(self, {}, sizes);
     // An import that started meanwhile has taken the selection.
     if (!size || !*size || !m_sessionState.session() || isImporterBusy())
         co_return;
+    m_confirmedImportItemIDs = (*size)->items;
     m_state.setImportSelectionConfirmation(ImportSelectionConfirmation{
         (*size)->packageCount,
         (*size)->byteCount,

@@ -148,7 +148,8 @@ public:
     /// Cache", then reconciles the library with it and cleans up, holding the library's exclusive
     /// access, on the user-initiated pool. A failure sets "Ingest Cache reconciliation needs
     /// attention", which the next reconciliation or refresh that succeeds clears; records needing
-    /// attention set "Changed Ingest Cache files need attention".
+    /// attention set "Changed Ingest Cache files need attention", which a later one takes back
+    /// once none is left (`clearSettledChangedFilesMessage`).
     /// Does nothing without a cache folder or while a move of the cache is pending or running.
     QCoro::Task<> reconcileUserManagedIngestCache();
     /// Starts a refresh of the library from the Ingest Cache on the utility pool, or, while an
@@ -164,6 +165,12 @@ public:
 
     /// A refresh was asked for that has not started yet.
     bool isIngestCacheRefreshPending() const { return m_isIngestCacheRefreshPending; }
+
+    /// Takes back "Changed Ingest Cache files need attention" once no record needs attention
+    /// for a change in the cache (one that never reached the archive, whose cached files
+    /// changed or whose copy-in was cut short), leaving any other text. Reads the loaded
+    /// records only.
+    void clearSettledChangedFilesMessage();
 
     /// `message`, just set as the import message, tells of cached copies the library has no
     /// record of: the next reconciliation or refresh that is applied records them and takes the
@@ -219,9 +226,9 @@ private:
     bool isBusyWithIngestCache() const;
     /// Takes back "Ingest Cache reconciliation needs attention", leaving any other text.
     void clearReconciliationFailure();
-    /// After a reconciliation that was applied: takes back the failure's text and the import
-    /// message of copies left without records (`noteUnrecordedCopiesMessage`), which now have
-    /// theirs.
+    /// After a reconciliation that was applied: takes back the failure's text, the text of
+    /// changed files once none needs attention, and the import message of copies left without
+    /// records (`noteUnrecordedCopiesMessage`), which now have theirs.
     void clearMessagesCuredByReconciliation();
     static QCoro::Task<> runCacheCleanupRetryLoop(QPointer<IngestCacheWorkflows> workflows,
                                                   std::stop_token stop);

@@ -127,6 +127,7 @@ IngestCacheWorkflows::removeSelectedIngestCachePackages(IngestCacheRemovalConfir
         selection.subtract(**removed);
         m_libraryState.setSelectedLibraryItemIDs(std::move(selection));
         m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+        clearSettledChangedFilesMessage();
         const qsizetype count = (*removed)->size();
         m_importState.setImportSuccessMessage(IngestCacheFeedback::removedPackagesMessage(count));
         endImportingWork();
@@ -137,6 +138,8 @@ IngestCacheWorkflows::removeSelectedIngestCachePackages(IngestCacheRemovalConfir
     drainPendingIngestCacheRefresh();
     m_importState.setImportErrorMessage(IngestCacheFeedback::removalNeedsAttentionMessage());
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    // The packages removed before the failure are gone with their records.
+    clearSettledChangedFilesMessage();
 }
 
 } // namespace Pellwick

@@ -40,6 +40,14 @@ struct ReconciledCache
     QSet<QString> unfinishedBatches;
 };
 
+/// Whether `item` needs attention for a change in the Ingest Cache: it never reached the archive
+/// and its cached files changed, or their copy-in was cut short.
+bool needsAttentionForCacheChange(const LocalLibraryItem &item)
+{
+    return item.importStatus == LibraryItemImportStatus::NeedsAttention
+           && !item.backendLibraryItemID && item.ingestCacheOriginalURL;
+}
+
 /// What a refresh found: the reconciliation and the batches whose copy-in has not finished.
 struct RefreshedCache
 {
@@ -163,6 +171,18 @@ void IngestCacheWorkflows::clearReconciliationFailure()
         m_importState.setImportRecoveryMessage(std::nullopt);
 }
 
+void IngestCacheWorkflows::clearSettledChangedFilesMessage()
+{
+    if (m_importState.importRecoveryMessage() != IngestCacheFeedback::changedFilesMessage())
+        return;
+    bool needsAttention = false;
+    m_libraryWorkflows.allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
+        needsAttention = needsAttention || needsAttentionForCacheChange(item);
+    });
+    if (!needsAttention)
+        m_importState.setImportRecoveryMessage(std::nullopt);
+}
+
 void IngestCacheWorkflows::noteUnrecordedCopiesMessage(const QString &message)
 {
     m_unrecordedCopiesMessage = message;
@@ -171,6 +191,7 @@ void IngestCacheWorkflows::noteUnrecordedCopiesMessage(const QString &message)
 void IngestCacheWorkflows::clearMessagesCuredByReconciliation()
 {
     clearReconciliationFailure();
+    clearSettledChangedFilesMessage();
     const std::optional<QString> unrecorded
         = std::exchange(m_unrecordedCopiesMessage, std::nullopt);
     if (unrecorded && m_importState.importErrorMessage() == unrecorded)

@@ -62,20 +62,22 @@ QCoro::Task<> LibraryWorkflows::checkDataFolders()
     const QPointer<LibraryWorkflows> self(this);
     const std::stop_token never;
     const quint64 check = ++m_dataFolderChecks;
-    QFuture<Result<QString>> job = Workflow::run(
-        WorkflowPools::utility(), [folders = m_dataFolders] {
-            // Every folder is named at once: one per check would have the user mend them one
-            // Refresh at a time.
-            QStringList failures;
-            for (const auto &[kind, path] : folders.folders) {
-                if (path.isEmpty())
-                    continue;
-                if (Result<void> writable = checkFolderWouldTakeFiles(*folders.fileManager, path);
-                    !writable)
-                    failures.append(DiskFeedback::dataFolderFailure(kind, path, writable.error()));
-            }
-            return Result<QString>(failures.join(QLatin1Char(' ')));
-        });
+    QList<std::pair<ManagedFolder, QString>> folders = m_dataFolders.folders;
+    if (m_dataFolders.ingestCache)
+        folders.append({ManagedFolder::IngestCache, m_dataFolders.ingestCache()});
+    QFuture<Result<QString>> job
+        = Workflow::run(WorkflowPools::utility(), [files = m_dataFolders.fileManager, folders] {
+              // Every folder is named at once: one per check would have the user mend them one
+              // Refresh at a time.
+              QList<DiskFeedback::UnwritableDataFolder> failures;
+              for (const auto &[kind, path] : folders) {
+                  if (path.isEmpty())
+                      continue;
+                  if (Result<void> writable = checkFolderWouldTakeFiles(*files, path); !writable)
+                      failures.append({kind, path, writable.error()});
+              }
+              return Result<QString>(DiskFeedback::dataFolderFailures(failures));
+          });
     const std::optional<Result<QString>> outcome = co_await Workflow::resumeIn(self, never, job);
     if (!outcome || !*outcome || check != m_dataFolderChecks)
         co_return;

@@ -52,6 +52,9 @@ public:
     {
         std::shared_ptr<const FileManager> fileManager;
         QList<std::pair<ManagedFolder, QString>> folders;
+        /// Answers, on the main thread, the active Ingest Cache's root once its location was
+        /// chosen, else nothing: checked after `folders`.
+        std::function<QString()> ingestCache = {};
     };
 
     /// Sets the capture-time window to the 30 days before now, then observes the filters: each
@@ -99,8 +102,9 @@ public:
     void scheduleSourceMediaSafetyRefresh() override;
     /// Checks on the utility pool that each data folder can take a file (a missing one is made
     /// on demand, so the nearest folder above it is checked) and publishes the sentences of every
-    /// one that cannot, in order, as `dataFolderErrorMessage`, or clears it. Only the latest check publishes; a failed
-    /// check leaves nothing on the disk.
+    /// one that cannot, in order (`DiskFeedback::dataFolderFailures`), as
+    /// `dataFolderErrorMessage`, or clears it. Only the latest check publishes; a failed check
+    /// leaves nothing on the disk.
     QCoro::Task<> checkDataFolders() override;
 
     /// Replaces the tree builder (by default one that builds no nodes), drops the memo and
