@@ -1,3 +1,7 @@
+# `tests` builds what the registered tests run and nothing else: a sanitizer build registers only the
+# tests of its pass, and there leaves out the application and the development backend.
+add_custom_target(tests)
+
 # pellwick_add_test(<ClassName> SOURCES <files...> [LIBRARIES <targets...>] [TIMEOUT <seconds>]
 #                   [WRAPPER <command...>] [LABELS <labels...>] [RESOURCE_LOCK <name>] [SLOW])
 # Builds one QTest executable for one test class and registers it with CTest. A WRAPPER command
@@ -32,16 +36,26 @@ function(pellwick_add_test name)
     endif()
     target_link_libraries(${name} PRIVATE PellwickTestSupport Qt6::Test ${ARG_LIBRARIES})
     # Every test that links the application reuses one precompiled header
-    # (Tests/PellwickApp/CMakeLists.txt).
+    # (Tests/PellwickApp/CMakeLists.txt), and every Core test another (Tests/PellwickCore).
     if("PellwickAppLib" IN_LIST ARG_LIBRARIES)
         pellwick_use_app_test_precompiled_header(${name})
+    elseif("core" IN_LIST label)
+        pellwick_use_core_test_precompiled_header(${name})
     endif()
+    # Loading a precompiled header takes seconds; moc's unit, nearly always empty (the tests include
+    # their own moc output), needs none.
+    set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/mocs_compilation.cpp
+        PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
     if(sanitizerPassSkips)
         return()
     endif()
     add_test(NAME ${name} COMMAND ${ARG_WRAPPER} $<TARGET_FILE:${name}>)
+    add_dependencies(tests ${name})
+    # The crash and kill tests take longest: a parallel run without timings of an earlier one
+    # (continuous integration's fresh clone) starts them first, not last beside an idle processor.
     if(ARG_SLOW)
         list(APPEND label slow)
+        set_tests_properties(${name} PROPERTIES COST 1000)
     endif()
     # Qt Test's own watchdog ends any one test function after five minutes: a kill test's one
     # function, under the sanitizers beside other tests, can take longer within its test's time.
@@ -64,5 +78,16 @@ function(pellwick_use_app_test_precompiled_header target)
         target_precompile_headers(${target} PRIVATE ${PELLWICK_APP_PRECOMPILED_HEADERS})
     else()
         target_precompile_headers(${target} REUSE_FROM PellwickAppTestPrecompiledHeader)
+    endif()
+endfunction()
+
+# The Core tests' header, made as the application tests' is: Qt Test with the headers precompiled for
+# Core.
+function(pellwick_use_core_test_precompiled_header target)
+    target_compile_options(${target} PRIVATE -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+    if(target STREQUAL "PellwickCoreTestPrecompiledHeader")
+        target_precompile_headers(${target} PRIVATE <QTest> ${PELLWICK_CORE_PRECOMPILED_HEADERS})
+    else()
+        target_precompile_headers(${target} REUSE_FROM PellwickCoreTestPrecompiledHeader)
     endif()
 endfunction()
