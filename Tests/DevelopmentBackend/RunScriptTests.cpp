@@ -3,10 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <Support/PrivateXServer.h>
 #include <Support/TestFiles.h>
 
 using namespace Pellwick;
@@ -62,9 +62,6 @@ void RunScriptTests::startsTheBackendOnlyWhenNoneIsConfigured()
 {
     QFETCH(std::optional<QString>, configuredURL);
 
-    const QString xvfbRun = QStandardPaths::findExecutable(u"xvfb-run"_s);
-    if (xvfbRun.isEmpty())
-        QSKIP("xvfb-run is not installed (scripts/install-dependencies installs it)");
     QTemporaryDir dir;
     const QString stub = dir.filePath(u"pellwick-stub"_s);
     writeFile(stub, stubApplication);
@@ -83,7 +80,8 @@ void RunScriptTests::startsTheBackendOnlyWhenNoneIsConfigured()
     QProcess run;
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    run.start(xvfbRun, {u"-a"_s, QStringLiteral(PELLWICK_RUN_SCRIPT)});
+    if (!startUnderPrivateXServer(run, {QStringLiteral(PELLWICK_RUN_SCRIPT)}))
+        QSKIP("Xvfb is not installed (scripts/install-dependencies installs it)");
     QVERIFY(run.waitForFinished(60'000));
     const QString output = QString::fromUtf8(run.readAllStandardOutput());
     QCOMPARE(run.exitCode(), 7); // the application's own exit code

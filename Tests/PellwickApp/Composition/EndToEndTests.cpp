@@ -37,6 +37,7 @@
 
 #include <Support/LoopDiskImage.h>
 #include <Support/MountSystemFixture.h>
+#include <Support/PrivateXServer.h>
 #include <Support/TestFiles.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -528,9 +529,6 @@ void EndToEndTests::loopMountedCardToArchive()
 
 void EndToEndTests::realBinaryRestoresTheSession()
 {
-    const QString xvfbRun = QStandardPaths::findExecutable(u"xvfb-run"_s);
-    if (xvfbRun.isEmpty())
-        QSKIP("xvfb-run is not installed (scripts/install-dependencies installs it)");
     QVERIFY2(!m_tokenFingerprint.isEmpty(), "the window road signed in no one");
     const QString screenshot = QDir(m_output).filePath(u"7-relaunched-under-xvfb.png"_s);
     const QString log = m_roots.filePath(u"requests.log"_s);
@@ -561,9 +559,8 @@ void EndToEndTests::realBinaryRestoresTheSession()
             launch.waitForFinished(10'000);
         }
     });
-    launch.start(
-        xvfbRun,
-        {u"-a"_s, u"-s"_s, u"-screen 0 1400x900x24"_s, u"bash"_s, u"-c"_s, xvfbLaunchScript});
+    if (!startUnderPrivateXServer(launch, {u"bash"_s, u"-c"_s, xvfbLaunchScript}))
+        QSKIP("Xvfb is not installed (scripts/install-dependencies installs it)");
     QVERIFY(launch.waitForFinished(90'000));
     const QString output = QString::fromUtf8(launch.readAll());
     QVERIFY2(launch.exitStatus() == QProcess::NormalExit && launch.exitCode() == 0,

@@ -4,7 +4,7 @@
 
 namespace Pellwick::Test {
 
-/// A bash script for `xvfb-run`: starts "$PELLWICK_BINARY", waits until its window titled
+/// A bash script to run under an X server of its own (Support/PrivateXServer.h): starts "$PELLWICK_BINARY", waits until its window titled
 /// "Pellwick" is mapped and, when "$WAIT_FOR_LINE" is set, until the file "$WAIT_IN_FILE" holds
 /// that line; takes a screenshot of the whole screen into "$SCREENSHOT" and ends the application
 /// by its process id (SIGTERM, which it answers as a closed window). Succeeds when the window

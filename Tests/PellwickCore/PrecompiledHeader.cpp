@@ -1,0 +1,1 @@
+// The unit that makes the precompiled header every test of Core reuses.
