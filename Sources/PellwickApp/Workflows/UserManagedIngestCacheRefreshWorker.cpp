@@ -30,18 +30,26 @@ UserManagedIngestCacheRefreshWorker::reconcile(QSet<QString> *unfinishedBatches)
         QStringLiteral("Ingest Cache"), m_ingestCache.rootURL(), std::nullopt};
     PELLWICK_TRY_ASSIGN(ImportReview review, m_importReviewBuilder.buildReview({source}));
 
-    return m_localLibraryCache.withExclusiveAccess([&]() -> Result<IngestCacheReconciliation> {
-        // Read inside the exclusive access: a move of the cache that began before it always
-        // wins over this older scan.
-        if (m_refreshGeneration->value() != m_generation)
-            return IngestCacheReconciliation{0, 0, false};
-        PELLWICK_TRY_ASSIGN(QSet<QString> blocked, m_ingestCache.incompleteSourceFolderURLs());
-        if (unfinishedBatches)
-            *unfinishedBatches = blocked;
-        const SHA256ContentHasher hasher;
-        return m_localLibraryCache.reconcileIngestCache(
-            review, blocked, hasher, *m_metadataExtractor, Date::now());
-    });
+    QSet<QString> blocked;
+    PELLWICK_TRY_ASSIGN(
+        IngestCacheReconciliation reconciliation,
+        m_localLibraryCache.withExclusiveAccess([&]() -> Result<IngestCacheReconciliation> {
+            // Read inside the exclusive access: a move of the cache that began before it always
+            // wins over this older scan.
+            if (m_refreshGeneration->value() != m_generation)
+                return IngestCacheReconciliation{0, 0, false};
+            PELLWICK_TRY_ASSIGN(blocked, m_ingestCache.incompleteSourceFolderURLs());
+            if (unfinishedBatches)
+                *unfinishedBatches = blocked;
+            const SHA256ContentHasher hasher;
+            return m_localLibraryCache.reconcileIngestCache(
+                review, blocked, hasher, *m_metadataExtractor, Date::now());
+        }));
+    // A finished copy that no record names while a ready record holds its photo (left by an add
+    // that failed before its library write) goes; not once an Add or a move has begun since.
+    if (reconciliation.didApply && m_refreshGeneration->value() == m_generation)
+        m_localLibraryCache.removeRedundantIngestCacheCopies(review.items, m_ingestCache, blocked);
+    return reconciliation;
 }
 
 } // namespace Pellwick

@@ -174,6 +174,15 @@ public:
                          const ContentHashing &contentHasher,
                          const PhotoMetadataExtracting &metadataExtractor,
                          std::stop_token stop = {}) const;
+    /// Removes the copies among `items` (supported items of a review of the Ingest Cache) that no
+    /// record names, that lie in no folder of `unfinishedBatches`, and whose RAW original and
+    /// sidecar (or lack of one), under the same file names and with the same bytes, a ready record
+    /// holds in a copy of its own that still has them. A copy that changed while it was checked,
+    /// or that cannot be checked or removed, stays. Returns how many copies were found redundant.
+    /// `addIngestCacheCopies` does this for the finished batch folders no record names.
+    qint64 removeRedundantIngestCacheCopies(const QList<ImportReviewItem> &items,
+                                            const IngestCache &ingestCache,
+                                            const QSet<QString> &unfinishedBatches) const;
     /// The record of one cached, supported item, ready to import: with the source-media evidence
     /// of `sourceCopy` when the item lies in its batch folder, the metadata of the cached RAW
     /// original (all unknown when unreadable) and a canonical filename unused in the library.

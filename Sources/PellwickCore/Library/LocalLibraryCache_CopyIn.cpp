@@ -162,39 +162,39 @@ QList<LocalLibraryItem> supersededCopies(const QList<LocalLibraryItem> &upserted
     return superseded;
 }
 
-/// Removes the earlier copies of `superseded` that still hold their records' bytes and that no
-/// record of `library` names any more; returns how many held those bytes. A copy that cannot be
-/// removed stays where it is.
-qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
-                              const LocalLibraryCache &library,
-                              const IngestCache &ingestCache)
+/// A cached package to remove while no record names it and its files keep the attributes they
+/// had before their bytes were checked.
+struct UnnamedCopy
 {
-    // The files' attributes as they were before their bytes were checked: a file written since
-    // (a sidecar edited while the other copies were checked) may hold bytes of its own, and stays.
-    const auto attributesOf = [&ingestCache](const LocalLibraryItem &earlier) {
-        QList<std::optional<FileAttributes>> found;
-        for (const std::optional<QString> &url :
-             {earlier.ingestCacheOriginalURL, earlier.ingestCacheSidecarURL}) {
-            if (!url)
-                continue;
-            const Result<FileAttributes> attributes
-                = ingestCache.fileManager().attributesOfItem(*url);
-            found.append(attributes ? std::optional(*attributes) : std::nullopt);
-        }
-        return found;
-    };
-    QList<std::pair<const LocalLibraryItem *, QList<std::optional<FileAttributes>>>> sameBytes;
-    for (const LocalLibraryItem &earlier : superseded) {
-        QList<std::optional<FileAttributes>> checked = attributesOf(earlier);
-        if (ingestCache.fileManager().fileExists(*earlier.ingestCacheOriginalURL)
-            && ingestCache.matchesArchivedPackage(*earlier.ingestCacheOriginalURL,
-                                                  earlier.ingestCacheSidecarURL,
-                                                  earlier.contentHash,
-                                                  earlier.ingestCacheSidecarContentHash))
-            sameBytes.append({&earlier, std::move(checked)});
+    QString original;
+    std::optional<QString> sidecar;
+    QList<std::optional<FileAttributes>> checked;
+};
+
+/// The package files' attributes as they are now: a file written since its bytes were checked (a
+/// sidecar edited meanwhile) may hold bytes of its own, and stays.
+QList<std::optional<FileAttributes>> attributesOf(const FileManager &files,
+                                                  const QString &original,
+                                                  const std::optional<QString> &sidecar)
+{
+    QList<std::optional<FileAttributes>> found;
+    for (const std::optional<QString> &url : {std::optional(original), sidecar}) {
+        if (!url)
+            continue;
+        const Result<FileAttributes> attributes = files.attributesOfItem(*url);
+        found.append(attributes ? std::optional(*attributes) : std::nullopt);
     }
-    if (sameBytes.isEmpty())
-        return 0;
+    return found;
+}
+
+/// Removes each copy whose files no record of `library` names and are unchanged, under the
+/// library's exclusive access; a copy that cannot be removed stays where it is.
+void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
+                         const LocalLibraryCache &library,
+                         const IngestCache &ingestCache)
+{
+    if (copies.isEmpty())
+        return;
     (void) library.withExclusiveAccess([&]() -> Result<void> {
         PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
         QSet<QString> named;
@@ -205,18 +205,83 @@ qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
                     named.insert(QDir::cleanPath(*url));
             }
         }
-        for (const auto &[earlier, checked] : std::as_const(sameBytes)) {
-            const QString &original = *earlier->ingestCacheOriginalURL;
-            const std::optional<QString> &sidecar = earlier->ingestCacheSidecarURL;
-            if (named.contains(QDir::cleanPath(original))
-                || (sidecar && named.contains(QDir::cleanPath(*sidecar)))
-                || attributesOf(*earlier) != checked)
+        for (const UnnamedCopy &copy : copies) {
+            if (named.contains(QDir::cleanPath(copy.original))
+                || (copy.sidecar && named.contains(QDir::cleanPath(*copy.sidecar)))
+                || attributesOf(ingestCache.fileManager(), copy.original, copy.sidecar)
+                       != copy.checked)
                 continue;
-            (void) ingestCache.removeArchivedPackage(original, sidecar);
+            (void) ingestCache.removeArchivedPackage(copy.original, copy.sidecar);
         }
         return {};
     });
+}
+
+/// Removes the earlier copies of `superseded` that still hold their records' bytes and that no
+/// record of `library` names any more; returns how many held those bytes.
+qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
+                              const LocalLibraryCache &library,
+                              const IngestCache &ingestCache)
+{
+    QList<UnnamedCopy> sameBytes;
+    for (const LocalLibraryItem &earlier : superseded) {
+        const QString &original = *earlier.ingestCacheOriginalURL;
+        QList<std::optional<FileAttributes>> checked
+            = attributesOf(ingestCache.fileManager(), original, earlier.ingestCacheSidecarURL);
+        if (ingestCache.fileManager().fileExists(original)
+            && ingestCache.matchesArchivedPackage(original,
+                                                  earlier.ingestCacheSidecarURL,
+                                                  earlier.contentHash,
+                                                  earlier.ingestCacheSidecarContentHash))
+            sameBytes.append({original, earlier.ingestCacheSidecarURL, std::move(checked)});
+    }
+    removeUnnamedCopies(sameBytes, library, ingestCache);
     return sameBytes.size();
+}
+
+/// The batch folders of the cache (root/YYYY/MM/DD-<batch id>) that hold no file a record of
+/// `records` names and no copy-in marker. A folder that cannot be read is passed over.
+QList<ImportScanVolume> unnamedFinishedBatches(const IngestCache &ingestCache,
+                                               const LocalLibraryCacheRecords &records)
+{
+    const QString root = QDir::cleanPath(ingestCache.rootURL());
+    const auto batchOf = [&root](const QString &url) {
+        const QString relative = QDir(root).relativeFilePath(QDir::cleanPath(url));
+        return relative.section(QLatin1Char('/'), 0, 2);
+    };
+    QSet<QString> named;
+    for (qsizetype p = 0; p < records.size(); ++p) {
+        for (const std::optional<QString> &url :
+             {records.at(p).ingestCacheOriginalURL, records.at(p).ingestCacheSidecarURL}) {
+            if (url)
+                named.insert(batchOf(*url));
+        }
+    }
+    const FileManager &files = ingestCache.fileManager();
+    QList<ImportScanVolume> batches;
+    QStringList level{QString()};
+    for (int depth = 0; depth < 3; ++depth) {
+        QStringList next;
+        for (const QString &relative : std::as_const(level)) {
+            const QString folder = relative.isEmpty() ? root : root + u'/' + relative;
+            const Result<QList<DirectoryEntry>> entries = files.typedEntriesOfDirectory(folder);
+            if (!entries)
+                continue;
+            for (const DirectoryEntry &entry : *entries) {
+                if (entry.hasValidName && entry.attributes.type == FileAttributes::Type::Directory
+                    && !entry.name.startsWith(u'.'))
+                    next.append(relative.isEmpty() ? entry.name : relative + u'/' + entry.name);
+            }
+        }
+        level = std::move(next);
+    }
+    for (const QString &relative : std::as_const(level)) {
+        const QString folder = root + u'/' + relative;
+        if (!named.contains(relative)
+            && !files.fileExists(folder + u'/' + IngestCache::incompleteCopyMarkerName))
+            batches.append(ImportScanVolume{relative, folder, std::nullopt});
+    }
+    return batches;
 }
 
 } // namespace
@@ -263,7 +328,87 @@ LocalLibraryCache::addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
             earlier = supersededCopies(upserted, before);
             return upserted;
         }));
-    return IngestCacheCopyRecords{stored, removeSupersededCopies(earlier, *this, ingestCache)};
+    const qint64 alreadyHeld = removeSupersededCopies(earlier, *this, ingestCache);
+    // A copy whose records were never saved (an add that failed or was killed before its
+    // library write) is named by no record: once a record holds its photo, it goes.
+    if (const Result<LocalLibraryCacheRecords> current = cachedRecords()) {
+        const QList<ImportScanVolume> unnamed = unnamedFinishedBatches(ingestCache, *current);
+        const Result<ImportReview> leftOver
+            = unnamed.isEmpty() ? Result<ImportReview>(ImportReview{})
+                                : ImportReviewBuilder(fileManager).buildReview(unnamed);
+        if (leftOver)
+            removeRedundantIngestCacheCopies(leftOver->items, ingestCache, {});
+    }
+    return IngestCacheCopyRecords{stored, alreadyHeld};
+}
+
+qint64
+LocalLibraryCache::removeRedundantIngestCacheCopies(const QList<ImportReviewItem> &items,
+                                                    const IngestCache &ingestCache,
+                                                    const QSet<QString> &unfinishedBatches) const
+{
+    const Result<LocalLibraryCacheRecords> records = cachedRecords();
+    if (!records)
+        return 0;
+    const auto key = [](const QString &original, const std::optional<QString> &sidecar) {
+        QString names = lastPathComponent(original);
+        names.append(u'\n');
+        if (sidecar)
+            names.append(lastPathComponent(*sidecar));
+        return names;
+    };
+    // The ready records holding a copy, by the names of their files.
+    QSet<QString> named;
+    QHash<QString, QList<qsizetype>> readyByNames;
+    for (qsizetype p = 0; p < records->size(); ++p) {
+        const LocalLibraryItem &record = records->at(p);
+        for (const std::optional<QString> &url :
+             {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
+            if (url)
+                named.insert(QDir::cleanPath(*url));
+        }
+        if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
+            && record.ingestCacheOriginalURL)
+            readyByNames[key(*record.ingestCacheOriginalURL, record.ingestCacheSidecarURL)].append(
+                p);
+    }
+    const FileManager &files = ingestCache.fileManager();
+    const auto unfinished = [&unfinishedBatches](const QString &path) {
+        const QString cleaned = QDir::cleanPath(path);
+        return std::any_of(unfinishedBatches.cbegin(),
+                           unfinishedBatches.cend(),
+                           [&cleaned](const QString &folder) {
+                               return cleaned.startsWith(QDir::cleanPath(folder) + u'/');
+                           });
+    };
+    QList<UnnamedCopy> redundant;
+    for (const ImportReviewItem &item : items) {
+        const std::optional<QString> sidecar
+            = item.sidecar ? std::optional(item.sidecar->url) : std::nullopt;
+        if (!item.status.isSupported() || named.contains(QDir::cleanPath(item.url))
+            || (sidecar && named.contains(QDir::cleanPath(*sidecar))) || unfinished(item.url))
+            continue;
+        const auto ready = readyByNames.constFind(key(item.url, sidecar));
+        if (ready == readyByNames.cend())
+            continue;
+        QList<std::optional<FileAttributes>> checked = attributesOf(files, item.url, sidecar);
+        for (const qsizetype p : *ready) {
+            const LocalLibraryItem &record = records->at(p);
+            // Both the copy and the record's own copy must hold the record's bytes.
+            if (files.fileExists(*record.ingestCacheOriginalURL)
+                && ingestCache.matchesArchivedPackage(
+                    item.url, sidecar, record.contentHash, record.ingestCacheSidecarContentHash)
+                && ingestCache.matchesArchivedPackage(*record.ingestCacheOriginalURL,
+                                                      record.ingestCacheSidecarURL,
+                                                      record.contentHash,
+                                                      record.ingestCacheSidecarContentHash)) {
+                redundant.append({item.url, sidecar, std::move(checked)});
+                break;
+            }
+        }
+    }
+    removeUnnamedCopies(redundant, *this, ingestCache);
+    return redundant.size();
 }
 
 Result<LocalLibraryItem>

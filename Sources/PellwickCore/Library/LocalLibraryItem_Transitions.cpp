@@ -72,6 +72,32 @@ bool knowsArchivedSidecar(LibraryItemImportStatus status)
     return false;
 }
 
+/// Whether `candidate`'s cached package holds what `archived` archived: the RAW original and the
+/// sidecar's size and content hash (or the lack of a sidecar), and, with `comparingName`, the
+/// sidecar's file name.
+bool holdsArchivedPackage(const LocalLibraryItem &archived,
+                          const LocalLibraryItem &candidate,
+                          bool comparingName,
+                          const FileManager &fileManager)
+{
+    if (!candidate.ingestCacheOriginalURL)
+        return false;
+    const bool hasName = archived.archiveSidecarFilename.has_value();
+    const bool hasSize = archived.archiveSidecarByteCount.has_value();
+    const bool hasHash = archived.archiveSidecarContentHash.has_value();
+    if (!hasName && !hasSize && !hasHash)
+        return !candidate.ingestCacheSidecarURL;
+    if (!(hasName && hasSize && hasHash) || !candidate.ingestCacheSidecarURL)
+        return false;
+    const std::optional<qint64> size
+        = regularFileSize(candidate.ingestCacheSidecarURL, fileManager);
+    return (!comparingName
+            || lastPathComponent(*candidate.ingestCacheSidecarURL)
+                   == *archived.archiveSidecarFilename)
+           && size == archived.archiveSidecarByteCount
+           && candidate.ingestCacheSidecarContentHash == archived.archiveSidecarContentHash;
+}
+
 } // namespace
 
 LocalLibraryItem LocalLibraryItem::replacingImportStatus(LibraryItemImportStatus status) const
@@ -175,20 +201,7 @@ LocalLibraryItem::ingestCachePackage(const FileManager &fileManager) const
 bool LocalLibraryItem::matchesArchivedPackage(const LocalLibraryItem &candidate,
                                               const FileManager &fileManager) const
 {
-    if (!candidate.ingestCacheOriginalURL)
-        return false;
-    const bool hasName = archiveSidecarFilename.has_value();
-    const bool hasSize = archiveSidecarByteCount.has_value();
-    const bool hasHash = archiveSidecarContentHash.has_value();
-    if (!hasName && !hasSize && !hasHash)
-        return !candidate.ingestCacheSidecarURL;
-    if (!(hasName && hasSize && hasHash) || !candidate.ingestCacheSidecarURL)
-        return false;
-    const std::optional<qint64> size
-        = regularFileSize(candidate.ingestCacheSidecarURL, fileManager);
-    return lastPathComponent(*candidate.ingestCacheSidecarURL) == *archiveSidecarFilename
-           && size == archiveSidecarByteCount
-           && candidate.ingestCacheSidecarContentHash == archiveSidecarContentHash;
+    return holdsArchivedPackage(*this, candidate, true, fileManager);
 }
 
 std::optional<PackageSidecar> LocalLibraryItem::ownSidecar() const
@@ -221,7 +234,12 @@ bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
 {
     if (importStatus == LibraryItemImportStatus::VerifiedBackup
         || importStatus == LibraryItemImportStatus::Duplicate)
-        return matchesArchivedPackage(copy, fileManager);
+        // A duplicate's archived package may carry its twin's sidecar under the twin's name:
+        // the record's own photo is then a copy with its own sidecar whose bytes the archive
+        // holds, whatever that sidecar's name.
+        return matchesArchivedPackage(copy, fileManager)
+               || (holdsArchivedPackage(*this, copy, false, fileManager)
+                   && ownSidecar() == copy.ownSidecar());
     // A record found in a batch whose copy-in was cut short may not have its sidecar yet.
     if (awaitsVerifiedIngestCacheCopy())
         return true;

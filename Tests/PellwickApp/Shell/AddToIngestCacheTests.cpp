@@ -86,6 +86,9 @@ struct AddCase
     /// sidecar of `copySidecar`'s bytes (the original's when empty).
     QString byteCopy = {};
     QByteArray copySidecar = {};
+    /// The byte copy was archived as a duplicate of IMG_0000.DNG, the archive holding its sidecar's
+    /// bytes under the name IMG_0000.xmp.
+    bool copyArchivedAsDuplicate = false;
     /// The card was added before with this many RAW originals, which still wait in the cache.
     int waiting = 0;
     /// Before the card is added again, the cached IMG_0000.xmp is edited and the cache refreshed.
@@ -130,6 +133,12 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
     QTest::newRow("a byte copy with an equal sidecar")
         << AddCase{.byteCopy = u"DCIM/101TEST/IMG_0000.DNG"_s,
                    .message = u"Added 2 files to Ingest Cache; 1 was already there."_s};
+    QTest::newRow("an archived card added again, its byte copy a duplicate under other names")
+        << AddCase{.archived = 3,
+                   .byteCopy = u"DCIM/100TEST/IMG_0005.DNG"_s,
+                   .copyArchivedAsDuplicate = true,
+                   .message = u"3 files already archived; nothing added to Ingest Cache"_s,
+                   .records = 3};
     QTest::newRow("a card added again while it waits")
         << AddCase{.raws = 3,
                    .waiting = 2,
@@ -191,6 +200,10 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                 record.archiveSidecarFilename = lastPathComponent(*record.ingestCacheSidecarURL);
                 record.archiveSidecarByteCount = QFileInfo(*record.ingestCacheSidecarURL).size();
                 record.archiveSidecarContentHash = record.ingestCacheSidecarContentHash;
+            }
+            if (c.copyArchivedAsDuplicate && record.originalFilename == u"IMG_0005.DNG"_s) {
+                record.importStatus = LibraryItemImportStatus::Duplicate;
+                record.archiveSidecarFilename = u"IMG_0000.xmp"_s;
             }
         }
         QVERIFY(fixture.library.writeItems(added));
@@ -279,7 +292,9 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                      QByteArray("<x:xmpmeta>edited in the cache</x:xmpmeta>"));
             continue;
         }
-        if (record.importStatus == c.archivedAs) {
+        if (record.importStatus == c.archivedAs
+            || (c.copyArchivedAsDuplicate
+                && record.importStatus == LibraryItemImportStatus::Duplicate)) {
             QVERIFY(!record.ingestCacheOriginalURL);
             // The new copy was only attached for its cleanup: the record stays in its folder.
             QCOMPARE(record.cacheRelativePath, archivedPlaces.value(record.id));
@@ -364,6 +379,8 @@ struct FaultCase
     bool refreshed = false;
     /// That refresh takes the message back.
     bool refreshClears = false;
+    /// That refresh leaves one copy of each pair in the cache.
+    bool refreshRemovesCopies = false;
     bool tooLittleSpace = false;
     bool unreadableCachedSidecar = false;
     /// The first copy hashes unlike its source.
@@ -381,6 +398,9 @@ Q_DECLARE_METATYPE(FaultCase)
 void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
 {
     QTest::addColumn<FaultCase>("c");
+    const QString unsavedLibrary = u"Pellwick could not save the library in <library>: no space "
+                                   u"left. The copies stay in the Ingest Cache; Refresh Cache "
+                                   u"finds them again."_s;
     QTest::newRow("too little space") << FaultCase{
         .tooLittleSpace = true, .message = u"Ingest Cache needs 1 KB; 1 KB available."_s};
     QTest::newRow("EIO reading a source")
@@ -421,23 +441,37 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
         .refreshed = true,
         .message
         = u"No space left in <cache>. Free space there, then add to Ingest Cache again."_s};
-    QTest::newRow("a failed library write")
-        << FaultCase{.operation = FileOperation::Write,
-                     .code = ENOSPC,
-                     .pathFragment = u"/LocalLibraryCache/"_s,
-                     .message = u"Pellwick could not save the library in <library>: no space left. "
-                                u"The copies stay in the Ingest Cache; Refresh Cache finds them "
-                                u"again."_s};
+    QTest::newRow("a failed library write") << FaultCase{.operation = FileOperation::Write,
+                                                         .code = ENOSPC,
+                                                         .pathFragment = u"/LocalLibraryCache/"_s,
+                                                         .message = unsavedLibrary};
     QTest::newRow("a failed library write, then Refresh Cache")
         << FaultCase{.operation = FileOperation::Write,
                      .code = ENOSPC,
                      .pathFragment = u"/LocalLibraryCache/"_s,
                      .refreshed = true,
                      .refreshClears = true,
-                     .message = u"Pellwick could not save the library in <library>: no space left. "
-                                u"The copies stay in the Ingest Cache; Refresh Cache finds them "
-                                u"again."_s,
+                     .message = unsavedLibrary,
                      // Refresh Cache made records of the copies: they were held already.
+                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+    QTest::newRow("a failed library write while the card is added again")
+        << FaultCase{.operation = FileOperation::Write,
+                     .code = ENOSPC,
+                     .pathFragment = u"/LocalLibraryCache/"_s,
+                     .occurrence = 3,
+                     .waiting = true,
+                     .message = unsavedLibrary,
+                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+    QTest::newRow("a failed library write while the card is added again, then Refresh Cache")
+        << FaultCase{.operation = FileOperation::Write,
+                     .code = ENOSPC,
+                     .pathFragment = u"/LocalLibraryCache/"_s,
+                     .occurrence = 3,
+                     .waiting = true,
+                     .refreshed = true,
+                     .refreshClears = true,
+                     .refreshRemovesCopies = true,
+                     .message = unsavedLibrary,
                      .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
     QTest::newRow("a waiting card added again, cut between a RAW and its sidecar, then Refresh")
         << FaultCase{.operation = FileOperation::MoveItem,
@@ -498,13 +532,14 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     QCOMPARE(storedRecords(fixture.library), waiting);
     QCOMPARE(cardState(fixture.card(0)), before);
-    const bool interrupted = !filesNamed(fixture.cacheRoot(), markerName).isEmpty();
     if (c.refreshed) {
         model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
         QVERIFY(QTest::qWaitFor(
             [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
         QCOMPARE(model->importState().importErrorMessage(),
                  c.refreshClears ? std::nullopt : std::optional(c.message));
+        if (c.refreshRemovesCopies)
+            QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
     }
 
     *spaceShort = false;
@@ -518,9 +553,9 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
     QCOMPARE(records.size(), c.raws);
     QCOMPARE(cardState(fixture.card(0)), before);
-    // The resumed batch kept what it held; a finished one was copied anew.
-    if (interrupted)
-        QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
+    // The resumed batch kept what it held; a finished one was copied anew, and its earlier copy
+    // went.
+    QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
     QSet<QUuid> ids;
     QSet<QString> named;
     for (const LocalLibraryItem &record : records) {
