@@ -120,10 +120,11 @@ struct LocalLibraryItem
     const QString *ownSidecarContentHash() const;
     /// True when `copy`, a fresh copy of this record's RAW bytes, is this record's photo rather
     /// than a photo of its own: for a Verified Backup or a duplicate, its archived package
-    /// (`matchesArchivedPackage`); for any other record, a copy with the record's own sidecar
-    /// (none on both sides, or the same name and content hash), or any copy when the record knows
-    /// no sidecar or awaits a verified copy. A byte copy of a RAW original kept with another
-    /// sidecar is another photo.
+    /// (`matchesArchivedPackage`), or a copy with the record's own sidecar whose size and content
+    /// the archive holds under another name; for any other record, a copy with the record's own
+    /// sidecar (none on both sides, or the same name and content hash), or any copy when the
+    /// record knows no sidecar or awaits a verified copy. A byte copy of a RAW original kept with
+    /// another sidecar is another photo.
     bool takesIngestCacheCopy(const LocalLibraryItem &copy, const FileManager &fileManager) const;
 
     /// The JSON object of one record: the eight required keys always, the optional ones only with
