@@ -187,6 +187,20 @@ QList<std::optional<FileAttributes>> attributesOf(const FileManager &files,
     return found;
 }
 
+/// The cleaned paths of the Ingest Cache files the records name.
+QSet<QString> namedCacheFiles(const LocalLibraryCacheRecords &records)
+{
+    QSet<QString> named;
+    for (qsizetype p = 0; p < records.size(); ++p) {
+        for (const std::optional<QString> &url :
+             {records.at(p).ingestCacheOriginalURL, records.at(p).ingestCacheSidecarURL}) {
+            if (url)
+                named.insert(QDir::cleanPath(*url));
+        }
+    }
+    return named;
+}
+
 /// Removes each copy whose files no record of `library` names and are unchanged, under the
 /// library's exclusive access; a copy that cannot be removed stays where it is.
 void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
@@ -197,14 +211,7 @@ void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
         return;
     (void) library.withExclusiveAccess([&]() -> Result<void> {
         PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
-        QSet<QString> named;
-        for (qsizetype p = 0; p < current.size(); ++p) {
-            for (const std::optional<QString> &url :
-                 {current.at(p).ingestCacheOriginalURL, current.at(p).ingestCacheSidecarURL}) {
-                if (url)
-                    named.insert(QDir::cleanPath(*url));
-            }
-        }
+        const QSet<QString> named = namedCacheFiles(current);
         for (const UnnamedCopy &copy : copies) {
             if (named.contains(QDir::cleanPath(copy.original))
                 || (copy.sidecar && named.contains(QDir::cleanPath(*copy.sidecar)))
@@ -357,36 +364,24 @@ LocalLibraryCache::removeRedundantIngestCacheCopies(const QList<ImportReviewItem
             names.append(lastPathComponent(*sidecar));
         return names;
     };
+    const QSet<QString> named = namedCacheFiles(*records);
     // The ready records holding a copy, by the names of their files.
-    QSet<QString> named;
     QHash<QString, QList<qsizetype>> readyByNames;
     for (qsizetype p = 0; p < records->size(); ++p) {
         const LocalLibraryItem &record = records->at(p);
-        for (const std::optional<QString> &url :
-             {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
-            if (url)
-                named.insert(QDir::cleanPath(*url));
-        }
         if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
             && record.ingestCacheOriginalURL)
             readyByNames[key(*record.ingestCacheOriginalURL, record.ingestCacheSidecarURL)].append(
                 p);
     }
     const FileManager &files = ingestCache.fileManager();
-    const auto unfinished = [&unfinishedBatches](const QString &path) {
-        const QString cleaned = QDir::cleanPath(path);
-        return std::any_of(unfinishedBatches.cbegin(),
-                           unfinishedBatches.cend(),
-                           [&cleaned](const QString &folder) {
-                               return cleaned.startsWith(QDir::cleanPath(folder) + u'/');
-                           });
-    };
     QList<UnnamedCopy> redundant;
     for (const ImportReviewItem &item : items) {
         const std::optional<QString> sidecar
             = item.sidecar ? std::optional(item.sidecar->url) : std::nullopt;
         if (!item.status.isSupported() || named.contains(QDir::cleanPath(item.url))
-            || (sidecar && named.contains(QDir::cleanPath(*sidecar))) || unfinished(item.url))
+            || (sidecar && named.contains(QDir::cleanPath(*sidecar)))
+            || liesBelowAnyFolder(item.url, unfinishedBatches))
             continue;
         const auto ready = readyByNames.constFind(key(item.url, sidecar));
         if (ready == readyByNames.cend())
