@@ -178,7 +178,7 @@ void RestoreRequestWorkflowTests::textsAndErrorSentences_data()
     QTest::addColumn<TextCase>("textCase");
     QTest::addColumn<bool>("german");
     using S = RestoreRequestStatus;
-    const auto unavailable = [](const QString &operation) {
+    const auto unavailable = [](const QString &operation) -> QString {
         return operation + u" failed because Pellwick service is unavailable. Try again later."_s;
     };
     const auto unsaved = [](const QString &reason, bool requestStands) -> QString {
