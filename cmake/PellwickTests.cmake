@@ -11,8 +11,8 @@ add_custom_target(tests)
 # (Tests/Support/KillPoints.h), an even sample of them by default and every one with
 # PELLWICK_KILL_EVERY_OPERATION=1. `ctest -LE slow` leaves them out of a quick run; the whole run
 # and continuous integration include them. X_SERVER: the test starts X servers of its own through
-# Tests/Support/run-under-xvfb (Support/PrivateXServer.h), each on a display the server chose itself,
-# so such tests need not take turns, within one run or beside another.
+# Tests/Support/run-under-xvfb (Support/PrivateXServer.h), each on a display the server chose
+# itself, so such tests need not take turns, within one run or beside another.
 #
 # The classes of one folder are built into one executable, its files compiled a few at a time in
 # one unit (pellwick_finish_test_bundle): compiling and linking each alone took most of the build.
@@ -20,8 +20,8 @@ add_custom_target(tests)
 # `main`, or that its folder configures as a target of its own (definitions, dependencies), is
 # STANDALONE: one executable named after its class.
 function(pellwick_add_test name)
-    cmake_parse_arguments(ARG "SLOW;X_SERVER;STANDALONE" "TIMEOUT" "SOURCES;LIBRARIES;WRAPPER;LABELS"
-        ${ARGN})
+    cmake_parse_arguments(ARG "SLOW;X_SERVER;STANDALONE" "TIMEOUT"
+        "SOURCES;LIBRARIES;WRAPPER;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT AND ARG_SLOW)
         set(ARG_TIMEOUT 600)
     elseif(NOT ARG_TIMEOUT)
