@@ -191,7 +191,7 @@ ImportFeedback::addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived, 
         return text;
     if (text.isEmpty())
         return files(alreadyHeld) + were(alreadyHeld)
-               + QStringLiteral(" already in Ingest Cache; nothing added.");
+               + QStringLiteral(" already in Ingest Cache; their copies were replaced.");
     return text + QStringLiteral("; ") + QString::number(alreadyHeld) + were(alreadyHeld)
            + QStringLiteral(" already there.");
 }

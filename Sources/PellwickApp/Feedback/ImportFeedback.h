@@ -39,7 +39,8 @@ public:
     /// when some copies were already archived; "<archived> files already archived; nothing added
     /// to Ingest Cache" when all were. Where archived copies are named, a count of one reads
     /// "file". Photos the Ingest Cache held already follow as "; <held> were already there.", or
-    /// read "<held> files were already in Ingest Cache; nothing added." when nothing else was.
+    /// read "<held> files were already in Ingest Cache; their copies were replaced." when nothing
+    /// else was (the new copies took the place of the earlier ones).
     static QString
     addedToIngestCacheMessage(qint64 added, qint64 alreadyArchived, qint64 alreadyHeld = 0);
     static QString ingestCacheCopyNeedsAttentionMessage();

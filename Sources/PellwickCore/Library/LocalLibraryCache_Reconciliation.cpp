@@ -32,6 +32,14 @@ bool holdsRawOriginal(const LocalLibraryItem &record)
                || record.ingestCacheOriginalURL);
 }
 
+/// Whether `hash` failed because the file is no longer there (deleted, or its folder gone, since
+/// the listing named it): such a file is simply not in the cache.
+bool isGone(const Result<QString> &hash)
+{
+    const FileSystemError *error = hash ? nullptr : hash.error().as<FileSystemError>();
+    return error && (error->code == ENOENT || error->code == ENOTDIR);
+}
+
 /// Content hashes of one call, each file hashed at most once; failures are kept too, so that
 /// they are reported where the files are first needed.
 class HashMemo
@@ -83,6 +91,19 @@ private:
     QHash<QString, Error> m_failures;
 };
 
+/// The content hash of `item`'s sidecar; none without one, or when it is gone since the listing
+/// (the item is then a RAW original without sidecar, as a listing made now would find it).
+Result<std::optional<QString>> sidecarHash(const ImportReviewItem &item, HashMemo &hashes)
+{
+    if (!item.sidecar)
+        return std::optional<QString>();
+    Result<QString> hash = hashes.hash(item.sidecar->url);
+    if (isGone(hash))
+        return std::optional<QString>();
+    PELLWICK_TRY(hash);
+    return std::optional<QString>(std::move(*hash));
+}
+
 /// The supported items of a review, claimed one by one by the library's ready records.
 class UnclaimedItems
 {
@@ -133,11 +154,11 @@ public:
     {
         const auto sidecarMatches = [&](qsizetype index) -> Result<bool> {
             const ImportReviewItem &candidate = item(index);
-            if (!candidate.sidecar)
-                return !record.ingestCacheSidecarURL.has_value();
-            const Result<QString> hash = m_hashes.hash(candidate.sidecar->url);
+            const Result<std::optional<QString>> hash = sidecarHash(candidate, m_hashes);
             PELLWICK_TRY(hash);
-            return record.ingestCacheSidecarContentHash == *hash;
+            if (!*hash)
+                return !record.ingestCacheSidecarURL.has_value();
+            return record.ingestCacheSidecarContentHash == **hash;
         };
         const auto known = m_byHash.constFind(record.contentHash);
         if (known != m_byHash.constEnd()) {
@@ -151,6 +172,10 @@ public:
         while (m_hashedCount < m_items.size()) {
             const qsizetype index = m_hashedCount++;
             const Result<QString> hash = m_hashes.hash(item(index).url);
+            if (isGone(hash)) { // neither any record's package nor a new photo
+                m_claimed[static_cast<size_t>(index)] = true;
+                continue;
+            }
             PELLWICK_TRY(hash);
             m_byHash[*hash].append(index);
             if (*hash != record.contentHash)
@@ -309,11 +334,11 @@ packageOf(const ImportReviewItem &item, HashMemo &hashes, const FileManager &fil
     IngestCachePackage package;
     package.originalURL = item.url;
     package.relativePath = item.sourceRelativePath;
-    if (item.sidecar) {
-        const Result<QString> hash = hashes.hash(item.sidecar->url);
-        PELLWICK_TRY(hash);
+    const Result<std::optional<QString>> hash = sidecarHash(item, hashes);
+    PELLWICK_TRY(hash);
+    if (*hash) {
         package.sidecarURL = item.sidecar->url;
-        package.sidecarContentHash = *hash;
+        package.sidecarContentHash = **hash;
         const Result<FileAttributes> attributes = fileManager.attributesOfItem(item.sidecar->url);
         if (attributes && attributes->type == FileAttributes::Type::Regular)
             package.sidecarByteCount = attributes->size;
@@ -329,20 +354,21 @@ bool namesSidecarOf(const LocalLibraryItem &record, const ImportReviewItem &item
     return QDir::cleanPath(item.sidecar->url) == QDir::cleanPath(*record.ingestCacheSidecarURL);
 }
 
-/// The new record for a review item no record claimed.
-Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
-                                                   const QSet<QString> &blockedFolders,
-                                                   HashMemo &hashes,
-                                                   Date now)
+/// The new record for a review item no record claimed; none when its RAW original is gone since
+/// the listing.
+Result<std::optional<LocalLibraryItem>> discoveredIngestCacheItem(
+    const ImportReviewItem &item, const QSet<QString> &blockedFolders, HashMemo &hashes, Date now)
 {
     const Result<QString> rawHash = hashes.hash(item.url);
+    if (isGone(rawHash))
+        return std::optional<LocalLibraryItem>();
     PELLWICK_TRY(rawHash);
     LocalLibraryItem record;
-    if (item.sidecar) {
-        const Result<QString> sidecarHash = hashes.hash(item.sidecar->url);
-        PELLWICK_TRY(sidecarHash);
+    const Result<std::optional<QString>> sidecar = sidecarHash(item, hashes);
+    PELLWICK_TRY(sidecar);
+    if (*sidecar) {
         record.ingestCacheSidecarURL = item.sidecar->url;
-        record.ingestCacheSidecarContentHash = *sidecarHash;
+        record.ingestCacheSidecarContentHash = **sidecar;
     }
     record.id = QUuid::createUuid();
     record.originalFilename = item.filename;
@@ -357,7 +383,7 @@ Result<LocalLibraryItem> discoveredIngestCacheItem(const ImportReviewItem &item,
     record.cacheRelativePath = item.sourceRelativePath;
     record.metadata = PhotoMetadata::unknown();
     record.preview = LocalPreviewState::discoveredInIngestCache();
-    return record;
+    return std::optional(std::move(record));
 }
 
 /// Whether `item`, the package `record` names, is the verified copy the record awaited
@@ -452,10 +478,12 @@ Result<int> mergeDiscovered(EditedRecords &records,
     }
     int added = 0;
     for (const qsizetype index : unclaimed.remaining()) {
-        Result<LocalLibraryItem> discovered
+        Result<std::optional<LocalLibraryItem>> discovered
             = discoveredIngestCacheItem(unclaimed.item(index), blockedFolders, hashes, now);
         PELLWICK_TRY(discovered);
-        LocalLibraryItem &item = *discovered;
+        if (!*discovered)
+            continue;
+        LocalLibraryItem &item = **discovered;
         qsizetype taker = firstWithHash.value(item.contentHash, -1);
         qsizetype last = -1;
         bool held = false;

@@ -149,11 +149,11 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
                    .editedSidecar = true,
                    .message = u"Added 1 file to Ingest Cache; 1 was already there."_s,
                    .records = 3};
-    QTest::newRow("a waiting sidecar edited while the card is added again")
-        << AddCase{.waiting = 2,
-                   .editedDuringAdd = true,
-                   .message = u"2 files were already in Ingest Cache; nothing added."_s,
-                   .records = 3};
+    QTest::newRow("a waiting sidecar edited while the card is added again") << AddCase{
+        .waiting = 2,
+        .editedDuringAdd = true,
+        .message = u"2 files were already in Ingest Cache; their copies were replaced."_s,
+        .records = 3};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()
@@ -445,23 +445,23 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                                                          .code = ENOSPC,
                                                          .pathFragment = u"/LocalLibraryCache/"_s,
                                                          .message = unsavedLibrary};
-    QTest::newRow("a failed library write, then Refresh Cache")
-        << FaultCase{.operation = FileOperation::Write,
-                     .code = ENOSPC,
-                     .pathFragment = u"/LocalLibraryCache/"_s,
-                     .refreshed = true,
-                     .refreshClears = true,
-                     .message = unsavedLibrary,
-                     // Refresh Cache made records of the copies: they were held already.
-                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
-    QTest::newRow("a failed library write while the card is added again")
-        << FaultCase{.operation = FileOperation::Write,
-                     .code = ENOSPC,
-                     .pathFragment = u"/LocalLibraryCache/"_s,
-                     .occurrence = 3,
-                     .waiting = true,
-                     .message = unsavedLibrary,
-                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+    QTest::newRow("a failed library write, then Refresh Cache") << FaultCase{
+        .operation = FileOperation::Write,
+        .code = ENOSPC,
+        .pathFragment = u"/LocalLibraryCache/"_s,
+        .refreshed = true,
+        .refreshClears = true,
+        .message = unsavedLibrary,
+        // Refresh Cache made records of the copies: they were held already.
+        .addedMessage = u"2 files were already in Ingest Cache; their copies were replaced."_s};
+    QTest::newRow("a failed library write while the card is added again") << FaultCase{
+        .operation = FileOperation::Write,
+        .code = ENOSPC,
+        .pathFragment = u"/LocalLibraryCache/"_s,
+        .occurrence = 3,
+        .waiting = true,
+        .message = unsavedLibrary,
+        .addedMessage = u"2 files were already in Ingest Cache; their copies were replaced."_s};
     QTest::newRow("a failed library write while the card is added again, then Refresh Cache")
         << FaultCase{.operation = FileOperation::Write,
                      .code = ENOSPC,
@@ -472,7 +472,8 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .refreshClears = true,
                      .refreshRemovesCopies = true,
                      .message = unsavedLibrary,
-                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+                     .addedMessage
+                     = u"2 files were already in Ingest Cache; their copies were replaced."_s};
     QTest::newRow("a waiting card added again, cut between a RAW and its sidecar, then Refresh")
         << FaultCase{.operation = FileOperation::MoveItem,
                      .code = EIO,
@@ -480,7 +481,8 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .occurrence = 2,
                      .waiting = true,
                      .refreshed = true,
-                     .addedMessage = u"2 files were already in Ingest Cache; nothing added."_s};
+                     .addedMessage
+                     = u"2 files were already in Ingest Cache; their copies were replaced."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }

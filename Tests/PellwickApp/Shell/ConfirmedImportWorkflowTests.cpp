@@ -31,7 +31,13 @@ struct ImportCase
     bool closedMidUpload = false;
     /// The kept connection closes once an upload request was read, before any reply.
     bool closedAfterUploadRequest = false;
-    bool addedMeanwhile = false; ///< an Add to Ingest Cache runs to its end during the import
+    /// An Add to Ingest Cache is asked for while the import runs (at its first staging), or
+    /// while it starts (at its source-media check) with a card holding package 0 again.
+    enum class Add {
+        None,
+        WhileRunning,
+        WhileStarting
+    } added = Add::None;
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
@@ -104,8 +110,11 @@ void ConfirmedImportWorkflowTests::outcome_data()
                               .success = true};
     QTest::newRow("two archived") << archived;
     ImportCase overlapped = archived;
-    overlapped.addedMeanwhile = true;
-    QTest::newRow("an Add to Ingest Cache ending during the import") << overlapped;
+    overlapped.added = ImportCase::Add::WhileRunning;
+    QTest::newRow("an Add to Ingest Cache during the import is refused") << overlapped;
+    overlapped.added = ImportCase::Add::WhileStarting;
+    QTest::newRow("an Add re-copying a selected package while the import starts is refused")
+        << overlapped;
     ImportCase german = archived;
     german.german = true;
     QTest::newRow("two archived, German locale") << german;
@@ -226,21 +235,35 @@ void ConfirmedImportWorkflowTests::outcome()
 
     const qsizetype readsBefore = h.backend.requestCount("GET", "/api/library");
 
-    // Outlives the import: the file manager keeps calling it for the rest of the row.
+    // Outlive the import: the file manager and the volume listing keep calling them.
     Gate staging;
-    if (c.addedMeanwhile) {
-        writeCard(h.card(0), 1);
+    Gate listing;
+    if (c.added != ImportCase::Add::None) {
+        if (c.added == ImportCase::Add::WhileRunning) {
+            writeCard(h.card(0), 1);
+            h.files->beforeOperation(FileOperation::ReplaceItem,
+                                     u"import-state"_s,
+                                     [&](const QString &) { staging.wait(); });
+        } else {
+            QVERIFY(QDir().mkpath(h.card(0) + u"/DCIM"_s));
+            for (const std::optional<QString> &file :
+                 {h.records[0].ingestCacheOriginalURL, h.records[0].ingestCacheSidecarURL})
+                QVERIFY(QFile::copy(*file, h.card(0) + u"/DCIM/"_s + lastPathComponent(*file)));
+            h.volumeProvider = std::make_shared<GatedVolumes>(listing);
+            h.model = h.make();
+            h.model->sessionState().setSession(AuthenticatedLibrarySession{h.token, {}, {}});
+            h.selectAll();
+            h.mainThreadDiskWork = 0;
+        }
         QVERIFY(scan(*h.model, {folderSource(h.card(0))}));
-        h.files->beforeOperation(FileOperation::ReplaceItem,
-                                 u"import-state"_s,
-                                 [&](const QString &) { staging.wait(); });
         QCoro::Task<> importing = h.model->importWorkflows().startSelectedImports();
-        QVERIFY(QTest::qWaitFor([&] { return staging.arrived() > 0; }));
+        QVERIFY(QTest::qWaitFor([&] { return staging.arrived() + listing.arrived() > 0; }));
         QCoro::waitFor(h.model->importWorkflows().addReviewToIngestCache());
-        QCOMPARE(h.imports().importErrorMessage(), u"Added 1 files to Ingest Cache"_s);
-        QVERIFY(h.imports().isImporting()); // the import still holds it
+        const std::optional<QString> added = h.imports().importErrorMessage();
         staging.release();
+        listing.release();
         QCoro::waitFor(std::move(importing));
+        QCOMPARE(added, std::nullopt);
     } else {
         h.startImport();
     }
@@ -267,8 +290,7 @@ void ConfirmedImportWorkflowTests::outcome()
         QCOMPARE(QFile::exists(*h.records[n].ingestCacheSidecarURL), kept);
         QCOMPARE(h.stored(h.records[n].id)->ingestCacheSidecarURL.has_value(), kept);
     }
-    // A file added meanwhile is new to the archive: importing it is no second import.
-    if (!c.success || c.addedMeanwhile)
+    if (!c.success)
         return;
     // Refreshes find every package in its record: nothing comes back to be imported again.
     const qsizetype recordCount = storedRecords(h.library).size();

@@ -39,6 +39,7 @@ struct StateCase
 {
     std::optional<ImportReview> review = supported();
     bool isImporting = false;
+    bool isStartingImport = false;
     bool hasProgress = false;
     bool isMigrating = false;
     std::optional<QString> migrationMessage{};
@@ -87,6 +88,8 @@ private Q_SLOTS:
             << StateCase{.isImporting = true, .hasProgress = true, .canConfirm = false};
         QTest::newRow("importing without rows")
             << StateCase{.isImporting = true, .canConfirm = false, .importValue = u"Importing"_s};
+        QTest::newRow("import starting")
+            << StateCase{.isStartingImport = true, .canConfirm = false};
         QTest::newRow("migration with message")
             << StateCase{.isMigrating = true,
                          .migrationMessage = u"Moving Ingest Cache"_s,
@@ -110,6 +113,7 @@ private Q_SLOTS:
         page.view->resize(1000, 700);
         page.setReview(row.review);
         page.importState.setIsImporting(row.isImporting);
+        page.importState.setIsStartingImport(row.isStartingImport);
         page.importState.setIsScanningImportSources(row.isScanning);
         page.importState.setIsRecoveringInterruptedImports(row.isRecovering);
         if (row.isSuccess)

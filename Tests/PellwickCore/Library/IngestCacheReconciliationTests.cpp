@@ -48,6 +48,7 @@ QByteArray sidecarBytes(int seed)
 ///
 /// A cache file is "path=seed": ".CR3" files are RAW originals (paired with the ".xmp" of the same
 /// stem when there is one), a lone ".xmp" is an unpaired sidecar and ".JPG" an excluded target.
+/// "path=seed gone" is listed by the review and deleted before the reconciliation.
 /// A record is "label status seed path [sidecarPath=seed] [archive=name:seed|partial=name]
 /// [id=N]", path "-" for none. A summarised record is "label:status:path:sidecarPath=seed", new
 /// records labelled "+<filename>".
@@ -335,6 +336,17 @@ void IngestCacheReconciliationTests::reconcile_data()
     QTest::newRow("two new identical packages")
         << texts({"a/1.CR3=1", "b/1.CR3=1"}) << QStringList{} << QStringList{}
         << IngestCacheReconciliation{1, 0, true} << texts({"+1.CR3:staging:b/1.CR3:-"});
+    QTest::newRow("a record's RAW original deleted since the listing")
+        << texts({"b/1.CR3=1", "b/2.CR3=2 gone"})
+        << texts({"r1 staging 1 b/1.CR3", "r2 staging 2 b/2.CR3"}) << QStringList{} << none
+        << texts({"r1:staging:b/1.CR3:-"});
+    QTest::newRow("a new RAW original deleted since the listing")
+        << texts({"b/1.CR3=1", "z/9.CR3=9 gone"}) << texts({"r1 staging 1 b/1.CR3"})
+        << QStringList{} << none << texts({"r1:staging:b/1.CR3:-"});
+    QTest::newRow("a sidecar deleted since the listing")
+        << texts({"b/1.CR3=1", "b/1.xmp=11 gone"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"})
+        << QStringList{} << IngestCacheReconciliation{0, 1, true}
+        << texts({"r1:needsAttention:b/1.CR3:-"});
 }
 
 void IngestCacheReconciliationTests::reconcile()
@@ -345,7 +357,17 @@ void IngestCacheReconciliationTests::reconcile()
     QFETCH(IngestCacheReconciliation, expected);
     QFETCH(QStringList, expectedRecords);
 
+    QStringList gone;
+    for (QString &file : cacheFiles) {
+        if (file.endsWith(u" gone"_s)) {
+            file.chop(5);
+            gone.append(m_cache + QLatin1Char('/') + file.section(QLatin1Char('='), 0, 0));
+        }
+    }
     writeCache(cacheFiles);
+    const ImportReview listed = review();
+    for (const QString &path : std::as_const(gone))
+        QVERIFY(QFile::remove(path));
     const QList<LocalLibraryItem> before = records(recordSpecs);
     PELLWICK_VERIFY_SUCCESS(store().writeItems(before));
     const QByteArray storedBefore = storedBytes();
@@ -358,7 +380,7 @@ void IngestCacheReconciliationTests::reconcile()
     const SHA256ContentHasher hasher;
     const Date now{8.1e8};
     const Result<IngestCacheReconciliation> outcome = cache.withExclusiveAccess([&] {
-        return cache.reconcileIngestCache(review(), blockedFolders, hasher, captureMetadata, now);
+        return cache.reconcileIngestCache(listed, blockedFolders, hasher, captureMetadata, now);
     });
     PELLWICK_VERIFY_SUCCESS(outcome);
     QCOMPARE(*outcome, expected);

@@ -37,11 +37,6 @@ public:
     /// is set) to its end.
     const bool &isStartingImport() const { return m_isStartingImport; }
 
-    /// A confirmed import runs or interrupted imports are being resumed: the one rule that keeps
-    /// Start Import and Remove from Cache, their confirmations and their actions, away from the
-    /// packages the importer holds.
-    bool isImporterBusy() const { return m_isStartingImport || m_isRecoveringInterruptedImports; }
-
     /// Import, removal and first-run texts, success texts included.
     const std::optional<QString> &importErrorMessage() const { return m_importErrorMessage; }
 

@@ -1,6 +1,7 @@
 #include "ImportReviewPanelView.h"
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/ShellState.h>
@@ -113,6 +114,7 @@ ImportReviewPanelView::ImportReviewPanelView(ImportState &importState,
     for (auto changed : {&ImportState::isScanningImportSourcesChanged,
                          &ImportState::isImportingChanged,
                          &ImportState::isRecoveringInterruptedImportsChanged,
+                         &ImportState::isStartingImportChanged,
                          &ImportState::importErrorMessageChanged,
                          &ImportState::isImportMessageSuccessChanged,
                          &ImportState::importRecoveryMessageChanged})
@@ -138,11 +140,9 @@ ImportReviewPanelView::ImportReviewPanelView(ImportState &importState,
 }
 
 bool ImportReviewPanelView::canConfirm(const std::optional<ImportReview> &review,
-                                       bool isImporting,
-                                       bool isIngestCacheMigrationPending)
+                                       const RunningWork &running)
 {
-    return review && review->candidateCount() >= 1 && !isImporting
-           && !isIngestCacheMigrationPending;
+    return review && review->candidateCount() >= 1 && !running.excludes(Work::AddToIngestCache);
 }
 
 QString ImportReviewPanelView::confirmHelpText(const std::optional<ImportReview> &review)
@@ -260,9 +260,7 @@ void ImportReviewPanelView::updateConfirm()
     const std::optional<ImportReview> &review = m_importState.importReviewState().review;
     m_footer->setState(m_importState.isRecoveringInterruptedImports(),
                        confirmHelpText(review),
-                       canConfirm(review,
-                                  m_importState.isImporting(),
-                                  m_ingestCacheState.isIngestCacheMigrationPending()));
+                       canConfirm(review, RunningWork::of(m_importState, m_ingestCacheState)));
 }
 
 void ImportReviewPanelView::updateMigrationAlert()

@@ -26,6 +26,7 @@ class ImportReviewStatusStrip;
 class ImportReviewTable;
 class ImportState;
 class IngestCacheState;
+class RunningWork;
 class ShellState;
 
 /// The Import Review page ("page.importReview"): the header, the migration alert while a move
@@ -52,10 +53,9 @@ public:
                           FolderChooser &chooser,
                           QWidget *parent = nullptr);
 
-    /// A review with at least one supported file, while no import and no cache move runs.
-    static bool canConfirm(const std::optional<ImportReview> &review,
-                           bool isImporting,
-                           bool isIngestCacheMigrationPending);
+    /// A review with at least one supported file, while no work runs that keeps an Add from
+    /// starting (an import from its start, a removal, a move of the cache).
+    static bool canConfirm(const std::optional<ImportReview> &review, const RunningWork &running);
     static QString confirmHelpText(const std::optional<ImportReview> &review);
     /// The panel reports the import itself only while no progress row shows it.
     static bool showsInlineImportProgress(bool isImporting,

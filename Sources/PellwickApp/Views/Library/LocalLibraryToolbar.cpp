@@ -4,6 +4,7 @@
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
 #include <PellwickApp/Shell/Operations/LibraryOperations.h>
 #include <PellwickApp/Shell/Operations/RestoreOperations.h>
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
@@ -381,12 +382,11 @@ bool LocalLibraryToolbar::showsFilters() const
 
 bool LocalLibraryToolbar::canStartImport() const
 {
-    // The importer's busy rule is the one its confirmation and its action follow: a button
-    // enabled while they refuse would do nothing, without a word.
+    // The rule its confirmation and its action follow: a button enabled while they refuse
+    // would do nothing, without a word.
     return !m_seams.importOperations.selectedImportItems().isEmpty()
-           && !m_seams.imports.isImporting()
-           && !m_seams.ingestCacheOperations.isIngestCacheMigrationPending()
-           && !m_seams.imports.isImporterBusy();
+           && !RunningWork::of(m_seams.imports, m_seams.ingestCache)
+                   .excludes(Work::ConfirmedImport);
 }
 
 bool LocalLibraryToolbar::canRestore() const
@@ -400,7 +400,7 @@ bool LocalLibraryToolbar::canRestore() const
 bool LocalLibraryToolbar::canRemove() const
 {
     return !m_seams.ingestCacheOperations.selectedRemovableIngestCacheItems().isEmpty()
-           && !m_seams.imports.isImporterBusy();
+           && !RunningWork::of(m_seams.imports, m_seams.ingestCache).excludes(Work::PackageRemoval);
 }
 
 void LocalLibraryToolbar::updateActions()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Workflows/Library/LibrarySelection.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Import/VerifiedBackupImporter.h>
@@ -231,9 +232,8 @@ public:
     QCoro::Task<> refreshSourceMediaSafetyNow() override;
 
 private:
-    /// A confirmed import is starting or running, or interrupted imports are being resumed:
-    /// nothing else may hand the cached packages to the importer or remove them.
-    bool isImporterBusy() const;
+    /// The work running now as the state objects publish it, with an Add from its very entry.
+    RunningWork runningWork() const;
     bool isIngestCacheMigrationPending() const;
     /// Publishes the end of an Add to Ingest Cache: not importing, row closed, refresh drained.
     void finishAddToIngestCache(const QUuid &transferID);
@@ -241,8 +241,10 @@ private:
                                                             const FileManager &files);
     /// Drops the selection and the confirmation with the selection's failure text.
     void invalidateSelectedImport();
-    /// Marks `items` as needing attention (on a pool) and takes them out of the selection.
-    QCoro::Task<> recordUnavailableImportItems(QList<LocalLibraryItem> items);
+    /// Marks `items` as needing attention (on a pool, under the library's exclusive access) and
+    /// takes them out of the selection, with the selection's failure text. A record that no
+    /// longer names the files found changed is left as it is; false when none was marked.
+    QCoro::Task<bool> recordUnavailableImportItems(QList<LocalLibraryItem> items);
     /// The end of a confirmed import, either way: not importing, row closed, refresh drained.
     void finishConfirmedImport(const QUuid &transferID);
     /// `recoverInterruptedImports`, answering the items whose staged packages its resumption

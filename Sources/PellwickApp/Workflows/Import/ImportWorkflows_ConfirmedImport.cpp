@@ -90,9 +90,10 @@ bool ImportWorkflows::isStartingImport() const
     return m_state.isStartingImport();
 }
 
-bool ImportWorkflows::isImporterBusy() const
+RunningWork ImportWorkflows::runningWork() const
 {
-    return m_state.isImporterBusy();
+    return RunningWork::of(m_state, m_ingestCacheState)
+        .with(Work::AddToIngestCache, m_isAddingReviewToIngestCache);
 }
 
 bool ImportWorkflows::canStartImport(const LocalLibraryItem &item) const
@@ -124,7 +125,7 @@ QList<LocalLibraryItem> ImportWorkflows::selectedImportItems() const
 
 QCoro::Task<> ImportWorkflows::startSelectedImports()
 {
-    if (isImporterBusy())
+    if (runningWork().excludes(Work::ConfirmedImport))
         co_return;
     const QPointer<ImportWorkflows> self(this);
     QSet<QUuid> named = std::exchange(m_confirmedImportItemIDs, {});
@@ -133,12 +134,16 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
     QSet<QUuid> resumed;
     if (m_isImportRecoveryDue) {
         resumed = co_await recoverInterruptedImportsNamingResumed();
-        if (!self || isImporterBusy())
+        if (!self || runningWork().excludes(Work::ConfirmedImport))
             co_return;
     }
     // Set before `isImporting`: a second start, a confirmation or a recovery's resumption
     // meanwhile would hand the same packages to a second importer.
     m_state.setIsStartingImport(true);
+    // A refresh that scanned the cache before now would apply beside the run: one that found a
+    // planned package's sidecar edited would split its record, and the cleanup would then delete
+    // the RAW original the split-off record names. Its result is dropped; it runs again after.
+    m_ingestCache.ingestCacheRefreshGeneration()->advance();
     co_await m_ingestCache.reconcileUserManagedIngestCache();
     if (!self)
         co_return;
@@ -152,6 +157,8 @@ QCoro::Task<> ImportWorkflows::startSelectedImports()
         co_return;
     if (!plan) {
         m_state.setIsStartingImport(false);
+        // A refresh asked for while the import was starting waited for it.
+        m_ingestCache.drainPendingIngestCacheRefresh();
         co_return;
     }
 
@@ -272,7 +279,8 @@ QCoro::Task<> ImportWorkflows::recoverInterruptedImports()
 
 QCoro::Task<QSet<QUuid>> ImportWorkflows::recoverInterruptedImportsNamingResumed()
 {
-    if (!m_sessionState.session())
+    // Its reconciliation would change records an import has planned.
+    if (!m_sessionState.session() || runningWork().excludes(Work::ImportRecovery))
         co_return {};
     const QString token = m_sessionState.session()->token;
     const QPointer<ImportWorkflows> self(this);
@@ -300,7 +308,7 @@ QCoro::Task<QSet<QUuid>> ImportWorkflows::recoverInterruptedImportsNamingResumed
     }
     // The packages belong to the import that is starting or running (or to a recovery already
     // resuming them); they are resumed after the next sign-in if it leaves them unfinished.
-    if (isImporterBusy())
+    if (runningWork().excludes(Work::ImportRecovery))
         co_return {};
 
     m_state.setIsRecoveringInterruptedImports(true);

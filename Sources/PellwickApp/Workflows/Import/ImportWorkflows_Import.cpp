@@ -63,8 +63,7 @@ void ImportWorkflows::scanFolder(QString path)
 
 QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
 {
-    if (m_isAddingReviewToIngestCache || isIngestCacheMigrationPending()
-        || !m_state.importReviewState().review)
+    if (runningWork().excludes(Work::AddToIngestCache) || !m_state.importReviewState().review)
         co_return;
     // Held across the gate too: a second Add (a double click, or Add during "Create Here")
     // would copy the review twice.
@@ -73,7 +72,10 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
     const bool gateAsked = co_await requestInitialIngestCacheCreationIfNeeded();
     if (!self)
         co_return;
-    if (gateAsked || isIngestCacheMigrationPending() || !m_state.importReviewState().review) {
+    // Work that began during the gate, this Add aside.
+    const bool excluded
+        = RunningWork::of(m_state, m_ingestCacheState).excludes(Work::AddToIngestCache);
+    if (gateAsked || excluded || !m_state.importReviewState().review) {
         m_isAddingReviewToIngestCache = false;
         co_return;
     }

@@ -72,6 +72,18 @@ QList<bool> unavailability(const QList<LocalLibraryItem> &candidates,
     return answers;
 }
 
+/// Whether `current`, a record as it is now, still names the files `checked` named when they were
+/// found changed, with the bytes recorded for them: a record re-pointed to another copy since
+/// then was not the one found changed.
+bool namesCheckedFiles(const LocalLibraryItem &current, const LocalLibraryItem &checked)
+{
+    return current.importStatus == checked.importStatus
+           && current.ingestCacheOriginalURL == checked.ingestCacheOriginalURL
+           && current.ingestCacheSidecarURL == checked.ingestCacheSidecarURL
+           && current.contentHash == checked.contentHash
+           && current.ingestCacheSidecarContentHash == checked.ingestCacheSidecarContentHash;
+}
+
 /// What a confirmed import will carry to the archive.
 struct ImportSize
 {
@@ -122,38 +134,43 @@ ImportWorkflows::selectedImportCandidates(const QSet<QUuid> &resumed)
 QCoro::Task<std::optional<ImportWorkflows::SelectedImportPlan>>
 ImportWorkflows::selectedImportPlan(QSet<QUuid> resumed)
 {
-    if (isIngestCacheMigrationPending() || !m_sessionState.session())
-        co_return std::nullopt;
-    const QString token = m_sessionState.session()->token;
-    const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates(resumed);
-    if (!candidates || candidates->isEmpty())
-        co_return std::nullopt;
-
     const QPointer<ImportWorkflows> self(this);
-    QFuture<Result<CandidateCheck>> job
-        = Workflow::run(WorkflowPools::userInitiated(),
-                        [items = *candidates,
-                         files = m_services.fileManager,
-                         hasher = m_services.contentHasher]() -> Result<CandidateCheck> {
-                            CandidateCheck check;
-                            const QList<bool> answers = unavailability(items, *files, *hasher);
-                            for (qsizetype i = 0; i < items.size(); ++i) {
-                                if (answers[i])
-                                    check.unavailable.append(items[i]);
-                            }
-                            if (check.unavailable.isEmpty())
-                                check.review = importReview(items, *files);
-                            return check;
-                        });
-    const std::optional<Result<CandidateCheck>> checked
-        = co_await Workflow::resumeIn(self, m_importerRuns.token(), job);
-    if (!checked || !*checked)
-        co_return std::nullopt;
-    if (!(*checked)->unavailable.isEmpty()) {
-        co_await recordUnavailableImportItems((*checked)->unavailable);
-        co_return std::nullopt;
+    // A record found changed that was re-pointed to another copy before it could be marked is
+    // checked again as it is now; records cannot keep changing under a starting import for long.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (isIngestCacheMigrationPending() || !m_sessionState.session())
+            co_return std::nullopt;
+        const QString token = m_sessionState.session()->token;
+        const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates(resumed);
+        if (!candidates || candidates->isEmpty())
+            co_return std::nullopt;
+
+        QFuture<Result<CandidateCheck>> job
+            = Workflow::run(WorkflowPools::userInitiated(),
+                            [items = *candidates,
+                             files = m_services.fileManager,
+                             hasher = m_services.contentHasher]() -> Result<CandidateCheck> {
+                                CandidateCheck check;
+                                const QList<bool> answers = unavailability(items, *files, *hasher);
+                                for (qsizetype i = 0; i < items.size(); ++i) {
+                                    if (answers[i])
+                                        check.unavailable.append(items[i]);
+                                }
+                                if (check.unavailable.isEmpty())
+                                    check.review = importReview(items, *files);
+                                return check;
+                            });
+        const std::optional<Result<CandidateCheck>> checked
+            = co_await Workflow::resumeIn(self, m_importerRuns.token(), job);
+        if (!checked || !*checked)
+            co_return std::nullopt;
+        if ((*checked)->unavailable.isEmpty())
+            co_return SelectedImportPlan{token, *candidates, (*checked)->review};
+        const bool marked = co_await recordUnavailableImportItems((*checked)->unavailable);
+        if (!self || marked)
+            co_return std::nullopt;
     }
-    co_return SelectedImportPlan{token, *candidates, (*checked)->review};
+    co_return std::nullopt;
 }
 
 void ImportWorkflows::invalidateSelectedImport()
@@ -164,32 +181,55 @@ void ImportWorkflows::invalidateSelectedImport()
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
 }
 
-QCoro::Task<> ImportWorkflows::recordUnavailableImportItems(QList<LocalLibraryItem> items)
+QCoro::Task<bool> ImportWorkflows::recordUnavailableImportItems(QList<LocalLibraryItem> items)
 {
-    QSet<QUuid> ids;
-    for (const LocalLibraryItem &item : std::as_const(items))
-        ids.insert(item.id);
     const QPointer<ImportWorkflows> self(this);
-    QFuture<Result<void>> job = Workflow::run(
-        WorkflowPools::userInitiated(), [ids, library = m_services.localLibraryCache] {
-            // One by one: a failed write leaves that record as it was, and the others go on.
-            for (const QUuid &id : ids)
-                Q_UNUSED(library.updateImportStatus(id, LibraryItemImportStatus::NeedsAttention));
-            return Result<void>();
+    QFuture<Result<QSet<QUuid>>> job = Workflow::run(
+        WorkflowPools::userInitiated(),
+        [items, library = m_services.localLibraryCache]() -> Result<QSet<QUuid>> {
+            return library.withExclusiveAccess([&]() -> Result<QSet<QUuid>> {
+                PELLWICK_TRY_ASSIGN(const QList<LocalLibraryItem> current, library.readItems());
+                QSet<QUuid> marked;
+                for (const LocalLibraryItem &checked : items) {
+                    const auto now = std::find_if(
+                        current.cbegin(), current.cend(), [&](const LocalLibraryItem &record) {
+                            return record.id == checked.id;
+                        });
+                    if (now == current.cend() || !namesCheckedFiles(*now, checked))
+                        continue;
+                    // One by one: a failed write leaves that record as it was, and the others
+                    // go on.
+                    Q_UNUSED(library.updateImportStatus(checked.id,
+                                                        LibraryItemImportStatus::NeedsAttention));
+                    marked.insert(checked.id);
+                }
+                return marked;
+            });
         });
-    if (!co_await Workflow::resumeIn(self, {}, job))
-        co_return;
+    const std::optional<Result<QSet<QUuid>>> marked = co_await Workflow::resumeIn(self, {}, job);
+    if (!marked)
+        co_return false;
+    QSet<QUuid> ids;
+    if (*marked) {
+        ids = **marked;
+        if (ids.isEmpty())
+            co_return false;
+    } else { // an unreadable library: the records stay as they were, found changed all the same
+        for (const LocalLibraryItem &item : std::as_const(items))
+            ids.insert(item.id);
+    }
     QSet<QUuid> selection = m_libraryState.selectedLibraryItemIDs();
     selection.subtract(ids);
     m_libraryState.setSelectedLibraryItemIDs(selection);
     m_state.setImportErrorMessage(ImportFeedback::selectedCacheFilesChangedMessage());
     m_libraryWorkflows.refreshVisibleLocalLibraryItems(true);
+    co_return true;
 }
 
 QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
 {
     // A move would leave the confirmed import without a plan.
-    if (isImporterBusy() || isIngestCacheMigrationPending())
+    if (runningWork().excludes(Work::ConfirmedImport))
         co_return;
     const std::optional<QList<LocalLibraryItem>> candidates = selectedImportCandidates();
     if (!candidates || candidates->isEmpty())
@@ -231,7 +271,8 @@ QCoro::Task<> ImportWorkflows::requestSelectedImportConfirmation()
         });
     const std::optional<Result<ImportSize>> size = co_await Workflow::resumeIn(self, {}, sizes);
     // An import that started meanwhile has taken the selection.
-    if (!size || !*size || !m_sessionState.session() || isImporterBusy())
+    if (!size || !*size || !m_sessionState.session()
+        || runningWork().excludes(Work::ConfirmedImport))
         co_return;
     m_confirmedImportItemIDs = (*size)->items;
     m_state.setImportSelectionConfirmation(ImportSelectionConfirmation{

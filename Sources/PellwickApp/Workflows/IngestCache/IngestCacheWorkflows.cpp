@@ -1,5 +1,6 @@
 #include "IngestCacheWorkflows.h"
 
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Workflows/StandardizedPath.h>
@@ -84,7 +85,7 @@ void IngestCacheWorkflows::endImportingWork()
 
 bool IngestCacheWorkflows::isBusyWithIngestCache() const
 {
-    return m_importState.isImporting() || isIngestCacheMigrationPending();
+    return RunningWork::of(m_importState, m_state).excludes(Work::IngestCacheRefresh);
 }
 
 void IngestCacheWorkflows::drainPendingIngestCacheRefresh()

@@ -222,7 +222,8 @@ public:
     removeSelectedIngestCachePackages(IngestCacheRemovalConfirmation confirmation) override;
 
 private:
-    /// An Add, an import, a removal or a move of the Ingest Cache runs (or a move is pending).
+    /// Work that a refresh waits for runs: an Add, an import (from its start), a removal or a
+    /// move of the Ingest Cache (or a move is pending).
     bool isBusyWithIngestCache() const;
     /// Takes back "Ingest Cache reconciliation needs attention", leaving any other text.
     void clearReconciliationFailure();

@@ -1,6 +1,7 @@
 #include "IngestCacheWorkflows.h"
 
 #include <PellwickApp/Feedback/IngestCacheFeedback.h>
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Shell/State/LibraryState.h>
@@ -47,8 +48,7 @@ qint64 packageBytes(const FileManager &files, const QList<LocalLibraryItem> &ite
 
 bool IngestCacheWorkflows::isIngestCacheRemovalBlocked() const
 {
-    return m_importState.isImporting() || m_importState.isImporterBusy()
-           || isIngestCacheMigrationPending();
+    return RunningWork::of(m_importState, m_state).excludes(Work::PackageRemoval);
 }
 
 QList<LocalLibraryItem> IngestCacheWorkflows::selectedRemovableIngestCacheItems() const
