@@ -38,6 +38,9 @@ struct ImportCase
         WhileRunning,
         WhileStarting
     } added = Add::None;
+    /// A refresh begun before the import (held at its listing) reconciles after package 1's
+    /// sidecar was edited while the import holds package 0 at its staging.
+    bool sidecarEditedUnderRefresh = false;
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
@@ -115,6 +118,9 @@ void ConfirmedImportWorkflowTests::outcome_data()
     overlapped.added = ImportCase::Add::WhileStarting;
     QTest::newRow("an Add re-copying a selected package while the import starts is refused")
         << overlapped;
+    ImportCase edited = archived;
+    edited.sidecarEditedUnderRefresh = true;
+    QTest::newRow("a refresh begun before the import, a planned sidecar edited") << edited;
     ImportCase german = archived;
     german.german = true;
     QTest::newRow("two archived, German locale") << german;
@@ -238,6 +244,7 @@ void ConfirmedImportWorkflowTests::outcome()
     // Outlive the import: the file manager and the volume listing keep calling them.
     Gate staging;
     Gate listing;
+    std::atomic<bool> listed = false;
     if (c.added != ImportCase::Add::None) {
         if (c.added == ImportCase::Add::WhileRunning) {
             writeCard(h.card(0), 1);
@@ -264,6 +271,29 @@ void ConfirmedImportWorkflowTests::outcome()
         listing.release();
         QCoro::waitFor(std::move(importing));
         QCOMPARE(added, std::nullopt);
+    } else if (c.sidecarEditedUnderRefresh) {
+        // Only the refresh's listing waits; the import's own reconciliation lists after it.
+        h.files->beforeOperation(FileOperation::EntriesOfDirectory, u"/IngestCache"_s, [&](auto) {
+            if (!listed.exchange(true))
+                listing.wait();
+        });
+        h.files->beforeOperation(FileOperation::ReplaceItem,
+                                 u"import-state"_s,
+                                 [&](const QString &) { staging.wait(); });
+        h.model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor([&] { return listing.arrived() > 0; }));
+        QCoro::Task<> importing = h.model->importWorkflows().startSelectedImports();
+        const bool held = QTest::qWaitFor([&] { return staging.arrived() > 0; });
+        writeFile(*h.records[1].ingestCacheSidecarURL, "<x:xmpmeta>edited</x:xmpmeta>");
+        // The edit is what the archive must hold, and what must not stay behind in the cache.
+        h.records[1].ingestCacheSidecarContentHash
+            = referenceSha256("<x:xmpmeta>edited</x:xmpmeta>");
+        listing.release();
+        const bool reconciled = QTest::qWaitFor(
+            [&] { return !h.model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); });
+        staging.release();
+        QCoro::waitFor(std::move(importing));
+        QVERIFY(held && reconciled);
     } else {
         h.startImport();
     }
