@@ -22,6 +22,9 @@ struct PlanCase
     bool moveRunning = false;
     bool signedOut = false;
     bool secondOutsideCache = false; ///< its package lies in a folder that is no longer the cache
+    /// While the plan's check looks for the second package, its record is re-pointed to a copy
+    /// in another folder and the files it named are deleted, as an Add of its card again does.
+    bool secondRepointedDuringCheck = false;
     /// A run was cut in the first package's upload; the other two are selected.
     bool cutRunBefore = false;
     qint64 usedBytes = 1000;
@@ -71,6 +74,8 @@ void ImportSelectionPlanTests::plan_data()
     QTest::newRow("signed out") << PlanCase{.signedOut = true};
     QTest::newRow("one package outside the active cache")
         << PlanCase{.secondOutsideCache = true, .plan = true, .confirmedRemaining = 9000};
+    QTest::newRow("a record re-pointed while it is checked")
+        << PlanCase{.secondRepointedDuringCheck = true, .plan = true, .confirmedRemaining = 9000};
     QTest::newRow("a package a cut run left, not selected") << PlanCase{
         .cutRunBefore = true,
         .plan = true,
@@ -139,8 +144,28 @@ void ImportSelectionPlanTests::plan()
         QCOMPARE(confirmation->remainingByteCount, *c.confirmedRemaining);
     }
 
+    std::atomic<bool> repointed = false;
+    const LocalLibraryItem before = h.records[1];
+    if (c.secondRepointedDuringCheck) {
+        LocalLibraryItem &moved = h.records[1];
+        for (std::optional<QString> *url :
+             {&moved.ingestCacheOriginalURL, &moved.ingestCacheSidecarURL})
+            **url = h.cacheRoot() + u"/c/"_s + QFileInfo(**url).fileName();
+        planned[1] = moved;
+        h.files->beforeOperation(FileOperation::FileExists, u"b/P1.DNG"_s, [&](const QString &) {
+            if (repointed.exchange(true))
+                return;
+            writeFile(*moved.ingestCacheOriginalURL, readFile(*before.ingestCacheOriginalURL));
+            writeFile(*moved.ingestCacheSidecarURL, readFile(*before.ingestCacheSidecarURL));
+            if (!h.library.writeItems(h.records))
+                qFatal("the library refused the re-pointed record");
+            QFile::remove(*before.ingestCacheOriginalURL);
+            QFile::remove(*before.ingestCacheSidecarURL);
+        });
+    }
     const std::optional<ImportWorkflows::SelectedImportPlan> plan
         = QCoro::waitFor(h.model->importWorkflows().selectedImportPlan());
+    QCOMPARE(repointed.load(), c.secondRepointedDuringCheck);
     QCOMPARE(plan.has_value(), c.plan);
     if (plan) {
         QCOMPARE(plan->token, h.token);
