@@ -129,4 +129,24 @@ LocalLibraryItem filledLibraryItem(int n, const QString &cacheRoot)
     return item;
 }
 
+RemoteLibraryItem backendItem(const LocalLibraryItem &record)
+{
+    Q_ASSERT(record.backendLibraryItemID);
+    RemoteLibraryItem item;
+    item.id = *record.backendLibraryItemID;
+    item.originalFilename = record.originalFilename;
+    item.canonicalFilename = record.canonicalFilename;
+    item.contentHash = record.contentHash;
+    item.archiveByteCount = record.archiveByteCount.value_or(0);
+    item.archiveSidecarFilename = record.archiveSidecarFilename;
+    item.archiveSidecarByteCount = record.archiveSidecarByteCount;
+    item.archiveSidecarContentHash = record.archiveSidecarContentHash;
+    item.importStatus = record.importStatus;
+    item.importedAt = record.importDate;
+    item.importSourceName = record.ingestSourceName.value_or(QString());
+    item.sourceRelativePath = record.sourceRelativePath;
+    item.cacheRelativePath = record.cacheRelativePath;
+    return item;
+}
+
 } // namespace Pellwick::Test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <PellwickCore/Backend/RemoteLibraryItem.h>
 #include <PellwickCore/Library/LocalLibraryItem.h>
 
 #include <QString>
@@ -15,5 +16,8 @@ LocalLibraryItem minimalLibraryItem(int n);
 LocalLibraryItem filledLibraryItem(int n,
                                    const QString &cacheRoot
                                    = QStringLiteral("/home/ana/Pictures/Pellwick Ingest Cache"));
+
+/// The backend's item of an archived `record` (which has a backend id), as the backend lists it.
+RemoteLibraryItem backendItem(const LocalLibraryItem &record);
 
 } // namespace Pellwick::Test

@@ -9,14 +9,31 @@
 
 namespace Pellwick {
 
+namespace {
+
+/// Whether `copy` is `record`'s own photo, not a twin's with the same bytes: the same file name
+/// and the same own sidecar (name and content hash, or none).
+bool isOwnPhoto(const LocalLibraryItem &record, const LocalLibraryItem &copy)
+{
+    return record.originalFilename == copy.originalFilename
+           && record.ownSidecar() == copy.ownSidecar();
+}
+
+} // namespace
+
 LocalLibraryItem Detail::takingIngestCacheCopy(const LocalLibraryItem &record,
                                                const LocalLibraryItem &copy,
                                                const FileManager &fileManager)
 {
     LocalLibraryItem taken = record.replacingIngestCacheItem(copy, fileManager);
     if (record.importStatus == LibraryItemImportStatus::VerifiedBackup
-        || record.importStatus == LibraryItemImportStatus::Duplicate)
+        || record.importStatus == LibraryItemImportStatus::Duplicate) {
         taken.cacheRelativePath = record.cacheRelativePath;
+        // A twin's copy is only there for its cleanup: the record's source and its own sidecar
+        // stay its own, so that its own photo is known at the next add.
+        if (!isOwnPhoto(record, copy))
+            taken.sourceMediaEvidence = record.sourceMediaEvidence;
+    }
     return taken;
 }
 
@@ -172,11 +189,22 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
         };
         QList<LocalLibraryItem> results;
         for (const LocalLibraryItem &input : items) {
-            qsizetype taker = firstWithHash.value(input.contentHash, -1);
+            // The record whose own photo the input is goes first: of twins archived as one
+            // package, each takes its own copy.
+            qsizetype taker = -1;
             qsizetype last = -1;
-            while (taker >= 0 && !constWorking(taker).takesIngestCacheCopy(input, *m_fileManager)) {
-                last = taker;
-                taker = nextWithHash[size_t(taker)];
+            for (qsizetype p = firstWithHash.value(input.contentHash, -1); p >= 0;
+                 p = nextWithHash[size_t(p)]) {
+                const LocalLibraryItem &record = constWorking(p);
+                if (record.takesIngestCacheCopy(input, *m_fileManager)) {
+                    if (isOwnPhoto(record, input)) {
+                        taker = p;
+                        break;
+                    }
+                    if (taker < 0)
+                        taker = p;
+                }
+                last = p;
             }
             if (taker < 0) {
                 const qsizetype position = current.size() + appended.size();

@@ -95,10 +95,11 @@ public:
     [[nodiscard]] Result<void> appendItems(const QList<LocalLibraryItem> &items) const;
     [[nodiscard]] Result<void> removeItems(const QSet<QUuid> &ids) const;
     /// Merges freshly copied packages: an input replaces the package of the first record with its
-    /// content hash that takes it as its own photo (`takesIngestCacheCopy`,
-    /// `replacingIngestCacheItem`); an input no such record takes (another sidecar, or an archived
-    /// record with another package) is appended as a record of its own. An archived record keeps
-    /// its `cacheRelativePath`: the copy is only there for its cleanup. A record needing attention
+    /// content hash that takes it (`takesIngestCacheCopy`, `replacingIngestCacheItem`), one whose
+    /// own photo it is (same file name and own sidecar) before any other; an input no such record
+    /// takes (another sidecar, or an archived record with another package) is appended as a record
+    /// of its own. An archived record keeps its `cacheRelativePath`, and its evidence when the
+    /// copy is a twin's: the copy is only there for its cleanup. A record needing attention
     /// that never reached the archive and takes a copy verified against its source
     /// (`holdsVerifiedIngestCacheCopy`) becomes ready. One resulting record per input, in input
     /// order.
@@ -200,7 +201,12 @@ public:
     /// without backend id that no item links stay in front. A backend id listed twice counts
     /// once. A record without backend id links by content only to a Verified Backup, and only
     /// when it archived the sidecar the record knows of. One write, under the mutation lock.
-    [[nodiscard]] Result<void> rebuild(const QList<RemoteLibraryItem> &items) const;
+    /// `whenListed` holds the records as they were when `items` was asked for (none: as they are
+    /// now): a record changed or added since (an import gave it its backend item or its status
+    /// meanwhile) is kept as it is now, never dropped or set back, and stands for its backend item.
+    [[nodiscard]] Result<void> rebuild(const QList<RemoteLibraryItem> &items,
+                                       const std::optional<LocalLibraryCacheRecords> &whenListed
+                                       = std::nullopt) const;
 
     /// Marks the evidence of every record whose available source no longer holds the recorded
     /// files as changed, and returns how many records it changed. The sources are examined with

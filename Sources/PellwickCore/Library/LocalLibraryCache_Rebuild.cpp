@@ -1,6 +1,8 @@
 // Rebuild of the library's archive side from the backend's items.
 #include "LocalLibraryCache.h"
 
+#include <algorithm>
+
 namespace Pellwick {
 
 namespace {
@@ -69,20 +71,45 @@ LocalLibraryItem newRecord(const RemoteLibraryItem &remote)
     return item;
 }
 
+/// Whether the record at `position` of `records` is not one of `whenListed` (changed or added
+/// since).
+bool changedSince(const LocalLibraryCacheRecords &records,
+                  qsizetype position,
+                  const LocalLibraryCacheRecords &whenListed)
+{
+    const LocalLibraryItem &record = records.at(position);
+    const QList<qsizetype> before = whenListed.positions(record.id);
+    return std::none_of(before.cbegin(), before.cend(), [&](qsizetype p) {
+        // Records a change left alone are shared with the earlier library.
+        const LocalLibraryItem &earlier = whenListed.at(p);
+        return &earlier == &record || earlier == record;
+    });
+}
+
 } // namespace
 
-Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) const
+Result<void>
+LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items,
+                           const std::optional<LocalLibraryCacheRecords> &whenListed) const
 {
     const std::lock_guard guard(m_storage->mutationLock);
     Result<LocalLibraryCacheRecords> records = cachedRecords();
     PELLWICK_TRY(records);
 
+    // A record written after the list was asked for (an import linking or verifying it, an add)
+    // may be newer than the list says: it stays as it is, standing for its backend item.
+    const bool anyChanged = whenListed && !records->sharesRecordsWith(*whenListed);
+    QSet<qint64> changedBackendIDs;
     QHash<qint64, QList<qsizetype>> knownByBackendID;
     QHash<QString, QList<qsizetype>> unlinkedByHash;
     QList<qsizetype> unlinked;
     for (qsizetype p = 0; p < records->size(); ++p) {
         const LocalLibraryItem &record = records->at(p);
-        if (record.backendLibraryItemID) {
+        if (anyChanged && changedSince(*records, p, *whenListed)) {
+            unlinked.append(p);
+            if (record.backendLibraryItemID)
+                changedBackendIDs.insert(*record.backendLibraryItemID);
+        } else if (record.backendLibraryItemID) {
             knownByBackendID[*record.backendLibraryItemID].append(p);
         } else {
             unlinkedByHash[record.contentHash].append(p);
@@ -117,6 +144,8 @@ Result<void> LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items) c
             rebuilt.append(rebuilding(records->at(match), remote));
             continue;
         }
+        if (changedBackendIDs.contains(remote.id))
+            continue;
         match = -1;
         matches = 0;
         for (const qsizetype p : unlinkedByHash.value(remote.contentHash)) {

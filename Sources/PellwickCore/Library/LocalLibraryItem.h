@@ -119,9 +119,9 @@ struct LocalLibraryItem
     /// The content hash of `ownSidecar`, pointing into this record; null for none.
     const QString *ownSidecarContentHash() const;
     /// True when `copy`, a fresh copy of this record's RAW bytes, is this record's photo rather
-    /// than a photo of its own: for a Verified Backup or a duplicate, its archived package
-    /// (`matchesArchivedPackage`), or a copy with the record's own sidecar whose size and content
-    /// the archive holds under another name; for any other record, a copy with the record's own
+    /// than a photo of its own: for a Verified Backup or a duplicate, a copy whose sidecar (or
+    /// lack of one) the archive holds with its size and content, under whatever name (a twin's
+    /// copy too: the archive holds it already); for any other record, a copy with the record's own
     /// sidecar (none on both sides, or the same name and content hash), or any copy when the
     /// record knows no sidecar or awaits a verified copy. A byte copy of a RAW original kept with
     /// another sidecar is another photo.

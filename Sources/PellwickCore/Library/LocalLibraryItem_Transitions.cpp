@@ -234,12 +234,10 @@ bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
 {
     if (importStatus == LibraryItemImportStatus::VerifiedBackup
         || importStatus == LibraryItemImportStatus::Duplicate)
-        // A duplicate's archived package may carry its twin's sidecar under the twin's name:
-        // the record's own photo is then a copy with its own sidecar whose bytes the archive
-        // holds, whatever that sidecar's name.
-        return matchesArchivedPackage(copy, fileManager)
-               || (holdsArchivedPackage(*this, copy, false, fileManager)
-                   && ownSidecar() == copy.ownSidecar());
+        // The archive holds the pair whatever its file names: a duplicate's archived package may
+        // carry its twin's sidecar under the twin's name, and a twin whose duplicate record is
+        // gone (a rebuild keeps one record per backend item) is the archived record's bytes.
+        return holdsArchivedPackage(*this, copy, false, fileManager);
     // A record found in a batch whose copy-in was cut short may not have its sidecar yet.
     if (awaitsVerifiedIngestCacheCopy())
         return true;

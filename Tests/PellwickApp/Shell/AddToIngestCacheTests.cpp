@@ -15,6 +15,7 @@
 
 #include <Support/ContentHasherFakes.h>
 #include <Support/ImporterFakes.h>
+#include <Support/LibraryFixtures.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -89,6 +90,13 @@ struct AddCase
     /// The byte copy was archived as a duplicate of IMG_0000.DNG, the archive holding its sidecar's
     /// bytes under the name IMG_0000.xmp.
     bool copyArchivedAsDuplicate = false;
+    /// The other way round: IMG_0000.DNG, first in the library, was archived as a duplicate of the
+    /// byte copy, the archive holding its sidecar's bytes under the copy's sidecar name.
+    bool originalArchivedAsDuplicate = false;
+    /// The card is added again this many times, each saying `message`; with `rebuilt`, the
+    /// library is rebuilt from the backend's items before the last time.
+    int addedAgain = 1;
+    bool rebuilt = false;
     /// The card was added before with this many RAW originals, which still wait in the cache.
     int waiting = 0;
     /// Before the card is added again, the cached IMG_0000.xmp is edited and the cache refreshed.
@@ -139,6 +147,14 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
                    .copyArchivedAsDuplicate = true,
                    .message = u"3 files already archived; nothing added to Ingest Cache"_s,
                    .records = 3};
+    QTest::newRow("an archived card with twins under other names added again, then rebuilt")
+        << AddCase{.archived = 3,
+                   .byteCopy = u"DCIM/100TEST/IMG_0005.DNG"_s,
+                   .originalArchivedAsDuplicate = true,
+                   .addedAgain = 4,
+                   .rebuilt = true,
+                   .message = u"3 files already archived; nothing added to Ingest Cache"_s,
+                   .records = 2};
     QTest::newRow("a card added again while it waits")
         << AddCase{.raws = 3,
                    .waiting = 2,
@@ -201,9 +217,21 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                 record.archiveSidecarByteCount = QFileInfo(*record.ingestCacheSidecarURL).size();
                 record.archiveSidecarContentHash = record.ingestCacheSidecarContentHash;
             }
+            record.backendLibraryItemID = 100 + n;
             if (c.copyArchivedAsDuplicate && record.originalFilename == u"IMG_0005.DNG"_s) {
                 record.importStatus = LibraryItemImportStatus::Duplicate;
                 record.archiveSidecarFilename = u"IMG_0000.xmp"_s;
+                record.backendLibraryItemID = 100;
+            }
+        }
+        if (c.originalArchivedAsDuplicate) {
+            LocalLibraryItem &first = added[0];
+            QCOMPARE(first.originalFilename, u"IMG_0000.DNG"_s);
+            first.importStatus = LibraryItemImportStatus::Duplicate;
+            first.archiveSidecarFilename = u"IMG_0005.xmp"_s;
+            for (const LocalLibraryItem &record : std::as_const(added)) {
+                if (record.originalFilename == u"IMG_0005.DNG"_s)
+                    first.backendLibraryItemID = record.backendLibraryItemID;
             }
         }
         QVERIFY(fixture.library.writeItems(added));
@@ -246,6 +274,19 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
         }
         writeCard(fixture.card(0), c.raws, 1);
         before[0] = cardState(fixture.card(0));
+    }
+    for (int n = 1; n < c.addedAgain; ++n) {
+        QVERIFY(scan(*model, sources));
+        QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
+        QCOMPARE(model->importState().importErrorMessage(), c.message);
+    }
+    if (c.rebuilt) {
+        QList<RemoteLibraryItem> listed;
+        for (const LocalLibraryItem &record : storedRecords(fixture.library)) {
+            if (record.importStatus == LibraryItemImportStatus::VerifiedBackup)
+                listed.append(backendItem(record));
+        }
+        QVERIFY(fixture.library.rebuild(listed));
     }
     QVERIFY(scan(*model, sources));
     QSignalSpy flag(&model->importState(), &ImportState::isImportMessageSuccessChanged);
@@ -293,8 +334,7 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
             continue;
         }
         if (record.importStatus == c.archivedAs
-            || (c.copyArchivedAsDuplicate
-                && record.importStatus == LibraryItemImportStatus::Duplicate)) {
+            || record.importStatus == LibraryItemImportStatus::Duplicate) {
             QVERIFY(!record.ingestCacheOriginalURL);
             // The new copy was only attached for its cleanup: the record stays in its folder.
             QCOMPARE(record.cacheRelativePath, archivedPlaces.value(record.id));
@@ -310,7 +350,8 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                      == record.contentHash,
                  !c.changedAfterCopy || record.originalFilename != u"IMG_0000.DNG"_s);
     }
-    QCOMPARE(archived, c.archived);
+    // The rebuild keeps one record per backend item: the duplicate's goes.
+    QCOMPARE(archived, c.rebuilt ? c.archived - 1 : c.archived);
     for (int n = 0; n < c.cards; ++n)
         QCOMPARE(cardState(fixture.card(n)), before[n]);
 }

@@ -5,6 +5,7 @@
 
 #include <PellwickApp/Workflows/Import/ImportWorkflows.h>
 #include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
+#include <PellwickApp/Workflows/Restore/RestoreWorkflows.h>
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -41,6 +42,9 @@ struct ImportCase
     /// A refresh begun before the import (held at its listing) reconciles after package 1's
     /// sidecar was edited while the import holds package 0 at its staging.
     bool sidecarEditedUnderRefresh = false;
+    /// The Restore page's library refresh gets the backend's items just before this request of
+    /// the import ("METHOD path") and applies them once the import has ended.
+    QByteArray listedBefore = {};
     bool german = false;
     /// Package 1 holds package 0's RAW original, with a sidecar of its own.
     bool sameRawOtherSidecar = false;
@@ -121,6 +125,14 @@ void ConfirmedImportWorkflowTests::outcome_data()
     ImportCase edited = archived;
     edited.sidecarEditedUnderRefresh = true;
     QTest::newRow("a refresh begun before the import, a planned sidecar edited") << edited;
+    ImportCase listedBeforeCreation = archived;
+    listedBeforeCreation.listedBefore = "POST /api/library/verified_backup_uploads";
+    QTest::newRow("a library refresh listing before the import made its items")
+        << listedBeforeCreation;
+    ImportCase listedBeforeVerification = archived;
+    listedBeforeVerification.listedBefore = "POST /api/library/verified_backup_uploads/3/finalize";
+    QTest::newRow("a library refresh listing before the import verified its items")
+        << listedBeforeVerification;
     ImportCase german = archived;
     german.german = true;
     QTest::newRow("two archived, German locale") << german;
@@ -243,6 +255,13 @@ void ConfirmedImportWorkflowTests::outcome()
 
     // Outlive the import: the file manager and the volume listing keep calling them.
     Gate staging;
+    Gate request;  // an import's request, until a library refresh's list is made
+    Gate listHeld; // that list, until the import has ended
+    const auto unhook = qScopeGuard([&] {
+        h.backend.setRequestHook({});
+        request.release();
+        listHeld.release();
+    });
     Gate listing;
     std::atomic<bool> listed = false;
     if (c.added != ImportCase::Add::None) {
@@ -294,6 +313,24 @@ void ConfirmedImportWorkflowTests::outcome()
         staging.release();
         QCoro::waitFor(std::move(importing));
         QVERIFY(held && reconciled);
+    } else if (!c.listedBefore.isEmpty()) {
+        h.backend.setRequestHook(
+            [&](const QByteArray &method, const QByteArray &path, bool applied) {
+                if (!applied && method + ' ' + path == c.listedBefore && request.arrived() == 0)
+                    request.wait();
+                if (applied && path.endsWith("/library/items") && listHeld.arrived() == 0)
+                    listHeld.wait();
+                return true;
+            });
+        QCoro::Task<> importing = h.model->importWorkflows().startSelectedImports();
+        QVERIFY(QTest::qWaitFor([&] { return request.arrived() > 0; }));
+        QCoro::Task<> refreshing = h.model->restoreWorkflows().refreshLocalLibraryCacheForRestore();
+        QVERIFY(QTest::qWaitFor([&] { return listHeld.arrived() > 0; }));
+        request.release();
+        QCoro::waitFor(std::move(importing));
+        listHeld.release();
+        QCoro::waitFor(std::move(refreshing));
+        QCOMPARE(storedRecords(h.library).size(), h.records.size());
     } else {
         h.startImport();
     }

@@ -22,7 +22,9 @@ resumeForSession(QPointer<RestoreWorkflows> self, QString token, QFuture<T> job)
     co_return outcome;
 }
 
-/// Reads the backend's library items and rebuilds the Local Library Cache from them.
+/// Reads the backend's library items and rebuilds the Local Library Cache from them. The records
+/// are read before the items are asked for: an import may link or verify one meanwhile, which the
+/// rebuild then keeps as the import wrote it.
 QFuture<Result<void>>
 rebuildLibraryFromBackend(const std::shared_ptr<const LibrarySessionClient> &client,
                           const LocalLibraryCache &cache,
@@ -31,10 +33,11 @@ rebuildLibraryFromBackend(const std::shared_ptr<const LibrarySessionClient> &cli
 {
     return Workflow::run(
         WorkflowPools::userInitiated(), [client, cache, token, stop]() -> Result<void> {
+            PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords whenListed, cache.cachedRecords());
             const Result<QList<RemoteLibraryItem>> items = client->libraryItems(token, stop);
             if (!items)
                 return failure(items.error());
-            return cache.rebuild(*items);
+            return cache.rebuild(*items, whenListed);
         });
 }
 
