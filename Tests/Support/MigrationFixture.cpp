@@ -7,7 +7,9 @@
 namespace Pellwick::Test {
 
 MigrationFixture::MigrationFixture()
-    : root(directory.path() + QStringLiteral("/Cache"))
+    : mountTables{.fileSystemTable = directory.path() + QStringLiteral("/fstab"),
+                  .removableMountBases = {}}
+    , root(directory.path() + QStringLiteral("/Cache"))
     , target(directory.path() + QStringLiteral("/Moved"))
     , fileManager(std::make_shared<FaultInjectingFileManager>())
     , hasher(std::make_shared<ScriptedContentHasher>())
@@ -38,7 +40,8 @@ IngestCacheMigrator MigrationFixture::migrator(const QString &cacheRoot,
                         probes->append(path);
                         return *available;
                     }),
-        std::move(stop));
+        std::move(stop),
+        mountTables);
 }
 
 Result<IngestCacheMigration>

@@ -46,6 +46,9 @@ struct MigrationFixture
     static int fileSystemCode(const Error &error);
 
     QTemporaryDir directory;
+    /// The system's mount table, the file systems table "<temp>/fstab" (none until written) and
+    /// no folder of removable drives, unless a test says otherwise.
+    MountTablePaths mountTables;
     QString root;   ///< "<temp>/Cache"
     QString target; ///< "<temp>/Moved"
     std::shared_ptr<FaultInjectingFileManager> fileManager;

@@ -7,6 +7,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <variant>
 
@@ -91,6 +92,13 @@ QString IngestCacheFeedback::message(const IngestCacheError &error)
             [](const IngestCacheError::PackageOutsideActiveRoot &) {
                 return QStringLiteral(
                     "That cache package is no longer inside the active Ingest Cache.");
+            },
+            [](const IngestCacheError::RetainedCacheChanged &changed) {
+                return retainedCacheChangedMessage(changed.remainingFiles);
+            },
+            [](const IngestCacheError::RetainedCacheNotFound &) {
+                return QStringLiteral("Old Ingest Cache could not be found; its drive may not be "
+                                      "connected. Connect it, then delete the old cache again.");
             },
         },
         error.value);
@@ -190,6 +198,12 @@ QString IngestCacheFeedback::outsideCurrentCacheMessage()
     return QStringLiteral("Choose an Ingest Cache location outside the current cache.");
 }
 
+QString IngestCacheFeedback::restoreDestinationMessage()
+{
+    return QStringLiteral("A restore is saving files into that folder. Choose another Ingest "
+                          "Cache location, or move the cache once the restore has finished.");
+}
+
 QString IngestCacheFeedback::activeArchivePackagesMessage()
 {
     return QStringLiteral("Wait for active archive packages to finish before moving Ingest Cache.");
@@ -230,6 +244,23 @@ QString IngestCacheFeedback::synchronizedMessage()
 QString IngestCacheFeedback::deletionNeedsAttentionMessage()
 {
     return QStringLiteral("Old Ingest Cache deletion needs attention.");
+}
+
+QString IngestCacheFeedback::retainedCacheChangedMessage(const QStringList &remainingFiles)
+{
+    // Names, not paths: enough to find them, short enough for the one message line.
+    constexpr qsizetype shown = 3;
+    QStringList names;
+    for (const QString &file : remainingFiles.first(std::min(shown, remainingFiles.size())))
+        names.append(lastPathComponent(file));
+    if (remainingFiles.size() > shown)
+        names.append(QStringLiteral("…"));
+    const qsizetype count = remainingFiles.size();
+    return QStringLiteral("Old Ingest Cache kept: %1 %2 in it changed during deletion (%3). "
+                          "Check Old Cache, then delete it again.")
+        .arg(QString::number(count),
+             count == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             names.join(QStringLiteral(", ")));
 }
 
 QString IngestCacheFeedback::deletedMessage()

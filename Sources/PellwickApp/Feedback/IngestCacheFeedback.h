@@ -4,6 +4,7 @@
 #include <PellwickCore/Support/Error.h>
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace Pellwick {
@@ -60,6 +61,7 @@ public:
     static QString pendingMigrationAtLaunchMessage();
     static QString outsideCurrentCacheMessage();
     static QString activeArchivePackagesMessage();
+    static QString restoreDestinationMessage();
     static QString readyToResumeMessage();
     static QString migrationNeedsAttentionMessage();
     static QString movedMessage();
@@ -70,6 +72,9 @@ public:
     static QString retainedConflictsMessage(qsizetype count);
     static QString deletionNeedsAttentionMessage();
     static QString deletedMessage();
+    /// "Old Ingest Cache kept: <count> file(s) in it changed during deletion (<names>). Check Old
+    /// Cache, then delete it again.", naming the first three files by name.
+    static QString retainedCacheChangedMessage(const QStringList &remainingFiles);
 
     // Upkeep.
     static QString reconciliationFailedMessage();

@@ -108,6 +108,7 @@ LibraryShellViewModel::LibraryShellViewModel(
               .timers = m_d->services.timers,
               .fileManager = m_d->services.fileManager,
               .contentHasher = m_d->services.contentHasher,
+              .restoreDestination = [this] { return m_restore->runningRestoreDestination(); },
           },
           IngestCacheWorkflows::Collaborators{
               .ingestCache = *m_ingestCacheState,

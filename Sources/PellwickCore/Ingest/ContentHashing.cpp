@@ -73,8 +73,8 @@ ssize_t readChunk(int fd, char *buffer)
     }
 }
 
-/// What ended a digest: 0 at the end of the file, the errno of a failed read, or `cancelled`.
-constexpr int cancelled = -1;
+/// What ended a digest: 0 at the end of the file, the errno of a failed read, or `digestCancelled`.
+constexpr int digestCancelled = -1;
 
 /// Reads and digests chunk after chunk on this thread.
 int digestInTurn(int fd, EVP_MD_CTX *context, const std::stop_token &stop)
@@ -82,7 +82,7 @@ int digestInTurn(int fd, EVP_MD_CTX *context, const std::stop_token &stop)
     const PageAlignedBuffer buffer(chunkSize);
     for (;;) {
         if (stop.stop_requested())
-            return cancelled;
+            return digestCancelled;
         const ssize_t n = readChunk(fd, buffer.data());
         if (n < 0)
             return errno;
@@ -139,7 +139,7 @@ int digestPipelined(int fd, EVP_MD_CTX *context, const std::stop_token &stop)
     int result = 0;
     for (std::size_t i = 0;; ++i) {
         if (stop.stop_requested()) {
-            result = cancelled;
+            result = digestCancelled;
             break;
         }
         Chunk &chunk = chunks[i % 2];
@@ -198,7 +198,7 @@ Result<QString> SHA256ContentHasher::contentHash(const QString &path, std::stop_
     const bool large = status.st_size > 2 * chunkSize;
     const int readError = large ? digestPipelined(file.get(), context.get(), stop)
                                 : digestInTurn(file.get(), context.get(), stop);
-    if (readError == cancelled)
+    if (readError == digestCancelled)
         return failure(CancellationError{});
     if (readError != 0)
         return fileSystemFailure(QStringLiteral("read"), path, readError);

@@ -41,6 +41,13 @@ QString describe(const IngestCacheError &error)
             [](const E::PackageOutsideActiveRoot &) {
                 return QStringLiteral("package outside the active cache root");
             },
+            [](const E::RetainedCacheChanged &c) {
+                return QStringLiteral("retained cache changed during its deletion: %1 kept")
+                    .arg(c.remainingFiles.join(QStringLiteral(", ")));
+            },
+            [](const E::RetainedCacheNotFound &) {
+                return QStringLiteral("retained cache not found; its drive may be away");
+            },
         },
         error.value);
 }

@@ -3,6 +3,7 @@
 #include <PellwickCore/Support/ErrorCause.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <variant>
 
@@ -78,6 +79,21 @@ struct IngestCacheError
         bool operator==(const PackageOutsideActiveRoot &) const = default;
     };
 
+    /// The retained cache changed while it was deleted, more often than a deletion brings over:
+    /// it is kept with these files (relative paths, ascending), each whole in it.
+    struct RetainedCacheChanged
+    {
+        QStringList remainingFiles;
+        bool operator==(const RetainedCacheChanged &) const = default;
+    };
+
+    /// The retained cache is not where it was and its drive or share may be away: it cannot be
+    /// told from a deleted one, so it is not taken for deleted.
+    struct RetainedCacheNotFound
+    {
+        bool operator==(const RetainedCacheNotFound &) const = default;
+    };
+
     std::variant<InsufficientCapacity,
                  VerificationFailed,
                  UnsupportedMigrationItem,
@@ -87,7 +103,9 @@ struct IngestCacheError
                  RetainedCacheConflicts,
                  InvalidMigrationTarget,
                  MigrationSourceIsUnavailable,
-                 PackageOutsideActiveRoot>
+                 PackageOutsideActiveRoot,
+                 RetainedCacheChanged,
+                 RetainedCacheNotFound>
         value;
 
     static IngestCacheError

@@ -6,6 +6,7 @@
 
 #include <PellwickCore/Support/AtomicFile.h>
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/FileIdentity.h>
 
 #include <QDir>
 #include <QStringDecoder>
@@ -84,16 +85,6 @@ QSet<QString> symmetricDifference(const QSet<QString> &a, const QSet<QString> &b
     return result;
 }
 
-bool pathsOverlap(const QString &a, const QString &b)
-{
-    auto inside = [](const QString &item, const QString &folder) {
-        const QString prefix
-            = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-        return item.startsWith(prefix);
-    };
-    return a == b || inside(a, b) || inside(b, a);
-}
-
 QString IngestCacheMigrator::markerName()
 {
     return QStringLiteral(".pellwick-migration-in-progress");
@@ -104,9 +95,12 @@ QString IngestCacheMigrator::markerTemporaryName()
     return markerName() + QStringLiteral(".tmp");
 }
 
-IngestCacheMigrator::IngestCacheMigrator(IngestCache cache, std::stop_token stop)
+IngestCacheMigrator::IngestCacheMigrator(IngestCache cache,
+                                         std::stop_token stop,
+                                         MountTablePaths mountTables)
     : m_cache(std::move(cache))
     , m_stop(std::move(stop))
+    , m_mountTables(std::move(mountTables))
 {}
 
 Result<IngestCacheMigration> IngestCache::migrate(const QString &newRootURL,
@@ -165,19 +159,15 @@ Result<void> IngestCacheMigrator::completeMigration(const QString &newRootURL) c
 
 Result<void> IngestCacheMigrator::validateTarget(const QString &target) const
 {
-    // Refused by text first, then once more with symbolic links resolved: a target that reaches
-    // the cache through a link would otherwise receive copies of itself until the disk is full.
     return refuseOverlapWithRoot(target);
 }
 
 Result<void> IngestCacheMigrator::refuseOverlapWithRoot(const QString &other) const
 {
-    const QString root = standardizedPath(m_cache.rootURL());
-    const QString path = standardizedPath(other);
-    if (pathsOverlap(root, path))
-        return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
-    if (pathsOverlap(resolvingSymlinksInPath(m_cache.fileManager(), root),
-                     resolvingSymlinksInPath(m_cache.fileManager(), path)))
+    // By identity, not by the paths' text: a target that reaches the cache through a link, a bind
+    // mount or a second mount of one share would otherwise receive copies of itself until the disk
+    // is full, and a retained cache that is the active one by another path would be emptied.
+    if (overlapByIdentity(m_cache.fileManager(), m_cache.rootURL(), other))
         return ingestCacheFailure(IngestCacheError::InvalidMigrationTarget{});
     return {};
 }

@@ -3,6 +3,7 @@
 #include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
+#include <PellwickCore/Support/MountTable.h>
 #include <PellwickCore/Support/Result.h>
 
 #include <QHash>
@@ -48,7 +49,11 @@ public:
     /// retained-cache operations; its file manager, hasher and capacity probe do all the work.
     /// A request on `stop` ends any operation soon with `CancellationError`: between files, and
     /// within a file after about a MiB; what is on disk is then what an interruption leaves.
-    explicit IngestCacheMigrator(IngestCache cache, std::stop_token stop = {});
+    /// `mountTables` tell whether a retained cache that is not found may lie on a drive that is
+    /// away.
+    explicit IngestCacheMigrator(IngestCache cache,
+                                 std::stop_token stop = {},
+                                 MountTablePaths mountTables = {});
 
     /// Copies every file of the cache root into `newRootURL` as a stable snapshot. Refuses a
     /// target that overlaps the root (`invalidMigrationTarget`) or holds unrelated entries
@@ -68,9 +73,14 @@ public:
     [[nodiscard]] Result<IngestCacheMigrationReconciliation>
     synchronizeRetainedCache(const QString &oldRootURL,
                              const QHash<QString, QString> &baselineHashes) const;
-    /// Synchronises, then deletes the retained cache; refuses with `retainedCacheConflicts`
-    /// while conflicts remain. A retained folder that is already gone, while its parent folder is
-    /// still there, counts as removed.
+    /// Synchronises, then deletes from the retained cache only what the synchronisation found
+    /// equal or brought over, each file confirmed unchanged (type, size, modification time,
+    /// device and inode) just before it goes, then the folders left empty; refuses with
+    /// `retainedCacheConflicts` while conflicts remain. What changed or appeared meanwhile is
+    /// brought over by another pass; after three, `retainedCacheChanged` names the files kept.
+    /// A retained folder that is already gone counts as removed while its parent folder is still
+    /// there and nothing says its drive may be away (`mayLieOnAbsentDrive`); otherwise
+    /// `retainedCacheNotFound`, as for a folder on a configured mount point that is not mounted.
     [[nodiscard]] Result<void>
     removeRetainedCache(const QString &oldRootURL,
                         const QHash<QString, QString> &baselineHashes) const;
@@ -137,6 +147,16 @@ private:
     struct SnapshotCopyAttempt;
     struct SnapshotCopyOutcome;
 
+    struct RetainedCacheCheck;
+
+    /// The synchronisation, with what it saw of each retained file it settled.
+    Result<RetainedCacheCheck>
+    checkRetainedCache(const QString &oldRootURL,
+                       const QHash<QString, QString> &baselineHashes) const;
+    /// Removes the settled files still as the check saw them, then the folders left empty, the
+    /// root last; true when the root is gone.
+    Result<bool> removeCheckedRetainedFiles(const QString &oldRootURL,
+                                            const RetainedCacheCheck &check) const;
     Result<void> validateTarget(const QString &target) const;
     /// The file system's failure that keeps `url` from being listed, if it reports one.
     ErrorCause whyUnreadable(const QString &url) const;
@@ -170,6 +190,7 @@ private:
 
     IngestCache m_cache;
     std::stop_token m_stop;
+    MountTablePaths m_mountTables;
 };
 
 } // namespace Pellwick

@@ -4,8 +4,11 @@
 #include "VerifiedFileCopy.h"
 
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/MountTable.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <initializer_list>
 
 namespace Pellwick {
 
@@ -50,9 +53,28 @@ IngestCache::resolveRetainedCacheConflict(const IngestCacheMigrationConflict &co
     return IngestCacheMigrator(*this).resolveRetainedCacheConflict(conflict, keeping);
 }
 
+struct IngestCacheMigrator::RetainedCacheCheck
+{
+    IngestCacheMigrationReconciliation reconciliation;
+    /// Each retained file found equal or brought over (or changed only in the active cache), with
+    /// what it was just before it was compared.
+    QList<std::pair<QString, FileAttributes>> settled;
+    /// The hash of each file brought over, which both caches now hold.
+    QHash<QString, QString> broughtOver;
+    QStringList directories;
+};
+
 Result<IngestCacheMigrationReconciliation>
 IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
                                               const QHash<QString, QString> &baselineHashes) const
+{
+    PELLWICK_TRY_ASSIGN(RetainedCacheCheck check, checkRetainedCache(oldRootURL, baselineHashes));
+    return std::move(check.reconciliation);
+}
+
+Result<IngestCacheMigrator::RetainedCacheCheck>
+IngestCacheMigrator::checkRetainedCache(const QString &oldRootURL,
+                                        const QHash<QString, QString> &baselineHashes) const
 {
     // The retained cache is deleted once it is reconciled: it must never be the active cache or
     // hold it.
@@ -60,8 +82,15 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
 
     PELLWICK_TRY_ASSIGN(MigrationContents retained, migrationContents(oldRootURL, std::nullopt));
 
-    IngestCacheMigrationReconciliation reconciliation;
+    RetainedCacheCheck check;
+    check.directories = std::move(retained.directories);
+    IngestCacheMigrationReconciliation &reconciliation = check.reconciliation;
     for (const QString &oldURL : std::as_const(retained.files)) {
+        // Read before the file is compared, so that a change made during the comparison or after
+        // it keeps the file from the deletion.
+        PELLWICK_TRY_ASSIGN(const FileAttributes seen,
+                            m_cache.fileManager().attributesOfItem(oldURL));
+        const auto settle = [&] { check.settled.append({oldURL, seen}); };
         const QString path = relativePath(oldURL, oldRootURL);
         const QString activeURL = appendingPathComponent(m_cache.rootURL(), path);
         if (!m_cache.fileManager().fileExists(activeURL)) {
@@ -71,47 +100,108 @@ IngestCacheMigrator::synchronizeRetainedCache(const QString &oldRootURL,
                 baseline != baselineHashes.cend()) {
                 PELLWICK_TRY_ASSIGN(const QString retainedHash,
                                     m_cache.contentHasher().contentHash(oldURL, m_stop));
-                if (retainedHash == *baseline)
+                if (retainedHash == *baseline) {
+                    settle();
                     continue;
+                }
             }
             PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
             ++reconciliation.synchronizedFileCount;
+            PELLWICK_TRY_ASSIGN(check.broughtOver[path], contentHash(activeURL));
+            settle();
             continue;
         }
 
         PELLWICK_TRY_ASSIGN(auto hashes,
                             contentHashPair(m_cache.contentHasher(), oldURL, activeURL, m_stop));
         const auto &[retainedHash, activeHash] = hashes;
-        if (retainedHash == activeHash)
-            continue;
-
         const auto baseline = baselineHashes.constFind(path);
-        if (baseline != baselineHashes.cend() && activeHash == *baseline) {
+        if (retainedHash == activeHash) {
+            settle();
+        } else if (baseline != baselineHashes.cend() && activeHash == *baseline) {
             PELLWICK_TRY(replaceAndVerify(activeURL, oldURL));
             ++reconciliation.synchronizedFileCount;
+            PELLWICK_TRY_ASSIGN(check.broughtOver[path], contentHash(activeURL));
+            settle();
         } else if (baseline == baselineHashes.cend() || retainedHash != *baseline) {
             reconciliation.conflicts.append({path, oldURL, activeURL});
+        } else {
+            settle(); // changed only in the active cache
         }
     }
-    return reconciliation;
+    return check;
 }
 
 Result<void>
 IngestCacheMigrator::removeRetainedCache(const QString &oldRootURL,
                                          const QHash<QString, QString> &baselineHashes) const
 {
-    PELLWICK_TRY_ASSIGN(IngestCacheMigrationReconciliation reconciliation,
-                        synchronizeRetainedCache(oldRootURL, baselineHashes));
-    if (!reconciliation.conflicts.isEmpty())
-        return ingestCacheFailure(IngestCacheError::RetainedCacheConflicts{});
+    // A drive that is away leaves a missing or an empty folder, which says nothing of the cache
+    // it holds: never taken for a cache the user deleted.
+    if (mayLieOnAbsentDrive(m_cache.fileManager(), oldRootURL, m_mountTables))
+        return ingestCacheFailure(IngestCacheError::RetainedCacheNotFound{});
 
-    // A folder the user already deleted is removed; its volume being away is not, so the
-    // application keeps it until it can be reconciled.
-    Result<FileAttributes> retained = m_cache.fileManager().attributesOfItem(oldRootURL);
-    const auto *missing = retained ? nullptr : retained.error().as<FileSystemError>();
-    if (missing && missing->code == ENOENT && isReadableDirectory(parentPath(oldRootURL)))
-        return {};
-    return m_cache.fileManager().removeItem(oldRootURL);
+    // Files written into the old cache while a pass checks it are left for the next one, which
+    // knows what the earlier ones brought over: a file changed again only in the old cache is no
+    // conflict.
+    QHash<QString, QString> baseline = baselineHashes;
+    constexpr int passes = 3;
+    for (int pass = 1; pass <= passes; ++pass) {
+        PELLWICK_TRY_ASSIGN(const RetainedCacheCheck check,
+                            checkRetainedCache(oldRootURL, baseline));
+        baseline.insert(check.broughtOver);
+        if (!check.reconciliation.conflicts.isEmpty())
+            return ingestCacheFailure(IngestCacheError::RetainedCacheConflicts{});
+
+        // A folder the user already deleted is removed; one whose parent is away too is not, so
+        // the application keeps it until it can be reconciled.
+        Result<FileAttributes> retained = m_cache.fileManager().attributesOfItem(oldRootURL);
+        const auto *missing = retained ? nullptr : retained.error().as<FileSystemError>();
+        if (missing && missing->code == ENOENT) {
+            if (isReadableDirectory(parentPath(oldRootURL)))
+                return {};
+            return m_cache.fileManager().removeItem(oldRootURL);
+        }
+        PELLWICK_TRY_ASSIGN(const bool removed, removeCheckedRetainedFiles(oldRootURL, check));
+        if (removed)
+            return {};
+    }
+    PELLWICK_TRY_ASSIGN(const MigrationContents left, migrationContents(oldRootURL, std::nullopt));
+    QStringList remaining;
+    for (const QString &file : left.files)
+        remaining.append(relativePath(file, oldRootURL));
+    return ingestCacheFailure(IngestCacheError::RetainedCacheChanged{remaining});
+}
+
+Result<bool> IngestCacheMigrator::removeCheckedRetainedFiles(const QString &oldRootURL,
+                                                             const RetainedCacheCheck &check) const
+{
+    const FileManager &files = m_cache.fileManager();
+    const auto tolerated = [](const Result<void> &removed, std::initializer_list<int> codes) {
+        const auto *error = removed ? nullptr : removed.error().as<FileSystemError>();
+        return removed
+               || (error && std::find(codes.begin(), codes.end(), error->code) != codes.end());
+    };
+    for (const auto &[file, seen] : check.settled) {
+        if (m_stop.stop_requested())
+            return failure(CancellationError{});
+        // Another version saved since (in place or by a rename) is not what was brought over.
+        const Result<FileAttributes> now = files.attributesOfItem(file);
+        if (!now || *now != seen)
+            continue;
+        if (Result<void> removed = files.removeItem(file); !tolerated(removed, {ENOENT}))
+            return tl::unexpected<Error>(std::move(removed).error());
+    }
+    // Deepest first; a folder that holds anything new stays with it.
+    for (auto folder = check.directories.crbegin(); folder != check.directories.crend(); ++folder) {
+        if (Result<void> removed = files.removeDirectory(*folder);
+            !tolerated(removed, {ENOENT, ENOTEMPTY, EEXIST}))
+            return tl::unexpected<Error>(std::move(removed).error());
+    }
+    Result<void> root = files.removeDirectory(oldRootURL);
+    if (!tolerated(root, {ENOENT, ENOTEMPTY, EEXIST}))
+        return tl::unexpected<Error>(std::move(root).error());
+    return root || !files.fileExists(oldRootURL);
 }
 
 Result<void> IngestCacheMigrator::resolveRetainedCacheConflict(

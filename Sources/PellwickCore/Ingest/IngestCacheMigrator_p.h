@@ -22,8 +22,6 @@ void sortByPath(QStringList &paths);
 std::optional<QString> firstPath(const QSet<QString> &paths);
 /// The paths in exactly one of the two sets.
 QSet<QString> symmetricDifference(const QSet<QString> &a, const QSet<QString> &b);
-/// True when the two standardized paths are equal or one lies inside the other.
-bool pathsOverlap(const QString &a, const QString &b);
 
 template<typename Case>
 tl::unexpected<Error> ingestCacheFailure(Case &&error)

@@ -1,6 +1,7 @@
 #include "MountInfoVolumeProvider.h"
 
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/MountTable.h>
 
 #include <QHash>
 #include <QSet>
@@ -120,27 +121,6 @@ int hexValue(char c)
     return -1;
 }
 
-/// The kernel writes space, tab, newline and backslash in mount table fields as "\ooo". Bytes
-/// that are not valid UTF-8 are written as "\xNN" and the second value is false.
-std::pair<QString, bool> unescapeMountField(QByteArrayView field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3'
-            && field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0'
-            && field[i + 3] <= '7') {
-            out.append(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8
-                                         + (field[i + 3] - '0')));
-            i += 3;
-        } else {
-            out.append(c);
-        }
-    }
-    return decodeFileName(out);
-}
-
 /// udev writes unsafe characters of label and UUID link names as "\xHH".
 QString unescapeDiskLinkName(const QString &name)
 {
@@ -176,12 +156,12 @@ Result<QList<MountEntry>> parseMountInfo(const QByteArray &table, const QString 
                                          tablePath + QStringLiteral(" line %1").arg(lineIndex + 1),
                                          QStringLiteral("The mount table line is malformed.")});
         }
-        auto [mountPoint, isValid] = unescapeMountField(fields.at(4));
+        auto [mountPoint, isValid] = unescapeMountTableField(fields.at(4));
         entries.append(MountEntry{QString::fromLatin1(fields.at(2)),
                                   std::move(mountPoint),
                                   isValid,
-                                  unescapeMountField(fields.at(separator + 1)).first,
-                                  unescapeMountField(fields.at(separator + 2)).first});
+                                  unescapeMountTableField(fields.at(separator + 1)).first,
+                                  unescapeMountTableField(fields.at(separator + 2)).first});
     }
     return entries;
 }

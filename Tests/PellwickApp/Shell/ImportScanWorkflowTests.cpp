@@ -67,6 +67,15 @@ void ImportScanWorkflowTests::ingestCacheTexts_data()
     QTest::newRow("package outside root")
         << TextCase{{IngestCacheError::PackageOutsideActiveRoot{}},
                     u"That cache package is no longer inside the active Ingest Cache."_s};
+    QTest::newRow("old cache changed during its deletion")
+        << TextCase{{IngestCacheError::RetainedCacheChanged{
+                        {u"a/IMG_1.xmp"_s, u"b/IMG_2.CR3"_s, u"c.CR3"_s, u"d.CR3"_s}}},
+                    u"Old Ingest Cache kept: 4 files in it changed during deletion (IMG_1.xmp, "
+                    u"IMG_2.CR3, c.CR3, …). Check Old Cache, then delete it again."_s};
+    QTest::newRow("old cache not found")
+        << TextCase{{IngestCacheError::RetainedCacheNotFound{}},
+                    u"Old Ingest Cache could not be found; its drive may not be connected. "
+                    u"Connect it, then delete the old cache again."_s};
 }
 
 void ImportScanWorkflowTests::ingestCacheTexts()

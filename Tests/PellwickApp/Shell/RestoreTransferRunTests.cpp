@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include <Support/ScopedBindMount.h>
+
 using namespace Pellwick;
 using namespace Pellwick::Test;
 using namespace Qt::StringLiterals;
@@ -25,9 +27,15 @@ struct RunCase
 {
     int items = 2;
     Guard guard = Guard::None;
-    std::optional<QString> folder = std::nullopt; ///< below the test's directory
-    bool retainedOld = false;                     ///< "Old" is the retained Ingest Cache
-    QString existing = {};                        ///< in the destination beforehand
+    std::optional<QString> folder = std::nullopt;      ///< below the test's directory
+    bool retainedOld = false;                          ///< "Old" is the retained Ingest Cache
+    std::optional<QString> bindCacheAt = std::nullopt; ///< the active Ingest Cache is bound there
+    std::optional<QString> moveTarget
+        = std::nullopt; ///< a move of the Ingest Cache there is pending
+    /// Once the first file is saved, a move of the Ingest Cache into the destination is asked for;
+    /// its message.
+    std::optional<QString> moveIntoDestination = std::nullopt;
+    QString existing = {};         ///< in the destination beforehand
     bool leftoverProbe = false;    ///< a killed check's empty file is in the destination
     bool probeTakenBeside = false; ///< a check running beside the run's removes its empty file
     QList<int> wrongHashes = {};   ///< records whose hash no download matches
@@ -143,6 +151,12 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .saved = 1, .message = paused + u": 1 of 3 item(s) saved in "_s, .paused = true, .continuesInDestination = true};
     QTest::newRow("active cache") << RunCase{.folder = u"LocalLibraryCache/IngestCache"_s, .saved = 0, .planned = false,
         .message = ready, .error = refused};
+    QTest::newRow("the active cache bound elsewhere") << RunCase{.folder = u"Bound/Photos"_s, .bindCacheAt = u"Bound"_s,
+        .saved = 0, .planned = false, .message = ready, .error = refused};
+    QTest::newRow("inside a move's target") << RunCase{.folder = u"Moved/Photos"_s, .moveTarget = u"Moved"_s, .saved = 0,
+        .planned = false, .message = ready, .error = refused};
+    QTest::newRow("a move into the destination meanwhile") << RunCase{.moveIntoDestination = u"A restore is saving files "
+        "into that folder. Choose another Ingest Cache location, or move the cache once the restore has finished."_s};
     QTest::newRow("inside retained cache") << RunCase{.folder = u"Old/Photos"_s, .retainedOld = true, .saved = 0,
         .planned = false, .message = ready, .error = outside(u"old Ingest Cache"_s)};
     QTest::newRow("inside the Staging Area") << RunCase{.folder = u"StagingArea/x"_s, .saved = 0, .planned = false,
@@ -235,6 +249,25 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     }
     if (c.retainedOld)
         h.model->ingestCacheState().setRetainedIngestCacheURL(h.fixture.dir.filePath(u"Old"_s));
+    if (c.moveTarget)
+        h.model->ingestCacheState().setPendingIngestCacheMigration(
+            IngestCacheLocationStoring::PendingMigration{
+                h.model->ingestCacheWorkflows().ingestCache().rootURL(),
+                h.fixture.dir.filePath(*c.moveTarget)});
+    std::unique_ptr<ScopedBindMount> bound;
+    if (c.bindCacheAt) {
+        const QString cache = h.model->ingestCacheWorkflows().ingestCache().rootURL();
+        QVERIFY(QDir().mkpath(cache));
+        bound = ScopedBindMount::create(cache, h.fixture.dir.filePath(*c.bindCacheAt));
+        if (!bound)
+            QSKIP("a bind mount needs the administrator");
+    }
+    std::optional<QCoro::Task<>> move;
+    if (c.moveIntoDestination)
+        h.whenSaved(1, [&] {
+            move.emplace(
+                h.model->ingestCacheWorkflows().beginIngestCacheMigration(h.destination()));
+        });
     if (c.probeTakenBeside) {
         h.files->beforeOperation(FileOperation::RemoveItem,
                                  u".pellwick-write-probe-"_s,
@@ -283,6 +316,12 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
     h.restoreInto(c.folder ? h.fixture.dir.filePath(*c.folder) : QString());
     if (cancellation)
         QCoro::waitFor(std::move(*cancellation));
+    if (move)
+        QCoro::waitFor(std::move(*move));
+    if (c.moveIntoDestination) {
+        QCOMPARE(h.model->ingestCacheState().ingestCacheMigrationMessage(), c.moveIntoDestination);
+        QVERIFY(!h.model->ingestCacheState().isIngestCacheMigrationPending());
+    }
     if (c.stopAfter)
         QCoro::waitFor(h.model->restoreWorkflows().cancelActiveRestoreRequest());
     if (c.retryPausedAfter) {

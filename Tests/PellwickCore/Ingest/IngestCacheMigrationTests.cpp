@@ -1,5 +1,6 @@
 #include "Support/KillPoints.h"
 #include "Support/MigrationFixture.h"
+#include "Support/ScopedBindMount.h"
 #include "Support/StopAtCheckpoint.h"
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
@@ -35,7 +36,7 @@ class IngestCacheMigrationTests : public QObject
 private Q_SLOTS:
     void targetsOverlappingTheCacheAreRefused_data();
     void targetsOverlappingTheCacheAreRefused();
-    void targetsReachingTheCacheThroughSymbolicLinksAreRefused();
+    void targetsReachingTheCacheByAnotherPathAreRefused();
     void targetsWithUnrelatedEntriesAreRefused();
     void movesResumeOnlyFromTheCacheNamedByTheMarker();
     void interruptedMarkerWriteLeavesAResumableTarget();
@@ -139,7 +140,7 @@ void IngestCacheMigrationTests::targetsOverlappingTheCacheAreRefused()
     QCOMPARE(fileManifest(fixture.root), before);
 }
 
-void IngestCacheMigrationTests::targetsReachingTheCacheThroughSymbolicLinksAreRefused()
+void IngestCacheMigrationTests::targetsReachingTheCacheByAnotherPathAreRefused()
 {
     MigrationFixture fixture;
     writeSmallCache(fixture.root);
@@ -155,12 +156,17 @@ void IngestCacheMigrationTests::targetsReachingTheCacheThroughSymbolicLinksAreRe
         QString target;
     };
 
-    const QList<Case> cases{
+    QList<Case> cases{
         {fixture.root, base + QStringLiteral("/LinkToCache")},
         {fixture.root, base + QStringLiteral("/LinkToCache/Sub/Deeper")},
         {base + QStringLiteral("/Alias/Cache"), base + QStringLiteral("/Real")},
         {base + QStringLiteral("/Alias/Cache"), base + QStringLiteral("/Real/Cache/New")},
     };
+    // One folder at two paths with no link between them: only identity tells.
+    const auto bound = ScopedBindMount::create(fixture.root, base + QStringLiteral("/Bound"));
+    if (bound)
+        cases << Case{fixture.root, base + QStringLiteral("/Bound")}
+              << Case{fixture.root, base + QStringLiteral("/Bound/Sub")};
     for (const Case &c : cases) {
         Result<IngestCacheMigration> moved
             = fixture.migrator(c.cacheRoot).migrate(c.target, {}, QUuid());

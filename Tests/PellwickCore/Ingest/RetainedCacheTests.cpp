@@ -1,4 +1,5 @@
 #include "Support/MigrationFixture.h"
+#include "Support/ScopedBindMount.h"
 #include "Support/StopAtCheckpoint.h"
 #include "Support/TestErrors.h"
 #include "Support/TestFiles.h"
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void conflictCopyNames_data();
     void conflictCopyNames();
     void emptyOrDeletedRetainedCachesAreRemoved();
+    void removalTakesOnlyWhatItChecked_data();
+    void removalTakesOnlyWhatItChecked();
     void keepingAVanishedVersionLosesNothing();
     void retainedCacheOverlappingTheActiveCacheIsRefused();
     void failedCopiesBecomeVerificationFailures();
@@ -290,6 +293,114 @@ void RetainedCacheTests::emptyOrDeletedRetainedCachesAreRemoved()
     Result<void> away = unplugged.remove();
     QVERIFY(!away);
     QCOMPARE(MigrationFixture::fileSystemCode(away.error()), ENOENT);
+}
+
+struct RemovalCase
+{
+    /// Passes of the removal before whose first deletion the sidecar grows by a byte and a new
+    /// file appears in the old cache, as an editor still saving there would do.
+    int changes = 0;
+    bool bindActiveAtOld = false; ///< the old path is the active cache, mounted there again
+    /// The old cache is "Drive/OldCache" and is missing: "Drive" is a mount point of the file
+    /// systems table that is not mounted.
+    bool onConfiguredDrive = false;
+    /// The old cache was "media/DISK", a drive mounted in a folder of removable drives; DISK is
+    /// missing.
+    bool onRemovableDrive = false;
+    std::optional<IngestCacheError> error = std::nullopt;
+};
+
+Q_DECLARE_METATYPE(RemovalCase)
+
+void RetainedCacheTests::removalTakesOnlyWhatItChecked_data()
+{
+    QTest::addColumn<RemovalCase>("c");
+    QTest::newRow("checked and unchanged") << RemovalCase{};
+    QTest::newRow("a file created and a sidecar changed after the check")
+        << RemovalCase{.changes = 1};
+    QTest::newRow("changes at every pass are kept and named")
+        << RemovalCase{.changes = 3,
+                       .error = IngestCacheError{IngestCacheError::RetainedCacheChanged{
+                           {QStringLiteral("2024/03/05-0a1b2c3d4e5f/IMG_0000-3.CR3"),
+                            QStringLiteral("2024/03/05-0a1b2c3d4e5f/IMG_0001.xmp")}}}};
+    QTest::newRow("the active cache bound at the old path")
+        << RemovalCase{.bindActiveAtOld = true,
+                       .error = IngestCacheError{IngestCacheError::InvalidMigrationTarget{}}};
+    QTest::newRow("on a configured drive that is not mounted")
+        << RemovalCase{.onConfiguredDrive = true,
+                       .error = IngestCacheError{IngestCacheError::RetainedCacheNotFound{}}};
+    QTest::newRow("on a removable drive that is away")
+        << RemovalCase{.onRemovableDrive = true,
+                       .error = IngestCacheError{IngestCacheError::RetainedCacheNotFound{}}};
+}
+
+void RetainedCacheTests::removalTakesOnlyWhatItChecked()
+{
+    QFETCH(RemovalCase, c);
+    RetainedFixture fixture;
+    const QString sidecar = QStringLiteral("2024/03/05-0a1b2c3d4e5f/IMG_0001.xmp");
+    for (const QString &file : {fixture.activeFile(), fixture.oldFile()})
+        writeFile(file, retainedBytes);
+    for (const QString &file : {fixture.activeFile(sidecar), fixture.oldFile(sidecar)})
+        writeFile(file, "sidecar");
+    fixture.baseline
+        = {{imagePath, referenceSha256(retainedBytes)}, {sidecar, referenceSha256("sidecar")}};
+    const QString base = fixture.directory.path();
+    if (c.onConfiguredDrive) {
+        QDir().mkpath(base + QStringLiteral("/Drive"));
+        writeFile(fixture.mountTables.fileSystemTable,
+                  "LABEL=PHOTOS " + QFile::encodeName(base) + "/Drive ext4 defaults,nofail 0 2\n");
+        fixture.old = base + QStringLiteral("/Drive/OldCache");
+    }
+    if (c.onRemovableDrive) {
+        QDir().mkpath(base + QStringLiteral("/media"));
+        fixture.mountTables.removableMountBases = {base + QStringLiteral("/media")};
+        fixture.old = base + QStringLiteral("/media/DISK");
+    }
+    const QMap<QString, QString> active = fileManifest(fixture.root);
+    std::unique_ptr<ScopedBindMount> bound;
+    if (c.bindActiveAtOld) {
+        QVERIFY(QDir(fixture.old).removeRecursively());
+        bound = ScopedBindMount::create(fixture.root, fixture.old);
+        if (!bound)
+            QSKIP("a bind mount needs the administrator");
+    }
+    QByteArray edited = "sidecar";
+    int changed = 0;
+    // Before a removal of anything but the sidecar, which is checked again just before it goes.
+    const auto created
+        = [](int n) { return QStringLiteral("2024/03/05-0a1b2c3d4e5f/IMG_0000-%1.CR3").arg(n); };
+    fixture.fileManager->beforeOperation(
+        FileOperation::RemoveItem, QStringLiteral("/OldCache"), [&](const QString &path) {
+            if (changed == c.changes || path.endsWith(QLatin1String(".xmp")))
+                return;
+            edited += '+';
+            writeFile(fixture.oldFile(sidecar), edited);
+            writeFile(fixture.oldFile(created(++changed)), "new");
+        });
+
+    const Result<void> removed = fixture.remove();
+    if (c.error) {
+        QVERIFY(!removed);
+        QVERIFY2(removed.error() == Error(*c.error), qPrintable(describe(removed.error())));
+    } else {
+        QVERIFY2(removed, failureText(removed).constData());
+        QVERIFY(!QFileInfo::exists(fixture.old));
+    }
+    // Every version written survives, in the active cache or in the old one.
+    const auto survives = [&](const QString &file, const QByteArray &bytes) {
+        return (QFileInfo::exists(fixture.activeFile(file))
+                && readFile(fixture.activeFile(file)) == bytes)
+               || (QFileInfo::exists(fixture.oldFile(file))
+                   && readFile(fixture.oldFile(file)) == bytes);
+    };
+    QVERIFY(survives(sidecar, edited));
+    for (int n = 1; n <= changed; ++n)
+        QVERIFY(survives(created(n), "new"));
+    if (changed == 0) {
+        bound.reset();
+        QCOMPARE(fileManifest(fixture.root), active);
+    }
 }
 
 void RetainedCacheTests::keepingAVanishedVersionLosesNothing()

@@ -19,6 +19,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,6 +61,8 @@ public:
         /// The workflows' own file system and SHA-256 hasher.
         std::shared_ptr<const FileManager> fileManager;
         std::shared_ptr<const ContentHashing> contentHasher;
+        /// The folder a running restore saves into, if one runs: no move goes into it.
+        std::function<std::optional<QString>()> restoreDestination = {};
     };
 
     /// The state objects the workflows read and publish, the library workflows below them and
@@ -181,9 +184,9 @@ public:
     // The copy holds the library's lock on the one-thread move pool; the retained-cache work runs
     // on the user-initiated pool. Every text goes to `ingestCacheMigrationMessage`.
 
-    /// Starts a move to `newRoot` unless it is the active root (standardized) or archive packages
-    /// are active, persisting the pending record first; ends when the move has ended. Returns at
-    /// once while a move runs.
+    /// Starts a move to `newRoot` unless it is the active root (standardized), archive packages
+    /// are active or a running restore saves into it (by identity), persisting the pending record
+    /// first; ends when the move has ended. Returns at once while a move runs.
     QCoro::Task<> beginIngestCacheMigration(QString newRoot) override;
     /// Discards a record whose roots are the same place, finalizes one whose target is active,
     /// runs the move again while its source is active, else reports the changed location.
@@ -238,12 +241,15 @@ private:
                           std::shared_ptr<const UserManagedIngestCacheRefreshWorker> worker);
     /// A record is uploading, verifying or awaiting cleanup (an unreadable library has none).
     bool hasActiveArchivePackage() const;
-    /// The move itself: the copy and the relocation on the move pool, then the finish step.
+    /// The move itself: the copy and the relocation on the move pool, then the finish step. A
+    /// running restore that saves into the target refuses it before anything is copied.
     QCoro::Task<> performIngestCacheMigration(QString newRoot);
     /// `newRoot` is the target as the move was given it, named when the copy fails there.
     void finishIngestCacheMigration(const Result<IngestCacheMigration> &result,
                                     const QString &newRoot,
                                     const QUuid &transferID);
+    /// The move's row goes and the refreshes asked for meanwhile run: the move is over.
+    void endIngestCacheMove(const QUuid &transferID);
     void finalizePersistedMigration(const IngestCacheLocationStoring::PendingMigration &pending);
     void discardInvalidPendingMigration();
     /// Publishes a synchronization's conflicts and text.

@@ -8,6 +8,7 @@
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
 #include <PellwickCore/Library/LocalLibraryCacheRecords.h>
+#include <PellwickCore/Support/FileIdentity.h>
 
 #include <QFuture>
 #include <QPointer>
@@ -16,6 +17,7 @@
 
 #include <optional>
 #include <stop_token>
+#include <variant>
 
 namespace Pellwick {
 
@@ -29,15 +31,29 @@ bool isSamePlace(const QString &first, const QString &second)
     return standardizedPath(first) == standardizedPath(second);
 }
 
+/// A move not started because a running restore saves into its target (or a folder inside it):
+/// the move's retry would remove the restored files, or the cleanup would take them for archived
+/// copies.
+struct BesideRestore
+{};
+
+/// The move's copy, or why it did not start.
+using MoveOutcome = std::variant<IngestCacheMigration, BesideRestore>;
+
 /// The move's copy and relocation, on the move pool. The library stays locked for the whole
-/// copy, so no import or refresh writes records that the copy would miss.
-Result<IngestCacheMigration> moveIngestCache(const IngestCache &cache,
-                                             const LocalLibraryCache &library,
-                                             const QString &newRoot,
-                                             const TransferProgressSink &progress,
-                                             const QUuid &transferID,
-                                             std::stop_token stop)
+/// copy, so no import or refresh writes records that the copy would miss. `restoring` was read
+/// in the turn of the main thread that made the move pending, which a restore starting later
+/// refuses as a destination.
+Result<MoveOutcome> moveIngestCache(const IngestCache &cache,
+                                    const LocalLibraryCache &library,
+                                    const QString &newRoot,
+                                    const std::optional<QString> &restoring,
+                                    const TransferProgressSink &progress,
+                                    const QUuid &transferID,
+                                    std::stop_token stop)
 {
+    if (restoring && isSameOrInsideByIdentity(cache.fileManager(), *restoring, newRoot))
+        return BesideRestore{};
     PELLWICK_TRY_ASSIGN(IngestCacheMigration migration, library.withExclusiveAccess([&] {
         return cache.migrate(newRoot, progress, transferID, stop);
     }));
@@ -144,19 +160,33 @@ QCoro::Task<> IngestCacheWorkflows::performIngestCacheMigration(QString newRoot)
     m_ingestCacheMoveTask.emplace();
     const std::stop_token stop = m_ingestCacheMoveTask->token();
     const QPointer<IngestCacheWorkflows> self(this);
-    QFuture<Result<IngestCacheMigration>> job = Workflow::run(
+    QFuture<Result<MoveOutcome>> job = Workflow::run(
         WorkflowPools::ingestCacheMove(),
         [cache = m_services.ingestCache,
          library = m_services.localLibraryCache,
          newRoot,
+         restoring = m_services.restoreDestination ? m_services.restoreDestination() : std::nullopt,
          progress = m_board.sink(),
          transferID,
-         stop] { return moveIngestCache(cache, library, newRoot, progress, transferID, stop); });
-    const std::optional<Result<IngestCacheMigration>> moved
-        = co_await Workflow::resumeIn(self, stop, job);
+         stop] {
+            return moveIngestCache(cache, library, newRoot, restoring, progress, transferID, stop);
+        });
+    const std::optional<Result<MoveOutcome>> moved = co_await Workflow::resumeIn(self, stop, job);
     if (!moved)
         co_return; // the view model is gone: the pending record stays for the next launch
-    finishIngestCacheMigration(*moved, newRoot, transferID);
+    if (*moved && std::holds_alternative<BesideRestore>(**moved)) {
+        // Nothing was copied: as after a failed copy, there is nothing to resume.
+        if (m_services.ingestCacheLocationStore->savePendingMigration(std::nullopt))
+            m_state.setPendingIngestCacheMigration(std::nullopt);
+        m_state.setIngestCacheMigrationFailure(IngestCacheFeedback::restoreDestinationMessage());
+        endIngestCacheMove(transferID);
+        co_return;
+    }
+    finishIngestCacheMigration(
+        *moved ? Result<IngestCacheMigration>(std::get<IngestCacheMigration>(**moved))
+               : tl::unexpected<Error>(moved->error()),
+        newRoot,
+        transferID);
 }
 
 void IngestCacheWorkflows::finishIngestCacheMigration(const Result<IngestCacheMigration> &result,
@@ -204,6 +234,11 @@ void IngestCacheWorkflows::finishIngestCacheMigration(const Result<IngestCacheMi
             m_state.setIngestCacheMigrationMessage(IngestCacheFeedback::movedMessage());
         }
     }
+    endIngestCacheMove(transferID);
+}
+
+void IngestCacheWorkflows::endIngestCacheMove(const QUuid &transferID)
+{
     m_ingestCacheMoveTask.reset();
     m_state.setIsMigratingIngestCache(false);
     m_board.remove(transferID);

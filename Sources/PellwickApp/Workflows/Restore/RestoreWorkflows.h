@@ -190,13 +190,22 @@ public:
     /// Plans the active Restore Request's transfers into `destinationDirectory` and runs them one
     /// after another under one "Restore Transfer" row, then settles the outcomes. Silent without
     /// a session or a request, while a run is active or while the request is being cancelled.
-    /// A destination that is or lies inside an Ingest Cache, the Staging Area, the Local Library
-    /// Cache or the restore transfer state is refused; a taken destination publishes
+    /// A destination that is or lies inside an Ingest Cache (or the target of a move of it that is
+    /// under way), the Staging Area, the Local Library Cache or the restore transfer state is
+    /// refused, judged by identity so that a bind mount of one is refused too; a taken
+    /// destination publishes
     /// `restoreFilenameConflict` and downloads nothing; so does a folder whose free space is short
     /// of what the run would write there, which is named with both amounts. Never fails to its
     /// caller.
     QCoro::Task<> restoreReadyItems(QString destinationDirectory,
                                     QHash<qint64, QString> destinationFilenames) override;
+
+    /// The folder the running restore saves into, from its start to its end; none between runs.
+    const std::optional<QString> &runningRestoreDestination() const
+    {
+        return m_runningRestoreDestination;
+    }
+
     /// The complete manifests of the request's artifacts; the first read failure is returned.
     /// Blocking: call it off the main thread.
     [[nodiscard]] static Result<RestoreTransferManifests>
@@ -243,7 +252,8 @@ private:
                                                    QString token,
                                                    QString destinationDirectory);
     /// The folders a restore must not write into: the active and retained Ingest Cache roots,
-    /// the Staging Area, the Local Library Cache and the restore transfer state.
+    /// the target of a pending move, the Staging Area, the Local Library Cache and the restore
+    /// transfer state.
     QList<std::pair<ManagedFolder, QString>> managedFolders() const;
     /// The polling loop of `updateRestorePolling`, on the main thread's timers.
     static QCoro::Task<> pollRestorePreparation(QPointer<RestoreWorkflows> self,
@@ -272,6 +282,8 @@ private:
     /// A pause asked during a run: the engine forgets the pause of a transfer it has not
     /// started yet, so the run ends paused before its next transfer. Cleared with the run.
     bool m_isRestorePauseRequested = false;
+    /// See `runningRestoreDestination`: a move of the Ingest Cache into it is refused.
+    std::optional<QString> m_runningRestoreDestination;
     /// The runs started so far: a read of the transfer state that one overtook is dropped.
     quint64 m_restoreRunCount = 0;
     /// The filenames chosen after conflicts, by backend item id, for the request of

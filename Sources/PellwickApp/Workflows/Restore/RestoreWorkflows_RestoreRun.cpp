@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Feedback/DiskFeedback.h>
 #include <PellwickApp/Feedback/RestoreFeedback.h>
+#include <PellwickCore/Support/FileIdentity.h>
 #include <PellwickCore/Support/Overloaded.h>
 
 #include <algorithm>
@@ -111,15 +112,13 @@ Result<RestorePlan> planRestore(const RestorePlanning &planning,
                                 const QList<std::pair<ManagedFolder, QString>> &managedFolders,
                                 std::stop_token stop)
 {
-    const QString destination = resolvingSymlinksInPath(files, planning.destinationDirectory);
-    std::optional<std::pair<ManagedFolder, QString>> holder;
+    // By identity: a bind mount of a managed folder is that folder under another name.
+    std::optional<std::pair<ManagedFolder, int>> holder;
     for (const auto &[kind, folder] : managedFolders) {
-        if (folder.isEmpty())
-            continue;
-        const QString resolved = resolvingSymlinksInPath(files, folder);
-        if (isSameOrInside(destination, resolved)
-            && (!holder || resolved.size() > holder->second.size()))
-            holder = std::pair(kind, resolved);
+        const std::optional<int> depth
+            = sameOrInsideDepth(files, planning.destinationDirectory, folder);
+        if (depth && (!holder || *depth < holder->second))
+            holder = std::pair(kind, *depth);
     }
     if (holder)
         return RestorePlan(holder->first);
@@ -166,6 +165,10 @@ QList<std::pair<ManagedFolder, QString>> RestoreWorkflows::managedFolders() cons
         {ManagedFolder::LocalLibraryCache, m_services.localLibraryCache.rootURL()}};
     if (const std::optional<QString> &retained = m_ingestCache.retainedIngestCacheURL())
         folders.append({ManagedFolder::RetainedIngestCache, *retained});
+    // The folder a move is copying the cache into becomes the Ingest Cache: its retry removes
+    // what it did not copy, and a restored pair there would be taken for a cached copy.
+    if (const auto &pending = m_ingestCache.pendingIngestCacheMigration())
+        folders.append({ManagedFolder::IngestCache, pending->newRootURL});
     if (m_services.restoreTransferEngine)
         folders.append(
             {ManagedFolder::RestoreTransferState, m_services.restoreTransferEngine->rootPath()});
@@ -187,9 +190,11 @@ QCoro::Task<> RestoreWorkflows::restoreReadyItems(QString destinationDirectory,
     m_state.setNeedsLocalLibraryCacheRebuild(false);
     m_isRestorePauseRequested = false;
     ++m_restoreRunCount;
+    m_runningRestoreDestination = destinationDirectory;
     m_state.setIsRestoreTransferActive(true);
     const auto endRun = [this] {
         m_isRestorePauseRequested = false;
+        m_runningRestoreDestination.reset();
         m_state.setIsRestoreTransferActive(false);
     };
     const auto publishFailure = [this, &destinationDirectory](const Error &error) {
