@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -17,25 +18,32 @@ namespace {
 class FaultInjectingFileHandle final : public FileHandle
 {
 public:
+    /// `position` is where the next write goes; none for the file's end.
     FaultInjectingFileHandle(std::unique_ptr<FileHandle> inner,
                              const FaultInjectingFileManager *manager,
-                             QString path)
+                             QString path,
+                             std::optional<qint64> position)
         : m_inner(std::move(inner))
         , m_manager(manager)
         , m_path(std::move(path))
+        , m_position(position)
     {}
 
     Result<qint64> read(char *buffer, qint64 maxSize) override
     {
         if (auto code = m_manager->begin(FileOperation::Read, m_path))
             return fileSystemFailure(QStringLiteral("read"), m_path, *code);
-        return m_inner->read(buffer, maxSize);
+        Result<qint64> read = m_inner->read(buffer, maxSize);
+        if (read && m_position)
+            *m_position += *read;
+        return read;
     }
 
     Result<qint64> readAt(char *buffer, qint64 maxSize, qint64 offset) override
     {
         if (auto code = m_manager->begin(FileOperation::Read, m_path))
             return fileSystemFailure(QStringLiteral("read"), m_path, *code);
+        m_position.reset(); // unspecified: taken as the end
         return m_inner->readAt(buffer, maxSize, offset);
     }
 
@@ -43,14 +51,21 @@ public:
     {
         if (auto code = m_manager->begin(FileOperation::Write, m_path))
             return fileSystemFailure(QStringLiteral("write"), m_path, *code);
-        return m_inner->write(data, size);
+        if (m_manager->isOnFilledDisk(m_path) && !fitsInFile(m_position, size))
+            return fileSystemFailure(QStringLiteral("write"), m_path, ENOSPC);
+        PELLWICK_TRY(m_inner->write(data, size));
+        if (m_position)
+            *m_position += size;
+        return {};
     }
 
     Result<void> seek(qint64 offset) override
     {
         if (auto code = m_manager->begin(FileOperation::Seek, m_path))
             return fileSystemFailure(QStringLiteral("seek"), m_path, *code);
-        return m_inner->seek(offset);
+        PELLWICK_TRY(m_inner->seek(offset));
+        m_position = offset;
+        return {};
     }
 
     Result<void> synchronize() override
@@ -71,6 +86,8 @@ public:
     {
         if (auto code = m_manager->begin(FileOperation::Truncate, m_path))
             return fileSystemFailure(QStringLiteral("ftruncate"), m_path, *code);
+        if (m_manager->isOnFilledDisk(m_path) && !fitsInFile(0, size))
+            return fileSystemFailure(QStringLiteral("ftruncate"), m_path, ENOSPC);
         return m_inner->truncate(size);
     }
 
@@ -91,9 +108,17 @@ public:
     void close() override { m_inner->close(); }
 
 private:
+    /// Whether `size` bytes at `position` (none: the end) lie within what the file holds.
+    bool fitsInFile(std::optional<qint64> position, qint64 size) const
+    {
+        const Result<FileAttributes> now = m_inner->attributes();
+        return now && position && *position + size <= now->size;
+    }
+
     std::unique_ptr<FileHandle> m_inner;
     const FaultInjectingFileManager *m_manager;
     QString m_path;
+    std::optional<qint64> m_position;
 };
 
 /// The operations that change what is on disk, flushes aside.
@@ -189,10 +214,25 @@ void FaultInjectingFileManager::failChanges(int code, const QString &pathFragmen
         failOperation(operation, code, pathFragment);
 }
 
+void FaultInjectingFileManager::fillDisk(const QString &pathFragment)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_filledDisks.append(pathFragment);
+}
+
+bool FaultInjectingFileManager::isOnFilledDisk(const QString &path) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return std::any_of(m_filledDisks.cbegin(), m_filledDisks.cend(), [&](const QString &fragment) {
+        return path.contains(fragment);
+    });
+}
+
 void FaultInjectingFileManager::clearFailures()
 {
     const QMutexLocker lock(&m_mutex);
     m_rules.clear();
+    m_filledDisks.clear();
 }
 
 void FaultInjectingFileManager::beforeOperation(FileOperation operation,
@@ -316,17 +356,25 @@ std::optional<int> FaultInjectingFileManager::begin(FileOperation operation,
     }
     for (const auto &hook : hooks)
         hook(path);
+    // A full disk still takes the entry of a folder it has already.
+    const auto makesEntry = [&] {
+        return operation == FileOperation::CreateFile || operation == FileOperation::LinkItem
+               || (operation == FileOperation::CreateDirectory && !m_inner->fileExists(path));
+    };
+    if (!code && isOnFilledDisk(path) && makesEntry())
+        code = ENOSPC;
     return code;
 }
 
 Result<std::unique_ptr<FileHandle>>
 FaultInjectingFileManager::wrap(Result<std::unique_ptr<FileHandle>> handle,
-                                const QString &path) const
+                                const QString &path,
+                                std::optional<qint64> position) const
 {
     if (!handle)
         return handle;
     return std::unique_ptr<FileHandle>(
-        std::make_unique<FaultInjectingFileHandle>(std::move(*handle), this, path));
+        std::make_unique<FaultInjectingFileHandle>(std::move(*handle), this, path, position));
 }
 
 Result<void> FaultInjectingFileManager::createDirectory(const QString &path) const
@@ -461,7 +509,7 @@ FaultInjectingFileManager::openForAppending(const QString &path) const
 {
     if (auto code = begin(FileOperation::OpenForAppending, path))
         return fileSystemFailure(QStringLiteral("open"), path, *code);
-    return wrap(m_inner->openForAppending(path), path);
+    return wrap(m_inner->openForAppending(path), path, std::nullopt);
 }
 
 Result<void> FaultInjectingFileManager::linkItem(const QString &from, const QString &to) const

@@ -62,8 +62,15 @@ public:
     /// Fails every call that would change the disk on a path containing `pathFragment` with errno
     /// `code`, as a read-only (EROFS) or full (ENOSPC) folder does; reads go on.
     void failChanges(int code, const QString &pathFragment);
-    /// Lifts every failure injected with `failOperation` or `failChanges` so far, as a disk
-    /// given room again; hooks, space figures and kills stay.
+    /// Makes paths containing `pathFragment` lie on a disk with no room left, as a real one
+    /// behaves: making a file, folder or link there fails with ENOSPC, and so does a write past a
+    /// file's end or a truncation that would grow it; writes over bytes a file holds, renames,
+    /// removals and reads go on.
+    void fillDisk(const QString &pathFragment);
+    /// Whether `path` lies on a disk that `fillDisk` filled.
+    bool isOnFilledDisk(const QString &path) const;
+    /// Lifts every failure injected with `failOperation`, `failChanges` or `fillDisk` so far, as
+    /// a disk given room again; hooks, space figures and kills stay.
     void clearFailures();
     /// Runs `hook` with the path as each call of `operation` on a path containing `pathFragment`
     /// begins, after its fault rules are applied and outside the manager's lock (to change the
@@ -128,8 +135,10 @@ private:
     /// The space set for `path`, if any.
     std::optional<std::optional<FileSystemSpace>> setSpace(const QString &path) const;
     tl::unexpected<Error> injected(const QString &operation, const QString &path, int code) const;
+    /// `handle` with faults injected; its writes start at `position` (none: the end).
     Result<std::unique_ptr<FileHandle>> wrap(Result<std::unique_ptr<FileHandle>> handle,
-                                             const QString &path) const;
+                                             const QString &path,
+                                             std::optional<qint64> position = 0) const;
 
     struct Hook
     {
@@ -141,6 +150,7 @@ private:
     std::shared_ptr<const FileManager> m_inner;
     mutable QMutex m_mutex;
     mutable QList<Rule> m_rules;
+    QStringList m_filledDisks;
     QList<Hook> m_hooks;
     QList<std::pair<QString, std::optional<FileSystemSpace>>> m_spaces;
     mutable QStringList m_log;

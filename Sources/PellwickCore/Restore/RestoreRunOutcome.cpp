@@ -2,6 +2,8 @@
 
 #include <PellwickCore/Support/Json.h>
 
+#include <limits>
+
 namespace Pellwick {
 
 namespace {
@@ -83,6 +85,34 @@ Result<QByteArray> RestoreRunOutcome::encoded() const
             {QStringLiteral("savedItemIDs"), saved},
         },
         Json::Format::Pretty);
+}
+
+Result<QByteArray> RestoreRunOutcome::encodedWithin(qint64 byteCount) const
+{
+    PELLWICK_TRY_ASSIGN(QByteArray data, encoded());
+    if (data.size() <= byteCount || failedItems.isEmpty())
+        return data;
+    RestoreRunOutcome shorter = *this;
+    for (auto reason = std::next(shorter.failedItems.begin()); reason != shorter.failedItems.end();
+         ++reason)
+        reason->clear();
+    PELLWICK_TRY_ASSIGN(data, shorter.encoded());
+    if (data.size() <= byteCount)
+        return data;
+    shorter.failedItems.begin()->clear();
+    return shorter.encoded();
+}
+
+qint64 RestoreRunOutcome::reservedByteCount(qint64 itemCount)
+{
+    // Ids of twenty characters: none is wider in decimal.
+    constexpr qint64 widestID = std::numeric_limits<qint64>::min();
+    RestoreRunOutcome widest;
+    widest.restoreRequestID = widestID;
+    for (qint64 n = 0; n < itemCount; ++n)
+        widest.failedItems.insert(widestID + n, QString());
+    const Result<QByteArray> data = widest.encoded();
+    return (data ? data->size() : 0) + itemCount * reasonRoomBytes;
 }
 
 Result<RestoreRunOutcome> RestoreRunOutcome::decode(const QByteArray &data)

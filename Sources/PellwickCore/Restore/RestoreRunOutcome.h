@@ -35,6 +35,16 @@ struct RestoreRunOutcome
 
     /// The file's JSON form: pretty-printed, keys sorted.
     [[nodiscard]] Result<QByteArray> encoded() const;
+    /// `encoded()` when it takes at most `byteCount` bytes; otherwise the form with the reasons
+    /// of all failed items but the first left empty, or with none, whichever fits first (the
+    /// counts and the statuses are what must be kept). Longer than `byteCount` only when even
+    /// that does not fit.
+    [[nodiscard]] Result<QByteArray> encodedWithin(qint64 byteCount) const;
+    /// The bytes kept for the outcome of a run of a request with `itemCount` items: its JSON form
+    /// with every item failed, each id of the widest, and room for a reason of
+    /// `reasonRoomBytes` bytes per item.
+    static qint64 reservedByteCount(qint64 itemCount);
+    static constexpr qint64 reasonRoomBytes = 320;
     /// Reads the JSON form: "restoreRequestID", "savedItemIDs" and "failedItems" (objects of
     /// "libraryItemID" and "reason") are required with their JSON types. Failures are
     /// `DecodingError`s naming the key path.

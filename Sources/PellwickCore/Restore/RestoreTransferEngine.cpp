@@ -280,28 +280,37 @@ RestoreTransferEngine::spaceShortfall(const QList<RestoreTransfer> &transfers,
             return found;
         return std::nullopt;
     };
+    const bool destinationTakesFiles = run.destinationBytes > 0 || run.destinationFiles > 0;
+    // On one file system a file's assembled copy and its parts take room at once: a shortfall
+    // there names both shares, whichever alone would not fit.
+    bool oneFileSystem = false;
+    if (destinationTakesFiles) {
+        const auto device = [this](const QString &folder) -> Result<quint64> {
+            PELLWICK_TRY_ASSIGN(
+                const FileAttributes attributes,
+                m_fileManager->attributesOfItem(resolvingSymlinksInPath(*m_fileManager, folder)));
+            return attributes.device;
+        };
+        PELLWICK_TRY_ASSIGN(const quint64 destinationDevice, device(destinationDirectory));
+        PELLWICK_TRY_ASSIGN(const quint64 stateDevice, device(m_rootPath));
+        oneFileSystem = destinationDevice == stateDevice;
+    }
+    if (oneFileSystem) {
+        if (std::optional<RestoreSpaceShortfall> both
+            = shortfall(destinationDirectory,
+                        destinationSpace,
+                        saturatingByteSum(run.destinationBytes, run.stateBytes),
+                        run.destinationFiles + stateFiles,
+                        run.stateBytes))
+            return both;
+    }
     if (std::optional<RestoreSpaceShortfall> state
         = shortfall(m_rootPath, stateSpace, run.stateBytes, stateFiles, 0))
         return state;
-    if (run.destinationBytes <= 0 && run.destinationFiles <= 0)
+    if (!destinationTakesFiles || oneFileSystem)
         return std::optional<RestoreSpaceShortfall>();
-    // On one file system a file's assembled copy and its parts take room at once.
-    const auto device = [this](const QString &folder) -> Result<quint64> {
-        PELLWICK_TRY_ASSIGN(
-            const FileAttributes attributes,
-            m_fileManager->attributesOfItem(resolvingSymlinksInPath(*m_fileManager, folder)));
-        return attributes.device;
-    };
-    PELLWICK_TRY_ASSIGN(const quint64 destinationDevice, device(destinationDirectory));
-    PELLWICK_TRY_ASSIGN(const quint64 stateDevice, device(m_rootPath));
-    if (destinationDevice != stateDevice)
-        return shortfall(
-            destinationDirectory, destinationSpace, run.destinationBytes, run.destinationFiles, 0);
-    return shortfall(destinationDirectory,
-                     destinationSpace,
-                     saturatingByteSum(run.destinationBytes, run.stateBytes),
-                     run.destinationFiles + stateFiles,
-                     run.stateBytes);
+    return shortfall(
+        destinationDirectory, destinationSpace, run.destinationBytes, run.destinationFiles, 0);
 }
 
 Result<std::optional<UnfinishedRestoreTransfer>>
@@ -352,9 +361,26 @@ RestoreTransferEngine::runOutcome(qint64 restoreRequestID) const
     return executor().loadRunOutcome(restoreRequestID);
 }
 
+Result<void> RestoreTransferEngine::reserveRunOutcome(qint64 restoreRequestID,
+                                                      qint64 itemCount) const
+{
+    return executor().reserveRunOutcome(restoreRequestID,
+                                        RestoreRunOutcome::reservedByteCount(itemCount));
+}
+
 Result<void> RestoreTransferEngine::persistRunOutcome(const RestoreRunOutcome &outcome) const
 {
     return executor().saveRunOutcome(outcome);
+}
+
+Result<void> RestoreTransferEngine::markRunOutcomeUnsaved(qint64 restoreRequestID) const
+{
+    return executor().markRunOutcomeUnsaved(restoreRequestID);
+}
+
+bool RestoreTransferEngine::isRunOutcomeUnsaved(qint64 restoreRequestID) const
+{
+    return executor().isRunOutcomeUnsaved(restoreRequestID);
 }
 
 Result<void> RestoreTransferEngine::removeRunOutcome(qint64 restoreRequestID) const

@@ -82,11 +82,13 @@ public:
     /// and not every item is saved; no value otherwise. Read failures are returned unchanged.
     [[nodiscard]] Result<std::optional<UnfinishedRestoreTransfer>>
     unfinishedTransfer(qint64 restoreRequestID, const QList<qint64> &libraryItemIDs) const;
-    /// Before a run of `transfers` into `destinationDirectory`, both folders existing: the state
-    /// folder when its free space is less than the most the run keeps there at once (the parts
-    /// of its largest file still to download), else the destination when its free space is less
-    /// than the bytes still to be installed there, plus those parts when both folders share a file
-    /// system (the shortfall then names that share). Each file counts as its file system
+    /// Before a run of `transfers` into `destinationDirectory`, both folders existing: when both
+    /// share a file system and the destination has files still to install, the destination when
+    /// its free space is less than those bytes plus the most the run keeps in the state folder at
+    /// once (the parts of its largest file still to download; the shortfall names that share);
+    /// else the state folder when its free space is less than those parts; else, on another file
+    /// system, the destination when its free space is less than the bytes still to be installed
+    /// there. Each file counts as its file system
     /// allocates it, in whole blocks. Where a file system counts its free file entries, a folder
     /// is short too when they are fewer than the files the run makes there (manifests, parts and
     /// their folder in the state folder, one per file in the destination). No value when both
@@ -101,9 +103,22 @@ public:
     /// read and decoding failures are returned unchanged.
     [[nodiscard]] Result<std::optional<RestoreRunOutcome>>
     runOutcome(qint64 restoreRequestID) const;
-    /// Writes `outcome` atomically beside the manifests, replacing the request's stored one.
+    /// Before a run of the request's `itemCount` items writes anything else: keeps room in the
+    /// state folder for the outcome of that run, so that it can still be stored when the disk has
+    /// filled meanwhile (a full disk takes writes over bytes a file holds, not new files). Fails
+    /// as writing a file into the state folder fails.
+    [[nodiscard]] Result<void> reserveRunOutcome(qint64 restoreRequestID, qint64 itemCount) const;
+    /// Writes `outcome` atomically beside the manifests, replacing the request's stored one, into
+    /// the room `reserveRunOutcome` kept when there is some.
     [[nodiscard]] Result<void> persistRunOutcome(const RestoreRunOutcome &outcome) const;
-    /// Forgets the request's stored outcome, once nothing of it needs attention any more.
+    /// After `persistRunOutcome` failed for a run that left items unsaved: keeps word that the
+    /// request's outcome could not be stored, taking no new room where some was kept for it.
+    [[nodiscard]] Result<void> markRunOutcomeUnsaved(qint64 restoreRequestID) const;
+    /// Whether the request's last settled run left items unsaved and its outcome could not be
+    /// stored (and none was stored since).
+    bool isRunOutcomeUnsaved(qint64 restoreRequestID) const;
+    /// Forgets the request's stored outcome, the room kept for one and any word of one unsaved,
+    /// once nothing of it needs attention any more.
     [[nodiscard]] Result<void> removeRunOutcome(qint64 restoreRequestID) const;
 
 private:

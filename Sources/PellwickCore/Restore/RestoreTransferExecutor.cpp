@@ -630,21 +630,76 @@ RestoreTransferExecutor::loadRunOutcome(qint64 restoreRequestID) const
     return outcome;
 }
 
+Result<void> RestoreTransferExecutor::reserveRunOutcome(qint64 restoreRequestID,
+                                                        qint64 byteCount) const
+{
+    PELLWICK_TRY(createStateFolder(m_layout.runOutcomesPath()));
+    const QString room = m_layout.runOutcomeRoomPath(restoreRequestID);
+    if (const Result<FileAttributes> kept = m_fileManager->attributesOfItem(room);
+        kept && kept->type == FileAttributes::Type::Regular && kept->size >= byteCount)
+        return {};
+    // Written out, not merely sized: a file with holes would take its room only when written.
+    return writeFileAtomically(*m_fileManager, room, QByteArray(byteCount, ' '));
+}
+
 Result<void> RestoreTransferExecutor::saveRunOutcome(const RestoreRunOutcome &outcome) const
 {
     PELLWICK_TRY(createStateFolder(m_layout.runOutcomesPath()));
-    PELLWICK_TRY_ASSIGN(QByteArray data, outcome.encoded());
-    return writeFileAtomically(
-        *m_fileManager, m_layout.runOutcomePath(outcome.restoreRequestID), data);
+    const QString path = m_layout.runOutcomePath(outcome.restoreRequestID);
+    const QString room = m_layout.runOutcomeRoomPath(outcome.restoreRequestID);
+    const Result<FileAttributes> kept = m_fileManager->attributesOfItem(room);
+    if (!kept || kept->type != FileAttributes::Type::Regular) {
+        PELLWICK_TRY_ASSIGN(QByteArray data, outcome.encoded());
+        PELLWICK_TRY(writeFileAtomically(*m_fileManager, path, data));
+    } else {
+        PELLWICK_TRY_ASSIGN(const QByteArray data, outcome.encodedWithin(kept->size));
+        {
+            // Only bytes the file holds are written, and it only shrinks: nothing needs new
+            // room. Renamed into place once durable, so a crash leaves the old outcome or the new.
+            PELLWICK_TRY_ASSIGN(std::unique_ptr<FileHandle> file,
+                                m_fileManager->openForWriting(room));
+            PELLWICK_TRY(file->write(data.constData(), data.size()));
+            PELLWICK_TRY(file->truncate(data.size()));
+            PELLWICK_TRY(file->synchronize());
+        }
+        PELLWICK_TRY(m_fileManager->replaceItem(room, path));
+        PELLWICK_TRY(m_fileManager->synchronizeDirectory(m_layout.runOutcomesPath()));
+    }
+    // The outcome stored says more than the word that one was not: left behind, the word is
+    // never read while the outcome is there.
+    const QString unsaved = m_layout.unsavedRunOutcomePath(outcome.restoreRequestID);
+    if (m_fileManager->fileExists(unsaved))
+        (void) m_fileManager->removeItem(unsaved);
+    return {};
+}
+
+Result<void> RestoreTransferExecutor::markRunOutcomeUnsaved(qint64 restoreRequestID) const
+{
+    PELLWICK_TRY(requireNoLink(*m_fileManager, m_layout.runOutcomesPath()));
+    const QString unsaved = m_layout.unsavedRunOutcomePath(restoreRequestID);
+    const QString room = m_layout.runOutcomeRoomPath(restoreRequestID);
+    if (m_fileManager->fileExists(room))
+        PELLWICK_TRY(m_fileManager->replaceItem(room, unsaved));
+    else
+        PELLWICK_TRY(m_fileManager->createFile(unsaved));
+    return m_fileManager->synchronizeDirectory(m_layout.runOutcomesPath());
+}
+
+bool RestoreTransferExecutor::isRunOutcomeUnsaved(qint64 restoreRequestID) const
+{
+    return m_fileManager->fileExists(m_layout.unsavedRunOutcomePath(restoreRequestID));
 }
 
 Result<void> RestoreTransferExecutor::removeRunOutcome(qint64 restoreRequestID) const
 {
-    const QString path = m_layout.runOutcomePath(restoreRequestID);
     PELLWICK_TRY(requireNoLink(*m_fileManager, m_layout.runOutcomesPath()));
-    if (!m_fileManager->fileExists(path))
-        return {};
-    return m_fileManager->removeItem(path);
+    for (const QString &path : {m_layout.runOutcomePath(restoreRequestID),
+                                m_layout.runOutcomeRoomPath(restoreRequestID),
+                                m_layout.unsavedRunOutcomePath(restoreRequestID)}) {
+        if (m_fileManager->fileExists(path))
+            PELLWICK_TRY(m_fileManager->removeItem(path));
+    }
+    return {};
 }
 
 Result<RestoreSpaceNeed> RestoreTransferExecutor::spaceNeeded(const RestoreTransfer &transfer,

@@ -112,9 +112,22 @@ public:
     /// `loadManifest` reads a manifest.
     [[nodiscard]] Result<std::optional<RestoreRunOutcome>>
     loadRunOutcome(qint64 restoreRequestID) const;
-    /// Writes the outcome atomically, creating its folder when needed.
+    /// Keeps `byteCount` bytes of room for the request's outcome: a file of that size beside the
+    /// outcomes, written whole under another name first; one at least that large is kept as it
+    /// is. Fails as writing a file there fails.
+    [[nodiscard]] Result<void> reserveRunOutcome(qint64 restoreRequestID, qint64 byteCount) const;
+    /// Writes the outcome atomically, creating its folder when needed. Where room was kept for it,
+    /// the outcome is written over that room, cut to its length and renamed into place, so that
+    /// a disk filled meanwhile still takes it (as `RestoreRunOutcome::encodedWithin` that room).
     [[nodiscard]] Result<void> saveRunOutcome(const RestoreRunOutcome &outcome) const;
-    /// Removes the request's stored outcome; none stored is no failure.
+    /// After the outcome of a run that left items unsaved could not be stored: keeps word of it,
+    /// by renaming the room kept for the outcome (which takes no new room) or, without one, by
+    /// making an empty file. The next outcome stored takes it back.
+    [[nodiscard]] Result<void> markRunOutcomeUnsaved(qint64 restoreRequestID) const;
+    /// Whether `markRunOutcomeUnsaved` left word for the request.
+    bool isRunOutcomeUnsaved(qint64 restoreRequestID) const;
+    /// Removes the request's stored outcome, the room kept for one and any word of one unsaved;
+    /// none stored is no failure.
     [[nodiscard]] Result<void> removeRunOutcome(qint64 restoreRequestID) const;
     /// What `execute` would still write for `transfer`, each file rounded up to the block size of
     /// the file system it goes to: a file whose complete manifest names its destination needs

@@ -33,4 +33,14 @@ QString RestoreTransferStateLayout::runOutcomePath(qint64 restoreRequestID) cons
     return runOutcomesPath() + QStringLiteral("/restore-request-%1.json").arg(restoreRequestID);
 }
 
+QString RestoreTransferStateLayout::runOutcomeRoomPath(qint64 restoreRequestID) const
+{
+    return runOutcomesPath() + QStringLiteral("/.restore-request-%1.room").arg(restoreRequestID);
+}
+
+QString RestoreTransferStateLayout::unsavedRunOutcomePath(qint64 restoreRequestID) const
+{
+    return runOutcomesPath() + QStringLiteral("/.restore-request-%1.unsaved").arg(restoreRequestID);
+}
+
 } // namespace Pellwick

@@ -9,7 +9,9 @@ namespace Pellwick {
 /// Where the state of restore transfers lies under its root folder:
 /// "manifests/<stem>.json" for each artifact's manifest and "parts/<stem>/<start>-<end>.part" for
 /// each completed range, numbers in plain decimal; "outcomes/restore-request-<request>.json" for
-/// the outcome of a request's last settled run.
+/// the outcome of a request's last settled run, "outcomes/.restore-request-<request>.room" for the
+/// room a running run keeps for its outcome and "outcomes/.restore-request-<request>.unsaved" where
+/// a settled run's outcome could not be stored.
 struct RestoreTransferStateLayout
 {
     QString rootPath;
@@ -20,6 +22,8 @@ struct RestoreTransferStateLayout
     QString partPath(const RestoreTransferIdentifier &id, const RestoreByteRange &range) const;
     QString runOutcomesPath() const;
     QString runOutcomePath(qint64 restoreRequestID) const;
+    QString runOutcomeRoomPath(qint64 restoreRequestID) const;
+    QString unsavedRunOutcomePath(qint64 restoreRequestID) const;
 };
 
 } // namespace Pellwick

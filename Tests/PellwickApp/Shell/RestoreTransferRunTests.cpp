@@ -44,7 +44,11 @@ struct RunCase
     std::optional<Free> free = std::nullopt;
     /// Saved transfers, after which the destination is full.
     std::optional<qint64> fullAfter = std::nullopt;
-    bool expiring = false; ///< the plan's URLs have expired; refreshes hand out fresh ones
+    /// With `fullAfter`: the restore state folder lies on the destination's disk, which fills as
+    /// a disk does (bytes a file holds can still be written over).
+    bool stateOnFullDisk = false;
+    bool outcomeUnwritable = false; ///< writing the run's outcome over its room fails (EIO)
+    bool expiring = false;          ///< the plan's URLs have expired; refreshes hand out fresh ones
     bool pauseWhilePlanning = false;
     bool lookUpAfter = false;  ///< the Restore page then looks for an active request
     bool refreshAfter = false; ///< the held request is then read again ("Refresh")
@@ -112,6 +116,8 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
     const QString refused = u"Choose a restore destination outside the Ingest Cache."_s;
     const QString noSpace
         = u"No space left in <dir>/Restored. Free space or choose another folder, then retry."_s;
+    const QString stateFull
+        = u"No space left in Pellwick's restore state folder (<dir>/RestoreTransfers). Free space, then retry."_s;
     const auto outside = [](const QString &folder) -> QString {
         return u"Choose a restore destination outside the "_s + folder + u'.';
     };
@@ -183,6 +189,10 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .message = ready, .error = u"<dir>/Restored needs 2.9 KB (2 KB for the restored files, 1000 B working room for Pellwick's "
         "restore state folder (<dir>/RestoreTransfers) on the same disk); 1000 B available. Free space or choose another folder, then retry."_s,
         .fetched = 0};
+    QTest::newRow("one full disk: both shares named") << RunCase{.free = Free{u""_s, 0}, .saved = 0, .message = ready,
+        .error = u"<dir>/Restored needs 2.9 KB (2 KB for the restored files, 1000 B working room for Pellwick's restore state "
+        "folder (<dir>/RestoreTransfers) on the same disk); 0 B available. Free space or choose another folder, then retry."_s,
+        .fetched = 0};
     QTest::newRow("restore state folder short in whole blocks") << RunCase{.free = Free{u"RestoreTransfers"_s, 2048, {}, 4096},
         .saved = 0, .message = ready, .error = u"Pellwick's restore state folder (<dir>/RestoreTransfers) needs 4 KB; 2 KB available. "
         "Free space, then retry."_s, .fetched = 0};
@@ -210,6 +220,15 @@ void RestoreTransferRunTests::runSettlesItsOutcomes_data()
         .retryPausedAfter = 1, .rebuildAfter = true, .relaunch = true, .saved = 2,
         .message = u"2 of 3 item(s) saved; 1 need attention"_s, .reason = noSpace,
         .messageTone = LibraryPresentationTone::Attention, .retried = u"Restore complete: 1 item(s) saved"_s};
+    QTest::newRow("one disk for destination and state full, library rebuilt, relaunched, retried") << RunCase{.items = 4,
+        .fullAfter = 1, .stateOnFullDisk = true, .rebuildAfter = true, .relaunch = true, .saved = 1,
+        .message = u"1 of 4 item(s) saved; 3 need attention"_s, .reason = stateFull,
+        .messageTone = LibraryPresentationTone::Attention, .overview = {{LibraryPresentationTone::Attention}},
+        .retried = u"Restore complete: 3 item(s) saved"_s};
+    QTest::newRow("one full disk, outcome unwritable, library rebuilt, relaunched, retried") << RunCase{.items = 4,
+        .fullAfter = 1, .stateOnFullDisk = true, .outcomeUnwritable = true, .rebuildAfter = true, .relaunch = true,
+        .saved = 1, .message = u"1 of 4 item(s) saved; 3 need attention"_s, .messageTone = LibraryPresentationTone::Attention,
+        .overview = {{LibraryPresentationTone::Attention}}, .retried = u"Restore complete: 3 item(s) saved"_s};
     QTest::newRow("capability expired after the first file") << RunCase{.items = 3, .expiring = true, .saved = 3,
         .message = u"Restore complete: 3 item(s) saved"_s};
     // clang-format on
@@ -289,8 +308,16 @@ void RestoreTransferRunTests::runSettlesItsOutcomes()
                             FileSystemSpace::reportedFileEntries(c.free->entries.has_value(),
                                                                  c.free->entries.value_or(0)),
                             c.free->blockSize});
-    if (c.fullAfter)
+    if (c.outcomeUnwritable)
+        h.files->failOperation(FileOperation::Truncate, EIO, u"/outcomes/"_s);
+    if (c.fullAfter && c.stateOnFullDisk) {
+        h.whenSaved(*c.fullAfter, [&] {
+            h.files->fillDisk(h.destination() + u'/');
+            h.files->fillDisk(engine->rootPath() + u'/');
+        });
+    } else if (c.fullAfter) {
         h.whenSaved(*c.fullAfter, [&] { h.files->failChanges(ENOSPC, h.destination() + u'/'); });
+    }
     std::optional<QCoro::Task<>> cancellation;
     const auto cancel
         = [&] { cancellation.emplace(h.model->restoreWorkflows().cancelActiveRestoreRequest()); };

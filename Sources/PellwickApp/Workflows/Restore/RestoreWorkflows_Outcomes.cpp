@@ -78,7 +78,27 @@ RestoreRequest withStoredRunOutcome(const RestoreTransferEngine *engine, Restore
         return request;
     }
     const Result<std::optional<RestoreRunOutcome>> stored = engine->runOutcome(request.id);
-    return stored && *stored ? (*stored)->appliedTo(std::move(request)) : request;
+    if (stored && *stored)
+        return (*stored)->appliedTo(std::move(request));
+    if (!stored || !engine->isRunOutcomeUnsaved(request.id))
+        return request;
+    // The last run left items unsaved and could not store which: the files saved tell the
+    // rest, which need attention for a reason no longer known.
+    RestoreRunOutcome unsaved;
+    unsaved.restoreRequestID = request.id;
+    for (const RestoreRequestItem &item : std::as_const(request.items)) {
+        const auto isComplete = [&](RestoreTransferArtifact artifact, bool whenMissing) {
+            const Result<std::optional<RestoreTransferManifest>> manifest
+                = engine->manifest({request.id, item.libraryItemID, artifact});
+            return manifest && (*manifest ? (*manifest)->isComplete : whenMissing);
+        };
+        if (isComplete(RestoreTransferArtifact::Raw, false)
+            && isComplete(RestoreTransferArtifact::Sidecar, true))
+            unsaved.savedItemIDs.append(item.libraryItemID);
+        else
+            unsaved.failedItems.insert(item.libraryItemID, QString());
+    }
+    return unsaved.appliedTo(std::move(request));
 }
 
 QCoro::Task<Result<void>>
@@ -102,8 +122,7 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
     const RestoreRequestCoordinator coordinator = m_services.restoreCoordinator;
     const std::stop_token never;
     // The outcome the library's markings hold is kept beside the manifests as well, where a
-    // rebuild of the library cannot end it. Writing it is a best effort: a state folder that
-    // takes no file (full, say) costs only its survival of a rebuild.
+    // rebuild of the library cannot end it, in the room the run kept for it before it began.
     const std::shared_ptr<RestoreTransferEngine> engine = m_services.restoreTransferEngine;
     QFuture<Result<void>> marking = Workflow::run(
         WorkflowPools::userInitiated(),
@@ -149,9 +168,12 @@ RestoreWorkflows::applyRestoreOutcomes(QList<RestoreTransferOutcome> outcomes,
             // The backend is not told about failed items: the request stays ready there, so a
             // later run transfers them again.
             if (!summary.failedTransfers.isEmpty()) {
-                if (engine)
-                    (void) engine->persistRunOutcome(RestoreRunOutcome::of(updatedRestoreRequest(
-                        request, summary.failedTransfers, summary.attentionReasons)));
+                // Where even the room kept for it takes no outcome, word that it was not stored
+                // keeps the next start from taking the run for a pause.
+                if (engine
+                    && !engine->persistRunOutcome(RestoreRunOutcome::of(updatedRestoreRequest(
+                        request, summary.failedTransfers, summary.attentionReasons))))
+                    (void) engine->markRunOutcomeUnsaved(request.id);
                 return std::optional<RestoreRequest>();
             }
             // Nothing failed: no earlier failure stands, whatever the backend answers.

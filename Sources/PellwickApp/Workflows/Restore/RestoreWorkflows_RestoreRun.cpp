@@ -134,6 +134,11 @@ Result<RestorePlan> planRestore(const RestorePlanning &planning,
                         planning.engine->spaceShortfall(transfers, planning.destinationDirectory));
     if (shortfall)
         return RestorePlan(std::move(*shortfall));
+    // Also before anything is downloaded: the outcome of a run that fills the disk still fits.
+    // Room that cannot be had costs the run nothing: its outcome is then written as it can be.
+    if (!transfers.isEmpty())
+        (void) planning.engine->reserveRunOutcome(planning.request.id,
+                                                  planning.request.items.size());
     return RestorePlan(std::move(transfers));
 }
 
