@@ -278,6 +278,16 @@ QString IngestCacheFeedback::changedFilesMessage()
     return QStringLiteral("Changed Ingest Cache files need attention");
 }
 
+QString IngestCacheFeedback::interruptedCopyMessage(qsizetype count)
+{
+    const QString advice
+        = QStringLiteral(" copy into the Ingest Cache was interrupted. Add the card again to "
+                         "finish it.");
+    if (count == 1)
+        return QStringLiteral("1 photo needs attention: its") + advice;
+    return QString::number(count) + QStringLiteral(" photos need attention: their") + advice;
+}
+
 QString IngestCacheFeedback::removalNeedsAttentionMessage()
 {
     return QStringLiteral("Cache package removal needs attention");

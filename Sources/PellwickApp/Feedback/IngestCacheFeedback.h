@@ -79,6 +79,9 @@ public:
     // Upkeep.
     static QString reconciliationFailedMessage();
     static QString changedFilesMessage();
+    /// "1 photo needs attention: its copy into the Ingest Cache was interrupted. Add the card
+    /// again to finish it.", or for any other count "<count> photos need attention: their copy …".
+    static QString interruptedCopyMessage(qsizetype count);
 
     // Removal of packages.
     /// "Removed <count> cache package", with "s" for any count but one.

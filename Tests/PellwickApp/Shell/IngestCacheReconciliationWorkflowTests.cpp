@@ -29,6 +29,8 @@ struct TextCase
     bool failedBefore = false;
     /// A pass marked the changed record, which then went with its files.
     bool settledBefore = false;
+    /// A photo of a copy-in cut short lies in a batch folder still marked.
+    bool interruptedCopy = false;
     std::optional<QString> message = u"Changed Ingest Cache files need attention"_s;
 };
 
@@ -52,6 +54,12 @@ void IngestCacheReconciliationWorkflowTests::texts_data()
         << TextCase{.viaRefresh = true, .handEdited = false, .failedBefore = true, .message = {}};
     QTest::newRow("refresh once no changed file needs attention")
         << TextCase{.viaRefresh = true, .settledBefore = true, .message = {}};
+    QTest::newRow("refresh: an interrupted copy's photo named until none is left")
+        << TextCase{.viaRefresh = true,
+                    .handEdited = false,
+                    .settledBefore = true,
+                    .interruptedCopy = true,
+                    .message = {}};
 }
 
 void IngestCacheReconciliationWorkflowTests::texts()
@@ -62,6 +70,10 @@ void IngestCacheReconciliationWorkflowTests::texts()
     if (c.handEdited) {
         writeFile(*ready.ingestCacheOriginalURL, "overwritten by hand");
         writeFile(fixture.cacheRoot() + u"/b/"_s + IngestCache::incompleteCopyMarkerName, "{}");
+    }
+    if (c.interruptedCopy) {
+        writeFile(fixture.cacheRoot() + u"/c/P9.DNG"_s, patternBytes(4096, 10));
+        writeFile(fixture.cacheRoot() + u"/c/"_s + IngestCache::incompleteCopyMarkerName, "{}");
     }
     if (c.libraryWriteFails)
         fixture.files->failOperation(FileOperation::Write, EIO, u"/LocalLibraryCache/"_s);
@@ -87,7 +99,12 @@ void IngestCacheReconciliationWorkflowTests::texts()
 
     if (c.settledBefore) {
         QVERIFY(run());
+        if (c.interruptedCopy)
+            QCOMPARE(model->importState().importRecoveryMessage(),
+                     std::optional(u"1 photo needs attention: its copy into the Ingest Cache was "
+                                   "interrupted. Add the card again to finish it."_s));
         QVERIFY(model->importState().importRecoveryMessage().has_value());
+        QVERIFY(QDir(fixture.cacheRoot() + u"/c"_s).removeRecursively());
         QVERIFY(QDir(fixture.cacheRoot() + u"/b"_s).removeRecursively());
         QVERIFY(fixture.library.writeItems({}));
     }

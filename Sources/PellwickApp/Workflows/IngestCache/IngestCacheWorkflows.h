@@ -171,8 +171,9 @@ public:
 
     /// Takes back "Changed Ingest Cache files need attention" once no record needs attention
     /// for a change in the cache (one that never reached the archive, whose cached files
-    /// changed or whose copy-in was cut short), leaving any other text. Reads the loaded
-    /// records only.
+    /// changed or whose copy-in was cut short), leaving any other text. Where no other text is
+    /// shown, names the photos whose copy-in was cut short (their batch folder still marked), and
+    /// takes that back once none is left. Reads the loaded records only.
     void clearSettledChangedFilesMessage();
 
     /// `message`, just set as the import message, tells of cached copies the library has no
@@ -268,6 +269,8 @@ private:
     std::optional<WorkflowTaskHandle> m_ingestCacheRefreshTask;
     bool m_isIngestCacheRefreshPending = false;
     std::optional<QString> m_unrecordedCopiesMessage;
+    /// The text naming photos of a copy-in cut short last shown, so that only it is replaced.
+    std::optional<QString> m_photosNeedingAttentionMessage;
     std::shared_ptr<IngestCacheRefreshGeneration> m_ingestCacheRefreshGeneration
         = std::make_shared<IngestCacheRefreshGeneration>();
     /// The copy of the running move; stopped with the workflows.

@@ -156,9 +156,10 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
     }
     if (!**outcome) // no cache folder: nothing was reconciled
         co_return;
-    clearMessagesCuredByReconciliation();
     const ReconciledCache &reconciled = ***outcome;
+    // First: the messages below name the photos of those batches.
     m_state.setUnfinishedIngestCacheBatches(reconciled.unfinishedBatches);
+    clearMessagesCuredByReconciliation();
     scheduleCacheCleanupRetryIfNeeded(reconciled.cleanup.pendingCount);
     if (reconciled.reconciliation.needsAttentionCount > 0)
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
@@ -173,14 +174,29 @@ void IngestCacheWorkflows::clearReconciliationFailure()
 
 void IngestCacheWorkflows::clearSettledChangedFilesMessage()
 {
-    if (m_importState.importRecoveryMessage() != IngestCacheFeedback::changedFilesMessage())
+    const std::optional<QString> &shown = m_importState.importRecoveryMessage();
+    const bool isOwn = shown == IngestCacheFeedback::changedFilesMessage()
+                       || (shown && shown == m_photosNeedingAttentionMessage);
+    if (shown && !isOwn)
         return;
-    bool needsAttention = false;
+    bool changedNeedAttention = false;
+    qsizetype interrupted = 0;
+    const QSet<QString> &unfinished = m_state.unfinishedIngestCacheBatches();
     m_libraryWorkflows.allLocalLibraryRecords().forEach([&](const LocalLibraryItem &item) {
-        needsAttention = needsAttention || needsAttentionForCacheChange(item);
+        if (!needsAttentionForCacheChange(item))
+            return;
+        changedNeedAttention = true;
+        interrupted += liesBelowAnyFolder(*item.ingestCacheOriginalURL, unfinished) ? 1 : 0;
     });
-    if (!needsAttention)
-        m_importState.setImportRecoveryMessage(std::nullopt);
+    // The changed-files line stays while it holds; photos of a copy-in cut short are named
+    // otherwise, as nothing else on the Overview tells of them.
+    if (changedNeedAttention && shown == IngestCacheFeedback::changedFilesMessage())
+        return;
+    m_photosNeedingAttentionMessage
+        = interrupted > 0 ? std::optional(IngestCacheFeedback::interruptedCopyMessage(interrupted))
+                          : std::nullopt;
+    if (shown != m_photosNeedingAttentionMessage)
+        m_importState.setImportRecoveryMessage(m_photosNeedingAttentionMessage);
 }
 
 void IngestCacheWorkflows::noteUnrecordedCopiesMessage(const QString &message)
@@ -240,8 +256,8 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
     } else if (!(*outcome)->reconciliation.didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
     } else {
-        workflows->clearMessagesCuredByReconciliation();
         workflows->m_state.setUnfinishedIngestCacheBatches((*outcome)->unfinishedBatches);
+        workflows->clearMessagesCuredByReconciliation();
         if ((*outcome)->reconciliation.needsAttentionCount > 0)
             workflows->m_importState.setImportRecoveryMessage(
                 IngestCacheFeedback::changedFilesMessage());
