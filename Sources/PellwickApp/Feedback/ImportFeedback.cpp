@@ -123,10 +123,15 @@ QString ImportFeedback::message(const Error &error, const Folders &folders)
             std::get<PresignedURLUploadError::UnexpectedStatus>(upload->value).status);
     if (const auto *transport = error.as<TransportError>();
         transport && isConnectionFailure(*transport))
-        return QStringLiteral("Connection failed. Check connection and retry.");
+        return connectionFailedMessage();
     if (const FileSystemError *fileSystem = DiskFeedback::fileSystemCause(error))
         return diskFailureMessage(*fileSystem, folders);
     return genericMessage();
+}
+
+QString ImportFeedback::connectionFailedMessage()
+{
+    return QStringLiteral("Connection failed. Check connection and retry.");
 }
 
 QString ImportFeedback::diagnostic(const Error &error)

@@ -34,6 +34,9 @@ public:
     /// "<application identifier>.import". The user text is never logged.
     static void log(const Error &error);
 
+    /// "Connection failed. Check connection and retry.": an import that could not reach the
+    /// backend or the archive's storage.
+    static QString connectionFailedMessage();
     static QString importReviewFailedMessage();
     /// "Added <added> files to Ingest Cache", followed by "; <archived> files already archived"
     /// when some copies were already archived; "<archived> files already archived; nothing added

@@ -180,13 +180,16 @@ LibraryShellViewModel::LibraryShellViewModel(
         // Called on the exchange's thread: the weak pointer is made here and read on the main
         // thread only.
         m_d->services.reachabilityMonitor->setObserver(
-            [sessions
-             = QPointer<SessionWorkflows>(m_sessionWorkflows.get())](BackendReachability said) {
+            [sessions = QPointer<SessionWorkflows>(m_sessionWorkflows.get()),
+             imports
+             = QPointer<ImportWorkflows>(m_importWorkflows.get())](BackendReachability said) {
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
-                    [sessions, said] {
+                    [sessions, imports, said] {
                         if (sessions)
                             sessions->backendExchangeEnded(said);
+                        if (imports && said == BackendReachability::Reachable)
+                            imports->backendReached();
                     },
                     Qt::QueuedConnection);
             });

@@ -58,6 +58,8 @@ struct ImportCase
     /// After the cut run, the Start Import confirmation, then a recovery (as a refresh starts
     /// one) that finishes package 0 before the run.
     bool recoveredBeforeRun = false;
+    /// Refresh Library then succeeds: the import's message goes.
+    bool refreshedAfter = false;
     // Outcomes.
     QString message;
     bool success = false;
@@ -187,6 +189,13 @@ void ConfirmedImportWorkflowTests::outcome_data()
                       .libraryReads = 0};
     QTest::newRow("connection closed after an upload request")
         << ImportCase{.closedAfterUploadRequest = true,
+                      .message = u"Connection failed. Check connection and retry."_s,
+                      .statuses = {Status::LocalCacheReady, Status::LocalCacheReady},
+                      .stagedFolders = 1,
+                      .libraryReads = 0};
+    QTest::newRow("connection closed after an upload request, library refreshed")
+        << ImportCase{.closedAfterUploadRequest = true,
+                      .refreshedAfter = true,
                       .message = u"Connection failed. Check connection and retry."_s,
                       .statuses = {Status::LocalCacheReady, Status::LocalCacheReady},
                       .stagedFolders = 1,
@@ -356,6 +365,10 @@ void ConfirmedImportWorkflowTests::outcome()
         const bool kept = c.statuses[n] != Status::VerifiedBackup;
         QCOMPARE(QFile::exists(*h.records[n].ingestCacheSidecarURL), kept);
         QCOMPARE(h.stored(h.records[n].id)->ingestCacheSidecarURL.has_value(), kept);
+    }
+    if (c.refreshedAfter) {
+        QCoro::waitFor(h.model->sessionWorkflows().refreshLibrary());
+        QTRY_VERIFY(!h.imports().importErrorMessage());
     }
     if (!c.success)
         return;

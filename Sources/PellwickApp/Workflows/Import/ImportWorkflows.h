@@ -183,6 +183,9 @@ public:
     QList<LocalLibraryItem> selectedImportItems() const override;
     /// A confirmed import is getting ready to run (before `isImporting`).
     bool isStartingImport() const override;
+    /// A request to the backend succeeded: the connection failure an earlier import ended with
+    /// no longer holds, and goes. One while an import or a recovery runs is theirs to tell.
+    void backendReached();
 
     // --- Mounted import sources (ImportWorkflows_MountedImportSources.cpp) ---------------
     // Media mounted since launch waits to be proposed for import (`mountProposal`, sorted by

@@ -372,4 +372,12 @@ QCoro::Task<QSet<QUuid>> ImportWorkflows::recoverInterruptedImportsNamingResumed
     co_return taken;
 }
 
+void ImportWorkflows::backendReached()
+{
+    if (m_state.isImporting() || isStartingImport() || m_state.isRecoveringInterruptedImports())
+        return;
+    if (m_state.importErrorMessage() == ImportFeedback::connectionFailedMessage())
+        m_state.setImportErrorMessage(std::nullopt);
+}
+
 } // namespace Pellwick
