@@ -4,6 +4,7 @@
 #include "VerifiedFileCopy.h"
 
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/FileRemoval.h>
 #include <PellwickCore/Support/MountTable.h>
 
 #include <algorithm>
@@ -186,11 +187,7 @@ Result<bool> IngestCacheMigrator::removeCheckedRetainedFiles(const QString &oldR
         if (m_stop.stop_requested())
             return failure(CancellationError{});
         // Another version saved since (in place or by a rename) is not what was brought over.
-        const Result<FileAttributes> now = files.attributesOfItem(file);
-        if (!now || *now != seen)
-            continue;
-        if (Result<void> removed = files.removeItem(file); !tolerated(removed, {ENOENT}))
-            return tl::unexpected<Error>(std::move(removed).error());
+        PELLWICK_TRY(removeFileIfStill(files, file, seen));
     }
     // Deepest first; a folder that holds anything new stays with it.
     for (auto folder = check.directories.crbegin(); folder != check.directories.crend(); ++folder) {

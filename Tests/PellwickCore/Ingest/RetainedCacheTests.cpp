@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstdio>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -300,7 +301,8 @@ struct RemovalCase
     /// Passes of the removal before whose first deletion the sidecar grows by a byte and a new
     /// file appears in the old cache, as an editor still saving there would do.
     int changes = 0;
-    bool bindActiveAtOld = false; ///< the old path is the active cache, mounted there again
+    bool sidecarSavedAsItGoes = false; ///< saved anew by a rename as the sidecar is unlinked
+    bool bindActiveAtOld = false;      ///< the old path is the active cache, mounted there again
     /// The old cache is "Drive/OldCache" and is missing: "Drive" is a mount point of the file
     /// systems table that is not mounted.
     bool onConfiguredDrive = false;
@@ -318,6 +320,8 @@ void RetainedCacheTests::removalTakesOnlyWhatItChecked_data()
     QTest::newRow("checked and unchanged") << RemovalCase{};
     QTest::newRow("a file created and a sidecar changed after the check")
         << RemovalCase{.changes = 1};
+    QTest::newRow("a sidecar saved by a rename as it goes")
+        << RemovalCase{.sidecarSavedAsItGoes = true};
     QTest::newRow("changes at every pass are kept and named")
         << RemovalCase{.changes = 3,
                        .error = IngestCacheError{IngestCacheError::RetainedCacheChanged{
@@ -372,12 +376,25 @@ void RetainedCacheTests::removalTakesOnlyWhatItChecked()
         = [](int n) { return QStringLiteral("2024/03/05-0a1b2c3d4e5f/IMG_0000-%1.CR3").arg(n); };
     fixture.fileManager->beforeOperation(
         FileOperation::RemoveItem, QStringLiteral("/OldCache"), [&](const QString &path) {
-            if (changed == c.changes || path.endsWith(QLatin1String(".xmp")))
+            if (changed == c.changes || path.contains(QLatin1String(".xmp")))
                 return;
             edited += '+';
             writeFile(fixture.oldFile(sidecar), edited);
             writeFile(fixture.oldFile(created(++changed)), "new");
         });
+    if (c.sidecarSavedAsItGoes) {
+        fixture.fileManager->beforeOperation(
+            FileOperation::RemoveItem, QStringLiteral("IMG_0001.xmp"), [&](const QString &) {
+                if (edited.endsWith('!'))
+                    return;
+                edited += '!';
+                const QString saving = fixture.oldFile(sidecar) + QStringLiteral(".saving");
+                writeFile(saving, edited);
+                QVERIFY(std::rename(QFile::encodeName(saving).constData(),
+                                    QFile::encodeName(fixture.oldFile(sidecar)).constData())
+                        == 0);
+            });
+    }
 
     const Result<void> removed = fixture.remove();
     if (c.error) {
@@ -397,7 +414,7 @@ void RetainedCacheTests::removalTakesOnlyWhatItChecked()
     QVERIFY(survives(sidecar, edited));
     for (int n = 1; n <= changed; ++n)
         QVERIFY(survives(created(n), "new"));
-    if (changed == 0) {
+    if (changed == 0 && !c.sidecarSavedAsItGoes) {
         bound.reset();
         QCOMPARE(fileManifest(fixture.root), active);
     }
