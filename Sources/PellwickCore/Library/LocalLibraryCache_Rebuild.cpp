@@ -96,8 +96,10 @@ LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items,
     Result<LocalLibraryCacheRecords> records = cachedRecords();
     PELLWICK_TRY(records);
 
-    // A record written after the list was asked for (an import linking or verifying it, an add)
-    // may be newer than the list says: it stays as it is, standing for its backend item.
+    // A linked record written after the list was asked for (an import linking or verifying it)
+    // may be newer than the list says: it stays as it is, standing for its backend item. One
+    // without a backend item links by content as any other: kept apart, it would stand beside a
+    // new record for the item that holds its photo.
     const bool anyChanged = whenListed && !records->sharesRecordsWith(*whenListed);
     QSet<qint64> changedBackendIDs;
     QHash<qint64, QList<qsizetype>> knownByBackendID;
@@ -105,10 +107,9 @@ LocalLibraryCache::rebuild(const QList<RemoteLibraryItem> &items,
     QList<qsizetype> unlinked;
     for (qsizetype p = 0; p < records->size(); ++p) {
         const LocalLibraryItem &record = records->at(p);
-        if (anyChanged && changedSince(*records, p, *whenListed)) {
+        if (anyChanged && record.backendLibraryItemID && changedSince(*records, p, *whenListed)) {
             unlinked.append(p);
-            if (record.backendLibraryItemID)
-                changedBackendIDs.insert(*record.backendLibraryItemID);
+            changedBackendIDs.insert(*record.backendLibraryItemID);
         } else if (record.backendLibraryItemID) {
             knownByBackendID[*record.backendLibraryItemID].append(p);
         } else {

@@ -140,6 +140,8 @@ void LibraryRebuildTests::linking_data()
     QTest::newRow("records sharing an id, each linked by content")
         << texts({"a - h1", "b - h2 c =prev", "c - h3"}) << texts({"8 h2", "7 h1"})
         << texts({"c:-", "b:8", "a:7"});
+    QTest::newRow("unlinked record changed since the list was asked for, linked by content")
+        << texts({"a - h1 c *"}) << texts({"7 h1"}) << texts({"a:7"});
 }
 
 void LibraryRebuildTests::linking()
@@ -161,8 +163,16 @@ void LibraryRebuildTests::linking()
     QList<RemoteLibraryItem> items;
     for (const QString &layout : remote)
         items.append(remoteItem(layout));
+    // A record ending " *" is written again after the list was asked for.
+    const Result<LocalLibraryCacheRecords> whenListed = store().cachedRecords();
+    QVERIFY(whenListed);
+    for (qsizetype n = 0; n < records.size(); ++n) {
+        if (local.at(n).endsWith(QStringLiteral(" *")))
+            records[n].preview = LocalPreviewState::failed(QStringLiteral("changed"));
+    }
+    PELLWICK_VERIFY_SUCCESS(store().writeItems(records));
 
-    PELLWICK_VERIFY_SUCCESS(store().rebuild(items));
+    PELLWICK_VERIFY_SUCCESS(store().rebuild(items, *whenListed));
 
     const QList<LocalLibraryItem> rebuilt = store().readItems().value();
     QStringList summary;
