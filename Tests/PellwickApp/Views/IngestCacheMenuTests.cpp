@@ -43,6 +43,7 @@ struct State
         f.ingestCache.setIsMigratingIngestCache(migrating);
         f.ingestCacheOperations.migrationPending = pending || migrating;
         f.imports.setIsImporting(importing);
+        f.imports.setIsStartingImport(startingImport);
         f.importOperations.startingImport = startingImport;
         f.ingestCache.setRetainedIngestCacheURL(oldCache ? std::optional(u"/old"_s) : std::nullopt);
         if (conflicts)
@@ -83,6 +84,8 @@ private Q_SLOTS:
         QTest::newRow("no move, no old cache") << State{} << QStringList{refresh, move};
         QTest::newRow("import running")
             << State{.importing = true} << QStringList{refresh, disabled(move)};
+        QTest::newRow("import starting")
+            << State{.startingImport = true} << QStringList{refresh, disabled(move)};
         QTest::newRow("move pending")
             << State{.pending = true}
             << QStringList{disabled(refresh), disabled(move), resume, chooseOther};

@@ -2,6 +2,7 @@
 
 #include <PellwickApp/Shell/Operations/ImportOperations.h>
 #include <PellwickApp/Shell/Operations/IngestCacheOperations.h>
+#include <PellwickApp/Shell/RunningWork.h>
 #include <PellwickApp/Shell/State/ImportState.h>
 #include <PellwickApp/Shell/State/IngestCacheState.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
@@ -63,7 +64,12 @@ void IngestCacheMenu::rebuild()
          u"externaldrive.badge.plus"_s,
          u"local-library-cache.move-cache"_s,
          always,
-         [this, pending] { return pending() || m_seams.imports.isImporting(); },
+         // Offered exactly when `startMove` goes on: not while an import starts either.
+         [this, pending] {
+             return pending()
+                    || RunningWork::of(m_seams.imports, m_seams.ingestCache)
+                           .excludes(Work::IngestCacheMove);
+         },
          [this] { chooseIngestCacheLocation(false); }},
         // Resuming while the move still runs would start a second copy into the same folder.
         {u"Resume Cache Move"_s,
