@@ -16,9 +16,13 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -83,6 +87,10 @@ lockFolders(Pellwick::FolderLocks &locks, const Pellwick::AppConfiguration &conf
                                                    Pellwick::AppConfiguration::lockFileName()))
             return Pellwick::CommandLine::alreadyRunning();
     }
+    // The Ingest Cache's folder is held by the window's workflows, once it is known to be there.
+    const QString ingestCache = configuration.ingestCacheURL();
+    if (Pellwick::FolderLocks::isFolderHeldElsewhere(ingestCache))
+        return Pellwick::CommandLine::alreadyRunning(ingestCache);
     for (const QString &folder : folders) {
         const Pellwick::Result<bool> held
             = locks.take(folder, Pellwick::AppConfiguration::lockFileName());
@@ -96,6 +104,21 @@ lockFolders(Pellwick::FolderLocks &locks, const Pellwick::AppConfiguration &conf
             return Pellwick::CommandLine::alreadyRunning();
     }
     return std::nullopt;
+}
+
+/// Holds folders through `locks` from the workflows' threads: refused with the "lock"
+/// EWOULDBLOCK failure when another copy holds one. A folder whose file system cannot lock is
+/// used unheld, as it was before holds existed: nothing tells whether another copy uses it.
+std::function<Pellwick::Result<void>(const QString &)> holdingThrough(Pellwick::FolderLocks &locks)
+{
+    return [&locks, mutex = std::make_shared<std::mutex>()](
+               const QString &folder) -> Pellwick::Result<void> {
+        const std::lock_guard guard(*mutex);
+        const Pellwick::Result<bool> held = locks.takeFolder(folder);
+        if (held && !*held)
+            return Pellwick::fileSystemFailure(QStringLiteral("lock"), folder, EWOULDBLOCK);
+        return {};
+    };
 }
 
 /// Says `refusal`, in a message box too when there is a screen to show it on.
@@ -160,8 +183,10 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         // The window owns the view model; one window, never a second.
+        Pellwick::AppSystemServices services;
+        services.holdFolder = holdingThrough(locks);
         std::unique_ptr<Pellwick::LibraryShellWindow> window
-            = Pellwick::AppComposition::makeWindow(configuration);
+            = Pellwick::AppComposition::makeWindow(configuration, services);
         window->show();
         exitCode = QApplication::exec();
     }

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include <sys/mount.h>
+
 namespace Pellwick::Test {
 
 namespace {
@@ -67,6 +69,21 @@ LoopDiskImage::LoopDiskImage(QString device, QByteArray type)
 LoopDiskImage::~LoopDiskImage()
 {
     run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_device});
+}
+
+bool LoopDiskImage::mountAt(const QString &folder) const
+{
+    return ::mount(QFile::encodeName(m_device).constData(),
+                   QFile::encodeName(folder).constData(),
+                   m_type.constData(),
+                   0,
+                   nullptr)
+           == 0;
+}
+
+bool LoopDiskImage::unmountFrom(const QString &folder)
+{
+    return ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH) == 0;
 }
 
 bool writeFat16Image(const QString &path, const QByteArray &label)

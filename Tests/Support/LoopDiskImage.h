@@ -31,6 +31,13 @@ public:
     /// The file-system type to mount it with.
     const QByteArray &type() const { return m_type; }
 
+    /// Mounts the image's file system on the existing folder `folder`, in the system's own mount
+    /// table: a private mount namespace would hold only the calling thread, not the workers that
+    /// read the folder. False when it cannot be mounted.
+    bool mountAt(const QString &folder) const;
+    /// Detaches what is mounted on `folder`, even while it is in use; false when nothing was.
+    static bool unmountFrom(const QString &folder);
+
 private:
     LoopDiskImage(QString device, QByteArray type);
 

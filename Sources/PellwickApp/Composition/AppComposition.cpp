@@ -8,6 +8,7 @@
 #include <PellwickApp/Stores/RestoreDestinationStore.h>
 #include <PellwickApp/Views/Kit/FolderChooser.h>
 #include <PellwickApp/Views/Shell/LibraryShellWindow.h>
+#include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 #include <PellwickApp/Workflows/Library/LibraryWorkflows.h>
 #include <PellwickCore/Backend/BackendHealthClient.h>
 #include <PellwickCore/Backend/BackendReachabilityMonitor.h>
@@ -121,6 +122,7 @@ AppComposition::makeViewModel(const AppConfiguration &configuration,
                                                   files,
                                                   std::make_shared<SHA256ContentHasher>(),
                                                   reachabilityMonitor);
+    viewModel->ingestCacheWorkflows().setIngestCacheFolderHold(services.holdFolder);
     viewModel->libraryWorkflows().setLocalLibraryTreeBuilder(
         [files](const QList<LocalLibraryItem> &items,
                 const QString &cacheRoot,

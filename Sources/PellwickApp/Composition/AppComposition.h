@@ -3,6 +3,7 @@
 #include <PellwickApp/Composition/AppConfiguration.h>
 #include <PellwickApp/Shell/SingleShotTimer.h>
 #include <PellwickCore/Ingest/MountInfoVolumeProvider.h>
+#include <PellwickCore/Support/Result.h>
 
 #include <chrono>
 #include <functional>
@@ -25,6 +26,9 @@ struct AppSystemServices
     MountInfoSystemPaths mountInfoPaths;
     /// None: the window-modal folder dialog.
     std::shared_ptr<FolderChooser> folderChooser;
+    /// How this process holds the Ingest Cache's folder, and a move's target, once each is
+    /// known to be there (see `FolderHold`); none: they are not held.
+    std::function<Result<void>(const QString &folder)> holdFolder;
 };
 
 /// The composition root: builds every service of the application's window once, in a fixed

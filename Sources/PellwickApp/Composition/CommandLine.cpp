@@ -133,9 +133,14 @@ QString alreadyRunningText()
     return QStringLiteral("Pellwick is already running.");
 }
 
-Answer alreadyRunning()
+Answer alreadyRunning(const std::optional<QString> &ingestCacheFolder)
 {
-    return Answer{notStartedExitCode, {}, alreadyRunningText() + u'\n'};
+    // A copy with another data folder and library is told which folder the two share.
+    const QString shared = ingestCacheFolder
+                               ? QStringLiteral(" Another copy uses the Ingest Cache folder %1.")
+                                     .arg(*ingestCacheFolder)
+                               : QString();
+    return Answer{notStartedExitCode, {}, alreadyRunningText() + shared + u'\n'};
 }
 
 Answer folderNotLockable(const QString &folder, const QString &reason)

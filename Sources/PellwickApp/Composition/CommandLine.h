@@ -37,8 +37,10 @@ std::optional<Answer> refuseUnknownOptions(const QStringList &arguments);
 /// The sentence a second copy shows when another copy holds its folders.
 QString alreadyRunningText();
 
-/// Another copy holds the folders: `alreadyRunningText` on standard error, exit code 1.
-Answer alreadyRunning();
+/// Another copy holds the folders: `alreadyRunningText` on standard error, exit code 1; when it
+/// is the Ingest Cache's folder `ingestCacheFolder` that it holds, followed by " Another copy
+/// uses the Ingest Cache folder <folder>." on the same line.
+Answer alreadyRunning(const std::optional<QString> &ingestCacheFolder = std::nullopt);
 
 /// The lock of the application's folders could not be taken (`reason`): the application does not
 /// start, as it could not tell whether another copy works on them.

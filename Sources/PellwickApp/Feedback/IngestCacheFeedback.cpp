@@ -139,6 +139,9 @@ QString IngestCacheFeedback::moveFailedMessage(const Error &error,
 {
     const QString stays = QStringLiteral(" The current Ingest Cache stays in use.");
     const QString again = QStringLiteral("move again");
+    if (isHeldByAnotherCopy(error))
+        return folderInUseMessage(target)
+               + QStringLiteral(" Choose another folder, then move again.") + stays;
     if (const auto *capacity = insufficientCapacity(error))
         return DiskFeedback::chosenFolderShortOfSpace(
                    target, capacity->requiredBytes, capacity->availableBytes, {}, again)
@@ -170,6 +173,25 @@ QString IngestCacheFeedback::copiesNotRecordedMessage(const Error &error,
 QString IngestCacheFeedback::unavailableMessage()
 {
     return QStringLiteral("Ingest Cache is unavailable. Reconnect it or choose a new location.");
+}
+
+QString IngestCacheFeedback::folderAwayMessage(const QString &root)
+{
+    return QStringLiteral("Ingest Cache folder %1 is not available: its drive may need "
+                          "connecting. Its photos stay in the library, and nothing is added to "
+                          "it until it is back.")
+        .arg(root);
+}
+
+bool IngestCacheFeedback::isHeldByAnotherCopy(const Error &error)
+{
+    const FileSystemError *held = error.as<FileSystemError>();
+    return held && held->operation == u"lock" && held->code == EWOULDBLOCK;
+}
+
+QString IngestCacheFeedback::folderInUseMessage(const QString &folder)
+{
+    return QStringLiteral("Another copy of Pellwick uses the Ingest Cache folder %1.").arg(folder);
 }
 
 QString IngestCacheFeedback::locationNeedsAttentionMessage()

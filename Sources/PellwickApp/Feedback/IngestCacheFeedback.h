@@ -53,6 +53,15 @@ public:
 
     // Location.
     static QString unavailableMessage();
+    /// The cache's folder at `root` is there but holds none of its photos' files, as the mount
+    /// point of a drive that is not mounted: "Ingest Cache folder <root> is not available: its
+    /// drive may need connecting. Its photos stay in the library, and nothing is added to it
+    /// until it is back."
+    static QString folderAwayMessage(const QString &root);
+    /// Whether `error` is the refusal of a folder's hold that another running copy has.
+    static bool isHeldByAnotherCopy(const Error &error);
+    /// "Another copy of Pellwick uses the Ingest Cache folder <folder>."
+    static QString folderInUseMessage(const QString &folder);
     static QString locationNeedsAttentionMessage();
     static QString notAFolderMessage();
     static QString notWritableMessage();

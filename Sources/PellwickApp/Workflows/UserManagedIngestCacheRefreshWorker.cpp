@@ -5,19 +5,34 @@
 
 namespace Pellwick {
 
+Result<bool> holdIngestCacheFolderIfThere(const IngestCache &cache,
+                                          const LocalLibraryCache &library,
+                                          const FolderHold &hold)
+{
+    PELLWICK_TRY_ASSIGN(const bool away, library.isIngestCacheFolderAway(cache.rootURL()));
+    // An away folder is not held: its hold would be the bare mount point's, not the drive's.
+    if (away)
+        return false;
+    if (hold)
+        PELLWICK_TRY(hold(cache.rootURL()));
+    return true;
+}
+
 UserManagedIngestCacheRefreshWorker::UserManagedIngestCacheRefreshWorker(
     IngestCache ingestCache,
     LocalLibraryCache localLibraryCache,
     ImportReviewBuilder importReviewBuilder,
     std::shared_ptr<const PhotoMetadataExtracting> metadataExtractor,
     std::shared_ptr<IngestCacheRefreshGeneration> refreshGeneration,
-    qint64 generation)
+    qint64 generation,
+    FolderHold hold)
     : m_ingestCache(std::move(ingestCache))
     , m_localLibraryCache(std::move(localLibraryCache))
     , m_importReviewBuilder(std::move(importReviewBuilder))
     , m_metadataExtractor(std::move(metadataExtractor))
     , m_refreshGeneration(std::move(refreshGeneration))
     , m_generation(generation)
+    , m_hold(std::move(hold))
 {}
 
 Result<IngestCacheReconciliation>
@@ -25,6 +40,8 @@ UserManagedIngestCacheRefreshWorker::reconcile(QSet<QString> *unfinishedBatches)
 {
     if (!m_ingestCache.fileManager().fileExists(m_ingestCache.rootURL()))
         return IngestCacheReconciliation{0, 0, true};
+    PELLWICK_TRY_ASSIGN(const bool held,
+                        holdIngestCacheFolderIfThere(m_ingestCache, m_localLibraryCache, m_hold));
 
     const ImportScanVolume source{
         QStringLiteral("Ingest Cache"), m_ingestCache.rootURL(), std::nullopt};
@@ -47,7 +64,8 @@ UserManagedIngestCacheRefreshWorker::reconcile(QSet<QString> *unfinishedBatches)
         }));
     // A finished copy that no record names while a ready record holds its photo (left by an add
     // that failed before its library write) goes; not once an Add or a move has begun since.
-    if (reconciliation.didApply && m_refreshGeneration->value() == m_generation)
+    if (held && reconciliation.didApply && !reconciliation.cacheUnavailable
+        && m_refreshGeneration->value() == m_generation)
         m_localLibraryCache.removeRedundantIngestCacheCopies(review.items, m_ingestCache, blocked);
     return reconciliation;
 }

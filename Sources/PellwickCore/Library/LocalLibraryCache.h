@@ -149,8 +149,10 @@ public:
     /// still hold the verified bytes. A record whose bytes lie twice in the cache names the copy
     /// that comes later in the review, so that the next call finds it in place. Each file is
     /// hashed at most once. Run it inside `withExclusiveAccess`; the write happens only while
-    /// the library still holds what was read (`didApply` false otherwise). Fails with the
-    /// hasher's first error, or the store's, writing nothing.
+    /// the library still holds what was read (`didApply` false otherwise). A cache that holds
+    /// none of the packages of the ready records while they name some is not available
+    /// (`cacheUnavailable`): nothing is written. Fails with the hasher's first error, or the
+    /// store's, writing nothing.
     [[nodiscard]] Result<IngestCacheReconciliation>
     reconcileIngestCache(const ImportReview &review,
                          const QSet<QString> &blockedSourceFolders,
@@ -175,6 +177,12 @@ public:
                          const ContentHashing &contentHasher,
                          const PhotoMetadataExtracting &metadataExtractor,
                          std::stop_token stop = {}) const;
+    /// Whether the Ingest Cache folder `root` is away rather than there, as far as can be told
+    /// without reading it through: ready records name files below it and not one of those is
+    /// at its path (each known to lead nowhere), as in the bare mount point of a drive that is
+    /// not mounted. Reads the records and examines at most one path per ready record. Fails with
+    /// the store's error.
+    [[nodiscard]] Result<bool> isIngestCacheFolderAway(const QString &root) const;
     /// Removes the copies among `items` (supported items of a review of the Ingest Cache) that no
     /// record names, that lie in no folder of `unfinishedBatches`, and whose RAW original and
     /// sidecar (or lack of one), under the same file names and with the same bytes, a ready record

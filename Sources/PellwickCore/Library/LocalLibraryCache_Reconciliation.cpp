@@ -547,6 +547,14 @@ bool mayStillHold(const QString &path, const FileManager &fileManager)
     return !error || (error->code != ENOENT && error->code != ENOTDIR);
 }
 
+/// Whether a record is ready to import from a package in the cache: the records whose packages
+/// tell whether the cache's folder is there at all.
+bool isReadyPackage(const LocalLibraryItem &record)
+{
+    return record.importStatus == LibraryItemImportStatus::LocalCacheReady
+           && record.ingestCacheOriginalURL;
+}
+
 bool holdsEqualRecords(const QList<LocalLibraryItem> &items,
                        const LocalLibraryCacheRecords &records)
 {
@@ -560,6 +568,23 @@ bool holdsEqualRecords(const QList<LocalLibraryItem> &items,
 }
 
 } // namespace
+
+Result<bool> LocalLibraryCache::isIngestCacheFolderAway(const QString &root) const
+{
+    Result<LocalLibraryCacheRecords> records = cachedRecords();
+    PELLWICK_TRY(records);
+    const QSet<QString> folder{QDir::cleanPath(root)};
+    bool named = false;
+    bool there = false;
+    records->forEach([&](const LocalLibraryItem &record) {
+        if (there || !isReadyPackage(record)
+            || !liesBelowAnyFolder(QDir::cleanPath(*record.ingestCacheOriginalURL), folder))
+            return;
+        named = true;
+        there = mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager);
+    });
+    return named && !there;
+}
 
 Result<IngestCacheReconciliation>
 LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
@@ -579,12 +604,13 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     EditedRecords reconciled(*expected);
     QHash<QUuid, qsizetype> claimedItems;
     std::vector<bool> gone(static_cast<size_t>(expected->size()), false);
+    qsizetype readyCount = 0;
+    qsizetype absentCount = 0;
     for (qsizetype p = 0; p < expected->size(); ++p) {
         const LocalLibraryItem &record = expected->at(p);
-        if (record.importStatus != LibraryItemImportStatus::LocalCacheReady
-            || !record.ingestCacheOriginalURL) {
+        if (!isReadyPackage(record))
             continue;
-        }
+        ++readyCount;
         Result<std::optional<qsizetype>> byContent = unclaimed.contentMatch(record);
         PELLWICK_TRY(byContent);
         if (*byContent) {
@@ -633,12 +659,19 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
             continue;
         }
         // Unseen by the scan yet perhaps still there: kept as it is.
-        if (!unclaimed.lists(*record.ingestCacheOriginalURL)
-            && mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager)) {
+        const bool listed = unclaimed.lists(*record.ingestCacheOriginalURL);
+        if (!listed && mayStillHold(*record.ingestCacheOriginalURL, *m_fileManager))
             continue;
-        }
         // Otherwise the package is gone and so is the record.
         gone[static_cast<size_t>(p)] = true;
+        absentCount += listed ? 0 : 1;
+    }
+    // Not one file of the ready records is there: the folder is away (a drive not mounted on
+    // it, a share not connected), not emptied, and its records wait for it unchanged.
+    if (readyCount > 0 && absentCount == readyCount) {
+        outcome.didApply = true;
+        outcome.cacheUnavailable = true;
+        return outcome;
     }
     // A package whose files a record of any other status names is that record's: found anew,
     // it would come back as a record at every refresh. Ready records went first, so that one

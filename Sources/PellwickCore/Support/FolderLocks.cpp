@@ -32,6 +32,18 @@ bool sameFile(int first, int second)
            && a.st_ino == b.st_ino;
 }
 
+/// Whether another process holds the exclusive lock of the file open as `descriptor` (closed
+/// here; a failed open, -1, tells nothing).
+bool isLockedElsewhere(int descriptor)
+{
+    if (descriptor < 0)
+        return false;
+    // A shared lock conflicts only with the exclusive one of a running copy.
+    const bool held = lockWithoutWaiting(descriptor, LOCK_SH) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return held;
+}
+
 } // namespace
 
 FolderLocks::~FolderLocks()
@@ -49,6 +61,20 @@ Result<bool> FolderLocks::take(const QString &folder, const QString &fileName)
         = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
     if (descriptor < 0)
         return fileSystemFailure(QStringLiteral("open"), path, errno);
+    return hold(descriptor, path);
+}
+
+Result<bool> FolderLocks::takeFolder(const QString &folder)
+{
+    const int descriptor
+        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return fileSystemFailure(QStringLiteral("open"), folder, errno);
+    return hold(descriptor, folder);
+}
+
+Result<bool> FolderLocks::hold(int descriptor, const QString &path)
+{
     // flock conflicts between two descriptions of one file even within one process.
     for (const int held : m_descriptors) {
         if (sameFile(held, descriptor)) {
@@ -69,14 +95,14 @@ Result<bool> FolderLocks::take(const QString &folder, const QString &fileName)
 
 bool FolderLocks::isHeldElsewhere(const QString &folder, const QString &fileName)
 {
-    const int descriptor
-        = ::open(QFile::encodeName(folder + u'/' + fileName).constData(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    // A shared lock conflicts only with the exclusive one of a running copy.
-    const bool held = lockWithoutWaiting(descriptor, LOCK_SH) != 0 && errno == EWOULDBLOCK;
-    ::close(descriptor);
-    return held;
+    return isLockedElsewhere(
+        ::open(QFile::encodeName(folder + u'/' + fileName).constData(), O_RDONLY | O_CLOEXEC));
+}
+
+bool FolderLocks::isFolderHeldElsewhere(const QString &folder)
+{
+    return isLockedElsewhere(
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 } // namespace Pellwick

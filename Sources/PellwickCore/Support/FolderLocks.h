@@ -33,7 +33,17 @@ public:
     /// creating or locking anything; false also when the file cannot be read.
     static bool isHeldElsewhere(const QString &folder, const QString &fileName);
 
+    /// Takes the lock of the folder `folder` itself, writing nothing into it (for a folder of
+    /// the user's, whose every file the application lists): as `take`, except that a missing
+    /// folder is an error and nothing is created.
+    Result<bool> takeFolder(const QString &folder);
+    /// True when another process holds the lock of the folder `folder` itself.
+    static bool isFolderHeldElsewhere(const QString &folder);
+
 private:
+    /// Keeps the lock of `descriptor`, opened on `path`, unless this process holds that file
+    /// already (the descriptor is then closed) or another process does (false).
+    Result<bool> hold(int descriptor, const QString &path);
     std::vector<int> m_descriptors;
 };
 

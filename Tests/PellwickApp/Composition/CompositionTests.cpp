@@ -192,6 +192,8 @@ struct CommandLineCase
     QString heldFolder = {};
     /// `PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT`, under the home.
     QString libraryFolder = {};
+    /// `PELL_WICK_INGEST_CACHE_ROOT`, under the home: another copy holds that folder itself.
+    QString heldIngestCache = {};
     int exitCode = 0;
     QString output = {};
     QString error = {};
@@ -234,6 +236,12 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow_data()
                            .libraryFolder = u"Library"_s,
                            .exitCode = 1,
                            .error = u"Pellwick is already running.\n"_s};
+    QTest::newRow("another copy, with another library, running on the same Ingest Cache")
+        << CommandLineCase{.platform = u"offscreen"_s,
+                           .heldIngestCache = u"Shared Cache"_s,
+                           .exitCode = 1,
+                           .error = u"Pellwick is already running. Another copy uses the Ingest "
+                                    u"Cache folder <home>/Shared Cache.\n"_s};
 }
 
 /// The application itself, in a home of its own where it writes nothing.
@@ -248,6 +256,12 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
             = otherCopy.take(home.filePath(scenario.heldFolder), AppConfiguration::lockFileName());
         QVERIFY(held && *held);
     }
+    if (!scenario.heldIngestCache.isEmpty()) {
+        QVERIFY(QDir().mkpath(home.filePath(scenario.heldIngestCache)));
+        const Result<bool> held = otherCopy.takeFolder(home.filePath(scenario.heldIngestCache));
+        QVERIFY(held && *held);
+    }
+    scenario.error.replace(u"<home>"_s, home.path());
     const QStringList before = entries(home.path());
     QProcessEnvironment environment;
     environment.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
@@ -258,6 +272,9 @@ void CompositionTests::commandLineIsAnsweredBeforeTheWindow()
         environment.insert(u"PELL_WICK_LOCAL_LIBRARY_CACHE_ROOT"_s,
                            home.filePath(scenario.libraryFolder));
     }
+    if (!scenario.heldIngestCache.isEmpty())
+        environment.insert(u"PELL_WICK_INGEST_CACHE_ROOT"_s,
+                           home.filePath(scenario.heldIngestCache));
     QProcess app;
     app.setProcessEnvironment(environment);
     app.start(QStringLiteral(PELLWICK_APP_PATH), scenario.arguments);

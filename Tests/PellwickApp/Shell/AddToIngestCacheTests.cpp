@@ -5,6 +5,7 @@
 #include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
 #include <PellwickCore/Library/LibraryPresentation.h>
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -16,6 +17,8 @@
 #include <Support/ContentHasherFakes.h>
 #include <Support/ImporterFakes.h>
 #include <Support/LibraryFixtures.h>
+#include <Support/LoopDiskImage.h>
+#include <unistd.h>
 
 using namespace Pellwick;
 using namespace Pellwick::Test;
@@ -426,6 +429,9 @@ struct FaultCase
     bool unreadableCachedSidecar = false;
     /// The first copy hashes unlike its source.
     bool hashMismatch = false;
+    /// The cache's folder is the mount point of a drive, away for the failing Add and back for
+    /// the second.
+    bool driveAway = false;
     /// What the Ingest Cache's file system reports as free.
     std::optional<FileSystemSpace> space = {};
     /// "<cache>" and "<library>" stand for the fixture's folders.
@@ -524,6 +530,15 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .refreshed = true,
                      .addedMessage
                      = u"2 files were already in Ingest Cache; their copies were replaced."_s};
+    QTest::newRow("a cache whose drive is away, then back")
+        << FaultCase{.waiting = true,
+                     .refreshed = true,
+                     .driveAway = true,
+                     .message = u"Ingest Cache folder <cache> is not available: its drive may "
+                                u"need connecting. Its photos stay in the library, and nothing "
+                                u"is added to it until it is back."_s,
+                     .addedMessage
+                     = u"2 files were already in Ingest Cache; their copies were replaced."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
@@ -552,12 +567,25 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
             = std::make_shared<ScriptedContentHasher>(QList<Result<QString>>{u"a"_s, u"b"_s});
     c.message.replace(u"<cache>"_s, fixture.cacheRoot())
         .replace(u"<library>"_s, fixture.libraryRoot());
+    std::unique_ptr<LoopDiskImage> drive;
+    if (c.driveAway) {
+        drive = ::geteuid() == 0 ? LoopDiskImage::create(fixture.dir.filePath(u"drive.img"_s))
+                                 : nullptr;
+        if (!drive || !drive->mountAt(fixture.cacheRoot()))
+            QSKIP("a drive needs the administrator and a loop device");
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (drive)
+            LoopDiskImage::unmountFrom(fixture.cacheRoot());
+    });
     const auto model = fixture.make();
     if (c.waiting) {
         QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
         QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
     }
     const QList<LocalLibraryItem> waiting = storedRecords(fixture.library);
+    if (drive)
+        QVERIFY(LoopDiskImage::unmountFrom(fixture.cacheRoot()));
     QCOMPARE(waiting.size(), c.waiting ? c.raws : 0);
     QVERIFY(scan(*model, {folderSource(fixture.card(0))}));
     const ImportReview review = *model->importState().importReviewState().review;
@@ -575,18 +603,30 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes()
     QVERIFY(model->shellState().transferProgresses().isEmpty());
     QCOMPARE(storedRecords(fixture.library), waiting);
     QCOMPARE(cardState(fixture.card(0)), before);
+    if (drive) // nothing beneath the mount point
+        QCOMPARE(fileManifest(fixture.cacheRoot()), (QMap<QString, QString>()));
     if (c.refreshed) {
         model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
         QVERIFY(QTest::qWaitFor(
             [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
         QCOMPARE(model->importState().importErrorMessage(),
                  c.refreshClears ? std::nullopt : std::optional(c.message));
+        if (drive)
+            QCOMPARE(model->importState().importRecoveryMessage(), c.message);
         if (c.refreshRemovesCopies)
             QCOMPARE(filesNamed(fixture.cacheRoot(), u"*.DNG"_s).size(), c.raws);
     }
 
     *spaceShort = false;
     hasher->failing = false;
+    if (drive) { // back: every record as it was, its card's evidence included
+        QVERIFY(drive->mountAt(fixture.cacheRoot()));
+        model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
+        QCOMPARE(storedRecords(fixture.library), waiting);
+        QCOMPARE(model->importState().importRecoveryMessage(), std::nullopt);
+    }
     QCoro::waitFor(model->importWorkflows().addReviewToIngestCache());
 
     QCOMPARE(model->importState().importErrorMessage(),

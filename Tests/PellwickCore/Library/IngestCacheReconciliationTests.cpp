@@ -258,15 +258,21 @@ void IngestCacheReconciliationTests::reconcile_data()
         << IngestCacheReconciliation{1, 1, true}
         << texts({"r1:needsAttention:b/1.CR3:-", "+1.CR3:staging:b/1.CR3:-"});
     QTest::newRow("deleted package drops only a ready record")
-        << QStringList{}
+        << texts({"b/5.CR3=5"})
         << texts({"r1 staging 1 b/1.CR3",
                   "r2 uploading 2 b/2.CR3",
                   "r3 needsAttention 3 b/3.CR3",
-                  "r4 verifiedBackup 4 b/4.CR3"})
+                  "r4 verifiedBackup 4 b/4.CR3",
+                  "r5 staging 5 b/5.CR3"})
         << QStringList{} << none
         << texts({"r2:uploading:b/2.CR3:-",
                   "r3:needsAttention:b/3.CR3:-",
-                  "r4:verifiedBackup:b/4.CR3:-"});
+                  "r4:verifiedBackup:b/4.CR3:-",
+                  "r5:staging:b/5.CR3:-"});
+    QTest::newRow("a cache holding no ready record's package is away, not emptied")
+        << texts({"n/9.CR3=9"}) << texts({"r1 staging 1 b/1.CR3", "r2 staging 2 c/2.CR3"})
+        << QStringList{} << IngestCacheReconciliation{0, 0, true, true}
+        << texts({"r1:staging:b/1.CR3:-", "r2:staging:c/2.CR3:-"});
     QTest::newRow("sidecar edited in place: the edited pair is a photo of its own")
         << texts({"b/1.CR3=1", "b/1.xmp=12"}) << texts({"r1 staging 1 b/1.CR3 b/1.xmp=11"})
         << QStringList{} << IngestCacheReconciliation{1, 1, true}
@@ -413,7 +419,7 @@ void IngestCacheReconciliationTests::reconcile()
     const qsizetype changed = recording->changes().size();
     QCOMPARE(
         cache.reconcileIngestCache(review(), blockedFolders, hasher, captureMetadata, now).value(),
-        (IngestCacheReconciliation{0, 0, true}));
+        (IngestCacheReconciliation{0, 0, true, expected.cacheUnavailable}));
     QCOMPARE(recording->changes().mid(changed), QStringList());
 }
 

@@ -72,11 +72,28 @@ QCoro::Task<> ImportWorkflows::addReviewToIngestCache()
     const bool gateAsked = co_await requestInitialIngestCacheCreationIfNeeded();
     if (!self)
         co_return;
+    // Copies into the bare mount point of a drive that is away would hide beneath the drive.
+    Result<bool> there = true;
+    if (!gateAsked) {
+        QFuture<Result<bool>> holding = m_ingestCache.holdIngestCacheFolder();
+        std::optional<Result<bool>> held = co_await Workflow::resumeIn(self, {}, holding);
+        if (!held)
+            co_return;
+        there = std::move(*held);
+    }
     // Work that began during the gate, this Add aside.
     const bool excluded
         = RunningWork::of(m_state, m_ingestCacheState).excludes(Work::AddToIngestCache);
     if (gateAsked || excluded || !m_state.importReviewState().review) {
         m_isAddingReviewToIngestCache = false;
+        co_return;
+    }
+    if (!there || !*there) {
+        m_isAddingReviewToIngestCache = false;
+        m_state.setImportErrorMessage(
+            there ? IngestCacheFeedback::folderAwayMessage(m_ingestCache.ingestCache().rootURL())
+                  : m_ingestCache.ingestCacheFolderFailureMessage(
+                      there.error(), ImportFeedback::ingestCacheCopyNeedsAttentionMessage()));
         co_return;
     }
 

@@ -5,6 +5,7 @@
 #include <PellwickApp/Stores/IngestCacheLocationStoring.h>
 #include <PellwickApp/Workflows/IngestCacheRefreshGeneration.h>
 #include <PellwickApp/Workflows/Library/LibrarySelection.h>
+#include <PellwickApp/Workflows/UserManagedIngestCacheRefreshWorker.h>
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Import/StagingArea.h>
 #include <PellwickCore/Ingest/ImportReviewBuilder.h>
@@ -37,7 +38,6 @@ class LibraryWorkflows;
 class PhotoMetadataExtracting;
 class SessionState;
 class TransferProgressBoard;
-class UserManagedIngestCacheRefreshWorker;
 
 /// The Ingest Cache's upkeep (cleanup of archived packages, its retries, the reconciliation with
 /// a cache the user may edit by hand), its move with the retained old cache, and the removal of
@@ -88,6 +88,17 @@ public:
     /// Makes the folder at `root` the active Ingest Cache, with the workflows' file system and
     /// hasher, and publishes it as `ingestCacheRoot`.
     void useIngestCache(const QString &root);
+
+    /// How the active cache's folder and a move's target are held for this process (none: not
+    /// held). Set once, before any work.
+    void setIngestCacheFolderHold(FolderHold hold) { m_folderHold = std::move(hold); }
+
+    /// Before work that writes into the Ingest Cache, on the user-initiated pool: whether its
+    /// folder is there (`holdIngestCacheFolderIfThere`), held now; false when it is away.
+    QFuture<Result<bool>> holdIngestCacheFolder() const;
+    /// The text of `error` from work on the cache's folder: that another copy holds it, else
+    /// `otherwise`.
+    QString ingestCacheFolderFailureMessage(const Error &error, const QString &otherwise) const;
 
     const QHash<QString, QString> &retainedIngestCacheManifest() const
     {
@@ -258,6 +269,7 @@ private:
         const Result<IngestCacheMigrationReconciliation> &synchronized);
 
     Services m_services;
+    FolderHold m_folderHold;
     IngestCacheState &m_state;
     ImportState &m_importState;
     LibraryState &m_libraryState;

@@ -50,13 +50,20 @@ Result<MoveOutcome> moveIngestCache(const IngestCache &cache,
                                     const std::optional<QString> &restoring,
                                     const TransferProgressSink &progress,
                                     const QUuid &transferID,
+                                    const FolderHold &hold,
                                     std::stop_token stop)
 {
     if (restoring && isSameOrInsideByIdentity(cache.fileManager(), *restoring, newRoot))
         return BesideRestore{};
+    // Another running copy's cache is no target: held before the copy when the folder is
+    // there, else as soon as the copy has made it.
+    if (hold && cache.fileManager().fileExists(newRoot))
+        PELLWICK_TRY(hold(newRoot));
     PELLWICK_TRY_ASSIGN(IngestCacheMigration migration, library.withExclusiveAccess([&] {
         return cache.migrate(newRoot, progress, transferID, stop);
     }));
+    if (hold)
+        PELLWICK_TRY(hold(newRoot));
     PELLWICK_TRY(library.relocateIngestCacheItems(migration.oldRootURL, migration.newRootURL));
     return migration;
 }
@@ -168,8 +175,10 @@ QCoro::Task<> IngestCacheWorkflows::performIngestCacheMigration(QString newRoot)
          restoring = m_services.restoreDestination ? m_services.restoreDestination() : std::nullopt,
          progress = m_board.sink(),
          transferID,
+         hold = m_folderHold,
          stop] {
-            return moveIngestCache(cache, library, newRoot, restoring, progress, transferID, stop);
+            return moveIngestCache(
+                cache, library, newRoot, restoring, progress, transferID, hold, stop);
         });
     const std::optional<Result<MoveOutcome>> moved = co_await Workflow::resumeIn(self, stop, job);
     if (!moved)

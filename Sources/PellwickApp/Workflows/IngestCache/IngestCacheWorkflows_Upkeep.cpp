@@ -127,9 +127,12 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
          extractor = m_services.metadataExtractor,
          staging = m_services.stagingArea,
          passLock = m_cacheCleanupPassLock,
+         hold = m_folderHold,
          stop = m_cacheCleanupPasses.token()]() -> Result<std::optional<ReconciledCache>> {
             if (!cache.fileManager().fileExists(cache.rootURL()))
                 return std::optional<ReconciledCache>();
+            PELLWICK_TRY_ASSIGN(const bool held,
+                                holdIngestCacheFolderIfThere(cache, library, hold));
             const ImportScanVolume source{
                 QStringLiteral("Ingest Cache"), cache.rootURL(), std::nullopt};
             PELLWICK_TRY_ASSIGN(const ImportReview review, builder.buildReview({source}));
@@ -139,6 +142,10 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
                 PELLWICK_TRY_ASSIGN(IngestCacheReconciliation reconciliation,
                                     library.reconcileIngestCache(
                                         review, blocked, *hasher, *extractor, Date::now()));
+                // Archived copies are deleted only from a folder that is there and held.
+                if (!held || reconciliation.cacheUnavailable)
+                    return std::optional<ReconciledCache>(
+                        ReconciledCache{reconciliation, {}, blocked});
                 PELLWICK_TRY_ASSIGN(
                     ArchivedCacheCleanup cleanup,
                     cleanUpArchivedPackages(std::nullopt, cache, library, staging, stop));
@@ -151,11 +158,17 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
     if (!outcome)
         co_return;
     if (!*outcome) {
-        m_importState.setImportRecoveryMessage(IngestCacheFeedback::reconciliationFailedMessage());
+        m_importState.setImportRecoveryMessage(ingestCacheFolderFailureMessage(
+            outcome->error(), IngestCacheFeedback::reconciliationFailedMessage()));
         co_return;
     }
     if (!**outcome) // no cache folder: nothing was reconciled
         co_return;
+    if ((**outcome)->reconciliation.cacheUnavailable) {
+        m_importState.setImportRecoveryMessage(
+            IngestCacheFeedback::folderAwayMessage(m_services.ingestCache.rootURL()));
+        co_return;
+    }
     const ReconciledCache &reconciled = ***outcome;
     // First: the messages below name the photos of those batches.
     m_state.setUnfinishedIngestCacheBatches(reconciled.unfinishedBatches);
@@ -165,10 +178,32 @@ QCoro::Task<> IngestCacheWorkflows::reconcileUserManagedIngestCache()
         m_importState.setImportRecoveryMessage(IngestCacheFeedback::changedFilesMessage());
 }
 
+QFuture<Result<bool>> IngestCacheWorkflows::holdIngestCacheFolder() const
+{
+    return Workflow::run(
+        WorkflowPools::userInitiated(),
+        [cache = m_services.ingestCache,
+         library = m_services.localLibraryCache,
+         hold = m_folderHold] { return holdIngestCacheFolderIfThere(cache, library, hold); });
+}
+
+QString IngestCacheWorkflows::ingestCacheFolderFailureMessage(const Error &error,
+                                                              const QString &otherwise) const
+{
+    return IngestCacheFeedback::isHeldByAnotherCopy(error)
+               ? IngestCacheFeedback::folderInUseMessage(m_services.ingestCache.rootURL())
+               : otherwise;
+}
+
 void IngestCacheWorkflows::clearReconciliationFailure()
 {
-    // The field holds other upkeep and recovery texts too: only this failure's own goes.
-    if (m_importState.importRecoveryMessage() == IngestCacheFeedback::reconciliationFailedMessage())
+    // The field holds other upkeep and recovery texts too: only this failure's own goes, or that
+    // the cache's folder was away or held by another copy.
+    const QString root = m_services.ingestCache.rootURL();
+    const std::optional<QString> shown = m_importState.importRecoveryMessage();
+    if (shown == IngestCacheFeedback::reconciliationFailedMessage()
+        || shown == IngestCacheFeedback::folderAwayMessage(root)
+        || shown == IngestCacheFeedback::folderInUseMessage(root))
         m_importState.setImportRecoveryMessage(std::nullopt);
 }
 
@@ -226,7 +261,8 @@ void IngestCacheWorkflows::scheduleUserManagedIngestCacheRefresh()
         m_services.importReviewBuilder,
         m_services.metadataExtractor,
         m_ingestCacheRefreshGeneration,
-        m_ingestCacheRefreshGeneration->value());
+        m_ingestCacheRefreshGeneration->value(),
+        m_folderHold);
     m_ingestCacheRefreshTask.emplace();
     const QPointer<IngestCacheWorkflows> self(this);
     runIngestCacheRefresh(self, worker);
@@ -252,9 +288,13 @@ QCoro::Task<> IngestCacheWorkflows::runIngestCacheRefresh(
         co_return;
     if (!*outcome) {
         workflows->m_importState.setImportRecoveryMessage(
-            IngestCacheFeedback::reconciliationFailedMessage());
+            workflows->ingestCacheFolderFailureMessage(
+                outcome->error(), IngestCacheFeedback::reconciliationFailedMessage()));
     } else if (!(*outcome)->reconciliation.didApply) {
         workflows->m_isIngestCacheRefreshPending = true;
+    } else if ((*outcome)->reconciliation.cacheUnavailable) {
+        workflows->m_importState.setImportRecoveryMessage(
+            IngestCacheFeedback::folderAwayMessage(workflows->m_services.ingestCache.rootURL()));
     } else {
         workflows->m_state.setUnfinishedIngestCacheBatches((*outcome)->unfinishedBatches);
         workflows->clearMessagesCuredByReconciliation();
