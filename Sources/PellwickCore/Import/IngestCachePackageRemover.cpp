@@ -18,6 +18,13 @@ bool isNotFound(const Error &error)
     return status && status->statusCode == 404;
 }
 
+bool isRemovable(const LocalLibraryItem &item)
+{
+    return (item.importStatus == LibraryItemImportStatus::LocalCacheReady
+            || item.importStatus == LibraryItemImportStatus::NeedsAttention)
+           && item.ingestCacheOriginalURL;
+}
+
 bool isArchived(LibraryItemImportStatus status)
 {
     return status == LibraryItemImportStatus::VerifiedBackup
@@ -47,10 +54,7 @@ IngestCachePackageRemover::removableItems(const QSet<QUuid> &ids) const
     if (ids.isEmpty())
         return removable;
     records->forEach([&](const LocalLibraryItem &item) {
-        if (ids.contains(item.id)
-            && (item.importStatus == LibraryItemImportStatus::LocalCacheReady
-                || item.importStatus == LibraryItemImportStatus::NeedsAttention)
-            && item.ingestCacheOriginalURL) {
+        if (ids.contains(item.id) && isRemovable(item)) {
             removable.append(item);
         }
     });
@@ -63,13 +67,6 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
 {
     Result<QList<LocalLibraryItem>> items = removableItems(ids);
     PELLWICK_TRY(items);
-    QSet<QUuid> removing;
-    for (const LocalLibraryItem &item : *items)
-        removing.insert(item.id);
-
-    // A file overwritten in place leaves two records naming it (the old one needing attention,
-    // a new ready one): removing the old package must not delete the new record's only copy.
-    QSet<QString> namedElsewhere;
     // A backend item that a record holds as archived is nobody's import to cancel: the request
     // would ask the backend to delete an archived backup.
     QSet<qint64> archived;
@@ -79,12 +76,6 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
         records->forEach([&](const LocalLibraryItem &record) {
             if (record.backendLibraryItemID && isArchived(record.importStatus))
                 archived.insert(*record.backendLibraryItemID);
-            if (removing.contains(record.id))
-                return;
-            for (const auto &url : {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
-                if (url)
-                    namedElsewhere.insert(QDir::cleanPath(*url));
-            }
         });
     }
 
@@ -110,6 +101,7 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
     }
 
     QSet<QUuid> removed;
+    std::optional<FileUsers> fileUsers;
     for (const LocalLibraryItem &item : *items) {
         if (stop.stop_requested())
             return failure(CancellationError{});
@@ -123,19 +115,57 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
         // Every staging of the item: a leftover one would upload the package after all.
         PELLWICK_TRY(m_stagingArea.removeRecords(item.id));
 
+        PELLWICK_TRY_ASSIGN(const bool gone, removeCachedPackage(item, fileUsers));
+        if (gone)
+            removed.insert(item.id);
+    }
+    return removed;
+}
+
+Result<bool>
+IngestCachePackageRemover::removeCachedPackage(const LocalLibraryItem &item,
+                                               std::optional<FileUsers> &fileUsers) const
+{
+    // Decided on the records as they are while the files go: a reconciliation or a rebuild may
+    // have changed them since the items were chosen, and waits meanwhile.
+    return m_cache.withExclusiveAccess([&]() -> Result<bool> {
+        PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords records, m_cache.cachedRecords());
+        const QList<qsizetype> positions = records.positions(item.id);
+        if (positions.isEmpty())
+            return true; // removed meanwhile
+        const LocalLibraryItem &current = records.at(positions.last());
+        // A record that an import took up or a rebuild linked to its archived item meanwhile is
+        // no longer only in the Ingest Cache.
+        if (!isRemovable(current) || current.backendLibraryItemID != item.backendLibraryItemID)
+            return false;
+        if (!fileUsers || !records.sharesRecordsWith(fileUsers->records))
+            fileUsers.emplace(
+                FileUsers{records, IngestCacheFileUsers(records, m_cache.fileManager()), {}});
+
+        // A file overwritten in place leaves two records naming it (the old one needing
+        // attention, a new ready one), perhaps spelled otherwise: removing the old package must
+        // not delete the new record's only copy.
         QStringList files;
-        for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {
-            if (url && !namedElsewhere.contains(QDir::cleanPath(*url)))
+        for (const auto &url : {current.ingestCacheOriginalURL, current.ingestCacheSidecarURL}) {
+            if (!url)
+                continue;
+            QSet<QUuid> users = fileUsers->users.users(*url);
+            users.subtract(fileUsers->removedIDs);
+            users.remove(item.id);
+            if (users.isEmpty())
                 files.append(*url);
         }
         if (!files.isEmpty()) {
+            PELLWICK_TRY(m_cache.makeLoadedFilesDurable());
             PELLWICK_TRY(m_ingestCache.removeUnarchivedPackage(
                 files.at(0), files.size() > 1 ? std::optional(files.at(1)) : std::nullopt));
         }
         PELLWICK_TRY(m_cache.removeItems({item.id}));
-        removed.insert(item.id);
-    }
-    return removed;
+        // Only this removal changed the records since the users were found.
+        fileUsers->removedIDs.insert(item.id);
+        PELLWICK_TRY_ASSIGN(fileUsers->records, m_cache.cachedRecords());
+        return true;
+    });
 }
 
 } // namespace Pellwick

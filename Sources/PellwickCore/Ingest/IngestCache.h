@@ -53,6 +53,26 @@ struct IngestCacheCopy
     bool operator==(const IngestCacheCopy &) const = default;
 };
 
+/// A file of a cached package as a package check found it.
+struct CheckedCacheFile
+{
+    QString url;
+    /// What the file was while its bytes were found to be the expected ones; none when nothing
+    /// was there.
+    std::optional<FileAttributes> attributes;
+
+    bool operator==(const CheckedCacheFile &) const = default;
+};
+
+/// The files of a cached package as `IngestCache::checkArchivedPackage` found them, RAW original
+/// first.
+struct CheckedCachePackage
+{
+    QList<CheckedCacheFile> files;
+
+    bool operator==(const CheckedCachePackage &) const = default;
+};
+
 /// The free bytes of the volume holding a path; may fail. Must be thread-safe.
 using AvailableCapacityProbe = std::function<Result<qint64>(const QString &path)>;
 
@@ -136,6 +156,20 @@ public:
                                 const std::optional<QString> &sidecarURL,
                                 const QString &contentHash,
                                 const std::optional<QString> &sidecarContentHash) const;
+    /// As `matchesArchivedPackage`, with the files as they were found to hold the archived bytes
+    /// (a file that changed while it was hashed does not); none when the package does not match.
+    std::optional<CheckedCachePackage>
+    checkArchivedPackage(const QString &rawURL,
+                         const std::optional<QString> &sidecarURL,
+                         const QString &contentHash,
+                         const std::optional<QString> &sidecarContentHash) const;
+    /// Deletes the files of `package` (see `removeArchivedPackage`) while each is still the file
+    /// that was checked, examined first for all and again right before each unlink
+    /// (`removeFileIfStill`), and flushes the folders the removal changed. False when a file
+    /// changed since the check, or something now lies where nothing was: every file is kept when
+    /// that is found before the first unlink, the changed one and those after it otherwise. False,
+    /// deleting nothing, when a file lies outside the root. Fails with the file system's error.
+    [[nodiscard]] Result<bool> removeCheckedPackage(const CheckedCachePackage &package) const;
     /// Deletes the package's files and the folders left empty, up to but not including the root.
     /// Does nothing when a file lies outside the root. Fails with the file system's error, also
     /// when a file cannot be examined: only a file known to be gone is passed over.

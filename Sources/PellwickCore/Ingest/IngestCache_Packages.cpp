@@ -1,6 +1,8 @@
 // Package checks and removal of the Ingest Cache.
 #include "IngestCache.h"
 
+#include <PellwickCore/Support/FileRemoval.h>
+
 #include <QDir>
 
 #include <cerrno>
@@ -54,12 +56,37 @@ bool IngestCache::matchesArchivedPackage(const QString &rawURL,
                                          const QString &contentHash,
                                          const std::optional<QString> &sidecarContentHash) const
 {
-    if (!isInsideActiveRoot(rawURL) || (sidecarURL && !isInsideActiveRoot(*sidecarURL)))
-        return false;
+    return checkArchivedPackage(rawURL, sidecarURL, contentHash, sidecarContentHash).has_value();
+}
 
-    const auto hashEquals = [this](const QString &path, const QString &expected) {
+std::optional<CheckedCachePackage>
+IngestCache::checkArchivedPackage(const QString &rawURL,
+                                  const std::optional<QString> &sidecarURL,
+                                  const QString &contentHash,
+                                  const std::optional<QString> &sidecarContentHash) const
+{
+    if (!isInsideActiveRoot(rawURL) || (sidecarURL && !isInsideActiveRoot(*sidecarURL)))
+        return std::nullopt;
+
+    CheckedCachePackage package;
+    // The file as it was from before its bytes were read until after: only that file is known
+    // to hold them.
+    const auto holds = [&](const QString &path, const QString &expected) {
+        const Result<FileAttributes> before = m_fileManager->attributesOfItem(path);
+        if (!before)
+            return false;
         const Result<QString> hash = m_contentHasher->contentHash(path);
-        return hash && *hash == expected;
+        if (!hash || *hash != expected)
+            return false;
+        const Result<FileAttributes> after = m_fileManager->attributesOfItem(path);
+        if (!after || *after != *before)
+            return false;
+        package.files.append(CheckedCacheFile{path, *before});
+        return true;
+    };
+    const auto absent = [&](const QString &path) {
+        package.files.append(CheckedCacheFile{path, std::nullopt});
+        return true;
     };
     const auto sidecarMatches = [&](bool missingIsAcceptable) {
         if (!sidecarURL && !sidecarContentHash)
@@ -70,16 +97,54 @@ bool IngestCache::matchesArchivedPackage(const QString &rawURL,
         if (!present)
             return false;
         if (!*present)
-            return missingIsAcceptable;
-        return hashEquals(*sidecarURL, *sidecarContentHash);
+            return missingIsAcceptable && absent(*sidecarURL);
+        return holds(*sidecarURL, *sidecarContentHash);
     };
 
     const Result<bool> rawPresent = isPresent(*m_fileManager, rawURL);
     if (!rawPresent)
-        return false;
-    if (*rawPresent)
-        return hashEquals(rawURL, contentHash) && sidecarMatches(false);
-    return sidecarMatches(true);
+        return std::nullopt;
+    const bool matches = *rawPresent ? holds(rawURL, contentHash) && sidecarMatches(false)
+                                     : absent(rawURL) && sidecarMatches(true);
+    if (!matches)
+        return std::nullopt;
+    return package;
+}
+
+Result<bool> IngestCache::removeCheckedPackage(const CheckedCachePackage &package) const
+{
+    for (const CheckedCacheFile &file : package.files) {
+        if (!isInsideActiveRoot(file.url))
+            return false;
+    }
+    // Every file first: a package one of whose files was saved anew since the check keeps all.
+    for (const CheckedCacheFile &file : package.files) {
+        if (!file.attributes) {
+            PELLWICK_TRY_ASSIGN(const bool present, isPresent(*m_fileManager, file.url));
+            if (present)
+                return false;
+            continue;
+        }
+        const Result<FileAttributes> current = m_fileManager->attributesOfItem(file.url);
+        if (current && *current != *file.attributes)
+            return false;
+    }
+    for (const CheckedCacheFile &file : package.files) {
+        if (!file.attributes)
+            continue;
+        PELLWICK_TRY_ASSIGN(const bool removed,
+                            removeFileIfStill(*m_fileManager, file.url, *file.attributes));
+        if (!removed)
+            return false;
+        QString folder = parentPath(QDir::cleanPath(file.url));
+        PELLWICK_TRY(removeEmptyParentFolders(folder));
+        // The removal lasts only once the folder that lost an entry (the file's, or the highest
+        // emptied one's parent) is flushed.
+        while (!m_fileManager->fileExists(folder) && parentPath(folder) != folder)
+            folder = parentPath(folder);
+        PELLWICK_TRY(m_fileManager->synchronizeDirectory(folder));
+    }
+    return true;
 }
 
 Result<void> IngestCache::removeArchivedPackage(const QString &rawURL,

@@ -237,6 +237,11 @@ public:
         return std::forward<F>(body)();
     }
 
+    /// Flushes the library files as loaded, so that what they say outlives a power cut: an entry
+    /// read back from the page cache may be one a killed process never flushed. For callers inside
+    /// `withExclusiveAccess` that delete files on the strength of the records (every write does
+    /// it first); nothing is done once they are durable.
+    [[nodiscard]] Result<void> makeLoadedFilesDurable() const;
     /// Writes the complete item array. For callers inside `withExclusiveAccess`.
     [[nodiscard]] Result<void> writeItemsLocked(const QList<LocalLibraryItem> &items) const;
     /// Writes `items` only while the stored records still equal `expectedItems` (every field);
@@ -267,7 +272,6 @@ private:
     Result<void> keepUnreadableFiles() const;
     Result<void> appendToJournal(const QByteArray &entry) const;
     Result<void> createJournal(const QByteArray &entry) const;
-    Result<void> makeLoadedFilesDurable() const;
     Result<void> replaceCommitting(const QString &temporary, const QString &target) const;
     bool filesAreOurs() const;
     void publish(const LocalLibraryCacheRecords &records) const;

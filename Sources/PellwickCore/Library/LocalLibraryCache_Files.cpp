@@ -237,6 +237,7 @@ Result<void> LocalLibraryCache::makeLoadedFilesDurable() const
     // flushed, and a journal its rename put in place may not be in the folder yet: the next
     // entry, once flushed, would outlive them at a power cut and leave a journal that no longer
     // loads, or entries behind the old one.
+    const std::lock_guard guard(m_storage->mutationLock);
     Detail::LibraryDiskState &disk = *m_storage->disk;
     if (disk.loadedFilesAreDurable)
         return {};

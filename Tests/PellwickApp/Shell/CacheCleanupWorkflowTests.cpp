@@ -3,6 +3,7 @@
 #include <PellwickApp/Workflows/IngestCache/IngestCacheWorkflows.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <Support/ContentHasherFakes.h>
 #include <Support/TestErrors.h>
@@ -24,13 +25,16 @@ private Q_SLOTS:
 struct CleanupCase
 {
     Status first = Status::VerifiedBackup;
-    /// Package 1 shares package 0's sidecar ("P0.xmp"), with this status.
+    /// Package 1 shares package 0's sidecar ("P0.xmp"), with this status, and names its files
+    /// through a symbolic link to their folder when `throughLink`.
     std::optional<Status> sharing = {};
+    bool throughLink = false;
     /// errno of a failing deletion of package 0, or of a failing library write (each once).
     int undeletable = 0;
     int libraryWriteFails = 0;
-    /// Done to package 0: "edit", "deleteRaw", "hashFails", "outside", or "move" (pending before
-    /// the pass, or before the retry when undeletable).
+    /// Done to package 0: "edit", "deleteRaw", "hashFails", "outside", "move" (pending before
+    /// the pass, or before the retry when undeletable), or "saveSidecar" (an editor saves the
+    /// sidecar by rename as its RAW original is about to go).
     QString change = {};
     QList<int> removed = {0, 1, 2};
     qint64 pending = 0;
@@ -40,6 +44,9 @@ struct CleanupCase
     /// Package 0's Staging Area folder, left by its import in this phase; none when unset.
     std::optional<StagedImportPhase> staged = {};
     bool stagedKept = false;
+    /// The library is loaded anew before the pass, from files a killed process may not have
+    /// flushed.
+    bool reopened = false;
 };
 
 Q_DECLARE_METATYPE(CleanupCase)
@@ -73,6 +80,12 @@ void CacheCleanupWorkflowTests::cleanupAndRetry_data()
         << CleanupCase{.sharing = Status::VerifiedBackup};
     QTest::newRow("a shared sidecar stays for a package not archived")
         << CleanupCase{.sharing = Status::LocalCacheReady, .removed = {0, 2}};
+    QTest::newRow("a shared sidecar stays for a package not archived naming it through a link")
+        << CleanupCase{.sharing = Status::LocalCacheReady, .throughLink = true, .removed = {0, 2}};
+    QTest::newRow("a sidecar saved anew between the check and the unlink stays")
+        << CleanupCase{.change = u"saveSidecar"_s, .removed = {1, 2}};
+    QTest::newRow("the library is flushed before anything is deleted")
+        << CleanupCase{.reopened = true};
     QTest::newRow("a library write failing mid-pass")
         << CleanupCase{.first = Status::CleanupPending, .libraryWriteFails = EIO};
     QTest::newRow("the staged copies of a Verified Backup go")
@@ -97,7 +110,13 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     QList<LocalLibraryItem> items{
         fixture.addPackage(0, c.first, u"P%1.xmp"_s, c.change == u"outside" ? u"../out"_s : u"b"_s),
         fixture.addPackage(
-            1, c.sharing.value_or(Status::VerifiedBackup), c.sharing ? u"P0.xmp"_s : u"P%1.xmp"_s),
+            1,
+            c.sharing.value_or(Status::VerifiedBackup),
+            c.sharing ? u"P0.xmp"_s : u"P%1.xmp"_s,
+            c.throughLink
+                    && QFile::link(fixture.cacheRoot() + u"/b"_s, fixture.cacheRoot() + u"/l"_s)
+                ? u"l"_s
+                : u"b"_s),
         fixture.addPackage(2, Status::VerifiedBackup)};
     const QString raw = *items[0].ingestCacheOriginalURL, sidecar = *items[0].ingestCacheSidecarURL;
     if (c.change == u"edit")
@@ -107,6 +126,15 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     const QByteArray rawBefore = readFile(raw), sidecarBefore = readFile(sidecar);
     if (c.undeletable)
         fixture.files->failOperation(FileOperation::RemoveItem, c.undeletable, u"P0.DNG"_s, 1);
+    const QByteArray savedSidecar = "<x:xmpmeta>saved</x:xmpmeta>";
+    if (c.change == u"saveSidecar")
+        fixture.files->beforeOperation(
+            FileOperation::RemoveItem, u"P0.DNG"_s, [&](const QString &) {
+                writeFile(sidecar + u".saving"_s, savedSidecar);
+                const QByteArray saving = QFile::encodeName(sidecar + u".saving"_s);
+                QVERIFY(std::rename(saving.constData(), QFile::encodeName(sidecar).constData())
+                        == 0);
+            });
     if (c.libraryWriteFails)
         fixture.files->failOperation(
             FileOperation::Write, c.libraryWriteFails, u"/LocalLibraryCache/"_s, 1);
@@ -123,6 +151,9 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
         writeFile(staging.stagedOriginalURL(record), rawBefore);
         PELLWICK_VERIFY_SUCCESS(staging.writeRecord(record));
     }
+    const qsizetype reopenedAt = fixture.files->log().size();
+    if (c.reopened)
+        fixture.library = LocalLibraryCache(fixture.libraryRoot(), fixture.files);
     const auto model = fixture.make();
     if (c.change == u"move" && !c.undeletable)
         fixture.pendMove(*model);
@@ -147,9 +178,21 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
         QCOMPARE(QFile::exists(*items[n].ingestCacheOriginalURL), !removed.contains(items[n].id));
     const bool sidecarNeeded = c.sharing && !removed.contains(items[1].id);
     QCOMPARE(QFile::exists(sidecar), !removed.contains(items[0].id) || sidecarNeeded);
+    const bool saved = c.change == u"saveSidecar";
     if (!removed.contains(items[0].id)) {
-        QCOMPARE(readFile(raw), rawBefore);
-        QCOMPARE(readFile(sidecar), sidecarBefore);
+        if (!saved)
+            QCOMPARE(readFile(raw), rawBefore);
+        QCOMPARE(readFile(sidecar), saved ? savedSidecar : sidecarBefore);
+    }
+    if (c.reopened) {
+        const QStringList log = fixture.files->log().mid(reopenedAt);
+        const auto flushed = std::find_if(log.cbegin(), log.cend(), [&](const QString &line) {
+            return line.startsWith(u"synchronize"_s) && line.contains(fixture.libraryRoot());
+        });
+        const auto deleted = std::find_if(log.cbegin(), log.cend(), [&](const QString &line) {
+            return line.startsWith(u"removeItem "_s) && line.contains(fixture.cacheRoot());
+        });
+        QVERIFY(deleted != log.cend() && flushed < deleted);
     }
     QCOMPARE(fixture.mainThreadDiskWork.load(), 0);
     QVERIFY(!hasher->callingThreads().contains(std::this_thread::get_id()));
@@ -162,7 +205,7 @@ void CacheCleanupWorkflowTests::cleanupAndRetry()
     QVERIFY(
         QTest::qWaitFor([&] { return !model->ingestCacheWorkflows().cacheCleanupRetryTask(); }));
     const bool retried = c.undeletable && c.change != u"move";
-    QCOMPARE(QFile::exists(raw), !removed.contains(items[0].id) && !retried);
+    QCOMPARE(QFile::exists(raw), !removed.contains(items[0].id) && !retried && !saved);
     if (retried) // as a first pass that could delete would have left it
         QCOMPARE(*fixture.stored(items[0].id),
                  items[0].replacingImportStatus(c.first).replacingIngestCachePackage(std::nullopt));

@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <latch>
+#include <thread>
+
 #include <Support/BackendReplies.h>
 #include <Support/ChildProcess.h>
 #include <Support/FaultInjectingFileManager.h>
@@ -46,9 +49,13 @@ public:
 
 } // namespace
 
-/// Library records given as "label status backendID|- package stagedFolder": package "raw",
-/// "raw+xmp", "none" or "shared" (the RAW original of the record before it); stagedFolder "yes"
-/// or "no" (or a staging phase, see `writeScene`). Every label's files lie in the cache at "<label>/<label>.CR3" and ".xmp".
+/// Library records given as "label status backendID|- package stagedFolder [meanwhile]":
+/// package "raw", "raw+xmp", "none", "shared" (the RAW original of the record before it) or
+/// "linked" (its RAW original and sidecar, named through a symbolic link to the cache);
+/// stagedFolder "yes" or "no" (or a staging phase, see `writeScene`). A record marked "meanwhile"
+/// (new, or a label's record changed) is stored by another writer holding the library's
+/// exclusive access while the removal runs, from its first look at the Staging Area on. Every
+/// label's files lie in the cache at "<label>/<label>.CR3" and ".xmp".
 class IngestCachePackageRemoverTests : public QObject
 {
     Q_OBJECT
@@ -68,6 +75,8 @@ private:
     IngestCachePackageRemover remover(std::shared_ptr<const VerifiedBackupImportCancelling> api,
                                       std::shared_ptr<const FileManager> fileManager
                                       = std::make_shared<LocalFileManager>()) const;
+    IngestCachePackageRemover remover(std::shared_ptr<const VerifiedBackupImportCancelling> api,
+                                      const LocalLibraryCache &library) const;
     QStringList remainingLabels() const;
     QStringList stagedLabels() const;
     QSet<QUuid> idsOf(const QStringList &labels) const;
@@ -77,6 +86,8 @@ private:
     QString m_staging;
     QString m_library;
     QList<LocalLibraryItem> m_records;
+    /// The records stored before the removal, when some are stored meanwhile.
+    std::optional<QList<LocalLibraryItem>> m_recordsBefore;
 };
 
 void IngestCachePackageRemoverTests::init()
@@ -89,6 +100,7 @@ void IngestCachePackageRemoverTests::init()
     m_library = m_dir->filePath(u"library"_s);
     QVERIFY(QDir().mkpath(m_cache));
     m_records.clear();
+    m_recordsBefore.reset();
 }
 
 QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QStringList &layouts)
@@ -96,7 +108,14 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
     for (const QString &layout : layouts) {
         const QStringList words = layout.split(QLatin1Char(' '));
         const QString label = words.at(0);
-        LocalLibraryItem item = minimalLibraryItem(static_cast<int>(m_records.size()));
+        const bool meanwhile = words.size() > 5 && words.at(5) == u"meanwhile"_s;
+        if (meanwhile && !m_recordsBefore)
+            m_recordsBefore = m_records;
+        const auto changed = std::find_if(m_records.begin(), m_records.end(), [&](const auto &r) {
+            return r.originalFilename == label;
+        });
+        const int n = static_cast<int>(changed - m_records.begin());
+        LocalLibraryItem item = minimalLibraryItem(n);
         item.originalFilename = label;
         item.importStatus = *libraryItemImportStatusFromRaw(words.at(1));
         if (words.at(2) != u"-"_s)
@@ -104,6 +123,12 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
         const QString raw = m_cache + QLatin1Char('/') + label + QLatin1Char('/') + label;
         if (words.at(3) == u"shared"_s) {
             item.ingestCacheOriginalURL = m_records.last().ingestCacheOriginalURL;
+        } else if (words.at(3) == u"linked"_s) {
+            const QString link = m_dir->filePath(u"cache-link"_s);
+            QFile::link(m_cache, link);
+            const LocalLibraryItem &before = m_records.last();
+            item.ingestCacheOriginalURL = link + before.ingestCacheOriginalURL->mid(m_cache.size());
+            item.ingestCacheSidecarURL = link + before.ingestCacheSidecarURL->mid(m_cache.size());
         } else if (words.at(3) != u"none"_s) {
             item.ingestCacheOriginalURL = raw + u".CR3"_s;
             writeFile(raw + u".CR3"_s, patternBytes(100, 1));
@@ -139,10 +164,13 @@ QList<LocalLibraryItem> IngestCachePackageRemoverTests::writeScene(const QString
                      .writeRecord(record))
                 qFatal("cannot write the staging record");
         }
-        m_records.append(item);
+        if (changed != m_records.end())
+            *changed = item;
+        else
+            m_records.append(item);
     }
     const LocalLibraryCache cache(m_library, std::make_shared<LocalFileManager>());
-    if (!cache.writeItems(m_records))
+    if (!cache.writeItems(m_recordsBefore.value_or(m_records)))
         qFatal("cannot write the library");
     return m_records;
 }
@@ -155,6 +183,17 @@ IngestCachePackageRemoverTests::remover(std::shared_ptr<const VerifiedBackupImpo
     return IngestCachePackageRemover(LocalLibraryCache(m_library, fileManager),
                                      StagingArea(m_staging, fileManager, hasher),
                                      IngestCache(m_cache, fileManager, hasher),
+                                     std::move(api));
+}
+
+IngestCachePackageRemover
+IngestCachePackageRemoverTests::remover(std::shared_ptr<const VerifiedBackupImportCancelling> api,
+                                        const LocalLibraryCache &library) const
+{
+    const auto hasher = std::make_shared<SHA256ContentHasher>();
+    return IngestCachePackageRemover(library,
+                                     StagingArea(m_staging, library.fileManager(), hasher),
+                                     IngestCache(m_cache, library.fileManager(), hasher),
                                      std::move(api));
 }
 
@@ -259,6 +298,15 @@ void IngestCachePackageRemoverTests::removal_data()
     QTest::newRow("file another record still names")
         << texts({"old needsAttention - raw+xmp yes", "new staging - shared no"}) << texts({"old"})
         << QList<int>{} << texts({"old"}) << QList<qint64>{} << 0;
+    QTest::newRow("file another record names through a symbolic link")
+        << texts({"old needsAttention - raw+xmp yes", "new staging - linked no"}) << texts({"old"})
+        << QList<int>{} << texts({"old"}) << QList<qint64>{} << 0;
+    QTest::newRow("file a record stored meanwhile names (a reconciliation's)")
+        << texts({"old staging - raw+xmp no", "new staging - shared no meanwhile"})
+        << texts({"old"}) << QList<int>{} << texts({"old"}) << QList<qint64>{} << 0;
+    QTest::newRow("record linked meanwhile to its archived item (a rebuild's)")
+        << texts({"a staging - raw+xmp no", "a verifiedBackup 7 raw+xmp no meanwhile"})
+        << texts({"a"}) << QList<int>{} << QStringList{} << QList<qint64>{} << 0;
     QTest::newRow("both records of a shared file")
         << texts({"old needsAttention - raw yes", "new staging - shared yes"})
         << texts({"old", "new"}) << QList<int>{} << texts({"new", "old"}) << QList<qint64>{} << 0;
@@ -276,11 +324,42 @@ void IngestCachePackageRemoverTests::removal()
     const QList<LocalLibraryItem> records = writeScene(layouts);
     const QMap<QString, QString> cacheBefore = fileManifest(m_cache);
     const QStringList stagedBefore = stagedLabels();
+    const QString realCache = QFileInfo(m_cache).canonicalFilePath();
+    QHash<QString, QString> cachePaths; // by each spelling, while the files are there
+    for (const LocalLibraryItem &item : records)
+        for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL})
+            if (url)
+                cachePaths.insert(
+                    *url, QDir(realCache).relativeFilePath(QFileInfo(*url).canonicalFilePath()));
     auto api = std::make_shared<ScriptedCancelling>();
     for (const int id : failingIDs)
         api->statuses.insert(id, id < 100 ? 404 : 500);
 
-    const Result<QSet<QUuid>> removed = remover(api).removePackages(idsOf(selected), u"token"_s);
+    const auto files = std::make_shared<FaultInjectingFileManager>();
+    const LocalLibraryCache library(m_library, files);
+    std::latch holding(1), stored(1);
+    std::thread writer;
+    if (m_recordsBefore) {
+        writer = std::thread([&] {
+            (void) library.withExclusiveAccess([&] {
+                holding.count_down();
+                stored.wait();
+                return library.writeItemsLocked(m_records);
+            });
+        });
+        holding.wait();
+        files->beforeOperation(FileOperation::FileExists, m_staging, [&](const QString &) {
+            if (!std::exchange(m_recordsBefore, std::nullopt))
+                return;
+            stored.count_down();
+        });
+    }
+    const Result<QSet<QUuid>> removed
+        = remover(api, library).removePackages(idsOf(selected), u"token"_s);
+    if (std::exchange(m_recordsBefore, std::nullopt))
+        stored.count_down(); // the removal never looked
+    if (writer.joinable())
+        writer.join();
     if (expectedStatus) {
         QVERIFY(!removed);
         QCOMPARE(removed.error(), unexpectedStatusError(expectedStatus));
@@ -302,7 +381,7 @@ void IngestCachePackageRemoverTests::removal()
                 expectedStaged.append(label);
         for (const auto &url : {item.ingestCacheOriginalURL, item.ingestCacheSidecarURL}) {
             if (url)
-                stillNamed.insert(QDir(m_cache).relativeFilePath(*url));
+                stillNamed.insert(cachePaths.value(*url));
         }
     }
     QMap<QString, QString> expectedCache;

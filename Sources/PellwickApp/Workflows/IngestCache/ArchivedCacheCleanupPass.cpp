@@ -3,8 +3,8 @@
 
 #include <PellwickApp/Workflows/Workflow.h>
 #include <PellwickCore/Ingest/ContentHashing.h>
+#include <PellwickCore/Library/IngestCacheFileUsers.h>
 
-#include <QDir>
 #include <QFile>
 #include <QtConcurrent>
 
@@ -16,24 +16,29 @@ namespace Pellwick {
 
 namespace {
 
-bool isEligibleForCleanup(const LocalLibraryItem &item)
+bool isArchived(LibraryItemImportStatus status)
 {
-    return item.ingestCacheOriginalURL
-           && (item.importStatus == LibraryItemImportStatus::VerifiedBackup
-               || item.importStatus == LibraryItemImportStatus::CleanupPending
-               || item.importStatus == LibraryItemImportStatus::Duplicate);
+    return status == LibraryItemImportStatus::VerifiedBackup
+           || status == LibraryItemImportStatus::CleanupPending
+           || status == LibraryItemImportStatus::Duplicate;
 }
 
-/// Whether the cached files are what the archive holds: the RAW original's bytes and, when a
-/// sidecar is cached, the archived sidecar's (a duplicate's archived copy may carry another
-/// card's sidecar, or none).
-bool holdsArchivedPackage(const IngestCache &cache, const LocalLibraryItem &item)
+bool isEligibleForCleanup(const LocalLibraryItem &item)
 {
-    return cache.matchesArchivedPackage(*item.ingestCacheOriginalURL,
-                                        item.ingestCacheSidecarURL,
-                                        item.contentHash,
-                                        item.ingestCacheSidecarURL ? item.archiveSidecarContentHash
-                                                                   : std::nullopt);
+    return item.ingestCacheOriginalURL && isArchived(item.importStatus);
+}
+
+/// The cached files as found holding what the archive holds: the RAW original's bytes and, when
+/// a sidecar is cached, the archived sidecar's (a duplicate's archived copy may carry another
+/// card's sidecar, or none); none when they do not.
+std::optional<CheckedCachePackage> archivedPackage(const IngestCache &cache,
+                                                   const LocalLibraryItem &item)
+{
+    return cache.checkArchivedPackage(*item.ingestCacheOriginalURL,
+                                      item.ingestCacheSidecarURL,
+                                      item.contentHash,
+                                      item.ingestCacheSidecarURL ? item.archiveSidecarContentHash
+                                                                 : std::nullopt);
 }
 
 /// Whether the cached files, not the archive's, are still those the record was made from.
@@ -153,52 +158,60 @@ void removeSettledStagedPackages(const StagingArea &staging, const LocalLibraryC
     }
     for (const StagedImportRecord &record : report->records) {
         const qsizetype p = positions.value(record.localLibraryItemID, -1);
-        if (p >= 0 && isSettledStagedPackage(record, records->at(p)))
-            (void) staging.removePackage(record);
+        if (p < 0 || !isSettledStagedPackage(record, records->at(p)))
+            continue;
+        // Only a library that says so after a power cut lets the staged copies go.
+        if (!library.makeLoadedFilesDurable())
+            return;
+        (void) staging.removePackage(record);
     }
 }
 
-} // namespace
-
-Result<IngestCacheWorkflows::ArchivedCacheCleanup>
-cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
-                        IngestCache cache,
-                        const LocalLibraryCache &library,
-                        const StagingArea &staging,
-                        std::stop_token stop)
+/// The eligible records among `records`, or the eligible packages of `given` (in its order) whose
+/// records are still archived, with their records' status: a copy that a record took and then left
+/// for another copy of the same bytes is one of them.
+QList<LocalLibraryItem> candidatesAmong(const LocalLibraryCacheRecords &records,
+                                        const std::optional<QList<LocalLibraryItem>> &given)
 {
-    PELLWICK_TRY_ASSIGN(const QList<LocalLibraryItem> records, library.readItems());
     QList<LocalLibraryItem> candidates;
-    for (const LocalLibraryItem &item : given ? *given : records) {
-        if (isEligibleForCleanup(item))
-            candidates.append(item);
+    if (!given) {
+        records.forEach([&](const LocalLibraryItem &item) {
+            if (isEligibleForCleanup(item))
+                candidates.append(item);
+        });
+        return candidates;
     }
-    // Two originals of one shot (a CR2 and a DNG) may share one cached sidecar.
-    QHash<QString, QList<QUuid>> sidecarUsers;
-    for (const LocalLibraryItem &item : records) {
-        if (item.ingestCacheSidecarURL)
-            sidecarUsers[QDir::cleanPath(*item.ingestCacheSidecarURL)].append(item.id);
+    for (const LocalLibraryItem &wanted : *given) {
+        const QList<qsizetype> positions = records.positions(wanted.id);
+        if (positions.isEmpty() || !isEligibleForCleanup(wanted))
+            continue;
+        const LibraryItemImportStatus status = records.at(positions.last()).importStatus;
+        if (isArchived(status))
+            candidates.append(wanted.replacingImportStatus(status));
     }
-    if (cache.contentHasher().allowsConcurrentCalls()) {
-        QStringList paths;
-        for (const LocalLibraryItem &item : std::as_const(candidates)) {
-            paths.append(*item.ingestCacheOriginalURL);
-            if (item.ingestCacheSidecarURL)
-                paths.append(*item.ingestCacheSidecarURL);
-        }
-        cache = cache.replacingContentHasher(
-            std::make_shared<HashesTakenAhead>(cache.sharedContentHasher(), paths, stop));
-    }
-    if (stop.stop_requested())
-        return failure(CancellationError{});
+    return candidates;
+}
 
+/// The pass over `candidates` with the library's exclusive access held; `records` are the
+/// library's.
+Result<IngestCacheWorkflows::ArchivedCacheCleanup>
+cleanUpLocked(const QList<LocalLibraryItem> &candidates,
+              const LocalLibraryCacheRecords &records,
+              const IngestCache &cache,
+              const LocalLibraryCache &library,
+              const StagingArea &staging)
+{
+    // A file another record names stays: two originals of one shot may share one cached sidecar,
+    // and records may spell the cache otherwise (through a symbolic link).
+    const IngestCacheFileUsers fileUsers(records, library.fileManager());
     IngestCacheWorkflows::ArchivedCacheCleanup cleanup;
     // Records whose link is dropped in this pass (removed, or no longer matching), and those of
     // them that go back from cleanup pending to Verified Backup.
     QSet<QUuid> released, restored;
-    for (const LocalLibraryItem &item : std::as_const(candidates)) {
+    for (const LocalLibraryItem &item : candidates) {
         const bool wasPending = item.importStatus == LibraryItemImportStatus::CleanupPending;
-        if (!holdsArchivedPackage(cache, item)) {
+        const std::optional<CheckedCachePackage> checked = archivedPackage(cache, item);
+        if (!checked) {
             if (wasPending)
                 restored.insert(item.id);
             // A package the archive lacks, as the record found it, stays named: only a changed
@@ -207,18 +220,25 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
                 released.insert(item.id);
             continue;
         }
-        std::optional<QString> sidecar = item.ingestCacheSidecarURL;
-        if (sidecar) {
-            const QList<QUuid> users = sidecarUsers.value(QDir::cleanPath(*sidecar));
-            if (std::any_of(users.cbegin(), users.cend(), [&](const QUuid &user) {
-                    return user != item.id && !released.contains(user);
-                }))
-                sidecar.reset();
+        CheckedCachePackage unshared;
+        for (const CheckedCacheFile &file : checked->files) {
+            QSet<QUuid> users = fileUsers.users(file.url);
+            users.remove(item.id);
+            users.subtract(released);
+            if (users.isEmpty())
+                unshared.files.append(file);
         }
-        if (cache.removeArchivedPackage(*item.ingestCacheOriginalURL, sidecar)) {
+        const Result<bool> removed = [&]() -> Result<bool> {
+            PELLWICK_TRY(library.makeLoadedFilesDurable());
+            return cache.removeCheckedPackage(unshared);
+        }();
+        if (removed) {
+            // A file saved anew since the check stays, and the record lets go of what is no
+            // longer the archived package.
             if (wasPending)
                 restored.insert(item.id);
-            cleanup.removedItemIDs.insert(item.id);
+            if (*removed)
+                cleanup.removedItemIDs.insert(item.id);
             released.insert(item.id);
         } else {
             // A duplicate stays a duplicate: a Verified Backup would call its card safe to erase.
@@ -236,6 +256,37 @@ cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
     PELLWICK_TRY(library.removeIngestCachePackages(released));
     removeSettledStagedPackages(staging, library);
     return cleanup;
+}
+
+} // namespace
+
+Result<IngestCacheWorkflows::ArchivedCacheCleanup>
+cleanUpArchivedPackages(const std::optional<QList<LocalLibraryItem>> &given,
+                        IngestCache cache,
+                        const LocalLibraryCache &library,
+                        const StagingArea &staging,
+                        std::stop_token stop)
+{
+    if (cache.contentHasher().allowsConcurrentCalls()) {
+        // Hashed before the library's exclusive access is taken: a pass may read gigabytes.
+        PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords records, library.cachedRecords());
+        QStringList paths;
+        for (const LocalLibraryItem &item : candidatesAmong(records, given)) {
+            paths.append(*item.ingestCacheOriginalURL);
+            if (item.ingestCacheSidecarURL)
+                paths.append(*item.ingestCacheSidecarURL);
+        }
+        cache = cache.replacingContentHasher(
+            std::make_shared<HashesTakenAhead>(cache.sharedContentHasher(), paths, stop));
+    }
+    if (stop.stop_requested())
+        return failure(CancellationError{});
+    // Decided on the records as they are while the files go, and on a library that says the same
+    // after a power cut.
+    return library.withExclusiveAccess([&]() -> Result<IngestCacheWorkflows::ArchivedCacheCleanup> {
+        PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords records, library.cachedRecords());
+        return cleanUpLocked(candidatesAmong(records, given), records, cache, library, staging);
+    });
 }
 
 } // namespace Pellwick
