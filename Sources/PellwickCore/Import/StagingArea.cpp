@@ -327,7 +327,10 @@ Result<void> StagingArea::removePackageFolder(const QString &folder) const
         if (name != stateFileName)
             PELLWICK_TRY(m_fileManager->removeItem(folder + QLatin1Char('/') + name));
     PELLWICK_TRY(m_fileManager->removeItem(folder + QLatin1Char('/') + stateFileName));
-    return m_fileManager->removeDirectory(folder);
+    PELLWICK_TRY(m_fileManager->removeDirectory(folder));
+    // Done only once durable: a record that a power cut brought back would resume an import
+    // that was cancelled or is settled.
+    return m_fileManager->synchronizeDirectory(parentPath(folder));
 }
 
 std::optional<QUuid> StagingArea::localLibraryItemID(const QByteArray &data)

@@ -95,7 +95,8 @@ public:
 
     /// Deletes the first package folder (in listing order) whose record names the library item:
     /// its staged copies first, the record last, then the folder, so that a crash part-way
-    /// leaves a record behind. Record files that cannot be read are skipped.
+    /// leaves a record behind; the root is flushed before it returns, so that a power cut
+    /// brings no removed record back. Record files that cannot be read are skipped.
     [[nodiscard]] Result<void> removeRecord(const QUuid &localLibraryItemID) const;
     /// As `removeRecord`, for every package folder whose record names the library item (an
     /// import tried again stages the item anew).

@@ -354,6 +354,9 @@ public:
 
         PELLWICK_TRY(m_cache.fileManager().removeItem(
             appendingPathComponent(batch, incompleteCopyMarkerName)));
+        // The batch counts as finished only once that is durable: a marker a power cut brought
+        // back would make the batch's files, which records by then name, need attention again.
+        PELLWICK_TRY(m_cache.fileManager().synchronizeDirectory(batch));
         return IngestCacheCopy{source.name,
                                batch,
                                source.url,

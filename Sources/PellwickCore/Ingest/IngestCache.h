@@ -6,6 +6,7 @@
 #include <PellwickCore/Ingest/IncompleteCopyMarker.h>
 #include <PellwickCore/Ingest/IngestCacheMigration.h>
 #include <PellwickCore/Ingest/TransferProgress.h>
+#include <PellwickCore/Support/FileIdentity.h>
 #include <PellwickCore/Support/FileManager.h>
 #include <PellwickCore/Support/Result.h>
 
@@ -72,6 +73,13 @@ struct CheckedCachePackage
 
     bool operator==(const CheckedCachePackage &) const = default;
 };
+
+/// The identity of what `path` leads to, symbolic links followed (`fileIdentity`); none when
+/// nothing is there (no such file, a symbolic link leading nowhere). Fails with the file system's
+/// error when that cannot be told (a folder that cannot be searched, a failing drive). One status
+/// call unless the path's last component is a symbolic link.
+[[nodiscard]] Result<std::optional<FileIdentity>>
+presentFileIdentity(const FileManager &fileManager, const QString &path);
 
 /// The free bytes of the volume holding a path; may fail. Must be thread-safe.
 using AvailableCapacityProbe = std::function<Result<qint64>(const QString &path)>;
@@ -170,9 +178,11 @@ public:
     /// that is found before the first unlink, the changed one and those after it otherwise. False,
     /// deleting nothing, when a file lies outside the root. Fails with the file system's error.
     [[nodiscard]] Result<bool> removeCheckedPackage(const CheckedCachePackage &package) const;
-    /// Deletes the package's files and the folders left empty, up to but not including the root.
-    /// Does nothing when a file lies outside the root. Fails with the file system's error, also
-    /// when a file cannot be examined: only a file known to be gone is passed over.
+    /// Deletes the package's files and the folders left empty, up to but not including the root,
+    /// and flushes the folders it changed before it returns. Does nothing when a file lies
+    /// outside the root. Fails with the file system's error, also when a file cannot be examined
+    /// or a changed folder cannot be flushed: only a file known to be gone is passed over, so a
+    /// removal cut after the RAW original is finished by calling it again.
     [[nodiscard]] Result<void>
     removeArchivedPackage(const QString &rawURL, const std::optional<QString> &sidecarURL) const;
     /// As `removeArchivedPackage`, but a file outside the root deletes nothing and fails with
@@ -181,7 +191,8 @@ public:
     removeUnarchivedPackage(const QString &rawURL, const std::optional<QString> &sidecarURL) const;
 
     /// True when `path`, standardized and with symbolic links resolved, lies below the root
-    /// resolved the same way (the root itself does not).
+    /// resolved the same way, or below a folder that is the root itself under another name (a
+    /// bind mount); the root itself does not.
     bool isInsideActiveRoot(const QString &path) const;
     /// Removes `folder` and its parents while they are empty (hidden entries count), never the
     /// root and never anything that is not below it.
@@ -220,6 +231,9 @@ private:
     class CopyIn;
 
     [[nodiscard]] Result<void> removePackageFiles(const QStringList &files) const;
+    /// `removeEmptyParentFolders`, returning the folder it stopped at: the one whose entries the
+    /// removals changed last.
+    [[nodiscard]] Result<QString> removeEmptyFolders(const QString &folder) const;
 
     QString m_rootURL;
     std::shared_ptr<const FileManager> m_fileManager;

@@ -25,6 +25,13 @@ QString folderPrefix(const QString &folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
+/// Whether a failure says that nothing is at the path.
+bool isGone(const Error &error)
+{
+    const FileSystemError *fileError = error.as<FileSystemError>();
+    return fileError && (fileError->code == ENOENT || fileError->code == ENOTDIR);
+}
+
 /// Whether something is at `path` (a symbolic link that leads nowhere counts as nothing). Only a
 /// path known to lead nowhere is absent: a folder that cannot be searched or a failing drive says
 /// nothing about the file, and fails.
@@ -33,22 +40,54 @@ Result<bool> isPresent(const FileManager &fileManager, const QString &path)
     if (fileManager.fileExists(path))
         return true;
     Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (attributes)
-        return false;
-    const FileSystemError *error = attributes.error().as<FileSystemError>();
-    if (error && (error->code == ENOENT || error->code == ENOTDIR))
+    if (attributes || isGone(attributes.error()))
         return false;
     return tl::unexpected<Error>(std::move(attributes).error());
 }
 
 } // namespace
 
+Result<std::optional<FileIdentity>> presentFileIdentity(const FileManager &fileManager,
+                                                        const QString &path)
+{
+    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    if (!attributes) {
+        if (isGone(attributes.error()))
+            return std::optional<FileIdentity>();
+        return tl::unexpected<Error>(std::move(attributes).error());
+    }
+    if (attributes->type != FileAttributes::Type::SymbolicLink)
+        return FileIdentity::of(*attributes);
+    Result<FileIdentity> identity = fileIdentity(fileManager, path);
+    if (identity)
+        return std::optional(*identity);
+    if (isGone(identity.error()))
+        return std::optional<FileIdentity>();
+    return tl::unexpected<Error>(std::move(identity).error());
+}
+
 bool IngestCache::isInsideActiveRoot(const QString &path) const
 {
     if (m_rootURL.isEmpty())
         return false; // no root configured: "/" would make everything count as inside
     const QString root = resolvingSymlinksInPath(*m_fileManager, m_rootURL);
-    return resolvingSymlinksInPath(*m_fileManager, path).startsWith(folderPrefix(root));
+    const QString resolved = resolvingSymlinksInPath(*m_fileManager, path);
+    if (resolved.startsWith(folderPrefix(root)))
+        return true;
+    // The root under another name that no link leads from (a bind mount): one of the path's
+    // folders is the root's folder itself.
+    const Result<std::optional<FileIdentity>> rootIdentity
+        = presentFileIdentity(*m_fileManager, root);
+    if (!rootIdentity || !*rootIdentity)
+        return false;
+    for (QString folder = parentPath(resolved); folder != parentPath(folder);
+         folder = parentPath(folder)) {
+        const Result<std::optional<FileIdentity>> identity
+            = presentFileIdentity(*m_fileManager, folder);
+        if (identity && *identity == *rootIdentity)
+            return true;
+    }
+    return false;
 }
 
 bool IngestCache::matchesArchivedPackage(const QString &rawURL,
@@ -171,44 +210,77 @@ Result<void> IngestCache::removeUnarchivedPackage(const QString &rawURL,
 
 Result<void> IngestCache::removePackageFiles(const QStringList &files) const
 {
-    for (const QString &file : files) {
+    // Each removal is flushed before the call reports it done: a record letting go of files that
+    // a power cut then brings back would leave them to be found as a photo of no record's.
+    QStringList changed;
+    const auto flushChanged = [&]() -> Result<void> {
+        for (const QString &folder : std::as_const(changed)) {
+            Result<void> flushed = m_fileManager->synchronizeDirectory(folder);
+            if (!flushed && !isGone(flushed.error())) // gone since: its parent was flushed
+                return flushed;
+        }
+        return {};
+    };
+    const auto removeFile = [&](const QString &file) -> Result<void> {
         PELLWICK_TRY_ASSIGN(const bool present, isPresent(*m_fileManager, file));
         if (!present)
-            continue;
+            return {};
         // A package names files; a record pointing at a folder must not empty a whole batch.
         PELLWICK_TRY_ASSIGN(FileAttributes attributes, m_fileManager->attributesOfItem(file));
         if (attributes.type == FileAttributes::Type::Directory)
             return fileSystemFailure(QStringLiteral("remove"), file, EISDIR);
         PELLWICK_TRY(m_fileManager->removeItem(file));
-        PELLWICK_TRY(removeEmptyParentFolders(parentPath(QDir::cleanPath(file))));
+        const QString folder = parentPath(QDir::cleanPath(file));
+        if (!changed.contains(folder))
+            changed.append(folder);
+        PELLWICK_TRY_ASSIGN(const QString left, removeEmptyFolders(folder));
+        // The folders removed on the way up are gone; the one the climb stopped at changed.
+        changed.removeIf([&](const QString &each) {
+            return each != left && isSameOrInside(folder, each) && isSameOrInside(each, left);
+        });
+        if (!changed.contains(left))
+            changed.append(left);
+        return {};
+    };
+    for (const QString &file : files) {
+        if (Result<void> removed = removeFile(file); !removed) {
+            (void) flushChanged();
+            return removed;
+        }
     }
-    return {};
+    return flushChanged();
 }
 
 Result<void> IngestCache::removeEmptyParentFolders(const QString &folder) const
 {
+    PELLWICK_TRY(removeEmptyFolders(folder));
+    return {};
+}
+
+Result<QString> IngestCache::removeEmptyFolders(const QString &folder) const
+{
+    QString current = QDir::cleanPath(folder);
     if (m_rootURL.isEmpty())
-        return {};
+        return current;
     const QString root = QDir::cleanPath(m_rootURL);
     const QString rootPrefix = folderPrefix(root);
-    QString current = QDir::cleanPath(folder);
     // Climb only inside the root: a sibling such as "<root>-old" is never touched.
     while (current.startsWith(rootPrefix)) {
         PELLWICK_TRY_ASSIGN(QStringList entries, m_fileManager->contentsOfDirectory(current));
         if (!entries.isEmpty())
-            return {};
+            return current;
         // Only while still empty, never with everything in it: a copy-in may have started a batch
         // here since the listing. A link that merely leads to an empty folder is left too.
         if (Result<void> removed = m_fileManager->removeDirectory(current); !removed) {
             const FileSystemError *error = removed.error().as<FileSystemError>();
             if (error
                 && (error->code == ENOTEMPTY || error->code == EEXIST || error->code == ENOTDIR))
-                return {};
-            return removed;
+                return current;
+            return tl::unexpected<Error>(std::move(removed).error());
         }
         current = parentPath(current);
     }
-    return {};
+    return current;
 }
 
 } // namespace Pellwick

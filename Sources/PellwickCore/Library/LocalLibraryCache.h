@@ -169,7 +169,8 @@ public:
     /// `contentHasher` gives the SHA-256 of content too. `stop` reaches every hash. Fails with
     /// the review's, the hasher's or the store's first error, writing nothing. Then the earlier
     /// copies that ready records left for the new ones are removed from `ingestCache` where they
-    /// still hold the same bytes and no record names them; one that cannot be removed stays.
+    /// still hold the same bytes and no record names them (`removeRedundantIngestCacheCopies`
+    /// says what that means); one that cannot be removed stays.
     [[nodiscard]] Result<IngestCacheCopyRecords>
     addIngestCacheCopies(const QList<IngestCacheCopy> &copies,
                          const IngestCache &ingestCache,
@@ -183,12 +184,18 @@ public:
     /// not mounted. Reads the records and examines at most one path per ready record. Fails with
     /// the store's error.
     [[nodiscard]] Result<bool> isIngestCacheFolderAway(const QString &root) const;
-    /// Removes the copies among `items` (supported items of a review of the Ingest Cache) that no
-    /// record names, that lie in no folder of `unfinishedBatches`, and whose RAW original and
-    /// sidecar (or lack of one), under the same file names and with the same bytes, a ready record
-    /// holds in a copy of its own that still has them. A copy that changed while it was checked,
-    /// or that cannot be checked or removed, stays. Returns how many copies were found redundant.
-    /// `addIngestCacheCopies` does this for the finished batch folders no record names.
+    /// Removes the copies among `items` (items of a review of the Ingest Cache) that no record
+    /// names, that lie in no folder of `unfinishedBatches`, and whose RAW original and sidecar
+    /// (or lack of one), under the same file names and with the same bytes, a ready record holds
+    /// in a copy of its own that still has them; and the unpaired sidecars that a removal cut
+    /// after their RAW original left, where a ready record holds one of that name and bytes in a
+    /// copy of its own or the archive holds it. A file is named by a record when it is the file a
+    /// record names, whatever the spelling of either path (symbolic links, bind mounts); while a
+    /// record names a file outside the cache root in use that cannot be found, nothing is removed.
+    /// The library files read are made durable before the first removal, under the library's
+    /// exclusive access. A copy that changed while it was checked, or that cannot be checked or
+    /// removed, stays. Returns how many copies were found redundant. `addIngestCacheCopies` does
+    /// this for the finished batch folders no record names.
     qint64 removeRedundantIngestCacheCopies(const QList<ImportReviewItem> &items,
                                             const IngestCache &ingestCache,
                                             const QSet<QString> &unfinishedBatches) const;
@@ -237,10 +244,10 @@ public:
         return std::forward<F>(body)();
     }
 
-    /// Flushes the library files as loaded, so that what they say outlives a power cut: an entry
-    /// read back from the page cache may be one a killed process never flushed. For callers inside
-    /// `withExclusiveAccess` that delete files on the strength of the records (every write does
-    /// it first); nothing is done once they are durable.
+    /// Makes the library files the records were loaded from durable, once: an earlier process
+    /// killed before its flushes may have left entries that a power cut still takes back. Run it
+    /// inside `withExclusiveAccess` before removing anything on the strength of what the records
+    /// say; changes run it themselves. Fails with the file system's error.
     [[nodiscard]] Result<void> makeLoadedFilesDurable() const;
     /// Writes the complete item array. For callers inside `withExclusiveAccess`.
     [[nodiscard]] Result<void> writeItemsLocked(const QList<LocalLibraryItem> &items) const;

@@ -11,6 +11,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <utility>
 
 namespace Pellwick {
 
@@ -187,22 +188,81 @@ QList<std::optional<FileAttributes>> attributesOf(const FileManager &files,
     return found;
 }
 
-/// The cleaned paths of the Ingest Cache files the records name.
-QSet<QString> namedCacheFiles(const LocalLibraryCacheRecords &records)
+/// Whether `path` spells a file below `root` (cleaned) as the cache root in use spells its files.
+bool isSpelledInside(const QString &path, const QString &root)
 {
-    QSet<QString> named;
-    for (qsizetype p = 0; p < records.size(); ++p) {
-        for (const std::optional<QString> &url :
-             {records.at(p).ingestCacheOriginalURL, records.at(p).ingestCacheSidecarURL}) {
-            if (url)
-                named.insert(QDir::cleanPath(*url));
-        }
-    }
-    return named;
+    const QString cleaned = QDir::cleanPath(path);
+    return cleaned != root && isSameOrInside(cleaned, root);
 }
 
+/// The Ingest Cache files that records name, known by their paths and by the files themselves:
+/// a copy that is a record's file under another spelling of the cache (a symbolic link, a bind
+/// mount) is named too. While a record names a file that cannot be examined, or a file outside
+/// the cache root in use that cannot be found (it may name the cache through a spelling not
+/// reachable now), which files the records name is not known, and every file counts as named.
+class NamedCacheFiles
+{
+public:
+    NamedCacheFiles(LocalLibraryCacheRecords records, const IngestCache &ingestCache)
+        : m_records(std::move(records))
+        , m_files(ingestCache.fileManager())
+        , m_root(QDir::cleanPath(ingestCache.rootURL()))
+    {
+        forEachFile([this](const QString &path) { m_paths.insert(QDir::cleanPath(path)); });
+    }
+
+    /// Named by a record's path, as it spells it; asks nothing of the disk.
+    bool namesPath(const QString &path) const { return m_paths.contains(QDir::cleanPath(path)); }
+
+    /// Named by a record's path, or the file a record names.
+    bool names(const QString &path)
+    {
+        if (namesPath(path))
+            return true;
+        if (!m_identities)
+            identify();
+        if (!m_known)
+            return true;
+        const Result<std::optional<FileIdentity>> identity = presentFileIdentity(m_files, path);
+        return !identity || (*identity && m_identities->contains(**identity));
+    }
+
+private:
+    template<typename F>
+    void forEachFile(F &&body) const
+    {
+        for (qsizetype p = 0; p < m_records.size(); ++p) {
+            for (const std::optional<QString> &url :
+                 {m_records.at(p).ingestCacheOriginalURL, m_records.at(p).ingestCacheSidecarURL}) {
+                if (url)
+                    body(*url);
+            }
+        }
+    }
+
+    void identify()
+    {
+        m_identities.emplace();
+        forEachFile([this](const QString &path) {
+            const Result<std::optional<FileIdentity>> identity = presentFileIdentity(m_files, path);
+            if (identity && *identity)
+                m_identities->insert(**identity);
+            else if (!identity || !isSpelledInside(path, m_root))
+                m_known = false;
+        });
+    }
+
+    LocalLibraryCacheRecords m_records;
+    const FileManager &m_files;
+    QString m_root;
+    QSet<QString> m_paths;
+    std::optional<QSet<FileIdentity>> m_identities;
+    bool m_known = true;
+};
+
 /// Removes each copy whose files no record of `library` names and are unchanged, under the
-/// library's exclusive access; a copy that cannot be removed stays where it is.
+/// library's exclusive access and once the library files read are durable; a copy that cannot be
+/// removed stays where it is.
 void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
                          const LocalLibraryCache &library,
                          const IngestCache &ingestCache)
@@ -211,13 +271,17 @@ void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
         return;
     (void) library.withExclusiveAccess([&]() -> Result<void> {
         PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
-        const QSet<QString> named = namedCacheFiles(current);
+        NamedCacheFiles named(current, ingestCache);
+        bool durable = false;
         for (const UnnamedCopy &copy : copies) {
-            if (named.contains(QDir::cleanPath(copy.original))
-                || (copy.sidecar && named.contains(QDir::cleanPath(*copy.sidecar)))
+            if (named.names(copy.original) || (copy.sidecar && named.names(*copy.sidecar))
                 || attributesOf(ingestCache.fileManager(), copy.original, copy.sidecar)
                        != copy.checked)
                 continue;
+            // Records read back from the page cache may be ones a power cut takes back, naming
+            // the very copy removed on their strength.
+            if (!std::exchange(durable, true))
+                PELLWICK_TRY(library.makeLoadedFilesDurable());
             (void) ingestCache.removeArchivedPackage(copy.original, copy.sidecar);
         }
         return {};
@@ -247,25 +311,15 @@ qint64 removeSupersededCopies(const QList<LocalLibraryItem> &superseded,
 }
 
 /// The batch folders of the cache (root/YYYY/MM/DD-<batch id>) that hold no file a record of
-/// `records` names and no copy-in marker. A folder that cannot be read is passed over.
+/// `records` names and no copy-in marker. A record spelling its file outside the root names the
+/// batch that one of its folders is (the cache through a symbolic link or a bind mount); while a
+/// record names a file outside the root that cannot be found, no batch counts as unnamed. A
+/// folder that cannot be read is passed over.
 QList<ImportScanVolume> unnamedFinishedBatches(const IngestCache &ingestCache,
                                                const LocalLibraryCacheRecords &records)
 {
     const QString root = QDir::cleanPath(ingestCache.rootURL());
-    const auto batchOf = [&root](const QString &url) {
-        const QString relative = QDir(root).relativeFilePath(QDir::cleanPath(url));
-        return relative.section(QLatin1Char('/'), 0, 2);
-    };
-    QSet<QString> named;
-    for (qsizetype p = 0; p < records.size(); ++p) {
-        for (const std::optional<QString> &url :
-             {records.at(p).ingestCacheOriginalURL, records.at(p).ingestCacheSidecarURL}) {
-            if (url)
-                named.insert(batchOf(*url));
-        }
-    }
     const FileManager &files = ingestCache.fileManager();
-    QList<ImportScanVolume> batches;
     QStringList level{QString()};
     for (int depth = 0; depth < 3; ++depth) {
         QStringList next;
@@ -282,6 +336,69 @@ QList<ImportScanVolume> unnamedFinishedBatches(const IngestCache &ingestCache,
         }
         level = std::move(next);
     }
+    if (level.isEmpty())
+        return {};
+
+    std::optional<QHash<FileIdentity, QString>> batchByIdentity;
+    QHash<QString, std::optional<QString>> batchOfFolder;
+    // The batch that `folder` is or lies in, found by the folders' identities.
+    const auto batchHolding = [&](const QString &folder) -> std::optional<QString> {
+        if (!batchByIdentity) {
+            batchByIdentity.emplace();
+            for (const QString &relative : std::as_const(level)) {
+                const Result<std::optional<FileIdentity>> identity
+                    = presentFileIdentity(files, root + u'/' + relative);
+                if (identity && *identity)
+                    batchByIdentity->insert(**identity, relative);
+            }
+        }
+        QStringList visited;
+        std::optional<QString> found;
+        for (QString current = folder;; current = parentPath(current)) {
+            if (const auto known = batchOfFolder.constFind(current);
+                known != batchOfFolder.cend()) {
+                found = *known;
+                break;
+            }
+            visited.append(current);
+            const Result<std::optional<FileIdentity>> identity
+                = presentFileIdentity(files, current);
+            if (identity && *identity) {
+                if (const auto batch = batchByIdentity->constFind(**identity);
+                    batch != batchByIdentity->cend()) {
+                    found = *batch;
+                    break;
+                }
+            }
+            if (parentPath(current) == current)
+                break;
+        }
+        for (const QString &each : std::as_const(visited))
+            batchOfFolder.insert(each, found);
+        return found;
+    };
+    QSet<QString> named;
+    for (qsizetype p = 0; p < records.size(); ++p) {
+        for (const std::optional<QString> &url :
+             {records.at(p).ingestCacheOriginalURL, records.at(p).ingestCacheSidecarURL}) {
+            if (!url)
+                continue;
+            const QString cleaned = QDir::cleanPath(*url);
+            if (isSpelledInside(cleaned, root)) {
+                named.insert(QDir(root).relativeFilePath(cleaned).section(u'/', 0, 2));
+                continue;
+            }
+            if (const std::optional<QString> batch = batchHolding(parentPath(cleaned))) {
+                named.insert(*batch);
+                continue;
+            }
+            const Result<std::optional<FileIdentity>> elsewhere
+                = presentFileIdentity(files, cleaned);
+            if (!elsewhere || !*elsewhere)
+                return {}; // which batch it names cannot be told now
+        }
+    }
+    QList<ImportScanVolume> batches;
     for (const QString &relative : std::as_const(level)) {
         const QString folder = root + u'/' + relative;
         if (!named.contains(relative)
@@ -289,6 +406,19 @@ QList<ImportScanVolume> unnamedFinishedBatches(const IngestCache &ingestCache,
             batches.append(ImportScanVolume{relative, folder, std::nullopt});
     }
     return batches;
+}
+
+bool isKeptInTheArchive(LibraryItemImportStatus status)
+{
+    return status == LibraryItemImportStatus::VerifiedBackup
+           || status == LibraryItemImportStatus::CleanupPending
+           || status == LibraryItemImportStatus::Duplicate;
+}
+
+bool isLoneSidecar(const ImportReviewItem &item)
+{
+    const auto *unsupported = std::get_if<ImportReviewItemStatus::Unsupported>(&item.status.value);
+    return unsupported && unsupported->reason == ImportReviewUnsupportedReason::UnpairedSidecar;
 }
 
 } // namespace
@@ -364,27 +494,69 @@ LocalLibraryCache::removeRedundantIngestCacheCopies(const QList<ImportReviewItem
             names.append(lastPathComponent(*sidecar));
         return names;
     };
-    const QSet<QString> named = namedCacheFiles(*records);
-    // The ready records holding a copy, by the names of their files.
+    const QString root = QDir::cleanPath(ingestCache.rootURL());
+    NamedCacheFiles named(*records, ingestCache);
+    // The ready records holding a copy of their own in the cache root in use, by the names of
+    // their files (a record spelling the cache otherwise is not yet reconciled to it), and the
+    // records holding a sidecar, by its name: a ready record in such a copy, or the archive.
     QHash<QString, QList<qsizetype>> readyByNames;
+    QHash<QString, QList<qsizetype>> sidecarHolders;
     for (qsizetype p = 0; p < records->size(); ++p) {
         const LocalLibraryItem &record = records->at(p);
         if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
-            && record.ingestCacheOriginalURL)
+            && record.ingestCacheOriginalURL
+            && isSpelledInside(*record.ingestCacheOriginalURL, root)) {
             readyByNames[key(*record.ingestCacheOriginalURL, record.ingestCacheSidecarURL)].append(
                 p);
+            if (record.ingestCacheSidecarURL && record.ingestCacheSidecarContentHash
+                && isSpelledInside(*record.ingestCacheSidecarURL, root))
+                sidecarHolders[lastPathComponent(*record.ingestCacheSidecarURL)].append(p);
+        } else if (isKeptInTheArchive(record.importStatus) && record.archiveSidecarFilename
+                   && record.archiveSidecarContentHash) {
+            sidecarHolders[*record.archiveSidecarFilename].append(p);
+        }
     }
     const FileManager &files = ingestCache.fileManager();
+    const auto holds = [&](const QString &path, const QString &hash) {
+        const Result<QString> found = ingestCache.contentHasher().contentHash(path);
+        return found && *found == hash;
+    };
     QList<UnnamedCopy> redundant;
     for (const ImportReviewItem &item : items) {
         const std::optional<QString> sidecar
             = item.sidecar ? std::optional(item.sidecar->url) : std::nullopt;
-        if (!item.status.isSupported() || named.contains(QDir::cleanPath(item.url))
-            || (sidecar && named.contains(QDir::cleanPath(*sidecar)))
+        if (named.namesPath(item.url) || (sidecar && named.namesPath(*sidecar))
             || liesBelowAnyFolder(item.url, unfinishedBatches))
             continue;
+        if (isLoneSidecar(item)) {
+            // A removal cut between a RAW original and its sidecar left the sidecar alone.
+            const auto holders = sidecarHolders.constFind(item.filename);
+            if (holders == sidecarHolders.cend() || !ingestCache.isInsideActiveRoot(item.url)
+                || named.names(item.url))
+                continue;
+            QList<std::optional<FileAttributes>> checked
+                = attributesOf(files, item.url, std::nullopt);
+            const Result<QString> hash = ingestCache.contentHasher().contentHash(item.url);
+            if (!hash)
+                continue;
+            for (const qsizetype p : *holders) {
+                const LocalLibraryItem &record = records->at(p);
+                const bool held = record.importStatus == LibraryItemImportStatus::LocalCacheReady
+                                      ? *hash == *record.ingestCacheSidecarContentHash
+                                            && holds(*record.ingestCacheSidecarURL, *hash)
+                                      : *hash == *record.archiveSidecarContentHash;
+                if (held) {
+                    redundant.append({item.url, std::nullopt, std::move(checked)});
+                    break;
+                }
+            }
+            continue;
+        }
+        if (!item.status.isSupported())
+            continue;
         const auto ready = readyByNames.constFind(key(item.url, sidecar));
-        if (ready == readyByNames.cend())
+        if (ready == readyByNames.cend() || named.names(item.url)
+            || (sidecar && named.names(*sidecar)))
             continue;
         QList<std::optional<FileAttributes>> checked = attributesOf(files, item.url, sidecar);
         for (const qsizetype p : *ready) {

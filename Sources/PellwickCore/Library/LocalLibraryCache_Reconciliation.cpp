@@ -3,6 +3,7 @@
 #include "LocalLibraryCache_p.h"
 
 #include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
+#include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/ParallelHashing_p.h>
 #include <PellwickCore/Support/UuidText.h>
 
@@ -208,6 +209,30 @@ public:
         return m_byPath.contains(standardized) || m_unsupportedPaths.contains(standardized);
     }
 
+    /// How the review spells the file at `path` when `path` spells it otherwise (through a
+    /// symbolic link or a bind mount of the cache): the listed file that is the same file.
+    std::optional<QString> listedSpellingOf(const QString &path, const FileManager &fileManager)
+    {
+        if (lists(path))
+            return std::nullopt;
+        const Result<std::optional<FileIdentity>> identity = presentFileIdentity(fileManager, path);
+        if (!identity || !*identity)
+            return std::nullopt;
+        if (!m_byIdentity) {
+            m_byIdentity.emplace();
+            QStringList listed = files();
+            listed.append(QStringList(m_unsupportedPaths.cbegin(), m_unsupportedPaths.cend()));
+            for (const QString &each : std::as_const(listed)) {
+                const Result<std::optional<FileIdentity>> found
+                    = presentFileIdentity(fileManager, each);
+                if (found && *found)
+                    m_byIdentity->insert(**found, each);
+            }
+        }
+        const auto found = m_byIdentity->constFind(**identity);
+        return found != m_byIdentity->cend() ? std::optional(*found) : std::nullopt;
+    }
+
     QList<qsizetype> remaining() const
     {
         QList<qsizetype> indexes;
@@ -228,6 +253,7 @@ private:
     QHash<QString, QList<qsizetype>> m_byHash;
     QHash<QString, QList<qsizetype>> m_byPath;
     QSet<QString> m_unsupportedPaths;
+    std::optional<QHash<FileIdentity, QString>> m_byIdentity;
 };
 
 /// The library's records with the changes of one reconciliation. Changed and added records are
@@ -534,6 +560,28 @@ Result<int> mergeDiscovered(EditedRecords &records,
     return added;
 }
 
+/// Gives every record, whatever its status, whose files the review lists under another spelling
+/// (the cache through a symbolic link or a bind mount) the review's spelling: the checks that
+/// follow, and every pass after this one that decides by path, then find them in place.
+void respellAsListed(EditedRecords &records, UnclaimedItems &listed, const FileManager &fileManager)
+{
+    for (qsizetype p = 0; p < records.size(); ++p) {
+        std::optional<LocalLibraryItem> respelled;
+        for (const bool sidecar : {false, true}) {
+            const LocalLibraryItem &record = respelled ? *respelled : records.at(p);
+            const std::optional<QString> &url
+                = sidecar ? record.ingestCacheSidecarURL : record.ingestCacheOriginalURL;
+            if (!url)
+                continue;
+            if (const std::optional<QString> spelled = listed.listedSpellingOf(*url, fileManager))
+                respelled = record.relocatingIngestCacheURLs(
+                    parentPath(*url), parentPath(*spelled), fileManager);
+        }
+        if (respelled && !(*respelled == records.at(p)))
+            records.replace(p, std::move(*respelled));
+    }
+}
+
 /// Whether the file of a package that the scan did not list may still be there: anything at its
 /// path, or a path that cannot be examined. Only a path known to lead nowhere lets the package
 /// count as gone: a scan passes over folders it cannot read, and a cache whose drive fails or
@@ -606,8 +654,9 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     std::vector<bool> gone(static_cast<size_t>(expected->size()), false);
     qsizetype readyCount = 0;
     qsizetype absentCount = 0;
+    respellAsListed(reconciled, unclaimed, *m_fileManager);
     for (qsizetype p = 0; p < expected->size(); ++p) {
-        const LocalLibraryItem &record = expected->at(p);
+        const LocalLibraryItem &record = reconciled.at(p);
         if (!isReadyPackage(record))
             continue;
         ++readyCount;
@@ -677,8 +726,8 @@ LocalLibraryCache::reconcileIngestCache(const ImportReview &review,
     // it would come back as a record at every refresh. Ready records went first, so that one
     // made needing attention just now leaves its changed file to be found as new.
     for (qsizetype p = 0; p < expected->size(); ++p) {
-        const LocalLibraryItem &record = expected->at(p);
-        if (record.importStatus == LibraryItemImportStatus::LocalCacheReady
+        const LocalLibraryItem &record = reconciled.at(p);
+        if (expected->at(p).importStatus == LibraryItemImportStatus::LocalCacheReady
             || !record.ingestCacheOriginalURL)
             continue;
         const std::optional<qsizetype> named = unclaimed.pathMatch(*record.ingestCacheOriginalURL);

@@ -2,6 +2,8 @@
 
 #include <PellwickCore/Support/FileManager.h>
 
+#include <QHashFunctions>
+
 #include <optional>
 
 namespace Pellwick {
@@ -19,6 +21,11 @@ struct FileIdentity
 
     bool operator==(const FileIdentity &) const = default;
 };
+
+inline size_t qHash(const FileIdentity &identity, size_t seed = 0) noexcept
+{
+    return qHashMulti(seed, identity.device, identity.inode);
+}
 
 /// The identity of what `path` reaches, symbolic links followed. Fails as
 /// `FileManager::attributesOfItem` does; an item without an inode fails with EINVAL.

@@ -107,6 +107,16 @@ struct AddCase
     /// While the card is added again, the earlier cached IMG_0000.xmp is edited once its bytes
     /// were checked; the cache is refreshed after the Add.
     bool editedDuringAdd = false;
+    /// Instead of the waiting card, another card is added.
+    bool newCard = false;
+    /// The waiting records name the cache through a symbolic link, the cache in use its folder.
+    bool recordsThroughLink = false;
+    /// The reverse: the cache in use is named through a symbolic link, the records name its
+    /// folder.
+    bool cacheThroughLink = false;
+    /// The removal of the earlier copy fails after its IMG_0000.DNG; the cache is refreshed
+    /// after the Add.
+    bool cutRemoval = false;
     QString message = u"Added 2 files to Ingest Cache"_s;
     /// The records the library holds at the end; none: one per RAW original of the cards.
     int records = 0;
@@ -173,6 +183,15 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal_data()
         .editedDuringAdd = true,
         .message = u"2 files were already in Ingest Cache; their copies were replaced."_s,
         .records = 3};
+    QTest::newRow("a new card while the waiting records name the cache through a link")
+        << AddCase{.waiting = 2, .newCard = true, .recordsThroughLink = true, .records = 4};
+    QTest::newRow("a new card while the cache in use is named through a link")
+        << AddCase{.waiting = 2, .newCard = true, .cacheThroughLink = true, .records = 4};
+    QTest::newRow("a waiting card added again, the earlier copy's removal cut before its sidecar")
+        << AddCase{.waiting = 2,
+                   .cutRemoval = true,
+                   .message
+                   = u"2 files were already in Ingest Cache; their copies were replaced."_s};
 }
 
 void AddToIngestCacheTests::addsEveryCopiedOriginal()
@@ -205,6 +224,11 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                 if (folder.contains(u"/IngestCache/"_s) && file.open(QIODevice::Append))
                     file.write("changed");
             });
+    const QString link = fixture.filePath(u"CacheLink"_s);
+    if (c.recordsThroughLink || c.cacheThroughLink)
+        QVERIFY(QFile::link(fixture.cacheRoot(), link));
+    if (c.cacheThroughLink)
+        fixture.ingestCacheRoot = link;
     const auto model = fixture.make();
     QHash<QUuid, std::optional<QString>> archivedPlaces;
     if (c.archived > 0) {
@@ -275,8 +299,28 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
                     });
                 });
         }
-        writeCard(fixture.card(0), c.raws, 1);
-        before[0] = cardState(fixture.card(0));
+        if (c.recordsThroughLink || c.cacheThroughLink) {
+            const QString inUse = c.cacheThroughLink ? link : fixture.cacheRoot();
+            QList<LocalLibraryItem> respelled = storedRecords(fixture.library);
+            for (LocalLibraryItem &record : respelled) {
+                for (std::optional<QString> *url :
+                     {&record.ingestCacheOriginalURL, &record.ingestCacheSidecarURL}) {
+                    if (*url)
+                        (*url)->replace(inUse, c.cacheThroughLink ? fixture.cacheRoot() : link);
+                }
+            }
+            QVERIFY(fixture.library.writeItems(respelled));
+        }
+        if (c.cutRemoval)
+            fixture.files->failOperation(
+                FileOperation::RemoveItem, EIO, u"100TEST/IMG_0000.xmp"_s, 1);
+        if (c.newCard) {
+            writeCard(fixture.card(1), c.raws, 2);
+            sources = {folderSource(fixture.card(1))};
+        } else {
+            writeCard(fixture.card(0), c.raws, 1);
+            before[0] = cardState(fixture.card(0));
+        }
     }
     for (int n = 1; n < c.addedAgain; ++n) {
         QVERIFY(scan(*model, sources));
@@ -302,31 +346,36 @@ void AddToIngestCacheTests::addsEveryCopiedOriginal()
     QVERIFY(!model->importState().importReviewState().review);
     QVERIFY(!model->importState().isImporting());
     QVERIFY(model->shellState().transferProgresses().isEmpty());
-    if (c.editedDuringAdd) {
+    if (c.editedDuringAdd || c.cutRemoval) {
         model->ingestCacheWorkflows().scheduleUserManagedIngestCacheRefresh();
         QVERIFY(QTest::qWaitFor(
             [&] { return !model->ingestCacheWorkflows().isIngestCacheRefreshRunning(); }));
     }
     const QList<LocalLibraryItem> records = storedRecords(fixture.library);
     QCOMPARE(records.size(), c.records > 0 ? c.records : c.cards * c.raws);
-    // Every cached RAW original is one record's, under that record's name, its sidecar beside it:
-    // the cache holds each pair once.
-    QSet<QString> cachedOriginals;
+    // Every cached file is one record's, a RAW original under that record's name, its sidecar
+    // beside it: the cache holds each pair once.
+    QSet<QString> cachedFiles;
     QDirIterator cached(
-        fixture.cacheRoot(), {u"*.DNG"_s}, QDir::Files, QDirIterator::Subdirectories);
+        fixture.cacheRoot(), {u"*.DNG"_s, u"*.xmp"_s}, QDir::Files, QDirIterator::Subdirectories);
     while (cached.hasNext())
-        cachedOriginals.insert(cached.next());
+        cachedFiles.insert(QFileInfo(cached.next()).canonicalFilePath());
     QSet<QString> named;
     for (const LocalLibraryItem &record : records) {
         if (!record.ingestCacheOriginalURL)
             continue;
-        named.insert(*record.ingestCacheOriginalURL);
+        for (const std::optional<QString> &file :
+             {record.ingestCacheOriginalURL, record.ingestCacheSidecarURL}) {
+            if (file)
+                named.insert(QFileInfo(*file).exists() ? QFileInfo(*file).canonicalFilePath()
+                                                       : *file);
+        }
         QCOMPARE(QFileInfo(*record.ingestCacheOriginalURL).fileName(), record.originalFilename);
         if (record.ingestCacheSidecarURL)
             QCOMPARE(QFileInfo(*record.ingestCacheSidecarURL).completeBaseName(),
                      QFileInfo(*record.ingestCacheOriginalURL).completeBaseName());
     }
-    QCOMPARE(named, cachedOriginals);
+    QCOMPARE(named, cachedFiles);
     int archived = 0;
     for (const LocalLibraryItem &record : records) {
         if ((c.editedSidecar || c.editedDuringAdd)

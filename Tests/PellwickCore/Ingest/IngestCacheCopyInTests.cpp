@@ -232,6 +232,11 @@ struct CrashScene
     QString problemWithNextCopyIn() const
     {
         const QStringList before = usedBatches();
+        // Killed while the marker's removal was flushed: the batch is finished, and the next
+        // copy-in is one of its own.
+        if (!before.isEmpty() && !QFileInfo::exists(markerIn(before.first()))
+            && problemWhenComplete().isEmpty())
+            return {};
         const QStringList inPlace = before.isEmpty() ? QStringList() : visibleFiles(before.first());
         const auto files = std::make_shared<FaultInjectingFileManager>();
         const Result<QList<IngestCacheCopy>> copied

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -50,7 +51,8 @@ QByteArray sidecarBytes(int seed)
 /// stem when there is one), a lone ".xmp" is an unpaired sidecar and ".JPG" an excluded target.
 /// "path=seed gone" is listed by the review and deleted before the reconciliation.
 /// A record is "label status seed path [sidecarPath=seed] [archive=name:seed|partial=name]
-/// [id=N]", path "-" for none. A summarised record is "label:status:path:sidecarPath=seed", new
+/// [id=N] [link]", path "-" for none, "link" naming the files through a symbolic link to the
+/// cache. A summarised record is "label:status:path:sidecarPath=seed", new
 /// records labelled "+<filename>".
 class IngestCacheReconciliationTests : public QObject
 {
@@ -89,6 +91,7 @@ void IngestCacheReconciliationTests::init()
     m_cache = m_dir->filePath(QStringLiteral("cache"));
     m_library = m_dir->filePath(QStringLiteral("library"));
     QVERIFY(QDir().mkpath(m_cache));
+    QVERIFY(QFile::link(m_cache, m_dir->filePath(QStringLiteral("link"))));
 }
 
 LocalLibraryCache
@@ -187,6 +190,9 @@ QList<LocalLibraryItem> IngestCacheReconciliationTests::records(const QStringLis
                 item.preview = LocalPreviewState::discoveredInIngestCache();
             } else if (key == QStringLiteral("id")) {
                 item.id = QUuid(value.toUInt(), 0, 0x4000, 0x80, 0, 0, 0, 0, 0, 0, 0);
+            } else if (key == QStringLiteral("link")) {
+                item = item.relocatingIngestCacheURLs(
+                    m_cache, m_dir->filePath(QStringLiteral("link")), LocalFileManager());
             } else {
                 item.ingestCacheSidecarURL = m_cache + QLatin1Char('/') + key;
                 item.ingestCacheSidecarContentHash = referenceSha256(sidecarBytes(value.toInt()));
@@ -336,6 +342,15 @@ void IngestCacheReconciliationTests::reconcile_data()
         << texts({"w duplicate 1 - archive=1.xmp:12", "v verifiedBackup 1 - archive=1.xmp:11"})
         << QStringList{} << none
         << texts({"w:duplicate:-:-", "v:verifiedBackup:b/1.CR3:b/1.xmp=11"});
+    QTest::newRow("records of every status naming their files through a link take the scan's")
+        << texts({"b/1.CR3=1", "b/1.xmp=12", "b/2.CR3=2"})
+        << texts({"a needsAttention 1 b/1.CR3 link",
+                  "r staging 1 b/1.CR3 b/1.xmp=12 link",
+                  "v verifiedBackup 2 b/2.CR3 link"})
+        << QStringList{} << none
+        << texts({"a:needsAttention:b/1.CR3:-",
+                  "r:staging:b/1.CR3:b/1.xmp=12",
+                  "v:verifiedBackup:b/2.CR3:-"});
     QTest::newRow("unsupported items are no packages")
         << texts({"b/1.JPG=1", "b/2.xmp=2"}) << texts({"r staging 1 b/1.JPG"}) << QStringList{}
         << none << QStringList{};

@@ -1,3 +1,4 @@
+#include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Library/LibraryFile_p.h>
 #include <PellwickCore/Library/LibraryJournal_p.h>
 #include <PellwickCore/Library/LibraryRecordEncoder_p.h>
@@ -524,7 +525,11 @@ struct EarlierProcess
     /// What an earlier process left: "journal" (the files with one entry), or "folder" (only
     /// the library folder, made by someone else).
     const char *left = "journal";
-    /// The flushes and journal writes of two changes, with "ROOT", "PARENT" and "JOURNAL".
+    /// Instead of two changes, a clean-up removes a redundant copy in "PARENT/cache" on the
+    /// strength of the records, changing none.
+    bool cleanUp = false;
+    /// The flushes, journal writes and removals of two changes, with "ROOT", "PARENT" and
+    /// "JOURNAL".
     QStringList expected;
 };
 
@@ -543,6 +548,12 @@ void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst_data()
                                                                     u"synchronizeData JOURNAL"_s,
                                                                     u"write JOURNAL"_s,
                                                                     u"synchronizeData JOURNAL"_s}};
+    QTest::newRow("journal entries, then a clean-up")
+        << EarlierProcess{.cleanUp = true,
+                          .expected = {u"synchronizeData JOURNAL"_s,
+                                       u"synchronizeDirectory ROOT"_s,
+                                       u"removeItem PARENT/cache/b0/IMG.CR3"_s,
+                                       u"synchronizeDirectory PARENT/cache"_s}};
     // Found existing, the folder's own name is flushed into its parent, once.
     QTest::newRow("library folder") << EarlierProcess{.left = "folder",
                                                       .expected = {u"synchronizeDirectory PARENT"_s,
@@ -554,7 +565,18 @@ void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst_data()
 void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst()
 {
     QFETCH(EarlierProcess, process);
-    const QList<LocalLibraryItem> items = library(3);
+    QList<LocalLibraryItem> items = library(3);
+    const QString cacheFolder = m_dir->filePath(u"cache"_s);
+    if (process.cleanUp) {
+        // A ready record's copy, and an earlier one of the same bytes that no record names.
+        for (const QString &batch : {u"b0"_s, u"b1"_s})
+            writeFile(cacheFolder + u'/' + batch + u"/IMG.CR3"_s, "raw");
+        for (LocalLibraryItem &item : items)
+            item = item.replacingIngestCachePackage(std::nullopt);
+        items[1].importStatus = LibraryItemImportStatus::LocalCacheReady;
+        items[1].contentHash = referenceSha256("raw");
+        items[1].ingestCacheOriginalURL = cacheFolder + u"/b1/IMG.CR3"_s;
+    }
     if (QByteArray(process.left) == "journal") {
         PELLWICK_VERIFY_SUCCESS(store().writeItems(items));
         PELLWICK_VERIFY_SUCCESS(
@@ -565,8 +587,24 @@ void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst()
     const auto fileManager = std::make_shared<FaultInjectingFileManager>();
     const LocalLibraryCache cache(m_root, fileManager);
     PELLWICK_VERIFY_SUCCESS(cache.readItems());
+    if (process.cleanUp) {
+        const QString copy = cacheFolder + u"/b0/IMG.CR3"_s;
+        QCOMPARE(cache.removeRedundantIngestCacheCopies(
+                     {ImportReviewItem(u"Ingest Cache"_s,
+                                       copy,
+                                       u"IMG.CR3"_s,
+                                       3,
+                                       ImportReviewItemStatus::supported(),
+                                       std::nullopt,
+                                       u"b0/IMG.CR3"_s)},
+                     IngestCache(cacheFolder, fileManager, std::make_shared<SHA256ContentHasher>()),
+                     {}),
+                 1);
+    }
     for (const LibraryItemImportStatus status :
          {LibraryItemImportStatus::NeedsAttention, LibraryItemImportStatus::VerifiedBackup}) {
+        if (process.cleanUp)
+            break;
         if (QByteArray(process.left) == "journal")
             PELLWICK_VERIFY_SUCCESS(cache.updateImportStatus(items[1].id, status));
         else
@@ -574,7 +612,8 @@ void LibraryJournalTests::whatAnEarlierProcessLeftIsFlushedFirst()
     }
     QStringList seen;
     for (const QString &line : fileManager->log()) {
-        if (line.startsWith(u"synchronize") || line == u"write " + journalPath())
+        if (line.startsWith(u"synchronize") || line == u"write " + journalPath()
+            || line.startsWith(u"removeItem " + cacheFolder))
             seen.append(QString(line)
                             .replace(journalPath(), u"JOURNAL"_s)
                             .replace(m_root, u"ROOT"_s)
