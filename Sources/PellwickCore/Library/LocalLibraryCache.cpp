@@ -19,6 +19,22 @@ bool isOwnPhoto(const LocalLibraryItem &record, const LocalLibraryItem &copy)
            && record.ownSidecar() == copy.ownSidecar();
 }
 
+/// Whether `record` holds the archive's facts of a pair (what `takesIngestCacheCopy` compares).
+bool isArchivedRecord(const LocalLibraryItem &record)
+{
+    return record.importStatus == LibraryItemImportStatus::VerifiedBackup
+           || record.importStatus == LibraryItemImportStatus::Duplicate;
+}
+
+/// Whether both paths are given and lead to one file, whatever their spelling.
+bool namesSameFile(const std::optional<QString> &a,
+                   const std::optional<QString> &b,
+                   const FileManager &fileManager)
+{
+    return a && b
+           && resolvingSymlinksInPath(fileManager, *a) == resolvingSymlinksInPath(fileManager, *b);
+}
+
 } // namespace
 
 LocalLibraryItem Detail::takingIngestCacheCopy(const LocalLibraryItem &record,
@@ -190,22 +206,35 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
         QList<LocalLibraryItem> results;
         for (const LocalLibraryItem &input : items) {
             // The record whose own photo the input is goes first: of twins archived as one
-            // package, each takes its own copy.
+            // package, each takes its own copy. A pair the archive holds is never taken by a
+            // record that has not reached it (a twin whose cached copy changed): it goes to the
+            // archived record, so it is told as already archived and its copy not kept. A copy
+            // the waiting record already names (a batch resumed after a cut) stays its own.
             qsizetype taker = -1;
+            qsizetype own = -1;
+            qsizetype archived = -1;
             qsizetype last = -1;
             for (qsizetype p = firstWithHash.value(input.contentHash, -1); p >= 0;
                  p = nextWithHash[size_t(p)]) {
                 const LocalLibraryItem &record = constWorking(p);
                 if (record.takesIngestCacheCopy(input, *m_fileManager)) {
-                    if (isOwnPhoto(record, input)) {
-                        taker = p;
-                        break;
-                    }
+                    const bool inArchive = isArchivedRecord(record);
+                    if (own < 0 && isOwnPhoto(record, input))
+                        own = p;
+                    if (archived < 0 && inArchive)
+                        archived = p;
                     if (taker < 0)
                         taker = p;
                 }
                 last = p;
             }
+            if (own >= 0)
+                taker = own;
+            if (taker >= 0 && archived >= 0 && !isArchivedRecord(constWorking(taker))
+                && !namesSameFile(constWorking(taker).ingestCacheOriginalURL,
+                                  input.ingestCacheOriginalURL,
+                                  *m_fileManager))
+                taker = archived;
             if (taker < 0) {
                 const qsizetype position = current.size() + appended.size();
                 if (last < 0)

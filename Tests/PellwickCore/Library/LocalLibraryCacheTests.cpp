@@ -497,6 +497,13 @@ void LocalLibraryCacheTests::upsert_data()
     QTest::newRow("archived record with the same package")
         << QList<LocalLibraryItem>{bare} << QList<LocalLibraryItem>{copy}
         << QList<LocalLibraryItem>{matched} << QList<LocalLibraryItem>{matched};
+    LocalLibraryItem waiting = copy;
+    waiting.id = minimalLibraryItem(9).id;
+    waiting.importStatus = LibraryItemImportStatus::NeedsAttention;
+    waiting.ingestCacheOriginalURL = QStringLiteral("/cache/w/IMG_8.CR3");
+    QTest::newRow("a waiting twin's copy of a pair the archive holds")
+        << QList<LocalLibraryItem>{bare, waiting} << QList<LocalLibraryItem>{copy}
+        << QList<LocalLibraryItem>{matched} << QList<LocalLibraryItem>{matched, waiting};
     QTest::newRow("nothing to merge")
         << items(2) << QList<LocalLibraryItem>() << QList<LocalLibraryItem>() << items(2);
 }
