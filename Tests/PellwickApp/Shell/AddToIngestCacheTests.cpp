@@ -579,15 +579,14 @@ void AddToIngestCacheTests::failureKeepsTheReviewAndASecondAddCompletes_data()
                      .refreshed = true,
                      .addedMessage
                      = u"2 files were already in Ingest Cache; their copies were replaced."_s};
-    QTest::newRow("a cache whose drive is away, then back")
-        << FaultCase{.waiting = true,
-                     .refreshed = true,
-                     .driveAway = true,
-                     .message = u"Ingest Cache folder <cache> is not available: its drive may "
-                                u"need connecting. Its photos stay in the library, and nothing "
-                                u"is added to it until it is back."_s,
-                     .addedMessage
-                     = u"2 files were already in Ingest Cache; their copies were replaced."_s};
+    QTest::newRow("a cache whose drive is away, then back") << FaultCase{
+        .waiting = true,
+        .refreshed = true,
+        .driveAway = true,
+        .message = u"Ingest Cache folder <cache> is not available: its drive may "
+                   u"need connecting. Its photos stay in the library, and nothing "
+                   u"is added to it until it is back."_s,
+        .addedMessage = u"2 files were already in Ingest Cache; their copies were replaced."_s};
     QTest::newRow("an unreadable cached sidecar") << FaultCase{
         .unreadableCachedSidecar = true, .message = u"Ingest Cache copy needs attention"_s};
 }
