@@ -117,17 +117,17 @@ IngestCacheMigrator::checkRetainedCache(const QString &oldRootURL,
                             contentHashPair(m_cache.contentHasher(), oldURL, activeURL, m_stop));
         const auto &[retainedHash, activeHash] = hashes;
         const auto baseline = baselineHashes.constFind(path);
-        if (retainedHash == activeHash) {
-            settle();
+        const bool retainedUnchanged
+            = baseline != baselineHashes.cend() && retainedHash == *baseline;
+        if (retainedHash == activeHash || retainedUnchanged) {
+            settle(); // equal, or changed only in the active cache
         } else if (baseline != baselineHashes.cend() && activeHash == *baseline) {
             PELLWICK_TRY(replaceAndVerify(activeURL, oldURL));
             ++reconciliation.synchronizedFileCount;
             PELLWICK_TRY_ASSIGN(check.broughtOver[path], contentHash(activeURL));
             settle();
-        } else if (baseline == baselineHashes.cend() || retainedHash != *baseline) {
-            reconciliation.conflicts.append({path, oldURL, activeURL});
         } else {
-            settle(); // changed only in the active cache
+            reconciliation.conflicts.append({path, oldURL, activeURL});
         }
     }
     return check;
@@ -190,8 +190,8 @@ Result<bool> IngestCacheMigrator::removeCheckedRetainedFiles(const QString &oldR
         PELLWICK_TRY(removeFileIfStill(files, file, seen));
     }
     // Deepest first; a folder that holds anything new stays with it.
-    for (auto folder = check.directories.crbegin(); folder != check.directories.crend(); ++folder) {
-        if (Result<void> removed = files.removeDirectory(*folder);
+    for (qsizetype index = check.directories.size() - 1; index >= 0; --index) {
+        if (Result<void> removed = files.removeDirectory(check.directories.at(index));
             !tolerated(removed, {ENOENT, ENOTEMPTY, EEXIST}))
             return tl::unexpected<Error>(std::move(removed).error());
     }
