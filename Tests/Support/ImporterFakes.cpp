@@ -139,7 +139,8 @@ Result<QList<RemoteLibraryItem>> ScriptedVerifiedBackupAPI::libraryItems(const Q
                                                                          std::stop_token) const
 {
     m_log->add(QStringLiteral("library_items"));
-    return archive;
+    const QMutexLocker lock(&m_mutex);
+    return m_listCalls < archives.size() ? archives.at(m_listCalls++) : archive;
 }
 
 QList<VerifiedBackupUploadRequest> ScriptedVerifiedBackupAPI::requests() const

@@ -113,8 +113,10 @@ public:
     QList<Result<VerifiedBackupUploadState>> states;
     QList<Result<void>> completions;
     QList<Result<VerifiedBackupFinalization>> finalizations;
-    /// The answer to every library list request.
+    /// The answer to every library list request, or with `archives`, to the requests after
+    /// those it answers in turn.
     Result<QList<RemoteLibraryItem>> archive = QList<RemoteLibraryItem>();
+    QList<Result<QList<RemoteLibraryItem>>> archives;
     /// As a sane backend, answer states and finalizations for the item asked about, whatever id
     /// the script holds; false answers the scripted ids as they are.
     bool answersForAskedItem = true;
@@ -157,6 +159,7 @@ private:
     mutable int m_stateCalls = 0;
     mutable int m_completionCalls = 0;
     mutable int m_finalizationCalls = 0;
+    mutable int m_listCalls = 0;
     mutable QList<VerifiedBackupUploadRequest> m_requests;
 };
 

@@ -230,8 +230,8 @@ public:
                                                     std::stop_token stop = {}) const;
 
 private:
-    /// What one run learnt of the archive's list: fetched at most once, and only for a duplicate
-    /// with a sidecar.
+    /// What one run learnt of the archive's list: fetched only for a duplicate with a sidecar,
+    /// and again only when the list lacks its item.
     struct ArchiveListing
     {
         std::optional<std::optional<QList<RemoteLibraryItem>>> items;

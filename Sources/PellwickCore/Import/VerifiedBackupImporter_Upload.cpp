@@ -460,20 +460,26 @@ VerifiedBackupImporter::archivedSidecar(const StagedImportRecord &record,
 {
     if (!record.sidecarFilename || !record.backendLibraryItemID)
         return std::nullopt;
-    if (!listing.items) {
-        Result<QList<RemoteLibraryItem>> items = m_api->libraryItems(token, std::move(stop));
-        listing.items = items ? std::optional(*items) : std::nullopt;
-    }
-    if (!*listing.items)
+    const auto listed = [&]() -> std::optional<ArchiveSidecar> {
+        for (const RemoteLibraryItem &item : **listing.items) {
+            if (item.id == *record.backendLibraryItemID
+                && item.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0)
+                return ArchiveSidecar{item.archiveSidecarFilename,
+                                      item.archiveSidecarByteCount,
+                                      item.archiveSidecarContentHash};
+        }
         return std::nullopt;
-    for (const RemoteLibraryItem &item : **listing.items) {
-        if (item.id == *record.backendLibraryItemID
-            && item.contentHash.compare(record.contentHash, Qt::CaseInsensitive) == 0)
-            return ArchiveSidecar{item.archiveSidecarFilename,
-                                  item.archiveSidecarByteCount,
-                                  item.archiveSidecarContentHash};
+    };
+    if (listing.items) {
+        if (!*listing.items)
+            return std::nullopt; // the list could not be had in this run
+        if (std::optional<ArchiveSidecar> sidecar = listed())
+            return sidecar;
+        // Listed before this run archived the item (the twin it duplicates, uploaded since).
     }
-    return std::nullopt;
+    Result<QList<RemoteLibraryItem>> items = m_api->libraryItems(token, std::move(stop));
+    listing.items = items ? std::optional(*items) : std::nullopt;
+    return *listing.items ? listed() : std::nullopt;
 }
 
 Result<LocalLibraryItem>

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void changedCachedBytesNeedAttention();
     void safeToEraseOnlyWhatTheArchiveHolds_data();
     void safeToEraseOnlyWhatTheArchiveHolds();
+    void duplicateOfAnItemArchivedInTheSameRunKnowsItsSidecar();
     void confirmedReview();
     void unusableUploadURLsAreNeverRecorded_data();
     void unusableUploadURLsAreNeverRecorded();
@@ -270,6 +271,46 @@ void VerifiedBackupImporterTests::safeToEraseOnlyWhatTheArchiveHolds()
         actual.append(stored.isSafeToEraseSourceMedia());
     }
     QCOMPARE(actual, safe);
+}
+
+void VerifiedBackupImporterTests::duplicateOfAnItemArchivedInTheSameRunKnowsItsSidecar()
+{
+    // IMG_0001 duplicates an item archived before, so the archive's list is read at once;
+    // IMG_0004, a byte copy of IMG_0003 and its sidecar, duplicates the item IMG_0003 makes later.
+    ImporterRunScene scene(4);
+    LocalLibraryItem &copy = scene.items[3];
+    const LocalLibraryItem &twin = scene.items[2];
+    writeFile(*copy.ingestCacheOriginalURL, readFile(*twin.ingestCacheOriginalURL));
+    writeFile(*copy.ingestCacheSidecarURL, readFile(*twin.ingestCacheSidecarURL));
+    copy.contentHash = twin.contentHash;
+    PELLWICK_VERIFY_SUCCESS(scene.cache().writeItems(scene.items));
+    const auto duplicateOf = [](qint64 id, const LocalLibraryItem &item) {
+        const qint64 size = QFileInfo(*item.ingestCacheOriginalURL).size();
+        return VerifiedBackupUploadDecision{VerifiedBackupUploadDecision::Duplicate{
+            {id, item.originalFilename, item.contentHash, size}}};
+    };
+    const auto listed = [](qint64 id, const LocalLibraryItem &item) {
+        RemoteLibraryItem remote;
+        remote.id = id;
+        remote.contentHash = item.contentHash;
+        remote.archiveSidecarFilename = lastPathComponent(*item.ingestCacheSidecarURL);
+        remote.archiveSidecarByteCount = QFileInfo(*item.ingestCacheSidecarURL).size();
+        remote.archiveSidecarContentHash = referenceSha256(readFile(*item.ingestCacheSidecarURL));
+        return remote;
+    };
+    const QList<VerifiedBackupUploadDecision> uploads{*scene.api->decisions.at(1),
+                                                      *scene.api->decisions.at(2)};
+    scene.api->decisions
+        = {duplicateOf(7, scene.items[0]), uploads[0], uploads[1], duplicateOf(43, twin)};
+    scene.api->archives = {QList{listed(7, scene.items[0])}};
+    scene.api->archive = QList{listed(7, scene.items[0]), listed(43, twin)};
+
+    PELLWICK_VERIFY_SUCCESS(scene.importer().importVerifiedBackups(
+        scene.items, u"t"_s, std::nullopt, scene.callback(), {}, transferID));
+    const LocalLibraryItem stored = scene.storedItem(copy.id);
+    QCOMPARE(stored.importStatus, LibraryItemImportStatus::Duplicate);
+    QCOMPARE(stored.archiveSidecarFilename, std::optional(u"IMG_0003.xmp"_s));
+    QCOMPARE(stored.archiveSidecarContentHash, listed(43, twin).archiveSidecarContentHash);
 }
 
 void VerifiedBackupImporterTests::confirmedReview()
