@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <memory>
 #include <random>
+#include <utility>
 
 namespace Pellwick::Test {
 
@@ -504,7 +505,20 @@ private:
                 dropExpectations(record.contentHash);
         }
         const IngestCachePackageRemover remover(*m_library, *m_staging, *m_cache, m_client);
-        succeeded(remover.removePackages(ids, m_token), u"the removal"_s);
+        if (!succeeded(remover.removePackages(ids, m_token), u"the removal"_s))
+            m_failedRemoval = ids;
+    }
+
+    /// A photographer told that a removal failed asks for it again: a removal cut after some of
+    /// a record's files went keeps the record, for the next call to finish.
+    void removeAgain()
+    {
+        const QSet<QUuid> ids = std::exchange(m_failedRemoval, {});
+        if (ids.isEmpty() || !m_failure.isEmpty())
+            return;
+        m_step += u", remove them again"_s;
+        const IngestCachePackageRemover remover(*m_library, *m_staging, *m_cache, m_client);
+        succeeded(remover.removePackages(ids, m_token), u"the removal asked again"_s);
     }
 
     void editSidecar()
@@ -611,6 +625,7 @@ private:
         m_step += u"; reopen and recover"_s;
         open();
         recoverAtStart();
+        removeAgain();
         if (added) {
             const QSet<QString> cached = cachedPairKeys();
             for (const auto &[name, pair] : cardPairs(*added)) {
@@ -830,6 +845,7 @@ private:
     int m_photos = 0;
     int m_sidecars = 0;
     bool m_injecting = false;
+    QSet<QUuid> m_failedRemoval;
     QString m_step;
     QString m_failure;
     /// Each file the records named before the step (`namedFiles`).
