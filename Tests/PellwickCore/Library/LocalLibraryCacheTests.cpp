@@ -504,6 +504,16 @@ void LocalLibraryCacheTests::upsert_data()
     QTest::newRow("a waiting twin's copy of a pair the archive holds")
         << QList<LocalLibraryItem>{bare, waiting} << QList<LocalLibraryItem>{copy}
         << QList<LocalLibraryItem>{matched} << QList<LocalLibraryItem>{matched, waiting};
+    LocalLibraryItem cut = minimalLibraryItem(10);
+    cut.contentHash = first.contentHash;
+    cut.importStatus = LibraryItemImportStatus::NeedsAttention;
+    cut.preview = LocalPreviewState::discoveredInIngestCache();
+    cut.ingestCacheOriginalURL = QStringLiteral("/cache/d/IMG_1.CR3");
+    cut.ingestCacheSidecarURL = QStringLiteral("/cache/d/IMG_1.xmp");
+    cut.ingestCacheSidecarContentHash = QStringLiteral("its own");
+    QTest::newRow("a copy cut short keeps its sidecar from a byte copy with another")
+        << QList<LocalLibraryItem>{cut} << QList<LocalLibraryItem>{edited}
+        << QList<LocalLibraryItem>{edited} << QList<LocalLibraryItem>{cut, edited};
     QTest::newRow("nothing to merge")
         << items(2) << QList<LocalLibraryItem>() << QList<LocalLibraryItem>() << items(2);
 }
