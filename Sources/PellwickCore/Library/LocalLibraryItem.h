@@ -122,9 +122,9 @@ struct LocalLibraryItem
     /// than a photo of its own: for a Verified Backup or a duplicate, a copy whose sidecar (or
     /// lack of one) the archive holds with its size and content, under whatever name (a twin's
     /// copy too: the archive holds it already); for any other record, a copy with the record's own
-    /// sidecar (none on both sides, or the same name and content hash), or any copy when the
-    /// record knows no sidecar or awaits a verified copy. A byte copy of a RAW original kept with
-    /// another sidecar is another photo.
+    /// sidecar (none on both sides, or the same name and content hash), any copy when the record
+    /// knows no sidecar, or a copy of its file name when it awaits a verified copy without a
+    /// sidecar yet. A byte copy of a RAW original kept with another sidecar is another photo.
     bool takesIngestCacheCopy(const LocalLibraryItem &copy, const FileManager &fileManager) const;
 
     /// The JSON object of one record: the eight required keys always, the optional ones only with

@@ -238,13 +238,11 @@ bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
         // carry its twin's sidecar under the twin's name, and a twin whose duplicate record is
         // gone (a rebuild keeps one record per backend item) is the archived record's bytes.
         return holdsArchivedPackage(*this, copy, false, fileManager);
-    // A record found in a batch whose copy-in was cut short may not have its sidecar yet; one it
-    // has is its photo's, and a copy with another sidecar is another photo.
-    if (awaitsVerifiedIngestCacheCopy()) {
-        const QString *own = ownSidecarContentHash();
-        const QString *offered = copy.ownSidecarContentHash();
-        return !own || (offered && *offered == *own);
-    }
+    // A record found in a batch whose copy-in was cut short may not have its sidecar yet: a copy
+    // of its own card file brings it. Any other copy with another sidecar is another photo.
+    if (awaitsVerifiedIngestCacheCopy() && !ingestCacheSidecarURL
+        && copy.originalFilename == originalFilename)
+        return true;
     const std::optional<PackageSidecar> own = ownSidecar();
     return !own || own == copy.ownSidecar();
 }

@@ -514,6 +514,12 @@ void LocalLibraryCacheTests::upsert_data()
     QTest::newRow("a copy cut short keeps its sidecar from a byte copy with another")
         << QList<LocalLibraryItem>{cut} << QList<LocalLibraryItem>{edited}
         << QList<LocalLibraryItem>{edited} << QList<LocalLibraryItem>{cut, edited};
+    LocalLibraryItem cutBare = cut;
+    cutBare.ingestCacheSidecarURL.reset();
+    cutBare.ingestCacheSidecarContentHash.reset();
+    QTest::newRow("a copy cut short without a sidecar keeps its photo from a twin's with one")
+        << QList<LocalLibraryItem>{cutBare} << QList<LocalLibraryItem>{edited}
+        << QList<LocalLibraryItem>{edited} << QList<LocalLibraryItem>{cutBare, edited};
     QTest::newRow("nothing to merge")
         << items(2) << QList<LocalLibraryItem>() << QList<LocalLibraryItem>() << items(2);
 }
