@@ -23,6 +23,7 @@ bool isOwnPhoto(const LocalLibraryItem &record, const LocalLibraryItem &copy)
 bool isArchivedRecord(const LocalLibraryItem &record)
 {
     return record.importStatus == LibraryItemImportStatus::VerifiedBackup
+           || record.importStatus == LibraryItemImportStatus::CleanupPending
            || record.importStatus == LibraryItemImportStatus::Duplicate;
 }
 

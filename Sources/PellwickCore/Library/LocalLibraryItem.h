@@ -119,12 +119,13 @@ struct LocalLibraryItem
     /// The content hash of `ownSidecar`, pointing into this record; null for none.
     const QString *ownSidecarContentHash() const;
     /// True when `copy`, a fresh copy of this record's RAW bytes, is this record's photo rather
-    /// than a photo of its own: for a Verified Backup or a duplicate, a copy whose sidecar (or
-    /// lack of one) the archive holds with its size and content, under whatever name (a twin's
-    /// copy too: the archive holds it already); for any other record, a copy with the record's own
-    /// sidecar (none on both sides, or the same name and content hash), any copy when the record
-    /// knows no sidecar, or a copy of its file name when it awaits a verified copy without a
-    /// sidecar yet. A byte copy of a RAW original kept with another sidecar is another photo.
+    /// than a photo of its own: for a Verified Backup (its cleanup pending or not) or a
+    /// duplicate, a copy whose sidecar (or lack of one) the archive holds with its size and
+    /// content, under whatever name (a twin's copy too: the archive holds it already); for any
+    /// other record, a copy with the record's own sidecar (none on both sides, or the same name
+    /// and content hash), any copy when the record knows no sidecar, or a copy of its file name
+    /// when it awaits a verified copy without a sidecar yet. A byte copy of a RAW original kept
+    /// with another sidecar is another photo.
     bool takesIngestCacheCopy(const LocalLibraryItem &copy, const FileManager &fileManager) const;
 
     /// The JSON object of one record: the eight required keys always, the optional ones only with

@@ -232,11 +232,11 @@ const QString *LocalLibraryItem::ownSidecarContentHash() const
 bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
                                             const FileManager &fileManager) const
 {
-    if (importStatus == LibraryItemImportStatus::VerifiedBackup
-        || importStatus == LibraryItemImportStatus::Duplicate)
+    if (knowsArchivedSidecar(importStatus))
         // The archive holds the pair whatever its file names: a duplicate's archived package may
         // carry its twin's sidecar under the twin's name, and a twin whose duplicate record is
-        // gone (a rebuild keeps one record per backend item) is the archived record's bytes.
+        // gone (a rebuild keeps one record per backend item) is the archived record's bytes; so
+        // too while the record's cleanup is pending.
         return holdsArchivedPackage(*this, copy, false, fileManager);
     // A record found in a batch whose copy-in was cut short may not have its sidecar yet: a copy
     // of its own card file brings it. Any other copy with another sidecar is another photo.

@@ -497,6 +497,12 @@ void LocalLibraryCacheTests::upsert_data()
     QTest::newRow("archived record with the same package")
         << QList<LocalLibraryItem>{bare} << QList<LocalLibraryItem>{copy}
         << QList<LocalLibraryItem>{matched} << QList<LocalLibraryItem>{matched};
+    const LocalLibraryItem pending
+        = bare.replacingImportStatus(LibraryItemImportStatus::CleanupPending);
+    const LocalLibraryItem pendingMatched = pending.replacingIngestCacheItem(copy, fileManager);
+    QTest::newRow("a cleanup-pending record with a copy of the pair its archive holds")
+        << QList<LocalLibraryItem>{pending} << QList<LocalLibraryItem>{copy}
+        << QList<LocalLibraryItem>{pendingMatched} << QList<LocalLibraryItem>{pendingMatched};
     LocalLibraryItem waiting = copy;
     waiting.id = minimalLibraryItem(9).id;
     waiting.importStatus = LibraryItemImportStatus::NeedsAttention;
