@@ -25,13 +25,6 @@ bool isRemovable(const LocalLibraryItem &item)
            && item.ingestCacheOriginalURL;
 }
 
-bool isArchived(LibraryItemImportStatus status)
-{
-    return status == LibraryItemImportStatus::VerifiedBackup
-           || status == LibraryItemImportStatus::CleanupPending
-           || status == LibraryItemImportStatus::Duplicate;
-}
-
 } // namespace
 
 IngestCachePackageRemover::IngestCachePackageRemover(
@@ -74,7 +67,7 @@ Result<QSet<QUuid>> IngestCachePackageRemover::removePackages(const QSet<QUuid> 
         Result<LocalLibraryCacheRecords> records = m_cache.cachedRecords();
         PELLWICK_TRY(records);
         records->forEach([&](const LocalLibraryItem &record) {
-            if (record.backendLibraryItemID && isArchived(record.importStatus))
+            if (record.backendLibraryItemID && isInTheArchive(record.importStatus))
                 archived.insert(*record.backendLibraryItemID);
         });
     }

@@ -129,12 +129,12 @@ public:
                                                        const QString &target) const;
 
     /// Copies `file`, which lies under `root`, to the same relative path under `otherRoot`, unless
-    /// a file is already there, and checks that both are equal.
-    [[nodiscard]] Result<void>
+    /// a file is already there, and checks that both are equal; gives their content hash.
+    [[nodiscard]] Result<QString>
     copyAndVerify(const QString &file, const QString &root, const QString &otherRoot) const;
-    /// Replaces `destination` by a verified copy of `source`.
-    [[nodiscard]] Result<void> replaceAndVerify(const QString &destination,
-                                                const QString &source) const;
+    /// Replaces `destination` by a verified copy of `source`; gives their content hash.
+    [[nodiscard]] Result<QString> replaceAndVerify(const QString &destination,
+                                                   const QString &source) const;
     [[nodiscard]] Result<void> copyVerifiedFile(const QString &source,
                                                 const QString &destination,
                                                 const std::function<void(qint64)> &didCopyBytes
@@ -177,10 +177,11 @@ private:
                                           const QString &target,
                                           const MigrationContents &sourceContents) const;
     QStringList targetFiles(const QStringList &files, const QString &target) const;
-    /// Hashes `first`, then `second`; `verificationFailed(failurePath)` when they differ.
-    Result<void> verifySameContent(const QString &first,
-                                   const QString &second,
-                                   const QString &failurePath) const;
+    /// Hashes `first`, then `second`; their hash, or `verificationFailed(failurePath)` when they
+    /// differ.
+    Result<QString> verifySameContent(const QString &first,
+                                      const QString &second,
+                                      const QString &failurePath) const;
     /// As the public one; the first try takes `presumedHash`, taken shortly before, as the
     /// source's hash instead of hashing it again.
     Result<void> copyStableFile(const QString &file,

@@ -106,9 +106,9 @@ IngestCacheMigrator::checkRetainedCache(const QString &oldRootURL,
                     continue;
                 }
             }
-            PELLWICK_TRY(copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
+            PELLWICK_TRY_ASSIGN(check.broughtOver[path],
+                                copyAndVerify(oldURL, oldRootURL, m_cache.rootURL()));
             ++reconciliation.synchronizedFileCount;
-            PELLWICK_TRY_ASSIGN(check.broughtOver[path], contentHash(activeURL));
             settle();
             continue;
         }
@@ -122,9 +122,8 @@ IngestCacheMigrator::checkRetainedCache(const QString &oldRootURL,
         if (retainedHash == activeHash || retainedUnchanged) {
             settle(); // equal, or changed only in the active cache
         } else if (baseline != baselineHashes.cend() && activeHash == *baseline) {
-            PELLWICK_TRY(replaceAndVerify(activeURL, oldURL));
+            PELLWICK_TRY_ASSIGN(check.broughtOver[path], replaceAndVerify(activeURL, oldURL));
             ++reconciliation.synchronizedFileCount;
-            PELLWICK_TRY_ASSIGN(check.broughtOver[path], contentHash(activeURL));
             settle();
         } else {
             reconciliation.conflicts.append({path, oldURL, activeURL});
@@ -205,23 +204,24 @@ Result<void> IngestCacheMigrator::resolveRetainedCacheConflict(
     const IngestCacheMigrationConflict &conflict,
     IngestCacheMigrationConflictResolution keeping) const
 {
+    const auto done = [](const QString &) {};
     switch (keeping) {
     case IngestCacheMigrationConflictResolution::KeepOld:
-        return replaceAndVerify(conflict.activeURL, conflict.oldURL);
+        return replaceAndVerify(conflict.activeURL, conflict.oldURL).map(done);
     case IngestCacheMigrationConflictResolution::KeepNew:
-        return replaceAndVerify(conflict.oldURL, conflict.activeURL);
+        return replaceAndVerify(conflict.oldURL, conflict.activeURL).map(done);
     case IngestCacheMigrationConflictResolution::KeepBoth: {
         const QString copy = conflictCopyURL(conflict.activeURL);
         PELLWICK_TRY(placed(copyVerifiedFile(conflict.oldURL, copy), copy));
-        return replaceAndVerify(conflict.oldURL, conflict.activeURL);
+        return replaceAndVerify(conflict.oldURL, conflict.activeURL).map(done);
     }
     }
     return {};
 }
 
-Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
-                                                const QString &root,
-                                                const QString &otherRoot) const
+Result<QString> IngestCacheMigrator::copyAndVerify(const QString &file,
+                                                   const QString &root,
+                                                   const QString &otherRoot) const
 {
     const QString path = relativePath(file, root);
     const QString destination = appendingPathComponent(otherRoot, path);
@@ -232,8 +232,8 @@ Result<void> IngestCacheMigrator::copyAndVerify(const QString &file,
     return verifySameContent(file, destination, path);
 }
 
-Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
-                                                   const QString &source) const
+Result<QString> IngestCacheMigrator::replaceAndVerify(const QString &destination,
+                                                      const QString &source) const
 {
     // The destination goes only once its replacement is known to be there: removing it for a
     // source that vanished meanwhile would lose both versions.
@@ -244,22 +244,22 @@ Result<void> IngestCacheMigrator::replaceAndVerify(const QString &destination,
     if (Result<void> removed = m_cache.fileManager().removeItem(destination); !removed) {
         const auto *error = removed.error().as<FileSystemError>();
         if (!error || error->code != ENOENT)
-            return removed;
+            return tl::unexpected<Error>(std::move(removed).error());
     }
     PELLWICK_TRY(placed(copyVerifiedFile(source, destination), destination));
 
     return verifySameContent(destination, source, lastPathComponent(destination));
 }
 
-Result<void> IngestCacheMigrator::verifySameContent(const QString &first,
-                                                    const QString &second,
-                                                    const QString &failurePath) const
+Result<QString> IngestCacheMigrator::verifySameContent(const QString &first,
+                                                       const QString &second,
+                                                       const QString &failurePath) const
 {
     PELLWICK_TRY_ASSIGN(auto hashes,
                         contentHashPair(m_cache.contentHasher(), first, second, m_stop));
     if (hashes.first != hashes.second)
         return verificationFailure(failurePath);
-    return {};
+    return hashes.first;
 }
 
 Result<void>

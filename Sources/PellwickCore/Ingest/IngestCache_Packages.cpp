@@ -175,13 +175,11 @@ Result<bool> IngestCache::removeCheckedPackage(const CheckedCachePackage &packag
                             removeFileIfStill(*m_fileManager, file.url, *file.attributes));
         if (!removed)
             return false;
-        QString folder = parentPath(QDir::cleanPath(file.url));
-        PELLWICK_TRY(removeEmptyParentFolders(folder));
         // The removal lasts only once the folder that lost an entry (the file's, or the highest
         // emptied one's parent) is flushed.
-        while (!m_fileManager->fileExists(folder) && parentPath(folder) != folder)
-            folder = parentPath(folder);
-        PELLWICK_TRY(m_fileManager->synchronizeDirectory(folder));
+        PELLWICK_TRY_ASSIGN(const QString left,
+                            removeEmptyFolders(parentPath(QDir::cleanPath(file.url))));
+        PELLWICK_TRY(m_fileManager->synchronizeDirectory(left));
     }
     return true;
 }

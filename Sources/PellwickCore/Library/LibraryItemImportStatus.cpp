@@ -43,4 +43,11 @@ QList<LibraryItemImportStatus> allLibraryItemImportStatuses()
             LibraryItemImportStatus::Duplicate};
 }
 
+bool isInTheArchive(LibraryItemImportStatus status)
+{
+    return status == LibraryItemImportStatus::VerifiedBackup
+           || status == LibraryItemImportStatus::CleanupPending
+           || status == LibraryItemImportStatus::Duplicate;
+}
+
 } // namespace Pellwick

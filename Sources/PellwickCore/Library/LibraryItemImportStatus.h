@@ -25,5 +25,8 @@ QString toRaw(LibraryItemImportStatus status);
 std::optional<LibraryItemImportStatus> libraryItemImportStatusFromRaw(const QString &raw);
 /// Every case in declaration order.
 QList<LibraryItemImportStatus> allLibraryItemImportStatuses();
+/// Whether the archive holds the item's package: a Verified Backup (its cache cleanup pending or
+/// not) or a duplicate of an archived item.
+bool isInTheArchive(LibraryItemImportStatus status);
 
 } // namespace Pellwick

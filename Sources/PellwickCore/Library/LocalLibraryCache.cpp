@@ -19,14 +19,6 @@ bool isOwnPhoto(const LocalLibraryItem &record, const LocalLibraryItem &copy)
            && record.ownSidecar() == copy.ownSidecar();
 }
 
-/// Whether `record` holds the archive's facts of a pair (what `takesIngestCacheCopy` compares).
-bool isArchivedRecord(const LocalLibraryItem &record)
-{
-    return record.importStatus == LibraryItemImportStatus::VerifiedBackup
-           || record.importStatus == LibraryItemImportStatus::CleanupPending
-           || record.importStatus == LibraryItemImportStatus::Duplicate;
-}
-
 /// Whether both paths are given and lead to one file, whatever their spelling.
 bool namesSameFile(const std::optional<QString> &a,
                    const std::optional<QString> &b,
@@ -219,7 +211,7 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
                  p = nextWithHash[size_t(p)]) {
                 const LocalLibraryItem &record = constWorking(p);
                 if (record.takesIngestCacheCopy(input, *m_fileManager)) {
-                    const bool inArchive = isArchivedRecord(record);
+                    const bool inArchive = isInTheArchive(record.importStatus);
                     if (own < 0 && isOwnPhoto(record, input))
                         own = p;
                     if (archived < 0 && inArchive)
@@ -231,7 +223,7 @@ LocalLibraryCache::upsertIngestCacheItems(const QList<LocalLibraryItem> &items) 
             }
             if (own >= 0)
                 taker = own;
-            if (taker >= 0 && archived >= 0 && !isArchivedRecord(constWorking(taker))
+            if (taker >= 0 && archived >= 0 && !isInTheArchive(constWorking(taker).importStatus)
                 && !namesSameFile(constWorking(taker).ingestCacheOriginalURL,
                                   input.ingestCacheOriginalURL,
                                   *m_fileManager))

@@ -272,7 +272,6 @@ void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
     (void) library.withExclusiveAccess([&]() -> Result<void> {
         PELLWICK_TRY_ASSIGN(const LocalLibraryCacheRecords current, library.cachedRecords());
         NamedCacheFiles named(current, ingestCache);
-        bool durable = false;
         for (const UnnamedCopy &copy : copies) {
             if (named.names(copy.original) || (copy.sidecar && named.names(*copy.sidecar))
                 || attributesOf(ingestCache.fileManager(), copy.original, copy.sidecar)
@@ -280,8 +279,7 @@ void removeUnnamedCopies(const QList<UnnamedCopy> &copies,
                 continue;
             // Records read back from the page cache may be ones a power cut takes back, naming
             // the very copy removed on their strength.
-            if (!std::exchange(durable, true))
-                PELLWICK_TRY(library.makeLoadedFilesDurable());
+            PELLWICK_TRY(library.makeLoadedFilesDurable());
             (void) ingestCache.removeArchivedPackage(copy.original, copy.sidecar);
         }
         return {};
@@ -408,13 +406,6 @@ QList<ImportScanVolume> unnamedFinishedBatches(const IngestCache &ingestCache,
     return batches;
 }
 
-bool isKeptInTheArchive(LibraryItemImportStatus status)
-{
-    return status == LibraryItemImportStatus::VerifiedBackup
-           || status == LibraryItemImportStatus::CleanupPending
-           || status == LibraryItemImportStatus::Duplicate;
-}
-
 bool isLoneSidecar(const ImportReviewItem &item)
 {
     const auto *unsupported = std::get_if<ImportReviewItemStatus::Unsupported>(&item.status.value);
@@ -511,7 +502,7 @@ LocalLibraryCache::removeRedundantIngestCacheCopies(const QList<ImportReviewItem
             if (record.ingestCacheSidecarURL && record.ingestCacheSidecarContentHash
                 && isSpelledInside(*record.ingestCacheSidecarURL, root))
                 sidecarHolders[lastPathComponent(*record.ingestCacheSidecarURL)].append(p);
-        } else if (isKeptInTheArchive(record.importStatus) && record.archiveSidecarFilename
+        } else if (isInTheArchive(record.importStatus) && record.archiveSidecarFilename
                    && record.archiveSidecarContentHash) {
             sidecarHolders[*record.archiveSidecarFilename].append(p);
         }

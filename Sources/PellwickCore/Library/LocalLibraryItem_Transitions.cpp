@@ -55,23 +55,6 @@ std::optional<QString> relocated(const std::optional<QString> &url,
     return newRoot + QLatin1Char('/') + rest;
 }
 
-/// Whether a record in `status` holds the archive's sidecar facts.
-bool knowsArchivedSidecar(LibraryItemImportStatus status)
-{
-    switch (status) {
-    case LibraryItemImportStatus::VerifiedBackup:
-    case LibraryItemImportStatus::CleanupPending:
-    case LibraryItemImportStatus::Duplicate:
-        return true;
-    case LibraryItemImportStatus::LocalCacheReady:
-    case LibraryItemImportStatus::Uploading:
-    case LibraryItemImportStatus::Verifying:
-    case LibraryItemImportStatus::NeedsAttention:
-        return false;
-    }
-    return false;
-}
-
 /// Whether `candidate`'s cached package holds what `archived` archived: the RAW original and the
 /// sidecar's size and content hash (or the lack of a sidecar), and, with `comparingName`, the
 /// sidecar's file name.
@@ -214,7 +197,7 @@ std::optional<PackageSidecar> LocalLibraryItem::ownSidecar() const
                               sourceMediaEvidence->sidecarContentHash};
     if (ingestCacheOriginalURL)
         return PackageSidecar{named(ingestCacheSidecarURL), ingestCacheSidecarContentHash};
-    if (knowsArchivedSidecar(importStatus))
+    if (isInTheArchive(importStatus))
         return PackageSidecar{archiveSidecarFilename, archiveSidecarContentHash};
     return std::nullopt;
 }
@@ -226,13 +209,13 @@ const QString *LocalLibraryItem::ownSidecarContentHash() const
         return pointer(sourceMediaEvidence->sidecarContentHash);
     if (ingestCacheOriginalURL)
         return pointer(ingestCacheSidecarContentHash);
-    return knowsArchivedSidecar(importStatus) ? pointer(archiveSidecarContentHash) : nullptr;
+    return isInTheArchive(importStatus) ? pointer(archiveSidecarContentHash) : nullptr;
 }
 
 bool LocalLibraryItem::takesIngestCacheCopy(const LocalLibraryItem &copy,
                                             const FileManager &fileManager) const
 {
-    if (knowsArchivedSidecar(importStatus))
+    if (isInTheArchive(importStatus))
         // The archive holds the pair whatever its file names: a duplicate's archived package may
         // carry its twin's sidecar under the twin's name, and a twin whose duplicate record is
         // gone (a rebuild keeps one record per backend item) is the archived record's bytes; so

@@ -16,16 +16,9 @@ namespace Pellwick {
 
 namespace {
 
-bool isArchived(LibraryItemImportStatus status)
-{
-    return status == LibraryItemImportStatus::VerifiedBackup
-           || status == LibraryItemImportStatus::CleanupPending
-           || status == LibraryItemImportStatus::Duplicate;
-}
-
 bool isEligibleForCleanup(const LocalLibraryItem &item)
 {
-    return item.ingestCacheOriginalURL && isArchived(item.importStatus);
+    return item.ingestCacheOriginalURL && isInTheArchive(item.importStatus);
 }
 
 /// The cached files as found holding what the archive holds: the RAW original's bytes and, when
@@ -186,7 +179,7 @@ QList<LocalLibraryItem> candidatesAmong(const LocalLibraryCacheRecords &records,
         if (positions.isEmpty() || !isEligibleForCleanup(wanted))
             continue;
         const LibraryItemImportStatus status = records.at(positions.last()).importStatus;
-        if (isArchived(status))
+        if (isInTheArchive(status))
             candidates.append(wanted.replacingImportStatus(status));
     }
     return candidates;
