@@ -74,13 +74,6 @@ struct CheckedCachePackage
     bool operator==(const CheckedCachePackage &) const = default;
 };
 
-/// The identity of what `path` leads to, symbolic links followed (`fileIdentity`); none when
-/// nothing is there (no such file, a symbolic link leading nowhere). Fails with the file system's
-/// error when that cannot be told (a folder that cannot be searched, a failing drive). One status
-/// call unless the path's last component is a symbolic link.
-[[nodiscard]] Result<std::optional<FileIdentity>>
-presentFileIdentity(const FileManager &fileManager, const QString &path);
-
 /// The free bytes of the volume holding a path; may fail. Must be thread-safe.
 using AvailableCapacityProbe = std::function<Result<qint64>(const QString &path)>;
 

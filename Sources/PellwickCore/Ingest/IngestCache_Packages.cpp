@@ -25,13 +25,6 @@ QString folderPrefix(const QString &folder)
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-/// Whether a failure says that nothing is at the path.
-bool isGone(const Error &error)
-{
-    const FileSystemError *fileError = error.as<FileSystemError>();
-    return fileError && (fileError->code == ENOENT || fileError->code == ENOTDIR);
-}
-
 /// Whether something is at `path` (a symbolic link that leads nowhere counts as nothing). Only a
 /// path known to lead nowhere is absent: a folder that cannot be searched or a failing drive says
 /// nothing about the file, and fails.
@@ -40,31 +33,12 @@ Result<bool> isPresent(const FileManager &fileManager, const QString &path)
     if (fileManager.fileExists(path))
         return true;
     Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (attributes || isGone(attributes.error()))
+    if (attributes || leadsNowhere(attributes.error()))
         return false;
     return tl::unexpected<Error>(std::move(attributes).error());
 }
 
 } // namespace
-
-Result<std::optional<FileIdentity>> presentFileIdentity(const FileManager &fileManager,
-                                                        const QString &path)
-{
-    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (!attributes) {
-        if (isGone(attributes.error()))
-            return std::optional<FileIdentity>();
-        return tl::unexpected<Error>(std::move(attributes).error());
-    }
-    if (attributes->type != FileAttributes::Type::SymbolicLink)
-        return FileIdentity::of(*attributes);
-    Result<FileIdentity> identity = fileIdentity(fileManager, path);
-    if (identity)
-        return std::optional(*identity);
-    if (isGone(identity.error()))
-        return std::optional<FileIdentity>();
-    return tl::unexpected<Error>(std::move(identity).error());
-}
 
 bool IngestCache::isInsideActiveRoot(const QString &path) const
 {
@@ -214,7 +188,7 @@ Result<void> IngestCache::removePackageFiles(const QStringList &files) const
     const auto flushChanged = [&]() -> Result<void> {
         for (const QString &folder : std::as_const(changed)) {
             Result<void> flushed = m_fileManager->synchronizeDirectory(folder);
-            if (!flushed && !isGone(flushed.error())) // gone since: its parent was flushed
+            if (!flushed && !leadsNowhere(flushed.error())) // gone since: its parent was flushed
                 return flushed;
         }
         return {};

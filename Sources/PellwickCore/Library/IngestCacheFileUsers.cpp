@@ -1,28 +1,12 @@
 #include "IngestCacheFileUsers.h"
 
+#include <PellwickCore/Support/FileIdentity.h>
+
 #include <QDir>
 
-#include <cerrno>
 #include <optional>
 
 namespace Pellwick {
-
-namespace {
-
-/// The file at `path`: its attributes, none when nothing is there, or the error that leaves it
-/// unknown.
-Result<std::optional<FileAttributes>> examined(const FileManager &fileManager, const QString &path)
-{
-    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
-    if (attributes)
-        return std::optional(*attributes);
-    const FileSystemError *error = attributes.error().as<FileSystemError>();
-    if (error && (error->code == ENOENT || error->code == ENOTDIR))
-        return std::optional<FileAttributes>();
-    return tl::unexpected<Error>(std::move(attributes).error());
-}
-
-} // namespace
 
 IngestCacheFileUsers::IngestCacheFileUsers(const LocalLibraryCacheRecords &records,
                                            std::shared_ptr<const FileManager> fileManager)
@@ -45,7 +29,7 @@ QSet<QUuid> IngestCacheFileUsers::users(const QString &path) const
     QSet<QUuid> found;
     if (namings.isEmpty())
         return found;
-    const Result<std::optional<FileAttributes>> file = examined(*m_fileManager, cleaned);
+    const Result<std::optional<FileAttributes>> file = presentAttributes(*m_fileManager, cleaned);
     for (const Naming &naming : namings) {
         if (naming.path == cleaned || !file) {
             found.insert(naming.id);
@@ -53,7 +37,8 @@ QSet<QUuid> IngestCacheFileUsers::users(const QString &path) const
         }
         if (!*file)
             continue; // nothing at `path`: only the same path names it
-        const Result<std::optional<FileAttributes>> other = examined(*m_fileManager, naming.path);
+        const Result<std::optional<FileAttributes>> other
+            = presentAttributes(*m_fileManager, naming.path);
         if (!other
             || (*other && (*other)->device == (*file)->device && (*other)->inode == (*file)->inode))
             found.insert(naming.id);

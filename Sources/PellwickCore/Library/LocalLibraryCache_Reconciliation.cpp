@@ -3,8 +3,8 @@
 #include "LocalLibraryCache_p.h"
 
 #include <PellwickCore/Ingest/CanonicalFilenameGenerator.h>
-#include <PellwickCore/Ingest/IngestCache.h>
 #include <PellwickCore/Ingest/ParallelHashing_p.h>
+#include <PellwickCore/Support/FileIdentity.h>
 #include <PellwickCore/Support/UuidText.h>
 
 #include <QDir>

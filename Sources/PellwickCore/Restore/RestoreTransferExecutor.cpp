@@ -4,6 +4,7 @@
 #include <PellwickCore/Support/AtomicFile.h>
 #include <PellwickCore/Support/Executor.h>
 #include <PellwickCore/Support/FileContentCopy.h>
+#include <PellwickCore/Support/FileIdentity.h>
 #include <PellwickCore/Support/Sha256.h>
 
 #include <QDir>
@@ -135,14 +136,6 @@ Result<std::optional<Record>> readStateFile(const FileManager &fileManager,
         return tl::unexpected<Error>(std::move(record).error());
     }
     return std::optional<Record>(std::move(*record));
-}
-
-/// Whether `error` says nothing is at the path it names. A folder that cannot be searched or a
-/// failing drive says nothing about the file.
-bool leadsNowhere(const Error &error)
-{
-    const FileSystemError *failure = error.as<FileSystemError>();
-    return failure && (failure->code == ENOENT || failure->code == ENOTDIR);
 }
 
 /// Refuses a part file that is not a regular file of exactly the range's `byteCount` bytes: a

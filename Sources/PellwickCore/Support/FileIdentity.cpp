@@ -22,6 +22,40 @@ Result<FileIdentity> fileIdentity(const FileManager &fileManager, const QString 
     return failure(FileSystemError{QStringLiteral("stat"), path, EINVAL});
 }
 
+bool leadsNowhere(const Error &error)
+{
+    const FileSystemError *failure = error.as<FileSystemError>();
+    return failure && (failure->code == ENOENT || failure->code == ENOTDIR);
+}
+
+Result<std::optional<FileAttributes>> presentAttributes(const FileManager &fileManager,
+                                                        const QString &path)
+{
+    Result<FileAttributes> attributes = fileManager.attributesOfItem(path);
+    if (attributes)
+        return std::optional(*attributes);
+    if (leadsNowhere(attributes.error()))
+        return std::optional<FileAttributes>();
+    return tl::unexpected<Error>(std::move(attributes).error());
+}
+
+Result<std::optional<FileIdentity>> presentFileIdentity(const FileManager &fileManager,
+                                                        const QString &path)
+{
+    PELLWICK_TRY_ASSIGN(const std::optional<FileAttributes> attributes,
+                        presentAttributes(fileManager, path));
+    if (!attributes)
+        return std::optional<FileIdentity>();
+    if (attributes->type != FileAttributes::Type::SymbolicLink)
+        return FileIdentity::of(*attributes);
+    Result<FileIdentity> identity = fileIdentity(fileManager, path);
+    if (identity)
+        return std::optional(*identity);
+    if (leadsNowhere(identity.error()))
+        return std::optional<FileIdentity>();
+    return tl::unexpected<Error>(std::move(identity).error());
+}
+
 std::optional<int>
 sameOrInsideDepth(const FileManager &fileManager, const QString &path, const QString &folder)
 {

@@ -32,6 +32,22 @@ inline size_t qHash(const FileIdentity &identity, size_t seed = 0) noexcept
 [[nodiscard]] Result<FileIdentity> fileIdentity(const FileManager &fileManager,
                                                 const QString &path);
 
+/// Whether `error` says nothing is at the path it names (no such file, a folder on the way is
+/// none). A folder that cannot be searched or a failing drive says nothing about the file.
+bool leadsNowhere(const Error &error);
+
+/// The attributes of the item at `path` (a symbolic link itself); none when nothing is there.
+/// Fails with the file system's error when that cannot be told.
+[[nodiscard]] Result<std::optional<FileAttributes>>
+presentAttributes(const FileManager &fileManager, const QString &path);
+
+/// The identity of what `path` leads to, symbolic links followed (`fileIdentity`); none when
+/// nothing is there (no such file, a symbolic link leading nowhere). Fails with the file system's
+/// error when that cannot be told (a folder that cannot be searched, a failing drive). One status
+/// call unless the path's last component is a symbolic link.
+[[nodiscard]] Result<std::optional<FileIdentity>>
+presentFileIdentity(const FileManager &fileManager, const QString &path);
+
 /// How many folders up from `path` one meets `folder` (0: `path` is `folder`), or none when
 /// `path` is not `folder` nor inside it. Judged by identity: `folder`'s device and inode against
 /// those of `path` and of each of its ancestors, symbolic links resolved, so that a bind mount or

@@ -1,6 +1,7 @@
 #include "FileRemoval.h"
 
 #include <PellwickCore/Support/DirectoryWalk.h>
+#include <PellwickCore/Support/FileIdentity.h>
 
 #include <QUuid>
 
@@ -36,8 +37,7 @@ Result<bool> removeFileIfStill(const FileManager &fileManager,
 {
     const Result<FileAttributes> current = fileManager.attributesOfItem(path);
     if (!current) {
-        const auto *error = current.error().as<FileSystemError>();
-        if (error && (error->code == ENOENT || error->code == ENOTDIR))
+        if (leadsNowhere(current.error()))
             return true;
         return tl::unexpected<Error>(current.error());
     }
